@@ -1,0 +1,83 @@
+#include "app/CommandLine.h"
+
+#include "app/commands/Commands.h"
+#include "runtime/Log.h"
+
+#include <QString>
+
+#include <cstdio>
+#include <cstring>
+
+namespace pellux {
+
+namespace {
+
+struct Command {
+    const char *name;
+    const char *synopsis;
+    const char *summary;
+    int (*run)(const CommandArguments &);
+};
+
+const Command kCommands[] = {
+    {"search", "search QUERY [--app NAME] [--json]",
+     "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search},
+};
+
+const Command *findCommand(const char *name)
+{
+    for (const Command &command : kCommands) {
+        if (std::strcmp(command.name, name) == 0)
+            return &command;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+void printUsage()
+{
+    std::printf("Usage: pellux [COMMAND] [OPTIONS]\n\n"
+                "Pellux keeps a searchable history of the windows on your screen.\n"
+                "Without a command it starts Pellux in the system tray.\n\n"
+                "Commands:\n");
+    for (const Command &command : kCommands)
+        std::printf("  pellux %-40s %s\n", command.synopsis, command.summary);
+    std::printf("\nOptions:\n"
+                "  --verbose                                       Print the per-call DEBUG lines "
+                "(also PELLUX_VERBOSE=1).\n"
+                "  --help                                          Show this help.\n");
+}
+
+int runCommandLine(int argc, char **argv)
+{
+    log::configureFromEnvironment(argc, argv);
+
+    if (argc < 2) {
+        std::fprintf(stderr, "pellux: the tray application is not available in this build yet\n\n");
+        printUsage();
+        return kExitUsage;
+    }
+    const char *first = argv[1];
+    if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
+        printUsage();
+        return kExitSuccess;
+    }
+    if (std::strcmp(first, "--version") == 0) {
+        std::printf("pellux %s\n", PELLUX_VERSION);
+        return kExitSuccess;
+    }
+    const Command *command = findCommand(first);
+    if (!command) {
+        std::fprintf(stderr, "pellux: unknown command '%s' (see pellux --help)\n", first);
+        return kExitUsage;
+    }
+    CommandArguments arguments{argc, argv, {}};
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--verbose") != 0)
+            arguments.args.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return command->run(arguments);
+}
+
+} // namespace pellux

@@ -1,0 +1,3 @@
+#include "app/CommandLine.h"
+
+int main(int argc, char **argv) { return pellux::runCommandLine(argc, argv); }

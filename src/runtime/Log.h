@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+
+#include <cstdio>
+
+namespace pellux::log {
+
+// The per-call "DEBUG ..." lines and routine progress lines are off unless switched on with
+// --verbose or PELLUX_VERBOSE=1. Failure lines always print.
+bool verbose();
+void setVerbose(bool on);
+// Reads PELLUX_VERBOSE and --verbose; called once at start-up.
+void configureFromEnvironment(int argc, char **argv);
+
+// Where the component lines go: standard output by default. Command-line tools whose standard
+// output is their result (for example JSON) send them to standard error instead.
+void setStream(std::FILE *stream);
+
+// A routine line ("DEBUG ...", success and progress lines): printed only when verbose.
+void debug(const QString &line);
+// A failure line ("ERROR ...", "Unable to open database: ..."): always printed.
+void failure(const QString &line);
+
+} // namespace pellux::log

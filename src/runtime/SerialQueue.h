@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QFuture>
+#include <QPromise>
+#include <QString>
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+
+namespace pellux {
+
+// One named worker thread that runs tasks one at a time, in the order they were submitted.
+// Destroying the queue runs the tasks already submitted, then joins the thread.
+class SerialQueue {
+public:
+    explicit SerialQueue(QString label);
+    ~SerialQueue();
+
+    SerialQueue(const SerialQueue &) = delete;
+    SerialQueue &operator=(const SerialQueue &) = delete;
+
+    const QString &label() const { return m_label; }
+
+    // Queues the task and returns at once.
+    void async(std::function<void()> task);
+
+    // Runs the task on the queue and waits for it. Called from the queue's own thread it runs
+    // the task directly instead of deadlocking.
+    void sync(const std::function<void()> &task);
+
+    // Queues the task and returns a future of its result, for callers that co_await it.
+    template <typename F>
+    auto future(F &&task) -> QFuture<std::invoke_result_t<F>>
+    {
+        using R = std::invoke_result_t<F>;
+        auto promise = std::make_shared<QPromise<R>>();
+        QFuture<R> result = promise->future();
+        promise->start();
+        async([promise, task = std::forward<F>(task)]() mutable {
+            if constexpr (std::is_void_v<R>) {
+                task();
+            } else {
+                promise->addResult(task());
+            }
+            promise->finish();
+        });
+        return result;
+    }
+
+    // True when called from this queue's worker thread.
+    bool isCurrent() const;
+
+    // Number of tasks submitted and not yet finished.
+    size_t pendingCount() const;
+
+    // Blocks until every task submitted before the call has run.
+    void drain();
+
+private:
+    void run();
+
+    const QString m_label;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_idle;
+    std::deque<std::function<void()>> m_tasks;
+    size_t m_running = 0;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+} // namespace pellux

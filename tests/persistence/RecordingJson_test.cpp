@@ -1,0 +1,153 @@
+#include "persistence/RecordingJson.h"
+
+#include <QJsonDocument>
+
+#include <gtest/gtest.h>
+
+using namespace pellux;
+
+namespace {
+
+Recording fullRecording()
+{
+    Recording r;
+    r.id = QUuid::fromString(QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
+    r.timestamp = fromSecondsSince2001(786'000'123.25);
+    r.filePath = QUrl::fromLocalFile(QStringLiteral("/home/ann/Documents/Pellux/2025/12/06/14/Firefox Web_14-03-07.webp"));
+    r.thumbnailPath = r.filePath;
+    r.appName = QStringLiteral("Firefox");
+    r.windowTitle = QStringLiteral("Ünïcode \"quoted\" title");
+    r.imageHash = QStringLiteral("ab12");
+    return r;
+}
+
+QJsonObject object(const QByteArray &json) { return QJsonDocument::fromJson(json).object(); }
+
+} // namespace
+
+TEST(RecordingJson, WritesKeysInDeclarationOrderWithTheCoderForms)
+{
+    const QByteArray json = encodeRecording(fullRecording());
+    EXPECT_EQ(json,
+              QByteArray("{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"timestamp\":786000123.25,\"duration\":0,"
+                         "\"filePath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
+                         "\"thumbnailPath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
+                         "\"appName\":\"Firefox\",\"windowTitle\":\"Ünïcode \\\"quoted\\\" title\",\"type\":\"screenshot\","
+                         "\"imageHash\":\"ab12\"}"));
+}
+
+TEST(RecordingJson, AbsentOptionalsAreOmittedAndReadBackAbsent)
+{
+    Recording r = fullRecording();
+    r.thumbnailPath.reset();
+    r.appName.reset();
+    r.windowTitle.reset();
+    r.imageHash.reset();
+    const QJsonObject o = object(encodeRecording(r));
+    EXPECT_EQ(o.keys(), (QStringList{"duration", "filePath", "id", "timestamp", "type"}));
+
+    const std::optional<Recording> back = decodeRecording(o);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->id, r.id);
+    EXPECT_DOUBLE_EQ(secondsSince1970(back->timestamp), secondsSince1970(r.timestamp));
+    EXPECT_EQ(back->filePath, r.filePath);
+    EXPECT_FALSE(back->thumbnailPath || back->appName || back->windowTitle || back->imageHash);
+}
+
+TEST(RecordingJson, RoundTripsEveryField)
+{
+    const Recording r = fullRecording();
+    const std::optional<Recording> back = decodeRecording(object(encodeRecording(r)));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->idText(), r.idText());
+    EXPECT_EQ(back->localPath(), r.localPath());
+    EXPECT_EQ(back->thumbnailPath, r.thumbnailPath);
+    EXPECT_EQ(back->appName, r.appName);
+    EXPECT_EQ(back->windowTitle, r.windowTitle);
+    EXPECT_EQ(back->imageHash, r.imageHash);
+    EXPECT_EQ(back->type, RecordingType::screenshot);
+}
+
+TEST(RecordingJson, ReadsWhatThePlatformCoderWrites)
+{
+    // Escaped slashes and integral numbers for doubles are what that coder writes; a null optional
+    // reads as absent.
+    const QByteArray json = R"([{"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":786000123,"duration":0,
+        "filePath":"file:\/\/\/home\/ann\/Documents\/Pellux\/a%20b.webp","appName":null,"type":"video"}])";
+    QString error;
+    const auto list = decodeRecordings(json, &error);
+    ASSERT_TRUE(list) << error.toStdString();
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ(list->front().localPath(), QStringLiteral("/home/ann/Documents/Pellux/a b.webp"));
+    EXPECT_DOUBLE_EQ(secondsSince2001(list->front().timestamp), 786000123.0);
+    EXPECT_EQ(list->front().type, RecordingType::video);
+    EXPECT_FALSE(list->front().appName);
+}
+
+TEST(RecordingJson, RejectsMalformedRecords)
+{
+    const QByteArray valid = encodeRecording(fullRecording());
+    const auto without = [&](const char *key) {
+        QJsonObject o = object(valid);
+        o.remove(QLatin1String(key));
+        return o;
+    };
+    for (const char *key : {"id", "timestamp", "duration", "filePath", "type"})
+        EXPECT_FALSE(decodeRecording(without(key))) << key;
+
+    QJsonObject unknownType = object(valid);
+    unknownType[QStringLiteral("type")] = QStringLiteral("movie");
+    QString error;
+    EXPECT_FALSE(decodeRecording(unknownType, &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("movie")));
+
+    QJsonObject badUuid = object(valid);
+    badUuid[QStringLiteral("id")] = QStringLiteral("not-a-uuid");
+    EXPECT_FALSE(decodeRecording(badUuid));
+
+    QJsonObject wrongKind = object(valid);
+    wrongKind[QStringLiteral("appName")] = 12;
+    EXPECT_FALSE(decodeRecording(wrongKind));
+
+    QJsonObject relative = object(valid);
+    relative[QStringLiteral("filePath")] = QStringLiteral("Pellux/a.webp");
+    EXPECT_FALSE(decodeRecording(relative));
+
+    EXPECT_FALSE(decodeRecordings("[{\"id\":1}]"));
+    EXPECT_FALSE(decodeRecordings("{\"not\":\"a list\"}"));
+    EXPECT_FALSE(decodeRecordings("[{\"id\": \"trunc"));
+    EXPECT_TRUE(decodeRecordings("[]"));
+}
+
+TEST(OCRTextJson, RoundTripsBoundsAsOriginAndSize)
+{
+    OCRText t;
+    t.id = QUuid::createUuid();
+    t.recordingId = QUuid::createUuid();
+    t.timestamp = fromSecondsSince2001(100.5);
+    t.text = QStringLiteral("error: no such file");
+    t.bounds = QRectF(10, 20.5, 300, 14);
+    const QByteArray json = encodeOCRText(t);
+    EXPECT_TRUE(json.contains("\"bounds\":[[10,20.5],[300,14]]"));
+    EXPECT_TRUE(json.startsWith("{\"id\":\"" + uuidText(t.id).toLatin1() + "\",\"recordingId\""));
+
+    const std::optional<OCRText> back = decodeOCRText(json);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->recordingId, t.recordingId);
+    EXPECT_EQ(back->text, t.text);
+    EXPECT_EQ(back->bounds, t.bounds);
+
+    EXPECT_FALSE(decodeOCRText(QByteArray(R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
+        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x","bounds":[[1,2]]})")));
+    EXPECT_FALSE(decodeOCRText(QByteArray(R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
+        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x"})")));
+}
+
+TEST(RecordingType, RawValues)
+{
+    EXPECT_EQ(rawValue(RecordingType::video), QStringLiteral("video"));
+    EXPECT_EQ(recordingTypeFromRawValue(QStringLiteral("screenshot")), RecordingType::screenshot);
+    EXPECT_FALSE(recordingTypeFromRawValue(QStringLiteral("Screenshot")));
+    EXPECT_EQ(uuidText(QUuid::fromString(QStringLiteral("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"))),
+              QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
+}

@@ -1,0 +1,39 @@
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace pellux::test {
+
+TempHome::TempHome()
+{
+    const QByteArray home = QFile::encodeName(m_dir.path());
+    set("HOME", home);
+    set("XDG_CONFIG_HOME", home + "/.config");
+    set("XDG_DATA_HOME", home + "/.local/share");
+    set("XDG_CACHE_HOME", home + "/.cache");
+    set("XDG_STATE_HOME", home + "/.local/state");
+    QDir(m_dir.path()).mkpath(QStringLiteral(".config"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
+}
+
+TempHome::~TempHome()
+{
+    for (const auto &[name, value] : m_saved) {
+        if (value)
+            qputenv(name.constData(), *value);
+        else
+            qunsetenv(name.constData());
+    }
+}
+
+QString TempHome::pelluxFolder() const { return m_dir.path() + QStringLiteral("/Documents/Pellux"); }
+
+void TempHome::set(const char *name, const QByteArray &value)
+{
+    if (!m_saved.count(name))
+        m_saved[name] = qEnvironmentVariableIsSet(name) ? std::optional(qgetenv(name)) : std::nullopt;
+    qputenv(name, value);
+}
+
+} // namespace pellux::test

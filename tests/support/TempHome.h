@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <map>
+#include <optional>
+
+namespace pellux::test {
+
+// Points HOME and the XDG folders at a fresh temporary folder for the lifetime of the object, so
+// that Documents/Pellux, the settings and the caches of the code under test are private to one
+// test. Restores the previous environment when destroyed.
+class TempHome {
+public:
+    TempHome();
+    ~TempHome();
+
+    TempHome(const TempHome &) = delete;
+    TempHome &operator=(const TempHome &) = delete;
+
+    QString path() const { return m_dir.path(); }
+    // $HOME/Documents/Pellux, where Pellux keeps its files (not created here).
+    QString pelluxFolder() const;
+
+private:
+    void set(const char *name, const QByteArray &value);
+
+    QTemporaryDir m_dir;
+    std::map<QByteArray, std::optional<QByteArray>> m_saved;
+};
+
+} // namespace pellux::test
