@@ -1,0 +1,70 @@
+#pragma once
+
+#include "persistence/Recording.h"
+#include "runtime/SerialQueue.h"
+
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+struct sqlite3;
+
+namespace pellux {
+
+// The single owner of the SQLite file that indexes every stored screenshot (`recordings`) and the
+// text recognised in it (`ocr_text`), Documents/Pellux/pellux_v2.db. Every statement runs on one
+// serial queue; operations return at once. Completions marked "main" are posted to the main thread,
+// the others run on the database queue and must not block it.
+class SimpleDatabaseManager {
+public:
+    // The process-wide instance, created (and the file opened) on first use.
+    static SimpleDatabaseManager &shared();
+
+    // Opens (or creates) the database in the current user's Documents/Pellux. Tests and tools
+    // create their own instances after pointing HOME somewhere private.
+    SimpleDatabaseManager();
+    ~SimpleDatabaseManager();
+
+    SimpleDatabaseManager(const SimpleDatabaseManager &) = delete;
+    SimpleDatabaseManager &operator=(const SimpleDatabaseManager &) = delete;
+
+    // Completion on the database queue: true when the row was written.
+    void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
+                                     qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+                                     std::optional<double> compressionRatio,
+                                     std::function<void(bool)> completion = {});
+    void saveOCRText(const QUuid &recordingId, const QString &text, TimePoint timestamp);
+    // Completion on main: at most 100 recordings, newest first.
+    void searchText(const QString &query, const std::optional<QString> &appName,
+                    std::function<void(std::vector<Recording>)> completion);
+    // Completion on main.
+    void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
+    // Completion on the database queue.
+    void verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion);
+    // Completion on main: the stored file path of a recording with that hash.
+    void getScreenshotByHash(const QString &imageHash, std::function<void(std::optional<QString>)> completion);
+    // Completion on the database queue: true when at least one row changed. `path` is a whole path
+    // or a bare file name, matched literally against the last component of each stored path.
+    void updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion = {});
+    // Removes the rows and recognised text of these recordings (the files are the store's).
+    // Completion on the database queue: the number of recording rows removed.
+    void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion = {});
+    void resetDatabase();
+    void deleteAllData();
+    void debugPrintAllOCRTexts();
+
+    // Blocks until every operation submitted so far has run.
+    void waitUntilIdle();
+    // True while a connection is open (false after a failed open).
+    bool isOpen() const;
+    QString databasePath() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace pellux
