@@ -1,0 +1,102 @@
+#include "support/FakeCaptureBackend.h"
+
+#include <algorithm>
+
+namespace pellux::test {
+
+WindowDescription FakeCaptureBackend::window(quint32 id, QRectF frame, const QString &title,
+                                             const std::optional<QString> &applicationName,
+                                             const QString &bundleIdentifier, bool isOnScreen)
+{
+    WindowDescription w;
+    w.windowID = id;
+    w.frame = frame;
+    w.isOnScreen = isOnScreen;
+    if (!title.isEmpty())
+        w.title = title;
+    if (applicationName)
+        w.owningApplication = RunningApplication { *applicationName, bundleIdentifier, 1000 + qint64(id) };
+    return w;
+}
+
+FakeCaptureBackend::Entry *FakeCaptureBackend::find(quint32 id)
+{
+    auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry &e) { return e.window.windowID == id; });
+    return it == m_entries.end() ? nullptr : &*it;
+}
+
+void FakeCaptureBackend::addWindow(const WindowDescription &window, const QImage &frame)
+{
+    removeWindow(window.windowID);
+    Entry entry { window, {}, std::nullopt };
+    if (!frame.isNull())
+        entry.frames.push_back(frame);
+    m_entries.push_back(std::move(entry));
+}
+
+void FakeCaptureBackend::removeWindow(quint32 id)
+{
+    std::erase_if(m_entries, [id](const Entry &e) { return e.window.windowID == id; });
+}
+
+void FakeCaptureBackend::setFrame(quint32 id, const QImage &frame)
+{
+    if (Entry *e = find(id))
+        e->frames = { frame };
+}
+
+void FakeCaptureBackend::queueFrames(quint32 id, std::vector<QImage> frames)
+{
+    if (Entry *e = find(id))
+        e->frames = std::move(frames);
+}
+
+void FakeCaptureBackend::setCaptureError(quint32 id, std::optional<CaptureError> error)
+{
+    if (Entry *e = find(id))
+        e->captureError = std::move(error);
+}
+
+QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(const ContentFilter &filter,
+                                                                    const StreamConfiguration &configuration)
+{
+    const quint32 id = filter.window().windowID;
+    m_captureOrder.push_back(id);
+    m_configurations.push_back(configuration);
+    Entry *e = find(id);
+    if (!e)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+                                 QStringLiteral("The window %1 no longer exists").arg(id) };
+    if (e->captureError)
+        co_return *e->captureError;
+    if (e->frames.empty())
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+                                 QStringLiteral("The window %1 has no contents").arg(id) };
+    QImage frame = e->frames.front();
+    if (e->frames.size() > 1)
+        e->frames.erase(e->frames.begin());
+    co_return frame;
+}
+
+QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(bool, bool onScreenWindowsOnly)
+{
+    ++m_contentRequests;
+    if (m_contentError)
+        co_return *m_contentError;
+    if (!m_permission)
+        co_return CaptureError { QString::fromLatin1(screenCaptureErrorDomain),
+                                 QStringLiteral("Screen capture is not permitted") };
+    ShareableContent content;
+    for (const Entry &e : m_entries) {
+        if (onScreenWindowsOnly && !e.window.isOnScreen)
+            continue;
+        content.windows.push_back(e.window);
+        if (e.window.owningApplication
+            && std::find(content.applications.begin(), content.applications.end(), *e.window.owningApplication)
+                == content.applications.end())
+            content.applications.push_back(*e.window.owningApplication);
+    }
+    co_return content;
+}
+
+} // namespace pellux::test
