@@ -1,0 +1,284 @@
+#include "imaging/DeltaFrameProcessor.h"
+
+#include "imaging/DeltaCodec.h"
+#include "runtime/Log.h"
+
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcorofuture.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace pellux {
+
+namespace {
+
+// Sum over a run of pixels of |Δr| + |Δg| + |Δb|; the fourth byte is ignored.
+std::uint32_t rowDifference(const std::uint32_t *a, const std::uint32_t *b, int count)
+{
+    std::uint32_t sum = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::uint32_t p = a[i];
+        const std::uint32_t q = b[i];
+        sum += static_cast<std::uint32_t>(std::abs(int(p & 0xff) - int(q & 0xff)))
+            + static_cast<std::uint32_t>(std::abs(int((p >> 8) & 0xff) - int((q >> 8) & 0xff)))
+            + static_cast<std::uint32_t>(std::abs(int((p >> 16) & 0xff) - int((q >> 16) & 0xff)));
+    }
+    return sum;
+}
+
+qint64 areaOf(const QList<QRect> &regions)
+{
+    qint64 area = 0;
+    for (const QRect &r : regions)
+        area += qint64(r.width()) * r.height();
+    return area;
+}
+
+} // namespace
+
+DeltaFrameProcessor &DeltaFrameProcessor::shared()
+{
+    static DeltaFrameProcessor instance;
+    return instance;
+}
+
+DeltaFrameProcessor::DeltaFrameProcessor(const Clock &clock)
+    : m_clock(clock)
+{
+}
+
+QCoro::Task<DeltaFrameResult> DeltaFrameProcessor::processDeltaFrame(QImage currentImage, QImage previousImage,
+                                                                     QString windowID, QString imageHash)
+{
+    if (currentImage.isNull()) {
+        log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No image to process for window %1").arg(windowID));
+        co_return DeltaFrameResult {};
+    }
+    if (previousImage.isNull())
+        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
+
+    const QList<QRect> regions = co_await findChangedRegions(currentImage, previousImage);
+    const qint64 changedArea = areaOf(regions);
+    const qint64 totalArea = qint64(currentImage.width()) * currentImage.height();
+    // changed ÷ total > 0.3, in integers so that exactly 30 % stays a delta
+    if (changedArea * 10 > totalArea * 3) {
+        log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: %1 of %2 pixels changed in window %3, storing full frame")
+                       .arg(changedArea)
+                       .arg(totalArea)
+                       .arg(windowID));
+        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
+    }
+
+    // A delta is only useful if the frame it builds on can be found again.
+    const std::optional<FrameReference> reference = referenceFrame(windowID);
+    if (!reference) {
+        log::debug(
+            QStringLiteral("DEBUG DeltaFrameProcessor: No reference frame for window %1, storing full frame").arg(windowID));
+        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
+    }
+
+    const std::optional<QByteArray> container = co_await createDeltaData(currentImage, regions);
+    if (!container) {
+        log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame").arg(windowID));
+        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
+    }
+
+    const double sourceSize = static_cast<double>(deltacodec::tiffRepresentationSize(currentImage));
+    const double ratio = sourceSize / static_cast<double>(std::max<qsizetype>(1, container->size()));
+    log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta of %1 regions for window %2, %3 bytes")
+                   .arg(regions.size())
+                   .arg(windowID)
+                   .arg(container->size()));
+    co_return DeltaFrameResult { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
+}
+
+QCoro::Task<DeltaFrameResult> DeltaFrameProcessor::fullFrameAsReference(QImage image, QString windowID,
+                                                                        QString imageHash)
+{
+    std::optional<QByteArray> full = co_await compressFullFrame(image);
+    if (!full) {
+        log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
+        co_return DeltaFrameResult {};
+    }
+    storeReferenceFrame(windowID, imageHash, *full);
+    co_return DeltaFrameResult { std::nullopt, std::move(full) };
+}
+
+QCoro::Task<QList<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
+{
+    co_return co_await QtConcurrent::run([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
+}
+
+QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, QList<QRect> regions)
+{
+    co_return co_await QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
+}
+
+QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::compressFullFrame(QImage image)
+{
+    co_return co_await QtConcurrent::run([image] { return encodeFullFrame(image); });
+}
+
+QList<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)
+{
+    if (currentImage.isNull())
+        return {};
+    if (previousImage.isNull() || previousImage.size() != currentImage.size())
+        return { currentImage.rect() };
+
+    const QImage current = deltacodec::asRgb32(currentImage);
+    const QImage previous = deltacodec::asRgb32(previousImage);
+    const int width = current.width();
+    const int height = current.height();
+    const int columns = (width + kTileSize - 1) / kTileSize;
+    std::vector<std::uint64_t> sums(static_cast<size_t>(columns));
+    QList<QRect> changed;
+
+    for (int tileY = 0; tileY < height; tileY += kTileSize) {
+        const int tileHeight = std::min(kTileSize, height - tileY);
+        std::fill(sums.begin(), sums.end(), 0);
+        for (int y = tileY; y < tileY + tileHeight; ++y) {
+            const auto *a = reinterpret_cast<const std::uint32_t *>(current.constScanLine(y));
+            const auto *b = reinterpret_cast<const std::uint32_t *>(previous.constScanLine(y));
+            for (int column = 0; column < columns; ++column) {
+                const int x = column * kTileSize;
+                const int count = std::min(kTileSize, width - x);
+                // Most of a screen does not change between captures: skip equal runs cheaply.
+                if (std::memcmp(a + x, b + x, size_t(count) * 4) != 0)
+                    sums[size_t(column)] += rowDifference(a + x, b + x, count);
+            }
+        }
+        for (int column = 0; column < columns; ++column) {
+            const int x = column * kTileSize;
+            const int tileWidth = std::min(kTileSize, width - x);
+            const auto pixels = static_cast<std::uint64_t>(tileWidth) * tileHeight;
+            // mean (r + g + b) / 765 > 0.02, kept in integers: sum > 15.3 × pixels
+            if (sums[size_t(column)] * 10 > pixels * 153)
+                changed.append(QRect(x, tileY, tileWidth, tileHeight));
+        }
+    }
+    return changed;
+}
+
+std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bitmap, const QList<QRect> &regions)
+{
+    if (bitmap.isNull()) {
+        log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No bitmap to cut delta regions from"));
+        return std::nullopt;
+    }
+    DeltaContainer container;
+    container.entries.reserve(regions.size());
+    for (const QRect &region : regions) {
+        // The stored rectangle is exactly the block of pixels that was encoded.
+        const QRect cut = region.normalized().intersected(bitmap.rect());
+        if (cut.isEmpty()) {
+            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Skipping region %1,%2 %3x%4 outside the %5x%6 image")
+                           .arg(region.x())
+                           .arg(region.y())
+                           .arg(region.width())
+                           .arg(region.height())
+                           .arg(bitmap.width())
+                           .arg(bitmap.height()));
+            continue;
+        }
+        std::optional<QByteArray> encoded = deltacodec::encodeForContent(bitmap.copy(cut));
+        if (!encoded) {
+            // Leaving the region out would store a frame that silently lacks part of its change.
+            log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not encode region %1,%2 %3x%4")
+                             .arg(cut.x())
+                             .arg(cut.y())
+                             .arg(cut.width())
+                             .arg(cut.height()));
+            return std::nullopt;
+        }
+        container.entries.append({ cut, std::move(*encoded) });
+    }
+    return container.serialize();
+}
+
+std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const QImage &image)
+{
+    if (image.isNull())
+        return std::nullopt;
+    return deltacodec::encodeForContent(image);
+}
+
+void DeltaFrameProcessor::storeReferenceFrame(const QString &windowID, const QString &hash, const QByteArray &data)
+{
+    std::lock_guard lock(m_mutex);
+    referenceFrames.insert(windowID, StoredReference { FrameReference { hash, data, m_clock.now() }, ++m_storeSequence });
+    if (referenceFrames.size() <= maxReferenceFrames)
+        return;
+
+    struct Aged {
+        TimePoint timestamp;
+        quint64 sequence;
+        QString windowID;
+    };
+    std::vector<Aged> byAge;
+    byAge.reserve(size_t(referenceFrames.size()));
+    for (auto it = referenceFrames.cbegin(); it != referenceFrames.cend(); ++it)
+        byAge.push_back({ it->reference.timestamp, it->sequence, it.key() });
+    std::sort(byAge.begin(), byAge.end(), [](const Aged &a, const Aged &b) {
+        return a.timestamp != b.timestamp ? a.timestamp < b.timestamp : a.sequence < b.sequence;
+    });
+    const qsizetype excess = referenceFrames.size() - maxReferenceFrames;
+    for (qsizetype i = 0; i < excess; ++i)
+        referenceFrames.remove(byAge[size_t(i)].windowID);
+}
+
+std::optional<FrameReference> DeltaFrameProcessor::referenceFrame(const QString &windowID) const
+{
+    std::lock_guard lock(m_mutex);
+    const auto it = referenceFrames.constFind(windowID);
+    if (it == referenceFrames.cend())
+        return std::nullopt;
+    return it->reference;
+}
+
+qsizetype DeltaFrameProcessor::referenceFrameCount() const
+{
+    std::lock_guard lock(m_mutex);
+    return referenceFrames.size();
+}
+
+qsizetype DeltaFrameProcessor::referenceFrameBytes() const
+{
+    std::lock_guard lock(m_mutex);
+    qsizetype bytes = 0;
+    for (auto it = referenceFrames.cbegin(); it != referenceFrames.cend(); ++it) {
+        bytes += qsizetype(sizeof(StoredReference)) + it->reference.fullImageData.size()
+            + (it->reference.hash.size() + it.key().size()) * qsizetype(sizeof(QChar));
+    }
+    return bytes;
+}
+
+QList<QRect> DeltaFrameProcessor::mergeAdjacentRegions(QList<QRect> regions)
+{
+    if (regions.isEmpty())
+        return {};
+    std::stable_sort(regions.begin(), regions.end(), [](const QRect &a, const QRect &b) {
+        return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
+    });
+    QList<QRect> merged;
+    QRect current = regions.first();
+    for (qsizetype i = 1; i < regions.size(); ++i) {
+        const QRect &next = regions[i];
+        const bool near = current.intersects(next) || std::abs(current.x() + current.width() - next.x()) < 2
+            || std::abs(current.y() + current.height() - next.y()) < 2;
+        if (near) {
+            current = current.united(next);
+        } else {
+            merged.append(current);
+            current = next;
+        }
+    }
+    merged.append(current);
+    return merged;
+}
+
+} // namespace pellux

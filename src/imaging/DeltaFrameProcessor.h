@@ -1,0 +1,94 @@
+#pragma once
+
+#include "imaging/DeltaFrame.h"
+#include "runtime/Clock.h"
+
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QRect>
+#include <QString>
+
+#include <qcorotask.h>
+
+#include <mutex>
+#include <optional>
+
+namespace pellux {
+
+// Turns a new capture of a window into a changed-region delta against the window's previous
+// stored frame, or into a complete compressed frame that becomes the window's reference.
+//
+// The asynchronous operations do their pixel work on the global thread pool and resume on the
+// caller's thread. The reference map is guarded by a mutex, although the capture cycle only ever
+// processes one window at a time.
+class DeltaFrameProcessor {
+public:
+    static constexpr int kTileSize = 64;
+    // A tile counts as changed when its mean difference, (r + g + b) / 765, is above this.
+    static constexpr double kTileChangeThreshold = 0.02;
+    // Up to this share of changed pixels a frame is stored as a delta, above it in full.
+    static constexpr double kMaxDeltaAreaShare = 0.3;
+    static constexpr int maxReferenceFrames = 50;
+
+    static DeltaFrameProcessor &shared();
+
+    // Tests and tools make their own instance; `shared` uses the system clock.
+    explicit DeltaFrameProcessor(const Clock &clock = Clock::system());
+
+    DeltaFrameProcessor(const DeltaFrameProcessor &) = delete;
+    DeltaFrameProcessor &operator=(const DeltaFrameProcessor &) = delete;
+
+    // The new image, the window's previous stored image (null when there is none), the window
+    // identifier and the new image's perceptual hash.
+    QCoro::Task<DeltaFrameResult> processDeltaFrame(QImage currentImage, QImage previousImage, QString windowID,
+                                                    QString imageHash);
+
+    // The 64-pixel tiles in which the two images differ, merged. Images of different sizes
+    // differ everywhere: the answer is one rectangle covering the current image.
+    QCoro::Task<QList<QRect>> findChangedRegions(QImage current, QImage previous);
+
+    // The "DLTA" container of the given regions of the bitmap, each classified, scaled and
+    // encoded on its own. Absent when a region cannot be encoded or the container would not fit
+    // its 32-bit fields.
+    QCoro::Task<std::optional<QByteArray>> createDeltaData(QImage bitmap, QList<QRect> regions);
+
+    // The whole image classified, scaled and encoded; absent when no encoder succeeds.
+    QCoro::Task<std::optional<QByteArray>> compressFullFrame(QImage image);
+
+    // Records the window's reference frame, replacing an earlier one, and keeps only the
+    // `maxReferenceFrames` most recently stored windows.
+    void storeReferenceFrame(const QString &windowID, const QString &hash, const QByteArray &data);
+
+    std::optional<FrameReference> referenceFrame(const QString &windowID) const;
+    qsizetype referenceFrameCount() const;
+    // Bytes held by the reference map: image data, hashes and window identifiers.
+    qsizetype referenceFrameBytes() const;
+
+    // Synchronous forms of the work above, for code already on a worker thread.
+    // `changedTiles` gives the changed tiles unmerged, row by row, left to right.
+    static QList<QRect> changedTiles(const QImage &current, const QImage &previous);
+    static std::optional<QByteArray> encodeDeltaData(const QImage &bitmap, const QList<QRect> &regions);
+    static std::optional<QByteArray> encodeFullFrame(const QImage &image);
+
+    // Sorts by top then left and sweep-merges rectangles that intersect or whose facing edges
+    // are less than 2 pixels apart.
+    static QList<QRect> mergeAdjacentRegions(QList<QRect> regions);
+
+private:
+    struct StoredReference {
+        FrameReference reference;
+        quint64 sequence; // store order, to break ties between equal timestamps
+    };
+
+    // Compresses the image in full and, when that worked, makes it the window's reference, so
+    // that the deltas that follow name a frame that was really stored.
+    QCoro::Task<DeltaFrameResult> fullFrameAsReference(QImage image, QString windowID, QString imageHash);
+
+    const Clock &m_clock;
+    mutable std::mutex m_mutex;
+    QHash<QString, StoredReference> referenceFrames;
+    quint64 m_storeSequence = 0;
+};
+
+} // namespace pellux
