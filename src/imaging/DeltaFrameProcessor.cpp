@@ -30,7 +30,7 @@ std::uint32_t rowDifference(const std::uint32_t *a, const std::uint32_t *b, int 
     return sum;
 }
 
-qint64 areaOf(const QList<QRect> &regions)
+qint64 areaOf(const std::vector<QRect> &regions)
 {
     qint64 area = 0;
     for (const QRect &r : regions)
@@ -51,17 +51,17 @@ DeltaFrameProcessor::DeltaFrameProcessor(const Clock &clock)
 {
 }
 
-QCoro::Task<DeltaFrameResult> DeltaFrameProcessor::processDeltaFrame(QImage currentImage, QImage previousImage,
+QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage currentImage, QImage previousImage,
                                                                      QString windowID, QString imageHash)
 {
     if (currentImage.isNull()) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No image to process for window %1").arg(windowID));
-        co_return DeltaFrameResult {};
+        co_return DeltaFrameOutcome {};
     }
     if (previousImage.isNull())
         co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
 
-    const QList<QRect> regions = co_await findChangedRegions(currentImage, previousImage);
+    const std::vector<QRect> regions = co_await findChangedRegions(currentImage, previousImage);
     const qint64 changedArea = areaOf(regions);
     const qint64 totalArea = qint64(currentImage.width()) * currentImage.height();
     // changed ÷ total > 0.3, in integers so that exactly 30 % stays a delta
@@ -90,30 +90,30 @@ QCoro::Task<DeltaFrameResult> DeltaFrameProcessor::processDeltaFrame(QImage curr
     const double sourceSize = static_cast<double>(deltacodec::tiffRepresentationSize(currentImage));
     const double ratio = sourceSize / static_cast<double>(std::max<qsizetype>(1, container->size()));
     log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta of %1 regions for window %2, %3 bytes")
-                   .arg(regions.size())
+                   .arg(qsizetype(regions.size()))
                    .arg(windowID)
                    .arg(container->size()));
-    co_return DeltaFrameResult { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
+    co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
 }
 
-QCoro::Task<DeltaFrameResult> DeltaFrameProcessor::fullFrameAsReference(QImage image, QString windowID,
+QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(QImage image, QString windowID,
                                                                         QString imageHash)
 {
     std::optional<QByteArray> full = co_await compressFullFrame(image);
     if (!full) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
-        co_return DeltaFrameResult {};
+        co_return DeltaFrameOutcome {};
     }
     storeReferenceFrame(windowID, imageHash, *full);
-    co_return DeltaFrameResult { std::nullopt, std::move(full) };
+    co_return DeltaFrameOutcome { std::nullopt, std::move(full) };
 }
 
-QCoro::Task<QList<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
+QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
 {
     co_return co_await QtConcurrent::run([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
 }
 
-QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, QList<QRect> regions)
+QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, std::vector<QRect> regions)
 {
     co_return co_await QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
 }
@@ -123,7 +123,7 @@ QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::compressFullFrame(QI
     co_return co_await QtConcurrent::run([image] { return encodeFullFrame(image); });
 }
 
-QList<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)
+std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)
 {
     if (currentImage.isNull())
         return {};
@@ -136,7 +136,7 @@ QList<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const
     const int height = current.height();
     const int columns = (width + kTileSize - 1) / kTileSize;
     std::vector<std::uint64_t> sums(static_cast<size_t>(columns));
-    QList<QRect> changed;
+    std::vector<QRect> changed;
 
     for (int tileY = 0; tileY < height; tileY += kTileSize) {
         const int tileHeight = std::min(kTileSize, height - tileY);
@@ -158,20 +158,20 @@ QList<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const
             const auto pixels = static_cast<std::uint64_t>(tileWidth) * tileHeight;
             // mean (r + g + b) / 765 > 0.02, kept in integers: sum > 15.3 × pixels
             if (sums[size_t(column)] * 10 > pixels * 153)
-                changed.append(QRect(x, tileY, tileWidth, tileHeight));
+                changed.emplace_back(x, tileY, tileWidth, tileHeight);
         }
     }
     return changed;
 }
 
-std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bitmap, const QList<QRect> &regions)
+std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bitmap, const std::vector<QRect> &regions)
 {
     if (bitmap.isNull()) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No bitmap to cut delta regions from"));
         return std::nullopt;
     }
     DeltaContainer container;
-    container.entries.reserve(regions.size());
+    container.entries.reserve(qsizetype(regions.size()));
     for (const QRect &region : regions) {
         // The stored rectangle is exactly the block of pixels that was encoded.
         const QRect cut = region.normalized().intersected(bitmap.rect());
@@ -257,27 +257,27 @@ qsizetype DeltaFrameProcessor::referenceFrameBytes() const
     return bytes;
 }
 
-QList<QRect> DeltaFrameProcessor::mergeAdjacentRegions(QList<QRect> regions)
+std::vector<QRect> DeltaFrameProcessor::mergeAdjacentRegions(std::vector<QRect> regions)
 {
-    if (regions.isEmpty())
+    if (regions.empty())
         return {};
     std::stable_sort(regions.begin(), regions.end(), [](const QRect &a, const QRect &b) {
         return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
     });
-    QList<QRect> merged;
-    QRect current = regions.first();
-    for (qsizetype i = 1; i < regions.size(); ++i) {
+    std::vector<QRect> merged;
+    QRect current = regions.front();
+    for (size_t i = 1; i < regions.size(); ++i) {
         const QRect &next = regions[i];
         const bool near = current.intersects(next) || std::abs(current.x() + current.width() - next.x()) < 2
             || std::abs(current.y() + current.height() - next.y()) < 2;
         if (near) {
             current = current.united(next);
         } else {
-            merged.append(current);
+            merged.push_back(current);
             current = next;
         }
     }
-    merged.append(current);
+    merged.push_back(current);
     return merged;
 }
 

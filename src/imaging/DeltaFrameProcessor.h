@@ -1,11 +1,11 @@
 #pragma once
 
-#include "imaging/DeltaFrame.h"
+#include "imaging/DeltaContainer.h"
+#include "imaging/ImageOptimizer.h"
 #include "runtime/Clock.h"
 
 #include <QHash>
 #include <QImage>
-#include <QList>
 #include <QRect>
 #include <QString>
 
@@ -13,6 +13,7 @@
 
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace pellux {
 
@@ -41,17 +42,17 @@ public:
 
     // The new image, the window's previous stored image (null when there is none), the window
     // identifier and the new image's perceptual hash.
-    QCoro::Task<DeltaFrameResult> processDeltaFrame(QImage currentImage, QImage previousImage, QString windowID,
+    QCoro::Task<DeltaFrameOutcome> processDeltaFrame(QImage currentImage, QImage previousImage, QString windowID,
                                                     QString imageHash);
 
     // The 64-pixel tiles in which the two images differ, merged. Images of different sizes
     // differ everywhere: the answer is one rectangle covering the current image.
-    QCoro::Task<QList<QRect>> findChangedRegions(QImage current, QImage previous);
+    QCoro::Task<std::vector<QRect>> findChangedRegions(QImage current, QImage previous);
 
     // The "DLTA" container of the given regions of the bitmap, each classified, scaled and
     // encoded on its own. Absent when a region cannot be encoded or the container would not fit
     // its 32-bit fields.
-    QCoro::Task<std::optional<QByteArray>> createDeltaData(QImage bitmap, QList<QRect> regions);
+    QCoro::Task<std::optional<QByteArray>> createDeltaData(QImage bitmap, std::vector<QRect> regions);
 
     // The whole image classified, scaled and encoded; absent when no encoder succeeds.
     QCoro::Task<std::optional<QByteArray>> compressFullFrame(QImage image);
@@ -67,13 +68,13 @@ public:
 
     // Synchronous forms of the work above, for code already on a worker thread.
     // `changedTiles` gives the changed tiles unmerged, row by row, left to right.
-    static QList<QRect> changedTiles(const QImage &current, const QImage &previous);
-    static std::optional<QByteArray> encodeDeltaData(const QImage &bitmap, const QList<QRect> &regions);
+    static std::vector<QRect> changedTiles(const QImage &current, const QImage &previous);
+    static std::optional<QByteArray> encodeDeltaData(const QImage &bitmap, const std::vector<QRect> &regions);
     static std::optional<QByteArray> encodeFullFrame(const QImage &image);
 
     // Sorts by top then left and sweep-merges rectangles that intersect or whose facing edges
     // are less than 2 pixels apart.
-    static QList<QRect> mergeAdjacentRegions(QList<QRect> regions);
+    static std::vector<QRect> mergeAdjacentRegions(std::vector<QRect> regions);
 
 private:
     struct StoredReference {
@@ -83,7 +84,7 @@ private:
 
     // Compresses the image in full and, when that worked, makes it the window's reference, so
     // that the deltas that follow name a frame that was really stored.
-    QCoro::Task<DeltaFrameResult> fullFrameAsReference(QImage image, QString windowID, QString imageHash);
+    QCoro::Task<DeltaFrameOutcome> fullFrameAsReference(QImage image, QString windowID, QString imageHash);
 
     const Clock &m_clock;
     mutable std::mutex m_mutex;

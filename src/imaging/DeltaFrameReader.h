@@ -1,6 +1,6 @@
 #pragma once
 
-#include "imaging/DeltaFrame.h"
+#include "imaging/DeltaContainer.h"
 
 #include <QByteArray>
 #include <QImage>

@@ -1,4 +1,4 @@
-#include "imaging/DeltaFrame.h"
+#include "imaging/DeltaContainer.h"
 
 #include "runtime/Log.h"
 

@@ -12,30 +12,15 @@
 
 namespace pellux {
 
-// Every rectangle in this file is in pixels of the source image, origin at its top-left corner:
-// the same convention for tile analysis, for cutting regions out and for the stored rectangles.
+// Every rectangle here is in pixels of the source image, origin at its top-left corner: the same
+// convention for tile analysis, for cutting regions out and for the stored rectangles.
+// `DeltaFrame` and `DeltaFrameOutcome` are declared with the image optimiser that consumes them.
 
 // The last full frame stored for a window. Deltas of that window name it by `hash`.
 struct FrameReference {
     QString hash;             // perceptual hash of the frame
     QByteArray fullImageData; // the compressed full frame
     TimePoint timestamp;      // when it was stored
-};
-
-// A changed-region delta: the regions of a window's new frame that differ from its previous
-// stored frame, each encoded on its own, in the "DLTA" container.
-struct DeltaFrame {
-    QList<QRect> regions;    // the changed regions after merging, clipped to the image
-    QByteArray data;         // the serialised DeltaContainer
-    QString referenceHash;   // hash of the window's reference frame
-    double compressionRatio; // source size / max(1, data size)
-};
-
-// What processing one frame gives: a delta, or the bytes of a full frame, or neither when
-// compression failed. Never both.
-struct DeltaFrameResult {
-    std::optional<DeltaFrame> deltaFrame;
-    std::optional<QByteArray> fullFrame;
 };
 
 // The "DLTA" container. Byte layout (integers unsigned 32-bit little-endian, reals IEEE-754
