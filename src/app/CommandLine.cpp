@@ -22,6 +22,7 @@ struct Command {
 const Command kCommands[] = {
     {"search", "search QUERY [--app NAME] [--json]",
      "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search},
+    {"ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr},
 };
 
 const Command *findCommand(const char *name)

@@ -1,3 +1,8 @@
 #include "app/CommandLine.h"
+#include "ocr/OpenMPThreadLimit.h"
 
-int main(int argc, char **argv) { return pellux::runCommandLine(argc, argv); }
+int main(int argc, char **argv)
+{
+    pellux::restartWithOpenMPThreadLimit(argv);
+    return pellux::runCommandLine(argc, argv);
+}

@@ -1,5 +1,6 @@
 // main() of every test program: a Qt application on the offscreen platform (unless the test
 // environment asks for another), with a private runtime folder.
+#include "ocr/OpenMPThreadLimit.h"
 #include "runtime/Log.h"
 
 #include <QFile>
@@ -12,12 +13,13 @@
 
 int main(int argc, char **argv)
 {
+    // Tesseract's OpenMP threads only slow it down on small machines; the limit has to be in the
+    // environment before the program is loaded, so this may restart the test program once.
+    pellux::restartWithOpenMPThreadLimit(argv);
     ::testing::InitGoogleTest(&argc, argv);
 
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Tesseract's OpenMP threads only slow it down on small machines.
-    qputenv("OMP_THREAD_LIMIT", "1");
 
     QTemporaryDir runtimeDir;
     if (!runtimeDir.isValid())

@@ -6,5 +6,6 @@
 namespace pellux::commands {
 
 int search(const CommandArguments &arguments);
+int ocr(const CommandArguments &arguments);
 
 } // namespace pellux::commands

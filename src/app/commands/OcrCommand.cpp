@@ -1,0 +1,71 @@
+#include "app/commands/Commands.h"
+
+#include "imaging/ImageFileReader.h"
+#include "ocr/OCRProcessor.h"
+#include "ocr/RecognizedText.h"
+#include "runtime/Log.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <future>
+
+namespace pellux::commands {
+
+namespace {
+
+QString recognizedText(OCRProcessor &processor, const QImage &image)
+{
+    std::promise<QString> text;
+    std::future<QString> result = text.get_future();
+    processor.processImage(image, std::nullopt,
+        [&text](std::vector<OCRText> fragments) { text.set_value(joinRecognizedText(fragments)); });
+    return result.get();
+}
+
+} // namespace
+
+int ocr(const CommandArguments &arguments)
+{
+    if (arguments.args.isEmpty()) {
+        std::fprintf(stderr, "Usage: pellux ocr IMAGE...\n");
+        return kExitUsage;
+    }
+    int argc = arguments.argc;
+    QCoreApplication app(argc, arguments.argv);
+
+    // Standard output carries the recognised text; log lines go to standard error.
+    log::setStream(stderr);
+    OCRProcessor &processor = OCRProcessor::shared();
+    if (!processor.isRecognizerReady())
+        return kExitFailure;
+    const bool several = arguments.args.size() > 1;
+    bool anyUnreadable = false;
+    bool anyText = false;
+    for (const QString &path : arguments.args) {
+        QString error;
+        const QImage image = readImageFile(path, &error);
+        if (image.isNull()) {
+            std::fprintf(stderr, "pellux ocr: cannot read %s: %s\n", qPrintable(path), qPrintable(error));
+            anyUnreadable = true;
+            continue;
+        }
+        const QString text = recognizedText(processor, image);
+        if (several)
+            std::printf("==> %s <==\n", qPrintable(path));
+        if (text.isEmpty()) {
+            std::fprintf(stderr, "pellux ocr: no text found in %s (nothing would be stored)\n", qPrintable(path));
+            if (several)
+                std::printf("\n");
+        } else {
+            anyText = true;
+            std::printf("%s\n", text.toUtf8().constData());
+        }
+        std::fflush(stdout);
+    }
+    if (anyUnreadable)
+        return kExitFailure;
+    return anyText ? kExitSuccess : kExitNoResults;
+}
+
+} // namespace pellux::commands

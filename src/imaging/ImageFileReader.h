@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+
+namespace pellux {
+
+// Reads a PNG, JPEG or WebP file (or anything else Qt's image plugins know) into an image.
+// WebP is always decoded with libwebp, since Qt's WebP plugin is often not installed. A missing, unreadable or
+// undecodable file gives a null image and, in *error, a short reason ("no such file", "not an image...").
+QImage readImageFile(const QString &path, QString *error = nullptr);
+
+// Decodes WebP bytes with libwebp; null when they are not a valid WebP image.
+QImage decodeWebP(const QByteArray &bytes);
+
+} // namespace pellux

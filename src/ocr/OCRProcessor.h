@@ -1,0 +1,73 @@
+#pragma once
+
+#include "persistence/Recording.h"
+#include "runtime/Clock.h"
+#include "runtime/SerialQueue.h"
+
+#include <QImage>
+#include <QString>
+#include <QUuid>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pellux {
+
+class TesseractEngine;
+
+// Turns images into recognised text fragments, one per text line, with their positions. All
+// recognition runs on one serial queue, "com.pellux.ocr", one request at a time in submission
+// order; completions are called exactly once, on that queue (or at once on the caller's thread
+// for a null image), so callers that touch main-thread state hop there themselves.
+//
+// `OCRText::bounds` is in the pixel space of the given image with the origin at the bottom left:
+// y is measured up from the image's bottom edge (no flip to Qt's top-left origin).
+class OCRProcessor {
+public:
+    using Completion = std::function<void(std::vector<OCRText>)>;
+    using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
+
+    // The process-wide instance, created on first use.
+    static OCRProcessor &shared();
+
+    // `tessdataPath` is the folder holding eng.traineddata; absent means TESSDATA_PREFIX or the
+    // system's default. Tests and tools may make their own instances.
+    explicit OCRProcessor(std::optional<QString> tessdataPath = std::nullopt, Clock &clock = Clock::system());
+    ~OCRProcessor();
+
+    OCRProcessor(const OCRProcessor &) = delete;
+    OCRProcessor &operator=(const OCRProcessor &) = delete;
+
+    // Recognises the text of a screenshot with the accurate settings. Every fragment carries
+    // `recordingId`, or one UUID made for this call when none is given. A null image completes
+    // with an empty list before this returns.
+    void processImage(const QImage &image, const std::optional<QUuid> &recordingId, Completion completion);
+
+    // Recognises one video frame with the fast settings; the completion receives the fragments and
+    // the recording id made up for this call. A null frame (no pixels) never completes.
+    void processSampleBuffer(const QImage &frame, FrameCompletion completion);
+
+    // Waits for the requests queued so far, then tells whether the recogniser could be set up
+    // (false when the English model is missing; the reason has then been logged once).
+    bool isRecognizerReady();
+
+    SerialQueue &textRecognitionQueue() { return m_queue; }
+
+private:
+    enum class Level { accurate, fast };
+
+    // Runs on the queue.
+    std::vector<OCRText> recognize(const QImage &image, const QUuid &recordingId, Level level);
+    bool ensureEngine();
+
+    const std::optional<QString> m_tessdataPath;
+    Clock &m_clock;
+    // Created on the queue on first use and only touched there.
+    std::unique_ptr<TesseractEngine> m_engine;
+    // Declared last so that it is destroyed first: pending requests finish while the engine exists.
+    SerialQueue m_queue;
+};
+
+} // namespace pellux

@@ -1,0 +1,142 @@
+#include "ocr/TesseractEngine.h"
+
+#include "ocr/OpenMPThreadLimit.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <string>
+
+namespace pellux {
+
+namespace {
+
+// Screens are about 96 pixels per inch; without a figure Tesseract guesses and says so on stderr.
+constexpr int kScreenPixelsPerInch = 96;
+
+template <typename T> struct ArrayDeleter {
+    void operator()(T *p) const { delete[] p; }
+};
+using TessText = std::unique_ptr<char, ArrayDeleter<char>>;
+
+QRect boxAt(const tesseract::PageIterator &it)
+{
+    int left = 0, top = 0, right = 0, bottom = 0;
+    if (!it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom))
+        return {};
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+}
+
+} // namespace
+
+TesseractEngine::TesseractEngine(Purpose purpose, std::optional<QString> dataPath)
+    : m_api(std::make_unique<tesseract::TessBaseAPI>())
+    , m_purpose(purpose)
+{
+    warnIfOpenMPUnlimited();
+
+    // Tesseract's own diagnostics ("Estimating resolution...", "Empty page!!") go nowhere; the
+    // engine reports failures itself.
+    const std::vector<std::string> names { "debug_file" };
+    const std::vector<std::string> values { "/dev/null" };
+    if (purpose == Purpose::layoutAnalysis) {
+        m_api->SetVariable("debug_file", "/dev/null");
+        m_api->InitForAnalysePage();
+        m_ready = true;
+        return;
+    }
+    // Where the model is looked for: the given folder, else TESSDATA_PREFIX, else Tesseract's
+    // built-in default. A known folder is checked first, because Tesseract reports a missing
+    // model with several lines of its own on stderr.
+    const std::optional<QString> folder = dataPath     ? dataPath
+        : qEnvironmentVariableIsSet("TESSDATA_PREFIX") ? std::optional(qEnvironmentVariable("TESSDATA_PREFIX"))
+                                                       : std::nullopt;
+    const QString where = folder ? *folder : QStringLiteral("the default tessdata folder");
+    m_failureReason = QStringLiteral("cannot load the English text model (eng.traineddata) from %1").arg(where);
+    if (folder && !QFileInfo(QDir(*folder).filePath(QStringLiteral("eng.traineddata"))).isReadable())
+        return;
+    const QByteArray path = folder ? folder->toLocal8Bit() : QByteArray();
+    const int status = m_api->Init(
+        folder ? path.constData() : nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false);
+    if (status != 0) {
+        m_api->End();
+        return;
+    }
+    m_failureReason.clear();
+    m_ready = true;
+}
+
+TesseractEngine::~TesseractEngine()
+{
+    if (m_api)
+        m_api->End();
+}
+
+bool TesseractEngine::setImage(const QImage &grey)
+{
+    if (!m_ready || grey.isNull() || grey.width() < kMinimumRecognizableSide
+        || grey.height() < kMinimumRecognizableSide)
+        return false;
+    Q_ASSERT(grey.format() == QImage::Format_Grayscale8);
+    // Tesseract copies the pixels, so the image may go away afterwards.
+    m_api->SetImage(grey.constBits(), grey.width(), grey.height(), 1, static_cast<int>(grey.bytesPerLine()));
+    m_api->SetSourceResolution(kScreenPixelsPerInch);
+    return true;
+}
+
+std::vector<RecognizedLine> TesseractEngine::recognizeLines(const QImage &grey, PageLayout layout, bool inversionPass)
+{
+    std::vector<RecognizedLine> lines;
+    if (m_purpose != Purpose::recognition)
+        return lines;
+    m_api->SetVariable("tessedit_do_invert", inversionPass ? "1" : "0");
+    m_api->SetPageSegMode(layout == PageLayout::singleBlock ? tesseract::PSM_SINGLE_BLOCK : tesseract::PSM_AUTO);
+    if (!setImage(grey))
+        return lines;
+    if (m_api->Recognize(nullptr) != 0) {
+        m_api->Clear();
+        return lines;
+    }
+    std::unique_ptr<tesseract::ResultIterator> it(m_api->GetIterator());
+    if (it) {
+        do {
+            if (it->Empty(tesseract::RIL_TEXTLINE))
+                continue;
+            TessText text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+            // Tesseract ends every line with a line break; the text itself is kept as recognised.
+            QString line = text ? QString::fromUtf8(text.get()) : QString();
+            while (line.endsWith(QLatin1Char('\n')))
+                line.chop(1);
+            if (line.trimmed().isEmpty())
+                continue;
+            lines.push_back({ line, boxAt(*it) });
+        } while (it->Next(tesseract::RIL_TEXTLINE));
+    }
+    m_api->Clear();
+    return lines;
+}
+
+std::vector<QRect> TesseractEngine::detectLines(const QImage &grey)
+{
+    std::vector<QRect> boxes;
+    m_api->SetPageSegMode(tesseract::PSM_AUTO);
+    if (!setImage(grey))
+        return boxes;
+    std::unique_ptr<tesseract::PageIterator> it(m_api->AnalyseLayout());
+    if (it) {
+        do {
+            if (it->Empty(tesseract::RIL_TEXTLINE))
+                continue;
+            const QRect box = boxAt(*it);
+            if (!box.isEmpty())
+                boxes.push_back(box);
+        } while (it->Next(tesseract::RIL_TEXTLINE));
+    }
+    m_api->Clear();
+    return boxes;
+}
+
+} // namespace pellux
