@@ -7,6 +7,7 @@
 #include <QUuid>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -23,9 +24,14 @@ public:
     // The process-wide instance, created (and the file opened) on first use.
     static SimpleDatabaseManager &shared();
 
+    enum class OpenMode {
+        createIfMissing, // the application: creates the folder and an empty database when missing
+        existingOnly,    // tools that only read: a missing file is a failed open, nothing is created
+    };
+
     // Opens (or creates) the database in the current user's Documents/Pellux. Tests and tools
     // create their own instances after pointing HOME somewhere private.
-    SimpleDatabaseManager();
+    explicit SimpleDatabaseManager(OpenMode mode = OpenMode::createIfMissing);
     ~SimpleDatabaseManager();
 
     SimpleDatabaseManager(const SimpleDatabaseManager &) = delete;
@@ -61,6 +67,8 @@ public:
     // True while a connection is open (false after a failed open).
     bool isOpen() const;
     QString databasePath() const;
+    // Where the current user's database lives, computed without creating anything.
+    static QString defaultDatabasePath();
 
 private:
     struct Impl;

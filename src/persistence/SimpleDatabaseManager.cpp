@@ -1,0 +1,736 @@
+#include "persistence/SimpleDatabaseManager.h"
+
+#include "persistence/SqliteStatement.h"
+#include "runtime/Log.h"
+#include "runtime/MainThread.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTextBoundaryFinder>
+
+#include <atomic>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <sqlite3.h>
+
+namespace pellux {
+
+namespace {
+
+using sql::Statement;
+
+const QString kDatabaseName = QStringLiteral("pellux_v2.db");
+
+QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
+
+// Characters as a reader counts them (grapheme clusters), for the length and preview lines.
+qsizetype characterCount(const QString &text)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() > 0)
+        ++count;
+    return count;
+}
+
+QString leadingCharacters(const QString &text, qsizetype count)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype end = 0;
+    for (qsizetype i = 0; i < count; ++i) {
+        const qsizetype next = finder.toNextBoundary();
+        if (next < 0)
+            break;
+        end = next;
+    }
+    return text.left(end);
+}
+
+QString dateTimeText(double secondsSince1970)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(secondsSince1970 * 1000.0), Qt::UTC)
+               .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        + QStringLiteral(" +0000");
+}
+
+struct OptionalColumn {
+    const char *name;
+    const char *statement;
+};
+
+// The columns an older file may lack, in the order they are added.
+const OptionalColumn kOptionalColumns[] = {
+    {"app_name", "ALTER TABLE recordings ADD COLUMN app_name TEXT"},
+    {"window_title", "ALTER TABLE recordings ADD COLUMN window_title TEXT"},
+    {"image_hash", "ALTER TABLE recordings ADD COLUMN image_hash TEXT"},
+    {"file_size", "ALTER TABLE recordings ADD COLUMN file_size INTEGER"},
+    {"compression_ratio", "ALTER TABLE recordings ADD COLUMN compression_ratio REAL"},
+    {"is_delta_frame", "ALTER TABLE recordings ADD COLUMN is_delta_frame INTEGER DEFAULT 0"},
+    {"reference_hash", "ALTER TABLE recordings ADD COLUMN reference_hash TEXT"},
+};
+
+// Creates the folder and any missing parents, each 0700 whatever the umask. Failures show later,
+// when the database cannot be opened.
+void makePrivateFolder(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0)
+        return;
+    if (slash > 0)
+        makePrivateFolder(path.left(slash));
+    if (::mkdir(name.constData(), 0700) == 0)
+        ::chmod(name.constData(), 0700);
+}
+
+// Creates an empty file 0600 when there is none (SQLite takes an empty file for a new database)
+// and keeps an existing one private. The contents are never touched.
+void makePrivateFile(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        ::close(fd);
+    struct stat st {};
+    if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600)
+        ::chmod(name.constData(), 0600);
+}
+
+// One row of a search, as the search statement returns it.
+struct SearchRow {
+    std::optional<QString> id;
+    double timestamp = 0;
+    std::optional<QString> path;
+    std::optional<QString> appName;
+    std::optional<QString> windowTitle;
+};
+
+// Reads columns id, timestamp, file_path, app_name, window_title starting at `first`.
+SearchRow readSearchRow(const Statement &row, int first = 0)
+{
+    SearchRow r;
+    r.id = row.isNull(first) ? std::nullopt : row.text(first);
+    r.timestamp = row.real(first + 1);
+    r.path = row.isNull(first + 2) ? std::nullopt : row.text(first + 2);
+    r.appName = row.isNull(first + 3) ? std::nullopt : row.text(first + 3);
+    r.windowTitle = row.isNull(first + 4) ? std::nullopt : row.text(first + 4);
+    return r;
+}
+
+// A recording id in the stored form: 36 characters, hexadecimal digits in groups 8-4-4-4-12.
+std::optional<QUuid> uuidFromIdText(const QString &text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (hyphen ? c != u'-' : !hex)
+            return std::nullopt;
+    }
+    return QUuid::fromString(text);
+}
+
+// Turns search rows into partial recordings, skipping rows without a usable id or path.
+std::vector<Recording> recordingsFromSearchRows(const std::vector<SearchRow> &rows)
+{
+    std::vector<Recording> results;
+    int n = 0;
+    for (const SearchRow &row : rows) {
+        ++n;
+        if (!row.id) {
+            log::debug(QStringLiteral("DEBUG searchText: Match #%1 - ID column is NULL").arg(n));
+            continue;
+        }
+        log::debug(QStringLiteral("DEBUG searchText: Match #%1 - ID string: %2").arg(n).arg(*row.id));
+        const std::optional<QUuid> id = uuidFromIdText(*row.id);
+        if (!id) {
+            log::debug(QStringLiteral("DEBUG searchText: Failed to create UUID from string: %1").arg(*row.id));
+            continue;
+        }
+        if (!row.path) {
+            log::debug(QStringLiteral("DEBUG searchText: Path column is NULL"));
+            continue;
+        }
+        log::debug(QStringLiteral("DEBUG searchText: Creating recording - ID: %1, Path: %2").arg(uuidText(*id), *row.path));
+        Recording recording;
+        recording.id = *id;
+        recording.timestamp = fromSecondsSince1970(row.timestamp);
+        recording.duration = 0;
+        recording.filePath = QUrl::fromLocalFile(*row.path);
+        recording.appName = row.appName;
+        recording.windowTitle = row.windowTitle;
+        recording.type = RecordingType::screenshot;
+        results.push_back(std::move(recording));
+    }
+    return results;
+}
+
+} // namespace
+
+struct SimpleDatabaseManager::Impl {
+    explicit Impl(OpenMode openMode)
+        : mode(openMode)
+    {
+    }
+
+    const OpenMode mode;
+    sqlite3 *db = nullptr;
+    SerialQueue serialQueue{QStringLiteral("com.pellux.db.serial")};
+    const QString databaseName = kDatabaseName;
+    const QString instanceId = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
+    std::atomic<bool> open{false};
+
+    QString getDatabasePath();
+    bool openDatabase();
+    void createTables();
+    void migrate();
+    void closeDatabase();
+    QString errorMessage() const { return sql::errorMessage(db); }
+
+    std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
+    std::vector<SearchRow> plainSearchRows(const QString &pattern, const std::optional<QString> &appName,
+                                           bool *prepared);
+};
+
+QString SimpleDatabaseManager::defaultDatabasePath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux/")
+        + kDatabaseName;
+}
+
+QString SimpleDatabaseManager::Impl::getDatabasePath()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
+    // A tool that only reads must not leave an empty folder behind.
+    if (mode == OpenMode::createIfMissing)
+        makePrivateFolder(folder);
+    const QString path = folder + QLatin1Char('/') + databaseName;
+    log::debug(QStringLiteral("DEBUG getDatabasePath: Using database at: %1").arg(path));
+    return path;
+}
+
+bool SimpleDatabaseManager::Impl::openDatabase()
+{
+    const QString path = getDatabasePath();
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    if (mode == OpenMode::createIfMissing) {
+        flags |= SQLITE_OPEN_CREATE;
+        // SQLite would create the file with the umask's mode; it holds screen text, so create it
+        // private first (an empty file is a new database) and keep an existing one private.
+        makePrivateFile(path);
+    }
+    sqlite3 *handle = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr) != SQLITE_OK) {
+        log::failure(QStringLiteral("Unable to open database: %1").arg(sql::errorMessage(handle)));
+        sqlite3_close(handle);
+        return false;
+    }
+    db = handle;
+    // Another Pellux process (the search command beside the running application) may hold the
+    // file for a moment; wait for it instead of failing at once.
+    sqlite3_busy_timeout(db, 5000);
+    sql::exec(db, "PRAGMA journal_mode = DELETE");
+    sql::exec(db, "PRAGMA synchronous = FULL");
+    sql::exec(db, "PRAGMA foreign_keys = ON");
+
+    // SQLite reads the file lazily: a file that is no database (or is damaged) only shows at the
+    // first read. Refuse it here, before anything could write to it.
+    if (!sql::exec(db, "SELECT count(*) FROM sqlite_master")) {
+        log::failure(QStringLiteral("Unable to open database: %1").arg(errorMessage()));
+        closeDatabase();
+        return false;
+    }
+    open = true;
+    serialQueue.sync([this] { createTables(); });
+    return true;
+}
+
+void SimpleDatabaseManager::Impl::createTables()
+{
+    if (!sql::exec(db, "CREATE TABLE IF NOT EXISTS recordings ("
+                       "id TEXT PRIMARY KEY, "
+                       "timestamp REAL NOT NULL, "
+                       "display_index INTEGER NOT NULL, "
+                       "file_path TEXT NOT NULL, "
+                       "app_name TEXT, "
+                       "window_title TEXT, "
+                       "image_hash TEXT, "
+                       "file_size INTEGER, "
+                       "compression_ratio REAL)"))
+        log::failure(QStringLiteral("Error creating recordings table: %1").arg(errorMessage()));
+    if (!sql::exec(db, "CREATE TABLE IF NOT EXISTS ocr_text ("
+                       "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+                       "recording_id TEXT NOT NULL, "
+                       "text TEXT NOT NULL, "
+                       "timestamp REAL NOT NULL, "
+                       "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
+        log::failure(QStringLiteral("Error creating OCR table: %1").arg(errorMessage()));
+    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_timestamp ON recordings(timestamp)");
+    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_ocr_recording ON ocr_text(recording_id)");
+    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
+    migrate();
+}
+
+void SimpleDatabaseManager::Impl::migrate()
+{
+    bool present[std::size(kOptionalColumns)] = {};
+    {
+        Statement info(db, "PRAGMA table_info(recordings)");
+        while (info.prepared() && info.step() == SQLITE_ROW) {
+            const std::optional<QString> name = info.text(1);
+            for (size_t i = 0; i < std::size(kOptionalColumns); ++i) {
+                if (name && *name == QLatin1String(kOptionalColumns[i].name))
+                    present[i] = true;
+            }
+        }
+    }
+    for (size_t i = 0; i < std::size(kOptionalColumns); ++i) {
+        if (present[i])
+            continue;
+        const QString name = QString::fromLatin1(kOptionalColumns[i].name);
+        if (sql::exec(db, kOptionalColumns[i].statement))
+            log::debug(QStringLiteral("Successfully added %1 column to recordings table").arg(name));
+        else
+            log::failure(QStringLiteral("Error adding %1 column: %2").arg(name, errorMessage()));
+    }
+    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
+    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)");
+}
+
+void SimpleDatabaseManager::Impl::closeDatabase()
+{
+    open = false;
+    if (db) {
+        sqlite3_close(db);
+        db = nullptr;
+    }
+}
+
+SimpleDatabaseManager &SimpleDatabaseManager::shared()
+{
+    static SimpleDatabaseManager instance;
+    return instance;
+}
+
+SimpleDatabaseManager::SimpleDatabaseManager(OpenMode mode)
+    : d(std::make_unique<Impl>(mode))
+{
+    d->serialQueue.sync([this] { d->openDatabase(); });
+}
+
+SimpleDatabaseManager::~SimpleDatabaseManager()
+{
+    d->serialQueue.sync([this] { d->closeDatabase(); });
+}
+
+bool SimpleDatabaseManager::isOpen() const { return d->open; }
+
+QString SimpleDatabaseManager::databasePath() const { return defaultDatabasePath(); }
+
+void SimpleDatabaseManager::waitUntilIdle() { d->serialQueue.drain(); }
+
+void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recording,
+                                                        const std::optional<QString> &imageHash, qint64 fileSize,
+                                                        bool isDeltaFrame, const std::optional<QString> &referenceHash,
+                                                        std::optional<double> compressionRatio,
+                                                        std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio,
+                          completion = std::move(completion)] {
+        const auto finish = [&](bool result) {
+            if (completion)
+                completion(result);
+        };
+        if (!d->db)
+            return finish(false);
+        log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: %1 with hash: %2, isDelta: %3")
+                       .arg(recording.idText(), imageHash.value_or(QStringLiteral("none")), boolText(isDeltaFrame)));
+        bool saved = false;
+        {
+            Statement insert(d->db, "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, "
+                                    "app_name, window_title, image_hash, file_size, is_delta_frame, reference_hash, "
+                                    "compression_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            if (insert.prepared()) {
+                insert.bind(1, recording.idText());
+                insert.bind(2, secondsSince1970(recording.timestamp));
+                insert.bind(3, 0);
+                insert.bind(4, recording.localPath());
+                insert.bind(5, recording.appName);
+                insert.bind(6, recording.windowTitle);
+                insert.bind(7, imageHash);
+                insert.bind(8, fileSize);
+                insert.bind(9, isDeltaFrame ? 1 : 0);
+                insert.bind(10, referenceHash);
+                insert.bind(11, compressionRatio);
+                if (insert.step() == SQLITE_DONE) {
+                    log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
+                    saved = true;
+                } else {
+                    log::failure(QStringLiteral("Error saving recording with delta frame: %1").arg(d->errorMessage()));
+                }
+            }
+        }
+        finish(saved);
+    });
+}
+
+void SimpleDatabaseManager::saveOCRText(const QUuid &recordingId, const QString &text, TimePoint timestamp)
+{
+    d->serialQueue.async([this, recordingId, text, timestamp] {
+        if (!d->db)
+            return;
+        const QString id = uuidText(recordingId);
+        log::debug(QStringLiteral("DEBUG saveOCRText: Saving text for recording %1").arg(id));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text)));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text preview: %1...").arg(leadingCharacters(text, 50)));
+
+        bool exists = false;
+        {
+            Statement count(d->db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
+            if (count.prepared()) {
+                count.bind(1, id);
+                if (count.step() == SQLITE_ROW) {
+                    const qint64 n = count.int64(0);
+                    exists = n > 0;
+                    log::debug(QStringLiteral("DEBUG saveOCRText [%1]: Recording exists in DB: %2 (count: %3)")
+                                   .arg(d->instanceId, boolText(exists))
+                                   .arg(n));
+                }
+            }
+        }
+        if (!exists) {
+            log::failure(QStringLiteral("ERROR saveOCRText: Recording %1 does not exist in database!").arg(id));
+            return;
+        }
+        Statement insert(d->db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+        if (!insert.prepared()) {
+            log::failure(QStringLiteral("DEBUG saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
+            return;
+        }
+        insert.bind(1, id);
+        insert.bind(2, text);
+        insert.bind(3, secondsSince1970(timestamp));
+        if (insert.step() == SQLITE_DONE) {
+            log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
+        } else {
+            log::failure(QStringLiteral("Error saving OCR text: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("Extended error code: %1").arg(sqlite3_extended_errcode(d->db)));
+        }
+    });
+}
+
+void SimpleDatabaseManager::searchText(const QString &query, const std::optional<QString> &appName,
+                                       std::function<void(std::vector<Recording>)> completion)
+{
+    d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
+        std::vector<Recording> results;
+        if (d->db)
+            results = d->searchText(query, appName);
+        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+    });
+}
+
+std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(const QString &pattern,
+                                                                   const std::optional<QString> &appName,
+                                                                   bool *prepared)
+{
+    const char *sqlWithoutApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
+                                "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
+                                "WHERE o.text LIKE ? COLLATE NOCASE ORDER BY r.timestamp DESC LIMIT 100";
+    const char *sqlWithApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
+                             "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
+                             "WHERE o.text LIKE ? COLLATE NOCASE AND r.app_name = ? COLLATE NOCASE "
+                             "ORDER BY r.timestamp DESC LIMIT 100";
+    std::vector<SearchRow> rows;
+    Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
+    *prepared = select.prepared();
+    if (!select.prepared()) {
+        log::debug(QStringLiteral("DEBUG searchText: Failed to prepare statement - %1").arg(errorMessage()));
+        return rows;
+    }
+    log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
+    select.bind(1, pattern);
+    if (appName)
+        select.bind(2, *appName);
+    while (select.step() == SQLITE_ROW)
+        rows.push_back(readSearchRow(select));
+    return rows;
+}
+
+std::vector<Recording> SimpleDatabaseManager::Impl::searchText(const QString &query,
+                                                               const std::optional<QString> &appName)
+{
+    log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
+    // The query is not escaped: "%" and "_" in it act as wildcards.
+    const QString pattern = QLatin1Char('%') + query + QLatin1Char('%');
+    bool prepared = false;
+    const std::vector<SearchRow> rows = plainSearchRows(pattern, appName, &prepared);
+    std::vector<Recording> results;
+    if (prepared) {
+        results = recordingsFromSearchRows(rows);
+        log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(rows.size()));
+    }
+    log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(results.size()));
+    return results;
+}
+
+void SimpleDatabaseManager::getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion)
+{
+    d->serialQueue.async([this, recordingId, completion = std::move(completion)] {
+        std::optional<QString> result;
+        const auto deliver = [&] {
+            postToMain([completion, result] { completion(result); });
+        };
+        if (!d->db) {
+            log::debug(QStringLiteral("DEBUG: Database not available"));
+            return deliver();
+        }
+        const QString id = uuidText(recordingId);
+        log::debug(QStringLiteral("DEBUG: Looking for OCR text with recording_id: %1").arg(id));
+        if (log::verbose()) {
+            // The listing exists only for its log lines; skip the scan when they are not printed.
+            Statement list(d->db, "SELECT recording_id FROM ocr_text");
+            if (list.prepared()) {
+                log::debug(QStringLiteral("DEBUG: OCR texts in database:"));
+                qint64 n = 0;
+                while (list.step() == SQLITE_ROW) {
+                    ++n;
+                    if (const std::optional<QString> value = list.text(0))
+                        log::debug(QStringLiteral("  [%1] %2").arg(n).arg(*value));
+                }
+                log::debug(QStringLiteral("DEBUG: Total OCR texts: %1").arg(n));
+            }
+        }
+        Statement select(d->db, "SELECT text FROM ocr_text WHERE recording_id = ? LIMIT 1");
+        if (!select.prepared()) {
+            log::debug(QStringLiteral("DEBUG: Failed to prepare statement"));
+            return deliver();
+        }
+        select.bind(1, id);
+        if (select.step() != SQLITE_ROW) {
+            log::debug(QStringLiteral("DEBUG: No row found for recording_id: %1").arg(id));
+        } else if (select.isNull(0)) {
+            log::debug(QStringLiteral("DEBUG: Column text is NULL"));
+        } else if (const std::optional<QString> text = select.text(0)) {
+            log::debug(QStringLiteral("DEBUG: Found OCR text in DB with %1 bytes").arg(select.byteCount(0)));
+            log::debug(QStringLiteral("DEBUG: Text length: %1 characters").arg(characterCount(*text)));
+            log::debug(QStringLiteral("DEBUG: Text preview: %1...").arg(leadingCharacters(*text, 50)));
+            log::debug(QStringLiteral("DEBUG: Text isEmpty: %1").arg(boolText(text->isEmpty())));
+            result = text;
+        } else {
+            log::debug(QStringLiteral("DEBUG: Failed to convert text to string"));
+        }
+        deliver();
+    });
+}
+
+void SimpleDatabaseManager::verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, recordingId, completion = std::move(completion)] {
+        if (!d->db)
+            return completion(false);
+        {
+            Statement total(d->db, "SELECT COUNT(*) FROM recordings");
+            if (total.prepared() && total.step() == SQLITE_ROW)
+                log::debug(QStringLiteral("DEBUG verifyRecordingExists [%1]: Total recordings in DB: %2")
+                               .arg(d->instanceId)
+                               .arg(total.int64(0)));
+        }
+        bool exists = false;
+        const QString id = uuidText(recordingId);
+        Statement count(d->db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
+        if (count.prepared()) {
+            count.bind(1, id);
+            if (count.step() == SQLITE_ROW) {
+                const qint64 n = count.int64(0);
+                exists = n > 0;
+                log::debug(QStringLiteral("DEBUG verifyRecordingExists [%1]: Recording %2 exists: %3 (count: %4)")
+                               .arg(d->instanceId, id, boolText(exists))
+                               .arg(n));
+            }
+        }
+        completion(exists);
+    });
+}
+
+void SimpleDatabaseManager::getScreenshotByHash(const QString &imageHash,
+                                                std::function<void(std::optional<QString>)> completion)
+{
+    d->serialQueue.async([this, imageHash, completion = std::move(completion)] {
+        std::optional<QString> path;
+        if (d->db) {
+            Statement select(d->db, "SELECT file_path FROM recordings WHERE image_hash = ? LIMIT 1");
+            if (select.prepared()) {
+                select.bind(1, imageHash);
+                if (select.step() == SQLITE_ROW)
+                    path = select.text(0);
+            }
+        }
+        postToMain([completion, path] { completion(path); });
+    });
+}
+
+void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, path, newSize, completion = std::move(completion)] {
+        const auto finish = [&](bool result) {
+            if (completion)
+                completion(result);
+        };
+        // A name only ever names a whole last path component: no wildcards, no partial names.
+        if (!d->db || path.isEmpty() || path.endsWith(QLatin1Char('/')))
+            return finish(false);
+        Statement update(d->db, "UPDATE recordings SET file_size = ?1 "
+                                "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3");
+        if (!update.prepared())
+            return finish(false);
+        update.bind(1, newSize);
+        update.bind(2, path);
+        update.bind(3, path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+        if (update.step() != SQLITE_DONE) {
+            log::failure(QStringLiteral("Error updating file size: %1").arg(d->errorMessage()));
+            return finish(false);
+        }
+        const bool changed = sqlite3_changes(d->db) > 0;
+        if (changed)
+            log::debug(QStringLiteral("Updated file size for %1 to %2 bytes").arg(path).arg(newSize));
+        finish(changed);
+    });
+}
+
+void SimpleDatabaseManager::deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
+{
+    d->serialQueue.async([this, recordingIds, completion = std::move(completion)] {
+        const auto finish = [&](int removed) {
+            if (completion)
+                completion(removed);
+        };
+        if (!d->db)
+            return finish(0);
+        Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
+        Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
+        if (!deleteText.prepared() || !deleteRow.prepared() || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
+            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            return finish(0);
+        }
+        // All or nothing: a failure part-way leaves every row as it was.
+        int removed = 0;
+        bool ok = true;
+        for (const QUuid &recordingId : recordingIds) {
+            const QString id = uuidText(recordingId);
+            deleteText.bind(1, id);
+            deleteRow.bind(1, id);
+            ok = deleteText.step() == SQLITE_DONE && deleteRow.step() == SQLITE_DONE;
+            if (!ok)
+                break;
+            removed += sqlite3_changes(d->db);
+            deleteText.reset();
+            deleteRow.reset();
+        }
+        if (ok)
+            ok = sql::exec(d->db, "COMMIT");
+        if (!ok) {
+            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            sql::exec(d->db, "ROLLBACK");
+            return finish(0);
+        }
+        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings").arg(removed));
+        finish(removed);
+    });
+}
+
+void SimpleDatabaseManager::resetDatabase()
+{
+    d->serialQueue.async([this] {
+        d->closeDatabase();
+        const QString path = d->getDatabasePath();
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral("-journal"));
+        if (d->openDatabase())
+            log::debug(QStringLiteral("Database reset completed"));
+    });
+}
+
+void SimpleDatabaseManager::deleteAllData()
+{
+    d->serialQueue.async([this] {
+        if (!d->db)
+            return;
+        // One transaction: either everything goes or, on a failure, everything stays.
+        bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
+        if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;")) {
+            log::failure(QStringLiteral("Error deleting OCR text: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (ok && !sql::exec(d->db, "DELETE FROM recordings;")) {
+            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (ok && !sql::exec(d->db, "COMMIT")) {
+            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (!ok) {
+            sql::exec(d->db, "ROLLBACK");
+            return;
+        }
+        log::debug(QStringLiteral("All database data deleted successfully"));
+    });
+}
+
+void SimpleDatabaseManager::debugPrintAllOCRTexts()
+{
+    d->serialQueue.async([this] {
+        if (!d->db)
+            return;
+        // The dump is asked for explicitly (debug window), so it prints whatever the verbosity.
+        const auto print = [](const QString &line) { log::failure(line); };
+        print(QStringLiteral("\n=== OCR Texts in Database ==="));
+        {
+            Statement texts(d->db, "SELECT recording_id, text, timestamp FROM ocr_text ORDER BY timestamp DESC LIMIT 10");
+            if (!texts.prepared())
+                print(QStringLiteral("Failed to prepare debug query"));
+            int n = 0;
+            while (texts.prepared() && texts.step() == SQLITE_ROW) {
+                ++n;
+                print(QStringLiteral("\n[%1] Recording ID: %2").arg(n).arg(texts.text(0).value_or(QString())));
+                print(QStringLiteral("Timestamp: %1").arg(dateTimeText(texts.real(2))));
+                print(QStringLiteral("Column type: %1 (3=TEXT, 4=BLOB, 5=NULL)").arg(texts.columnType(1)));
+                print(QStringLiteral("Byte count: %1").arg(texts.byteCount(1)));
+                const std::optional<QString> text = texts.isNull(1) ? std::nullopt : texts.text(1);
+                if (!text) {
+                    print(QStringLiteral("Text column is NULL"));
+                    continue;
+                }
+                print(QStringLiteral("Text length: %1 characters").arg(characterCount(*text)));
+                print(QStringLiteral("Text isEmpty: %1").arg(boolText(text->isEmpty())));
+                if (text->isEmpty())
+                    print(QStringLiteral("Text is empty string"));
+                else
+                    print(QStringLiteral("Text preview: %1...").arg(leadingCharacters(*text, 100)));
+            }
+        }
+        print(QStringLiteral("\n=== Recordings in Database ==="));
+        {
+            Statement rows(d->db, "SELECT id, timestamp, file_path FROM recordings ORDER BY timestamp DESC LIMIT 5");
+            int n = 0;
+            while (rows.prepared() && rows.step() == SQLITE_ROW) {
+                ++n;
+                print(QStringLiteral("[%1] ID: %2, Time: %3, Path: %4")
+                          .arg(n)
+                          .arg(rows.text(0).value_or(QString()), dateTimeText(rows.real(1)),
+                               rows.text(2).value_or(QString())));
+            }
+        }
+        print(QStringLiteral("=== End Debug Output ==="));
+    });
+}
+
+} // namespace pellux

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+#include <sqlite3.h>
+
+namespace pellux::sql {
+
+// The connection's last error text (sqlite3_errmsg).
+inline QString errorMessage(sqlite3 *db) { return QString::fromUtf8(sqlite3_errmsg(db)); }
+
+// One prepared statement, finalised when the object goes out of scope. Text is bound as UTF-8 with
+// SQLite taking its own copy, so the caller's string may go away at once.
+class Statement {
+public:
+    Statement(sqlite3 *db, const char *sql)
+    {
+        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(m_stmt);
+            m_stmt = nullptr;
+        }
+    }
+    Statement(sqlite3 *db, const QString &sql)
+        : Statement(db, sql.toUtf8().constData())
+    {
+    }
+    ~Statement() { sqlite3_finalize(m_stmt); }
+
+    Statement(const Statement &) = delete;
+    Statement &operator=(const Statement &) = delete;
+
+    bool prepared() const { return m_stmt != nullptr; }
+    sqlite3_stmt *get() const { return m_stmt; }
+
+    void bind(int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    }
+    void bind(int index, const std::optional<QString> &text)
+    {
+        if (text)
+            bind(index, *text);
+        else
+            sqlite3_bind_null(m_stmt, index);
+    }
+    void bind(int index, double value) { sqlite3_bind_double(m_stmt, index, value); }
+    void bind(int index, std::optional<double> value)
+    {
+        if (value)
+            bind(index, *value);
+        else
+            sqlite3_bind_null(m_stmt, index);
+    }
+    void bind(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+    void bind(int index, int value) { sqlite3_bind_int(m_stmt, index, value); }
+
+    int step() { return sqlite3_step(m_stmt); }
+    void reset()
+    {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
+
+    bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
+    int columnType(int column) const { return sqlite3_column_type(m_stmt, column); }
+    qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    double real(int column) const { return sqlite3_column_double(m_stmt, column); }
+    int byteCount(int column) const { return sqlite3_column_bytes(m_stmt, column); }
+    // The column as text; absent for NULL (or when SQLite cannot produce the text).
+    std::optional<QString> text(int column) const
+    {
+        const auto *chars = reinterpret_cast<const char *>(sqlite3_column_text(m_stmt, column));
+        if (!chars)
+            return std::nullopt;
+        return QString::fromUtf8(chars, sqlite3_column_bytes(m_stmt, column));
+    }
+
+private:
+    sqlite3_stmt *m_stmt = nullptr;
+};
+
+// Runs SQL that returns no rows. True on success.
+inline bool exec(sqlite3 *db, const char *sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+} // namespace pellux::sql
