@@ -51,6 +51,9 @@ DeltaFrameProcessor::DeltaFrameProcessor(const Clock &clock)
 {
 }
 
+// GCC 12 destroys temporaries that live across a suspension point twice, so every task and future
+// awaited below is a named local, never a temporary inside the co_await expression.
+
 QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage currentImage, QImage previousImage,
                                                                      QString windowID, QString imageHash)
 {
@@ -58,48 +61,46 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage cur
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No image to process for window %1").arg(windowID));
         co_return DeltaFrameOutcome {};
     }
-    if (previousImage.isNull())
-        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
-
-    const std::vector<QRect> regions = co_await findChangedRegions(currentImage, previousImage);
-    const qint64 changedArea = areaOf(regions);
-    const qint64 totalArea = qint64(currentImage.width()) * currentImage.height();
-    // changed ÷ total > 0.3, in integers so that exactly 30 % stays a delta
-    if (changedArea * 10 > totalArea * 3) {
-        log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: %1 of %2 pixels changed in window %3, storing full frame")
-                       .arg(changedArea)
-                       .arg(totalArea)
-                       .arg(windowID));
-        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
+    if (!previousImage.isNull()) {
+        QCoro::Task<std::vector<QRect>> changes = findChangedRegions(currentImage, previousImage);
+        const std::vector<QRect> regions = co_await changes;
+        const qint64 changedArea = areaOf(regions);
+        const qint64 totalArea = qint64(currentImage.width()) * currentImage.height();
+        // A delta is only useful if the frame it builds on can be found again.
+        const std::optional<FrameReference> reference = referenceFrame(windowID);
+        // changed ÷ total > 0.3, in integers so that exactly 30 % stays a delta
+        if (changedArea * 10 > totalArea * 3) {
+            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: %1 of %2 pixels changed in window %3, storing full frame")
+                           .arg(changedArea)
+                           .arg(totalArea)
+                           .arg(windowID));
+        } else if (!reference) {
+            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: No reference frame for window %1, storing full frame")
+                           .arg(windowID));
+        } else {
+            QCoro::Task<std::optional<QByteArray>> encoding = createDeltaData(currentImage, regions);
+            const std::optional<QByteArray> container = co_await encoding;
+            if (container) {
+                const double sourceSize = static_cast<double>(deltacodec::tiffRepresentationSize(currentImage));
+                const double ratio = sourceSize / static_cast<double>(std::max<qsizetype>(1, container->size()));
+                log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta of %1 regions for window %2, %3 bytes")
+                               .arg(qsizetype(regions.size()))
+                               .arg(windowID)
+                               .arg(container->size()));
+                co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
+            }
+            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame").arg(windowID));
+        }
     }
-
-    // A delta is only useful if the frame it builds on can be found again.
-    const std::optional<FrameReference> reference = referenceFrame(windowID);
-    if (!reference) {
-        log::debug(
-            QStringLiteral("DEBUG DeltaFrameProcessor: No reference frame for window %1, storing full frame").arg(windowID));
-        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
-    }
-
-    const std::optional<QByteArray> container = co_await createDeltaData(currentImage, regions);
-    if (!container) {
-        log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame").arg(windowID));
-        co_return co_await fullFrameAsReference(currentImage, windowID, imageHash);
-    }
-
-    const double sourceSize = static_cast<double>(deltacodec::tiffRepresentationSize(currentImage));
-    const double ratio = sourceSize / static_cast<double>(std::max<qsizetype>(1, container->size()));
-    log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta of %1 regions for window %2, %3 bytes")
-                   .arg(qsizetype(regions.size()))
-                   .arg(windowID)
-                   .arg(container->size()));
-    co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
+    QCoro::Task<DeltaFrameOutcome> full = fullFrameAsReference(currentImage, windowID, imageHash);
+    co_return co_await full;
 }
 
 QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(QImage image, QString windowID,
                                                                         QString imageHash)
 {
-    std::optional<QByteArray> full = co_await compressFullFrame(image);
+    QCoro::Task<std::optional<QByteArray>> compression = compressFullFrame(image);
+    std::optional<QByteArray> full = co_await compression;
     if (!full) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
         co_return DeltaFrameOutcome {};
@@ -110,17 +111,21 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(QImage 
 
 QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
 {
-    co_return co_await QtConcurrent::run([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
+    QFuture<std::vector<QRect>> work
+        = QtConcurrent::run([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
+    co_return co_await work;
 }
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, std::vector<QRect> regions)
 {
-    co_return co_await QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
+    QFuture<std::optional<QByteArray>> work = QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
+    co_return co_await work;
 }
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::compressFullFrame(QImage image)
 {
-    co_return co_await QtConcurrent::run([image] { return encodeFullFrame(image); });
+    QFuture<std::optional<QByteArray>> work = QtConcurrent::run([image] { return encodeFullFrame(image); });
+    co_return co_await work;
 }
 
 std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)
