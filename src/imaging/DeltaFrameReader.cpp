@@ -30,7 +30,8 @@ float readFloat(const char *at)
 // A rectangle coordinate as the writer produces it: a whole number of pixels within range.
 std::optional<int> pixelValue(float value, int minimum)
 {
-    if (!std::isfinite(value) || value != std::floor(value) || value < float(minimum)
+    // The writer never produces negative zero; refusing it keeps parse and serialise exact inverses.
+    if (!std::isfinite(value) || std::signbit(value) || value != std::floor(value) || value < float(minimum)
         || value > float(DeltaFrameReader::kMaxDimension))
         return std::nullopt;
     return static_cast<int>(value);

@@ -1,0 +1,235 @@
+#include "imaging/DeltaTestImages.h"
+#include "support/FakeClock.h"
+
+#include "imaging/DeltaCodec.h"
+#include "imaging/DeltaContainer.h"
+#include "imaging/DeltaFrameProcessor.h"
+#include "imaging/DeltaFrameReader.h"
+
+#include <QtEndian>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+using namespace pellux;
+
+namespace {
+
+QByteArray u32(std::uint32_t value)
+{
+    QByteArray bytes(4, '\0');
+    qToLittleEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray f32(float value)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, 4);
+    return u32(bits);
+}
+
+QByteArray entry(float x, float y, float w, float h, const QByteArray &data)
+{
+    return f32(x) + f32(y) + f32(w) + f32(h) + u32(std::uint32_t(data.size())) + data;
+}
+
+QByteArray regionImage(int width, int height)
+{
+    return *deltacodec::convertToWebP(test::windowFrame(width, height), 0.8);
+}
+
+// A delta of two small regions against a 200×150 frame.
+QByteArray validContainer()
+{
+    return QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
+        + entry(100, 64, 64, 20, *deltacodec::compressToJPEG(test::windowFrame(64, 20), 0.8));
+}
+
+struct Fixture : ::testing::Test {
+    test::FakeClock clock;
+    DeltaFrameProcessor processor { clock };
+};
+
+using DeltaRoundTrip = Fixture;
+
+} // namespace
+
+TEST_F(DeltaRoundTrip, AFrameIsRebuiltFromItsPreviousFrameAndItsDelta)
+{
+    const QImage previous = test::windowFrame(640, 400, 1);
+    QImage current = previous;
+    test::paintNoise(current, QRect(70, 70, 50, 40), 3);
+    {
+        QPainter painter(&current);
+        painter.fillRect(QRect(400, 300, 100, 60), QColor(20, 120, 40));
+        painter.drawText(QPoint(410, 330), QStringLiteral("changed text"));
+    }
+    processor.storeReferenceFrame(QStringLiteral("1"), QStringLiteral("ref"), QByteArray("full"));
+    const DeltaFrameOutcome outcome
+        = QCoro::waitFor(processor.processDeltaFrame(current, previous, QStringLiteral("1"), QStringLiteral("new")));
+    ASSERT_TRUE(outcome.deltaFrame.has_value());
+
+    const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(outcome.deltaFrame->data);
+    ASSERT_TRUE(parsed.has_value());
+    ASSERT_EQ(size_t(parsed->entries.size()), outcome.deltaFrame->regions.size());
+    for (qsizetype i = 0; i < parsed->entries.size(); ++i)
+        EXPECT_EQ(parsed->entries[i].rect, outcome.deltaFrame->regions[size_t(i)]);
+    EXPECT_EQ(*parsed->serialize(), outcome.deltaFrame->data);
+
+    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(previous, outcome.deltaFrame->data);
+    ASSERT_TRUE(rebuilt.has_value());
+    ASSERT_EQ(rebuilt->size(), current.size());
+    // Outside the regions the previous frame is kept exactly; inside, the lossy encoding is close.
+    QImage outside = rebuilt->copy();
+    QImage expectedOutside = previous.convertToFormat(QImage::Format_RGB32);
+    for (const QRect &r : outcome.deltaFrame->regions) {
+        QPainter(&outside).fillRect(r, Qt::magenta);
+        QPainter(&expectedOutside).fillRect(r, Qt::magenta);
+        // Random noise is the worst case for a lossy coder.
+        EXPECT_LT(test::meanDifference(*rebuilt, current, r), 16.0);
+    }
+    EXPECT_EQ(outside, expectedOutside);
+    EXPECT_LT(test::meanDifference(*rebuilt, current, current.rect()), 1.0);
+}
+
+TEST_F(DeltaRoundTrip, ScaledDownAndJpegRegionsAreScaledBackIntoTheirRectangles)
+{
+    // A 1600-pixel-wide region is stored reduced to 1440 pixels and stretched back on reading.
+    QImage frame(1600, 100, QImage::Format_RGB32);
+    frame.fill(QColor(30, 60, 90));
+    const std::optional<QByteArray> bytes = DeltaFrameProcessor::encodeDeltaData(frame, { QRect(0, 0, 1600, 100) });
+    ASSERT_TRUE(bytes.has_value());
+    const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(*bytes);
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(DeltaFrameReader::decodeRegion(parsed->entries[0].data)->size(), QSize(1440, 90));
+    const QImage black(1600, 100, QImage::Format_RGB32);
+    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(black, *parsed);
+    ASSERT_TRUE(rebuilt.has_value());
+    EXPECT_LT(test::meanDifference(*rebuilt, frame, frame.rect()), 3.0);
+
+    QImage base(200, 150, QImage::Format_RGB32);
+    base.fill(Qt::white);
+    const std::optional<QImage> withJpeg = DeltaFrameReader::applyDelta(base, validContainer());
+    ASSERT_TRUE(withJpeg.has_value());
+    EXPECT_LT(test::meanDifference(withJpeg->copy(100, 64, 64, 20), test::windowFrame(64, 20), QRect(0, 0, 64, 20)), 8.0);
+}
+
+TEST(DeltaFrameReader, RefusesMalformedContainers)
+{
+    const QByteArray good = validContainer();
+    ASSERT_TRUE(DeltaFrameReader::parse(good).has_value());
+    ASSERT_TRUE(DeltaFrameReader::parse(QByteArray("DLTA\0\0\0\0", 8)).has_value());
+
+    const QByteArray region = regionImage(8, 8);
+    const QByteArray header1 = QByteArray("DLTA", 4) + u32(1);
+    const struct {
+        const char *what;
+        QByteArray bytes;
+    } cases[] = {
+        { "empty", QByteArray() },
+        { "short header", QByteArray("DLTA\0\0\0", 7) },
+        { "wrong magic", QByteArray("DLTB\0\0\0\0", 8) },
+        { "count beyond the data", QByteArray("DLTA", 4) + u32(0xffffffffu) + entry(0, 0, 8, 8, region) },
+        { "count one, no entry", header1 },
+        { "truncated entry header", header1 + f32(0) + f32(0) + f32(8) },
+        { "length beyond the data", header1 + f32(0) + f32(0) + f32(8) + f32(8) + u32(1000) + region },
+        { "length of 4 GiB", header1 + f32(0) + f32(0) + f32(8) + f32(8) + u32(0xffffffffu) + region },
+        { "empty region data", header1 + entry(0, 0, 8, 8, QByteArray()) },
+        { "trailing bytes", good + "x" },
+        { "second entry truncated", good.left(good.size() - 1) },
+        { "NaN x", header1 + entry(std::numeric_limits<float>::quiet_NaN(), 0, 8, 8, region) },
+        { "infinite width", header1 + entry(0, 0, std::numeric_limits<float>::infinity(), 8, region) },
+        { "negative y", header1 + entry(0, -8, 8, 8, region) },
+        { "negative zero x", header1 + entry(-0.0f, 0, 8, 8, region) },
+        { "fractional x", header1 + entry(0.5f, 0, 8, 8, region) },
+        { "zero width", header1 + entry(0, 0, 0, 8, region) },
+        { "absurd height", header1 + entry(0, 0, 8, 1e9f, region) },
+        { "beyond the largest frame", header1 + entry(32760, 0, 16, 8, region) },
+    };
+    for (const auto &c : cases)
+        EXPECT_FALSE(DeltaFrameReader::parse(c.bytes).has_value()) << c.what;
+    EXPECT_FALSE(DeltaFrameReader::applyDelta(QImage(200, 150, QImage::Format_RGB32), good.left(30)).has_value());
+}
+
+TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
+{
+    QImage base(100, 100, QImage::Format_RGB32);
+    base.fill(Qt::black);
+    const QByteArray header1 = QByteArray("DLTA", 4) + u32(1);
+    const QByteArray region = regionImage(20, 20);
+    // Each of these parses; applying it must fail cleanly.
+    const struct {
+        const char *what;
+        QByteArray bytes;
+    } cases[] = {
+        { "region outside the frame", header1 + entry(90, 90, 20, 20, region) },
+        { "region image larger than its rectangle", header1 + entry(0, 0, 10, 10, region) },
+        { "not an image", header1 + entry(0, 0, 20, 20, QByteArray("plain text, not pixels")) },
+        { "corrupt WebP", header1 + entry(0, 0, 20, 20, region.left(region.size() / 2)) },
+        { "corrupt JPEG", header1 + entry(0, 0, 64, 20, deltacodec::compressToJPEG(test::windowFrame(64, 20), 0.8)->left(200)) },
+    };
+    for (const auto &c : cases) {
+        ASSERT_TRUE(DeltaFrameReader::parse(c.bytes).has_value()) << c.what;
+        EXPECT_FALSE(DeltaFrameReader::applyDelta(base, c.bytes).has_value()) << c.what;
+    }
+    EXPECT_FALSE(DeltaFrameReader::applyDelta(QImage(), header1 + entry(0, 0, 20, 20, region)).has_value());
+    EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(region));
+    EXPECT_TRUE(DeltaFrameReader::isDeltaContainer(validContainer()));
+}
+
+// Mutations of valid containers: whatever parses re-serialises to the same bytes, and nothing
+// reads outside the data (checked under the sanitizers).
+TEST(DeltaFrameReader, SurvivesAFixedSeedCorpusOfMutatedContainers)
+{
+    const QByteArray seed = validContainer();
+    const QByteArray empty("DLTA\0\0\0\0", 8);
+    QImage base(200, 150, QImage::Format_RGB32);
+    base.fill(Qt::gray);
+    std::mt19937 random(20261207);
+    auto pick = [&](qsizetype bound) { return qsizetype(random() % std::uint32_t(std::max<qsizetype>(1, bound))); };
+    int parsedCount = 0;
+    for (int round = 0; round < 3000; ++round) {
+        QByteArray bytes = round % 10 == 0 ? empty : seed;
+        const int mutations = 1 + int(random() % 4);
+        for (int m = 0; m < mutations; ++m) {
+            switch (random() % 6) {
+            case 0: // flip a byte
+                if (!bytes.isEmpty())
+                    bytes[pick(bytes.size())] = char(random());
+                break;
+            case 1: // truncate
+                bytes.truncate(pick(bytes.size() + 1));
+                break;
+            case 2: // insert random bytes
+                bytes.insert(pick(bytes.size() + 1), QByteArray(int(1 + random() % 8), char(random())));
+                break;
+            case 3: { // overwrite a field-aligned 32-bit value with an extreme
+                const std::uint32_t extremes[] = { 0, 1, 0x7fffffffu, 0x80000000u, 0xffffffffu, 0x7f800000u, 0xff800000u };
+                if (bytes.size() >= 4)
+                    qToLittleEndian(extremes[random() % 7], bytes.data() + (pick(bytes.size() - 3) & ~qsizetype(3)));
+                break;
+            }
+            case 4: // overwrite the entry count or the first length
+                if (bytes.size() >= 28)
+                    qToLittleEndian(std::uint32_t(random() % 8), bytes.data() + (random() % 2 ? 4 : 24));
+                break;
+            default: // duplicate a slice
+                if (!bytes.isEmpty())
+                    bytes.append(bytes.mid(pick(bytes.size()), pick(64)));
+                break;
+            }
+        }
+        const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(bytes);
+        if (!parsed)
+            continue;
+        ++parsedCount;
+        EXPECT_EQ(*parsed->serialize(), bytes);
+        (void)DeltaFrameReader::applyDelta(base, *parsed);
+    }
+    EXPECT_GT(parsedCount, 0);
+}
