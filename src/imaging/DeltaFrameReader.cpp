@@ -1,11 +1,11 @@
 #include "imaging/DeltaFrameReader.h"
 
+#include "imaging/ImageFileReader.h"
 #include "runtime/Log.h"
 
 #include <QtEndian>
 
 #include <turbojpeg.h>
-#include <webp/decode.h>
 
 #include <cmath>
 #include <cstring>
@@ -54,25 +54,14 @@ void makeOpaque(QImage &image)
     }
 }
 
-std::optional<QImage> decodeWebP(const QByteArray &data)
+std::optional<QImage> decodeWebPRegion(const QByteArray &data)
 {
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(data.constData());
-    int width = 0;
-    int height = 0;
-    if (!WebPGetInfo(bytes, size_t(data.size()), &width, &height) || !plausibleSize(width, height)) {
+    QImage image = decodeWebP(data);
+    if (image.isNull() || !plausibleSize(image.width(), image.height())) {
         fail(QStringLiteral("Region is not a readable WebP image"));
         return std::nullopt;
     }
-    QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull()) {
-        fail(QStringLiteral("No memory for a %1x%2 region").arg(width).arg(height));
-        return std::nullopt;
-    }
-    if (!WebPDecodeBGRAInto(bytes, size_t(data.size()), image.bits(), size_t(image.sizeInBytes()),
-                            int(image.bytesPerLine()))) {
-        fail(QStringLiteral("Region WebP data is corrupt"));
-        return std::nullopt;
-    }
+    image = image.convertToFormat(QImage::Format_RGB32);
     makeOpaque(image);
     return image;
 }
@@ -182,7 +171,7 @@ std::optional<DeltaContainer> DeltaFrameReader::parse(const QByteArray &bytes)
 std::optional<QImage> DeltaFrameReader::decodeRegion(const QByteArray &data)
 {
     if (isWebP(data))
-        return decodeWebP(data);
+        return decodeWebPRegion(data);
     if (isJpeg(data))
         return decodeJpeg(data);
     fail(QStringLiteral("Region data is neither WebP nor JPEG"));
