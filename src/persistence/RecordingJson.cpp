@@ -1,10 +1,18 @@
 #include "persistence/RecordingJson.h"
 
+#include "runtime/JsonFields.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonValue>
 
 namespace pellux {
+
+using json::fail;
+using json::readNumber;
+using json::readOptionalString;
+using json::readString;
+using json::urlValue;
 
 namespace {
 
@@ -30,50 +38,6 @@ private:
     QByteArray m_out;
 };
 
-bool fail(QString *error, const QString &reason)
-{
-    if (error)
-        *error = reason;
-    return false;
-}
-
-// Required and optional readers in the decoder's terms: a required key must be present and of
-// the right kind; an optional key may be missing or null, but not of another kind.
-bool readString(const QJsonObject &o, const char *key, QString &out, QString *error)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined())
-        return fail(error, QStringLiteral("missing key \"%1\"").arg(QLatin1String(key)));
-    if (!v.isString())
-        return fail(error, QStringLiteral("\"%1\" is not a string").arg(QLatin1String(key)));
-    out = v.toString();
-    return true;
-}
-
-bool readOptionalString(const QJsonObject &o, const char *key, std::optional<QString> &out, QString *error)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined() || v.isNull()) {
-        out.reset();
-        return true;
-    }
-    if (!v.isString())
-        return fail(error, QStringLiteral("\"%1\" is not a string").arg(QLatin1String(key)));
-    out = v.toString();
-    return true;
-}
-
-bool readNumber(const QJsonObject &o, const char *key, double &out, QString *error)
-{
-    const QJsonValue v = o.value(QLatin1String(key));
-    if (v.isUndefined())
-        return fail(error, QStringLiteral("missing key \"%1\"").arg(QLatin1String(key)));
-    if (!v.isDouble())
-        return fail(error, QStringLiteral("\"%1\" is not a number").arg(QLatin1String(key)));
-    out = v.toDouble();
-    return true;
-}
-
 bool readUuid(const QJsonObject &o, const char *key, QUuid &out, QString *error)
 {
     QString text;
@@ -83,31 +47,6 @@ bool readUuid(const QJsonObject &o, const char *key, QUuid &out, QString *error)
     if (out.isNull() || text.size() != 36)
         return fail(error, QStringLiteral("\"%1\" is not a UUID: %2").arg(QLatin1String(key), text));
     return true;
-}
-
-bool parseFileUrl(const QString &text, const char *key, QUrl &out, QString *error)
-{
-    out = QUrl(text, QUrl::StrictMode);
-    if (!out.isValid() || out.isRelative())
-        return fail(error, QStringLiteral("\"%1\" is not an absolute URL: %2").arg(QLatin1String(key), text));
-    return true;
-}
-
-QJsonValue urlValue(const QUrl &url) { return QString::fromUtf8(url.toEncoded()); }
-
-std::optional<QJsonObject> parseObject(const QByteArray &json, QString *error)
-{
-    QJsonParseError parseError;
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &parseError);
-    if (parseError.error != QJsonParseError::NoError) {
-        fail(error, parseError.errorString());
-        return std::nullopt;
-    }
-    if (!doc.isObject()) {
-        fail(error, QStringLiteral("not a JSON object"));
-        return std::nullopt;
-    }
-    return doc.object();
 }
 
 } // namespace
@@ -170,11 +109,11 @@ std::optional<Recording> decodeRecording(const QJsonObject &o, QString *error)
         || !readOptionalString(o, "imageHash", r.imageHash, error))
         return std::nullopt;
     r.timestamp = fromSecondsSince2001(timestamp);
-    if (!parseFileUrl(filePath, "filePath", r.filePath, error))
+    if (!pellux::json::parseAbsoluteUrl(filePath, "filePath", r.filePath, error))
         return std::nullopt;
     if (thumbnail) {
         QUrl url;
-        if (!parseFileUrl(*thumbnail, "thumbnailPath", url, error))
+        if (!pellux::json::parseAbsoluteUrl(*thumbnail, "thumbnailPath", url, error))
             return std::nullopt;
         r.thumbnailPath = url;
     }
@@ -246,7 +185,7 @@ std::optional<OCRText> decodeOCRText(const QJsonObject &o, QString *error)
 
 std::optional<OCRText> decodeOCRText(const QByteArray &json, QString *error)
 {
-    const std::optional<QJsonObject> object = parseObject(json, error);
+    const std::optional<QJsonObject> object = pellux::json::parseObject(json, error);
     if (!object)
         return std::nullopt;
     return decodeOCRText(*object, error);

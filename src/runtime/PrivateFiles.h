@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace pellux {
+
+// Screen contents are private: every folder Pellux creates is 0700 and every file 0600, whatever
+// the umask. Each function sets the mode explicitly and reports failures in *error.
+
+// Creates the folder and any missing parents (each 0700). An existing folder is left as it is.
+bool makePrivatePath(const QString &path, QString *error = nullptr);
+// Creates the folder like makePrivatePath and also tightens an existing folder to 0700.
+bool ensurePrivateFolder(const QString &path, QString *error = nullptr);
+
+enum class WriteOutcome { written, alreadyExists, failed };
+
+// Creates a new file with these bytes, never replacing an existing one. A failed write removes
+// the partial file.
+WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+// Replaces the file whole: the bytes go to a temporary file in the same folder, which is synced
+// and renamed over the old one. A failure leaves the old file as it was.
+bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+
+// Sets 0600 on a file that exists.
+bool makeFilePrivate(const QString &path, QString *error = nullptr);
+
+} // namespace pellux

@@ -1,0 +1,41 @@
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/MainThread.h"
+#include "storage/RecordingIndex.h"
+#include "storage/StorageManager.h"
+
+#include <QCoreApplication>
+
+namespace pellux {
+
+DatabaseRecordingIndex::DatabaseRecordingIndex(SimpleDatabaseManager &database)
+    : m_database(database)
+{
+}
+
+void DatabaseRecordingIndex::saveRecordingWithDeltaFrame(const Recording &recording,
+                                                         const std::optional<QString> &imageHash, qint64 fileSize,
+                                                         bool isDeltaFrame,
+                                                         const std::optional<QString> &referenceHash,
+                                                         std::optional<double> compressionRatio,
+                                                         std::function<void(bool)> completion)
+{
+    m_database.saveRecordingWithDeltaFrame(recording, imageHash, fileSize, isDeltaFrame, referenceHash,
+                                           compressionRatio, std::move(completion));
+}
+
+void DatabaseRecordingIndex::deleteRecordings(const std::vector<QUuid> &recordingIds,
+                                              std::function<void(int)> completion)
+{
+    m_database.deleteRecordings(recordingIds, std::move(completion));
+}
+
+StorageManager &StorageManager::shared()
+{
+    Q_ASSERT(isMainThread());
+    // Both live until the process ends, like the database they index into.
+    static DatabaseRecordingIndex *index = new DatabaseRecordingIndex(SimpleDatabaseManager::shared());
+    static StorageManager *store = new StorageManager(*index);
+    return *store;
+}
+
+} // namespace pellux

@@ -1,0 +1,34 @@
+#pragma once
+
+#include "persistence/Recording.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+#include <vector>
+
+namespace pellux {
+
+// Bytes taken by everything below `folder` (files and folders, the folder itself not counted),
+// skipping hidden entries and never following symbolic links. Unreadable entries count nothing.
+qint64 diskUsage(const QString &folder);
+
+// Removes a stored screenshot and its re-compression backup ("<file>.bak"). Only files below a
+// "Pellux/Screenshots" folder are removed, and never a folder. False when it refused or failed.
+bool removeScreenshotFile(const QString &path, QString *error = nullptr);
+
+// What can be read back from a damaged recordings list: every complete element that still
+// decodes, also from a file cut short.
+struct SalvagedRecordings {
+    std::vector<Recording> recordings;
+    int unreadableElements = 0;
+};
+SalvagedRecordings salvageRecordings(const QByteArray &json);
+
+// Recordings for the image files below `screenshotsDirectory` whose paths are not in `known`:
+// fresh ids, the capture time from the file name (else the file's creation or change time), no
+// application, title or hash. Backups and other files are left out.
+std::vector<Recording> recordingsFromImageFiles(const QString &screenshotsDirectory, const QSet<QString> &known);
+
+} // namespace pellux

@@ -1,0 +1,445 @@
+#include "storage/StorageManager.h"
+
+#include "persistence/RecordingJson.h"
+#include "runtime/Log.h"
+#include "runtime/PrivateFiles.h"
+#include "runtime/SerialQueue.h"
+#include "storage/RecordingIndex.h"
+#include "storage/ScreenshotFileName.h"
+#include "storage/StorageFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QPromise>
+#include <QSet>
+#include <QStandardPaths>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcorofuture.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+
+namespace pellux {
+
+namespace {
+
+constexpr int kStorageUpdateIntervalMs = 30'000;
+// Distinct names tried for frames of one application within one second before giving up.
+constexpr int kMaxNameAttempts = 10'000;
+
+QString documentsFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return documents.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : documents;
+}
+
+void sortNewestFirst(std::vector<Recording> &recordings)
+{
+    std::stable_sort(recordings.begin(), recordings.end(),
+                     [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
+}
+
+// Turns a one-shot completion callback into a future a coroutine can await. A callback that is
+// dropped without being called resolves the future with `fallback`, so no caller waits forever.
+template <typename T>
+class CompletionPromise {
+public:
+    explicit CompletionPromise(T fallback)
+        : m_fallback(std::move(fallback))
+    {
+        m_promise.start();
+    }
+    ~CompletionPromise() { resolve(m_fallback); }
+    QFuture<T> future() { return m_promise.future(); }
+    void resolve(T value)
+    {
+        if (m_done.exchange(true))
+            return;
+        m_promise.addResult(std::move(value));
+        m_promise.finish();
+    }
+
+private:
+    QPromise<T> m_promise;
+    std::atomic<bool> m_done{false};
+    T m_fallback;
+};
+
+template <typename T>
+std::pair<QFuture<T>, std::function<void(T)>> awaitableCompletion(T fallback)
+{
+    auto promise = std::make_shared<CompletionPromise<T>>(std::move(fallback));
+    return {promise->future(), [promise](T value) { promise->resolve(std::move(value)); }};
+}
+
+QString localTimeStamp(TimePoint t)
+{
+    return QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(secondsSince1970(t) * 1000.0)))
+        .toString(QStringLiteral("yyyyMMdd_HHmmss"));
+}
+
+} // namespace
+
+struct StorageManager::Walk {
+    QFuture<qint64> future;
+    // Set by the walk as it starts; a walk not yet started will see every change made so far.
+    std::shared_ptr<std::atomic<bool>> started = std::make_shared<std::atomic<bool>>(false);
+    quint64 sequence = 0;
+};
+
+StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_index(index)
+    , m_clock(clock)
+    , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage")))
+{
+    const QString pellux = documentsFolder() + QStringLiteral("/Pellux");
+    m_recordingsDirectory = pellux + QStringLiteral("/Recordings");
+    m_screenshotsDirectory = pellux + QStringLiteral("/Screenshots");
+
+    createDirectories();
+    loadRecordings();
+
+    m_storageUpdateTimer.setInterval(kStorageUpdateIntervalMs);
+    connect(&m_storageUpdateTimer, &QTimer::timeout, this, [this] { calculateStorageUsed(); });
+    m_storageUpdateTimer.start();
+}
+
+// Destroying the file queue first lets every queued write finish.
+StorageManager::~StorageManager() { m_files.reset(); }
+
+QString StorageManager::metadataFilePath() const { return m_recordingsDirectory + QStringLiteral("/metadata.json"); }
+
+void StorageManager::createDirectories()
+{
+    const QString pellux = QFileInfo(m_recordingsDirectory).path();
+    QString error;
+    for (const QString &folder : {pellux, m_recordingsDirectory, m_screenshotsDirectory}) {
+        if (!ensurePrivateFolder(folder, &error)) {
+            log::failure(QStringLiteral("Failed to create directories: %1").arg(error));
+            return;
+        }
+    }
+}
+
+void StorageManager::loadRecordings()
+{
+    const QString path = metadataFilePath();
+    QFile file(path);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        recoverFromUnreadableMetadata({}, file.errorString());
+        return;
+    }
+    const QByteArray data = file.readAll();
+    file.close();
+    QString error;
+    std::optional<std::vector<Recording>> decoded = decodeRecordings(data, &error);
+    if (!decoded) {
+        recoverFromUnreadableMetadata(data, error);
+        return;
+    }
+    std::vector<Recording> present;
+    present.reserve(decoded->size());
+    for (Recording &r : *decoded) {
+        if (QFileInfo::exists(r.localPath()))
+            present.push_back(std::move(r));
+    }
+    setRecordings(std::move(present));
+    calculateStorageUsed();
+}
+
+void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const QString &reason)
+{
+    // The unreadable file is kept as it is, under a new name, and never written over: what can
+    // be read from it, and the image files it no longer describes, become the list.
+    const QString path = metadataFilePath();
+    QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(m_clock.now());
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(m_clock.now())).arg(n);
+    QFile moving(path);
+    if (moving.rename(aside)) {
+        makeFilePrivate(aside);
+    } else {
+        m_metadataWritable = false;
+        log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1) nor set aside (%2); "
+                                    "the recordings list will not be saved until it is moved away")
+                         .arg(reason, moving.errorString()));
+    }
+
+    const SalvagedRecordings salvaged = salvageRecordings(data);
+    std::vector<Recording> list;
+    QSet<QString> known;
+    for (const Recording &r : salvaged.recordings) {
+        const QString local = r.localPath();
+        if (QFileInfo::exists(local) && !known.contains(local)) {
+            known.insert(local);
+            list.push_back(r);
+        }
+    }
+    const size_t recovered = list.size();
+    std::vector<Recording> rebuilt = recordingsFromImageFiles(m_screenshotsDirectory, known);
+    const size_t fromFiles = rebuilt.size();
+    list.insert(list.end(), std::make_move_iterator(rebuilt.begin()), std::make_move_iterator(rebuilt.end()));
+    sortNewestFirst(list);
+
+    if (m_metadataWritable)
+        log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1); kept it as %2 and "
+                                    "rebuilt the list: %3 entries recovered, %4 skipped, %5 added from image files")
+                         .arg(reason, QFileInfo(aside).fileName())
+                         .arg(recovered)
+                         .arg(salvaged.unreadableElements)
+                         .arg(fromFiles));
+    setRecordings(std::move(list));
+    writeMetadata();
+    calculateStorageUsed();
+}
+
+void StorageManager::setRecordings(std::vector<Recording> recordings)
+{
+    m_recordings = std::move(recordings);
+    emit recordingsChanged();
+}
+
+QFuture<StorageManager::WriteResult> StorageManager::writeMetadata()
+{
+    return m_files->future([path = metadataFilePath(), snapshot = m_recordings, writable = m_metadataWritable] {
+        WriteResult result;
+        if (!writable)
+            result.error = QStringLiteral("%1: an unreadable earlier list is still in its place").arg(path);
+        else
+            result.ok = writePrivateFileAtomically(path, encodeRecordings(snapshot), &result.error);
+        if (!result.ok)
+            log::failure(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
+        return result;
+    });
+}
+
+QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
+    QByteArray data, TimePoint timestamp, int displayIndex, std::optional<QString> appName,
+    std::optional<QString> windowTitle, std::optional<QString> imageHash, bool isDeltaFrame,
+    std::optional<QString> referenceHash, std::optional<double> compressionRatio)
+{
+    Q_UNUSED(displayIndex);
+    QPointer<StorageManager> self(this);
+    const QString folder = m_screenshotsDirectory + QLatin1Char('/') + hourFolderName(timestamp);
+    const QString extension = screenshotExtension(data);
+
+    struct Written {
+        QString path;
+        QString error;
+    };
+    const Written written = co_await m_files->future([folder, data, timestamp, appName, extension] {
+        Written out;
+        makePrivatePath(folder); // a failure here shows in the write below
+        for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+            const QString path = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);
+            switch (writeNewPrivateFile(path, data, &out.error)) {
+            case WriteOutcome::written:
+                out.path = path;
+                return out;
+            case WriteOutcome::alreadyExists:
+                continue;
+            case WriteOutcome::failed:
+                return out;
+            }
+        }
+        out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
+        return out;
+    });
+    if (!self)
+        co_return std::nullopt;
+    if (written.path.isEmpty()) {
+        log::failure(QStringLiteral("Failed to save screenshot: %1").arg(written.error));
+        co_return std::nullopt;
+    }
+
+    Recording recording;
+    recording.id = QUuid::createUuid();
+    recording.timestamp = timestamp;
+    recording.duration = 0;
+    recording.filePath = QUrl::fromLocalFile(written.path);
+    recording.thumbnailPath = recording.filePath;
+    recording.appName = appName;
+    recording.windowTitle = windowTitle;
+    recording.type = RecordingType::screenshot;
+    recording.imageHash = imageHash;
+
+    std::vector<Recording> list = m_recordings;
+    list.push_back(recording);
+    sortNewestFirst(list);
+    setRecordings(std::move(list));
+
+    // The list file is written before the disk walk, so that the figure includes it. A save whose
+    // entry cannot reach the list file is undone: reporting it as saved would lose it at the next
+    // start.
+    const WriteResult listWritten = co_await writeMetadata();
+    if (!self)
+        co_return std::nullopt;
+    if (!listWritten.ok) {
+        std::vector<Recording> without = m_recordings;
+        std::erase_if(without, [&](const Recording &r) { return r.id == recording.id; });
+        setRecordings(std::move(without));
+        co_await m_files->future([path = written.path] { QFile::remove(path); });
+        co_return std::nullopt;
+    }
+
+    co_await calculateStorageUsed();
+    if (!self)
+        co_return std::nullopt;
+
+    auto [saved, completion] = awaitableCompletion(false);
+    m_index.saveRecordingWithDeltaFrame(recording, imageHash, data.size(), isDeltaFrame, referenceHash,
+                                        compressionRatio, completion);
+    const bool rowWritten = co_await saved;
+    if (!rowWritten) {
+        log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
+        co_return std::nullopt;
+    }
+    log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
+                   .arg(imageHash.value_or(QStringLiteral("none")), isDeltaFrame ? QStringLiteral("true")
+                                                                                 : QStringLiteral("false")));
+    co_return recording;
+}
+
+void StorageManager::deleteRecording(const Recording &recording) { deleteRecordings({recording}); }
+
+void StorageManager::deleteOldRecordings(int days)
+{
+    if (days < 0) {
+        log::failure(QStringLiteral("ERROR StorageManager: Refusing to delete recordings older than %1 days").arg(days));
+        return;
+    }
+    const QDateTime now
+        = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(secondsSince1970(m_clock.now()) * 1000.0)));
+    const QDateTime cutoffTime = now.addDays(-days);
+    const TimePoint cutoff = cutoffTime.isValid()
+        ? fromSecondsSince1970(static_cast<double>(cutoffTime.toMSecsSinceEpoch()) / 1000.0)
+        : m_clock.now();
+    std::vector<Recording> old;
+    for (const Recording &r : m_recordings) {
+        if (r.timestamp < cutoff)
+            old.push_back(r);
+    }
+    if (!old.empty())
+        deleteRecordings(std::move(old));
+}
+
+QCoro::Task<> StorageManager::deleteRecordings(std::vector<Recording> recordings)
+{
+    co_await removeFromStore(std::move(recordings), StorageFigure::recompute);
+}
+
+QCoro::Task<> StorageManager::deleteAllRecordings()
+{
+    co_await removeFromStore(m_recordings, StorageFigure::reset);
+}
+
+QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings, StorageFigure figure)
+{
+    QPointer<StorageManager> self(this);
+    QStringList paths;
+    std::vector<QUuid> ids;
+    for (const Recording &r : recordings) {
+        ids.push_back(r.id);
+        paths << r.localPath();
+        if (r.thumbnailPath && r.thumbnailPath != r.filePath)
+            paths << r.thumbnailPath->toLocalFile();
+    }
+    co_await m_files->future([paths] {
+        for (const QString &path : paths) {
+            QString error;
+            if (!removeScreenshotFile(path, &error))
+                log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
+        }
+    });
+    if (!self)
+        co_return;
+
+    // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
+    const QSet<QUuid> gone(ids.begin(), ids.end());
+    std::vector<Recording> kept;
+    kept.reserve(m_recordings.size());
+    for (const Recording &r : m_recordings) {
+        if (!gone.contains(r.id))
+            kept.push_back(r);
+    }
+    const int removed = static_cast<int>(m_recordings.size() - kept.size());
+    setRecordings(std::move(kept));
+    if (figure == StorageFigure::reset) {
+        m_latestWalk.reset();
+        m_publishedSequence = ++m_walkSequence; // walks already running describe the old tree
+        if (m_storageUsed != 0) {
+            m_storageUsed = 0;
+            emit storageUsedChanged();
+        }
+    }
+    co_await writeMetadata();
+    if (!self)
+        co_return;
+
+    // The row and its recognised text go too, so that a deleted screenshot is no longer found.
+    auto [rowsDeleted, completion] = awaitableCompletion(-1);
+    m_index.deleteRecordings(ids, completion);
+    const int rows = co_await rowsDeleted;
+    if (!self)
+        co_return;
+    if (rows < 0)
+        log::failure(QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database")
+                         .arg(ids.size()));
+    else
+        log::debug(QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
+
+    if (figure == StorageFigure::recompute) {
+        co_await calculateStorageUsed();
+        if (!self)
+            co_return;
+    }
+    emit recordingsDeleted(removed);
+}
+
+QCoro::Task<> StorageManager::calculateStorageUsed()
+{
+    QPointer<StorageManager> self(this);
+    std::shared_ptr<Walk> walk = m_latestWalk;
+    if (!walk || walk->started->load(std::memory_order_acquire)) {
+        auto next = std::make_shared<Walk>();
+        next->sequence = ++m_walkSequence;
+        auto body = [folders = QStringList{m_screenshotsDirectory, m_recordingsDirectory}, started = next->started] {
+            started->store(true, std::memory_order_release);
+            qint64 total = 0;
+            for (const QString &folder : folders)
+                total += diskUsage(folder);
+            return total;
+        };
+        // One walk at a time: a new one queues behind the running one, and later callers share it.
+        next->future = walk ? walk->future.then(QtFuture::Launch::Async, [body](qint64) { return body(); })
+                            : QtConcurrent::run(body);
+        m_latestWalk = next;
+        walk = std::move(next);
+    }
+    const qint64 total = co_await walk->future;
+    if (!self)
+        co_return;
+    publishStorageUsed(total, walk->sequence);
+}
+
+void StorageManager::publishStorageUsed(qint64 bytes, quint64 sequence)
+{
+    if (sequence <= m_publishedSequence)
+        return;
+    m_publishedSequence = sequence;
+    if (m_storageUsed == bytes)
+        return;
+    m_storageUsed = bytes;
+    emit storageUsedChanged();
+}
+
+} // namespace pellux

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "persistence/Recording.h"
+#include "runtime/Clock.h"
+
+#include <QByteArray>
+#include <QFuture>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <qcorotask.h>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace pellux {
+
+class RecordingIndex;
+class SerialQueue;
+
+// Owns the screenshot files under Documents/Pellux/Screenshots/yyyy/MM/dd/HH/, the list of stored
+// recordings and its copy Documents/Pellux/Recordings/metadata.json, and the disk-use figure.
+// Lives on the main thread; file work runs on its own queue ("com.pellux.storage") and the disk
+// walk on the thread pool, so the GUI never waits for the disk.
+class StorageManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(int recordingCount READ recordingCount NOTIFY recordingsChanged)
+    Q_PROPERTY(qint64 storageUsed READ storageUsed NOTIFY storageUsedChanged)
+
+public:
+    // The process-wide store, backed by SimpleDatabaseManager::shared(); created on first use on
+    // the main thread and kept until the process ends.
+    static StorageManager &shared();
+
+    // Creates the folders and loads the list from the current user's Documents folder.
+    explicit StorageManager(RecordingIndex &index, Clock &clock = Clock::system(), QObject *parent = nullptr);
+    ~StorageManager() override;
+
+    // Newest first after every save.
+    const std::vector<Recording> &recordings() const { return m_recordings; }
+    int recordingCount() const { return static_cast<int>(m_recordings.size()); }
+    // Bytes used by both folders at the last computation.
+    qint64 storageUsed() const { return m_storageUsed; }
+
+    QString recordingsDirectory() const { return m_recordingsDirectory; }
+    QString screenshotsDirectory() const { return m_screenshotsDirectory; }
+    QString metadataFilePath() const;
+    // Recomputes storageUsed every 30 seconds.
+    const QTimer &storageUpdateTimer() const { return m_storageUpdateTimer; }
+
+    // Writes the encoded frame into its hour folder, adds the recording to the list and its file,
+    // and registers it in the database. Absent when the file or the list cannot be written (then
+    // nothing changed) or when the database refuses the row (then file and list entry remain).
+    // displayIndex is accepted and not used.
+    QCoro::Task<std::optional<Recording>> saveScreenshot(QByteArray data, TimePoint timestamp, int displayIndex,
+                                                         std::optional<QString> appName,
+                                                         std::optional<QString> windowTitle,
+                                                         std::optional<QString> imageHash, bool isDeltaFrame,
+                                                         std::optional<QString> referenceHash,
+                                                         std::optional<double> compressionRatio);
+
+    // Removes the recording's file, list entry, database row and text, in a task of its own.
+    void deleteRecording(const Recording &recording);
+    // Removes every recording captured more than `days` calendar days ago, in a task of its own.
+    void deleteOldRecordings(int days);
+    // Removes every listed recording (files, entries, rows and text).
+    QCoro::Task<> deleteAllRecordings();
+    // Removes these recordings in one pass; deleteRecording and deleteOldRecordings use it.
+    QCoro::Task<> deleteRecordings(std::vector<Recording> recordings);
+
+    QCoro::Task<> calculateStorageUsed();
+
+signals:
+    void recordingsChanged();
+    void storageUsedChanged();
+    // A deletion pass finished; `count` recordings left the list.
+    void recordingsDeleted(int count);
+
+private:
+    struct WriteResult {
+        bool ok = false;
+        QString error;
+    };
+
+    enum class StorageFigure { recompute, reset };
+
+    QCoro::Task<> removeFromStore(std::vector<Recording> recordings, StorageFigure figure);
+    void createDirectories();
+    void loadRecordings();
+    void recoverFromUnreadableMetadata(const QByteArray &data, const QString &reason);
+    QFuture<WriteResult> writeMetadata();
+    void setRecordings(std::vector<Recording> recordings);
+    void publishStorageUsed(qint64 bytes, quint64 sequence);
+
+    RecordingIndex &m_index;
+    Clock &m_clock;
+    std::vector<Recording> m_recordings;
+    qint64 m_storageUsed = 0;
+    QString m_recordingsDirectory;
+    QString m_screenshotsDirectory;
+    QTimer m_storageUpdateTimer;
+    // False when an unreadable metadata.json could not be set aside: it is then never overwritten.
+    bool m_metadataWritable = true;
+    std::unique_ptr<SerialQueue> m_files;
+
+    // Disk walks: at most one runs and one waits; callers share the waiting one.
+    struct Walk;
+    std::shared_ptr<Walk> m_latestWalk;
+    quint64 m_walkSequence = 0;
+    quint64 m_publishedSequence = 0;
+};
+
+} // namespace pellux
