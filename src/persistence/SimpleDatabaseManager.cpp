@@ -1,6 +1,8 @@
 #include "persistence/SimpleDatabaseManager.h"
 
+#include "persistence/SearchRow.h"
 #include "persistence/SqliteStatement.h"
+#include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 
@@ -101,27 +103,6 @@ void makePrivateFile(const QString &path)
         ::chmod(name.constData(), 0600);
 }
 
-// One row of a search, as the search statement returns it.
-struct SearchRow {
-    std::optional<QString> id;
-    double timestamp = 0;
-    std::optional<QString> path;
-    std::optional<QString> appName;
-    std::optional<QString> windowTitle;
-};
-
-// Reads columns id, timestamp, file_path, app_name, window_title starting at `first`.
-SearchRow readSearchRow(const Statement &row, int first = 0)
-{
-    SearchRow r;
-    r.id = row.isNull(first) ? std::nullopt : row.text(first);
-    r.timestamp = row.real(first + 1);
-    r.path = row.isNull(first + 2) ? std::nullopt : row.text(first + 2);
-    r.appName = row.isNull(first + 3) ? std::nullopt : row.text(first + 3);
-    r.windowTitle = row.isNull(first + 4) ? std::nullopt : row.text(first + 4);
-    return r;
-}
-
 // A recording id in the stored form: 36 characters, hexadecimal digits in groups 8-4-4-4-12.
 std::optional<QUuid> uuidFromIdText(const QString &text)
 {
@@ -136,6 +117,8 @@ std::optional<QUuid> uuidFromIdText(const QString &text)
     }
     return QUuid::fromString(text);
 }
+
+constexpr int kSearchLimit = 100;
 
 // Turns search rows into partial recordings, skipping rows without a usable id or path.
 std::vector<Recording> recordingsFromSearchRows(const std::vector<SearchRow> &rows)
@@ -186,6 +169,8 @@ struct SimpleDatabaseManager::Impl {
     const QString databaseName = kDatabaseName;
     const QString instanceId = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
     std::atomic<bool> open{false};
+    std::atomic<bool> textIndexEnabled{true};
+    bool textIndexReady = false;
 
     QString getDatabasePath();
     bool openDatabase();
@@ -302,11 +287,13 @@ void SimpleDatabaseManager::Impl::migrate()
     }
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)");
+    textIndexReady = text_search::prepare(db);
 }
 
 void SimpleDatabaseManager::Impl::closeDatabase()
 {
     open = false;
+    textIndexReady = false;
     if (db) {
         sqlite3_close(db);
         db = nullptr;
@@ -333,6 +320,8 @@ SimpleDatabaseManager::~SimpleDatabaseManager()
 bool SimpleDatabaseManager::isOpen() const { return d->open; }
 
 QString SimpleDatabaseManager::databasePath() const { return defaultDatabasePath(); }
+
+void SimpleDatabaseManager::setTextIndexEnabled(bool enabled) { d->textIndexEnabled = enabled; }
 
 void SimpleDatabaseManager::waitUntilIdle() { d->serialQueue.drain(); }
 
@@ -470,8 +459,16 @@ std::vector<Recording> SimpleDatabaseManager::Impl::searchText(const QString &qu
     log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
     // The query is not escaped: "%" and "_" in it act as wildcards.
     const QString pattern = QLatin1Char('%') + query + QLatin1Char('%');
-    bool prepared = false;
-    const std::vector<SearchRow> rows = plainSearchRows(pattern, appName, &prepared);
+    std::optional<std::vector<SearchRow>> indexed;
+    if (textIndexEnabled && textIndexReady) {
+        if (const std::optional<QString> candidates = text_search::candidateExpression(query)) {
+            indexed = text_search::searchRows(db, *candidates, pattern, appName, kSearchLimit);
+            if (indexed)
+                log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
+        }
+    }
+    bool prepared = true;
+    const std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &prepared);
     std::vector<Recording> results;
     if (prepared) {
         results = recordingsFromSearchRows(rows);
@@ -665,6 +662,10 @@ void SimpleDatabaseManager::deleteAllData()
             return;
         // One transaction: either everything goes or, on a failure, everything stays.
         bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
+        if (ok && d->textIndexReady && !text_search::clear(d->db)) {
+            log::failure(QStringLiteral("Error deleting OCR text: %1").arg(d->errorMessage()));
+            ok = false;
+        }
         if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;")) {
             log::failure(QStringLiteral("Error deleting OCR text: %1").arg(d->errorMessage()));
             ok = false;

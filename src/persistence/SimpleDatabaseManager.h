@@ -62,6 +62,11 @@ public:
     void deleteAllData();
     void debugPrintAllOCRTexts();
 
+    // Searches go through the trigram text index whenever it can answer (the default); switched
+    // off, every search runs the plain statement. The results are the same either way; comparisons
+    // and benchmarks switch it.
+    void setTextIndexEnabled(bool enabled);
+
     // Blocks until every operation submitted so far has run.
     void waitUntilIdle();
     // True while a connection is open (false after a failed open).

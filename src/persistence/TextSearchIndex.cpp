@@ -1,0 +1,303 @@
+#include "persistence/TextSearchIndex.h"
+
+#include "persistence/SqliteStatement.h"
+#include "runtime/Log.h"
+
+#include <QSet>
+
+#include <algorithm>
+#include <limits>
+
+#include <sqlite3.h>
+
+namespace pellux::text_search {
+
+namespace {
+
+using sql::Statement;
+
+// Keys: capture millisecond << kSlotBits | slot. Milliseconds are clamped to +-2^49 (about 17,000
+// years either side of 1970) so that every key fits in 63 bits.
+constexpr int kSlotBits = 13;
+constexpr qint64 kSlots = qint64(1) << kSlotBits;
+constexpr int kBuildBatch = 5000;
+constexpr qint64 kLargeBuild = 20000;
+
+// SQL for the first key of the millisecond that holds capture time `t` (a numeric expression).
+// floor() is spelt out because SQLite builds without the math functions lack it.
+QString firstKeyOf(const QString &t)
+{
+    const QString ms = QStringLiteral("min(max((%1) * 1000.0, -562949953421311.0), 562949953421311.0)").arg(t);
+    return QStringLiteral("((CAST(%1 AS INTEGER) - (%1 < CAST(%1 AS INTEGER))) * %2)").arg(ms).arg(kSlots);
+}
+
+// Statements that give index entries to the text rows selected by `filter` (over `ocr_text o`)
+// that belong to a recording. Each millisecond hands out its slots in order; rows that find no free
+// slot are left out and mark the index incomplete, so searches fall back to the plain statement.
+QString indexRows(const QString &filter)
+{
+    const QString last = QString::number(kSlots - 1);
+    return QStringLiteral(
+               "INSERT INTO ocr_text_search_keys (key, ocr_id) "
+               "SELECT key, ocr_id FROM ("
+               " SELECT b.lo + coalesce((SELECT max(k.key) FROM ocr_text_search_keys k"
+               "   WHERE k.key BETWEEN b.lo AND b.lo + %3) - b.lo + 1, 0)"
+               "   + row_number() OVER (PARTITION BY b.lo ORDER BY b.ocr_id) - 1 AS key, b.lo AS lo, b.ocr_id AS ocr_id"
+               " FROM (SELECT o.id AS ocr_id, %2 AS lo FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
+               "   WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')) b)"
+               " WHERE key <= lo + %3;"
+               "UPDATE ocr_text_search_state SET complete = 0 WHERE EXISTS ("
+               " SELECT 1 FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
+               " WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')"
+               " AND NOT EXISTS (SELECT 1 FROM ocr_text_search_keys k WHERE k.ocr_id = o.id));")
+        .arg(filter, firstKeyOf(QStringLiteral("r.timestamp")), last);
+}
+
+QString insertEntries(const QString &filter)
+{
+    return QStringLiteral("INSERT INTO ocr_text_search (rowid, text) SELECT k.key, o.text FROM ocr_text o"
+                          " JOIN ocr_text_search_keys k ON k.ocr_id = o.id WHERE %1;")
+        .arg(filter);
+}
+
+// Removes the entries of every text row of one recording (the rows themselves stay).
+QString unindexRecording(const QString &recordingId)
+{
+    return QStringLiteral("INSERT INTO ocr_text_search (ocr_text_search, rowid, text)"
+                          " SELECT 'delete', k.key, o.text FROM ocr_text o JOIN ocr_text_search_keys k"
+                          " ON k.ocr_id = o.id WHERE o.recording_id = %1;"
+                          "DELETE FROM ocr_text_search_keys WHERE ocr_id IN"
+                          " (SELECT id FROM ocr_text WHERE recording_id = %1);")
+        .arg(recordingId);
+}
+
+// Removes the entry of a text row that is going away. A contentless index forgets a row only when
+// told its original text, which the trigger still has in OLD.
+const char *kUnindexOldText = "INSERT INTO ocr_text_search (ocr_text_search, rowid, text)"
+                              " SELECT 'delete', key, OLD.text FROM ocr_text_search_keys WHERE ocr_id = OLD.id;"
+                              "DELETE FROM ocr_text_search_keys WHERE ocr_id = OLD.id;";
+
+QString schema()
+{
+    const QString newText = QStringLiteral("o.id = NEW.id");
+    const QString newRecording = QStringLiteral("o.recording_id = NEW.id");
+    return QStringLiteral(
+               "CREATE VIRTUAL TABLE IF NOT EXISTS ocr_text_search USING fts5("
+               " text, content='', tokenize='trigram case_sensitive 0');"
+               "CREATE TABLE IF NOT EXISTS ocr_text_search_keys (key INTEGER PRIMARY KEY, ocr_id INTEGER NOT NULL UNIQUE);"
+               "CREATE TABLE IF NOT EXISTS ocr_text_search_state (id INTEGER PRIMARY KEY CHECK (id = 1),"
+               " complete INTEGER NOT NULL);"
+               "INSERT OR IGNORE INTO ocr_text_search_state (id, complete) VALUES (1, 0);"
+               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_insert AFTER INSERT ON ocr_text BEGIN %1%2 END;"
+               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_delete AFTER DELETE ON ocr_text BEGIN %3 END;"
+               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_update AFTER UPDATE ON ocr_text BEGIN %3%1%2 END;"
+               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_insert AFTER INSERT ON recordings"
+               " BEGIN %4%5%6 END;"
+               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_update AFTER UPDATE OF id, timestamp ON recordings"
+               " BEGIN %7%4%5%6 END;"
+               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_delete AFTER DELETE ON recordings BEGIN %7 END;")
+        .arg(indexRows(newText), insertEntries(newText), QString::fromLatin1(kUnindexOldText),
+             unindexRecording(QStringLiteral("NEW.id")), indexRows(newRecording), insertEntries(newRecording),
+             unindexRecording(QStringLiteral("OLD.id")));
+}
+
+const char *kTriggerNames[] = {"ocr_text_search_after_insert", "ocr_text_search_after_delete",
+                               "ocr_text_search_after_update", "recordings_search_after_insert",
+                               "recordings_search_after_update", "recordings_search_after_delete"};
+
+bool execAll(sqlite3 *db, const QString &statements)
+{
+    return sqlite3_exec(db, statements.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+qint64 singleInteger(sqlite3 *db, const char *sql, qint64 fallback)
+{
+    Statement select(db, sql);
+    if (select.prepared() && select.step() == SQLITE_ROW && !select.isNull(0))
+        return select.int64(0);
+    return fallback;
+}
+
+// True when the index, its triggers and a complete build are all there (read-only check, so a
+// second process opening the file takes no write lock).
+bool alreadyComplete(sqlite3 *db)
+{
+    Statement triggers(db, "SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND name IN (?, ?, ?, ?, ?, ?)");
+    if (!triggers.prepared())
+        return false;
+    for (int i = 0; i < 6; ++i)
+        triggers.bind(i + 1, QString::fromLatin1(kTriggerNames[i]));
+    if (triggers.step() != SQLITE_ROW || triggers.int64(0) != 6)
+        return false;
+    return singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) == 1;
+}
+
+} // namespace
+
+bool clear(sqlite3 *db)
+{
+    return sql::exec(db, "INSERT INTO ocr_text_search (ocr_text_search) VALUES ('delete-all')")
+        && sql::exec(db, "DELETE FROM ocr_text_search_keys");
+}
+
+namespace {
+
+// Gives every stored text row its entry, from scratch.
+bool build(sqlite3 *db)
+{
+    if (!clear(db) || !sql::exec(db, "UPDATE ocr_text_search_state SET complete = 1") || !execAll(db, indexRows(QStringLiteral("1"))))
+        return false;
+    const qint64 total = singleInteger(db, "SELECT count(*) FROM ocr_text_search_keys", 0);
+    const bool large = total >= kLargeBuild;
+    if (large)
+        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Indexing %1 texts").arg(total));
+
+    Statement batchEnd(db, "SELECT key FROM ocr_text_search_keys WHERE key > ?1 ORDER BY key LIMIT 1 OFFSET ?2");
+    Statement insert(db, "INSERT INTO ocr_text_search (rowid, text) SELECT k.key, o.text FROM ocr_text_search_keys k"
+                         " JOIN ocr_text o ON o.id = k.ocr_id WHERE k.key > ?1 AND k.key <= ?2");
+    if (!batchEnd.prepared() || !insert.prepared())
+        return false;
+    qint64 after = std::numeric_limits<qint64>::min();
+    for (qint64 done = 0; done < total;) {
+        batchEnd.bind(1, after);
+        batchEnd.bind(2, qint64(std::min<qint64>(kBuildBatch, total - done) - 1));
+        if (batchEnd.step() != SQLITE_ROW)
+            return false;
+        const qint64 until = batchEnd.int64(0);
+        batchEnd.reset();
+        insert.bind(1, after);
+        insert.bind(2, until);
+        if (insert.step() != SQLITE_DONE)
+            return false;
+        insert.reset();
+        done += std::min<qint64>(kBuildBatch, total - done);
+        after = until;
+        if (large)
+            log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Indexed %1 of %2 texts").arg(done).arg(total));
+    }
+    // One merged segment answers queries fastest.
+    return sql::exec(db, "INSERT INTO ocr_text_search (ocr_text_search) VALUES ('optimize')");
+}
+
+QString phrase(const QString &run)
+{
+    QString quoted = run;
+    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+} // namespace
+
+bool prepare(sqlite3 *db)
+{
+    if (alreadyComplete(db))
+        return true;
+    // All or nothing: an interrupted build leaves the index marked incomplete and it is rebuilt on
+    // the next open.
+    if (!sql::exec(db, "BEGIN IMMEDIATE")) {
+        log::failure(QStringLiteral("ERROR buildTextSearchIndex: %1").arg(sql::errorMessage(db)));
+        return false;
+    }
+    bool ok = execAll(db, schema());
+    if (ok && singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+        ok = build(db);
+    if (ok)
+        ok = sql::exec(db, "COMMIT");
+    if (!ok) {
+        log::failure(QStringLiteral("ERROR buildTextSearchIndex: %1").arg(sql::errorMessage(db)));
+        sql::exec(db, "ROLLBACK");
+        return false;
+    }
+    if (singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Index incomplete, searches read every text"));
+    return true;
+}
+
+// Every row that LIKE matches contains each run of the query between wildcards, with ASCII letters
+// in either case. The index folds case more widely (all of Unicode), which only adds candidates
+// that the exact check then drops; it never loses a match.
+std::optional<QString> candidateExpression(const QString &query)
+{
+    QStringList phrases;
+    QString run;
+    const auto flush = [&] {
+        // The trigram index knows runs of three characters (code points) or more.
+        if (run.toUcs4().size() >= 3 && !phrases.contains(phrase(run)))
+            phrases << phrase(run);
+        run.clear();
+    };
+    for (const QChar c : query) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('_'))
+            flush();
+        else
+            run += c;
+    }
+    flush();
+    if (phrases.isEmpty())
+        return std::nullopt;
+    return phrases.join(QStringLiteral(" AND "));
+}
+
+std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
+                                                 const std::optional<QString> &appName, int limit)
+{
+    if (singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+        return std::nullopt;
+    // Keys follow capture time only for numeric times; the plain statement sorts any other value
+    // after (text, blobs) or before (NULL) every number. Both ends of the time index tell.
+    const auto typeAt = [db](const char *sql) {
+        Statement select(db, sql);
+        return select.prepared() && select.step() == SQLITE_ROW ? select.text(0).value_or(QString()) : QString();
+    };
+    const QString newest = typeAt("SELECT typeof(timestamp) FROM recordings ORDER BY timestamp DESC LIMIT 1");
+    const QString oldest = typeAt("SELECT typeof(timestamp) FROM recordings ORDER BY timestamp ASC LIMIT 1");
+    const auto numeric = [](const QString &type) {
+        return type.isEmpty() || type == QLatin1String("real") || type == QLatin1String("integer");
+    };
+    if (!numeric(newest) || !numeric(oldest))
+        return std::nullopt;
+
+    const QString sql = QStringLiteral(
+        "SELECT k.key, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
+        " FROM ocr_text_search CROSS JOIN ocr_text_search_keys k CROSS JOIN ocr_text o CROSS JOIN recordings r"
+        " WHERE ocr_text_search MATCH ?1 AND k.key = ocr_text_search.rowid AND o.id = k.ocr_id"
+        " AND r.id = o.recording_id AND o.text LIKE ?2 COLLATE NOCASE%1"
+        " ORDER BY ocr_text_search.rowid DESC")
+                            .arg(appName ? QStringLiteral(" AND r.app_name = ?3 COLLATE NOCASE") : QString());
+    Statement select(db, sql);
+    if (!select.prepared())
+        return std::nullopt;
+    select.bind(1, expression);
+    select.bind(2, pattern);
+    if (appName)
+        select.bind(3, *appName);
+
+    // Walk matches newest first. Once `limit` recordings are in, finish the millisecond the last
+    // one belongs to (its rows are in slot order, not time order), then sort what was found.
+    std::vector<SearchRow> found;
+    QSet<QString> seen;
+    std::optional<qint64> lastMillisecond;
+    int status;
+    while ((status = select.step()) == SQLITE_ROW) {
+        const qint64 millisecond = select.int64(0) >> kSlotBits;
+        if (lastMillisecond && millisecond < *lastMillisecond)
+            break;
+        SearchRow row = readSearchRow(select, 1);
+        const QString id = row.id.value_or(QString());
+        if (seen.contains(id))
+            continue;
+        seen.insert(id);
+        found.push_back(std::move(row));
+        if (!lastMillisecond && static_cast<int>(found.size()) >= limit)
+            lastMillisecond = millisecond;
+    }
+    if (status != SQLITE_ROW && status != SQLITE_DONE)
+        return std::nullopt;
+    std::stable_sort(found.begin(), found.end(),
+                     [](const SearchRow &a, const SearchRow &b) { return a.timestamp > b.timestamp; });
+    if (static_cast<int>(found.size()) > limit)
+        found.resize(static_cast<size_t>(limit));
+    return found;
+}
+
+} // namespace pellux::text_search

@@ -1,0 +1,329 @@
+// The text index must never change what a search returns: every case here runs the same query
+// through the index and through the plain statement and expects the same recordings in the same
+// order.
+
+#include "persistence/DatabaseTestSupport.h"
+#include "persistence/TextSearchIndex.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+QString dbPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }
+
+const QStringList kWords = {
+    "alpha", "Beta", "GAMMA", "delta", "Straße", "STRASSE", "Äpfel", "äpfel", "100%", "a_b", "x_y%z", "naïve", "NAÏVE",
+    "日本語テキスト", "emoji😀text", "quote\"d", "ab", "AB", "make", "MAKE", "install", "Ünïcödé", "ÜNÏCÖDÉ", "ǅemal",
+    "back\\slash", "tab\tbed", "o'clock"};
+
+const QStringList kApps = {"Terminal", "terminal", "Firefox", "FIREFOX", "Ärger App", "ärger app", ""};
+
+const QStringList kQueries = {
+    "alpha", "ALPHA", "common", "COMMON", "omm", "co", "c", "", "%", "_", "__", "%%%", "a_b", "A_B", "100%", "0%",
+    "%pha", "al%ha", "al_ha", "alp_a", "straße", "STRASSE", "strasse", "äpfel", "Äpfel", "ÄPFEL", "pfel", "naïve",
+    "NAÏVE", "naÏve", "日本語", "本語テ", "😀te", "ji😀", "quote\"d", "\"", "\"d", "nothing-here", "ha Be", "a Beta",
+    "MAKE install", "make", "ünïcödé", "ÜNÏCÖDÉ", "ǆemal", "ǅemal", "back\\slash", "h\\s", "tab\tb", "o'clock",
+    "'cl", "x_y%z", "y%z", "common %", "% common"};
+
+// Writes recordings and text in one transaction through a plain connection.
+class Generator {
+public:
+    explicit Generator(RawDatabase &raw, unsigned seed)
+        : m_raw(raw)
+        , m_random(seed)
+    {
+    }
+
+    // `count` recordings whose capture times are all different but inserted in a shuffled order,
+    // some less than a millisecond apart.
+    QStringList addRecordings(int count, double firstTime)
+    {
+        std::vector<int> order(static_cast<size_t>(count));
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), m_random);
+        QStringList ids;
+        m_raw.exec("BEGIN");
+        for (int i : order) {
+            const double time = firstTime + (i / 3) * 1.5 + (i % 3) * 0.0002;
+            const QString id = uuidText(QUuid::createUuid());
+            ids << id;
+            const QString app = kApps[pick(kApps.size())];
+            insertRecording(id, time, app.isEmpty() ? std::nullopt : std::optional(app));
+            const int texts = 1 + pick(4);
+            for (int t = 0; t < texts; ++t)
+                insertText(id, sentence());
+        }
+        m_raw.exec("COMMIT");
+        return ids;
+    }
+
+    void insertRecording(const QString &id, double time, const std::optional<QString> &app)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(m_raw.handle(),
+                           "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, "
+                           "window_title) VALUES (?, ?, 0, ?, ?, 'w')",
+                           -1, &stmt, nullptr);
+        bindText(stmt, 1, id);
+        sqlite3_bind_double(stmt, 2, time);
+        bindText(stmt, 3, "/p/" + id + ".webp");
+        if (app)
+            bindText(stmt, 4, *app);
+        EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(m_raw.handle());
+        sqlite3_finalize(stmt);
+    }
+
+    void insertText(const QString &recordingId, const QString &text)
+    {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(m_raw.handle(), "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, 0)", -1,
+                           &stmt, nullptr);
+        bindText(stmt, 1, recordingId);
+        bindText(stmt, 2, text);
+        EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(m_raw.handle());
+        sqlite3_finalize(stmt);
+    }
+
+    QString sentence()
+    {
+        QStringList words;
+        const int n = 2 + pick(6);
+        for (int i = 0; i < n; ++i)
+            words << kWords[pick(kWords.size())];
+        // Most texts share one word, so that searches for it hit far more than 100 recordings.
+        if (pick(10) < 7)
+            words.insert(pick(words.size() + 1), pick(2) ? "common" : "Common");
+        return words.join(' ');
+    }
+
+    int pick(qsizetype n) { return static_cast<int>(std::uniform_int_distribution<qsizetype>(0, n - 1)(m_random)); }
+
+private:
+    static void bindText(sqlite3_stmt *stmt, int index, const QString &text)
+    {
+        const QByteArray utf8 = text.toUtf8();
+        sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    }
+
+    RawDatabase &m_raw;
+    std::mt19937 m_random;
+};
+
+// Runs every query (with and without each application filter) both ways and compares.
+void expectSameAnswers(SimpleDatabaseManager &db, const QString &stage)
+{
+    QStringList apps = kApps;
+    apps << "nonexistent";
+    int compared = 0;
+    int capped = 0;
+    for (const QString &query : kQueries) {
+        for (int a = -1; a < apps.size(); a += (query.size() % 3) + 1) {
+            const std::optional<QString> app = a < 0 ? std::nullopt : std::optional(apps[a]);
+            db.setTextIndexEnabled(false);
+            const std::vector<Recording> plain = search(db, query, app);
+            db.setTextIndexEnabled(true);
+            const std::vector<Recording> indexed = search(db, query, app);
+            ASSERT_EQ(ids(indexed), ids(plain)) << stage.toStdString() << ": query '" << query.toStdString()
+                                                << "' app '" << app.value_or("-").toStdString() << "'";
+            for (size_t i = 0; i < plain.size(); ++i) {
+                EXPECT_EQ(secondsSince1970(indexed[i].timestamp), secondsSince1970(plain[i].timestamp));
+                EXPECT_EQ(indexed[i].appName, plain[i].appName);
+                EXPECT_EQ(indexed[i].localPath(), plain[i].localPath());
+            }
+            ++compared;
+            capped += plain.size() == 100 ? 1 : 0;
+        }
+    }
+    EXPECT_GT(compared, 100);
+    EXPECT_GT(capped, 10) << "the data should make many searches hit the cap";
+}
+
+void createOldFile(const QString &path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    RawDatabase raw(path, true);
+    raw.exec("CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, "
+             "file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, "
+             "compression_ratio REAL)");
+    raw.exec("CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, text TEXT NOT "
+             "NULL, timestamp REAL NOT NULL, FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)");
+}
+
+} // namespace
+
+TEST(TextSearchIndex, CandidateExpressionsCoverEveryRunOfThreeCharacters)
+{
+    EXPECT_EQ(text_search::candidateExpression("make"), std::optional<QString>("\"make\""));
+    EXPECT_EQ(text_search::candidateExpression("ab%cde_fgh"), std::optional<QString>("\"cde\" AND \"fgh\""));
+    EXPECT_EQ(text_search::candidateExpression("say \"hi\""), std::optional<QString>("\"say \"\"hi\"\"\""));
+    EXPECT_EQ(text_search::candidateExpression("abc%abc"), std::optional<QString>("\"abc\""));
+    // Too short for trigrams, counted in characters rather than UTF-16 units.
+    for (const QString &query : {QString(), QString("ab"), QString("a%b_c"), QString("%"), QString("😀😀")})
+        EXPECT_FALSE(text_search::candidateExpression(query).has_value()) << query.toStdString();
+}
+
+TEST(TextSearchIndex, AnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
+{
+    TempHome home;
+    createOldFile(dbPath(home));
+    QStringList firstIds;
+    {
+        RawDatabase raw(dbPath(home));
+        Generator generator(raw, 1);
+        firstIds = generator.addRecordings(900, 1'700'000'000.0);
+        // Text of a recording that no longer exists (written without foreign keys).
+        generator.insertText(uuidText(QUuid::createUuid()), "common alpha orphan");
+        raw.exec("INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES ('not-a-uuid', 1800000000, 0, "
+                 "'/p/bad')");
+        generator.insertText("not-a-uuid", "common alpha");
+    }
+    LogCapture log;
+    SimpleDatabaseManager db;
+    ASSERT_TRUE(db.isOpen());
+    RawDatabase raw(dbPath(home));
+    EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
+    EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
+              raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
+    expectSameAnswers(db, "after the build");
+
+    // Rows written after the build, by another connection: the triggers keep the index in step.
+    Generator generator(raw, 2);
+    const QStringList laterIds = generator.addRecordings(400, 1'699'999'000.0);
+    expectSameAnswers(db, "after more rows");
+
+    raw.exec("BEGIN");
+    for (int i = 0; i < 150; ++i)
+        raw.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(firstIds[i]));
+    for (int i = 150; i < 200; ++i)
+        raw.exec(QStringLiteral("UPDATE recordings SET timestamp = timestamp - 5000 WHERE id = '%1'").arg(firstIds[i]));
+    for (int i = 200; i < 250; ++i)
+        raw.exec(QStringLiteral("UPDATE ocr_text SET text = 'common replaced ALPHA' WHERE recording_id = '%1'")
+                     .arg(firstIds[i]));
+    // Saving an id again replaces the row; on this connection (no foreign keys) its text stays and
+    // moves with it to the new time.
+    for (int i = 250; i < 260; ++i)
+        generator.insertRecording(firstIds[i], 1'900'000'000.0 + i, QStringLiteral("Terminal"));
+    raw.exec("COMMIT");
+    std::vector<QUuid> gone;
+    for (int i = 0; i < 100; ++i)
+        gone.push_back(QUuid::fromString(laterIds[i]));
+    EXPECT_EQ(awaitCompletion<int>([&](auto done) { db.deleteRecordings(gone, done); }), 100);
+    expectSameAnswers(db, "after deletes and updates");
+    EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
+              raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
+    raw.exec("INSERT INTO ocr_text_search (ocr_text_search) VALUES ('integrity-check')");
+
+    db.deleteAllData();
+    db.waitUntilIdle();
+    EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"), 0);
+    EXPECT_TRUE(search(db, "common").empty());
+    const Recording fresh = makeRecording(5, "/p/fresh.webp");
+    ASSERT_TRUE(saveRecording(db, fresh));
+    db.saveOCRText(fresh.id, "common again", fresh.timestamp);
+    EXPECT_EQ(ids(search(db, "COMMON")), QStringList({fresh.idText()}));
+}
+
+TEST(TextSearchIndex, RecordingsCapturedInTheSameCycleComeBackAsTheSameSet)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    db.waitUntilIdle();
+    {
+        RawDatabase raw(dbPath(home));
+        Generator generator(raw, 3);
+        raw.exec("BEGIN");
+        // 30 cycles of 5 windows each, all windows of a cycle stamped with the same time.
+        for (int cycle = 0; cycle < 30; ++cycle) {
+            for (int window = 0; window < 5; ++window) {
+                const QString id = uuidText(QUuid::createUuid());
+                generator.insertRecording(id, 1000.0 + cycle * 5, QStringLiteral("App"));
+                generator.insertText(id, "shared words");
+            }
+        }
+        raw.exec("COMMIT");
+    }
+    const auto byTimeThenId = [](std::vector<Recording> list) {
+        QStringList out;
+        for (const Recording &r : list)
+            out << QString::number(secondsSince1970(r.timestamp)) + ' ' + r.idText();
+        std::sort(out.begin(), out.end(), std::greater<>());
+        return out;
+    };
+    db.setTextIndexEnabled(false);
+    const std::vector<Recording> plain = search(db, "shared");
+    db.setTextIndexEnabled(true);
+    const std::vector<Recording> indexed = search(db, "shared");
+    ASSERT_EQ(plain.size(), 100u);
+    EXPECT_EQ(byTimeThenId(indexed), byTimeThenId(plain));
+    for (size_t i = 1; i < indexed.size(); ++i)
+        EXPECT_GE(secondsSince1970(indexed[i - 1].timestamp), secondsSince1970(indexed[i].timestamp));
+}
+
+TEST(TextSearchIndex, SearchesAreAnsweredByTheIndexWhenItCan)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    const Recording r = makeRecording(10, "/p/a.webp");
+    ASSERT_TRUE(saveRecording(db, r));
+    {
+        // A row the index never hears about shows whether a search consulted it.
+        RawDatabase raw(dbPath(home));
+        raw.exec("DROP TRIGGER ocr_text_search_after_insert");
+        Generator(raw, 4).insertText(r.idText(), "hidden words");
+    }
+    EXPECT_TRUE(search(db, "hidden").empty());
+    EXPECT_EQ(ids(search(db, "hi")), QStringList({r.idText()})); // too short for the index
+    db.setTextIndexEnabled(false);
+    EXPECT_EQ(ids(search(db, "hidden")), QStringList({r.idText()}));
+}
+
+TEST(TextSearchIndex, CaptureTimesThatAreNoNumbersFallBackToThePlainStatement)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    const Recording r = makeRecording(10, "/p/a.webp");
+    ASSERT_TRUE(saveRecording(db, r));
+    db.saveOCRText(r.id, "common text", r.timestamp);
+    db.waitUntilIdle();
+    {
+        RawDatabase raw(dbPath(home));
+        raw.exec("INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES "
+                 "('11111111-2222-3333-4444-555555555555', 'yesterday', 0, '/p/text-time')");
+        raw.exec("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES "
+                 "('11111111-2222-3333-4444-555555555555', 'common', 0)");
+    }
+    // SQLite sorts text after every number, so the row with the text time comes first.
+    EXPECT_EQ(ids(search(db, "common")), QStringList({"11111111-2222-3333-4444-555555555555", r.idText()}));
+}
+
+TEST(TextSearchIndex, BuildOfALargeFileReportsProgress)
+{
+    TempHome home;
+    createOldFile(dbPath(home));
+    {
+        RawDatabase raw(dbPath(home));
+        raw.exec("BEGIN");
+        raw.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 25000) "
+                 "INSERT INTO recordings (id, timestamp, display_index, file_path) "
+                 "SELECT printf('00000000-0000-0000-0000-%012d', i), i, 0, '/p/' || i FROM n");
+        raw.exec("INSERT INTO ocr_text (recording_id, text, timestamp) SELECT id, 'row ' || timestamp, 0 FROM recordings");
+        raw.exec("COMMIT");
+    }
+    LogCapture log;
+    SimpleDatabaseManager db;
+    EXPECT_TRUE(log.contains("DEBUG buildTextSearchIndex: Indexing 25000 texts"));
+    EXPECT_TRUE(log.contains("DEBUG buildTextSearchIndex: Indexed 25000 of 25000 texts"));
+    EXPECT_EQ(ids(search(db, "row 24999")), QStringList({"00000000-0000-0000-0000-000000024999"}));
+}
