@@ -193,6 +193,9 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No bitmap to cut delta regions from"));
         return std::nullopt;
     }
+    // Screen pixels are opaque: the fourth byte is padding here exactly as in the tile analysis, so
+    // a region is encoded with the colours that were compared, never made transparent or black.
+    const QImage pixels = deltacodec::asRgb32(bitmap);
     DeltaContainer container;
     container.entries.reserve(qsizetype(regions.size()));
     for (const QRect &region : regions) {
@@ -208,7 +211,9 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
                            .arg(bitmap.height()));
             continue;
         }
-        std::optional<QByteArray> encoded = deltacodec::encodeForContent(bitmap.copy(cut));
+        QImage cutOut = pixels.copy(cut);
+        cutOut.reinterpretAsFormat(QImage::Format_RGB32);
+        std::optional<QByteArray> encoded = deltacodec::encodeForContent(cutOut);
         if (!encoded) {
             // Leaving the region out would store a frame that silently lacks part of its change.
             log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not encode region %1,%2 %3x%4")

@@ -1,5 +1,6 @@
 #include "imaging/DeltaFrameReader.h"
 
+#include "imaging/DeltaCodec.h"
 #include "imaging/ImageFileReader.h"
 #include "runtime/Log.h"
 
@@ -184,7 +185,10 @@ std::optional<QImage> DeltaFrameReader::applyDelta(const QImage &base, const Del
         fail(QStringLiteral("No base frame to apply the delta to"));
         return std::nullopt;
     }
-    QImage frame = base.convertToFormat(QImage::Format_RGB32);
+    // The fourth byte of a frame is padding, as when the delta was made: keep the colours as they are.
+    QImage frame = deltacodec::asRgb32(base).copy();
+    frame.reinterpretAsFormat(QImage::Format_RGB32);
+    makeOpaque(frame);
     for (qsizetype i = 0; i < container.entries.size(); ++i) {
         const DeltaContainer::Entry &entry = container.entries[i];
         if (!frame.rect().contains(entry.rect)) {

@@ -119,6 +119,28 @@ TEST_F(DeltaRoundTrip, ScaledDownAndJpegRegionsAreScaledBackIntoTheirRectangles)
     EXPECT_LT(test::meanDifference(withJpeg->copy(100, 64, 64, 20), test::windowFrame(64, 20), QRect(0, 0, 64, 20)), 8.0);
 }
 
+TEST_F(DeltaRoundTrip, TheFourthByteOfAPixelIsPaddingEvenInTransparentImages)
+{
+    // Pixels read from an X server can come with a zero fourth byte; the colours still count.
+    QImage previous(256, 64, QImage::Format_ARGB32);
+    previous.fill(qRgba(40, 80, 120, 0));
+    QImage current = previous;
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            current.setPixel(x, y, qRgba(200, 30, 30, 0));
+    processor.storeReferenceFrame(QStringLiteral("1"), QStringLiteral("ref"), QByteArray("full"));
+    const DeltaFrameOutcome outcome
+        = QCoro::waitFor(processor.processDeltaFrame(current, previous, QStringLiteral("1"), QStringLiteral("new")));
+    ASSERT_TRUE(outcome.deltaFrame.has_value());
+    ASSERT_EQ(outcome.deltaFrame->regions, std::vector<QRect> { QRect(0, 0, 64, 64) });
+    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(previous, outcome.deltaFrame->data);
+    ASSERT_TRUE(rebuilt.has_value());
+    const QRgb inside = rebuilt->pixel(30, 30);
+    EXPECT_NEAR(qRed(inside), 200, 8);
+    EXPECT_NEAR(qGreen(inside), 30, 8);
+    EXPECT_EQ(rebuilt->pixel(100, 30), qRgb(40, 80, 120));
+}
+
 TEST(DeltaFrameReader, RefusesMalformedContainers)
 {
     const QByteArray good = validContainer();
