@@ -1,0 +1,322 @@
+// The grid cache, the duplicate lookup and the decision of how a captured frame is stored.
+#include "imaging/ImageOptimizer.h"
+#include "imaging/PixelBuffer.h"
+#include "runtime/Log.h"
+
+#include <QFuture>
+#include <QPromise>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <qcorofuture.h>
+
+#include <atomic>
+
+namespace pellux {
+
+namespace {
+
+// Resolves a promise exactly once: with the first value delivered, or with "none" when every copy
+// of the completion is dropped without being called, so an awaiting task always resumes.
+template <typename T>
+class OnceResolver {
+public:
+    OnceResolver()
+    {
+        m_promise.start();
+        m_future = m_promise.future();
+    }
+    ~OnceResolver() { resolve(T{}); }
+    void resolve(T value)
+    {
+        if (m_done.exchange(true))
+            return;
+        m_promise.addResult(std::move(value));
+        m_promise.finish();
+    }
+    QFuture<T> future() const { return m_future; }
+
+private:
+    QPromise<T> m_promise;
+    QFuture<T> m_future;
+    std::atomic<bool> m_done{false};
+};
+
+// Runs the function on the global thread pool; the awaiting task resumes on its own thread. The
+// future is a named local: g++ 12 mishandles temporaries inside co_await expressions.
+template <typename F>
+QCoro::Task<std::invoke_result_t<F>> onPool(F function)
+{
+    QFuture<std::invoke_result_t<F>> future = QtConcurrent::run(std::move(function));
+    auto result = co_await future;
+    co_return result;
+}
+
+OptimizationResult duplicateResult(const QString &hash, const QString &duplicateOf)
+{
+    OptimizationResult result;
+    result.shouldStore = false;
+    result.imageHash = hash;
+    result.compressionRatio = 1.0;
+    result.duplicateOf = duplicateOf;
+    return result;
+}
+
+OptimizationResult storedResult(const QString &hash, qint64 sourceSize, std::optional<QByteArray> data)
+{
+    OptimizationResult result;
+    result.shouldStore = true;
+    result.imageHash = hash;
+    const qint64 storedSize = data ? data->size() : 0;
+    result.compressionRatio = double(sourceSize) / double(std::max<qint64>(1, storedSize));
+    result.optimizedData = std::move(data);
+    return result;
+}
+
+// Why an image cannot be stored at all, if it cannot.
+std::optional<QString> unusableReason(const QImage &image)
+{
+    if (image.isNull())
+        return QStringLiteral("the image has no pixels");
+    if (pixelbuffer::isFullyTransparent(image))
+        return QStringLiteral("the %1x%2 image is fully transparent").arg(image.width()).arg(image.height());
+    return std::nullopt;
+}
+
+} // namespace
+
+ImageOptimizer &ImageOptimizer::shared()
+{
+    static ImageOptimizer instance;
+    return instance;
+}
+
+ImageOptimizer::ImageOptimizer() = default;
+ImageOptimizer::~ImageOptimizer() = default;
+
+void ImageOptimizer::setDuplicateLookup(DuplicateLookup lookup)
+{
+    std::lock_guard lock(m_mutex);
+    m_duplicateLookup = std::move(lookup);
+}
+
+void ImageOptimizer::setTextLineDetector(TextLineDetector detector)
+{
+    std::lock_guard lock(m_mutex);
+    m_textLineDetector = std::move(detector);
+}
+
+void ImageOptimizer::setDeltaFrameStage(DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData)
+{
+    std::lock_guard lock(m_mutex);
+    m_processDeltaFrame = std::move(processDeltaFrame);
+    m_createDeltaData = std::move(createDeltaData);
+}
+
+QCoro::Task<QString> ImageOptimizer::generatePerceptualHash(QImage image) const
+{
+    return onPool([image] { return perceptualHash(image); });
+}
+
+QCoro::Task<std::shared_ptr<const BlockHashes>> ImageOptimizer::generateBlockHashes(QImage image) const
+{
+    return onPool([image] { return blockHashes(image); });
+}
+
+void ImageOptimizer::cacheBlockHashes(const std::shared_ptr<const BlockHashes> &grid)
+{
+    std::lock_guard lock(m_mutex);
+    m_blockHashCache[grid->imageHash] = grid;
+    if (std::find(m_blockHashKeys.begin(), m_blockHashKeys.end(), grid->imageHash) != m_blockHashKeys.end())
+        return;
+    m_blockHashKeys.push_back(grid->imageHash);
+    if (m_blockHashKeys.size() > size_t(kBlockHashCacheLimit)) {
+        m_blockHashCache.erase(m_blockHashKeys.front());
+        m_blockHashKeys.pop_front();
+    }
+}
+
+std::optional<BlockMatch> ImageOptimizer::findPartialMatchesBlocking(const QImage &image, double threshold)
+{
+    const std::shared_ptr<const BlockHashes> grid = blockHashes(image);
+    if (!grid)
+        return std::nullopt;
+    cacheBlockHashes(grid);
+
+    std::vector<std::shared_ptr<const BlockHashes>> candidates;
+    {
+        std::lock_guard lock(m_mutex);
+        candidates.reserve(m_blockHashKeys.size());
+        for (const QString &key : m_blockHashKeys) {
+            const auto cached = m_blockHashCache.find(key);
+            if (cached != m_blockHashCache.end() && cached->second->imageHash != grid->imageHash)
+                candidates.push_back(cached->second);
+        }
+    }
+
+    std::optional<BlockMatch> best;
+    double bestSimilarity = 0.0;
+    for (const auto &candidate : candidates) {
+        BlockMatch match = compareBlockHashes(*grid, *candidate);
+        if (match.similarity > threshold && match.similarity > bestSimilarity) {
+            bestSimilarity = match.similarity;
+            best = std::move(match);
+        }
+    }
+    return best;
+}
+
+QCoro::Task<std::optional<BlockMatch>> ImageOptimizer::findPartialMatches(QImage image, double threshold)
+{
+    return onPool(
+        [this, image, threshold] { return findPartialMatchesBlocking(image, threshold); });
+}
+
+std::vector<QString> ImageOptimizer::blockHashKeys() const
+{
+    std::lock_guard lock(m_mutex);
+    return {m_blockHashKeys.begin(), m_blockHashKeys.end()};
+}
+
+bool ImageOptimizer::isBlockHashCached(const QString &imageHash) const
+{
+    std::lock_guard lock(m_mutex);
+    return m_blockHashCache.count(imageHash) != 0;
+}
+
+size_t ImageOptimizer::blockHashCacheBytes() const
+{
+    const auto stringBytes = [](const QString &s) {
+        // The string object plus its shared buffer (header, characters and terminator).
+        return sizeof(QString) + (s.isEmpty() ? 0 : 16 + (size_t(s.capacity()) + 1) * sizeof(QChar));
+    };
+    std::lock_guard lock(m_mutex);
+    size_t total = 0;
+    for (const auto &[key, grid] : m_blockHashCache) {
+        total += stringBytes(key) + sizeof(BlockHashes) + stringBytes(grid->imageHash);
+        for (const auto &row : grid->hashes) {
+            total += sizeof(row);
+            for (const QString &hash : row)
+                total += stringBytes(hash);
+        }
+    }
+    return total;
+}
+
+QCoro::Task<std::optional<QString>> ImageOptimizer::checkForDuplicate(QString hash) const
+{
+    DuplicateLookup lookup;
+    {
+        std::lock_guard lock(m_mutex);
+        lookup = m_duplicateLookup;
+    }
+    if (!lookup)
+        co_return std::nullopt;
+    auto resolver = std::make_shared<OnceResolver<std::optional<QString>>>();
+    const QFuture<std::optional<QString>> answer = resolver->future();
+    lookup(hash, [resolver](std::optional<QString> path) { resolver->resolve(std::move(path)); });
+    resolver.reset();
+    std::optional<QString> path = co_await answer;
+    co_return path;
+}
+
+QCoro::Task<double> ImageOptimizer::calculateImageDifference(QImage image, QImage previousImage) const
+{
+    return onPool([image, previousImage] { return imageDifference(image, previousImage); });
+}
+
+std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(const QImage &image,
+                                                                         const BlockMatch &blockMatch) const
+{
+    if (image.isNull())
+        return std::nullopt;
+    DeltaDataFunction createDeltaData;
+    {
+        std::lock_guard lock(m_mutex);
+        createDeltaData = m_createDeltaData;
+    }
+    if (!createDeltaData)
+        return std::nullopt;
+
+    const BlockGrid grid(image.width(), image.height(), kBlockSize);
+    std::vector<QRect> changed;
+    for (int row = 0; row < grid.rows; ++row) {
+        for (int col = 0; col < grid.columns; ++col) {
+            if (!blockMatch.matchingBlocks.count(BlockCoordinate{row, col}))
+                changed.push_back(grid.block(row, col));
+        }
+    }
+    return createDeltaData(image, mergeAdjacentRegions(std::move(changed)));
+}
+
+QCoro::Task<std::optional<QByteArray>> ImageOptimizer::createPartialDeltaFrame(QImage image,
+                                                                              BlockMatch blockMatch) const
+{
+    return onPool(
+        [this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
+}
+
+QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image, QString windowTitle,
+                                                                   QString appName,
+                                                                   std::optional<QString> previousHash,
+                                                                   std::optional<QImage> previousImage,
+                                                                   std::optional<QString> windowID)
+{
+    Q_UNUSED(windowTitle);
+    Q_UNUSED(appName);
+
+    const auto [hash, unusable] = co_await onPool(
+        [image] { return std::make_pair(perceptualHash(image), unusableReason(image)); });
+    if (unusable) {
+        log::failure(QStringLiteral("ERROR ImageOptimizer: Nothing to store, %1").arg(*unusable));
+        co_return storedResult(hash, tiffRepresentationSize(image), std::nullopt);
+    }
+    if (previousHash && *previousHash == hash)
+        co_return duplicateResult(hash, *previousHash);
+    if (const std::optional<QString> storedPath = co_await checkForDuplicate(hash))
+        co_return duplicateResult(hash, *storedPath);
+
+    const qint64 sourceSize = tiffRepresentationSize(image);
+
+    DeltaFrameFunction processDeltaFrame;
+    {
+        std::lock_guard lock(m_mutex);
+        processDeltaFrame = m_processDeltaFrame;
+    }
+    if (previousImage && windowID && processDeltaFrame) {
+        DeltaFrameOutcome outcome = co_await processDeltaFrame(image, *previousImage, *windowID, hash);
+        if (outcome.deltaFrame) {
+            OptimizationResult result;
+            result.shouldStore = true;
+            result.optimizedData = outcome.deltaFrame->data;
+            result.imageHash = hash;
+            result.compressionRatio = outcome.deltaFrame->compressionRatio;
+            result.isDeltaFrame = true;
+            result.referenceHash = outcome.deltaFrame->referenceHash;
+            result.deltaFrame = std::move(outcome.deltaFrame);
+            co_return result;
+        }
+        if (outcome.fullFrame)
+            co_return storedResult(hash, sourceSize, std::move(outcome.fullFrame));
+    }
+
+    const std::optional<BlockMatch> match = co_await findPartialMatches(image, kPartialMatchThreshold);
+    if (match && match->similarity > kPartialMatchThreshold) {
+        log::debug(QStringLiteral("Found %1% block match with existing image").arg(int(match->similarity * 100)));
+        if (std::optional<QByteArray> delta = co_await createPartialDeltaFrame(image, *match)) {
+            OptimizationResult result = storedResult(hash, sourceSize, std::move(delta));
+            log::debug(QStringLiteral("Block-based delta: %1KB → %2KB (ratio: %3x)")
+                           .arg(sourceSize / 1024)
+                           .arg(result.optimizedData->size() / 1024)
+                           .arg(QString::asprintf("%.2f", result.compressionRatio)));
+            result.isDeltaFrame = true;
+            // Without the matched frame's hash the stored blocks could never be put back together.
+            result.referenceHash = match->referenceHash;
+            co_return result;
+        }
+    }
+
+    std::optional<QByteArray> encoded = co_await onPool([this, image] { return compressByContent(image); });
+    co_return storedResult(hash, sourceSize, std::move(encoded));
+}
+
+} // namespace pellux

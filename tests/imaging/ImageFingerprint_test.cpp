@@ -1,0 +1,201 @@
+#include "ImagingFixtures.h"
+
+#include "imaging/ImageOptimizer.h"
+
+#include <QRegularExpression>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+bool isLowerHex(const QString &s, int length)
+{
+    return s.size() == length && QRegularExpression(QStringLiteral("^[0-9a-f]+$")).match(s).hasMatch();
+}
+
+} // namespace
+
+TEST(PerceptualHash, IsSixtyFourLowercaseHexDigitsAndStable)
+{
+    const QImage frame = desktopFrame();
+    const QString hash = QCoro::waitFor(ImageOptimizer::shared().generatePerceptualHash(frame));
+    EXPECT_TRUE(isLowerHex(hash, 64)) << hash.toStdString();
+    EXPECT_EQ(hash, ImageOptimizer::perceptualHash(frame.copy()));
+    // The pixel format of the capture does not matter, only what it shows.
+    EXPECT_EQ(hash, ImageOptimizer::perceptualHash(frame.convertToFormat(QImage::Format_ARGB32)));
+}
+
+TEST(PerceptualHash, ImagesWithoutPixelsGetAFreshUuidEachTime)
+{
+    const QString first = ImageOptimizer::perceptualHash(QImage());
+    const QString second = ImageOptimizer::perceptualHash(QImage());
+    EXPECT_EQ(first.size(), 36);
+    EXPECT_EQ(first.count(QLatin1Char('-')), 4);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(ImageOptimizer::blockHash(QImage()).size(), 36);
+}
+
+TEST(PerceptualHash, SamePictureAtTwoSizesMatchesAndASmallChangeDoesNot)
+{
+    // A 16x16 checkerboard drawn at 1 and at 4 pixels per cell.
+    QImage small(16, 16, QImage::Format_RGB32);
+    QImage large(64, 64, QImage::Format_RGB32);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x)
+            large.setPixel(x, y, ((x / 4 + y / 4) % 2) ? 0xffffffff : 0xff000000);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x)
+            small.setPixel(x, y, ((x + y) % 2) ? 0xffffffff : 0xff000000);
+    EXPECT_EQ(ImageOptimizer::perceptualHash(small), ImageOptimizer::perceptualHash(large));
+
+    QImage touched = small.copy();
+    touched.setPixel(3, 3, 0xfffefefe);
+    EXPECT_NE(ImageOptimizer::perceptualHash(small), ImageOptimizer::perceptualHash(touched));
+}
+
+TEST(PerceptualHash, DegenerateShapesHashWithoutFallback)
+{
+    for (const QSize size : {QSize(1, 1), QSize(1, 700), QSize(700, 1)}) {
+        const QString hash = ImageOptimizer::perceptualHash(solidImage(size.width(), size.height(), Qt::darkCyan));
+        EXPECT_TRUE(isLowerHex(hash, 64)) << size.width() << "x" << size.height();
+    }
+}
+
+TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorter)
+{
+    QImage image(100, 130, QImage::Format_RGB32);
+    for (int y = 0; y < 130; ++y)
+        for (int x = 0; x < 100; ++x)
+            image.setPixel(x, y, qRgb(x * 2, y, (x * y) % 256));
+    const auto grid = QCoro::waitFor(ImageOptimizer::shared().generateBlockHashes(image));
+    ASSERT_TRUE(grid);
+    EXPECT_EQ(grid->blockSize, 64);
+    EXPECT_EQ(grid->width, 100);
+    EXPECT_EQ(grid->height, 130);
+    ASSERT_EQ(grid->hashes.size(), 3u);
+    for (const auto &row : grid->hashes) {
+        ASSERT_EQ(row.size(), 2u);
+        for (const QString &hash : row)
+            EXPECT_TRUE(isLowerHex(hash, 16));
+    }
+    EXPECT_EQ(grid->imageHash, ImageOptimizer::perceptualHash(image));
+    // The bottom-right block is the 36 x 2 pixels at (64, 128), counted from the top-left corner.
+    EXPECT_EQ(grid->hashes[2][1], ImageOptimizer::blockHash(image.copy(64, 128, 36, 2)));
+    EXPECT_EQ(grid->hashes[0][0], ImageOptimizer::blockHash(image.copy(0, 0, 64, 64)));
+    EXPECT_FALSE(ImageOptimizer::blockHashes(QImage()));
+}
+
+TEST(BlockComparison, CountsOnlyOverlappingEqualBlocksAgainstTheNewGrid)
+{
+    BlockHashes fresh;
+    fresh.hashes = {{"a", "b", "c"}, {"d", "e", "f"}};
+    BlockHashes smaller;
+    smaller.imageHash = QStringLiteral("older");
+    smaller.hashes = {{"a", "x"}};
+    const BlockMatch match = ImageOptimizer::compareBlockHashes(fresh, smaller);
+    EXPECT_EQ(match.totalBlocks, 6);
+    EXPECT_EQ(match.matchingBlocks.size(), 1u);
+    EXPECT_TRUE(match.matchingBlocks.count(BlockCoordinate{0, 0}));
+    EXPECT_DOUBLE_EQ(match.similarity, 1.0 / 6.0);
+    EXPECT_EQ(match.referenceHash, QStringLiteral("older"));
+
+    BlockHashes empty;
+    EXPECT_DOUBLE_EQ(ImageOptimizer::compareBlockHashes(empty, fresh).similarity, 0.0);
+    empty.hashes = {{}};
+    EXPECT_TRUE(ImageOptimizer::compareBlockHashes(empty, fresh).matchingBlocks.empty());
+    EXPECT_DOUBLE_EQ(ImageOptimizer::compareBlockHashes(fresh, empty).similarity, 0.0);
+}
+
+class PartialMatches : public ::testing::Test {
+protected:
+    std::optional<BlockMatch> find(const QImage &image, double threshold = 0.7)
+    {
+        return QCoro::waitFor(optimizer.findPartialMatches(image, threshold));
+    }
+    ImageOptimizer optimizer;
+    const std::vector<int> base{10, 30, 50, 70, 90, 110, 130, 150, 170, 190};
+};
+
+TEST_F(PartialMatches, SimilarityMustExceedTheThreshold)
+{
+    EXPECT_FALSE(find(blockStrip(base)));
+    std::vector<int> sevenOfTen = base;
+    sevenOfTen[0] = sevenOfTen[1] = sevenOfTen[2] = 250;
+    EXPECT_FALSE(find(blockStrip(sevenOfTen))) << "exactly 0.7 is not a match";
+
+    std::vector<int> eightOfTen = base;
+    eightOfTen[9] = eightOfTen[8] = 5;
+    const auto match = find(blockStrip(eightOfTen));
+    ASSERT_TRUE(match);
+    EXPECT_DOUBLE_EQ(match->similarity, 0.8);
+    EXPECT_EQ(match->referenceHash, ImageOptimizer::perceptualHash(blockStrip(base)));
+    EXPECT_FALSE(match->matchingBlocks.count(BlockCoordinate{0, 9}));
+    EXPECT_TRUE(match->matchingBlocks.count(BlockCoordinate{0, 0}));
+}
+
+TEST_F(PartialMatches, OlderCandidateWinsATieAndAnImageNeverMatchesItself)
+{
+    std::vector<int> left = base, right = base;
+    left[0] = left[1] = 251;
+    right[8] = right[9] = 252;
+    find(blockStrip(left));
+    find(blockStrip(right));
+    const auto match = find(blockStrip(base));
+    ASSERT_TRUE(match);
+    EXPECT_DOUBLE_EQ(match->similarity, 0.8);
+    EXPECT_EQ(match->referenceHash, ImageOptimizer::perceptualHash(blockStrip(left)));
+
+    // Seen again, the same picture is not its own match; the nearest other one is.
+    const auto again = find(blockStrip(left));
+    ASSERT_TRUE(again);
+    EXPECT_NE(again->referenceHash, ImageOptimizer::perceptualHash(blockStrip(left)));
+    EXPECT_EQ(optimizer.blockHashKeys().size(), 3u);
+}
+
+TEST_F(PartialMatches, CacheHoldsFiftyGridsAndEvictsTheOldest)
+{
+    std::vector<QString> hashes;
+    for (int i = 0; i < 51; ++i) {
+        const QImage image = solidImage(64, 64, QColor(i * 5, i * 5, i * 5));
+        hashes.push_back(ImageOptimizer::perceptualHash(image));
+        find(image);
+    }
+    std::vector<QString> keys = optimizer.blockHashKeys();
+    ASSERT_EQ(keys.size(), 50u);
+    EXPECT_EQ(keys.front(), hashes[1]);
+    EXPECT_EQ(keys.back(), hashes[50]);
+    EXPECT_FALSE(optimizer.isBlockHashCached(hashes[0]));
+    EXPECT_TRUE(optimizer.isBlockHashCached(hashes[1]));
+
+    // Seeing the oldest listed image again keeps its place, so it is still the next to go.
+    find(solidImage(64, 64, QColor(5, 5, 5)));
+    keys = optimizer.blockHashKeys();
+    EXPECT_EQ(keys.front(), hashes[1]);
+    find(solidImage(64, 64, Qt::magenta));
+    EXPECT_FALSE(optimizer.isBlockHashCached(hashes[1]));
+    EXPECT_GT(optimizer.blockHashCacheBytes(), 0u);
+}
+
+TEST_F(PartialMatches, ConcurrentSearchesKeepTheCacheConsistent)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([this, t] {
+            for (int i = 0; i < 20; ++i)
+                optimizer.findPartialMatchesBlocking(solidImage(128, 64, QColor(t * 60, i * 12, 7)), 0.7);
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    const auto keys = optimizer.blockHashKeys();
+    EXPECT_EQ(keys.size(), 50u);
+    for (const QString &key : keys)
+        EXPECT_TRUE(optimizer.isBlockHashCached(key));
+}
