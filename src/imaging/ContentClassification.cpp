@@ -16,8 +16,9 @@ namespace {
 constexpr double kTextAreaShare = 0.3;
 constexpr double kFlatColourStatistic = 0.1;
 // Layout analysis runs on a copy no larger than this: it needs only the share of the area that
-// text lines cover, and its cost grows with the pixel count.
-constexpr int kClassificationMaxSide = 1280;
+// text lines cover, and its cost grows with the pixel count (a 1080p frame reduced to 1024 wide
+// takes about a quarter of the time). Much smaller and 11-point terminal text is no longer found.
+constexpr int kClassificationMaxSide = 1024;
 // Facing edges closer than this (in pixels) are merged.
 constexpr double kMergeDistance = 2.0;
 

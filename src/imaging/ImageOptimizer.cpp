@@ -1,6 +1,8 @@
 // The grid cache, the duplicate lookup and the decision of how a captured frame is stored.
 #include "imaging/ImageOptimizer.h"
+#include "imaging/DeltaFrameProcessor.h"
 #include "imaging/PixelBuffer.h"
+#include "ocr/TextLineDetector.h"
 #include "runtime/Log.h"
 
 #include <QFuture>
@@ -86,7 +88,17 @@ std::optional<QString> unusableReason(const QImage &image)
 
 ImageOptimizer &ImageOptimizer::shared()
 {
-    static ImageOptimizer instance;
+    static ImageOptimizer &instance = [] () -> ImageOptimizer & {
+        static ImageOptimizer optimizer;
+        optimizer.setTextLineDetector(detectTextLines);
+        optimizer.setDeltaFrameStage(
+            [](QImage current, QImage previous, QString windowID, QString imageHash) {
+                return DeltaFrameProcessor::shared().processDeltaFrame(std::move(current), std::move(previous),
+                                                                       std::move(windowID), std::move(imageHash));
+            },
+            &DeltaFrameProcessor::encodeDeltaData);
+        return optimizer;
+    }();
     return instance;
 }
 

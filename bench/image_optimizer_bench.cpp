@@ -1,0 +1,203 @@
+// Costs of the image optimiser's per-frame work on a 1920x1080 screenshot of terminal windows,
+// each also given as a multiple of one plain copy of that frame measured in the same run
+// (counter "x_copy").
+#include "imaging/ImageOptimizer.h"
+#include "ocr/TextLineDetector.h"
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+using namespace pellux;
+
+namespace {
+
+const QImage &frame()
+{
+    static const QImage image = QImage(QStringLiteral(PELLUX_SOURCE_DIR "/tests/data/xterm-desktop.png"))
+                                    .convertToFormat(QImage::Format_RGB32);
+    return image;
+}
+
+// The frame with one line typed into a terminal: a few 64-pixel tiles change.
+QImage typedFrame(int n)
+{
+    QImage changed = frame().copy();
+    QPainter painter(&changed);
+    painter.fillRect(QRect(40, 584, 200, 22), Qt::white);
+    painter.setPen(Qt::black);
+    painter.setFont(QFont(QStringLiteral("DejaVu Sans Mono"), 11));
+    painter.drawText(QPoint(40, 600), QStringLiteral("$ make test %1").arg(n));
+    return changed;
+}
+
+double secondsNow()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Median time of one deep copy of the frame, the unit every figure here is compared with.
+double copySeconds()
+{
+    static const double seconds = [] {
+        std::vector<double> samples;
+        for (int i = 0; i < 200; ++i) {
+            const double start = secondsNow();
+            QImage copy = frame().copy();
+            benchmark::DoNotOptimize(copy.constBits());
+            samples.push_back(secondsNow() - start);
+        }
+        std::nth_element(samples.begin(), samples.begin() + 100, samples.end());
+        return samples[100];
+    }();
+    return seconds;
+}
+
+template <typename F>
+void measure(benchmark::State &state, F &&work)
+{
+    const double unit = copySeconds();
+    double total = 0;
+    for (auto _ : state) {
+        const double start = secondsNow();
+        work();
+        total += secondsNow() - start;
+    }
+    const double perIteration = total / double(std::max<benchmark::IterationCount>(1, state.iterations()));
+    state.counters["ms"] = perIteration * 1000.0;
+    state.counters["x_copy"] = perIteration / unit;
+}
+
+void BM_CopyFrame(benchmark::State &state)
+{
+    measure(state, [] {
+        QImage copy = frame().copy();
+        benchmark::DoNotOptimize(copy.constBits());
+    });
+}
+
+void BM_PerceptualHash(benchmark::State &state)
+{
+    measure(state, [] { benchmark::DoNotOptimize(ImageOptimizer::perceptualHash(frame())); });
+}
+
+void BM_ImageDifference(benchmark::State &state)
+{
+    const QImage other = typedFrame(0);
+    measure(state, [&] { benchmark::DoNotOptimize(ImageOptimizer::imageDifference(frame(), other)); });
+}
+
+void BM_BlockHashes(benchmark::State &state)
+{
+    measure(state, [] { benchmark::DoNotOptimize(ImageOptimizer::blockHashes(frame())); });
+}
+
+// Layout analysis at the frame's size and at reduced copies; "text_share" is the area share the
+// detected lines cover (above 0.3 means "text").
+void BM_TextLineDetection(benchmark::State &state)
+{
+    const int side = int(state.range(0));
+    const QImage input = side >= frame().width() ? frame() : frame().scaledToWidth(side, Qt::SmoothTransformation);
+    double share = 0;
+    measure(state, [&] {
+        double covered = 0;
+        for (const QRect &line : detectTextLines(input))
+            covered += double(line.width()) * line.height();
+        share = covered / (double(input.width()) * input.height());
+    });
+    state.counters["text_share"] = share;
+}
+
+void BM_AnalyzeContent(benchmark::State &state)
+{
+    ContentType type = ContentType::mixed;
+    measure(state, [&] { type = ImageOptimizer::shared().analyzeContent(frame()); });
+    state.counters["type"] = double(int(type));
+}
+
+void BM_WebP(benchmark::State &state)
+{
+    qsizetype bytes = 0;
+    measure(state, [&] { bytes = ImageOptimizer::shared().convertToWebP(frame(), 0.85).value_or(QByteArray()).size(); });
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
+void BM_ProgressiveJPEG(benchmark::State &state)
+{
+    qsizetype bytes = 0;
+    measure(state, [&] { bytes = ImageOptimizer::shared().compressToJPEG(frame(), 0.85).value_or(QByteArray()).size(); });
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
+// Classification, scaling and encoding of a whole frame.
+void BM_FullFrameOptimisation(benchmark::State &state)
+{
+    qsizetype bytes = 0;
+    measure(state, [&] { bytes = ImageOptimizer::shared().compressByContent(frame()).value_or(QByteArray()).size(); });
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
+// The block-based delta of a frame in which one typed line changed a few tiles: the grid, the
+// search among the cached grids and the container of the changed blocks.
+void BM_BlockDelta(benchmark::State &state)
+{
+    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    optimizer.findPartialMatchesBlocking(frame(), ImageOptimizer::kPartialMatchThreshold);
+    std::vector<QImage> changed;
+    for (int i = 0; i < 8; ++i)
+        changed.push_back(typedFrame(i + 1));
+    size_t next = 0;
+    qsizetype bytes = 0;
+    double blocks = 0;
+    measure(state, [&] {
+        const QImage &image = changed[next++ % changed.size()];
+        const auto match = optimizer.findPartialMatchesBlocking(image, ImageOptimizer::kPartialMatchThreshold);
+        if (match) {
+            blocks = match->totalBlocks - double(match->matchingBlocks.size());
+            bytes = optimizer.createPartialDeltaFrameBlocking(image, *match).value_or(QByteArray()).size();
+        }
+    });
+    state.counters["changed_blocks"] = blocks;
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
+// Heap held by the grid cache once ten windows' frames are in it.
+void BM_GridCacheForTenWindows(benchmark::State &state)
+{
+    ImageOptimizer optimizer;
+    for (int i = 0; i < 10; ++i)
+        optimizer.findPartialMatchesBlocking(typedFrame(100 + i), ImageOptimizer::kPartialMatchThreshold);
+    measure(state, [&] { benchmark::DoNotOptimize(optimizer.blockHashCacheBytes()); });
+    state.counters["cache_KB"] = double(optimizer.blockHashCacheBytes()) / 1024.0;
+}
+
+} // namespace
+
+BENCHMARK(BM_CopyFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PerceptualHash)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImageDifference)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockHashes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TextLineDetection)->Arg(1920)->Arg(1280)->Arg(1152)->Arg(1024)->Arg(960)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnalyzeContent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WebP)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgressiveJPEG)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FullFrameOptimisation)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BlockDelta)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GridCacheForTenWindows)->Iterations(1);
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("OMP_THREAD_LIMIT", "1");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

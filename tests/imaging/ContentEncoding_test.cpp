@@ -1,0 +1,232 @@
+#include "ImagingFixtures.h"
+
+#include "imaging/ImageOptimizer.h"
+
+#include <QBuffer>
+#include <QImageReader>
+#include <QRadialGradient>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+// Soft colour gradients with no text in them, like a photograph or a wallpaper.
+QImage photoLikeImage()
+{
+    QImage image(1200, 800, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient sky(0, 0, 0, 800);
+    sky.setColorAt(0, QColor(40, 90, 170));
+    sky.setColorAt(1, QColor(230, 170, 120));
+    painter.fillRect(image.rect(), sky);
+    for (int i = 0; i < 12; ++i) {
+        QRadialGradient blob(QPointF(100 * i, 400 + 30 * (i % 5)), 180);
+        blob.setColorAt(0, QColor(30 + 18 * i, 160, 60, 200));
+        blob.setColorAt(1, QColor(0, 0, 0, 0));
+        painter.fillRect(image.rect(), blob);
+    }
+    return image;
+}
+
+std::optional<QImage> decodeJpeg(const QByteArray &bytes)
+{
+    QImage image;
+    if (!image.loadFromData(bytes, "JPEG"))
+        return std::nullopt;
+    return image;
+}
+
+bool isProgressiveJpeg(const QByteArray &bytes)
+{
+    return bytes.startsWith("\xff\xd8") && bytes.contains(QByteArray("\xff\xc2", 2));
+}
+
+} // namespace
+
+TEST(ContentTables, ScaleFactorFollowsTheLargestSideAndTheCap)
+{
+    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(3840, 2160, QImage::Format_RGB32), ContentType::mixed),
+                     0.375);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(800, 600, QImage::Format_RGB32), ContentType::text),
+                     1.0);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(300, 200, QImage::Format_RGB32), ContentType::flat),
+                     0.5);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(3840, 1000, QImage::Format_RGB32), ContentType::flat),
+                     0.25);
+    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::text), 0.85);
+    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::mixed), 0.75);
+    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::colorful), 0.65);
+    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::flat), 0.5);
+    EXPECT_EQ(maxDimension(ContentType::colorful), 1280);
+}
+
+TEST(Scaling, NeverEnlargesAndKeepsThinImagesAtLeastOnePixel)
+{
+    const QImage image = solidImage(400, 300, Qt::red);
+    EXPECT_EQ(ImageOptimizer::scaleImage(image, 1.0).size(), QSize(400, 300));
+    EXPECT_EQ(ImageOptimizer::scaleImage(image, 2.5).size(), QSize(400, 300));
+    EXPECT_EQ(ImageOptimizer::scaleImage(image, 0.375).size(), QSize(150, 113));
+    EXPECT_EQ(ImageOptimizer::scaleImage(solidImage(1, 900, Qt::red), 0.25).size(), QSize(1, 225));
+    EXPECT_EQ(ImageOptimizer::scaleImage(solidImage(1, 1, Qt::red), 0.1).size(), QSize(1, 1));
+    // A nonsensical factor leaves the image as it is instead of producing an empty one.
+    EXPECT_EQ(ImageOptimizer::scaleImage(image, 0.0).size(), QSize(400, 300));
+    EXPECT_EQ(ImageOptimizer::scaleImage(image, std::nan("")).size(), QSize(400, 300));
+}
+
+TEST(RegionMerging, MergesTouchingAndRowAdjacentRectangles)
+{
+    using Rects = std::vector<QRect>;
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({}), Rects{});
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(64, 0, 64, 64), QRect(0, 0, 64, 64)}),
+              Rects{QRect(0, 0, 128, 64)});
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(0, 0, 64, 64), QRect(200, 200, 64, 64)}),
+              (Rects{QRect(0, 0, 64, 64), QRect(200, 200, 64, 64)}));
+    // The second begins where the first ends vertically, however far apart they are across.
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(0, 0, 64, 64), QRect(1000, 64, 64, 64)}),
+              Rects{QRect(0, 0, 1064, 128)});
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(5, 5, 10, 10), QRect(0, 0, 10, 10)}),
+              Rects{QRect(0, 0, 15, 15)});
+}
+
+TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
+{
+    const QImage frame = desktopFrame();
+    auto difference = [](const QImage &a, const QImage &b) {
+        return QCoro::waitFor(ImageOptimizer::shared().calculateImageDifference(a, b));
+    };
+    EXPECT_DOUBLE_EQ(difference(frame, frame.copy()), 0.0);
+    EXPECT_DOUBLE_EQ(difference(solidImage(50, 40, Qt::black), solidImage(50, 40, Qt::white)), 1.0);
+    EXPECT_DOUBLE_EQ(difference(QImage(), frame), 1.0);
+    EXPECT_DOUBLE_EQ(difference(frame, QImage()), 1.0);
+
+    const double typed = difference(withTypedLine(frame, QStringLiteral("$ make test")), frame);
+    EXPECT_GT(typed, 0.0);
+    EXPECT_LE(typed, 0.02) << "one typed line is below the change threshold";
+    // A half-red image against a black one: one channel of half the pixels.
+    QImage halfRed = solidImage(100, 100, Qt::black);
+    QPainter(&halfRed).fillRect(0, 0, 50, 100, Qt::red);
+    EXPECT_NEAR(difference(halfRed, solidImage(100, 100, Qt::black)), 0.5 / 3.0, 1e-9);
+    // Different sizes: the part only one image has differs from nothing.
+    EXPECT_NEAR(difference(solidImage(100, 100, Qt::white), solidImage(100, 50, Qt::white)), 0.5, 1e-9);
+}
+
+TEST(ColourStatistic, IsTheVarianceBetweenTheMeanChannels)
+{
+    EXPECT_DOUBLE_EQ(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, QColor(128, 128, 128))), 0.0);
+    EXPECT_NEAR(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, Qt::red)), 2.0 / 9.0, 1e-12);
+    EXPECT_FALSE(ImageOptimizer::analyzeImageStatistics(QImage()));
+}
+
+TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
+{
+    ImageOptimizer optimizer;
+    QSize seen;
+    double share = 0.31;
+    optimizer.setTextLineDetector([&](const QImage &image) {
+        seen = image.size();
+        return std::vector<QRect>{QRect(0, 0, image.width(), int(image.height() * share))};
+    });
+    const QImage frame = desktopFrame();
+    EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::text);
+    EXPECT_EQ(seen, QSize(1024, 576)) << "layout analysis works on a reduced copy";
+    share = 0.29;
+    EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::flat) << "grey terminals have a flat mean colour";
+    EXPECT_EQ(optimizer.analyzeContent(solidImage(300, 200, QColor(200, 20, 20))), ContentType::mixed);
+    EXPECT_EQ(optimizer.analyzeContent(QImage()), ContentType::mixed);
+}
+
+TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotAPhoto)
+{
+    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    EXPECT_EQ(optimizer.analyzeContent(desktopFrame()), ContentType::text);
+    EXPECT_NE(optimizer.analyzeContent(photoLikeImage()), ContentType::text);
+}
+
+TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
+{
+    const QImage frame = desktopFrame().copy(0, 0, 800, 600);
+    const auto low = ImageOptimizer::shared().convertToWebP(frame, 0.3);
+    const auto high = ImageOptimizer::shared().convertToWebP(frame, 0.95);
+    ASSERT_TRUE(low && high);
+    EXPECT_TRUE(low->startsWith("RIFF") && low->mid(8, 4) == "WEBP");
+    EXPECT_LT(low->size(), high->size());
+    const auto decoded = decodeWebP(*high);
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(decoded->width, 800);
+    EXPECT_EQ(decoded->height, 600);
+}
+
+TEST(JPEGEncoding, WritesProgressiveFilesFromEveryPixelFormat)
+{
+    const QImage frame = desktopFrame().copy(100, 100, 640, 480);
+    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888,
+                                        QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied}) {
+        const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame.convertToFormat(format), 0.8);
+        ASSERT_TRUE(jpeg) << format;
+        EXPECT_TRUE(isProgressiveJpeg(*jpeg)) << format;
+        const auto decoded = decodeJpeg(*jpeg);
+        ASSERT_TRUE(decoded) << format;
+        EXPECT_EQ(decoded->size(), QSize(640, 480));
+    }
+}
+
+TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
+{
+    const QImage frame = desktopFrame().copy(0, 0, 320, 240);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 6; ++i) {
+                const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame, 0.5 + 0.05 * i);
+                const auto webp = ImageOptimizer::shared().convertToWebP(frame, 0.5);
+                if (!jpeg || !decodeJpeg(*jpeg) || !webp || !decodeWebP(*webp))
+                    ++bad;
+            }
+        });
+    }
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+TEST(Encoding, BadInputFailsCleanly)
+{
+    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    EXPECT_FALSE(optimizer.convertToWebP(QImage(), 0.8));
+    EXPECT_FALSE(optimizer.compressToJPEG(QImage(), 0.8));
+    EXPECT_FALSE(optimizer.compressByContent(QImage()));
+    EXPECT_FALSE(optimizer.convertToWebP(solidImage(10, 10, Qt::red), 1.5));
+    EXPECT_FALSE(optimizer.compressToJPEG(solidImage(10, 10, Qt::red), -0.1));
+
+    for (const QSize size : {QSize(1, 1), QSize(1, 500), QSize(500, 1)}) {
+        const QImage thin = solidImage(size.width(), size.height(), Qt::darkGreen);
+        EXPECT_TRUE(optimizer.convertToWebP(thin, 0.8)) << size.width() << "x" << size.height();
+        EXPECT_TRUE(optimizer.compressToJPEG(thin, 0.8)) << size.width() << "x" << size.height();
+        EXPECT_TRUE(optimizer.compressByContent(thin)) << size.width() << "x" << size.height();
+    }
+
+    // Beyond WebP's 16383-pixel limit only JPEG can write the image.
+    const QImage wide = solidImage(16384, 2, Qt::blue);
+    EXPECT_FALSE(optimizer.convertToWebP(wide, 0.8));
+    const auto jpeg = optimizer.compressToJPEG(wide, 0.8);
+    ASSERT_TRUE(jpeg);
+    EXPECT_EQ(decodeJpeg(*jpeg)->width(), 16384);
+    // Scaled for its content first, the same image fits WebP again.
+    const auto stored = optimizer.compressByContent(wide);
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(stored->startsWith("RIFF"));
+}
+
+TEST(SourceSize, IsAnUncompressedRgbaTiff)
+{
+    EXPECT_EQ(tiffRepresentationSize(QImage()), 0);
+    EXPECT_EQ(tiffRepresentationSize(QImage(1920, 1080, QImage::Format_RGB32)), 1920 * 1080 * 4 + 154);
+}
