@@ -3,6 +3,7 @@
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/PixelBuffer.h"
 #include "ocr/TextLineDetector.h"
+#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 
 #include <QFuture>
@@ -91,6 +92,9 @@ ImageOptimizer &ImageOptimizer::shared()
     static ImageOptimizer &instance = [] () -> ImageOptimizer & {
         static ImageOptimizer optimizer;
         optimizer.setTextLineDetector(detectTextLines);
+        optimizer.setDuplicateLookup([](const QString &hash, std::function<void(std::optional<QString>)> completion) {
+            SimpleDatabaseManager::shared().getScreenshotByHash(hash, std::move(completion));
+        });
         optimizer.setDeltaFrameStage(
             [](QImage current, QImage previous, QString windowID, QString imageHash) {
                 return DeltaFrameProcessor::shared().processDeltaFrame(std::move(current), std::move(previous),
@@ -267,6 +271,8 @@ QCoro::Task<std::optional<QByteArray>> ImageOptimizer::createPartialDeltaFrame(Q
         [this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
 }
 
+// g++ 12 destroys temporaries that live across a suspension point twice: every task awaited
+// below is a named local, never a temporary inside the co_await expression.
 QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image, QString windowTitle,
                                                                    QString appName,
                                                                    std::optional<QString> previousHash,
@@ -276,15 +282,20 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
     Q_UNUSED(windowTitle);
     Q_UNUSED(appName);
 
-    const auto [hash, unusable] = co_await onPool(
-        [image] { return std::make_pair(perceptualHash(image), unusableReason(image)); });
-    if (unusable) {
-        log::failure(QStringLiteral("ERROR ImageOptimizer: Nothing to store, %1").arg(*unusable));
+    QCoro::Task<std::pair<QString, std::optional<QString>>> hashing
+        = onPool([image] { return std::make_pair(perceptualHash(image), unusableReason(image)); });
+    const std::pair<QString, std::optional<QString>> fingerprint = co_await hashing;
+    const QString hash = fingerprint.first;
+    if (fingerprint.second) {
+        log::failure(QStringLiteral("ERROR ImageOptimizer: Nothing to store, %1").arg(*fingerprint.second));
         co_return storedResult(hash, tiffRepresentationSize(image), std::nullopt);
     }
+
     if (previousHash && *previousHash == hash)
         co_return duplicateResult(hash, *previousHash);
-    if (const std::optional<QString> storedPath = co_await checkForDuplicate(hash))
+    QCoro::Task<std::optional<QString>> lookup = checkForDuplicate(hash);
+    const std::optional<QString> storedPath = co_await lookup;
+    if (storedPath)
         co_return duplicateResult(hash, *storedPath);
 
     const qint64 sourceSize = tiffRepresentationSize(image);
@@ -295,7 +306,8 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
         processDeltaFrame = m_processDeltaFrame;
     }
     if (previousImage && windowID && processDeltaFrame) {
-        DeltaFrameOutcome outcome = co_await processDeltaFrame(image, *previousImage, *windowID, hash);
+        QCoro::Task<DeltaFrameOutcome> deltaTask = processDeltaFrame(image, *previousImage, *windowID, hash);
+        DeltaFrameOutcome outcome = co_await deltaTask;
         if (outcome.deltaFrame) {
             OptimizationResult result;
             result.shouldStore = true;
@@ -311,10 +323,13 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
             co_return storedResult(hash, sourceSize, std::move(outcome.fullFrame));
     }
 
-    const std::optional<BlockMatch> match = co_await findPartialMatches(image, kPartialMatchThreshold);
+    QCoro::Task<std::optional<BlockMatch>> search = findPartialMatches(image, kPartialMatchThreshold);
+    const std::optional<BlockMatch> match = co_await search;
     if (match && match->similarity > kPartialMatchThreshold) {
         log::debug(QStringLiteral("Found %1% block match with existing image").arg(int(match->similarity * 100)));
-        if (std::optional<QByteArray> delta = co_await createPartialDeltaFrame(image, *match)) {
+        QCoro::Task<std::optional<QByteArray>> blockDelta = createPartialDeltaFrame(image, *match);
+        std::optional<QByteArray> delta = co_await blockDelta;
+        if (delta) {
             OptimizationResult result = storedResult(hash, sourceSize, std::move(delta));
             log::debug(QStringLiteral("Block-based delta: %1KB → %2KB (ratio: %3x)")
                            .arg(sourceSize / 1024)
@@ -327,7 +342,8 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
         }
     }
 
-    std::optional<QByteArray> encoded = co_await onPool([this, image] { return compressByContent(image); });
+    QCoro::Task<std::optional<QByteArray>> compression = onPool([this, image] { return compressByContent(image); });
+    std::optional<QByteArray> encoded = co_await compression;
     co_return storedResult(hash, sourceSize, std::move(encoded));
 }
 
