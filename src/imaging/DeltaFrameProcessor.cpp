@@ -1,6 +1,6 @@
 #include "imaging/DeltaFrameProcessor.h"
 
-#include "imaging/DeltaCodec.h"
+#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
 
 #include <QtConcurrent/QtConcurrentRun>
@@ -99,7 +99,7 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage cur
             QCoro::Task<std::optional<QByteArray>> encoding = createDeltaData(currentImage, regions);
             const std::optional<QByteArray> container = co_await encoding;
             if (container) {
-                const double sourceSize = static_cast<double>(deltacodec::tiffRepresentationSize(currentImage));
+                const double sourceSize = static_cast<double>(tiffRepresentationSize(currentImage));
                 const double ratio = sourceSize / static_cast<double>(std::max<qsizetype>(1, container->size()));
                 log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta of %1 regions for window %2, %3 bytes")
                                .arg(qsizetype(regions.size()))
@@ -153,35 +153,31 @@ std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage,
     if (previousImage.isNull() || previousImage.size() != currentImage.size())
         return { currentImage.rect() };
 
-    const QImage current = deltacodec::asRgb32(currentImage);
-    const QImage previous = deltacodec::asRgb32(previousImage);
-    const int width = current.width();
-    const int height = current.height();
-    const int columns = (width + kTileSize - 1) / kTileSize;
-    std::vector<std::uint64_t> sums(static_cast<size_t>(columns));
+    const QImage current = pixelbuffer::asArgb32Family(currentImage);
+    const QImage previous = pixelbuffer::asArgb32Family(previousImage);
+    const BlockGrid grid(current.width(), current.height(), kTileSize);
+    std::vector<std::uint64_t> sums(static_cast<size_t>(grid.columns));
     std::vector<QRect> changed;
 
-    for (int tileY = 0; tileY < height; tileY += kTileSize) {
-        const int tileHeight = std::min(kTileSize, height - tileY);
+    for (int row = 0; row < grid.rows; ++row) {
+        const QRect rowBand = grid.block(row, 0);
         std::fill(sums.begin(), sums.end(), 0);
-        for (int y = tileY; y < tileY + tileHeight; ++y) {
+        for (int y = rowBand.top(); y <= rowBand.bottom(); ++y) {
             const auto *a = reinterpret_cast<const std::uint32_t *>(current.constScanLine(y));
             const auto *b = reinterpret_cast<const std::uint32_t *>(previous.constScanLine(y));
-            for (int column = 0; column < columns; ++column) {
-                const int x = column * kTileSize;
-                const int count = std::min(kTileSize, width - x);
+            for (int column = 0; column < grid.columns; ++column) {
+                const QRect tile = grid.block(row, column);
                 // Most of a screen does not change between captures: skip equal runs cheaply.
-                if (std::memcmp(a + x, b + x, size_t(count) * 4) != 0)
-                    sums[size_t(column)] += rowDifference(a + x, b + x, count);
+                if (std::memcmp(a + tile.x(), b + tile.x(), size_t(tile.width()) * 4) != 0)
+                    sums[size_t(column)] += rowDifference(a + tile.x(), b + tile.x(), tile.width());
             }
         }
-        for (int column = 0; column < columns; ++column) {
-            const int x = column * kTileSize;
-            const int tileWidth = std::min(kTileSize, width - x);
-            const auto pixels = static_cast<std::uint64_t>(tileWidth) * tileHeight;
+        for (int column = 0; column < grid.columns; ++column) {
+            const QRect tile = grid.block(row, column);
+            const auto pixels = static_cast<std::uint64_t>(tile.width()) * tile.height();
             // mean (r + g + b) / 765 > 0.02, kept in integers: sum > 15.3 × pixels
             if (sums[size_t(column)] * 10 > pixels * 153)
-                changed.emplace_back(x, tileY, tileWidth, tileHeight);
+                changed.push_back(tile);
         }
     }
     return changed;
@@ -195,7 +191,7 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
     }
     // Screen pixels are opaque: the fourth byte is padding here exactly as in the tile analysis, so
     // a region is encoded with the colours that were compared, never made transparent or black.
-    const QImage pixels = deltacodec::asRgb32(bitmap);
+    const QImage pixels = pixelbuffer::asArgb32Family(bitmap);
     DeltaContainer container;
     container.entries.reserve(qsizetype(regions.size()));
     for (const QRect &region : regions) {
@@ -213,7 +209,7 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
         }
         QImage cutOut = pixels.copy(cut);
         cutOut.reinterpretAsFormat(QImage::Format_RGB32);
-        std::optional<QByteArray> encoded = deltacodec::encodeForContent(cutOut);
+        std::optional<QByteArray> encoded = ImageOptimizer::shared().compressByContent(cutOut);
         if (!encoded) {
             // Leaving the region out would store a frame that silently lacks part of its change.
             log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not encode region %1,%2 %3x%4")
@@ -232,7 +228,7 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const QImage &ima
 {
     if (image.isNull())
         return std::nullopt;
-    return deltacodec::encodeForContent(image);
+    return ImageOptimizer::shared().compressByContent(image);
 }
 
 void DeltaFrameProcessor::storeReferenceFrame(const QString &windowID, const QString &hash, const QByteArray &data)
@@ -287,26 +283,7 @@ qsizetype DeltaFrameProcessor::referenceFrameBytes() const
 
 std::vector<QRect> DeltaFrameProcessor::mergeAdjacentRegions(std::vector<QRect> regions)
 {
-    if (regions.empty())
-        return {};
-    std::stable_sort(regions.begin(), regions.end(), [](const QRect &a, const QRect &b) {
-        return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
-    });
-    std::vector<QRect> merged;
-    QRect current = regions.front();
-    for (size_t i = 1; i < regions.size(); ++i) {
-        const QRect &next = regions[i];
-        const bool near = current.intersects(next) || std::abs(current.x() + current.width() - next.x()) < 2
-            || std::abs(current.y() + current.height() - next.y()) < 2;
-        if (near) {
-            current = current.united(next);
-        } else {
-            merged.push_back(current);
-            current = next;
-        }
-    }
-    merged.push_back(current);
-    return merged;
+    return ImageOptimizer::mergeAdjacentRegions(std::move(regions));
 }
 
 } // namespace pellux

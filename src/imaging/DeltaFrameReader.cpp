@@ -1,7 +1,7 @@
 #include "imaging/DeltaFrameReader.h"
 
-#include "imaging/DeltaCodec.h"
 #include "imaging/ImageFileReader.h"
+#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
 
 #include <QtEndian>
@@ -186,7 +186,7 @@ std::optional<QImage> DeltaFrameReader::applyDelta(const QImage &base, const Del
         return std::nullopt;
     }
     // The fourth byte of a frame is padding, as when the delta was made: keep the colours as they are.
-    QImage frame = deltacodec::asRgb32(base).copy();
+    QImage frame = pixelbuffer::asArgb32Family(base).copy();
     frame.reinterpretAsFormat(QImage::Format_RGB32);
     makeOpaque(frame);
     for (qsizetype i = 0; i < container.entries.size(); ++i) {
