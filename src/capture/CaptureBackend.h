@@ -25,9 +25,13 @@ struct CaptureError {
 };
 
 // Either a value or the error that prevented it. Every backend operation answers with exactly one.
-template <typename T>
-class CaptureResult {
+template <typename T> class CaptureResult {
 public:
+    // An error until assigned (default construction only serves containers and waiting helpers).
+    CaptureResult()
+        : m_state(CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("No result") })
+    {
+    }
     CaptureResult(T value)
         : m_state(std::move(value))
     {
@@ -79,10 +83,7 @@ struct ShareableContent {
 // What one capture shows: a single window on its own, whatever covers it.
 class ContentFilter {
 public:
-    static ContentFilter desktopIndependentWindow(const WindowDescription &window)
-    {
-        return ContentFilter(window);
-    }
+    static ContentFilter desktopIndependentWindow(const WindowDescription &window) { return ContentFilter(window); }
 
     const WindowDescription &window() const { return m_window; }
 
@@ -122,25 +123,22 @@ public:
     virtual void requestScreenCaptureAccess() = 0;
 
     // Every window, on and off screen.
-    QCoro::Task<CaptureResult<ShareableContent>> getShareableContent()
-    {
-        return shareableContent(false, false);
-    }
-    QCoro::Task<CaptureResult<ShareableContent>> getShareableContent(bool excludingDesktopWindows,
-                                                                     bool onScreenWindowsOnly)
+    QCoro::Task<CaptureResult<ShareableContent>> getShareableContent() { return shareableContent(false, false); }
+    QCoro::Task<CaptureResult<ShareableContent>> getShareableContent(
+        bool excludingDesktopWindows, bool onScreenWindowsOnly)
     {
         return shareableContent(excludingDesktopWindows, onScreenWindowsOnly);
     }
 
     // One image of the filter's window (Format_RGB32), or an error with a readable description, for
     // example when the window closed in the meantime.
-    virtual QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &filter,
-                                                            const StreamConfiguration &configuration)
+    virtual QCoro::Task<CaptureResult<QImage>> captureImage(
+        const ContentFilter &filter, const StreamConfiguration &configuration)
         = 0;
 
 protected:
-    virtual QCoro::Task<CaptureResult<ShareableContent>> shareableContent(bool excludingDesktopWindows,
-                                                                          bool onScreenWindowsOnly)
+    virtual QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
+        bool excludingDesktopWindows, bool onScreenWindowsOnly)
         = 0;
 };
 

@@ -1,6 +1,8 @@
 #include "capture/CaptureBackendLoader.h"
 
 #include "capture/NullCaptureBackend.h"
+#include "capture/x11/X11CaptureBackend.h"
+#include "capture/x11/XInputActivitySource.h"
 
 namespace pellux {
 
@@ -12,12 +14,17 @@ CaptureBackend &CaptureBackend::shared()
 
 std::unique_ptr<CaptureBackend> createCaptureBackend()
 {
-    return std::make_unique<NullCaptureBackend>(QStringLiteral("No display server is available for screen capture"));
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return std::make_unique<NullCaptureBackend>(
+            QStringLiteral("No X display is available for screen capture (DISPLAY is not set)"));
+    return std::make_unique<X11CaptureBackend>();
 }
 
 std::unique_ptr<ActivitySource> createActivitySource(QObject *parent)
 {
-    return std::make_unique<NullActivitySource>(parent);
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return std::make_unique<NullActivitySource>(parent);
+    return std::make_unique<XInputActivitySource>(QString(), parent);
 }
 
 } // namespace pellux

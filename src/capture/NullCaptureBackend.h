@@ -12,12 +12,12 @@ public:
 
     bool preflightScreenCaptureAccess() override { return false; }
     void requestScreenCaptureAccess() override { }
-    QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &filter,
-                                                    const StreamConfiguration &configuration) override;
+    QCoro::Task<CaptureResult<QImage>> captureImage(
+        const ContentFilter &filter, const StreamConfiguration &configuration) override;
 
 protected:
-    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(bool excludingDesktopWindows,
-                                                                  bool onScreenWindowsOnly) override;
+    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
+        bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
 
 private:
     QString m_reason;

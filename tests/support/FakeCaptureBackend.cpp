@@ -5,8 +5,7 @@
 namespace pellux::test {
 
 WindowDescription FakeCaptureBackend::window(quint32 id, QRectF frame, const QString &title,
-                                             const std::optional<QString> &applicationName,
-                                             const QString &bundleIdentifier, bool isOnScreen)
+    const std::optional<QString> &applicationName, const QString &bundleIdentifier, bool isOnScreen)
 {
     WindowDescription w;
     w.windowID = id;
@@ -21,7 +20,8 @@ WindowDescription FakeCaptureBackend::window(quint32 id, QRectF frame, const QSt
 
 FakeCaptureBackend::Entry *FakeCaptureBackend::find(quint32 id)
 {
-    auto it = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry &e) { return e.window.windowID == id; });
+    auto it
+        = std::find_if(m_entries.begin(), m_entries.end(), [id](const Entry &e) { return e.window.windowID == id; });
     return it == m_entries.end() ? nullptr : &*it;
 }
 
@@ -57,8 +57,8 @@ void FakeCaptureBackend::setCaptureError(quint32 id, std::optional<CaptureError>
         e->captureError = std::move(error);
 }
 
-QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(const ContentFilter &filter,
-                                                                    const StreamConfiguration &configuration)
+QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(
+    const ContentFilter &filter, const StreamConfiguration &configuration)
 {
     const quint32 id = filter.window().windowID;
     m_captureOrder.push_back(id);
@@ -66,12 +66,12 @@ QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(const Conten
     Entry *e = find(id);
     if (!e)
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
-                                 QStringLiteral("The window %1 no longer exists").arg(id) };
+            QStringLiteral("The window %1 no longer exists").arg(id) };
     if (e->captureError)
         co_return *e->captureError;
     if (e->frames.empty())
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
-                                 QStringLiteral("The window %1 has no contents").arg(id) };
+            QStringLiteral("The window %1 has no contents").arg(id) };
     QImage frame = e->frames.front();
     if (e->frames.size() > 1)
         e->frames.erase(e->frames.begin());
@@ -85,7 +85,7 @@ QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableConten
         co_return *m_contentError;
     if (!m_permission)
         co_return CaptureError { QString::fromLatin1(screenCaptureErrorDomain),
-                                 QStringLiteral("Screen capture is not permitted") };
+            QStringLiteral("Screen capture is not permitted") };
     ShareableContent content;
     for (const Entry &e : m_entries) {
         if (onScreenWindowsOnly && !e.window.isOnScreen)

@@ -16,8 +16,8 @@ class FakeCaptureBackend final : public CaptureBackend {
 public:
     // A window description with an owner (omit the name for a window without one).
     static WindowDescription window(quint32 id, QRectF frame, const QString &title = {},
-                                    const std::optional<QString> &applicationName = QStringLiteral("App"),
-                                    const QString &bundleIdentifier = QStringLiteral("app"), bool isOnScreen = true);
+        const std::optional<QString> &applicationName = QStringLiteral("App"),
+        const QString &bundleIdentifier = QStringLiteral("app"), bool isOnScreen = true);
 
     // Adds (or replaces) a window, listed after the ones already there, with the frame it shows.
     void addWindow(const WindowDescription &window, const QImage &frame = {});
@@ -39,12 +39,12 @@ public:
 
     bool preflightScreenCaptureAccess() override { return m_permission; }
     void requestScreenCaptureAccess() override { ++m_requestAccessCalls; }
-    QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &filter,
-                                                    const StreamConfiguration &configuration) override;
+    QCoro::Task<CaptureResult<QImage>> captureImage(
+        const ContentFilter &filter, const StreamConfiguration &configuration) override;
 
 protected:
-    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(bool excludingDesktopWindows,
-                                                                  bool onScreenWindowsOnly) override;
+    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
+        bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
 
 private:
     struct Entry {

@@ -1,0 +1,343 @@
+#include "capture/DesktopEntryIndex.h"
+#include "capture/x11/X11CaptureBackend.h"
+#include "capture/x11/Xcb.h"
+#include "support/XvfbSession.h"
+
+#include <QCoro/QCoroTask>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+
+namespace pellux {
+namespace {
+
+using test::XvfbSession;
+
+const WindowDescription *findWindow(const ShareableContent &content, quint32 id)
+{
+    auto it = std::find_if(
+        content.windows.begin(), content.windows.end(), [id](const WindowDescription &w) { return w.windowID == id; });
+    return it == content.windows.end() ? nullptr : &*it;
+}
+
+ShareableContent listWindows(CaptureBackend &backend)
+{
+    CaptureResult<ShareableContent> result = QCoro::waitFor(backend.getShareableContent());
+    EXPECT_TRUE(result.ok()) << (result.ok() ? QString() : result.error().localizedDescription).toStdString();
+    return result.ok() ? result.value() : ShareableContent {};
+}
+
+CaptureResult<QImage> capture(CaptureBackend &backend, const WindowDescription &window)
+{
+    const StreamConfiguration configuration { int(window.frame.width()), int(window.frame.height()),
+        CaptureResolution::best };
+    return QCoro::waitFor(backend.captureImage(ContentFilter::desktopIndependentWindow(window), configuration));
+}
+
+// Dark pixels are text on the white terminals used here.
+int darkPixels(const QImage &image, const QRect &area)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += qGray(image.pixel(x, y)) < 96;
+    return count;
+}
+
+int lightPixels(const QImage &image, const QRect &area)
+{
+    int count = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
+            count += qGray(image.pixel(x, y)) > 200;
+    return count;
+}
+
+QString textOfLines(int lines)
+{
+    QString text;
+    for (int i = 0; i < lines; ++i)
+        text += QStringLiteral("line %1 MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM\n").arg(i, 2);
+    return text;
+}
+
+// A window made directly with xcb, for window types no ordinary program creates.
+class PlainWindow {
+public:
+    PlainWindow(const QString &display, const char *windowType, const QByteArray &netWmName, const QByteArray &wmName)
+        : m_connection(display)
+    {
+        xcb_connection_t *c = m_connection.get();
+        m_window = xcb_generate_id(c);
+        const uint32_t values[] = { m_connection.screen()->white_pixel };
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, m_connection.root(), 200, 200, 300, 120, 0,
+            XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_BACK_PIXEL, values);
+        if (windowType) {
+            const xcb_atom_t type = m_connection.atom(windowType);
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, m_connection.atom("_NET_WM_WINDOW_TYPE"),
+                XCB_ATOM_ATOM, 32, 1, &type);
+        }
+        if (!netWmName.isEmpty())
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, m_connection.atom("_NET_WM_NAME"),
+                m_connection.atom("UTF8_STRING"), 8, uint32_t(netWmName.size()), netWmName.constData());
+        if (!wmName.isEmpty())
+            xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
+                uint32_t(wmName.size()), wmName.constData());
+        const QByteArray wmClass("plain\0Plain\0", 12);
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, m_window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+            uint32_t(wmClass.size()), wmClass.constData());
+        xcb_map_window(c, m_window);
+        xcb_flush(c);
+    }
+
+    xcb_window_t id() const { return m_window; }
+
+    // True once the window manager lists it among its clients.
+    bool managed()
+    {
+        const auto clients = xcb::getProperty32(
+            m_connection, m_connection.root(), m_connection.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
+        return std::find(clients.begin(), clients.end(), m_window) != clients.end();
+    }
+
+private:
+    xcb::Connection m_connection;
+    xcb_window_t m_window = 0;
+};
+
+class X11CaptureBackendTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!session.isRunning())
+            GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
+    }
+
+    XvfbSession session;
+};
+
+TEST_F(X11CaptureBackendTest, ListsWindowsWithTitlesOwnersAndFrames)
+{
+    pid_t xtermPid = 0;
+    const quint32 xterm = session.launchXterm(
+        QStringLiteral("Listed terminal"), QStringLiteral("hello\n"), { QStringLiteral("80x24+40+60") }, &xtermPid);
+    ASSERT_NE(xterm, 0u);
+    PlainWindow utf8Titled(session.display(), nullptr, "Grüße ✓", "fallback title");
+    ASSERT_TRUE(XvfbSession::waitUntil([&] { return utf8Titled.managed(); }));
+
+    X11CaptureBackend backend(session.display());
+    EXPECT_TRUE(backend.preflightScreenCaptureAccess());
+    const ShareableContent content = listWindows(backend);
+
+    const WindowDescription *terminal = findWindow(content, xterm);
+    ASSERT_NE(terminal, nullptr);
+    // xterm sets only WM_NAME.
+    EXPECT_EQ(terminal->title, QStringLiteral("Listed terminal"));
+    EXPECT_TRUE(terminal->isOnScreen);
+    EXPECT_GT(terminal->frame.width(), 300);
+    EXPECT_GT(terminal->frame.height(), 200);
+    EXPECT_GE(terminal->frame.x(), 40);
+    EXPECT_GE(terminal->frame.y(), 60);
+    ASSERT_TRUE(terminal->owningApplication);
+    EXPECT_EQ(terminal->owningApplication->applicationName, QStringLiteral("XTerm"));
+    EXPECT_EQ(terminal->owningApplication->processID, xtermPid);
+    const QString expectedId
+        = DesktopEntryIndex().idForWindowClass(QStringLiteral("xterm"), QStringLiteral("XTerm")).value_or("xterm");
+    EXPECT_EQ(terminal->owningApplication->bundleIdentifier, expectedId);
+
+    const WindowDescription *plain = findWindow(content, utf8Titled.id());
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(plain->title, QStringLiteral("Grüße ✓"));
+    ASSERT_TRUE(plain->owningApplication);
+    // No process id on this window: named by its class, identified by its instance.
+    EXPECT_EQ(plain->owningApplication->applicationName, QStringLiteral("Plain"));
+    EXPECT_EQ(plain->owningApplication->bundleIdentifier, QStringLiteral("plain"));
+    EXPECT_EQ(plain->owningApplication->processID, 0);
+
+    // The plain window was mapped last, so it is in front.
+    EXPECT_EQ(content.windows.front().windowID, utf8Titled.id());
+    EXPECT_EQ(content.applications.size(), 2u);
+}
+
+TEST_F(X11CaptureBackendTest, NeverListsPanelsDesktopsAndOtherSpecialWindows)
+{
+    PlainWindow dock(session.display(), "_NET_WM_WINDOW_TYPE_DOCK", "a panel", {});
+    PlainWindow desktop(session.display(), "_NET_WM_WINDOW_TYPE_DESKTOP", "the desktop", {});
+    PlainWindow splash(session.display(), "_NET_WM_WINDOW_TYPE_SPLASH", "a splash screen", {});
+    PlainWindow notification(session.display(), "_NET_WM_WINDOW_TYPE_NOTIFICATION", "a notification", {});
+    PlainWindow normal(session.display(), "_NET_WM_WINDOW_TYPE_NORMAL", "an ordinary window", {});
+    // The window manager handles map requests in order: once the last window is managed, so are the others.
+    ASSERT_TRUE(XvfbSession::waitUntil([&] { return normal.managed(); }));
+    ASSERT_TRUE(dock.managed());
+
+    X11CaptureBackend backend(session.display());
+    const ShareableContent content = listWindows(backend);
+    EXPECT_NE(findWindow(content, normal.id()), nullptr);
+    EXPECT_EQ(findWindow(content, dock.id()), nullptr);
+    EXPECT_EQ(findWindow(content, desktop.id()), nullptr);
+    EXPECT_EQ(findWindow(content, splash.id()), nullptr);
+    EXPECT_EQ(findWindow(content, notification.id()), nullptr);
+}
+
+TEST_F(X11CaptureBackendTest, MinimisedWindowIsListedOffScreenAndCannotBeCaptured)
+{
+    const quint32 xterm = session.launchXterm(QStringLiteral("To be minimised"), QStringLiteral("text\n"));
+    ASSERT_NE(xterm, 0u);
+    ASSERT_EQ(session.run({ QStringLiteral("xdotool"), QStringLiteral("windowminimize"), QString::number(xterm) }), 0);
+
+    X11CaptureBackend backend(session.display());
+    const WindowDescription *window = nullptr;
+    ShareableContent content;
+    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+        content = listWindows(backend);
+        window = findWindow(content, xterm);
+        return window && !window->isOnScreen;
+    }));
+
+    const CaptureResult<ShareableContent> onScreen = QCoro::waitFor(backend.getShareableContent(false, true));
+    ASSERT_TRUE(onScreen.ok());
+    EXPECT_EQ(findWindow(onScreen.value(), xterm), nullptr);
+
+    const CaptureResult<QImage> image = capture(backend, *window);
+    ASSERT_FALSE(image.ok());
+    EXPECT_FALSE(image.error().localizedDescription.isEmpty());
+}
+
+TEST_F(X11CaptureBackendTest, CoveredWindowIsCapturedWithItsOwnContents)
+{
+    const quint32 below
+        = session.launchXterm(QStringLiteral("Below"), textOfLines(22), { QStringLiteral("80x24+0+0") });
+    ASSERT_NE(below, 0u);
+    X11CaptureBackend backend(session.display());
+    WindowDescription window = *findWindow(listWindows(backend), below);
+
+    // Wait until the terminal has drawn all its lines, then keep that frame.
+    QImage uncovered;
+    const QRect lastLines(0, int(window.frame.height()) / 2, int(window.frame.width()), int(window.frame.height()) / 4);
+    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+        const CaptureResult<QImage> image = capture(backend, window);
+        if (image.ok() && darkPixels(image.value(), lastLines) > 500)
+            uncovered = image.value();
+        return !uncovered.isNull();
+    }));
+    EXPECT_EQ(uncovered.format(), QImage::Format_RGB32);
+    EXPECT_EQ(uncovered.size(), window.frame.size().toSize());
+
+    // A black terminal on top of most of it.
+    const quint32 above = session.launchXterm(QStringLiteral("Above"), QString(),
+        { QStringLiteral("80x24+120+120"), QStringLiteral("black"), QStringLiteral("black") });
+    ASSERT_NE(above, 0u);
+    const ShareableContent content = listWindows(backend);
+    ASSERT_EQ(content.windows.front().windowID, above);
+    window = *findWindow(content, below);
+    const QRect covered = window.frame.toRect()
+                              .intersected(findWindow(content, above)->frame.toRect())
+                              .translated(-window.frame.toRect().topLeft());
+    ASSERT_GT(covered.width() * covered.height(), 100'000);
+
+    const CaptureResult<QImage> image = capture(backend, window);
+    ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
+    // Under the black window: still the white terminal with its text, pixel for pixel.
+    EXPECT_GT(lightPixels(image.value(), covered), covered.width() * covered.height() / 2);
+    EXPECT_GT(darkPixels(image.value(), covered), 1000);
+    EXPECT_EQ(image.value().copy(covered), uncovered.copy(covered));
+}
+
+TEST_F(X11CaptureBackendTest, WindowCoveredBeforeCaptureStartsIsCapturedWhole)
+{
+    const quint32 below
+        = session.launchXterm(QStringLiteral("Below"), textOfLines(22), { QStringLiteral("80x24+0+0") });
+    ASSERT_NE(below, 0u);
+    const quint32 above = session.launchXterm(QStringLiteral("Above"), QString(),
+        { QStringLiteral("80x24+120+120"), QStringLiteral("black"), QStringLiteral("black") });
+    ASSERT_NE(above, 0u);
+
+    X11CaptureBackend backend(session.display());
+    const ShareableContent content = listWindows(backend);
+    const WindowDescription window = *findWindow(content, below);
+    const QRect covered = window.frame.toRect()
+                              .intersected(findWindow(content, above)->frame.toRect())
+                              .translated(-window.frame.toRect().topLeft());
+    // The covered part is drawn again by the terminal once capture begins.
+    EXPECT_TRUE(XvfbSession::waitUntil([&] {
+        const CaptureResult<QImage> image = capture(backend, window);
+        return image.ok() && lightPixels(image.value(), covered) > covered.width() * covered.height() / 2
+            && darkPixels(image.value(), covered) > 1000;
+    }));
+}
+
+TEST_F(X11CaptureBackendTest, SharedMemoryAndSocketGiveTheSamePixels)
+{
+    const quint32 xterm = session.launchXterm(QStringLiteral("Same pixels"), textOfLines(10));
+    ASSERT_NE(xterm, 0u);
+    X11CaptureBackend shared(session.display(), x11::SharedMemory::useWhenAvailable);
+    X11CaptureBackend plain(session.display(), x11::SharedMemory::never);
+    const WindowDescription window = *findWindow(listWindows(shared), xterm);
+    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+        const CaptureResult<QImage> image = capture(shared, window);
+        return image.ok() && darkPixels(image.value(), image.value().rect()) > 2000;
+    }));
+
+    const CaptureResult<QImage> viaSharedMemory = capture(shared, window);
+    const CaptureResult<QImage> viaSocket = capture(plain, window);
+    ASSERT_TRUE(viaSharedMemory.ok());
+    ASSERT_TRUE(viaSocket.ok());
+    EXPECT_TRUE(shared.usesSharedMemory());
+    EXPECT_FALSE(plain.usesSharedMemory());
+    EXPECT_EQ(viaSharedMemory.value(), viaSocket.value());
+}
+
+TEST_F(X11CaptureBackendTest, ClosedWindowGivesAFailureValue)
+{
+    pid_t pid = 0;
+    const quint32 xterm = session.launchXterm(QStringLiteral("Closing"), QStringLiteral("bye\n"), {}, &pid);
+    ASSERT_NE(xterm, 0u);
+    X11CaptureBackend backend(session.display());
+    const WindowDescription window = *findWindow(listWindows(backend), xterm);
+
+    session.kill(pid);
+    ASSERT_TRUE(session.waitForWindowGone(xterm));
+
+    const CaptureResult<QImage> image = capture(backend, window);
+    ASSERT_FALSE(image.ok());
+    EXPECT_TRUE(image.error().localizedDescription.contains(QStringLiteral("no longer exists")))
+        << image.error().localizedDescription.toStdString();
+    // The backend carries on with the windows that remain.
+    EXPECT_TRUE(backend.isConnected());
+    EXPECT_EQ(findWindow(listWindows(backend), xterm), nullptr);
+}
+
+TEST_F(X11CaptureBackendTest, ServerThatGoesAwayGivesCleanErrors)
+{
+    const quint32 xterm = session.launchXterm(QStringLiteral("Doomed"), QStringLiteral("text\n"));
+    ASSERT_NE(xterm, 0u);
+    X11CaptureBackend backend(session.display());
+    const WindowDescription window = *findWindow(listWindows(backend), xterm);
+    ASSERT_TRUE(capture(backend, window).ok());
+
+    session.killServer();
+
+    const CaptureResult<QImage> image = capture(backend, window);
+    EXPECT_FALSE(image.ok());
+    const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());
+    ASSERT_FALSE(content.ok());
+    EXPECT_EQ(content.error().domain, QString::fromLatin1(screenCaptureErrorDomain));
+    EXPECT_FALSE(backend.preflightScreenCaptureAccess());
+    EXPECT_FALSE(backend.isConnected());
+}
+
+TEST(X11CaptureBackendWithoutServer, ReportsNoAccess)
+{
+    // A display number no server uses.
+    X11CaptureBackend backend(QStringLiteral(":65000"));
+    EXPECT_FALSE(backend.preflightScreenCaptureAccess());
+    const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());
+    ASSERT_FALSE(content.ok());
+    EXPECT_EQ(content.error().domain, QString::fromLatin1(screenCaptureErrorDomain));
+    EXPECT_TRUE(content.error().localizedDescription.contains(QStringLiteral(":65000")));
+}
+
+} // namespace
+} // namespace pellux

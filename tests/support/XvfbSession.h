@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <sys/types.h>
+
+#include <functional>
+#include <vector>
+
+namespace pellux::test {
+
+// A private X session for tests that need a real X server: an Xvfb on a free display (chosen by
+// the server itself through -displayfd), with openbox as window manager unless asked otherwise.
+// Programs launched through it get DISPLAY set to the session and are ended with it.
+class XvfbSession {
+public:
+    struct Options {
+        QSize screenSize { 1280, 1024 };
+        bool windowManager = true;
+    };
+
+    struct XtermOptions {
+        QString geometry = QStringLiteral("80x24+0+0"); // columns x rows + x + y
+        QString background = QStringLiteral("white");
+        QString foreground = QStringLiteral("black");
+    };
+
+    XvfbSession();
+    explicit XvfbSession(Options options);
+    ~XvfbSession();
+
+    XvfbSession(const XvfbSession &) = delete;
+    XvfbSession &operator=(const XvfbSession &) = delete;
+
+    // False when Xvfb (or the window manager) could not be started; errorString() says why.
+    bool isRunning() const { return m_serverPid > 0; }
+    const QString &errorString() const { return m_error; }
+    // ":N"
+    const QString &display() const { return m_display; }
+    QSize screenSize() const { return m_options.screenSize; }
+
+    // Starts a program in the session; returns its process id (0 on failure).
+    pid_t launch(const QStringList &arguments);
+    // Runs a program in the session to its end (for example xdotool); its exit status, -1 on failure.
+    int run(const QStringList &arguments, int timeout_ms = 30'000);
+
+    // Starts an xterm titled `title` that shows `text` (DejaVu Sans Mono, 12 points, no scroll bar)
+    // and returns its client window once the window manager has mapped it; 0 on failure. `pid`, when
+    // given, receives the xterm's process id.
+    quint32 launchXterm(const QString &title, const QString &text, const XtermOptions &options, pid_t *pid = nullptr);
+    quint32 launchXterm(const QString &title, const QString &text) { return launchXterm(title, text, {}); }
+
+    // The mapped, managed client window with this title (WM_NAME or _NET_WM_NAME), waiting for it.
+    quint32 waitForWindow(const QString &title, int timeout_ms = 20'000);
+    // Waits until the window no longer exists on the server.
+    bool waitForWindowGone(quint32 window, int timeout_ms = 20'000);
+
+    // Kills one launched program (SIGKILL) and reaps it.
+    void kill(pid_t pid);
+    // Kills the X server at once, as a crash would, and reaps it.
+    void killServer();
+
+    // Polls `condition`, running the Qt event loop in between, until it holds or the time is up.
+    static bool waitUntil(const std::function<bool()> &condition, int timeout_ms = 20'000);
+
+private:
+    bool startServer();
+    bool startWindowManager();
+    pid_t spawn(const QStringList &arguments, const QString &logName, int extraFd = -1);
+    void stopProcess(pid_t pid);
+
+    Options m_options;
+    QTemporaryDir m_dir;
+    QString m_display;
+    QString m_error;
+    pid_t m_serverPid = 0;
+    std::vector<pid_t> m_children;
+    int m_xtermCount = 0;
+};
+
+} // namespace pellux::test
