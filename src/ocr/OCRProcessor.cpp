@@ -72,14 +72,8 @@ std::vector<OCRText> OCRProcessor::recognize(const QImage &image, const QUuid &r
     if (!ensureEngine())
         return fragments;
     const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
-    const PreparedImage prepared = prepareForRecognition(image, tuning);
-    const std::vector<RecognizedLine> lines
-        = m_engine->recognizeLines(prepared.grey, tuning.layout, tuning.tesseractInversionPass);
-    fragments.reserve(lines.size());
-    for (const RecognizedLine &line : lines) {
-        fragments.push_back(OCRText { QUuid::createUuid(), recordingId, m_clock.now(), line.text,
-            lowerLeftBounds(line.box, prepared.scale, image.height()) });
-    }
+    for (RecognizedFragment &line : recognizeImage(*m_engine, image, tuning))
+        fragments.push_back(OCRText{QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds});
     return fragments;
 }
 

@@ -6,30 +6,57 @@ namespace pellux {
 
 RecognitionTuning accurateTuning()
 {
-    return {.scale = 1.0, .invertDarkBackground = true, .layout = PageLayout::automatic, .tesseractInversionPass = true};
+    return {.scale = 1.5, .inversion = Inversion::darkRegions, .layout = PageLayout::automatic, .tesseractInversionPass = true};
 }
 
 RecognitionTuning fastTuning()
 {
-    return {.scale = 1.0, .invertDarkBackground = false, .layout = PageLayout::automatic, .tesseractInversionPass = true};
+    return {.scale = 1.0, .inversion = Inversion::none, .layout = PageLayout::automatic, .tesseractInversionPass = true};
 }
+
+namespace {
+
+// Mean grey of a rectangle of the image, sampled every `step` pixels in both directions.
+double meanGreyOf(const QImage &grey, const QRect &area, int step)
+{
+    quint64 sum = 0;
+    quint64 count = 0;
+    for (int y = area.top(); y <= area.bottom(); y += step) {
+        const uchar *row = grey.constScanLine(y);
+        for (int x = area.left(); x <= area.right(); x += step) {
+            sum += row[x];
+            ++count;
+        }
+    }
+    return count ? static_cast<double>(sum) / static_cast<double>(count) : 255.0;
+}
+
+} // namespace
 
 double meanGrey(const QImage &grey)
 {
     if (grey.isNull())
         return 255.0;
     // A 4-pixel grid is plenty to tell a dark theme from a light one.
-    constexpr int step = 4;
-    quint64 sum = 0;
-    quint64 count = 0;
-    for (int y = 0; y < grey.height(); y += step) {
-        const uchar *row = grey.constScanLine(y);
-        for (int x = 0; x < grey.width(); x += step) {
-            sum += row[x];
-            ++count;
+    return meanGreyOf(grey, grey.rect(), 4);
+}
+
+void invertDarkTiles(QImage &grey, int tileSide)
+{
+    if (grey.isNull() || tileSide <= 0)
+        return;
+    for (int top = 0; top < grey.height(); top += tileSide) {
+        for (int left = 0; left < grey.width(); left += tileSide) {
+            const QRect tile = QRect(left, top, tileSide, tileSide).intersected(grey.rect());
+            if (meanGreyOf(grey, tile, 2) >= kDarkBackgroundMeanGrey)
+                continue;
+            for (int y = tile.top(); y <= tile.bottom(); ++y) {
+                uchar *row = grey.scanLine(y);
+                for (int x = tile.left(); x <= tile.right(); ++x)
+                    row[x] = static_cast<uchar>(255 - row[x]);
+            }
         }
     }
-    return count ? static_cast<double>(sum) / static_cast<double>(count) : 255.0;
 }
 
 PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning &tuning)
@@ -38,9 +65,10 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
     if (image.isNull())
         return prepared;
     prepared.grey = image.convertToFormat(QImage::Format_Grayscale8);
-    if (tuning.invertDarkBackground && meanGrey(prepared.grey) < kDarkBackgroundMeanGrey) {
+    if (tuning.inversion == Inversion::wholeImage && meanGrey(prepared.grey) < kDarkBackgroundMeanGrey) {
         prepared.grey.invertPixels();
-        prepared.inverted = true;
+    } else if (tuning.inversion == Inversion::darkRegions) {
+        invertDarkTiles(prepared.grey);
     }
     if (tuning.scale > 1.0) {
         const int width = static_cast<int>(std::lround(prepared.grey.width() * tuning.scale));
@@ -59,6 +87,16 @@ QRectF lowerLeftBounds(const QRect &preparedBox, double scale, int originalHeigh
     const double width = preparedBox.width() / s;
     const double height = preparedBox.height() / s;
     return QRectF(left, originalHeight - (top + height), width, height);
+}
+
+std::vector<RecognizedFragment> recognizeImage(TesseractEngine &engine, const QImage &image,
+                                               const RecognitionTuning &tuning)
+{
+    std::vector<RecognizedFragment> fragments;
+    const PreparedImage prepared = prepareForRecognition(image, tuning);
+    for (RecognizedLine &line : engine.recognizeLines(prepared.grey, tuning.layout, tuning.tesseractInversionPass))
+        fragments.push_back({std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height())});
+    return fragments;
 }
 
 } // namespace pellux

@@ -14,9 +14,7 @@ std::vector<QRect> detectTextLines(const QImage &image)
     thread_local std::unique_ptr<TesseractEngine> engine;
     if (!engine)
         engine = std::make_unique<TesseractEngine>(TesseractEngine::Purpose::layoutAnalysis);
-    RecognitionTuning tuning;
-    tuning.scale = 1.0;
-    tuning.invertDarkBackground = true;
+    const RecognitionTuning tuning{.scale = 1.0, .inversion = Inversion::darkRegions};
     return engine->detectLines(prepareForRecognition(image, tuning).grey);
 }
 
