@@ -1,0 +1,107 @@
+#include "RenderedText.h"
+#include "WebPFile.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace pellux::test;
+
+namespace {
+
+struct CommandRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+CommandRun runOcr(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(PELLUX_BINARY), QStringList{QStringLiteral("ocr")} + arguments);
+    process.waitForFinished(300'000);
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+class OcrCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        image = renderText({QStringLiteral("Weekly status report"), QStringLiteral("Shipping labels printed")},
+                           QSize(700, 220))
+                    .image;
+    }
+    QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir dir;
+    QImage image;
+};
+
+} // namespace
+
+TEST_F(OcrCommand, PrintsTheStoredTextOfPngJpegAndWebPFiles)
+{
+    ASSERT_TRUE(image.save(path("shot.png")));
+    ASSERT_TRUE(image.save(path("shot.jpg"), "JPEG", 95));
+    QFile webp(path("shot.webp"));
+    ASSERT_TRUE(webp.open(QIODevice::WriteOnly));
+    webp.write(encodeWebP(image));
+    webp.close();
+
+    const CommandRun single = runOcr({path("shot.png")});
+    EXPECT_EQ(single.exitCode, 0) << single.err.toStdString();
+    // The fragments joined with one space, as the capture service stores them.
+    EXPECT_EQ(single.out, QStringLiteral("Weekly status report Shipping labels printed\n"));
+
+    const CommandRun several = runOcr({path("shot.jpg"), path("shot.webp")});
+    EXPECT_EQ(several.exitCode, 0) << several.err.toStdString();
+    EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.jpg") + QStringLiteral(" <==")));
+    EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.webp") + QStringLiteral(" <==")));
+    EXPECT_EQ(several.out.count(QStringLiteral("Weekly status report Shipping labels printed")), 2)
+        << several.out.toStdString();
+}
+
+TEST_F(OcrCommand, ReportsUnreadableFilesOnStderrAndCarriesOnWithTheOthers)
+{
+    ASSERT_TRUE(image.save(path("good.png")));
+    QFile notAnImage(path("notes.png"));
+    ASSERT_TRUE(notAnImage.open(QIODevice::WriteOnly));
+    notAnImage.write("just some text, not a picture");
+    notAnImage.close();
+    QFile brokenWebP(path("broken.webp"));
+    ASSERT_TRUE(brokenWebP.open(QIODevice::WriteOnly));
+    brokenWebP.write(encodeWebP(image).left(40));
+    brokenWebP.close();
+
+    const CommandRun run = runOcr({path("missing.png"), path("notes.png"), path("broken.webp"), path("good.png")});
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + path("missing.png"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + path("notes.png"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + path("broken.webp"))) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(QStringLiteral("Weekly status report"))) << run.out.toStdString();
+}
+
+TEST_F(OcrCommand, SaysWhenAnImageHasNoTextAndWhenTheModelIsMissing)
+{
+    QImage blank(400, 300, QImage::Format_RGB32);
+    blank.fill(Qt::white);
+    ASSERT_TRUE(blank.save(path("blank.png")));
+    const CommandRun empty = runOcr({path("blank.png")});
+    EXPECT_EQ(empty.exitCode, 1);
+    EXPECT_TRUE(empty.err.contains(QStringLiteral("no text found"))) << empty.err.toStdString();
+
+    ASSERT_TRUE(image.save(path("shot.png")));
+    QTemporaryDir emptyFolder;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TESSDATA_PREFIX"), emptyFolder.path());
+    const CommandRun noModel = runOcr({path("shot.png")}, environment);
+    EXPECT_EQ(noModel.exitCode, 3);
+    EXPECT_EQ(noModel.err.count(QLatin1Char('\n')), 1) << noModel.err.toStdString();
+    EXPECT_TRUE(noModel.err.startsWith(QStringLiteral("Failed to perform OCR: "))) << noModel.err.toStdString();
+    EXPECT_TRUE(noModel.out.isEmpty());
+}
