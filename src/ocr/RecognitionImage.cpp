@@ -1,5 +1,6 @@
 #include "ocr/RecognitionImage.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pellux {
@@ -70,9 +71,11 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
     } else if (tuning.inversion == Inversion::darkRegions) {
         invertDarkTiles(prepared.grey);
     }
-    if (tuning.scale > 1.0) {
-        const int width = static_cast<int>(std::lround(prepared.grey.width() * tuning.scale));
-        const int height = static_cast<int>(std::lround(prepared.grey.height() * tuning.scale));
+    const double longerSide = std::max(image.width(), image.height());
+    const double scale = std::min(tuning.scale, kMaximumPreparedSide / longerSide);
+    if (scale > 1.0) {
+        const int width = static_cast<int>(std::lround(prepared.grey.width() * scale));
+        const int height = static_cast<int>(std::lround(prepared.grey.height() * scale));
         prepared.grey = prepared.grey.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         prepared.scale = static_cast<double>(width) / image.width();
     }

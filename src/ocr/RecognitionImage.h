@@ -51,6 +51,10 @@ double meanGrey(const QImage &grey);
 // panels becomes dark on light like the rest, whatever the theme of the other panels.
 void invertDarkTiles(QImage &grey, int tileSide = kInversionTileSide);
 
+// Enlargement stops at this longer side: high-density screens already draw large text, and
+// larger images only cost time.
+inline constexpr int kMaximumPreparedSide = 4096;
+
 // Grey conversion, negation of dark areas and enlargement, as `tuning` says.
 PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning &tuning);
 

@@ -72,6 +72,13 @@ TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
     EXPECT_LT(meanGrey(plain.grey), kDarkBackgroundMeanGrey);
 
     EXPECT_TRUE(prepareForRecognition(QImage(), accurateTuning()).grey.isNull());
+
+    // Large screens are enlarged only up to the ceiling.
+    QImage large(3840, 2160, QImage::Format_RGB32);
+    large.fill(Qt::white);
+    const PreparedImage capped = prepareForRecognition(large, accurateTuning());
+    EXPECT_EQ(capped.grey.width(), kMaximumPreparedSide);
+    EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3840.0, 1e-9);
 }
 
 TEST(JoinRecognizedText, PutsOneSpaceBetweenFragmentsInOrder)
