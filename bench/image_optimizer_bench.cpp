@@ -2,6 +2,7 @@
 // each also given as a multiple of one plain copy of that frame measured in the same run
 // (counter "x_copy").
 #include "imaging/ImageOptimizer.h"
+#include "ocr/OpenMPThreadLimit.h"
 #include "ocr/TextLineDetector.h"
 
 #include <QGuiApplication>
@@ -193,8 +194,9 @@ BENCHMARK(BM_GridCacheForTenWindows)->Iterations(1);
 
 int main(int argc, char **argv)
 {
+    // OMP_THREAD_LIMIT only takes effect from the environment the program starts with.
+    pellux::restartWithOpenMPThreadLimit(argv);
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    qputenv("OMP_THREAD_LIMIT", "1");
     QGuiApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
