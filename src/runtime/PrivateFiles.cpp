@@ -2,7 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -16,7 +16,6 @@ namespace {
 
 constexpr mode_t kFolderMode = 0700;
 constexpr mode_t kFileMode = 0600;
-constexpr auto kFilePermissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
 
 bool fail(QString *error, const QString &reason)
 {
@@ -69,6 +68,34 @@ bool ensurePrivateFolder(const QString &path, QString *error)
     return true;
 }
 
+namespace {
+
+// Writes every byte or reports why not. A short write is retried, so that a full disk or a file
+// size limit shows as the error of the next write instead of passing as success.
+int writeWhole(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        left -= n;
+    }
+    return 0;
+}
+
+int closeChecked(int fd)
+{
+    return ::close(fd) != 0 && errno != EINTR ? errno : 0;
+}
+
+} // namespace
+
 WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
@@ -80,24 +107,12 @@ WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, Q
         fail(error, errnoText(path, code));
         return WriteOutcome::failed;
     }
-    int code = 0;
-    if (::fchmod(fd, kFileMode) != 0)
-        code = errno;
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (code == 0 && left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            code = errno;
-            break;
-        }
-        data += n;
-        left -= n;
-    }
-    if (::close(fd) != 0 && code == 0 && errno != EINTR)
-        code = errno;
+    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
+    if (code == 0)
+        code = writeWhole(fd, bytes);
+    const int closeCode = closeChecked(fd);
+    if (code == 0)
+        code = closeCode;
     if (code != 0) {
         ::unlink(name.constData());
         fail(error, errnoText(path, code));
@@ -108,22 +123,32 @@ WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, Q
 
 bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
-    // The temporary file takes its mode from an existing target or the umask; set it outright.
-    if (!file.setPermissions(kFilePermissions)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(error, QStringLiteral("%1: %2").arg(path, reason));
+    // QSaveFile is not used: on a full disk it commits a file cut short as a success.
+    const QByteArray target = QFile::encodeName(path);
+    QByteArray temporary = target + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
+    if (fd < 0)
+        return fail(error, errnoText(path, errno));
+    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
+    if (code == 0)
+        code = writeWhole(fd, bytes);
+    if (code == 0 && ::fsync(fd) != 0)
+        code = errno;
+    const int closeCode = closeChecked(fd);
+    if (code == 0)
+        code = closeCode;
+    if (code == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+        code = errno;
+    if (code != 0) {
+        ::unlink(temporary.constData());
+        return fail(error, errnoText(path, code));
     }
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(error, QStringLiteral("%1: %2").arg(path, reason));
+    // The rename itself reaches the disk with the folder.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
     }
-    if (!file.commit())
-        return fail(error, QStringLiteral("%1: %2").arg(path, file.errorString()));
     return true;
 }
 

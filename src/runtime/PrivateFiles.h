@@ -20,7 +20,7 @@ enum class WriteOutcome { written, alreadyExists, failed };
 WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // Replaces the file whole: the bytes go to a temporary file in the same folder, which is synced
-// and renamed over the old one. A failure leaves the old file as it was.
+// and renamed over the old one. A failure (a full disk included) leaves the old file as it was.
 bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
 // Sets 0600 on a file that exists.

@@ -198,7 +198,8 @@ void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const
                          .arg(salvaged.unreadableElements)
                          .arg(fromFiles));
     setRecordings(std::move(list));
-    writeMetadata();
+    // Construction reads the list synchronously; the rebuilt one is written before it returns too.
+    writeMetadata().waitForFinished();
     calculateStorageUsed();
 }
 
@@ -236,7 +237,9 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
         QString path;
         QString error;
     };
-    const Written written = co_await m_files->future([folder, data, timestamp, appName, extension] {
+    // Awaited futures and tasks are kept in named locals: g++ 12 mishandles temporaries that live
+    // across a co_await.
+    QFuture<Written> writing = m_files->future([folder, data, timestamp, appName, extension] {
         Written out;
         makePrivatePath(folder); // a failure here shows in the write below
         for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
@@ -254,6 +257,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
         out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
         return out;
     });
+    const Written written = co_await writing;
     if (!self)
         co_return std::nullopt;
     if (written.path.isEmpty()) {
@@ -280,18 +284,21 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
     // The list file is written before the disk walk, so that the figure includes it. A save whose
     // entry cannot reach the list file is undone: reporting it as saved would lose it at the next
     // start.
-    const WriteResult listWritten = co_await writeMetadata();
+    QFuture<WriteResult> listWriting = writeMetadata();
+    const WriteResult listWritten = co_await listWriting;
     if (!self)
         co_return std::nullopt;
     if (!listWritten.ok) {
         std::vector<Recording> without = m_recordings;
         std::erase_if(without, [&](const Recording &r) { return r.id == recording.id; });
         setRecordings(std::move(without));
-        co_await m_files->future([path = written.path] { QFile::remove(path); });
+        QFuture<void> undoing = m_files->future([path = written.path] { QFile::remove(path); });
+        co_await undoing;
         co_return std::nullopt;
     }
 
-    co_await calculateStorageUsed();
+    QCoro::Task<> measuring = calculateStorageUsed();
+    co_await measuring;
     if (!self)
         co_return std::nullopt;
 
@@ -334,12 +341,14 @@ void StorageManager::deleteOldRecordings(int days)
 
 QCoro::Task<> StorageManager::deleteRecordings(std::vector<Recording> recordings)
 {
-    co_await removeFromStore(std::move(recordings), StorageFigure::recompute);
+    QCoro::Task<> removing = removeFromStore(std::move(recordings), StorageFigure::recompute);
+    co_await removing;
 }
 
 QCoro::Task<> StorageManager::deleteAllRecordings()
 {
-    co_await removeFromStore(m_recordings, StorageFigure::reset);
+    QCoro::Task<> removing = removeFromStore(m_recordings, StorageFigure::reset);
+    co_await removing;
 }
 
 QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings, StorageFigure figure)
@@ -353,13 +362,14 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
         if (r.thumbnailPath && r.thumbnailPath != r.filePath)
             paths << r.thumbnailPath->toLocalFile();
     }
-    co_await m_files->future([paths] {
+    QFuture<void> removing = m_files->future([paths] {
         for (const QString &path : paths) {
             QString error;
             if (!removeScreenshotFile(path, &error))
                 log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
         }
     });
+    co_await removing;
     if (!self)
         co_return;
 
@@ -381,7 +391,8 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
             emit storageUsedChanged();
         }
     }
-    co_await writeMetadata();
+    QFuture<WriteResult> listWriting = writeMetadata();
+    co_await listWriting;
     if (!self)
         co_return;
 
@@ -398,7 +409,8 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
         log::debug(QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
 
     if (figure == StorageFigure::recompute) {
-        co_await calculateStorageUsed();
+        QCoro::Task<> measuring = calculateStorageUsed();
+        co_await measuring;
         if (!self)
             co_return;
     }
@@ -425,7 +437,8 @@ QCoro::Task<> StorageManager::calculateStorageUsed()
         m_latestWalk = next;
         walk = std::move(next);
     }
-    const qint64 total = co_await walk->future;
+    QFuture<qint64> walking = walk->future;
+    const qint64 total = co_await walking;
     if (!self)
         co_return;
     publishStorageUsed(total, walk->sequence);

@@ -1,0 +1,433 @@
+#include "persistence/RecordingJson.h"
+#include "storage/StorageManager.h"
+#include "storage/StorageTestSupport.h"
+#include "support/FakeClock.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QSignalSpy>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+class StorageManagerTest : public ::testing::Test {
+protected:
+    std::optional<Recording> save(StorageManager &store, const QByteArray &data, TimePoint t,
+                                  std::optional<QString> app = QStringLiteral("Kate"),
+                                  std::optional<QString> hash = QStringLiteral("h1"), bool isDelta = false)
+    {
+        return QCoro::waitFor(store.saveScreenshot(data, t, 0, app, QStringLiteral("notes.txt"), hash, isDelta,
+                                                   std::nullopt, 2.5));
+    }
+
+    std::vector<Recording> metadataOnDisk() const
+    {
+        return decodeRecordings(readAll(home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json")))
+            .value_or(std::vector<Recording>{});
+    }
+
+    QString metadataPath() const { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
+
+    TempHome home;
+    FakeClock clock{localTime(2024, 3, 5, 14, 7, 9)};
+    RecordingIndexStub index;
+};
+
+// Ids in list order, as text gtest prints readably.
+std::string ids(const std::vector<Recording> &recordings)
+{
+    QStringList out;
+    for (const Recording &r : recordings)
+        out << r.idText();
+    return out.join(QLatin1Char(' ')).toStdString();
+}
+
+std::string ids(const QStringList &texts) { return texts.join(QLatin1Char(' ')).toStdString(); }
+
+// Limits the size of any file this process writes, like a nearly full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_savedHandler);
+    }
+
+private:
+    rlimit m_saved{};
+    void (*m_savedHandler)(int) = nullptr;
+};
+
+} // namespace
+
+TEST_F(StorageManagerTest, SaveWritesTheFileTheListAndTheRow)
+{
+    LogCapture log;
+    StorageManager store(index, clock);
+    QSignalSpy listChanged(&store, &StorageManager::recordingsChanged);
+    const QByteArray data = jpegBytes(300);
+    const std::optional<Recording> saved
+        = save(store, data, localTime(2024, 3, 5, 14, 7, 9), QStringLiteral("My App/Beta"));
+    ASSERT_TRUE(saved);
+
+    const QString expected = home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/14/20240305_140709_My_App_Beta.jpg");
+    EXPECT_EQ(saved->localPath(), expected);
+    EXPECT_EQ(readAll(expected), data);
+    EXPECT_EQ(saved->thumbnailPath, saved->filePath);
+    EXPECT_EQ(saved->appName, QStringLiteral("My App/Beta")); // the recording keeps the real name
+    EXPECT_EQ(saved->windowTitle, QStringLiteral("notes.txt"));
+    EXPECT_EQ(saved->imageHash, QStringLiteral("h1"));
+    EXPECT_EQ(saved->duration, 0);
+    EXPECT_EQ(saved->type, RecordingType::screenshot);
+    EXPECT_EQ(saved->timestamp, localTime(2024, 3, 5, 14, 7, 9));
+
+    ASSERT_EQ(index.saved.size(), 1u);
+    EXPECT_EQ(index.saved[0].recording.id, saved->id);
+    EXPECT_EQ(index.saved[0].fileSize, 300);
+    EXPECT_EQ(index.saved[0].compressionRatio, 2.5);
+    EXPECT_GE(listChanged.count(), 1);
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList{saved->idText()}));
+    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList{saved->idText()}));
+    EXPECT_GT(store.storageUsed(), 300);
+    EXPECT_TRUE(log.contains(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: h1, isDelta: false")));
+
+    const std::optional<Recording> webp = save(store, webpBytes(), localTime(2024, 3, 5, 15, 0, 0), std::nullopt,
+                                               std::nullopt, true);
+    ASSERT_TRUE(webp);
+    EXPECT_TRUE(webp->localPath().endsWith(QStringLiteral("/2024/03/05/15/20240305_150000_unknown.webp")));
+    EXPECT_TRUE(log.contains(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: none, isDelta: true")));
+    // Newest first.
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList{webp->idText(), saved->idText()}));
+    EXPECT_EQ(ids(metadataOnDisk()), ids(store.recordings()));
+}
+
+TEST_F(StorageManagerTest, FramesOfOneApplicationInOneSecondKeepTheirOwnFiles)
+{
+    StorageManager store(index, clock);
+    const TimePoint t = localTime(2024, 3, 5, 14, 7, 9);
+    const std::optional<Recording> first = save(store, jpegBytes(100), t);
+    const std::optional<Recording> second = save(store, jpegBytes(200), t);
+    const std::optional<Recording> third = save(store, jpegBytes(300), t);
+    ASSERT_TRUE(first && second && third);
+    EXPECT_TRUE(second->localPath().endsWith(QStringLiteral("20240305_140709_Kate_2.jpg")));
+    EXPECT_TRUE(third->localPath().endsWith(QStringLiteral("20240305_140709_Kate_3.jpg")));
+    EXPECT_EQ(readAll(first->localPath()).size(), 100);
+    EXPECT_EQ(readAll(second->localPath()).size(), 200);
+    EXPECT_EQ(readAll(third->localPath()).size(), 300);
+    // Equal times keep the order they were saved in.
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList{first->idText(), second->idText(), third->idText()}));
+}
+
+TEST_F(StorageManagerTest, EverythingIsPrivateWhateverTheUmask)
+{
+    const mode_t savedMask = ::umask(0);
+    {
+        StorageManager store(index, clock);
+        ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, 9)));
+    }
+    ::umask(savedMask);
+    const QString pellux = home.pelluxFolder();
+    for (const QString &folder : {QString(), QStringLiteral("/Recordings"), QStringLiteral("/Screenshots"),
+                                  QStringLiteral("/Screenshots/2024"), QStringLiteral("/Screenshots/2024/03"),
+                                  QStringLiteral("/Screenshots/2024/03/05"), QStringLiteral("/Screenshots/2024/03/05/14")})
+        EXPECT_EQ(modeOf(pellux + folder), 0700) << folder.toStdString();
+    EXPECT_EQ(modeOf(pellux + QStringLiteral("/Recordings/metadata.json")), 0600);
+    EXPECT_EQ(modeOf(pellux + QStringLiteral("/Screenshots/2024/03/05/14/20240305_140709_Kate.jpg")), 0600);
+}
+
+TEST_F(StorageManagerTest, ARefusedRowKeepsFileAndEntryAndAnswersAbsent)
+{
+    LogCapture log;
+    StorageManager store(index, clock);
+    index.acceptRows = false;
+    EXPECT_FALSE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, 9)));
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR StorageManager: Failed to save recording to database")));
+    ASSERT_EQ(store.recordings().size(), 1u);
+    EXPECT_TRUE(QFileInfo::exists(store.recordings()[0].localPath()));
+    EXPECT_EQ(metadataOnDisk().size(), 1u);
+}
+
+TEST_F(StorageManagerTest, AFullDiskFailsTheSaveAndLosesNothingStored)
+{
+    StorageManager store(index, clock);
+    // Enough entries for a list file of several kilobytes.
+    for (int i = 0; i < 30; ++i)
+        ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, i)));
+    const QByteArray listBefore = readAll(metadataPath());
+    ASSERT_GT(listBefore.size(), 8000);
+    const std::string before = ids(store.recordings());
+
+    LogCapture log;
+    {
+        // The image itself does not fit.
+        FileSizeLimit limit(1000);
+        EXPECT_FALSE(save(store, jpegBytes(5000), localTime(2024, 3, 5, 15, 0, 0)));
+    }
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Failed to save screenshot: ")).size(), 1) << log.text().toStdString();
+    EXPECT_FALSE(QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/15/20240305_150000_Kate.jpg")));
+
+    {
+        // The image fits, the list file does not: the save is undone.
+        FileSizeLimit limit(4000);
+        EXPECT_FALSE(save(store, jpegBytes(500), localTime(2024, 3, 5, 16, 0, 0)));
+    }
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: ")).size(), 1);
+    EXPECT_FALSE(QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/16/20240305_160000_Kate.jpg")));
+    EXPECT_EQ(ids(store.recordings()), before);
+    EXPECT_TRUE(readAll(metadataPath()) == listBefore);
+    EXPECT_EQ(index.saved.size(), 30u); // no row for either failed save
+
+    // With room again, saving works and keeps every earlier entry.
+    ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 17, 0, 0)));
+    EXPECT_EQ(metadataOnDisk().size(), 31u);
+}
+
+TEST_F(StorageManagerTest, AnUnusableFolderFailsTheSave)
+{
+    StorageManager store(index, clock);
+    LogCapture log;
+    // A file where the year folder should be: the hour folder cannot be made (also for root).
+    ASSERT_TRUE(writeAll(store.screenshotsDirectory() + QStringLiteral("/2024"), "in the way"));
+    EXPECT_FALSE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, 9)));
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Failed to save screenshot: ")).size(), 1);
+    EXPECT_TRUE(store.recordings().empty());
+    EXPECT_TRUE(index.saved.empty());
+    EXPECT_FALSE(QFileInfo::exists(metadataPath()));
+}
+
+TEST_F(StorageManagerTest, LoadingDropsEntriesWhoseFileIsGone)
+{
+    Recording kept;
+    Recording gone;
+    {
+        StorageManager store(index, clock);
+        kept = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, 9));
+        gone = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, 10));
+    }
+    ASSERT_TRUE(QFile::remove(gone.localPath()));
+    StorageManager again(index, clock);
+    EXPECT_EQ(ids(again.recordings()), ids(QStringList{kept.idText()}));
+    EXPECT_EQ(again.recordings()[0].windowTitle, QStringLiteral("notes.txt"));
+    QSignalSpy figure(&again, &StorageManager::storageUsedChanged);
+    if (again.storageUsed() == 0) {
+        ASSERT_TRUE(figure.wait(10000));
+    }
+    EXPECT_GT(again.storageUsed(), 0);
+    EXPECT_EQ(again.storageUpdateTimer().interval(), 30000);
+    EXPECT_TRUE(again.storageUpdateTimer().isActive());
+}
+
+TEST_F(StorageManagerTest, AnUnreadableListIsKeptAsideAndRebuilt)
+{
+    Recording a;
+    Recording b;
+    Recording c;
+    {
+        StorageManager store(index, clock);
+        a = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1), QStringLiteral("A"));
+        b = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 2), QStringLiteral("B"));
+        c = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 3), QStringLiteral("C"));
+    }
+    // As if a write had stopped half-way through the oldest entry.
+    const QByteArray whole = readAll(metadataPath());
+    const QByteArray cut = whole.left(whole.lastIndexOf("\"filePath\""));
+    ASSERT_TRUE(writeAll(metadataPath(), cut));
+
+    LogCapture log;
+    StorageManager store(index, clock);
+    const QString aside = metadataPath() + QStringLiteral(".corrupt-20240305_140709");
+    EXPECT_EQ(readAll(aside), cut);
+    EXPECT_EQ(modeOf(aside), 0600);
+    const QStringList errors = log.linesStartingWith(QStringLiteral("ERROR StorageManager: metadata.json could not be read"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("kept it as metadata.json.corrupt-20240305_140709")));
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("2 entries recovered, 1 skipped, 1 added from image files")))
+        << errors[0].toStdString();
+
+    // C and B come back whole; A from its file, under a new id and without its details.
+    ASSERT_EQ(store.recordings().size(), 3u);
+    EXPECT_EQ(store.recordings()[0].idText(), c.idText());
+    EXPECT_EQ(store.recordings()[1].idText(), b.idText());
+    EXPECT_EQ(store.recordings()[1].appName, QStringLiteral("B"));
+    EXPECT_EQ(store.recordings()[2].localPath(), a.localPath());
+    EXPECT_EQ(store.recordings()[2].timestamp, a.timestamp);
+    EXPECT_NE(store.recordings()[2].id, a.id);
+    // The rebuilt list is on disk once the queued write has run.
+    QCoro::waitFor(store.calculateStorageUsed());
+    EXPECT_EQ(ids(metadataOnDisk()), ids(store.recordings()));
+}
+
+TEST_F(StorageManagerTest, GarbageInTheListFileIsKeptAndTheImagesListed)
+{
+    LogCapture log;
+    {
+        StorageManager store(index, clock);
+        ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1)));
+    }
+    for (const QByteArray &bad : {QByteArray("{\"not\": \"a list\"}"), QByteArray(), QByteArray("[{\"id\": 3}]")}) {
+        ASSERT_TRUE(writeAll(metadataPath(), bad));
+        clock.advance(1);
+        StorageManager store(index, clock);
+        EXPECT_EQ(store.recordings().size(), 1u);
+        QCoro::waitFor(store.calculateStorageUsed());
+        EXPECT_EQ(metadataOnDisk().size(), 1u);
+    }
+    QDir recordings(home.pelluxFolder() + QStringLiteral("/Recordings"));
+    EXPECT_EQ(recordings.entryList({QStringLiteral("metadata.json.corrupt-*")}).size(), 3);
+}
+
+TEST_F(StorageManagerTest, DeletingOneRemovesItsFilesEntryAndRow)
+{
+    StorageManager store(index, clock);
+    const Recording keep = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1));
+    const Recording drop = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 2));
+    const QString backup = drop.localPath() + QStringLiteral(".bak");
+    ASSERT_TRUE(writeAll(backup, "older copy"));
+
+    QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
+    store.deleteRecording(drop);
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_EQ(deleted.at(0).at(0).toInt(), 1);
+    EXPECT_FALSE(QFileInfo::exists(drop.localPath()));
+    EXPECT_FALSE(QFileInfo::exists(backup));
+    EXPECT_TRUE(QFileInfo::exists(keep.localPath()));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList{keep.idText()}));
+    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList{keep.idText()}));
+    EXPECT_EQ(index.deleted, std::vector<QUuid>{drop.id});
+}
+
+TEST_F(StorageManagerTest, DeletingByAgeUsesCalendarDaysAndAStrictCutoff)
+{
+    const QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
+    const auto at = [](const QDateTime &t) { return fromSecondsSince1970(static_cast<double>(t.toSecsSinceEpoch())); };
+    clock.set(at(now));
+    StorageManager store(index, clock);
+    const Recording old = *save(store, jpegBytes(), at(now.addDays(-7).addSecs(-1)));
+    const Recording recent = *save(store, jpegBytes(), at(now.addDays(-7).addSecs(1)));
+    const Recording today = *save(store, jpegBytes(), at(now));
+
+    QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
+    store.deleteOldRecordings(7);
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList{today.idText(), recent.idText()}));
+    EXPECT_FALSE(QFileInfo::exists(old.localPath()));
+    EXPECT_TRUE(QFileInfo::exists(recent.localPath()));
+    EXPECT_EQ(index.deleted, std::vector<QUuid>{old.id});
+
+    LogCapture log;
+    store.deleteOldRecordings(-1); // never "everything before next week"
+    EXPECT_EQ(store.recordings().size(), 2u);
+    EXPECT_EQ(log.lines().size(), 1);
+}
+
+TEST_F(StorageManagerTest, DeletingAllEmptiesListFileAndFigure)
+{
+    StorageManager store(index, clock);
+    QCoro::waitFor(store.deleteAllRecordings());
+    EXPECT_EQ(readAll(metadataPath()), QByteArray("[]"));
+    EXPECT_EQ(store.storageUsed(), 0);
+
+    const Recording a = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1));
+    const Recording b = *save(store, webpBytes(), localTime(2024, 3, 5, 15, 0, 1));
+    const QString stranger = QFileInfo(a.localPath()).path() + QStringLiteral("/not-ours.txt");
+    ASSERT_TRUE(writeAll(stranger, "x"));
+    ASSERT_GT(store.storageUsed(), 0);
+    QCoro::waitFor(store.deleteAllRecordings());
+    EXPECT_TRUE(store.recordings().empty());
+    EXPECT_EQ(store.storageUsed(), 0);
+    EXPECT_EQ(readAll(metadataPath()), QByteArray("[]"));
+    EXPECT_FALSE(QFileInfo::exists(a.localPath()));
+    EXPECT_FALSE(QFileInfo::exists(b.localPath()));
+    EXPECT_TRUE(QFileInfo::exists(stranger)); // only listed recordings are removed
+    EXPECT_EQ(index.deleted, (std::vector<QUuid>{b.id, a.id}));
+}
+
+TEST_F(StorageManagerTest, DeletionTouchesOnlyScreenshotFiles)
+{
+    // A hand-edited list that points elsewhere must not remove the user's own files or folders.
+    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
+    ASSERT_TRUE(writeAll(precious, "years of work"));
+    StorageManager store(index, clock);
+    const QString folder = store.screenshotsDirectory() + QStringLiteral("/2024");
+    ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/03")));
+    Recording elsewhere;
+    elsewhere.id = QUuid::createUuid();
+    elsewhere.filePath = QUrl::fromLocalFile(precious);
+    Recording aFolder;
+    aFolder.id = QUuid::createUuid();
+    aFolder.filePath = QUrl::fromLocalFile(folder);
+
+    LogCapture log;
+    QCoro::waitFor(store.deleteRecordings({elsewhere, aFolder}));
+    EXPECT_TRUE(QFileInfo::exists(precious));
+    EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/03")));
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
+}
+
+TEST_F(StorageManagerTest, StorageUsedCountsFilesAndFoldersButNotHiddenOnes)
+{
+    StorageManager store(index, clock);
+    QCoro::waitFor(store.deleteAllRecordings()); // metadata.json is "[]" now
+    const QString hour = store.screenshotsDirectory() + QStringLiteral("/2024/03/05/14");
+    ASSERT_TRUE(QDir().mkpath(hour));
+    ASSERT_TRUE(writeAll(hour + QStringLiteral("/a.jpg"), QByteArray(1000, 'a')));
+    ASSERT_TRUE(writeAll(hour + QStringLiteral("/.hidden"), QByteArray(5000, 'h')));
+    ASSERT_TRUE(QDir().mkpath(store.screenshotsDirectory() + QStringLiteral("/.trash/deep")));
+    ASSERT_TRUE(writeAll(store.screenshotsDirectory() + QStringLiteral("/.trash/deep/b.jpg"), QByteArray(7000, 'b')));
+
+    qint64 folders = 0;
+    for (const QString &f : {QStringLiteral("/2024"), QStringLiteral("/2024/03"), QStringLiteral("/2024/03/05"),
+                             QStringLiteral("/2024/03/05/14")})
+        folders += QFileInfo(store.screenshotsDirectory() + f).size();
+    QCoro::waitFor(store.calculateStorageUsed());
+    EXPECT_EQ(store.storageUsed(), folders + 1000 + 2);
+}
+
+TEST_F(StorageManagerTest, ConcurrentWorkSettlesOnTheLatestState)
+{
+    StorageManager store(index, clock);
+    // Saves and deletions interleave on the main thread while the disk work runs elsewhere.
+    std::vector<QCoro::Task<std::optional<Recording>>> saves;
+    for (int i = 0; i < 12; ++i)
+        saves.push_back(store.saveScreenshot(jpegBytes(), localTime(2024, 3, 5, 14, 0, i % 3), 0,
+                                             QStringLiteral("Kate"), std::nullopt, std::nullopt, false,
+                                             std::nullopt, std::nullopt));
+    QStringList saved;
+    for (auto &task : saves) {
+        const std::optional<Recording> r = QCoro::waitFor(task);
+        ASSERT_TRUE(r);
+        saved << r->idText();
+    }
+    EXPECT_EQ(store.recordings().size(), 12u);
+    QCoro::waitFor(store.deleteRecordings({store.recordings()[0], store.recordings()[5]}));
+    EXPECT_EQ(store.recordings().size(), 10u);
+    EXPECT_EQ(ids(metadataOnDisk()), ids(store.recordings()));
+    QSet<QString> files;
+    for (const Recording &r : store.recordings())
+        files.insert(r.localPath());
+    EXPECT_EQ(files.size(), 10);
+    const qint64 figure = store.storageUsed();
+    QCoro::waitFor(store.calculateStorageUsed());
+    EXPECT_EQ(store.storageUsed(), figure);
+}

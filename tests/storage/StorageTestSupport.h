@@ -1,0 +1,98 @@
+#pragma once
+
+// Shared by the screenshot-store tests: a recording index that answers like the database would
+// (on a queue of its own) and remembers what it was asked, and small file helpers.
+
+#include "runtime/Clock.h"
+#include "runtime/SerialQueue.h"
+#include "storage/RecordingIndex.h"
+
+#include <QDateTime>
+#include <QFile>
+
+#include <mutex>
+#include <sys/stat.h>
+
+namespace pellux::test {
+
+class RecordingIndexStub final : public RecordingIndex {
+public:
+    struct Saved {
+        Recording recording;
+        std::optional<QString> imageHash;
+        qint64 fileSize = 0;
+        bool isDeltaFrame = false;
+        std::optional<QString> referenceHash;
+        std::optional<double> compressionRatio;
+    };
+
+    void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
+                                     qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+                                     std::optional<double> compressionRatio,
+                                     std::function<void(bool)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        saved.push_back({recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio});
+        const bool ok = acceptRows;
+        m_queue.async([completion, ok] { completion(ok); });
+    }
+
+    void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        deleted.insert(deleted.end(), recordingIds.begin(), recordingIds.end());
+        const int count = static_cast<int>(recordingIds.size());
+        m_queue.async([completion, count] { completion(count); });
+    }
+
+    bool acceptRows = true;
+    std::vector<Saved> saved;
+    std::vector<QUuid> deleted;
+
+private:
+    std::mutex m_mutex;
+    SerialQueue m_queue{QStringLiteral("com.pellux.test.index")};
+};
+
+inline TimePoint localTime(int year, int month, int day, int hour, int minute, int second)
+{
+    return fromSecondsSince1970(
+        static_cast<double>(QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toSecsSinceEpoch()));
+}
+
+inline QByteArray jpegBytes(int size = 64)
+{
+    QByteArray bytes("\xFF\xD8\xFF\xE0", 4);
+    bytes.append(QByteArray(size - 4, 'j'));
+    return bytes;
+}
+
+inline QByteArray webpBytes(int size = 64)
+{
+    QByteArray bytes("RIFF\x38\x00\x00\x00WEBPVP8 ", 16);
+    bytes.append(QByteArray(size - 16, 'w'));
+    return bytes;
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Permission bits of a file or folder, -1 when it does not exist.
+inline int modeOf(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return static_cast<int>(st.st_mode & 07777);
+}
+
+} // namespace pellux::test
