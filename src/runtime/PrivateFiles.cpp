@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -132,8 +131,6 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
     int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
     if (code == 0)
         code = writeWhole(fd, bytes);
-    if (code == 0 && ::fsync(fd) != 0)
-        code = errno;
     const int closeCode = closeChecked(fd);
     if (code == 0)
         code = closeCode;
@@ -142,12 +139,6 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
     if (code != 0) {
         ::unlink(temporary.constData());
         return fail(error, errnoText(path, code));
-    }
-    // The rename itself reaches the disk with the folder.
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
-    if (const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
     }
     return true;
 }
