@@ -16,7 +16,6 @@
 #include <QPromise>
 #include <QSet>
 #include <QStandardPaths>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcorofuture.h>
 
@@ -98,6 +97,7 @@ StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *par
     , m_index(index)
     , m_clock(clock)
     , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage")))
+    , m_walks(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage.usage")))
 {
     const QString pellux = documentsFolder() + QStringLiteral("/Pellux");
     m_recordingsDirectory = pellux + QStringLiteral("/Recordings");
@@ -111,8 +111,12 @@ StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *par
     m_storageUpdateTimer.start();
 }
 
-// Destroying the file queue first lets every queued write finish.
-StorageManager::~StorageManager() { m_files.reset(); }
+// Destroying the queues first lets every queued write and walk finish.
+StorageManager::~StorageManager()
+{
+    m_files.reset();
+    m_walks.reset();
+}
 
 QString StorageManager::metadataFilePath() const { return m_recordingsDirectory + QStringLiteral("/metadata.json"); }
 
@@ -432,8 +436,7 @@ QCoro::Task<> StorageManager::calculateStorageUsed()
             return total;
         };
         // One walk at a time: a new one queues behind the running one, and later callers share it.
-        next->future = walk ? walk->future.then(QtFuture::Launch::Async, [body](qint64) { return body(); })
-                            : QtConcurrent::run(body);
+        next->future = m_walks->future(body);
         m_latestWalk = next;
         walk = std::move(next);
     }

@@ -23,7 +23,7 @@ class SerialQueue;
 // Owns the screenshot files under Documents/Pellux/Screenshots/yyyy/MM/dd/HH/, the list of stored
 // recordings and its copy Documents/Pellux/Recordings/metadata.json, and the disk-use figure.
 // Lives on the main thread; file work runs on its own queue ("com.pellux.storage") and the disk
-// walk on the thread pool, so the GUI never waits for the disk.
+// walk on another ("com.pellux.storage.usage"), so the GUI never waits for the disk.
 class StorageManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(int recordingCount READ recordingCount NOTIFY recordingsChanged)
@@ -104,6 +104,7 @@ private:
     // False when an unreadable metadata.json could not be set aside: it is then never overwritten.
     bool m_metadataWritable = true;
     std::unique_ptr<SerialQueue> m_files;
+    std::unique_ptr<SerialQueue> m_walks;
 
     // Disk walks: at most one runs and one waits; callers share the waiting one.
     struct Walk;
