@@ -4,6 +4,7 @@
 #include "persistence/SqliteStatement.h"
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
+#include "runtime/PrivateFiles.h"
 #include "runtime/MainThread.h"
 
 #include <QDateTime>
@@ -12,10 +13,6 @@
 #include <QTextBoundaryFinder>
 
 #include <atomic>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <sqlite3.h>
 
@@ -74,34 +71,6 @@ const OptionalColumn kOptionalColumns[] = {
     {"is_delta_frame", "ALTER TABLE recordings ADD COLUMN is_delta_frame INTEGER DEFAULT 0"},
     {"reference_hash", "ALTER TABLE recordings ADD COLUMN reference_hash TEXT"},
 };
-
-// Creates the folder and any missing parents, each 0700 whatever the umask. Failures show later,
-// when the database cannot be opened.
-void makePrivateFolder(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
-    if (::stat(name.constData(), &st) == 0)
-        return;
-    if (slash > 0)
-        makePrivateFolder(path.left(slash));
-    if (::mkdir(name.constData(), 0700) == 0)
-        ::chmod(name.constData(), 0700);
-}
-
-// Creates an empty file 0600 when there is none (SQLite takes an empty file for a new database)
-// and keeps an existing one private. The contents are never touched.
-void makePrivateFile(const QString &path)
-{
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
-    struct stat st {};
-    if (::stat(name.constData(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != 0600)
-        ::chmod(name.constData(), 0600);
-}
 
 // A recording id in the stored form: 36 characters, hexadecimal digits in groups 8-4-4-4-12.
 std::optional<QUuid> uuidFromIdText(const QString &text)
@@ -195,7 +164,7 @@ QString SimpleDatabaseManager::Impl::getDatabasePath()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
     // A tool that only reads must not leave an empty folder behind.
     if (mode == OpenMode::createIfMissing)
-        makePrivateFolder(folder);
+        makePrivatePath(folder); // failures show when the file cannot be opened
     const QString path = folder + QLatin1Char('/') + databaseName;
     log::debug(QStringLiteral("DEBUG getDatabasePath: Using database at: %1").arg(path));
     return path;
@@ -209,7 +178,8 @@ bool SimpleDatabaseManager::Impl::openDatabase()
         flags |= SQLITE_OPEN_CREATE;
         // SQLite would create the file with the umask's mode; it holds screen text, so create it
         // private first (an empty file is a new database) and keep an existing one private.
-        makePrivateFile(path);
+        if (writeNewPrivateFile(path, QByteArray()) == WriteOutcome::alreadyExists)
+            makeFilePrivate(path);
     }
     sqlite3 *handle = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr) != SQLITE_OK) {
