@@ -1,13 +1,124 @@
 #include "app/commands/Commands.h"
 
+#include "persistence/RecordingJson.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <chrono>
 #include <cstdio>
+#include <future>
 
 namespace pellux::commands {
 
-int search(const CommandArguments &)
+namespace {
+
+struct SearchOptions {
+    QString query;
+    std::optional<QString> appName;
+    bool json = false;
+};
+
+int usage(const QString &problem)
 {
-    std::fprintf(stderr, "pellux search: not available yet\n");
-    return kExitFailure;
+    std::fprintf(stderr, "pellux search: %s\nUsage: pellux search QUERY [--app NAME] [--json]\n", qPrintable(problem));
+    return kExitUsage;
+}
+
+// One field of a result line: tabs and line breaks in titles would split the line.
+QString field(const std::optional<QString> &value)
+{
+    QString text = value.value_or(QString());
+    for (QChar &c : text) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char(' ');
+    }
+    return text;
+}
+
+void printLine(const Recording &recording)
+{
+    const QString time = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(secondsSince1970(recording.timestamp) * 1000))
+                             .toLocalTime()
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString line = QStringList{time, field(recording.appName), field(recording.windowTitle),
+                                     field(recording.localPath())}
+                             .join(QLatin1Char('\t'));
+    std::printf("%s\n", line.toUtf8().constData());
+}
+
+} // namespace
+
+int search(const CommandArguments &arguments)
+{
+    SearchOptions options;
+    bool haveQuery = false;
+    bool optionsEnded = false;
+    const QStringList &args = arguments.args;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+        } else if (!optionsEnded && arg == QLatin1String("--json")) {
+            options.json = true;
+        } else if (!optionsEnded && arg == QLatin1String("--app")) {
+            if (i + 1 >= args.size())
+                return usage(QStringLiteral("--app needs an application name"));
+            options.appName = args[++i];
+        } else if (!optionsEnded && arg.startsWith(QLatin1String("--app="))) {
+            options.appName = arg.mid(6);
+        } else if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return usage(QStringLiteral("unknown option '%1'").arg(arg));
+        } else if (haveQuery) {
+            return usage(QStringLiteral("give one QUERY (quote it when it has spaces)"));
+        } else {
+            options.query = arg;
+            haveQuery = true;
+        }
+    }
+    if (!haveQuery)
+        return usage(QStringLiteral("missing QUERY"));
+
+    // Standard output carries only the results.
+    log::setStream(stderr);
+    const QString path = SimpleDatabaseManager::defaultDatabasePath();
+    if (!QFileInfo::exists(path)) {
+        std::fprintf(stderr, "pellux search: no Pellux database at %s (nothing has been recorded yet)\n",
+                     qPrintable(path));
+        return kExitFailure;
+    }
+    SimpleDatabaseManager database(SimpleDatabaseManager::OpenMode::existingOnly);
+    if (!database.isOpen()) {
+        std::fprintf(stderr, "pellux search: cannot read the Pellux database at %s\n", qPrintable(path));
+        return kExitFailure;
+    }
+    // The completion comes to the main thread: at once without a Qt application, else through
+    // its event loop, which runs while waiting.
+    std::promise<std::vector<Recording>> done;
+    std::future<std::vector<Recording>> answer = done.get_future();
+    database.searchText(options.query, options.appName,
+                        [&done](std::vector<Recording> results) { done.set_value(std::move(results)); });
+    while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+    }
+    const std::vector<Recording> results = answer.get();
+
+    if (options.json) {
+        std::printf("%s\n", encodeRecordings(results).constData());
+    } else {
+        for (const Recording &recording : results)
+            printLine(recording);
+    }
+    if (results.empty()) {
+        std::fprintf(stderr, "pellux search: no recordings contain '%s'%s\n", qPrintable(options.query),
+                     options.appName ? qPrintable(QStringLiteral(" in %1").arg(*options.appName)) : "");
+        return kExitNoResults;
+    }
+    return kExitSuccess;
 }
 
 } // namespace pellux::commands
