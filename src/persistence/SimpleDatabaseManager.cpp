@@ -257,7 +257,12 @@ void SimpleDatabaseManager::Impl::migrate()
     }
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)");
-    textIndexReady = text_search::prepare(db);
+    // Building the index for a large existing file takes a while: queue it, so that the opener does
+    // not wait for it. Operations submitted meanwhile run after it, in order, as always.
+    serialQueue.async([this] {
+        if (db)
+            textIndexReady = text_search::prepare(db);
+    });
 }
 
 void SimpleDatabaseManager::Impl::closeDatabase()

@@ -16,23 +16,28 @@ namespace {
 
 using sql::Statement;
 
-// Keys: capture millisecond << kSlotBits | slot. Milliseconds are clamped to +-2^49 (about 17,000
-// years either side of 1970) so that every key fits in 63 bits.
-constexpr int kSlotBits = 13;
+// Keys: capture second << kSlotBits | slot. Keys that lie close together keep the index small (it
+// stores the distance from one key to the next), and 256 slots per second are far more than one
+// capture cycle fills. Seconds are clamped to +-2^53 so that every key fits in 63 bits.
+constexpr int kSlotBits = 8;
 constexpr qint64 kSlots = qint64(1) << kSlotBits;
 constexpr int kBuildBatch = 5000;
+// Changes whenever keys or tables change meaning; an index of another layout is rebuilt.
+constexpr int kLayout = 3;
+// Enough trigrams to make a candidate set small; more only make the index read more lists.
+constexpr int kMaxTrigrams = 16;
 constexpr qint64 kLargeBuild = 20000;
 
-// SQL for the first key of the millisecond that holds capture time `t` (a numeric expression).
+// SQL for the first key of the second that holds capture time `t` (a numeric expression).
 // floor() is spelt out because SQLite builds without the math functions lack it.
 QString firstKeyOf(const QString &t)
 {
-    const QString ms = QStringLiteral("min(max((%1) * 1000.0, -562949953421311.0), 562949953421311.0)").arg(t);
-    return QStringLiteral("((CAST(%1 AS INTEGER) - (%1 < CAST(%1 AS INTEGER))) * %2)").arg(ms).arg(kSlots);
+    const QString s = QStringLiteral("min(max((%1) * 1.0, -9007199254740992.0), 9007199254740992.0)").arg(t);
+    return QStringLiteral("((CAST(%1 AS INTEGER) - (%1 < CAST(%1 AS INTEGER))) * %2)").arg(s).arg(kSlots);
 }
 
 // Statements that give index entries to the text rows selected by `filter` (over `ocr_text o`)
-// that belong to a recording. Each millisecond hands out its slots in order; rows that find no free
+// that belong to a recording. Each second hands out its slots in order; rows that find no free
 // slot are left out and mark the index incomplete, so searches fall back to the plain statement.
 QString indexRows(const QString &filter)
 {
@@ -83,11 +88,11 @@ QString schema()
     const QString newRecording = QStringLiteral("o.recording_id = NEW.id");
     return QStringLiteral(
                "CREATE VIRTUAL TABLE IF NOT EXISTS ocr_text_search USING fts5("
-               " text, content='', tokenize='trigram case_sensitive 0');"
+               " text, content='', detail=none, tokenize='trigram case_sensitive 0');"
                "CREATE TABLE IF NOT EXISTS ocr_text_search_keys (key INTEGER PRIMARY KEY, ocr_id INTEGER NOT NULL UNIQUE);"
                "CREATE TABLE IF NOT EXISTS ocr_text_search_state (id INTEGER PRIMARY KEY CHECK (id = 1),"
-               " complete INTEGER NOT NULL);"
-               "INSERT OR IGNORE INTO ocr_text_search_state (id, complete) VALUES (1, 0);"
+               " complete INTEGER NOT NULL, layout INTEGER NOT NULL);"
+               "INSERT OR IGNORE INTO ocr_text_search_state (id, complete, layout) VALUES (1, 0, %8);"
                "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_insert AFTER INSERT ON ocr_text BEGIN %1%2 END;"
                "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_delete AFTER DELETE ON ocr_text BEGIN %3 END;"
                "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_update AFTER UPDATE ON ocr_text BEGIN %3%1%2 END;"
@@ -98,7 +103,7 @@ QString schema()
                "CREATE TRIGGER IF NOT EXISTS recordings_search_after_delete AFTER DELETE ON recordings BEGIN %7 END;")
         .arg(indexRows(newText), insertEntries(newText), QString::fromLatin1(kUnindexOldText),
              unindexRecording(QStringLiteral("NEW.id")), indexRows(newRecording), insertEntries(newRecording),
-             unindexRecording(QStringLiteral("OLD.id")));
+             unindexRecording(QStringLiteral("OLD.id")), QString::number(kLayout));
 }
 
 const char *kTriggerNames[] = {"ocr_text_search_after_insert", "ocr_text_search_after_delete",
@@ -118,6 +123,31 @@ qint64 singleInteger(sqlite3 *db, const char *sql, qint64 fallback)
     return fallback;
 }
 
+// True when the state row says the index of this layout covers every text row.
+bool stateComplete(sqlite3 *db)
+{
+    Statement select(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1 AND layout = ?");
+    if (!select.prepared())
+        return false;
+    select.bind(1, kLayout);
+    return select.step() == SQLITE_ROW && select.int64(0) == 1;
+}
+
+// Removes an index of another layout (or a damaged one) so that it is built afresh.
+bool dropIfOtherLayout(sqlite3 *db)
+{
+    if (!singleInteger(db, "SELECT count(*) FROM sqlite_master WHERE name = 'ocr_text_search_state'", 0))
+        return true;
+    if (singleInteger(db, "SELECT layout FROM ocr_text_search_state WHERE id = 1", -1) == kLayout)
+        return true;
+    QString drop;
+    for (const char *trigger : kTriggerNames)
+        drop += QStringLiteral("DROP TRIGGER IF EXISTS %1;").arg(QLatin1String(trigger));
+    drop += QStringLiteral("DROP TABLE IF EXISTS ocr_text_search; DROP TABLE IF EXISTS ocr_text_search_keys;"
+                           "DROP TABLE IF EXISTS ocr_text_search_state;");
+    return execAll(db, drop);
+}
+
 // True when the index, its triggers and a complete build are all there (read-only check, so a
 // second process opening the file takes no write lock).
 bool alreadyComplete(sqlite3 *db)
@@ -129,7 +159,7 @@ bool alreadyComplete(sqlite3 *db)
         triggers.bind(i + 1, QString::fromLatin1(kTriggerNames[i]));
     if (triggers.step() != SQLITE_ROW || triggers.int64(0) != 6)
         return false;
-    return singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) == 1;
+    return stateComplete(db);
 }
 
 } // namespace
@@ -176,14 +206,16 @@ bool build(sqlite3 *db)
             log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Indexed %1 of %2 texts").arg(done).arg(total));
     }
     // One merged segment answers queries fastest.
+    if (large)
+        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Merging the index"));
     return sql::exec(db, "INSERT INTO ocr_text_search (ocr_text_search) VALUES ('optimize')");
 }
 
-QString phrase(const QString &run)
+QString quoted(const QString &trigram)
 {
-    QString quoted = run;
-    quoted.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
+    QString text = trigram;
+    text.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
 } // namespace
@@ -198,8 +230,8 @@ bool prepare(sqlite3 *db)
         log::failure(QStringLiteral("ERROR buildTextSearchIndex: %1").arg(sql::errorMessage(db)));
         return false;
     }
-    bool ok = execAll(db, schema());
-    if (ok && singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+    bool ok = dropIfOtherLayout(db) && execAll(db, schema());
+    if (ok && !stateComplete(db))
         ok = build(db);
     if (ok)
         ok = sql::exec(db, "COMMIT");
@@ -208,40 +240,51 @@ bool prepare(sqlite3 *db)
         sql::exec(db, "ROLLBACK");
         return false;
     }
-    if (singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+    if (!stateComplete(db))
         log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Index incomplete, searches read every text"));
     return true;
 }
 
 // Every row that LIKE matches contains each run of the query between wildcards, with ASCII letters
 // in either case. The index folds case more widely (all of Unicode), which only adds candidates
-// that the exact check then drops; it never loses a match.
+// that the exact check then drops; it never loses a match. It stores which rows hold a trigram,
+// not where (that would double its size), so a candidate holds every chosen trigram somewhere:
+// trigrams three apart and the last one, which between them cover each run.
 std::optional<QString> candidateExpression(const QString &query)
 {
-    QStringList phrases;
-    QString run;
+    QStringList trigrams;
+    QList<char32_t> run;
     const auto flush = [&] {
-        // The trigram index knows runs of three characters (code points) or more.
-        if (run.toUcs4().size() >= 3 && !phrases.contains(phrase(run)))
-            phrases << phrase(run);
+        const qsizetype n = run.size();
+        for (qsizetype at = 0; n >= 3 && at <= n - 3;) {
+            const QString trigram = QString::fromUcs4(run.constData() + at, 3);
+            if (!trigrams.contains(trigram) && trigrams.size() < kMaxTrigrams)
+                trigrams << trigram;
+            if (at == n - 3)
+                break;
+            at = std::min(at + 3, n - 3);
+        }
         run.clear();
     };
-    for (const QChar c : query) {
-        if (c == QLatin1Char('%') || c == QLatin1Char('_'))
+    for (const char32_t c : query.toUcs4()) {
+        if (c == U'%' || c == U'_')
             flush();
         else
-            run += c;
+            run << c;
     }
     flush();
-    if (phrases.isEmpty())
+    if (trigrams.isEmpty())
         return std::nullopt;
-    return phrases.join(QStringLiteral(" AND "));
+    QStringList terms;
+    for (const QString &trigram : trigrams)
+        terms << quoted(trigram);
+    return terms.join(QStringLiteral(" AND "));
 }
 
 std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
                                                  const std::optional<QString> &appName, int limit)
 {
-    if (singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+    if (!stateComplete(db))
         return std::nullopt;
     // Keys follow capture time only for numeric times; the plain statement sorts any other value
     // after (text, blobs) or before (NULL) every number. Both ends of the time index tell.
@@ -261,9 +304,13 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
         "SELECT k.key, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
         " FROM ocr_text_search CROSS JOIN ocr_text_search_keys k CROSS JOIN ocr_text o CROSS JOIN recordings r"
         " WHERE ocr_text_search MATCH ?1 AND k.key = ocr_text_search.rowid AND o.id = k.ocr_id"
-        " AND r.id = o.recording_id AND o.text LIKE ?2 COLLATE NOCASE%1"
+        " AND r.id = o.recording_id AND %1"
         " ORDER BY ocr_text_search.rowid DESC")
-                            .arg(appName ? QStringLiteral(" AND r.app_name = ?3 COLLATE NOCASE") : QString());
+                            // With an application, its cheap test goes first: one condition over both
+                            // tables, which SQLite evaluates once the recording is at hand.
+                            .arg(appName ? QStringLiteral("CASE WHEN r.app_name = ?3 COLLATE NOCASE"
+                                                          " THEN o.text LIKE ?2 COLLATE NOCASE ELSE 0 END")
+                                         : QStringLiteral("o.text LIKE ?2 COLLATE NOCASE"));
     Statement select(db, sql);
     if (!select.prepared())
         return std::nullopt;
@@ -272,15 +319,15 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
     if (appName)
         select.bind(3, *appName);
 
-    // Walk matches newest first. Once `limit` recordings are in, finish the millisecond the last
-    // one belongs to (its rows are in slot order, not time order), then sort what was found.
+    // Walk matches newest first. Once `limit` recordings are in, finish the second the last one
+    // belongs to (its rows are in slot order, not time order), then sort what was found.
     std::vector<SearchRow> found;
     QSet<QString> seen;
-    std::optional<qint64> lastMillisecond;
+    std::optional<qint64> lastSecond;
     int status;
     while ((status = select.step()) == SQLITE_ROW) {
-        const qint64 millisecond = select.int64(0) >> kSlotBits;
-        if (lastMillisecond && millisecond < *lastMillisecond)
+        const qint64 second = select.int64(0) >> kSlotBits;
+        if (lastSecond && second < *lastSecond)
             break;
         SearchRow row = readSearchRow(select, 1);
         const QString id = row.id.value_or(QString());
@@ -288,8 +335,8 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
             continue;
         seen.insert(id);
         found.push_back(std::move(row));
-        if (!lastMillisecond && static_cast<int>(found.size()) >= limit)
-            lastMillisecond = millisecond;
+        if (!lastSecond && static_cast<int>(found.size()) >= limit)
+            lastSecond = second;
     }
     if (status != SQLITE_ROW && status != SQLITE_DONE)
         return std::nullopt;
