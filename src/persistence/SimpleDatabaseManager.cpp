@@ -375,7 +375,7 @@ void SimpleDatabaseManager::saveOCRText(const QUuid &recordingId, const QString 
         }
         Statement insert(d->db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
         if (!insert.prepared()) {
-            log::failure(QStringLiteral("DEBUG saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
+            log::debug(QStringLiteral("DEBUG saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
             return;
         }
         insert.bind(1, id);
