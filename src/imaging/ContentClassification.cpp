@@ -68,20 +68,6 @@ ChannelSums channelSums(const QImage &image32)
     return sums;
 }
 
-// Sum over one row of |a - b| of every byte, and separately of the alpha bytes, so that the
-// colour difference is the first minus the second (a form the compiler vectorises).
-void addRowDifference(const uchar *a, const uchar *b, int pixels, uint64_t &allBytes, uint64_t &alphaBytes)
-{
-    uint32_t total = 0;
-    for (int i = 0; i < pixels * 4; ++i)
-        total += static_cast<uint32_t>(std::abs(int(a[i]) - int(b[i])));
-    uint32_t alpha = 0;
-    for (int x = 0; x < pixels; ++x)
-        alpha += static_cast<uint32_t>(std::abs(int(a[4 * x + 3]) - int(b[4 * x + 3])));
-    allBytes += total;
-    alphaBytes += alpha;
-}
-
 // The premultiplied form both images are compared in (RGB32 already is one).
 QImage premultiplied(const QImage &image)
 {
@@ -187,11 +173,11 @@ double ImageOptimizer::imageDifference(const QImage &image, const QImage &previo
     const int height = std::max(a.height(), b.height());
     const int commonWidth = std::min(a.width(), b.width());
     const int commonHeight = std::min(a.height(), b.height());
-    uint64_t allBytes = 0;
-    uint64_t alphaBytes = 0;
+    uint64_t common = 0;
     for (int y = 0; y < commonHeight; ++y)
-        addRowDifference(a.constScanLine(y), b.constScanLine(y), commonWidth, allBytes, alphaBytes);
-    double colourSum = double(allBytes - alphaBytes);
+        common += pixelbuffer::colourDifference(reinterpret_cast<const uint32_t *>(a.constScanLine(y)),
+                                                reinterpret_cast<const uint32_t *>(b.constScanLine(y)), commonWidth);
+    double colourSum = double(common);
     if (width != commonWidth || height != commonHeight) {
         const auto outside = [&](const QImage &img) {
             const ChannelSums all = channelSums(img);

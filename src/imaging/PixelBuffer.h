@@ -4,6 +4,7 @@
 #include <QRect>
 
 #include <algorithm>
+#include <cstdint>
 
 namespace pellux {
 
@@ -43,6 +44,9 @@ QImage asArgb32Family(const QImage &image);
 // A read-only view of a rectangle of a 32-bit image, sharing its pixels (no copy). Null when the
 // rectangle is empty or not inside the image. The source must outlive the view.
 QImage view(const QImage &image32, const QRect &rect);
+
+// Sum over a run of 32-bit pixels of |Δr| + |Δg| + |Δb|; the fourth byte is ignored.
+std::uint32_t colourDifference(const std::uint32_t *a, const std::uint32_t *b, int count);
 
 // True when the image has an alpha channel and every pixel is fully transparent.
 bool isFullyTransparent(const QImage &image);
