@@ -69,8 +69,7 @@ double copySeconds()
     return seconds;
 }
 
-template <typename F>
-void measure(benchmark::State &state, F &&work)
+template <typename F> void measure(benchmark::State &state, F &&work)
 {
     const double unit = copySeconds();
     double wall = 0;
@@ -138,14 +137,16 @@ void BM_AnalyzeContent(benchmark::State &state)
 void BM_WebP(benchmark::State &state)
 {
     qsizetype bytes = 0;
-    measure(state, [&] { bytes = ImageOptimizer::shared().convertToWebP(frame(), 0.85).value_or(QByteArray()).size(); });
+    measure(
+        state, [&] { bytes = ImageOptimizer::shared().convertToWebP(frame(), 0.85).value_or(QByteArray()).size(); });
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 
 void BM_ProgressiveJPEG(benchmark::State &state)
 {
     qsizetype bytes = 0;
-    measure(state, [&] { bytes = ImageOptimizer::shared().compressToJPEG(frame(), 0.85).value_or(QByteArray()).size(); });
+    measure(
+        state, [&] { bytes = ImageOptimizer::shared().compressToJPEG(frame(), 0.85).value_or(QByteArray()).size(); });
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 

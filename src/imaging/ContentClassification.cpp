@@ -32,15 +32,15 @@ ContentTypeRow row(ContentType type)
 {
     switch (type) {
     case ContentType::text:
-        return {1920, 1.0, 0.85};
+        return { 1920, 1.0, 0.85 };
     case ContentType::colorful:
-        return {1280, 1.0, 0.65};
+        return { 1280, 1.0, 0.65 };
     case ContentType::flat:
-        return {960, 0.5, 0.5};
+        return { 960, 0.5, 0.5 };
     case ContentType::mixed:
         break;
     }
-    return {1440, 1.0, 0.75};
+    return { 1440, 1.0, 0.75 };
 }
 
 // Sums of the premultiplied B, G, R bytes over every pixel.
@@ -73,8 +73,7 @@ QImage premultiplied(const QImage &image)
 {
     if (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32_Premultiplied)
         return image;
-    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                         : QImage::Format_RGB32);
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
 }
 
 } // namespace
@@ -94,7 +93,8 @@ ContentType ImageOptimizer::analyzeContent(const QImage &image) const
         detector = m_textLineDetector;
     }
     if (detector) {
-        const double reduction = std::min(1.0, double(kClassificationMaxSide) / std::max(image.width(), image.height()));
+        const double reduction
+            = std::min(1.0, double(kClassificationMaxSide) / std::max(image.width(), image.height()));
         const QImage reduced = scaleImage(image, reduction);
         double covered = 0;
         for (const QRect &line : detector(reduced))
@@ -135,8 +135,8 @@ double ImageOptimizer::getOptimalScaleFactor(const QImage &image, ContentType co
 QImage ImageOptimizer::scaleImage(const QImage &image, double factor)
 {
     if (!std::isfinite(factor) || factor <= 0.0) {
-        log::failure(QStringLiteral("ERROR ImageOptimizer: scale factor %1 is not positive, image left as it is")
-                         .arg(factor));
+        log::failure(
+            QStringLiteral("ERROR ImageOptimizer: scale factor %1 is not positive, image left as it is").arg(factor));
         return image;
     }
     if (factor >= 1.0 || image.isNull())
@@ -176,7 +176,7 @@ double ImageOptimizer::imageDifference(const QImage &image, const QImage &previo
     uint64_t common = 0;
     for (int y = 0; y < commonHeight; ++y)
         common += pixelbuffer::colourDifference(reinterpret_cast<const uint32_t *>(a.constScanLine(y)),
-                                                reinterpret_cast<const uint32_t *>(b.constScanLine(y)), commonWidth);
+            reinterpret_cast<const uint32_t *>(b.constScanLine(y)), commonWidth);
     double colourSum = double(common);
     if (width != commonWidth || height != commonHeight) {
         const auto outside = [&](const QImage &img) {
@@ -193,9 +193,8 @@ std::vector<QRect> ImageOptimizer::mergeAdjacentRegions(std::vector<QRect> regio
 {
     if (regions.empty())
         return {};
-    std::stable_sort(regions.begin(), regions.end(), [](const QRect &a, const QRect &b) {
-        return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
-    });
+    std::stable_sort(regions.begin(), regions.end(),
+        [](const QRect &a, const QRect &b) { return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x(); });
     std::vector<QRect> merged;
     QRect current = regions.front();
     for (size_t i = 1; i < regions.size(); ++i) {

@@ -38,13 +38,11 @@ QString thumbnailHash(const QImage &image, int side, int digestBytes)
 
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int digestLength = 0;
-    if (EVP_Digest(pixels.constData(), static_cast<size_t>(pixels.size()), digest, &digestLength, EVP_sha256(),
-                   nullptr)
+    if (EVP_Digest(pixels.constData(), static_cast<size_t>(pixels.size()), digest, &digestLength, EVP_sha256(), nullptr)
             != 1
         || digestLength < static_cast<unsigned>(digestBytes))
         return fallbackHash();
-    return QString::fromLatin1(
-        QByteArray(reinterpret_cast<const char *>(digest), digestBytes).toHex());
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(digest), digestBytes).toHex());
 }
 
 } // namespace
@@ -97,10 +95,10 @@ BlockMatch ImageOptimizer::compareBlockHashes(const BlockHashes &newHashes, cons
     for (size_t row = 0; row < commonRows; ++row) {
         const auto &mine = newHashes.hashes[row];
         const auto &theirs = candidate.hashes[row];
-        const size_t limit = std::min({commonColumns, mine.size(), theirs.size()});
+        const size_t limit = std::min({ commonColumns, mine.size(), theirs.size() });
         for (size_t col = 0; col < limit; ++col) {
             if (mine[col] == theirs[col])
-                match.matchingBlocks.insert(BlockCoordinate{static_cast<int>(row), static_cast<int>(col)});
+                match.matchingBlocks.insert(BlockCoordinate { static_cast<int>(row), static_cast<int>(col) });
         }
     }
     match.similarity = static_cast<double>(match.matchingBlocks.size()) / match.totalBlocks;

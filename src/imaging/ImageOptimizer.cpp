@@ -20,15 +20,14 @@ namespace {
 
 // Resolves a promise exactly once: with the first value delivered, or with "none" when every copy
 // of the completion is dropped without being called, so an awaiting task always resumes.
-template <typename T>
-class OnceResolver {
+template <typename T> class OnceResolver {
 public:
     OnceResolver()
     {
         m_promise.start();
         m_future = m_promise.future();
     }
-    ~OnceResolver() { resolve(T{}); }
+    ~OnceResolver() { resolve(T {}); }
     void resolve(T value)
     {
         if (m_done.exchange(true))
@@ -41,13 +40,12 @@ public:
 private:
     QPromise<T> m_promise;
     QFuture<T> m_future;
-    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_done { false };
 };
 
 // Runs the function on the global thread pool; the awaiting task resumes on its own thread. The
 // future is a named local: g++ 12 mishandles temporaries inside co_await expressions.
-template <typename F>
-QCoro::Task<std::invoke_result_t<F>> onPool(F function)
+template <typename F> QCoro::Task<std::invoke_result_t<F>> onPool(F function)
 {
     QFuture<std::invoke_result_t<F>> future = QtConcurrent::run(std::move(function));
     auto result = co_await future;
@@ -89,7 +87,7 @@ std::optional<QString> unusableReason(const QImage &image)
 
 ImageOptimizer &ImageOptimizer::shared()
 {
-    static ImageOptimizer &instance = [] () -> ImageOptimizer & {
+    static ImageOptimizer &instance = []() -> ImageOptimizer & {
         static ImageOptimizer optimizer;
         optimizer.setTextLineDetector(detectTextLines);
         optimizer.setDuplicateLookup([](const QString &hash, std::function<void(std::optional<QString>)> completion) {
@@ -97,8 +95,8 @@ ImageOptimizer &ImageOptimizer::shared()
         });
         optimizer.setDeltaFrameStage(
             [](QImage current, QImage previous, QString windowID, QString imageHash) {
-                return DeltaFrameProcessor::shared().processDeltaFrame(std::move(current), std::move(previous),
-                                                                       std::move(windowID), std::move(imageHash));
+                return DeltaFrameProcessor::shared().processDeltaFrame(
+                    std::move(current), std::move(previous), std::move(windowID), std::move(imageHash));
             },
             &DeltaFrameProcessor::encodeDeltaData);
         return optimizer;
@@ -183,14 +181,13 @@ std::optional<BlockMatch> ImageOptimizer::findPartialMatchesBlocking(const QImag
 
 QCoro::Task<std::optional<BlockMatch>> ImageOptimizer::findPartialMatches(QImage image, double threshold)
 {
-    return onPool(
-        [this, image, threshold] { return findPartialMatchesBlocking(image, threshold); });
+    return onPool([this, image, threshold] { return findPartialMatchesBlocking(image, threshold); });
 }
 
 std::vector<QString> ImageOptimizer::blockHashKeys() const
 {
     std::lock_guard lock(m_mutex);
-    return {m_blockHashKeys.begin(), m_blockHashKeys.end()};
+    return { m_blockHashKeys.begin(), m_blockHashKeys.end() };
 }
 
 bool ImageOptimizer::isBlockHashCached(const QString &imageHash) const
@@ -240,8 +237,8 @@ QCoro::Task<double> ImageOptimizer::calculateImageDifference(QImage image, QImag
     return onPool([image, previousImage] { return imageDifference(image, previousImage); });
 }
 
-std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(const QImage &image,
-                                                                         const BlockMatch &blockMatch) const
+std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(
+    const QImage &image, const BlockMatch &blockMatch) const
 {
     if (image.isNull())
         return std::nullopt;
@@ -257,27 +254,23 @@ std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(const 
     std::vector<QRect> changed;
     for (int row = 0; row < grid.rows; ++row) {
         for (int col = 0; col < grid.columns; ++col) {
-            if (!blockMatch.matchingBlocks.count(BlockCoordinate{row, col}))
+            if (!blockMatch.matchingBlocks.count(BlockCoordinate { row, col }))
                 changed.push_back(grid.block(row, col));
         }
     }
     return createDeltaData(image, mergeAdjacentRegions(std::move(changed)));
 }
 
-QCoro::Task<std::optional<QByteArray>> ImageOptimizer::createPartialDeltaFrame(QImage image,
-                                                                              BlockMatch blockMatch) const
+QCoro::Task<std::optional<QByteArray>> ImageOptimizer::createPartialDeltaFrame(
+    QImage image, BlockMatch blockMatch) const
 {
-    return onPool(
-        [this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
+    return onPool([this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
 }
 
 // g++ 12 destroys temporaries that live across a suspension point twice: every task awaited
 // below is a named local, never a temporary inside the co_await expression.
-QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image, QString windowTitle,
-                                                                   QString appName,
-                                                                   std::optional<QString> previousHash,
-                                                                   std::optional<QImage> previousImage,
-                                                                   std::optional<QString> windowID)
+QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image, QString windowTitle, QString appName,
+    std::optional<QString> previousHash, std::optional<QImage> previousImage, std::optional<QString> windowID)
 {
     Q_UNUSED(windowTitle);
     Q_UNUSED(appName);

@@ -180,9 +180,7 @@ public:
     // --- The pipeline ---
 
     QCoro::Task<OptimizationResult> optimizeScreenshot(QImage image, QString windowTitle, QString appName,
-                                                       std::optional<QString> previousHash,
-                                                       std::optional<QImage> previousImage,
-                                                       std::optional<QString> windowID);
+        std::optional<QString> previousHash, std::optional<QImage> previousImage, std::optional<QString> windowID);
     // The blocks of the image that the match does not cover, as a "DLTA" container.
     QCoro::Task<std::optional<QByteArray>> createPartialDeltaFrame(QImage image, BlockMatch blockMatch) const;
     std::optional<QByteArray> createPartialDeltaFrameBlocking(const QImage &image, const BlockMatch &blockMatch) const;

@@ -47,8 +47,8 @@ QImage asArgb32Family(const QImage &image)
     case QImage::Format_ARGB32_Premultiplied:
         return image;
     default:
-        return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                             : QImage::Format_RGB32);
+        return image.convertToFormat(
+            image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     }
 }
 
@@ -65,7 +65,8 @@ bool isFullyTransparent(const QImage &image)
 {
     if (image.isNull() || !image.hasAlphaChannel())
         return false;
-    const QImage pixels = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied
+    const QImage pixels
+        = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_ARGB32_Premultiplied
         ? image
         : image.convertToFormat(QImage::Format_ARGB32);
     for (int y = 0; y < pixels.height(); ++y) {

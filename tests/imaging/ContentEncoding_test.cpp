@@ -52,14 +52,14 @@ bool isProgressiveJpeg(const QByteArray &bytes)
 
 TEST(ContentTables, ScaleFactorFollowsTheLargestSideAndTheCap)
 {
-    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(3840, 2160, QImage::Format_RGB32), ContentType::mixed),
-                     0.375);
-    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(800, 600, QImage::Format_RGB32), ContentType::text),
-                     1.0);
-    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(300, 200, QImage::Format_RGB32), ContentType::flat),
-                     0.5);
-    EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(3840, 1000, QImage::Format_RGB32), ContentType::flat),
-                     0.25);
+    EXPECT_DOUBLE_EQ(
+        ImageOptimizer::getOptimalScaleFactor(QImage(3840, 2160, QImage::Format_RGB32), ContentType::mixed), 0.375);
+    EXPECT_DOUBLE_EQ(
+        ImageOptimizer::getOptimalScaleFactor(QImage(800, 600, QImage::Format_RGB32), ContentType::text), 1.0);
+    EXPECT_DOUBLE_EQ(
+        ImageOptimizer::getOptimalScaleFactor(QImage(300, 200, QImage::Format_RGB32), ContentType::flat), 0.5);
+    EXPECT_DOUBLE_EQ(
+        ImageOptimizer::getOptimalScaleFactor(QImage(3840, 1000, QImage::Format_RGB32), ContentType::flat), 0.25);
     EXPECT_DOUBLE_EQ(compressionQuality(ContentType::text), 0.85);
     EXPECT_DOUBLE_EQ(compressionQuality(ContentType::mixed), 0.75);
     EXPECT_DOUBLE_EQ(compressionQuality(ContentType::colorful), 0.65);
@@ -83,16 +83,16 @@ TEST(Scaling, NeverEnlargesAndKeepsThinImagesAtLeastOnePixel)
 TEST(RegionMerging, MergesTouchingAndRowAdjacentRectangles)
 {
     using Rects = std::vector<QRect>;
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({}), Rects{});
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(64, 0, 64, 64), QRect(0, 0, 64, 64)}),
-              Rects{QRect(0, 0, 128, 64)});
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(0, 0, 64, 64), QRect(200, 200, 64, 64)}),
-              (Rects{QRect(0, 0, 64, 64), QRect(200, 200, 64, 64)}));
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({}), Rects {});
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(64, 0, 64, 64), QRect(0, 0, 64, 64) }),
+        Rects { QRect(0, 0, 128, 64) });
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) }),
+        (Rects { QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) }));
     // The second begins where the first ends vertically, however far apart they are across.
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(0, 0, 64, 64), QRect(1000, 64, 64, 64)}),
-              Rects{QRect(0, 0, 1064, 128)});
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({QRect(5, 5, 10, 10), QRect(0, 0, 10, 10)}),
-              Rects{QRect(0, 0, 15, 15)});
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(0, 0, 64, 64), QRect(1000, 64, 64, 64) }),
+        Rects { QRect(0, 0, 1064, 128) });
+    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(5, 5, 10, 10), QRect(0, 0, 10, 10) }),
+        Rects { QRect(0, 0, 15, 15) });
 }
 
 TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
@@ -131,7 +131,7 @@ TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
     double share = 0.31;
     optimizer.setTextLineDetector([&](const QImage &image) {
         seen = image.size();
-        return std::vector<QRect>{QRect(0, 0, image.width(), int(image.height() * share))};
+        return std::vector<QRect> { QRect(0, 0, image.width(), int(image.height() * share)) };
     });
     const QImage frame = desktopFrame();
     EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::text);
@@ -166,8 +166,8 @@ TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
 TEST(JPEGEncoding, WritesProgressiveFilesFromEveryPixelFormat)
 {
     const QImage frame = desktopFrame().copy(100, 100, 640, 480);
-    for (const QImage::Format format : {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888,
-                                        QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied}) {
+    for (const QImage::Format format : { QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888,
+             QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied }) {
         const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame.convertToFormat(format), 0.8);
         ASSERT_TRUE(jpeg) << format;
         EXPECT_TRUE(isProgressiveJpeg(*jpeg)) << format;
@@ -180,7 +180,7 @@ TEST(JPEGEncoding, WritesProgressiveFilesFromEveryPixelFormat)
 TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
 {
     const QImage frame = desktopFrame().copy(0, 0, 320, 240);
-    std::atomic<int> bad{0};
+    std::atomic<int> bad { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
@@ -206,7 +206,7 @@ TEST(Encoding, BadInputFailsCleanly)
     EXPECT_FALSE(optimizer.convertToWebP(solidImage(10, 10, Qt::red), 1.5));
     EXPECT_FALSE(optimizer.compressToJPEG(solidImage(10, 10, Qt::red), -0.1));
 
-    for (const QSize size : {QSize(1, 1), QSize(1, 500), QSize(500, 1)}) {
+    for (const QSize size : { QSize(1, 1), QSize(1, 500), QSize(500, 1) }) {
         const QImage thin = solidImage(size.width(), size.height(), Qt::darkGreen);
         EXPECT_TRUE(optimizer.convertToWebP(thin, 0.8)) << size.width() << "x" << size.height();
         EXPECT_TRUE(optimizer.compressToJPEG(thin, 0.8)) << size.width() << "x" << size.height();

@@ -62,7 +62,7 @@ TEST(PerceptualHash, SamePictureAtTwoSizesMatchesAndASmallChangeDoesNot)
 
 TEST(PerceptualHash, DegenerateShapesHashWithoutFallback)
 {
-    for (const QSize size : {QSize(1, 1), QSize(1, 700), QSize(700, 1)}) {
+    for (const QSize size : { QSize(1, 1), QSize(1, 700), QSize(700, 1) }) {
         const QString hash = ImageOptimizer::perceptualHash(solidImage(size.width(), size.height(), Qt::darkCyan));
         EXPECT_TRUE(isLowerHex(hash, 64)) << size.width() << "x" << size.height();
     }
@@ -95,20 +95,20 @@ TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorter)
 TEST(BlockComparison, CountsOnlyOverlappingEqualBlocksAgainstTheNewGrid)
 {
     BlockHashes fresh;
-    fresh.hashes = {{"a", "b", "c"}, {"d", "e", "f"}};
+    fresh.hashes = { { "a", "b", "c" }, { "d", "e", "f" } };
     BlockHashes smaller;
     smaller.imageHash = QStringLiteral("older");
-    smaller.hashes = {{"a", "x"}};
+    smaller.hashes = { { "a", "x" } };
     const BlockMatch match = ImageOptimizer::compareBlockHashes(fresh, smaller);
     EXPECT_EQ(match.totalBlocks, 6);
     EXPECT_EQ(match.matchingBlocks.size(), 1u);
-    EXPECT_TRUE(match.matchingBlocks.count(BlockCoordinate{0, 0}));
+    EXPECT_TRUE(match.matchingBlocks.count(BlockCoordinate { 0, 0 }));
     EXPECT_DOUBLE_EQ(match.similarity, 1.0 / 6.0);
     EXPECT_EQ(match.referenceHash, QStringLiteral("older"));
 
     BlockHashes empty;
     EXPECT_DOUBLE_EQ(ImageOptimizer::compareBlockHashes(empty, fresh).similarity, 0.0);
-    empty.hashes = {{}};
+    empty.hashes = { {} };
     EXPECT_TRUE(ImageOptimizer::compareBlockHashes(empty, fresh).matchingBlocks.empty());
     EXPECT_DOUBLE_EQ(ImageOptimizer::compareBlockHashes(fresh, empty).similarity, 0.0);
 }
@@ -120,7 +120,7 @@ protected:
         return QCoro::waitFor(optimizer.findPartialMatches(image, threshold));
     }
     ImageOptimizer optimizer;
-    const std::vector<int> base{10, 30, 50, 70, 90, 110, 130, 150, 170, 190};
+    const std::vector<int> base { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
 };
 
 TEST_F(PartialMatches, SimilarityMustExceedTheThreshold)
@@ -136,8 +136,8 @@ TEST_F(PartialMatches, SimilarityMustExceedTheThreshold)
     ASSERT_TRUE(match);
     EXPECT_DOUBLE_EQ(match->similarity, 0.8);
     EXPECT_EQ(match->referenceHash, ImageOptimizer::perceptualHash(blockStrip(base)));
-    EXPECT_FALSE(match->matchingBlocks.count(BlockCoordinate{0, 9}));
-    EXPECT_TRUE(match->matchingBlocks.count(BlockCoordinate{0, 0}));
+    EXPECT_FALSE(match->matchingBlocks.count(BlockCoordinate { 0, 9 }));
+    EXPECT_TRUE(match->matchingBlocks.count(BlockCoordinate { 0, 0 }));
 }
 
 TEST_F(PartialMatches, OlderCandidateWinsATieAndAnImageNeverMatchesItself)

@@ -34,18 +34,17 @@ protected:
         optimizer.setDeltaFrameStage(
             [this](QImage current, QImage previous, QString windowID, QString hash) {
                 ++deltaAttempts;
-                return delta.processDeltaFrame(std::move(current), std::move(previous), std::move(windowID),
-                                               std::move(hash));
+                return delta.processDeltaFrame(
+                    std::move(current), std::move(previous), std::move(windowID), std::move(hash));
             },
             &DeltaFrameProcessor::encodeDeltaData);
     }
 
     OptimizationResult optimize(const QImage &image, std::optional<QString> previousHash = std::nullopt,
-                                std::optional<QImage> previousImage = std::nullopt,
-                                std::optional<QString> windowID = std::nullopt)
+        std::optional<QImage> previousImage = std::nullopt, std::optional<QString> windowID = std::nullopt)
     {
-        return QCoro::waitFor(optimizer.optimizeScreenshot(image, QStringLiteral("bash"), QStringLiteral("XTerm"),
-                                                           previousHash, previousImage, windowID));
+        return QCoro::waitFor(optimizer.optimizeScreenshot(
+            image, QStringLiteral("bash"), QStringLiteral("XTerm"), previousHash, previousImage, windowID));
     }
 
     void storeRecording(const QString &hash, const QString &path)
@@ -114,8 +113,8 @@ TEST_F(Pipeline, NewFrameWithoutHistoryIsStoredInFullAsWebP)
     EXPECT_FALSE(result.isDeltaFrame);
     EXPECT_FALSE(result.referenceHash);
     EXPECT_FALSE(result.duplicateOf);
-    EXPECT_DOUBLE_EQ(result.compressionRatio,
-                     double(tiffRepresentationSize(frame)) / double(result.optimizedData->size()));
+    EXPECT_DOUBLE_EQ(
+        result.compressionRatio, double(tiffRepresentationSize(frame)) / double(result.optimizedData->size()));
     // Terminal text is stored at full size.
     EXPECT_EQ(decodeWebP(*result.optimizedData)->width, 1920);
     EXPECT_EQ(lookups, 1);
@@ -130,8 +129,8 @@ TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)
     EXPECT_EQ(deltaAttempts, 0);
 
     // The window's first frame becomes its reference; the next small change is a delta on it.
-    const OptimizationResult first = optimize(frame, std::nullopt, solidImage(1920, 1080, Qt::black),
-                                              QStringLiteral("7"));
+    const OptimizationResult first
+        = optimize(frame, std::nullopt, solidImage(1920, 1080, Qt::black), QStringLiteral("7"));
     EXPECT_FALSE(first.isDeltaFrame);
     ASSERT_TRUE(first.optimizedData);
     const QImage second = withTypedLine(frame, QStringLiteral("$ make"));
@@ -177,7 +176,7 @@ TEST_F(Pipeline, BlockDeltaNamesTheScreenshotItCompletes)
 
 TEST_F(Pipeline, BlockMatchOfExactlySeventyPercentIsNotUsed)
 {
-    const std::vector<int> levels{10, 30, 50, 70, 90, 110, 130, 150, 170, 190};
+    const std::vector<int> levels { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
     optimize(blockStrip(levels));
     std::vector<int> changed = levels;
     changed[0] = changed[1] = changed[2] = 250;
@@ -195,17 +194,16 @@ TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanly)
     EXPECT_EQ(empty.imageHash.size(), 36);
     EXPECT_DOUBLE_EQ(empty.compressionRatio, 0.0);
 
-    const OptimizationResult transparent
-        = optimize(solidImage(300, 200, Qt::transparent, QImage::Format_ARGB32), std::nullopt,
-                   solidImage(300, 200, Qt::black), QStringLiteral("9"));
+    const OptimizationResult transparent = optimize(solidImage(300, 200, Qt::transparent, QImage::Format_ARGB32),
+        std::nullopt, solidImage(300, 200, Qt::black), QStringLiteral("9"));
     EXPECT_TRUE(transparent.shouldStore);
     EXPECT_FALSE(transparent.optimizedData);
     EXPECT_EQ(deltaAttempts, 0);
     EXPECT_EQ(lookups, 0);
 
-    for (const QSize size : {QSize(1, 1), QSize(1, 300), QSize(300, 1)}) {
-        const OptimizationResult thin = optimize(solidImage(size.width(), size.height(), Qt::darkYellow),
-                                                 std::nullopt, solidImage(1, 1, Qt::black), QStringLiteral("9"));
+    for (const QSize size : { QSize(1, 1), QSize(1, 300), QSize(300, 1) }) {
+        const OptimizationResult thin = optimize(solidImage(size.width(), size.height(), Qt::darkYellow), std::nullopt,
+            solidImage(1, 1, Qt::black), QStringLiteral("9"));
         EXPECT_TRUE(thin.optimizedData) << size.width() << "x" << size.height();
     }
 }
