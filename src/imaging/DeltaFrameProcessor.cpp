@@ -12,41 +12,9 @@
 #include <cstring>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace pellux {
 
 namespace {
-
-std::uint32_t pixelDifference(std::uint32_t p, std::uint32_t q)
-{
-    return static_cast<std::uint32_t>(std::abs(int(p & 0xff) - int(q & 0xff)))
-        + static_cast<std::uint32_t>(std::abs(int((p >> 8) & 0xff) - int((q >> 8) & 0xff)))
-        + static_cast<std::uint32_t>(std::abs(int((p >> 16) & 0xff) - int((q >> 16) & 0xff)));
-}
-
-// Sum over a run of pixels of |Δr| + |Δg| + |Δb|; the fourth byte is ignored.
-std::uint32_t rowDifference(const std::uint32_t *a, const std::uint32_t *b, int count)
-{
-    std::uint32_t sum = 0;
-    int i = 0;
-#if defined(__SSE2__)
-    // Four pixels at a time: mask out the fourth byte, then one sum of absolute byte differences.
-    const __m128i colour = _mm_set1_epi32(0x00ffffff);
-    __m128i total = _mm_setzero_si128();
-    for (; i + 4 <= count; i += 4) {
-        const __m128i p = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i)), colour);
-        const __m128i q = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i)), colour);
-        total = _mm_add_epi64(total, _mm_sad_epu8(p, q));
-    }
-    sum = static_cast<std::uint32_t>(_mm_cvtsi128_si32(total) + _mm_cvtsi128_si32(_mm_srli_si128(total, 8)));
-#endif
-    for (; i < count; ++i)
-        sum += pixelDifference(a[i], b[i]);
-    return sum;
-}
 
 qint64 areaOf(const std::vector<QRect> &regions)
 {
@@ -169,7 +137,7 @@ std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage,
                 const QRect tile = grid.block(row, column);
                 // Most of a screen does not change between captures: skip equal runs cheaply.
                 if (std::memcmp(a + tile.x(), b + tile.x(), size_t(tile.width()) * 4) != 0)
-                    sums[size_t(column)] += rowDifference(a + tile.x(), b + tile.x(), tile.width());
+                    sums[size_t(column)] += pixelbuffer::colourDifference(a + tile.x(), b + tile.x(), tile.width());
             }
         }
         for (int column = 0; column < grid.columns; ++column) {
