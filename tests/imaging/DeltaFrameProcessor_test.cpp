@@ -112,20 +112,6 @@ TEST_F(ChangedTiles, OddSizesAndMismatchedImages)
     EXPECT_TRUE(DeltaFrameProcessor::changedTiles(rgb888, solid(64, 64, qRgb(1, 2, 3))).empty());
 }
 
-TEST(MergeAdjacentRegions, JoinsTouchingAndVerticallyAbuttingRectangles)
-{
-    using V = std::vector<QRect>;
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({}), V {});
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({ { 64, 0, 64, 64 }, { 0, 0, 64, 64 } }), (V { { 0, 0, 128, 64 } }));
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({ { 0, 0, 64, 64 }, { 200, 200, 64, 64 } }),
-              (V { { 0, 0, 64, 64 }, { 200, 200, 64, 64 } }));
-    // The second starts where the first ends vertically, however far apart horizontally.
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({ { 0, 0, 64, 64 }, { 1000, 64, 64, 64 } }), (V { { 0, 0, 1064, 128 } }));
-    // A gap of one pixel still merges, two do not.
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({ { 0, 0, 10, 10 }, { 11, 0, 10, 10 } }).size(), 1u);
-    EXPECT_EQ(DeltaFrameProcessor::mergeAdjacentRegions({ { 0, 0, 10, 10 }, { 12, 0, 10, 10 } }).size(), 2u);
-}
-
 TEST(DeltaContainerFormat, IsLaidOutByteForByte)
 {
     const DeltaContainer empty;
