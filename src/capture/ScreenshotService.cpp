@@ -1,0 +1,439 @@
+#include "capture/ScreenshotService.h"
+
+#include "capture/ActivityMonitor.h"
+#include "diagnostics/DebugManager.h"
+#include "imaging/ImageOptimizer.h"
+#include "ocr/OCRProcessor.h"
+#include "ocr/RecognizedText.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+#include "runtime/MainThread.h"
+#include "storage/StorageManager.h"
+
+#include <QCoroSignal>
+#include <QPointer>
+
+#include <cmath>
+#include <unordered_set>
+
+namespace pellux {
+
+Q_LOGGING_CATEGORY(screenshotServiceLog, "com.pellux.ScreenshotService", QtInfoMsg)
+
+namespace {
+
+constexpr double kMinimumWindowSide = 50.0;
+constexpr double kMinimumIntervalChange = 0.5;
+constexpr int kPreviewLength = 100;
+
+int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds * 1000.0)); }
+
+} // namespace
+
+const QStringList &ScreenshotService::excludedOwnerNames()
+{
+    static const QStringList names{QStringLiteral("Window Server"), QStringLiteral("Dock"),
+                                   QStringLiteral("SystemUIServer"), QStringLiteral("Control Center")};
+    return names;
+}
+
+ScreenshotService &ScreenshotService::shared()
+{
+    static ScreenshotService *service = new ScreenshotService(Components{
+        &CaptureBackend::shared(),
+        &ImageOptimizer::shared(),
+        &StorageManager::shared(),
+        &OCRProcessor::shared(),
+        &SimpleDatabaseManager::shared(),
+        &DebugManager::shared(),
+        [] () -> ActivityMonitor & { return ActivityMonitor::shared(); },
+        &Clock::system(),
+    });
+    return *service;
+}
+
+ScreenshotService::ScreenshotService(Components components, QObject *parent)
+    : QObject(parent)
+    , m_components(std::move(components))
+    , m_preferences(AppPreferences::load())
+{
+    if (!m_components.clock)
+        m_components.clock = &Clock::system();
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] { runCaptureCycle(); });
+
+    postTo(this, [this] { refreshAvailableContent(); });
+}
+
+ScreenshotService::~ScreenshotService() = default;
+
+std::optional<double> ScreenshotService::pendingCaptureInterval() const
+{
+    if (!m_timer.isActive())
+        return std::nullopt;
+    return m_timer.interval() / 1000.0;
+}
+
+bool ScreenshotService::hasCachedFrame(quint32 windowID) const
+{
+    return m_windowImageCache.contains(windowID) || m_windowHashCache.contains(windowID);
+}
+
+void ScreenshotService::setCapturing(bool on)
+{
+    if (m_isCapturing == on)
+        return;
+    m_isCapturing = on;
+    emit isCapturingChanged();
+}
+
+void ScreenshotService::announceCapturing(bool on)
+{
+    // A refused start reports "off" even when capture already was off, so that observers that
+    // set themselves on in anticipation fall back.
+    m_isCapturing = on;
+    emit isCapturingChanged();
+}
+
+ActivityMonitor &ScreenshotService::activityMonitor()
+{
+    ActivityMonitor &monitor = m_components.activityMonitor();
+    if (!m_monitorConnected) {
+        m_monitorConnected = true;
+        connect(&monitor, &ActivityMonitor::activityLevelChanged, this,
+                [this](ActivityLevel, ActivityLevel, double interval) { updateCaptureInterval(interval); });
+    }
+    return monitor;
+}
+
+double ScreenshotService::activityInterval() { return activityMonitor().captureInterval(); }
+
+QCoro::Task<> ScreenshotService::refreshAvailableContent()
+{
+    QPointer<ScreenshotService> self(this);
+    CaptureResult<ShareableContent> content = co_await m_components.backend->getShareableContent();
+    if (!self)
+        co_return;
+    if (content.ok()) {
+        m_availableContent = std::move(content).value();
+        m_windows.clear();
+        for (const WindowDescription &window : m_availableContent->windows) {
+            if (window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide
+                && window.isOnScreen)
+                m_windows.push_back(window);
+        }
+        qCInfo(screenshotServiceLog, "Found %ld windows", static_cast<long>(m_windows.size()));
+        co_return;
+    }
+    const CaptureError &error = content.error();
+    qCCritical(screenshotServiceLog, "Failed to get shareable content: %s", qUtf8Printable(error.localizedDescription));
+    if (error.domain == QLatin1String(screenCaptureErrorDomain)) {
+        qCCritical(screenshotServiceLog, "This appears to be a permission error. Current permission state: %s",
+                   m_components.backend->preflightScreenCaptureAccess() ? "true" : "false");
+    }
+    m_availableContent.reset();
+    m_windows.clear();
+}
+
+QCoro::Task<> ScreenshotService::startCapturing()
+{
+    if (m_isCapturing)
+        co_return;
+    co_await refreshAvailableContent();
+    // A start made meanwhile by another caller wins; this one has nothing left to do.
+    if (m_isCapturing)
+        co_return;
+
+    if (!m_availableContent) {
+        qCCritical(screenshotServiceLog, "Could not access screen content - checking permissions");
+        if (m_components.backend->preflightScreenCaptureAccess())
+            qCCritical(screenshotServiceLog, "Permission granted but cannot access content - may need app restart");
+        else
+            qCCritical(screenshotServiceLog, "Screen recording permission not granted");
+        announceCapturing(false);
+        co_return;
+    }
+    if (m_windows.empty()) {
+        qCCritical(screenshotServiceLog, "No windows available for capture");
+        announceCapturing(false);
+        co_return;
+    }
+
+    setCapturing(true);
+    m_currentInterval = m_preferences.useDynamicIntervals ? activityInterval() : m_preferences.screenshotInterval;
+    scheduleNextCapture();
+    qCInfo(screenshotServiceLog, "Started screenshot capture with dynamic intervals (initial: %lds) for %ld windows",
+           static_cast<long>(m_currentInterval), static_cast<long>(m_windows.size()));
+}
+
+void ScreenshotService::stopCapturing()
+{
+    m_timer.stop();
+    setCapturing(false);
+    qCInfo(screenshotServiceLog, "Stopped screenshot capture");
+}
+
+QCoro::Task<> ScreenshotService::updateCaptureInterval(double interval)
+{
+    if (!m_isCapturing)
+        co_return;
+    if (std::abs(m_currentInterval - interval) < kMinimumIntervalChange)
+        co_return;
+    m_currentInterval = interval;
+    armTimer(interval);
+    qCInfo(screenshotServiceLog, "Updated capture interval to %ld seconds", static_cast<long>(interval));
+}
+
+void ScreenshotService::refreshPreferences()
+{
+    m_preferences = AppPreferences::load();
+    if (!m_isCapturing)
+        return;
+    QPointer<ScreenshotService> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self]() {
+            if (!self)
+                return;
+            self->stopCapturing();
+            self->startCapturing();
+        },
+        Qt::QueuedConnection);
+}
+
+QCoro::Task<> ScreenshotService::captureTestScreenshot()
+{
+    qCInfo(screenshotServiceLog, "Capturing test screenshot");
+    if (m_windows.empty()) {
+        co_await refreshAvailableContent();
+        if (m_windows.empty()) {
+            qCCritical(screenshotServiceLog, "No windows available for test screenshot");
+            co_return;
+        }
+    }
+    co_await captureAllWindows();
+    qCInfo(screenshotServiceLog, "Test screenshots captured for %ld windows", static_cast<long>(m_windows.size()));
+}
+
+void ScreenshotService::armTimer(double interval)
+{
+    m_timer.stop();
+    m_timer.start(std::max(0, milliseconds(interval)));
+}
+
+void ScreenshotService::scheduleNextCapture() { armTimer(m_currentInterval); }
+
+QCoro::Task<> ScreenshotService::runCaptureCycle()
+{
+    co_await captureAllWindows();
+    if (!m_isCapturing)
+        co_return;
+    if (m_preferences.useDynamicIntervals)
+        m_currentInterval = activityInterval();
+    scheduleNextCapture();
+}
+
+QCoro::Task<> ScreenshotService::waitForCycle()
+{
+    while (m_cycleRunning)
+        co_await qCoro(this, &ScreenshotService::cycleFinished);
+}
+
+QCoro::Task<> ScreenshotService::captureAllWindows()
+{
+    // Cycles never overlap, whoever starts them (timer, interval change, test capture): the
+    // per-window caches assume one window at a time.
+    co_await waitForCycle();
+    m_cycleRunning = true;
+    m_abandonCycle = false;
+
+    const TimePoint timestamp = m_components.clock->now();
+    co_await refreshAvailableContent();
+    const std::vector<WindowDescription> windows = m_windows;
+    for (const WindowDescription &window : windows) {
+        if (m_abandonCycle)
+            break;
+        co_await captureWindowScreenshot(window, timestamp);
+    }
+
+    std::unordered_set<quint32> present;
+    for (const WindowDescription &window : m_windows)
+        present.insert(window.windowID);
+    std::erase_if(m_windowImageCache, [&present](const auto &entry) {
+        if (present.contains(entry.first))
+            return false;
+        log::debug(QStringLiteral("DEBUG ScreenshotService: Window %1 is gone, dropping its cached frame").arg(entry.first));
+        return true;
+    });
+    std::erase_if(m_windowHashCache, [&present](const auto &entry) { return !present.contains(entry.first); });
+    std::erase_if(m_windowPerceptualHashCache,
+                  [&present](const auto &entry) { return !present.contains(entry.first); });
+
+    m_cycleRunning = false;
+    emit cycleFinished();
+}
+
+QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription window, TimePoint timestamp)
+{
+    const QString appName = window.owningApplication ? window.owningApplication->applicationName
+                                                     : QStringLiteral("Unknown");
+    const QString windowTitle = window.title.value_or(QString());
+    if (excludedOwnerNames().contains(appName))
+        co_return;
+    if (window.owningApplication && m_preferences.excludedApps.contains(window.owningApplication->bundleIdentifier))
+        co_return;
+
+    const StreamConfiguration configuration{static_cast<int>(window.frame.width()),
+                                            static_cast<int>(window.frame.height()), CaptureResolution::best};
+    CaptureResult<QImage> captured
+        = co_await m_components.backend->captureImage(ContentFilter::desktopIndependentWindow(window), configuration);
+    if (!captured.ok()) {
+        qCCritical(screenshotServiceLog, "Failed to capture screenshot: %s",
+                   qUtf8Printable(captured.error().localizedDescription));
+        co_return;
+    }
+    co_await processWindowScreenshot(std::move(captured).value(), window, appName, windowTitle, timestamp);
+    ++m_captureCount;
+    emit captureCountChanged();
+}
+
+QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDescription window, QString appName,
+                                                         QString windowTitle, TimePoint timestamp)
+{
+    ImageOptimizer &optimizer = *m_components.optimizer;
+    const quint32 windowID = window.windowID;
+    std::optional<QImage> previousImage;
+    std::optional<QString> previousHash;
+    if (auto it = m_windowImageCache.find(windowID); it != m_windowImageCache.end())
+        previousImage = it->second;
+    if (auto it = m_windowHashCache.find(windowID); it != m_windowHashCache.end())
+        previousHash = it->second;
+
+    // The perceptual hash of the new frame, once computed.
+    std::optional<QString> currentHash;
+    if (previousImage) {
+        currentHash = co_await optimizer.generatePerceptualHash(image);
+        // The cached frame's hash never changes while it is cached: it is computed once, not on
+        // every cycle of an unchanged window.
+        QString previousImageHash;
+        if (auto it = m_windowPerceptualHashCache.find(windowID); it != m_windowPerceptualHashCache.end()) {
+            previousImageHash = it->second;
+        } else {
+            previousImageHash = co_await optimizer.generatePerceptualHash(*previousImage);
+            m_windowPerceptualHashCache[windowID] = previousImageHash;
+        }
+        bool unchanged = *currentHash == previousImageHash;
+        if (!unchanged)
+            unchanged = co_await optimizer.calculateImageDifference(image, *previousImage) <= changeThreshold;
+        if (unchanged) {
+            qCInfo(screenshotServiceLog, "Window %s - %s has not changed, skipping capture", qUtf8Printable(appName),
+                   qUtf8Printable(windowTitle));
+            co_return;
+        }
+    }
+
+    const OptimizationResult result = co_await optimizer.optimizeScreenshot(
+        image, windowTitle, appName, previousHash, previousImage, QString::number(windowID));
+    if (!result.shouldStore) {
+        if (result.duplicateOf)
+            qCInfo(screenshotServiceLog, "Screenshot is duplicate of %s, skipping storage",
+                   qUtf8Printable(*result.duplicateOf));
+        co_return;
+    }
+    if (!result.optimizedData) {
+        qCCritical(screenshotServiceLog, "Failed to optimize screenshot");
+        co_return;
+    }
+
+    m_windowImageCache[windowID] = image;
+    m_windowHashCache[windowID] = result.imageHash;
+    if (currentHash)
+        m_windowPerceptualHashCache[windowID] = *currentHash;
+    else
+        m_windowPerceptualHashCache.erase(windowID);
+    qCInfo(screenshotServiceLog, "Screenshot optimized from %ldx%ld with compression ratio %sx to %ldKB",
+           static_cast<long>(image.width()), static_cast<long>(image.height()),
+           qUtf8Printable(QString::number(result.compressionRatio, 'f', 2)),
+           static_cast<long>(result.optimizedData->size() / 1024));
+
+    const std::optional<Recording> recording = co_await m_components.storage->saveScreenshot(
+        *result.optimizedData, timestamp, 0, appName, windowTitle, result.imageHash, result.isDeltaFrame,
+        result.referenceHash, result.compressionRatio);
+    if (!recording) {
+        qCCritical(screenshotServiceLog, "Failed to save screenshot");
+        co_return;
+    }
+
+    if (!m_textRecognitionEnabled)
+        co_return;
+    while (m_pendingRecognitions >= maxPendingRecognitions)
+        co_await qCoro(this, &ScreenshotService::recognitionFinished);
+    recognizeText(image, recording->id, appName, timestamp);
+}
+
+void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName,
+                                      TimePoint timestamp)
+{
+    ++m_pendingRecognitions;
+    QPointer<ScreenshotService> self(this);
+    // Called once the frame's text is stored (or known to be absent), from any thread.
+    auto done = [self] {
+        postToMain([self] {
+            if (self)
+                self->recognitionDone();
+        });
+    };
+    SimpleDatabaseManager *database = m_components.database;
+    DebugManager *debug = m_components.debug;
+
+    m_components.ocr->processImage(image, recordingId, [=](std::vector<OCRText> fragments) {
+        const QString text = joinRecognizedText(fragments);
+        if (text.isEmpty()) {
+            qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
+            done();
+            return;
+        }
+        const QString id = uuidText(recordingId);
+        qCInfo(screenshotServiceLog, "OCR extracted %ld characters from %s for recording %s",
+               static_cast<long>(text.size()), qUtf8Printable(appName), qUtf8Printable(id));
+        log::debug(QStringLiteral("DEBUG ScreenshotService: Saving OCR text for recording ID: ") + id);
+        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ") + text.left(kPreviewLength)
+                   + QStringLiteral("..."));
+
+        database->verifyRecordingExists(recordingId, [=](bool exists) {
+            if (!exists) {
+                log::failure(
+                    QStringLiteral("ERROR ScreenshotService: Recording not found in database, cannot save OCR text"));
+            } else {
+                log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
+                database->saveOCRText(recordingId, text, timestamp);
+            }
+            done();
+        });
+
+        postToMain([self, debug, text] {
+            if (self && debug)
+                debug->ocrProcessed(text, 1.0, std::nullopt);
+        });
+    });
+}
+
+void ScreenshotService::recognitionDone()
+{
+    --m_pendingRecognitions;
+    emit recognitionFinished();
+}
+
+QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (m_pendingRecognitions > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        co_await qCoro(this, &ScreenshotService::recognitionFinished, left);
+    }
+    co_return m_pendingRecognitions;
+}
+
+} // namespace pellux

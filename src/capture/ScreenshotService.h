@@ -1,0 +1,155 @@
+#pragma once
+
+#include "app/AppPreferences.h"
+#include "capture/CaptureBackend.h"
+#include "runtime/Clock.h"
+
+#include <QImage>
+#include <QLoggingCategory>
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+#include <QUuid>
+
+#include <qcorotask.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+namespace pellux {
+
+class ActivityMonitor;
+class DebugManager;
+class ImageOptimizer;
+class OCRProcessor;
+class SimpleDatabaseManager;
+class StorageManager;
+
+// The capture service's own log lines ("com.pellux.ScreenshotService"): info for progress, critical
+// for failures.
+Q_DECLARE_LOGGING_CATEGORY(screenshotServiceLog)
+
+// The capture loop. While capture is on, a one-shot timer wakes it at the current interval; each
+// cycle enumerates the windows, captures the eligible ones one at a time, drops frames that have
+// not changed, and sends the rest through optimisation, storage and text recognition. Lives on the
+// main thread; the heavy work of each step runs on worker threads and is awaited.
+class ScreenshotService : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isCapturing READ isCapturing NOTIFY isCapturingChanged)
+    Q_PROPERTY(int captureCount READ captureCount NOTIFY captureCountChanged)
+
+public:
+    // A frame whose difference from the window's last stored frame is at most this is unchanged.
+    static constexpr double changeThreshold = 0.02;
+    // Text recognition is slower than capture: at most this many stored frames wait for their text
+    // before the cycle waits for room, so that no text is dropped and memory stays bounded.
+    static constexpr int maxPendingRecognitions = 3;
+    static constexpr double initialInterval = 5.0;
+
+    // Windows of these owners are never captured.
+    static const QStringList &excludedOwnerNames();
+
+    // The components one service drives. The shared service uses the shared instances.
+    struct Components {
+        CaptureBackend *backend = nullptr;
+        ImageOptimizer *optimizer = nullptr;
+        StorageManager *storage = nullptr;
+        OCRProcessor *ocr = nullptr;
+        SimpleDatabaseManager *database = nullptr;
+        DebugManager *debug = nullptr;
+        // Asked for only when a dynamic interval is needed, so the monitor starts watching then.
+        std::function<ActivityMonitor &()> activityMonitor;
+        const Clock *clock = nullptr;
+    };
+
+    static ScreenshotService &shared();
+
+    // Loads the preferences and enumerates the windows once, from the event loop.
+    explicit ScreenshotService(Components components, QObject *parent = nullptr);
+    ~ScreenshotService() override;
+
+    bool isCapturing() const { return m_isCapturing; }
+    int captureCount() const { return m_captureCount; }
+    double currentInterval() const { return m_currentInterval; }
+    const AppPreferences &preferences() const { return m_preferences; }
+    // The eligible windows of the last enumeration.
+    const std::vector<WindowDescription> &windows() const { return m_windows; }
+    bool hasAvailableContent() const { return m_availableContent.has_value(); }
+    // Seconds until the next cycle, when one is pending.
+    std::optional<double> pendingCaptureInterval() const;
+    bool isCycleRunning() const { return m_cycleRunning; }
+    // Whether a stored frame of the window is kept for change detection.
+    bool hasCachedFrame(quint32 windowID) const;
+    int pendingRecognitions() const { return m_pendingRecognitions; }
+
+    // Turns capture on (no effect when it is on). The first cycle runs one interval later.
+    QCoro::Task<> startCapturing();
+    // Turns capture off; a cycle in progress finishes its windows and does not re-arm.
+    void stopCapturing();
+    // A new activity-driven interval; applied only while capturing and when it differs by at least
+    // half a second.
+    QCoro::Task<> updateCaptureInterval(double interval);
+    // Reloads the preferences; while capturing, stops and starts again so they take effect.
+    void refreshPreferences();
+    // One cycle over all windows now, independent of the timer.
+    QCoro::Task<> captureTestScreenshot();
+    // The action of the capture timer: one cycle, then the next wake-up. Public so that a caller
+    // can run a cycle without waiting for the timer.
+    QCoro::Task<> runCaptureCycle();
+
+    // Off: frames are stored without their text (for measuring what recognition costs).
+    void setTextRecognitionEnabled(bool on) { m_textRecognitionEnabled = on; }
+
+    // Makes a cycle in progress stop after the window it is working on (for a clean shutdown).
+    void abandonCycle() { m_abandonCycle = true; }
+    // Waits until every stored frame has its text (or the timeout passes); the number of frames
+    // still waiting.
+    QCoro::Task<int> waitForRecognitions(std::chrono::milliseconds timeout);
+    // Waits until no cycle is in progress.
+    QCoro::Task<> waitForCycle();
+
+signals:
+    void isCapturingChanged();
+    void captureCountChanged();
+    void cycleFinished();
+    void recognitionFinished();
+
+private:
+    QCoro::Task<> refreshAvailableContent();
+    void scheduleNextCapture();
+    void armTimer(double interval);
+    QCoro::Task<> captureAllWindows();
+    QCoro::Task<> captureWindowScreenshot(WindowDescription window, TimePoint timestamp);
+    QCoro::Task<> processWindowScreenshot(QImage image, WindowDescription window, QString appName,
+                                          QString windowTitle, TimePoint timestamp);
+    void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp);
+    void recognitionDone();
+    void setCapturing(bool on);
+    void announceCapturing(bool on);
+    ActivityMonitor &activityMonitor();
+    double activityInterval();
+
+    Components m_components;
+    bool m_isCapturing = false;
+    int m_captureCount = 0;
+    QTimer m_timer;
+    AppPreferences m_preferences;
+    double m_currentInterval = initialInterval;
+    std::optional<ShareableContent> m_availableContent;
+    std::vector<WindowDescription> m_windows;
+    std::unordered_map<quint32, QImage> m_windowImageCache;
+    std::unordered_map<quint32, QString> m_windowHashCache;
+    // Perceptual hash of each cached frame, for change detection.
+    std::unordered_map<quint32, QString> m_windowPerceptualHashCache;
+
+    bool m_cycleRunning = false;
+    bool m_abandonCycle = false;
+    int m_pendingRecognitions = 0;
+    bool m_monitorConnected = false;
+    bool m_textRecognitionEnabled = true;
+};
+
+} // namespace pellux

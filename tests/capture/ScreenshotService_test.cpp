@@ -1,0 +1,318 @@
+#include "capture/ScreenshotService.h"
+#include "support/CapturePipeline.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace pellux {
+namespace {
+
+using test::CapturePipeline;
+using test::FakeCaptureBackend;
+
+AppPreferences fixedInterval(double seconds)
+{
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = false;
+    preferences.screenshotInterval = seconds;
+    return preferences;
+}
+
+class ScreenshotServiceTest : public ::testing::Test {
+protected:
+    void addWindow(quint32 id, const QString &title, const QImage &frame, const QString &app = QStringLiteral("XTerm"),
+                   const QString &bundle = QStringLiteral("xterm"))
+    {
+        pipeline.backend.addWindow(
+            FakeCaptureBackend::window(id, QRectF(0, 0, frame.width(), frame.height()), title, app, bundle), frame);
+    }
+
+    ScreenshotService &service(const AppPreferences &preferences = fixedInterval(10.0))
+    {
+        pipeline.savePreferences(preferences);
+        return pipeline.makeService();
+    }
+
+    void cycle() { CapturePipeline::run(pipeline.service->captureTestScreenshot()); }
+
+    std::vector<Recording> stored() const { return pipeline.storage->recordings(); }
+
+    CapturePipeline pipeline;
+};
+
+TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
+{
+    const QImage frame = CapturePipeline::textFrame(QStringLiteral("eligible"), 200, 120);
+    FakeCaptureBackend &backend = pipeline.backend;
+    backend.addWindow(FakeCaptureBackend::window(1, QRectF(0, 0, 50, 120), QStringLiteral("narrow")), frame);
+    backend.addWindow(FakeCaptureBackend::window(2, QRectF(0, 0, 51, 120), QStringLiteral("just wide enough")), frame);
+    backend.addWindow(FakeCaptureBackend::window(3, QRectF(0, 0, 200, 50), QStringLiteral("flat")), frame);
+    backend.addWindow(FakeCaptureBackend::window(4, QRectF(0, 0, 200, 120), QStringLiteral("hidden"),
+                                                 QStringLiteral("App"), QStringLiteral("app"), false),
+                      frame);
+    backend.addWindow(FakeCaptureBackend::window(5, QRectF(0, 0, 200, 120), QStringLiteral("dock"),
+                                                 QStringLiteral("Dock")),
+                      frame);
+    backend.addWindow(FakeCaptureBackend::window(6, QRectF(0, 0, 200, 120), QStringLiteral("secret"),
+                                                 QStringLiteral("KeePassXC"), QStringLiteral("keepassxc")),
+                      frame);
+    backend.addWindow(FakeCaptureBackend::window(7, QRectF(10, 10, 200.9, 120.9), QStringLiteral("orphan"),
+                                                 std::nullopt),
+                      CapturePipeline::textFrame(QStringLiteral("no owner"), 200, 120));
+
+    AppPreferences preferences = fixedInterval(10.0);
+    preferences.excludedApps = {QStringLiteral("keepassxc")};
+    ScreenshotService &s = service(preferences);
+
+    std::vector<quint32> eligible;
+    for (const WindowDescription &w : s.windows())
+        eligible.push_back(w.windowID);
+    EXPECT_EQ(eligible, (std::vector<quint32>{2, 5, 6, 7}));
+
+    cycle();
+    // The dock and the excluded application are listed but never captured nor counted.
+    EXPECT_EQ(backend.captureOrder(), (std::vector<quint32>{2, 7}));
+    EXPECT_EQ(s.captureCount(), 2);
+    ASSERT_EQ(backend.configurations().size(), 2u);
+    EXPECT_EQ(backend.configurations()[1].width, 200);
+    EXPECT_EQ(backend.configurations()[1].height, 120);
+    EXPECT_EQ(backend.configurations()[1].captureResolution, CaptureResolution::best);
+
+    std::vector<QString> apps;
+    for (const Recording &r : stored())
+        apps.push_back(r.appName.value_or(QString()));
+    std::sort(apps.begin(), apps.end());
+    EXPECT_EQ(apps, (std::vector<QString>{QStringLiteral("App"), QStringLiteral("Unknown")}));
+}
+
+TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceAndItsText)
+{
+    addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("quarterly budget review")));
+    ScreenshotService &s = service();
+
+    cycle();
+    cycle(); // identical frame: unchanged, counted, not stored
+    EXPECT_EQ(s.captureCount(), 2);
+    ASSERT_EQ(stored().size(), 1u);
+    EXPECT_EQ(stored()[0].appName, QStringLiteral("XTerm"));
+    EXPECT_EQ(stored()[0].windowTitle, QStringLiteral("notes"));
+    EXPECT_EQ(secondsSince1970(stored()[0].timestamp), secondsSince1970(pipeline.clock.now()));
+
+    pipeline.settle();
+    const std::optional<QString> text = pipeline.storedText(stored()[0].id);
+    ASSERT_TRUE(text);
+    EXPECT_TRUE(text->contains(QStringLiteral("budget"), Qt::CaseInsensitive)) << text->toStdString();
+
+    // A real change is stored again.
+    pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("travel expenses for march")));
+    pipeline.clock.advance(10);
+    cycle();
+    EXPECT_EQ(s.captureCount(), 3);
+    EXPECT_EQ(stored().size(), 2u);
+}
+
+TEST_F(ScreenshotServiceTest, ATinyChangeCountsAsUnchanged)
+{
+    QImage frame = CapturePipeline::textFrame(QStringLiteral("status: ok"));
+    addWindow(1, QStringLiteral("monitor"), frame);
+    ScreenshotService &s = service();
+    cycle();
+    frame.setPixel(3, 3, qRgb(0, 0, 0)); // one pixel: far below the change threshold
+    pipeline.backend.setFrame(1, frame);
+    cycle();
+    EXPECT_EQ(s.captureCount(), 2);
+    EXPECT_EQ(stored().size(), 1u);
+}
+
+TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindow)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
+    pipeline.backend.setCaptureError(1, CaptureError{QString::fromLatin1(captureFailureDomain),
+                                                     QStringLiteral("the window is gone")});
+    ScreenshotService &s = service();
+    cycle();
+    EXPECT_EQ(s.captureCount(), 1);
+    ASSERT_EQ(stored().size(), 1u);
+    EXPECT_EQ(stored()[0].windowTitle, QStringLiteral("two"));
+    EXPECT_FALSE(s.hasCachedFrame(1));
+    EXPECT_TRUE(s.hasCachedFrame(2));
+}
+
+TEST_F(ScreenshotServiceTest, AClosedWindowLeavesTheCachesAtTheEndOfTheNextCycle)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
+    ScreenshotService &s = service();
+    cycle();
+    EXPECT_TRUE(s.hasCachedFrame(1));
+    pipeline.backend.removeWindow(1);
+    cycle();
+    EXPECT_FALSE(s.hasCachedFrame(1));
+    EXPECT_TRUE(s.hasCachedFrame(2));
+}
+
+TEST_F(ScreenshotServiceTest, AFrameWithoutTextStoresNoText)
+{
+    addWindow(1, QStringLiteral("blank"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
+    service();
+    cycle();
+    ASSERT_EQ(stored().size(), 1u);
+    pipeline.settle();
+    EXPECT_FALSE(pipeline.storedText(stored()[0].id));
+}
+
+TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped)
+{
+    const int windowCount = ScreenshotService::maxPendingRecognitions + 3;
+    for (int i = 0; i < windowCount; ++i)
+        addWindow(quint32(i + 1), QStringLiteral("w%1").arg(i),
+                  CapturePipeline::textFrame(QStringLiteral("document number %1 of the archive").arg(i + 1)));
+    ScreenshotService &s = service();
+    int mostPending = 0;
+    QObject::connect(&s, &ScreenshotService::captureCountChanged, &s,
+                     [&] { mostPending = std::max(mostPending, s.pendingRecognitions()); });
+    cycle();
+    EXPECT_LE(mostPending, ScreenshotService::maxPendingRecognitions);
+    EXPECT_EQ(stored().size(), size_t(windowCount));
+    pipeline.settle();
+    EXPECT_EQ(s.pendingRecognitions(), 0);
+    for (const Recording &r : stored())
+        EXPECT_TRUE(pipeline.storedText(r.id)) << r.windowTitle.value_or(QString()).toStdString();
+}
+
+TEST_F(ScreenshotServiceTest, StartArmsTheTimerWithTheFixedIntervalAndNoImmediateCapture)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(10.0));
+    QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
+    CapturePipeline::run(s.startCapturing());
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(capturing.count(), 1);
+    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
+    EXPECT_TRUE(pipeline.backend.captureOrder().empty());
+
+    CapturePipeline::run(s.startCapturing()); // already on: nothing changes
+    EXPECT_EQ(capturing.count(), 1);
+}
+
+TEST_F(ScreenshotServiceTest, IntervalUpdatesBelowHalfASecondAreIgnored)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(10.0));
+    CapturePipeline::run(s.updateCaptureInterval(2.0)); // not capturing: ignored
+    EXPECT_EQ(s.currentInterval(), ScreenshotService::initialInterval);
+
+    CapturePipeline::run(s.startCapturing());
+    CapturePipeline::run(s.updateCaptureInterval(10.4));
+    EXPECT_EQ(s.currentInterval(), 10.0);
+    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
+    CapturePipeline::run(s.updateCaptureInterval(10.5));
+    EXPECT_EQ(s.currentInterval(), 10.5);
+    EXPECT_EQ(s.pendingCaptureInterval(), 10.5);
+}
+
+TEST_F(ScreenshotServiceTest, DynamicIntervalsFollowTheActivityMonitor)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = true;
+    ScreenshotService &s = service(preferences);
+    CapturePipeline::run(s.startCapturing());
+    EXPECT_EQ(s.pendingCaptureInterval(), 5.0); // the monitor's value before its first evaluation
+
+    for (int i = 0; i < 25; ++i)
+        emit pipeline.activitySource->keyPressed();
+    pipeline.monitor->updateActivityLevel(); // idle -> high
+    QCoreApplication::processEvents();
+    EXPECT_EQ(s.currentInterval(), 2.0);
+    EXPECT_EQ(s.pendingCaptureInterval(), 2.0);
+
+    // The cycle re-reads the monitor when it re-arms.
+    pipeline.clock.advance(120);
+    pipeline.monitor->updateActivityLevel(); // -> idle, re-armed at 30 s
+    CapturePipeline::run(s.runCaptureCycle());
+    EXPECT_EQ(s.pendingCaptureInterval(), 30.0);
+}
+
+TEST_F(ScreenshotServiceTest, StoppingDuringACycleFinishesItsWindowsAndDoesNotReArm)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
+    ScreenshotService &s = service();
+    CapturePipeline::run(s.startCapturing());
+    QCoro::Task<> running = s.runCaptureCycle();
+    ASSERT_TRUE(s.isCycleRunning());
+    s.stopCapturing();
+    CapturePipeline::run(std::move(running));
+    EXPECT_EQ(s.captureCount(), 2);
+    EXPECT_FALSE(s.pendingCaptureInterval());
+    EXPECT_FALSE(s.isCapturing());
+}
+
+TEST_F(ScreenshotServiceTest, AnAbandonedCycleStopsAfterTheWindowInProgress)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
+    ScreenshotService &s = service();
+    QCoro::Task<> running = s.captureTestScreenshot();
+    ASSERT_TRUE(s.isCycleRunning());
+    s.abandonCycle();
+    CapturePipeline::run(std::move(running));
+    EXPECT_EQ(s.captureCount(), 1);
+    EXPECT_EQ(stored().size(), 1u);
+}
+
+TEST_F(ScreenshotServiceTest, CyclesNeverOverlap)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
+    ScreenshotService &s = service();
+    QCoro::Task<> first = s.captureTestScreenshot();
+    QCoro::Task<> second = s.captureTestScreenshot();
+    CapturePipeline::run(std::move(first));
+    CapturePipeline::run(std::move(second));
+    EXPECT_EQ(s.captureCount(), 2);
+    EXPECT_EQ(stored().size(), 1u); // the second saw the first's stored frame
+}
+
+TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindows)
+{
+    pipeline.backend.setPermission(false);
+    pipeline.backend.setContentError(
+        CaptureError{QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display")});
+    ScreenshotService &s = service();
+    QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
+    CapturePipeline::run(s.startCapturing());
+    EXPECT_FALSE(s.isCapturing());
+    EXPECT_FALSE(s.hasAvailableContent());
+    EXPECT_EQ(capturing.count(), 1); // announced, so that optimistic observers fall back
+    EXPECT_FALSE(s.pendingCaptureInterval());
+
+    pipeline.backend.setPermission(true);
+    pipeline.backend.setContentError(std::nullopt);
+    CapturePipeline::run(s.startCapturing()); // content, but no window
+    EXPECT_TRUE(s.hasAvailableContent());
+    EXPECT_FALSE(s.isCapturing());
+    EXPECT_EQ(capturing.count(), 2);
+}
+
+TEST_F(ScreenshotServiceTest, RefreshingPreferencesWhileCapturingRestartsWithTheNewInterval)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(10.0));
+    CapturePipeline::run(s.startCapturing());
+    pipeline.savePreferences(fixedInterval(7.0));
+    s.refreshPreferences();
+    EXPECT_EQ(s.preferences().screenshotInterval, 7.0);
+    QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
+    while (capturing.count() < 2)
+        ASSERT_TRUE(capturing.wait(5000));
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(s.pendingCaptureInterval(), 7.0);
+}
+
+} // namespace
+} // namespace pellux
