@@ -23,6 +23,8 @@ const Command kCommands[] = {
     {"search", "search QUERY [--app NAME] [--json]",
      "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search},
     {"ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr},
+    {"capture", "capture [--for SECONDS | --once]",
+     "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture},
 };
 
 const Command *findCommand(const char *name)

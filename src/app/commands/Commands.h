@@ -7,5 +7,6 @@ namespace pellux::commands {
 
 int search(const CommandArguments &arguments);
 int ocr(const CommandArguments &arguments);
+int capture(const CommandArguments &arguments);
 
 } // namespace pellux::commands

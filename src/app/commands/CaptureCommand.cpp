@@ -1,0 +1,230 @@
+#include "app/MainViewModel.h"
+#include "app/commands/Commands.h"
+#include "capture/CaptureBackend.h"
+#include "capture/ScreenshotService.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+
+#include <QCoroSignal>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <qcorotask.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace pellux::commands {
+
+namespace {
+
+// Text recognition still queued at shutdown gets this long to finish.
+constexpr std::chrono::seconds kRecognitionGracePeriod{30};
+
+struct CaptureOptions {
+    std::optional<double> durationSeconds;
+    bool once = false;
+    bool withoutText = false;
+};
+
+std::optional<CaptureOptions> parseOptions(const QStringList &args)
+{
+    CaptureOptions options;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args[i];
+        if (arg == QLatin1String("--once")) {
+            options.once = true;
+        } else if (arg == QLatin1String("--without-text")) {
+            options.withoutText = true;
+        } else if (arg == QLatin1String("--for") && i + 1 < args.size()) {
+            bool ok = false;
+            const double seconds = args[++i].toDouble(&ok);
+            if (!ok || !(seconds > 0)) {
+                std::fprintf(stderr, "pellux capture: --for needs a positive number of seconds\n");
+                return std::nullopt;
+            }
+            options.durationSeconds = seconds;
+        } else {
+            std::fprintf(stderr, "pellux capture: unexpected argument '%s'\n", qUtf8Printable(arg));
+            return std::nullopt;
+        }
+    }
+    if (options.once && options.durationSeconds) {
+        std::fprintf(stderr, "pellux capture: --once and --for cannot be combined\n");
+        return std::nullopt;
+    }
+    return options;
+}
+
+// SIGINT and SIGTERM reach the event loop through a pipe: the handler only writes one byte.
+int g_signalPipe[2] = {-1, -1};
+
+void onTerminationSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
+}
+
+bool installSignalPipe()
+{
+    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+// Why the run ended.
+enum class StopReason { signal, timeUp, screenLost };
+
+class CaptureRun : public QObject {
+    Q_OBJECT
+public:
+    explicit CaptureRun(CaptureOptions options)
+        : m_options(options)
+    {
+    }
+
+    QCoro::Task<int> run()
+    {
+        CaptureBackend &backend = CaptureBackend::shared();
+        if (!backend.preflightScreenCaptureAccess()) {
+            const CaptureResult<ShareableContent> content = co_await backend.getShareableContent();
+            const QString reason = content.ok() ? QStringLiteral("no windows can be listed")
+                                                : content.error().localizedDescription;
+            std::fprintf(stderr, "pellux capture: cannot read the screen: %s (is an X server running and DISPLAY set?)\n",
+                         qUtf8Printable(reason));
+            co_return kExitFailure;
+        }
+
+        ScreenshotService &service = ScreenshotService::shared();
+        service.setTextRecognitionEnabled(!m_options.withoutText);
+        QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+        connect(&signalNotifier, &QSocketNotifier::activated, this, [this] {
+            char buffer[16];
+            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
+            }
+            stop(StopReason::signal);
+        });
+        // A cycle that could not list the windows while the screen is no longer readable means
+        // the X server went away.
+        connect(&service, &ScreenshotService::cycleFinished, this, [this, &service, &backend] {
+            if (!service.hasAvailableContent() && !backend.preflightScreenCaptureAccess())
+                stop(StopReason::screenLost);
+        });
+
+        std::unique_ptr<MainViewModel> viewModel;
+        QTimer deadline;
+        if (m_options.once) {
+            co_await service.captureTestScreenshot();
+            if (!service.hasAvailableContent() && !backend.preflightScreenCaptureAccess())
+                m_reason = StopReason::screenLost;
+        } else {
+            std::fprintf(stderr, "pellux capture: capturing%s; press Ctrl+C to stop\n",
+                         m_options.durationSeconds
+                             ? qUtf8Printable(QStringLiteral(" for %1 seconds").arg(*m_options.durationSeconds))
+                             : "");
+            if (m_options.durationSeconds) {
+                deadline.setSingleShot(true);
+                connect(&deadline, &QTimer::timeout, this, [this] { stop(StopReason::timeUp); });
+                deadline.start(static_cast<int>(*m_options.durationSeconds * 1000));
+            }
+            viewModel = std::make_unique<MainViewModel>();
+            if (!m_reason)
+                co_await qCoro(this, &CaptureRun::stopRequested);
+        }
+
+        // Shut down: finish the window in progress, let queued text recognition complete, then
+        // make sure every database write has reached the file.
+        service.abandonCycle();
+        service.stopCapturing();
+        co_await service.waitForCycle();
+        const int framesWithoutText = co_await service.waitForRecognitions(kRecognitionGracePeriod);
+        SimpleDatabaseManager::shared().waitUntilIdle();
+        m_framesWithoutText = framesWithoutText;
+        if (framesWithoutText > 0) {
+            std::fprintf(stderr,
+                         "pellux capture: text recognition did not finish in time: %d stored frames were left "
+                         "without text\n",
+                         framesWithoutText);
+        }
+        std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
+        if (m_reason == StopReason::screenLost) {
+            std::fprintf(stderr, "pellux capture: the screen can no longer be read (the X server went away); "
+                                 "everything captured so far is stored\n");
+            co_return kExitFailure;
+        }
+        co_return kExitSuccess;
+    }
+
+    int framesWithoutText() const { return m_framesWithoutText; }
+
+signals:
+    void stopRequested();
+
+private:
+    void stop(StopReason reason)
+    {
+        if (m_reason)
+            return;
+        m_reason = reason;
+        emit stopRequested();
+    }
+
+    CaptureOptions m_options;
+    std::optional<StopReason> m_reason;
+    int m_framesWithoutText = 0;
+};
+
+} // namespace
+
+int capture(const CommandArguments &arguments)
+{
+    const std::optional<CaptureOptions> options = parseOptions(arguments.args);
+    if (!options)
+        return kExitUsage;
+
+    log::setStream(stderr);
+    if (!log::verbose())
+        QLoggingCategory::setFilterRules(QStringLiteral("com.pellux.ScreenshotService.info=false"));
+    // No window is shown; the offscreen platform keeps Qt from opening a display connection of its
+    // own, which would end the process if the X server went away.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (!installSignalPipe()) {
+        std::fprintf(stderr, "pellux capture: cannot install the signal handlers\n");
+        return kExitFailure;
+    }
+
+    int argc = arguments.argc;
+    QGuiApplication app(argc, arguments.argv);
+    CaptureRun captureRun(*options);
+    int exitCode = kExitFailure;
+    QTimer::singleShot(0, &app, [&] {
+        captureRun.run().then([&](int code) {
+            exitCode = code;
+            app.quit();
+        });
+    });
+    app.exec();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (captureRun.framesWithoutText() > 0) {
+        // Recognition still running on its queue would otherwise hold up (and race with) the
+        // teardown of the components; everything stored is already on disk.
+        std::_Exit(exitCode);
+    }
+    return exitCode;
+}
+
+} // namespace pellux::commands
+
+#include "CaptureCommand.moc"
