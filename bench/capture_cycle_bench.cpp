@@ -1,0 +1,155 @@
+// CPU cost of one capture cycle over an unchanged 1920x1080 window: enumeration, capture and
+// change detection, the frame dropped as unchanged. The baseline is a plain deep copy of the same
+// frame, measured in the same run; the figure to read is the ratio between the two.
+#include "capture/ActivityMonitor.h"
+#include "capture/NullCaptureBackend.h"
+#include "capture/ScreenshotService.h"
+#include "diagnostics/DebugManager.h"
+#include "imaging/ImageOptimizer.h"
+#include "ocr/OCRProcessor.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "storage/RecordingIndex.h"
+#include "storage/StorageManager.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QLoggingCategory>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+#include <qcorotask.h>
+
+#include <memory>
+
+namespace {
+
+using namespace pellux;
+
+// One window that always shows the same frame.
+class StaticWindowBackend final : public CaptureBackend {
+public:
+    explicit StaticWindowBackend(QImage frame)
+        : m_frame(std::move(frame))
+    {
+        m_window.windowID = 1;
+        m_window.frame = QRectF(0, 0, m_frame.width(), m_frame.height());
+        m_window.isOnScreen = true;
+        m_window.title = QStringLiteral("bench");
+        m_window.owningApplication = RunningApplication{QStringLiteral("Bench"), QStringLiteral("bench"), 1};
+    }
+
+    bool preflightScreenCaptureAccess() override { return true; }
+    void requestScreenCaptureAccess() override { }
+    QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &, const StreamConfiguration &) override
+    {
+        co_return CaptureResult<QImage>(m_frame.copy()); // a capture delivers fresh pixels
+    }
+
+protected:
+    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(bool, bool) override
+    {
+        co_return CaptureResult<ShareableContent>(ShareableContent{{m_window}, {*m_window.owningApplication}});
+    }
+
+private:
+    QImage m_frame;
+    WindowDescription m_window;
+};
+
+QImage desktopFrame()
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(QColor(250, 250, 250));
+    QPainter painter(&image);
+    painter.setPen(Qt::black);
+    for (int line = 0; line < 60; ++line)
+        painter.drawText(20, 20 + line * 17, QStringLiteral("%1  the quick brown fox jumps over the lazy dog").arg(line));
+    painter.fillRect(1400, 100, 400, 300, QColor(30, 120, 200));
+    return image;
+}
+
+struct Pipeline {
+    Pipeline()
+    {
+        qputenv("HOME", QFile::encodeName(home.path()));
+        qputenv("XDG_DOCUMENTS_DIR", QFile::encodeName(home.path() + QStringLiteral("/Documents")));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.path() + QStringLiteral("/.config")));
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home.path() + QStringLiteral("/.local/share")));
+        AppPreferences preferences = AppPreferences::defaultValue();
+        preferences.useDynamicIntervals = false;
+        preferences.save();
+        database = std::make_unique<SimpleDatabaseManager>();
+        index = std::make_unique<DatabaseRecordingIndex>(*database);
+        storage = std::make_unique<StorageManager>(*index);
+        monitor = std::make_unique<ActivityMonitor>(std::make_unique<NullActivitySource>());
+        service = std::make_unique<ScreenshotService>(ScreenshotService::Components{
+            &backend, &optimizer, storage.get(), &ocr, database.get(), &debug,
+            [this]() -> ActivityMonitor & { return *monitor; }, &Clock::system()});
+    }
+
+    ~Pipeline()
+    {
+        QCoro::waitFor(service->waitForRecognitions(std::chrono::minutes(1)));
+        database->waitUntilIdle();
+    }
+
+    QTemporaryDir home;
+    QImage frame = desktopFrame();
+    StaticWindowBackend backend{frame};
+    ImageOptimizer optimizer;
+    OCRProcessor ocr;
+    DebugManager debug;
+    std::unique_ptr<SimpleDatabaseManager> database;
+    std::unique_ptr<DatabaseRecordingIndex> index;
+    std::unique_ptr<StorageManager> storage;
+    std::unique_ptr<ActivityMonitor> monitor;
+    std::unique_ptr<ScreenshotService> service;
+};
+
+Pipeline *g_pipeline = nullptr;
+
+Pipeline &pipeline() { return *g_pipeline; }
+
+void BM_PlainFrameCopy(benchmark::State &state)
+{
+    const QImage frame = desktopFrame();
+    for (auto _ : state) {
+        QImage copy = frame.copy();
+        benchmark::DoNotOptimize(copy.constBits());
+    }
+}
+BENCHMARK(BM_PlainFrameCopy)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_UnchangedWindowCycle(benchmark::State &state)
+{
+    Pipeline &p = pipeline();
+    // The first cycle stores the frame; every cycle measured afterwards finds it unchanged.
+    QCoro::waitFor(p.service->captureTestScreenshot());
+    const int storedBefore = p.storage->recordingCount();
+    for (auto _ : state)
+        QCoro::waitFor(p.service->captureTestScreenshot());
+    if (p.storage->recordingCount() != storedBefore)
+        state.SkipWithError("an unchanged frame was stored");
+}
+BENCHMARK(BM_UnchangedWindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("OMP_THREAD_LIMIT", "1");
+    QLoggingCategory::setFilterRules(QStringLiteral("com.pellux.ScreenshotService.info=false"));
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    {
+        // Built and torn down while the application exists, as its timers need.
+        Pipeline p;
+        g_pipeline = &p;
+        benchmark::RunSpecifiedBenchmarks();
+        g_pipeline = nullptr;
+    }
+    benchmark::Shutdown();
+    return 0;
+}
