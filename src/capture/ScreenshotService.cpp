@@ -111,7 +111,8 @@ double ScreenshotService::activityInterval() { return activityMonitor().captureI
 QCoro::Task<> ScreenshotService::refreshAvailableContent()
 {
     QPointer<ScreenshotService> self(this);
-    CaptureResult<ShareableContent> content = co_await m_components.backend->getShareableContent();
+    QCoro::Task<CaptureResult<ShareableContent>> query = m_components.backend->getShareableContent();
+    CaptureResult<ShareableContent> content = co_await query;
     if (!self)
         co_return;
     if (content.ok()) {
@@ -235,8 +236,10 @@ QCoro::Task<> ScreenshotService::runCaptureCycle()
 
 QCoro::Task<> ScreenshotService::waitForCycle()
 {
-    while (m_cycleRunning)
-        co_await qCoro(this, &ScreenshotService::cycleFinished);
+    while (m_cycleRunning) {
+        auto finished = qCoro(this, &ScreenshotService::cycleFinished);
+        co_await finished;
+    }
 }
 
 QCoro::Task<> ScreenshotService::captureAllWindows()
@@ -285,14 +288,17 @@ QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription windo
 
     const StreamConfiguration configuration{static_cast<int>(window.frame.width()),
                                             static_cast<int>(window.frame.height()), CaptureResolution::best};
-    CaptureResult<QImage> captured
-        = co_await m_components.backend->captureImage(ContentFilter::desktopIndependentWindow(window), configuration);
+    const ContentFilter filter = ContentFilter::desktopIndependentWindow(window);
+    QCoro::Task<CaptureResult<QImage>> capture = m_components.backend->captureImage(filter, configuration);
+    CaptureResult<QImage> captured = co_await capture;
     if (!captured.ok()) {
         qCCritical(screenshotServiceLog, "Failed to capture screenshot: %s",
                    qUtf8Printable(captured.error().localizedDescription));
         co_return;
     }
-    co_await processWindowScreenshot(std::move(captured).value(), window, appName, windowTitle, timestamp);
+    QCoro::Task<> processing
+        = processWindowScreenshot(std::move(captured).value(), window, appName, windowTitle, timestamp);
+    co_await processing;
     ++m_captureCount;
     emit captureCountChanged();
 }
@@ -312,19 +318,23 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
     // The perceptual hash of the new frame, once computed.
     std::optional<QString> currentHash;
     if (previousImage) {
-        currentHash = co_await optimizer.generatePerceptualHash(image);
+        QCoro::Task<QString> hashing = optimizer.generatePerceptualHash(image);
+        currentHash = co_await hashing;
         // The cached frame's hash never changes while it is cached: it is computed once, not on
         // every cycle of an unchanged window.
         QString previousImageHash;
         if (auto it = m_windowPerceptualHashCache.find(windowID); it != m_windowPerceptualHashCache.end()) {
             previousImageHash = it->second;
         } else {
-            previousImageHash = co_await optimizer.generatePerceptualHash(*previousImage);
+            QCoro::Task<QString> previousHashing = optimizer.generatePerceptualHash(*previousImage);
+            previousImageHash = co_await previousHashing;
             m_windowPerceptualHashCache[windowID] = previousImageHash;
         }
         bool unchanged = *currentHash == previousImageHash;
-        if (!unchanged)
-            unchanged = co_await optimizer.calculateImageDifference(image, *previousImage) <= changeThreshold;
+        if (!unchanged) {
+            QCoro::Task<double> diffing = optimizer.calculateImageDifference(image, *previousImage);
+            unchanged = co_await diffing <= changeThreshold;
+        }
         if (unchanged) {
             qCInfo(screenshotServiceLog, "Window %s - %s has not changed, skipping capture", qUtf8Printable(appName),
                    qUtf8Printable(windowTitle));
@@ -332,8 +342,10 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
         }
     }
 
-    const OptimizationResult result = co_await optimizer.optimizeScreenshot(
-        image, windowTitle, appName, previousHash, previousImage, QString::number(windowID));
+    const std::optional<QString> windowIDText = QString::number(windowID);
+    QCoro::Task<OptimizationResult> optimizing
+        = optimizer.optimizeScreenshot(image, windowTitle, appName, previousHash, previousImage, windowIDText);
+    const OptimizationResult result = co_await optimizing;
     if (!result.shouldStore) {
         if (result.duplicateOf)
             qCInfo(screenshotServiceLog, "Screenshot is duplicate of %s, skipping storage",
@@ -356,9 +368,14 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
            qUtf8Printable(QString::number(result.compressionRatio, 'f', 2)),
            static_cast<long>(result.optimizedData->size() / 1024));
 
-    const std::optional<Recording> recording = co_await m_components.storage->saveScreenshot(
-        *result.optimizedData, timestamp, 0, appName, windowTitle, result.imageHash, result.isDeltaFrame,
-        result.referenceHash, result.compressionRatio);
+    const std::optional<QString> storedAppName = appName;
+    const std::optional<QString> storedTitle = windowTitle;
+    const std::optional<QString> storedHash = result.imageHash;
+    const std::optional<double> storedRatio = result.compressionRatio;
+    QCoro::Task<std::optional<Recording>> saving
+        = m_components.storage->saveScreenshot(*result.optimizedData, timestamp, 0, storedAppName, storedTitle,
+                                               storedHash, result.isDeltaFrame, result.referenceHash, storedRatio);
+    const std::optional<Recording> recording = co_await saving;
     if (!recording) {
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
         co_return;
@@ -366,8 +383,10 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
 
     if (!m_textRecognitionEnabled)
         co_return;
-    while (m_pendingRecognitions >= maxPendingRecognitions)
-        co_await qCoro(this, &ScreenshotService::recognitionFinished);
+    while (m_pendingRecognitions >= maxPendingRecognitions) {
+        auto room = qCoro(this, &ScreenshotService::recognitionFinished);
+        co_await room;
+    }
     recognizeText(image, recording->id, appName, timestamp);
 }
 
@@ -431,7 +450,8 @@ QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::millisecond
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        co_await qCoro(this, &ScreenshotService::recognitionFinished, left);
+        auto finished = qCoro(this, &ScreenshotService::recognitionFinished, left);
+        co_await finished;
     }
     co_return m_pendingRecognitions;
 }

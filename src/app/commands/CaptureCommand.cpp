@@ -138,8 +138,10 @@ public:
                 deadline.start(static_cast<int>(*m_options.durationSeconds * 1000));
             }
             viewModel = std::make_unique<MainViewModel>();
-            if (!m_reason)
-                co_await qCoro(this, &CaptureRun::stopRequested);
+            if (!m_reason) {
+                auto stopped = qCoro(this, &CaptureRun::stopRequested);
+                co_await stopped;
+            }
         }
 
         // Shut down: finish the window in progress, let queued text recognition complete, then
