@@ -95,16 +95,6 @@ TEST_F(MainViewModelTest, MissingPermissionAsksOnceAndPollsUntilGranted)
     EXPECT_EQ(pipeline.backend.requestAccessCalls(), 1);
 }
 
-TEST_F(MainViewModelTest, ReadableScreenWithoutPreflightCountsAsPermission)
-{
-    addWindow(1);
-    pipeline.backend.setPermission(false); // the probe succeeds all the same
-    MainViewModel &m = makeModel();
-    EXPECT_TRUE(m.hasScreenRecordingPermission());
-    EXPECT_FALSE(m.showPermissionAlert());
-    EXPECT_TRUE(pipeline.service->isCapturing());
-}
-
 TEST_F(MainViewModelTest, AStartWithoutWindowsIsRetriedThreeTimesThenLeftOff)
 {
     // The first poll comes two seconds in, between the second and the third retry.

@@ -106,8 +106,8 @@ TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceAndItsText)
     ASSERT_TRUE(text);
     EXPECT_TRUE(text->contains(QStringLiteral("budget"), Qt::CaseInsensitive)) << text->toStdString();
 
-    // A real change is stored again.
-    pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("travel expenses for march")));
+    // A change above the threshold (a page of new text) is stored again.
+    pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("travel expenses for march ").repeated(12)));
     pipeline.clock.advance(10);
     cycle();
     EXPECT_EQ(s.captureCount(), 3);
