@@ -1,6 +1,7 @@
 #include "support/CapturePipeline.h"
 
 #include "imaging/DeltaFrameProcessor.h"
+#include "ocr/TextLineDetector.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -21,15 +22,14 @@ CapturePipeline::CapturePipeline()
                                                          std::function<void(std::optional<QString>)> completion) {
         db->getScreenshotByHash(hash, std::move(completion));
     });
+    optimizer->setTextLineDetector(detectTextLines);
     deltaFrames = std::make_unique<DeltaFrameProcessor>(clock);
     optimizer->setDeltaFrameStage(
         [delta = deltaFrames.get()](QImage current, QImage previous, QString windowID, QString hash) {
             return delta->processDeltaFrame(std::move(current), std::move(previous), std::move(windowID),
                                             std::move(hash));
         },
-        [](const QImage &bitmap, const std::vector<QRect> &regions) {
-            return DeltaFrameProcessor::encodeDeltaData(bitmap, regions);
-        });
+        &DeltaFrameProcessor::encodeDeltaData);
     ocr = std::make_unique<OCRProcessor>();
     debug = std::make_unique<DebugManager>(clock);
     auto source = std::make_unique<FakeActivitySource>();
