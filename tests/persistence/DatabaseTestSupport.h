@@ -23,6 +23,8 @@ public:
         if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
             ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << sqlite3_errmsg(m_db);
         }
+        // The manager may still be writing on its queue.
+        sqlite3_busy_timeout(m_db, 5000);
     }
     ~RawDatabase() { sqlite3_close(m_db); }
     RawDatabase(const RawDatabase &) = delete;

@@ -127,6 +127,7 @@ TEST(DatabaseOpening, NineColumnFileGainsTheDeltaColumnsAndKeepsItsRows)
               QStringList({"Successfully added is_delta_frame column to recordings table",
                            "Successfully added reference_hash column to recordings table"}));
     EXPECT_EQ(mode(dbPath(home)), 0600);
+    db.waitUntilIdle();
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.columns("recordings"), kFullColumns);
     EXPECT_EQ(raw.strings("SELECT file_path || ' ' || is_delta_frame FROM recordings"), QStringList({"/old/a.webp 0"}));
@@ -429,6 +430,8 @@ TEST(DatabaseDeletion, DeleteAllDataEmptiesBothTablesAndResetRecreatesTheFile)
     EXPECT_TRUE(db.isOpen());
     EXPECT_TRUE(log.contains("Database reset completed"));
     EXPECT_EQ(log.linesStartingWith("Successfully added").size(), 2);
+    // The text index is built by a task queued behind the open; let it finish before looking at the file.
+    db.waitUntilIdle();
     EXPECT_FALSE(QFile::exists(dbPath(home) + "-journal"));
     EXPECT_EQ(mode(dbPath(home)), 0600);
     RawDatabase raw(dbPath(home));
