@@ -1,0 +1,202 @@
+// The whole program on a real X server: `pellux capture` over real xterm windows, then
+// `pellux search` over what it stored.
+#include "app/AppPreferences.h"
+#include "capture/DesktopEntryIndex.h"
+#include "persistence/RecordingJson.h"
+#include "support/TempHome.h"
+#include "support/XvfbSession.h"
+
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QProcess *startPellux(const XvfbSession &session, const QStringList &args)
+{
+    auto *process = new QProcess;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), session.display());
+    process->setProcessEnvironment(env);
+    process->start(QStringLiteral(PELLUX_BINARY), args);
+    return process;
+}
+
+Result finish(QProcess *process, int timeoutMs)
+{
+    Result result;
+    if (!process->waitForFinished(timeoutMs)) {
+        process->kill();
+        process->waitForFinished();
+    }
+    result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
+    result.out = QString::fromUtf8(process->readAllStandardOutput());
+    result.err = QString::fromUtf8(process->readAllStandardError());
+    delete process;
+    return result;
+}
+
+Result search(const XvfbSession &session, const QString &query)
+{
+    return finish(startPellux(session, {QStringLiteral("search"), query}), 60'000);
+}
+
+// Keeps the activity level high (short capture interval) by moving the pointer a little, for
+// `seconds`, running `at(second)` once for each whole second that passes.
+void generateActivity(XvfbSession &session, int seconds, const std::function<void(int)> &at = {})
+{
+    QElapsedTimer clock;
+    clock.start();
+    int lastSecond = -1;
+    bool right = true;
+    while (clock.elapsed() < seconds * 1000) {
+        session.run({QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+                     right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0")});
+        right = !right;
+        const int second = static_cast<int>(clock.elapsed() / 1000);
+        if (at && second != lastSecond)
+            at(second);
+        lastSecond = second;
+        XvfbSession::waitUntil([] { return false; }, 100);
+    }
+}
+
+QStringList storedFiles(const TempHome &home)
+{
+    QStringList files;
+    QDirIterator it(home.pelluxFolder() + QStringLiteral("/Screenshots"), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        files << it.next();
+    return files;
+}
+
+QStringList xterm(const QString &title, const QString &textFile, const QString &geometry, const QStringList &extra = {})
+{
+    return QStringList{QStringLiteral("xterm")} + extra
+        + QStringList{QStringLiteral("-T"), title, QStringLiteral("-geometry"), geometry, QStringLiteral("-fa"),
+                      QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"), QStringLiteral("14"),
+                      QStringLiteral("-bg"), QStringLiteral("white"), QStringLiteral("-fg"), QStringLiteral("black"),
+                      QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+                      QStringLiteral("cat '%1'; sleep 600").arg(textFile)};
+}
+
+QString writeText(const TempHome &home, const QString &name, const QString &text)
+{
+    const QString path = home.path() + QLatin1Char('/') + name;
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(text.toUtf8());
+    return path;
+}
+
+} // namespace
+
+TEST(CaptureRun, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
+{
+    TempHome home;
+    XvfbSession session;
+    ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
+
+    // An excluded application: its bundle identifier is what the backend derives from WM_CLASS.
+    const QString secretId = DesktopEntryIndex().idForWindowClass(QStringLiteral("secretterm"), QStringLiteral("Secretterm"))
+                                 .value_or(QStringLiteral("secretterm"));
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.excludedApps = {secretId};
+    ASSERT_TRUE(preferences.save());
+
+    ASSERT_TRUE(session.launch(xterm(QStringLiteral("ledger"),
+                                     writeText(home, "ledger.txt", "quarterly reconciliation spreadsheet\n"),
+                                     QStringLiteral("60x8+700+0"))));
+    // A window covered completely by another one is still stored with its own contents.
+    ASSERT_TRUE(session.launch(xterm(QStringLiteral("covered"),
+                                     writeText(home, "covered.txt", "photosynthesis laboratory notebook\n"),
+                                     QStringLiteral("60x8+0+300"))));
+    ASSERT_TRUE(session.waitForWindow(QStringLiteral("covered")));
+    ASSERT_TRUE(session.launch(xterm(QStringLiteral("cover"),
+                                     writeText(home, "cover.txt", "meteorological observatory\n"),
+                                     QStringLiteral("70x12+0+250"))));
+    ASSERT_TRUE(session.launch(xterm(QStringLiteral("secret"), writeText(home, "secret.txt", "confidential payroll\n"),
+                                     QStringLiteral("60x8+700+500"),
+                                     {QStringLiteral("-name"), QStringLiteral("secretterm"), QStringLiteral("-class"),
+                                      QStringLiteral("Secretterm")})));
+    pid_t transient = session.launch(xterm(QStringLiteral("transient"),
+                                           writeText(home, "transient.txt", "ephemeral window\n"),
+                                           QStringLiteral("40x5+1000+800")));
+    for (const char *title : {"ledger", "cover", "secret", "transient"})
+        ASSERT_TRUE(session.waitForWindow(QLatin1String(title))) << title;
+
+    QProcess *capture = startPellux(session, {QStringLiteral("capture"), QStringLiteral("--for"), QStringLiteral("16"),
+                                              QStringLiteral("--verbose")});
+    generateActivity(session, 15, [&](int second) {
+        if (second == 8 && transient) {
+            session.kill(transient);
+            transient = 0;
+        }
+    });
+    const Result run = finish(capture, 120'000);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    // Several cycles ran and the unchanged windows were not stored again.
+    EXPECT_TRUE(run.err.contains(QStringLiteral("has not changed, skipping capture"))) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("is gone, dropping its cached frame"))) << run.err.toStdString();
+
+    const Result ledger = search(session, QStringLiteral("reconciliation"));
+    ASSERT_EQ(ledger.exitCode, 0) << ledger.err.toStdString();
+    const QStringList lines = ledger.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << ledger.out.toStdString();
+    const QStringList fields = lines.front().split(QLatin1Char('\t'));
+    ASSERT_EQ(fields.size(), 4);
+    EXPECT_EQ(fields[1], QStringLiteral("XTerm"));
+    EXPECT_EQ(fields[2], QStringLiteral("ledger"));
+    EXPECT_TRUE(QFile::exists(fields[3]));
+
+    EXPECT_EQ(search(session, QStringLiteral("photosynthesis")).exitCode, 0);
+    EXPECT_EQ(search(session, QStringLiteral("meteorological")).exitCode, 0);
+    EXPECT_EQ(search(session, QStringLiteral("confidential")).exitCode, 1);
+
+    const QStringList files = storedFiles(home);
+    EXPECT_TRUE(files.filter(QStringLiteral("Secretterm")).isEmpty()) << files.join(QLatin1Char(' ')).toStdString();
+    // ledger, covered, cover and transient, each stored once.
+    EXPECT_EQ(files.size(), 4) << files.join(QLatin1Char(' ')).toStdString();
+    for (const QString &file : files)
+        EXPECT_FALSE(QFile::permissions(file)
+                     & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther))
+            << file.toStdString();
+}
+
+TEST(CaptureRun, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheFilesReadable)
+{
+    TempHome home;
+    XvfbSession session;
+    ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
+    ASSERT_TRUE(session.launch(xterm(QStringLiteral("notes"), writeText(home, "notes.txt", "interplanetary archive\n"),
+                                     QStringLiteral("60x8+0+0"))));
+    ASSERT_TRUE(session.waitForWindow(QStringLiteral("notes")));
+
+    QProcess *capture = startPellux(session, {QStringLiteral("capture"), QStringLiteral("--for"), QStringLiteral("60")});
+    generateActivity(session, 8);
+    session.killServer();
+    const Result run = finish(capture, 90'000);
+    EXPECT_NE(run.exitCode, 0);
+    EXPECT_NE(run.exitCode, -1) << "the capture did not end by itself: " << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains(QStringLiteral("X server"))) << run.err.toStdString();
+
+    QFile metadata(home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"));
+    ASSERT_TRUE(metadata.open(QIODevice::ReadOnly));
+    QString error;
+    const auto recordings = decodeRecordings(metadata.readAll(), &error);
+    ASSERT_TRUE(recordings) << error.toStdString();
+    EXPECT_EQ(recordings->size(), 1u);
+    EXPECT_EQ(search(session, QStringLiteral("interplanetary")).exitCode, 0);
+}
