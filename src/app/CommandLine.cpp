@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 
+#include "app/TrayApplication.h"
 #include "app/commands/Commands.h"
 #include "runtime/Log.h"
 
@@ -47,6 +48,7 @@ void printUsage()
     for (const Command &command : kCommands)
         std::printf("  pellux %-40s %s\n", command.synopsis, command.summary);
     std::printf("\nOptions:\n"
+                "  --reset-database                                Empty the recording database, then start Pellux.\n"
                 "  --verbose                                       Print the per-call DEBUG lines "
                 "(also PELLUX_VERBOSE=1).\n"
                 "  --help                                          Show this help.\n");
@@ -56,12 +58,11 @@ int runCommandLine(int argc, char **argv)
 {
     log::configureFromEnvironment(argc, argv);
 
-    if (argc < 2) {
-        std::fprintf(stderr, "pellux: the tray application is not available in this build yet\n\n");
-        printUsage();
-        return kExitUsage;
-    }
+    if (argc < 2)
+        return runTrayApplication(argc, argv, false);
     const char *first = argv[1];
+    if (std::strcmp(first, "--reset-database") == 0 || std::strcmp(first, "--verbose") == 0)
+        return runTrayApplication(argc, argv, std::strcmp(first, "--reset-database") == 0);
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
         printUsage();
         return kExitSuccess;

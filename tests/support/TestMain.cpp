@@ -4,7 +4,7 @@
 #include "runtime/Log.h"
 
 #include <QFile>
-#include <QGuiApplication>
+#include <QApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -28,6 +28,6 @@ int main(int argc, char **argv)
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtimeDir.path()));
 
     pellux::log::configureFromEnvironment(argc, argv);
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -1,3 +1,4 @@
+#include "app/CaptureShutdown.h"
 #include "app/MainViewModel.h"
 #include "app/commands/Commands.h"
 #include "capture/CaptureBackend.h"
@@ -23,9 +24,6 @@
 namespace pellux::commands {
 
 namespace {
-
-// Text recognition still queued at shutdown gets this long to finish.
-constexpr std::chrono::seconds kRecognitionGracePeriod{30};
 
 struct CaptureOptions {
     std::optional<double> durationSeconds;
@@ -62,26 +60,6 @@ std::optional<CaptureOptions> parseOptions(const QStringList &args)
     return options;
 }
 
-// SIGINT and SIGTERM reach the event loop through a pipe: the handler only writes one byte.
-int g_signalPipe[2] = {-1, -1};
-
-void onTerminationSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &byte, 1);
-}
-
-bool installSignalPipe()
-{
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 && ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 // Why the run ended.
 enum class StopReason { signal, timeUp, screenLost };
 
@@ -107,13 +85,7 @@ public:
 
         ScreenshotService &service = ScreenshotService::shared();
         service.setTextRecognitionEnabled(!m_options.withoutText);
-        QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
-        connect(&signalNotifier, &QSocketNotifier::activated, this, [this] {
-            char buffer[16];
-            while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-            }
-            stop(StopReason::signal);
-        });
+        connect(&m_shutdown, &CaptureShutdown::signalReceived, this, [this] { stop(StopReason::signal); });
         // A cycle that could not list the windows while the screen is no longer readable means
         // the X server went away.
         connect(&service, &ScreenshotService::cycleFinished, this, [this, &service, &backend] {
@@ -146,18 +118,7 @@ public:
 
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
-        service.abandonCycle();
-        service.stopCapturing();
-        co_await service.waitForCycle();
-        const int framesWithoutText = co_await service.waitForRecognitions(kRecognitionGracePeriod);
-        SimpleDatabaseManager::shared().waitUntilIdle();
-        m_framesWithoutText = framesWithoutText;
-        if (framesWithoutText > 0) {
-            std::fprintf(stderr,
-                         "pellux capture: text recognition did not finish in time: %d stored frames were left "
-                         "without text\n",
-                         framesWithoutText);
-        }
+        m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr, "pellux capture: the screen can no longer be read (the X server went away); "
@@ -168,6 +129,7 @@ public:
     }
 
     int framesWithoutText() const { return m_framesWithoutText; }
+    bool installSignalHandlers() { return m_shutdown.installSignalHandlers(); }
 
 signals:
     void stopRequested();
@@ -182,6 +144,7 @@ private:
     }
 
     CaptureOptions m_options;
+    CaptureShutdown m_shutdown;
     std::optional<StopReason> m_reason;
     int m_framesWithoutText = 0;
 };
@@ -201,14 +164,13 @@ int capture(const CommandArguments &arguments)
     // own, which would end the process if the X server went away.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (!installSignalPipe()) {
-        std::fprintf(stderr, "pellux capture: cannot install the signal handlers\n");
-        return kExitFailure;
-    }
-
     int argc = arguments.argc;
     QGuiApplication app(argc, arguments.argv);
     CaptureRun captureRun(*options);
+    if (!captureRun.installSignalHandlers()) {
+        std::fprintf(stderr, "pellux capture: cannot install the signal handlers\n");
+        return kExitFailure;
+    }
     int exitCode = kExitFailure;
     QTimer::singleShot(0, &app, [&] {
         captureRun.run().then([&](int code) {

@@ -1,0 +1,119 @@
+#include "app/AppDelegate.h"
+
+#include "app/MainViewModel.h"
+#include "app/SymbolIcons.h"
+#include "capture/ScreenshotService.h"
+#include "runtime/Log.h"
+
+#include <QApplication>
+#include <QTimer>
+
+#include <qcorotask.h>
+
+namespace pellux {
+
+namespace {
+const QString kStatusSymbol = QStringLiteral("mail.and.text.magnifyingglass");
+// The model is created this long after launch, once the event loop runs.
+constexpr int kViewModelDelayMs = 100;
+} // namespace
+
+AppDelegate::AppDelegate(QObject *parent)
+    : QObject(parent)
+{
+}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching()
+{
+    m_statusItem.setIcon(symbolIcon(kStatusSymbol));
+    m_statusItem.setToolTip(QStringLiteral("Pellux"));
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        log::failure(QStringLiteral("Pellux: no system tray is available; capturing without a tray icon"));
+    constructMenu();
+    m_statusItem.show();
+
+    QTimer::singleShot(kViewModelDelayMs, this, [this] {
+        m_viewModel = std::make_unique<MainViewModel>();
+        const auto refresh = [this] {
+            updateStatusIcon();
+            constructMenu();
+        };
+        connect(m_viewModel.get(), &MainViewModel::isCapturingScreenshotsChanged, this, refresh);
+        connect(m_viewModel.get(), &MainViewModel::hasScreenRecordingPermissionChanged, this, refresh);
+        constructMenu();
+        updateStatusIcon();
+    });
+}
+
+void AppDelegate::pauseScreenshots()
+{
+    if (!m_viewModel)
+        return;
+    m_viewModel->screenshotService().stopCapturing();
+    QTimer::singleShot(0, this, [this] {
+        updateStatusIcon();
+        constructMenu();
+    });
+}
+
+void AppDelegate::resumeScreenshots()
+{
+    if (!m_viewModel)
+        return;
+    QPointer<AppDelegate> self(this);
+    m_viewModel->startScreenshots().then([self] {
+        if (!self)
+            return;
+        self->updateStatusIcon();
+        self->constructMenu();
+    });
+}
+
+void AppDelegate::constructMenu()
+{
+    auto menu = std::make_unique<QMenu>();
+    if (m_viewModel) {
+        if (m_viewModel->hasScreenRecordingPermission()) {
+            const bool capturing = m_viewModel->isCapturingScreenshots();
+            menu->addAction(capturing ? QStringLiteral("✓ Capturing Screenshots") : QStringLiteral("Screenshots Paused"))
+                ->setEnabled(false);
+            menu->addSeparator();
+            if (capturing)
+                menu->addAction(QStringLiteral("Pause Screenshots"), this, &AppDelegate::pauseScreenshots);
+            else
+                menu->addAction(QStringLiteral("Resume Screenshots"), this, &AppDelegate::resumeScreenshots);
+        } else {
+            menu->addAction(QStringLiteral("\u26A0\uFE0F Screen Recording Permission Required"))->setEnabled(false);
+        }
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, [this] {
+        if (m_quitHandler)
+            m_quitHandler();
+        else
+            QCoreApplication::quit();
+    });
+    m_statusItem.setContextMenu(menu.get());
+    // The old menu may be open right now: let it close before it goes.
+    if (m_menu)
+        m_menu.release()->deleteLater();
+    m_menu = std::move(menu);
+}
+
+void AppDelegate::updateStatusIcon()
+{
+    if (!m_viewModel)
+        return;
+    const QIcon icon = symbolIcon(kStatusSymbol);
+    if (m_viewModel->isCapturingScreenshots()) {
+        m_statusItem.setIcon(tintedIcon(icon, QColor(0x34, 0xC7, 0x59)));
+        m_statusItem.setToolTip(QStringLiteral("Pellux - Capturing"));
+    } else {
+        m_statusItem.setIcon(icon);
+        m_statusItem.setToolTip(QStringLiteral("Pellux"));
+    }
+}
+
+} // namespace pellux

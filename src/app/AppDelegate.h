@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QMenu>
+#include <QObject>
+#include <QPointer>
+#include <QSystemTrayIcon>
+
+#include <functional>
+#include <memory>
+
+namespace pellux {
+
+class MainViewModel;
+
+// Pellux's presence in the system tray: an icon that turns green while screenshots are being
+// captured, and a menu that shows the capture state and pauses or resumes capture. Main thread.
+class AppDelegate : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppDelegate(QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // The launch sequence: the tray icon at once, the view model shortly after.
+    void applicationDidFinishLaunching();
+
+    MainViewModel *viewModel() const { return m_viewModel.get(); }
+    QSystemTrayIcon &statusItem() { return m_statusItem; }
+    QMenu *menu() const { return m_menu.get(); }
+
+    // What "Quit" does; without a handler it quits the application at once.
+    void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
+
+    void pauseScreenshots();
+    void resumeScreenshots();
+    // Rebuilds the tray menu from the model's state.
+    void constructMenu();
+    void updateStatusIcon();
+
+private:
+    QSystemTrayIcon m_statusItem;
+    std::unique_ptr<QMenu> m_menu;
+    std::unique_ptr<MainViewModel> m_viewModel;
+    std::function<void()> m_quitHandler;
+};
+
+} // namespace pellux
