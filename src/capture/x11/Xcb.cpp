@@ -81,6 +81,8 @@ std::vector<uint32_t> getProperty32(Connection &c, xcb_window_t window, xcb_atom
     if (!p || p->format != 32)
         return values;
     values.resize(size_t(p->data.size()) / sizeof(uint32_t));
+    if (values.empty())
+        return values;
     std::memcpy(values.data(), p->data.constData(), values.size() * sizeof(uint32_t));
     return values;
 }
