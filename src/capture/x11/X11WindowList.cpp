@@ -56,16 +56,6 @@ std::optional<xcb::Property> takeProperty(xcb::Connection &c, xcb_get_property_c
     return p;
 }
 
-std::vector<uint32_t> atoms32(const std::optional<xcb::Property> &p)
-{
-    std::vector<uint32_t> values;
-    if (!p || p->format != 32)
-        return values;
-    values.resize(size_t(p->data.size()) / 4);
-    std::memcpy(values.data(), p->data.constData(), values.size() * 4);
-    return values;
-}
-
 struct Atoms {
     xcb_atom_t utf8String, netWmName, netWmWindowType, netWmState, netWmStateHidden, netWmPid;
     std::vector<xcb_atom_t> neverCapturedTypes;
@@ -127,9 +117,9 @@ std::vector<ClientWindowProperties> readProperties(xcb::Connection &c, const std
         p.window = windows[i];
         p.frame = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
         p.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-        const std::vector<uint32_t> stateAtoms = atoms32(state);
+        const std::vector<uint32_t> stateAtoms = xcb::values32(state);
         p.hidden = std::find(stateAtoms.begin(), stateAtoms.end(), atoms.netWmStateHidden) != stateAtoms.end();
-        for (uint32_t t : atoms32(type))
+        for (uint32_t t : xcb::values32(type))
             if (std::find(atoms.neverCapturedTypes.begin(), atoms.neverCapturedTypes.end(), t)
                 != atoms.neverCapturedTypes.end())
                 p.neverCaptured = true;
@@ -139,7 +129,7 @@ std::vector<ClientWindowProperties> readProperties(xcb::Connection &c, const std
             p.wmName = decodeTextProperty(*wmName, atoms.utf8String);
         if (wmClass)
             std::tie(p.wmClassInstance, p.wmClassClass) = splitWmClass(wmClass->data);
-        const std::vector<uint32_t> pidValue = atoms32(pid);
+        const std::vector<uint32_t> pidValue = xcb::values32(pid);
         if (!pidValue.empty())
             p.pid = pidValue.front();
         if (clientMachine)
@@ -257,8 +247,7 @@ std::optional<std::vector<ClientWindowProperties>> readClientWindows(xcb::Connec
     const std::optional<xcb::Property> stacking
         = xcb::getProperty(c, c.root(), c.atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
     if (stacking && stacking->format == 32) {
-        windows.resize(size_t(stacking->data.size()) / 4);
-        std::memcpy(windows.data(), stacking->data.constData(), windows.size() * 4);
+        windows = xcb::values32(stacking);
     } else {
         windows = clientsFromTree(c);
     }

@@ -74,17 +74,20 @@ std::optional<Property> getProperty(
     return p;
 }
 
-std::vector<uint32_t> getProperty32(Connection &c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type)
+std::vector<uint32_t> values32(const std::optional<Property> &p)
 {
     std::vector<uint32_t> values;
-    const std::optional<Property> p = getProperty(c, window, property, type);
     if (!p || p->format != 32)
         return values;
     values.resize(size_t(p->data.size()) / sizeof(uint32_t));
-    if (values.empty())
-        return values;
-    std::memcpy(values.data(), p->data.constData(), values.size() * sizeof(uint32_t));
+    if (!values.empty())
+        std::memcpy(values.data(), p->data.constData(), values.size() * sizeof(uint32_t));
     return values;
+}
+
+std::vector<uint32_t> getProperty32(Connection &c, xcb_window_t window, xcb_atom_t property, xcb_atom_t type)
+{
+    return values32(getProperty(c, window, property, type));
 }
 
 } // namespace pellux::xcb
