@@ -135,7 +135,7 @@ TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
     });
     const QImage frame = desktopFrame();
     EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::text);
-    EXPECT_EQ(seen, QSize(1024, 576)) << "layout analysis works on a reduced copy";
+    EXPECT_EQ(seen, QSize(960, 540)) << "layout analysis works on a reduced copy";
     share = 0.29;
     EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::flat) << "grey terminals have a flat mean colour";
     EXPECT_EQ(optimizer.analyzeContent(solidImage(300, 200, QColor(200, 20, 20))), ContentType::mixed);
