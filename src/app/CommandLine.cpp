@@ -58,11 +58,18 @@ int runCommandLine(int argc, char **argv)
 {
     log::configureFromEnvironment(argc, argv);
 
-    if (argc < 2)
-        return runTrayApplication(argc, argv, false);
-    const char *first = argv[1];
-    if (std::strcmp(first, "--reset-database") == 0 || std::strcmp(first, "--verbose") == 0)
-        return runTrayApplication(argc, argv, std::strcmp(first, "--reset-database") == 0);
+    // The global options may come before the command: `pellux --verbose search x`.
+    bool resetDatabase = false;
+    int at = 1;
+    for (; at < argc; ++at) {
+        if (std::strcmp(argv[at], "--reset-database") == 0)
+            resetDatabase = true;
+        else if (std::strcmp(argv[at], "--verbose") != 0)
+            break;
+    }
+    if (at == argc)
+        return runTrayApplication(argc, argv, resetDatabase);
+    const char *first = argv[at];
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
         printUsage();
         return kExitSuccess;
@@ -76,8 +83,12 @@ int runCommandLine(int argc, char **argv)
         std::fprintf(stderr, "pellux: unknown command '%s' (see pellux --help)\n", first);
         return kExitUsage;
     }
+    if (resetDatabase) {
+        std::fprintf(stderr, "pellux: --reset-database starts Pellux and takes no command\n");
+        return kExitUsage;
+    }
     CommandArguments arguments{argc, argv, {}};
-    for (int i = 2; i < argc; ++i) {
+    for (int i = at + 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--verbose") != 0)
             arguments.args.append(QString::fromLocal8Bit(argv[i]));
     }

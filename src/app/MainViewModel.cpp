@@ -66,7 +66,7 @@ QCoro::Task<> MainViewModel::startScreenshots()
         if (!self)
             co_return;
         if (service.isCapturing()) {
-            log::debug(QStringLiteral("Screenshot capture started successfully on attempt %1").arg(attempt));
+            log::info(QStringLiteral("Screenshot capture started successfully on attempt %1").arg(attempt));
             break;
         }
     }

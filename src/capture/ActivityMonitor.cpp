@@ -158,8 +158,8 @@ void ActivityMonitor::updateActivityLevel()
     emit captureIntervalChanged();
 
     if (level != previousLevel) {
-        log::debug(QStringLiteral("Activity level changed: %1 \u2192 %2").arg(rawValue(previousLevel), rawValue(level)));
-        log::debug(QStringLiteral("Capture interval: %1 seconds").arg(intervalText(m_captureInterval)));
+        log::info(QStringLiteral("Activity level changed: %1 \u2192 %2").arg(rawValue(previousLevel), rawValue(level)));
+        log::info(QStringLiteral("Capture interval: %1 seconds").arg(intervalText(m_captureInterval)));
         emit activityLevelChanged(previousLevel, level, m_captureInterval);
     }
 }

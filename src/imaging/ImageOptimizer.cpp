@@ -319,12 +319,12 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
     QCoro::Task<std::optional<BlockMatch>> search = findPartialMatches(image, kPartialMatchThreshold);
     const std::optional<BlockMatch> match = co_await search;
     if (match && match->similarity > kPartialMatchThreshold) {
-        log::debug(QStringLiteral("Found %1% block match with existing image").arg(int(match->similarity * 100)));
+        log::info(QStringLiteral("Found %1% block match with existing image").arg(int(match->similarity * 100)));
         QCoro::Task<std::optional<QByteArray>> blockDelta = createPartialDeltaFrame(image, *match);
         std::optional<QByteArray> delta = co_await blockDelta;
         if (delta) {
             OptimizationResult result = storedResult(hash, sourceSize, std::move(delta));
-            log::debug(QStringLiteral("Block-based delta: %1KB → %2KB (ratio: %3x)")
+            log::info(QStringLiteral("Block-based delta: %1KB → %2KB (ratio: %3x)")
                            .arg(sourceSize / 1024)
                            .arg(result.optimizedData->size() / 1024)
                            .arg(QString::asprintf("%.2f", result.compressionRatio)));

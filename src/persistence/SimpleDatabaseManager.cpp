@@ -251,7 +251,7 @@ void SimpleDatabaseManager::Impl::migrate()
             continue;
         const QString name = QString::fromLatin1(kOptionalColumns[i].name);
         if (sql::exec(db, kOptionalColumns[i].statement))
-            log::debug(QStringLiteral("Successfully added %1 column to recordings table").arg(name));
+            log::info(QStringLiteral("Successfully added %1 column to recordings table").arg(name));
         else
             log::failure(QStringLiteral("Error adding %1 column: %2").arg(name, errorMessage()));
     }
@@ -405,13 +405,17 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(const QStrin
                                                                    const std::optional<QString> &appName,
                                                                    bool *prepared)
 {
+    // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
+    // orders such ties by whatever plan it picks (oldest first without an application, newest
+    // first with one), and the 100-row cap then keeps an arbitrary part of a cycle: ties go
+    // newest stored first, the way the rest of the list runs.
     const char *sqlWithoutApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
                                 "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
-                                "WHERE o.text LIKE ? COLLATE NOCASE ORDER BY r.timestamp DESC LIMIT 100";
+                                "WHERE o.text LIKE ? COLLATE NOCASE ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     const char *sqlWithApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
                              "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
                              "WHERE o.text LIKE ? COLLATE NOCASE AND r.app_name = ? COLLATE NOCASE "
-                             "ORDER BY r.timestamp DESC LIMIT 100";
+                             "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     std::vector<SearchRow> rows;
     Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
     *prepared = select.prepared();
@@ -556,23 +560,27 @@ void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, 
             if (completion)
                 completion(result);
         };
-        // A name only ever names a whole last path component: no wildcards, no partial names.
+        // Matched literally (no wildcards, case as given): a path names the one file at exactly
+        // that path, a bare name the files whose last path component it is.
         if (!d->db || path.isEmpty() || path.endsWith(QLatin1Char('/')))
             return finish(false);
-        Statement update(d->db, "UPDATE recordings SET file_size = ?1 "
-                                "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3");
+        const bool bareName = !path.contains(QLatin1Char('/'));
+        Statement update(d->db, bareName ? "UPDATE recordings SET file_size = ?1 "
+                                           "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3"
+                                         : "UPDATE recordings SET file_size = ?1 WHERE file_path = ?2");
         if (!update.prepared())
             return finish(false);
         update.bind(1, newSize);
         update.bind(2, path);
-        update.bind(3, path.startsWith(QLatin1Char('/')) ? path : QLatin1Char('/') + path);
+        if (bareName)
+            update.bind(3, QLatin1Char('/') + path);
         if (update.step() != SQLITE_DONE) {
             log::failure(QStringLiteral("Error updating file size: %1").arg(d->errorMessage()));
             return finish(false);
         }
         const bool changed = sqlite3_changes(d->db) > 0;
         if (changed)
-            log::debug(QStringLiteral("Updated file size for %1 to %2 bytes").arg(path).arg(newSize));
+            log::info(QStringLiteral("Updated file size for %1 to %2 bytes").arg(path).arg(newSize));
         finish(changed);
     });
 }
@@ -626,7 +634,7 @@ void SimpleDatabaseManager::resetDatabase()
         QFile::remove(path);
         QFile::remove(path + QStringLiteral("-journal"));
         if (d->openDatabase())
-            log::debug(QStringLiteral("Database reset completed"));
+            log::info(QStringLiteral("Database reset completed"));
     });
 }
 
@@ -657,7 +665,7 @@ void SimpleDatabaseManager::deleteAllData()
             sql::exec(d->db, "ROLLBACK");
             return;
         }
-        log::debug(QStringLiteral("All database data deleted successfully"));
+        log::info(QStringLiteral("All database data deleted successfully"));
     });
 }
 

@@ -180,7 +180,7 @@ bool build(sqlite3 *db)
     const qint64 total = singleInteger(db, "SELECT count(*) FROM ocr_text_search_keys", 0);
     const bool large = total >= kLargeBuild;
     if (large)
-        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Indexing %1 texts").arg(total));
+        log::info(QStringLiteral("Building the search index over %1 texts").arg(total));
 
     Statement batchEnd(db, "SELECT key FROM ocr_text_search_keys WHERE key > ?1 ORDER BY key LIMIT 1 OFFSET ?2");
     Statement insert(db, "INSERT INTO ocr_text_search (rowid, text) SELECT k.key, o.text FROM ocr_text_search_keys k"
@@ -203,11 +203,11 @@ bool build(sqlite3 *db)
         done += std::min<qint64>(kBuildBatch, total - done);
         after = until;
         if (large)
-            log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Indexed %1 of %2 texts").arg(done).arg(total));
+            log::info(QStringLiteral("Building the search index: %1 of %2 texts").arg(done).arg(total));
     }
     // One merged segment answers queries fastest.
     if (large)
-        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Merging the index"));
+        log::info(QStringLiteral("Building the search index: merging"));
     return sql::exec(db, "INSERT INTO ocr_text_search (ocr_text_search) VALUES ('optimize')");
 }
 
@@ -241,7 +241,7 @@ bool prepare(sqlite3 *db)
         return false;
     }
     if (!stateComplete(db))
-        log::debug(QStringLiteral("DEBUG buildTextSearchIndex: Index incomplete, searches read every text"));
+        log::info(QStringLiteral("The search index is incomplete: searches read every text"));
     return true;
 }
 
@@ -301,7 +301,7 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
         return std::nullopt;
 
     const QString sql = QStringLiteral(
-        "SELECT k.key, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
+        "SELECT k.key, r.rowid, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
         " FROM ocr_text_search CROSS JOIN ocr_text_search_keys k CROSS JOIN ocr_text o CROSS JOIN recordings r"
         " WHERE ocr_text_search MATCH ?1 AND k.key = ocr_text_search.rowid AND o.id = k.ocr_id"
         " AND r.id = o.recording_id AND %1"
@@ -320,8 +320,13 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
         select.bind(3, *appName);
 
     // Walk matches newest first. Once `limit` recordings are in, finish the second the last one
-    // belongs to (its rows are in slot order, not time order), then sort what was found.
-    std::vector<SearchRow> found;
+    // belongs to (its rows are in slot order, not time order), then sort what was found the way
+    // the plain statement does: capture time, then newest stored first.
+    struct Found {
+        SearchRow row;
+        qint64 rowid;
+    };
+    std::vector<Found> found;
     QSet<QString> seen;
     std::optional<qint64> lastSecond;
     int status;
@@ -329,22 +334,27 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
         const qint64 second = select.int64(0) >> kSlotBits;
         if (lastSecond && second < *lastSecond)
             break;
-        SearchRow row = readSearchRow(select, 1);
+        SearchRow row = readSearchRow(select, 2);
         const QString id = row.id.value_or(QString());
         if (seen.contains(id))
             continue;
         seen.insert(id);
-        found.push_back(std::move(row));
+        found.push_back({std::move(row), select.int64(1)});
         if (!lastSecond && static_cast<int>(found.size()) >= limit)
             lastSecond = second;
     }
     if (status != SQLITE_ROW && status != SQLITE_DONE)
         return std::nullopt;
-    std::stable_sort(found.begin(), found.end(),
-                     [](const SearchRow &a, const SearchRow &b) { return a.timestamp > b.timestamp; });
+    std::sort(found.begin(), found.end(), [](const Found &a, const Found &b) {
+        return a.row.timestamp != b.row.timestamp ? a.row.timestamp > b.row.timestamp : a.rowid > b.rowid;
+    });
     if (static_cast<int>(found.size()) > limit)
         found.resize(static_cast<size_t>(limit));
-    return found;
+    std::vector<SearchRow> rows;
+    rows.reserve(found.size());
+    for (Found &f : found)
+        rows.push_back(std::move(f.row));
+    return rows;
 }
 
 } // namespace pellux::text_search

@@ -47,6 +47,8 @@ void debug(const QString &line)
         write(line);
 }
 
+void info(const QString &line) { write(line); }
+
 void failure(const QString &line) { write(line); }
 
 } // namespace pellux::log

@@ -6,8 +6,8 @@
 
 namespace pellux::log {
 
-// The per-call "DEBUG ..." lines and routine progress lines are off unless switched on with
-// --verbose or PELLUX_VERBOSE=1. Failure lines always print.
+// The per-call "DEBUG ..." lines are off unless switched on with --verbose or PELLUX_VERBOSE=1.
+// Every other line (successes, progress, failures) always prints.
 bool verbose();
 void setVerbose(bool on);
 // Reads PELLUX_VERBOSE and --verbose; called once at start-up.
@@ -17,8 +17,10 @@ void configureFromEnvironment(int argc, char **argv);
 // output is their result (for example JSON) send them to standard error instead.
 void setStream(std::FILE *stream);
 
-// A routine line ("DEBUG ...", success and progress lines): printed only when verbose.
+// A per-call "DEBUG ..." line: printed only when verbose.
 void debug(const QString &line);
+// A success or progress line ("Database reset completed"): always printed.
+void info(const QString &line);
 // A failure line ("ERROR ...", "Unable to open database: ..."): always printed.
 void failure(const QString &line);
 

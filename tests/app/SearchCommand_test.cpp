@@ -25,17 +25,19 @@ struct CommandRun {
     QString err;
 };
 
-CommandRun runSearch(const QStringList &args)
+CommandRun runPellux(const QStringList &args)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("PELLUX_VERBOSE"));
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PELLUX_BINARY), QStringList{"search"} + args);
+    process.start(QStringLiteral(PELLUX_BINARY), args);
     process.waitForFinished(-1);
     return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
             QString::fromUtf8(process.readAllStandardError())};
 }
+
+CommandRun runSearch(const QStringList &args) { return runPellux(QStringList{"search"} + args); }
 
 Recording addRecording(SimpleDatabaseManager &db, double time, const QString &app, const QString &title,
                        const QString &path, const QString &text)
@@ -95,6 +97,12 @@ TEST(SearchCommand, PrintsMatchesNewestFirstAsLinesOrJson)
     EXPECT_EQ((*decoded)[1].id, older.id);
     EXPECT_EQ((*decoded)[0].localPath(), "/s/new file.webp");
     EXPECT_EQ(secondsSince1970((*decoded)[1].timestamp), 1'760'000'000.0);
+
+    // The global option may also come before the command.
+    run = runPellux({"--verbose", "search", "--app", "terminal", "make"});
+    EXPECT_EQ(run.exitCode, kExitSuccess);
+    EXPECT_TRUE(run.out.contains("/s/old.webp"));
+    EXPECT_TRUE(run.err.contains("DEBUG searchText: Searching for 'make'"));
 
     run = runSearch({"bread", "--app", "Terminal"});
     EXPECT_EQ(run.exitCode, kExitNoResults);

@@ -10,15 +10,18 @@
 
 namespace pellux::test {
 
-// Switches the component log lines on and collects them in a temporary file for the lifetime of
-// the object; restores standard output and the previous verbosity afterwards.
+// Collects the component log lines in a temporary file for the lifetime of the object, with the
+// "DEBUG ..." lines switched on unless asked otherwise; restores standard output and the previous
+// verbosity afterwards.
 class LogCapture {
 public:
-    LogCapture()
+    enum class Verbosity { verbose, quiet };
+
+    explicit LogCapture(Verbosity verbosity = Verbosity::verbose)
         : m_file(std::tmpfile())
         , m_wasVerbose(log::verbose())
     {
-        log::setVerbose(true);
+        log::setVerbose(verbosity == Verbosity::verbose);
         log::setStream(m_file);
     }
     ~LogCapture()
