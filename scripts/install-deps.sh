@@ -20,7 +20,7 @@ packages=(
   libxcb-icccm4-dev libxcb-image0-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick
+  xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages
   fonts-dejavu-core fonts-liberation2 breeze-icon-theme adwaita-icon-theme
 )
 

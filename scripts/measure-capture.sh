@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Measures `pellux capture` on a scripted desktop in a private Xvfb session: five static xterms, one
-# xterm being typed into and one paging a manual page. Runs the capture twice, with and without
-# text recognition, each for DURATION seconds (default 300), and prints for each run the share of
-# one core used, the bytes stored per hour and the peak resident memory.
+# Measures `pellux capture` in a private Xvfb session on two desktops: five static xterms alone,
+# then the same five with one xterm being typed into and one paging a manual page. Runs the
+# capture on each with and without text recognition, each run for DURATION seconds (default 300),
+# and prints for each run the share of one core used, the bytes stored per hour and the peak
+# resident memory.
 #
 #   scripts/measure-capture.sh [DURATION] [BUILD_DIR]
 set -euo pipefail
@@ -41,26 +42,29 @@ for i in 1 2 3 4 5; do
   xterm_at "static $i" "80x24+$(( (i - 1) % 3 * 620 ))+$(( (i - 1) / 3 * 380 ))" \
     sh -c "ls -l /usr/bin | head -n 22; echo static window $i; exec sleep infinity"
 done
-xterm_at typing 80x24+0+720 cat
-xterm_at manual 80x24+620+720 env MANPAGER=less man bash
 sleep 2
-typing=$(xdotool search --sync --name '^typing$' | head -n1)
-manual=$(xdotool search --sync --name 'bash' | head -n1)
 
 # Typing a sentence a second into one window, paging the manual every 3 seconds in the other.
-(
-  n=0
-  while true; do
-    xdotool windowactivate --sync "$typing" type --delay 60 "line $n the quick brown fox jumps over the lazy dog"
-    xdotool key Return
-    n=$((n + 1))
-    if (( n % 3 == 0 )); then
-      xdotool windowactivate --sync "$manual" key space
-    fi
-    sleep 1
-  done
-) > /dev/null 2>&1 &
-pids+=($!)
+start_workload() {
+  xterm_at typing 80x24+0+720 cat
+  xterm_at manual 80x24+620+720 env MANPAGER=less man bash
+  sleep 2
+  typing=$(xdotool search --sync --name '^typing$' | head -n1)
+  manual=$(xdotool search --sync --name 'bash' | head -n1)
+  (
+    n=0
+    while true; do
+      xdotool windowactivate --sync "$typing" type --delay 60 "line $n the quick brown fox jumps over the lazy dog"
+      xdotool key Return
+      n=$((n + 1))
+      if (( n % 3 == 0 )); then
+        xdotool windowactivate --sync "$manual" key space
+      fi
+      sleep 1
+    done
+  ) > /dev/null 2>&1 &
+  pids+=($!)
+}
 
 measure() { # label [capture options...]
   local label=$1
@@ -78,9 +82,13 @@ measure() { # label [capture options...]
   awk -v label="$label" -v u="$user" -v s="$sys" -v d="$duration" -v b="$bytes" -v p="$peak" 'BEGIN {
     printf "%-22s CPU %5.1f%% of one core   stored %8.1f MB/hour   peak RSS %6.1f MB\n",
       label, 100 * (u + s) / d, b * 3600 / d / 1e6, p / 1024 }'
-  grep -E '^pellux capture: (stopped|text recognition)' "$work/$label.log" || true
+  grep -E '^pellux( capture)?: (stopped|text recognition)' "$work/$label.log" || true
 }
 
-echo "pellux capture for ${duration} s on 5 static xterms, one being typed into, one paging a manual:"
-measure with-text
-measure without-text --without-text
+echo "pellux capture for ${duration} s on 5 static xterms:"
+measure static-with-text
+measure static-without-text --without-text
+start_workload
+echo "pellux capture for ${duration} s on the same 5 static xterms, one being typed into, one paging a manual:"
+measure workload-with-text
+measure workload-without-text --without-text

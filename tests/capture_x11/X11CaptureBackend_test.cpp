@@ -167,6 +167,8 @@ TEST_F(X11CaptureBackendTest, NeverListsPanelsDesktopsAndOtherSpecialWindows)
     PlainWindow desktop(session.display(), "_NET_WM_WINDOW_TYPE_DESKTOP", "the desktop", {});
     PlainWindow splash(session.display(), "_NET_WM_WINDOW_TYPE_SPLASH", "a splash screen", {});
     PlainWindow notification(session.display(), "_NET_WM_WINDOW_TYPE_NOTIFICATION", "a notification", {});
+    PlainWindow menu(session.display(), "_NET_WM_WINDOW_TYPE_MENU", "a torn-off menu", {});
+    PlainWindow tooltip(session.display(), "_NET_WM_WINDOW_TYPE_TOOLTIP", "a tooltip", {});
     PlainWindow normal(session.display(), "_NET_WM_WINDOW_TYPE_NORMAL", "an ordinary window", {});
     // The window manager handles map requests in order: once the last window is managed, so are the others.
     ASSERT_TRUE(XvfbSession::waitUntil([&] { return normal.managed(); }));
@@ -179,6 +181,44 @@ TEST_F(X11CaptureBackendTest, NeverListsPanelsDesktopsAndOtherSpecialWindows)
     EXPECT_EQ(findWindow(content, desktop.id()), nullptr);
     EXPECT_EQ(findWindow(content, splash.id()), nullptr);
     EXPECT_EQ(findWindow(content, notification.id()), nullptr);
+    EXPECT_EQ(findWindow(content, menu.id()), nullptr);
+    EXPECT_EQ(findWindow(content, tooltip.id()), nullptr);
+}
+
+TEST_F(X11CaptureBackendTest, WithoutTheStackingListClientsAreFoundThroughTheWindowTree)
+{
+    const quint32 back = session.launchXterm(QStringLiteral("Back terminal"), QStringLiteral("one\n"));
+    const quint32 front = session.launchXterm(QStringLiteral("Front terminal"), QStringLiteral("two\n"));
+    PlainWindow dock(session.display(), "_NET_WM_WINDOW_TYPE_DOCK", "a panel", {});
+    ASSERT_TRUE(back && front);
+    ASSERT_TRUE(XvfbSession::waitUntil([&] { return dock.managed(); }));
+    // As under a window manager without EWMH: the clients carry WM_STATE, the root no list.
+    xcb::Connection connection(session.display());
+    const auto stackingList = [&] {
+        return xcb::getProperty32(
+            connection, connection.root(), connection.atom("_NET_CLIENT_LIST_STACKING"), XCB_ATOM_WINDOW);
+    };
+    xcb_delete_property(connection.get(), connection.root(), connection.atom("_NET_CLIENT_LIST_STACKING"));
+    ASSERT_TRUE(stackingList().empty());
+
+    X11CaptureBackend backend(session.display());
+    const ShareableContent content = listWindows(backend);
+    ASSERT_TRUE(stackingList().empty()); // the window manager did not put it back meanwhile
+    const WindowDescription *frontWindow = findWindow(content, front);
+    const WindowDescription *backWindow = findWindow(content, back);
+    ASSERT_NE(frontWindow, nullptr);
+    ASSERT_NE(backWindow, nullptr);
+    EXPECT_EQ(frontWindow->title, QStringLiteral("Front terminal"));
+    EXPECT_EQ(backWindow->title, QStringLiteral("Back terminal"));
+    ASSERT_TRUE(frontWindow->owningApplication);
+    EXPECT_EQ(frontWindow->owningApplication->applicationName, QStringLiteral("XTerm"));
+    EXPECT_EQ(findWindow(content, dock.id()), nullptr);
+    // Front to back, as with the stacking list.
+    EXPECT_LT(frontWindow - content.windows.data(), backWindow - content.windows.data());
+
+    const CaptureResult<QImage> image = capture(backend, *frontWindow);
+    ASSERT_TRUE(image.ok());
+    EXPECT_GT(image.value().width(), 300);
 }
 
 TEST_F(X11CaptureBackendTest, MinimisedWindowIsListedOffScreenAndCannotBeCaptured)
