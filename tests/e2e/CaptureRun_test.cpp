@@ -73,6 +73,20 @@ void generateActivity(XvfbSession &session, int seconds, const std::function<voi
     }
 }
 
+// `pellux search query` finds exactly one screenshot, of an xterm titled `title`, whose file exists.
+void expectOneXtermFound(const XvfbSession &session, const QString &query, const QString &title)
+{
+    const Result found = search(session, query);
+    ASSERT_EQ(found.exitCode, 0) << query.toStdString() << ": " << found.err.toStdString();
+    const QStringList lines = found.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 1) << found.out.toStdString();
+    const QStringList fields = lines.front().split(QLatin1Char('\t'));
+    ASSERT_EQ(fields.size(), 4) << found.out.toStdString();
+    EXPECT_EQ(fields[1], QStringLiteral("XTerm"));
+    EXPECT_EQ(fields[2], title);
+    EXPECT_TRUE(QFile::exists(fields[3])) << fields[3].toStdString();
+}
+
 QStringList storedFiles(const TempHome &home)
 {
     QStringList files;
@@ -151,18 +165,12 @@ TEST(CaptureRun, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
     EXPECT_TRUE(run.err.contains(QStringLiteral("has not changed, skipping capture"))) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("is gone, dropping its cached frame"))) << run.err.toStdString();
 
-    const Result ledger = search(session, QStringLiteral("reconciliation"));
-    ASSERT_EQ(ledger.exitCode, 0) << ledger.err.toStdString();
-    const QStringList lines = ledger.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    ASSERT_EQ(lines.size(), 1) << ledger.out.toStdString();
-    const QStringList fields = lines.front().split(QLatin1Char('\t'));
-    ASSERT_EQ(fields.size(), 4);
-    EXPECT_EQ(fields[1], QStringLiteral("XTerm"));
-    EXPECT_EQ(fields[2], QStringLiteral("ledger"));
-    EXPECT_TRUE(QFile::exists(fields[3]));
-
-    EXPECT_EQ(search(session, QStringLiteral("photosynthesis")).exitCode, 0);
-    EXPECT_EQ(search(session, QStringLiteral("meteorological")).exitCode, 0);
+    expectOneXtermFound(session, QStringLiteral("reconciliation"), QStringLiteral("ledger"));
+    // The covered window's own text, not that of the window over it.
+    expectOneXtermFound(session, QStringLiteral("photosynthesis"), QStringLiteral("covered"));
+    expectOneXtermFound(session, QStringLiteral("meteorological"), QStringLiteral("cover"));
+    // Stored before it closed, and still found.
+    expectOneXtermFound(session, QStringLiteral("ephemeral"), QStringLiteral("transient"));
     EXPECT_EQ(search(session, QStringLiteral("confidential")).exitCode, 1);
 
     const QStringList files = storedFiles(home);
