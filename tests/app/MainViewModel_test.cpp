@@ -1,6 +1,7 @@
 #include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 
@@ -102,8 +103,13 @@ TEST_F(MainViewModelTest, AStartWithoutWindowsIsRetriedThreeTimesThenLeftOff)
         if (n == 2)
             model->recheckPermissions();
     };
+    test::LogCapture log(test::LogCapture::Verbosity::quiet);
     MainViewModel &m = makeModel();
     EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>(3, MainViewModel::retryDelay)));
+    EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
+              QStringList({"Screenshot capture failed, retrying attempt 1...",
+                           "Screenshot capture failed, retrying attempt 2...",
+                           "Screenshot capture failed, retrying attempt 3..."}));
     EXPECT_FALSE(pipeline.service->isCapturing());
     EXPECT_FALSE(m.isCapturingScreenshots()); // the optimistic flag fell back
     EXPECT_FALSE(m.permissionCheckTimer().isActive()); // the poll saw the permission and stopped
@@ -115,8 +121,13 @@ TEST_F(MainViewModelTest, AStartThatSucceedsOnTheSecondRetryStopsRetrying)
         if (n == 2)
             addWindow(1);
     };
+    test::LogCapture log(test::LogCapture::Verbosity::quiet);
     MainViewModel &m = makeModel();
     EXPECT_EQ(sleeps.size(), 2u);
+    EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
+              QStringList({"Screenshot capture failed, retrying attempt 1...",
+                           "Screenshot capture failed, retrying attempt 2...",
+                           "Screenshot capture started successfully on attempt 2"}));
     EXPECT_TRUE(pipeline.service->isCapturing());
     EXPECT_TRUE(m.isCapturingScreenshots());
 }

@@ -1,6 +1,7 @@
 #include "capture/ActivityMonitor.h"
 #include "support/FakeCaptureBackend.h"
 #include "support/FakeClock.h"
+#include "support/LogCapture.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -132,6 +133,7 @@ TEST_F(ActivityMonitorTest, LevelChangeIsAnnouncedOnceWithTheNewInterval)
 {
     QSignalSpy changes(monitor.get(), &ActivityMonitor::activityLevelChanged);
     QSignalSpy intervalNotifications(monitor.get(), &ActivityMonitor::captureIntervalChanged);
+    test::LogCapture log(test::LogCapture::Verbosity::quiet);
 
     clicks(3);
     monitor->updateActivityLevel(); // idle -> low
@@ -148,6 +150,8 @@ TEST_F(ActivityMonitorTest, LevelChangeIsAnnouncedOnceWithTheNewInterval)
     monitor->updateActivityLevel(); // still high: notified, but no change announced
     EXPECT_EQ(changes.count(), 2);
     EXPECT_EQ(intervalNotifications.count(), 3);
+    EXPECT_EQ(log.lines(), QStringList({"Activity level changed: Idle \u2192 Low", "Capture interval: 15.0 seconds",
+                                        "Activity level changed: Low \u2192 High", "Capture interval: 2.0 seconds"}));
 }
 
 TEST_F(ActivityMonitorTest, StartsTheSourceAndTheOnceASecondTimer)
