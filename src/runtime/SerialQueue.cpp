@@ -43,14 +43,22 @@ void SerialQueue::sync(const std::function<void()> &task)
     std::mutex doneMutex;
     std::condition_variable doneSignal;
     bool done = false;
+    std::exception_ptr error;
     async([&] {
-        task();
+        try {
+            task();
+        } catch (...) {
+            error = std::current_exception();
+        }
         std::lock_guard lock(doneMutex);
         done = true;
         doneSignal.notify_one();
     });
     std::unique_lock lock(doneMutex);
     doneSignal.wait(lock, [&] { return done; });
+    // As if the caller had run the task itself.
+    if (error)
+        std::rethrow_exception(error);
 }
 
 bool SerialQueue::isCurrent() const { return std::this_thread::get_id() == m_thread.get_id(); }

@@ -28,8 +28,8 @@ public:
     // Queues the task and returns at once.
     void async(std::function<void()> task);
 
-    // Runs the task on the queue and waits for it. Called from the queue's own thread it runs
-    // the task directly instead of deadlocking.
+    // Runs the task on the queue and waits for it; an exception it throws is rethrown here. Called
+    // from the queue's own thread it runs the task directly instead of deadlocking.
     void sync(const std::function<void()> &task);
 
     // Queues the task and returns a future of its result, for callers that co_await it.
@@ -41,10 +41,15 @@ public:
         QFuture<R> result = promise->future();
         promise->start();
         async([promise, task = std::forward<F>(task)]() mutable {
-            if constexpr (std::is_void_v<R>) {
-                task();
-            } else {
-                promise->addResult(task());
+            // A task that throws still finishes its future, which then carries the exception.
+            try {
+                if constexpr (std::is_void_v<R>) {
+                    task();
+                } else {
+                    promise->addResult(task());
+                }
+            } catch (...) {
+                promise->setException(std::current_exception());
             }
             promise->finish();
         });

@@ -86,6 +86,19 @@ TEST(SerialQueue, DestructionRunsEverythingAlreadySubmittedAndSurvivesThrowingTa
     EXPECT_EQ(count.load(), 50);
 }
 
+TEST(SerialQueue, AThrowingTaskReachesItsWaiterInsteadOfLeavingItWaiting)
+{
+    SerialQueue queue(QStringLiteral("q"));
+    EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+    QFuture<int> failed = queue.future([]() -> int { throw std::runtime_error("boom"); });
+    EXPECT_THROW(failed.result(), std::runtime_error);
+    EXPECT_TRUE(failed.isFinished());
+    // The queue goes on as before.
+    int value = 0;
+    queue.sync([&] { value = 7; });
+    EXPECT_EQ(value, 7);
+}
+
 namespace {
 QCoro::Task<int> awaitOnQueue(SerialQueue &queue, std::thread::id *resumedOn)
 {
