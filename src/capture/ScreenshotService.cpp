@@ -140,9 +140,13 @@ QCoro::Task<> ScreenshotService::startCapturing()
 {
     if (m_isCapturing)
         co_return;
+    const quint64 stopsBefore = m_stopCount;
     co_await refreshAvailableContent();
     // A start made meanwhile by another caller wins; this one has nothing left to do.
     if (m_isCapturing)
+        co_return;
+    // So does a stop: whoever stopped capture (a shutdown, the user) did so after this start was asked for.
+    if (m_stopCount != stopsBefore)
         co_return;
 
     if (!m_availableContent) {
@@ -169,6 +173,7 @@ QCoro::Task<> ScreenshotService::startCapturing()
 
 void ScreenshotService::stopCapturing()
 {
+    ++m_stopCount;
     m_timer.stop();
     setCapturing(false);
     qCInfo(screenshotServiceLog, "Stopped screenshot capture");
