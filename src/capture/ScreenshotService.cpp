@@ -37,6 +37,11 @@ const QStringList &ScreenshotService::excludedOwnerNames()
     return names;
 }
 
+bool ScreenshotService::isCaptureCandidate(const WindowDescription &window)
+{
+    return window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide && window.isOnScreen;
+}
+
 ScreenshotService &ScreenshotService::shared()
 {
     static ScreenshotService *service = new ScreenshotService(Components{
@@ -119,8 +124,7 @@ QCoro::Task<> ScreenshotService::refreshAvailableContent()
         m_availableContent = std::move(content).value();
         m_windows.clear();
         for (const WindowDescription &window : m_availableContent->windows) {
-            if (window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide
-                && window.isOnScreen)
+            if (isCaptureCandidate(window))
                 m_windows.push_back(window);
         }
         qCInfo(screenshotServiceLog, "Found %ld windows", static_cast<long>(m_windows.size()));

@@ -51,6 +51,9 @@ public:
 
     // Windows of these owners are never captured.
     static const QStringList &excludedOwnerNames();
+    // Whether an enumerated window is one the capture cycle takes: on screen and larger than 50
+    // points each way.
+    static bool isCaptureCandidate(const WindowDescription &window);
 
     // The components one service drives. The shared service uses the shared instances.
     struct Components {
