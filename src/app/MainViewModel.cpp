@@ -50,6 +50,8 @@ QCoro::Task<> MainViewModel::startScreenshots()
     QPointer<MainViewModel> self(this);
     ScreenshotService &service = *m_components.screenshotService;
     m_startInProgress = true;
+    // A stop (the user's, or a shutdown) made while this start is under way ends its retries.
+    const quint64 stopsBefore = service.stopCount();
     co_await service.startCapturing();
     if (!self)
         co_return;
@@ -62,6 +64,8 @@ QCoro::Task<> MainViewModel::startScreenshots()
         co_await m_components.sleep(retryDelay);
         if (!self)
             co_return;
+        if (service.stopCount() != stopsBefore)
+            break;
         co_await service.startCapturing();
         if (!self)
             co_return;

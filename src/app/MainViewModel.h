@@ -56,7 +56,8 @@ public:
     ScreenshotService &screenshotService() const { return *m_components.screenshotService; }
     const QTimer &permissionCheckTimer() const { return m_permissionCheckTimer; }
 
-    // Starts capture, retrying up to three times a second apart while the permission is present.
+    // Starts capture, retrying up to three times a second apart while the permission is present;
+    // a stop of the service meanwhile ends the retries.
     QCoro::Task<> startScreenshots();
     // The start-up check: starts capture when the screen is readable, else asks for access.
     QCoro::Task<> checkAndRequestPermissions();

@@ -37,6 +37,11 @@ const QStringList &ScreenshotService::excludedOwnerNames()
     return names;
 }
 
+bool ScreenshotService::isCaptureCandidate(const WindowDescription &window)
+{
+    return window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide && window.isOnScreen;
+}
+
 ScreenshotService &ScreenshotService::shared()
 {
     static ScreenshotService *service = new ScreenshotService(Components{
@@ -119,8 +124,7 @@ QCoro::Task<> ScreenshotService::refreshAvailableContent()
         m_availableContent = std::move(content).value();
         m_windows.clear();
         for (const WindowDescription &window : m_availableContent->windows) {
-            if (window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide
-                && window.isOnScreen)
+            if (isCaptureCandidate(window))
                 m_windows.push_back(window);
         }
         qCInfo(screenshotServiceLog, "Found %ld windows", static_cast<long>(m_windows.size()));
@@ -140,9 +144,13 @@ QCoro::Task<> ScreenshotService::startCapturing()
 {
     if (m_isCapturing)
         co_return;
+    const quint64 stopsBefore = m_stopCount;
     co_await refreshAvailableContent();
     // A start made meanwhile by another caller wins; this one has nothing left to do.
     if (m_isCapturing)
+        co_return;
+    // So does a stop: whoever stopped capture (a shutdown, the user) did so after this start was asked for.
+    if (m_stopCount != stopsBefore)
         co_return;
 
     if (!m_availableContent) {
@@ -169,6 +177,7 @@ QCoro::Task<> ScreenshotService::startCapturing()
 
 void ScreenshotService::stopCapturing()
 {
+    ++m_stopCount;
     m_timer.stop();
     setCapturing(false);
     qCInfo(screenshotServiceLog, "Stopped screenshot capture");

@@ -51,6 +51,9 @@ public:
 
     // Windows of these owners are never captured.
     static const QStringList &excludedOwnerNames();
+    // Whether an enumerated window is one the capture cycle takes: on screen and larger than 50
+    // points each way.
+    static bool isCaptureCandidate(const WindowDescription &window);
 
     // The components one service drives. The shared service uses the shared instances.
     struct Components {
@@ -84,8 +87,11 @@ public:
     // Whether a stored frame of the window is kept for change detection.
     bool hasCachedFrame(quint32 windowID) const;
     int pendingRecognitions() const { return m_pendingRecognitions; }
+    // How many times stopCapturing() was called; a start that began before a stop must not win.
+    quint64 stopCount() const { return m_stopCount; }
 
-    // Turns capture on (no effect when it is on). The first cycle runs one interval later.
+    // Turns capture on (no effect when it is on). The first cycle runs one interval later. A stop
+    // made while it enumerates the windows wins: capture then stays off.
     QCoro::Task<> startCapturing();
     // Turns capture off; a cycle in progress finishes its windows and does not re-arm.
     void stopCapturing();
@@ -134,6 +140,7 @@ private:
 
     Components m_components;
     bool m_isCapturing = false;
+    quint64 m_stopCount = 0;
     int m_captureCount = 0;
     QTimer m_timer;
     AppPreferences m_preferences;

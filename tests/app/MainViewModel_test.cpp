@@ -132,6 +132,25 @@ TEST_F(MainViewModelTest, AStartThatSucceedsOnTheSecondRetryStopsRetrying)
     EXPECT_TRUE(m.isCapturingScreenshots());
 }
 
+TEST_F(MainViewModelTest, AStopDuringTheRetriesEndsThem)
+{
+    // A window appears while the first retry waits, but capture was stopped meanwhile (a shutdown).
+    onSleep = [this](int n) {
+        if (n == 1) {
+            addWindow(1);
+            pipeline.service->stopCapturing();
+        }
+    };
+    MainViewModel &m = makeModel();
+    EXPECT_EQ(sleeps.size(), 1u);
+    EXPECT_FALSE(pipeline.service->isCapturing());
+    EXPECT_FALSE(m.isCapturingScreenshots());
+
+    // A later start from the menu is not affected.
+    CapturePipeline::run(m.startScreenshots());
+    EXPECT_TRUE(pipeline.service->isCapturing());
+}
+
 TEST_F(MainViewModelTest, ScreenshotCountMirrorsTheService)
 {
     addWindow(1);

@@ -199,6 +199,23 @@ TEST_F(ScreenshotServiceTest, StartArmsTheTimerWithTheFixedIntervalAndNoImmediat
     EXPECT_EQ(capturing.count(), 1);
 }
 
+TEST_F(ScreenshotServiceTest, AStopWhileAStartEnumeratesTheWindowsWins)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(10.0));
+    pipeline.backend.setContentDelay(std::chrono::milliseconds(50));
+    QCoro::Task<> starting = s.startCapturing();
+    s.stopCapturing();
+    CapturePipeline::run(std::move(starting));
+    EXPECT_FALSE(s.isCapturing());
+    EXPECT_FALSE(s.pendingCaptureInterval());
+
+    // A start asked for after the stop is not affected.
+    CapturePipeline::run(s.startCapturing());
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
+}
+
 TEST_F(ScreenshotServiceTest, IntervalUpdatesBelowHalfASecondAreIgnored)
 {
     addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));

@@ -161,6 +161,28 @@ TEST_F(X11CaptureBackendTest, ListsWindowsWithTitlesOwnersAndFrames)
     EXPECT_EQ(content.applications.size(), 2u);
 }
 
+TEST_F(X11CaptureBackendTest, ANetWmNameThatIsNotUtf8IsIgnoredForWmName)
+{
+    PlainWindow window(session.display(), nullptr, {}, "legacy title");
+    ASSERT_TRUE(XvfbSession::waitUntil([&] { return window.managed(); }));
+    // Some programs write _NET_WM_NAME as a plain STRING; a request for UTF8_STRING then gets no data.
+    ASSERT_EQ(session.run({ QStringLiteral("xprop"), QStringLiteral("-id"), QString::number(window.id()),
+                  QStringLiteral("-f"), QStringLiteral("_NET_WM_NAME"), QStringLiteral("8s"), QStringLiteral("-set"),
+                  QStringLiteral("_NET_WM_NAME"), QStringLiteral("mistyped title") }),
+        0);
+    xcb::Connection observer(session.display());
+    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+        const auto name = xcb::getProperty(observer, window.id(), observer.atom("_NET_WM_NAME"));
+        return name && name->type == XCB_ATOM_STRING;
+    }));
+
+    X11CaptureBackend backend(session.display());
+    const ShareableContent content = listWindows(backend);
+    const WindowDescription *listed = findWindow(content, window.id());
+    ASSERT_NE(listed, nullptr);
+    EXPECT_EQ(listed->title, QStringLiteral("legacy title"));
+}
+
 TEST_F(X11CaptureBackendTest, NeverListsPanelsDesktopsAndOtherSpecialWindows)
 {
     PlainWindow dock(session.display(), "_NET_WM_WINDOW_TYPE_DOCK", "a panel", {});

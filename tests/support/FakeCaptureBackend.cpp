@@ -1,5 +1,7 @@
 #include "support/FakeCaptureBackend.h"
 
+#include <QCoroTimer>
+
 #include <algorithm>
 
 namespace pellux::test {
@@ -81,6 +83,8 @@ QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(
 QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(bool, bool onScreenWindowsOnly)
 {
     ++m_contentRequests;
+    if (m_contentDelay.count() > 0)
+        co_await QCoro::sleepFor(m_contentDelay);
     if (m_contentError)
         co_return *m_contentError;
     if (!m_permission)

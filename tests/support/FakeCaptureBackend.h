@@ -3,6 +3,7 @@
 #include "capture/ActivitySource.h"
 #include "capture/CaptureBackend.h"
 
+#include <chrono>
 #include <map>
 #include <optional>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     // Makes content queries fail with this error until cleared with std::nullopt.
     void setContentError(std::optional<CaptureError> error) { m_contentError = std::move(error); }
     void setCaptureError(quint32 id, std::optional<CaptureError> error);
+    // Content queries answer only after this delay (so that callers really wait for them).
+    void setContentDelay(std::chrono::milliseconds delay) { m_contentDelay = delay; }
 
     int contentRequests() const { return m_contentRequests; }
     int requestAccessCalls() const { return m_requestAccessCalls; }
@@ -56,6 +59,7 @@ private:
     std::vector<Entry> m_entries;
     bool m_permission = true;
     std::optional<CaptureError> m_contentError;
+    std::chrono::milliseconds m_contentDelay { 0 };
     int m_contentRequests = 0;
     int m_requestAccessCalls = 0;
     std::vector<quint32> m_captureOrder;

@@ -14,6 +14,8 @@
 
 #include <qcorotask.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -66,6 +68,10 @@ enum class StopReason { signal, timeUp, screenLost };
 class CaptureRun : public QObject {
     Q_OBJECT
 public:
+    // While capture is off, this often: try to start it (the view model gives up after its retries,
+    // and there is no menu to start it again), and notice an X server that went away.
+    static constexpr std::chrono::seconds startCheckInterval { 3 };
+
     explicit CaptureRun(CaptureOptions options)
         : m_options(options)
     {
@@ -110,11 +116,17 @@ public:
                 deadline.start(static_cast<int>(*m_options.durationSeconds * 1000));
             }
             viewModel = std::make_unique<MainViewModel>();
+            connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
+            m_startCheck.start(startCheckInterval);
             if (!m_reason) {
                 auto stopped = qCoro(this, &CaptureRun::stopRequested);
                 co_await stopped;
             }
         }
+        // Once stopping, nothing may start capture again: neither the periodic check nor a retry
+        // of the view model that is still waiting.
+        m_startCheck.stop();
+        viewModel.reset();
 
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
@@ -135,6 +147,36 @@ signals:
     void stopRequested();
 
 private:
+    QCoro::Task<> checkCapture()
+    {
+        ScreenshotService &service = ScreenshotService::shared();
+        if (m_reason || m_checking || service.isCapturing())
+            co_return;
+        m_checking = true;
+        CaptureBackend &backend = CaptureBackend::shared();
+        const CaptureResult<ShareableContent> content = co_await backend.getShareableContent();
+        m_checking = false;
+        if (m_reason || service.isCapturing())
+            co_return;
+        if (!content.ok() && !backend.preflightScreenCaptureAccess()) {
+            stop(StopReason::screenLost);
+            co_return;
+        }
+        const bool windowToCapture = content.ok()
+            && std::any_of(
+                content.value().windows.begin(), content.value().windows.end(), &ScreenshotService::isCaptureCandidate);
+        if (!windowToCapture) {
+            if (!m_waitingReported) {
+                m_waitingReported = true;
+                std::fprintf(stderr, "pellux capture: no window to capture yet; waiting for one to appear\n");
+            }
+            co_return;
+        }
+        m_checking = true;
+        co_await service.startCapturing();
+        m_checking = false;
+    }
+
     void stop(StopReason reason)
     {
         if (m_reason)
@@ -145,6 +187,9 @@ private:
 
     CaptureOptions m_options;
     CaptureShutdown m_shutdown;
+    QTimer m_startCheck;
+    bool m_checking = false;
+    bool m_waitingReported = false;
     std::optional<StopReason> m_reason;
     int m_framesWithoutText = 0;
 };

@@ -64,7 +64,8 @@ std::optional<Property> getProperty(
         return std::nullopt;
     const auto cookie = xcb_get_property(c.get(), 0, window, property, type, 0, maxLength32);
     ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(c.get(), cookie, nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE)
+    // A property of another type than the one asked for comes without its data: treated as absent.
+    if (!reply || reply->type == XCB_ATOM_NONE || (type != XCB_ATOM_ANY && reply->type != type))
         return std::nullopt;
     Property p;
     p.type = reply->type;

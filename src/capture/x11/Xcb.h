@@ -52,7 +52,8 @@ private:
     std::vector<std::pair<QByteArray, xcb_atom_t>> m_atoms;
 };
 
-// The value of a window property, or nothing when the window lacks it (or is gone).
+// The value of a window property, or nothing when the window lacks it (or is gone, or the property
+// is not of the type asked for).
 struct Property {
     xcb_atom_t type = XCB_ATOM_NONE;
     int format = 0;
