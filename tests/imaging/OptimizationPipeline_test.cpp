@@ -174,6 +174,41 @@ TEST_F(Pipeline, BlockDeltaNamesTheScreenshotItCompletes)
     EXPECT_LT(ImageOptimizer::imageDifference(*rebuilt, typed), ImageOptimizer::imageDifference(frame, typed));
 }
 
+TEST(BlockDelta, NamesTheStoredHashOfTheMatchedFrameWhateverItsPixelFormat)
+{
+    for (const QImage::Format format : { QImage::Format_RGB888, QImage::Format_RGB32, QImage::Format_ARGB32 }) {
+        ImageOptimizer optimizer;
+        optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
+        const auto optimize = [&](const QImage &image) {
+            return QCoro::waitFor(optimizer.optimizeScreenshot(
+                image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
+        };
+        const QImage first = desktopFrame().convertToFormat(format);
+        const OptimizationResult stored = optimize(first);
+        const OptimizationResult result
+            = optimize(withTypedLine(first, QStringLiteral("$ git status")).convertToFormat(format));
+        ASSERT_TRUE(result.isDeltaFrame) << format;
+        EXPECT_EQ(result.referenceHash, stored.imageHash) << format;
+    }
+}
+
+TEST(BlockDelta, IsNeverMadeAgainstAFrameOfAnotherSize)
+{
+    ImageOptimizer optimizer;
+    optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
+    const auto optimize = [&](const QImage &image) {
+        return QCoro::waitFor(optimizer.optimizeScreenshot(
+            image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
+    };
+    const QImage large = desktopFrame().copy(0, 0, 1000, 600);
+    optimize(large);
+    const OptimizationResult crop = optimize(large.copy(0, 0, 900, 600));
+    EXPECT_FALSE(crop.isDeltaFrame);
+    EXPECT_FALSE(crop.referenceHash);
+    ASSERT_TRUE(crop.optimizedData);
+    EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(*crop.optimizedData));
+}
+
 TEST_F(Pipeline, BlockMatchOfExactlySeventyPercentIsNotUsed)
 {
     const std::vector<int> levels { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
