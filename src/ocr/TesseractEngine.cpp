@@ -142,7 +142,8 @@ std::vector<QRect> TesseractEngine::detectLines(const QImage &grey)
     std::unique_ptr<tesseract::PageIterator> it(m_api->AnalyseLayout());
     if (it) {
         do {
-            if (it->Empty(tesseract::RIL_TEXTLINE))
+            // Picture, line and rule blocks have line boxes too; only text counts as text.
+            if (it->Empty(tesseract::RIL_TEXTLINE) || !PTIsTextType(it->BlockType()))
                 continue;
             const QRect box = boxAt(*it);
             if (!box.isEmpty())

@@ -62,7 +62,8 @@ public:
     // Why the last recognizeLines call failed; empty when it did not.
     const QString &recognitionFailure() const { return m_recognitionFailure; }
 
-    // Layout analysis alone: the boxes of the text lines of an 8-bit grey image, no recognition.
+    // Layout analysis alone: the boxes of the lines of the text blocks of an 8-bit grey image (not
+    // of pictures or rules), no recognition.
     std::vector<QRect> detectLines(const QImage &grey);
 
 private:
