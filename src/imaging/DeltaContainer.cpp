@@ -39,6 +39,19 @@ std::optional<QByteArray> DeltaContainer::serialize() const
                              .arg(entry.data.size()));
             return std::nullopt;
         }
+        const QRect &r = entry.rect;
+        if (r.x() < 0 || r.y() < 0 || r.width() < 1 || r.height() < 1 || r.x() + r.width() > kMaxDimension
+            || r.y() + r.height() > kMaxDimension || entry.data.isEmpty()) {
+            log::failure(QStringLiteral("ERROR DeltaContainer: region %1,%2 %3x%4 with %5 bytes cannot be stored "
+                                        "(rectangles end within %6 pixels and hold data)")
+                             .arg(r.x())
+                             .arg(r.y())
+                             .arg(r.width())
+                             .arg(r.height())
+                             .arg(entry.data.size())
+                             .arg(kMaxDimension));
+            return std::nullopt;
+        }
         total += kEntryHeaderSize + entry.data.size();
     }
 

@@ -18,9 +18,9 @@ namespace pellux {
 
 // The last full frame stored for a window. Deltas of that window name it by `hash`.
 struct FrameReference {
-    QString hash;             // perceptual hash of the frame
+    QString hash; // perceptual hash of the frame
     QByteArray fullImageData; // the compressed full frame
-    TimePoint timestamp;      // when it was stored
+    TimePoint timestamp; // when it was stored
 };
 
 // The "DLTA" container. Byte layout (integers unsigned 32-bit little-endian, reals IEEE-754
@@ -33,20 +33,23 @@ struct FrameReference {
 //         20  L  the region's image, WebP or progressive JPEG, possibly scaled down
 struct DeltaContainer {
     struct Entry {
-        QRect rect;      // where the region sits in the source image (unscaled)
+        QRect rect; // where the region sits in the source image (unscaled)
         QByteArray data; // the encoded region
     };
 
-    static constexpr char kMagic[4] = {'D', 'L', 'T', 'A'};
+    static constexpr char kMagic[4] = { 'D', 'L', 'T', 'A' };
     static constexpr qsizetype kHeaderSize = 8;
     static constexpr qsizetype kEntryHeaderSize = 20;
     // The count and every length must fit the 32-bit fields.
     static constexpr std::uint64_t kMaxFieldValue = UINT32_MAX;
+    // No rectangle reaches beyond this on either axis; the reader refuses anything larger as corrupt.
+    static constexpr int kMaxDimension = 32768;
 
     QList<Entry> entries;
 
-    // The container bytes, or absent when a count or a length would not fit its 32-bit field
-    // (the container is then not produced at all rather than truncated).
+    // The container bytes, or absent when a count or a length would not fit its 32-bit field, or
+    // a rectangle or its data is one the reader would refuse (the container is then not produced
+    // at all rather than truncated, and the caller stores a full frame instead).
     std::optional<QByteArray> serialize() const;
 };
 

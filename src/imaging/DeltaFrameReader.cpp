@@ -7,6 +7,7 @@
 #include <QtEndian>
 
 #include <turbojpeg.h>
+#include <webp/decode.h>
 
 #include <cmath>
 #include <cstring>
@@ -38,12 +39,20 @@ std::optional<int> pixelValue(float value, int minimum)
     return static_cast<int>(value);
 }
 
-bool isWebP(const QByteArray &d) { return d.size() >= 12 && d.startsWith("RIFF") && std::memcmp(d.constData() + 8, "WEBP", 4) == 0; }
-bool isJpeg(const QByteArray &d) { return d.size() >= 3 && static_cast<unsigned char>(d[0]) == 0xff && static_cast<unsigned char>(d[1]) == 0xd8; }
-
-bool plausibleSize(int width, int height)
+bool isWebP(const QByteArray &d)
 {
-    return width > 0 && height > 0 && width <= DeltaFrameReader::kMaxDimension && height <= DeltaFrameReader::kMaxDimension;
+    return d.size() >= 12 && d.startsWith("RIFF") && std::memcmp(d.constData() + 8, "WEBP", 4) == 0;
+}
+bool isJpeg(const QByteArray &d)
+{
+    return d.size() >= 3 && static_cast<unsigned char>(d[0]) == 0xff && static_cast<unsigned char>(d[1]) == 0xd8;
+}
+
+// The header's size must fit the region: checked before the pixels are allocated, so that a few
+// corrupt bytes cannot ask for gigabytes.
+bool fitsLimit(int width, int height, QSize limit)
+{
+    return width > 0 && height > 0 && width <= limit.width() && height <= limit.height();
 }
 
 void makeOpaque(QImage &image)
@@ -55,10 +64,19 @@ void makeOpaque(QImage &image)
     }
 }
 
-std::optional<QImage> decodeWebPRegion(const QByteArray &data)
+std::optional<QImage> decodeWebPRegion(const QByteArray &data, QSize limit)
 {
+    int width = 0;
+    int height = 0;
+    if (!WebPGetInfo(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()), &width, &height)
+        || !fitsLimit(width, height, limit)) {
+        fail(QStringLiteral("Region is not a readable WebP image of at most %1x%2 pixels")
+                 .arg(limit.width())
+                 .arg(limit.height()));
+        return std::nullopt;
+    }
     QImage image = decodeWebP(data);
-    if (image.isNull() || !plausibleSize(image.width(), image.height())) {
+    if (image.isNull() || image.width() != width || image.height() != height) {
         fail(QStringLiteral("Region is not a readable WebP image"));
         return std::nullopt;
     }
@@ -71,7 +89,7 @@ struct TurboJpegDeleter {
     void operator()(void *handle) const { tjDestroy(handle); }
 };
 
-std::optional<QImage> decodeJpeg(const QByteArray &data)
+std::optional<QImage> decodeJpeg(const QByteArray &data, QSize limit)
 {
     std::unique_ptr<void, TurboJpegDeleter> handle(tjInitDecompress());
     if (!handle) {
@@ -83,11 +101,13 @@ std::optional<QImage> decodeJpeg(const QByteArray &data)
     int height = 0;
     int subsampling = 0;
     int colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), bytes, static_cast<unsigned long>(data.size()), &width, &height, &subsampling,
-                            &colorspace)
+    if (tjDecompressHeader3(
+            handle.get(), bytes, static_cast<unsigned long>(data.size()), &width, &height, &subsampling, &colorspace)
             != 0
-        || !plausibleSize(width, height)) {
-        fail(QStringLiteral("Region is not a readable JPEG image"));
+        || !fitsLimit(width, height, limit)) {
+        fail(QStringLiteral("Region is not a readable JPEG image of at most %1x%2 pixels")
+                 .arg(limit.width())
+                 .arg(limit.height()));
         return std::nullopt;
     }
     QImage image(width, height, QImage::Format_RGB32);
@@ -97,7 +117,7 @@ std::optional<QImage> decodeJpeg(const QByteArray &data)
     }
     // Stop at the first warning and refuse progressive streams with absurd scan counts.
     if (tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(data.size()), image.bits(), width,
-                      int(image.bytesPerLine()), height, TJPF_BGRX, TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS)
+            int(image.bytesPerLine()), height, TJPF_BGRX, TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS)
         != 0) {
         fail(QStringLiteral("Region JPEG data is corrupt: %1").arg(QString::fromUtf8(tjGetErrorStr2(handle.get()))));
         return std::nullopt;
@@ -169,12 +189,13 @@ std::optional<DeltaContainer> DeltaFrameReader::parse(const QByteArray &bytes)
     return container;
 }
 
-std::optional<QImage> DeltaFrameReader::decodeRegion(const QByteArray &data)
+std::optional<QImage> DeltaFrameReader::decodeRegion(const QByteArray &data, QSize limit)
 {
+    limit = limit.boundedTo(QSize(kMaxDimension, kMaxDimension));
     if (isWebP(data))
-        return decodeWebPRegion(data);
+        return decodeWebPRegion(data, limit);
     if (isJpeg(data))
-        return decodeJpeg(data);
+        return decodeJpeg(data, limit);
     fail(QStringLiteral("Region data is neither WebP nor JPEG"));
     return std::nullopt;
 }
@@ -192,23 +213,21 @@ std::optional<QImage> DeltaFrameReader::applyDelta(const QImage &base, const Del
     for (qsizetype i = 0; i < container.entries.size(); ++i) {
         const DeltaContainer::Entry &entry = container.entries[i];
         if (!frame.rect().contains(entry.rect)) {
-            fail(QStringLiteral("Region %1 lies outside the %2x%3 frame").arg(i).arg(frame.width()).arg(frame.height()));
+            fail(
+                QStringLiteral("Region %1 lies outside the %2x%3 frame").arg(i).arg(frame.width()).arg(frame.height()));
             return std::nullopt;
         }
-        std::optional<QImage> region = decodeRegion(entry.data);
+        // Regions are stored at their own size or scaled down, never up.
+        std::optional<QImage> region = decodeRegion(entry.data, entry.rect.size());
         if (!region)
             return std::nullopt;
-        // Regions are stored at their own size or scaled down, never up.
-        if (region->width() > entry.rect.width() || region->height() > entry.rect.height()) {
-            fail(QStringLiteral("Region %1 image is larger than its rectangle").arg(i));
-            return std::nullopt;
-        }
         if (region->size() != entry.rect.size())
             *region = region->scaled(entry.rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                           .convertToFormat(QImage::Format_RGB32);
         const size_t rowBytes = size_t(entry.rect.width()) * 4;
         for (int y = 0; y < entry.rect.height(); ++y)
-            std::memcpy(frame.scanLine(entry.rect.y() + y) + size_t(entry.rect.x()) * 4, region->constScanLine(y), rowBytes);
+            std::memcpy(
+                frame.scanLine(entry.rect.y() + y) + size_t(entry.rect.x()) * 4, region->constScanLine(y), rowBytes);
     }
     return frame;
 }

@@ -16,7 +16,7 @@ namespace pellux {
 class DeltaFrameReader {
 public:
     // Regions larger than this on either side, or lying beyond it, are refused as corrupt.
-    static constexpr int kMaxDimension = 32768;
+    static constexpr int kMaxDimension = DeltaContainer::kMaxDimension;
 
     // True when the bytes start with the "DLTA" magic (a delta file, not an image file).
     static bool isDeltaContainer(const QByteArray &bytes);
@@ -26,8 +26,11 @@ public:
     // empty or absurdly large rectangles, empty region data.
     static std::optional<DeltaContainer> parse(const QByteArray &bytes);
 
-    // Decodes one region's image (WebP or JPEG) at its stored, possibly reduced, size.
-    static std::optional<QImage> decodeRegion(const QByteArray &data);
+    // Decodes one region's image (WebP or JPEG) at its stored, possibly reduced, size. An image
+    // whose header claims more than `limit` on either side is refused before any pixels are
+    // allocated.
+    static std::optional<QImage> decodeRegion(
+        const QByteArray &data, QSize limit = QSize(kMaxDimension, kMaxDimension));
 
     // The frame the delta describes: `base` (the window's previous frame, at the source size)
     // with every region decoded, scaled back to its rectangle and painted in order. Absent when a

@@ -76,7 +76,9 @@ std::shared_ptr<const BlockHashes> ImageOptimizer::blockHashes(const QImage &ima
                 result->hashes[static_cast<size_t>(row)][static_cast<size_t>(col)] = blockHash(block);
         }
     }
-    result->imageHash = perceptualHash(pixels);
+    // The hash the frame is stored under (taken from the image as given, whatever its pixel
+    // format), so that a delta's reference names a stored frame.
+    result->imageHash = perceptualHash(image);
     return result;
 }
 
@@ -90,12 +92,14 @@ BlockMatch ImageOptimizer::compareBlockHashes(const BlockHashes &newHashes, cons
     if (match.totalBlocks == 0)
         return match;
 
-    const size_t commonRows = std::min(rows, candidate.hashes.size());
-    const size_t commonColumns = std::min(columns, candidate.hashes.empty() ? 0 : candidate.hashes.front().size());
-    for (size_t row = 0; row < commonRows; ++row) {
+    // A delta is rebuilt on top of the matched frame, so only a frame of the very same size will do.
+    if (newHashes.width != candidate.width || newHashes.height != candidate.height
+        || newHashes.blockSize != candidate.blockSize || candidate.hashes.size() != rows)
+        return match;
+    for (size_t row = 0; row < rows; ++row) {
         const auto &mine = newHashes.hashes[row];
         const auto &theirs = candidate.hashes[row];
-        const size_t limit = std::min({ commonColumns, mine.size(), theirs.size() });
+        const size_t limit = std::min(mine.size(), theirs.size());
         for (size_t col = 0; col < limit; ++col) {
             if (mine[col] == theirs[col])
                 match.matchingBlocks.insert(BlockCoordinate { static_cast<int>(row), static_cast<int>(col) });

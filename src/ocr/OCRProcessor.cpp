@@ -72,8 +72,14 @@ std::vector<OCRText> OCRProcessor::recognize(const QImage &image, const QUuid &r
     if (!ensureEngine())
         return fragments;
     const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
-    for (RecognizedFragment &line : recognizeImage(*m_engine, image, tuning))
-        fragments.push_back(OCRText{QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds});
+    std::vector<RecognizedFragment> lines = recognizeImage(*m_engine, image, tuning);
+    if (!m_engine->recognitionFailure().isEmpty()) {
+        log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
+        return fragments;
+    }
+    for (RecognizedFragment &line : lines)
+        fragments.push_back(
+            OCRText { QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds });
     return fragments;
 }
 

@@ -48,16 +48,14 @@ TesseractEngine::TesseractEngine(Purpose purpose, std::optional<QString> dataPat
         m_ready = true;
         return;
     }
-    // Where the model is looked for: the given folder, else TESSDATA_PREFIX, else Tesseract's
-    // built-in default. A known folder is checked first, because Tesseract reports a missing
-    // model with several lines of its own on stderr.
-    const std::optional<QString> folder = dataPath     ? dataPath
-        : qEnvironmentVariableIsSet("TESSDATA_PREFIX") ? std::optional(qEnvironmentVariable("TESSDATA_PREFIX"))
-                                                       : std::nullopt;
+    const std::optional<QString> folder = modelFolder(dataPath);
     const QString where = folder ? *folder : QStringLiteral("the default tessdata folder");
     m_failureReason = QStringLiteral("cannot load the English text model (eng.traineddata) from %1").arg(where);
     if (folder && !QFileInfo(QDir(*folder).filePath(QStringLiteral("eng.traineddata"))).isReadable())
         return;
+    // Set before Init: Tesseract reports a model it cannot load with lines of its own, which go
+    // nowhere; the one line callers print says it.
+    m_api->SetVariable("debug_file", "/dev/null");
     const QByteArray path = folder ? folder->toLocal8Bit() : QByteArray();
     const int status = m_api->Init(
         folder ? path.constData() : nullptr, "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false);
@@ -67,6 +65,19 @@ TesseractEngine::TesseractEngine(Purpose purpose, std::optional<QString> dataPat
     }
     m_failureReason.clear();
     m_ready = true;
+}
+
+std::optional<QString> TesseractEngine::modelFolder(const std::optional<QString> &dataPath)
+{
+    if (dataPath)
+        return dataPath;
+    if (qEnvironmentVariableIsSet("TESSDATA_PREFIX"))
+        return qEnvironmentVariable("TESSDATA_PREFIX");
+    // Unknown when the library's built-in folder could not be read at build time.
+    const QString builtIn = QStringLiteral(PELLUX_TESSERACT_DEFAULT_TESSDATA);
+    if (builtIn.isEmpty())
+        return std::nullopt;
+    return builtIn;
 }
 
 TesseractEngine::~TesseractEngine()
@@ -90,6 +101,7 @@ bool TesseractEngine::setImage(const QImage &grey)
 std::vector<RecognizedLine> TesseractEngine::recognizeLines(const QImage &grey, PageLayout layout, bool inversionPass)
 {
     std::vector<RecognizedLine> lines;
+    m_recognitionFailure.clear();
     if (m_purpose != Purpose::recognition)
         return lines;
     m_api->SetVariable("tessedit_do_invert", inversionPass ? "1" : "0");
@@ -97,6 +109,8 @@ std::vector<RecognizedLine> TesseractEngine::recognizeLines(const QImage &grey, 
     if (!setImage(grey))
         return lines;
     if (m_api->Recognize(nullptr) != 0) {
+        m_recognitionFailure
+            = QStringLiteral("Tesseract could not recognise the %1x%2 image").arg(grey.width()).arg(grey.height());
         m_api->Clear();
         return lines;
     }
@@ -128,7 +142,8 @@ std::vector<QRect> TesseractEngine::detectLines(const QImage &grey)
     std::unique_ptr<tesseract::PageIterator> it(m_api->AnalyseLayout());
     if (it) {
         do {
-            if (it->Empty(tesseract::RIL_TEXTLINE))
+            // Picture, line and rule blocks have line boxes too; only text counts as text.
+            if (it->Empty(tesseract::RIL_TEXTLINE) || !PTIsTextType(it->BlockType()))
                 continue;
             const QRect box = boxAt(*it);
             if (!box.isEmpty())

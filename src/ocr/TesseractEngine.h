@@ -49,12 +49,21 @@ public:
     // Why the engine is not ready, for the one log line callers print.
     const QString &failureReason() const { return m_failureReason; }
 
+    // The folder the English model is loaded from: `dataPath`, else TESSDATA_PREFIX, else the
+    // folder libtesseract was built to look in (absent when that is unknown).
+    static std::optional<QString> modelFolder(const std::optional<QString> &dataPath);
+
     // Recognises the text lines of an 8-bit grey image, in Tesseract's reading order. Lines
-    // without text are left out. Empty when the engine is not ready or the image is too small.
+    // without text are left out. Empty when the engine is not ready or the image is too small,
+    // or when recognition fails (`recognitionFailure` then says why).
     // `inversionPass` lets Tesseract retry weakly recognised lines as light-on-dark text.
     std::vector<RecognizedLine> recognizeLines(const QImage &grey, PageLayout layout, bool inversionPass = true);
 
-    // Layout analysis alone: the boxes of the text lines of an 8-bit grey image, no recognition.
+    // Why the last recognizeLines call failed; empty when it did not.
+    const QString &recognitionFailure() const { return m_recognitionFailure; }
+
+    // Layout analysis alone: the boxes of the lines of the text blocks of an 8-bit grey image (not
+    // of pictures or rules), no recognition.
     std::vector<QRect> detectLines(const QImage &grey);
 
 private:
@@ -64,6 +73,7 @@ private:
     Purpose m_purpose;
     bool m_ready = false;
     QString m_failureReason;
+    QString m_recognitionFailure;
 };
 
 // Smallest image side Tesseract accepts; smaller images have no readable text anyway.

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <thread>
 
 using namespace pellux;
@@ -18,6 +20,23 @@ using namespace pellux::test;
 namespace {
 
 // Soft colour gradients with no text in them, like a photograph or a wallpaper.
+// A 1920 x 1080 gradient with coloured rectangles on it, like a wallpaper or a drawing.
+QImage gradientWithRectangles()
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    QPainter painter(&image);
+    QLinearGradient gradient(0, 0, 1920, 1080);
+    gradient.setColorAt(0, QColor(20, 60, 200));
+    gradient.setColorAt(1, QColor(250, 180, 40));
+    painter.fillRect(image.rect(), gradient);
+    std::mt19937 random(7);
+    for (int i = 0; i < 40; ++i)
+        painter.fillRect(
+            QRect(int(random() % 1800), int(random() % 1000), 40 + int(random() % 300), 30 + int(random() % 200)),
+            QColor(int(random() % 256), int(random() % 256), int(random() % 256)));
+    return image;
+}
+
 QImage photoLikeImage()
 {
     QImage image(1200, 800, QImage::Format_RGB32);
@@ -142,11 +161,17 @@ TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
     EXPECT_EQ(optimizer.analyzeContent(QImage()), ContentType::mixed);
 }
 
-TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotAPhoto)
+TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
 {
     ImageOptimizer &optimizer = ImageOptimizer::shared();
-    EXPECT_EQ(optimizer.analyzeContent(desktopFrame()), ContentType::text);
+    // The xterm windows of the desktop screenshot, each on its own.
+    EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(0, 0, 805, 790)), ContentType::text);
+    EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(901, 0, 815, 745)), ContentType::text);
+
+    // Tesseract finds one picture block over each of these, with line boxes of its own: only
+    // text blocks count.
     EXPECT_NE(optimizer.analyzeContent(photoLikeImage()), ContentType::text);
+    EXPECT_NE(optimizer.analyzeContent(gradientWithRectangles()), ContentType::text);
 }
 
 TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)

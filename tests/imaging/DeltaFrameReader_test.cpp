@@ -1,10 +1,10 @@
 #include "imaging/DeltaTestImages.h"
 #include "support/FakeClock.h"
 
-#include "imaging/ImageOptimizer.h"
 #include "imaging/DeltaContainer.h"
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/DeltaFrameReader.h"
+#include "imaging/ImageOptimizer.h"
 
 #include <QtEndian>
 
@@ -73,8 +73,10 @@ TEST_F(DeltaRoundTrip, ConsecutiveDeltasNameTheSameReferenceAndApplyInOrder)
     const QString window = QStringLiteral("5");
 
     ASSERT_TRUE(QCoro::waitFor(processor.processDeltaFrame(first, QImage(), window, QStringLiteral("h1"))).fullFrame);
-    const DeltaFrameOutcome d2 = QCoro::waitFor(processor.processDeltaFrame(second, first, window, QStringLiteral("h2")));
-    const DeltaFrameOutcome d3 = QCoro::waitFor(processor.processDeltaFrame(third, second, window, QStringLiteral("h3")));
+    const DeltaFrameOutcome d2
+        = QCoro::waitFor(processor.processDeltaFrame(second, first, window, QStringLiteral("h2")));
+    const DeltaFrameOutcome d3
+        = QCoro::waitFor(processor.processDeltaFrame(third, second, window, QStringLiteral("h3")));
     ASSERT_TRUE(d2.deltaFrame && d3.deltaFrame);
     EXPECT_EQ(d2.deltaFrame->referenceHash, QStringLiteral("h1"));
     EXPECT_EQ(d3.deltaFrame->referenceHash, QStringLiteral("h1"));
@@ -124,7 +126,8 @@ TEST_F(DeltaRoundTrip, ScaledDownAndJpegRegionsAreScaledBackIntoTheirRectangles)
     base.fill(Qt::white);
     const std::optional<QImage> withJpeg = DeltaFrameReader::applyDelta(base, validContainer());
     ASSERT_TRUE(withJpeg.has_value());
-    EXPECT_LT(test::meanDifference(withJpeg->copy(100, 64, 64, 20), test::windowFrame(64, 20), QRect(0, 0, 64, 20)), 8.0);
+    EXPECT_LT(
+        test::meanDifference(withJpeg->copy(100, 64, 64, 20), test::windowFrame(64, 20), QRect(0, 0, 64, 20)), 8.0);
 }
 
 TEST_F(DeltaRoundTrip, TheFourthByteOfAPixelIsPaddingEvenInTransparentImages)
@@ -201,7 +204,10 @@ TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
         { "region image larger than its rectangle", header1 + entry(0, 0, 10, 10, region) },
         { "not an image", header1 + entry(0, 0, 20, 20, QByteArray("plain text, not pixels")) },
         { "corrupt WebP", header1 + entry(0, 0, 20, 20, region.left(region.size() / 2)) },
-        { "corrupt JPEG", header1 + entry(0, 0, 64, 20, ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8)->left(200)) },
+        { "corrupt JPEG",
+            header1
+                + entry(
+                    0, 0, 64, 20, ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8)->left(200)) },
     };
     for (const auto &c : cases) {
         ASSERT_TRUE(DeltaFrameReader::parse(c.bytes).has_value()) << c.what;
@@ -210,6 +216,75 @@ TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
     EXPECT_FALSE(DeltaFrameReader::applyDelta(QImage(), header1 + entry(0, 0, 20, 20, region)).has_value());
     EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(region));
     EXPECT_TRUE(DeltaFrameReader::isDeltaContainer(validContainer()));
+}
+
+namespace {
+
+// A JPEG whose frame header claims another size than the pixels it holds.
+QByteArray jpegClaiming(int width, int height)
+{
+    QByteArray jpeg = *ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8);
+    for (qsizetype i = 2; i + 9 < jpeg.size(); ++i) {
+        const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
+        if (static_cast<unsigned char>(jpeg[i]) == 0xff && (marker == 0xc0 || marker == 0xc2)) {
+            qToBigEndian(std::uint16_t(height), jpeg.data() + i + 5);
+            qToBigEndian(std::uint16_t(width), jpeg.data() + i + 7);
+            return jpeg;
+        }
+    }
+    return {};
+}
+
+} // namespace
+
+TEST(DeltaFrameReader, RefusesRegionImagesLargerThanTheirRectangleFromTheHeaderAlone)
+{
+    const QByteArray webp = regionImage(20, 20);
+    EXPECT_TRUE(DeltaFrameReader::decodeRegion(webp, QSize(20, 20)));
+    EXPECT_FALSE(DeltaFrameReader::decodeRegion(webp, QSize(19, 20)));
+    EXPECT_FALSE(DeltaFrameReader::decodeRegion(webp, QSize(20, 19)));
+
+    const QByteArray jpeg = jpegClaiming(64, 20);
+    ASSERT_FALSE(jpeg.isEmpty());
+    EXPECT_TRUE(DeltaFrameReader::decodeRegion(jpeg, QSize(64, 20)));
+    EXPECT_FALSE(DeltaFrameReader::decodeRegion(jpeg, QSize(63, 20)));
+
+    // A header claiming 30000 x 30000 pixels (3.6 GB) in a 64 x 20 rectangle is refused by its
+    // header, never allocated; the sanitizer builds would report the allocation.
+    const QByteArray huge = jpegClaiming(30000, 30000);
+    QImage base(200, 150, QImage::Format_RGB32);
+    base.fill(Qt::black);
+    const QByteArray container = QByteArray("DLTA", 4) + u32(1) + entry(0, 0, 64, 20, huge);
+    ASSERT_TRUE(DeltaFrameReader::parse(container));
+    EXPECT_FALSE(DeltaFrameReader::applyDelta(base, container));
+    EXPECT_FALSE(DeltaFrameReader::decodeRegion(huge, QSize(64, 20)));
+}
+
+TEST(DeltaContainerLimits, TheWriterRefusesWhatTheReaderWouldRefuse)
+{
+    const QByteArray data = regionImage(8, 8);
+    const auto serialized = [&](QRect rect, QByteArray bytes) {
+        DeltaContainer container;
+        container.entries.push_back({ rect, std::move(bytes) });
+        return container.serialize();
+    };
+    const int limit = DeltaContainer::kMaxDimension;
+    const auto atTheEdge = serialized(QRect(limit - 8, limit - 8, 8, 8), data);
+    ASSERT_TRUE(atTheEdge);
+    EXPECT_TRUE(DeltaFrameReader::parse(*atTheEdge));
+    for (const QRect rect :
+        { QRect(limit - 7, 0, 8, 8), QRect(0, limit, 8, 8), QRect(0, 0, 40000, 8), QRect(-1, 0, 8, 8) })
+        EXPECT_FALSE(serialized(rect, data)) << rect.x() << "," << rect.y() << " " << rect.width();
+    EXPECT_FALSE(serialized(QRect(0, 0, 8, 8), QByteArray()));
+
+    // A 40000 x 8 frame has no delta the reader could read back: the processor stores it whole.
+    QImage wide(40000, 8, QImage::Format_RGB32);
+    wide.fill(Qt::darkCyan);
+    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(wide, { QRect(32704, 0, 128, 8) }));
+    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(wide, { wide.rect() }));
+    const auto inRange = DeltaFrameProcessor::encodeDeltaData(wide, { QRect(0, 0, 128, 8) });
+    ASSERT_TRUE(inRange);
+    EXPECT_TRUE(DeltaFrameReader::applyDelta(wide, *inRange));
 }
 
 // Mutations of valid containers: whatever parses re-serialises to the same bytes, and nothing
@@ -239,7 +314,8 @@ TEST(DeltaFrameReader, SurvivesAFixedSeedCorpusOfMutatedContainers)
                 bytes.insert(pick(bytes.size() + 1), QByteArray(int(1 + random() % 8), char(random())));
                 break;
             case 3: { // overwrite a field-aligned 32-bit value with an extreme
-                const std::uint32_t extremes[] = { 0, 1, 0x7fffffffu, 0x80000000u, 0xffffffffu, 0x7f800000u, 0xff800000u };
+                const std::uint32_t extremes[]
+                    = { 0, 1, 0x7fffffffu, 0x80000000u, 0xffffffffu, 0x7f800000u, 0xff800000u };
                 if (bytes.size() >= 4)
                     qToLittleEndian(extremes[random() % 7], bytes.data() + (pick(bytes.size() - 3) & ~qsizetype(3)));
                 break;

@@ -92,19 +92,35 @@ TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorter)
     EXPECT_FALSE(ImageOptimizer::blockHashes(QImage()));
 }
 
-TEST(BlockComparison, CountsOnlyOverlappingEqualBlocksAgainstTheNewGrid)
+TEST(BlockComparison, CountsEqualBlocksOfGridsOfTheSameSizeOnly)
 {
     BlockHashes fresh;
+    fresh.width = 150;
+    fresh.height = 100;
     fresh.hashes = { { "a", "b", "c" }, { "d", "e", "f" } };
-    BlockHashes smaller;
-    smaller.imageHash = QStringLiteral("older");
-    smaller.hashes = { { "a", "x" } };
-    const BlockMatch match = ImageOptimizer::compareBlockHashes(fresh, smaller);
+    BlockHashes older = fresh;
+    older.imageHash = QStringLiteral("older");
+    older.hashes = { { "a", "x", "c" }, { "y", "e", "z" } };
+    const BlockMatch match = ImageOptimizer::compareBlockHashes(fresh, older);
     EXPECT_EQ(match.totalBlocks, 6);
-    EXPECT_EQ(match.matchingBlocks.size(), 1u);
+    EXPECT_EQ(match.matchingBlocks.size(), 3u);
     EXPECT_TRUE(match.matchingBlocks.count(BlockCoordinate { 0, 0 }));
-    EXPECT_DOUBLE_EQ(match.similarity, 1.0 / 6.0);
+    EXPECT_TRUE(match.matchingBlocks.count(BlockCoordinate { 1, 1 }));
+    EXPECT_DOUBLE_EQ(match.similarity, 0.5);
     EXPECT_EQ(match.referenceHash, QStringLiteral("older"));
+
+    // Same block hashes, other frame size (the edge blocks differ in size): a delta on top of it
+    // could not rebuild the frame.
+    for (const QSize size : { QSize(140, 100), QSize(150, 90), QSize(150, 130) }) {
+        BlockHashes resized = fresh;
+        resized.width = size.width();
+        resized.height = size.height();
+        if (size.height() > 128)
+            resized.hashes.push_back({ "g", "h", "i" });
+        const BlockMatch other = ImageOptimizer::compareBlockHashes(fresh, resized);
+        EXPECT_TRUE(other.matchingBlocks.empty()) << size.width() << "x" << size.height();
+        EXPECT_DOUBLE_EQ(other.similarity, 0.0);
+    }
 
     BlockHashes empty;
     EXPECT_DOUBLE_EQ(ImageOptimizer::compareBlockHashes(empty, fresh).similarity, 0.0);
@@ -157,6 +173,33 @@ TEST_F(PartialMatches, OlderCandidateWinsATieAndAnImageNeverMatchesItself)
     ASSERT_TRUE(again);
     EXPECT_NE(again->referenceHash, ImageOptimizer::perceptualHash(blockStrip(left)));
     EXPECT_EQ(optimizer.blockHashKeys().size(), 3u);
+}
+
+TEST_F(PartialMatches, OnlyAFrameOfTheSameSizeMatches)
+{
+    const QImage large = desktopFrame().copy(0, 0, 1000, 600);
+    find(large);
+    // A crop shares most blocks with the larger frame but could not be rebuilt on top of it.
+    EXPECT_FALSE(find(large.copy(0, 0, 900, 600)));
+    EXPECT_FALSE(find(large.copy(0, 0, 1000, 540)));
+    const auto sameSize = find(withTypedLine(large, QStringLiteral("$ ls")));
+    ASSERT_TRUE(sameSize);
+    EXPECT_EQ(sameSize->referenceHash, ImageOptimizer::perceptualHash(large));
+}
+
+TEST_F(PartialMatches, ReferenceIsTheHashOfTheImageAsGivenWhateverItsPixelFormat)
+{
+    for (const QImage::Format format : { QImage::Format_RGB888, QImage::Format_RGB32, QImage::Format_ARGB32 }) {
+        ImageOptimizer fresh;
+        const QImage first = desktopFrame().convertToFormat(format);
+        fresh.findPartialMatchesBlocking(first, 0.7);
+        const auto match = fresh.findPartialMatchesBlocking(
+            withTypedLine(first, QStringLiteral("$ ls")).convertToFormat(format), 0.7);
+        ASSERT_TRUE(match) << format;
+        // The hash optimizeScreenshot stores the frame under.
+        EXPECT_EQ(match->referenceHash, ImageOptimizer::perceptualHash(first)) << format;
+        EXPECT_TRUE(fresh.isBlockHashCached(ImageOptimizer::perceptualHash(first))) << format;
+    }
 }
 
 TEST_F(PartialMatches, CacheHoldsFiftyGridsAndEvictsTheOldest)

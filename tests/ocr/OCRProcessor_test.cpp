@@ -2,9 +2,13 @@
 
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
+#include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
 #include "support/FakeClock.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -14,22 +18,23 @@
 #include <future>
 #include <mutex>
 
+#include <unistd.h>
+
 using namespace pellux;
 using namespace pellux::test;
 
 namespace {
 
-const QStringList kLines{QStringLiteral("Quarterly budget review meeting"), QStringLiteral("Invoices are due on Friday"),
-                         QStringLiteral("Remember the projector cable")};
+const QStringList kLines { QStringLiteral("Quarterly budget review meeting"),
+    QStringLiteral("Invoices are due on Friday"), QStringLiteral("Remember the projector cable") };
 
 // Runs processImage and waits for its one completion.
-std::vector<OCRText> recognizeNow(OCRProcessor &processor, const QImage &image,
-                                  std::optional<QUuid> recordingId = std::nullopt)
+std::vector<OCRText> recognizeNow(
+    OCRProcessor &processor, const QImage &image, std::optional<QUuid> recordingId = std::nullopt)
 {
     std::promise<std::vector<OCRText>> result;
-    processor.processImage(image, recordingId, [&result](std::vector<OCRText> fragments) {
-        result.set_value(std::move(fragments));
-    });
+    processor.processImage(
+        image, recordingId, [&result](std::vector<OCRText> fragments) { result.set_value(std::move(fragments)); });
     return result.get_future().get();
 }
 
@@ -64,7 +69,7 @@ private:
 class OCRProcessorTest : public ::testing::Test {
 protected:
     FakeClock clock;
-    OCRProcessor processor{std::nullopt, clock};
+    OCRProcessor processor { std::nullopt, clock };
 };
 
 } // namespace
@@ -108,18 +113,18 @@ TEST_F(OCRProcessorTest, BoundsAreImagePixelsWithTheOriginAtTheBottomLeft)
 TEST_F(OCRProcessorTest, ReadsLightTextOnDarkPanelsBesideDarkTextOnLight)
 {
     QImage image(1200, 300, QImage::Format_RGB32);
-    const RenderedText dark = renderText({QStringLiteral("Terminal session finished")}, QSize(600, 300),
-                                         QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e));
-    const RenderedText light = renderText({QStringLiteral("Spreadsheet totals updated")}, QSize(600, 300));
+    const RenderedText dark = renderText({ QStringLiteral("Terminal session finished") }, QSize(600, 300),
+        QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e));
+    const RenderedText light = renderText({ QStringLiteral("Spreadsheet totals updated") }, QSize(600, 300));
     QPainter painter(&image);
     painter.drawImage(0, 0, dark.image);
     painter.drawImage(600, 0, light.image);
     painter.end();
 
     const QString text = joinRecognizedText(recognizeNow(processor, image));
-    EXPECT_TRUE(containsAllWords(text, {QStringLiteral("Terminal"), QStringLiteral("session"),
-                                        QStringLiteral("finished"), QStringLiteral("Spreadsheet"),
-                                        QStringLiteral("totals"), QStringLiteral("updated")}))
+    EXPECT_TRUE(containsAllWords(text,
+        { QStringLiteral("Terminal"), QStringLiteral("session"), QStringLiteral("finished"),
+            QStringLiteral("Spreadsheet"), QStringLiteral("totals"), QStringLiteral("updated") }))
         << text.toStdString();
 }
 
@@ -139,14 +144,14 @@ TEST_F(OCRProcessorTest, FragmentsCarryTheGivenRecordingIdOrOneMadeForTheCall)
 
 TEST_F(OCRProcessorTest, CompletesEachRequestExactlyOnceOnTheQueueInSubmissionOrder)
 {
-    const QStringList words{QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
-                            QStringLiteral("Delta"), QStringLiteral("Echo")};
+    const QStringList words { QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
+        QStringLiteral("Delta"), QStringLiteral("Echo") };
     std::mutex mutex;
     std::vector<QString> completed;
     std::vector<int> calls(static_cast<size_t>(words.size()), 0);
-    std::atomic<bool> offQueue{false};
+    std::atomic<bool> offQueue { false };
     for (qsizetype i = 0; i < words.size(); ++i) {
-        const QImage image = renderText({words[i] + QStringLiteral(" station")}, QSize(500, 120)).image;
+        const QImage image = renderText({ words[i] + QStringLiteral(" station") }, QSize(500, 120)).image;
         processor.processImage(image, std::nullopt, [&, i](std::vector<OCRText> fragments) {
             if (!processor.textRecognitionQueue().isCurrent())
                 offQueue = true;
@@ -161,7 +166,8 @@ TEST_F(OCRProcessorTest, CompletesEachRequestExactlyOnceOnTheQueueInSubmissionOr
     EXPECT_EQ(calls, std::vector<int>(static_cast<size_t>(words.size()), 1));
     ASSERT_EQ(completed.size(), static_cast<size_t>(words.size()));
     for (qsizetype i = 0; i < words.size(); ++i)
-        EXPECT_TRUE(completed[static_cast<size_t>(i)].contains(words[i])) << completed[static_cast<size_t>(i)].toStdString();
+        EXPECT_TRUE(completed[static_cast<size_t>(i)].contains(words[i]))
+            << completed[static_cast<size_t>(i)].toStdString();
 }
 
 TEST_F(OCRProcessorTest, ImagesWithoutTextGiveOneEmptyCompletion)
@@ -180,7 +186,7 @@ TEST_F(OCRProcessorTest, ImagesWithoutTextGiveOneEmptyCompletion)
     blank.fill(Qt::white);
     QImage sliver(2000, 2, QImage::Format_ARGB32);
     sliver.fill(Qt::transparent);
-    for (const QImage &image : {onePixel, blank, sliver}) {
+    for (const QImage &image : { onePixel, blank, sliver }) {
         int calls = 0;
         processor.processImage(image, std::nullopt, [&](std::vector<OCRText> fragments) {
             ++calls;
@@ -197,10 +203,10 @@ TEST_F(OCRProcessorTest, VideoFramesCompleteWithTheIdTheCallMadeUpAndEmptyFrames
     processor.processSampleBuffer(QImage(), [&](std::vector<OCRText>, QUuid) { ++emptyCalls; });
 
     std::promise<std::pair<std::vector<OCRText>, QUuid>> result;
-    processor.processSampleBuffer(renderText(kLines, QSize(900, 360)).image,
-                                  [&](std::vector<OCRText> fragments, QUuid id) {
-                                      result.set_value({std::move(fragments), id});
-                                  });
+    processor.processSampleBuffer(
+        renderText(kLines, QSize(900, 360)).image, [&](std::vector<OCRText> fragments, QUuid id) {
+            result.set_value({ std::move(fragments), id });
+        });
     const auto [fragments, id] = result.get_future().get();
     processor.textRecognitionQueue().drain();
 
@@ -242,4 +248,57 @@ TEST(OCRProcessorWithoutModel, SaysSoOnceAndAnswersEveryRequestWithAnEmptyList)
         else
             qunsetenv("TESSDATA_PREFIX");
     }
+}
+
+TEST(OCRProcessorWithoutModel, AModelTesseractCannotLoadIsOurOneLineNotTesseractsOwn)
+{
+    // Readable, so only Tesseract's Init can find out that it is no model.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile model(QDir(folder.path()).filePath(QStringLiteral("eng.traineddata")));
+    ASSERT_TRUE(model.open(QIODevice::WriteOnly));
+    model.write("not a model");
+    model.close();
+
+    std::FILE *errors = std::tmpfile();
+    std::fflush(stderr);
+    const int savedStderr = dup(STDERR_FILENO);
+    dup2(fileno(errors), STDERR_FILENO);
+    {
+        OCRProcessor processor(folder.path());
+        CapturedLog log;
+        EXPECT_TRUE(recognizeNow(processor, renderText(kLines, QSize(900, 360)).image).empty());
+        EXPECT_EQ(log.text().count(QStringLiteral("Failed to perform OCR: ")), 1);
+    }
+    std::fflush(stderr);
+    dup2(savedStderr, STDERR_FILENO);
+    close(savedStderr);
+    std::rewind(errors);
+    char buffer[4096] = {};
+    const size_t read = std::fread(buffer, 1, sizeof buffer - 1, errors);
+    std::fclose(errors);
+    EXPECT_EQ(read, 0u) << buffer;
+}
+
+TEST(TesseractModelFolder, IsTheGivenFolderElseTessdataPrefixElseTheOneTheLibraryWasBuiltWith)
+{
+    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
+    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
+    qunsetenv("TESSDATA_PREFIX");
+    EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
+    const std::optional<QString> builtIn = TesseractEngine::modelFolder(std::nullopt);
+    ASSERT_TRUE(builtIn) << "libtesseract's own folder was not found at build time";
+    // This machine's English model is where Tesseract looks by itself, so the check made before
+    // Init agrees with Init.
+    EXPECT_TRUE(QFileInfo(QDir(*builtIn).filePath(QStringLiteral("eng.traineddata"))).isReadable())
+        << builtIn->toStdString();
+    EXPECT_TRUE(TesseractEngine(TesseractEngine::Purpose::recognition).isReady());
+
+    qputenv("TESSDATA_PREFIX", "/from/the/environment");
+    EXPECT_EQ(TesseractEngine::modelFolder(std::nullopt), QStringLiteral("/from/the/environment"));
+    EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
+    if (wasSet)
+        qputenv("TESSDATA_PREFIX", saved);
+    else
+        qunsetenv("TESSDATA_PREFIX");
 }
