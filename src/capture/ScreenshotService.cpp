@@ -6,6 +6,7 @@
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Characters.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "storage/StorageManager.h"
@@ -423,9 +424,9 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
         }
         const QString id = uuidText(recordingId);
         qCInfo(screenshotServiceLog, "OCR extracted %ld characters from %s for recording %s",
-               static_cast<long>(text.size()), qUtf8Printable(appName), qUtf8Printable(id));
+               static_cast<long>(characterCount(text)), qUtf8Printable(appName), qUtf8Printable(id));
         log::debug(QStringLiteral("DEBUG ScreenshotService: Saving OCR text for recording ID: ") + id);
-        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ") + text.left(kPreviewLength)
+        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ") + leadingCharacters(text, kPreviewLength)
                    + QStringLiteral("..."));
 
         database->verifyRecordingExists(recordingId, [=](bool exists) {

@@ -4,6 +4,8 @@
 #include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
 
+#include <exception>
+
 namespace pellux {
 
 OCRProcessor &OCRProcessor::shared()
@@ -72,7 +74,14 @@ std::vector<OCRText> OCRProcessor::recognize(const QImage &image, const QUuid &r
     if (!ensureEngine())
         return fragments;
     const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
-    std::vector<RecognizedFragment> lines = recognizeImage(*m_engine, image, tuning);
+    std::vector<RecognizedFragment> lines;
+    try {
+        lines = recognizeImage(*m_engine, image, tuning);
+    } catch (const std::exception &error) {
+        // Out of memory for the enlarged copy of a huge frame, for one: this frame goes without text.
+        log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
+        return fragments;
+    }
     if (!m_engine->recognitionFailure().isEmpty()) {
         log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
         return fragments;

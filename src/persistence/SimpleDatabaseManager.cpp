@@ -3,6 +3,7 @@
 #include "persistence/SearchRow.h"
 #include "persistence/SqliteStatement.h"
 #include "persistence/TextSearchIndex.h"
+#include "runtime/Characters.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/MainThread.h"
@@ -10,7 +11,6 @@
 #include <QDateTime>
 #include <QFile>
 #include <QStandardPaths>
-#include <QTextBoundaryFinder>
 
 #include <atomic>
 
@@ -25,29 +25,6 @@ using sql::Statement;
 const QString kDatabaseName = QStringLiteral("pellux_v2.db");
 
 QString boolText(bool value) { return value ? QStringLiteral("true") : QStringLiteral("false"); }
-
-// Characters as a reader counts them (grapheme clusters), for the length and preview lines.
-qsizetype characterCount(const QString &text)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype count = 0;
-    while (finder.toNextBoundary() > 0)
-        ++count;
-    return count;
-}
-
-QString leadingCharacters(const QString &text, qsizetype count)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype end = 0;
-    for (qsizetype i = 0; i < count; ++i) {
-        const qsizetype next = finder.toNextBoundary();
-        if (next < 0)
-            break;
-        end = next;
-    }
-    return text.left(end);
-}
 
 QString dateTimeText(double secondsSince1970)
 {

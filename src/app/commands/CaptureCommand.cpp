@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -113,7 +114,8 @@ public:
             if (m_options.durationSeconds) {
                 deadline.setSingleShot(true);
                 connect(&deadline, &QTimer::timeout, this, [this] { stop(StopReason::timeUp); });
-                deadline.start(static_cast<int>(*m_options.durationSeconds * 1000));
+                // A QTimer counts in int milliseconds: longer runs are capped at about 24 days.
+                deadline.start(static_cast<int>(std::min(*m_options.durationSeconds * 1000, double(INT_MAX))));
             }
             viewModel = std::make_unique<MainViewModel>();
             connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
