@@ -11,7 +11,7 @@ ARGS ?=
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPELLUX_WERROR=$(WERROR) -DPELLUX_BUILD_BENCH=ON
 
-.PHONY: all deps build run test bench sanitize format clean
+.PHONY: all deps build run test bench sanitize format format-check clean
 
 all: build
 
@@ -41,8 +41,14 @@ sanitize: deps
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+SOURCES = $(shell find src tests bench fuzz -name '*.cpp' -o -name '*.h')
+
 format:
-	find src tests bench -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+	clang-format -i $(SOURCES)
+
+# Fails when a source file is not formatted as .clang-format says.
+format-check:
+	@clang-format --dry-run --Werror $(SOURCES) && echo "format-check: every source file is formatted"
 
 clean:
 	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)

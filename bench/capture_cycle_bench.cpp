@@ -41,7 +41,7 @@ public:
         m_window.frame = QRectF(0, 0, m_frame.width(), m_frame.height());
         m_window.isOnScreen = true;
         m_window.title = QStringLiteral("bench");
-        m_window.owningApplication = RunningApplication{QStringLiteral("Bench"), QStringLiteral("bench"), 1};
+        m_window.owningApplication = RunningApplication { QStringLiteral("Bench"), QStringLiteral("bench"), 1 };
     }
 
     bool preflightScreenCaptureAccess() override { return true; }
@@ -54,7 +54,7 @@ public:
 protected:
     QCoro::Task<CaptureResult<ShareableContent>> shareableContent(bool, bool) override
     {
-        co_return CaptureResult<ShareableContent>(ShareableContent{{m_window}, {*m_window.owningApplication}});
+        co_return CaptureResult<ShareableContent>(ShareableContent { { m_window }, { *m_window.owningApplication } });
     }
 
 private:
@@ -69,7 +69,8 @@ QImage desktopFrame()
     QPainter painter(&image);
     painter.setPen(Qt::black);
     for (int line = 0; line < 60; ++line)
-        painter.drawText(20, 20 + line * 17, QStringLiteral("%1  the quick brown fox jumps over the lazy dog").arg(line));
+        painter.drawText(
+            20, 20 + line * 17, QStringLiteral("%1  the quick brown fox jumps over the lazy dog").arg(line));
     painter.fillRect(1400, 100, 400, 300, QColor(30, 120, 200));
     return image;
 }
@@ -89,9 +90,9 @@ struct Pipeline {
         index = std::make_unique<DatabaseRecordingIndex>(*database);
         storage = std::make_unique<StorageManager>(*index);
         monitor = std::make_unique<ActivityMonitor>(std::make_unique<NullActivitySource>());
-        service = std::make_unique<ScreenshotService>(ScreenshotService::Components{
-            &this->backend, &optimizer, storage.get(), &ocr, database.get(), &debug,
-            [this]() -> ActivityMonitor & { return *monitor; }, &Clock::system()});
+        service = std::make_unique<ScreenshotService>(
+            ScreenshotService::Components { &this->backend, &optimizer, storage.get(), &ocr, database.get(), &debug,
+                [this]() -> ActivityMonitor & { return *monitor; }, &Clock::system() });
     }
 
     ~Pipeline()
@@ -147,15 +148,16 @@ BENCHMARK(BM_UnchangedWindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit
 
 void BM_UnchangedX11WindowCycle(benchmark::State &state)
 {
-    test::XvfbSession session(test::XvfbSession::Options{QSize(1920, 1080), true});
-    const quint32 window = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
+    test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
+    const quint32 window
+        = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
     if (!window) {
         state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
         return;
     }
     // Fill the screen, then let the server settle before the first capture.
-    session.run({QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
-                 QStringLiteral("1920"), QStringLiteral("1080")});
+    session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
+        QStringLiteral("1920"), QStringLiteral("1080") });
     test::XvfbSession::waitUntil([] { return false; }, 500);
     X11CaptureBackend backend(session.display());
     measureUnchangedCycles(state, backend);

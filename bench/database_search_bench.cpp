@@ -38,8 +38,8 @@ struct Query {
     const char *text;
 };
 // Planted in 25 recordings, in 3% of them, and in 70%.
-const Query kQueries[] = {{"rare", "quetzalcoatl"}, {"medium", "kaleidoscope"}, {"common", "settings"}};
-const char *kApps[] = {"Firefox", "Terminal", "Code", "Slack", "Files", "Thunderbird", "LibreOffice", "GIMP"};
+const Query kQueries[] = { { "rare", "quetzalcoatl" }, { "medium", "kaleidoscope" }, { "common", "settings" } };
+const char *kApps[] = { "Firefox", "Terminal", "Code", "Slack", "Files", "Thunderbird", "LibreOffice", "GIMP" };
 const char *kFilterApp = "firefox"; // about a third of all recordings
 
 QString homeFolder()
@@ -68,14 +68,15 @@ void generate()
     QDir().mkpath(homeFolder() + "/.config");
     sqlite3 *db = nullptr;
     check(sqlite3_open(QFile::encodeName(databaseFile()).constData(), &db), db, "open");
-    const char *schema =
-        "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
-        "CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, "
-        "file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, "
-        "compression_ratio REAL);"
-        "CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, text TEXT NOT NULL, "
-        "timestamp REAL NOT NULL, FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE);"
-        "BEGIN;";
+    const char *schema
+        = "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF;"
+          "CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, "
+          "file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, "
+          "compression_ratio REAL);"
+          "CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, text TEXT NOT "
+          "NULL, "
+          "timestamp REAL NOT NULL, FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE);"
+          "BEGIN;";
     check(sqlite3_exec(db, schema, nullptr, nullptr, nullptr), db, "schema");
 
     std::mt19937 random(20251207);
@@ -98,10 +99,10 @@ void generate()
 
     sqlite3_stmt *insertRecording = nullptr;
     sqlite3_stmt *insertText = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO recordings VALUES (?, ?, 0, ?, ?, ?, NULL, 100000, 4.0)", -1, &insertRecording,
-                       nullptr);
-    sqlite3_prepare_v2(db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)", -1, &insertText,
-                       nullptr);
+    sqlite3_prepare_v2(
+        db, "INSERT INTO recordings VALUES (?, ?, 0, ?, ?, ?, NULL, 100000, 4.0)", -1, &insertRecording, nullptr);
+    sqlite3_prepare_v2(
+        db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)", -1, &insertText, nullptr);
     const double start = 1'750'000'000.0;
     for (int i = 0; i < kRecordings; ++i) {
         // Windows of one cycle a millisecond apart, cycles five seconds apart.
@@ -118,7 +119,7 @@ void generate()
         sqlite3_reset(insertRecording);
 
         std::string text;
-        const bool planted[] = {rare.count(i) > 0, unit(random) < 0.03, unit(random) < 0.70};
+        const bool planted[] = { rare.count(i) > 0, unit(random) < 0.03, unit(random) < 0.70 };
         while (text.size() < kTextLength) {
             std::string word = words[static_cast<size_t>(zipf(random))];
             if (unit(random) < 0.2)
@@ -192,12 +193,11 @@ int main(int argc, char **argv)
     log::setStream(stderr);
 
     if (!QFile::exists(markerFile())) {
-        std::fprintf(stderr, "Generating %d recordings (once; kept in %s)...\n", kRecordings,
-                     qPrintable(homeFolder()));
+        std::fprintf(stderr, "Generating %d recordings (once; kept in %s)...\n", kRecordings, qPrintable(homeFolder()));
         const auto begin = std::chrono::steady_clock::now();
         generate();
         std::fprintf(stderr, "  generated in %.1f s\n",
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count());
     }
     {
         const auto begin = std::chrono::steady_clock::now();
@@ -207,17 +207,16 @@ int main(int argc, char **argv)
         // The index is built (when missing or of another layout) on the database queue.
         g_database->waitUntilIdle();
         std::fprintf(stderr, "  open (with an index build when needed): %.1f s, file %.0f MB\n",
-                     std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),
-                     QFileInfo(databaseFile()).size() / 1e6);
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),
+            QFileInfo(databaseFile()).size() / 1e6);
         QFile(markerFile()).open(QIODevice::WriteOnly);
     }
 
     for (const Query &query : kQueries) {
-        for (bool withApp : {false, true}) {
-            for (bool indexed : {false, true}) {
+        for (bool withApp : { false, true }) {
+            for (bool indexed : { false, true }) {
                 auto *b = benchmark::RegisterBenchmark(name(query, withApp, indexed).c_str(), searchBenchmark,
-                                                       name(query, withApp, indexed), query,
-                                                       withApp, indexed);
+                    name(query, withApp, indexed), query, withApp, indexed);
                 b->Unit(benchmark::kMillisecond)->UseRealTime();
                 if (!indexed)
                     b->Iterations(2);
@@ -228,7 +227,7 @@ int main(int argc, char **argv)
 
     std::printf("\n%-16s %12s %12s %10s %8s\n", "query", "plain ms", "indexed ms", "speed-up", "same");
     for (const Query &query : kQueries) {
-        for (bool withApp : {false, true}) {
+        for (bool withApp : { false, true }) {
             const std::string plain = name(query, withApp, false);
             const std::string indexed = name(query, withApp, true);
             if (!g_seconds.count(plain) || !g_seconds.count(indexed))
@@ -242,9 +241,9 @@ int main(int argc, char **argv)
             for (size_t i = 0; same && i < a.size(); ++i)
                 same = a[i].id == b[i].id;
             std::printf("%-16s %12.1f %12.2f %9.0fx %8s  (%zu results)\n",
-                        (std::string(query.label) + (withApp ? " +app" : "")).c_str(), g_seconds[plain] * 1e3,
-                        g_seconds[indexed] * 1e3, g_seconds[plain] / g_seconds[indexed], same ? "yes" : "NO",
-                        g_resultCount[indexed]);
+                (std::string(query.label) + (withApp ? " +app" : "")).c_str(), g_seconds[plain] * 1e3,
+                g_seconds[indexed] * 1e3, g_seconds[plain] / g_seconds[indexed], same ? "yes" : "NO",
+                g_resultCount[indexed]);
         }
     }
     delete g_database;

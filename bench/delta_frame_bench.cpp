@@ -26,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 // A real 1920×1080 desktop of terminal windows; the synthetic frame below varies it per window.
 QImage desktopFrame()
 {
-    static const QImage frame
-        = QImage(QStringLiteral(PELLUX_SOURCE_DIR "/tests/data/xterm-desktop.png")).convertToFormat(QImage::Format_RGB32);
+    static const QImage frame = QImage(QStringLiteral(PELLUX_SOURCE_DIR "/tests/data/xterm-desktop.png"))
+                                    .convertToFormat(QImage::Format_RGB32);
     return frame;
 }
 
@@ -86,8 +86,7 @@ double measureCopy(const QImage &frame)
     return best;
 }
 
-template <typename F>
-void runTimed(benchmark::State &state, F &&work)
+template <typename F> void runTimed(benchmark::State &state, F &&work)
 {
     double wall = 0;
     double cpu = 0;
@@ -166,7 +165,8 @@ void ReferenceCacheTenWindows(benchmark::State &state)
     DeltaFrameProcessor processor;
     for (int window = 0; window < 10; ++window) {
         const std::optional<QByteArray> full = DeltaFrameProcessor::encodeFullFrame(windowFrame(window));
-        processor.storeReferenceFrame(QString::number(1000 + window), QString(64, QLatin1Char('a' + window)), full.value_or(QByteArray()));
+        processor.storeReferenceFrame(
+            QString::number(1000 + window), QString(64, QLatin1Char('a' + window)), full.value_or(QByteArray()));
     }
     for (auto _ : state)
         benchmark::DoNotOptimize(processor.referenceFrameBytes());

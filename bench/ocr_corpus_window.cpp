@@ -25,7 +25,7 @@ QPalette darkPalette()
 {
     QPalette palette;
     const auto set = [&](QPalette::ColorRole role, const char *colour) {
-        for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        for (auto group : { QPalette::Active, QPalette::Inactive, QPalette::Disabled })
             palette.setColor(group, role, QColor(colour));
     };
     set(QPalette::Window, "#2b2b2b");
@@ -43,7 +43,7 @@ QPalette darkPalette()
 // The selection looks the same whether or not the (offscreen) window is active.
 void keepSelectionVisible(QPalette &palette)
 {
-    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+    for (auto role : { QPalette::Highlight, QPalette::HighlightedText })
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
 }
 
@@ -64,7 +64,8 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (argc != 7) {
-        std::fprintf(stderr, "usage: %s OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE light|dark WIDTHxHEIGHT\n", argv[0]);
+        std::fprintf(
+            stderr, "usage: %s OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE light|dark WIDTHxHEIGHT\n", argv[0]);
         return 2;
     }
     const QString base = QString::fromLocal8Bit(argv[1]);
@@ -85,8 +86,8 @@ int main(int argc, char **argv)
     window.resize(size.value(0).toInt(), size.value(1).toInt());
     auto *layout = new QVBoxLayout(&window);
     auto *tools = new QHBoxLayout;
-    const QStringList buttons{QStringLiteral("Open"), QStringLiteral("Save"), QStringLiteral("Reply"),
-                              QStringLiteral("Forward"), QStringLiteral("Settings")};
+    const QStringList buttons { QStringLiteral("Open"), QStringLiteral("Save"), QStringLiteral("Reply"),
+        QStringLiteral("Forward"), QStringLiteral("Settings") };
     for (const QString &label : buttons)
         tools->addWidget(new QPushButton(label));
     auto *search = new QLineEdit(QStringLiteral("quarterly budget review"));
@@ -95,9 +96,9 @@ int main(int argc, char **argv)
 
     auto *body = new QHBoxLayout;
     auto *folders = new QListWidget;
-    const QStringList folderNames{QStringLiteral("Inbox"),    QStringLiteral("Drafts"),   QStringLiteral("Archive"),
-                                  QStringLiteral("Projects"), QStringLiteral("Invoices"), QStringLiteral("Holidays"),
-                                  QStringLiteral("Receipts")};
+    const QStringList folderNames { QStringLiteral("Inbox"), QStringLiteral("Drafts"), QStringLiteral("Archive"),
+        QStringLiteral("Projects"), QStringLiteral("Invoices"), QStringLiteral("Holidays"),
+        QStringLiteral("Receipts") };
     folders->addItems(folderNames);
     folders->setCurrentRow(3);
     folders->setMaximumWidth(window.width() / 5);

@@ -4,8 +4,9 @@
 // For each way of preparing images it reports word recall (the share of the distinct words of
 // three or more letters of each image's text that the recognised text contains, case-insensitive,
 // summed over the corpus) for whole screens, single windows and all frames, the milliseconds per
-// frame (processor time, so the figures hold on a busy machine), and the cost as a ratio to plain recognition measured first in the same run.
-// PELLUX_BENCH_DETAIL=1 also prints the recall of every image. Each variant reads the corpus once.
+// frame (processor time, so the figures hold on a busy machine), and the cost as a ratio to plain recognition measured
+// first in the same run. PELLUX_BENCH_DETAIL=1 also prints the recall of every image. Each variant reads the corpus
+// once.
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognitionImage.h"
 #include "ocr/TesseractEngine.h"
@@ -19,8 +20,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -48,7 +49,7 @@ QSet<QString> wordsOf(const QString &text)
 
 double processSeconds()
 {
-    timespec now{};
+    timespec now {};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
@@ -58,12 +59,12 @@ const std::vector<CorpusImage> &corpus()
     static const std::vector<CorpusImage> images = [] {
         std::vector<CorpusImage> loaded;
         const QDir dir(QStringLiteral(PELLUX_SOURCE_DIR "/bench/data/ocr"));
-        for (const QString &file : dir.entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name)) {
+        for (const QString &file : dir.entryList({ QStringLiteral("*.png") }, QDir::Files, QDir::Name)) {
             QFile truth(dir.filePath(QString(file).replace(QStringLiteral(".png"), QStringLiteral(".txt"))));
             if (!truth.open(QIODevice::ReadOnly))
                 continue;
-            loaded.push_back({file, QImage(dir.filePath(file)), wordsOf(QString::fromUtf8(truth.readAll())),
-                              file.contains(QStringLiteral("-screen-"))});
+            loaded.push_back({ file, QImage(dir.filePath(file)), wordsOf(QString::fromUtf8(truth.readAll())),
+                file.contains(QStringLiteral("-screen-")) });
         }
         return loaded;
     }();
@@ -86,10 +87,10 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
         return;
     }
     const bool detail = qEnvironmentVariable("PELLUX_BENCH_DETAIL") == QLatin1String("1");
-    int found[2] = {0, 0};
-    int total[2] = {0, 0};
-    double seconds[2] = {0, 0};
-    int frames[2] = {0, 0};
+    int found[2] = { 0, 0 };
+    int total[2] = { 0, 0 };
+    double seconds[2] = { 0, 0 };
+    int frames[2] = { 0, 0 };
     for (auto _ : state) {
         found[0] = found[1] = total[0] = total[1] = 0;
         seconds[0] = seconds[1] = 0;
@@ -110,7 +111,7 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
             total[sample.wholeScreen] += static_cast<int>(sample.words.size());
             if (detail)
                 std::fprintf(stderr, "  %-28s %-45s %5.1f%%\n", label, qPrintable(sample.name),
-                             100.0 * hits / std::max<qsizetype>(1, sample.words.size()));
+                    100.0 * hits / std::max<qsizetype>(1, sample.words.size()));
         }
     }
     const double msPerFrame = 1000.0 * (seconds[0] + seconds[1]) / static_cast<double>(images.size());
@@ -128,9 +129,8 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
 
 RecognitionTuning tuned(double scale, Inversion inversion, PageLayout layout, bool inversionPass)
 {
-    return {.scale = scale, .inversion = inversion, .layout = layout, .tesseractInversionPass = inversionPass};
+    return { .scale = scale, .inversion = inversion, .layout = layout, .tesseractInversionPass = inversionPass };
 }
-
 
 // Layout analysis alone, on a whole screen and on a window, against recognising the same image.
 void lineDetection(benchmark::State &state, bool wholeScreen)
@@ -165,18 +165,18 @@ int main(int argc, char **argv)
     };
     // Plain recognition is the baseline and runs first.
     const Variant variants[] = {
-        {"plain", fastTuning()},
-        {"chosen", accurateTuning()},
-        {"whole_invert", tuned(1.0, Inversion::wholeImage, PageLayout::automatic, true)},
-        {"region_invert", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, true)},
-        {"region_invert_no_tesseract_retry", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, false)},
-        {"region_invert_scale2", tuned(2.0, Inversion::darkRegions, PageLayout::automatic, true)},
-        {"plain_single_block", tuned(1.0, Inversion::none, PageLayout::singleBlock, true)},
-        {"plain_scale2", tuned(2.0, Inversion::none, PageLayout::automatic, true)},
+        { "plain", fastTuning() },
+        { "chosen", accurateTuning() },
+        { "whole_invert", tuned(1.0, Inversion::wholeImage, PageLayout::automatic, true) },
+        { "region_invert", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, true) },
+        { "region_invert_no_tesseract_retry", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, false) },
+        { "region_invert_scale2", tuned(2.0, Inversion::darkRegions, PageLayout::automatic, true) },
+        { "plain_single_block", tuned(1.0, Inversion::none, PageLayout::singleBlock, true) },
+        { "plain_scale2", tuned(2.0, Inversion::none, PageLayout::automatic, true) },
     };
     for (const Variant &variant : variants) {
         benchmark::RegisterBenchmark((std::string("recall/") + variant.name).c_str(), recall, variant.name,
-                                     variant.tuning, variant.name == variants[0].name)
+            variant.tuning, variant.name == variants[0].name)
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
     }

@@ -77,7 +77,8 @@ void AppDelegate::constructMenu()
     if (m_viewModel) {
         if (m_viewModel->hasScreenRecordingPermission()) {
             const bool capturing = m_viewModel->isCapturingScreenshots();
-            menu->addAction(capturing ? QStringLiteral("✓ Capturing Screenshots") : QStringLiteral("Screenshots Paused"))
+            menu->addAction(
+                    capturing ? QStringLiteral("✓ Capturing Screenshots") : QStringLiteral("Screenshots Paused"))
                 ->setEnabled(false);
             menu->addSeparator();
             if (capturing)

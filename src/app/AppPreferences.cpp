@@ -91,7 +91,10 @@ QStringList AppPreferences::excludedAppList() const
     return apps;
 }
 
-void AppPreferences::setExcludedAppList(const QStringList &apps) { excludedApps = QSet<QString>(apps.begin(), apps.end()); }
+void AppPreferences::setExcludedAppList(const QStringList &apps)
+{
+    excludedApps = QSet<QString>(apps.begin(), apps.end());
+}
 
 QByteArray AppPreferences::toJson() const
 {
@@ -163,7 +166,8 @@ bool AppPreferences::save() const
     settings.setValue(QLatin1String(kPreferencesKey), toJson());
     settings.sync();
     if (settings.status() != QSettings::NoError) {
-        log::failure(QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1 cannot be written").arg(path));
+        log::failure(
+            QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1 cannot be written").arg(path));
         return false;
     }
     makeFilePrivate(path);

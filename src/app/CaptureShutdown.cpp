@@ -12,7 +12,7 @@ namespace pellux {
 
 namespace {
 
-int g_signalPipe[2] = {-1, -1};
+int g_signalPipe[2] = { -1, -1 };
 
 void onTerminationSignal(int)
 {
@@ -42,8 +42,7 @@ bool CaptureShutdown::installSignalHandlers()
     m_notifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, [this] {
         char buffer[16];
-        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) {
-        }
+        while (::read(g_signalPipe[0], buffer, sizeof buffer) > 0) { }
         emit signalReceived();
     });
     return true;
@@ -58,8 +57,8 @@ QCoro::Task<int> CaptureShutdown::finishCapture(ScreenshotService &service, std:
     SimpleDatabaseManager::shared().waitUntilIdle();
     if (framesWithoutText > 0) {
         std::fprintf(stderr,
-                     "pellux: text recognition did not finish in time: %d stored frames were left without text\n",
-                     framesWithoutText);
+            "pellux: text recognition did not finish in time: %d stored frames were left without text\n",
+            framesWithoutText);
     }
     co_return framesWithoutText;
 }
@@ -69,7 +68,9 @@ void CaptureShutdown::start()
     if (m_started)
         return;
     m_started = true;
-    finishCapture(ScreenshotService::shared()).then([this](int framesWithoutText) { emit finished(framesWithoutText); });
+    finishCapture(ScreenshotService::shared()).then([this](int framesWithoutText) {
+        emit finished(framesWithoutText);
+    });
 }
 
 } // namespace pellux

@@ -20,7 +20,7 @@ class CaptureShutdown : public QObject {
 
 public:
     // Text recognition still queued at shutdown gets this long to finish.
-    static constexpr std::chrono::seconds recognitionGracePeriod{30};
+    static constexpr std::chrono::seconds recognitionGracePeriod { 30 };
 
     explicit CaptureShutdown(QObject *parent = nullptr);
     ~CaptureShutdown() override;
@@ -29,8 +29,8 @@ public:
     bool installSignalHandlers();
 
     // Stops capture and waits as described above; the number of stored frames left without text.
-    static QCoro::Task<int> finishCapture(ScreenshotService &service,
-                                          std::chrono::milliseconds gracePeriod = recognitionGracePeriod);
+    static QCoro::Task<int> finishCapture(
+        ScreenshotService &service, std::chrono::milliseconds gracePeriod = recognitionGracePeriod);
 
     // finishCapture() on the shared service, once; finished() follows.
     void start();

@@ -21,11 +21,11 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"search", "search QUERY [--app NAME] [--json]",
-     "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search},
-    {"ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr},
-    {"capture", "capture [--for SECONDS | --once]",
-     "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture},
+    { "search", "search QUERY [--app NAME] [--json]",
+        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search },
+    { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr },
+    { "capture", "capture [--for SECONDS | --once]",
+        "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture },
 };
 
 const Command *findCommand(const char *name)
@@ -87,7 +87,7 @@ int runCommandLine(int argc, char **argv)
         std::fprintf(stderr, "pellux: --reset-database starts Pellux and takes no command\n");
         return kExitUsage;
     }
-    CommandArguments arguments{argc, argv, {}};
+    CommandArguments arguments { argc, argv, {} };
     for (int i = at + 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--verbose") != 0)
             arguments.args.append(QString::fromLocal8Bit(argv[i]));

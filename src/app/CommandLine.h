@@ -7,8 +7,8 @@ namespace pellux {
 // Exit codes shared by the command-line tools.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitNoResults = 1; // the command ran and found nothing
-inline constexpr int kExitUsage = 2;     // bad arguments
-inline constexpr int kExitFailure = 3;   // the command could not do its job (missing database, no X server...)
+inline constexpr int kExitUsage = 2; // bad arguments
+inline constexpr int kExitFailure = 3; // the command could not do its job (missing database, no X server...)
 
 // Everything a command needs: the raw arguments (for creating its Qt application) and the
 // arguments after the command name.

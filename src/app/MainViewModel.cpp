@@ -11,7 +11,7 @@
 namespace pellux {
 
 MainViewModel::MainViewModel(QObject *parent)
-    : MainViewModel(Components{&ScreenshotService::shared(), &CaptureBackend::shared(), {}}, parent)
+    : MainViewModel(Components { &ScreenshotService::shared(), &CaptureBackend::shared(), {} }, parent)
 {
 }
 
@@ -34,9 +34,9 @@ void MainViewModel::setupBindings()
 {
     ScreenshotService *service = m_components.screenshotService;
     connect(service, &ScreenshotService::isCapturingChanged, this,
-            [this, service] { setIsCapturingScreenshots(service->isCapturing()); });
+        [this, service] { setIsCapturingScreenshots(service->isCapturing()); });
     connect(service, &ScreenshotService::captureCountChanged, this,
-            [this, service] { setScreenshotCount(service->captureCount()); });
+        [this, service] { setScreenshotCount(service->captureCount()); });
 }
 
 void MainViewModel::setPreferences(const AppPreferences &preferences)
@@ -133,8 +133,7 @@ QCoro::Task<> MainViewModel::recheckPermissions()
     }
 }
 
-template <typename T>
-void MainViewModel::assign(T &field, T value, void (MainViewModel::*changed)())
+template <typename T> void MainViewModel::assign(T &field, T value, void (MainViewModel::*changed)())
 {
     if (field == value)
         return;

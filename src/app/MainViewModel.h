@@ -24,14 +24,14 @@ class MainViewModel : public QObject {
     Q_PROPERTY(pellux::AppPreferences preferences READ preferences WRITE setPreferences NOTIFY preferencesChanged)
     Q_PROPERTY(bool isCapturingScreenshots READ isCapturingScreenshots NOTIFY isCapturingScreenshotsChanged)
     Q_PROPERTY(int screenshotCount READ screenshotCount NOTIFY screenshotCountChanged)
-    Q_PROPERTY(bool hasScreenRecordingPermission READ hasScreenRecordingPermission NOTIFY
-                   hasScreenRecordingPermissionChanged)
+    Q_PROPERTY(
+        bool hasScreenRecordingPermission READ hasScreenRecordingPermission NOTIFY hasScreenRecordingPermissionChanged)
     Q_PROPERTY(bool showPermissionAlert READ showPermissionAlert NOTIFY showPermissionAlertChanged)
 
 public:
     static constexpr int maxStartRetries = 3;
-    static constexpr std::chrono::milliseconds retryDelay{1000};
-    static constexpr std::chrono::milliseconds permissionPollInterval{2000};
+    static constexpr std::chrono::milliseconds retryDelay { 1000 };
+    static constexpr std::chrono::milliseconds permissionPollInterval { 2000 };
 
     // Waits the given time (QCoro::sleepFor in the application).
     using Sleep = std::function<QCoro::Task<>(std::chrono::milliseconds)>;
@@ -79,8 +79,7 @@ private:
     void setScreenshotCount(int count);
     void setHasScreenRecordingPermission(bool on);
     void setShowPermissionAlert(bool on);
-    template <typename T>
-    void assign(T &field, T value, void (MainViewModel::*changed)());
+    template <typename T> void assign(T &field, T value, void (MainViewModel::*changed)());
 
     Components m_components;
     AppPreferences m_preferences;

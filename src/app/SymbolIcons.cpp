@@ -4,7 +4,6 @@
 #include <QPixmap>
 #include <QStandardPaths>
 
-
 namespace pellux {
 
 namespace {
@@ -16,13 +15,13 @@ struct Symbol {
 };
 
 const Symbol kSymbols[] = {
-    {"mail.and.text.magnifyingglass", {"system-search", "edit-find"}},
-    {"magnifyingglass", {"edit-find", "system-search"}},
-    {"trash", {"edit-delete", "user-trash"}},
-    {"gearshape", {"preferences-system", "configure"}},
-    {"pause.fill", {"media-playback-pause"}},
-    {"play.fill", {"media-playback-start"}},
-    {"exclamationmark.triangle", {"dialog-warning"}},
+    { "mail.and.text.magnifyingglass", { "system-search", "edit-find" } },
+    { "magnifyingglass", { "edit-find", "system-search" } },
+    { "trash", { "edit-delete", "user-trash" } },
+    { "gearshape", { "preferences-system", "configure" } },
+    { "pause.fill", { "media-playback-pause" } },
+    { "play.fill", { "media-playback-start" } },
+    { "exclamationmark.triangle", { "dialog-warning" } },
 };
 
 void ensureThemeFallback()
@@ -31,8 +30,8 @@ void ensureThemeFallback()
         // Without a desktop session (or on the offscreen platform) Qt may know no icon folders
         // and no icon theme at all.
         QStringList paths = QIcon::themeSearchPaths();
-        for (const QString &folder : QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
-                                                               QStandardPaths::LocateDirectory)) {
+        for (const QString &folder : QStandardPaths::locateAll(
+                 QStandardPaths::GenericDataLocation, QStringLiteral("icons"), QStandardPaths::LocateDirectory)) {
             if (!paths.contains(folder))
                 paths << folder;
         }

@@ -5,7 +5,6 @@
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 
-
 #include <algorithm>
 #include <cmath>
 
@@ -82,17 +81,18 @@ void ActivityMonitor::startMonitoring()
 {
     if (m_eventMonitor) {
         ActivitySource *source = m_eventMonitor.get();
-        connect(source, &ActivitySource::keyPressed, this, [this] { handleEvent({Event::Type::keyDown}); });
-        connect(source, &ActivitySource::clicked, this, [this] { handleEvent({Event::Type::mouseDown}); });
-        connect(source, &ActivitySource::scrolled, this,
-                [this](double deltaY) { handleEvent({Event::Type::scrollWheel, {}, deltaY}); });
-        connect(source, &ActivitySource::mouseMoved, this,
-                [this](QPointF position) { handleEvent({Event::Type::mouseMoved, position}); });
+        connect(source, &ActivitySource::keyPressed, this, [this] { handleEvent({ Event::Type::keyDown }); });
+        connect(source, &ActivitySource::clicked, this, [this] { handleEvent({ Event::Type::mouseDown }); });
+        connect(source, &ActivitySource::scrolled, this, [this](double deltaY) {
+            handleEvent({ Event::Type::scrollWheel, {}, deltaY });
+        });
+        connect(source, &ActivitySource::mouseMoved, this, [this](QPointF position) {
+            handleEvent({ Event::Type::mouseMoved, position });
+        });
         // The source logs why when it cannot watch input; the level then follows the timer alone.
         source->start();
     }
-    connect(&m_activityCheckTimer, &QTimer::timeout, this, &ActivityMonitor::updateActivityLevel,
-            Qt::UniqueConnection);
+    connect(&m_activityCheckTimer, &QTimer::timeout, this, &ActivityMonitor::updateActivityLevel, Qt::UniqueConnection);
     m_activityCheckTimer.start();
 }
 
@@ -132,7 +132,7 @@ void ActivityMonitor::updateActivityLevel()
     const double idleTime = secondsBetween(m_lastActivityTime, now);
     const TimePoint windowStart = now - Seconds(activityWindow);
     const auto recentCount = std::count_if(m_activityTimestamps.begin(), m_activityTimestamps.end(),
-                                           [windowStart](TimePoint t) { return t > windowStart; });
+        [windowStart](TimePoint t) { return t > windowStart; });
 
     if (secondsBetween(m_lastMouseCheckTime, now) > activityWindow) {
         m_recentKeyPresses = 0;

@@ -40,8 +40,8 @@ public:
 
     // Takes the input source (may be null: then no input is ever seen). Monitoring starts from the
     // event loop, shortly after construction.
-    explicit ActivityMonitor(std::unique_ptr<ActivitySource> source, const Clock &clock = Clock::system(),
-                             QObject *parent = nullptr);
+    explicit ActivityMonitor(
+        std::unique_ptr<ActivitySource> source, const Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~ActivityMonitor() override;
 
     ActivityLevel currentActivityLevel() const { return m_currentActivityLevel; }
@@ -78,7 +78,7 @@ private:
     std::unique_ptr<ActivitySource> m_eventMonitor;
     TimePoint m_lastActivityTime;
     QTimer m_activityCheckTimer;
-    QPointF m_mousePosition{0, 0};
+    QPointF m_mousePosition { 0, 0 };
     TimePoint m_lastMouseCheckTime;
     int m_recentKeyPresses = 0;
     int m_recentMouseMoves = 0;

@@ -33,8 +33,8 @@ int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds *
 
 const QStringList &ScreenshotService::excludedOwnerNames()
 {
-    static const QStringList names{QStringLiteral("Window Server"), QStringLiteral("Dock"),
-                                   QStringLiteral("SystemUIServer"), QStringLiteral("Control Center")};
+    static const QStringList names { QStringLiteral("Window Server"), QStringLiteral("Dock"),
+        QStringLiteral("SystemUIServer"), QStringLiteral("Control Center") };
     return names;
 }
 
@@ -45,14 +45,14 @@ bool ScreenshotService::isCaptureCandidate(const WindowDescription &window)
 
 ScreenshotService &ScreenshotService::shared()
 {
-    static ScreenshotService *service = new ScreenshotService(Components{
+    static ScreenshotService *service = new ScreenshotService(Components {
         &CaptureBackend::shared(),
         &ImageOptimizer::shared(),
         &StorageManager::shared(),
         &OCRProcessor::shared(),
         &SimpleDatabaseManager::shared(),
         &DebugManager::shared(),
-        [] () -> ActivityMonitor & { return ActivityMonitor::shared(); },
+        []() -> ActivityMonitor & { return ActivityMonitor::shared(); },
         &Clock::system(),
     });
     return *service;
@@ -107,7 +107,7 @@ ActivityMonitor &ScreenshotService::activityMonitor()
     if (!m_monitorConnected) {
         m_monitorConnected = true;
         connect(&monitor, &ActivityMonitor::activityLevelChanged, this,
-                [this](ActivityLevel, ActivityLevel, double interval) { updateCaptureInterval(interval); });
+            [this](ActivityLevel, ActivityLevel, double interval) { updateCaptureInterval(interval); });
     }
     return monitor;
 }
@@ -135,7 +135,7 @@ QCoro::Task<> ScreenshotService::refreshAvailableContent()
     qCCritical(screenshotServiceLog, "Failed to get shareable content: %s", qUtf8Printable(error.localizedDescription));
     if (error.domain == QLatin1String(screenCaptureErrorDomain)) {
         qCCritical(screenshotServiceLog, "This appears to be a permission error. Current permission state: %s",
-                   m_components.backend->preflightScreenCaptureAccess() ? "true" : "false");
+            m_components.backend->preflightScreenCaptureAccess() ? "true" : "false");
     }
     m_availableContent.reset();
     m_windows.clear();
@@ -173,7 +173,7 @@ QCoro::Task<> ScreenshotService::startCapturing()
     m_currentInterval = m_preferences.useDynamicIntervals ? activityInterval() : m_preferences.screenshotInterval;
     scheduleNextCapture();
     qCInfo(screenshotServiceLog, "Started screenshot capture with dynamic intervals (initial: %lds) for %ld windows",
-           static_cast<long>(m_currentInterval), static_cast<long>(m_windows.size()));
+        static_cast<long>(m_currentInterval), static_cast<long>(m_windows.size()));
 }
 
 void ScreenshotService::stopCapturing()
@@ -275,12 +275,13 @@ QCoro::Task<> ScreenshotService::captureAllWindows()
     std::erase_if(m_windowImageCache, [&present](const auto &entry) {
         if (present.contains(entry.first))
             return false;
-        log::debug(QStringLiteral("DEBUG ScreenshotService: Window %1 is gone, dropping its cached frame").arg(entry.first));
+        log::debug(
+            QStringLiteral("DEBUG ScreenshotService: Window %1 is gone, dropping its cached frame").arg(entry.first));
         return true;
     });
     std::erase_if(m_windowHashCache, [&present](const auto &entry) { return !present.contains(entry.first); });
-    std::erase_if(m_windowPerceptualHashCache,
-                  [&present](const auto &entry) { return !present.contains(entry.first); });
+    std::erase_if(
+        m_windowPerceptualHashCache, [&present](const auto &entry) { return !present.contains(entry.first); });
 
     m_cycleRunning = false;
     emit cycleFinished();
@@ -288,22 +289,22 @@ QCoro::Task<> ScreenshotService::captureAllWindows()
 
 QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription window, TimePoint timestamp)
 {
-    const QString appName = window.owningApplication ? window.owningApplication->applicationName
-                                                     : QStringLiteral("Unknown");
+    const QString appName
+        = window.owningApplication ? window.owningApplication->applicationName : QStringLiteral("Unknown");
     const QString windowTitle = window.title.value_or(QString());
     if (excludedOwnerNames().contains(appName))
         co_return;
     if (window.owningApplication && m_preferences.excludedApps.contains(window.owningApplication->bundleIdentifier))
         co_return;
 
-    const StreamConfiguration configuration{static_cast<int>(window.frame.width()),
-                                            static_cast<int>(window.frame.height()), CaptureResolution::best};
+    const StreamConfiguration configuration { static_cast<int>(window.frame.width()),
+        static_cast<int>(window.frame.height()), CaptureResolution::best };
     const ContentFilter filter = ContentFilter::desktopIndependentWindow(window);
     QCoro::Task<CaptureResult<QImage>> capture = m_components.backend->captureImage(filter, configuration);
     CaptureResult<QImage> captured = co_await capture;
     if (!captured.ok()) {
         qCCritical(screenshotServiceLog, "Failed to capture screenshot: %s",
-                   qUtf8Printable(captured.error().localizedDescription));
+            qUtf8Printable(captured.error().localizedDescription));
         co_return;
     }
     QCoro::Task<> processing
@@ -313,8 +314,8 @@ QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription windo
     emit captureCountChanged();
 }
 
-QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDescription window, QString appName,
-                                                         QString windowTitle, TimePoint timestamp)
+QCoro::Task<> ScreenshotService::processWindowScreenshot(
+    QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp)
 {
     ImageOptimizer &optimizer = *m_components.optimizer;
     const quint32 windowID = window.windowID;
@@ -347,7 +348,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
         }
         if (unchanged) {
             qCInfo(screenshotServiceLog, "Window %s - %s has not changed, skipping capture", qUtf8Printable(appName),
-                   qUtf8Printable(windowTitle));
+                qUtf8Printable(windowTitle));
             co_return;
         }
     }
@@ -359,7 +360,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
     if (!result.shouldStore) {
         if (result.duplicateOf)
             qCInfo(screenshotServiceLog, "Screenshot is duplicate of %s, skipping storage",
-                   qUtf8Printable(*result.duplicateOf));
+                qUtf8Printable(*result.duplicateOf));
         co_return;
     }
     if (!result.optimizedData) {
@@ -374,17 +375,16 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
     else
         m_windowPerceptualHashCache.erase(windowID);
     qCInfo(screenshotServiceLog, "Screenshot optimized from %ldx%ld with compression ratio %sx to %ldKB",
-           static_cast<long>(image.width()), static_cast<long>(image.height()),
-           qUtf8Printable(QString::number(result.compressionRatio, 'f', 2)),
-           static_cast<long>(result.optimizedData->size() / 1024));
+        static_cast<long>(image.width()), static_cast<long>(image.height()),
+        qUtf8Printable(QString::number(result.compressionRatio, 'f', 2)),
+        static_cast<long>(result.optimizedData->size() / 1024));
 
     const std::optional<QString> storedAppName = appName;
     const std::optional<QString> storedTitle = windowTitle;
     const std::optional<QString> storedHash = result.imageHash;
     const std::optional<double> storedRatio = result.compressionRatio;
-    QCoro::Task<std::optional<Recording>> saving
-        = m_components.storage->saveScreenshot(*result.optimizedData, timestamp, 0, storedAppName, storedTitle,
-                                               storedHash, result.isDeltaFrame, result.referenceHash, storedRatio);
+    QCoro::Task<std::optional<Recording>> saving = m_components.storage->saveScreenshot(*result.optimizedData,
+        timestamp, 0, storedAppName, storedTitle, storedHash, result.isDeltaFrame, result.referenceHash, storedRatio);
     const std::optional<Recording> recording = co_await saving;
     if (!recording) {
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
@@ -400,8 +400,8 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(QImage image, WindowDes
     recognizeText(image, recording->id, appName, timestamp);
 }
 
-void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName,
-                                      TimePoint timestamp)
+void ScreenshotService::recognizeText(
+    const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp)
 {
     ++m_pendingRecognitions;
     QPointer<ScreenshotService> self(this);
@@ -424,10 +424,10 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
         }
         const QString id = uuidText(recordingId);
         qCInfo(screenshotServiceLog, "OCR extracted %ld characters from %s for recording %s",
-               static_cast<long>(characterCount(text)), qUtf8Printable(appName), qUtf8Printable(id));
+            static_cast<long>(characterCount(text)), qUtf8Printable(appName), qUtf8Printable(id));
         log::debug(QStringLiteral("DEBUG ScreenshotService: Saving OCR text for recording ID: ") + id);
-        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ") + leadingCharacters(text, kPreviewLength)
-                   + QStringLiteral("..."));
+        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ")
+            + leadingCharacters(text, kPreviewLength) + QStringLiteral("..."));
 
         database->verifyRecordingExists(recordingId, [=](bool exists) {
             if (!exists) {
@@ -457,7 +457,8 @@ QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::millisecond
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (m_pendingRecognitions > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
         auto finished = qCoro(this, &ScreenshotService::recognitionFinished, left);

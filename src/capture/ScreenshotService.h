@@ -129,8 +129,8 @@ private:
     void armTimer(double interval);
     QCoro::Task<> captureAllWindows();
     QCoro::Task<> captureWindowScreenshot(WindowDescription window, TimePoint timestamp);
-    QCoro::Task<> processWindowScreenshot(QImage image, WindowDescription window, QString appName,
-                                          QString windowTitle, TimePoint timestamp);
+    QCoro::Task<> processWindowScreenshot(
+        QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp);
     void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp);
     void recognitionDone();
     void setCapturing(bool on);

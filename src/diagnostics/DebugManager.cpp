@@ -80,7 +80,7 @@ void DebugManager::captureProcessed(const QImage &image, int width, int height)
 {
     if (!m_isDebugMode)
         return;
-    m_latestCapture = DebugCapture{QUuid::createUuid(), m_clock.now(), image, width, height};
+    m_latestCapture = DebugCapture { QUuid::createUuid(), m_clock.now(), image, width, height };
     emit latestCaptureChanged();
     ++m_framesProcessed;
     emit framesProcessedChanged();
@@ -104,7 +104,7 @@ void DebugManager::ocrProcessed(const QString &text, double confidence, std::opt
 {
     if (!m_isDebugMode)
         return;
-    m_ocrResults.push_front(DebugOCRResult{QUuid::createUuid(), m_clock.now(), text, confidence, bounds});
+    m_ocrResults.push_front(DebugOCRResult { QUuid::createUuid(), m_clock.now(), text, confidence, bounds });
     if (m_ocrResults.size() > static_cast<size_t>(maxStoredResults))
         m_ocrResults.pop_back();
     emit ocrResultsChanged();

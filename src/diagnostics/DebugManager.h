@@ -84,8 +84,7 @@ public:
     // Created on first use on the main thread; lives until the process ends.
     static DebugManager &shared();
 
-    explicit DebugManager(Clock &clock = Clock::system(), ProcessMetricsSource sources = {},
-                          QObject *parent = nullptr);
+    explicit DebugManager(Clock &clock = Clock::system(), ProcessMetricsSource sources = {}, QObject *parent = nullptr);
 
     bool isDebugMode() const { return m_isDebugMode; }
     void setDebugMode(bool on);

@@ -25,7 +25,7 @@ std::optional<CpuTimes> parseCpuTimes(const QByteArray &procStat)
                 return std::nullopt;
         }
         const auto [user, nice, system, idle, iowait, irq, softirq, steal] = values;
-        return CpuTimes{user + nice + system + irq + softirq + steal, idle + iowait};
+        return CpuTimes { user + nice + system + irq + softirq + steal, idle + iowait };
     }
     return std::nullopt;
 }
@@ -34,7 +34,7 @@ std::optional<double> cpuUsagePercent(const std::optional<CpuTimes> &previous, c
 {
     CpuTimes delta = current;
     if (previous && current.busy >= previous->busy && current.idle >= previous->idle)
-        delta = CpuTimes{current.busy - previous->busy, current.idle - previous->idle};
+        delta = CpuTimes { current.busy - previous->busy, current.idle - previous->idle };
     const quint64 total = delta.busy + delta.idle;
     if (total == 0)
         return std::nullopt;

@@ -40,8 +40,8 @@ DeltaFrameProcessor::DeltaFrameProcessor(const Clock &clock)
 // GCC 12 destroys temporaries that live across a suspension point twice, so every task and future
 // awaited below is a named local, never a temporary inside the co_await expression.
 
-QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage currentImage, QImage previousImage,
-                                                                     QString windowID, QString imageHash)
+QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(
+    QImage currentImage, QImage previousImage, QString windowID, QString imageHash)
 {
     if (currentImage.isNull()) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No image to process for window %1").arg(windowID));
@@ -56,10 +56,11 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage cur
         const std::optional<FrameReference> reference = referenceFrame(windowID);
         // changed ÷ total > 0.3, in integers so that exactly 30 % stays a delta
         if (changedArea * 10 > totalArea * 3) {
-            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: %1 of %2 pixels changed in window %3, storing full frame")
-                           .arg(changedArea)
-                           .arg(totalArea)
-                           .arg(windowID));
+            log::debug(
+                QStringLiteral("DEBUG DeltaFrameProcessor: %1 of %2 pixels changed in window %3, storing full frame")
+                    .arg(changedArea)
+                    .arg(totalArea)
+                    .arg(windowID));
         } else if (!reference) {
             log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: No reference frame for window %1, storing full frame")
                            .arg(windowID));
@@ -73,22 +74,25 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(QImage cur
                                .arg(qsizetype(regions.size()))
                                .arg(windowID)
                                .arg(container->size()));
-                co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt };
+                co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio },
+                    std::nullopt };
             }
-            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame").arg(windowID));
+            log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame")
+                           .arg(windowID));
         }
     }
     QCoro::Task<DeltaFrameOutcome> full = fullFrameAsReference(currentImage, windowID, imageHash);
     co_return co_await full;
 }
 
-QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(QImage image, QString windowID,
-                                                                        QString imageHash)
+QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(
+    QImage image, QString windowID, QString imageHash)
 {
     QCoro::Task<std::optional<QByteArray>> compression = compressFullFrame(image);
     std::optional<QByteArray> full = co_await compression;
     if (!full) {
-        log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
+        log::failure(
+            QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
         co_return DeltaFrameOutcome {};
     }
     storeReferenceFrame(windowID, imageHash, *full);
@@ -104,7 +108,8 @@ QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage c
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, std::vector<QRect> regions)
 {
-    QFuture<std::optional<QByteArray>> work = QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
+    QFuture<std::optional<QByteArray>> work
+        = QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
     co_return co_await work;
 }
 
@@ -202,7 +207,8 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const QImage &ima
 void DeltaFrameProcessor::storeReferenceFrame(const QString &windowID, const QString &hash, const QByteArray &data)
 {
     std::lock_guard lock(m_mutex);
-    referenceFrames.insert(windowID, StoredReference { FrameReference { hash, data, m_clock.now() }, ++m_storeSequence });
+    referenceFrames.insert(
+        windowID, StoredReference { FrameReference { hash, data, m_clock.now() }, ++m_storeSequence });
     if (referenceFrames.size() <= maxReferenceFrames)
         return;
 

@@ -42,8 +42,8 @@ public:
 
     // The new image, the window's previous stored image (null when there is none), the window
     // identifier and the new image's perceptual hash.
-    QCoro::Task<DeltaFrameOutcome> processDeltaFrame(QImage currentImage, QImage previousImage, QString windowID,
-                                                    QString imageHash);
+    QCoro::Task<DeltaFrameOutcome> processDeltaFrame(
+        QImage currentImage, QImage previousImage, QString windowID, QString imageHash);
 
     // The 64-pixel tiles in which the two images differ, merged. Images of different sizes
     // differ everywhere: the answer is one rectangle covering the current image.

@@ -325,9 +325,9 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
         if (delta) {
             OptimizationResult result = storedResult(hash, sourceSize, std::move(delta));
             log::info(QStringLiteral("Block-based delta: %1KB → %2KB (ratio: %3x)")
-                           .arg(sourceSize / 1024)
-                           .arg(result.optimizedData->size() / 1024)
-                           .arg(QString::asprintf("%.2f", result.compressionRatio)));
+                          .arg(sourceSize / 1024)
+                          .arg(result.optimizedData->size() / 1024)
+                          .arg(QString::asprintf("%.2f", result.compressionRatio)));
             result.isDeltaFrame = true;
             // Without the matched frame's hash the stored blocks could never be put back together.
             result.referenceHash = match->referenceHash;

@@ -7,12 +7,17 @@ namespace pellux {
 
 RecognitionTuning accurateTuning()
 {
-    return {.scale = 1.5, .inversion = Inversion::darkRegions, .layout = PageLayout::automatic, .tesseractInversionPass = true};
+    return { .scale = 1.5,
+        .inversion = Inversion::darkRegions,
+        .layout = PageLayout::automatic,
+        .tesseractInversionPass = true };
 }
 
 RecognitionTuning fastTuning()
 {
-    return {.scale = 1.0, .inversion = Inversion::none, .layout = PageLayout::automatic, .tesseractInversionPass = true};
+    return {
+        .scale = 1.0, .inversion = Inversion::none, .layout = PageLayout::automatic, .tesseractInversionPass = true
+    };
 }
 
 namespace {
@@ -92,13 +97,13 @@ QRectF lowerLeftBounds(const QRect &preparedBox, double scale, int originalHeigh
     return QRectF(left, originalHeight - (top + height), width, height);
 }
 
-std::vector<RecognizedFragment> recognizeImage(TesseractEngine &engine, const QImage &image,
-                                               const RecognitionTuning &tuning)
+std::vector<RecognizedFragment> recognizeImage(
+    TesseractEngine &engine, const QImage &image, const RecognitionTuning &tuning)
 {
     std::vector<RecognizedFragment> fragments;
     const PreparedImage prepared = prepareForRecognition(image, tuning);
     for (RecognizedLine &line : engine.recognizeLines(prepared.grey, tuning.layout, tuning.tesseractInversionPass))
-        fragments.push_back({std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height())});
+        fragments.push_back({ std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height()) });
     return fragments;
 }
 

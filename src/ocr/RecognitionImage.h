@@ -18,8 +18,8 @@ inline constexpr double kDarkBackgroundMeanGrey = 128.0;
 inline constexpr int kInversionTileSide = 32;
 
 enum class Inversion {
-    none,        // the grey image as it is
-    wholeImage,  // negate the image when its mean grey is dark
+    none, // the grey image as it is
+    wholeImage, // negate the image when its mean grey is dark
     darkRegions, // negate each tile whose mean grey is dark (mixed themes, dark panels)
 };
 
@@ -71,7 +71,7 @@ struct RecognizedFragment {
 
 // Prepares the image as `tuning` says and recognises its text lines with the engine (which
 // must be ready), in Tesseract's reading order.
-std::vector<RecognizedFragment> recognizeImage(TesseractEngine &engine, const QImage &image,
-                                               const RecognitionTuning &tuning);
+std::vector<RecognizedFragment> recognizeImage(
+    TesseractEngine &engine, const QImage &image, const RecognitionTuning &tuning);
 
 } // namespace pellux

@@ -14,7 +14,7 @@ std::vector<QRect> detectTextLines(const QImage &image)
     thread_local std::unique_ptr<TesseractEngine> engine;
     if (!engine)
         engine = std::make_unique<TesseractEngine>(TesseractEngine::Purpose::layoutAnalysis);
-    const RecognitionTuning tuning{.scale = 1.0, .inversion = Inversion::darkRegions};
+    const RecognitionTuning tuning { .scale = 1.0, .inversion = Inversion::darkRegions };
     return engine->detectLines(prepareForRecognition(image, tuning).grey);
 }
 

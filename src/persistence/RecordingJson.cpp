@@ -32,7 +32,7 @@ public:
 private:
     static QByteArray valueText(const QJsonValue &value)
     {
-        const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        const QByteArray array = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact);
         return array.mid(1, array.size() - 2);
     }
     QByteArray m_out;
@@ -90,7 +90,7 @@ QByteArray encodeOCRText(const OCRText &t)
     w.add("timestamp", secondsSince2001(t.timestamp));
     w.add("text", t.text);
     w.add("bounds",
-          QJsonArray{QJsonArray{t.bounds.x(), t.bounds.y()}, QJsonArray{t.bounds.width(), t.bounds.height()}});
+        QJsonArray { QJsonArray { t.bounds.x(), t.bounds.y() }, QJsonArray { t.bounds.width(), t.bounds.height() } });
     return w.finish();
 }
 
@@ -174,7 +174,8 @@ std::optional<OCRText> decodeOCRText(const QJsonObject &o, QString *error)
     const QJsonArray pair = bounds.toArray();
     const QJsonArray origin = pair.at(0).toArray();
     const QJsonArray size = pair.at(1).toArray();
-    const auto allNumbers = [](const QJsonArray &a) { return a.size() == 2 && a.at(0).isDouble() && a.at(1).isDouble(); };
+    const auto allNumbers
+        = [](const QJsonArray &a) { return a.size() == 2 && a.at(0).isDouble() && a.at(1).isDouble(); };
     if (!bounds.isArray() || pair.size() != 2 || !allNumbers(origin) || !allNumbers(size)) {
         fail(error, QStringLiteral("\"bounds\" is not [[x, y], [width, height]]"));
         return std::nullopt;

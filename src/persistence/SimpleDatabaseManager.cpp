@@ -5,8 +5,8 @@
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Characters.h"
 #include "runtime/Log.h"
-#include "runtime/PrivateFiles.h"
 #include "runtime/MainThread.h"
+#include "runtime/PrivateFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -40,13 +40,13 @@ struct OptionalColumn {
 
 // The columns an older file may lack, in the order they are added.
 const OptionalColumn kOptionalColumns[] = {
-    {"app_name", "ALTER TABLE recordings ADD COLUMN app_name TEXT"},
-    {"window_title", "ALTER TABLE recordings ADD COLUMN window_title TEXT"},
-    {"image_hash", "ALTER TABLE recordings ADD COLUMN image_hash TEXT"},
-    {"file_size", "ALTER TABLE recordings ADD COLUMN file_size INTEGER"},
-    {"compression_ratio", "ALTER TABLE recordings ADD COLUMN compression_ratio REAL"},
-    {"is_delta_frame", "ALTER TABLE recordings ADD COLUMN is_delta_frame INTEGER DEFAULT 0"},
-    {"reference_hash", "ALTER TABLE recordings ADD COLUMN reference_hash TEXT"},
+    { "app_name", "ALTER TABLE recordings ADD COLUMN app_name TEXT" },
+    { "window_title", "ALTER TABLE recordings ADD COLUMN window_title TEXT" },
+    { "image_hash", "ALTER TABLE recordings ADD COLUMN image_hash TEXT" },
+    { "file_size", "ALTER TABLE recordings ADD COLUMN file_size INTEGER" },
+    { "compression_ratio", "ALTER TABLE recordings ADD COLUMN compression_ratio REAL" },
+    { "is_delta_frame", "ALTER TABLE recordings ADD COLUMN is_delta_frame INTEGER DEFAULT 0" },
+    { "reference_hash", "ALTER TABLE recordings ADD COLUMN reference_hash TEXT" },
 };
 
 // A recording id in the stored form: 36 characters, hexadecimal digits in groups 8-4-4-4-12.
@@ -87,7 +87,8 @@ std::vector<Recording> recordingsFromSearchRows(const std::vector<SearchRow> &ro
             log::debug(QStringLiteral("DEBUG searchText: Path column is NULL"));
             continue;
         }
-        log::debug(QStringLiteral("DEBUG searchText: Creating recording - ID: %1, Path: %2").arg(uuidText(*id), *row.path));
+        log::debug(
+            QStringLiteral("DEBUG searchText: Creating recording - ID: %1, Path: %2").arg(uuidText(*id), *row.path));
         Recording recording;
         recording.id = *id;
         recording.timestamp = fromSecondsSince1970(row.timestamp);
@@ -111,11 +112,11 @@ struct SimpleDatabaseManager::Impl {
 
     const OpenMode mode;
     sqlite3 *db = nullptr;
-    SerialQueue serialQueue{QStringLiteral("com.pellux.db.serial")};
+    SerialQueue serialQueue { QStringLiteral("com.pellux.db.serial") };
     const QString databaseName = kDatabaseName;
     const QString instanceId = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
-    std::atomic<bool> open{false};
-    std::atomic<bool> textIndexEnabled{true};
+    std::atomic<bool> open { false };
+    std::atomic<bool> textIndexEnabled { true };
     bool textIndexReady = false;
 
     QString getDatabasePath();
@@ -126,8 +127,8 @@ struct SimpleDatabaseManager::Impl {
     QString errorMessage() const { return sql::errorMessage(db); }
 
     std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
-    std::vector<SearchRow> plainSearchRows(const QString &pattern, const std::optional<QString> &appName,
-                                           bool *prepared);
+    std::vector<SearchRow> plainSearchRows(
+        const QString &pattern, const std::optional<QString> &appName, bool *prepared);
 };
 
 QString SimpleDatabaseManager::defaultDatabasePath()
@@ -138,7 +139,8 @@ QString SimpleDatabaseManager::defaultDatabasePath()
 
 QString SimpleDatabaseManager::Impl::getDatabasePath()
 {
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
+    const QString folder
+        = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
     // A tool that only reads must not leave an empty folder behind.
     if (mode == OpenMode::createIfMissing)
         makePrivatePath(folder); // failures show when the file cannot be opened
@@ -186,23 +188,25 @@ bool SimpleDatabaseManager::Impl::openDatabase()
 
 void SimpleDatabaseManager::Impl::createTables()
 {
-    if (!sql::exec(db, "CREATE TABLE IF NOT EXISTS recordings ("
-                       "id TEXT PRIMARY KEY, "
-                       "timestamp REAL NOT NULL, "
-                       "display_index INTEGER NOT NULL, "
-                       "file_path TEXT NOT NULL, "
-                       "app_name TEXT, "
-                       "window_title TEXT, "
-                       "image_hash TEXT, "
-                       "file_size INTEGER, "
-                       "compression_ratio REAL)"))
+    if (!sql::exec(db,
+            "CREATE TABLE IF NOT EXISTS recordings ("
+            "id TEXT PRIMARY KEY, "
+            "timestamp REAL NOT NULL, "
+            "display_index INTEGER NOT NULL, "
+            "file_path TEXT NOT NULL, "
+            "app_name TEXT, "
+            "window_title TEXT, "
+            "image_hash TEXT, "
+            "file_size INTEGER, "
+            "compression_ratio REAL)"))
         log::failure(QStringLiteral("Error creating recordings table: %1").arg(errorMessage()));
-    if (!sql::exec(db, "CREATE TABLE IF NOT EXISTS ocr_text ("
-                       "id INTEGER PRIMARY KEY AUTOINCREMENT, "
-                       "recording_id TEXT NOT NULL, "
-                       "text TEXT NOT NULL, "
-                       "timestamp REAL NOT NULL, "
-                       "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
+    if (!sql::exec(db,
+            "CREATE TABLE IF NOT EXISTS ocr_text ("
+            "id INTEGER PRIMARY KEY AUTOINCREMENT, "
+            "recording_id TEXT NOT NULL, "
+            "text TEXT NOT NULL, "
+            "timestamp REAL NOT NULL, "
+            "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
         log::failure(QStringLiteral("Error creating OCR table: %1").arg(errorMessage()));
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_timestamp ON recordings(timestamp)");
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_ocr_recording ON ocr_text(recording_id)");
@@ -278,26 +282,27 @@ void SimpleDatabaseManager::setTextIndexEnabled(bool enabled) { d->textIndexEnab
 void SimpleDatabaseManager::waitUntilIdle() { d->serialQueue.drain(); }
 
 void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recording,
-                                                        const std::optional<QString> &imageHash, qint64 fileSize,
-                                                        bool isDeltaFrame, const std::optional<QString> &referenceHash,
-                                                        std::optional<double> compressionRatio,
-                                                        std::function<void(bool)> completion)
+    const std::optional<QString> &imageHash, qint64 fileSize, bool isDeltaFrame,
+    const std::optional<QString> &referenceHash, std::optional<double> compressionRatio,
+    std::function<void(bool)> completion)
 {
     d->serialQueue.async([this, recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio,
-                          completion = std::move(completion)] {
+                             completion = std::move(completion)] {
         const auto finish = [&](bool result) {
             if (completion)
                 completion(result);
         };
         if (!d->db)
             return finish(false);
-        log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: %1 with hash: %2, isDelta: %3")
-                       .arg(recording.idText(), imageHash.value_or(QStringLiteral("none")), boolText(isDeltaFrame)));
+        log::debug(
+            QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: %1 with hash: %2, isDelta: %3")
+                .arg(recording.idText(), imageHash.value_or(QStringLiteral("none")), boolText(isDeltaFrame)));
         bool saved = false;
         {
-            Statement insert(d->db, "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, "
-                                    "app_name, window_title, image_hash, file_size, is_delta_frame, reference_hash, "
-                                    "compression_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            Statement insert(d->db,
+                "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, "
+                "app_name, window_title, image_hash, file_size, is_delta_frame, reference_hash, "
+                "compression_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
             if (insert.prepared()) {
                 insert.bind(1, recording.idText());
                 insert.bind(2, secondsSince1970(recording.timestamp));
@@ -367,8 +372,8 @@ void SimpleDatabaseManager::saveOCRText(const QUuid &recordingId, const QString 
     });
 }
 
-void SimpleDatabaseManager::searchText(const QString &query, const std::optional<QString> &appName,
-                                       std::function<void(std::vector<Recording>)> completion)
+void SimpleDatabaseManager::searchText(
+    const QString &query, const std::optional<QString> &appName, std::function<void(std::vector<Recording>)> completion)
 {
     d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
         std::vector<Recording> results;
@@ -378,9 +383,8 @@ void SimpleDatabaseManager::searchText(const QString &query, const std::optional
     });
 }
 
-std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(const QString &pattern,
-                                                                   const std::optional<QString> &appName,
-                                                                   bool *prepared)
+std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
+    const QString &pattern, const std::optional<QString> &appName, bool *prepared)
 {
     // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
     // orders such ties by whatever plan it picks (oldest first without an application, newest
@@ -409,8 +413,8 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(const QStrin
     return rows;
 }
 
-std::vector<Recording> SimpleDatabaseManager::Impl::searchText(const QString &query,
-                                                               const std::optional<QString> &appName)
+std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
+    const QString &query, const std::optional<QString> &appName)
 {
     log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
     // The query is not escaped: "%" and "_" in it act as wildcards.
@@ -438,9 +442,7 @@ void SimpleDatabaseManager::getOCRText(const QUuid &recordingId, std::function<v
 {
     d->serialQueue.async([this, recordingId, completion = std::move(completion)] {
         std::optional<QString> result;
-        const auto deliver = [&] {
-            postToMain([completion, result] { completion(result); });
-        };
+        const auto deliver = [&] { postToMain([completion, result] { completion(result); }); };
         if (!d->db) {
             log::debug(QStringLiteral("DEBUG: Database not available"));
             return deliver();
@@ -513,8 +515,8 @@ void SimpleDatabaseManager::verifyRecordingExists(const QUuid &recordingId, std:
     });
 }
 
-void SimpleDatabaseManager::getScreenshotByHash(const QString &imageHash,
-                                                std::function<void(std::optional<QString>)> completion)
+void SimpleDatabaseManager::getScreenshotByHash(
+    const QString &imageHash, std::function<void(std::optional<QString>)> completion)
 {
     d->serialQueue.async([this, imageHash, completion = std::move(completion)] {
         std::optional<QString> path;
@@ -542,9 +544,10 @@ void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, 
         if (!d->db || path.isEmpty() || path.endsWith(QLatin1Char('/')))
             return finish(false);
         const bool bareName = !path.contains(QLatin1Char('/'));
-        Statement update(d->db, bareName ? "UPDATE recordings SET file_size = ?1 "
-                                           "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3"
-                                         : "UPDATE recordings SET file_size = ?1 WHERE file_path = ?2");
+        Statement update(d->db,
+            bareName ? "UPDATE recordings SET file_size = ?1 "
+                       "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3"
+                     : "UPDATE recordings SET file_size = ?1 WHERE file_path = ?2");
         if (!update.prepared())
             return finish(false);
         update.bind(1, newSize);
@@ -562,7 +565,8 @@ void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, 
     });
 }
 
-void SimpleDatabaseManager::deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
+void SimpleDatabaseManager::deleteRecordings(
+    const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
 {
     d->serialQueue.async([this, recordingIds, completion = std::move(completion)] {
         const auto finish = [&](int removed) {
@@ -655,7 +659,8 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
         const auto print = [](const QString &line) { log::failure(line); };
         print(QStringLiteral("\n=== OCR Texts in Database ==="));
         {
-            Statement texts(d->db, "SELECT recording_id, text, timestamp FROM ocr_text ORDER BY timestamp DESC LIMIT 10");
+            Statement texts(
+                d->db, "SELECT recording_id, text, timestamp FROM ocr_text ORDER BY timestamp DESC LIMIT 10");
             if (!texts.prepared())
                 print(QStringLiteral("Failed to prepare debug query"));
             int n = 0;
@@ -687,7 +692,7 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
                 print(QStringLiteral("[%1] ID: %2, Time: %3, Path: %4")
                           .arg(n)
                           .arg(rows.text(0).value_or(QString()), dateTimeText(rows.real(1)),
-                               rows.text(2).value_or(QString())));
+                              rows.text(2).value_or(QString())));
             }
         }
         print(QStringLiteral("=== End Debug Output ==="));

@@ -26,7 +26,7 @@ public:
 
     enum class OpenMode {
         createIfMissing, // the application: creates the folder and an empty database when missing
-        existingOnly,    // tools that only read: a missing file is a failed open, nothing is created
+        existingOnly, // tools that only read: a missing file is a failed open, nothing is created
     };
 
     // Opens (or creates) the database in the current user's Documents/Pellux. Tests and tools
@@ -39,13 +39,12 @@ public:
 
     // Completion on the database queue: true when the row was written.
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
-                                     qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-                                     std::optional<double> compressionRatio,
-                                     std::function<void(bool)> completion = {});
+        qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+        std::optional<double> compressionRatio, std::function<void(bool)> completion = {});
     void saveOCRText(const QUuid &recordingId, const QString &text, TimePoint timestamp);
     // Completion on main: at most 100 recordings, newest first.
     void searchText(const QString &query, const std::optional<QString> &appName,
-                    std::function<void(std::vector<Recording>)> completion);
+        std::function<void(std::vector<Recording>)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
     // Completion on the database queue.

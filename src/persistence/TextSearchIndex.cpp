@@ -43,18 +43,18 @@ QString indexRows(const QString &filter)
 {
     const QString last = QString::number(kSlots - 1);
     return QStringLiteral(
-               "INSERT INTO ocr_text_search_keys (key, ocr_id) "
-               "SELECT key, ocr_id FROM ("
-               " SELECT b.lo + coalesce((SELECT max(k.key) FROM ocr_text_search_keys k"
-               "   WHERE k.key BETWEEN b.lo AND b.lo + %3) - b.lo + 1, 0)"
-               "   + row_number() OVER (PARTITION BY b.lo ORDER BY b.ocr_id) - 1 AS key, b.lo AS lo, b.ocr_id AS ocr_id"
-               " FROM (SELECT o.id AS ocr_id, %2 AS lo FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
-               "   WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')) b)"
-               " WHERE key <= lo + %3;"
-               "UPDATE ocr_text_search_state SET complete = 0 WHERE EXISTS ("
-               " SELECT 1 FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
-               " WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')"
-               " AND NOT EXISTS (SELECT 1 FROM ocr_text_search_keys k WHERE k.ocr_id = o.id));")
+        "INSERT INTO ocr_text_search_keys (key, ocr_id) "
+        "SELECT key, ocr_id FROM ("
+        " SELECT b.lo + coalesce((SELECT max(k.key) FROM ocr_text_search_keys k"
+        "   WHERE k.key BETWEEN b.lo AND b.lo + %3) - b.lo + 1, 0)"
+        "   + row_number() OVER (PARTITION BY b.lo ORDER BY b.ocr_id) - 1 AS key, b.lo AS lo, b.ocr_id AS ocr_id"
+        " FROM (SELECT o.id AS ocr_id, %2 AS lo FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
+        "   WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')) b)"
+        " WHERE key <= lo + %3;"
+        "UPDATE ocr_text_search_state SET complete = 0 WHERE EXISTS ("
+        " SELECT 1 FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
+        " WHERE (%1) AND typeof(r.timestamp) IN ('integer', 'real')"
+        " AND NOT EXISTS (SELECT 1 FROM ocr_text_search_keys k WHERE k.ocr_id = o.id));")
         .arg(filter, firstKeyOf(QStringLiteral("r.timestamp")), last);
 }
 
@@ -87,28 +87,28 @@ QString schema()
     const QString newText = QStringLiteral("o.id = NEW.id");
     const QString newRecording = QStringLiteral("o.recording_id = NEW.id");
     return QStringLiteral(
-               "CREATE VIRTUAL TABLE IF NOT EXISTS ocr_text_search USING fts5("
-               " text, content='', detail=none, tokenize='trigram case_sensitive 0');"
-               "CREATE TABLE IF NOT EXISTS ocr_text_search_keys (key INTEGER PRIMARY KEY, ocr_id INTEGER NOT NULL UNIQUE);"
-               "CREATE TABLE IF NOT EXISTS ocr_text_search_state (id INTEGER PRIMARY KEY CHECK (id = 1),"
-               " complete INTEGER NOT NULL, layout INTEGER NOT NULL);"
-               "INSERT OR IGNORE INTO ocr_text_search_state (id, complete, layout) VALUES (1, 0, %8);"
-               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_insert AFTER INSERT ON ocr_text BEGIN %1%2 END;"
-               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_delete AFTER DELETE ON ocr_text BEGIN %3 END;"
-               "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_update AFTER UPDATE ON ocr_text BEGIN %3%1%2 END;"
-               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_insert AFTER INSERT ON recordings"
-               " BEGIN %4%5%6 END;"
-               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_update AFTER UPDATE OF id, timestamp ON recordings"
-               " BEGIN %7%4%5%6 END;"
-               "CREATE TRIGGER IF NOT EXISTS recordings_search_after_delete AFTER DELETE ON recordings BEGIN %7 END;")
+        "CREATE VIRTUAL TABLE IF NOT EXISTS ocr_text_search USING fts5("
+        " text, content='', detail=none, tokenize='trigram case_sensitive 0');"
+        "CREATE TABLE IF NOT EXISTS ocr_text_search_keys (key INTEGER PRIMARY KEY, ocr_id INTEGER NOT NULL UNIQUE);"
+        "CREATE TABLE IF NOT EXISTS ocr_text_search_state (id INTEGER PRIMARY KEY CHECK (id = 1),"
+        " complete INTEGER NOT NULL, layout INTEGER NOT NULL);"
+        "INSERT OR IGNORE INTO ocr_text_search_state (id, complete, layout) VALUES (1, 0, %8);"
+        "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_insert AFTER INSERT ON ocr_text BEGIN %1%2 END;"
+        "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_delete AFTER DELETE ON ocr_text BEGIN %3 END;"
+        "CREATE TRIGGER IF NOT EXISTS ocr_text_search_after_update AFTER UPDATE ON ocr_text BEGIN %3%1%2 END;"
+        "CREATE TRIGGER IF NOT EXISTS recordings_search_after_insert AFTER INSERT ON recordings"
+        " BEGIN %4%5%6 END;"
+        "CREATE TRIGGER IF NOT EXISTS recordings_search_after_update AFTER UPDATE OF id, timestamp ON recordings"
+        " BEGIN %7%4%5%6 END;"
+        "CREATE TRIGGER IF NOT EXISTS recordings_search_after_delete AFTER DELETE ON recordings BEGIN %7 END;")
         .arg(indexRows(newText), insertEntries(newText), QString::fromLatin1(kUnindexOldText),
-             unindexRecording(QStringLiteral("NEW.id")), indexRows(newRecording), insertEntries(newRecording),
-             unindexRecording(QStringLiteral("OLD.id")), QString::number(kLayout));
+            unindexRecording(QStringLiteral("NEW.id")), indexRows(newRecording), insertEntries(newRecording),
+            unindexRecording(QStringLiteral("OLD.id")), QString::number(kLayout));
 }
 
-const char *kTriggerNames[] = {"ocr_text_search_after_insert", "ocr_text_search_after_delete",
-                               "ocr_text_search_after_update", "recordings_search_after_insert",
-                               "recordings_search_after_update", "recordings_search_after_delete"};
+const char *kTriggerNames[]
+    = { "ocr_text_search_after_insert", "ocr_text_search_after_delete", "ocr_text_search_after_update",
+          "recordings_search_after_insert", "recordings_search_after_update", "recordings_search_after_delete" };
 
 bool execAll(sqlite3 *db, const QString &statements)
 {
@@ -175,7 +175,8 @@ namespace {
 // Gives every stored text row its entry, from scratch.
 bool build(sqlite3 *db)
 {
-    if (!clear(db) || !sql::exec(db, "UPDATE ocr_text_search_state SET complete = 1") || !execAll(db, indexRows(QStringLiteral("1"))))
+    if (!clear(db) || !sql::exec(db, "UPDATE ocr_text_search_state SET complete = 1")
+        || !execAll(db, indexRows(QStringLiteral("1"))))
         return false;
     const qint64 total = singleInteger(db, "SELECT count(*) FROM ocr_text_search_keys", 0);
     const bool large = total >= kLargeBuild;
@@ -183,8 +184,9 @@ bool build(sqlite3 *db)
         log::info(QStringLiteral("Building the search index over %1 texts").arg(total));
 
     Statement batchEnd(db, "SELECT key FROM ocr_text_search_keys WHERE key > ?1 ORDER BY key LIMIT 1 OFFSET ?2");
-    Statement insert(db, "INSERT INTO ocr_text_search (rowid, text) SELECT k.key, o.text FROM ocr_text_search_keys k"
-                         " JOIN ocr_text o ON o.id = k.ocr_id WHERE k.key > ?1 AND k.key <= ?2");
+    Statement insert(db,
+        "INSERT INTO ocr_text_search (rowid, text) SELECT k.key, o.text FROM ocr_text_search_keys k"
+        " JOIN ocr_text o ON o.id = k.ocr_id WHERE k.key > ?1 AND k.key <= ?2");
     if (!batchEnd.prepared() || !insert.prepared())
         return false;
     qint64 after = std::numeric_limits<qint64>::min();
@@ -281,8 +283,8 @@ std::optional<QString> candidateExpression(const QString &query)
     return terms.join(QStringLiteral(" AND "));
 }
 
-std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
-                                                 const std::optional<QString> &appName, int limit)
+std::optional<std::vector<SearchRow>> searchRows(
+    sqlite3 *db, const QString &expression, const QString &pattern, const std::optional<QString> &appName, int limit)
 {
     if (!stateComplete(db))
         return std::nullopt;
@@ -339,7 +341,7 @@ std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &exp
         if (seen.contains(id))
             continue;
         seen.insert(id);
-        found.push_back({std::move(row), select.int64(1)});
+        found.push_back({ std::move(row), select.int64(1) });
         if (!lastSecond && static_cast<int>(found.size()) >= limit)
             lastSecond = second;
     }

@@ -40,7 +40,7 @@ std::optional<QString> candidateExpression(const QString &query);
 // The rows of the plain search statement (at most `limit`, newest first) found through the index.
 // Absent when the index cannot answer right now (incomplete, or capture times that are not
 // numbers); the caller then runs the plain statement.
-std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
-                                                 const std::optional<QString> &appName, int limit);
+std::optional<std::vector<SearchRow>> searchRows(
+    sqlite3 *db, const QString &expression, const QString &pattern, const std::optional<QString> &appName, int limit);
 
 } // namespace pellux::text_search

@@ -5,10 +5,7 @@ namespace pellux {
 namespace {
 class SystemClock final : public Clock {
 public:
-    TimePoint now() const override
-    {
-        return std::chrono::time_point_cast<Seconds>(std::chrono::system_clock::now());
-    }
+    TimePoint now() const override { return std::chrono::time_point_cast<Seconds>(std::chrono::system_clock::now()); }
 };
 } // namespace
 

@@ -7,8 +7,8 @@
 namespace pellux::log {
 
 namespace {
-std::atomic<bool> g_verbose{false};
-std::atomic<std::FILE *> g_stream{nullptr};
+std::atomic<bool> g_verbose { false };
+std::atomic<std::FILE *> g_stream { nullptr };
 std::mutex g_writeMutex;
 
 void write(const QString &line)

@@ -35,7 +35,7 @@ bool makePrivatePath(const QString &path, QString *error)
     const QString clean = QDir::cleanPath(path);
     QStringList missing;
     QString probe = clean;
-    struct stat st {};
+    struct stat st { };
     while (!probe.isEmpty() && ::stat(QFile::encodeName(probe).constData(), &st) != 0) {
         if (errno != ENOENT)
             return fail(error, errnoText(probe, errno));
@@ -88,10 +88,7 @@ int writeWhole(int fd, const QByteArray &bytes)
     return 0;
 }
 
-int closeChecked(int fd)
-{
-    return ::close(fd) != 0 && errno != EINTR ? errno : 0;
-}
+int closeChecked(int fd) { return ::close(fd) != 0 && errno != EINTR ? errno : 0; }
 
 } // namespace
 

@@ -100,7 +100,8 @@ void SerialQueue::run()
         try {
             task();
         } catch (const std::exception &e) {
-            log::failure(QStringLiteral("ERROR SerialQueue %1: task threw: %2").arg(m_label, QString::fromUtf8(e.what())));
+            log::failure(
+                QStringLiteral("ERROR SerialQueue %1: task threw: %2").arg(m_label, QString::fromUtf8(e.what())));
         } catch (...) {
             log::failure(QStringLiteral("ERROR SerialQueue %1: task threw").arg(m_label));
         }

@@ -33,8 +33,7 @@ public:
     void sync(const std::function<void()> &task);
 
     // Queues the task and returns a future of its result, for callers that co_await it.
-    template <typename F>
-    auto future(F &&task) -> QFuture<std::invoke_result_t<F>>
+    template <typename F> auto future(F &&task) -> QFuture<std::invoke_result_t<F>>
     {
         using R = std::invoke_result_t<F>;
         auto promise = std::make_shared<QPromise<R>>();

@@ -13,18 +13,16 @@ DatabaseRecordingIndex::DatabaseRecordingIndex(SimpleDatabaseManager &database)
 }
 
 void DatabaseRecordingIndex::saveRecordingWithDeltaFrame(const Recording &recording,
-                                                         const std::optional<QString> &imageHash, qint64 fileSize,
-                                                         bool isDeltaFrame,
-                                                         const std::optional<QString> &referenceHash,
-                                                         std::optional<double> compressionRatio,
-                                                         std::function<void(bool)> completion)
+    const std::optional<QString> &imageHash, qint64 fileSize, bool isDeltaFrame,
+    const std::optional<QString> &referenceHash, std::optional<double> compressionRatio,
+    std::function<void(bool)> completion)
 {
-    m_database.saveRecordingWithDeltaFrame(recording, imageHash, fileSize, isDeltaFrame, referenceHash,
-                                           compressionRatio, std::move(completion));
+    m_database.saveRecordingWithDeltaFrame(
+        recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio, std::move(completion));
 }
 
-void DatabaseRecordingIndex::deleteRecordings(const std::vector<QUuid> &recordingIds,
-                                              std::function<void(int)> completion)
+void DatabaseRecordingIndex::deleteRecordings(
+    const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
 {
     m_database.deleteRecordings(recordingIds, std::move(completion));
 }

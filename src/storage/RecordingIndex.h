@@ -21,10 +21,8 @@ public:
 
     // Completion: true when the row was written.
     virtual void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
-                                             qint64 fileSize, bool isDeltaFrame,
-                                             const std::optional<QString> &referenceHash,
-                                             std::optional<double> compressionRatio,
-                                             std::function<void(bool)> completion)
+        qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+        std::optional<double> compressionRatio, std::function<void(bool)> completion)
         = 0;
 
     // Removes the rows and recognised text of these recordings. Completion: rows removed.
@@ -37,9 +35,8 @@ public:
     explicit DatabaseRecordingIndex(SimpleDatabaseManager &database);
 
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
-                                     qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-                                     std::optional<double> compressionRatio,
-                                     std::function<void(bool)> completion) override;
+        qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+        std::optional<double> compressionRatio, std::function<void(bool)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
 
 private:

@@ -56,8 +56,8 @@ QString fileNameAppPart(const std::optional<QString> &appName)
 
 QString hourFolderName(TimePoint timestamp) { return localTime(timestamp).toString(QStringLiteral("yyyy/MM/dd/HH")); }
 
-QString screenshotFileName(TimePoint timestamp, const std::optional<QString> &appName, const QString &extension,
-                           int attempt)
+QString screenshotFileName(
+    TimePoint timestamp, const std::optional<QString> &appName, const QString &extension, int attempt)
 {
     const QString time = localTime(timestamp).toString(QLatin1String(kTimePattern));
     const QString suffix = attempt > 1 ? QStringLiteral("_%1").arg(attempt) : QString();

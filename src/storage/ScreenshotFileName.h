@@ -25,8 +25,8 @@ QString hourFolderName(TimePoint timestamp);
 // "_n" before the extension, for a second frame of one application within one second. The
 // application part is shortened (at a character boundary) so that the name fits
 // kMaxFileNameBytes.
-QString screenshotFileName(TimePoint timestamp, const std::optional<QString> &appName, const QString &extension,
-                           int attempt = 1);
+QString screenshotFileName(
+    TimePoint timestamp, const std::optional<QString> &appName, const QString &extension, int attempt = 1);
 
 // The capture time in a name made by screenshotFileName, absent for any other name.
 std::optional<TimePoint> captureTimeFromFileName(const QString &fileName);

@@ -32,7 +32,7 @@ qint64 usageBelow(int fd)
     while (const dirent *entry = ::readdir(dir)) {
         if (entry->d_name[0] == '.')
             continue; // hidden, "." and ".."
-        struct stat st {};
+        struct stat st { };
         if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         total += st.st_size;
@@ -63,9 +63,11 @@ bool isBelowScreenshotsFolder(const QString &path)
 bool removeIfFile(const QString &path, QString *error)
 {
     const QByteArray name = QFile::encodeName(path);
-    struct stat st {};
+    struct stat st { };
     if (::lstat(name.constData(), &st) != 0)
-        return errno == ENOENT ? true : fail(error, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        return errno == ENOENT
+            ? true
+            : fail(error, QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     if (S_ISDIR(st.st_mode))
         return fail(error, QStringLiteral("%1: is a folder").arg(path));
     if (::unlink(name.constData()) != 0 && errno != ENOENT)

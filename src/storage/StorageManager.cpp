@@ -23,7 +23,6 @@
 #include <atomic>
 #include <cmath>
 
-
 namespace pellux {
 
 namespace {
@@ -41,13 +40,12 @@ QString documentsFolder()
 void sortNewestFirst(std::vector<Recording> &recordings)
 {
     std::stable_sort(recordings.begin(), recordings.end(),
-                     [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
+        [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
 }
 
 // Turns a one-shot completion callback into a future a coroutine can await. A callback that is
 // dropped without being called resolves the future with `fallback`, so no caller waits forever.
-template <typename T>
-class CompletionPromise {
+template <typename T> class CompletionPromise {
 public:
     explicit CompletionPromise(T fallback)
         : m_fallback(std::move(fallback))
@@ -66,15 +64,14 @@ public:
 
 private:
     QPromise<T> m_promise;
-    std::atomic<bool> m_done{false};
+    std::atomic<bool> m_done { false };
     T m_fallback;
 };
 
-template <typename T>
-std::pair<QFuture<T>, std::function<void(T)>> awaitableCompletion(T fallback)
+template <typename T> std::pair<QFuture<T>, std::function<void(T)>> awaitableCompletion(T fallback)
 {
     auto promise = std::make_shared<CompletionPromise<T>>(std::move(fallback));
-    return {promise->future(), [promise](T value) { promise->resolve(std::move(value)); }};
+    return { promise->future(), [promise](T value) { promise->resolve(std::move(value)); } };
 }
 
 QString localTimeStamp(TimePoint t)
@@ -124,7 +121,7 @@ void StorageManager::createDirectories()
 {
     const QString pellux = QFileInfo(m_recordingsDirectory).path();
     QString error;
-    for (const QString &folder : {pellux, m_recordingsDirectory, m_screenshotsDirectory}) {
+    for (const QString &folder : { pellux, m_recordingsDirectory, m_screenshotsDirectory }) {
         if (!ensurePrivateFolder(folder, &error)) {
             log::failure(QStringLiteral("Failed to create directories: %1").arg(error));
             return;
@@ -222,15 +219,16 @@ QFuture<StorageManager::WriteResult> StorageManager::writeMetadata()
         else
             result.ok = writePrivateFileAtomically(path, encodeRecordings(snapshot), &result.error);
         if (!result.ok)
-            log::failure(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
+            log::failure(
+                QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
         return result;
     });
 }
 
-QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
-    QByteArray data, TimePoint timestamp, int displayIndex, std::optional<QString> appName,
-    std::optional<QString> windowTitle, std::optional<QString> imageHash, bool isDeltaFrame,
-    std::optional<QString> referenceHash, std::optional<double> compressionRatio)
+QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray data, TimePoint timestamp,
+    int displayIndex, std::optional<QString> appName, std::optional<QString> windowTitle,
+    std::optional<QString> imageHash, bool isDeltaFrame, std::optional<QString> referenceHash,
+    std::optional<double> compressionRatio)
 {
     Q_UNUSED(displayIndex);
     QPointer<StorageManager> self(this);
@@ -307,25 +305,26 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(
         co_return std::nullopt;
 
     auto [saved, completion] = awaitableCompletion(false);
-    m_index.saveRecordingWithDeltaFrame(recording, imageHash, data.size(), isDeltaFrame, referenceHash,
-                                        compressionRatio, completion);
+    m_index.saveRecordingWithDeltaFrame(
+        recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
     const bool rowWritten = co_await saved;
     if (!rowWritten) {
         log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
         co_return std::nullopt;
     }
     log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
-                   .arg(imageHash.value_or(QStringLiteral("none")), isDeltaFrame ? QStringLiteral("true")
-                                                                                 : QStringLiteral("false")));
+                   .arg(imageHash.value_or(QStringLiteral("none")),
+                       isDeltaFrame ? QStringLiteral("true") : QStringLiteral("false")));
     co_return recording;
 }
 
-void StorageManager::deleteRecording(const Recording &recording) { deleteRecordings({recording}); }
+void StorageManager::deleteRecording(const Recording &recording) { deleteRecordings({ recording }); }
 
 void StorageManager::deleteOldRecordings(int days)
 {
     if (days < 0) {
-        log::failure(QStringLiteral("ERROR StorageManager: Refusing to delete recordings older than %1 days").arg(days));
+        log::failure(
+            QStringLiteral("ERROR StorageManager: Refusing to delete recordings older than %1 days").arg(days));
         return;
     }
     const QDateTime now
@@ -407,10 +406,11 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
     if (!self)
         co_return;
     if (rows < 0)
-        log::failure(QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database")
-                         .arg(ids.size()));
+        log::failure(
+            QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids.size()));
     else
-        log::debug(QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
+        log::debug(
+            QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
 
     if (figure == StorageFigure::recompute) {
         QCoro::Task<> measuring = calculateStorageUsed();
@@ -428,7 +428,7 @@ QCoro::Task<> StorageManager::calculateStorageUsed()
     if (!walk || walk->started->load(std::memory_order_acquire)) {
         auto next = std::make_shared<Walk>();
         next->sequence = ++m_walkSequence;
-        auto body = [folders = QStringList{m_screenshotsDirectory, m_recordingsDirectory}, started = next->started] {
+        auto body = [folders = QStringList { m_screenshotsDirectory, m_recordingsDirectory }, started = next->started] {
             started->store(true, std::memory_order_release);
             qint64 total = 0;
             for (const QString &folder : folders)

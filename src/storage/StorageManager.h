@@ -55,11 +55,8 @@ public:
     // nothing changed) or when the database refuses the row (then file and list entry remain).
     // displayIndex is accepted and not used.
     QCoro::Task<std::optional<Recording>> saveScreenshot(QByteArray data, TimePoint timestamp, int displayIndex,
-                                                         std::optional<QString> appName,
-                                                         std::optional<QString> windowTitle,
-                                                         std::optional<QString> imageHash, bool isDeltaFrame,
-                                                         std::optional<QString> referenceHash,
-                                                         std::optional<double> compressionRatio);
+        std::optional<QString> appName, std::optional<QString> windowTitle, std::optional<QString> imageHash,
+        bool isDeltaFrame, std::optional<QString> referenceHash, std::optional<double> compressionRatio);
 
     // Removes the recording's file, list entry, database row and text, in a task of its own.
     void deleteRecording(const Recording &recording);

@@ -75,7 +75,7 @@ TEST(AppPreferences, SavedValuesComeBackWithExactlyTheStoredKeys)
     TempHome home;
     const mode_t savedMask = ::umask(0);
     AppPreferences p;
-    p.excludedApps = {QStringLiteral("org.kde.kate"), QStringLiteral("firefox")};
+    p.excludedApps = { QStringLiteral("org.kde.kate"), QStringLiteral("firefox") };
     p.retentionDays = 7;
     p.compressionQuality = 0.25;
     p.useDynamicIntervals = false;
@@ -91,9 +91,10 @@ TEST(AppPreferences, SavedValuesComeBackWithExactlyTheStoredKeys)
     EXPECT_FALSE(loaded.storageLocation);
 
     const QJsonObject o = QJsonDocument::fromJson(stored()).object();
-    EXPECT_EQ(o.keys(), (QStringList{"captureFrameRate", "compressionQuality", "excludedApps", "isRecordingEnabled",
-                                     "retentionDays", "screenshotInterval", "useDynamicIntervals"}));
-    struct stat st {};
+    EXPECT_EQ(o.keys(),
+        (QStringList { "captureFrameRate", "compressionQuality", "excludedApps", "isRecordingEnabled", "retentionDays",
+            "screenshotInterval", "useDynamicIntervals" }));
+    struct stat st { };
     ASSERT_EQ(::stat(QFile::encodeName(AppPreferences::settingsFilePath()).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(::stat(QFile::encodeName(home.path() + QStringLiteral("/.config/Pellux")).constData(), &st), 0);
@@ -104,7 +105,7 @@ TEST(AppPreferences, SavedValuesComeBackWithExactlyTheStoredKeys)
     ASSERT_TRUE(p.save());
     EXPECT_EQ(AppPreferences::load().storageLocation, p.storageLocation);
     EXPECT_EQ(QJsonDocument::fromJson(stored()).object().value(QStringLiteral("storageLocation")).toString(),
-              QStringLiteral("file:///media/big/Pellux"));
+        QStringLiteral("file:///media/big/Pellux"));
 }
 
 TEST(AppPreferences, StoredJsonIsReadStrictly)
@@ -113,7 +114,7 @@ TEST(AppPreferences, StoredJsonIsReadStrictly)
     store(kComplete);
     const AppPreferences full = AppPreferences::load();
     EXPECT_FALSE(full.isRecordingEnabled);
-    EXPECT_EQ(full.excludedApps, (QSet<QString>{"org.kde.kate", "firefox"}));
+    EXPECT_EQ(full.excludedApps, (QSet<QString> { "org.kde.kate", "firefox" }));
     EXPECT_EQ(full.retentionDays, 14);
     EXPECT_EQ(full.captureFrameRate, 2);
     EXPECT_EQ(full.compressionQuality, 0.5);
@@ -121,7 +122,7 @@ TEST(AppPreferences, StoredJsonIsReadStrictly)
     EXPECT_EQ(full.screenshotInterval, 10.0);
 
     // Only the location may be left out (or null).
-    for (const QJsonValue &absent : {QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null)}) {
+    for (const QJsonValue &absent : { QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null) }) {
         store(absent.isUndefined() ? without(kComplete, QStringLiteral("storageLocation"))
                                    : with(kComplete, QStringLiteral("storageLocation"), absent));
         const AppPreferences p = AppPreferences::load();
@@ -135,12 +136,13 @@ TEST(AppPreferences, UnreadableStoredValuesGiveAllDefaultsAndAreKept)
 {
     TempHome home;
     std::vector<QByteArray> bad;
-    for (const char *key : {"isRecordingEnabled", "excludedApps", "retentionDays", "captureFrameRate",
-                            "compressionQuality", "screenshotInterval", "useDynamicIntervals"})
+    for (const char *key : { "isRecordingEnabled", "excludedApps", "retentionDays", "captureFrameRate",
+             "compressionQuality", "screenshotInterval", "useDynamicIntervals" })
         bad.push_back(without(kComplete, QLatin1String(key)));
     bad.push_back(with(kComplete, QStringLiteral("retentionDays"), 14.5));
     bad.push_back(with(kComplete, QStringLiteral("isRecordingEnabled"), QStringLiteral("false")));
-    bad.push_back(with(kComplete, QStringLiteral("excludedApps"), QJsonArray{QJsonValue(QStringLiteral("a")), QJsonValue(3)}));
+    bad.push_back(
+        with(kComplete, QStringLiteral("excludedApps"), QJsonArray { QJsonValue(QStringLiteral("a")), QJsonValue(3) }));
     bad.push_back(with(kComplete, QStringLiteral("storageLocation"), QStringLiteral("not a url")));
     bad.push_back(with(kComplete, QStringLiteral("captureFrameRate"), 1e12));
     bad.push_back(kComplete.left(40));
@@ -150,8 +152,9 @@ TEST(AppPreferences, UnreadableStoredValuesGiveAllDefaultsAndAreKept)
         LogCapture log;
         store(json);
         expectDefaults(AppPreferences::load());
-        EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR AppPreferences: The stored preferences cannot be read (")).size(),
-                  1)
+        EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR AppPreferences: The stored preferences cannot be read ("))
+                      .size(),
+            1)
             << json.toStdString();
         // The unreadable text is kept, and untouched under the key until the next save.
         EXPECT_EQ(stored("com.pellux.preferences.unreadable"), json);

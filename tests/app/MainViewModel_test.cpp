@@ -26,20 +26,20 @@ protected:
     void addWindow(quint32 id)
     {
         pipeline.backend.addWindow(FakeCaptureBackend::window(id, QRectF(0, 0, 300, 200), QStringLiteral("w")),
-                                   CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 300, 200));
+            CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 300, 200));
     }
 
     // Builds the model and lets its start-up check run to the end.
     MainViewModel &makeModel()
     {
         pipeline.makeService();
-        model = std::make_unique<MainViewModel>(MainViewModel::Components{
+        model = std::make_unique<MainViewModel>(MainViewModel::Components {
             pipeline.service.get(), &pipeline.backend, [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
                 sleeps.push_back(delay);
                 if (onSleep)
                     onSleep(int(sleeps.size()));
                 co_return;
-            }});
+            } });
         EXPECT_TRUE(model->permissionCheckTimer().isActive()); // the poll always starts at construction
         for (int i = 0; i < 20; ++i)
             QCoreApplication::processEvents();
@@ -74,7 +74,7 @@ TEST_F(MainViewModelTest, MissingPermissionAsksOnceAndPollsUntilGranted)
     addWindow(1);
     pipeline.backend.setPermission(false);
     pipeline.backend.setContentError(
-        CaptureError{QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display")});
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
     MainViewModel &m = makeModel();
     EXPECT_FALSE(m.hasScreenRecordingPermission());
     EXPECT_TRUE(m.showPermissionAlert());
@@ -107,9 +107,8 @@ TEST_F(MainViewModelTest, AStartWithoutWindowsIsRetriedThreeTimesThenLeftOff)
     MainViewModel &m = makeModel();
     EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>(3, MainViewModel::retryDelay)));
     EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
-              QStringList({"Screenshot capture failed, retrying attempt 1...",
-                           "Screenshot capture failed, retrying attempt 2...",
-                           "Screenshot capture failed, retrying attempt 3..."}));
+        QStringList({ "Screenshot capture failed, retrying attempt 1...",
+            "Screenshot capture failed, retrying attempt 2...", "Screenshot capture failed, retrying attempt 3..." }));
     EXPECT_FALSE(pipeline.service->isCapturing());
     EXPECT_FALSE(m.isCapturingScreenshots()); // the optimistic flag fell back
     EXPECT_FALSE(m.permissionCheckTimer().isActive()); // the poll saw the permission and stopped
@@ -125,9 +124,9 @@ TEST_F(MainViewModelTest, AStartThatSucceedsOnTheSecondRetryStopsRetrying)
     MainViewModel &m = makeModel();
     EXPECT_EQ(sleeps.size(), 2u);
     EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
-              QStringList({"Screenshot capture failed, retrying attempt 1...",
-                           "Screenshot capture failed, retrying attempt 2...",
-                           "Screenshot capture started successfully on attempt 2"}));
+        QStringList(
+            { "Screenshot capture failed, retrying attempt 1...", "Screenshot capture failed, retrying attempt 2...",
+                "Screenshot capture started successfully on attempt 2" }));
     EXPECT_TRUE(pipeline.service->isCapturing());
     EXPECT_TRUE(m.isCapturingScreenshots());
 }

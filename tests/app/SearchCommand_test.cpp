@@ -33,14 +33,14 @@ CommandRun runPellux(const QStringList &args)
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(PELLUX_BINARY), args);
     process.waitForFinished(-1);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
 }
 
-CommandRun runSearch(const QStringList &args) { return runPellux(QStringList{"search"} + args); }
+CommandRun runSearch(const QStringList &args) { return runPellux(QStringList { "search" } + args); }
 
 Recording addRecording(SimpleDatabaseManager &db, double time, const QString &app, const QString &title,
-                       const QString &path, const QString &text)
+    const QString &path, const QString &text)
 {
     Recording r;
     r.id = QUuid::createUuid();
@@ -75,17 +75,18 @@ TEST(SearchCommand, PrintsMatchesNewestFirstAsLinesOrJson)
         addRecording(db, 1'760'000'200, "Firefox", "Other", "/s/other.webp", "nothing to see");
     }
 
-    CommandRun run = runSearch({"make"});
+    CommandRun run = runSearch({ "make" });
     EXPECT_EQ(run.exitCode, kExitSuccess) << run.err.toStdString();
-    EXPECT_EQ(run.out, localTime(1'760'000'100) + "\tFirefox\tDocs\t/s/new file.webp\n" + localTime(1'760'000'000)
-                           + "\tTerminal\tmake build\t/s/old.webp\n");
+    EXPECT_EQ(run.out,
+        localTime(1'760'000'100) + "\tFirefox\tDocs\t/s/new file.webp\n" + localTime(1'760'000'000)
+            + "\tTerminal\tmake build\t/s/old.webp\n");
 
-    run = runSearch({"--app", "terminal", "make"});
+    run = runSearch({ "--app", "terminal", "make" });
     EXPECT_EQ(run.exitCode, kExitSuccess);
     EXPECT_EQ(run.out.count('\n'), 1);
     EXPECT_TRUE(run.out.contains("/s/old.webp"));
 
-    run = runSearch({"make", "--json", "--verbose"});
+    run = runSearch({ "make", "--json", "--verbose" });
     EXPECT_EQ(run.exitCode, kExitSuccess);
     // Log lines go to standard error, so standard output stays valid JSON.
     EXPECT_TRUE(run.err.contains("DEBUG searchText: Searching for 'make'"));
@@ -99,16 +100,16 @@ TEST(SearchCommand, PrintsMatchesNewestFirstAsLinesOrJson)
     EXPECT_EQ(secondsSince1970((*decoded)[1].timestamp), 1'760'000'000.0);
 
     // The global option may also come before the command.
-    run = runPellux({"--verbose", "search", "--app", "terminal", "make"});
+    run = runPellux({ "--verbose", "search", "--app", "terminal", "make" });
     EXPECT_EQ(run.exitCode, kExitSuccess);
     EXPECT_TRUE(run.out.contains("/s/old.webp"));
     EXPECT_TRUE(run.err.contains("DEBUG searchText: Searching for 'make'"));
 
-    run = runSearch({"bread", "--app", "Terminal"});
+    run = runSearch({ "bread", "--app", "Terminal" });
     EXPECT_EQ(run.exitCode, kExitNoResults);
     EXPECT_TRUE(run.out.isEmpty());
     EXPECT_FALSE(run.err.isEmpty());
-    run = runSearch({"--json", "no such words"});
+    run = runSearch({ "--json", "no such words" });
     EXPECT_EQ(run.exitCode, kExitNoResults);
     EXPECT_EQ(run.out.trimmed(), "[]");
 }
@@ -116,7 +117,7 @@ TEST(SearchCommand, PrintsMatchesNewestFirstAsLinesOrJson)
 TEST(SearchCommand, MissingDatabaseIsReportedAndNotCreated)
 {
     TempHome home;
-    const CommandRun run = runSearch({"anything"});
+    const CommandRun run = runSearch({ "anything" });
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_TRUE(run.err.contains("no Pellux database")) << run.err.toStdString();
     EXPECT_TRUE(run.out.isEmpty());
@@ -134,7 +135,7 @@ TEST(SearchCommand, UnreadableDatabaseIsReportedAndLeftAlone)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly));
         file.write(garbage);
     }
-    const CommandRun run = runSearch({"anything"});
+    const CommandRun run = runSearch({ "anything" });
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_TRUE(run.err.contains("cannot read the Pellux database")) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains("Unable to open database: file is not a database"));
@@ -146,12 +147,12 @@ TEST(SearchCommand, UnreadableDatabaseIsReportedAndLeftAlone)
 TEST(SearchCommand, BadArgumentsAreUsageErrors)
 {
     TempHome home;
-    for (const QStringList &args : {QStringList{}, QStringList{"--app"}, QStringList{"q", "--app"},
-                                    QStringList{"--frobnicate", "q"}, QStringList{"one", "two"}}) {
+    for (const QStringList &args : { QStringList {}, QStringList { "--app" }, QStringList { "q", "--app" },
+             QStringList { "--frobnicate", "q" }, QStringList { "one", "two" } }) {
         const CommandRun run = runSearch(args);
         EXPECT_EQ(run.exitCode, kExitUsage) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains("Usage: pellux search")) << args.join(' ').toStdString();
     }
     // After "--" a query may start with a dash; with no database that is a failure, not a usage error.
-    EXPECT_EQ(runSearch({"--", "-v"}).exitCode, kExitFailure);
+    EXPECT_EQ(runSearch({ "--", "-v" }).exitCode, kExitFailure);
 }

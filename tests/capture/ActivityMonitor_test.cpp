@@ -68,7 +68,7 @@ struct CountCase {
     ActivityLevel expected;
 };
 
-class ActivityCountTest : public ActivityMonitorTest, public ::testing::WithParamInterface<CountCase> {};
+class ActivityCountTest : public ActivityMonitorTest, public ::testing::WithParamInterface<CountCase> { };
 
 TEST_P(ActivityCountTest, LevelFollowsEventsAndKeyPresses)
 {
@@ -76,20 +76,18 @@ TEST_P(ActivityCountTest, LevelFollowsEventsAndKeyPresses)
     keys(c.keyPresses);
     clicks(c.events - c.keyPresses);
     monitor->updateActivityLevel();
-    EXPECT_EQ(monitor->currentActivityLevel(), c.expected)
-        << c.events << " events, " << c.keyPresses << " key presses";
+    EXPECT_EQ(monitor->currentActivityLevel(), c.expected) << c.events << " events, " << c.keyPresses << " key presses";
     EXPECT_EQ(monitor->captureInterval(), captureIntervalFor(c.expected));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Thresholds, ActivityCountTest,
-    ::testing::Values(CountCase{0, 0, ActivityLevel::idle}, CountCase{2, 0, ActivityLevel::idle},
-                      CountCase{3, 0, ActivityLevel::low}, CountCase{10, 5, ActivityLevel::low},
-                      CountCase{11, 0, ActivityLevel::medium}, CountCase{20, 5, ActivityLevel::medium},
-                      CountCase{21, 0, ActivityLevel::high}, CountCase{21, 5, ActivityLevel::high},
-                      CountCase{6, 6, ActivityLevel::medium}, CountCase{10, 10, ActivityLevel::medium},
-                      CountCase{20, 10, ActivityLevel::medium}, CountCase{11, 11, ActivityLevel::high},
-                      CountCase{3, 3, ActivityLevel::low}));
+INSTANTIATE_TEST_SUITE_P(Thresholds, ActivityCountTest,
+    ::testing::Values(CountCase { 0, 0, ActivityLevel::idle }, CountCase { 2, 0, ActivityLevel::idle },
+        CountCase { 3, 0, ActivityLevel::low }, CountCase { 10, 5, ActivityLevel::low },
+        CountCase { 11, 0, ActivityLevel::medium }, CountCase { 20, 5, ActivityLevel::medium },
+        CountCase { 21, 0, ActivityLevel::high }, CountCase { 21, 5, ActivityLevel::high },
+        CountCase { 6, 6, ActivityLevel::medium }, CountCase { 10, 10, ActivityLevel::medium },
+        CountCase { 20, 10, ActivityLevel::medium }, CountCase { 11, 11, ActivityLevel::high },
+        CountCase { 3, 3, ActivityLevel::low }));
 
 TEST_F(ActivityMonitorTest, EventsOlderThanTheWindowNoLongerCount)
 {
@@ -150,8 +148,9 @@ TEST_F(ActivityMonitorTest, LevelChangeIsAnnouncedOnceWithTheNewInterval)
     monitor->updateActivityLevel(); // still high: notified, but no change announced
     EXPECT_EQ(changes.count(), 2);
     EXPECT_EQ(intervalNotifications.count(), 3);
-    EXPECT_EQ(log.lines(), QStringList({"Activity level changed: Idle \u2192 Low", "Capture interval: 15.0 seconds",
-                                        "Activity level changed: Low \u2192 High", "Capture interval: 2.0 seconds"}));
+    EXPECT_EQ(log.lines(),
+        QStringList({ "Activity level changed: Idle \u2192 Low", "Capture interval: 15.0 seconds",
+            "Activity level changed: Low \u2192 High", "Capture interval: 2.0 seconds" }));
 }
 
 TEST_F(ActivityMonitorTest, StartsTheSourceAndTheOnceASecondTimer)

@@ -24,7 +24,7 @@ AppPreferences fixedInterval(double seconds)
 class ScreenshotServiceTest : public ::testing::Test {
 protected:
     void addWindow(quint32 id, const QString &title, const QImage &frame, const QString &app = QStringLiteral("XTerm"),
-                   const QString &bundle = QStringLiteral("xterm"))
+        const QString &bundle = QStringLiteral("xterm"))
     {
         pipeline.backend.addWindow(
             FakeCaptureBackend::window(id, QRectF(0, 0, frame.width(), frame.height()), title, app, bundle), frame);
@@ -51,30 +51,29 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     backend.addWindow(FakeCaptureBackend::window(2, QRectF(0, 0, 51, 120), QStringLiteral("just wide enough")), frame);
     backend.addWindow(FakeCaptureBackend::window(3, QRectF(0, 0, 200, 50), QStringLiteral("flat")), frame);
     backend.addWindow(FakeCaptureBackend::window(4, QRectF(0, 0, 200, 120), QStringLiteral("hidden"),
-                                                 QStringLiteral("App"), QStringLiteral("app"), false),
-                      frame);
-    backend.addWindow(FakeCaptureBackend::window(5, QRectF(0, 0, 200, 120), QStringLiteral("dock"),
-                                                 QStringLiteral("Dock")),
-                      frame);
+                          QStringLiteral("App"), QStringLiteral("app"), false),
+        frame);
+    backend.addWindow(
+        FakeCaptureBackend::window(5, QRectF(0, 0, 200, 120), QStringLiteral("dock"), QStringLiteral("Dock")), frame);
     backend.addWindow(FakeCaptureBackend::window(6, QRectF(0, 0, 200, 120), QStringLiteral("secret"),
-                                                 QStringLiteral("KeePassXC"), QStringLiteral("keepassxc")),
-                      frame);
-    backend.addWindow(FakeCaptureBackend::window(7, QRectF(10, 10, 200.9, 120.9), QStringLiteral("orphan"),
-                                                 std::nullopt),
-                      CapturePipeline::textFrame(QStringLiteral("no owner"), 200, 120));
+                          QStringLiteral("KeePassXC"), QStringLiteral("keepassxc")),
+        frame);
+    backend.addWindow(
+        FakeCaptureBackend::window(7, QRectF(10, 10, 200.9, 120.9), QStringLiteral("orphan"), std::nullopt),
+        CapturePipeline::textFrame(QStringLiteral("no owner"), 200, 120));
 
     AppPreferences preferences = fixedInterval(10.0);
-    preferences.excludedApps = {QStringLiteral("keepassxc")};
+    preferences.excludedApps = { QStringLiteral("keepassxc") };
     ScreenshotService &s = service(preferences);
 
     std::vector<quint32> eligible;
     for (const WindowDescription &w : s.windows())
         eligible.push_back(w.windowID);
-    EXPECT_EQ(eligible, (std::vector<quint32>{2, 5, 6, 7}));
+    EXPECT_EQ(eligible, (std::vector<quint32> { 2, 5, 6, 7 }));
 
     cycle();
     // The dock and the excluded application are listed but never captured nor counted.
-    EXPECT_EQ(backend.captureOrder(), (std::vector<quint32>{2, 7}));
+    EXPECT_EQ(backend.captureOrder(), (std::vector<quint32> { 2, 7 }));
     EXPECT_EQ(s.captureCount(), 2);
     ASSERT_EQ(backend.configurations().size(), 2u);
     EXPECT_EQ(backend.configurations()[1].width, 200);
@@ -85,7 +84,7 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     for (const Recording &r : stored())
         apps.push_back(r.appName.value_or(QString()));
     std::sort(apps.begin(), apps.end());
-    EXPECT_EQ(apps, (std::vector<QString>{QStringLiteral("App"), QStringLiteral("Unknown")}));
+    EXPECT_EQ(apps, (std::vector<QString> { QStringLiteral("App"), QStringLiteral("Unknown") }));
 }
 
 TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceAndItsText)
@@ -131,8 +130,8 @@ TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindow)
 {
     addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
     addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
-    pipeline.backend.setCaptureError(1, CaptureError{QString::fromLatin1(captureFailureDomain),
-                                                     QStringLiteral("the window is gone")});
+    pipeline.backend.setCaptureError(
+        1, CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("the window is gone") });
     ScreenshotService &s = service();
     cycle();
     EXPECT_EQ(s.captureCount(), 1);
@@ -170,11 +169,11 @@ TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped
     const int windowCount = ScreenshotService::maxPendingRecognitions + 3;
     for (int i = 0; i < windowCount; ++i)
         addWindow(quint32(i + 1), QStringLiteral("w%1").arg(i),
-                  CapturePipeline::textFrame(QStringLiteral("document number %1 of the archive").arg(i + 1)));
+            CapturePipeline::textFrame(QStringLiteral("document number %1 of the archive").arg(i + 1)));
     ScreenshotService &s = service();
     int mostPending = 0;
     QObject::connect(&s, &ScreenshotService::captureCountChanged, &s,
-                     [&] { mostPending = std::max(mostPending, s.pendingRecognitions()); });
+        [&] { mostPending = std::max(mostPending, s.pendingRecognitions()); });
     cycle();
     EXPECT_LE(mostPending, ScreenshotService::maxPendingRecognitions);
     EXPECT_EQ(stored().size(), size_t(windowCount));
@@ -299,7 +298,7 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindows)
 {
     pipeline.backend.setPermission(false);
     pipeline.backend.setContentError(
-        CaptureError{QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display")});
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
     ScreenshotService &s = service();
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
     CapturePipeline::run(s.startCapturing());

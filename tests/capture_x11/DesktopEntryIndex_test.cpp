@@ -20,7 +20,10 @@ protected:
         file.write(contents);
     }
 
-    QStringList folders() const { return { dir.filePath(QStringLiteral("home")), dir.filePath(QStringLiteral("system")) }; }
+    QStringList folders() const
+    {
+        return { dir.filePath(QStringLiteral("home")), dir.filePath(QStringLiteral("system")) };
+    }
 
     QTemporaryDir dir;
 };
@@ -28,7 +31,7 @@ protected:
 TEST_F(DesktopEntryIndexTest, MatchesStartupWMClassBeforeTheFileName)
 {
     write(QStringLiteral("system"), QStringLiteral("debian-xterm.desktop"),
-          "[Desktop Entry]\nType=Application\nName=XTerm\nStartupWMClass=XTerm\n");
+        "[Desktop Entry]\nType=Application\nName=XTerm\nStartupWMClass=XTerm\n");
     write(QStringLiteral("system"), QStringLiteral("xterm.desktop"), "[Desktop Entry]\nType=Application\n");
     const DesktopEntryIndex index(folders());
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("xterm"), QStringLiteral("XTerm")), QStringLiteral("debian-xterm"));
@@ -40,7 +43,7 @@ TEST_F(DesktopEntryIndexTest, FallsBackToTheIdIgnoringCaseAndReverseDomainNames)
     write(QStringLiteral("system"), QStringLiteral("Gimp.desktop"), "[Desktop Entry]\nType=Application\n");
     const DesktopEntryIndex index(folders());
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("konsole"), QStringLiteral("konsole")),
-              QStringLiteral("org.kde.konsole"));
+        QStringLiteral("org.kde.konsole"));
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("gimp"), QStringLiteral("GIMP")), QStringLiteral("Gimp"));
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("unknown"), QStringLiteral("Unknown")), std::nullopt);
 }
@@ -48,16 +51,18 @@ TEST_F(DesktopEntryIndexTest, FallsBackToTheIdIgnoringCaseAndReverseDomainNames)
 TEST_F(DesktopEntryIndexTest, EarlierFoldersHideLaterOnesAndHiddenEntriesDoNotCount)
 {
     // The user's own copy hides the system entry, and is hidden itself.
-    write(QStringLiteral("home"), QStringLiteral("editor.desktop"), "[Desktop Entry]\nHidden=true\nStartupWMClass=Ed\n");
+    write(
+        QStringLiteral("home"), QStringLiteral("editor.desktop"), "[Desktop Entry]\nHidden=true\nStartupWMClass=Ed\n");
     write(QStringLiteral("system"), QStringLiteral("editor.desktop"), "[Desktop Entry]\nStartupWMClass=Ed\n");
     // Sub-folders give ids with dashes.
     write(QStringLiteral("system"), QStringLiteral("kde4/viewer.desktop"), "[Desktop Entry]\nStartupWMClass=Viewer\n");
     // Keys of other groups are ignored.
     write(QStringLiteral("system"), QStringLiteral("other.desktop"),
-          "[Desktop Entry]\nName=Other\n[Desktop Action new]\nStartupWMClass=Special\n");
+        "[Desktop Entry]\nName=Other\n[Desktop Action new]\nStartupWMClass=Special\n");
     const DesktopEntryIndex index(folders());
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("ed"), QStringLiteral("Ed")), std::nullopt);
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("viewer"), QStringLiteral("Viewer")), QStringLiteral("kde4-viewer"));
+    EXPECT_EQ(
+        index.idForWindowClass(QStringLiteral("viewer"), QStringLiteral("Viewer")), QStringLiteral("kde4-viewer"));
     EXPECT_EQ(index.idForWindowClass(QStringLiteral("special"), QStringLiteral("Special")), std::nullopt);
 }
 

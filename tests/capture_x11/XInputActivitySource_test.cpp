@@ -25,7 +25,8 @@ protected:
             GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
         QObject::connect(&source, &ActivitySource::keyPressed, [this] { ++counts.keys; });
         QObject::connect(&source, &ActivitySource::clicked, [this] { ++counts.clicks; });
-        QObject::connect(&source, &ActivitySource::scrolled, [this](double deltaY) { counts.scrolls.push_back(deltaY); });
+        QObject::connect(
+            &source, &ActivitySource::scrolled, [this](double deltaY) { counts.scrolls.push_back(deltaY); });
         QObject::connect(&source, &ActivitySource::mouseMoved, [this](QPointF p) { counts.moves.push_back(p); });
         ASSERT_TRUE(source.start());
     }

@@ -54,7 +54,8 @@ TEST(DebugManager, KeepsTheNewestHundredTexts)
     DebugManager debug(clock);
     debug.setDebugMode(true);
     for (int i = 1; i <= 101; ++i)
-        debug.ocrProcessed(QStringLiteral("text %1").arg(i), 0.9, i == 101 ? std::optional(QRectF(1, 2, 3, 4)) : std::nullopt);
+        debug.ocrProcessed(
+            QStringLiteral("text %1").arg(i), 0.9, i == 101 ? std::optional(QRectF(1, 2, 3, 4)) : std::nullopt);
     ASSERT_EQ(debug.ocrResults().size(), 100u);
     EXPECT_EQ(debug.ocrResults().front().text, QStringLiteral("text 101"));
     EXPECT_EQ(debug.ocrResults().back().text, QStringLiteral("text 2"));
@@ -142,7 +143,7 @@ TEST(DebugManager, ProcessorUsageIsTheBusyShareBetweenSamples)
     QTemporaryDir dir;
     const QString stat = dir.filePath(QStringLiteral("stat"));
     const QString statm = dir.filePath(QStringLiteral("statm"));
-    DebugManager debug(Clock::system(), ProcessMetricsSource{stat, statm});
+    DebugManager debug(Clock::system(), ProcessMetricsSource { stat, statm });
 
     // user nice system idle iowait irq softirq steal
     ASSERT_TRUE(writeFile(stat, "cpu  100 0 50 800 50 0 0 0 0 0\ncpu0 100 0 50 800 50 0 0 0 0 0\n"));

@@ -52,7 +52,7 @@ Result finish(QProcess *process, int timeoutMs)
 
 Result search(const XvfbSession &session, const QString &query)
 {
-    return finish(startPellux(session, {QStringLiteral("search"), query}), 60'000);
+    return finish(startPellux(session, { QStringLiteral("search"), query }), 60'000);
 }
 
 // Keeps the activity level high (short capture interval) by moving the pointer a little until
@@ -66,8 +66,8 @@ bool keepActiveUntil(XvfbSession &session, const std::function<bool()> &done, in
     while (!done()) {
         if (clock.elapsed() > timeoutMs)
             return false;
-        session.run({QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
-                     right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0")});
+        session.run({ QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+            right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0") });
         right = !right;
         XvfbSession::waitUntil([] { return false; }, 100);
     }
@@ -118,12 +118,11 @@ QStringList storedFiles(const TempHome &home)
 
 QStringList xterm(const QString &title, const QString &textFile, const QString &geometry, const QStringList &extra = {})
 {
-    return QStringList{QStringLiteral("xterm")} + extra
-        + QStringList{QStringLiteral("-T"), title, QStringLiteral("-geometry"), geometry, QStringLiteral("-fa"),
-                      QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"), QStringLiteral("14"),
-                      QStringLiteral("-bg"), QStringLiteral("white"), QStringLiteral("-fg"), QStringLiteral("black"),
-                      QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
-                      QStringLiteral("cat '%1'; sleep 600").arg(textFile)};
+    return QStringList { QStringLiteral("xterm") } + extra
+        + QStringList { QStringLiteral("-T"), title, QStringLiteral("-geometry"), geometry, QStringLiteral("-fa"),
+              QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"), QStringLiteral("14"), QStringLiteral("-bg"),
+              QStringLiteral("white"), QStringLiteral("-fg"), QStringLiteral("black"), QStringLiteral("-e"),
+              QStringLiteral("sh"), QStringLiteral("-c"), QStringLiteral("cat '%1'; sleep 600").arg(textFile) };
 }
 
 QString writeText(const TempHome &home, const QString &name, const QString &text)
@@ -144,41 +143,40 @@ TEST(CaptureRun, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
 
     // An excluded application: its bundle identifier is what the backend derives from WM_CLASS.
-    const QString secretId = DesktopEntryIndex().idForWindowClass(QStringLiteral("secretterm"), QStringLiteral("Secretterm"))
+    const QString secretId = DesktopEntryIndex()
+                                 .idForWindowClass(QStringLiteral("secretterm"), QStringLiteral("Secretterm"))
                                  .value_or(QStringLiteral("secretterm"));
     AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.excludedApps = {secretId};
+    preferences.excludedApps = { secretId };
     ASSERT_TRUE(preferences.save());
 
     ASSERT_TRUE(session.launch(xterm(QStringLiteral("ledger"),
-                                     writeText(home, "ledger.txt", "quarterly reconciliation spreadsheet\n"),
-                                     QStringLiteral("60x8+700+0"))));
+        writeText(home, "ledger.txt", "quarterly reconciliation spreadsheet\n"), QStringLiteral("60x8+700+0"))));
     // A window covered completely by another one is still stored with its own contents.
     ASSERT_TRUE(session.launch(xterm(QStringLiteral("covered"),
-                                     writeText(home, "covered.txt", "photosynthesis laboratory notebook\n"),
-                                     QStringLiteral("60x8+0+300"))));
+        writeText(home, "covered.txt", "photosynthesis laboratory notebook\n"), QStringLiteral("60x8+0+300"))));
     ASSERT_TRUE(session.waitForWindow(QStringLiteral("covered")));
     ASSERT_TRUE(session.launch(xterm(QStringLiteral("cover"),
-                                     writeText(home, "cover.txt", "meteorological observatory\n"),
-                                     QStringLiteral("70x12+0+250"))));
+        writeText(home, "cover.txt", "meteorological observatory\n"), QStringLiteral("70x12+0+250"))));
     ASSERT_TRUE(session.launch(xterm(QStringLiteral("secret"), writeText(home, "secret.txt", "confidential payroll\n"),
-                                     QStringLiteral("60x8+700+500"),
-                                     {QStringLiteral("-name"), QStringLiteral("secretterm"), QStringLiteral("-class"),
-                                      QStringLiteral("Secretterm")})));
+        QStringLiteral("60x8+700+500"),
+        { QStringLiteral("-name"), QStringLiteral("secretterm"), QStringLiteral("-class"),
+            QStringLiteral("Secretterm") })));
     const pid_t transient = session.launch(xterm(QStringLiteral("transient"),
-                                           writeText(home, "transient.txt", "ephemeral window\n"),
-                                           QStringLiteral("40x5+1000+800")));
-    for (const char *title : {"ledger", "cover", "secret", "transient"})
+        writeText(home, "transient.txt", "ephemeral window\n"), QStringLiteral("40x5+1000+800")));
+    for (const char *title : { "ledger", "cover", "secret", "transient" })
         ASSERT_TRUE(session.waitForWindow(QLatin1String(title))) << title;
 
-    QProcess *capture = startPellux(session, {QStringLiteral("capture"), QStringLiteral("--verbose")});
+    QProcess *capture = startPellux(session, { QStringLiteral("capture"), QStringLiteral("--verbose") });
     ErrorLog log(capture);
     // A second cycle finds the windows unchanged; then one window closes and leaves the caches.
-    ASSERT_TRUE(keepActiveUntil(session, [&] { return log.contains(QStringLiteral("has not changed, skipping capture")); }))
-        << log.text().toStdString();
+    ASSERT_TRUE(keepActiveUntil(session, [&] {
+        return log.contains(QStringLiteral("has not changed, skipping capture"));
+    })) << log.text().toStdString();
     session.kill(transient);
-    ASSERT_TRUE(keepActiveUntil(session, [&] { return log.contains(QStringLiteral("is gone, dropping its cached frame")); }))
-        << log.text().toStdString();
+    ASSERT_TRUE(keepActiveUntil(session, [&] {
+        return log.contains(QStringLiteral("is gone, dropping its cached frame"));
+    })) << log.text().toStdString();
     // The text of all four stored frames is in before the stop.
     ASSERT_TRUE(keepActiveUntil(session, [&] {
         log.contains(QString());
@@ -202,7 +200,7 @@ TEST(CaptureRun, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
     EXPECT_EQ(files.size(), 4) << files.join(QLatin1Char(' ')).toStdString();
     for (const QString &file : files)
         EXPECT_FALSE(QFile::permissions(file)
-                     & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther))
+            & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther))
             << file.toStdString();
 }
 
@@ -212,10 +210,10 @@ TEST(CaptureRun, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheFilesReadable
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
     ASSERT_TRUE(session.launch(xterm(QStringLiteral("notes"), writeText(home, "notes.txt", "interplanetary archive\n"),
-                                     QStringLiteral("60x8+0+0"))));
+        QStringLiteral("60x8+0+0"))));
     ASSERT_TRUE(session.waitForWindow(QStringLiteral("notes")));
 
-    QProcess *capture = startPellux(session, {QStringLiteral("capture"), QStringLiteral("--verbose")});
+    QProcess *capture = startPellux(session, { QStringLiteral("capture"), QStringLiteral("--verbose") });
     ErrorLog log(capture);
     // Once the window's frame and its text are stored, the server dies.
     ASSERT_TRUE(keepActiveUntil(session, [&] { return log.contains(QStringLiteral("OCR extracted")); }))

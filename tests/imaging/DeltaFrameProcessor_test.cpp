@@ -1,10 +1,10 @@
 #include "imaging/DeltaTestImages.h"
 #include "support/FakeClock.h"
 
-#include "imaging/ImageOptimizer.h"
 #include "imaging/DeltaContainer.h"
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/DeltaFrameReader.h"
+#include "imaging/ImageOptimizer.h"
 
 #include <QtEndian>
 
@@ -32,7 +32,10 @@ void whitenPixels(QImage &image, int x, int y, int count)
         image.setPixel(x + i % 64, y + i / 64, qRgb(255, 255, 255));
 }
 
-std::uint32_t u32At(const QByteArray &bytes, qsizetype offset) { return qFromLittleEndian<std::uint32_t>(bytes.constData() + offset); }
+std::uint32_t u32At(const QByteArray &bytes, qsizetype offset)
+{
+    return qFromLittleEndian<std::uint32_t>(bytes.constData() + offset);
+}
 
 float floatAt(const QByteArray &bytes, qsizetype offset)
 {
@@ -46,8 +49,8 @@ struct Fixture : ::testing::Test {
     test::FakeClock clock;
     DeltaFrameProcessor processor { clock };
 
-    DeltaFrameOutcome process(const QImage &current, const QImage &previous, const QString &window = QStringLiteral("7"),
-                              const QString &hash = QStringLiteral("new-hash"))
+    DeltaFrameOutcome process(const QImage &current, const QImage &previous,
+        const QString &window = QStringLiteral("7"), const QString &hash = QStringLiteral("new-hash"))
     {
         return QCoro::waitFor(processor.processDeltaFrame(current, previous, window, hash));
     }
@@ -62,18 +65,20 @@ using ReferenceFrames = Fixture;
 TEST_F(ChangedTiles, A130By70ImageIsCutIntoSixTilesWithNarrowRightAndShortBottomEdges)
 {
     const QImage previous = solid(130, 70, qRgb(0, 0, 0));
-    const std::vector<QRect> expected = { { 0, 0, 64, 64 }, { 64, 0, 64, 64 }, { 128, 0, 2, 64 },
-                                          { 0, 64, 64, 6 }, { 64, 64, 64, 6 }, { 128, 64, 2, 6 } };
+    const std::vector<QRect> expected = { { 0, 0, 64, 64 }, { 64, 0, 64, 64 }, { 128, 0, 2, 64 }, { 0, 64, 64, 6 },
+        { 64, 64, 64, 6 }, { 128, 64, 2, 6 } };
     // One tile changed at a time: the answer is exactly that tile.
     for (const QRect &tile : expected) {
         QImage current = previous;
         QPainter(&current).fillRect(tile, Qt::white);
-        EXPECT_EQ(DeltaFrameProcessor::changedTiles(current, previous), std::vector<QRect> { tile }) << tile.x() << "," << tile.y();
+        EXPECT_EQ(DeltaFrameProcessor::changedTiles(current, previous), std::vector<QRect> { tile })
+            << tile.x() << "," << tile.y();
     }
     const QImage white = solid(130, 70, qRgb(255, 255, 255));
     EXPECT_EQ(DeltaFrameProcessor::changedTiles(white, previous), expected);
     // Merged, the six tiles are one rectangle.
-    EXPECT_EQ(QCoro::waitFor(processor.findChangedRegions(white, previous)), std::vector<QRect> { QRect(0, 0, 130, 70) });
+    EXPECT_EQ(
+        QCoro::waitFor(processor.findChangedRegions(white, previous)), std::vector<QRect> { QRect(0, 0, 130, 70) });
 }
 
 TEST_F(ChangedTiles, ATileChangesOnlyAboveTwoPercentMeanDifferenceAndAlphaIsIgnored)
@@ -96,15 +101,18 @@ TEST_F(ChangedTiles, OddSizesAndMismatchedImages)
 {
     const QImage tiny = solid(1, 1, qRgb(0, 0, 0));
     EXPECT_TRUE(DeltaFrameProcessor::changedTiles(tiny, tiny).empty());
-    EXPECT_EQ(DeltaFrameProcessor::changedTiles(solid(1, 1, qRgb(200, 0, 0)), tiny), std::vector<QRect> { QRect(0, 0, 1, 1) });
+    EXPECT_EQ(DeltaFrameProcessor::changedTiles(solid(1, 1, qRgb(200, 0, 0)), tiny),
+        std::vector<QRect> { QRect(0, 0, 1, 1) });
     const QImage column = solid(1, 300, qRgb(0, 0, 0));
     QImage changedColumn = column;
     changedColumn.setPixel(0, 299, qRgb(255, 255, 255));
     EXPECT_EQ(DeltaFrameProcessor::changedTiles(changedColumn, column), std::vector<QRect> { QRect(0, 256, 1, 44) });
 
     // A resized window differs everywhere; a missing image gives nothing to compare.
-    EXPECT_EQ(DeltaFrameProcessor::changedTiles(solid(100, 50, 0), solid(50, 100, 0)), std::vector<QRect> { QRect(0, 0, 100, 50) });
-    EXPECT_EQ(DeltaFrameProcessor::changedTiles(solid(100, 50, 0), QImage()), std::vector<QRect> { QRect(0, 0, 100, 50) });
+    EXPECT_EQ(DeltaFrameProcessor::changedTiles(solid(100, 50, 0), solid(50, 100, 0)),
+        std::vector<QRect> { QRect(0, 0, 100, 50) });
+    EXPECT_EQ(
+        DeltaFrameProcessor::changedTiles(solid(100, 50, 0), QImage()), std::vector<QRect> { QRect(0, 0, 100, 50) });
     EXPECT_TRUE(DeltaFrameProcessor::changedTiles(QImage(), solid(10, 10, 0)).empty());
 
     // Other pixel formats are compared by their colours.
@@ -217,7 +225,8 @@ TEST_F(DeltaDecision, BadInputGivesAFailureValueOrAFullFrame)
     // A resized window, 1×1 and 1×N images and fully transparent images are all handled.
     EXPECT_TRUE(process(test::windowFrame(300, 200), test::windowFrame(200, 300)).fullFrame.has_value());
     EXPECT_TRUE(process(solid(1, 1, qRgb(9, 9, 9)), QImage(), QStringLiteral("a")).fullFrame.has_value());
-    EXPECT_TRUE(process(solid(1, 1, qRgb(9, 9, 9)), solid(1, 1, qRgb(9, 9, 9)), QStringLiteral("a")).deltaFrame.has_value());
+    EXPECT_TRUE(
+        process(solid(1, 1, qRgb(9, 9, 9)), solid(1, 1, qRgb(9, 9, 9)), QStringLiteral("a")).deltaFrame.has_value());
     EXPECT_TRUE(process(solid(1, 500, qRgb(9, 9, 9)), QImage(), QStringLiteral("b")).fullFrame.has_value());
     const QImage clear = solid(200, 100, qRgba(0, 0, 0, 0), QImage::Format_ARGB32);
     EXPECT_TRUE(process(clear, QImage(), QStringLiteral("c")).fullFrame.has_value());
@@ -228,8 +237,8 @@ TEST_F(DeltaDecision, RegionsAreClippedToTheImageAndTheStoredRectangleIsWhatWasE
 {
     const QImage frame = test::windowFrame(100, 80);
     EXPECT_EQ(*QCoro::waitFor(processor.createDeltaData(frame, {})), QByteArray("DLTA\0\0\0\0", 8));
-    const std::optional<QByteArray> bytes
-        = QCoro::waitFor(processor.createDeltaData(frame, { QRect(64, 64, 64, 64), QRect(500, 500, 10, 10), QRect(0, 0, 10, 10) }));
+    const std::optional<QByteArray> bytes = QCoro::waitFor(
+        processor.createDeltaData(frame, { QRect(64, 64, 64, 64), QRect(500, 500, 10, 10), QRect(0, 0, 10, 10) }));
     ASSERT_TRUE(bytes.has_value());
     const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(*bytes);
     ASSERT_TRUE(parsed.has_value());

@@ -58,7 +58,7 @@ TEST(ReadImageFile, GivesANullImageAndAReasonForBadFiles)
     write(dir.filePath(QStringLiteral("empty.png")), QByteArray());
     write(dir.filePath(QStringLiteral("text.jpg")), "hello");
 
-    for (const char *name : {"missing.png", "cut.webp", "empty.png", "text.jpg"}) {
+    for (const char *name : { "missing.png", "cut.webp", "empty.png", "text.jpg" }) {
         QString error;
         EXPECT_TRUE(readImageFile(dir.filePath(QString::fromLatin1(name)), &error).isNull()) << name;
         EXPECT_FALSE(error.isEmpty()) << name;

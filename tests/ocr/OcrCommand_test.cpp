@@ -17,14 +17,15 @@ struct CommandRun {
     QString err;
 };
 
-CommandRun runOcr(const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+CommandRun runOcr(
+    const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PELLUX_BINARY), QStringList{QStringLiteral("ocr")} + arguments);
+    process.start(QStringLiteral(PELLUX_BINARY), QStringList { QStringLiteral("ocr") } + arguments);
     process.waitForFinished(300'000);
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+        QString::fromUtf8(process.readAllStandardError()) };
 }
 
 class OcrCommand : public ::testing::Test {
@@ -32,8 +33,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        image = renderText({QStringLiteral("Weekly status report"), QStringLiteral("Shipping labels printed")},
-                           QSize(700, 220))
+        image = renderText(
+            { QStringLiteral("Weekly status report"), QStringLiteral("Shipping labels printed") }, QSize(700, 220))
                     .image;
     }
     QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
@@ -53,12 +54,12 @@ TEST_F(OcrCommand, PrintsTheStoredTextOfPngJpegAndWebPFiles)
     webp.write(encodeWebP(image));
     webp.close();
 
-    const CommandRun single = runOcr({path("shot.png")});
+    const CommandRun single = runOcr({ path("shot.png") });
     EXPECT_EQ(single.exitCode, 0) << single.err.toStdString();
     // The fragments joined with one space, as the capture service stores them.
     EXPECT_EQ(single.out, QStringLiteral("Weekly status report Shipping labels printed\n"));
 
-    const CommandRun several = runOcr({path("shot.jpg"), path("shot.webp")});
+    const CommandRun several = runOcr({ path("shot.jpg"), path("shot.webp") });
     EXPECT_EQ(several.exitCode, 0) << several.err.toStdString();
     EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.jpg") + QStringLiteral(" <==")));
     EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.webp") + QStringLiteral(" <==")));
@@ -78,7 +79,7 @@ TEST_F(OcrCommand, ReportsUnreadableFilesOnStderrAndCarriesOnWithTheOthers)
     brokenWebP.write(encodeWebP(image).left(40));
     brokenWebP.close();
 
-    const CommandRun run = runOcr({path("missing.png"), path("notes.png"), path("broken.webp"), path("good.png")});
+    const CommandRun run = runOcr({ path("missing.png"), path("notes.png"), path("broken.webp"), path("good.png") });
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + path("missing.png"))) << run.err.toStdString();
     EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + path("notes.png"))) << run.err.toStdString();
@@ -91,7 +92,7 @@ TEST_F(OcrCommand, SaysWhenAnImageHasNoTextAndWhenTheModelIsMissing)
     QImage blank(400, 300, QImage::Format_RGB32);
     blank.fill(Qt::white);
     ASSERT_TRUE(blank.save(path("blank.png")));
-    const CommandRun empty = runOcr({path("blank.png")});
+    const CommandRun empty = runOcr({ path("blank.png") });
     EXPECT_EQ(empty.exitCode, 1);
     EXPECT_TRUE(empty.err.contains(QStringLiteral("no text found"))) << empty.err.toStdString();
 
@@ -99,7 +100,7 @@ TEST_F(OcrCommand, SaysWhenAnImageHasNoTextAndWhenTheModelIsMissing)
     QTemporaryDir emptyFolder;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("TESSDATA_PREFIX"), emptyFolder.path());
-    const CommandRun noModel = runOcr({path("shot.png")}, environment);
+    const CommandRun noModel = runOcr({ path("shot.png") }, environment);
     EXPECT_EQ(noModel.exitCode, 3);
     EXPECT_EQ(noModel.err.count(QLatin1Char('\n')), 1) << noModel.err.toStdString();
     EXPECT_TRUE(noModel.err.startsWith(QStringLiteral("Failed to perform OCR: "))) << noModel.err.toStdString();

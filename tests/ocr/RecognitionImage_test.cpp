@@ -24,17 +24,16 @@ TEST_P(LowerLeftBounds, FlipsYAndUndoesTheEnlargement)
     EXPECT_DOUBLE_EQ(bounds.height(), c.expected.height());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Boxes, LowerLeftBounds,
+INSTANTIATE_TEST_SUITE_P(Boxes, LowerLeftBounds,
     ::testing::Values(
         // The normalised box (0.5, 0.25, 0.25, 0.5) of a 1000 x 800 image.
-        BoundsCase{QRect(500, 200, 250, 400), 1.0, 800, QRectF(500, 200, 250, 400)},
+        BoundsCase { QRect(500, 200, 250, 400), 1.0, 800, QRectF(500, 200, 250, 400) },
         // The same line found on the image enlarged 1.5 times.
-        BoundsCase{QRect(750, 300, 375, 600), 1.5, 800, QRectF(500, 200, 250, 400)},
+        BoundsCase { QRect(750, 300, 375, 600), 1.5, 800, QRectF(500, 200, 250, 400) },
         // A line at the top of the image is at the top in bottom-up coordinates too.
-        BoundsCase{QRect(10, 0, 30, 20), 1.0, 100, QRectF(10, 80, 30, 20)},
+        BoundsCase { QRect(10, 0, 30, 20), 1.0, 100, QRectF(10, 80, 30, 20) },
         // And one touching the bottom edge starts at y = 0.
-        BoundsCase{QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10)}));
+        BoundsCase { QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10) }));
 
 TEST(InvertDarkTiles, TurnsDarkPanelsLightAndLeavesLightOnesAlone)
 {
@@ -83,9 +82,11 @@ TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
 
 TEST(JoinRecognizedText, PutsOneSpaceBetweenFragmentsInOrder)
 {
-    const auto fragment = [](const char *text) { return OCRText{QUuid(), QUuid(), {}, QString::fromUtf8(text), {}}; };
+    const auto fragment = [](const char *text) {
+        return OCRText { QUuid(), QUuid(), {}, QString::fromUtf8(text), {} };
+    };
     EXPECT_EQ(joinRecognizedText({}), QString());
-    EXPECT_EQ(joinRecognizedText({fragment("File")}), QStringLiteral("File"));
-    EXPECT_EQ(joinRecognizedText({fragment("File  Edit"), fragment("View"), fragment("Zoom 100%")}),
-              QStringLiteral("File  Edit View Zoom 100%"));
+    EXPECT_EQ(joinRecognizedText({ fragment("File") }), QStringLiteral("File"));
+    EXPECT_EQ(joinRecognizedText({ fragment("File  Edit"), fragment("View"), fragment("Zoom 100%") }),
+        QStringLiteral("File  Edit View Zoom 100%"));
 }

@@ -18,8 +18,8 @@ struct RenderedText {
     std::vector<QRect> lineRects;
 };
 
-inline RenderedText renderText(const QStringList &lines, QSize size, QColor ink = Qt::black,
-                               QColor paper = Qt::white, int pixelSize = 22, QPoint origin = QPoint(40, 40))
+inline RenderedText renderText(const QStringList &lines, QSize size, QColor ink = Qt::black, QColor paper = Qt::white,
+    int pixelSize = 22, QPoint origin = QPoint(40, 40))
 {
     RenderedText rendered;
     rendered.image = QImage(size, QImage::Format_RGB32);

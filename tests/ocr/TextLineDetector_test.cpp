@@ -13,8 +13,8 @@ using namespace pellux::test;
 
 namespace {
 
-const QStringList kLines{QStringLiteral("Build finished with two warnings"), QStringLiteral("Tests passed: 118 of 118"),
-                         QStringLiteral("Deploying to the staging server")};
+const QStringList kLines { QStringLiteral("Build finished with two warnings"),
+    QStringLiteral("Tests passed: 118 of 118"), QStringLiteral("Deploying to the staging server") };
 
 // Whether the detected box covers the drawn line, give or take a few pixels.
 bool covers(const QRect &box, const QRect &drawn)
@@ -35,7 +35,8 @@ TEST(DetectTextLines, FindsOneBoxPerLineInImageCoordinates)
 
 TEST(DetectTextLines, FindsLightTextOnADarkTheme)
 {
-    const RenderedText rendered = renderText(kLines, QSize(800, 320), QColor(0xdc, 0xdc, 0xdc), QColor(0x22, 0x22, 0x22));
+    const RenderedText rendered
+        = renderText(kLines, QSize(800, 320), QColor(0xdc, 0xdc, 0xdc), QColor(0x22, 0x22, 0x22));
     EXPECT_EQ(detectTextLines(rendered.image).size(), 3u);
 }
 

@@ -81,8 +81,8 @@ private:
 };
 
 inline Recording makeRecording(double secondsSince1970Value, const QString &path,
-                               std::optional<QString> appName = QStringLiteral("Terminal"),
-                               std::optional<QString> windowTitle = QStringLiteral("Window"))
+    std::optional<QString> appName = QStringLiteral("Terminal"),
+    std::optional<QString> windowTitle = QStringLiteral("Window"))
 {
     Recording r;
     r.id = QUuid::createUuid();
@@ -95,16 +95,15 @@ inline Recording makeRecording(double secondsSince1970Value, const QString &path
 }
 
 inline bool saveRecording(SimpleDatabaseManager &db, const Recording &r, std::optional<QString> hash = std::nullopt,
-                          qint64 fileSize = 1000, bool isDelta = false, std::optional<QString> referenceHash = std::nullopt,
-                          std::optional<double> ratio = std::nullopt)
+    qint64 fileSize = 1000, bool isDelta = false, std::optional<QString> referenceHash = std::nullopt,
+    std::optional<double> ratio = std::nullopt)
 {
-    return awaitCompletion<bool>([&](auto done) {
-        db.saveRecordingWithDeltaFrame(r, hash, fileSize, isDelta, referenceHash, ratio, done);
-    });
+    return awaitCompletion<bool>(
+        [&](auto done) { db.saveRecordingWithDeltaFrame(r, hash, fileSize, isDelta, referenceHash, ratio, done); });
 }
 
-inline std::vector<Recording> search(SimpleDatabaseManager &db, const QString &query,
-                                     const std::optional<QString> &appName = std::nullopt)
+inline std::vector<Recording> search(
+    SimpleDatabaseManager &db, const QString &query, const std::optional<QString> &appName = std::nullopt)
 {
     return awaitCompletion<std::vector<Recording>>([&](auto done) { db.searchText(query, appName, done); });
 }

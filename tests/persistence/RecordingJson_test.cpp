@@ -13,7 +13,8 @@ Recording fullRecording()
     Recording r;
     r.id = QUuid::fromString(QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
     r.timestamp = fromSecondsSince2001(786'000'123.25);
-    r.filePath = QUrl::fromLocalFile(QStringLiteral("/home/ann/Documents/Pellux/2025/12/06/14/Firefox Web_14-03-07.webp"));
+    r.filePath
+        = QUrl::fromLocalFile(QStringLiteral("/home/ann/Documents/Pellux/2025/12/06/14/Firefox Web_14-03-07.webp"));
     r.thumbnailPath = r.filePath;
     r.appName = QStringLiteral("Firefox");
     r.windowTitle = QStringLiteral("Ünïcode \"quoted\" title");
@@ -29,11 +30,11 @@ TEST(RecordingJson, WritesKeysInDeclarationOrderWithTheCoderForms)
 {
     const QByteArray json = encodeRecording(fullRecording());
     EXPECT_EQ(json,
-              QByteArray("{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"timestamp\":786000123.25,\"duration\":0,"
-                         "\"filePath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
-                         "\"thumbnailPath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
-                         "\"appName\":\"Firefox\",\"windowTitle\":\"Ünïcode \\\"quoted\\\" title\",\"type\":\"screenshot\","
-                         "\"imageHash\":\"ab12\"}"));
+        QByteArray("{\"id\":\"6F9619FF-8B86-D011-B42D-00C04FC964FF\",\"timestamp\":786000123.25,\"duration\":0,"
+                   "\"filePath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
+                   "\"thumbnailPath\":\"file:///home/ann/Documents/Pellux/2025/12/06/14/Firefox%20Web_14-03-07.webp\","
+                   "\"appName\":\"Firefox\",\"windowTitle\":\"Ünïcode \\\"quoted\\\" title\",\"type\":\"screenshot\","
+                   "\"imageHash\":\"ab12\"}"));
 }
 
 TEST(RecordingJson, AbsentOptionalsAreOmittedAndReadBackAbsent)
@@ -44,7 +45,7 @@ TEST(RecordingJson, AbsentOptionalsAreOmittedAndReadBackAbsent)
     r.windowTitle.reset();
     r.imageHash.reset();
     const QJsonObject o = object(encodeRecording(r));
-    EXPECT_EQ(o.keys(), (QStringList{"duration", "filePath", "id", "timestamp", "type"}));
+    EXPECT_EQ(o.keys(), (QStringList { "duration", "filePath", "id", "timestamp", "type" }));
 
     const std::optional<Recording> back = decodeRecording(o);
     ASSERT_TRUE(back);
@@ -92,7 +93,7 @@ TEST(RecordingJson, RejectsMalformedRecords)
         o.remove(QLatin1String(key));
         return o;
     };
-    for (const char *key : {"id", "timestamp", "duration", "filePath", "type"})
+    for (const char *key : { "id", "timestamp", "duration", "filePath", "type" })
         EXPECT_FALSE(decodeRecording(without(key))) << key;
 
     QJsonObject unknownType = object(valid);
@@ -149,5 +150,5 @@ TEST(RecordingType, RawValues)
     EXPECT_EQ(recordingTypeFromRawValue(QStringLiteral("screenshot")), RecordingType::screenshot);
     EXPECT_FALSE(recordingTypeFromRawValue(QStringLiteral("Screenshot")));
     EXPECT_EQ(uuidText(QUuid::fromString(QStringLiteral("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"))),
-              QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
+        QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
 }

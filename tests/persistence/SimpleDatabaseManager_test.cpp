@@ -18,14 +18,14 @@ using namespace pellux::test;
 
 namespace {
 
-const QStringList kFullColumns = {"id", "timestamp", "display_index", "file_path", "app_name", "window_title",
-                                  "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash"};
-const QStringList kAllIndexes = {"idx_ocr_recording", "idx_recordings_hash", "idx_recordings_reference_hash",
-                                 "idx_recordings_timestamp"};
+const QStringList kFullColumns = { "id", "timestamp", "display_index", "file_path", "app_name", "window_title",
+    "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash" };
+const QStringList kAllIndexes
+    = { "idx_ocr_recording", "idx_recordings_hash", "idx_recordings_reference_hash", "idx_recordings_timestamp" };
 
 int mode(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 0777);
@@ -93,18 +93,18 @@ TEST(DatabaseOpening, FreshFileIsPrivateHasTheFullSchemaAndMigratesOnlyOnce)
     EXPECT_EQ(mode(dbPath(home)), 0600);
     EXPECT_TRUE(log.linesStartingWith("DEBUG").isEmpty());
     EXPECT_EQ(log.linesStartingWith("Successfully added"),
-              QStringList({"Successfully added is_delta_frame column to recordings table",
-                           "Successfully added reference_hash column to recordings table"}));
+        QStringList({ "Successfully added is_delta_frame column to recordings table",
+            "Successfully added reference_hash column to recordings table" }));
     {
         RawDatabase raw(dbPath(home));
         EXPECT_EQ(raw.columns("recordings"), kFullColumns);
-        EXPECT_EQ(raw.columns("ocr_text"), QStringList({"id", "recording_id", "text", "timestamp"}));
+        EXPECT_EQ(raw.columns("ocr_text"), QStringList({ "id", "recording_id", "text", "timestamp" }));
         QStringList indexes = raw.indexes("recordings") + raw.indexes("ocr_text");
         indexes.sort();
         EXPECT_EQ(indexes, kAllIndexes);
         EXPECT_EQ(raw.strings("SELECT \"table\" || '.' || \"from\" || '>' || \"to\" || ' ' || on_delete "
                               "FROM pragma_foreign_key_list('ocr_text')"),
-                  QStringList({"recordings.recording_id>id CASCADE"}));
+            QStringList({ "recordings.recording_id>id CASCADE" }));
     }
     log.clear();
     SimpleDatabaseManager again;
@@ -117,36 +117,37 @@ TEST(DatabaseOpening, NineColumnFileGainsTheDeltaColumnsAndKeepsItsRows)
 {
     TempHome home;
     writeOldFile(dbPath(home),
-                 "id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, file_path TEXT NOT NULL, "
-                 "app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, compression_ratio REAL",
-                 "INSERT INTO recordings VALUES ('11111111-2222-3333-4444-555555555555', 100.0, 0, '/old/a.webp', "
-                 "'Terminal', 'bash', 'h1', 10, 2.5)");
+        "id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, file_path TEXT NOT NULL, "
+        "app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, compression_ratio REAL",
+        "INSERT INTO recordings VALUES ('11111111-2222-3333-4444-555555555555', 100.0, 0, '/old/a.webp', "
+        "'Terminal', 'bash', 'h1', 10, 2.5)");
     LogCapture log;
     SimpleDatabaseManager db;
     ASSERT_TRUE(db.isOpen());
     EXPECT_EQ(log.linesStartingWith("Successfully added"),
-              QStringList({"Successfully added is_delta_frame column to recordings table",
-                           "Successfully added reference_hash column to recordings table"}));
+        QStringList({ "Successfully added is_delta_frame column to recordings table",
+            "Successfully added reference_hash column to recordings table" }));
     EXPECT_EQ(mode(dbPath(home)), 0600);
     db.waitUntilIdle();
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.columns("recordings"), kFullColumns);
-    EXPECT_EQ(raw.strings("SELECT file_path || ' ' || is_delta_frame FROM recordings"), QStringList({"/old/a.webp 0"}));
-    EXPECT_EQ(ids(search(db, "TERMINAL")), QStringList({"11111111-2222-3333-4444-555555555555"}));
+    EXPECT_EQ(
+        raw.strings("SELECT file_path || ' ' || is_delta_frame FROM recordings"), QStringList({ "/old/a.webp 0" }));
+    EXPECT_EQ(ids(search(db, "TERMINAL")), QStringList({ "11111111-2222-3333-4444-555555555555" }));
 }
 
 TEST(DatabaseOpening, FileWithoutAnyOptionalColumnGainsAllSevenInOrderWithBothHashIndexes)
 {
     TempHome home;
     writeOldFile(dbPath(home),
-                 "id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, file_path TEXT NOT NULL",
-                 "INSERT INTO recordings VALUES ('11111111-2222-3333-4444-555555555555', 100.0, 0, '/old/a.webp')");
+        "id TEXT PRIMARY KEY, timestamp REAL NOT NULL, display_index INTEGER NOT NULL, file_path TEXT NOT NULL",
+        "INSERT INTO recordings VALUES ('11111111-2222-3333-4444-555555555555', 100.0, 0, '/old/a.webp')");
     LogCapture log;
     SimpleDatabaseManager db;
     ASSERT_TRUE(db.isOpen());
     QStringList expected;
-    for (const char *name :
-         {"app_name", "window_title", "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash"})
+    for (const char *name : { "app_name", "window_title", "image_hash", "file_size", "compression_ratio",
+             "is_delta_frame", "reference_hash" })
         expected << QStringLiteral("Successfully added %1 column to recordings table").arg(name);
     EXPECT_EQ(log.linesStartingWith("Successfully added"), expected);
     RawDatabase raw(dbPath(home));
@@ -185,7 +186,7 @@ TEST(DatabaseOpening, FileThatIsNoDatabaseIsRefusedUntouchedAndEveryOperationFai
     EXPECT_FALSE(exists(db, r.id));
     EXPECT_FALSE(byHash(db, "h").has_value());
     EXPECT_FALSE(updateSize(db, "a.webp", 5));
-    EXPECT_EQ(deleteRows(db, {r.id}), 0);
+    EXPECT_EQ(deleteRows(db, { r.id }), 0);
     db.deleteAllData();
     db.debugPrintAllOCRTexts();
     db.waitUntilIdle();
@@ -213,26 +214,27 @@ TEST(DatabaseRecordings, SavingWritesEveryColumnAndASecondSaveReplacesTheRow)
     Recording r = makeRecording(1'700'000'000.25, "/p/Term inal_1.webp", std::nullopt, QStringLiteral("tïtle"));
     r.imageHash = QStringLiteral("not-the-argument");
     ASSERT_TRUE(saveRecording(db, r, QStringLiteral("hash1"), 1234, true, QStringLiteral("ref1"), 3.5));
-    EXPECT_TRUE(log.contains("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: " + r.idText()
-                             + " with hash: hash1, isDelta: true"));
+    EXPECT_TRUE(log.contains(
+        "DEBUG saveRecordingWithDeltaFrame: Saving recording ID: " + r.idText() + " with hash: hash1, isDelta: true"));
     EXPECT_TRUE(log.contains("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
     {
         RawDatabase raw(dbPath(home));
-        EXPECT_EQ(raw.strings("SELECT id || '|' || printf('%.2f', timestamp) || '|' || display_index || '|' || file_path "
-                              "|| '|' || ifnull(app_name, 'NULL') || '|' || window_title || '|' || image_hash || '|' "
-                              "|| file_size || '|' || is_delta_frame || '|' || reference_hash || '|' || "
-                              "compression_ratio FROM recordings"),
-                  QStringList({r.idText() + "|1700000000.25|0|/p/Term inal_1.webp|NULL|tïtle|hash1|1234|1|ref1|3.5"}));
+        EXPECT_EQ(
+            raw.strings("SELECT id || '|' || printf('%.2f', timestamp) || '|' || display_index || '|' || file_path "
+                        "|| '|' || ifnull(app_name, 'NULL') || '|' || window_title || '|' || image_hash || '|' "
+                        "|| file_size || '|' || is_delta_frame || '|' || reference_hash || '|' || "
+                        "compression_ratio FROM recordings"),
+            QStringList({ r.idText() + "|1700000000.25|0|/p/Term inal_1.webp|NULL|tïtle|hash1|1234|1|ref1|3.5" }));
     }
     log.clear();
     r.filePath = QUrl::fromLocalFile("/p/second.webp");
     ASSERT_TRUE(saveRecording(db, r, std::nullopt, 99, false, std::nullopt, std::nullopt));
-    EXPECT_TRUE(log.contains("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: " + r.idText()
-                             + " with hash: none, isDelta: false"));
+    EXPECT_TRUE(log.contains(
+        "DEBUG saveRecordingWithDeltaFrame: Saving recording ID: " + r.idText() + " with hash: none, isDelta: false"));
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.strings("SELECT file_path || '|' || ifnull(image_hash, 'NULL') || '|' || file_size || '|' || "
                           "is_delta_frame || '|' || ifnull(compression_ratio, 'NULL') FROM recordings"),
-              QStringList({"/p/second.webp|NULL|99|0|NULL"}));
+        QStringList({ "/p/second.webp|NULL|99|0|NULL" }));
 }
 
 TEST(DatabaseRecordings, ExistenceAndHashLookupsAnswerOnTheirQueues)
@@ -247,20 +249,20 @@ TEST(DatabaseRecordings, ExistenceAndHashLookupsAnswerOnTheirQueues)
     EXPECT_TRUE(log.text().contains(
         QRegularExpression(R"(DEBUG verifyRecordingExists \[[0-9A-F]{8}\]: Total recordings in DB: 1\n)")));
     EXPECT_TRUE(log.text().contains(QRegularExpression(R"(DEBUG verifyRecordingExists \[[0-9A-F]{8}\]: Recording )"
-                                                       + r.idText() + R"( exists: true \(count: 1\)\n)")));
+        + r.idText() + R"( exists: true \(count: 1\)\n)")));
 
-    std::atomic<bool> onMain{false};
+    std::atomic<bool> onMain { false };
     EXPECT_EQ(awaitCompletion<std::optional<QString>>([&](auto done) {
-                  db.getScreenshotByHash("abc", [&, done](std::optional<QString> path) {
-                      onMain = isMainThread();
-                      done(path);
-                  });
-              }),
-              std::optional<QString>("/p/a.webp"));
+        db.getScreenshotByHash("abc", [&, done](std::optional<QString> path) {
+            onMain = isMainThread();
+            done(path);
+        });
+    }),
+        std::optional<QString>("/p/a.webp"));
     EXPECT_TRUE(onMain);
     EXPECT_FALSE(byHash(db, "ABC").has_value());
 
-    std::atomic<bool> onQueue{false};
+    std::atomic<bool> onQueue { false };
     awaitCompletion<bool>([&](auto done) {
         db.verifyRecordingExists(r.id, [&, done](bool found) {
             onQueue = !isMainThread();
@@ -308,21 +310,21 @@ TEST(DatabaseSearch, MatchesAsciiCaseWildcardsApplicationAndCap)
     const Recording term = makeRecording(100, "/p/t.webp", QStringLiteral("Terminal"));
     const Recording fox = makeRecording(200, "/p/f.webp", QStringLiteral("Firefox"));
     const Recording silent = makeRecording(300, "/p/s.webp", QStringLiteral("Firefox"));
-    for (const Recording &r : {term, fox, silent})
+    for (const Recording &r : { term, fox, silent })
         ASSERT_TRUE(saveRecording(db, r));
     db.saveOCRText(term.id, "MAKE install finished", term.timestamp);
     db.saveOCRText(term.id, "make again", term.timestamp);
     db.saveOCRText(fox.id, "Straße ÄPFEL make", fox.timestamp);
     db.waitUntilIdle();
 
-    EXPECT_EQ(ids(search(db, "make")), QStringList({fox.idText(), term.idText()}));
-    EXPECT_EQ(ids(search(db, "%")), QStringList({fox.idText(), term.idText()}));
-    EXPECT_EQ(ids(search(db, "m_ke")), QStringList({fox.idText(), term.idText()}));
-    EXPECT_EQ(ids(search(db, "make", QStringLiteral("FIREFOX"))), QStringList({fox.idText()}));
+    EXPECT_EQ(ids(search(db, "make")), QStringList({ fox.idText(), term.idText() }));
+    EXPECT_EQ(ids(search(db, "%")), QStringList({ fox.idText(), term.idText() }));
+    EXPECT_EQ(ids(search(db, "m_ke")), QStringList({ fox.idText(), term.idText() }));
+    EXPECT_EQ(ids(search(db, "make", QStringLiteral("FIREFOX"))), QStringList({ fox.idText() }));
     EXPECT_TRUE(search(db, "make", QStringLiteral("Firefo")).empty());
     // Only ASCII letters fold.
     EXPECT_EQ(ids(search(db, "äpfel")), QStringList());
-    EXPECT_EQ(ids(search(db, "ÄPFEL")), QStringList({fox.idText()}));
+    EXPECT_EQ(ids(search(db, "ÄPFEL")), QStringList({ fox.idText() }));
 
     const std::vector<Recording> found = search(db, "install");
     ASSERT_EQ(found.size(), 1u);
@@ -348,9 +350,11 @@ TEST(DatabaseSearch, ReturnsTheHundredNewestAndSkipsRowsWithoutAUsableId)
                                     "VALUES ('%1', %2, 0, '/p/%2.webp')")
                          .arg(id)
                          .arg(1000 + i));
-            raw.exec(QStringLiteral("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('%1', 'hit', 0)").arg(id));
+            raw.exec(
+                QStringLiteral("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('%1', 'hit', 0)").arg(id));
         }
-        raw.exec("INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES ('not-a-uuid', 5000, 0, '/p/x')");
+        raw.exec(
+            "INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES ('not-a-uuid', 5000, 0, '/p/x')");
         raw.exec("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('not-a-uuid', 'hit', 0)");
         raw.exec("COMMIT");
     }
@@ -373,7 +377,7 @@ TEST(DatabaseFileSize, MatchesTheNameLiterallyAndOnlyAsAWholeLastComponent)
     const Recording wildcardTwin = makeRecording(3, "/s/2025/01/01/10/20250101X100000_App.webp");
     const Recording upper = makeRecording(4, "/s/2025/01/01/10/20250101_100000_APP.webp");
     const Recording mounted = makeRecording(5, "/mnt/s/2025/01/01/10/20250101_100000_APP.webp");
-    for (const Recording &r : {target, longer, wildcardTwin, upper, mounted})
+    for (const Recording &r : { target, longer, wildcardTwin, upper, mounted })
         ASSERT_TRUE(saveRecording(db, r, std::nullopt, 100));
 
     EXPECT_TRUE(updateSize(db, "20250101_100000_App.webp", 42));
@@ -387,7 +391,7 @@ TEST(DatabaseFileSize, MatchesTheNameLiterallyAndOnlyAsAWholeLastComponent)
 
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.strings("SELECT file_size FROM recordings ORDER BY timestamp"),
-              QStringList({"42", "44", "100", "43", "100"}));
+        QStringList({ "42", "44", "100", "43", "100" }));
 }
 
 TEST(DatabaseDeletion, DeletingRecordingsRemovesTheirTextAndOnlyThem)
@@ -396,12 +400,12 @@ TEST(DatabaseDeletion, DeletingRecordingsRemovesTheirTextAndOnlyThem)
     SimpleDatabaseManager db;
     const Recording a = makeRecording(1, "/p/a.webp");
     const Recording b = makeRecording(2, "/p/b.webp");
-    for (const Recording &r : {a, b}) {
+    for (const Recording &r : { a, b }) {
         ASSERT_TRUE(saveRecording(db, r));
         db.saveOCRText(r.id, "shared words", r.timestamp);
     }
-    EXPECT_EQ(deleteRows(db, {a.id, QUuid::createUuid()}), 1);
-    EXPECT_EQ(ids(search(db, "shared")), QStringList({b.idText()}));
+    EXPECT_EQ(deleteRows(db, { a.id, QUuid::createUuid() }), 1);
+    EXPECT_EQ(ids(search(db, "shared")), QStringList({ b.idText() }));
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text"), 1);
 }
@@ -457,24 +461,12 @@ TEST(DatabaseDiagnostics, DumpListsTextsAndRecordingsNewestFirst)
     db.debugPrintAllOCRTexts();
     db.waitUntilIdle();
     const QStringList lines = log.lines();
-    const QStringList expected = {"=== OCR Texts in Database ===",
-                                  "[1] Recording ID: " + a.idText(),
-                                  "Timestamp: 1970-01-02 00:00:01 +0000",
-                                  "Column type: 3 (3=TEXT, 4=BLOB, 5=NULL)",
-                                  "Byte count: 5",
-                                  "Text length: 5 characters",
-                                  "Text isEmpty: false",
-                                  "Text preview: hello...",
-                                  "[2] Recording ID: " + a.idText(),
-                                  "Timestamp: 1970-01-02 00:00:00 +0000",
-                                  "Column type: 3 (3=TEXT, 4=BLOB, 5=NULL)",
-                                  "Byte count: 0",
-                                  "Text length: 0 characters",
-                                  "Text isEmpty: true",
-                                  "Text is empty string",
-                                  "=== Recordings in Database ===",
-                                  "[1] ID: " + a.idText() + ", Time: 1970-01-01 00:00:00 +0000, Path: /p/a.webp",
-                                  "=== End Debug Output ==="};
+    const QStringList expected = { "=== OCR Texts in Database ===", "[1] Recording ID: " + a.idText(),
+        "Timestamp: 1970-01-02 00:00:01 +0000", "Column type: 3 (3=TEXT, 4=BLOB, 5=NULL)", "Byte count: 5",
+        "Text length: 5 characters", "Text isEmpty: false", "Text preview: hello...", "[2] Recording ID: " + a.idText(),
+        "Timestamp: 1970-01-02 00:00:00 +0000", "Column type: 3 (3=TEXT, 4=BLOB, 5=NULL)", "Byte count: 0",
+        "Text length: 0 characters", "Text isEmpty: true", "Text is empty string", "=== Recordings in Database ===",
+        "[1] ID: " + a.idText() + ", Time: 1970-01-01 00:00:00 +0000, Path: /p/a.webp", "=== End Debug Output ===" };
     EXPECT_EQ(lines, expected);
 }
 
@@ -484,15 +476,15 @@ TEST(DatabaseConcurrency, CallersOnSeveralThreadsAllLandInOneConsistentFile)
     SimpleDatabaseManager db;
     constexpr int kThreads = 4;
     constexpr int kPerThread = 25;
-    std::atomic<int> saved{0};
-    std::atomic<int> searched{0};
+    std::atomic<int> saved { 0 };
+    std::atomic<int> searched { 0 };
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kPerThread; ++i) {
                 const Recording r = makeRecording(t * 1000 + i, QStringLiteral("/p/%1_%2.webp").arg(t).arg(i));
                 db.saveRecordingWithDeltaFrame(r, QStringLiteral("h%1_%2").arg(t).arg(i), 1, false, std::nullopt,
-                                               std::nullopt, [&](bool ok) { saved += ok ? 1 : 0; });
+                    std::nullopt, [&](bool ok) { saved += ok ? 1 : 0; });
                 // Submitted after the row, so it runs after it: the text is never refused.
                 db.saveOCRText(r.id, QStringLiteral("thread%1 item").arg(t), r.timestamp);
                 db.searchText("item", std::nullopt, [&](std::vector<Recording>) { ++searched; });
@@ -509,5 +501,5 @@ TEST(DatabaseConcurrency, CallersOnSeveralThreadsAllLandInOneConsistentFile)
     EXPECT_EQ(search(db, "item").size(), 100u);
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text"), kThreads * kPerThread);
-    EXPECT_EQ(raw.strings("PRAGMA integrity_check"), QStringList({"ok"}));
+    EXPECT_EQ(raw.strings("PRAGMA integrity_check"), QStringList({ "ok" }));
 }

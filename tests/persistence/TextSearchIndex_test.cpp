@@ -23,19 +23,17 @@ namespace {
 
 QString dbPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }
 
-const QStringList kWords = {
-    "alpha", "Beta", "GAMMA", "delta", "Straße", "STRASSE", "Äpfel", "äpfel", "100%", "a_b", "x_y%z", "naïve", "NAÏVE",
-    "日本語テキスト", "emoji😀text", "quote\"d", "ab", "AB", "make", "MAKE", "install", "Ünïcödé", "ÜNÏCÖDÉ", "ǅemal",
-    "back\\slash", "tab\tbed", "o'clock"};
+const QStringList kWords = { "alpha", "Beta", "GAMMA", "delta", "Straße", "STRASSE", "Äpfel", "äpfel", "100%", "a_b",
+    "x_y%z", "naïve", "NAÏVE", "日本語テキスト", "emoji😀text", "quote\"d", "ab", "AB", "make", "MAKE", "install",
+    "Ünïcödé", "ÜNÏCÖDÉ", "ǅemal", "back\\slash", "tab\tbed", "o'clock" };
 
-const QStringList kApps = {"Terminal", "terminal", "Firefox", "FIREFOX", "Ärger App", "ärger app", ""};
+const QStringList kApps = { "Terminal", "terminal", "Firefox", "FIREFOX", "Ärger App", "ärger app", "" };
 
-const QStringList kQueries = {
-    "alpha", "ALPHA", "common", "COMMON", "omm", "co", "c", "", "%", "_", "__", "%%%", "a_b", "A_B", "100%", "0%",
-    "%pha", "al%ha", "al_ha", "alp_a", "straße", "STRASSE", "strasse", "äpfel", "Äpfel", "ÄPFEL", "pfel", "naïve",
-    "NAÏVE", "naÏve", "日本語", "本語テ", "😀te", "ji😀", "quote\"d", "\"", "\"d", "nothing-here", "ha Be", "a Beta",
-    "MAKE install", "make", "ünïcödé", "ÜNÏCÖDÉ", "ǆemal", "ǅemal", "back\\slash", "h\\s", "tab\tb", "o'clock",
-    "'cl", "x_y%z", "y%z", "common %", "% common"};
+const QStringList kQueries = { "alpha", "ALPHA", "common", "COMMON", "omm", "co", "c", "", "%", "_", "__", "%%%", "a_b",
+    "A_B", "100%", "0%", "%pha", "al%ha", "al_ha", "alp_a", "straße", "STRASSE", "strasse", "äpfel", "Äpfel", "ÄPFEL",
+    "pfel", "naïve", "NAÏVE", "naÏve", "日本語", "本語テ", "😀te", "ji😀", "quote\"d", "\"", "\"d", "nothing-here",
+    "ha Be", "a Beta", "MAKE install", "make", "ünïcödé", "ÜNÏCÖDÉ", "ǆemal", "ǅemal", "back\\slash", "h\\s", "tab\tb",
+    "o'clock", "'cl", "x_y%z", "y%z", "common %", "% common" };
 
 // Writes recordings and text in one transaction through a plain connection.
 class Generator {
@@ -73,9 +71,9 @@ public:
     {
         sqlite3_stmt *stmt = nullptr;
         sqlite3_prepare_v2(m_raw.handle(),
-                           "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, "
-                           "window_title) VALUES (?, ?, 0, ?, ?, 'w')",
-                           -1, &stmt, nullptr);
+            "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, "
+            "window_title) VALUES (?, ?, 0, ?, ?, 'w')",
+            -1, &stmt, nullptr);
         bindText(stmt, 1, id);
         sqlite3_bind_double(stmt, 2, time);
         bindText(stmt, 3, "/p/" + id + ".webp");
@@ -89,7 +87,7 @@ public:
     {
         sqlite3_stmt *stmt = nullptr;
         sqlite3_prepare_v2(m_raw.handle(), "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, 0)", -1,
-                           &stmt, nullptr);
+            &stmt, nullptr);
         bindText(stmt, 1, recordingId);
         bindText(stmt, 2, text);
         EXPECT_EQ(sqlite3_step(stmt), SQLITE_DONE) << sqlite3_errmsg(m_raw.handle());
@@ -168,11 +166,12 @@ TEST(TextSearchIndex, CandidateExpressionsCoverEveryRunOfThreeOrMoreCharacters)
     EXPECT_EQ(text_search::candidateExpression("make"), std::optional<QString>(R"("mak" AND "ake")"));
     EXPECT_EQ(text_search::candidateExpression("settings"), std::optional<QString>(R"("set" AND "tin" AND "ngs")"));
     EXPECT_EQ(text_search::candidateExpression("ab%cde_fgh"), std::optional<QString>(R"("cde" AND "fgh")"));
-    EXPECT_EQ(text_search::candidateExpression(R"(say "hi")"), std::optional<QString>(R"("say" AND " ""h" AND "hi""")"));
+    EXPECT_EQ(
+        text_search::candidateExpression(R"(say "hi")"), std::optional<QString>(R"("say" AND " ""h" AND "hi""")"));
     EXPECT_EQ(text_search::candidateExpression("abc%abc"), std::optional<QString>(R"("abc")"));
     EXPECT_EQ(text_search::candidateExpression("日本語😀x"), std::optional<QString>(R"("日本語" AND "語😀x")"));
     // Too short for trigrams, counted in characters rather than UTF-16 units.
-    for (const QString &query : {QString(), QString("ab"), QString("a%b_c"), QString("%"), QString("😀😀")})
+    for (const QString &query : { QString(), QString("ab"), QString("a%b_c"), QString("%"), QString("😀😀") })
         EXPECT_FALSE(text_search::candidateExpression(query).has_value()) << query.toStdString();
 }
 
@@ -187,8 +186,9 @@ TEST(TextSearchIndex, AnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
         firstIds = generator.addRecordings(900, 1'700'000'000.0);
         // Text of a recording that no longer exists (written without foreign keys).
         generator.insertText(uuidText(QUuid::createUuid()), "common alpha orphan");
-        raw.exec("INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES ('not-a-uuid', 1800000000, 0, "
-                 "'/p/bad')");
+        raw.exec(
+            "INSERT INTO recordings (id, timestamp, display_index, file_path) VALUES ('not-a-uuid', 1800000000, 0, "
+            "'/p/bad')");
         generator.insertText("not-a-uuid", "common alpha");
     }
     LogCapture log;
@@ -198,7 +198,7 @@ TEST(TextSearchIndex, AnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
-              raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
+        raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
     expectSameAnswers(db, "after the build");
 
     // Rows written after the build, by another connection: the triggers keep the index in step.
@@ -225,7 +225,7 @@ TEST(TextSearchIndex, AnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
     EXPECT_EQ(awaitCompletion<int>([&](auto done) { db.deleteRecordings(gone, done); }), 100);
     expectSameAnswers(db, "after deletes and updates");
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
-              raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
+        raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
     raw.exec("INSERT INTO ocr_text_search (ocr_text_search) VALUES ('integrity-check')");
 
     db.deleteAllData();
@@ -235,7 +235,7 @@ TEST(TextSearchIndex, AnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
     const Recording fresh = makeRecording(5, "/p/fresh.webp");
     ASSERT_TRUE(saveRecording(db, fresh));
     db.saveOCRText(fresh.id, "common again", fresh.timestamp);
-    EXPECT_EQ(ids(search(db, "COMMON")), QStringList({fresh.idText()}));
+    EXPECT_EQ(ids(search(db, "COMMON")), QStringList({ fresh.idText() }));
 }
 
 TEST(TextSearchIndex, WindowsOfOneCycleComeBackInTheSameOrderBothWays)
@@ -266,7 +266,7 @@ TEST(TextSearchIndex, WindowsOfOneCycleComeBackInTheSameOrderBothWays)
             out << QString::number(secondsSince1970(r.timestamp)) + ' ' + r.idText();
         return out;
     };
-    for (const std::optional<QString> &app : {std::optional<QString>(), std::optional<QString>("terminal")}) {
+    for (const std::optional<QString> &app : { std::optional<QString>(), std::optional<QString>("terminal") }) {
         db.setTextIndexEnabled(false);
         const std::vector<Recording> plain = search(db, "shared", app);
         db.setTextIndexEnabled(true);
@@ -289,9 +289,9 @@ TEST(TextSearchIndex, SearchesAreAnsweredByTheIndexWhenItCan)
         Generator(raw, 4).insertText(r.idText(), "hidden words");
     }
     EXPECT_TRUE(search(db, "hidden").empty());
-    EXPECT_EQ(ids(search(db, "hi")), QStringList({r.idText()})); // too short for the index
+    EXPECT_EQ(ids(search(db, "hi")), QStringList({ r.idText() })); // too short for the index
     db.setTextIndexEnabled(false);
-    EXPECT_EQ(ids(search(db, "hidden")), QStringList({r.idText()}));
+    EXPECT_EQ(ids(search(db, "hidden")), QStringList({ r.idText() }));
 }
 
 TEST(TextSearchIndex, CaptureTimesThatAreNoNumbersFallBackToThePlainStatement)
@@ -310,7 +310,7 @@ TEST(TextSearchIndex, CaptureTimesThatAreNoNumbersFallBackToThePlainStatement)
                  "('11111111-2222-3333-4444-555555555555', 'common', 0)");
     }
     // SQLite sorts text after every number, so the row with the text time comes first.
-    EXPECT_EQ(ids(search(db, "common")), QStringList({"11111111-2222-3333-4444-555555555555", r.idText()}));
+    EXPECT_EQ(ids(search(db, "common")), QStringList({ "11111111-2222-3333-4444-555555555555", r.idText() }));
 }
 
 TEST(TextSearchIndex, BuildOfALargeFileReportsProgress)
@@ -323,7 +323,8 @@ TEST(TextSearchIndex, BuildOfALargeFileReportsProgress)
         raw.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 25000) "
                  "INSERT INTO recordings (id, timestamp, display_index, file_path) "
                  "SELECT printf('00000000-0000-0000-0000-%012d', i), i, 0, '/p/' || i FROM n");
-        raw.exec("INSERT INTO ocr_text (recording_id, text, timestamp) SELECT id, 'row ' || timestamp, 0 FROM recordings");
+        raw.exec(
+            "INSERT INTO ocr_text (recording_id, text, timestamp) SELECT id, 'row ' || timestamp, 0 FROM recordings");
         raw.exec("COMMIT");
     }
     // Progress shows without --verbose: a build of a large history can take minutes.
@@ -333,5 +334,5 @@ TEST(TextSearchIndex, BuildOfALargeFileReportsProgress)
     EXPECT_TRUE(log.contains("Building the search index over 25000 texts"));
     EXPECT_TRUE(log.contains("Building the search index: 25000 of 25000 texts"));
     EXPECT_TRUE(log.linesStartingWith("DEBUG").isEmpty());
-    EXPECT_EQ(ids(search(db, "row 24999")), QStringList({"00000000-0000-0000-0000-000000024999"}));
+    EXPECT_EQ(ids(search(db, "row 24999")), QStringList({ "00000000-0000-0000-0000-000000024999" }));
 }

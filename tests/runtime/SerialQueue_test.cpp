@@ -20,7 +20,7 @@ TEST(SerialQueue, RunsTasksOneAtATimeInSubmissionOrderFromManyThreads)
 {
     SerialQueue queue(QStringLiteral("com.pellux.test"));
     std::vector<int> seen; // touched only on the queue
-    std::atomic<int> inside{0};
+    std::atomic<int> inside { 0 };
     bool overlapped = false;
     std::vector<std::thread> producers;
     for (int p = 0; p < 4; ++p) {
@@ -73,7 +73,7 @@ TEST(SerialQueue, SyncFromItsOwnThreadDoesNotDeadlockAndRunsOnTheNamedThread)
 
 TEST(SerialQueue, DestructionRunsEverythingAlreadySubmittedAndSurvivesThrowingTasks)
 {
-    std::atomic<int> count{0};
+    std::atomic<int> count { 0 };
     {
         SerialQueue queue(QStringLiteral("q"));
         queue.async([] { throw std::runtime_error("boom"); });
@@ -129,7 +129,7 @@ TEST(MainThread, PostToMainRunsOnTheMainThreadFromTheEventLoop)
 {
     ASSERT_TRUE(isMainThread());
     SerialQueue queue(QStringLiteral("q"));
-    std::atomic<bool> ranOnMain{false};
+    std::atomic<bool> ranOnMain { false };
     bool offMain = true;
     QEventLoop loop;
     queue.async([&] {

@@ -11,11 +11,12 @@ TEST(ScreenshotFileName, FollowsTheHourFolderAndNamePatterns)
     const TimePoint t = localTime(2024, 3, 5, 14, 7, 9);
     EXPECT_EQ(hourFolderName(t), QStringLiteral("2024/03/05/14"));
     EXPECT_EQ(screenshotFileName(t, QStringLiteral("My App/Beta"), QStringLiteral("jpg")),
-              QStringLiteral("20240305_140709_My_App_Beta.jpg"));
-    EXPECT_EQ(screenshotFileName(t, std::nullopt, QStringLiteral("webp")), QStringLiteral("20240305_140709_unknown.webp"));
+        QStringLiteral("20240305_140709_My_App_Beta.jpg"));
+    EXPECT_EQ(
+        screenshotFileName(t, std::nullopt, QStringLiteral("webp")), QStringLiteral("20240305_140709_unknown.webp"));
     // A second frame of one application in one second.
     EXPECT_EQ(screenshotFileName(t, QStringLiteral("Kate"), QStringLiteral("jpg"), 2),
-              QStringLiteral("20240305_140709_Kate_2.jpg"));
+        QStringLiteral("20240305_140709_Kate_2.jpg"));
     EXPECT_EQ(captureTimeFromFileName(QStringLiteral("20240305_140709_Kate_2.jpg")), t);
     EXPECT_EQ(captureTimeFromFileName(QStringLiteral("notes.jpg")), std::nullopt);
 }
@@ -37,9 +38,9 @@ TEST(ScreenshotFileName, NamesAreSafeAndFitTheFileSystemLimit)
     EXPECT_EQ(fileNameAppPart(QStringLiteral("../..")), QStringLiteral(".._..")); // no separator left
 
     // Two-byte and four-byte characters: the cut never splits one.
-    for (const QString &unit : {QStringLiteral("é"), QStringLiteral("\U0001F600"), QStringLiteral("x")}) {
+    for (const QString &unit : { QStringLiteral("é"), QStringLiteral("\U0001F600"), QStringLiteral("x") }) {
         const QString longName = unit.repeated(400);
-        for (int attempt : {1, 2, 123}) {
+        for (int attempt : { 1, 2, 123 }) {
             const QString name = screenshotFileName(t, longName, QStringLiteral("webp"), attempt);
             const QByteArray bytes = name.toUtf8();
             EXPECT_LE(bytes.size(), kMaxFileNameBytes) << name.toStdString();

@@ -43,10 +43,9 @@ TEST(StorageWithDatabase, DeletedScreenshotsAreNoLongerFound)
 
     std::vector<Recording> saved;
     for (int i = 0; i < 4; ++i) {
-        const std::optional<Recording> r
-            = QCoro::waitFor(store.saveScreenshot(jpegBytes(100 + i), localTime(2024, 3, 5, 14, 7, i), 0,
-                                                  QStringLiteral("Kate"), QStringLiteral("report.odt"),
-                                                  QStringLiteral("hash%1").arg(i), false, std::nullopt, 3.0));
+        const std::optional<Recording> r = QCoro::waitFor(
+            store.saveScreenshot(jpegBytes(100 + i), localTime(2024, 3, 5, 14, 7, i), 0, QStringLiteral("Kate"),
+                QStringLiteral("report.odt"), QStringLiteral("hash%1").arg(i), false, std::nullopt, 3.0));
         ASSERT_TRUE(r);
         EXPECT_TRUE(rowExists(db, r->id));
         db.saveOCRText(r->id, QStringLiteral("quarterly figures %1").arg(i), r->timestamp);

@@ -26,23 +26,23 @@ namespace {
 class StorageManagerTest : public ::testing::Test {
 protected:
     std::optional<Recording> save(StorageManager &store, const QByteArray &data, TimePoint t,
-                                  std::optional<QString> app = QStringLiteral("Kate"),
-                                  std::optional<QString> hash = QStringLiteral("h1"), bool isDelta = false)
+        std::optional<QString> app = QStringLiteral("Kate"), std::optional<QString> hash = QStringLiteral("h1"),
+        bool isDelta = false)
     {
-        return QCoro::waitFor(store.saveScreenshot(data, t, 0, app, QStringLiteral("notes.txt"), hash, isDelta,
-                                                   std::nullopt, 2.5));
+        return QCoro::waitFor(
+            store.saveScreenshot(data, t, 0, app, QStringLiteral("notes.txt"), hash, isDelta, std::nullopt, 2.5));
     }
 
     std::vector<Recording> metadataOnDisk() const
     {
         return decodeRecordings(readAll(home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json")))
-            .value_or(std::vector<Recording>{});
+            .value_or(std::vector<Recording> {});
     }
 
     QString metadataPath() const { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
 
     TempHome home;
-    FakeClock clock{localTime(2024, 3, 5, 14, 7, 9)};
+    FakeClock clock { localTime(2024, 3, 5, 14, 7, 9) };
     RecordingIndexStub index;
 };
 
@@ -75,7 +75,7 @@ public:
     }
 
 private:
-    rlimit m_saved{};
+    rlimit m_saved {};
     void (*m_savedHandler)(int) = nullptr;
 };
 
@@ -91,7 +91,8 @@ TEST_F(StorageManagerTest, SaveWritesTheFileTheListAndTheRow)
         = save(store, data, localTime(2024, 3, 5, 14, 7, 9), QStringLiteral("My App/Beta"));
     ASSERT_TRUE(saved);
 
-    const QString expected = home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/14/20240305_140709_My_App_Beta.jpg");
+    const QString expected
+        = home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/14/20240305_140709_My_App_Beta.jpg");
     EXPECT_EQ(saved->localPath(), expected);
     EXPECT_EQ(readAll(expected), data);
     EXPECT_EQ(saved->thumbnailPath, saved->filePath);
@@ -107,18 +108,20 @@ TEST_F(StorageManagerTest, SaveWritesTheFileTheListAndTheRow)
     EXPECT_EQ(index.saved[0].fileSize, 300);
     EXPECT_EQ(index.saved[0].compressionRatio, 2.5);
     EXPECT_GE(listChanged.count(), 1);
-    EXPECT_EQ(ids(store.recordings()), ids(QStringList{saved->idText()}));
-    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList{saved->idText()}));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList { saved->idText() }));
+    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList { saved->idText() }));
     EXPECT_GT(store.storageUsed(), 300);
-    EXPECT_TRUE(log.contains(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: h1, isDelta: false")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: h1, isDelta: false")));
 
-    const std::optional<Recording> webp = save(store, webpBytes(), localTime(2024, 3, 5, 15, 0, 0), std::nullopt,
-                                               std::nullopt, true);
+    const std::optional<Recording> webp
+        = save(store, webpBytes(), localTime(2024, 3, 5, 15, 0, 0), std::nullopt, std::nullopt, true);
     ASSERT_TRUE(webp);
     EXPECT_TRUE(webp->localPath().endsWith(QStringLiteral("/2024/03/05/15/20240305_150000_unknown.webp")));
-    EXPECT_TRUE(log.contains(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: none, isDelta: true")));
+    EXPECT_TRUE(log.contains(
+        QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: none, isDelta: true")));
     // Newest first.
-    EXPECT_EQ(ids(store.recordings()), ids(QStringList{webp->idText(), saved->idText()}));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList { webp->idText(), saved->idText() }));
     EXPECT_EQ(ids(metadataOnDisk()), ids(store.recordings()));
 }
 
@@ -136,7 +139,7 @@ TEST_F(StorageManagerTest, FramesOfOneApplicationInOneSecondKeepTheirOwnFiles)
     EXPECT_EQ(readAll(second->localPath()).size(), 200);
     EXPECT_EQ(readAll(third->localPath()).size(), 300);
     // Equal times keep the order they were saved in.
-    EXPECT_EQ(ids(store.recordings()), ids(QStringList{first->idText(), second->idText(), third->idText()}));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList { first->idText(), second->idText(), third->idText() }));
 }
 
 TEST_F(StorageManagerTest, EverythingIsPrivateWhateverTheUmask)
@@ -148,9 +151,9 @@ TEST_F(StorageManagerTest, EverythingIsPrivateWhateverTheUmask)
     }
     ::umask(savedMask);
     const QString pellux = home.pelluxFolder();
-    for (const QString &folder : {QString(), QStringLiteral("/Recordings"), QStringLiteral("/Screenshots"),
-                                  QStringLiteral("/Screenshots/2024"), QStringLiteral("/Screenshots/2024/03"),
-                                  QStringLiteral("/Screenshots/2024/03/05"), QStringLiteral("/Screenshots/2024/03/05/14")})
+    for (const QString &folder : { QString(), QStringLiteral("/Recordings"), QStringLiteral("/Screenshots"),
+             QStringLiteral("/Screenshots/2024"), QStringLiteral("/Screenshots/2024/03"),
+             QStringLiteral("/Screenshots/2024/03/05"), QStringLiteral("/Screenshots/2024/03/05/14") })
         EXPECT_EQ(modeOf(pellux + folder), 0700) << folder.toStdString();
     EXPECT_EQ(modeOf(pellux + QStringLiteral("/Recordings/metadata.json")), 0600);
     EXPECT_EQ(modeOf(pellux + QStringLiteral("/Screenshots/2024/03/05/14/20240305_140709_Kate.jpg")), 0600);
@@ -184,16 +187,20 @@ TEST_F(StorageManagerTest, AFullDiskFailsTheSaveAndLosesNothingStored)
         FileSizeLimit limit(1000);
         EXPECT_FALSE(save(store, jpegBytes(5000), localTime(2024, 3, 5, 15, 0, 0)));
     }
-    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Failed to save screenshot: ")).size(), 1) << log.text().toStdString();
-    EXPECT_FALSE(QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/15/20240305_150000_Kate.jpg")));
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Failed to save screenshot: ")).size(), 1)
+        << log.text().toStdString();
+    EXPECT_FALSE(
+        QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/15/20240305_150000_Kate.jpg")));
 
     {
         // The image fits, the list file does not: the save is undone.
         FileSizeLimit limit(4000);
         EXPECT_FALSE(save(store, jpegBytes(500), localTime(2024, 3, 5, 16, 0, 0)));
     }
-    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: ")).size(), 1);
-    EXPECT_FALSE(QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/16/20240305_160000_Kate.jpg")));
+    EXPECT_EQ(
+        log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: ")).size(), 1);
+    EXPECT_FALSE(
+        QFileInfo::exists(home.pelluxFolder() + QStringLiteral("/Screenshots/2024/03/05/16/20240305_160000_Kate.jpg")));
     EXPECT_EQ(ids(store.recordings()), before);
     EXPECT_TRUE(readAll(metadataPath()) == listBefore);
     EXPECT_EQ(index.saved.size(), 30u); // no row for either failed save
@@ -227,7 +234,7 @@ TEST_F(StorageManagerTest, LoadingDropsEntriesWhoseFileIsGone)
     }
     ASSERT_TRUE(QFile::remove(gone.localPath()));
     StorageManager again(index, clock);
-    EXPECT_EQ(ids(again.recordings()), ids(QStringList{kept.idText()}));
+    EXPECT_EQ(ids(again.recordings()), ids(QStringList { kept.idText() }));
     EXPECT_EQ(again.recordings()[0].windowTitle, QStringLiteral("notes.txt"));
     QSignalSpy figure(&again, &StorageManager::storageUsedChanged);
     if (again.storageUsed() == 0) {
@@ -259,7 +266,8 @@ TEST_F(StorageManagerTest, AnUnreadableListIsKeptAsideAndRebuilt)
     const QString aside = metadataPath() + QStringLiteral(".corrupt-20240305_140709");
     EXPECT_EQ(readAll(aside), cut);
     EXPECT_EQ(modeOf(aside), 0600);
-    const QStringList errors = log.linesStartingWith(QStringLiteral("ERROR StorageManager: metadata.json could not be read"));
+    const QStringList errors
+        = log.linesStartingWith(QStringLiteral("ERROR StorageManager: metadata.json could not be read"));
     ASSERT_EQ(errors.size(), 1);
     EXPECT_TRUE(errors[0].contains(QStringLiteral("kept it as metadata.json.corrupt-20240305_140709")));
     EXPECT_TRUE(errors[0].contains(QStringLiteral("2 entries recovered, 1 skipped, 1 added from image files")))
@@ -285,7 +293,7 @@ TEST_F(StorageManagerTest, GarbageInTheListFileIsKeptAndTheImagesListed)
         StorageManager store(index, clock);
         ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1)));
     }
-    for (const QByteArray &bad : {QByteArray("{\"not\": \"a list\"}"), QByteArray(), QByteArray("[{\"id\": 3}]")}) {
+    for (const QByteArray &bad : { QByteArray("{\"not\": \"a list\"}"), QByteArray(), QByteArray("[{\"id\": 3}]") }) {
         ASSERT_TRUE(writeAll(metadataPath(), bad));
         clock.advance(1);
         StorageManager store(index, clock);
@@ -294,7 +302,7 @@ TEST_F(StorageManagerTest, GarbageInTheListFileIsKeptAndTheImagesListed)
         EXPECT_EQ(metadataOnDisk().size(), 1u);
     }
     QDir recordings(home.pelluxFolder() + QStringLiteral("/Recordings"));
-    EXPECT_EQ(recordings.entryList({QStringLiteral("metadata.json.corrupt-*")}).size(), 3);
+    EXPECT_EQ(recordings.entryList({ QStringLiteral("metadata.json.corrupt-*") }).size(), 3);
 }
 
 TEST_F(StorageManagerTest, DeletingOneRemovesItsFilesEntryAndRow)
@@ -312,9 +320,9 @@ TEST_F(StorageManagerTest, DeletingOneRemovesItsFilesEntryAndRow)
     EXPECT_FALSE(QFileInfo::exists(drop.localPath()));
     EXPECT_FALSE(QFileInfo::exists(backup));
     EXPECT_TRUE(QFileInfo::exists(keep.localPath()));
-    EXPECT_EQ(ids(store.recordings()), ids(QStringList{keep.idText()}));
-    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList{keep.idText()}));
-    EXPECT_EQ(index.deleted, std::vector<QUuid>{drop.id});
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList { keep.idText() }));
+    EXPECT_EQ(ids(metadataOnDisk()), ids(QStringList { keep.idText() }));
+    EXPECT_EQ(index.deleted, std::vector<QUuid> { drop.id });
 }
 
 TEST_F(StorageManagerTest, DeletingByAgeUsesCalendarDaysAndAStrictCutoff)
@@ -330,10 +338,10 @@ TEST_F(StorageManagerTest, DeletingByAgeUsesCalendarDaysAndAStrictCutoff)
     QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
     store.deleteOldRecordings(7);
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_EQ(ids(store.recordings()), ids(QStringList{today.idText(), recent.idText()}));
+    EXPECT_EQ(ids(store.recordings()), ids(QStringList { today.idText(), recent.idText() }));
     EXPECT_FALSE(QFileInfo::exists(old.localPath()));
     EXPECT_TRUE(QFileInfo::exists(recent.localPath()));
-    EXPECT_EQ(index.deleted, std::vector<QUuid>{old.id});
+    EXPECT_EQ(index.deleted, std::vector<QUuid> { old.id });
 
     LogCapture log;
     store.deleteOldRecordings(-1); // never "everything before next week"
@@ -360,7 +368,7 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesListFileAndFigure)
     EXPECT_FALSE(QFileInfo::exists(a.localPath()));
     EXPECT_FALSE(QFileInfo::exists(b.localPath()));
     EXPECT_TRUE(QFileInfo::exists(stranger)); // only listed recordings are removed
-    EXPECT_EQ(index.deleted, (std::vector<QUuid>{b.id, a.id}));
+    EXPECT_EQ(index.deleted, (std::vector<QUuid> { b.id, a.id }));
 }
 
 TEST_F(StorageManagerTest, DeletionTouchesOnlyScreenshotFiles)
@@ -379,7 +387,7 @@ TEST_F(StorageManagerTest, DeletionTouchesOnlyScreenshotFiles)
     aFolder.filePath = QUrl::fromLocalFile(folder);
 
     LogCapture log;
-    QCoro::waitFor(store.deleteRecordings({elsewhere, aFolder}));
+    QCoro::waitFor(store.deleteRecordings({ elsewhere, aFolder }));
     EXPECT_TRUE(QFileInfo::exists(precious));
     EXPECT_TRUE(QFileInfo::exists(folder + QStringLiteral("/03")));
     EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
@@ -397,8 +405,8 @@ TEST_F(StorageManagerTest, StorageUsedCountsFilesAndFoldersButNotHiddenOnes)
     ASSERT_TRUE(writeAll(store.screenshotsDirectory() + QStringLiteral("/.trash/deep/b.jpg"), QByteArray(7000, 'b')));
 
     qint64 folders = 0;
-    for (const QString &f : {QStringLiteral("/2024"), QStringLiteral("/2024/03"), QStringLiteral("/2024/03/05"),
-                             QStringLiteral("/2024/03/05/14")})
+    for (const QString &f : { QStringLiteral("/2024"), QStringLiteral("/2024/03"), QStringLiteral("/2024/03/05"),
+             QStringLiteral("/2024/03/05/14") })
         folders += QFileInfo(store.screenshotsDirectory() + f).size();
     QCoro::waitFor(store.calculateStorageUsed());
     EXPECT_EQ(store.storageUsed(), folders + 1000 + 2);
@@ -411,8 +419,7 @@ TEST_F(StorageManagerTest, ConcurrentWorkSettlesOnTheLatestState)
     std::vector<QCoro::Task<std::optional<Recording>>> saves;
     for (int i = 0; i < 12; ++i)
         saves.push_back(store.saveScreenshot(jpegBytes(), localTime(2024, 3, 5, 14, 0, i % 3), 0,
-                                             QStringLiteral("Kate"), std::nullopt, std::nullopt, false,
-                                             std::nullopt, std::nullopt));
+            QStringLiteral("Kate"), std::nullopt, std::nullopt, false, std::nullopt, std::nullopt));
     QStringList saved;
     for (auto &task : saves) {
         const std::optional<Recording> r = QCoro::waitFor(task);
@@ -420,7 +427,7 @@ TEST_F(StorageManagerTest, ConcurrentWorkSettlesOnTheLatestState)
         saved << r->idText();
     }
     EXPECT_EQ(store.recordings().size(), 12u);
-    QCoro::waitFor(store.deleteRecordings({store.recordings()[0], store.recordings()[5]}));
+    QCoro::waitFor(store.deleteRecordings({ store.recordings()[0], store.recordings()[5] }));
     EXPECT_EQ(store.recordings().size(), 10u);
     EXPECT_EQ(ids(metadataOnDisk()), ids(store.recordings()));
     QSet<QString> files;

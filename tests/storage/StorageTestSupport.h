@@ -27,12 +27,11 @@ public:
     };
 
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
-                                     qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-                                     std::optional<double> compressionRatio,
-                                     std::function<void(bool)> completion) override
+        qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
+        std::optional<double> compressionRatio, std::function<void(bool)> completion) override
     {
         std::lock_guard lock(m_mutex);
-        saved.push_back({recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio});
+        saved.push_back({ recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio });
         const bool ok = acceptRows;
         m_queue.async([completion, ok] { completion(ok); });
     }
@@ -51,7 +50,7 @@ public:
 
 private:
     std::mutex m_mutex;
-    SerialQueue m_queue{QStringLiteral("com.pellux.test.index")};
+    SerialQueue m_queue { QStringLiteral("com.pellux.test.index") };
 };
 
 inline TimePoint localTime(int year, int month, int day, int hour, int minute, int second)
@@ -89,7 +88,7 @@ inline bool writeAll(const QString &path, const QByteArray &bytes)
 // Permission bits of a file or folder, -1 when it does not exist.
 inline int modeOf(const QString &path)
 {
-    struct stat st {};
+    struct stat st { };
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 07777);

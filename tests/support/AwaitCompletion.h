@@ -12,11 +12,10 @@ namespace pellux::test {
 
 // Starts an operation that reports through a completion callback and waits for that callback,
 // running the main event loop meanwhile so that completions posted to the main thread arrive.
-template <typename T>
-T awaitCompletion(const std::function<void(std::function<void(T)>)> &start)
+template <typename T> T awaitCompletion(const std::function<void(std::function<void(T)>)> &start)
 {
     std::optional<T> result;
-    std::atomic<bool> done{false};
+    std::atomic<bool> done { false };
     start([&](T value) {
         result = std::move(value);
         done = true;

@@ -18,16 +18,16 @@ CapturePipeline::CapturePipeline()
     index = std::make_unique<DatabaseRecordingIndex>(*database);
     storage = std::make_unique<StorageManager>(*index, clock);
     optimizer = std::make_unique<ImageOptimizer>();
-    optimizer->setDuplicateLookup([db = database.get()](const QString &hash,
-                                                         std::function<void(std::optional<QString>)> completion) {
-        db->getScreenshotByHash(hash, std::move(completion));
-    });
+    optimizer->setDuplicateLookup(
+        [db = database.get()](const QString &hash, std::function<void(std::optional<QString>)> completion) {
+            db->getScreenshotByHash(hash, std::move(completion));
+        });
     optimizer->setTextLineDetector(detectTextLines);
     deltaFrames = std::make_unique<DeltaFrameProcessor>(clock);
     optimizer->setDeltaFrameStage(
         [delta = deltaFrames.get()](QImage current, QImage previous, QString windowID, QString hash) {
-            return delta->processDeltaFrame(std::move(current), std::move(previous), std::move(windowID),
-                                            std::move(hash));
+            return delta->processDeltaFrame(
+                std::move(current), std::move(previous), std::move(windowID), std::move(hash));
         },
         &DeltaFrameProcessor::encodeDeltaData);
     ocr = std::make_unique<OCRProcessor>();
@@ -48,7 +48,7 @@ void CapturePipeline::savePreferences(const AppPreferences &preferences) { prefe
 
 ScreenshotService &CapturePipeline::makeService()
 {
-    service = std::make_unique<ScreenshotService>(ScreenshotService::Components{
+    service = std::make_unique<ScreenshotService>(ScreenshotService::Components {
         &backend,
         optimizer.get(),
         storage.get(),

@@ -3,8 +3,8 @@
 #include "ocr/OpenMPThreadLimit.h"
 #include "runtime/Log.h"
 
-#include <QFile>
 #include <QApplication>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>

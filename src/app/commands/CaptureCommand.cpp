@@ -83,10 +83,11 @@ public:
         CaptureBackend &backend = CaptureBackend::shared();
         if (!backend.preflightScreenCaptureAccess()) {
             const CaptureResult<ShareableContent> content = co_await backend.getShareableContent();
-            const QString reason = content.ok() ? QStringLiteral("no windows can be listed")
-                                                : content.error().localizedDescription;
-            std::fprintf(stderr, "pellux capture: cannot read the screen: %s (is an X server running and DISPLAY set?)\n",
-                         qUtf8Printable(reason));
+            const QString reason
+                = content.ok() ? QStringLiteral("no windows can be listed") : content.error().localizedDescription;
+            std::fprintf(stderr,
+                "pellux capture: cannot read the screen: %s (is an X server running and DISPLAY set?)\n",
+                qUtf8Printable(reason));
             co_return kExitFailure;
         }
 
@@ -108,9 +109,9 @@ public:
                 m_reason = StopReason::screenLost;
         } else {
             std::fprintf(stderr, "pellux capture: capturing%s; press Ctrl+C to stop\n",
-                         m_options.durationSeconds
-                             ? qUtf8Printable(QStringLiteral(" for %1 seconds").arg(*m_options.durationSeconds))
-                             : "");
+                m_options.durationSeconds
+                    ? qUtf8Printable(QStringLiteral(" for %1 seconds").arg(*m_options.durationSeconds))
+                    : "");
             if (m_options.durationSeconds) {
                 deadline.setSingleShot(true);
                 connect(&deadline, &QTimer::timeout, this, [this] { stop(StopReason::timeUp); });
@@ -135,8 +136,9 @@ public:
         m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
         if (m_reason == StopReason::screenLost) {
-            std::fprintf(stderr, "pellux capture: the screen can no longer be read (the X server went away); "
-                                 "everything captured so far is stored\n");
+            std::fprintf(stderr,
+                "pellux capture: the screen can no longer be read (the X server went away); "
+                "everything captured so far is stored\n");
             co_return kExitFailure;
         }
         co_return kExitSuccess;

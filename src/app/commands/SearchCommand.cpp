@@ -41,12 +41,13 @@ QString field(const std::optional<QString> &value)
 
 void printLine(const Recording &recording)
 {
-    const QString time = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(secondsSince1970(recording.timestamp) * 1000))
-                             .toLocalTime()
-                             .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    const QString line = QStringList{time, field(recording.appName), field(recording.windowTitle),
-                                     field(recording.localPath())}
-                             .join(QLatin1Char('\t'));
+    const QString time
+        = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(secondsSince1970(recording.timestamp) * 1000))
+              .toLocalTime()
+              .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QString line
+        = QStringList { time, field(recording.appName), field(recording.windowTitle), field(recording.localPath()) }
+              .join(QLatin1Char('\t'));
     std::printf("%s\n", line.toUtf8().constData());
 }
 
@@ -86,8 +87,8 @@ int search(const CommandArguments &arguments)
     log::setStream(stderr);
     const QString path = SimpleDatabaseManager::defaultDatabasePath();
     if (!QFileInfo::exists(path)) {
-        std::fprintf(stderr, "pellux search: no Pellux database at %s (nothing has been recorded yet)\n",
-                     qPrintable(path));
+        std::fprintf(
+            stderr, "pellux search: no Pellux database at %s (nothing has been recorded yet)\n", qPrintable(path));
         return kExitFailure;
     }
     SimpleDatabaseManager database(SimpleDatabaseManager::OpenMode::existingOnly);
@@ -100,7 +101,7 @@ int search(const CommandArguments &arguments)
     std::promise<std::vector<Recording>> done;
     std::future<std::vector<Recording>> answer = done.get_future();
     database.searchText(options.query, options.appName,
-                        [&done](std::vector<Recording> results) { done.set_value(std::move(results)); });
+        [&done](std::vector<Recording> results) { done.set_value(std::move(results)); });
     while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
@@ -115,7 +116,7 @@ int search(const CommandArguments &arguments)
     }
     if (results.empty()) {
         std::fprintf(stderr, "pellux search: no recordings contain '%s'%s\n", qPrintable(options.query),
-                     options.appName ? qPrintable(QStringLiteral(" in %1").arg(*options.appName)) : "");
+            options.appName ? qPrintable(QStringLiteral(" in %1").arg(*options.appName)) : "");
         return kExitNoResults;
     }
     return kExitSuccess;
