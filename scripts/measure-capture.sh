@@ -5,11 +5,13 @@
 # and prints for each run the share of one core used, the bytes stored per hour and the peak
 # resident memory.
 #
-#   scripts/measure-capture.sh [DURATION] [BUILD_DIR]
+#   scripts/measure-capture.sh [DURATION] [BUILD_DIR] [SCENARIO...]   (static, workload; default both)
 set -euo pipefail
 
 duration=${1:-300}
 build_dir=${2:-build}
+scenarios=("${@:3}")
+[ ${#scenarios[@]} -gt 0 ] || scenarios=(static workload)
 pellux=$(realpath "$build_dir/pellux")
 work=$(mktemp -d)
 pids=()
@@ -50,7 +52,7 @@ start_workload() {
   xterm_at manual 80x24+620+720 env MANPAGER=less man bash
   sleep 2
   typing=$(xdotool search --sync --name '^typing$' | head -n1)
-  manual=$(xdotool search --sync --name 'bash' | head -n1)
+  manual=$(xdotool search --sync --name '^manual$' | head -n1)
   (
     n=0
     while true; do
@@ -85,10 +87,20 @@ measure() { # label [capture options...]
   grep -E '^pellux( capture)?: (stopped|text recognition)' "$work/$label.log" || true
 }
 
-echo "pellux capture for ${duration} s on 5 static xterms:"
-measure static-with-text
-measure static-without-text --without-text
-start_workload
-echo "pellux capture for ${duration} s on the same 5 static xterms, one being typed into, one paging a manual:"
-measure workload-with-text
-measure workload-without-text --without-text
+for scenario in "${scenarios[@]}"; do
+  case $scenario in
+    static)
+      echo "pellux capture for ${duration} s on 5 static xterms:"
+      ;;
+    workload)
+      start_workload
+      echo "pellux capture for ${duration} s on the same 5 static xterms, one being typed into, one paging a manual:"
+      ;;
+    *)
+      echo "unknown scenario '$scenario' (static, workload)" >&2
+      exit 2
+      ;;
+  esac
+  measure "$scenario-with-text"
+  measure "$scenario-without-text" --without-text
+done
