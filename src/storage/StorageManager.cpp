@@ -101,6 +101,7 @@ StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *par
     m_screenshotsDirectory = pellux + QStringLiteral("/Screenshots");
 
     createDirectories();
+    removeStaleTemporaries();
     loadRecordings();
 
     m_storageUpdateTimer.setInterval(kStorageUpdateIntervalMs);
@@ -126,6 +127,23 @@ void StorageManager::createDirectories()
             log::failure(QStringLiteral("Failed to create directories: %1").arg(error));
             return;
         }
+    }
+}
+
+// A crash between writing the new list and renaming it over the old one leaves the temporary
+// behind ("metadata.json." and six random characters). One an hour old belongs to no write under
+// way, even of another Pellux process, and only takes disk space.
+void StorageManager::removeStaleTemporaries()
+{
+    const TimePoint cutoff = m_clock.now() - std::chrono::hours(1);
+    const QFileInfoList temporaries
+        = QDir(m_recordingsDirectory)
+              .entryInfoList({ QStringLiteral("metadata.json.??????") }, QDir::Files | QDir::Hidden);
+    for (const QFileInfo &temporary : temporaries) {
+        const TimePoint modified = fromSecondsSince1970(temporary.lastModified().toMSecsSinceEpoch() / 1000.0);
+        if (modified < cutoff && QFile::remove(temporary.filePath()))
+            log::debug(
+                QStringLiteral("DEBUG StorageManager: Removed the stale temporary %1").arg(temporary.fileName()));
     }
 }
 

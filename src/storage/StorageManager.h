@@ -86,6 +86,7 @@ private:
     QCoro::Task<> removeFromStore(std::vector<Recording> recordings, StorageFigure figure);
     void createDirectories();
     void loadRecordings();
+    void removeStaleTemporaries();
     void recoverFromUnreadableMetadata(const QByteArray &data, const QString &reason);
     QFuture<WriteResult> writeMetadata();
     void setRecordings(std::vector<Recording> recordings);
