@@ -1,11 +1,14 @@
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace pellux {
 namespace {
@@ -42,6 +45,19 @@ protected:
 
     CapturePipeline pipeline;
 };
+
+// Runs the event loop until `condition` holds (true) or ten seconds pass (false).
+bool runEventsUntil(const std::function<bool()> &condition)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > 10'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
 
 TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
 {
@@ -196,6 +212,26 @@ TEST_F(ScreenshotServiceTest, StartArmsTheTimerWithTheFixedIntervalAndNoImmediat
 
     CapturePipeline::run(s.startCapturing()); // already on: nothing changes
     EXPECT_EQ(capturing.count(), 1);
+}
+
+TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndReArmsAfterACycleWithoutWindows)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(0.2));
+    QSignalSpy cycles(&s, &ScreenshotService::cycleFinished);
+    CapturePipeline::run(s.startCapturing());
+    // The first cycle stores the window, the second finds it unchanged.
+    ASSERT_TRUE(runEventsUntil([&] { return cycles.count() >= 2; }));
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_GE(pipeline.backend.captureOrder().size(), 2u);
+
+    // A cycle that finds no window at all keeps capture on and arms the next one.
+    pipeline.backend.removeWindow(1);
+    const qsizetype seen = cycles.count();
+    ASSERT_TRUE(runEventsUntil([&] { return cycles.count() >= seen + 2; }));
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(s.pendingCaptureInterval(), 0.2);
+    s.stopCapturing();
 }
 
 TEST_F(ScreenshotServiceTest, AStopWhileAStartEnumeratesTheWindowsWins)
