@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -121,7 +122,8 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
 {
     // QSaveFile is not used: on a full disk it commits a file cut short as a success.
     const QByteArray target = QFile::encodeName(path);
-    QByteArray temporary = target + ".XXXXXX";
+    const QFileInfo info(path);
+    QByteArray temporary = QFile::encodeName(info.path() + QLatin1String("/.") + info.fileName()) + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
     if (fd < 0)
         return fail(error, errnoText(path, errno));
@@ -138,6 +140,11 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
         return fail(error, errnoText(path, code));
     }
     return true;
+}
+
+QString atomicWriteTemporaryPattern(const QString &fileName)
+{
+    return QLatin1Char('.') + fileName + QStringLiteral(".tmp-??????");
 }
 
 bool makeFilePrivate(const QString &path, QString *error)

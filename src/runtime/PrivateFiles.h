@@ -19,11 +19,15 @@ enum class WriteOutcome { written, alreadyExists, failed };
 // the partial file.
 WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 
-// Replaces the file whole: the bytes go to a temporary file in the same folder, which is renamed
-// over the old one, so a crash never leaves half a file. A failure (a full disk included) leaves
+// Replaces the file whole: the bytes go to a temporary file in the same folder (hidden, named by
+// atomicWriteTemporaryPattern), which is renamed over the old one, so a crash never leaves half a
+// file. A failure (a full disk included) leaves
 // the old file as it was. Not synced: the list is rewritten every few seconds, and a sync each time
 // costs far more than the write.
 bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+// The name pattern (for QDir) of the temporaries of writePrivateFileAtomically(path) that a crash
+// may leave behind.
+QString atomicWriteTemporaryPattern(const QString &fileName);
 
 // Sets 0600 on a file that exists.
 bool makeFilePrivate(const QString &path, QString *error = nullptr);

@@ -131,14 +131,14 @@ void StorageManager::createDirectories()
 }
 
 // A crash between writing the new list and renaming it over the old one leaves the temporary
-// behind ("metadata.json." and six random characters). One an hour old belongs to no write under
-// way, even of another Pellux process, and only takes disk space.
+// behind. One an hour old belongs to no write under way, even of another Pellux process.
 void StorageManager::removeStaleTemporaries()
 {
     const TimePoint cutoff = m_clock.now() - std::chrono::hours(1);
     const QFileInfoList temporaries
         = QDir(m_recordingsDirectory)
-              .entryInfoList({ QStringLiteral("metadata.json.??????") }, QDir::Files | QDir::Hidden);
+              .entryInfoList(
+                  { atomicWriteTemporaryPattern(QStringLiteral("metadata.json")) }, QDir::Files | QDir::Hidden);
     for (const QFileInfo &temporary : temporaries) {
         const TimePoint modified = fromSecondsSince1970(temporary.lastModified().toMSecsSinceEpoch() / 1000.0);
         if (modified < cutoff && QFile::remove(temporary.filePath()))

@@ -260,14 +260,16 @@ TEST_F(StorageManagerTest, OpeningRemovesListTemporariesACrashLeftButNotOnesBein
         const auto at = QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(modified) * 1000));
         EXPECT_TRUE(file.setFileTime(at, QFileDevice::FileModificationTime));
     };
-    makeFile(QStringLiteral("metadata.json.Ab3xQz"), localTime(2024, 3, 5, 12, 0, 0)); // left by a crash
-    makeFile(QStringLiteral("metadata.json.Zq9rTy"), localTime(2024, 3, 5, 14, 7, 0)); // a write under way
+    makeFile(QStringLiteral(".metadata.json.tmp-Ab3xQz"), localTime(2024, 3, 5, 12, 0, 0)); // left by a crash
+    makeFile(QStringLiteral(".metadata.json.tmp-Zq9rTy"), localTime(2024, 3, 5, 14, 7, 0)); // a write under way
+    makeFile(QStringLiteral("metadata.json.backup"), localTime(2024, 1, 1, 0, 0, 0)); // the user's own copy
     makeFile(QStringLiteral("metadata.json.corrupt-20240101-000000"), localTime(2024, 1, 1, 0, 0, 0));
 
     StorageManager again(index, clock);
     EXPECT_EQ(again.recordings().size(), 1u);
-    EXPECT_FALSE(QFile::exists(folder + QStringLiteral("metadata.json.Ab3xQz")));
-    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("metadata.json.Zq9rTy")));
+    EXPECT_FALSE(QFile::exists(folder + QStringLiteral(".metadata.json.tmp-Ab3xQz")));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral(".metadata.json.tmp-Zq9rTy")));
+    EXPECT_TRUE(QFile::exists(folder + QStringLiteral("metadata.json.backup")));
     EXPECT_TRUE(QFile::exists(folder + QStringLiteral("metadata.json.corrupt-20240101-000000")));
     EXPECT_TRUE(QFile::exists(folder + QStringLiteral("metadata.json")));
 }
