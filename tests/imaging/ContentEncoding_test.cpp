@@ -19,7 +19,6 @@ using namespace pellux::test;
 
 namespace {
 
-// Soft colour gradients with no text in them, like a photograph or a wallpaper.
 // A 1920 x 1080 gradient with coloured rectangles on it, like a wallpaper or a drawing.
 QImage gradientWithRectangles()
 {
@@ -37,6 +36,7 @@ QImage gradientWithRectangles()
     return image;
 }
 
+// Soft colour gradients with no text in them, like a photograph.
 QImage photoLikeImage()
 {
     QImage image(1200, 800, QImage::Format_RGB32);

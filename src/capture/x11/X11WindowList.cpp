@@ -43,21 +43,6 @@ xcb_get_property_cookie_t requestProperty(xcb::Connection &c, xcb_window_t w, xc
     return xcb_get_property(c.get(), 0, w, property, type, 0, 1 << 14);
 }
 
-// `type` is the type the property was requested with. A property of another type answers with its
-// real type and no data: for the caller that is the same as no property at all.
-std::optional<xcb::Property> takeProperty(xcb::Connection &c, xcb_get_property_cookie_t cookie, xcb_atom_t type)
-{
-    xcb::ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(c.get(), cookie, nullptr));
-    if (!reply || reply->type == XCB_ATOM_NONE || (type != XCB_ATOM_ANY && reply->type != type))
-        return std::nullopt;
-    xcb::Property p;
-    p.type = reply->type;
-    p.format = reply->format;
-    p.data = QByteArray(
-        static_cast<const char *>(xcb_get_property_value(reply.get())), xcb_get_property_value_length(reply.get()));
-    return p;
-}
-
 struct Atoms {
     xcb_atom_t utf8String, netWmName, netWmWindowType, netWmState, netWmStateHidden, netWmPid;
     std::vector<xcb_atom_t> neverCapturedTypes;
@@ -104,13 +89,13 @@ std::vector<ClientWindowProperties> readProperties(xcb::Connection &c, const std
         xcb::ReplyPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(c.get(), k.geometry, nullptr));
         xcb::ReplyPtr<xcb_translate_coordinates_reply_t> origin(
             xcb_translate_coordinates_reply(c.get(), k.origin, nullptr));
-        const std::optional<xcb::Property> type = takeProperty(c, k.windowType, XCB_ATOM_ATOM);
-        const std::optional<xcb::Property> state = takeProperty(c, k.state, XCB_ATOM_ATOM);
-        const std::optional<xcb::Property> netWmName = takeProperty(c, k.netWmName, atoms.utf8String);
-        const std::optional<xcb::Property> wmName = takeProperty(c, k.wmName, XCB_ATOM_ANY);
-        const std::optional<xcb::Property> wmClass = takeProperty(c, k.wmClass, XCB_ATOM_STRING);
-        const std::optional<xcb::Property> pid = takeProperty(c, k.pid, XCB_ATOM_CARDINAL);
-        const std::optional<xcb::Property> clientMachine = takeProperty(c, k.clientMachine, XCB_ATOM_ANY);
+        const std::optional<xcb::Property> type = xcb::takeProperty(c, k.windowType, XCB_ATOM_ATOM);
+        const std::optional<xcb::Property> state = xcb::takeProperty(c, k.state, XCB_ATOM_ATOM);
+        const std::optional<xcb::Property> netWmName = xcb::takeProperty(c, k.netWmName, atoms.utf8String);
+        const std::optional<xcb::Property> wmName = xcb::takeProperty(c, k.wmName, XCB_ATOM_ANY);
+        const std::optional<xcb::Property> wmClass = xcb::takeProperty(c, k.wmClass, XCB_ATOM_STRING);
+        const std::optional<xcb::Property> pid = xcb::takeProperty(c, k.pid, XCB_ATOM_CARDINAL);
+        const std::optional<xcb::Property> clientMachine = xcb::takeProperty(c, k.clientMachine, XCB_ATOM_ANY);
         // A window that closed while being listed answers with errors; leave it out.
         if (!attributes || !geometry || !origin)
             continue;

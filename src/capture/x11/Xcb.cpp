@@ -62,7 +62,11 @@ std::optional<Property> getProperty(
 {
     if (property == XCB_ATOM_NONE || c.hasError())
         return std::nullopt;
-    const auto cookie = xcb_get_property(c.get(), 0, window, property, type, 0, maxLength32);
+    return takeProperty(c, xcb_get_property(c.get(), 0, window, property, type, 0, maxLength32), type);
+}
+
+std::optional<Property> takeProperty(Connection &c, xcb_get_property_cookie_t cookie, xcb_atom_t type)
+{
     ReplyPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(c.get(), cookie, nullptr));
     // A property of another type than the one asked for comes without its data: treated as absent.
     if (!reply || reply->type == XCB_ATOM_NONE || (type != XCB_ATOM_ANY && reply->type != type))

@@ -61,6 +61,9 @@ struct Property {
 };
 std::optional<Property> getProperty(Connection &c, xcb_window_t window, xcb_atom_t property,
     xcb_atom_t type = XCB_ATOM_ANY, uint32_t maxLength32 = 1 << 16);
+// The answer to a property request sent earlier with xcb_get_property for `type`, for callers that
+// send many requests before reading the first answer.
+std::optional<Property> takeProperty(Connection &c, xcb_get_property_cookie_t cookie, xcb_atom_t type);
 // The 32-bit items of a property value; empty when it is absent or of another format.
 std::vector<uint32_t> values32(const std::optional<Property> &p);
 // A property of 32-bit items (window lists, atoms, cardinals).
