@@ -2,15 +2,14 @@
 // server (Xvfb with openbox and xterm windows), with signals and a server that goes away.
 #include "app/AppPreferences.h"
 #include "persistence/RecordingJson.h"
+#include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <optional>
 
 using namespace pellux;
@@ -20,64 +19,6 @@ namespace {
 
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 3;
-
-// One run of the program; standard error is collected while it runs.
-class Pellux {
-public:
-    // `display` unset: the program gets no DISPLAY at all.
-    Pellux(const QStringList &args, const std::optional<QString> &display)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        if (display)
-            env.insert(QStringLiteral("DISPLAY"), *display);
-        else
-            env.remove(QStringLiteral("DISPLAY"));
-        m_process.setProcessEnvironment(env);
-        m_process.start(QStringLiteral(PELLUX_BINARY), args);
-    }
-
-    ~Pellux()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    // Waits until standard error contains `text`.
-    bool waitForError(const QString &text, int timeoutMs = 60'000)
-    {
-        return XvfbSession::waitUntil(
-            [&] {
-                m_err += QString::fromUtf8(m_process.readAllStandardError());
-                return m_err.contains(text);
-            },
-            timeoutMs);
-    }
-
-    void terminate() { ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM); }
-
-    // The exit code, or -1 when the program did not end by itself in time (or crashed).
-    int finish(int timeoutMs = 90'000)
-    {
-        if (!m_process.waitForFinished(timeoutMs)) {
-            m_process.kill();
-            m_process.waitForFinished();
-            return -1;
-        }
-        m_err += QString::fromUtf8(m_process.readAllStandardError());
-        m_out = QString::fromUtf8(m_process.readAllStandardOutput());
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
-    }
-
-    const QString &err() const { return m_err; }
-    const QString &out() const { return m_out; }
-
-private:
-    QProcess m_process;
-    QString m_err;
-    QString m_out;
-};
 
 // A fixed short interval, so that a started capture stores its first frames quickly.
 void useFixedInterval(double seconds)
@@ -120,7 +61,7 @@ TEST(CaptureCommand, WithoutAReachableXServerSaysSoAndFails)
 {
     TempHome home;
     for (const std::optional<QString> &display : { std::optional<QString>(), std::optional(QStringLiteral(":4711")) }) {
-        Pellux run({ QStringLiteral("capture"), QStringLiteral("--once") }, display);
+        PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, display);
         EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
         EXPECT_TRUE(run.err().contains(QStringLiteral("pellux capture: cannot read the screen")))
             << run.err().toStdString();
@@ -141,7 +82,7 @@ TEST(CaptureCommand, BadArgumentsEndWithTheUsageExitCode)
     };
     for (const QStringList &args : cases) {
         // No X server is needed to refuse them.
-        Pellux run(QStringList { QStringLiteral("capture") } + args, std::nullopt);
+        PelluxRun run(QStringList { QStringLiteral("capture") } + args, std::nullopt);
         EXPECT_EQ(run.finish(), kExitUsage) << args.join(QLatin1Char(' ')).toStdString();
         EXPECT_TRUE(run.err().startsWith(QStringLiteral("pellux capture: "))) << run.err().toStdString();
     }
@@ -156,7 +97,7 @@ TEST_F(CaptureCommandTest, OnceStoresEveryOpenWindowWithItsText)
                   QStringLiteral("diary"), QStringLiteral("mountain expedition\n"), { QStringLiteral("50x6+600+400") }),
         0u);
 
-    Pellux run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
+    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
     ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
 
     QString error;
@@ -170,7 +111,7 @@ TEST_F(CaptureCommandTest, OnceStoresEveryOpenWindowWithItsText)
     titles.sort();
     EXPECT_EQ(titles, (QStringList { QStringLiteral("diary"), QStringLiteral("ledger") }));
 
-    Pellux search({ QStringLiteral("search"), QStringLiteral("reconciliation") }, session.display());
+    PelluxRun search({ QStringLiteral("search"), QStringLiteral("reconciliation") }, session.display());
     ASSERT_EQ(search.finish(), 0) << search.err().toStdString();
     EXPECT_TRUE(search.out().contains(QStringLiteral("\tledger\t"))) << search.out().toStdString();
 }
@@ -178,7 +119,7 @@ TEST_F(CaptureCommandTest, OnceStoresEveryOpenWindowWithItsText)
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
 {
     useFixedInterval(1.0);
-    Pellux run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
+    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
     ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
 
     ASSERT_NE(session.launchXterm(QStringLiteral("latecomer"), QStringLiteral("opened after the start\n")), 0u);
@@ -203,7 +144,7 @@ TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
 
 TEST_F(CaptureCommandTest, TheXServerGoingAwayWhileNothingIsCapturedEndsWithAnError)
 {
-    Pellux run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
+    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
     ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
     session.killServer();
     // No --for: the program has to notice by itself.

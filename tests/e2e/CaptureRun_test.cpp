@@ -3,17 +3,15 @@
 #include "app/AppPreferences.h"
 #include "capture/DesktopEntryIndex.h"
 #include "persistence/RecordingJson.h"
+#include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -26,33 +24,11 @@ struct Result {
     QString err;
 };
 
-QProcess *startPellux(const XvfbSession &session, const QStringList &args)
-{
-    auto *process = new QProcess;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), session.display());
-    process->setProcessEnvironment(env);
-    process->start(QStringLiteral(PELLUX_BINARY), args);
-    return process;
-}
-
-Result finish(QProcess *process, int timeoutMs)
-{
-    Result result;
-    if (!process->waitForFinished(timeoutMs)) {
-        process->kill();
-        process->waitForFinished();
-    }
-    result.exitCode = process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
-    result.out = QString::fromUtf8(process->readAllStandardOutput());
-    result.err = QString::fromUtf8(process->readAllStandardError());
-    delete process;
-    return result;
-}
-
 Result search(const XvfbSession &session, const QString &query)
 {
-    return finish(startPellux(session, { QStringLiteral("search"), query }), 60'000);
+    PelluxRun run({ QStringLiteral("search"), query }, session.display());
+    const int exitCode = run.finish(60'000);
+    return { exitCode, run.out(), run.err() };
 }
 
 // Keeps the activity level high (short capture interval) by moving the pointer a little until
@@ -73,25 +49,6 @@ bool keepActiveUntil(XvfbSession &session, const std::function<bool()> &done, in
     }
     return true;
 }
-
-// Standard error of a running program, collected as it comes.
-class ErrorLog {
-public:
-    explicit ErrorLog(QProcess *process)
-        : m_process(process)
-    {
-    }
-    bool contains(const QString &text)
-    {
-        m_text += QString::fromUtf8(m_process->readAllStandardError());
-        return m_text.contains(text);
-    }
-    const QString &text() const { return m_text; }
-
-private:
-    QProcess *m_process;
-    QString m_text;
-};
 
 // `pellux search query` finds exactly one screenshot, of an xterm titled `title`, whose file exists.
 void expectOneXtermFound(const XvfbSession &session, const QString &query, const QString &title)
@@ -167,24 +124,21 @@ TEST(CaptureRun, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
     for (const char *title : { "ledger", "cover", "secret", "transient" })
         ASSERT_TRUE(session.waitForWindow(QLatin1String(title))) << title;
 
-    QProcess *capture = startPellux(session, { QStringLiteral("capture"), QStringLiteral("--verbose") });
-    ErrorLog log(capture);
+    PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
     // A second cycle finds the windows unchanged; then one window closes and leaves the caches.
     ASSERT_TRUE(keepActiveUntil(session, [&] {
-        return log.contains(QStringLiteral("has not changed, skipping capture"));
-    })) << log.text().toStdString();
+        return capture.readError().contains(QStringLiteral("has not changed, skipping capture"));
+    })) << capture.err().toStdString();
     session.kill(transient);
     ASSERT_TRUE(keepActiveUntil(session, [&] {
-        return log.contains(QStringLiteral("is gone, dropping its cached frame"));
-    })) << log.text().toStdString();
+        return capture.readError().contains(QStringLiteral("is gone, dropping its cached frame"));
+    })) << capture.err().toStdString();
     // The text of all four stored frames is in before the stop.
     ASSERT_TRUE(keepActiveUntil(session, [&] {
-        log.contains(QString());
-        return log.text().count(QStringLiteral("OCR extracted")) >= 4;
-    })) << log.text().toStdString();
-    ::kill(static_cast<pid_t>(capture->processId()), SIGTERM);
-    const Result run = finish(capture, 120'000);
-    ASSERT_EQ(run.exitCode, 0) << log.text().toStdString() << run.err.toStdString();
+        return capture.readError().count(QStringLiteral("OCR extracted")) >= 4;
+    })) << capture.err().toStdString();
+    capture.terminate();
+    ASSERT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
 
     expectOneXtermFound(session, QStringLiteral("reconciliation"), QStringLiteral("ledger"));
     // The covered window's own text, not that of the window over it.
@@ -213,16 +167,15 @@ TEST(CaptureRun, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheFilesReadable
         QStringLiteral("60x8+0+0"))));
     ASSERT_TRUE(session.waitForWindow(QStringLiteral("notes")));
 
-    QProcess *capture = startPellux(session, { QStringLiteral("capture"), QStringLiteral("--verbose") });
-    ErrorLog log(capture);
+    PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
     // Once the window's frame and its text are stored, the server dies.
-    ASSERT_TRUE(keepActiveUntil(session, [&] { return log.contains(QStringLiteral("OCR extracted")); }))
-        << log.text().toStdString();
+    ASSERT_TRUE(keepActiveUntil(session, [&] { return capture.readError().contains(QStringLiteral("OCR extracted")); }))
+        << capture.err().toStdString();
     session.killServer();
-    const Result run = finish(capture, 90'000);
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_NE(run.exitCode, -1) << "the capture did not end by itself: " << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains(QStringLiteral("X server"))) << log.text().toStdString() << run.err.toStdString();
+    const int exitCode = capture.finish(90'000);
+    EXPECT_NE(exitCode, 0);
+    EXPECT_NE(exitCode, -1) << "the capture did not end by itself: " << capture.err().toStdString();
+    EXPECT_TRUE(capture.err().contains(QStringLiteral("X server"))) << capture.err().toStdString();
 
     QFile metadata(home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"));
     ASSERT_TRUE(metadata.open(QIODevice::ReadOnly));

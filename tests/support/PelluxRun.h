@@ -1,0 +1,78 @@
+#pragma once
+
+#include "support/XvfbSession.h"
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <csignal>
+#include <optional>
+
+namespace pellux::test {
+
+// One run of the built program (PELLUX_BINARY, defined for every test program); standard error is
+// collected while it runs.
+class PelluxRun {
+public:
+    // `display` unset: the program gets no DISPLAY at all.
+    PelluxRun(const QStringList &args, const std::optional<QString> &display)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (display)
+            env.insert(QStringLiteral("DISPLAY"), *display);
+        else
+            env.remove(QStringLiteral("DISPLAY"));
+        m_process.setProcessEnvironment(env);
+        m_process.start(QStringLiteral(PELLUX_BINARY), args);
+    }
+
+    ~PelluxRun()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished();
+        }
+    }
+
+    PelluxRun(const PelluxRun &) = delete;
+    PelluxRun &operator=(const PelluxRun &) = delete;
+
+    // Standard error so far, without waiting.
+    const QString &readError()
+    {
+        m_err += QString::fromUtf8(m_process.readAllStandardError());
+        return m_err;
+    }
+
+    // Waits until standard error contains `text`.
+    bool waitForError(const QString &text, int timeoutMs = 60'000)
+    {
+        return XvfbSession::waitUntil([&] { return readError().contains(text); }, timeoutMs);
+    }
+
+    void terminate() { ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM); }
+
+    // The exit code, or -1 when the program did not end by itself in time (or crashed).
+    int finish(int timeoutMs = 90'000)
+    {
+        if (!m_process.waitForFinished(timeoutMs)) {
+            m_process.kill();
+            m_process.waitForFinished();
+            return -1;
+        }
+        readError();
+        m_out = QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    const QString &err() const { return m_err; }
+    const QString &out() const { return m_out; }
+
+private:
+    QProcess m_process;
+    QString m_err;
+    QString m_out;
+};
+
+} // namespace pellux::test
