@@ -58,7 +58,11 @@ QImage readImageFile(const QString &path, QString *error)
         setError(error, file.errorString());
         return {};
     }
-    const QByteArray bytes = file.readAll();
+    return decodeImage(file.readAll(), error);
+}
+
+QImage decodeImage(const QByteArray &bytes, QString *error)
+{
     if (bytes.isEmpty()) {
         setError(error, QStringLiteral("the file is empty"));
         return {};

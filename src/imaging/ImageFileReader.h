@@ -10,6 +10,10 @@ namespace pellux {
 // undecodable file gives a null image and, in *error, a short reason ("no such file", "not an image...").
 QImage readImageFile(const QString &path, QString *error = nullptr);
 
+// Decodes the bytes of an image file the same way; null (with a reason in *error) when they are
+// not a decodable image.
+QImage decodeImage(const QByteArray &bytes, QString *error = nullptr);
+
 // Decodes WebP bytes with libwebp; null when they are not a valid WebP image.
 QImage decodeWebP(const QByteArray &bytes);
 

@@ -1,0 +1,206 @@
+#include "imaging/ScreenshotOptimizationService.h"
+
+#include "imaging/RecompressionWorker.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+#include "runtime/SerialQueue.h"
+
+#include <QDir>
+#include <QFuture>
+#include <QPointer>
+#include <QPromise>
+#include <QStandardPaths>
+
+#include <qcorofuture.h>
+
+#include <atomic>
+
+namespace pellux {
+
+namespace {
+
+// A completion callback as a future a coroutine can await. A callback dropped without being called
+// resolves it with false, so a pass never waits forever.
+class CompletionPromise {
+public:
+    CompletionPromise() { m_promise.start(); }
+    ~CompletionPromise() { resolve(false); }
+    QFuture<bool> future() { return m_promise.future(); }
+    void resolve(bool value)
+    {
+        if (m_done.exchange(true))
+            return;
+        m_promise.addResult(value);
+        m_promise.finish();
+    }
+
+private:
+    QPromise<bool> m_promise;
+    std::atomic<bool> m_done { false };
+};
+
+} // namespace
+
+ScreenshotOptimizationService &ScreenshotOptimizationService::shared()
+{
+    // Lives for the process, like the database it reports to.
+    static ScreenshotOptimizationService *service = new ScreenshotOptimizationService(
+        defaultScreenshotsFolder(),
+        [](const QString &fileName, qint64 newSize, std::function<void(bool)> completion) {
+            SimpleDatabaseManager::shared().updateFileSize(fileName, newSize, std::move(completion));
+        },
+        Clock::system(), Schedule::start);
+    return *service;
+}
+
+QString ScreenshotOptimizationService::defaultScreenshotsFolder()
+{
+    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty())
+        documents = QDir::homePath() + QStringLiteral("/Documents");
+    return documents + QStringLiteral("/Pellux/Screenshots");
+}
+
+ScreenshotOptimizationService::ScreenshotOptimizationService(
+    QString screenshotsFolder, FileSizeUpdater updateFileSize, const Clock &clock, Schedule schedule, QObject *parent)
+    : QObject(parent)
+    , m_screenshotsFolder(std::move(screenshotsFolder))
+    , m_updateFileSize(std::move(updateFileSize))
+    , m_clock(clock)
+    , m_worker(std::make_unique<RecompressionWorker>(m_screenshotsFolder))
+    , m_queue(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.recompression")))
+{
+    m_optimizationTimer.setInterval(kOptimizationInterval);
+    connect(&m_optimizationTimer, &QTimer::timeout, this, [this] { optimizeOldScreenshots(); });
+    if (schedule == Schedule::start)
+        startOptimizationSchedule();
+}
+
+ScreenshotOptimizationService::~ScreenshotOptimizationService()
+{
+    // The file in progress is finished (or left whole); a pass still waiting on it ends there.
+    m_queue.reset();
+}
+
+void ScreenshotOptimizationService::startOptimizationSchedule()
+{
+    m_optimizationTimer.start();
+    optimizeOldScreenshots();
+}
+
+QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
+{
+    if (m_isOptimizing)
+        co_return;
+    QPointer<ScreenshotOptimizationService> self(this);
+    setIsOptimizing(true);
+    setOptimizationProgress(0.0);
+    setOptimizedCount(0);
+    setSavedBytes(0);
+    log::info(QStringLiteral("Starting progressive screenshot optimization..."));
+
+    RecompressionWorker *worker = m_worker.get();
+    const TimePoint now = m_clock.now();
+    QFuture<RecompressionScan> scanning = m_queue->future([worker, now] { return worker->scan(now); });
+    RecompressionScan scan = co_await scanning;
+    if (!self)
+        co_return;
+    m_statistics = { scan.hourFolders, scan.foldersListed, scan.filesRead };
+    if (!scan.markersSupported) {
+        log::failure(QStringLiteral("Screenshots are not re-compressed: %1 keeps no extended attributes, so "
+                                    "re-encoded files could not be told apart")
+                         .arg(m_screenshotsFolder));
+    }
+
+    size_t total = 0;
+    for (const FolderVisit &folder : scan.folders)
+        total += folder.candidates.size();
+    size_t processed = 0;
+    for (const FolderVisit &folder : scan.folders) {
+        bool everyFileHandled = true;
+        for (const RecompressionCandidate &candidate : folder.candidates) {
+            QFuture<FileOutcome> optimizing
+                = m_queue->future([worker, candidate] { return worker->optimizeScreenshot(candidate); });
+            const FileOutcome outcome = co_await optimizing;
+            if (!self)
+                co_return;
+            if (outcome.read)
+                ++m_statistics.filesRead;
+            if (outcome.kind == FileOutcome::Kind::optimized) {
+                const qint64 saved = outcome.sourceBytes - outcome.newBytes;
+                setOptimizedCount(m_optimizedCount + 1);
+                setSavedBytes(m_savedBytes + saved);
+                log::info(QStringLiteral("Optimized %1: %2KB → %3KB (saved %4KB)")
+                              .arg(outcome.fileName)
+                              .arg(outcome.sourceBytes / 1024)
+                              .arg(outcome.newBytes / 1024)
+                              .arg(saved / 1024));
+                QCoro::Task<> updating = updateDatabaseFileSize(outcome.fileName, outcome.newBytes);
+                co_await updating;
+                if (!self)
+                    co_return;
+            } else if (outcome.kind == FileOutcome::Kind::failed) {
+                everyFileHandled = false;
+                log::failure(QStringLiteral("Failed to optimize %1: %2").arg(outcome.fileName, outcome.error));
+            }
+            ++processed;
+            setOptimizationProgress(double(processed) / double(total));
+        }
+        QFuture<void> finishing
+            = m_queue->future([worker, folder, everyFileHandled] { worker->finishFolder(folder, everyFileHandled); });
+        co_await finishing;
+        if (!self)
+            co_return;
+    }
+
+    setIsOptimizing(false);
+    log::info(QStringLiteral("Optimization complete. Optimized %1 screenshots, saved %2 MB")
+                  .arg(m_optimizedCount)
+                  .arg(m_savedBytes / 1048576));
+    emit passFinished();
+}
+
+QCoro::Task<> ScreenshotOptimizationService::updateDatabaseFileSize(QString fileName, qint64 newSize)
+{
+    if (!m_updateFileSize)
+        co_return;
+    auto promise = std::make_shared<CompletionPromise>();
+    QFuture<bool> updated = promise->future();
+    m_updateFileSize(fileName, newSize, [promise](bool changed) { promise->resolve(changed); });
+    promise.reset();
+    co_await updated;
+}
+
+void ScreenshotOptimizationService::setIsOptimizing(bool value)
+{
+    if (m_isOptimizing == value)
+        return;
+    m_isOptimizing = value;
+    emit isOptimizingChanged();
+}
+
+void ScreenshotOptimizationService::setOptimizationProgress(double value)
+{
+    if (m_optimizationProgress == value)
+        return;
+    m_optimizationProgress = value;
+    emit optimizationProgressChanged();
+}
+
+void ScreenshotOptimizationService::setOptimizedCount(int value)
+{
+    if (m_optimizedCount == value)
+        return;
+    m_optimizedCount = value;
+    emit optimizedCountChanged();
+}
+
+void ScreenshotOptimizationService::setSavedBytes(qint64 value)
+{
+    if (m_savedBytes == value)
+        return;
+    m_savedBytes = value;
+    emit savedBytesChanged();
+}
+
+} // namespace pellux
