@@ -1,0 +1,477 @@
+#include "imaging/DeltaContainer.h"
+#include "imaging/ExtendedAttributes.h"
+#include "imaging/ImageFileReader.h"
+#include "imaging/ImageOptimizer.h"
+#include "imaging/RecompressionWorker.h"
+#include "imaging/ScreenshotOptimizationService.h"
+#include "persistence/DatabaseTestSupport.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/PrivateFiles.h"
+#include "storage/ScreenshotFileName.h"
+#include "support/AwaitCompletion.h"
+#include "support/FakeClock.h"
+#include "support/LogCapture.h"
+#include "support/TempHome.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QImage>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+constexpr double kDay = 86400;
+
+// Gradients with noise: compresses like a photograph, so that high-quality files are large.
+QImage photographicImage(int width, int height, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const int noise = int(random.bounded(48));
+            line[x] = qRgb((x * 255 / width + noise) % 256, (y * 255 / height + noise) % 256, (x + y + noise) % 256);
+        }
+    }
+    return image;
+}
+
+QByteArray highQualityJpeg(quint32 seed = 1, int width = 480, int height = 320)
+{
+    return *ImageOptimizer().compressToJPEG(photographicImage(width, height, seed), 0.95);
+}
+
+QByteArray highQualityWebP(quint32 seed = 1)
+{
+    return *ImageOptimizer().convertToWebP(photographicImage(480, 320, seed), 0.95);
+}
+
+// A valid JPEG of exactly `size` bytes: a small image padded with a comment segment.
+QByteArray jpegOfSize(qsizetype size)
+{
+    const QByteArray image = *ImageOptimizer().compressToJPEG(photographicImage(160, 120, 7), 0.95);
+    const qsizetype comment = size - image.size() - 4;
+    EXPECT_GT(comment, 0);
+    EXPECT_LE(comment, 65533);
+    QByteArray out = image.left(2); // SOI
+    out += char(0xFF);
+    out += char(0xFE);
+    out += char((comment + 2) >> 8);
+    out += char((comment + 2) & 0xFF);
+    out += QByteArray(comment, 'x');
+    out += image.mid(2);
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeInPlace(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadWrite | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+std::optional<QByteArray> marker(const QString &path)
+{
+    const ExtendedAttribute value = extendedAttribute(path, kOptimizedQualityAttribute);
+    return value.ok() ? std::optional<QByteArray>(value.data) : std::nullopt;
+}
+
+class ScreenshotOptimizationServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(makePrivatePath(screenshots)); }
+
+    // A screenshot captured `age` seconds before the clock's now, named and placed as the store does.
+    QString place(double ageSeconds, const QByteArray &bytes, const QString &app = QStringLiteral("App"))
+    {
+        const TimePoint taken = fromSecondsSince1970(secondsSince1970(clock.now()) - ageSeconds);
+        const QString folder = screenshots + QLatin1Char('/') + hourFolderName(taken);
+        EXPECT_TRUE(makePrivatePath(folder));
+        const QString path = folder + QLatin1Char('/') + screenshotFileName(taken, app, screenshotExtension(bytes));
+        EXPECT_EQ(writeNewPrivateFile(path, bytes), WriteOutcome::written);
+        return path;
+    }
+
+    std::unique_ptr<ScreenshotOptimizationService> makeService(
+        ScreenshotOptimizationService::FileSizeUpdater updater = {})
+    {
+        if (!updater) {
+            updater = [this](const QString &name, qint64 size, std::function<void(bool)> done) {
+                updates.emplace_back(name, size);
+                done(true);
+            };
+        }
+        return std::make_unique<ScreenshotOptimizationService>(
+            screenshots, std::move(updater), clock, ScreenshotOptimizationService::Schedule::manual);
+    }
+
+    static void runPass(ScreenshotOptimizationService &service) { QCoro::waitFor(service.optimizeOldScreenshots()); }
+
+    QStringList backups() const
+    {
+        QStringList out;
+        QDirIterator it(
+            screenshots, { QStringLiteral("*.bak") }, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            out << it.next();
+        return out;
+    }
+
+    TempHome home;
+    FakeClock clock { fromSecondsSince1970(1'800'000'000.0) };
+    QString screenshots = home.pelluxFolder() + QStringLiteral("/Screenshots");
+    std::vector<std::pair<QString, qint64>> updates;
+};
+
+TEST(RecompressionRules, TargetQualityFollowsAge)
+{
+    struct Case {
+        double age;
+        int level;
+        double quality;
+    };
+    const Case cases[] = {
+        { 0, -1, 0.7 },
+        { 7 * kDay, -1, 0.6 }, // not a candidate: the level starts after exactly 7 days
+        { 7 * kDay + 1, 0, 0.6 },
+        { 30 * kDay - 1, 0, 0.6 },
+        { 30 * kDay, 1, 0.4 },
+        { 45 * kDay, 1, 0.4 },
+        { 90 * kDay, 2, 0.3 },
+        { 180 * kDay, 3, 0.2 },
+        { 400 * kDay, 3, 0.2 },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.age);
+        EXPECT_EQ(qualityLevelIndex(c.age), c.level);
+        EXPECT_DOUBLE_EQ(targetQuality(c.age), c.quality);
+    }
+}
+
+TEST(RecompressionRules, RewritesOnlySavingsAboveTenPercent)
+{
+    const std::tuple<qint64, qint64, bool> cases[] = {
+        { 100000, 91000, false },
+        { 100000, 90000, false },
+        { 100000, 89000, true },
+        { 100000, 100000, false },
+        { 100000, 120000, false },
+        { 0, 0, false },
+    };
+    for (const auto &[source, encoded, worthwhile] : cases)
+        EXPECT_EQ(isRewriteWorthwhile(source, encoded), worthwhile) << source << " -> " << encoded;
+}
+
+TEST(RecompressionRules, MarkersAreTwoDecimalNumbers)
+{
+    EXPECT_EQ(qualityMarker(0.6), QByteArray("0.60"));
+    EXPECT_EQ(qualityMarker(0.2), QByteArray("0.20"));
+    const std::pair<QByteArray, std::optional<double>> cases[] = {
+        { "0.40", 0.4 },
+        { "1", 1.0 },
+        { "", std::nullopt },
+        { "abc", std::nullopt },
+        { " 0.4", std::nullopt },
+        { "0.4x", std::nullopt },
+        { "nan", std::nullopt },
+        { "\xff\xfe", std::nullopt },
+    };
+    for (const auto &[text, value] : cases)
+        EXPECT_EQ(parseQualityMarker(text), value) << text.toStdString();
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, AgesDecideWhichFilesAreReencodedAndAtWhatQuality)
+{
+    struct Case {
+        double age;
+        std::optional<QByteArray> marker; // absent: left as captured
+    };
+    const Case cases[] = {
+        { 1 * kDay, std::nullopt },
+        { 7 * kDay, std::nullopt },
+        { 7 * kDay + 1, "0.60" },
+        { 45 * kDay, "0.40" },
+        { 100 * kDay, "0.30" },
+        { 400 * kDay, "0.20" },
+    };
+    std::vector<std::pair<QString, QByteArray>> files;
+    quint32 seed = 1;
+    for (const Case &c : cases) {
+        const QByteArray bytes = seed % 2 ? highQualityJpeg(seed) : highQualityWebP(seed);
+        files.emplace_back(place(c.age, bytes), bytes);
+        ++seed;
+    }
+    LogCapture log;
+    auto service = makeService();
+    runPass(*service);
+
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const auto &[path, original] = files[i];
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(marker(path), cases[i].marker);
+        const QByteArray now = readAll(path);
+        EXPECT_EQ(now == original, !cases[i].marker);
+        // The format stays; the picture stays the same size.
+        EXPECT_EQ(screenshotExtension(now), screenshotExtension(original));
+        EXPECT_EQ(decodeImage(now).size(), QSize(480, 320));
+        struct stat st { };
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    EXPECT_EQ(service->optimizedCount(), 4);
+    EXPECT_TRUE(backups().isEmpty());
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Optimized ")).size(), 4);
+    EXPECT_TRUE(log.contains(QStringLiteral("Starting progressive screenshot optimization...")));
+    EXPECT_TRUE(log.contains(QStringLiteral("Optimization complete. Optimized 4 screenshots, saved %1 MB")
+                                 .arg(service->savedBytes() / 1048576)));
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, MarkersRecordTheQualityReached)
+{
+    struct Case {
+        QByteArray marker;
+        double age;
+        std::optional<QByteArray> after; // absent: the file was not touched
+    };
+    const Case cases[] = {
+        { "0.60", 10 * kDay, std::nullopt },
+        { "0.60", 45 * kDay, "0.40" },
+        { "0.40", 10 * kDay, std::nullopt },
+        { "0.40", 45 * kDay, std::nullopt },
+        { "", 10 * kDay, "0.60" },
+        { "abc", 10 * kDay, "0.60" },
+    };
+    std::vector<std::pair<QString, QByteArray>> files;
+    quint32 seed = 10;
+    for (const Case &c : cases) {
+        const QByteArray bytes = highQualityJpeg(seed++);
+        const QString path = place(c.age, bytes, QStringLiteral("App%1").arg(seed));
+        ASSERT_EQ(setExtendedAttribute(path, c.marker, kOptimizedQualityAttribute), 0);
+        files.emplace_back(path, bytes);
+    }
+    auto service = makeService();
+    runPass(*service);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const bool touched = cases[i].after.has_value();
+        EXPECT_EQ(readAll(files[i].first) == files[i].second, !touched);
+        EXPECT_EQ(marker(files[i].first), touched ? cases[i].after : cases[i].marker);
+    }
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, FilesUnderFiftyKilobytesAreNeverTouched)
+{
+    const QString small = place(20 * kDay, jpegOfSize(51199), QStringLiteral("Small"));
+    const QString large = place(20 * kDay, jpegOfSize(51200), QStringLiteral("Large"));
+    ASSERT_EQ(QFileInfo(small).size(), 51199);
+    ASSERT_EQ(QFileInfo(large).size(), 51200);
+    auto service = makeService();
+    runPass(*service);
+    EXPECT_EQ(QFileInfo(small).size(), 51199);
+    EXPECT_EQ(marker(small), std::nullopt);
+    EXPECT_LT(QFileInfo(large).size(), 51200 * 9 / 10);
+    EXPECT_EQ(marker(large), QByteArray("0.60"));
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, DeltaContainersAndUndecodableFilesStayAsTheyAre)
+{
+    QByteArray delta("DLTA");
+    delta += QByteArray(80000, '\x5a');
+    const QString deltaPath = place(60 * kDay, delta, QStringLiteral("Delta"));
+    QByteArray broken = highQualityJpeg(3);
+    broken.truncate(200);
+    broken += QByteArray(80000, '\0');
+    const QString brokenPath = place(60 * kDay, broken, QStringLiteral("Broken"));
+
+    auto service = makeService();
+    runPass(*service);
+    EXPECT_EQ(readAll(deltaPath), delta);
+    EXPECT_EQ(readAll(brokenPath), broken);
+    EXPECT_EQ(marker(deltaPath), std::nullopt);
+    EXPECT_EQ(service->optimizedCount(), 0);
+    EXPECT_TRUE(updates.empty());
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, BackupsLeftByAnInterruptedRunAreSettled)
+{
+    // Young files, so that only the backup handling touches them.
+    const QByteArray good = highQualityJpeg(21);
+    const QString intact = place(1 * kDay, good, QStringLiteral("Intact"));
+    ASSERT_EQ(writeNewPrivateFile(intact + QStringLiteral(".bak"), highQualityJpeg(22)), WriteOutcome::written);
+    const QString damaged = place(1 * kDay, QByteArray(70000, 'z'), QStringLiteral("Damaged"));
+    ASSERT_EQ(writeNewPrivateFile(damaged + QStringLiteral(".bak"), good), WriteOutcome::written);
+    const QString orphan = QFileInfo(intact).path() + QStringLiteral("/20200101_000000_Gone.jpg.bak");
+    ASSERT_EQ(writeNewPrivateFile(orphan, good), WriteOutcome::written);
+
+    auto service = makeService();
+    runPass(*service);
+    EXPECT_TRUE(backups().isEmpty()) << backups().join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(readAll(intact), good);
+    EXPECT_EQ(readAll(damaged), good);
+    EXPECT_FALSE(QFileInfo::exists(orphan.chopped(4)));
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, TheDatabaseLearnsTheNewSize)
+{
+    SimpleDatabaseManager db;
+    ASSERT_TRUE(db.isOpen());
+    const QByteArray bytes = highQualityJpeg(31);
+    const QString path = place(40 * kDay, bytes);
+    Recording recording;
+    recording.id = QUuid::createUuid();
+    recording.timestamp = fromSecondsSince1970(secondsSince1970(clock.now()) - 40 * kDay);
+    recording.filePath = QUrl::fromLocalFile(path);
+    recording.thumbnailPath = recording.filePath;
+    recording.appName = QStringLiteral("App");
+    ASSERT_TRUE(awaitCompletion<bool>([&](std::function<void(bool)> done) {
+        db.saveRecordingWithDeltaFrame(
+            recording, QString(64, QLatin1Char('a')), bytes.size(), false, std::nullopt, std::nullopt, done);
+    }));
+
+    auto service = makeService([&db](const QString &name, qint64 size, std::function<void(bool)> done) {
+        db.updateFileSize(name, size, std::move(done));
+    });
+    runPass(*service);
+    db.waitUntilIdle();
+    const qint64 onDisk = QFileInfo(path).size();
+    ASSERT_LT(onDisk, bytes.size());
+    RawDatabase raw(db.databasePath());
+    EXPECT_EQ(raw.integer(QStringLiteral("SELECT file_size FROM recordings")), onDisk);
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, PublishesTheProgressOfTheLatestPass)
+{
+    qint64 before = 0;
+    std::vector<QString> paths;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray bytes = highQualityJpeg(40 + i);
+        before += bytes.size();
+        paths.push_back(place((10 + i) * kDay, bytes));
+    }
+    auto service = makeService();
+    std::vector<double> progress;
+    std::vector<bool> optimizing;
+    QObject::connect(service.get(), &ScreenshotOptimizationService::optimizationProgressChanged,
+        [&] { progress.push_back(service->optimizationProgress()); });
+    QObject::connect(service.get(), &ScreenshotOptimizationService::isOptimizingChanged,
+        [&] { optimizing.push_back(service->isOptimizing()); });
+    runPass(*service);
+
+    qint64 after = 0;
+    for (const QString &path : paths)
+        after += QFileInfo(path).size();
+    EXPECT_EQ(progress, (std::vector<double> { 1.0 / 3, 2.0 / 3, 1.0 }));
+    EXPECT_EQ(optimizing, (std::vector<bool> { true, false }));
+    EXPECT_EQ(service->optimizedCount(), 3);
+    EXPECT_EQ(service->savedBytes(), before - after);
+    EXPECT_EQ(updates.size(), 3u);
+
+    // The next pass starts from zero and, with nothing to do, leaves the progress where it is.
+    QSignalSpy counts(service.get(), &ScreenshotOptimizationService::optimizedCountChanged);
+    runPass(*service);
+    EXPECT_EQ(service->optimizedCount(), 0);
+    EXPECT_EQ(counts.size(), 1);
+    EXPECT_FALSE(service->isOptimizing());
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, PassesNeverOverlap)
+{
+    place(10 * kDay, highQualityJpeg(50));
+    LogCapture log;
+    auto service = makeService();
+    QCoro::Task<> first = service->optimizeOldScreenshots();
+    EXPECT_TRUE(service->isOptimizing());
+    QCoro::waitFor(service->optimizeOldScreenshots());
+    QCoro::waitFor(first);
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("Starting progressive")).size(), 1);
+    EXPECT_EQ(service->optimizedCount(), 1);
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, APassWithNothingNewReadsNoFile)
+{
+    const QByteArray original = highQualityJpeg(60);
+    const QString first = place(10 * kDay, original, QStringLiteral("First"));
+    place(10 * kDay - 5, highQualityJpeg(61), QStringLiteral("Second"));
+    place(12 * kDay, highQualityJpeg(62), QStringLiteral("Other"));
+    place(1 * kDay, highQualityJpeg(63), QStringLiteral("Young"));
+    auto service = makeService();
+    runPass(*service);
+    ASSERT_EQ(service->optimizedCount(), 3);
+    const int hourFolders = service->lastPassStatistics().hourFolders;
+    EXPECT_EQ(hourFolders, 3);
+
+    // Put the first file back as it was, unmarked, without touching its folder: a pass that read
+    // the file again would re-encode it.
+    ASSERT_EQ(removeExtendedAttribute(first, kOptimizedQualityAttribute), 0);
+    ASSERT_TRUE(writeInPlace(first, original));
+
+    clock.advance(3600);
+    runPass(*service);
+    EXPECT_EQ(service->lastPassStatistics().foldersListed, 0);
+    EXPECT_EQ(service->lastPassStatistics().filesRead, 0);
+    EXPECT_EQ(service->optimizedCount(), 0);
+    EXPECT_EQ(readAll(first), original);
+
+    // A fresh start uses the records kept on the folders.
+    service = makeService();
+    runPass(*service);
+    EXPECT_EQ(service->lastPassStatistics().hourFolders, hourFolders);
+    EXPECT_EQ(service->lastPassStatistics().foldersListed, 0);
+
+    // A file arriving in the folder brings it back into the next pass.
+    const TimePoint late = fromSecondsSince1970(secondsSince1970(clock.now()) - 10 * kDay + 60);
+    const QString arrived = QFileInfo(first).path() + QLatin1Char('/')
+        + screenshotFileName(late, QStringLiteral("Late"), QStringLiteral("jpg"));
+    ASSERT_EQ(writeNewPrivateFile(arrived, highQualityJpeg(64)), WriteOutcome::written);
+    runPass(*service);
+    EXPECT_EQ(service->lastPassStatistics().foldersListed, 1);
+    EXPECT_EQ(service->optimizedCount(), 2); // the late file and the first one
+    EXPECT_EQ(marker(first), QByteArray("0.60"));
+    EXPECT_EQ(marker(arrived), QByteArray("0.60"));
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, FoldersAreVisitedAgainWhenTheirFilesReachTheNextLevel)
+{
+    const QString path = place(30 * kDay - 1800, highQualityJpeg(70, 1200, 800)); // still large at 0.6
+    const QString young = place(7 * kDay - 1800, highQualityJpeg(71));
+    auto service = makeService();
+    runPass(*service);
+    ASSERT_EQ(marker(path), QByteArray("0.60"));
+    ASSERT_EQ(marker(young), std::nullopt);
+
+    clock.advance(1200); // still within the levels they had
+    runPass(*service);
+    EXPECT_EQ(service->lastPassStatistics().foldersListed, 0);
+
+    clock.advance(1200);
+    runPass(*service);
+    EXPECT_EQ(service->lastPassStatistics().foldersListed, 2);
+    EXPECT_EQ(marker(path), QByteArray("0.40"));
+    EXPECT_EQ(marker(young), QByteArray("0.60"));
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, TheScheduleRunsAPassAtOnce)
+{
+    place(10 * kDay, highQualityJpeg(80));
+    ScreenshotOptimizationService service(screenshots, {}, clock, ScreenshotOptimizationService::Schedule::start);
+    QSignalSpy finished(&service, &ScreenshotOptimizationService::passFinished);
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_EQ(service.optimizedCount(), 1);
+}
+
+} // namespace
