@@ -352,9 +352,8 @@ void RecompressionWorker::visitHourFolder(const QString &path, qint64 modified, 
     FolderVisit visit;
     visit.path = path;
     visit.modifiedNs = modified;
-    double oldest = 0;
-    double newest = 0;
-    bool anyImage = false;
+    visit.nextLevelChange = kNever;
+    const double nowSeconds = secondsSince1970(now);
     QStringList names;
     for (const QString &name : files) {
         names << name;
@@ -365,12 +364,16 @@ void RecompressionWorker::visitHourFolder(const QString &path, qint64 modified, 
         if (!taken)
             continue;
         const double captured = secondsSince1970(*taken);
-        oldest = anyImage ? std::min(oldest, captured) : captured;
-        newest = anyImage ? std::max(newest, captured) : captured;
-        anyImage = true;
-        const double age = secondsSince1970(now) - captured;
-        if (qualityLevelIndex(age) >= 0)
+        const double age = nowSeconds - captured;
+        const int level = qualityLevelIndex(age);
+        if (level >= 0)
             visit.candidates.push_back({ file, age });
+        const double nextThreshold = level < 0          ? kMinimumCandidateAgeSeconds
+            : size_t(level + 1) < kQualityLevels.size() ? kQualityLevels[size_t(level + 1)].ageSeconds
+                                                        : -1;
+        if (nextThreshold >= 0)
+            visit.nextLevelChange
+                = std::min(visit.nextLevelChange, static_cast<qint64>(std::floor(captured + nextThreshold)));
     }
     // Backups that stayed (they could not be removed) count as entries too.
     for (const QString &backupName : backups) {
@@ -381,17 +384,6 @@ void RecompressionWorker::visitHourFolder(const QString &path, qint64 modified, 
     visit.names = names;
     std::stable_sort(visit.candidates.begin(), visit.candidates.end(),
         [](const RecompressionCandidate &a, const RecompressionCandidate &b) { return a.ageSeconds > b.ageSeconds; });
-
-    if (anyImage) {
-        visit.oldestCapture = static_cast<qint64>(std::floor(oldest));
-        visit.newestCapture = static_cast<qint64>(std::ceil(newest));
-        const double nowSeconds = secondsSince1970(now);
-        const int oldestLevel = qualityLevelIndex(nowSeconds - double(visit.oldestCapture));
-        const int newestLevel = qualityLevelIndex(nowSeconds - double(visit.newestCapture));
-        visit.level = oldestLevel == newestLevel ? oldestLevel : kMixedLevels;
-    } else {
-        visit.level = kNoImages;
-    }
 
     if (visit.candidates.empty())
         finishFolder(visit, true);
@@ -477,7 +469,7 @@ void RecompressionWorker::finishFolder(const FolderVisit &visit, bool everyFileH
         m_folders.erase(visit.path);
         return;
     }
-    FolderRecord done { visit.level, visit.modifiedNs, visit.oldestCapture, visit.newestCapture };
+    FolderRecord done { visit.modifiedNs, visit.nextLevelChange };
     // Rewrites and removed backups change the folder's modification time too. The newer time is
     // recorded only when the folder still holds exactly the entries handled; otherwise the old
     // one stays, and the next pass looks again.
@@ -497,15 +489,7 @@ void RecompressionWorker::finishFolder(const FolderVisit &visit, bool everyFileH
 
 bool RecompressionWorker::isCurrent(const FolderRecord &known, qint64 modified, TimePoint now) const
 {
-    if (known.modifiedNs != modified)
-        return false;
-    if (known.level == kNoImages)
-        return true;
-    if (known.level == kMixedLevels)
-        return false;
-    const double nowSeconds = secondsSince1970(now);
-    return qualityLevelIndex(nowSeconds - double(known.oldestCapture)) == known.level
-        && qualityLevelIndex(nowSeconds - double(known.newestCapture)) == known.level;
+    return known.modifiedNs == modified && secondsSince1970(now) < double(known.nextLevelChange);
 }
 
 std::optional<RecompressionWorker::FolderRecord> RecompressionWorker::record(const QString &path) const
@@ -515,14 +499,14 @@ std::optional<RecompressionWorker::FolderRecord> RecompressionWorker::record(con
     const ExtendedAttribute stored = extendedAttribute(path, kFolderRecordAttribute);
     if (!stored.ok())
         return std::nullopt;
-    // "1 <level> <modification ns> <oldest> <newest>"
+    // "1 <modification ns> <next level change>"
     const QList<QByteArray> fields = stored.data.split(' ');
-    if (fields.size() != 5 || fields[0] != "1")
+    if (fields.size() != 3 || fields[0] != "1")
         return std::nullopt;
-    bool ok[4] = {};
-    FolderRecord out { fields[1].toInt(&ok[0]), fields[2].toLongLong(&ok[1]), fields[3].toLongLong(&ok[2]),
-        fields[4].toLongLong(&ok[3]) };
-    if (!(ok[0] && ok[1] && ok[2] && ok[3]))
+    bool modifiedOk = false;
+    bool changeOk = false;
+    FolderRecord out { fields[1].toLongLong(&modifiedOk), fields[2].toLongLong(&changeOk) };
+    if (!modifiedOk || !changeOk)
         return std::nullopt;
     return out;
 }
@@ -530,9 +514,8 @@ std::optional<RecompressionWorker::FolderRecord> RecompressionWorker::record(con
 void RecompressionWorker::storeRecord(const QString &path, const FolderRecord &done)
 {
     m_folders[path] = done;
-    const QByteArray text = QByteArrayLiteral("1 ") + QByteArray::number(done.level) + ' '
-        + QByteArray::number(done.modifiedNs) + ' ' + QByteArray::number(done.oldestCapture) + ' '
-        + QByteArray::number(done.newestCapture);
+    const QByteArray text = QByteArrayLiteral("1 ") + QByteArray::number(done.modifiedNs) + ' '
+        + QByteArray::number(done.nextLevelChange);
     // Without it the next start lists the folder once more; nothing else depends on it.
     setExtendedAttribute(path, text, kFolderRecordAttribute);
 }

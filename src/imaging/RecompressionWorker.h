@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <array>
+#include <limits>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -63,9 +64,9 @@ struct FolderVisit {
     std::vector<RecompressionCandidate> candidates; // oldest first
     qint64 modifiedNs = 0; // the folder's modification time before it was listed
     QStringList names; // its visible entries when listed
-    int level = 0; // the quality level its files were processed for (see RecompressionWorker)
-    qint64 oldestCapture = 0; // seconds since 1970, rounded outwards
-    qint64 newestCapture = 0;
+    // When the first of its files reaches its next quality level (seconds since 1970, rounded
+    // down); the folder is done until then unless it changes.
+    qint64 nextLevelChange = 0;
 };
 
 struct RecompressionScan {
@@ -90,19 +91,15 @@ struct FileOutcome {
 // which hour folders are done. Not thread-safe: it belongs to one worker thread.
 //
 // A pass must not look at every file every hour. Each hour folder (yyyy/MM/dd/HH) therefore gets a
-// record once all its files have been handled: the quality level they were handled for, the range
-// of their capture times and the folder's modification time. The folder is listed again only when
-// its modification time changed (a file arrived, left or was renamed) or when the capture-time
-// range no longer lies within one level (some file became old enough for the next level). The
-// record is kept in memory and also as an extended attribute of the folder, so that the first
-// pass after a start is as cheap as the hourly ones.
+// record once all its files have been handled: the folder's modification time and the moment the
+// first of its files becomes old enough for its next quality level. The folder is listed again
+// only when its modification time changed (a file arrived, left or was renamed) or that moment
+// has come. The record is kept in memory and also as an extended attribute of the folder, so that
+// the first pass after a start is as cheap as the hourly ones.
 class RecompressionWorker {
 public:
-    // The level recorded for a folder that held files of different levels when it was visited:
-    // such a folder is visited again by the next pass.
-    static constexpr int kMixedLevels = -2;
-    // The level recorded for a folder without image files.
-    static constexpr int kNoImages = -3;
+    // The next level change of a folder whose files have all reached the last level.
+    static constexpr qint64 kNever = std::numeric_limits<qint64>::max();
 
     explicit RecompressionWorker(QString screenshotsFolder);
 
@@ -124,10 +121,8 @@ public:
 
 private:
     struct FolderRecord {
-        int level = kNoImages;
         qint64 modifiedNs = 0;
-        qint64 oldestCapture = 0;
-        qint64 newestCapture = 0;
+        qint64 nextLevelChange = kNever;
     };
 
     void scanFolder(const QString &path, int depth, TimePoint now, RecompressionScan &out);
