@@ -39,6 +39,30 @@ private:
     std::atomic<bool> m_done { false };
 };
 
+// The log line of one file and, after a rewrite, the database's new size, waited for. Runs on the
+// worker queue, so that a file finished during shutdown is fully accounted for.
+void reportOutcome(const FileOutcome &outcome, const ScreenshotOptimizationService::FileSizeUpdater &updateFileSize)
+{
+    if (outcome.kind == FileOutcome::Kind::failed) {
+        log::failure(QStringLiteral("Failed to optimize %1: %2").arg(outcome.fileName, outcome.error));
+        return;
+    }
+    if (outcome.kind != FileOutcome::Kind::optimized)
+        return;
+    log::info(QStringLiteral("Optimized %1: %2KB → %3KB (saved %4KB)")
+                  .arg(outcome.fileName)
+                  .arg(outcome.sourceBytes / 1024)
+                  .arg(outcome.newBytes / 1024)
+                  .arg((outcome.sourceBytes - outcome.newBytes) / 1024));
+    if (!updateFileSize)
+        return;
+    auto promise = std::make_shared<CompletionPromise>();
+    QFuture<bool> updated = promise->future();
+    updateFileSize(outcome.fileName, outcome.newBytes, [promise](bool changed) { promise->resolve(changed); });
+    promise.reset();
+    updated.waitForFinished();
+}
+
 } // namespace
 
 ScreenshotOptimizationService &ScreenshotOptimizationService::shared()
@@ -88,9 +112,16 @@ void ScreenshotOptimizationService::startOptimizationSchedule()
     optimizeOldScreenshots();
 }
 
+void ScreenshotOptimizationService::stop()
+{
+    m_stopped = true;
+    m_optimizationTimer.stop();
+    m_queue->drain();
+}
+
 QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
 {
-    if (m_isOptimizing)
+    if (m_isOptimizing || m_stopped)
         co_return;
     QPointer<ScreenshotOptimizationService> self(this);
     setIsOptimizing(true);
@@ -103,7 +134,7 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
     const TimePoint now = m_clock.now();
     QFuture<RecompressionScan> scanning = m_queue->future([worker, now] { return worker->scan(now); });
     RecompressionScan scan = co_await scanning;
-    if (!self)
+    if (!self || m_stopped)
         co_return;
     m_statistics = { scan.hourFolders, scan.foldersListed, scan.filesRead };
     if (!scan.markersSupported) {
@@ -119,29 +150,21 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
     for (const FolderVisit &folder : scan.folders) {
         bool everyFileHandled = true;
         for (const RecompressionCandidate &candidate : folder.candidates) {
-            QFuture<FileOutcome> optimizing
-                = m_queue->future([worker, candidate] { return worker->optimizeScreenshot(candidate); });
+            QFuture<FileOutcome> optimizing = m_queue->future([worker, candidate, updater = m_updateFileSize] {
+                FileOutcome outcome = worker->optimizeScreenshot(candidate);
+                reportOutcome(outcome, updater);
+                return outcome;
+            });
             const FileOutcome outcome = co_await optimizing;
-            if (!self)
+            if (!self || m_stopped)
                 co_return;
             if (outcome.read)
                 ++m_statistics.filesRead;
             if (outcome.kind == FileOutcome::Kind::optimized) {
-                const qint64 saved = outcome.sourceBytes - outcome.newBytes;
                 setOptimizedCount(m_optimizedCount + 1);
-                setSavedBytes(m_savedBytes + saved);
-                log::info(QStringLiteral("Optimized %1: %2KB → %3KB (saved %4KB)")
-                              .arg(outcome.fileName)
-                              .arg(outcome.sourceBytes / 1024)
-                              .arg(outcome.newBytes / 1024)
-                              .arg(saved / 1024));
-                QCoro::Task<> updating = updateDatabaseFileSize(outcome.fileName, outcome.newBytes);
-                co_await updating;
-                if (!self)
-                    co_return;
+                setSavedBytes(m_savedBytes + (outcome.sourceBytes - outcome.newBytes));
             } else if (outcome.kind == FileOutcome::Kind::failed) {
                 everyFileHandled = false;
-                log::failure(QStringLiteral("Failed to optimize %1: %2").arg(outcome.fileName, outcome.error));
             }
             ++processed;
             setOptimizationProgress(double(processed) / double(total));
@@ -158,17 +181,6 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
                   .arg(m_optimizedCount)
                   .arg(m_savedBytes / 1048576));
     emit passFinished();
-}
-
-QCoro::Task<> ScreenshotOptimizationService::updateDatabaseFileSize(QString fileName, qint64 newSize)
-{
-    if (!m_updateFileSize)
-        co_return;
-    auto promise = std::make_shared<CompletionPromise>();
-    QFuture<bool> updated = promise->future();
-    m_updateFileSize(fileName, newSize, [promise](bool changed) { promise->resolve(changed); });
-    promise.reset();
-    co_await updated;
 }
 
 void ScreenshotOptimizationService::setIsOptimizing(bool value)

@@ -39,7 +39,8 @@ public:
     static constexpr std::chrono::seconds kOptimizationInterval { 3600 };
 
     // Tells the database a screenshot's new size: the file name, the byte count, and a completion
-    // to call once (from any thread) with whether a row changed.
+    // to call once (from any thread) with whether a row changed. Called on the service's worker
+    // queue, which waits for the completion before it goes on.
     using FileSizeUpdater
         = std::function<void(const QString &fileName, qint64 newSize, std::function<void(bool)> completion)>;
 
@@ -73,6 +74,9 @@ public:
     void startOptimizationSchedule();
     // One complete pass; returns at once when a pass is already running.
     QCoro::Task<> optimizeOldScreenshots();
+    // For shutdown: ends the schedule, and a pass in progress after the file it is working on,
+    // which this waits for. No pass starts afterwards.
+    void stop();
 
 signals:
     void isOptimizingChanged();
@@ -83,7 +87,6 @@ signals:
     void passFinished();
 
 private:
-    QCoro::Task<> updateDatabaseFileSize(QString fileName, qint64 newSize);
     void setIsOptimizing(bool value);
     void setOptimizationProgress(double value);
     void setOptimizedCount(int value);
@@ -94,6 +97,7 @@ private:
     const Clock &m_clock;
     QTimer m_optimizationTimer;
     bool m_isOptimizing = false;
+    bool m_stopped = false;
     double m_optimizationProgress = 0.0;
     int m_optimizedCount = 0;
     qint64 m_savedBytes = 0;

@@ -475,3 +475,32 @@ TEST_F(ScreenshotOptimizationServiceTest, TheScheduleRunsAPassAtOnce)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ScreenshotOptimizationServiceTest, StoppingEndsThePassAndTheSchedule)
+{
+    std::vector<std::pair<QString, QByteArray>> files;
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray bytes = highQualityJpeg(90 + i);
+        files.emplace_back(place((10 + i) * kDay, bytes), bytes);
+    }
+    auto service = makeService();
+    QCoro::Task<> pass = service->optimizeOldScreenshots();
+    service->stop();
+    QCoro::waitFor(pass);
+    QCoro::waitFor(service->optimizeOldScreenshots());
+    // At most the file in progress was finished, and then completely.
+    size_t rewritten = 0;
+    for (const auto &[path, bytes] : files) {
+        if (readAll(path) != bytes) {
+            ++rewritten;
+            EXPECT_EQ(marker(path), QByteArray("0.60"));
+        }
+    }
+    EXPECT_LE(rewritten, 1u);
+    EXPECT_EQ(updates.size(), rewritten);
+    EXPECT_TRUE(backups().isEmpty());
+}
+
+} // namespace

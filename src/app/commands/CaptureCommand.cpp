@@ -3,6 +3,7 @@
 #include "app/commands/Commands.h"
 #include "capture/CaptureBackend.h"
 #include "capture/ScreenshotService.h"
+#include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 
@@ -118,6 +119,8 @@ public:
                 // A QTimer counts in int milliseconds: longer runs are capped at about 24 days.
                 deadline.start(static_cast<int>(std::min(*m_options.durationSeconds * 1000, double(INT_MAX))));
             }
+            // Stored screenshots are re-compressed as they age: a pass now, then hourly.
+            ScreenshotOptimizationService::shared();
             viewModel = std::make_unique<MainViewModel>();
             connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
             m_startCheck.start(startCheckInterval);
@@ -134,6 +137,8 @@ public:
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
         m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
+        if (!m_options.once)
+            ScreenshotOptimizationService::shared().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr,
