@@ -13,6 +13,7 @@
 #include <webp/decode.h>
 
 #include <cmath>
+#include <cstring>
 #include <future>
 #include <memory>
 
@@ -161,6 +162,36 @@ QImage decodeWithQt(const QByteArray &bytes, QSize requested, QString *reason)
     if (image.size() != target)
         image = image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return image;
+}
+
+// DeltaFrameReader::applyDelta on a frame that is changed in place: a chain of deltas copies the
+// frame once (and after each frame it keeps), not once per delta. `frame` is RGB32 and opaque, as
+// every frame of a chain is.
+bool applyInPlace(QImage &frame, const DeltaContainer &container)
+{
+    for (qsizetype i = 0; i < container.entries.size(); ++i) {
+        const DeltaContainer::Entry &entry = container.entries[i];
+        if (!frame.rect().contains(entry.rect)) {
+            log::failure(QStringLiteral("ERROR ScreenshotLoader: Region %1 lies outside the %2x%3 frame")
+                             .arg(i)
+                             .arg(frame.width())
+                             .arg(frame.height()));
+            return false;
+        }
+        // Regions are stored at their own size or scaled down, never up.
+        std::optional<QImage> region = DeltaFrameReader::decodeRegion(entry.data, entry.rect.size());
+        if (!region)
+            return false;
+        if (region->size() != entry.rect.size())
+            *region = region->scaled(entry.rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        if (region->format() != QImage::Format_RGB32)
+            *region = region->convertToFormat(QImage::Format_RGB32);
+        const size_t rowBytes = size_t(entry.rect.width()) * 4;
+        for (int y = 0; y < entry.rect.height(); ++y)
+            std::memcpy(
+                frame.scanLine(entry.rect.y() + y) + size_t(entry.rect.x()) * 4, region->constScanLine(y), rowBytes);
+    }
+    return true;
 }
 
 bool readFile(const QString &path, QByteArray *bytes, QString *reason)
@@ -398,19 +429,18 @@ QImage ScreenshotLoader::rebuildDelta(const QString &path, const QByteArray &byt
         const QSize sourceSize = inferSourceSize(frame.size(), sourcePixels, extent);
         if (sourceSize != frame.size())
             frame = frame.scaled(sourceSize, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        frame = frame.convertToFormat(QImage::Format_RGB32);
         cacheFrame(base.filePath, frame);
     }
 
     for (size_t k = 0; k < deltas.size(); ++k) {
         const qsizetype position = start + 1 + qsizetype(k);
         const QString &deltaPath = (*chain)[size_t(position)].filePath;
-        std::optional<QImage> next = DeltaFrameReader::applyDelta(frame, deltas[k]);
-        if (!next) {
+        if (!applyInPlace(frame, deltas[k])) {
             setReason(
                 reason, QStringLiteral("delta %1 of its chain does not apply to the frame before it").arg(deltaPath));
             return {};
         }
-        frame = std::move(*next);
         if (position == last || position % kCheckpointInterval == 0)
             cacheFrame(deltaPath, frame);
     }
