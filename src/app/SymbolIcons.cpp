@@ -8,23 +8,44 @@ namespace pellux {
 
 namespace {
 
-// Symbol name, then freedesktop names in order of preference.
+// Symbol name, then freedesktop names in order of preference. The views tint most symbols, so
+// the one-colour "-symbolic" icons come first where a theme has them.
 struct Symbol {
     const char *name;
-    const char *themeNames[2];
+    const char *themeNames[4];
 };
 
+// The numbered step circles of the permission guide ("1.circle.fill" ... "4.circle.fill") have no
+// freedesktop icon in any installed theme; the guide draws its step numbers as text instead.
 const Symbol kSymbols[] = {
     { "mail.and.text.magnifyingglass", { "system-search", "edit-find" } },
-    { "magnifyingglass", { "edit-find", "system-search" } },
-    { "trash", { "edit-delete", "user-trash" } },
+    { "magnifyingglass", { "edit-find-symbolic", "edit-find", "system-search" } },
+    { "text.magnifyingglass", { "system-search-symbolic", "system-search", "edit-find" } },
+    { "xmark.circle.fill", { "edit-clear-symbolic", "window-close-symbolic", "edit-clear", "window-close" } },
+    { "camera.viewfinder", { "camera-photo-symbolic", "camera-photo", "camera-web" } },
+    { "arrow.up.left.and.arrow.down.right", { "view-fullscreen-symbolic", "view-fullscreen", "zoom-fit-best" } },
+    { "checkmark.circle.fill", { "emblem-default-symbolic", "emblem-ok-symbolic", "dialog-positive", "checkmark" } },
+    { "internaldrive.fill", { "drive-harddisk-symbolic", "drive-harddisk" } },
+    { "photo.on.rectangle.angled",
+        { "image-x-generic-symbolic", "emblem-photos-symbolic", "folder-pictures-symbolic", "image-x-generic" } },
+    { "trash", { "user-trash-symbolic", "edit-delete", "user-trash" } },
     { "gearshape", { "preferences-system", "configure" } },
     { "pause.fill", { "media-playback-pause" } },
     { "play.fill", { "media-playback-start" } },
-    { "exclamationmark.triangle", { "dialog-warning" } },
+    { "exclamationmark.triangle", { "dialog-warning-symbolic", "dialog-warning" } },
 };
 
-void ensureThemeFallback()
+} // namespace
+
+// QIcon's theme lookup and caches are not made for concurrent use; image providers call in from
+// their worker threads.
+std::mutex &iconThemeMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+void ensureIconThemeFallback()
 {
     static const bool once = [] {
         // Without a desktop session (or on the offscreen platform) Qt may know no icon folders
@@ -44,11 +65,9 @@ void ensureThemeFallback()
     (void)once;
 }
 
-} // namespace
-
 QIcon symbolIcon(const QString &symbolName)
 {
-    ensureThemeFallback();
+    ensureIconThemeFallback();
     for (const Symbol &symbol : kSymbols) {
         if (symbolName != QLatin1String(symbol.name))
             continue;
@@ -61,6 +80,37 @@ QIcon symbolIcon(const QString &symbolName)
         }
     }
     return {};
+}
+
+QStringList knownSymbolNames()
+{
+    QStringList names;
+    for (const Symbol &symbol : kSymbols)
+        names << QLatin1String(symbol.name);
+    return names;
+}
+
+QImage symbolImage(const QString &symbolName, QSize size, std::optional<QColor> tint)
+{
+    if (size.isEmpty())
+        return {};
+    std::lock_guard lock(iconThemeMutex());
+    const QIcon icon = symbolIcon(symbolName);
+    if (icon.isNull())
+        return {};
+    const QPixmap pixmap = icon.pixmap(size);
+    if (pixmap.isNull())
+        return {};
+    QImage image(size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.drawPixmap((size.width() - pixmap.width()) / 2, (size.height() - pixmap.height()) / 2, pixmap);
+    if (tint) {
+        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        painter.fillRect(image.rect(), *tint);
+    }
+    painter.end();
+    return image;
 }
 
 QIcon tintedIcon(const QIcon &icon, const QColor &color, int size)

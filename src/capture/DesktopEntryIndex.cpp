@@ -11,11 +11,12 @@ namespace pellux {
 
 namespace {
 
-// Reads StartupWMClass from the [Desktop Entry] group; absent for entries that are hidden or not
-// applications.
+// Reads StartupWMClass and Icon from the [Desktop Entry] group; not usable for entries that are
+// hidden or not applications.
 struct ParsedEntry {
     bool usable = false;
     QString startupWMClass;
+    QString icon;
 };
 
 ParsedEntry parseEntry(const QString &path)
@@ -46,6 +47,8 @@ ParsedEntry parseEntry(const QString &path)
             hidden = value == QLatin1String("true");
         else if (key == QLatin1String("StartupWMClass"))
             parsed.startupWMClass = value;
+        else if (key == QLatin1String("Icon"))
+            parsed.icon = value;
     }
     parsed.usable = !hidden && (type.isEmpty() || type == QLatin1String("Application"));
     return parsed;
@@ -96,7 +99,7 @@ void DesktopEntryIndex::scan(const QString &folder)
         m_seenIds.insert(id);
         const ParsedEntry parsed = parseEntry(path);
         if (parsed.usable)
-            m_entries.push_back({ id, parsed.startupWMClass });
+            m_entries.push_back({ id, parsed.startupWMClass, parsed.icon });
     }
 }
 
@@ -119,6 +122,34 @@ std::optional<QString> DesktopEntryIndex::idForWindowClass(const QString &instan
         }
     }
     return std::nullopt;
+}
+
+QStringList DesktopEntryIndex::icons() const
+{
+    QStringList icons;
+    QSet<QString> seen;
+    for (const Entry &e : m_entries) {
+        if (!e.icon.isEmpty() && !seen.contains(e.icon)) {
+            seen.insert(e.icon);
+            icons << e.icon;
+        }
+    }
+    return icons;
+}
+
+std::optional<QString> DesktopEntryIndex::iconForId(const QString &id) const
+{
+    for (const Entry &e : m_entries) {
+        if (e.id == id)
+            return e.icon.isEmpty() ? std::nullopt : std::optional<QString>(e.icon);
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> DesktopEntryIndex::iconForWindowClass(const QString &instance, const QString &windowClass) const
+{
+    const std::optional<QString> id = idForWindowClass(instance, windowClass);
+    return id ? iconForId(*id) : std::nullopt;
 }
 
 } // namespace pellux

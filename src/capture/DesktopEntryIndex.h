@@ -26,12 +26,22 @@ public:
     // part of a reverse-domain id, equals the class or the instance ignoring case.
     std::optional<QString> idForWindowClass(const QString &instance, const QString &windowClass) const;
 
+    // The Icon key of the entry with this id: an icon name of the theme or an absolute file path.
+    // Absent for an unknown id or an entry without an icon.
+    std::optional<QString> iconForId(const QString &id) const;
+    // The icon of the entry idForWindowClass finds.
+    std::optional<QString> iconForWindowClass(const QString &instance, const QString &windowClass) const;
+
+    // Every distinct Icon value of the usable entries.
+    QStringList icons() const;
+
     size_t size() const { return m_entries.size(); }
 
 private:
     struct Entry {
         QString id;
         QString startupWMClass;
+        QString icon;
     };
 
     void scan(const QString &folder);

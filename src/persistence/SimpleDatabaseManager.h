@@ -15,6 +15,14 @@ struct sqlite3;
 
 namespace pellux {
 
+// One stored file of a delta chain, as its database row describes it.
+struct DeltaChainLink {
+    QString filePath;
+    bool isDeltaFrame = false;
+    // Source bytes (uncompressed TIFF size) divided by the stored bytes, as recorded at capture.
+    std::optional<double> compressionRatio;
+};
+
 // The single owner of the SQLite file that indexes every stored screenshot (`recordings`) and the
 // text recognised in it (`ocr_text`), Documents/Pellux/pellux_v2.db. Every statement runs on one
 // serial queue; operations return at once. Completions marked "main" are posted to the main thread,
@@ -51,6 +59,17 @@ public:
     void verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion);
     // Completion on main: the stored file path of a recording with that hash.
     void getScreenshotByHash(const QString &imageHash, std::function<void(std::optional<QString>)> completion);
+    // Completion on the database queue: the stored files that rebuild the frame in `filePath` (a
+    // stored path, matched exactly), in the order they apply: first the full frame, then every delta
+    // up to and including `filePath`. A file that is not a delta is its own one-link chain. A
+    // changed-region delta builds on the window's previous stored frame: its reference names the full
+    // frame that starts the window's chain, and the deltas between are the rows of the same
+    // application naming the same reference, in capture order. A reference that is itself a delta (a
+    // block-based delta matched against a frame stored as a delta) is resolved first. Absent when the
+    // file has no row, a reference is gone, or the chain loops or exceeds `kMaxDeltaChainLength`.
+    void getDeltaChain(
+        const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion);
+    static constexpr int kMaxDeltaChainLength = 100000;
     // Completion on the database queue: true when at least one row changed. `path` is a whole path
     // or a bare file name, matched literally against the last component of each stored path.
     void updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion = {});

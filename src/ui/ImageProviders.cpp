@@ -1,0 +1,185 @@
+#include "ui/ImageProviders.h"
+
+#include "app/SymbolIcons.h"
+#include "runtime/Log.h"
+#include "ui/ApplicationIcons.h"
+#include "ui/ScreenshotLoader.h"
+
+#include <QColor>
+#include <QQmlEngine>
+#include <QQuickAsyncImageProvider>
+#include <QQuickImageResponse>
+#include <QQuickTextureFactory>
+#include <QRunnable>
+#include <QThreadPool>
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <functional>
+#include <memory>
+
+namespace pellux {
+
+namespace {
+
+// What a provider does for one request, on a pool thread: the image, or null and the error text.
+using ImageWork = std::function<QImage(const QString &id, QSize requested, QString *error)>;
+
+// Runs the work on the pool and hands the result to its response through a queued signal, so a
+// response the engine has dropped meanwhile is never touched.
+class ImageJob final : public QObject, public QRunnable {
+    Q_OBJECT
+
+public:
+    ImageJob(ImageWork work, QString id, QSize requested)
+        : m_work(std::move(work))
+        , m_id(std::move(id))
+        , m_requested(requested)
+    {
+        setAutoDelete(false);
+    }
+
+    void run() override
+    {
+        QString error;
+        QImage image = m_work(m_id, m_requested, &error);
+        if (image.isNull() && error.isEmpty())
+            error = QStringLiteral("No image");
+        emit done(image, error);
+        deleteLater();
+    }
+
+signals:
+    void done(const QImage &image, const QString &error);
+
+private:
+    ImageWork m_work;
+    QString m_id;
+    QSize m_requested;
+};
+
+class JobResponse final : public QQuickImageResponse {
+public:
+    JobResponse(QThreadPool &pool, const ImageWork &work, const QString &id, QSize requested)
+    {
+        // The job lives on this response's thread and is deleted there after its result is sent.
+        auto *job = new ImageJob(work, id, requested);
+        connect(job, &ImageJob::done, this, [this](const QImage &image, const QString &error) {
+            m_image = image;
+            m_error = image.isNull() ? error : QString();
+            emit finished();
+        });
+        pool.start(job);
+    }
+
+    QQuickTextureFactory *textureFactory() const override
+    {
+        return m_image.isNull() ? nullptr : QQuickTextureFactory::textureFactoryForImage(m_image);
+    }
+    QString errorString() const override { return m_error; }
+
+private:
+    QImage m_image;
+    QString m_error;
+};
+
+class AsyncProvider final : public QQuickAsyncImageProvider {
+public:
+    AsyncProvider(ImageWork work, int threads)
+        : m_work(std::move(work))
+    {
+        m_pool.setMaxThreadCount(threads);
+    }
+    ~AsyncProvider() override { m_pool.waitForDone(); }
+
+    QQuickImageResponse *requestImageResponse(const QString &id, const QSize &requestedSize) override
+    {
+        return new JobResponse(m_pool, m_work, id, requestedSize);
+    }
+
+private:
+    ImageWork m_work;
+    QThreadPool m_pool;
+};
+
+// Icons drawn without a size from the view.
+constexpr int kDefaultIconSide = 64;
+// Larger requests are refused: an icon never needs them, and a view bound to a huge size would
+// otherwise allocate it.
+constexpr int kMaxIconSide = 1024;
+
+QSize iconSize(QSize requested)
+{
+    QSize size(requested.width() > 0 ? requested.width() : 0, requested.height() > 0 ? requested.height() : 0);
+    if (size.width() == 0)
+        size.setWidth(size.height() > 0 ? size.height() : kDefaultIconSide);
+    if (size.height() == 0)
+        size.setHeight(size.width());
+    return size.boundedTo(QSize(kMaxIconSide, kMaxIconSide));
+}
+
+QImage loadSymbol(const QString &id, QSize requested, QString *error)
+{
+    const qsizetype queryStart = id.indexOf(QLatin1Char('?'));
+    const QString name = QUrl::fromPercentEncoding(id.left(queryStart).toUtf8());
+    std::optional<QColor> tint;
+    if (queryStart >= 0) {
+        const QString colorText
+            = QUrlQuery(id.mid(queryStart + 1)).queryItemValue(QStringLiteral("color"), QUrl::FullyDecoded);
+        if (!colorText.isEmpty()) {
+            const QColor color(colorText);
+            if (color.isValid())
+                tint = color;
+            else
+                log::failure(QStringLiteral("ERROR ImageProviders: symbol %1 asks for the colour %2, which is not one")
+                                 .arg(name, colorText));
+        }
+    }
+    QImage image = symbolImage(name, iconSize(requested), tint);
+    if (image.isNull()) {
+        log::failure(QStringLiteral("ERROR ImageProviders: No icon for the symbol %1").arg(name));
+        *error = QStringLiteral("No icon for %1").arg(name);
+    }
+    return image;
+}
+
+// `loader` is kept by the provider, which waits for its jobs before letting it go.
+void registerProviders(QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, ApplicationIcons &icons)
+{
+    icons.prepare();
+    engine.addImageProvider(QStringLiteral("recording"),
+        new AsyncProvider([loader](const QString &id, QSize requested,
+                              QString *error) { return loader->load(recordingPathFromId(id), requested, error); },
+            2));
+    engine.addImageProvider(QStringLiteral("symbol"), new AsyncProvider(loadSymbol, 1));
+    engine.addImageProvider(QStringLiteral("appicon"),
+        new AsyncProvider(
+            [&icons](const QString &id, QSize requested, QString *error) {
+                const QString name = QUrl::fromPercentEncoding(id.toUtf8());
+                QImage image = icons.applicationIcon(name, iconSize(requested));
+                if (image.isNull())
+                    *error = QStringLiteral("No icon for %1").arg(name);
+                return image;
+            },
+            1));
+}
+
+} // namespace
+
+QString recordingPathFromId(const QString &id) { return QUrl::fromPercentEncoding(id.toUtf8()); }
+
+void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons)
+{
+    // Not owned: the caller keeps it beyond the engine.
+    registerProviders(engine, std::shared_ptr<ScreenshotLoader>(&loader, [](ScreenshotLoader *) {}), icons);
+}
+
+void registerImageProviders(QQmlEngine &engine, SimpleDatabaseManager &database, ApplicationIcons &icons)
+{
+    // One loader per engine: its cache of rebuilt frames serves every view.
+    registerProviders(engine, std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(database)), icons);
+}
+
+} // namespace pellux
+
+#include "ImageProviders.moc"

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+class QQmlEngine;
+
+namespace pellux {
+
+class ApplicationIcons;
+class ScreenshotLoader;
+class SimpleDatabaseManager;
+
+// Image URL schemes of the views, each served off the GUI thread:
+//   image://recording/<percent-encoded absolute path>  a stored screenshot, decoded at the
+//       requested size (full size without one); a delta file shows the frame it stands for
+//   image://symbol/<symbol name>[?color=%23RRGGBB]      a symbol of the views (SymbolIcons), tinted
+//   image://appicon/<application name>                  the application's desktop-entry icon
+// A failure answers the error "Screenshot unavailable" (recordings) or "No icon for <name>".
+//
+// The providers keep the collaborators by reference: they must outlive the engine. `icons` is
+// prepared here (its desktop entries read on the thread pool).
+void registerImageProviders(QQmlEngine &engine, SimpleDatabaseManager &database, ApplicationIcons &icons);
+// The same with a loader made by the caller (tests and tools).
+void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons);
+
+// The path a recording URL names: the percent-decoded text after "image://recording/" (what the
+// provider is given as its id).
+QString recordingPathFromId(const QString &id);
+
+} // namespace pellux

@@ -1,0 +1,302 @@
+// Stored screenshots as the search window shows them: image files at the size they are shown at,
+// delta files rebuilt through the real database from frames the real delta processor made.
+#include "imaging/DeltaTestImages.h"
+#include "support/FakeClock.h"
+#include "support/TempHome.h"
+#include "ui/UiTestSupport.h"
+
+#include "imaging/DeltaFrameProcessor.h"
+#include "imaging/ImageFileReader.h"
+#include "imaging/ImageOptimizer.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "storage/RecordingIndex.h"
+#include "storage/StorageManager.h"
+#include "ui/ScreenshotLoader.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QFont>
+#include <QPainter>
+
+#include <qcorotask.h>
+
+#include <gtest/gtest.h>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+QByteArray encode(const QImage &image, const char *format)
+{
+    if (qstrcmp(format, "webp") == 0)
+        return *ImageOptimizer::shared().convertToWebP(image, 0.85);
+    if (qstrcmp(format, "jpeg") == 0)
+        return *ImageOptimizer::shared().compressToJPEG(image, 0.85);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format);
+    return bytes;
+}
+
+struct SizeCase {
+    const char *format;
+    QSize requested;
+    QSize expected;
+};
+
+class DecodedSize : public ::testing::TestWithParam<SizeCase> { };
+
+TEST_P(DecodedSize, FitsTheRequestKeepingAspectAndPixels)
+{
+    const SizeCase c = GetParam();
+    TempHome home;
+    const QImage source = windowFrame(1000, 500);
+    const QString path = writeFile(home.path(), QStringLiteral("shot"), encode(source, c.format));
+    ScreenshotLoader loader(nullptr);
+    QString error;
+    const QImage image = loader.load(path, c.requested, &error);
+    ASSERT_FALSE(image.isNull()) << error.toStdString();
+    EXPECT_EQ(image.size(), c.expected);
+    EXPECT_TRUE(error.isEmpty());
+    // The same picture as a full decode scaled down, within what lossy coding and resampling move.
+    const QImage reference = source.scaled(c.expected, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    EXPECT_LT(meanDifference(image, reference, image.rect()), 12.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DecodedSize,
+    ::testing::Values(SizeCase { "webp", QSize(560, 350), QSize(560, 280) },
+        SizeCase { "jpeg", QSize(560, 350), QSize(560, 280) }, SizeCase { "png", QSize(560, 350), QSize(560, 280) },
+        // Height bound: the width follows the aspect.
+        SizeCase { "webp", QSize(560, 100), QSize(200, 100) }, SizeCase { "jpeg", QSize(560, 100), QSize(200, 100) },
+        // One side free.
+        SizeCase { "jpeg", QSize(250, 0), QSize(250, 125) }, SizeCase { "webp", QSize(-1, 50), QSize(100, 50) },
+        // No request, or one larger than the image: full size, never enlarged.
+        SizeCase { "webp", QSize(), QSize(1000, 500) }, SizeCase { "jpeg", QSize(), QSize(1000, 500) },
+        SizeCase { "jpeg", QSize(4000, 3000), QSize(1000, 500) }));
+
+TEST(ScreenshotLoaderSizes, InferSourceSizeFromTheRecordedPixelCountOrTheRegions)
+{
+    struct Case {
+        QSize stored;
+        std::optional<qint64> pixels;
+        QSize extent;
+        QSize expected;
+    };
+    const Case cases[] = {
+        { QSize(800, 500), 800 * 500, QSize(800, 500), QSize(800, 500) }, // stored at full size
+        { QSize(960, 540), 1920 * 1080, QSize(64, 64), QSize(1920, 1080) }, // longer side capped
+        { QSize(320, 200), 640 * 400, QSize(100, 100), QSize(640, 400) }, // flat content, halved
+        { QSize(501, 251), 1001 * 501, QSize(1001, 501), QSize(1001, 501) }, // odd sides rounded up
+        { QSize(320, 200), std::nullopt, QSize(300, 150), QSize(320, 200) }, // no ratio, regions fit
+        { QSize(320, 200), std::nullopt, QSize(640, 128), QSize(640, 400) }, // no ratio, regions beyond
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(ScreenshotLoader::inferSourceSize(c.stored, c.pixels, c.extent), c.expected) << c.stored.width();
+
+    const qint64 tiffBytes = tiffRepresentationSize(QImage(640, 400, QImage::Format_RGB32));
+    EXPECT_EQ(ScreenshotLoader::sourcePixelCount(double(tiffBytes) / 1234, 1234), 640 * 400);
+    EXPECT_EQ(ScreenshotLoader::sourcePixelCount(3.14159, 1234), std::nullopt);
+    EXPECT_EQ(ScreenshotLoader::sourcePixelCount(std::nullopt, 1234), std::nullopt);
+}
+
+// A window's frames stored by the real pipeline pieces: the delta processor decides, the store
+// writes the file and the database row.
+class DeltaChainFixture : public ::testing::Test {
+protected:
+    struct Stored {
+        QString path;
+        QImage frame;
+    };
+
+    // Stores `frame` of window `window` as the processor decides; the window's previous frame is
+    // the last one stored for it.
+    Stored store(const QImage &frame, const QString &window = QStringLiteral("1"),
+        const QString &appName = QStringLiteral("XTerm"))
+    {
+        const QString hash = ImageOptimizer::perceptualHash(frame);
+        const QImage previous = previousFrames.value(window);
+        const DeltaFrameOutcome outcome = QCoro::waitFor(processor.processDeltaFrame(frame, previous, window, hash));
+        const bool isDelta = outcome.deltaFrame.has_value();
+        EXPECT_TRUE(isDelta || outcome.fullFrame);
+        const QByteArray data = isDelta ? outcome.deltaFrame->data : *outcome.fullFrame;
+        const double ratio = isDelta ? outcome.deltaFrame->compressionRatio
+                                     : double(tiffRepresentationSize(frame)) / double(data.size());
+        const std::optional<QString> reference
+            = isDelta ? std::optional<QString>(outcome.deltaFrame->referenceHash) : std::nullopt;
+        clock.advance(5);
+        const std::optional<Recording> recording = QCoro::waitFor(storage.saveScreenshot(
+            data, clock.now(), 0, appName, QStringLiteral("title"), hash, isDelta, reference, ratio));
+        EXPECT_TRUE(recording);
+        previousFrames.insert(window, frame);
+        lastWasDelta = isDelta;
+        return { recording ? recording->localPath() : QString(), frame };
+    }
+
+    TempHome home;
+    FakeClock clock { fromSecondsSince1970(1.7e9) };
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index { database };
+    StorageManager storage { index, clock };
+    DeltaFrameProcessor processor { clock };
+    ScreenshotLoader loader { ScreenshotLoader::databaseLookup(database) };
+    QHash<QString, QImage> previousFrames;
+    bool lastWasDelta = false;
+};
+
+// A frame stored at its own size: strongly coloured, so that it is not classed as flat and halved.
+QImage colourfulFrame(int width, int height, int seed = 0)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(QColor(220, 30, 40));
+    QPainter painter(&image);
+    painter.fillRect(QRect(width / 2, 40, width / 3, height / 3), QColor(200, 20 + seed % 50, 20));
+    painter.setPen(Qt::white);
+    QFont font;
+    font.setPixelSize(14);
+    painter.setFont(font);
+    for (int y = 50; y < height - 10; y += 22)
+        painter.drawText(12, y, QStringLiteral("Line %1 of a window %2").arg(y).arg(seed));
+    return image;
+}
+
+QImage changed(const QImage &frame, const QRect &area, unsigned seed)
+{
+    QImage next = frame.copy();
+    paintNoise(next, area, seed);
+    return next;
+}
+
+TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCaptured)
+{
+    std::vector<Stored> frames { store(colourfulFrame(640, 400)) };
+    ASSERT_FALSE(lastWasDelta);
+    ASSERT_EQ(readImageFile(frames.front().path).size(), QSize(640, 400));
+    // Another window of the same application interleaves with frames of its own.
+    store(colourfulFrame(300, 200, 7), QStringLiteral("2"));
+    const QRect areas[] = { QRect(10, 40, 100, 60), QRect(300, 200, 90, 90), QRect(12, 300, 200, 40) };
+    for (unsigned i = 0; i < std::size(areas); ++i) {
+        frames.push_back(store(changed(frames.back().frame, areas[i], i + 1)));
+        ASSERT_TRUE(lastWasDelta) << i;
+        store(changed(colourfulFrame(300, 200, 7), QRect(0, 0, 60, 60), 100 + i), QStringLiteral("2"));
+    }
+    database.waitUntilIdle();
+
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const Stored &stored = frames[k];
+        QString error;
+        const QImage full = loader.load(stored.path, QSize(), &error);
+        ASSERT_FALSE(full.isNull()) << error.toStdString();
+        ASSERT_EQ(full.size(), stored.frame.size());
+        EXPECT_LT(meanDifference(full, stored.frame, full.rect()), 6.0) << k;
+        // The area changed last shows this frame's pixels, not the previous frame's. (Noise is
+        // stored reduced, so it is compared by which frame it is nearer to.)
+        if (k > 0) {
+            const QRect area = areas[k - 1];
+            EXPECT_LT(meanDifference(full, stored.frame, area) * 2, meanDifference(full, frames[k - 1].frame, area))
+                << k;
+        }
+
+        const QImage card = loader.load(stored.path, QSize(560, 350), &error);
+        EXPECT_EQ(card.size(), QSize(560, 350));
+    }
+    EXPECT_GT(loader.cachedFrameCount(), 0);
+}
+
+TEST_F(DeltaChainFixture, AScaledDownReferenceIsScaledBackToTheCapturedSize)
+{
+    // A flat frame is stored at half size; its deltas are in captured pixels.
+    QImage flat(640, 400, QImage::Format_RGB32);
+    flat.fill(QColor(200, 200, 200));
+    const Stored base = store(flat);
+    ASSERT_FALSE(lastWasDelta);
+    ASSERT_EQ(readImageFile(base.path).size(), QSize(320, 200)) << "the flat frame was expected to be stored halved";
+    QImage next = flat.copy();
+    next.fill(QColor(200, 200, 200));
+    {
+        QPainter painter(&next);
+        painter.fillRect(QRect(576, 320, 64, 80), QColor(20, 40, 200));
+    }
+    const Stored delta = store(next);
+    ASSERT_TRUE(lastWasDelta);
+    database.waitUntilIdle();
+
+    QString error;
+    const QImage full = loader.load(delta.path, QSize(), &error);
+    ASSERT_FALSE(full.isNull()) << error.toStdString();
+    EXPECT_EQ(full.size(), QSize(640, 400));
+    EXPECT_LT(meanDifference(full, next, QRect(576, 320, 64, 80)), 12.0);
+    EXPECT_LT(meanDifference(full, next, full.rect()), 6.0);
+}
+
+TEST_F(DeltaChainFixture, LaterFramesOfALongChainStartFromKeptFrames)
+{
+    std::vector<Stored> frames { store(colourfulFrame(400, 300)) };
+    for (unsigned i = 0; i < 20; ++i) {
+        frames.push_back(store(changed(frames.back().frame, QRect(int(i % 5) * 64, 64, 40, 40), i + 1)));
+        ASSERT_TRUE(lastWasDelta);
+    }
+    database.waitUntilIdle();
+    // Newest first, as the grid asks. The first keeps the frame itself, the reference and every
+    // eighth frame of the chain; the others start from those.
+    for (auto it = frames.rbegin(); it != frames.rend(); ++it) {
+        const QImage full = loader.load(it->path, QSize(), nullptr);
+        ASSERT_FALSE(full.isNull());
+        EXPECT_LT(meanDifference(full, it->frame, full.rect()), 6.0);
+        if (it == frames.rbegin()) {
+            EXPECT_EQ(loader.cachedFrameCount(), 4); // frames 0, 8, 16 and 20
+        }
+    }
+    EXPECT_EQ(loader.cachedFrameCount(), 21);
+
+    // A bounded cache keeps what fits, newest used last.
+    ScreenshotLoader small(ScreenshotLoader::databaseLookup(database), 2 * 400 * 300 * 4);
+    EXPECT_FALSE(small.load(frames.back().path, QSize(), nullptr).isNull());
+    EXPECT_LE(small.cachedBytes(), 2 * 400 * 300 * 4);
+    EXPECT_FALSE(small.load(frames[5].path, QSize(), nullptr).isNull());
+}
+
+TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
+{
+    const Stored base = store(colourfulFrame(320, 240));
+    const Stored delta = store(changed(base.frame, QRect(0, 64, 64, 64), 3));
+    ASSERT_TRUE(lastWasDelta);
+    database.waitUntilIdle();
+    const QByteArray deltaBytes = readBytes(delta.path);
+    const QByteArray jpeg = encode(base.frame, "jpeg");
+
+    // A delta whose row is not in the database at all.
+    const QString unknownDelta = writeFile(home.path(), QStringLiteral("unknown"), deltaBytes);
+    struct Case {
+        const char *what;
+        QString path;
+    };
+    const Case cases[] = {
+        { "missing file", home.path() + QStringLiteral("/nothing.webp") },
+        { "empty file", writeFile(home.path(), QStringLiteral("empty"), QByteArray()) },
+        { "garbage", writeFile(home.path(), QStringLiteral("garbage"), QByteArray(5000, '\x5a')) },
+        { "truncated JPEG", writeFile(home.path(), QStringLiteral("cut.jpg"), jpeg.left(jpeg.size() / 2)) },
+        { "truncated WebP", writeFile(home.path(), QStringLiteral("cut.webp"), encode(base.frame, "webp").left(200)) },
+        { "truncated container", writeFile(home.path(), QStringLiteral("cut.dlta"), deltaBytes.left(30)) },
+        { "delta without a row", unknownDelta },
+    };
+    for (const Case &c : cases) {
+        QString error;
+        EXPECT_TRUE(loader.load(c.path, QSize(560, 350), &error).isNull()) << c.what;
+        EXPECT_EQ(error, QStringLiteral("Screenshot unavailable")) << c.what;
+    }
+
+    // The reference frame is gone (its file, then its row).
+    ASSERT_TRUE(QFile::remove(base.path));
+    ScreenshotLoader fresh(ScreenshotLoader::databaseLookup(database));
+    QString error;
+    EXPECT_TRUE(fresh.load(delta.path, QSize(), &error).isNull());
+    EXPECT_EQ(error, QStringLiteral("Screenshot unavailable"));
+    QCoro::waitFor(storage.deleteRecordings({ storage.recordings().back() }));
+    error.clear();
+    EXPECT_TRUE(fresh.load(delta.path, QSize(), &error).isNull());
+    EXPECT_EQ(error, QStringLiteral("Screenshot unavailable"));
+}
+
+} // namespace
