@@ -13,6 +13,7 @@
 #include <QSet>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <atomic>
 
 #include <sqlite3.h>
@@ -67,36 +68,46 @@ std::optional<QUuid> uuidFromIdText(const QString &text)
 
 constexpr int kSearchLimit = 100;
 
-// Turns search rows into partial recordings, skipping rows without a usable id or path.
-std::vector<Recording> recordingsFromSearchRows(const std::vector<SearchRow> &rows)
+// Turns search rows into partial recordings, skipping rows without a usable id or path. The
+// per-row lines name the operation ("searchText", ...); they are only formatted when printed,
+// since an application's recordings can be tens of thousands of rows.
+std::vector<Recording> recordingsFromSearchRows(std::vector<SearchRow> rows, const char *operation)
 {
+    const bool verbose = log::verbose();
+    const QString op = QString::fromLatin1(operation);
     std::vector<Recording> results;
+    results.reserve(rows.size());
     int n = 0;
-    for (const SearchRow &row : rows) {
+    for (SearchRow &row : rows) {
         ++n;
         if (!row.id) {
-            log::debug(QStringLiteral("DEBUG searchText: Match #%1 - ID column is NULL").arg(n));
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Match #%2 - ID column is NULL").arg(op).arg(n));
             continue;
         }
-        log::debug(QStringLiteral("DEBUG searchText: Match #%1 - ID string: %2").arg(n).arg(*row.id));
+        if (verbose)
+            log::debug(QStringLiteral("DEBUG %1: Match #%2 - ID string: %3").arg(op).arg(n).arg(*row.id));
         const std::optional<QUuid> id = uuidFromIdText(*row.id);
         if (!id) {
-            log::debug(QStringLiteral("DEBUG searchText: Failed to create UUID from string: %1").arg(*row.id));
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Failed to create UUID from string: %2").arg(op, *row.id));
             continue;
         }
         if (!row.path) {
-            log::debug(QStringLiteral("DEBUG searchText: Path column is NULL"));
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Path column is NULL").arg(op));
             continue;
         }
-        log::debug(
-            QStringLiteral("DEBUG searchText: Creating recording - ID: %1, Path: %2").arg(uuidText(*id), *row.path));
+        if (verbose)
+            log::debug(
+                QStringLiteral("DEBUG %1: Creating recording - ID: %2, Path: %3").arg(op, uuidText(*id), *row.path));
         Recording recording;
         recording.id = *id;
         recording.timestamp = fromSecondsSince1970(row.timestamp);
         recording.duration = 0;
         recording.filePath = QUrl::fromLocalFile(*row.path);
-        recording.appName = row.appName;
-        recording.windowTitle = row.windowTitle;
+        recording.appName = std::move(row.appName);
+        recording.windowTitle = std::move(row.windowTitle);
         recording.type = RecordingType::screenshot;
         results.push_back(std::move(recording));
     }
@@ -271,6 +282,8 @@ struct SimpleDatabaseManager::Impl {
     std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
     std::vector<SearchRow> plainSearchRows(
         const QString &pattern, const std::optional<QString> &appName, bool *prepared);
+    std::optional<QStringList> applicationNames();
+    std::optional<std::vector<SearchRow>> applicationRows(const QString &appName);
 };
 
 QString SimpleDatabaseManager::defaultDatabasePath()
@@ -380,11 +393,19 @@ void SimpleDatabaseManager::Impl::migrate()
     }
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
     sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)");
-    // Building the index for a large existing file takes a while: queue it, so that the opener does
-    // not wait for it. Operations submitted meanwhile run after it, in order, as always.
+    // Building the indexes for a large existing file takes a while: queue it, so that the opener
+    // does not wait for it. Operations submitted meanwhile run after it, in order, as always.
     serialQueue.async([this] {
-        if (db)
-            textIndexReady = text_search::prepare(db);
+        if (!db)
+            return;
+        // The browse by application and the list of application names. It holds every column the
+        // browse returns, so that one application's recordings are one stretch of the index
+        // rather than a table lookup per row.
+        if (!sql::exec(db,
+                "CREATE INDEX IF NOT EXISTS idx_recordings_app_browse "
+                "ON recordings(app_name, timestamp, id, file_path, window_title)"))
+            log::failure(QStringLiteral("Error creating the application index: %1").arg(errorMessage()));
+        textIndexReady = text_search::prepare(db);
     });
 }
 
@@ -525,6 +546,99 @@ void SimpleDatabaseManager::searchText(
     });
 }
 
+void SimpleDatabaseManager::applicationNames(std::function<void(QStringList)> completion)
+{
+    d->serialQueue.async([this, completion = std::move(completion)] {
+        std::optional<QStringList> names;
+        if (d->db)
+            names = d->applicationNames();
+        else
+            log::failure(QStringLiteral("ERROR applicationNames: Database not available"));
+        postToMain([completion, names = names.value_or(QStringList())] { completion(names); });
+    });
+}
+
+void SimpleDatabaseManager::recordingsOfApplication(
+    const QString &appName, std::function<void(std::vector<Recording>)> completion)
+{
+    d->serialQueue.async([this, appName, completion = std::move(completion)] {
+        std::vector<Recording> results;
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR recordingsOfApplication: Database not available"));
+        } else if (std::optional<std::vector<SearchRow>> rows = d->applicationRows(appName)) {
+            results = recordingsFromSearchRows(std::move(*rows), "recordingsOfApplication");
+            log::debug(QStringLiteral("DEBUG recordingsOfApplication: Returning %1 recordings of '%2'")
+                           .arg(results.size())
+                           .arg(appName));
+        }
+        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+    });
+}
+
+std::optional<QStringList> SimpleDatabaseManager::Impl::applicationNames()
+{
+    // A handful of names among hundreds of thousands of rows: hop from one name to the next
+    // through idx_recordings_app_browse (one index seek per name) instead of reading every row.
+    // min() skips NULL, and the index's binary collation gives plain case-sensitive order.
+    Statement select(db,
+        "WITH RECURSIVE names(name) AS ("
+        "SELECT (SELECT min(app_name) FROM recordings) "
+        "UNION ALL "
+        "SELECT (SELECT min(app_name) FROM recordings WHERE app_name > names.name) FROM names "
+        "WHERE names.name IS NOT NULL) "
+        "SELECT name FROM names WHERE name IS NOT NULL");
+    if (!select.prepared()) {
+        log::failure(QStringLiteral("ERROR applicationNames: Failed to prepare statement - %1").arg(errorMessage()));
+        return std::nullopt;
+    }
+    QStringList names;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
+        names << select.text(0).value_or(QString());
+    if (rc != SQLITE_DONE) {
+        log::failure(QStringLiteral("ERROR applicationNames: %1").arg(errorMessage()));
+        return std::nullopt;
+    }
+    log::debug(QStringLiteral("DEBUG applicationNames: %1 applications").arg(names.size()));
+    return names;
+}
+
+std::optional<std::vector<SearchRow>> SimpleDatabaseManager::Impl::applicationRows(const QString &appName)
+{
+    // One stretch of idx_recordings_app_browse, read backwards. Within one capture time the index
+    // orders by id; the recordings of one time (the windows of one cycle) are put last stored
+    // first here, as searchText orders them.
+    Statement select(db,
+        "SELECT id, timestamp, file_path, app_name, window_title, rowid FROM recordings "
+        "WHERE app_name = ? ORDER BY timestamp DESC");
+    if (!select.prepared()) {
+        log::failure(
+            QStringLiteral("ERROR recordingsOfApplication: Failed to prepare statement - %1").arg(errorMessage()));
+        return std::nullopt;
+    }
+    select.bind(1, appName);
+    std::vector<std::pair<qint64, SearchRow>> rows;
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
+        rows.emplace_back(select.int64(5), readSearchRow(select));
+    if (rc != SQLITE_DONE) {
+        log::failure(QStringLiteral("ERROR recordingsOfApplication: %1").arg(errorMessage()));
+        return std::nullopt;
+    }
+    for (auto first = rows.begin(); first != rows.end();) {
+        const auto end = std::find_if(
+            first, rows.end(), [&](const auto &row) { return row.second.timestamp != first->second.timestamp; });
+        if (end - first > 1)
+            std::sort(first, end, [](const auto &a, const auto &b) { return a.first > b.first; });
+        first = end;
+    }
+    std::vector<SearchRow> ordered;
+    ordered.reserve(rows.size());
+    for (auto &row : rows)
+        ordered.push_back(std::move(row.second));
+    return ordered;
+}
+
 std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     const QString &pattern, const std::optional<QString> &appName, bool *prepared)
 {
@@ -570,11 +684,12 @@ std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
         }
     }
     bool prepared = true;
-    const std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &prepared);
+    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &prepared);
     std::vector<Recording> results;
     if (prepared) {
-        results = recordingsFromSearchRows(rows);
-        log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(rows.size()));
+        const size_t matches = rows.size();
+        results = recordingsFromSearchRows(std::move(rows), "searchText");
+        log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));
     }
     log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(results.size()));
     return results;

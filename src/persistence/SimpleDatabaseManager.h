@@ -4,6 +4,7 @@
 #include "runtime/SerialQueue.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <functional>
@@ -53,6 +54,14 @@ public:
     // Completion on main: at most 100 recordings, newest first.
     void searchText(const QString &query, const std::optional<QString> &appName,
         std::function<void(std::vector<Recording>)> completion);
+    // Completion on main: the distinct application names of all recordings, ascending by plain
+    // (case-sensitive) comparison; recordings without a name are left out. A failure is logged
+    // and answers an empty list, never a part of the names.
+    void applicationNames(std::function<void(QStringList)> completion);
+    // Completion on main: every recording of exactly this application (case-sensitive), in the
+    // form searchText gives, newest first and, among recordings of one capture time, the last
+    // stored first. A failure is logged and answers an empty list, never a part of the rows.
+    void recordingsOfApplication(const QString &appName, std::function<void(std::vector<Recording>)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
     // Completion on the database queue.

@@ -27,6 +27,17 @@ void DatabaseRecordingIndex::deleteRecordings(
     m_database.deleteRecordings(recordingIds, std::move(completion));
 }
 
+void DatabaseRecordingIndex::applicationNames(std::function<void(QStringList)> completion)
+{
+    m_database.applicationNames(std::move(completion));
+}
+
+void DatabaseRecordingIndex::recordingsOfApplication(
+    const QString &appName, std::function<void(std::vector<Recording>)> completion)
+{
+    m_database.recordingsOfApplication(appName, std::move(completion));
+}
+
 StorageManager &StorageManager::shared()
 {
     Q_ASSERT(isMainThread());

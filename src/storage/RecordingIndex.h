@@ -3,6 +3,7 @@
 #include "persistence/Recording.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <functional>
@@ -13,8 +14,9 @@ namespace pellux {
 
 class SimpleDatabaseManager;
 
-// What the screenshot store needs from the recording database: registering a new recording and
-// forgetting deleted ones. Completions may run on any thread.
+// What the screenshot store needs from the recording database: registering a new recording,
+// forgetting deleted ones, and the per-application views the search window shows. Completions may
+// run on any thread.
 class RecordingIndex {
 public:
     virtual ~RecordingIndex() = default;
@@ -27,6 +29,15 @@ public:
 
     // Removes the rows and recognised text of these recordings. Completion: rows removed.
     virtual void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) = 0;
+
+    // Completion: the distinct application names, ascending (case-sensitive), without absent
+    // ones; empty on failure.
+    virtual void applicationNames(std::function<void(QStringList)> completion) = 0;
+
+    // Completion: the recordings of exactly this application, newest first (one capture time:
+    // last stored first); empty on failure.
+    virtual void recordingsOfApplication(const QString &appName, std::function<void(std::vector<Recording>)> completion)
+        = 0;
 };
 
 // The index backed by the SQLite database.
@@ -38,6 +49,9 @@ public:
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(bool)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
+    void applicationNames(std::function<void(QStringList)> completion) override;
+    void recordingsOfApplication(
+        const QString &appName, std::function<void(std::vector<Recording>)> completion) override;
 
 private:
     SimpleDatabaseManager &m_database;

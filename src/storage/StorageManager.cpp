@@ -333,6 +333,8 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
                    .arg(imageHash.value_or(QStringLiteral("none")),
                        isDeltaFrame ? QStringLiteral("true") : QStringLiteral("false")));
+    if (self)
+        noteApplicationSaved(appName);
     co_return recording;
 }
 
@@ -423,6 +425,7 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
     const int rows = co_await rowsDeleted;
     if (!self)
         co_return;
+    applicationsMayHaveGone();
     if (rows < 0)
         log::failure(
             QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids.size()));
@@ -474,6 +477,43 @@ void StorageManager::publishStorageUsed(qint64 bytes, quint64 sequence)
         return;
     m_storageUsed = bytes;
     emit storageUsedChanged();
+}
+
+QCoro::Task<QStringList> StorageManager::uniqueApps()
+{
+    QPointer<StorageManager> self(this);
+    const quint64 generation = m_applicationsGeneration;
+    auto [answered, completion] = awaitableCompletion(QStringList());
+    m_index.applicationNames(completion);
+    const QStringList names = co_await answered;
+    if (self && generation == m_applicationsGeneration) {
+        for (const QString &name : names)
+            m_knownApplications.insert(name);
+    }
+    co_return names;
+}
+
+QCoro::Task<std::vector<Recording>> StorageManager::recordingsForApp(QString appName)
+{
+    auto [answered, completion] = awaitableCompletion(std::vector<Recording>());
+    m_index.recordingsOfApplication(appName, completion);
+    std::vector<Recording> recordings = co_await answered;
+    co_return recordings;
+}
+
+void StorageManager::noteApplicationSaved(const std::optional<QString> &appName)
+{
+    if (!appName || m_knownApplications.contains(*appName))
+        return;
+    m_knownApplications.insert(*appName);
+    emit applicationsChanged();
+}
+
+void StorageManager::applicationsMayHaveGone()
+{
+    ++m_applicationsGeneration;
+    m_knownApplications.clear();
+    emit applicationsChanged();
 }
 
 } // namespace pellux

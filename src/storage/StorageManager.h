@@ -6,7 +6,9 @@
 #include <QByteArray>
 #include <QFuture>
 #include <QObject>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <qcorotask.h>
@@ -69,11 +71,23 @@ public:
 
     QCoro::Task<> calculateStorageUsed();
 
+    // The search window's views, answered by the database without walking the list. The distinct
+    // application names, ascending by plain (case-sensitive) comparison, recordings without a name
+    // left out; empty when the database cannot answer.
+    QCoro::Task<QStringList> uniqueApps();
+    // Every recording of exactly this application (case-sensitive), newest first, recordings of
+    // one capture time last stored first; empty for an unknown name or when the database cannot
+    // answer.
+    QCoro::Task<std::vector<Recording>> recordingsForApp(QString appName);
+
 signals:
     void recordingsChanged();
     void storageUsedChanged();
     // A deletion pass finished; `count` recordings left the list.
     void recordingsDeleted(int count);
+    // The set of application names may have changed (a save brought a name not known yet, or a
+    // deletion pass ended): ask uniqueApps() again.
+    void applicationsChanged();
 
 private:
     struct WriteResult {
@@ -91,6 +105,8 @@ private:
     QFuture<WriteResult> writeMetadata();
     void setRecordings(std::vector<Recording> recordings);
     void publishStorageUsed(qint64 bytes, quint64 sequence);
+    void noteApplicationSaved(const std::optional<QString> &appName);
+    void applicationsMayHaveGone();
 
     RecordingIndex &m_index;
     Clock &m_clock;
@@ -109,6 +125,12 @@ private:
     std::shared_ptr<Walk> m_latestWalk;
     quint64 m_walkSequence = 0;
     quint64 m_publishedSequence = 0;
+
+    // Application names certainly in the database: those answered by uniqueApps() and those of
+    // saves since. A deletion empties the set and moves to a new generation, whose answers alone
+    // are kept, so that a name removed meanwhile is never taken as known.
+    QSet<QString> m_knownApplications;
+    quint64 m_applicationsGeneration = 0;
 };
 
 } // namespace pellux

@@ -10,6 +10,7 @@
 #include <QDateTime>
 #include <QFile>
 
+#include <algorithm>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -44,11 +45,46 @@ public:
         m_queue.async([completion, count] { completion(count); });
     }
 
+    // Answered from what was saved and not deleted, in save order; the ordering and naming rules
+    // belong to the database and are tested there.
+    void applicationNames(std::function<void(QStringList)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        QStringList names;
+        for (const Recording &r : kept()) {
+            if (r.appName && !names.contains(*r.appName))
+                names << *r.appName;
+        }
+        m_queue.async([completion, names] { completion(names); });
+    }
+
+    void recordingsOfApplication(
+        const QString &appName, std::function<void(std::vector<Recording>)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        std::vector<Recording> found;
+        for (const Recording &r : kept()) {
+            if (r.appName == appName)
+                found.push_back(r);
+        }
+        m_queue.async([completion, found] { completion(found); });
+    }
+
     bool acceptRows = true;
     std::vector<Saved> saved;
     std::vector<QUuid> deleted;
 
 private:
+    std::vector<Recording> kept() const
+    {
+        std::vector<Recording> out;
+        for (const Saved &s : saved) {
+            if (std::find(deleted.begin(), deleted.end(), s.recording.id) == deleted.end())
+                out.push_back(s.recording);
+        }
+        return out;
+    }
+
     std::mutex m_mutex;
     SerialQueue m_queue { QStringLiteral("com.pellux.test.index") };
 };

@@ -1,0 +1,197 @@
+// What the search window asks the database for, on a synthetic history of 200,000 recordings
+// (about two months of use): the application names, one application's recordings (the browse
+// with an empty query) and text searches of 3 and 8 characters. Baselines in the same run: the
+// same calls on 1,000 recordings, and for the names and the browse the walk over the in-memory
+// recordings list that the window would otherwise do on its GUI thread.
+
+#include "persistence/RecordingJson.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+#include "support/SyntheticHistory.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <map>
+#include <set>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+constexpr int kLarge = 200'000;
+constexpr int kSmall = 1'000;
+
+struct History {
+    std::unique_ptr<TempHome> home;
+    std::unique_ptr<SimpleDatabaseManager> database;
+    SyntheticHistory written;
+};
+
+History g_large;
+History g_small;
+// The list StorageManager holds for the large history (its metadata.json, decoded).
+std::vector<Recording> g_list;
+std::map<std::string, double> g_seconds; // mean seconds per call, by benchmark name
+std::map<std::string, size_t> g_answerSize;
+
+History makeHistory(int recordings, bool withMetadata)
+{
+    History h;
+    h.home = std::make_unique<TempHome>();
+    SyntheticHistoryOptions options;
+    options.recordings = recordings;
+    options.withMetadata = withMetadata;
+    const auto begin = std::chrono::steady_clock::now();
+    const std::optional<SyntheticHistory> written = writeSyntheticHistory(options);
+    if (!written) {
+        std::fprintf(stderr, "cannot write the synthetic history\n");
+        std::exit(1);
+    }
+    h.written = *written;
+    const double generated = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    h.database = std::make_unique<SimpleDatabaseManager>(SimpleDatabaseManager::OpenMode::existingOnly);
+    h.database->waitUntilIdle(); // indexes and the text index are ready before anything is measured
+    std::fprintf(stderr, "%d recordings: written in %.1f s, opened in %.1f s\n", recordings, generated,
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count() - generated);
+    return h;
+}
+
+// No Qt application here, so completions run at once on the database queue.
+template <typename T, typename Start> T answer(Start start)
+{
+    std::promise<T> done;
+    start([&](T value) { done.set_value(std::move(value)); });
+    return done.get_future().get();
+}
+
+template <typename Call> void measure(benchmark::State &state, const std::string &key, Call call)
+{
+    double total = 0;
+    size_t size = 0;
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        size = call();
+        total += std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    }
+    state.counters["answer"] = static_cast<double>(size);
+    g_seconds[key] = total / static_cast<double>(state.iterations());
+    g_answerSize[key] = size;
+}
+
+size_t names(History &h)
+{
+    return answer<QStringList>([&](auto done) { h.database->applicationNames(done); }).size();
+}
+
+size_t browse(History &h, const QString &app)
+{
+    return answer<std::vector<Recording>>([&](auto done) { h.database->recordingsOfApplication(app, done); }).size();
+}
+
+size_t search(History &h, const QString &query)
+{
+    return answer<std::vector<Recording>>([&](auto done) { h.database->searchText(query, std::nullopt, done); }).size();
+}
+
+// What the window would do on its GUI thread without these calls.
+size_t walkNames()
+{
+    std::set<QString> distinct;
+    for (const Recording &r : g_list) {
+        if (r.appName)
+            distinct.insert(*r.appName);
+    }
+    const QStringList sorted(distinct.begin(), distinct.end());
+    return static_cast<size_t>(sorted.size());
+}
+
+size_t walkBrowse(const QString &app)
+{
+    std::vector<Recording> found;
+    for (const Recording &r : g_list) {
+        if (r.appName == app)
+            found.push_back(r);
+    }
+    return found.size();
+}
+
+QString biggestApp() { return syntheticApplications().first(); }
+QString smallApp() { return syntheticApplications().last(); }
+
+void registerAll()
+{
+    const auto add = [](const std::string &key, auto call) {
+        benchmark::RegisterBenchmark(key.c_str(), [key, call](benchmark::State &state) { measure(state, key, call); })
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    };
+    add("names/200k", [] { return names(g_large); });
+    add("names/1k", [] { return names(g_small); });
+    add("names/walk_200k", [] { return walkNames(); });
+    add("browse_big/200k", [] { return browse(g_large, biggestApp()); });
+    add("browse_big/1k", [] { return browse(g_small, biggestApp()); });
+    add("browse_big/walk_200k", [] { return walkBrowse(biggestApp()); });
+    add("browse_small/200k", [] { return browse(g_large, smallApp()); });
+    add("browse_small/1k", [] { return browse(g_small, smallApp()); });
+    add("browse_small/walk_200k", [] { return walkBrowse(smallApp()); });
+    add("search_3/200k", [] { return search(g_large, QStringLiteral("git")); });
+    add("search_3/1k", [] { return search(g_small, QStringLiteral("git")); });
+    add("search_8/200k", [] { return search(g_large, QStringLiteral("database")); });
+    add("search_8/1k", [] { return search(g_small, QStringLiteral("database")); });
+}
+
+void printRow(const std::string &label, const std::string &measured, const std::string &baseline)
+{
+    if (!g_seconds.count(measured) || !g_seconds.count(baseline))
+        return;
+    std::printf("%-34s %10.2f %10.2f %10.1fx %9zu\n", label.c_str(), g_seconds[measured] * 1e3,
+        g_seconds[baseline] * 1e3, g_seconds[measured] / g_seconds[baseline], g_answerSize[measured]);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    log::setStream(stderr);
+    g_large = makeHistory(kLarge, true);
+    {
+        QFile metadata(g_large.home->pelluxFolder() + QStringLiteral("/Recordings/metadata.json"));
+        if (!metadata.open(QIODevice::ReadOnly))
+            return 1;
+        g_list = decodeRecordings(metadata.readAll()).value_or(std::vector<Recording> {});
+    }
+    // Opened inside the large history's home, so its own TempHome must go first at the end.
+    g_small = makeHistory(kSmall, false);
+    std::fprintf(stderr, "'%s': %d of %d recordings, '%s': %d\n", qPrintable(biggestApp()),
+        g_large.written.perApplication[biggestApp()], kLarge, qPrintable(smallApp()),
+        g_large.written.perApplication[smallApp()]);
+
+    registerAll();
+    benchmark::RunSpecifiedBenchmarks();
+
+    std::printf("\n%-34s %10s %10s %11s %9s\n", "200,000 recordings vs baseline", "ms", "base ms", "ratio", "answer");
+    printRow("names vs 1,000", "names/200k", "names/1k");
+    printRow("names vs in-memory walk", "names/200k", "names/walk_200k");
+    printRow("browse biggest app vs 1,000", "browse_big/200k", "browse_big/1k");
+    printRow("browse biggest app vs walk", "browse_big/200k", "browse_big/walk_200k");
+    printRow("browse small app vs 1,000", "browse_small/200k", "browse_small/1k");
+    printRow("browse small app vs walk", "browse_small/200k", "browse_small/walk_200k");
+    printRow("search 'git' vs 1,000", "search_3/200k", "search_3/1k");
+    printRow("search 'database' vs 1,000", "search_8/200k", "search_8/1k");
+
+    g_small.database.reset();
+    g_small.home.reset();
+    g_large.database.reset();
+    g_large.home.reset();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,312 @@
+#include "support/SyntheticHistory.h"
+
+#include "persistence/RecordingJson.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+#include "runtime/PrivateFiles.h"
+#include "storage/ScreenshotFileName.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+
+#include <sqlite3.h>
+#include <webp/encode.h>
+
+namespace pellux::test {
+
+namespace {
+
+struct CloseDatabase {
+    void operator()(sqlite3 *db) const { sqlite3_close(db); }
+};
+struct FinalizeStatement {
+    void operator()(sqlite3_stmt *stmt) const { sqlite3_finalize(stmt); }
+};
+using DatabaseHandle = std::unique_ptr<sqlite3, CloseDatabase>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+
+// Ordinary screen words; none contains a planted word, whatever the case.
+const char *const kVocabulary[] = { "file", "edit", "view", "window", "help", "open", "save", "close", "tab",
+    "settings", "search", "report", "meeting", "budget", "project", "status", "review", "draft", "inbox", "reply",
+    "forward", "calendar", "monday", "friday", "total", "amount", "page", "chapter", "notes", "summary", "build",
+    "test", "branch", "commit", "merge", "server", "client", "request", "response", "error", "warning", "info", "debug",
+    "value", "table", "column", "row", "chart", "slide", "photo", "image", "layer", "brush", "filter", "music", "video",
+    "play", "pause", "next", "previous", "home", "back", "reload", "download", "upload", "share", "copy", "paste",
+    "undo", "redo", "zoom", "print", "export", "import" };
+
+struct PlantedWord {
+    const char *word;
+    double share; // of all recordings
+};
+const PlantedWord kPlanted[] = { { "git", 0.5 }, { "database", 0.02 }, { "zeppelin", 0.0001 } };
+
+// A valid 2 x 2 lossless WebP, made once.
+QByteArray tinyWebP()
+{
+    const uint8_t rgba[16] = { 200, 30, 30, 255, 30, 200, 30, 255, 30, 30, 200, 255, 240, 240, 240, 255 };
+    uint8_t *out = nullptr;
+    const size_t size = WebPEncodeLosslessRGBA(rgba, 2, 2, 8, &out);
+    QByteArray bytes(reinterpret_cast<const char *>(out), static_cast<qsizetype>(size));
+    WebPFree(out);
+    return bytes;
+}
+
+bool fail(const QString &what)
+{
+    log::failure(QStringLiteral("ERROR SyntheticHistory: %1").arg(what));
+    return false;
+}
+
+bool ok(int rc, sqlite3 *db, const char *what)
+{
+    if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW)
+        return true;
+    return fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
+}
+
+QUuid randomUuid(std::mt19937_64 &random)
+{
+    const quint64 high = random();
+    const quint64 low = random();
+    const auto byte = [](quint64 v, int n) { return static_cast<uchar>(v >> (8 * n)); };
+    // Version 4, variant 1, like the ids the store makes.
+    return QUuid(static_cast<uint>(high >> 32), static_cast<ushort>(high >> 16),
+        static_cast<ushort>((high & 0x0FFF) | 0x4000), static_cast<uchar>((byte(low, 7) & 0x3F) | 0x80), byte(low, 6),
+        byte(low, 5), byte(low, 4), byte(low, 3), byte(low, 2), byte(low, 1), byte(low, 0));
+}
+
+QString randomHash(std::mt19937_64 &random)
+{
+    QString hash;
+    for (int i = 0; i < 4; ++i)
+        hash += QStringLiteral("%1").arg(random(), 16, 16, QLatin1Char('0'));
+    return hash;
+}
+
+void bindText(sqlite3_stmt *stmt, int index, const QByteArray &utf8)
+{
+    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+const QStringList &syntheticApplications()
+{
+    static const QStringList names
+        = { "Firefox", "Konsole", "code", "Slack", "LibreOffice Writer", "GIMP", "thunderbird", "Émail" };
+    return names;
+}
+
+const QStringList &syntheticWords()
+{
+    static const QStringList words = [] {
+        QStringList out;
+        for (const PlantedWord &p : kPlanted)
+            out << QString::fromLatin1(p.word);
+        return out;
+    }();
+    return words;
+}
+
+std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOptions &options)
+{
+    const QString databasePath = SimpleDatabaseManager::defaultDatabasePath();
+    if (QFileInfo::exists(databasePath)) {
+        fail(QStringLiteral("%1 exists already").arg(databasePath));
+        return std::nullopt;
+    }
+    QString error;
+    if (!makePrivatePath(QFileInfo(databasePath).path(), &error)
+        || writeNewPrivateFile(databasePath, QByteArray(), &error) != WriteOutcome::written) {
+        fail(error);
+        return std::nullopt;
+    }
+    sqlite3 *opened = nullptr;
+    const int openResult
+        = sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &opened, SQLITE_OPEN_READWRITE, nullptr);
+    DatabaseHandle db(opened);
+    if (!ok(openResult, db.get(), "open"))
+        return std::nullopt;
+    // The two tables as the application writes them, filled while they have no index or trigger
+    // to keep in step; opening the manager afterwards adds its own indexes and builds the text
+    // index once, in bulk. A connection of our own on a file nobody uses yet: no journal, no
+    // waiting for the disk.
+    if (!ok(sqlite3_exec(db.get(),
+                "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
+                "CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, "
+                "display_index INTEGER NOT NULL, file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, "
+                "image_hash TEXT, file_size INTEGER, compression_ratio REAL, is_delta_frame INTEGER DEFAULT 0, "
+                "reference_hash TEXT);"
+                "CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, "
+                "text TEXT NOT NULL, timestamp REAL NOT NULL, "
+                "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)",
+                nullptr, nullptr, nullptr),
+            db.get(), "create the tables"))
+        return std::nullopt;
+
+    const auto prepare = [&](const char *sql) {
+        sqlite3_stmt *stmt = nullptr;
+        sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr);
+        return StatementHandle(stmt);
+    };
+    StatementHandle insertRecording = prepare(
+        "INSERT INTO recordings (id, timestamp, display_index, file_path, app_name, window_title, image_hash, "
+        "file_size, is_delta_frame, reference_hash, compression_ratio) VALUES (?, ?, 0, ?, ?, ?, ?, ?, 0, NULL, ?)");
+    StatementHandle insertText = prepare("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+    if (!insertRecording || !insertText) {
+        fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
+        return std::nullopt;
+    }
+
+    const QString pellux = QFileInfo(databasePath).path();
+    const QString screenshots = pellux + QStringLiteral("/Screenshots");
+    const QByteArray image = options.withImageFiles ? tinyWebP() : QByteArray();
+    const QStringList &apps = syntheticApplications();
+    std::mt19937_64 random(options.seed);
+    std::uniform_real_distribution<double> unit(0, 1);
+    std::uniform_int_distribution<size_t> vocabulary(0, std::size(kVocabulary) - 1);
+    std::uniform_int_distribution<int> otherApp(1, static_cast<int>(apps.size()) - 1);
+    std::uniform_int_distribution<qint64> fileSize(8'000, 250'000);
+
+    SyntheticHistory history;
+    std::vector<Recording> list;
+    if (options.withMetadata)
+        list.reserve(static_cast<size_t>(options.recordings));
+    const int perCycle = std::max(1, options.windowsPerCycle);
+    QString folder;
+    QString lastMadeFolder;
+    std::map<QString, int> namesThisCycle;
+
+    for (int i = 0; i < options.recordings; ++i) {
+        const int cycle = i / perCycle;
+        const TimePoint time = fromSecondsSince1970(options.firstCaptureSeconds + cycle * options.cycleSeconds);
+        if (i % perCycle == 0) {
+            folder = screenshots + QLatin1Char('/') + hourFolderName(time);
+            namesThisCycle.clear();
+        }
+        std::optional<QString> app;
+        if (i % 50 != 49)
+            app = unit(random) < 1.0 / 3.0 ? apps.first() : apps.at(otherApp(random));
+        const QString path = folder + QLatin1Char('/')
+            + screenshotFileName(time, app, QStringLiteral("webp"), ++namesThisCycle[app.value_or(QString())]);
+        const QString title
+            = QStringLiteral("%1 %2 - %3")
+                  .arg(QString::fromLatin1(kVocabulary[vocabulary(random)]),
+                      QString::fromLatin1(kVocabulary[vocabulary(random)]), app.value_or(QStringLiteral("Untitled")));
+        const QUuid id = randomUuid(random);
+        const QString hash = randomHash(random);
+        const qint64 size = fileSize(random);
+
+        const QByteArray idText = uuidText(id).toUtf8();
+        sqlite3_stmt *row = insertRecording.get();
+        bindText(row, 1, idText);
+        sqlite3_bind_double(row, 2, secondsSince1970(time));
+        bindText(row, 3, path.toUtf8());
+        if (app)
+            bindText(row, 4, app->toUtf8());
+        else
+            sqlite3_bind_null(row, 4);
+        bindText(row, 5, title.toUtf8());
+        bindText(row, 6, hash.toUtf8());
+        sqlite3_bind_int64(row, 7, size);
+        sqlite3_bind_double(row, 8, 4.0);
+        if (!ok(sqlite3_step(row), db.get(), "insert recording"))
+            return std::nullopt;
+        sqlite3_reset(row);
+
+        if (options.textCharacters > 0) {
+            std::string text;
+            text.reserve(static_cast<size_t>(options.textCharacters) + 32);
+            while (text.size() < static_cast<size_t>(options.textCharacters)) {
+                std::string word = kVocabulary[vocabulary(random)];
+                if (unit(random) < 0.2)
+                    word[0] = static_cast<char>(word[0] - 'a' + 'A');
+                text += word;
+                text += unit(random) < 0.1 ? '\n' : ' ';
+            }
+            for (const PlantedWord &planted : kPlanted) {
+                if (unit(random) >= planted.share)
+                    continue;
+                std::string word = planted.word;
+                if (unit(random) < 0.5)
+                    word[0] = static_cast<char>(word[0] - 'a' + 'A');
+                const size_t at = text.find(' ', std::uniform_int_distribution<size_t>(0, text.size() - 1)(random));
+                text.insert(at == std::string::npos ? text.size() : at + 1, word + ' ');
+                ++history.withWord[QString::fromLatin1(planted.word)];
+            }
+            sqlite3_stmt *textRow = insertText.get();
+            bindText(textRow, 1, idText);
+            sqlite3_bind_text(textRow, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_double(textRow, 3, secondsSince1970(time) + 1.0);
+            if (!ok(sqlite3_step(textRow), db.get(), "insert text"))
+                return std::nullopt;
+            sqlite3_reset(textRow);
+        }
+
+        if (options.withImageFiles) {
+            if (folder != lastMadeFolder && !makePrivatePath(folder, &error)) {
+                fail(error);
+                return std::nullopt;
+            }
+            lastMadeFolder = folder;
+            if (writeNewPrivateFile(path, image, &error) != WriteOutcome::written) {
+                fail(QStringLiteral("%1: %2").arg(path, error));
+                return std::nullopt;
+            }
+        }
+        if (options.withMetadata) {
+            Recording r;
+            r.id = id;
+            r.timestamp = time;
+            r.filePath = QUrl::fromLocalFile(path);
+            r.thumbnailPath = r.filePath;
+            r.appName = app;
+            r.windowTitle = title;
+            r.imageHash = hash;
+            list.push_back(std::move(r));
+        }
+
+        ++history.recordings;
+        if (app)
+            ++history.perApplication[*app];
+        else
+            ++history.withoutApplication;
+        if (i == 0)
+            history.oldest = time;
+        history.newest = time;
+    }
+    if (!ok(sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr), db.get(), "commit"))
+        return std::nullopt;
+    insertRecording.reset();
+    insertText.reset();
+    db.reset();
+    {
+        SimpleDatabaseManager complete;
+        if (!complete.isOpen()) {
+            fail(QStringLiteral("cannot open %1").arg(databasePath));
+            return std::nullopt;
+        }
+        complete.waitUntilIdle(); // the queued index builds
+    }
+
+    if (options.withMetadata) {
+        // The store's order: newest first, the recordings of one capture time in the order saved.
+        std::stable_sort(
+            list.begin(), list.end(), [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
+        const QString recordingsFolder = pellux + QStringLiteral("/Recordings");
+        if (!makePrivatePath(recordingsFolder, &error)
+            || !writePrivateFileAtomically(
+                recordingsFolder + QStringLiteral("/metadata.json"), encodeRecordings(list), &error)) {
+            fail(error);
+            return std::nullopt;
+        }
+    }
+    return history;
+}
+
+} // namespace pellux::test
