@@ -3,7 +3,11 @@
 #include "app/MainViewModel.h"
 #include "app/SymbolIcons.h"
 #include "capture/ScreenshotService.h"
+#include "imaging/ScreenshotOptimizationService.h"
+#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "storage/StorageManager.h"
+#include "ui/SearchWindow.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -23,10 +27,15 @@ AppDelegate::AppDelegate(QObject *parent)
 {
 }
 
-AppDelegate::~AppDelegate() = default;
-
-void AppDelegate::applicationDidFinishLaunching()
+AppDelegate::~AppDelegate()
 {
+    // The window shows the model: it goes first.
+    m_searchWindow.reset();
+}
+
+void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
+{
+    m_showWindowWhenReady = showWindowAtLaunch;
     m_statusItem.setIcon(symbolIcon(kStatusSymbol));
     m_statusItem.setToolTip(QStringLiteral("Pellux"));
     if (!QSystemTrayIcon::isSystemTrayAvailable())
@@ -44,7 +53,23 @@ void AppDelegate::applicationDidFinishLaunching()
         connect(m_viewModel.get(), &MainViewModel::hasScreenRecordingPermissionChanged, this, refresh);
         constructMenu();
         updateStatusIcon();
+        if (m_showWindowWhenReady)
+            showMainWindow();
     });
+}
+
+void AppDelegate::showMainWindow()
+{
+    if (!m_viewModel) {
+        // Asked for before the model exists: it opens once the model is there.
+        m_showWindowWhenReady = true;
+        return;
+    }
+    if (!m_searchWindow) {
+        m_searchWindow = std::make_unique<SearchWindow>(SearchWindow::Components { m_viewModel.get(),
+            &StorageManager::shared(), &SimpleDatabaseManager::shared(), &ScreenshotOptimizationService::shared() });
+    }
+    m_searchWindow->show();
 }
 
 void AppDelegate::pauseScreenshots()
@@ -89,6 +114,9 @@ void AppDelegate::constructMenu()
             menu->addAction(QStringLiteral("\u26A0\uFE0F Screen Recording Permission Required"))->setEnabled(false);
         }
     }
+    menu->addSeparator();
+    menu->addAction(
+        QStringLiteral("Open Timeline"), QKeySequence(QStringLiteral("Ctrl+T")), this, &AppDelegate::showMainWindow);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, [this] {
         if (m_quitHandler)

@@ -11,6 +11,7 @@
 namespace pellux {
 
 class MainViewModel;
+class SearchWindow;
 
 // Pellux's presence in the system tray: an icon that turns green while screenshots are being
 // captured, and a menu that shows the capture state and pauses or resumes capture. Main thread.
@@ -21,8 +22,9 @@ public:
     explicit AppDelegate(QObject *parent = nullptr);
     ~AppDelegate() override;
 
-    // The launch sequence: the tray icon at once, the view model shortly after.
-    void applicationDidFinishLaunching();
+    // The launch sequence: the tray icon at once, the view model shortly after; with
+    // `showWindowAtLaunch` the search window opens as soon as the model exists.
+    void applicationDidFinishLaunching(bool showWindowAtLaunch = true);
 
     MainViewModel *viewModel() const { return m_viewModel.get(); }
     QSystemTrayIcon &statusItem() { return m_statusItem; }
@@ -30,6 +32,10 @@ public:
 
     // What "Quit" does; without a handler it quits the application at once.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
+
+    // "Open Timeline": shows the search window, building it on first use, and brings it forward.
+    void showMainWindow();
+    SearchWindow *searchWindow() const { return m_searchWindow.get(); }
 
     void pauseScreenshots();
     void resumeScreenshots();
@@ -41,6 +47,8 @@ private:
     QSystemTrayIcon m_statusItem;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<MainViewModel> m_viewModel;
+    std::unique_ptr<SearchWindow> m_searchWindow;
+    bool m_showWindowWhenReady = false;
     std::function<void()> m_quitHandler;
 };
 

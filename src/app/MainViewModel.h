@@ -63,6 +63,8 @@ public:
     QCoro::Task<> checkAndRequestPermissions();
     // One permission poll: once access is present, stops polling and starts capture (once).
     QCoro::Task<> recheckPermissions();
+    // The permission alert was answered.
+    void dismissPermissionAlert() { setShowPermissionAlert(false); }
 
 signals:
     void preferencesChanged();

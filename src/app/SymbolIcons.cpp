@@ -21,7 +21,7 @@ const Symbol kSymbols[] = {
     { "mail.and.text.magnifyingglass", { "system-search", "edit-find" } },
     { "magnifyingglass", { "edit-find-symbolic", "edit-find", "system-search" } },
     { "text.magnifyingglass", { "system-search-symbolic", "system-search", "edit-find" } },
-    { "xmark.circle.fill", { "edit-clear-symbolic", "window-close-symbolic", "edit-clear", "window-close" } },
+    { "xmark.circle.fill", { "window-close-symbolic", "dialog-close", "window-close", "edit-clear-symbolic" } },
     { "camera.viewfinder", { "camera-photo-symbolic", "camera-photo", "camera-web" } },
     { "arrow.up.left.and.arrow.down.right", { "view-fullscreen-symbolic", "view-fullscreen", "zoom-fit-best" } },
     { "checkmark.circle.fill", { "emblem-default-symbolic", "emblem-ok-symbolic", "dialog-positive", "checkmark" } },

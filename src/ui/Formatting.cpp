@@ -1,0 +1,97 @@
+#include "ui/Formatting.h"
+
+#include <cmath>
+
+namespace pellux {
+
+namespace {
+
+struct Unit {
+    double seconds;
+    const char *singular;
+    const char *plural;
+};
+
+// Largest first; a month and a year count as 30 and 365 days.
+constexpr Unit kUnits[] = {
+    { 365 * 86400.0, "yr.", "yr." },
+    { 30 * 86400.0, "mo.", "mo." },
+    { 7 * 86400.0, "wk.", "wk." },
+    { 86400.0, "day", "days" },
+    { 3600.0, "hr.", "hr." },
+    { 60.0, "min.", "min." },
+    { 1.0, "sec.", "sec." },
+};
+
+QString withoutTrailingZero(double value)
+{
+    QString text = QString::number(value, 'f', 1);
+    if (text.endsWith(QLatin1String(".0")))
+        text.chop(2);
+    return text;
+}
+
+} // namespace
+
+QString abbreviatedRelativeTime(TimePoint when, TimePoint now)
+{
+    const double delta = (now - when).count();
+    const double magnitude = std::abs(delta);
+    for (const Unit &unit : kUnits) {
+        if (magnitude < unit.seconds)
+            continue;
+        const auto count = static_cast<long long>(std::floor(magnitude / unit.seconds));
+        const QString amount
+            = QStringLiteral("%1 %2").arg(count).arg(QLatin1String(count == 1 ? unit.singular : unit.plural));
+        return delta >= 0 ? amount + QLatin1String(" ago") : QLatin1String("in ") + amount;
+    }
+    return QStringLiteral("now");
+}
+
+QString fileStyleByteCount(qint64 bytes)
+{
+    if (bytes < 0)
+        return QLatin1Char('-') + fileStyleByteCount(-bytes);
+    if (bytes < 1000)
+        return QStringLiteral("%1 %2").arg(bytes).arg(QLatin1String(bytes == 1 ? "byte" : "bytes"));
+    static const char *const kUnitNames[] = { "KB", "MB", "GB", "TB", "PB" };
+    double value = static_cast<double>(bytes) / 1000.0;
+    int unit = 0;
+    // Rounding decides the unit: 999,999 bytes read "1 MB", not "1000 KB".
+    while (unit + 1 < int(std::size(kUnitNames))
+        && (unit == 0 ? std::round(value) : std::round(value * 10) / 10) >= 1000.0) {
+        value /= 1000.0;
+        ++unit;
+    }
+    const QString amount = unit == 0 ? QString::number(std::llround(value)) : withoutTrailingZero(value);
+    return amount + QLatin1Char(' ') + QLatin1String(kUnitNames[unit]);
+}
+
+StorageLevel storageLevel(qint64 bytes)
+{
+    const double gigabytes = static_cast<double>(bytes) / 1073741824.0;
+    if (gigabytes < 1)
+        return StorageLevel::green;
+    if (gigabytes < 5)
+        return StorageLevel::yellow;
+    if (gigabytes < 10)
+        return StorageLevel::orange;
+    return StorageLevel::red;
+}
+
+QColor storageLevelColor(StorageLevel level)
+{
+    switch (level) {
+    case StorageLevel::green:
+        return QColor(0x34, 0xC7, 0x59);
+    case StorageLevel::yellow:
+        return QColor(0xFF, 0xCC, 0x00);
+    case StorageLevel::orange:
+        return QColor(0xFF, 0x95, 0x00);
+    case StorageLevel::red:
+        break;
+    }
+    return QColor(0xFF, 0x3B, 0x30);
+}
+
+} // namespace pellux

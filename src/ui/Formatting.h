@@ -1,0 +1,25 @@
+#pragma once
+
+#include "runtime/Clock.h"
+
+#include <QColor>
+#include <QString>
+
+namespace pellux {
+
+// How long ago `when` was, seen from `now`, in abbreviated English units: "now", "42 sec. ago",
+// "5 min. ago", "2 hr. ago", "1 day ago", "3 days ago", "2 wk. ago", "4 mo. ago", "1 yr. ago"; a
+// time after `now` reads "in 5 min.".
+QString abbreviatedRelativeTime(TimePoint when, TimePoint now);
+
+// A byte count in file style with decimal units: "0 bytes", "1 byte", "512 bytes", "12 KB",
+// "3.4 MB", "1.2 GB", "1 TB".
+QString fileStyleByteCount(qint64 bytes);
+
+// The disk-use level the storage toolbar shows, from the bytes used: below 1 GiB green, below
+// 5 GiB yellow, below 10 GiB orange, from 10 GiB on red.
+enum class StorageLevel { green, yellow, orange, red };
+StorageLevel storageLevel(qint64 bytes);
+QColor storageLevelColor(StorageLevel level);
+
+} // namespace pellux

@@ -1,0 +1,81 @@
+#include "ui/RecordingListModel.h"
+
+#include "ui/Formatting.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+namespace pellux {
+
+RecordingListModel::RecordingListModel(const Clock &clock, QObject *parent)
+    : QAbstractListModel(parent)
+    , m_clock(clock)
+{
+}
+
+int RecordingListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }
+
+QString RecordingListModel::imageSource(const Recording &recording)
+{
+    return QStringLiteral("image://recording/") + QString::fromLatin1(QUrl::toPercentEncoding(recording.localPath()));
+}
+
+QVariant RecordingListModel::data(const QModelIndex &index, int role) const
+{
+    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+        return {};
+    const Recording &recording = m_recordings[size_t(index.row())];
+    switch (role) {
+    case IdRole:
+        return recording.idText();
+    case ImageSourceRole:
+        return imageSource(recording);
+    case FilePathRole:
+        return recording.localPath();
+    case Qt::DisplayRole:
+    case AppNameRole:
+        return recording.appName.value_or(QStringLiteral("Unknown App"));
+    case WindowTitleRole:
+        return recording.windowTitle.value_or(QString());
+    case RelativeTimeRole:
+        return abbreviatedRelativeTime(recording.timestamp, m_clock.now());
+    case TimestampRole:
+        return QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(recording.timestamp) * 1000.0));
+    default:
+        return {};
+    }
+}
+
+QHash<int, QByteArray> RecordingListModel::roleNames() const
+{
+    return {
+        { IdRole, "recordingId" },
+        { ImageSourceRole, "imageSource" },
+        { FilePathRole, "filePath" },
+        { AppNameRole, "appName" },
+        { WindowTitleRole, "windowTitle" },
+        { RelativeTimeRole, "relativeTime" },
+        { TimestampRole, "timestamp" },
+    };
+}
+
+void RecordingListModel::setRecordings(std::vector<Recording> recordings)
+{
+    const int before = count();
+    beginResetModel();
+    m_recordings = std::move(recordings);
+    endResetModel();
+    if (count() != before)
+        emit countChanged();
+}
+
+int RecordingListModel::indexOf(const QUuid &id) const
+{
+    for (size_t i = 0; i < m_recordings.size(); ++i) {
+        if (m_recordings[i].id == id)
+            return int(i);
+    }
+    return -1;
+}
+
+} // namespace pellux

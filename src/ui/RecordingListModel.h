@@ -1,0 +1,57 @@
+#pragma once
+
+#include "persistence/Recording.h"
+#include "runtime/Clock.h"
+
+#include <QAbstractListModel>
+#include <QtQml/qqmlregistration.h>
+
+#include <vector>
+
+namespace pellux {
+
+// The recordings a search produced, one row per card, in the order given (newest first).
+class RecordingListModel : public QAbstractListModel {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("made by the search model")
+    Q_PROPERTY(int count READ count NOTIFY countChanged)
+
+public:
+    enum Roles {
+        IdRole = Qt::UserRole + 1,
+        // "image://recording/<percent-encoded path>": the card's and the viewer's image.
+        ImageSourceRole,
+        FilePathRole,
+        // The application's name, or "Unknown App".
+        AppNameRole,
+        WindowTitleRole,
+        // "5 min. ago", computed when the card asks.
+        RelativeTimeRole,
+        TimestampRole,
+    };
+    Q_ENUM(Roles)
+
+    explicit RecordingListModel(const Clock &clock = Clock::system(), QObject *parent = nullptr);
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QHash<int, QByteArray> roleNames() const override;
+
+    int count() const { return static_cast<int>(m_recordings.size()); }
+    const std::vector<Recording> &recordings() const { return m_recordings; }
+    void setRecordings(std::vector<Recording> recordings);
+    // The row of the recording with this id, or -1.
+    int indexOf(const QUuid &id) const;
+
+    static QString imageSource(const Recording &recording);
+
+signals:
+    void countChanged();
+
+private:
+    const Clock &m_clock;
+    std::vector<Recording> m_recordings;
+};
+
+} // namespace pellux

@@ -1,0 +1,217 @@
+#include "ui/SearchModel.h"
+
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Characters.h"
+#include "storage/StorageManager.h"
+
+#include <QPointer>
+
+#include <algorithm>
+
+namespace pellux {
+
+SearchModel::SearchModel(SimpleDatabaseManager &database, StorageManager &storage, const Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_database(database)
+    , m_storage(storage)
+    , m_results(clock)
+{
+    connect(&m_storage, &StorageManager::recordingsChanged, this, &SearchModel::recordingCountChanged);
+    connect(&m_storage, &StorageManager::applicationsChanged, this, [this] { refreshUniqueApps(); });
+    connect(&m_results, &RecordingListModel::countChanged, this, &SearchModel::updateContentState);
+    refreshUniqueApps();
+}
+
+SearchModel::~SearchModel() = default;
+
+SearchModel::ContentState SearchModel::contentStateFor(
+    const QString &query, bool appSelected, bool isSearching, bool hasResults)
+{
+    const ContentState results = hasResults ? ContentState::Results : ContentState::NoResults;
+    if (query.isEmpty()) {
+        if (!appSelected)
+            return ContentState::BlankSlate;
+        return isSearching ? ContentState::Searching : results;
+    }
+    if (isSearching)
+        return ContentState::Searching;
+    if (characterCount(query) >= minimumQueryLength || appSelected)
+        return results;
+    return ContentState::MinimumCharacters;
+}
+
+int SearchModel::selectionAfterKey(int current, int key, int columns, int count)
+{
+    if (count <= 0)
+        return -1;
+    columns = std::max(1, columns);
+    if (current < 0 || current >= count) {
+        // From the search field only Down enters the grid.
+        return key == Qt::Key_Down ? 0 : current;
+    }
+    switch (key) {
+    case Qt::Key_Left:
+        return std::max(0, current - 1);
+    case Qt::Key_Right:
+        return std::min(count - 1, current + 1);
+    case Qt::Key_Up:
+        // Up from the first row goes back to the search field.
+        return current - columns >= 0 ? current - columns : -1;
+    case Qt::Key_Down: {
+        if (current + columns < count)
+            return current + columns;
+        // Into the last, shorter row when there is one below.
+        const int lastRowStart = (count - 1) / columns * columns;
+        return current < lastRowStart ? count - 1 : current;
+    }
+    case Qt::Key_Home:
+        return 0;
+    case Qt::Key_End:
+        return count - 1;
+    default:
+        return current;
+    }
+}
+
+SearchModel::ContentState SearchModel::contentState() const { return m_contentState; }
+
+int SearchModel::recordingCount() const { return m_storage.recordingCount(); }
+
+void SearchModel::setSearchText(const QString &text)
+{
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    emit searchTextChanged();
+    performSearch();
+}
+
+void SearchModel::setSelectedApp(const QString &app)
+{
+    if (app == m_selectedApp)
+        return;
+    m_selectedApp = app;
+    emit selectedAppChanged();
+    performSearch();
+}
+
+void SearchModel::toggleApp(const QString &app) { setSelectedApp(app == m_selectedApp ? QString() : app); }
+
+void SearchModel::setSelectedIndex(int index)
+{
+    if (index < -1 || index >= m_results.count())
+        index = -1;
+    const QUuid id = index >= 0 ? m_results.recordings()[size_t(index)].id : QUuid();
+    m_selectedId = id;
+    if (index == m_selectedIndex)
+        return;
+    m_selectedIndex = index;
+    emit selectedIndexChanged();
+}
+
+bool SearchModel::navigate(int key, int columns)
+{
+    const int next = selectionAfterKey(m_selectedIndex, key, columns, m_results.count());
+    if (next != m_selectedIndex) {
+        setSelectedIndex(next);
+        return true;
+    }
+    // At the edge of the grid the key is still the grid's, not the search field's.
+    static constexpr int kNavigationKeys[]
+        = { Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down, Qt::Key_Home, Qt::Key_End };
+    return m_selectedIndex >= 0
+        && std::find(std::begin(kNavigationKeys), std::end(kNavigationKeys), key) != std::end(kNavigationKeys);
+}
+
+QString SearchModel::imageSourceAt(int row) const
+{
+    if (row < 0 || row >= m_results.count())
+        return {};
+    return RecordingListModel::imageSource(m_results.recordings()[size_t(row)]);
+}
+
+void SearchModel::performSearch()
+{
+    const quint64 generation = ++m_generation;
+    const bool appSelected = !m_selectedApp.isEmpty();
+    // An earlier search still under way is outdated from here on: its answer will be dropped,
+    // so it no longer counts as searching.
+    if ((m_searchText.isEmpty() && !appSelected)
+        || (!m_searchText.isEmpty() && characterCount(m_searchText) < minimumQueryLength)) {
+        showResults({});
+        setIsSearching(false);
+        return;
+    }
+    setIsSearching(true);
+    if (m_searchText.isEmpty()) {
+        browseApp(m_selectedApp, generation);
+        return;
+    }
+    const std::optional<QString> app = appSelected ? std::optional<QString>(m_selectedApp) : std::nullopt;
+    QPointer<SearchModel> self(this);
+    m_database.searchText(m_searchText, app, [self, generation](std::vector<Recording> recordings) {
+        if (!self || generation != self->m_generation)
+            return;
+        self->showResults(std::move(recordings));
+        self->setIsSearching(false);
+        emit self->resultsShown();
+    });
+}
+
+QCoro::Task<> SearchModel::browseApp(QString app, quint64 generation)
+{
+    QPointer<SearchModel> self(this);
+    QCoro::Task<std::vector<Recording>> browse = m_storage.recordingsForApp(app);
+    std::vector<Recording> recordings = co_await browse;
+    if (!self || generation != self->m_generation)
+        co_return;
+    showResults(std::move(recordings));
+    setIsSearching(false);
+    emit resultsShown();
+}
+
+QCoro::Task<> SearchModel::refreshUniqueApps()
+{
+    QPointer<SearchModel> self(this);
+    const quint64 generation = ++m_appsGeneration;
+    QCoro::Task<QStringList> loading = m_storage.uniqueApps();
+    const QStringList apps = co_await loading;
+    if (!self || generation != self->m_appsGeneration || apps == self->m_uniqueApps)
+        co_return;
+    m_uniqueApps = apps;
+    emit uniqueAppsChanged();
+}
+
+void SearchModel::showResults(std::vector<Recording> recordings)
+{
+    const QUuid selected = m_selectedId;
+    m_results.setRecordings(std::move(recordings));
+    const int index = selected.isNull() ? -1 : m_results.indexOf(selected);
+    m_selectedId = index >= 0 ? selected : QUuid();
+    if (index != m_selectedIndex) {
+        m_selectedIndex = index;
+        emit selectedIndexChanged();
+    }
+    updateContentState();
+}
+
+void SearchModel::setIsSearching(bool on)
+{
+    if (on == m_isSearching)
+        return;
+    m_isSearching = on;
+    emit isSearchingChanged();
+    updateContentState();
+}
+
+void SearchModel::updateContentState()
+{
+    const ContentState state
+        = contentStateFor(m_searchText, !m_selectedApp.isEmpty(), m_isSearching, m_results.count() > 0);
+    if (state == m_contentState)
+        return;
+    m_contentState = state;
+    emit contentStateChanged();
+}
+
+} // namespace pellux

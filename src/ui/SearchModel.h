@@ -1,0 +1,111 @@
+#pragma once
+
+#include "persistence/Recording.h"
+#include "ui/RecordingListModel.h"
+
+#include <QObject>
+#include <QStringList>
+#include <QUuid>
+#include <QtQml/qqmlregistration.h>
+
+#include <qcorotask.h>
+
+namespace pellux {
+
+class SimpleDatabaseManager;
+class StorageManager;
+
+// What the search window shows: the query, the application filter, the results and which of the
+// five states fills the area below the search bar. Every edit of the query or the filter runs a
+// search; the results of the last edit are the ones shown, whatever order the answers come in.
+// Main thread.
+class SearchModel : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("made by the search window")
+    Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
+    // The application filter; empty means all applications.
+    Q_PROPERTY(QString selectedApp READ selectedApp WRITE setSelectedApp NOTIFY selectedAppChanged)
+    Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
+    Q_PROPERTY(ContentState contentState READ contentState NOTIFY contentStateChanged)
+    Q_PROPERTY(QStringList uniqueApps READ uniqueApps NOTIFY uniqueAppsChanged)
+    Q_PROPERTY(int recordingCount READ recordingCount NOTIFY recordingCountChanged)
+    Q_PROPERTY(pellux::RecordingListModel *results READ results CONSTANT)
+    // The selected card, -1 for none. It follows its recording when the results change.
+    Q_PROPERTY(int selectedIndex READ selectedIndex WRITE setSelectedIndex NOTIFY selectedIndexChanged)
+
+public:
+    static constexpr int minimumQueryLength = 3;
+
+    enum class ContentState { BlankSlate, Searching, MinimumCharacters, NoResults, Results };
+    Q_ENUM(ContentState)
+
+    SearchModel(SimpleDatabaseManager &database, StorageManager &storage, const Clock &clock = Clock::system(),
+        QObject *parent = nullptr);
+    ~SearchModel() override;
+
+    // The state the area below the search bar shows.
+    static ContentState contentStateFor(const QString &query, bool appSelected, bool isSearching, bool hasResults);
+    // The card selected after a navigation key (Qt::Key_Left/Right/Up/Down/Home/End) in a grid of
+    // `columns` columns and `count` cards; -1 (nothing selected) hands the keys back to the search
+    // field. Other keys leave the selection unchanged.
+    static int selectionAfterKey(int current, int key, int columns, int count);
+
+    QString searchText() const { return m_searchText; }
+    void setSearchText(const QString &text);
+    QString selectedApp() const { return m_selectedApp; }
+    void setSelectedApp(const QString &app);
+    bool isSearching() const { return m_isSearching; }
+    ContentState contentState() const;
+    QStringList uniqueApps() const { return m_uniqueApps; }
+    int recordingCount() const;
+    RecordingListModel *results() { return &m_results; }
+    int selectedIndex() const { return m_selectedIndex; }
+    void setSelectedIndex(int index);
+
+    // A chip was clicked: selects its application, or returns to all applications when it is the
+    // one already selected.
+    Q_INVOKABLE void toggleApp(const QString &app);
+    // Applies a navigation key to the selection; true when the key was used.
+    Q_INVOKABLE bool navigate(int key, int columns);
+    // The recording of a row, for the viewer.
+    Q_INVOKABLE QString imageSourceAt(int row) const;
+
+    // Reloads the application names from the store.
+    QCoro::Task<> refreshUniqueApps();
+    // Runs the search rules for the current query and filter.
+    void performSearch();
+
+signals:
+    void searchTextChanged();
+    void selectedAppChanged();
+    void isSearchingChanged();
+    void contentStateChanged();
+    void uniqueAppsChanged();
+    void recordingCountChanged();
+    void selectedIndexChanged();
+    // A search or browse finished and its results are shown.
+    void resultsShown();
+
+private:
+    QCoro::Task<> browseApp(QString app, quint64 generation);
+    void showResults(std::vector<Recording> recordings);
+    void setIsSearching(bool on);
+    void updateContentState();
+
+    SimpleDatabaseManager &m_database;
+    StorageManager &m_storage;
+    RecordingListModel m_results;
+    QString m_searchText;
+    QString m_selectedApp;
+    QStringList m_uniqueApps;
+    bool m_isSearching = false;
+    ContentState m_contentState = ContentState::BlankSlate;
+    int m_selectedIndex = -1;
+    QUuid m_selectedId;
+    // Counts the searches started; an answer for an older one is dropped.
+    quint64 m_generation = 0;
+    quint64 m_appsGeneration = 0;
+};
+
+} // namespace pellux

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "runtime/Clock.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class QQmlApplicationEngine;
+class QQuickWindow;
+
+namespace pellux {
+
+class ApplicationIcons;
+class MainViewModel;
+class SearchModel;
+class SimpleDatabaseManager;
+class StorageManager;
+class WindowActions;
+
+// The search window: the Qt Quick scene of Main.qml with its models. Built on the first show();
+// closing it only hides it. Main thread.
+class SearchWindow : public QObject {
+    Q_OBJECT
+
+public:
+    struct Components {
+        MainViewModel *viewModel = nullptr; // may be absent (tests, no capture)
+        StorageManager *storage = nullptr;
+        SimpleDatabaseManager *database = nullptr;
+        QObject *optimizer = nullptr; // the re-compression service, for the storage popover
+        const Clock *clock = &Clock::system();
+    };
+
+    explicit SearchWindow(Components components, QObject *parent = nullptr);
+    ~SearchWindow() override;
+
+    // Shows the window (building it first) and brings it to the front.
+    void show();
+    // Builds the scene without showing it; false (and a log line) when it cannot load.
+    bool build();
+
+    QQuickWindow *window() const;
+    SearchModel *searchModel() const { return m_search.get(); }
+    WindowActions *actions() const { return m_actions.get(); }
+    QQmlApplicationEngine *engine() const { return m_engine.get(); }
+
+private:
+    Components m_components;
+    std::unique_ptr<ApplicationIcons> m_icons;
+    std::unique_ptr<SearchModel> m_search;
+    std::unique_ptr<WindowActions> m_actions;
+    std::unique_ptr<QQmlApplicationEngine> m_engine;
+    QPointer<QQuickWindow> m_window;
+};
+
+// Makes the module "Pellux" (its QML files and C++ types) known to QML engines; idempotent.
+void registerPelluxQmlModule();
+
+} // namespace pellux

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QColor>
+#include <QObject>
+#include <QString>
+#include <QtQml/qqmlregistration.h>
+
+namespace pellux {
+
+// The formatting rules of ui/Formatting.h for QML: `Format.bytes(n)`, `Format.storageColor(n)`.
+class UiFormat : public QObject {
+    Q_OBJECT
+    QML_NAMED_ELEMENT(Format)
+    QML_SINGLETON
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE QString bytes(qint64 count) const;
+    Q_INVOKABLE QColor storageColor(qint64 bytesUsed) const;
+};
+
+} // namespace pellux

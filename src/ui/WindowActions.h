@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QtQml/qqmlregistration.h>
+
+#include <QWindow>
+
+namespace pellux {
+
+class MainViewModel;
+class StorageManager;
+
+// What the search window asks of the desktop: the modal alerts (clean-up, permission) and the
+// privacy settings. Main thread.
+class WindowActions : public QObject {
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("made by the search window")
+
+public:
+    // The answers of the clean-up alerts, in the order their buttons are shown.
+    enum class CleanupChoice { deleteOlderThan30Days, deleteAll, cancel };
+    static constexpr int cleanupRetentionDays = 30;
+
+    WindowActions(MainViewModel *viewModel, StorageManager &storage, QObject *parent = nullptr);
+
+    // The window the alerts belong to.
+    void setWindow(QWindow *window) { m_window = window; }
+
+    // "Clean Up": asks how to free space, confirms a full deletion, then deletes.
+    Q_INVOKABLE void showCleanupOptions();
+    // The permission alert; true when the user chose to open the settings (then opened).
+    Q_INVOKABLE bool showPermissionAlert();
+    // The permission guide's "Check Permission": checks again, then emits permissionChecked.
+    Q_INVOKABLE void checkPermission();
+    Q_INVOKABLE void openPrivacySettings();
+
+    // Where the screen-recording permission is explained: the help page shipped with Pellux.
+    static QUrl privacySettingsUrl();
+    // The confirmation text of a full deletion.
+    static QString deleteAllInformativeText(int recordingCount);
+    // Carries out a choice of the clean-up alerts; deleteAll only after its confirmation.
+    void applyCleanupChoice(CleanupChoice choice);
+
+signals:
+    void permissionChecked(bool granted);
+
+private:
+    CleanupChoice askCleanupChoice();
+    bool confirmDeleteAll();
+
+    QPointer<MainViewModel> m_viewModel;
+    StorageManager &m_storage;
+    QPointer<QWindow> m_window;
+};
+
+} // namespace pellux

@@ -1,0 +1,29 @@
+import QtQuick
+import QtQuick.Controls
+import Pellux
+
+ApplicationWindow {
+    id: window
+    required property QtObject viewModel
+    required property SearchModel search
+    required property QtObject storage
+    required property QtObject optimizer
+    required property WindowActions actions
+
+    width: 1100
+    height: 760
+    minimumWidth: 800
+    minimumHeight: 600
+    title: "Pellux"
+    color: "white"
+
+    ContentView {
+        id: content
+        anchors.fill: parent
+        viewModel: window.viewModel
+        search: window.search
+        storage: window.storage
+        optimizer: window.optimizer
+        actions: window.actions
+    }
+}

@@ -1,0 +1,92 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Pellux
+
+// The screenshot of a card, fitted into a 16:10 area with rounded corners; a spinner while it
+// loads, a note when it cannot be shown, and an expand symbol under the pointer.
+Item {
+    id: root
+    property alias source: image.source
+    readonly property bool loaded: image.status === Image.Ready
+    property bool isHovered: hover.hovered
+    signal clicked()
+
+    Rectangle {
+        anchors.fill: parent
+        color: Theme.gray(0.05)
+    }
+
+    Image {
+        id: image
+        anchors.fill: parent
+        asynchronous: true
+        cache: false
+        fillMode: Image.PreserveAspectFit
+        // Decoded at the size shown, never at full size.
+        sourceSize: Qt.size(Math.ceil(width * Screen.devicePixelRatio), Math.ceil(height * Screen.devicePixelRatio))
+        smooth: true
+    }
+
+    BusyIndicator {
+        anchors.centerIn: parent
+        scale: 0.8
+        running: image.status === Image.Loading
+        visible: running
+    }
+
+    ColumnLayout {
+        objectName: "unavailable"
+        anchors.centerIn: parent
+        visible: image.status === Image.Error
+        spacing: 6
+        SymbolIcon {
+            Layout.alignment: Qt.AlignHCenter
+            name: "exclamationmark.triangle"
+            size: 20
+            color: Theme.secondaryAt(0.6)
+        }
+        Text {
+            text: "Screenshot unavailable"
+            font.pixelSize: 12
+            color: Theme.secondary
+        }
+    }
+
+    Rectangle {
+        anchors.right: parent.right
+        anchors.bottom: parent.bottom
+        anchors.margins: 12
+        width: 46
+        height: 46
+        radius: width / 2
+        color: Theme.black(0.6)
+        opacity: root.loaded && root.isHovered ? 1 : 0
+        Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+        SymbolIcon {
+            anchors.centerIn: parent
+            name: "arrow.up.left.and.arrow.down.right"
+            size: 22
+            color: "white"
+        }
+    }
+
+    // Rounds the corners to a radius of 10.
+    Repeater {
+        model: 4
+        RoundedCornerMask {
+            required property int index
+            radius: 10
+            color: "white"
+            rotation: index * 90
+            x: index === 1 || index === 2 ? root.width - radius : 0
+            y: index >= 2 ? root.height - radius : 0
+        }
+    }
+
+    HoverHandler {
+        id: hover
+        cursorShape: root.loaded ? Qt.PointingHandCursor : Qt.ArrowCursor
+    }
+    TapHandler { onTapped: root.clicked() }
+}

@@ -1,0 +1,86 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Pellux
+
+// The search field and, once anything was captured, the application filter.
+ColumnLayout {
+    id: root
+    required property SearchModel search
+    property alias field: field
+    signal moveIntoResults()
+
+    spacing: 12
+
+    Rectangle {
+        Layout.fillWidth: true
+        implicitHeight: fieldRow.implicitHeight + 24
+        radius: 12
+        color: Theme.gray(0.08)
+
+        RowLayout {
+            id: fieldRow
+            anchors.fill: parent
+            anchors.leftMargin: 16
+            anchors.rightMargin: 16
+            anchors.topMargin: 12
+            anchors.bottomMargin: 12
+            spacing: 8
+
+            SymbolIcon {
+                name: "magnifyingglass"
+                size: 15
+                color: Theme.gray(0.5)
+            }
+
+            TextField {
+                id: field
+                objectName: "searchField"
+                Layout.fillWidth: true
+                focus: true
+                background: null
+                padding: 0
+                font.pixelSize: 15
+                color: Theme.primary
+                placeholderText: "Search app names, window titles, or text in screenshots..."
+                placeholderTextColor: Theme.secondary
+                selectByMouse: true
+                onTextChanged: root.search.searchText = text
+                Keys.onDownPressed: root.moveIntoResults()
+                Keys.onEscapePressed: (event) => {
+                    event.accepted = text.length > 0
+                    clear()
+                }
+                Connections {
+                    target: root.search
+                    function onSearchTextChanged() {
+                        if (field.text !== root.search.searchText)
+                            field.text = root.search.searchText
+                    }
+                }
+            }
+
+            SymbolIcon {
+                id: clearButton
+                objectName: "clearButton"
+                visible: field.text.length > 0
+                name: "xmark.circle.fill"
+                size: 13
+                color: Theme.gray(0.4)
+                TapHandler {
+                    onTapped: {
+                        field.clear()
+                        field.forceActiveFocus()
+                    }
+                }
+                HoverHandler { cursorShape: Qt.PointingHandCursor }
+            }
+        }
+    }
+
+    AppFilterBar {
+        Layout.fillWidth: true
+        visible: root.search.uniqueApps.length > 0
+        search: root.search
+    }
+}

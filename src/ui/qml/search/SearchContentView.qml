@@ -1,0 +1,86 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Pellux
+
+// The area below the search bar: the blank slate, "Searching...", the length hint, "No results
+// found" or the results grid, as the search model's state says. A quick search does not flash the
+// progress state over results already shown: it appears after a short delay.
+FocusScope {
+    id: root
+    required property SearchModel search
+    readonly property int columns: grid.columns
+    signal typed(var event)
+    signal leaveResults()
+    signal clearQuery()
+
+    function focusResults() { grid.forceActiveFocus() }
+
+    property int shownState: search.contentState
+    readonly property bool searchingNow: search.contentState === SearchModel.Searching
+    onSearchingNowChanged: {
+        if (!searchingNow) {
+            progressDelay.stop()
+            shownState = search.contentState
+        } else if (shownState === SearchModel.Results || shownState === SearchModel.NoResults) {
+            progressDelay.restart()
+        } else {
+            shownState = SearchModel.Searching
+        }
+    }
+    Connections {
+        target: root.search
+        function onContentStateChanged() {
+            if (!root.searchingNow)
+                root.shownState = root.search.contentState
+        }
+    }
+    Timer {
+        id: progressDelay
+        interval: 250
+        onTriggered: root.shownState = root.search.contentState
+    }
+
+    BlankSlateView {
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.BlankSlate
+        recordingCount: root.search.recordingCount
+    }
+
+    ColumnLayout {
+        objectName: "searchingState"
+        anchors.centerIn: parent
+        visible: root.shownState === SearchModel.Searching
+        spacing: 8
+        BusyIndicator {
+            Layout.alignment: Qt.AlignHCenter
+            running: parent.visible
+        }
+        Text {
+            Layout.alignment: Qt.AlignHCenter
+            text: "Searching..."
+            font.pixelSize: 13
+            color: Theme.secondary
+        }
+    }
+
+    MinimumCharactersView {
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.MinimumCharacters
+    }
+
+    NoResultsView {
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.NoResults
+    }
+
+    SearchResultsGrid {
+        id: grid
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.Results
+        search: root.search
+        onTyped: (event) => root.typed(event)
+        onLeaveResults: root.leaveResults()
+        onClearQuery: root.clearQuery()
+    }
+}

@@ -1,0 +1,193 @@
+// Renders every state of the search window offscreen, at the smallest and at a large size, and
+// saves the pictures (to $PELLUX_RENDER_DIR, else build/ui-renders) for a person to look at. A view
+// that cannot load, or renders nothing, fails the test.
+#include "support/CapturePipeline.h"
+#include "support/SampleHistory.h"
+#include "ui/SearchModel.h"
+#include "ui/SearchWindow.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace pellux {
+namespace {
+
+using test::CapturePipeline;
+using test::FakeCaptureBackend;
+
+// The published state of a re-compression run, frozen half-way for the picture.
+class RunningOptimizer : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isOptimizing READ isOptimizing CONSTANT)
+    Q_PROPERTY(double optimizationProgress READ optimizationProgress CONSTANT)
+    Q_PROPERTY(qint64 savedBytes READ savedBytes CONSTANT)
+
+public:
+    bool isOptimizing() const { return true; }
+    double optimizationProgress() const { return 0.42; }
+    qint64 savedBytes() const { return 734'003'200; }
+};
+
+QString renderFolder()
+{
+    const QString folder = qEnvironmentVariableIsSet("PELLUX_RENDER_DIR")
+        ? qEnvironmentVariable("PELLUX_RENDER_DIR")
+        : QStringLiteral(PELLUX_BINARY_DIR "/ui-renders");
+    QDir().mkpath(folder);
+    return folder;
+}
+
+void waitFor(const std::function<bool()> &done, int timeoutMs = 20000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// True while any visible image of the scene is still loading.
+bool imagesLoading(QQuickItem *root)
+{
+    for (QObject *child : root->findChildren<QObject *>()) {
+        auto *item = qobject_cast<QQuickItem *>(child);
+        if (!item || !item->isVisible() || !item->inherits("QQuickImage"))
+            continue;
+        if (item->property("status").toInt() == 2) // Image.Loading
+            return true;
+    }
+    return false;
+}
+
+class SearchWindowRenderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+
+    SearchWindowRenderTest()
+    {
+        AppPreferences preferences = AppPreferences::defaultValue();
+        preferences.useDynamicIntervals = false;
+        pipeline.savePreferences(preferences);
+        pipeline.makeService();
+    }
+
+    void makeWindow(QObject *optimizer = nullptr)
+    {
+        window = std::make_unique<SearchWindow>(SearchWindow::Components {
+            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock });
+        ASSERT_TRUE(window->build());
+        window->window()->show();
+    }
+
+    QQuickItem *find(const char *name) const { return window->window()->findChild<QQuickItem *>(QLatin1String(name)); }
+
+    void search(const QString &text)
+    {
+        QSignalSpy shown(window->searchModel(), &SearchModel::resultsShown);
+        window->searchModel()->setSearchText(text);
+        if (window->searchModel()->isSearching())
+            shown.wait(10000);
+    }
+
+    // Saves the window at both sizes as <name>-<width>x<height>.png.
+    void render(const QString &name)
+    {
+        QQuickWindow *w = window->window();
+        for (const QSize size : { QSize(800, 600), QSize(1600, 1000) }) {
+            w->resize(size);
+            waitFor([&] { return w->contentItem()->width() == size.width(); }, 2000);
+            // Layout settles, then the images of the new size load.
+            for (int i = 0; i < 3; ++i) {
+                QTest::qWait(50);
+                waitFor([&] { return !imagesLoading(w->contentItem()); });
+            }
+            const QImage picture = w->grabWindow();
+            ASSERT_FALSE(picture.isNull()) << name.toStdString();
+            EXPECT_EQ(picture.size(), size);
+            // Something besides the background was drawn.
+            const QRgb corner = picture.pixel(1, picture.height() / 2);
+            bool drawn = false;
+            for (int y = 0; y < picture.height() && !drawn; y += 7) {
+                for (int x = 0; x < picture.width() && !drawn; x += 7)
+                    drawn = picture.pixel(x, y) != corner;
+            }
+            EXPECT_TRUE(drawn) << name.toStdString() << " is empty";
+            const QString file
+                = QStringLiteral("%1/%2-%3x%4.png").arg(renderFolder(), name).arg(size.width()).arg(size.height());
+            EXPECT_TRUE(picture.save(file)) << file.toStdString();
+        }
+    }
+
+    CapturePipeline pipeline;
+    std::unique_ptr<SearchWindow> window;
+};
+
+TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
+{
+    test::captureSampleHistory(pipeline);
+    const std::vector<Recording> recordings = pipeline.storage->recordings();
+    ASSERT_GE(recordings.size(), 3u);
+
+    makeWindow();
+    ASSERT_NE(find("blankSlate"), nullptr);
+    EXPECT_TRUE(find("blankSlate")->isVisible());
+    render(QStringLiteral("blank-slate"));
+
+    search(QStringLiteral("bu"));
+    EXPECT_TRUE(find("minimumCharacters")->isVisible());
+    render(QStringLiteral("hint"));
+
+    // A search answers in a millisecond: the state is set by hand for its picture.
+    QQuickItem *content = find("searchingState");
+    ASSERT_NE(content, nullptr);
+    QQuickItem *area = content->parentItem();
+    area->setProperty("shownState", int(SearchModel::ContentState::Searching));
+    render(QStringLiteral("searching"));
+
+    search(QStringLiteral("nothing like this"));
+    EXPECT_TRUE(find("noResults")->isVisible());
+    render(QStringLiteral("no-results"));
+
+    search(QStringLiteral("budget"));
+    ASSERT_EQ(window->searchModel()->contentState(), SearchModel::ContentState::Results);
+    EXPECT_GE(window->searchModel()->results()->count(), 3);
+    EXPECT_TRUE(find("resultsGrid")->isVisible());
+    window->searchModel()->setSelectedIndex(1);
+    render(QStringLiteral("results"));
+
+    // The viewer, opened on the newest frame (a delta frame).
+    QQuickItem *grid = find("resultsGrid");
+    QMetaObject::invokeMethod(grid, "openViewer", Q_ARG(QVariant, 0));
+    QObject *viewer = window->window()->findChild<QObject *>(QStringLiteral("screenshotViewer"));
+    ASSERT_NE(viewer, nullptr);
+    waitFor([&] { return viewer->property("opened").toBool(); }, 2000);
+    ASSERT_TRUE(viewer->property("opened").toBool());
+    render(QStringLiteral("viewer"));
+    QMetaObject::invokeMethod(viewer, "close");
+    waitFor([&] { return !viewer->property("visible").toBool(); }, 2000);
+
+    window->window()->findChild<QObject *>(QStringLiteral("permissionInstructions"))->setProperty("visible", true);
+    render(QStringLiteral("permission-guide"));
+}
+
+TEST_F(SearchWindowRenderTest, StoragePopoverDuringARecompressionRun)
+{
+    RunningOptimizer optimizer;
+    makeWindow(&optimizer);
+    QObject *popover = window->window()->findChild<QObject *>(QStringLiteral("storageDetails"));
+    ASSERT_NE(popover, nullptr);
+    popover->setProperty("visible", true);
+    EXPECT_TRUE(find("optimizingRow")->isVisible());
+    EXPECT_TRUE(find("savedRow")->isVisible());
+    render(QStringLiteral("storage-popover"));
+}
+
+} // namespace
+} // namespace pellux
+
+#include "SearchWindowRender_test.moc"
