@@ -1,6 +1,7 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "runtime/MainThread.h"
 #include "support/LogCapture.h"
+#include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -20,8 +21,8 @@ namespace {
 
 const QStringList kFullColumns = { "id", "timestamp", "display_index", "file_path", "app_name", "window_title",
     "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash" };
-const QStringList kAllIndexes
-    = { "idx_ocr_recording", "idx_recordings_hash", "idx_recordings_reference_hash", "idx_recordings_timestamp" };
+const QStringList kAllIndexes = { "idx_ocr_recording", "idx_recordings_app_browse", "idx_recordings_hash",
+    "idx_recordings_reference_hash", "idx_recordings_timestamp" };
 
 int mode(const QString &path)
 {
@@ -57,6 +58,23 @@ std::optional<QString> byHash(SimpleDatabaseManager &db, const QString &hash)
 bool updateSize(SimpleDatabaseManager &db, const QString &path, qint64 size)
 {
     return awaitCompletion<bool>([&](auto done) { db.updateFileSize(path, size, done); });
+}
+
+QStringList applicationNames(SimpleDatabaseManager &db)
+{
+    return awaitCompletion<QStringList>([&](auto done) { db.applicationNames(done); });
+}
+
+std::vector<Recording> ofApplication(SimpleDatabaseManager &db, const QString &app)
+{
+    return awaitCompletion<std::vector<Recording>>([&](auto done) { db.recordingsOfApplication(app, done); });
+}
+
+Recording withId(const char *id, double seconds, const QString &path, std::optional<QString> app)
+{
+    Recording r = makeRecording(seconds, path, std::move(app));
+    r.id = QUuid::fromString(QLatin1String(id));
+    return r;
 }
 
 int deleteRows(SimpleDatabaseManager &db, const std::vector<QUuid> &recordingIds)
@@ -187,6 +205,11 @@ TEST(DatabaseOpening, FileThatIsNoDatabaseIsRefusedUntouchedAndEveryOperationFai
     EXPECT_FALSE(byHash(db, "h").has_value());
     EXPECT_FALSE(updateSize(db, "a.webp", 5));
     EXPECT_EQ(deleteRows(db, { r.id }), 0);
+    log.clear();
+    EXPECT_TRUE(applicationNames(db).isEmpty());
+    EXPECT_TRUE(ofApplication(db, "Terminal").empty());
+    EXPECT_TRUE(log.contains("ERROR applicationNames: Database not available"));
+    EXPECT_TRUE(log.contains("ERROR recordingsOfApplication: Database not available"));
     db.deleteAllData();
     db.debugPrintAllOCRTexts();
     db.waitUntilIdle();
@@ -366,6 +389,93 @@ TEST(DatabaseSearch, ReturnsTheHundredNewestAndSkipsRowsWithoutAUsableId)
     EXPECT_TRUE(log.contains("DEBUG searchText: Total matches found: 100"));
     EXPECT_TRUE(log.contains("DEBUG searchText: Returning 99 recordings"));
     EXPECT_TRUE(log.contains("DEBUG searchText: Using pattern '%hit%'"));
+}
+
+TEST(DatabaseApplications, NamesAreDistinctInPlainCaseSensitiveOrderWithoutAbsentOnes)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    EXPECT_TRUE(applicationNames(db).isEmpty());
+    int t = 0;
+    for (const std::optional<QString> &app : std::initializer_list<std::optional<QString>> { "code", "Firefox",
+             std::nullopt, "Émail", "firefox", "Zed", "Firefox", "code", "Firefox Beta", std::nullopt }) {
+        ++t;
+        ASSERT_TRUE(saveRecording(db, makeRecording(t, QStringLiteral("/p/%1.webp").arg(t), app)));
+    }
+    // Code-point order: upper case before lower case, non-ASCII last; a prefix before its extensions.
+    EXPECT_EQ(applicationNames(db), QStringList({ "Firefox", "Firefox Beta", "Zed", "code", "firefox", "Émail" }));
+}
+
+TEST(DatabaseApplications, OneApplicationsRecordingsComeNewestFirstAndTiesLastStoredFirst)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    // Three windows of one cycle (time 200) stored in an order that is neither the ids' order nor
+    // its reverse, around recordings of other names.
+    const Recording older = withId("99999999-0000-4000-8000-000000000000", 100, "/p/older.webp", "Firefox");
+    const Recording tieFirst = withId("CCCCCCCC-0000-4000-8000-000000000000", 200, "/p/c.webp", "Firefox");
+    const Recording tieSecond = withId("AAAAAAAA-0000-4000-8000-000000000000", 200, "/p/a.webp", "Firefox");
+    const Recording tieThird = withId("BBBBBBBB-0000-4000-8000-000000000000", 200, "/p/b.webp", "Firefox");
+    const Recording newest = withId("11111111-0000-4000-8000-000000000000", 300, "/p/new.webp", "Firefox");
+    const Recording otherCase = makeRecording(250, "/p/lower.webp", QStringLiteral("firefox"));
+    const Recording other = makeRecording(400, "/p/term.webp", QStringLiteral("Terminal"));
+    const Recording unnamed = makeRecording(500, "/p/none.webp", std::nullopt);
+    for (const Recording &r : { tieFirst, older, otherCase, tieSecond, other, unnamed, tieThird, newest })
+        ASSERT_TRUE(saveRecording(db, r));
+
+    const std::vector<Recording> found = ofApplication(db, "Firefox");
+    EXPECT_EQ(ids(found),
+        QStringList({ newest.idText(), tieThird.idText(), tieSecond.idText(), tieFirst.idText(), older.idText() }));
+    ASSERT_FALSE(found.empty());
+    // The form searchText gives.
+    EXPECT_EQ(found[0].localPath(), "/p/new.webp");
+    EXPECT_EQ(secondsSince1970(found[0].timestamp), 300.0);
+    EXPECT_EQ(found[0].appName, std::optional<QString>("Firefox"));
+    EXPECT_EQ(found[0].windowTitle, std::optional<QString>("Window"));
+    EXPECT_FALSE(found[0].thumbnailPath.has_value());
+    EXPECT_FALSE(found[0].imageHash.has_value());
+
+    // Replacing a row makes it the last stored of its time.
+    ASSERT_TRUE(saveRecording(db, tieFirst));
+    EXPECT_EQ(ids(ofApplication(db, "Firefox")),
+        QStringList({ newest.idText(), tieFirst.idText(), tieThird.idText(), tieSecond.idText(), older.idText() }));
+
+    for (const QString &app : { QStringLiteral("FIREFOX"), QStringLiteral("Fire"), QStringLiteral("%"), QString() })
+        EXPECT_TRUE(ofApplication(db, app).empty()) << app.toStdString();
+    EXPECT_EQ(ids(ofApplication(db, "firefox")), QStringList({ otherCase.idText() }));
+}
+
+TEST(DatabaseApplications, ASyntheticHistoryAnswersWhatWasWritten)
+{
+    TempHome home;
+    SyntheticHistoryOptions options;
+    options.recordings = 3000;
+    const std::optional<SyntheticHistory> history = writeSyntheticHistory(options);
+    ASSERT_TRUE(history);
+    // The file exists now: a second history is refused rather than mixed in.
+    EXPECT_FALSE(writeSyntheticHistory(options));
+
+    SimpleDatabaseManager db;
+    QStringList expectedNames;
+    for (const auto &[name, count] : history->perApplication)
+        expectedNames << name;
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(applicationNames(db), expectedNames);
+    EXPECT_GT(history->withoutApplication, 0);
+
+    TimePoint newest {};
+    for (const auto &[name, count] : history->perApplication) {
+        const std::vector<Recording> found = ofApplication(db, name);
+        ASSERT_EQ(static_cast<int>(found.size()), count) << name.toStdString();
+        for (size_t i = 1; i < found.size(); ++i)
+            ASSERT_GE(found[i - 1].timestamp, found[i].timestamp);
+        newest = std::max(newest, found.front().timestamp);
+    }
+    EXPECT_EQ(newest, history->newest);
+    for (const QString &word : syntheticWords()) {
+        const auto planted = history->withWord.count(word) ? static_cast<size_t>(history->withWord.at(word)) : 0;
+        EXPECT_EQ(search(db, word).size(), std::min<size_t>(planted, 100)) << word.toStdString();
+    }
 }
 
 TEST(DatabaseFileSize, MatchesTheNameLiterallyAndOnlyAsAWholeLastComponent)
