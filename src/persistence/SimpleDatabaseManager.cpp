@@ -138,8 +138,9 @@ struct SimpleDatabaseManager::Impl {
     QString errorMessage() const { return sql::errorMessage(db); }
 
     std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
+    // `answered` turns false when the statement cannot be prepared or fails while reading.
     std::vector<SearchRow> plainSearchRows(
-        const QString &pattern, const std::optional<QString> &appName, bool *prepared);
+        const QString &pattern, const std::optional<QString> &appName, bool *answered);
     std::optional<QStringList> applicationNames();
     std::optional<std::vector<SearchRow>> applicationRows(const QString &appName);
 };
@@ -498,7 +499,7 @@ std::optional<std::vector<SearchRow>> SimpleDatabaseManager::Impl::applicationRo
 }
 
 std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
-    const QString &pattern, const std::optional<QString> &appName, bool *prepared)
+    const QString &pattern, const std::optional<QString> &appName, bool *answered)
 {
     // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
     // orders such ties by whatever plan it picks (oldest first without an application, newest
@@ -513,7 +514,7 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
                              "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     std::vector<SearchRow> rows;
     Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
-    *prepared = select.prepared();
+    *answered = select.prepared();
     if (!select.prepared()) {
         log::debug(QStringLiteral("DEBUG searchText: Failed to prepare statement - %1").arg(errorMessage()));
         return rows;
@@ -522,8 +523,15 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     select.bind(1, pattern);
     if (appName)
         select.bind(2, *appName);
-    while (select.step() == SQLITE_ROW)
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
         rows.push_back(readSearchRow(select));
+    if (rc != SQLITE_DONE) {
+        // The rows read so far are no answer: the search would look complete and short.
+        log::failure(QStringLiteral("ERROR searchText: %1").arg(errorMessage()));
+        *answered = false;
+        rows.clear();
+    }
     return rows;
 }
 
@@ -541,10 +549,10 @@ std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
                 log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
         }
     }
-    bool prepared = true;
-    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &prepared);
+    bool answered = true;
+    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &answered);
     std::vector<Recording> results;
-    if (prepared) {
+    if (answered) {
         const size_t matches = rows.size();
         results = recordingsFromSearchRows(std::move(rows), "searchText");
         log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));

@@ -391,6 +391,58 @@ TEST(DatabaseSearch, ReturnsTheHundredNewestAndSkipsRowsWithoutAUsableId)
     EXPECT_TRUE(log.contains("DEBUG searchText: Using pattern '%hit%'"));
 }
 
+TEST(DatabaseSearch, AReadThatFailsPartWayIsAFailureNotAShortAnswer)
+{
+    TempHome home;
+    {
+        SimpleDatabaseManager db;
+        db.waitUntilIdle();
+        RawDatabase raw(dbPath(home));
+        raw.exec("BEGIN");
+        // Long texts, a few to a page, so that the text table spans many pages.
+        for (int i = 0; i < 300; ++i) {
+            const QString id = uuidText(QUuid::createUuid());
+            raw.exec(QStringLiteral("INSERT INTO recordings (id, timestamp, display_index, file_path, app_name) "
+                                    "VALUES ('%1', %2, 0, '/p/%2.webp', 'Terminal')")
+                         .arg(id)
+                         .arg(1000 + i));
+            raw.exec(QStringLiteral("INSERT INTO ocr_text (recording_id, text, timestamp) "
+                                    "VALUES ('%1', 'hit ' || printf('%.900c', 'x'), 0)")
+                         .arg(id));
+        }
+        raw.exec("COMMIT");
+        ASSERT_EQ(search(db, "hit").size(), 100u);
+    }
+    // Damage one page of texts among those of the newest hundred recordings (the table's pages in
+    // key order; the last sixth holds the newest fifty).
+    qint64 pageSize = 0;
+    qint64 page = 0;
+    {
+        RawDatabase raw(dbPath(home));
+        pageSize = raw.integer("PRAGMA page_size");
+        const QStringList leaves
+            = raw.strings("SELECT pageno FROM dbstat WHERE name = 'ocr_text' AND pagetype = 'leaf' ORDER BY path");
+        ASSERT_GT(leaves.size(), 30);
+        page = leaves.at(leaves.size() * 4 / 5).toLongLong();
+    }
+    {
+        QFile file(dbPath(home));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek((page - 1) * pageSize));
+        ASSERT_EQ(file.write(QByteArray(static_cast<int>(pageSize), '\xff')), pageSize);
+    }
+
+    SimpleDatabaseManager db;
+    ASSERT_TRUE(db.isOpen());
+    for (const bool textIndex : { false, true }) {
+        db.setTextIndexEnabled(textIndex);
+        LogCapture log;
+        EXPECT_TRUE(search(db, "hit").empty()) << textIndex;
+        EXPECT_TRUE(search(db, "hit", QStringLiteral("Terminal")).empty()) << textIndex;
+        EXPECT_EQ(log.linesStartingWith("ERROR searchText:").size(), 2) << textIndex;
+    }
+}
+
 TEST(DatabaseApplications, NamesAreDistinctInPlainCaseSensitiveOrderWithoutAbsentOnes)
 {
     TempHome home;
