@@ -531,12 +531,25 @@ TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
     }
     ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 8, 0), std::nullopt));
     EXPECT_EQ(QCoro::waitFor(store.uniqueApps()), QStringList({ "Kate", "Okular", "kate" }));
-    EXPECT_EQ(ids(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")))), ids(kate));
-    EXPECT_TRUE(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Gwenview"))).empty());
+    const RecordingPage whole = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
+    EXPECT_EQ(ids(whole.recordings), ids(kate));
+    EXPECT_FALSE(whole.next);
+    const RecordingPage unknown = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Gwenview")));
+    EXPECT_TRUE(unknown.recordings.empty());
+    EXPECT_FALSE(unknown.next);
 
     QCoro::waitFor(store.deleteRecordings({ kate.front() }));
     kate.erase(kate.begin());
-    EXPECT_EQ(ids(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")))), ids(kate));
+    // One recording a page: the cursor carries the walk to the end.
+    std::vector<Recording> walked;
+    std::optional<RecordingPageCursor> after;
+    int pages = 0;
+    do {
+        const RecordingPage page = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"), 1, after));
+        walked.insert(walked.end(), page.recordings.begin(), page.recordings.end());
+        after = page.next;
+    } while (after && ++pages < 10);
+    EXPECT_EQ(ids(walked), ids(kate));
 }
 
 TEST_F(StorageManagerTest, WithoutAUsableDatabaseTheWindowsQueriesAnswerEmpty)
@@ -549,7 +562,9 @@ TEST_F(StorageManagerTest, WithoutAUsableDatabaseTheWindowsQueriesAnswerEmpty)
     DatabaseRecordingIndex databaseIndex(db);
     StorageManager store(databaseIndex, clock);
     EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).isEmpty());
-    EXPECT_TRUE(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"))).empty());
+    const RecordingPage page = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
+    EXPECT_TRUE(page.recordings.empty());
+    EXPECT_FALSE(page.next);
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR applicationNames: Database not available")));
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR recordingsOfApplication: Database not available")));
 }
