@@ -1,5 +1,6 @@
 #include "persistence/SimpleDatabaseManager.h"
 
+#include "persistence/ApplicationPageStatements.h"
 #include "persistence/SearchRow.h"
 #include "persistence/SqliteStatement.h"
 #include "persistence/TextSearchIndex.h"
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 
 #include <sqlite3.h>
 
@@ -280,10 +282,16 @@ struct SimpleDatabaseManager::Impl {
     QString errorMessage() const { return sql::errorMessage(db); }
 
     std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
+    // `answered` turns false when the statement cannot be prepared or fails while reading.
     std::vector<SearchRow> plainSearchRows(
-        const QString &pattern, const std::optional<QString> &appName, bool *prepared);
+        const QString &pattern, const std::optional<QString> &appName, bool *answered);
     std::optional<QStringList> applicationNames();
-    std::optional<std::vector<SearchRow>> applicationRows(const QString &appName);
+    struct RowPage {
+        std::vector<SearchRow> rows;
+        std::optional<RecordingPageCursor> next;
+    };
+    std::optional<RowPage> applicationPage(
+        const QString &appName, int limit, const std::optional<RecordingPageCursor> &after);
 };
 
 QString SimpleDatabaseManager::defaultDatabasePath()
@@ -398,12 +406,14 @@ void SimpleDatabaseManager::Impl::migrate()
     serialQueue.async([this] {
         if (!db)
             return;
-        // The browse by application and the list of application names. It holds every column the
-        // browse returns, so that one application's recordings are one stretch of the index
-        // rather than a table lookup per row.
-        if (!sql::exec(db,
-                "CREATE INDEX IF NOT EXISTS idx_recordings_app_browse "
-                "ON recordings(app_name, timestamp, id, file_path, window_title)"))
+        // The browse by application and the list of application names. Its keys are in effect
+        // (app_name, timestamp, rowid), the browse's exact order, so a page is one stretch of it
+        // read backwards with no sort. An index cannot name rowid, so any further column would
+        // come before it and order one capture time's recordings by that column instead: the
+        // browse looks each row of a page up by rowid. An earlier index holding those columns
+        // gives way to this one.
+        if (!sql::exec(db, "DROP INDEX IF EXISTS idx_recordings_app_browse")
+            || !sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_app_time ON recordings(app_name, timestamp)"))
             log::failure(QStringLiteral("Error creating the application index: %1").arg(errorMessage()));
         textIndexReady = text_search::prepare(db);
     });
@@ -558,20 +568,23 @@ void SimpleDatabaseManager::applicationNames(std::function<void(QStringList)> co
     });
 }
 
-void SimpleDatabaseManager::recordingsOfApplication(
-    const QString &appName, std::function<void(std::vector<Recording>)> completion)
+void SimpleDatabaseManager::recordingsOfApplication(const QString &appName, int limit,
+    std::optional<RecordingPageCursor> after, std::function<void(RecordingPage)> completion)
 {
-    d->serialQueue.async([this, appName, completion = std::move(completion)] {
-        std::vector<Recording> results;
+    d->serialQueue.async([this, appName, limit, after, completion = std::move(completion)] {
+        RecordingPage page;
         if (!d->db) {
             log::failure(QStringLiteral("ERROR recordingsOfApplication: Database not available"));
-        } else if (std::optional<std::vector<SearchRow>> rows = d->applicationRows(appName)) {
-            results = recordingsFromSearchRows(std::move(*rows), "recordingsOfApplication");
-            log::debug(QStringLiteral("DEBUG recordingsOfApplication: Returning %1 recordings of '%2'")
-                           .arg(results.size())
-                           .arg(appName));
+        } else if (limit < 1) {
+            log::failure(QStringLiteral("ERROR recordingsOfApplication: Page size %1 is not positive").arg(limit));
+        } else if (std::optional<Impl::RowPage> rows = d->applicationPage(appName, limit, after)) {
+            page.recordings = recordingsFromSearchRows(std::move(rows->rows), "recordingsOfApplication");
+            page.next = rows->next;
+            log::debug(QStringLiteral("DEBUG recordingsOfApplication: Returning %1 recordings of '%2'%3")
+                           .arg(page.recordings.size())
+                           .arg(appName, page.next ? QString() : QStringLiteral(", the last page")));
         }
-        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+        postToMain([completion, page = std::move(page)]() mutable { completion(std::move(page)); });
     });
 }
 
@@ -603,44 +616,47 @@ std::optional<QStringList> SimpleDatabaseManager::Impl::applicationNames()
     return names;
 }
 
-std::optional<std::vector<SearchRow>> SimpleDatabaseManager::Impl::applicationRows(const QString &appName)
+std::optional<SimpleDatabaseManager::Impl::RowPage> SimpleDatabaseManager::Impl::applicationPage(
+    const QString &appName, int limit, const std::optional<RecordingPageCursor> &after)
 {
-    // One stretch of idx_recordings_app_browse, read backwards. Within one capture time the index
-    // orders by id; the recordings of one time (the windows of one cycle) are put last stored
-    // first here, as searchText orders them.
-    Statement select(db,
-        "SELECT id, timestamp, file_path, app_name, window_title, rowid FROM recordings "
-        "WHERE app_name = ? ORDER BY timestamp DESC");
+    // Keyset paging over idx_recordings_app_time, read backwards: a page starts strictly after the
+    // (capture time, rowid) pair of the previous page's last row, so rows of one capture time split
+    // across pages are neither repeated nor lost, and a page costs the same however deep it lies.
+    // The first page's bound, "at most +infinity", also leaves out the rare row whose time is not a
+    // number (text sorts after every number), which has no place in a time order. One row beyond
+    // the page tells whether another page follows.
+    Statement select(db, after ? sql::kLaterApplicationPage : sql::kFirstApplicationPage);
     if (!select.prepared()) {
         log::failure(
             QStringLiteral("ERROR recordingsOfApplication: Failed to prepare statement - %1").arg(errorMessage()));
         return std::nullopt;
     }
     select.bind(1, appName);
-    std::vector<std::pair<qint64, SearchRow>> rows;
+    select.bind(2, after ? after->timestamp : std::numeric_limits<double>::infinity());
+    if (after)
+        select.bind(3, after->rowid);
+    select.bind(4, static_cast<qint64>(limit) + 1);
+    RowPage page;
+    page.rows.reserve(static_cast<size_t>(std::min(limit, 4096)));
+    RecordingPageCursor last;
     int rc = SQLITE_ROW;
-    while ((rc = select.step()) == SQLITE_ROW)
-        rows.emplace_back(select.int64(5), readSearchRow(select));
+    while ((rc = select.step()) == SQLITE_ROW) {
+        if (static_cast<int>(page.rows.size()) == limit) {
+            page.next = last;
+            continue; // the row beyond the page; stepping on reaches DONE
+        }
+        page.rows.push_back(readSearchRow(select));
+        last = { page.rows.back().timestamp, select.int64(5) };
+    }
     if (rc != SQLITE_DONE) {
         log::failure(QStringLiteral("ERROR recordingsOfApplication: %1").arg(errorMessage()));
         return std::nullopt;
     }
-    for (auto first = rows.begin(); first != rows.end();) {
-        const auto end = std::find_if(
-            first, rows.end(), [&](const auto &row) { return row.second.timestamp != first->second.timestamp; });
-        if (end - first > 1)
-            std::sort(first, end, [](const auto &a, const auto &b) { return a.first > b.first; });
-        first = end;
-    }
-    std::vector<SearchRow> ordered;
-    ordered.reserve(rows.size());
-    for (auto &row : rows)
-        ordered.push_back(std::move(row.second));
-    return ordered;
+    return page;
 }
 
 std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
-    const QString &pattern, const std::optional<QString> &appName, bool *prepared)
+    const QString &pattern, const std::optional<QString> &appName, bool *answered)
 {
     // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
     // orders such ties by whatever plan it picks (oldest first without an application, newest
@@ -655,7 +671,7 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
                              "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     std::vector<SearchRow> rows;
     Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
-    *prepared = select.prepared();
+    *answered = select.prepared();
     if (!select.prepared()) {
         log::debug(QStringLiteral("DEBUG searchText: Failed to prepare statement - %1").arg(errorMessage()));
         return rows;
@@ -664,8 +680,15 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     select.bind(1, pattern);
     if (appName)
         select.bind(2, *appName);
-    while (select.step() == SQLITE_ROW)
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
         rows.push_back(readSearchRow(select));
+    if (rc != SQLITE_DONE) {
+        // The rows read so far are no answer: the search would look complete and short.
+        log::failure(QStringLiteral("ERROR searchText: %1").arg(errorMessage()));
+        *answered = false;
+        rows.clear();
+    }
     return rows;
 }
 
@@ -683,10 +706,10 @@ std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
                 log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
         }
     }
-    bool prepared = true;
-    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &prepared);
+    bool answered = true;
+    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &answered);
     std::vector<Recording> results;
-    if (prepared) {
+    if (answered) {
         const size_t matches = rows.size();
         results = recordingsFromSearchRows(std::move(rows), "searchText");
         log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));

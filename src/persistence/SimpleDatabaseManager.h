@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/RecordingPage.h"
 #include "runtime/SerialQueue.h"
 
 #include <QString>
@@ -58,10 +59,15 @@ public:
     // (case-sensitive) comparison; recordings without a name are left out. A failure is logged
     // and answers an empty list, never a part of the names.
     void applicationNames(std::function<void(QStringList)> completion);
-    // Completion on main: every recording of exactly this application (case-sensitive), in the
-    // form searchText gives, newest first and, among recordings of one capture time, the last
-    // stored first. A failure is logged and answers an empty list, never a part of the rows.
-    void recordingsOfApplication(const QString &appName, std::function<void(std::vector<Recording>)> completion);
+    // Completion on main: one page of the recordings of exactly this application (case-sensitive),
+    // in the form searchText gives, newest first and, among recordings of one capture time, the
+    // last stored first. At most `limit` rows, starting after `after` (from the start without it);
+    // `next` continues the walk and is absent on the last page. Following `next` from the first
+    // page visits every row once, even when a capture time spans two pages. A row without a usable
+    // id or path is skipped, so a page may hold fewer than `limit` recordings and still have a
+    // `next`. A limit below 1 or a failure is logged and answers an empty page without `next`.
+    void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
+        std::function<void(RecordingPage)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
     // Completion on the database queue.

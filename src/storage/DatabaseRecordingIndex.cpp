@@ -32,10 +32,10 @@ void DatabaseRecordingIndex::applicationNames(std::function<void(QStringList)> c
     m_database.applicationNames(std::move(completion));
 }
 
-void DatabaseRecordingIndex::recordingsOfApplication(
-    const QString &appName, std::function<void(std::vector<Recording>)> completion)
+void DatabaseRecordingIndex::recordingsOfApplication(const QString &appName, int limit,
+    std::optional<RecordingPageCursor> after, std::function<void(RecordingPage)> completion)
 {
-    m_database.recordingsOfApplication(appName, std::move(completion));
+    m_database.recordingsOfApplication(appName, limit, after, std::move(completion));
 }
 
 StorageManager &StorageManager::shared()

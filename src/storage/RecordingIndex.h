@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/RecordingPage.h"
 
 #include <QString>
 #include <QStringList>
@@ -34,9 +35,11 @@ public:
     // ones; empty on failure.
     virtual void applicationNames(std::function<void(QStringList)> completion) = 0;
 
-    // Completion: the recordings of exactly this application, newest first (one capture time:
-    // last stored first); empty on failure.
-    virtual void recordingsOfApplication(const QString &appName, std::function<void(std::vector<Recording>)> completion)
+    // Completion: one page of the recordings of exactly this application, newest first (one
+    // capture time: last stored first), at most `limit` of them, after `after` (from the start
+    // without it); `next` is absent on the last page. Empty without `next` on failure.
+    virtual void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
+        std::function<void(RecordingPage)> completion)
         = 0;
 };
 
@@ -50,8 +53,8 @@ public:
         std::optional<double> compressionRatio, std::function<void(bool)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
     void applicationNames(std::function<void(QStringList)> completion) override;
-    void recordingsOfApplication(
-        const QString &appName, std::function<void(std::vector<Recording>)> completion) override;
+    void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
+        std::function<void(RecordingPage)> completion) override;
 
 private:
     SimpleDatabaseManager &m_database;

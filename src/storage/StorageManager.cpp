@@ -493,12 +493,13 @@ QCoro::Task<QStringList> StorageManager::uniqueApps()
     co_return names;
 }
 
-QCoro::Task<std::vector<Recording>> StorageManager::recordingsForApp(QString appName)
+QCoro::Task<RecordingPage> StorageManager::recordingsForApp(
+    QString appName, int limit, std::optional<RecordingPageCursor> after)
 {
-    auto [answered, completion] = awaitableCompletion(std::vector<Recording>());
-    m_index.recordingsOfApplication(appName, completion);
-    std::vector<Recording> recordings = co_await answered;
-    co_return recordings;
+    auto [answered, completion] = awaitableCompletion(RecordingPage());
+    m_index.recordingsOfApplication(appName, limit, after, completion);
+    RecordingPage page = co_await answered;
+    co_return page;
 }
 
 void StorageManager::noteApplicationSaved(const std::optional<QString> &appName)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/RecordingPage.h"
 #include "runtime/Clock.h"
 
 #include <QByteArray>
@@ -75,10 +76,13 @@ public:
     // application names, ascending by plain (case-sensitive) comparison, recordings without a name
     // left out; empty when the database cannot answer.
     QCoro::Task<QStringList> uniqueApps();
-    // Every recording of exactly this application (case-sensitive), newest first, recordings of
-    // one capture time last stored first; empty for an unknown name or when the database cannot
-    // answer.
-    QCoro::Task<std::vector<Recording>> recordingsForApp(QString appName);
+    // One page of the recordings of exactly this application (case-sensitive), newest first,
+    // recordings of one capture time last stored first: at most `limit`, after `after` (from the
+    // newest without it). Pass the page's `next` for the following page; it is absent on the last
+    // one. Empty for an unknown name; empty without `next` when the database cannot answer.
+    static constexpr int kBrowsePageSize = 600;
+    QCoro::Task<RecordingPage> recordingsForApp(
+        QString appName, int limit = kBrowsePageSize, std::optional<RecordingPageCursor> after = std::nullopt);
 
 signals:
     void recordingsChanged();

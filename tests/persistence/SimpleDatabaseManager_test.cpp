@@ -1,6 +1,8 @@
+#include "persistence/ApplicationPageStatements.h"
 #include "persistence/DatabaseTestSupport.h"
 #include "runtime/MainThread.h"
 #include "support/LogCapture.h"
+#include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -20,8 +22,8 @@ namespace {
 
 const QStringList kFullColumns = { "id", "timestamp", "display_index", "file_path", "app_name", "window_title",
     "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash" };
-const QStringList kAllIndexes
-    = { "idx_ocr_recording", "idx_recordings_hash", "idx_recordings_reference_hash", "idx_recordings_timestamp" };
+const QStringList kAllIndexes = { "idx_ocr_recording", "idx_recordings_app_time", "idx_recordings_hash",
+    "idx_recordings_reference_hash", "idx_recordings_timestamp" };
 
 int mode(const QString &path)
 {
@@ -57,6 +59,61 @@ std::optional<QString> byHash(SimpleDatabaseManager &db, const QString &hash)
 bool updateSize(SimpleDatabaseManager &db, const QString &path, qint64 size)
 {
     return awaitCompletion<bool>([&](auto done) { db.updateFileSize(path, size, done); });
+}
+
+QStringList applicationNames(SimpleDatabaseManager &db)
+{
+    return awaitCompletion<QStringList>([&](auto done) { db.applicationNames(done); });
+}
+
+RecordingPage pageOf(
+    SimpleDatabaseManager &db, const QString &app, int limit, std::optional<RecordingPageCursor> after = std::nullopt)
+{
+    return awaitCompletion<RecordingPage>([&](auto done) { db.recordingsOfApplication(app, limit, after, done); });
+}
+
+// Follows `next` from the first page to the last; `pages` counts them.
+std::vector<Recording> ofApplication(
+    SimpleDatabaseManager &db, const QString &app, int limit = 1000, int *pages = nullptr)
+{
+    std::vector<Recording> all;
+    std::optional<RecordingPageCursor> after;
+    for (int page = 1; page <= 100000; ++page) {
+        const RecordingPage answer = pageOf(db, app, limit, after);
+        EXPECT_LE(answer.recordings.size(), static_cast<size_t>(limit));
+        all.insert(all.end(), answer.recordings.begin(), answer.recordings.end());
+        if (!answer.next) {
+            if (pages)
+                *pages = page;
+            return all;
+        }
+        after = answer.next;
+    }
+    ADD_FAILURE() << "the pages of " << app.toStdString() << " never end";
+    return all;
+}
+
+// The detail lines of SQLite's plan for a statement.
+QStringList queryPlan(const RawDatabase &raw, const char *statement)
+{
+    QStringList plan;
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray sql = QByteArray("EXPLAIN QUERY PLAN ") + statement;
+    if (sqlite3_prepare_v2(raw.handle(), sql.constData(), -1, &stmt, nullptr) != SQLITE_OK) {
+        ADD_FAILURE() << sql.constData() << ": " << sqlite3_errmsg(raw.handle());
+        return plan;
+    }
+    while (sqlite3_step(stmt) == SQLITE_ROW)
+        plan << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 3)));
+    sqlite3_finalize(stmt);
+    return plan;
+}
+
+Recording withId(const char *id, double seconds, const QString &path, std::optional<QString> app)
+{
+    Recording r = makeRecording(seconds, path, std::move(app));
+    r.id = QUuid::fromString(QLatin1String(id));
+    return r;
 }
 
 int deleteRows(SimpleDatabaseManager &db, const std::vector<QUuid> &recordingIds)
@@ -121,6 +178,10 @@ TEST(DatabaseOpening, NineColumnFileGainsTheDeltaColumnsAndKeepsItsRows)
         "app_name TEXT, window_title TEXT, image_hash TEXT, file_size INTEGER, compression_ratio REAL",
         "INSERT INTO recordings VALUES ('11111111-2222-3333-4444-555555555555', 100.0, 0, '/old/a.webp', "
         "'Terminal', 'bash', 'h1', 10, 2.5)");
+    // The application index of an earlier build, which ordered one capture time by id.
+    RawDatabase(dbPath(home))
+        .exec("CREATE INDEX idx_recordings_app_browse "
+              "ON recordings(app_name, timestamp, id, file_path, window_title)");
     LogCapture log;
     SimpleDatabaseManager db;
     ASSERT_TRUE(db.isOpen());
@@ -131,6 +192,9 @@ TEST(DatabaseOpening, NineColumnFileGainsTheDeltaColumnsAndKeepsItsRows)
     db.waitUntilIdle();
     RawDatabase raw(dbPath(home));
     EXPECT_EQ(raw.columns("recordings"), kFullColumns);
+    QStringList indexes = raw.indexes("recordings") + raw.indexes("ocr_text");
+    indexes.sort();
+    EXPECT_EQ(indexes, kAllIndexes);
     EXPECT_EQ(
         raw.strings("SELECT file_path || ' ' || is_delta_frame FROM recordings"), QStringList({ "/old/a.webp 0" }));
     EXPECT_EQ(ids(search(db, "TERMINAL")), QStringList({ "11111111-2222-3333-4444-555555555555" }));
@@ -187,6 +251,13 @@ TEST(DatabaseOpening, FileThatIsNoDatabaseIsRefusedUntouchedAndEveryOperationFai
     EXPECT_FALSE(byHash(db, "h").has_value());
     EXPECT_FALSE(updateSize(db, "a.webp", 5));
     EXPECT_EQ(deleteRows(db, { r.id }), 0);
+    log.clear();
+    EXPECT_TRUE(applicationNames(db).isEmpty());
+    const RecordingPage page = pageOf(db, "Terminal", 10);
+    EXPECT_TRUE(page.recordings.empty());
+    EXPECT_FALSE(page.next);
+    EXPECT_TRUE(log.contains("ERROR applicationNames: Database not available"));
+    EXPECT_TRUE(log.contains("ERROR recordingsOfApplication: Database not available"));
     db.deleteAllData();
     db.debugPrintAllOCRTexts();
     db.waitUntilIdle();
@@ -366,6 +437,241 @@ TEST(DatabaseSearch, ReturnsTheHundredNewestAndSkipsRowsWithoutAUsableId)
     EXPECT_TRUE(log.contains("DEBUG searchText: Total matches found: 100"));
     EXPECT_TRUE(log.contains("DEBUG searchText: Returning 99 recordings"));
     EXPECT_TRUE(log.contains("DEBUG searchText: Using pattern '%hit%'"));
+}
+
+TEST(DatabaseSearch, AReadThatFailsPartWayIsAFailureNotAShortAnswer)
+{
+    TempHome home;
+    {
+        SimpleDatabaseManager db;
+        db.waitUntilIdle();
+        RawDatabase raw(dbPath(home));
+        raw.exec("BEGIN");
+        // Long texts, a few to a page, so that the text table spans many pages.
+        for (int i = 0; i < 300; ++i) {
+            const QString id = uuidText(QUuid::createUuid());
+            raw.exec(QStringLiteral("INSERT INTO recordings (id, timestamp, display_index, file_path, app_name) "
+                                    "VALUES ('%1', %2, 0, '/p/%2.webp', 'Terminal')")
+                         .arg(id)
+                         .arg(1000 + i));
+            raw.exec(QStringLiteral("INSERT INTO ocr_text (recording_id, text, timestamp) "
+                                    "VALUES ('%1', 'hit ' || printf('%.900c', 'x'), 0)")
+                         .arg(id));
+        }
+        raw.exec("COMMIT");
+        ASSERT_EQ(search(db, "hit").size(), 100u);
+    }
+    // Damage one page of texts among those of the newest hundred recordings (the table's pages in
+    // key order; the last sixth holds the newest fifty).
+    qint64 pageSize = 0;
+    qint64 page = 0;
+    {
+        RawDatabase raw(dbPath(home));
+        pageSize = raw.integer("PRAGMA page_size");
+        const QStringList leaves
+            = raw.strings("SELECT pageno FROM dbstat WHERE name = 'ocr_text' AND pagetype = 'leaf' ORDER BY path");
+        ASSERT_GT(leaves.size(), 30);
+        page = leaves.at(leaves.size() * 4 / 5).toLongLong();
+    }
+    {
+        QFile file(dbPath(home));
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(file.seek((page - 1) * pageSize));
+        ASSERT_EQ(file.write(QByteArray(static_cast<int>(pageSize), '\xff')), pageSize);
+    }
+
+    SimpleDatabaseManager db;
+    ASSERT_TRUE(db.isOpen());
+    for (const bool textIndex : { false, true }) {
+        db.setTextIndexEnabled(textIndex);
+        LogCapture log;
+        EXPECT_TRUE(search(db, "hit").empty()) << textIndex;
+        EXPECT_TRUE(search(db, "hit", QStringLiteral("Terminal")).empty()) << textIndex;
+        EXPECT_EQ(log.linesStartingWith("ERROR searchText:").size(), 2) << textIndex;
+    }
+}
+
+TEST(DatabaseApplications, NamesAreDistinctInPlainCaseSensitiveOrderWithoutAbsentOnes)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    EXPECT_TRUE(applicationNames(db).isEmpty());
+    int t = 0;
+    for (const std::optional<QString> &app : std::initializer_list<std::optional<QString>> { "code", "Firefox",
+             std::nullopt, "Émail", "firefox", "Zed", "Firefox", "code", "Firefox Beta", std::nullopt }) {
+        ++t;
+        ASSERT_TRUE(saveRecording(db, makeRecording(t, QStringLiteral("/p/%1.webp").arg(t), app)));
+    }
+    // Code-point order: upper case before lower case, non-ASCII last; a prefix before its extensions.
+    EXPECT_EQ(applicationNames(db), QStringList({ "Firefox", "Firefox Beta", "Zed", "code", "firefox", "Émail" }));
+}
+
+TEST(DatabaseApplications, OneApplicationsRecordingsComeNewestFirstAndTiesLastStoredFirst)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    // Three windows of one cycle (time 200) stored in an order that is neither the ids' order nor
+    // its reverse, around recordings of other names.
+    const Recording older = withId("99999999-0000-4000-8000-000000000000", 100, "/p/older.webp", "Firefox");
+    const Recording tieFirst = withId("CCCCCCCC-0000-4000-8000-000000000000", 200, "/p/c.webp", "Firefox");
+    const Recording tieSecond = withId("AAAAAAAA-0000-4000-8000-000000000000", 200, "/p/a.webp", "Firefox");
+    const Recording tieThird = withId("BBBBBBBB-0000-4000-8000-000000000000", 200, "/p/b.webp", "Firefox");
+    const Recording newest = withId("11111111-0000-4000-8000-000000000000", 300, "/p/new.webp", "Firefox");
+    const Recording otherCase = makeRecording(250, "/p/lower.webp", QStringLiteral("firefox"));
+    const Recording other = makeRecording(400, "/p/term.webp", QStringLiteral("Terminal"));
+    const Recording unnamed = makeRecording(500, "/p/none.webp", std::nullopt);
+    for (const Recording &r : { tieFirst, older, otherCase, tieSecond, other, unnamed, tieThird, newest })
+        ASSERT_TRUE(saveRecording(db, r));
+    // A row no recording can be made of takes its place in a page and is left out of it; a row
+    // whose time is no number has no place in the order and is in no page.
+    RawDatabase(dbPath(home))
+        .exec("INSERT INTO recordings (id, timestamp, display_index, file_path, app_name) VALUES "
+              "('not-a-uuid', 150, 0, '/p/bad.webp', 'Firefox'), "
+              "('22222222-0000-4000-8000-000000000000', 'soon', 0, '/p/soon.webp', 'Firefox')");
+
+    const QStringList expected
+        = { newest.idText(), tieThird.idText(), tieSecond.idText(), tieFirst.idText(), older.idText() };
+    // Page sizes: one row, splitting the tie, ending exactly on the bad row, all rows exactly, more.
+    for (const auto &[limit, pages] :
+        std::initializer_list<std::pair<int, int>> { { 1, 6 }, { 2, 3 }, { 3, 2 }, { 5, 2 }, { 6, 1 }, { 1000, 1 } }) {
+        int counted = 0;
+        EXPECT_EQ(ids(ofApplication(db, "Firefox", limit, &counted)), expected) << limit;
+        EXPECT_EQ(counted, pages) << limit;
+    }
+    const RecordingPage first = pageOf(db, "Firefox", 2);
+    ASSERT_EQ(first.recordings.size(), 2u);
+    ASSERT_TRUE(first.next);
+    EXPECT_EQ(first.next->timestamp, 200.0);
+    // The form searchText gives.
+    const Recording &found = first.recordings[0];
+    EXPECT_EQ(found.localPath(), "/p/new.webp");
+    EXPECT_EQ(secondsSince1970(found.timestamp), 300.0);
+    EXPECT_EQ(found.appName, std::optional<QString>("Firefox"));
+    EXPECT_EQ(found.windowTitle, std::optional<QString>("Window"));
+    EXPECT_FALSE(found.thumbnailPath.has_value());
+    EXPECT_FALSE(found.imageHash.has_value());
+
+    // Replacing a row makes it the last stored of its time.
+    ASSERT_TRUE(saveRecording(db, tieFirst));
+    EXPECT_EQ(ids(ofApplication(db, "Firefox", 2)),
+        QStringList({ newest.idText(), tieFirst.idText(), tieThird.idText(), tieSecond.idText(), older.idText() }));
+
+    for (const QString &app : { QStringLiteral("FIREFOX"), QStringLiteral("Fire"), QStringLiteral("%"), QString() }) {
+        const RecordingPage none = pageOf(db, app, 10);
+        EXPECT_TRUE(none.recordings.empty()) << app.toStdString();
+        EXPECT_FALSE(none.next) << app.toStdString();
+    }
+    EXPECT_EQ(ids(ofApplication(db, "firefox")), QStringList({ otherCase.idText() }));
+}
+
+TEST(DatabaseApplications, PagesSplitingOneCaptureTimeNeitherRepeatNorLoseARecording)
+{
+    TempHome home;
+    SimpleDatabaseManager db;
+    // 60 recordings of one application at four capture times, 25 of them at one time, stored in
+    // a scrambled order; the expected order is by time, then by the order of storing, reversed.
+    struct Stored {
+        Recording recording;
+        int order;
+    };
+    std::vector<Stored> stored;
+    for (int i = 0; i < 60; ++i) {
+        const int scrambled = (i * 37) % 60;
+        const double time = scrambled < 25 ? 500 : scrambled < 45 ? 400 : scrambled < 55 ? 300 : 100;
+        stored.push_back({ makeRecording(time, QStringLiteral("/p/%1.webp").arg(i), QStringLiteral("Kate")), i });
+        ASSERT_TRUE(saveRecording(db, stored.back().recording));
+        ASSERT_TRUE(saveRecording(db, makeRecording(time, QStringLiteral("/q/%1.webp").arg(i), "Okular")));
+    }
+    std::sort(stored.begin(), stored.end(), [](const Stored &a, const Stored &b) {
+        return a.recording.timestamp != b.recording.timestamp ? a.recording.timestamp > b.recording.timestamp
+                                                              : a.order > b.order;
+    });
+    QStringList expected;
+    for (const Stored &s : stored)
+        expected << s.recording.idText();
+
+    for (const auto &[limit, pages] : std::initializer_list<std::pair<int, int>> {
+             { 1, 60 }, { 7, 9 }, { 13, 5 }, { 24, 3 }, { 59, 2 }, { 60, 1 }, { 61, 1 } }) {
+        int counted = 0;
+        const QStringList found = ids(ofApplication(db, "Kate", limit, &counted));
+        EXPECT_EQ(found, expected) << limit;
+        EXPECT_EQ(counted, pages) << limit;
+    }
+
+    // A cursor names a place, not a count: what is saved or deleted before it does not shift the
+    // pages after it, and a recording saved later at the cursor's own time sorts before it.
+    const RecordingPage first = pageOf(db, "Kate", 13);
+    ASSERT_TRUE(first.next);
+    EXPECT_EQ(first.next->timestamp, 500.0);
+    ASSERT_EQ(deleteRows(db, { first.recordings[0].id, first.recordings[5].id }), 2);
+    ASSERT_TRUE(saveRecording(db, makeRecording(600, "/p/newer.webp", QStringLiteral("Kate"))));
+    ASSERT_TRUE(saveRecording(db, makeRecording(500, "/p/same-time.webp", QStringLiteral("Kate"))));
+    QStringList rest;
+    for (std::optional<RecordingPageCursor> after = first.next; after;) {
+        const RecordingPage page = pageOf(db, "Kate", 13, after);
+        rest += ids(page.recordings);
+        after = page.next;
+    }
+    EXPECT_EQ(rest, expected.mid(13));
+
+    LogCapture log;
+    for (const int limit : { 0, -1, std::numeric_limits<int>::min() }) {
+        const RecordingPage refused = pageOf(db, "Kate", limit, first.next);
+        EXPECT_TRUE(refused.recordings.empty()) << limit;
+        EXPECT_FALSE(refused.next) << limit;
+        EXPECT_TRUE(
+            log.contains(QStringLiteral("ERROR recordingsOfApplication: Page size %1 is not positive").arg(limit)));
+    }
+}
+
+TEST(DatabaseApplications, PagesReadTheApplicationIndexBackwardsWithoutASort)
+{
+    TempHome home;
+    {
+        SimpleDatabaseManager db;
+        ASSERT_TRUE(saveRecording(db, makeRecording(1, "/p/a.webp")));
+        db.waitUntilIdle();
+    }
+    RawDatabase raw(dbPath(home));
+    // Both pages: one backward stretch of (app_name, timestamp, rowid) and a rowid lookup per row
+    // read. No "USE TEMP B-TREE" line: nothing is sorted, so a page costs its own rows only.
+    for (const char *statement : { sql::kFirstApplicationPage, sql::kLaterApplicationPage })
+        EXPECT_EQ(queryPlan(raw, statement),
+            QStringList({ "SEARCH recordings USING INDEX idx_recordings_app_time (app_name=? AND timestamp<?)" }))
+            << statement;
+}
+
+TEST(DatabaseApplications, ASyntheticHistoryAnswersWhatWasWritten)
+{
+    TempHome home;
+    SyntheticHistoryOptions options;
+    options.recordings = 3000;
+    const std::optional<SyntheticHistory> history = writeSyntheticHistory(options);
+    ASSERT_TRUE(history);
+    // The file exists now: a second history is refused rather than mixed in.
+    EXPECT_FALSE(writeSyntheticHistory(options));
+
+    SimpleDatabaseManager db;
+    QStringList expectedNames;
+    for (const auto &[name, count] : history->perApplication)
+        expectedNames << name;
+    std::sort(expectedNames.begin(), expectedNames.end());
+    EXPECT_EQ(applicationNames(db), expectedNames);
+    EXPECT_GT(history->withoutApplication, 0);
+
+    TimePoint newest {};
+    for (const auto &[name, count] : history->perApplication) {
+        const std::vector<Recording> found = ofApplication(db, name, 97); // pages end inside cycles
+        ASSERT_EQ(static_cast<int>(found.size()), count) << name.toStdString();
+        for (size_t i = 1; i < found.size(); ++i)
+            ASSERT_GE(found[i - 1].timestamp, found[i].timestamp);
+        newest = std::max(newest, found.front().timestamp);
+    }
+    EXPECT_EQ(newest, history->newest);
+    for (const QString &word : syntheticWords()) {
+        const auto planted = history->withWord.count(word) ? static_cast<size_t>(history->withWord.at(word)) : 0;
+        EXPECT_EQ(search(db, word).size(), std::min<size_t>(planted, 100)) << word.toStdString();
+    }
 }
 
 TEST(DatabaseFileSize, MatchesTheNameLiterallyAndOnlyAsAWholeLastComponent)

@@ -1,4 +1,5 @@
 #include "persistence/RecordingJson.h"
+#include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
 #include "storage/StorageTestSupport.h"
 #include "support/FakeClock.h"
@@ -466,4 +467,104 @@ TEST_F(StorageManagerTest, ConcurrentWorkSettlesOnTheLatestState)
     const qint64 figure = store.storageUsed();
     QCoro::waitFor(store.calculateStorageUsed());
     EXPECT_EQ(store.storageUsed(), figure);
+}
+
+TEST_F(StorageManagerTest, ApplicationsChangeWhenASaveBringsANewNameAndAfterEveryDeletion)
+{
+    StorageManager store(index, clock);
+    QSignalSpy changed(&store, &StorageManager::applicationsChanged);
+    const TimePoint t = localTime(2024, 3, 5, 14, 7, 9);
+    const auto saveAs = [&](std::optional<QString> app) { return save(store, jpegBytes(), t, std::move(app)); };
+
+    struct Step {
+        std::optional<QString> app;
+        bool rowAccepted;
+        int signalsAfter;
+    };
+    const Step steps[] = {
+        { "Kate", true, 1 },
+        { "Kate", true, 1 },
+        { std::nullopt, true, 1 },
+        { "kate", true, 2 }, // names are case-sensitive
+        { "Okular", false, 2 }, // the database refused the row: no new name there
+        { "Okular", true, 3 },
+    };
+    std::optional<Recording> last;
+    for (const Step &step : steps) {
+        index.acceptRows = step.rowAccepted;
+        last = saveAs(step.app);
+        EXPECT_EQ(changed.count(), step.signalsAfter) << step.app.value_or("(none)").toStdString();
+    }
+    index.acceptRows = true;
+
+    QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
+    store.deleteRecording(*last);
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_EQ(changed.count(), 4);
+    // After a deletion every name is in doubt until the names are asked for again.
+    ASSERT_TRUE(saveAs(QStringLiteral("Kate")));
+    EXPECT_EQ(changed.count(), 5);
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).contains(QStringLiteral("kate")));
+    ASSERT_TRUE(saveAs(QStringLiteral("kate")));
+    EXPECT_EQ(changed.count(), 5);
+
+    QCoro::waitFor(store.deleteAllRecordings());
+    EXPECT_EQ(changed.count(), 6);
+}
+
+TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
+{
+    SimpleDatabaseManager db;
+    ASSERT_TRUE(db.isOpen());
+    DatabaseRecordingIndex databaseIndex(db);
+    StorageManager store(databaseIndex, clock);
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).isEmpty());
+
+    std::vector<Recording> kate;
+    for (int second = 0; second < 3; ++second) {
+        for (const char *app : { "Kate", "Okular", "kate" }) {
+            const std::optional<Recording> r = save(store, jpegBytes(), localTime(2024, 3, 5, 14, 7, second), app);
+            ASSERT_TRUE(r);
+            if (r->appName == QStringLiteral("Kate"))
+                kate.insert(kate.begin(), *r);
+        }
+    }
+    ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 8, 0), std::nullopt));
+    EXPECT_EQ(QCoro::waitFor(store.uniqueApps()), QStringList({ "Kate", "Okular", "kate" }));
+    const RecordingPage whole = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
+    EXPECT_EQ(ids(whole.recordings), ids(kate));
+    EXPECT_FALSE(whole.next);
+    const RecordingPage unknown = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Gwenview")));
+    EXPECT_TRUE(unknown.recordings.empty());
+    EXPECT_FALSE(unknown.next);
+
+    QCoro::waitFor(store.deleteRecordings({ kate.front() }));
+    kate.erase(kate.begin());
+    // One recording a page: the cursor carries the walk to the end.
+    std::vector<Recording> walked;
+    std::optional<RecordingPageCursor> after;
+    int pages = 0;
+    do {
+        const RecordingPage page = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"), 1, after));
+        walked.insert(walked.end(), page.recordings.begin(), page.recordings.end());
+        after = page.next;
+    } while (after && ++pages < 10);
+    EXPECT_EQ(ids(walked), ids(kate));
+}
+
+TEST_F(StorageManagerTest, WithoutAUsableDatabaseTheWindowsQueriesAnswerEmpty)
+{
+    QDir().mkpath(home.pelluxFolder());
+    ASSERT_TRUE(writeAll(home.pelluxFolder() + QStringLiteral("/pellux_v2.db"), QByteArray(4096, 'x')));
+    LogCapture log;
+    SimpleDatabaseManager db;
+    ASSERT_FALSE(db.isOpen());
+    DatabaseRecordingIndex databaseIndex(db);
+    StorageManager store(databaseIndex, clock);
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).isEmpty());
+    const RecordingPage page = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
+    EXPECT_TRUE(page.recordings.empty());
+    EXPECT_FALSE(page.next);
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR applicationNames: Database not available")));
+    EXPECT_TRUE(log.contains(QStringLiteral("ERROR recordingsOfApplication: Database not available")));
 }

@@ -58,16 +58,24 @@ public:
         m_queue.async([completion, names] { completion(names); });
     }
 
-    void recordingsOfApplication(
-        const QString &appName, std::function<void(std::vector<Recording>)> completion) override
+    // Pages in save order; the cursor's rowid is the position in `saved` where the next page
+    // starts.
+    void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
+        std::function<void(RecordingPage)> completion) override
     {
         std::lock_guard lock(m_mutex);
-        std::vector<Recording> found;
-        for (const Recording &r : kept()) {
-            if (r.appName == appName)
-                found.push_back(r);
+        RecordingPage page;
+        for (size_t i = after ? static_cast<size_t>(after->rowid) : 0; i < saved.size(); ++i) {
+            const Recording &r = saved[i].recording;
+            if (r.appName != appName || std::find(deleted.begin(), deleted.end(), r.id) != deleted.end())
+                continue;
+            if (static_cast<int>(page.recordings.size()) == limit) {
+                page.next = RecordingPageCursor { 0, static_cast<qint64>(i) };
+                break;
+            }
+            page.recordings.push_back(r);
         }
-        m_queue.async([completion, found] { completion(found); });
+        m_queue.async([completion, page] { completion(page); });
     }
 
     bool acceptRows = true;
