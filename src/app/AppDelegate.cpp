@@ -36,6 +36,8 @@ AppDelegate::~AppDelegate()
 void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
 {
     m_showWindowWhenReady = showWindowAtLaunch;
+    // Re-compression of old screenshots: a pass now, then hourly.
+    ScreenshotOptimizationService::shared();
     m_statusItem.setIcon(symbolIcon(kStatusSymbol));
     m_statusItem.setToolTip(QStringLiteral("Pellux"));
     if (!QSystemTrayIcon::isSystemTrayAvailable())

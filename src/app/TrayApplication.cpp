@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/CaptureShutdown.h"
+#include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 
 #include <QApplication>
@@ -36,6 +37,8 @@ int runTrayApplication(int argc, char **argv, bool resetDatabase)
     int framesWithoutText = 0;
     QObject::connect(&shutdown, &CaptureShutdown::finished, &app, [&](int left) {
         framesWithoutText = left;
+        // The file being re-compressed is finished, never left half-way.
+        ScreenshotOptimizationService::shared().stop();
         QCoreApplication::exit(0);
     });
     QObject::connect(&shutdown, &CaptureShutdown::signalReceived, &app, [&] { shutdown.start(); });

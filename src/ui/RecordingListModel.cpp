@@ -69,6 +69,28 @@ void RecordingListModel::setRecordings(std::vector<Recording> recordings)
         emit countChanged();
 }
 
+void RecordingListModel::appendRecordings(std::vector<Recording> recordings)
+{
+    if (recordings.empty())
+        return;
+    beginInsertRows({}, count(), count() + int(recordings.size()) - 1);
+    m_recordings.insert(
+        m_recordings.end(), std::make_move_iterator(recordings.begin()), std::make_move_iterator(recordings.end()));
+    endInsertRows();
+    emit countChanged();
+}
+
+bool RecordingListModel::canFetchMore(const QModelIndex &parent) const
+{
+    return !parent.isValid() && bool(m_fetchMore);
+}
+
+void RecordingListModel::fetchMore(const QModelIndex &parent)
+{
+    if (!parent.isValid() && m_fetchMore)
+        m_fetchMore();
+}
+
 int RecordingListModel::indexOf(const QUuid &id) const
 {
     for (size_t i = 0; i < m_recordings.size(); ++i) {

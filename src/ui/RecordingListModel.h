@@ -5,6 +5,7 @@
 
 #include <QAbstractListModel>
 #include <QtQml/qqmlregistration.h>
+#include <functional>
 
 #include <vector>
 
@@ -38,9 +39,15 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QHash<int, QByteArray> roleNames() const override;
 
+    // More rows when the view reaches the end: set by the owner while a longer list is being paged in.
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+    void setFetchMore(std::function<void()> fetchMore) { m_fetchMore = std::move(fetchMore); }
+
     int count() const { return static_cast<int>(m_recordings.size()); }
     const std::vector<Recording> &recordings() const { return m_recordings; }
     void setRecordings(std::vector<Recording> recordings);
+    void appendRecordings(std::vector<Recording> recordings);
     // The row of the recording with this id, or -1.
     int indexOf(const QUuid &id) const;
 
@@ -52,6 +59,7 @@ signals:
 private:
     const Clock &m_clock;
     std::vector<Recording> m_recordings;
+    std::function<void()> m_fetchMore;
 };
 
 } // namespace pellux

@@ -161,13 +161,45 @@ void SearchModel::performSearch()
 QCoro::Task<> SearchModel::browseApp(QString app, quint64 generation)
 {
     QPointer<SearchModel> self(this);
-    QCoro::Task<std::vector<Recording>> browse = m_storage.recordingsForApp(app);
-    std::vector<Recording> recordings = co_await browse;
+    QCoro::Task<RecordingPage> browse = m_storage.recordingsForApp(app);
+    RecordingPage page = co_await browse;
     if (!self || generation != self->m_generation)
         co_return;
-    showResults(std::move(recordings));
+    showResults(std::move(page.recordings));
+    setNextPage(page.next);
     setIsSearching(false);
     emit resultsShown();
+}
+
+void SearchModel::setNextPage(std::optional<RecordingPageCursor> next)
+{
+    m_nextPage = next;
+    if (!next) {
+        m_results.setFetchMore({});
+        return;
+    }
+    m_results.setFetchMore([this] {
+        if (m_fetchingPage || !m_nextPage)
+            return;
+        fetchNextPage(m_selectedApp, *m_nextPage, m_generation);
+    });
+}
+
+QCoro::Task<> SearchModel::fetchNextPage(QString app, RecordingPageCursor after, quint64 generation)
+{
+    QPointer<SearchModel> self(this);
+    m_fetchingPage = true;
+    QCoro::Task<RecordingPage> loading = m_storage.recordingsForApp(app, StorageManager::kBrowsePageSize, after);
+    RecordingPage page = co_await loading;
+    if (!self)
+        co_return;
+    m_fetchingPage = false;
+    if (generation != m_generation)
+        co_return;
+    // The cursor moves on first: appending lets the view ask for the next page at once.
+    setNextPage(page.next);
+    m_results.appendRecordings(std::move(page.recordings));
+    updateContentState();
 }
 
 QCoro::Task<> SearchModel::refreshUniqueApps()
@@ -184,6 +216,7 @@ QCoro::Task<> SearchModel::refreshUniqueApps()
 
 void SearchModel::showResults(std::vector<Recording> recordings)
 {
+    setNextPage(std::nullopt);
     const QUuid selected = m_selectedId;
     m_results.setRecordings(std::move(recordings));
     const int index = selected.isNull() ? -1 : m_results.indexOf(selected);

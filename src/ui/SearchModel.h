@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/RecordingPage.h"
 #include "ui/RecordingListModel.h"
 
 #include <QObject>
@@ -88,7 +89,11 @@ signals:
     void resultsShown();
 
 private:
+    // One application's recordings, a page at a time: the first page at once, the next ones as
+    // the grid reaches the end.
     QCoro::Task<> browseApp(QString app, quint64 generation);
+    QCoro::Task<> fetchNextPage(QString app, RecordingPageCursor after, quint64 generation);
+    void setNextPage(std::optional<RecordingPageCursor> next);
     void showResults(std::vector<Recording> recordings);
     void setIsSearching(bool on);
     void updateContentState();
@@ -106,6 +111,8 @@ private:
     // Counts the searches started; an answer for an older one is dropped.
     quint64 m_generation = 0;
     quint64 m_appsGeneration = 0;
+    std::optional<RecordingPageCursor> m_nextPage;
+    bool m_fetchingPage = false;
 };
 
 } // namespace pellux

@@ -1,0 +1,176 @@
+#include "persistence/SimpleDatabaseManager.h"
+#include "storage/RecordingIndex.h"
+#include "storage/StorageManager.h"
+#include "support/SyntheticHistory.h"
+#include "support/TempHome.h"
+#include "ui/SearchModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+namespace pellux {
+namespace {
+
+using State = SearchModel::ContentState;
+
+// The state table of the results area, row by row.
+TEST(SearchModelRules, ContentState)
+{
+    struct Case {
+        const char *query;
+        bool appSelected;
+        bool searching;
+        bool hasResults;
+        State shown;
+    };
+    const Case cases[] = {
+        { "", false, false, false, State::BlankSlate },
+        { "", false, true, true, State::BlankSlate },
+        { "", true, true, false, State::Searching },
+        { "", true, false, false, State::NoResults },
+        { "", true, false, true, State::Results },
+        { "ab", false, true, false, State::Searching },
+        { "abc", true, true, true, State::Searching },
+        { "abc", false, false, false, State::NoResults },
+        { "abc", false, false, true, State::Results },
+        { "   ", false, false, false, State::NoResults }, // spaces count by their length
+        { "ab", true, false, false, State::NoResults },
+        { "ab", false, false, false, State::MinimumCharacters },
+        // Two user-perceived characters, although four code units.
+        { "\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D", false, false, false, State::MinimumCharacters },
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(
+            SearchModel::contentStateFor(QString::fromUtf8(c.query), c.appSelected, c.searching, c.hasResults), c.shown)
+            << "query '" << c.query << "' app " << c.appSelected << " searching " << c.searching;
+    }
+}
+
+// Arrow keys in a grid of 3 columns and 8 cards (rows 0-2, 3-5, 6-7).
+TEST(SearchModelRules, SelectionAfterKey)
+{
+    struct Case {
+        int current;
+        int key;
+        int next;
+    };
+    const Case cases[] = {
+        { -1, Qt::Key_Down, 0 }, // from the search field into the grid
+        { -1, Qt::Key_Right, -1 }, // other keys stay in the field
+        { 0, Qt::Key_Left, 0 },
+        { 2, Qt::Key_Right, 3 },
+        { 7, Qt::Key_Right, 7 },
+        { 1, Qt::Key_Down, 4 },
+        { 5, Qt::Key_Down, 7 }, // into the shorter last row
+        { 7, Qt::Key_Down, 7 },
+        { 4, Qt::Key_Up, 1 },
+        { 1, Qt::Key_Up, -1 }, // back to the search field
+        { 4, Qt::Key_Home, 0 },
+        { 4, Qt::Key_End, 7 },
+        { 4, Qt::Key_A, 4 },
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(SearchModel::selectionAfterKey(c.current, c.key, 3, 8), c.next) << c.current << " key " << c.key;
+    EXPECT_EQ(SearchModel::selectionAfterKey(-1, Qt::Key_Down, 3, 0), -1);
+}
+
+class SearchModelTest : public ::testing::Test {
+protected:
+    SearchModelTest()
+    {
+        test::SyntheticHistoryOptions options;
+        options.recordings = 4000;
+        history = test::writeSyntheticHistory(options);
+        database = std::make_unique<SimpleDatabaseManager>();
+        index = std::make_unique<DatabaseRecordingIndex>(*database);
+        storage = std::make_unique<StorageManager>(*index);
+        model = std::make_unique<SearchModel>(*database, *storage);
+    }
+
+    void waitForResults(QSignalSpy &shown, int count)
+    {
+        while (shown.count() < count)
+            ASSERT_TRUE(shown.wait(10000));
+    }
+
+    test::TempHome home;
+    std::optional<test::SyntheticHistory> history;
+    std::unique_ptr<SimpleDatabaseManager> database;
+    std::unique_ptr<DatabaseRecordingIndex> index;
+    std::unique_ptr<StorageManager> storage;
+    std::unique_ptr<SearchModel> model;
+};
+
+TEST_F(SearchModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
+{
+    ASSERT_TRUE(history);
+    const QString app = test::syntheticApplications().constFirst();
+    const int expected = history->perApplication.at(app);
+    ASSERT_GT(expected, StorageManager::kBrowsePageSize);
+    RecordingListModel *results = model->results();
+    QAbstractItemModelTester tester(results, QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    QSignalSpy shown(model.get(), &SearchModel::resultsShown);
+    model->toggleApp(app);
+    waitForResults(shown, 1);
+    EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
+    EXPECT_EQ(model->contentState(), State::Results);
+    while (results->canFetchMore({})) {
+        const int before = results->count();
+        QSignalSpy inserted(results, &QAbstractItemModel::rowsInserted);
+        results->fetchMore({});
+        results->fetchMore({}); // a second request while one is under way adds nothing
+        ASSERT_TRUE(inserted.wait(10000));
+        EXPECT_EQ(inserted.count(), 1);
+        EXPECT_GT(results->count(), before);
+    }
+    ASSERT_EQ(results->count(), expected);
+    const auto &recordings = results->recordings();
+    for (size_t i = 1; i < recordings.size(); ++i)
+        ASSERT_GE(recordings[i - 1].timestamp, recordings[i].timestamp);
+    for (const Recording &r : recordings)
+        ASSERT_EQ(r.appName, app);
+
+    // A second click returns to all applications and the blank slate.
+    model->toggleApp(app);
+    EXPECT_EQ(model->selectedApp(), QString());
+    EXPECT_EQ(model->contentState(), State::BlankSlate);
+    EXPECT_FALSE(results->canFetchMore({}));
+}
+
+TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsItsRecording)
+{
+    ASSERT_TRUE(history);
+    QSignalSpy shown(model.get(), &SearchModel::resultsShown);
+    // Three searches in a row: the answers of the first two arrive but are dropped.
+    model->setSearchText(QStringLiteral("zeppelin"));
+    model->setSearchText(QStringLiteral("git"));
+    model->setSearchText(QStringLiteral("database"));
+    EXPECT_EQ(model->contentState(), State::Searching);
+    waitForResults(shown, 1);
+    database->waitUntilIdle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(shown.count(), 1);
+    EXPECT_EQ(model->results()->count(), std::min(100, history->withWord.at(QStringLiteral("database"))));
+    EXPECT_EQ(model->contentState(), State::Results);
+
+    // The selected card keeps its recording when the results change around it.
+    model->setSelectedIndex(2);
+    const QUuid selected = model->results()->recordings()[2].id;
+    model->setSelectedApp(model->results()->recordings()[2].appName.value_or(QString()));
+    waitForResults(shown, 2);
+    ASSERT_GE(model->selectedIndex(), 0);
+    EXPECT_EQ(model->results()->recordings()[size_t(model->selectedIndex())].id, selected);
+
+    // Shortened to two characters while a search is under way: the hint, not "No results found".
+    model->setSelectedApp({});
+    model->setSearchText(QStringLiteral("gi"));
+    EXPECT_FALSE(model->isSearching());
+    EXPECT_EQ(model->contentState(), State::MinimumCharacters);
+    EXPECT_EQ(model->selectedIndex(), -1);
+}
+
+} // namespace
+} // namespace pellux
