@@ -96,23 +96,6 @@ std::optional<QByteArray> readWhole(const QString &path)
     return bytes;
 }
 
-int writeWhole(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        left -= n;
-    }
-    return 0;
-}
-
 enum class Replacement { replaced, vanished, failed };
 
 // Replaces an existing file whole through a hidden temporary in its folder (0600, synced, with

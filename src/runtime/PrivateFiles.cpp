@@ -12,6 +12,25 @@
 
 namespace pellux {
 
+// Writes every byte or reports why not. A short write is retried, so that a full disk or a file
+// size limit shows as the error of the next write instead of passing as success.
+int writeWhole(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        data += n;
+        left -= n;
+    }
+    return 0;
+}
+
 namespace {
 
 constexpr mode_t kFolderMode = 0700;
@@ -69,25 +88,6 @@ bool ensurePrivateFolder(const QString &path, QString *error)
 }
 
 namespace {
-
-// Writes every byte or reports why not. A short write is retried, so that a full disk or a file
-// size limit shows as the error of the next write instead of passing as success.
-int writeWhole(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        left -= n;
-    }
-    return 0;
-}
 
 int closeChecked(int fd) { return ::close(fd) != 0 && errno != EINTR ? errno : 0; }
 

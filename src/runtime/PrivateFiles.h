@@ -9,6 +9,10 @@ namespace pellux {
 // the umask. Each function sets the mode explicitly and reports failures in *error.
 
 // Creates the folder and any missing parents (each 0700). An existing folder is left as it is.
+// Writes every byte to the descriptor or answers the errno of the failure (0 on success). A short
+// write is retried, so that a full disk shows as the error of the next write, not as success.
+int writeWhole(int fd, const QByteArray &bytes);
+
 bool makePrivatePath(const QString &path, QString *error = nullptr);
 // Creates the folder like makePrivatePath and also tightens an existing folder to 0700.
 bool ensurePrivateFolder(const QString &path, QString *error = nullptr);

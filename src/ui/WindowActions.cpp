@@ -12,19 +12,39 @@
 #include <QStandardPaths>
 #include <QWindow>
 
+#include <algorithm>
+#include <vector>
+
 namespace pellux {
 
 namespace {
 
-// Alerts are widgets; they are kept above the Qt Quick window they belong to.
-void attach(QMessageBox &box, QWindow *window)
+struct AlertButton {
+    QString title;
+    QMessageBox::ButtonRole role;
+};
+
+// Shows a modal alert above the Qt Quick window it belongs to (alerts are widgets) and answers the
+// position of the button chosen; Escape chooses `escapeButton`.
+int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, const QString &informativeText,
+    const std::vector<AlertButton> &buttons, int defaultButton, int escapeButton)
 {
+    QMessageBox box(icon, message, message);
+    box.setInformativeText(informativeText);
+    std::vector<QPushButton *> pushButtons;
+    for (const AlertButton &button : buttons)
+        pushButtons.push_back(box.addButton(button.title, button.role));
+    box.setDefaultButton(pushButtons[size_t(defaultButton)]);
+    box.setEscapeButton(pushButtons[size_t(escapeButton)]);
     box.setWindowModality(Qt::ApplicationModal);
-    if (!window)
-        return;
-    box.winId();
-    if (QWindow *handle = box.windowHandle())
-        handle->setTransientParent(window);
+    if (window) {
+        box.winId();
+        if (QWindow *handle = box.windowHandle())
+            handle->setTransientParent(window);
+    }
+    box.exec();
+    const auto chosen = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
+    return chosen == pushButtons.end() ? escapeButton : int(chosen - pushButtons.begin());
 }
 
 } // namespace
@@ -66,52 +86,36 @@ void WindowActions::applyCleanupChoice(CleanupChoice choice)
 
 WindowActions::CleanupChoice WindowActions::askCleanupChoice()
 {
-    QMessageBox box(QMessageBox::Information, QStringLiteral("Clean Up Storage"), QStringLiteral("Clean Up Storage"));
-    box.setInformativeText(QStringLiteral("Choose how to free up storage space:"));
-    QPushButton *older
-        = box.addButton(QStringLiteral("Delete Screenshots Older Than 30 Days"), QMessageBox::AcceptRole);
-    QPushButton *all = box.addButton(QStringLiteral("Delete All Screenshots"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(older);
-    box.setEscapeButton(cancel);
-    attach(box, m_window);
-    box.exec();
-    if (box.clickedButton() == older)
-        return CleanupChoice::deleteOlderThan30Days;
-    if (box.clickedButton() == all)
-        return CleanupChoice::deleteAll;
-    return CleanupChoice::cancel;
+    // The buttons in the order of CleanupChoice.
+    const int choice = runAlert(m_window, QMessageBox::Information, QStringLiteral("Clean Up Storage"),
+        QStringLiteral("Choose how to free up storage space:"),
+        { { QStringLiteral("Delete Screenshots Older Than 30 Days"), QMessageBox::AcceptRole },
+            { QStringLiteral("Delete All Screenshots"), QMessageBox::DestructiveRole },
+            { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
+        0, 2);
+    return static_cast<CleanupChoice>(choice);
 }
 
 bool WindowActions::confirmDeleteAll()
 {
-    QMessageBox box(
-        QMessageBox::Warning, QStringLiteral("Delete All Screenshots?"), QStringLiteral("Delete All Screenshots?"));
-    box.setInformativeText(deleteAllInformativeText(m_storage.recordingCount()));
-    QPushButton *deleteAll = box.addButton(QStringLiteral("Delete All"), QMessageBox::DestructiveRole);
-    QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    attach(box, m_window);
-    box.exec();
-    return box.clickedButton() == deleteAll;
+    const int choice = runAlert(m_window, QMessageBox::Warning, QStringLiteral("Delete All Screenshots?"),
+        deleteAllInformativeText(m_storage.recordingCount()),
+        { { QStringLiteral("Delete All"), QMessageBox::DestructiveRole },
+            { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
+        1, 1);
+    return choice == 0;
 }
 
 bool WindowActions::showPermissionAlert()
 {
-    QMessageBox box(QMessageBox::Warning, QStringLiteral("Screen Recording Permission Required"),
-        QStringLiteral("Screen Recording Permission Required"));
-    box.setInformativeText(
-        QStringLiteral("Pellux needs permission to record your screen. Grant access in Privacy & Security settings."));
-    QPushButton *open = box.addButton(QStringLiteral("Open System Settings"), QMessageBox::AcceptRole);
-    QPushButton *later = box.addButton(QStringLiteral("Later"), QMessageBox::RejectRole);
-    box.setDefaultButton(open);
-    box.setEscapeButton(later);
-    attach(box, m_window);
-    box.exec();
+    const int choice = runAlert(m_window, QMessageBox::Warning, QStringLiteral("Screen Recording Permission Required"),
+        QStringLiteral("Pellux needs permission to record your screen. Grant access in Privacy & Security settings."),
+        { { QStringLiteral("Open System Settings"), QMessageBox::AcceptRole },
+            { QStringLiteral("Later"), QMessageBox::RejectRole } },
+        0, 1);
     if (m_viewModel)
         m_viewModel->dismissPermissionAlert();
-    if (box.clickedButton() != open)
+    if (choice != 0)
         return false;
     openPrivacySettings();
     return true;

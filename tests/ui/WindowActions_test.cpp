@@ -1,0 +1,104 @@
+#include "persistence/SimpleDatabaseManager.h"
+#include "storage/RecordingIndex.h"
+#include "storage/StorageManager.h"
+#include "support/SyntheticHistory.h"
+#include "support/TempHome.h"
+#include "ui/WindowActions.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace pellux {
+namespace {
+
+// Answers the modal alerts as they appear, one button title after the other, and keeps their
+// texts.
+class AlertAnswers : public QObject {
+public:
+    explicit AlertAnswers(QStringList answers)
+        : m_answers(std::move(answers))
+    {
+        connect(&m_poll, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || m_answers.isEmpty())
+                return;
+            informativeTexts << box->informativeText();
+            const QString answer = m_answers.takeFirst();
+            for (QAbstractButton *button : box->buttons()) {
+                if (button->text() == answer) {
+                    button->click();
+                    return;
+                }
+            }
+            ADD_FAILURE() << "no button " << answer.toStdString();
+            box->reject();
+        });
+        m_poll.start(10);
+    }
+
+    QStringList informativeTexts;
+
+private:
+    QStringList m_answers;
+    QTimer m_poll;
+};
+
+struct CleanupCase {
+    const char *name;
+    QStringList answers;
+    int left; // of six recordings 65, 55, 45, 35, 25 and 15 days old
+};
+
+class CleanupAlerts : public ::testing::TestWithParam<CleanupCase> { };
+
+TEST_P(CleanupAlerts, DeleteWhatWasChosen)
+{
+    const CleanupCase &c = GetParam();
+    test::TempHome home;
+    test::SyntheticHistoryOptions options;
+    options.recordings = 6;
+    options.windowsPerCycle = 1;
+    options.cycleSeconds = 10 * 86400.0;
+    options.firstCaptureSeconds
+        = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - 65 * 86400.0;
+    options.withMetadata = true;
+    options.withImageFiles = true;
+    ASSERT_TRUE(test::writeSyntheticHistory(options));
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index(database);
+    StorageManager storage(index);
+    ASSERT_EQ(storage.recordingCount(), 6);
+    WindowActions actions(nullptr, storage);
+
+    QSignalSpy deleted(&storage, &StorageManager::recordingsDeleted);
+    AlertAnswers answers(c.answers);
+    actions.showCleanupOptions();
+    if (c.left < 6)
+        ASSERT_TRUE(deleted.wait(10000));
+    else
+        QTest::qWait(100);
+    EXPECT_EQ(storage.recordingCount(), c.left);
+    EXPECT_EQ(answers.informativeTexts.size(), c.answers.size());
+    if (c.answers.size() > 1) {
+        EXPECT_EQ(answers.informativeTexts.at(1),
+            QStringLiteral("This will permanently delete all 6 screenshots. This action cannot be undone."));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WindowActions, CleanupAlerts,
+    ::testing::Values(CleanupCase { "cancel", { "Cancel" }, 6 },
+        CleanupCase { "older_than_30_days", { "Delete Screenshots Older Than 30 Days" }, 2 },
+        CleanupCase { "delete_all_then_cancel", { "Delete All Screenshots", "Cancel" }, 6 },
+        CleanupCase { "delete_all_confirmed", { "Delete All Screenshots", "Delete All" }, 0 }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pellux
