@@ -31,6 +31,8 @@ Item {
         SearchView {
             Layout.fillWidth: true
             Layout.fillHeight: true
+            // The window's keyboard focus: without it no key reaches the search field or the grid.
+            focus: true
             search: root.search
         }
 

@@ -1,0 +1,222 @@
+// The search window as a user meets it: `pellux` without a command captures a real xterm on a
+// private X server and opens its window; typing a word the xterm shows brings up the recording's
+// card, Down and Return open it large, Escape closes it again. What the window shows is read back
+// from its pixels with `pellux ocr`; the grabs are kept in the build folder (e2e-grabs/).
+#include "app/AppPreferences.h"
+#include "support/PelluxRun.h"
+#include "support/TempHome.h"
+#include "support/XvfbSession.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+// Sets (or, with no value, removes) an environment variable of this process, so that programs
+// started meanwhile inherit it; restores the old value when it goes.
+class ScopedVariable {
+public:
+    ScopedVariable(const char *name, const std::optional<QByteArray> &value)
+        : m_name(name)
+    {
+        if (qEnvironmentVariableIsSet(name))
+            m_saved = qgetenv(name);
+        if (value)
+            qputenv(name, *value);
+        else
+            qunsetenv(name);
+    }
+    ~ScopedVariable()
+    {
+        if (m_saved)
+            qputenv(m_name, *m_saved);
+        else
+            qunsetenv(m_name);
+    }
+    ScopedVariable(const ScopedVariable &) = delete;
+    ScopedVariable &operator=(const ScopedVariable &) = delete;
+
+private:
+    const char *m_name;
+    std::optional<QByteArray> m_saved;
+};
+
+// What a person sees in one window, read back from its pixels.
+class WindowReader {
+public:
+    WindowReader(XvfbSession &session, quint32 window)
+        : m_session(session)
+        , m_window(window)
+        , m_folder(QStringLiteral(PELLUX_BINARY_DIR "/e2e-grabs/SearchWindow"))
+    {
+        QDir().mkpath(m_folder);
+    }
+
+    // Grabs the window into <folder>/<name>.png (replacing an earlier grab of that name) and returns
+    // the text recognised in it; empty when the grab or the recognition failed. Text recognition of
+    // a whole window is fickle, so it reads three pictures and joins their text: the grab as it is,
+    // a copy three times as large (the cards' 12-pixel grey captions are too small as they are),
+    // and the bottom strip alone (the viewer's light-on-dark hint is lost in the whole picture).
+    QString read(const QString &name)
+    {
+        m_last.clear();
+        const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        QFile::remove(path);
+        if (m_session.run({ QStringLiteral("import"), QStringLiteral("-window"), QString::number(m_window),
+                QStringLiteral("png:") + path })
+            != 0)
+            return {};
+        const QImage grab(path);
+        if (grab.isNull())
+            return {};
+        const QString enlarged = m_scratch.filePath(QStringLiteral("enlarged.png"));
+        const QString bottom = m_scratch.filePath(QStringLiteral("bottom.png"));
+        constexpr int kStrip = 120;
+        if (!grab.scaled(grab.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(enlarged)
+            || !grab.copy(0, std::max(0, grab.height() - kStrip), grab.width(), kStrip).save(bottom))
+            return {};
+        PelluxRun ocr({ QStringLiteral("ocr"), path, enlarged, bottom }, m_session.display());
+        ocr.finish(120'000);
+        // Without the "==> file <==" line before each image's text.
+        for (const QString &line : ocr.out().split(QLatin1Char('\n'))) {
+            if (!line.startsWith(QStringLiteral("==> ")))
+                m_last += line + QLatin1Char(' ');
+        }
+        m_last = m_last.simplified();
+        return m_last;
+    }
+
+    // Grabs and reads the window until `seen` holds for its text or the time is up.
+    bool waitFor(const QString &name, const std::function<bool(const QString &)> &seen, int timeoutMs = 120'000)
+    {
+        return XvfbSession::waitUntil([&] { return seen(read(name)); }, timeoutMs);
+    }
+
+    const QString &lastText() const { return m_last; }
+    const QString &folder() const { return m_folder; }
+
+private:
+    XvfbSession &m_session;
+    quint32 m_window;
+    QString m_folder;
+    QTemporaryDir m_scratch;
+    QString m_last;
+};
+
+bool contains(const QString &text, const char *words)
+{
+    return text.contains(QLatin1String(words), Qt::CaseInsensitive);
+}
+
+int xdotool(XvfbSession &session, const QStringList &args)
+{
+    return session.run(QStringList { QStringLiteral("xdotool") } + args);
+}
+
+} // namespace
+
+TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
+{
+    TempHome home;
+    XvfbSession session;
+    ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
+    QElapsedTimer clock;
+    clock.start();
+    const auto lap = [&](const char *step) {
+        std::fprintf(stderr, "[ SearchWindow ] %6.1f s  %s\n", static_cast<double>(clock.elapsed()) / 1000.0, step);
+    };
+
+    // A fixed interval: captures come without anyone moving the pointer.
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = false;
+    preferences.screenshotInterval = 2.0;
+    ASSERT_TRUE(preferences.save());
+
+    const QString title = QStringLiteral("harbour inventory");
+    ASSERT_TRUE(session.launchXterm(title, QStringLiteral("zanzibar quartz 4711\n"), { QStringLiteral("60x8+0+0") }));
+
+    // The tray application with its window on the session's display, not on the test's offscreen
+    // platform.
+    std::unique_ptr<PelluxRun> pellux;
+    {
+        ScopedVariable platform("QT_QPA_PLATFORM", std::nullopt);
+        pellux = std::make_unique<PelluxRun>(QStringList {}, session.display());
+    }
+
+    // 1. The xterm's frame is stored and its text can be searched.
+    ASSERT_TRUE(XvfbSession::waitUntil(
+        [&] {
+            return pellux->readError().contains(QStringLiteral("from XTerm for recording"))
+                && PelluxRun({ QStringLiteral("search"), QStringLiteral("zanzibar") }, session.display()).finish(60'000)
+                == 0;
+        },
+        240'000))
+        << pellux->err().toStdString();
+    lap("the xterm's text is stored");
+
+    // 2. The window, as it opened at start: the blank slate.
+    const quint32 window = session.waitForWindow(QStringLiteral("Pellux"), 60'000);
+    ASSERT_NE(window, 0u) << pellux->err().toStdString();
+    WindowReader screen(session, window);
+    ASSERT_TRUE(screen.waitFor(QStringLiteral("1-blank-slate"), [](const QString &text) {
+        return contains(text, "Your Visual Memory");
+    })) << screen.lastText().toStdString();
+    lap("the blank slate is shown");
+
+    ASSERT_EQ(
+        xdotool(session, { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window) }), 0);
+    ASSERT_EQ(
+        xdotool(session,
+            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("zanzibar") }),
+        0);
+
+    // 3. The card of the xterm, with its window title (the application's name is also on a filter
+    // chip, so it proves nothing), and the blank slate gone.
+    ASSERT_TRUE(screen.waitFor(QStringLiteral("2-results"), [&](const QString &text) {
+        return text.contains(title, Qt::CaseInsensitive) && contains(text, "XTerm")
+            && !contains(text, "Your Visual Memory");
+    })) << screen.lastText().toStdString();
+    lap("the card is shown");
+
+    // 4. Down selects the card, Return opens the viewer; Escape closes it.
+    ASSERT_EQ(xdotool(session,
+                  { QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("200"), QStringLiteral("Down"),
+                      QStringLiteral("Return") }),
+        0);
+    ASSERT_TRUE(screen.waitFor(QStringLiteral("3-viewer"), [](const QString &text) {
+        return contains(text, "Double-click to zoom");
+    })) << screen.lastText().toStdString();
+    lap("the viewer is open");
+    // The screenshot itself, large: informative only, the stored frame may be scaled down too far for
+    // the recognition to read it back.
+    std::fprintf(stderr, "[ SearchWindow ] the viewer shows: %s\n", qUtf8Printable(screen.lastText()));
+
+    ASSERT_EQ(xdotool(session, { QStringLiteral("key"), QStringLiteral("Escape") }), 0);
+    ASSERT_TRUE(screen.waitFor(QStringLiteral("4-viewer-closed"), [&](const QString &text) {
+        // The storage toolbar in place of the hint, and the card again with the xterm's text in its
+        // preview (the selected card's caption is not always read).
+        return !contains(text, "Double-click") && contains(text, "screenshots") && contains(text, "XTerm")
+            && contains(text, "zanzibar quartz");
+    })) << screen.lastText().toStdString();
+    lap("the viewer is closed");
+
+    // 5. A stop ends the program cleanly, and the window logged no faults of its scene.
+    pellux->terminate();
+    ASSERT_EQ(pellux->finish(120'000), 0) << pellux->err().toStdString();
+    lap("pellux has ended");
+    EXPECT_FALSE(pellux->err().contains(QStringLiteral("qrc:/"))) << pellux->err().toStdString();
+    EXPECT_FALSE(pellux->err().contains(QStringLiteral("ERROR"))) << pellux->err().toStdString();
+}
