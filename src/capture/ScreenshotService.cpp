@@ -11,6 +11,7 @@
 #include "runtime/MainThread.h"
 #include "storage/StorageManager.h"
 
+#include <QCoreApplication>
 #include <QCoroSignal>
 #include <QPointer>
 
@@ -295,6 +296,9 @@ QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription windo
     if (excludedOwnerNames().contains(appName))
         co_return;
     if (window.owningApplication && m_preferences.excludedApps.contains(window.owningApplication->bundleIdentifier))
+        co_return;
+    // Pellux's own windows would store every query typed into them and show up in their own results.
+    if (window.owningApplication && window.owningApplication->processID == QCoreApplication::applicationPid())
         co_return;
 
     const StreamConfiguration configuration { static_cast<int>(window.frame.width()),

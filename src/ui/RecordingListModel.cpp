@@ -11,6 +11,12 @@ RecordingListModel::RecordingListModel(const Clock &clock, QObject *parent)
     : QAbstractListModel(parent)
     , m_clock(clock)
 {
+    m_relativeTimeRefresh.setInterval(std::chrono::minutes(1));
+    connect(&m_relativeTimeRefresh, &QTimer::timeout, this, [this] {
+        if (!m_recordings.empty())
+            emit dataChanged(index(0), index(count() - 1), { RelativeTimeRole });
+    });
+    m_relativeTimeRefresh.start();
 }
 
 int RecordingListModel::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : count(); }

@@ -4,6 +4,7 @@
 #include "runtime/Clock.h"
 
 #include <QAbstractListModel>
+#include <QTimer>
 #include <QtQml/qqmlregistration.h>
 #include <functional>
 
@@ -59,6 +60,8 @@ signals:
 private:
     const Clock &m_clock;
     std::vector<Recording> m_recordings;
+    // "5 min. ago" becomes "6 min. ago" while the cards are shown.
+    QTimer m_relativeTimeRefresh;
     std::function<void()> m_fetchMore;
 };
 

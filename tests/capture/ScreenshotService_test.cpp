@@ -77,6 +77,10 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     backend.addWindow(
         FakeCaptureBackend::window(7, QRectF(10, 10, 200.9, 120.9), QStringLiteral("orphan"), std::nullopt),
         CapturePipeline::textFrame(QStringLiteral("no owner"), 200, 120));
+    WindowDescription own
+        = FakeCaptureBackend::window(8, QRectF(0, 0, 200, 120), QStringLiteral("Pellux"), QStringLiteral("pellux"));
+    own.owningApplication->processID = QCoreApplication::applicationPid();
+    backend.addWindow(own, frame);
 
     AppPreferences preferences = fixedInterval(10.0);
     preferences.excludedApps = { QStringLiteral("keepassxc") };
@@ -85,10 +89,11 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     std::vector<quint32> eligible;
     for (const WindowDescription &w : s.windows())
         eligible.push_back(w.windowID);
-    EXPECT_EQ(eligible, (std::vector<quint32> { 2, 5, 6, 7 }));
+    EXPECT_EQ(eligible, (std::vector<quint32> { 2, 5, 6, 7, 8 }));
 
     cycle();
-    // The dock and the excluded application are listed but never captured nor counted.
+    // The dock, the excluded application and Pellux's own window are listed but never captured nor
+    // counted.
     EXPECT_EQ(backend.captureOrder(), (std::vector<quint32> { 2, 7 }));
     EXPECT_EQ(s.captureCount(), 2);
     ASSERT_EQ(backend.configurations().size(), 2u);
