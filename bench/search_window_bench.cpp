@@ -40,6 +40,7 @@
 #include <malloc.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -222,15 +223,16 @@ bool gridShowsResults(SearchWindow &window)
     return first && first->width() > 0 && first->height() > 0;
 }
 
-// The images of a card: loaded, or failed; false while one is loading.
-bool imagesSettled(QQuickItem *root)
+// True while no visible image of the scene is loading. The visual tree is walked: the grid's cards
+// are not QObject children of the scene.
+bool imagesSettled(QQuickItem *item)
 {
-    for (QObject *child : root->findChildren<QObject *>()) {
-        auto *item = qobject_cast<QQuickItem *>(child);
-        if (item && item->isVisible() && item->inherits("QQuickImage") && item->property("status").toInt() == 2)
-            return false;
-    }
-    return true;
+    if (!item->isVisible())
+        return true;
+    if (item->inherits("QQuickImage") && item->property("status").toInt() == 2) // Image.Loading
+        return false;
+    const QList<QQuickItem *> children = item->childItems();
+    return std::all_of(children.begin(), children.end(), [](QQuickItem *child) { return imagesSettled(child); });
 }
 
 bool cardImageReady(QQuickItem *card)
@@ -480,6 +482,23 @@ void gridMemory(benchmark::State &state, const QString &query)
                 }
             }
             peak = std::max(peak, residentMB());
+            if (qEnvironmentVariableIsSet("PELLUX_BENCH_VERBOSE")) {
+                QString statuses;
+                for (int i = 0; i < kCards; ++i) {
+                    QQuickItem *card = cardAt(grid, i);
+                    if (!card)
+                        continue;
+                    for (QQuickItem *item : card->findChildren<QQuickItem *>()) {
+                        if (item->inherits("QQuickImage")
+                            && item->property("source").toUrl().host() == QLatin1String("recording"))
+                            statuses += QStringLiteral(" %1:%2%3")
+                                            .arg(i)
+                                            .arg(item->property("status").toInt())
+                                            .arg(card->isVisible() ? "" : "h");
+                    }
+                }
+                std::fprintf(stderr, "%s\n", qPrintable(statuses));
+            }
             if (qEnvironmentVariableIsSet("PELLUX_BENCH_VERBOSE"))
                 std::fprintf(stderr, "row %d: contentY %.0f, %d cards ready, %.1f MB\n", row,
                     grid->property("contentY").toDouble(), ready, residentMB());
@@ -506,8 +525,17 @@ void gridMemory(benchmark::State &state, const QString &query)
 
 void registerAll()
 {
-    const auto add = [](const std::string &key, int iterations, auto run) {
-        benchmark::RegisterBenchmark(key.c_str(), [key, run](benchmark::State &state) { run(state, key); })
+    // PELLUX_BENCH_ITERATIONS overrides the counts, for profiling one benchmark.
+    const int forced = qEnvironmentVariableIntValue("PELLUX_BENCH_ITERATIONS");
+    const auto add = [forced](const std::string &key, int iterations, auto run) {
+        if (forced > 0)
+            iterations = forced;
+        benchmark::RegisterBenchmark(key.c_str(),
+            [key, run](benchmark::State &state) {
+                if (qEnvironmentVariableIsSet("PELLUX_BENCH_VERBOSE"))
+                    std::fprintf(stderr, "begin %s\n", key.c_str());
+                run(state, key);
+            })
             ->Unit(benchmark::kMillisecond)
             ->UseManualTime()
             ->Iterations(iterations);
@@ -566,7 +594,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
 
     // Each history's home is made inside the previous one's: they go in the reverse order.
-    g_large = makeHistory(kLarge);
+    // PELLUX_BENCH_RECORDINGS makes the large history smaller (at least 10,000), for profiling.
+    const int large = std::max(10'000, qEnvironmentVariableIntValue("PELLUX_BENCH_RECORDINGS"));
+    g_large = makeHistory(qEnvironmentVariableIsSet("PELLUX_BENCH_RECORDINGS") ? large : kLarge);
     g_small = makeHistory(kSmall);
     g_empty = makeHistory(0);
     writeRealScreenshots(g_large, QStringLiteral("database"));
