@@ -7,7 +7,7 @@ import Pellux
 // loads, a note when it cannot be shown, and an expand symbol under the pointer.
 Item {
     id: root
-    property alias source: image.source
+    property url source
     readonly property bool loaded: image.status === Image.Ready
     property bool isHovered: hover.hovered
     signal clicked()
@@ -20,6 +20,9 @@ Item {
     Image {
         id: image
         anchors.fill: parent
+        // The request waits for the laid-out size: before it, the source size would be empty or
+        // half-known and the provider would decode the full frame for nothing.
+        source: width > 0 && height > 0 ? root.source : ""
         asynchronous: true
         cache: false
         fillMode: Image.PreserveAspectFit
