@@ -340,7 +340,7 @@ void bareSearch(benchmark::State &state, const std::string &key, History &h, QSt
     g_seconds[key] = total / double(state.iterations());
 }
 
-// The database's answer for one application, on main, without the window.
+// The database's first page for one application, on main, without the window.
 void bareBrowse(benchmark::State &state, const std::string &key, History &h, QString app)
 {
     double total = 0;
@@ -349,7 +349,8 @@ void bareBrowse(benchmark::State &state, const std::string &key, History &h, QSt
         h.database->waitUntilIdle();
         std::optional<std::vector<Recording>> answer;
         const auto begin = SteadyClock::now();
-        h.database->recordingsOfApplication(app, [&](std::vector<Recording> found) { answer = std::move(found); });
+        h.database->recordingsOfApplication(app, StorageManager::kBrowsePageSize, std::nullopt,
+            [&](RecordingPage page) { answer = std::move(page.recordings); });
         require(spinUntil([&] { return answer.has_value(); }), "the browse did not answer");
         const double seconds = secondsBetween(begin, SteadyClock::now());
         answered = answer->size();

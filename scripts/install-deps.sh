@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-declarative-dev qt6-declarative-dev-tools
   qml6-module-qtquick qml6-module-qtquick-controls qml6-module-qtquick-layouts
   qml6-module-qtquick-window qml6-module-qtqml-workerscript qml6-module-qtquick-templates
-  qml6-module-qtqml qml6-module-qttest qml6-module-qtquick-dialogs qml6-module-qtquick-shapes
+  qml6-module-qtqml qml6-module-qttest qml6-module-qtquick-dialogs
   qcoro-qt6-dev libgl-dev libxkbcommon-dev libqt6svg6
   # storage, imaging and text recognition
   libsqlite3-dev libssl-dev libwebp-dev libturbojpeg0-dev libjpeg62-turbo-dev

@@ -3,6 +3,7 @@
 #include "ui/Formatting.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QUrl>
 
 namespace pellux {
@@ -67,10 +68,52 @@ QHash<int, QByteArray> RecordingListModel::roleNames() const
 
 void RecordingListModel::setRecordings(std::vector<Recording> recordings)
 {
+    // Both lists are newest first, so recordings in both keep their order: one walk removes what
+    // left and inserts what came, and the cards of the recordings that stay keep their images
+    // (typing one more letter mostly narrows the results).
     const int before = count();
-    beginResetModel();
-    m_recordings = std::move(recordings);
-    endResetModel();
+    // The incoming recordings not yet placed; an old row whose recording is not among them goes.
+    QSet<QUuid> remaining;
+    remaining.reserve(qsizetype(recordings.size()));
+    for (const Recording &r : recordings)
+        remaining.insert(r.id);
+    size_t row = 0;
+    size_t next = 0;
+    while (row < m_recordings.size() || next < recordings.size()) {
+        if (row < m_recordings.size() && next < recordings.size() && m_recordings[row].id == recordings[next].id) {
+            remaining.remove(recordings[next].id);
+            m_recordings[row] = std::move(recordings[next]);
+            ++row;
+            ++next;
+            continue;
+        }
+        if (row < m_recordings.size() && !remaining.contains(m_recordings[row].id)) {
+            size_t end = row + 1;
+            while (end < m_recordings.size() && !remaining.contains(m_recordings[end].id))
+                ++end;
+            beginRemoveRows({}, int(row), int(end) - 1);
+            m_recordings.erase(m_recordings.begin() + qsizetype(row), m_recordings.begin() + qsizetype(end));
+            endRemoveRows();
+            continue;
+        }
+        // recordings[next] is new here: it goes in before the current row, which comes later in
+        // the incoming list.
+        const Recording *stays = row < m_recordings.size() ? &m_recordings[row] : nullptr;
+        size_t end = next + 1;
+        while (end < recordings.size() && (!stays || recordings[end].id != stays->id))
+            ++end;
+        for (size_t i = next; i < end; ++i)
+            remaining.remove(recordings[i].id);
+        beginInsertRows({}, int(row), int(row + (end - next)) - 1);
+        m_recordings.insert(m_recordings.begin() + qsizetype(row),
+            std::make_move_iterator(recordings.begin() + qsizetype(next)),
+            std::make_move_iterator(recordings.begin() + qsizetype(end)));
+        endInsertRows();
+        row += end - next;
+        next = end;
+    }
+    if (!m_recordings.empty())
+        emit dataChanged(index(0), index(count() - 1));
     if (count() != before)
         emit countChanged();
 }

@@ -76,6 +76,50 @@ TEST(SearchModelRules, SelectionAfterKey)
     EXPECT_EQ(SearchModel::selectionAfterKey(-1, Qt::Key_Down, 3, 0), -1);
 }
 
+// New results replace the old ones row by row: what stays keeps its row (and its card).
+TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
+{
+    struct Case {
+        const char *before;
+        const char *after;
+        int rowsKept;
+    };
+    const Case cases[] = {
+        { "", "abc", 0 },
+        { "abcdef", "bdf", 3 }, // one more letter typed: fewer results
+        { "bdf", "abcdef", 3 },
+        { "abc", "xyz", 0 },
+        { "abc", "", 0 },
+        { "abcd", "dcba", 1 }, // out of order: only one can stay
+        { "abc", "abc", 3 },
+        { "ace", "abcde", 3 },
+    };
+    const auto recordings = [](const char *ids) {
+        std::vector<Recording> list;
+        for (const char *c = ids; *c; ++c)
+            list.push_back(Recording { QUuid(uint(*c), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), {}, 0, {}, {}, {}, {}, {}, {} });
+        return list;
+    };
+    for (const Case &c : cases) {
+        RecordingListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        model.setRecordings(recordings(c.before));
+        std::vector<QPersistentModelIndex> rows;
+        for (int i = 0; i < model.count(); ++i)
+            rows.emplace_back(model.index(i));
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setRecordings(recordings(c.after));
+        QString ids;
+        for (const Recording &r : model.recordings())
+            ids += QChar(char(r.id.data1));
+        EXPECT_EQ(ids, QString::fromLatin1(c.after)) << c.before << " -> " << c.after;
+        EXPECT_EQ(resets.count(), 0);
+        EXPECT_EQ(
+            std::count_if(rows.begin(), rows.end(), [](const auto &index) { return index.isValid(); }), c.rowsKept)
+            << c.before << " -> " << c.after;
+    }
+}
+
 class SearchModelTest : public ::testing::Test {
 protected:
     SearchModelTest()

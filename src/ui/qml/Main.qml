@@ -10,8 +10,8 @@ ApplicationWindow {
     required property QtObject optimizer
     required property WindowActions actions
 
-    width: 1100
-    height: 760
+    width: 800
+    height: 600
     minimumWidth: 800
     minimumHeight: 600
     title: "Pellux"

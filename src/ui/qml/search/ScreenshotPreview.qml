@@ -31,28 +31,33 @@ Item {
         smooth: true
     }
 
-    BusyIndicator {
+    // The spinner and the note exist only while they show: a grid builds many cards at once.
+    Loader {
         anchors.centerIn: parent
-        scale: 0.8
-        running: image.status === Image.Loading
-        visible: running
+        active: image.status === Image.Loading
+        sourceComponent: BusyIndicator {
+            scale: 0.8
+            running: true
+        }
     }
 
-    ColumnLayout {
-        objectName: "unavailable"
+    Loader {
         anchors.centerIn: parent
-        visible: image.status === Image.Error
-        spacing: 6
-        SymbolIcon {
-            Layout.alignment: Qt.AlignHCenter
-            name: "exclamationmark.triangle"
-            size: 20
-            color: Theme.secondaryAt(0.6)
-        }
-        Text {
-            text: "Screenshot unavailable"
-            font.pixelSize: 12
-            color: Theme.secondary
+        active: image.status === Image.Error
+        sourceComponent: ColumnLayout {
+            objectName: "unavailable"
+            spacing: 6
+            SymbolIcon {
+                Layout.alignment: Qt.AlignHCenter
+                name: "exclamationmark.triangle"
+                size: 20
+                color: Theme.secondaryAt(0.6)
+            }
+            Text {
+                text: "Screenshot unavailable"
+                font.pixelSize: 12
+                color: Theme.secondary
+            }
         }
     }
 
@@ -74,16 +79,18 @@ Item {
         }
     }
 
-    // Rounds the corners to a radius of 10.
-    Repeater {
-        model: 4
-        RoundedCornerMask {
-            required property int index
-            radius: 10
-            color: "white"
-            rotation: index * 90
-            x: index === 1 || index === 2 ? root.width - radius : 0
-            y: index >= 2 ? root.height - radius : 0
+    // Rounds the corners to a radius of 10: a frame in the card's colour whose inner edge is the
+    // rounded outline, cut to the preview.
+    Item {
+        anchors.fill: parent
+        clip: true
+        Rectangle {
+            anchors.fill: parent
+            anchors.margins: -10
+            radius: 20
+            color: "transparent"
+            border.width: 10
+            border.color: "white"
         }
     }
 
