@@ -1,0 +1,434 @@
+#include "capture/CaptureEngine.h"
+#include "diagnostics/DebugManager.h"
+#include "ocr/OCRProcessor.h"
+#include "support/CapturePipeline.h"
+#include "support/FakeClock.h"
+#include "support/FakeFrameSource.h"
+#include "support/TempHome.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace pellux {
+namespace {
+
+using test::FakeClock;
+using test::FakeFrameSource;
+using test::FakeVideoWriter;
+using test::TempHome;
+using Status = VideoWriter::Status;
+using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
+
+// A backend that records how the content was asked for and answers with the error the test sets.
+class ContentQueryBackend final : public CaptureBackend {
+public:
+    bool preflightScreenCaptureAccess() override { return !error; }
+    void requestScreenCaptureAccess() override { }
+    QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &, const StreamConfiguration &) override
+    {
+        co_return CaptureResult<QImage>(
+            CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("no") });
+    }
+
+    std::optional<CaptureError> error;
+    std::vector<std::pair<bool, bool>> queries;
+
+protected:
+    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
+        bool excludingDesktopWindows, bool onScreenWindowsOnly) override
+    {
+        queries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
+        if (error)
+            co_return CaptureResult<ShareableContent>(*error);
+        co_return CaptureResult<ShareableContent>(ShareableContent {});
+    }
+};
+
+void settle()
+{
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool runEventsUntil(const std::function<bool()> &condition)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > 20'000)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+OCRText fragment(const QString &text, QRectF bounds = QRectF(1, 2, 3, 4))
+{
+    return OCRText { QUuid::createUuid(), QUuid::createUuid(), {}, text, bounds };
+}
+
+VideoFrame frameAt(double seconds, int width = 64, int height = 48)
+{
+    QImage image(width, height, QImage::Format_ARGB32);
+    image.fill(Qt::darkCyan);
+    return VideoFrame { image, seconds };
+}
+
+class CaptureEngineTest : public ::testing::Test {
+protected:
+    CaptureEngine::Components components()
+    {
+        CaptureEngine::Components parts;
+        parts.backend = &backend;
+        parts.debug = &debug;
+        parts.clock = &clock;
+        parts.writer = &writer;
+        parts.recognizeFrame = [this](const QImage &, FrameCompletion completion) {
+            // To the millisecond, as the frame times are given.
+            const double elapsed = secondsSince1970(clock.now()) - secondsSince1970(start);
+            recognitionTimes.push_back(std::round(elapsed * 1000.0) / 1000.0);
+            if (holdCompletions) {
+                heldCompletions.push_back(std::move(completion));
+                return;
+            }
+            // The recogniser answers on its own thread.
+            std::thread worker([&] { completion(answer, QUuid::createUuid()); });
+            worker.join();
+        };
+        return parts;
+    }
+
+    CaptureEngine &makeEngine(bool capturing = true)
+    {
+        writer.clock = &clock;
+        engine = std::make_unique<CaptureEngine>(components());
+        engine->setCapturing(capturing);
+        return *engine;
+    }
+
+    // Moves the clock to `seconds` after the engine's construction and hands it a frame of that time.
+    void feed(double seconds)
+    {
+        clock.set(fromSecondsSince1970(secondsSince1970(start) + seconds));
+        engine->processSampleBuffer(frameAt(seconds));
+    }
+
+    TempHome home;
+    const TimePoint start = fromSecondsSince1970(1'800'000'000.0);
+    FakeClock clock { start };
+    FakeVideoWriter writer;
+    ContentQueryBackend backend;
+    DebugManager debug { clock };
+    std::vector<double> recognitionTimes;
+    std::vector<OCRText> answer { fragment(QStringLiteral("hello")) };
+    bool holdCompletions = false;
+    std::vector<FrameCompletion> heldCompletions;
+    // Last, so that it goes before the collaborators it uses.
+    std::unique_ptr<CaptureEngine> engine;
+};
+
+TEST_F(CaptureEngineTest, StartsIdleWithStoredPreferencesAndConstructionTimeAsLastRecognition)
+{
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.captureFrameRate = 12;
+    ASSERT_TRUE(preferences.save());
+    makeEngine(false);
+
+    EXPECT_FALSE(engine->isCapturing());
+    EXPECT_FALSE(engine->captureError());
+    EXPECT_FALSE(engine->startTime());
+    EXPECT_FALSE(engine->currentRecordingId());
+    EXPECT_TRUE(engine->pendingOCRTexts().empty());
+    EXPECT_EQ(engine->preferences().captureFrameRate, 12);
+    EXPECT_EQ(engine->lastOCRTime(), start);
+}
+
+// Frames are dropped before anything is written, recognised or timed.
+TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
+{
+    struct Case {
+        const char *name;
+        bool capturing;
+        bool hasWriter;
+        Status status;
+    };
+    const Case cases[] = {
+        { "not capturing", false, true, Status::writing },
+        { "no writer", true, false, Status::writing },
+        { "writer not started", true, true, Status::unknown },
+        { "writer failed", true, true, Status::failed },
+        { "writer completed", true, true, Status::completed },
+        { "writer cancelled", true, true, Status::cancelled },
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writer = FakeVideoWriter {};
+        writer.writerStatus = c.status;
+        recognitionTimes.clear();
+        debug.setDebugMode(true);
+        debug.clearDebugData();
+        makeEngine(c.capturing);
+        if (!c.hasWriter)
+            engine->setVideoWriter(nullptr);
+        QSignalSpy timings(&debug, &DebugManager::avgProcessingTimeChanged);
+
+        feed(6.0);
+        settle();
+
+        EXPECT_TRUE(writer.sessionStarts.empty());
+        EXPECT_TRUE(writer.appendedTimes.empty());
+        EXPECT_TRUE(recognitionTimes.empty());
+        EXPECT_EQ(timings.count(), 0);
+        EXPECT_EQ(debug.framesProcessed(), 0);
+        EXPECT_FALSE(engine->startTime());
+        engine.reset();
+    }
+}
+
+TEST_F(CaptureEngineTest, FirstFrameStartsTheSessionAtItsTimeAndFramesAreAppendedWhenReady)
+{
+    makeEngine();
+    const std::vector<std::pair<double, bool>> frames { { 3.5, true }, { 3.6, false }, { 3.7, true }, { 3.8, false } };
+    for (const auto &[time, ready] : frames) {
+        writer.ready = ready;
+        feed(time);
+    }
+    EXPECT_EQ(writer.sessionStarts, std::vector<double>({ 3.5 }));
+    EXPECT_EQ(engine->startTime(), 3.5);
+    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 3.5, 3.7 }));
+
+    // A frame the writer could not take still starts the session.
+    FakeVideoWriter second;
+    second.ready = false;
+    engine->setVideoWriter(&second);
+    feed(9.25);
+    EXPECT_EQ(second.sessionStarts, std::vector<double>({ 9.25 }));
+    EXPECT_TRUE(second.appendedTimes.empty());
+    engine->setVideoWriter(&writer);
+}
+
+struct ThrottleCase {
+    const char *name;
+    std::vector<double> frameTimes;
+    std::vector<double> recognised;
+};
+
+void PrintTo(const ThrottleCase &c, std::ostream *out) { *out << c.name; }
+
+class CaptureEngineThrottleTest : public CaptureEngineTest, public ::testing::WithParamInterface<ThrottleCase> { };
+
+TEST_P(CaptureEngineThrottleTest, RecognisesAtMostOnceEveryFiveSeconds)
+{
+    makeEngine();
+    for (double time : GetParam().frameTimes)
+        feed(time);
+    EXPECT_EQ(recognitionTimes, GetParam().recognised);
+    EXPECT_EQ(writer.appendedTimes, GetParam().frameTimes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, CaptureEngineThrottleTest,
+    ::testing::Values(ThrottleCase { "steady", { 0, 1, 4.9, 5, 6, 10.1 }, { 5, 10.1 } },
+        ThrottleCase { "just short", { 4.999, 9.998 }, { 9.998 } },
+        ThrottleCase { "late first", { 7, 11, 12.1 }, { 7, 12.1 } },
+        ThrottleCase { "sparse", { 20, 40, 41 }, { 20, 40 } }, ThrottleCase { "none yet", { 0, 2, 4 }, {} }),
+    [](const ::testing::TestParamInfo<ThrottleCase> &info) {
+        std::string name = info.param.name;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
+
+TEST_F(CaptureEngineTest, FramesThatAreNotWrittenDoNotUseUpTheRecognitionInterval)
+{
+    makeEngine();
+    writer.writerStatus = Status::unknown;
+    feed(5);
+    writer.writerStatus = Status::writing;
+    feed(5.5);
+    EXPECT_EQ(recognitionTimes, std::vector<double>({ 5.5 }));
+}
+
+TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingAndIsReportedInDebugMode)
+{
+    debug.setDebugMode(true);
+    makeEngine();
+    QSignalSpy changes(engine.get(), &CaptureEngine::pendingOCRTextsChanged);
+    answer = { fragment(QStringLiteral("first"), QRectF(10, 20, 30, 40)), fragment(QStringLiteral("second")) };
+    feed(5);
+    settle();
+    ASSERT_TRUE(engine->currentRecordingId());
+    const QUuid recording = *engine->currentRecordingId();
+
+    answer = { fragment(QStringLiteral("third")) };
+    feed(10);
+    settle();
+
+    EXPECT_EQ(changes.count(), 2);
+    EXPECT_TRUE(engine->currentRecordingId() == recording);
+    std::vector<QString> texts;
+    for (const OCRText &text : engine->pendingOCRTexts()) {
+        texts.push_back(text.text);
+        EXPECT_EQ(text.recordingId, recording);
+    }
+    EXPECT_EQ(texts, std::vector<QString>({ "first", "second", "third" }));
+
+    ASSERT_EQ(debug.ocrResults().size(), 3u);
+    EXPECT_EQ(debug.ocrOperations(), 3);
+    const DebugOCRResult &oldest = debug.ocrResults().back();
+    EXPECT_EQ(oldest.text, QStringLiteral("first"));
+    EXPECT_EQ(oldest.confidence, 1.0);
+    EXPECT_EQ(oldest.bounds, QRectF(10, 20, 30, 40));
+}
+
+TEST_F(CaptureEngineTest, EmptyRecognitionAndDebugModeOffLeaveTheirStateAlone)
+{
+    makeEngine();
+    answer = {};
+    feed(5);
+    settle();
+    EXPECT_EQ(recognitionTimes.size(), 1u);
+    EXPECT_FALSE(engine->currentRecordingId());
+    EXPECT_TRUE(engine->pendingOCRTexts().empty());
+
+    answer = { fragment(QStringLiteral("quiet")) };
+    feed(10);
+    settle();
+    EXPECT_EQ(engine->pendingOCRTexts().size(), 1u);
+    EXPECT_EQ(debug.ocrOperations(), 0);
+    EXPECT_EQ(debug.framesProcessed(), 0);
+    EXPECT_FALSE(debug.latestCapture());
+}
+
+TEST_F(CaptureEngineTest, PendingTextKeepsOnlyTheNewestFragments)
+{
+    makeEngine();
+    const size_t perFrame = CaptureEngine::maxPendingOCRTexts / 2 + 100;
+    for (int frame = 0; frame < 3; ++frame) {
+        answer.clear();
+        for (size_t i = 0; i < perFrame; ++i)
+            answer.push_back(fragment(QStringLiteral("%1-%2").arg(frame).arg(i)));
+        feed(5.0 * (frame + 1));
+        settle();
+    }
+    const std::deque<OCRText> &pending = engine->pendingOCRTexts();
+    ASSERT_EQ(pending.size(), CaptureEngine::maxPendingOCRTexts);
+    EXPECT_EQ(pending.back().text, QStringLiteral("2-%1").arg(perFrame - 1));
+    const size_t dropped = 3 * perFrame - CaptureEngine::maxPendingOCRTexts;
+    EXPECT_EQ(pending.front().text, QStringLiteral("%1-%2").arg(dropped / perFrame).arg(dropped % perFrame));
+}
+
+TEST_F(CaptureEngineTest, DebugModeShowsTheFrameAndEveryFrameReportsItsTimeInMilliseconds)
+{
+    debug.setDebugMode(true);
+    makeEngine();
+    writer.appendCost = 0.25;
+    feed(1);
+    ASSERT_TRUE(runEventsUntil([&] { return debug.latestCapture().has_value(); }));
+    EXPECT_EQ(debug.latestCapture()->width, 64);
+    EXPECT_EQ(debug.latestCapture()->height, 48);
+    EXPECT_EQ(debug.latestCapture()->image.size(), QSize(64, 48));
+    EXPECT_EQ(debug.framesProcessed(), 1);
+    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 250.0);
+
+    debug.setDebugMode(false);
+    writer.appendCost = 0.75;
+    feed(2);
+    settle();
+    EXPECT_EQ(debug.framesProcessed(), 1);
+    // Recorded whether or not debug mode is on.
+    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 500.0);
+}
+
+TEST_F(CaptureEngineTest, StreamOutputHandsFramesToTheMainThreadInOrder)
+{
+    makeEngine();
+    FakeFrameSource source;
+    CaptureStreamOutput output(engine.get());
+    source.setSink(&output);
+    ASSERT_TRUE(source.startCapture());
+
+    source.deliver({ frameAt(1), frameAt(2), frameAt(3) });
+    EXPECT_TRUE(writer.appendedTimes.empty());
+    settle();
+    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 1, 2, 3 }));
+    for (QThread *thread : writer.appendThreads)
+        EXPECT_EQ(thread, QCoreApplication::instance()->thread());
+}
+
+TEST_F(CaptureEngineTest, WorkInFlightWhenTheEngineGoesIsDropped)
+{
+    debug.setDebugMode(true);
+    holdCompletions = true;
+    makeEngine();
+    FakeFrameSource source;
+    CaptureStreamOutput output(engine.get());
+    source.setSink(&output);
+    ASSERT_TRUE(source.startCapture());
+
+    // A recognition and a debug conversion are under way, and more frames are queued for the engine.
+    feed(5);
+    ASSERT_EQ(heldCompletions.size(), 1u);
+    source.deliver({ frameAt(6), frameAt(7) });
+    engine.reset();
+
+    std::thread worker([&] { heldCompletions.front()({ fragment(QStringLiteral("late")) }, QUuid::createUuid()); });
+    worker.join();
+    source.deliver({ frameAt(8) });
+    settle();
+
+    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 5 }));
+    EXPECT_EQ(debug.framesProcessed(), 0);
+    EXPECT_EQ(debug.ocrOperations(), 0);
+}
+
+TEST_F(CaptureEngineTest, PermissionCheckAsksForOnScreenWindowsAndKeepsTheError)
+{
+    makeEngine(false);
+    ASSERT_TRUE(runEventsUntil([&] { return backend.queries.size() == 1; }));
+    settle();
+    EXPECT_EQ(backend.queries.front(), std::make_pair(false, true));
+    EXPECT_FALSE(engine->captureError());
+    EXPECT_FALSE(engine->captureErrorValue().isValid());
+
+    backend.error = CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("no display") };
+    QSignalSpy changes(engine.get(), &CaptureEngine::captureErrorChanged);
+    test::CapturePipeline::run(engine->checkPermissions());
+    ASSERT_TRUE(engine->captureError());
+    EXPECT_EQ(engine->captureError()->domain, QString::fromLatin1(screenCaptureErrorDomain));
+    EXPECT_EQ(engine->captureErrorValue().toString(), QStringLiteral("no display"));
+    EXPECT_EQ(changes.count(), 1);
+}
+
+TEST_F(CaptureEngineTest, RealRecogniserFillsThePendingText)
+{
+    OCRProcessor processor;
+    CaptureEngine::Components parts = components();
+    parts.recognizeFrame = {};
+    parts.ocr = &processor;
+    engine = std::make_unique<CaptureEngine>(parts);
+    engine->setCapturing(true);
+
+    clock.advance(5);
+    engine->processSampleBuffer(VideoFrame { test::CapturePipeline::textFrame(QStringLiteral("Quarterly report")), 5 });
+    ASSERT_TRUE(runEventsUntil([&] { return !engine->pendingOCRTexts().empty(); }));
+    QString all;
+    for (const OCRText &text : engine->pendingOCRTexts())
+        all += text.text + QLatin1Char(' ');
+    EXPECT_TRUE(all.contains(QStringLiteral("Quarterly"))) << all.toStdString();
+    EXPECT_TRUE(engine->currentRecordingId() == engine->pendingOCRTexts().front().recordingId);
+}
+
+} // namespace
+} // namespace pellux
