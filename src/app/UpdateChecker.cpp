@@ -259,11 +259,15 @@ std::optional<AppcastItem> parseAppcast(const QByteArray &xml, QString *error)
                 newest = std::move(release);
         }
     }
-    if (reader.hasError())
+    if (reader.hasError()) {
+        QString reason = reader.errorString();
+        if (reason.endsWith(u'.'))
+            reason.chop(1);
         return fail(QStringLiteral("the feed is not well-formed XML (line %1, column %2: %3)")
                         .arg(reader.lineNumber())
                         .arg(reader.columnNumber())
-                        .arg(reader.errorString()));
+                        .arg(reason));
+    }
     if (!sawRoot)
         return fail(QStringLiteral("the feed is empty"));
     if (itemCount == 0)
