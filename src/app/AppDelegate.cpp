@@ -2,6 +2,8 @@
 
 #include "app/MainViewModel.h"
 #include "app/SymbolIcons.h"
+#include "app/UpdateChecker.h"
+#include "app/UpdateDialog.h"
 #include "capture/ScreenshotService.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -74,6 +76,16 @@ void AppDelegate::showMainWindow()
     m_searchWindow->show();
 }
 
+void AppDelegate::checkForUpdates()
+{
+    if (!m_updateChecker) {
+        m_updateChecker = std::make_unique<UpdateChecker>(UpdateChecker::configuredFeedUrl());
+        connect(m_updateChecker.get(), &UpdateChecker::finished, this,
+            [](const UpdateCheckResult &result) { showUpdateResult(result); });
+    }
+    m_updateChecker->checkForUpdates();
+}
+
 void AppDelegate::pauseScreenshots()
 {
     if (!m_viewModel)
@@ -119,6 +131,7 @@ void AppDelegate::constructMenu()
     menu->addSeparator();
     menu->addAction(
         QStringLiteral("Open Timeline"), QKeySequence(QStringLiteral("Ctrl+T")), this, &AppDelegate::showMainWindow);
+    menu->addAction(QStringLiteral("Check for Updates..."), this, &AppDelegate::checkForUpdates);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, [this] {
         if (m_quitHandler)

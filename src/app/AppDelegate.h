@@ -12,6 +12,7 @@ namespace pellux {
 
 class MainViewModel;
 class SearchWindow;
+class UpdateChecker;
 
 // Pellux's presence in the system tray: an icon that turns green while screenshots are being
 // captured, and a menu that shows the capture state and pauses or resumes capture. Main thread.
@@ -37,6 +38,10 @@ public:
     void showMainWindow();
     SearchWindow *searchWindow() const { return m_searchWindow.get(); }
 
+    // "Check for Updates...": checks the feed this build names and shows the answer in an alert.
+    // A click while a check runs is ignored.
+    void checkForUpdates();
+
     void pauseScreenshots();
     void resumeScreenshots();
     // Rebuilds the tray menu from the model's state.
@@ -48,6 +53,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<MainViewModel> m_viewModel;
     std::unique_ptr<SearchWindow> m_searchWindow;
+    std::unique_ptr<UpdateChecker> m_updateChecker;
     bool m_showWindowWhenReady = false;
     std::function<void()> m_quitHandler;
 };

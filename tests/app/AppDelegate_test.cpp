@@ -15,7 +15,7 @@ TEST(AppDelegate, BeforeTheModelExistsTheMenuHoldsOnlyTheCommonItems)
     QStringList titles;
     for (QAction *action : delegate.menu()->actions())
         titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(titles, QStringList({ "-", "Open Timeline", "-", "Quit" }));
+    EXPECT_EQ(titles, QStringList({ "-", "Open Timeline", "Check for Updates...", "-", "Quit" }));
 
     bool quitCalled = false;
     delegate.setQuitHandler([&] { quitCalled = true; });
