@@ -10,6 +10,7 @@
 
 namespace pellux {
 
+class CaptureLock;
 class MainViewModel;
 class SearchWindow;
 
@@ -30,6 +31,11 @@ public:
     QSystemTrayIcon &statusItem() { return m_statusItem; }
     QMenu *menu() const { return m_menu.get(); }
 
+    // The lock that lets this process capture into the Pellux folder. Unheld, capture stays off
+    // (another process captures) until "Resume Screenshots" manages to take it. Without a lock the
+    // delegate captures freely. Set before applicationDidFinishLaunching; not owned.
+    void setCaptureLock(CaptureLock *lock) { m_captureLock = lock; }
+
     // What "Quit" does; without a handler it quits the application at once.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
 
@@ -49,6 +55,7 @@ private:
     std::unique_ptr<MainViewModel> m_viewModel;
     std::unique_ptr<SearchWindow> m_searchWindow;
     bool m_showWindowWhenReady = false;
+    CaptureLock *m_captureLock = nullptr;
     std::function<void()> m_quitHandler;
 };
 
