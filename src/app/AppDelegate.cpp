@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/CaptureLock.h"
 #include "app/MainViewModel.h"
 #include "app/SymbolIcons.h"
 #include "app/UpdateChecker.h"
@@ -49,6 +50,7 @@ void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
 
     QTimer::singleShot(kViewModelDelayMs, this, [this] {
         m_viewModel = std::make_unique<MainViewModel>();
+        m_viewModel->setCaptureAllowed(!m_captureLock || m_captureLock->isHeld());
         const auto refresh = [this] {
             updateStatusIcon();
             constructMenu();
@@ -101,6 +103,14 @@ void AppDelegate::resumeScreenshots()
 {
     if (!m_viewModel)
         return;
+    if (!m_viewModel->captureAllowed()) {
+        // The process that held the lock may have ended since.
+        if (m_captureLock && !m_captureLock->tryAcquire()) {
+            log::failure(QStringLiteral("Pellux: not capturing: %1").arg(m_captureLock->refusal()));
+            return;
+        }
+        m_viewModel->setCaptureAllowed(true);
+    }
     QPointer<AppDelegate> self(this);
     m_viewModel->startScreenshots().then([self] {
         if (!self)
@@ -116,9 +126,10 @@ void AppDelegate::constructMenu()
     if (m_viewModel) {
         if (m_viewModel->hasScreenRecordingPermission()) {
             const bool capturing = m_viewModel->isCapturingScreenshots();
-            menu->addAction(
-                    capturing ? QStringLiteral("✓ Capturing Screenshots") : QStringLiteral("Screenshots Paused"))
-                ->setEnabled(false);
+            const QString state = capturing     ? QStringLiteral("✓ Capturing Screenshots")
+                : m_viewModel->captureAllowed() ? QStringLiteral("Screenshots Paused")
+                                                : QStringLiteral("Another Pellux Process Is Capturing");
+            menu->addAction(state)->setEnabled(false);
             menu->addSeparator();
             if (capturing)
                 menu->addAction(QStringLiteral("Pause Screenshots"), this, &AppDelegate::pauseScreenshots);

@@ -10,6 +10,7 @@
 
 namespace pellux {
 
+class CaptureLock;
 class MainViewModel;
 class SearchWindow;
 class UpdateChecker;
@@ -30,6 +31,11 @@ public:
     MainViewModel *viewModel() const { return m_viewModel.get(); }
     QSystemTrayIcon &statusItem() { return m_statusItem; }
     QMenu *menu() const { return m_menu.get(); }
+
+    // The lock that lets this process capture into the Pellux folder. Unheld, capture stays off
+    // (another process captures) until "Resume Screenshots" manages to take it. Without a lock the
+    // delegate captures freely. Set before applicationDidFinishLaunching; not owned.
+    void setCaptureLock(CaptureLock *lock) { m_captureLock = lock; }
 
     // What "Quit" does; without a handler it quits the application at once.
     void setQuitHandler(std::function<void()> handler) { m_quitHandler = std::move(handler); }
@@ -55,6 +61,7 @@ private:
     std::unique_ptr<SearchWindow> m_searchWindow;
     std::unique_ptr<UpdateChecker> m_updateChecker;
     bool m_showWindowWhenReady = false;
+    CaptureLock *m_captureLock = nullptr;
     std::function<void()> m_quitHandler;
 };
 

@@ -43,15 +43,19 @@ void printUsage()
 {
     std::printf("Usage: pellux [COMMAND] [OPTIONS]\n\n"
                 "Pellux keeps a searchable history of the windows on your screen.\n"
-                "Without a command it starts Pellux in the system tray.\n\n"
+                "Without a command it starts Pellux in the system tray and opens its window;\n"
+                "while Pellux runs, starting it again brings its window forward.\n\n"
                 "Commands:\n");
     for (const Command &command : kCommands)
         std::printf("  pellux %-40s %s\n", command.synopsis, command.summary);
-    std::printf("\nOptions:\n"
-                "  --reset-database                                Empty the recording database, then start Pellux.\n"
-                "  --verbose                                       Print the per-call DEBUG lines "
-                "(also PELLUX_VERBOSE=1).\n"
-                "  --help                                          Show this help.\n");
+    std::printf(
+        "\nOptions:\n"
+        "  --background                                    Start Pellux in the tray without opening its window\n"
+        "                                                  (as autostart does).\n"
+        "  --reset-database                                Empty the recording database, then start Pellux.\n"
+        "  --verbose                                       Print the per-call DEBUG lines "
+        "(also PELLUX_VERBOSE=1).\n"
+        "  --help                                          Show this help.\n");
 }
 
 int runCommandLine(int argc, char **argv)
@@ -59,16 +63,18 @@ int runCommandLine(int argc, char **argv)
     log::configureFromEnvironment(argc, argv);
 
     // The global options may come before the command: `pellux --verbose search x`.
-    bool resetDatabase = false;
+    TrayOptions trayOptions;
     int at = 1;
     for (; at < argc; ++at) {
         if (std::strcmp(argv[at], "--reset-database") == 0)
-            resetDatabase = true;
+            trayOptions.resetDatabase = true;
+        else if (std::strcmp(argv[at], "--background") == 0)
+            trayOptions.background = true;
         else if (std::strcmp(argv[at], "--verbose") != 0)
             break;
     }
     if (at == argc)
-        return runTrayApplication(argc, argv, resetDatabase);
+        return runTrayApplication(argc, argv, trayOptions);
     const char *first = argv[at];
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
         printUsage();
@@ -83,8 +89,9 @@ int runCommandLine(int argc, char **argv)
         std::fprintf(stderr, "pellux: unknown command '%s' (see pellux --help)\n", first);
         return kExitUsage;
     }
-    if (resetDatabase) {
-        std::fprintf(stderr, "pellux: --reset-database starts Pellux and takes no command\n");
+    if (trayOptions.resetDatabase || trayOptions.background) {
+        std::fprintf(stderr, "pellux: %s starts Pellux and takes no command\n",
+            trayOptions.resetDatabase ? "--reset-database" : "--background");
         return kExitUsage;
     }
     CommandArguments arguments { argc, argv, {} };

@@ -8,6 +8,8 @@ namespace pellux {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitNoResults = 1; // the command ran and found nothing
 inline constexpr int kExitUsage = 2; // bad arguments
+// Another Pellux process already captures into the same folder (the code of a refused start).
+inline constexpr int kExitAlreadyCapturing = 2;
 inline constexpr int kExitFailure = 3; // the command could not do its job (missing database, no X server...)
 
 // Everything a command needs: the raw arguments (for creating its Qt application) and the

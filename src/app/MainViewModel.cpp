@@ -47,6 +47,8 @@ void MainViewModel::setPreferences(const AppPreferences &preferences)
 
 QCoro::Task<> MainViewModel::startScreenshots()
 {
+    if (!m_captureAllowed)
+        co_return;
     QPointer<MainViewModel> self(this);
     ScreenshotService &service = *m_components.screenshotService;
     m_startInProgress = true;
@@ -98,6 +100,8 @@ QCoro::Task<> MainViewModel::checkAndRequestPermissions()
         }
         setHasScreenRecordingPermission(true);
     }
+    if (!m_captureAllowed)
+        co_return;
     setIsCapturingScreenshots(true);
     co_await startScreenshots();
 }
@@ -127,7 +131,7 @@ QCoro::Task<> MainViewModel::recheckPermissions()
     setShowPermissionAlert(false);
     m_permissionCheckTimer.stop();
     // A start already under way (its retries included) is left to finish on its own.
-    if (!m_isCapturingScreenshots && !m_startInProgress) {
+    if (m_captureAllowed && !m_isCapturingScreenshots && !m_startInProgress) {
         setIsCapturingScreenshots(true);
         co_await startScreenshots();
     }

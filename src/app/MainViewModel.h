@@ -63,6 +63,10 @@ public:
     QCoro::Task<> checkAndRequestPermissions();
     // One permission poll: once access is present, stops polling and starts capture (once).
     QCoro::Task<> recheckPermissions();
+    // Whether this process may capture at all (another Pellux process may capture into the same
+    // folder). While not allowed, no start happens; allowing it again does not start capture.
+    void setCaptureAllowed(bool allowed) { m_captureAllowed = allowed; }
+    bool captureAllowed() const { return m_captureAllowed; }
     // The permission alert was answered.
     void dismissPermissionAlert() { setShowPermissionAlert(false); }
 
@@ -91,6 +95,7 @@ private:
     bool m_showPermissionAlert = false;
     QTimer m_permissionCheckTimer;
     bool m_startInProgress = false;
+    bool m_captureAllowed = true;
 };
 
 } // namespace pellux

@@ -1,9 +1,13 @@
 #include "app/TrayApplication.h"
 
 #include "app/AppDelegate.h"
+#include "app/CaptureLock.h"
 #include "app/CaptureShutdown.h"
+#include "app/CommandLine.h"
+#include "app/SingleInstance.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -13,21 +17,59 @@
 
 namespace pellux {
 
-int runTrayApplication(int argc, char **argv, bool resetDatabase)
+int runTrayApplication(int argc, char **argv, TrayOptions options)
 {
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Pellux"));
     QApplication::setApplicationName(QStringLiteral("Pellux"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    if (resetDatabase || QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier)) {
-        std::printf("Option key held - resetting database...\n");
-        std::fflush(stdout);
-        SimpleDatabaseManager::shared().resetDatabase();
+    const bool resetDatabase
+        = options.resetDatabase || QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    SingleInstance instance;
+    // Started in the background (autostart) while Pellux runs: nothing to show.
+    const SingleInstance::Outcome outcome
+        = instance.start(options.background ? SingleInstance::Request::none : SingleInstance::Request::show);
+    switch (outcome) {
+    case SingleInstance::Outcome::running:
+        break;
+    case SingleInstance::Outcome::handedOver:
+        if (resetDatabase) {
+            // The running one has the database open: emptying it underneath would lose its writes.
+            std::fprintf(stderr, "pellux: Pellux is already running; quit it before resetting the database\n");
+            return kExitUsage;
+        }
+        return kExitSuccess;
+    case SingleInstance::Outcome::noAnswer:
+        std::fprintf(stderr, "pellux: Pellux is already running (pid %lld) but does not answer: %s\n",
+            static_cast<long long>(instance.runningPid()), qUtf8Printable(instance.errorString()));
+        return kExitFailure;
+    case SingleInstance::Outcome::failed:
+        // Without the guard Pellux still works; a second start would simply run beside it.
+        log::failure(QStringLiteral("Pellux: cannot check for a running Pellux: %1").arg(instance.errorString()));
+        break;
+    }
+
+    // Only one process captures into the Pellux folder; a `pellux capture` running keeps this one
+    // from capturing, but its window still opens.
+    CaptureLock captureLock;
+    if (!captureLock.tryAcquire())
+        log::failure(QStringLiteral("Pellux: not capturing: %1").arg(captureLock.refusal()));
+
+    if (resetDatabase) {
+        if (captureLock.isHeld()) {
+            std::printf("Option key held - resetting database...\n");
+            std::fflush(stdout);
+            SimpleDatabaseManager::shared().resetDatabase();
+        } else {
+            log::failure(QStringLiteral("Pellux: not resetting the database while another process captures into it"));
+        }
     }
 
     AppDelegate delegate;
-    delegate.applicationDidFinishLaunching();
+    delegate.setCaptureLock(&captureLock);
+    QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::showMainWindow);
+    delegate.applicationDidFinishLaunching(!options.background);
 
     // Quitting (menu, SIGINT, SIGTERM, end of session) first lets the capture in progress finish
     // and queued text recognition complete, so nothing is left half-written.

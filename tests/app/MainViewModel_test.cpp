@@ -165,5 +165,31 @@ TEST_F(MainViewModelTest, ScreenshotCountMirrorsTheService)
     EXPECT_FALSE(m.isCapturingScreenshots());
 }
 
+// Another process captures into the same folder: the model keeps track of the permission but
+// starts nothing, by itself or when asked, until capture is allowed again.
+TEST_F(MainViewModelTest, NoCaptureWhileNotAllowed)
+{
+    addWindow(1);
+    pipeline.makeService();
+    model
+        = std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
+    model->setCaptureAllowed(false);
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    EXPECT_TRUE(model->hasScreenRecordingPermission());
+    EXPECT_FALSE(model->isCapturingScreenshots());
+
+    CapturePipeline::run(model->recheckPermissions());
+    CapturePipeline::run(model->startScreenshots());
+    EXPECT_FALSE(pipeline.service->isCapturing());
+    EXPECT_FALSE(model->isCapturingScreenshots());
+
+    model->setCaptureAllowed(true);
+    CapturePipeline::run(model->startScreenshots());
+    EXPECT_TRUE(pipeline.service->isCapturing());
+    EXPECT_TRUE(model->isCapturingScreenshots());
+    pipeline.service->stopCapturing();
+}
+
 } // namespace
 } // namespace pellux

@@ -45,6 +45,16 @@ public:
         return m_err;
     }
 
+    // Standard output so far, without waiting.
+    const QString &readOutput()
+    {
+        m_out += QString::fromUtf8(m_process.readAllStandardOutput());
+        return m_out;
+    }
+
+    qint64 pid() const { return m_process.processId(); }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
     // Waits until standard error contains `text`.
     bool waitForError(const QString &text, int timeoutMs = 60'000)
     {
@@ -62,7 +72,7 @@ public:
             return -1;
         }
         readError();
-        m_out = QString::fromUtf8(m_process.readAllStandardOutput());
+        readOutput();
         return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 

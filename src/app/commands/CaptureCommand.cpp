@@ -1,3 +1,4 @@
+#include "app/CaptureLock.h"
 #include "app/CaptureShutdown.h"
 #include "app/MainViewModel.h"
 #include "app/commands/Commands.h"
@@ -220,6 +221,12 @@ int capture(const CommandArguments &arguments)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = arguments.argc;
     QGuiApplication app(argc, arguments.argv);
+    // Held until the process ends, whichever way it ends.
+    CaptureLock captureLock;
+    if (!captureLock.tryAcquire()) {
+        std::fprintf(stderr, "pellux capture: %s\n", qUtf8Printable(captureLock.refusal()));
+        return captureLock.heldElsewhere() ? kExitAlreadyCapturing : kExitFailure;
+    }
     CaptureRun captureRun(*options);
     if (!captureRun.installSignalHandlers()) {
         std::fprintf(stderr, "pellux capture: cannot install the signal handlers\n");

@@ -1,0 +1,224 @@
+// One Pellux per user (the instance socket and its lock) and one capturing process per Pellux
+// folder (the capture lock), with real sockets and lock files in a private runtime folder.
+#include "app/CaptureLock.h"
+#include "app/SingleInstance.h"
+#include "support/TempHome.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pellux {
+namespace {
+
+using test::TempHome;
+
+// Runs `work` on its own thread (a later instance blocks while it waits for the answer) and keeps
+// this thread's event loop turning, so that the running instance can answer.
+template <typename T> T whileServing(const std::function<T()> &work)
+{
+    T result {};
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        result = work();
+        done = true;
+    });
+    while (!done)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+    return result;
+}
+
+// The permission bits, as `ls -l` shows them.
+int modeOf(const QString &path)
+{
+    struct stat status { };
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
+}
+
+SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Request request)
+{
+    return whileServing<SingleInstance::Outcome>([&] { return SingleInstance(folder).start(request); });
+}
+
+// A socket file with nobody listening, as an instance that crashed leaves it.
+bool makeStaleSocket(const QString &path)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray encoded = QFile::encodeName(path);
+    std::memcpy(address.sun_path, encoded.constData(), std::min<size_t>(encoded.size(), sizeof address.sun_path - 1));
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return bound;
+}
+
+class SingleInstanceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(QDir().mkpath(folder)); }
+
+    TempHome home;
+    QString folder = home.path() + QStringLiteral("/runtime");
+};
+
+struct HandOverCase {
+    const char *name;
+    SingleInstance::Request request;
+    int showsExpected;
+};
+
+TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOne)
+{
+    SingleInstance first(folder);
+    ASSERT_EQ(first.start(), SingleInstance::Outcome::running) << first.errorString().toStdString();
+    EXPECT_EQ(modeOf(first.socketPath()), 0600);
+    int shows = 0;
+    QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
+
+    const HandOverCase cases[] = {
+        { "show brings the window forward", SingleInstance::Request::show, 1 },
+        { "a background start only checks", SingleInstance::Request::none, 0 },
+        { "a second show again", SingleInstance::Request::show, 1 },
+    };
+    for (const HandOverCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        shows = 0;
+        EXPECT_EQ(startAnother(folder, c.request), SingleInstance::Outcome::handedOver);
+        // The answer is written after the signal: it has been delivered by now.
+        EXPECT_EQ(shows, c.showsExpected);
+    }
+}
+
+TEST_F(SingleInstanceTest, GarbageOnTheSocketIsIgnoredAndTheNextRequestServed)
+{
+    SingleInstance first(folder);
+    ASSERT_EQ(first.start(), SingleInstance::Outcome::running);
+    int shows = 0;
+    QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
+
+    for (const QByteArray &garbage : { QByteArray("quit\n"), QByteArray(200, 'x'), QByteArray("show") }) {
+        const QByteArray answer = whileServing<QByteArray>([&] {
+            QLocalSocket socket;
+            socket.connectToServer(first.socketPath());
+            if (!socket.waitForConnected(2000))
+                return QByteArray("not connected");
+            socket.write(garbage);
+            socket.waitForBytesWritten(2000);
+            // An unfinished line ("show" without its newline) gets no answer either.
+            socket.waitForReadyRead(500);
+            return socket.readAll();
+        });
+        EXPECT_TRUE(answer.isEmpty()) << garbage.left(20).toStdString() << ": " << answer.toStdString();
+    }
+    EXPECT_EQ(shows, 0);
+    EXPECT_EQ(startAnother(folder, SingleInstance::Request::show), SingleInstance::Outcome::handedOver);
+    EXPECT_EQ(shows, 1);
+}
+
+TEST_F(SingleInstanceTest, WhatACrashedInstanceLeftIsTakenOver)
+{
+    // Its socket (nobody listening) and its lock file naming a process long gone.
+    ASSERT_TRUE(makeStaleSocket(folder + QStringLiteral("/pellux.socket")));
+    QFile lockFile(folder + QStringLiteral("/pellux.lock"));
+    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly));
+    lockFile.write("999999\n");
+    lockFile.close();
+
+    SingleInstance next(folder);
+    ASSERT_EQ(next.start(), SingleInstance::Outcome::running) << next.errorString().toStdString();
+    int shows = 0;
+    QObject::connect(&next, &SingleInstance::showRequested, [&] { ++shows; });
+    EXPECT_EQ(startAnother(folder, SingleInstance::Request::show), SingleInstance::Outcome::handedOver);
+    EXPECT_EQ(shows, 1);
+}
+
+TEST_F(SingleInstanceTest, AnInstanceThatHoldsTheLockButDoesNotAnswerIsReported)
+{
+    // Holding the lock without ever listening: a running instance that hangs.
+    FileLock hung(folder + QStringLiteral("/pellux.lock"));
+    ASSERT_EQ(hung.tryLock(), FileLock::Result::acquired);
+
+    SingleInstance later(folder);
+    EXPECT_EQ(later.start(), SingleInstance::Outcome::noAnswer);
+    EXPECT_FALSE(later.errorString().isEmpty());
+    EXPECT_EQ(later.runningPid(), ::getpid());
+
+    // Once it is gone, the next start runs.
+    hung.release();
+    EXPECT_EQ(later.start(), SingleInstance::Outcome::running) << later.errorString().toStdString();
+}
+
+TEST(CaptureLock, OneHolderAtATimeAndTheNextOnceReleased)
+{
+    TempHome home;
+    CaptureLock tray;
+    CaptureLock command;
+    EXPECT_EQ(tray.folder(), home.pelluxFolder());
+    ASSERT_TRUE(tray.tryAcquire()) << tray.refusal().toStdString();
+    // Taking it again is harmless.
+    EXPECT_TRUE(tray.tryAcquire());
+
+    EXPECT_FALSE(command.tryAcquire());
+    EXPECT_TRUE(command.heldElsewhere());
+    EXPECT_FALSE(command.isHeld());
+    EXPECT_TRUE(command.refusal().contains(QStringLiteral("pid %1").arg(::getpid())))
+        << command.refusal().toStdString();
+    EXPECT_TRUE(command.refusal().contains(home.pelluxFolder())) << command.refusal().toStdString();
+
+    tray.release();
+    EXPECT_TRUE(command.tryAcquire()) << command.refusal().toStdString();
+    EXPECT_FALSE(command.heldElsewhere());
+    EXPECT_FALSE(tray.tryAcquire());
+}
+
+TEST(CaptureLock, TheFolderAndTheLockFileArePrivate)
+{
+    TempHome home;
+    // A lock file left readable by everyone is tightened.
+    const QString lockPath = home.pelluxFolder() + QStringLiteral("/.capture.lock");
+    for (const bool existedBefore : { false, true }) {
+        SCOPED_TRACE(existedBefore ? "lock file existed" : "fresh folder");
+        if (existedBefore) {
+            ASSERT_TRUE(QFile::setPermissions(lockPath,
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        }
+        CaptureLock lock;
+        ASSERT_TRUE(lock.tryAcquire()) << lock.refusal().toStdString();
+        EXPECT_EQ(modeOf(home.pelluxFolder()), 0700);
+        EXPECT_EQ(modeOf(lockPath), 0600);
+    }
+}
+
+TEST(CaptureLock, AFolderThatCannotBeMadeIsAnErrorNotAnotherHolder)
+{
+    TempHome home;
+    // Documents/Pellux is a plain file.
+    QFile blocker(home.pelluxFolder());
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    CaptureLock lock;
+    EXPECT_FALSE(lock.tryAcquire());
+    EXPECT_FALSE(lock.heldElsewhere());
+    EXPECT_FALSE(lock.refusal().isEmpty());
+}
+
+} // namespace
+} // namespace pellux
