@@ -136,6 +136,16 @@ void report(benchmark::State &state, double cpuSeconds, int passes, const Recomp
     state.counters["files_read"] = scan.filesRead;
 }
 
+// One pass, its processor time added to `cpuSeconds`.
+RecompressionScan timedPass(RecompressionWorker &worker, double now, double &cpuSeconds, int &passes)
+{
+    const double start = processSeconds();
+    RecompressionScan scan = runPass(worker, now);
+    cpuSeconds += processSeconds() - start;
+    ++passes;
+    return scan;
+}
+
 void BM_RecursiveListing(benchmark::State &state)
 {
     const QByteArray root = QFile::encodeName(tree().screenshots);
@@ -160,10 +170,7 @@ void BM_FirstPass(benchmark::State &state)
         forgetFolderRecords();
         RecompressionWorker worker(tree().screenshots);
         state.ResumeTiming();
-        const double start = processSeconds();
-        scan = runPass(worker, kNow);
-        cpu += processSeconds() - start;
-        ++passes;
+        scan = timedPass(worker, kNow, cpu, passes);
     }
     report(state, cpu, passes, scan);
 }
@@ -178,10 +185,7 @@ void BM_HourlyPassNothingNew(benchmark::State &state)
     double cpu = 0;
     int passes = 0;
     for (auto _ : state) {
-        const double start = processSeconds();
-        scan = runPass(worker, kNow + 60);
-        cpu += processSeconds() - start;
-        ++passes;
+        scan = timedPass(worker, kNow + 60, cpu, passes);
     }
     report(state, cpu, passes, scan);
 }
@@ -199,10 +203,7 @@ void BM_LaunchPassNothingNew(benchmark::State &state)
     int passes = 0;
     for (auto _ : state) {
         RecompressionWorker worker(tree().screenshots);
-        const double start = processSeconds();
-        scan = runPass(worker, kNow + 60);
-        cpu += processSeconds() - start;
-        ++passes;
+        scan = timedPass(worker, kNow + 60, cpu, passes);
     }
     report(state, cpu, passes, scan);
 }
@@ -219,10 +220,7 @@ void BM_HourlyPassAnHourLater(benchmark::State &state)
     int passes = 0;
     for (auto _ : state) {
         now += 3600;
-        const double start = processSeconds();
-        scan = runPass(worker, now);
-        cpu += processSeconds() - start;
-        ++passes;
+        scan = timedPass(worker, now, cpu, passes);
     }
     report(state, cpu, passes, scan);
 }

@@ -39,15 +39,6 @@ std::optional<int> pixelValue(float value, int minimum)
     return static_cast<int>(value);
 }
 
-bool isWebP(const QByteArray &d)
-{
-    return d.size() >= 12 && d.startsWith("RIFF") && std::memcmp(d.constData() + 8, "WEBP", 4) == 0;
-}
-bool isJpeg(const QByteArray &d)
-{
-    return d.size() >= 3 && static_cast<unsigned char>(d[0]) == 0xff && static_cast<unsigned char>(d[1]) == 0xd8;
-}
-
 // The header's size must fit the region: checked before the pixels are allocated, so that a few
 // corrupt bytes cannot ask for gigabytes.
 bool fitsLimit(int width, int height, QSize limit)
@@ -192,9 +183,9 @@ std::optional<DeltaContainer> DeltaFrameReader::parse(const QByteArray &bytes)
 std::optional<QImage> DeltaFrameReader::decodeRegion(const QByteArray &data, QSize limit)
 {
     limit = limit.boundedTo(QSize(kMaxDimension, kMaxDimension));
-    if (isWebP(data))
+    if (isWebPData(data))
         return decodeWebPRegion(data, limit);
-    if (isJpeg(data))
+    if (isJpegData(data))
         return decodeJpeg(data, limit);
     fail(QStringLiteral("Region data is neither WebP nor JPEG"));
     return std::nullopt;

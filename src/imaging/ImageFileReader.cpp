@@ -11,11 +11,6 @@ namespace pellux {
 
 namespace {
 
-bool looksLikeWebP(const QByteArray &bytes)
-{
-    return bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP";
-}
-
 void setError(QString *error, const QString &reason)
 {
     if (error)
@@ -24,9 +19,19 @@ void setError(QString *error, const QString &reason)
 
 } // namespace
 
+bool isWebPData(const QByteArray &bytes)
+{
+    return bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP";
+}
+
+bool isJpegData(const QByteArray &bytes)
+{
+    return bytes.size() >= 3 && uchar(bytes[0]) == 0xff && uchar(bytes[1]) == 0xd8;
+}
+
 QImage decodeWebP(const QByteArray &bytes)
 {
-    if (!looksLikeWebP(bytes))
+    if (!isWebPData(bytes))
         return {};
     const auto *data = reinterpret_cast<const uint8_t *>(bytes.constData());
     const auto size = static_cast<size_t>(bytes.size());
@@ -67,7 +72,7 @@ QImage decodeImage(const QByteArray &bytes, QString *error)
         setError(error, QStringLiteral("the file is empty"));
         return {};
     }
-    if (looksLikeWebP(bytes)) {
+    if (isWebPData(bytes)) {
         QImage image = decodeWebP(bytes);
         if (image.isNull())
             setError(error, QStringLiteral("not a valid WebP image"));

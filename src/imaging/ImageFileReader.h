@@ -14,6 +14,10 @@ QImage readImageFile(const QString &path, QString *error = nullptr);
 // not a decodable image.
 QImage decodeImage(const QByteArray &bytes, QString *error = nullptr);
 
+// The signatures of the two formats screenshots are stored in: "RIFF....WEBP", and a JPEG's FF D8.
+bool isWebPData(const QByteArray &bytes);
+bool isJpegData(const QByteArray &bytes);
+
 // Decodes WebP bytes with libwebp; null when they are not a valid WebP image.
 QImage decodeWebP(const QByteArray &bytes);
 

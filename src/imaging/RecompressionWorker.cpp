@@ -73,11 +73,6 @@ std::optional<qint64> modifiedNs(const QString &path)
     return qint64(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
 }
 
-bool isWebP(const QByteArray &bytes)
-{
-    return bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP";
-}
-
 bool hasImageExtension(const QString &name)
 {
     return name.endsWith(QLatin1String(".webp"), Qt::CaseInsensitive)
@@ -396,7 +391,7 @@ FileOutcome RecompressionWorker::optimizeScreenshot(const RecompressionCandidate
     if (image.isNull())
         return out;
     const std::optional<QByteArray> encoded
-        = isWebP(*source) ? m_encoders.convertToWebP(image, target) : m_encoders.compressToJPEG(image, target);
+        = isWebPData(*source) ? m_encoders.convertToWebP(image, target) : m_encoders.compressToJPEG(image, target);
     if (!encoded || !isRewriteWorthwhile(source->size(), encoded->size()))
         return out;
 

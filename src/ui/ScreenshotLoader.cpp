@@ -1,6 +1,7 @@
 #include "ui/ScreenshotLoader.h"
 
 #include "imaging/DeltaFrameReader.h"
+#include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
 #include "runtime/Log.h"
 
@@ -25,16 +26,6 @@ void setReason(QString *reason, const QString &text)
 {
     if (reason)
         *reason = text;
-}
-
-bool looksLikeWebP(const QByteArray &bytes)
-{
-    return bytes.size() >= 12 && bytes.startsWith("RIFF") && bytes.mid(8, 4) == "WEBP";
-}
-
-bool looksLikeJpeg(const QByteArray &bytes)
-{
-    return bytes.size() >= 3 && uchar(bytes[0]) == 0xff && uchar(bytes[1]) == 0xd8;
 }
 
 // Qt's ceiling for the images its plugins decode, applied to ours before any pixels are allocated.
@@ -265,9 +256,9 @@ QSize ScreenshotLoader::fittedSize(QSize source, QSize requested)
 
 QImage ScreenshotLoader::decodeImage(const QByteArray &bytes, QSize requested, QString *reason)
 {
-    if (looksLikeWebP(bytes))
+    if (isWebPData(bytes))
         return decodeWebPScaled(bytes, requested, reason);
-    if (looksLikeJpeg(bytes))
+    if (isJpegData(bytes))
         return decodeJpegScaled(bytes, requested, reason);
     return decodeWithQt(bytes, requested, reason);
 }

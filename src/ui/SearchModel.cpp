@@ -123,13 +123,6 @@ bool SearchModel::navigate(int key, int columns)
         && std::find(std::begin(kNavigationKeys), std::end(kNavigationKeys), key) != std::end(kNavigationKeys);
 }
 
-QString SearchModel::imageSourceAt(int row) const
-{
-    if (row < 0 || row >= m_results.count())
-        return {};
-    return RecordingListModel::imageSource(m_results.recordings()[size_t(row)]);
-}
-
 void SearchModel::performSearch()
 {
     const quint64 generation = ++m_generation;

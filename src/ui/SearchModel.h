@@ -69,8 +69,6 @@ public:
     Q_INVOKABLE void toggleApp(const QString &app);
     // Applies a navigation key to the selection; true when the key was used.
     Q_INVOKABLE bool navigate(int key, int columns);
-    // The recording of a row, for the viewer.
-    Q_INVOKABLE QString imageSourceAt(int row) const;
 
     // Reloads the application names from the store.
     QCoro::Task<> refreshUniqueApps();

@@ -44,8 +44,6 @@ public:
 
     QQuickWindow *window() const;
     SearchModel *searchModel() const { return m_search.get(); }
-    WindowActions *actions() const { return m_actions.get(); }
-    QQmlApplicationEngine *engine() const { return m_engine.get(); }
 
 private:
     Components m_components;

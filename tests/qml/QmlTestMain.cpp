@@ -7,7 +7,6 @@
 #include "ui/ImageProviders.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
-#include "ui/WindowActions.h"
 
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -39,18 +38,14 @@ public slots:
         }
         // Each test file has an engine of its own, and a fresh model.
         m_search = std::make_unique<SearchModel>(*m_pipeline->database, *m_pipeline->storage, m_pipeline->clock);
-        m_actions = std::make_unique<WindowActions>(nullptr, *m_pipeline->storage);
         registerImageProviders(*engine, *m_pipeline->database, *m_icons);
         engine->rootContext()->setContextProperty(QStringLiteral("searchModel"), m_search.get());
-        engine->rootContext()->setContextProperty(QStringLiteral("windowActions"), m_actions.get());
-        engine->rootContext()->setContextProperty(QStringLiteral("storageManager"), m_pipeline->storage.get());
     }
 
 private:
     std::unique_ptr<pellux::test::CapturePipeline> m_pipeline;
     std::unique_ptr<pellux::ApplicationIcons> m_icons;
     std::unique_ptr<pellux::SearchModel> m_search;
-    std::unique_ptr<pellux::WindowActions> m_actions;
 };
 
 } // namespace
