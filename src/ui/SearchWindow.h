@@ -1,14 +1,13 @@
 #pragma once
 
 #include "runtime/Clock.h"
+#include "ui/QmlWindow.h"
 
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <memory>
 
-class QQmlApplicationEngine;
 class QQuickWindow;
 
 namespace pellux {
@@ -50,11 +49,8 @@ private:
     std::unique_ptr<ApplicationIcons> m_icons;
     std::unique_ptr<SearchModel> m_search;
     std::unique_ptr<WindowActions> m_actions;
-    std::unique_ptr<QQmlApplicationEngine> m_engine;
-    QPointer<QQuickWindow> m_window;
+    // Declared last: the scene goes before the models it shows.
+    QmlWindow m_scene;
 };
-
-// Makes the module "Pellux" (its QML files and C++ types) known to QML engines; idempotent.
-void registerPelluxQmlModule();
 
 } // namespace pellux

@@ -5,8 +5,8 @@
 #include "support/SampleHistory.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
+#include "ui/QmlWindow.h"
 #include "ui/SearchModel.h"
-#include "ui/SearchWindow.h"
 
 #include <QQmlContext>
 #include <QQmlEngine>
