@@ -213,6 +213,8 @@ void ScreenshotService::refreshPreferences()
         Qt::QueuedConnection);
 }
 
+void ScreenshotService::reloadPreferences() { m_preferences = AppPreferences::load(); }
+
 QCoro::Task<> ScreenshotService::captureTestScreenshot()
 {
     qCInfo(screenshotServiceLog, "Capturing test screenshot");

@@ -100,6 +100,9 @@ public:
     QCoro::Task<> updateCaptureInterval(double interval);
     // Reloads the preferences; while capturing, stops and starts again so they take effect.
     void refreshPreferences();
+    // Reloads the preferences without a restart: what the next cycle reads (the excluded
+    // applications) applies from that cycle on; the interval keeps its value until the next start.
+    void reloadPreferences();
     // One cycle over all windows now, independent of the timer.
     QCoro::Task<> captureTestScreenshot();
     // The action of the capture timer: one cycle, then the next wake-up. Public so that a caller

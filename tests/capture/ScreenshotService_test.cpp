@@ -371,5 +371,22 @@ TEST_F(ScreenshotServiceTest, RefreshingPreferencesWhileCapturingRestartsWithThe
     EXPECT_EQ(s.pendingCaptureInterval(), 7.0);
 }
 
+TEST_F(ScreenshotServiceTest, AnApplicationExcludedWhileCapturingIsSkippedFromTheNextCycleWithoutARestart)
+{
+    addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(10.0));
+    CapturePipeline::run(s.startCapturing());
+    QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
+
+    AppPreferences excluding = fixedInterval(10.0);
+    excluding.excludedApps = { QStringLiteral("xterm") };
+    pipeline.savePreferences(excluding);
+    s.reloadPreferences();
+    cycle();
+    EXPECT_TRUE(pipeline.backend.captureOrder().empty());
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(capturing.count(), 0);
+}
+
 } // namespace
 } // namespace pellux
