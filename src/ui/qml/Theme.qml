@@ -10,6 +10,7 @@ QtObject {
     readonly property color controlBackground: "#ffffff"
     readonly property color green: "#34c759"
     readonly property color red: "#ff3b30"
+    readonly property color orange: "#ff9500"
     readonly property color accent: "#007aff"
 
     function gray(opacity) { return Qt.rgba(0.5, 0.5, 0.5, opacity) }
@@ -20,9 +21,11 @@ QtObject {
 
     // Text styles
     readonly property int caption: 11
+    readonly property int callout: 12
     readonly property int body: 13
     readonly property int headline: 13
     readonly property int title: 22
     readonly property int title2: 17
     readonly property int title3: 15
+    readonly property int largeTitle: 26
 }
