@@ -33,6 +33,20 @@ const Symbol kSymbols[] = {
     { "pause.fill", { "media-playback-pause" } },
     { "play.fill", { "media-playback-start" } },
     { "exclamationmark.triangle", { "dialog-warning-symbolic", "dialog-warning" } },
+    // The settings window
+    { "gear", { "emblem-system-symbolic", "preferences-system-symbolic", "preferences-system", "configure" } },
+    { "hand.raised", { "security-high-symbolic", "security-high" } },
+    { "internaldrive", { "drive-harddisk-symbolic", "drive-harddisk" } },
+    { "info.circle", { "help-about-symbolic", "dialog-information-symbolic", "help-about" } },
+    { "exclamationmark.shield", { "security-medium-symbolic", "security-medium", "dialog-warning" } },
+    { "app.fill", { "application-x-executable-symbolic", "application-x-executable" } },
+    { "app", { "application-x-executable-symbolic", "application-x-executable" } },
+    { "circle", { "radio-symbolic", "media-record-symbolic" } },
+    // The debug window
+    { "camera.fill", { "camera-photo-symbolic", "camera-photo" } },
+    { "video.slash", { "camera-disabled-symbolic", "camera-disabled", "camera-web" } },
+    { "aspectratio", { "zoom-fit-best-symbolic", "view-fullscreen-symbolic", "zoom-fit-best" } },
+    { "speedometer", { "power-profile-performance-symbolic", "speedometer" } },
 };
 
 } // namespace
