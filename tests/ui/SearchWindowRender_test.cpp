@@ -1,13 +1,12 @@
 // Renders every state of the search window offscreen, at the smallest and at a large size, and
 // saves the pictures (to $PELLUX_RENDER_DIR, else build/ui-renders) for a person to look at. A view
 // that cannot load, or renders nothing, fails the test.
+#include "WindowRender.h"
 #include "support/CapturePipeline.h"
 #include "support/SampleHistory.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
 
-#include <QDir>
-#include <QElapsedTimer>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -20,6 +19,7 @@ namespace {
 
 using test::CapturePipeline;
 using test::FakeCaptureBackend;
+using test::waitFor;
 
 // The published state of a re-compression run, frozen half-way for the picture.
 class RunningOptimizer : public QObject {
@@ -33,36 +33,6 @@ public:
     double optimizationProgress() const { return 0.42; }
     qint64 savedBytes() const { return 734'003'200; }
 };
-
-QString renderFolder()
-{
-    const QString folder = qEnvironmentVariableIsSet("PELLUX_RENDER_DIR")
-        ? qEnvironmentVariable("PELLUX_RENDER_DIR")
-        : QStringLiteral(PELLUX_BINARY_DIR "/ui-renders");
-    QDir().mkpath(folder);
-    return folder;
-}
-
-void waitFor(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-}
-
-// True while any visible image of the scene is still loading.
-bool imagesLoading(QQuickItem *root)
-{
-    for (QObject *child : root->findChildren<QObject *>()) {
-        auto *item = qobject_cast<QQuickItem *>(child);
-        if (!item || !item->isVisible() || !item->inherits("QQuickImage"))
-            continue;
-        if (item->property("status").toInt() == 2) // Image.Loading
-            return true;
-    }
-    return false;
-}
 
 class SearchWindowRenderTest : public ::testing::Test {
 protected:
@@ -97,30 +67,7 @@ protected:
     // Saves the window at both sizes as <name>-<width>x<height>.png.
     void render(const QString &name)
     {
-        QQuickWindow *w = window->window();
-        for (const QSize size : { QSize(800, 600), QSize(1600, 1000) }) {
-            w->resize(size);
-            waitFor([&] { return w->contentItem()->width() == size.width(); }, 2000);
-            // Layout settles, then the images of the new size load.
-            for (int i = 0; i < 3; ++i) {
-                QTest::qWait(50);
-                waitFor([&] { return !imagesLoading(w->contentItem()); });
-            }
-            const QImage picture = w->grabWindow();
-            ASSERT_FALSE(picture.isNull()) << name.toStdString();
-            EXPECT_EQ(picture.size(), size);
-            // Something besides the background was drawn.
-            const QRgb corner = picture.pixel(1, picture.height() / 2);
-            bool drawn = false;
-            for (int y = 0; y < picture.height() && !drawn; y += 7) {
-                for (int x = 0; x < picture.width() && !drawn; x += 7)
-                    drawn = picture.pixel(x, y) != corner;
-            }
-            EXPECT_TRUE(drawn) << name.toStdString() << " is empty";
-            const QString file
-                = QStringLiteral("%1/%2-%3x%4.png").arg(renderFolder(), name).arg(size.width()).arg(size.height());
-            EXPECT_TRUE(picture.save(file)) << file.toStdString();
-        }
+        test::renderWindow(window->window(), name, { QSize(800, 600), QSize(1600, 1000) });
     }
 
     CapturePipeline pipeline;
