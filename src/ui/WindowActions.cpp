@@ -2,13 +2,13 @@
 
 #include "app/MainViewModel.h"
 #include "storage/StorageManager.h"
+#include "ui/Alert.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QPushButton>
 #include <QStandardPaths>
 #include <QWindow>
 
@@ -16,38 +16,6 @@
 #include <vector>
 
 namespace pellux {
-
-namespace {
-
-struct AlertButton {
-    QString title;
-    QMessageBox::ButtonRole role;
-};
-
-// Shows a modal alert above the Qt Quick window it belongs to (alerts are widgets) and answers the
-// position of the button chosen; Escape chooses `escapeButton`.
-int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, const QString &informativeText,
-    const std::vector<AlertButton> &buttons, int defaultButton, int escapeButton)
-{
-    QMessageBox box(icon, message, message);
-    box.setInformativeText(informativeText);
-    std::vector<QPushButton *> pushButtons;
-    for (const AlertButton &button : buttons)
-        pushButtons.push_back(box.addButton(button.title, button.role));
-    box.setDefaultButton(pushButtons[size_t(defaultButton)]);
-    box.setEscapeButton(pushButtons[size_t(escapeButton)]);
-    box.setWindowModality(Qt::ApplicationModal);
-    if (window) {
-        box.winId();
-        if (QWindow *handle = box.windowHandle())
-            handle->setTransientParent(window);
-    }
-    box.exec();
-    const auto chosen = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
-    return chosen == pushButtons.end() ? escapeButton : int(chosen - pushButtons.begin());
-}
-
-} // namespace
 
 WindowActions::WindowActions(MainViewModel *viewModel, StorageManager &storage, QObject *parent)
     : QObject(parent)

@@ -1,0 +1,32 @@
+#include "ui/Alert.h"
+
+#include <QPushButton>
+#include <QWindow>
+
+#include <algorithm>
+
+namespace pellux {
+
+int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, const QString &informativeText,
+    const std::vector<AlertButton> &buttons, int defaultButton, int escapeButton)
+{
+    QMessageBox box(icon, message, message);
+    box.setInformativeText(informativeText);
+    std::vector<QPushButton *> pushButtons;
+    for (const AlertButton &button : buttons)
+        pushButtons.push_back(box.addButton(button.title, button.role));
+    box.setDefaultButton(pushButtons[size_t(defaultButton)]);
+    box.setEscapeButton(pushButtons[size_t(escapeButton)]);
+    box.setWindowModality(Qt::ApplicationModal);
+    if (window) {
+        // Alerts are widgets: tie the box to the Qt Quick window it belongs to.
+        box.winId();
+        if (QWindow *handle = box.windowHandle())
+            handle->setTransientParent(window);
+    }
+    box.exec();
+    const auto chosen = std::find(pushButtons.begin(), pushButtons.end(), box.clickedButton());
+    return chosen == pushButtons.end() ? escapeButton : int(chosen - pushButtons.begin());
+}
+
+} // namespace pellux

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+#include <vector>
+
+class QWindow;
+
+namespace pellux {
+
+struct AlertButton {
+    QString title;
+    QMessageBox::ButtonRole role;
+};
+
+// Shows a modal alert (a QMessageBox whose window title is the message) above `window` when there
+// is one, and answers the position of the button chosen; Escape or closing chooses `escapeButton`.
+int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, const QString &informativeText,
+    const std::vector<AlertButton> &buttons, int defaultButton, int escapeButton);
+
+} // namespace pellux
