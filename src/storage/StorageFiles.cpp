@@ -3,6 +3,7 @@
 #include "persistence/RecordingJson.h"
 #include "storage/ScreenshotFileName.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -80,6 +81,55 @@ bool isImageName(const QString &name)
     return name.endsWith(QLatin1String(".webp")) || name.endsWith(QLatin1String(".jpg"));
 }
 
+QString errnoText() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Removes what is below the open folder `fd` except the paths in `keep`; owns `fd`. True when the
+// folder ended up empty.
+bool emptyBelow(int fd, const QString &path, const QSet<QString> &keep, QStringList &failures)
+{
+    DIR *dir = ::fdopendir(fd);
+    if (!dir) {
+        failures << QStringLiteral("%1: %2").arg(path, errnoText());
+        ::close(fd);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent *entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        const QString child = path + QLatin1Char('/') + QFile::decodeName(name);
+        struct stat st { };
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            failures << QStringLiteral("%1: %2").arg(child, errnoText());
+            empty = false;
+            continue;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            const int sub = ::openat(::dirfd(dir), entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            const bool subEmpty = sub >= 0 ? emptyBelow(sub, child, keep, failures) : false;
+            if (sub < 0)
+                failures << QStringLiteral("%1: %2").arg(child, errnoText());
+            if (!subEmpty || ::unlinkat(::dirfd(dir), entry->d_name, AT_REMOVEDIR) != 0) {
+                if (subEmpty)
+                    failures << QStringLiteral("%1: %2").arg(child, errnoText());
+                empty = false;
+            }
+            continue;
+        }
+        if (keep.contains(child)) {
+            empty = false;
+            continue;
+        }
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) != 0 && errno != ENOENT) {
+            failures << QStringLiteral("%1: %2").arg(child, errnoText());
+            empty = false;
+        }
+    }
+    ::closedir(dir);
+    return empty;
+}
+
 } // namespace
 
 qint64 diskUsage(const QString &folder)
@@ -97,6 +147,32 @@ bool removeScreenshotFile(const QString &path, QString *error)
     if (!removeIfFile(path, error))
         return false;
     return backupRemoved || fail(error, backupError);
+}
+
+QStringList emptyScreenshotsFolder(const QString &screenshotsDirectory, const QSet<QString> &keep)
+{
+    const QString folder = QDir::cleanPath(screenshotsDirectory);
+    if (!folder.startsWith(QLatin1Char('/')) || !folder.endsWith(QLatin1String("/Pellux/Screenshots")))
+        return { QStringLiteral("%1: not a screenshots folder").arg(screenshotsDirectory) };
+    QStringList failures;
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? failures : QStringList { QStringLiteral("%1: %2").arg(folder, errnoText()) };
+    emptyBelow(fd, folder, keep, failures);
+    return failures;
+}
+
+QStringList removeSetAsideLists(const QString &recordingsDirectory)
+{
+    QStringList failures;
+    const QDir dir(recordingsDirectory);
+    for (const QString &name :
+        dir.entryList({ QStringLiteral("metadata.json.corrupt-*") }, QDir::Files | QDir::Hidden)) {
+        QString error;
+        if (!removeIfFile(dir.filePath(name), &error))
+            failures << error;
+    }
+    return failures;
 }
 
 SalvagedRecordings salvageRecordings(const QByteArray &json)

@@ -18,6 +18,16 @@ qint64 diskUsage(const QString &folder);
 // "Pellux/Screenshots" folder are removed, and never a folder. False when it refused or failed.
 bool removeScreenshotFile(const QString &path, QString *error = nullptr);
 
+// Empties a "Pellux/Screenshots" folder for a deletion of everything: every file below it
+// (screenshots, backups, files no list names) except the paths in `keep`, then every folder left
+// empty. Symbolic links are removed, never followed. Answers what could not be removed, one line
+// each; a folder elsewhere is refused.
+QStringList emptyScreenshotsFolder(const QString &screenshotsDirectory, const QSet<QString> &keep);
+
+// Removes the copies of damaged recordings lists set aside in `recordingsDirectory`
+// ("metadata.json.corrupt-<time>"); answers what could not be removed.
+QStringList removeSetAsideLists(const QString &recordingsDirectory);
+
 // What can be read back from a damaged recordings list: every complete element that still
 // decodes, also from a file cut short.
 struct SalvagedRecordings {

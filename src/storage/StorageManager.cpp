@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <mutex>
 
 namespace pellux {
 
@@ -89,11 +90,17 @@ struct StorageManager::Walk {
     quint64 sequence = 0;
 };
 
+struct StorageManager::UnlistedFiles {
+    std::mutex mutex;
+    QSet<QString> paths;
+};
+
 StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *parent)
     : QObject(parent)
     , m_index(index)
     , m_clock(clock)
     , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage")))
+    , m_unlistedFiles(std::make_shared<UnlistedFiles>())
     , m_walks(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage.usage")))
 {
     const QString pellux = documentsFolder() + QStringLiteral("/Pellux");
@@ -259,24 +266,29 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     };
     // Awaited futures and tasks are kept in named locals: g++ 12 mishandles temporaries that live
     // across a co_await.
-    QFuture<Written> writing = m_files->future([folder, data, timestamp, appName, extension] {
-        Written out;
-        makePrivatePath(folder); // a failure here shows in the write below
-        for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-            const QString path = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);
-            switch (writeNewPrivateFile(path, data, &out.error)) {
-            case WriteOutcome::written:
-                out.path = path;
-                return out;
-            case WriteOutcome::alreadyExists:
-                continue;
-            case WriteOutcome::failed:
-                return out;
-            }
-        }
-        out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
-        return out;
-    });
+    QFuture<Written> writing
+        = m_files->future([folder, data, timestamp, appName, extension, unlisted = m_unlistedFiles] {
+              Written out;
+              makePrivatePath(folder); // a failure here shows in the write below
+              for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+                  const QString path
+                      = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);
+                  switch (writeNewPrivateFile(path, data, &out.error)) {
+                  case WriteOutcome::written: {
+                      out.path = path;
+                      const std::lock_guard lock(unlisted->mutex);
+                      unlisted->paths.insert(path);
+                      return out;
+                  }
+                  case WriteOutcome::alreadyExists:
+                      continue;
+                  case WriteOutcome::failed:
+                      return out;
+                  }
+              }
+              out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
+              return out;
+          });
     const Written written = co_await writing;
     if (!self)
         co_return std::nullopt;
@@ -312,8 +324,18 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
         std::vector<Recording> without = m_recordings;
         std::erase_if(without, [&](const Recording &r) { return r.id == recording.id; });
         setRecordings(std::move(without));
-        QFuture<void> undoing = m_files->future([path = written.path] { QFile::remove(path); });
-        co_await undoing;
+    }
+    // Queued after the entry is listed (or undone): an emptying of the folder queued before this
+    // spares the file, one queued after finds its entry in the list.
+    QFuture<void> settling
+        = m_files->future([path = written.path, listed = listWritten.ok, unlisted = m_unlistedFiles] {
+              if (!listed)
+                  QFile::remove(path);
+              const std::lock_guard lock(unlisted->mutex);
+              unlisted->paths.remove(path);
+          });
+    if (!listWritten.ok) {
+        co_await settling;
         co_return std::nullopt;
     }
 
@@ -407,6 +429,25 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
     const int removed = static_cast<int>(m_recordings.size() - kept.size());
     setRecordings(std::move(kept));
     if (figure == StorageFigure::reset) {
+        // Everything else goes too: backups, files no list names, the hour folders and the
+        // damaged lists set aside. Recordings saved meanwhile stay, with their files.
+        QSet<QString> keep;
+        for (const Recording &r : m_recordings)
+            keep.insert(r.localPath());
+        QFuture<void> emptying = m_files->future(
+            [keep, unlisted = m_unlistedFiles, screenshots = m_screenshotsDirectory,
+                lists = m_recordingsDirectory]() mutable {
+                {
+                    const std::lock_guard lock(unlisted->mutex);
+                    keep.unite(unlisted->paths);
+                }
+                const QStringList failures = emptyScreenshotsFolder(screenshots, keep) + removeSetAsideLists(lists);
+                for (const QString &failure : failures)
+                    log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(failure));
+            });
+        co_await emptying;
+        if (!self)
+            co_return;
         m_latestWalk.reset();
         m_publishedSequence = ++m_walkSequence; // walks already running describe the old tree
         if (m_storageUsed != 0) {

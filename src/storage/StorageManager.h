@@ -65,8 +65,13 @@ public:
     void deleteRecording(const Recording &recording);
     // Removes every recording captured more than `days` calendar days ago, in a task of its own.
     void deleteOldRecordings(int days);
-    // Removes every listed recording (files, entries, rows and text).
+    // Removes every listed recording (files, entries, rows and text) and every other file below
+    // the screenshots folder (backups, files no list names, the hour folders), and the damaged
+    // lists set aside; frames saved while it runs are kept.
     QCoro::Task<> deleteAllRecordings();
+    // The database was emptied behind the store (reset, or all its data deleted): the application
+    // names are asked for again.
+    void databaseCleared() { applicationsMayHaveGone(); }
     // Removes these recordings in one pass; deleteRecording and deleteOldRecordings use it.
     QCoro::Task<> deleteRecordings(std::vector<Recording> recordings);
 
@@ -122,6 +127,10 @@ private:
     // False when an unreadable metadata.json could not be set aside: it is then never overwritten.
     bool m_metadataWritable = true;
     std::unique_ptr<SerialQueue> m_files;
+    // Files written by saves whose entry is not in the list yet, so that emptying the folder spares
+    // them. Filled on the file queue; emptied there too, after the save's entry is listed.
+    struct UnlistedFiles;
+    std::shared_ptr<UnlistedFiles> m_unlistedFiles;
     std::unique_ptr<SerialQueue> m_walks;
 
     // Disk walks: at most one runs and one waits; callers share the waiting one.

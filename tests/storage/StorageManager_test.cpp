@@ -379,7 +379,7 @@ TEST_F(StorageManagerTest, DeletingByAgeUsesCalendarDaysAndAStrictCutoff)
     EXPECT_EQ(log.lines().size(), 1);
 }
 
-TEST_F(StorageManagerTest, DeletingAllEmptiesListFileAndFigure)
+TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsFramesSavedMeanwhile)
 {
     StorageManager store(index, clock);
     QCoro::waitFor(store.deleteAllRecordings());
@@ -388,16 +388,39 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesListFileAndFigure)
 
     const Recording a = *save(store, jpegBytes(), localTime(2024, 3, 5, 14, 0, 1));
     const Recording b = *save(store, webpBytes(), localTime(2024, 3, 5, 15, 0, 1));
-    const QString stranger = QFileInfo(a.localPath()).path() + QStringLiteral("/not-ours.txt");
-    ASSERT_TRUE(writeAll(stranger, "x"));
+    // What no list names goes too: a backup, a stray file, a file in a folder of its own, the
+    // damaged list set aside. A link is removed, never followed.
+    const QString hour = QFileInfo(a.localPath()).path();
+    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
+    ASSERT_TRUE(writeAll(precious, "years of work"));
+    for (const QString &name : { QStringLiteral("/not-ours.txt"), QStringLiteral("/x.jpg.bak") })
+        ASSERT_TRUE(writeAll(hour + name, "x"));
+    ASSERT_TRUE(QDir().mkpath(store.screenshotsDirectory() + QStringLiteral("/2023/01")));
+    ASSERT_TRUE(writeAll(store.screenshotsDirectory() + QStringLiteral("/2023/01/old.webp"), "x"));
+    ASSERT_TRUE(QFile::link(precious, hour + QStringLiteral("/link.jpg")));
+    const QString setAside = metadataPath() + QStringLiteral(".corrupt-2024-03-05_14-00-00");
+    ASSERT_TRUE(writeAll(setAside, "[{"));
     ASSERT_GT(store.storageUsed(), 0);
-    QCoro::waitFor(store.deleteAllRecordings());
-    EXPECT_TRUE(store.recordings().empty());
-    EXPECT_EQ(store.storageUsed(), 0);
-    EXPECT_EQ(readAll(metadataPath()), QByteArray("[]"));
-    EXPECT_FALSE(QFileInfo::exists(a.localPath()));
-    EXPECT_FALSE(QFileInfo::exists(b.localPath()));
-    EXPECT_TRUE(QFileInfo::exists(stranger)); // only listed recordings are removed
+
+    // A frame saved while the deletion runs keeps its file and entry.
+    QCoro::Task<> deleting = store.deleteAllRecordings();
+    const std::optional<Recording> during = save(store, jpegBytes(), localTime(2024, 3, 5, 16, 0, 1));
+    QCoro::waitFor(deleting);
+    ASSERT_TRUE(during);
+    EXPECT_EQ(store.recordings().size(), 1u);
+    EXPECT_TRUE(QFileInfo::exists(during->localPath()));
+    QStringList left;
+    QDirIterator it(store.screenshotsDirectory(), QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+        QDirIterator::Subdirectories);
+    while (it.hasNext())
+        left << it.next().mid(store.screenshotsDirectory().size());
+    left.sort();
+    const QString duringHour = QFileInfo(during->localPath()).path().mid(store.screenshotsDirectory().size());
+    EXPECT_EQ(left,
+        QStringList({ QStringLiteral("/2024"), QStringLiteral("/2024/03"), QStringLiteral("/2024/03/05"), duringHour,
+            during->localPath().mid(store.screenshotsDirectory().size()) }));
+    EXPECT_FALSE(QFileInfo::exists(setAside));
+    EXPECT_TRUE(QFileInfo::exists(precious));
     EXPECT_EQ(index.deleted, (std::vector<QUuid> { b.id, a.id }));
 }
 
