@@ -1,7 +1,6 @@
 #include "app/AppDelegate.h"
 
 #include "app/CaptureLock.h"
-#include "app/MainViewModel.h"
 #include "app/SymbolIcons.h"
 #include "app/UpdateChecker.h"
 #include "app/UpdateDialog.h"
@@ -9,31 +8,64 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "runtime/PrivateFiles.h"
 #include "storage/StorageManager.h"
+#include "ui/Alert.h"
 #include "ui/SearchWindow.h"
+#include "ui/WindowActions.h"
 
 #include <QApplication>
+#include <QDesktopServices>
+#include <QMessageBox>
+#include <QSettings>
 #include <QTimer>
 
-#include <qcorotask.h>
+#include <qcorotimer.h>
 
 namespace pellux {
 
 namespace {
 const QString kStatusSymbol = QStringLiteral("mail.and.text.magnifyingglass");
+const QColor kCapturingGreen(0x34, 0xC7, 0x59);
 // The model is created this long after launch, once the event loop runs.
 constexpr int kViewModelDelayMs = 100;
+// Started with the session, Pellux may be up before the panel that hosts tray icons.
+constexpr int kTrayGraceMs = 5000;
+constexpr std::chrono::milliseconds kResetPause { 500 };
+// Set in the settings file once the user was told that the desktop has no tray.
+constexpr char kMissingTrayNoticeKey[] = "notices/missingSystemTray";
 } // namespace
 
 AppDelegate::AppDelegate(QObject *parent)
-    : QObject(parent)
+    : AppDelegate(Components {}, parent)
 {
+}
+
+AppDelegate::AppDelegate(Components components, QObject *parent)
+    : QObject(parent)
+    , m_components(std::move(components))
+{
+    if (!m_components.makeViewModel)
+        m_components.makeViewModel = [] { return std::make_unique<MainViewModel>(); };
+    if (!m_components.sleep)
+        m_components.sleep = [](std::chrono::milliseconds delay) { return QCoro::sleepFor(delay); };
 }
 
 AppDelegate::~AppDelegate()
 {
-    // The window shows the model: it goes first.
+    // The windows show the model: they go first.
     m_searchWindow.reset();
+    delete m_aboutBox.data();
+}
+
+StorageManager &AppDelegate::storage()
+{
+    return m_components.storage ? *m_components.storage : StorageManager::shared();
+}
+
+SimpleDatabaseManager &AppDelegate::database()
+{
+    return m_components.database ? *m_components.database : SimpleDatabaseManager::shared();
 }
 
 void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
@@ -43,25 +75,61 @@ void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
     ScreenshotOptimizationService::shared();
     m_statusItem.setIcon(symbolIcon(kStatusSymbol));
     m_statusItem.setToolTip(QStringLiteral("Pellux"));
-    if (!QSystemTrayIcon::isSystemTrayAvailable())
-        log::failure(QStringLiteral("Pellux: no system tray is available; capturing without a tray icon"));
-    constructMenu();
     m_statusItem.show();
-
-    QTimer::singleShot(kViewModelDelayMs, this, [this] {
-        m_viewModel = std::make_unique<MainViewModel>();
-        m_viewModel->setCaptureAllowed(!m_captureLock || m_captureLock->isHeld());
-        const auto refresh = [this] {
-            updateStatusIcon();
-            constructMenu();
-        };
-        connect(m_viewModel.get(), &MainViewModel::isCapturingScreenshotsChanged, this, refresh);
-        connect(m_viewModel.get(), &MainViewModel::hasScreenRecordingPermissionChanged, this, refresh);
+    // A left click opens the same menu as a right click (which the tray shows by itself).
+    connect(&m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason != QSystemTrayIcon::Trigger)
+            return;
         constructMenu();
-        updateStatusIcon();
-        if (m_showWindowWhenReady)
-            showMainWindow();
+        m_menu->popup(QCursor::pos());
     });
+    QTimer::singleShot(kViewModelDelayMs, this, [this] { createViewModel(); });
+}
+
+void AppDelegate::createViewModel()
+{
+    m_viewModel = m_components.makeViewModel();
+    m_viewModel->setCaptureAllowed(!m_captureLock || m_captureLock->isHeld());
+    const auto refresh = [this] {
+        updateStatusIcon();
+        constructMenu();
+    };
+    connect(m_viewModel.get(), &MainViewModel::isCapturingScreenshotsChanged, this, refresh);
+    connect(m_viewModel.get(), &MainViewModel::hasScreenRecordingPermissionChanged, this, refresh);
+    constructMenu();
+    updateStatusIcon();
+    if (m_showWindowWhenReady) {
+        showMainWindow();
+        if (!QSystemTrayIcon::isSystemTrayAvailable())
+            noteMissingTray();
+    } else if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        // Without a tray nothing would show that Pellux runs, nor let the user reach it.
+        QTimer::singleShot(kTrayGraceMs, this, [this] {
+            if (QSystemTrayIcon::isSystemTrayAvailable())
+                return;
+            showMainWindow();
+            noteMissingTray();
+        });
+    }
+}
+
+void AppDelegate::noteMissingTray()
+{
+    log::failure(QStringLiteral("Pellux: this desktop has no system tray; capturing without a tray icon"));
+    const QString path = AppPreferences::settingsFilePath();
+    writeNewPrivateFile(path, {}); // QSettings keeps the mode of an existing file
+    QSettings settings(path, QSettings::IniFormat);
+    if (settings.value(QLatin1String(kMissingTrayNoticeKey)).toBool())
+        return;
+    settings.setValue(QLatin1String(kMissingTrayNoticeKey), true);
+    settings.sync();
+    makeFilePrivate(path);
+
+    // In the window rather than an alert of its own, which would take the keyboard from the
+    // search field.
+    if (m_searchWindow)
+        m_searchWindow->showNotice(QStringLiteral("This desktop shows no system tray, so Pellux has no icon or menu "
+                                                  "here. It keeps capturing; start Pellux again to open this window."));
 }
 
 void AppDelegate::showMainWindow()
@@ -72,10 +140,45 @@ void AppDelegate::showMainWindow()
         return;
     }
     if (!m_searchWindow) {
-        m_searchWindow = std::make_unique<SearchWindow>(SearchWindow::Components { m_viewModel.get(),
-            &StorageManager::shared(), &SimpleDatabaseManager::shared(), &ScreenshotOptimizationService::shared() });
+        m_searchWindow = std::make_unique<SearchWindow>(SearchWindow::Components {
+            m_viewModel.get(), &storage(), &database(), &ScreenshotOptimizationService::shared() });
     }
     m_searchWindow->show();
+}
+
+void AppDelegate::showDebugWindow()
+{
+    if (!m_viewModel)
+        return;
+}
+
+void AppDelegate::showPreferences()
+{
+    if (!m_viewModel)
+        return;
+}
+
+void AppDelegate::showAboutWindow()
+{
+    if (!m_aboutBox) {
+        m_aboutBox = new QMessageBox(
+            QMessageBox::NoIcon, QStringLiteral("About Pellux"), QStringLiteral("Pellux"), QMessageBox::Ok);
+        m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
+        m_aboutBox->setIconPixmap(QIcon::fromTheme(QStringLiteral("pellux"), symbolIcon(kStatusSymbol)).pixmap(64, 64));
+        m_aboutBox->setInformativeText(
+            QStringLiteral("Version %1\n\nA searchable history of what was on your screen. Screenshots and their "
+                           "text stay on this computer; only the update check goes online.")
+                .arg(QStringLiteral(PELLUX_VERSION)));
+    }
+    m_aboutBox->show();
+    m_aboutBox->raise();
+    m_aboutBox->activateWindow();
+}
+
+void AppDelegate::openPermissionSettings()
+{
+    if (!QDesktopServices::openUrl(WindowActions::privacySettingsUrl()))
+        log::failure(QStringLiteral("Pellux: cannot open %1").arg(WindowActions::privacySettingsUrl().toString()));
 }
 
 void AppDelegate::checkForUpdates()
@@ -120,8 +223,67 @@ void AppDelegate::resumeScreenshots()
     });
 }
 
+void AppDelegate::resetDatabase()
+{
+    if (m_resetting)
+        return;
+    const int choice = runAlert(nullptr, QMessageBox::Warning, QStringLiteral("Reset Database?"),
+        QStringLiteral("This will delete all screenshots and OCR data. This action cannot be undone."),
+        { { QStringLiteral("Reset"), QMessageBox::DestructiveRole },
+            { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
+        0, 1);
+    if (choice == 0)
+        resetEverything();
+}
+
+QCoro::Task<> AppDelegate::resetEverything()
+{
+    QPointer<AppDelegate> self(this);
+    m_resetting = true;
+    if (m_viewModel) {
+        ScreenshotService &service = m_viewModel->screenshotService();
+        service.stopCapturing();
+        // The window being stored finishes before its files and rows go.
+        QCoro::Task<> finishing = service.waitForCycle();
+        co_await finishing;
+        if (!self)
+            co_return;
+    }
+    QCoro::Task<> pausing = m_components.sleep(kResetPause);
+    co_await pausing;
+    if (!self)
+        co_return;
+    // Everything the alert promised: the screenshot files with their list, then the database.
+    QCoro::Task<> deleting = storage().deleteAllRecordings();
+    co_await deleting;
+    if (!self)
+        co_return;
+    database().resetDatabase();
+    storage().databaseCleared();
+    QCoro::Task<> settling = m_components.sleep(kResetPause);
+    co_await settling;
+    if (!self)
+        co_return;
+    if (m_viewModel) {
+        QCoro::Task<> starting = m_viewModel->startScreenshots();
+        co_await starting;
+        if (!self)
+            co_return;
+    }
+    m_resetting = false;
+    updateStatusIcon();
+    constructMenu();
+    emit resetFinished();
+}
+
 void AppDelegate::constructMenu()
 {
+    if (m_menu && m_menu->isVisible()) {
+        // Replacing the menu would close it under the user's pointer: it is rebuilt once it closes.
+        m_menuOutdated = true;
+        return;
+    }
+    m_menuOutdated = false;
     auto menu = std::make_unique<QMenu>();
     if (m_viewModel) {
         if (m_viewModel->hasScreenRecordingPermission()) {
@@ -137,18 +299,39 @@ void AppDelegate::constructMenu()
                 menu->addAction(QStringLiteral("Resume Screenshots"), this, &AppDelegate::resumeScreenshots);
         } else {
             menu->addAction(QStringLiteral("\u26A0\uFE0F Screen Recording Permission Required"))->setEnabled(false);
+            menu->addSeparator();
+            menu->addAction(QStringLiteral("Grant Permission..."), this, &AppDelegate::openPermissionSettings);
         }
     }
     menu->addSeparator();
     menu->addAction(
         QStringLiteral("Open Timeline"), QKeySequence(QStringLiteral("Ctrl+T")), this, &AppDelegate::showMainWindow);
+    menu->addAction(
+        QStringLiteral("Debug View"), QKeySequence(QStringLiteral("Ctrl+D")), this, &AppDelegate::showDebugWindow);
+    menu->addSeparator();
+    menu->addAction(
+        QStringLiteral("Preferences..."), QKeySequence(QStringLiteral("Ctrl+,")), this, &AppDelegate::showPreferences);
     menu->addAction(QStringLiteral("Check for Updates..."), this, &AppDelegate::checkForUpdates);
+    menu->addAction(QStringLiteral("About Pellux"), this, &AppDelegate::showAboutWindow);
+    QMenu *debug = menu->addMenu(QStringLiteral("Debug"));
+    debug->addAction(QStringLiteral("Reset Database"), this, &AppDelegate::resetDatabase)->setEnabled(!m_resetting);
     menu->addSeparator();
     menu->addAction(QStringLiteral("Quit"), QKeySequence(QStringLiteral("Ctrl+Q")), this, [this] {
         if (m_quitHandler)
             m_quitHandler();
         else
             QCoreApplication::quit();
+    });
+    // Which rows a user sees, for those who run Pellux with --verbose.
+    connect(menu.get(), &QMenu::aboutToShow, this, [raw = menu.get()] {
+        QStringList rows;
+        for (QAction *action : raw->actions())
+            rows << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        log::debug(QStringLiteral("DEBUG AppDelegate: Status menu shown: %1").arg(rows.join(QStringLiteral(" | "))));
+    });
+    connect(menu.get(), &QMenu::aboutToHide, this, [this] {
+        if (m_menuOutdated)
+            QTimer::singleShot(0, this, [this] { constructMenu(); });
     });
     m_statusItem.setContextMenu(menu.get());
     // The old menu may be open right now: let it close before it goes.
@@ -163,7 +346,7 @@ void AppDelegate::updateStatusIcon()
         return;
     const QIcon icon = symbolIcon(kStatusSymbol);
     if (m_viewModel->isCapturingScreenshots()) {
-        m_statusItem.setIcon(tintedIcon(icon, QColor(0x34, 0xC7, 0x59)));
+        m_statusItem.setIcon(tintedIcon(icon, kCapturingGreen));
         m_statusItem.setToolTip(QStringLiteral("Pellux - Capturing"));
     } else {
         m_statusItem.setIcon(icon);

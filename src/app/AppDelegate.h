@@ -1,33 +1,61 @@
 #pragma once
 
+#include "app/MainViewModel.h"
+
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
 
+#include <qcorotask.h>
+
 #include <functional>
 #include <memory>
+
+class QMessageBox;
 
 namespace pellux {
 
 class CaptureLock;
-class MainViewModel;
+class DebugManager;
+class DebugWindow;
 class SearchWindow;
+class SettingsWindow;
+class SimpleDatabaseManager;
+class StorageManager;
 class UpdateChecker;
 
 // Pellux's presence in the system tray: an icon that turns green while screenshots are being
-// captured, and a menu that shows the capture state and pauses or resumes capture. Main thread.
+// captured, and a menu that shows the capture state, pauses or resumes capture, opens the windows,
+// checks for updates and resets the database. It owns the one view model that the tray menu and
+// every window share. Main thread.
 class AppDelegate : public QObject {
     Q_OBJECT
 
 public:
+    struct Components {
+        // Builds the view model shortly after launch; by default the one over the shared capture
+        // service and backend.
+        std::function<std::unique_ptr<MainViewModel>()> makeViewModel;
+        // The shared instances when absent.
+        StorageManager *storage = nullptr;
+        SimpleDatabaseManager *database = nullptr;
+        // The waits of the reset sequence (QCoro::sleepFor when absent).
+        MainViewModel::Sleep sleep;
+    };
+
     explicit AppDelegate(QObject *parent = nullptr);
+    explicit AppDelegate(Components components, QObject *parent = nullptr);
     ~AppDelegate() override;
 
     // The launch sequence: the tray icon at once, the view model shortly after; with
-    // `showWindowAtLaunch` the search window opens as soon as the model exists.
+    // `showWindowAtLaunch` the search window opens as soon as the model exists. Without a system
+    // tray the window opens anyway, and the user is told once why there is no icon.
     void applicationDidFinishLaunching(bool showWindowAtLaunch = true);
 
+    // The launch sequence's second step, run from the event loop: builds the model, binds the icon
+    // and the menu to it, and opens the window when asked to.
+    void createViewModel();
     MainViewModel *viewModel() const { return m_viewModel.get(); }
     QSystemTrayIcon &statusItem() { return m_statusItem; }
     QMenu *menu() const { return m_menu.get(); }
@@ -43,6 +71,14 @@ public:
     // "Open Timeline": shows the search window, building it on first use, and brings it forward.
     void showMainWindow();
     SearchWindow *searchWindow() const { return m_searchWindow.get(); }
+    // "Debug View" and "Preferences...": open their window on first use, then show the same one.
+    // Nothing happens before the model exists.
+    void showDebugWindow();
+    void showPreferences();
+    // "About Pellux": the name, version and what Pellux keeps to itself.
+    void showAboutWindow();
+    // "Grant Permission...": the page that explains how to let Pellux read the screen.
+    void openPermissionSettings();
 
     // "Check for Updates...": checks the feed this build names and shows the answer in an alert.
     // A click while a check runs is ignored.
@@ -50,17 +86,34 @@ public:
 
     void pauseScreenshots();
     void resumeScreenshots();
+    // "Reset Database": asks for confirmation, then runs resetEverything().
+    void resetDatabase();
+    // Stops capture, deletes every screenshot, its text and the database file's contents, then
+    // starts capture again about a second later. Emits resetFinished at the end.
+    QCoro::Task<> resetEverything();
+
     // Rebuilds the tray menu from the model's state.
     void constructMenu();
     void updateStatusIcon();
 
+signals:
+    void resetFinished();
+
 private:
+    StorageManager &storage();
+    SimpleDatabaseManager &database();
+    void noteMissingTray();
+
+    Components m_components;
     QSystemTrayIcon m_statusItem;
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<MainViewModel> m_viewModel;
     std::unique_ptr<SearchWindow> m_searchWindow;
     std::unique_ptr<UpdateChecker> m_updateChecker;
+    QPointer<QMessageBox> m_aboutBox;
     bool m_showWindowWhenReady = false;
+    bool m_resetting = false;
+    bool m_menuOutdated = false;
     CaptureLock *m_captureLock = nullptr;
     std::function<void()> m_quitHandler;
 };

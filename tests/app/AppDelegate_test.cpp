@@ -1,31 +1,181 @@
 #include "app/AppDelegate.h"
 #include "app/SymbolIcons.h"
+#include "capture/ScreenshotService.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "storage/StorageManager.h"
+#include "support/AlertAnswers.h"
+#include "support/CapturePipeline.h"
 
 #include <QAction>
+#include <QDir>
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
-using namespace pellux;
+namespace pellux {
+namespace {
 
-TEST(AppDelegate, BeforeTheModelExistsTheMenuHoldsOnlyTheCommonItems)
+using test::AlertAnswers;
+using test::CapturePipeline;
+using test::FakeCaptureBackend;
+
+// The rows of a menu as a user reads them: "-" for a separator, a disabled row in brackets, the
+// key after a tab, a submenu's rows after "▸".
+QStringList rows(const QMenu *menu)
 {
-    AppDelegate delegate;
-    delegate.constructMenu();
-    ASSERT_NE(delegate.menu(), nullptr);
-    QStringList titles;
-    for (QAction *action : delegate.menu()->actions())
-        titles << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    EXPECT_EQ(titles, QStringList({ "-", "Open Timeline", "Check for Updates...", "-", "Quit" }));
+    QStringList out;
+    for (QAction *action : menu->actions()) {
+        if (action->isSeparator()) {
+            out << QStringLiteral("-");
+            continue;
+        }
+        QString row = action->isEnabled() ? action->text() : QStringLiteral("[%1]").arg(action->text());
+        if (!action->shortcut().isEmpty())
+            row += QLatin1Char('\t') + action->shortcut().toString();
+        if (action->menu())
+            row += QStringLiteral(" ▸ ") + rows(action->menu()).join(QStringLiteral(", "));
+        out << row;
+    }
+    return out;
+}
+
+const QStringList kCommonRows = { "-", "Open Timeline\tCtrl+T", "Debug View\tCtrl+D", "-", "Preferences...\tCtrl+,",
+    "Check for Updates...", "About Pellux", "Debug ▸ Reset Database", "-", "Quit\tCtrl+Q" };
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    AppDelegateTest()
+    {
+        AppPreferences preferences = AppPreferences::defaultValue();
+        preferences.useDynamicIntervals = false;
+        preferences.screenshotInterval = 10.0;
+        pipeline.savePreferences(preferences);
+        pipeline.makeService();
+    }
+
+    void addWindow(quint32 id, const QString &text)
+    {
+        pipeline.backend.addWindow(
+            FakeCaptureBackend::window(id, QRectF(0, 0, 640, 200), text), CapturePipeline::textFrame(text, 640, 200));
+    }
+
+    // The delegate over the test's pipeline, its model chosen as at launch and settled.
+    AppDelegate &makeDelegate()
+    {
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Components {
+            [this] {
+                return std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(),
+                    &pipeline.backend, [](std::chrono::milliseconds) -> QCoro::Task<> { co_return; } });
+            },
+            pipeline.storage.get(), pipeline.database.get(),
+            [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
+                sleeps.push_back(delay);
+                co_return;
+            } });
+        delegate->createViewModel();
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+        return *delegate;
+    }
+
+    CapturePipeline pipeline;
+    std::unique_ptr<AppDelegate> delegate;
+    std::vector<std::chrono::milliseconds> sleeps;
+};
+
+TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
+{
+    AppDelegate before;
+    before.constructMenu();
+    EXPECT_EQ(rows(before.menu()), kCommonRows);
+    // Without a model the icon and the actions that need one do nothing.
+    before.updateStatusIcon();
+    before.pauseScreenshots();
+    before.resumeScreenshots();
+    before.showDebugWindow();
+    before.showPreferences();
+
+    addWindow(1, QStringLiteral("notes"));
+    AppDelegate &d = makeDelegate();
+    EXPECT_EQ(rows(d.menu()), QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots" }) + kCommonRows);
+    EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux - Capturing"));
+
+    d.menu()->actions()[2]->trigger(); // Pause
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(pipeline.service->isCapturing());
+    EXPECT_EQ(rows(d.menu()), QStringList({ "[Screenshots Paused]", "-", "Resume Screenshots" }) + kCommonRows);
+    EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux"));
+
+    d.viewModel()->setCaptureAllowed(false);
+    d.constructMenu();
+    EXPECT_EQ(rows(d.menu()).first(), QStringLiteral("[Another Pellux Process Is Capturing]"));
 
     bool quitCalled = false;
-    delegate.setQuitHandler([&] { quitCalled = true; });
-    delegate.constructMenu();
-    delegate.menu()->actions().back()->trigger();
+    d.setQuitHandler([&] { quitCalled = true; });
+    d.constructMenu();
+    d.menu()->actions().back()->trigger();
     EXPECT_TRUE(quitCalled);
-    // Without a model the icon and the pause/resume actions do nothing.
-    delegate.updateStatusIcon();
-    delegate.pauseScreenshots();
-    delegate.resumeScreenshots();
+}
+
+TEST_F(AppDelegateTest, WithoutPermissionTheMenuOffersToGrantItAndChangesOnceGranted)
+{
+    addWindow(1, QStringLiteral("notes"));
+    pipeline.backend.setPermission(false);
+    pipeline.backend.setContentError(
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
+    AppDelegate &d = makeDelegate();
+    EXPECT_EQ(rows(d.menu()),
+        QStringList({ "[\u26A0\uFE0F Screen Recording Permission Required]", "-", "Grant Permission..." })
+            + kCommonRows);
+
+    pipeline.backend.setPermission(true);
+    pipeline.backend.setContentError(std::nullopt);
+    CapturePipeline::run(d.viewModel()->recheckPermissions());
+    EXPECT_EQ(rows(d.menu()).first(), QStringLiteral("[✓ Capturing Screenshots]"));
+}
+
+TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAgain)
+{
+    addWindow(1, QStringLiteral("quarterly budget review"));
+    AppDelegate &d = makeDelegate();
+    CapturePipeline::run(pipeline.service->runCaptureCycle());
+    pipeline.settle();
+    ASSERT_EQ(pipeline.storage->recordingCount(), 1);
+    const QString file = pipeline.storage->recordings().front().localPath();
+
+    {
+        AlertAnswers answers({ QStringLiteral("Cancel") });
+        d.resetDatabase();
+        EXPECT_EQ(answers.messages, QStringList({ "Reset Database?" }));
+        EXPECT_EQ(answers.informativeTexts,
+            QStringList({ "This will delete all screenshots and OCR data. This action cannot be undone." }));
+    }
+    EXPECT_EQ(pipeline.storage->recordingCount(), 1);
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_TRUE(pipeline.service->isCapturing());
+
+    QSignalSpy finished(&d, &AppDelegate::resetFinished);
+    QSignalSpy stops(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
+    {
+        AlertAnswers answers({ QStringLiteral("Reset") });
+        d.resetDatabase();
+    }
+    ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
+    EXPECT_EQ(sleeps,
+        (std::vector<std::chrono::milliseconds> { std::chrono::milliseconds(500), std::chrono::milliseconds(500) }));
+    EXPECT_GE(stops.count(), 2); // stopped, then started again
+    EXPECT_TRUE(pipeline.service->isCapturing());
+    EXPECT_EQ(pipeline.storage->recordingCount(), 0);
+    EXPECT_FALSE(QFile::exists(file));
+    QDirIterator left(pipeline.storage->screenshotsDirectory(), QDir::Files, QDirIterator::Subdirectories);
+    EXPECT_FALSE(left.hasNext()) << left.next().toStdString();
+    std::optional<std::vector<Recording>> found;
+    pipeline.database->searchText(
+        QStringLiteral("budget"), std::nullopt, [&](std::vector<Recording> rows) { found = std::move(rows); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return found.has_value(); }, 10000));
+    EXPECT_TRUE(found->empty());
 }
 
 TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)
@@ -47,3 +197,6 @@ TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)
     }
     EXPECT_TRUE(sawGreen);
 }
+
+} // namespace
+} // namespace pellux

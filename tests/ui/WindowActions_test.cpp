@@ -1,6 +1,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
+#include "support/AlertAnswers.h"
 #include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
 #include "ui/WindowActions.h"
@@ -19,37 +20,7 @@
 namespace pellux {
 namespace {
 
-// Answers the modal alerts as they appear, one button title after the other, and keeps their
-// texts.
-class AlertAnswers : public QObject {
-public:
-    explicit AlertAnswers(QStringList answers)
-        : m_answers(std::move(answers))
-    {
-        connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || m_answers.isEmpty())
-                return;
-            informativeTexts << box->informativeText();
-            const QString answer = m_answers.takeFirst();
-            for (QAbstractButton *button : box->buttons()) {
-                if (button->text() == answer) {
-                    button->click();
-                    return;
-                }
-            }
-            ADD_FAILURE() << "no button " << answer.toStdString();
-            box->reject();
-        });
-        m_poll.start(10);
-    }
-
-    QStringList informativeTexts;
-
-private:
-    QStringList m_answers;
-    QTimer m_poll;
-};
+using test::AlertAnswers;
 
 struct CleanupCase {
     const char *name;
