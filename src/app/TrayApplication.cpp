@@ -8,6 +8,7 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "storage/StorageManager.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -61,6 +62,8 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
             std::printf("Option key held - resetting database...\n");
             std::fflush(stdout);
             SimpleDatabaseManager::shared().resetDatabase();
+            // All screenshots go with their text, as the reset from the menu does.
+            StorageManager::shared().deleteAllRecordings();
         } else {
             log::failure(QStringLiteral("Pellux: not resetting the database while another process captures into it"));
         }
