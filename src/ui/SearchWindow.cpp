@@ -54,4 +54,10 @@ void SearchWindow::show()
 
 QQuickWindow *SearchWindow::window() const { return m_scene.window(); }
 
+void SearchWindow::showNotice(const QString &text)
+{
+    if (build())
+        m_scene.window()->setProperty("notice", text);
+}
+
 } // namespace pellux

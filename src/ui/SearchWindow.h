@@ -42,6 +42,8 @@ public:
     bool build();
 
     QQuickWindow *window() const;
+    // A notice in a bar above the content, until the user closes it (builds the window first).
+    void showNotice(const QString &text);
     SearchModel *searchModel() const { return m_search.get(); }
 
 private:

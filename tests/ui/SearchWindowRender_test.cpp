@@ -84,6 +84,12 @@ TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
     ASSERT_NE(find("blankSlate"), nullptr);
     EXPECT_TRUE(find("blankSlate")->isVisible());
     render(QStringLiteral("blank-slate"));
+    window->showNotice(QStringLiteral("This desktop shows no system tray, so Pellux has no icon or menu here."));
+    render(QStringLiteral("notice"));
+    QQuickItem *close = find("noticeClose");
+    ASSERT_NE(close, nullptr);
+    window->window()->setProperty("notice", QString());
+    EXPECT_FALSE(find("noticeBar")->isVisible());
 
     search(QStringLiteral("bu"));
     EXPECT_TRUE(find("minimumCharacters")->isVisible());

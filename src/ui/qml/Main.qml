@@ -9,6 +9,8 @@ ApplicationWindow {
     required property QtObject storage
     required property QtObject optimizer
     required property WindowActions actions
+    // Shown in a bar above the content until the user closes it.
+    property string notice: ""
 
     width: 800
     height: 600
@@ -16,6 +18,13 @@ ApplicationWindow {
     minimumHeight: 600
     title: "Pellux"
     color: "white"
+
+    header: NoticeBar {
+        objectName: "noticeBar"
+        text: window.notice
+        visible: window.notice.length > 0
+        onDismissed: window.notice = ""
+    }
 
     ContentView {
         id: content
