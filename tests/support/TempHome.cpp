@@ -13,6 +13,11 @@ TempHome::TempHome()
     set("XDG_DATA_HOME", home + "/.local/share");
     set("XDG_CACHE_HOME", home + "/.cache");
     set("XDG_STATE_HOME", home + "/.local/state");
+    // Tests running side by side each have their own Pellux instance lock and socket.
+    set("XDG_RUNTIME_DIR", home + "/.run");
+    QDir(m_dir.path()).mkpath(QStringLiteral(".run"));
+    QFile::setPermissions(
+        m_dir.path() + QStringLiteral("/.run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(m_dir.path()).mkpath(QStringLiteral(".config"));
     QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
 }
