@@ -1,6 +1,7 @@
 // Renders the debug window's tabs offscreen (to $PELLUX_RENDER_DIR, else build/ui-renders) for a
 // person to look at: every tab with data from a real capture, and the empty live view.
 #include "WindowRender.h"
+#include "app/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "ui/DebugViewModel.h"
 #include "ui/DebugWindow.h"
@@ -82,10 +83,10 @@ protected:
         pipeline.makeService();
     }
 
-    void makeWindow()
+    void makeWindow(MainViewModel *viewModel = nullptr)
     {
-        window = std::make_unique<DebugWindow>(
-            DebugWindow::Components { nullptr, pipeline.debug.get(), pipeline.storage.get(), pipeline.database.get() });
+        window = std::make_unique<DebugWindow>(DebugWindow::Components {
+            viewModel, pipeline.debug.get(), pipeline.storage.get(), pipeline.database.get() });
         ASSERT_TRUE(window->build());
         window->window()->show();
     }
@@ -151,6 +152,31 @@ TEST_F(DebugWindowRenderTest, EveryTabWithData)
     errors->setProperty("value", QStringLiteral("3"));
     errors->setProperty("isError", true);
     render(QStringLiteral("debug-performance"));
+}
+
+TEST_F(DebugWindowRenderTest, TheTestCaptureInProgress)
+{
+    MainViewModel viewModel(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
+    viewModel.setCaptureAllowed(false); // only the button captures here
+    pipeline.debug->setDebugMode(true);
+    makeWindow(&viewModel);
+    QQuickItem *button = find("captureTestButton");
+    ASSERT_TRUE(button->isEnabled());
+
+    // The window list answers late, so the capture is still running for the picture.
+    pipeline.backend.setContentDelay(std::chrono::milliseconds(3000));
+    QSignalSpy finished(window->model(), &DebugViewModel::testCaptureFinished);
+    QMetaObject::invokeMethod(button, "clicked");
+    QMetaObject::invokeMethod(button, "clicked");
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(find("captureSpinner")->isVisible());
+    render(QStringLiteral("debug-live-capturing"));
+
+    ASSERT_TRUE(finished.wait(30'000));
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(pipeline.backend.captureOrder().size(), 1u);
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_TRUE(find("latestCapture")->isVisible());
 }
 
 } // namespace

@@ -29,13 +29,43 @@ ScrollView {
                     implicitWidth: 16
                     implicitHeight: 16
                     BusyIndicator {
+                        id: spinner
                         objectName: "captureSpinner"
                         anchors.centerIn: parent
                         width: 20
                         height: 20
+                        padding: 0
                         scale: 0.8
                         running: root.debugModel.isCapturingTest
                         visible: running
+                        // Eight spokes fading round the circle, turning.
+                        contentItem: Item {
+                            id: spokes
+                            Repeater {
+                                model: 8
+                                Rectangle {
+                                    required property int index
+                                    x: (spokes.width - width) / 2
+                                    width: 2.5
+                                    height: spokes.height * 0.3
+                                    radius: width / 2
+                                    color: Theme.primary
+                                    opacity: 0.2 + 0.8 * index / 7
+                                    transform: Rotation {
+                                        origin.x: 1.25
+                                        origin.y: spokes.height / 2
+                                        angle: index * 45
+                                    }
+                                }
+                            }
+                            RotationAnimator on rotation {
+                                from: 0
+                                to: 360
+                                duration: 900
+                                loops: Animation.Infinite
+                                running: spinner.running
+                            }
+                        }
                     }
                     SymbolIcon {
                         anchors.centerIn: parent
