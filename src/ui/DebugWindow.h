@@ -17,8 +17,9 @@ class SimpleDatabaseManager;
 class StorageManager;
 
 // The debug window ("Debug View", 800 by 600): debug mode, the latest captured frame, recognised
-// texts and performance figures. Built on the first show(); closing it only hides it, and its
-// tab, search text and test-capture state go with the window. Main thread.
+// texts and performance figures. Built on the first show(); closing it only hides it and forgets
+// the tab and the search text. A test capture under way keeps running (and the button disabled)
+// after a close. Main thread.
 class DebugWindow : public QObject {
     Q_OBJECT
 

@@ -116,8 +116,17 @@ TEST_F(DebugWindowRenderTest, AFixedWindowWithoutTestCaptureWhenNoCaptureService
     QMetaObject::invokeMethod(find("debugModeSwitch"), "toggle");
     QMetaObject::invokeMethod(find("debugModeSwitch"), "toggled");
     EXPECT_TRUE(pipeline.debug->isDebugMode());
+
+    // Closed and shown again: the same window, back on the first tab without a search.
+    showTab(2);
+    window->model()->setSearchText(QStringLiteral("budget"));
+    w->close();
+    EXPECT_FALSE(w->isVisible());
     window->show();
     EXPECT_EQ(window->window(), w);
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_EQ(w->property("selectedTab").toInt(), 0);
+    EXPECT_EQ(window->model()->searchText(), QString());
 }
 
 TEST_F(DebugWindowRenderTest, EveryTabWithData)

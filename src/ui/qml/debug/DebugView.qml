@@ -20,6 +20,12 @@ ApplicationWindow {
     title: "Debug View"
     color: Theme.windowBackground
 
+    // Closing the window forgets the tab and the search; it opens again as new.
+    onClosing: {
+        selectedTab = 0
+        debugModel.searchText = ""
+    }
+
     ColumnLayout {
         anchors.fill: parent
         spacing: 0
