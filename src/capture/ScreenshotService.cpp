@@ -313,6 +313,9 @@ QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription windo
             qUtf8Printable(captured.error().localizedDescription));
         co_return;
     }
+    // Every frame read, changed or not, is what the debug window's live view shows.
+    if (m_components.debug)
+        m_components.debug->captureProcessed(captured.value(), captured.value().width(), captured.value().height());
     QCoro::Task<> processing
         = processWindowScreenshot(std::move(captured).value(), window, appName, windowTitle, timestamp);
     co_await processing;

@@ -166,6 +166,11 @@ void registerProviders(QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loa
 
 } // namespace
 
+void registerSymbolImageProvider(QQmlEngine &engine)
+{
+    engine.addImageProvider(QStringLiteral("symbol"), new AsyncProvider(loadSymbol, 1));
+}
+
 QString recordingPathFromId(const QString &id) { return QUrl::fromPercentEncoding(id.toUtf8()); }
 
 void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons)

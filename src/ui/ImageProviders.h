@@ -23,6 +23,9 @@ void registerImageProviders(QQmlEngine &engine, SimpleDatabaseManager &database,
 // The same with a loader made by the caller (tests and tools).
 void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons);
 
+// Only image://symbol/, for windows that show no recordings.
+void registerSymbolImageProvider(QQmlEngine &engine);
+
 // The path a recording URL names: the percent-decoded text after "image://recording/" (what the
 // provider is given as its id).
 QString recordingPathFromId(const QString &id);

@@ -162,6 +162,30 @@ TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindow)
     EXPECT_TRUE(s.hasCachedFrame(2));
 }
 
+TEST_F(ScreenshotServiceTest, EveryFrameReadIsReportedToTheDebugWindowOnlyInDebugMode)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window"), 320, 180));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
+    addWindow(3, QStringLiteral("three"), CapturePipeline::textFrame(QStringLiteral("third window")));
+    pipeline.backend.setCaptureError(
+        3, CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("the window is gone") });
+    DebugManager &debug = *pipeline.debug;
+    service();
+
+    cycle();
+    EXPECT_FALSE(debug.latestCapture());
+    EXPECT_EQ(debug.framesProcessed(), 0);
+
+    debug.setDebugMode(true);
+    cycle(); // both frames unchanged since the first cycle: still reported, the failed one not
+    EXPECT_EQ(debug.framesProcessed(), 2);
+    ASSERT_TRUE(debug.latestCapture());
+    EXPECT_EQ(debug.latestCapture()->width, 400);
+    EXPECT_EQ(debug.latestCapture()->height, 300);
+    EXPECT_EQ(debug.latestCapture()->image.size(), QSize(400, 300));
+    EXPECT_EQ(debug.latestCapture()->image.pixelColor(10, 10), QColor(40, 90, 160));
+}
+
 TEST_F(ScreenshotServiceTest, AClosedWindowLeavesTheCachesAtTheEndOfTheNextCycle)
 {
     addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));

@@ -1,0 +1,136 @@
+#include "ui/DebugViewModel.h"
+
+#include "capture/ScreenshotService.h"
+#include "diagnostics/DebugManager.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "ui/DebugCaptureImageProvider.h"
+#include "ui/DebugFormatting.h"
+
+#include <QPointer>
+
+namespace pellux {
+
+DebugViewModel::DebugViewModel(
+    DebugManager &debug, ScreenshotService *service, SimpleDatabaseManager *database, QObject *parent)
+    : QObject(parent)
+    , m_debug(debug)
+    , m_service(service)
+    , m_database(database)
+    , m_captureImage(std::make_shared<DebugCaptureImage>())
+{
+    connect(&debug, &DebugManager::latestCaptureChanged, this, &DebugViewModel::captureUpdated);
+    connect(&debug, &DebugManager::ocrResultsChanged, this, &DebugViewModel::resultsUpdated);
+    connect(&debug, &DebugManager::currentFPSChanged, this, &DebugViewModel::framesPerSecondChanged);
+    connect(&debug, &DebugManager::cpuUsageChanged, this, &DebugViewModel::cpuUsageChanged);
+    connect(&debug, &DebugManager::memoryUsageChanged, this, &DebugViewModel::memoryUsageChanged);
+    connect(&debug, &DebugManager::avgProcessingTimeChanged, this, &DebugViewModel::avgProcessingTimeChanged);
+    connect(&debug, &DebugManager::errorCountChanged, this, &DebugViewModel::errorCountChanged);
+    captureUpdated();
+    resultsUpdated();
+}
+
+DebugViewModel::~DebugViewModel() = default;
+
+void DebugViewModel::setSearchText(const QString &text)
+{
+    if (text == m_searchText)
+        return;
+    m_searchText = text;
+    resultsUpdated();
+    emit searchTextChanged();
+}
+
+bool DebugViewModel::hasCapture() const { return m_debug.latestCapture().has_value(); }
+
+QString DebugViewModel::captureImageSource() const
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    if (!capture || capture->image.isNull())
+        return {};
+    return QStringLiteral("image://debugcapture/") + capture->idText();
+}
+
+QString DebugViewModel::captureTimeText() const
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    return capture ? debugTimeText(capture->time()) : QString();
+}
+
+QString DebugViewModel::captureSizeText() const
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    return capture ? frameSizeText(capture->width, capture->height) : QString();
+}
+
+int DebugViewModel::captureWidth() const
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    return capture ? capture->width : 0;
+}
+
+int DebugViewModel::captureHeight() const
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    return capture ? capture->height : 0;
+}
+
+QString DebugViewModel::framesPerSecondText() const
+{
+    const std::optional<double> fps = m_debug.currentFPS();
+    return fps ? pellux::framesPerSecondText(*fps) : QString();
+}
+
+double DebugViewModel::cpuUsage() const { return m_debug.cpuUsage(); }
+
+QString DebugViewModel::cpuUsageText() const { return usagePercentText(m_debug.cpuUsage()); }
+
+QColor DebugViewModel::cpuUsageColor() const { return usageLevelColor(usageLevel(m_debug.cpuUsage())); }
+
+QString DebugViewModel::memoryText() const { return memoryStyleByteCount(static_cast<qint64>(m_debug.memoryUsage())); }
+
+QString DebugViewModel::avgProcessingTimeText() const { return processingTimeText(m_debug.avgProcessingTime()); }
+
+bool DebugViewModel::hasErrors() const { return m_debug.errorCount() > 0; }
+
+void DebugViewModel::captureTestScreenshot()
+{
+    if (!m_service || m_isCapturingTest)
+        return;
+    setCapturingTest(true);
+    QPointer<DebugViewModel> self(this);
+    m_service->captureTestScreenshot().then([self] {
+        if (!self)
+            return;
+        self->setCapturingTest(false);
+        emit self->testCaptureFinished();
+    });
+}
+
+void DebugViewModel::debugPrintDatabase()
+{
+    if (m_database)
+        m_database->debugPrintAllOCRTexts();
+}
+
+void DebugViewModel::captureUpdated()
+{
+    const std::optional<DebugCapture> &capture = m_debug.latestCapture();
+    // Published before the views learn the new address, so the provider already has the frame.
+    if (capture)
+        m_captureImage->publish(capture->idText(), capture->image);
+    else
+        m_captureImage->publish(QString(), QImage());
+    emit captureChanged();
+}
+
+void DebugViewModel::resultsUpdated() { m_ocrResults.update(m_debug.ocrResults(), m_searchText); }
+
+void DebugViewModel::setCapturingTest(bool on)
+{
+    if (on == m_isCapturingTest)
+        return;
+    m_isCapturingTest = on;
+    emit isCapturingTestChanged();
+}
+
+} // namespace pellux

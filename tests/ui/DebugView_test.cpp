@@ -1,0 +1,266 @@
+#include "diagnostics/DebugManager.h"
+#include "support/CapturePipeline.h"
+#include "support/FakeClock.h"
+#include "ui/DebugCaptureImageProvider.h"
+#include "ui/DebugFormatting.h"
+#include "ui/DebugViewModel.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace pellux {
+namespace {
+
+using test::CapturePipeline;
+using test::FakeCaptureBackend;
+
+const QColor kGreen(0x34, 0xC7, 0x59);
+const QColor kOrange(0xFF, 0x95, 0x00);
+const QColor kRed(0xFF, 0x3B, 0x30);
+
+TEST(DebugFormatting, UsageColourThresholds)
+{
+    const struct {
+        double percent;
+        UsageLevel level;
+        QColor color;
+    } cases[] = {
+        { 0, UsageLevel::low, kGreen },
+        { 4.9, UsageLevel::low, kGreen },
+        { 5, UsageLevel::moderate, kOrange },
+        { 14.9, UsageLevel::moderate, kOrange },
+        { 15, UsageLevel::high, kRed },
+        { 100, UsageLevel::high, kRed },
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(usageLevel(c.percent), c.level) << c.percent;
+        EXPECT_EQ(usageLevelColor(usageLevel(c.percent)), c.color) << c.percent;
+    }
+}
+
+TEST(DebugFormatting, Confidence)
+{
+    const struct {
+        double confidence;
+        const char *text;
+        QColor color;
+    } cases[] = {
+        { 1.0, "Confidence: 100%", kGreen },
+        { 0.95, "Confidence: 95%", kGreen },
+        { 0.801, "Confidence: 80%", kGreen },
+        { 0.8, "Confidence: 80%", kOrange },
+        { 0.456, "Confidence: 46%", kOrange },
+        { 0.0, "Confidence: 0%", kOrange },
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(confidenceText(c.confidence), QString::fromUtf8(c.text)) << c.confidence;
+        EXPECT_EQ(confidenceColor(c.confidence), c.color) << c.confidence;
+    }
+}
+
+TEST(DebugFormatting, Texts)
+{
+    const struct {
+        QString shown;
+        const char *expected;
+    } cases[] = {
+        { boundsText(QRectF(12, 40, 300, 24)), "Position: (12, 40) Size: 300 × 24" },
+        { boundsText(QRectF(10.4, 20.6, 99.5, 0.4)), "Position: (10, 21) Size: 100 × 0" },
+        { frameSizeText(1920, 1080), "1920 × 1080" },
+        { framesPerSecondText(3), "3 FPS" },
+        { usagePercentText(14.6), "15%" },
+        { usagePercentText(0), "0%" },
+        { processingTimeText(0), "0.0ms" },
+        { processingTimeText(12.345), "12.3ms" },
+        { processingTimeText(1234.56), "1234.6ms" },
+        { processingTimeText(std::numeric_limits<double>::quiet_NaN()), "0.0ms" },
+        { memoryStyleByteCount(0), "0 bytes" },
+        { memoryStyleByteCount(1), "1 byte" },
+        { memoryStyleByteCount(1023), "1023 bytes" },
+        { memoryStyleByteCount(1024), "1 KB" },
+        { memoryStyleByteCount(1536), "2 KB" },
+        { memoryStyleByteCount(1024 * 1024 - 1), "1 MB" },
+        { memoryStyleByteCount(129'394'278), "123.4 MB" },
+        { memoryStyleByteCount(500LL * 1024 * 1024), "500 MB" },
+        { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.shown, QString::fromUtf8(c.expected));
+}
+
+class DebugViewModelTest : public ::testing::Test {
+protected:
+    DebugViewModelTest() { debug.setDebugMode(true); }
+
+    QStringList shownTexts()
+    {
+        QStringList texts;
+        for (const DebugOCRResultModel::Row &row : model.ocrResults()->rows())
+            texts << row.text;
+        return texts;
+    }
+
+    test::FakeClock clock;
+    DebugManager debug { clock };
+    DebugViewModel model { debug, nullptr, nullptr };
+};
+
+TEST_F(DebugViewModelTest, SearchIgnoresLetterCaseAndKeepsNewestFirst)
+{
+    for (const char *text : { "Quarterly Budget", "Meeting notes", "budget draft", "Café menu" })
+        debug.ocrProcessed(QString::fromUtf8(text), 0.9);
+    const struct {
+        const char *search;
+        QStringList shown;
+    } cases[] = {
+        { "", { "Café menu", "budget draft", "Meeting notes", "Quarterly Budget" } },
+        { "BUDGET", { "budget draft", "Quarterly Budget" } },
+        { "budget", { "budget draft", "Quarterly Budget" } },
+        { "CAFÉ", { "Café menu" } },
+        { " notes", { "Meeting notes" } },
+        { "invoice", {} },
+    };
+    for (const auto &c : cases) {
+        model.setSearchText(QString::fromUtf8(c.search));
+        EXPECT_EQ(shownTexts(), c.shown) << c.search;
+    }
+}
+
+TEST_F(DebugViewModelTest, RowsShowConfidenceAndPositionOnlyWithBounds)
+{
+    QAbstractItemModelTester tester(model.ocrResults(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    debug.ocrProcessed(QStringLiteral("without bounds"), 0.5);
+    debug.ocrProcessed(QStringLiteral("with bounds"), 0.9, QRectF(4, 8, 120, 16));
+    DebugOCRResultModel &rows = *model.ocrResults();
+    ASSERT_EQ(rows.rowCount(), 2);
+    const QModelIndex first = rows.index(0);
+    EXPECT_EQ(first.data(DebugOCRResultModel::TextRole), QStringLiteral("with bounds"));
+    EXPECT_EQ(first.data(DebugOCRResultModel::ConfidenceTextRole), QStringLiteral("Confidence: 90%"));
+    EXPECT_EQ(first.data(DebugOCRResultModel::ConfidenceColorRole).value<QColor>(), kGreen);
+    EXPECT_EQ(first.data(DebugOCRResultModel::BoundsTextRole), QString::fromUtf8("Position: (4, 8) Size: 120 × 16"));
+    EXPECT_FALSE(first.data(DebugOCRResultModel::TimeTextRole).toString().isEmpty());
+    EXPECT_EQ(rows.index(1).data(DebugOCRResultModel::BoundsTextRole), QString());
+    EXPECT_EQ(rows.index(1).data(DebugOCRResultModel::ConfidenceColorRole).value<QColor>(), kOrange);
+}
+
+TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
+{
+    for (int i = 1; i <= DebugManager::maxStoredResults; ++i)
+        debug.ocrProcessed(QStringLiteral("text %1").arg(i), 0.9);
+    QAbstractItemModelTester tester(model.ocrResults(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy resets(model.ocrResults(), &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(model.ocrResults(), &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(model.ocrResults(), &QAbstractItemModel::rowsRemoved);
+
+    debug.ocrProcessed(QStringLiteral("text 101"), 0.9);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_EQ(removed.count(), 1);
+    ASSERT_EQ(shownTexts().size(), DebugManager::maxStoredResults);
+    EXPECT_EQ(shownTexts().front(), QStringLiteral("text 101"));
+    EXPECT_EQ(shownTexts().back(), QStringLiteral("text 2"));
+
+    // A result the search hides changes nothing shown; one it matches is inserted.
+    model.setSearchText(QStringLiteral("TEXT 10"));
+    EXPECT_EQ(shownTexts(), (QStringList { "text 101", "text 100", "text 10" }));
+    debug.ocrProcessed(QStringLiteral("unrelated"), 0.9);
+    EXPECT_EQ(shownTexts().size(), 3);
+    debug.ocrProcessed(QStringLiteral("text 102"), 0.9);
+    EXPECT_EQ(shownTexts().front(), QStringLiteral("text 102"));
+
+    // Clearing empties the list and the capture; debug mode stays on.
+    debug.clearDebugData();
+    EXPECT_TRUE(shownTexts().isEmpty());
+    EXPECT_TRUE(debug.isDebugMode());
+}
+
+TEST_F(DebugViewModelTest, PerformanceFiguresFollowTheManager)
+{
+    QSignalSpy processing(&model, &DebugViewModel::avgProcessingTimeChanged);
+    debug.recordProcessingTime(10);
+    debug.recordProcessingTime(15);
+    EXPECT_EQ(model.avgProcessingTimeText(), QStringLiteral("12.5ms"));
+    EXPECT_GE(processing.count(), 1);
+    EXPECT_EQ(model.cpuUsageText(), QStringLiteral("0%"));
+    EXPECT_EQ(model.cpuUsageColor(), kGreen);
+    EXPECT_FALSE(model.hasErrors());
+    EXPECT_EQ(model.framesPerSecondText(), QString());
+}
+
+TEST_F(DebugViewModelTest, WithoutACaptureServiceTheTestCaptureIsUnavailable)
+{
+    EXPECT_FALSE(model.canCaptureTest());
+    model.captureTestScreenshot();
+    EXPECT_FALSE(model.isCapturingTest());
+    EXPECT_FALSE(model.hasCapture());
+    EXPECT_EQ(model.captureImageSource(), QString());
+}
+
+class DebugTestCaptureTest : public ::testing::TestWithParam<bool> {
+protected:
+    DebugTestCaptureTest()
+    {
+        pipeline.backend.addWindow(FakeCaptureBackend::window(1, QRectF(0, 0, 640, 200), QStringLiteral("notes")),
+            CapturePipeline::textFrame(QStringLiteral("release checklist")));
+        AppPreferences preferences = AppPreferences::defaultValue();
+        preferences.useDynamicIntervals = false;
+        pipeline.savePreferences(preferences);
+        pipeline.makeService();
+    }
+
+    CapturePipeline pipeline;
+};
+
+// Pressed twice quickly, the button starts one capture; the frame reaches the live view only in
+// debug mode.
+TEST_P(DebugTestCaptureTest, PressedTwiceCapturesOnce)
+{
+    const bool debugMode = GetParam();
+    pipeline.debug->setDebugMode(debugMode);
+    DebugViewModel model(*pipeline.debug, pipeline.service.get(), pipeline.database.get());
+    ASSERT_TRUE(model.canCaptureTest());
+    QSignalSpy capturing(&model, &DebugViewModel::isCapturingTestChanged);
+    QSignalSpy finished(&model, &DebugViewModel::testCaptureFinished);
+
+    model.captureTestScreenshot();
+    EXPECT_TRUE(model.isCapturingTest());
+    model.captureTestScreenshot();
+    ASSERT_TRUE(finished.wait(30'000));
+    EXPECT_FALSE(model.isCapturingTest());
+    EXPECT_EQ(capturing.count(), 2);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(pipeline.backend.captureOrder(), (std::vector<quint32> { 1 }));
+    EXPECT_EQ(pipeline.service->captureCount(), 1);
+
+    EXPECT_EQ(model.hasCapture(), debugMode);
+    DebugCaptureImageProvider provider(model.captureImage());
+    if (!debugMode) {
+        EXPECT_EQ(model.captureImageSource(), QString());
+        return;
+    }
+    EXPECT_EQ(model.captureSizeText(), QString::fromUtf8("640 × 200"));
+    EXPECT_EQ(model.framesPerSecondText(), QStringLiteral("1 FPS"));
+    const QString id = model.captureImageSource().section(QLatin1Char('/'), -1);
+    ASSERT_TRUE(model.captureImageSource().startsWith(QStringLiteral("image://debugcapture/")));
+    QSize original;
+    EXPECT_EQ(provider.requestImage(id, &original, {}).size(), QSize(640, 200));
+    EXPECT_EQ(original, QSize(640, 200));
+    EXPECT_EQ(provider.requestImage(id, nullptr, QSize(320, 320)).size(), QSize(320, 100));
+    EXPECT_EQ(provider.requestImage(id, nullptr, QSize(1600, 800)).size(), QSize(640, 200));
+
+    // A cleared capture is no longer served.
+    pipeline.debug->clearDebugData();
+    EXPECT_FALSE(model.hasCapture());
+    EXPECT_TRUE(provider.requestImage(id, nullptr, {}).isNull());
+}
+
+INSTANTIATE_TEST_SUITE_P(DebugMode, DebugTestCaptureTest, ::testing::Values(true, false),
+    [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "On" : "Off"; });
+
+} // namespace
+} // namespace pellux
