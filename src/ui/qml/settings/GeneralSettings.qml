@@ -1,0 +1,46 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Pellux
+
+// How often to capture, and whether Pellux starts with the session.
+SettingsPane {
+    id: root
+    required property SettingsModel settings
+
+    FormSection {
+        FormRow {
+            label: "Screenshot interval"
+            ComboBox {
+                objectName: "intervalPicker"
+                Layout.preferredWidth: 180
+                model: root.settings.intervalOptions
+                textRole: "label"
+                currentIndex: root.settings.intervalIndex
+                onActivated: (index) => root.settings.chooseInterval(index)
+            }
+        }
+        Text {
+            Layout.fillWidth: true
+            Layout.leftMargin: 12
+            Layout.rightMargin: 12
+            Layout.bottomMargin: 10
+            text: "More frequent captures use more storage space"
+            font.pixelSize: Theme.callout
+            color: Theme.secondary
+            wrapMode: Text.WordWrap
+        }
+    }
+
+    FormSection {
+        FormRow {
+            label: "Start Pellux at login"
+            Switch {
+                objectName: "startAtLoginSwitch"
+                checked: root.settings.startAtLogin
+                onToggled: root.settings.startAtLogin = checked
+                Accessible.name: "Start Pellux at login"
+            }
+        }
+    }
+}
