@@ -106,11 +106,11 @@ std::optional<QString> ApplicationIcons::iconFor(
     return index.entries.iconForWindowClass(bundleIdentifier.isEmpty() ? appName : bundleIdentifier, appName);
 }
 
-bool ApplicationIcons::hasApplicationIcon(const QString &appName) const
+bool ApplicationIcons::hasApplicationIcon(const QString &appName, const QString &bundleIdentifier) const
 {
     if (!m_ready)
         return false;
-    const std::optional<QString> icon = iconFor(*m_index, appName, {});
+    const std::optional<QString> icon = iconFor(*m_index, appName, bundleIdentifier);
     return icon && m_index->availableIcons.contains(*icon);
 }
 

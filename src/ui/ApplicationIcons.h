@@ -38,7 +38,7 @@ public:
 
     // Cheap and never blocking (for the filter chips on the GUI thread): whether the application's
     // entry names an icon that exists. False until the entries are read (bind to `ready`).
-    Q_INVOKABLE bool hasApplicationIcon(const QString &appName) const;
+    Q_INVOKABLE bool hasApplicationIcon(const QString &appName, const QString &bundleIdentifier = {}) const;
 
     // The icon rendered to fit `size`; null when there is none. Blocks while the entries are read
     // the first time: call it from a worker thread.

@@ -8,6 +8,7 @@
 #include "runtime/SerialQueue.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
+#include "ui/ApplicationIcons.h"
 #include "ui/WindowActions.h"
 
 #include <QDateTime>
@@ -73,7 +74,7 @@ QVariant ApplicationListModel::data(const QModelIndex &index, int role) const
     case IsExcludedRole:
         return m_excluded.contains(application.bundleIdentifier);
     case IconSourceRole:
-        return SettingsModel::iconSourceFor(application);
+        return m_iconSource ? m_iconSource(application) : QString();
     default:
         return {};
     }
@@ -110,6 +111,13 @@ void ApplicationListModel::setExcluded(const QSet<QString> &excluded)
         if (previous.contains(id) != m_excluded.contains(id))
             emit dataChanged(index(row), index(row), { IsExcludedRole });
     }
+}
+
+void ApplicationListModel::setIconSource(IconSource iconSource)
+{
+    m_iconSource = std::move(iconSource);
+    if (count() > 0)
+        emit dataChanged(index(0), index(count() - 1), { IconSourceRole });
 }
 
 // SettingsModel: the rules
@@ -189,6 +197,25 @@ SettingsModel::SettingsModel(Components components, QObject *parent)
     updateExcluded();
 }
 
+void SettingsModel::setApplicationIcons(ApplicationIcons *icons)
+{
+    m_icons = icons;
+    const auto refresh = [this] {
+        m_picker->setIconSource([this](const RunningApplication &application) { return iconSource(application); });
+        emit excludedChipsChanged();
+    };
+    if (icons)
+        connect(icons, &ApplicationIcons::readyChanged, this, refresh);
+    refresh();
+}
+
+QString SettingsModel::iconSource(const RunningApplication &application) const
+{
+    return m_icons && m_icons->hasApplicationIcon(application.applicationName, application.bundleIdentifier)
+        ? iconSourceFor(application)
+        : QString();
+}
+
 // The queue finishes the writes already handed to it before it goes.
 SettingsModel::~SettingsModel() = default;
 
@@ -257,7 +284,7 @@ QVariantList SettingsModel::excludedChips() const
     for (const RunningApplication &application : filteredApplications(std::move(running), {})) {
         chips.append(QVariantMap { { QStringLiteral("name"), application.applicationName },
             { QStringLiteral("bundleIdentifier"), application.bundleIdentifier },
-            { QStringLiteral("iconSource"), iconSourceFor(application) } });
+            { QStringLiteral("iconSource"), iconSource(application) } });
     }
     return chips;
 }

@@ -15,11 +15,13 @@
 
 #include <qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace pellux {
 
+class ApplicationIcons;
 class MainViewModel;
 class SerialQueue;
 class SimpleDatabaseManager;
@@ -42,6 +44,9 @@ public:
         IconSourceRole,
     };
 
+    // The icon URL of an application, empty when it has none.
+    using IconSource = std::function<QString(const RunningApplication &)>;
+
     using QAbstractListModel::QAbstractListModel;
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -52,12 +57,14 @@ public:
     const std::vector<RunningApplication> &applications() const { return m_applications; }
     void setApplications(std::vector<RunningApplication> applications);
     void setExcluded(const QSet<QString> &excluded);
+    void setIconSource(IconSource iconSource);
 
 signals:
     void countChanged();
 
 private:
     std::vector<RunningApplication> m_applications;
+    IconSource m_iconSource;
     QSet<QString> m_excluded;
 };
 
@@ -109,6 +116,8 @@ public:
     static QString versionTextFor(const QString &version, const QString &build);
     // The icon URL of an application: its desktop entry by id, else by WM_CLASS.
     static QString iconSourceFor(const RunningApplication &application);
+    // The icon URL when the application has an icon, else empty (the views draw a symbol then).
+    QString iconSource(const RunningApplication &application) const;
 
     struct Components {
         MainViewModel *viewModel = nullptr;
@@ -123,6 +132,9 @@ public:
 
     // The window the confirmation alert belongs to.
     void setWindow(QWindow *window) { m_window = window; }
+    // Where the views' application icons come from; until it is ready (and without it) no
+    // application has an icon.
+    void setApplicationIcons(ApplicationIcons *icons);
 
     QVariantList sections() const;
     int selectedSection() const { return m_selectedSection; }
@@ -201,6 +213,7 @@ private:
     std::unique_ptr<ApplicationListModel> m_picker;
     std::vector<RunningApplication> m_available;
     QPointer<QWindow> m_window;
+    QPointer<ApplicationIcons> m_icons;
     int m_selectedSection = 0;
     QString m_searchText;
     bool m_isDeleting = false;

@@ -33,8 +33,10 @@ bool SettingsWindow::build()
             { QStringLiteral("storage"), QVariant::fromValue<QObject *>(m_components.storage) },
         },
         [this](QQmlApplicationEngine &engine) { registerImageProviders(engine, *m_components.database, *m_icons); });
-    if (loaded)
+    if (loaded) {
         m_model->setWindow(m_scene.window());
+        m_model->setApplicationIcons(m_icons.get());
+    }
     return loaded;
 }
 

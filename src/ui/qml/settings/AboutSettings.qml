@@ -22,7 +22,8 @@ SettingsPane {
             fillMode: Image.PreserveAspectFit
         }
         Text {
-            Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
             text: "Pellux"
             font.pixelSize: Theme.largeTitle
             font.weight: Font.DemiBold
@@ -30,7 +31,8 @@ SettingsPane {
         }
         Text {
             objectName: "versionText"
-            Layout.alignment: Qt.AlignHCenter
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignHCenter
             text: root.settings.versionText
             font.pixelSize: Theme.body
             color: Theme.secondary

@@ -60,8 +60,10 @@ Window {
                 anchors.margins: 8
                 spacing: 6
                 SymbolIcon {
+                    Layout.preferredWidth: size
+                    Layout.preferredHeight: size
                     name: "magnifyingglass"
-                    size: 14
+                    size: 16
                     color: Theme.secondary
                 }
                 TextField {

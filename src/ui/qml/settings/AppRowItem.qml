@@ -37,8 +37,10 @@ Rectangle {
         }
         SymbolIcon {
             objectName: "exclusionMark"
+            Layout.preferredWidth: size
+            Layout.preferredHeight: size
             name: root.isExcluded ? "checkmark.circle.fill" : "circle"
-            size: 20
+            size: 22
             color: root.isExcluded ? Theme.accent : Theme.secondary
         }
     }

@@ -32,8 +32,10 @@ Rectangle {
         }
         SymbolIcon {
             objectName: "removeChip"
+            Layout.preferredWidth: size
+            Layout.preferredHeight: size
             name: "xmark.circle.fill"
-            size: 14
+            size: 16
             // Full strength while the pointer is over the chip.
             color: hover.hovered ? Theme.secondary : Theme.secondaryAt(0.6)
             Accessible.role: Accessible.Button

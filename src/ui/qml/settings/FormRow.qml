@@ -23,7 +23,7 @@ ColumnLayout {
 
     RowLayout {
         Layout.fillWidth: true
-        Layout.minimumHeight: 40
+        Layout.minimumHeight: 32
         Layout.leftMargin: 12
         Layout.rightMargin: 12
         Layout.topMargin: 6

@@ -11,7 +11,7 @@ SettingsPane {
     FormSection {
         FormRow {
             label: "Screenshot interval"
-            ComboBox {
+            SettingsComboBox {
                 objectName: "intervalPicker"
                 Layout.preferredWidth: 180
                 model: root.settings.intervalOptions
@@ -35,7 +35,7 @@ SettingsPane {
     FormSection {
         FormRow {
             label: "Start Pellux at login"
-            Switch {
+            SettingsSwitch {
                 objectName: "startAtLoginSwitch"
                 checked: root.settings.startAtLogin
                 onToggled: root.settings.startAtLogin = checked

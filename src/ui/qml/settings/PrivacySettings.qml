@@ -18,8 +18,10 @@ SettingsPane {
             RowLayout {
                 spacing: 8
                 SymbolIcon {
+                    Layout.preferredWidth: size
+                    Layout.preferredHeight: size
                     name: "exclamationmark.shield"
-                    size: 18
+                    size: 22
                     color: Theme.orange
                 }
                 Text {
@@ -56,12 +58,14 @@ SettingsPane {
                 Layout.fillWidth: true
                 spacing: 2
                 Text {
+                    Layout.fillWidth: true
                     text: "Choose apps to exclude from capture"
                     font.pixelSize: Theme.callout
                     color: Theme.primary
                 }
                 Text {
                     objectName: "excludedCaption"
+                    Layout.fillWidth: true
                     text: root.settings.excludedCaption
                     font.pixelSize: Theme.caption
                     color: Theme.secondary
@@ -85,13 +89,13 @@ SettingsPane {
             objectName: "excludedChips"
             visible: count > 0
             Layout.fillWidth: true
-            Layout.preferredHeight: 24 + 16
+            Layout.preferredHeight: 24
+            Layout.topMargin: 8
+            Layout.bottomMargin: 10
             orientation: ListView.Horizontal
             spacing: 12
-            leftMargin: 8
-            rightMargin: 8
-            topMargin: 8
-            bottomMargin: 8
+            leftMargin: 12
+            rightMargin: 12
             clip: true
             boundsBehavior: Flickable.StopAtBounds
             model: root.settings.excludedChips

@@ -62,8 +62,10 @@ ApplicationWindow {
                         anchors.rightMargin: 10
                         spacing: 8
                         SymbolIcon {
+                            Layout.preferredWidth: size
+                            Layout.preferredHeight: size
                             name: sectionRow.modelData.icon
-                            size: 16
+                            size: 18
                             color: sectionRow.isSelected ? "white" : Theme.accent
                         }
                         Text {

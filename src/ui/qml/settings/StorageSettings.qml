@@ -38,7 +38,7 @@ SettingsPane {
         title: "Data Retention"
         FormRow {
             label: "Keep recordings for"
-            ComboBox {
+            SettingsComboBox {
                 objectName: "retentionPicker"
                 Layout.preferredWidth: 180
                 model: root.settings.retentionOptions
