@@ -3,7 +3,10 @@
 #include "app/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "support/LogCapture.h"
+#include "ui/ApplicationIcons.h"
+#include "ui/ImageProviders.h"
 #include "ui/SettingsModel.h"
+#include "ui/UiTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -11,6 +14,10 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QQmlEngine>
+#include <QQuickAsyncImageProvider>
+#include <QQuickImageResponse>
+#include <QQuickTextureFactory>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -255,6 +262,54 @@ TEST_F(SettingsModelTest, OneYearKeepsOnlyTheLastYearsRecordings)
     for (const Recording *kept : { &justYounger, &recent }) {
         EXPECT_TRUE(QFile::exists(kept->localPath())) << kept->localPath().toStdString();
         EXPECT_TRUE(rowExists(*kept));
+    }
+}
+
+// A running application's icon is its desktop entry's, found by the bundle identifier (the entry's
+// id), else by the WM_CLASS instance and class; the picker's URL carries both.
+TEST_F(SettingsModelTest, ApplicationIconsByIdentifierThenWindowClass)
+{
+    const QString folder = pipeline.home.path() + QStringLiteral("/applications");
+    QDir().mkpath(folder);
+    QImage png(48, 48, QImage::Format_ARGB32);
+    png.fill(QColor(10, 200, 30));
+    const QString iconFile = pipeline.home.path() + QStringLiteral("/tool.png");
+    ASSERT_TRUE(png.save(iconFile));
+    test::writeFile(folder, QStringLiteral("org.example.Editor.desktop"),
+        "[Desktop Entry]\nType=Application\nIcon=" + iconFile.toUtf8() + "\n");
+    test::writeFile(folder, QStringLiteral("tool.desktop"),
+        "[Desktop Entry]\nType=Application\nStartupWMClass=ToolClass\nIcon=" + iconFile.toUtf8() + "\n");
+    ApplicationIcons icons(QStringList { folder });
+    QQmlEngine engine;
+    registerImageProviders(engine, *pipeline.database, icons);
+    auto *provider = dynamic_cast<QQuickAsyncImageProvider *>(engine.imageProvider(QStringLiteral("appicon")));
+    ASSERT_NE(provider, nullptr);
+    QSignalSpy ready(&icons, &ApplicationIcons::readyChanged);
+    ASSERT_TRUE(received(ready));
+    model->setApplicationIcons(&icons);
+
+    const struct {
+        RunningApplication application;
+        bool found;
+    } cases[] = {
+        { app("Some Name", "org.example.Editor"), true }, // the entry's id, whatever the class
+        { app("ToolClass", "tool-instance"), true }, // no entry of that id: the window class
+        { app("Other", "other"), false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.application.bundleIdentifier.toStdString());
+        EXPECT_EQ(icons.hasApplicationIcon(c.application.applicationName, c.application.bundleIdentifier), c.found);
+        EXPECT_EQ(model->iconSource(c.application).isEmpty(), !c.found);
+        const QString url = SettingsModel::iconSourceFor(c.application);
+        const QString id = QUrl(url).toString(QUrl::RemoveScheme | QUrl::RemoveAuthority).mid(1);
+        std::unique_ptr<QQuickImageResponse> response(provider->requestImageResponse(id, QSize(32, 32)));
+        QSignalSpy finished(response.get(), &QQuickImageResponse::finished);
+        ASSERT_TRUE(finished.wait(10000));
+        std::unique_ptr<QQuickTextureFactory> texture(response->textureFactory());
+        EXPECT_EQ(texture != nullptr, c.found);
+        if (texture) {
+            EXPECT_EQ(texture->image().pixelColor(16, 16).green(), 200);
+        }
     }
 }
 
