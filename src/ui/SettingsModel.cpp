@@ -311,6 +311,8 @@ void SettingsModel::removeExcluded(const QString &bundleIdentifier)
 QCoro::Task<> SettingsModel::savePreferences(AppPreferences changed, CaptureUpdate update)
 {
     // The window shows the edit at once; the writes follow in order on the queue.
+    const AppPreferences previous = preferences();
+    const quint64 edit = ++m_preferencesEdit;
     m_components.viewModel->setPreferences(changed);
     QPointer<SettingsModel> self(this);
     QFuture<bool> written = m_files->future([changed] { return changed.save(); });
@@ -323,6 +325,10 @@ QCoro::Task<> SettingsModel::savePreferences(AppPreferences changed, CaptureUpda
             service.refreshPreferences();
         else if (update == CaptureUpdate::reload)
             service.reloadPreferences();
+    } else if (edit == m_preferencesEdit) {
+        // Capture reads only what is stored: showing an exclusion that was never written would
+        // claim an application is skipped while it is still captured.
+        m_components.viewModel->setPreferences(previous);
     }
     emit preferencesSaved(ok);
 }

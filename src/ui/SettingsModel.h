@@ -192,7 +192,8 @@ signals:
     void searchTextChanged();
     void isDeletingChanged();
     void startAtLoginChanged();
-    // A changed preference was written (or could not be) and handed to the capture service.
+    // A changed preference was written and handed to the capture service, or could not be written
+    // and the window shows the stored value again.
     void preferencesSaved(bool ok);
     void availableApplicationsLoaded();
     void startAtLoginApplied(bool ok);
@@ -219,6 +220,7 @@ private:
     bool m_isDeleting = false;
     bool m_startAtLogin = false;
     quint64 m_startAtLoginGeneration = 0;
+    quint64 m_preferencesEdit = 0;
 };
 
 } // namespace pellux

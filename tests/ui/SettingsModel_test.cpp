@@ -221,6 +221,25 @@ TEST_F(SettingsModelTest, AnExclusionReachesTheRunningCaptureWithoutARestart)
     EXPECT_EQ(capturing.count(), 0);
 }
 
+// An edit that cannot be written is taken back, so the window never shows an exclusion that
+// capture does not know about.
+TEST_F(SettingsModelTest, AnEditThatCannotBeWrittenIsTakenBack)
+{
+    const QString folder = QFileInfo(AppPreferences::settingsFilePath()).absolutePath();
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    QFile block(folder); // a file where the folder should be
+    ASSERT_TRUE(block.open(QIODevice::WriteOnly));
+    block.close();
+    QSignalSpy saved(model.get(), &SettingsModel::preferencesSaved);
+    model->toggleExcluded(QStringLiteral("debian-xterm"));
+    ASSERT_TRUE(received(saved));
+    EXPECT_FALSE(saved.at(0).at(0).toBool());
+    EXPECT_TRUE(viewModel->preferences().excludedApps.isEmpty());
+    EXPECT_EQ(model->excludedCaption(), QStringLiteral("0 apps won't be captured"));
+    EXPECT_TRUE(pipeline.service->preferences().excludedApps.isEmpty());
+    QFile::remove(folder);
+}
+
 TEST_F(SettingsModelTest, AnIntervalChangeIsSavedAndRestartsCaptureWithIt)
 {
     QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);

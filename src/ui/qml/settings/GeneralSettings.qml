@@ -17,7 +17,11 @@ SettingsPane {
                 model: root.settings.intervalOptions
                 textRole: "label"
                 currentIndex: root.settings.intervalIndex
-                onActivated: (index) => root.settings.chooseInterval(index)
+                // The model may keep or take back the choice: the menu keeps following it.
+                onActivated: (index) => {
+                    root.settings.chooseInterval(index)
+                    currentIndex = Qt.binding(() => root.settings.intervalIndex)
+                }
             }
         }
         Text {
@@ -38,7 +42,10 @@ SettingsPane {
             SettingsSwitch {
                 objectName: "startAtLoginSwitch"
                 checked: root.settings.startAtLogin
-                onToggled: root.settings.startAtLogin = checked
+                onToggled: {
+                    root.settings.startAtLogin = checked
+                    checked = Qt.binding(() => root.settings.startAtLogin)
+                }
                 Accessible.name: "Start Pellux at login"
             }
         }

@@ -44,7 +44,10 @@ SettingsPane {
                 model: root.settings.retentionOptions
                 textRole: "label"
                 currentIndex: root.settings.retentionIndex
-                onActivated: (index) => root.settings.chooseRetention(index)
+                onActivated: (index) => {
+                    root.settings.chooseRetention(index)
+                    currentIndex = Qt.binding(() => root.settings.retentionIndex)
+                }
             }
         }
         FormRow {
