@@ -2,11 +2,15 @@
 // $PELLUX_RENDER_DIR, else build/ui-renders/settings-*.png) for a person to look at, over a real
 // store and a fake list of running applications, one of them excluded.
 #include "WindowRender.h"
+#include "app/Autostart.h"
 #include "app/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -122,6 +126,33 @@ TEST_F(SettingsWindowRenderTest, DeleteAllIsDisabledWhileItRuns)
     test::waitFor([&] { return button->isEnabled(); }, 10000);
     EXPECT_TRUE(button->isEnabled());
     EXPECT_EQ(pipeline.storage->recordingCount(), 0);
+}
+
+// The switch and the menus follow the model after the user moved them, also when it takes a
+// change back.
+TEST_F(SettingsWindowRenderTest, TheSwitchGoesBackWhenTheEntryCannotBeWritten)
+{
+    const QString folder = QFileInfo(autostartEntryPath()).absolutePath();
+    QDir(folder).removeRecursively();
+    QFile block(folder);
+    ASSERT_TRUE(block.open(QIODevice::WriteOnly));
+    block.close();
+    show();
+    QObject *toggle = find<QObject>(window->window(), "startAtLoginSwitch");
+    ASSERT_NE(toggle, nullptr);
+    QSignalSpy applied(window->model(), &SettingsModel::startAtLoginApplied);
+    QMetaObject::invokeMethod(toggle, "toggle");
+    QMetaObject::invokeMethod(toggle, "toggled");
+    ASSERT_TRUE(!applied.isEmpty() || applied.wait(5000));
+    EXPECT_FALSE(window->model()->startAtLogin());
+    EXPECT_FALSE(toggle->property("checked").toBool());
+
+    QObject *menu = find<QObject>(window->window(), "intervalPicker");
+    menu->setProperty("currentIndex", 0);
+    QMetaObject::invokeMethod(menu, "activated", Q_ARG(int, 0));
+    window->model()->chooseInterval(3);
+    EXPECT_EQ(menu->property("currentIndex"), 3);
+    QFile::remove(folder);
 }
 
 TEST_F(SettingsWindowRenderTest, DoneAndControlEscapeClose)
