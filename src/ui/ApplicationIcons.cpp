@@ -93,27 +93,33 @@ const ApplicationIcons::Index &ApplicationIcons::index()
     return *m_index;
 }
 
-std::optional<QString> ApplicationIcons::iconFor(const Index &index, const QString &appName) const
+std::optional<QString> ApplicationIcons::iconFor(
+    const Index &index, const QString &appName, const QString &bundleIdentifier) const
 {
-    if (appName.isEmpty())
+    if (!bundleIdentifier.isEmpty()) {
+        if (std::optional<QString> icon = index.entries.iconForId(bundleIdentifier))
+            return icon;
+    }
+    if (appName.isEmpty() && bundleIdentifier.isEmpty())
         return std::nullopt;
-    return index.entries.iconForWindowClass(appName, appName);
+    // Without an entry of that id the identifier is the WM_CLASS instance.
+    return index.entries.iconForWindowClass(bundleIdentifier.isEmpty() ? appName : bundleIdentifier, appName);
 }
 
-bool ApplicationIcons::hasApplicationIcon(const QString &appName) const
+bool ApplicationIcons::hasApplicationIcon(const QString &appName, const QString &bundleIdentifier) const
 {
     if (!m_ready)
         return false;
-    const std::optional<QString> icon = iconFor(*m_index, appName);
+    const std::optional<QString> icon = iconFor(*m_index, appName, bundleIdentifier);
     return icon && m_index->availableIcons.contains(*icon);
 }
 
-QImage ApplicationIcons::applicationIcon(const QString &appName, QSize size)
+QImage ApplicationIcons::applicationIcon(const QString &appName, QSize size, const QString &bundleIdentifier)
 {
     if (size.isEmpty())
         return {};
     const Index &entries = index();
-    const std::optional<QString> icon = iconFor(entries, appName);
+    const std::optional<QString> icon = iconFor(entries, appName, bundleIdentifier);
     if (!icon || !entries.availableIcons.contains(*icon))
         return {};
     if (isAbsolutePath(*icon)) {

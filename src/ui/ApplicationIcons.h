@@ -18,8 +18,9 @@
 namespace pellux {
 
 // The icons of the applications recordings were made in, by the name stored with each recording
-// (the WM_CLASS class, "XTerm"): the Icon key of the desktop entry that name maps to, an icon
-// name of the theme or an absolute file path. The desktop entries are read once, on the global
+// (the WM_CLASS class, "XTerm"), or of a running application, by its bundle identifier (the
+// desktop-entry id, else the WM_CLASS instance) and then its name: the Icon key of the desktop
+// entry found, an icon name of the theme or an absolute file path. The desktop entries are read once, on the global
 // thread pool (`prepare`) or by the first worker that needs them.
 class ApplicationIcons : public QObject {
     Q_OBJECT
@@ -37,11 +38,11 @@ public:
 
     // Cheap and never blocking (for the filter chips on the GUI thread): whether the application's
     // entry names an icon that exists. False until the entries are read (bind to `ready`).
-    Q_INVOKABLE bool hasApplicationIcon(const QString &appName) const;
+    Q_INVOKABLE bool hasApplicationIcon(const QString &appName, const QString &bundleIdentifier = {}) const;
 
     // The icon rendered to fit `size`; null when there is none. Blocks while the entries are read
     // the first time: call it from a worker thread.
-    QImage applicationIcon(const QString &appName, QSize size);
+    QImage applicationIcon(const QString &appName, QSize size, const QString &bundleIdentifier = {});
 
 signals:
     void readyChanged();
@@ -53,7 +54,7 @@ private:
     };
 
     const Index &index();
-    std::optional<QString> iconFor(const Index &index, const QString &appName) const;
+    std::optional<QString> iconFor(const Index &index, const QString &appName, const QString &bundleIdentifier) const;
 
     const QStringList m_folders;
     std::once_flag m_built;

@@ -155,8 +155,12 @@ void registerProviders(QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loa
     engine.addImageProvider(QStringLiteral("appicon"),
         new AsyncProvider(
             [&icons](const QString &id, QSize requested, QString *error) {
-                const QString name = QUrl::fromPercentEncoding(id.toUtf8());
-                QImage image = icons.applicationIcon(name, iconSize(requested));
+                const qsizetype queryStart = id.indexOf(QLatin1Char('?'));
+                const QString name = QUrl::fromPercentEncoding(id.left(queryStart).toUtf8());
+                const QString bundleIdentifier = queryStart < 0
+                    ? QString()
+                    : QUrlQuery(id.mid(queryStart + 1)).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
+                QImage image = icons.applicationIcon(name, iconSize(requested), bundleIdentifier);
                 if (image.isNull())
                     *error = QStringLiteral("No icon for %1").arg(name);
                 return image;

@@ -14,7 +14,9 @@ class SimpleDatabaseManager;
 //   image://recording/<percent-encoded absolute path>  a stored screenshot, decoded at the
 //       requested size (full size without one); a delta file shows the frame it stands for
 //   image://symbol/<symbol name>[?color=%23RRGGBB]      a symbol of the views (SymbolIcons), tinted
-//   image://appicon/<application name>                  the application's desktop-entry icon
+//   image://appicon/<application name>[?id=<bundle identifier>]
+//                                                       the application's desktop-entry icon, found
+//                                                       by the identifier first when one is given
 // A failure answers the error "Screenshot unavailable" (recordings) or "No icon for <name>".
 //
 // The providers keep the collaborators by reference: they must outlive the engine. `icons` is

@@ -1,0 +1,76 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Pellux
+
+// Disk use, how long recordings are kept, and deleting them.
+SettingsPane {
+    id: root
+    required property SettingsModel settings
+    required property QtObject storage
+
+    FormSection {
+        title: "Storage"
+        FormRow {
+            label: "Storage used"
+            Text {
+                objectName: "storageUsed"
+                text: Format.bytes(root.storage ? root.storage.storageUsed : 0)
+                font.pixelSize: Theme.body
+                font.weight: Font.Medium
+                color: Theme.primary
+            }
+        }
+        FormRow {
+            label: "Total recordings"
+            divider: true
+            Text {
+                objectName: "recordingCount"
+                text: root.storage ? root.storage.recordingCount : 0
+                font.pixelSize: Theme.body
+                font.weight: Font.Medium
+                color: Theme.primary
+            }
+        }
+    }
+
+    FormSection {
+        title: "Data Retention"
+        FormRow {
+            label: "Keep recordings for"
+            SettingsComboBox {
+                objectName: "retentionPicker"
+                Layout.preferredWidth: 180
+                model: root.settings.retentionOptions
+                textRole: "label"
+                currentIndex: root.settings.retentionIndex
+                onActivated: (index) => {
+                    root.settings.chooseRetention(index)
+                    currentIndex = Qt.binding(() => root.settings.retentionIndex)
+                }
+            }
+        }
+        FormRow {
+            divider: true
+            SettingsButton {
+                objectName: "deleteOldButton"
+                text: "Delete Old Recordings"
+                onClicked: root.settings.deleteOldRecordings()
+            }
+            Item { Layout.fillWidth: true }
+        }
+    }
+
+    FormSection {
+        FormRow {
+            SettingsButton {
+                objectName: "deleteAllButton"
+                text: "Delete All Data..."
+                destructive: true
+                enabled: !root.settings.isDeleting
+                onClicked: root.settings.requestDeleteAll()
+            }
+            Item { Layout.fillWidth: true }
+        }
+    }
+}
