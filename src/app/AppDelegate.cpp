@@ -5,13 +5,16 @@
 #include "app/UpdateChecker.h"
 #include "app/UpdateDialog.h"
 #include "capture/ScreenshotService.h"
+#include "diagnostics/DebugManager.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
+#include "ui/DebugWindow.h"
 #include "ui/SearchWindow.h"
+#include "ui/SettingsWindow.h"
 #include "ui/WindowActions.h"
 
 #include <QApplication>
@@ -55,6 +58,8 @@ AppDelegate::~AppDelegate()
 {
     // The windows show the model: they go first.
     m_searchWindow.reset();
+    m_debugWindow.reset();
+    m_settingsWindow.reset();
     delete m_aboutBox.data();
 }
 
@@ -150,12 +155,22 @@ void AppDelegate::showDebugWindow()
 {
     if (!m_viewModel)
         return;
+    if (!m_debugWindow) {
+        m_debugWindow = std::make_unique<DebugWindow>(
+            DebugWindow::Components { m_viewModel.get(), &DebugManager::shared(), &storage(), &database() });
+    }
+    m_debugWindow->show();
 }
 
 void AppDelegate::showPreferences()
 {
     if (!m_viewModel)
         return;
+    if (!m_settingsWindow) {
+        m_settingsWindow = std::make_unique<SettingsWindow>(
+            SettingsWindow::Components { m_viewModel.get(), &storage(), &database(), &m_viewModel->backend() });
+    }
+    m_settingsWindow->show();
 }
 
 void AppDelegate::showAboutWindow()

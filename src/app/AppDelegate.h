@@ -75,6 +75,8 @@ public:
     // Nothing happens before the model exists.
     void showDebugWindow();
     void showPreferences();
+    DebugWindow *debugWindow() const { return m_debugWindow.get(); }
+    SettingsWindow *settingsWindow() const { return m_settingsWindow.get(); }
     // "About Pellux": the name, version and what Pellux keeps to itself.
     void showAboutWindow();
     // "Grant Permission...": the page that explains how to let Pellux read the screen.
@@ -109,6 +111,8 @@ private:
     std::unique_ptr<QMenu> m_menu;
     std::unique_ptr<MainViewModel> m_viewModel;
     std::unique_ptr<SearchWindow> m_searchWindow;
+    std::unique_ptr<DebugWindow> m_debugWindow;
+    std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::unique_ptr<UpdateChecker> m_updateChecker;
     QPointer<QMessageBox> m_aboutBox;
     bool m_showWindowWhenReady = false;

@@ -54,6 +54,7 @@ public:
     bool hasScreenRecordingPermission() const { return m_hasScreenRecordingPermission; }
     bool showPermissionAlert() const { return m_showPermissionAlert; }
     ScreenshotService &screenshotService() const { return *m_components.screenshotService; }
+    CaptureBackend &backend() const { return *m_components.backend; }
     const QTimer &permissionCheckTimer() const { return m_permissionCheckTimer; }
 
     // Starts capture, retrying up to three times a second apart while the permission is present;

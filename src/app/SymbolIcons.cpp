@@ -41,7 +41,6 @@ const Symbol kSymbols[] = {
     { "exclamationmark.shield", { "security-medium-symbolic", "security-medium", "dialog-warning" } },
     { "app.fill", { "application-x-executable-symbolic", "application-x-executable" } },
     { "app", { "application-x-executable-symbolic", "application-x-executable" } },
-    { "circle", { "radio-symbolic", "media-record-symbolic" } },
     // The debug window
     { "camera.fill", { "camera-photo-symbolic", "camera-photo" } },
     { "video.slash", { "camera-disabled-symbolic", "camera-disabled", "camera-web" } },

@@ -395,6 +395,8 @@ QCoro::Task<> SettingsModel::deleteAllData()
     if (!self)
         co_return;
     m_components.database->deleteAllData();
+    // Rows no list named went too: the search window asks for the application names again.
+    m_components.storage->databaseCleared();
     setDeleting(false);
 }
 

@@ -5,10 +5,13 @@
 #include "storage/StorageManager.h"
 #include "support/AlertAnswers.h"
 #include "support/CapturePipeline.h"
+#include "ui/DebugWindow.h"
+#include "ui/SettingsWindow.h"
 
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -117,6 +120,30 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
     d.constructMenu();
     d.menu()->actions().back()->trigger();
     EXPECT_TRUE(quitCalled);
+}
+
+TEST_F(AppDelegateTest, DebugViewAndPreferencesEachOpenOneWindowAndReuseIt)
+{
+    AppDelegate &d = makeDelegate();
+    const auto trigger = [&](const QString &title) {
+        for (QAction *action : d.menu()->actions())
+            if (action->text() == title)
+                return action->trigger();
+        ADD_FAILURE() << "no row " << title.toStdString();
+    };
+    for (const QString &title : { QStringLiteral("Debug View"), QStringLiteral("Preferences...") }) {
+        trigger(title);
+        QQuickWindow *first
+            = title == QStringLiteral("Debug View") ? d.debugWindow()->window() : d.settingsWindow()->window();
+        ASSERT_NE(first, nullptr) << title.toStdString();
+        EXPECT_TRUE(first->isVisible());
+        EXPECT_EQ(first->title(), title == QStringLiteral("Debug View") ? title : QStringLiteral("Preferences"));
+        first->close();
+        trigger(title);
+        EXPECT_EQ(
+            title == QStringLiteral("Debug View") ? d.debugWindow()->window() : d.settingsWindow()->window(), first);
+        EXPECT_TRUE(first->isVisible());
+    }
 }
 
 TEST_F(AppDelegateTest, WithoutPermissionTheMenuOffersToGrantItAndChangesOnceGranted)

@@ -45,12 +45,23 @@ ApplicationWindow {
                 color: Theme.primary
             }
             Item { Layout.fillWidth: true }
-            Switch {
+            ToggleSwitch {
+                id: debugModeSwitch
                 objectName: "debugModeSwitch"
                 text: "Enable Debug Mode"
-                font.pixelSize: Theme.body
                 checked: window.debug.isDebugMode
                 onToggled: window.debug.isDebugMode = checked
+            }
+            Text {
+                text: debugModeSwitch.text
+                font.pixelSize: Theme.body
+                color: Theme.primary
+                TapHandler {
+                    onTapped: {
+                        debugModeSwitch.toggle()
+                        debugModeSwitch.toggled()
+                    }
+                }
             }
             ToolButton {
                 objectName: "clearButton"

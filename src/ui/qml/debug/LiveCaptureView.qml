@@ -15,7 +15,7 @@ ScrollView {
         width: root.availableWidth
         spacing: 16
 
-        Button {
+        PushButton {
             id: captureButton
             objectName: "captureTestButton"
             Layout.alignment: Qt.AlignHCenter

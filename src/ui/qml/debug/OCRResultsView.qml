@@ -47,12 +47,9 @@ ColumnLayout {
                 text: root.debugModel.searchText
                 onTextEdited: root.debugModel.searchText = text
             }
-            Button {
+            PushButton {
                 objectName: "debugPrintButton"
                 text: "Debug Print DB"
-                font.pixelSize: Theme.body
-                leftPadding: 12
-                rightPadding: 12
                 onClicked: root.debugModel.debugPrintDatabase()
             }
         }

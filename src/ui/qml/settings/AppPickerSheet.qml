@@ -127,7 +127,7 @@ Window {
                 font.pixelSize: Theme.callout
                 color: Theme.secondary
             }
-            SettingsButton {
+            PushButton {
                 text: "Done"
                 prominent: true
                 onClicked: root.close()

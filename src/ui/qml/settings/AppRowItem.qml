@@ -35,13 +35,22 @@ Rectangle {
             color: Theme.primary
             elide: Text.ElideRight
         }
-        SymbolIcon {
+        // A filled accent circle with a check mark when excluded, an empty ring otherwise.
+        Rectangle {
             objectName: "exclusionMark"
-            Layout.preferredWidth: size
-            Layout.preferredHeight: size
-            name: root.isExcluded ? "checkmark.circle.fill" : "circle"
-            size: 22
-            color: root.isExcluded ? Theme.accent : Theme.secondary
+            Layout.preferredWidth: 20
+            Layout.preferredHeight: 20
+            radius: 10
+            color: root.isExcluded ? Theme.accent : "transparent"
+            border.width: root.isExcluded ? 0 : 1.5
+            border.color: Theme.secondaryAt(0.7)
+            SymbolIcon {
+                anchors.centerIn: parent
+                visible: root.isExcluded
+                name: "checkmark.circle.fill"
+                size: 14
+                color: "white"
+            }
         }
     }
 

@@ -39,7 +39,7 @@ SettingsPane {
     FormSection {
         FormRow {
             label: "Start Pellux at login"
-            SettingsSwitch {
+            ToggleSwitch {
                 objectName: "startAtLoginSwitch"
                 checked: root.settings.startAtLogin
                 onToggled: {

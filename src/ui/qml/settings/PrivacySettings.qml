@@ -39,7 +39,7 @@ SettingsPane {
                 color: Theme.secondary
                 wrapMode: Text.WordWrap
             }
-            SettingsButton {
+            PushButton {
                 Layout.topMargin: 4
                 text: "Open Screen Recording Settings"
                 prominent: true
@@ -71,7 +71,7 @@ SettingsPane {
                     color: Theme.secondary
                 }
             }
-            SettingsButton {
+            PushButton {
                 objectName: "chooseButton"
                 text: "Choose..."
                 onClicked: root.chooseApplications()

@@ -107,7 +107,7 @@ ApplicationWindow {
                     font.weight: Font.Bold
                     color: Theme.primary
                 }
-                SettingsButton {
+                PushButton {
                     objectName: "doneButton"
                     text: "Done"
                     onClicked: window.close()

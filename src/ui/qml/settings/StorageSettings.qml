@@ -52,7 +52,7 @@ SettingsPane {
         }
         FormRow {
             divider: true
-            SettingsButton {
+            PushButton {
                 objectName: "deleteOldButton"
                 text: "Delete Old Recordings"
                 onClicked: root.settings.deleteOldRecordings()
@@ -63,7 +63,7 @@ SettingsPane {
 
     FormSection {
         FormRow {
-            SettingsButton {
+            PushButton {
                 objectName: "deleteAllButton"
                 text: "Delete All Data..."
                 destructive: true
