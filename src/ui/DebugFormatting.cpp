@@ -68,27 +68,6 @@ QString processingTimeText(double milliseconds)
     return QString::asprintf("%.1fms", std::isfinite(milliseconds) ? milliseconds : 0.0);
 }
 
-QString memoryStyleByteCount(qint64 bytes)
-{
-    if (bytes < 0)
-        return QLatin1Char('-') + memoryStyleByteCount(-bytes);
-    if (bytes < 1024)
-        return QStringLiteral("%1 %2").arg(bytes).arg(QLatin1String(bytes == 1 ? "byte" : "bytes"));
-    static const char *const kUnitNames[] = { "KB", "MB", "GB", "TB", "PB" };
-    double value = static_cast<double>(bytes) / 1024.0;
-    int unit = 0;
-    // Rounding decides the unit: 1,048,575 bytes read "1 MB", not "1024 KB".
-    while (unit + 1 < int(std::size(kUnitNames))
-        && (unit == 0 ? std::round(value) : std::round(value * 10) / 10) >= 1024.0) {
-        value /= 1024.0;
-        ++unit;
-    }
-    QString amount = unit == 0 ? wholeNumber(value) : QString::number(value, 'f', 1);
-    if (amount.endsWith(QLatin1String(".0")))
-        amount.chop(2);
-    return amount + QLatin1Char(' ') + QLatin1String(kUnitNames[unit]);
-}
-
 QString debugTimeText(const QDateTime &time)
 {
     return QLocale::system().toString(time.toLocalTime().time(), QLocale::ShortFormat);

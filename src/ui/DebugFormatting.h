@@ -37,9 +37,6 @@ QString framesPerSecondText(double framesPerSecond);
 QString usagePercentText(double percent);
 // "12.3ms".
 QString processingTimeText(double milliseconds);
-// A byte count in memory style, with binary units as system monitors show memory: "512 bytes",
-// "12 KB", "123.4 MB", "1.5 GB" (1 KB = 1024 bytes).
-QString memoryStyleByteCount(qint64 bytes);
 // The clock time of an entry in the user's short time format.
 QString debugTimeText(const QDateTime &time);
 

@@ -5,6 +5,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugFormatting.h"
+#include "ui/Formatting.h"
 
 #include <QPointer>
 

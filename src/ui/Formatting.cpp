@@ -48,24 +48,33 @@ QString abbreviatedRelativeTime(TimePoint when, TimePoint now)
     return QStringLiteral("now");
 }
 
-QString fileStyleByteCount(qint64 bytes)
+namespace {
+
+// A byte count in units of `unitSize` (1000 or 1024) bytes, whole kilobytes, one decimal above.
+QString byteCount(qint64 bytes, int unitSize)
 {
     if (bytes < 0)
-        return QLatin1Char('-') + fileStyleByteCount(-bytes);
-    if (bytes < 1000)
+        return QLatin1Char('-') + byteCount(-bytes, unitSize);
+    if (bytes < unitSize)
         return QStringLiteral("%1 %2").arg(bytes).arg(QLatin1String(bytes == 1 ? "byte" : "bytes"));
     static const char *const kUnitNames[] = { "KB", "MB", "GB", "TB", "PB" };
-    double value = static_cast<double>(bytes) / 1000.0;
+    double value = static_cast<double>(bytes) / unitSize;
     int unit = 0;
     // Rounding decides the unit: 999,999 bytes read "1 MB", not "1000 KB".
     while (unit + 1 < int(std::size(kUnitNames))
-        && (unit == 0 ? std::round(value) : std::round(value * 10) / 10) >= 1000.0) {
-        value /= 1000.0;
+        && (unit == 0 ? std::round(value) : std::round(value * 10) / 10) >= unitSize) {
+        value /= unitSize;
         ++unit;
     }
     const QString amount = unit == 0 ? QString::number(std::llround(value)) : withoutTrailingZero(value);
     return amount + QLatin1Char(' ') + QLatin1String(kUnitNames[unit]);
 }
+
+} // namespace
+
+QString fileStyleByteCount(qint64 bytes) { return byteCount(bytes, 1000); }
+
+QString memoryStyleByteCount(qint64 bytes) { return byteCount(bytes, 1024); }
 
 StorageLevel storageLevel(qint64 bytes)
 {

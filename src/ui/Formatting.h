@@ -15,6 +15,9 @@ QString abbreviatedRelativeTime(TimePoint when, TimePoint now);
 // A byte count in file style with decimal units: "0 bytes", "1 byte", "512 bytes", "12 KB",
 // "3.4 MB", "1.2 GB", "1 TB".
 QString fileStyleByteCount(qint64 bytes);
+// A byte count in memory style, with binary units as system monitors show memory: "512 bytes",
+// "12 KB", "123.4 MB", "1.5 GB" (1 KB = 1024 bytes).
+QString memoryStyleByteCount(qint64 bytes);
 
 // The disk-use level the storage toolbar shows, from the bytes used: below 1 GiB green, below
 // 5 GiB yellow, below 10 GiB orange, from 10 GiB on red.

@@ -4,6 +4,7 @@
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugFormatting.h"
 #include "ui/DebugViewModel.h"
+#include "ui/Formatting.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
