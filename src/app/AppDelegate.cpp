@@ -179,7 +179,7 @@ void AppDelegate::showAboutWindow()
         m_aboutBox = new QMessageBox(
             QMessageBox::NoIcon, QStringLiteral("About Pellux"), QStringLiteral("Pellux"), QMessageBox::Ok);
         m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
-        m_aboutBox->setIconPixmap(QIcon::fromTheme(QStringLiteral("pellux"), symbolIcon(kStatusSymbol)).pixmap(64, 64));
+        m_aboutBox->setIconPixmap(QIcon(QStringLiteral(":/Pellux/images/pellux.svg")).pixmap(64, 64));
         m_aboutBox->setInformativeText(
             QStringLiteral("Version %1\n\nA searchable history of what was on your screen. Screenshots and their "
                            "text stay on this computer; only the update check goes online.")

@@ -11,6 +11,7 @@
 #include "storage/StorageManager.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdio>
@@ -23,6 +24,9 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     QApplication app(argc, argv);
     QApplication::setOrganizationName(QStringLiteral("Pellux"));
     QApplication::setApplicationName(QStringLiteral("Pellux"));
+    // The windows' icon, and the desktop entry the desktop associates them with.
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/Pellux/images/pellux.svg")));
+    QGuiApplication::setDesktopFileName(QStringLiteral("pellux"));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const bool resetDatabase
