@@ -14,6 +14,7 @@
 #include "ui/Alert.h"
 #include "ui/DebugWindow.h"
 #include "ui/SearchWindow.h"
+#include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 #include "ui/WindowActions.h"
 
@@ -176,14 +177,15 @@ void AppDelegate::showPreferences()
 void AppDelegate::showAboutWindow()
 {
     if (!m_aboutBox) {
-        m_aboutBox = new QMessageBox(
-            QMessageBox::NoIcon, QStringLiteral("About Pellux"), QStringLiteral("Pellux"), QMessageBox::Ok);
+        m_aboutBox = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Pellux"),
+            QStringLiteral("<b style=\"font-size:15pt\">Pellux</b>"), QMessageBox::Ok);
+        m_aboutBox->setTextFormat(Qt::RichText);
         m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
         m_aboutBox->setIconPixmap(QIcon(QStringLiteral(":/Pellux/images/pellux.svg")).pixmap(64, 64));
         m_aboutBox->setInformativeText(
-            QStringLiteral("Version %1\n\nA searchable history of what was on your screen. Screenshots and their "
+            QStringLiteral("%1\n\nA searchable history of what was on your screen. Screenshots and their "
                            "text stay on this computer; only the update check goes online.")
-                .arg(QStringLiteral(PELLUX_VERSION)));
+                .arg(SettingsModel::applicationVersionText()));
     }
     m_aboutBox->show();
     m_aboutBox->raise();

@@ -453,7 +453,9 @@ QCoro::Task<> SettingsModel::loadStartAtLogin()
         setStartAtLoginValue(enabled);
 }
 
-QString SettingsModel::versionText() const
+QString SettingsModel::versionText() const { return applicationVersionText(); }
+
+QString SettingsModel::applicationVersionText()
 {
     return versionTextFor(QStringLiteral(PELLUX_VERSION), QStringLiteral(PELLUX_BUILD_ID));
 }

@@ -114,6 +114,8 @@ public:
         std::vector<RunningApplication> applications, const QString &searchText);
     // "Version 0.1.0 (<build>)", each part "Unknown" when empty.
     static QString versionTextFor(const QString &version, const QString &build);
+    // This build's version text, as the About pane and the About box show it.
+    static QString applicationVersionText();
     // The icon URL of an application: its desktop entry by id, else by WM_CLASS.
     static QString iconSourceFor(const RunningApplication &application);
     // The icon URL when the application has an icon, else empty (the views draw a symbol then).
