@@ -18,15 +18,33 @@ struct Command {
     const char *synopsis;
     const char *summary;
     int (*run)(const CommandArguments &);
+    bool recognisesText;
 };
 
 const Command kCommands[] = {
     { "search", "search QUERY [--app NAME] [--json]",
-        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search },
-    { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr },
+        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search, false },
+    { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr,
+        true },
     { "capture", "capture [--for SECONDS | --once]",
-        "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture },
+        "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture, true },
 };
+
+// The position of the command after the global options (argc when there is none), which it
+// records in `options`. The global options may come before the command: `pellux --verbose search x`.
+int skipGlobalOptions(int argc, char **argv, TrayOptions &options)
+{
+    int at = 1;
+    for (; at < argc; ++at) {
+        if (std::strcmp(argv[at], "--reset-database") == 0)
+            options.resetDatabase = true;
+        else if (std::strcmp(argv[at], "--background") == 0)
+            options.background = true;
+        else if (std::strcmp(argv[at], "--verbose") != 0)
+            break;
+    }
+    return at;
+}
 
 const Command *findCommand(const char *name)
 {
@@ -38,6 +56,16 @@ const Command *findCommand(const char *name)
 }
 
 } // namespace
+
+bool recognisesText(int argc, char **argv)
+{
+    TrayOptions options;
+    const int at = skipGlobalOptions(argc, argv, options);
+    if (at == argc)
+        return true; // the application
+    const Command *command = findCommand(argv[at]);
+    return command && command->recognisesText;
+}
 
 void printUsage()
 {
@@ -62,17 +90,8 @@ int runCommandLine(int argc, char **argv)
 {
     log::configureFromEnvironment(argc, argv);
 
-    // The global options may come before the command: `pellux --verbose search x`.
     TrayOptions trayOptions;
-    int at = 1;
-    for (; at < argc; ++at) {
-        if (std::strcmp(argv[at], "--reset-database") == 0)
-            trayOptions.resetDatabase = true;
-        else if (std::strcmp(argv[at], "--background") == 0)
-            trayOptions.background = true;
-        else if (std::strcmp(argv[at], "--verbose") != 0)
-            break;
-    }
+    const int at = skipGlobalOptions(argc, argv, trayOptions);
     if (at == argc)
         return runTrayApplication(argc, argv, trayOptions);
     const char *first = argv[at];

@@ -23,6 +23,10 @@ struct CommandArguments {
 // Dispatches `pellux [COMMAND] [ARGS...]`. Without a command it starts the application itself.
 int runCommandLine(int argc, char **argv);
 
+// Whether this command line runs text recognition (the application itself, `capture`, `ocr`):
+// only those need the recogniser's thread limit set before the program loads.
+bool recognisesText(int argc, char **argv);
+
 // Prints the list of commands to standard output.
 void printUsage();
 

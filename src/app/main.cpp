@@ -3,6 +3,8 @@
 
 int main(int argc, char **argv)
 {
-    pellux::restartWithOpenMPThreadLimit(argv);
+    // Only what recognises text pays for the restart that limits the recogniser's threads.
+    if (pellux::recognisesText(argc, argv))
+        pellux::restartWithOpenMPThreadLimit(argv);
     return pellux::runCommandLine(argc, argv);
 }
