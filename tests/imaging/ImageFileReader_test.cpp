@@ -125,8 +125,9 @@ TEST(ReadRegularFile, ReadsRegularFilesUpToTheLimitAndRefusesEverythingElseAtOnc
         QString error;
         const std::optional<QByteArray> bytes = readRegularFile(path, c.maxBytes, &error);
         EXPECT_EQ(bytes, c.expected);
-        if (!c.expected)
+        if (!c.expected) {
             EXPECT_TRUE(error.contains(QLatin1String(c.reasonPart))) << error.toStdString();
+        }
     }
     // readImageFile applies the same rules.
     QString error;
