@@ -55,7 +55,7 @@ Tree &tree()
             const int last = int(qint64(folder + 1) * kFiles / kHourFolders);
             const TimePoint start = fromSecondsSince1970(hourStart);
             const QString path = t->screenshots + QLatin1Char('/') + hourFolderName(start);
-            makePrivatePath(path);
+            static_cast<void>(makePrivatePath(path)); // a failure shows when the files are written
             t->hourFolders.push_back(path);
             for (int i = first; i < last; ++i) {
                 const TimePoint taken = fromSecondsSince1970(hourStart + double(i - first) * 3600 / (last - first));

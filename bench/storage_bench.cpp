@@ -39,7 +39,7 @@ double imageWriteSeconds()
         const int rounds = 200;
         const auto start = SteadyClock::now();
         for (int i = 0; i < rounds; ++i)
-            writeNewPrivateFile(folder + QStringLiteral("/%1.jpg").arg(i), imageBytes());
+            static_cast<void>(writeNewPrivateFile(folder + QStringLiteral("/%1.jpg").arg(i), imageBytes()));
         return std::chrono::duration<double>(SteadyClock::now() - start).count() / rounds;
     }();
     return seconds;
@@ -76,7 +76,7 @@ void BM_ImageWrite(benchmark::State &state)
     double seconds = 0;
     for (auto _ : state) {
         const auto start = SteadyClock::now();
-        writeNewPrivateFile(folder + QStringLiteral("/%1.jpg").arg(n++), imageBytes());
+        static_cast<void>(writeNewPrivateFile(folder + QStringLiteral("/%1.jpg").arg(n++), imageBytes()));
         seconds += std::chrono::duration<double>(SteadyClock::now() - start).count();
     }
     reportRatio(state, seconds);
@@ -90,7 +90,7 @@ void BM_RewriteList(benchmark::State &state)
     double seconds = 0;
     for (auto _ : state) {
         const auto start = SteadyClock::now();
-        writePrivateFileAtomically(path, encodeRecordings(list));
+        static_cast<void>(writePrivateFileAtomically(path, encodeRecordings(list)));
         seconds += std::chrono::duration<double>(SteadyClock::now() - start).count();
     }
     reportRatio(state, seconds);
@@ -104,7 +104,8 @@ void BM_DiskWalk(benchmark::State &state)
     for (int i = 0; i < files; ++i) {
         const QString hour = root + QStringLiteral("/2024/03/%1/%2").arg(i / 2400 + 1).arg((i / 100) % 24);
         QDir().mkpath(hour);
-        writeNewPrivateFile(hour + QStringLiteral("/%1.webp").arg(i), QByteArray(16, 'w'));
+        static_cast<void>(writeNewPrivateFile(
+            hour + QStringLiteral("/%1.webp").arg(i), QByteArray(16, 'w'), nullptr, Durability::unsynced));
     }
     double seconds = 0;
     for (auto _ : state) {

@@ -123,13 +123,17 @@ void AppDelegate::noteMissingTray()
 {
     log::failure(QStringLiteral("Pellux: this desktop has no system tray; capturing without a tray icon"));
     const QString path = AppPreferences::settingsFilePath();
-    writeNewPrivateFile(path, {}); // QSettings keeps the mode of an existing file
+    QString error;
+    // QSettings keeps the mode of an existing file.
+    if (writeNewPrivateFile(path, {}, &error) == WriteOutcome::failed)
+        log::failure(QStringLiteral("Pellux: cannot write the preferences: %1").arg(error));
     QSettings settings(path, QSettings::IniFormat);
     if (settings.value(QLatin1String(kMissingTrayNoticeKey)).toBool())
         return;
     settings.setValue(QLatin1String(kMissingTrayNoticeKey), true);
     settings.sync();
-    makeFilePrivate(path);
+    if (!makeFilePrivate(path, &error))
+        log::failure(QStringLiteral("Pellux: cannot make the preferences private: %1").arg(error));
 
     // In the window rather than an alert of its own, which would take the keyboard from the
     // search field.

@@ -147,7 +147,10 @@ AppPreferences AppPreferences::load()
     if (settings.value(QLatin1String(kUnreadableKey)).toByteArray() != json) {
         settings.setValue(QLatin1String(kUnreadableKey), json);
         settings.sync();
-        makeFilePrivate(settings.fileName());
+        QString chmodError;
+        if (!makeFilePrivate(settings.fileName(), &chmodError))
+            log::failure(
+                QStringLiteral("ERROR AppPreferences: Cannot make the preferences private: %1").arg(chmodError));
     }
     return defaultValue();
 }
@@ -161,7 +164,10 @@ bool AppPreferences::save() const
         return false;
     }
     // QSettings keeps the mode of an existing file when it rewrites it.
-    writeNewPrivateFile(path, {});
+    if (writeNewPrivateFile(path, {}, &error) == WriteOutcome::failed) {
+        log::failure(QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1").arg(error));
+        return false;
+    }
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(QLatin1String(kPreferencesKey), toJson());
     settings.sync();
@@ -170,7 +176,11 @@ bool AppPreferences::save() const
             QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1 cannot be written").arg(path));
         return false;
     }
-    makeFilePrivate(path);
+    if (!makeFilePrivate(path, &error)) {
+        log::failure(
+            QStringLiteral("ERROR AppPreferences: Saved preferences could not be made private: %1").arg(error));
+        return false;
+    }
     return true;
 }
 

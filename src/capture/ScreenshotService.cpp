@@ -81,10 +81,7 @@ std::optional<double> ScreenshotService::pendingCaptureInterval() const
     return m_timer.interval() / 1000.0;
 }
 
-bool ScreenshotService::hasCachedFrame(quint32 windowID) const
-{
-    return m_windowImageCache.contains(windowID) || m_windowHashCache.contains(windowID);
-}
+bool ScreenshotService::hasCachedFrame(quint32 windowID) const { return m_windowFrames.contains(windowID); }
 
 void ScreenshotService::setCapturing(bool on)
 {
@@ -275,16 +272,13 @@ QCoro::Task<> ScreenshotService::captureAllWindows()
     std::unordered_set<quint32> present;
     for (const WindowDescription &window : m_windows)
         present.insert(window.windowID);
-    std::erase_if(m_windowImageCache, [&present](const auto &entry) {
+    std::erase_if(m_windowFrames, [&present](const auto &entry) {
         if (present.contains(entry.first))
             return false;
         log::debug(
             QStringLiteral("DEBUG ScreenshotService: Window %1 is gone, dropping its cached frame").arg(entry.first));
         return true;
     });
-    std::erase_if(m_windowHashCache, [&present](const auto &entry) { return !present.contains(entry.first); });
-    std::erase_if(
-        m_windowPerceptualHashCache, [&present](const auto &entry) { return !present.contains(entry.first); });
 
     m_cycleRunning = false;
     emit cycleFinished();
@@ -330,27 +324,15 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     const quint32 windowID = window.windowID;
     std::optional<QImage> previousImage;
     std::optional<QString> previousHash;
-    if (auto it = m_windowImageCache.find(windowID); it != m_windowImageCache.end())
-        previousImage = it->second;
-    if (auto it = m_windowHashCache.find(windowID); it != m_windowHashCache.end())
-        previousHash = it->second;
+    if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end()) {
+        previousImage = it->second.image;
+        previousHash = it->second.imageHash;
+    }
 
-    // The perceptual hash of the new frame, once computed.
-    std::optional<QString> currentHash;
     if (previousImage) {
         QCoro::Task<QString> hashing = optimizer.generatePerceptualHash(image);
-        currentHash = co_await hashing;
-        // The cached frame's hash never changes while it is cached: it is computed once, not on
-        // every cycle of an unchanged window.
-        QString previousImageHash;
-        if (auto it = m_windowPerceptualHashCache.find(windowID); it != m_windowPerceptualHashCache.end()) {
-            previousImageHash = it->second;
-        } else {
-            QCoro::Task<QString> previousHashing = optimizer.generatePerceptualHash(*previousImage);
-            previousImageHash = co_await previousHashing;
-            m_windowPerceptualHashCache[windowID] = previousImageHash;
-        }
-        bool unchanged = *currentHash == previousImageHash;
+        const QString currentHash = co_await hashing;
+        bool unchanged = currentHash == *previousHash;
         if (!unchanged) {
             QCoro::Task<double> diffing = optimizer.calculateImageDifference(image, *previousImage);
             unchanged = co_await diffing <= changeThreshold;
@@ -377,12 +359,6 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         co_return;
     }
 
-    m_windowImageCache[windowID] = image;
-    m_windowHashCache[windowID] = result.imageHash;
-    if (currentHash)
-        m_windowPerceptualHashCache[windowID] = *currentHash;
-    else
-        m_windowPerceptualHashCache.erase(windowID);
     qCInfo(screenshotServiceLog, "Screenshot optimized from %ldx%ld with compression ratio %sx to %ldKB",
         static_cast<long>(image.width()), static_cast<long>(image.height()),
         qUtf8Printable(QString::number(result.compressionRatio, 'f', 2)),
@@ -396,9 +372,13 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         timestamp, 0, storedAppName, storedTitle, storedHash, result.isDeltaFrame, result.referenceHash, storedRatio);
     const std::optional<Recording> recording = co_await saving;
     if (!recording) {
+        // Nothing is committed: the next cycle compares with the last stored frame and tries again.
+        ++m_framesNotStored;
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
         co_return;
     }
+    m_windowFrames[windowID] = WindowFrameState { image, result.imageHash };
+    optimizer.commitStoredFrame(result);
 
     if (!m_textRecognitionEnabled)
         co_return;
@@ -415,10 +395,10 @@ void ScreenshotService::recognizeText(
     ++m_pendingRecognitions;
     QPointer<ScreenshotService> self(this);
     // Called once the frame's text is stored (or known to be absent), from any thread.
-    auto done = [self] {
-        postToMain([self] {
+    auto done = [self](bool textSaved) {
+        postToMain([self, textSaved] {
             if (self)
-                self->recognitionDone();
+                self->recognitionDone(textSaved);
         });
     };
     SimpleDatabaseManager *database = m_components.database;
@@ -428,7 +408,7 @@ void ScreenshotService::recognizeText(
         const QString text = joinRecognizedText(fragments);
         if (text.isEmpty()) {
             qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
-            done();
+            done(true);
             return;
         }
         const QString id = uuidText(recordingId);
@@ -442,11 +422,11 @@ void ScreenshotService::recognizeText(
             if (!exists) {
                 log::failure(
                     QStringLiteral("ERROR ScreenshotService: Recording not found in database, cannot save OCR text"));
-            } else {
-                log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
-                database->saveOCRText(recordingId, text, timestamp);
+                done(false);
+                return;
             }
-            done();
+            log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
+            database->saveOCRText(recordingId, text, timestamp, done);
         });
 
         postToMain([self, debug, text] {
@@ -456,9 +436,11 @@ void ScreenshotService::recognizeText(
     });
 }
 
-void ScreenshotService::recognitionDone()
+void ScreenshotService::recognitionDone(bool textSaved)
 {
     --m_pendingRecognitions;
+    if (!textSaved)
+        ++m_framesNotIndexed;
     emit recognitionFinished();
 }
 

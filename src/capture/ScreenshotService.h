@@ -86,6 +86,10 @@ public:
     bool isCycleRunning() const { return m_cycleRunning; }
     // Whether a stored frame of the window is kept for change detection.
     bool hasCachedFrame(quint32 windowID) const;
+    // Since construction: frames the store could not save, and stored frames whose recognised
+    // text could not be saved.
+    int framesNotStored() const { return m_framesNotStored; }
+    int framesNotIndexed() const { return m_framesNotIndexed; }
     int pendingRecognitions() const { return m_pendingRecognitions; }
     // How many times stopCapturing() was called; a start that began before a stop must not win.
     quint64 stopCount() const { return m_stopCount; }
@@ -135,7 +139,7 @@ private:
     QCoro::Task<> processWindowScreenshot(
         QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp);
     void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp);
-    void recognitionDone();
+    void recognitionDone(bool textSaved);
     void setCapturing(bool on);
     void announceCapturing(bool on);
     ActivityMonitor &activityMonitor();
@@ -150,10 +154,17 @@ private:
     double m_currentInterval = initialInterval;
     std::optional<ShareableContent> m_availableContent;
     std::vector<WindowDescription> m_windows;
-    std::unordered_map<quint32, QImage> m_windowImageCache;
-    std::unordered_map<quint32, QString> m_windowHashCache;
-    // Perceptual hash of each cached frame, for change detection.
-    std::unordered_map<quint32, QString> m_windowPerceptualHashCache;
+    // A window's last stored frame: what change detection compares with and what its next delta
+    // is made against. Replaced only after the store has saved a newer frame (file, list entry and
+    // row), so that a failed save is retried on the next cycle and no delta builds on a frame that
+    // is not stored.
+    struct WindowFrameState {
+        QImage image;
+        QString imageHash; // the stored hash, also the perceptual hash change detection compares
+    };
+    std::unordered_map<quint32, WindowFrameState> m_windowFrames;
+    int m_framesNotStored = 0;
+    int m_framesNotIndexed = 0;
 
     bool m_cycleRunning = false;
     bool m_abandonCycle = false;

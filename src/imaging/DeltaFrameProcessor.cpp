@@ -74,7 +74,7 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::processDeltaFrame(
                                .arg(qsizetype(regions.size()))
                                .arg(windowID)
                                .arg(container->size()));
-                co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio },
+                co_return DeltaFrameOutcome { DeltaFrame { regions, *container, reference->hash, ratio }, std::nullopt,
                     std::nullopt };
             }
             log::debug(QStringLiteral("DEBUG DeltaFrameProcessor: Delta for window %1 failed, storing full frame")
@@ -95,8 +95,8 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(
             QStringLiteral("ERROR DeltaFrameProcessor: Could not compress full frame for window %1").arg(windowID));
         co_return DeltaFrameOutcome {};
     }
-    storeReferenceFrame(windowID, imageHash, *full);
-    co_return DeltaFrameOutcome { std::nullopt, std::move(full) };
+    PendingReference reference { windowID, imageHash, *full };
+    co_return DeltaFrameOutcome { std::nullopt, std::move(full), std::move(reference) };
 }
 
 QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
@@ -202,6 +202,11 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const QImage &ima
     if (image.isNull())
         return std::nullopt;
     return ImageOptimizer::shared().compressByContent(image);
+}
+
+void DeltaFrameProcessor::commitReference(const PendingReference &reference)
+{
+    storeReferenceFrame(reference.windowID, reference.hash, reference.fullImageData);
 }
 
 void DeltaFrameProcessor::storeReferenceFrame(const QString &windowID, const QString &hash, const QByteArray &data)

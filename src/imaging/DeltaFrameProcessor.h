@@ -41,7 +41,8 @@ public:
     DeltaFrameProcessor &operator=(const DeltaFrameProcessor &) = delete;
 
     // The new image, the window's previous stored image (null when there is none), the window
-    // identifier and the new image's perceptual hash.
+    // identifier and the new image's perceptual hash. A full frame comes back with the reference it
+    // is to become; nothing changes here until commitReference is called for it, once it is stored.
     QCoro::Task<DeltaFrameOutcome> processDeltaFrame(
         QImage currentImage, QImage previousImage, QString windowID, QString imageHash);
 
@@ -56,6 +57,9 @@ public:
 
     // The whole image classified, scaled and encoded; absent when no encoder succeeds.
     QCoro::Task<std::optional<QByteArray>> compressFullFrame(QImage image);
+
+    // Makes a stored full frame the window's reference (storeReferenceFrame).
+    void commitReference(const PendingReference &reference);
 
     // Records the window's reference frame, replacing an earlier one, and keeps only the
     // `maxReferenceFrames` most recently stored windows.
@@ -82,8 +86,7 @@ private:
         quint64 sequence; // store order, to break ties between equal timestamps
     };
 
-    // Compresses the image in full and, when that worked, makes it the window's reference, so
-    // that the deltas that follow name a frame that was really stored.
+    // Compresses the image in full; once stored, it becomes the window's reference.
     QCoro::Task<DeltaFrameOutcome> fullFrameAsReference(QImage image, QString windowID, QString imageHash);
 
     const Clock &m_clock;

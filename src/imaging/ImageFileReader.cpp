@@ -2,10 +2,16 @@
 
 #include <QBuffer>
 #include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 
 #include <webp/decode.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pellux {
 
@@ -17,7 +23,95 @@ void setError(QString *error, const QString &reason)
         *error = reason;
 }
 
+QString errnoReason(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : m_fd(fd)
+    {
+    }
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+QString megabytes(qint64 bytes) { return QString::number(bytes / (1024 * 1024)); }
+
 } // namespace
+
+std::optional<QByteArray> readRegularFile(const QString &path, qint64 maxBytes, QString *error)
+{
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+    const Descriptor fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) {
+        const int code = errno;
+        setError(error, code == ENOENT ? QStringLiteral("no such file") : errnoReason(code));
+        return std::nullopt;
+    }
+    struct stat st { };
+    if (::fstat(fd.get(), &st) != 0) {
+        setError(error, errnoReason(errno));
+        return std::nullopt;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        setError(error, QStringLiteral("it is a folder, not an image file"));
+        return std::nullopt;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        setError(error, QStringLiteral("not a regular file (a pipe, socket or device is never read)"));
+        return std::nullopt;
+    }
+    if (st.st_size > maxBytes) {
+        setError(error,
+            QStringLiteral("the file is too large (%1 bytes; at most %2 MB are read)")
+                .arg(qint64(st.st_size))
+                .arg(megabytes(maxBytes)));
+        return std::nullopt;
+    }
+    // Regular files do not block; the flag only mattered for the open.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        setError(error, errnoReason(errno));
+        return std::nullopt;
+    }
+
+    // One byte more than allowed tells a file that grew since fstat from one that fits.
+    QByteArray bytes;
+    bytes.resize(qsizetype(st.st_size) + 1);
+    qsizetype filled = 0;
+    while (true) {
+        if (filled == bytes.size()) {
+            if (filled > maxBytes)
+                break;
+            bytes.resize(qsizetype(std::min<qint64>(maxBytes + 1, qint64(filled) * 2 + 4096)));
+        }
+        const ssize_t n = ::read(fd.get(), bytes.data() + filled, size_t(bytes.size() - filled));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            setError(error, errnoReason(errno));
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        filled += n;
+    }
+    if (filled > maxBytes) {
+        setError(error, QStringLiteral("the file is too large (at most %1 MB are read)").arg(megabytes(maxBytes)));
+        return std::nullopt;
+    }
+    bytes.truncate(filled);
+    return bytes;
+}
 
 bool isWebPData(const QByteArray &bytes)
 {
@@ -54,16 +148,10 @@ QImage decodeWebP(const QByteArray &bytes)
 
 QImage readImageFile(const QString &path, QString *error)
 {
-    QFile file(path);
-    if (!QFileInfo::exists(path)) {
-        setError(error, QStringLiteral("no such file"));
+    const std::optional<QByteArray> bytes = readRegularFile(path, kMaxImageFileBytes, error);
+    if (!bytes)
         return {};
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        setError(error, file.errorString());
-        return {};
-    }
-    return decodeImage(file.readAll(), error);
+    return decodeImage(*bytes, error);
 }
 
 QImage decodeImage(const QByteArray &bytes, QString *error)

@@ -98,7 +98,8 @@ ImageOptimizer &ImageOptimizer::shared()
                 return DeltaFrameProcessor::shared().processDeltaFrame(
                     std::move(current), std::move(previous), std::move(windowID), std::move(imageHash));
             },
-            &DeltaFrameProcessor::encodeDeltaData);
+            &DeltaFrameProcessor::encodeDeltaData,
+            [](const PendingReference &reference) { DeltaFrameProcessor::shared().commitReference(reference); });
         return optimizer;
     }();
     return instance;
@@ -119,11 +120,28 @@ void ImageOptimizer::setTextLineDetector(TextLineDetector detector)
     m_textLineDetector = std::move(detector);
 }
 
-void ImageOptimizer::setDeltaFrameStage(DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData)
+void ImageOptimizer::setDeltaFrameStage(
+    DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData, ReferenceCommitFunction commitReference)
 {
     std::lock_guard lock(m_mutex);
     m_processDeltaFrame = std::move(processDeltaFrame);
     m_createDeltaData = std::move(createDeltaData);
+    m_commitReference = std::move(commitReference);
+}
+
+void ImageOptimizer::commitStoredFrame(const OptimizationResult &stored)
+{
+    if (stored.pendingBlockHashes)
+        cacheBlockHashes(stored.pendingBlockHashes);
+    if (!stored.pendingReference)
+        return;
+    ReferenceCommitFunction commit;
+    {
+        std::lock_guard lock(m_mutex);
+        commit = m_commitReference;
+    }
+    if (commit)
+        commit(*stored.pendingReference);
 }
 
 QCoro::Task<QString> ImageOptimizer::generatePerceptualHash(QImage image) const
@@ -155,14 +173,18 @@ std::optional<BlockMatch> ImageOptimizer::findPartialMatchesBlocking(const QImag
     if (!grid)
         return std::nullopt;
     cacheBlockHashes(grid);
+    return bestCachedMatch(*grid, threshold);
+}
 
+std::optional<BlockMatch> ImageOptimizer::bestCachedMatch(const BlockHashes &grid, double threshold) const
+{
     std::vector<std::shared_ptr<const BlockHashes>> candidates;
     {
         std::lock_guard lock(m_mutex);
         candidates.reserve(m_blockHashKeys.size());
         for (const QString &key : m_blockHashKeys) {
             const auto cached = m_blockHashCache.find(key);
-            if (cached != m_blockHashCache.end() && cached->second->imageHash != grid->imageHash)
+            if (cached != m_blockHashCache.end() && cached->second->imageHash != grid.imageHash)
                 candidates.push_back(cached->second);
         }
     }
@@ -170,7 +192,7 @@ std::optional<BlockMatch> ImageOptimizer::findPartialMatchesBlocking(const QImag
     std::optional<BlockMatch> best;
     double bestSimilarity = 0.0;
     for (const auto &candidate : candidates) {
-        BlockMatch match = compareBlockHashes(*grid, *candidate);
+        BlockMatch match = compareBlockHashes(grid, *candidate);
         if (match.similarity > threshold && match.similarity > bestSimilarity) {
             bestSimilarity = match.similarity;
             best = std::move(match);
@@ -312,12 +334,23 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
             result.deltaFrame = std::move(outcome.deltaFrame);
             co_return result;
         }
-        if (outcome.fullFrame)
-            co_return storedResult(hash, sourceSize, std::move(outcome.fullFrame));
+        if (outcome.fullFrame) {
+            OptimizationResult result = storedResult(hash, sourceSize, std::move(outcome.fullFrame));
+            result.pendingReference = std::move(outcome.newReference);
+            co_return result;
+        }
     }
 
-    QCoro::Task<std::optional<BlockMatch>> search = findPartialMatches(image, kPartialMatchThreshold);
-    const std::optional<BlockMatch> match = co_await search;
+    // The grid joins the cache only once the frame is stored (commitStoredFrame).
+    QCoro::Task<std::pair<std::shared_ptr<const BlockHashes>, std::optional<BlockMatch>>> search
+        = onPool([this, image] {
+              std::shared_ptr<const BlockHashes> grid = blockHashes(image);
+              std::optional<BlockMatch> best = grid ? bestCachedMatch(*grid, kPartialMatchThreshold) : std::nullopt;
+              return std::make_pair(std::move(grid), std::move(best));
+          });
+    const std::pair<std::shared_ptr<const BlockHashes>, std::optional<BlockMatch>> found = co_await search;
+    const std::shared_ptr<const BlockHashes> &grid = found.first;
+    const std::optional<BlockMatch> &match = found.second;
     if (match && match->similarity > kPartialMatchThreshold) {
         log::info(QStringLiteral("Found %1% block match with existing image").arg(int(match->similarity * 100)));
         QCoro::Task<std::optional<QByteArray>> blockDelta = createPartialDeltaFrame(image, *match);
@@ -331,13 +364,16 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
             result.isDeltaFrame = true;
             // Without the matched frame's hash the stored blocks could never be put back together.
             result.referenceHash = match->referenceHash;
+            result.pendingBlockHashes = grid;
             co_return result;
         }
     }
 
     QCoro::Task<std::optional<QByteArray>> compression = onPool([this, image] { return compressByContent(image); });
     std::optional<QByteArray> encoded = co_await compression;
-    co_return storedResult(hash, sourceSize, std::move(encoded));
+    OptimizationResult result = storedResult(hash, sourceSize, std::move(encoded));
+    result.pendingBlockHashes = grid;
+    co_return result;
 }
 
 } // namespace pellux

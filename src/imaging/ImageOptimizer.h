@@ -71,10 +71,19 @@ struct DeltaFrame {
     double compressionRatio = 0.0;
 };
 
-// What the changed-region delta stage makes of a frame: at most one of the two is present.
+// A window's next delta reference: the full frame that later deltas of the window will name.
+struct PendingReference {
+    QString windowID;
+    QString hash;
+    QByteArray fullImageData;
+};
+
+// What the changed-region delta stage makes of a frame: at most one of the two is present. A full
+// frame comes with the reference it becomes once the store has saved it.
 struct DeltaFrameOutcome {
     std::optional<DeltaFrame> deltaFrame;
     std::optional<QByteArray> fullFrame;
+    std::optional<PendingReference> newReference;
 };
 
 struct OptimizationResult {
@@ -88,6 +97,11 @@ struct OptimizationResult {
     // Hash of the frame a delta completes: the changed-region delta's reference, or the matched
     // screenshot of a block-based delta.
     std::optional<QString> referenceHash;
+    // What later frames may build on once this one is stored: the window's new delta reference and
+    // the frame's block grid. Held back until ImageOptimizer::commitStoredFrame, so that no delta
+    // ever names a frame that failed to reach the disk and the database.
+    std::optional<PendingReference> pendingReference;
+    std::shared_ptr<const BlockHashes> pendingBlockHashes;
 };
 
 // Finds the boxes of the text lines in an image by layout analysis alone (no recognition).
@@ -106,6 +120,8 @@ using DeltaFrameFunction = std::function<QCoro::Task<DeltaFrameOutcome>(
 // Encodes the given regions of an image into a "DLTA" container; called on a worker thread.
 using DeltaDataFunction
     = std::function<std::optional<QByteArray>(const QImage &bitmap, const std::vector<QRect> &regions)>;
+// Makes a stored full frame the window's delta reference (DeltaFrameProcessor::commitReference).
+using ReferenceCommitFunction = std::function<void(const PendingReference &reference)>;
 
 // Byte count of an uncompressed 8-bit RGBA TIFF of the image (one strip, one IFD); 0 for a null
 // image. The numerator of every compression ratio.
@@ -131,7 +147,8 @@ public:
     // the delta-frame processor.
     void setDuplicateLookup(DuplicateLookup lookup);
     void setTextLineDetector(TextLineDetector detector);
-    void setDeltaFrameStage(DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData);
+    void setDeltaFrameStage(DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData,
+        ReferenceCommitFunction commitReference = {});
 
     // --- Fingerprints ---
 
@@ -179,14 +196,21 @@ public:
 
     // --- The pipeline ---
 
+    // Decides how the frame is stored; touches no cache. Once the store has saved the frame, hand
+    // the result to commitStoredFrame; a frame that was not saved leaves everything as it was.
     QCoro::Task<OptimizationResult> optimizeScreenshot(QImage image, QString windowTitle, QString appName,
         std::optional<QString> previousHash, std::optional<QImage> previousImage, std::optional<QString> windowID);
+    // Lets later frames build on a stored one: caches its block grid and makes a full frame the
+    // window's delta reference.
+    void commitStoredFrame(const OptimizationResult &stored);
     // The blocks of the image that the match does not cover, as a "DLTA" container.
     QCoro::Task<std::optional<QByteArray>> createPartialDeltaFrame(QImage image, BlockMatch blockMatch) const;
     std::optional<QByteArray> createPartialDeltaFrameBlocking(const QImage &image, const BlockMatch &blockMatch) const;
 
 private:
     void cacheBlockHashes(const std::shared_ptr<const BlockHashes> &grid);
+    // The best cached grid sharing more than `threshold` of the grid's blocks; caches nothing.
+    std::optional<BlockMatch> bestCachedMatch(const BlockHashes &grid, double threshold) const;
 
     mutable std::mutex m_mutex; // guards everything below
     std::unordered_map<QString, std::shared_ptr<const BlockHashes>> m_blockHashCache;
@@ -195,6 +219,7 @@ private:
     TextLineDetector m_textLineDetector;
     DeltaFrameFunction m_processDeltaFrame;
     DeltaDataFunction m_createDeltaData;
+    ReferenceCommitFunction m_commitReference;
 };
 
 } // namespace pellux

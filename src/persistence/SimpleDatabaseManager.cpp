@@ -305,8 +305,9 @@ QString SimpleDatabaseManager::Impl::getDatabasePath()
     const QString folder
         = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
     // A tool that only reads must not leave an empty folder behind.
-    if (mode == OpenMode::createIfMissing)
-        makePrivatePath(folder); // failures show when the file cannot be opened
+    QString error;
+    if (mode == OpenMode::createIfMissing && !makePrivatePath(folder, &error))
+        log::failure(QStringLiteral("ERROR getDatabasePath: Cannot create the folder: %1").arg(error));
     const QString path = folder + QLatin1Char('/') + databaseName;
     log::debug(QStringLiteral("DEBUG getDatabasePath: Using database at: %1").arg(path));
     return path;
@@ -320,8 +321,15 @@ bool SimpleDatabaseManager::Impl::openDatabase()
         flags |= SQLITE_OPEN_CREATE;
         // SQLite would create the file with the umask's mode; it holds screen text, so create it
         // private first (an empty file is a new database) and keep an existing one private.
-        if (writeNewPrivateFile(path, QByteArray()) == WriteOutcome::alreadyExists)
-            makeFilePrivate(path);
+        QString error;
+        const WriteOutcome created = writeNewPrivateFile(path, QByteArray(), &error);
+        if (created == WriteOutcome::alreadyExists && !makeFilePrivate(path, &error)) {
+            // Screen text is not kept in a file others may be able to read.
+            log::failure(QStringLiteral("Unable to open database: cannot make it private: %1").arg(error));
+            return false;
+        }
+        if (created == WriteOutcome::failed)
+            log::failure(QStringLiteral("Unable to create database: %1").arg(error));
     }
     sqlite3 *handle = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr) != SQLITE_OK) {
@@ -500,11 +508,16 @@ void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recordi
     });
 }
 
-void SimpleDatabaseManager::saveOCRText(const QUuid &recordingId, const QString &text, TimePoint timestamp)
+void SimpleDatabaseManager::saveOCRText(
+    const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion)
 {
-    d->serialQueue.async([this, recordingId, text, timestamp] {
+    d->serialQueue.async([this, recordingId, text, timestamp, completion = std::move(completion)] {
+        const auto answer = [&completion](bool saved) {
+            if (completion)
+                completion(saved);
+        };
         if (!d->db)
-            return;
+            return answer(false);
         const QString id = uuidText(recordingId);
         log::debug(QStringLiteral("DEBUG saveOCRText: Saving text for recording %1").arg(id));
         log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text)));
@@ -526,21 +539,23 @@ void SimpleDatabaseManager::saveOCRText(const QUuid &recordingId, const QString 
         }
         if (!exists) {
             log::failure(QStringLiteral("ERROR saveOCRText: Recording %1 does not exist in database!").arg(id));
-            return;
+            return answer(false);
         }
         Statement insert(d->db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
         if (!insert.prepared()) {
-            log::debug(QStringLiteral("DEBUG saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
-            return;
+            log::failure(QStringLiteral("ERROR saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
+            return answer(false);
         }
         insert.bind(1, id);
         insert.bind(2, text);
         insert.bind(3, secondsSince1970(timestamp));
         if (insert.step() == SQLITE_DONE) {
             log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
+            answer(true);
         } else {
             log::failure(QStringLiteral("Error saving OCR text: %1").arg(d->errorMessage()));
             log::failure(QStringLiteral("Extended error code: %1").arg(sqlite3_extended_errcode(d->db)));
+            answer(false);
         }
     });
 }

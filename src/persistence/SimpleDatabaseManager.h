@@ -51,7 +51,9 @@ public:
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(bool)> completion = {});
-    void saveOCRText(const QUuid &recordingId, const QString &text, TimePoint timestamp);
+    // Completion (when given) on the database queue: true when the text was written.
+    void saveOCRText(
+        const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion = {});
     // Completion on main: at most 100 recordings, newest first.
     void searchText(const QString &query, const std::optional<QString> &appName,
         std::function<void(std::vector<Recording>)> completion);

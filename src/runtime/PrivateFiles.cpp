@@ -74,6 +74,10 @@ bool makePrivatePath(const QString &path, QString *error)
         // mkdir applies the umask; the mode is meant as written.
         if (::chmod(name.constData(), kFolderMode) != 0)
             return fail(error, errnoText(folder, errno));
+        // A file written into the new folder survives a power loss only if the folder does.
+        const QString parent = QFileInfo(folder).path();
+        if (const int code = syncFolder(parent); code != 0)
+            return fail(error, errnoText(parent, code));
     }
     return true;
 }
@@ -91,9 +95,40 @@ namespace {
 
 int closeChecked(int fd) { return ::close(fd) != 0 && errno != EINTR ? errno : 0; }
 
+int syncChecked(int fd)
+{
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR)
+            return errno;
+    }
+    return 0;
+}
+
+// Mode, contents and (synced) data on the disk, then closed; the first failure's errno.
+int finishFile(int fd, const QByteArray &bytes, Durability durability)
+{
+    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
+    if (code == 0)
+        code = writeWhole(fd, bytes);
+    if (code == 0 && durability == Durability::synced)
+        code = syncChecked(fd);
+    const int closeCode = closeChecked(fd);
+    return code != 0 ? code : closeCode;
+}
+
 } // namespace
 
-WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error)
+int syncFolder(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int code = syncChecked(fd);
+    const int closeCode = closeChecked(fd);
+    return code != 0 ? code : closeCode;
+}
+
+WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error, Durability durability)
 {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kFileMode);
@@ -104,12 +139,10 @@ WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, Q
         fail(error, errnoText(path, code));
         return WriteOutcome::failed;
     }
-    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
-    if (code == 0)
-        code = writeWhole(fd, bytes);
-    const int closeCode = closeChecked(fd);
-    if (code == 0)
-        code = closeCode;
+    int code = finishFile(fd, bytes, durability);
+    // The new name is durable only once the folder holding it is flushed.
+    if (code == 0 && durability == Durability::synced)
+        code = syncFolder(QFileInfo(path).path());
     if (code != 0) {
         ::unlink(name.constData());
         fail(error, errnoText(path, code));
@@ -127,18 +160,18 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
     if (fd < 0)
         return fail(error, errnoText(path, errno));
-    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
-    if (code == 0)
-        code = writeWhole(fd, bytes);
-    const int closeCode = closeChecked(fd);
-    if (code == 0)
-        code = closeCode;
+    // Flushed before the rename: otherwise a power loss can leave the new name on an empty file.
+    int code = finishFile(fd, bytes, Durability::synced);
     if (code == 0 && ::rename(temporary.constData(), target.constData()) != 0)
         code = errno;
     if (code != 0) {
         ::unlink(temporary.constData());
         return fail(error, errnoText(path, code));
     }
+    // The rename itself is durable once the folder is flushed; the new contents are in place
+    // either way, so a failure here is reported without undoing anything.
+    if (const int folderCode = syncFolder(info.path()); folderCode != 0)
+        return fail(error, errnoText(info.path(), folderCode));
     return true;
 }
 

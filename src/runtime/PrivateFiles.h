@@ -13,27 +13,36 @@ namespace pellux {
 // write is retried, so that a full disk shows as the error of the next write, not as success.
 int writeWhole(int fd, const QByteArray &bytes);
 
-bool makePrivatePath(const QString &path, QString *error = nullptr);
+// Flushes a folder's entries (a file created, renamed or removed in it) to the disk; the errno of
+// the failure, 0 on success.
+int syncFolder(const QString &path);
+
+[[nodiscard]] bool makePrivatePath(const QString &path, QString *error = nullptr);
 // Creates the folder like makePrivatePath and also tightens an existing folder to 0700.
-bool ensurePrivateFolder(const QString &path, QString *error = nullptr);
+[[nodiscard]] bool ensurePrivateFolder(const QString &path, QString *error = nullptr);
 
 enum class WriteOutcome { written, alreadyExists, failed };
+// Whether a write waits until its data is on the disk. Only files that can be made again (test
+// and benchmark histories) skip it.
+enum class Durability { synced, unsynced };
 
-// Creates a new file with these bytes, never replacing an existing one. A failed write removes
-// the partial file.
-WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+// Creates a new file with these bytes, never replacing an existing one. The file and then its
+// folder are flushed to the disk before it counts as written, so a power loss never leaves a
+// listed file empty or missing. A failed write removes the partial file.
+[[nodiscard]] WriteOutcome writeNewPrivateFile(
+    const QString &path, const QByteArray &bytes, QString *error = nullptr, Durability durability = Durability::synced);
 
 // Replaces the file whole: the bytes go to a temporary file in the same folder (hidden, named by
-// atomicWriteTemporaryPattern), which is renamed over the old one, so a crash never leaves half a
-// file. A failure (a full disk included) leaves
-// the old file as it was. Not synced: the list is rewritten every few seconds, and a sync each time
-// costs far more than the write.
-bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+// atomicWriteTemporaryPattern), which is flushed to the disk and then renamed over the old one;
+// the folder is flushed after the rename. A crash or power loss leaves either the old file or the
+// new one, never half a file or an empty one. A failure (a full disk included) leaves the old file
+// as it was.
+[[nodiscard]] bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
 // The name pattern (for QDir) of the temporaries of writePrivateFileAtomically(path) that a crash
 // may leave behind.
 QString atomicWriteTemporaryPattern(const QString &fileName);
 
 // Sets 0600 on a file that exists.
-bool makeFilePrivate(const QString &path, QString *error = nullptr);
+[[nodiscard]] bool makeFilePrivate(const QString &path, QString *error = nullptr);
 
 } // namespace pellux

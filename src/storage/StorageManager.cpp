@@ -192,7 +192,8 @@ void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const
         aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(m_clock.now())).arg(n);
     QFile moving(path);
     if (moving.rename(aside)) {
-        makeFilePrivate(aside);
+        if (QString error; !makeFilePrivate(aside, &error))
+            log::failure(QStringLiteral("ERROR StorageManager: the set-aside metadata is not private: %1").arg(error));
     } else {
         m_metadataWritable = false;
         log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1) nor set aside (%2); "
@@ -269,7 +270,8 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     QFuture<Written> writing
         = m_files->future([folder, data, timestamp, appName, extension, unlisted = m_unlistedFiles] {
               Written out;
-              makePrivatePath(folder); // a failure here shows in the write below
+              if (!makePrivatePath(folder, &out.error))
+                  return out;
               for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
                   const QString path
                       = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);

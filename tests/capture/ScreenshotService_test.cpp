@@ -1,11 +1,17 @@
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
+#include "support/FileSizeLimit.h"
+#include "ui/ScreenshotLoader.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QPainter>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -410,6 +416,95 @@ TEST_F(ScreenshotServiceTest, AnApplicationExcludedWhileCapturingIsSkippedFromTh
     EXPECT_TRUE(pipeline.backend.captureOrder().empty());
     EXPECT_TRUE(s.isCapturing());
     EXPECT_EQ(capturing.count(), 0);
+}
+
+} // namespace
+} // namespace pellux
+
+namespace pellux {
+namespace {
+
+// The most recently stored recording.
+Recording newest(const std::vector<Recording> &recordings)
+{
+    return *std::max_element(recordings.begin(), recordings.end(),
+        [](const Recording &a, const Recording &b) { return a.timestamp < b.timestamp; });
+}
+
+TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAndDeltasBuildOnStoredFrames)
+{
+    const QImage first = CapturePipeline::textFrame(QStringLiteral("deployment checklist"));
+    const QImage second = CapturePipeline::textFrame(QStringLiteral("incident report for tuesday ").repeated(6));
+    QImage third = second;
+    QPainter(&third).fillRect(QRect(0, 128, 128, 64), Qt::black); // two of forty tiles: a delta
+    addWindow(1, QStringLiteral("notes"), first);
+    ScreenshotService &s = service();
+    s.setTextRecognitionEnabled(false);
+    cycle();
+    ASSERT_EQ(stored().size(), 1u);
+
+    // The disk is full while the changed window is saved: nothing is stored, nothing committed.
+    pipeline.backend.setFrame(1, second);
+    pipeline.clock.advance(10);
+    {
+        test::FileSizeLimit full(64);
+        cycle();
+    }
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(s.framesNotStored(), 1);
+    EXPECT_FALSE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
+
+    // Room again: the unchanged window still differs from its last stored frame and is stored now,
+    // as the window's reference.
+    pipeline.clock.advance(10);
+    cycle();
+    ASSERT_EQ(stored().size(), 2u);
+    const Recording secondStored = newest(stored());
+    EXPECT_EQ(secondStored.imageHash, ImageOptimizer::perceptualHash(second));
+    ASSERT_TRUE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
+    EXPECT_EQ(pipeline.deltaFrames->referenceFrame(QStringLiteral("1"))->hash, secondStored.imageHash);
+
+    // The next change is a delta whose chain starts at that stored frame and rebuilds the window.
+    pipeline.backend.setFrame(1, third);
+    pipeline.clock.advance(10);
+    cycle();
+    ASSERT_EQ(stored().size(), 3u);
+    const QString deltaPath = newest(stored()).localPath();
+    pipeline.settle();
+    std::optional<std::vector<DeltaChainLink>> chain = ScreenshotLoader::databaseLookup(*pipeline.database)(deltaPath);
+    ASSERT_TRUE(chain);
+    ASSERT_EQ(chain->size(), 2u);
+    EXPECT_EQ(chain->front().filePath, secondStored.localPath());
+    EXPECT_TRUE(chain->back().isDeltaFrame);
+    ScreenshotLoader loader(ScreenshotLoader::databaseLookup(*pipeline.database));
+    QString error;
+    const QImage rebuilt = loader.load(deltaPath, QSize(), &error);
+    ASSERT_FALSE(rebuilt.isNull()) << error.toStdString();
+    EXPECT_LT(ImageOptimizer::imageDifference(rebuilt.convertToFormat(QImage::Format_RGB32), third), 0.01);
+    EXPECT_EQ(s.framesNotStored(), 1);
+}
+
+TEST_F(ScreenshotServiceTest, StoredFramesWhoseTextCouldNotBeSavedAreCounted)
+{
+    addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("quarterly budget review")));
+    ScreenshotService &s = service();
+    pipeline.database->waitUntilIdle();
+    // The text table refuses every insert: the row is stored, its text cannot be.
+    sqlite3 *db = nullptr;
+    const QByteArray file = QFile::encodeName(pipeline.home.pelluxFolder() + QStringLiteral("/pellux_v2.db"));
+    ASSERT_EQ(sqlite3_open(file.constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db,
+                  "CREATE TRIGGER refuse_text BEFORE INSERT ON ocr_text BEGIN SELECT RAISE(ABORT, 'refused'); END",
+                  nullptr, nullptr, nullptr),
+        SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    cycle();
+    pipeline.settle();
+    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(s.framesNotStored(), 0);
+    EXPECT_EQ(s.framesNotIndexed(), 1);
 }
 
 } // namespace

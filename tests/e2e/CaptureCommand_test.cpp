@@ -6,7 +6,9 @@
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -114,6 +116,23 @@ TEST_F(CaptureCommandTest, OnceStoresEveryOpenWindowWithItsText)
     PelluxRun search({ QStringLiteral("search"), QStringLiteral("reconciliation") }, session.display());
     ASSERT_EQ(search.finish(), 0) << search.err().toStdString();
     EXPECT_TRUE(search.out().contains(QStringLiteral("\tledger\t"))) << search.out().toStdString();
+}
+
+TEST_F(CaptureCommandTest, FramesThatCouldNotBeStoredAreReportedAndFailTheRun)
+{
+    ASSERT_NE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")), 0u);
+    // A file where the screenshots folder belongs: no frame can be written, whoever runs the test.
+    QDir().mkpath(home.pelluxFolder());
+    QFile blocker(home.pelluxFolder() + QStringLiteral("/Screenshots"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+
+    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
+    EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
+    const QRegularExpression report(QStringLiteral("pellux capture: ([1-9][0-9]*) frames could not be stored"));
+    EXPECT_TRUE(report.match(run.err()).hasMatch()) << run.err().toStdString();
+    const auto recordings = storedRecordings(home);
+    EXPECT_TRUE(!recordings || recordings->empty());
 }
 
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)

@@ -49,10 +49,14 @@ struct Fixture : ::testing::Test {
     test::FakeClock clock;
     DeltaFrameProcessor processor { clock };
 
+    // Processes the frame and, as after a successful store, commits the reference it brings.
     DeltaFrameOutcome process(const QImage &current, const QImage &previous,
         const QString &window = QStringLiteral("7"), const QString &hash = QStringLiteral("new-hash"))
     {
-        return QCoro::waitFor(processor.processDeltaFrame(current, previous, window, hash));
+        DeltaFrameOutcome outcome = QCoro::waitFor(processor.processDeltaFrame(current, previous, window, hash));
+        if (outcome.newReference)
+            processor.commitReference(*outcome.newReference);
+        return outcome;
     }
 };
 
@@ -213,6 +217,30 @@ TEST_F(DeltaDecision, EveryFullFrameBecomesTheReferenceSoThatNoDeltaNamesAnUnkno
     EXPECT_FALSE(orphan.deltaFrame.has_value());
     ASSERT_TRUE(orphan.fullFrame.has_value());
     EXPECT_EQ(processor.referenceFrame(QStringLiteral("10"))->hash, QStringLiteral("hash-3"));
+}
+
+TEST_F(DeltaDecision, AFullFrameBecomesTheReferenceOnlyWhenCommitted)
+{
+    const QImage first = test::windowFrame(320, 200, 1);
+    QImage second = first;
+    test::paintNoise(second, QRect(0, 64, 64, 64), 2);
+    processor.storeReferenceFrame(QStringLiteral("7"), QStringLiteral("stored"), QByteArray("full"));
+
+    // A full frame the store then failed to save: the reference stays the stored one.
+    const DeltaFrameOutcome unsaved
+        = QCoro::waitFor(processor.processDeltaFrame(second, QImage(), QStringLiteral("7"), QStringLiteral("lost")));
+    ASSERT_TRUE(unsaved.fullFrame && unsaved.newReference);
+    EXPECT_EQ(unsaved.newReference->hash, QStringLiteral("lost"));
+    EXPECT_EQ(unsaved.newReference->fullImageData, *unsaved.fullFrame);
+    EXPECT_EQ(processor.referenceFrame(QStringLiteral("7"))->hash, QStringLiteral("stored"));
+    const DeltaFrameOutcome retry
+        = QCoro::waitFor(processor.processDeltaFrame(second, first, QStringLiteral("7"), QStringLiteral("again")));
+    ASSERT_TRUE(retry.deltaFrame.has_value());
+    EXPECT_EQ(retry.deltaFrame->referenceHash, QStringLiteral("stored"));
+    EXPECT_FALSE(retry.newReference.has_value());
+
+    processor.commitReference(*unsaved.newReference);
+    EXPECT_EQ(processor.referenceFrame(QStringLiteral("7"))->hash, QStringLiteral("lost"));
 }
 
 TEST_F(DeltaDecision, BadInputGivesAFailureValueOrAFullFrame)

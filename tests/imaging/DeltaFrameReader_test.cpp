@@ -72,7 +72,10 @@ TEST_F(DeltaRoundTrip, ConsecutiveDeltasNameTheSameReferenceAndApplyInOrder)
     QPainter(&third).fillRect(QRect(400, 330, 100, 50), QColor(40, 40, 200));
     const QString window = QStringLiteral("5");
 
-    ASSERT_TRUE(QCoro::waitFor(processor.processDeltaFrame(first, QImage(), window, QStringLiteral("h1"))).fullFrame);
+    const DeltaFrameOutcome d1
+        = QCoro::waitFor(processor.processDeltaFrame(first, QImage(), window, QStringLiteral("h1")));
+    ASSERT_TRUE(d1.fullFrame && d1.newReference);
+    processor.commitReference(*d1.newReference);
     const DeltaFrameOutcome d2
         = QCoro::waitFor(processor.processDeltaFrame(second, first, window, QStringLiteral("h2")));
     const DeltaFrameOutcome d3

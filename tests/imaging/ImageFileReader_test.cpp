@@ -7,6 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <sys/stat.h>
+#include <vector>
+
 using namespace pellux;
 
 namespace {
@@ -64,4 +69,68 @@ TEST(ReadImageFile, GivesANullImageAndAReasonForBadFiles)
         EXPECT_FALSE(error.isEmpty()) << name;
     }
     EXPECT_TRUE(decodeWebP(QByteArray("RIFF\0\0\0\0WEBPVP8 ", 16)).isNull());
+}
+
+namespace {
+
+struct RegularFileCase {
+    const char *name;
+    std::function<QString(const QTemporaryDir &)> make; // the path to read
+    qint64 maxBytes;
+    std::optional<QByteArray> expected;
+    const char *reasonPart; // part of the reason when refused
+};
+
+} // namespace
+
+TEST(ReadRegularFile, ReadsRegularFilesUpToTheLimitAndRefusesEverythingElseAtOnce)
+{
+    const auto file = [](const char *name, QByteArray bytes) {
+        return [name, bytes](const QTemporaryDir &dir) {
+            const QString path = dir.filePath(QString::fromLatin1(name));
+            write(path, bytes);
+            return path;
+        };
+    };
+    const std::vector<RegularFileCase> cases {
+        { "fits exactly", file("ten", "0123456789"), 10, QByteArray("0123456789"), "" },
+        { "empty file", file("empty", QByteArray()), 10, QByteArray(), "" },
+        { "one byte over", file("eleven", "0123456789a"), 10, std::nullopt, "too large" },
+        { "missing", [](const QTemporaryDir &dir) { return dir.filePath(QStringLiteral("gone")); }, 10, std::nullopt,
+            "no such file" },
+        { "folder", [](const QTemporaryDir &dir) { return dir.path(); }, 10, std::nullopt, "folder" },
+        { "fifo without a writer",
+            [](const QTemporaryDir &dir) {
+                const QString path = dir.filePath(QStringLiteral("pipe"));
+                EXPECT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+                return path;
+            },
+            kMaxImageFileBytes, std::nullopt, "not a regular file" },
+        { "endless device", [](const QTemporaryDir &) { return QStringLiteral("/dev/zero"); }, kMaxImageFileBytes,
+            std::nullopt, "not a regular file" },
+        { "sparse file past the image limit",
+            [](const QTemporaryDir &dir) {
+                const QString path = dir.filePath(QStringLiteral("huge.png"));
+                QFile huge(path);
+                EXPECT_TRUE(huge.open(QIODevice::WriteOnly));
+                EXPECT_TRUE(huge.resize(kMaxImageFileBytes + 1));
+                return path;
+            },
+            kMaxImageFileBytes, std::nullopt, "too large" },
+    };
+    for (const RegularFileCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir dir;
+        const QString path = c.make(dir);
+        QString error;
+        const std::optional<QByteArray> bytes = readRegularFile(path, c.maxBytes, &error);
+        EXPECT_EQ(bytes, c.expected);
+        if (!c.expected) {
+            EXPECT_TRUE(error.contains(QLatin1String(c.reasonPart))) << error.toStdString();
+        }
+    }
+    // readImageFile applies the same rules.
+    QString error;
+    EXPECT_TRUE(readImageFile(QStringLiteral("/dev/zero"), &error).isNull());
+    EXPECT_TRUE(error.contains(QLatin1String("not a regular file"))) << error.toStdString();
 }

@@ -7,6 +7,7 @@
 #include "ocr/TextLineDetector.h"
 #include "persistence/SimpleDatabaseManager.h"
 
+#include <QPainter>
 #include <QUrl>
 
 #include <qcorotask.h>
@@ -37,14 +38,19 @@ protected:
                 return delta.processDeltaFrame(
                     std::move(current), std::move(previous), std::move(windowID), std::move(hash));
             },
-            &DeltaFrameProcessor::encodeDeltaData);
+            &DeltaFrameProcessor::encodeDeltaData,
+            [this](const PendingReference &reference) { delta.commitReference(reference); });
     }
 
+    // Optimises the frame and, as after a successful store, commits what it leaves for later frames.
     OptimizationResult optimize(const QImage &image, std::optional<QString> previousHash = std::nullopt,
         std::optional<QImage> previousImage = std::nullopt, std::optional<QString> windowID = std::nullopt)
     {
-        return QCoro::waitFor(optimizer.optimizeScreenshot(
+        OptimizationResult result = QCoro::waitFor(optimizer.optimizeScreenshot(
             image, QStringLiteral("bash"), QStringLiteral("XTerm"), previousHash, previousImage, windowID));
+        if (result.shouldStore && result.optimizedData)
+            optimizer.commitStoredFrame(result);
+        return result;
     }
 
     void storeRecording(const QString &hash, const QString &path)
@@ -184,8 +190,10 @@ TEST(BlockDelta, NamesTheStoredHashOfTheMatchedFrameWhateverItsPixelFormat)
         ImageOptimizer optimizer;
         optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
         const auto optimize = [&](const QImage &image) {
-            return QCoro::waitFor(optimizer.optimizeScreenshot(
+            OptimizationResult result = QCoro::waitFor(optimizer.optimizeScreenshot(
                 image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
+            optimizer.commitStoredFrame(result);
+            return result;
         };
         const QImage first = desktopFrame().convertToFormat(format);
         const OptimizationResult stored = optimize(first);
@@ -201,8 +209,10 @@ TEST(BlockDelta, IsNeverMadeAgainstAFrameOfAnotherSize)
     ImageOptimizer optimizer;
     optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
     const auto optimize = [&](const QImage &image) {
-        return QCoro::waitFor(optimizer.optimizeScreenshot(
+        OptimizationResult result = QCoro::waitFor(optimizer.optimizeScreenshot(
             image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
+        optimizer.commitStoredFrame(result);
+        return result;
     };
     const QImage large = desktopFrame().copy(0, 0, 1000, 600);
     optimize(large);
@@ -211,6 +221,31 @@ TEST(BlockDelta, IsNeverMadeAgainstAFrameOfAnotherSize)
     EXPECT_FALSE(crop.referenceHash);
     ASSERT_TRUE(crop.optimizedData);
     EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(*crop.optimizedData));
+}
+
+TEST_F(Pipeline, AFrameThatWasNotStoredLeavesNothingForLaterFramesToBuildOn)
+{
+    // Neither its block grid nor, as a full frame of a window, its delta reference.
+    const OptimizationResult unsaved = QCoro::waitFor(optimizer.optimizeScreenshot(
+        frame, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
+    ASSERT_TRUE(unsaved.optimizedData && unsaved.pendingBlockHashes);
+    EXPECT_FALSE(optimizer.isBlockHashCached(unsaved.imageHash));
+    const QImage typed = withTypedLine(frame, QStringLiteral("$ git status"));
+    const OptimizationResult next = optimize(typed);
+    EXPECT_FALSE(next.isDeltaFrame);
+    EXPECT_FALSE(next.referenceHash);
+
+    QImage changed = frame;
+    QPainter(&changed).fillRect(QRect(0, 0, 1100, 700), QColor(200, 40, 40));
+    const OptimizationResult full = QCoro::waitFor(optimizer.optimizeScreenshot(
+        changed, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, frame, QStringLiteral("7")));
+    ASSERT_TRUE(full.pendingReference);
+    EXPECT_FALSE(full.isDeltaFrame);
+    EXPECT_FALSE(delta.referenceFrame(QStringLiteral("7")));
+    optimizer.commitStoredFrame(full);
+    ASSERT_TRUE(delta.referenceFrame(QStringLiteral("7")));
+    EXPECT_EQ(delta.referenceFrame(QStringLiteral("7"))->hash, full.imageHash);
+    EXPECT_EQ(delta.referenceFrame(QStringLiteral("7"))->fullImageData, *full.optimizedData);
 }
 
 TEST_F(Pipeline, BlockMatchOfExactlySeventyPercentIsNotUsed)

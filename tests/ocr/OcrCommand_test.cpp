@@ -7,24 +7,31 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace pellux::test;
 
 namespace {
 
 struct CommandRun {
+    bool finished = false;
     int exitCode = -1;
     QString out;
     QString err;
 };
 
-CommandRun runOcr(
-    const QStringList &arguments, const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+CommandRun runOcr(const QStringList &arguments,
+    const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(), int timeoutMs = 300'000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
     process.start(QStringLiteral(PELLUX_BINARY), QStringList { QStringLiteral("ocr") } + arguments);
-    process.waitForFinished(300'000);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+    const bool finished = process.waitForFinished(timeoutMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return { finished, process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
         QString::fromUtf8(process.readAllStandardError()) };
 }
 
@@ -105,4 +112,36 @@ TEST_F(OcrCommand, SaysWhenAnImageHasNoTextAndWhenTheModelIsMissing)
     EXPECT_EQ(noModel.err.count(QLatin1Char('\n')), 1) << noModel.err.toStdString();
     EXPECT_TRUE(noModel.err.startsWith(QStringLiteral("Failed to perform OCR: "))) << noModel.err.toStdString();
     EXPECT_TRUE(noModel.out.isEmpty());
+}
+
+TEST_F(OcrCommand, RefusesPipesDevicesFoldersAndHugeFilesAtOnce)
+{
+    const QString fifo = path("pipe.png");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QFile huge(path("huge.png"));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    ASSERT_TRUE(huge.resize(qint64(256) * 1024 * 1024 + 1)); // sparse: no disk used
+    huge.close();
+    ASSERT_TRUE(image.save(path("good.png")));
+
+    const struct {
+        QString path;
+        const char *reason;
+    } cases[] = {
+        { fifo, "not a regular file" },
+        { QStringLiteral("/dev/zero"), "not a regular file" },
+        { dir.path(), "folder" },
+        { path("huge.png"), "too large" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path.toStdString());
+        // Reading would hang (a FIFO without a writer) or grow without end (/dev/zero): the run is
+        // cut short well before either could do harm.
+        const CommandRun run = runOcr({ c.path, path("good.png") }, QProcessEnvironment::systemEnvironment(), 30'000);
+        ASSERT_TRUE(run.finished);
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + c.path)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(c.reason))) << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(QStringLiteral("Weekly status report"))) << run.out.toStdString();
+    }
 }

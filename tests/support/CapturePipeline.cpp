@@ -29,7 +29,8 @@ CapturePipeline::CapturePipeline()
             return delta->processDeltaFrame(
                 std::move(current), std::move(previous), std::move(windowID), std::move(hash));
         },
-        &DeltaFrameProcessor::encodeDeltaData);
+        &DeltaFrameProcessor::encodeDeltaData,
+        [delta = deltaFrames.get()](const PendingReference &reference) { delta->commitReference(reference); });
     ocr = std::make_unique<OCRProcessor>();
     debug = std::make_unique<DebugManager>(clock);
     auto source = std::make_unique<FakeActivitySource>();

@@ -254,7 +254,7 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                 return std::nullopt;
             }
             lastMadeFolder = folder;
-            if (writeNewPrivateFile(path, image, &error) != WriteOutcome::written) {
+            if (writeNewPrivateFile(path, image, &error, Durability::unsynced) != WriteOutcome::written) {
                 fail(QStringLiteral("%1: %2").arg(path, error));
                 return std::nullopt;
             }

@@ -129,6 +129,8 @@ protected:
         const std::optional<Recording> recording = QCoro::waitFor(storage.saveScreenshot(
             data, clock.now(), 0, appName, QStringLiteral("title"), hash, isDelta, reference, ratio));
         EXPECT_TRUE(recording);
+        if (recording && outcome.newReference)
+            processor.commitReference(*outcome.newReference);
         previousFrames.insert(window, frame);
         lastWasDelta = isDelta;
         return { recording ? recording->localPath() : QString(), frame };

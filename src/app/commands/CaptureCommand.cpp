@@ -141,13 +141,22 @@ public:
         if (!m_options.once)
             ScreenshotOptimizationService::shared().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
+        // Frames lost on the way are a failure of the run, not something only the log shows.
+        const int notStored = service.framesNotStored();
+        const int notIndexed = service.framesNotIndexed();
+        if (notStored > 0 || notIndexed > 0) {
+            std::fprintf(stderr,
+                "pellux capture: %d frames could not be stored (file, list or database), "
+                "%d stored frames could not have their text saved for search\n",
+                notStored, notIndexed);
+        }
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr,
                 "pellux capture: the screen can no longer be read (the X server went away); "
                 "everything captured so far is stored\n");
             co_return kExitFailure;
         }
-        co_return kExitSuccess;
+        co_return notStored > 0 || notIndexed > 0 ? kExitFailure : kExitSuccess;
     }
 
     int framesWithoutText() const { return m_framesWithoutText; }
