@@ -3,6 +3,7 @@
 #include "storage/StorageManager.h"
 #include "storage/StorageTestSupport.h"
 #include "support/FakeClock.h"
+#include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
 
@@ -57,28 +58,6 @@ std::string ids(const std::vector<Recording> &recordings)
 }
 
 std::string ids(const QStringList &texts) { return texts.join(QLatin1Char(' ')).toStdString(); }
-
-// Limits the size of any file this process writes, like a nearly full disk.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_savedHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_savedHandler);
-    }
-
-private:
-    rlimit m_saved {};
-    void (*m_savedHandler)(int) = nullptr;
-};
 
 } // namespace
 
