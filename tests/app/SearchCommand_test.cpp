@@ -138,7 +138,7 @@ TEST(SearchCommand, UnreadableDatabaseIsReportedAndLeftAlone)
     const CommandRun run = runSearch({ "anything" });
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_TRUE(run.err.contains("cannot read the Pellux database")) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("Unable to open database: file is not a database"));
+    EXPECT_TRUE(run.err.contains("ERROR openDatabase: Unable to open database: file is not a database"));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), garbage);
