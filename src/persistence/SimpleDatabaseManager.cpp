@@ -11,12 +11,18 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QStandardPaths>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <limits>
+#include <mutex>
+#include <thread>
 
 #include <sqlite3.h>
 
@@ -257,6 +263,98 @@ std::optional<std::vector<DeltaChainLink>> deltaChain(sqlite3 *db, const QString
         return std::nullopt;
     return chain;
 }
+
+// Wakes the database queue once after a delay, for retries; the earliest time asked for wins.
+class RetryTimer {
+public:
+    explicit RetryTimer(std::function<void()> fire)
+        : m_fire(std::move(fire))
+    {
+    }
+    ~RetryTimer() { stop(); }
+    RetryTimer(const RetryTimer &) = delete;
+    RetryTimer &operator=(const RetryTimer &) = delete;
+
+    void schedule(std::chrono::milliseconds delay)
+    {
+        const std::lock_guard lock(m_mutex);
+        if (m_stopping)
+            return;
+        const auto at = std::chrono::steady_clock::now() + delay;
+        if (!m_deadline || at < *m_deadline)
+            m_deadline = at;
+        if (!m_thread.joinable())
+            m_thread = std::thread([this] { run(); });
+        m_wake.notify_one();
+    }
+
+    void stop()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_stopping = true;
+        }
+        m_wake.notify_one();
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        while (!m_stopping) {
+            if (!m_deadline) {
+                m_wake.wait(lock);
+            } else if (std::chrono::steady_clock::now() < *m_deadline) {
+                m_wake.wait_until(lock, *m_deadline);
+            } else {
+                m_deadline.reset();
+                lock.unlock();
+                m_fire();
+                lock.lock();
+            }
+        }
+    }
+
+    const std::function<void()> m_fire;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+// How long a statement waits for another connection's lock before it fails with SQLITE_BUSY. The
+// capturing application retries on its own, so it gives up sooner than a tool that reads once.
+constexpr int kCaptureBusyTimeout_ms = 2000;
+constexpr int kReadOnlyBusyTimeout_ms = 5000;
+constexpr std::chrono::milliseconds kFirstRetryDelay { 250 };
+constexpr std::chrono::milliseconds kLongestRetryDelay { 30000 };
+// Rows kept in memory while writes fail; about a day of captures at a busy pace.
+constexpr size_t kMaxPendingWrites = 20000;
+// Not an SQLite code: the text of a recording that has no row.
+constexpr int kMissingRecording = -1;
+
+std::chrono::milliseconds longer(std::chrono::milliseconds delay) { return std::min(delay * 2, kLongestRetryDelay); }
+
+// One row insert, run again as it is until it succeeds or fails for good.
+struct PendingWrite {
+    QString recordingId;
+    bool isRecordingRow = false;
+    // SQLITE_DONE when written; otherwise the code, with the message in `error`.
+    std::function<int(sqlite3 *, QString *error)> attempt;
+};
+
+enum class OpenResult { opened, damaged, unavailable, failed };
+
+OpenResult classify(int rc)
+{
+    if (sql::isDamage(rc))
+        return OpenResult::damaged;
+    return sql::isTransient(rc) ? OpenResult::unavailable : OpenResult::failed;
+}
+
 } // namespace
 
 struct SimpleDatabaseManager::Impl {
@@ -265,23 +363,46 @@ struct SimpleDatabaseManager::Impl {
     {
     }
 
+    enum class WriteResult { written, kept, failed };
+
     const OpenMode mode;
     sqlite3 *db = nullptr;
+    // Database queue only: rows whose write failed for a while, oldest first.
+    std::deque<PendingWrite> pendingWrites;
+    std::chrono::steady_clock::time_point nextWriteRetry;
+    std::chrono::milliseconds writeRetryDelay = kFirstRetryDelay;
+    std::chrono::milliseconds openRetryDelay = kFirstRetryDelay;
+    int openAttempts = 0;
+    bool reopening = false;
+    bool closing = false;
+    std::atomic<size_t> pendingCount { 0 };
+    std::atomic<bool> recreated { false };
+    mutable std::mutex asideMutex;
+    QString asidePath;
     SerialQueue serialQueue { QStringLiteral("com.pellux.db.serial") };
     const QString databaseName = kDatabaseName;
     const QString instanceId = QUuid::createUuid().toString(QUuid::WithoutBraces).left(8).toUpper();
     std::atomic<bool> open { false };
     std::atomic<bool> textIndexEnabled { true };
     bool textIndexReady = false;
+    RetryTimer retryTimer { [this] { serialQueue.async([this] { retry(); }); } };
 
     QString getDatabasePath();
     bool openDatabase();
+    OpenResult connect(const QString &path, QString *error);
+    std::optional<QString> setAside(const QString &path);
     void createTables();
     void migrate();
     void closeDatabase();
     QString errorMessage() const { return sql::errorMessage(db); }
 
-    std::vector<Recording> searchText(const QString &query, const std::optional<QString> &appName);
+    WriteResult write(const char *operation, PendingWrite pending);
+    WriteResult keep(const char *operation, PendingWrite pending, const QString &why);
+    void flushPendingWrites(bool force = false);
+    void retry();
+    bool isKept(const QString &recordingId) const;
+
+    std::optional<std::vector<Recording>> searchText(const QString &query, const std::optional<QString> &appName);
     // `answered` turns false when the statement cannot be prepared or fails while reading.
     std::vector<SearchRow> plainSearchRows(
         const QString &pattern, const std::optional<QString> &appName, bool *answered);
@@ -313,52 +434,183 @@ QString SimpleDatabaseManager::Impl::getDatabasePath()
     return path;
 }
 
-bool SimpleDatabaseManager::Impl::openDatabase()
+OpenResult SimpleDatabaseManager::Impl::connect(const QString &path, QString *error)
 {
-    const QString path = getDatabasePath();
-    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+    int flags = SQLITE_OPEN_NOMUTEX;
     if (mode == OpenMode::createIfMissing) {
-        flags |= SQLITE_OPEN_CREATE;
+        flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
         // SQLite would create the file with the umask's mode; it holds screen text, so create it
         // private first (an empty file is a new database) and keep an existing one private.
-        QString error;
-        const WriteOutcome created = writeNewPrivateFile(path, QByteArray(), &error);
-        if (created == WriteOutcome::alreadyExists && !makeFilePrivate(path, &error)) {
+        QString privacyError;
+        const WriteOutcome created = writeNewPrivateFile(path, QByteArray(), &privacyError);
+        if (created == WriteOutcome::alreadyExists && !makeFilePrivate(path, &privacyError)) {
             // Screen text is not kept in a file others may be able to read.
-            log::failure(QStringLiteral("Unable to open database: cannot make it private: %1").arg(error));
-            return false;
+            *error = QStringLiteral("cannot make it private: %1").arg(privacyError);
+            return OpenResult::failed;
         }
         if (created == WriteOutcome::failed)
-            log::failure(QStringLiteral("Unable to create database: %1").arg(error));
+            log::failure(QStringLiteral("ERROR openDatabase: Unable to create database: %1").arg(privacyError));
+    } else {
+        flags |= SQLITE_OPEN_READONLY;
+    }
+    if (mode == OpenMode::createIfMissing && QFileInfo(path).size() > 0) {
+        // Look first without the right to write: opening for writing could already change the
+        // file or its journal (rolling back, deleting a journal it finds invalid), and a damaged
+        // file is set aside exactly as it was found.
+        sqlite3 *look = nullptr;
+        int rc = sqlite3_open_v2(
+            QFile::encodeName(path).constData(), &look, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (rc == SQLITE_OK)
+            rc = sqlite3_busy_timeout(look, kCaptureBusyTimeout_ms);
+        if (rc == SQLITE_OK) {
+            Statement probe(look, "SELECT count(*) FROM sqlite_master");
+            rc = probe.prepared() ? probe.step() : sqlite3_extended_errcode(look);
+        }
+        const QString message = look ? sql::errorMessage(look) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close(look);
+        if (sql::isDamage(rc) || (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) {
+            *error = message;
+            return sql::isDamage(rc) ? OpenResult::damaged : OpenResult::unavailable;
+        }
     }
     sqlite3 *handle = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr) != SQLITE_OK) {
-        log::failure(QStringLiteral("Unable to open database: %1").arg(sql::errorMessage(handle)));
+    const int opened = sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, flags, nullptr);
+    if (opened != SQLITE_OK) {
+        *error = handle ? sql::errorMessage(handle) : QString::fromUtf8(sqlite3_errstr(opened));
         sqlite3_close(handle);
-        return false;
+        return classify(opened);
     }
     db = handle;
     // Another Pellux process (the search command beside the running application) may hold the
     // file for a moment; wait for it instead of failing at once.
-    sqlite3_busy_timeout(db, 5000);
-    sql::exec(db, "PRAGMA journal_mode = DELETE");
-    sql::exec(db, "PRAGMA synchronous = FULL");
-    sql::exec(db, "PRAGMA foreign_keys = ON");
-
+    const int timeout_ms = mode == OpenMode::createIfMissing ? kCaptureBusyTimeout_ms : kReadOnlyBusyTimeout_ms;
+    int rc = sqlite3_busy_timeout(db, timeout_ms);
     // SQLite reads the file lazily: a file that is no database (or is damaged) only shows at the
-    // first read. Refuse it here, before anything could write to it.
-    if (!sql::exec(db, "SELECT count(*) FROM sqlite_master")) {
-        log::failure(QStringLiteral("Unable to open database: %1").arg(errorMessage()));
+    // first read. Find out here, before anything could write to it.
+    if (rc == SQLITE_OK) {
+        Statement probe(db, "SELECT count(*) FROM sqlite_master");
+        rc = probe.prepared() ? probe.step() : sqlite3_extended_errcode(db);
+        if (rc == SQLITE_ROW)
+            rc = SQLITE_OK;
+    }
+    if (mode == OpenMode::createIfMissing) {
+        for (const char *pragma :
+            { "PRAGMA journal_mode = DELETE", "PRAGMA synchronous = FULL", "PRAGMA foreign_keys = ON" }) {
+            if (rc == SQLITE_OK)
+                rc = sqlite3_exec(db, pragma, nullptr, nullptr, nullptr);
+        }
+    }
+    if (rc != SQLITE_OK) {
+        *error = errorMessage();
         closeDatabase();
+        return classify(rc);
+    }
+    return OpenResult::opened;
+}
+
+std::optional<QString> SimpleDatabaseManager::Impl::setAside(const QString &path)
+{
+    // The damaged file keeps every byte under a new name; its journal goes with it under the same
+    // name plus its suffix, so that opening the set-aside file applies the journal it belongs to.
+    // An earlier set-aside file is never overwritten.
+    const QStringList siblings = { QStringLiteral("-journal"), QStringLiteral("-wal"), QStringLiteral("-shm") };
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+    const QString base = path + QStringLiteral(".corrupt-") + stamp;
+    const auto taken = [&](const QString &name) {
+        if (QFileInfo(name).exists() || QFileInfo(name).isSymLink())
+            return true;
+        for (const QString &suffix : siblings) {
+            if (QFileInfo(name + suffix).exists() || QFileInfo(name + suffix).isSymLink())
+                return true;
+        }
+        return false;
+    };
+    QString aside = base;
+    for (int n = 2; taken(aside); ++n)
+        aside = base + QStringLiteral("-%1").arg(n);
+    QFile file(path);
+    if (!file.rename(aside)) {
+        log::failure(QStringLiteral("ERROR openDatabase: %1 is damaged and cannot be set aside (%2); left as it is")
+                         .arg(path, file.errorString()));
+        return std::nullopt;
+    }
+    for (const QString &suffix : siblings) {
+        QFile sibling(path + suffix);
+        if (sibling.exists() && !sibling.rename(aside + suffix))
+            log::info(QStringLiteral("Could not set %1 aside: %2").arg(sibling.fileName(), sibling.errorString()));
+    }
+    return aside;
+}
+
+bool SimpleDatabaseManager::Impl::openDatabase()
+{
+    const QString path = getDatabasePath();
+    ++openAttempts;
+    QString error;
+    OpenResult result = connect(path, &error);
+    if (result == OpenResult::damaged && mode == OpenMode::createIfMissing) {
+        const std::optional<QString> aside = setAside(path);
+        if (!aside)
+            return false;
+        log::failure(QStringLiteral("ERROR openDatabase: the database %1 is damaged (%2): set it aside as %3 and "
+                                    "started a fresh one; the recordings' rows are to be rebuilt")
+                         .arg(path, error, *aside));
+        {
+            const std::lock_guard lock(asideMutex);
+            asidePath = *aside;
+        }
+        recreated = true;
+        result = connect(path, &error);
+    }
+    if (result != OpenResult::opened) {
+        if (result == OpenResult::unavailable && mode == OpenMode::createIfMissing && !closing) {
+            // Held by another process or not reachable for now: keep trying in the background;
+            // rows written meanwhile wait in memory.
+            reopening = true;
+            log::failure(QStringLiteral("ERROR openDatabase: Unable to open database: %1; trying again in %2 ms")
+                             .arg(error)
+                             .arg(openRetryDelay.count()));
+            retryTimer.schedule(openRetryDelay);
+            openRetryDelay = longer(openRetryDelay);
+        } else {
+            reopening = false;
+            log::failure(QStringLiteral("ERROR openDatabase: Unable to open database: %1").arg(error));
+        }
         return false;
     }
+    if (openAttempts > 1)
+        log::info(QStringLiteral("Opened the database at attempt %1").arg(openAttempts));
+    reopening = false;
+    openAttempts = 0;
+    openRetryDelay = kFirstRetryDelay;
     open = true;
-    serialQueue.sync([this] { createTables(); });
+    if (mode == OpenMode::createIfMissing)
+        serialQueue.sync([this] { createTables(); });
+    else
+        textIndexReady = text_search::ready(db);
     return true;
 }
 
 void SimpleDatabaseManager::Impl::createTables()
 {
+    // A table lost from an older or damaged file is created again (empty) instead of failing
+    // every insert that needs it.
+    QStringList tables;
+    {
+        Statement names(
+            db, "SELECT name FROM sqlite_master WHERE type = 'table' AND name IN ('recordings', 'ocr_text')");
+        int rc = names.prepared() ? SQLITE_ROW : sqlite3_extended_errcode(db);
+        while (rc == SQLITE_ROW && (rc = names.step()) == SQLITE_ROW)
+            tables << names.text(0).value_or(QString());
+        if (rc != SQLITE_DONE)
+            log::failure(QStringLiteral("ERROR createTables: %1").arg(errorMessage()));
+    }
+    if (!tables.isEmpty()) {
+        for (const char *name : { "recordings", "ocr_text" }) {
+            if (!tables.contains(QLatin1String(name)))
+                log::info(QStringLiteral("The table %1 was missing: creating it").arg(QLatin1String(name)));
+        }
+    }
     if (!sql::exec(db,
             "CREATE TABLE IF NOT EXISTS recordings ("
             "id TEXT PRIMARY KEY, "
@@ -370,7 +622,7 @@ void SimpleDatabaseManager::Impl::createTables()
             "image_hash TEXT, "
             "file_size INTEGER, "
             "compression_ratio REAL)"))
-        log::failure(QStringLiteral("Error creating recordings table: %1").arg(errorMessage()));
+        log::failure(QStringLiteral("ERROR createTables: Error creating recordings table: %1").arg(errorMessage()));
     if (!sql::exec(db,
             "CREATE TABLE IF NOT EXISTS ocr_text ("
             "id INTEGER PRIMARY KEY AUTOINCREMENT, "
@@ -378,10 +630,13 @@ void SimpleDatabaseManager::Impl::createTables()
             "text TEXT NOT NULL, "
             "timestamp REAL NOT NULL, "
             "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
-        log::failure(QStringLiteral("Error creating OCR table: %1").arg(errorMessage()));
-    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_timestamp ON recordings(timestamp)");
-    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_ocr_recording ON ocr_text(recording_id)");
-    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
+        log::failure(QStringLiteral("ERROR createTables: Error creating OCR table: %1").arg(errorMessage()));
+    for (const char *index : { "CREATE INDEX IF NOT EXISTS idx_recordings_timestamp ON recordings(timestamp)",
+             "CREATE INDEX IF NOT EXISTS idx_ocr_recording ON ocr_text(recording_id)",
+             "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)" }) {
+        if (!sql::exec(db, index))
+            log::failure(QStringLiteral("ERROR createTables: %1").arg(errorMessage()));
+    }
     migrate();
 }
 
@@ -390,12 +645,18 @@ void SimpleDatabaseManager::Impl::migrate()
     bool present[std::size(kOptionalColumns)] = {};
     {
         Statement info(db, "PRAGMA table_info(recordings)");
-        while (info.prepared() && info.step() == SQLITE_ROW) {
+        int rc = info.prepared() ? SQLITE_ROW : sqlite3_extended_errcode(db);
+        while (rc == SQLITE_ROW && (rc = info.step()) == SQLITE_ROW) {
             const std::optional<QString> name = info.text(1);
             for (size_t i = 0; i < std::size(kOptionalColumns); ++i) {
                 if (name && *name == QLatin1String(kOptionalColumns[i].name))
                     present[i] = true;
             }
+        }
+        if (rc != SQLITE_DONE) {
+            // Adding columns that may be there already would only fail again; the next open retries.
+            log::failure(QStringLiteral("ERROR migrate: %1").arg(errorMessage()));
+            return;
         }
     }
     for (size_t i = 0; i < std::size(kOptionalColumns); ++i) {
@@ -405,10 +666,13 @@ void SimpleDatabaseManager::Impl::migrate()
         if (sql::exec(db, kOptionalColumns[i].statement))
             log::info(QStringLiteral("Successfully added %1 column to recordings table").arg(name));
         else
-            log::failure(QStringLiteral("Error adding %1 column: %2").arg(name, errorMessage()));
+            log::failure(QStringLiteral("ERROR migrate: Error adding %1 column: %2").arg(name, errorMessage()));
     }
-    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)");
-    sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)");
+    for (const char *index : { "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)",
+             "CREATE INDEX IF NOT EXISTS idx_recordings_reference_hash ON recordings(reference_hash)" }) {
+        if (!sql::exec(db, index))
+            log::failure(QStringLiteral("ERROR migrate: %1").arg(errorMessage()));
+    }
     // Building the indexes for a large existing file takes a while: queue it, so that the opener
     // does not wait for it. Operations submitted meanwhile run after it, in order, as always.
     serialQueue.async([this] {
@@ -422,7 +686,7 @@ void SimpleDatabaseManager::Impl::migrate()
         // gives way to this one.
         if (!sql::exec(db, "DROP INDEX IF EXISTS idx_recordings_app_browse")
             || !sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_app_time ON recordings(app_name, timestamp)"))
-            log::failure(QStringLiteral("Error creating the application index: %1").arg(errorMessage()));
+            log::failure(QStringLiteral("ERROR migrate: Error creating the application index: %1").arg(errorMessage()));
         textIndexReady = text_search::prepare(db);
     });
 }
@@ -432,9 +696,107 @@ void SimpleDatabaseManager::Impl::closeDatabase()
     open = false;
     textIndexReady = false;
     if (db) {
-        sqlite3_close(db);
+        if (sqlite3_close(db) != SQLITE_OK) {
+            // A statement still open: let SQLite close the connection once it is finalised.
+            log::failure(QStringLiteral("ERROR closeDatabase: %1").arg(errorMessage()));
+            sqlite3_close_v2(db);
+        }
         db = nullptr;
     }
+}
+
+SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::write(const char *operation, PendingWrite pending)
+{
+    flushPendingWrites();
+    if (!db && !reopening) {
+        log::failure(QStringLiteral("ERROR %1: Database not available").arg(QLatin1String(operation)));
+        return WriteResult::failed;
+    }
+    if (!db)
+        return keep(operation, std::move(pending), QStringLiteral("the database is not open yet"));
+    // Rows that wait go first, so that text never lands before its recording.
+    if (!pendingWrites.empty())
+        return keep(operation, std::move(pending), QStringLiteral("earlier rows are still waiting"));
+    QString error;
+    const int rc = pending.attempt(db, &error);
+    if (rc == SQLITE_DONE)
+        return WriteResult::written;
+    if (mode != OpenMode::createIfMissing || !sql::isTransient(rc)) {
+        log::failure(QStringLiteral("ERROR %1: %2").arg(QLatin1String(operation), error));
+        return WriteResult::failed;
+    }
+    nextWriteRetry = std::chrono::steady_clock::now() + writeRetryDelay;
+    return keep(operation, std::move(pending), error);
+}
+
+SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::keep(
+    const char *operation, PendingWrite pending, const QString &why)
+{
+    if (pendingWrites.size() >= kMaxPendingWrites) {
+        log::failure(QStringLiteral("ERROR %1: %2; %3 rows already wait to be written, this one is lost")
+                         .arg(QLatin1String(operation), why)
+                         .arg(pendingWrites.size()));
+        return WriteResult::failed;
+    }
+    pendingWrites.push_back(std::move(pending));
+    pendingCount = pendingWrites.size();
+    log::failure(QStringLiteral("ERROR %1: %2; kept in memory to be written later (%3 waiting)")
+                     .arg(QLatin1String(operation), why)
+                     .arg(pendingWrites.size()));
+    if (db)
+        retryTimer.schedule(writeRetryDelay);
+    return WriteResult::kept;
+}
+
+void SimpleDatabaseManager::Impl::flushPendingWrites(bool force)
+{
+    if (pendingWrites.empty() || !db)
+        return;
+    // A write that just failed would only wait out the busy timeout again: leave it to the timer.
+    if (!force && std::chrono::steady_clock::now() < nextWriteRetry)
+        return;
+    int written = 0;
+    while (!pendingWrites.empty()) {
+        QString error;
+        const int rc = pendingWrites.front().attempt(db, &error);
+        if (rc != SQLITE_DONE && mode == OpenMode::createIfMissing && sql::isTransient(rc)) {
+            log::debug(QStringLiteral("DEBUG flushPendingWrites: still failing: %1").arg(error));
+            writeRetryDelay = longer(writeRetryDelay);
+            nextWriteRetry = std::chrono::steady_clock::now() + writeRetryDelay;
+            retryTimer.schedule(writeRetryDelay);
+            break;
+        }
+        if (rc == SQLITE_DONE)
+            ++written;
+        else
+            log::failure(
+                QStringLiteral("ERROR flushPendingWrites: a kept row cannot be written and is dropped: %1").arg(error));
+        pendingWrites.pop_front();
+    }
+    pendingCount = pendingWrites.size();
+    if (pendingWrites.empty()) {
+        writeRetryDelay = kFirstRetryDelay;
+        nextWriteRetry = {};
+    }
+    if (written > 0)
+        log::info(QStringLiteral("Wrote %1 rows kept from failed writes (%2 still waiting)")
+                      .arg(written)
+                      .arg(pendingWrites.size()));
+}
+
+void SimpleDatabaseManager::Impl::retry()
+{
+    if (closing)
+        return;
+    if (!db && reopening)
+        openDatabase();
+    flushPendingWrites(true);
+}
+
+bool SimpleDatabaseManager::Impl::isKept(const QString &recordingId) const
+{
+    return std::any_of(pendingWrites.begin(), pendingWrites.end(),
+        [&](const PendingWrite &w) { return w.isRecordingRow && w.recordingId == recordingId; });
 }
 
 SimpleDatabaseManager &SimpleDatabaseManager::shared()
@@ -451,7 +813,15 @@ SimpleDatabaseManager::SimpleDatabaseManager(OpenMode mode)
 
 SimpleDatabaseManager::~SimpleDatabaseManager()
 {
-    d->serialQueue.sync([this] { d->closeDatabase(); });
+    d->retryTimer.stop();
+    d->serialQueue.sync([this] {
+        d->closing = true;
+        d->flushPendingWrites(true);
+        if (!d->pendingWrites.empty())
+            log::failure(QStringLiteral("ERROR closeDatabase: %1 kept rows could not be written and are lost")
+                             .arg(d->pendingWrites.size()));
+        d->closeDatabase();
+    });
 }
 
 bool SimpleDatabaseManager::isOpen() const { return d->open; }
@@ -473,17 +843,19 @@ void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recordi
             if (completion)
                 completion(result);
         };
-        if (!d->db)
-            return finish(false);
         log::debug(
             QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: %1 with hash: %2, isDelta: %3")
                 .arg(recording.idText(), imageHash.value_or(QStringLiteral("none")), boolText(isDeltaFrame)));
-        bool saved = false;
-        {
-            Statement insert(d->db,
+        PendingWrite row;
+        row.recordingId = recording.idText();
+        row.isRecordingRow = true;
+        row.attempt = [recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio](
+                          sqlite3 *db, QString *error) {
+            Statement insert(db,
                 "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, "
                 "app_name, window_title, image_hash, file_size, is_delta_frame, reference_hash, "
                 "compression_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            int rc = sqlite3_extended_errcode(db);
             if (insert.prepared()) {
                 insert.bind(1, recording.idText());
                 insert.bind(2, secondsSince1970(recording.timestamp));
@@ -496,15 +868,16 @@ void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recordi
                 insert.bind(9, isDeltaFrame ? 1 : 0);
                 insert.bind(10, referenceHash);
                 insert.bind(11, compressionRatio);
-                if (insert.step() == SQLITE_DONE) {
-                    log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
-                    saved = true;
-                } else {
-                    log::failure(QStringLiteral("Error saving recording with delta frame: %1").arg(d->errorMessage()));
-                }
+                rc = insert.step();
             }
-        }
-        finish(saved);
+            if (rc != SQLITE_DONE)
+                *error = QStringLiteral("Error saving recording with delta frame: %1").arg(sql::errorMessage(db));
+            return rc;
+        };
+        const Impl::WriteResult outcome = d->write("saveRecordingWithDeltaFrame", std::move(row));
+        if (outcome == Impl::WriteResult::written)
+            log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
+        finish(outcome != Impl::WriteResult::failed);
     });
 }
 
@@ -512,62 +885,60 @@ void SimpleDatabaseManager::saveOCRText(
     const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion)
 {
     d->serialQueue.async([this, recordingId, text, timestamp, completion = std::move(completion)] {
-        const auto answer = [&completion](bool saved) {
-            if (completion)
-                completion(saved);
-        };
-        if (!d->db)
-            return answer(false);
         const QString id = uuidText(recordingId);
         log::debug(QStringLiteral("DEBUG saveOCRText: Saving text for recording %1").arg(id));
         log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text)));
         log::debug(QStringLiteral("DEBUG saveOCRText: Text preview: %1...").arg(leadingCharacters(text, 50)));
-
-        bool exists = false;
-        {
-            Statement count(d->db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
-            if (count.prepared()) {
-                count.bind(1, id);
-                if (count.step() == SQLITE_ROW) {
-                    const qint64 n = count.int64(0);
-                    exists = n > 0;
-                    log::debug(QStringLiteral("DEBUG saveOCRText [%1]: Recording exists in DB: %2 (count: %3)")
-                                   .arg(d->instanceId, boolText(exists))
-                                   .arg(n));
+        PendingWrite row;
+        row.recordingId = id;
+        row.attempt = [id, text, timestamp, instanceId = d->instanceId](sqlite3 *db, QString *error) {
+            {
+                Statement count(db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
+                int rc = sqlite3_extended_errcode(db);
+                if (count.prepared()) {
+                    count.bind(1, id);
+                    rc = count.step();
+                }
+                if (rc != SQLITE_ROW) {
+                    *error = QStringLiteral("Error checking recording %1: %2").arg(id, sql::errorMessage(db));
+                    return rc;
+                }
+                const qint64 n = count.int64(0);
+                log::debug(QStringLiteral("DEBUG saveOCRText [%1]: Recording exists in DB: %2 (count: %3)")
+                               .arg(instanceId, boolText(n > 0))
+                               .arg(n));
+                if (n == 0) {
+                    *error = QStringLiteral("Recording %1 does not exist in database!").arg(id);
+                    return kMissingRecording;
                 }
             }
-        }
-        if (!exists) {
-            log::failure(QStringLiteral("ERROR saveOCRText: Recording %1 does not exist in database!").arg(id));
-            return answer(false);
-        }
-        Statement insert(d->db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
-        if (!insert.prepared()) {
-            log::failure(QStringLiteral("ERROR saveOCRText: Failed to prepare statement: %1").arg(d->errorMessage()));
-            return answer(false);
-        }
-        insert.bind(1, id);
-        insert.bind(2, text);
-        insert.bind(3, secondsSince1970(timestamp));
-        if (insert.step() == SQLITE_DONE) {
+            Statement insert(db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+            int rc = sqlite3_extended_errcode(db);
+            if (insert.prepared()) {
+                insert.bind(1, id);
+                insert.bind(2, text);
+                insert.bind(3, secondsSince1970(timestamp));
+                rc = insert.step();
+            }
+            if (rc != SQLITE_DONE)
+                *error = QStringLiteral("Error saving OCR text: %1 (extended error code %2)")
+                             .arg(sql::errorMessage(db))
+                             .arg(sqlite3_extended_errcode(db));
+            return rc;
+        };
+        const Impl::WriteResult result = d->write("saveOCRText", std::move(row));
+        if (result == Impl::WriteResult::written)
             log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
-            answer(true);
-        } else {
-            log::failure(QStringLiteral("Error saving OCR text: %1").arg(d->errorMessage()));
-            log::failure(QStringLiteral("Extended error code: %1").arg(sqlite3_extended_errcode(d->db)));
-            answer(false);
-        }
+        if (completion)
+            completion(result != Impl::WriteResult::failed);
     });
 }
 
 void SimpleDatabaseManager::searchText(
     const QString &query, const std::optional<QString> &appName, std::function<void(std::vector<Recording>)> completion)
 {
-    d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
-        std::vector<Recording> results;
-        if (d->db)
-            results = d->searchText(query, appName);
-        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+    findText(query, appName, [completion = std::move(completion)](std::optional<std::vector<Recording>> results) {
+        completion(results ? std::move(*results) : std::vector<Recording>());
     });
 }
 
@@ -679,16 +1050,17 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     // newest stored first, the way the rest of the list runs.
     const char *sqlWithoutApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
                                 "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
-                                "WHERE o.text LIKE ? COLLATE NOCASE ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
+                                "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' "
+                                "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     const char *sqlWithApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
                              "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
-                             "WHERE o.text LIKE ? COLLATE NOCASE AND r.app_name = ? COLLATE NOCASE "
+                             "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' AND r.app_name = ? COLLATE NOCASE "
                              "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
     std::vector<SearchRow> rows;
     Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
     *answered = select.prepared();
     if (!select.prepared()) {
-        log::debug(QStringLiteral("DEBUG searchText: Failed to prepare statement - %1").arg(errorMessage()));
+        log::failure(QStringLiteral("ERROR searchText: Failed to prepare statement - %1").arg(errorMessage()));
         return rows;
     }
     log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
@@ -707,12 +1079,16 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     return rows;
 }
 
-std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
+std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::searchText(
     const QString &query, const std::optional<QString> &appName)
 {
+    if (!db) {
+        log::failure(QStringLiteral("ERROR searchText: Database not available"));
+        return std::nullopt;
+    }
     log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
-    // The query is not escaped: "%" and "_" in it act as wildcards.
-    const QString pattern = QLatin1Char('%') + query + QLatin1Char('%');
+    // Literal: "%" and "_" typed by the user match themselves.
+    const QString pattern = text_search::likePattern(query);
     std::optional<std::vector<SearchRow>> indexed;
     if (textIndexEnabled && textIndexReady) {
         if (const std::optional<QString> candidates = text_search::candidateExpression(query)) {
@@ -723,12 +1099,11 @@ std::vector<Recording> SimpleDatabaseManager::Impl::searchText(
     }
     bool answered = true;
     std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &answered);
-    std::vector<Recording> results;
-    if (answered) {
-        const size_t matches = rows.size();
-        results = recordingsFromSearchRows(std::move(rows), "searchText");
-        log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));
-    }
+    if (!answered)
+        return std::nullopt;
+    const size_t matches = rows.size();
+    std::vector<Recording> results = recordingsFromSearchRows(std::move(rows), "searchText");
+    log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));
     log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(results.size()));
     return results;
 }
@@ -760,12 +1135,15 @@ void SimpleDatabaseManager::getOCRText(const QUuid &recordingId, std::function<v
         }
         Statement select(d->db, "SELECT text FROM ocr_text WHERE recording_id = ? LIMIT 1");
         if (!select.prepared()) {
-            log::debug(QStringLiteral("DEBUG: Failed to prepare statement"));
+            log::failure(QStringLiteral("ERROR getOCRText: Failed to prepare statement - %1").arg(d->errorMessage()));
             return deliver();
         }
         select.bind(1, id);
-        if (select.step() != SQLITE_ROW) {
+        const int rc = select.step();
+        if (rc == SQLITE_DONE) {
             log::debug(QStringLiteral("DEBUG: No row found for recording_id: %1").arg(id));
+        } else if (rc != SQLITE_ROW) {
+            log::failure(QStringLiteral("ERROR getOCRText: %1").arg(d->errorMessage()));
         } else if (select.isNull(0)) {
             log::debug(QStringLiteral("DEBUG: Column text is NULL"));
         } else if (const std::optional<QString> text = select.text(0)) {
@@ -784,6 +1162,9 @@ void SimpleDatabaseManager::getOCRText(const QUuid &recordingId, std::function<v
 void SimpleDatabaseManager::verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion)
 {
     d->serialQueue.async([this, recordingId, completion = std::move(completion)] {
+        const QString id = uuidText(recordingId);
+        if (d->isKept(id))
+            return completion(true);
         if (!d->db)
             return completion(false);
         {
@@ -794,17 +1175,20 @@ void SimpleDatabaseManager::verifyRecordingExists(const QUuid &recordingId, std:
                                .arg(total.int64(0)));
         }
         bool exists = false;
-        const QString id = uuidText(recordingId);
         Statement count(d->db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
+        int rc = sqlite3_extended_errcode(d->db);
         if (count.prepared()) {
             count.bind(1, id);
-            if (count.step() == SQLITE_ROW) {
-                const qint64 n = count.int64(0);
-                exists = n > 0;
-                log::debug(QStringLiteral("DEBUG verifyRecordingExists [%1]: Recording %2 exists: %3 (count: %4)")
-                               .arg(d->instanceId, id, boolText(exists))
-                               .arg(n));
-            }
+            rc = count.step();
+        }
+        if (rc == SQLITE_ROW) {
+            const qint64 n = count.int64(0);
+            exists = n > 0;
+            log::debug(QStringLiteral("DEBUG verifyRecordingExists [%1]: Recording %2 exists: %3 (count: %4)")
+                           .arg(d->instanceId, id, boolText(exists))
+                           .arg(n));
+        } else {
+            log::failure(QStringLiteral("ERROR verifyRecordingExists: %1").arg(d->errorMessage()));
         }
         completion(exists);
     });
@@ -817,11 +1201,15 @@ void SimpleDatabaseManager::getScreenshotByHash(
         std::optional<QString> path;
         if (d->db) {
             Statement select(d->db, "SELECT file_path FROM recordings WHERE image_hash = ? LIMIT 1");
+            int rc = sqlite3_extended_errcode(d->db);
             if (select.prepared()) {
                 select.bind(1, imageHash);
-                if (select.step() == SQLITE_ROW)
-                    path = select.text(0);
+                rc = select.step();
             }
+            if (rc == SQLITE_ROW)
+                path = select.text(0);
+            else if (rc != SQLITE_DONE)
+                log::failure(QStringLiteral("ERROR getScreenshotByHash: %1").arg(d->errorMessage()));
         }
         postToMain([completion, path] { completion(path); });
     });
@@ -846,19 +1234,22 @@ void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, 
         // that path, a bare name the files whose last path component it is.
         if (!d->db || path.isEmpty() || path.endsWith(QLatin1Char('/')))
             return finish(false);
+        d->flushPendingWrites();
         const bool bareName = !path.contains(QLatin1Char('/'));
         Statement update(d->db,
             bareName ? "UPDATE recordings SET file_size = ?1 "
                        "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3"
                      : "UPDATE recordings SET file_size = ?1 WHERE file_path = ?2");
-        if (!update.prepared())
+        if (!update.prepared()) {
+            log::failure(QStringLiteral("ERROR updateFileSize: %1").arg(d->errorMessage()));
             return finish(false);
+        }
         update.bind(1, newSize);
         update.bind(2, path);
         if (bareName)
             update.bind(3, QLatin1Char('/') + path);
         if (update.step() != SQLITE_DONE) {
-            log::failure(QStringLiteral("Error updating file size: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR updateFileSize: Error updating file size: %1").arg(d->errorMessage()));
             return finish(false);
         }
         const bool changed = sqlite3_changes(d->db) > 0;
@@ -878,10 +1269,11 @@ void SimpleDatabaseManager::deleteRecordings(
         };
         if (!d->db)
             return finish(0);
+        d->flushPendingWrites();
         Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
         Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
         if (!deleteText.prepared() || !deleteRow.prepared() || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
-            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
             return finish(0);
         }
         // All or nothing: a failure part-way leaves every row as it was.
@@ -895,13 +1287,14 @@ void SimpleDatabaseManager::deleteRecordings(
             if (!ok)
                 break;
             removed += sqlite3_changes(d->db);
-            deleteText.reset();
-            deleteRow.reset();
+            ok = deleteText.reset() && deleteRow.reset();
+            if (!ok)
+                break;
         }
         if (ok)
             ok = sql::exec(d->db, "COMMIT");
         if (!ok) {
-            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
             sql::exec(d->db, "ROLLBACK");
             return finish(0);
         }
@@ -913,10 +1306,15 @@ void SimpleDatabaseManager::deleteRecordings(
 void SimpleDatabaseManager::resetDatabase()
 {
     d->serialQueue.async([this] {
+        // The rows waiting to be written belong to the data being thrown away.
+        d->pendingWrites.clear();
+        d->pendingCount = 0;
         d->closeDatabase();
         const QString path = d->getDatabasePath();
         QFile::remove(path);
         QFile::remove(path + QStringLiteral("-journal"));
+        QFile::remove(path + QStringLiteral("-wal"));
+        QFile::remove(path + QStringLiteral("-shm"));
         if (d->openDatabase())
             log::info(QStringLiteral("Database reset completed"));
     });
@@ -925,24 +1323,26 @@ void SimpleDatabaseManager::resetDatabase()
 void SimpleDatabaseManager::deleteAllData()
 {
     d->serialQueue.async([this] {
+        d->pendingWrites.clear();
+        d->pendingCount = 0;
         if (!d->db)
             return;
         // One transaction: either everything goes or, on a failure, everything stays.
         bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
         if (ok && d->textIndexReady && !text_search::clear(d->db)) {
-            log::failure(QStringLiteral("Error deleting OCR text: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
             ok = false;
         }
         if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;")) {
-            log::failure(QStringLiteral("Error deleting OCR text: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
             ok = false;
         }
         if (ok && !sql::exec(d->db, "DELETE FROM recordings;")) {
-            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
             ok = false;
         }
         if (ok && !sql::exec(d->db, "COMMIT")) {
-            log::failure(QStringLiteral("Error deleting recordings: %1").arg(d->errorMessage()));
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
             ok = false;
         }
         if (!ok) {
@@ -967,7 +1367,8 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
             if (!texts.prepared())
                 print(QStringLiteral("Failed to prepare debug query"));
             int n = 0;
-            while (texts.prepared() && texts.step() == SQLITE_ROW) {
+            int rc = texts.prepared() ? SQLITE_ROW : SQLITE_DONE;
+            while (rc == SQLITE_ROW && (rc = texts.step()) == SQLITE_ROW) {
                 ++n;
                 print(QStringLiteral("\n[%1] Recording ID: %2").arg(n).arg(texts.text(0).value_or(QString())));
                 print(QStringLiteral("Timestamp: %1").arg(dateTimeText(texts.real(2))));
@@ -985,21 +1386,45 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
                 else
                     print(QStringLiteral("Text preview: %1...").arg(leadingCharacters(*text, 100)));
             }
+            if (rc != SQLITE_DONE)
+                log::failure(QStringLiteral("ERROR debugPrintAllOCRTexts: %1").arg(d->errorMessage()));
         }
         print(QStringLiteral("\n=== Recordings in Database ==="));
         {
             Statement rows(d->db, "SELECT id, timestamp, file_path FROM recordings ORDER BY timestamp DESC LIMIT 5");
             int n = 0;
-            while (rows.prepared() && rows.step() == SQLITE_ROW) {
+            int rc = rows.prepared() ? SQLITE_ROW : sqlite3_extended_errcode(d->db);
+            while (rc == SQLITE_ROW && (rc = rows.step()) == SQLITE_ROW) {
                 ++n;
                 print(QStringLiteral("[%1] ID: %2, Time: %3, Path: %4")
                           .arg(n)
                           .arg(rows.text(0).value_or(QString()), dateTimeText(rows.real(1)),
                               rows.text(2).value_or(QString())));
             }
+            if (rc != SQLITE_DONE)
+                log::failure(QStringLiteral("ERROR debugPrintAllOCRTexts: %1").arg(d->errorMessage()));
         }
         print(QStringLiteral("=== End Debug Output ==="));
     });
 }
+
+void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
+    std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
+        std::optional<std::vector<Recording>> results = d->searchText(query, appName);
+        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+    });
+}
+
+bool SimpleDatabaseManager::wasRecreated() const { return d->recreated; }
+
+QString SimpleDatabaseManager::setAsidePath() const
+{
+    const std::lock_guard lock(d->asideMutex);
+    return d->asidePath;
+}
+
+size_t SimpleDatabaseManager::pendingWriteCount() const { return d->pendingCount; }
 
 } // namespace pellux

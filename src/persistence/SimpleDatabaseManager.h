@@ -35,8 +35,16 @@ public:
     static SimpleDatabaseManager &shared();
 
     enum class OpenMode {
-        createIfMissing, // the application: creates the folder and an empty database when missing
-        existingOnly, // tools that only read: a missing file is a failed open, nothing is created
+        // The capturing application: creates the folder and an empty database when missing; sets
+        // a damaged file (or one that is no database) aside and starts a fresh one; retries an
+        // open that fails for a while (another process holds the file) in the background; keeps
+        // rows whose write fails for a while in memory and writes them later.
+        createIfMissing,
+        // Tools that only read: opens the file read-only and never writes to it; a missing or
+        // damaged file is a failed open, left as it is.
+        existingOnly,
+        capture = createIfMissing,
+        readOnly = existingOnly,
     };
 
     // Opens (or creates) the database in the current user's Documents/Pellux. Tests and tools
@@ -47,14 +55,17 @@ public:
     SimpleDatabaseManager(const SimpleDatabaseManager &) = delete;
     SimpleDatabaseManager &operator=(const SimpleDatabaseManager &) = delete;
 
-    // Completion on the database queue: true when the row was written.
+    // Completion on the database queue: true when the row was written, or (capture mode) when
+    // its write failed for a while and it is kept in memory to be written later.
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(bool)> completion = {});
-    // Completion (when given) on the database queue: true when the text was written.
+    // Completion (when given) on the database queue: true when the text was written, or (capture
+    // mode) kept in memory to be written later.
     void saveOCRText(
         const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion = {});
-    // Completion on main: at most 100 recordings, newest first.
+    // Completion on main: at most 100 recordings, newest first, whose text contains the query
+    // literally ("%" and "_" match themselves). A failed search answers an empty list (see findText).
     void searchText(const QString &query, const std::optional<QString> &appName,
         std::function<void(std::vector<Recording>)> completion);
     // Completion on main: the distinct application names of all recordings, ascending by plain
@@ -72,7 +83,7 @@ public:
         std::function<void(RecordingPage)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
-    // Completion on the database queue.
+    // Completion on the database queue; a row kept to be written later counts as existing.
     void verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion);
     // Completion on main: the stored file path of a recording with that hash.
     void getScreenshotByHash(const QString &imageHash, std::function<void(std::optional<QString>)> completion);
@@ -109,6 +120,19 @@ public:
     QString databasePath() const;
     // Where the current user's database lives, computed without creating anything.
     static QString defaultDatabasePath();
+
+    // Like searchText, but a search that fails answers absent instead of an empty list, so that
+    // "nothing found" and "could not search" differ. Completion on main.
+    void findText(const QString &query, const std::optional<QString> &appName,
+        std::function<void(std::optional<std::vector<Recording>>)> completion);
+    // True once this instance found the file damaged (or no database), set it aside and started a
+    // fresh one: the rows and text of the recordings on disk are then to be rebuilt.
+    bool wasRecreated() const;
+    // Where the damaged file went ("pellux_v2.db.corrupt-<local time>", its journal beside it with
+    // "-journal" appended); empty unless wasRecreated().
+    QString setAsidePath() const;
+    // Rows whose write failed for a while (locked, disk full, read-only) and wait in memory.
+    size_t pendingWriteCount() const;
 
 private:
     struct Impl;

@@ -27,6 +27,7 @@ public:
         : Statement(db, sql.toUtf8().constData())
     {
     }
+    // sqlite3_finalize only repeats the error of the last step, which the caller has handled.
     ~Statement() { sqlite3_finalize(m_stmt); }
 
     Statement(const Statement &) = delete;
@@ -38,31 +39,34 @@ public:
     void bind(int index, const QString &text)
     {
         const QByteArray utf8 = text.toUtf8();
-        sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+        check(sqlite3_bind_text(m_stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT));
     }
     void bind(int index, const std::optional<QString> &text)
     {
         if (text)
             bind(index, *text);
         else
-            sqlite3_bind_null(m_stmt, index);
+            check(sqlite3_bind_null(m_stmt, index));
     }
-    void bind(int index, double value) { sqlite3_bind_double(m_stmt, index, value); }
+    void bind(int index, double value) { check(sqlite3_bind_double(m_stmt, index, value)); }
     void bind(int index, std::optional<double> value)
     {
         if (value)
             bind(index, *value);
         else
-            sqlite3_bind_null(m_stmt, index);
+            check(sqlite3_bind_null(m_stmt, index));
     }
-    void bind(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
-    void bind(int index, int value) { sqlite3_bind_int(m_stmt, index, value); }
+    void bind(int index, qint64 value) { check(sqlite3_bind_int64(m_stmt, index, value)); }
+    void bind(int index, int value) { check(sqlite3_bind_int(m_stmt, index, value)); }
 
-    int step() { return sqlite3_step(m_stmt); }
-    void reset()
+    // SQLITE_ROW, SQLITE_DONE or an error code. A bind that failed since the last reset is
+    // reported here, without running the statement with a missing value.
+    int step() { return m_bindStatus != SQLITE_OK ? m_bindStatus : sqlite3_step(m_stmt); }
+    // Makes the statement ready to run again with new values. False when it cannot be reused.
+    bool reset()
     {
-        sqlite3_reset(m_stmt);
-        sqlite3_clear_bindings(m_stmt);
+        m_bindStatus = SQLITE_OK;
+        return sqlite3_reset(m_stmt) == SQLITE_OK && sqlite3_clear_bindings(m_stmt) == SQLITE_OK;
     }
 
     bool isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
@@ -80,10 +84,39 @@ public:
     }
 
 private:
+    void check(int rc)
+    {
+        if (rc != SQLITE_OK && m_bindStatus == SQLITE_OK)
+            m_bindStatus = rc;
+    }
+
     sqlite3_stmt *m_stmt = nullptr;
+    int m_bindStatus = SQLITE_OK;
 };
 
 // Runs SQL that returns no rows. True on success.
 inline bool exec(sqlite3 *db, const char *sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// Failures that go away by themselves (another process holds the file, the disk is full or
+// read-only for a while, the file cannot be reached): the same write may succeed later.
+inline bool isTransient(int rc)
+{
+    switch (rc & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_READONLY:
+    case SQLITE_FULL:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+    case SQLITE_PROTOCOL:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The file itself is damaged or is no database.
+inline bool isDamage(int rc) { return (rc & 0xff) == SQLITE_CORRUPT || (rc & 0xff) == SQLITE_NOTADB; }
 
 } // namespace pellux::sql

@@ -133,6 +133,16 @@ bool stateComplete(sqlite3 *db)
     return select.step() == SQLITE_ROW && select.int64(0) == 1;
 }
 
+bool dropIndex(sqlite3 *db)
+{
+    QString drop;
+    for (const char *trigger : kTriggerNames)
+        drop += QStringLiteral("DROP TRIGGER IF EXISTS %1;").arg(QLatin1String(trigger));
+    drop += QStringLiteral("DROP TABLE IF EXISTS ocr_text_search; DROP TABLE IF EXISTS ocr_text_search_keys;"
+                           "DROP TABLE IF EXISTS ocr_text_search_state;");
+    return execAll(db, drop);
+}
+
 // Removes an index of another layout (or a damaged one) so that it is built afresh.
 bool dropIfOtherLayout(sqlite3 *db)
 {
@@ -140,12 +150,31 @@ bool dropIfOtherLayout(sqlite3 *db)
         return true;
     if (singleInteger(db, "SELECT layout FROM ocr_text_search_state WHERE id = 1", -1) == kLayout)
         return true;
-    QString drop;
-    for (const char *trigger : kTriggerNames)
-        drop += QStringLiteral("DROP TRIGGER IF EXISTS %1;").arg(QLatin1String(trigger));
-    drop += QStringLiteral("DROP TABLE IF EXISTS ocr_text_search; DROP TABLE IF EXISTS ocr_text_search_keys;"
-                           "DROP TABLE IF EXISTS ocr_text_search_state;");
-    return execAll(db, drop);
+    return dropIndex(db);
+}
+
+// False when an index that claims to be complete disagrees with the text rows: a text table
+// dropped and created again (its ids start over), rows changed while the triggers were missing, a
+// table of the index lost. Each text row of a recording with a numeric capture time has exactly
+// one key, and every key names a text row.
+bool inStep(sqlite3 *db)
+{
+    if (singleInteger(db, "SELECT count(*) FROM sqlite_master WHERE name = 'ocr_text_search_state'", 0) != 1)
+        return true; // nothing built yet
+    if (singleInteger(db, "SELECT complete FROM ocr_text_search_state WHERE id = 1", 0) != 1)
+        return true; // rebuilt anyway
+    if (singleInteger(
+            db, "SELECT count(*) FROM sqlite_master WHERE name IN ('ocr_text_search', 'ocr_text_search_keys')", 0)
+        != 2)
+        return false;
+    const qint64 keys = singleInteger(db, "SELECT count(*) FROM ocr_text_search_keys", -1);
+    const qint64 named
+        = singleInteger(db, "SELECT count(*) FROM ocr_text_search_keys k JOIN ocr_text o ON o.id = k.ocr_id", -2);
+    const qint64 texts = singleInteger(db,
+        "SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"
+        " WHERE typeof(r.timestamp) IN ('integer', 'real')",
+        -3);
+    return keys == named && keys == texts;
 }
 
 // True when the index, its triggers and a complete build are all there (read-only check, so a
@@ -196,12 +225,12 @@ bool build(sqlite3 *db)
         if (batchEnd.step() != SQLITE_ROW)
             return false;
         const qint64 until = batchEnd.int64(0);
-        batchEnd.reset();
+        if (!batchEnd.reset())
+            return false;
         insert.bind(1, after);
         insert.bind(2, until);
-        if (insert.step() != SQLITE_DONE)
+        if (insert.step() != SQLITE_DONE || !insert.reset())
             return false;
-        insert.reset();
         done += std::min<qint64>(kBuildBatch, total - done);
         after = until;
         if (large)
@@ -222,9 +251,12 @@ QString quoted(const QString &trigram)
 
 } // namespace
 
+bool ready(sqlite3 *db) { return alreadyComplete(db) && inStep(db); }
+
 bool prepare(sqlite3 *db)
 {
-    if (alreadyComplete(db))
+    const bool agrees = inStep(db);
+    if (agrees && alreadyComplete(db))
         return true;
     // All or nothing: an interrupted build leaves the index marked incomplete and it is rebuilt on
     // the next open.
@@ -232,7 +264,9 @@ bool prepare(sqlite3 *db)
         log::failure(QStringLiteral("ERROR buildTextSearchIndex: %1").arg(sql::errorMessage(db)));
         return false;
     }
-    bool ok = dropIfOtherLayout(db) && execAll(db, schema());
+    if (!agrees)
+        log::info(QStringLiteral("The search index disagrees with the stored text: rebuilding it"));
+    bool ok = (agrees ? dropIfOtherLayout(db) : dropIndex(db)) && execAll(db, schema());
     if (ok && !stateComplete(db))
         ok = build(db);
     if (ok)
@@ -247,11 +281,25 @@ bool prepare(sqlite3 *db)
     return true;
 }
 
-// Every row that LIKE matches contains each run of the query between wildcards, with ASCII letters
-// in either case. The index folds case more widely (all of Unicode), which only adds candidates
-// that the exact check then drops; it never loses a match. It stores which rows hold a trigram,
-// not where (that would double its size), so a candidate holds every chosen trigram somewhere:
-// trigrams three apart and the last one, which between them cover each run.
+QString likePattern(const QString &query)
+{
+    QString pattern;
+    pattern.reserve(query.size() + 8);
+    pattern += QLatin1Char('%');
+    for (const QChar c : query) {
+        if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('\\'))
+            pattern += QLatin1Char('\\');
+        pattern += c;
+    }
+    pattern += QLatin1Char('%');
+    return pattern;
+}
+
+// Every row that LIKE matches contains the query itself (searches are literal: "%" and "_" are
+// escaped), with ASCII letters in either case. The index folds case more widely (all of Unicode), which only adds
+// candidates that the exact check then drops; it never loses a match. It stores which rows hold a trigram, not where
+// (that would double its size), so a candidate holds every chosen trigram somewhere: trigrams three apart and the last
+// one, which between them cover each run.
 std::optional<QString> candidateExpression(const QString &query)
 {
     QStringList trigrams;
@@ -268,12 +316,8 @@ std::optional<QString> candidateExpression(const QString &query)
         }
         run.clear();
     };
-    for (const char32_t c : query.toUcs4()) {
-        if (c == U'%' || c == U'_')
-            flush();
-        else
-            run << c;
-    }
+    for (const char32_t c : query.toUcs4())
+        run << c;
     flush();
     if (trigrams.isEmpty())
         return std::nullopt;
@@ -311,8 +355,8 @@ std::optional<std::vector<SearchRow>> searchRows(
                             // With an application, its cheap test goes first: one condition over both
                             // tables, which SQLite evaluates once the recording is at hand.
                             .arg(appName ? QStringLiteral("CASE WHEN r.app_name = ?3 COLLATE NOCASE"
-                                                          " THEN o.text LIKE ?2 COLLATE NOCASE ELSE 0 END")
-                                         : QStringLiteral("o.text LIKE ?2 COLLATE NOCASE"));
+                                                          " THEN o.text LIKE ?2 COLLATE NOCASE ESCAPE '\\' ELSE 0 END")
+                                         : QStringLiteral("o.text LIKE ?2 COLLATE NOCASE ESCAPE '\\'"));
     Statement select(db, sql);
     if (!select.prepared())
         return std::nullopt;

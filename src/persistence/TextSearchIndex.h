@@ -26,16 +26,24 @@ struct sqlite3;
 namespace pellux::text_search {
 
 // Creates the index when it is missing and builds it for the rows already stored (logging
-// progress for large files). True when the index is ready for searches.
+// progress for large files); an index that disagrees with the text rows is built afresh. True
+// when the index is ready for searches.
 bool prepare(sqlite3 *db);
+
+// The same answer as prepare without writing anything, for connections that only read.
+bool ready(sqlite3 *db);
 
 // Empties the index in one step, ahead of deleting every text row (which would otherwise remove
 // the entries one by one). Part of the caller's transaction.
 bool clear(sqlite3 *db);
 
-// The FTS5 expression that proposes candidates for a LIKE pattern "%query%", or absent when the
-// index cannot serve the query (no run of at least three characters between wildcards).
+// The FTS5 expression that proposes candidates for texts containing `query` literally, or absent
+// when the index cannot serve the query (fewer than three characters).
 std::optional<QString> candidateExpression(const QString &query);
+
+// The LIKE pattern that finds `query` anywhere in a text, literally: "%", "_" and the escape
+// character "\" in it match themselves (every statement using it says ESCAPE '\').
+QString likePattern(const QString &query);
 
 // The rows of the plain search statement (at most `limit`, newest first) found through the index.
 // Absent when the index cannot answer right now (incomplete, or capture times that are not

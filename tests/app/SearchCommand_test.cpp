@@ -138,10 +138,55 @@ TEST(SearchCommand, UnreadableDatabaseIsReportedAndLeftAlone)
     const CommandRun run = runSearch({ "anything" });
     EXPECT_EQ(run.exitCode, kExitFailure);
     EXPECT_TRUE(run.err.contains("cannot read the Pellux database")) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("Unable to open database: file is not a database"));
+    EXPECT_TRUE(run.err.contains("ERROR openDatabase: Unable to open database: file is not a database"));
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), garbage);
+}
+
+// A database cut in half is refused with a failure and left exactly as it is; one whose text
+// cannot be read part-way through the search fails instead of printing part of the answer.
+TEST(SearchCommand, DamagedDatabaseFailsAndIsLeftAlone)
+{
+    TempHome home;
+    const QString path = home.pelluxFolder() + "/pellux_v2.db";
+    {
+        SimpleDatabaseManager db;
+        for (int i = 0; i < 200; ++i)
+            addRecording(db, 1000 + i, "Terminal", "t", QStringLiteral("/s/%1.webp").arg(i),
+                QStringLiteral("hit ") + QString(900, QLatin1Char('x')));
+    }
+    QByteArray whole;
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        whole = file.readAll();
+    }
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        const char *message;
+    } cases[] = {
+        { "cut in half", whole.left(whole.size() / 2), "cannot read the Pellux database" },
+        // The last pages hold the newest texts: the search reads them first.
+        { "last pages overwritten", whole.left(whole.size() - 16 * 4096) + QByteArray(16 * 4096, '\xff'),
+            "the search failed" },
+    };
+    for (const auto &c : cases) {
+        {
+            QFile file(path);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            file.write(c.bytes);
+        }
+        const CommandRun run = runSearch({ "hit" });
+        EXPECT_EQ(run.exitCode, kExitFailure) << c.name << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.message)) << c.name << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty()) << c.name;
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_EQ(file.readAll(), c.bytes) << c.name;
+        EXPECT_EQ(QDir(home.pelluxFolder()).entryList(QDir::Files), QStringList { "pellux_v2.db" }) << c.name;
+    }
 }
 
 TEST(SearchCommand, BadArgumentsAreUsageErrors)

@@ -559,7 +559,7 @@ TEST_F(StorageManagerTest, WithoutAUsableDatabaseTheWindowsQueriesAnswerEmpty)
     QDir().mkpath(home.pelluxFolder());
     ASSERT_TRUE(writeAll(home.pelluxFolder() + QStringLiteral("/pellux_v2.db"), QByteArray(4096, 'x')));
     LogCapture log;
-    SimpleDatabaseManager db;
+    SimpleDatabaseManager db(SimpleDatabaseManager::OpenMode::readOnly);
     ASSERT_FALSE(db.isOpen());
     DatabaseRecordingIndex databaseIndex(db);
     StorageManager store(databaseIndex, clock);

@@ -91,22 +91,32 @@ int search(const CommandArguments &arguments)
             stderr, "pellux search: no Pellux database at %s (nothing has been recorded yet)\n", qPrintable(path));
         return kExitFailure;
     }
-    SimpleDatabaseManager database(SimpleDatabaseManager::OpenMode::existingOnly);
+    // Read-only: a damaged file is reported and left exactly as it is for the capturing
+    // application, which sets it aside.
+    SimpleDatabaseManager database(SimpleDatabaseManager::OpenMode::readOnly);
     if (!database.isOpen()) {
-        std::fprintf(stderr, "pellux search: cannot read the Pellux database at %s\n", qPrintable(path));
+        std::fprintf(stderr,
+            "pellux search: cannot read the Pellux database at %s (locked, damaged or not a database)\n",
+            qPrintable(path));
         return kExitFailure;
     }
     // The completion comes to the main thread: at once without a Qt application, else through
     // its event loop, which runs while waiting.
-    std::promise<std::vector<Recording>> done;
-    std::future<std::vector<Recording>> answer = done.get_future();
-    database.searchText(options.query, options.appName,
-        [&done](std::vector<Recording> results) { done.set_value(std::move(results)); });
+    std::promise<std::optional<std::vector<Recording>>> done;
+    std::future<std::optional<std::vector<Recording>>> answer = done.get_future();
+    database.findText(options.query, options.appName,
+        [&done](std::optional<std::vector<Recording>> results) { done.set_value(std::move(results)); });
     while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
     }
-    const std::vector<Recording> results = answer.get();
+    const std::optional<std::vector<Recording>> found = answer.get();
+    if (!found) {
+        // Part of an answer would look like all of it.
+        std::fprintf(stderr, "pellux search: the search failed while reading %s\n", qPrintable(path));
+        return kExitFailure;
+    }
+    const std::vector<Recording> &results = *found;
 
     if (options.json) {
         std::printf("%s\n", encodeRecordings(results).constData());
