@@ -113,10 +113,10 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
     QRandomGenerator random(seed);
     SCOPED_TRACE(QStringLiteral("seed %1, %2 kills").arg(seed).arg(kills).toStdString());
     for (int i = 0; i < kills; ++i) {
-        PelluxRun capture({ QStringLiteral("capture") }, session.display());
-        // Some time to get busy, then a kill at a random moment of it.
-        ASSERT_TRUE(stayActive(session, 30'000, [&] {
-            return capture.readError().contains(QStringLiteral("capturing"));
+        PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
+        // Busy once a frame is stored; then a kill at a random moment of what follows.
+        ASSERT_TRUE(stayActive(session, 60'000, [&] {
+            return capture.readError().contains(QStringLiteral("Recording saved successfully"));
         })) << capture.err().toStdString();
         stayActive(session, static_cast<int>(random.bounded(500, 3500)));
         ASSERT_TRUE(capture.isRunning()) << capture.err().toStdString();
