@@ -9,6 +9,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
+#include "storage/StoreHealer.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -77,6 +78,10 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     delegate.setCaptureLock(&captureLock);
     QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::showMainWindow);
     delegate.applicationDidFinishLaunching(!options.background);
+    // Only the process that captures may bring the store back into agreement after a crash; after
+    // a reset there is nothing to heal.
+    if (captureLock.isHeld() && !resetDatabase)
+        StoreHealer::startOnce();
 
     // Quitting (menu, SIGINT, SIGTERM, end of session) first lets the capture in progress finish
     // and queued text recognition complete, so nothing is left half-written.
@@ -86,6 +91,8 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     int framesWithoutText = 0;
     QObject::connect(&shutdown, &CaptureShutdown::finished, &app, [&](int left) {
         framesWithoutText = left;
+        if (StoreHealer *healer = StoreHealer::running())
+            healer->stop();
         // The file being re-compressed is finished, never left half-way.
         ScreenshotOptimizationService::shared().stop();
         QCoreApplication::exit(0);

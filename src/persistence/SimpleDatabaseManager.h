@@ -4,6 +4,7 @@
 #include "persistence/RecordingPage.h"
 #include "runtime/SerialQueue.h"
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUuid>
@@ -133,6 +134,45 @@ public:
     QString setAsidePath() const;
     // Rows whose write failed for a while (locked, disk full, read-only) and wait in memory.
     size_t pendingWriteCount() const;
+
+    // Bringing the store back into agreement after a crash. Completions run on the database queue;
+    // a failure is logged and answers absent (or false), never a part that looks complete.
+
+    // Rows in rowid order, as recordings (id, capture time, path, application, title, hash).
+    struct RecordingRows {
+        std::vector<Recording> recordings;
+        // The rowid of the last row read; pass it as `afterRowid` for the following batch.
+        qint64 lastRowid = 0;
+    };
+    // At most `limit` rows after `afterRowid`; an empty batch ends the walk.
+    void recordingRows(qint64 afterRowid, int limit, std::function<void(std::optional<RecordingRows>)> completion);
+    // Which of these ids have a row.
+    void existingRecordingIds(
+        const std::vector<QUuid> &recordingIds, std::function<void(std::optional<QSet<QUuid>>)> completion);
+    // The rows whose stored path is one of these (matched exactly).
+    void recordingsWithFilePaths(
+        const QStringList &filePaths, std::function<void(std::optional<std::vector<Recording>>)> completion);
+    // A row written back from what the recordings list and the file still know.
+    struct RecoveredRow {
+        Recording recording;
+        qint64 fileSize = 0;
+        bool isDeltaFrame = false;
+    };
+    // Writes the rows in one transaction, leaving any row that already exists (by id) as it is.
+    // Completion: the number of rows written, absent on failure (then none was).
+    void saveRecoveredRows(std::vector<RecoveredRow> rows, std::function<void(std::optional<int>)> completion);
+    // Rows captured before `capturedBefore` that have no text and whose recognition never finished,
+    // in rowid order after `afterRowid`.
+    void recordingsAwaitingText(qint64 afterRowid, TimePoint capturedBefore, int limit,
+        std::function<void(std::optional<RecordingRows>)> completion);
+    // How a late recognition of one stored frame ended.
+    enum class RecognitionOutcome { text, noText, unreadable };
+    // Stores text recognised after the fact: non-empty text becomes the recording's text unless it
+    // has some already; an empty text or an unreadable file is remembered in
+    // `text_recognition_attempts`, which searches never read, so the frame is not tried again.
+    // Completion: true when stored.
+    void saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome, const QString &text,
+        TimePoint timestamp, std::function<void(bool)> completion);
 
 private:
     struct Impl;

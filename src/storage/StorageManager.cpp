@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QPointer>
 #include <QPromise>
 #include <QSet>
@@ -483,6 +484,70 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
             co_return;
     }
     emit recordingsDeleted(removed);
+}
+
+QCoro::Task<bool> StorageManager::addRecoveredRecordings(std::vector<Recording> recovered)
+{
+    QPointer<StorageManager> self(this);
+    QSet<QUuid> ids;
+    QSet<QString> paths;
+    for (const Recording &r : m_recordings) {
+        ids.insert(r.id);
+        paths.insert(r.localPath());
+    }
+    std::vector<Recording> list = m_recordings;
+    const size_t before = list.size();
+    for (Recording &r : recovered) {
+        if (ids.contains(r.id) || paths.contains(r.localPath()))
+            continue;
+        ids.insert(r.id);
+        paths.insert(r.localPath());
+        list.push_back(std::move(r));
+    }
+    if (list.size() == before)
+        co_return true;
+    sortNewestFirst(list);
+    setRecordings(std::move(list));
+    QFuture<WriteResult> listWriting = writeMetadata();
+    const WriteResult written = co_await listWriting;
+    if (self)
+        applicationsMayHaveGone();
+    co_return written.ok;
+}
+
+QCoro::Task<std::optional<int>> StorageManager::adoptRecordedIdentities(std::vector<Recording> recorded)
+{
+    QHash<QString, const Recording *> byPath;
+    QSet<QUuid> listed;
+    for (const Recording &r : m_recordings)
+        listed.insert(r.id);
+    for (const Recording &r : recorded) {
+        // An id another entry already holds would list one recording twice.
+        if (!listed.contains(r.id))
+            byPath.insert(r.localPath(), &r);
+    }
+    std::vector<Recording> list = m_recordings;
+    int changed = 0;
+    for (Recording &entry : list) {
+        const auto found = byPath.constFind(entry.localPath());
+        if (found == byPath.constEnd() || (*found)->id == entry.id)
+            continue;
+        const Recording &row = **found;
+        entry.id = row.id;
+        entry.timestamp = row.timestamp;
+        entry.appName = row.appName;
+        entry.windowTitle = row.windowTitle;
+        entry.imageHash = row.imageHash;
+        byPath.erase(found);
+        ++changed;
+    }
+    if (changed == 0)
+        co_return 0;
+    sortNewestFirst(list);
+    setRecordings(std::move(list));
+    QFuture<WriteResult> listWriting = writeMetadata();
+    const WriteResult written = co_await listWriting;
+    co_return written.ok ? std::optional<int>(changed) : std::nullopt;
 }
 
 QCoro::Task<> StorageManager::calculateStorageUsed()

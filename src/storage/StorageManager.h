@@ -77,6 +77,15 @@ public:
 
     QCoro::Task<> calculateStorageUsed();
 
+    // Healing after a crash. Lists recordings whose database row outlived their entry; an id or a
+    // file already listed is left as it is. True when the list file was written.
+    QCoro::Task<bool> addRecoveredRecordings(std::vector<Recording> recovered);
+    // Gives the entries listing these recordings' files (matched by path) the recording's id,
+    // application, title and hash: an entry rebuilt from its image file after the list was
+    // damaged takes back the identity its database row has. Answers how many entries changed, or
+    // absent when the list file could not be written.
+    QCoro::Task<std::optional<int>> adoptRecordedIdentities(std::vector<Recording> recorded);
+
     // The search window's views, answered by the database without walking the list. The distinct
     // application names, ascending by plain (case-sensitive) comparison, recordings without a name
     // left out; empty when the database cannot answer.

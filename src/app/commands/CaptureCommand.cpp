@@ -7,6 +7,7 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "storage/StoreHealer.h"
 
 #include <QCoroSignal>
 #include <QGuiApplication>
@@ -122,6 +123,10 @@ public:
             }
             // Stored screenshots are re-compressed as they age: a pass now, then hourly.
             ScreenshotOptimizationService::shared();
+            // A crash may have left the list, the rows and the files apart, or frames without
+            // their text: healed in the background while capture runs.
+            StoreHealer::startOnce(
+                m_options.withoutText ? StoreHealer::TextRecognition::disabled : StoreHealer::TextRecognition::enabled);
             viewModel = std::make_unique<MainViewModel>();
             connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
             m_startCheck.start(startCheckInterval);
@@ -134,6 +139,8 @@ public:
         // of the view model that is still waiting.
         m_startCheck.stop();
         viewModel.reset();
+        if (StoreHealer *healer = StoreHealer::running())
+            healer->stop();
 
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.

@@ -1,0 +1,404 @@
+#include "storage/StoreHealer.h"
+
+#include "imaging/DeltaFrameReader.h"
+#include "ocr/OCRProcessor.h"
+#include "ocr/RecognizedText.h"
+#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/Log.h"
+#include "runtime/MainThread.h"
+#include "runtime/SerialQueue.h"
+#include "storage/StorageManager.h"
+#include "ui/ScreenshotLoader.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QFuture>
+#include <QHash>
+#include <QPromise>
+#include <QSet>
+
+#include <qcorofuture.h>
+
+#include <functional>
+
+namespace pellux {
+
+namespace {
+
+// A database or recogniser completion as a future a coroutine can await. Every operation used
+// here calls its completion exactly once.
+template <typename T> std::pair<QFuture<T>, std::function<void(T)>> awaitable()
+{
+    auto promise = std::make_shared<QPromise<T>>();
+    promise->start();
+    QFuture<T> future = promise->future();
+    return { future, [promise](T value) {
+                promise->addResult(std::move(value));
+                promise->finish();
+            } };
+}
+
+// Rebuilt frames kept while recognising: the deltas of one window follow each other by rowid.
+constexpr qint64 kLoaderCacheBytes = 48LL * 1024 * 1024;
+
+bool isImageFileName(const QString &name)
+{
+    return !name.startsWith(QLatin1Char('.'))
+        && (name.endsWith(QLatin1String(".webp")) || name.endsWith(QLatin1String(".jpg")));
+}
+
+void noteExample(QStringList &examples, const QString &path)
+{
+    if (examples.size() < StoreHealer::kExamplesInReport)
+        examples << path;
+}
+
+StoreHealer *g_running = nullptr;
+
+} // namespace
+
+// The list's ids and paths, read once: sets of ids and of path hashes stay small for 200,000
+// entries, where a copy of the list would not.
+struct StoreHealer::ListKeys {
+    QSet<QUuid> ids;
+    QSet<size_t> pathHashes;
+    bool names(const QString &path) const { return pathHashes.contains(qHash(path)); }
+};
+
+StoreHealer::StoreHealer(
+    StorageManager &storage, SimpleDatabaseManager &database, OCRProcessor &ocr, Clock &clock, QObject *parent)
+    : QObject(parent)
+    , m_storage(storage)
+    , m_database(database)
+    , m_ocr(ocr)
+    , m_clock(clock)
+    , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.healing")))
+{
+}
+
+StoreHealer::~StoreHealer()
+{
+    m_stopping = true;
+    if (g_running == this)
+        g_running = nullptr;
+}
+
+void StoreHealer::startOnce(TextRecognition textRecognition)
+{
+    Q_ASSERT(isMainThread());
+    static bool started = false;
+    if (started)
+        return;
+    started = true;
+    // Lives until the process ends, like the store and the database it heals.
+    g_running = new StoreHealer(
+        StorageManager::shared(), SimpleDatabaseManager::shared(), OCRProcessor::shared(), Clock::system(), qApp);
+    g_running->heal(textRecognition);
+}
+
+StoreHealer *StoreHealer::running() { return g_running; }
+
+std::shared_ptr<StoreHealer::ListKeys> StoreHealer::listKeys() const
+{
+    auto keys = std::make_shared<ListKeys>();
+    const std::vector<Recording> &list = m_storage.recordings();
+    keys->ids.reserve(static_cast<qsizetype>(list.size()));
+    keys->pathHashes.reserve(static_cast<qsizetype>(list.size()));
+    for (const Recording &r : list) {
+        keys->ids.insert(r.id);
+        keys->pathHashes.insert(qHash(r.localPath()));
+    }
+    return keys;
+}
+
+QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
+{
+    QPointer<StoreHealer> self(this);
+    m_startedAt = m_clock.now();
+    HealingReport report;
+    // Rows first: an entry rebuilt from its image file must take its row's identity before the
+    // rows walk would take the row for one without an entry.
+    QCoro::Task<bool> rowsForEntries = writeRowsForListedEntries(report);
+    bool ok = co_await rowsForEntries;
+    if (ok && self) {
+        QCoro::Task<bool> entriesForRows = listEntriesForRows(report);
+        ok = co_await entriesForRows;
+    }
+    if (ok && self) {
+        QCoro::Task<bool> unnamed = reportUnnamedFiles(report);
+        ok = co_await unnamed;
+    }
+    if (ok && self && textRecognition == TextRecognition::enabled) {
+        QCoro::Task<bool> recognizing = recognizeMissingText(report);
+        ok = co_await recognizing;
+    }
+    report.completed = ok && self && !m_stopping;
+
+    if (report.rowsWithoutFile > 0)
+        log::failure(QStringLiteral("Store healing: %1 database rows name a file that is gone (kept): %2")
+                         .arg(report.rowsWithoutFile)
+                         .arg(report.rowsWithoutFileExamples.join(QStringLiteral(", "))));
+    if (report.unnamedFiles > 0)
+        log::failure(QStringLiteral("Store healing: %1 image files are named by neither the list nor the database "
+                                    "(kept): %2")
+                         .arg(report.unnamedFiles)
+                         .arg(report.unnamedFileExamples.join(QStringLiteral(", "))));
+    log::info(QStringLiteral("Store healing %1: %2 rows written from the list, %3 list entries recreated from rows, "
+                             "%4 entries took their row's identity, %5 frames got their text, %6 show no text, "
+                             "%7 could not be read")
+                  .arg(report.completed ? QStringLiteral("finished") : QStringLiteral("stopped"))
+                  .arg(report.rowsWritten)
+                  .arg(report.entriesRecreated)
+                  .arg(report.identitiesRestored)
+                  .arg(report.framesRecognized)
+                  .arg(report.framesWithoutText)
+                  .arg(report.framesUnreadable));
+    if (self)
+        emit finished(report);
+    co_return report;
+}
+
+QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
+{
+    QPointer<StoreHealer> self(this);
+    // The live list is walked by position. Saves meanwhile insert newer entries in front, which
+    // at worst shows an entry twice; checking one twice is harmless.
+    for (size_t start = 0; self && !m_stopping && start < m_storage.recordings().size(); start += kBatchSize) {
+        const std::vector<Recording> &list = m_storage.recordings();
+        const size_t end = std::min(list.size(), start + kBatchSize);
+        std::vector<Recording> batch(
+            list.begin() + static_cast<std::ptrdiff_t>(start), list.begin() + static_cast<std::ptrdiff_t>(end));
+        std::vector<QUuid> ids;
+        ids.reserve(batch.size());
+        for (const Recording &r : batch)
+            ids.push_back(r.id);
+
+        auto [rowsFound, foundDone] = awaitable<std::optional<QSet<QUuid>>>();
+        m_database.existingRecordingIds(ids, foundDone);
+        const std::optional<QSet<QUuid>> existing = co_await rowsFound;
+        if (!existing || !self)
+            co_return false;
+        std::erase_if(batch, [&](const Recording &r) { return existing->contains(r.id); });
+        if (batch.empty())
+            continue;
+
+        // An entry the damaged list lost and its image file gave back under a new id: its row is
+        // found by path and lends the entry its identity.
+        QStringList paths;
+        for (const Recording &r : batch)
+            paths << r.localPath();
+        auto [byPath, byPathDone] = awaitable<std::optional<std::vector<Recording>>>();
+        m_database.recordingsWithFilePaths(paths, byPathDone);
+        std::optional<std::vector<Recording>> rows = co_await byPath;
+        if (!rows || !self)
+            co_return false;
+        QSet<QString> recordedPaths;
+        for (const Recording &row : *rows)
+            recordedPaths.insert(row.localPath());
+        if (!rows->empty()) {
+            QCoro::Task<std::optional<int>> adopting = m_storage.adoptRecordedIdentities(std::move(*rows));
+            const std::optional<int> adopted = co_await adopting;
+            if (!adopted || !self)
+                co_return false;
+            report.identitiesRestored += *adopted;
+        }
+        std::erase_if(batch, [&](const Recording &r) { return recordedPaths.contains(r.localPath()); });
+        if (batch.empty())
+            continue;
+
+        // The rest lost their row (a crash between listing and the row, or a database started
+        // afresh): written back from the entry and what the file tells.
+        QFuture<std::vector<SimpleDatabaseManager::RecoveredRow>> inspecting = m_files->future([batch] {
+            std::vector<SimpleDatabaseManager::RecoveredRow> out;
+            for (const Recording &r : batch) {
+                QFile file(r.localPath());
+                if (!file.open(QIODevice::ReadOnly))
+                    continue; // gone meanwhile: the list drops it at the next start
+                const bool delta = DeltaFrameReader::isDeltaContainer(file.read(4));
+                out.push_back({ r, file.size(), delta });
+            }
+            return out;
+        });
+        std::vector<SimpleDatabaseManager::RecoveredRow> recovered = co_await inspecting;
+        if (!self)
+            co_return false;
+        if (recovered.empty())
+            continue;
+        auto [written, writtenDone] = awaitable<std::optional<int>>();
+        m_database.saveRecoveredRows(std::move(recovered), writtenDone);
+        const std::optional<int> count = co_await written;
+        if (!count)
+            co_return false;
+        report.rowsWritten += *count;
+    }
+    co_return self && !m_stopping;
+}
+
+QCoro::Task<bool> StoreHealer::listEntriesForRows(HealingReport &report)
+{
+    QPointer<StoreHealer> self(this);
+    const std::shared_ptr<ListKeys> keys = listKeys();
+    std::vector<Recording> toList;
+    qint64 afterRowid = 0;
+    while (self && !m_stopping) {
+        auto [batchRead, readDone] = awaitable<std::optional<SimpleDatabaseManager::RecordingRows>>();
+        m_database.recordingRows(afterRowid, kBatchSize, readDone);
+        std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
+        if (!rows || !self)
+            co_return false;
+        if (rows->lastRowid <= afterRowid)
+            break;
+        afterRowid = rows->lastRowid;
+        std::erase_if(rows->recordings, [&](const Recording &r) { return keys->ids.contains(r.id); });
+        if (rows->recordings.empty())
+            continue;
+        struct Sorted {
+            std::vector<Recording> withFile;
+            std::vector<Recording> withoutFile;
+        };
+        QFuture<Sorted> checking = m_files->future([unlisted = std::move(rows->recordings), keys] {
+            Sorted out;
+            for (const Recording &r : unlisted) {
+                const QString path = r.localPath();
+                // Listed under another id: its own entry is the one to keep.
+                if (keys->names(path))
+                    continue;
+                (QFileInfo::exists(path) ? out.withFile : out.withoutFile).push_back(r);
+            }
+            return out;
+        });
+        Sorted sorted = co_await checking;
+        if (!self)
+            co_return false;
+        for (const Recording &r : sorted.withoutFile) {
+            ++report.rowsWithoutFile;
+            noteExample(report.rowsWithoutFileExamples, r.localPath());
+        }
+        toList.insert(toList.end(), sorted.withFile.begin(), sorted.withFile.end());
+        if (static_cast<int>(toList.size()) >= kListingBatchSize) {
+            const int count = static_cast<int>(toList.size());
+            QCoro::Task<bool> listing = m_storage.addRecoveredRecordings(std::exchange(toList, {}));
+            if (!co_await listing || !self)
+                co_return false;
+            report.entriesRecreated += count;
+        }
+    }
+    if (!toList.empty() && self) {
+        const int count = static_cast<int>(toList.size());
+        QCoro::Task<bool> listing = m_storage.addRecoveredRecordings(std::move(toList));
+        if (!co_await listing || !self)
+            co_return false;
+        report.entriesRecreated += count;
+    }
+    co_return self && !m_stopping;
+}
+
+QCoro::Task<bool> StoreHealer::reportUnnamedFiles(HealingReport &report)
+{
+    QPointer<StoreHealer> self(this);
+    const std::shared_ptr<ListKeys> keys = listKeys();
+    // Used only on the file queue, one batch of names per step.
+    auto walk = std::make_shared<QDirIterator>(
+        m_storage.screenshotsDirectory(), QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (self && !m_stopping) {
+        struct Batch {
+            QStringList unlisted;
+            bool done = false;
+        };
+        QFuture<Batch> listing = m_files->future([walk, keys] {
+            Batch batch;
+            int seen = 0;
+            while (seen < kBatchSize && walk->hasNext()) {
+                const QString path = walk->next();
+                ++seen;
+                if (isImageFileName(walk->fileName()) && !keys->names(path))
+                    batch.unlisted << path;
+            }
+            batch.done = !walk->hasNext();
+            return batch;
+        });
+        const Batch batch = co_await listing;
+        if (!self)
+            co_return false;
+        if (!batch.unlisted.isEmpty()) {
+            auto [byPath, byPathDone] = awaitable<std::optional<std::vector<Recording>>>();
+            m_database.recordingsWithFilePaths(batch.unlisted, byPathDone);
+            const std::optional<std::vector<Recording>> rows = co_await byPath;
+            if (!rows || !self)
+                co_return false;
+            QSet<QString> recorded;
+            for (const Recording &r : *rows)
+                recorded.insert(r.localPath());
+            for (const QString &path : batch.unlisted) {
+                if (recorded.contains(path))
+                    continue;
+                ++report.unnamedFiles;
+                noteExample(report.unnamedFileExamples, path);
+            }
+        }
+        if (batch.done)
+            break;
+    }
+    co_return self && !m_stopping;
+}
+
+QCoro::Task<bool> StoreHealer::recognizeMissingText(HealingReport &report)
+{
+    QPointer<StoreHealer> self(this);
+    // Blocks on the database for delta chains: used only on the file queue.
+    auto loader = std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(m_database), kLoaderCacheBytes);
+    qint64 afterRowid = 0;
+    while (self && !m_stopping) {
+        auto [batchRead, readDone] = awaitable<std::optional<SimpleDatabaseManager::RecordingRows>>();
+        m_database.recordingsAwaitingText(afterRowid, m_startedAt, kRecognitionBatchSize, readDone);
+        const std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
+        if (!rows || !self)
+            co_return false;
+        if (rows->lastRowid <= afterRowid)
+            break;
+        afterRowid = rows->lastRowid;
+        for (const Recording &r : rows->recordings) {
+            if (m_stopping)
+                break;
+            QFuture<QImage> loading = m_files->future([loader, path = r.localPath()] {
+                QString error;
+                return loader->load(path, QSize(), &error);
+            });
+            const QImage image = co_await loading;
+            if (!self)
+                co_return false;
+            SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
+            QString text;
+            if (!image.isNull()) {
+                auto [recognized, recognizedDone] = awaitable<std::vector<OCRText>>();
+                m_ocr.processImage(image, r.id, recognizedDone);
+                const std::vector<OCRText> fragments = co_await recognized;
+                if (!self)
+                    co_return false;
+                text = joinRecognizedText(fragments);
+                outcome = text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
+                                         : SimpleDatabaseManager::RecognitionOutcome::text;
+            }
+            auto [saved, savedDone] = awaitable<bool>();
+            m_database.saveLateRecognition(r.id, outcome, text, r.timestamp, savedDone);
+            if (!co_await saved || !self)
+                co_return false;
+            switch (outcome) {
+            case SimpleDatabaseManager::RecognitionOutcome::text:
+                ++report.framesRecognized;
+                break;
+            case SimpleDatabaseManager::RecognitionOutcome::noText:
+                ++report.framesWithoutText;
+                break;
+            case SimpleDatabaseManager::RecognitionOutcome::unreadable:
+                ++report.framesUnreadable;
+                break;
+            }
+        }
+    }
+    co_return self && !m_stopping;
+}
+
+} // namespace pellux

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "runtime/Clock.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <qcorotask.h>
+
+#include <atomic>
+#include <memory>
+
+namespace pellux {
+
+class OCRProcessor;
+class SerialQueue;
+class SimpleDatabaseManager;
+class StorageManager;
+
+// What one healing pass found and did.
+struct HealingReport {
+    int rowsWritten = 0; // rows written back from list entries and their files
+    int entriesRecreated = 0; // list entries recreated from rows
+    int identitiesRestored = 0; // entries rebuilt from image files that took their row's identity
+    int rowsWithoutFile = 0;
+    QStringList rowsWithoutFileExamples;
+    int unnamedFiles = 0; // image files neither the list nor a row names
+    QStringList unnamedFileExamples;
+    int framesRecognized = 0; // frames that got their text
+    int framesWithoutText = 0; // frames recognised and showing no text
+    int framesUnreadable = 0; // frames whose file could not be read or rebuilt
+    bool completed = false; // false when stopped early or the database could not answer
+};
+
+// Brings the recordings list, the database rows and the screenshot files back into agreement after
+// a crash, then recognises the text of stored frames whose recognition never finished. Runs on the
+// main thread as one coroutine; file work runs on its own queue ("com.pellux.healing"), database
+// work on the database queue and recognition on the recogniser's queue, all in bounded batches, so
+// that neither the GUI nor memory feels a store of 200,000 recordings.
+class StoreHealer : public QObject {
+    Q_OBJECT
+public:
+    enum class TextRecognition { enabled, disabled };
+
+    StoreHealer(StorageManager &storage, SimpleDatabaseManager &database, OCRProcessor &ocr,
+        Clock &clock = Clock::system(), QObject *parent = nullptr);
+    ~StoreHealer() override;
+
+    // Starts healing the shared store in the background, once per process; later calls do nothing.
+    static void startOnce(TextRecognition textRecognition = TextRecognition::enabled);
+    // The healer startOnce made, if any.
+    static StoreHealer *running();
+
+    // One healing pass. Frames captured from the moment it starts are left to the capture itself.
+    QCoro::Task<HealingReport> heal(TextRecognition textRecognition = TextRecognition::enabled);
+    // Ends the pass at its next batch; what it stored so far stays.
+    void stop() { m_stopping = true; }
+
+    // Rows, entries and files handled per database or file step.
+    static constexpr int kBatchSize = 500;
+    // Frames fetched per step of text recognition; one is recognised at a time.
+    static constexpr int kRecognitionBatchSize = 8;
+    // Entries recreated from rows are listed this many at a time (each listing rewrites the list).
+    static constexpr int kListingBatchSize = 20'000;
+    // Paths named in a report line.
+    static constexpr int kExamplesInReport = 5;
+
+signals:
+    void finished(const HealingReport &report);
+
+private:
+    struct ListKeys;
+
+    QCoro::Task<bool> writeRowsForListedEntries(HealingReport &report);
+    QCoro::Task<bool> listEntriesForRows(HealingReport &report);
+    QCoro::Task<bool> reportUnnamedFiles(HealingReport &report);
+    QCoro::Task<bool> recognizeMissingText(HealingReport &report);
+    std::shared_ptr<ListKeys> listKeys() const;
+
+    StorageManager &m_storage;
+    SimpleDatabaseManager &m_database;
+    OCRProcessor &m_ocr;
+    Clock &m_clock;
+    TimePoint m_startedAt;
+    std::atomic<bool> m_stopping { false };
+    std::unique_ptr<SerialQueue> m_files;
+};
+
+} // namespace pellux
