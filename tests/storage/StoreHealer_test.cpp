@@ -289,3 +289,44 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
                        "WHERE r.is_delta_frame = 1 AND o.text LIKE '%budget%'"));
     EXPECT_EQ(deltasFound, deltas);
 }
+
+TEST(StoreHealer, ADamagedDatabaseIsSetAsideAndItsRowsAndTextAreRebuiltFromTheListAndFiles)
+{
+    TempHome home;
+    FakeClock clock { localTime(2024, 3, 5, 15, 0, 0) };
+    OCRProcessor ocr;
+    Recording saved;
+    {
+        SimpleDatabaseManager db;
+        DatabaseRecordingIndex index { db };
+        StorageManager storage(index, clock);
+        saved = QCoro::waitFor(
+            storage.saveScreenshot(jpegOf(CapturePipeline::textFrame(QStringLiteral("quarterly budget review"))),
+                localTime(2024, 3, 5, 14, 7, 1), 0, QStringLiteral("Kate"), QStringLiteral("notes"),
+                QStringLiteral("hash-1"), false, std::nullopt, 4.0))
+                    .value_or(Recording {});
+        ASSERT_FALSE(saved.id.isNull());
+    }
+    // Half of the file is lost.
+    const QString path = SimpleDatabaseManager::defaultDatabasePath();
+    const QByteArray whole = readAll(path);
+    ASSERT_GT(whole.size(), 8192);
+    ASSERT_TRUE(writeAll(path, whole.left(whole.size() / 2)));
+
+    SimpleDatabaseManager db;
+    DatabaseRecordingIndex index { db };
+    StorageManager storage(index, clock);
+    ASSERT_TRUE(db.wasRecreated());
+    EXPECT_EQ(readAll(db.setAsidePath()), whole.left(whole.size() / 2)); // kept byte for byte
+    StoreHealer healer(storage, db, ocr, clock);
+    const HealingReport report = QCoro::waitFor(healer.heal());
+    EXPECT_EQ(report.rowsWritten, 1);
+    EXPECT_EQ(report.framesRecognized, 1);
+    const std::vector<Recording> found
+        = awaitCompletion<std::vector<Recording>>([&](std::function<void(std::vector<Recording>)> done) {
+              db.searchText(QStringLiteral("budget"), std::nullopt, done);
+          });
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found.front().id, saved.id);
+    EXPECT_EQ(found.front().appName, QStringLiteral("Kate"));
+}
