@@ -311,14 +311,37 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     recording.type = RecordingType::screenshot;
     recording.imageHash = imageHash;
 
+    // The row comes first. A crash after it leaves a row and a file, from which the next start
+    // lists the frame again with all it needs (a delta's reference is kept in its row only); a
+    // frame whose row cannot be written is not kept at all, and the capture tries it again.
+    auto [saved, completion] = awaitableCompletion(false);
+    m_index.saveRecordingWithDeltaFrame(
+        recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
+    const bool rowWritten = co_await saved;
+    if (!self)
+        co_return std::nullopt;
+    if (!rowWritten) {
+        log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
+        QFuture<void> undoing = m_files->future([path = written.path, unlisted = m_unlistedFiles] {
+            QFile::remove(path);
+            const std::lock_guard lock(unlisted->mutex);
+            unlisted->paths.remove(path);
+        });
+        co_await undoing;
+        co_return std::nullopt;
+    }
+
     std::vector<Recording> list = m_recordings;
-    list.push_back(recording);
-    sortNewestFirst(list);
-    setRecordings(std::move(list));
+    // Healing at start may have listed it from its row meanwhile.
+    if (std::none_of(list.begin(), list.end(), [&](const Recording &r) { return r.id == recording.id; })) {
+        list.push_back(recording);
+        sortNewestFirst(list);
+        setRecordings(std::move(list));
+    }
 
     // The list file is written before the disk walk, so that the figure includes it. A save whose
-    // entry cannot reach the list file is undone: reporting it as saved would lose it at the next
-    // start.
+    // entry cannot reach the list file is undone, row included: reporting it as saved would lose it
+    // at the next start.
     QFuture<WriteResult> listWriting = writeMetadata();
     const WriteResult listWritten = co_await listWriting;
     if (!self)
@@ -327,6 +350,11 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
         std::vector<Recording> without = m_recordings;
         std::erase_if(without, [&](const Recording &r) { return r.id == recording.id; });
         setRecordings(std::move(without));
+        auto [rowDeleted, deletion] = awaitableCompletion(-1);
+        m_index.deleteRecordings({ recording.id }, deletion);
+        co_await rowDeleted;
+        if (!self)
+            co_return std::nullopt;
     }
     // Queued after the entry is listed (or undone): an emptying of the folder queued before this
     // spares the file, one queued after finds its entry in the list.
@@ -346,15 +374,6 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     co_await measuring;
     if (!self)
         co_return std::nullopt;
-
-    auto [saved, completion] = awaitableCompletion(false);
-    m_index.saveRecordingWithDeltaFrame(
-        recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
-    const bool rowWritten = co_await saved;
-    if (!rowWritten) {
-        log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
-        co_return std::nullopt;
-    }
     log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
                    .arg(imageHash.value_or(QStringLiteral("none")),
                        isDeltaFrame ? QStringLiteral("true") : QStringLiteral("false")));

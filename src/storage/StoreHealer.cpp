@@ -251,7 +251,10 @@ QCoro::Task<bool> StoreHealer::listEntriesForRows(HealingReport &report)
         if (rows->lastRowid <= afterRowid)
             break;
         afterRowid = rows->lastRowid;
-        std::erase_if(rows->recordings, [&](const Recording &r) { return keys->ids.contains(r.id); });
+        // Rows of frames captured since healing began belong to saves still under way, which list
+        // them themselves.
+        std::erase_if(rows->recordings,
+            [&](const Recording &r) { return keys->ids.contains(r.id) || r.timestamp >= m_startedAt; });
         if (rows->recordings.empty())
             continue;
         struct Sorted {
