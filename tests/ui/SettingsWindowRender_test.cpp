@@ -150,8 +150,10 @@ TEST_F(SettingsWindowRenderTest, TheSwitchGoesBackWhenTheEntryCannotBeWritten)
     QObject *menu = find<QObject>(window->window(), "intervalPicker");
     menu->setProperty("currentIndex", 0);
     QMetaObject::invokeMethod(menu, "activated", Q_ARG(int, 0));
+    QSignalSpy saved(window->model(), &SettingsModel::preferencesSaved);
     window->model()->chooseInterval(3);
     EXPECT_EQ(menu->property("currentIndex"), 3);
+    ASSERT_TRUE(!saved.isEmpty() || saved.wait(5000));
     QFile::remove(folder);
 }
 
