@@ -9,7 +9,6 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
-#include "runtime/PrivateFiles.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
 #include "ui/DebugWindow.h"
@@ -21,7 +20,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
-#include <QSettings>
 #include <QTimer>
 
 #include <qcorotimer.h>
@@ -122,18 +120,10 @@ void AppDelegate::createViewModel()
 void AppDelegate::noteMissingTray()
 {
     log::failure(QStringLiteral("Pellux: this desktop has no system tray; capturing without a tray icon"));
-    const QString path = AppPreferences::settingsFilePath();
-    QString error;
-    // QSettings keeps the mode of an existing file.
-    if (writeNewPrivateFile(path, {}, &error) == WriteOutcome::failed)
-        log::failure(QStringLiteral("Pellux: cannot write the preferences: %1").arg(error));
-    QSettings settings(path, QSettings::IniFormat);
-    if (settings.value(QLatin1String(kMissingTrayNoticeKey)).toBool())
+    if (AppPreferences::storedValue(QLatin1String(kMissingTrayNoticeKey)).toBool())
         return;
-    settings.setValue(QLatin1String(kMissingTrayNoticeKey), true);
-    settings.sync();
-    if (!makeFilePrivate(path, &error))
-        log::failure(QStringLiteral("Pellux: cannot make the preferences private: %1").arg(error));
+    if (const std::optional<QString> error = AppPreferences::storeValue(QLatin1String(kMissingTrayNoticeKey), true))
+        log::failure(QStringLiteral("Pellux: cannot note that the missing tray was explained: %1").arg(*error));
 
     // In the window rather than an alert of its own, which would take the keyboard from the
     // search field.

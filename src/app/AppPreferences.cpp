@@ -132,8 +132,7 @@ std::optional<AppPreferences> AppPreferences::fromJson(const QByteArray &json, Q
 
 AppPreferences AppPreferences::load()
 {
-    QSettings settings(settingsFilePath(), QSettings::IniFormat);
-    const QVariant stored = settings.value(QLatin1String(kPreferencesKey));
+    const QVariant stored = storedValue(QLatin1String(kPreferencesKey));
     if (!stored.isValid())
         return defaultValue();
     const QByteArray json = stored.toByteArray();
@@ -144,41 +143,41 @@ AppPreferences AppPreferences::load()
     log::failure(QStringLiteral("ERROR AppPreferences: The stored preferences cannot be read (%1); using the "
                                 "defaults, the stored text is kept under %2")
                      .arg(error, QLatin1String(kUnreadableKey)));
-    if (settings.value(QLatin1String(kUnreadableKey)).toByteArray() != json) {
-        settings.setValue(QLatin1String(kUnreadableKey), json);
-        settings.sync();
-        QString chmodError;
-        if (!makeFilePrivate(settings.fileName(), &chmodError))
-            log::failure(
-                QStringLiteral("ERROR AppPreferences: Cannot make the preferences private: %1").arg(chmodError));
+    if (storedValue(QLatin1String(kUnreadableKey)).toByteArray() != json) {
+        if (const std::optional<QString> kept = storeValue(QLatin1String(kUnreadableKey), json))
+            log::failure(QStringLiteral("ERROR AppPreferences: Cannot keep the unreadable preferences: %1").arg(*kept));
     }
     return defaultValue();
 }
 
-bool AppPreferences::save() const
+std::optional<QString> AppPreferences::storeValue(const QString &key, const QVariant &value)
 {
     const QString path = settingsFilePath();
     QString error;
-    if (!makePrivatePath(QFileInfo(path).path(), &error)) {
-        log::failure(QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1").arg(error));
-        return false;
-    }
+    if (!makePrivatePath(QFileInfo(path).path(), &error))
+        return error;
     // QSettings keeps the mode of an existing file when it rewrites it.
-    if (writeNewPrivateFile(path, {}, &error) == WriteOutcome::failed) {
-        log::failure(QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1").arg(error));
-        return false;
-    }
+    if (writeNewPrivateFile(path, {}, &error) == WriteOutcome::failed)
+        return error;
     QSettings settings(path, QSettings::IniFormat);
-    settings.setValue(QLatin1String(kPreferencesKey), toJson());
+    settings.setValue(key, value);
     settings.sync();
-    if (settings.status() != QSettings::NoError) {
-        log::failure(
-            QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1 cannot be written").arg(path));
-        return false;
-    }
-    if (!makeFilePrivate(path, &error)) {
-        log::failure(
-            QStringLiteral("ERROR AppPreferences: Saved preferences could not be made private: %1").arg(error));
+    if (settings.status() != QSettings::NoError)
+        return QStringLiteral("%1 cannot be written").arg(path);
+    if (!makeFilePrivate(path, &error))
+        return QStringLiteral("it was written but could not be made private: %1").arg(error);
+    return std::nullopt;
+}
+
+QVariant AppPreferences::storedValue(const QString &key)
+{
+    return QSettings(settingsFilePath(), QSettings::IniFormat).value(key);
+}
+
+bool AppPreferences::save() const
+{
+    if (const std::optional<QString> error = storeValue(QLatin1String(kPreferencesKey), toJson())) {
+        log::failure(QStringLiteral("ERROR AppPreferences: Failed to save preferences: %1").arg(*error));
         return false;
     }
     return true;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <QVariant>
 
 #include <optional>
 
@@ -51,6 +52,10 @@ public:
 
     // The settings file, below the current user's configuration folder.
     static QString settingsFilePath();
+    // Another value of the settings file than the preferences (a notice already given, say): read,
+    // and written with the file kept private. storeValue answers why when it cannot write.
+    static QVariant storedValue(const QString &key);
+    static std::optional<QString> storeValue(const QString &key, const QVariant &value);
 
     QStringList excludedAppList() const;
     void setExcludedAppList(const QStringList &apps);

@@ -25,35 +25,6 @@ using namespace pellux::test;
 
 namespace {
 
-// Sets (or, with no value, removes) an environment variable of this process, so that programs
-// started meanwhile inherit it; restores the old value when it goes.
-class ScopedVariable {
-public:
-    ScopedVariable(const char *name, const std::optional<QByteArray> &value)
-        : m_name(name)
-    {
-        if (qEnvironmentVariableIsSet(name))
-            m_saved = qgetenv(name);
-        if (value)
-            qputenv(name, *value);
-        else
-            qunsetenv(name);
-    }
-    ~ScopedVariable()
-    {
-        if (m_saved)
-            qputenv(m_name, *m_saved);
-        else
-            qunsetenv(m_name);
-    }
-    ScopedVariable(const ScopedVariable &) = delete;
-    ScopedVariable &operator=(const ScopedVariable &) = delete;
-
-private:
-    const char *m_name;
-    std::optional<QByteArray> m_saved;
-};
-
 // What a person sees in one window, read back from its pixels.
 class WindowReader {
 public:
@@ -150,11 +121,7 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
 
     // The tray application with its window on the session's display, not on the test's offscreen
     // platform.
-    std::unique_ptr<PelluxRun> pellux;
-    {
-        ScopedVariable platform("QT_QPA_PLATFORM", std::nullopt);
-        pellux = std::make_unique<PelluxRun>(QStringList {}, session.display());
-    }
+    auto pellux = std::make_unique<PelluxRun>(QStringList {}, session.display(), PelluxRun::Platform::display);
 
     // 1. The xterm's frame is stored and its text can be searched.
     ASSERT_TRUE(XvfbSession::waitUntil(

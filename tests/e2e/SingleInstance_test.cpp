@@ -36,11 +36,7 @@ protected:
     // The tray application on the session's display, not on the tests' offscreen platform.
     std::unique_ptr<PelluxRun> startTray(const QStringList &args)
     {
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-        qunsetenv("QT_QPA_PLATFORM");
-        auto run = std::make_unique<PelluxRun>(args, session.display());
-        qputenv("QT_QPA_PLATFORM", platform);
-        return run;
+        return std::make_unique<PelluxRun>(args, session.display(), PelluxRun::Platform::display);
     }
 
     TempHome home;

@@ -153,10 +153,8 @@ protected:
 TEST_F(TrayMenuRun, TheRightClickMenuShowsTheCaptureStateAndPausesCapture)
 {
     // The tray application on the session's display, not on the tests' offscreen platform.
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    qunsetenv("QT_QPA_PLATFORM");
-    PelluxRun pellux({ QStringLiteral("--background"), QStringLiteral("--verbose") }, session.display());
-    qputenv("QT_QPA_PLATFORM", platform);
+    PelluxRun pellux({ QStringLiteral("--background"), QStringLiteral("--verbose") }, session.display(),
+        PelluxRun::Platform::display);
 
     const std::optional<QPoint> icon = trayIcon();
     ASSERT_TRUE(icon) << pellux.readError().toStdString();

@@ -15,14 +15,20 @@ namespace pellux::test {
 // collected while it runs.
 class PelluxRun {
 public:
+    // Which Qt platform the program uses: the tests' own (offscreen), or the session's display,
+    // for the tray application whose windows and icon are to be seen there.
+    enum class Platform { inherited, display };
+
     // `display` unset: the program gets no DISPLAY at all.
-    PelluxRun(const QStringList &args, const std::optional<QString> &display)
+    PelluxRun(const QStringList &args, const std::optional<QString> &display, Platform platform = Platform::inherited)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (display)
             env.insert(QStringLiteral("DISPLAY"), *display);
         else
             env.remove(QStringLiteral("DISPLAY"));
+        if (platform == Platform::display)
+            env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         m_process.setProcessEnvironment(env);
         m_process.start(QStringLiteral(PELLUX_BINARY), args);
     }
