@@ -1,16 +1,25 @@
-// The screenshot store's per-save disk work: rewriting the recordings list and walking the folders
-// for the storage figure, each reported as a multiple of writing one 100 KB screenshot file measured
-// in the same run ("x_image_write").
-#include "persistence/RecordingJson.h"
+// The screenshot store at scale. Storing one frame (file, list entry, database row) in a history of
+// 1,000 to 500,000 recordings, reported as a multiple of the same at 1,000 in this run
+// ("x_at_1000"); and the disk walk behind the storage figure, as a multiple of writing one 100 KB
+// screenshot file ("x_image_write").
+#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/PrivateFiles.h"
+#include "storage/RecordingIndex.h"
 #include "storage/StorageFiles.h"
+#include "storage/StorageManager.h"
+#include "support/SyntheticHistory.h"
+#include "support/TempHome.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <qcorotask.h>
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <map>
 
 using namespace pellux;
 
@@ -45,24 +54,6 @@ double imageWriteSeconds()
     return seconds;
 }
 
-std::vector<Recording> recordings(int count)
-{
-    std::vector<Recording> out;
-    for (int i = 0; i < count; ++i) {
-        Recording r;
-        r.id = QUuid::createUuid();
-        r.timestamp = fromSecondsSince1970(1.7e9 + i);
-        r.filePath = QUrl::fromLocalFile(
-            QStringLiteral("/home/ann/Documents/Pellux/Screenshots/2024/03/05/14/20240305_1407%1_Firefox.webp").arg(i));
-        r.thumbnailPath = r.filePath;
-        r.appName = QStringLiteral("Firefox");
-        r.windowTitle = QStringLiteral("Quarterly report - Mozilla Firefox");
-        r.imageHash = QString(64, QLatin1Char('a'));
-        out.push_back(r);
-    }
-    return out;
-}
-
 void reportRatio(benchmark::State &state, double seconds)
 {
     state.counters["x_image_write"] = seconds / static_cast<double>(state.iterations()) / imageWriteSeconds();
@@ -82,18 +73,43 @@ void BM_ImageWrite(benchmark::State &state)
     reportRatio(state, seconds);
 }
 
-// Encoding the whole list and replacing metadata.json, synced, after every change.
-void BM_RewriteList(benchmark::State &state)
+// One save into a history of range(0) recordings (rows with text, the list file; image files are
+// left out, which only a walk of the disk would notice). Synced to the disk like every save.
+void BM_StoreOneFrame(benchmark::State &state)
 {
-    const std::vector<Recording> list = recordings(static_cast<int>(state.range(0)));
-    const QString path = scratch().filePath(QStringLiteral("metadata.json"));
+    static std::map<int64_t, double> perSave;
+    const int size = static_cast<int>(state.range(0));
+    test::TempHome home;
+    test::SyntheticHistoryOptions options;
+    options.recordings = size;
+    options.textCharacters = 60;
+    options.withMetadata = true;
+    if (!test::writeSyntheticHistory(options)) {
+        state.SkipWithError("the history could not be written");
+        return;
+    }
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index(database);
+    StorageManager store(index);
+    const QByteArray frame(40 * 1024, 'w');
+    TimePoint at = fromSecondsSince1970(options.firstCaptureSeconds + size * options.cycleSeconds);
     double seconds = 0;
     for (auto _ : state) {
+        at = at + std::chrono::seconds(5);
         const auto start = SteadyClock::now();
-        static_cast<void>(writePrivateFileAtomically(path, encodeRecordings(list)));
+        const std::optional<Recording> saved
+            = QCoro::waitFor(store.saveScreenshot(frame, at, 0, QStringLiteral("Firefox"),
+                QStringLiteral("Quarterly report"), QStringLiteral("hash"), false, std::nullopt, 2.0));
         seconds += std::chrono::duration<double>(SteadyClock::now() - start).count();
+        if (!saved) {
+            state.SkipWithError("a save failed");
+            return;
+        }
     }
-    reportRatio(state, seconds);
+    const double each = seconds / static_cast<double>(state.iterations());
+    perSave[size] = each;
+    if (perSave.count(1000))
+        state.counters["x_at_1000"] = each / perSave[1000];
 }
 
 // The storage figure: a walk over hour folders holding range(0) files.
@@ -119,7 +135,20 @@ void BM_DiskWalk(benchmark::State &state)
 } // namespace
 
 BENCHMARK(BM_ImageWrite)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_RewriteList)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StoreOneFrame)
+    ->Arg(1000)
+    ->Arg(10'000)
+    ->Arg(100'000)
+    ->Arg(500'000)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(200);
 BENCHMARK(BM_DiskWalk)->Arg(1000)->Arg(10000)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -82,6 +82,8 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     // a reset there is nothing to heal.
     if (captureLock.isHeld() && !resetDatabase)
         StoreHealer::startOnce();
+    // The disk-use figure the windows show; saves keep it current from here on.
+    StorageManager::shared().calculateStorageUsed();
 
     // Quitting (menu, SIGINT, SIGTERM, end of session) first lets the capture in progress finish
     // and queued text recognition complete, so nothing is left half-written.

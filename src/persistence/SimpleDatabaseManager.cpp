@@ -1497,6 +1497,41 @@ void SimpleDatabaseManager::recordingRows(
     });
 }
 
+void SimpleDatabaseManager::recordingRowsCapturedBefore(
+    std::optional<TimePoint> cutoff, std::function<void(std::optional<RecordingRows>)> completion)
+{
+    d->serialQueue.async([this, cutoff, completion = std::move(completion)] {
+        if (!d->db)
+            return completion(std::nullopt);
+        d->flushPendingWrites();
+        Statement select(d->db,
+            QStringLiteral("SELECT %1 FROM recordings %2 ORDER BY timestamp, rowid")
+                .arg(QLatin1String(kRowColumns), cutoff ? QStringLiteral("WHERE timestamp < ?") : QString()));
+        if (!select.prepared()) {
+            log::failure(QStringLiteral("Error reading recordings: %1").arg(d->errorMessage()));
+            return completion(std::nullopt);
+        }
+        if (cutoff)
+            select.bind(1, secondsSince1970(*cutoff));
+        completion(readRecordingRows(d->db, select));
+    });
+}
+
+void SimpleDatabaseManager::recordingCount(std::function<void(std::optional<qint64>)> completion)
+{
+    d->serialQueue.async([this, completion = std::move(completion)] {
+        if (!d->db)
+            return completion(std::nullopt);
+        d->flushPendingWrites();
+        Statement count(d->db, "SELECT count(*) FROM recordings");
+        if (!count.prepared() || count.step() != SQLITE_ROW) {
+            log::failure(QStringLiteral("Error counting recordings: %1").arg(d->errorMessage()));
+            return completion(std::nullopt);
+        }
+        completion(count.int64(0));
+    });
+}
+
 void SimpleDatabaseManager::existingRecordingIds(
     const std::vector<QUuid> &recordingIds, std::function<void(std::optional<QSet<QUuid>>)> completion)
 {

@@ -146,6 +146,11 @@ public:
     };
     // At most `limit` rows after `afterRowid`; an empty batch ends the walk.
     void recordingRows(qint64 afterRowid, int limit, std::function<void(std::optional<RecordingRows>)> completion);
+    // The rows captured before `cutoff` (every row without it), oldest first.
+    void recordingRowsCapturedBefore(
+        std::optional<TimePoint> cutoff, std::function<void(std::optional<RecordingRows>)> completion);
+    // How many recordings have a row; absent when the database cannot answer.
+    void recordingCount(std::function<void(std::optional<qint64>)> completion);
     // Which of these ids have a row.
     void existingRecordingIds(
         const std::vector<QUuid> &recordingIds, std::function<void(std::optional<QSet<QUuid>>)> completion);

@@ -153,6 +153,12 @@ WriteOutcome writeNewPrivateFile(const QString &path, const QByteArray &bytes, Q
 
 bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
 {
+    return writePrivateFileAtomically(
+        path, [&bytes](int fd) { return writeWhole(fd, bytes); }, error);
+}
+
+bool writePrivateFileAtomically(const QString &path, const std::function<int(int fd)> &write, QString *error)
+{
     // QSaveFile is not used: on a full disk it commits a file cut short as a success.
     const QByteArray target = QFile::encodeName(path);
     const QFileInfo info(path);
@@ -161,7 +167,14 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
     if (fd < 0)
         return fail(error, errnoText(path, errno));
     // Flushed before the rename: otherwise a power loss can leave the new name on an empty file.
-    int code = finishFile(fd, bytes, Durability::synced);
+    int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
+    if (code == 0)
+        code = write(fd);
+    if (code == 0)
+        code = syncChecked(fd);
+    const int closeCode = closeChecked(fd);
+    if (code == 0)
+        code = closeCode;
     if (code == 0 && ::rename(temporary.constData(), target.constData()) != 0)
         code = errno;
     if (code != 0) {
@@ -174,6 +187,8 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
         return fail(error, errnoText(info.path(), folderCode));
     return true;
 }
+
+int syncFile(int fd) { return syncChecked(fd); }
 
 QString atomicWriteTemporaryPattern(const QString &fileName)
 {

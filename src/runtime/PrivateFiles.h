@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 namespace pellux {
 
 // Screen contents are private: every folder Pellux creates is 0700 and every file 0600, whatever
@@ -16,6 +18,8 @@ int writeWhole(int fd, const QByteArray &bytes);
 // Flushes a folder's entries (a file created, renamed or removed in it) to the disk; the errno of
 // the failure, 0 on success.
 int syncFolder(const QString &path);
+// Flushes a file's data to the disk; the errno of the failure, 0 on success.
+int syncFile(int fd);
 
 [[nodiscard]] bool makePrivatePath(const QString &path, QString *error = nullptr);
 // Creates the folder like makePrivatePath and also tightens an existing folder to 0700.
@@ -38,6 +42,10 @@ enum class Durability { synced, unsynced };
 // new one, never half a file or an empty one. A failure (a full disk included) leaves the old file
 // as it was.
 [[nodiscard]] bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QString *error = nullptr);
+// The same for contents too large to hold in memory: `write` writes them to the open temporary
+// and answers 0, or the errno of its failure.
+[[nodiscard]] bool writePrivateFileAtomically(
+    const QString &path, const std::function<int(int fd)> &write, QString *error = nullptr);
 // The name pattern (for QDir) of the temporaries of writePrivateFileAtomically(path) that a crash
 // may leave behind.
 QString atomicWriteTemporaryPattern(const QString &fileName);

@@ -27,6 +27,20 @@ void DatabaseRecordingIndex::deleteRecordings(
     m_database.deleteRecordings(recordingIds, std::move(completion));
 }
 
+void DatabaseRecordingIndex::recordingCount(std::function<void(std::optional<qint64>)> completion)
+{
+    m_database.recordingCount(std::move(completion));
+}
+
+void DatabaseRecordingIndex::recordingsCapturedBefore(
+    std::optional<TimePoint> cutoff, std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    m_database.recordingRowsCapturedBefore(
+        cutoff, [completion = std::move(completion)](std::optional<SimpleDatabaseManager::RecordingRows> rows) {
+            completion(rows ? std::optional(std::move(rows->recordings)) : std::nullopt);
+        });
+}
+
 void DatabaseRecordingIndex::applicationNames(std::function<void(QStringList)> completion)
 {
     m_database.applicationNames(std::move(completion));

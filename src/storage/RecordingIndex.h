@@ -31,6 +31,15 @@ public:
     // Removes the rows and recognised text of these recordings. Completion: rows removed.
     virtual void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) = 0;
 
+    // Completion: how many recordings have a row; absent on failure.
+    virtual void recordingCount(std::function<void(std::optional<qint64>)> completion) = 0;
+
+    // Completion: the recordings captured before `cutoff` (every one without it), with their id,
+    // time and file; absent on failure.
+    virtual void recordingsCapturedBefore(
+        std::optional<TimePoint> cutoff, std::function<void(std::optional<std::vector<Recording>>)> completion)
+        = 0;
+
     // Completion: the distinct application names, ascending (case-sensitive), without absent
     // ones; empty on failure.
     virtual void applicationNames(std::function<void(QStringList)> completion) = 0;
@@ -52,6 +61,9 @@ public:
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(bool)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
+    void recordingCount(std::function<void(std::optional<qint64>)> completion) override;
+    void recordingsCapturedBefore(std::optional<TimePoint> cutoff,
+        std::function<void(std::optional<std::vector<Recording>>)> completion) override;
     void applicationNames(std::function<void(QStringList)> completion) override;
     void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
         std::function<void(RecordingPage)> completion) override;

@@ -5,10 +5,12 @@
 #include "runtime/PrivateFiles.h"
 #include "runtime/SerialQueue.h"
 #include "storage/RecordingIndex.h"
+#include "storage/RecordingsFile.h"
 #include "storage/ScreenshotFileName.h"
 #include "storage/StorageFiles.h"
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,12 +39,6 @@ QString documentsFolder()
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return documents.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : documents;
-}
-
-void sortNewestFirst(std::vector<Recording> &recordings)
-{
-    std::stable_sort(recordings.begin(), recordings.end(),
-        [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
 }
 
 // Turns a one-shot completion callback into a future a coroutine can await. A callback that is
@@ -110,10 +106,16 @@ StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *par
 
     createDirectories();
     removeStaleTemporaries();
-    loadRecordings();
+    checkListFile();
+    refreshRecordingCount();
 
+    // Saves and deletions keep the figure current; the walk, a second or more of disk work for a
+    // large history, only corrects what other programs changed.
     m_storageUpdateTimer.setInterval(kStorageUpdateIntervalMs);
-    connect(&m_storageUpdateTimer, &QTimer::timeout, this, [this] { calculateStorageUsed(); });
+    connect(&m_storageUpdateTimer, &QTimer::timeout, this, [this] {
+        if (m_lastWalkMs < 0 || QDeadlineTimer::current().deadline() - m_lastWalkMs >= kFullWalkIntervalMs)
+            calculateStorageUsed();
+    });
     m_storageUpdateTimer.start();
 }
 
@@ -155,39 +157,26 @@ void StorageManager::removeStaleTemporaries()
     }
 }
 
-void StorageManager::loadRecordings()
+// Only the end of the list is read at start: a list that does not end as it should (a crash
+// while an entry was appended, a file cut or damaged) is set aside and rebuilt, which is rare
+// enough to read it whole.
+void StorageManager::checkListFile()
 {
-    const QString path = metadataFilePath();
-    QFile file(path);
-    if (!file.exists())
-        return;
-    if (!file.open(QIODevice::ReadOnly)) {
-        recoverFromUnreadableMetadata({}, file.errorString());
-        return;
-    }
-    const QByteArray data = file.readAll();
-    file.close();
     QString error;
-    std::optional<std::vector<Recording>> decoded = decodeRecordings(data, &error);
-    if (!decoded) {
-        recoverFromUnreadableMetadata(data, error);
-        return;
-    }
-    std::vector<Recording> present;
-    present.reserve(decoded->size());
-    for (Recording &r : *decoded) {
-        if (QFileInfo::exists(r.localPath()))
-            present.push_back(std::move(r));
-    }
-    setRecordings(std::move(present));
-    calculateStorageUsed();
+    const recordings_file::Ending ending = recordings_file::endingOf(metadataFilePath(), &error);
+    if (ending != recordings_file::Ending::missing && ending != recordings_file::Ending::closed)
+        recoverFromUnreadableMetadata(error);
 }
 
-void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const QString &reason)
+void StorageManager::recoverFromUnreadableMetadata(const QString &reason)
 {
     // The unreadable file is kept as it is, under a new name, and never written over: what can
-    // be read from it, and the image files it no longer describes, become the list.
+    // be read from it, and the image files it no longer describes, become the list. Healing then
+    // gives entries rebuilt from files their rows' identities.
     const QString path = metadataFilePath();
+    QByteArray data;
+    if (QFile file(path); file.open(QIODevice::ReadOnly))
+        data = file.readAll();
     QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(m_clock.now());
     for (int n = 2; QFileInfo::exists(aside); ++n)
         aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(m_clock.now())).arg(n);
@@ -200,6 +189,7 @@ void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const
         log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1) nor set aside (%2); "
                                     "the recordings list will not be saved until it is moved away")
                          .arg(reason, moving.errorString()));
+        return;
     }
 
     const SalvagedRecordings salvaged = salvageRecordings(data);
@@ -216,35 +206,74 @@ void StorageManager::recoverFromUnreadableMetadata(const QByteArray &data, const
     std::vector<Recording> rebuilt = recordingsFromImageFiles(m_screenshotsDirectory, known);
     const size_t fromFiles = rebuilt.size();
     list.insert(list.end(), std::make_move_iterator(rebuilt.begin()), std::make_move_iterator(rebuilt.end()));
-    sortNewestFirst(list);
+    std::stable_sort(
+        list.begin(), list.end(), [](const Recording &a, const Recording &b) { return a.timestamp < b.timestamp; });
 
-    if (m_metadataWritable)
-        log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1); kept it as %2 and "
-                                    "rebuilt the list: %3 entries recovered, %4 skipped, %5 added from image files")
-                         .arg(reason, QFileInfo(aside).fileName())
-                         .arg(recovered)
-                         .arg(salvaged.unreadableElements)
-                         .arg(fromFiles));
-    setRecordings(std::move(list));
-    // Construction reads the list synchronously; the rebuilt one is written before it returns too.
-    writeMetadata().waitForFinished();
-    calculateStorageUsed();
+    log::failure(QStringLiteral("ERROR StorageManager: metadata.json could not be read (%1); kept it as %2 and "
+                                "rebuilt the list: %3 entries recovered, %4 skipped, %5 added from image files")
+                     .arg(reason, QFileInfo(aside).fileName())
+                     .arg(recovered)
+                     .arg(salvaged.unreadableElements)
+                     .arg(fromFiles));
+    // Construction checks the list synchronously; the rebuilt one is written before it returns too.
+    if (QString error; !recordings_file::writeAll(path, list, &error))
+        log::failure(QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(error));
 }
 
-void StorageManager::setRecordings(std::vector<Recording> recordings)
+QFuture<void> StorageManager::withListFile(std::function<void(const QString &listPath)> work)
 {
-    m_recordings = std::move(recordings);
-    emit recordingsChanged();
+    return m_files->future([path = metadataFilePath(), work = std::move(work)] { work(path); });
 }
 
-QFuture<StorageManager::WriteResult> StorageManager::writeMetadata()
+QFuture<StorageManager::WriteResult> StorageManager::appendToList(std::vector<Recording> entries)
 {
-    return m_files->future([path = metadataFilePath(), snapshot = m_recordings, writable = m_metadataWritable] {
+    return m_files->future([path = metadataFilePath(), entries = std::move(entries), writable = m_metadataWritable] {
         WriteResult result;
-        if (!writable)
+        if (!writable) {
             result.error = QStringLiteral("%1: an unreadable earlier list is still in its place").arg(path);
-        else
-            result.ok = writePrivateFileAtomically(path, encodeRecordings(snapshot), &result.error);
+        } else {
+            const recordings_file::AppendResult appended = recordings_file::append(path, entries);
+            result.ok = appended.ok;
+            result.error = appended.error;
+            result.bytesAdded = appended.bytesAdded;
+        }
+        if (!result.ok)
+            log::failure(
+                QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
+        return result;
+    });
+}
+
+QFuture<StorageManager::WriteResult> StorageManager::rewriteList(std::function<bool(Recording &)> edit)
+{
+    return m_files->future([this, path = metadataFilePath(), edit = std::move(edit), writable = m_metadataWritable,
+                               now = m_clock.now()] {
+        WriteResult result;
+        if (!writable) {
+            result.error = QStringLiteral("%1: an unreadable earlier list is still in its place").arg(path);
+            log::failure(
+                QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
+            return result;
+        }
+        recordings_file::RewriteResult rewritten = recordings_file::rewrite(path, edit);
+        if (rewritten.damaged) {
+            // Kept byte for byte before what can be read of it is written anew.
+            QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(now);
+            for (int n = 2; QFileInfo::exists(aside); ++n)
+                aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(now)).arg(n);
+            QString error;
+            if (QFile::copy(path, aside) && makeFilePrivate(aside, &error)) {
+                rewritten = recordings_file::rewrite(path, edit, { .dropUnreadable = true });
+                log::failure(QStringLiteral("ERROR StorageManager: metadata.json was damaged; kept it as %1 and wrote "
+                                            "what could be read of it")
+                                 .arg(QFileInfo(aside).fileName()));
+            } else {
+                rewritten.error += QStringLiteral("; it could not be set aside");
+            }
+        }
+        result.ok = rewritten.ok;
+        result.error = rewritten.error;
+        result.removed = rewritten.removed;
         if (!result.ok)
             log::failure(
                 QStringLiteral("ERROR StorageManager: Failed to write the recordings list: %1").arg(result.error));
@@ -314,6 +343,10 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     // The row comes first. A crash after it leaves a row and a file, from which the next start
     // lists the frame again with all it needs (a delta's reference is kept in its row only); a
     // frame whose row cannot be written is not kept at all, and the capture tries it again.
+    m_savesUnderWay.insert(recording.id);
+    if (m_removalsUnderWay > 0)
+        m_sparedByRemovals.insert(recording.id);
+    const quint64 countAsked = m_countGeneration;
     auto [saved, completion] = awaitableCompletion(false);
     m_index.saveRecordingWithDeltaFrame(
         recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
@@ -321,6 +354,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (!self)
         co_return std::nullopt;
     if (!rowWritten) {
+        m_savesUnderWay.remove(recording.id);
         log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
         QFuture<void> undoing = m_files->future([path = written.path, unlisted = m_unlistedFiles] {
             QFile::remove(path);
@@ -331,25 +365,13 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
         co_return std::nullopt;
     }
 
-    std::vector<Recording> list = m_recordings;
-    // Healing at start may have listed it from its row meanwhile.
-    if (std::none_of(list.begin(), list.end(), [&](const Recording &r) { return r.id == recording.id; })) {
-        list.push_back(recording);
-        sortNewestFirst(list);
-        setRecordings(std::move(list));
-    }
-
-    // The list file is written before the disk walk, so that the figure includes it. A save whose
-    // entry cannot reach the list file is undone, row included: reporting it as saved would lose it
-    // at the next start.
-    QFuture<WriteResult> listWriting = writeMetadata();
+    // The entry goes at the end of the list file. A save whose entry cannot reach it is undone,
+    // row included: reporting it as saved would lose it at the next start.
+    QFuture<WriteResult> listWriting = appendToList({ recording });
     const WriteResult listWritten = co_await listWriting;
     if (!self)
         co_return std::nullopt;
     if (!listWritten.ok) {
-        std::vector<Recording> without = m_recordings;
-        std::erase_if(without, [&](const Recording &r) { return r.id == recording.id; });
-        setRecordings(std::move(without));
         auto [rowDeleted, deletion] = awaitableCompletion(-1);
         m_index.deleteRecordings({ recording.id }, deletion);
         co_await rowDeleted;
@@ -365,20 +387,23 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
               const std::lock_guard lock(unlisted->mutex);
               unlisted->paths.remove(path);
           });
+    m_savesUnderWay.remove(recording.id);
     if (!listWritten.ok) {
         co_await settling;
         co_return std::nullopt;
     }
 
-    QCoro::Task<> measuring = calculateStorageUsed();
-    co_await measuring;
-    if (!self)
-        co_return std::nullopt;
+    if (countAsked == m_countGeneration) {
+        if (m_countKnown)
+            setRecordingCount(m_recordingCount + 1);
+        else
+            ++m_savedSinceCountAsked;
+    }
+    addToStorageUsed(data.size() + listWritten.bytesAdded);
     log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
                    .arg(imageHash.value_or(QStringLiteral("none")),
                        isDeltaFrame ? QStringLiteral("true") : QStringLiteral("false")));
-    if (self)
-        noteApplicationSaved(appName);
+    noteApplicationSaved(appName);
     co_return recording;
 }
 
@@ -397,79 +422,148 @@ void StorageManager::deleteOldRecordings(int days)
     const TimePoint cutoff = cutoffTime.isValid()
         ? fromSecondsSince1970(static_cast<double>(cutoffTime.toMSecsSinceEpoch()) / 1000.0)
         : m_clock.now();
-    std::vector<Recording> old;
-    for (const Recording &r : m_recordings) {
-        if (r.timestamp < cutoff)
-            old.push_back(r);
-    }
-    if (!old.empty())
-        deleteRecordings(std::move(old));
+    removeFromStore({ .capturedBefore = cutoff }, StorageFigure::recompute);
 }
 
 QCoro::Task<> StorageManager::deleteRecordings(std::vector<Recording> recordings)
 {
-    QCoro::Task<> removing = removeFromStore(std::move(recordings), StorageFigure::recompute);
+    QCoro::Task<> removing = removeFromStore({ .recordings = std::move(recordings) }, StorageFigure::recompute);
     co_await removing;
 }
 
 QCoro::Task<> StorageManager::deleteAllRecordings()
 {
-    QCoro::Task<> removing = removeFromStore(m_recordings, StorageFigure::reset);
+    QCoro::Task<> removing = removeFromStore({ .everything = true }, StorageFigure::reset);
     co_await removing;
 }
 
-QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings, StorageFigure figure)
+// Files first, then rows, then list entries: a crash part-way leaves entries or rows whose file is
+// gone, which the next pass removes, never a file no entry names.
+QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure figure)
 {
     QPointer<StorageManager> self(this);
-    QStringList paths;
-    std::vector<QUuid> ids;
-    for (const Recording &r : recordings) {
-        ids.push_back(r.id);
-        paths << r.localPath();
-        if (r.thumbnailPath && r.thumbnailPath != r.filePath)
-            paths << r.thumbnailPath->toLocalFile();
+    if (m_removalsUnderWay++ == 0)
+        m_sparedByRemovals = m_savesUnderWay;
+    const auto finish = [this, self] {
+        if (self && --m_removalsUnderWay == 0)
+            m_sparedByRemovals.clear();
+    };
+
+    // What goes: the recordings named, and those the database holds from before the cutoff (or
+    // all of them), with the list's own entries of that time, whose rows may be missing.
+    std::vector<Recording> going = std::move(removal.recordings);
+    if (removal.capturedBefore || removal.everything) {
+        auto [answered, completion] = awaitableCompletion(std::optional<std::vector<Recording>>());
+        m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore, completion);
+        std::optional<std::vector<Recording>> rows = co_await answered;
+        if (!self)
+            co_return;
+        if (!rows) {
+            log::failure(QStringLiteral("ERROR StorageManager: the database could not list the recordings to delete"));
+            finish();
+            co_return;
+        }
+        going.insert(going.end(), std::make_move_iterator(rows->begin()), std::make_move_iterator(rows->end()));
+        QFuture<std::vector<Recording>> reading
+            = m_files->future([path = metadataFilePath(), before = removal.capturedBefore, all = removal.everything] {
+                  std::vector<Recording> old;
+                  recordings_file::Reader reader(path);
+                  if (!reader.open())
+                      return old;
+                  while (!reader.atEnd()) {
+                      for (Recording &r : reader.next(4096)) {
+                          if (all || r.timestamp < *before)
+                              old.push_back(std::move(r));
+                      }
+                  }
+                  return old;
+              });
+        std::vector<Recording> listed = co_await reading;
+        if (!self)
+            co_return;
+        going.insert(going.end(), std::make_move_iterator(listed.begin()), std::make_move_iterator(listed.end()));
     }
+    std::erase_if(going, [&](const Recording &r) { return m_sparedByRemovals.contains(r.id); });
+
+    QSet<QUuid> ids;
+    QStringList paths;
+    QSet<QString> seenPaths;
+    for (const Recording &r : going) {
+        ids.insert(r.id);
+        for (const QString &path : { r.localPath(), r.thumbnailPath ? r.thumbnailPath->toLocalFile() : QString() }) {
+            if (!path.isEmpty() && !seenPaths.contains(path)) {
+                seenPaths.insert(path);
+                paths << path;
+            }
+        }
+    }
+    going.clear();
+    going.shrink_to_fit();
+
     QFuture<void> removing = m_files->future([paths] {
         for (const QString &path : paths) {
             QString error;
-            if (!removeScreenshotFile(path, &error))
+            if (QFileInfo::exists(path) && !removeScreenshotFile(path, &error))
                 log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
         }
     });
     co_await removing;
     if (!self)
         co_return;
-
-    // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
-    const QSet<QUuid> gone(ids.begin(), ids.end());
-    std::vector<Recording> kept;
-    kept.reserve(m_recordings.size());
-    for (const Recording &r : m_recordings) {
-        if (!gone.contains(r.id))
-            kept.push_back(r);
-    }
-    const int removed = static_cast<int>(m_recordings.size() - kept.size());
-    setRecordings(std::move(kept));
     if (figure == StorageFigure::reset) {
         // Everything else goes too: backups, files no list names, the hour folders and the
-        // damaged lists set aside. Recordings saved meanwhile stay, with their files.
-        QSet<QString> keep;
-        for (const Recording &r : m_recordings)
-            keep.insert(r.localPath());
-        QFuture<void> emptying = m_files->future(
-            [keep, unlisted = m_unlistedFiles, screenshots = m_screenshotsDirectory,
-                lists = m_recordingsDirectory]() mutable {
-                {
-                    const std::lock_guard lock(unlisted->mutex);
-                    keep.unite(unlisted->paths);
+        // damaged lists set aside. Frames saved meanwhile stay, with their files.
+        QFuture<void> emptying = m_files->future([unlisted = m_unlistedFiles, screenshots = m_screenshotsDirectory,
+                                                     lists = m_recordingsDirectory, path = metadataFilePath()] {
+            QSet<QString> keep;
+            {
+                const std::lock_guard lock(unlisted->mutex);
+                keep = unlisted->paths;
+            }
+            // Files of entries listed since the pass began are in the list now.
+            recordings_file::Reader reader(path);
+            if (reader.open()) {
+                while (!reader.atEnd()) {
+                    for (const Recording &r : reader.next(4096))
+                        keep.insert(r.localPath());
                 }
-                const QStringList failures = emptyScreenshotsFolder(screenshots, keep) + removeSetAsideLists(lists);
-                for (const QString &failure : failures)
-                    log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(failure));
-            });
+            }
+            const QStringList failures = emptyScreenshotsFolder(screenshots, keep) + removeSetAsideLists(lists);
+            for (const QString &failure : failures)
+                log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(failure));
+        });
         co_await emptying;
         if (!self)
             co_return;
+    }
+
+    // The rows and their recognised text go next, so that a deleted screenshot is no longer
+    // found; in slices, so that searches run in between.
+    constexpr int kRowsPerStep = 2000;
+    const std::vector<QUuid> idList(ids.begin(), ids.end());
+    int rows = 0;
+    bool rowsFailed = false;
+    for (size_t start = 0; start < idList.size(); start += kRowsPerStep) {
+        const std::vector<QUuid> slice(idList.begin() + static_cast<std::ptrdiff_t>(start),
+            idList.begin() + static_cast<std::ptrdiff_t>(std::min(idList.size(), start + kRowsPerStep)));
+        auto [rowsDeleted, completion] = awaitableCompletion(-1);
+        m_index.deleteRecordings(slice, completion);
+        const int deleted = co_await rowsDeleted;
+        if (!self)
+            co_return;
+        if (deleted < 0)
+            rowsFailed = true;
+        else
+            rows += deleted;
+    }
+
+    // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
+    QFuture<WriteResult> listWriting = rewriteList([ids](Recording &r) { return !ids.contains(r.id); });
+    const WriteResult listWritten = co_await listWriting;
+    if (!self)
+        co_return;
+    const int removed = listWritten.removed;
+    if (figure == StorageFigure::reset) {
         m_latestWalk.reset();
         m_publishedSequence = ++m_walkSequence; // walks already running describe the old tree
         if (m_storageUsed != 0) {
@@ -477,24 +571,18 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
             emit storageUsedChanged();
         }
     }
-    QFuture<WriteResult> listWriting = writeMetadata();
-    co_await listWriting;
-    if (!self)
-        co_return;
 
-    // The row and its recognised text go too, so that a deleted screenshot is no longer found.
-    auto [rowsDeleted, completion] = awaitableCompletion(-1);
-    m_index.deleteRecordings(ids, completion);
-    const int rows = co_await rowsDeleted;
-    if (!self)
-        co_return;
     applicationsMayHaveGone();
-    if (rows < 0)
+    if (rowsFailed)
         log::failure(
             QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids.size()));
     else
         log::debug(
             QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
+    QCoro::Task<> counting = refreshRecordingCount();
+    co_await counting;
+    if (!self)
+        co_return;
 
     if (figure == StorageFigure::recompute) {
         QCoro::Task<> measuring = calculateStorageUsed();
@@ -502,71 +590,95 @@ QCoro::Task<> StorageManager::removeFromStore(std::vector<Recording> recordings,
         if (!self)
             co_return;
     }
+    finish();
     emit recordingsDeleted(removed);
 }
 
 QCoro::Task<bool> StorageManager::addRecoveredRecordings(std::vector<Recording> recovered)
 {
     QPointer<StorageManager> self(this);
-    QSet<QUuid> ids;
-    QSet<QString> paths;
-    for (const Recording &r : m_recordings) {
-        ids.insert(r.id);
-        paths.insert(r.localPath());
-    }
-    std::vector<Recording> list = m_recordings;
-    const size_t before = list.size();
-    for (Recording &r : recovered) {
-        if (ids.contains(r.id) || paths.contains(r.localPath()))
-            continue;
-        ids.insert(r.id);
-        paths.insert(r.localPath());
-        list.push_back(std::move(r));
-    }
-    if (list.size() == before)
+    if (recovered.empty())
         co_return true;
-    sortNewestFirst(list);
-    setRecordings(std::move(list));
-    QFuture<WriteResult> listWriting = writeMetadata();
+    std::stable_sort(recovered.begin(), recovered.end(),
+        [](const Recording &a, const Recording &b) { return a.timestamp < b.timestamp; });
+    QFuture<WriteResult> listWriting = appendToList(std::move(recovered));
     const WriteResult written = co_await listWriting;
-    if (self)
+    if (!self)
+        co_return false;
+    if (written.ok) {
+        addToStorageUsed(written.bytesAdded);
         applicationsMayHaveGone();
+        emit recordingsChanged();
+    }
     co_return written.ok;
 }
 
 QCoro::Task<std::optional<int>> StorageManager::adoptRecordedIdentities(std::vector<Recording> recorded)
 {
-    QHash<QString, const Recording *> byPath;
-    QSet<QUuid> listed;
-    for (const Recording &r : m_recordings)
-        listed.insert(r.id);
-    for (const Recording &r : recorded) {
-        // An id another entry already holds would list one recording twice.
-        if (!listed.contains(r.id))
-            byPath.insert(r.localPath(), &r);
-    }
-    std::vector<Recording> list = m_recordings;
-    int changed = 0;
-    for (Recording &entry : list) {
-        const auto found = byPath.constFind(entry.localPath());
-        if (found == byPath.constEnd() || (*found)->id == entry.id)
-            continue;
-        const Recording &row = **found;
-        entry.id = row.id;
-        entry.timestamp = row.timestamp;
-        entry.appName = row.appName;
-        entry.windowTitle = row.windowTitle;
-        entry.imageHash = row.imageHash;
-        byPath.erase(found);
-        ++changed;
-    }
-    if (changed == 0)
-        co_return 0;
-    sortNewestFirst(list);
-    setRecordings(std::move(list));
-    QFuture<WriteResult> listWriting = writeMetadata();
+    QPointer<StorageManager> self(this);
+    auto byPath = std::make_shared<QHash<QString, Recording>>();
+    for (Recording &r : recorded)
+        byPath->insert(r.localPath(), std::move(r));
+    auto changed = std::make_shared<std::atomic<int>>(0);
+    // An id another entry already holds would list one recording twice: those rows are left out
+    // by the caller, which asks only for entries whose id has no row.
+    QFuture<WriteResult> listWriting = rewriteList([byPath, changed](Recording &entry) {
+        const auto found = byPath->constFind(entry.localPath());
+        if (found == byPath->constEnd() || found->id == entry.id)
+            return true;
+        entry.id = found->id;
+        entry.timestamp = found->timestamp;
+        entry.appName = found->appName;
+        entry.windowTitle = found->windowTitle;
+        entry.imageHash = found->imageHash;
+        changed->fetch_add(1);
+        return true;
+    });
     const WriteResult written = co_await listWriting;
-    co_return written.ok ? std::optional<int>(changed) : std::nullopt;
+    if (!self)
+        co_return std::nullopt;
+    co_return written.ok ? std::optional<int>(changed->load()) : std::nullopt;
+}
+
+QCoro::Task<bool> StorageManager::rewriteDamagedList()
+{
+    QFuture<WriteResult> listWriting = rewriteList([](Recording &) { return true; });
+    const WriteResult written = co_await listWriting;
+    co_return written.ok;
+}
+
+QCoro::Task<> StorageManager::refreshRecordingCount()
+{
+    QPointer<StorageManager> self(this);
+    const quint64 generation = ++m_countGeneration;
+    m_savedSinceCountAsked = 0;
+    auto [answered, completion] = awaitableCompletion(std::optional<qint64>());
+    m_index.recordingCount(completion);
+    const std::optional<qint64> count = co_await answered;
+    if (!self || generation != m_countGeneration)
+        co_return;
+    if (!count) {
+        log::failure(QStringLiteral("ERROR StorageManager: the database could not count the recordings"));
+        co_return;
+    }
+    m_countKnown = true;
+    setRecordingCount(*count + std::exchange(m_savedSinceCountAsked, 0));
+}
+
+void StorageManager::setRecordingCount(qint64 count)
+{
+    if (count == m_recordingCount)
+        return;
+    m_recordingCount = count;
+    emit recordingsChanged();
+}
+
+void StorageManager::addToStorageUsed(qint64 bytes)
+{
+    if (bytes == 0)
+        return;
+    m_storageUsed = std::max<qint64>(0, m_storageUsed + bytes);
+    emit storageUsedChanged();
 }
 
 QCoro::Task<> StorageManager::calculateStorageUsed()
@@ -592,6 +704,7 @@ QCoro::Task<> StorageManager::calculateStorageUsed()
     const qint64 total = co_await walking;
     if (!self)
         co_return;
+    m_lastWalkMs = QDeadlineTimer::current().deadline();
     publishStorageUsed(total, walk->sequence);
 }
 

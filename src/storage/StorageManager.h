@@ -11,9 +11,11 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QUuid>
 
 #include <qcorotask.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -24,9 +26,11 @@ class RecordingIndex;
 class SerialQueue;
 
 // Owns the screenshot files under Documents/Pellux/Screenshots/yyyy/MM/dd/HH/, the list of stored
-// recordings and its copy Documents/Pellux/Recordings/metadata.json, and the disk-use figure.
-// Lives on the main thread; file work runs on its own queue ("com.pellux.storage") and the disk
-// walk on another ("com.pellux.storage.usage"), so the GUI never waits for the disk.
+// recordings in Documents/Pellux/Recordings/metadata.json, and the disk-use figure. The list is
+// kept on disk only: a save appends its entry, and counts and pages come from the database, so a
+// store of 200,000 recordings costs a save, a start and memory what an empty one does. Lives on
+// the main thread; file work runs on its own queue ("com.pellux.storage") and the disk walk on
+// another ("com.pellux.storage.usage"), so the GUI never waits for the disk.
 class StorageManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(int recordingCount READ recordingCount NOTIFY recordingsChanged)
@@ -41,17 +45,23 @@ public:
     explicit StorageManager(RecordingIndex &index, Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~StorageManager() override;
 
-    // Newest first after every save.
-    const std::vector<Recording> &recordings() const { return m_recordings; }
-    int recordingCount() const { return static_cast<int>(m_recordings.size()); }
-    // Bytes used by both folders at the last computation.
+    // The recordings the database holds, kept current by saves and deletions; 0 until the database
+    // first answers.
+    int recordingCount() const { return static_cast<int>(m_recordingCount); }
+    // Bytes used by both folders: measured by a walk of the disk (at calculateStorageUsed(), and
+    // by the timer when none was made or the last is old), kept current by saves in between.
     qint64 storageUsed() const { return m_storageUsed; }
 
     QString recordingsDirectory() const { return m_recordingsDirectory; }
     QString screenshotsDirectory() const { return m_screenshotsDirectory; }
     QString metadataFilePath() const;
-    // Recomputes storageUsed every 30 seconds.
+    // Every 30 seconds: walks the disk when no walk was made yet or the last is half an hour old.
     const QTimer &storageUpdateTimer() const { return m_storageUpdateTimer; }
+    static constexpr int kFullWalkIntervalMs = 30 * 60 * 1000;
+
+    // Runs `work` on the store's file queue with the list file's path, between the store's own
+    // writes, so that it reads the list whole.
+    QFuture<void> withListFile(std::function<void(const QString &listPath)> work);
 
     // Writes the encoded frame into its hour folder, adds the recording to the list and its file,
     // and registers it in the database. Absent when the file or the list cannot be written (then
@@ -63,7 +73,8 @@ public:
 
     // Removes the recording's file, list entry, database row and text, in a task of its own.
     void deleteRecording(const Recording &recording);
-    // Removes every recording captured more than `days` calendar days ago, in a task of its own.
+    // Removes every recording captured more than `days` calendar days ago (files, list entries,
+    // rows and text), in a task of its own.
     void deleteOldRecordings(int days);
     // Removes every listed recording (files, entries, rows and text) and every other file below
     // the screenshots folder (backups, files no list names, the hour folders), and the damaged
@@ -72,19 +83,24 @@ public:
     // The database was emptied behind the store (reset, or all its data deleted): the application
     // names are asked for again.
     void databaseCleared() { applicationsMayHaveGone(); }
-    // Removes these recordings in one pass; deleteRecording and deleteOldRecordings use it.
+    // Removes these recordings in one pass.
     QCoro::Task<> deleteRecordings(std::vector<Recording> recordings);
+    // Asks the database for the count again.
+    QCoro::Task<> refreshRecordingCount();
 
     QCoro::Task<> calculateStorageUsed();
 
     // Healing after a crash. Lists recordings whose database row outlived their entry; an id or a
-    // file already listed is left as it is. True when the list file was written.
+    // file already listed must not be passed. True when the list file was written.
     QCoro::Task<bool> addRecoveredRecordings(std::vector<Recording> recovered);
     // Gives the entries listing these recordings' files (matched by path) the recording's id,
     // application, title and hash: an entry rebuilt from its image file after the list was
     // damaged takes back the identity its database row has. Answers how many entries changed, or
     // absent when the list file could not be written.
     QCoro::Task<std::optional<int>> adoptRecordedIdentities(std::vector<Recording> recorded);
+    // Sets a damaged list aside byte for byte and writes anew what can be read of it. True when
+    // the list is whole now.
+    QCoro::Task<bool> rewriteDamagedList();
 
     // The search window's views, answered by the database without walking the list. The distinct
     // application names, ascending by plain (case-sensitive) comparison, recordings without a name
@@ -111,25 +127,41 @@ private:
     struct WriteResult {
         bool ok = false;
         QString error;
+        qint64 bytesAdded = 0; // by an append
+        int removed = 0; // entries a rewrite dropped
     };
 
     enum class StorageFigure { recompute, reset };
+    // What one deletion pass removes.
+    struct Removal {
+        std::vector<Recording> recordings; // these, by id and file
+        std::optional<TimePoint> capturedBefore; // and every recording captured before this
+        bool everything = false; // or every recording there is
+    };
 
-    QCoro::Task<> removeFromStore(std::vector<Recording> recordings, StorageFigure figure);
+    QCoro::Task<> removeFromStore(Removal removal, StorageFigure figure);
     void createDirectories();
-    void loadRecordings();
+    void checkListFile();
     void removeStaleTemporaries();
-    void recoverFromUnreadableMetadata(const QByteArray &data, const QString &reason);
-    QFuture<WriteResult> writeMetadata();
-    void setRecordings(std::vector<Recording> recordings);
+    void recoverFromUnreadableMetadata(const QString &reason);
+    QFuture<WriteResult> appendToList(std::vector<Recording> entries);
+    QFuture<WriteResult> rewriteList(std::function<bool(Recording &)> edit);
+    void addToStorageUsed(qint64 bytes);
     void publishStorageUsed(qint64 bytes, quint64 sequence);
     void noteApplicationSaved(const std::optional<QString> &appName);
     void applicationsMayHaveGone();
+    void setRecordingCount(qint64 count);
 
     RecordingIndex &m_index;
     Clock &m_clock;
-    std::vector<Recording> m_recordings;
+    qint64 m_recordingCount = 0;
+    // Count queries, so that a save whose row was written after the query asked is added to its
+    // answer and one written before is not counted twice.
+    quint64 m_countGeneration = 0;
+    bool m_countKnown = false;
+    qint64 m_savedSinceCountAsked = 0;
     qint64 m_storageUsed = 0;
+    qint64 m_lastWalkMs = -1; // steady-clock time of the last finished walk
     QString m_recordingsDirectory;
     QString m_screenshotsDirectory;
     QTimer m_storageUpdateTimer;
@@ -140,6 +172,11 @@ private:
     // them. Filled on the file queue; emptied there too, after the save's entry is listed.
     struct UnlistedFiles;
     std::shared_ptr<UnlistedFiles> m_unlistedFiles;
+    // Recordings whose save is under way, and those a deletion pass under way must spare because
+    // they were saved while it ran.
+    QSet<QUuid> m_savesUnderWay;
+    QSet<QUuid> m_sparedByRemovals;
+    int m_removalsUnderWay = 0;
     std::unique_ptr<SerialQueue> m_walks;
 
     // Disk walks: at most one runs and one waits; callers share the waiting one.

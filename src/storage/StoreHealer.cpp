@@ -7,6 +7,7 @@
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
+#include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
 #include "ui/ScreenshotLoader.h"
 
@@ -62,6 +63,8 @@ StoreHealer *g_running = nullptr;
 // The list's ids and paths, read once: sets of ids and of path hashes stay small for 200,000
 // entries, where a copy of the list would not.
 struct StoreHealer::ListKeys {
+    bool damaged = false; // elements that could not be read, or not a whole list
+    std::vector<QUuid> order;
     QSet<QUuid> ids;
     QSet<size_t> pathHashes;
     bool names(const QString &path) const { return pathHashes.contains(qHash(path)); }
@@ -100,17 +103,42 @@ void StoreHealer::startOnce(TextRecognition textRecognition)
 
 StoreHealer *StoreHealer::running() { return g_running; }
 
-std::shared_ptr<StoreHealer::ListKeys> StoreHealer::listKeys() const
+QCoro::Task<std::shared_ptr<StoreHealer::ListKeys>> StoreHealer::readListKeys()
 {
     auto keys = std::make_shared<ListKeys>();
-    const std::vector<Recording> &list = m_storage.recordings();
-    keys->ids.reserve(static_cast<qsizetype>(list.size()));
-    keys->pathHashes.reserve(static_cast<qsizetype>(list.size()));
-    for (const Recording &r : list) {
-        keys->ids.insert(r.id);
-        keys->pathHashes.insert(qHash(r.localPath()));
-    }
-    return keys;
+    QFuture<void> reading = m_storage.withListFile([keys](const QString &path) {
+        recordings_file::Reader reader(path);
+        if (!reader.open())
+            return;
+        while (!reader.atEnd()) {
+            for (const Recording &r : reader.next(kBatchSize)) {
+                keys->order.push_back(r.id);
+                keys->ids.insert(r.id);
+                keys->pathHashes.insert(qHash(r.localPath()));
+            }
+        }
+        keys->damaged = !reader.wellFormed();
+    });
+    co_await reading;
+    co_return keys;
+}
+
+QCoro::Task<std::vector<Recording>> StoreHealer::listedEntries(QSet<QUuid> ids)
+{
+    auto found = std::make_shared<std::vector<Recording>>();
+    QFuture<void> reading = m_storage.withListFile([found, ids = std::move(ids)](const QString &path) {
+        recordings_file::Reader reader(path);
+        if (!reader.open())
+            return;
+        while (!reader.atEnd()) {
+            for (Recording &r : reader.next(kBatchSize)) {
+                if (ids.contains(r.id))
+                    found->push_back(std::move(r));
+            }
+        }
+    });
+    co_await reading;
+    co_return std::move(*found);
 }
 
 QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
@@ -125,6 +153,16 @@ QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
     if (ok && self) {
         QCoro::Task<bool> entriesForRows = listEntriesForRows(report);
         ok = co_await entriesForRows;
+    }
+    if (ok && self) {
+        // Entries the list could not read were listed again from their rows above; what is left
+        // of the damage is set aside.
+        QCoro::Task<std::shared_ptr<ListKeys>> readingKeys = readListKeys();
+        const std::shared_ptr<ListKeys> keys = co_await readingKeys;
+        if (self && keys->damaged) {
+            QCoro::Task<bool> rewriting = m_storage.rewriteDamagedList();
+            ok = co_await rewriting;
+        }
     }
     if (ok && self) {
         QCoro::Task<bool> unnamed = reportUnnamedFiles(report);
@@ -163,26 +201,35 @@ QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
 QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
 {
     QPointer<StoreHealer> self(this);
-    // The live list is walked by position. Saves meanwhile insert newer entries in front, which
-    // at worst shows an entry twice; checking one twice is harmless.
-    for (size_t start = 0; self && !m_stopping && start < m_storage.recordings().size(); start += kBatchSize) {
-        const std::vector<Recording> &list = m_storage.recordings();
-        const size_t end = std::min(list.size(), start + kBatchSize);
-        std::vector<Recording> batch(
-            list.begin() + static_cast<std::ptrdiff_t>(start), list.begin() + static_cast<std::ptrdiff_t>(end));
-        std::vector<QUuid> ids;
-        ids.reserve(batch.size());
-        for (const Recording &r : batch)
-            ids.push_back(r.id);
-
+    QCoro::Task<std::shared_ptr<ListKeys>> readingKeys = readListKeys();
+    const std::shared_ptr<ListKeys> keys = co_await readingKeys;
+    if (!self)
+        co_return false;
+    // Entries whose id has no row; usually none.
+    QSet<QUuid> withoutRow;
+    for (size_t start = 0; self && !m_stopping && start < keys->order.size(); start += kBatchSize) {
+        const std::vector<QUuid> ids(keys->order.begin() + static_cast<std::ptrdiff_t>(start),
+            keys->order.begin() + static_cast<std::ptrdiff_t>(std::min(keys->order.size(), start + kBatchSize)));
         auto [rowsFound, foundDone] = awaitable<std::optional<QSet<QUuid>>>();
         m_database.existingRecordingIds(ids, foundDone);
         const std::optional<QSet<QUuid>> existing = co_await rowsFound;
         if (!existing || !self)
             co_return false;
-        std::erase_if(batch, [&](const Recording &r) { return existing->contains(r.id); });
-        if (batch.empty())
-            continue;
+        for (const QUuid &id : ids) {
+            if (!existing->contains(id))
+                withoutRow.insert(id);
+        }
+    }
+    if (withoutRow.isEmpty() || !self || m_stopping)
+        co_return self && !m_stopping;
+    QCoro::Task<std::vector<Recording>> reading = listedEntries(std::move(withoutRow));
+    const std::vector<Recording> entries = co_await reading;
+    if (!self)
+        co_return false;
+
+    for (size_t start = 0; self && !m_stopping && start < entries.size(); start += kBatchSize) {
+        std::vector<Recording> batch(entries.begin() + static_cast<std::ptrdiff_t>(start),
+            entries.begin() + static_cast<std::ptrdiff_t>(std::min(entries.size(), start + kBatchSize)));
 
         // An entry the damaged list lost and its image file gave back under a new id: its row is
         // found by path and lends the entry its identity.
@@ -239,7 +286,10 @@ QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
 QCoro::Task<bool> StoreHealer::listEntriesForRows(HealingReport &report)
 {
     QPointer<StoreHealer> self(this);
-    const std::shared_ptr<ListKeys> keys = listKeys();
+    QCoro::Task<std::shared_ptr<ListKeys>> readingKeys = readListKeys();
+    const std::shared_ptr<ListKeys> keys = co_await readingKeys;
+    if (!self)
+        co_return false;
     std::vector<Recording> toList;
     qint64 afterRowid = 0;
     while (self && !m_stopping) {
@@ -301,7 +351,10 @@ QCoro::Task<bool> StoreHealer::listEntriesForRows(HealingReport &report)
 QCoro::Task<bool> StoreHealer::reportUnnamedFiles(HealingReport &report)
 {
     QPointer<StoreHealer> self(this);
-    const std::shared_ptr<ListKeys> keys = listKeys();
+    QCoro::Task<std::shared_ptr<ListKeys>> readingKeys = readListKeys();
+    const std::shared_ptr<ListKeys> keys = co_await readingKeys;
+    if (!self)
+        co_return false;
     // Used only on the file queue, one batch of names per step.
     auto walk = std::make_shared<QDirIterator>(
         m_storage.screenshotsDirectory(), QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);

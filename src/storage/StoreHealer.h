@@ -1,16 +1,20 @@
 #pragma once
 
+#include "persistence/Recording.h"
 #include "runtime/Clock.h"
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 
 #include <qcorotask.h>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 namespace pellux {
 
@@ -77,7 +81,10 @@ private:
     QCoro::Task<bool> listEntriesForRows(HealingReport &report);
     QCoro::Task<bool> reportUnnamedFiles(HealingReport &report);
     QCoro::Task<bool> recognizeMissingText(HealingReport &report);
-    std::shared_ptr<ListKeys> listKeys() const;
+    // The ids of the list's entries in file order, and its keys.
+    QCoro::Task<std::shared_ptr<ListKeys>> readListKeys();
+    // The list's entries with these ids.
+    QCoro::Task<std::vector<Recording>> listedEntries(QSet<QUuid> ids);
 
     StorageManager &m_storage;
     SimpleDatabaseManager &m_database;

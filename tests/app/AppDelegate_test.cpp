@@ -5,6 +5,7 @@
 #include "storage/StorageManager.h"
 #include "support/AlertAnswers.h"
 #include "support/CapturePipeline.h"
+#include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
 #include "ui/SettingsWindow.h"
 
@@ -170,7 +171,7 @@ TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAg
     CapturePipeline::run(pipeline.service->runCaptureCycle());
     pipeline.settle();
     ASSERT_EQ(pipeline.storage->recordingCount(), 1);
-    const QString file = pipeline.storage->recordings().front().localPath();
+    const QString file = test::listedRecordings(*pipeline.storage).front().localPath();
 
     {
         AlertAnswers answers({ QStringLiteral("Cancel") });

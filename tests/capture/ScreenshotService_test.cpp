@@ -1,6 +1,7 @@
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
 #include "support/FileSizeLimit.h"
+#include "support/ListedRecordings.h"
 #include "ui/ScreenshotLoader.h"
 
 #include <QCoreApplication>
@@ -47,7 +48,7 @@ protected:
 
     void cycle() { CapturePipeline::run(pipeline.service->captureTestScreenshot()); }
 
-    std::vector<Recording> stored() const { return pipeline.storage->recordings(); }
+    std::vector<Recording> stored() const { return test::listedRecordings(*pipeline.storage); }
 
     CapturePipeline pipeline;
 };

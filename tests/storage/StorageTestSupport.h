@@ -45,6 +45,22 @@ public:
         m_queue.async([completion, count] { completion(count); });
     }
 
+    void recordingCount(std::function<void(std::optional<qint64>)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        const qint64 count = static_cast<qint64>(kept().size());
+        m_queue.async([completion, count] { completion(count); });
+    }
+
+    void recordingsCapturedBefore(std::optional<TimePoint> cutoff,
+        std::function<void(std::optional<std::vector<Recording>>)> completion) override
+    {
+        std::lock_guard lock(m_mutex);
+        std::vector<Recording> old = kept();
+        std::erase_if(old, [&](const Recording &r) { return cutoff && r.timestamp >= *cutoff; });
+        m_queue.async([completion, old] { completion(old); });
+    }
+
     // Answered from what was saved and not deleted, in save order; the ordering and naming rules
     // belong to the database and are tested there.
     void applicationNames(std::function<void(QStringList)> completion) override

@@ -2,6 +2,7 @@
 // delta files rebuilt through the real database from frames the real delta processor made.
 #include "imaging/DeltaTestImages.h"
 #include "support/FakeClock.h"
+#include "support/ListedRecordings.h"
 #include "support/TempHome.h"
 #include "ui/UiTestSupport.h"
 
@@ -295,7 +296,7 @@ TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
     QString error;
     EXPECT_TRUE(fresh.load(delta.path, QSize(), &error).isNull());
     EXPECT_EQ(error, QStringLiteral("Screenshot unavailable"));
-    QCoro::waitFor(storage.deleteRecordings({ storage.recordings().back() }));
+    QCoro::waitFor(storage.deleteRecordings({ test::listedRecordings(storage).back() }));
     error.clear();
     EXPECT_TRUE(fresh.load(delta.path, QSize(), &error).isNull());
     EXPECT_EQ(error, QStringLiteral("Screenshot unavailable"));

@@ -3,6 +3,7 @@
 // that cannot load, or renders nothing, fails the test.
 #include "WindowRender.h"
 #include "support/CapturePipeline.h"
+#include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
@@ -77,7 +78,7 @@ protected:
 TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
 {
     test::captureSampleHistory(pipeline);
-    const std::vector<Recording> recordings = pipeline.storage->recordings();
+    const std::vector<Recording> recordings = test::listedRecordings(*pipeline.storage);
     ASSERT_GE(recordings.size(), 3u);
 
     makeWindow();

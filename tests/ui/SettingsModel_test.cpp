@@ -2,6 +2,7 @@
 #include "app/Autostart.h"
 #include "app/MainViewModel.h"
 #include "support/CapturePipeline.h"
+#include "support/ListedRecordings.h"
 #include "support/LogCapture.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
@@ -148,7 +149,7 @@ protected:
         CapturePipeline::run(pipeline.service->captureTestScreenshot());
         pipeline.backend.removeWindow(windowId);
         pipeline.clock.set(present);
-        for (const Recording &r : pipeline.storage->recordings()) {
+        for (const Recording &r : test::listedRecordings(*pipeline.storage)) {
             if (r.windowTitle == QStringLiteral("note number %1").arg(windowId))
                 return r;
         }
@@ -366,7 +367,7 @@ TEST_F(SettingsModelTest, DeleteAllAsksFirstAndDisablesItselfWhileItRuns)
     pipeline.backend.removeWindow(2);
     captureAged(2, 10);
     captureAged(1, 11);
-    const std::vector<Recording> recordings = pipeline.storage->recordings();
+    const std::vector<Recording> recordings = test::listedRecordings(*pipeline.storage);
     ASSERT_EQ(recordings.size(), 2u);
     pipeline.service->stopCapturing();
 

@@ -46,6 +46,8 @@ TEST_P(CleanupAlerts, DeleteWhatWasChosen)
     SimpleDatabaseManager database;
     DatabaseRecordingIndex index(database);
     StorageManager storage(index);
+    QSignalSpy counted(&storage, &StorageManager::recordingsChanged);
+    ASSERT_TRUE(storage.recordingCount() == 6 || counted.wait(5000));
     ASSERT_EQ(storage.recordingCount(), 6);
     WindowActions actions(nullptr, storage);
 

@@ -1,0 +1,28 @@
+#include "support/ListedRecordings.h"
+
+#include "storage/RecordingsFile.h"
+
+#include <algorithm>
+
+namespace pellux::test {
+
+std::vector<Recording> listedRecordings(StorageManager &storage)
+{
+    std::vector<Recording> out;
+    storage
+        .withListFile([&out](const QString &path) {
+            recordings_file::Reader reader(path);
+            if (!reader.open())
+                return;
+            while (!reader.atEnd()) {
+                std::vector<Recording> batch = reader.next(1000);
+                out.insert(out.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+            }
+        })
+        .waitForFinished();
+    std::stable_sort(
+        out.begin(), out.end(), [](const Recording &a, const Recording &b) { return a.timestamp > b.timestamp; });
+    return out;
+}
+
+} // namespace pellux::test
