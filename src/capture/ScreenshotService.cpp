@@ -9,10 +9,10 @@
 #include "runtime/Characters.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
+#include "runtime/SignalWait.h"
 #include "storage/StorageManager.h"
 
 #include <QCoreApplication>
-#include <QCoroSignal>
 #include <QPointer>
 
 #include <cmath>
@@ -247,7 +247,7 @@ QCoro::Task<> ScreenshotService::runCaptureCycle()
 QCoro::Task<> ScreenshotService::waitForCycle()
 {
     while (m_cycleRunning) {
-        auto finished = qCoro(this, &ScreenshotService::cycleFinished);
+        QCoro::Task<bool> finished = nextEmission(this, &ScreenshotService::cycleFinished);
         co_await finished;
     }
 }
@@ -383,7 +383,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     if (!m_textRecognitionEnabled)
         co_return;
     while (m_pendingRecognitions >= maxPendingRecognitions) {
-        auto room = qCoro(this, &ScreenshotService::recognitionFinished);
+        QCoro::Task<bool> room = nextEmission(this, &ScreenshotService::recognitionFinished);
         co_await room;
     }
     recognizeText(image, recording->id, appName, timestamp);
@@ -452,7 +452,7 @@ QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::millisecond
             = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             break;
-        auto finished = qCoro(this, &ScreenshotService::recognitionFinished, left);
+        QCoro::Task<bool> finished = nextEmission(this, &ScreenshotService::recognitionFinished, left);
         co_await finished;
     }
     co_return m_pendingRecognitions;

@@ -7,9 +7,9 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "runtime/SignalWait.h"
 #include "storage/StoreHealer.h"
 
-#include <QCoroSignal>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
@@ -131,7 +131,7 @@ public:
             connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
             m_startCheck.start(startCheckInterval);
             if (!m_reason) {
-                auto stopped = qCoro(this, &CaptureRun::stopRequested);
+                QCoro::Task<bool> stopped = nextEmission(this, &CaptureRun::stopRequested);
                 co_await stopped;
             }
         }
