@@ -1,4 +1,4 @@
-// Content classes and what follows from them: scale, quality, and the full-frame encoding; the
+// Content classes and what follows from them: scale, quality, fidelity and the full-frame encoding; the
 // colour statistic, image difference and rectangle merging that go with them.
 #include "imaging/ImageOptimizer.h"
 #include "imaging/PixelBuffer.h"
@@ -22,6 +22,17 @@ constexpr double kFlatColourStatistic = 0.1;
 // 0 of the area, 0.28 at 1024, 0.30 at full size), so such a desktop is classed by its colour;
 // single windows up to 960 pixels are analysed at full size and found.
 constexpr int kClassificationMaxSide = 960;
+// Screen content repeats its left neighbour in most pixels (terminals 0.8 and more, dialogs and
+// scaled-down desktops of terminals above 0.5); photographs and noisy renderings almost never
+// (below 0.1). Below this share lossless encoding is not even tried.
+constexpr double kMinRepeatedPixelShare = 0.35;
+// Every this many rows is sampled for the share: a 1080-line frame costs 270 rows.
+constexpr int kRepeatSampleRowStep = 4;
+// A lossless result of at most this many bits per pixel is kept without a lossy attempt: lossy
+// WebP at the class qualities stays above it on screen content (0.62 for a Qt dialog at 0.85,
+// 0.75 for the desktop of terminals at 0.5, 1.1 to 1.3 for xterm windows at 0.85). A larger one
+// is compared with the lossy encoding of the same pixels, and the smaller kept.
+constexpr double kLosslessBitsWithoutComparison = 0.6;
 // Facing edges closer than this (in pixels) are merged.
 constexpr double kMergeDistance = 2.0;
 
@@ -84,6 +95,11 @@ QImage premultiplied(const QImage &image)
 int maxDimension(ContentType type) { return row(type).maxDimension; }
 double scaleCap(ContentType type) { return row(type).scaleCap; }
 double compressionQuality(ContentType type) { return row(type).quality; }
+
+Fidelity preferredFidelity(ContentType type)
+{
+    return type == ContentType::text || type == ContentType::flat ? Fidelity::exact : Fidelity::lossy;
+}
 
 ContentType ImageOptimizer::analyzeContent(const QImage &image) const
 {
@@ -150,18 +166,54 @@ QImage ImageOptimizer::scaleImage(const QImage &image, double factor)
     return image.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
+double ImageOptimizer::repeatedPixelShare(const QImage &image)
+{
+    if (image.isNull() || image.width() < 2)
+        return 0.0;
+    const QImage pixels = pixelbuffer::asArgb32Family(image);
+    // Opaque frames carry padding in the fourth byte; only colour counts.
+    const uint32_t colourMask = pixels.hasAlphaChannel() ? 0xffffffffu : 0x00ffffffu;
+    uint64_t repeated = 0;
+    uint64_t compared = 0;
+    for (int y = 0; y < pixels.height(); y += kRepeatSampleRowStep) {
+        const auto *line = reinterpret_cast<const uint32_t *>(pixels.constScanLine(y));
+        for (int x = 1; x < pixels.width(); ++x)
+            repeated += ((line[x] ^ line[x - 1]) & colourMask) == 0;
+        compared += uint64_t(pixels.width() - 1);
+    }
+    return double(repeated) / double(compared);
+}
+
+std::optional<QByteArray> ImageOptimizer::encodeForContent(const QImage &image, ContentType contentType) const
+{
+    const double quality = compressionQuality(contentType);
+    if (preferredFidelity(contentType) == Fidelity::exact) {
+        // Kept at the size of text, not reduced: a reduced copy loses the glyphs this is for, and
+        // its blurred edges cost lossless coding more than the pixels saved.
+        const QImage exactInput = scaleImage(image, getOptimalScaleFactor(image, ContentType::text));
+        if (repeatedPixelShare(exactInput) >= kMinRepeatedPixelShare) {
+            if (std::optional<QByteArray> exact = convertToLosslessWebP(exactInput)) {
+                const double pixels = double(exactInput.width()) * exactInput.height();
+                if (double(exact->size()) * 8.0 <= kLosslessBitsWithoutComparison * pixels)
+                    return exact;
+                std::optional<QByteArray> lossy = convertToWebP(exactInput, quality);
+                return lossy && lossy->size() < exact->size() ? lossy : exact;
+            }
+        }
+    }
+    const QImage scaled = scaleImage(image, getOptimalScaleFactor(image, contentType));
+    if (std::optional<QByteArray> webp = convertToWebP(scaled, quality))
+        return webp;
+    return compressToJPEG(scaled, quality);
+}
+
 std::optional<QByteArray> ImageOptimizer::compressByContent(const QImage &image) const
 {
     if (image.isNull()) {
         log::failure(QStringLiteral("ERROR ImageOptimizer: nothing to compress, the image has no pixels"));
         return std::nullopt;
     }
-    const ContentType type = analyzeContent(image);
-    const QImage scaled = scaleImage(image, getOptimalScaleFactor(image, type));
-    const double quality = compressionQuality(type);
-    if (std::optional<QByteArray> webp = convertToWebP(scaled, quality))
-        return webp;
-    return compressToJPEG(scaled, quality);
+    return encodeForContent(image, analyzeContent(image));
 }
 
 double ImageOptimizer::imageDifference(const QImage &image, const QImage &previousImage)

@@ -1,4 +1,4 @@
-// The two encoders (lossy WebP, progressive JPEG) and the source-size formula.
+// The encoders (lossy and lossless WebP, progressive JPEG) and the source-size formula.
 #include "imaging/ImageOptimizer.h"
 #include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
@@ -76,10 +76,11 @@ qint64 tiffRepresentationSize(const QImage &image)
     return kOverhead + qint64(image.width()) * image.height() * 4;
 }
 
-std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, double quality) const
+namespace {
+
+// Encodes with a prepared configuration; both WebP flavours go through here.
+std::optional<QByteArray> encodeWebP(const QImage &image, const WebPConfig &config)
 {
-    if (!checkEncodable(image, quality, "WebP"))
-        return std::nullopt;
     if (image.width() > WEBP_MAX_DIMENSION || image.height() > WEBP_MAX_DIMENSION) {
         log::failure(QStringLiteral("ERROR ImageOptimizer: %1x%2 exceeds WebP's %3-pixel limit")
                          .arg(image.width())
@@ -88,15 +89,11 @@ std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, dou
         return std::nullopt;
     }
 
-    WebPConfig config;
-    if (!WebPConfigInit(&config))
-        return std::nullopt;
-    config.quality = static_cast<float>(quality * 100.0);
-    config.method = kWebPMethod;
-
     WebPPictureGuard picture;
     if (!WebPPictureInit(&picture.picture))
         return std::nullopt;
+    // Lossless encoding reads ARGB directly; lossy converts to YUV itself either way.
+    picture.picture.use_argb = config.lossless;
     picture.picture.width = image.width();
     picture.picture.height = image.height();
 
@@ -122,6 +119,32 @@ std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, dou
         return std::nullopt;
     }
     return QByteArray(reinterpret_cast<const char *>(writer.writer.mem), static_cast<qsizetype>(writer.writer.size));
+}
+
+} // namespace
+
+std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, double quality) const
+{
+    if (!checkEncodable(image, quality, "WebP"))
+        return std::nullopt;
+    WebPConfig config;
+    if (!WebPConfigInit(&config))
+        return std::nullopt;
+    config.quality = static_cast<float>(quality * 100.0);
+    config.method = kWebPMethod;
+    return encodeWebP(image, config);
+}
+
+std::optional<QByteArray> ImageOptimizer::convertToLosslessWebP(const QImage &image, int effort) const
+{
+    if (!checkEncodable(image, 1.0, "lossless WebP"))
+        return std::nullopt;
+    WebPConfig config;
+    if (effort < 0 || effort > 9 || !WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, effort)) {
+        log::failure(QStringLiteral("ERROR ImageOptimizer: lossless WebP effort %1 is outside 0...9").arg(effort));
+        return std::nullopt;
+    }
+    return encodeWebP(image, config);
 }
 
 std::optional<QByteArray> ImageOptimizer::compressToJPEG(const QImage &image, double quality) const

@@ -1,6 +1,9 @@
 #include "ImagingFixtures.h"
 
+#include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
+#include "support/SampleImages.h"
+#include "ui/ScreenshotLoader.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -10,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 
 #include <thread>
@@ -60,6 +64,29 @@ std::optional<QImage> decodeJpeg(const QByteArray &bytes)
     if (!image.loadFromData(bytes, "JPEG"))
         return std::nullopt;
     return image;
+}
+
+// libwebp's own answer: a lossless (VP8L) bitstream, not a lossy (VP8) one.
+bool isLosslessWebP(const QByteArray &bytes)
+{
+    WebPBitstreamFeatures features;
+    return WebPGetFeatures(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), &features)
+        == VP8_STATUS_OK
+        && features.format == 2;
+}
+
+// Same size and the same colour in every pixel; the colour-space tag a PNG brings is not compared.
+bool samePixels(const QImage &a, const QImage &b)
+{
+    if (a.size() != b.size())
+        return false;
+    const QImage x = a.convertToFormat(QImage::Format_ARGB32);
+    const QImage y = b.convertToFormat(QImage::Format_ARGB32);
+    for (int row = 0; row < x.height(); ++row) {
+        if (std::memcmp(x.constScanLine(row), y.constScanLine(row), size_t(x.width()) * 4) != 0)
+            return false;
+    }
+    return true;
 }
 
 bool isProgressiveJpeg(const QByteArray &bytes)
@@ -182,7 +209,7 @@ TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
     ASSERT_TRUE(low && high);
     EXPECT_TRUE(low->startsWith("RIFF") && low->mid(8, 4) == "WEBP");
     EXPECT_LT(low->size(), high->size());
-    const auto decoded = decodeWebP(*high);
+    const auto decoded = test::decodeWebP(*high);
     ASSERT_TRUE(decoded);
     EXPECT_EQ(decoded->width, 800);
     EXPECT_EQ(decoded->height, 600);
@@ -212,7 +239,7 @@ TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
             for (int i = 0; i < 6; ++i) {
                 const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame, 0.5 + 0.05 * i);
                 const auto webp = ImageOptimizer::shared().convertToWebP(frame, 0.5);
-                if (!jpeg || !decodeJpeg(*jpeg) || !webp || !decodeWebP(*webp))
+                if (!jpeg || !decodeJpeg(*jpeg) || !webp || !test::decodeWebP(*webp))
                     ++bad;
             }
         });
@@ -248,6 +275,101 @@ TEST(Encoding, BadInputFailsCleanly)
     const auto stored = optimizer.compressByContent(wide);
     ASSERT_TRUE(stored);
     EXPECT_TRUE(stored->startsWith("RIFF"));
+}
+
+namespace {
+
+struct RuleCase {
+    const char *name;
+    QImage (*frame)();
+    ContentType type;
+    bool lossless; // otherwise lossy WebP
+};
+
+QImage photograph() { return photographicFrame(960, 540); }
+QImage smallPhotograph() { return photographicFrame(200, 120, 3); }
+QImage qtDialog() { return sampleScreenshot("bench/data/ocr/qt-window-dejavusans10-light.png"); }
+QImage plainPanel() { return solidImage(640, 400, QColor(236, 236, 236)); }
+
+class EncodingRule : public ::testing::TestWithParam<RuleCase> { };
+
+} // namespace
+
+// What each kind of frame is stored as, and that a lossless file gives back every pixel and is
+// no larger than the lossy encoding it replaces.
+TEST_P(EncodingRule, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
+{
+    const RuleCase &c = GetParam();
+    const QImage frame = c.frame();
+    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    const std::optional<QByteArray> stored = optimizer.encodeForContent(frame, c.type);
+    const QImage scaled = ImageOptimizer::scaleImage(frame, ImageOptimizer::getOptimalScaleFactor(frame, c.type));
+    const std::optional<QByteArray> lossy = optimizer.convertToWebP(scaled, compressionQuality(c.type));
+    ASSERT_TRUE(stored && lossy);
+    ASSERT_TRUE(isWebPData(*stored)) << "still a RIFF/WEBP file";
+    EXPECT_EQ(isLosslessWebP(*stored), c.lossless);
+    EXPECT_LE(stored->size(), lossy->size()) << "never larger than the lossy encoding";
+    if (c.lossless) {
+        // At full size: a reduced copy would lose the glyphs the lossless file exists to keep.
+        EXPECT_TRUE(samePixels(decodeImage(*stored), frame));
+        // The cards and the viewer read it too, at full and at card size.
+        EXPECT_TRUE(samePixels(ScreenshotLoader::decodeImage(*stored, frame.size()), frame));
+        EXPECT_EQ(ScreenshotLoader::decodeImage(*stored, frame.size() / 4).size(), frame.size() / 4);
+    } else {
+        EXPECT_EQ(*stored, *lossy) << "lossy frames are encoded exactly as before";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frames, EncodingRule,
+    ::testing::Values(RuleCase { "xterm_window_text", terminalWindowFrame, ContentType::text, true },
+        RuleCase { "qt_dialog_text", qtDialog, ContentType::text, true },
+        RuleCase { "desktop_of_xterms_flat", terminalDesktopFrame, ContentType::flat, true },
+        RuleCase { "plain_panel_flat", plainPanel, ContentType::flat, true },
+        RuleCase { "photograph_flat", photograph, ContentType::flat, false },
+        RuleCase { "photograph_misread_as_text", smallPhotograph, ContentType::text, false },
+        RuleCase { "xterm_window_mixed", terminalWindowFrame, ContentType::mixed, false },
+        RuleCase { "photograph_mixed", photograph, ContentType::mixed, false }),
+    [](const ::testing::TestParamInfo<RuleCase> &info) { return std::string(info.param.name); });
+
+TEST(EncodingChoice, RepeatedPixelShareSeparatesScreensFromPhotographs)
+{
+    EXPECT_GT(ImageOptimizer::repeatedPixelShare(terminalWindowFrame()), 0.8);
+    EXPECT_GT(ImageOptimizer::repeatedPixelShare(terminalDesktopFrame()), 0.35);
+    EXPECT_LT(ImageOptimizer::repeatedPixelShare(photograph()), 0.1);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(plainPanel()), 1.0);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(QImage()), 0.0);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(solidImage(1, 50, Qt::red)), 0.0);
+}
+
+TEST(EncodingChoice, ClassifiedTerminalIsStoredLosslessFromTheWholePipeline)
+{
+    // Real layout analysis classes the xterm window as text; nothing is scaled at its size.
+    const QImage frame = terminalWindowFrame();
+    const std::optional<QByteArray> stored = ImageOptimizer::shared().compressByContent(frame);
+    ASSERT_TRUE(stored);
+    EXPECT_TRUE(isLosslessWebP(*stored));
+    EXPECT_TRUE(samePixels(decodeImage(*stored), frame));
+}
+
+TEST(LosslessWebP, EffortLevelsAreCheckedAndAllDecodeExactly)
+{
+    const QImage frame = terminalWindowFrame().copy(0, 0, 300, 200);
+    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    for (int effort : { 0, 1, 3, 9 }) {
+        const std::optional<QByteArray> bytes = optimizer.convertToLosslessWebP(frame, effort);
+        ASSERT_TRUE(bytes) << effort;
+        EXPECT_TRUE(isLosslessWebP(*bytes)) << effort;
+        EXPECT_TRUE(samePixels(decodeImage(*bytes), frame)) << effort;
+    }
+    EXPECT_FALSE(optimizer.convertToLosslessWebP(frame, -1));
+    EXPECT_FALSE(optimizer.convertToLosslessWebP(frame, 10));
+    EXPECT_FALSE(optimizer.convertToLosslessWebP(QImage()));
+    EXPECT_FALSE(optimizer.convertToLosslessWebP(solidImage(16384, 2, Qt::blue)));
+    // Transparent pixels keep their alpha.
+    const QImage translucent = solidImage(40, 30, QColor(10, 200, 30, 128), QImage::Format_ARGB32);
+    const std::optional<QByteArray> bytes = optimizer.convertToLosslessWebP(translucent);
+    ASSERT_TRUE(bytes);
+    EXPECT_TRUE(samePixels(decodeImage(*bytes), translucent));
 }
 
 TEST(SourceSize, IsAnUncompressedRgbaTiff)

@@ -11,6 +11,7 @@
 #include "support/AwaitCompletion.h"
 #include "support/FakeClock.h"
 #include "support/LogCapture.h"
+#include "support/SampleImages.h"
 #include "support/TempHome.h"
 
 #include <QDirIterator>
@@ -305,6 +306,44 @@ TEST_F(ScreenshotOptimizationServiceTest, DeltaContainersAndUndecodableFilesStay
     EXPECT_EQ(marker(deltaPath), std::nullopt);
     EXPECT_EQ(service->optimizedCount(), 0);
     EXPECT_TRUE(updates.empty());
+}
+
+TEST_F(ScreenshotOptimizationServiceTest, LosslessFilesChangeOnlyWhenLossyIsClearlySmaller)
+{
+    // A pixel-exact desktop of terminals is far smaller than any lossy encoding of it: it keeps
+    // every pixel at every age. A lossless photograph shrinks by much more than 10 % and is
+    // re-encoded like any other file.
+    const QByteArray text = *ImageOptimizer().convertToLosslessWebP(terminalDesktopFrame());
+    const QByteArray photo = *ImageOptimizer().convertToLosslessWebP(photographicFrame(480, 320));
+    ASSERT_GE(text.size(), kMinimumRecompressedBytes);
+    struct Case {
+        const QByteArray *bytes;
+        double age;
+        bool rewritten;
+    };
+    const Case cases[] = {
+        { &text, 10 * kDay, false },
+        { &text, 45 * kDay, false },
+        { &text, 100 * kDay, false },
+        { &text, 400 * kDay, false },
+        { &photo, 10 * kDay, true },
+    };
+    std::vector<QString> paths;
+    for (const Case &c : cases)
+        paths.push_back(place(c.age, *c.bytes, QStringLiteral("App%1").arg(paths.size())));
+    auto service = makeService();
+    runPass(*service);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(i);
+        const QByteArray now = readAll(paths[i]);
+        EXPECT_EQ(now == *cases[i].bytes, !cases[i].rewritten);
+        EXPECT_EQ(marker(paths[i]).has_value(), cases[i].rewritten);
+        if (cases[i].rewritten) {
+            EXPECT_LT(now.size(), cases[i].bytes->size() * 9 / 10);
+        }
+    }
+    EXPECT_EQ(service->optimizedCount(), 1);
+    EXPECT_TRUE(backups().isEmpty());
 }
 
 TEST_F(ScreenshotOptimizationServiceTest, BackupsLeftByAnInterruptedRunAreSettled)
