@@ -13,6 +13,7 @@
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognitionImage.h"
 #include "ocr/TesseractEngine.h"
+#include "ocr/TextHeight.h"
 #include "ocr/TextLineDetector.h"
 
 #include <QDir>
@@ -223,8 +224,28 @@ void lineDetection(benchmark::State &state, bool wholeScreen)
     state.counters["pixels"] = static_cast<double>(sample->image.width()) * sample->image.height();
 }
 
+// The text height measurement that chooses the enlargement, on a whole screen's grey image.
+void textHeight(benchmark::State &state)
+{
+    const CorpusImage *sample = nullptr;
+    for (const CorpusImage &image : corpus()) {
+        if (image.wholeScreen && !sample)
+            sample = &image;
+    }
+    if (!sample) {
+        state.SkipWithError("no corpus in bench/data/ocr");
+        return;
+    }
+    const QImage grey = sample->image.convertToFormat(QImage::Format_Grayscale8);
+    double height = 0;
+    for (auto _ : state)
+        height = measureTextLineHeight(grey).value_or(0);
+    state.counters["line_px"] = height;
+}
+
 } // namespace
 
+BENCHMARK(textHeight)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(lineDetection, screen, true)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(lineDetection, window, false)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
