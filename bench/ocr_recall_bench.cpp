@@ -3,13 +3,17 @@
 //
 // For each way of preparing images it reports word recall (the share of the distinct words of
 // three or more letters of each image's text that the recognised text contains, case-insensitive,
-// summed over the corpus) for whole screens, single windows and all frames, the milliseconds per
-// frame (processor time, so the figures hold on a busy machine), and the cost as a ratio to plain recognition measured
-// first in the same run. PELLUX_BENCH_DETAIL=1 also prints the recall of every image. Each variant reads the corpus
-// once.
+// summed over the corpus) for whole screens, single windows, small print (7 and 8 point terminal
+// fonts) and all frames, the recall of the worst frame, the milliseconds per frame (processor
+// time, so the figures hold on a busy machine), and the cost as a ratio to plain recognition
+// measured first in the same run. At the end a table compares every frame under the fixed 1.5x
+// enlargement and the chosen settings (enlargement by measured text height), with the measured
+// line height and the scale used. PELLUX_BENCH_DETAIL=1 also prints the recall of every image as
+// it goes. Each variant reads the corpus once.
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognitionImage.h"
 #include "ocr/TesseractEngine.h"
+#include "ocr/TextHeight.h"
 #include "ocr/TextLineDetector.h"
 
 #include <QDir>
@@ -22,6 +26,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -34,7 +39,16 @@ struct CorpusImage {
     QImage image;
     QSet<QString> words;
     bool wholeScreen = false;
+    bool smallPrint = false;
 };
+
+// Recall and processor time of one frame under one variant.
+struct FrameResult {
+    double recall = 0;
+    double ms = 0;
+};
+// Per variant name, per frame name.
+std::map<std::string, std::map<QString, FrameResult>> g_frameResults;
 
 QSet<QString> wordsOf(const QString &text)
 {
@@ -63,8 +77,9 @@ const std::vector<CorpusImage> &corpus()
             QFile truth(dir.filePath(QString(file).replace(QStringLiteral(".png"), QStringLiteral(".txt"))));
             if (!truth.open(QIODevice::ReadOnly))
                 continue;
+            static const QRegularExpression smallFont(QStringLiteral("^xterm-[a-z]+-[a-z]+[78]-"));
             loaded.push_back({ file, QImage(dir.filePath(file)), wordsOf(QString::fromUtf8(truth.readAll())),
-                file.contains(QStringLiteral("-screen-")) });
+                file.contains(QStringLiteral("-screen-")), smallFont.match(file).hasMatch() });
         }
         return loaded;
     }();
@@ -91,14 +106,21 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
     int total[2] = { 0, 0 };
     double seconds[2] = { 0, 0 };
     int frames[2] = { 0, 0 };
+    int smallFound = 0;
+    int smallTotal = 0;
+    double worst = 1.0;
+    auto &frameResults = g_frameResults[label];
     for (auto _ : state) {
         found[0] = found[1] = total[0] = total[1] = 0;
         seconds[0] = seconds[1] = 0;
         frames[0] = frames[1] = 0;
+        smallFound = smallTotal = 0;
+        worst = 1.0;
         for (const CorpusImage &sample : images) {
             const double start = processSeconds();
             const auto fragments = recognizeImage(engine(), sample.image, tuning);
-            seconds[sample.wholeScreen] += processSeconds() - start;
+            const double elapsed = processSeconds() - start;
+            seconds[sample.wholeScreen] += elapsed;
             ++frames[sample.wholeScreen];
             QString text;
             for (const RecognizedFragment &fragment : fragments)
@@ -109,6 +131,13 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
                 hits += recognised.contains(word) ? 1 : 0;
             found[sample.wholeScreen] += hits;
             total[sample.wholeScreen] += static_cast<int>(sample.words.size());
+            if (sample.smallPrint) {
+                smallFound += hits;
+                smallTotal += static_cast<int>(sample.words.size());
+            }
+            const double frameRecall = static_cast<double>(hits) / std::max<qsizetype>(1, sample.words.size());
+            worst = std::min(worst, frameRecall);
+            frameResults[sample.name] = { frameRecall, 1000.0 * elapsed };
             if (detail)
                 std::fprintf(stderr, "  %-28s %-45s %5.1f%%\n", label, qPrintable(sample.name),
                     100.0 * hits / std::max<qsizetype>(1, sample.words.size()));
@@ -119,7 +148,9 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
         g_plainMsPerFrame = msPerFrame;
     state.counters["recall_screen_%"] = 100.0 * found[1] / std::max(1, total[1]);
     state.counters["recall_window_%"] = 100.0 * found[0] / std::max(1, total[0]);
+    state.counters["recall_small_%"] = 100.0 * smallFound / std::max(1, smallTotal);
     state.counters["recall_all_%"] = 100.0 * (found[0] + found[1]) / std::max(1, total[0] + total[1]);
+    state.counters["recall_worst_%"] = 100.0 * worst;
     state.counters["ms_per_frame"] = msPerFrame;
     state.counters["ms_screen"] = 1000.0 * seconds[1] / std::max(1, frames[1]);
     state.counters["ms_window"] = 1000.0 * seconds[0] / std::max(1, frames[0]);
@@ -130,6 +161,48 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
 RecognitionTuning tuned(double scale, Inversion inversion, PageLayout layout, bool inversionPass)
 {
     return { .scale = scale, .inversion = inversion, .layout = layout, .tesseractInversionPass = inversionPass };
+}
+
+// The chosen settings with another height rule.
+RecognitionTuning byHeight(double targetLineHeight_px, double minimumScale, double maximumScale)
+{
+    RecognitionTuning tuning = accurateTuning();
+    tuning.byTextHeight = TextHeightScaling {
+        .targetLineHeight_px = targetLineHeight_px, .minimumScale = minimumScale, .maximumScale = maximumScale
+    };
+    return tuning;
+}
+
+// The chosen settings as they were before enlargement followed the text height.
+RecognitionTuning fixedScale(double scale)
+{
+    RecognitionTuning tuning = accurateTuning();
+    tuning.byTextHeight.reset();
+    tuning.scale = scale;
+    return tuning;
+}
+
+// Every frame under two variants side by side, with the text height measured on it.
+void printComparison(const char *before, const char *after)
+{
+    const auto &first = g_frameResults[before];
+    const auto &second = g_frameResults[after];
+    if (first.empty() || second.empty())
+        return;
+    const RecognitionTuning chosen = accurateTuning();
+    std::printf("\n%-44s %7s %6s %10s %10s %9s %9s\n", "frame", "line_px", "scale",
+        (std::string(before).substr(0, 10)).c_str(), (std::string(after).substr(0, 10)).c_str(), "ms_before",
+        "ms_after");
+    for (const CorpusImage &sample : corpus()) {
+        const auto a = first.find(sample.name);
+        const auto b = second.find(sample.name);
+        if (a == first.end() || b == second.end())
+            continue;
+        const PreparedImage prepared = prepareForRecognition(sample.image, chosen);
+        std::printf("%-44s %7.1f %6.2f %9.1f%% %9.1f%% %9.0f %9.0f\n", qPrintable(sample.name),
+            prepared.textLineHeight_px.value_or(0), prepared.scale, 100.0 * a->second.recall, 100.0 * b->second.recall,
+            a->second.ms, b->second.ms);
+    }
 }
 
 // Layout analysis alone, on a whole screen and on a window, against recognising the same image.
@@ -151,8 +224,28 @@ void lineDetection(benchmark::State &state, bool wholeScreen)
     state.counters["pixels"] = static_cast<double>(sample->image.width()) * sample->image.height();
 }
 
+// The text height measurement that chooses the enlargement, on a whole screen's grey image.
+void textHeight(benchmark::State &state)
+{
+    const CorpusImage *sample = nullptr;
+    for (const CorpusImage &image : corpus()) {
+        if (image.wholeScreen && !sample)
+            sample = &image;
+    }
+    if (!sample) {
+        state.SkipWithError("no corpus in bench/data/ocr");
+        return;
+    }
+    const QImage grey = sample->image.convertToFormat(QImage::Format_Grayscale8);
+    double height = 0;
+    for (auto _ : state)
+        height = measureTextLineHeight(grey).value_or(0);
+    state.counters["line_px"] = height;
+}
+
 } // namespace
 
+BENCHMARK(textHeight)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(lineDetection, screen, true)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(lineDetection, window, false)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -166,7 +259,11 @@ int main(int argc, char **argv)
     // Plain recognition is the baseline and runs first.
     const Variant variants[] = {
         { "plain", fastTuning() },
+        { "fixed_scale1.5", fixedScale(1.5) },
         { "chosen", accurateTuning() },
+        { "height18", byHeight(18, 1.0, kMaximumTextScale) },
+        { "height25", byHeight(25, 1.0, kMaximumTextScale) },
+        { "height30", byHeight(30, 1.0, kMaximumTextScale) },
         { "whole_invert", tuned(1.0, Inversion::wholeImage, PageLayout::automatic, true) },
         { "region_invert", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, true) },
         { "region_invert_no_tesseract_retry", tuned(1.0, Inversion::darkRegions, PageLayout::automatic, false) },
@@ -183,5 +280,6 @@ int main(int argc, char **argv)
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    printComparison("fixed_scale1.5", "chosen");
     return 0;
 }

@@ -2,10 +2,12 @@
 # Rebuilds the text-recognition corpus in bench/data/ocr: screenshots of real text drawn by real
 # programs, each PNG beside a .txt with exactly the text it shows.
 #   - xterm under Xvfb, in three monospace fonts and sizes, light and dark, as single windows and
-#     as whole screens with several windows (some lines in reverse video);
+#     as whole screens with several windows (some lines in reverse video), and in the small 7 and
+#     8 point sizes of dense terminal setups (a process table full of short capitals among them);
 #   - Qt widget windows (buttons, a list with a selected row, a text pane) drawn offscreen by
 #     ocr_corpus_window, in three proportional fonts, light and dark palettes.
-# The texts are excerpts of files every Debian system has (licences, Python sources).
+# The texts are excerpts of files every Debian system has (licences, Python sources), and one
+# fixed process table.
 # Usage: scripts/make-ocr-corpus.sh [BUILD_DIR]   (BUILD_DIR holds bench/ocr_corpus_window)
 set -euo pipefail
 
@@ -39,6 +41,35 @@ excerpt $mpl 30 58 88 > "$work/t5"
 excerpt $py/shutil.py 60 83 88 > "$work/t6"
 excerpt $gpl 300 326 88 > "$work/t7"
 excerpt $py/argparse.py 100 127 88 > "$work/t8"
+# Short capitals and abbreviations (PID, CPU, MEM, www) are what small print loses first.
+cat > "$work/t9" <<'TABLE'
+top - 14:02:11 up 3 days,  4:17,  2 users,  load average: 0.42, 0.51, 0.48
+Tasks: 213 total,   1 running, 212 sleeping,   0 stopped,   0 zombie
+%Cpu(s):  3.1 us,  1.0 sy,  0.0 ni, 95.6 id,  0.2 wa,  0.0 hi,  0.1 si,  0.0 st
+MiB Mem :  15895.2 total,   6210.4 free,   4127.9 used,   5556.9 buff/cache
+MiB Swap:   2048.0 total,   2048.0 free,      0.0 used.  11312.6 avail Mem
+
+    PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND
+   1423 www-data  20   0  215644  18232  10400 S   2.3   0.1   3:12.45 nginx
+   2210 postgres  20   0  322140  28756  25412 S   1.7   0.2   1:58.02 postgres
+    911 root      20   0 1895432  84120  51200 S   1.3   0.5   7:40.11 containerd
+   3307 alice     20   0 3412876 412300 118744 S   1.0   2.5  22:14.87 firefox
+   1001 redis     20   0   72412  11240   8132 S   0.7   0.1   0:47.30 redis-server
+   1518 www-data  20   0  280112  34588  21040 S   0.7   0.2   0:33.19 php-fpm
+    612 root      20   0   44120   9844   7520 S   0.3   0.1   0:12.66 systemd-journal
+    744 message+  20   0    9616   5480   4212 S   0.3   0.0   0:05.91 dbus-daemon
+   2876 alice     20   0  982144  71236  44908 S   0.3   0.4   2:41.03 pulseaudio
+      1 root      20   0  168532  13120   8448 S   0.0   0.1   0:09.77 systemd
+    802 root      20   0   15432   9120   7804 S   0.0   0.1   0:00.42 sshd
+    815 root      20   0    8560   2900   2640 S   0.0   0.0   0:01.08 cron
+    830 syslog    20   0  222404   6120   4316 S   0.0   0.0   0:03.55 rsyslogd
+   1702 mysql     20   0 2458012 398144  36280 S   0.0   2.4   4:02.61 mysqld
+   1910 alice     20   0  618204  52310  39744 S   0.0   0.3   0:19.44 gnome-terminal
+   2044 alice     20   0   12044   5312   3580 S   0.0   0.0   0:00.21 bash
+   3519 alice     20   0 1204332 150228  61012 S   0.0   0.9   1:07.58 thunderbird
+   4102 root      20   0       0      0      0 I   0.0   0.0   0:00.93 kworker
+   4380 alice     20   0   11876   4020   3340 R   0.0   0.0   0:00.05 top
+TABLE
 
 # A free display number.
 display=90
@@ -101,6 +132,29 @@ start_xterm s7 "$work/t2" 'Nimbus Mono PS' 13 light 90x31+0+0
 start_xterm s8 "$work/t3" 'Nimbus Mono PS' 13 dark 90x31+965+0 8
 grab_screen "$out/xterm-screen-nimbus13-mixed.png"
 cat "$work/t2" "$work/t3" > "$out/xterm-screen-nimbus13-mixed.txt"; stop_xterms
+
+# Small print: 7 and 8 point terminal fonts, single windows and a whole screen.
+start_xterm p1 "$work/t9" 'DejaVu Sans Mono' 7 light 90x30+0+0
+grab_window p1 "$out/xterm-window-dejavu7-light.png"; cp "$work/t9" "$out/xterm-window-dejavu7-light.txt"; stop_xterms
+
+start_xterm p2 "$work/t9" 'Liberation Mono' 8 dark 90x30+0+0 7
+grab_window p2 "$out/xterm-window-liberation8-dark-reverse.png"; cp "$work/t9" "$out/xterm-window-liberation8-dark-reverse.txt"; stop_xterms
+
+start_xterm p3 "$work/t6" 'Nimbus Mono PS' 7 dark 96x28+0+0
+grab_window p3 "$out/xterm-window-nimbus7-dark.png"; cp "$work/t6" "$out/xterm-window-nimbus7-dark.txt"; stop_xterms
+
+start_xterm p4 "$work/t9" 'DejaVu Sans Mono' 8 dark 92x30+0+0
+start_xterm p5 "$work/t5" 'DejaVu Sans Mono' 8 light 100x32+700+0
+start_xterm p6 "$work/t2" 'DejaVu Sans Mono' 8 dark 100x32+0+480
+start_xterm p7 "$work/t4" 'DejaVu Sans Mono' 8 light 100x32+760+480
+grab_screen "$out/xterm-screen-dejavu8-mixed.png"
+cat "$work/t9" "$work/t5" "$work/t2" "$work/t4" > "$out/xterm-screen-dejavu8-mixed.txt"; stop_xterms
+
+start_xterm p8 "$work/t7" 'Liberation Mono' 7 light 110x34+0+0
+start_xterm p9 "$work/t9" 'Liberation Mono' 7 light 90x30+740+0
+start_xterm p10 "$work/t3" 'Liberation Mono' 7 light 110x34+0+470
+grab_screen "$out/xterm-screen-liberation7-light.png"
+cat "$work/t7" "$work/t9" "$work/t3" > "$out/xterm-screen-liberation7-light.txt"; stop_xterms
 
 kill $xvfb_pid 2>/dev/null || true
 

@@ -7,7 +7,10 @@ namespace pellux {
 
 RecognitionTuning accurateTuning()
 {
-    return { .scale = 1.5,
+    return { .scale = kUnmeasuredTextScale,
+        .byTextHeight = TextHeightScaling { .targetLineHeight_px = kTargetLineHeight_px,
+            .minimumScale = 1.0,
+            .maximumScale = kMaximumTextScale },
         .inversion = Inversion::darkRegions,
         .layout = PageLayout::automatic,
         .tesseractInversionPass = true };
@@ -76,11 +79,19 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
     } else if (tuning.inversion == Inversion::darkRegions) {
         invertDarkTiles(prepared.grey);
     }
+    double wanted = tuning.scale;
+    if (tuning.byTextHeight) {
+        prepared.textLineHeight_px = measureTextLineHeight(prepared.grey);
+        wanted = scaleForTextHeight(prepared.textLineHeight_px, *tuning.byTextHeight, tuning.scale);
+    }
     const double longerSide = std::max(image.width(), image.height());
-    const double scale = std::min(tuning.scale, kMaximumPreparedSide / longerSide);
-    if (scale > 1.0) {
-        const int width = static_cast<int>(std::lround(prepared.grey.width() * scale));
-        const int height = static_cast<int>(std::lround(prepared.grey.height() * scale));
+    double scale = std::min(wanted, kMaximumPreparedSide / longerSide);
+    // Huge images are left as they are rather than shrunk; only a rule that asks for it shrinks.
+    if (wanted >= 1.0)
+        scale = std::max(scale, 1.0);
+    if (scale != 1.0) {
+        const int width = std::max(1, static_cast<int>(std::lround(prepared.grey.width() * scale)));
+        const int height = std::max(1, static_cast<int>(std::lround(prepared.grey.height() * scale)));
         prepared.grey = prepared.grey.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
         prepared.scale = static_cast<double>(width) / image.width();
     }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include "ocr/TesseractEngine.h"
+#include "ocr/TextHeight.h"
 
 #include <QImage>
 #include <QRect>
 #include <QRectF>
 
+#include <optional>
 #include <vector>
 
 namespace pellux {
@@ -17,6 +19,14 @@ inline constexpr double kDarkBackgroundMeanGrey = 128.0;
 // screen text, so that a tile's mean is its background's. (16 to 96 all did equally well.)
 inline constexpr int kInversionTileSide = 32;
 
+// Measured line height (capitals and ascenders, see measureTextLineHeight) that Tesseract reads
+// screen text best at.
+inline constexpr double kTargetLineHeight_px = 22.0;
+// Enlargement of the smallest print.
+inline constexpr double kMaximumTextScale = 3.0;
+// Enlargement of images whose text height cannot be measured.
+inline constexpr double kUnmeasuredTextScale = 1.5;
+
 enum class Inversion {
     none, // the grey image as it is
     wholeImage, // negate the image when its mean grey is dark
@@ -26,14 +36,20 @@ enum class Inversion {
 // How an image is prepared for the recogniser. Screen text is small and often light on dark,
 // while Tesseract reads dark text on a light ground best and at larger sizes.
 struct RecognitionTuning {
-    double scale = 1.0; // enlargement before recognition (1.0 keeps the size)
+    // Enlargement before recognition (1.0 keeps the size); with `byTextHeight`, the enlargement
+    // of images whose text height cannot be measured.
+    double scale = 1.0;
+    // Enlarge each image by its own measured text height instead of by `scale`.
+    std::optional<TextHeightScaling> byTextHeight;
     Inversion inversion = Inversion::darkRegions;
     PageLayout layout = PageLayout::automatic;
     bool tesseractInversionPass = true; // Tesseract's own retry of weak lines as light on dark
 };
 
 // The settings `OCRProcessor::processImage` uses, chosen with bench/ocr_recall_bench.cpp on the
-// committed corpus: dark tiles negated, then enlarged 1.5 times.
+// committed corpus: dark tiles negated, then enlarged so that the median text line is
+// `kTargetLineHeight_px` tall (never shrunk, at most `kMaximumTextScale` times; 1.5 times when no
+// line can be measured).
 RecognitionTuning accurateTuning();
 // Plain recognition of the image as it is: video frames, and the benchmark's baseline.
 RecognitionTuning fastTuning();
@@ -42,6 +58,8 @@ RecognitionTuning fastTuning();
 struct PreparedImage {
     QImage grey;
     double scale = 1.0;
+    // The median text line height of the original, when the tuning asked for it and it was found.
+    std::optional<double> textLineHeight_px;
 };
 
 // Mean of the grey values, sampled on a regular grid; 255 for a null image.
@@ -55,7 +73,9 @@ void invertDarkTiles(QImage &grey, int tileSide = kInversionTileSide);
 // larger images only cost time.
 inline constexpr int kMaximumPreparedSide = 4096;
 
-// Grey conversion, negation of dark areas and enlargement, as `tuning` says.
+// Grey conversion, negation of dark areas and enlargement, as `tuning` says. The enlargement is
+// capped so that the longer side stays within kMaximumPreparedSide; the image is shrunk only when
+// a text height rule with a minimum scale below 1 asks for it.
 PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning &tuning);
 
 // A box Tesseract reported on the prepared image (top-left origin, prepared pixels) as bounds in

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <future>
@@ -89,25 +90,66 @@ TEST_F(OCRProcessorTest, RecognisesEveryLineOfRenderedTextAsOneFragmentInReading
     }
 }
 
-TEST_F(OCRProcessorTest, BoundsAreImagePixelsWithTheOriginAtTheBottomLeft)
-{
-    const QSize size(900, 600);
-    const RenderedText rendered = renderText(kLines, size);
-    const std::vector<OCRText> fragments = recognizeNow(processor, rendered.image);
-    ASSERT_EQ(fragments.size(), 3u);
+// Text of each size is enlarged by its own factor before recognition; the bounds are in the
+// original image all the same.
+class OCRProcessorBounds : public OCRProcessorTest, public ::testing::WithParamInterface<int> { };
 
+TEST_P(OCRProcessorBounds, AreImagePixelsWithTheOriginAtTheBottomLeft)
+{
+    const int pixelSize = GetParam();
+    const QSize size(60 * pixelSize, 16 * pixelSize);
+    const RenderedText rendered = renderText(kLines, size, Qt::black, Qt::white, pixelSize, QPoint(40, 2 * pixelSize));
+    const std::vector<OCRText> fragments = recognizeNow(processor, rendered.image);
+    ASSERT_EQ(fragments.size(), 3u) << joinRecognizedText(fragments).toStdString();
+
+    const double tolerance = std::max(4.0, 0.3 * pixelSize);
     for (size_t i = 0; i < fragments.size(); ++i) {
         const QRect drawn = rendered.lineRects[i];
         // The drawn rectangle flipped to a bottom-left origin.
         const QRectF expected(drawn.x(), size.height() - (drawn.y() + drawn.height()), drawn.width(), drawn.height());
         const QRectF &bounds = fragments[i].bounds;
-        EXPECT_NEAR(bounds.left(), expected.left(), 6) << i;
-        EXPECT_NEAR(bounds.right(), expected.right(), 6) << i;
-        EXPECT_NEAR(bounds.top(), expected.top(), 6) << i;
-        EXPECT_NEAR(bounds.bottom(), expected.bottom(), 6) << i;
+        EXPECT_NEAR(bounds.left(), expected.left(), tolerance) << i;
+        EXPECT_NEAR(bounds.right(), expected.right(), tolerance) << i;
+        EXPECT_NEAR(bounds.top(), expected.top(), tolerance) << i;
+        EXPECT_NEAR(bounds.bottom(), expected.bottom(), tolerance) << i;
     }
     // The first line is drawn highest, so its y is the largest.
     EXPECT_GT(fragments[0].bounds.y(), fragments[2].bounds.y());
+}
+
+// 7 and 8 point small print (enlarged most), ordinary sizes, and large text left as it is.
+INSTANTIATE_TEST_SUITE_P(TextSizes, OCRProcessorBounds, ::testing::Values(9, 11, 15, 22, 48));
+
+TEST_F(OCRProcessorTest, ReadsTheShortWordsOfSmallTerminalPrint)
+{
+    // The head of a process table, as `top` shows it.
+    const QStringList table { QStringLiteral(
+                                  "top - 14:02:11 up 3 days,  4:17,  2 users,  load average: 0.42, 0.51, 0.48"),
+        QStringLiteral("Tasks: 213 total,   1 running, 212 sleeping,   0 stopped,   0 zombie"),
+        QStringLiteral("%Cpu(s):  3.1 us,  1.0 sy,  0.0 ni, 95.6 id,  0.2 wa,  0.0 hi,  0.1 si,  0.0 st"),
+        QStringLiteral("MiB Mem :  15895.2 total,   6210.4 free,   4127.9 used,   5556.9 buff/cache"), QString(),
+        QStringLiteral("    PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND"),
+        QStringLiteral("   1423 www-data  20   0  215644  18232  10400 S   2.3   0.1   3:12.45 nginx"),
+        QStringLiteral("   2210 postgres  20   0  322140  28756  25412 S   1.7   0.2   1:58.02 postgres"),
+        QStringLiteral("    911 root      20   0 1895432  84120  51200 S   1.3   0.5   7:40.11 containerd"),
+        QStringLiteral("   3307 alice     20   0 3412876 412300 118744 S   1.0   2.5  22:14.87 firefox"),
+        QStringLiteral("   1001 redis     20   0   72412  11240   8132 S   0.7   0.1   0:47.30 redis-server"),
+        QStringLiteral("   1518 www-data  20   0  280112  34588  21040 S   0.7   0.2   0:33.19 php-fpm"),
+        QStringLiteral("    744 message+  20   0    9616   5480   4212 S   0.3   0.0   0:05.91 dbus-daemon"),
+        QStringLiteral("      1 root      20   0  168532  13120   8448 S   0.0   0.1   0:09.77 systemd") };
+    for (const double points : { 7.0, 8.0 }) {
+        for (const bool dark : { false, true }) {
+            const RenderedText rendered = dark
+                ? renderTerminalText(table, points, QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e))
+                : renderTerminalText(table, points);
+            const QString text = joinRecognizedText(recognizeNow(processor, rendered.image));
+            EXPECT_TRUE(containsAllWords(text,
+                { QStringLiteral("PID"), QStringLiteral("USER"), QStringLiteral("CPU"), QStringLiteral("MEM"),
+                    QStringLiteral("www-data"), QStringLiteral("postgres"), QStringLiteral("containerd"),
+                    QStringLiteral("redis-server") }))
+                << points << " pt, dark " << dark << ": " << text.toStdString();
+        }
+    }
 }
 
 TEST_F(OCRProcessorTest, ReadsLightTextOnDarkPanelsBesideDarkTextOnLight)

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <vector>
 
 namespace pellux::test {
@@ -35,6 +36,39 @@ inline RenderedText renderText(const QStringList &lines, QSize size, QColor ink 
         painter.drawText(origin.x(), baseline, line);
         rendered.lineRects.push_back(metrics.tightBoundingRect(line).translated(origin.x(), baseline));
         baseline += 2 * metrics.height();
+    }
+    return rendered;
+}
+
+// Screen points to pixels at the 96 dots per inch of a desktop screen.
+inline int screenPixelsForPoints(double points) { return qRound(points * 96.0 / 72.0); }
+
+// Lines of a terminal: a monospace font at `points` on a 96 dpi screen, lines as close together as
+// the font's line spacing, the image just large enough, with a margin of 4 pixels.
+inline RenderedText renderTerminalText(const QStringList &lines, double points, QColor ink = Qt::black,
+    QColor paper = Qt::white, const QString &family = QStringLiteral("DejaVu Sans Mono"))
+{
+    QFont font(family);
+    font.setPixelSize(screenPixelsForPoints(points));
+    font.setHintingPreference(QFont::PreferFullHinting);
+    const QFontMetrics metrics(font);
+    int width = 0;
+    for (const QString &line : lines)
+        width = std::max(width, metrics.horizontalAdvance(line));
+    const int margin = 4;
+    RenderedText rendered;
+    rendered.image = QImage(
+        width + 2 * margin, static_cast<int>(lines.size()) * metrics.lineSpacing() + 2 * margin, QImage::Format_RGB32);
+    rendered.image.fill(paper);
+    QPainter painter(&rendered.image);
+    painter.setFont(font);
+    painter.setPen(ink);
+    int baseline = margin + metrics.ascent();
+    for (const QString &line : lines) {
+        painter.drawText(margin, baseline, line);
+        if (!line.trimmed().isEmpty())
+            rendered.lineRects.push_back(metrics.tightBoundingRect(line).translated(margin, baseline));
+        baseline += metrics.lineSpacing();
     }
     return rendered;
 }

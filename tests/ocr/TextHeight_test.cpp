@@ -1,0 +1,133 @@
+#include "RenderedText.h"
+
+#include "ocr/RecognitionImage.h"
+#include "ocr/TextHeight.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace pellux;
+using namespace pellux::test;
+
+namespace {
+
+const QStringList kTerminalLines { QStringLiteral("drwxr-xr-x  2 alice users  4096 Mar  3 09:12 Projects"),
+    QStringLiteral("-rw-r--r--  1 alice users 18233 Mar  2 17:45 budget.ods"),
+    QStringLiteral("-rw-------  1 alice users   912 Feb 27 08:01 notes.txt"),
+    QStringLiteral("lrwxrwxrwx  1 alice users    21 Jan 14 11:30 mail -> /var/mail/alice"),
+    QStringLiteral("-rwxr-xr-x  1 alice users  7164 Jan  9 16:22 backup.sh"),
+    QStringLiteral("drwx------  5 alice users  4096 Mar  3 10:02 Keys and passwords") };
+
+QImage grey(const QImage &image) { return image.convertToFormat(QImage::Format_Grayscale8); }
+
+// The capital height of the font the lines were drawn in.
+double capitalHeight(double points, const char *family)
+{
+    QFont font(QString::fromLatin1(family));
+    font.setPixelSize(screenPixelsForPoints(points));
+    return QFontMetricsF(font).capHeight();
+}
+
+struct HeightCase {
+    double points;
+    bool dark;
+    const char *family;
+};
+
+class MeasureTextLineHeight : public ::testing::TestWithParam<HeightCase> { };
+
+} // namespace
+
+TEST_P(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
+{
+    const HeightCase &c = GetParam();
+    const RenderedText rendered = c.dark
+        ? renderTerminalText(
+            kTerminalLines, c.points, QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e), QString::fromLatin1(c.family))
+        : renderTerminalText(kTerminalLines, c.points, Qt::black, Qt::white, QString::fromLatin1(c.family));
+    const std::optional<double> measured = measureTextLineHeight(grey(rendered.image));
+    ASSERT_TRUE(measured);
+    const double capital = capitalHeight(c.points, c.family);
+    // Anti-aliased top rows are faint and may not count; accents and ascenders may.
+    EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital)) << c.points << " pt";
+}
+
+INSTANTIATE_TEST_SUITE_P(PointSizes, MeasureTextLineHeight,
+    ::testing::Values(HeightCase { 7, false, "DejaVu Sans Mono" }, HeightCase { 8, true, "DejaVu Sans Mono" },
+        HeightCase { 11, false, "DejaVu Sans Mono" }, HeightCase { 20, true, "DejaVu Sans Mono" },
+        HeightCase { 7, true, "Liberation Mono" }, HeightCase { 11, false, "DejaVu Sans" },
+        HeightCase { 20, false, "Liberation Serif" }));
+
+TEST(MeasureTextLineHeightWithoutText, GivesNothing)
+{
+    EXPECT_FALSE(measureTextLineHeight(QImage()));
+    QImage flat(640, 480, QImage::Format_Grayscale8);
+    flat.fill(200);
+    EXPECT_FALSE(measureTextLineHeight(flat));
+
+    // Panel borders and rules: sharp edges, but no rows crossing several of them.
+    QImage panels = flat.copy();
+    for (int y = 0; y < panels.height(); ++y) {
+        uchar *row = panels.scanLine(y);
+        row[100] = row[101] = row[400] = 20;
+        if (y % 60 == 0)
+            std::fill(row, row + panels.width(), 20);
+    }
+    EXPECT_FALSE(measureTextLineHeight(panels));
+
+    // Only colour images converted to grey are measured.
+    QImage colour(640, 480, QImage::Format_RGB32);
+    colour.fill(Qt::white);
+    EXPECT_FALSE(measureTextLineHeight(colour));
+}
+
+TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
+{
+    const TextHeightScaling rule { .targetLineHeight_px = 24, .minimumScale = 1.0, .maximumScale = 3.0 };
+    // Unmeasured text keeps the fallback, whatever the rule says.
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(std::nullopt, rule, 1.5), 1.5);
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(0.0, rule, 1.5), 1.5);
+
+    const struct {
+        double height_px;
+        double scale;
+    } table[] = { { 4, 3.0 }, { 6, 3.0 }, { 8, 3.0 }, { 10, 2.4 }, { 12, 2.0 }, { 16, 1.5 }, { 24, 1.0 }, { 30, 1.0 },
+        { 80, 1.0 } };
+    double previous = rule.maximumScale;
+    for (const auto &row : table) {
+        const double scale = scaleForTextHeight(row.height_px, rule, 1.5);
+        EXPECT_DOUBLE_EQ(scale, row.scale) << row.height_px;
+        EXPECT_LE(scale, previous) << row.height_px;
+        previous = scale;
+    }
+
+    const TextHeightScaling mayShrink { .targetLineHeight_px = 24, .minimumScale = 0.5, .maximumScale = 3.0 };
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(48.0, mayShrink, 1.5), 0.5);
+}
+
+TEST(PrepareForRecognitionByTextHeight, EnlargesEachFrameByItsOwnTextSize)
+{
+    double previous = kMaximumTextScale + 1;
+    for (const double points : { 7.0, 8.0, 11.0, 20.0, 48.0 }) {
+        const RenderedText rendered = renderTerminalText(kTerminalLines, points);
+        const PreparedImage prepared = prepareForRecognition(rendered.image, accurateTuning());
+        ASSERT_TRUE(prepared.textLineHeight_px) << points;
+        EXPECT_GE(prepared.scale, 1.0) << points;
+        EXPECT_LE(prepared.scale, kMaximumTextScale + 0.01) << points;
+        EXPECT_LE(prepared.scale, previous) << points;
+        EXPECT_NEAR(prepared.grey.width(), rendered.image.width() * prepared.scale, 1.0) << points;
+        previous = prepared.scale;
+    }
+    // Large text already is as tall as the target: it is recognised as it is.
+    EXPECT_DOUBLE_EQ(previous, 1.0);
+
+    // Small print on a large screen is still held to the largest prepared side.
+    const RenderedText small = renderTerminalText(kTerminalLines, 7);
+    QImage screen(3000, 1000, QImage::Format_RGB32);
+    screen.fill(Qt::white);
+    QPainter(&screen).drawImage(0, 0, small.image);
+    const PreparedImage capped = prepareForRecognition(screen, accurateTuning());
+    EXPECT_EQ(capped.grey.width(), kMaximumPreparedSide);
+    EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3000.0, 1e-9);
+}
