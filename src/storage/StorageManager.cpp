@@ -450,64 +450,65 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     };
 
     // What goes: the recordings named, and those the database holds from before the cutoff (or
-    // all of them), with the list's own entries of that time, whose rows may be missing.
-    std::vector<Recording> going = std::move(removal.recordings);
+    // all of them), with the list's own entries of that time, whose rows may be missing. For a
+    // large history these are many: they are gathered and sorted out on the file queue, and the
+    // main thread only passes them on.
+    using Rows = std::shared_ptr<const std::vector<Recording>>;
+    Rows found = std::make_shared<const std::vector<Recording>>();
     if (removal.capturedBefore || removal.everything) {
-        auto [answered, completion] = awaitableCompletion(std::optional<std::vector<Recording>>());
-        m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore, completion);
-        std::optional<std::vector<Recording>> rows = co_await answered;
+        auto [answered, completion] = awaitableCompletion(Rows());
+        m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore,
+            [completion](std::optional<std::vector<Recording>> found) {
+                completion(found ? std::make_shared<const std::vector<Recording>>(std::move(*found)) : nullptr);
+            });
+        found = co_await answered;
         if (!self)
             co_return;
-        if (!rows) {
+        if (!found) {
             log::failure(QStringLiteral("ERROR StorageManager: the database could not list the recordings to delete"));
             finish();
             co_return;
         }
-        going.insert(going.end(), std::make_move_iterator(rows->begin()), std::make_move_iterator(rows->end()));
-        QFuture<std::vector<Recording>> reading
-            = m_files->future([path = metadataFilePath(), before = removal.capturedBefore, all = removal.everything] {
-                  std::vector<Recording> old;
+    }
+    using Ids = std::shared_ptr<const QSet<QUuid>>;
+    QFuture<Ids> removing
+        = m_files->future([path = metadataFilePath(), named = std::move(removal.recordings), found,
+                              before = removal.capturedBefore, all = removal.everything, spared = m_sparedByRemovals] {
+              std::vector<Recording> listed;
+              if (before || all) {
                   recordings_file::Reader reader(path);
-                  if (!reader.open())
-                      return old;
-                  while (!reader.atEnd()) {
-                      for (Recording &r : reader.next(4096)) {
-                          if (all || r.timestamp < *before)
-                              old.push_back(std::move(r));
+                  if (reader.open()) {
+                      while (!reader.atEnd()) {
+                          for (Recording &r : reader.next(4096)) {
+                              if (all || r.timestamp < *before)
+                                  listed.push_back(std::move(r));
+                          }
                       }
                   }
-                  return old;
-              });
-        std::vector<Recording> listed = co_await reading;
-        if (!self)
-            co_return;
-        going.insert(going.end(), std::make_move_iterator(listed.begin()), std::make_move_iterator(listed.end()));
-    }
-    std::erase_if(going, [&](const Recording &r) { return m_sparedByRemovals.contains(r.id); });
-
-    QSet<QUuid> ids;
-    QStringList paths;
-    QSet<QString> seenPaths;
-    for (const Recording &r : going) {
-        ids.insert(r.id);
-        for (const QString &path : { r.localPath(), r.thumbnailPath ? r.thumbnailPath->toLocalFile() : QString() }) {
-            if (!path.isEmpty() && !seenPaths.contains(path)) {
-                seenPaths.insert(path);
-                paths << path;
-            }
-        }
-    }
-    going.clear();
-    going.shrink_to_fit();
-
-    QFuture<void> removing = m_files->future([paths] {
-        for (const QString &path : paths) {
-            QString error;
-            if (QFileInfo::exists(path) && !removeScreenshotFile(path, &error))
-                log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
-        }
-    });
-    co_await removing;
+              }
+              auto ids = std::make_shared<QSet<QUuid>>();
+              QSet<QString> paths;
+              for (const std::vector<Recording> *part : { &named, found.get(), &std::as_const(listed) }) {
+                  for (const Recording &r : *part) {
+                      if (spared.contains(r.id))
+                          continue;
+                      ids->insert(r.id);
+                      for (const QString &file :
+                          { r.localPath(), r.thumbnailPath ? r.thumbnailPath->toLocalFile() : QString() }) {
+                          if (file.isEmpty() || paths.contains(file))
+                              continue;
+                          paths.insert(file);
+                          QString error;
+                          if (QFileInfo::exists(file) && !removeScreenshotFile(file, &error))
+                              log::failure(
+                                  QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
+                      }
+                  }
+              }
+              return Ids(std::move(ids));
+          });
+    found.reset();
+    const Ids ids = co_await removing;
     if (!self)
         co_return;
     if (figure == StorageFigure::reset) {
@@ -540,7 +541,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     // The rows and their recognised text go next, so that a deleted screenshot is no longer
     // found; in slices, so that searches run in between.
     constexpr int kRowsPerStep = 2000;
-    const std::vector<QUuid> idList(ids.begin(), ids.end());
+    const std::vector<QUuid> idList(ids->begin(), ids->end());
     int rows = 0;
     bool rowsFailed = false;
     for (size_t start = 0; start < idList.size(); start += kRowsPerStep) {
@@ -558,7 +559,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     }
 
     // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
-    QFuture<WriteResult> listWriting = rewriteList([ids](Recording &r) { return !ids.contains(r.id); });
+    QFuture<WriteResult> listWriting = rewriteList([ids](Recording &r) { return !ids->contains(r.id); });
     const WriteResult listWritten = co_await listWriting;
     if (!self)
         co_return;
@@ -575,7 +576,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     applicationsMayHaveGone();
     if (rowsFailed)
         log::failure(
-            QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids.size()));
+            QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids->size()));
     else
         log::debug(
             QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
