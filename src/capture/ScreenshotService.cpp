@@ -4,6 +4,7 @@
 #include "diagnostics/DebugManager.h"
 #include "imaging/ImageOptimizer.h"
 #include "ocr/OCRProcessor.h"
+#include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Characters.h"
@@ -82,6 +83,14 @@ std::optional<double> ScreenshotService::pendingCaptureInterval() const
 }
 
 bool ScreenshotService::hasCachedFrame(quint32 windowID) const { return m_windowFrames.contains(windowID); }
+
+std::optional<std::vector<OCRText>> ScreenshotService::rememberedText(quint32 windowID) const
+{
+    const auto it = m_windowFrames.find(windowID);
+    if (it == m_windowFrames.end() || !it->second.text)
+        return std::nullopt;
+    return it->second.text->fragments();
+}
 
 void ScreenshotService::setCapturing(bool on)
 {
@@ -377,7 +386,15 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
         co_return;
     }
-    m_windowFrames[windowID] = WindowFrameState { image, result.imageHash };
+    // A changed-region delta differs from the frame it was made against only in its changed
+    // tiles, so that frame's text covers the rest.
+    std::optional<PreviousFrame> previousFrame;
+    if (result.deltaFrame && previousImage) {
+        if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end())
+            previousFrame = PreviousFrame { it->second.image, it->second.text };
+    }
+    auto text = std::make_shared<RecognitionMemory>();
+    m_windowFrames[windowID] = WindowFrameState { image, result.imageHash, text };
     optimizer.commitStoredFrame(result);
 
     if (!m_textRecognitionEnabled)
@@ -386,11 +403,11 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         QCoro::Task<bool> room = nextEmission(this, &ScreenshotService::recognitionFinished);
         co_await room;
     }
-    recognizeText(image, recording->id, appName, timestamp);
+    recognizeText(image, recording->id, appName, timestamp, std::move(previousFrame), std::move(text));
 }
 
-void ScreenshotService::recognizeText(
-    const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp)
+void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName,
+    TimePoint timestamp, std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember)
 {
     ++m_pendingRecognitions;
     QPointer<ScreenshotService> self(this);
@@ -404,36 +421,37 @@ void ScreenshotService::recognizeText(
     SimpleDatabaseManager *database = m_components.database;
     DebugManager *debug = m_components.debug;
 
-    m_components.ocr->processImage(image, recordingId, [=](std::vector<OCRText> fragments) {
-        const QString text = joinRecognizedText(fragments);
-        if (text.isEmpty()) {
-            qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
-            done(true);
-            return;
-        }
-        const QString id = uuidText(recordingId);
-        qCInfo(screenshotServiceLog, "OCR extracted %ld characters from %s for recording %s",
-            static_cast<long>(characterCount(text)), qUtf8Printable(appName), qUtf8Printable(id));
-        log::debug(QStringLiteral("DEBUG ScreenshotService: Saving OCR text for recording ID: ") + id);
-        log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ")
-            + leadingCharacters(text, kPreviewLength) + QStringLiteral("..."));
-
-        database->verifyRecordingExists(recordingId, [=](bool exists) {
-            if (!exists) {
-                log::failure(
-                    QStringLiteral("ERROR ScreenshotService: Recording not found in database, cannot save OCR text"));
-                done(false);
+    m_components.ocr->processChangedImage(
+        image, recordingId, std::move(previous), std::move(remember), [=](std::vector<OCRText> fragments) {
+            const QString text = joinRecognizedText(fragments);
+            if (text.isEmpty()) {
+                qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
+                done(true);
                 return;
             }
-            log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
-            database->saveOCRText(recordingId, text, timestamp, done);
-        });
+            const QString id = uuidText(recordingId);
+            qCInfo(screenshotServiceLog, "OCR extracted %ld characters from %s for recording %s",
+                static_cast<long>(characterCount(text)), qUtf8Printable(appName), qUtf8Printable(id));
+            log::debug(QStringLiteral("DEBUG ScreenshotService: Saving OCR text for recording ID: ") + id);
+            log::debug(QStringLiteral("DEBUG ScreenshotService: OCR text preview: ")
+                + leadingCharacters(text, kPreviewLength) + QStringLiteral("..."));
 
-        postToMain([self, debug, text] {
-            if (self && debug)
-                debug->ocrProcessed(text, 1.0, std::nullopt);
+            database->verifyRecordingExists(recordingId, [=](bool exists) {
+                if (!exists) {
+                    log::failure(QStringLiteral(
+                        "ERROR ScreenshotService: Recording not found in database, cannot save OCR text"));
+                    done(false);
+                    return;
+                }
+                log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
+                database->saveOCRText(recordingId, text, timestamp, done);
+            });
+
+            postToMain([self, debug, text] {
+                if (self && debug)
+                    debug->ocrProcessed(text, 1.0, std::nullopt);
+            });
         });
-    });
 }
 
 void ScreenshotService::recognitionDone(bool textSaved)

@@ -2,6 +2,7 @@
 
 #include "app/AppPreferences.h"
 #include "capture/CaptureBackend.h"
+#include "persistence/Recording.h"
 #include "runtime/Clock.h"
 
 #include <QImage>
@@ -15,6 +16,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -25,6 +27,8 @@ class ActivityMonitor;
 class DebugManager;
 class ImageOptimizer;
 class OCRProcessor;
+class RecognitionMemory;
+struct PreviousFrame;
 class SimpleDatabaseManager;
 class StorageManager;
 
@@ -86,6 +90,8 @@ public:
     bool isCycleRunning() const { return m_cycleRunning; }
     // Whether a stored frame of the window is kept for change detection.
     bool hasCachedFrame(quint32 windowID) const;
+    // The recognised text of the window's last stored frame, once its recognition has finished.
+    std::optional<std::vector<OCRText>> rememberedText(quint32 windowID) const;
     // Since construction: frames the store could not save, and stored frames whose recognised
     // text could not be saved.
     int framesNotStored() const { return m_framesNotStored; }
@@ -138,7 +144,8 @@ private:
     QCoro::Task<> captureWindowScreenshot(WindowDescription window, TimePoint timestamp);
     QCoro::Task<> processWindowScreenshot(
         QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp);
-    void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp);
+    void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp,
+        std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember);
     void recognitionDone(bool textSaved);
     void setCapturing(bool on);
     void announceCapturing(bool on);
@@ -157,10 +164,12 @@ private:
     // A window's last stored frame: what change detection compares with and what its next delta
     // is made against. Replaced only after the store has saved a newer frame (file, list entry and
     // row), so that a failed save is retried on the next cycle and no delta builds on a frame that
-    // is not stored.
+    // is not stored. Its text arrives once its recognition finishes; the window's next frame, when
+    // stored as a changed-region delta of it, then has only its changed lines recognised.
     struct WindowFrameState {
         QImage image;
         QString imageHash; // the stored hash, also the perceptual hash change detection compares
+        std::shared_ptr<RecognitionMemory> text;
     };
     std::unordered_map<quint32, WindowFrameState> m_windowFrames;
     int m_framesNotStored = 0;

@@ -1,6 +1,8 @@
 #include "ocr/OCRProcessor.h"
 
+#include "ocr/ChangedLines.h"
 #include "ocr/RecognitionImage.h"
+#include "ocr/RecognitionMemory.h"
 #include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
 
@@ -32,9 +34,27 @@ void OCRProcessor::processImage(const QImage &image, const std::optional<QUuid> 
     }
     const QUuid id = recordingId.value_or(QUuid::createUuid());
     m_queue.async([this, image, id, completion = std::move(completion)] {
-        std::vector<OCRText> fragments = recognize(image, id, Level::accurate);
+        std::vector<OCRText> fragments = recognize(image, id, Level::accurate).value_or(std::vector<OCRText> {});
         if (completion)
             completion(std::move(fragments));
+    });
+}
+
+void OCRProcessor::processChangedImage(const QImage &image, const QUuid &recordingId,
+    std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember, Completion completion)
+{
+    if (image.isNull()) {
+        if (completion)
+            completion({});
+        return;
+    }
+    m_queue.async([this, image, recordingId, previous = std::move(previous), remember = std::move(remember),
+                      completion = std::move(completion)] {
+        std::optional<std::vector<OCRText>> fragments = recognizeChanges(image, recordingId, previous);
+        if (fragments && remember)
+            remember->remember(*fragments);
+        if (completion)
+            completion(std::move(fragments).value_or(std::vector<OCRText> {}));
     });
 }
 
@@ -44,7 +64,7 @@ void OCRProcessor::processSampleBuffer(const QImage &frame, FrameCompletion comp
         return;
     const QUuid id = QUuid::createUuid();
     m_queue.async([this, frame, id, completion = std::move(completion)] {
-        std::vector<OCRText> fragments = recognize(frame, id, Level::fast);
+        std::vector<OCRText> fragments = recognize(frame, id, Level::fast).value_or(std::vector<OCRText> {});
         if (completion)
             completion(std::move(fragments), id);
     });
@@ -68,11 +88,10 @@ bool OCRProcessor::ensureEngine()
     return m_engine->isReady();
 }
 
-std::vector<OCRText> OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, Level level)
+std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, Level level)
 {
-    std::vector<OCRText> fragments;
     if (!ensureEngine())
-        return fragments;
+        return std::nullopt;
     const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
     std::vector<RecognizedFragment> lines;
     try {
@@ -80,16 +99,52 @@ std::vector<OCRText> OCRProcessor::recognize(const QImage &image, const QUuid &r
     } catch (const std::exception &error) {
         // Out of memory for the enlarged copy of a huge frame, for one: this frame goes without text.
         log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
-        return fragments;
+        return std::nullopt;
     }
     if (!m_engine->recognitionFailure().isEmpty()) {
         log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
-        return fragments;
+        return std::nullopt;
     }
+    std::vector<OCRText> fragments;
     for (RecognizedFragment &line : lines)
         fragments.push_back(
             OCRText { QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds });
     return fragments;
+}
+
+std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
+    const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous)
+{
+    // The previous request of the window ran before this one on this queue, so its text is in by now.
+    const std::optional<std::vector<OCRText>> previousText
+        = previous && previous->text ? previous->text->fragments() : std::nullopt;
+    std::optional<std::vector<RowSpan>> bands;
+    if (previousText)
+        bands = linesToRecognize(changedRows(image, previous->image), *previousText, image.size());
+    if (!bands) {
+        ++m_wholeImageRecognitions;
+        return recognize(image, recordingId, Level::accurate);
+    }
+
+    if (!ensureEngine())
+        return std::nullopt;
+    std::vector<RecognizedFragment> lines;
+    try {
+        lines = recognizeBands(*m_engine, image, *bands, accurateTuning());
+    } catch (const std::exception &error) {
+        log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
+        return std::nullopt;
+    }
+    if (!m_engine->recognitionFailure().isEmpty()) {
+        log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
+        return std::nullopt;
+    }
+    ++m_changedLineRecognitions;
+    const TimePoint now = m_clock.now();
+    std::vector<OCRText> recognized;
+    for (RecognizedFragment &line : lines)
+        recognized.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
+    return mergeChangedLines(*previousText, *bands, recognized, image.height(), recordingId, now);
 }
 
 } // namespace pellux

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUuid>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -15,7 +16,15 @@
 
 namespace pellux {
 
+class RecognitionMemory;
 class TesseractEngine;
+
+// The window's previous stored frame, of which a new frame is a changed-region delta, and that
+// frame's recognised text (filled once its recognition finishes).
+struct PreviousFrame {
+    QImage image;
+    std::shared_ptr<const RecognitionMemory> text;
+};
 
 // Turns images into recognised text fragments, one per text line, with their positions. All
 // recognition runs on one serial queue, "com.pellux.ocr", one request at a time in submission
@@ -45,6 +54,19 @@ public:
     // with an empty list before this returns.
     void processImage(const QImage &image, const std::optional<QUuid> &recordingId, Completion completion);
 
+    // As processImage, for a frame that differs from `previous` in a few lines: when that frame's
+    // text is known by the time this request runs, only the bands of lines whose pixels changed
+    // are recognised and the rest of the text is taken over from it, in the reading order a whole
+    // recognition gives. Without previous text, or when the changed lines cover more than
+    // kMaxChangedHeightShare of the height, the whole frame is recognised. Once recognised, the
+    // fragments are also kept in `remember` (when given), unless recognition failed.
+    void processChangedImage(const QImage &image, const QUuid &recordingId, std::optional<PreviousFrame> previous,
+        std::shared_ptr<RecognitionMemory> remember, Completion completion);
+
+    // How many requests recognised only changed lines, and how many the whole image, so far.
+    int changedLineRecognitions() const { return m_changedLineRecognitions.load(); }
+    int wholeImageRecognitions() const { return m_wholeImageRecognitions.load(); }
+
     // Recognises one video frame with the fast settings; the completion receives the fragments and
     // the recording id made up for this call. A null frame (no pixels) never completes.
     void processSampleBuffer(const QImage &frame, FrameCompletion completion);
@@ -58,14 +80,18 @@ public:
 private:
     enum class Level { accurate, fast };
 
-    // Runs on the queue.
-    std::vector<OCRText> recognize(const QImage &image, const QUuid &recordingId, Level level);
+    // Run on the queue; none when recognition failed (the reason has been logged).
+    std::optional<std::vector<OCRText>> recognize(const QImage &image, const QUuid &recordingId, Level level);
+    std::optional<std::vector<OCRText>> recognizeChanges(
+        const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous);
     bool ensureEngine();
 
     const std::optional<QString> m_tessdataPath;
     Clock &m_clock;
     // Created on the queue on first use and only touched there.
     std::unique_ptr<TesseractEngine> m_engine;
+    std::atomic<int> m_changedLineRecognitions { 0 };
+    std::atomic<int> m_wholeImageRecognitions { 0 };
     // Declared last so that it is destroyed first: pending requests finish while the engine exists.
     SerialQueue m_queue;
 };

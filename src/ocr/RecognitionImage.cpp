@@ -68,33 +68,59 @@ void invertDarkTiles(QImage &grey, int tileSide)
     }
 }
 
+namespace {
+
+// The grey image with dark areas negated, as the tuning says; the enlargement comes after.
+QImage greyForRecognition(const QImage &image, const RecognitionTuning &tuning)
+{
+    QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    if (tuning.inversion == Inversion::wholeImage && meanGrey(grey) < kDarkBackgroundMeanGrey) {
+        grey.invertPixels();
+    } else if (tuning.inversion == Inversion::darkRegions) {
+        invertDarkTiles(grey);
+    }
+    return grey;
+}
+
+// The enlargement of an image of `size` whose prepared grey image is `grey`.
+double enlargementFor(
+    const QImage &grey, QSize size, const RecognitionTuning &tuning, std::optional<double> &lineHeight)
+{
+    double wanted = tuning.scale;
+    if (tuning.byTextHeight) {
+        lineHeight = measureTextLineHeight(grey);
+        wanted = scaleForTextHeight(lineHeight, *tuning.byTextHeight, tuning.scale);
+    }
+    const double longerSide = std::max(size.width(), size.height());
+    double scale = std::min(wanted, kMaximumPreparedSide / longerSide);
+    // Huge images are left as they are rather than shrunk; only a rule that asks for it shrinks.
+    if (wanted >= 1.0)
+        scale = std::max(scale, 1.0);
+    return scale;
+}
+
+// Scales the grey image; the scale actually applied (its width ratio) is returned.
+double enlarge(QImage &grey, double scale)
+{
+    if (scale == 1.0)
+        return 1.0;
+    const int originalWidth = grey.width();
+    const int width = std::max(1, static_cast<int>(std::lround(grey.width() * scale)));
+    const int height = std::max(1, static_cast<int>(std::lround(grey.height() * scale)));
+    grey = grey.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    return static_cast<double>(width) / originalWidth;
+}
+
+} // namespace
+
 PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning &tuning)
 {
     PreparedImage prepared;
     if (image.isNull())
         return prepared;
-    prepared.grey = image.convertToFormat(QImage::Format_Grayscale8);
-    if (tuning.inversion == Inversion::wholeImage && meanGrey(prepared.grey) < kDarkBackgroundMeanGrey) {
-        prepared.grey.invertPixels();
-    } else if (tuning.inversion == Inversion::darkRegions) {
-        invertDarkTiles(prepared.grey);
-    }
-    double wanted = tuning.scale;
-    if (tuning.byTextHeight) {
-        prepared.textLineHeight_px = measureTextLineHeight(prepared.grey);
-        wanted = scaleForTextHeight(prepared.textLineHeight_px, *tuning.byTextHeight, tuning.scale);
-    }
-    const double longerSide = std::max(image.width(), image.height());
-    double scale = std::min(wanted, kMaximumPreparedSide / longerSide);
-    // Huge images are left as they are rather than shrunk; only a rule that asks for it shrinks.
-    if (wanted >= 1.0)
-        scale = std::max(scale, 1.0);
-    if (scale != 1.0) {
-        const int width = std::max(1, static_cast<int>(std::lround(prepared.grey.width() * scale)));
-        const int height = std::max(1, static_cast<int>(std::lround(prepared.grey.height() * scale)));
-        prepared.grey = prepared.grey.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        prepared.scale = static_cast<double>(width) / image.width();
-    }
+    prepared.grey = greyForRecognition(image, tuning);
+    const double scale = enlargementFor(prepared.grey, image.size(), tuning, prepared.textLineHeight_px);
+    prepared.scale = enlarge(prepared.grey, scale);
     return prepared;
 }
 
@@ -116,6 +142,37 @@ std::vector<RecognizedFragment> recognizeImage(
     for (RecognizedLine &line : engine.recognizeLines(prepared.grey, tuning.layout, tuning.tesseractInversionPass))
         fragments.push_back({ std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height()) });
     return fragments;
+}
+
+std::vector<RecognizedFragment> recognizeBands(
+    TesseractEngine &engine, const QImage &image, const std::vector<RowSpan> &bands, const RecognitionTuning &tuning)
+{
+    std::vector<RecognizedFragment> recognized;
+    if (image.isNull())
+        return recognized;
+    // Negation and text height are decided on the whole frame, exactly as for a full recognition,
+    // so that a band is prepared pixel for pixel like the same rows of the whole frame.
+    const QImage grey = greyForRecognition(image, tuning);
+    std::optional<double> lineHeight;
+    const double scale = enlargementFor(grey, image.size(), tuning, lineHeight);
+    for (const RowSpan &band : bands) {
+        const RowSpan rows { std::clamp(band.top, 0, image.height()), std::clamp(band.bottom, 0, image.height()) };
+        if (rows.height() <= 0)
+            continue;
+        QImage cut = grey.copy(0, rows.top, grey.width(), rows.height());
+        const double applied = enlarge(cut, scale);
+        // Band bounds are lower-left in the band; the band's bottom edge lies this far above the frame's.
+        const double raised = image.height() - rows.bottom;
+        std::vector<RecognizedLine> lines = engine.recognizeLines(cut, tuning.layout, tuning.tesseractInversionPass);
+        // The caller reads the engine's failure; later bands would overwrite it.
+        if (!engine.recognitionFailure().isEmpty())
+            break;
+        for (RecognizedLine &line : lines) {
+            const QRectF bounds = lowerLeftBounds(line.box, applied, rows.height());
+            recognized.push_back({ std::move(line.text), bounds.translated(0, raised) });
+        }
+    }
+    return recognized;
 }
 
 } // namespace pellux

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ocr/ChangedLines.h"
 #include "ocr/TesseractEngine.h"
 #include "ocr/TextHeight.h"
 
@@ -93,5 +94,13 @@ struct RecognizedFragment {
 // must be ready), in Tesseract's reading order.
 std::vector<RecognizedFragment> recognizeImage(
     TesseractEngine &engine, const QImage &image, const RecognitionTuning &tuning);
+
+// Recognises only the given bands of rows of the image, each cut at the full width, band by band
+// in the given order, each in Tesseract's reading order. Grey conversion, negation and the
+// enlargement are those of the whole image, so a band's pixels are prepared as in a full
+// recognition. Bounds are in the whole image's space (lower-left origin). A recognition failure
+// stops at the failed band; the engine's `recognitionFailure` then says why.
+std::vector<RecognizedFragment> recognizeBands(
+    TesseractEngine &engine, const QImage &image, const std::vector<RowSpan> &bands, const RecognitionTuning &tuning);
 
 } // namespace pellux

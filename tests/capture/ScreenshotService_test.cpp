@@ -1,7 +1,10 @@
 #include "capture/ScreenshotService.h"
+#include "ocr/RecognizedText.h"
+#include "support/AwaitCompletion.h"
 #include "support/CapturePipeline.h"
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
+#include "support/TypingSession.h"
 #include "ui/ScreenshotLoader.h"
 
 #include <QCoreApplication>
@@ -440,11 +443,15 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     QPainter(&third).fillRect(QRect(0, 128, 128, 64), Qt::black); // two of forty tiles: a delta
     addWindow(1, QStringLiteral("notes"), first);
     ScreenshotService &s = service();
-    s.setTextRecognitionEnabled(false);
     cycle();
     ASSERT_EQ(stored().size(), 1u);
+    pipeline.settle();
+    const std::optional<std::vector<OCRText>> firstText = s.rememberedText(1);
+    ASSERT_TRUE(firstText);
+    EXPECT_TRUE(joinRecognizedText(*firstText).contains(QStringLiteral("checklist"), Qt::CaseInsensitive));
 
-    // The disk is full while the changed window is saved: nothing is stored, nothing committed.
+    // The disk is full while the changed window is saved: nothing is stored, nothing committed,
+    // and the window's text is still that of its stored frame.
     pipeline.backend.setFrame(1, second);
     pipeline.clock.advance(10);
     {
@@ -454,6 +461,9 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_EQ(s.framesNotStored(), 1);
     EXPECT_FALSE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
+    pipeline.settle();
+    ASSERT_TRUE(s.rememberedText(1));
+    EXPECT_EQ(joinRecognizedText(*s.rememberedText(1)), joinRecognizedText(*firstText));
 
     // Room again: the unchanged window still differs from its last stored frame and is stored now,
     // as the window's reference.
@@ -464,6 +474,9 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     EXPECT_EQ(secondStored.imageHash, ImageOptimizer::perceptualHash(second));
     ASSERT_TRUE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
     EXPECT_EQ(pipeline.deltaFrames->referenceFrame(QStringLiteral("1"))->hash, secondStored.imageHash);
+    pipeline.settle();
+    ASSERT_TRUE(s.rememberedText(1));
+    EXPECT_TRUE(joinRecognizedText(*s.rememberedText(1)).contains(QStringLiteral("incident"), Qt::CaseInsensitive));
 
     // The next change is a delta whose chain starts at that stored frame and rebuilds the window.
     pipeline.backend.setFrame(1, third);
@@ -483,6 +496,74 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     ASSERT_FALSE(rebuilt.isNull()) << error.toStdString();
     EXPECT_LT(ImageOptimizer::imageDifference(rebuilt.convertToFormat(QImage::Format_RGB32), third), 0.01);
     EXPECT_EQ(s.framesNotStored(), 1);
+}
+
+// A page of text drawn black on white, with one line shown highlighted (white on black) when asked.
+QImage pageWithLines(const QStringList &lines, int highlighted = -1)
+{
+    QImage image(720, 520, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(18);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QRect row(0, 20 + static_cast<int>(i) * 36, image.width(), 36);
+        if (i == highlighted)
+            painter.fillRect(row, Qt::black);
+        painter.setPen(i == highlighted ? Qt::white : Qt::black);
+        painter.drawText(row.adjusted(16, 0, -16, 0), Qt::AlignLeft | Qt::AlignVCenter, lines[i]);
+    }
+    return image;
+}
+
+TEST_F(ScreenshotServiceTest, ADeltaFrameHasOnlyItsChangedLinesRecognisedAndStoresTheWholeFramesText)
+{
+    QStringList lines { QStringLiteral("Inbox: quarterly budget review from finance"),
+        QStringLiteral("Reminder: dentist appointment on Friday morning"),
+        QStringLiteral("Build failed on the release branch, see the log"),
+        QStringLiteral("Lunch with Priya moved to the Italian place"),
+        QStringLiteral("Invoice 2291 for the office printer is overdue"),
+        QStringLiteral("Weekly report: support tickets down by twelve"),
+        QStringLiteral("Draft of the holiday rota needs two more names"),
+        QStringLiteral("Security update available for the laptop fleet") };
+    addWindow(1, QStringLiteral("mail"), pageWithLines(lines));
+    ScreenshotService &s = service();
+    cycle();
+    pipeline.settle();
+    // The window's second stored frame becomes its delta reference; its text is recognised whole.
+    pipeline.backend.setFrame(1, pageWithLines(lines, 5));
+    pipeline.clock.advance(10);
+    cycle();
+    pipeline.settle();
+    ASSERT_TRUE(s.rememberedText(1));
+    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 2);
+
+    // The selection moves to a rewritten line: two rows of tiles change.
+    lines[3] = QStringLiteral("Lunch with Priya cancelled, she is travelling");
+    const QImage changed = pageWithLines(lines, 3);
+    pipeline.backend.setFrame(1, changed);
+    pipeline.clock.advance(10);
+    cycle();
+    ASSERT_EQ(stored().size(), 3u);
+    const Recording delta = newest(stored());
+    pipeline.settle();
+    EXPECT_EQ(pipeline.ocr->changedLineRecognitions(), 1);
+    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 2);
+
+    const std::optional<QString> text = pipeline.storedText(delta.id);
+    ASSERT_TRUE(text);
+    ASSERT_TRUE(s.rememberedText(1));
+    EXPECT_EQ(*text, joinRecognizedText(*s.rememberedText(1)));
+    const QString whole = joinRecognizedText(test::awaitCompletion<std::vector<OCRText>>(
+        [&](auto done) { pipeline.ocr->processImage(changed, std::nullopt, done); }));
+    const auto reference = test::wordCounts(whole);
+    EXPECT_GE(double(test::wordsFound(reference, test::wordCounts(*text))) / test::wordTotal(reference), 0.99)
+        << text->toStdString() << "\n"
+        << whole.toStdString();
+    EXPECT_TRUE(text->contains(QStringLiteral("travelling"), Qt::CaseInsensitive)) << text->toStdString();
+    EXPECT_FALSE(text->contains(QStringLiteral("Italian"), Qt::CaseInsensitive)) << text->toStdString();
 }
 
 TEST_F(ScreenshotServiceTest, StoredFramesWhoseTextCouldNotBeSavedAreCounted)

@@ -1,0 +1,241 @@
+#include "ocr/ChangedLines.h"
+#include "ocr/OCRProcessor.h"
+#include "ocr/RecognitionMemory.h"
+#include "ocr/RecognizedText.h"
+#include "support/TypingSession.h"
+
+#include <QPainter>
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+namespace pellux {
+namespace {
+
+constexpr int kHeight = 200;
+
+// A fragment on rows [top, bottom) of a kHeight-tall image, spanning columns [left, left + width).
+OCRText lineAt(int top, int bottom, const QString &text = QStringLiteral("line"), int left = 10, int width = 300)
+{
+    return OCRText { QUuid::createUuid(), QUuid::createUuid(), TimePoint {}, text,
+        QRectF(left, kHeight - bottom, width, bottom - top) };
+}
+
+std::vector<OCRText> fourLines() { return { lineAt(10, 23), lineAt(26, 39), lineAt(42, 55), lineAt(58, 71) }; }
+
+struct BandCase {
+    const char *name;
+    std::vector<RowSpan> changed;
+    std::vector<OCRText> previous;
+    std::optional<std::vector<RowSpan>> bands;
+};
+
+class LinesToRecognize : public ::testing::TestWithParam<BandCase> { };
+
+TEST_P(LinesToRecognize, WidensChangesToWholeLinesWithBlankPaperAround)
+{
+    const BandCase &c = GetParam();
+    EXPECT_EQ(linesToRecognize(c.changed, c.previous, QSize(400, kHeight), 6), c.bands);
+}
+
+INSTANTIATE_TEST_SUITE_P(ChangedLines, LinesToRecognize,
+    ::testing::Values(
+        // Inside the second line: that line, padded only into the gaps to its neighbours.
+        BandCase { "InsideOneLine", { { 30, 35 } }, fourLines(), std::vector<RowSpan> { { 23, 42 } } },
+        // Between two lines the margin reaches both, and each is taken whole.
+        BandCase { "BetweenTwoLines", { { 24, 25 } }, fourLines(), std::vector<RowSpan> { { 4, 42 } } },
+        // Below all text (a new line typed): the change with its margins, twice over.
+        BandCase { "InBlankRows", { { 100, 110 } }, fourLines(), std::vector<RowSpan> { { 88, 122 } } },
+        BandCase { "WithoutPreviousText", { { 100, 110 } }, {}, std::vector<RowSpan> { { 88, 122 } } },
+        BandCase {
+            "FarApart", { { 12, 14 }, { 150, 152 } }, fourLines(), std::vector<RowSpan> { { 0, 26 }, { 138, 164 } } },
+        BandCase { "AdjacentLinesMerge", { { 30, 31 }, { 45, 46 } }, fourLines(), std::vector<RowSpan> { { 23, 58 } } },
+        BandCase { "ClampedToTheImage", { { 195, 200 } }, {}, std::vector<RowSpan> { { 183, 200 } } },
+        BandCase { "NothingChanged", {}, fourLines(), std::vector<RowSpan> {} },
+        // 80 rows is 40 % of the height: still pieced together; more is recognised whole.
+        BandCase { "AtTheLimit", { { 112, 168 } }, {}, std::vector<RowSpan> { { 100, 180 } } },
+        BandCase { "LargeChange", { { 20, 100 } }, fourLines(), std::nullopt }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ChangedLines, ChangedRowsAreTheRowsWithAnyDifferentPixel)
+{
+    QImage before(64, 40, QImage::Format_RGB32);
+    before.fill(Qt::white);
+    struct Case {
+        const char *name;
+        std::function<QImage()> after;
+        std::vector<RowSpan> rows;
+    };
+    const std::vector<Case> cases {
+        { "identical", [&] { return before.copy(); }, {} },
+        { "one pixel",
+            [&] {
+                QImage after = before.copy();
+                after.setPixel(63, 7, qRgb(250, 255, 255));
+                return after;
+            },
+            { { 7, 8 } } },
+        { "two runs",
+            [&] {
+                QImage after = before.copy();
+                QPainter(&after).fillRect(QRect(3, 2, 5, 3), Qt::black);
+                QPainter(&after).fillRect(QRect(30, 20, 2, 10), Qt::red);
+                return after;
+            },
+            { { 2, 5 }, { 20, 30 } } },
+        { "unused byte only",
+            [&] {
+                QImage after = before.copy();
+                reinterpret_cast<quint32 *>(after.scanLine(5))[5] &= 0x00ffffffu;
+                return after;
+            },
+            {} },
+        { "other format, same pixels", [&] { return before.convertToFormat(QImage::Format_RGB888); }, {} },
+        { "other size", [&] { return before.copy(0, 0, 64, 30); }, { { 0, 30 } } },
+    };
+    for (const Case &c : cases) {
+        const QImage after = c.after();
+        EXPECT_EQ(changedRows(after, before), c.rows) << c.name;
+    }
+}
+
+TEST(ChangedLines, MergedFragmentsKeepTheReadingOrderAndTheUnchangedPositions)
+{
+    const std::vector<OCRText> previous { lineAt(10, 23, QStringLiteral("first")),
+        lineAt(26, 39, QStringLiteral("second")), lineAt(42, 55, QStringLiteral("third")) };
+    const QUuid recording = QUuid::createUuid();
+    const TimePoint now = TimePoint {} + std::chrono::seconds(5);
+    struct Case {
+        const char *name;
+        std::vector<RowSpan> bands;
+        std::vector<OCRText> recognized;
+        QStringList texts;
+    };
+    const std::vector<Case> cases {
+        { "a line rewritten", { { 23, 42 } }, { lineAt(26, 39, QStringLiteral("second edited")) },
+            { "first", "second edited", "third" } },
+        { "a line typed below", { { 60, 80 } }, { lineAt(62, 75, QStringLiteral("fourth")) },
+            { "first", "second", "third", "fourth" } },
+        { "a line typed above all", { { 0, 9 } }, { lineAt(1, 8, QStringLiteral("zeroth"), 10, 20) },
+            { "zeroth", "first", "second", "third" } },
+        { "a line split in two", { { 23, 42 } },
+            { lineAt(26, 32, QStringLiteral("sec"), 10, 100), lineAt(33, 39, QStringLiteral("ond"), 10, 100) },
+            { "first", "sec", "ond", "third" } },
+        // Side by side in one band: each takes the place of the line it overlaps.
+        { "two columns", { { 4, 58 } },
+            { lineAt(10, 23, QStringLiteral("left"), 10, 100), lineAt(10, 23, QStringLiteral("right"), 200, 100),
+                lineAt(42, 55, QStringLiteral("below")) },
+            { "left", "right", "below" } },
+        { "a line deleted", { { 23, 42 } }, {}, { "first", "third" } },
+    };
+    for (const Case &c : cases) {
+        const std::vector<OCRText> merged = mergeChangedLines(previous, c.bands, c.recognized, kHeight, recording, now);
+        QStringList texts;
+        for (const OCRText &fragment : merged) {
+            texts.append(fragment.text);
+            EXPECT_EQ(fragment.recordingId, recording) << c.name;
+            EXPECT_EQ(fragment.timestamp, now) << c.name;
+            for (const OCRText &old : previous) {
+                if (old.text == fragment.text) {
+                    EXPECT_EQ(fragment.bounds, old.bounds) << c.name;
+                    EXPECT_NE(fragment.id, old.id) << c.name;
+                }
+            }
+        }
+        EXPECT_EQ(texts, c.texts) << c.name;
+    }
+}
+
+std::vector<OCRText> recognised(const std::function<void(OCRProcessor::Completion)> &start)
+{
+    std::promise<std::vector<OCRText>> promise;
+    std::future<std::vector<OCRText>> result = promise.get_future();
+    start([&promise](std::vector<OCRText> fragments) { promise.set_value(std::move(fragments)); });
+    return result.get();
+}
+
+// The first frames of a shell session typed into a terminal: each frame after the first has only
+// its changed lines recognised, finds the words a whole recognition finds, and takes the other
+// lines over where they were.
+TEST(ChangedLines, TypingIntoATerminalIsRecognisedLineByLine)
+{
+    const std::vector<QImage> session = test::typingSession();
+    ASSERT_GE(session.size(), 6u);
+    const std::vector<QImage> frames(session.begin(), session.begin() + 6);
+    OCRProcessor ocr;
+    ASSERT_TRUE(ocr.isRecognizerReady());
+
+    std::shared_ptr<RecognitionMemory> previousText;
+    int found = 0;
+    int total = 0;
+    for (size_t i = 0; i < frames.size(); ++i) {
+        std::optional<PreviousFrame> previous;
+        if (i > 0) {
+            ASSERT_TRUE(test::storedAsDelta(frames[i], frames[i - 1])) << i;
+            previous = PreviousFrame { frames[i - 1], previousText };
+        }
+        auto text = std::make_shared<RecognitionMemory>();
+        const QUuid id = QUuid::createUuid();
+        const std::vector<OCRText> pieced
+            = recognised([&](auto done) { ocr.processChangedImage(frames[i], id, previous, text, done); });
+        const std::vector<OCRText> whole = recognised([&](auto done) { ocr.processImage(frames[i], id, done); });
+        ASSERT_TRUE(text->fragments());
+        EXPECT_EQ(joinRecognizedText(*text->fragments()), joinRecognizedText(pieced)) << i;
+
+        const auto reference = test::wordCounts(joinRecognizedText(whole));
+        found += test::wordsFound(reference, test::wordCounts(joinRecognizedText(pieced)));
+        total += test::wordTotal(reference);
+
+        if (previous) {
+            const std::vector<RowSpan> changed = changedRows(frames[i], frames[i - 1]);
+            const std::vector<OCRText> before = *previousText->fragments();
+            const std::optional<std::vector<RowSpan>> bands = linesToRecognize(changed, before, frames[i].size());
+            ASSERT_TRUE(bands) << i;
+            int unchanged = 0;
+            for (const OCRText &old : before) {
+                const RowSpan rows = rowsOfBounds(old.bounds, frames[i].height());
+                const bool touched = std::any_of(bands->begin(), bands->end(),
+                    [&](const RowSpan &band) { return band.top < rows.bottom && rows.top < band.bottom; });
+                if (touched)
+                    continue;
+                ++unchanged;
+                EXPECT_TRUE(std::any_of(pieced.begin(), pieced.end(),
+                    [&](const OCRText &now) { return now.text == old.text && now.bounds == old.bounds; }))
+                    << "frame " << i << " lost " << old.text.toStdString();
+            }
+            EXPECT_GT(unchanged, 5) << i;
+        }
+        previousText = text;
+    }
+    EXPECT_EQ(ocr.changedLineRecognitions(), 5);
+    EXPECT_EQ(ocr.wholeImageRecognitions(), 1);
+    ASSERT_GT(total, 50);
+    EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
+}
+
+TEST(ChangedLines, WithoutThePreviousTextTheWholeFrameIsRecognised)
+{
+    const std::vector<QImage> frames = test::typingSession();
+    OCRProcessor ocr;
+    ASSERT_TRUE(ocr.isRecognizerReady());
+    struct Case {
+        const char *name;
+        std::optional<PreviousFrame> previous;
+    };
+    const std::vector<Case> cases {
+        { "no previous frame", std::nullopt },
+        { "previous frame not recognised", PreviousFrame { frames[0], std::make_shared<RecognitionMemory>() } },
+        { "no memory", PreviousFrame { frames[0], nullptr } },
+    };
+    for (const Case &c : cases) {
+        const std::vector<OCRText> fragments = recognised(
+            [&](auto done) { ocr.processChangedImage(frames[1], QUuid::createUuid(), c.previous, nullptr, done); });
+        EXPECT_FALSE(fragments.empty()) << c.name;
+    }
+    EXPECT_EQ(ocr.wholeImageRecognitions(), 3);
+    EXPECT_EQ(ocr.changedLineRecognitions(), 0);
+}
+
+} // namespace
+} // namespace pellux

@@ -1,0 +1,171 @@
+#pragma once
+
+#include "imaging/DeltaFrameProcessor.h"
+#include "persistence/Recording.h"
+
+#include <QColor>
+#include <QFont>
+#include <QFontMetrics>
+#include <QImage>
+#include <QPainter>
+#include <QRegularExpression>
+#include <QString>
+#include <QStringList>
+
+#include <algorithm>
+#include <map>
+#include <vector>
+
+namespace pellux::test {
+
+// A terminal window drawn with a monospace font, typed into line by line: the frames a capture
+// of someone working in a shell would store.
+class TerminalWindow {
+public:
+    explicit TerminalWindow(int rows = 30, int columns = 100, double points = 10.0)
+        : m_rows(rows)
+        , m_font(QStringLiteral("DejaVu Sans Mono"))
+    {
+        m_font.setPixelSize(qRound(points * 96.0 / 72.0));
+        m_font.setHintingPreference(QFont::PreferFullHinting);
+        const QFontMetrics metrics(m_font);
+        m_lineSpacing = metrics.lineSpacing();
+        m_size = QSize(
+            columns * metrics.horizontalAdvance(QLatin1Char('M')) + 2 * kMargin, rows * m_lineSpacing + 2 * kMargin);
+    }
+
+    void print(const QString &line) { m_lines.append(line); }
+    void type(const QString &characters)
+    {
+        if (m_lines.isEmpty())
+            m_lines.append(QString());
+        m_lines.last() += characters;
+    }
+    int lineSpacing() const { return m_lineSpacing; }
+    int visibleTop() const { return std::max<int>(0, static_cast<int>(m_lines.size()) - m_rows); }
+
+    // The window as shown: the last `rows` lines, light text on a dark ground like most terminals.
+    QImage render() const
+    {
+        QImage image(m_size, QImage::Format_RGB32);
+        image.fill(QColor(0x1e, 0x1e, 0x1e));
+        QPainter painter(&image);
+        painter.setFont(m_font);
+        painter.setPen(QColor(0xe0, 0xe0, 0xe0));
+        const QFontMetrics metrics(m_font);
+        int baseline = kMargin + metrics.ascent();
+        for (qsizetype i = visibleTop(); i < m_lines.size(); ++i) {
+            painter.drawText(kMargin, baseline, m_lines[i]);
+            baseline += m_lineSpacing;
+        }
+        return image;
+    }
+
+private:
+    static constexpr int kMargin = 4;
+    int m_rows;
+    QFont m_font;
+    int m_lineSpacing = 0;
+    QSize m_size;
+    QStringList m_lines;
+};
+
+// A shell session of about thirty frames: commands typed a few characters per frame, their
+// output, and one scroll once the screen is full.
+inline std::vector<QImage> typingSession(int rows = 30)
+{
+    TerminalWindow terminal(rows);
+    const QString prompt = QStringLiteral("dana@workstation:~/projects/pellux$ ");
+    const QStringList history {
+        QStringLiteral("total 64"),
+        QStringLiteral("drwxr-xr-x  9 dana dana  4096 Mar 14 09:12 bench"),
+        QStringLiteral("-rw-r--r--  1 dana dana  5120 Mar 14 09:12 CMakeLists.txt"),
+        QStringLiteral("drwxr-xr-x  4 dana dana  4096 Mar 14 09:12 docs"),
+        QStringLiteral("drwxr-xr-x  3 dana dana  4096 Mar 14 09:12 scripts"),
+        QStringLiteral("drwxr-xr-x 12 dana dana  4096 Mar 14 09:12 src"),
+        QStringLiteral("drwxr-xr-x 14 dana dana  4096 Mar 14 09:12 tests"),
+    };
+    terminal.print(prompt + QStringLiteral("ls -l"));
+    for (const QString &line : history)
+        terminal.print(line);
+    terminal.print(prompt);
+
+    std::vector<QImage> frames { terminal.render() };
+    // Types `command` a few characters per frame, then runs it.
+    auto runCommand = [&](const QString &command, const QStringList &output) {
+        for (qsizetype at = 0; at < command.size(); at += 6) {
+            terminal.type(command.mid(at, 6));
+            frames.push_back(terminal.render());
+        }
+        for (const QString &line : output)
+            terminal.print(line);
+        terminal.print(prompt);
+        frames.push_back(terminal.render());
+    };
+    runCommand(QStringLiteral("git status --short"),
+        { QStringLiteral(" M src/capture/ScreenshotService.cpp"), QStringLiteral(" M src/ocr/OCRProcessor.cpp"),
+            QStringLiteral("?? notes/meeting-thursday.txt") });
+    runCommand(QStringLiteral("grep -rn maxPendingRecognitions src"),
+        { QStringLiteral("src/capture/ScreenshotService.h:49:    static constexpr int maxPendingRecognitions = 3;"),
+            QStringLiteral("src/capture/ScreenshotService.cpp:412:    while (m_pendingRecognitions >= "
+                           "maxPendingRecognitions) {") });
+    runCommand(QStringLiteral("cat notes/meeting-thursday.txt"),
+        { QStringLiteral("Agenda for the planning meeting on Thursday"),
+            QStringLiteral("1. Review the quarterly budget figures with finance"),
+            QStringLiteral("2. Decide the release date for the search window"),
+            QStringLiteral("3. Summer holidays: who covers the support rota") });
+    runCommand(QStringLiteral("make test 2>&1 | tail -n 12"),
+        { QStringLiteral("[ 97%] Built target test_ocr"), QStringLiteral("[100%] Built target test_capture"),
+            QStringLiteral("Running tests..."), QStringLiteral("Test project /home/dana/projects/pellux/build"),
+            QStringLiteral("      Start  1: ChangedLines.BandsCoverWholeLines"),
+            QStringLiteral(" 1/42 Test  #1: ChangedLines.BandsCoverWholeLines ......   Passed    0.02 sec"),
+            QStringLiteral("      Start  2: OCRProcessor.RecognisesScreenText"),
+            QStringLiteral(" 2/42 Test  #2: OCRProcessor.RecognisesScreenText ......   Passed    1.31 sec"),
+            QStringLiteral("100% tests passed, 0 tests failed out of 42"),
+            QStringLiteral("Total Test time (real) =  48.17 sec") });
+    runCommand(QStringLiteral("echo finished"), { QStringLiteral("finished") });
+    return frames;
+}
+
+// The words of a recognised text (letters and digits, lower case) with their counts.
+inline std::map<QString, int> wordCounts(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[^\\w]+"));
+    std::map<QString, int> counts;
+    for (const QString &word : text.toLower().split(separators, Qt::SkipEmptyParts))
+        ++counts[word];
+    return counts;
+}
+
+// How many of the reference's words (counted with repetition) the other text has.
+inline int wordsFound(const std::map<QString, int> &reference, const std::map<QString, int> &other)
+{
+    int found = 0;
+    for (const auto &[word, count] : reference) {
+        const auto it = other.find(word);
+        if (it != other.end())
+            found += std::min(count, it->second);
+    }
+    return found;
+}
+
+inline int wordTotal(const std::map<QString, int> &counts)
+{
+    int total = 0;
+    for (const auto &entry : counts)
+        total += entry.second;
+    return total;
+}
+
+// Whether the capture pipeline stores `current` as a changed-region delta of `previous`: few
+// enough changed tiles.
+inline bool storedAsDelta(const QImage &current, const QImage &previous)
+{
+    qint64 changed = 0;
+    for (const QRect &tile : DeltaFrameProcessor::changedTiles(current, previous))
+        changed += qint64(tile.width()) * tile.height();
+    const qint64 total = qint64(current.width()) * current.height();
+    return changed * 10 <= total * 3;
+}
+
+} // namespace pellux::test
