@@ -5,6 +5,7 @@
 #include "app/CaptureShutdown.h"
 #include "app/CommandLine.h"
 #include "app/SingleInstance.h"
+#include "capture/ScreenshotService.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
@@ -95,6 +96,8 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
         framesWithoutText = left;
         if (StoreHealer *healer = StoreHealer::running())
             healer->stop();
+        if (captureLock.isHeld())
+            StoreHealer::endSession(left + ScreenshotService::shared().framesNotIndexed());
         // The file being re-compressed is finished, never left half-way.
         ScreenshotOptimizationService::shared().stop();
         QCoreApplication::exit(0);

@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <mutex>
+
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
@@ -37,6 +39,10 @@ TesseractEngine::TesseractEngine(Purpose purpose, std::optional<QString> dataPat
     , m_purpose(purpose)
 {
     warnIfOpenMPUnlimited();
+    // "debug_file" is one setting of the whole process, not of this engine: engines made on two
+    // threads at once would write it together.
+    static std::mutex constructing;
+    const std::lock_guard lock(constructing);
 
     // Tesseract's own diagnostics ("Estimating resolution...", "Empty page!!") go nowhere; the
     // engine reports failures itself.

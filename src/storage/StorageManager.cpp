@@ -174,6 +174,7 @@ void StorageManager::recoverFromUnreadableMetadata(const QString &reason)
     // be read from it, and the image files it no longer describes, become the list. Healing then
     // gives entries rebuilt from files their rows' identities.
     const QString path = metadataFilePath();
+    m_listRebuilt = true;
     QByteArray data;
     if (QFile file(path); file.open(QIODevice::ReadOnly))
         data = file.readAll();

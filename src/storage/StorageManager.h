@@ -53,6 +53,8 @@ public:
     qint64 storageUsed() const { return m_storageUsed; }
 
     QString recordingsDirectory() const { return m_recordingsDirectory; }
+    // True when the list file could not be read at start and was rebuilt from what could be.
+    bool listRebuiltAtStart() const { return m_listRebuilt; }
     QString screenshotsDirectory() const { return m_screenshotsDirectory; }
     QString metadataFilePath() const;
     // Every 30 seconds: walks the disk when no walk was made yet or the last is half an hour old.
@@ -167,6 +169,7 @@ private:
     QTimer m_storageUpdateTimer;
     // False when an unreadable metadata.json could not be set aside: it is then never overwritten.
     bool m_metadataWritable = true;
+    bool m_listRebuilt = false;
     std::unique_ptr<SerialQueue> m_files;
     // Files written by saves whose entry is not in the list yet, so that emptying the folder spares
     // them. Filled on the file queue; emptied there too, after the save's entry is listed.

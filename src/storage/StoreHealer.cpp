@@ -9,6 +9,7 @@
 #include "runtime/SerialQueue.h"
 #include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
+#include "storage/StoreSession.h"
 #include "ui/ScreenshotLoader.h"
 
 #include <QCoreApplication>
@@ -57,6 +58,9 @@ void noteExample(QStringList &examples, const QString &path)
 }
 
 StoreHealer *g_running = nullptr;
+StoreSession *g_session = nullptr;
+bool g_healingNeeded = true;
+StoreHealer::TextRecognition g_textRecognition = StoreHealer::TextRecognition::enabled;
 
 } // namespace
 
@@ -88,17 +92,37 @@ StoreHealer::~StoreHealer()
         g_running = nullptr;
 }
 
-void StoreHealer::startOnce(TextRecognition textRecognition)
+void StoreHealer::startOnce(TextRecognition textRecognition, Healing healing)
 {
     Q_ASSERT(isMainThread());
-    static bool started = false;
-    if (started)
+    if (g_session)
         return;
-    started = true;
+    StorageManager &storage = StorageManager::shared();
+    SimpleDatabaseManager &database = SimpleDatabaseManager::shared();
+    g_session = new StoreSession(storage.recordingsDirectory());
+    const StoreSession::LastEnd last = g_session->begin();
+    g_textRecognition = textRecognition;
+    if (healing == Healing::deferred)
+        return;
+    if (last == StoreSession::LastEnd::inOrder && !database.wasRecreated() && !storage.listRebuiltAtStart()) {
+        log::info(QStringLiteral("Store healing: not needed, the last capture left the store in order"));
+        g_healingNeeded = false;
+        return;
+    }
     // Lives until the process ends, like the store and the database it heals.
-    g_running = new StoreHealer(
-        StorageManager::shared(), SimpleDatabaseManager::shared(), OCRProcessor::shared(), Clock::system(), qApp);
+    g_running = new StoreHealer(storage, database, OCRProcessor::shared(), Clock::system(), qApp);
     g_running->heal(textRecognition);
+}
+
+void StoreHealer::endSession(int framesWithoutText)
+{
+    if (!g_session)
+        return;
+    // A database set aside during the run (after a retried open) was never healed.
+    const bool healed = g_running ? g_running->healedCompletely() : !g_healingNeeded;
+    const bool databaseRebuiltUnhealed = SimpleDatabaseManager::shared().wasRecreated() && !healed;
+    g_session->end(
+        framesWithoutText == 0 && !databaseRebuiltUnhealed && g_textRecognition == TextRecognition::enabled, healed);
 }
 
 StoreHealer *StoreHealer::running() { return g_running; }
@@ -173,6 +197,8 @@ QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
         ok = co_await recognizing;
     }
     report.completed = ok && self && !m_stopping;
+    if (self && report.completed && textRecognition == TextRecognition::enabled)
+        m_healedCompletely = true;
 
     if (report.rowsWithoutFile > 0)
         log::failure(QStringLiteral("Store healing: %1 database rows name a file that is gone (kept): %2")

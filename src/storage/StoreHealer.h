@@ -52,13 +52,26 @@ public:
         Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~StoreHealer() override;
 
-    // Starts healing the shared store in the background, once per process; later calls do nothing.
-    static void startOnce(TextRecognition textRecognition = TextRecognition::enabled);
+    enum class Healing {
+        whenNeeded, // when the last capture did not end in order, or the list or database was rebuilt
+        deferred, // never in this process (a single capture): any healing owed stays owed
+    };
+
+    // Marks the shared store as in use and, when it needs it, starts healing it in the background;
+    // once per process, later calls do nothing. A store whose last capture ended in order is not
+    // read at all, so starting costs the same with any history.
+    static void startOnce(
+        TextRecognition textRecognition = TextRecognition::enabled, Healing healing = Healing::whenNeeded);
+    // Marks the shared store as left in order when this process leaves it so (every frame stored
+    // with its text) and nothing healing owes is left undone.
+    static void endSession(int framesWithoutText);
     // The healer startOnce made, if any.
     static StoreHealer *running();
 
     // One healing pass. Frames captured from the moment it starts are left to the capture itself.
     QCoro::Task<HealingReport> heal(TextRecognition textRecognition = TextRecognition::enabled);
+    // True once a pass finished completely.
+    bool healedCompletely() const { return m_healedCompletely; }
     // Ends the pass at its next batch; what it stored so far stays.
     void stop() { m_stopping = true; }
 
@@ -92,6 +105,7 @@ private:
     Clock &m_clock;
     TimePoint m_startedAt;
     std::atomic<bool> m_stopping { false };
+    bool m_healedCompletely = false;
     std::unique_ptr<SerialQueue> m_files;
 };
 

@@ -107,6 +107,8 @@ public:
         std::unique_ptr<MainViewModel> viewModel;
         QTimer deadline;
         if (m_options.once) {
+            // One frame is no time to heal in: whatever healing is owed stays owed.
+            StoreHealer::startOnce(StoreHealer::TextRecognition::enabled, StoreHealer::Healing::deferred);
             co_await service.captureTestScreenshot();
             if (!service.hasAvailableContent() && !backend.preflightScreenCaptureAccess())
                 m_reason = StopReason::screenLost;
@@ -145,6 +147,7 @@ public:
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
         m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
+        StoreHealer::endSession(m_framesWithoutText + service.framesNotIndexed());
         if (!m_options.once)
             ScreenshotOptimizationService::shared().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
