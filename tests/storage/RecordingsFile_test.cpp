@@ -62,8 +62,9 @@ TEST_F(RecordingsFileTest, AppendedEntriesKeepTheFileOneArray)
     for (const auto &c3 : cases) {
         SCOPED_TRACE(c3.name);
         QFile::remove(path);
-        if (!c3.before.isEmpty())
+        if (!c3.before.isEmpty()) {
             ASSERT_TRUE(writeAll(path, c3.before));
+        }
         const recordings_file::AppendResult first = recordings_file::append(path, { c });
         ASSERT_TRUE(first.ok) << first.error.toStdString();
         const recordings_file::AppendResult second = recordings_file::append(path, { entry(4), entry(5) });
@@ -115,8 +116,9 @@ TEST_F(RecordingsFileTest, EndingsAndDamageAreToldApart)
         recordings_file::Reader reader(path);
         EXPECT_EQ(readEverything(path, &reader).size(), c.readable);
         EXPECT_EQ(reader.wellFormed(), c.wellFormed);
-        if (c.ending != recordings_file::Ending::closed)
+        if (c.ending != recordings_file::Ending::closed) {
             EXPECT_FALSE(recordings_file::append(path, { entry(9) }).ok);
+        }
     }
     QFile::remove(path);
     EXPECT_EQ(recordings_file::endingOf(path), recordings_file::Ending::missing);
