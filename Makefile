@@ -3,6 +3,7 @@
 
 BUILD_DIR ?= build
 ASAN_BUILD_DIR ?= build-asan
+TSAN_BUILD_DIR ?= build-tsan
 BUILD_TYPE ?= RelWithDebInfo
 WERROR ?= OFF
 JOBS ?= $(shell nproc)
@@ -11,7 +12,7 @@ ARGS ?=
 
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPELLUX_WERROR=$(WERROR) -DPELLUX_BUILD_BENCH=ON
 
-.PHONY: all deps build run test bench sanitize format format-check clean
+.PHONY: all deps build run test bench sanitize tsan format format-check clean
 
 all: build
 
@@ -41,6 +42,15 @@ sanitize: deps
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
+# The unit tests built with ThreadSanitizer. Text recognition runs on one OpenMP thread: the
+# OpenMP runtime Tesseract uses is not instrumented, so its threads only give false reports.
+TSAN_OPTIONS_ALL = halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/tsan.supp
+tsan: deps
+	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_WERROR=$(WERROR) -DPELLUX_TSAN=ON
+	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS)
+	TSAN_OPTIONS="$(TSAN_OPTIONS_ALL)" OMP_NUM_THREADS=1 OMP_THREAD_LIMIT=1 \
+		ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j $(JOBS) -L unit $(CTEST_ARGS)
+
 SOURCES = $(shell find src tests bench fuzz -name '*.cpp' -o -name '*.h')
 
 format:
@@ -51,4 +61,4 @@ format-check:
 	@clang-format --dry-run --Werror $(SOURCES) && echo "format-check: every source file is formatted"
 
 clean:
-	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(ASAN_BUILD_DIR) $(TSAN_BUILD_DIR)
