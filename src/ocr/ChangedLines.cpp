@@ -1,5 +1,7 @@
 #include "ocr/ChangedLines.h"
 
+#include "imaging/PixelBuffer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -10,18 +12,6 @@ namespace pellux {
 namespace {
 
 bool overlaps(const RowSpan &a, const RowSpan &b) { return a.top < b.bottom && b.top < a.bottom; }
-
-QImage as32Bit(const QImage &image)
-{
-    switch (image.format()) {
-    case QImage::Format_RGB32:
-    case QImage::Format_ARGB32:
-    case QImage::Format_ARGB32_Premultiplied:
-        return image;
-    default:
-        return image.convertToFormat(QImage::Format_ARGB32);
-    }
-}
 
 bool rowsDiffer(const QImage &a, const QImage &b, int y, bool ignoreAlpha)
 {
@@ -61,8 +51,8 @@ std::vector<RowSpan> changedRows(const QImage &currentImage, const QImage &previ
         return {};
     if (previousImage.isNull() || previousImage.size() != currentImage.size())
         return { RowSpan { 0, currentImage.height() } };
-    const QImage current = as32Bit(currentImage);
-    QImage previous = as32Bit(previousImage);
+    const QImage current = pixelbuffer::asArgb32Family(currentImage);
+    QImage previous = pixelbuffer::asArgb32Family(previousImage);
     if (previous.format() != current.format())
         previous = previous.convertToFormat(current.format());
     const bool ignoreAlpha = current.format() == QImage::Format_RGB32;

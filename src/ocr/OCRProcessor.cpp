@@ -88,14 +88,14 @@ bool OCRProcessor::ensureEngine()
     return m_engine->isReady();
 }
 
-std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, Level level)
+std::optional<std::vector<RecognizedFragment>> OCRProcessor::runEngine(
+    const std::function<std::vector<RecognizedFragment>(TesseractEngine &)> &work)
 {
     if (!ensureEngine())
         return std::nullopt;
-    const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
     std::vector<RecognizedFragment> lines;
     try {
-        lines = recognizeImage(*m_engine, image, tuning);
+        lines = work(*m_engine);
     } catch (const std::exception &error) {
         // Out of memory for the enlarged copy of a huge frame, for one: this frame goes without text.
         log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
@@ -105,8 +105,18 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image,
         log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
         return std::nullopt;
     }
+    return lines;
+}
+
+std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, Level level)
+{
+    const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
+    std::optional<std::vector<RecognizedFragment>> lines
+        = runEngine([&](TesseractEngine &engine) { return recognizeImage(engine, image, tuning); });
+    if (!lines)
+        return std::nullopt;
     std::vector<OCRText> fragments;
-    for (RecognizedFragment &line : lines)
+    for (RecognizedFragment &line : *lines)
         fragments.push_back(
             OCRText { QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds });
     return fragments;
@@ -126,23 +136,14 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
         return recognize(image, recordingId, Level::accurate);
     }
 
-    if (!ensureEngine())
+    std::optional<std::vector<RecognizedFragment>> lines
+        = runEngine([&](TesseractEngine &engine) { return recognizeBands(engine, image, *bands, accurateTuning()); });
+    if (!lines)
         return std::nullopt;
-    std::vector<RecognizedFragment> lines;
-    try {
-        lines = recognizeBands(*m_engine, image, *bands, accurateTuning());
-    } catch (const std::exception &error) {
-        log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
-        return std::nullopt;
-    }
-    if (!m_engine->recognitionFailure().isEmpty()) {
-        log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
-        return std::nullopt;
-    }
     ++m_changedLineRecognitions;
     const TimePoint now = m_clock.now();
     std::vector<OCRText> recognized;
-    for (RecognizedFragment &line : lines)
+    for (RecognizedFragment &line : *lines)
         recognized.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
     return mergeChangedLines(*previousText, *bands, recognized, image.height(), recordingId, now);
 }

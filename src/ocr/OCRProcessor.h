@@ -18,6 +18,7 @@ namespace pellux {
 
 class RecognitionMemory;
 class TesseractEngine;
+struct RecognizedFragment;
 
 // The window's previous stored frame, of which a new frame is a changed-region delta, and that
 // frame's recognised text (filled once its recognition finishes).
@@ -82,6 +83,9 @@ private:
 
     // Run on the queue; none when recognition failed (the reason has been logged).
     std::optional<std::vector<OCRText>> recognize(const QImage &image, const QUuid &recordingId, Level level);
+    // Runs the engine, answering absent (with one log line) when it fails or throws.
+    std::optional<std::vector<RecognizedFragment>> runEngine(
+        const std::function<std::vector<RecognizedFragment>(TesseractEngine &)> &work);
     std::optional<std::vector<OCRText>> recognizeChanges(
         const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous);
     bool ensureEngine();

@@ -14,12 +14,15 @@ namespace pellux {
 
 // Writes every byte or reports why not. A short write is retried, so that a full disk or a file
 // size limit shows as the error of the next write instead of passing as success.
-int writeWhole(int fd, const QByteArray &bytes)
+int writeWhole(int fd, const QByteArray &bytes) { return writeWholeAt(fd, bytes, -1); }
+
+int writeWholeAt(int fd, const QByteArray &bytes, qint64 offset)
 {
     const char *data = bytes.constData();
     qsizetype left = bytes.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(left));
+        const ssize_t n = offset < 0 ? ::write(fd, data, static_cast<size_t>(left))
+                                     : ::pwrite(fd, data, static_cast<size_t>(left), static_cast<off_t>(offset));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -27,6 +30,8 @@ int writeWhole(int fd, const QByteArray &bytes)
         }
         data += n;
         left -= n;
+        if (offset >= 0)
+            offset += n;
     }
     return 0;
 }

@@ -14,6 +14,8 @@ namespace pellux {
 // Writes every byte to the descriptor or answers the errno of the failure (0 on success). A short
 // write is retried, so that a full disk shows as the error of the next write, not as success.
 int writeWhole(int fd, const QByteArray &bytes);
+// The same at this offset of the file (pwrite), leaving the descriptor's position alone.
+int writeWholeAt(int fd, const QByteArray &bytes, qint64 offset);
 
 // Flushes a folder's entries (a file created, renamed or removed in it) to the disk; the errno of
 // the failure, 0 on success.

@@ -59,24 +59,6 @@ private:
     int m_fd;
 };
 
-int writeAt(int fd, const QByteArray &bytes, qint64 offset)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::pwrite(fd, data, static_cast<size_t>(left), static_cast<off_t>(offset));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
-        }
-        data += n;
-        left -= n;
-        offset += n;
-    }
-    return 0;
-}
-
 struct Tail {
     Ending ending = Ending::unreadable;
     qint64 closingBracket = -1; // offset of the closing bracket
@@ -191,7 +173,7 @@ AppendResult append(const QString &path, const std::vector<Recording> &entries, 
     // Whoever made the file, what is added to it is private.
     int code = ::fchmod(fd, 0600) != 0 ? errno : 0;
     if (code == 0)
-        code = writeAt(fd, added, tail.closingBracket);
+        code = writeWholeAt(fd, added, tail.closingBracket);
     if (code == 0 && ::ftruncate(fd, static_cast<off_t>(newSize)) != 0)
         code = errno;
     if (code == 0 && durability == Durability::synced)
@@ -199,7 +181,7 @@ AppendResult append(const QString &path, const std::vector<Recording> &entries, 
     if (code != 0) {
         // Put the closing bracket back where it was, so that the list stays whole; if even that
         // fails, the next start finds the list cut short and mends it.
-        if (writeAt(fd, QByteArrayLiteral("]\n"), tail.closingBracket) == 0)
+        if (writeWholeAt(fd, QByteArrayLiteral("]\n"), tail.closingBracket) == 0)
             (void)::ftruncate(fd, static_cast<off_t>(tail.closingBracket + 2));
         result.error = errnoText(path, code);
         return result;

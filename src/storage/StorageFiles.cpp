@@ -175,61 +175,6 @@ QStringList removeSetAsideLists(const QString &recordingsDirectory)
     return failures;
 }
 
-SalvagedRecordings salvageRecordings(const QByteArray &json)
-{
-    SalvagedRecordings out;
-    // Walk the top-level array by hand, so that a file cut short or damaged in one place still
-    // gives back every complete element.
-    int depth = 0;
-    bool inString = false;
-    bool escaped = false;
-    qsizetype objectStart = -1;
-    for (qsizetype i = 0; i < json.size(); ++i) {
-        const char c = json.at(i);
-        if (inString) {
-            if (escaped)
-                escaped = false;
-            else if (c == '\\')
-                escaped = true;
-            else if (c == '"')
-                inString = false;
-            continue;
-        }
-        switch (c) {
-        case '"':
-            inString = true;
-            break;
-        case '[':
-        case '{':
-            if (depth == 1 && c == '{')
-                objectStart = i;
-            ++depth;
-            break;
-        case ']':
-        case '}':
-            --depth;
-            if (depth == 1 && c == '}' && objectStart >= 0) {
-                const QJsonDocument doc = QJsonDocument::fromJson(json.mid(objectStart, i - objectStart + 1));
-                std::optional<Recording> recording
-                    = doc.isObject() ? decodeRecording(doc.object()) : std::optional<Recording>();
-                if (recording)
-                    out.recordings.push_back(std::move(*recording));
-                else
-                    ++out.unreadableElements;
-                objectStart = -1;
-            }
-            if (depth < 0)
-                depth = 0;
-            break;
-        default:
-            break;
-        }
-    }
-    if (objectStart >= 0)
-        ++out.unreadableElements; // the element the file was cut in
-    return out;
-}
-
 std::vector<Recording> recordingsFromImageFiles(const QString &screenshotsDirectory, const QSet<QString> &known)
 {
     std::vector<Recording> out;

@@ -28,14 +28,6 @@ QStringList emptyScreenshotsFolder(const QString &screenshotsDirectory, const QS
 // ("metadata.json.corrupt-<time>"); answers what could not be removed.
 QStringList removeSetAsideLists(const QString &recordingsDirectory);
 
-// What can be read back from a damaged recordings list: every complete element that still
-// decodes, also from a file cut short.
-struct SalvagedRecordings {
-    std::vector<Recording> recordings;
-    int unreadableElements = 0;
-};
-SalvagedRecordings salvageRecordings(const QByteArray &json);
-
 // Recordings for the image files below `screenshotsDirectory` whose paths are not in `known`:
 // fresh ids, the capture time from the file name (else the file's creation or change time), no
 // application, title or hash. Backups and other files are left out.

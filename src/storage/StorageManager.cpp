@@ -78,6 +78,15 @@ QString localTimeStamp(TimePoint t)
         .toString(QStringLiteral("yyyyMMdd_HHmmss"));
 }
 
+// The name a damaged list is kept under: "metadata.json.corrupt-<time>", numbered when taken.
+QString setAsideName(const QString &path, TimePoint now)
+{
+    QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(now);
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(now)).arg(n);
+    return aside;
+}
+
 } // namespace
 
 struct StorageManager::Walk {
@@ -175,12 +184,7 @@ void StorageManager::recoverFromUnreadableMetadata(const QString &reason)
     // gives entries rebuilt from files their rows' identities.
     const QString path = metadataFilePath();
     m_listRebuilt = true;
-    QByteArray data;
-    if (QFile file(path); file.open(QIODevice::ReadOnly))
-        data = file.readAll();
-    QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(m_clock.now());
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(m_clock.now())).arg(n);
+    const QString aside = setAsideName(path, m_clock.now());
     QFile moving(path);
     if (moving.rename(aside)) {
         if (QString error; !makeFilePrivate(aside, &error))
@@ -193,10 +197,19 @@ void StorageManager::recoverFromUnreadableMetadata(const QString &reason)
         return;
     }
 
-    const SalvagedRecordings salvaged = salvageRecordings(data);
+    // Every whole element that still decodes, also from a file cut short.
+    std::vector<Recording> salvaged;
+    recordings_file::Reader reader(aside);
+    if (reader.open()) {
+        while (!reader.atEnd()) {
+            std::vector<Recording> batch = reader.next(4096);
+            salvaged.insert(
+                salvaged.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
+        }
+    }
     std::vector<Recording> list;
     QSet<QString> known;
-    for (const Recording &r : salvaged.recordings) {
+    for (const Recording &r : salvaged) {
         const QString local = r.localPath();
         if (QFileInfo::exists(local) && !known.contains(local)) {
             known.insert(local);
@@ -214,7 +227,7 @@ void StorageManager::recoverFromUnreadableMetadata(const QString &reason)
                                 "rebuilt the list: %3 entries recovered, %4 skipped, %5 added from image files")
                      .arg(reason, QFileInfo(aside).fileName())
                      .arg(recovered)
-                     .arg(salvaged.unreadableElements)
+                     .arg(reader.unreadableElements())
                      .arg(fromFiles));
     // Construction checks the list synchronously; the rebuilt one is written before it returns too.
     if (QString error; !recordings_file::writeAll(path, list, &error))
@@ -259,9 +272,7 @@ QFuture<StorageManager::WriteResult> StorageManager::rewriteList(std::function<b
         recordings_file::RewriteResult rewritten = recordings_file::rewrite(path, edit);
         if (rewritten.damaged) {
             // Kept byte for byte before what can be read of it is written anew.
-            QString aside = path + QStringLiteral(".corrupt-") + localTimeStamp(now);
-            for (int n = 2; QFileInfo::exists(aside); ++n)
-                aside = path + QStringLiteral(".corrupt-%1-%2").arg(localTimeStamp(now)).arg(n);
+            const QString aside = setAsideName(path, now);
             QString error;
             if (QFile::copy(path, aside) && makeFilePrivate(aside, &error)) {
                 rewritten = recordings_file::rewrite(path, edit, { .dropUnreadable = true });

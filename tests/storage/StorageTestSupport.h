@@ -52,8 +52,8 @@ public:
         m_queue.async([completion, count] { completion(count); });
     }
 
-    void recordingsCapturedBefore(std::optional<TimePoint> cutoff,
-        std::function<void(std::optional<std::vector<Recording>>)> completion) override
+    void recordingsCapturedBefore(
+        std::optional<TimePoint> cutoff, std::function<void(std::optional<std::vector<Recording>>)> completion) override
     {
         std::lock_guard lock(m_mutex);
         std::vector<Recording> old = kept();
