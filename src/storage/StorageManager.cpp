@@ -260,7 +260,7 @@ QFuture<StorageManager::WriteResult> StorageManager::appendToList(std::vector<Re
 
 QFuture<StorageManager::WriteResult> StorageManager::rewriteList(std::function<bool(Recording &)> edit)
 {
-    return m_files->future([this, path = metadataFilePath(), edit = std::move(edit), writable = m_metadataWritable,
+    return m_files->future([path = metadataFilePath(), edit = std::move(edit), writable = m_metadataWritable,
                                now = m_clock.now()] {
         WriteResult result;
         if (!writable) {
@@ -632,7 +632,9 @@ QCoro::Task<std::optional<int>> StorageManager::adoptRecordedIdentities(std::vec
     auto byPath = std::make_shared<QHash<QString, Recording>>();
     for (Recording &r : recorded)
         byPath->insert(r.localPath(), std::move(r));
-    auto changed = std::make_shared<std::atomic<int>>(0);
+    // By the id taken: a damaged list is read twice (refused, then written without the damage),
+    // and an entry edited in both passes is one change.
+    auto changed = std::make_shared<QSet<QUuid>>();
     // An id another entry already holds would list one recording twice: those rows are left out
     // by the caller, which asks only for entries whose id has no row.
     QFuture<WriteResult> listWriting = rewriteList([byPath, changed](Recording &entry) {
@@ -644,13 +646,13 @@ QCoro::Task<std::optional<int>> StorageManager::adoptRecordedIdentities(std::vec
         entry.appName = found->appName;
         entry.windowTitle = found->windowTitle;
         entry.imageHash = found->imageHash;
-        changed->fetch_add(1);
+        changed->insert(entry.id);
         return true;
     });
     const WriteResult written = co_await listWriting;
     if (!self)
         co_return std::nullopt;
-    co_return written.ok ? std::optional<int>(changed->load()) : std::nullopt;
+    co_return written.ok ? std::optional<int>(static_cast<int>(changed->size())) : std::nullopt;
 }
 
 QCoro::Task<bool> StorageManager::rewriteDamagedList()
