@@ -1,10 +1,11 @@
-// Recognising only the changed lines of a frame against recognising the whole frame, on a typing
-// session in a terminal window (tests/support/TypingSession.h: about thirty frames of commands
-// typed a few characters at a time, their output, a scroll).
+// Recognising only the changed lines of a frame against recognising the whole frame, on two
+// sessions in a terminal window (tests/support/TypingSession.h): about thirty frames of commands
+// typed a few characters at a time, their output, a scroll; and twenty frames of a log scrolling
+// by two lines a frame.
 //
 // Each frame is recognised twice in the same run by the same recogniser: as the capture pipeline
-// does it (only the changed lines when the frame would be stored as a changed-region delta and
-// the previous frame's text is known, the whole frame otherwise), and whole. Counters:
+// does it (only the changed lines, in place or scrolled, when the previous frame's text is known;
+// the whole frame otherwise), and whole. Counters:
 // recall (the share of the whole recognition's words, counted with repetition, that the
 // pipeline's text has, over the session), worst_frame_recall, same_text_frames (frames whose
 // stored text is identical), changed_line_frames and whole_frames (how the pipeline recognised
@@ -45,9 +46,9 @@ template <typename Start> std::vector<OCRText> recognised(Start start)
     return result.get();
 }
 
-void TypingSession(benchmark::State &state)
+void Session(benchmark::State &state, std::vector<QImage> (*session)())
 {
-    const std::vector<QImage> frames = test::typingSession();
+    const std::vector<QImage> frames = session();
     const bool detail = qEnvironmentVariableIntValue("PELLUX_BENCH_DETAIL") == 1;
     for (auto _ : state) {
         OCRProcessor ocr;
@@ -65,7 +66,7 @@ void TypingSession(benchmark::State &state)
         for (size_t i = 0; i < frames.size(); ++i) {
             const QImage &frame = frames[i];
             std::optional<PreviousFrame> previous;
-            if (i > 0 && test::storedAsDelta(frame, frames[i - 1]))
+            if (i > 0)
                 previous = PreviousFrame { frames[i - 1], previousText };
             auto text = std::make_shared<RecognitionMemory>();
 
@@ -116,7 +117,14 @@ void TypingSession(benchmark::State &state)
 
 } // namespace
 
-BENCHMARK(TypingSession)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(
+    Session, typing, +[] { return test::typingSession(); })
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(
+    Session, scrolling_log, +[] { return test::scrollingSession(20, 30); })
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 int main(int argc, char **argv)
 {

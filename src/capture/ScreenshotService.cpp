@@ -386,10 +386,10 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
         co_return;
     }
-    // A changed-region delta differs from the frame it was made against only in its changed
-    // tiles, so that frame's text covers the rest.
+    // The window's previous frame and its text: whatever rows this frame shares with it, in place
+    // or scrolled, take their text from there.
     std::optional<PreviousFrame> previousFrame;
-    if (result.deltaFrame && previousImage) {
+    if (previousImage) {
         if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end())
             previousFrame = PreviousFrame { it->second.image, it->second.text };
     }

@@ -129,8 +129,14 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
     const std::optional<std::vector<OCRText>> previousText
         = previous && previous->text ? previous->text->fragments() : std::nullopt;
     std::optional<std::vector<RowSpan>> bands;
-    if (previousText)
-        bands = linesToRecognize(changedRows(image, previous->image), *previousText, image.size());
+    // The previous text where it is in this frame: a scrolled window shows most of it higher up.
+    std::vector<OCRText> carried;
+    if (previousText) {
+        const int shift = scrollShift(image, previous->image);
+        std::vector<RowSpan> changed = changedRows(image, previous->image, shift);
+        carried = shift == 0 ? *previousText : scrolledFragments(*previousText, shift, image.height(), changed);
+        bands = linesToRecognize(changed, carried, image.size());
+    }
     if (!bands) {
         ++m_wholeImageRecognitions;
         return recognize(image, recordingId, Level::accurate);
@@ -145,7 +151,7 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
     std::vector<OCRText> recognized;
     for (RecognizedFragment &line : *lines)
         recognized.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
-    return mergeChangedLines(*previousText, *bands, recognized, image.height(), recordingId, now);
+    return mergeChangedLines(carried, *bands, recognized, image.height(), recordingId, now);
 }
 
 } // namespace pellux

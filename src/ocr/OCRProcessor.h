@@ -55,11 +55,12 @@ public:
     // with an empty list before this returns.
     void processImage(const QImage &image, const std::optional<QUuid> &recordingId, Completion completion);
 
-    // As processImage, for a frame that differs from `previous` in a few lines: when that frame's
+    // As processImage, for the next frame of the window `previous` showed: when that frame's
     // text is known by the time this request runs, only the bands of lines whose pixels changed
     // are recognised and the rest of the text is taken over from it, in the reading order a whole
-    // recognition gives. Without previous text, or when the changed lines cover more than
-    // kMaxChangedHeightShare of the height, the whole frame is recognised. Once recognised, the
+    // recognition gives. A scrolled window is compared with its previous frame moved by the
+    // scroll, so only the lines that came into view count as changed. Without previous text, or when the changed lines
+    // cover more than kMaxChangedHeightShare of the height, the whole frame is recognised. Once recognised, the
     // fragments are also kept in `remember` (when given), unless recognition failed.
     void processChangedImage(const QImage &image, const QUuid &recordingId, std::optional<PreviousFrame> previous,
         std::shared_ptr<RecognitionMemory> remember, Completion completion);

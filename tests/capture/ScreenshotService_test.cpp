@@ -518,7 +518,7 @@ QImage pageWithLines(const QStringList &lines, int highlighted = -1)
     return image;
 }
 
-TEST_F(ScreenshotServiceTest, ADeltaFrameHasOnlyItsChangedLinesRecognisedAndStoresTheWholeFramesText)
+TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecognisedAndStoreTheWholeFramesText)
 {
     QStringList lines { QStringLiteral("Inbox: quarterly budget review from finance"),
         QStringLiteral("Reminder: dentist appointment on Friday morning"),
@@ -532,13 +532,15 @@ TEST_F(ScreenshotServiceTest, ADeltaFrameHasOnlyItsChangedLinesRecognisedAndStor
     ScreenshotService &s = service();
     cycle();
     pipeline.settle();
-    // The window's second stored frame becomes its delta reference; its text is recognised whole.
+    // The window's second stored frame, stored whole as its delta reference, still differs from
+    // the first in one line only, and only that line is recognised.
     pipeline.backend.setFrame(1, pageWithLines(lines, 5));
     pipeline.clock.advance(10);
     cycle();
     pipeline.settle();
     ASSERT_TRUE(s.rememberedText(1));
-    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 2);
+    EXPECT_EQ(pipeline.ocr->changedLineRecognitions(), 1);
+    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 1);
 
     // The selection moves to a rewritten line: two rows of tiles change.
     lines[3] = QStringLiteral("Lunch with Priya cancelled, she is travelling");
@@ -549,8 +551,8 @@ TEST_F(ScreenshotServiceTest, ADeltaFrameHasOnlyItsChangedLinesRecognisedAndStor
     ASSERT_EQ(stored().size(), 3u);
     const Recording delta = newest(stored());
     pipeline.settle();
-    EXPECT_EQ(pipeline.ocr->changedLineRecognitions(), 1);
-    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 2);
+    EXPECT_EQ(pipeline.ocr->changedLineRecognitions(), 2);
+    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 1);
 
     const std::optional<QString> text = pipeline.storedText(delta.id);
     ASSERT_TRUE(text);

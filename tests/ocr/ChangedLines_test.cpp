@@ -100,6 +100,64 @@ TEST(ChangedLines, ChangedRowsAreTheRowsWithAnyDifferentPixel)
     }
 }
 
+// A scroll is found from the rows that moved, and only the rows that came into view (or came
+// from nowhere) count as changed.
+TEST(ChangedLines, ScrolledFramesAreComparedWithWhereTheirRowsCameFrom)
+{
+    const std::vector<QImage> log = test::scrollingSession(3);
+    const int spacing = test::TerminalWindow().lineSpacing();
+    const int height = log[0].height();
+    QImage edited = log[1].copy();
+    QPainter(&edited).fillRect(QRect(0, 40, 30, 3), Qt::red);
+    QImage blank(log[0].size(), QImage::Format_RGB32);
+    blank.fill(Qt::black);
+    struct Case {
+        const char *name;
+        QImage current;
+        QImage previous;
+        int shift;
+        std::optional<RowSpan> firstChange; // and every changed row lies in the last 2 lines or here
+    };
+    const std::vector<Case> cases {
+        { "two lines up", log[1], log[0], 2 * spacing, std::nullopt },
+        { "four lines up", log[2], log[0], 4 * spacing, std::nullopt },
+        { "scrolled and edited", edited, log[0], 2 * spacing, RowSpan { 40, 43 } },
+        { "back down", log[0], log[1], -2 * spacing, std::nullopt },
+        { "unchanged", log[1], log[1], 0, std::nullopt },
+        { "nothing in common", log[1], blank, 0, std::nullopt },
+        { "other size", log[1], log[0].copy(0, 0, 100, 100), 0, std::nullopt },
+    };
+    for (const Case &c : cases) {
+        EXPECT_EQ(scrollShift(c.current, c.previous), c.shift) << c.name;
+        if (c.shift == 0)
+            continue;
+        const std::vector<RowSpan> changed = changedRows(c.current, c.previous, c.shift);
+        ASSERT_FALSE(changed.empty()) << c.name;
+        // Rows that came into view (at the bottom after scrolling up, at the top after scrolling
+        // down) and the window's margins, which stay put while the text moves.
+        const RowSpan entered = c.shift > 0 ? RowSpan { height - c.shift, height } : RowSpan { 0, -c.shift };
+        for (const RowSpan &span : changed) {
+            const bool inView = span.top >= entered.top - spacing && span.bottom <= entered.bottom + spacing;
+            const bool margin = span.bottom <= 4 || span.top >= height - 4;
+            EXPECT_TRUE(inView || margin || (c.firstChange && span == *c.firstChange))
+                << c.name << ": rows " << span.top << "-" << span.bottom;
+        }
+        if (c.firstChange) {
+            EXPECT_NE(std::find(changed.begin(), changed.end(), *c.firstChange), changed.end()) << c.name;
+        }
+    }
+
+    // The previous text follows the scroll; a line pushed partly out is read again, one pushed out
+    // entirely is gone.
+    std::vector<RowSpan> changed;
+    const std::vector<OCRText> moved = scrolledFragments(
+        { lineAt(2, 15, QStringLiteral("leaves")), lineAt(20, 33, QStringLiteral("cut")), lineAt(50, 63) }, 25, kHeight,
+        changed);
+    ASSERT_EQ(moved.size(), 1u);
+    EXPECT_EQ(rowsOfBounds(moved[0].bounds, kHeight), (RowSpan { 25, 38 }));
+    EXPECT_EQ(changed, (std::vector<RowSpan> { { 0, 8 } }));
+}
+
 TEST(ChangedLines, MergedFragmentsKeepTheReadingOrderAndTheUnchangedPositions)
 {
     const std::vector<OCRText> previous { lineAt(10, 23, QStringLiteral("first")),
@@ -155,14 +213,16 @@ std::vector<OCRText> recognised(const std::function<void(OCRProcessor::Completio
     return result.get();
 }
 
-// The first frames of a shell session typed into a terminal: each frame after the first has only
-// its changed lines recognised, finds the words a whole recognition finds, and takes the other
-// lines over where they were.
-TEST(ChangedLines, TypingIntoATerminalIsRecognisedLineByLine)
+// The first frames of a shell session typed into a terminal, and of a log scrolling by: each frame
+// after the first has only its changed lines recognised, finds the words a whole recognition
+// finds, and takes the other lines over where they are now.
+class TerminalSession : public ::testing::TestWithParam<std::pair<const char *, std::vector<QImage> (*)()>> { };
+
+TEST_P(TerminalSession, IsRecognisedLineByLine)
 {
-    const std::vector<QImage> session = test::typingSession();
-    ASSERT_GE(session.size(), 6u);
-    const std::vector<QImage> frames(session.begin(), session.begin() + 6);
+    const std::vector<QImage> session = GetParam().second();
+    ASSERT_GE(session.size(), 5u);
+    const std::vector<QImage> frames(session.begin(), session.begin() + 5);
     OCRProcessor ocr;
     ASSERT_TRUE(ocr.isRecognizerReady());
 
@@ -171,10 +231,8 @@ TEST(ChangedLines, TypingIntoATerminalIsRecognisedLineByLine)
     int total = 0;
     for (size_t i = 0; i < frames.size(); ++i) {
         std::optional<PreviousFrame> previous;
-        if (i > 0) {
-            ASSERT_TRUE(test::storedAsDelta(frames[i], frames[i - 1])) << i;
+        if (i > 0)
             previous = PreviousFrame { frames[i - 1], previousText };
-        }
         auto text = std::make_shared<RecognitionMemory>();
         const QUuid id = QUuid::createUuid();
         const std::vector<OCRText> pieced
@@ -188,8 +246,10 @@ TEST(ChangedLines, TypingIntoATerminalIsRecognisedLineByLine)
         total += test::wordTotal(reference);
 
         if (previous) {
-            const std::vector<RowSpan> changed = changedRows(frames[i], frames[i - 1]);
-            const std::vector<OCRText> before = *previousText->fragments();
+            const int shift = scrollShift(frames[i], frames[i - 1]);
+            std::vector<RowSpan> changed = changedRows(frames[i], frames[i - 1], shift);
+            const std::vector<OCRText> before
+                = scrolledFragments(*previousText->fragments(), shift, frames[i].height(), changed);
             const std::optional<std::vector<RowSpan>> bands = linesToRecognize(changed, before, frames[i].size());
             ASSERT_TRUE(bands) << i;
             int unchanged = 0;
@@ -208,11 +268,18 @@ TEST(ChangedLines, TypingIntoATerminalIsRecognisedLineByLine)
         }
         previousText = text;
     }
-    EXPECT_EQ(ocr.changedLineRecognitions(), 5);
+    EXPECT_EQ(ocr.changedLineRecognitions(), 4);
     EXPECT_EQ(ocr.wholeImageRecognitions(), 1);
     ASSERT_GT(total, 50);
     EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
 }
+
+INSTANTIATE_TEST_SUITE_P(ChangedLines, TerminalSession,
+    ::testing::Values(std::make_pair(
+                          "Typing", +[] { return test::typingSession(); }),
+        std::make_pair(
+            "Scrolling", +[] { return test::scrollingSession(5); })),
+    [](const auto &info) { return std::string(info.param.first); });
 
 TEST(ChangedLines, WithoutThePreviousTextTheWholeFrameIsRecognised)
 {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "imaging/DeltaFrameProcessor.h"
 #include "persistence/Recording.h"
 
 #include <QColor>
@@ -127,6 +126,35 @@ inline std::vector<QImage> typingSession(int rows = 30)
     return frames;
 }
 
+// A terminal following a log (`tail -f`): full from the start, two new lines a frame, so that
+// every frame after the first is the previous one scrolled up by two lines.
+inline std::vector<QImage> scrollingSession(int frameCount = 12, int rows = 16)
+{
+    TerminalWindow terminal(rows);
+    const QStringList events {
+        QStringLiteral("GET /api/orders/%1 200 12ms user=frieda region=eu-west"),
+        QStringLiteral("payment %1 captured amount=49.90 EUR card=visa"),
+        QStringLiteral("WARN slow query on invoices (%1 ms): select * from invoices where due < now()"),
+        QStringLiteral("worker-%1 picked job resize-thumbnail queue=images attempt=1"),
+        QStringLiteral("POST /api/sessions %1 201 user=gunnar agent=firefox"),
+    };
+    int n = 0;
+    auto nextLine = [&] {
+        const QString line = events[n % events.size()].arg(1000 + 37 * n);
+        ++n;
+        return line;
+    };
+    for (int i = 0; i < rows; ++i)
+        terminal.print(nextLine());
+    std::vector<QImage> frames { terminal.render() };
+    while (static_cast<int>(frames.size()) < frameCount) {
+        terminal.print(nextLine());
+        terminal.print(nextLine());
+        frames.push_back(terminal.render());
+    }
+    return frames;
+}
+
 // The words of a recognised text (letters and digits, lower case) with their counts.
 inline std::map<QString, int> wordCounts(const QString &text)
 {
@@ -155,17 +183,6 @@ inline int wordTotal(const std::map<QString, int> &counts)
     for (const auto &entry : counts)
         total += entry.second;
     return total;
-}
-
-// Whether the capture pipeline stores `current` as a changed-region delta of `previous`: few
-// enough changed tiles.
-inline bool storedAsDelta(const QImage &current, const QImage &previous)
-{
-    qint64 changed = 0;
-    for (const QRect &tile : DeltaFrameProcessor::changedTiles(current, previous))
-        changed += qint64(tile.width()) * tile.height();
-    const qint64 total = qint64(current.width()) * current.height();
-    return changed * 10 <= total * 3;
 }
 
 } // namespace pellux::test
