@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace pellux {
 
@@ -50,47 +51,81 @@ double meanGrey(const QImage &grey)
     return meanGreyOf(grey, grey.rect(), 4);
 }
 
-void invertDarkTiles(QImage &grey, int tileSide)
+int inversionRadiusFor(std::optional<double> lineHeight_px)
 {
-    if (grey.isNull() || tileSide <= 0)
+    if (!lineHeight_px || *lineHeight_px <= 0)
+        return kUnmeasuredInversionRadius;
+    const int radius = static_cast<int>(std::lround(*lineHeight_px * kInversionRadiusPerLineHeight));
+    return std::clamp(radius, kMinimumInversionRadius, kMaximumInversionRadius);
+}
+
+void invertDarkSurroundings(QImage &grey, int radius)
+{
+    if (grey.isNull() || radius <= 0)
         return;
-    for (int top = 0; top < grey.height(); top += tileSide) {
-        for (int left = 0; left < grey.width(); left += tileSide) {
-            const QRect tile = QRect(left, top, tileSide, tileSide).intersected(grey.rect());
-            if (meanGreyOf(grey, tile, 2) >= kDarkBackgroundMeanGrey)
-                continue;
-            for (int y = tile.top(); y <= tile.bottom(); ++y) {
-                uchar *row = grey.scanLine(y);
-                for (int x = tile.left(); x <= tile.right(); ++x)
-                    row[x] = static_cast<uchar>(255 - row[x]);
-            }
+    Q_ASSERT(grey.format() == QImage::Format_Grayscale8);
+    const int width = grey.width();
+    const int height = grey.height();
+    const int across = 4 * radius;
+    // Decisions are made on the original values; `grey` is written row by row behind them.
+    const QImage original = grey.copy();
+    // Per column, the sum over the rows of the current box.
+    std::vector<quint32> columns(static_cast<size_t>(width), 0);
+    auto addRow = [&](int y, int sign) {
+        const uchar *row = original.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            columns[static_cast<size_t>(x)] += static_cast<quint32>(sign * row[x]);
+    };
+    for (int y = 0; y < std::min(radius, height); ++y)
+        addRow(y, 1);
+    for (int y = 0; y < height; ++y) {
+        if (y + radius < height)
+            addRow(y + radius, 1);
+        if (y - radius - 1 >= 0)
+            addRow(y - radius - 1, -1);
+        const quint64 rows = static_cast<quint64>(std::min(height - 1, y + radius) - std::max(0, y - radius) + 1);
+        const uchar *source = original.constScanLine(y);
+        uchar *target = grey.scanLine(y);
+        quint64 sum = 0;
+        for (int x = 0; x < std::min(across, width); ++x)
+            sum += columns[static_cast<size_t>(x)];
+        for (int x = 0; x < width; ++x) {
+            if (x + across < width)
+                sum += columns[static_cast<size_t>(x + across)];
+            if (x - across - 1 >= 0)
+                sum -= columns[static_cast<size_t>(x - across - 1)];
+            const quint64 count
+                = rows * static_cast<quint64>(std::min(width - 1, x + across) - std::max(0, x - across) + 1);
+            if (static_cast<double>(sum) < kDarkBackgroundMeanGrey * static_cast<double>(count))
+                target[x] = static_cast<uchar>(255 - source[x]);
         }
     }
 }
 
 namespace {
 
-// The grey image with dark areas negated, as the tuning says; the enlargement comes after.
-QImage greyForRecognition(const QImage &image, const RecognitionTuning &tuning)
+// The grey image with dark areas negated, as the tuning says; the enlargement comes after. The
+// text line height is measured on the way when the negation or the enlargement needs it.
+QImage greyForRecognition(const QImage &image, const RecognitionTuning &tuning, std::optional<double> &lineHeight)
 {
     QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    // Stroke edges are found whatever the polarity, so the height is measured before negation.
+    if (tuning.byTextHeight || tuning.inversion == Inversion::darkRegions)
+        lineHeight = measureTextLineHeight(grey);
     if (tuning.inversion == Inversion::wholeImage && meanGrey(grey) < kDarkBackgroundMeanGrey) {
         grey.invertPixels();
     } else if (tuning.inversion == Inversion::darkRegions) {
-        invertDarkTiles(grey);
+        invertDarkSurroundings(grey, inversionRadiusFor(lineHeight));
     }
     return grey;
 }
 
-// The enlargement of an image of `size` whose prepared grey image is `grey`.
-double enlargementFor(
-    const QImage &grey, QSize size, const RecognitionTuning &tuning, std::optional<double> &lineHeight)
+// The enlargement of an image of `size` whose text lines were measured `lineHeight` tall.
+double enlargementFor(QSize size, const RecognitionTuning &tuning, const std::optional<double> &lineHeight)
 {
     double wanted = tuning.scale;
-    if (tuning.byTextHeight) {
-        lineHeight = measureTextLineHeight(grey);
+    if (tuning.byTextHeight)
         wanted = scaleForTextHeight(lineHeight, *tuning.byTextHeight, tuning.scale);
-    }
     const double longerSide = std::max(size.width(), size.height());
     double scale = std::min(wanted, kMaximumPreparedSide / longerSide);
     // Huge images are left as they are rather than shrunk; only a rule that asks for it shrinks.
@@ -118,8 +153,8 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
     PreparedImage prepared;
     if (image.isNull())
         return prepared;
-    prepared.grey = greyForRecognition(image, tuning);
-    const double scale = enlargementFor(prepared.grey, image.size(), tuning, prepared.textLineHeight_px);
+    prepared.grey = greyForRecognition(image, tuning, prepared.textLineHeight_px);
+    const double scale = enlargementFor(image.size(), tuning, prepared.textLineHeight_px);
     prepared.scale = enlarge(prepared.grey, scale);
     return prepared;
 }
@@ -152,9 +187,9 @@ std::vector<RecognizedFragment> recognizeBands(
         return recognized;
     // Negation and text height are decided on the whole frame, exactly as for a full recognition,
     // so that a band is prepared pixel for pixel like the same rows of the whole frame.
-    const QImage grey = greyForRecognition(image, tuning);
     std::optional<double> lineHeight;
-    const double scale = enlargementFor(grey, image.size(), tuning, lineHeight);
+    const QImage grey = greyForRecognition(image, tuning, lineHeight);
+    const double scale = enlargementFor(image.size(), tuning, lineHeight);
     for (const RowSpan &band : bands) {
         const RowSpan rows { std::clamp(band.top, 0, image.height()), std::clamp(band.bottom, 0, image.height()) };
         if (rows.height() <= 0)

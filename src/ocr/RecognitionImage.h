@@ -16,9 +16,15 @@ namespace pellux {
 // Mean grey level (0..255) below which an area counts as dark-themed.
 inline constexpr double kDarkBackgroundMeanGrey = 128.0;
 
-// Side of the square tiles whose polarity is decided one by one, in pixels: about two lines of
-// screen text, so that a tile's mean is its background's. (16 to 96 all did equally well.)
-inline constexpr int kInversionTileSide = 32;
+// Half the height of the box around each pixel whose mean decides its polarity, as a share of
+// the measured text line height, within these limits (pixels); the box is four times as wide as
+// high. A box about as high as a line sees one line's background, so a highlighted line on a
+// dark terminal keeps its dark text while the terminal around it is negated.
+inline constexpr double kInversionRadiusPerLineHeight = 0.4;
+inline constexpr int kMinimumInversionRadius = 2;
+inline constexpr int kMaximumInversionRadius = 12;
+// The radius when no text line height could be measured.
+inline constexpr int kUnmeasuredInversionRadius = 4;
 
 // Measured line height (capitals and ascenders, see measureTextLineHeight) that Tesseract reads
 // screen text best at.
@@ -31,7 +37,7 @@ inline constexpr double kUnmeasuredTextScale = 1.5;
 enum class Inversion {
     none, // the grey image as it is
     wholeImage, // negate the image when its mean grey is dark
-    darkRegions, // negate each tile whose mean grey is dark (mixed themes, dark panels)
+    darkRegions, // negate each pixel whose surroundings are dark (mixed themes, dark panels, highlights)
 };
 
 // How an image is prepared for the recogniser. Screen text is small and often light on dark,
@@ -59,16 +65,21 @@ RecognitionTuning fastTuning();
 struct PreparedImage {
     QImage grey;
     double scale = 1.0;
-    // The median text line height of the original, when the tuning asked for it and it was found.
+    // The median text line height of the original, when the tuning needed it (for the enlargement
+    // or the negation of dark surroundings) and it was found.
     std::optional<double> textLineHeight_px;
 };
 
 // Mean of the grey values, sampled on a regular grid; 255 for a null image.
 double meanGrey(const QImage &grey);
 
-// Negates, in place, every tile of an 8-bit grey image whose mean is dark, so that text on dark
-// panels becomes dark on light like the rest, whatever the theme of the other panels.
-void invertDarkTiles(QImage &grey, int tileSide = kInversionTileSide);
+// Negates, in place, every pixel of an 8-bit grey image whose surroundings (a box `radius` rows
+// above and below and four times that to either side) are dark on average, so that text on dark
+// panels becomes dark on light like the rest, whatever the theme of the other panels and lines.
+void invertDarkSurroundings(QImage &grey, int radius);
+
+// The radius invertDarkSurroundings uses for text lines of the measured height.
+int inversionRadiusFor(std::optional<double> lineHeight_px);
 
 // Enlargement stops at this longer side: high-density screens already draw large text, and
 // larger images only cost time.

@@ -35,24 +35,44 @@ INSTANTIATE_TEST_SUITE_P(Boxes, LowerLeftBounds,
         // And one touching the bottom edge starts at y = 0.
         BoundsCase { QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10) }));
 
-TEST(InvertDarkTiles, TurnsDarkPanelsLightAndLeavesLightOnesAlone)
+// Polarity is decided by each pixel's surroundings: a dark panel beside a light one, and a
+// highlighted line inside each, all come out as dark strokes on light paper.
+TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone)
 {
-    QImage grey(64, 32, QImage::Format_Grayscale8);
-    grey.fill(250);
-    for (int y = 0; y < 32; ++y) {
+    QImage grey(200, 60, QImage::Format_Grayscale8);
+    for (int y = 0; y < grey.height(); ++y) {
         uchar *row = grey.scanLine(y);
-        for (int x = 0; x < 32; ++x)
-            row[x] = 20; // left tile: dark background
+        const bool highlighted = y >= 24 && y < 38; // one line of text, reverse video in both panels
+        for (int x = 0; x < grey.width(); ++x) {
+            const bool darkPanel = x < 100;
+            row[x] = (darkPanel != highlighted) ? 20 : 235;
+        }
     }
-    grey.scanLine(10)[5] = 220; // a light "stroke" on the dark tile
-    grey.scanLine(10)[40] = 10; // a dark stroke on the light tile
+    // A stroke in the middle of each of the four areas, in the panel's text colour.
+    struct Stroke {
+        QPoint at;
+        uchar value;
+        uchar expected;
+    };
+    const Stroke strokes[] = {
+        { { 50, 10 }, 220, 35 }, // light text on the dark panel: negated
+        { { 50, 31 }, 30, 30 }, // dark text on the light line across the dark panel: kept
+        { { 150, 10 }, 30, 30 }, // dark text on the light panel: kept
+        { { 150, 31 }, 220, 35 }, // light text on the dark line across the light panel: negated
+    };
+    for (const Stroke &stroke : strokes)
+        grey.scanLine(stroke.at.y())[stroke.at.x()] = stroke.value;
 
-    invertDarkTiles(grey, 32);
+    invertDarkSurroundings(grey, inversionRadiusFor(14.0));
 
-    EXPECT_EQ(grey.scanLine(0)[0], 235);
-    EXPECT_EQ(grey.scanLine(10)[5], 35);
-    EXPECT_EQ(grey.scanLine(0)[40], 250);
-    EXPECT_EQ(grey.scanLine(10)[40], 10);
+    for (const Stroke &stroke : strokes)
+        EXPECT_EQ(grey.scanLine(stroke.at.y())[stroke.at.x()], stroke.expected)
+            << stroke.at.x() << "," << stroke.at.y();
+    EXPECT_EQ(grey.scanLine(5)[20], 235); // the dark panel's paper
+    EXPECT_EQ(grey.scanLine(31)[20], 235); // the highlighted line's paper, untouched
+    EXPECT_EQ(grey.scanLine(31)[180], 235); // the dark line's paper, negated
+    EXPECT_EQ(inversionRadiusFor(std::nullopt), kUnmeasuredInversionRadius);
+    EXPECT_EQ(inversionRadiusFor(100.0), kMaximumInversionRadius);
 }
 
 TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
