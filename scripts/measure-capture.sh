@@ -84,7 +84,7 @@ measure() { # label [capture options...]
   awk -v label="$label" -v u="$user" -v s="$sys" -v d="$duration" -v b="$bytes" -v p="$peak" 'BEGIN {
     printf "%-22s CPU %5.1f%% of one core   stored %8.1f MB/hour   peak RSS %6.1f MB\n",
       label, 100 * (u + s) / d, b * 3600 / d / 1e6, p / 1024 }'
-  grep -E '^pellux( capture)?: (stopped|text recognition)' "$work/$label.log" || true
+  grep -E '^pellux( capture)?: (stopped|text recogni)' "$work/$label.log" || true
 }
 
 for scenario in "${scenarios[@]}"; do

@@ -25,6 +25,26 @@ RowSpan coreOf(const RowSpan &line)
     return RowSpan { line.top + trim, line.bottom - trim };
 }
 
+// Tesseract sometimes reads a column of short lines (line numbers, a gutter) as one "line" many
+// lines tall. Such a box says nothing about where lines are: bands do not grow over it, and
+// when it changes or scrolls away it is dropped rather than read again.
+constexpr double kMaxLineHeightPerTypical = 2.5;
+
+// The height above which a fragment's box is such a column: kMaxLineHeightPerTypical times the
+// median height of the boxes.
+double tallLineHeight(const std::vector<OCRText> &fragments)
+{
+    std::vector<double> heights;
+    heights.reserve(fragments.size());
+    for (const OCRText &fragment : fragments)
+        heights.push_back(fragment.bounds.height());
+    if (heights.empty())
+        return 0;
+    const auto middle = heights.begin() + static_cast<std::ptrdiff_t>(heights.size() / 2);
+    std::nth_element(heights.begin(), middle, heights.end());
+    return kMaxLineHeightPerTypical * *middle;
+}
+
 // Whether a band takes in a text line, to recognise it anew.
 bool takesIn(const RowSpan &band, const RowSpan &line) { return overlaps(band, coreOf(line)); }
 
@@ -181,6 +201,7 @@ std::vector<OCRText> scrolledFragments(
 {
     std::vector<OCRText> moved;
     moved.reserve(previous.size());
+    const double tall = tallLineHeight(previous);
     for (const OCRText &fragment : previous) {
         // Up the screen is up in lower-left bounds.
         const QRectF bounds = fragment.bounds.translated(0, shift);
@@ -190,7 +211,7 @@ std::vector<OCRText> scrolledFragments(
             OCRText kept = fragment;
             kept.bounds = bounds;
             moved.push_back(std::move(kept));
-        } else if (bottom > 0 && top < height) {
+        } else if (bottom > 0 && top < height && fragment.bounds.height() <= tall) {
             const RowSpan rest = rowsOfBounds(bounds, height);
             if (rest.height() > 0)
                 changed.push_back(rest);
@@ -204,9 +225,10 @@ std::optional<std::vector<RowSpan>> linesToRecognize(
 {
     const int height = imageSize.height();
     std::vector<RowSpan> lines;
+    const double tall = tallLineHeight(previous);
     for (const OCRText &fragment : previous) {
         const RowSpan line = rowsOfBounds(fragment.bounds, height);
-        if (line.height() > 0)
+        if (line.height() > 0 && fragment.bounds.height() <= tall)
             lines.push_back(line);
     }
     // Grows a band over every line the change itself touches, then until every line it takes in

@@ -42,7 +42,7 @@ int scrollShift(const QImage &current, const QImage &previous);
 // The previous frame's fragments (lower-left bounds) where a scroll by `shift` rows put them in an
 // image of `height`, in their order. Fragments that left the image are dropped; the rows a
 // fragment only partly left are added to `changed`, so that what is still visible of its line is
-// recognised anew.
+// recognised anew (unless the fragment is a column many lines tall, see linesToRecognize).
 std::vector<OCRText> scrolledFragments(
     const std::vector<OCRText> &previous, int shift, int height, std::vector<RowSpan> &changed);
 
@@ -53,7 +53,8 @@ RowSpan rowsOfBounds(const QRectF &lowerLeftBounds, int height);
 // then to every line of the previous frame (`previous`, bounds with a lower-left origin) the
 // change touches or the band reaches the core of (its box less a sixth at either end: the boxes
 // of neighbouring lines often share a row), then by up to `margin_px` of rows that no other
-// line's box occupies. Overlapping bands
+// line's box occupies. A fragment more than 2.5 times as tall as the median fragment (a column
+// of line numbers read as one line) is no line here: it only goes where a band reaches it. Overlapping bands
 // are merged; sorted top to bottom. None when they cover more than kMaxChangedHeightShare of the
 // height: the whole frame is then cheaper to recognise than to piece together.
 std::optional<std::vector<RowSpan>> linesToRecognize(const std::vector<RowSpan> &changed,

@@ -55,7 +55,15 @@ INSTANTIATE_TEST_SUITE_P(ChangedLines, LinesToRecognize,
         BandCase { "NothingChanged", {}, fourLines(), std::vector<RowSpan> {} },
         // 80 rows is 40 % of the height: still pieced together; more is recognised whole.
         BandCase { "AtTheLimit", { { 112, 168 } }, {}, std::vector<RowSpan> { { 100, 180 } } },
-        BandCase { "LargeChange", { { 20, 100 } }, fourLines(), std::nullopt }),
+        BandCase { "LargeChange", { { 20, 100 } }, fourLines(), std::nullopt },
+        // A column of line numbers read as one tall line does not pull the band over its height.
+        BandCase { "ColumnReadAsOneLine", { { 30, 35 } },
+            [] {
+                std::vector<OCRText> lines = fourLines();
+                lines.push_back(lineAt(10, 71, QStringLiteral("1234"), 0, 8));
+                return lines;
+            }(),
+            std::vector<RowSpan> { { 23, 42 } } }),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ChangedLines, ChangedRowsAreTheRowsWithAnyDifferentPixel)

@@ -5,6 +5,7 @@
 #include "capture/CaptureBackend.h"
 #include "capture/ScreenshotService.h"
 #include "imaging/ScreenshotOptimizationService.h"
+#include "ocr/OCRProcessor.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/SignalWait.h"
@@ -151,6 +152,12 @@ public:
         if (!m_options.once)
             ScreenshotOptimizationService::shared().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
+        if (!m_options.withoutText) {
+            const OCRProcessor &ocr = OCRProcessor::shared();
+            std::fprintf(stderr,
+                "pellux capture: text recognised in %d frames whole and in %d by their changed lines\n",
+                ocr.wholeImageRecognitions(), ocr.changedLineRecognitions());
+        }
         // Frames lost on the way are a failure of the run, not something only the log shows.
         const int notStored = service.framesNotStored();
         const int notIndexed = service.framesNotIndexed();
