@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/TrayApplication.h"
+#include "app/ApplicationLibrary.h"
 #include "app/commands/Commands.h"
 #include "runtime/Log.h"
 
@@ -17,34 +17,17 @@ struct Command {
     const char *name;
     const char *synopsis;
     const char *summary;
+    // Null: the command runs in the application library.
     int (*run)(const CommandArguments &);
-    bool recognisesText;
 };
 
 const Command kCommands[] = {
     { "search", "search QUERY [--app NAME] [--json]",
-        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search, false },
-    { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", commands::ocr,
-        true },
+        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search },
+    { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", nullptr },
     { "capture", "capture [--for SECONDS | --once]",
-        "Capture the windows on screen without the tray until interrupted (Ctrl+C).", commands::capture, true },
+        "Capture the windows on screen without the tray until interrupted (Ctrl+C).", nullptr },
 };
-
-// The position of the command after the global options (argc when there is none), which it
-// records in `options`. The global options may come before the command: `pellux --verbose search x`.
-int skipGlobalOptions(int argc, char **argv, TrayOptions &options)
-{
-    int at = 1;
-    for (; at < argc; ++at) {
-        if (std::strcmp(argv[at], "--reset-database") == 0)
-            options.resetDatabase = true;
-        else if (std::strcmp(argv[at], "--background") == 0)
-            options.background = true;
-        else if (std::strcmp(argv[at], "--verbose") != 0)
-            break;
-    }
-    return at;
-}
 
 const Command *findCommand(const char *name)
 {
@@ -57,14 +40,30 @@ const Command *findCommand(const char *name)
 
 } // namespace
 
-bool recognisesText(int argc, char **argv)
+GlobalOptions readGlobalOptions(int argc, char **argv)
 {
-    TrayOptions options;
-    const int at = skipGlobalOptions(argc, argv, options);
-    if (at == argc)
-        return true; // the application
-    const Command *command = findCommand(argv[at]);
-    return command && command->recognisesText;
+    GlobalOptions options;
+    int at = 1;
+    for (; at < argc; ++at) {
+        if (std::strcmp(argv[at], "--reset-database") == 0)
+            options.resetDatabase = true;
+        else if (std::strcmp(argv[at], "--background") == 0)
+            options.background = true;
+        else if (std::strcmp(argv[at], "--verbose") != 0)
+            break;
+    }
+    options.commandAt = at;
+    return options;
+}
+
+CommandArguments commandArguments(int argc, char **argv, int at)
+{
+    CommandArguments arguments { argc, argv, {} };
+    for (int i = at + 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--verbose") != 0)
+            arguments.args.append(QString::fromLocal8Bit(argv[i]));
+    }
+    return arguments;
 }
 
 void printUsage()
@@ -90,10 +89,10 @@ int runCommandLine(int argc, char **argv)
 {
     log::configureFromEnvironment(argc, argv);
 
-    TrayOptions trayOptions;
-    const int at = skipGlobalOptions(argc, argv, trayOptions);
+    const GlobalOptions options = readGlobalOptions(argc, argv);
+    const int at = options.commandAt;
     if (at == argc)
-        return runTrayApplication(argc, argv, trayOptions);
+        return runInApplicationLibrary(argc, argv);
     const char *first = argv[at];
     if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0 || std::strcmp(first, "help") == 0) {
         printUsage();
@@ -108,17 +107,14 @@ int runCommandLine(int argc, char **argv)
         std::fprintf(stderr, "pellux: unknown command '%s' (see pellux --help)\n", first);
         return kExitUsage;
     }
-    if (trayOptions.resetDatabase || trayOptions.background) {
+    if (options.resetDatabase || options.background) {
         std::fprintf(stderr, "pellux: %s starts Pellux and takes no command\n",
-            trayOptions.resetDatabase ? "--reset-database" : "--background");
+            options.resetDatabase ? "--reset-database" : "--background");
         return kExitUsage;
     }
-    CommandArguments arguments { argc, argv, {} };
-    for (int i = at + 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--verbose") != 0)
-            arguments.args.append(QString::fromLocal8Bit(argv[i]));
-    }
-    return command->run(arguments);
+    if (!command->run)
+        return runInApplicationLibrary(argc, argv);
+    return command->run(commandArguments(argc, argv, at));
 }
 
 } // namespace pellux

@@ -20,12 +20,25 @@ struct CommandArguments {
     QStringList args;
 };
 
-// Dispatches `pellux [COMMAND] [ARGS...]`. Without a command it starts the application itself.
+// The options that may come before the command (`pellux --verbose search x`), or alone for the
+// application.
+struct GlobalOptions {
+    bool resetDatabase = false;
+    bool background = false;
+    int commandAt = 0; // the position of the command in argv; argc when there is none
+};
+GlobalOptions readGlobalOptions(int argc, char **argv);
+
+// The arguments of the command at `at`, without --verbose (read by the log).
+CommandArguments commandArguments(int argc, char **argv, int at);
+
+// Dispatches `pellux [COMMAND] [ARGS...]` in the program itself, which holds only the help, the
+// usage errors and `search`. The application (no command) and the commands that capture or
+// recognise text run in the application library (runInApplicationLibrary).
 int runCommandLine(int argc, char **argv);
 
-// Whether this command line runs text recognition (the application itself, `capture`, `ocr`):
-// only those need the recogniser's thread limit set before the program loads.
-bool recognisesText(int argc, char **argv);
+// The command line in the application library: the application itself, `capture` and `ocr`.
+int runApplicationCommandLine(int argc, char **argv);
 
 // Prints the list of commands to standard output.
 void printUsage();

@@ -1,10 +1,5 @@
 #include "app/CommandLine.h"
-#include "ocr/OpenMPThreadLimit.h"
 
-int main(int argc, char **argv)
-{
-    // Only what recognises text pays for the restart that limits the recogniser's threads.
-    if (pellux::recognisesText(argc, argv))
-        pellux::restartWithOpenMPThreadLimit(argv);
-    return pellux::runCommandLine(argc, argv);
-}
+// `search`, the help and usage errors run here; the application, `capture` and `ocr` in the
+// application library that runCommandLine loads for them (app/ApplicationLibrary.h).
+int main(int argc, char **argv) { return pellux::runCommandLine(argc, argv); }

@@ -1,41 +1,114 @@
+// Which libraries a command line loads, run as the built program: `search`, the help and usage
+// errors stay in the light program; the application's commands open the application library.
+
 #include "app/CommandLine.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <optional>
 
-namespace pellux {
+using namespace pellux;
+using namespace pellux::test;
+
 namespace {
 
-struct RecognitionCase {
-    std::vector<const char *> args; // after the program name
-    bool recognises;
+struct LoadRun {
+    int exitCode = -1;
+    QString err;
 };
 
-// Only command lines that recognise text pay for the restart that limits the recogniser's threads.
-TEST(CommandLine, OnlyTheApplicationCaptureAndOcrRecogniseText)
+// The dynamic loader lists every library it loads (LD_DEBUG=files); the OpenMP runtime prints the
+// settings it read as it loaded (OMP_DISPLAY_ENV).
+LoadRun runListingLoads(const QString &program, const QStringList &args, const std::optional<QString> &threadLimit)
 {
-    const RecognitionCase cases[] = {
-        { {}, true },
-        { { "--background" }, true },
-        { { "--verbose", "--reset-database" }, true },
-        { { "capture", "--once" }, true },
-        { { "--verbose", "ocr", "a.png" }, true },
-        { { "search", "budget" }, false },
-        { { "--verbose", "search", "budget" }, false },
-        { { "--help" }, false },
-        { { "--version" }, false },
-        { { "bogus" }, false },
-    };
-    for (const RecognitionCase &c : cases) {
-        std::vector<char *> argv { const_cast<char *>("pellux") };
-        for (const char *arg : c.args)
-            argv.push_back(const_cast<char *>(arg));
-        argv.push_back(nullptr);
-        EXPECT_EQ(recognisesText(int(argv.size()) - 1, argv.data()), c.recognises)
-            << (c.args.empty() ? "(none)" : c.args.front());
-    }
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("PELLUX_VERBOSE"));
+    env.remove(QStringLiteral("OMP_THREAD_LIMIT"));
+    if (threadLimit)
+        env.insert(QStringLiteral("OMP_THREAD_LIMIT"), *threadLimit);
+    env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
+    env.insert(QStringLiteral("OMP_DISPLAY_ENV"), QStringLiteral("TRUE"));
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    process.waitForFinished(60'000);
+    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+        QString::fromUtf8(process.readAllStandardError()) };
 }
 
 } // namespace
-} // namespace pellux
+
+TEST(CommandLine, OnlyTheApplicationsCommandsLoadItsLibraryAndRestartForOneOpenMPThread)
+{
+    TempHome home;
+    const struct {
+        QStringList args;
+        std::optional<QString> threadLimit; // OMP_THREAD_LIMIT as the user set it
+        int exitCode;
+        bool loadsApplication;
+    } cases[] = {
+        { { "search", "budget" }, std::nullopt, kExitFailure, false }, // no database yet
+        { { "--verbose", "search", "--json", "budget" }, std::nullopt, kExitFailure, false },
+        { { "search" }, std::nullopt, kExitUsage, false },
+        { { "--help" }, std::nullopt, kExitSuccess, false },
+        { { "--version" }, std::nullopt, kExitSuccess, false },
+        { { "bogus" }, std::nullopt, kExitUsage, false },
+        { { "--background", "capture" }, std::nullopt, kExitUsage, false },
+        { { "ocr" }, std::nullopt, kExitUsage, true },
+        { { "--verbose", "capture", "--for" }, std::nullopt, kExitUsage, true },
+        { { "ocr" }, QStringLiteral("3"), kExitUsage, true },
+    };
+    for (const auto &c : cases) {
+        const std::string name = c.args.join(' ').toStdString() + (c.threadLimit ? " (limit set)" : "");
+        const LoadRun run = runListingLoads(QStringLiteral(PELLUX_BINARY), c.args, c.threadLimit);
+        EXPECT_EQ(run.exitCode, c.exitCode) << name << ": " << run.err.toStdString();
+        ASSERT_TRUE(run.err.contains("file=libQt6Core")) << name << ": LD_DEBUG lists nothing";
+        for (const char *library : { "libpellux-app.so [0];", "file=libQt6Gui", "file=libtesseract" })
+            EXPECT_EQ(run.err.contains(library), c.loadsApplication) << name << ": " << library;
+        // The OpenMP runtime comes with Qt Core, before main(): the program restarts once with
+        // OMP_THREAD_LIMIT=1 before it opens the library, and only then.
+        const bool restarts = c.loadsApplication && !c.threadLimit;
+        EXPECT_EQ(run.err.count("  OMP_THREAD_LIMIT = "), restarts ? 2 : 1) << name;
+        if (c.loadsApplication) {
+            const qsizetype last = run.err.lastIndexOf("  OMP_THREAD_LIMIT = ");
+            EXPECT_TRUE(run.err.mid(last).startsWith("  OMP_THREAD_LIMIT = '" + c.threadLimit.value_or("1") + "'"))
+                << name;
+        }
+    }
+}
+
+TEST(CommandLine, MissingOrBrokenApplicationLibraryIsReported)
+{
+    TempHome home;
+    QTemporaryDir folder;
+    const QString program = folder.filePath("pellux");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PELLUX_BINARY), program));
+    const struct {
+        const char *name;
+        std::optional<QByteArray> library; // the bytes of libpellux-app.so beside the program
+        const char *message;
+    } cases[] = {
+        { "missing", std::nullopt, "the Pellux application library is missing" },
+        { "not a library", QByteArray("not an ELF file\n").repeated(64), "cannot load the Pellux application library" },
+    };
+    for (const auto &c : cases) {
+        if (c.library) {
+            QFile file(folder.filePath("libpellux-app.so"));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(*c.library);
+        }
+        for (const QStringList &args : { QStringList { "ocr", "x.png" }, QStringList { "--background" } }) {
+            const LoadRun run = runListingLoads(program, args, std::nullopt);
+            EXPECT_EQ(run.exitCode, kExitFailure) << c.name << ": " << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains(c.message)) << c.name << ": " << run.err.toStdString();
+        }
+        // The light commands do not need it.
+        EXPECT_EQ(runListingLoads(program, { "--version" }, std::nullopt).exitCode, kExitSuccess) << c.name;
+    }
+}
