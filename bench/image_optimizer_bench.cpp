@@ -280,7 +280,7 @@ BENCHMARK(BM_TextLineDetection)->Arg(1920)->Arg(1280)->Arg(1152)->Arg(1024)->Arg
 BENCHMARK(BM_AnalyzeContent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WebP)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgressiveJPEG)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LosslessEffort)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LosslessEffort)->DenseRange(0, 8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodingRule)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullFrameOptimisation)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockDelta)->Unit(benchmark::kMillisecond);

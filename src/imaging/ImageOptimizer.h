@@ -39,11 +39,12 @@ Fidelity preferredFidelity(ContentType type);
 
 // Lossless WebP effort (libwebp's preset level, 0...9). One 1920x1080 desktop of terminals
 // (tests/data/xterm-desktop.png) against lossy quality 0.85, method 0 (266 KB, 53 ms), processor
-// time on this machine: level 0 255 KB in 49 ms, 1 130 KB in 47 ms, 2 121 KB in 106 ms, 3 53 KB in
-// 112 ms. An 908x616 xterm window: 21 KB in 22 ms at level 3 against 90 KB in 15 ms lossy. Level 3
-// is where lossless pays: a fifth of the lossy bytes for about twice its time on a full screen,
-// and 1.4 times on a typical window; levels 1 and 2 keep half the bytes.
-inline constexpr int kLosslessWebPEffort = 3;
+// time on this machine (bench/image_optimizer_bench.cpp, BM_LosslessEffort): level 1 130 KB in
+// 46 ms, 3 53 KB in 116 ms, 6 44 KB in 133 ms, 7 42 KB in 130 ms, 8 42 KB in 175 ms. Levels 1 and 2
+// keep half the bytes; level 7 stores a sixth of the lossy bytes for about two and a half times
+// its time, a fifth less than level 3 for about a tenth more time, and encoding is a small part of
+// a stored frame's cost next to recognising its text.
+inline constexpr int kLosslessWebPEffort = 7;
 
 // Position of one 64x64 block in a block grid.
 struct BlockCoordinate {
