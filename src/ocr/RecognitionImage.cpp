@@ -11,7 +11,9 @@ RecognitionTuning accurateTuning()
     return { .scale = kUnmeasuredTextScale,
         .byTextHeight = TextHeightScaling { .targetLineHeight_px = kTargetLineHeight_px,
             .minimumScale = 1.0,
-            .maximumScale = kMaximumTextScale },
+            .maximumScale = kMaximumTextScale,
+            .readableFrom_px = kReadableLineHeight_px,
+            .readableTarget_px = kReadableTargetLineHeight_px },
         .inversion = Inversion::darkRegions,
         .layout = PageLayout::automatic,
         .tesseractInversionPass = true };

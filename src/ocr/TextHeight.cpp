@@ -73,7 +73,9 @@ double scaleForTextHeight(std::optional<double> lineHeight_px, const TextHeightS
 {
     if (!lineHeight_px || *lineHeight_px <= 0 || rule.targetLineHeight_px <= 0)
         return fallbackScale;
-    return std::max(rule.minimumScale, std::min(rule.targetLineHeight_px / *lineHeight_px, rule.maximumScale));
+    const bool readable = rule.readableFrom_px > 0 && *lineHeight_px >= rule.readableFrom_px;
+    const double target = readable ? rule.readableTarget_px : rule.targetLineHeight_px;
+    return std::max(rule.minimumScale, std::min(target / *lineHeight_px, rule.maximumScale));
 }
 
 } // namespace pellux

@@ -30,6 +30,10 @@ struct TextHeightScaling {
     double targetLineHeight_px = 0; // lines are enlarged until they measure about this height
     double minimumScale = 1.0; // text already as tall as the target is left as it is
     double maximumScale = 3.0; // tiny print: more only costs time, the strokes do not get sharper
+    // Lines that already measure `readableFrom_px` or more are read as well when brought to the
+    // lower `readableTarget_px`, for less time; 0 keeps one target for every size.
+    double readableFrom_px = 0;
+    double readableTarget_px = 0;
 };
 
 // The enlargement that brings lines of `lineHeight_px` to the target, within the rule's bounds;

@@ -104,6 +104,15 @@ TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
 
     const TextHeightScaling mayShrink { .targetLineHeight_px = 24, .minimumScale = 0.5, .maximumScale = 3.0 };
     EXPECT_DOUBLE_EQ(scaleForTextHeight(48.0, mayShrink, 1.5), 0.5);
+
+    // Text that reads well from a height on is brought only to the lower target.
+    TextHeightScaling stepped = rule;
+    stepped.readableFrom_px = 12;
+    stepped.readableTarget_px = 18;
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(8.0, stepped, 1.5), 3.0);
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(11.0, stepped, 1.5), 24.0 / 11.0);
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(12.0, stepped, 1.5), 1.5);
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(20.0, stepped, 1.5), 1.0);
 }
 
 TEST(PrepareForRecognitionByTextHeight, EnlargesEachFrameByItsOwnTextSize)
