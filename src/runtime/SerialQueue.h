@@ -1,7 +1,5 @@
 #pragma once
 
-#include "runtime/ThreadSanitizer.h"
-
 #include <QFuture>
 #include <QPromise>
 #include <QString>
@@ -41,7 +39,7 @@ public:
         auto promise = std::make_shared<QPromise<R>>();
         QFuture<R> result = promise->future();
         promise->start();
-        async([promise, token = tsan::futureToken(result), task = std::forward<F>(task)]() mutable {
+        async([promise, task = std::forward<F>(task)]() mutable {
             // A task that throws still finishes its future, which then carries the exception.
             try {
                 if constexpr (std::is_void_v<R>) {
@@ -52,8 +50,6 @@ public:
             } catch (...) {
                 promise->setException(std::current_exception());
             }
-            // The awaiting side resumes through Qt's event queue and reads what the task wrote.
-            tsan::release(token);
             promise->finish();
         });
         return result;

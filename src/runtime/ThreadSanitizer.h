@@ -8,9 +8,6 @@
 // receiving thread takes it), at the places Pellux hands work over. Outside a ThreadSanitizer build
 // (`-DPELLUX_TSAN=ON`) they are empty and `handOver` returns the function unchanged.
 
-#include <QFuture>
-#include <QFutureInterface>
-
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -30,8 +27,6 @@
 namespace pellux::tsan {
 
 #ifdef PELLUX_THREAD_SANITIZER
-inline constexpr bool enabled = true;
-
 // Everything this thread did before is ordered before what a thread does after `acquire(token)`.
 inline void release(const void *token)
 {
@@ -44,29 +39,17 @@ inline void acquire(const void *token)
         __tsan_acquire(const_cast<void *>(token));
 }
 #else
-inline constexpr bool enabled = false;
-
 inline void release(const void *) { }
 inline void acquire(const void *) { }
 #endif
-
-// One address per future, shared by every copy of it and by its promise: the place a result is
-// released at when the future is finished and acquired at once its waiter resumes.
-template <typename T> const void *futureToken(const QFuture<T> &future)
-{
-    if constexpr (enabled)
-        return &QFutureInterfaceBase::get(future).resultStoreBase();
-    else
-        return nullptr;
-}
 
 #ifdef PELLUX_THREAD_SANITIZER
 // A function handed to another thread through Qt (a queued call, the thread pool). Every copy or
 // move releases the function's own address once it is built, so the writes that built it (also the
 // copy Qt keeps in its event) are ordered before the receiving thread's acquire, which is the first
 // thing its call and its destruction (a queued call dropped with its receiver) do. The call
-// releases the address again when it returns: a waiter that acquires `token()` once the call is
-// known to be over (a finished future) sees what it wrote.
+// releases the address again when it returns, for a waiter that acquires `token()` once it knows
+// the call is over.
 template <typename F> class HandedOver {
 public:
     explicit HandedOver(F function)
