@@ -8,6 +8,9 @@
 // receiving thread takes it), at the places Pellux hands work over. Outside a ThreadSanitizer build
 // (`-DPELLUX_TSAN=ON`) they are empty and `handOver` returns the function unchanged.
 
+#include <QFuture>
+#include <QFutureInterface>
+
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -42,6 +45,19 @@ inline void acquire(const void *token)
 inline void release(const void *) { }
 inline void acquire(const void *) { }
 #endif
+
+// One address per future, shared by every copy of it and by its promise. A void future carries no
+// result whose lock would order the task's writes before its waiter's reads, so its promise releases
+// this address before finishing, and the waiter acquires it after its co_await.
+template <typename T> const void *futureToken(const QFuture<T> &future)
+{
+#ifdef PELLUX_THREAD_SANITIZER
+    return &QFutureInterfaceBase::get(future).resultStoreBase();
+#else
+    (void)future;
+    return nullptr;
+#endif
+}
 
 #ifdef PELLUX_THREAD_SANITIZER
 // A function handed to another thread through Qt (a queued call, the thread pool). Every copy or
