@@ -2,8 +2,7 @@
 
 #include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
-
-#include <QtConcurrent/QtConcurrentRun>
+#include "runtime/ThreadPool.h"
 
 #include <qcorofuture.h>
 
@@ -101,22 +100,17 @@ QCoro::Task<DeltaFrameOutcome> DeltaFrameProcessor::fullFrameAsReference(
 
 QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage current, QImage previous)
 {
-    QFuture<std::vector<QRect>> work
-        = QtConcurrent::run([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
-    co_return co_await work;
+    return runOnPool([current, previous] { return mergeAdjacentRegions(changedTiles(current, previous)); });
 }
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, std::vector<QRect> regions)
 {
-    QFuture<std::optional<QByteArray>> work
-        = QtConcurrent::run([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
-    co_return co_await work;
+    return runOnPool([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
 }
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::compressFullFrame(QImage image)
 {
-    QFuture<std::optional<QByteArray>> work = QtConcurrent::run([image] { return encodeFullFrame(image); });
-    co_return co_await work;
+    return runOnPool([image] { return encodeFullFrame(image); });
 }
 
 std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)

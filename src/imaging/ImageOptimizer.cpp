@@ -5,10 +5,10 @@
 #include "ocr/TextLineDetector.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "runtime/ThreadPool.h"
 
 #include <QFuture>
 #include <QPromise>
-#include <QtConcurrent/QtConcurrentRun>
 
 #include <qcorofuture.h>
 
@@ -42,15 +42,6 @@ private:
     QFuture<T> m_future;
     std::atomic<bool> m_done { false };
 };
-
-// Runs the function on the global thread pool; the awaiting task resumes on its own thread. The
-// future is a named local: g++ 12 mishandles temporaries inside co_await expressions.
-template <typename F> QCoro::Task<std::invoke_result_t<F>> onPool(F function)
-{
-    QFuture<std::invoke_result_t<F>> future = QtConcurrent::run(std::move(function));
-    auto result = co_await future;
-    co_return result;
-}
 
 OptimizationResult duplicateResult(const QString &hash, const QString &duplicateOf)
 {
@@ -146,12 +137,12 @@ void ImageOptimizer::commitStoredFrame(const OptimizationResult &stored)
 
 QCoro::Task<QString> ImageOptimizer::generatePerceptualHash(QImage image) const
 {
-    return onPool([image] { return perceptualHash(image); });
+    return runOnPool([image] { return perceptualHash(image); });
 }
 
 QCoro::Task<std::shared_ptr<const BlockHashes>> ImageOptimizer::generateBlockHashes(QImage image) const
 {
-    return onPool([image] { return blockHashes(image); });
+    return runOnPool([image] { return blockHashes(image); });
 }
 
 void ImageOptimizer::cacheBlockHashes(const std::shared_ptr<const BlockHashes> &grid)
@@ -203,7 +194,7 @@ std::optional<BlockMatch> ImageOptimizer::bestCachedMatch(const BlockHashes &gri
 
 QCoro::Task<std::optional<BlockMatch>> ImageOptimizer::findPartialMatches(QImage image, double threshold)
 {
-    return onPool([this, image, threshold] { return findPartialMatchesBlocking(image, threshold); });
+    return runOnPool([this, image, threshold] { return findPartialMatchesBlocking(image, threshold); });
 }
 
 std::vector<QString> ImageOptimizer::blockHashKeys() const
@@ -256,7 +247,7 @@ QCoro::Task<std::optional<QString>> ImageOptimizer::checkForDuplicate(QString ha
 
 QCoro::Task<double> ImageOptimizer::calculateImageDifference(QImage image, QImage previousImage) const
 {
-    return onPool([image, previousImage] { return imageDifference(image, previousImage); });
+    return runOnPool([image, previousImage] { return imageDifference(image, previousImage); });
 }
 
 std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(
@@ -286,7 +277,7 @@ std::optional<QByteArray> ImageOptimizer::createPartialDeltaFrameBlocking(
 QCoro::Task<std::optional<QByteArray>> ImageOptimizer::createPartialDeltaFrame(
     QImage image, BlockMatch blockMatch) const
 {
-    return onPool([this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
+    return runOnPool([this, image, blockMatch] { return createPartialDeltaFrameBlocking(image, blockMatch); });
 }
 
 // g++ 12 destroys temporaries that live across a suspension point twice: every task awaited
@@ -298,7 +289,7 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
     Q_UNUSED(appName);
 
     QCoro::Task<std::pair<QString, std::optional<QString>>> hashing
-        = onPool([image] { return std::make_pair(perceptualHash(image), unusableReason(image)); });
+        = runOnPool([image] { return std::make_pair(perceptualHash(image), unusableReason(image)); });
     const std::pair<QString, std::optional<QString>> fingerprint = co_await hashing;
     const QString hash = fingerprint.first;
     if (fingerprint.second) {
@@ -343,7 +334,7 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
 
     // The grid joins the cache only once the frame is stored (commitStoredFrame).
     QCoro::Task<std::pair<std::shared_ptr<const BlockHashes>, std::optional<BlockMatch>>> search
-        = onPool([this, image] {
+        = runOnPool([this, image] {
               std::shared_ptr<const BlockHashes> grid = blockHashes(image);
               std::optional<BlockMatch> best = grid ? bestCachedMatch(*grid, kPartialMatchThreshold) : std::nullopt;
               return std::make_pair(std::move(grid), std::move(best));
@@ -369,7 +360,7 @@ QCoro::Task<OptimizationResult> ImageOptimizer::optimizeScreenshot(QImage image,
         }
     }
 
-    QCoro::Task<std::optional<QByteArray>> compression = onPool([this, image] { return compressByContent(image); });
+    QCoro::Task<std::optional<QByteArray>> compression = runOnPool([this, image] { return compressByContent(image); });
     std::optional<QByteArray> encoded = co_await compression;
     OptimizationResult result = storedResult(hash, sourceSize, std::move(encoded));
     result.pendingBlockHashes = grid;

@@ -1,5 +1,7 @@
 #include "runtime/MainThread.h"
 
+#include "runtime/ThreadSanitizer.h"
+
 #include <QCoreApplication>
 #include <QMetaObject>
 #include <QThread>
@@ -13,12 +15,12 @@ void postToMain(std::function<void()> fn)
         fn();
         return;
     }
-    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(app, tsan::handOver(std::move(fn)), Qt::QueuedConnection);
 }
 
 void postTo(QObject *context, std::function<void()> fn)
 {
-    QMetaObject::invokeMethod(context, std::move(fn), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context, tsan::handOver(std::move(fn)), Qt::QueuedConnection);
 }
 
 bool isMainThread()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/ThreadSanitizer.h"
+
 #include <QFuture>
 #include <QPromise>
 #include <QString>
@@ -39,7 +41,7 @@ public:
         auto promise = std::make_shared<QPromise<R>>();
         QFuture<R> result = promise->future();
         promise->start();
-        async([promise, task = std::forward<F>(task)]() mutable {
+        async([promise, token = tsan::futureToken(result), task = std::forward<F>(task)]() mutable {
             // A task that throws still finishes its future, which then carries the exception.
             try {
                 if constexpr (std::is_void_v<R>) {
@@ -50,6 +52,9 @@ public:
             } catch (...) {
                 promise->setException(std::current_exception());
             }
+            // The awaiting side resumes through Qt's event queue and reads what the task wrote
+            // (tsan::futureToken).
+            tsan::release(token);
             promise->finish();
         });
         return result;

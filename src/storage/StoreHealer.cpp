@@ -7,6 +7,7 @@
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/ThreadSanitizer.h"
 #include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
 #include "storage/StoreSession.h"
@@ -144,6 +145,7 @@ QCoro::Task<std::shared_ptr<StoreHealer::ListKeys>> StoreHealer::readListKeys()
         keys->damaged = !reader.wellFormed();
     });
     co_await reading;
+    tsan::acquire(tsan::futureToken(reading));
     co_return keys;
 }
 
@@ -162,6 +164,7 @@ QCoro::Task<std::vector<Recording>> StoreHealer::listedEntries(QSet<QUuid> ids)
         }
     });
     co_await reading;
+    tsan::acquire(tsan::futureToken(reading));
     co_return std::move(*found);
 }
 

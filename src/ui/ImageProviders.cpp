@@ -2,6 +2,7 @@
 
 #include "app/SymbolIcons.h"
 #include "runtime/Log.h"
+#include "runtime/ThreadSanitizer.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ScreenshotLoader.h"
 
@@ -38,14 +39,19 @@ public:
     {
         setAutoDelete(false);
     }
+    // Deleted on the response's thread once run() is over (deleteLater).
+    ~ImageJob() override { tsan::acquire(this); }
 
     void run() override
     {
+        // Handed over by QThreadPool::start.
+        tsan::acquire(this);
         QString error;
         QImage image = m_work(m_id, m_requested, &error);
         if (image.isNull() && error.isEmpty())
             error = QStringLiteral("No image");
         emit done(image, error);
+        tsan::release(this);
         deleteLater();
     }
 
@@ -69,6 +75,7 @@ public:
             m_error = image.isNull() ? error : QString();
             emit finished();
         });
+        tsan::release(job);
         pool.start(job);
     }
 
