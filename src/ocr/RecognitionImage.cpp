@@ -26,31 +26,22 @@ RecognitionTuning fastTuning()
     };
 }
 
-namespace {
-
-// Mean grey of a rectangle of the image, sampled every `step` pixels in both directions.
-double meanGreyOf(const QImage &grey, const QRect &area, int step)
-{
-    quint64 sum = 0;
-    quint64 count = 0;
-    for (int y = area.top(); y <= area.bottom(); y += step) {
-        const uchar *row = grey.constScanLine(y);
-        for (int x = area.left(); x <= area.right(); x += step) {
-            sum += row[x];
-            ++count;
-        }
-    }
-    return count ? static_cast<double>(sum) / static_cast<double>(count) : 255.0;
-}
-
-} // namespace
-
 double meanGrey(const QImage &grey)
 {
     if (grey.isNull())
         return 255.0;
     // A 4-pixel grid is plenty to tell a dark theme from a light one.
-    return meanGreyOf(grey, grey.rect(), 4);
+    constexpr int step = 4;
+    quint64 sum = 0;
+    quint64 count = 0;
+    for (int y = 0; y < grey.height(); y += step) {
+        const uchar *row = grey.constScanLine(y);
+        for (int x = 0; x < grey.width(); x += step) {
+            sum += row[x];
+            ++count;
+        }
+    }
+    return count ? static_cast<double>(sum) / static_cast<double>(count) : 255.0;
 }
 
 int inversionRadiusFor(std::optional<double> lineHeight_px)
