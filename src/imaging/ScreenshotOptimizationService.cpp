@@ -4,6 +4,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/ThreadSanitizer.h"
 
 #include <QDir>
 #include <QFuture>
@@ -172,6 +173,7 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
         QFuture<void> finishing
             = m_queue->future([worker, folder, everyFileHandled] { worker->finishFolder(folder, everyFileHandled); });
         co_await finishing;
+        tsan::acquire(tsan::futureToken(finishing));
         if (!self)
             co_return;
     }

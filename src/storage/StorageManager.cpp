@@ -4,6 +4,7 @@
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/ThreadSanitizer.h"
 #include "storage/RecordingIndex.h"
 #include "storage/RecordingsFile.h"
 #include "storage/ScreenshotFileName.h"
@@ -374,6 +375,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
             unlisted->paths.remove(path);
         });
         co_await undoing;
+        tsan::acquire(tsan::futureToken(undoing));
         co_return std::nullopt;
     }
 
@@ -402,6 +404,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     m_savesUnderWay.remove(recording.id);
     if (!listWritten.ok) {
         co_await settling;
+        tsan::acquire(tsan::futureToken(settling));
         co_return std::nullopt;
     }
 
@@ -546,6 +549,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
                 log::failure(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(failure));
         });
         co_await emptying;
+        tsan::acquire(tsan::futureToken(emptying));
         if (!self)
             co_return;
     }
