@@ -7,6 +7,7 @@
 #include "imaging/ImageOptimizer.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/ProcessorTime.h"
 #include "ui/ScreenshotLoader.h"
 
 #include <QDir>
@@ -38,13 +39,6 @@ std::map<std::string, std::vector<QString>> g_files; // by format
 std::vector<QString> g_chain; // base frame, then the deltas
 SimpleDatabaseManager *g_database = nullptr;
 std::map<std::string, double> g_fullDecodeSeconds; // CPU seconds per file, by format
-
-double threadCpuSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
 
 QImage desktopFrame(int seed)
 {
@@ -121,9 +115,9 @@ template <typename F> void runTimed(benchmark::State &state, double baselineSeco
     double cpu = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        const double cpuStart = threadCpuSeconds();
+        const double cpuStart = threadProcessorSeconds();
         work();
-        cpu += threadCpuSeconds() - cpuStart;
+        cpu += threadProcessorSeconds() - cpuStart;
         wall += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     const double iterations = double(state.iterations());
@@ -176,10 +170,10 @@ void DeltaCardCold(benchmark::State &state)
     double baseSeconds = 0;
     {
         ScreenshotLoader plain(nullptr);
-        const double start = threadCpuSeconds();
+        const double start = threadProcessorSeconds();
         for (int i = 0; i < 5; ++i)
             benchmark::DoNotOptimize(plain.load(g_chain.front(), QSize(), nullptr).constBits());
-        baseSeconds = (threadCpuSeconds() - start) / 5;
+        baseSeconds = (threadProcessorSeconds() - start) / 5;
     }
     const ScreenshotLoader::DeltaChainLookup lookup = ScreenshotLoader::databaseLookup(*g_database);
     runTimed(state, baseSeconds, [&] {
@@ -196,22 +190,22 @@ void DeltaCardsOfOneWindow(benchmark::State &state)
     const ScreenshotLoader::DeltaChainLookup lookup = ScreenshotLoader::databaseLookup(*g_database);
     double coldSeconds = 0;
     {
-        const double start = threadCpuSeconds();
+        const double start = threadProcessorSeconds();
         for (int i = 0; i < 3; ++i) {
             ScreenshotLoader loader(lookup);
             benchmark::DoNotOptimize(loader.load(g_chain.back(), kCard, nullptr).constBits());
         }
-        coldSeconds = (threadCpuSeconds() - start) / 3;
+        coldSeconds = (threadProcessorSeconds() - start) / 3;
     }
     double cpu = 0;
     for (auto _ : state) {
-        const double start = threadCpuSeconds();
+        const double start = threadProcessorSeconds();
         ScreenshotLoader loader(lookup);
         for (int d = kDeltas; d >= 1; --d) {
             if (loader.load(g_chain[size_t(d)], kCard, nullptr).isNull())
                 std::abort();
         }
-        cpu += threadCpuSeconds() - start;
+        cpu += threadProcessorSeconds() - start;
     }
     const double perCard = cpu / double(state.iterations()) / kDeltas;
     state.counters["cpu_ms_per_card"] = perCard * 1e3;

@@ -15,6 +15,7 @@
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
+#include "runtime/ProcessorTime.h"
 #include "support/TypingSession.h"
 
 #include <QGuiApplication>
@@ -29,13 +30,6 @@
 using namespace pellux;
 
 namespace {
-
-double processSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 // Runs one request and waits for its fragments without spending processor time meanwhile.
 template <typename Start> std::vector<OCRText> recognised(Start start)
@@ -71,14 +65,14 @@ void Session(benchmark::State &state, std::vector<QImage> (*session)())
             auto text = std::make_shared<RecognitionMemory>();
 
             const int changedBefore = ocr.changedLineRecognitions();
-            double started = processSeconds();
+            double started = processProcessorSeconds();
             const std::vector<OCRText> pipeline = recognised(
                 [&](auto done) { ocr.processChangedImage(frame, QUuid::createUuid(), previous, text, done); });
-            const double pipelineFrame = processSeconds() - started;
-            started = processSeconds();
+            const double pipelineFrame = processProcessorSeconds() - started;
+            started = processProcessorSeconds();
             const std::vector<OCRText> whole
                 = recognised([&](auto done) { ocr.processImage(frame, QUuid::createUuid(), done); });
-            const double wholeFrame = processSeconds() - started;
+            const double wholeFrame = processProcessorSeconds() - started;
             pipelineSeconds += pipelineFrame;
             wholeSeconds += wholeFrame;
             previousText = text;

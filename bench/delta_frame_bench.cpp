@@ -4,6 +4,7 @@
 // wall time per iteration for reference.
 #include "imaging/DeltaFrameProcessor.h"
 #include "ocr/OpenMPThreadLimit.h"
+#include "runtime/ProcessorTime.h"
 
 #include <QColor>
 #include <QGuiApplication>
@@ -61,13 +62,6 @@ QImage withChangedTiles(const QImage &frame, int tiles)
 
 double g_copySeconds = 0;
 
-double threadCpuSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 // CPU seconds per plain deep copy of a 1920×1080 RGB32 frame: the fastest of several batches.
 double measureCopy(const QImage &frame)
 {
@@ -75,13 +69,13 @@ double measureCopy(const QImage &frame)
     double best = 1e9;
     for (int batch = 0; batch < 8; ++batch) {
         const int rounds = 50;
-        const double start = threadCpuSeconds();
+        const double start = threadProcessorSeconds();
         for (int i = 0; i < rounds; ++i) {
             std::memcpy(target.bits(), frame.constBits(), size_t(frame.sizeInBytes()));
             benchmark::DoNotOptimize(target.constBits());
             benchmark::ClobberMemory();
         }
-        best = std::min(best, (threadCpuSeconds() - start) / rounds);
+        best = std::min(best, (threadProcessorSeconds() - start) / rounds);
     }
     return best;
 }
@@ -92,9 +86,9 @@ template <typename F> void runTimed(benchmark::State &state, F &&work)
     double cpu = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
-        const double cpuStart = threadCpuSeconds();
+        const double cpuStart = threadProcessorSeconds();
         work();
-        cpu += threadCpuSeconds() - cpuStart;
+        cpu += threadProcessorSeconds() - cpuStart;
         wall += std::chrono::duration<double>(Clock::now() - start).count();
     }
     const double iterations = double(state.iterations());

@@ -5,6 +5,7 @@
 #include "imaging/ImageOptimizer.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/TextLineDetector.h"
+#include "runtime/ProcessorTime.h"
 #include "support/SampleImages.h"
 
 #include <QGuiApplication>
@@ -46,23 +47,16 @@ double secondsNow()
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-double processorSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
-}
-
 // Median time of one deep copy of the frame, the unit every figure here is compared with.
 double copySeconds()
 {
     static const double seconds = [] {
         std::vector<double> samples;
         for (int i = 0; i < 200; ++i) {
-            const double start = processorSeconds();
+            const double start = processProcessorSeconds();
             QImage copy = frame().copy();
             benchmark::DoNotOptimize(copy.constBits());
-            samples.push_back(processorSeconds() - start);
+            samples.push_back(processProcessorSeconds() - start);
         }
         std::nth_element(samples.begin(), samples.begin() + 100, samples.end());
         return samples[100];
@@ -77,9 +71,9 @@ template <typename F> void measure(benchmark::State &state, F &&work)
     double processor = 0;
     for (auto _ : state) {
         const double start = secondsNow();
-        const double startProcessor = processorSeconds();
+        const double startProcessor = processProcessorSeconds();
         work();
-        processor += processorSeconds() - startProcessor;
+        processor += processProcessorSeconds() - startProcessor;
         wall += secondsNow() - start;
     }
     const double iterations = double(std::max<benchmark::IterationCount>(1, state.iterations()));
@@ -158,9 +152,9 @@ struct EncodingCost {
 
 template <typename F> EncodingCost timeEncoding(F &&encode)
 {
-    const double start = processorSeconds();
+    const double start = processProcessorSeconds();
     const qsizetype bytes = encode().value_or(QByteArray()).size();
-    return { processorSeconds() - start, bytes };
+    return { processProcessorSeconds() - start, bytes };
 }
 
 // Lossless WebP at each effort level against lossy quality 0.85, method 0, on the full-size

@@ -15,6 +15,7 @@
 #include "ocr/TesseractEngine.h"
 #include "ocr/TextHeight.h"
 #include "ocr/TextLineDetector.h"
+#include "runtime/ProcessorTime.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,13 +60,6 @@ QSet<QString> wordsOf(const QString &text)
             words.insert(word);
     }
     return words;
-}
-
-double processSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
 }
 
 const std::vector<CorpusImage> &corpus()
@@ -117,9 +111,9 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
         smallFound = smallTotal = 0;
         worst = 1.0;
         for (const CorpusImage &sample : images) {
-            const double start = processSeconds();
+            const double start = processProcessorSeconds();
             const auto fragments = recognizeImage(engine(), sample.image, tuning);
-            const double elapsed = processSeconds() - start;
+            const double elapsed = processProcessorSeconds() - start;
             seconds[sample.wholeScreen] += elapsed;
             ++frames[sample.wholeScreen];
             QString text;

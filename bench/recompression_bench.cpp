@@ -5,6 +5,7 @@
 #include "imaging/ExtendedAttributes.h"
 #include "imaging/RecompressionWorker.h"
 #include "runtime/PrivateFiles.h"
+#include "runtime/ProcessorTime.h"
 #include "storage/ScreenshotFileName.h"
 
 #include <QFile>
@@ -28,13 +29,6 @@ constexpr int kFiles = 200'000;
 constexpr int kDays = 120;
 constexpr int kHourFolders = kDays * 24;
 constexpr double kNow = 1'800'000'000.0;
-
-double processSeconds()
-{
-    timespec t {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
 
 struct Tree {
     QTemporaryDir dir;
@@ -97,10 +91,10 @@ double listingSeconds()
         const QByteArray root = QFile::encodeName(tree().screenshots);
         listRecursively(root); // warm the caches, as the passes find them
         const int rounds = 5;
-        const double start = processSeconds();
+        const double start = processProcessorSeconds();
         for (int i = 0; i < rounds; ++i)
             benchmark::DoNotOptimize(listRecursively(root));
-        return (processSeconds() - start) / rounds;
+        return (processProcessorSeconds() - start) / rounds;
     }();
     return seconds;
 }
@@ -139,9 +133,9 @@ void report(benchmark::State &state, double cpuSeconds, int passes, const Recomp
 // One pass, its processor time added to `cpuSeconds`.
 RecompressionScan timedPass(RecompressionWorker &worker, double now, double &cpuSeconds, int &passes)
 {
-    const double start = processSeconds();
+    const double start = processProcessorSeconds();
     RecompressionScan scan = runPass(worker, now);
-    cpuSeconds += processSeconds() - start;
+    cpuSeconds += processProcessorSeconds() - start;
     ++passes;
     return scan;
 }

@@ -5,6 +5,7 @@
 #include "ocr/RecognitionMemory.h"
 #include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
+#include "runtime/ProcessorTime.h"
 
 #include <exception>
 
@@ -125,6 +126,11 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image,
 std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
     const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous)
 {
+    const double started = threadProcessorSeconds();
+    const auto tally = [started](std::atomic<int> &count, std::atomic<double> &seconds) {
+        ++count;
+        seconds.store(seconds.load() + threadProcessorSeconds() - started);
+    };
     // The previous request of the window ran before this one on this queue, so its text is in by now.
     const std::optional<std::vector<OCRText>> previousText
         = previous && previous->text ? previous->text->fragments() : std::nullopt;
@@ -138,15 +144,16 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
         bands = linesToRecognize(changed, carried, image.size());
     }
     if (!bands) {
-        ++m_wholeImageRecognitions;
-        return recognize(image, recordingId, Level::accurate);
+        std::optional<std::vector<OCRText>> whole = recognize(image, recordingId, Level::accurate);
+        tally(m_wholeImageRecognitions, m_wholeImageSeconds);
+        return whole;
     }
 
     std::optional<std::vector<RecognizedFragment>> lines
         = runEngine([&](TesseractEngine &engine) { return recognizeBands(engine, image, *bands, accurateTuning()); });
     if (!lines)
         return std::nullopt;
-    ++m_changedLineRecognitions;
+    tally(m_changedLineRecognitions, m_changedLineSeconds);
     const TimePoint now = m_clock.now();
     std::vector<OCRText> recognized;
     for (RecognizedFragment &line : *lines)

@@ -65,9 +65,12 @@ public:
     void processChangedImage(const QImage &image, const QUuid &recordingId, std::optional<PreviousFrame> previous,
         std::shared_ptr<RecognitionMemory> remember, Completion completion);
 
-    // How many requests recognised only changed lines, and how many the whole image, so far.
+    // How many requests recognised only changed lines, and how many the whole image, so far, and
+    // the processor time the queue spent on each kind (seconds).
     int changedLineRecognitions() const { return m_changedLineRecognitions.load(); }
     int wholeImageRecognitions() const { return m_wholeImageRecognitions.load(); }
+    double changedLineSeconds() const { return m_changedLineSeconds.load(); }
+    double wholeImageSeconds() const { return m_wholeImageSeconds.load(); }
 
     // Recognises one video frame with the fast settings; the completion receives the fragments and
     // the recording id made up for this call. A null frame (no pixels) never completes.
@@ -97,6 +100,9 @@ private:
     std::unique_ptr<TesseractEngine> m_engine;
     std::atomic<int> m_changedLineRecognitions { 0 };
     std::atomic<int> m_wholeImageRecognitions { 0 };
+    // Written on the queue only.
+    std::atomic<double> m_changedLineSeconds { 0 };
+    std::atomic<double> m_wholeImageSeconds { 0 };
     // Declared last so that it is destroyed first: pending requests finish while the engine exists.
     SerialQueue m_queue;
 };

@@ -278,6 +278,9 @@ TEST_P(TerminalSession, IsRecognisedLineByLine)
     }
     EXPECT_EQ(ocr.changedLineRecognitions(), 4);
     EXPECT_EQ(ocr.wholeImageRecognitions(), 1);
+    // The processor time of each kind is counted (what `pellux capture` reports).
+    EXPECT_GT(ocr.changedLineSeconds(), 0);
+    EXPECT_GT(ocr.wholeImageSeconds(), 0);
     ASSERT_GT(total, 50);
     EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
 }

@@ -155,8 +155,10 @@ public:
         if (!m_options.withoutText) {
             const OCRProcessor &ocr = OCRProcessor::shared();
             std::fprintf(stderr,
-                "pellux capture: text recognised in %d frames whole and in %d by their changed lines\n",
-                ocr.wholeImageRecognitions(), ocr.changedLineRecognitions());
+                "pellux capture: text recognised in %d frames whole (%.1f s of processor time) and in %d by "
+                "their changed lines (%.1f s)\n",
+                ocr.wholeImageRecognitions(), ocr.wholeImageSeconds(), ocr.changedLineRecognitions(),
+                ocr.changedLineSeconds());
         }
         // Frames lost on the way are a failure of the run, not something only the log shows.
         const int notStored = service.framesNotStored();
