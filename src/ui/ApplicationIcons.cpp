@@ -2,13 +2,16 @@
 
 #include "app/SymbolIcons.h"
 #include "runtime/Log.h"
+#include "runtime/MainThread.h"
+#include "runtime/ThreadSanitizer.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QImageReader>
 #include <QPainter>
-#include <QtConcurrent/QtConcurrentRun>
+#include <QPromise>
+#include <QThreadPool>
 
 namespace pellux {
 
@@ -63,17 +66,27 @@ ApplicationIcons::ApplicationIcons(QStringList applicationFolders, QObject *pare
 {
 }
 
-ApplicationIcons::~ApplicationIcons() { m_preparation.waitForFinished(); }
+ApplicationIcons::~ApplicationIcons()
+{
+    m_preparation.waitForFinished();
+    tsan::acquire(tsan::futureToken(m_preparation));
+}
 
 void ApplicationIcons::prepare()
 {
     if (m_preparing.exchange(true))
         return;
-    m_preparation = QtConcurrent::run([this] {
+    // Built on the thread pool. The destructor waits for it without an event loop, so the future is
+    // a plain promise's; the hand-overs are annotated as runOnPool's are.
+    auto done = std::make_shared<QPromise<void>>();
+    done->start();
+    m_preparation = done->future();
+    QThreadPool::globalInstance()->start(tsan::handOver([this, done, token = tsan::futureToken(m_preparation)] {
         index();
-        QMetaObject::invokeMethod(
-            this, [this] { emit readyChanged(); }, Qt::QueuedConnection);
-    });
+        postTo(this, [this] { emit readyChanged(); });
+        tsan::release(token);
+        done->finish();
+    }));
 }
 
 const ApplicationIcons::Index &ApplicationIcons::index()
