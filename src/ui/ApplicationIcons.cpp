@@ -3,6 +3,7 @@
 #include "app/SymbolIcons.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
+#include "runtime/ThreadPool.h"
 #include "runtime/ThreadSanitizer.h"
 
 #include <QDir>
@@ -10,8 +11,6 @@
 #include <QIcon>
 #include <QImageReader>
 #include <QPainter>
-#include <QPromise>
-#include <QThreadPool>
 
 namespace pellux {
 
@@ -76,17 +75,10 @@ void ApplicationIcons::prepare()
 {
     if (m_preparing.exchange(true))
         return;
-    // Built on the thread pool. The destructor waits for it without an event loop, so the future is
-    // a plain promise's; the hand-overs are annotated as runOnPool's are.
-    auto done = std::make_shared<QPromise<void>>();
-    done->start();
-    m_preparation = done->future();
-    QThreadPool::globalInstance()->start(tsan::handOver([this, done, token = tsan::futureToken(m_preparation)] {
+    m_preparation = startOnPool([this] {
         index();
         postTo(this, [this] { emit readyChanged(); });
-        tsan::release(token);
-        done->finish();
-    }));
+    });
 }
 
 const ApplicationIcons::Index &ApplicationIcons::index()
