@@ -18,6 +18,11 @@ packages=(
   # X11 capture and activity
   libxcb1-dev libxcb-composite0-dev libxcb-shm0-dev libxcb-xinput-dev libxcb-ewmh-dev
   libxcb-icccm4-dev libxcb-image0-dev
+  # Wayland capture and activity (KWin, GNOME, wlroots, portal) and Pellux's windows on Wayland
+  libwayland-dev wayland-protocols plasma-wayland-protocols libpipewire-0.3-dev qt6-wayland
+  # headless Wayland desktops for the tests: KWin, gnome-shell, sway, with PipeWire and real windows
+  kwin-wayland libkf5service-bin mutter gnome-shell pipewire pipewire-bin wireplumber sway foot wtype
+  zenity dbus dbus-x11 xdg-desktop-portal xdg-desktop-portal-gnome
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages

@@ -17,6 +17,12 @@ public:
     // Begins watching. False (with a log line) when the session offers no way to watch input.
     virtual bool start() = 0;
 
+    // On Wayland no client sees other windows' input: such a source reports only presence,
+    // `idled()` once the user has left keyboard and pointer alone for `presenceTimeout_ms` and
+    // `resumed()` at the next input, never the events below.
+    static constexpr int presenceTimeout_ms = 5000;
+    virtual bool reportsInputEvents() const { return true; }
+
 signals:
     void keyPressed();
     // A left or right button press.
@@ -26,6 +32,10 @@ signals:
     void scrolled(double deltaY);
     // The pointer moved; `position` is its new place in screen coordinates.
     void mouseMoved(QPointF position);
+
+    // Presence, from sources that cannot see input events.
+    void idled();
+    void resumed();
 };
 
 } // namespace pellux

@@ -1,0 +1,21 @@
+# Generates the client header and glue code of each Wayland protocol the backends use into
+# build/wayland-protocols/<name>-client-protocol.h and <name>-protocol.c, listed in
+# pellux_wayland_protocol_sources.
+set(pellux_wayland_protocol_sources "")
+set(pellux_wayland_protocol_dir ${CMAKE_BINARY_DIR}/wayland-protocols)
+file(MAKE_DIRECTORY ${pellux_wayland_protocol_dir})
+
+function(pellux_wayland_protocol name xml)
+  set(header ${pellux_wayland_protocol_dir}/${name}-client-protocol.h)
+  set(code ${pellux_wayland_protocol_dir}/${name}-protocol.c)
+  add_custom_command(OUTPUT ${header}
+    COMMAND ${WAYLAND_SCANNER} client-header ${xml} ${header}
+    DEPENDS ${xml} VERBATIM)
+  add_custom_command(OUTPUT ${code}
+    COMMAND ${WAYLAND_SCANNER} private-code ${xml} ${code}
+    DEPENDS ${xml} VERBATIM)
+  list(APPEND pellux_wayland_protocol_sources ${header} ${code})
+  set(pellux_wayland_protocol_sources ${pellux_wayland_protocol_sources} PARENT_SCOPE)
+endfunction()
+
+pellux_wayland_protocol(ext-idle-notify-v1 ${WAYLAND_PROTOCOLS_DIR}/staging/ext-idle-notify/ext-idle-notify-v1.xml)

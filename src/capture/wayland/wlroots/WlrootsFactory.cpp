@@ -1,0 +1,11 @@
+#include "capture/NullCaptureBackend.h"
+#include "capture/wayland/WaylandBackends.h"
+
+namespace pellux::wayland {
+
+std::unique_ptr<CaptureBackend> createWlrootsCaptureBackend()
+{
+    return std::make_unique<NullCaptureBackend>(QStringLiteral("Capture on this wlroots desktop is not available yet"));
+}
+
+} // namespace pellux::wayland

@@ -1,0 +1,99 @@
+# Shared steps of the headless Wayland desktop tests: a created user per desktop (compositors
+# refuse root), Pellux installed with `cmake --install` into that user's home, helpers to run
+# commands as the user and wait for things. Sourced by the tests beside it, which CTest runs as
+#   bash tests/wayland/<desktop>.sh BUILD_DIR SOURCE_DIR
+# They need root (to create the user); elsewhere they skip with status 77.
+set -uo pipefail
+
+BUILD_DIR=$(cd "${1:?build folder}" && pwd)
+SOURCE_DIR=$(cd "${2:?source folder}" && pwd)
+SKIP=77
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "SKIP: the Wayland desktop tests create a user and must run as root (CI does)"
+  exit $SKIP
+fi
+
+# setup_user NAME UID: the user, its home and its private runtime folder. Sets TEST_USER,
+# TEST_HOME, RUNTIME_DIR, PELLUX (the installed program) and OUT (a folder for logs, kept on failure).
+setup_user() {
+  TEST_USER=$1
+  local uid=$2
+  id "$TEST_USER" >/dev/null 2>&1 || useradd -m -u "$uid" -s /bin/bash "$TEST_USER"
+  TEST_HOME=$(getent passwd "$TEST_USER" | cut -d: -f6)
+  RUNTIME_DIR=/run/user/$(id -u "$TEST_USER")
+  stop_user_processes
+  rm -rf "$TEST_HOME/Documents/Pellux" "$TEST_HOME/.config/Pellux" "$RUNTIME_DIR"
+  mkdir -p "$RUNTIME_DIR" && chown "$TEST_USER:$TEST_USER" "$RUNTIME_DIR" && chmod 700 "$RUNTIME_DIR"
+  OUT=$(mktemp -d "/tmp/pellux-$TEST_USER.XXXXXX")
+  chmod 755 "$OUT"
+  trap 'status=$?; stop_user_processes; [ $status -eq 0 ] && rm -rf "$OUT" || echo "logs kept in $OUT"' EXIT
+}
+
+# install_pellux: `cmake --install` of the build into ~/.local of the test user, as a user would.
+install_pellux() {
+  cmake --install "$BUILD_DIR" --prefix "$TEST_HOME/.local" >"$OUT/install.log" 2>&1 || {
+    cat "$OUT/install.log"
+    return 1
+  }
+  chown -R "$TEST_USER:$TEST_USER" "$TEST_HOME/.local"
+  PELLUX=$TEST_HOME/.local/bin/pellux
+}
+
+# as_user [VAR=value...] COMMAND...: runs as the test user with its home and runtime folder.
+as_user() {
+  runuser -u "$TEST_USER" -- env HOME="$TEST_HOME" XDG_RUNTIME_DIR="$RUNTIME_DIR" "$@"
+}
+
+# wait_for SECONDS COMMAND...: true once the command succeeds, false when the time is up.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  while [ $SECONDS -lt $deadline ]; do
+    "$@" >/dev/null 2>&1 && return 0
+    sleep 0.2
+  done
+  return 1
+}
+
+stop_user_processes() {
+  [ -n "${TEST_USER:-}" ] || return 0
+  pkill -TERM -u "$TEST_USER" 2>/dev/null
+  for _ in $(seq 1 30); do
+    pgrep -u "$TEST_USER" >/dev/null || return 0
+    sleep 0.1
+  done
+  pkill -KILL -u "$TEST_USER" 2>/dev/null
+  sleep 0.3
+}
+
+FAILURES=0
+# check NAME COMMAND...: one named expectation; the test fails at the end if any failed.
+check() {
+  local name=$1
+  shift
+  if "$@" >>"$OUT/checks.log" 2>&1; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name"
+    FAILURES=$((FAILURES + 1))
+  fi
+}
+
+finish() {
+  echo "$FAILURES failed"
+  [ "$FAILURES" -eq 0 ]
+}
+
+# search_finds TEXT TITLE: `pellux search TEXT --json` as the test user lists a recording whose
+# window title is TITLE.
+search_finds() {
+  as_user "$PELLUX" search "$1" --json >"$OUT/search.json" 2>>"$OUT/search.log" || return 1
+  python3 - "$OUT/search.json" "$2" <<'PY'
+import json, sys
+rows = json.load(open(sys.argv[1]))
+rows = rows.get("results", rows) if isinstance(rows, dict) else rows
+titles = [r.get("windowTitle") for r in rows]
+sys.exit(0 if sys.argv[2] in titles else "no result titled %r among %r" % (sys.argv[2], titles))
+PY
+}
