@@ -6,7 +6,7 @@
 #   bash tests/wayland/kde.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/lib.sh"
 
-for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5; do
+for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
 done
 
@@ -48,17 +48,45 @@ check "the installed desktop file opens ScreenShot2 to it" \
   grep -qxF "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2" "$DESKTOP_FILE"
 check "the installed desktop file keeps the entry's other keys" grep -qxF "Name=Pellux" "$DESKTOP_FILE"
 
+# kwin_eval JS: runs a KWin script in the session (to arrange windows), as a user's script would run.
+kwin_eval() {
+  local script=$KWIN_DIR/eval-$RANDOM.js name=pellux-test-$RANDOM id
+  printf '%s\n' "$1" >"$script" && chown "$TEST_USER" "$script"
+  id=$(in_session gdbus call --session --dest org.kde.KWin --object-path /Scripting \
+    --method org.kde.kwin.Scripting.loadScript "$script" "$name" | tr -dc '0-9-')
+  in_session gdbus call --session --dest org.kde.KWin --object-path "/Scripting/Script$id" \
+    --method org.kde.kwin.Script.run >/dev/null 2>&1 ||
+    in_session gdbus call --session --dest org.kde.KWin --object-path "/$id" --method org.kde.kwin.Script.run >/dev/null
+  sleep 0.5
+  in_session gdbus call --session --dest org.kde.KWin --object-path /Scripting \
+    --method org.kde.kwin.Scripting.unloadScript "$name" >/dev/null
+}
+open_text_window() { # TITLE FILE
+  in_session GDK_BACKEND=wayland setsid zenity --text-info --title "$1" --width 700 --height 500 \
+    --filename "$2" >/dev/null 2>&1 &
+}
+
+# Two windows KWin does not draw, which Pellux must list as off screen and never ask KWin for: one
+# on another virtual desktop, one minimised.
+echo "WALRUS GLACIER COMPASS" >"$OUT/charlie.txt"
+echo "OSPREY VELVET MEADOW" >"$OUT/delta.txt"
+chmod 644 "$OUT/charlie.txt" "$OUT/delta.txt"
+open_text_window "Charlie elsewhere" "$OUT/charlie.txt"
+open_text_window "Delta minimised" "$OUT/delta.txt"
+sleep 3
+kwin_eval 'workspace.desktops = 2; var l = workspace.clientList(); for (var i = 0; i < l.length; i++) {
+  if (l[i].caption == "Charlie elsewhere") l[i].desktop = 2;
+  if (l[i].caption == "Delta minimised") l[i].minimized = true; }'
+
 ALPHA_TITLE="Alpha kestrel notes"
 BRAVO_TITLE="Bravo pelican notes"
 echo "KESTREL MARIGOLD LANTERN" >"$OUT/alpha.txt"
 echo "PELICAN TUNDRA HARBOUR" >"$OUT/bravo.txt"
 chmod 644 "$OUT/alpha.txt" "$OUT/bravo.txt"
-in_session GDK_BACKEND=wayland setsid zenity --text-info --title "$ALPHA_TITLE" --width 700 --height 500 \
-  --filename "$OUT/alpha.txt" >/dev/null 2>&1 &
+open_text_window "$ALPHA_TITLE" "$OUT/alpha.txt"
 sleep 2
 # Opened later, KWin places it over the first one (offset by a few pixels): Alpha's text is covered.
-in_session GDK_BACKEND=wayland setsid zenity --text-info --title "$BRAVO_TITLE" --width 700 --height 500 \
-  --filename "$OUT/bravo.txt" >/dev/null 2>&1 &
+open_text_window "$BRAVO_TITLE" "$OUT/bravo.txt"
 sleep 3
 
 # --- capture through the installed desktop file's authorisation ---
@@ -66,7 +94,21 @@ in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 120 "$PELLUX" capt
 status=$?
 check "pellux capture ran and ended well (exit $status)" test "$status" -eq 0
 check "KWin authorised Pellux's screenshots" grep -q "KWin allows Pellux's screenshots" "$OUT/capture.log"
-check "both windows were listed by the KWin script" grep -q "2 windows listed" "$OUT/capture.log"
+check "the four windows were listed by the KWin script" grep -q "4 windows listed" "$OUT/capture.log"
+check "only the two drawn windows were capture candidates" grep -q "Found 2 windows" "$OUT/capture.log"
+check "KWin was never asked for a window it does not draw" sh -c "! grep -q 'did not answer' '$OUT/capture.log'"
+search_finds_nothing() { # TEXT
+  # A search without results ends with a failure status and an empty list.
+  as_user "$PELLUX" search "$1" --json >"$OUT/search-$1.json" 2>>"$OUT/search.log"
+  python3 - "$OUT/search-$1.json" <<'PY'
+import json, sys
+rows = json.load(open(sys.argv[1]))
+rows = rows.get("results", rows) if isinstance(rows, dict) else rows
+sys.exit("found %r" % [r.get("windowTitle") for r in rows] if rows else 0)
+PY
+}
+check "the text of the window on another desktop was never stored" search_finds_nothing WALRUS
+check "the text of the minimised window was never stored" search_finds_nothing OSPREY
 check "the covering window's text is found under its title" search_finds PELICAN "$BRAVO_TITLE"
 check "the covered window's text is found under its title" search_finds KESTREL "$ALPHA_TITLE"
 # A crop of the screen at the covered window's place would show the covering window's text.
@@ -95,7 +137,7 @@ sys.exit(1 if own or not rows else 0)
 PY
 }
 in_session QT_QPA_PLATFORM=wayland PELLUX_VERBOSE=1 timeout 15 "$PELLUX" >"$OUT/app.log" 2>&1
-check "the application's search window was among the listed windows" grep -q "3 windows listed" "$OUT/app.log"
+check "the application's search window was among the listed windows" grep -q "5 windows listed" "$OUT/app.log"
 check "the application captured the other windows meanwhile" grep -q "KWinCaptureBackend: captured window" "$OUT/app.log"
 check "no stored recording is of Pellux's own window" no_recording_of_pellux
 check "the KWin script file is removed when Pellux ends" \
