@@ -437,10 +437,14 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
 
     QElapsedTimer elapsed;
     elapsed.start();
-    QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(*uuid, pipe.write), captureReply_ms);
-    // KWin holds its own copy; the reader sees the end of the data once KWin closes it.
-    ::close(pipe.write);
-    const QDBusMessage reply = co_await call;
+    QDBusMessage reply;
+    {
+        // The pending call keeps the message it sent, and with it a copy of the write end: it must be
+        // gone for the reader to see the end of the data when KWin closes its own copy early.
+        QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(*uuid, pipe.write), captureReply_ms);
+        ::close(pipe.write);
+        reply = co_await call;
+    }
     if (reply.type() == QDBusMessage::ErrorMessage) {
         const QString name = reply.errorName();
         if (isRefusal(name)) {
