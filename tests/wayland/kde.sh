@@ -136,7 +136,12 @@ print("%d recordings, %d of Pellux: %r" % (len(rows), len(own), own))
 sys.exit(1 if own or not rows else 0)
 PY
 }
-in_session QT_QPA_PLATFORM=wayland PELLUX_VERBOSE=1 timeout 15 "$PELLUX" >"$OUT/app.log" 2>&1
+in_session QT_QPA_PLATFORM=wayland PELLUX_VERBOSE=1 timeout 15 "$PELLUX" >"$OUT/app.log" 2>&1 &
+app=$!
+wait_for 15 grep -q "windows listed" "$OUT/app.log"
+script_mode=$(stat -c %a "$RUNTIME_DIR"/pellux-kwin-windows-*.js 2>&1)
+check "the KWin script file is private while Pellux runs ($script_mode)" test "$script_mode" = 600
+wait $app
 check "the application's search window was among the listed windows" grep -q "5 windows listed" "$OUT/app.log"
 check "the application captured the other windows meanwhile" grep -q "KWinCaptureBackend: captured window" "$OUT/app.log"
 check "no stored recording is of Pellux's own window" no_recording_of_pellux
