@@ -10,6 +10,8 @@
 #include "capture/wayland/kde/KWinCaptureBackend.h"
 #endif
 
+#include "runtime/Log.h"
+
 #include <QGuiApplication>
 #include <QLoggingCategory>
 
@@ -114,6 +116,8 @@ int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
+    // PELLUX_VERBOSE=1 shows each capture's time to KWin's reply.
+    pellux::log::configureFromEnvironment(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

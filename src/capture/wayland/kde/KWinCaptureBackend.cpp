@@ -445,6 +445,7 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
         ::close(pipe.write);
         reply = co_await call;
     }
+    const qint64 reply_ms = elapsed.elapsed();
     if (reply.type() == QDBusMessage::ErrorMessage) {
         const QString name = reply.errorName();
         if (isRefusal(name)) {
@@ -478,11 +479,13 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     CaptureResult<QImage> image = decodeScreenShot(attributes, reader.takeBytes());
     if (!image)
         co_return failed(image.error().localizedDescription);
-    log::debug(QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) in %4 ms")
-                   .arg(window.windowID)
-                   .arg(image.value().width())
-                   .arg(image.value().height())
-                   .arg(elapsed.elapsed()));
+    log::debug(
+        QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) in %4 ms (KWin's reply after %5 ms)")
+            .arg(window.windowID)
+            .arg(image.value().width())
+            .arg(image.value().height())
+            .arg(elapsed.elapsed())
+            .arg(reply_ms));
     co_return image;
 }
 
