@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace pellux {
 namespace {
 
@@ -146,10 +148,13 @@ TEST_F(SearchWindowRenderTest, PermissionGuideShowsTheStepsOfTheDesktop)
         makeWindow(nullptr, c.session);
         window->window()->findChild<QObject *>(QStringLiteral("permissionInstructions"))->setProperty("visible", true);
         QStringList shown;
-        for (QQuickItem *item : window->window()->contentItem()->findChildren<QQuickItem *>()) {
+        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
             if (item->isVisible() && item->metaObject()->indexOfProperty("text") >= 0)
                 shown << item->property("text").toString();
-        }
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(window->window()->contentItem());
         const QString wanted = QString::fromLatin1(c.step);
         EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString &t) { return t.contains(wanted); }))
             << desktopSessionName(c.session).toStdString() << ": " << shown.join(QLatin1String(" | ")).toStdString();
