@@ -172,7 +172,7 @@ public:
         }
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr,
-                "pellux capture: the screen can no longer be read (the X server went away); "
+                "pellux capture: the screen can no longer be read (the display server went away); "
                 "everything captured so far is stored\n");
             co_return kExitFailure;
         }
