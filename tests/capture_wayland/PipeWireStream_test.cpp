@@ -55,8 +55,13 @@ public:
     }
     ~PipeWireDaemon()
     {
-        if (m_daemon.processId() > 0)
-            ::kill(-pid_t(m_daemon.processId()), SIGTERM);
+        const auto group = pid_t(m_daemon.processId());
+        if (group > 0) {
+            ::kill(-group, SIGTERM);
+            // The daemons remove their sockets from the runtime folder as they exit.
+            for (int waited = 0; waited < 50 && ::kill(-group, 0) == 0; ++waited)
+                QThread::msleep(100);
+        }
         m_daemon.waitForFinished(5000);
         qunsetenv("PIPEWIRE_RUNTIME_DIR");
     }
