@@ -1,8 +1,12 @@
 #!/bin/bash
 # GNOME (gnome-shell 43, headless): Pellux's shell extension lists the windows, Mutter's ScreenCast
 # records each one (a covered one too; a minimised one is listed but, not being on screen, not
-# captured), and Mutter's idle monitor moves the activity level. Pellux is installed into the user's home, extension included, and turns the extension on
-# itself.
+# captured), and Mutter's idle monitor moves the activity level. Pellux is installed into the
+# user's home, extension included, and turns the extension on itself.
+# With --bench after the folders, it runs the capture benchmark (bench/capture_cycle_bench) in the
+# same session instead, over one 1920x1080 window, beside the X11 backend on Xvfb.
+BENCH=0
+[ "${3:-}" = "--bench" ] && BENCH=1
 source "$(dirname "$0")/lib.sh"
 for tool in gnome-shell pipewire wireplumber foot dbus-daemon unshare /usr/bin/python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps.sh)"; exit $SKIP; }
@@ -32,11 +36,13 @@ trap 'status=$?; stop_user_processes
 check "the install put the extension into the user's extensions folder" \
   test -f "$TEST_HOME/.local/share/gnome-shell/extensions/$EXTENSION/metadata.json"
 
+MONITOR=1280x800
+[ $BENCH -eq 1 ] && MONITOR=2560x1440
 # /run/systemd/seats exists here without logind: gnome-shell, not seeing it, runs without a seat.
 cat >"$SESSION_DIR/shell.sh" <<SHELL
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" >"$SESSION_DIR/bus"
-exec gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --wayland-display $DISPLAY_NAME
+exec gnome-shell --headless --wayland --no-x11 --virtual-monitor $MONITOR --wayland-display $DISPLAY_NAME
 SHELL
 chmod 755 "$SESSION_DIR/shell.sh"
 unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
@@ -56,9 +62,23 @@ extension_state() {
 }
 echo "extension before Pellux ran: $(extension_state)" >>"$OUT/checks.log"
 
+if [ $BENCH -eq 1 ]; then
+  in_session setsid foot -a pellux.bench -T pellux-bench -w 1920x1106 -- sh -c 'ls -l /usr/bin; sleep 600' >/dev/null 2>&1 &
+  sleep 2
+  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b >>"$OUT/checks.log" 2>&1
+  sleep 1
+  in_session QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench/capture_cycle_bench" --benchmark_counters_tabular=true \
+    --benchmark_filter='WindowCapture|WindowCycle' --benchmark_min_time=2
+  exit $?
+fi
+
 # Three windows with their own words; Bravo opens over Alpha, Charlie is minimised (Super+H).
-foot_window() { # app-id title text
-  in_session setsid foot -a "$1" -T "$2" -w 1000x650 -f monospace:size=16 -- sh -c "printf '%s\n' '$3'; sleep 600" >/dev/null 2>&1 &
+# A terminal window showing TEXT; with LATER, 16 s on the window is cleared and shows twenty lines of
+# LATER instead (enough of a change for Pellux to store a new frame).
+foot_window() { # app-id title text [later]
+  in_session setsid foot -a "$1" -T "$2" -w 1000x650 -f monospace:size=16 -- \
+    sh -c "printf '%s\n' '$3'; sleep 16; [ -n '${4:-}' ] && printf '\033[2J\033[H' && yes '${4:-}' | head -n 20; sleep 600" \
+    >/dev/null 2>&1 &
 }
 list_windows() {
   in_session gdbus call --session -d app.pellux.Shell -o /app/pellux/Shell -m app.pellux.Shell.Windows.List
@@ -67,18 +87,28 @@ window_count() { [ "$(pgrep -u "$TEST_USER" -c -x foot)" -ge "$1" ]; }
 foot_window test.charlie "Charlie window" "CHARLIE MINIMISED WOMBAT"
 wait_for 20 window_count 1 && sleep 1.5
 in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b ffeb+68 >>"$OUT/checks.log" 2>&1 # leave the overview, minimise
-foot_window test.alpha "Alpha window" "ALPHA COVERED QUOKKA"
+foot_window test.alpha "Alpha window" "ALPHA COVERED QUOKKA" "ALPHA CHANGED NARWHAL"
 sleep 1.5
 foot_window test.bravo "Bravo window" "BRAVO FRONT PELICAN"
 sleep 1.5
 in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b >>"$OUT/checks.log" 2>&1
 
-# Pellux turns its extension on, captures for a while; the test leaves keyboard and pointer alone
-# until the user counts as away, then types a key.
+# Pellux turns its extension on and captures for a while. The test is at the keyboard for the first
+# seconds (Shift, which types nothing), leaves keyboard and pointer alone until the user counts as
+# away, then presses keys again.
 in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 "$PELLUX" capture --for 25 >"$OUT/capture.out" 2>"$OUT/capture.err" &
 capture=$!
-sleep 15
-in_session /usr/bin/python3 "$HERE/gnome_keys.py" 78 >>"$OUT/checks.log" 2>&1 # x
+for _ in 1 2; do
+  sleep 2
+  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ffe1 >>"$OUT/checks.log" 2>&1
+done
+sleep 12
+# Back at the keyboard for the rest of the run: a change of level re-arms the capture timer, and an
+# idle moment now would put off the last cycle past the end.
+for _ in 1 2 3 4; do
+  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ffe1 >>"$OUT/checks.log" 2>&1
+  sleep 2
+done
 wait $capture
 echo "pellux capture exited with $?" >>"$OUT/checks.log"
 
@@ -100,6 +130,9 @@ assert c['minimized'] and a['pid'] > 0 and a['wm_class'] == 'test.alpha', (a, c)
 PY
 check "the front window's text is found under its title" search_finds PELICAN "Bravo window"
 check "the covered window's text is found under its title" search_finds QUOKKA "Alpha window"
+# Its recording stays open between captures: what the window drew later reaches Pellux through it.
+check "the covered window's later text is found under its title" search_finds NARWHAL "Alpha window"
+check "each window was recorded once" test "$(grep -c 'DEBUG WindowRecording: window' "$OUT/capture.err")" -eq 2
 # Minimised means not on screen, as on X11: listed, never stored.
 check "the minimised window is not captured" sh -c "! grep -q 'test.charlie' '$OUT/capture.err'"
 search_misses() { ! search_finds "$@"; }

@@ -36,6 +36,8 @@ void initialisePipeWire()
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
 }
 
+constexpr int keptBuffers = 3;
+
 CaptureError streamError(const QString &description)
 {
     return CaptureError { QString::fromLatin1(captureFailureDomain), description };
@@ -187,6 +189,17 @@ QString PipeWireStream::connectToNode(const Options &options)
                                                   const char *error) { onStateChanged(data, oldState, state, error); };
     m_listeners->streamEvents.param_changed = &PipeWireStream::onParamChanged;
     m_listeners->streamEvents.process = &PipeWireStream::onProcess;
+    m_listeners->streamEvents.add_buffer = [](void *data, pw_buffer *) {
+        const CallbackScope scope(data);
+        ++static_cast<PipeWireStream *>(data)->m_bufferCount;
+    };
+    m_listeners->streamEvents.remove_buffer = [](void *data, pw_buffer *buffer) {
+        const CallbackScope scope(data);
+        auto *self = static_cast<PipeWireStream *>(data);
+        --self->m_bufferCount;
+        if (self->m_held == buffer)
+            self->m_held = nullptr;
+    };
     pw_stream_add_listener(m_stream, &m_listeners->stream, &m_listeners->streamEvents, this);
 
     uint8_t buffer[1024];
@@ -248,8 +261,7 @@ void PipeWireStream::wakeOwner()
 {
     // Posted rather than emitted: the owner checks the state and then waits for this signal, and a
     // posted call cannot fall between the two.
-    QMetaObject::invokeMethod(
-        this, [this] { emit updated(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, tsan::handOver([this] { emit updated(); }), Qt::QueuedConnection);
 }
 
 // Loop thread, lock held.
@@ -331,10 +343,12 @@ void PipeWireStream::negotiated(const spa_pod *format)
     uint8_t buffer[1024];
     spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
     const spa_pod *params[3];
-    // Shared memory only: a DMA-BUF would need a GPU context to read back.
-    params[0] = static_cast<const spa_pod *>(
-        spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers,
-            SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
+    // Shared memory only: a DMA-BUF would need a GPU context to read back. Few buffers: each is a
+    // whole frame (a monitor's worth for a window recording), and one held plus one being drawn
+    // is all a reader of single frames needs.
+    params[0] = static_cast<const spa_pod *>(spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamBuffers,
+        SPA_PARAM_Buffers, SPA_PARAM_BUFFERS_buffers, SPA_POD_CHOICE_RANGE_Int(keptBuffers, 2, keptBuffers),
+        SPA_PARAM_BUFFERS_dataType, SPA_POD_CHOICE_FLAGS_Int((1 << SPA_DATA_MemFd) | (1 << SPA_DATA_MemPtr))));
     params[1] = static_cast<const spa_pod *>(
         spa_pod_builder_add_object(&builder, SPA_TYPE_OBJECT_ParamMeta, SPA_PARAM_Meta, SPA_PARAM_META_type,
             SPA_POD_Id(SPA_META_Header), SPA_PARAM_META_size, SPA_POD_Int(sizeof(spa_meta_header))));
@@ -402,6 +416,20 @@ CaptureResult<QImage> PipeWireStream::copyHeldFrame()
         region = QRect(crop->region.position.x, crop->region.position.y, int(crop->region.size.width),
             int(crop->region.size.height));
     QImage image = convertFrame(view, region);
+    if (!m_reportedFirstFrame) {
+        m_reportedFirstFrame = true;
+        log::debug(QStringLiteral("DEBUG PipeWireStream: node %1 delivered a %2x%3 frame%4 in one of %5 buffers")
+                       .arg(m_nodeId)
+                       .arg(view.width)
+                       .arg(view.height)
+                       .arg(region.isEmpty() ? QString()
+                                             : QStringLiteral(" cropped to %1x%2+%3+%4")
+                                                   .arg(region.width())
+                                                   .arg(region.height())
+                                                   .arg(region.x())
+                                                   .arg(region.y()))
+                       .arg(m_bufferCount));
+    }
     if (image.isNull())
         return streamError(QStringLiteral("PipeWire stream of node %1: the buffer (%2x%3, stride %4, %5 bytes) "
                                           "does not hold a frame")

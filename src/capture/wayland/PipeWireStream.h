@@ -103,6 +103,8 @@ private:
         uint32_t spaFormat = 0;
     } m_format;
     pw_buffer *m_held = nullptr;
+    int m_bufferCount = 0;
+    bool m_reportedFirstFrame = false;
     QString m_error;
     bool m_streaming = false;
 };
