@@ -116,7 +116,9 @@ bool MutterCaptureBackend::ensureExtensionEnabled()
         }
         log::info(QStringLiteral("MutterCaptureBackend: turned on Pellux's GNOME Shell extension %1").arg(uuid));
     }
-    const QDeadlineTimer deadline(extensionStartTimeout_ms);
+    // Only an extension turned on just now is waited for: one that was on already and does not
+    // answer will not start to, and preflight must not hold up the caller each time it asks.
+    const QDeadlineTimer deadline(state == ExtensionState::enabled ? 0 : extensionStartTimeout_ms);
     while (!extensionAnswers()) {
         if (deadline.hasExpired()) {
             reportOnce(QStringLiteral("ERROR MutterCaptureBackend: Pellux's extension %1 is on but does not answer on "
