@@ -25,6 +25,10 @@ packages=(
   zenity dbus dbus-x11 xdg-desktop-portal xdg-desktop-portal-gnome
   # gdbus: the KDE test arranges its windows with KWin scripts
   libglib2.0-bin
+  # video producers on a test PipeWire daemon, for the PipeWire stream's tests
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
+  # runs Pellux's GNOME Shell extension outside the shell in its test
+  nodejs
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages
