@@ -19,3 +19,4 @@ function(pellux_wayland_protocol name xml)
 endfunction()
 
 pellux_wayland_protocol(ext-idle-notify-v1 ${WAYLAND_PROTOCOLS_DIR}/staging/ext-idle-notify/ext-idle-notify-v1.xml)
+pellux_wayland_protocol(idle ${PLASMA_WAYLAND_PROTOCOLS_DIR}/idle.xml)
