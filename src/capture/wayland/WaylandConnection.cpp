@@ -85,6 +85,11 @@ void *WaylandConnection::bind(const wl_interface &interface, uint32_t maxVersion
     return nullptr;
 }
 
+void *WaylandConnection::bindName(const Global &global, const wl_interface &interface, uint32_t maxVersion)
+{
+    return wl_registry_bind(m_registry, global.name, &interface, std::min(maxVersion, global.version));
+}
+
 void WaylandConnection::flush()
 {
     if (!m_alive)

@@ -52,6 +52,9 @@ public:
         return static_cast<T *>(bind(interface, maxVersion));
     }
     uint32_t version(const wl_interface &interface) const;
+    // Every global announced so far, for interfaces with more than one (outputs, seats).
+    const std::vector<Global> &globals() const { return m_globals; }
+    void *bindName(const Global &global, const wl_interface &interface, uint32_t maxVersion);
 
     // Sends the requests made so far.
     void flush();
