@@ -154,10 +154,21 @@ QCoro::Task<CaptureResult<ShareableContent>> WlrootsCaptureBackend::shareableCon
         co_return tree.error();
     ShareableContent content;
     std::unordered_set<QString> present;
-    for (const sway::Window &window : sway::frontToBack(tree.value().windows)) {
+    const std::vector<sway::Window> windows = sway::frontToBack(tree.value().windows);
+    log::debug(QStringLiteral("DEBUG WlrootsCaptureBackend: %1 windows listed by sway").arg(windows.size()));
+    for (const sway::Window &window : windows) {
         const QString key = swayKeyPrefix + QString::number(window.id);
         present.insert(key);
         WindowDescription description = sway::describe(window, windowIDFor(key), desktopEntries());
+        log::debug(QStringLiteral("DEBUG WlrootsCaptureBackend: window %1 \"%2\" (%3, process %4) %5 at %6,%7 %8x%9")
+                       .arg(description.windowID)
+                       .arg(window.title.value_or(QString()), window.appId)
+                       .arg(window.pid)
+                       .arg(QLatin1String(window.visible ? "on screen" : "not on screen"))
+                       .arg(window.contentRect.x())
+                       .arg(window.contentRect.y())
+                       .arg(window.contentRect.width())
+                       .arg(window.contentRect.height()));
         if (onScreenWindowsOnly && !description.isOnScreen)
             continue;
         addApplication(content, description);
