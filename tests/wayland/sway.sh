@@ -117,6 +117,18 @@ PY
 }
 check "the left window's pictures do not show the right window" each_window_shows_only_its_own_text
 
+# --- without sway's IPC (as on other wlroots compositors): wlr-foreign-toplevel lists the windows
+# without geometry; only the focused window that fills its output is on screen, captured whole ---
+in_session swaymsg "[title=\"$BRAVO_TITLE\"] focus, fullscreen enable" >/dev/null
+as_user WAYLAND_DISPLAY="$WAYLAND_DISPLAY" XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 \
+  timeout 60 "$PELLUX" capture --once >"$OUT/toplevels.log" 2>&1
+status=$?
+check "pellux capture --once without SWAYSOCK ended well (exit $status)" test "$status" -eq 0
+check "without SWAYSOCK only the fullscreen window was a capture candidate" grep -q "Found 1 windows" "$OUT/toplevels.log"
+check "without SWAYSOCK the fullscreen window was captured whole" \
+  grep -qE "Screenshot optimized from 1280x800 " "$OUT/toplevels.log"
+in_session swaymsg "[title=\"$BRAVO_TITLE\"] fullscreen disable" >/dev/null
+
 # --- the compositor goes away during a capture: one line, a clean end, no hang ---
 in_session QT_QPA_PLATFORM=offscreen timeout 60 "$PELLUX" capture --for 8 >"$OUT/gone.log" 2>&1 &
 capture=$!

@@ -22,6 +22,22 @@ CaptureError failure(const QString &description)
     return CaptureError { QString::fromLatin1(captureFailureDomain), description };
 }
 
+QString connectionProblem(const QLocalSocket &socket)
+{
+    switch (socket.error()) {
+    case QLocalSocket::ServerNotFoundError:
+        return QStringLiteral("no such socket (is sway running?)");
+    case QLocalSocket::ConnectionRefusedError:
+        return QStringLiteral("connection refused (sway is gone)");
+    case QLocalSocket::SocketAccessError:
+        return QStringLiteral("permission denied");
+    case QLocalSocket::SocketTimeoutError:
+        return QStringLiteral("no answer");
+    default:
+        return socket.errorString();
+    }
+}
+
 } // namespace
 
 QByteArray encodeMessage(MessageType type, const QByteArray &payload)
@@ -58,6 +74,16 @@ IpcClient::IpcClient(QString socketPath)
 {
 }
 
+bool IpcClient::canConnect(int timeout_ms, QString &error) const
+{
+    QLocalSocket socket;
+    socket.connectToServer(m_socketPath);
+    if (socket.waitForConnected(timeout_ms))
+        return true;
+    error = QStringLiteral("cannot connect to sway's IPC socket %1: %2").arg(m_socketPath, connectionProblem(socket));
+    return false;
+}
+
 QCoro::Task<CaptureResult<QByteArray>> IpcClient::request(MessageType type, int timeout_ms) const
 {
     const QString path = m_socketPath;
@@ -72,7 +98,8 @@ QCoro::Task<CaptureResult<QByteArray>> IpcClient::request(MessageType type, int 
     while (socket.state() == QLocalSocket::ConnectingState && !deadline.hasExpired())
         co_await qCoro(&waker, &Waker::woke, std::chrono::milliseconds(deadline.remainingTime()));
     if (socket.state() != QLocalSocket::ConnectedState)
-        co_return failure(QStringLiteral("cannot connect to sway's IPC socket %1: %2").arg(path, socket.errorString()));
+        co_return failure(
+            QStringLiteral("cannot connect to sway's IPC socket %1: %2").arg(path, connectionProblem(socket)));
 
     socket.write(encodeMessage(type));
     QByteArray buffer;

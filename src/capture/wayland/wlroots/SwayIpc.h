@@ -39,6 +39,9 @@ public:
 
     const QString &socketPath() const { return m_socketPath; }
 
+    // Whether the socket accepts a connection (blocking, at most `timeout_ms`); `error` says why not.
+    bool canConnect(int timeout_ms, QString &error) const;
+
     // The payload of the reply to one request, or an error when the socket cannot be reached, the
     // reply is malformed or it does not come within `timeout_ms`.
     QCoro::Task<CaptureResult<QByteArray>> request(MessageType type, int timeout_ms) const;

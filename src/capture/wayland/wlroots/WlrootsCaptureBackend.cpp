@@ -5,8 +5,6 @@
 #include "capture/wayland/wlroots/WlrootsScreenCapture.h"
 #include "runtime/Log.h"
 
-#include <QLocalSocket>
-
 #include <algorithm>
 #include <unordered_set>
 
@@ -86,12 +84,9 @@ bool WlrootsCaptureBackend::preflightScreenCaptureAccess()
         return false;
     if (!m_ipc)
         return capture->canListToplevels() && capture->canCaptureOutputs();
-    QLocalSocket socket;
-    socket.connectToServer(m_ipc->socketPath());
-    if (!socket.waitForConnected(replyTimeout_ms)) {
-        reportFailure(QStringLiteral("ipc"),
-            unreadable(QStringLiteral("cannot connect to sway's IPC socket %1: %2")
-                           .arg(m_ipc->socketPath(), socket.errorString())));
+    QString error;
+    if (!m_ipc->canConnect(replyTimeout_ms, error)) {
+        reportFailure(QStringLiteral("ipc"), unreadable(error));
         return false;
     }
     return true;
