@@ -1,0 +1,161 @@
+#include "capture/wayland/wlroots/SwayIpc.h"
+
+#include <QCoro/QCoroTask>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+namespace pellux::wayland::sway {
+namespace {
+
+TEST(SwayIpcMessage, EncodesTheHeaderInMachineOrder)
+{
+    const QByteArray message = encodeMessage(MessageType::getTree, "ab");
+    ASSERT_EQ(message.size(), 6 + 4 + 4 + 2);
+    EXPECT_TRUE(message.startsWith("i3-ipc"));
+    quint32 length = 0;
+    quint32 type = 0;
+    std::memcpy(&length, message.constData() + 6, 4);
+    std::memcpy(&type, message.constData() + 10, 4);
+    EXPECT_EQ(length, 2u);
+    EXPECT_EQ(type, 4u);
+    EXPECT_TRUE(message.endsWith("ab"));
+}
+
+TEST(SwayIpcMessage, DecodesWhatWasEncodedAndWaitsForTheRest)
+{
+    const QByteArray message = encodeMessage(MessageType::getOutputs, "[{\"name\": \"HEADLESS-1\"}]");
+    for (qsizetype cut = 0; cut < message.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        EXPECT_TRUE(std::holds_alternative<NeedMoreBytes>(decodeMessage(message.left(cut))));
+    }
+    const auto decoded = decodeMessage(message + "i3-ipc");
+    ASSERT_TRUE(std::holds_alternative<Message>(decoded));
+    EXPECT_EQ(std::get<Message>(decoded).type, 3u);
+    EXPECT_EQ(std::get<Message>(decoded).payload, QByteArray("[{\"name\": \"HEADLESS-1\"}]"));
+    EXPECT_EQ(std::get<Message>(decoded).size, message.size());
+}
+
+TEST(SwayIpcMessage, RefusesWhatIsNotI3Ipc)
+{
+    EXPECT_TRUE(std::holds_alternative<MalformedMessage>(decodeMessage("HTTP/1.1 200 OK\r\n\r\n")));
+    // A wrong start is seen before the whole magic has arrived.
+    EXPECT_TRUE(std::holds_alternative<MalformedMessage>(decodeMessage("x3")));
+    QByteArray huge = encodeMessage(MessageType::getTree);
+    const quint32 length = 0x7fffffff;
+    std::memcpy(huge.data() + 6, &length, 4);
+    EXPECT_TRUE(std::holds_alternative<MalformedMessage>(decodeMessage(huge)));
+}
+
+// A stand-in for sway's socket that answers each connection as the test says.
+class FakeSway {
+public:
+    using Answer = std::function<void(QLocalSocket *)>;
+
+    explicit FakeSway(Answer answer)
+        : m_answer(std::move(answer))
+    {
+        m_server.listen(m_dir.filePath(QStringLiteral("sway-ipc.sock")));
+        QObject::connect(&m_server, &QLocalServer::newConnection, [this] {
+            while (QLocalSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+                    m_request += socket->readAll();
+                    if (m_request.size() >= 14 && !m_answered) {
+                        m_answered = true;
+                        m_answer(socket);
+                    }
+                });
+            }
+        });
+    }
+
+    QString path() const { return m_server.fullServerName(); }
+    const QByteArray &request() const { return m_request; }
+
+private:
+    QTemporaryDir m_dir;
+    QLocalServer m_server;
+    Answer m_answer;
+    QByteArray m_request;
+    bool m_answered = false;
+};
+
+CaptureResult<QByteArray> ask(const QString &path, int timeout_ms = 2000)
+{
+    const IpcClient client(path);
+    return QCoro::waitFor(client.request(MessageType::getTree, timeout_ms));
+}
+
+TEST(SwayIpcClient, ReturnsThePayloadOfTheReply)
+{
+    FakeSway sway([](QLocalSocket *s) { s->write(encodeMessage(MessageType::getTree, "{\"type\": \"root\"}")); });
+    const auto reply = ask(sway.path());
+    ASSERT_TRUE(reply.ok()) << reply.error().localizedDescription.toStdString();
+    EXPECT_EQ(reply.value(), QByteArray("{\"type\": \"root\"}"));
+    EXPECT_EQ(sway.request(), encodeMessage(MessageType::getTree));
+}
+
+TEST(SwayIpcClient, PutsTogetherAReplyThatArrivesInPieces)
+{
+    FakeSway sway([](QLocalSocket *s) {
+        const QByteArray reply = encodeMessage(MessageType::getTree, QByteArray(100000, 'x'));
+        s->write(reply.left(9));
+        s->flush();
+        QPointer<QLocalSocket> socket(s);
+        QTimer::singleShot(50, [socket, reply] {
+            if (socket)
+                socket->write(reply.mid(9));
+        });
+    });
+    const auto reply = ask(sway.path());
+    ASSERT_TRUE(reply.ok()) << reply.error().localizedDescription.toStdString();
+    EXPECT_EQ(reply.value().size(), 100000);
+}
+
+struct FailureCase {
+    const char *name;
+    FakeSway::Answer answer;
+};
+
+class SwayIpcFailureTest : public ::testing::TestWithParam<FailureCase> { };
+
+// Every way the socket can fail ends in an error with a description, within the time limit.
+TEST_P(SwayIpcFailureTest, EndsInAnError)
+{
+    FakeSway sway(GetParam().answer);
+    const auto reply = ask(sway.path(), 300);
+    ASSERT_FALSE(reply.ok());
+    EXPECT_FALSE(reply.error().localizedDescription.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, SwayIpcFailureTest,
+    ::testing::Values(FailureCase { "closed_without_answer", [](QLocalSocket *s) { s->disconnectFromServer(); } },
+        FailureCase { "never_answers", [](QLocalSocket *) {} },
+        FailureCase { "not_i3_ipc", [](QLocalSocket *s) { s->write("HTTP/1.1 400 Bad Request\r\n\r\n"); } },
+        FailureCase {
+            "other_message_type", [](QLocalSocket *s) { s->write(encodeMessage(MessageType::getOutputs, "[]")); } },
+        FailureCase { "cut_short",
+            [](QLocalSocket *s) {
+                s->write(encodeMessage(MessageType::getTree, "{\"type\": \"root\"}").left(20));
+                s->flush();
+                s->disconnectFromServer();
+            } }),
+    [](const ::testing::TestParamInfo<FailureCase> &info) { return std::string(info.param.name); });
+
+TEST(SwayIpcClient, ASocketThatDoesNotExistIsAnError)
+{
+    QTemporaryDir dir;
+    const auto reply = ask(dir.filePath(QStringLiteral("no-such.sock")));
+    ASSERT_FALSE(reply.ok());
+    EXPECT_TRUE(reply.error().localizedDescription.contains(QStringLiteral("cannot connect")));
+}
+
+} // namespace
+} // namespace pellux::wayland::sway

@@ -1,0 +1,258 @@
+#include "capture/DesktopEntryIndex.h"
+#include "capture/wayland/wlroots/SwayTree.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace pellux::wayland::sway {
+namespace {
+
+// Nodes shaped like sway 1.7's GET_TREE reply, reduced to the fields Pellux reads.
+QJsonObject rect(int x, int y, int w, int h)
+{
+    return QJsonObject { { "x", x }, { "y", y }, { "width", w }, { "height", h } };
+}
+
+QJsonObject view(int id, const char *title, const char *appId, QJsonObject r, bool visible, bool focused = false)
+{
+    return QJsonObject { { "id", id }, { "type", "con" }, { "name", title }, { "app_id", appId }, { "pid", 1000 + id },
+        { "shell", "xdg_shell" }, { "rect", r },
+        { "window_rect", rect(2, 0, r["width"].toInt() - 4, r["height"].toInt() - 2) },
+        { "deco_rect", rect(r["x"].toInt(), 0, r["width"].toInt(), 25) }, { "visible", visible },
+        { "focused", focused }, { "fullscreen_mode", 0 }, { "nodes", QJsonArray() },
+        { "floating_nodes", QJsonArray() } };
+}
+
+QJsonObject floating(QJsonObject node)
+{
+    node["type"] = "floating_con";
+    return node;
+}
+
+QJsonObject container(int id, const char *type, QJsonArray nodes, QJsonArray floatingNodes = {})
+{
+    return QJsonObject { { "id", id }, { "type", type }, { "name", QJsonValue() }, { "rect", rect(0, 0, 1280, 800) },
+        { "nodes", nodes }, { "floating_nodes", floatingNodes } };
+}
+
+QJsonObject output(int id, const char *name, QJsonArray workspaces, QJsonObject r = rect(0, 0, 1280, 800))
+{
+    QJsonObject o = container(id, "output", workspaces);
+    o["name"] = name;
+    o["rect"] = r;
+    o["scale"] = 1.0;
+    o["transform"] = "normal";
+    return o;
+}
+
+QJsonObject scratchpadOutput(QJsonArray floatingNodes = {})
+{
+    QJsonObject o
+        = output(2147483647, "__i3", QJsonArray { container(2147483646, "workspace", QJsonArray(), floatingNodes) });
+    o.remove("scale");
+    return o;
+}
+
+QByteArray treeOf(QJsonArray outputs)
+{
+    QJsonObject root = container(1, "root", outputs);
+    root["name"] = "root";
+    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+}
+
+struct Expected {
+    const char *title;
+    bool visible;
+    const char *output;
+    QRect content;
+};
+
+struct TreeCase {
+    const char *name;
+    QByteArray json;
+    // Front to back.
+    std::vector<Expected> windows;
+};
+
+std::vector<TreeCase> treeCases()
+{
+    return {
+        { "tiled_side_by_side",
+            treeOf({ scratchpadOutput(),
+                output(3, "HEADLESS-1",
+                    { container(4, "workspace",
+                        { view(5, "Left", "a.left", rect(0, 25, 640, 775), true),
+                            view(6, "Right", "a.right", rect(640, 25, 640, 775), true, true) }) }) }),
+            { { "Right", true, "HEADLESS-1", QRect(642, 25, 636, 773) },
+                { "Left", true, "HEADLESS-1", QRect(2, 25, 636, 773) } } },
+        // Floating windows are above the tiled ones, the later one on top.
+        { "floating_above_tiled",
+            treeOf({ output(3, "HEADLESS-1",
+                { container(4, "workspace", { view(5, "Tiled", "a.t", rect(0, 0, 1280, 800), true) },
+                    { floating(view(7, "Low float", "a.l", rect(100, 100, 400, 300), true)),
+                        floating(view(8, "High float", "a.h", rect(200, 200, 400, 300), true)) }) }) }),
+            { { "High float", true, "HEADLESS-1", QRect(202, 200, 396, 298) },
+                { "Low float", true, "HEADLESS-1", QRect(102, 100, 396, 298) },
+                { "Tiled", true, "HEADLESS-1", QRect(2, 0, 1276, 798) } } },
+        // A tab that is not selected, and a workspace that is not shown, hide their windows.
+        { "tabbed_and_other_workspace",
+            treeOf({ output(3, "HEADLESS-1",
+                { container(4, "workspace",
+                      { container(9, "con",
+                          { view(5, "Shown tab", "a.s", rect(0, 25, 1280, 775), true, true),
+                              view(6, "Other tab", "a.o", rect(0, 25, 1280, 775), false) }) }),
+                    container(7, "workspace", { view(8, "Elsewhere", "a.e", rect(0, 0, 1280, 800), false) }) }) }),
+            { { "Shown tab", true, "HEADLESS-1", QRect(2, 25, 1276, 773) },
+                { "Other tab", false, "HEADLESS-1", QRect(2, 25, 1276, 773) },
+                { "Elsewhere", false, "HEADLESS-1", QRect(2, 0, 1276, 798) } } },
+        // The scratchpad belongs to sway's own output, which is no output of the screen.
+        { "scratchpad",
+            treeOf({ scratchpadOutput({ floating(view(10, "Stashed", "a.x", rect(300, 200, 600, 400), false)) }),
+                output(3, "HEADLESS-1",
+                    { container(4, "workspace", { view(5, "Main", "a.m", rect(0, 0, 1280, 800), true, true) }) }) }),
+            { { "Main", true, "HEADLESS-1", QRect(2, 0, 1276, 798) },
+                { "Stashed", false, "", QRect(302, 200, 596, 398) } } },
+        // A second output to the right: windows keep layout coordinates.
+        { "two_outputs",
+            treeOf({ output(3, "DP-1",
+                         { container(4, "workspace", { view(5, "On DP-1", "a.1", rect(0, 0, 1280, 800), true) }) }),
+                output(11, "DP-2",
+                    { container(
+                        12, "workspace", { view(13, "On DP-2", "a.2", rect(1280, 0, 1920, 1080), true, true) }) },
+                    rect(1280, 0, 1920, 1080)) }),
+            { { "On DP-2", true, "DP-2", QRect(1282, 0, 1916, 1078) },
+                { "On DP-1", true, "DP-1", QRect(2, 0, 1276, 798) } } },
+    };
+}
+
+class SwayTreeTest : public ::testing::TestWithParam<TreeCase> { };
+
+TEST_P(SwayTreeTest, ListsTheViewsFrontToBack)
+{
+    const TreeCase &c = GetParam();
+    const CaptureResult<Tree> tree = parseTree(c.json);
+    ASSERT_TRUE(tree.ok()) << tree.error().localizedDescription.toStdString();
+    const std::vector<Window> windows = frontToBack(tree.value().windows);
+    ASSERT_EQ(windows.size(), c.windows.size());
+    for (size_t i = 0; i < windows.size(); ++i) {
+        SCOPED_TRACE(c.windows[i].title);
+        EXPECT_EQ(windows[i].title, QString::fromUtf8(c.windows[i].title));
+        EXPECT_EQ(windows[i].visible, c.windows[i].visible);
+        EXPECT_EQ(windows[i].outputName, QString::fromUtf8(c.windows[i].output));
+        EXPECT_EQ(windows[i].contentRect, c.windows[i].content);
+        EXPECT_GT(windows[i].pid, 0);
+    }
+    for (const Output &o : tree.value().outputs)
+        EXPECT_NE(o.name, QStringLiteral("__i3"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Trees, SwayTreeTest, ::testing::ValuesIn(treeCases()),
+    [](const ::testing::TestParamInfo<TreeCase> &info) { return std::string(info.param.name); });
+
+TEST(SwayTree, AFullscreenWindowIsInFrontOfTheOthersOnItsWorkspace)
+{
+    QJsonObject full = view(6, "Full", "a.f", rect(0, 0, 1280, 800), true);
+    full["fullscreen_mode"] = 1;
+    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1",
+        { container(4, "workspace", { view(5, "Tiled", "a.t", rect(0, 0, 640, 800), false), full },
+            { floating(view(7, "Float", "a.l", rect(100, 100, 400, 300), false)) }) }) }));
+    ASSERT_TRUE(tree.ok());
+    const auto windows = frontToBack(tree.value().windows);
+    ASSERT_EQ(windows.size(), 3u);
+    EXPECT_EQ(windows[0].title, QStringLiteral("Full"));
+    EXPECT_TRUE(windows[0].fullscreen);
+}
+
+TEST(SwayTree, AnXWaylandWindowIsNamedByItsClass)
+{
+    QJsonObject x = view(5, "xterm", nullptr, rect(0, 0, 1280, 800), true);
+    x["app_id"] = QJsonValue();
+    x["shell"] = "xwayland";
+    x["window_properties"] = QJsonObject { { "class", "XTerm" }, { "instance", "xterm" }, { "title", "xterm" } };
+    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { container(4, "workspace", { x }) }) }));
+    ASSERT_TRUE(tree.ok());
+    ASSERT_EQ(tree.value().windows.size(), 1u);
+    EXPECT_EQ(tree.value().windows[0].appId, QStringLiteral("XTerm"));
+    EXPECT_EQ(tree.value().windows[0].instance, QStringLiteral("xterm"));
+}
+
+TEST(SwayTree, AViewWithoutTitleHasNone)
+{
+    QJsonObject untitled = view(5, "", "a.u", rect(0, 0, 1280, 800), true);
+    untitled["name"] = QJsonValue();
+    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { container(4, "workspace", { untitled }) }) }));
+    ASSERT_TRUE(tree.ok());
+    ASSERT_EQ(tree.value().windows.size(), 1u);
+    EXPECT_FALSE(tree.value().windows[0].title.has_value());
+}
+
+TEST(SwayTree, ReadsTheOutputsScaleAndTransform)
+{
+    QJsonObject o = output(3, "eDP-1", { container(4, "workspace", QJsonArray()) }, rect(0, 0, 1440, 900));
+    o["scale"] = 2.0;
+    o["transform"] = "90";
+    const auto tree = parseTree(treeOf({ o }));
+    ASSERT_TRUE(tree.ok());
+    ASSERT_EQ(tree.value().outputs.size(), 1u);
+    EXPECT_EQ(tree.value().outputs[0], (Output { "eDP-1", QRect(0, 0, 1440, 900), 2.0, "90" }));
+}
+
+// Replies that are not sway's tree are errors, never an empty list that looks complete.
+TEST(SwayTree, RefusesWhatIsNotATree)
+{
+    for (const char *reply : { "", "{\"type\": \"root\", \"nodes\": [", "[1, 2, 3]", "{\"type\": \"output\"}",
+             "\"root\"", "{\"success\": false, \"error\": \"unknown\"}" }) {
+        SCOPED_TRACE(reply);
+        const auto tree = parseTree(QByteArray(reply));
+        ASSERT_FALSE(tree.ok());
+        EXPECT_FALSE(tree.error().localizedDescription.isEmpty());
+    }
+}
+
+// Nodes of the wrong shape are passed over; the rest of the tree is still read.
+TEST(SwayTree, PassesOverMalformedNodes)
+{
+    QJsonObject noId = view(6, "No id", "a.n", rect(0, 0, 10, 10), true);
+    noId.remove("id");
+    QJsonObject badRect = view(7, "Bad rect", "a.b", rect(0, 0, 10, 10), true);
+    badRect["rect"] = "wide";
+    badRect["window_rect"] = 12;
+    QJsonObject ws
+        = container(4, "workspace", { view(5, "Good", "a.g", rect(0, 0, 1280, 800), true), noId, badRect, 42, "x" });
+    ws["floating_nodes"] = "none";
+    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { ws }) }));
+    ASSERT_TRUE(tree.ok());
+    ASSERT_EQ(tree.value().windows.size(), 2u);
+    EXPECT_EQ(tree.value().windows[0].title, QStringLiteral("Good"));
+    EXPECT_EQ(tree.value().windows[1].title, QStringLiteral("Bad rect"));
+    EXPECT_TRUE(tree.value().windows[1].contentRect.isEmpty());
+}
+
+TEST(SwayTree, DescribesAWindowForTheCaptureService)
+{
+    QTemporaryDir applications;
+    ASSERT_TRUE(applications.isValid());
+    const DesktopEntryIndex entries(QStringList { applications.path() });
+    Window w;
+    w.id = 5;
+    w.title = QStringLiteral("Notes");
+    w.appId = QStringLiteral("org.example.Notes");
+    w.pid = 4242;
+    w.contentRect = QRect(2, 25, 636, 773);
+    w.visible = false;
+    const WindowDescription d = describe(w, 17, entries);
+    EXPECT_EQ(d.windowID, 17u);
+    EXPECT_EQ(d.frame, QRectF(2, 25, 636, 773));
+    EXPECT_FALSE(d.isOnScreen);
+    EXPECT_EQ(d.title, QStringLiteral("Notes"));
+    ASSERT_TRUE(d.owningApplication.has_value());
+    // No desktop entry is installed: the app_id stands for it.
+    EXPECT_EQ(*d.owningApplication, (RunningApplication { "org.example.Notes", "org.example.Notes", 4242 }));
+}
+
+} // namespace
+} // namespace pellux::wayland::sway
