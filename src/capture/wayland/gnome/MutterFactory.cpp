@@ -1,3 +1,6 @@
+// READ FIRST: /work/helper-common.md holds the binding rules and working conventions for this task
+// (what you may not read or fetch, how to test, how to build on this shared machine, the deadline).
+// Delete this note when you replace this stub.
 #include "capture/NullCaptureBackend.h"
 #include "capture/wayland/WaylandBackends.h"
 
