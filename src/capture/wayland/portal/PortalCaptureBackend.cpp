@@ -1,13 +1,27 @@
 #include "capture/wayland/portal/PortalCaptureBackend.h"
 
+#include "capture/wayland/PipeWireStream.h"
 #include "runtime/Log.h"
 #include "runtime/SignalWait.h"
 
 #include <QElapsedTimer>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+
 namespace pellux::wayland {
 
 using namespace portal;
+
+namespace {
+
+// Capture runs every second or more: more frames would only cost the compositor.
+constexpr int kMaxFramesPerSecond = 2;
+// The first frame of a new stream; later ones are already held.
+constexpr std::chrono::seconds kFrameTimeout { 5 };
+
+} // namespace
 
 PortalCaptureBackend::PortalCaptureBackend(QDBusConnection bus, RestoreTokenStore tokens)
     : m_bus(std::move(bus))
@@ -48,7 +62,11 @@ quint32 PortalCaptureBackend::windowIDFor(const QString &streamKey)
 void PortalCaptureBackend::endSession()
 {
     m_streams.clear();
-    m_remote = QDBusUnixFileDescriptor();
+    for (auto &[node, reader] : m_readers)
+        m_retiredReaders.push_back(std::move(reader));
+    m_readers.clear();
+    if (!m_capturing)
+        m_retiredReaders.clear();
 }
 
 QCoro::Task<> PortalCaptureBackend::startSession()
@@ -62,15 +80,6 @@ QCoro::Task<> PortalCaptureBackend::startSession()
     QElapsedTimer clock;
     clock.start();
     PortalAnswer<StartedSession> answer = co_await m_portal->start(token);
-    if (answer.outcome == Outcome::granted) {
-        const PortalAnswer<QDBusUnixFileDescriptor> remote = co_await m_portal->openPipeWireRemote();
-        if (remote.outcome != Outcome::granted) {
-            m_portal->close();
-            answer = PortalAnswer<StartedSession> { Outcome::failed, {}, remote.error };
-        } else {
-            m_remote = remote.value;
-        }
-    }
     switch (answer.outcome) {
     case Outcome::granted:
         m_streams = std::move(answer.value.streams);
@@ -123,6 +132,31 @@ QCoro::Task<CaptureResult<ShareableContent>> PortalCaptureBackend::shareableCont
     co_return content;
 }
 
+QCoro::Task<CaptureResult<PipeWireStream *>> PortalCaptureBackend::readerFor(const PortalStream &stream)
+{
+    if (const auto it = m_readers.find(stream.nodeID); it != m_readers.end() && it->second->isAlive())
+        co_return it->second.get();
+    m_readers.erase(stream.nodeID);
+    // A remote per stream: PipeWire's protocol on one socket belongs to one connection.
+    const PortalAnswer<QDBusUnixFileDescriptor> remote = co_await m_portal->openPipeWireRemote();
+    if (remote.outcome != Outcome::granted)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain), remote.error };
+    const int fd = fcntl(remote.value.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
+    if (fd < 0)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+            QStringLiteral("cannot keep the PipeWire remote: %1").arg(QString::fromLocal8Bit(strerror(errno))) };
+    PipeWireStreamOptions options;
+    options.remoteFd = fd;
+    options.maxFramesPerSecond = kMaxFramesPerSecond;
+    options.name = QStringLiteral("pellux-portal-capture");
+    CaptureResult<std::unique_ptr<PipeWireStream>> opened = PipeWireStream::open(stream.nodeID, options);
+    if (!opened.ok())
+        co_return opened.error();
+    PipeWireStream *reader = opened.value().get();
+    m_readers[stream.nodeID] = std::move(opened).value();
+    co_return reader;
+}
+
 QCoro::Task<CaptureResult<QImage>> PortalCaptureBackend::captureImage(
     const ContentFilter &filter, const StreamConfiguration &)
 {
@@ -133,8 +167,24 @@ QCoro::Task<CaptureResult<QImage>> PortalCaptureBackend::captureImage(
     if (stream == m_streams.cend())
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
             QStringLiteral("Screen %1 is no longer shared").arg(filter.window().windowID) };
-    co_return CaptureError { QString::fromLatin1(captureFailureDomain),
-        QStringLiteral("Reading monitor %1 over PipeWire is not available yet").arg(stream->nodeID) };
+    const PortalStream shared = *stream;
+    m_capturing = true;
+    CaptureResult<QImage> image = CaptureError { QString::fromLatin1(captureFailureDomain), QString() };
+    const CaptureResult<PipeWireStream *> reader = co_await readerFor(shared);
+    if (reader.ok())
+        image = co_await reader.value()->frame(kFrameTimeout);
+    else
+        image = reader.error();
+    m_capturing = false;
+    m_retiredReaders.clear();
+    if (!image.ok()) {
+        log::debug(QStringLiteral("DEBUG PortalCaptureBackend: capture of monitor node %1 failed: %2")
+                       .arg(shared.nodeID)
+                       .arg(image.error().localizedDescription));
+        // The next capture opens the stream again.
+        m_readers.erase(shared.nodeID);
+    }
+    co_return image;
 }
 
 } // namespace pellux::wayland

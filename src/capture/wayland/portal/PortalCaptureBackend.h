@@ -5,13 +5,16 @@
 #include "capture/wayland/portal/RestoreToken.h"
 #include "capture/wayland/portal/ScreenCastPortal.h"
 
-#include <QDBusUnixFileDescriptor>
 #include <QHash>
 #include <QObject>
 
+#include <map>
 #include <memory>
+#include <vector>
 
 namespace pellux::wayland {
+
+class PipeWireStream;
 
 namespace portal {
 
@@ -50,6 +53,7 @@ protected:
 
 private:
     QCoro::Task<> startSession();
+    QCoro::Task<CaptureResult<PipeWireStream *>> readerFor(const portal::PortalStream &stream);
     QCoro::Task<bool> awaitStart();
     void endSession();
     quint32 windowIDFor(const QString &streamKey);
@@ -60,7 +64,13 @@ private:
     std::unique_ptr<portal::ScreenCastPortal> m_portal;
     portal::StartNotifier m_startNotifier;
     std::vector<portal::PortalStream> m_streams;
-    QDBusUnixFileDescriptor m_remote;
+    // One reader per monitor, each on a remote of its own, opened at the monitor's first capture
+    // and kept for the session: the stream is negotiated once, and each capture copies its newest
+    // frame.
+    std::map<quint32, std::unique_ptr<PipeWireStream>> m_readers;
+    // Readers of an ended session, kept until the capture reading one of them is over.
+    std::vector<std::unique_ptr<PipeWireStream>> m_retiredReaders;
+    bool m_capturing = false;
     QHash<QString, quint32> m_windowIDs;
     quint32 m_nextWindowID = 1;
     bool m_starting = false;
