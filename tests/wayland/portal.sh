@@ -1,0 +1,130 @@
+#!/bin/bash
+# The portal backend on a real ScreenCast portal: headless gnome-shell 43 with xdg-desktop-portal
+# and xdg-desktop-portal-gnome on the session bus, PipeWire and WirePlumber beside it. Pellux is
+# forced onto the portal backend (PELLUX_CAPTURE_BACKEND=portal). The first `pellux capture` makes
+# the desktop show its screen-sharing dialog, which the test answers with clicks through Mutter's
+# RemoteDesktop, as a person would; the monitor's text is then found under "Screen 1". A second
+# run starts from the kept restore token: no dialog appears and new text is found.
+# `pellux capture` opens no window of its own, so none can show up in the monitor's frames here.
+source "$(dirname "$0")/lib.sh"
+HERE=$(cd "$(dirname "$0")" && pwd)
+PY=/usr/bin/python3 # the system Python, which has gi
+
+setup_user pellux-portal 1604
+install_pellux || exit 1
+# The desktop's stored grants: a fresh store, so that the first run has to ask.
+rm -rf "$TEST_HOME/.local/share/flatpak/db"
+
+# Test only: an extension that turns on unsafe mode, so that org.gnome.Shell.Eval can tell where
+# the consent dialog is.
+EXTENSION=$TEST_HOME/.local/share/gnome-shell/extensions/pellux-portal-test@pellux
+mkdir -p "$EXTENSION"
+echo 'function init() {} function enable() { global.context.unsafe_mode = true; } function disable() { global.context.unsafe_mode = false; }' >"$EXTENSION/extension.js"
+echo '{"uuid": "pellux-portal-test@pellux", "name": "test only", "description": "unsafe mode for the portal test", "shell-version": ["43"]}' >"$EXTENSION/metadata.json"
+chown -R "$TEST_USER:$TEST_USER" "$TEST_HOME/.local/share"
+
+DISPLAY_NAME=pellux-portal
+# The desktop's own files (its buses' sockets and addresses), written as the user.
+DESKTOP=$OUT/desktop
+mkdir -m 700 "$DESKTOP" && chown "$TEST_USER:$TEST_USER" "$DESKTOP"
+# gnome-shell 43 stops at start without a system bus (its UPower proxy): a private one, run as the
+# user, so that the machine's /run/dbus is left alone.
+as_user dbus-daemon --session --fork --address="unix:path=$DESKTOP/system_bus_socket" >/dev/null
+SYSTEM_BUS="unix:path=$DESKTOP/system_bus_socket"
+cat >"$OUT/shell.sh" <<EOS
+#!/bin/bash
+echo "\$DBUS_SESSION_BUS_ADDRESS" >"$DESKTOP/session-bus"
+exec gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --wayland-display $DISPLAY_NAME
+EOS
+chmod 755 "$OUT/shell.sh"
+# This machine has /run/systemd/seats without logind: hidden, gnome-shell uses its own seat.
+unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
+  env HOME=$TEST_HOME XDG_RUNTIME_DIR=$RUNTIME_DIR DBUS_SYSTEM_BUS_ADDRESS=$SYSTEM_BUS XDG_CURRENT_DESKTOP=GNOME \
+  dbus-run-session -- $OUT/shell.sh" >"$OUT/gnome-shell.log" 2>&1 &
+wait_for 20 test -s "$DESKTOP/session-bus" || { echo "gnome-shell did not start its session bus"; cat "$OUT/gnome-shell.log"; exit 1; }
+# Everything below runs on the desktop's session bus.
+in_desktop() {
+  as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="$(cat "$DESKTOP/session-bus")" \
+    DBUS_SYSTEM_BUS_ADDRESS=$SYSTEM_BUS XDG_CURRENT_DESKTOP=GNOME "$@"
+}
+# Outside the mount namespace: WirePlumber 0.4 ends without /run/systemd/seats.
+in_desktop setsid pipewire >"$OUT/pipewire.log" 2>&1 &
+sleep 0.5
+in_desktop setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
+wait_for 30 grep -q 'GNOME Shell started' "$OUT/gnome-shell.log" || { echo "gnome-shell did not start"; tail -20 "$OUT/gnome-shell.log"; exit 1; }
+in_desktop setsid /usr/libexec/xdg-desktop-portal-gnome >"$OUT/portal-gnome.log" 2>&1 &
+wait_for 10 in_desktop gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
+  -m org.freedesktop.DBus.GetNameOwner org.freedesktop.impl.portal.desktop.gnome
+in_desktop setsid /usr/libexec/xdg-desktop-portal >"$OUT/portal.log" 2>&1 &
+wait_for 10 in_desktop gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
+  -m org.freedesktop.DBus.Properties.Get org.freedesktop.portal.ScreenCast version
+in_desktop $PY "$HERE/mutter_input.py" key ff1b >/dev/null # Escape: out of the overview it starts in
+in_desktop gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+  -m org.gnome.Shell.Extensions.EnableExtension pellux-portal-test@pellux >/dev/null
+
+# consent_dialog: the frame of the portal's dialog as "x y width height", nothing when none is open.
+consent_dialog() {
+  in_desktop gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell -m org.gnome.Shell.Eval \
+    'global.display.list_all_windows().filter(w => w.get_wm_class() == "xdg-desktop-portal-gnome").map(w => { const r = w.get_frame_rect(); return [r.x, r.y, r.width, r.height]; })' |
+    $PY -c "
+import json, sys
+answer = sys.stdin.read().strip()  # (true, '<JSON>')
+assert answer.startswith(\"(true, '\"), answer
+for frame in json.loads(answer[len(\"(true, '\"):-2]): print(*frame)"
+}
+dialog_open() { [ -n "$(consent_dialog)" ]; }
+
+# open_text_window TITLE TEXT: a terminal showing TEXT in a large font (away from the window's
+# edge, where the border would touch the first letters).
+open_text_window() {
+  in_desktop setsid foot -a pellux.portal.test -T "$1" -f monospace:size=16 -- sh -c "echo '   $2'; sleep 600" \
+    >/dev/null 2>&1 &
+  sleep 1.5
+}
+
+capture() { # SECONDS LOG
+  in_desktop PELLUX_CAPTURE_BACKEND=portal PELLUX_VERBOSE=1 timeout 150 "$PELLUX" capture --for "$1" >"$2" 2>&1
+}
+
+# --- First run: the desktop asks, the test agrees -----------------------------------------------
+open_text_window "Portal first" "ahead PELICAN QUINCE lantern"
+capture 25 "$OUT/capture1.log" &
+first=$!
+if wait_for 30 dialog_open; then
+  check "the first run makes the desktop ask in its screen-sharing dialog" true
+  read -r x y w h <<<"$(consent_dialog)"
+  # The monitor's row in the dialog's list, then Share at the right of its header bar.
+  in_desktop $PY "$HERE/mutter_input.py" click "$((x + w / 2)),$((y + h * 58 / 100))" "$((x + w - 48)),$((y + 22))" \
+    >"$OUT/consent-click.log" 2>&1
+else
+  check "the first run makes the desktop ask in its screen-sharing dialog" false
+fi
+wait $first
+status=$?
+check "first run: pellux capture exits 0 (exit $status)" test $status -eq 0
+check "first run: the session started through the portal" grep -q 'Screen casting started through the desktop portal: 1 monitor' "$OUT/capture1.log"
+check "first run: the monitor was read over PipeWire" grep -q 'negotiated' "$OUT/capture1.log"
+check "first run: its text is found under \"Screen 1\"" search_finds PELICAN "Screen 1"
+check "the restore token is kept in the private settings file" \
+  sh -c "grep -q '^com.pellux.screencast.restoreToken=.' '$TEST_HOME/.config/Pellux/Pellux.conf' && [ \$(stat -c %a '$TEST_HOME/.config/Pellux/Pellux.conf') = 600 ]"
+
+# --- Second run: restored from the token, no dialog ----------------------------------------------
+open_text_window "Portal second" "before WALRUS JUNIPER after"
+capture 12 "$OUT/capture2.log" &
+second=$!
+dialog_seen=no
+while kill -0 $second 2>/dev/null; do
+  dialog_open && dialog_seen=yes
+  sleep 0.3
+done
+wait $second
+status=$?
+check "second run: no consent dialog appeared" test $dialog_seen = no
+check "second run: pellux capture exits 0 (exit $status)" test $status -eq 0
+check "second run: the session was restored from the kept token" grep -q "with the last session's restore token" "$OUT/capture2.log"
+check "second run: its new text is found under \"Screen 1\"" search_finds WALRUS "Screen 1"
+
+for log in capture1 capture2; do
+  grep -E 'ERROR|PortalCaptureBackend|Screen casting|PipeWireStream' "$OUT/$log.log" | sed "s/^/$log: /" | head -20
+done
+finish
