@@ -4,11 +4,13 @@
 # forced onto the portal backend (PELLUX_CAPTURE_BACKEND=portal). The first `pellux capture` makes
 # the desktop show its screen-sharing dialog, which the test answers with clicks through Mutter's
 # RemoteDesktop, as a person would; the monitor's text is then found under "Screen 1". A second
-# run starts from the kept restore token: no dialog appears and new text is found.
+# run starts from the kept restore token: no dialog appears and new text is found. Then the ways
+# it ends badly: the user stops sharing from the panel, the user refuses, there is no portal.
 # `pellux capture` opens no window of its own, so none can show up in the monitor's frames here.
 source "$(dirname "$0")/lib.sh"
 HERE=$(cd "$(dirname "$0")" && pwd)
 PY=/usr/bin/python3 # the system Python, which has gi
+EXIT_FAILURE=3 # pellux's status when a command could not do its job
 
 setup_user pellux-portal 1604
 install_pellux || exit 1
@@ -29,8 +31,9 @@ DESKTOP=$OUT/desktop
 mkdir -m 700 "$DESKTOP" && chown "$TEST_USER:$TEST_USER" "$DESKTOP"
 # gnome-shell 43 stops at start without a system bus (its UPower proxy): a private one, run as the
 # user, so that the machine's /run/dbus is left alone.
-as_user dbus-daemon --session --fork --address="unix:path=$DESKTOP/system_bus_socket" >/dev/null
+as_user setsid dbus-daemon --session --nofork --address="unix:path=$DESKTOP/system_bus_socket" >/dev/null 2>&1 &
 SYSTEM_BUS="unix:path=$DESKTOP/system_bus_socket"
+wait_for 10 test -S "$DESKTOP/system_bus_socket" || { echo "the private system bus did not start"; exit 1; }
 cat >"$OUT/shell.sh" <<EOS
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" >"$DESKTOP/session-bus"
@@ -124,7 +127,54 @@ check "second run: pellux capture exits 0 (exit $status)" test $status -eq 0
 check "second run: the session was restored from the kept token" grep -q "with the last session's restore token" "$OUT/capture2.log"
 check "second run: its new text is found under \"Screen 1\"" search_finds WALRUS "Screen 1"
 
-for log in capture1 capture2; do
+# --- The user stops sharing from the panel: the session ends, capture stops, nothing hangs --------
+capture 60 "$OUT/capture3.log" &
+third=$!
+if wait_for 30 grep -q 'Screen casting started' "$OUT/capture3.log"; then
+  sleep 2
+  # The × of the screen-sharing indicator, at the right of the top bar.
+  in_desktop $PY "$HERE/mutter_input.py" click 1176,15 >"$OUT/stop-click.log" 2>&1
+fi
+wait $third
+status=$?
+check "stopped sharing: the log says the desktop ended the session" grep -q 'the desktop ended the screen-cast session' "$OUT/capture3.log"
+check "stopped sharing: pellux capture ends with its failure status, not a crash (exit $status)" test $status -eq $EXIT_FAILURE
+check "stopped sharing: it says the screen can no longer be read" grep -q 'the screen can no longer be read' "$OUT/capture3.log"
+
+# --- Refused: without a token the desktop asks again, and the user cancels -------------------------
+as_user sed -i '/^com.pellux.screencast.restoreToken=/d' "$TEST_HOME/.config/Pellux/Pellux.conf"
+capture 10 "$OUT/capture4.log" &
+fourth=$!
+if wait_for 30 dialog_open; then
+  read -r x y w h <<<"$(consent_dialog)"
+  in_desktop $PY "$HERE/mutter_input.py" click "$((x + 50)),$((y + 22))" >"$OUT/cancel-click.log" 2>&1 # Cancel
+fi
+wait $fourth
+status=$?
+check "refused: pellux capture ends with its failure status (exit $status)" test $status -eq $EXIT_FAILURE
+check "refused: one clear line says so" grep -q 'ERROR PortalCaptureBackend: screen sharing was refused' "$OUT/capture4.log"
+
+# --- A session bus without any portal ------------------------------------------------------------
+cat >"$DESKTOP/bare-bus.conf" <<EOC
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=$DESKTOP/bare-bus</listen>
+  <policy context="default"><allow send_destination="*"/><allow receive_sender="*"/><allow own="*"/></policy>
+</busconfig>
+EOC
+chown "$TEST_USER:$TEST_USER" "$DESKTOP/bare-bus.conf"
+as_user setsid dbus-daemon --config-file="$DESKTOP/bare-bus.conf" --nofork >/dev/null 2>&1 &
+wait_for 10 test -S "$DESKTOP/bare-bus"
+as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="unix:path=$DESKTOP/bare-bus" \
+  PELLUX_CAPTURE_BACKEND=portal timeout 60 "$PELLUX" capture --for 5 >"$OUT/capture5.log" 2>&1
+status=$?
+check "no portal: pellux capture ends with its failure status (exit $status)" test $status -eq $EXIT_FAILURE
+check "no portal: one clear line says the desktop offers no screen casting" \
+  grep -q 'ERROR PortalCaptureBackend: cannot start screen casting: the desktop portal offers no screen casting' "$OUT/capture5.log"
+
+for log in capture1 capture2 capture3 capture4 capture5; do
   grep -E 'ERROR|PortalCaptureBackend|Screen casting|PipeWireStream' "$OUT/$log.log" | sed "s/^/$log: /" | head -20
 done
 finish

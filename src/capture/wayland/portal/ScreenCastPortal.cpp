@@ -78,10 +78,16 @@ void ScreenCastPortal::forgetSession()
         return;
     m_bus.disconnect(kService, m_session, kSession, QStringLiteral("Closed"), this, SLOT(onSessionClosed(QVariantMap)));
     m_session.clear();
+    m_started = false;
 }
 
 void ScreenCastPortal::onSessionClosed(const QVariantMap &)
 {
+    // A session that never started closes after a refusal or a failed start, already reported.
+    if (!m_started) {
+        forgetSession();
+        return;
+    }
     log::failure(QStringLiteral("ERROR PortalCaptureBackend: the desktop ended the screen-cast session "
                                 "(screen sharing was stopped); capture needs a new one"));
     forgetSession();
@@ -90,7 +96,7 @@ void ScreenCastPortal::onSessionClosed(const QVariantMap &)
 
 void ScreenCastPortal::onPortalOwnerChanged(const QString &, const QString &oldOwner, const QString &)
 {
-    if (oldOwner.isEmpty() || m_session.isEmpty())
+    if (oldOwner.isEmpty() || !m_started)
         return;
     log::failure(
         QStringLiteral("ERROR PortalCaptureBackend: the desktop portal went away; its screen-cast session is over"));
@@ -188,6 +194,10 @@ QCoro::Task<PortalAnswer<StartedSession>> ScreenCastPortal::start(QString restor
     // The arguments are built as named values, not braced lists inside the awaited calls: GCC 12
     // cannot keep an initializer list alive across a suspension ("array used as initializer").
     close();
+    if (!m_bus.isConnected())
+        co_return failedWith<StartedSession>(
+            QStringLiteral("there is no D-Bus session bus to reach the desktop portal on (%1)")
+                .arg(m_bus.lastError().message()));
     const QPointer<ScreenCastPortal> self(this);
     const PortalAnswer<uint> version = co_await readVersion();
     if (!self || version.outcome != Outcome::granted)
@@ -244,6 +254,7 @@ QCoro::Task<PortalAnswer<StartedSession>> ScreenCastPortal::start(QString restor
         close();
         co_return failedWith<StartedSession>(streams.error().localizedDescription);
     }
+    m_started = true;
     PortalAnswer<StartedSession> answer;
     answer.outcome = Outcome::granted;
     answer.value.streams = std::move(streams).value();

@@ -72,6 +72,8 @@ private:
 
     QDBusConnection m_bus;
     QString m_session;
+    // Set once Start succeeded: only then is a closed session news.
+    bool m_started = false;
     int m_nextToken = 0;
 };
 
