@@ -62,10 +62,19 @@ quint32 PortalCaptureBackend::windowIDFor(const QString &streamKey)
 void PortalCaptureBackend::endSession()
 {
     m_streams.clear();
-    for (auto &[node, reader] : m_readers)
-        m_retiredReaders.push_back(std::move(reader));
-    m_readers.clear();
-    if (!m_capturing)
+    ++m_session;
+    while (!m_readers.empty())
+        retireReader(m_readers.begin()->first);
+}
+
+void PortalCaptureBackend::retireReader(quint32 nodeID)
+{
+    const auto it = m_readers.find(nodeID);
+    if (it == m_readers.end())
+        return;
+    m_retiredReaders.push_back(std::move(it->second));
+    m_readers.erase(it);
+    if (m_capturesInFlight == 0)
         m_retiredReaders.clear();
 }
 
@@ -82,6 +91,7 @@ QCoro::Task<> PortalCaptureBackend::startSession()
     PortalAnswer<StartedSession> answer = co_await m_portal->start(token);
     switch (answer.outcome) {
     case Outcome::granted:
+        endSession();
         m_streams = std::move(answer.value.streams);
         m_lastError.clear();
         if (!answer.value.restoreToken.isEmpty() && answer.value.restoreToken != token && m_tokens.save)
@@ -136,11 +146,16 @@ QCoro::Task<CaptureResult<PipeWireStream *>> PortalCaptureBackend::readerFor(con
 {
     if (const auto it = m_readers.find(stream.nodeID); it != m_readers.end() && it->second->isAlive())
         co_return it->second.get();
-    m_readers.erase(stream.nodeID);
+    retireReader(stream.nodeID);
+    const quint64 session = m_session;
     // A remote per stream: PipeWire's protocol on one socket belongs to one connection.
     const PortalAnswer<QDBusUnixFileDescriptor> remote = co_await m_portal->openPipeWireRemote();
     if (remote.outcome != Outcome::granted)
         co_return CaptureError { QString::fromLatin1(captureFailureDomain), remote.error };
+    // Node ids are reused by PipeWire: a stream of an ended session must not be opened.
+    if (session != m_session)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+            QStringLiteral("screen sharing ended while the monitor was being opened") };
     const int fd = fcntl(remote.value.fileDescriptor(), F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
@@ -168,21 +183,27 @@ QCoro::Task<CaptureResult<QImage>> PortalCaptureBackend::captureImage(
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
             QStringLiteral("Screen %1 is no longer shared").arg(filter.window().windowID) };
     const PortalStream shared = *stream;
-    m_capturing = true;
+    QElapsedTimer clock;
+    clock.start();
+    ++m_capturesInFlight;
     CaptureResult<QImage> image = CaptureError { QString::fromLatin1(captureFailureDomain), QString() };
     const CaptureResult<PipeWireStream *> reader = co_await readerFor(shared);
     if (reader.ok())
         image = co_await reader.value()->frame(kFrameTimeout);
     else
         image = reader.error();
-    m_capturing = false;
-    m_retiredReaders.clear();
+    if (--m_capturesInFlight == 0)
+        m_retiredReaders.clear();
+    if (image.ok())
+        log::debug(QStringLiteral("DEBUG PortalCaptureBackend: monitor node %1 read in %2 ms")
+                       .arg(shared.nodeID)
+                       .arg(clock.elapsed()));
     if (!image.ok()) {
         log::debug(QStringLiteral("DEBUG PortalCaptureBackend: capture of monitor node %1 failed: %2")
                        .arg(shared.nodeID)
                        .arg(image.error().localizedDescription));
         // The next capture opens the stream again.
-        m_readers.erase(shared.nodeID);
+        retireReader(shared.nodeID);
     }
     co_return image;
 }

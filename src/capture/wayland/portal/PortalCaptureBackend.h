@@ -56,6 +56,7 @@ private:
     QCoro::Task<CaptureResult<PipeWireStream *>> readerFor(const portal::PortalStream &stream);
     QCoro::Task<bool> awaitStart();
     void endSession();
+    void retireReader(quint32 nodeID);
     quint32 windowIDFor(const QString &streamKey);
     CaptureError notStarted() const;
 
@@ -68,9 +69,11 @@ private:
     // and kept for the session: the stream is negotiated once, and each capture copies its newest
     // frame.
     std::map<quint32, std::unique_ptr<PipeWireStream>> m_readers;
-    // Readers of an ended session, kept until the capture reading one of them is over.
+    // Readers taken out of use, kept until no capture may still be reading one of them.
     std::vector<std::unique_ptr<PipeWireStream>> m_retiredReaders;
-    bool m_capturing = false;
+    int m_capturesInFlight = 0;
+    // Counts sessions, so that a capture can tell that its session ended while it waited.
+    quint64 m_session = 0;
     QHash<QString, quint32> m_windowIDs;
     quint32 m_nextWindowID = 1;
     bool m_starting = false;
