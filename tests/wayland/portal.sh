@@ -37,7 +37,7 @@ wait_for 10 test -S "$DESKTOP/system_bus_socket" || { echo "the private system b
 cat >"$OUT/shell.sh" <<EOS
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" >"$DESKTOP/session-bus"
-exec gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --wayland-display $DISPLAY_NAME
+exec gnome-shell --headless --wayland --no-x11 --virtual-monitor 1280x800 --virtual-monitor 1024x768 --wayland-display $DISPLAY_NAME
 EOS
 chmod 755 "$OUT/shell.sh"
 # This machine has /run/systemd/seats without logind: hidden, gnome-shell uses its own seat.
@@ -61,7 +61,7 @@ wait_for 10 in_desktop gdbus call --session -d org.freedesktop.DBus -o /org/free
 in_desktop setsid /usr/libexec/xdg-desktop-portal >"$OUT/portal.log" 2>&1 &
 wait_for 10 in_desktop gdbus call --session -d org.freedesktop.portal.Desktop -o /org/freedesktop/portal/desktop \
   -m org.freedesktop.DBus.Properties.Get org.freedesktop.portal.ScreenCast version
-in_desktop $PY "$HERE/mutter_input.py" key ff1b >/dev/null # Escape: out of the overview it starts in
+in_desktop $PY "$HERE/mutter_input.py" key:ff1b >/dev/null # Escape: out of the overview it starts in
 in_desktop gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
   -m org.gnome.Shell.Extensions.EnableExtension pellux-portal-test@pellux >/dev/null
 
@@ -85,29 +85,61 @@ open_text_window() {
   sleep 1.5
 }
 
+# gnome_eval JS: the value of JS in gnome-shell.
+gnome_eval() {
+  in_desktop gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell -m org.gnome.Shell.Eval "$1"
+}
+
+# screens_of WORD: the titles of the recordings `pellux search WORD` finds, one a line.
+screens_of() {
+  as_user "$PELLUX" search "$1" --json 2>>"$OUT/search.log" |
+    python3 -c 'import json, sys; print("\n".join(sorted({r["windowTitle"] for r in json.load(sys.stdin)})))'
+}
+
+# on_their_own_screens WORD1 WORD2: each word found under one screen, not the same one.
+on_their_own_screens() {
+  local first second
+  first=$(screens_of "$1")
+  second=$(screens_of "$2")
+  echo "$1: [$first] $2: [$second]"
+  [[ $first == "Screen "[12] && $second == "Screen "[12] && $first != "$second" ]]
+}
+
+# on_the_same_screen WORD1 WORD2: both words found, under one and the same screen.
+on_the_same_screen() {
+  local first second
+  first=$(screens_of "$1")
+  second=$(screens_of "$2")
+  echo "$1: [$first] $2: [$second]"
+  [[ -n $first && $first == "$second" ]]
+}
+
 capture() { # SECONDS LOG
   in_desktop PELLUX_CAPTURE_BACKEND=portal PELLUX_VERBOSE=1 timeout 150 "$PELLUX" capture --for "$1" >"$2" 2>&1
 }
 
-# --- First run: the desktop asks, the test agrees -----------------------------------------------
+# --- First run: the desktop asks, the test agrees to share both monitors ------------------------
 open_text_window "Portal first" "ahead PELICAN QUINCE lantern"
+open_text_window "Portal side" "across HERON MEADOW river"
+gnome_eval 'global.display.list_all_windows().find(w => w.get_title() == "Portal side").move_to_monitor(1)' >/dev/null
 capture 25 "$OUT/capture1.log" &
 first=$!
 if wait_for 30 dialog_open; then
   check "the first run makes the desktop ask in its screen-sharing dialog" true
   read -r x y w h <<<"$(consent_dialog)"
-  # The monitor's row in the dialog's list, then Share at the right of its header bar.
-  in_desktop $PY "$HERE/mutter_input.py" click "$((x + w / 2)),$((y + h * 58 / 100))" "$((x + w - 48)),$((y + 22))" \
-    >"$OUT/consent-click.log" 2>&1
+  # Both monitors' rows in the dialog's list (the second with Control held, to add it to the
+  # selection), then Share at the right of its header bar.
+  in_desktop $PY "$HERE/mutter_input.py" click:$((x + w / 2)),$((y + 175)) press:ffe3 click:$((x + w / 2)),$((y + 230)) \
+    release:ffe3 click:$((x + w - 48)),$((y + 22)) >"$OUT/consent-click.log" 2>&1
 else
   check "the first run makes the desktop ask in its screen-sharing dialog" false
 fi
 wait $first
 status=$?
 check "first run: pellux capture exits 0 (exit $status)" test $status -eq 0
-check "first run: the session started through the portal" grep -q 'Screen casting started through the desktop portal: 1 monitor' "$OUT/capture1.log"
-check "first run: the monitor was read over PipeWire" grep -q 'negotiated' "$OUT/capture1.log"
-check "first run: its text is found under \"Screen 1\"" search_finds PELICAN "Screen 1"
+check "first run: the session started through the portal with both monitors" grep -q 'Screen casting started through the desktop portal: 2 monitor' "$OUT/capture1.log"
+check "first run: both monitors were read over PipeWire" test "$(grep -c 'negotiated' "$OUT/capture1.log")" -eq 2
+check "first run: each monitor's text is found under its own screen" on_their_own_screens PELICAN HERON
 check "the restore token is kept in the private settings file" \
   sh -c "grep -q '^com.pellux.screencast.restoreToken=.' '$TEST_HOME/.config/Pellux/Pellux.conf' && [ \$(stat -c %a '$TEST_HOME/.config/Pellux/Pellux.conf') = 600 ]"
 
@@ -125,7 +157,9 @@ status=$?
 check "second run: no consent dialog appeared" test $dialog_seen = no
 check "second run: pellux capture exits 0 (exit $status)" test $status -eq 0
 check "second run: the session was restored from the kept token" grep -q "with the last session's restore token" "$OUT/capture2.log"
-check "second run: its new text is found under \"Screen 1\"" search_finds WALRUS "Screen 1"
+check "second run: both monitors were restored" grep -q 'Screen casting started through the desktop portal: 2 monitor' "$OUT/capture2.log"
+check "second run: its new text is found under the same screen as the first monitor's text before" \
+  on_the_same_screen WALRUS PELICAN
 
 # --- The user stops sharing from the panel: the session ends, capture stops, nothing hangs --------
 capture 60 "$OUT/capture3.log" &
@@ -133,7 +167,7 @@ third=$!
 if wait_for 30 grep -q 'Screen casting started' "$OUT/capture3.log"; then
   sleep 2
   # The × of the screen-sharing indicator, at the right of the top bar.
-  in_desktop $PY "$HERE/mutter_input.py" click 1176,15 >"$OUT/stop-click.log" 2>&1
+  in_desktop $PY "$HERE/mutter_input.py" click:1176,15 >"$OUT/stop-click.log" 2>&1
 fi
 wait $third
 status=$?
@@ -147,7 +181,7 @@ capture 10 "$OUT/capture4.log" &
 fourth=$!
 if wait_for 30 dialog_open; then
   read -r x y w h <<<"$(consent_dialog)"
-  in_desktop $PY "$HERE/mutter_input.py" click "$((x + 50)),$((y + 22))" >"$OUT/cancel-click.log" 2>&1 # Cancel
+  in_desktop $PY "$HERE/mutter_input.py" click:$((x + 50)),$((y + 22)) >"$OUT/cancel-click.log" 2>&1 # Cancel
 fi
 wait $fourth
 status=$?
