@@ -35,12 +35,13 @@ test: build
 bench: build
 	@bash scripts/run-benchmarks.sh $(BUILD_DIR)
 
-# The test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The test suite built with AddressSanitizer and UndefinedBehaviorSanitizer. The headless Wayland
+# desktop tests (label wayland) install and run the program as another user; they run in `make test`.
 sanitize: deps
 	cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_WERROR=$(WERROR) -DPELLUX_SANITIZE=ON
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-		ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+		ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS) -LE wayland $(CTEST_ARGS)
 
 # The unit tests built with ThreadSanitizer. Text recognition runs on one OpenMP thread: the
 # OpenMP runtime Tesseract uses is not instrumented, so its threads only give false reports.

@@ -23,6 +23,8 @@ packages=(
   # headless Wayland desktops for the tests: KWin, gnome-shell, sway, with PipeWire and real windows
   kwin-wayland libkf5service-bin mutter gnome-shell pipewire pipewire-bin wireplumber sway foot wtype
   zenity dbus dbus-x11 xdg-desktop-portal xdg-desktop-portal-gnome
+  # video producers on a test PipeWire daemon, for the PipeWire stream's tests
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
   # the portal test answers GNOME's consent dialog with input through Mutter's RemoteDesktop (GDBus)
   python3-gi
   # tests and benchmarks

@@ -89,6 +89,9 @@ void ActivityMonitor::startMonitoring()
         connect(source, &ActivitySource::mouseMoved, this, [this](QPointF position) {
             handleEvent({ Event::Type::mouseMoved, position });
         });
+        m_presenceOnly = !source->reportsInputEvents();
+        connect(source, &ActivitySource::idled, this, &ActivityMonitor::userIdled);
+        connect(source, &ActivitySource::resumed, this, &ActivityMonitor::userResumed);
         // The source logs why when it cannot watch input; the level then follows the timer alone.
         source->start();
     }
@@ -126,9 +129,47 @@ void ActivityMonitor::handleEvent(const Event &event)
     }
 }
 
+void ActivityMonitor::userIdled()
+{
+    m_presenceOnly = true;
+    if (!m_userPresent)
+        return;
+    m_userPresent = false;
+    // The last input was one presence timeout ago.
+    m_lastActivityTime = m_clock.now() - Seconds(ActivitySource::presenceTimeout_ms / 1000.0);
+}
+
+void ActivityMonitor::userResumed()
+{
+    m_presenceOnly = true;
+    m_userPresent = true;
+    m_lastActivityTime = m_clock.now();
+}
+
+void ActivityMonitor::noteWindowsChanged(int changedWindows)
+{
+    if (changedWindows > 0)
+        m_lastWindowChange = m_clock.now();
+}
+
+ActivityLevel ActivityMonitor::presenceLevel(TimePoint now, double idleTime) const
+{
+    if (idleTime > kIdleAfterSeconds)
+        return ActivityLevel::idle;
+    if (!m_userPresent)
+        return ActivityLevel::low;
+    // A change seen by the last cycle or the one before it: the user is working in a window.
+    const double changeWindow = m_captureInterval + activityWindow;
+    if (m_lastWindowChange && secondsBetween(*m_lastWindowChange, now) <= changeWindow)
+        return ActivityLevel::high;
+    return ActivityLevel::medium;
+}
+
 void ActivityMonitor::updateActivityLevel()
 {
     const TimePoint now = m_clock.now();
+    if (m_presenceOnly && m_userPresent)
+        m_lastActivityTime = now;
     const double idleTime = secondsBetween(m_lastActivityTime, now);
     const TimePoint windowStart = now - Seconds(activityWindow);
     const auto recentCount = std::count_if(m_activityTimestamps.begin(), m_activityTimestamps.end(),
@@ -143,7 +184,9 @@ void ActivityMonitor::updateActivityLevel()
 
     const ActivityLevel previousLevel = m_currentActivityLevel;
     ActivityLevel level;
-    if (idleTime > kIdleAfterSeconds)
+    if (m_presenceOnly)
+        level = presenceLevel(now, idleTime);
+    else if (idleTime > kIdleAfterSeconds)
         level = ActivityLevel::idle;
     else if (recentCount > 20 || m_recentKeyPresses > 10)
         level = ActivityLevel::high;

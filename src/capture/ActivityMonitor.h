@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace pellux {
@@ -23,6 +24,15 @@ double captureIntervalFor(ActivityLevel level);
 
 // Counts the user's global input and turns it, once a second, into an activity level and a capture
 // interval. Input is only counted, never recorded. Lives on the main thread; never stops.
+//
+// On Wayland no client sees the input of other windows: the source reports only presence (idled
+// after a few seconds without input, resumed at the next input). There the levels come from
+// presence and from how much the captured windows change:
+//   idle:   no input for more than 60 seconds;
+//   low:    no input for the last few seconds (reading, watching);
+//   medium: input within the last few seconds;
+//   high:   input within the last few seconds while captured windows change at every cycle
+//           (typing, scrolling, working in a window).
 class ActivityMonitor : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString currentActivityLevel READ currentActivityLevelText NOTIFY currentActivityLevelChanged)
@@ -61,6 +71,14 @@ public:
     // Re-evaluates the level; the once-a-second timer calls it.
     void updateActivityLevel();
 
+    // Presence from a source that cannot see input events; its signals arrive here.
+    void userIdled();
+    void userResumed();
+    // A capture cycle found this many windows changed since their last stored frame. Only sources
+    // that report presence alone use it.
+    void noteWindowsChanged(int changedWindows);
+    bool reportsPresenceOnly() const { return m_presenceOnly; }
+
     bool isMonitoring() const { return m_activityCheckTimer.isActive(); }
 
 signals:
@@ -71,6 +89,7 @@ signals:
 
 private:
     void startMonitoring();
+    ActivityLevel presenceLevel(TimePoint now, double idleTime) const;
 
     const Clock &m_clock;
     ActivityLevel m_currentActivityLevel = ActivityLevel::idle;
@@ -84,6 +103,9 @@ private:
     int m_recentMouseMoves = 0;
     int m_recentClicks = 0;
     std::vector<TimePoint> m_activityTimestamps;
+    bool m_presenceOnly = false;
+    bool m_userPresent = true;
+    std::optional<TimePoint> m_lastWindowChange;
 };
 
 } // namespace pellux

@@ -268,6 +268,7 @@ QCoro::Task<> ScreenshotService::captureAllWindows()
     co_await waitForCycle();
     m_cycleRunning = true;
     m_abandonCycle = false;
+    m_changedWindows = 0;
 
     const TimePoint timestamp = m_components.clock->now();
     co_await refreshAvailableContent();
@@ -288,6 +289,9 @@ QCoro::Task<> ScreenshotService::captureAllWindows()
             QStringLiteral("DEBUG ScreenshotService: Window %1 is gone, dropping its cached frame").arg(entry.first));
         return true;
     });
+    // Where input cannot be seen (Wayland), how much the windows change tells how busy the user is.
+    if (m_isCapturing && m_preferences.useDynamicIntervals)
+        activityMonitor().noteWindowsChanged(m_changedWindows);
 
     m_cycleRunning = false;
     emit cycleFinished();
@@ -351,6 +355,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
                 qUtf8Printable(windowTitle));
             co_return;
         }
+        ++m_changedWindows;
     }
 
     const std::optional<QString> windowIDText = QString::number(windowID);

@@ -178,6 +178,8 @@ private:
     bool m_cycleRunning = false;
     bool m_abandonCycle = false;
     int m_pendingRecognitions = 0;
+    // Windows of the cycle in progress whose frame differed from their last stored one.
+    int m_changedWindows = 0;
     bool m_monitorConnected = false;
     bool m_textRecognitionEnabled = true;
 };

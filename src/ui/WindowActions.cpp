@@ -1,5 +1,7 @@
 #include "ui/WindowActions.h"
 
+#include "capture/CaptureBackendLoader.h"
+
 #include "app/MainViewModel.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
@@ -18,9 +20,15 @@
 namespace pellux {
 
 WindowActions::WindowActions(MainViewModel *viewModel, StorageManager &storage, QObject *parent)
+    : WindowActions(viewModel, storage, currentDesktopSession(), parent)
+{
+}
+
+WindowActions::WindowActions(MainViewModel *viewModel, StorageManager &storage, DesktopSession session, QObject *parent)
     : QObject(parent)
     , m_viewModel(viewModel)
     , m_storage(storage)
+    , m_permissionGuide(permissionGuideFor(session))
 {
 }
 
@@ -77,8 +85,8 @@ bool WindowActions::confirmDeleteAll()
 bool WindowActions::showPermissionAlert()
 {
     const int choice = runAlert(m_window, QMessageBox::Warning, QStringLiteral("Screen Recording Permission Required"),
-        QStringLiteral("Pellux needs permission to record your screen. Grant access in Privacy & Security settings."),
-        { { QStringLiteral("Open System Settings"), QMessageBox::AcceptRole },
+        m_permissionGuide.alertText,
+        { { m_permissionGuide.openSettingsButton, QMessageBox::AcceptRole },
             { QStringLiteral("Later"), QMessageBox::RejectRole } },
         0, 1);
     if (m_viewModel)

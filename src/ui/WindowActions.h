@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui/PermissionGuide.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -18,13 +20,19 @@ class WindowActions : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("made by the search window")
+    // The permission guide's steps for this desktop.
+    Q_PROPERTY(QStringList permissionSteps READ permissionSteps CONSTANT)
 
 public:
     // The answers of the clean-up alerts, in the order their buttons are shown.
     enum class CleanupChoice { deleteOlderThan30Days, deleteAll, cancel };
     static constexpr int cleanupRetentionDays = 30;
 
+    // The permission texts follow the desktop session (by default the one Pellux runs in).
     WindowActions(MainViewModel *viewModel, StorageManager &storage, QObject *parent = nullptr);
+    WindowActions(MainViewModel *viewModel, StorageManager &storage, DesktopSession session, QObject *parent = nullptr);
+
+    QStringList permissionSteps() const { return m_permissionGuide.steps; }
 
     // The window the alerts belong to.
     void setWindow(QWindow *window) { m_window = window; }
@@ -54,6 +62,7 @@ private:
     QPointer<MainViewModel> m_viewModel;
     StorageManager &m_storage;
     QPointer<QWindow> m_window;
+    PermissionGuide m_permissionGuide;
 };
 
 } // namespace pellux

@@ -6,6 +6,8 @@
 #include <QCoreApplication>
 #include <QSignalSpy>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 namespace pellux {
@@ -166,6 +168,75 @@ TEST_F(ActivityMonitorTest, ScrollsAndLargeMovesAreEventsToo)
     emit source->mouseMoved(QPointF(100, 100));
     monitor->updateActivityLevel();
     EXPECT_EQ(monitor->currentActivityLevel(), ActivityLevel::low);
+}
+
+// Wayland: presence (idle after a few seconds, resume at the next input) and how much the captured
+// windows change stand in for the input events no client can see.
+struct PresenceCase {
+    const char *name;
+    bool idled; // the source said idle, then this long passed
+    double secondsAfter;
+    std::optional<double> changeSecondsAgo; // a cycle saw changed windows this long ago
+    ActivityLevel expected;
+};
+
+class PresenceTest : public ::testing::TestWithParam<PresenceCase> { };
+
+TEST_P(PresenceTest, LevelFollowsPresenceAndWindowChanges)
+{
+    const PresenceCase &c = GetParam();
+    FakeClock clock;
+    auto owned = std::make_unique<FakeActivitySource>();
+    owned->presenceOnly = true;
+    FakeActivitySource *source = owned.get();
+    ActivityMonitor monitor(std::move(owned), clock);
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(monitor.reportsPresenceOnly());
+
+    emit source->resumed();
+    clock.advance(70.0 - c.secondsAfter);
+    if (c.idled)
+        emit source->idled();
+    if (c.changeSecondsAgo) {
+        clock.advance(c.secondsAfter - *c.changeSecondsAgo);
+        monitor.noteWindowsChanged(2);
+        clock.advance(*c.changeSecondsAgo);
+    } else {
+        clock.advance(c.secondsAfter);
+    }
+    monitor.noteWindowsChanged(0); // a quiet cycle does not erase an earlier change
+    monitor.updateActivityLevel();
+    EXPECT_EQ(monitor.currentActivityLevel(), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Wayland, PresenceTest,
+    ::testing::Values(PresenceCase { "present", false, 0, std::nullopt, ActivityLevel::medium },
+        // A long stretch without an idle notification is continuous input, not idleness.
+        PresenceCase { "present_for_a_minute", false, 65, std::nullopt, ActivityLevel::medium },
+        PresenceCase { "present_and_windows_changing", false, 3, 3.0, ActivityLevel::high },
+        PresenceCase { "present_with_an_old_change", false, 20, 12.0, ActivityLevel::medium },
+        PresenceCase { "reading", true, 10, std::nullopt, ActivityLevel::low },
+        // Changes alone (a video, a build log) do not make an absent user busy.
+        PresenceCase { "away_while_windows_change", true, 10, 1.0, ActivityLevel::low },
+        PresenceCase { "away_for_nearly_a_minute", true, 50, std::nullopt, ActivityLevel::low },
+        // Idle counts from the last input, a presence timeout before the notification.
+        PresenceCase { "away_for_a_minute", true, 56, std::nullopt, ActivityLevel::idle }),
+    [](const ::testing::TestParamInfo<PresenceCase> &info) { return std::string(info.param.name); });
+
+TEST_F(ActivityMonitorTest, PresenceResumeLogsTheChangeOfLevel)
+{
+    source->presenceOnly = true;
+    emit source->idled();
+    clock.advance(61.0);
+    monitor->updateActivityLevel();
+    EXPECT_EQ(monitor->currentActivityLevel(), ActivityLevel::idle);
+    test::LogCapture log;
+    emit source->resumed();
+    monitor->updateActivityLevel();
+    EXPECT_EQ(monitor->currentActivityLevel(), ActivityLevel::medium);
+    EXPECT_EQ(monitor->captureInterval(), 5.0);
+    EXPECT_TRUE(log.text().contains(QStringLiteral("Activity level changed: Idle \u2192 Medium")))
+        << qPrintable(log.text());
 }
 
 } // namespace

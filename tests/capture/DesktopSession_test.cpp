@@ -1,5 +1,7 @@
 #include "capture/DesktopSession.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
 namespace pellux {

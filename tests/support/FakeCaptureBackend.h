@@ -80,7 +80,11 @@ public:
         return startSucceeds;
     }
 
+    bool reportsInputEvents() const override { return !presenceOnly; }
+
     bool startSucceeds = true;
+    // A source that sees only idle and resume, as on Wayland.
+    bool presenceOnly = false;
     int startCalls = 0;
 };
 

@@ -94,7 +94,8 @@ public:
                 const QString reason
                     = content.ok() ? QStringLiteral("no windows can be listed") : content.error().localizedDescription;
                 std::fprintf(stderr,
-                    "pellux capture: cannot read the screen: %s (is an X server running and DISPLAY set?)\n",
+                    "pellux capture: cannot read the screen: %s (is a display server running, with WAYLAND_DISPLAY "
+                    "or DISPLAY set?)\n",
                     qUtf8Printable(reason));
                 co_return kExitFailure;
             }

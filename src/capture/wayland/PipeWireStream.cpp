@@ -2,12 +2,16 @@
 
 #include "capture/wayland/PipeWireFrame.h"
 #include "runtime/Log.h"
+#include "runtime/ThreadSanitizer.h"
 
 #include <QCoro/QCoroSignal>
 #include <QDeadlineTimer>
 #include <QPointer>
+#include <QScopeGuard>
 
 #include <mutex>
+#include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -62,11 +66,55 @@ const spa_pod *buildEnumFormat(spa_pod_builder *builder, int maxFramesPerSecond)
 
 } // namespace
 
+// The loop's lock, taken on the owner's thread. The lock lives in libpipewire, which ThreadSanitizer
+// does not see, so the order it gives is stated here and in the callbacks (`CallbackScope`).
+class PipeWireStream::LoopLock {
+public:
+    explicit LoopLock(const PipeWireStream &stream)
+        : m_stream(stream)
+    {
+        pw_thread_loop_lock(m_stream.m_loop);
+        tsan::acquire(&m_stream);
+    }
+    ~LoopLock()
+    {
+        tsan::release(&m_stream);
+        pw_thread_loop_unlock(m_stream.m_loop);
+    }
+    LoopLock(const LoopLock &) = delete;
+    LoopLock &operator=(const LoopLock &) = delete;
+
+private:
+    const PipeWireStream &m_stream;
+};
+
+namespace {
+
+// A callback on the loop thread, which holds the lock while it runs.
+class CallbackScope {
+public:
+    explicit CallbackScope(const void *stream)
+        : m_stream(stream)
+    {
+        tsan::acquire(m_stream);
+    }
+    ~CallbackScope() { tsan::release(m_stream); }
+    CallbackScope(const CallbackScope &) = delete;
+    CallbackScope &operator=(const CallbackScope &) = delete;
+
+private:
+    const void *m_stream;
+};
+
+} // namespace
+
 struct PipeWireStream::Listeners {
     spa_hook stream {};
     spa_hook core {};
+    spa_hook registry {};
     pw_stream_events streamEvents {};
     pw_core_events coreEvents {};
+    pw_registry_events registryEvents {};
 };
 
 PipeWireStream::PipeWireStream(quint32 nodeId)
@@ -81,79 +129,80 @@ CaptureResult<std::unique_ptr<PipeWireStream>> PipeWireStream::open(quint32 node
 {
     initialisePipeWire();
     std::unique_ptr<PipeWireStream> self(new PipeWireStream(nodeId));
-    const auto failure = [&](const QString &what) {
-        const QString description = QStringLiteral("PipeWire stream of node %1: %2").arg(nodeId).arg(what);
-        log::failure(QStringLiteral("ERROR PipeWireStream: %1").arg(description));
+    const QString problem = self->connectToNode(options);
+    if (!problem.isEmpty()) {
         self->close();
-        return CaptureResult<std::unique_ptr<PipeWireStream>>(streamError(description));
-    };
-
-    self->m_loop = pw_thread_loop_new("pellux-pipewire", nullptr);
-    if (!self->m_loop) {
-        if (options.remoteFd >= 0)
-            ::close(options.remoteFd);
-        return failure(QStringLiteral("cannot create a PipeWire loop"));
+        const QString description = QStringLiteral("PipeWire stream of node %1: %2").arg(nodeId).arg(problem);
+        log::failure(QStringLiteral("ERROR PipeWireStream: %1").arg(description));
+        return streamError(description);
     }
-    self->m_context = pw_context_new(pw_thread_loop_get_loop(self->m_loop), nullptr, 0);
-    if (!self->m_context) {
-        if (options.remoteFd >= 0)
-            ::close(options.remoteFd);
-        return failure(QStringLiteral("cannot create a PipeWire context"));
-    }
-    if (pw_thread_loop_start(self->m_loop) < 0) {
-        if (options.remoteFd >= 0)
-            ::close(options.remoteFd);
-        return failure(QStringLiteral("cannot start the PipeWire loop thread"));
-    }
-
-    pw_thread_loop_lock(self->m_loop);
-    // pw_context_connect_fd owns the descriptor from here on, also when it fails.
-    self->m_core = options.remoteFd >= 0 ? pw_context_connect_fd(self->m_context, options.remoteFd, nullptr, 0)
-                                         : pw_context_connect(self->m_context, nullptr, 0);
-    if (!self->m_core) {
-        const int error = errno;
-        pw_thread_loop_unlock(self->m_loop);
-        return failure(
-            QStringLiteral("cannot connect to PipeWire (%1)").arg(QString::fromLocal8Bit(spa_strerror(-error))));
-    }
-    Listeners &listeners = *self->m_listeners;
-    listeners.coreEvents.version = PW_VERSION_CORE_EVENTS;
-    listeners.coreEvents.error = &PipeWireStream::onCoreError;
-    pw_core_add_listener(self->m_core, &listeners.core, &listeners.coreEvents, self.get());
-
-    pw_properties *properties = pw_properties_new(
-        PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr);
-    self->m_stream = pw_stream_new(self->m_core, options.name.toUtf8().constData(), properties);
-    if (!self->m_stream) {
-        pw_thread_loop_unlock(self->m_loop);
-        return failure(QStringLiteral("cannot create a stream"));
-    }
-    listeners.streamEvents.version = PW_VERSION_STREAM_EVENTS;
-    listeners.streamEvents.state_changed = [](void *data, pw_stream_state oldState, pw_stream_state state,
-                                               const char *error) { onStateChanged(data, oldState, state, error); };
-    listeners.streamEvents.param_changed = &PipeWireStream::onParamChanged;
-    listeners.streamEvents.process = &PipeWireStream::onProcess;
-    pw_stream_add_listener(self->m_stream, &listeners.stream, &listeners.streamEvents, self.get());
-
-    uint8_t buffer[1024];
-    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
-    const spa_pod *params[] = { buildEnumFormat(&builder, options.maxFramesPerSecond) };
-    const int connected = pw_stream_connect(self->m_stream, PW_DIRECTION_INPUT, nodeId,
-        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
-    pw_thread_loop_unlock(self->m_loop);
-    if (connected < 0)
-        return failure(
-            QStringLiteral("cannot connect the stream (%1)").arg(QString::fromLocal8Bit(spa_strerror(connected))));
     log::debug(QStringLiteral("DEBUG PipeWireStream: connecting to node %1%2")
                    .arg(nodeId)
                    .arg(options.remoteFd >= 0 ? QStringLiteral(" through the given remote") : QString()));
     return CaptureResult<std::unique_ptr<PipeWireStream>>(std::move(self));
 }
 
+QString PipeWireStream::connectToNode(const Options &options)
+{
+    // From pw_context_connect_fd on, PipeWire owns the descriptor, also when it fails.
+    int remoteFd = options.remoteFd;
+    const auto closeRemote = qScopeGuard([&] {
+        if (remoteFd >= 0)
+            ::close(remoteFd);
+    });
+    m_loop = pw_thread_loop_new("pellux-pipewire", nullptr);
+    if (!m_loop)
+        return QStringLiteral("cannot create a PipeWire loop");
+    m_context = pw_context_new(pw_thread_loop_get_loop(m_loop), nullptr, 0);
+    if (!m_context)
+        return QStringLiteral("cannot create a PipeWire context");
+    if (pw_thread_loop_start(m_loop) < 0)
+        return QStringLiteral("cannot start the PipeWire loop thread");
+
+    const LoopLock lock(*this);
+    m_core = remoteFd >= 0 ? pw_context_connect_fd(m_context, std::exchange(remoteFd, -1), nullptr, 0)
+                           : pw_context_connect(m_context, nullptr, 0);
+    if (!m_core)
+        return QStringLiteral("cannot connect to PipeWire (%1)").arg(QString::fromLocal8Bit(spa_strerror(-errno)));
+    m_listeners->coreEvents.version = PW_VERSION_CORE_EVENTS;
+    m_listeners->coreEvents.error = &PipeWireStream::onCoreError;
+    pw_core_add_listener(m_core, &m_listeners->core, &m_listeners->coreEvents, this);
+    // The session manager links the stream to the node asked for, or, when that node is gone, to
+    // whatever video source it falls back to (a camera): the links into the stream are watched so
+    // that a stream fed by another node fails instead.
+    m_registry = pw_core_get_registry(m_core, PW_VERSION_REGISTRY, 0);
+    if (!m_registry)
+        return QStringLiteral("cannot read PipeWire's registry (%1)").arg(QString::fromLocal8Bit(spa_strerror(-errno)));
+    m_listeners->registryEvents.version = PW_VERSION_REGISTRY_EVENTS;
+    m_listeners->registryEvents.global = &PipeWireStream::onGlobal;
+    pw_registry_add_listener(m_registry, &m_listeners->registry, &m_listeners->registryEvents, this);
+
+    pw_properties *properties = pw_properties_new(
+        PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture", PW_KEY_MEDIA_ROLE, "Screen", nullptr);
+    m_stream = pw_stream_new(m_core, options.name.toUtf8().constData(), properties);
+    if (!m_stream)
+        return QStringLiteral("cannot create a stream (%1)").arg(QString::fromLocal8Bit(spa_strerror(-errno)));
+    m_listeners->streamEvents.version = PW_VERSION_STREAM_EVENTS;
+    m_listeners->streamEvents.state_changed = [](void *data, pw_stream_state oldState, pw_stream_state state,
+                                                  const char *error) { onStateChanged(data, oldState, state, error); };
+    m_listeners->streamEvents.param_changed = &PipeWireStream::onParamChanged;
+    m_listeners->streamEvents.process = &PipeWireStream::onProcess;
+    pw_stream_add_listener(m_stream, &m_listeners->stream, &m_listeners->streamEvents, this);
+
+    uint8_t buffer[1024];
+    spa_pod_builder builder = SPA_POD_BUILDER_INIT(buffer, sizeof(buffer));
+    const spa_pod *params[] = { buildEnumFormat(&builder, options.maxFramesPerSecond) };
+    const int connected = pw_stream_connect(m_stream, PW_DIRECTION_INPUT, m_nodeId,
+        pw_stream_flags(PW_STREAM_FLAG_AUTOCONNECT | PW_STREAM_FLAG_MAP_BUFFERS), params, 1);
+    if (connected < 0)
+        return QStringLiteral("cannot connect the stream (%1)").arg(QString::fromLocal8Bit(spa_strerror(connected)));
+    return {};
+}
+
 void PipeWireStream::close()
 {
     if (m_loop) {
-        pw_thread_loop_lock(m_loop);
+        std::optional<LoopLock> lock(std::in_place, *this);
         if (m_stream) {
             if (m_held)
                 pw_stream_queue_buffer(m_stream, m_held);
@@ -163,12 +212,17 @@ void PipeWireStream::close()
             pw_stream_destroy(m_stream);
             m_stream = nullptr;
         }
+        if (m_registry) {
+            spa_hook_remove(&m_listeners->registry);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy *>(m_registry));
+            m_registry = nullptr;
+        }
         if (m_core) {
             spa_hook_remove(&m_listeners->core);
             pw_core_disconnect(m_core);
             m_core = nullptr;
         }
-        pw_thread_loop_unlock(m_loop);
+        lock.reset();
         pw_thread_loop_stop(m_loop);
     }
     if (m_context) {
@@ -185,10 +239,8 @@ bool PipeWireStream::isAlive() const
 {
     if (!m_loop)
         return false;
-    pw_thread_loop_lock(m_loop);
-    const bool alive = m_error.isEmpty();
-    pw_thread_loop_unlock(m_loop);
-    return alive;
+    const LoopLock lock(*this);
+    return m_error.isEmpty();
 }
 
 // Loop thread, lock held.
@@ -212,6 +264,7 @@ void PipeWireStream::fail(const QString &reason)
 void PipeWireStream::onStateChanged(void *data, int, int state, const char *error)
 {
     auto *self = static_cast<PipeWireStream *>(data);
+    const CallbackScope scope(self);
     switch (state) {
     case PW_STREAM_STATE_ERROR:
         self->fail(QStringLiteral("the stream failed: %1").arg(QString::fromUtf8(error ? error : "unknown error")));
@@ -232,6 +285,7 @@ void PipeWireStream::onStateChanged(void *data, int, int state, const char *erro
 void PipeWireStream::onCoreError(void *data, uint32_t id, int, int res, const char *message)
 {
     auto *self = static_cast<PipeWireStream *>(data);
+    const CallbackScope scope(self);
     // Errors of other objects (a failed link attempt) show again as the stream's state.
     if (id != PW_ID_CORE && res != -EPIPE)
         return;
@@ -239,8 +293,27 @@ void PipeWireStream::onCoreError(void *data, uint32_t id, int, int res, const ch
                    .arg(QString::fromUtf8(message ? message : ""), QString::fromLocal8Bit(spa_strerror(res))));
 }
 
+void PipeWireStream::onGlobal(void *data, uint32_t, uint32_t, const char *type, uint32_t, const spa_dict *properties)
+{
+    if (!properties || qstrcmp(type, PW_TYPE_INTERFACE_Link) != 0)
+        return;
+    auto *self = static_cast<PipeWireStream *>(data);
+    const CallbackScope scope(self);
+    const char *input = spa_dict_lookup(properties, PW_KEY_LINK_INPUT_NODE);
+    const char *output = spa_dict_lookup(properties, PW_KEY_LINK_OUTPUT_NODE);
+    if (!input || !output || !self->m_stream)
+        return;
+    const uint32_t streamNode = pw_stream_get_node_id(self->m_stream);
+    bool numbers = false;
+    const uint32_t inputNode = QByteArray(input).toUInt(&numbers);
+    const uint32_t outputNode = numbers ? QByteArray(output).toUInt(&numbers) : 0;
+    if (numbers && streamNode != SPA_ID_INVALID && inputNode == streamNode && outputNode != self->m_nodeId)
+        self->fail(QStringLiteral("PipeWire linked the stream to node %1 instead").arg(outputNode));
+}
+
 void PipeWireStream::onParamChanged(void *data, uint32_t id, const spa_pod *param)
 {
+    const CallbackScope scope(data);
     if (id == SPA_PARAM_Format && param)
         static_cast<PipeWireStream *>(data)->negotiated(param);
 }
@@ -278,7 +351,11 @@ void PipeWireStream::negotiated(const spa_pod *format)
                    .arg(info.max_framerate.denom));
 }
 
-void PipeWireStream::onProcess(void *data) { static_cast<PipeWireStream *>(data)->process(); }
+void PipeWireStream::onProcess(void *data)
+{
+    const CallbackScope scope(data);
+    static_cast<PipeWireStream *>(data)->process();
+}
 
 // Loop thread, lock held.
 void PipeWireStream::process()
@@ -343,13 +420,14 @@ QCoro::Task<CaptureResult<QImage>> PipeWireStream::frame(std::chrono::millisecon
     for (;;) {
         if (!self || !m_loop)
             co_return streamError(QStringLiteral("PipeWire stream of node %1 was closed").arg(m_nodeId));
-        pw_thread_loop_lock(m_loop);
         std::optional<CaptureResult<QImage>> result;
-        if (!m_error.isEmpty())
-            result = streamError(QStringLiteral("PipeWire stream of node %1: %2").arg(m_nodeId).arg(m_error));
-        else if (m_held)
-            result = copyHeldFrame();
-        pw_thread_loop_unlock(m_loop);
+        {
+            const LoopLock lock(*this);
+            if (!m_error.isEmpty())
+                result = streamError(QStringLiteral("PipeWire stream of node %1: %2").arg(m_nodeId).arg(m_error));
+            else if (m_held)
+                result = copyHeldFrame();
+        }
         if (result)
             co_return std::move(*result);
         const auto remaining = std::chrono::milliseconds(deadline.remainingTime());

@@ -12,7 +12,9 @@
 struct pw_buffer;
 struct pw_core;
 struct pw_context;
+struct pw_registry;
 struct pw_stream;
+struct spa_dict;
 struct pw_thread_loop;
 struct spa_pod;
 
@@ -68,6 +70,8 @@ signals:
 
 private:
     explicit PipeWireStream(quint32 nodeId);
+    // Empty when connected, else what failed.
+    QString connectToNode(const Options &options);
     void close();
     void fail(const QString &reason);
     void wakeOwner();
@@ -78,13 +82,17 @@ private:
     static void onStateChanged(void *data, int oldState, int state, const char *error);
     static void onParamChanged(void *data, uint32_t id, const struct spa_pod *param);
     static void onProcess(void *data);
+    static void onGlobal(
+        void *data, uint32_t id, uint32_t permissions, const char *type, uint32_t version, const spa_dict *properties);
     static void onCoreError(void *data, uint32_t id, int seq, int res, const char *message);
 
     quint32 m_nodeId;
     pw_thread_loop *m_loop = nullptr;
     pw_context *m_context = nullptr;
     pw_core *m_core = nullptr;
+    pw_registry *m_registry = nullptr;
     pw_stream *m_stream = nullptr;
+    class LoopLock;
     struct Listeners;
     std::unique_ptr<Listeners> m_listeners;
 

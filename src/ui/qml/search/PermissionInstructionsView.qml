@@ -52,14 +52,11 @@ Popup {
             Layout.alignment: Qt.AlignHCenter
             spacing: 15
             Repeater {
-                model: [
-                    { step: 1, text: "System Settings should now be open" },
-                    { step: 2, text: "Find 'Pellux' in the list" },
-                    { step: 3, text: "Toggle the switch to enable" },
-                    { step: 4, text: "Close System Settings" }
-                ]
+                // The desktop's own steps (under X11: the settings to open).
+                model: root.actions.permissionSteps
                 RowLayout {
-                    required property var modelData
+                    required property string modelData
+                    required property int index
                     spacing: 8
                     // The icon themes have no numbered circles: the step's number on a filled circle.
                     Rectangle {
@@ -69,14 +66,14 @@ Popup {
                         color: Theme.accent
                         Text {
                             anchors.centerIn: parent
-                            text: modelData.step
+                            text: index + 1
                             color: "white"
                             font.pixelSize: 11
                             font.bold: true
                         }
                     }
                     Text {
-                        text: modelData.text
+                        text: modelData
                         font.pixelSize: Theme.body
                         color: Theme.primary
                     }
