@@ -124,7 +124,7 @@ QCoro::Task<PortalAnswer<uint>> ScreenCastPortal::readVersion()
 }
 
 QCoro::Task<PortalAnswer<QVariantMap>> ScreenCastPortal::request(
-    const QString &method, QVariantList arguments, QVariantMap options, std::chrono::milliseconds timeout)
+    QString method, QVariantList arguments, QVariantMap options, std::chrono::milliseconds timeout)
 {
     const QString token = QStringLiteral("pellux%1").arg(++m_nextToken);
     options.insert(QStringLiteral("handle_token"), token);

@@ -65,8 +65,9 @@ private slots:
     void onPortalOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
 
 private:
+    // Arguments by value: a coroutine may outlive the expression that called it.
     QCoro::Task<PortalAnswer<QVariantMap>> request(
-        const QString &method, QVariantList arguments, QVariantMap options, std::chrono::milliseconds timeout);
+        QString method, QVariantList arguments, QVariantMap options, std::chrono::milliseconds timeout);
     QCoro::Task<PortalAnswer<uint>> readVersion();
     void forgetSession();
 
