@@ -3,8 +3,9 @@
 # and xdg-desktop-portal-gnome on the session bus, PipeWire and WirePlumber beside it. Pellux is
 # forced onto the portal backend (PELLUX_CAPTURE_BACKEND=portal). The first `pellux capture` makes
 # the desktop show its screen-sharing dialog, which the test answers with clicks through Mutter's
-# RemoteDesktop, as a person would; the monitor's text is then found under "Screen 1". A second
-# run starts from the kept restore token: no dialog appears and new text is found. Then the ways
+# RemoteDesktop, as a person would, sharing both virtual monitors; each monitor's text is then
+# found under its own screen ("Screen 1", "Screen 2"). A second run starts from the kept restore
+# token: no dialog appears and new text is found. Then the ways
 # it ends badly: the user stops sharing from the panel, the user refuses, there is no portal.
 # `pellux capture` opens no window of its own, so none can show up in the monitor's frames here.
 source "$(dirname "$0")/lib.sh"
