@@ -29,6 +29,8 @@ packages=(
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
   # runs Pellux's GNOME Shell extension outside the shell in its test
   nodejs
+  # the portal test answers GNOME's consent dialog with input through Mutter's RemoteDesktop (GDBus)
+  python3-gi
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages
