@@ -35,6 +35,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages
   fonts-dejavu-core fonts-liberation2 breeze-icon-theme adwaita-icon-theme
+  # scripts/measure-wayland.sh: processor shares
+  bc
 )
 
 missing=()
