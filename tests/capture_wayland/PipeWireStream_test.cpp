@@ -132,6 +132,8 @@ TEST_F(PipeWireStreamTest, KeepsDeliveringFromAnOpenStream)
         const CaptureResult<QImage> frame = QCoro::waitFor(stream.value()->frame(10s));
         ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
         EXPECT_EQ(frame.value().pixel(10, 10), testColour);
+        // GStreamer states no crop region: the whole frame is delivered.
+        EXPECT_FALSE(stream.value()->lastFrameCropped());
     }
     EXPECT_TRUE(stream.value()->isAlive());
 }

@@ -416,6 +416,7 @@ CaptureResult<QImage> PipeWireStream::copyHeldFrame()
         region = QRect(crop->region.position.x, crop->region.position.y, int(crop->region.size.width),
             int(crop->region.size.height));
     QImage image = convertFrame(view, region);
+    m_lastFrameCropped = !region.isEmpty();
     if (!m_reportedFirstFrame) {
         m_reportedFirstFrame = true;
         log::debug(QStringLiteral("DEBUG PipeWireStream: node %1 delivered a %2x%3 frame%4 in one of %5 buffers")

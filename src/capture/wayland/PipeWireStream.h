@@ -61,6 +61,9 @@ public:
         quint32 nodeId, std::chrono::milliseconds timeout, Options options = {});
 
     quint32 nodeId() const { return m_nodeId; }
+    // Whether the frame `frame()` returned last came with the producer's crop region (and was cut
+    // to it).
+    bool lastFrameCropped() const { return m_lastFrameCropped; }
     // False once the stream failed or was closed by the producer: it delivers nothing more.
     bool isAlive() const;
 
@@ -105,6 +108,8 @@ private:
     pw_buffer *m_held = nullptr;
     int m_bufferCount = 0;
     bool m_reportedFirstFrame = false;
+    // The owner's thread only.
+    bool m_lastFrameCropped = false;
     QString m_error;
     bool m_streaming = false;
 };

@@ -38,6 +38,18 @@ CaptureError failure(const QString &description)
     return CaptureError { QString::fromLatin1(captureFailureDomain), description };
 }
 
+// Mutter's buffer is as large as the monitor, the window's pixels at its top left. Mutter 43 states
+// the window's region with each frame, in the buffer's pixels; without it the window's size from the
+// list (in the stage's units, pixels at scale 1) is what is known.
+QImage croppedToWindow(QImage image, const WindowRecording &recording, QSize window)
+{
+    if (recording.lastFrameCropped() || !window.isValid() || window.isEmpty())
+        return image;
+    if (image.width() <= window.width() && image.height() <= window.height())
+        return image;
+    return image.copy(0, 0, qMin(image.width(), window.width()), qMin(image.height(), window.height()));
+}
+
 } // namespace
 
 MutterCaptureBackend::MutterCaptureBackend(QDBusConnection bus, Options options)
@@ -215,7 +227,7 @@ QCoro::Task<CaptureResult<QImage>> MutterCaptureBackend::captureShellWindow(quin
     if (recording) {
         CaptureResult<QImage> frame = co_await recording->frame();
         if (frame)
-            co_return frame;
+            co_return croppedToWindow(std::move(frame).value(), *recording, m_bufferSizes.value(shellId));
         // A recording that broke since the last capture is started again once.
         log::debug(QStringLiteral("DEBUG MutterCaptureBackend: kept recording of window %1 failed (%2); starting "
                                   "a new one")
@@ -230,6 +242,8 @@ QCoro::Task<CaptureResult<QImage>> MutterCaptureBackend::captureShellWindow(quin
         co_return started.error();
     recording = std::move(started).value();
     CaptureResult<QImage> frame = co_await recording->frame();
+    if (frame)
+        frame = croppedToWindow(std::move(frame).value(), *recording, m_bufferSizes.value(shellId));
     if (frame && m_options.keepRecordings)
         keep(shellId, recording);
     else
@@ -245,18 +259,11 @@ QCoro::Task<CaptureResult<QImage>> MutterCaptureBackend::captureImage(
     if (!shellId)
         co_return failure(QStringLiteral("Window %1 is not among the listed windows (it closed)").arg(windowID));
     CaptureResult<QImage> frame = co_await captureShellWindow(*shellId);
-    if (!frame) {
+    if (!frame)
         log::debug(QStringLiteral("DEBUG MutterCaptureBackend: capture of window %1 failed: %2")
                        .arg(windowID)
                        .arg(frame.error().localizedDescription));
-        co_return frame;
-    }
-    // Mutter's buffer is as large as the monitor, the window's pixels at its top left.
-    QImage image = std::move(frame).value();
-    const QSize window = m_bufferSizes.value(*shellId);
-    if (window.isValid() && !window.isEmpty() && (image.width() > window.width() || image.height() > window.height()))
-        image = image.copy(0, 0, qMin(image.width(), window.width()), qMin(image.height(), window.height()));
-    co_return image;
+    co_return frame;
 }
 
 } // namespace pellux::wayland

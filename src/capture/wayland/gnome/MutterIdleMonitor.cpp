@@ -4,6 +4,7 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusServiceWatcher>
 
 namespace pellux::wayland {
 
@@ -76,9 +77,8 @@ bool MutterIdleMonitor::start()
         return false;
     }
     // A restarted compositor has forgotten the watches: they are armed again when it returns.
-    m_bus.connect(QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
-        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("NameOwnerChanged"), this,
-        SLOT(onMonitorOwnerChanged(QString, QString, QString)));
+    auto *watcher = new QDBusServiceWatcher(idleService, m_bus, QDBusServiceWatcher::WatchForRegistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceRegistered, this, &MutterIdleMonitor::onMonitorRegistered);
     if (!armWatches()) {
         removeWatch(m_idleWatch);
         removeWatch(m_activeWatch);
@@ -110,10 +110,8 @@ void MutterIdleMonitor::onWatchFired(uint id)
     }
 }
 
-void MutterIdleMonitor::onMonitorOwnerChanged(const QString &name, const QString &, const QString &newOwner)
+void MutterIdleMonitor::onMonitorRegistered()
 {
-    if (name != idleService || newOwner.isEmpty() || !m_started)
-        return;
     m_idleWatch = 0;
     m_activeWatch = 0;
     armWatches();

@@ -21,7 +21,7 @@ public:
 
 private slots:
     void onWatchFired(uint id);
-    void onMonitorOwnerChanged(const QString &name, const QString &oldOwner, const QString &newOwner);
+    void onMonitorRegistered();
 
 private:
     // Adds a watch and answers its id, or 0 (with a log line) when Mutter refused.

@@ -30,8 +30,9 @@ public:
     ~WindowRecording() override;
 
     // The window's newest frame, as large as Mutter's buffer (the monitor), unless Mutter states the
-    // window's crop region with it.
+    // window's crop region with it (Mutter 43 does), in which case it is cut to the window.
     QCoro::Task<CaptureResult<QImage>> frame();
+    bool lastFrameCropped() const { return m_stream && m_stream->lastFrameCropped(); }
     // False once the stream ended (the window closed, Mutter stopped the session).
     bool isAlive() const;
     void stop();
