@@ -262,6 +262,13 @@ QCoro::Task<CaptureResult<QImage>> WlrootsCaptureBackend::captureSwayWindow(
     const sway::Output *output = sway::outputOf(tree.value(), *window);
     if (!output)
         co_return failure(QStringLiteral("the window is on no output"));
+    if (!capture->hasOutput(output->name)) {
+        // An output plugged in since the connection was made: its wl_output is on a new connection.
+        m_screenCapture.reset();
+        capture = screenCapture();
+        if (!capture)
+            co_return unreadable(QStringLiteral("the wlroots compositor cannot be reached"));
+    }
     const QRect region = regionOnOutput(window->contentRect, output->rect);
     CaptureResult<QImage> image = co_await capture->captureOutputRegion(
         output->name, region, output->rect.size(), outputTransformFromName(output->transform), replyTimeout_ms);

@@ -39,7 +39,7 @@ public:
     static std::unique_ptr<ShmBuffer> create(
         wl_shm *shm, int width, int height, int stride, uint32_t format, QString &error)
     {
-        if (width <= 0 || height <= 0 || stride < width * 4 || height > (1 << 15) || stride > (1 << 17)) {
+        if (width <= 0 || height <= 0 || stride < width * 4 || height > (1 << 14) || stride > (1 << 16)) {
             error = QStringLiteral("the compositor asked for a %1×%2 buffer with %3-byte rows")
                         .arg(width)
                         .arg(height)
