@@ -3,10 +3,17 @@
 // a fixed frame (the pipeline alone), once with the X11 backend reading a real xterm filling a
 // private Xvfb screen (window list, XComposite and MIT-SHM read included). The baseline is a plain
 // deep copy of the same frame, measured in the same run; the figure to read is the ratio.
+// Inside a GNOME session with a 1920x1080 window titled "pellux-bench" (`tests/wayland/gnome.sh
+// BUILD SOURCE --bench` starts one, headless), the same runs over Mutter's ScreenCast, with the
+// window's recording kept between captures and with a new recording for each; the single-window
+// captures alone are measured for X11 and GNOME too.
 #include "capture/ActivityMonitor.h"
 #include "capture/NullCaptureBackend.h"
 #include "capture/ScreenshotService.h"
 #include "capture/x11/X11CaptureBackend.h"
+#if PELLUX_WAYLAND
+#include "capture/wayland/gnome/MutterCaptureBackend.h"
+#endif
 #include "diagnostics/DebugManager.h"
 #include "imaging/ImageOptimizer.h"
 #include "ocr/OCRProcessor.h"
@@ -146,23 +153,118 @@ void BM_UnchangedWindowCycle(benchmark::State &state)
 }
 BENCHMARK(BM_UnchangedWindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
-void BM_UnchangedX11WindowCycle(benchmark::State &state)
+// The window of a private Xvfb screen that an xterm fills, or 0 (with the benchmark skipped).
+quint32 fullScreenXterm(benchmark::State &state, test::XvfbSession &session)
 {
-    test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
     const quint32 window
         = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
     if (!window) {
         state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
-        return;
+        return 0;
     }
-    // Fill the screen, then let the server settle before the first capture.
     session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
         QStringLiteral("1920"), QStringLiteral("1080") });
     test::XvfbSession::waitUntil([] { return false; }, 500);
+    return window;
+}
+
+void BM_UnchangedX11WindowCycle(benchmark::State &state)
+{
+    test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
+    if (!fullScreenXterm(state, session))
+        return;
     X11CaptureBackend backend(session.display());
     measureUnchangedCycles(state, backend);
 }
 BENCHMARK(BM_UnchangedX11WindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void measureCaptures(benchmark::State &state, CaptureBackend &backend, const WindowDescription &window)
+{
+    const ContentFilter filter = ContentFilter::desktopIndependentWindow(window);
+    const StreamConfiguration configuration { int(window.frame.width()), int(window.frame.height()) };
+    // The first capture may set things up (a recording kept afterwards); it is not measured.
+    CaptureResult<QImage> image = QCoro::waitFor(backend.captureImage(filter, configuration));
+    if (!image) {
+        state.SkipWithError(qPrintable(image.error().localizedDescription));
+        return;
+    }
+    for (auto _ : state) {
+        image = QCoro::waitFor(backend.captureImage(filter, configuration));
+        if (!image) {
+            state.SkipWithError(qPrintable(image.error().localizedDescription));
+            return;
+        }
+    }
+    state.counters["width"] = image.value().width();
+    state.counters["height"] = image.value().height();
+}
+
+void BM_X11WindowCapture(benchmark::State &state)
+{
+    test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
+    const quint32 window = fullScreenXterm(state, session);
+    if (!window)
+        return;
+    X11CaptureBackend backend(session.display());
+    WindowDescription description;
+    description.windowID = window;
+    description.frame = QRectF(0, 0, 1920, 1080);
+    measureCaptures(state, backend, description);
+}
+BENCHMARK(BM_X11WindowCapture)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+#if PELLUX_WAYLAND
+const QString mutterBenchTitle = QStringLiteral("pellux-bench");
+
+// The bench window of the GNOME session this program runs in; nothing (benchmark skipped) elsewhere.
+std::optional<WindowDescription> mutterBenchWindow(benchmark::State &state, CaptureBackend &backend)
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || !backend.preflightScreenCaptureAccess()) {
+        state.SkipWithError("not in a GNOME session with Pellux's extension (tests/wayland/gnome.sh --bench)");
+        return std::nullopt;
+    }
+    const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());
+    if (content)
+        for (const WindowDescription &window : content.value().windows)
+            if (window.title == mutterBenchTitle)
+                return window;
+    state.SkipWithError("no window titled pellux-bench");
+    return std::nullopt;
+}
+
+void mutterWindowCapture(benchmark::State &state, bool keepRecordings)
+{
+    wayland::MutterCaptureBackend::Options options;
+    options.keepRecordings = keepRecordings;
+    wayland::MutterCaptureBackend backend(QDBusConnection::sessionBus(), options);
+    if (const auto window = mutterBenchWindow(state, backend))
+        measureCaptures(state, backend, *window);
+}
+
+void BM_MutterWindowCapture(benchmark::State &state) { mutterWindowCapture(state, true); }
+BENCHMARK(BM_MutterWindowCapture)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_MutterWindowCaptureNewRecording(benchmark::State &state) { mutterWindowCapture(state, false); }
+BENCHMARK(BM_MutterWindowCaptureNewRecording)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void mutterWindowCycle(benchmark::State &state, bool keepRecordings)
+{
+    wayland::MutterCaptureBackend::Options options;
+    options.keepRecordings = keepRecordings;
+    wayland::MutterCaptureBackend backend(QDBusConnection::sessionBus(), options);
+    if (mutterBenchWindow(state, backend))
+        measureUnchangedCycles(state, backend);
+}
+
+void BM_UnchangedMutterWindowCycle(benchmark::State &state) { mutterWindowCycle(state, true); }
+BENCHMARK(BM_UnchangedMutterWindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_UnchangedMutterWindowCycleNewRecording(benchmark::State &state) { mutterWindowCycle(state, false); }
+BENCHMARK(BM_UnchangedMutterWindowCycleNewRecording)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+#endif
 
 } // namespace
 

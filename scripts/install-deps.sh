@@ -23,10 +23,20 @@ packages=(
   # headless Wayland desktops for the tests: KWin, gnome-shell, sway, with PipeWire and real windows
   kwin-wayland libkf5service-bin mutter gnome-shell pipewire pipewire-bin wireplumber sway foot wtype
   zenity dbus dbus-x11 xdg-desktop-portal xdg-desktop-portal-gnome
+  # gdbus: the KDE test arranges its windows with KWin scripts
+  libglib2.0-bin
+  # video producers on a test PipeWire daemon, for the PipeWire stream's tests
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-pipewire
+  # runs Pellux's GNOME Shell extension outside the shell in its test
+  nodejs
+  # the portal test answers GNOME's consent dialog with input through Mutter's RemoteDesktop (GDBus)
+  python3-gi
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openbox xterm xdotool x11-utils trayer webp imagemagick time man-db manpages
   fonts-dejavu-core fonts-liberation2 breeze-icon-theme adwaita-icon-theme
+  # scripts/measure-wayland.sh: processor shares
+  bc
 )
 
 missing=()

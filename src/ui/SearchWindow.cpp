@@ -27,7 +27,9 @@ bool SearchWindow::build()
     if (m_scene.isLoaded())
         return true;
     m_search = std::make_unique<SearchModel>(*m_components.database, *m_components.storage, *m_components.clock);
-    m_actions = std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage);
+    m_actions = m_components.desktopSession
+        ? std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage, *m_components.desktopSession)
+        : std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage);
     m_icons = std::make_unique<ApplicationIcons>();
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "capture/DesktopSession.h"
+
 #include "runtime/Clock.h"
 #include "ui/QmlWindow.h"
 
@@ -7,6 +9,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class QQuickWindow;
 
@@ -31,6 +34,8 @@ public:
         SimpleDatabaseManager *database = nullptr;
         QObject *optimizer = nullptr; // the re-compression service, for the storage popover
         const Clock *clock = &Clock::system();
+        // The desktop whose permission steps the guide shows; by default the one Pellux runs in.
+        std::optional<DesktopSession> desktopSession;
     };
 
     explicit SearchWindow(Components components, QObject *parent = nullptr);

@@ -168,5 +168,5 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayWhileNothingIsCapturedEndsWithAnEr
     session.killServer();
     // No --for: the program has to notice by itself.
     EXPECT_EQ(run.finish(60'000), kExitFailure) << run.err().toStdString();
-    EXPECT_TRUE(run.err().contains(QStringLiteral("the X server went away"))) << run.err().toStdString();
+    EXPECT_TRUE(run.err().contains(QStringLiteral("the display server went away"))) << run.err().toStdString();
 }

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace pellux {
 namespace {
 
@@ -47,10 +49,10 @@ protected:
         pipeline.makeService();
     }
 
-    void makeWindow(QObject *optimizer = nullptr)
+    void makeWindow(QObject *optimizer = nullptr, std::optional<DesktopSession> session = std::nullopt)
     {
         window = std::make_unique<SearchWindow>(SearchWindow::Components {
-            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock });
+            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session });
         ASSERT_TRUE(window->build());
         window->window()->show();
     }
@@ -127,6 +129,37 @@ TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
 
     window->window()->findChild<QObject *>(QStringLiteral("permissionInstructions"))->setProperty("visible", true);
     render(QStringLiteral("permission-guide"));
+}
+
+// Each desktop has its own way to let Pellux read the screen; the guide shows that desktop's steps.
+TEST_F(SearchWindowRenderTest, PermissionGuideShowsTheStepsOfTheDesktop)
+{
+    const struct {
+        DesktopSession session;
+        const char *step;
+    } cases[] = {
+        { DesktopSession::x11, "System Settings should now be open" },
+        { DesktopSession::kde, "kbuildsycoca6" },
+        { DesktopSession::gnome, "gnome-extensions enable" },
+        { DesktopSession::wlroots, "SWAYSOCK" },
+        { DesktopSession::portal, "screen-sharing dialog" },
+    };
+    for (const auto &c : cases) {
+        makeWindow(nullptr, c.session);
+        window->window()->findChild<QObject *>(QStringLiteral("permissionInstructions"))->setProperty("visible", true);
+        QStringList shown;
+        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+            if (item->isVisible() && item->metaObject()->indexOfProperty("text") >= 0)
+                shown << item->property("text").toString();
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(window->window()->contentItem());
+        const QString wanted = QString::fromLatin1(c.step);
+        EXPECT_TRUE(std::any_of(shown.begin(), shown.end(), [&](const QString &t) { return t.contains(wanted); }))
+            << desktopSessionName(c.session).toStdString() << ": " << shown.join(QLatin1String(" | ")).toStdString();
+        render(QStringLiteral("permission-guide-") + desktopSessionName(c.session));
+    }
 }
 
 TEST_F(SearchWindowRenderTest, StoragePopoverDuringARecompressionRun)

@@ -86,14 +86,19 @@ public:
     {
         CaptureBackend &backend = CaptureBackend::shared();
         if (!backend.preflightScreenCaptureAccess()) {
+            // A desktop that asks the user first (the screen-cast portal) asks now; listing the
+            // windows waits for the answer.
+            backend.requestScreenCaptureAccess();
             const CaptureResult<ShareableContent> content = co_await backend.getShareableContent();
-            const QString reason
-                = content.ok() ? QStringLiteral("no windows can be listed") : content.error().localizedDescription;
-            std::fprintf(stderr,
-                "pellux capture: cannot read the screen: %s (is a display server running, with WAYLAND_DISPLAY or "
-                "DISPLAY set?)\n",
-                qUtf8Printable(reason));
-            co_return kExitFailure;
+            if (!backend.preflightScreenCaptureAccess()) {
+                const QString reason
+                    = content.ok() ? QStringLiteral("no windows can be listed") : content.error().localizedDescription;
+                std::fprintf(stderr,
+                    "pellux capture: cannot read the screen: %s (is a display server running, with WAYLAND_DISPLAY "
+                    "or DISPLAY set?)\n",
+                    qUtf8Printable(reason));
+                co_return kExitFailure;
+            }
         }
 
         ScreenshotService &service = ScreenshotService::shared();
@@ -172,7 +177,7 @@ public:
         }
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr,
-                "pellux capture: the screen can no longer be read (the X server went away); "
+                "pellux capture: the screen can no longer be read (the display server went away); "
                 "everything captured so far is stored\n");
             co_return kExitFailure;
         }

@@ -1,11 +1,8 @@
-#include "capture/NullCaptureBackend.h"
 #include "capture/wayland/WaylandBackends.h"
+#include "capture/wayland/kde/KWinCaptureBackend.h"
 
 namespace pellux::wayland {
 
-std::unique_ptr<CaptureBackend> createKWinCaptureBackend()
-{
-    return std::make_unique<NullCaptureBackend>(QStringLiteral("Capture on this KDE desktop is not available yet"));
-}
+std::unique_ptr<CaptureBackend> createKWinCaptureBackend() { return std::make_unique<kwin::KWinCaptureBackend>(); }
 
 } // namespace pellux::wayland

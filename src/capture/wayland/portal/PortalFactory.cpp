@@ -1,11 +1,12 @@
-#include "capture/NullCaptureBackend.h"
 #include "capture/wayland/WaylandBackends.h"
+#include "capture/wayland/portal/PortalCaptureBackend.h"
 
 namespace pellux::wayland {
 
 std::unique_ptr<CaptureBackend> createPortalCaptureBackend()
 {
-    return std::make_unique<NullCaptureBackend>(QStringLiteral("Capture on this portal desktop is not available yet"));
+    return std::make_unique<PortalCaptureBackend>(
+        QDBusConnection::sessionBus(), portal::settingsFileRestoreTokenStore());
 }
 
 } // namespace pellux::wayland

@@ -73,6 +73,10 @@ Popup {
                         }
                     }
                     Text {
+                        // A step that names a command can be long: it wraps inside the sheet.
+                        Layout.maximumWidth: root.availableWidth - 26
+                        wrapMode: Text.Wrap
+                        textFormat: Text.PlainText
                         text: modelData
                         font.pixelSize: Theme.body
                         color: Theme.primary

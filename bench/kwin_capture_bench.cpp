@@ -1,0 +1,125 @@
+// Wall time to capture one 1920x1080 window: the X11 backend reading an xterm that fills a private
+// Xvfb screen (XComposite and MIT-SHM), against the KWin backend asking ScreenShot2 for the largest
+// window of the KDE Wayland session the program runs in (reply, then the pixels through a pipe,
+// converted to RGB32). Also the KWin window list: loading, running and unloading the script and its
+// report over D-Bus. Outside a KDE session the KWin cases are skipped; scripts/kwin-capture-bench.sh
+// starts a headless one, authorises this program and runs it there. The figure to read is the ratio
+// of the two captures, measured in the same run.
+#include "capture/x11/X11CaptureBackend.h"
+#if PELLUX_WAYLAND
+#include "capture/wayland/kde/KWinCaptureBackend.h"
+#endif
+
+#include "runtime/Log.h"
+
+#include <QGuiApplication>
+#include <QLoggingCategory>
+
+#include "support/XvfbSession.h"
+
+#include <benchmark/benchmark.h>
+#include <qcorotask.h>
+
+namespace {
+
+using namespace pellux;
+
+void BM_X11WindowCapture(benchmark::State &state)
+{
+    test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
+    const quint32 window
+        = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
+    if (!window) {
+        state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
+        return;
+    }
+    session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
+        QStringLiteral("1920"), QStringLiteral("1080") });
+    test::XvfbSession::waitUntil([] { return false; }, 500);
+    X11CaptureBackend backend(session.display());
+    QSize size;
+    for (auto _ : state) {
+        const CaptureResult<QImage> image = backend.readImage(window);
+        if (!image) {
+            state.SkipWithError(qPrintable(image.error().localizedDescription));
+            return;
+        }
+        size = image.value().size();
+    }
+    state.counters["width"] = size.width();
+    state.counters["height"] = size.height();
+}
+BENCHMARK(BM_X11WindowCapture)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+#if PELLUX_WAYLAND
+bool inKdeSession(benchmark::State &state)
+{
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") || qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        state.SkipWithError("not in a KDE Wayland session (scripts/kwin-capture-bench.sh starts one)");
+        return false;
+    }
+    return true;
+}
+
+void BM_KWinWindowCapture(benchmark::State &state)
+{
+    if (!inKdeSession(state))
+        return;
+    kwin::KWinCaptureBackend backend;
+    const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent(false, true));
+    if (!content || content.value().windows.empty()) {
+        state.SkipWithError(content ? "KWin lists no window" : qPrintable(content.error().localizedDescription));
+        return;
+    }
+    const auto largest = std::max_element(content.value().windows.begin(), content.value().windows.end(),
+        [](const WindowDescription &a, const WindowDescription &b) {
+            return a.frame.width() * a.frame.height() < b.frame.width() * b.frame.height();
+        });
+    const ContentFilter filter = ContentFilter::desktopIndependentWindow(*largest);
+    const StreamConfiguration configuration { int(largest->frame.width()), int(largest->frame.height()) };
+    QSize size;
+    for (auto _ : state) {
+        const CaptureResult<QImage> image = QCoro::waitFor(backend.captureImage(filter, configuration));
+        if (!image) {
+            state.SkipWithError(qPrintable(image.error().localizedDescription));
+            return;
+        }
+        size = image.value().size();
+    }
+    state.counters["width"] = size.width();
+    state.counters["height"] = size.height();
+}
+BENCHMARK(BM_KWinWindowCapture)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_KWinWindowList(benchmark::State &state)
+{
+    if (!inKdeSession(state))
+        return;
+    kwin::KWinCaptureBackend backend;
+    size_t windows = 0;
+    for (auto _ : state) {
+        const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());
+        if (!content) {
+            state.SkipWithError(qPrintable(content.error().localizedDescription));
+            return;
+        }
+        windows = content.value().windows.size();
+    }
+    state.counters["windows"] = double(windows);
+}
+BENCHMARK(BM_KWinWindowList)->UseRealTime()->Unit(benchmark::kMillisecond);
+#endif
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    // PELLUX_VERBOSE=1 shows each capture's time to KWin's reply.
+    pellux::log::configureFromEnvironment(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,5 @@
+
+// eslint-disable-next-line no-unused-vars
+function init() {
+    return new PelluxWindowsService();
+}

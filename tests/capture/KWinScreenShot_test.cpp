@@ -1,0 +1,183 @@
+// The KWin backend's pixels: a ScreenShot2 reply and the bytes from its pipe made into an image, the
+// authorisation probe's verdicts, and the pipe reader.
+#if PELLUX_WAYLAND
+
+#include "capture/wayland/kde/KWinCaptureBackend.h"
+#include "capture/wayland/kde/KWinScreenShot.h"
+#include "capture/wayland/kde/PipeReader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace pellux::kwin {
+namespace {
+
+QVariantMap replyFor(int width, int height, int stride, QImage::Format format)
+{
+    return { { "type", "raw" }, { "width", quint32(width) }, { "height", quint32(height) },
+        { "stride", quint32(stride) }, { "format", quint32(format) }, { "scale", 1.0 } };
+}
+
+// A 3×2 image: each pixel's colour encodes its position; rows padded to `stride` with 0xEE bytes.
+QByteArray pixelsOf(QImage::Format format, int stride)
+{
+    QImage source(3, 2, QImage::Format_RGB32);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            source.setPixel(x, y, qRgb(40 * x + 10, 100 * y + 20, 30));
+    const QImage converted = source.convertToFormat(format);
+    QByteArray bytes(stride * 2, char(0xEE));
+    const int rowBytes = (3 * converted.depth() + 7) / 8;
+    for (int y = 0; y < 2; ++y)
+        memcpy(bytes.data() + y * stride, converted.constScanLine(y), rowBytes);
+    return bytes;
+}
+
+struct FormatCase {
+    const char *name;
+    QImage::Format format;
+    int stride;
+};
+
+class KWinScreenShotFormatTest : public ::testing::TestWithParam<FormatCase> { };
+
+TEST_P(KWinScreenShotFormatTest, DecodesToRgb32)
+{
+    const FormatCase &c = GetParam();
+    const QVariantMap reply = replyFor(3, 2, c.stride, c.format);
+    EXPECT_EQ(announcedByteCount(reply), std::optional<qsizetype>(c.stride * 2));
+    const auto image = decodeScreenShot(reply, pixelsOf(c.format, c.stride));
+    ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
+    ASSERT_EQ(image.value().format(), QImage::Format_RGB32);
+    ASSERT_EQ(image.value().size(), QSize(3, 2));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(image.value().pixel(x, y), qRgb(40 * x + 10, 100 * y + 20, 30)) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, KWinScreenShotFormatTest,
+    ::testing::Values(FormatCase { "rgb32", QImage::Format_RGB32, 12 },
+        // KWin 5.27 answers with ARGB32 (5); rows may be padded.
+        FormatCase { "argb32_padded", QImage::Format_ARGB32, 16 },
+        FormatCase { "argb32_premultiplied", QImage::Format_ARGB32_Premultiplied, 12 },
+        FormatCase { "rgba8888", QImage::Format_RGBA8888, 12 }, FormatCase { "rgbx8888", QImage::Format_RGBX8888, 20 },
+        FormatCase { "rgb888_padded", QImage::Format_RGB888, 12 }, FormatCase { "rgba64", QImage::Format_RGBA64, 24 }),
+    [](const ::testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
+
+struct BadReplyCase {
+    const char *name;
+    QVariantMap reply;
+    qsizetype byteCount;
+};
+
+class KWinBadScreenShotTest : public ::testing::TestWithParam<BadReplyCase> { };
+
+TEST_P(KWinBadScreenShotTest, IsAnError)
+{
+    const BadReplyCase &c = GetParam();
+    const auto image = decodeScreenShot(c.reply, QByteArray(c.byteCount, '\x7f'));
+    ASSERT_FALSE(image.ok());
+    EXPECT_EQ(image.error().domain, captureFailureDomain);
+    EXPECT_FALSE(image.error().localizedDescription.isEmpty());
+}
+
+QVariantMap without(QVariantMap reply, const char *key)
+{
+    reply.remove(key);
+    return reply;
+}
+
+QVariantMap with(QVariantMap reply, const char *key, const QVariant &value)
+{
+    reply.insert(key, value);
+    return reply;
+}
+
+const QVariantMap good = replyFor(3, 2, 12, QImage::Format_ARGB32);
+
+INSTANTIATE_TEST_SUITE_P(Replies, KWinBadScreenShotTest,
+    ::testing::Values(BadReplyCase { "short_read", good, 23 }, BadReplyCase { "nothing_read", good, 0 },
+        BadReplyCase { "stride_below_a_row", replyFor(3, 2, 8, QImage::Format_ARGB32), 16 },
+        BadReplyCase { "zero_width", replyFor(0, 2, 12, QImage::Format_ARGB32), 24 },
+        BadReplyCase { "huge_height", replyFor(3, 1 << 20, 12, QImage::Format_ARGB32), 24 },
+        BadReplyCase { "no_stride", without(good, "stride"), 24 },
+        BadReplyCase { "no_format", without(good, "format"), 24 },
+        BadReplyCase { "negative_width", with(good, "width", -3), 24 },
+        BadReplyCase { "width_not_a_number", with(good, "width", "wide"), 24 },
+        BadReplyCase { "unknown_format", with(good, "format", 99), 24 },
+        BadReplyCase { "invalid_format", with(good, "format", 0), 24 },
+        BadReplyCase { "indexed_without_colours", replyFor(3, 2, 4, QImage::Format_Indexed8), 8 },
+        BadReplyCase { "not_raw", with(good, "type", "png"), 24 }),
+    [](const ::testing::TestParamInfo<BadReplyCase> &info) { return std::string(info.param.name); });
+
+TEST(KWinScreenShotAccess, FollowsTheAnswerToAProbe)
+{
+    EXPECT_EQ(screenShotAccessFromProbe("org.kde.KWin.ScreenShot2.Error.InvalidWindow"), ScreenShotAccess::granted);
+    EXPECT_EQ(screenShotAccessFromProbe(""), ScreenShotAccess::granted);
+    EXPECT_EQ(screenShotAccessFromProbe("org.kde.KWin.ScreenShot2.Error.NoAuthorized"), ScreenShotAccess::refused);
+    EXPECT_EQ(screenShotAccessFromProbe("org.freedesktop.DBus.Error.AccessDenied"), ScreenShotAccess::refused);
+    EXPECT_EQ(screenShotAccessFromProbe("org.freedesktop.DBus.Error.ServiceUnknown"), ScreenShotAccess::unavailable);
+    EXPECT_EQ(screenShotAccessFromProbe("org.freedesktop.DBus.Error.NoReply"), ScreenShotAccess::unavailable);
+}
+
+// Runs the event loop until the reader is done or the limit passes.
+bool runUntilFinished(const PipeReader &reader)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!reader.isFinished() && elapsed.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return reader.isFinished();
+}
+
+TEST(KWinPipeReader, ReadsMoreThanThePipeHoldsWhileTheWriterWrites)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    PipeReader reader(fds[0]);
+    QByteArray sent(5 * 1024 * 1024 + 17, '\0');
+    for (qsizetype i = 0; i < sent.size(); ++i)
+        sent[i] = char(i * 31 % 251);
+    // A blocking writer, as KWin's is: it only gets on while the reader drains the pipe.
+    std::thread writer([&] {
+        qsizetype done = 0;
+        while (done < sent.size()) {
+            const ssize_t n = ::write(fds[1], sent.constData() + done, size_t(sent.size() - done));
+            if (n <= 0)
+                break;
+            done += n;
+        }
+    });
+    reader.expect(sent.size());
+    const bool finished = runUntilFinished(reader);
+    writer.join();
+    ::close(fds[1]);
+    ASSERT_TRUE(finished);
+    EXPECT_EQ(reader.error(), 0);
+    EXPECT_EQ(reader.takeBytes(), sent);
+}
+
+TEST(KWinPipeReader, StopsShortWhenTheWriterClosesEarly)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
+    PipeReader reader(fds[0]);
+    reader.expect(1000);
+    ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
+    ::close(fds[1]);
+    ASSERT_TRUE(runUntilFinished(reader));
+    EXPECT_EQ(reader.size(), 10);
+    const auto image = decodeScreenShot(replyFor(10, 25, 40, QImage::Format_RGB32), reader.takeBytes());
+    EXPECT_FALSE(image.ok());
+}
+
+} // namespace
+} // namespace pellux::kwin
+
+#endif

@@ -1,0 +1,289 @@
+// The KWin backend's window list: the script's JSON report turned into the capture service's content,
+// and the script itself run against stand-ins of KWin's scripting API.
+#if PELLUX_WAYLAND
+
+#include "capture/wayland/kde/KWinWindowReport.h"
+#include "capture/wayland/kde/KWinWindowScript.h"
+
+#include <QJSEngine>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace pellux::kwin {
+namespace {
+
+QJsonObject window(const QString &uuid, const QString &caption, double stackingOrder, QJsonObject extra = {})
+{
+    QJsonObject w { { "internalId", uuid }, { "caption", caption }, { "resourceClass", "zenity" },
+        { "resourceName", "zenity" }, { "desktopFileName", "zenity" }, { "pid", 42 }, { "x", 10 }, { "y", 20 },
+        { "width", 700 }, { "height", 500 }, { "stackingOrder", stackingOrder }, { "minimized", false },
+        { "onCurrentDesktop", true }, { "normalWindow", true } };
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        w.insert(it.key(), it.value());
+    return w;
+}
+
+QByteArray report(const QJsonArray &windows)
+{
+    const QJsonObject screen { { "x", 0 }, { "y", 0 }, { "width", 1280 }, { "height", 800 } };
+    return QJsonDocument(QJsonObject { { "version", 1 }, { "screen", screen }, { "windows", windows } }).toJson();
+}
+
+const DesktopEntryLookup noEntries = [](const QString &, const QString &) { return std::optional<QString>(); };
+
+QStringList titles(const ShareableContent &content)
+{
+    QStringList result;
+    for (const WindowDescription &w : content.windows)
+        result << w.title.value_or(QStringLiteral("<none>"));
+    return result;
+}
+
+TEST(KWinWindowReport, ListsWindowsFrontToBackByStackingOrder)
+{
+    WindowIdTable ids;
+    const auto content = parseWindowReport(
+        report({ window("{a}", "bottom", 0), window("{c}", "top", 7), window("{b}", "middle", 3) }), ids, noEntries);
+    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString();
+    EXPECT_EQ(titles(content.value()), (QStringList { "top", "middle", "bottom" }));
+    const WindowDescription &top = content.value().windows.front();
+    EXPECT_EQ(top.frame, QRectF(10, 20, 700, 500));
+    ASSERT_TRUE(top.owningApplication);
+    EXPECT_EQ(top.owningApplication->applicationName, "zenity");
+    EXPECT_EQ(top.owningApplication->processID, 42);
+    // Three windows of one application: it is listed once.
+    EXPECT_EQ(content.value().applications.size(), 1u);
+}
+
+TEST(KWinWindowReport, LeavesOutWindowsThatAreNoApplicationContent)
+{
+    const char *const neverListed[] = { "desktopWindow", "dock", "splash", "tooltip", "notification",
+        "criticalNotification", "onScreenDisplay", "popupWindow", "menu", "comboBox", "dndIcon" };
+    QJsonArray windows { window("{normal}", "normal", 0),
+        window("{dialog}", "dialog", 1, { { "normalWindow", false }, { "dialog", true } }),
+        // A window that skips the task bar is still an application's window.
+        window("{skip}", "skips taskbar", 2, { { "skipTaskbar", true } }) };
+    int order = 10;
+    for (const char *kind : neverListed)
+        windows.append(
+            window(QStringLiteral("{%1}").arg(kind), kind, order++, { { "normalWindow", false }, { kind, true } }));
+    WindowIdTable ids;
+    const auto content = parseWindowReport(report(windows), ids, noEntries);
+    ASSERT_TRUE(content.ok());
+    EXPECT_EQ(titles(content.value()), (QStringList { "skips taskbar", "dialog", "normal" }));
+}
+
+struct OnScreenCase {
+    const char *name;
+    QJsonObject fields;
+    bool expected;
+};
+
+class KWinOnScreenTest : public ::testing::TestWithParam<OnScreenCase> { };
+
+TEST_P(KWinOnScreenTest, MarksWhatKWinDraws)
+{
+    WindowIdTable ids;
+    const auto content = parseWindowReport(report({ window("{w}", "w", 0, GetParam().fields) }), ids, noEntries);
+    ASSERT_TRUE(content.ok());
+    ASSERT_EQ(content.value().windows.size(), 1u);
+    EXPECT_EQ(content.value().windows.front().isOnScreen, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(States, KWinOnScreenTest,
+    ::testing::Values(OnScreenCase { "visible", {}, true },
+        // Neither is drawn, so KWin never answers their capture.
+        OnScreenCase { "minimised", { { "minimized", true } }, false },
+        OnScreenCase { "other_desktop", { { "onCurrentDesktop", false } }, false },
+        OnScreenCase { "hidden", { { "hidden", true } }, false },
+        OnScreenCase { "outside_the_screen", { { "x", 2000 }, { "y", 900 } }, false },
+        OnScreenCase { "partly_on_screen", { { "x", 1000 }, { "y", 700 } }, true },
+        // An older script that did not say stays on screen rather than never being captured.
+        OnScreenCase { "desktop_state_absent", { { "onCurrentDesktop", QJsonValue() } }, true }),
+    [](const ::testing::TestParamInfo<OnScreenCase> &info) { return std::string(info.param.name); });
+
+TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
+{
+    WindowIdTable ids;
+    const auto first = parseWindowReport(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), ids, noEntries);
+    ASSERT_TRUE(first.ok());
+    const quint32 b = first.value().windows[0].windowID;
+    const quint32 a = first.value().windows[1].windowID;
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(a, b);
+
+    // Restacked, with a new window on top: the old ones keep their ids.
+    const auto second = parseWindowReport(
+        report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids, noEntries);
+    ASSERT_TRUE(second.ok());
+    EXPECT_EQ(second.value().windows[1].windowID, a);
+    EXPECT_EQ(second.value().windows[2].windowID, b);
+    const quint32 c = second.value().windows[0].windowID;
+    EXPECT_NE(c, a);
+    EXPECT_NE(c, b);
+    EXPECT_EQ(ids.uuidFor(a), QString("{a}"));
+
+    // "a" closed: its id is forgotten and never handed out again, even to a window with its uuid.
+    const auto third = parseWindowReport(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids, noEntries);
+    ASSERT_TRUE(third.ok());
+    EXPECT_FALSE(ids.uuidFor(a));
+    EXPECT_EQ(ids.size(), 2);
+    const auto fourth = parseWindowReport(report({ window("{a}", "a", 0) }), ids, noEntries);
+    ASSERT_TRUE(fourth.ok());
+    EXPECT_NE(fourth.value().windows[0].windowID, a);
+}
+
+TEST(KWinWindowReport, NamesTheApplicationByItsDesktopEntryWhereOneMatches)
+{
+    const DesktopEntryLookup entries
+        = [](const QString &instance, const QString &windowClass) -> std::optional<QString> {
+        if (instance == "org.kde.kate")
+            return QStringLiteral("org.kde.kate");
+        if (windowClass == "xterm")
+            return QStringLiteral("debian-xterm");
+        return std::nullopt;
+    };
+    WindowIdTable ids;
+    const auto content = parseWindowReport(
+        report({
+            window("{1}", "kate", 3,
+                { { "resourceClass", "kate" }, { "resourceName", "kate" }, { "desktopFileName", "org.kde.kate" } }),
+            window("{2}", "xterm", 2,
+                { { "resourceClass", "xterm" }, { "resourceName", "xterm" }, { "desktopFileName", "" } }),
+            window("{3}", "no entry", 1,
+                { { "resourceClass", "tool" }, { "resourceName", "tool" }, { "desktopFileName", "" }, { "pid", 0 } }),
+            window("{4}", "anonymous", 0,
+                { { "resourceClass", "" }, { "resourceName", "" }, { "desktopFileName", "" }, { "pid", 0 } }),
+        }),
+        ids, entries);
+    ASSERT_TRUE(content.ok());
+    const auto &w = content.value().windows;
+    ASSERT_EQ(w.size(), 4u);
+    EXPECT_EQ(w[0].owningApplication, (RunningApplication { "kate", "org.kde.kate", 42 }));
+    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "xterm", "debian-xterm", 42 }));
+    EXPECT_EQ(w[2].owningApplication, (RunningApplication { "tool", "tool", 0 }));
+    EXPECT_FALSE(w[3].owningApplication);
+    EXPECT_EQ(content.value().applications.size(), 3u);
+}
+
+struct MalformedCase {
+    const char *name;
+    QByteArray json;
+};
+
+class KWinMalformedReportTest : public ::testing::TestWithParam<MalformedCase> { };
+
+TEST_P(KWinMalformedReportTest, IsAnErrorThatKeepsTheKnownIds)
+{
+    WindowIdTable ids;
+    ASSERT_TRUE(parseWindowReport(report({ window("{kept}", "kept", 0) }), ids, noEntries).ok());
+    const quint32 kept = ids.idFor("{kept}");
+
+    const auto content = parseWindowReport(GetParam().json, ids, noEntries);
+    ASSERT_FALSE(content.ok());
+    EXPECT_EQ(content.error().domain, captureFailureDomain);
+    EXPECT_FALSE(content.error().localizedDescription.isEmpty());
+    EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
+    EXPECT_EQ(ids.size(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, KWinMalformedReportTest,
+    ::testing::Values(MalformedCase { "not_json", "{\"windows\": [" }, MalformedCase { "empty", "" },
+        MalformedCase { "array", "[]" }, MalformedCase { "no_windows", "{\"version\": 1}" },
+        MalformedCase { "windows_not_array", "{\"windows\": {}}" },
+        MalformedCase { "window_not_object", "{\"windows\": [3]}" },
+        MalformedCase { "window_without_uuid", "{\"windows\": [{\"caption\": \"x\"}]}" },
+        MalformedCase { "script_failed", "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }),
+    [](const ::testing::TestParamInfo<MalformedCase> &info) { return std::string(info.param.name); });
+
+// The script against stand-ins of the two scripting APIs: what it reports must parse.
+struct ScriptCase {
+    const char *name;
+    const char *workspace; // JavaScript defining `workspace`
+};
+
+class KWinWindowScriptTest : public ::testing::TestWithParam<ScriptCase> { };
+
+TEST_P(KWinWindowScriptTest, ReportsTheWindowsOfEitherScriptingApi)
+{
+    QJSEngine engine;
+    engine.evaluate(QString::fromLatin1(GetParam().workspace));
+    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
+    const QJSValue result = engine.evaluate(
+        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
+    ASSERT_FALSE(result.isError()) << result.toString().toStdString();
+    const QStringList call = engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+    ASSERT_EQ(call.size(), 5);
+    EXPECT_EQ(
+        call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
+
+    WindowIdTable ids;
+    const auto content = parseWindowReport(call[4].toUtf8(), ids, noEntries);
+    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString() << "\n" << call[4].toStdString();
+    EXPECT_EQ(titles(content.value()), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
+    const auto &w = content.value().windows;
+    EXPECT_TRUE(w[0].isOnScreen);
+    EXPECT_TRUE(w[1].isOnScreen);
+    EXPECT_FALSE(w[2].isOnScreen);
+    EXPECT_FALSE(w[3].isOnScreen);
+    EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
+    EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
+    ASSERT_TRUE(w[1].owningApplication);
+    EXPECT_EQ(w[1].owningApplication->processID, 18390);
+}
+
+// Four windows and a panel: Alpha under Bravo, one on desktop 2, one minimised.
+INSTANTIATE_TEST_SUITE_P(Apis, KWinWindowScriptTest,
+    ::testing::Values(ScriptCase { "plasma5", R"JS(
+        function win(id, caption, order, desktop, extra) {
+            var w = { internalId: id, caption: caption, resourceClass: "zenity", resourceName: "zenity",
+                      desktopFileName: "zenity", pid: 18390, stackingOrder: order, desktop: desktop,
+                      onAllDesktops: desktop == -1, minimized: false, normalWindow: true,
+                      frameGeometry: { x: 290 + 26 * order, y: 150 + 16 * order, width: 700, height: 500 } };
+            for (var k in extra) w[k] = extra[k];
+            return w;
+        }
+        var workspace = { currentDesktop: 1, virtualScreenGeometry: { x: 0, y: 0, width: 1280, height: 800 },
+            clientList: function () { return [
+                win("{aaaa}", "Alpha", 2, 1, {}), win("{bbbb}", "Bravo", 3, -1, {}),
+                win("{cccc}", "Elsewhere", 1, 2, {}), win("{dddd}", "Minimised", 0, 1, { minimized: true }),
+                win("{pppp}", "Panel", 9, -1, { dock: true, normalWindow: false }) ]; } };
+        )JS" },
+        ScriptCase { "plasma6", R"JS(
+        var one = { id: "d1" }, two = { id: "d2" };
+        function win(id, caption, order, desktops, extra) {
+            var w = { internalId: id, caption: caption, resourceClass: "zenity", resourceName: "zenity",
+                      desktopFileName: "zenity", pid: 18390, stackingOrder: order, desktops: desktops,
+                      onAllDesktops: desktops.length == 0, minimized: false, normalWindow: true,
+                      frameGeometry: { x: 290 + 26 * order, y: 150 + 16 * order, width: 700, height: 500 } };
+            for (var k in extra) w[k] = extra[k];
+            return w;
+        }
+        var workspace = { currentDesktop: { id: "d1" }, virtualScreenGeometry: { x: 0, y: 0, width: 1280, height: 800 },
+            windowList: function () { return [
+                win("{aaaa}", "Alpha", 2, [one], {}), win("{bbbb}", "Bravo", 3, [], {}),
+                win("{cccc}", "Elsewhere", 1, [two], {}), win("{dddd}", "Minimised", 0, [one], { minimized: true }),
+                win("{pppp}", "Panel", 9, [], { dock: true, normalWindow: false }) ]; } };
+        )JS" }),
+    [](const ::testing::TestParamInfo<ScriptCase> &info) { return std::string(info.param.name); });
+
+TEST(KWinWindowScript, ReportsItsOwnFailure)
+{
+    QJSEngine engine;
+    engine.evaluate("var workspace = {}; var calls = []; function callDBus() { calls.push(arguments[4]); }");
+    engine.evaluate(QString::fromUtf8(windowListScript(":1.7", "/p", "i.f", "Report")));
+    const QByteArray json = engine.evaluate("calls[0]").toString().toUtf8();
+    WindowIdTable ids;
+    const auto content = parseWindowReport(json, ids, noEntries);
+    ASSERT_FALSE(content.ok());
+    EXPECT_TRUE(content.error().localizedDescription.contains("script failed")) << json.toStdString();
+}
+
+} // namespace
+} // namespace pellux::kwin
+
+#endif

@@ -1,0 +1,181 @@
+#include "capture/wayland/PipeWireStream.h"
+
+#include <QCoro/QCoroTask>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace pellux::wayland {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr QRgb testColour = 0xff3366cc;
+
+// A PipeWire daemon of the test's own, with its session manager and a GStreamer program that
+// offers one video node per pixel layout, each filled with `testColour`.
+class PipeWireDaemon {
+public:
+    PipeWireDaemon()
+    {
+        QFile::setPermissions(
+            m_runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QString producers;
+        for (const char *format : { "BGRx", "BGRA", "RGBx", "RGBA" })
+            producers
+                += QStringLiteral("gst-launch-1.0 -q videotestsrc pattern=solid-color foreground-color=0x%1"
+                                  " ! video/x-raw,format=%2,width=64,height=48,framerate=10/1"
+                                  " ! pipewiresink mode=provide"
+                                  " stream-properties=\"props,media.class=Video/Source,node.name=pellux-test-%2\" & ")
+                       .arg(testColour, 0, 16)
+                       .arg(QString::fromLatin1(format));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+        environment.remove(QStringLiteral("PIPEWIRE_REMOTE"));
+        m_daemon.setProcessEnvironment(environment);
+        // Its own process group, so that the daemons started by the shell end with it.
+        m_daemon.setChildProcessModifier([] { ::setsid(); });
+        m_daemon.setStandardOutputFile(QProcess::nullDevice());
+        m_daemon.setStandardErrorFile(QProcess::nullDevice());
+        m_daemon.start(QStringLiteral("dbus-run-session"),
+            { QStringLiteral("--"), QStringLiteral("sh"), QStringLiteral("-c"),
+                QStringLiteral("pipewire & sleep 0.3; wireplumber & sleep 0.3; %1 wait").arg(producers) });
+        qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+    }
+    ~PipeWireDaemon()
+    {
+        const auto group = pid_t(m_daemon.processId());
+        if (group > 0) {
+            ::kill(-group, SIGTERM);
+            // The daemons remove their sockets from the runtime folder as they exit.
+            for (int waited = 0; waited < 50 && ::kill(-group, 0) == 0; ++waited)
+                QThread::msleep(100);
+        }
+        m_daemon.waitForFinished(5000);
+        qunsetenv("PIPEWIRE_RUNTIME_DIR");
+    }
+
+    QString socketPath() const { return m_runtime.filePath(QStringLiteral("pipewire-0")); }
+
+    // The id of the node named `name`, waiting up to ten seconds for it to appear.
+    std::optional<quint32> nodeId(const QString &name)
+    {
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            QProcess dump;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime.path());
+            dump.setProcessEnvironment(environment);
+            dump.start(QStringLiteral("pw-dump"), {});
+            dump.waitForFinished(5000);
+            for (const QJsonValue &object : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+                const QJsonObject properties = object[QLatin1String("info")][QLatin1String("props")].toObject();
+                if (properties[QLatin1String("node.name")].toString() == name)
+                    return quint32(object[QLatin1String("id")].toInteger());
+            }
+            QThread::msleep(200);
+        }
+        return std::nullopt;
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    QProcess m_daemon;
+};
+
+class PipeWireStreamTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { daemon = new PipeWireDaemon; }
+    static void TearDownTestSuite()
+    {
+        delete daemon;
+        daemon = nullptr;
+    }
+    static PipeWireDaemon *daemon;
+};
+
+PipeWireDaemon *PipeWireStreamTest::daemon = nullptr;
+
+class PipeWireStreamLayoutTest : public PipeWireStreamTest, public ::testing::WithParamInterface<const char *> { };
+
+TEST_P(PipeWireStreamLayoutTest, DeliversTheProducersPixels)
+{
+    const auto node = daemon->nodeId(QStringLiteral("pellux-test-%1").arg(QString::fromLatin1(GetParam())));
+    ASSERT_TRUE(node) << "the test producer did not appear";
+    const CaptureResult<QImage> frame = QCoro::waitFor(PipeWireStream::grabFrame(*node, 10s));
+    ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
+    EXPECT_EQ(frame.value().format(), QImage::Format_RGB32);
+    EXPECT_EQ(frame.value().size(), QSize(64, 48));
+    EXPECT_EQ(frame.value().pixel(0, 0), testColour);
+    EXPECT_EQ(frame.value().pixel(63, 47), testColour);
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, PipeWireStreamLayoutTest, ::testing::Values("BGRx", "BGRA", "RGBx", "RGBA"));
+
+TEST_F(PipeWireStreamTest, KeepsDeliveringFromAnOpenStream)
+{
+    const auto node = daemon->nodeId(QStringLiteral("pellux-test-BGRx"));
+    ASSERT_TRUE(node);
+    auto stream = PipeWireStream::open(*node, PipeWireStream::Options { .maxFramesPerSecond = 2 });
+    ASSERT_TRUE(stream) << stream.error().localizedDescription.toStdString();
+    for (int read = 0; read < 3; ++read) {
+        const CaptureResult<QImage> frame = QCoro::waitFor(stream.value()->frame(10s));
+        ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
+        EXPECT_EQ(frame.value().pixel(10, 10), testColour);
+    }
+    EXPECT_TRUE(stream.value()->isAlive());
+}
+
+TEST_F(PipeWireStreamTest, ReadsThroughAGivenConnection)
+{
+    const auto node = daemon->nodeId(QStringLiteral("pellux-test-RGBx"));
+    ASSERT_TRUE(node);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = QFile::encodeName(daemon->socketPath());
+    ASSERT_LT(size_t(path.size()), sizeof(address.sun_path));
+    std::copy(path.begin(), path.end(), address.sun_path);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
+    // The daemon's own default is hidden, so only the given connection can reach it.
+    qunsetenv("PIPEWIRE_RUNTIME_DIR");
+    const CaptureResult<QImage> frame
+        = QCoro::waitFor(PipeWireStream::grabFrame(*node, 10s, PipeWireStream::Options { .remoteFd = fd }));
+    qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(QFileInfo(daemon->socketPath()).path()));
+    ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
+    EXPECT_EQ(frame.value().pixel(0, 0), testColour);
+}
+
+TEST_F(PipeWireStreamTest, FailsWithinTheTimeoutForAMissingNode)
+{
+    ASSERT_TRUE(daemon->nodeId(QStringLiteral("pellux-test-BGRx"))); // the daemon is up
+    const CaptureResult<QImage> frame = QCoro::waitFor(PipeWireStream::grabFrame(999999, 1500ms));
+    ASSERT_FALSE(frame);
+    EXPECT_TRUE(frame.error().localizedDescription.contains(QLatin1String("999999")))
+        << frame.error().localizedDescription.toStdString();
+}
+
+TEST(PipeWireStreamWithoutDaemon, FailsToOpenWhenPipeWireIsUnreachable)
+{
+    QTemporaryDir empty;
+    qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(empty.path()));
+    const auto stream = PipeWireStream::open(1);
+    qunsetenv("PIPEWIRE_RUNTIME_DIR");
+    ASSERT_FALSE(stream);
+    EXPECT_TRUE(stream.error().localizedDescription.contains(QLatin1String("cannot connect to PipeWire")))
+        << stream.error().localizedDescription.toStdString();
+}
+
+} // namespace
+} // namespace pellux::wayland

@@ -1,0 +1,63 @@
+#include "app/AppPreferences.h"
+#include "capture/wayland/portal/RestoreToken.h"
+#include "support/TempHome.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace pellux::wayland::portal {
+namespace {
+
+// Preferences as an earlier version of Pellux stored them, before the portal backend existed.
+const QByteArray kOldPreferences = R"({"isRecordingEnabled":false,"excludedApps":["org.gnome.Nautilus"],)"
+                                   R"("retentionDays":7,"captureFrameRate":5,"compressionQuality":0.5,)"
+                                   R"("screenshotInterval":4,"useDynamicIntervals":false})";
+
+TEST(RestoreTokenTest, KeptBesideThePreferencesWithoutTouchingThem)
+{
+    test::TempHome home;
+    ASSERT_EQ(AppPreferences::storeValue(QLatin1String(kPreferencesKey), kOldPreferences), std::nullopt);
+    const RestoreTokenStore store = settingsFileRestoreTokenStore();
+    EXPECT_EQ(store.load(), QString());
+
+    store.save(QStringLiteral("09938581-e959-43d3-916d-4cd7067aa338"));
+    EXPECT_EQ(store.load(), QStringLiteral("09938581-e959-43d3-916d-4cd7067aa338"));
+    EXPECT_EQ(AppPreferences::storedValue(QLatin1String(kPreferencesKey)).toByteArray(), kOldPreferences);
+    const AppPreferences loaded = AppPreferences::load();
+    EXPECT_FALSE(loaded.isRecordingEnabled);
+    EXPECT_EQ(loaded.retentionDays, 7);
+    EXPECT_EQ(loaded.excludedApps, QSet<QString> { QStringLiteral("org.gnome.Nautilus") });
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
+        | QFile::WriteOther | QFile::ExeOther;
+    EXPECT_EQ(QFile::permissions(AppPreferences::settingsFilePath()) & others, QFile::Permissions());
+}
+
+TEST(RestoreTokenTest, SurvivesASaveOfPreferencesLoadedBeforeIt)
+{
+    test::TempHome home;
+    ASSERT_EQ(AppPreferences::storeValue(QLatin1String(kPreferencesKey), kOldPreferences), std::nullopt);
+    // The settings window holds preferences loaded at its start; capture then gets a new token.
+    AppPreferences settingsWindowCopy = AppPreferences::load();
+    const RestoreTokenStore store = settingsFileRestoreTokenStore();
+    store.save(QStringLiteral("first"));
+    store.save(QStringLiteral("second"));
+    settingsWindowCopy.retentionDays = 14;
+    ASSERT_TRUE(settingsWindowCopy.save());
+
+    EXPECT_EQ(store.load(), QStringLiteral("second"));
+    EXPECT_EQ(AppPreferences::load().retentionDays, 14);
+}
+
+TEST(RestoreTokenTest, AnEmptyTokenForgetsIt)
+{
+    test::TempHome home;
+    const RestoreTokenStore store = settingsFileRestoreTokenStore();
+    store.save(QStringLiteral("refused-later"));
+    store.save(QString());
+    EXPECT_EQ(store.load(), QString());
+    EXPECT_EQ(AppPreferences::load().retentionDays, AppPreferences::defaultValue().retentionDays);
+}
+
+} // namespace
+} // namespace pellux::wayland::portal

@@ -1,0 +1,162 @@
+# Pellux on a headless KDE Plasma (kwin_wayland) session: two GTK windows with known text, the second
+# covering the first; `pellux capture` must store each window's own text under its title, through
+# the real authorisation path (the desktop file `cmake --install` writes, no test switch in KWin);
+# Pellux's own window must never be stored; and without a desktop file naming the program, capture
+# must fail with a line that names the file it needs.
+#   bash tests/wayland/kde.sh BUILD_DIR SOURCE_DIR
+source "$(dirname "$0")/lib.sh"
+
+for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
+done
+
+setup_user pellux-kde 1601
+install_pellux || exit 1
+SOCKET=pellux-kde-test
+
+# The packaged kwin_wayland carries a file capability (cap_sys_resource) that exec refuses for an
+# unprivileged user here; a copy has none.
+KWIN_DIR=$OUT/kwin
+mkdir -p "$KWIN_DIR" && chown "$TEST_USER:$TEST_USER" "$KWIN_DIR"
+cp /usr/bin/kwin_wayland "$KWIN_DIR/kwin_wayland"
+cat >"$KWIN_DIR/session.sh" <<EOF
+#!/bin/bash
+echo "\$DBUS_SESSION_BUS_ADDRESS" > $KWIN_DIR/bus
+# KWin's own switch that lifts the screenshot authorisation stays off: the desktop file must do it.
+unset KWIN_SCREENSHOT_NO_PERMISSION_CHECKS KWIN_WAYLAND_NO_PERMISSION_CHECKS
+exec $KWIN_DIR/kwin_wayland --virtual --width 1280 --height 800 --no-lockscreen --no-global-shortcuts \
+  --no-kactivities --socket $SOCKET
+EOF
+chmod 755 "$KWIN_DIR/session.sh"
+as_user dbus-run-session -- "$KWIN_DIR/session.sh" >"$OUT/kwin.log" 2>&1 &
+if ! wait_for 30 test -S "$RUNTIME_DIR/$SOCKET" || ! wait_for 10 test -s "$KWIN_DIR/bus"; then
+  echo "FAIL kwin_wayland did not start"
+  tail -20 "$OUT/kwin.log"
+  exit 1
+fi
+BUS=$(cat "$KWIN_DIR/bus")
+in_session() {
+  as_user WAYLAND_DISPLAY="$SOCKET" DBUS_SESSION_BUS_ADDRESS="$BUS" XDG_CURRENT_DESKTOP=KDE "$@"
+}
+
+# KDE finds desktop files through its sycoca cache; a running KWin picks up the rebuilt cache a
+# moment later, which the windows' start-up below leaves it.
+in_session kbuildsycoca5 >"$OUT/kbuildsycoca.log" 2>&1
+DESKTOP_FILE=$TEST_HOME/.local/share/applications/pellux.desktop
+check "the installed desktop file names the installed program" grep -qxF "Exec=$PELLUX" "$DESKTOP_FILE"
+check "the installed desktop file opens ScreenShot2 to it" \
+  grep -qxF "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2" "$DESKTOP_FILE"
+check "the installed desktop file keeps the entry's other keys" grep -qxF "Name=Pellux" "$DESKTOP_FILE"
+
+# kwin_eval JS: runs a KWin script in the session (to arrange windows), as a user's script would run.
+kwin_eval() {
+  local script=$KWIN_DIR/eval-$RANDOM.js name=pellux-test-$RANDOM id
+  printf '%s\n' "$1" >"$script" && chown "$TEST_USER" "$script"
+  id=$(in_session gdbus call --session --dest org.kde.KWin --object-path /Scripting \
+    --method org.kde.kwin.Scripting.loadScript "$script" "$name" | tr -dc '0-9-')
+  in_session gdbus call --session --dest org.kde.KWin --object-path "/Scripting/Script$id" \
+    --method org.kde.kwin.Script.run >/dev/null 2>&1 ||
+    in_session gdbus call --session --dest org.kde.KWin --object-path "/$id" --method org.kde.kwin.Script.run >/dev/null
+  sleep 0.5
+  in_session gdbus call --session --dest org.kde.KWin --object-path /Scripting \
+    --method org.kde.kwin.Scripting.unloadScript "$name" >/dev/null
+}
+open_text_window() { # TITLE FILE
+  in_session GDK_BACKEND=wayland setsid zenity --text-info --title "$1" --width 700 --height 500 \
+    --filename "$2" >/dev/null 2>&1 &
+}
+
+# Two windows KWin does not draw, which Pellux must list as off screen and never ask KWin for: one
+# on another virtual desktop, one minimised.
+echo "WALRUS GLACIER COMPASS" >"$OUT/charlie.txt"
+echo "OSPREY VELVET MEADOW" >"$OUT/delta.txt"
+chmod 644 "$OUT/charlie.txt" "$OUT/delta.txt"
+open_text_window "Charlie elsewhere" "$OUT/charlie.txt"
+open_text_window "Delta minimised" "$OUT/delta.txt"
+sleep 3
+kwin_eval 'workspace.desktops = 2; var l = workspace.clientList(); for (var i = 0; i < l.length; i++) {
+  if (l[i].caption == "Charlie elsewhere") l[i].desktop = 2;
+  if (l[i].caption == "Delta minimised") l[i].minimized = true; }'
+
+ALPHA_TITLE="Alpha kestrel notes"
+BRAVO_TITLE="Bravo pelican notes"
+echo "KESTREL MARIGOLD LANTERN" >"$OUT/alpha.txt"
+echo "PELICAN TUNDRA HARBOUR" >"$OUT/bravo.txt"
+chmod 644 "$OUT/alpha.txt" "$OUT/bravo.txt"
+open_text_window "$ALPHA_TITLE" "$OUT/alpha.txt"
+sleep 2
+# Opened later, KWin places it over the first one (offset by a few pixels): Alpha's text is covered.
+open_text_window "$BRAVO_TITLE" "$OUT/bravo.txt"
+sleep 3
+
+# --- capture through the installed desktop file's authorisation ---
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 120 "$PELLUX" capture --for 25 >"$OUT/capture.log" 2>&1
+status=$?
+check "pellux capture ran and ended well (exit $status)" test "$status" -eq 0
+check "KWin authorised Pellux's screenshots" grep -q "KWin allows Pellux's screenshots" "$OUT/capture.log"
+check "the four windows were listed by the KWin script" grep -q "4 windows listed" "$OUT/capture.log"
+check "only the two drawn windows were capture candidates" grep -q "Found 2 windows" "$OUT/capture.log"
+check "KWin was never asked for a window it does not draw" sh -c "! grep -q 'did not answer' '$OUT/capture.log'"
+search_finds_nothing() { # TEXT
+  # A search without results ends with a failure status and an empty list.
+  as_user "$PELLUX" search "$1" --json >"$OUT/search-$1.json" 2>>"$OUT/search.log"
+  python3 - "$OUT/search-$1.json" <<'PY'
+import json, sys
+rows = json.load(open(sys.argv[1]))
+rows = rows.get("results", rows) if isinstance(rows, dict) else rows
+sys.exit("found %r" % [r.get("windowTitle") for r in rows] if rows else 0)
+PY
+}
+check "the text of the window on another desktop was never stored" search_finds_nothing WALRUS
+check "the text of the minimised window was never stored" search_finds_nothing OSPREY
+check "the covering window's text is found under its title" search_finds PELICAN "$BRAVO_TITLE"
+check "the covered window's text is found under its title" search_finds KESTREL "$ALPHA_TITLE"
+# A crop of the screen at the covered window's place would show the covering window's text.
+covered_window_shows_only_its_own_text() {
+  as_user "$PELLUX" search PELICAN --json >"$OUT/search-pelican.json" || return 1
+  python3 - "$OUT/search-pelican.json" "$ALPHA_TITLE" <<'PY'
+import json, sys
+rows = json.load(open(sys.argv[1]))
+rows = rows.get("results", rows) if isinstance(rows, dict) else rows
+titles = [r.get("windowTitle") for r in rows]
+sys.exit("the covering window's text was found under %r: %r" % (sys.argv[2], titles) if sys.argv[2] in titles else 0)
+PY
+}
+check "the covered window's frames hold its own text, not the covering one's" covered_window_shows_only_its_own_text
+grep -E "KWinCaptureBackend: (window list|captured)" "$OUT/capture.log" | head -4
+
+# --- Pellux's own window is listed by KWin but never stored ---
+# The stored recordings' applications and titles; none may be Pellux's, and there must be some.
+no_recording_of_pellux() {
+  python3 - "$TEST_HOME/Documents/Pellux/Recordings/metadata.json" <<'PY'
+import json, sys
+rows = [(r.get("appName") or "", r.get("windowTitle") or "") for r in json.load(open(sys.argv[1]))]
+own = [row for row in rows if "pellux" in (row[0] + " " + row[1]).lower()]
+print("%d recordings, %d of Pellux: %r" % (len(rows), len(own), own))
+sys.exit(1 if own or not rows else 0)
+PY
+}
+in_session QT_QPA_PLATFORM=wayland PELLUX_VERBOSE=1 timeout 15 "$PELLUX" >"$OUT/app.log" 2>&1 &
+app=$!
+wait_for 15 grep -q "windows listed" "$OUT/app.log"
+script_mode=$(stat -c %a "$RUNTIME_DIR"/pellux-kwin-windows-*.js 2>&1)
+check "the KWin script file is private while Pellux runs ($script_mode)" test "$script_mode" = 600
+wait $app
+check "the application's search window was among the listed windows" grep -q "5 windows listed" "$OUT/app.log"
+check "the application captured the other windows meanwhile" grep -q "KWinCaptureBackend: captured window" "$OUT/app.log"
+check "no stored recording is of Pellux's own window" no_recording_of_pellux
+check "the KWin script file is removed when Pellux ends" \
+  sh -c "! ls $RUNTIME_DIR/pellux-kwin-windows-*.js >/dev/null 2>&1"
+
+# --- without a desktop file naming the program, KWin refuses and Pellux says what is needed ---
+sed -i "s|^Exec=.*|Exec=/nonexistent/pellux|" "$DESKTOP_FILE"
+in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
+sleep 3
+in_session QT_QPA_PLATFORM=offscreen timeout 60 "$PELLUX" capture --for 5 >"$OUT/refused.log" 2>&1
+status=$?
+check "capture fails when KWin refuses (exit $status)" test "$status" -ne 0
+check "the refusal names the desktop file and the Exec line it needs" \
+  grep -qF "$DESKTOP_FILE must contain \"Exec=$PELLUX\"" "$OUT/refused.log"
+cat "$OUT/refused.log"
+
+finish
