@@ -71,7 +71,8 @@ TEST(ShmImage, RefusesWhatItCannotRead)
     EXPECT_FALSE(imageFromShm(data.data(), 0, height, stride, WL_SHM_FORMAT_XRGB8888, false, 0));
 }
 
-// Where each corner of the buffer ends up once the output's transform is applied.
+// Where each corner of the buffer ends up once the output's transform is undone (as grim shows
+// the output of sway 1.7 under each transform).
 struct TransformCase {
     const char *name;
     bool yInvert;
@@ -100,7 +101,8 @@ INSTANTIATE_TEST_SUITE_P(Transforms, ShmTransformTest,
         TransformCase { "turned_180", false, WL_OUTPUT_TRANSFORM_180, { 3, 2 }, { 2, 1 }, { 0, 1 } },
         TransformCase { "turned_90", false, WL_OUTPUT_TRANSFORM_90, { 2, 3 }, { 0, 2 }, { 0, 0 } },
         TransformCase { "turned_270", false, WL_OUTPUT_TRANSFORM_270, { 2, 3 }, { 1, 0 }, { 1, 2 } },
-        TransformCase { "flipped", false, WL_OUTPUT_TRANSFORM_FLIPPED, { 3, 2 }, { 2, 0 }, { 0, 0 } }),
+        TransformCase { "flipped", false, WL_OUTPUT_TRANSFORM_FLIPPED, { 3, 2 }, { 2, 0 }, { 0, 0 } },
+        TransformCase { "flipped_90", false, WL_OUTPUT_TRANSFORM_FLIPPED_90, { 2, 3 }, { 1, 2 }, { 1, 0 } }),
     [](const ::testing::TestParamInfo<TransformCase> &info) { return std::string(info.param.name); });
 
 TEST(ShmImage, NamesOfTransforms)
@@ -132,6 +134,26 @@ INSTANTIATE_TEST_SUITE_P(Regions, RegionTest,
         RegionCase { "elsewhere", { 2000, 0, 100, 100 }, { 0, 0, 1280, 800 }, {} },
         RegionCase { "empty", { 10, 10, 0, 0 }, { 0, 0, 1280, 800 }, {} }),
     [](const ::testing::TestParamInfo<RegionCase> &info) { return std::string(info.param.name); });
+
+} // namespace
+} // namespace pellux::wayland
+
+namespace pellux::wayland {
+namespace {
+
+TEST(ShmImage, CropsAWholeOutputPictureAtItsScale)
+{
+    // A 2× output of 100×50 logical pixels: the region's pixels are twice its logical size.
+    QImage output(200, 100, QImage::Format_RGB32);
+    output.fill(Qt::black);
+    output.setPixel(40, 20, qRgb(255, 0, 0));
+    const QImage crop = cropToRegion(output, QRect(20, 10, 30, 20), QSize(100, 50));
+    EXPECT_EQ(crop.size(), QSize(60, 40));
+    EXPECT_EQ(crop.pixel(0, 0), qRgb(255, 0, 0));
+    // A region hanging over the edge is cut at it; an empty output size gives nothing.
+    EXPECT_EQ(cropToRegion(output, QRect(90, 40, 30, 20), QSize(100, 50)).size(), QSize(20, 20));
+    EXPECT_TRUE(cropToRegion(output, QRect(0, 0, 10, 10), QSize()).isNull());
+}
 
 } // namespace
 } // namespace pellux::wayland

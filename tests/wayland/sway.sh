@@ -2,7 +2,8 @@
 # one window on another workspace and one in the scratchpad; `pellux capture` must store each shown
 # window's own text under its title (sway's IPC for the list, wlr-screencopy for the pixels), list
 # the hidden windows as not on screen and never store their text, and follow presence (idle after a
-# few seconds without input, back at a key press) in its activity level.
+# few seconds without input, back at a key press) in its activity level. Then: a window on a turned
+# output, the window list without sway's IPC (wlr-foreign-toplevel), and sway going away mid-capture.
 #   bash tests/wayland/sway.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/lib.sh"
 
@@ -104,18 +105,38 @@ check "the left window's text is found under its title" search_finds KESTREL "$A
 check "the right window's text is found under its title" search_finds PELICAN "$BRAVO_TITLE"
 check "the text of the window on another workspace was never stored" search_finds_nothing WALRUS
 check "the text of the scratchpad window was never stored" search_finds_nothing OSPREY
-# A crop of the wrong part of the output would carry the neighbour's text.
-each_window_shows_only_its_own_text() {
-  as_user "$PELLUX" search PELICAN --json >"$OUT/search-pelican.json" || return 1
-  python3 - "$OUT/search-pelican.json" "$ALPHA_TITLE" <<'PY'
+# search_not_under TEXT TITLE: no recording titled TITLE shows TEXT (a crop of the wrong part of
+# the output would carry the neighbour's text).
+search_not_under() {
+  as_user "$PELLUX" search "$1" --json >"$OUT/search-not-$1.json" 2>>"$OUT/search.log"
+  python3 - "$OUT/search-not-$1.json" "$2" <<'PY'
 import json, sys
 rows = json.load(open(sys.argv[1]))
 rows = rows.get("results", rows) if isinstance(rows, dict) else rows
 wrong = [r.get("windowTitle") for r in rows if r.get("windowTitle") == sys.argv[2]]
-sys.exit("the right window's text was stored under %r" % wrong if wrong else 0)
+sys.exit("stored under %r" % wrong if wrong else 0)
 PY
 }
-check "the left window's pictures do not show the right window" each_window_shows_only_its_own_text
+check "the left window's pictures do not show the right window" search_not_under PELICAN "$ALPHA_TITLE"
+check "the right window's pictures do not show the left window" search_not_under KESTREL "$BRAVO_TITLE"
+
+# --- a turned output: the picture arrives in the output's own orientation and is turned back, and
+# each window is cut from the right place ---
+in_session swaymsg output HEADLESS-1 transform 90 >/dev/null
+in_session swaymsg workspace 3 >/dev/null
+ECHO_TITLE="Echo turned notes"
+FOXTROT_TITLE="Foxtrot turned notes"
+open_terminal "$ECHO_TITLE" test.echo "FALCON ZENITH"
+open_terminal "$FOXTROT_TITLE" test.foxtrot "GANNET QUIVER"
+sleep 1
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --once >"$OUT/turned.log" 2>&1
+status=$?
+check "pellux capture --once on a turned output ended well (exit $status)" test "$status" -eq 0
+check "the left window on the turned output is read upright under its title" search_finds FALCON "$ECHO_TITLE"
+check "the right window on the turned output is read upright under its title" search_finds GANNET "$FOXTROT_TITLE"
+turned_windows_apart() { search_not_under GANNET "$ECHO_TITLE" && search_not_under FALCON "$FOXTROT_TITLE"; }
+check "the turned output's windows do not show each other" turned_windows_apart
+in_session swaymsg output HEADLESS-1 transform normal >/dev/null
 
 # --- without sway's IPC (as on other wlroots compositors): wlr-foreign-toplevel lists the windows
 # without geometry; only the focused window that fills its output is on screen, captured whole ---

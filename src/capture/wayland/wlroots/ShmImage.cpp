@@ -32,14 +32,14 @@ std::optional<QImage> imageFromShm(
         image.mirror(false, true);
     if (outputTransform == WL_OUTPUT_TRANSFORM_NORMAL)
         return image;
-    // The buffer is the output's picture before its transform; apply the transform to get what the
-    // user sees: a flip about the vertical axis first, then a counter-clockwise turn.
+    // The buffer is the output's picture before its transform (a flip about the vertical axis, then
+    // counter-clockwise turns): undo the turns, then the flip. Checked against grim on sway 1.7.
     const bool flipped = outputTransform >= WL_OUTPUT_TRANSFORM_FLIPPED;
     const int quarterTurns = outputTransform % 4;
-    if (flipped)
-        image.mirror(true, false);
     if (quarterTurns != 0)
         image = image.transformed(QTransform().rotate(-90.0 * quarterTurns));
+    if (flipped)
+        image.mirror(true, false);
     return image;
 }
 
@@ -49,6 +49,19 @@ QRect regionOnOutput(const QRect &windowRect, const QRect &outputRect)
     if (visible.isEmpty())
         return {};
     return visible.translated(-outputRect.topLeft());
+}
+
+QImage cropToRegion(const QImage &outputImage, const QRect &region, const QSize &outputSize)
+{
+    if (outputSize.isEmpty())
+        return {};
+    const double scaleX = double(outputImage.width()) / outputSize.width();
+    const double scaleY = double(outputImage.height()) / outputSize.height();
+    const QRect scaled
+        = QRectF(region.x() * scaleX, region.y() * scaleY, region.width() * scaleX, region.height() * scaleY)
+              .toAlignedRect()
+              .intersected(outputImage.rect());
+    return outputImage.copy(scaled);
 }
 
 int outputTransformFromName(const QString &name)

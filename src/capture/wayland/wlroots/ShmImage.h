@@ -22,6 +22,10 @@ std::optional<QImage> imageFromShm(
 // `outputRect`, relative to the output's top left corner; empty when they do not meet.
 QRect regionOnOutput(const QRect &windowRect, const QRect &outputRect);
 
+// The part of a picture of a whole output that shows `region` (logical coordinates relative to the
+// output, whose logical size is `outputSize`), at the picture's scale.
+QImage cropToRegion(const QImage &outputImage, const QRect &region, const QSize &outputSize);
+
 // The wl_output_transform value of sway's transform names ("normal", "90", "flipped-270", ...).
 int outputTransformFromName(const QString &name);
 

@@ -262,9 +262,16 @@ QCoro::Task<CaptureResult<QImage>> WlrootsCaptureBackend::captureSwayWindow(
     const sway::Output *output = sway::outputOf(tree.value(), *window);
     if (!output)
         co_return failure(QStringLiteral("the window is on no output"));
+    if (!capture->hasOutput(output->name)) {
+        // An output plugged in since the connection was made: its wl_output is on a new connection.
+        m_screenCapture.reset();
+        capture = screenCapture();
+        if (!capture)
+            co_return unreadable(QStringLiteral("the wlroots compositor cannot be reached"));
+    }
     const QRect region = regionOnOutput(window->contentRect, output->rect);
     CaptureResult<QImage> image = co_await capture->captureOutputRegion(
-        output->name, region, outputTransformFromName(output->transform), replyTimeout_ms);
+        output->name, region, output->rect.size(), outputTransformFromName(output->transform), replyTimeout_ms);
     if (!image)
         co_return reportFailure(QStringLiteral("copy"), image.error());
     noteSuccess(QStringLiteral("copy"));
@@ -289,8 +296,8 @@ QCoro::Task<CaptureResult<QImage>> WlrootsCaptureBackend::captureForeignToplevel
     if (!toplevel->activated || !(toplevel->maximized || toplevel->fullscreen) || !output)
         co_return failure(QStringLiteral("without sway's IPC only a focused window that fills its output can be "
                                          "captured on this compositor"));
-    CaptureResult<QImage> image = co_await capture->captureOutputRegion(
-        output->name, QRect(QPoint(0, 0), output->rect.size()), output->transform, replyTimeout_ms);
+    CaptureResult<QImage> image = co_await capture->captureOutputRegion(output->name,
+        QRect(QPoint(0, 0), output->rect.size()), output->rect.size(), output->transform, replyTimeout_ms);
     if (!image)
         co_return reportFailure(QStringLiteral("copy"), image.error());
     noteSuccess(QStringLiteral("copy"));

@@ -39,7 +39,7 @@ public:
     static std::unique_ptr<ShmBuffer> create(
         wl_shm *shm, int width, int height, int stride, uint32_t format, QString &error)
     {
-        if (width <= 0 || height <= 0 || stride < width * 4 || height > (1 << 15) || stride > (1 << 17)) {
+        if (width <= 0 || height <= 0 || stride < width * 4 || height > (1 << 14) || stride > (1 << 16)) {
             error = QStringLiteral("the compositor asked for a %1×%2 buffer with %3-byte rows")
                         .arg(width)
                         .arg(height)
@@ -474,7 +474,7 @@ bool WlrootsScreenCapture::hasOutput(const QString &name) const
 }
 
 QCoro::Task<CaptureResult<QImage>> WlrootsScreenCapture::captureOutputRegion(
-    QString outputName, QRect region, int outputTransform, int timeout_ms)
+    QString outputName, QRect region, QSize outputSize, int outputTransform, int timeout_ms)
 {
     if (!m_screencopy)
         co_return failure(QStringLiteral("the compositor offers no wlr-screencopy"));
@@ -491,8 +491,10 @@ QCoro::Task<CaptureResult<QImage>> WlrootsScreenCapture::captureOutputRegion(
     auto pending = std::make_unique<ScreencopyFrame>();
     pending->shm = m_shm;
     pending->version = m_screencopyVersion;
-    pending->frame = zwlr_screencopy_manager_v1_capture_output_region(
-        m_screencopy, 0, output, region.x(), region.y(), region.width(), region.height());
+    const bool wholeOutput = outputTransform != WL_OUTPUT_TRANSFORM_NORMAL;
+    pending->frame = wholeOutput ? zwlr_screencopy_manager_v1_capture_output(m_screencopy, 0, output)
+                                 : zwlr_screencopy_manager_v1_capture_output_region(
+                                     m_screencopy, 0, output, region.x(), region.y(), region.width(), region.height());
     zwlr_screencopy_frame_v1_add_listener(pending->frame, &screencopyListener, pending.get());
     QObject::connect(m_connection.get(), &WaylandConnection::lost, &pending->waker, &Waker::woke);
     m_connection->flush();
@@ -511,6 +513,8 @@ QCoro::Task<CaptureResult<QImage>> WlrootsScreenCapture::captureOutputRegion(
     std::optional<QImage> image = pending->buffer->image(pending->yInvert, outputTransform);
     if (!image)
         co_return failure(QStringLiteral("the compositor's picture could not be read"));
+    if (wholeOutput)
+        co_return cropToRegion(*image, region, outputSize);
     co_return std::move(*image);
 }
 

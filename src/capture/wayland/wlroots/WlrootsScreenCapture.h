@@ -61,10 +61,12 @@ public:
     bool canListToplevels() const { return m_wlrToplevels != nullptr; }
     std::vector<ForeignToplevel> foreignToplevels() const;
 
-    // The region (logical coordinates relative to the output's top left corner) of the named output,
-    // at the output's scale and upright (`outputTransform`, a wl_output_transform value, undone).
+    // The region (logical coordinates relative to the top left corner of the output, whose logical
+    // size is `outputSize`) of the named output, at the output's scale and upright
+    // (`outputTransform`, a wl_output_transform value, undone). On a transformed output the whole
+    // output is copied and cropped here: wlroots 0.15 misplaces a region of a turned output.
     QCoro::Task<CaptureResult<QImage>> captureOutputRegion(
-        QString outputName, QRect region, int outputTransform, int timeout_ms);
+        QString outputName, QRect region, QSize outputSize, int outputTransform, int timeout_ms);
 
     // One window on its own, found by its ext-foreign-toplevel-list identifier or, without one, as
     // the only toplevel with this app id and title.
