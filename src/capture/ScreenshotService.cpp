@@ -79,7 +79,7 @@ std::optional<double> ScreenshotService::pendingCaptureInterval() const
 {
     if (!m_timer.isActive())
         return std::nullopt;
-    return m_timer.interval() / 1000.0;
+    return m_armedInterval;
 }
 
 bool ScreenshotService::hasCachedFrame(quint32 windowID) const { return m_windowFrames.contains(windowID); }
@@ -198,7 +198,14 @@ QCoro::Task<> ScreenshotService::updateCaptureInterval(double interval)
     if (std::abs(m_currentInterval - interval) < kMinimumIntervalChange)
         co_return;
     m_currentInterval = interval;
-    armTimer(interval);
+    // Restarting the wait from zero at every change would starve capture while the level flips
+    // (on Wayland it changes five seconds after the last input, as often as a cycle is due). A
+    // cycle in progress schedules the next one itself.
+    if (m_timer.isActive()) {
+        const double waited = m_timerArmed.elapsed() / 1000.0;
+        m_armedInterval = interval;
+        m_timer.start(std::max(0, milliseconds(interval - waited)));
+    }
     qCInfo(screenshotServiceLog, "Updated capture interval to %ld seconds", static_cast<long>(interval));
 }
 
@@ -238,6 +245,8 @@ QCoro::Task<> ScreenshotService::captureTestScreenshot()
 void ScreenshotService::armTimer(double interval)
 {
     m_timer.stop();
+    m_armedInterval = interval;
+    m_timerArmed.start();
     m_timer.start(std::max(0, milliseconds(interval)));
 }
 

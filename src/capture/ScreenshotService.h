@@ -5,6 +5,7 @@
 #include "persistence/Recording.h"
 #include "runtime/Clock.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLoggingCategory>
 #include <QObject>
@@ -85,7 +86,7 @@ public:
     // The eligible windows of the last enumeration.
     const std::vector<WindowDescription> &windows() const { return m_windows; }
     bool hasAvailableContent() const { return m_availableContent.has_value(); }
-    // Seconds until the next cycle, when one is pending.
+    // The interval the pending cycle follows the last one at, when one is pending.
     std::optional<double> pendingCaptureInterval() const;
     bool isCycleRunning() const { return m_cycleRunning; }
     // Whether a stored frame of the window is kept for change detection.
@@ -106,7 +107,9 @@ public:
     // Turns capture off; a cycle in progress finishes its windows and does not re-arm.
     void stopCapturing();
     // A new activity-driven interval; applied only while capturing and when it differs by at least
-    // half a second.
+    // half a second. The pending cycle moves to the new interval counted from when it was
+    // scheduled, never further away, so that level changes in quick succession cannot put capture
+    // off.
     QCoro::Task<> updateCaptureInterval(double interval);
     // Reloads the preferences; while capturing, stops and starts again so they take effect.
     void refreshPreferences();
@@ -157,6 +160,8 @@ private:
     quint64 m_stopCount = 0;
     int m_captureCount = 0;
     QTimer m_timer;
+    QElapsedTimer m_timerArmed; // since the pending cycle was scheduled
+    double m_armedInterval = 0;
     AppPreferences m_preferences;
     double m_currentInterval = initialInterval;
     std::optional<ShareableContent> m_availableContent;

@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QSignalSpy>
 
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
@@ -304,6 +305,24 @@ TEST_F(ScreenshotServiceTest, IntervalUpdatesBelowHalfASecondAreIgnored)
     CapturePipeline::run(s.updateCaptureInterval(10.5));
     EXPECT_EQ(s.currentInterval(), 10.5);
     EXPECT_EQ(s.pendingCaptureInterval(), 10.5);
+}
+
+// The level can change more often than a cycle is due (on Wayland it falls five seconds after the
+// last input): each change moves the pending cycle, counted from when it was scheduled, so capture
+// still happens.
+TEST_F(ScreenshotServiceTest, IntervalChangesInQuickSuccessionDoNotPutCaptureOff)
+{
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    ScreenshotService &s = service(fixedInterval(1.0));
+    CapturePipeline::run(s.startCapturing());
+    QSignalSpy cycles(&s, &ScreenshotService::cycleFinished);
+    QElapsedTimer running;
+    running.start();
+    for (int i = 0; cycles.isEmpty() && running.elapsed() < 3000; ++i) {
+        QTest::qWait(200);
+        CapturePipeline::run(s.updateCaptureInterval(i % 2 == 0 ? 0.3 : 1.0));
+    }
+    EXPECT_FALSE(cycles.isEmpty()) << "no cycle ran while the interval kept changing";
 }
 
 TEST_F(ScreenshotServiceTest, DynamicIntervalsFollowTheActivityMonitor)
