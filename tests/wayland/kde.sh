@@ -89,14 +89,37 @@ sleep 2
 open_text_window "$BRAVO_TITLE" "$OUT/bravo.txt"
 sleep 3
 
+# A small program that moves the pointer through KWin's fake-input protocol, authorised the way
+# KWin authorises such programs: by a desktop file naming the protocol.
+FAKE_INPUT=$KWIN_DIR/kde_fake_input
+wayland-scanner client-header /usr/share/plasma-wayland-protocols/fake-input.xml "$KWIN_DIR/fake-input-client-protocol.h" &&
+  wayland-scanner private-code /usr/share/plasma-wayland-protocols/fake-input.xml "$KWIN_DIR/fake-input-protocol.c" &&
+  cc -O1 -I"$KWIN_DIR" -o "$FAKE_INPUT" "$(dirname "$0")/kde_fake_input.c" "$KWIN_DIR/fake-input-protocol.c" -lwayland-client ||
+  echo "FAIL the fake-input helper did not build"
+printf '[Desktop Entry]\nType=Application\nName=Pellux test input\nNoDisplay=true\nExec=%s\nX-KDE-Wayland-Interfaces=org_kde_kwin_fake_input\n' \
+  "$FAKE_INPUT" >"$TEST_HOME/.local/share/applications/pellux-test-fake-input.desktop"
+chown -R "$TEST_USER:$TEST_USER" "$TEST_HOME/.local" "$KWIN_DIR"
+in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
+
 # --- capture through the installed desktop file's authorisation ---
-in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 120 "$PELLUX" capture --for 25 >"$OUT/capture.log" 2>&1
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 120 "$PELLUX" capture --for 25 >"$OUT/capture.log" 2>&1 &
+capture=$!
+# Nothing touches keyboard or pointer: KWin says the user is idle, then the pointer moves.
+if wait_for 22 grep -qE "Activity level changed: .* → Low" "$OUT/capture.log"; then
+  in_session "$FAKE_INPUT" >>"$OUT/checks.log" 2>&1 || echo "the fake-input helper failed: $?" >>"$OUT/checks.log"
+fi
+wait $capture
 status=$?
 check "pellux capture ran and ended well (exit $status)" test "$status" -eq 0
 check "KWin authorised Pellux's screenshots" grep -q "KWin allows Pellux's screenshots" "$OUT/capture.log"
 check "the four windows were listed by the KWin script" grep -q "4 windows listed" "$OUT/capture.log"
 check "only the two drawn windows were capture candidates" grep -q "Found 2 windows" "$OUT/capture.log"
 check "KWin was never asked for a window it does not draw" sh -c "! grep -q 'did not answer' '$OUT/capture.log'"
+check "presence was watched through ext-idle-notify" \
+  grep -q "watching presence on \"$SOCKET\" through ext_idle_notifier_v1" "$OUT/capture.log"
+check "the activity level fell once KWin said the user was idle" \
+  grep -qE "Activity level changed: (Medium|High) → Low" "$OUT/capture.log"
+check "the pointer moving raised it again" grep -qE "Activity level changed: Low → (Medium|High)" "$OUT/capture.log"
 search_finds_nothing() { # TEXT
   # A search without results ends with a failure status and an empty list.
   as_user "$PELLUX" search "$1" --json >"$OUT/search-$1.json" 2>>"$OUT/search.log"

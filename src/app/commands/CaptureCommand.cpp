@@ -3,6 +3,7 @@
 #include "app/MainViewModel.h"
 #include "app/commands/Commands.h"
 #include "capture/CaptureBackend.h"
+#include "capture/CaptureBackendLoader.h"
 #include "capture/ScreenshotService.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "ocr/OCRProcessor.h"
@@ -93,10 +94,14 @@ public:
             if (!backend.preflightScreenCaptureAccess()) {
                 const QString reason
                     = content.ok() ? QStringLiteral("no windows can be listed") : content.error().localizedDescription;
-                std::fprintf(stderr,
-                    "pellux capture: cannot read the screen: %s (is a display server running, with WAYLAND_DISPLAY "
-                    "or DISPLAY set?)\n",
-                    qUtf8Printable(reason));
+                // A Wayland backend's reason says what the desktop needs; otherwise the likely cause
+                // is a display server that is not there.
+                const DesktopSession session = currentDesktopSession();
+                const char *hint = session == DesktopSession::none
+                    ? " (is a display server running, with WAYLAND_DISPLAY or DISPLAY set?)"
+                    : session == DesktopSession::x11 ? " (is an X server running and DISPLAY set?)"
+                                                     : "";
+                std::fprintf(stderr, "pellux capture: cannot read the screen: %s%s\n", qUtf8Printable(reason), hint);
                 co_return kExitFailure;
             }
         }
