@@ -4,6 +4,7 @@
 #include "capture/wayland/gnome/MutterCaptureBackend.h"
 #include "capture/wayland/gnome/MutterIdleMonitor.h"
 
+#include "runtime/ThreadSanitizer.h"
 #include "support/LogCapture.h"
 
 #include <QDBusAbstractAdaptor>
@@ -132,29 +133,26 @@ private:
 };
 
 // Runs the stand-ins on their own thread and connection. What `setUp` wrote is handed to the test's
-// thread through a lock ThreadSanitizer sees (Qt's blocking call orders it too, out of its sight).
+// thread through a lock ThreadSanitizer sees (Qt's blocking call orders it too, out of its sight);
+// the posted functions are handed over as the program's own are.
 class ServiceThread {
 public:
     explicit ServiceThread(const QString &address, std::function<void(QDBusConnection)> setUp)
     {
         m_thread.start();
-        QMetaObject::invokeMethod(
-            m_context,
-            [this, address, setUp] {
-                const std::lock_guard guard(m_handOver);
-                setUp(QDBusConnection::connectToBus(address, QStringLiteral("services")));
-            },
+        QMetaObject::invokeMethod(m_context, tsan::handOver([this, address, setUp] {
+            const std::lock_guard guard(m_handOver);
+            setUp(QDBusConnection::connectToBus(address, QStringLiteral("services")));
+        }),
             Qt::BlockingQueuedConnection);
         const std::lock_guard guard(m_handOver);
     }
     ~ServiceThread()
     {
-        QMetaObject::invokeMethod(
-            m_context,
-            [this] {
-                const std::lock_guard guard(m_handOver);
-                QDBusConnection::disconnectFromBus(QStringLiteral("services"));
-            },
+        QMetaObject::invokeMethod(m_context, tsan::handOver([this] {
+            const std::lock_guard guard(m_handOver);
+            QDBusConnection::disconnectFromBus(QStringLiteral("services"));
+        }),
             Qt::BlockingQueuedConnection);
         const std::lock_guard guard(m_handOver);
         m_thread.quit();
