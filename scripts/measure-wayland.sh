@@ -15,7 +15,7 @@ source "$source_dir/tests/wayland/lib.sh"
 trap - EXIT
 
 setup_user pellux-measure 1605
-trap 'stop_user_processes; [ -n "${SYSTEM_BUS_PID:-}" ] && kill "$SYSTEM_BUS_PID" 2>/dev/null; rm -rf "$OUT"' EXIT
+trap 'stop_user_processes; [ -n "${SYSTEM_BUS_PID:-}" ] && kill "$SYSTEM_BUS_PID" 2>/dev/null; echo "logs in $OUT"' EXIT
 install_pellux || exit 1
 for i in 1 2 3 4 5; do
   { echo "static window $i"; ls -l /usr/bin | head -n 22; } >"$OUT/text$i.txt"
@@ -80,7 +80,7 @@ start_sway() {
 declare -A share
 for session in "${sessions[@]}"; do
   stop_user_processes
-  rm -rf "$TEST_HOME/Documents/Pellux" "$SESSION_DIR"/*
+  rm -rf "$TEST_HOME/Documents/Pellux" "$SESSION_DIR"/[!t]*
   "start_$session" || { echo "$session: the session did not start (logs in $OUT)"; trap - EXIT; exit 1; }
   for i in 1 2 3 4 5; do
     in_session setsid zenity --text-info --title "static $i" --width 600 --height 400 \
@@ -89,13 +89,13 @@ for session in "${sessions[@]}"; do
   done
   sleep 3
   # Processor time of the capture process alone (user and system), over its wall time.
-  in_session QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%e %U %S' -o "$OUT/time-$session" \
+  in_session QT_QPA_PLATFORM=offscreen /usr/bin/time -f '%e %U %S' -o "$SESSION_DIR/time-$session" \
     "$PELLUX" capture --for "$duration" >"$OUT/capture-$session.log" 2>&1
-  read -r wall user system <"$OUT/time-$session"
-  stored=$(grep -c 'Screenshot optimized' "$OUT/capture-$session.log")
+  read -r wall user system <"$SESSION_DIR/time-$session"
+  captures=$(grep -oE 'stopped after [0-9]+ window captures' "$OUT/capture-$session.log" | grep -oE '[0-9]+')
   share[$session]=$(echo "($user + $system) / $wall" | bc -l)
-  printf '%-6s %5.1f %% of a core over %s s, %d frames stored\n' "$session" "$(echo "${share[$session]} * 100" | bc -l)" \
-    "$wall" "$stored"
+  printf '%-6s %5.1f %% of a core over %s s, %s window captures\n' "$session" "$(echo "${share[$session]} * 100" | bc -l)" \
+    "$wall" "${captures:-no}"
   SYSTEM_BUS_PID_OLD=${SYSTEM_BUS_PID:-}
   stop_user_processes
   [ -n "$SYSTEM_BUS_PID_OLD" ] && kill "$SYSTEM_BUS_PID_OLD" 2>/dev/null && rm -f /run/dbus/pid /run/dbus/system_bus_socket
