@@ -1,5 +1,6 @@
 #include "capture/wayland/kde/KWinCaptureBackend.h"
 
+#include "capture/wayland/kde/KWinScreenCast.h"
 #include "capture/wayland/kde/KWinScreenShot.h"
 #include "capture/wayland/kde/KWinWindowScript.h"
 #include "capture/wayland/kde/PipeReader.h"
@@ -132,8 +133,9 @@ void WindowReportReceiver::Report(const QString &json)
     emit reported();
 }
 
-KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus)
+KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus, Options options)
     : m_bus(std::move(bus))
+    , m_options(options)
 {
     const int instance = instanceCounter++;
     const qint64 pid = QCoreApplication::applicationPid();
@@ -152,6 +154,8 @@ KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus)
 
 KWinCaptureBackend::~KWinCaptureBackend()
 {
+    // Before the screencast connection they were made on.
+    m_casts.clear();
     QFile::remove(m_scriptPath);
     if (QCoreApplication::instance() && m_bus.isConnected())
         m_bus.unregisterObject(m_reportPath);
@@ -381,6 +385,7 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::listWindows()
             log::failure(QStringLiteral("ERROR KWinCaptureBackend: %1").arg(result.error().localizedDescription));
     } else {
         log::debug(QStringLiteral("DEBUG KWinCaptureBackend: %1 windows listed").arg(result.value().windows.size()));
+        forgetClosedWindows(result.value());
     }
     m_lastListing = result;
     m_listing = false;
@@ -412,19 +417,136 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::shareableConten
     co_return content;
 }
 
+void KWinCaptureBackend::forgetClosedWindows(const ShareableContent &listed)
+{
+    QSet<QString> present;
+    for (const WindowDescription &window : listed.windows)
+        if (const std::optional<QString> uuid = m_ids.uuidFor(window.windowID))
+            present.insert(*uuid);
+    // KWin ends the stream of a window that closed; one that is only no longer listed ends here.
+    for (auto it = m_casts.begin(); it != m_casts.end();) {
+        if (!present.contains(it.key()))
+            it = m_casts.erase(it);
+        else
+            ++it;
+    }
+    m_castFailed.intersect(present);
+}
+
+ScreenCastClient *KWinCaptureBackend::screenCastClient()
+{
+    if (!m_options.useWindowStreams)
+        return nullptr;
+    if (!m_screenCastTried) {
+        m_screenCastTried = true;
+        QString why;
+        m_screenCast = ScreenCastClient::connect(why);
+        if (!m_screenCast && m_loggedPath.isEmpty()) {
+            m_loggedPath = why;
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2: %1").arg(why));
+        }
+    }
+    if (m_screenCast && !m_screenCast->isUsable()) {
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2 from now on: "
+                                  "window streams do not work here (%1)")
+                       .arg(m_screenCast->unusableReason()));
+        m_casts.clear();
+        m_screenCast.reset();
+    }
+    if (m_screenCast && m_loggedPath.isEmpty()) {
+        m_loggedPath = QStringLiteral("streams");
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through kept KWin window streams "
+                                  "(zkde_screencast_unstable_v1 version %1 on \"%2\", PipeWire)")
+                       .arg(m_screenCast->version())
+                       .arg(m_screenCast->displayName()));
+    }
+    return m_screenCast.get();
+}
+
+void KWinCaptureBackend::keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast)
+{
+    m_casts.insert(uuid, KeptCast { std::move(cast), ++m_useCounter });
+    while (m_casts.size() > qsizetype(qMax(1, m_options.maxKeptStreams))) {
+        auto oldest = m_casts.begin();
+        for (auto it = m_casts.begin(); it != m_casts.end(); ++it)
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        m_casts.erase(oldest);
+    }
+}
+
+QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughStream(const QString &uuid)
+{
+    std::shared_ptr<WindowCast> cast;
+    if (const auto kept = m_casts.find(uuid); kept != m_casts.end()) {
+        if (kept->cast->isAlive()) {
+            kept->lastUse = ++m_useCounter;
+            cast = kept->cast;
+        } else {
+            m_casts.erase(kept);
+        }
+    }
+    if (cast) {
+        CaptureResult<QImage> frame = co_await cast->frame(WindowCast::startTimeout);
+        if (frame)
+            co_return frame;
+        // A stream that broke since the last capture is started again once.
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: kept stream of window %1 failed (%2); starting a new one")
+                       .arg(uuid, frame.error().localizedDescription));
+        m_casts.remove(uuid);
+    }
+    ScreenCastClient *client = screenCastClient();
+    if (!client)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain), m_loggedPath };
+    auto started = co_await WindowCast::start(m_screenCast, uuid, m_options.maxFramesPerSecond);
+    if (!started)
+        co_return started.error();
+    cast = std::move(started).value();
+    CaptureResult<QImage> frame = co_await cast->frame(WindowCast::startTimeout);
+    if (frame)
+        keepCast(uuid, std::move(cast));
+    co_return frame;
+}
+
 QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     const ContentFilter &filter, const StreamConfiguration &)
 {
     const WindowDescription window = filter.window();
+    const std::optional<QString> uuid = m_ids.uuidFor(window.windowID);
+    if (!uuid)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+            QStringLiteral("Cannot capture window %1 (\"%2\"): KWin no longer lists it")
+                .arg(window.windowID)
+                .arg(window.title.value_or(QString())) };
+    if (!m_castFailed.contains(*uuid) && screenCastClient()) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        CaptureResult<QImage> streamed = co_await captureThroughStream(*uuid);
+        if (streamed) {
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) from its stream in %4 ms")
+                           .arg(window.windowID)
+                           .arg(streamed.value().width())
+                           .arg(streamed.value().height())
+                           .arg(elapsed.elapsed()));
+            co_return streamed;
+        }
+        m_castFailed.insert(*uuid);
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: no stream of window %1 (%2); ScreenShot2 captures it")
+                       .arg(window.windowID)
+                       .arg(streamed.error().localizedDescription));
+    }
+    co_return co_await captureThroughScreenShot(window, *uuid);
+}
+
+QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughScreenShot(
+    const WindowDescription &window, const QString &uuid)
+{
     const auto failed = [&window](const QString &why) {
         return CaptureError { QString::fromLatin1(captureFailureDomain),
             QStringLiteral("Cannot capture window %1 (\"%2\"): %3")
                 .arg(window.windowID)
                 .arg(window.title.value_or(QString()), why) };
     };
-    const std::optional<QString> uuid = m_ids.uuidFor(window.windowID);
-    if (!uuid)
-        co_return failed(QStringLiteral("KWin no longer lists it"));
     if (!(m_bus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
         co_return failed(QStringLiteral("the session bus cannot pass file descriptors"));
     const Pipe pipe = makePipe();
@@ -441,7 +563,7 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     {
         // The pending call keeps the message it sent, and with it a copy of the write end: it must be
         // gone for the reader to see the end of the data when KWin closes its own copy early.
-        QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(*uuid, pipe.write), captureReply_ms);
+        QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(uuid, pipe.write), captureReply_ms);
         ::close(pipe.write);
         reply = co_await call;
     }

@@ -7,11 +7,15 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 
 #include <memory>
 
 namespace pellux::kwin {
+
+class ScreenCastClient;
+class WindowCast;
 
 // Whether KWin lets this program call org.kde.KWin.ScreenShot2, as a probe found out.
 enum class ScreenShotAccess { unknown, granted, refused, unavailable };
@@ -47,20 +51,40 @@ private:
 };
 
 // The capture backend of a KDE Plasma Wayland session (KWin 5.27 and Plasma 6). A KWin script lists
-// the windows and reports them back over D-Bus; org.kde.KWin.ScreenShot2 delivers one window's pixels
-// through a pipe. KWin allows ScreenShot2 only to a program that an installed desktop file names
-// with X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2; `cmake --install` writes it.
-// Used from the GUI thread; every D-Bus wait has a time limit.
+// the windows and reports them back over D-Bus. The pixels come from a stream per window that KWin
+// keeps drawing into PipeWire (zkde_screencast_unstable_v1), kept open between captures so that a
+// capture copies the newest frame; where KWin does not offer that protocol or a stream fails,
+// org.kde.KWin.ScreenShot2 delivers one window's pixels through a pipe (80-100 ms a window). KWin
+// allows ScreenShot2 only to a program that an installed desktop file names with
+// X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2, and offers the streams only to one
+// named with X-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1; `cmake --install` writes both.
+// Used from the GUI thread; every D-Bus, Wayland and PipeWire wait has a time limit.
 class KWinCaptureBackend final : public QObject, public CaptureBackend {
     Q_OBJECT
 public:
-    explicit KWinCaptureBackend(QDBusConnection bus = QDBusConnection::sessionBus());
+    struct Options {
+        // Capture through kept window streams where KWin offers them.
+        bool useWindowStreams = true;
+        // At most this many streams are kept, the least recently captured closed first.
+        int maxKeptStreams = 16;
+        // The frame rate asked of KWin for kept streams, which bounds what a window that keeps
+        // changing costs the compositor.
+        int maxFramesPerSecond = 2;
+    };
+
+    explicit KWinCaptureBackend(QDBusConnection bus, Options options);
+    explicit KWinCaptureBackend(QDBusConnection bus = QDBusConnection::sessionBus())
+        : KWinCaptureBackend(std::move(bus), Options {})
+    {
+    }
     ~KWinCaptureBackend() override;
 
     bool preflightScreenCaptureAccess() override;
     void requestScreenCaptureAccess() override;
     QCoro::Task<CaptureResult<QImage>> captureImage(
         const ContentFilter &filter, const StreamConfiguration &configuration) override;
+
+    size_t keptStreams() const { return m_casts.size(); }
 
 signals:
     void listingFinished();
@@ -79,6 +103,12 @@ private:
     CaptureError accessError() const;
     bool ensureScript();
     const DesktopEntryIndex &desktopEntries();
+    QCoro::Task<CaptureResult<QImage>> captureThroughScreenShot(const WindowDescription &window, const QString &uuid);
+    QCoro::Task<CaptureResult<QImage>> captureThroughStream(const QString &uuid);
+    // The screencast connection, made on first use; null when KWin does not offer it to Pellux.
+    ScreenCastClient *screenCastClient();
+    void keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast);
+    void forgetClosedWindows(const ShareableContent &listed);
 
     QDBusConnection m_bus;
     WindowReportReceiver m_receiver;
@@ -98,6 +128,20 @@ private:
 
     std::unique_ptr<DesktopEntryIndex> m_desktopEntries;
     QElapsedTimer m_desktopEntriesAge;
+
+    Options m_options;
+    std::shared_ptr<ScreenCastClient> m_screenCast;
+    bool m_screenCastTried = false;
+    // Which way the pixels come, once logged: the stream path, or ScreenShot2 and why.
+    QString m_loggedPath;
+    struct KeptCast {
+        std::shared_ptr<WindowCast> cast;
+        qint64 lastUse = 0;
+    };
+    QHash<QString, KeptCast> m_casts;
+    qint64 m_useCounter = 0;
+    // Windows whose stream failed: captured through ScreenShot2 while they exist.
+    QSet<QString> m_castFailed;
 };
 
 } // namespace pellux::kwin
