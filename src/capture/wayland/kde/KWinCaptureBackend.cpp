@@ -43,6 +43,11 @@ constexpr std::chrono::milliseconds report_timeout { 2000 };
 constexpr int captureReply_ms = 2000;
 // After the reply: a 4K window is 33 MB through the pipe.
 constexpr std::chrono::milliseconds pixels_timeout { 5000 };
+// KWin draws a new window stream's first frame within tens of milliseconds, or (5.27, when it drops
+// that one) only once the window changes: the capture does not wait for that.
+constexpr std::chrono::milliseconds firstFrameTimeout { 300 };
+// A kept stream holds its newest frame; this only bounds one that stopped delivering.
+constexpr std::chrono::milliseconds frameTimeout { 2000 };
 // How long a probe of ScreenShot2's authorisation is trusted.
 constexpr qint64 accessMaxAge_ms = 3000;
 // Installed applications change rarely; look again after this long.
@@ -463,6 +468,12 @@ ScreenCastClient *KWinCaptureBackend::screenCastClient()
     return m_screenCast.get();
 }
 
+size_t KWinCaptureBackend::deliveringStreams() const
+{
+    return std::count_if(
+        m_casts.begin(), m_casts.end(), [](const KeptCast &kept) { return kept.cast->hasDelivered(); });
+}
+
 void KWinCaptureBackend::keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast)
 {
     m_casts.insert(uuid, KeptCast { std::move(cast), ++m_useCounter });
@@ -475,7 +486,7 @@ void KWinCaptureBackend::keepCast(const QString &uuid, std::shared_ptr<WindowCas
     }
 }
 
-QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughStream(const QString &uuid)
+QCoro::Task<std::optional<CaptureResult<QImage>>> KWinCaptureBackend::captureThroughStream(const QString &uuid)
 {
     std::shared_ptr<WindowCast> cast;
     if (const auto kept = m_casts.find(uuid); kept != m_casts.end()) {
@@ -486,8 +497,18 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughStream(cons
             m_casts.erase(kept);
         }
     }
+    if (cast && !cast->hasDelivered()) {
+        // Still waiting for the window to change: no waiting here, the stream is asked again next time.
+        CaptureResult<QImage> frame = co_await cast->frame(std::chrono::milliseconds(0));
+        if (frame)
+            co_return frame;
+        if (cast->isAlive())
+            co_return std::nullopt;
+        m_casts.remove(uuid);
+        cast.reset();
+    }
     if (cast) {
-        CaptureResult<QImage> frame = co_await cast->frame(WindowCast::startTimeout);
+        CaptureResult<QImage> frame = co_await cast->frame(frameTimeout);
         if (frame)
             co_return frame;
         // A stream that broke since the last capture is started again once.
@@ -495,16 +516,18 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughStream(cons
                        .arg(uuid, frame.error().localizedDescription));
         m_casts.remove(uuid);
     }
-    ScreenCastClient *client = screenCastClient();
-    if (!client)
-        co_return CaptureError { QString::fromLatin1(captureFailureDomain), m_loggedPath };
+    if (!screenCastClient())
+        co_return CaptureResult<QImage>(CaptureError { QString::fromLatin1(captureFailureDomain), m_loggedPath });
     auto started = co_await WindowCast::start(m_screenCast, uuid, m_options.maxFramesPerSecond);
     if (!started)
-        co_return started.error();
+        co_return CaptureResult<QImage>(started.error());
     cast = std::move(started).value();
-    CaptureResult<QImage> frame = co_await cast->frame(WindowCast::startTimeout);
-    if (frame)
-        keepCast(uuid, std::move(cast));
+    CaptureResult<QImage> frame = co_await cast->frame(firstFrameTimeout);
+    if (!frame && !cast->isAlive())
+        co_return frame;
+    keepCast(uuid, std::move(cast));
+    if (!frame)
+        co_return std::nullopt;
     co_return frame;
 }
 
@@ -521,19 +544,25 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     if (!m_castFailed.contains(*uuid) && screenCastClient()) {
         QElapsedTimer elapsed;
         elapsed.start();
-        CaptureResult<QImage> streamed = co_await captureThroughStream(*uuid);
-        if (streamed) {
+        std::optional<CaptureResult<QImage>> streamed = co_await captureThroughStream(*uuid);
+        if (streamed && *streamed) {
             log::debug(QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) from its stream in %4 ms")
                            .arg(window.windowID)
-                           .arg(streamed.value().width())
-                           .arg(streamed.value().height())
+                           .arg(streamed->value().width())
+                           .arg(streamed->value().height())
                            .arg(elapsed.elapsed()));
-            co_return streamed;
+            co_return std::move(*streamed);
         }
-        m_castFailed.insert(*uuid);
-        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: no stream of window %1 (%2); ScreenShot2 captures it")
-                       .arg(window.windowID)
-                       .arg(streamed.error().localizedDescription));
+        if (streamed) {
+            m_castFailed.insert(*uuid);
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: no stream of window %1 (%2); ScreenShot2 captures it")
+                           .arg(window.windowID)
+                           .arg(streamed->error().localizedDescription));
+        } else {
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: the stream of window %1 has sent no frame yet; "
+                                      "ScreenShot2 captures it this time")
+                           .arg(window.windowID));
+        }
     }
     co_return co_await captureThroughScreenShot(window, *uuid);
 }

@@ -85,6 +85,8 @@ public:
         const ContentFilter &filter, const StreamConfiguration &configuration) override;
 
     size_t keptStreams() const { return m_casts.size(); }
+    // Kept streams that have delivered a frame (the others wait for their window to change).
+    size_t deliveringStreams() const;
 
 signals:
     void listingFinished();
@@ -104,7 +106,9 @@ private:
     bool ensureScript();
     const DesktopEntryIndex &desktopEntries();
     QCoro::Task<CaptureResult<QImage>> captureThroughScreenShot(const WindowDescription &window, const QString &uuid);
-    QCoro::Task<CaptureResult<QImage>> captureThroughStream(const QString &uuid);
+    // Nothing when the window's stream has sent no frame yet (it is kept, and ScreenShot2 captures
+    // the window this time).
+    QCoro::Task<std::optional<CaptureResult<QImage>>> captureThroughStream(const QString &uuid);
     // The screencast connection, made on first use; null when KWin does not offer it to Pellux.
     ScreenCastClient *screenCastClient();
     void keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast);

@@ -175,7 +175,10 @@ QCoro::Task<CaptureResult<QImage>> WindowCast::frame(std::chrono::milliseconds t
         co_return castError(m_uuid, QStringLiteral("KWin ended the stream (the window closed)"));
     if (!m_failure.isEmpty())
         co_return castError(m_uuid, m_failure);
-    co_return co_await m_pipeWire->frame(timeout);
+    CaptureResult<QImage> frame = co_await m_pipeWire->frame(timeout);
+    if (frame)
+        m_delivered = true;
+    co_return frame;
 }
 
 } // namespace pellux::kwin

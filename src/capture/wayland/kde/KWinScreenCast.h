@@ -69,8 +69,12 @@ public:
         std::shared_ptr<ScreenCastClient> client, QString uuid, int maxFramesPerSecond);
     ~WindowCast() override;
 
-    // The newest frame, Format_RGB32, as KWin drew it (the window's client area).
+    // The newest frame, Format_RGB32, as KWin drew it (the window's client area), waiting up to
+    // `timeout` for the first one.
     QCoro::Task<CaptureResult<QImage>> frame(std::chrono::milliseconds timeout);
+    // Whether a frame came yet. KWin draws one when the stream starts, but 5.27 at times drops it
+    // (when PipeWire's buffers are not ready yet) and the next comes when the window changes.
+    bool hasDelivered() const { return m_delivered; }
     // False once KWin closed the stream (the window closed), the stream failed or KWin went away.
     bool isAlive() const;
     const QString &uuid() const { return m_uuid; }
@@ -91,6 +95,7 @@ private:
     std::optional<quint32> m_node;
     QString m_failure;
     bool m_closed = false;
+    bool m_delivered = false;
     std::unique_ptr<wayland::PipeWireStream> m_pipeWire;
 };
 
