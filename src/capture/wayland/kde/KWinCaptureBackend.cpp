@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -405,6 +406,8 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::shareableConten
     const ScreenShotAccess access = accessIsFresh() ? m_access : co_await probeAccess();
     if (access != ScreenShotAccess::granted)
         co_return accessError();
+    // Made while the windows are listed: KWin takes a while to accept a new Wayland client.
+    connectScreenCast();
     CaptureResult<ShareableContent> listed = co_await listWindows();
     if (!listed || !onScreenWindowsOnly)
         co_return listed;
@@ -438,19 +441,39 @@ void KWinCaptureBackend::forgetClosedWindows(const ShareableContent &listed)
     m_castFailed.intersect(present);
 }
 
-ScreenCastClient *KWinCaptureBackend::screenCastClient()
+void KWinCaptureBackend::connectScreenCast()
+{
+    if (!m_options.useWindowStreams || m_screenCastConnection != ScreenCastConnection::notTried)
+        return;
+    m_screenCastConnection = ScreenCastConnection::connecting;
+    // Runs on by itself; the backend hears of the result through its member and signal.
+    connectScreenCastTask();
+}
+
+QCoro::Task<> KWinCaptureBackend::connectScreenCastTask()
+{
+    QPointer<KWinCaptureBackend> self(this);
+    ScreenCastClient::Connected connected = co_await ScreenCastClient::connect();
+    if (!self)
+        co_return;
+    m_screenCast = std::move(connected.client);
+    m_screenCastConnection = ScreenCastConnection::done;
+    if (!m_screenCast && m_loggedPath.isEmpty()) {
+        m_loggedPath = connected.why;
+        log::debug(
+            QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2: %1").arg(connected.why));
+    }
+    emit screenCastConnectionFinished();
+}
+
+QCoro::Task<ScreenCastClient *> KWinCaptureBackend::screenCastClient()
 {
     if (!m_options.useWindowStreams)
-        return nullptr;
-    if (!m_screenCastTried) {
-        m_screenCastTried = true;
-        QString why;
-        m_screenCast = ScreenCastClient::connect(why);
-        if (!m_screenCast && m_loggedPath.isEmpty()) {
-            m_loggedPath = why;
-            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2: %1").arg(why));
-        }
-    }
+        co_return nullptr;
+    connectScreenCast();
+    if (m_screenCastConnection == ScreenCastConnection::connecting)
+        co_await qCoro(this, &KWinCaptureBackend::screenCastConnectionFinished,
+            std::chrono::milliseconds(ScreenCastClient::connectTimeout_ms + 1000));
     if (m_screenCast && !m_screenCast->isUsable()) {
         log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2 from now on: "
                                   "window streams do not work here (%1)")
@@ -465,7 +488,7 @@ ScreenCastClient *KWinCaptureBackend::screenCastClient()
                        .arg(m_screenCast->version())
                        .arg(m_screenCast->displayName()));
     }
-    return m_screenCast.get();
+    co_return m_screenCast.get();
 }
 
 size_t KWinCaptureBackend::deliveringStreams() const
@@ -516,7 +539,7 @@ QCoro::Task<std::optional<CaptureResult<QImage>>> KWinCaptureBackend::captureThr
                        .arg(uuid, frame.error().localizedDescription));
         m_casts.remove(uuid);
     }
-    if (!screenCastClient())
+    if (!co_await screenCastClient())
         co_return CaptureResult<QImage>(CaptureError { QString::fromLatin1(captureFailureDomain), m_loggedPath });
     auto started = co_await WindowCast::start(m_screenCast, uuid, m_options.maxFramesPerSecond);
     if (!started)
@@ -541,7 +564,7 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
             QStringLiteral("Cannot capture window %1 (\"%2\"): KWin no longer lists it")
                 .arg(window.windowID)
                 .arg(window.title.value_or(QString())) };
-    if (!m_castFailed.contains(*uuid) && screenCastClient()) {
+    if (!m_castFailed.contains(*uuid) && co_await screenCastClient()) {
         QElapsedTimer elapsed;
         elapsed.start();
         std::optional<CaptureResult<QImage>> streamed = co_await captureThroughStream(*uuid);

@@ -90,6 +90,7 @@ public:
 
 signals:
     void listingFinished();
+    void screenCastConnectionFinished();
 
 protected:
     QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
@@ -109,8 +110,12 @@ private:
     // Nothing when the window's stream has sent no frame yet (it is kept, and ScreenShot2 captures
     // the window this time).
     QCoro::Task<std::optional<CaptureResult<QImage>>> captureThroughStream(const QString &uuid);
-    // The screencast connection, made on first use; null when KWin does not offer it to Pellux.
-    ScreenCastClient *screenCastClient();
+    // Starts connecting to KWin's screencast protocol, once.
+    void connectScreenCast();
+    QCoro::Task<> connectScreenCastTask();
+    // The screencast connection once made; null when KWin does not offer it to Pellux (or streams
+    // turned out not to work here).
+    QCoro::Task<ScreenCastClient *> screenCastClient();
     void keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast);
     void forgetClosedWindows(const ShareableContent &listed);
 
@@ -135,7 +140,12 @@ private:
 
     Options m_options;
     std::shared_ptr<ScreenCastClient> m_screenCast;
-    bool m_screenCastTried = false;
+    enum class ScreenCastConnection {
+        notTried,
+        connecting,
+        done
+    } m_screenCastConnection
+        = ScreenCastConnection::notTried;
     // Which way the pixels come, once logged: the stream path, or ScreenShot2 and why.
     QString m_loggedPath;
     struct KeptCast {

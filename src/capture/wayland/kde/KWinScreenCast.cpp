@@ -11,7 +11,6 @@ namespace pellux::kwin {
 
 namespace {
 
-constexpr int connectTimeout_ms = 2000;
 // stream_window exists since version 1; nothing newer is used.
 constexpr uint32_t screenCastVersion = 3;
 // zkde_screencast_unstable_v1.pointer: the pointer is not drawn.
@@ -25,20 +24,18 @@ CaptureError castError(const QString &uuid, const QString &what)
 
 } // namespace
 
-std::shared_ptr<ScreenCastClient> ScreenCastClient::connect(QString &why)
+QCoro::Task<ScreenCastClient::Connected> ScreenCastClient::connect()
 {
-    QString error;
-    auto connection = wayland::WaylandConnection::open(QString(), connectTimeout_ms, error);
-    if (!connection) {
-        why = error;
-        return nullptr;
-    }
-    if (!connection->hasGlobal(zkde_screencast_unstable_v1_interface)) {
-        why = QStringLiteral("KWin does not offer zkde_screencast_unstable_v1 to Pellux on \"%1\" (its desktop file "
-                             "must list it in X-KDE-Wayland-Interfaces)")
-                  .arg(connection->displayName());
-        return nullptr;
-    }
+    wayland::WaylandConnection::Opened opened
+        = co_await wayland::WaylandConnection::openAsync(QString(), connectTimeout_ms);
+    std::unique_ptr<wayland::WaylandConnection> connection = std::move(opened.connection);
+    if (!connection)
+        co_return Connected { nullptr, opened.error };
+    if (!connection->hasGlobal(zkde_screencast_unstable_v1_interface))
+        co_return Connected { nullptr,
+            QStringLiteral("KWin does not offer zkde_screencast_unstable_v1 to Pellux on \"%1\" (its desktop file "
+                           "must list it in X-KDE-Wayland-Interfaces)")
+                .arg(connection->displayName()) };
     std::shared_ptr<ScreenCastClient> client(new ScreenCastClient);
     client->m_screenCast
         = connection->bind<zkde_screencast_unstable_v1>(zkde_screencast_unstable_v1_interface, screenCastVersion);
@@ -49,7 +46,7 @@ std::shared_ptr<ScreenCastClient> ScreenCastClient::connect(QString &why)
             emit self->lost();
         });
     client->m_connection->flush();
-    return client;
+    co_return Connected { std::move(client), QString() };
 }
 
 ScreenCastClient::~ScreenCastClient()

@@ -26,8 +26,15 @@ namespace pellux::kwin {
 class ScreenCastClient final : public QObject {
     Q_OBJECT
 public:
-    // Null, with `why` set, when there is no Wayland display or KWin does not offer the global here.
-    static std::shared_ptr<ScreenCastClient> connect(QString &why);
+    // Waits this long at most for KWin to list its globals (it looks up Pellux's desktop file first).
+    static constexpr int connectTimeout_ms = 5000;
+
+    struct Connected {
+        std::shared_ptr<ScreenCastClient> client;
+        // Why there is none: no Wayland display, or KWin does not offer the global here.
+        QString why;
+    };
+    static QCoro::Task<Connected> connect();
     ~ScreenCastClient() override;
 
     zkde_screencast_unstable_v1 *screenCast() const { return m_screenCast; }
