@@ -113,6 +113,14 @@ Pipe makePipe()
 
 int instanceCounter = 0;
 
+// The window's pixels are at the top left of a stream buffer larger than its client area.
+QImage croppedToClientArea(QImage image, QSize clientArea)
+{
+    if (clientArea.isEmpty() || (image.width() <= clientArea.width() && image.height() <= clientArea.height()))
+        return image;
+    return image.copy(0, 0, qMin(image.width(), clientArea.width()), qMin(image.height(), clientArea.height()));
+}
+
 } // namespace
 
 ScreenShotAccess screenShotAccessFromProbe(const QString &errorName)
@@ -380,11 +388,12 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::listWindows()
     }
     m_listing = true;
     const CaptureResult<QString> json = co_await runWindowScript();
-    CaptureResult<ShareableContent> result = json ? parseWindowReport(json.value().toUtf8(), m_ids,
-                                                 [this](const QString &instance, const QString &windowClass) {
-                                                     return desktopEntries().idForWindowClass(instance, windowClass);
-                                                 })
-                                                  : CaptureResult<ShareableContent>(json.error());
+    const DesktopEntryLookup lookup = [this](const QString &instance, const QString &windowClass) {
+        return desktopEntries().idForWindowClass(instance, windowClass);
+    };
+    CaptureResult<ShareableContent> result = json
+        ? parseWindowReport(json.value().toUtf8(), m_ids, lookup, &m_clientSizes)
+        : CaptureResult<ShareableContent>(json.error());
     if (!result) {
         // Once per distinct failure: the capture cycle asks every few seconds.
         if (m_lastListing || m_lastListing.error().localizedDescription != result.error().localizedDescription)
@@ -569,6 +578,14 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
         elapsed.start();
         std::optional<CaptureResult<QImage>> streamed = co_await captureThroughStream(*uuid);
         if (streamed && *streamed) {
+            const QSize clientArea = m_clientSizes.value(window.windowID);
+            const QSize frameSize = streamed->value().size();
+            // A window that grew no longer fits its stream's buffers: the next capture starts a new
+            // stream. A pixel is allowed for the rounding of fractional geometry.
+            if (!clientArea.isEmpty()
+                && (frameSize.width() + 1 < clientArea.width() || frameSize.height() + 1 < clientArea.height()))
+                m_casts.remove(*uuid);
+            *streamed = croppedToClientArea(std::move(*streamed).value(), clientArea);
             log::debug(QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) from its stream in %4 ms")
                            .arg(window.windowID)
                            .arg(streamed->value().width())

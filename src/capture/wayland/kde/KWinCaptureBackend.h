@@ -154,6 +154,9 @@ private:
     };
     QHash<QString, KeptCast> m_casts;
     qint64 m_useCounter = 0;
+    // Each listed window's client area, to cut a stream's frame to: a stream's buffers are sized when
+    // it starts, and the window may have been resized since.
+    QHash<quint32, QSize> m_clientSizes;
     // Windows whose stream failed: captured through ScreenShot2 while they exist.
     QSet<QString> m_castFailed;
 };
