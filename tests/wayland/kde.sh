@@ -189,6 +189,20 @@ check "no stored recording is of Pellux's own window" no_recording_of_pellux
 check "the KWin script file is removed when Pellux ends" \
   sh -c "! ls $RUNTIME_DIR/pellux-kwin-windows-*.js >/dev/null 2>&1"
 
+# --- a window that closes while its stream is kept: the stream ends with it and capture goes on ---
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --for 20 >"$OUT/closing.log" 2>&1 &
+capture=$!
+if wait_for 12 grep -q "from its stream in" "$OUT/closing.log"; then
+  kwin_eval 'var l = workspace.clientList(); for (var i = 0; i < l.length; i++)
+    if (l[i].caption == "'"$BRAVO_TITLE"'") l[i].closeWindow();'
+  # Input brings the next cycle, and its window list, forward.
+  in_session "$FAKE_INPUT" >>"$OUT/checks.log" 2>&1
+fi
+wait $capture
+status=$?
+check "capture went on and ended well after a captured window closed (exit $status)" test "$status" -eq 0
+check "the stream of the window that closed ended with it" grep -q "ended with the window" "$OUT/closing.log"
+
 # --- without a desktop file naming the program, KWin refuses and Pellux says what is needed ---
 sed -i "s|^Exec=.*|Exec=/nonexistent/pellux|" "$DESKTOP_FILE"
 in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1

@@ -442,10 +442,13 @@ void KWinCaptureBackend::forgetClosedWindows(const ShareableContent &listed)
             present.insert(*uuid);
     // KWin ends the stream of a window that closed; one that is only no longer listed ends here.
     for (auto it = m_casts.begin(); it != m_casts.end();) {
-        if (!present.contains(it.key()))
+        if (!present.contains(it.key())) {
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: the stream of window %1 ended with the window (%2)")
+                           .arg(it.key(), QLatin1String(it->cast->isAlive() ? "closed here" : "KWin had ended it")));
             it = m_casts.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
     m_castFailed.intersect(present);
 }
