@@ -203,6 +203,18 @@ status=$?
 check "capture went on and ended well after a captured window closed (exit $status)" test "$status" -eq 0
 check "the stream of the window that closed ended with it" grep -q "ended with the window" "$OUT/closing.log"
 
+# --- a desktop file without the Wayland-interfaces key: KWin keeps its streams from Pellux, and
+# ScreenShot2 captures the windows ---
+sed -i "/^X-KDE-Wayland-Interfaces=/d" "$DESKTOP_FILE"
+in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
+sleep 3
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --for 8 >"$OUT/fallback.log" 2>&1
+status=$?
+check "capture through ScreenShot2 ended well (exit $status)" test "$status" -eq 0
+check "without the key Pellux says it captures through ScreenShot2" \
+  grep -q "capturing windows through ScreenShot2: KWin does not offer zkde_screencast_unstable_v1" "$OUT/fallback.log"
+check "ScreenShot2 captured the remaining window" grep -q "captured window .* (KWin's reply after" "$OUT/fallback.log"
+
 # --- without a desktop file naming the program, KWin refuses and Pellux says what is needed ---
 sed -i "s|^Exec=.*|Exec=/nonexistent/pellux|" "$DESKTOP_FILE"
 in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1

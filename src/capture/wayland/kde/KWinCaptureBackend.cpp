@@ -49,6 +49,7 @@ constexpr std::chrono::milliseconds pixels_timeout { 5000 };
 constexpr std::chrono::milliseconds firstFrameTimeout { 300 };
 // A kept stream holds its newest frame; this only bounds one that stopped delivering.
 constexpr std::chrono::milliseconds frameTimeout { 2000 };
+constexpr int maxCastFailuresInARow = 3;
 // How long a probe of ScreenShot2's authorisation is trusted.
 constexpr qint64 accessMaxAge_ms = 3000;
 // Installed applications change rarely; look again after this long.
@@ -581,6 +582,7 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
         elapsed.start();
         std::optional<CaptureResult<QImage>> streamed = co_await captureThroughStream(*uuid);
         if (streamed && *streamed) {
+            m_castFailuresInARow = 0;
             const QSize clientArea = m_clientSizes.value(window.windowID);
             const QSize frameSize = streamed->value().size();
             // A window that grew no longer fits its stream's buffers: the next capture starts a new
@@ -598,6 +600,10 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
         }
         if (streamed) {
             m_castFailed.insert(*uuid);
+            if (++m_castFailuresInARow >= maxCastFailuresInARow && m_screenCast)
+                m_screenCast->markUnusable(QStringLiteral("the streams of %1 windows in a row failed, the last: %2")
+                                               .arg(m_castFailuresInARow)
+                                               .arg(streamed->error().localizedDescription));
             log::debug(QStringLiteral("DEBUG KWinCaptureBackend: no stream of window %1 (%2); ScreenShot2 captures it")
                            .arg(window.windowID)
                            .arg(streamed->error().localizedDescription));

@@ -159,6 +159,9 @@ private:
     QHash<quint32, QSize> m_clientSizes;
     // Windows whose stream failed: captured through ScreenShot2 while they exist.
     QSet<QString> m_castFailed;
+    // Streams of different windows that failed with none working between: past a few, streams do
+    // not work in this session (no PipeWire for KWin, say) and are not tried again.
+    int m_castFailuresInARow = 0;
 };
 
 } // namespace pellux::kwin

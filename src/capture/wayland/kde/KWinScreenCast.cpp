@@ -11,7 +11,7 @@ namespace pellux::kwin {
 
 namespace {
 
-// stream_window exists since version 1; nothing newer is used.
+// The newest version Pellux knows; stream_window, all it uses, is in every version.
 constexpr uint32_t screenCastVersion = 3;
 // zkde_screencast_unstable_v1.pointer: the pointer is not drawn.
 constexpr uint32_t pointerHidden = 1;
