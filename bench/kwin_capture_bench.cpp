@@ -80,7 +80,7 @@ void kwinWindowCapture(benchmark::State &state, kwin::KWinCaptureBackend::Option
     const ContentFilter filter = ContentFilter::desktopIndependentWindow(*largest);
     const StreamConfiguration configuration { int(largest->frame.width()), int(largest->frame.height()) };
     // The first capture starts the window's stream; the loop measures the captures after its first
-    // frame (which KWin 5.27 at times sends only once the window changes: the text cursor blinks).
+    // frame has come.
     QElapsedTimer first;
     first.start();
     if (const CaptureResult<QImage> image = QCoro::waitFor(backend.captureImage(filter, configuration)); !image) {

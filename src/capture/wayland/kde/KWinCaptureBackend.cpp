@@ -44,8 +44,8 @@ constexpr std::chrono::milliseconds report_timeout { 2000 };
 constexpr int captureReply_ms = 2000;
 // After the reply: a 4K window is 33 MB through the pipe.
 constexpr std::chrono::milliseconds pixels_timeout { 5000 };
-// KWin draws a new window stream's first frame within tens of milliseconds, or (5.27, when it drops
-// that one) only once the window changes: the capture does not wait for that.
+// KWin draws a new window stream's first frame within tens of milliseconds; should that one be lost,
+// the next comes only once the window changes, which the capture does not wait for.
 constexpr std::chrono::milliseconds firstFrameTimeout { 300 };
 // A kept stream holds its newest frame; this only bounds one that stopped delivering.
 constexpr std::chrono::milliseconds frameTimeout { 2000 };

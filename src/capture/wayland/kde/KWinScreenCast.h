@@ -79,8 +79,8 @@ public:
     // The newest frame, Format_RGB32, as KWin drew it (the window's client area), waiting up to
     // `timeout` for the first one.
     QCoro::Task<CaptureResult<QImage>> frame(std::chrono::milliseconds timeout);
-    // Whether a frame came yet. KWin draws one when the stream starts, but 5.27 at times drops it
-    // (when PipeWire's buffers are not ready yet) and the next comes when the window changes.
+    // Whether a frame came yet. KWin draws one when the stream starts; should that one be lost, the
+    // next comes only when the window changes.
     bool hasDelivered() const { return m_delivered; }
     // False once KWin closed the stream (the window closed), the stream failed or KWin went away.
     bool isAlive() const;
