@@ -1,8 +1,9 @@
 // Wall time to capture one 1920x1080 window: the X11 backend reading an xterm that fills a private
-// Xvfb screen (XComposite and MIT-SHM), against the KWin backend asking ScreenShot2 for the largest
-// window of the KDE Wayland session the program runs in (reply, then the pixels through a pipe,
-// converted to RGB32). Also the KWin window list: loading, running and unloading the script and its
-// report over D-Bus. Outside a KDE session the KWin cases are skipped; scripts/kwin-capture-bench.sh
+// Xvfb screen (XComposite and MIT-SHM), against the KWin backend capturing the largest window of the
+// KDE Wayland session the program runs in, from the window stream it keeps open (the newest PipeWire
+// frame, converted to RGB32; the first capture starts the stream) and through ScreenShot2 (reply,
+// then the pixels through a pipe). Also the KWin window list: loading, running and unloading the
+// script and its report over D-Bus. Outside a KDE session the KWin cases are skipped; scripts/kwin-capture-bench.sh
 // starts a headless one, authorises this program and runs it there. The figure to read is the ratio
 // of the two captures, measured in the same run.
 #include "capture/x11/X11CaptureBackend.h"
@@ -12,6 +13,7 @@
 
 #include "runtime/Log.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QLoggingCategory>
 
@@ -61,11 +63,11 @@ bool inKdeSession(benchmark::State &state)
     return true;
 }
 
-void BM_KWinWindowCapture(benchmark::State &state)
+void kwinWindowCapture(benchmark::State &state, kwin::KWinCaptureBackend::Options options)
 {
     if (!inKdeSession(state))
         return;
-    kwin::KWinCaptureBackend backend;
+    kwin::KWinCaptureBackend backend(QDBusConnection::sessionBus(), options);
     const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent(false, true));
     if (!content || content.value().windows.empty()) {
         state.SkipWithError(content ? "KWin lists no window" : qPrintable(content.error().localizedDescription));
@@ -77,6 +79,20 @@ void BM_KWinWindowCapture(benchmark::State &state)
         });
     const ContentFilter filter = ContentFilter::desktopIndependentWindow(*largest);
     const StreamConfiguration configuration { int(largest->frame.width()), int(largest->frame.height()) };
+    // The first capture starts the window's stream; the loop measures the captures after its first
+    // frame has come.
+    QElapsedTimer first;
+    first.start();
+    if (const CaptureResult<QImage> image = QCoro::waitFor(backend.captureImage(filter, configuration)); !image) {
+        state.SkipWithError(qPrintable(image.error().localizedDescription));
+        return;
+    }
+    state.counters["first_ms"] = double(first.elapsed());
+    while (options.useWindowStreams && backend.deliveringStreams() == 0 && first.elapsed() < 5000) {
+        test::XvfbSession::waitUntil([] { return false; }, 100);
+        QCoro::waitFor(backend.captureImage(filter, configuration));
+    }
+    state.counters["first_frame_ms"] = double(first.elapsed());
     QSize size;
     for (auto _ : state) {
         const CaptureResult<QImage> image = QCoro::waitFor(backend.captureImage(filter, configuration));
@@ -88,14 +104,27 @@ void BM_KWinWindowCapture(benchmark::State &state)
     }
     state.counters["width"] = size.width();
     state.counters["height"] = size.height();
+    state.counters["streams"] = double(backend.deliveringStreams());
 }
-BENCHMARK(BM_KWinWindowCapture)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_KWinWindowCaptureStream(benchmark::State &state) { kwinWindowCapture(state, {}); }
+BENCHMARK(BM_KWinWindowCaptureStream)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+void BM_KWinWindowCaptureScreenShot(benchmark::State &state)
+{
+    kwin::KWinCaptureBackend::Options options;
+    options.useWindowStreams = false;
+    kwinWindowCapture(state, options);
+}
+BENCHMARK(BM_KWinWindowCaptureScreenShot)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 void BM_KWinWindowList(benchmark::State &state)
 {
     if (!inKdeSession(state))
         return;
     kwin::KWinCaptureBackend backend;
+    // The first listing also connects to KWin's screencast protocol, which KWin answers slowly once.
+    QCoro::waitFor(backend.getShareableContent());
     size_t windows = 0;
     for (auto _ : state) {
         const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());

@@ -1,7 +1,9 @@
 # Run by `cmake --install` (install(SCRIPT)): writes Pellux's desktop entry into the install prefix
 # chosen at install time, with Exec= the absolute path of the installed program. KWin lets a program
 # use its screenshot interface only when a desktop file whose Exec= names that program's executable
-# says so in X-KDE-DBUS-Restricted-Interfaces; the other keys of data/pellux.desktop are kept.
+# says so in X-KDE-DBUS-Restricted-Interfaces, and offers it its window streams
+# (zkde_screencast_unstable_v1) only when X-KDE-Wayland-Interfaces lists them; the other keys of
+# data/pellux.desktop are kept.
 #
 # Set by the install(CODE) before this script: pellux_desktop_source, pellux_bindir, pellux_datadir
 # (as configured, relative to the prefix unless absolute) and pellux_program_name.
@@ -48,8 +50,9 @@ endif()
 string(REPLACE "\\" "\\\\" exec_replacement "${exec_program}")
 string(REGEX REPLACE "\nExec=pellux([ \n])" "\nExec=${exec_replacement}\\1" entry "${entry}")
 string(REGEX REPLACE "\nX-KDE-DBUS-Restricted-Interfaces=[^\n]*" "" entry "${entry}")
-string(REPLACE "\n[Desktop Entry]\n" "\n[Desktop Entry]\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"
-  entry "${entry}")
+string(REGEX REPLACE "\nX-KDE-Wayland-Interfaces=[^\n]*" "" entry "${entry}")
+set(kwin_keys "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\nX-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1")
+string(REPLACE "\n[Desktop Entry]\n" "\n[Desktop Entry]\n${kwin_keys}\n" entry "${entry}")
 string(SUBSTRING "${entry}" 1 -1 entry)
 
 set(destination "$ENV{DESTDIR}${datadir}/applications/pellux.desktop")

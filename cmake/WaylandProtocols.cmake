@@ -20,6 +20,8 @@ endfunction()
 
 pellux_wayland_protocol(ext-idle-notify-v1 ${WAYLAND_PROTOCOLS_DIR}/staging/ext-idle-notify/ext-idle-notify-v1.xml)
 pellux_wayland_protocol(idle ${PLASMA_WAYLAND_PROTOCOLS_DIR}/idle.xml)
+# KWin's window streams over PipeWire.
+pellux_wayland_protocol(zkde-screencast-unstable-v1 ${PLASMA_WAYLAND_PROTOCOLS_DIR}/zkde-screencast-unstable-v1.xml)
 # Not packaged by Debian 12 (wlr-protocols) or newer than its wayland-protocols 1.31: kept in-tree.
 set(pellux_wayland_protocol_xml_dir ${CMAKE_SOURCE_DIR}/src/capture/wayland/protocols)
 foreach(name wlr-screencopy-unstable-v1 wlr-foreign-toplevel-management-unstable-v1 ext-foreign-toplevel-list-v1

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs bench/kwin_capture_bench inside a headless KDE Wayland session: kwin_wayland (2560x1440) as the
-# user pellux-kde with one 1920x1080 GTK window, the benchmark authorised for ScreenShot2 by a desktop
-# file naming it (as Pellux is by the one `cmake --install` writes). Needs root and a build configured
-# with -DPELLUX_BUILD_BENCH=ON.
+# user pellux-kde with one 1920x1080 GTK window and PipeWire, the benchmark authorised for ScreenShot2
+# and KWin's window streams by a desktop file naming it (as Pellux is by the one `cmake --install`
+# writes). Needs root and a build configured with -DPELLUX_BUILD_BENCH=ON.
 #   scripts/kwin-capture-bench.sh [BUILD_DIR] [benchmark arguments...]
 set -uo pipefail
 build_dir=$(cd "${1:-build}" && pwd)
@@ -24,6 +24,10 @@ cp "$BUILD_DIR/bench/kwin_capture_bench" "$KWIN_DIR/kwin_capture_bench"
 cat >"$KWIN_DIR/session.sh" <<EOS
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" > $KWIN_DIR/bus
+# Before KWin, as in a Plasma session: KWin's window streams are PipeWire nodes.
+pipewire >$KWIN_DIR/pipewire.log 2>&1 &
+for i in \$(seq 1 50); do [ -S "\$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+wireplumber >$KWIN_DIR/wireplumber.log 2>&1 &
 exec $KWIN_DIR/kwin_wayland --virtual --width 2560 --height 1440 --no-lockscreen --no-global-shortcuts \
   --no-kactivities --socket $SOCKET
 EOS
@@ -34,7 +38,7 @@ BUS=$(cat "$KWIN_DIR/bus")
 in_session() { as_user WAYLAND_DISPLAY="$SOCKET" DBUS_SESSION_BUS_ADDRESS="$BUS" XDG_CURRENT_DESKTOP=KDE "$@"; }
 
 mkdir -p "$TEST_HOME/.local/share/applications"
-printf '[Desktop Entry]\nType=Application\nName=KWin capture benchmark\nNoDisplay=true\nExec=%s\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n' \
+printf '[Desktop Entry]\nType=Application\nName=KWin capture benchmark\nNoDisplay=true\nExec=%s\nX-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\nX-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1\n' \
   "$KWIN_DIR/kwin_capture_bench" >"$TEST_HOME/.local/share/applications/pellux-kwin-capture-bench.desktop"
 chown -R "$TEST_USER:$TEST_USER" "$TEST_HOME/.local"
 in_session kbuildsycoca5 >/dev/null 2>&1

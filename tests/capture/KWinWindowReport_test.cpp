@@ -106,6 +106,35 @@ INSTANTIATE_TEST_SUITE_P(States, KWinOnScreenTest,
         OnScreenCase { "desktop_state_absent", { { "onCurrentDesktop", QJsonValue() } }, true }),
     [](const ::testing::TestParamInfo<OnScreenCase> &info) { return std::string(info.param.name); });
 
+struct ClientSizeCase {
+    const char *name;
+    QJsonObject fields;
+    std::optional<QSize> expected;
+};
+
+class KWinClientSizeTest : public ::testing::TestWithParam<ClientSizeCase> { };
+
+TEST_P(KWinClientSizeTest, KeepsTheClientAreaKWinStreams)
+{
+    WindowIdTable ids;
+    QHash<quint32, QSize> sizes { { 99, QSize(1, 1) } };
+    const auto content
+        = parseWindowReport(report({ window("{w}", "w", 0, GetParam().fields) }), ids, noEntries, &sizes);
+    ASSERT_TRUE(content.ok());
+    const quint32 id = content.value().windows.front().windowID;
+    EXPECT_EQ(sizes.contains(id) ? std::optional<QSize>(sizes.value(id)) : std::nullopt, GetParam().expected);
+    // Only the listed windows: a size from an earlier report does not stay.
+    EXPECT_FALSE(sizes.contains(99));
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, KWinClientSizeTest,
+    ::testing::Values(ClientSizeCase { "stated", { { "clientWidth", 680 }, { "clientHeight", 470 } }, QSize(680, 470) },
+        ClientSizeCase { "fractional", { { "clientWidth", 680.4 }, { "clientHeight", 469.6 } }, QSize(680, 470) },
+        // An older script, or a window without a client area yet: no size to crop to.
+        ClientSizeCase { "absent", {}, std::nullopt },
+        ClientSizeCase { "empty", { { "clientWidth", 0 }, { "clientHeight", 470 } }, std::nullopt }),
+    [](const ::testing::TestParamInfo<ClientSizeCase> &info) { return std::string(info.param.name); });
+
 TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
 {
     WindowIdTable ids;

@@ -6,7 +6,7 @@
 #   bash tests/wayland/kde.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/lib.sh"
 
-for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus; do
+for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus pipewire wireplumber; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
 done
 
@@ -22,6 +22,10 @@ cp /usr/bin/kwin_wayland "$KWIN_DIR/kwin_wayland"
 cat >"$KWIN_DIR/session.sh" <<EOF
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" > $KWIN_DIR/bus
+# PipeWire as a Plasma session runs it, before KWin: its window streams are PipeWire nodes.
+pipewire >$KWIN_DIR/pipewire.log 2>&1 &
+for i in \$(seq 1 50); do [ -S "\$XDG_RUNTIME_DIR/pipewire-0" ] && break; sleep 0.1; done
+wireplumber >$KWIN_DIR/wireplumber.log 2>&1 &
 # KWin's own switch that lifts the screenshot authorisation stays off: the desktop file must do it.
 unset KWIN_SCREENSHOT_NO_PERMISSION_CHECKS KWIN_WAYLAND_NO_PERMISSION_CHECKS
 exec $KWIN_DIR/kwin_wayland --virtual --width 1280 --height 800 --no-lockscreen --no-global-shortcuts \
@@ -46,6 +50,8 @@ DESKTOP_FILE=$TEST_HOME/.local/share/applications/pellux.desktop
 check "the installed desktop file names the installed program" grep -qxF "Exec=$PELLUX" "$DESKTOP_FILE"
 check "the installed desktop file opens ScreenShot2 to it" \
   grep -qxF "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2" "$DESKTOP_FILE"
+check "the installed desktop file offers it KWin's window streams" \
+  grep -qxF "X-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1" "$DESKTOP_FILE"
 check "the installed desktop file keeps the entry's other keys" grep -qxF "Name=Pellux" "$DESKTOP_FILE"
 
 # kwin_eval JS: runs a KWin script in the session (to arrange windows), as a user's script would run.
@@ -134,6 +140,18 @@ check "the text of the window on another desktop was never stored" search_finds_
 check "the text of the minimised window was never stored" search_finds_nothing OSPREY
 check "the covering window's text is found under its title" search_finds PELICAN "$BRAVO_TITLE"
 check "the covered window's text is found under its title" search_finds KESTREL "$ALPHA_TITLE"
+check "windows were captured through kept KWin window streams" \
+  grep -q "capturing windows through kept KWin window streams" "$OUT/capture.log"
+# A later cycle copies the newest frame of the stream the first one started.
+kept_stream_captures() {
+  local streams captures
+  streams=$(grep -c "streamed by KWin on PipeWire node" "$OUT/capture.log")
+  captures=$(grep -c "from its stream in" "$OUT/capture.log")
+  echo "$streams streams started, $captures captures from streams"
+  [ "$streams" -ge 1 ] && [ "$captures" -gt "$streams" ]
+}
+check "later captures reused the kept streams" kept_stream_captures
+check "no capture fell back to ScreenShot2" sh -c "! grep -q 'ScreenShot2 captures it' '$OUT/capture.log'"
 # A crop of the screen at the covered window's place would show the covering window's text.
 covered_window_shows_only_its_own_text() {
   as_user "$PELLUX" search PELICAN --json >"$OUT/search-pelican.json" || return 1
@@ -146,7 +164,7 @@ sys.exit("the covering window's text was found under %r: %r" % (sys.argv[2], tit
 PY
 }
 check "the covered window's frames hold its own text, not the covering one's" covered_window_shows_only_its_own_text
-grep -E "KWinCaptureBackend: (window list|captured)" "$OUT/capture.log" | head -4
+grep -E "KWinCaptureBackend: (window list|captured|capturing)" "$OUT/capture.log" | head -6
 
 # --- Pellux's own window is listed by KWin but never stored ---
 # The stored recordings' applications and titles; none may be Pellux's, and there must be some.
@@ -170,6 +188,32 @@ check "the application captured the other windows meanwhile" grep -q "KWinCaptur
 check "no stored recording is of Pellux's own window" no_recording_of_pellux
 check "the KWin script file is removed when Pellux ends" \
   sh -c "! ls $RUNTIME_DIR/pellux-kwin-windows-*.js >/dev/null 2>&1"
+
+# --- a window that closes while its stream is kept: the stream ends with it and capture goes on ---
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --for 20 >"$OUT/closing.log" 2>&1 &
+capture=$!
+if wait_for 12 grep -q "from its stream in" "$OUT/closing.log"; then
+  kwin_eval 'var l = workspace.clientList(); for (var i = 0; i < l.length; i++)
+    if (l[i].caption == "'"$BRAVO_TITLE"'") l[i].closeWindow();'
+  # Input brings the next cycle, and its window list, forward.
+  in_session "$FAKE_INPUT" >>"$OUT/checks.log" 2>&1
+fi
+wait $capture
+status=$?
+check "capture went on and ended well after a captured window closed (exit $status)" test "$status" -eq 0
+check "the stream of the window that closed ended with it" grep -q "ended with the window" "$OUT/closing.log"
+
+# --- a desktop file without the Wayland-interfaces key: KWin keeps its streams from Pellux, and
+# ScreenShot2 captures the windows ---
+sed -i "/^X-KDE-Wayland-Interfaces=/d" "$DESKTOP_FILE"
+in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
+sleep 3
+in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --for 8 >"$OUT/fallback.log" 2>&1
+status=$?
+check "capture through ScreenShot2 ended well (exit $status)" test "$status" -eq 0
+check "without the key Pellux says it captures through ScreenShot2" \
+  grep -q "capturing windows through ScreenShot2: KWin does not offer zkde_screencast_unstable_v1" "$OUT/fallback.log"
+check "ScreenShot2 captured the remaining window" grep -q "captured window .* (KWin's reply after" "$OUT/fallback.log"
 
 # --- without a desktop file naming the program, KWin refuses and Pellux says what is needed ---
 sed -i "s|^Exec=.*|Exec=/nonexistent/pellux|" "$DESKTOP_FILE"

@@ -2,6 +2,7 @@
 
 #include "runtime/Log.h"
 
+#include <QCoro/QCoroSignal>
 #include <QDeadlineTimer>
 #include <QSocketNotifier>
 
@@ -43,6 +44,39 @@ std::unique_ptr<WaylandConnection> WaylandConnection::open(const QString &displa
         return nullptr;
     }
     return connection;
+}
+
+QCoro::Task<WaylandConnection::Opened> WaylandConnection::openAsync(QString displayName, int timeout_ms)
+{
+    const QString name = displayName.isEmpty() ? qEnvironmentVariable("WAYLAND_DISPLAY") : displayName;
+    if (name.isEmpty())
+        co_return Opened { nullptr, QStringLiteral("WAYLAND_DISPLAY is not set") };
+    wl_display *display = wl_display_connect(name.toLocal8Bit().constData());
+    if (!display)
+        co_return Opened { nullptr,
+            QStringLiteral("cannot connect to the Wayland display \"%1\": %2")
+                .arg(name, QString::fromLocal8Bit(std::strerror(errno))) };
+    std::unique_ptr<WaylandConnection> connection(new WaylandConnection(display, name));
+    // The answer comes through the event loop (readEvents); the listener tells this connection.
+    static const wl_callback_listener listener = { .done = [](void *data, wl_callback *callback, uint32_t) {
+        wl_callback_destroy(callback);
+        if (data)
+            emit static_cast<WaylandConnection *>(data)->synced();
+    } };
+    wl_callback *callback = wl_display_sync(display);
+    wl_callback_add_listener(callback, &listener, connection.get());
+    connection->flush();
+    const auto answered
+        = co_await qCoro(connection.get(), &WaylandConnection::synced, std::chrono::milliseconds(timeout_ms));
+    if (!answered) {
+        // Destroyed with the connection below: its listener must not reach it.
+        wl_proxy_set_user_data(reinterpret_cast<wl_proxy *>(callback), nullptr);
+        co_return Opened {
+            nullptr,
+            QStringLiteral("the Wayland display \"%1\" did not list its globals within %2 ms").arg(name).arg(timeout_ms)
+        };
+    }
+    co_return Opened { std::move(connection), QString() };
 }
 
 WaylandConnection::WaylandConnection(wl_display *display, QString displayName)

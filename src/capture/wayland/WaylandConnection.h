@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoro/QCoroTask>
 #include <QObject>
 #include <QString>
 
@@ -39,6 +40,13 @@ public:
     // Connects to the named display ($WAYLAND_DISPLAY when empty) and reads its globals; null with
     // `error` set when the display cannot be reached or does not answer within `timeout_ms`.
     static std::unique_ptr<WaylandConnection> open(const QString &displayName, int timeout_ms, QString &error);
+    // The same without blocking the thread while the compositor answers: KWin looks up the
+    // connecting program's desktop file before it lists restricted globals, which can take a second.
+    struct Opened {
+        std::unique_ptr<WaylandConnection> connection;
+        QString error;
+    };
+    static QCoro::Task<Opened> openAsync(QString displayName, int timeout_ms);
     ~WaylandConnection() override;
 
     wl_display *display() const { return m_display; }
@@ -66,6 +74,8 @@ public:
     bool isAlive() const { return m_alive; }
 
 signals:
+    // A sync request made by openAsync() was answered.
+    void synced();
     // The compositor went away or closed the connection; emitted once, with a readable reason.
     void lost(const QString &reason);
 

@@ -1,5 +1,6 @@
 #include "capture/wayland/kde/KWinCaptureBackend.h"
 
+#include "capture/wayland/kde/KWinScreenCast.h"
 #include "capture/wayland/kde/KWinScreenShot.h"
 #include "capture/wayland/kde/KWinWindowScript.h"
 #include "capture/wayland/kde/PipeReader.h"
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPointer>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -42,6 +44,12 @@ constexpr std::chrono::milliseconds report_timeout { 2000 };
 constexpr int captureReply_ms = 2000;
 // After the reply: a 4K window is 33 MB through the pipe.
 constexpr std::chrono::milliseconds pixels_timeout { 5000 };
+// KWin draws a new window stream's first frame within tens of milliseconds; should that one be lost,
+// the next comes only once the window changes, which the capture does not wait for.
+constexpr std::chrono::milliseconds firstFrameTimeout { 300 };
+// A kept stream holds its newest frame; this only bounds one that stopped delivering.
+constexpr std::chrono::milliseconds frameTimeout { 2000 };
+constexpr int maxCastFailuresInARow = 3;
 // How long a probe of ScreenShot2's authorisation is trusted.
 constexpr qint64 accessMaxAge_ms = 3000;
 // Installed applications change rarely; look again after this long.
@@ -106,6 +114,14 @@ Pipe makePipe()
 
 int instanceCounter = 0;
 
+// The window's pixels are at the top left of a stream buffer larger than its client area.
+QImage croppedToClientArea(QImage image, QSize clientArea)
+{
+    if (clientArea.isEmpty() || (image.width() <= clientArea.width() && image.height() <= clientArea.height()))
+        return image;
+    return image.copy(0, 0, qMin(image.width(), clientArea.width()), qMin(image.height(), clientArea.height()));
+}
+
 } // namespace
 
 ScreenShotAccess screenShotAccessFromProbe(const QString &errorName)
@@ -132,8 +148,9 @@ void WindowReportReceiver::Report(const QString &json)
     emit reported();
 }
 
-KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus)
+KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus, Options options)
     : m_bus(std::move(bus))
+    , m_options(options)
 {
     const int instance = instanceCounter++;
     const qint64 pid = QCoreApplication::applicationPid();
@@ -152,6 +169,8 @@ KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus)
 
 KWinCaptureBackend::~KWinCaptureBackend()
 {
+    // Before the screencast connection they were made on.
+    m_casts.clear();
     QFile::remove(m_scriptPath);
     if (QCoreApplication::instance() && m_bus.isConnected())
         m_bus.unregisterObject(m_reportPath);
@@ -370,17 +389,19 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::listWindows()
     }
     m_listing = true;
     const CaptureResult<QString> json = co_await runWindowScript();
-    CaptureResult<ShareableContent> result = json ? parseWindowReport(json.value().toUtf8(), m_ids,
-                                                 [this](const QString &instance, const QString &windowClass) {
-                                                     return desktopEntries().idForWindowClass(instance, windowClass);
-                                                 })
-                                                  : CaptureResult<ShareableContent>(json.error());
+    const DesktopEntryLookup lookup = [this](const QString &instance, const QString &windowClass) {
+        return desktopEntries().idForWindowClass(instance, windowClass);
+    };
+    CaptureResult<ShareableContent> result = json
+        ? parseWindowReport(json.value().toUtf8(), m_ids, lookup, &m_clientSizes)
+        : CaptureResult<ShareableContent>(json.error());
     if (!result) {
         // Once per distinct failure: the capture cycle asks every few seconds.
         if (m_lastListing || m_lastListing.error().localizedDescription != result.error().localizedDescription)
             log::failure(QStringLiteral("ERROR KWinCaptureBackend: %1").arg(result.error().localizedDescription));
     } else {
         log::debug(QStringLiteral("DEBUG KWinCaptureBackend: %1 windows listed").arg(result.value().windows.size()));
+        forgetClosedWindows(result.value());
     }
     m_lastListing = result;
     m_listing = false;
@@ -395,6 +416,8 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::shareableConten
     const ScreenShotAccess access = accessIsFresh() ? m_access : co_await probeAccess();
     if (access != ScreenShotAccess::granted)
         co_return accessError();
+    // Made while the windows are listed: KWin takes a while to accept a new Wayland client.
+    connectScreenCast();
     CaptureResult<ShareableContent> listed = co_await listWindows();
     if (!listed || !onScreenWindowsOnly)
         co_return listed;
@@ -412,19 +435,196 @@ QCoro::Task<CaptureResult<ShareableContent>> KWinCaptureBackend::shareableConten
     co_return content;
 }
 
+void KWinCaptureBackend::forgetClosedWindows(const ShareableContent &listed)
+{
+    QSet<QString> present;
+    for (const WindowDescription &window : listed.windows)
+        if (const std::optional<QString> uuid = m_ids.uuidFor(window.windowID))
+            present.insert(*uuid);
+    // KWin ends the stream of a window that closed; one that is only no longer listed ends here.
+    for (auto it = m_casts.begin(); it != m_casts.end();) {
+        if (!present.contains(it.key())) {
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: the stream of window %1 ended with the window (%2)")
+                           .arg(it.key(), QLatin1String(it->cast->isAlive() ? "closed here" : "KWin had ended it")));
+            it = m_casts.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    m_castFailed.intersect(present);
+}
+
+void KWinCaptureBackend::connectScreenCast()
+{
+    if (!m_options.useWindowStreams || m_screenCastConnection != ScreenCastConnection::notTried)
+        return;
+    m_screenCastConnection = ScreenCastConnection::connecting;
+    // Runs on by itself; the backend hears of the result through its member and signal.
+    connectScreenCastTask();
+}
+
+QCoro::Task<> KWinCaptureBackend::connectScreenCastTask()
+{
+    QPointer<KWinCaptureBackend> self(this);
+    ScreenCastClient::Connected connected = co_await ScreenCastClient::connect();
+    if (!self)
+        co_return;
+    m_screenCast = std::move(connected.client);
+    m_screenCastConnection = ScreenCastConnection::done;
+    if (!m_screenCast && m_loggedPath.isEmpty()) {
+        m_loggedPath = connected.why;
+        log::debug(
+            QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2: %1").arg(connected.why));
+    }
+    emit screenCastConnectionFinished();
+}
+
+QCoro::Task<ScreenCastClient *> KWinCaptureBackend::screenCastClient()
+{
+    if (!m_options.useWindowStreams)
+        co_return nullptr;
+    connectScreenCast();
+    if (m_screenCastConnection == ScreenCastConnection::connecting)
+        co_await qCoro(this, &KWinCaptureBackend::screenCastConnectionFinished,
+            std::chrono::milliseconds(ScreenCastClient::connectTimeout_ms + 1000));
+    if (m_screenCast && !m_screenCast->isUsable()) {
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through ScreenShot2 from now on: "
+                                  "window streams do not work here (%1)")
+                       .arg(m_screenCast->unusableReason()));
+        m_casts.clear();
+        m_screenCast.reset();
+    }
+    if (m_screenCast && m_loggedPath.isEmpty()) {
+        m_loggedPath = QStringLiteral("streams");
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: capturing windows through kept KWin window streams "
+                                  "(zkde_screencast_unstable_v1 version %1 on \"%2\", PipeWire)")
+                       .arg(m_screenCast->version())
+                       .arg(m_screenCast->displayName()));
+    }
+    co_return m_screenCast.get();
+}
+
+size_t KWinCaptureBackend::deliveringStreams() const
+{
+    return std::count_if(
+        m_casts.begin(), m_casts.end(), [](const KeptCast &kept) { return kept.cast->hasDelivered(); });
+}
+
+void KWinCaptureBackend::keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast)
+{
+    m_casts.insert(uuid, KeptCast { std::move(cast), ++m_useCounter });
+    while (m_casts.size() > qsizetype(qMax(1, m_options.maxKeptStreams))) {
+        auto oldest = m_casts.begin();
+        for (auto it = m_casts.begin(); it != m_casts.end(); ++it)
+            if (it->lastUse < oldest->lastUse)
+                oldest = it;
+        m_casts.erase(oldest);
+    }
+}
+
+QCoro::Task<std::optional<CaptureResult<QImage>>> KWinCaptureBackend::captureThroughStream(const QString &uuid)
+{
+    std::shared_ptr<WindowCast> cast;
+    if (const auto kept = m_casts.find(uuid); kept != m_casts.end()) {
+        if (kept->cast->isAlive()) {
+            kept->lastUse = ++m_useCounter;
+            cast = kept->cast;
+        } else {
+            m_casts.erase(kept);
+        }
+    }
+    if (cast && !cast->hasDelivered()) {
+        // Still waiting for the window to change: no waiting here, the stream is asked again next time.
+        CaptureResult<QImage> frame = co_await cast->frame(std::chrono::milliseconds(0));
+        if (frame)
+            co_return frame;
+        if (cast->isAlive())
+            co_return std::nullopt;
+        m_casts.remove(uuid);
+        cast.reset();
+    }
+    if (cast) {
+        CaptureResult<QImage> frame = co_await cast->frame(frameTimeout);
+        if (frame)
+            co_return frame;
+        // A stream that broke since the last capture is started again once.
+        log::debug(QStringLiteral("DEBUG KWinCaptureBackend: kept stream of window %1 failed (%2); starting a new one")
+                       .arg(uuid, frame.error().localizedDescription));
+        m_casts.remove(uuid);
+    }
+    if (!co_await screenCastClient())
+        co_return CaptureResult<QImage>(CaptureError { QString::fromLatin1(captureFailureDomain), m_loggedPath });
+    auto started = co_await WindowCast::start(m_screenCast, uuid, m_options.maxFramesPerSecond);
+    if (!started)
+        co_return CaptureResult<QImage>(started.error());
+    cast = std::move(started).value();
+    CaptureResult<QImage> frame = co_await cast->frame(firstFrameTimeout);
+    if (!frame && !cast->isAlive())
+        co_return frame;
+    keepCast(uuid, std::move(cast));
+    if (!frame)
+        co_return std::nullopt;
+    co_return frame;
+}
+
 QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     const ContentFilter &filter, const StreamConfiguration &)
 {
     const WindowDescription window = filter.window();
+    const std::optional<QString> uuid = m_ids.uuidFor(window.windowID);
+    if (!uuid)
+        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
+            QStringLiteral("Cannot capture window %1 (\"%2\"): KWin no longer lists it")
+                .arg(window.windowID)
+                .arg(window.title.value_or(QString())) };
+    if (!m_castFailed.contains(*uuid) && co_await screenCastClient()) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        std::optional<CaptureResult<QImage>> streamed = co_await captureThroughStream(*uuid);
+        if (streamed && *streamed) {
+            m_castFailuresInARow = 0;
+            const QSize clientArea = m_clientSizes.value(window.windowID);
+            const QSize frameSize = streamed->value().size();
+            // A window that grew no longer fits its stream's buffers: the next capture starts a new
+            // stream. A pixel is allowed for the rounding of fractional geometry.
+            if (!clientArea.isEmpty()
+                && (frameSize.width() + 1 < clientArea.width() || frameSize.height() + 1 < clientArea.height()))
+                m_casts.remove(*uuid);
+            *streamed = croppedToClientArea(std::move(*streamed).value(), clientArea);
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: captured window %1 (%2×%3) from its stream in %4 ms")
+                           .arg(window.windowID)
+                           .arg(streamed->value().width())
+                           .arg(streamed->value().height())
+                           .arg(elapsed.elapsed()));
+            co_return std::move(*streamed);
+        }
+        if (streamed) {
+            m_castFailed.insert(*uuid);
+            if (++m_castFailuresInARow >= maxCastFailuresInARow && m_screenCast)
+                m_screenCast->markUnusable(QStringLiteral("the streams of %1 windows in a row failed, the last: %2")
+                                               .arg(m_castFailuresInARow)
+                                               .arg(streamed->error().localizedDescription));
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: no stream of window %1 (%2); ScreenShot2 captures it")
+                           .arg(window.windowID)
+                           .arg(streamed->error().localizedDescription));
+        } else {
+            log::debug(QStringLiteral("DEBUG KWinCaptureBackend: the stream of window %1 has sent no frame yet; "
+                                      "ScreenShot2 captures it this time")
+                           .arg(window.windowID));
+        }
+    }
+    co_return co_await captureThroughScreenShot(window, *uuid);
+}
+
+QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureThroughScreenShot(
+    const WindowDescription &window, const QString &uuid)
+{
     const auto failed = [&window](const QString &why) {
         return CaptureError { QString::fromLatin1(captureFailureDomain),
             QStringLiteral("Cannot capture window %1 (\"%2\"): %3")
                 .arg(window.windowID)
                 .arg(window.title.value_or(QString()), why) };
     };
-    const std::optional<QString> uuid = m_ids.uuidFor(window.windowID);
-    if (!uuid)
-        co_return failed(QStringLiteral("KWin no longer lists it"));
     if (!(m_bus.connectionCapabilities() & QDBusConnection::UnixFileDescriptorPassing))
         co_return failed(QStringLiteral("the session bus cannot pass file descriptors"));
     const Pipe pipe = makePipe();
@@ -441,7 +641,7 @@ QCoro::Task<CaptureResult<QImage>> KWinCaptureBackend::captureImage(
     {
         // The pending call keeps the message it sent, and with it a copy of the write end: it must be
         // gone for the reader to see the end of the data when KWin closes its own copy early.
-        QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(*uuid, pipe.write), captureReply_ms);
+        QDBusPendingCall call = m_bus.asyncCall(captureWindowMessage(uuid, pipe.write), captureReply_ms);
         ::close(pipe.write);
         reply = co_await call;
     }

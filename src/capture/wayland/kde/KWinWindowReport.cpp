@@ -60,6 +60,7 @@ bool isNeverCaptured(const QJsonObject &w)
 struct ListedWindow {
     QString uuid;
     double stackingOrder = 0;
+    QSize clientSize;
     WindowDescription description;
 };
 
@@ -89,8 +90,8 @@ std::optional<RunningApplication> owningApplicationOf(const QJsonObject &w, cons
 
 } // namespace
 
-CaptureResult<ShareableContent> parseWindowReport(
-    const QByteArray &json, WindowIdTable &ids, const DesktopEntryLookup &desktopEntryFor)
+CaptureResult<ShareableContent> parseWindowReport(const QByteArray &json, WindowIdTable &ids,
+    const DesktopEntryLookup &desktopEntryFor, QHash<quint32, QSize> *clientSizes)
 {
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(json, &parseError);
@@ -124,6 +125,8 @@ CaptureResult<ShareableContent> parseWindowReport(
         ListedWindow window;
         window.uuid = uuid;
         window.stackingOrder = w.value(QLatin1String("stackingOrder")).toDouble();
+        window.clientSize = QSize(qRound(w.value(QLatin1String("clientWidth")).toDouble()),
+            qRound(w.value(QLatin1String("clientHeight")).toDouble()));
         WindowDescription &d = window.description;
         d.frame = QRectF(w.value(QLatin1String("x")).toDouble(), w.value(QLatin1String("y")).toDouble(),
             w.value(QLatin1String("width")).toDouble(), w.value(QLatin1String("height")).toDouble());
@@ -143,9 +146,13 @@ CaptureResult<ShareableContent> parseWindowReport(
 
     ShareableContent content;
     QSet<QString> present;
+    if (clientSizes)
+        clientSizes->clear();
     for (ListedWindow &window : listed) {
         present.insert(window.uuid);
         window.description.windowID = ids.idFor(window.uuid);
+        if (clientSizes && !window.clientSize.isEmpty())
+            clientSizes->insert(window.description.windowID, window.clientSize);
         const std::optional<RunningApplication> &owner = window.description.owningApplication;
         if (owner
             && std::find(content.applications.begin(), content.applications.end(), *owner)

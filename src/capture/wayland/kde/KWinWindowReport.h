@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QHash>
 #include <QSet>
+#include <QSize>
 #include <QString>
 
 #include <functional>
@@ -38,8 +39,10 @@ using DesktopEntryLookup = std::function<std::optional<QString>(const QString &i
 // panels, menus, tooltips, notifications, on-screen displays and splash screens. A window is on
 // screen unless it is minimised, hidden, on another virtual desktop or outside the screen. Ids come
 // from `ids`, which then holds only the listed windows. Malformed JSON, a report of the script's own
-// failure or a window without its uuid is an error and leaves `ids` as it was.
-CaptureResult<ShareableContent> parseWindowReport(
-    const QByteArray &json, WindowIdTable &ids, const DesktopEntryLookup &desktopEntryFor);
+// failure or a window without its uuid is an error and leaves `ids` as it was. `clientSizes`, when
+// given, receives the size of each listed window's client area (what KWin's window streams carry)
+// where the report states it.
+CaptureResult<ShareableContent> parseWindowReport(const QByteArray &json, WindowIdTable &ids,
+    const DesktopEntryLookup &desktopEntryFor, QHash<quint32, QSize> *clientSizes = nullptr);
 
 } // namespace pellux::kwin

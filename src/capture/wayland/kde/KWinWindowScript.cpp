@@ -20,7 +20,7 @@ constexpr char scriptTemplate[] = R"JS((function () {
             report.screen = { x: screen.x, y: screen.y, width: screen.width, height: screen.height };
         var flag = function (value) { return value === true; };
         for (var i = 0; i < list.length; i++) {
-            var w = list[i], g = w.frameGeometry;
+            var w = list[i], g = w.frameGeometry, c = w.clientGeometry || g;
             var onCurrentDesktop = flag(w.onAllDesktops);
             if (!onCurrentDesktop && plasma6) {
                 var desktops = w.desktops || [];
@@ -38,6 +38,7 @@ constexpr char scriptTemplate[] = R"JS((function () {
                 desktopFileName: String(w.desktopFileName || ""),
                 pid: w.pid || 0,
                 x: g.x, y: g.y, width: g.width, height: g.height,
+                clientWidth: c.width, clientHeight: c.height,
                 stackingOrder: w.stackingOrder || 0,
                 minimized: flag(w.minimized),
                 hidden: flag(w.hidden),
