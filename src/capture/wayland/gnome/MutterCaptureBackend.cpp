@@ -55,6 +55,7 @@ QImage croppedToWindow(QImage image, const WindowRecording &recording, QSize win
 MutterCaptureBackend::MutterCaptureBackend(QDBusConnection bus, Options options)
     : m_bus(std::move(bus))
     , m_options(options)
+    , m_recordings(options.maxKeptRecordings)
 {
 }
 
@@ -192,38 +193,13 @@ QCoro::Task<CaptureResult<ShareableContent>> MutterCaptureBackend::shareableCont
     for (const ShellWindow &window : windows.value())
         m_bufferSizes.insert(window.id, window.buffer.size());
     // Recordings of windows that closed end here; Mutter ends them too, a moment later.
-    for (auto it = m_recordings.begin(); it != m_recordings.end();) {
-        if (!m_bufferSizes.contains(it.key()))
-            it = m_recordings.erase(it);
-        else
-            ++it;
-    }
+    m_recordings.keepOnly([this](quint64 id) { return m_bufferSizes.contains(id); }, [](quint64, WindowRecording &) {});
     co_return describeShellWindows(windows.value(), m_ids, desktopEntries(), onScreenWindowsOnly);
-}
-
-void MutterCaptureBackend::keep(quint64 shellId, std::shared_ptr<WindowRecording> recording)
-{
-    m_recordings.insert(shellId, Kept { std::move(recording), ++m_useCounter });
-    while (m_recordings.size() > qsizetype(qMax(1, m_options.maxKeptRecordings))) {
-        auto oldest = m_recordings.begin();
-        for (auto it = m_recordings.begin(); it != m_recordings.end(); ++it)
-            if (it->lastUse < oldest->lastUse)
-                oldest = it;
-        m_recordings.erase(oldest);
-    }
 }
 
 QCoro::Task<CaptureResult<QImage>> MutterCaptureBackend::captureShellWindow(quint64 shellId)
 {
-    std::shared_ptr<WindowRecording> recording;
-    if (const auto kept = m_recordings.find(shellId); kept != m_recordings.end()) {
-        if (kept->recording->isAlive()) {
-            kept->lastUse = ++m_useCounter;
-            recording = kept->recording;
-        } else {
-            m_recordings.erase(kept);
-        }
-    }
+    std::shared_ptr<WindowRecording> recording = m_recordings.use(shellId);
     if (recording) {
         CaptureResult<QImage> frame = co_await recording->frame();
         if (frame)
@@ -245,7 +221,7 @@ QCoro::Task<CaptureResult<QImage>> MutterCaptureBackend::captureShellWindow(quin
     if (frame)
         frame = croppedToWindow(std::move(frame).value(), *recording, m_bufferSizes.value(shellId));
     if (frame && m_options.keepRecordings)
-        keep(shellId, recording);
+        m_recordings.keep(shellId, recording);
     else
         recording->stop();
     co_return frame;

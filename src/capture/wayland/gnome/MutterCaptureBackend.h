@@ -2,6 +2,7 @@
 
 #include "capture/CaptureBackend.h"
 #include "capture/DesktopEntryIndex.h"
+#include "capture/wayland/KeptStreams.h"
 #include "capture/wayland/gnome/ShellWindowList.h"
 
 #include <QDBusConnection>
@@ -47,33 +48,26 @@ public:
     QCoro::Task<CaptureResult<QImage>> captureImage(
         const ContentFilter &filter, const StreamConfiguration &configuration) override;
 
-    size_t keptRecordings() const { return m_recordings.size(); }
+    size_t keptRecordings() const { return size_t(m_recordings.size()); }
 
 protected:
     QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
         bool excludingDesktopWindows, bool onScreenWindowsOnly) override;
 
 private:
-    struct Kept {
-        std::shared_ptr<WindowRecording> recording;
-        qint64 lastUse = 0;
-    };
-
     bool extensionAnswers() const;
     bool ensureExtensionEnabled();
     bool screenCastAvailable() const;
     void reportOnce(const QString &line);
     const DesktopEntryIndex &desktopEntries();
     QCoro::Task<CaptureResult<QImage>> captureShellWindow(quint64 shellId);
-    void keep(quint64 shellId, std::shared_ptr<WindowRecording> recording);
 
     QDBusConnection m_bus;
     Options m_options;
     WindowIdTable m_ids;
     // The size of each listed window's pixels, to crop Mutter's monitor-sized buffer to.
     QHash<quint64, QSize> m_bufferSizes;
-    QHash<quint64, Kept> m_recordings;
-    qint64 m_useCounter = 0;
+    KeptStreams<quint64, WindowRecording> m_recordings;
     std::unique_ptr<DesktopEntryIndex> m_desktopEntries;
     QElapsedTimer m_desktopEntriesAge;
     QString m_lastReport;

@@ -151,6 +151,7 @@ void WindowReportReceiver::Report(const QString &json)
 KWinCaptureBackend::KWinCaptureBackend(QDBusConnection bus, Options options)
     : m_bus(std::move(bus))
     , m_options(options)
+    , m_casts(options.maxKeptStreams)
 {
     const int instance = instanceCounter++;
     const qint64 pid = QCoreApplication::applicationPid();
@@ -442,15 +443,11 @@ void KWinCaptureBackend::forgetClosedWindows(const ShareableContent &listed)
         if (const std::optional<QString> uuid = m_ids.uuidFor(window.windowID))
             present.insert(*uuid);
     // KWin ends the stream of a window that closed; one that is only no longer listed ends here.
-    for (auto it = m_casts.begin(); it != m_casts.end();) {
-        if (!present.contains(it.key())) {
+    m_casts.keepOnly([&present](const QString &uuid) { return present.contains(uuid); },
+        [](const QString &uuid, const WindowCast &cast) {
             log::debug(QStringLiteral("DEBUG KWinCaptureBackend: the stream of window %1 ended with the window (%2)")
-                           .arg(it.key(), QLatin1String(it->cast->isAlive() ? "closed here" : "KWin had ended it")));
-            it = m_casts.erase(it);
-        } else {
-            ++it;
-        }
-    }
+                           .arg(uuid, QLatin1String(cast.isAlive() ? "closed here" : "KWin had ended it")));
+        });
     m_castFailed.intersect(present);
 }
 
@@ -506,33 +503,12 @@ QCoro::Task<ScreenCastClient *> KWinCaptureBackend::screenCastClient()
 
 size_t KWinCaptureBackend::deliveringStreams() const
 {
-    return std::count_if(
-        m_casts.begin(), m_casts.end(), [](const KeptCast &kept) { return kept.cast->hasDelivered(); });
-}
-
-void KWinCaptureBackend::keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast)
-{
-    m_casts.insert(uuid, KeptCast { std::move(cast), ++m_useCounter });
-    while (m_casts.size() > qsizetype(qMax(1, m_options.maxKeptStreams))) {
-        auto oldest = m_casts.begin();
-        for (auto it = m_casts.begin(); it != m_casts.end(); ++it)
-            if (it->lastUse < oldest->lastUse)
-                oldest = it;
-        m_casts.erase(oldest);
-    }
+    return size_t(m_casts.countIf([](const WindowCast &cast) { return cast.hasDelivered(); }));
 }
 
 QCoro::Task<std::optional<CaptureResult<QImage>>> KWinCaptureBackend::captureThroughStream(const QString &uuid)
 {
-    std::shared_ptr<WindowCast> cast;
-    if (const auto kept = m_casts.find(uuid); kept != m_casts.end()) {
-        if (kept->cast->isAlive()) {
-            kept->lastUse = ++m_useCounter;
-            cast = kept->cast;
-        } else {
-            m_casts.erase(kept);
-        }
-    }
+    std::shared_ptr<WindowCast> cast = m_casts.use(uuid);
     if (cast && !cast->hasDelivered()) {
         // Still waiting for the window to change: no waiting here, the stream is asked again next time.
         CaptureResult<QImage> frame = co_await cast->frame(std::chrono::milliseconds(0));
@@ -561,7 +537,7 @@ QCoro::Task<std::optional<CaptureResult<QImage>>> KWinCaptureBackend::captureThr
     CaptureResult<QImage> frame = co_await cast->frame(firstFrameTimeout);
     if (!frame && !cast->isAlive())
         co_return frame;
-    keepCast(uuid, std::move(cast));
+    m_casts.keep(uuid, std::move(cast));
     if (!frame)
         co_return std::nullopt;
     co_return frame;

@@ -2,6 +2,7 @@
 
 #include "capture/CaptureBackend.h"
 #include "capture/DesktopEntryIndex.h"
+#include "capture/wayland/KeptStreams.h"
 #include "capture/wayland/kde/KWinWindowReport.h"
 
 #include <QDBusConnection>
@@ -84,7 +85,7 @@ public:
     QCoro::Task<CaptureResult<QImage>> captureImage(
         const ContentFilter &filter, const StreamConfiguration &configuration) override;
 
-    size_t keptStreams() const { return m_casts.size(); }
+    size_t keptStreams() const { return size_t(m_casts.size()); }
     // Kept streams that have delivered a frame (the others wait for their window to change).
     size_t deliveringStreams() const;
 
@@ -116,7 +117,6 @@ private:
     // The screencast connection once made; null when KWin does not offer it to Pellux (or streams
     // turned out not to work here).
     QCoro::Task<ScreenCastClient *> screenCastClient();
-    void keepCast(const QString &uuid, std::shared_ptr<WindowCast> cast);
     void forgetClosedWindows(const ShareableContent &listed);
 
     QDBusConnection m_bus;
@@ -148,12 +148,7 @@ private:
         = ScreenCastConnection::notTried;
     // Which way the pixels come, once logged: the stream path, or ScreenShot2 and why.
     QString m_loggedPath;
-    struct KeptCast {
-        std::shared_ptr<WindowCast> cast;
-        qint64 lastUse = 0;
-    };
-    QHash<QString, KeptCast> m_casts;
-    qint64 m_useCounter = 0;
+    wayland::KeptStreams<QString, WindowCast> m_casts;
     // Each listed window's client area, to cut a stream's frame to: a stream's buffers are sized when
     // it starts, and the window may have been resized since.
     QHash<quint32, QSize> m_clientSizes;
