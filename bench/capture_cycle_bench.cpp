@@ -27,6 +27,7 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+#include "FullScreenXterm.h"
 #include "support/XvfbSession.h"
 
 #include <benchmark/benchmark.h>
@@ -154,24 +155,10 @@ void BM_UnchangedWindowCycle(benchmark::State &state)
 BENCHMARK(BM_UnchangedWindowCycle)->MeasureProcessCPUTime()->UseRealTime()->Unit(benchmark::kMillisecond);
 
 // The window of a private Xvfb screen that an xterm fills, or 0 (with the benchmark skipped).
-quint32 fullScreenXterm(benchmark::State &state, test::XvfbSession &session)
-{
-    const quint32 window
-        = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
-    if (!window) {
-        state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
-        return 0;
-    }
-    session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
-        QStringLiteral("1920"), QStringLiteral("1080") });
-    test::XvfbSession::waitUntil([] { return false; }, 500);
-    return window;
-}
-
 void BM_UnchangedX11WindowCycle(benchmark::State &state)
 {
     test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
-    if (!fullScreenXterm(state, session))
+    if (!bench::fullScreenXterm(state, session))
         return;
     X11CaptureBackend backend(session.display());
     measureUnchangedCycles(state, backend);
@@ -202,7 +189,7 @@ void measureCaptures(benchmark::State &state, CaptureBackend &backend, const Win
 void BM_X11WindowCapture(benchmark::State &state)
 {
     test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
-    const quint32 window = fullScreenXterm(state, session);
+    const quint32 window = bench::fullScreenXterm(state, session);
     if (!window)
         return;
     X11CaptureBackend backend(session.display());

@@ -17,6 +17,7 @@
 #include <QGuiApplication>
 #include <QLoggingCategory>
 
+#include "FullScreenXterm.h"
 #include "support/XvfbSession.h"
 
 #include <benchmark/benchmark.h>
@@ -29,15 +30,9 @@ using namespace pellux;
 void BM_X11WindowCapture(benchmark::State &state)
 {
     test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
-    const quint32 window
-        = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
-    if (!window) {
-        state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
+    const quint32 window = bench::fullScreenXterm(state, session);
+    if (!window)
         return;
-    }
-    session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
-        QStringLiteral("1920"), QStringLiteral("1080") });
-    test::XvfbSession::waitUntil([] { return false; }, 500);
     X11CaptureBackend backend(session.display());
     QSize size;
     for (auto _ : state) {

@@ -13,6 +13,7 @@
 
 #include <QGuiApplication>
 
+#include "FullScreenXterm.h"
 #include "support/XvfbSession.h"
 
 #include <benchmark/benchmark.h>
@@ -46,15 +47,9 @@ void measureCaptures(benchmark::State &state, CaptureBackend &backend)
 void BM_X11WindowCapture(benchmark::State &state)
 {
     test::XvfbSession session(test::XvfbSession::Options { QSize(1920, 1080), true });
-    const quint32 window
-        = session.isRunning() ? session.launchXterm(QStringLiteral("bench"), QStringLiteral("ls -l")) : 0;
-    if (!window) {
-        state.SkipWithError(qPrintable(QStringLiteral("no X session: ") + session.errorString()));
+    const quint32 window = bench::fullScreenXterm(state, session);
+    if (!window)
         return;
-    }
-    session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
-        QStringLiteral("1920"), QStringLiteral("1080") });
-    test::XvfbSession::waitUntil([] { return false; }, 500);
     X11CaptureBackend backend(session.display());
     measureCaptures(state, backend);
 }
