@@ -2,6 +2,7 @@
 // settings, removed.
 #include "app/Autostart.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,13 +14,8 @@
 namespace pellux {
 namespace {
 
+using test::readAll;
 using test::TempHome;
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 TEST(Autostart, EnableWritesThePrivateEntryAndDisableRemovesIt)
 {

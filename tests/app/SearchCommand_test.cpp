@@ -5,6 +5,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "support/AwaitCompletion.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -19,25 +20,7 @@ using namespace pellux::test;
 
 namespace {
 
-struct CommandRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
-CommandRun runPellux(const QStringList &args)
-{
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("PELLUX_VERBOSE"));
-    process.setProcessEnvironment(env);
-    process.start(QStringLiteral(PELLUX_BINARY), args);
-    process.waitForFinished(-1);
-    return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
-}
-
-CommandRun runSearch(const QStringList &args) { return runPellux(QStringList { "search" } + args); }
+CommandRun runSearch(const QStringList &args) { return runCommand(QStringList { "search" } + args); }
 
 Recording addRecording(SimpleDatabaseManager &db, double time, const QString &app, const QString &title,
     const QString &path, const QString &text)
@@ -100,7 +83,7 @@ TEST(SearchCommand, PrintsMatchesNewestFirstAsLinesOrJson)
     EXPECT_EQ(secondsSince1970((*decoded)[1].timestamp), 1'760'000'000.0);
 
     // The global option may also come before the command.
-    run = runPellux({ "--verbose", "search", "--app", "terminal", "make" });
+    run = runCommand({ "--verbose", "search", "--app", "terminal", "make" });
     EXPECT_EQ(run.exitCode, kExitSuccess);
     EXPECT_TRUE(run.out.contains("/s/old.webp"));
     EXPECT_TRUE(run.err.contains("DEBUG searchText: Searching for 'make'"));

@@ -5,6 +5,7 @@
 #include "support/FakeClock.h"
 #include "support/FakeFrameSource.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -28,6 +29,7 @@ namespace {
 using test::FakeClock;
 using test::FakeFrameSource;
 using test::FakeVideoWriter;
+using test::runEventsUntil;
 using test::TempHome;
 using Status = VideoWriter::Status;
 using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
@@ -61,18 +63,6 @@ void settle()
 {
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-bool runEventsUntil(const std::function<bool()> &condition)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > 20'000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
 }
 
 OCRText fragment(const QString &text, QRectF bounds = QRectF(1, 2, 3, 4))

@@ -4,6 +4,7 @@
 #include "support/CapturePipeline.h"
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
+#include "support/TestFiles.h"
 #include "support/TypingSession.h"
 #include "ui/ScreenshotLoader.h"
 
@@ -26,6 +27,7 @@ namespace {
 
 using test::CapturePipeline;
 using test::FakeCaptureBackend;
+using test::runEventsUntil;
 
 AppPreferences fixedInterval(double seconds)
 {
@@ -56,19 +58,6 @@ protected:
 
     CapturePipeline pipeline;
 };
-
-// Runs the event loop until `condition` holds (true) or ten seconds pass (false).
-bool runEventsUntil(const std::function<bool()> &condition)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > 10'000)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
 {

@@ -13,6 +13,7 @@
 #include "support/LogCapture.h"
 #include "support/SampleImages.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDirIterator>
 #include <QFile>
@@ -73,12 +74,6 @@ QByteArray jpegOfSize(qsizetype size)
     out += QByteArray(comment, 'x');
     out += image.mid(2);
     return out;
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool writeInPlace(const QString &path, const QByteArray &bytes)

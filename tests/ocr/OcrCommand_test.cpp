@@ -1,5 +1,6 @@
 #include "RenderedText.h"
 #include "WebPFile.h"
+#include "support/TestFiles.h"
 
 #include <QFile>
 #include <QProcess>
@@ -13,26 +14,10 @@ using namespace pellux::test;
 
 namespace {
 
-struct CommandRun {
-    bool finished = false;
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 CommandRun runOcr(const QStringList &arguments,
     const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment(), int timeoutMs = 300'000)
 {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(PELLUX_BINARY), QStringList { QStringLiteral("ocr") } + arguments);
-    const bool finished = process.waitForFinished(timeoutMs);
-    if (!finished) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return { finished, process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-        QString::fromUtf8(process.readAllStandardError()) };
+    return runCommand(QStringList { QStringLiteral("ocr") } + arguments, environment, timeoutMs);
 }
 
 class OcrCommand : public ::testing::Test {

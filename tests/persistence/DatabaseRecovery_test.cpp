@@ -4,6 +4,7 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -28,13 +29,7 @@ namespace {
 
 QString dbPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &bytes)
+void replaceFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).path());
     QFile file(path);
@@ -165,15 +160,15 @@ TEST_P(DamagedFile, CaptureSetsItAsideByteForByteAndStartsAFreshDatabase)
 {
     TempHome home;
     const QByteArray damaged = damagedBytes(home, GetParam());
-    writeAll(dbPath(home), damaged);
+    replaceFile(dbPath(home), damaged);
     const QByteArray wal = QByteArray("wal bytes ").repeated(10);
-    writeAll(dbPath(home) + "-wal", wal);
+    replaceFile(dbPath(home) + "-wal", wal);
     // An earlier set-aside file of the same second is never overwritten.
     const QDateTime now = QDateTime::currentDateTime();
     for (int s = 0; s <= 1; ++s) {
         const QString earlier
             = dbPath(home) + ".corrupt-" + now.addSecs(s).toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
-        writeAll(earlier, "earlier");
+        replaceFile(earlier, "earlier");
     }
 
     LogCapture log(LogCapture::Verbosity::quiet);
@@ -198,7 +193,7 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndLeavesItUntouched)
 {
     TempHome home;
     const QByteArray damaged = damagedBytes(home, GetParam());
-    writeAll(dbPath(home), damaged);
+    replaceFile(dbPath(home), damaged);
 
     LogCapture log(LogCapture::Verbosity::quiet);
     SimpleDatabaseManager db(SimpleDatabaseManager::OpenMode::readOnly);

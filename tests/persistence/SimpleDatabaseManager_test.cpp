@@ -4,6 +4,7 @@
 #include "support/LogCapture.h"
 #include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -31,12 +32,6 @@ int mode(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return -1;
     return static_cast<int>(st.st_mode & 0777);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QString dbPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }

@@ -6,6 +6,7 @@
 #include "runtime/Clock.h"
 #include "runtime/SerialQueue.h"
 #include "storage/RecordingIndex.h"
+#include "support/TestFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -131,18 +132,6 @@ inline QByteArray webpBytes(int size = 64)
     QByteArray bytes("RIFF\x38\x00\x00\x00WEBPVP8 ", 16);
     bytes.append(QByteArray(size - 16, 'w'));
     return bytes;
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline bool writeAll(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 // Permission bits of a file or folder, -1 when it does not exist.
