@@ -1,0 +1,164 @@
+// The literal text search, through the trigram index when it can answer.
+
+#include "persistence/DatabaseInternals.h"
+#include "persistence/TextSearchIndex.h"
+#include "runtime/Log.h"
+#include "runtime/MainThread.h"
+
+#include <sqlite3.h>
+
+namespace pellux {
+
+using namespace database;
+using sql::Statement;
+
+namespace {
+
+constexpr int kSearchLimit = 100;
+
+} // namespace
+
+void SimpleDatabaseManager::setTextIndexEnabled(bool enabled) { d->textIndexEnabled = enabled; }
+
+void SimpleDatabaseManager::searchText(
+    const QString &query, const std::optional<QString> &appName, std::function<void(std::vector<Recording>)> completion)
+{
+    findText(query, appName, [completion = std::move(completion)](std::optional<std::vector<Recording>> results) {
+        completion(results ? std::move(*results) : std::vector<Recording>());
+    });
+}
+
+void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
+    std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
+        std::optional<std::vector<Recording>> results = d->searchText(query, appName);
+        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+    });
+}
+
+std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
+    const QString &pattern, const std::optional<QString> &appName, bool *answered)
+{
+    // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
+    // orders such ties by whatever plan it picks (oldest first without an application, newest
+    // first with one), and the 100-row cap then keeps an arbitrary part of a cycle: ties go
+    // newest stored first, the way the rest of the list runs.
+    const char *sqlWithoutApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
+                                "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
+                                "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' "
+                                "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
+    const char *sqlWithApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
+                             "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
+                             "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' AND r.app_name = ? COLLATE NOCASE "
+                             "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
+    std::vector<SearchRow> rows;
+    Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
+    *answered = select.prepared();
+    if (!select.prepared()) {
+        log::failure(QStringLiteral("ERROR searchText: Failed to prepare statement - %1").arg(errorMessage()));
+        return rows;
+    }
+    log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
+    select.bind(1, pattern);
+    if (appName)
+        select.bind(2, *appName);
+    int rc = SQLITE_ROW;
+    while ((rc = select.step()) == SQLITE_ROW)
+        rows.push_back(readSearchRow(select));
+    if (rc != SQLITE_DONE) {
+        // The rows read so far are no answer: the search would look complete and short.
+        log::failure(QStringLiteral("ERROR searchText: %1").arg(errorMessage()));
+        *answered = false;
+        rows.clear();
+    }
+    return rows;
+}
+
+std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::searchText(
+    const QString &query, const std::optional<QString> &appName)
+{
+    if (!db) {
+        log::failure(QStringLiteral("ERROR searchText: Database not available"));
+        return std::nullopt;
+    }
+    log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
+    // Literal: "%" and "_" typed by the user match themselves.
+    const QString pattern = text_search::likePattern(query);
+    std::optional<std::vector<SearchRow>> indexed;
+    if (textIndexEnabled && textIndexReady) {
+        if (const std::optional<QString> candidates = text_search::candidateExpression(query)) {
+            indexed = text_search::searchRows(db, *candidates, pattern, appName, kSearchLimit);
+            if (indexed)
+                log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
+        }
+    }
+    bool answered = true;
+    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &answered);
+    if (!answered)
+        return std::nullopt;
+    const size_t matches = rows.size();
+    std::vector<Recording> results = recordingsFromSearchRows(std::move(rows), "searchText");
+    log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));
+    log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(results.size()));
+    return results;
+}
+
+std::optional<QUuid> database::uuidFromIdText(const QString &text)
+{
+    if (text.size() != 36)
+        return std::nullopt;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
+        const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (hyphen ? c != u'-' : !hex)
+            return std::nullopt;
+    }
+    return QUuid::fromString(text);
+}
+
+std::vector<Recording> database::recordingsFromSearchRows(std::vector<SearchRow> rows, const char *operation)
+{
+    const bool verbose = log::verbose();
+    const QString op = QString::fromLatin1(operation);
+    std::vector<Recording> results;
+    results.reserve(rows.size());
+    int n = 0;
+    for (SearchRow &row : rows) {
+        ++n;
+        if (!row.id) {
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Match #%2 - ID column is NULL").arg(op).arg(n));
+            continue;
+        }
+        if (verbose)
+            log::debug(QStringLiteral("DEBUG %1: Match #%2 - ID string: %3").arg(op).arg(n).arg(*row.id));
+        const std::optional<QUuid> id = uuidFromIdText(*row.id);
+        if (!id) {
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Failed to create UUID from string: %2").arg(op, *row.id));
+            continue;
+        }
+        if (!row.path) {
+            if (verbose)
+                log::debug(QStringLiteral("DEBUG %1: Path column is NULL").arg(op));
+            continue;
+        }
+        if (verbose)
+            log::debug(
+                QStringLiteral("DEBUG %1: Creating recording - ID: %2, Path: %3").arg(op, uuidText(*id), *row.path));
+        Recording recording;
+        recording.id = *id;
+        recording.timestamp = fromSecondsSince1970(row.timestamp);
+        recording.duration = 0;
+        recording.filePath = QUrl::fromLocalFile(*row.path);
+        recording.appName = std::move(row.appName);
+        recording.windowTitle = std::move(row.windowTitle);
+        recording.type = RecordingType::screenshot;
+        results.push_back(std::move(recording));
+    }
+    return results;
+}
+
+} // namespace pellux

@@ -1,0 +1,249 @@
+// Writing, changing and deleting recordings and their text.
+
+#include "persistence/DatabaseInternals.h"
+#include "persistence/TextSearchIndex.h"
+#include "runtime/Characters.h"
+#include "runtime/Log.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace pellux {
+
+using namespace database;
+using sql::Statement;
+
+void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recording,
+    const std::optional<QString> &imageHash, qint64 fileSize, bool isDeltaFrame,
+    const std::optional<QString> &referenceHash, std::optional<double> compressionRatio,
+    std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio,
+                             completion = std::move(completion)] {
+        const auto finish = [&](bool result) {
+            if (completion)
+                completion(result);
+        };
+        log::debug(
+            QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Saving recording ID: %1 with hash: %2, isDelta: %3")
+                .arg(recording.idText(), imageHash.value_or(QStringLiteral("none")), boolText(isDeltaFrame)));
+        PendingWrite row;
+        row.recordingId = recording.idText();
+        row.isRecordingRow = true;
+        row.attempt = [recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio](
+                          sqlite3 *db, QString *error) {
+            Statement insert(db,
+                "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, "
+                "app_name, window_title, image_hash, file_size, is_delta_frame, reference_hash, "
+                "compression_ratio) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+            int rc = sqlite3_extended_errcode(db);
+            if (insert.prepared()) {
+                insert.bind(1, recording.idText());
+                insert.bind(2, secondsSince1970(recording.timestamp));
+                insert.bind(3, 0);
+                insert.bind(4, recording.localPath());
+                insert.bind(5, recording.appName);
+                insert.bind(6, recording.windowTitle);
+                insert.bind(7, imageHash);
+                insert.bind(8, fileSize);
+                insert.bind(9, isDeltaFrame ? 1 : 0);
+                insert.bind(10, referenceHash);
+                insert.bind(11, compressionRatio);
+                rc = insert.step();
+            }
+            if (rc != SQLITE_DONE)
+                *error = QStringLiteral("Error saving recording with delta frame: %1").arg(sql::errorMessage(db));
+            return rc;
+        };
+        const Impl::WriteResult outcome = d->write("saveRecordingWithDeltaFrame", std::move(row));
+        if (outcome == Impl::WriteResult::written)
+            log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
+        finish(outcome != Impl::WriteResult::failed);
+    });
+}
+
+void SimpleDatabaseManager::saveOCRText(
+    const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, recordingId, text, timestamp, completion = std::move(completion)] {
+        const QString id = uuidText(recordingId);
+        log::debug(QStringLiteral("DEBUG saveOCRText: Saving text for recording %1").arg(id));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text)));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text preview: %1...").arg(leadingCharacters(text, 50)));
+        PendingWrite row;
+        row.recordingId = id;
+        row.attempt = [id, text, timestamp, instanceId = d->instanceId](sqlite3 *db, QString *error) {
+            {
+                Statement count(db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
+                int rc = sqlite3_extended_errcode(db);
+                if (count.prepared()) {
+                    count.bind(1, id);
+                    rc = count.step();
+                }
+                if (rc != SQLITE_ROW) {
+                    *error = QStringLiteral("Error checking recording %1: %2").arg(id, sql::errorMessage(db));
+                    return rc;
+                }
+                const qint64 n = count.int64(0);
+                log::debug(QStringLiteral("DEBUG saveOCRText [%1]: Recording exists in DB: %2 (count: %3)")
+                               .arg(instanceId, boolText(n > 0))
+                               .arg(n));
+                if (n == 0) {
+                    *error = QStringLiteral("Recording %1 does not exist in database!").arg(id);
+                    return kMissingRecording;
+                }
+            }
+            Statement insert(db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+            int rc = sqlite3_extended_errcode(db);
+            if (insert.prepared()) {
+                insert.bind(1, id);
+                insert.bind(2, text);
+                insert.bind(3, secondsSince1970(timestamp));
+                rc = insert.step();
+            }
+            if (rc != SQLITE_DONE)
+                *error = QStringLiteral("Error saving OCR text: %1 (extended error code %2)")
+                             .arg(sql::errorMessage(db))
+                             .arg(sqlite3_extended_errcode(db));
+            return rc;
+        };
+        const Impl::WriteResult result = d->write("saveOCRText", std::move(row));
+        if (result == Impl::WriteResult::written)
+            log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
+        if (completion)
+            completion(result != Impl::WriteResult::failed);
+    });
+}
+
+void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, path, newSize, completion = std::move(completion)] {
+        const auto finish = [&](bool result) {
+            if (completion)
+                completion(result);
+        };
+        // Matched literally (no wildcards, case as given): a path names the one file at exactly
+        // that path, a bare name the files whose last path component it is.
+        if (!d->db || path.isEmpty() || path.endsWith(QLatin1Char('/')))
+            return finish(false);
+        d->flushPendingWrites();
+        const bool bareName = !path.contains(QLatin1Char('/'));
+        Statement update(d->db,
+            bareName ? "UPDATE recordings SET file_size = ?1 "
+                       "WHERE file_path = ?2 OR substr(file_path, -length(?3)) = ?3"
+                     : "UPDATE recordings SET file_size = ?1 WHERE file_path = ?2");
+        if (!update.prepared()) {
+            log::failure(QStringLiteral("ERROR updateFileSize: %1").arg(d->errorMessage()));
+            return finish(false);
+        }
+        update.bind(1, newSize);
+        update.bind(2, path);
+        if (bareName)
+            update.bind(3, QLatin1Char('/') + path);
+        if (update.step() != SQLITE_DONE) {
+            log::failure(QStringLiteral("ERROR updateFileSize: Error updating file size: %1").arg(d->errorMessage()));
+            return finish(false);
+        }
+        const bool changed = sqlite3_changes(d->db) > 0;
+        if (changed)
+            log::info(QStringLiteral("Updated file size for %1 to %2 bytes").arg(path).arg(newSize));
+        finish(changed);
+    });
+}
+
+void SimpleDatabaseManager::deleteRecordings(
+    const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
+{
+    d->serialQueue.async([this, recordingIds, completion = std::move(completion)] {
+        const auto finish = [&](int removed) {
+            if (completion)
+                completion(removed);
+        };
+        if (!d->db)
+            return finish(0);
+        d->flushPendingWrites();
+        Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
+        Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
+        if (!deleteText.prepared() || !deleteRow.prepared() || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
+            log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
+            return finish(0);
+        }
+        // All or nothing: a failure part-way leaves every row as it was.
+        int removed = 0;
+        bool ok = true;
+        for (const QUuid &recordingId : recordingIds) {
+            const QString id = uuidText(recordingId);
+            deleteText.bind(1, id);
+            deleteRow.bind(1, id);
+            ok = deleteText.step() == SQLITE_DONE && deleteRow.step() == SQLITE_DONE;
+            if (!ok)
+                break;
+            removed += sqlite3_changes(d->db);
+            ok = deleteText.reset() && deleteRow.reset();
+            if (!ok)
+                break;
+        }
+        if (ok)
+            ok = sql::exec(d->db, "COMMIT");
+        if (!ok) {
+            log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
+            sql::exec(d->db, "ROLLBACK");
+            return finish(0);
+        }
+        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings").arg(removed));
+        finish(removed);
+    });
+}
+
+void SimpleDatabaseManager::resetDatabase()
+{
+    d->serialQueue.async([this] {
+        // The rows waiting to be written belong to the data being thrown away.
+        d->pendingWrites.clear();
+        d->pendingCount = 0;
+        d->closeDatabase();
+        const QString path = d->getDatabasePath();
+        QFile::remove(path);
+        QFile::remove(path + QStringLiteral("-journal"));
+        QFile::remove(path + QStringLiteral("-wal"));
+        QFile::remove(path + QStringLiteral("-shm"));
+        if (d->openDatabase())
+            log::info(QStringLiteral("Database reset completed"));
+    });
+}
+
+void SimpleDatabaseManager::deleteAllData()
+{
+    d->serialQueue.async([this] {
+        d->pendingWrites.clear();
+        d->pendingCount = 0;
+        if (!d->db)
+            return;
+        // One transaction: either everything goes or, on a failure, everything stays.
+        bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
+        if (ok && d->textIndexReady && !text_search::clear(d->db)) {
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;")) {
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (ok && !sql::exec(d->db, "DELETE FROM recordings;")) {
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (ok && !sql::exec(d->db, "COMMIT")) {
+            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
+            ok = false;
+        }
+        if (!ok) {
+            sql::exec(d->db, "ROLLBACK");
+            return;
+        }
+        log::info(QStringLiteral("All database data deleted successfully"));
+    });
+}
+
+} // namespace pellux
