@@ -20,8 +20,10 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
+#include <QPromise>
 #include <QTimer>
 
+#include <qcorofuture.h>
 #include <qcorotimer.h>
 
 namespace pellux {
@@ -265,11 +267,20 @@ QCoro::Task<> AppDelegate::resetEverything()
     if (!self)
         co_return;
     // Everything the alert promised: the screenshot files with their list, then the database.
-    QCoro::Task<> deleting = storage().deleteAllRecordings();
-    co_await deleting;
+    QCoro::Task<bool> deleting = storage().deleteAllRecordings();
+    const bool filesDeleted = co_await deleting;
     if (!self)
         co_return;
-    database().resetDatabase();
+    auto reset = std::make_shared<QPromise<bool>>();
+    reset->start();
+    QFuture<bool> resetting = reset->future();
+    database().resetDatabase([reset](bool done) {
+        reset->addResult(done);
+        reset->finish();
+    });
+    const bool databaseReset = co_await resetting;
+    if (!self)
+        co_return;
     storage().databaseCleared();
     QCoro::Task<> settling = m_components.sleep(kResetPause);
     co_await settling;
@@ -284,6 +295,10 @@ QCoro::Task<> AppDelegate::resetEverything()
     m_resetting = false;
     updateStatusIcon();
     constructMenu();
+    if (!filesDeleted || !databaseReset)
+        runAlert(nullptr, QMessageBox::Warning, QStringLiteral("Reset Database Failed"),
+            QStringLiteral("Some screenshots or the database could not be deleted. The log names what failed."),
+            { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
     emit resetFinished();
 }
 

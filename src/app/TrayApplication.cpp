@@ -9,8 +9,10 @@
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "runtime/MainThread.h"
 #include "storage/StorageManager.h"
 #include "storage/StoreHealer.h"
+#include "ui/Alert.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -67,9 +69,20 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
         if (captureLock.isHeld()) {
             std::printf("Option key held - resetting database...\n");
             std::fflush(stdout);
-            SimpleDatabaseManager::shared().resetDatabase();
+            const auto failed = [] {
+                runAlert(nullptr, QMessageBox::Warning, QStringLiteral("Reset Database Failed"),
+                    QStringLiteral("Some screenshots or the database could not be deleted. The log names what failed."),
+                    { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
+            };
+            SimpleDatabaseManager::shared().resetDatabase([failed](bool done) {
+                if (!done)
+                    postToMain(failed);
+            });
             // All screenshots go with their text, as the reset from the menu does.
-            StorageManager::shared().deleteAllRecordings();
+            StorageManager::shared().deleteAllRecordings().then([failed](bool done) {
+                if (!done)
+                    failed();
+            });
         } else {
             log::failure(QStringLiteral("Pellux: not resetting the database while another process captures into it"));
         }

@@ -9,6 +9,7 @@
 #include "persistence/SqliteStatement.h"
 #include "runtime/SerialQueue.h"
 
+#include <QSet>
 #include <QString>
 #include <QUuid>
 
@@ -71,8 +72,6 @@ struct SimpleDatabaseManager::Impl {
     {
     }
 
-    enum class WriteResult { written, kept, failed };
-
     const OpenMode mode;
     sqlite3 *db = nullptr;
     // Database queue only: rows whose write failed for a while, oldest first.
@@ -104,11 +103,14 @@ struct SimpleDatabaseManager::Impl {
     void closeDatabase();
     QString errorMessage() const { return sql::errorMessage(db); }
 
-    WriteResult write(const char *operation, database::PendingWrite pending);
-    WriteResult keep(const char *operation, database::PendingWrite pending, const QString &why);
+    RowWrite write(const char *operation, database::PendingWrite pending);
+    RowWrite keep(const char *operation, database::PendingWrite pending, const QString &why);
     void flushPendingWrites(bool force = false);
     void retry();
     bool isKept(const QString &recordingId) const;
+    // Removes the waiting rows of these recordings (their text included); answers how many
+    // recording rows went.
+    int dropPendingWrites(const QSet<QString> &recordingIds);
 
     std::optional<std::vector<Recording>> searchText(const QString &query, const std::optional<QString> &appName);
     // `answered` turns false when the statement cannot be prepared or fails while reading.

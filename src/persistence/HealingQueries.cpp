@@ -271,6 +271,11 @@ void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, Recogn
             log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
             return finish(false);
         }
+        if (sqlite3_changes(d->db) == 0) {
+            log::info(QStringLiteral("Recognised text of %1 not stored: the recording is gone, or has text already")
+                          .arg(uuidText(recordingId)));
+            return finish(false);
+        }
         finish(true);
     });
 }

@@ -10,12 +10,12 @@ namespace pellux {
 using namespace database;
 using sql::Statement;
 
-SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::write(const char *operation, PendingWrite pending)
+RowWrite SimpleDatabaseManager::Impl::write(const char *operation, PendingWrite pending)
 {
     flushPendingWrites();
     if (!db && !reopening) {
         log::failure(QStringLiteral("ERROR %1: Database not available").arg(QLatin1String(operation)));
-        return WriteResult::failed;
+        return RowWrite::failed;
     }
     if (!db)
         return keep(operation, std::move(pending), QStringLiteral("the database is not open yet"));
@@ -25,23 +25,22 @@ SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::write(cons
     QString error;
     const int rc = pending.attempt(db, &error);
     if (rc == SQLITE_DONE)
-        return WriteResult::written;
+        return RowWrite::written;
     if (mode != OpenMode::createIfMissing || !sql::isTransient(rc)) {
         log::failure(QStringLiteral("ERROR %1: %2").arg(QLatin1String(operation), error));
-        return WriteResult::failed;
+        return RowWrite::failed;
     }
     nextWriteRetry = std::chrono::steady_clock::now() + writeRetryDelay;
     return keep(operation, std::move(pending), error);
 }
 
-SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::keep(
-    const char *operation, PendingWrite pending, const QString &why)
+RowWrite SimpleDatabaseManager::Impl::keep(const char *operation, PendingWrite pending, const QString &why)
 {
     if (pendingWrites.size() >= kMaxPendingWrites) {
         log::failure(QStringLiteral("ERROR %1: %2; %3 rows already wait to be written, this one is lost")
                          .arg(QLatin1String(operation), why)
                          .arg(pendingWrites.size()));
-        return WriteResult::failed;
+        return RowWrite::failed;
     }
     pendingWrites.push_back(std::move(pending));
     pendingCount = pendingWrites.size();
@@ -50,7 +49,7 @@ SimpleDatabaseManager::Impl::WriteResult SimpleDatabaseManager::Impl::keep(
                      .arg(pendingWrites.size()));
     if (db)
         retryTimer.schedule(writeRetryDelay);
-    return WriteResult::kept;
+    return RowWrite::pending;
 }
 
 void SimpleDatabaseManager::Impl::flushPendingWrites(bool force)
@@ -102,6 +101,21 @@ bool SimpleDatabaseManager::Impl::isKept(const QString &recordingId) const
 {
     return std::any_of(pendingWrites.begin(), pendingWrites.end(),
         [&](const PendingWrite &w) { return w.isRecordingRow && w.recordingId == recordingId; });
+}
+
+int SimpleDatabaseManager::Impl::dropPendingWrites(const QSet<QString> &recordingIds)
+{
+    int dropped = 0;
+    for (auto it = pendingWrites.begin(); it != pendingWrites.end();) {
+        if (!recordingIds.contains(it->recordingId)) {
+            ++it;
+            continue;
+        }
+        dropped += it->isRecordingRow ? 1 : 0;
+        it = pendingWrites.erase(it);
+    }
+    pendingCount = pendingWrites.size();
+    return dropped;
 }
 
 size_t SimpleDatabaseManager::pendingWriteCount() const { return d->pendingCount; }

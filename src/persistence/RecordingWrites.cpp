@@ -6,6 +6,7 @@
 #include "runtime/Log.h"
 
 #include <QFile>
+#include <QSet>
 
 #include <sqlite3.h>
 
@@ -17,11 +18,11 @@ using sql::Statement;
 void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recording,
     const std::optional<QString> &imageHash, qint64 fileSize, bool isDeltaFrame,
     const std::optional<QString> &referenceHash, std::optional<double> compressionRatio,
-    std::function<void(bool)> completion)
+    std::function<void(RowWrite)> completion)
 {
     d->serialQueue.async([this, recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio,
                              completion = std::move(completion)] {
-        const auto finish = [&](bool result) {
+        const auto finish = [&](RowWrite result) {
             if (completion)
                 completion(result);
         };
@@ -56,10 +57,10 @@ void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recordi
                 *error = QStringLiteral("Error saving recording with delta frame: %1").arg(sql::errorMessage(db));
             return rc;
         };
-        const Impl::WriteResult outcome = d->write("saveRecordingWithDeltaFrame", std::move(row));
-        if (outcome == Impl::WriteResult::written)
+        const RowWrite outcome = d->write("saveRecordingWithDeltaFrame", std::move(row));
+        if (outcome == RowWrite::written)
             log::debug(QStringLiteral("DEBUG saveRecordingWithDeltaFrame: Successfully saved recording"));
-        finish(outcome != Impl::WriteResult::failed);
+        finish(outcome);
     });
 }
 
@@ -108,11 +109,11 @@ void SimpleDatabaseManager::saveOCRText(
                              .arg(sqlite3_extended_errcode(db));
             return rc;
         };
-        const Impl::WriteResult result = d->write("saveOCRText", std::move(row));
-        if (result == Impl::WriteResult::written)
+        const RowWrite result = d->write("saveOCRText", std::move(row));
+        if (result == RowWrite::written)
             log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
         if (completion)
-            completion(result != Impl::WriteResult::failed);
+            completion(result != RowWrite::failed);
     });
 }
 
@@ -160,20 +161,26 @@ void SimpleDatabaseManager::deleteRecordings(
             if (completion)
                 completion(removed);
         };
-        if (!d->db)
-            return finish(0);
+        // A row still waiting in memory would otherwise be written after its deletion.
+        QSet<QString> ids;
+        for (const QUuid &recordingId : recordingIds)
+            ids.insert(uuidText(recordingId));
+        const int dropped = d->dropPendingWrites(ids);
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR deleteRecordings: Database not available"));
+            return finish(kDeletionFailed);
+        }
         d->flushPendingWrites();
         Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
         Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
         if (!deleteText.prepared() || !deleteRow.prepared() || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
             log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
-            return finish(0);
+            return finish(kDeletionFailed);
         }
         // All or nothing: a failure part-way leaves every row as it was.
         int removed = 0;
         bool ok = true;
-        for (const QUuid &recordingId : recordingIds) {
-            const QString id = uuidText(recordingId);
+        for (const QString &id : std::as_const(ids)) {
             deleteText.bind(1, id);
             deleteRow.bind(1, id);
             ok = deleteText.step() == SQLITE_DONE && deleteRow.step() == SQLITE_DONE;
@@ -189,60 +196,78 @@ void SimpleDatabaseManager::deleteRecordings(
         if (!ok) {
             log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
             sql::exec(d->db, "ROLLBACK");
-            return finish(0);
+            return finish(kDeletionFailed);
         }
-        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings").arg(removed));
-        finish(removed);
+        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings").arg(removed + dropped));
+        finish(removed + dropped);
     });
 }
 
-void SimpleDatabaseManager::resetDatabase()
+void SimpleDatabaseManager::resetDatabase(std::function<void(bool)> completion)
 {
-    d->serialQueue.async([this] {
+    d->serialQueue.async([this, completion = std::move(completion)] {
+        if (d->mode != OpenMode::createIfMissing) {
+            log::failure(QStringLiteral("ERROR resetDatabase: a database opened only for reading is not reset"));
+            if (completion)
+                completion(false);
+            return;
+        }
         // The rows waiting to be written belong to the data being thrown away.
         d->pendingWrites.clear();
         d->pendingCount = 0;
         d->closeDatabase();
         const QString path = d->getDatabasePath();
-        QFile::remove(path);
-        QFile::remove(path + QStringLiteral("-journal"));
-        QFile::remove(path + QStringLiteral("-wal"));
-        QFile::remove(path + QStringLiteral("-shm"));
-        if (d->openDatabase())
+        bool removed = true;
+        for (const QString &file :
+            { path, path + QStringLiteral("-journal"), path + QStringLiteral("-wal"), path + QStringLiteral("-shm") }) {
+            QFile f(file);
+            if (f.exists() && !f.remove()) {
+                log::failure(QStringLiteral("ERROR resetDatabase: cannot remove %1: %2").arg(file, f.errorString()));
+                removed = false;
+            }
+        }
+        // Whatever happened, the store goes on with an open file when it can.
+        const bool opened = d->openDatabase();
+        if (removed && opened)
             log::info(QStringLiteral("Database reset completed"));
+        else if (removed)
+            log::failure(QStringLiteral("ERROR resetDatabase: the fresh database cannot be opened"));
+        if (completion)
+            completion(removed && opened);
     });
 }
 
-void SimpleDatabaseManager::deleteAllData()
+void SimpleDatabaseManager::deleteAllData(std::function<void(bool)> completion)
 {
-    d->serialQueue.async([this] {
-        d->pendingWrites.clear();
-        d->pendingCount = 0;
-        if (!d->db)
-            return;
+    d->serialQueue.async([this, completion = std::move(completion)] {
+        const auto finish = [&](bool done) {
+            if (completion)
+                completion(done);
+        };
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR deleteAllData: Database not available"));
+            return finish(false);
+        }
         // One transaction: either everything goes or, on a failure, everything stays.
         bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
-        if (ok && d->textIndexReady && !text_search::clear(d->db)) {
-            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
+        if (ok && d->textIndexReady && !text_search::clear(d->db))
             ok = false;
-        }
-        if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;")) {
-            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting OCR text: %1").arg(d->errorMessage()));
+        if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;"))
             ok = false;
-        }
-        if (ok && !sql::exec(d->db, "DELETE FROM recordings;")) {
-            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
+        if (ok && !sql::exec(d->db, "DELETE FROM recordings;"))
             ok = false;
-        }
-        if (ok && !sql::exec(d->db, "COMMIT")) {
-            log::failure(QStringLiteral("ERROR deleteAllData: Error deleting recordings: %1").arg(d->errorMessage()));
+        if (ok && !sql::exec(d->db, "COMMIT"))
             ok = false;
-        }
         if (!ok) {
+            log::failure(QStringLiteral("ERROR deleteAllData: %1").arg(d->errorMessage()));
             sql::exec(d->db, "ROLLBACK");
-            return;
+            return finish(false);
         }
+        // The rows waiting to be written belong to the data thrown away.
+        d->pendingWrites.clear();
+        d->pendingCount = 0;
         log::info(QStringLiteral("All database data deleted successfully"));
+        finish(true);
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
+#include "persistence/RowWrite.h"
 #include "runtime/SerialQueue.h"
 
 #include <QSet>
@@ -56,13 +57,14 @@ public:
     SimpleDatabaseManager(const SimpleDatabaseManager &) = delete;
     SimpleDatabaseManager &operator=(const SimpleDatabaseManager &) = delete;
 
-    // Completion on the database queue: true when the row was written, or (capture mode) when
-    // its write failed for a while and it is kept in memory to be written later.
+    // Completion on the database queue: written; pending when (capture mode) the write failed for
+    // a while and the row waits in memory to be written later; failed.
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-        std::optional<double> compressionRatio, std::function<void(bool)> completion = {});
-    // Completion (when given) on the database queue: true when the text was written, or (capture
-    // mode) kept in memory to be written later.
+        std::optional<double> compressionRatio, std::function<void(RowWrite)> completion = {});
+    // Completion (when given) on the database queue: true when the text was written or (capture
+    // mode) waits in memory behind its recording's row; text lost with the process is recognised
+    // again by the store's healing.
     void saveOCRText(
         const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion = {});
     // Completion on main: at most 100 recordings, newest first, whose text contains the query
@@ -102,11 +104,17 @@ public:
     // Completion on the database queue: true when at least one row changed. `path` is a whole path
     // or a bare file name, matched literally against the last component of each stored path.
     void updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion = {});
-    // Removes the rows and recognised text of these recordings (the files are the store's).
-    // Completion on the database queue: the number of recording rows removed.
+    // Removes the rows and recognised text of these recordings (the files are the store's), rows
+    // still waiting in memory included. Completion on the database queue: the number of recording
+    // rows removed, or kDeletionFailed (then none was).
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion = {});
-    void resetDatabase();
-    void deleteAllData();
+    static constexpr int kDeletionFailed = -1;
+    // Removes the file and starts a fresh, empty one (capture mode only). Completion on the
+    // database queue: true when the fresh file is open.
+    void resetDatabase(std::function<void(bool)> completion = {});
+    // Empties both tables in one transaction. Completion on the database queue: true when they
+    // are empty; on false nothing was removed.
+    void deleteAllData(std::function<void(bool)> completion = {});
     void debugPrintAllOCRTexts();
 
     // Searches go through the trigram text index whenever it can answer (the default); switched
@@ -175,7 +183,8 @@ public:
     // Stores text recognised after the fact: non-empty text becomes the recording's text unless it
     // has some already; an empty text or an unreadable file is remembered in
     // `text_recognition_attempts`, which searches never read, so the frame is not tried again.
-    // Completion: true when stored.
+    // Completion: true when stored; false on failure and when nothing was stored (the recording is
+    // gone, or already has text or an attempt).
     void saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome, const QString &text,
         TimePoint timestamp, std::function<void(bool)> completion);
 

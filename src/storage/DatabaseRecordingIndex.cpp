@@ -15,7 +15,7 @@ DatabaseRecordingIndex::DatabaseRecordingIndex(SimpleDatabaseManager &database)
 void DatabaseRecordingIndex::saveRecordingWithDeltaFrame(const Recording &recording,
     const std::optional<QString> &imageHash, qint64 fileSize, bool isDeltaFrame,
     const std::optional<QString> &referenceHash, std::optional<double> compressionRatio,
-    std::function<void(bool)> completion)
+    std::function<void(RowWrite)> completion)
 {
     m_database.saveRecordingWithDeltaFrame(
         recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio, std::move(completion));

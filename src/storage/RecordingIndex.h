@@ -2,6 +2,7 @@
 
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
+#include "persistence/RowWrite.h"
 
 #include <QString>
 #include <QStringList>
@@ -22,13 +23,15 @@ class RecordingIndex {
 public:
     virtual ~RecordingIndex() = default;
 
-    // Completion: true when the row was written.
+    // Completion: written; pending when the row waits in memory to be written later (the database
+    // is busy), in order, unless the process ends first; failed.
     virtual void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-        std::optional<double> compressionRatio, std::function<void(bool)> completion)
+        std::optional<double> compressionRatio, std::function<void(RowWrite)> completion)
         = 0;
 
-    // Removes the rows and recognised text of these recordings. Completion: rows removed.
+    // Removes the rows and recognised text of these recordings, rows still pending included.
+    // Completion: rows removed, or a negative count when the deletion failed (then none was).
     virtual void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) = 0;
 
     // Completion: how many recordings have a row; absent on failure.
@@ -59,7 +62,7 @@ public:
 
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-        std::optional<double> compressionRatio, std::function<void(bool)> completion) override;
+        std::optional<double> compressionRatio, std::function<void(RowWrite)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
     void recordingCount(std::function<void(std::optional<qint64>)> completion) override;
     void recordingsCapturedBefore(std::optional<TimePoint> cutoff,

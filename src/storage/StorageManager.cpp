@@ -360,13 +360,17 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (m_removalsUnderWay > 0)
         m_sparedByRemovals.insert(recording.id);
     const quint64 countAsked = m_countGeneration;
-    auto [saved, completion] = awaitableCompletion(false);
+    auto [saved, completion] = awaitableCompletion(RowWrite::failed);
     m_index.saveRecordingWithDeltaFrame(
         recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
-    const bool rowWritten = co_await saved;
+    const RowWrite row = co_await saved;
     if (!self)
         co_return std::nullopt;
-    if (!rowWritten) {
+    // A pending row is written later; the file and its list entry are kept, from which the next
+    // start rebuilds the row should the process end first.
+    if (row == RowWrite::pending)
+        log::info(QStringLiteral("StorageManager: the row of %1 waits to be written").arg(written.path));
+    if (row == RowWrite::failed) {
         m_savesUnderWay.remove(recording.id);
         log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
         QFuture<void> undoing = m_files->future([path = written.path, unlisted = m_unlistedFiles] {
@@ -442,19 +446,19 @@ void StorageManager::deleteOldRecordings(int days)
 
 QCoro::Task<> StorageManager::deleteRecordings(std::vector<Recording> recordings)
 {
-    QCoro::Task<> removing = removeFromStore({ .recordings = std::move(recordings) }, StorageFigure::recompute);
+    QCoro::Task<bool> removing = removeFromStore({ .recordings = std::move(recordings) }, StorageFigure::recompute);
     co_await removing;
 }
 
-QCoro::Task<> StorageManager::deleteAllRecordings()
+QCoro::Task<bool> StorageManager::deleteAllRecordings()
 {
-    QCoro::Task<> removing = removeFromStore({ .everything = true }, StorageFigure::reset);
-    co_await removing;
+    QCoro::Task<bool> removing = removeFromStore({ .everything = true }, StorageFigure::reset);
+    co_return co_await removing;
 }
 
 // Files first, then rows, then list entries: a crash part-way leaves entries or rows whose file is
 // gone, which the next pass removes, never a file no entry names.
-QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure figure)
+QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure figure)
 {
     QPointer<StorageManager> self(this);
     if (m_removalsUnderWay++ == 0)
@@ -478,11 +482,11 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
             });
         found = co_await answered;
         if (!self)
-            co_return;
+            co_return false;
         if (!found) {
             log::failure(QStringLiteral("ERROR StorageManager: the database could not list the recordings to delete"));
             finish();
-            co_return;
+            co_return false;
         }
     }
     using Ids = std::shared_ptr<const QSet<QUuid>>;
@@ -525,7 +529,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     found.reset();
     const Ids ids = co_await removing;
     if (!self)
-        co_return;
+        co_return false;
     if (figure == StorageFigure::reset) {
         // Everything else goes too: backups, files no list names, the hour folders and the
         // damaged lists set aside. Frames saved meanwhile stay, with their files.
@@ -551,7 +555,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
         co_await emptying;
         tsan::acquire(tsan::futureToken(emptying));
         if (!self)
-            co_return;
+            co_return false;
     }
 
     // The rows and their recognised text go next, so that a deleted screenshot is no longer
@@ -567,7 +571,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
         m_index.deleteRecordings(slice, completion);
         const int deleted = co_await rowsDeleted;
         if (!self)
-            co_return;
+            co_return false;
         if (deleted < 0)
             rowsFailed = true;
         else
@@ -578,7 +582,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     QFuture<WriteResult> listWriting = rewriteList([ids](Recording &r) { return !ids->contains(r.id); });
     const WriteResult listWritten = co_await listWriting;
     if (!self)
-        co_return;
+        co_return false;
     const int removed = listWritten.removed;
     if (figure == StorageFigure::reset) {
         m_latestWalk.reset();
@@ -599,16 +603,19 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     QCoro::Task<> counting = refreshRecordingCount();
     co_await counting;
     if (!self)
-        co_return;
+        co_return false;
 
     if (figure == StorageFigure::recompute) {
         QCoro::Task<> measuring = calculateStorageUsed();
         co_await measuring;
         if (!self)
-            co_return;
+            co_return false;
     }
     finish();
+    if (rowsFailed)
+        co_return false;
     emit recordingsDeleted(removed);
+    co_return true;
 }
 
 QCoro::Task<bool> StorageManager::addRecoveredRecordings(std::vector<Recording> recovered)

@@ -80,8 +80,9 @@ public:
     void deleteOldRecordings(int days);
     // Removes every listed recording (files, entries, rows and text) and every other file below
     // the screenshots folder (backups, files no list names, the hour folders), and the damaged
-    // lists set aside; frames saved while it runs are kept.
-    QCoro::Task<> deleteAllRecordings();
+    // lists set aside; frames saved while it runs are kept. False when the database could not
+    // list or remove the rows (the failure is logged; recordingsDeleted is not emitted).
+    QCoro::Task<bool> deleteAllRecordings();
     // The database was emptied behind the store (reset, or all its data deleted): the application
     // names are asked for again.
     void databaseCleared() { applicationsMayHaveGone(); }
@@ -141,7 +142,7 @@ private:
         bool everything = false; // or every recording there is
     };
 
-    QCoro::Task<> removeFromStore(Removal removal, StorageFigure figure);
+    QCoro::Task<bool> removeFromStore(Removal removal, StorageFigure figure);
     void createDirectories();
     void checkListFile();
     void removeStaleTemporaries();

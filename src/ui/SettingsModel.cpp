@@ -13,6 +13,7 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QPromise>
 #include <QUrl>
 
 #include <qcorofuture.h>
@@ -390,14 +391,27 @@ QCoro::Task<> SettingsModel::deleteAllData()
         co_return;
     setDeleting(true);
     QPointer<SettingsModel> self(this);
-    QCoro::Task<> deletion = m_components.storage->deleteAllRecordings();
-    co_await deletion;
+    QCoro::Task<bool> deletion = m_components.storage->deleteAllRecordings();
+    const bool filesDeleted = co_await deletion;
     if (!self)
         co_return;
-    m_components.database->deleteAllData();
+    auto emptied = std::make_shared<QPromise<bool>>();
+    emptied->start();
+    QFuture<bool> emptying = emptied->future();
+    m_components.database->deleteAllData([emptied](bool done) {
+        emptied->addResult(done);
+        emptied->finish();
+    });
+    const bool rowsDeleted = co_await emptying;
+    if (!self)
+        co_return;
     // Rows no list named went too: the search window asks for the application names again.
     m_components.storage->databaseCleared();
     setDeleting(false);
+    if (!filesDeleted || !rowsDeleted)
+        runAlert(m_window, QMessageBox::Warning, QStringLiteral("Not All Data Was Deleted"),
+            QStringLiteral("Some screenshots or their text could not be deleted. The log names what failed."),
+            { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
 }
 
 void SettingsModel::setDeleting(bool on)

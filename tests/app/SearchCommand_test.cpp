@@ -31,9 +31,10 @@ Recording addRecording(SimpleDatabaseManager &db, double time, const QString &ap
     r.filePath = QUrl::fromLocalFile(path);
     r.appName = app;
     r.windowTitle = title;
-    EXPECT_TRUE(awaitCompletion<bool>([&](auto done) {
+    EXPECT_EQ(awaitCompletion<RowWrite>([&](auto done) {
         db.saveRecordingWithDeltaFrame(r, std::nullopt, 1, false, std::nullopt, std::nullopt, done);
-    }));
+    }),
+        RowWrite::written);
     db.saveOCRText(r.id, text, r.timestamp);
     db.waitUntilIdle();
     return r;

@@ -373,10 +373,11 @@ TEST_F(ScreenshotOptimizationServiceTest, TheDatabaseLearnsTheNewSize)
     recording.filePath = QUrl::fromLocalFile(path);
     recording.thumbnailPath = recording.filePath;
     recording.appName = QStringLiteral("App");
-    ASSERT_TRUE(awaitCompletion<bool>([&](std::function<void(bool)> done) {
+    ASSERT_EQ(awaitCompletion<RowWrite>([&](std::function<void(RowWrite)> done) {
         db.saveRecordingWithDeltaFrame(
             recording, QString(64, QLatin1Char('a')), bytes.size(), false, std::nullopt, std::nullopt, done);
-    }));
+    }),
+        RowWrite::written);
 
     auto service = makeService([&db](const QString &name, qint64 size, std::function<void(bool)> done) {
         db.updateFileSize(name, size, std::move(done));

@@ -276,7 +276,7 @@ TEST(LockedDatabase, AnOpenRefusedByALockIsRetriedAndRowsWrittenMeanwhileAreStor
         LockHolder lock(dbPath(home), std::chrono::milliseconds(3500));
         SimpleDatabaseManager db;
         EXPECT_FALSE(db.isOpen());
-        EXPECT_TRUE(saveRecording(db, r));
+        EXPECT_EQ(writeRecording(db, r), RowWrite::pending);
         db.saveOCRText(r.id, "typed while locked", r.timestamp);
         db.waitUntilIdle();
         EXPECT_EQ(db.pendingWriteCount(), 2u);
@@ -298,7 +298,7 @@ TEST(LockedDatabase, AWriteRefusedByALockIsKeptAndWrittenOnceTheLockGoes)
     const Recording r = makeRecording(100, "/p/a.webp");
     {
         LockHolder lock(dbPath(home), std::chrono::milliseconds(3000));
-        EXPECT_TRUE(saveRecording(db, r));
+        EXPECT_EQ(writeRecording(db, r), RowWrite::pending);
         EXPECT_EQ(db.pendingWriteCount(), 1u);
     }
     ASSERT_TRUE(eventually([&] { return db.pendingWriteCount() == 0; }, std::chrono::seconds(30)));
@@ -316,7 +316,7 @@ TEST(UnwritableDatabase, AWriteIntoAReadOnlyFolderIsWrittenOnceItIsWritableAgain
         GTEST_SKIP() << "cannot make the folder read-only here";
     LogCapture log(LogCapture::Verbosity::quiet);
     const Recording r = makeRecording(100, "/p/a.webp");
-    EXPECT_TRUE(saveRecording(db, r));
+    EXPECT_EQ(writeRecording(db, r), RowWrite::pending);
     db.saveOCRText(r.id, "kept text", r.timestamp);
     db.waitUntilIdle();
     EXPECT_EQ(db.pendingWriteCount(), 2u);

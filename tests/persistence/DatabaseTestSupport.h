@@ -94,12 +94,20 @@ inline Recording makeRecording(double secondsSince1970Value, const QString &path
     return r;
 }
 
+inline RowWrite writeRecording(SimpleDatabaseManager &db, const Recording &r,
+    std::optional<QString> hash = std::nullopt, qint64 fileSize = 1000, bool isDelta = false,
+    std::optional<QString> referenceHash = std::nullopt, std::optional<double> ratio = std::nullopt)
+{
+    return awaitCompletion<RowWrite>(
+        [&](auto done) { db.saveRecordingWithDeltaFrame(r, hash, fileSize, isDelta, referenceHash, ratio, done); });
+}
+
+// True when the row was written (not only kept in memory).
 inline bool saveRecording(SimpleDatabaseManager &db, const Recording &r, std::optional<QString> hash = std::nullopt,
     qint64 fileSize = 1000, bool isDelta = false, std::optional<QString> referenceHash = std::nullopt,
     std::optional<double> ratio = std::nullopt)
 {
-    return awaitCompletion<bool>(
-        [&](auto done) { db.saveRecordingWithDeltaFrame(r, hash, fileSize, isDelta, referenceHash, ratio, done); });
+    return writeRecording(db, r, hash, fileSize, isDelta, referenceHash, ratio) == RowWrite::written;
 }
 
 inline std::vector<Recording> search(

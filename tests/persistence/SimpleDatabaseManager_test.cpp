@@ -245,7 +245,7 @@ TEST(DatabaseOpening, FileThatIsNoDatabaseIsRefusedReadOnlyUntouchedAndEveryOper
     EXPECT_FALSE(exists(db, r.id));
     EXPECT_FALSE(byHash(db, "h").has_value());
     EXPECT_FALSE(updateSize(db, "a.webp", 5));
-    EXPECT_EQ(deleteRows(db, { r.id }), 0);
+    EXPECT_EQ(deleteRows(db, { r.id }), SimpleDatabaseManager::kDeletionFailed);
     log.clear();
     EXPECT_TRUE(applicationNames(db).isEmpty());
     const RecordingPage page = pageOf(db, "Terminal", 10);
@@ -830,7 +830,7 @@ TEST(DatabaseConcurrency, CallersOnSeveralThreadsAllLandInOneConsistentFile)
             for (int i = 0; i < kPerThread; ++i) {
                 const Recording r = makeRecording(t * 1000 + i, QStringLiteral("/p/%1_%2.webp").arg(t).arg(i));
                 db.saveRecordingWithDeltaFrame(r, QStringLiteral("h%1_%2").arg(t).arg(i), 1, false, std::nullopt,
-                    std::nullopt, [&](bool ok) { saved += ok ? 1 : 0; });
+                    std::nullopt, [&](RowWrite row) { saved += row == RowWrite::written ? 1 : 0; });
                 // Submitted after the row, so it runs after it: the text is never refused.
                 db.saveOCRText(r.id, QStringLiteral("thread%1 item").arg(t), r.timestamp);
                 db.searchText("item", std::nullopt, [&](std::vector<Recording>) { ++searched; });

@@ -420,7 +420,7 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsF
     ASSERT_GT(store.storageUsed(), 0);
 
     // A frame saved while the deletion runs keeps its file and entry.
-    QCoro::Task<> deleting = store.deleteAllRecordings();
+    QCoro::Task<bool> deleting = store.deleteAllRecordings();
     const std::optional<Recording> during = save(store, jpegBytes(), localTime(2024, 3, 5, 16, 0, 1));
     QCoro::waitFor(deleting);
     ASSERT_TRUE(during);

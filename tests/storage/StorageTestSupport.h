@@ -30,12 +30,12 @@ public:
 
     void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-        std::optional<double> compressionRatio, std::function<void(bool)> completion) override
+        std::optional<double> compressionRatio, std::function<void(RowWrite)> completion) override
     {
         std::lock_guard lock(m_mutex);
         saved.push_back({ recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio });
-        const bool ok = acceptRows;
-        m_queue.async([completion, ok] { completion(ok); });
+        const RowWrite row = acceptRows ? RowWrite::written : RowWrite::failed;
+        m_queue.async([completion, row] { completion(row); });
     }
 
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override
