@@ -16,14 +16,17 @@ namespace {
 
 using sql::Statement;
 
-// Keys: capture second << kSlotBits | slot. Keys that lie close together keep the index small (it
-// stores the distance from one key to the next), and 256 slots per second are far more than one
-// capture cycle fills. Seconds are clamped to +-2^53 so that every key fits in 63 bits.
-constexpr int kSlotBits = 8;
+// Keys: capture second << kSlotBits | slot. Every window of a capture cycle carries the cycle's
+// time, so one second holds as many texts as the cycle stored windows: a second has room for about
+// a million, more than the texts of any store, where 256 once left a busy cycle's texts unindexed.
+// Seconds are clamped to +-2^42 (139,000 years) so that every key fits in 63 bits.
+constexpr int kSlotBits = 20;
 constexpr qint64 kSlots = qint64(1) << kSlotBits;
+constexpr qint64 kLastSecond = qint64(1) << (62 - kSlotBits);
 constexpr int kBuildBatch = 5000;
-// Changes whenever keys or tables change meaning; an index of another layout is rebuilt.
-constexpr int kLayout = 3;
+// Changes whenever keys or tables change meaning; an index of another layout is rebuilt at open,
+// on the database queue after the opener has its connection.
+constexpr int kLayout = 4;
 // Enough trigrams to make a candidate set small; more only make the index read more lists.
 constexpr int kMaxTrigrams = 16;
 constexpr qint64 kLargeBuild = 20000;
@@ -32,7 +35,7 @@ constexpr qint64 kLargeBuild = 20000;
 // floor() is spelt out because SQLite builds without the math functions lack it.
 QString firstKeyOf(const QString &t)
 {
-    const QString s = QStringLiteral("min(max((%1) * 1.0, -9007199254740992.0), 9007199254740992.0)").arg(t);
+    const QString s = QStringLiteral("min(max((%1) * 1.0, -%2.0), %2.0)").arg(t).arg(kLastSecond);
     return QStringLiteral("((CAST(%1 AS INTEGER) - (%1 < CAST(%1 AS INTEGER))) * %2)").arg(s).arg(kSlots);
 }
 

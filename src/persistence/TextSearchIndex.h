@@ -18,7 +18,7 @@ struct sqlite3;
 // - `ocr_text_search`: a contentless FTS5 table (trigram tokenizer, case-insensitive) holding each
 //   text row under an integer key;
 // - `ocr_text_search_keys`: key -> ocr_text.id. A key is the capture time of the row's recording in
-//   whole seconds times 256, plus a slot within that second, so key order is capture order (to the
+//   whole seconds times 2^20, plus a slot within that second, so key order is capture order (to the
 //   second) and the newest matches come first without sorting them all;
 // - `ocr_text_search_state`: whether the index covers every text row;
 // - triggers on `ocr_text` and `recordings` that keep all of it in step with every insert,
