@@ -1,30 +1,40 @@
 #pragma once
 
-// Helpers shared by the database tests: a second, plain SQLite connection for looking at the file
-// from outside, and blocking forms of the manager's operations.
+// The database tests' fixture: a private HOME with the database file, a plain second SQLite
+// connection for looking at the file from outside, and blocking forms of the manager's operations.
 
 #include "persistence/SimpleDatabaseManager.h"
+#include "persistence/SqliteStatement.h"
 #include "support/AwaitCompletion.h"
+#include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
+#include <QVariant>
 
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace pellux::test {
+
+inline QString databaseFile(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }
 
 class RawDatabase {
 public:
     explicit RawDatabase(const QString &path, bool create = false)
     {
+        QDir().mkpath(QFileInfo(path).path());
         const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK)
             ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << sqlite3_errmsg(m_db);
-        }
-        // The manager may still be writing on its queue.
-        sqlite3_busy_timeout(m_db, 5000);
+        sqlite3_busy_timeout(m_db, 5000); // the manager may still be writing on its queue
     }
     ~RawDatabase() { sqlite3_close(m_db); }
     RawDatabase(const RawDatabase &) = delete;
@@ -34,27 +44,33 @@ public:
 
     void exec(const QString &sql)
     {
-        char *error = nullptr;
-        if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK) {
-            ADD_FAILURE() << sql.toStdString() << ": " << (error ? error : "?");
-            sqlite3_free(error);
-        }
+        EXPECT_TRUE(sql::exec(m_db, sql.toUtf8().constData())) << sql.toStdString() << ": " << sqlite3_errmsg(m_db);
     }
 
-    // Column 0 of every row, as text ("NULL" for NULL).
-    QStringList strings(const QString &sql) const
+    // Runs one statement with these values bound in order: numbers, text, NULL for a null QVariant.
+    void run(const char *sql, std::initializer_list<QVariant> values)
     {
+        sql::Statement statement(m_db, sql);
+        int index = 0;
+        for (const QVariant &value : values) {
+            if (value.isNull())
+                statement.bind(++index, std::optional<QString>());
+            else if (value.typeId() == QMetaType::Double)
+                statement.bind(++index, value.toDouble());
+            else
+                statement.bind(++index, value.toString());
+        }
+        EXPECT_EQ(statement.step(), SQLITE_DONE) << sql << ": " << sqlite3_errmsg(m_db);
+    }
+
+    // One column of every row, as text ("NULL" for NULL).
+    QStringList strings(const QString &sql, int column = 0) const
+    {
+        sql::Statement select(m_db, sql);
+        EXPECT_TRUE(select.prepared()) << sql.toStdString() << ": " << sqlite3_errmsg(m_db);
         QStringList out;
-        sqlite3_stmt *stmt = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.toUtf8().constData(), -1, &stmt, nullptr) != SQLITE_OK) {
-            ADD_FAILURE() << sql.toStdString() << ": " << sqlite3_errmsg(m_db);
-            return out;
-        }
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0));
-            out << (text ? QString::fromUtf8(text) : QStringLiteral("NULL"));
-        }
-        sqlite3_finalize(stmt);
+        while (select.prepared() && select.step() == SQLITE_ROW)
+            out << select.text(column).value_or(QStringLiteral("NULL"));
         return out;
     }
 
@@ -64,29 +80,52 @@ public:
         return values.isEmpty() ? -1 : values.first().toLongLong();
     }
 
-    QStringList columns(const QString &table) const
-    {
-        return strings(QStringLiteral("SELECT name FROM pragma_table_info('%1')").arg(table));
-    }
-
-    QStringList indexes(const QString &table) const
-    {
-        return strings(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = '%1' "
-                                      "AND name NOT LIKE 'sqlite_autoindex%' ORDER BY name")
-                           .arg(table));
-    }
-
 private:
     sqlite3 *m_db = nullptr;
 };
 
-inline Recording makeRecording(double secondsSince1970Value, const QString &path,
+// Holds an exclusive lock on the file from a second connection for `hold`, longer than the
+// manager waits for a lock, on its own thread.
+class LockHolder {
+public:
+    LockHolder(const QString &path, std::chrono::milliseconds hold)
+        : m_thread([this, path, hold] {
+            RawDatabase raw(path);
+            raw.exec("BEGIN EXCLUSIVE");
+            m_locked = true;
+            std::this_thread::sleep_for(hold);
+            raw.exec("COMMIT");
+        })
+    {
+        while (!m_locked)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ~LockHolder() { m_thread.join(); }
+
+private:
+    std::atomic<bool> m_locked { false };
+    std::thread m_thread;
+};
+
+// Waits (up to a generous limit, never as an assertion on time) until `condition` holds.
+template <typename Condition> bool eventually(Condition condition)
+{
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+inline Recording makeRecording(double seconds, const QString &path,
     std::optional<QString> appName = QStringLiteral("Terminal"),
     std::optional<QString> windowTitle = QStringLiteral("Window"))
 {
     Recording r;
     r.id = QUuid::createUuid();
-    r.timestamp = fromSecondsSince1970(secondsSince1970Value);
+    r.timestamp = fromSecondsSince1970(seconds);
     r.filePath = QUrl::fromLocalFile(path);
     r.thumbnailPath = r.filePath;
     r.appName = std::move(appName);
@@ -103,17 +142,32 @@ inline RowWrite writeRecording(SimpleDatabaseManager &db, const Recording &r,
 }
 
 // True when the row was written (not only kept in memory).
-inline bool saveRecording(SimpleDatabaseManager &db, const Recording &r, std::optional<QString> hash = std::nullopt,
-    qint64 fileSize = 1000, bool isDelta = false, std::optional<QString> referenceHash = std::nullopt,
-    std::optional<double> ratio = std::nullopt)
+inline bool saveRecording(SimpleDatabaseManager &db, const Recording &r, std::optional<QString> hash = std::nullopt)
 {
-    return writeRecording(db, r, hash, fileSize, isDelta, referenceHash, ratio) == RowWrite::written;
+    return writeRecording(db, r, std::move(hash)) == RowWrite::written;
+}
+
+inline std::optional<std::vector<Recording>> findText(
+    SimpleDatabaseManager &db, const QString &query, const std::optional<QString> &appName = std::nullopt)
+{
+    return awaitCompletion<std::optional<std::vector<Recording>>>(
+        [&](auto done) { db.findText(query, appName, done); });
 }
 
 inline std::vector<Recording> search(
     SimpleDatabaseManager &db, const QString &query, const std::optional<QString> &appName = std::nullopt)
 {
     return awaitCompletion<std::vector<Recording>>([&](auto done) { db.searchText(query, appName, done); });
+}
+
+inline int deleteRows(SimpleDatabaseManager &db, const std::vector<QUuid> &recordingIds)
+{
+    return awaitCompletion<int>([&](auto done) { db.deleteRecordings(recordingIds, done); });
+}
+
+inline bool exists(SimpleDatabaseManager &db, const QUuid &id)
+{
+    return awaitCompletion<bool>([&](auto done) { db.verifyRecordingExists(id, done); });
 }
 
 inline QStringList ids(const std::vector<Recording> &recordings)
@@ -123,5 +177,37 @@ inline QStringList ids(const std::vector<Recording> &recordings)
         out << r.idText();
     return out;
 }
+
+// A private HOME; the capturing application's database in it is opened on first use.
+class DatabaseTest : public ::testing::Test {
+protected:
+    SimpleDatabaseManager &db()
+    {
+        if (!m_db)
+            m_db.emplace();
+        return *m_db;
+    }
+    SimpleDatabaseManager &reopen(SimpleDatabaseManager::OpenMode mode = SimpleDatabaseManager::OpenMode::capture)
+    {
+        m_db.reset();
+        return m_db.emplace(mode);
+    }
+    void close() { m_db.reset(); }
+    QString path() const { return databaseFile(home); }
+    RawDatabase raw(bool create = false) const { return RawDatabase(path(), create); }
+    // A recording (path /p/<seconds>.webp) with its text, both written.
+    Recording store(double seconds, const QString &text, std::optional<QString> app = QStringLiteral("Terminal"))
+    {
+        const Recording r = makeRecording(seconds, QStringLiteral("/p/%1.webp").arg(seconds), std::move(app));
+        EXPECT_TRUE(saveRecording(db(), r));
+        db().saveOCRText(r.id, text, r.timestamp);
+        return r;
+    }
+
+    TempHome home;
+
+private:
+    std::optional<SimpleDatabaseManager> m_db;
+};
 
 } // namespace pellux::test

@@ -1,12 +1,12 @@
-// The store together with the real database file: what is saved can be found, and what is
-// deleted can no longer be found.
-#include "persistence/SimpleDatabaseManager.h"
+// The store together with the real database file: what is saved can be found, what is deleted can
+// no longer be found, a row the database keeps for later keeps its frame, and a deletion the
+// database refuses is reported as failed.
+#include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
 #include "storage/StorageTestSupport.h"
-#include "support/AwaitCompletion.h"
 #include "support/FakeClock.h"
-#include "support/TempHome.h"
+#include "support/LogCapture.h"
 
 #include <QSignalSpy>
 
@@ -19,55 +19,78 @@ using namespace pellux::test;
 
 namespace {
 
-std::vector<Recording> search(SimpleDatabaseManager &db, const QString &query)
-{
-    return awaitCompletion<std::vector<Recording>>(
-        [&](std::function<void(std::vector<Recording>)> done) { db.searchText(query, std::nullopt, done); });
-}
+class StorageWithDatabase : public DatabaseTest {
+protected:
+    std::optional<Recording> save(int second)
+    {
+        return QCoro::waitFor(store.saveScreenshot(jpegBytes(100 + second), localTime(2024, 3, 5, 14, 7, second), 0,
+            QStringLiteral("Kate"), QStringLiteral("report.odt"), QStringLiteral("hash%1").arg(second), false,
+            std::nullopt, 3.0));
+    }
 
-bool rowExists(SimpleDatabaseManager &db, const QUuid &id)
-{
-    return awaitCompletion<bool>([&](std::function<void(bool)> done) { db.verifyRecordingExists(id, done); });
-}
+    FakeClock clock { localTime(2024, 3, 5, 14, 7, 9) };
+    DatabaseRecordingIndex index { db() };
+    StorageManager store { index, clock };
+};
 
 } // namespace
 
-TEST(StorageWithDatabase, DeletedScreenshotsAreNoLongerFound)
+TEST_F(StorageWithDatabase, DeletedScreenshotsAreNoLongerFound)
 {
-    TempHome home;
-    FakeClock clock(localTime(2024, 3, 5, 14, 7, 9));
-    SimpleDatabaseManager db;
-    ASSERT_TRUE(db.isOpen());
-    DatabaseRecordingIndex index(db);
-    StorageManager store(index, clock);
-
     std::vector<Recording> saved;
     for (int i = 0; i < 4; ++i) {
-        const std::optional<Recording> r = QCoro::waitFor(
-            store.saveScreenshot(jpegBytes(100 + i), localTime(2024, 3, 5, 14, 7, i), 0, QStringLiteral("Kate"),
-                QStringLiteral("report.odt"), QStringLiteral("hash%1").arg(i), false, std::nullopt, 3.0));
+        const std::optional<Recording> r = save(i);
         ASSERT_TRUE(r);
-        EXPECT_TRUE(rowExists(db, r->id));
-        db.saveOCRText(r->id, QStringLiteral("quarterly figures %1").arg(i), r->timestamp);
+        db().saveOCRText(r->id, QStringLiteral("quarterly figures %1").arg(i), r->timestamp);
         saved.push_back(*r);
     }
-    db.waitUntilIdle();
-    ASSERT_EQ(search(db, QStringLiteral("quarterly")).size(), 4u);
+    ASSERT_EQ(search(db(), QStringLiteral("quarterly")).size(), 4u);
 
     QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
     store.deleteRecording(saved[0]);
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_FALSE(rowExists(db, saved[0].id));
-    EXPECT_TRUE(search(db, QStringLiteral("figures 0")).empty());
-    EXPECT_EQ(search(db, QStringLiteral("quarterly")).size(), 3u);
+    EXPECT_FALSE(exists(db(), saved[0].id));
+    EXPECT_EQ(search(db(), QStringLiteral("quarterly")).size(), 3u);
 
     clock.set(localTime(2024, 3, 5, 14, 7, 2) + std::chrono::hours(24 * 2));
     store.deleteOldRecordings(2); // saved[1] is two days and one second old
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_FALSE(rowExists(db, saved[1].id));
-    EXPECT_TRUE(rowExists(db, saved[2].id));
+    EXPECT_FALSE(exists(db(), saved[1].id));
+    EXPECT_TRUE(exists(db(), saved[2].id));
 
-    QCoro::waitFor(store.deleteAllRecordings());
-    EXPECT_TRUE(search(db, QStringLiteral("quarterly")).empty());
-    EXPECT_FALSE(rowExists(db, saved[3].id));
+    // A deletion the database refuses leaves the rows, says so, and is no finished deletion.
+    raw().exec("CREATE TRIGGER refuse BEFORE DELETE ON recordings BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    deleted.clear();
+    LogCapture log(LogCapture::Verbosity::quiet);
+    EXPECT_FALSE(QCoro::waitFor(store.deleteAllRecordings()));
+    EXPECT_TRUE(log.contains("ERROR StorageManager: Failed to delete 2 recordings from the database"))
+        << log.text().toStdString();
+    EXPECT_EQ(deleted.count(), 0);
+    EXPECT_TRUE(exists(db(), saved[3].id));
+
+    raw().exec("DROP TRIGGER refuse");
+    EXPECT_TRUE(QCoro::waitFor(store.deleteAllRecordings()));
+    EXPECT_EQ(deleted.count(), 1);
+    EXPECT_TRUE(search(db(), QStringLiteral("quarterly")).empty());
+    EXPECT_FALSE(exists(db(), saved[3].id));
+}
+
+// A row the database keeps in memory while the file is locked is not written yet; the frame and
+// its list entry stay, and the row and its text land once the lock goes.
+TEST_F(StorageWithDatabase, AFrameWhoseRowIsPendingIsKeptAndItsRowWrittenLater)
+{
+    db().waitUntilIdle();
+    std::optional<Recording> r;
+    {
+        LockHolder lock(path(), std::chrono::milliseconds(3500));
+        r = save(1);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(db().pendingWriteCount(), 1u);
+        EXPECT_TRUE(QFileInfo::exists(r->localPath()));
+        db().saveOCRText(r->id, QStringLiteral("written late"), r->timestamp);
+    }
+    ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
+    EXPECT_EQ(ids(search(db(), QStringLiteral("written late"))), QStringList { r->idText() });
+    EXPECT_EQ(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"))).recordings.size(), 1u);
+    EXPECT_TRUE(QFileInfo::exists(r->localPath()));
 }
