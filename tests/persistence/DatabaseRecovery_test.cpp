@@ -82,7 +82,8 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndEveryOperationFails)
     EXPECT_EQ(log.linesStartingWith("ERROR openDatabase: Unable to open database: ").size(), 1);
     const Recording r = makeRecording(100, "/p/x.webp");
     EXPECT_EQ(writeRecording(readOnly, r), RowWrite::failed);
-    EXPECT_FALSE(findText(readOnly, "history").has_value());
+    EXPECT_FALSE(awaitCompletion<std::optional<std::vector<Recording>>>(
+        [&](auto done) { readOnly.findText("history", std::nullopt, done); }));
     EXPECT_FALSE(exists(readOnly, r.id));
     EXPECT_EQ(deleteRows(readOnly, { r.id }), SimpleDatabaseManager::kDeletionFailed);
     EXPECT_TRUE(awaitCompletion<QStringList>([&](auto done) { readOnly.applicationNames(done); }).isEmpty());

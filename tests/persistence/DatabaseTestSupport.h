@@ -147,13 +147,6 @@ inline bool saveRecording(SimpleDatabaseManager &db, const Recording &r, std::op
     return writeRecording(db, r, std::move(hash)) == RowWrite::written;
 }
 
-inline std::optional<std::vector<Recording>> findText(
-    SimpleDatabaseManager &db, const QString &query, const std::optional<QString> &appName = std::nullopt)
-{
-    return awaitCompletion<std::optional<std::vector<Recording>>>(
-        [&](auto done) { db.findText(query, appName, done); });
-}
-
 inline std::vector<Recording> search(
     SimpleDatabaseManager &db, const QString &query, const std::optional<QString> &appName = std::nullopt)
 {

@@ -3,7 +3,6 @@
 // order.
 
 #include "persistence/DatabaseTestSupport.h"
-#include "persistence/TextSearchIndex.h"
 #include "support/LogCapture.h"
 
 #include <gtest/gtest.h>
@@ -147,22 +146,6 @@ void createOldFile(const QString &path)
 }
 
 } // namespace
-
-TEST(TextSearchIndex, CandidateExpressionsCoverEveryRunOfThreeOrMoreCharacters)
-{
-    EXPECT_EQ(text_search::candidateExpression("make"), std::optional<QString>(R"("mak" AND "ake")"));
-    EXPECT_EQ(text_search::candidateExpression("settings"), std::optional<QString>(R"("set" AND "tin" AND "ngs")"));
-    // "%" and "_" are ordinary characters of the literal query.
-    EXPECT_EQ(text_search::candidateExpression("ab%cde_fgh"),
-        std::optional<QString>(R"("ab%" AND "cde" AND "_fg" AND "fgh")"));
-    EXPECT_EQ(
-        text_search::candidateExpression(R"(say "hi")"), std::optional<QString>(R"("say" AND " ""h" AND "hi""")"));
-    EXPECT_EQ(text_search::candidateExpression("abc%abc"), std::optional<QString>(R"("abc" AND "%ab")"));
-    EXPECT_EQ(text_search::candidateExpression("日本語😀x"), std::optional<QString>(R"("日本語" AND "語😀x")"));
-    // Too short for trigrams, counted in characters rather than UTF-16 units.
-    for (const QString &query : { QString(), QString("ab"), QString("a%"), QString("%"), QString("😀😀") })
-        EXPECT_FALSE(text_search::candidateExpression(query).has_value()) << query.toStdString();
-}
 
 TEST_F(DatabaseTest, IndexedAnswersEqualThePlainStatementAcrossBuildUpdatesAndDeletes)
 {
