@@ -7,6 +7,12 @@
 
 #include <QDateTime>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 using namespace pellux;
@@ -28,6 +34,51 @@ QStringList writeHistory(int count)
     db.waitUntilIdle();
     return stored;
 }
+
+// Sets or clears a folder's immutable attribute as chattr does, without a child process (a fork of
+// this multi-threaded test is what ThreadSanitizer cannot follow).
+bool setImmutable(const QString &folder, bool immutable)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (ok) {
+        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Makes a folder refuse new files: chmod for a normal user; root ignores modes, so the immutable
+// attribute instead.
+class ReadOnlyFolder {
+public:
+    explicit ReadOnlyFolder(const QString &folder)
+        : m_folder(folder)
+    {
+        m_applied
+            = ::geteuid() == 0 ? setImmutable(folder, true) : ::chmod(QFile::encodeName(folder).constData(), 0500) == 0;
+    }
+    ~ReadOnlyFolder() { release(); }
+    bool applied() const { return m_applied; }
+    void release()
+    {
+        if (!m_applied)
+            return;
+        if (::geteuid() == 0)
+            setImmutable(m_folder, false);
+        else
+            ::chmod(QFile::encodeName(m_folder).constData(), 0700);
+        m_applied = false;
+    }
+
+private:
+    QString m_folder;
+    bool m_applied = false;
+};
 
 // Parameter: the file is a database cut in half (true) or never was one.
 class DamagedFile : public DatabaseTest, public ::testing::WithParamInterface<bool> {
@@ -164,13 +215,31 @@ TEST_F(DatabaseTest, RowsRefusedByALockArePendingAndWrittenInOrderOnceItGoes)
     EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 2);
     EXPECT_TRUE(log.contains("Wrote 2 rows kept from failed writes (0 still waiting)")) << log.text().toStdString();
 
-    // A write refused while the connection is open waits the same way.
+    // A write refused while the connection is open waits the same way, through retries that fail
+    // while the lock lasts (longer than two waits for it).
     const Recording later = makeRecording(3000, "/p/later.webp");
     {
-        LockHolder lock(path(), std::chrono::milliseconds(3000));
+        LockHolder lock(path(), std::chrono::milliseconds(5000));
         EXPECT_EQ(writeRecording(db(), later), RowWrite::pending);
         EXPECT_EQ(db().pendingWriteCount(), 1u);
     }
     ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
     EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 3);
+}
+
+TEST_F(DatabaseTest, AWriteIntoAReadOnlyFolderIsPendingUntilItIsWritableAgain)
+{
+    db().waitUntilIdle();
+    ReadOnlyFolder readOnly(home.pelluxFolder());
+    ASSERT_TRUE(readOnly.applied()) << "cannot make the folder read-only here";
+    LogCapture log(LogCapture::Verbosity::quiet);
+    const Recording r = makeRecording(100, "/p/a.webp");
+    EXPECT_EQ(writeRecording(db(), r), RowWrite::pending);
+    db().saveOCRText(r.id, "kept text", r.timestamp);
+    db().waitUntilIdle();
+    EXPECT_EQ(db().pendingWriteCount(), 2u);
+    EXPECT_EQ(log.linesStartingWith("ERROR saveRecordingWithDeltaFrame: ").size(), 1) << log.text().toStdString();
+    readOnly.release();
+    ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
+    EXPECT_EQ(ids(search(db(), "kept text")), QStringList { r.idText() });
 }
