@@ -937,20 +937,23 @@ void SimpleDatabaseManager::saveOCRText(
 void SimpleDatabaseManager::searchText(
     const QString &query, const std::optional<QString> &appName, std::function<void(std::vector<Recording>)> completion)
 {
-    findText(query, appName, [completion = std::move(completion)](std::optional<std::vector<Recording>> results) {
-        completion(results ? std::move(*results) : std::vector<Recording>());
-    });
+    findText(query, appName,
+        [completion = std::move(completion)](SearchAnswer answer) { completion(std::move(answer.recordings)); });
 }
 
-void SimpleDatabaseManager::applicationNames(std::function<void(QStringList)> completion)
+void SimpleDatabaseManager::applicationNames(std::function<void(ApplicationNames)> completion)
 {
     d->serialQueue.async([this, completion = std::move(completion)] {
-        std::optional<QStringList> names;
-        if (d->db)
-            names = d->applicationNames();
-        else
+        ApplicationNames answer;
+        if (!d->db) {
+            answer.error = QStringLiteral("Database not available");
             log::failure(QStringLiteral("ERROR applicationNames: Database not available"));
-        postToMain([completion, names = names.value_or(QStringList())] { completion(names); });
+        } else if (std::optional<QStringList> names = d->applicationNames()) {
+            answer.names = std::move(*names);
+        } else {
+            answer.error = d->errorMessage();
+        }
+        postToMain([completion, answer = std::move(answer)] { completion(answer); });
     });
 }
 
@@ -960,15 +963,19 @@ void SimpleDatabaseManager::recordingsOfApplication(const QString &appName, int 
     d->serialQueue.async([this, appName, limit, after, completion = std::move(completion)] {
         RecordingPage page;
         if (!d->db) {
+            page.error = QStringLiteral("Database not available");
             log::failure(QStringLiteral("ERROR recordingsOfApplication: Database not available"));
         } else if (limit < 1) {
-            log::failure(QStringLiteral("ERROR recordingsOfApplication: Page size %1 is not positive").arg(limit));
+            page.error = QStringLiteral("Page size %1 is not positive").arg(limit);
+            log::failure(QStringLiteral("ERROR recordingsOfApplication: %1").arg(page.error));
         } else if (std::optional<Impl::RowPage> rows = d->applicationPage(appName, limit, after)) {
             page.recordings = recordingsFromSearchRows(std::move(rows->rows), "recordingsOfApplication");
             page.next = rows->next;
             log::debug(QStringLiteral("DEBUG recordingsOfApplication: Returning %1 recordings of '%2'%3")
                            .arg(page.recordings.size())
                            .arg(appName, page.next ? QString() : QStringLiteral(", the last page")));
+        } else {
+            page.error = d->errorMessage();
         }
         postToMain([completion, page = std::move(page)]() mutable { completion(std::move(page)); });
     });
@@ -1408,12 +1415,16 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
     });
 }
 
-void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
-    std::function<void(std::optional<std::vector<Recording>>)> completion)
+void SimpleDatabaseManager::findText(
+    const QString &query, const std::optional<QString> &appName, std::function<void(SearchAnswer)> completion)
 {
     d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
-        std::optional<std::vector<Recording>> results = d->searchText(query, appName);
-        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+        SearchAnswer answer;
+        if (std::optional<std::vector<Recording>> results = d->searchText(query, appName))
+            answer.recordings = std::move(*results);
+        else // the failed statement was the connection's last: its message is still there
+            answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
+        postToMain([completion, answer = std::move(answer)]() mutable { completion(std::move(answer)); });
     });
 }
 

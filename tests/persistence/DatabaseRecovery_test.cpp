@@ -202,9 +202,8 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndLeavesItUntouched)
     EXPECT_EQ(log.linesStartingWith("ERROR openDatabase: Unable to open database: ").size(), 1)
         << log.text().toStdString();
     EXPECT_FALSE(saveRecording(db, makeRecording(100, "/p/x.webp")));
-    const auto found = awaitCompletion<std::optional<std::vector<Recording>>>(
-        [&](auto done) { db.findText("history", std::nullopt, done); });
-    EXPECT_FALSE(found.has_value());
+    const auto found = awaitCompletion<SearchAnswer>([&](auto done) { db.findText("history", std::nullopt, done); });
+    EXPECT_EQ(found.error, "Database not available");
     db.waitUntilIdle();
 
     EXPECT_EQ(readAll(dbPath(home)), damaged);

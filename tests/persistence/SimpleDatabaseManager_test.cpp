@@ -58,7 +58,7 @@ bool updateSize(SimpleDatabaseManager &db, const QString &path, qint64 size)
 
 QStringList applicationNames(SimpleDatabaseManager &db)
 {
-    return awaitCompletion<QStringList>([&](auto done) { db.applicationNames(done); });
+    return awaitCompletion<ApplicationNames>([&](auto done) { db.applicationNames(done); }).names;
 }
 
 RecordingPage pageOf(
