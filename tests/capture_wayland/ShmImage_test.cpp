@@ -105,14 +105,6 @@ INSTANTIATE_TEST_SUITE_P(Transforms, ShmTransformTest,
         TransformCase { "flipped_90", false, WL_OUTPUT_TRANSFORM_FLIPPED_90, { 2, 3 }, { 1, 2 }, { 1, 0 } }),
     [](const ::testing::TestParamInfo<TransformCase> &info) { return std::string(info.param.name); });
 
-TEST(ShmImage, NamesOfTransforms)
-{
-    EXPECT_EQ(outputTransformFromName("normal"), WL_OUTPUT_TRANSFORM_NORMAL);
-    EXPECT_EQ(outputTransformFromName("90"), WL_OUTPUT_TRANSFORM_90);
-    EXPECT_EQ(outputTransformFromName("flipped-270"), WL_OUTPUT_TRANSFORM_FLIPPED_270);
-    EXPECT_EQ(outputTransformFromName("sideways"), WL_OUTPUT_TRANSFORM_NORMAL);
-}
-
 struct RegionCase {
     const char *name;
     QRect window;
@@ -134,12 +126,6 @@ INSTANTIATE_TEST_SUITE_P(Regions, RegionTest,
         RegionCase { "elsewhere", { 2000, 0, 100, 100 }, { 0, 0, 1280, 800 }, {} },
         RegionCase { "empty", { 10, 10, 0, 0 }, { 0, 0, 1280, 800 }, {} }),
     [](const ::testing::TestParamInfo<RegionCase> &info) { return std::string(info.param.name); });
-
-} // namespace
-} // namespace pellux::wayland
-
-namespace pellux::wayland {
-namespace {
 
 TEST(ShmImage, CropsAWholeOutputPictureAtItsScale)
 {

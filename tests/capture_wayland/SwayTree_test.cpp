@@ -1,10 +1,8 @@
-#include "capture/DesktopEntryIndex.h"
 #include "capture/wayland/wlroots/SwayTree.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -180,27 +178,6 @@ TEST(SwayTree, AnXWaylandWindowIsNamedByItsClass)
     EXPECT_EQ(tree.value().windows[0].instance, QStringLiteral("xterm"));
 }
 
-TEST(SwayTree, AViewWithoutTitleHasNone)
-{
-    QJsonObject untitled = view(5, "", "a.u", rect(0, 0, 1280, 800), true);
-    untitled["name"] = QJsonValue();
-    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { container(4, "workspace", { untitled }) }) }));
-    ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().windows.size(), 1u);
-    EXPECT_FALSE(tree.value().windows[0].title.has_value());
-}
-
-TEST(SwayTree, ReadsTheOutputsScaleAndTransform)
-{
-    QJsonObject o = output(3, "eDP-1", { container(4, "workspace", QJsonArray()) }, rect(0, 0, 1440, 900));
-    o["scale"] = 2.0;
-    o["transform"] = "90";
-    const auto tree = parseTree(treeOf({ o }));
-    ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().outputs.size(), 1u);
-    EXPECT_EQ(tree.value().outputs[0], (Output { "eDP-1", QRect(0, 0, 1440, 900), 2.0, "90" }));
-}
-
 // Replies that are not sway's tree are errors, never an empty list that looks complete.
 TEST(SwayTree, RefusesWhatIsNotATree)
 {
@@ -230,28 +207,6 @@ TEST(SwayTree, PassesOverMalformedNodes)
     EXPECT_EQ(tree.value().windows[0].title, QStringLiteral("Good"));
     EXPECT_EQ(tree.value().windows[1].title, QStringLiteral("Bad rect"));
     EXPECT_TRUE(tree.value().windows[1].contentRect.isEmpty());
-}
-
-TEST(SwayTree, DescribesAWindowForTheCaptureService)
-{
-    QTemporaryDir applications;
-    ASSERT_TRUE(applications.isValid());
-    const DesktopEntryIndex entries(QStringList { applications.path() });
-    Window w;
-    w.id = 5;
-    w.title = QStringLiteral("Notes");
-    w.appId = QStringLiteral("org.example.Notes");
-    w.pid = 4242;
-    w.contentRect = QRect(2, 25, 636, 773);
-    w.visible = false;
-    const WindowDescription d = describe(w, 17, entries);
-    EXPECT_EQ(d.windowID, 17u);
-    EXPECT_EQ(d.frame, QRectF(2, 25, 636, 773));
-    EXPECT_FALSE(d.isOnScreen);
-    EXPECT_EQ(d.title, QStringLiteral("Notes"));
-    ASSERT_TRUE(d.owningApplication.has_value());
-    // No desktop entry is installed: the app_id stands for it.
-    EXPECT_EQ(*d.owningApplication, (RunningApplication { "org.example.Notes", "org.example.Notes", 4242 }));
 }
 
 } // namespace
