@@ -69,6 +69,7 @@ TEST_F(ActivityMonitorTest, LevelFollowsEventsAndKeyPresses)
         { 10, 5, ActivityLevel::low, 15.0 },
         { 11, 0, ActivityLevel::medium, 5.0 },
         { 6, 6, ActivityLevel::medium, 5.0 },
+        { 10, 10, ActivityLevel::medium, 5.0 },
         { 20, 10, ActivityLevel::medium, 5.0 },
         { 21, 0, ActivityLevel::high, 2.0 },
         { 11, 11, ActivityLevel::high, 2.0 },

@@ -85,6 +85,9 @@ TEST(KWinScreenShot, AReplyThatCannotBeReadIsAnError)
         qsizetype byteCount;
     } cases[] = {
         { "short read", good, 23 },
+        { "nothing read", good, 0 },
+        { "no format", with("format", {}), 24 },
+        { "invalid format", with("format", 0), 24 },
         { "stride below a row", replyFor(3, 2, 8, QImage::Format_ARGB32), 16 },
         { "zero width", replyFor(0, 2, 12, QImage::Format_ARGB32), 24 },
         { "huge height", replyFor(3, 1 << 20, 12, QImage::Format_ARGB32), 24 },

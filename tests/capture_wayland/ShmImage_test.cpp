@@ -105,6 +105,13 @@ INSTANTIATE_TEST_SUITE_P(Transforms, ShmTransformTest,
         TransformCase { "flipped_90", false, WL_OUTPUT_TRANSFORM_FLIPPED_90, { 2, 3 }, { 1, 2 }, { 1, 0 } }),
     [](const ::testing::TestParamInfo<TransformCase> &info) { return std::string(info.param.name); });
 
+TEST(ShmImage, NamesOfTransforms)
+{
+    EXPECT_EQ(outputTransformFromName("90"), WL_OUTPUT_TRANSFORM_90);
+    EXPECT_EQ(outputTransformFromName("flipped-270"), WL_OUTPUT_TRANSFORM_FLIPPED_270);
+    EXPECT_EQ(outputTransformFromName("sideways"), WL_OUTPUT_TRANSFORM_NORMAL);
+}
+
 struct RegionCase {
     const char *name;
     QRect window;

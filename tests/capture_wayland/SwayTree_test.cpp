@@ -195,18 +195,21 @@ TEST(SwayTree, PassesOverMalformedNodes)
 {
     QJsonObject noId = view(6, "No id", "a.n", rect(0, 0, 10, 10), true);
     noId.remove("id");
+    QJsonObject untitled = view(8, "", "a.u", rect(0, 0, 10, 10), true);
+    untitled["name"] = QJsonValue();
     QJsonObject badRect = view(7, "Bad rect", "a.b", rect(0, 0, 10, 10), true);
     badRect["rect"] = "wide";
     badRect["window_rect"] = 12;
-    QJsonObject ws
-        = container(4, "workspace", { view(5, "Good", "a.g", rect(0, 0, 1280, 800), true), noId, badRect, 42, "x" });
+    QJsonObject ws = container(
+        4, "workspace", { view(5, "Good", "a.g", rect(0, 0, 1280, 800), true), noId, badRect, 42, "x", untitled });
     ws["floating_nodes"] = "none";
     const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { ws }) }));
     ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().windows.size(), 2u);
+    ASSERT_EQ(tree.value().windows.size(), 3u);
     EXPECT_EQ(tree.value().windows[0].title, QStringLiteral("Good"));
     EXPECT_EQ(tree.value().windows[1].title, QStringLiteral("Bad rect"));
     EXPECT_TRUE(tree.value().windows[1].contentRect.isEmpty());
+    EXPECT_FALSE(tree.value().windows[2].title.has_value()); // a view without a title has none
 }
 
 } // namespace

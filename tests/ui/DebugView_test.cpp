@@ -46,6 +46,7 @@ TEST(DebugFormatting, ThresholdsAndTexts)
         { processingTimeText(std::numeric_limits<double>::quiet_NaN()), "0.0ms" },
         { memoryStyleByteCount(1), "1 byte" },
         { memoryStyleByteCount(1023), "1023 bytes" },
+        { memoryStyleByteCount(1024), "1 KB" },
         { memoryStyleByteCount(1024 * 1024 - 1), "1 MB" },
         { memoryStyleByteCount(129'394'278), "123.4 MB" },
         { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },

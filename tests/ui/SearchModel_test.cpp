@@ -211,6 +211,11 @@ TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsIts
     EXPECT_FALSE(model->isSearching());
     EXPECT_EQ(model->contentState(), State::MinimumCharacters);
     EXPECT_EQ(model->selectedIndex(), -1);
+    // The third character searches.
+    model->setSearchText(QStringLiteral("git"));
+    EXPECT_TRUE(model->isSearching());
+    waitForResults(shown, 3);
+    EXPECT_EQ(model->contentState(), State::Results);
 }
 
 // The store breaks while the window is open (its recordings table dropped by another connection):

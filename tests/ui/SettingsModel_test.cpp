@@ -80,6 +80,11 @@ TEST(SettingsRules, PickerSortsByCodePointsStablyAndFiltersIgnoringCase)
     }
 }
 
+TEST(SettingsRules, VersionTextNamesUnknownParts)
+{
+    EXPECT_EQ(SettingsModel::versionTextFor(QStringLiteral("0.1.0"), {}), QStringLiteral("Version 0.1.0 (Unknown)"));
+}
+
 AppPreferences fixedInterval(double seconds)
 {
     AppPreferences preferences = AppPreferences::defaultValue();
@@ -166,6 +171,7 @@ TEST_F(SettingsModelTest, ExcludedIdentifiersAreCountedButOnlyRunningOnesHaveChi
     edit([&] { model->toggleExcluded(QStringLiteral("firefox-esr")); });
     edit([&] { model->toggleExcluded(QStringLiteral("keepassxc")); }); // not running
     EXPECT_EQ(model->excludedCaption(), QStringLiteral("2 apps won't be captured"));
+    EXPECT_EQ(model->excludedCountText(), QStringLiteral("2 excluded"));
     const QVariantList chips = model->excludedChips();
     ASSERT_EQ(chips.size(), 1);
     EXPECT_EQ(chips[0].toMap().value(QStringLiteral("name")), QStringLiteral("Firefox"));

@@ -89,6 +89,7 @@ TEST_F(SettingsWindowRenderTest, EveryPaneAndThePicker)
         test::renderWindow(w, QStringLiteral("settings-%1").arg(QLatin1String(panes[section])), { QSize(800, 500) });
     }
     // The running excluded application has a chip; the one that is not running only counts.
+    EXPECT_EQ(find<QQuickItem>(w, "excludedCaption")->property("text"), QStringLiteral("2 apps won't be captured"));
     EXPECT_EQ(find<QQuickItem>(w, "excludedChips")->property("count"), 1);
 
     auto *picker = find<QQuickWindow>(w, "appPicker");
@@ -105,6 +106,17 @@ TEST_F(SettingsWindowRenderTest, EveryPaneAndThePicker)
     window->show();
     EXPECT_EQ(window->model()->selectedSection(), 0);
     EXPECT_TRUE(window->model()->searchText().isEmpty());
+}
+
+TEST_F(SettingsWindowRenderTest, DeleteAllIsDisabledWhileItRuns)
+{
+    show();
+    window->model()->setSelectedSection(int(SettingsModel::Section::storage));
+    QQuickItem *button = find<QQuickItem>(window->window(), "deleteAllButton");
+    ASSERT_TRUE(button && button->isEnabled());
+    window->model()->deleteAllData();
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(test::runEventsUntil([&] { return button->isEnabled(); }));
 }
 
 // The switch and the menus follow the model after the user moved them, also when it takes a
