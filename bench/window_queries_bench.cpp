@@ -90,7 +90,7 @@ template <typename Call> void measure(benchmark::State &state, const std::string
 
 size_t names(History &h)
 {
-    return answer<QStringList>([&](auto done) { h.database->applicationNames(done); }).size();
+    return answer<ApplicationNames>([&](auto done) { h.database->applicationNames(done); }).names.size();
 }
 
 constexpr int kPage = StorageManager::kBrowsePageSize;

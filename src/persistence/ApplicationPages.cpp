@@ -14,15 +14,19 @@ namespace pellux {
 using namespace database;
 using sql::Statement;
 
-void SimpleDatabaseManager::applicationNames(std::function<void(QStringList)> completion)
+void SimpleDatabaseManager::applicationNames(std::function<void(ApplicationNames)> completion)
 {
     d->serialQueue.async([this, completion = std::move(completion)] {
-        std::optional<QStringList> names;
-        if (d->db)
-            names = d->applicationNames();
-        else
+        ApplicationNames answer;
+        if (!d->db) {
+            answer.error = QStringLiteral("Database not available");
             log::failure(QStringLiteral("ERROR applicationNames: Database not available"));
-        postToMain([completion, names = names.value_or(QStringList())] { completion(names); });
+        } else if (std::optional<QStringList> names = d->applicationNames()) {
+            answer.names = std::move(*names);
+        } else {
+            answer.error = d->errorMessage();
+        }
+        postToMain([completion, answer = std::move(answer)] { completion(answer); });
     });
 }
 
@@ -32,15 +36,19 @@ void SimpleDatabaseManager::recordingsOfApplication(const QString &appName, int 
     d->serialQueue.async([this, appName, limit, after, completion = std::move(completion)] {
         RecordingPage page;
         if (!d->db) {
+            page.error = QStringLiteral("Database not available");
             log::failure(QStringLiteral("ERROR recordingsOfApplication: Database not available"));
         } else if (limit < 1) {
-            log::failure(QStringLiteral("ERROR recordingsOfApplication: Page size %1 is not positive").arg(limit));
+            page.error = QStringLiteral("Page size %1 is not positive").arg(limit);
+            log::failure(QStringLiteral("ERROR recordingsOfApplication: %1").arg(page.error));
         } else if (std::optional<Impl::RowPage> rows = d->applicationPage(appName, limit, after)) {
             page.recordings = recordingsFromSearchRows(std::move(rows->rows), "recordingsOfApplication");
             page.next = rows->next;
             log::debug(QStringLiteral("DEBUG recordingsOfApplication: Returning %1 recordings of '%2'%3")
                            .arg(page.recordings.size())
                            .arg(appName, page.next ? QString() : QStringLiteral(", the last page")));
+        } else {
+            page.error = d->errorMessage();
         }
         postToMain([completion, page = std::move(page)]() mutable { completion(std::move(page)); });
     });

@@ -23,17 +23,20 @@ void SimpleDatabaseManager::setTextIndexEnabled(bool enabled) { d->textIndexEnab
 void SimpleDatabaseManager::searchText(
     const QString &query, const std::optional<QString> &appName, std::function<void(std::vector<Recording>)> completion)
 {
-    findText(query, appName, [completion = std::move(completion)](std::optional<std::vector<Recording>> results) {
-        completion(results ? std::move(*results) : std::vector<Recording>());
-    });
+    findText(query, appName,
+        [completion = std::move(completion)](SearchAnswer answer) { completion(std::move(answer.recordings)); });
 }
 
-void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
-    std::function<void(std::optional<std::vector<Recording>>)> completion)
+void SimpleDatabaseManager::findText(
+    const QString &query, const std::optional<QString> &appName, std::function<void(SearchAnswer)> completion)
 {
     d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
-        std::optional<std::vector<Recording>> results = d->searchText(query, appName);
-        postToMain([completion, results = std::move(results)]() mutable { completion(std::move(results)); });
+        SearchAnswer answer;
+        if (std::optional<std::vector<Recording>> results = d->searchText(query, appName))
+            answer.recordings = std::move(*results);
+        else // the failed statement was the connection's last: its message is still there
+            answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
+        postToMain([completion, answer = std::move(answer)]() mutable { completion(std::move(answer)); });
     });
 }
 

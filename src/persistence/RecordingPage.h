@@ -2,6 +2,8 @@
 
 #include "persistence/Recording.h"
 
+#include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 #include <optional>
@@ -22,6 +24,20 @@ struct RecordingPageCursor {
 struct RecordingPage {
     std::vector<Recording> recordings;
     std::optional<RecordingPageCursor> next;
+    // Why the page could not be read (the database's message); empty when it was.
+    QString error;
+};
+
+// The answers of a text search and of the application names, with the reason of a failure
+// (empty when answered), so that "nothing found" and "could not look" differ.
+struct SearchAnswer {
+    std::vector<Recording> recordings;
+    QString error;
+};
+
+struct ApplicationNames {
+    QStringList names;
+    QString error;
 };
 
 } // namespace pellux

@@ -73,15 +73,16 @@ public:
         std::function<void(std::vector<Recording>)> completion);
     // Completion on main: the distinct application names of all recordings, ascending by plain
     // (case-sensitive) comparison; recordings without a name are left out. A failure is logged
-    // and answers an empty list, never a part of the names.
-    void applicationNames(std::function<void(QStringList)> completion);
+    // and answers no names, never a part of them, and its reason.
+    void applicationNames(std::function<void(ApplicationNames)> completion);
     // Completion on main: one page of the recordings of exactly this application (case-sensitive),
     // in the form searchText gives, newest first and, among recordings of one capture time, the
     // last stored first. At most `limit` rows, starting after `after` (from the start without it);
     // `next` continues the walk and is absent on the last page. Following `next` from the first
     // page visits every row once, even when a capture time spans two pages. A row without a usable
     // id or path is skipped, so a page may hold fewer than `limit` recordings and still have a
-    // `next`. A limit below 1 or a failure is logged and answers an empty page without `next`.
+    // `next`. A limit below 1 or a failure is logged and answers an empty page without `next`,
+    // with its reason in `error`.
     void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
         std::function<void(RecordingPage)> completion);
     // Completion on main.
@@ -130,10 +131,10 @@ public:
     // Where the current user's database lives, computed without creating anything.
     static QString defaultDatabasePath();
 
-    // Like searchText, but a search that fails answers absent instead of an empty list, so that
-    // "nothing found" and "could not search" differ. Completion on main.
-    void findText(const QString &query, const std::optional<QString> &appName,
-        std::function<void(std::optional<std::vector<Recording>>)> completion);
+    // Like searchText, but a search that fails answers its reason instead of an empty list, so
+    // that "nothing found" and "could not search" differ. Completion on main.
+    void findText(
+        const QString &query, const std::optional<QString> &appName, std::function<void(SearchAnswer)> completion);
     // True once this instance found the file damaged (or no database), set it aside and started a
     // fresh one: the rows and text of the recordings on disk are then to be rebuilt.
     bool wasRecreated() const;

@@ -41,7 +41,7 @@ void DatabaseRecordingIndex::recordingsCapturedBefore(
         });
 }
 
-void DatabaseRecordingIndex::applicationNames(std::function<void(QStringList)> completion)
+void DatabaseRecordingIndex::applicationNames(std::function<void(ApplicationNames)> completion)
 {
     m_database.applicationNames(std::move(completion));
 }

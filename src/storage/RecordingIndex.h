@@ -44,12 +44,13 @@ public:
         = 0;
 
     // Completion: the distinct application names, ascending (case-sensitive), without absent
-    // ones; empty on failure.
-    virtual void applicationNames(std::function<void(QStringList)> completion) = 0;
+    // ones; no names and the reason on failure.
+    virtual void applicationNames(std::function<void(ApplicationNames)> completion) = 0;
 
     // Completion: one page of the recordings of exactly this application, newest first (one
     // capture time: last stored first), at most `limit` of them, after `after` (from the start
-    // without it); `next` is absent on the last page. Empty without `next` on failure.
+    // without it); `next` is absent on the last page. Empty without `next`, with the reason in
+    // `error`, on failure.
     virtual void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
         std::function<void(RecordingPage)> completion)
         = 0;
@@ -67,7 +68,7 @@ public:
     void recordingCount(std::function<void(std::optional<qint64>)> completion) override;
     void recordingsCapturedBefore(std::optional<TimePoint> cutoff,
         std::function<void(std::optional<std::vector<Recording>>)> completion) override;
-    void applicationNames(std::function<void(QStringList)> completion) override;
+    void applicationNames(std::function<void(ApplicationNames)> completion) override;
     void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
         std::function<void(RecordingPage)> completion) override;
 

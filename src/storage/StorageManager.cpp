@@ -745,24 +745,25 @@ void StorageManager::publishStorageUsed(qint64 bytes, quint64 sequence)
     emit storageUsedChanged();
 }
 
-QCoro::Task<QStringList> StorageManager::uniqueApps()
+QCoro::Task<ApplicationNames> StorageManager::uniqueApps()
 {
     QPointer<StorageManager> self(this);
     const quint64 generation = m_applicationsGeneration;
-    auto [answered, completion] = awaitableCompletion(QStringList());
+    // A request the database dropped unanswered is a failure, not an empty store.
+    auto [answered, completion] = awaitableCompletion(ApplicationNames { {}, QStringLiteral("no answer") });
     m_index.applicationNames(completion);
-    const QStringList names = co_await answered;
+    ApplicationNames answer = co_await answered;
     if (self && generation == m_applicationsGeneration) {
-        for (const QString &name : names)
+        for (const QString &name : answer.names)
             m_knownApplications.insert(name);
     }
-    co_return names;
+    co_return answer;
 }
 
 QCoro::Task<RecordingPage> StorageManager::recordingsForApp(
     QString appName, int limit, std::optional<RecordingPageCursor> after)
 {
-    auto [answered, completion] = awaitableCompletion(RecordingPage());
+    auto [answered, completion] = awaitableCompletion(RecordingPage { {}, std::nullopt, QStringLiteral("no answer") });
     m_index.recordingsOfApplication(appName, limit, after, completion);
     RecordingPage page = co_await answered;
     co_return page;

@@ -107,12 +107,13 @@ public:
 
     // The search window's views, answered by the database without walking the list. The distinct
     // application names, ascending by plain (case-sensitive) comparison, recordings without a name
-    // left out; empty when the database cannot answer.
-    QCoro::Task<QStringList> uniqueApps();
+    // left out; no names and the reason when the database cannot answer.
+    QCoro::Task<ApplicationNames> uniqueApps();
     // One page of the recordings of exactly this application (case-sensitive), newest first,
     // recordings of one capture time last stored first: at most `limit`, after `after` (from the
     // newest without it). Pass the page's `next` for the following page; it is absent on the last
-    // one. Empty for an unknown name; empty without `next` when the database cannot answer.
+    // one. Empty for an unknown name; empty without `next`, with the reason in `error`, when the
+    // database cannot answer.
     static constexpr int kBrowsePageSize = 600;
     QCoro::Task<RecordingPage> recordingsForApp(
         QString appName, int limit = kBrowsePageSize, std::optional<RecordingPageCursor> after = std::nullopt);

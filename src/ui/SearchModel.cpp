@@ -25,9 +25,11 @@ SearchModel::SearchModel(SimpleDatabaseManager &database, StorageManager &storag
 SearchModel::~SearchModel() = default;
 
 SearchModel::ContentState SearchModel::contentStateFor(
-    const QString &query, bool appSelected, bool isSearching, bool hasResults)
+    const QString &query, bool appSelected, bool isSearching, bool hasResults, bool failed)
 {
-    const ContentState results = hasResults ? ContentState::Results : ContentState::NoResults;
+    // A failed search is not an empty one: "No results found" would be a wrong answer.
+    const ContentState results
+        = failed ? ContentState::Failed : (hasResults ? ContentState::Results : ContentState::NoResults);
     if (query.isEmpty()) {
         if (!appSelected)
             return ContentState::BlankSlate;
@@ -135,6 +137,7 @@ void SearchModel::performSearch()
         setIsSearching(false);
         return;
     }
+    setFailure({});
     setIsSearching(true);
     if (m_searchText.isEmpty()) {
         browseApp(m_selectedApp, generation);
@@ -142,10 +145,10 @@ void SearchModel::performSearch()
     }
     const std::optional<QString> app = appSelected ? std::optional<QString>(m_selectedApp) : std::nullopt;
     QPointer<SearchModel> self(this);
-    m_database.searchText(m_searchText, app, [self, generation](std::vector<Recording> recordings) {
+    m_database.findText(m_searchText, app, [self, generation](SearchAnswer answer) {
         if (!self || generation != self->m_generation)
             return;
-        self->showResults(std::move(recordings));
+        self->showResults(std::move(answer.recordings), answer.error);
         self->setIsSearching(false);
         emit self->resultsShown();
     });
@@ -158,7 +161,7 @@ QCoro::Task<> SearchModel::browseApp(QString app, quint64 generation)
     RecordingPage page = co_await browse;
     if (!self || generation != self->m_generation)
         co_return;
-    showResults(std::move(page.recordings));
+    showResults(std::move(page.recordings), page.error);
     setNextPage(page.next);
     setIsSearching(false);
     emit resultsShown();
@@ -189,6 +192,11 @@ QCoro::Task<> SearchModel::fetchNextPage(QString app, RecordingPageCursor after,
     m_fetchingPage = false;
     if (generation != m_generation)
         co_return;
+    if (!page.error.isEmpty()) {
+        // The pages shown so far would look like all of the application's recordings.
+        showResults({}, page.error);
+        co_return;
+    }
     // The cursor moves on first: appending lets the view ask for the next page at once.
     setNextPage(page.next);
     m_results.appendRecordings(std::move(page.recordings));
@@ -199,16 +207,24 @@ QCoro::Task<> SearchModel::refreshUniqueApps()
 {
     QPointer<SearchModel> self(this);
     const quint64 generation = ++m_appsGeneration;
-    QCoro::Task<QStringList> loading = m_storage.uniqueApps();
-    const QStringList apps = co_await loading;
-    if (!self || generation != self->m_appsGeneration || apps == self->m_uniqueApps)
+    QCoro::Task<ApplicationNames> loading = m_storage.uniqueApps();
+    const ApplicationNames answer = co_await loading;
+    if (!self || generation != self->m_appsGeneration)
+        co_return;
+    // On a failure the chips known so far stay, with the reason beside them.
+    const QString failure
+        = answer.error.isEmpty() ? QString() : QStringLiteral("Could not list the applications: %1").arg(answer.error);
+    const QStringList apps = answer.error.isEmpty() ? answer.names : m_uniqueApps;
+    if (apps == m_uniqueApps && failure == m_applicationsFailure)
         co_return;
     m_uniqueApps = apps;
+    m_applicationsFailure = failure;
     emit uniqueAppsChanged();
 }
 
-void SearchModel::showResults(std::vector<Recording> recordings)
+void SearchModel::showResults(std::vector<Recording> recordings, const QString &failure)
 {
+    setFailure(failure);
     setNextPage(std::nullopt);
     const QUuid selected = m_selectedId;
     m_results.setRecordings(std::move(recordings));
@@ -219,6 +235,15 @@ void SearchModel::showResults(std::vector<Recording> recordings)
         emit selectedIndexChanged();
     }
     updateContentState();
+}
+
+void SearchModel::setFailure(const QString &reason)
+{
+    const QString failure = reason.isEmpty() ? QString() : QStringLiteral("Search failed: %1").arg(reason);
+    if (failure == m_failure)
+        return;
+    m_failure = failure;
+    emit failureChanged();
 }
 
 void SearchModel::setIsSearching(bool on)
@@ -232,8 +257,8 @@ void SearchModel::setIsSearching(bool on)
 
 void SearchModel::updateContentState()
 {
-    const ContentState state
-        = contentStateFor(m_searchText, !m_selectedApp.isEmpty(), m_isSearching, m_results.count() > 0);
+    const ContentState state = contentStateFor(
+        m_searchText, !m_selectedApp.isEmpty(), m_isSearching, m_results.count() > 0, !m_failure.isEmpty());
     if (state == m_contentState)
         return;
     m_contentState = state;

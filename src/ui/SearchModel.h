@@ -17,7 +17,7 @@ class SimpleDatabaseManager;
 class StorageManager;
 
 // What the search window shows: the query, the application filter, the results and which of the
-// five states fills the area below the search bar. Every edit of the query or the filter runs a
+// six states fills the area below the search bar. Every edit of the query or the filter runs a
 // search; the results of the last edit are the ones shown, whatever order the answers come in.
 // Main thread.
 class SearchModel : public QObject {
@@ -29,7 +29,12 @@ class SearchModel : public QObject {
     Q_PROPERTY(QString selectedApp READ selectedApp WRITE setSelectedApp NOTIFY selectedAppChanged)
     Q_PROPERTY(bool isSearching READ isSearching NOTIFY isSearchingChanged)
     Q_PROPERTY(ContentState contentState READ contentState NOTIFY contentStateChanged)
+    // Why the latest search or browse could not be answered ("Search failed: <reason>"); empty
+    // unless the state is Failed.
+    Q_PROPERTY(QString failure READ failure NOTIFY failureChanged)
     Q_PROPERTY(QStringList uniqueApps READ uniqueApps NOTIFY uniqueAppsChanged)
+    // Why the application names could not be read; empty when they were.
+    Q_PROPERTY(QString applicationsFailure READ applicationsFailure NOTIFY uniqueAppsChanged)
     Q_PROPERTY(int recordingCount READ recordingCount NOTIFY recordingCountChanged)
     Q_PROPERTY(pellux::RecordingListModel *results READ results CONSTANT)
     // The selected card, -1 for none. It follows its recording when the results change.
@@ -38,7 +43,7 @@ class SearchModel : public QObject {
 public:
     static constexpr int minimumQueryLength = 3;
 
-    enum class ContentState { BlankSlate, Searching, MinimumCharacters, NoResults, Results };
+    enum class ContentState { BlankSlate, Searching, MinimumCharacters, NoResults, Results, Failed };
     Q_ENUM(ContentState)
 
     SearchModel(SimpleDatabaseManager &database, StorageManager &storage, const Clock &clock = Clock::system(),
@@ -46,7 +51,8 @@ public:
     ~SearchModel() override;
 
     // The state the area below the search bar shows.
-    static ContentState contentStateFor(const QString &query, bool appSelected, bool isSearching, bool hasResults);
+    static ContentState contentStateFor(
+        const QString &query, bool appSelected, bool isSearching, bool hasResults, bool failed);
     // The card selected after a navigation key (Qt::Key_Left/Right/Up/Down/Home/End) in a grid of
     // `columns` columns and `count` cards; -1 (nothing selected) hands the keys back to the search
     // field. Other keys leave the selection unchanged.
@@ -58,7 +64,9 @@ public:
     void setSelectedApp(const QString &app);
     bool isSearching() const { return m_isSearching; }
     ContentState contentState() const;
+    QString failure() const { return m_failure; }
     QStringList uniqueApps() const { return m_uniqueApps; }
+    QString applicationsFailure() const { return m_applicationsFailure; }
     int recordingCount() const;
     RecordingListModel *results() { return &m_results; }
     int selectedIndex() const { return m_selectedIndex; }
@@ -80,6 +88,7 @@ signals:
     void selectedAppChanged();
     void isSearchingChanged();
     void contentStateChanged();
+    void failureChanged();
     void uniqueAppsChanged();
     void recordingCountChanged();
     void selectedIndexChanged();
@@ -92,7 +101,8 @@ private:
     QCoro::Task<> browseApp(QString app, quint64 generation);
     QCoro::Task<> fetchNextPage(QString app, RecordingPageCursor after, quint64 generation);
     void setNextPage(std::optional<RecordingPageCursor> next);
-    void showResults(std::vector<Recording> recordings);
+    void showResults(std::vector<Recording> recordings, const QString &failure = {});
+    void setFailure(const QString &reason);
     void setIsSearching(bool on);
     void updateContentState();
 
@@ -101,7 +111,9 @@ private:
     RecordingListModel m_results;
     QString m_searchText;
     QString m_selectedApp;
+    QString m_failure;
     QStringList m_uniqueApps;
+    QString m_applicationsFailure;
     bool m_isSearching = false;
     ContentState m_contentState = ContentState::BlankSlate;
     int m_selectedIndex = -1;

@@ -39,82 +39,71 @@ QByteArray pixelsOf(QImage::Format format, int stride)
     return bytes;
 }
 
-struct FormatCase {
-    const char *name;
-    QImage::Format format;
-    int stride;
-};
-
-class KWinScreenShotFormatTest : public ::testing::TestWithParam<FormatCase> { };
-
-TEST_P(KWinScreenShotFormatTest, DecodesToRgb32)
+TEST(KWinScreenShot, DecodesEachFormatToRgb32)
 {
-    const FormatCase &c = GetParam();
-    const QVariantMap reply = replyFor(3, 2, c.stride, c.format);
-    EXPECT_EQ(announcedByteCount(reply), std::optional<qsizetype>(c.stride * 2));
-    const auto image = decodeScreenShot(reply, pixelsOf(c.format, c.stride));
-    ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
-    ASSERT_EQ(image.value().format(), QImage::Format_RGB32);
-    ASSERT_EQ(image.value().size(), QSize(3, 2));
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(image.value().pixel(x, y), qRgb(40 * x + 10, 100 * y + 20, 30)) << x << "," << y;
-}
-
-INSTANTIATE_TEST_SUITE_P(Formats, KWinScreenShotFormatTest,
-    ::testing::Values(FormatCase { "rgb32", QImage::Format_RGB32, 12 },
+    const struct {
+        QImage::Format format;
+        int stride;
+    } cases[] = {
+        { QImage::Format_RGB32, 12 },
         // KWin 5.27 answers with ARGB32 (5); rows may be padded.
-        FormatCase { "argb32_padded", QImage::Format_ARGB32, 16 },
-        FormatCase { "argb32_premultiplied", QImage::Format_ARGB32_Premultiplied, 12 },
-        FormatCase { "rgba8888", QImage::Format_RGBA8888, 12 }, FormatCase { "rgbx8888", QImage::Format_RGBX8888, 20 },
-        FormatCase { "rgb888_padded", QImage::Format_RGB888, 12 }, FormatCase { "rgba64", QImage::Format_RGBA64, 24 }),
-    [](const ::testing::TestParamInfo<FormatCase> &info) { return std::string(info.param.name); });
-
-struct BadReplyCase {
-    const char *name;
-    QVariantMap reply;
-    qsizetype byteCount;
-};
-
-class KWinBadScreenShotTest : public ::testing::TestWithParam<BadReplyCase> { };
-
-TEST_P(KWinBadScreenShotTest, IsAnError)
-{
-    const BadReplyCase &c = GetParam();
-    const auto image = decodeScreenShot(c.reply, QByteArray(c.byteCount, '\x7f'));
-    ASSERT_FALSE(image.ok());
-    EXPECT_EQ(image.error().domain, captureFailureDomain);
-    EXPECT_FALSE(image.error().localizedDescription.isEmpty());
+        { QImage::Format_ARGB32, 16 },
+        { QImage::Format_ARGB32_Premultiplied, 12 },
+        { QImage::Format_RGBA8888, 12 },
+        { QImage::Format_RGBX8888, 20 },
+        { QImage::Format_RGB888, 12 },
+        { QImage::Format_RGBA64, 24 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(int(c.format));
+        const QVariantMap reply = replyFor(3, 2, c.stride, c.format);
+        EXPECT_EQ(announcedByteCount(reply), std::optional<qsizetype>(c.stride * 2));
+        const auto image = decodeScreenShot(reply, pixelsOf(c.format, c.stride));
+        ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
+        ASSERT_EQ(image.value().format(), QImage::Format_RGB32);
+        ASSERT_EQ(image.value().size(), QSize(3, 2));
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 3; ++x)
+                EXPECT_EQ(image.value().pixel(x, y), qRgb(40 * x + 10, 100 * y + 20, 30)) << x << "," << y;
+    }
 }
 
-QVariantMap without(QVariantMap reply, const char *key)
+TEST(KWinScreenShot, AReplyThatCannotBeReadIsAnError)
 {
-    reply.remove(key);
-    return reply;
+    QVariantMap good = replyFor(3, 2, 12, QImage::Format_ARGB32);
+    const auto with = [&](const char *key, const QVariant &value) {
+        QVariantMap reply = good;
+        if (value.isValid())
+            reply.insert(key, value);
+        else
+            reply.remove(key);
+        return reply;
+    };
+    const struct {
+        const char *name;
+        QVariantMap reply;
+        qsizetype byteCount;
+    } cases[] = {
+        { "short read", good, 23 },
+        { "nothing read", good, 0 },
+        { "no format", with("format", {}), 24 },
+        { "invalid format", with("format", 0), 24 },
+        { "stride below a row", replyFor(3, 2, 8, QImage::Format_ARGB32), 16 },
+        { "zero width", replyFor(0, 2, 12, QImage::Format_ARGB32), 24 },
+        { "huge height", replyFor(3, 1 << 20, 12, QImage::Format_ARGB32), 24 },
+        { "no stride", with("stride", {}), 24 },
+        { "negative width", with("width", -3), 24 },
+        { "width not a number", with("width", "wide"), 24 },
+        { "unknown format", with("format", 99), 24 },
+        { "indexed without colours", replyFor(3, 2, 4, QImage::Format_Indexed8), 8 },
+        { "not raw", with("type", "png"), 24 },
+    };
+    for (const auto &c : cases) {
+        const auto image = decodeScreenShot(c.reply, QByteArray(c.byteCount, '\x7f'));
+        ASSERT_FALSE(image.ok()) << c.name;
+        EXPECT_EQ(image.error().domain, captureFailureDomain);
+    }
 }
-
-QVariantMap with(QVariantMap reply, const char *key, const QVariant &value)
-{
-    reply.insert(key, value);
-    return reply;
-}
-
-const QVariantMap good = replyFor(3, 2, 12, QImage::Format_ARGB32);
-
-INSTANTIATE_TEST_SUITE_P(Replies, KWinBadScreenShotTest,
-    ::testing::Values(BadReplyCase { "short_read", good, 23 }, BadReplyCase { "nothing_read", good, 0 },
-        BadReplyCase { "stride_below_a_row", replyFor(3, 2, 8, QImage::Format_ARGB32), 16 },
-        BadReplyCase { "zero_width", replyFor(0, 2, 12, QImage::Format_ARGB32), 24 },
-        BadReplyCase { "huge_height", replyFor(3, 1 << 20, 12, QImage::Format_ARGB32), 24 },
-        BadReplyCase { "no_stride", without(good, "stride"), 24 },
-        BadReplyCase { "no_format", without(good, "format"), 24 },
-        BadReplyCase { "negative_width", with(good, "width", -3), 24 },
-        BadReplyCase { "width_not_a_number", with(good, "width", "wide"), 24 },
-        BadReplyCase { "unknown_format", with(good, "format", 99), 24 },
-        BadReplyCase { "invalid_format", with(good, "format", 0), 24 },
-        BadReplyCase { "indexed_without_colours", replyFor(3, 2, 4, QImage::Format_Indexed8), 8 },
-        BadReplyCase { "not_raw", with(good, "type", "png"), 24 }),
-    [](const ::testing::TestParamInfo<BadReplyCase> &info) { return std::string(info.param.name); });
 
 TEST(KWinScreenShotAccess, FollowsTheAnswerToAProbe)
 {

@@ -77,63 +77,39 @@ TEST(KWinWindowReport, LeavesOutWindowsThatAreNoApplicationContent)
     EXPECT_EQ(titles(content.value()), (QStringList { "skips taskbar", "dialog", "normal" }));
 }
 
-struct OnScreenCase {
-    const char *name;
-    QJsonObject fields;
-    bool expected;
-};
-
-class KWinOnScreenTest : public ::testing::TestWithParam<OnScreenCase> { };
-
-TEST_P(KWinOnScreenTest, MarksWhatKWinDraws)
+TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
 {
-    WindowIdTable ids;
-    const auto content = parseWindowReport(report({ window("{w}", "w", 0, GetParam().fields) }), ids, noEntries);
-    ASSERT_TRUE(content.ok());
-    ASSERT_EQ(content.value().windows.size(), 1u);
-    EXPECT_EQ(content.value().windows.front().isOnScreen, GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(States, KWinOnScreenTest,
-    ::testing::Values(OnScreenCase { "visible", {}, true },
+    const struct {
+        const char *name;
+        QJsonObject fields;
+        bool onScreen;
+        std::optional<QSize> clientSize;
+    } cases[] = {
+        { "visible", {}, true, std::nullopt },
         // Neither is drawn, so KWin never answers their capture.
-        OnScreenCase { "minimised", { { "minimized", true } }, false },
-        OnScreenCase { "other_desktop", { { "onCurrentDesktop", false } }, false },
-        OnScreenCase { "hidden", { { "hidden", true } }, false },
-        OnScreenCase { "outside_the_screen", { { "x", 2000 }, { "y", 900 } }, false },
-        OnScreenCase { "partly_on_screen", { { "x", 1000 }, { "y", 700 } }, true },
+        { "minimised", { { "minimized", true } }, false, std::nullopt },
+        { "other desktop", { { "onCurrentDesktop", false } }, false, std::nullopt },
+        { "hidden", { { "hidden", true } }, false, std::nullopt },
+        { "outside the screen", { { "x", 2000 }, { "y", 900 } }, false, std::nullopt },
+        { "partly on screen", { { "x", 1000 }, { "y", 700 } }, true, std::nullopt },
         // An older script that did not say stays on screen rather than never being captured.
-        OnScreenCase { "desktop_state_absent", { { "onCurrentDesktop", QJsonValue() } }, true }),
-    [](const ::testing::TestParamInfo<OnScreenCase> &info) { return std::string(info.param.name); });
-
-struct ClientSizeCase {
-    const char *name;
-    QJsonObject fields;
-    std::optional<QSize> expected;
-};
-
-class KWinClientSizeTest : public ::testing::TestWithParam<ClientSizeCase> { };
-
-TEST_P(KWinClientSizeTest, KeepsTheClientAreaKWinStreams)
-{
-    WindowIdTable ids;
-    QHash<quint32, QSize> sizes { { 99, QSize(1, 1) } };
-    const auto content
-        = parseWindowReport(report({ window("{w}", "w", 0, GetParam().fields) }), ids, noEntries, &sizes);
-    ASSERT_TRUE(content.ok());
-    const quint32 id = content.value().windows.front().windowID;
-    EXPECT_EQ(sizes.contains(id) ? std::optional<QSize>(sizes.value(id)) : std::nullopt, GetParam().expected);
-    // Only the listed windows: a size from an earlier report does not stay.
-    EXPECT_FALSE(sizes.contains(99));
+        { "desktop state absent", { { "onCurrentDesktop", QJsonValue() } }, true, std::nullopt },
+        { "client area", { { "clientWidth", 680.4 }, { "clientHeight", 469.6 } }, true, QSize(680, 470) },
+        { "empty client area", { { "clientWidth", 0 }, { "clientHeight", 470 } }, true, std::nullopt },
+    };
+    for (const auto &c : cases) {
+        WindowIdTable ids;
+        QHash<quint32, QSize> sizes { { 99, QSize(1, 1) } };
+        const auto content = parseWindowReport(report({ window("{w}", "w", 0, c.fields) }), ids, noEntries, &sizes);
+        ASSERT_TRUE(content.ok()) << c.name;
+        ASSERT_EQ(content.value().windows.size(), 1u) << c.name;
+        const WindowDescription &w = content.value().windows.front();
+        EXPECT_EQ(w.isOnScreen, c.onScreen) << c.name;
+        EXPECT_EQ(sizes.contains(w.windowID) ? std::optional(sizes.value(w.windowID)) : std::nullopt, c.clientSize)
+            << c.name;
+        EXPECT_FALSE(sizes.contains(99)) << c.name; // a size from an earlier report does not stay
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Reports, KWinClientSizeTest,
-    ::testing::Values(ClientSizeCase { "stated", { { "clientWidth", 680 }, { "clientHeight", 470 } }, QSize(680, 470) },
-        ClientSizeCase { "fractional", { { "clientWidth", 680.4 }, { "clientHeight", 469.6 } }, QSize(680, 470) },
-        // An older script, or a window without a client area yet: no size to crop to.
-        ClientSizeCase { "absent", {}, std::nullopt },
-        ClientSizeCase { "empty", { { "clientWidth", 0 }, { "clientHeight", 470 } }, std::nullopt }),
-    [](const ::testing::TestParamInfo<ClientSizeCase> &info) { return std::string(info.param.name); });
 
 TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
 {
@@ -199,90 +175,25 @@ TEST(KWinWindowReport, NamesTheApplicationByItsDesktopEntryWhereOneMatches)
     EXPECT_EQ(content.value().applications.size(), 3u);
 }
 
-struct MalformedCase {
-    const char *name;
-    QByteArray json;
-};
-
-class KWinMalformedReportTest : public ::testing::TestWithParam<MalformedCase> { };
-
-TEST_P(KWinMalformedReportTest, IsAnErrorThatKeepsTheKnownIds)
+TEST(KWinWindowReport, AMalformedReportIsAnErrorThatKeepsTheKnownIds)
 {
     WindowIdTable ids;
     ASSERT_TRUE(parseWindowReport(report({ window("{kept}", "kept", 0) }), ids, noEntries).ok());
     const quint32 kept = ids.idFor("{kept}");
-
-    const auto content = parseWindowReport(GetParam().json, ids, noEntries);
-    ASSERT_FALSE(content.ok());
-    EXPECT_EQ(content.error().domain, captureFailureDomain);
-    EXPECT_FALSE(content.error().localizedDescription.isEmpty());
-    EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
-    EXPECT_EQ(ids.size(), 1);
+    for (const char *json : { "{\"windows\": [", "", "[]", "{\"version\": 1}", "{\"windows\": {}}",
+             "{\"windows\": [3]}", "{\"windows\": [{\"caption\": \"x\"}]}",
+             "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }) {
+        const auto content = parseWindowReport(json, ids, noEntries);
+        ASSERT_FALSE(content.ok()) << json;
+        EXPECT_EQ(content.error().domain, captureFailureDomain);
+        EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
+        EXPECT_EQ(ids.size(), 1);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Reports, KWinMalformedReportTest,
-    ::testing::Values(MalformedCase { "not_json", "{\"windows\": [" }, MalformedCase { "empty", "" },
-        MalformedCase { "array", "[]" }, MalformedCase { "no_windows", "{\"version\": 1}" },
-        MalformedCase { "windows_not_array", "{\"windows\": {}}" },
-        MalformedCase { "window_not_object", "{\"windows\": [3]}" },
-        MalformedCase { "window_without_uuid", "{\"windows\": [{\"caption\": \"x\"}]}" },
-        MalformedCase { "script_failed", "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }),
-    [](const ::testing::TestParamInfo<MalformedCase> &info) { return std::string(info.param.name); });
-
-// The script against stand-ins of the two scripting APIs: what it reports must parse.
-struct ScriptCase {
-    const char *name;
-    const char *workspace; // JavaScript defining `workspace`
-};
-
-class KWinWindowScriptTest : public ::testing::TestWithParam<ScriptCase> { };
-
-TEST_P(KWinWindowScriptTest, ReportsTheWindowsOfEitherScriptingApi)
-{
-    QJSEngine engine;
-    engine.evaluate(QString::fromLatin1(GetParam().workspace));
-    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
-    const QJSValue result = engine.evaluate(
-        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
-    ASSERT_FALSE(result.isError()) << result.toString().toStdString();
-    const QStringList call = engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
-    ASSERT_EQ(call.size(), 5);
-    EXPECT_EQ(
-        call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
-
-    WindowIdTable ids;
-    const auto content = parseWindowReport(call[4].toUtf8(), ids, noEntries);
-    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString() << "\n" << call[4].toStdString();
-    EXPECT_EQ(titles(content.value()), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
-    const auto &w = content.value().windows;
-    EXPECT_TRUE(w[0].isOnScreen);
-    EXPECT_TRUE(w[1].isOnScreen);
-    EXPECT_FALSE(w[2].isOnScreen);
-    EXPECT_FALSE(w[3].isOnScreen);
-    EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
-    EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
-    ASSERT_TRUE(w[1].owningApplication);
-    EXPECT_EQ(w[1].owningApplication->processID, 18390);
-}
-
-// Four windows and a panel: Alpha under Bravo, one on desktop 2, one minimised.
-INSTANTIATE_TEST_SUITE_P(Apis, KWinWindowScriptTest,
-    ::testing::Values(ScriptCase { "plasma5", R"JS(
-        function win(id, caption, order, desktop, extra) {
-            var w = { internalId: id, caption: caption, resourceClass: "zenity", resourceName: "zenity",
-                      desktopFileName: "zenity", pid: 18390, stackingOrder: order, desktop: desktop,
-                      onAllDesktops: desktop == -1, minimized: false, normalWindow: true,
-                      frameGeometry: { x: 290 + 26 * order, y: 150 + 16 * order, width: 700, height: 500 } };
-            for (var k in extra) w[k] = extra[k];
-            return w;
-        }
-        var workspace = { currentDesktop: 1, virtualScreenGeometry: { x: 0, y: 0, width: 1280, height: 800 },
-            clientList: function () { return [
-                win("{aaaa}", "Alpha", 2, 1, {}), win("{bbbb}", "Bravo", 3, -1, {}),
-                win("{cccc}", "Elsewhere", 1, 2, {}), win("{dddd}", "Minimised", 0, 1, { minimized: true }),
-                win("{pppp}", "Panel", 9, -1, { dock: true, normalWindow: false }) ]; } };
-        )JS" },
-        ScriptCase { "plasma6", R"JS(
+// The script against a stand-in of Plasma 6's scripting API (the backend test runs it against
+// Plasma 5's): four windows and a panel, Alpha under Bravo, one on desktop 2, one minimised.
+constexpr char plasma6Workspace[] = R"JS(
         var one = { id: "d1" }, two = { id: "d2" };
         function win(id, caption, order, desktops, extra) {
             var w = { internalId: id, caption: caption, resourceClass: "zenity", resourceName: "zenity",
@@ -297,8 +208,33 @@ INSTANTIATE_TEST_SUITE_P(Apis, KWinWindowScriptTest,
                 win("{aaaa}", "Alpha", 2, [one], {}), win("{bbbb}", "Bravo", 3, [], {}),
                 win("{cccc}", "Elsewhere", 1, [two], {}), win("{dddd}", "Minimised", 0, [one], { minimized: true }),
                 win("{pppp}", "Panel", 9, [], { dock: true, normalWindow: false }) ]; } };
-        )JS" }),
-    [](const ::testing::TestParamInfo<ScriptCase> &info) { return std::string(info.param.name); });
+        )JS";
+
+TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6)
+{
+    QJSEngine engine;
+    engine.evaluate(QString::fromLatin1(plasma6Workspace));
+    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
+    const QJSValue result = engine.evaluate(
+        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
+    ASSERT_FALSE(result.isError()) << result.toString().toStdString();
+    const QStringList call = engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+    ASSERT_EQ(call.size(), 5);
+    EXPECT_EQ(
+        call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
+
+    WindowIdTable ids;
+    const auto content = parseWindowReport(call[4].toUtf8(), ids, noEntries);
+    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString() << "\n" << call[4].toStdString();
+    EXPECT_EQ(titles(content.value()), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
+    const auto &w = content.value().windows;
+    EXPECT_EQ(std::vector<bool>({ w[0].isOnScreen, w[1].isOnScreen, w[2].isOnScreen, w[3].isOnScreen }),
+        std::vector<bool>({ true, true, false, false }));
+    EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
+    EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
+    ASSERT_TRUE(w[1].owningApplication);
+    EXPECT_EQ(w[1].owningApplication->processID, 18390);
+}
 
 TEST(KWinWindowScript, ReportsItsOwnFailure)
 {

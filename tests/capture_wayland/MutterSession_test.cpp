@@ -6,12 +6,12 @@
 
 #include "runtime/ThreadSanitizer.h"
 #include "support/LogCapture.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -25,27 +25,7 @@
 namespace pellux::wayland {
 namespace {
 
-// A dbus-daemon of the test's own.
-class PrivateBus {
-public:
-    PrivateBus()
-    {
-        m_daemon.start(QStringLiteral("dbus-daemon"),
-            { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1") });
-        if (m_daemon.waitForReadyRead(10000))
-            m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-    }
-    ~PrivateBus()
-    {
-        m_daemon.terminate();
-        m_daemon.waitForFinished(5000);
-    }
-    const QString &address() const { return m_address; }
-
-private:
-    QProcess m_daemon;
-    QString m_address;
-};
+using test::PrivateBus;
 
 // What the stand-in shell says about Pellux's extension, and what it does when asked to enable it.
 struct ShellScript {

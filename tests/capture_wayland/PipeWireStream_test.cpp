@@ -12,8 +12,6 @@
 
 #include <csignal>
 
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 namespace pellux::wayland {
@@ -65,8 +63,6 @@ public:
         m_daemon.waitForFinished(5000);
         qunsetenv("PIPEWIRE_RUNTIME_DIR");
     }
-
-    QString socketPath() const { return m_runtime.filePath(QStringLiteral("pipewire-0")); }
 
     // The id of the node named `name`, waiting up to ten seconds for it to appear.
     std::optional<quint32> nodeId(const QString &name)
@@ -121,43 +117,6 @@ TEST_P(PipeWireStreamLayoutTest, DeliversTheProducersPixels)
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, PipeWireStreamLayoutTest, ::testing::Values("BGRx", "BGRA", "RGBx", "RGBA"));
-
-TEST_F(PipeWireStreamTest, KeepsDeliveringFromAnOpenStream)
-{
-    const auto node = daemon->nodeId(QStringLiteral("pellux-test-BGRx"));
-    ASSERT_TRUE(node);
-    auto stream = PipeWireStream::open(*node, PipeWireStream::Options { .maxFramesPerSecond = 2 });
-    ASSERT_TRUE(stream) << stream.error().localizedDescription.toStdString();
-    for (int read = 0; read < 3; ++read) {
-        const CaptureResult<QImage> frame = QCoro::waitFor(stream.value()->frame(10s));
-        ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
-        EXPECT_EQ(frame.value().pixel(10, 10), testColour);
-        // GStreamer states no crop region: the whole frame is delivered.
-        EXPECT_FALSE(stream.value()->lastFrameCropped());
-    }
-    EXPECT_TRUE(stream.value()->isAlive());
-}
-
-TEST_F(PipeWireStreamTest, ReadsThroughAGivenConnection)
-{
-    const auto node = daemon->nodeId(QStringLiteral("pellux-test-RGBx"));
-    ASSERT_TRUE(node);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_un address {};
-    address.sun_family = AF_UNIX;
-    const QByteArray path = QFile::encodeName(daemon->socketPath());
-    ASSERT_LT(size_t(path.size()), sizeof(address.sun_path));
-    std::copy(path.begin(), path.end(), address.sun_path);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof(address)), 0);
-    // The daemon's own default is hidden, so only the given connection can reach it.
-    qunsetenv("PIPEWIRE_RUNTIME_DIR");
-    const CaptureResult<QImage> frame
-        = QCoro::waitFor(PipeWireStream::grabFrame(*node, 10s, PipeWireStream::Options { .remoteFd = fd }));
-    qputenv("PIPEWIRE_RUNTIME_DIR", QFile::encodeName(QFileInfo(daemon->socketPath()).path()));
-    ASSERT_TRUE(frame) << frame.error().localizedDescription.toStdString();
-    EXPECT_EQ(frame.value().pixel(0, 0), testColour);
-}
 
 TEST_F(PipeWireStreamTest, FailsWithinTheTimeoutForAMissingNode)
 {

@@ -74,52 +74,45 @@ INSTANTIATE_TEST_SUITE_P(Lists, ParseShellWindowListTest,
         ListCase { "other_kinds_dropped", listOf({ with(alpha, "type", "utility"), bravo }), { "Bravo" } },
         ListCase { "unknown_pid", listOf({ with(alpha, "pid", -1) }), { "Alpha" } },
         ListCase { "extra_fields_ignored", listOf({ with(alpha, "future", 1) }), { "Alpha" } },
-        ListCase { "not_json", "{\"version\": 1, \"windows\": [", {}, "malformed" },
         ListCase { "not_an_object", "[]", {}, "malformed" },
+        ListCase { "numeric_id", listOf({ with(alpha, "id", 12) }), {}, "id" },
+        ListCase { "rect_wrong_kind", listOf({ with(alpha, "buffer", "700x474") }), {}, "buffer" },
+        ListCase { "flag_wrong_kind", listOf({ with(alpha, "minimized", "no") }), {}, "minimized" },
+        ListCase { "not_json", "{\"version\": 1, \"windows\": [", {}, "malformed" },
         ListCase { "other_version", listOf({ alpha }, 2), {}, "version 2" },
         ListCase { "windows_missing", R"({"version": 1})", {}, "\"windows\" is not an array" },
         ListCase { "window_not_object", listOf({ 3 }), {}, "window 0 is not an object" },
         ListCase { "title_missing", listOf({ with(alpha, "title", QJsonValue::Undefined) }), {}, "title" },
-        ListCase { "numeric_id", listOf({ with(alpha, "id", 12) }), {}, "id" },
         ListCase { "id_not_a_number", listOf({ with(alpha, "id", "12x") }), {}, "not a window id" },
         ListCase { "id_zero", listOf({ with(alpha, "id", "0") }), {}, "not a window id" },
-        ListCase { "rect_wrong_kind", listOf({ with(alpha, "buffer", "700x474") }), {}, "buffer" },
         ListCase { "negative_size",
             listOf({ with(alpha, "frame", QJsonObject { { "x", 0 }, { "y", 0 }, { "width", -5 }, { "height", 3 } }) }),
             {}, "negative size" },
-        ListCase { "flag_wrong_kind", listOf({ with(alpha, "minimized", "no") }), {}, "minimized" },
         ListCase { "listed_twice", listOf({ alpha, alpha }), {}, "listed twice" }),
     [](const ::testing::TestParamInfo<ListCase> &info) { return std::string(info.param.name); });
 
 TEST(ParseShellWindowList, ReadsEveryField)
 {
     QJsonObject window = shellWindow("18446744073709551557", 0, "Editor");
-    window.insert("type", "dialog");
-    window.insert("wm_class", "org.gnome.TextEditor");
-    window.insert("gtk_application_id", "org.gnome.TextEditor");
-    window.insert("sandboxed_app_id", "org.gnome.TextEditor.Flatpak");
-    window.insert("desktop_entry", "org.gnome.TextEditor.desktop");
-    window.insert("has_focus", true);
-    window.insert("minimized", true);
+    const char *names[] = { "wm_class", "gtk_application_id", "sandboxed_app_id", "desktop_entry" };
+    for (const char *name : names)
+        window.insert(name, QStringLiteral("value of ") + name);
+    for (const char *flag : { "has_focus", "minimized" })
+        window.insert(flag, true);
     window.insert("on_current_workspace", false);
+    window.insert("type", "dialog");
     const auto windows = parseShellWindowList(listOf({ window }));
     ASSERT_TRUE(windows);
     ASSERT_EQ(windows.value().size(), 1u);
-    ShellWindow expected;
-    expected.id = 18446744073709551557ull; // past 2^53: kept exactly
-    expected.dialog = true;
-    expected.title = "Editor";
-    expected.wmClass = "org.gnome.TextEditor";
-    expected.gtkApplicationId = "org.gnome.TextEditor";
-    expected.sandboxedAppId = "org.gnome.TextEditor.Flatpak";
-    expected.desktopEntry = "org.gnome.TextEditor.desktop";
-    expected.pid = 4242;
-    expected.frame = QRect(10, 20, 700, 500);
-    expected.buffer = QRect(10, 46, 700, 474);
-    expected.hasFocus = true;
-    expected.minimized = true;
-    expected.onCurrentWorkspace = false;
-    EXPECT_EQ(windows.value().front(), expected);
+    const ShellWindow &w = windows.value().front();
+    EXPECT_EQ(w.id, 18446744073709551557ull); // past 2^53: kept exactly
+    EXPECT_EQ(QStringList({ w.wmClass, w.gtkApplicationId, w.sandboxedAppId, w.desktopEntry }),
+        QStringList({ "value of wm_class", "value of gtk_application_id", "value of sandboxed_app_id",
+            "value of desktop_entry" }));
+    EXPECT_TRUE(w.dialog && w.hasFocus && w.minimized && !w.onCurrentWorkspace);
+    EXPECT_EQ(w.pid, 4242);
+    EXPECT_EQ(w.frame, QRect(10, 20, 700, 500));
+    EXPECT_EQ(w.buffer, QRect(10, 46, 700, 474));
 }
 
 std::vector<ShellWindow> windowsWithIds(std::initializer_list<quint64> ids)

@@ -107,7 +107,6 @@ INSTANTIATE_TEST_SUITE_P(Transforms, ShmTransformTest,
 
 TEST(ShmImage, NamesOfTransforms)
 {
-    EXPECT_EQ(outputTransformFromName("normal"), WL_OUTPUT_TRANSFORM_NORMAL);
     EXPECT_EQ(outputTransformFromName("90"), WL_OUTPUT_TRANSFORM_90);
     EXPECT_EQ(outputTransformFromName("flipped-270"), WL_OUTPUT_TRANSFORM_FLIPPED_270);
     EXPECT_EQ(outputTransformFromName("sideways"), WL_OUTPUT_TRANSFORM_NORMAL);
@@ -134,12 +133,6 @@ INSTANTIATE_TEST_SUITE_P(Regions, RegionTest,
         RegionCase { "elsewhere", { 2000, 0, 100, 100 }, { 0, 0, 1280, 800 }, {} },
         RegionCase { "empty", { 10, 10, 0, 0 }, { 0, 0, 1280, 800 }, {} }),
     [](const ::testing::TestParamInfo<RegionCase> &info) { return std::string(info.param.name); });
-
-} // namespace
-} // namespace pellux::wayland
-
-namespace pellux::wayland {
-namespace {
 
 TEST(ShmImage, CropsAWholeOutputPictureAtItsScale)
 {

@@ -15,20 +15,6 @@
 namespace pellux::wayland::sway {
 namespace {
 
-TEST(SwayIpcMessage, EncodesTheHeaderInMachineOrder)
-{
-    const QByteArray message = encodeMessage(MessageType::getTree, "ab");
-    ASSERT_EQ(message.size(), 6 + 4 + 4 + 2);
-    EXPECT_TRUE(message.startsWith("i3-ipc"));
-    quint32 length = 0;
-    quint32 type = 0;
-    std::memcpy(&length, message.constData() + 6, 4);
-    std::memcpy(&type, message.constData() + 10, 4);
-    EXPECT_EQ(length, 2u);
-    EXPECT_EQ(type, 4u);
-    EXPECT_TRUE(message.endsWith("ab"));
-}
-
 TEST(SwayIpcMessage, DecodesWhatWasEncodedAndWaitsForTheRest)
 {
     const QByteArray message = encodeMessage(MessageType::getOutputs, "[{\"name\": \"HEADLESS-1\"}]");
@@ -93,15 +79,6 @@ CaptureResult<QByteArray> ask(const QString &path, int timeout_ms = 2000)
     return QCoro::waitFor(client.request(MessageType::getTree, timeout_ms));
 }
 
-TEST(SwayIpcClient, ReturnsThePayloadOfTheReply)
-{
-    FakeSway sway([](QLocalSocket *s) { s->write(encodeMessage(MessageType::getTree, "{\"type\": \"root\"}")); });
-    const auto reply = ask(sway.path());
-    ASSERT_TRUE(reply.ok()) << reply.error().localizedDescription.toStdString();
-    EXPECT_EQ(reply.value(), QByteArray("{\"type\": \"root\"}"));
-    EXPECT_EQ(sway.request(), encodeMessage(MessageType::getTree));
-}
-
 TEST(SwayIpcClient, PutsTogetherAReplyThatArrivesInPieces)
 {
     FakeSway sway([](QLocalSocket *s) {
@@ -116,7 +93,8 @@ TEST(SwayIpcClient, PutsTogetherAReplyThatArrivesInPieces)
     });
     const auto reply = ask(sway.path());
     ASSERT_TRUE(reply.ok()) << reply.error().localizedDescription.toStdString();
-    EXPECT_EQ(reply.value().size(), 100000);
+    EXPECT_EQ(reply.value(), QByteArray(100000, 'x'));
+    EXPECT_EQ(sway.request(), encodeMessage(MessageType::getTree));
 }
 
 struct FailureCase {

@@ -1,10 +1,8 @@
-#include "capture/DesktopEntryIndex.h"
 #include "capture/wayland/wlroots/SwayTree.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -180,27 +178,6 @@ TEST(SwayTree, AnXWaylandWindowIsNamedByItsClass)
     EXPECT_EQ(tree.value().windows[0].instance, QStringLiteral("xterm"));
 }
 
-TEST(SwayTree, AViewWithoutTitleHasNone)
-{
-    QJsonObject untitled = view(5, "", "a.u", rect(0, 0, 1280, 800), true);
-    untitled["name"] = QJsonValue();
-    const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { container(4, "workspace", { untitled }) }) }));
-    ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().windows.size(), 1u);
-    EXPECT_FALSE(tree.value().windows[0].title.has_value());
-}
-
-TEST(SwayTree, ReadsTheOutputsScaleAndTransform)
-{
-    QJsonObject o = output(3, "eDP-1", { container(4, "workspace", QJsonArray()) }, rect(0, 0, 1440, 900));
-    o["scale"] = 2.0;
-    o["transform"] = "90";
-    const auto tree = parseTree(treeOf({ o }));
-    ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().outputs.size(), 1u);
-    EXPECT_EQ(tree.value().outputs[0], (Output { "eDP-1", QRect(0, 0, 1440, 900), 2.0, "90" }));
-}
-
 // Replies that are not sway's tree are errors, never an empty list that looks complete.
 TEST(SwayTree, RefusesWhatIsNotATree)
 {
@@ -218,40 +195,21 @@ TEST(SwayTree, PassesOverMalformedNodes)
 {
     QJsonObject noId = view(6, "No id", "a.n", rect(0, 0, 10, 10), true);
     noId.remove("id");
+    QJsonObject untitled = view(8, "", "a.u", rect(0, 0, 10, 10), true);
+    untitled["name"] = QJsonValue();
     QJsonObject badRect = view(7, "Bad rect", "a.b", rect(0, 0, 10, 10), true);
     badRect["rect"] = "wide";
     badRect["window_rect"] = 12;
-    QJsonObject ws
-        = container(4, "workspace", { view(5, "Good", "a.g", rect(0, 0, 1280, 800), true), noId, badRect, 42, "x" });
+    QJsonObject ws = container(
+        4, "workspace", { view(5, "Good", "a.g", rect(0, 0, 1280, 800), true), noId, badRect, 42, "x", untitled });
     ws["floating_nodes"] = "none";
     const auto tree = parseTree(treeOf({ output(3, "HEADLESS-1", { ws }) }));
     ASSERT_TRUE(tree.ok());
-    ASSERT_EQ(tree.value().windows.size(), 2u);
+    ASSERT_EQ(tree.value().windows.size(), 3u);
     EXPECT_EQ(tree.value().windows[0].title, QStringLiteral("Good"));
     EXPECT_EQ(tree.value().windows[1].title, QStringLiteral("Bad rect"));
     EXPECT_TRUE(tree.value().windows[1].contentRect.isEmpty());
-}
-
-TEST(SwayTree, DescribesAWindowForTheCaptureService)
-{
-    QTemporaryDir applications;
-    ASSERT_TRUE(applications.isValid());
-    const DesktopEntryIndex entries(QStringList { applications.path() });
-    Window w;
-    w.id = 5;
-    w.title = QStringLiteral("Notes");
-    w.appId = QStringLiteral("org.example.Notes");
-    w.pid = 4242;
-    w.contentRect = QRect(2, 25, 636, 773);
-    w.visible = false;
-    const WindowDescription d = describe(w, 17, entries);
-    EXPECT_EQ(d.windowID, 17u);
-    EXPECT_EQ(d.frame, QRectF(2, 25, 636, 773));
-    EXPECT_FALSE(d.isOnScreen);
-    EXPECT_EQ(d.title, QStringLiteral("Notes"));
-    ASSERT_TRUE(d.owningApplication.has_value());
-    // No desktop entry is installed: the app_id stands for it.
-    EXPECT_EQ(*d.owningApplication, (RunningApplication { "org.example.Notes", "org.example.Notes", 4242 }));
+    EXPECT_FALSE(tree.value().windows[2].title.has_value()); // a view without a title has none
 }
 
 } // namespace

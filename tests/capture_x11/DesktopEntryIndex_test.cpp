@@ -1,7 +1,8 @@
 #include "capture/DesktopEntryIndex.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
-#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -9,61 +10,48 @@
 namespace pellux {
 namespace {
 
-class DesktopEntryIndexTest : public ::testing::Test {
-protected:
-    void write(const QString &folder, const QString &relativePath, const QByteArray &contents)
-    {
-        const QString path = dir.filePath(folder + QLatin1Char('/') + relativePath);
-        QDir().mkpath(QFileInfo(path).path());
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(contents);
-    }
-
-    QStringList folders() const
-    {
-        return { dir.filePath(QStringLiteral("home")), dir.filePath(QStringLiteral("system")) };
-    }
-
+// A window's class to its desktop entry and the entry's icon, over a user folder that comes first
+// and a system folder.
+TEST(DesktopEntryIndex, FindsTheEntryAndIconOfAWindowClass)
+{
     QTemporaryDir dir;
-};
-
-TEST_F(DesktopEntryIndexTest, MatchesStartupWMClassBeforeTheFileName)
-{
-    write(QStringLiteral("system"), QStringLiteral("debian-xterm.desktop"),
-        "[Desktop Entry]\nType=Application\nName=XTerm\nStartupWMClass=XTerm\n");
-    write(QStringLiteral("system"), QStringLiteral("xterm.desktop"), "[Desktop Entry]\nType=Application\n");
-    const DesktopEntryIndex index(folders());
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("xterm"), QStringLiteral("XTerm")), QStringLiteral("debian-xterm"));
-}
-
-TEST_F(DesktopEntryIndexTest, FallsBackToTheIdIgnoringCaseAndReverseDomainNames)
-{
-    write(QStringLiteral("system"), QStringLiteral("org.kde.konsole.desktop"), "[Desktop Entry]\nType=Application\n");
-    write(QStringLiteral("system"), QStringLiteral("Gimp.desktop"), "[Desktop Entry]\nType=Application\n");
-    const DesktopEntryIndex index(folders());
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("konsole"), QStringLiteral("konsole")),
-        QStringLiteral("org.kde.konsole"));
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("gimp"), QStringLiteral("GIMP")), QStringLiteral("Gimp"));
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("unknown"), QStringLiteral("Unknown")), std::nullopt);
-}
-
-TEST_F(DesktopEntryIndexTest, EarlierFoldersHideLaterOnesAndHiddenEntriesDoNotCount)
-{
+    const QString home = dir.filePath(QStringLiteral("home")), system = dir.filePath(QStringLiteral("system"));
+    const auto write = [](const QString &path, const QByteArray &contents) {
+        QDir().mkpath(QFileInfo(path).path());
+        ASSERT_TRUE(test::writeAll(path, "[Desktop Entry]\nType=Application\n" + contents));
+    };
+    write(system + "/debian-xterm.desktop", "StartupWMClass=XTerm\nIcon=utilities-terminal\n");
+    write(system + "/xterm.desktop", ""); // the file name matters less than StartupWMClass
+    write(system + "/org.kde.konsole.desktop", "");
+    write(system + "/Gimp.desktop", "Icon=/opt/gimp.png\nIcon[de]=ignored\n");
     // The user's own copy hides the system entry, and is hidden itself.
-    write(
-        QStringLiteral("home"), QStringLiteral("editor.desktop"), "[Desktop Entry]\nHidden=true\nStartupWMClass=Ed\n");
-    write(QStringLiteral("system"), QStringLiteral("editor.desktop"), "[Desktop Entry]\nStartupWMClass=Ed\n");
-    // Sub-folders give ids with dashes.
-    write(QStringLiteral("system"), QStringLiteral("kde4/viewer.desktop"), "[Desktop Entry]\nStartupWMClass=Viewer\n");
-    // Keys of other groups are ignored.
-    write(QStringLiteral("system"), QStringLiteral("other.desktop"),
-        "[Desktop Entry]\nName=Other\n[Desktop Action new]\nStartupWMClass=Special\n");
-    const DesktopEntryIndex index(folders());
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("ed"), QStringLiteral("Ed")), std::nullopt);
-    EXPECT_EQ(
-        index.idForWindowClass(QStringLiteral("viewer"), QStringLiteral("Viewer")), QStringLiteral("kde4-viewer"));
-    EXPECT_EQ(index.idForWindowClass(QStringLiteral("special"), QStringLiteral("Special")), std::nullopt);
+    write(home + "/editor.desktop", "Hidden=true\nStartupWMClass=Ed\n");
+    write(system + "/editor.desktop", "StartupWMClass=Ed\n");
+    write(system + "/kde4/viewer.desktop", "StartupWMClass=Viewer\n"); // sub-folders give ids with dashes
+    // Keys of other groups are not the entry's.
+    write(system + "/other.desktop", "[Desktop Action new]\nStartupWMClass=Special\nIcon=document-new\n");
+
+    const DesktopEntryIndex index({ home, system });
+    const struct {
+        const char *instance, *windowClass;
+        std::optional<QString> id, icon;
+    } cases[] = {
+        { "xterm", "XTerm", "debian-xterm", "utilities-terminal" },
+        { "konsole", "konsole", "org.kde.konsole", std::nullopt }, // reverse-domain ids
+        { "gimp", "GIMP", "Gimp", "/opt/gimp.png" }, // ignoring case
+        { "ed", "Ed", std::nullopt, std::nullopt },
+        { "viewer", "Viewer", "kde4-viewer", std::nullopt },
+        { "special", "Special", std::nullopt, std::nullopt },
+        { "other", "Other", "other", std::nullopt },
+        { "unknown", "Unknown", std::nullopt, std::nullopt },
+    };
+    for (const auto &c : cases) {
+        const QString instance = QLatin1String(c.instance), windowClass = QLatin1String(c.windowClass);
+        EXPECT_EQ(index.idForWindowClass(instance, windowClass), c.id) << c.windowClass;
+        EXPECT_EQ(index.iconForWindowClass(instance, windowClass), c.icon) << c.windowClass;
+    }
+    EXPECT_EQ(index.iconForId(QStringLiteral("debian-xterm")), QStringLiteral("utilities-terminal"));
+    EXPECT_EQ(index.icons(), QStringList({ "/opt/gimp.png", "utilities-terminal" }));
 }
 
 } // namespace

@@ -133,11 +133,11 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndEveryOperationFails)
     EXPECT_EQ(log.linesStartingWith("ERROR openDatabase: Unable to open database: ").size(), 1);
     const Recording r = makeRecording(100, "/p/x.webp");
     EXPECT_EQ(writeRecording(readOnly, r), RowWrite::failed);
-    EXPECT_FALSE(awaitCompletion<std::optional<std::vector<Recording>>>(
-        [&](auto done) { readOnly.findText("history", std::nullopt, done); }));
+    EXPECT_EQ(awaitCompletion<SearchAnswer>([&](auto done) { readOnly.findText("history", std::nullopt, done); }).error,
+        "Database not available");
     EXPECT_FALSE(exists(readOnly, r.id));
     EXPECT_EQ(deleteRows(readOnly, { r.id }), SimpleDatabaseManager::kDeletionFailed);
-    EXPECT_TRUE(awaitCompletion<QStringList>([&](auto done) { readOnly.applicationNames(done); }).isEmpty());
+    EXPECT_FALSE(awaitCompletion<ApplicationNames>([&](auto done) { readOnly.applicationNames(done); }).error.isEmpty());
     const RecordingPage page = awaitCompletion<RecordingPage>(
         [&](auto done) { readOnly.recordingsOfApplication("Terminal", 10, std::nullopt, done); });
     EXPECT_TRUE(page.recordings.empty() && !page.next);

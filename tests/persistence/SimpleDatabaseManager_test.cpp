@@ -54,7 +54,7 @@ QStringList ofApplication(SimpleDatabaseManager &db, const QString &app, int lim
 
 QStringList applicationNames(SimpleDatabaseManager &db)
 {
-    return awaitCompletion<QStringList>([&](auto done) { db.applicationNames(done); });
+    return awaitCompletion<ApplicationNames>([&](auto done) { db.applicationNames(done); }).names;
 }
 
 bool lateRecognition(SimpleDatabaseManager &db, const QUuid &id, SimpleDatabaseManager::RecognitionOutcome outcome,

@@ -2,8 +2,9 @@ import QtQuick
 import QtTest
 import Pellux
 
-// The search area over a captured history: which state each query shows, the application chips,
-// and the keyboard path from the search field through the grid to the viewer and back.
+// The search area over a captured history: typing, the application chips, and the keyboard path
+// from the search field through the grid to the viewer and back. (Which view each state shows is
+// checked by the render test.)
 Item {
     id: root
     width: 800
@@ -16,7 +17,6 @@ Item {
     }
 
     TestCase {
-        id: testCase
         name: "SearchView"
         when: windowShown
 
@@ -55,64 +55,12 @@ Item {
 
         function field() { return find(view, "searchField") }
 
-        function shown() {
-            for (const name of ["blankSlate", "minimumCharacters", "noResults", "resultsGrid", "searchingState"]) {
-                const item = find(view, name)
-                if (item && item.visible)
-                    return name
-            }
-            return "nothing"
-        }
-
         function init() {
             searchModel.selectedApp = ""
             searchModel.searchText = ""
             searchModel.selectedIndex = -1
             tryCompare(searchModel, "isSearching", false)
             field().forceActiveFocus()
-        }
-
-        function test_contentStates_data() {
-            return [
-                { tag: "nothing typed", app: "", query: "", shown: "blankSlate" },
-                { tag: "two characters", app: "", query: "bu", shown: "minimumCharacters" },
-                { tag: "two characters, one application", app: "XTerm", query: "bu", shown: "noResults" },
-                { tag: "a word on screen", app: "", query: "budget", shown: "resultsGrid" },
-                { tag: "a word never seen", app: "", query: "zebrafish", shown: "noResults" },
-                { tag: "three spaces search", app: "", query: "   ", shown: "noResults" },
-                { tag: "one application, no query", app: "XTerm", query: "", shown: "resultsGrid" },
-                { tag: "a word of another application", app: "XTerm", query: "edited", shown: "noResults" },
-            ]
-        }
-
-        function test_contentStates(data) {
-            searchModel.selectedApp = data.app
-            type(data.query)
-            tryCompare(searchModel, "isSearching", false)
-            tryVerify(() => shown() === data.shown, 3000, "shows " + shown())
-        }
-
-        // Every content state the model passes through.
-        property var statesSeen: []
-        Connections {
-            target: searchModel
-            function onContentStateChanged() { testCase.statesSeen = testCase.statesSeen.concat([searchModel.contentState]) }
-        }
-
-        function test_searchRulesWithShortAndLongQueries() {
-            type("bu")
-            compare(searchModel.isSearching, false)
-            compare(searchModel.contentState, SearchModel.MinimumCharacters)
-            statesSeen = []
-            type("d")
-            // The third character starts a search, shown as searching until the answer comes.
-            tryCompare(searchModel, "isSearching", false)
-            compare(statesSeen, [SearchModel.Searching, SearchModel.Results])
-            verify(searchModel.results.count >= 2)
-            // Back to two characters: the hint again, never "No results found".
-            keyClick(Qt.Key_Backspace)
-            compare(searchModel.contentState, SearchModel.MinimumCharacters)
-            tryVerify(() => shown() === "minimumCharacters")
         }
 
         function test_typingAnywhereGoesToTheSearchField() {
@@ -138,45 +86,27 @@ Item {
             // A second click returns to all applications.
             mouseClick(chip("XTerm"))
             compare(searchModel.selectedApp, "")
-            tryVerify(() => shown() === "blankSlate")
             mouseClick(chip("Editor"))
             mouseClick(chip("All Apps"))
             compare(searchModel.selectedApp, "")
         }
 
+        // Arrow keys move through the grid (the model's rules), Up from the first row returns to the
+        // field, Escape in the grid clears the query. (Return and the viewer: the end-to-end test.)
         function test_keyboardSelection() {
             type("budget")
             tryCompare(searchModel, "contentState", SearchModel.Results)
-            const count = searchModel.results.count
-            verify(count >= 3, "results: " + count + " for [" + searchModel.searchText + "] app [" + searchModel.selectedApp + "]")
-            const grid = find(view, "resultsGrid")
-            compare(grid.columns, 2)
+            verify(searchModel.results.count >= 3, "results: " + searchModel.results.count)
+            compare(find(view, "resultsGrid").columns, 2)
             keyClick(Qt.Key_Down)
-            compare(searchModel.selectedIndex, 0)
             keyClick(Qt.Key_Right)
-            compare(searchModel.selectedIndex, 1)
             keyClick(Qt.Key_Down)
             compare(searchModel.selectedIndex, 3)
-            keyClick(Qt.Key_Left)
-            compare(searchModel.selectedIndex, 2)
             keyClick(Qt.Key_Up)
-            compare(searchModel.selectedIndex, 0)
-            // Up from the first row returns to the search field.
             keyClick(Qt.Key_Up)
             compare(searchModel.selectedIndex, -1)
             verify(field().activeFocus)
-
             keyClick(Qt.Key_Down)
-            keyClick(Qt.Key_Right)
-            keyClick(Qt.Key_Return)
-            const viewer = grid.viewer
-            tryCompare(viewer, "opened", true)
-            verify(viewer.imageSource.length > 0)
-            keyClick(Qt.Key_Escape)
-            tryCompare(viewer, "visible", false)
-            // The card opened last stays selected; Escape in the grid then clears the query.
-            compare(searchModel.selectedIndex, 1)
-            compare(searchModel.searchText, "budget")
             keyClick(Qt.Key_Escape)
             compare(searchModel.searchText, "")
             verify(field().activeFocus)

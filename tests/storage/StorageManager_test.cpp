@@ -544,7 +544,7 @@ TEST_F(StorageManagerTest, ApplicationsChangeWhenASaveBringsANewNameAndAfterEver
     // After a deletion every name is in doubt until the names are asked for again.
     ASSERT_TRUE(saveAs(QStringLiteral("Kate")));
     EXPECT_EQ(changed.count(), 5);
-    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).contains(QStringLiteral("kate")));
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).names.contains(QStringLiteral("kate")));
     ASSERT_TRUE(saveAs(QStringLiteral("kate")));
     EXPECT_EQ(changed.count(), 5);
 
@@ -558,7 +558,7 @@ TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
     ASSERT_TRUE(db.isOpen());
     DatabaseRecordingIndex databaseIndex(db);
     StorageManager store(databaseIndex, clock);
-    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).isEmpty());
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).names.isEmpty());
 
     std::vector<Recording> kate;
     for (int second = 0; second < 3; ++second) {
@@ -570,7 +570,7 @@ TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
         }
     }
     ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 8, 0), std::nullopt));
-    EXPECT_EQ(QCoro::waitFor(store.uniqueApps()), QStringList({ "Kate", "Okular", "kate" }));
+    EXPECT_EQ(QCoro::waitFor(store.uniqueApps()).names, QStringList({ "Kate", "Okular", "kate" }));
     const RecordingPage whole = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
     EXPECT_EQ(ids(whole.recordings), ids(kate));
     EXPECT_FALSE(whole.next);
@@ -601,10 +601,13 @@ TEST_F(StorageManagerTest, WithoutAUsableDatabaseTheWindowsQueriesAnswerEmpty)
     ASSERT_FALSE(db.isOpen());
     DatabaseRecordingIndex databaseIndex(db);
     StorageManager store(databaseIndex, clock);
-    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).isEmpty());
+    const ApplicationNames names = QCoro::waitFor(store.uniqueApps());
+    EXPECT_TRUE(names.names.isEmpty());
+    EXPECT_EQ(names.error, "Database not available");
     const RecordingPage page = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
     EXPECT_TRUE(page.recordings.empty());
     EXPECT_FALSE(page.next);
+    EXPECT_EQ(page.error, "Database not available");
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR applicationNames: Database not available")));
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR recordingsOfApplication: Database not available")));
 }

@@ -64,13 +64,13 @@ public:
 
     // Answered from what was saved and not deleted, in save order; the ordering and naming rules
     // belong to the database and are tested there.
-    void applicationNames(std::function<void(QStringList)> completion) override
+    void applicationNames(std::function<void(ApplicationNames)> completion) override
     {
         std::lock_guard lock(m_mutex);
-        QStringList names;
+        ApplicationNames names;
         for (const Recording &r : kept()) {
-            if (r.appName && !names.contains(*r.appName))
-                names << *r.appName;
+            if (r.appName && !names.names.contains(*r.appName))
+                names.names << *r.appName;
         }
         m_queue.async([completion, names] { completion(names); });
     }

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <limits>
+#include <tuple>
 
 namespace pellux {
 namespace {
@@ -24,70 +25,30 @@ const QColor kGreen(0x34, 0xC7, 0x59);
 const QColor kOrange(0xFF, 0x95, 0x00);
 const QColor kRed(0xFF, 0x3B, 0x30);
 
-TEST(DebugFormatting, UsageColourThresholds)
+// Thresholds and the texts whose rounding or units are easy to get wrong.
+TEST(DebugFormatting, ThresholdsAndTexts)
 {
-    const struct {
-        double percent;
-        UsageLevel level;
-        QColor color;
-    } cases[] = {
-        { 0, UsageLevel::low, kGreen },
-        { 4.9, UsageLevel::low, kGreen },
-        { 5, UsageLevel::moderate, kOrange },
-        { 14.9, UsageLevel::moderate, kOrange },
-        { 15, UsageLevel::high, kRed },
-        { 100, UsageLevel::high, kRed },
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(usageLevel(c.percent), c.level) << c.percent;
-        EXPECT_EQ(usageLevelColor(usageLevel(c.percent)), c.color) << c.percent;
+    for (const auto &[percent, level, color] :
+        { std::tuple(4.9, UsageLevel::low, kGreen), std::tuple(5.0, UsageLevel::moderate, kOrange),
+            std::tuple(14.9, UsageLevel::moderate, kOrange), std::tuple(15.0, UsageLevel::high, kRed) }) {
+        EXPECT_EQ(usageLevel(percent), level) << percent;
+        EXPECT_EQ(usageLevelColor(level), color) << percent;
     }
-}
-
-TEST(DebugFormatting, Confidence)
-{
-    const struct {
-        double confidence;
-        const char *text;
-        QColor color;
-    } cases[] = {
-        { 1.0, "Confidence: 100%", kGreen },
-        { 0.95, "Confidence: 95%", kGreen },
-        { 0.801, "Confidence: 80%", kGreen },
-        { 0.8, "Confidence: 80%", kOrange },
-        { 0.456, "Confidence: 46%", kOrange },
-        { 0.0, "Confidence: 0%", kOrange },
-    };
-    for (const auto &c : cases) {
-        EXPECT_EQ(confidenceText(c.confidence), QString::fromUtf8(c.text)) << c.confidence;
-        EXPECT_EQ(confidenceColor(c.confidence), c.color) << c.confidence;
-    }
-}
-
-TEST(DebugFormatting, Texts)
-{
+    EXPECT_EQ(confidenceColor(0.801), kGreen);
+    EXPECT_EQ(confidenceColor(0.8), kOrange);
     const struct {
         QString shown;
         const char *expected;
     } cases[] = {
-        { boundsText(QRectF(12, 40, 300, 24)), "Position: (12, 40) Size: 300 × 24" },
+        { confidenceText(0.456), "Confidence: 46%" },
         { boundsText(QRectF(10.4, 20.6, 99.5, 0.4)), "Position: (10, 21) Size: 100 × 0" },
-        { frameSizeText(1920, 1080), "1920 × 1080" },
-        { framesPerSecondText(3), "3 FPS" },
         { usagePercentText(14.6), "15%" },
-        { usagePercentText(0), "0%" },
-        { processingTimeText(0), "0.0ms" },
-        { processingTimeText(12.345), "12.3ms" },
-        { processingTimeText(1234.56), "1234.6ms" },
         { processingTimeText(std::numeric_limits<double>::quiet_NaN()), "0.0ms" },
-        { memoryStyleByteCount(0), "0 bytes" },
         { memoryStyleByteCount(1), "1 byte" },
         { memoryStyleByteCount(1023), "1023 bytes" },
         { memoryStyleByteCount(1024), "1 KB" },
-        { memoryStyleByteCount(1536), "2 KB" },
         { memoryStyleByteCount(1024 * 1024 - 1), "1 MB" },
         { memoryStyleByteCount(129'394'278), "123.4 MB" },
-        { memoryStyleByteCount(500LL * 1024 * 1024), "500 MB" },
         { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },
     };
     for (const auto &c : cases)
@@ -121,9 +82,7 @@ TEST_F(DebugViewModelTest, SearchIgnoresLetterCaseAndKeepsNewestFirst)
     } cases[] = {
         { "", { "Café menu", "budget draft", "Meeting notes", "Quarterly Budget" } },
         { "BUDGET", { "budget draft", "Quarterly Budget" } },
-        { "budget", { "budget draft", "Quarterly Budget" } },
         { "CAFÉ", { "Café menu" } },
-        { " notes", { "Meeting notes" } },
         { "invoice", {} },
     };
     for (const auto &c : cases) {
@@ -139,12 +98,8 @@ TEST_F(DebugViewModelTest, RowsShowConfidenceAndPositionOnlyWithBounds)
     debug.ocrProcessed(QStringLiteral("with bounds"), 0.9, QRectF(4, 8, 120, 16));
     DebugOCRResultModel &rows = *model.ocrResults();
     ASSERT_EQ(rows.rowCount(), 2);
-    const QModelIndex first = rows.index(0);
-    EXPECT_EQ(first.data(DebugOCRResultModel::TextRole), QStringLiteral("with bounds"));
-    EXPECT_EQ(first.data(DebugOCRResultModel::ConfidenceTextRole), QStringLiteral("Confidence: 90%"));
-    EXPECT_EQ(first.data(DebugOCRResultModel::ConfidenceColorRole).value<QColor>(), kGreen);
-    EXPECT_EQ(first.data(DebugOCRResultModel::BoundsTextRole), QString::fromUtf8("Position: (4, 8) Size: 120 × 16"));
-    EXPECT_FALSE(first.data(DebugOCRResultModel::TimeTextRole).toString().isEmpty());
+    EXPECT_EQ(
+        rows.index(0).data(DebugOCRResultModel::BoundsTextRole), QString::fromUtf8("Position: (4, 8) Size: 120 × 16"));
     EXPECT_EQ(rows.index(1).data(DebugOCRResultModel::BoundsTextRole), QString());
     EXPECT_EQ(rows.index(1).data(DebugOCRResultModel::ConfidenceColorRole).value<QColor>(), kOrange);
 }
@@ -178,28 +133,6 @@ TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
     debug.clearDebugData();
     EXPECT_TRUE(shownTexts().isEmpty());
     EXPECT_TRUE(debug.isDebugMode());
-}
-
-TEST_F(DebugViewModelTest, PerformanceFiguresFollowTheManager)
-{
-    QSignalSpy processing(&model, &DebugViewModel::avgProcessingTimeChanged);
-    debug.recordProcessingTime(10);
-    debug.recordProcessingTime(15);
-    EXPECT_EQ(model.avgProcessingTimeText(), QStringLiteral("12.5ms"));
-    EXPECT_GE(processing.count(), 1);
-    EXPECT_EQ(model.cpuUsageText(), QStringLiteral("0%"));
-    EXPECT_EQ(model.cpuUsageColor(), kGreen);
-    EXPECT_FALSE(model.hasErrors());
-    EXPECT_EQ(model.framesPerSecondText(), QString());
-}
-
-TEST_F(DebugViewModelTest, WithoutACaptureServiceTheTestCaptureIsUnavailable)
-{
-    EXPECT_FALSE(model.canCaptureTest());
-    model.captureTestScreenshot();
-    EXPECT_FALSE(model.isCapturingTest());
-    EXPECT_FALSE(model.hasCapture());
-    EXPECT_EQ(model.captureImageSource(), QString());
 }
 
 class DebugTestCaptureTest : public ::testing::TestWithParam<bool> {

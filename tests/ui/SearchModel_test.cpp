@@ -3,12 +3,15 @@
 #include "storage/StorageManager.h"
 #include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 #include "ui/SearchModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QFile>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 namespace pellux {
 namespace {
@@ -18,45 +21,43 @@ using State = SearchModel::ContentState;
 // The state table of the results area, row by row.
 TEST(SearchModelRules, ContentState)
 {
-    struct Case {
+    const struct {
         const char *query;
-        bool appSelected;
-        bool searching;
-        bool hasResults;
+        bool appSelected, searching, hasResults, failed;
         State shown;
-    };
-    const Case cases[] = {
-        { "", false, false, false, State::BlankSlate },
-        { "", false, true, true, State::BlankSlate },
-        { "", true, true, false, State::Searching },
-        { "", true, false, false, State::NoResults },
-        { "", true, false, true, State::Results },
-        { "ab", false, true, false, State::Searching },
-        { "abc", true, true, true, State::Searching },
-        { "abc", false, false, false, State::NoResults },
-        { "abc", false, false, true, State::Results },
-        { "   ", false, false, false, State::NoResults }, // spaces count by their length
-        { "ab", true, false, false, State::NoResults },
-        { "ab", false, false, false, State::MinimumCharacters },
+    } cases[] = {
+        { "", false, false, false, false, State::BlankSlate },
+        { "", false, true, true, true, State::BlankSlate },
+        { "", true, true, false, false, State::Searching },
+        { "", true, false, false, false, State::NoResults },
+        { "", true, false, true, false, State::Results },
+        { "", true, false, false, true, State::Failed },
+        { "ab", false, true, false, false, State::Searching },
+        { "abc", false, false, false, false, State::NoResults },
+        { "abc", false, false, true, false, State::Results },
+        { "abc", false, false, false, true, State::Failed }, // never "No results found"
+        { "abc", false, true, false, true, State::Searching },
+        { "   ", false, false, false, false, State::NoResults }, // spaces count by their length
+        { "ab", true, false, false, false, State::NoResults },
+        { "ab", false, false, false, false, State::MinimumCharacters },
         // Two user-perceived characters, although four code units.
-        { "\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D", false, false, false, State::MinimumCharacters },
+        { "\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D", false, false, false, false, State::MinimumCharacters },
     };
-    for (const Case &c : cases) {
-        EXPECT_EQ(
-            SearchModel::contentStateFor(QString::fromUtf8(c.query), c.appSelected, c.searching, c.hasResults), c.shown)
-            << "query '" << c.query << "' app " << c.appSelected << " searching " << c.searching;
+    for (const auto &c : cases) {
+        EXPECT_EQ(SearchModel::contentStateFor(
+                      QString::fromUtf8(c.query), c.appSelected, c.searching, c.hasResults, c.failed),
+            c.shown)
+            << "query '" << c.query << "' app " << c.appSelected << " searching " << c.searching << " failed "
+            << c.failed;
     }
 }
 
 // Arrow keys in a grid of 3 columns and 8 cards (rows 0-2, 3-5, 6-7).
 TEST(SearchModelRules, SelectionAfterKey)
 {
-    struct Case {
-        int current;
-        int key;
-        int next;
-    };
-    const Case cases[] = {
+    const struct {
+        int current, key, next;
+    } cases[] = {
         { -1, Qt::Key_Down, 0 }, // from the search field into the grid
         { -1, Qt::Key_Right, -1 }, // other keys stay in the field
         { 0, Qt::Key_Left, 0 },
@@ -71,7 +72,7 @@ TEST(SearchModelRules, SelectionAfterKey)
         { 4, Qt::Key_End, 7 },
         { 4, Qt::Key_A, 4 },
     };
-    for (const Case &c : cases)
+    for (const auto &c : cases)
         EXPECT_EQ(SearchModel::selectionAfterKey(c.current, c.key, 3, 8), c.next) << c.current << " key " << c.key;
     EXPECT_EQ(SearchModel::selectionAfterKey(-1, Qt::Key_Down, 3, 0), -1);
 }
@@ -79,19 +80,15 @@ TEST(SearchModelRules, SelectionAfterKey)
 // New results replace the old ones row by row: what stays keeps its row (and its card).
 TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
 {
-    struct Case {
-        const char *before;
-        const char *after;
+    const struct {
+        const char *before, *after;
         int rowsKept;
-    };
-    const Case cases[] = {
+    } cases[] = {
         { "", "abc", 0 },
         { "abcdef", "bdf", 3 }, // one more letter typed: fewer results
         { "bdf", "abcdef", 3 },
-        { "abc", "xyz", 0 },
         { "abc", "", 0 },
         { "abcd", "dcba", 1 }, // out of order: only one can stay
-        { "abc", "abc", 3 },
         { "ace", "abcde", 3 },
     };
     const auto recordings = [](const char *ids) {
@@ -100,7 +97,7 @@ TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
             list.push_back(Recording { QUuid(uint(*c), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0), {}, 0, {}, {}, {}, {}, {}, {} });
         return list;
     };
-    for (const Case &c : cases) {
+    for (const auto &c : cases) {
         RecordingListModel model;
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
         model.setRecordings(recordings(c.before));
@@ -114,12 +111,12 @@ TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
             ids += QChar(char(r.id.data1));
         EXPECT_EQ(ids, QString::fromLatin1(c.after)) << c.before << " -> " << c.after;
         EXPECT_EQ(resets.count(), 0);
-        EXPECT_EQ(
-            std::count_if(rows.begin(), rows.end(), [](const auto &index) { return index.isValid(); }), c.rowsKept)
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto &i) { return i.isValid(); }), c.rowsKept)
             << c.before << " -> " << c.after;
     }
 }
 
+// The model over a real database of 4,000 recordings.
 class SearchModelTest : public ::testing::Test {
 protected:
     SearchModelTest()
@@ -214,6 +211,59 @@ TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsIts
     EXPECT_FALSE(model->isSearching());
     EXPECT_EQ(model->contentState(), State::MinimumCharacters);
     EXPECT_EQ(model->selectedIndex(), -1);
+    // The third character searches.
+    model->setSearchText(QStringLiteral("git"));
+    EXPECT_TRUE(model->isSearching());
+    waitForResults(shown, 3);
+    EXPECT_EQ(model->contentState(), State::Results);
+}
+
+// The store breaks while the window is open (its recordings table dropped by another connection):
+// the next page of a browse, a browse, a search and the application list each say so with the
+// database's own reason.
+TEST_F(SearchModelTest, AFailedSearchBrowseOrApplicationListShowsTheReason)
+{
+    ASSERT_TRUE(history);
+    ASSERT_TRUE(test::runEventsUntil([&] { return !model->uniqueApps().isEmpty(); }));
+    const QStringList apps = model->uniqueApps();
+    const QString app = test::syntheticApplications().constFirst();
+    QSignalSpy shown(model.get(), &SearchModel::resultsShown);
+    model->toggleApp(app);
+    waitForResults(shown, 1);
+    ASSERT_TRUE(model->results()->canFetchMore({}));
+
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(database->databasePath()).constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE recordings", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const QString failure = QStringLiteral("Search failed: no such table: recordings");
+
+    // The first page alone would look like all of the application's recordings.
+    model->results()->fetchMore({});
+    ASSERT_TRUE(test::runEventsUntil([&] { return model->contentState() == State::Failed; }));
+    EXPECT_EQ(model->failure(), failure);
+    EXPECT_EQ(model->results()->count(), 0);
+    model->toggleApp(app);
+    EXPECT_EQ(model->contentState(), State::BlankSlate);
+    EXPECT_EQ(model->failure(), QString());
+
+    model->toggleApp(app);
+    waitForResults(shown, 2);
+    EXPECT_EQ(model->contentState(), State::Failed);
+    EXPECT_EQ(model->failure(), failure);
+    model->toggleApp(app);
+    model->setSearchText(QStringLiteral("database"));
+    waitForResults(shown, 3);
+    EXPECT_EQ(model->contentState(), State::Failed);
+    EXPECT_EQ(model->failure(), failure);
+
+    // The chips known so far stay, with the reason beside them.
+    QSignalSpy appsChanged(model.get(), &SearchModel::uniqueAppsChanged);
+    emit storage->applicationsChanged();
+    ASSERT_TRUE(appsChanged.wait(10000));
+    EXPECT_EQ(
+        model->applicationsFailure(), QStringLiteral("Could not list the applications: no such table: recordings"));
+    EXPECT_EQ(model->uniqueApps(), apps);
 }
 
 } // namespace

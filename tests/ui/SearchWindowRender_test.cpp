@@ -1,6 +1,6 @@
 // Renders every state of the search window offscreen, at the smallest and at a large size, and
-// saves the pictures (to $PELLUX_RENDER_DIR, else build/ui-renders) for a person to look at. A view
-// that cannot load, or renders nothing, fails the test.
+// saves the pictures (to $PELLUX_RENDER_DIR, else build/ui-renders) for a person to look at; each
+// state's view must be the one shown. A view that cannot load, or renders nothing, fails the test.
 #include "WindowRender.h"
 #include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <functional>
 
@@ -21,8 +22,7 @@ namespace pellux {
 namespace {
 
 using test::CapturePipeline;
-using test::FakeCaptureBackend;
-using test::waitFor;
+using test::runEventsUntil;
 
 // The published state of a re-compression run, frozen half-way for the picture.
 class RunningOptimizer : public QObject {
@@ -89,8 +89,7 @@ TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
     render(QStringLiteral("blank-slate"));
     window->showNotice(QStringLiteral("This desktop shows no system tray, so Pellux has no icon or menu here."));
     render(QStringLiteral("notice"));
-    QQuickItem *close = find("noticeClose");
-    ASSERT_NE(close, nullptr);
+    ASSERT_NE(find("noticeClose"), nullptr);
     window->window()->setProperty("notice", QString());
     EXPECT_FALSE(find("noticeBar")->isVisible());
 
@@ -121,14 +120,26 @@ TEST_F(SearchWindowRenderTest, EveryStateOfTheWindow)
     QMetaObject::invokeMethod(grid, "openViewer", Q_ARG(QVariant, 0));
     QObject *viewer = window->window()->findChild<QObject *>(QStringLiteral("screenshotViewer"));
     ASSERT_NE(viewer, nullptr);
-    waitFor([&] { return viewer->property("opened").toBool(); }, 2000);
-    ASSERT_TRUE(viewer->property("opened").toBool());
+    ASSERT_TRUE(runEventsUntil([&] { return viewer->property("opened").toBool(); }));
     render(QStringLiteral("viewer"));
     QMetaObject::invokeMethod(viewer, "close");
-    waitFor([&] { return !viewer->property("visible").toBool(); }, 2000);
+    ASSERT_TRUE(runEventsUntil([&] { return !viewer->property("visible").toBool(); }));
 
-    window->window()->findChild<QObject *>(QStringLiteral("permissionInstructions"))->setProperty("visible", true);
-    render(QStringLiteral("permission-guide"));
+    // The store breaks (its recordings table dropped by another connection): the search and the
+    // application list say why, in red, instead of "No results found".
+    sqlite3 *db = nullptr;
+    ASSERT_EQ(sqlite3_open(QFile::encodeName(pipeline.database->databasePath()).constData(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE recordings", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    search(QStringLiteral("budget report"));
+    QSignalSpy apps(window->searchModel(), &SearchModel::uniqueAppsChanged);
+    emit pipeline.storage->applicationsChanged();
+    ASSERT_TRUE(apps.wait(10000));
+    EXPECT_TRUE(find("searchFailed")->isVisible());
+    EXPECT_FALSE(find("noResults")->isVisible());
+    EXPECT_EQ(find("searchFailedText")->property("text"), QStringLiteral("Search failed: no such table: recordings"));
+    EXPECT_TRUE(find("applicationsFailure")->isVisible());
+    render(QStringLiteral("search-failed"));
 }
 
 // Each desktop has its own way to let Pellux read the screen; the guide shows that desktop's steps.

@@ -3,9 +3,9 @@
 // Rendering a Qt Quick window offscreen to PNG files (in $PELLUX_RENDER_DIR, else build/ui-renders)
 // for a person to look at. A picture that is missing or shows nothing but the background fails.
 
-#include <QCoreApplication>
+#include "support/TestFiles.h"
+
 #include <QDir>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <initializer_list>
 
 namespace pellux::test {
@@ -25,14 +24,6 @@ inline QString renderFolder()
         : QStringLiteral(PELLUX_BINARY_DIR "/ui-renders");
     QDir().mkpath(folder);
     return folder;
-}
-
-inline void waitFor(const std::function<bool()> &done, int timeoutMs = 20000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
 }
 
 // True while any visible image of the scene is still loading.
@@ -53,11 +44,11 @@ inline void renderWindow(QQuickWindow *w, const QString &name, std::initializer_
 {
     for (const QSize size : sizes) {
         w->resize(size);
-        waitFor([&] { return w->contentItem()->width() == size.width(); }, 2000);
+        runEventsUntil([&] { return w->contentItem()->width() == size.width(); }, 2000);
         // Layout settles, then the images of the new size load.
         for (int i = 0; i < 3; ++i) {
             QTest::qWait(50);
-            waitFor([&] { return !imagesLoading(w->contentItem()); });
+            runEventsUntil([&] { return !imagesLoading(w->contentItem()); });
         }
         const QImage picture = w->grabWindow();
         ASSERT_FALSE(picture.isNull()) << name.toStdString();

@@ -85,15 +85,33 @@ finish() {
   [ "$FAILURES" -eq 0 ]
 }
 
-# search_finds TEXT TITLE: `pellux search TEXT --json` as the test user lists a recording whose
-# window title is TITLE.
-search_finds() {
-  as_user "$PELLUX" search "$1" --json >"$OUT/search.json" 2>>"$OUT/search.log" || return 1
-  python3 - "$OUT/search.json" "$2" <<'PY'
+# search_titles TEXT: the window titles of the recordings `pellux search TEXT --json` finds as the
+# test user, one a line; fails when the answer is no list (a search without results still is one).
+search_titles() {
+  { as_user "$PELLUX" search "$1" --json 2>>"$OUT/search.log" || true; } | python3 -c '
 import json, sys
-rows = json.load(open(sys.argv[1]))
+rows = json.load(sys.stdin)
 rows = rows.get("results", rows) if isinstance(rows, dict) else rows
-titles = [r.get("windowTitle") for r in rows]
-sys.exit(0 if sys.argv[2] in titles else "no result titled %r among %r" % (sys.argv[2], titles))
-PY
+print("\n".join(r.get("windowTitle") or "" for r in rows))'
+}
+# search_finds TEXT TITLE: a recording titled TITLE shows TEXT.
+search_finds() {
+  local titles
+  titles=$(search_titles "$1") || return 1
+  echo "$1: $titles" | tr '\n' '|' >>"$OUT/checks.log"
+  grep -qxF "$2" <<<"$titles"
+}
+# search_not_under TEXT TITLE: no recording titled TITLE shows TEXT (a crop of the wrong part of
+# the screen would carry the neighbour's text).
+search_not_under() {
+  local titles
+  titles=$(search_titles "$1") || return 1
+  ! grep -qxF "$2" <<<"$titles"
+}
+# search_finds_nothing TEXT: no recording shows TEXT.
+search_finds_nothing() {
+  local titles
+  titles=$(search_titles "$1") || return 1
+  echo "$1: $titles" >>"$OUT/checks.log"
+  [ -z "$titles" ]
 }

@@ -92,10 +92,7 @@ gnome_eval() {
 }
 
 # screens_of WORD: the titles of the recordings `pellux search WORD` finds, one a line.
-screens_of() {
-  as_user "$PELLUX" search "$1" --json 2>>"$OUT/search.log" |
-    python3 -c 'import json, sys; print("\n".join(sorted({r["windowTitle"] for r in json.load(sys.stdin)})))'
-}
+screens_of() { search_titles "$1" | sort -u; }
 
 # on_their_own_screens WORD1 WORD2: each word found under one screen, not the same one.
 on_their_own_screens() {

@@ -92,31 +92,10 @@ check "the activity level fell while idle" grep -qE "Activity level changed: (Me
 check "the activity level rose again after the key press" \
   grep -qE "Activity level changed: Low → (Medium|High)" "$OUT/capture.log"
 
-search_finds_nothing() { # TEXT
-  as_user "$PELLUX" search "$1" --json >"$OUT/search-$1.json" 2>>"$OUT/search.log"
-  python3 - "$OUT/search-$1.json" <<'PY'
-import json, sys
-rows = json.load(open(sys.argv[1]))
-rows = rows.get("results", rows) if isinstance(rows, dict) else rows
-sys.exit("found %r" % [r.get("windowTitle") for r in rows] if rows else 0)
-PY
-}
 check "the left window's text is found under its title" search_finds KESTREL "$ALPHA_TITLE"
 check "the right window's text is found under its title" search_finds PELICAN "$BRAVO_TITLE"
 check "the text of the window on another workspace was never stored" search_finds_nothing WALRUS
 check "the text of the scratchpad window was never stored" search_finds_nothing OSPREY
-# search_not_under TEXT TITLE: no recording titled TITLE shows TEXT (a crop of the wrong part of
-# the output would carry the neighbour's text).
-search_not_under() {
-  as_user "$PELLUX" search "$1" --json >"$OUT/search-not-$1.json" 2>>"$OUT/search.log"
-  python3 - "$OUT/search-not-$1.json" "$2" <<'PY'
-import json, sys
-rows = json.load(open(sys.argv[1]))
-rows = rows.get("results", rows) if isinstance(rows, dict) else rows
-wrong = [r.get("windowTitle") for r in rows if r.get("windowTitle") == sys.argv[2]]
-sys.exit("stored under %r" % wrong if wrong else 0)
-PY
-}
 check "the left window's pictures do not show the right window" search_not_under PELICAN "$ALPHA_TITLE"
 check "the right window's pictures do not show the left window" search_not_under KESTREL "$BRAVO_TITLE"
 

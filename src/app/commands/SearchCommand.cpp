@@ -102,21 +102,22 @@ int search(const CommandArguments &arguments)
     }
     // The completion comes to the main thread: at once without a Qt application, else through
     // its event loop, which runs while waiting.
-    std::promise<std::optional<std::vector<Recording>>> done;
-    std::future<std::optional<std::vector<Recording>>> answer = done.get_future();
-    database.findText(options.query, options.appName,
-        [&done](std::optional<std::vector<Recording>> results) { done.set_value(std::move(results)); });
+    std::promise<SearchAnswer> done;
+    std::future<SearchAnswer> answer = done.get_future();
+    database.findText(
+        options.query, options.appName, [&done](SearchAnswer found) { done.set_value(std::move(found)); });
     while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
     }
-    const std::optional<std::vector<Recording>> found = answer.get();
-    if (!found) {
+    const SearchAnswer found = answer.get();
+    if (!found.error.isEmpty()) {
         // Part of an answer would look like all of it.
-        std::fprintf(stderr, "pellux search: the search failed while reading %s\n", qPrintable(path));
+        std::fprintf(stderr, "pellux search: the search failed while reading %s: %s\n", qPrintable(path),
+            qPrintable(found.error));
         return kExitFailure;
     }
-    const std::vector<Recording> &results = *found;
+    const std::vector<Recording> &results = found.recordings;
 
     if (options.json) {
         std::printf("%s\n", encodeRecordings(results).constData());

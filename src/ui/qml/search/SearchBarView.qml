@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Pellux
 
-// The search field and, once anything was captured, the application filter.
+// The search field and, once anything was captured, the application filter (or why the
+// applications could not be listed).
 ColumnLayout {
     id: root
     required property SearchModel search
@@ -82,5 +83,15 @@ ColumnLayout {
         Layout.fillWidth: true
         visible: root.search.uniqueApps.length > 0
         search: root.search
+    }
+
+    Text {
+        objectName: "applicationsFailure"
+        Layout.fillWidth: true
+        visible: text.length > 0
+        text: root.search.applicationsFailure
+        elide: Text.ElideRight
+        font.pixelSize: 12
+        color: Theme.red
     }
 }

@@ -4,7 +4,7 @@ import QtQuick.Layouts
 import Pellux
 
 // The area below the search bar: the blank slate, "Searching...", the length hint, "No results
-// found" or the results grid, as the search model's state says. A quick search does not flash the
+// found", the failure of the search or the results grid, as the search model's state says. A quick search does not flash the
 // progress state over results already shown: it appears after a short delay.
 FocusScope {
     id: root
@@ -22,7 +22,8 @@ FocusScope {
         if (!searchingNow) {
             progressDelay.stop()
             shownState = search.contentState
-        } else if (shownState === SearchModel.Results || shownState === SearchModel.NoResults) {
+        } else if (shownState === SearchModel.Results || shownState === SearchModel.NoResults
+                   || shownState === SearchModel.Failed) {
             progressDelay.restart()
         } else {
             shownState = SearchModel.Searching
@@ -72,6 +73,12 @@ FocusScope {
     NoResultsView {
         anchors.fill: parent
         visible: root.shownState === SearchModel.NoResults
+    }
+
+    SearchFailedView {
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.Failed
+        failure: root.search.failure
     }
 
     SearchResultsGrid {
