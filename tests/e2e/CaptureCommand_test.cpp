@@ -10,7 +10,6 @@
 #include "support/XvfbSession.h"
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -50,23 +49,6 @@ std::pair<int, QStringList> search(const XvfbSession &session, const QString &qu
         titles << fields.value(2);
     }
     return { exitCode, titles };
-}
-
-// Keeps the activity level high (short capture interval) by moving the pointer a little until
-// `done()` holds or the time is up; false when the time ran out. Tests wait for what they need to
-// see, however long the machine takes.
-bool keepActiveUntil(XvfbSession &session, const std::function<bool()> &done, int timeoutMs = 120'000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    for (bool right = true; !done(); right = !right) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        session.run({ QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
-            right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0") });
-        XvfbSession::waitUntil([] { return false; }, 100);
-    }
-    return true;
 }
 
 XvfbSession::XtermOptions at(const QString &geometry) { return { geometry }; }
@@ -133,11 +115,11 @@ TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplic
 
     PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
     // A second cycle finds the windows unchanged; then one window closes and leaves the caches.
-    ASSERT_TRUE(keepActiveUntil(session, [&] {
+    ASSERT_TRUE(session.keepActiveUntil([&] {
         return capture.readError().contains(QStringLiteral("has not changed, skipping capture"));
     })) << capture.err().toStdString();
     session.kill(transient);
-    ASSERT_TRUE(keepActiveUntil(session, [&] {
+    ASSERT_TRUE(session.keepActiveUntil([&] {
         return capture.readError().contains(QStringLiteral("is gone, dropping its cached frame"))
             && capture.readError().count(QStringLiteral("OCR extracted")) >= 4;
     })) << capture.err().toStdString();
@@ -229,7 +211,7 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheSto
         if (withWindow)
             ASSERT_TRUE(server.launchXterm(QStringLiteral("notes"), QStringLiteral("interplanetary archive\n")));
         PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, server.display());
-        ASSERT_TRUE(keepActiveUntil(server, [&] {
+        ASSERT_TRUE(server.keepActiveUntil([&] {
             return capture.readError().contains(
                 withWindow ? QStringLiteral("OCR extracted") : QStringLiteral("waiting for one to appear"));
         })) << capture.err().toStdString();

@@ -224,8 +224,9 @@ std::vector<OCRText> recognised(const std::function<void(OCRProcessor::Completio
 }
 
 // The first frames of a shell session typed into a terminal, and of a log scrolling by: each frame
-// after the first has only its changed lines recognised, finds the words a whole recognition
-// finds, and takes the other lines over where they are now.
+// after the first has only its changed lines recognised and finds the words a whole recognition
+// finds (where the lines taken over go is checked with the fake recogniser in the capture
+// service's tests: the text stored equals a whole reading).
 class TerminalSession : public ::testing::TestWithParam<std::pair<const char *, std::vector<QImage> (*)()>> { };
 
 TEST_P(TerminalSession, IsRecognisedLineByLine)
@@ -255,27 +256,6 @@ TEST_P(TerminalSession, IsRecognisedLineByLine)
         found += test::wordsFound(reference, test::wordCounts(joinRecognizedText(pieced)));
         total += test::wordTotal(reference);
 
-        if (previous) {
-            const int shift = scrollShift(frames[i], frames[i - 1]);
-            std::vector<RowSpan> changed = changedRows(frames[i], frames[i - 1], shift);
-            const std::vector<OCRText> before
-                = scrolledFragments(*previousText->fragments(), shift, frames[i].height(), changed);
-            const std::optional<std::vector<RowSpan>> bands = linesToRecognize(changed, before, frames[i].size());
-            ASSERT_TRUE(bands) << i;
-            int unchanged = 0;
-            for (const OCRText &old : before) {
-                const RowSpan rows = rowsOfBounds(old.bounds, frames[i].height());
-                const bool touched = std::any_of(bands->begin(), bands->end(),
-                    [&](const RowSpan &band) { return band.top < rows.bottom && rows.top < band.bottom; });
-                if (touched)
-                    continue;
-                ++unchanged;
-                EXPECT_TRUE(std::any_of(pieced.begin(), pieced.end(),
-                    [&](const OCRText &now) { return now.text == old.text && now.bounds == old.bounds; }))
-                    << "frame " << i << " lost " << old.text.toStdString();
-            }
-            EXPECT_GT(unchanged, 5) << i;
-        }
         previousText = text;
     }
     EXPECT_EQ(ocr.changedLineRecognitions(), 4);

@@ -39,6 +39,27 @@ std::optional<RecognitionFailure> FakeTextRecognizer::takeFailure(const QImage &
     return failure;
 }
 
+void FakeTextRecognizer::hold()
+{
+    std::lock_guard lock(m_mutex);
+    m_held = true;
+}
+
+void FakeTextRecognizer::release()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = false;
+    }
+    m_released.notify_all();
+}
+
+void FakeTextRecognizer::waitWhileHeld()
+{
+    std::unique_lock lock(m_mutex);
+    m_released.wait(lock, [this] { return !m_held; });
+}
+
 std::optional<RecognitionFailure> FakeTextRecognizer::prepare()
 {
     std::lock_guard lock(m_mutex);
@@ -78,6 +99,7 @@ std::vector<RecognizedFragment> FakeTextRecognizer::read(const QImage &source, i
 RecognizedLines FakeTextRecognizer::recognize(const QImage &image, RecognitionLevel)
 {
     ++m_requests;
+    waitWhileHeld();
     if (std::optional<RecognitionFailure> failure = takeFailure(image))
         return *failure;
     return read(image, 0, image.height());
@@ -87,6 +109,7 @@ RecognizedLines FakeTextRecognizer::recognizeBands(const QImage &image, const st
 {
     ++m_requests;
     ++m_bandRequests;
+    waitWhileHeld();
     if (std::optional<RecognitionFailure> failure = takeFailure(image))
         return *failure;
     std::vector<RecognizedFragment> lines;

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -25,6 +26,9 @@ public:
     // only requests for images it accepts.
     void failNext(RecognitionFailure failure, int count = -1, std::function<bool(const QImage &)> only = {});
     void recover() { failNext({}, 0); }
+    // While held, requests wait (a slow recogniser); release() lets them through.
+    void hold();
+    void release();
 
     int requests() const { return m_requests.load(); }
     int bandRequests() const { return m_bandRequests.load(); }
@@ -38,8 +42,11 @@ public:
 
 private:
     std::optional<RecognitionFailure> takeFailure(const QImage &image);
+    void waitWhileHeld();
 
     std::mutex m_mutex;
+    std::condition_variable m_released;
+    bool m_held = false;
     std::optional<RecognitionFailure> m_failure;
     int m_failuresLeft = 0;
     std::function<bool(const QImage &)> m_only;
