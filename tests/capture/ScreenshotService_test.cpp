@@ -254,23 +254,6 @@ TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndReArmsAfterACycleWithoutWindo
     s.stopCapturing();
 }
 
-TEST_F(ScreenshotServiceTest, AStopWhileAStartEnumeratesTheWindowsWins)
-{
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    ScreenshotService &s = service(fixedInterval(10.0));
-    pipeline.backend.setContentDelay(std::chrono::milliseconds(50));
-    QCoro::Task<> starting = s.startCapturing();
-    s.stopCapturing();
-    CapturePipeline::run(std::move(starting));
-    EXPECT_FALSE(s.isCapturing());
-    EXPECT_FALSE(s.pendingCaptureInterval());
-
-    // A start asked for after the stop is not affected.
-    CapturePipeline::run(s.startCapturing());
-    EXPECT_TRUE(s.isCapturing());
-    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
-}
-
 TEST_F(ScreenshotServiceTest, IntervalChangesInQuickSuccessionDoNotPutCaptureOff)
 {
     addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
@@ -339,7 +322,7 @@ TEST_F(ScreenshotServiceTest, CyclesNeverOverlapAndAStopOrAnAbandonEndsThemAfter
     EXPECT_FALSE(s.pendingCaptureInterval());
 }
 
-TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindows)
+TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStopMadeMeanwhileWins)
 {
     pipeline.backend.setPermission(false);
     pipeline.backend.setContentError(
@@ -358,6 +341,18 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindows)
     EXPECT_TRUE(s.hasAvailableContent());
     EXPECT_FALSE(s.isCapturing());
     EXPECT_EQ(capturing.count(), 2);
+
+    // A stop made while a start enumerates the windows wins; a start asked for after it does not.
+    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    pipeline.backend.setContentDelay(std::chrono::milliseconds(50));
+    QCoro::Task<> starting = s.startCapturing();
+    s.stopCapturing();
+    CapturePipeline::run(std::move(starting));
+    EXPECT_FALSE(s.isCapturing());
+    EXPECT_FALSE(s.pendingCaptureInterval());
+    CapturePipeline::run(s.startCapturing());
+    EXPECT_TRUE(s.isCapturing());
+    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
 }
 
 // An exclusion applies from the next cycle without a restart; a new interval restarts capture.

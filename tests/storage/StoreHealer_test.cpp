@@ -105,6 +105,16 @@ struct Store {
     {
         return direct.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE recording_id = '%2'").arg(table, r.idText()));
     }
+    // The list's entry for the recording's file carries the recording's identity and fields.
+    void expectListedAs(const Recording &r) const
+    {
+        const std::optional<Recording> entry = listed(r.localPath());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->id, r.id);
+        EXPECT_EQ(entry->appName, r.appName);
+        EXPECT_EQ(entry->windowTitle, r.windowTitle);
+        EXPECT_EQ(entry->imageHash, r.imageHash);
+    }
     std::optional<Recording> listed(const QString &path) const
     {
         for (const Recording &r : test::listedRecordings(*storage)) {
@@ -177,12 +187,7 @@ TEST(StoreHealer, ARowAndFileWithoutAnEntryGetTheEntryBackWithTheRowsIdentity)
     EXPECT_EQ(report.entriesRecreated, 1);
     EXPECT_EQ(report.rowsWritten, 0);
     ASSERT_EQ(test::listedRecordings(*store.storage).size(), 2u);
-    const std::optional<Recording> entry = store.listed(lost.localPath());
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->id, lost.id);
-    EXPECT_EQ(entry->appName, lost.appName);
-    EXPECT_EQ(entry->windowTitle, lost.windowTitle);
-    EXPECT_EQ(entry->imageHash, QStringLiteral("hash-2"));
+    store.expectListedAs(lost);
     EXPECT_EQ(test::listedRecordings(*store.storage).front().id, lost.id); // newest first
 
     // The list file holds it too: the next start lists it without healing.
@@ -214,12 +219,7 @@ TEST(StoreHealer, AnEntryRebuiltFromItsFileAfterTheListWasDamagedTakesBackItsRow
     const HealingReport report = store.heal();
     EXPECT_EQ(report.rowsWritten, 0);
     EXPECT_EQ(report.entriesRecreated, 1);
-    const std::optional<Recording> entry = store.listed(damaged.localPath());
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->id, damaged.id);
-    EXPECT_EQ(entry->appName, QStringLiteral("Konsole"));
-    EXPECT_EQ(entry->windowTitle, QStringLiteral("two"));
-    EXPECT_EQ(entry->imageHash, QStringLiteral("hash-2"));
+    store.expectListedAs(damaged);
     EXPECT_EQ(test::listedRecordings(*store.storage).size(), 2u);
     EXPECT_EQ(store.direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings")), 2);
     EXPECT_TRUE(store.listed(first.localPath()));
