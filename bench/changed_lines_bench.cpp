@@ -36,7 +36,10 @@ template <typename Start> std::vector<OCRText> recognised(Start start)
 {
     std::promise<std::vector<OCRText>> promise;
     std::future<std::vector<OCRText>> result = promise.get_future();
-    start([&promise](std::vector<OCRText> fragments) { promise.set_value(std::move(fragments)); });
+    // A failed recognition counts as no words recalled.
+    start([&promise](Recognition fragments) {
+        promise.set_value(fragments ? std::move(fragments).value() : std::vector<OCRText> {});
+    });
     return result.get();
 }
 

@@ -12,7 +12,12 @@ namespace pellux {
 CaptureEngine::FrameRecognizer CaptureEngine::recognizerFor(OCRProcessor &processor)
 {
     return [&processor](const QImage &frame, std::function<void(std::vector<OCRText>, QUuid)> completion) {
-        processor.processSampleBuffer(frame, std::move(completion));
+        // A frame the recogniser failed on adds no text (the processor logged why); the next
+        // sample is only seconds away.
+        processor.processSampleBuffer(frame, [completion = std::move(completion)](Recognition fragments, QUuid id) {
+            if (fragments && completion)
+                completion(std::move(fragments).value(), id);
+        });
     };
 }
 

@@ -36,7 +36,7 @@ class CaptureEngine : public QObject {
 
 public:
     // Recognises one frame; calls the completion (on any thread) with the fragments and the
-    // recording id it made up, or never when the frame holds no pixels.
+    // recording id it made up, or never when the frame holds no pixels or recognition failed.
     using FrameRecognizer
         = std::function<void(const QImage &frame, std::function<void(std::vector<OCRText>, QUuid)> completion)>;
 

@@ -425,22 +425,29 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
 {
     ++m_pendingRecognitions;
     QPointer<ScreenshotService> self(this);
-    // Called once the frame's text is stored (or known to be absent), from any thread.
-    auto done = [self](bool textSaved) {
-        postToMain([self, textSaved] {
+    // Called once the frame's text is stored, known to be absent, or owed; from any thread.
+    auto done = [self](TextOutcome outcome) {
+        postToMain([self, outcome] {
             if (self)
-                self->recognitionDone(textSaved);
+                self->recognitionDone(outcome);
         });
     };
     SimpleDatabaseManager *database = m_components.database;
     DebugManager *debug = m_components.debug;
 
     m_components.ocr->processChangedImage(
-        image, recordingId, std::move(previous), std::move(remember), [=](std::vector<OCRText> fragments) {
-            const QString text = joinRecognizedText(fragments);
+        image, recordingId, std::move(previous), std::move(remember), [=](Recognition fragments) {
+            if (!fragments) {
+                // Not "no text": the frame stays owed its text, and healing recognises it later.
+                qCCritical(screenshotServiceLog, "Text of a screenshot from %s left for later: %s",
+                    qUtf8Printable(appName), qUtf8Printable(fragments.failure().reason));
+                done(TextOutcome::notRecognized);
+                return;
+            }
+            const QString text = joinRecognizedText(fragments.value());
             if (text.isEmpty()) {
                 qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
-                done(true);
+                done(TextOutcome::saved);
                 return;
             }
             const QString id = uuidText(recordingId);
@@ -454,11 +461,12 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
                 if (!exists) {
                     log::failure(QStringLiteral(
                         "ERROR ScreenshotService: Recording not found in database, cannot save OCR text"));
-                    done(false);
+                    done(TextOutcome::notSaved);
                     return;
                 }
                 log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
-                database->saveOCRText(recordingId, text, timestamp, done);
+                database->saveOCRText(recordingId, text, timestamp,
+                    [done](bool saved) { done(saved ? TextOutcome::saved : TextOutcome::notSaved); });
             });
 
             postToMain([self, debug, text] {
@@ -468,11 +476,13 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
         });
 }
 
-void ScreenshotService::recognitionDone(bool textSaved)
+void ScreenshotService::recognitionDone(TextOutcome outcome)
 {
     --m_pendingRecognitions;
-    if (!textSaved)
+    if (outcome == TextOutcome::notSaved)
         ++m_framesNotIndexed;
+    else if (outcome == TextOutcome::notRecognized)
+        ++m_framesNotRecognized;
     emit recognitionFinished();
 }
 

@@ -97,6 +97,9 @@ public:
     // text could not be saved.
     int framesNotStored() const { return m_framesNotStored; }
     int framesNotIndexed() const { return m_framesNotIndexed; }
+    // Stored frames whose text recognition failed (no model, an engine error): still owed their
+    // text, which healing recognises later.
+    int framesNotRecognized() const { return m_framesNotRecognized; }
     int pendingRecognitions() const { return m_pendingRecognitions; }
     // How many times stopCapturing() was called; a start that began before a stop must not win.
     quint64 stopCount() const { return m_stopCount; }
@@ -149,7 +152,8 @@ private:
         QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp);
     void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp,
         std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember);
-    void recognitionDone(bool textSaved);
+    enum class TextOutcome { saved, notSaved, notRecognized };
+    void recognitionDone(TextOutcome outcome);
     void setCapturing(bool on);
     void announceCapturing(bool on);
     ActivityMonitor &activityMonitor();
@@ -179,6 +183,7 @@ private:
     std::unordered_map<quint32, WindowFrameState> m_windowFrames;
     int m_framesNotStored = 0;
     int m_framesNotIndexed = 0;
+    int m_framesNotRecognized = 0;
 
     bool m_cycleRunning = false;
     bool m_abandonCycle = false;

@@ -1,13 +1,9 @@
 #include "ocr/OCRProcessor.h"
 
 #include "ocr/ChangedLines.h"
-#include "ocr/RecognitionImage.h"
 #include "ocr/RecognitionMemory.h"
-#include "ocr/TesseractEngine.h"
-#include "runtime/Log.h"
+#include "ocr/TesseractRecognizer.h"
 #include "runtime/ProcessorTime.h"
-
-#include <exception>
 
 namespace pellux {
 
@@ -18,8 +14,13 @@ OCRProcessor &OCRProcessor::shared()
 }
 
 OCRProcessor::OCRProcessor(std::optional<QString> tessdataPath, Clock &clock)
-    : m_tessdataPath(std::move(tessdataPath))
-    , m_clock(clock)
+    : OCRProcessor(std::make_unique<TesseractRecognizer>(std::move(tessdataPath)), clock)
+{
+}
+
+OCRProcessor::OCRProcessor(std::unique_ptr<TextRecognizer> recognizer, Clock &clock)
+    : m_clock(clock)
+    , m_recognizer(std::move(recognizer))
     , m_queue(QStringLiteral("com.pellux.ocr"))
 {
 }
@@ -30,12 +31,12 @@ void OCRProcessor::processImage(const QImage &image, const std::optional<QUuid> 
 {
     if (image.isNull()) {
         if (completion)
-            completion({});
+            completion(std::vector<OCRText> {});
         return;
     }
     const QUuid id = recordingId.value_or(QUuid::createUuid());
     m_queue.async([this, image, id, completion = std::move(completion)] {
-        std::vector<OCRText> fragments = recognize(image, id, Level::accurate).value_or(std::vector<OCRText> {});
+        Recognition fragments = recognize(image, id, RecognitionLevel::accurate);
         if (completion)
             completion(std::move(fragments));
     });
@@ -46,16 +47,16 @@ void OCRProcessor::processChangedImage(const QImage &image, const QUuid &recordi
 {
     if (image.isNull()) {
         if (completion)
-            completion({});
+            completion(std::vector<OCRText> {});
         return;
     }
     m_queue.async([this, image, recordingId, previous = std::move(previous), remember = std::move(remember),
                       completion = std::move(completion)] {
-        std::optional<std::vector<OCRText>> fragments = recognizeChanges(image, recordingId, previous);
-        if (fragments && remember)
-            remember->remember(*fragments);
+        Recognition fragments = recognizeChanges(image, recordingId, previous);
+        if (fragments.ok() && remember)
+            remember->remember(fragments.value());
         if (completion)
-            completion(std::move(fragments).value_or(std::vector<OCRText> {}));
+            completion(std::move(fragments));
     });
 }
 
@@ -65,7 +66,7 @@ void OCRProcessor::processSampleBuffer(const QImage &frame, FrameCompletion comp
         return;
     const QUuid id = QUuid::createUuid();
     m_queue.async([this, frame, id, completion = std::move(completion)] {
-        std::vector<OCRText> fragments = recognize(frame, id, Level::fast).value_or(std::vector<OCRText> {});
+        Recognition fragments = recognize(frame, id, RecognitionLevel::fast);
         if (completion)
             completion(std::move(fragments), id);
     });
@@ -74,56 +75,29 @@ void OCRProcessor::processSampleBuffer(const QImage &frame, FrameCompletion comp
 bool OCRProcessor::isRecognizerReady()
 {
     bool ready = false;
-    m_queue.sync([this, &ready] { ready = ensureEngine(); });
+    m_queue.sync([this, &ready] { ready = !m_recognizer->prepare(); });
     return ready;
 }
 
-bool OCRProcessor::ensureEngine()
+std::vector<OCRText> OCRProcessor::stamped(
+    std::vector<RecognizedFragment> lines, const QUuid &recordingId, TimePoint now) const
 {
-    if (!m_engine) {
-        m_engine = std::make_unique<TesseractEngine>(TesseractEngine::Purpose::recognition, m_tessdataPath);
-        // Said once: every later request fails the same way and answers with an empty list.
-        if (!m_engine->isReady())
-            log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->failureReason());
-    }
-    return m_engine->isReady();
-}
-
-std::optional<std::vector<RecognizedFragment>> OCRProcessor::runEngine(
-    const std::function<std::vector<RecognizedFragment>(TesseractEngine &)> &work)
-{
-    if (!ensureEngine())
-        return std::nullopt;
-    std::vector<RecognizedFragment> lines;
-    try {
-        lines = work(*m_engine);
-    } catch (const std::exception &error) {
-        // Out of memory for the enlarged copy of a huge frame, for one: this frame goes without text.
-        log::failure(QStringLiteral("Failed to perform OCR: ") + QString::fromUtf8(error.what()));
-        return std::nullopt;
-    }
-    if (!m_engine->recognitionFailure().isEmpty()) {
-        log::failure(QStringLiteral("Failed to perform OCR: ") + m_engine->recognitionFailure());
-        return std::nullopt;
-    }
-    return lines;
-}
-
-std::optional<std::vector<OCRText>> OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, Level level)
-{
-    const RecognitionTuning tuning = level == Level::accurate ? accurateTuning() : fastTuning();
-    std::optional<std::vector<RecognizedFragment>> lines
-        = runEngine([&](TesseractEngine &engine) { return recognizeImage(engine, image, tuning); });
-    if (!lines)
-        return std::nullopt;
     std::vector<OCRText> fragments;
-    for (RecognizedFragment &line : *lines)
-        fragments.push_back(
-            OCRText { QUuid::createUuid(), recordingId, m_clock.now(), std::move(line.text), line.bounds });
+    fragments.reserve(lines.size());
+    for (RecognizedFragment &line : lines)
+        fragments.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
     return fragments;
 }
 
-std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
+Recognition OCRProcessor::recognize(const QImage &image, const QUuid &recordingId, RecognitionLevel level)
+{
+    RecognizedLines lines = m_recognizer->recognize(image, level);
+    if (!lines)
+        return lines.failure();
+    return stamped(std::move(lines).value(), recordingId, m_clock.now());
+}
+
+Recognition OCRProcessor::recognizeChanges(
     const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous)
 {
     const double started = threadProcessorSeconds();
@@ -144,21 +118,19 @@ std::optional<std::vector<OCRText>> OCRProcessor::recognizeChanges(
         bands = linesToRecognize(changed, carried, image.size());
     }
     if (!bands) {
-        std::optional<std::vector<OCRText>> whole = recognize(image, recordingId, Level::accurate);
-        tally(m_wholeImageRecognitions, m_wholeImageSeconds);
+        Recognition whole = recognize(image, recordingId, RecognitionLevel::accurate);
+        if (whole)
+            tally(m_wholeImageRecognitions, m_wholeImageSeconds);
         return whole;
     }
 
-    std::optional<std::vector<RecognizedFragment>> lines
-        = runEngine([&](TesseractEngine &engine) { return recognizeBands(engine, image, *bands, accurateTuning()); });
+    RecognizedLines lines = m_recognizer->recognizeBands(image, *bands);
     if (!lines)
-        return std::nullopt;
+        return lines.failure();
     tally(m_changedLineRecognitions, m_changedLineSeconds);
     const TimePoint now = m_clock.now();
-    std::vector<OCRText> recognized;
-    for (RecognizedFragment &line : *lines)
-        recognized.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
-    return mergeChangedLines(carried, *bands, recognized, image.height(), recordingId, now);
+    return mergeChangedLines(
+        carried, *bands, stamped(std::move(lines).value(), recordingId, now), image.height(), recordingId, now);
 }
 
 } // namespace pellux

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ocr/TextRecognizer.h"
 #include "persistence/Recording.h"
 #include "runtime/Clock.h"
 #include "runtime/SerialQueue.h"
@@ -17,8 +18,6 @@
 namespace pellux {
 
 class RecognitionMemory;
-class TesseractEngine;
-struct RecognizedFragment;
 
 // The window's previous stored frame, of which a new frame is a changed-region delta, and that
 // frame's recognised text (filled once its recognition finishes).
@@ -26,6 +25,10 @@ struct PreviousFrame {
     QImage image;
     std::shared_ptr<const RecognitionMemory> text;
 };
+
+// The fragments of one image, or why the recogniser gave none. An empty list means a working
+// recogniser found no text; a failure never does.
+using Recognition = RecognitionResult<std::vector<OCRText>>;
 
 // Turns images into recognised text fragments, one per text line, with their positions. All
 // recognition runs on one serial queue, "com.pellux.ocr", one request at a time in submission
@@ -36,15 +39,17 @@ struct PreviousFrame {
 // y is measured up from the image's bottom edge (no flip to Qt's top-left origin).
 class OCRProcessor {
 public:
-    using Completion = std::function<void(std::vector<OCRText>)>;
-    using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
+    using Completion = std::function<void(Recognition)>;
+    using FrameCompletion = std::function<void(Recognition, QUuid)>;
 
     // The process-wide instance, created on first use.
     static OCRProcessor &shared();
 
-    // `tessdataPath` is the folder holding eng.traineddata; absent means TESSDATA_PREFIX or the
-    // system's default. Tests and tools may make their own instances.
+    // With the Tesseract recogniser: `tessdataPath` is the folder holding eng.traineddata; absent
+    // means TESSDATA_PREFIX or the system's default. Tests and tools may make their own instances.
     explicit OCRProcessor(std::optional<QString> tessdataPath = std::nullopt, Clock &clock = Clock::system());
+    // With the given recogniser, used only on the queue.
+    explicit OCRProcessor(std::unique_ptr<TextRecognizer> recognizer, Clock &clock = Clock::system());
     ~OCRProcessor();
 
     OCRProcessor(const OCRProcessor &) = delete;
@@ -52,7 +57,7 @@ public:
 
     // Recognises the text of a screenshot with the accurate settings. Every fragment carries
     // `recordingId`, or one UUID made for this call when none is given. A null image completes
-    // with an empty list before this returns.
+    // with an empty list before this returns; a recogniser that fails completes with its failure.
     void processImage(const QImage &image, const std::optional<QUuid> &recordingId, Completion completion);
 
     // As processImage, for the next frame of the window `previous` showed: when that frame's
@@ -61,7 +66,7 @@ public:
     // recognition gives. A scrolled window is compared with its previous frame moved by the
     // scroll, so only the lines that came into view count as changed. Without previous text, or when the changed lines
     // cover more than kMaxChangedHeightShare of the height, the whole frame is recognised. Once recognised, the
-    // fragments are also kept in `remember` (when given), unless recognition failed.
+    // fragments are also kept in `remember` (when given); a failure is not.
     void processChangedImage(const QImage &image, const QUuid &recordingId, std::optional<PreviousFrame> previous,
         std::shared_ptr<RecognitionMemory> remember, Completion completion);
 
@@ -72,8 +77,9 @@ public:
     double changedLineSeconds() const { return m_changedLineSeconds.load(); }
     double wholeImageSeconds() const { return m_wholeImageSeconds.load(); }
 
-    // Recognises one video frame with the fast settings; the completion receives the fragments and
-    // the recording id made up for this call. A null frame (no pixels) never completes.
+    // Recognises one video frame with the fast settings; the completion receives the fragments (or
+    // the failure) and the recording id made up for this call. A null frame (no pixels) never
+    // completes.
     void processSampleBuffer(const QImage &frame, FrameCompletion completion);
 
     // Waits for the requests queued so far, then tells whether the recogniser could be set up
@@ -83,27 +89,21 @@ public:
     SerialQueue &textRecognitionQueue() { return m_queue; }
 
 private:
-    enum class Level { accurate, fast };
-
-    // Run on the queue; none when recognition failed (the reason has been logged).
-    std::optional<std::vector<OCRText>> recognize(const QImage &image, const QUuid &recordingId, Level level);
-    // Runs the engine, answering absent (with one log line) when it fails or throws.
-    std::optional<std::vector<RecognizedFragment>> runEngine(
-        const std::function<std::vector<RecognizedFragment>(TesseractEngine &)> &work);
-    std::optional<std::vector<OCRText>> recognizeChanges(
+    // Run on the queue.
+    Recognition recognize(const QImage &image, const QUuid &recordingId, RecognitionLevel level);
+    Recognition recognizeChanges(
         const QImage &image, const QUuid &recordingId, const std::optional<PreviousFrame> &previous);
-    bool ensureEngine();
+    std::vector<OCRText> stamped(std::vector<RecognizedFragment> lines, const QUuid &recordingId, TimePoint now) const;
 
-    const std::optional<QString> m_tessdataPath;
     Clock &m_clock;
-    // Created on the queue on first use and only touched there.
-    std::unique_ptr<TesseractEngine> m_engine;
+    // Only touched on the queue.
+    std::unique_ptr<TextRecognizer> m_recognizer;
     std::atomic<int> m_changedLineRecognitions { 0 };
     std::atomic<int> m_wholeImageRecognitions { 0 };
     // Written on the queue only.
     std::atomic<double> m_changedLineSeconds { 0 };
     std::atomic<double> m_wholeImageSeconds { 0 };
-    // Declared last so that it is destroyed first: pending requests finish while the engine exists.
+    // Declared last so that it is destroyed first: pending requests finish while the recogniser exists.
     SerialQueue m_queue;
 };
 

@@ -3,6 +3,7 @@
 #include "ocr/ChangedLines.h"
 #include "ocr/TesseractEngine.h"
 #include "ocr/TextHeight.h"
+#include "ocr/TextRecognizer.h"
 
 #include <QImage>
 #include <QRect>
@@ -99,12 +100,6 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
 // the original image's pixel space with the origin at the bottom left, the convention of
 // `OCRText::bounds`: x and width as they are, y measured up from the bottom edge.
 QRectF lowerLeftBounds(const QRect &preparedBox, double scale, int originalHeight);
-
-// One recognised line with its bounds in the original image (lower-left origin).
-struct RecognizedFragment {
-    QString text;
-    QRectF bounds;
-};
 
 // Prepares the image as `tuning` says and recognises its text lines with the engine (which
 // must be ready), in Tesseract's reading order.

@@ -7,6 +7,7 @@
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/SignalWait.h"
 #include "runtime/ThreadSanitizer.h"
 #include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
@@ -214,14 +215,15 @@ QCoro::Task<HealingReport> StoreHealer::heal(TextRecognition textRecognition)
                          .arg(report.unnamedFileExamples.join(QStringLiteral(", "))));
     log::info(QStringLiteral("Store healing %1: %2 rows written from the list, %3 list entries recreated from rows, "
                              "%4 entries took their row's identity, %5 frames got their text, %6 show no text, "
-                             "%7 could not be read")
+                             "%7 could not be read, %8 still owed their text")
                   .arg(report.completed ? QStringLiteral("finished") : QStringLiteral("stopped"))
                   .arg(report.rowsWritten)
                   .arg(report.entriesRecreated)
                   .arg(report.identitiesRestored)
                   .arg(report.framesRecognized)
                   .arg(report.framesWithoutText)
-                  .arg(report.framesUnreadable));
+                  .arg(report.framesUnreadable)
+                  .arg(report.framesNotRecognized));
     if (self)
         emit finished(report);
     co_return report;
@@ -429,13 +431,54 @@ QCoro::Task<bool> StoreHealer::reportUnnamedFiles(HealingReport &report)
     co_return self && !m_stopping;
 }
 
+void StoreHealer::stop()
+{
+    m_stopping = true;
+    emit stopRequested();
+}
+
+void StoreHealer::setRecognitionRetryPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest)
+{
+    m_firstRetry = first;
+    m_longestRetry = longest;
+}
+
 QCoro::Task<bool> StoreHealer::recognizeMissingText(HealingReport &report)
 {
     QPointer<StoreHealer> self(this);
+    std::chrono::milliseconds pause = m_firstRetry;
+    while (true) {
+        QCoro::Task<bool> walking = recognitionRound(report);
+        if (!co_await walking || !self || m_stopping)
+            co_return false;
+        if (report.framesNotRecognized == 0)
+            co_return true;
+        // The frames stay owed (never "no text"); a recogniser that fails now (no model yet, an
+        // engine error) is asked again later, less often the longer it keeps failing.
+        log::failure(QStringLiteral("Store healing: the text of %1 frames could not be recognised; trying again in "
+                                    "%2 s")
+                         .arg(report.framesNotRecognized)
+                         .arg(pause.count() / 1000.0));
+        emit recognitionRetryScheduled(pause);
+        if (m_stopping)
+            co_return false;
+        QCoro::Task<bool> stopped = nextEmission(this, &StoreHealer::stopRequested, pause);
+        co_await stopped;
+        if (!self || m_stopping)
+            co_return false;
+        pause = std::min(pause * 2, m_longestRetry);
+    }
+}
+
+QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
+{
+    QPointer<StoreHealer> self(this);
+    report.framesNotRecognized = 0;
     // Blocks on the database for delta chains: used only on the file queue.
     auto loader = std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(m_database), kLoaderCacheBytes);
     qint64 afterRowid = 0;
-    while (self && !m_stopping) {
+    bool unavailable = false;
+    while (self && !m_stopping && !unavailable) {
         auto [batchRead, readDone] = awaitable<std::optional<SimpleDatabaseManager::RecordingRows>>();
         m_database.recordingsAwaitingText(afterRowid, m_startedAt, kRecognitionBatchSize, readDone);
         const std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
@@ -457,12 +500,21 @@ QCoro::Task<bool> StoreHealer::recognizeMissingText(HealingReport &report)
             SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
             QString text;
             if (!image.isNull()) {
-                auto [recognized, recognizedDone] = awaitable<std::vector<OCRText>>();
+                auto [recognized, recognizedDone] = awaitable<Recognition>();
                 m_ocr.processImage(image, r.id, recognizedDone);
-                const std::vector<OCRText> fragments = co_await recognized;
+                const Recognition fragments = co_await recognized;
                 if (!self)
                     co_return false;
-                text = joinRecognizedText(fragments);
+                if (!fragments) {
+                    ++report.framesNotRecognized;
+                    // Every later frame would fail alike: the round ends here.
+                    if (fragments.failure().kind == RecognitionFailure::Kind::unavailable) {
+                        unavailable = true;
+                        break;
+                    }
+                    continue;
+                }
+                text = joinRecognizedText(fragments.value());
                 outcome = text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
                                          : SimpleDatabaseManager::RecognitionOutcome::text;
             }

@@ -13,6 +13,7 @@
 #include <qcorotask.h>
 
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct HealingReport {
     int framesRecognized = 0; // frames that got their text
     int framesWithoutText = 0; // frames recognised and showing no text
     int framesUnreadable = 0; // frames whose file could not be read or rebuilt
+    int framesNotRecognized = 0; // frames the recogniser failed on in the last round: still owed
     bool completed = false; // false when stopped early or the database could not answer
 };
 
@@ -72,8 +74,12 @@ public:
     QCoro::Task<HealingReport> heal(TextRecognition textRecognition = TextRecognition::enabled);
     // True once a pass finished completely.
     bool healedCompletely() const { return m_healedCompletely; }
-    // Ends the pass at its next batch; what it stored so far stays.
-    void stop() { m_stopping = true; }
+    // Ends the pass at its next batch (or its pause before retrying recognition); what it stored
+    // so far stays.
+    void stop();
+    // The pause before frames the recogniser failed on are tried again, doubling from `first` to
+    // at most `longest` while failures go on.
+    void setRecognitionRetryPauses(std::chrono::milliseconds first, std::chrono::milliseconds longest);
 
     // Rows, entries and files handled per database or file step.
     static constexpr int kBatchSize = 500;
@@ -83,9 +89,14 @@ public:
     static constexpr int kListingBatchSize = 20'000;
     // Paths named in a report line.
     static constexpr int kExamplesInReport = 5;
+    static constexpr std::chrono::milliseconds kFirstRecognitionRetry { std::chrono::minutes(1) };
+    static constexpr std::chrono::milliseconds kLongestRecognitionRetry { std::chrono::hours(1) };
 
 signals:
     void finished(const HealingReport &report);
+    // Frames the recogniser failed on are tried again after this pause.
+    void recognitionRetryScheduled(std::chrono::milliseconds pause);
+    void stopRequested();
 
 private:
     struct ListKeys;
@@ -94,6 +105,8 @@ private:
     QCoro::Task<bool> listEntriesForRows(HealingReport &report);
     QCoro::Task<bool> reportUnnamedFiles(HealingReport &report);
     QCoro::Task<bool> recognizeMissingText(HealingReport &report);
+    // One walk over the frames owed their text; false when the database could not answer.
+    QCoro::Task<bool> recognitionRound(HealingReport &report);
     // The ids of the list's entries in file order, and its keys.
     QCoro::Task<std::shared_ptr<ListKeys>> readListKeys();
     // The list's entries with these ids.
@@ -106,6 +119,8 @@ private:
     TimePoint m_startedAt;
     std::atomic<bool> m_stopping { false };
     bool m_healedCompletely = false;
+    std::chrono::milliseconds m_firstRetry = kFirstRecognitionRetry;
+    std::chrono::milliseconds m_longestRetry = kLongestRecognitionRetry;
     std::unique_ptr<SerialQueue> m_files;
 };
 

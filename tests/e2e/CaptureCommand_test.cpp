@@ -1,14 +1,18 @@
 // `pellux capture` as a user runs it: the built program with a private HOME, against a real X
-// server (Xvfb with openbox and xterm windows), with signals and a server that goes away.
+// server (Xvfb with openbox and xterm windows), then `pellux search` over what it stored; with
+// signals, a server that goes away and a missing text model.
 #include "app/AppPreferences.h"
+#include "capture/DesktopEntryIndex.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 #include "support/XvfbSession.h"
 
-#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,36 +26,42 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 3;
 
-// A fixed short interval, so that a started capture stores its first frames quickly.
-void useFixedInterval(double seconds)
-{
-    AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.useDynamicIntervals = false;
-    preferences.screenshotInterval = seconds;
-    ASSERT_TRUE(preferences.save());
-}
-
 QString metadataPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
 
 // The recordings metadata.json lists; none when it is missing or does not decode.
-std::optional<std::vector<Recording>> storedRecordings(const TempHome &home, QString *error = nullptr)
+std::optional<std::vector<Recording>> storedRecordings(const TempHome &home)
 {
-    QFile metadata(metadataPath(home));
-    if (!metadata.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("metadata.json cannot be opened");
-        return std::nullopt;
-    }
-    return decodeRecordings(metadata.readAll(), error);
+    return decodeRecordings(readAll(metadataPath(home)));
 }
+
+// `pellux search query`: its exit code and the titles of the XTerm windows found, each of whose
+// files exists.
+std::pair<int, QStringList> search(const XvfbSession &session, const QString &query)
+{
+    PelluxRun run({ QStringLiteral("search"), query }, session.display());
+    const int exitCode = run.finish(60'000);
+    QStringList titles;
+    for (const QString &line : run.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split(QLatin1Char('\t'));
+        EXPECT_EQ(fields.size(), 4) << line.toStdString();
+        EXPECT_EQ(fields.value(1), QStringLiteral("XTerm"));
+        EXPECT_TRUE(QFile::exists(fields.value(3))) << line.toStdString();
+        titles << fields.value(2);
+    }
+    return { exitCode, titles };
+}
+
+XvfbSession::XtermOptions at(const QString &geometry) { return { geometry }; }
+
+// Sets TESSDATA_PREFIX for the programs started while the object lives.
+struct ModelFolder {
+    explicit ModelFolder(const QString &path) { qputenv("TESSDATA_PREFIX", path.toLocal8Bit()); }
+    ~ModelFolder() { qunsetenv("TESSDATA_PREFIX"); }
+};
 
 class CaptureCommandTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (!session.isRunning())
-            GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
-    }
+    void SetUp() override { ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString(); }
 
     TempHome home;
     XvfbSession session;
@@ -59,114 +69,158 @@ protected:
 
 } // namespace
 
-TEST(CaptureCommand, WithoutAReachableXServerSaysSoAndFails)
+TEST(CaptureCommand, BadArgumentsOrNoReachableXServerFailWithTheirExitCodes)
 {
     TempHome home;
+    const QList<QStringList> cases { { QStringLiteral("--for") }, { QStringLiteral("--for"), QStringLiteral("0") },
+        { QStringLiteral("--for"), QStringLiteral("soon") },
+        { QStringLiteral("--once"), QStringLiteral("--for"), QStringLiteral("5") }, { QStringLiteral("--forever") } };
+    for (const QStringList &args : cases) {
+        PelluxRun run(QStringList { QStringLiteral("capture") } + args, std::nullopt);
+        EXPECT_EQ(run.finish(), kExitUsage) << args.join(QLatin1Char(' ')).toStdString();
+        EXPECT_TRUE(run.err().startsWith(QStringLiteral("pellux capture: "))) << run.err().toStdString();
+    }
     for (const std::optional<QString> &display : { std::optional<QString>(), std::optional(QStringLiteral(":4711")) }) {
         PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, display);
         EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains(QStringLiteral("pellux capture: cannot read the screen")))
-            << run.err().toStdString();
+        EXPECT_TRUE(run.err().contains(QStringLiteral("pellux capture: cannot read the screen")));
         EXPECT_TRUE(run.err().contains(QStringLiteral("DISPLAY"))) << run.err().toStdString();
     }
     EXPECT_FALSE(QFile::exists(metadataPath(home)));
 }
 
-TEST(CaptureCommand, BadArgumentsEndWithTheUsageExitCode)
+TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
 {
-    TempHome home;
-    const QList<QStringList> cases {
-        { QStringLiteral("--for") },
-        { QStringLiteral("--for"), QStringLiteral("0") },
-        { QStringLiteral("--for"), QStringLiteral("soon") },
-        { QStringLiteral("--once"), QStringLiteral("--for"), QStringLiteral("5") },
-        { QStringLiteral("--forever") },
-    };
-    for (const QStringList &args : cases) {
-        // No X server is needed to refuse them.
-        PelluxRun run(QStringList { QStringLiteral("capture") } + args, std::nullopt);
-        EXPECT_EQ(run.finish(), kExitUsage) << args.join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(run.err().startsWith(QStringLiteral("pellux capture: "))) << run.err().toStdString();
+    // An excluded application: its bundle identifier is what the backend derives from WM_CLASS.
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.excludedApps = { DesktopEntryIndex()
+                                     .idForWindowClass(QStringLiteral("secretterm"), QStringLiteral("Secretterm"))
+                                     .value_or(QStringLiteral("secretterm")) };
+    ASSERT_TRUE(preferences.save());
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation spreadsheet\n"),
+        at(QStringLiteral("60x8+700+0"))));
+    // A window covered completely by another one is still stored with its own contents.
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("covered"), QStringLiteral("photosynthesis laboratory notebook\n"),
+        at(QStringLiteral("60x8+0+300"))));
+    ASSERT_TRUE(session.launchXterm(
+        QStringLiteral("cover"), QStringLiteral("meteorological observatory\n"), at(QStringLiteral("70x12+0+250"))));
+    ASSERT_TRUE(session.launch({ QStringLiteral("xterm"), QStringLiteral("-name"), QStringLiteral("secretterm"),
+        QStringLiteral("-class"), QStringLiteral("Secretterm"), QStringLiteral("-T"), QStringLiteral("secret"),
+        QStringLiteral("-geometry"), QStringLiteral("60x8+700+500"), QStringLiteral("-e"), QStringLiteral("sh"),
+        QStringLiteral("-c"), QStringLiteral("echo confidential payroll; sleep 600") }));
+    pid_t transient = 0;
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("transient"), QStringLiteral("ephemeral window\n"),
+        at(QStringLiteral("40x5+1000+800")), &transient));
+    ASSERT_TRUE(session.waitForWindow(QStringLiteral("secret")));
+
+    PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
+    // A second cycle finds the windows unchanged; then one window closes and leaves the caches.
+    ASSERT_TRUE(session.keepActiveUntil([&] {
+        return capture.readError().contains(QStringLiteral("has not changed, skipping capture"));
+    })) << capture.err().toStdString();
+    session.kill(transient);
+    ASSERT_TRUE(session.keepActiveUntil([&] {
+        return capture.readError().contains(QStringLiteral("is gone, dropping its cached frame"))
+            && capture.readError().count(QStringLiteral("OCR extracted")) >= 4;
+    })) << capture.err().toStdString();
+    capture.terminate();
+    ASSERT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
+
+    const std::pair<int, QStringList> none { 1, {} };
+    EXPECT_EQ(search(session, QStringLiteral("reconciliation")).second, QStringList { QStringLiteral("ledger") });
+    // The covered window's own text, not that of the window over it.
+    EXPECT_EQ(search(session, QStringLiteral("photosynthesis")).second, QStringList { QStringLiteral("covered") });
+    EXPECT_EQ(search(session, QStringLiteral("meteorological")).second, QStringList { QStringLiteral("cover") });
+    // Stored before it closed, and still found.
+    EXPECT_EQ(search(session, QStringLiteral("ephemeral")).second, QStringList { QStringLiteral("transient") });
+    EXPECT_EQ(search(session, QStringLiteral("confidential")), none);
+    QStringList files;
+    QDirIterator it(home.pelluxFolder() + QStringLiteral("/Screenshots"), QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next();
+        EXPECT_FALSE(QFile::permissions(files.back()) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
     }
+    EXPECT_EQ(files.size(), 4) << files.join(QLatin1Char(' ')).toStdString();
 }
 
-TEST_F(CaptureCommandTest, OnceStoresEveryOpenWindowWithItsText)
+// No usable text model: the frames are stored, their text stays owed and the run fails; the next
+// capture (with a model) recognises them, and search finds them.
+TEST_F(CaptureCommandTest, WithoutATextModelTheFrameIsOwedItsTextUntilTheNextStartHealsIt)
 {
-    ASSERT_NE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n"),
-                  { QStringLiteral("50x6+0+0") }),
-        0u);
-    ASSERT_NE(session.launchXterm(
-                  QStringLiteral("diary"), QStringLiteral("mountain expedition\n"), { QStringLiteral("50x6+600+400") }),
-        0u);
-
-    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
-    ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
-
-    QString error;
-    const auto recordings = storedRecordings(home, &error);
-    ASSERT_TRUE(recordings) << error.toStdString();
-    QStringList titles;
-    for (const Recording &recording : *recordings) {
-        titles << recording.windowTitle.value_or(QString());
-        EXPECT_EQ(recording.appName, QStringLiteral("XTerm"));
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")));
+    {
+        QTemporaryDir empty;
+        ModelFolder noModel(empty.path());
+        PelluxRun once({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
+        EXPECT_EQ(once.finish(120'000), kExitFailure) << once.err().toStdString();
+        EXPECT_TRUE(once.err().contains(QStringLiteral("text recognition failed for 1 stored frames")))
+            << once.err().toStdString();
+        EXPECT_TRUE(once.err().contains(QStringLiteral("in 0 frames whole"))) << once.err().toStdString();
     }
-    titles.sort();
-    EXPECT_EQ(titles, (QStringList { QStringLiteral("diary"), QStringLiteral("ledger") }));
+    ASSERT_EQ(storedRecordings(home).value_or(std::vector<Recording> {}).size(), 1u);
+    EXPECT_EQ(search(session, QStringLiteral("reconciliation")).first, 1);
 
-    PelluxRun search({ QStringLiteral("search"), QStringLiteral("reconciliation") }, session.display());
-    ASSERT_EQ(search.finish(), 0) << search.err().toStdString();
-    EXPECT_TRUE(search.out().contains(QStringLiteral("\tledger\t"))) << search.out().toStdString();
+    PelluxRun capture({ QStringLiteral("capture") }, session.display());
+    ASSERT_TRUE(capture.waitForError(QStringLiteral("Store healing finished"), 120'000)) << capture.err().toStdString();
+    EXPECT_TRUE(capture.readError().contains(QStringLiteral("1 frames got their text"))) << capture.err().toStdString();
+    capture.terminate();
+    EXPECT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
+    EXPECT_TRUE(search(session, QStringLiteral("reconciliation")).second.contains(QStringLiteral("ledger")));
 }
 
 TEST_F(CaptureCommandTest, FramesThatCouldNotBeStoredAreReportedAndFailTheRun)
 {
-    ASSERT_NE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")), 0u);
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")));
     // A file where the screenshots folder belongs: no frame can be written, whoever runs the test.
-    QDir().mkpath(home.pelluxFolder());
-    QFile blocker(home.pelluxFolder() + QStringLiteral("/Screenshots"));
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-
+    ASSERT_TRUE(QDir().mkpath(home.pelluxFolder()));
+    ASSERT_TRUE(writeAll(home.pelluxFolder() + QStringLiteral("/Screenshots"), QByteArray()));
     PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
     EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
     const QRegularExpression report(QStringLiteral("pellux capture: ([1-9][0-9]*) frames could not be stored"));
     EXPECT_TRUE(report.match(run.err()).hasMatch()) << run.err().toStdString();
-    const auto recordings = storedRecordings(home);
-    EXPECT_TRUE(!recordings || recordings->empty());
+    EXPECT_TRUE(storedRecordings(home).value_or(std::vector<Recording> {}).empty());
 }
 
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
 {
-    useFixedInterval(1.0);
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = false;
+    preferences.screenshotInterval = 1.0;
+    ASSERT_TRUE(preferences.save());
     PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
     ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
-
-    ASSERT_NE(session.launchXterm(QStringLiteral("latecomer"), QStringLiteral("opened after the start\n")), 0u);
+    ASSERT_TRUE(session.launchXterm(QStringLiteral("latecomer"), QStringLiteral("opened after the start\n")));
     ASSERT_TRUE(XvfbSession::waitUntil(
-        [&] {
-            const auto recordings = storedRecordings(home);
-            return recordings && !recordings->empty();
-        },
-        60'000))
+        [&] { return !storedRecordings(home).value_or(std::vector<Recording> {}).empty(); }, 60'000))
         << run.err().toStdString();
-
     run.terminate();
     ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
-    EXPECT_TRUE(run.err().contains(QStringLiteral("pellux capture: stopped after"))) << run.err().toStdString();
     EXPECT_FALSE(run.err().contains(QStringLiteral("stopped after 0 window captures"))) << run.err().toStdString();
-    QString error;
-    const auto recordings = storedRecordings(home, &error);
-    ASSERT_TRUE(recordings) << error.toStdString();
-    ASSERT_FALSE(recordings->empty());
-    EXPECT_EQ(recordings->front().windowTitle, QStringLiteral("latecomer"));
+    EXPECT_EQ(
+        storedRecordings(home).value_or(std::vector<Recording> {}).front().windowTitle, QStringLiteral("latecomer"));
 }
 
-TEST_F(CaptureCommandTest, TheXServerGoingAwayWhileNothingIsCapturedEndsWithAnError)
+// The server going away, while nothing is captured yet and after a frame was stored: an error of
+// its own, and what was stored stays readable and searchable.
+TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheStoreReadable)
 {
-    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
-    ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
-    session.killServer();
-    // No --for: the program has to notice by itself.
-    EXPECT_EQ(run.finish(60'000), kExitFailure) << run.err().toStdString();
-    EXPECT_TRUE(run.err().contains(QStringLiteral("the display server went away"))) << run.err().toStdString();
+    for (const bool withWindow : { false, true }) {
+        SCOPED_TRACE(withWindow ? "after a frame" : "while waiting");
+        XvfbSession server;
+        ASSERT_TRUE(server.isRunning());
+        if (withWindow)
+            ASSERT_TRUE(server.launchXterm(QStringLiteral("notes"), QStringLiteral("interplanetary archive\n")));
+        PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, server.display());
+        ASSERT_TRUE(server.keepActiveUntil([&] {
+            return capture.readError().contains(
+                withWindow ? QStringLiteral("OCR extracted") : QStringLiteral("waiting for one to appear"));
+        })) << capture.err().toStdString();
+        server.killServer();
+        // No --for: the program has to notice by itself.
+        EXPECT_EQ(capture.finish(90'000), kExitFailure) << capture.err().toStdString();
+        EXPECT_TRUE(capture.err().contains(QStringLiteral("the display server went away")))
+            << capture.err().toStdString();
+    }
+    EXPECT_EQ(storedRecordings(home).value_or(std::vector<Recording> {}).size(), 1u);
+    EXPECT_EQ(search(session, QStringLiteral("interplanetary")).second, QStringList { QStringLiteral("notes") });
 }

@@ -7,7 +7,6 @@
 #include "support/XvfbSession.h"
 
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QRandomGenerator>
@@ -30,24 +29,6 @@ int killCount()
     bool ok = false;
     const int kills = qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS", &ok);
     return ok && kills > 0 ? kills : kDefaultKills;
-}
-
-// Moves the pointer now and then (a short capture interval) for `ms`, or until `done()` holds.
-bool stayActive(
-    XvfbSession &session, int ms, const std::function<bool()> &done = [] { return false; })
-{
-    QElapsedTimer clock;
-    clock.start();
-    bool right = true;
-    while (clock.elapsed() < ms) {
-        if (done())
-            return true;
-        session.run({ QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
-            right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0") });
-        right = !right;
-        XvfbSession::waitUntil([] { return false; }, 100);
-    }
-    return done();
 }
 
 // An xterm whose text keeps changing: a new numbered line every fraction of a second.
@@ -115,20 +96,20 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
     for (int i = 0; i < kills; ++i) {
         PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
         // Busy once a frame is stored; then a kill at a random moment of what follows.
-        ASSERT_TRUE(stayActive(session, 60'000,
-            [&] { return capture.readError().contains(QStringLiteral("Recording saved successfully")); }))
+        ASSERT_TRUE(session.keepActiveUntil(
+            [&] { return capture.readError().contains(QStringLiteral("Recording saved successfully")); }, 60'000))
             << "run " << i << ":\n"
             << capture.readError().toStdString() << capture.readOutput().toStdString();
-        stayActive(session, static_cast<int>(random.bounded(500, 3500)));
+        session.keepActiveUntil([] { return false; }, static_cast<int>(random.bounded(500, 3500)));
         ASSERT_TRUE(capture.isRunning()) << capture.err().toStdString();
         ::kill(static_cast<pid_t>(capture.pid()), SIGKILL);
         capture.finish(30'000);
     }
 
     PelluxRun last({ QStringLiteral("capture") }, session.display());
-    ASSERT_TRUE(stayActive(session, 240'000, [&] {
-        return last.readError().contains(QStringLiteral("Store healing finished"));
-    })) << last.err().toStdString();
+    ASSERT_TRUE(session.keepActiveUntil(
+        [&] { return last.readError().contains(QStringLiteral("Store healing finished")); }, 240'000))
+        << last.err().toStdString();
     last.terminate();
     ASSERT_EQ(last.finish(120'000), 0) << last.err().toStdString();
 

@@ -1,10 +1,12 @@
 #include "RenderedText.h"
 
 #include "ocr/OCRProcessor.h"
+#include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
 #include "ocr/TesseractEngine.h"
-#include "runtime/Log.h"
 #include "support/FakeClock.h"
+#include "support/FakeTextRecognizer.h"
+#include "support/LogCapture.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,9 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdio>
 #include <future>
 #include <mutex>
 
@@ -30,41 +29,38 @@ const QStringList kLines { QStringLiteral("Quarterly budget review meeting"),
     QStringLiteral("Invoices are due on Friday"), QStringLiteral("Remember the projector cable") };
 
 // Runs processImage and waits for its one completion.
-std::vector<OCRText> recognizeNow(
-    OCRProcessor &processor, const QImage &image, std::optional<QUuid> recordingId = std::nullopt)
+Recognition recognizeNow(OCRProcessor &processor, const QImage &image, std::optional<QUuid> recordingId = std::nullopt)
 {
-    std::promise<std::vector<OCRText>> result;
-    processor.processImage(
-        image, recordingId, [&result](std::vector<OCRText> fragments) { result.set_value(std::move(fragments)); });
+    std::promise<Recognition> result;
+    processor.processImage(image, recordingId, [&result](Recognition r) { result.set_value(std::move(r)); });
     return result.get_future().get();
 }
 
-// Sends the log lines to a temporary file for the lifetime of the object.
-class CapturedLog {
-public:
-    CapturedLog()
-        : m_file(std::tmpfile())
-    {
-        log::setStream(m_file);
-    }
-    ~CapturedLog()
-    {
-        log::setStream(nullptr);
-        std::fclose(m_file);
-    }
-    QString text() const
-    {
-        std::fflush(m_file);
-        std::rewind(m_file);
-        QByteArray bytes;
-        char buffer[4096];
-        while (size_t n = std::fread(buffer, 1, sizeof buffer, m_file))
-            bytes.append(buffer, static_cast<qsizetype>(n));
-        return QString::fromUtf8(bytes);
-    }
+std::vector<OCRText> fragmentsOf(OCRProcessor &processor, const QImage &image, std::optional<QUuid> id = std::nullopt)
+{
+    Recognition r = recognizeNow(processor, image, id);
+    EXPECT_TRUE(r) << (r ? "" : r.failure().reason.toStdString());
+    return r ? std::move(r).value() : std::vector<OCRText> {};
+}
 
-private:
-    std::FILE *m_file;
+// Sets TESSDATA_PREFIX for the lifetime of the object.
+struct ModelFolderVariable {
+    explicit ModelFolderVariable(const std::optional<QString> &value)
+    {
+        if (value)
+            qputenv("TESSDATA_PREFIX", value->toLocal8Bit());
+        else
+            qunsetenv("TESSDATA_PREFIX");
+    }
+    ~ModelFolderVariable()
+    {
+        if (wasSet)
+            qputenv("TESSDATA_PREFIX", saved);
+        else
+            qunsetenv("TESSDATA_PREFIX");
+    }
+    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
+    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
 };
 
 class OCRProcessorTest : public ::testing::Test {
@@ -75,19 +71,24 @@ protected:
 
 } // namespace
 
-TEST_F(OCRProcessorTest, RecognisesEveryLineOfRenderedTextAsOneFragmentInReadingOrder)
+TEST_F(OCRProcessorTest, RecognisesEveryLineAsOneFragmentInReadingOrderCarryingTheRecordingId)
 {
-    const RenderedText rendered = renderText(kLines, QSize(900, 360));
-    const std::vector<OCRText> fragments = recognizeNow(processor, rendered.image);
-
+    const QImage image = renderText(kLines, QSize(900, 360)).image;
+    const QUuid given = QUuid::createUuid();
+    const std::vector<OCRText> fragments = fragmentsOf(processor, image, given);
     ASSERT_EQ(fragments.size(), 3u);
-    for (size_t i = 0; i < fragments.size(); ++i)
+    for (size_t i = 0; i < fragments.size(); ++i) {
         EXPECT_EQ(fragments[i].text, kLines[static_cast<qsizetype>(i)]) << i;
-    EXPECT_EQ(joinRecognizedText(fragments), kLines.join(QLatin1Char(' ')));
-    for (const OCRText &fragment : fragments) {
-        EXPECT_FALSE(fragment.id.isNull());
-        EXPECT_EQ(fragment.timestamp, clock.now());
+        EXPECT_EQ(fragments[i].recordingId, given);
+        EXPECT_FALSE(fragments[i].id.isNull());
+        EXPECT_EQ(fragments[i].timestamp, clock.now());
     }
+    EXPECT_EQ(joinRecognizedText(fragments), kLines.join(QLatin1Char(' ')));
+    // Without an id, one is made for the call.
+    const std::vector<OCRText> unnamed = fragmentsOf(processor, image);
+    ASSERT_FALSE(unnamed.empty());
+    EXPECT_FALSE(unnamed.front().recordingId.isNull());
+    EXPECT_EQ(unnamed.back().recordingId, unnamed.front().recordingId);
 }
 
 // Text of each size is enlarged by its own factor before recognition; the bounds are in the
@@ -99,13 +100,11 @@ TEST_P(OCRProcessorBounds, AreImagePixelsWithTheOriginAtTheBottomLeft)
     const int pixelSize = GetParam();
     const QSize size(60 * pixelSize, 16 * pixelSize);
     const RenderedText rendered = renderText(kLines, size, Qt::black, Qt::white, pixelSize, QPoint(40, 2 * pixelSize));
-    const std::vector<OCRText> fragments = recognizeNow(processor, rendered.image);
+    const std::vector<OCRText> fragments = fragmentsOf(processor, rendered.image);
     ASSERT_EQ(fragments.size(), 3u) << joinRecognizedText(fragments).toStdString();
-
     const double tolerance = std::max(4.0, 0.3 * pixelSize);
     for (size_t i = 0; i < fragments.size(); ++i) {
         const QRect drawn = rendered.lineRects[i];
-        // The drawn rectangle flipped to a bottom-left origin.
         const QRectF expected(drawn.x(), size.height() - (drawn.y() + drawn.height()), drawn.width(), drawn.height());
         const QRectF &bounds = fragments[i].bounds;
         EXPECT_NEAR(bounds.left(), expected.left(), tolerance) << i;
@@ -113,16 +112,14 @@ TEST_P(OCRProcessorBounds, AreImagePixelsWithTheOriginAtTheBottomLeft)
         EXPECT_NEAR(bounds.top(), expected.top(), tolerance) << i;
         EXPECT_NEAR(bounds.bottom(), expected.bottom(), tolerance) << i;
     }
-    // The first line is drawn highest, so its y is the largest.
-    EXPECT_GT(fragments[0].bounds.y(), fragments[2].bounds.y());
 }
 
 // 7 and 8 point small print (enlarged most), ordinary sizes, and large text left as it is.
 INSTANTIATE_TEST_SUITE_P(TextSizes, OCRProcessorBounds, ::testing::Values(9, 11, 15, 22, 48));
 
-TEST_F(OCRProcessorTest, ReadsTheShortWordsOfSmallTerminalPrint)
+TEST_F(OCRProcessorTest, ReadsSmallTerminalPrintAndLightTextOnDarkPanels)
 {
-    // The head of a process table, as `top` shows it.
+    // The head of a process table, as `top` shows it, at 7 and 8 points, light and dark.
     const QStringList table { QStringLiteral(
                                   "top - 14:02:11 up 3 days,  4:17,  2 users,  load average: 0.42, 0.51, 0.48"),
         QStringLiteral("Tasks: 213 total,   1 running, 212 sleeping,   0 stopped,   0 zombie"),
@@ -137,210 +134,163 @@ TEST_F(OCRProcessorTest, ReadsTheShortWordsOfSmallTerminalPrint)
         QStringLiteral("   1518 www-data  20   0  280112  34588  21040 S   0.7   0.2   0:33.19 php-fpm"),
         QStringLiteral("    744 message+  20   0    9616   5480   4212 S   0.3   0.0   0:05.91 dbus-daemon"),
         QStringLiteral("      1 root      20   0  168532  13120   8448 S   0.0   0.1   0:09.77 systemd") };
+    const QStringList words { QStringLiteral("PID"), QStringLiteral("USER"), QStringLiteral("CPU"),
+        QStringLiteral("MEM"), QStringLiteral("www-data"), QStringLiteral("postgres"), QStringLiteral("containerd"),
+        QStringLiteral("redis-server") };
     for (const double points : { 7.0, 8.0 }) {
         for (const bool dark : { false, true }) {
             const RenderedText rendered = dark
                 ? renderTerminalText(table, points, QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e))
                 : renderTerminalText(table, points);
-            const QString text = joinRecognizedText(recognizeNow(processor, rendered.image));
-            EXPECT_TRUE(containsAllWords(text,
-                { QStringLiteral("PID"), QStringLiteral("USER"), QStringLiteral("CPU"), QStringLiteral("MEM"),
-                    QStringLiteral("www-data"), QStringLiteral("postgres"), QStringLiteral("containerd"),
-                    QStringLiteral("redis-server") }))
-                << points << " pt, dark " << dark << ": " << text.toStdString();
+            const QString text = joinRecognizedText(fragmentsOf(processor, rendered.image));
+            EXPECT_TRUE(containsAllWords(text, words)) << points << " pt, dark " << dark << ": " << text.toStdString();
         }
     }
-}
-
-TEST_F(OCRProcessorTest, ReadsLightTextOnDarkPanelsBesideDarkTextOnLight)
-{
+    // A dark panel beside a light one: both read.
     QImage image(1200, 300, QImage::Format_RGB32);
-    const RenderedText dark = renderText({ QStringLiteral("Terminal session finished") }, QSize(600, 300),
-        QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e));
-    const RenderedText light = renderText({ QStringLiteral("Spreadsheet totals updated") }, QSize(600, 300));
     QPainter painter(&image);
-    painter.drawImage(0, 0, dark.image);
-    painter.drawImage(600, 0, light.image);
+    painter.drawImage(0, 0,
+        renderText({ QStringLiteral("Terminal session finished") }, QSize(600, 300), QColor(0xd4, 0xd4, 0xd4),
+            QColor(0x1e, 0x1e, 0x1e))
+            .image);
+    painter.drawImage(600, 0, renderText({ QStringLiteral("Spreadsheet totals updated") }, QSize(600, 300)).image);
     painter.end();
-
-    const QString text = joinRecognizedText(recognizeNow(processor, image));
+    const QString text = joinRecognizedText(fragmentsOf(processor, image));
     EXPECT_TRUE(containsAllWords(text,
-        { QStringLiteral("Terminal"), QStringLiteral("session"), QStringLiteral("finished"),
-            QStringLiteral("Spreadsheet"), QStringLiteral("totals"), QStringLiteral("updated") }))
+        { QStringLiteral("Terminal"), QStringLiteral("finished"), QStringLiteral("Spreadsheet"),
+            QStringLiteral("updated") }))
         << text.toStdString();
 }
 
-TEST_F(OCRProcessorTest, FragmentsCarryTheGivenRecordingIdOrOneMadeForTheCall)
+TEST_F(OCRProcessorTest, ImagesWithoutTextAreAnsweredWithAnEmptyListNotAFailure)
 {
-    const QImage image = renderText(kLines, QSize(900, 360)).image;
-    const QUuid given = QUuid::createUuid();
-    for (const OCRText &fragment : recognizeNow(processor, image, given))
-        EXPECT_EQ(fragment.recordingId, given);
-
-    const std::vector<OCRText> unnamed = recognizeNow(processor, image);
-    ASSERT_FALSE(unnamed.empty());
-    EXPECT_FALSE(unnamed.front().recordingId.isNull());
-    for (const OCRText &fragment : unnamed)
-        EXPECT_EQ(fragment.recordingId, unnamed.front().recordingId);
-}
-
-TEST_F(OCRProcessorTest, CompletesEachRequestExactlyOnceOnTheQueueInSubmissionOrder)
-{
-    const QStringList words { QStringLiteral("Alpha"), QStringLiteral("Bravo"), QStringLiteral("Charlie"),
-        QStringLiteral("Delta"), QStringLiteral("Echo") };
-    std::mutex mutex;
-    std::vector<QString> completed;
-    std::vector<int> calls(static_cast<size_t>(words.size()), 0);
-    std::atomic<bool> offQueue { false };
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        const QImage image = renderText({ words[i] + QStringLiteral(" station") }, QSize(500, 120)).image;
-        processor.processImage(image, std::nullopt, [&, i](std::vector<OCRText> fragments) {
-            if (!processor.textRecognitionQueue().isCurrent())
-                offQueue = true;
-            std::lock_guard lock(mutex);
-            ++calls[static_cast<size_t>(i)];
-            completed.push_back(joinRecognizedText(fragments));
-        });
-    }
-    processor.textRecognitionQueue().drain();
-
-    EXPECT_FALSE(offQueue);
-    EXPECT_EQ(calls, std::vector<int>(static_cast<size_t>(words.size()), 1));
-    ASSERT_EQ(completed.size(), static_cast<size_t>(words.size()));
-    for (qsizetype i = 0; i < words.size(); ++i)
-        EXPECT_TRUE(completed[static_cast<size_t>(i)].contains(words[i]))
-            << completed[static_cast<size_t>(i)].toStdString();
-}
-
-TEST_F(OCRProcessorTest, ImagesWithoutTextGiveOneEmptyCompletion)
-{
-    // A null image is answered before processImage returns.
     int nullCalls = 0;
-    processor.processImage(QImage(), std::nullopt, [&](std::vector<OCRText> fragments) {
+    processor.processImage(QImage(), std::nullopt, [&](Recognition r) {
         ++nullCalls;
-        EXPECT_TRUE(fragments.empty());
+        EXPECT_TRUE(r && r.value().empty());
     });
-    EXPECT_EQ(nullCalls, 1);
-
+    EXPECT_EQ(nullCalls, 1); // before processImage returned
     QImage onePixel(1, 1, QImage::Format_RGB32);
     onePixel.fill(Qt::black);
     QImage blank(640, 480, QImage::Format_RGB32);
     blank.fill(Qt::white);
     QImage sliver(2000, 2, QImage::Format_ARGB32);
     sliver.fill(Qt::transparent);
-    for (const QImage &image : { onePixel, blank, sliver }) {
-        int calls = 0;
-        processor.processImage(image, std::nullopt, [&](std::vector<OCRText> fragments) {
-            ++calls;
-            EXPECT_TRUE(fragments.empty());
-        });
-        processor.textRecognitionQueue().drain();
-        EXPECT_EQ(calls, 1) << image.width() << "x" << image.height();
-    }
+    for (const QImage &image : { onePixel, blank, sliver })
+        EXPECT_TRUE(fragmentsOf(processor, image).empty()) << image.width() << "x" << image.height();
 }
 
-TEST_F(OCRProcessorTest, VideoFramesCompleteWithTheIdTheCallMadeUpAndEmptyFramesNever)
+// The queue and the failure paths, with a recogniser that can be told to fail.
+TEST(OCRProcessorQueue, CompletesEachRequestOnceInOrderAndAFailureIsAFailureOnEveryPath)
 {
-    int emptyCalls = 0;
-    processor.processSampleBuffer(QImage(), [&](std::vector<OCRText>, QUuid) { ++emptyCalls; });
-
-    std::promise<std::pair<std::vector<OCRText>, QUuid>> result;
-    processor.processSampleBuffer(
-        renderText(kLines, QSize(900, 360)).image, [&](std::vector<OCRText> fragments, QUuid id) {
-            result.set_value({ std::move(fragments), id });
-        });
-    const auto [fragments, id] = result.get_future().get();
-    processor.textRecognitionQueue().drain();
-
-    EXPECT_EQ(emptyCalls, 0);
-    EXPECT_FALSE(id.isNull());
-    ASSERT_EQ(fragments.size(), 3u);
-    for (const OCRText &fragment : fragments)
-        EXPECT_EQ(fragment.recordingId, id);
-}
-
-TEST(OCRProcessorWithoutModel, SaysSoOnceAndAnswersEveryRequestWithAnEmptyList)
-{
-    QTemporaryDir emptyFolder;
-    ASSERT_TRUE(emptyFolder.isValid());
+    auto owned = std::make_unique<FakeTextRecognizer>();
+    FakeTextRecognizer &fake = *owned;
+    OCRProcessor processor(std::move(owned));
     const QImage image = renderText(kLines, QSize(900, 360)).image;
 
-    const auto check = [&](OCRProcessor &processor) {
-        CapturedLog log;
-        EXPECT_TRUE(recognizeNow(processor, image).empty());
-        EXPECT_TRUE(recognizeNow(processor, image).empty());
-        EXPECT_FALSE(processor.isRecognizerReady());
-        const QString lines = log.text();
-        EXPECT_EQ(lines.count(QStringLiteral("Failed to perform OCR: ")), 1) << lines.toStdString();
-        EXPECT_TRUE(lines.contains(emptyFolder.path())) << lines.toStdString();
-    };
+    std::mutex mutex;
+    std::vector<int> completed;
+    bool offQueue = false;
+    for (int i = 0; i < 5; ++i) {
+        processor.processImage(image, std::nullopt, [&, i](Recognition) {
+            std::lock_guard lock(mutex);
+            offQueue = offQueue || !processor.textRecognitionQueue().isCurrent();
+            completed.push_back(i);
+        });
+    }
+    processor.textRecognitionQueue().drain();
+    EXPECT_FALSE(offQueue);
+    EXPECT_EQ(completed, (std::vector<int> { 0, 1, 2, 3, 4 }));
 
-    {
-        OCRProcessor given(emptyFolder.path());
-        check(given);
+    // Whole, changed-line and video-frame recognition all answer the failure, and a failed frame
+    // leaves nothing remembered for the window's next frame.
+    for (const auto kind : { RecognitionFailure::Kind::unavailable, RecognitionFailure::Kind::image }) {
+        fake.failNext({ kind, QStringLiteral("engine said no") });
+        EXPECT_FALSE(recognizeNow(processor, image));
+        auto memory = std::make_shared<RecognitionMemory>();
+        std::promise<Recognition> changed;
+        processor.processChangedImage(
+            image, QUuid::createUuid(), std::nullopt, memory, [&](Recognition r) { changed.set_value(std::move(r)); });
+        const Recognition changedResult = changed.get_future().get();
+        ASSERT_FALSE(changedResult);
+        EXPECT_EQ(changedResult.failure().reason, QStringLiteral("engine said no"));
+        EXPECT_EQ(changedResult.failure().kind, kind);
+        EXPECT_FALSE(memory->fragments());
+        std::promise<bool> frame;
+        processor.processSampleBuffer(image, [&](Recognition r, QUuid) { frame.set_value(r.ok()); });
+        EXPECT_FALSE(frame.get_future().get());
+        EXPECT_EQ(processor.isRecognizerReady(), kind != RecognitionFailure::Kind::unavailable);
+        EXPECT_EQ(processor.wholeImageRecognitions(), 0);
     }
-    {
-        const QByteArray saved = qgetenv("TESSDATA_PREFIX");
-        const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
-        qputenv("TESSDATA_PREFIX", emptyFolder.path().toLocal8Bit());
-        OCRProcessor fromEnvironment;
-        check(fromEnvironment);
-        if (wasSet)
-            qputenv("TESSDATA_PREFIX", saved);
-        else
-            qunsetenv("TESSDATA_PREFIX");
-    }
+    fake.recover();
+    EXPECT_TRUE(recognizeNow(processor, image));
+    EXPECT_TRUE(processor.isRecognizerReady());
 }
 
-TEST(OCRProcessorWithoutModel, AModelTesseractCannotLoadIsOurOneLineNotTesseractsOwn)
+// Without a usable English model every request fails with the reason, which is said once, in our
+// own words: Tesseract's lines about a file it cannot load go nowhere.
+TEST(OCRProcessorWithoutModel, EveryRequestFailsAndTheReasonIsSaidOnce)
 {
-    // Readable, so only Tesseract's Init can find out that it is no model.
-    QTemporaryDir folder;
-    ASSERT_TRUE(folder.isValid());
-    QFile model(QDir(folder.path()).filePath(QStringLiteral("eng.traineddata")));
+    QTemporaryDir emptyFolder;
+    QTemporaryDir badModelFolder;
+    QFile model(QDir(badModelFolder.path()).filePath(QStringLiteral("eng.traineddata")));
     ASSERT_TRUE(model.open(QIODevice::WriteOnly));
-    model.write("not a model");
+    model.write("not a model"); // readable, so only Tesseract's Init can find out
     model.close();
+    const QImage image = renderText(kLines, QSize(900, 360)).image;
 
-    std::FILE *errors = std::tmpfile();
-    std::fflush(stderr);
-    const int savedStderr = dup(STDERR_FILENO);
-    dup2(fileno(errors), STDERR_FILENO);
-    {
-        OCRProcessor processor(folder.path());
-        CapturedLog log;
-        EXPECT_TRUE(recognizeNow(processor, renderText(kLines, QSize(900, 360)).image).empty());
-        EXPECT_EQ(log.text().count(QStringLiteral("Failed to perform OCR: ")), 1);
+    const struct {
+        const char *name;
+        std::optional<QString> given;
+        std::optional<QString> environment;
+        QString named;
+    } cases[] = {
+        { "given folder", emptyFolder.path(), std::nullopt, emptyFolder.path() },
+        { "TESSDATA_PREFIX", std::nullopt, emptyFolder.path(), emptyFolder.path() },
+        { "unloadable model", badModelFolder.path(), std::nullopt, badModelFolder.path() },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ModelFolderVariable variable(c.environment);
+        std::FILE *errors = std::tmpfile();
+        std::fflush(stderr);
+        const int savedStderr = dup(STDERR_FILENO);
+        dup2(fileno(errors), STDERR_FILENO);
+        {
+            LogCapture log(LogCapture::Verbosity::quiet);
+            OCRProcessor processor(c.given);
+            for (int i = 0; i < 2; ++i) {
+                const Recognition r = recognizeNow(processor, image);
+                ASSERT_FALSE(r);
+                EXPECT_EQ(r.failure().kind, RecognitionFailure::Kind::unavailable);
+                EXPECT_TRUE(r.failure().reason.contains(c.named)) << r.failure().reason.toStdString();
+            }
+            EXPECT_FALSE(processor.isRecognizerReady());
+            EXPECT_EQ(log.text().count(QStringLiteral("Failed to perform OCR: ")), 1) << log.text().toStdString();
+        }
+        std::fflush(stderr);
+        dup2(savedStderr, STDERR_FILENO);
+        close(savedStderr);
+        std::rewind(errors);
+        char buffer[4096] = {};
+        const size_t read = std::fread(buffer, 1, sizeof buffer - 1, errors);
+        std::fclose(errors);
+        EXPECT_EQ(read, 0u) << buffer;
     }
-    std::fflush(stderr);
-    dup2(savedStderr, STDERR_FILENO);
-    close(savedStderr);
-    std::rewind(errors);
-    char buffer[4096] = {};
-    const size_t read = std::fread(buffer, 1, sizeof buffer - 1, errors);
-    std::fclose(errors);
-    EXPECT_EQ(read, 0u) << buffer;
 }
 
 TEST(TesseractModelFolder, IsTheGivenFolderElseTessdataPrefixElseTheOneTheLibraryWasBuiltWith)
 {
-    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
-    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
-    qunsetenv("TESSDATA_PREFIX");
-    EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
-    const std::optional<QString> builtIn = TesseractEngine::modelFolder(std::nullopt);
-    ASSERT_TRUE(builtIn) << "libtesseract's own folder was not found at build time";
-    // This machine's English model is where Tesseract looks by itself, so the check made before
-    // Init agrees with Init.
-    EXPECT_TRUE(QFileInfo(QDir(*builtIn).filePath(QStringLiteral("eng.traineddata"))).isReadable())
-        << builtIn->toStdString();
-    EXPECT_TRUE(TesseractEngine(TesseractEngine::Purpose::recognition).isReady());
-
-    qputenv("TESSDATA_PREFIX", "/from/the/environment");
+    {
+        ModelFolderVariable unset(std::nullopt);
+        EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
+        const std::optional<QString> builtIn = TesseractEngine::modelFolder(std::nullopt);
+        ASSERT_TRUE(builtIn) << "libtesseract's own folder was not found at build time";
+        // The check made before Init agrees with where Tesseract looks by itself.
+        EXPECT_TRUE(QFileInfo(QDir(*builtIn).filePath(QStringLiteral("eng.traineddata"))).isReadable());
+        EXPECT_TRUE(TesseractEngine(TesseractEngine::Purpose::recognition).isReady());
+    }
+    ModelFolderVariable set(QStringLiteral("/from/the/environment"));
     EXPECT_EQ(TesseractEngine::modelFolder(std::nullopt), QStringLiteral("/from/the/environment"));
     EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
-    if (wasSet)
-        qputenv("TESSDATA_PREFIX", saved);
-    else
-        qunsetenv("TESSDATA_PREFIX");
 }

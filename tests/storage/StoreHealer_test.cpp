@@ -1,6 +1,7 @@
 // Healing the store after a crash: the recordings list, the database rows and the files brought back
 // into agreement from whichever still holds the facts, and frames whose text recognition never
-// finished recognised from their stored files. Real database, files and Tesseract in a private home.
+// finished recognised from their stored files. Real database and files in a private home; text is
+// read by a fake recogniser, except where rebuilt delta frames must read as what they showed.
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/RecordingIndex.h"
@@ -9,8 +10,10 @@
 #include "storage/StoreHealer.h"
 #include "support/AwaitCompletion.h"
 #include "support/CapturePipeline.h"
+#include "support/FakeTextRecognizer.h"
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
+#include "support/TestFiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -91,10 +94,26 @@ struct Store {
         EXPECT_TRUE(r);
         return r.value_or(Recording {});
     }
-    HealingReport heal()
+    HealingReport heal(const std::function<void(StoreHealer &)> &setUp = {})
     {
         StoreHealer healer(*storage, db, ocr, clock);
+        if (setUp)
+            setUp(healer);
         return QCoro::waitFor(healer.heal());
+    }
+    qint64 count(const QString &table, const Recording &r)
+    {
+        return direct.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE recording_id = '%2'").arg(table, r.idText()));
+    }
+    // The list's entry for the recording's file carries the recording's identity and fields.
+    void expectListedAs(const Recording &r) const
+    {
+        const std::optional<Recording> entry = listed(r.localPath());
+        ASSERT_TRUE(entry);
+        EXPECT_EQ(entry->id, r.id);
+        EXPECT_EQ(entry->appName, r.appName);
+        EXPECT_EQ(entry->windowTitle, r.windowTitle);
+        EXPECT_EQ(entry->imageHash, r.imageHash);
     }
     std::optional<Recording> listed(const QString &path) const
     {
@@ -114,7 +133,8 @@ struct Store {
     FakeClock clock { localTime(2024, 3, 5, 15, 0, 0) };
     SimpleDatabaseManager db;
     DatabaseRecordingIndex index { db };
-    OCRProcessor ocr;
+    FakeTextRecognizer *recognizer = new FakeTextRecognizer;
+    OCRProcessor ocr { std::unique_ptr<TextRecognizer>(recognizer) };
     std::unique_ptr<StorageManager> storage;
     DirectDatabase direct { SimpleDatabaseManager::defaultDatabasePath() };
 };
@@ -140,7 +160,8 @@ TEST(StoreHealer, AnEntryAndFileWithoutARowGetTheRowBackWithTheirText)
     EXPECT_EQ(store.direct.text(QStringLiteral("SELECT image_hash") + where), QStringLiteral("hash-1"));
     EXPECT_EQ(store.direct.count(QStringLiteral("SELECT file_size") + where), QFileInfo(r.localPath()).size());
     EXPECT_EQ(store.direct.count(QStringLiteral("SELECT is_delta_frame") + where), 0);
-    const std::vector<Recording> found = store.search(QStringLiteral("harbour"));
+    const std::vector<Recording> found = store.search(
+        store.direct.text(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText())));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].id, r.id);
 }
@@ -166,12 +187,7 @@ TEST(StoreHealer, ARowAndFileWithoutAnEntryGetTheEntryBackWithTheRowsIdentity)
     EXPECT_EQ(report.entriesRecreated, 1);
     EXPECT_EQ(report.rowsWritten, 0);
     ASSERT_EQ(test::listedRecordings(*store.storage).size(), 2u);
-    const std::optional<Recording> entry = store.listed(lost.localPath());
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->id, lost.id);
-    EXPECT_EQ(entry->appName, lost.appName);
-    EXPECT_EQ(entry->windowTitle, lost.windowTitle);
-    EXPECT_EQ(entry->imageHash, QStringLiteral("hash-2"));
+    store.expectListedAs(lost);
     EXPECT_EQ(test::listedRecordings(*store.storage).front().id, lost.id); // newest first
 
     // The list file holds it too: the next start lists it without healing.
@@ -203,12 +219,7 @@ TEST(StoreHealer, AnEntryRebuiltFromItsFileAfterTheListWasDamagedTakesBackItsRow
     const HealingReport report = store.heal();
     EXPECT_EQ(report.rowsWritten, 0);
     EXPECT_EQ(report.entriesRecreated, 1);
-    const std::optional<Recording> entry = store.listed(damaged.localPath());
-    ASSERT_TRUE(entry);
-    EXPECT_EQ(entry->id, damaged.id);
-    EXPECT_EQ(entry->appName, QStringLiteral("Konsole"));
-    EXPECT_EQ(entry->windowTitle, QStringLiteral("two"));
-    EXPECT_EQ(entry->imageHash, QStringLiteral("hash-2"));
+    store.expectListedAs(damaged);
     EXPECT_EQ(test::listedRecordings(*store.storage).size(), 2u);
     EXPECT_EQ(store.direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings")), 2);
     EXPECT_TRUE(store.listed(first.localPath()));
@@ -242,24 +253,6 @@ TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
     EXPECT_EQ(
         store.direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE id = '%1'").arg(gone.idText())), 1);
     EXPECT_TRUE(test::listedRecordings(*store.storage).empty());
-}
-
-TEST(StoreHealer, AFrameShowingNoTextIsRememberedAndNotTriedAgain)
-{
-    Store store;
-    store.save(CapturePipeline::blankFrame(), 1, QStringLiteral("Gimp"), QStringLiteral("canvas"));
-    const HealingReport first = store.heal();
-    EXPECT_EQ(first.framesWithoutText, 1);
-    EXPECT_EQ(first.framesRecognized, 0);
-    // Searches answer as before: the frame has no text to find, not even for a match-all query.
-    EXPECT_TRUE(store.search(QStringLiteral("%")).empty());
-    EXPECT_EQ(store.direct.count(QStringLiteral("SELECT COUNT(*) FROM ocr_text")), 0);
-
-    store.reopen();
-    const HealingReport second = store.heal();
-    EXPECT_TRUE(second.completed);
-    EXPECT_EQ(second.framesWithoutText, 0);
-    EXPECT_EQ(second.framesRecognized, 0);
 }
 
 TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncluded)
@@ -297,7 +290,7 @@ TEST(StoreHealer, ADamagedDatabaseIsSetAsideAndItsRowsAndTextAreRebuiltFromTheLi
 {
     TempHome home;
     FakeClock clock { localTime(2024, 3, 5, 15, 0, 0) };
-    OCRProcessor ocr;
+    OCRProcessor ocr { std::make_unique<FakeTextRecognizer>() };
     Recording saved;
     {
         SimpleDatabaseManager db;
@@ -327,9 +320,68 @@ TEST(StoreHealer, ADamagedDatabaseIsSetAsideAndItsRowsAndTextAreRebuiltFromTheLi
     EXPECT_EQ(report.framesRecognized, 1);
     const std::vector<Recording> found
         = awaitCompletion<std::vector<Recording>>([&](std::function<void(std::vector<Recording>)> done) {
-              db.searchText(QStringLiteral("budget"), std::nullopt, done);
+              db.searchText(DirectDatabase(path).text(QStringLiteral("SELECT text FROM ocr_text")), std::nullopt, done);
           });
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found.front().id, saved.id);
     EXPECT_EQ(found.front().appName, QStringLiteral("Kate"));
+}
+
+// A recogniser that fails (no model yet, an engine error) leaves the frame owed: never "no text",
+// tried again after a pause that doubles up to its cap; a stop ends the wait.
+TEST(StoreHealer, FramesTheRecogniserFailedOnAreRetriedWithAGrowingPauseAndNeverStoredAsNoText)
+{
+    using Kind = RecognitionFailure::Kind;
+    using std::chrono::milliseconds;
+    const struct {
+        const char *name;
+        Kind kind;
+        int failures; // negative: until stopped
+        int requestsBeforeFirstPause; // an unavailable recogniser ends the round at once
+        std::vector<milliseconds> pauses;
+    } cases[] = {
+        { "engine error", Kind::image, 4, 3, { milliseconds(1), milliseconds(2), milliseconds(4), milliseconds(4) } },
+        { "no model", Kind::unavailable, 2, 1, { milliseconds(1), milliseconds(2) } },
+        { "stopped while waiting", Kind::image, -1, 3, { milliseconds(1), milliseconds(2) } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Store store;
+        const Recording owed = store.save(CapturePipeline::textFrame(QStringLiteral("owed"), 640, 150), 1,
+            QStringLiteral("Kate"), QStringLiteral("a"));
+        const Recording other = store.save(
+            CapturePipeline::textFrame(QStringLiteral("other")), 2, QStringLiteral("Kate"), QStringLiteral("b"));
+        const Recording blank
+            = store.save(CapturePipeline::blankFrame(), 3, QStringLiteral("Gimp"), QStringLiteral("c"));
+        store.recognizer->failNext({ c.kind, QStringLiteral("engine said no") }, c.failures,
+            [](const QImage &image) { return image.height() == 150; });
+        std::vector<milliseconds> pauses;
+        std::vector<int> requests;
+        const HealingReport report = store.heal([&](StoreHealer &healer) {
+            healer.setRecognitionRetryPauses(milliseconds(1), milliseconds(4));
+            QObject::connect(&healer, &StoreHealer::recognitionRetryScheduled, [&](milliseconds pause) {
+                pauses.push_back(pause);
+                requests.push_back(store.recognizer->requests());
+                // Owed, not remembered as showing no text.
+                EXPECT_EQ(store.count(QStringLiteral("text_recognition_attempts"), owed), 0);
+                EXPECT_EQ(store.count(QStringLiteral("ocr_text"), owed), 0);
+                if (c.failures < 0 && pauses.size() == c.pauses.size())
+                    healer.stop();
+            });
+        });
+        EXPECT_EQ(pauses, c.pauses);
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(requests.front(), c.requestsBeforeFirstPause);
+        EXPECT_EQ(report.completed, c.failures >= 0);
+        EXPECT_EQ(report.framesNotRecognized, c.failures >= 0 ? 0 : 1);
+        EXPECT_EQ(store.count(QStringLiteral("ocr_text"), owed), c.failures >= 0 ? 1 : 0);
+        EXPECT_EQ(store.count(QStringLiteral("text_recognition_attempts"), owed), 0);
+        EXPECT_EQ(store.count(QStringLiteral("ocr_text"), other), 1);
+        EXPECT_EQ(store.count(QStringLiteral("text_recognition_attempts"), blank), 1); // a working one found none
+        // What was settled is not tried again; only a frame still owed is.
+        store.recognizer->recover();
+        const int asked = store.recognizer->requests();
+        EXPECT_TRUE(store.heal().completed);
+        EXPECT_EQ(store.recognizer->requests(), asked + (c.failures < 0 ? 1 : 0));
+    }
 }

@@ -12,7 +12,7 @@
 
 namespace pellux::test {
 
-CapturePipeline::CapturePipeline()
+CapturePipeline::CapturePipeline(std::unique_ptr<TextRecognizer> recognizer)
 {
     database = std::make_unique<SimpleDatabaseManager>();
     index = std::make_unique<DatabaseRecordingIndex>(*database);
@@ -31,7 +31,7 @@ CapturePipeline::CapturePipeline()
         },
         &DeltaFrameProcessor::encodeDeltaData,
         [delta = deltaFrames.get()](const PendingReference &reference) { delta->commitReference(reference); });
-    ocr = std::make_unique<OCRProcessor>();
+    ocr = recognizer ? std::make_unique<OCRProcessor>(std::move(recognizer), clock) : std::make_unique<OCRProcessor>();
     debug = std::make_unique<DebugManager>(clock);
     auto source = std::make_unique<FakeActivitySource>();
     activitySource = source.get();

@@ -28,7 +28,8 @@ namespace pellux::test {
 // makeService() after setting the preferences the test needs.
 class CapturePipeline {
 public:
-    CapturePipeline();
+    // Text is recognised by `recognizer`, or by Tesseract when none is given.
+    explicit CapturePipeline(std::unique_ptr<TextRecognizer> recognizer = nullptr);
     ~CapturePipeline();
 
     // Saves the preferences to the private home, where the service loads them from.

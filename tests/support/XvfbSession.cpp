@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
 
@@ -332,6 +333,20 @@ bool XvfbSession::waitUntil(const std::function<bool()> &condition, int timeout_
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(10);
     }
+}
+
+bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout_ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (bool right = true; !done(); right = !right) {
+        if (clock.elapsed() > timeout_ms)
+            return false;
+        run({ QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
+            right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0") });
+        waitUntil([] { return false; }, 100);
+    }
+    return true;
 }
 
 } // namespace pellux::test

@@ -65,6 +65,9 @@ public:
 
     // Polls `condition`, running the Qt event loop in between, until it holds or the time is up.
     static bool waitUntil(const std::function<bool()> &condition, int timeout_ms = 20'000);
+    // Moves the pointer a little now and then (a high activity level: a short capture interval)
+    // until `done()` holds; false when `timeout_ms` passed first.
+    bool keepActiveUntil(const std::function<bool()> &done, int timeout_ms = 120'000);
 
 private:
     bool startServer();

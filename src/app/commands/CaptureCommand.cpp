@@ -159,7 +159,8 @@ public:
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
         m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
-        StoreHealer::endSession(m_framesWithoutText + service.framesNotIndexed());
+        // Frames whose recognition failed are owed their text: the store is not left in order.
+        StoreHealer::endSession(m_framesWithoutText + service.framesNotIndexed() + service.framesNotRecognized());
         if (!m_options.once)
             ScreenshotOptimizationService::shared().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
@@ -174,11 +175,18 @@ public:
         // Frames lost on the way are a failure of the run, not something only the log shows.
         const int notStored = service.framesNotStored();
         const int notIndexed = service.framesNotIndexed();
+        const int notRecognized = service.framesNotRecognized();
         if (notStored > 0 || notIndexed > 0) {
             std::fprintf(stderr,
                 "pellux capture: %d frames could not be stored (file, list or database), "
                 "%d stored frames could not have their text saved for search\n",
                 notStored, notIndexed);
+        }
+        if (notRecognized > 0) {
+            std::fprintf(stderr,
+                "pellux capture: text recognition failed for %d stored frames; their text stays owed and "
+                "the next capture that runs longer than one frame recognises it\n",
+                notRecognized);
         }
         if (m_reason == StopReason::screenLost) {
             std::fprintf(stderr,
@@ -186,7 +194,7 @@ public:
                 "everything captured so far is stored\n");
             co_return kExitFailure;
         }
-        co_return notStored > 0 || notIndexed > 0 ? kExitFailure : kExitSuccess;
+        co_return notStored > 0 || notIndexed > 0 || notRecognized > 0 ? kExitFailure : kExitSuccess;
     }
 
     int framesWithoutText() const { return m_framesWithoutText; }

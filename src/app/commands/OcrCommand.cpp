@@ -14,12 +14,12 @@ namespace pellux::commands {
 
 namespace {
 
-QString recognizedText(OCRProcessor &processor, const QImage &image)
+Recognition recognized(OCRProcessor &processor, const QImage &image)
 {
-    std::promise<QString> text;
-    std::future<QString> result = text.get_future();
-    processor.processImage(image, std::nullopt,
-        [&text](std::vector<OCRText> fragments) { text.set_value(joinRecognizedText(fragments)); });
+    std::promise<Recognition> answer;
+    std::future<Recognition> result = answer.get_future();
+    processor.processImage(
+        image, std::nullopt, [&answer](Recognition fragments) { answer.set_value(std::move(fragments)); });
     return result.get();
 }
 
@@ -40,17 +40,24 @@ int ocr(const CommandArguments &arguments)
     if (!processor.isRecognizerReady())
         return kExitFailure;
     const bool several = arguments.args.size() > 1;
-    bool anyUnreadable = false;
+    bool anyFailed = false;
     bool anyText = false;
     for (const QString &path : arguments.args) {
         QString error;
         const QImage image = readImageFile(path, &error);
         if (image.isNull()) {
             std::fprintf(stderr, "pellux ocr: cannot read %s: %s\n", qPrintable(path), qPrintable(error));
-            anyUnreadable = true;
+            anyFailed = true;
             continue;
         }
-        const QString text = recognizedText(processor, image);
+        const Recognition fragments = recognized(processor, image);
+        if (!fragments) {
+            std::fprintf(stderr, "pellux ocr: cannot recognise the text of %s: %s\n", qPrintable(path),
+                qPrintable(fragments.failure().reason));
+            anyFailed = true;
+            continue;
+        }
+        const QString text = joinRecognizedText(fragments.value());
         if (several)
             std::printf("==> %s <==\n", qPrintable(path));
         if (text.isEmpty()) {
@@ -63,7 +70,7 @@ int ocr(const CommandArguments &arguments)
         }
         std::fflush(stdout);
     }
-    if (anyUnreadable)
+    if (anyFailed)
         return kExitFailure;
     return anyText ? kExitSuccess : kExitNoResults;
 }
