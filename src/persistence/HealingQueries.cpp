@@ -235,19 +235,19 @@ void SimpleDatabaseManager::recordingsAwaitingText(qint64 afterRowid, TimePoint 
 }
 
 void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome,
-    const QString &text, TimePoint timestamp, std::function<void(bool)> completion)
+    const QString &text, TimePoint timestamp, std::function<void(LateRecognitionSave)> completion)
 {
     d->serialQueue.async([this, recordingId, outcome, text, timestamp, completion = std::move(completion)] {
-        const auto finish = [&](bool result) {
+        const auto finish = [&](LateRecognitionSave result) {
             if (completion)
                 completion(result);
         };
         if (!d->db)
-            return finish(false);
+            return finish(LateRecognitionSave::failed);
         const bool withText = outcome == RecognitionOutcome::text && !text.isEmpty();
         if (!withText && !ensureRecognitionAttemptsTable(d->db)) {
             log::failure(QStringLiteral("Error creating the recognition attempts table: %1").arg(d->errorMessage()));
-            return finish(false);
+            return finish(LateRecognitionSave::failed);
         }
         // The row must still exist (a deletion may have come first), and text recognised meanwhile
         // by the capture itself is not doubled.
@@ -259,7 +259,7 @@ void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, Recogn
                        "SELECT ?1, ?2, ?3 WHERE EXISTS (SELECT 1 FROM recordings WHERE id = ?1)");
         if (!insert.prepared()) {
             log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
-            return finish(false);
+            return finish(LateRecognitionSave::failed);
         }
         insert.bind(1, uuidText(recordingId));
         insert.bind(2,
@@ -269,14 +269,14 @@ void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, Recogn
         insert.bind(3, secondsSince1970(timestamp));
         if (insert.step() != SQLITE_DONE) {
             log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
-            return finish(false);
+            return finish(LateRecognitionSave::failed);
         }
         if (sqlite3_changes(d->db) == 0) {
             log::info(QStringLiteral("Recognised text of %1 not stored: the recording is gone, or has text already")
                           .arg(uuidText(recordingId)));
-            return finish(false);
+            return finish(LateRecognitionSave::superseded);
         }
-        finish(true);
+        finish(LateRecognitionSave::stored);
     });
 }
 

@@ -184,10 +184,13 @@ public:
     // Stores text recognised after the fact: non-empty text becomes the recording's text unless it
     // has some already; an empty text or an unreadable file is remembered in
     // `text_recognition_attempts`, which searches never read, so the frame is not tried again.
-    // Completion: true when stored; false on failure and when nothing was stored (the recording is
-    // gone, or already has text or an attempt).
+    enum class LateRecognitionSave {
+        stored,
+        superseded, // nothing stored: the recording is gone, or already has text or an attempt
+        failed,
+    };
     void saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome, const QString &text,
-        TimePoint timestamp, std::function<void(bool)> completion);
+        TimePoint timestamp, std::function<void(LateRecognitionSave)> completion);
 
 private:
     struct Impl;

@@ -518,10 +518,14 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
                 outcome = text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
                                          : SimpleDatabaseManager::RecognitionOutcome::text;
             }
-            auto [saved, savedDone] = awaitable<bool>();
+            auto [saved, savedDone] = awaitable<SimpleDatabaseManager::LateRecognitionSave>();
             m_database.saveLateRecognition(r.id, outcome, text, r.timestamp, savedDone);
-            if (!co_await saved || !self)
+            const SimpleDatabaseManager::LateRecognitionSave save = co_await saved;
+            if (!self || save == SimpleDatabaseManager::LateRecognitionSave::failed)
                 co_return false;
+            // Deleted meanwhile, or recognised by the capture itself: nothing of this frame to count.
+            if (save == SimpleDatabaseManager::LateRecognitionSave::superseded)
+                continue;
             switch (outcome) {
             case SimpleDatabaseManager::RecognitionOutcome::text:
                 ++report.framesRecognized;

@@ -57,10 +57,10 @@ QStringList applicationNames(SimpleDatabaseManager &db)
     return awaitCompletion<ApplicationNames>([&](auto done) { db.applicationNames(done); }).names;
 }
 
-bool lateRecognition(SimpleDatabaseManager &db, const QUuid &id, SimpleDatabaseManager::RecognitionOutcome outcome,
-    const QString &text = QString())
+SimpleDatabaseManager::LateRecognitionSave lateRecognition(SimpleDatabaseManager &db, const QUuid &id,
+    SimpleDatabaseManager::RecognitionOutcome outcome, const QString &text = QString())
 {
-    return awaitCompletion<bool>(
+    return awaitCompletion<SimpleDatabaseManager::LateRecognitionSave>(
         [&](auto done) { db.saveLateRecognition(id, outcome, text, fromSecondsSince1970(1), done); });
 }
 
@@ -177,6 +177,7 @@ TEST_F(DatabaseTest, TextIsStoredOnlyForExistingRecordingsAndReadBack)
 TEST_F(DatabaseTest, LateRecognitionIsStoredOnlyWhenSomethingWasInserted)
 {
     using Outcome = SimpleDatabaseManager::RecognitionOutcome;
+    using Save = SimpleDatabaseManager::LateRecognitionSave;
     const Recording withText = store(1, "captured text");
     const Recording bare = makeRecording(2, "/p/bare.webp");
     const Recording blank = makeRecording(3, "/p/blank.webp");
@@ -186,18 +187,18 @@ TEST_F(DatabaseTest, LateRecognitionIsStoredOnlyWhenSomethingWasInserted)
         QUuid id;
         Outcome outcome;
         QString text;
-        bool stored;
+        Save saved;
     } cases[] = {
-        { bare.id, Outcome::text, "late text", true },
-        { bare.id, Outcome::text, "second text", false }, // has text now
-        { withText.id, Outcome::text, "doubled", false },
-        { blank.id, Outcome::noText, {}, true },
-        { blank.id, Outcome::unreadable, {}, false }, // an attempt is remembered once
-        { QUuid::createUuid(), Outcome::text, "gone", false },
-        { QUuid::createUuid(), Outcome::noText, {}, false },
+        { bare.id, Outcome::text, "late text", Save::stored },
+        { bare.id, Outcome::text, "second text", Save::superseded }, // has text now
+        { withText.id, Outcome::text, "doubled", Save::superseded },
+        { blank.id, Outcome::noText, {}, Save::stored },
+        { blank.id, Outcome::unreadable, {}, Save::superseded }, // an attempt is remembered once
+        { QUuid::createUuid(), Outcome::text, "gone", Save::superseded },
+        { QUuid::createUuid(), Outcome::noText, {}, Save::superseded },
     };
     for (const auto &c : cases)
-        EXPECT_EQ(lateRecognition(db(), c.id, c.outcome, c.text), c.stored) << c.text.toStdString();
+        EXPECT_EQ(lateRecognition(db(), c.id, c.outcome, c.text), c.saved) << c.text.toStdString();
     EXPECT_EQ(ids(search(db(), "text")), QStringList({ bare.idText(), withText.idText() }));
     EXPECT_EQ(raw().strings("SELECT outcome FROM text_recognition_attempts"), QStringList { "no text" });
 }
