@@ -209,7 +209,7 @@ TEST_F(DatabaseTest, RowsRefusedByALockArePendingAndWrittenInOrderOnceItGoes)
         EXPECT_EQ(locked.pendingWriteCount(), 2u);
         EXPECT_TRUE(exists(locked, rows[0].id)) << "a pending row counts as existing";
     }
-    ASSERT_TRUE(eventually([&] { return db().isOpen() && db().pendingWriteCount() == 0; }));
+    ASSERT_TRUE(runEventsUntil([&] { return db().isOpen() && db().pendingWriteCount() == 0; }, 60000));
     EXPECT_EQ(ids(search(db(), "while locked")), QStringList { rows[0].idText() });
     EXPECT_FALSE(exists(db(), rows[1].id));
     EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 2);
@@ -223,7 +223,7 @@ TEST_F(DatabaseTest, RowsRefusedByALockArePendingAndWrittenInOrderOnceItGoes)
         EXPECT_EQ(writeRecording(db(), later), RowWrite::pending);
         EXPECT_EQ(db().pendingWriteCount(), 1u);
     }
-    ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
+    ASSERT_TRUE(runEventsUntil([&] { return db().pendingWriteCount() == 0; }, 60000));
     EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 3);
 }
 
@@ -240,6 +240,6 @@ TEST_F(DatabaseTest, AWriteIntoAReadOnlyFolderIsPendingUntilItIsWritableAgain)
     EXPECT_EQ(db().pendingWriteCount(), 2u);
     EXPECT_EQ(log.linesStartingWith("ERROR saveRecordingWithDeltaFrame: ").size(), 1) << log.text().toStdString();
     readOnly.release();
-    ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
+    ASSERT_TRUE(runEventsUntil([&] { return db().pendingWriteCount() == 0; }, 60000));
     EXPECT_EQ(ids(search(db(), "kept text")), QStringList { r.idText() });
 }

@@ -7,6 +7,7 @@
 #include "persistence/SqliteStatement.h"
 #include "support/AwaitCompletion.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -106,18 +107,6 @@ private:
     std::atomic<bool> m_locked { false };
     std::thread m_thread;
 };
-
-// Waits (up to a generous limit, never as an assertion on time) until `condition` holds.
-template <typename Condition> bool eventually(Condition condition)
-{
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
 
 inline Recording makeRecording(double seconds, const QString &path,
     std::optional<QString> appName = QStringLiteral("Terminal"),

@@ -128,12 +128,3 @@ TEST(OCRTextJson, RoundTripsBoundsAsOriginAndSize)
     EXPECT_FALSE(decodeOCRText(QByteArray(R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
         "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x"})")));
 }
-
-TEST(RecordingType, RawValues)
-{
-    EXPECT_EQ(rawValue(RecordingType::video), QStringLiteral("video"));
-    EXPECT_EQ(recordingTypeFromRawValue(QStringLiteral("screenshot")), RecordingType::screenshot);
-    EXPECT_FALSE(recordingTypeFromRawValue(QStringLiteral("Screenshot")));
-    EXPECT_EQ(uuidText(QUuid::fromString(QStringLiteral("{6f9619ff-8b86-d011-b42d-00c04fc964ff}"))),
-        QStringLiteral("6F9619FF-8B86-D011-B42D-00C04FC964FF"));
-}

@@ -89,7 +89,7 @@ TEST_F(StorageWithDatabase, AFrameWhoseRowIsPendingIsKeptAndItsRowWrittenLater)
         EXPECT_TRUE(QFileInfo::exists(r->localPath()));
         db().saveOCRText(r->id, QStringLiteral("written late"), r->timestamp);
     }
-    ASSERT_TRUE(eventually([&] { return db().pendingWriteCount() == 0; }));
+    ASSERT_TRUE(runEventsUntil([&] { return db().pendingWriteCount() == 0; }, 60000));
     EXPECT_EQ(ids(search(db(), QStringLiteral("written late"))), QStringList { r->idText() });
     EXPECT_EQ(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"))).recordings.size(), 1u);
     EXPECT_TRUE(QFileInfo::exists(r->localPath()));
