@@ -1,13 +1,14 @@
 #include "storage/StorageManager.h"
 
+#include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/StoreLayout.h"
 #include "runtime/ThreadSanitizer.h"
 #include "storage/RecordingIndex.h"
 #include "storage/RecordingsFile.h"
-#include "storage/ScreenshotFileName.h"
 #include "storage/StorageFiles.h"
 
 #include <QDateTime>
@@ -19,7 +20,6 @@
 #include <QPointer>
 #include <QPromise>
 #include <QSet>
-#include <QStandardPaths>
 
 #include <qcorofuture.h>
 
@@ -35,12 +35,6 @@ namespace {
 constexpr int kStorageUpdateIntervalMs = 30'000;
 // Distinct names tried for frames of one application within one second before giving up.
 constexpr int kMaxNameAttempts = 10'000;
-
-QString documentsFolder()
-{
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : documents;
-}
 
 // Turns a one-shot completion callback into a future a coroutine can await. A callback that is
 // dropped without being called resolves the future with `fallback`, so no caller waits forever.
@@ -106,13 +100,13 @@ StorageManager::StorageManager(RecordingIndex &index, Clock &clock, QObject *par
     : QObject(parent)
     , m_index(index)
     , m_clock(clock)
+    , m_layout(StoreLayout::standard())
     , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage")))
     , m_unlistedFiles(std::make_shared<UnlistedFiles>())
     , m_walks(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.storage.usage")))
 {
-    const QString pellux = documentsFolder() + QStringLiteral("/Pellux");
-    m_recordingsDirectory = pellux + QStringLiteral("/Recordings");
-    m_screenshotsDirectory = pellux + QStringLiteral("/Screenshots");
+    m_recordingsDirectory = m_layout.recordingsFolder();
+    m_screenshotsDirectory = m_layout.screenshotsFolder();
 
     createDirectories();
     removeStaleTemporaries();
@@ -136,7 +130,7 @@ StorageManager::~StorageManager()
     m_walks.reset();
 }
 
-QString StorageManager::metadataFilePath() const { return m_recordingsDirectory + QStringLiteral("/metadata.json"); }
+QString StorageManager::metadataFilePath() const { return m_layout.recordingsListFile(); }
 
 void StorageManager::createDirectories()
 {
