@@ -10,6 +10,7 @@
 #include "runtime/PrivateFiles.h"
 #include "support/AwaitCompletion.h"
 #include "support/FakeClock.h"
+#include "support/FileSizeLimit.h"
 #include "support/LogCapture.h"
 #include "support/SampleImages.h"
 #include "support/TempHome.h"
@@ -332,6 +333,24 @@ TEST_F(ScreenshotOptimizationServiceTest, SourcesThatCannotBeReadOrDecodedAreFai
         EXPECT_TRUE(backups().empty());
         clock.advance(3600);
     }
+}
+
+// The original is kept as a backup until the new file reads back: where there is room for the new
+// file but not for the backup, nothing is rewritten.
+TEST_F(ScreenshotOptimizationServiceTest, WithoutRoomForTheBackupTheOriginalStays)
+{
+    const QByteArray original = highQualityJpeg(90);
+    const QString path = place(60 * kDay, original);
+    auto service = makeService();
+    {
+        FileSizeLimit limit(rlim_t(original.size() - 1));
+        runPass(*service);
+    }
+    EXPECT_EQ(readAll(path), original);
+    EXPECT_EQ(service->lastPassStatistics().filesFailed, 1);
+    EXPECT_TRUE(backups().empty());
+    runPass(*service);
+    EXPECT_EQ(service->optimizedCount(), 1);
 }
 
 TEST_F(ScreenshotOptimizationServiceTest, LosslessFilesChangeOnlyWhenLossyIsClearlySmaller)

@@ -186,19 +186,19 @@ TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCaptured)
     }
     database.waitUntilIdle();
 
-    for (size_t k = 0; k < frames.size(); ++k) {
+    for (size_t k = frames.size(); k-- > 0;) { // newest first, as the grid asks
         const Stored &stored = frames[k];
         QString error;
         const QImage full = loader.read(stored.path, QSize(), &error);
         ASSERT_FALSE(full.isNull()) << error.toStdString();
         ASSERT_EQ(full.size(), stored.frame.size());
         EXPECT_LT(meanDifference(full, stored.frame, full.rect()), 6.0) << k;
-        // The area changed last shows this frame's pixels, not the previous frame's. (Noise is
-        // stored reduced, so it is compared by which frame it is nearer to.)
-        if (k > 0) {
-            const QRect area = areas[k - 1];
-            EXPECT_LT(meanDifference(full, stored.frame, area) * 2, meanDifference(full, frames[k - 1].frame, area))
-                << k;
+        // Every area changed up to this frame shows its pixels, not those from before the change.
+        // (Noise is stored reduced, so it is compared by which frame it is nearer to.)
+        for (size_t j = 0; j < k; ++j) {
+            EXPECT_LT(meanDifference(full, stored.frame, areas[j]) * 2,
+                meanDifference(frames[j].frame, stored.frame, areas[j]))
+                << k << " " << j;
         }
 
         const QImage card = loader.read(stored.path, QSize(560, 350), &error);
