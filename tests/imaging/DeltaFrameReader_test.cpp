@@ -61,57 +61,6 @@ using DeltaRoundTrip = Fixture;
 
 } // namespace
 
-TEST_F(DeltaRoundTrip, ConsecutiveDeltasNameTheSameReferenceAndApplyInOrder)
-{
-    const QImage first = test::windowFrame(640, 400, 1);
-    QImage second = first;
-    {
-        QPainter painter(&second);
-        painter.fillRect(QRect(10, 200, 220, 30), Qt::white);
-        painter.drawText(QPoint(14, 220), QStringLiteral("Typed into the editor"));
-    }
-    QImage third = second;
-    QPainter(&third).fillRect(QRect(400, 330, 100, 50), QColor(40, 40, 200));
-    const QString window = QStringLiteral("5");
-
-    const DeltaFrameOutcome d1
-        = QCoro::waitFor(processor.processDeltaFrame(first, QImage(), window, QStringLiteral("h1")));
-    ASSERT_TRUE(d1.fullFrame && d1.newReference);
-    processor.commitReference(*d1.newReference);
-    const DeltaFrameOutcome d2
-        = QCoro::waitFor(processor.processDeltaFrame(second, first, window, QStringLiteral("h2")));
-    const DeltaFrameOutcome d3
-        = QCoro::waitFor(processor.processDeltaFrame(third, second, window, QStringLiteral("h3")));
-    ASSERT_TRUE(d2.deltaFrame && d3.deltaFrame);
-    EXPECT_EQ(d2.deltaFrame->referenceHash, QStringLiteral("h1"));
-    EXPECT_EQ(d3.deltaFrame->referenceHash, QStringLiteral("h1"));
-
-    // The reader gives back exactly what was written.
-    const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(d3.deltaFrame->data);
-    ASSERT_TRUE(parsed.has_value());
-    ASSERT_EQ(size_t(parsed->entries.size()), d3.deltaFrame->regions.size());
-    for (qsizetype i = 0; i < parsed->entries.size(); ++i)
-        EXPECT_EQ(parsed->entries[i].rect, d3.deltaFrame->regions[size_t(i)]);
-    EXPECT_EQ(*parsed->serialize(), d3.deltaFrame->data);
-
-    // Each delta holds only what changed since the window's previous stored frame; outside its
-    // regions the frame it is applied to stays exactly as it was.
-    const std::optional<QImage> rebuiltSecond = DeltaFrameReader::applyDelta(first, d2.deltaFrame->data);
-    ASSERT_TRUE(rebuiltSecond.has_value());
-    QImage outside = rebuiltSecond->copy();
-    QImage expectedOutside = first.copy();
-    for (const QRect &r : d2.deltaFrame->regions) {
-        QPainter(&outside).fillRect(r, Qt::magenta);
-        QPainter(&expectedOutside).fillRect(r, Qt::magenta);
-    }
-    EXPECT_EQ(outside, expectedOutside);
-    const std::optional<QImage> rebuiltThird = DeltaFrameReader::applyDelta(*rebuiltSecond, d3.deltaFrame->data);
-    ASSERT_TRUE(rebuiltThird.has_value());
-    EXPECT_LT(test::meanDifference(*rebuiltThird, third, third.rect()), 1.0);
-    EXPECT_LT(test::meanDifference(*rebuiltThird, third, QRect(10, 200, 220, 30)), 12.0);
-    EXPECT_LT(test::meanDifference(*rebuiltThird, third, QRect(400, 330, 100, 50)), 6.0);
-}
-
 TEST_F(DeltaRoundTrip, ChangedTerminalTextIsStoredPixelExact)
 {
     // New output in a real xterm window: three lines of text in the terminal's own colours.
