@@ -4,9 +4,9 @@
 // must not look at them at all.
 #include "imaging/ExtendedAttributes.h"
 #include "imaging/RecompressionWorker.h"
+#include "imaging/ScreenshotFileName.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/ProcessorTime.h"
-#include "storage/ScreenshotFileName.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,19 +1,15 @@
 #include "app/CaptureLock.h"
 
 #include "runtime/PrivateFiles.h"
-
-#include <QStandardPaths>
+#include "runtime/StoreLayout.h"
 
 namespace pellux {
 
-QString CaptureLock::defaultFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
-}
+QString CaptureLock::defaultFolder() { return StoreLayout::standard().root(); }
 
 CaptureLock::CaptureLock(const QString &pelluxFolder)
     : m_folder(pelluxFolder)
-    , m_lock(pelluxFolder + QStringLiteral("/.capture.lock"))
+    , m_lock(StoreLayout(pelluxFolder).captureLockFile())
 {
 }
 

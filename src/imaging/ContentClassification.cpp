@@ -1,8 +1,8 @@
 // Content classes and what follows from them: scale, quality, fidelity and the full-frame encoding; the
 // colour statistic, image difference and rectangle merging that go with them.
 #include "imaging/ImageOptimizer.h"
-#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
+#include "runtime/PixelBuffer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #include "imaging/DeltaFrameProcessor.h"
 
-#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
+#include "runtime/PixelBuffer.h"
 #include "runtime/ThreadPool.h"
 
 #include <qcorofuture.h>

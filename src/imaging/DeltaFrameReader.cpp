@@ -1,17 +1,13 @@
 #include "imaging/DeltaFrameReader.h"
 
 #include "imaging/ImageFileReader.h"
-#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
+#include "runtime/PixelBuffer.h"
 
 #include <QtEndian>
 
-#include <turbojpeg.h>
-#include <webp/decode.h>
-
 #include <cmath>
 #include <cstring>
-#include <memory>
 
 namespace pellux {
 
@@ -53,68 +49,6 @@ void makeOpaque(QImage &image)
         for (int x = 0; x < image.width(); ++x)
             row[x] |= 0xff000000u;
     }
-}
-
-std::optional<QImage> decodeWebPRegion(const QByteArray &data, QSize limit)
-{
-    int width = 0;
-    int height = 0;
-    if (!WebPGetInfo(reinterpret_cast<const uint8_t *>(data.constData()), size_t(data.size()), &width, &height)
-        || !fitsLimit(width, height, limit)) {
-        fail(QStringLiteral("Region is not a readable WebP image of at most %1x%2 pixels")
-                 .arg(limit.width())
-                 .arg(limit.height()));
-        return std::nullopt;
-    }
-    QImage image = decodeWebP(data);
-    if (image.isNull() || image.width() != width || image.height() != height) {
-        fail(QStringLiteral("Region is not a readable WebP image"));
-        return std::nullopt;
-    }
-    image = image.convertToFormat(QImage::Format_RGB32);
-    makeOpaque(image);
-    return image;
-}
-
-struct TurboJpegDeleter {
-    void operator()(void *handle) const { tjDestroy(handle); }
-};
-
-std::optional<QImage> decodeJpeg(const QByteArray &data, QSize limit)
-{
-    std::unique_ptr<void, TurboJpegDeleter> handle(tjInitDecompress());
-    if (!handle) {
-        fail(QStringLiteral("No JPEG decoder"));
-        return std::nullopt;
-    }
-    auto *bytes = reinterpret_cast<const unsigned char *>(data.constData());
-    int width = 0;
-    int height = 0;
-    int subsampling = 0;
-    int colorspace = 0;
-    if (tjDecompressHeader3(
-            handle.get(), bytes, static_cast<unsigned long>(data.size()), &width, &height, &subsampling, &colorspace)
-            != 0
-        || !fitsLimit(width, height, limit)) {
-        fail(QStringLiteral("Region is not a readable JPEG image of at most %1x%2 pixels")
-                 .arg(limit.width())
-                 .arg(limit.height()));
-        return std::nullopt;
-    }
-    QImage image(width, height, QImage::Format_RGB32);
-    if (image.isNull()) {
-        fail(QStringLiteral("No memory for a %1x%2 region").arg(width).arg(height));
-        return std::nullopt;
-    }
-    // Stop at the first warning and refuse progressive streams with absurd scan counts.
-    if (tjDecompress2(handle.get(), bytes, static_cast<unsigned long>(data.size()), image.bits(), width,
-            int(image.bytesPerLine()), height, TJPF_BGRX, TJFLAG_STOPONWARNING | TJFLAG_LIMITSCANS)
-        != 0) {
-        fail(QStringLiteral("Region JPEG data is corrupt: %1").arg(QString::fromUtf8(tjGetErrorStr2(handle.get()))));
-        return std::nullopt;
-    }
-    makeOpaque(image);
-    return image;
 }
 
 } // namespace
@@ -183,12 +117,50 @@ std::optional<DeltaContainer> DeltaFrameReader::parse(const QByteArray &bytes)
 std::optional<QImage> DeltaFrameReader::decodeRegion(const QByteArray &data, QSize limit)
 {
     limit = limit.boundedTo(QSize(kMaxDimension, kMaxDimension));
-    if (isWebPData(data))
-        return decodeWebPRegion(data, limit);
-    if (isJpegData(data))
-        return decodeJpeg(data, limit);
-    fail(QStringLiteral("Region data is neither WebP nor JPEG"));
-    return std::nullopt;
+    if (!isWebPData(data) && !isJpegData(data)) {
+        fail(QStringLiteral("Region data is neither WebP nor JPEG"));
+        return std::nullopt;
+    }
+    const std::optional<QSize> size = encodedImageSize(data);
+    if (!size || !fitsLimit(size->width(), size->height(), limit)) {
+        fail(QStringLiteral("Region is not a readable image of at most %1x%2 pixels")
+                 .arg(limit.width())
+                 .arg(limit.height()));
+        return std::nullopt;
+    }
+    QString error;
+    QImage image = decodeImage(data, &error);
+    if (image.isNull() || image.size() != *size) {
+        fail(QStringLiteral("Region is not a readable image: %1").arg(error));
+        return std::nullopt;
+    }
+    image = image.convertToFormat(QImage::Format_RGB32);
+    makeOpaque(image);
+    return image;
+}
+
+bool DeltaFrameReader::applyInPlace(QImage &frame, const DeltaContainer &container)
+{
+    for (qsizetype i = 0; i < container.entries.size(); ++i) {
+        const DeltaContainer::Entry &entry = container.entries[i];
+        if (!frame.rect().contains(entry.rect)) {
+            fail(
+                QStringLiteral("Region %1 lies outside the %2x%3 frame").arg(i).arg(frame.width()).arg(frame.height()));
+            return false;
+        }
+        // Regions are stored at their own size or scaled down, never up.
+        std::optional<QImage> region = decodeRegion(entry.data, entry.rect.size());
+        if (!region)
+            return false;
+        if (region->size() != entry.rect.size())
+            *region = region->scaled(entry.rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                          .convertToFormat(QImage::Format_RGB32);
+        const size_t rowBytes = size_t(entry.rect.width()) * 4;
+        for (int y = 0; y < entry.rect.height(); ++y)
+            std::memcpy(
+                frame.scanLine(entry.rect.y() + y) + size_t(entry.rect.x()) * 4, region->constScanLine(y), rowBytes);
+    }
+    return true;
 }
 
 std::optional<QImage> DeltaFrameReader::applyDelta(const QImage &base, const DeltaContainer &container)
@@ -201,25 +173,8 @@ std::optional<QImage> DeltaFrameReader::applyDelta(const QImage &base, const Del
     QImage frame = pixelbuffer::asArgb32Family(base).copy();
     frame.reinterpretAsFormat(QImage::Format_RGB32);
     makeOpaque(frame);
-    for (qsizetype i = 0; i < container.entries.size(); ++i) {
-        const DeltaContainer::Entry &entry = container.entries[i];
-        if (!frame.rect().contains(entry.rect)) {
-            fail(
-                QStringLiteral("Region %1 lies outside the %2x%3 frame").arg(i).arg(frame.width()).arg(frame.height()));
-            return std::nullopt;
-        }
-        // Regions are stored at their own size or scaled down, never up.
-        std::optional<QImage> region = decodeRegion(entry.data, entry.rect.size());
-        if (!region)
-            return std::nullopt;
-        if (region->size() != entry.rect.size())
-            *region = region->scaled(entry.rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                          .convertToFormat(QImage::Format_RGB32);
-        const size_t rowBytes = size_t(entry.rect.width()) * 4;
-        for (int y = 0; y < entry.rect.height(); ++y)
-            std::memcpy(
-                frame.scanLine(entry.rect.y() + y) + size_t(entry.rect.x()) * 4, region->constScanLine(y), rowBytes);
-    }
+    if (!applyInPlace(frame, container))
+        return std::nullopt;
     return frame;
 }
 

@@ -26,7 +26,7 @@ public:
     // empty or absurdly large rectangles, empty region data.
     static std::optional<DeltaContainer> parse(const QByteArray &bytes);
 
-    // Decodes one region's image (WebP or JPEG) at its stored, possibly reduced, size. An image
+    // Decodes one region's image (WebP or JPEG) at its stored, possibly reduced, size, RGB32 and opaque. An image
     // whose header claims more than `limit` on either side is refused before any pixels are
     // allocated.
     static std::optional<QImage> decodeRegion(
@@ -36,6 +36,10 @@ public:
     // with every region decoded, scaled back to its rectangle and painted in order. Absent when a
     // region lies outside `base` or cannot be decoded.
     static std::optional<QImage> applyDelta(const QImage &base, const DeltaContainer &container);
+    // The same on a frame changed in place (RGB32, opaque, as every frame of a chain is), so that a
+    // chain of deltas copies its frame once, not once per delta. False as applyDelta is absent; the
+    // frame is then partly painted.
+    static bool applyInPlace(QImage &frame, const DeltaContainer &container);
     static std::optional<QImage> applyDelta(const QImage &base, const QByteArray &bytes);
 };
 

@@ -1,7 +1,7 @@
 // The encoders (lossy and lossless WebP, progressive JPEG) and the source-size formula.
 #include "imaging/ImageOptimizer.h"
-#include "imaging/PixelBuffer.h"
 #include "runtime/Log.h"
+#include "runtime/PixelBuffer.h"
 
 #include <turbojpeg.h>
 #include <webp/encode.h>

@@ -1,7 +1,7 @@
 // Perceptual hashes, block grids and their comparison.
 #include "imaging/ImageOptimizer.h"
-#include "imaging/PixelBuffer.h"
 #include "persistence/Recording.h"
+#include "runtime/PixelBuffer.h"
 
 #include <QUuid>
 

@@ -3,11 +3,12 @@
 #include "imaging/DeltaFrameReader.h"
 #include "imaging/ExtendedAttributes.h"
 #include "imaging/ImageFileReader.h"
+#include "imaging/ScreenshotFileName.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
-#include "storage/ScreenshotFileName.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -78,79 +79,6 @@ bool hasImageExtension(const QString &name)
     return name.endsWith(QLatin1String(".webp"), Qt::CaseInsensitive)
         || name.endsWith(QLatin1String(".jpg"), Qt::CaseInsensitive)
         || name.endsWith(QLatin1String(".jpeg"), Qt::CaseInsensitive);
-}
-
-std::optional<QByteArray> readWhole(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return std::nullopt;
-    return bytes;
-}
-
-enum class Replacement { replaced, vanished, failed };
-
-// Replaces an existing file whole through a hidden temporary in its folder (0600, synced, with
-// the old modification time). The swap is an exchange, which fails when the file is gone, so a
-// screenshot deleted meanwhile is not brought back.
-Replacement replaceExistingFile(const QString &path, const QByteArray &bytes, QString *error)
-{
-    const QByteArray target = QFile::encodeName(path);
-    struct stat old { };
-    if (::stat(target.constData(), &old) != 0) {
-        const int code = errno;
-        if (code == ENOENT)
-            return Replacement::vanished;
-        *error = errnoText(code);
-        return Replacement::failed;
-    }
-    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
-    QByteArray temporary = QFile::encodeName(path.left(slash + 1) + QLatin1Char('.') + path.mid(slash + 1))
-        + ".tmp-XXXXXX"; // the pattern atomicWriteTemporaryPattern describes
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        *error = errnoText(errno);
-        return Replacement::failed;
-    }
-    int code = ::fchmod(fd, 0600) != 0 ? errno : 0;
-    if (code == 0)
-        code = writeWhole(fd, bytes);
-    const struct timespec times[2] = { old.st_atim, old.st_mtim };
-    if (code == 0 && ::futimens(fd, times) != 0)
-        code = errno;
-    // The backup goes once this file is verified; the bytes must be on disk by then.
-    if (code == 0 && ::fsync(fd) != 0)
-        code = errno;
-    if (::close(fd) != 0 && code == 0 && errno != EINTR)
-        code = errno;
-    if (code == 0) {
-        if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
-            ::unlink(temporary.constData()); // now the old content
-            return Replacement::replaced;
-        }
-        code = errno;
-        if (code == ENOENT) {
-            ::unlink(temporary.constData());
-            return Replacement::vanished;
-        }
-        if (code == EINVAL || code == ENOSYS || code == ENOTSUP) {
-            // No exchange on this file system: a plain rename, after checking the file is still there.
-            code = 0;
-            if (::access(target.constData(), F_OK) != 0) {
-                ::unlink(temporary.constData());
-                return Replacement::vanished;
-            }
-            if (::rename(temporary.constData(), target.constData()) == 0)
-                return Replacement::replaced;
-            code = errno;
-        }
-    }
-    ::unlink(temporary.constData());
-    *error = errnoText(code);
-    return Replacement::failed;
 }
 
 bool removeFile(const QString &path) { return ::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT; }
@@ -315,7 +243,7 @@ void RecompressionWorker::visitHourFolder(const QString &path, qint64 modified, 
             continue;
         }
         ++out.filesRead;
-        const std::optional<QByteArray> bytes = readWhole(file);
+        const std::optional<QByteArray> bytes = readStoredFile(file);
         const bool intact = bytes && (DeltaFrameReader::isDeltaContainer(*bytes) || !decodeImage(*bytes).isNull());
         if (intact) {
             if (!removeFile(backup))
@@ -369,31 +297,43 @@ void RecompressionWorker::visitHourFolder(const QString &path, qint64 modified, 
         out.folders.push_back(std::move(visit));
 }
 
-FileOutcome RecompressionWorker::optimizeScreenshot(const RecompressionCandidate &candidate) const
+FileOutcome RecompressionWorker::optimizeScreenshot(const RecompressionCandidate &candidate)
 {
     FileOutcome out;
     out.fileName = fileNameOf(candidate.path);
     const auto failed = [&](const QString &error) {
         out.kind = FileOutcome::Kind::failed;
         out.error = error;
+        // Said once per file: the folder is visited again every pass until the file is dealt with.
+        out.alreadyReported = !m_failedFiles.insert(candidate.path).second;
+        return out;
+    };
+    const auto unchanged = [&] {
+        m_failedFiles.erase(candidate.path);
         return out;
     };
     const double target = targetQuality(candidate.ageSeconds);
     if (isAlreadyOptimized(candidate.path, target))
-        return out;
-    const std::optional<QByteArray> source = readWhole(candidate.path);
-    if (!source)
-        return out;
+        return unchanged();
+    QString readError;
+    const std::optional<QByteArray> source = readStoredFile(candidate.path, &readError);
+    if (!source) {
+        if (!QFileInfo::exists(candidate.path) && !QFileInfo(candidate.path).isSymLink())
+            return unchanged(); // deleted meanwhile
+        return failed(QStringLiteral("cannot read it: %1").arg(readError));
+    }
     out.read = true;
     if (source->size() < kMinimumRecompressedBytes || DeltaFrameReader::isDeltaContainer(*source))
-        return out;
-    const QImage image = decodeImage(*source);
+        return unchanged();
+    const QImage image = decodeImage(*source, &readError);
     if (image.isNull())
-        return out;
+        return failed(QStringLiteral("cannot decode it: %1").arg(readError));
     const std::optional<QByteArray> encoded
         = isWebPData(*source) ? m_encoders.convertToWebP(image, target) : m_encoders.compressToJPEG(image, target);
-    if (!encoded || !isRewriteWorthwhile(source->size(), encoded->size()))
-        return out;
+    if (!encoded)
+        return failed(QStringLiteral("cannot encode it at quality %1").arg(target));
+    if (!isRewriteWorthwhile(source->size(), encoded->size()))
+        return unchanged();
 
     const QString backup = candidate.path + QStringLiteral(".bak");
     QString error;
@@ -405,23 +345,23 @@ FileOutcome RecompressionWorker::optimizeScreenshot(const RecompressionCandidate
     case WriteOutcome::failed:
         return failed(error);
     }
-    switch (replaceExistingFile(candidate.path, *encoded, &error)) {
-    case Replacement::replaced:
+    switch (replaceExistingPrivateFile(candidate.path, *encoded, &error)) {
+    case ReplaceOutcome::replaced:
         break;
-    case Replacement::vanished: // deleted meanwhile: nothing to do
+    case ReplaceOutcome::vanished: // deleted meanwhile: nothing to do
         removeFile(backup);
-        return out;
-    case Replacement::failed:
+        return unchanged();
+    case ReplaceOutcome::failed:
         removeFile(backup);
         return failed(error);
     }
 
-    QString readError;
-    const QImage written = readImageFile(candidate.path, &readError);
+    const std::optional<QByteArray> rewritten = readStoredFile(candidate.path, &readError);
+    const QImage written = rewritten ? decodeImage(*rewritten, &readError) : QImage();
     if (written.size() != image.size()) {
         if (!QFile::exists(candidate.path)) {
             removeFile(backup);
-            return out;
+            return unchanged();
         }
         if (::rename(QFile::encodeName(backup).constData(), QFile::encodeName(candidate.path).constData()) != 0) {
             return failed(QStringLiteral("the new file does not read back (%1) and the original could not be put "
@@ -435,6 +375,7 @@ FileOutcome RecompressionWorker::optimizeScreenshot(const RecompressionCandidate
         log::failure(QStringLiteral("Failed to mark %1 as optimized: %2").arg(out.fileName, errnoText(errno)));
     if (!removeFile(backup))
         log::failure(QStringLiteral("Failed to remove the backup of %1: %2").arg(out.fileName, errnoText(errno)));
+    m_failedFiles.erase(candidate.path);
     out.kind = FileOutcome::Kind::optimized;
     out.sourceBytes = source->size();
     out.newBytes = encoded->size();

@@ -11,6 +11,7 @@
 #include <limits>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace pellux {
@@ -84,6 +85,7 @@ struct FileOutcome {
     qint64 sourceBytes = 0;
     qint64 newBytes = 0;
     QString error; // for `failed`
+    bool alreadyReported = false; // a `failed` the file already had in an earlier pass
     bool read = false; // the file's bytes were read
 };
 
@@ -110,8 +112,9 @@ public:
 
     // Re-encodes one file at its target quality when that is worthwhile: the original is kept as
     // "<file>.bak" until the new file is written (atomically) and reads back at the same size,
-    // then marked, and the backup removed.
-    FileOutcome optimizeScreenshot(const RecompressionCandidate &candidate) const;
+    // then marked, and the backup removed. A file that cannot be read (not a regular file
+    // included), decoded or encoded is a failure, and stays as it is.
+    FileOutcome optimizeScreenshot(const RecompressionCandidate &candidate);
 
     // Records the folder as done, unless one of its files failed (it is then visited again).
     void finishFolder(const FolderVisit &visit, bool everyFileHandled);
@@ -133,6 +136,7 @@ private:
 
     QString m_screenshotsFolder;
     std::unordered_map<QString, FolderRecord> m_folders;
+    std::unordered_set<QString> m_failedFiles; // failures already reported
     ImageOptimizer m_encoders; // only its encoders are used
 };
 

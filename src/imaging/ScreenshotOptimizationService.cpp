@@ -4,13 +4,12 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
+#include "runtime/StoreLayout.h"
 #include "runtime/ThreadSanitizer.h"
 
-#include <QDir>
 #include <QFuture>
 #include <QPointer>
 #include <QPromise>
-#include <QStandardPaths>
 
 #include <qcorofuture.h>
 
@@ -45,7 +44,9 @@ private:
 void reportOutcome(const FileOutcome &outcome, const ScreenshotOptimizationService::FileSizeUpdater &updateFileSize)
 {
     if (outcome.kind == FileOutcome::Kind::failed) {
-        log::failure(QStringLiteral("Failed to optimize %1: %2").arg(outcome.fileName, outcome.error));
+        if (!outcome.alreadyReported)
+            log::failure(
+                QStringLiteral("Failed to optimize %1 (kept as it is): %2").arg(outcome.fileName, outcome.error));
         return;
     }
     if (outcome.kind != FileOutcome::Kind::optimized)
@@ -80,10 +81,7 @@ ScreenshotOptimizationService &ScreenshotOptimizationService::shared()
 
 QString ScreenshotOptimizationService::defaultScreenshotsFolder()
 {
-    QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty())
-        documents = QDir::homePath() + QStringLiteral("/Documents");
-    return documents + QStringLiteral("/Pellux/Screenshots");
+    return StoreLayout::standard().screenshotsFolder();
 }
 
 ScreenshotOptimizationService::ScreenshotOptimizationService(
@@ -137,7 +135,7 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
     RecompressionScan scan = co_await scanning;
     if (!self || m_stopped)
         co_return;
-    m_statistics = { scan.hourFolders, scan.foldersListed, scan.filesRead };
+    m_statistics = { scan.hourFolders, scan.foldersListed, scan.filesRead, 0 };
     if (!scan.markersSupported) {
         log::failure(QStringLiteral("Screenshots are not re-compressed: %1 keeps no extended attributes, so "
                                     "re-encoded files could not be told apart")
@@ -165,7 +163,9 @@ QCoro::Task<> ScreenshotOptimizationService::optimizeOldScreenshots()
                 setOptimizedCount(m_optimizedCount + 1);
                 setSavedBytes(m_savedBytes + (outcome.sourceBytes - outcome.newBytes));
             } else if (outcome.kind == FileOutcome::Kind::failed) {
+                // The folder is not recorded as done: the next pass, an hour on, tries the file again.
                 everyFileHandled = false;
+                ++m_statistics.filesFailed;
             }
             ++processed;
             setOptimizationProgress(double(processed) / double(total));

@@ -22,6 +22,7 @@ struct RecompressionPassStatistics {
     int hourFolders = 0; // hour folders looked at
     int foldersListed = 0; // hour folders whose files were listed
     int filesRead = 0; // files whose bytes were read
+    int filesFailed = 0; // files that could not be read, decoded, encoded or replaced, and were kept
 };
 
 // Re-encodes screenshots older than seven days at lower qualities as they age (0.6 from 7 days,

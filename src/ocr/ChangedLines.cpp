@@ -1,6 +1,6 @@
 #include "ocr/ChangedLines.h"
 
-#include "imaging/PixelBuffer.h"
+#include "runtime/PixelBuffer.h"
 
 #include <algorithm>
 #include <cmath>

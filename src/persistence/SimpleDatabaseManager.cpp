@@ -6,11 +6,11 @@
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
+#include "runtime/StoreLayout.h"
 
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #include <sqlite3.h>
 
@@ -30,16 +30,11 @@ OpenResult classify(int rc)
 
 } // namespace
 
-QString SimpleDatabaseManager::defaultDatabasePath()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux/")
-        + kDatabaseName;
-}
+QString SimpleDatabaseManager::defaultDatabasePath() { return StoreLayout::standard().databaseFile(); }
 
 QString SimpleDatabaseManager::Impl::getDatabasePath()
 {
-    const QString folder
-        = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("/Pellux");
+    const QString folder = StoreLayout::standard().root();
     // A tool that only reads must not leave an empty folder behind.
     QString error;
     if (mode == OpenMode::createIfMissing && !makePrivatePath(folder, &error))

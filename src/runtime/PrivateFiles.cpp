@@ -162,7 +162,16 @@ bool writePrivateFileAtomically(const QString &path, const QByteArray &bytes, QS
         path, [&bytes](int fd) { return writeWhole(fd, bytes); }, error);
 }
 
-bool writePrivateFileAtomically(const QString &path, const std::function<int(int fd)> &write, QString *error)
+namespace {
+
+enum class Swap { rename, exchange };
+
+// Writes a hidden temporary beside `path` (0600, flushed to the disk) and swaps it into place. A
+// rename replaces whatever is there; an exchange needs the old file, so one deleted meanwhile is
+// not brought back (ENOENT), and the temporary then holds the old contents and is removed.
+// Answers 0 or the errno of the failure; the folder is flushed after a swap.
+int writeAndSwap(const QString &path, const std::function<int(int fd)> &write, Swap swap, const struct stat *keepTimes,
+    QString *folderError)
 {
     // QSaveFile is not used: on a full disk it commits a file cut short as a success.
     const QByteArray target = QFile::encodeName(path);
@@ -170,27 +179,75 @@ bool writePrivateFileAtomically(const QString &path, const std::function<int(int
     QByteArray temporary = QFile::encodeName(info.path() + QLatin1String("/.") + info.fileName()) + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC); // mode 0600
     if (fd < 0)
-        return fail(error, errnoText(path, errno));
-    // Flushed before the rename: otherwise a power loss can leave the new name on an empty file.
+        return errno;
+    // Flushed before the swap: otherwise a power loss can leave the new name on an empty file.
     int code = ::fchmod(fd, kFileMode) != 0 ? errno : 0;
     if (code == 0)
         code = write(fd);
+    if (keepTimes) {
+        const struct timespec times[2] = { keepTimes->st_atim, keepTimes->st_mtim };
+        if (code == 0 && ::futimens(fd, times) != 0)
+            code = errno;
+    }
     if (code == 0)
         code = syncChecked(fd);
     const int closeCode = closeChecked(fd);
     if (code == 0)
         code = closeCode;
-    if (code == 0 && ::rename(temporary.constData(), target.constData()) != 0)
+    if (code == 0 && swap == Swap::exchange) {
+        if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_EXCHANGE) == 0) {
+            ::unlink(temporary.constData()); // now the old contents
+            temporary.clear();
+        } else if (errno == EINVAL || errno == ENOSYS || errno == ENOTSUP) {
+            // No exchange on this file system: a plain rename, after checking the file is still there.
+            code = ::access(target.constData(), F_OK) != 0 ? ENOENT : 0;
+        } else {
+            code = errno;
+        }
+    }
+    if (code == 0 && !temporary.isEmpty() && ::rename(temporary.constData(), target.constData()) != 0)
         code = errno;
     if (code != 0) {
         ::unlink(temporary.constData());
-        return fail(error, errnoText(path, code));
+        return code;
     }
-    // The rename itself is durable once the folder is flushed; the new contents are in place
-    // either way, so a failure here is reported without undoing anything.
+    // The swap itself is durable once the folder is flushed; the new contents are in place either
+    // way, so a failure here is reported without undoing anything.
     if (const int folderCode = syncFolder(info.path()); folderCode != 0)
-        return fail(error, errnoText(info.path(), folderCode));
-    return true;
+        fail(folderError, errnoText(info.path(), folderCode));
+    return 0;
+}
+
+} // namespace
+
+bool writePrivateFileAtomically(const QString &path, const std::function<int(int fd)> &write, QString *error)
+{
+    QString folderError;
+    if (const int code = writeAndSwap(path, write, Swap::rename, nullptr, &folderError); code != 0)
+        return fail(error, errnoText(path, code));
+    return folderError.isEmpty() || fail(error, folderError);
+}
+
+ReplaceOutcome replaceExistingPrivateFile(const QString &path, const QByteArray &bytes, QString *error)
+{
+    struct stat old { };
+    if (::stat(QFile::encodeName(path).constData(), &old) != 0) {
+        if (errno == ENOENT)
+            return ReplaceOutcome::vanished;
+        fail(error, errnoText(path, errno));
+        return ReplaceOutcome::failed;
+    }
+    QString folderError;
+    const int code = writeAndSwap(
+        path, [&bytes](int fd) { return writeWhole(fd, bytes); }, Swap::exchange, &old, &folderError);
+    if (code == ENOENT)
+        return ReplaceOutcome::vanished;
+    if (code != 0) {
+        fail(error, errnoText(path, code));
+        return ReplaceOutcome::failed;
+    }
+    // An unflushed folder still names the new file: the swap happened.
+    return ReplaceOutcome::replaced;
 }
 
 int syncFile(int fd) { return syncChecked(fd); }

@@ -48,6 +48,11 @@ enum class Durability { synced, unsynced };
 // and answers 0, or the errno of its failure.
 [[nodiscard]] bool writePrivateFileAtomically(
     const QString &path, const std::function<int(int fd)> &write, QString *error = nullptr);
+enum class ReplaceOutcome { replaced, vanished, failed };
+// Replaces a file that exists, the same way, keeping its modification time. The new file is
+// exchanged with the old one, so a file deleted meanwhile is not brought back (`vanished`).
+[[nodiscard]] ReplaceOutcome replaceExistingPrivateFile(
+    const QString &path, const QByteArray &bytes, QString *error = nullptr);
 // The name pattern (for QDir) of the temporaries of writePrivateFileAtomically(path) that a crash
 // may leave behind.
 QString atomicWriteTemporaryPattern(const QString &fileName);

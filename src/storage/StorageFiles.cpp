@@ -1,7 +1,7 @@
 #include "storage/StorageFiles.h"
 
+#include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
-#include "storage/ScreenshotFileName.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -3,6 +3,7 @@
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
 #include "runtime/Clock.h"
+#include "runtime/StoreLayout.h"
 
 #include <QByteArray>
 #include <QFuture>
@@ -158,6 +159,7 @@ private:
 
     RecordingIndex &m_index;
     Clock &m_clock;
+    StoreLayout m_layout;
     qint64 m_recordingCount = 0;
     // Count queries, so that a save whose row was written after the query asked is added to its
     // answer and one written before is not counted twice.

@@ -1,6 +1,8 @@
 #include "storage/StoreHealer.h"
 
 #include "imaging/DeltaFrameReader.h"
+#include "imaging/ImageFileReader.h"
+#include "imaging/StoredScreenshotReader.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -12,7 +14,6 @@
 #include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
 #include "storage/StoreSession.h"
-#include "ui/ScreenshotLoader.h"
 
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -291,11 +292,10 @@ QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
         QFuture<std::vector<SimpleDatabaseManager::RecoveredRow>> inspecting = m_files->future([batch] {
             std::vector<SimpleDatabaseManager::RecoveredRow> out;
             for (const Recording &r : batch) {
-                QFile file(r.localPath());
-                if (!file.open(QIODevice::ReadOnly))
-                    continue; // gone meanwhile: the list drops it at the next start
-                const bool delta = DeltaFrameReader::isDeltaContainer(file.read(4));
-                out.push_back({ r, file.size(), delta });
+                const std::optional<QByteArray> bytes = readStoredFile(r.localPath());
+                if (!bytes)
+                    continue; // gone meanwhile (the list drops it at the next start), or not a regular file
+                out.push_back({ r, bytes->size(), DeltaFrameReader::isDeltaContainer(*bytes) });
             }
             return out;
         });
@@ -475,7 +475,8 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
     QPointer<StoreHealer> self(this);
     report.framesNotRecognized = 0;
     // Blocks on the database for delta chains: used only on the file queue.
-    auto loader = std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(m_database), kLoaderCacheBytes);
+    auto loader = std::make_shared<StoredScreenshotReader>(
+        StoredScreenshotReader::databaseLookup(m_database), kLoaderCacheBytes);
     qint64 afterRowid = 0;
     bool unavailable = false;
     while (self && !m_stopping && !unavailable) {
@@ -490,10 +491,8 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
         for (const Recording &r : rows->recordings) {
             if (m_stopping)
                 break;
-            QFuture<QImage> loading = m_files->future([loader, path = r.localPath()] {
-                QString error;
-                return loader->load(path, QSize(), &error);
-            });
+            QFuture<QImage> loading
+                = m_files->future([loader, path = r.localPath()] { return loader->read(path, QSize()); });
             const QImage image = co_await loading;
             if (!self)
                 co_return false;

@@ -2,8 +2,10 @@
 
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
+#include "runtime/StoreLayout.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 namespace pellux {
 
@@ -19,7 +21,10 @@ StoreSession::StoreSession(QString recordingsDirectory)
 {
 }
 
-QString StoreSession::markPath() const { return m_recordingsDirectory + QStringLiteral("/.capture-session"); }
+QString StoreSession::markPath() const
+{
+    return StoreLayout(QFileInfo(m_recordingsDirectory).path()).captureSessionMark();
+}
 
 StoreSession::LastEnd StoreSession::begin()
 {

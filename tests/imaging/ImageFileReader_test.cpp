@@ -34,24 +34,17 @@ void write(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
-TEST(ReadImageFile, DecodesWebPWithLibwebpPixelForPixel)
+TEST(ReadImageFile, ReadsWebPPngAndJpeg)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("frame.webp"));
-    write(path, test::encodeWebP(pattern()));
-
-    QString error;
-    const QImage image = readImageFile(path, &error);
-    ASSERT_FALSE(image.isNull()) << error.toStdString();
-    EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), pattern());
-}
-
-TEST(ReadImageFile, ReadsPngAndJpegThroughQt)
-{
-    QTemporaryDir dir;
+    write(dir.filePath(QStringLiteral("frame.webp")), test::encodeWebP(pattern()));
     ASSERT_TRUE(pattern().save(dir.filePath(QStringLiteral("a.png"))));
     ASSERT_TRUE(pattern().save(dir.filePath(QStringLiteral("a.jpg")), "JPEG", 90));
-    EXPECT_EQ(readImageFile(dir.filePath(QStringLiteral("a.png"))).convertToFormat(QImage::Format_RGB32), pattern());
+    for (const char *name : { "frame.webp", "a.png" }) {
+        QString error;
+        const QImage image = readImageFile(dir.filePath(QString::fromLatin1(name)), &error);
+        EXPECT_EQ(image.convertToFormat(QImage::Format_RGB32), pattern()) << name << error.toStdString();
+    }
     EXPECT_EQ(readImageFile(dir.filePath(QStringLiteral("a.jpg"))).size(), pattern().size());
 }
 
@@ -68,7 +61,7 @@ TEST(ReadImageFile, GivesANullImageAndAReasonForBadFiles)
         EXPECT_TRUE(readImageFile(dir.filePath(QString::fromLatin1(name)), &error).isNull()) << name;
         EXPECT_FALSE(error.isEmpty()) << name;
     }
-    EXPECT_TRUE(decodeWebP(QByteArray("RIFF\0\0\0\0WEBPVP8 ", 16)).isNull());
+    EXPECT_TRUE(decodeImage(QByteArray("RIFF\0\0\0\0WEBPVP8 ", 16)).isNull());
 }
 
 namespace {
@@ -129,6 +122,14 @@ TEST(ReadRegularFile, ReadsRegularFilesUpToTheLimitAndRefusesEverythingElseAtOnc
             EXPECT_TRUE(error.contains(QLatin1String(c.reasonPart))) << error.toStdString();
         }
     }
+    // A link is followed in a path the user names, never in the store.
+    QTemporaryDir dir;
+    write(dir.filePath(QStringLiteral("target")), "bytes");
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("target")), dir.filePath(QStringLiteral("link"))));
+    EXPECT_EQ(readRegularFile(dir.filePath(QStringLiteral("link")), 10), QByteArray("bytes"));
+    QString linkError;
+    EXPECT_EQ(readStoredFile(dir.filePath(QStringLiteral("link")), &linkError), std::nullopt);
+    EXPECT_TRUE(linkError.contains(QLatin1String("symbolic link"))) << linkError.toStdString();
     // readImageFile applies the same rules.
     QString error;
     EXPECT_TRUE(readImageFile(QStringLiteral("/dev/zero"), &error).isNull());

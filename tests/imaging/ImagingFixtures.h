@@ -47,21 +47,4 @@ inline QImage withTypedLine(const QImage &frame, const QString &text, QPoint at 
     return changed;
 }
 
-struct DecodedWebP {
-    int width = 0;
-    int height = 0;
-};
-
-inline std::optional<DecodedWebP> decodeWebP(const QByteArray &bytes)
-{
-    int width = 0;
-    int height = 0;
-    uint8_t *pixels
-        = WebPDecodeBGRA(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), &width, &height);
-    if (!pixels)
-        return std::nullopt;
-    WebPFree(pixels);
-    return DecodedWebP { width, height };
-}
-
 } // namespace pellux::test

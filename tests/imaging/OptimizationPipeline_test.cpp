@@ -3,6 +3,7 @@
 
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/DeltaFrameReader.h"
+#include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
 #include "ocr/TextLineDetector.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -128,7 +129,7 @@ TEST_F(Pipeline, NewFrameWithoutHistoryIsStoredInFullAsWebP)
     // a 960-pixel copy, where its small text is not found.)
     const OptimizationResult window = optimize(frame.copy(0, 0, 805, 790));
     ASSERT_TRUE(window.optimizedData);
-    EXPECT_EQ(decodeWebP(*window.optimizedData)->width, 805);
+    EXPECT_EQ(decodeImage(*window.optimizedData).width(), 805);
 }
 
 TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)

@@ -1,13 +1,17 @@
 #include "runtime/PrivateFiles.h"
 #include "support/FileSizeLimit.h"
+#include "support/TestFiles.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <functional>
 #include <sys/stat.h>
 
@@ -21,12 +25,6 @@ mode_t modeOf(const QString &path)
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return 0;
     return st.st_mode & 07777;
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Runs the body with the umask at 0, where a mode left to the umask would show as 0666/0777.
@@ -60,8 +58,8 @@ TEST(PrivateFiles, EveryWriteIsPrivateWhateverTheUmask)
             EXPECT_EQ(modeOf(path), 0700u) << path.toStdString();
         for (const QString &path : { fresh, unsynced, list })
             EXPECT_EQ(modeOf(path), 0600u) << path.toStdString();
-        EXPECT_EQ(contents(fresh), "first");
-        EXPECT_EQ(contents(list), "[1,2]");
+        EXPECT_EQ(test::readAll(fresh), "first");
+        EXPECT_EQ(test::readAll(list), "[1,2]");
         // No temporary is left beside the list.
         EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden).size(), 3);
     });
@@ -110,9 +108,27 @@ TEST(PrivateFiles, FailuresAreReportedWithAReasonAndLeaveWhatWasThere)
         EXPECT_FALSE(c.attempt(&error));
         EXPECT_FALSE(error.isEmpty());
     }
-    EXPECT_EQ(contents(list), "[\"kept\"]");
+    EXPECT_EQ(test::readAll(list), "[\"kept\"]");
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("big"))));
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2); // no temporaries
     EXPECT_EQ(syncFolder(dir.path()), 0);
     EXPECT_EQ(syncFolder(dir.filePath(QStringLiteral("gone"))), ENOENT);
+}
+
+// Replacing keeps the file's modification time and never brings back a file deleted meanwhile.
+TEST(PrivateFiles, ReplacingAnExistingFileKeepsItsTimeAndNeverRecreatesOne)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("shot.jpg"));
+    ASSERT_EQ(writeNewPrivateFile(path, "old"), WriteOutcome::written);
+    const struct timespec times[2] = { { 1'600'000'000, 0 }, { 1'600'000'000, 0 } };
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+    EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::replaced);
+    EXPECT_EQ(test::readAll(path), QByteArray("new"));
+    EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1'600'000'000);
+    EXPECT_EQ(modeOf(path), 0600u);
+    EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size() == 1) << "no temporary left";
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::vanished);
+    EXPECT_FALSE(QFileInfo::exists(path));
 }

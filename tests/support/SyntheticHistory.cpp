@@ -1,10 +1,10 @@
 #include "support/SyntheticHistory.h"
 
+#include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
-#include "storage/ScreenshotFileName.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -21,6 +21,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace pellux;
 using namespace pellux::test;
 
@@ -109,6 +113,35 @@ TEST_F(ImageProviders, RecordingsAreDecodedAtTheRequestedSizeOrAnswerUnavailable
     const Answer none = request(engine, QStringLiteral("recording"), missing, QSize(560, 350));
     EXPECT_TRUE(none.image.isNull());
     EXPECT_EQ(none.error, QStringLiteral("Screenshot unavailable"));
+}
+
+// A FIFO or a link out of the store in place of a stored screenshot answers "unavailable" at once
+// and holds no thread of the provider's pool: the cards after it still load, and nothing outside
+// the store is read.
+TEST_F(ImageProviders, AFifoOrALinkInTheStoreIsUnavailableAndHoldsNoLoaderThread)
+{
+    const QString folder = home.path() + QStringLiteral("/Documents/Pellux/Screenshots/2024/03/05/14");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QByteArray webp = *ImageOptimizer::shared().convertToWebP(windowFrame(400, 200), 0.8);
+    QStringList unavailable;
+    for (int i = 0; i < 3; ++i) { // more than the pool has threads
+        unavailable << folder + QStringLiteral("/fifo%1.webp").arg(i);
+        ASSERT_EQ(::mkfifo(QFile::encodeName(unavailable.back()).constData(), 0600), 0);
+    }
+    unavailable << folder + QStringLiteral("/link.webp");
+    ASSERT_TRUE(QFile::link(writeFile(home.path(), QStringLiteral("outside.webp"), webp), unavailable.back()));
+    const QString card = writeFile(folder, QStringLiteral("card.webp"), webp);
+
+    for (const QString &path : unavailable) {
+        const Answer answer = request(engine, QStringLiteral("recording"), encodeUriComponent(path), QSize(200, 100));
+        EXPECT_TRUE(answer.image.isNull()) << path.toStdString();
+        EXPECT_EQ(answer.error, QStringLiteral("Screenshot unavailable")) << path.toStdString();
+    }
+    EXPECT_EQ(
+        request(engine, QStringLiteral("recording"), encodeUriComponent(card), QSize()).image.size(), QSize(400, 200));
+    // A reader stuck in open() is let go, so that a fault fails this test instead of hanging it.
+    for (const QString &path : unavailable.mid(0, 3))
+        ::close(::open(QFile::encodeName(path).constData(), O_RDWR | O_NONBLOCK));
 }
 
 TEST_F(ImageProviders, EverySymbolOfTheViewsHasAnIconAtTheRequestedSize)

@@ -1,4 +1,4 @@
-#include "imaging/PixelBuffer.h"
+#include "runtime/PixelBuffer.h"
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "storage/ScreenshotFileName.h"
+#include "imaging/ScreenshotFileName.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
