@@ -8,9 +8,7 @@
 #include "support/PrivateBus.h"
 #include "support/ServiceThread.h"
 
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QSignalSpy>
 #include <QTest>
@@ -18,7 +16,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 
 namespace pellux::wayland {
