@@ -9,6 +9,7 @@
 
 #include "support/LogCapture.h"
 #include "support/PrivateBus.h"
+#include "support/ServiceThread.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -17,13 +18,11 @@
 #include <QFile>
 #include <QImage>
 #include <QJSEngine>
-#include <QThread>
 
 #include <gtest/gtest.h>
 #include <qcorotask.h>
 
 #include <csignal>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -140,24 +139,23 @@ private:
     FakeKWin &m_kwin;
 };
 
-// Lives on its own thread, as KWin lives in its own process: the backend's blocking probe must not
+// Answers on its own thread, as KWin lives in its own process: the backend's blocking probe must not
 // stop it from answering.
-class FakeKWin final : public QObject {
-    Q_OBJECT
+class FakeKWin final {
 public:
     explicit FakeKWin(FakeKWinConfig config)
         : config(config)
     {
     }
-    ~FakeKWin() override
+    ~FakeKWin()
     {
         for (std::thread &writer : writers)
             writer.join();
     }
 
-    Q_INVOKABLE void open(const QString &address)
+    void open(QDBusConnection connection)
     {
-        bus = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, QStringLiteral("fake-kwin")));
+        bus = std::make_unique<QDBusConnection>(std::move(connection));
         scripting = std::make_unique<FakeScripting>(*this);
         screenShot = std::make_unique<FakeScreenShot>(*this);
         bus->registerObject(QStringLiteral("/Scripting"), scripting.get(), QDBusConnection::ExportAllSlots);
@@ -166,12 +164,11 @@ public:
         if (config.onBus)
             bus->registerService(QStringLiteral("org.kde.KWin"));
     }
-    Q_INVOKABLE void close()
+    void close()
     {
         scripts.clear();
         scripting.reset();
         screenShot.reset();
-        QDBusConnection::disconnectFromBus(QStringLiteral("fake-kwin"));
         bus.reset();
     }
 
@@ -271,36 +268,25 @@ QVariantMap FakeScreenShot::CaptureWindow(
 class FakeKWinSession {
 public:
     explicit FakeKWinSession(FakeKWinConfig config = {})
-        : m_kwin(new FakeKWin(config))
+        : m_kwin(config)
     {
         // A writer whose reader has gone gets EPIPE rather than ending the test.
         std::signal(SIGPIPE, SIG_IGN);
-        m_kwin->moveToThread(&m_thread);
-        m_thread.start();
-        if (isRunning())
-            QMetaObject::invokeMethod(m_kwin, "open", Qt::BlockingQueuedConnection, Q_ARG(QString, m_bus.address()));
     }
-    ~FakeKWinSession()
-    {
-        if (isRunning())
-            QMetaObject::invokeMethod(m_kwin, "close", Qt::BlockingQueuedConnection);
-        m_thread.quit();
-        m_thread.wait();
-        delete m_kwin;
-        QDBusConnection::disconnectFromBus(QStringLiteral("pellux-backend"));
-    }
+    ~FakeKWinSession() { QDBusConnection::disconnectFromBus(QStringLiteral("pellux-backend")); }
 
     bool isRunning() const { return !m_bus.address().isEmpty(); }
     QDBusConnection backendBus() const
     {
         return QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("pellux-backend"));
     }
-    int scriptRuns() const { return m_kwin->scriptRuns; }
+    int scriptRuns() const { return m_kwin.scriptRuns; }
 
 private:
     test::PrivateBus m_bus;
-    QThread m_thread;
-    FakeKWin *m_kwin;
+    FakeKWin m_kwin;
+    test::ServiceThread m_services { m_bus.address(), [this](QDBusConnection bus) { m_kwin.open(std::move(bus)); },
+        [this] { m_kwin.close(); } };
 };
 
 TEST(KWinCaptureBackend, ARefusalListsNothingAndSaysWhichDesktopFileIsNeeded)

@@ -5,9 +5,7 @@
 #include "capture/wayland/kde/KWinCaptureBackend.h"
 #include "capture/wayland/kde/KWinScreenShot.h"
 #include "capture/wayland/kde/PipeReader.h"
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
+#include "support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -115,16 +113,6 @@ TEST(KWinScreenShotAccess, FollowsTheAnswerToAProbe)
     EXPECT_EQ(screenShotAccessFromProbe("org.freedesktop.DBus.Error.NoReply"), ScreenShotAccess::unavailable);
 }
 
-// Runs the event loop until the reader is done or the limit passes.
-bool runUntilFinished(const PipeReader &reader)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    while (!reader.isFinished() && elapsed.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return reader.isFinished();
-}
-
 TEST(KWinPipeReader, ReadsMoreThanThePipeHoldsWhileTheWriterWrites)
 {
     int fds[2];
@@ -144,7 +132,7 @@ TEST(KWinPipeReader, ReadsMoreThanThePipeHoldsWhileTheWriterWrites)
         }
     });
     reader.expect(sent.size());
-    const bool finished = runUntilFinished(reader);
+    const bool finished = test::runEventsUntil([&] { return reader.isFinished(); });
     writer.join();
     ::close(fds[1]);
     ASSERT_TRUE(finished);
@@ -160,7 +148,7 @@ TEST(KWinPipeReader, StopsShortWhenTheWriterClosesEarly)
     reader.expect(1000);
     ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
     ::close(fds[1]);
-    ASSERT_TRUE(runUntilFinished(reader));
+    ASSERT_TRUE(test::runEventsUntil([&] { return reader.isFinished(); }));
     EXPECT_EQ(reader.size(), 10);
     const auto image = decodeScreenShot(replyFor(10, 25, 40, QImage::Format_RGB32), reader.takeBytes());
     EXPECT_FALSE(image.ok());

@@ -52,9 +52,7 @@ TEST(KWinWindowReport, ListsWindowsFrontToBackByStackingOrder)
     EXPECT_EQ(titles(content.value()), (QStringList { "top", "middle", "bottom" }));
     const WindowDescription &top = content.value().windows.front();
     EXPECT_EQ(top.frame, QRectF(10, 20, 700, 500));
-    ASSERT_TRUE(top.owningApplication);
-    EXPECT_EQ(top.owningApplication->applicationName, "zenity");
-    EXPECT_EQ(top.owningApplication->processID, 42);
+    EXPECT_EQ(top.owningApplication, (RunningApplication { "zenity", "zenity", 42 }));
     // Three windows of one application: it is listed once.
     EXPECT_EQ(content.value().applications.size(), 1u);
 }
@@ -232,8 +230,7 @@ TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6)
         std::vector<bool>({ true, true, false, false }));
     EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
     EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
-    ASSERT_TRUE(w[1].owningApplication);
-    EXPECT_EQ(w[1].owningApplication->processID, 18390);
+    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 18390 }));
 }
 
 TEST(KWinWindowScript, ReportsItsOwnFailure)

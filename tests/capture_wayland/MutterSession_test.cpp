@@ -1,31 +1,28 @@
 // The GNOME backend's dealings with the shell and Mutter over D-Bus, against a private bus daemon
 // with stand-ins for org.gnome.Shell's extension interface and Mutter's idle monitor. The stand-ins
-// answer on a thread of their own, since the backend's preflight calls block.
+// answer on a thread of their own (test::ServiceThread), since the backend's preflight calls block.
 #include "capture/wayland/gnome/MutterCaptureBackend.h"
 #include "capture/wayland/gnome/MutterIdleMonitor.h"
 
-#include "runtime/ThreadSanitizer.h"
 #include "support/LogCapture.h"
 #include "support/PrivateBus.h"
+#include "support/ServiceThread.h"
 
-#include <QDBusAbstractAdaptor>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QSignalSpy>
 #include <QTest>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 
 namespace pellux::wayland {
 namespace {
 
 using test::PrivateBus;
+using test::ServiceThread;
 
 // What the stand-in shell says about Pellux's extension, and what it does when asked to enable it.
 struct ShellScript {
@@ -110,44 +107,6 @@ public:
 
 private:
     uint m_next = 0;
-};
-
-// Runs the stand-ins on their own thread and connection. What `setUp` wrote is handed to the test's
-// thread through a lock ThreadSanitizer sees (Qt's blocking call orders it too, out of its sight);
-// the posted functions are handed over as the program's own are.
-class ServiceThread {
-public:
-    explicit ServiceThread(const QString &address, std::function<void(QDBusConnection)> setUp)
-    {
-        m_thread.start();
-        QMetaObject::invokeMethod(m_context, tsan::handOver([this, address, setUp] {
-            const std::lock_guard guard(m_handOver);
-            setUp(QDBusConnection::connectToBus(address, QStringLiteral("services")));
-        }),
-            Qt::BlockingQueuedConnection);
-        const std::lock_guard guard(m_handOver);
-    }
-    ~ServiceThread()
-    {
-        QMetaObject::invokeMethod(m_context, tsan::handOver([this] {
-            const std::lock_guard guard(m_handOver);
-            QDBusConnection::disconnectFromBus(QStringLiteral("services"));
-        }),
-            Qt::BlockingQueuedConnection);
-        const std::lock_guard guard(m_handOver);
-        m_thread.quit();
-        m_thread.wait();
-        delete m_context;
-    }
-
-private:
-    std::mutex m_handOver;
-    QThread m_thread;
-    QObject *m_context = [this] {
-        auto *context = new QObject;
-        context->moveToThread(&m_thread);
-        return context;
-    }();
 };
 
 struct PreflightCase {

@@ -14,10 +14,14 @@ const QByteArray kOldPreferences = R"({"isRecordingEnabled":false,"excludedApps"
                                    R"("retentionDays":7,"captureFrameRate":5,"compressionQuality":0.5,)"
                                    R"("screenshotInterval":4,"useDynamicIntervals":false})";
 
-TEST(RestoreTokenTest, KeptBesideThePreferencesWithoutTouchingThem)
+// The token is kept beside the preferences without touching them, and survives a save of
+// preferences loaded before it.
+TEST(RestoreTokenTest, KeptBesideThePreferences)
 {
     test::TempHome home;
     ASSERT_EQ(AppPreferences::storeValue(QLatin1String(kPreferencesKey), kOldPreferences), std::nullopt);
+    // The settings window holds preferences loaded at its start; capture then gets new tokens.
+    AppPreferences settingsWindowCopy = AppPreferences::load();
     const RestoreTokenStore store = settingsFileRestoreTokenStore();
     EXPECT_EQ(store.load(), QString());
 
@@ -31,20 +35,10 @@ TEST(RestoreTokenTest, KeptBesideThePreferencesWithoutTouchingThem)
     const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
         | QFile::WriteOther | QFile::ExeOther;
     EXPECT_EQ(QFile::permissions(AppPreferences::settingsFilePath()) & others, QFile::Permissions());
-}
 
-TEST(RestoreTokenTest, SurvivesASaveOfPreferencesLoadedBeforeIt)
-{
-    test::TempHome home;
-    ASSERT_EQ(AppPreferences::storeValue(QLatin1String(kPreferencesKey), kOldPreferences), std::nullopt);
-    // The settings window holds preferences loaded at its start; capture then gets a new token.
-    AppPreferences settingsWindowCopy = AppPreferences::load();
-    const RestoreTokenStore store = settingsFileRestoreTokenStore();
-    store.save(QStringLiteral("first"));
     store.save(QStringLiteral("second"));
     settingsWindowCopy.retentionDays = 14;
     ASSERT_TRUE(settingsWindowCopy.save());
-
     EXPECT_EQ(store.load(), QStringLiteral("second"));
     EXPECT_EQ(AppPreferences::load().retentionDays, 14);
     // An empty token forgets it.

@@ -238,11 +238,9 @@ TEST_F(SettingsModelTest, AnEditThatCannotBeWrittenIsTakenBack)
 TEST_F(SettingsModelTest, AnIntervalChangeIsSavedAndRestartsCaptureWithIt)
 {
     QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
-    const QVariantList options = model->intervalOptions();
-    ASSERT_EQ(options.size(), 4);
+    ASSERT_EQ(model->intervalOptions().size(), 4);
     EXPECT_EQ(model->intervalIndex(), 3); // "Every 10 seconds"
     edit([&] { model->chooseInterval(2); });
-    EXPECT_EQ(options[2].toMap().value(QStringLiteral("label")), QStringLiteral("Every 5 seconds"));
     EXPECT_EQ(AppPreferences::load().screenshotInterval, 5.0);
     EXPECT_EQ(model->intervalIndex(), 2);
     while (capturing.count() < 2)

@@ -6,12 +6,8 @@
 #include "support/TempHome.h"
 #include "ui/WindowActions.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 

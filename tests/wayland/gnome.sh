@@ -8,9 +8,7 @@
 BENCH=0
 [ "${3:-}" = "--bench" ] && BENCH=1
 source "$(dirname "$0")/lib.sh"
-for tool in gnome-shell pipewire wireplumber foot dbus-daemon unshare /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (scripts/install-deps.sh)"; exit $SKIP; }
-done
+require gnome-shell pipewire wireplumber foot dbus-daemon unshare /usr/bin/python3
 
 setup_user pellux-gnome 1603
 # The shell's settings of an earlier run (the extensions turned on) are forgotten.
@@ -47,14 +45,14 @@ SHELL
 chmod 755 "$SESSION_DIR/shell.sh"
 unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
   env HOME=$TEST_HOME XDG_RUNTIME_DIR=$RUNTIME_DIR dbus-run-session -- $SESSION_DIR/shell.sh" >"$OUT/gnome-shell.log" 2>&1 &
-wait_for 20 test -s "$SESSION_DIR/bus" || { echo "FAIL gnome-shell did not start its session bus"; cat "$OUT/gnome-shell.log"; exit 1; }
+started 20 "gnome-shell's session bus" "$OUT/gnome-shell.log" test -s "$SESSION_DIR/bus"
 BUS=$(cat "$SESSION_DIR/bus")
 in_session() { as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="$BUS" XDG_CURRENT_DESKTOP=GNOME "$@"; }
 # PipeWire outside gnome-shell's mount namespace (WirePlumber exits where it cannot see the seats).
 in_session setsid pipewire >"$OUT/pipewire.log" 2>&1 &
 wait_for 10 test -S "$RUNTIME_DIR/pipewire-0"
 in_session setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
-wait_for 60 grep -q 'GNOME Shell started' "$OUT/gnome-shell.log" || { echo "FAIL gnome-shell did not start"; tail -30 "$OUT/gnome-shell.log"; exit 1; }
+started 60 gnome-shell "$OUT/gnome-shell.log" grep -q 'GNOME Shell started' "$OUT/gnome-shell.log"
 
 extension_state() {
   in_session gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \

@@ -6,9 +6,7 @@
 #   bash tests/wayland/kde.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/lib.sh"
 
-for tool in kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus pipewire wireplumber; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
-done
+require kwin_wayland dbus-run-session zenity kbuildsycoca5 gdbus pipewire wireplumber
 
 setup_user pellux-kde 1601
 install_pellux || exit 1
@@ -33,11 +31,8 @@ exec $KWIN_DIR/kwin_wayland --virtual --width 1280 --height 800 --no-lockscreen 
 EOF
 chmod 755 "$KWIN_DIR/session.sh"
 as_user dbus-run-session -- "$KWIN_DIR/session.sh" >"$OUT/kwin.log" 2>&1 &
-if ! wait_for 30 test -S "$RUNTIME_DIR/$SOCKET" || ! wait_for 10 test -s "$KWIN_DIR/bus"; then
-  echo "FAIL kwin_wayland did not start"
-  tail -20 "$OUT/kwin.log"
-  exit 1
-fi
+started 30 kwin_wayland "$OUT/kwin.log" test -S "$RUNTIME_DIR/$SOCKET"
+started 10 "kwin_wayland's session bus" "$OUT/kwin.log" test -s "$KWIN_DIR/bus"
 BUS=$(cat "$KWIN_DIR/bus")
 in_session() {
   as_user WAYLAND_DISPLAY="$SOCKET" DBUS_SESSION_BUS_ADDRESS="$BUS" XDG_CURRENT_DESKTOP=KDE "$@"
@@ -115,8 +110,7 @@ if wait_for 22 grep -qE "Activity level changed: .* → Low" "$OUT/capture.log";
   in_session "$FAKE_INPUT" >>"$OUT/checks.log" 2>&1 || echo "the fake-input helper failed: $?" >>"$OUT/checks.log"
 fi
 wait $capture
-status=$?
-check "pellux capture ran and ended well (exit $status)" test "$status" -eq 0
+check_status "pellux capture ran and ended well" $? -eq 0
 check "KWin authorised Pellux's screenshots" grep -q "KWin allows Pellux's screenshots" "$OUT/capture.log"
 check "the four windows were listed by the KWin script" grep -q "4 windows listed" "$OUT/capture.log"
 check "only the two drawn windows were capture candidates" grep -q "Found 2 windows" "$OUT/capture.log"
@@ -179,8 +173,7 @@ if wait_for 12 grep -q "from its stream in" "$OUT/closing.log"; then
   in_session "$FAKE_INPUT" >>"$OUT/checks.log" 2>&1
 fi
 wait $capture
-status=$?
-check "capture went on and ended well after a captured window closed (exit $status)" test "$status" -eq 0
+check_status "capture went on and ended well after a captured window closed" $? -eq 0
 check "the stream of the window that closed ended with it" grep -q "ended with the window" "$OUT/closing.log"
 
 # --- a desktop file without the Wayland-interfaces key: KWin keeps its streams from Pellux, and
@@ -189,8 +182,7 @@ sed -i "/^X-KDE-Wayland-Interfaces=/d" "$DESKTOP_FILE"
 in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
 sleep 3
 in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --for 8 >"$OUT/fallback.log" 2>&1
-status=$?
-check "capture through ScreenShot2 ended well (exit $status)" test "$status" -eq 0
+check_status "capture through ScreenShot2 ended well" $? -eq 0
 check "without the key Pellux says it captures through ScreenShot2" \
   grep -q "capturing windows through ScreenShot2: KWin does not offer zkde_screencast_unstable_v1" "$OUT/fallback.log"
 check "ScreenShot2 captured the remaining window" grep -q "captured window .* (KWin's reply after" "$OUT/fallback.log"
@@ -200,8 +192,7 @@ sed -i "s|^Exec=.*|Exec=/nonexistent/pellux|" "$DESKTOP_FILE"
 in_session kbuildsycoca5 >>"$OUT/kbuildsycoca.log" 2>&1
 sleep 3
 in_session QT_QPA_PLATFORM=offscreen timeout 60 "$PELLUX" capture --for 5 >"$OUT/refused.log" 2>&1
-status=$?
-check "capture fails when KWin refuses (exit $status)" test "$status" -ne 0
+check_status "capture fails when KWin refuses" $? -ne 0
 check "the refusal names the desktop file and the Exec line it needs" \
   grep -qF "$DESKTOP_FILE must contain \"Exec=$PELLUX\"" "$OUT/refused.log"
 cat "$OUT/refused.log"

@@ -40,6 +40,24 @@ install_pellux() {
   PELLUX=$TEST_HOME/.local/bin/pellux
 }
 
+# require TOOL...: skips (status 77) when a tool is missing.
+require() {
+  for tool; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
+  done
+}
+
+# started SECONDS WHAT LOG COMMAND...: waits for COMMAND; when the time is up the test fails with
+# the tail of LOG.
+started() {
+  local seconds=$1 what=$2 log=$3
+  shift 3
+  wait_for "$seconds" "$@" && return 0
+  echo "FAIL $what did not start"
+  tail -30 "$log"
+  exit 1
+}
+
 # as_user [VAR=value...] COMMAND...: runs as the test user with its home and runtime folder.
 as_user() {
   runuser -u "$TEST_USER" -- env HOME="$TEST_HOME" XDG_RUNTIME_DIR="$RUNTIME_DIR" "$@"
@@ -79,6 +97,9 @@ check() {
     FAILURES=$((FAILURES + 1))
   fi
 }
+
+# check_status NAME STATUS OP VALUE: a run's exit status, compared with `test STATUS OP VALUE`.
+check_status() { check "$1 (exit $2)" test "$2" "$3" "$4"; }
 
 finish() {
   echo "$FAILURES failed"

@@ -34,7 +34,7 @@ mkdir -m 700 "$DESKTOP" && chown "$TEST_USER:$TEST_USER" "$DESKTOP"
 # user, so that the machine's /run/dbus is left alone.
 as_user setsid dbus-daemon --session --nofork --address="unix:path=$DESKTOP/system_bus_socket" >/dev/null 2>&1 &
 SYSTEM_BUS="unix:path=$DESKTOP/system_bus_socket"
-wait_for 10 test -S "$DESKTOP/system_bus_socket" || { echo "the private system bus did not start"; exit 1; }
+started 10 "the private system bus" /dev/null test -S "$DESKTOP/system_bus_socket"
 cat >"$OUT/shell.sh" <<EOS
 #!/bin/bash
 echo "\$DBUS_SESSION_BUS_ADDRESS" >"$DESKTOP/session-bus"
@@ -45,7 +45,7 @@ chmod 755 "$OUT/shell.sh"
 unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
   env HOME=$TEST_HOME XDG_RUNTIME_DIR=$RUNTIME_DIR DBUS_SYSTEM_BUS_ADDRESS=$SYSTEM_BUS XDG_CURRENT_DESKTOP=GNOME \
   dbus-run-session -- $OUT/shell.sh" >"$OUT/gnome-shell.log" 2>&1 &
-wait_for 20 test -s "$DESKTOP/session-bus" || { echo "gnome-shell did not start its session bus"; cat "$OUT/gnome-shell.log"; exit 1; }
+started 20 "gnome-shell's session bus" "$OUT/gnome-shell.log" test -s "$DESKTOP/session-bus"
 # Everything below runs on the desktop's session bus.
 in_desktop() {
   as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="$(cat "$DESKTOP/session-bus")" \
@@ -55,7 +55,7 @@ in_desktop() {
 in_desktop setsid pipewire >"$OUT/pipewire.log" 2>&1 &
 sleep 0.5
 in_desktop setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
-wait_for 30 grep -q 'GNOME Shell started' "$OUT/gnome-shell.log" || { echo "gnome-shell did not start"; tail -20 "$OUT/gnome-shell.log"; exit 1; }
+started 30 gnome-shell "$OUT/gnome-shell.log" grep -q 'GNOME Shell started' "$OUT/gnome-shell.log"
 in_desktop setsid /usr/libexec/xdg-desktop-portal-gnome >"$OUT/portal-gnome.log" 2>&1 &
 wait_for 10 in_desktop gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus \
   -m org.freedesktop.DBus.GetNameOwner org.freedesktop.impl.portal.desktop.gnome
@@ -133,8 +133,7 @@ else
   check "the first run makes the desktop ask in its screen-sharing dialog" false
 fi
 wait $first
-status=$?
-check "first run: pellux capture exits 0 (exit $status)" test $status -eq 0
+check_status "first run: pellux capture exits 0" $? -eq 0
 check "first run: the session started through the portal with both monitors" grep -q 'Screen casting started through the desktop portal: 2 monitor' "$OUT/capture1.log"
 check "first run: both monitors were read over PipeWire" test "$(grep -c 'negotiated' "$OUT/capture1.log")" -eq 2
 check "first run: each monitor's text is found under its own screen" on_their_own_screens PELICAN HERON
@@ -151,9 +150,8 @@ while kill -0 $second 2>/dev/null; do
   sleep 0.3
 done
 wait $second
-status=$?
+check_status "second run: pellux capture exits 0" $? -eq 0
 check "second run: no consent dialog appeared" test $dialog_seen = no
-check "second run: pellux capture exits 0 (exit $status)" test $status -eq 0
 check "second run: the session was restored from the kept token" grep -q "with the last session's restore token" "$OUT/capture2.log"
 check "second run: both monitors were restored" grep -q 'Screen casting started through the desktop portal: 2 monitor' "$OUT/capture2.log"
 check "second run: its new text is found under the same screen as the first monitor's text before" \
@@ -168,9 +166,8 @@ if wait_for 30 grep -q 'Screen casting started' "$OUT/capture3.log"; then
   in_desktop $PY "$HERE/mutter_input.py" click:1176,15 >"$OUT/stop-click.log" 2>&1
 fi
 wait $third
-status=$?
+check_status "stopped sharing: pellux capture ends with its failure status, not a crash" $? -eq $EXIT_FAILURE
 check "stopped sharing: the log says the desktop ended the session" grep -q 'the desktop ended the screen-cast session' "$OUT/capture3.log"
-check "stopped sharing: pellux capture ends with its failure status, not a crash (exit $status)" test $status -eq $EXIT_FAILURE
 check "stopped sharing: it says the screen can no longer be read" grep -q 'the screen can no longer be read' "$OUT/capture3.log"
 
 # --- Refused: without a token the desktop asks again, and the user cancels -------------------------
@@ -182,8 +179,7 @@ if wait_for 30 dialog_open; then
   in_desktop $PY "$HERE/mutter_input.py" click:$((x + 50)),$((y + 22)) >"$OUT/cancel-click.log" 2>&1 # Cancel
 fi
 wait $fourth
-status=$?
-check "refused: pellux capture ends with its failure status (exit $status)" test $status -eq $EXIT_FAILURE
+check_status "refused: pellux capture ends with its failure status" $? -eq $EXIT_FAILURE
 check "refused: one clear line says so" grep -q 'ERROR PortalCaptureBackend: screen sharing was refused' "$OUT/capture4.log"
 
 # --- A session bus without any portal ------------------------------------------------------------
@@ -201,8 +197,7 @@ as_user setsid dbus-daemon --config-file="$DESKTOP/bare-bus.conf" --nofork >/dev
 wait_for 10 test -S "$DESKTOP/bare-bus"
 as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="unix:path=$DESKTOP/bare-bus" \
   PELLUX_CAPTURE_BACKEND=portal timeout 60 "$PELLUX" capture --for 5 >"$OUT/capture5.log" 2>&1
-status=$?
-check "no portal: pellux capture ends with its failure status (exit $status)" test $status -eq $EXIT_FAILURE
+check_status "no portal: pellux capture ends with its failure status" $? -eq $EXIT_FAILURE
 check "no portal: one clear line says the desktop offers no screen casting" \
   grep -q 'ERROR PortalCaptureBackend: cannot start screen casting: the desktop portal offers no screen casting' "$OUT/capture5.log"
 

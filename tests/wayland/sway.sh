@@ -7,9 +7,7 @@
 #   bash tests/wayland/sway.sh BUILD_DIR SOURCE_DIR
 source "$(dirname "$0")/lib.sh"
 
-for tool in sway swaymsg foot wtype dbus-run-session; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing (scripts/install-deps.sh installs it)"; exit $SKIP; }
-done
+require sway swaymsg foot wtype dbus-run-session
 
 setup_user pellux-sway 1602
 install_pellux || exit 1
@@ -24,11 +22,7 @@ as_user WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
 sway_socket() { ls "$RUNTIME_DIR"/sway-ipc.*.sock 2>/dev/null | head -1; }
 wayland_socket() { ls "$RUNTIME_DIR" 2>/dev/null | grep -E '^wayland-[0-9]+$' | head -1; }
 sway_started() { [ -n "$(sway_socket)" ] && [ -n "$(wayland_socket)" ]; }
-if ! wait_for 30 sway_started; then
-  echo "FAIL sway did not start"
-  tail -20 "$OUT/sway.log"
-  exit 1
-fi
+started 30 sway "$OUT/sway.log" sway_started
 SWAYSOCK=$(sway_socket)
 WAYLAND_DISPLAY=$(wayland_socket)
 in_session() {
@@ -64,9 +58,7 @@ wait_for 40 grep -qE "Activity level changed: .* → Low" "$OUT/capture.log"
 # A modifier alone: it wakes the seat without typing into the focused terminal.
 in_session wtype -k Shift_L >>"$OUT/checks.log" 2>&1 || echo "wtype failed: $?" >>"$OUT/checks.log"
 wait $capture
-status=$?
-
-check "pellux capture ran and ended well (exit $status)" test "$status" -eq 0
+check_status "pellux capture ran and ended well" $? -eq 0
 check "sway listed the four windows" grep -q "4 windows listed by sway" "$OUT/capture.log"
 check "the window on another workspace is listed as not on screen" \
   grep -q '"Charlie elsewhere" (test.charlie, process [1-9][0-9]*) not on screen' "$OUT/capture.log"
@@ -109,8 +101,7 @@ open_terminal "$ECHO_TITLE" test.echo "FALCON ZENITH"
 open_terminal "$FOXTROT_TITLE" test.foxtrot "GANNET QUIVER"
 sleep 1
 in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 timeout 60 "$PELLUX" capture --once >"$OUT/turned.log" 2>&1
-status=$?
-check "pellux capture --once on a turned output ended well (exit $status)" test "$status" -eq 0
+check_status "pellux capture --once on a turned output ended well" $? -eq 0
 check "the left window on the turned output is read upright under its title" search_finds FALCON "$ECHO_TITLE"
 check "the right window on the turned output is read upright under its title" search_finds GANNET "$FOXTROT_TITLE"
 turned_windows_apart() { search_not_under GANNET "$ECHO_TITLE" && search_not_under FALCON "$FOXTROT_TITLE"; }
@@ -122,8 +113,7 @@ in_session swaymsg output HEADLESS-1 transform normal >/dev/null
 in_session swaymsg "[title=\"$BRAVO_TITLE\"] focus, fullscreen enable" >/dev/null
 as_user WAYLAND_DISPLAY="$WAYLAND_DISPLAY" XDG_CURRENT_DESKTOP=sway QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 \
   timeout 60 "$PELLUX" capture --once >"$OUT/toplevels.log" 2>&1
-status=$?
-check "pellux capture --once without SWAYSOCK ended well (exit $status)" test "$status" -eq 0
+check_status "pellux capture --once without SWAYSOCK ended well" $? -eq 0
 check "without SWAYSOCK only the fullscreen window was a capture candidate" grep -q "Found 1 windows" "$OUT/toplevels.log"
 check "without SWAYSOCK the fullscreen window was captured whole" \
   grep -qE "Screenshot optimized from 1280x800 " "$OUT/toplevels.log"
@@ -136,8 +126,7 @@ sleep 3
 sway_pid=$(pgrep -u "$TEST_USER" -x sway)
 [ -n "$sway_pid" ] && kill "$sway_pid"
 wait $capture
-status=$?
-check "pellux capture ended by itself after sway went away (exit $status)" test "$status" -ne 124
+check_status "pellux capture ended by itself after sway went away" $? -ne 124
 check "the lost compositor was reported once" \
   test "$(grep -c 'WaylandIdleActivitySource: the connection to the Wayland display' "$OUT/gone.log")" -eq 1
 
