@@ -130,13 +130,4 @@ TEST(PrepareForRecognitionByTextHeight, EnlargesEachFrameByItsOwnTextSize)
     }
     // Large text already is as tall as the target: it is recognised as it is.
     EXPECT_DOUBLE_EQ(previous, 1.0);
-
-    // Small print on a large screen is still held to the largest prepared side.
-    const RenderedText small = renderTerminalText(kTerminalLines, 7);
-    QImage screen(3000, 1000, QImage::Format_RGB32);
-    screen.fill(Qt::white);
-    QPainter(&screen).drawImage(0, 0, small.image);
-    const PreparedImage capped = prepareForRecognition(screen, accurateTuning());
-    EXPECT_EQ(capped.grey.width(), kMaximumPreparedSide);
-    EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3000.0, 1e-9);
 }
