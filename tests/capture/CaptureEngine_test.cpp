@@ -109,6 +109,16 @@ protected:
         engine->setCapturing(capturing);
         return *engine;
     }
+    // A new engine at the start time, with a new writer in `status`, nothing recognised yet.
+    void restart(bool capturing, Status status)
+    {
+        engine.reset();
+        writer = FakeVideoWriter {};
+        writer.writerStatus = status;
+        recognitionTimes.clear();
+        clock.set(start);
+        makeEngine(capturing);
+    }
 
     // Frames delivered by a stream on its own thread, through the engine's stream output.
     FakeFrameSource &stream()
@@ -161,12 +171,9 @@ TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        writer = FakeVideoWriter {};
-        writer.writerStatus = c.status;
-        recognitionTimes.clear();
         debug.setDebugMode(true);
         debug.clearDebugData();
-        makeEngine(c.capturing);
+        restart(c.capturing, c.status);
         if (!c.hasWriter)
             engine->setVideoWriter(nullptr);
         QSignalSpy timings(&debug, &DebugManager::avgProcessingTimeChanged);
@@ -174,13 +181,8 @@ TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
         feed(6.0);
         settle();
 
-        EXPECT_TRUE(writer.sessionStarts.empty());
-        EXPECT_TRUE(writer.appendedTimes.empty());
-        EXPECT_TRUE(recognitionTimes.empty());
-        EXPECT_EQ(timings.count(), 0);
-        EXPECT_EQ(debug.framesProcessed(), 0);
-        EXPECT_FALSE(engine->startTime());
-        engine.reset();
+        EXPECT_TRUE(writer.sessionStarts.empty() && writer.appendedTimes.empty() && recognitionTimes.empty());
+        EXPECT_TRUE(timings.isEmpty() && debug.framesProcessed() == 0 && !engine->startTime());
     }
 }
 
@@ -222,11 +224,7 @@ TEST_F(CaptureEngineTest, RecognisesAtMostOnceEveryFiveSecondsOfWrittenFrames)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        writer = FakeVideoWriter {};
-        recognitionTimes.clear();
-        clock.set(start);
-        makeEngine();
-        writer.writerStatus = Status::unknown;
+        restart(true, Status::unknown);
         for (double time : c.unwritten)
             feed(time);
         writer.writerStatus = Status::writing;
@@ -234,7 +232,6 @@ TEST_F(CaptureEngineTest, RecognisesAtMostOnceEveryFiveSecondsOfWrittenFrames)
             feed(time);
         EXPECT_EQ(recognitionTimes, c.recognised);
         EXPECT_EQ(writer.appendedTimes, c.frameTimes);
-        engine.reset();
     }
 }
 
