@@ -1,5 +1,6 @@
 #include "capture/ScreenshotService.h"
 #include "ocr/RecognizedText.h"
+#include "persistence/DatabaseTestSupport.h"
 #include "support/CapturePipeline.h"
 #include "support/FakeTextRecognizer.h"
 #include "support/FileSizeLimit.h"
@@ -15,8 +16,6 @@
 
 #include <QTest>
 #include <gtest/gtest.h>
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <functional>
@@ -52,8 +51,28 @@ protected:
         return pipeline.makeService();
     }
 
-    void cycle() { CapturePipeline::run(pipeline.service->captureTestScreenshot()); }
+    // One xterm window showing a line of text.
+    ScreenshotService &oneWindow(const AppPreferences &preferences = fixedInterval(10.0))
+    {
+        addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("hello")));
+        return service(preferences);
+    }
 
+    void cycle() { CapturePipeline::run(pipeline.service->captureTestScreenshot()); }
+    // Ten seconds later window 1 shows `frame`, and a cycle runs.
+    void nextFrame(const QImage &frame)
+    {
+        pipeline.backend.setFrame(1, frame);
+        pipeline.clock.advance(10);
+        cycle();
+    }
+
+    // The text the service remembers for the window's next frame, joined.
+    std::optional<QString> remembered(quint32 window) const
+    {
+        const std::optional<std::vector<OCRText>> text = pipeline.service->rememberedText(window);
+        return text ? std::optional(joinRecognizedText(*text)) : std::nullopt;
+    }
     std::vector<Recording> stored() const { return test::listedRecordings(*pipeline.storage); }
     // What the recogniser reads in a frame.
     static QString textOf(const QImage &frame)
@@ -141,53 +160,38 @@ TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceWithItsTextAndABlankOneWit
     EXPECT_EQ(s.framesNotRecognized(), 0);
 
     // A change above the threshold (a page of new text) is stored again.
-    pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("travel expenses for march ").repeated(12)));
-    pipeline.clock.advance(10);
-    cycle();
+    nextFrame(CapturePipeline::textFrame(QStringLiteral("travel expenses for march ").repeated(12)));
     EXPECT_EQ(stored().size(), 3u);
 }
 
-TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindowAndAClosedWindowLeavesTheCaches)
+// A failed capture skips only that window; every frame read (unchanged ones too, not the failed
+// one) reaches the debug window in debug mode only; a closed window leaves the caches.
+TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindowAndFramesReachTheDebugWindowInDebugMode)
 {
     addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
-    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
-    addWindow(3, QStringLiteral("three"), CapturePipeline::textFrame(QStringLiteral("third window")));
+    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window"), 320, 180));
+    addWindow(3, QStringLiteral("three"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
     pipeline.backend.setCaptureError(
         1, CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("the window is gone") });
+    DebugManager &debug = *pipeline.debug;
     ScreenshotService &s = service();
     cycle();
     EXPECT_EQ(s.captureCount(), 2);
     ASSERT_EQ(stored().size(), 2u);
-    EXPECT_FALSE(s.hasCachedFrame(1));
-    EXPECT_TRUE(s.hasCachedFrame(2));
-    pipeline.backend.removeWindow(2);
-    cycle();
-    EXPECT_FALSE(s.hasCachedFrame(2));
-    EXPECT_TRUE(s.hasCachedFrame(3));
-}
-
-TEST_F(ScreenshotServiceTest, EveryFrameReadIsReportedToTheDebugWindowOnlyInDebugMode)
-{
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window"), 320, 180));
-    addWindow(2, QStringLiteral("two"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
-    addWindow(3, QStringLiteral("three"), CapturePipeline::textFrame(QStringLiteral("third window")));
-    pipeline.backend.setCaptureError(
-        3, CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("the window is gone") });
-    DebugManager &debug = *pipeline.debug;
-    service();
-
-    cycle();
+    EXPECT_EQ(std::make_pair(s.hasCachedFrame(1), s.hasCachedFrame(2)), std::make_pair(false, true));
     EXPECT_FALSE(debug.latestCapture());
     EXPECT_EQ(debug.framesProcessed(), 0);
 
     debug.setDebugMode(true);
-    cycle(); // both frames unchanged since the first cycle: still reported, the failed one not
+    cycle();
     EXPECT_EQ(debug.framesProcessed(), 2);
     ASSERT_TRUE(debug.latestCapture());
-    EXPECT_EQ(debug.latestCapture()->width, 400);
-    EXPECT_EQ(debug.latestCapture()->height, 300);
-    EXPECT_EQ(debug.latestCapture()->image.size(), QSize(400, 300));
+    EXPECT_EQ(QSize(debug.latestCapture()->width, debug.latestCapture()->height), QSize(400, 300));
     EXPECT_EQ(debug.latestCapture()->image.pixelColor(10, 10), QColor(40, 90, 160));
+
+    pipeline.backend.removeWindow(2);
+    cycle();
+    EXPECT_EQ(std::make_pair(s.hasCachedFrame(2), s.hasCachedFrame(3)), std::make_pair(false, true));
 }
 
 TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped)
@@ -215,8 +219,7 @@ TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped
 
 TEST_F(ScreenshotServiceTest, StartArmsTheTimerAndIntervalUpdatesBelowHalfASecondAreIgnored)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    ScreenshotService &s = service(fixedInterval(10.0));
+    ScreenshotService &s = oneWindow(fixedInterval(10.0));
     CapturePipeline::run(s.updateCaptureInterval(2.0)); // not capturing: ignored
     EXPECT_EQ(s.currentInterval(), ScreenshotService::initialInterval);
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
@@ -236,8 +239,7 @@ TEST_F(ScreenshotServiceTest, StartArmsTheTimerAndIntervalUpdatesBelowHalfASecon
 
 TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndReArmsAfterACycleWithoutWindows)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    ScreenshotService &s = service(fixedInterval(0.2));
+    ScreenshotService &s = oneWindow(fixedInterval(0.2));
     QSignalSpy cycles(&s, &ScreenshotService::cycleFinished);
     CapturePipeline::run(s.startCapturing());
     // The first cycle stores the window, the second finds it unchanged.
@@ -256,8 +258,7 @@ TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndReArmsAfterACycleWithoutWindo
 
 TEST_F(ScreenshotServiceTest, IntervalChangesInQuickSuccessionDoNotPutCaptureOff)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    ScreenshotService &s = service(fixedInterval(1.0));
+    ScreenshotService &s = oneWindow(fixedInterval(1.0));
     CapturePipeline::run(s.startCapturing());
     QSignalSpy cycles(&s, &ScreenshotService::cycleFinished);
     QElapsedTimer running;
@@ -271,10 +272,7 @@ TEST_F(ScreenshotServiceTest, IntervalChangesInQuickSuccessionDoNotPutCaptureOff
 
 TEST_F(ScreenshotServiceTest, DynamicIntervalsFollowTheActivityMonitor)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.useDynamicIntervals = true;
-    ScreenshotService &s = service(preferences);
+    ScreenshotService &s = oneWindow(AppPreferences::defaultValue()); // dynamic intervals
     CapturePipeline::run(s.startCapturing());
     EXPECT_EQ(s.pendingCaptureInterval(), 5.0); // the monitor's value before its first evaluation
 
@@ -358,8 +356,7 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
 // An exclusion applies from the next cycle without a restart; a new interval restarts capture.
 TEST_F(ScreenshotServiceTest, PreferencesTakeEffectWhileCapturing)
 {
-    addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("hello")));
-    ScreenshotService &s = service(fixedInterval(10.0));
+    ScreenshotService &s = oneWindow(fixedInterval(10.0));
     CapturePipeline::run(s.startCapturing());
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
     AppPreferences excluding = fixedInterval(10.0);
@@ -397,42 +394,33 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     cycle();
     ASSERT_EQ(stored().size(), 1u);
     pipeline.settle();
-    const std::optional<std::vector<OCRText>> firstText = s.rememberedText(1);
-    ASSERT_TRUE(firstText);
-    EXPECT_EQ(joinRecognizedText(*firstText), textOf(first));
+    EXPECT_EQ(remembered(1), textOf(first));
 
     // The disk is full while the changed window is saved: nothing is stored, nothing committed,
     // and the window's text is still that of its stored frame.
-    pipeline.backend.setFrame(1, second);
-    pipeline.clock.advance(10);
     {
         test::FileSizeLimit full(64);
-        cycle();
+        nextFrame(second);
     }
     EXPECT_EQ(stored().size(), 1u);
     EXPECT_EQ(s.framesNotStored(), 1);
     EXPECT_FALSE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
     pipeline.settle();
-    ASSERT_TRUE(s.rememberedText(1));
-    EXPECT_EQ(joinRecognizedText(*s.rememberedText(1)), joinRecognizedText(*firstText));
+    EXPECT_EQ(remembered(1), textOf(first));
 
     // Room again: the unchanged window still differs from its last stored frame and is stored now,
     // as the window's reference.
-    pipeline.clock.advance(10);
-    cycle();
+    nextFrame(second);
     ASSERT_EQ(stored().size(), 2u);
     const Recording secondStored = newest(stored());
     EXPECT_EQ(secondStored.imageHash, ImageOptimizer::perceptualHash(second));
     ASSERT_TRUE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
     EXPECT_EQ(pipeline.deltaFrames->referenceFrame(QStringLiteral("1"))->hash, secondStored.imageHash);
     pipeline.settle();
-    ASSERT_TRUE(s.rememberedText(1));
-    EXPECT_EQ(joinRecognizedText(*s.rememberedText(1)), textOf(second));
+    EXPECT_EQ(remembered(1), textOf(second));
 
     // The next change is a delta whose chain starts at that stored frame and rebuilds the window.
-    pipeline.backend.setFrame(1, third);
-    pipeline.clock.advance(10);
-    cycle();
+    nextFrame(third);
     ASSERT_EQ(stored().size(), 3u);
     const QString deltaPath = newest(stored()).localPath();
     pipeline.settle();
@@ -474,13 +462,10 @@ TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecogni
     // One line changes (highlighted), then two (the highlight moves to a rewritten line): only
     // those are read, and the stored text is the whole frame's.
     for (const QImage &frame : { pageWithLines(8, 5), pageWithLines(8, 3, 3) }) {
-        pipeline.backend.setFrame(1, frame);
-        pipeline.clock.advance(10);
-        cycle();
+        nextFrame(frame);
         pipeline.settle();
         EXPECT_EQ(pipeline.storedText(newest(stored()).id), textOf(frame));
-        ASSERT_TRUE(s.rememberedText(1));
-        EXPECT_EQ(joinRecognizedText(*s.rememberedText(1)), textOf(frame));
+        EXPECT_EQ(remembered(1), textOf(frame));
     }
     ASSERT_EQ(stored().size(), 3u);
     EXPECT_EQ(recognizer->bandRequests(), 2);
@@ -501,15 +486,13 @@ TEST_F(ScreenshotServiceTest, AFrameWhoseRecognitionFailedIsCountedAndStaysOwedI
     EXPECT_EQ(s.framesNotRecognized(), 1);
     EXPECT_EQ(s.framesNotIndexed(), 0);
     EXPECT_EQ(s.pendingRecognitions(), 0);
-    EXPECT_FALSE(s.rememberedText(1));
+    EXPECT_FALSE(remembered(1));
     ASSERT_EQ(stored().size(), 2u);
     for (const Recording &r : stored())
         EXPECT_EQ(pipeline.storedText(r.id).has_value(), r.windowTitle == QStringLiteral("two"));
 
     // The window's next frame is read whole: there is no text to take over.
-    pipeline.backend.setFrame(1, pageWithLines(8, 2));
-    pipeline.clock.advance(10);
-    cycle();
+    nextFrame(pageWithLines(8, 2));
     pipeline.settle();
     EXPECT_EQ(recognizer->bandRequests(), 0);
     EXPECT_EQ(pipeline.storedText(newest(stored()).id), textOf(pageWithLines(8, 2)));
@@ -522,15 +505,9 @@ TEST_F(ScreenshotServiceTest, StoredFramesWhoseTextCouldNotBeSavedAreCounted)
     ScreenshotService &s = service();
     pipeline.database->waitUntilIdle();
     // The text table refuses every insert: the row is stored, its text cannot be.
-    sqlite3 *db = nullptr;
-    const QByteArray file = QFile::encodeName(pipeline.home.pelluxFolder() + QStringLiteral("/pellux_v2.db"));
-    ASSERT_EQ(sqlite3_open(file.constData(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db,
-                  "CREATE TRIGGER refuse_text BEFORE INSERT ON ocr_text BEGIN SELECT RAISE(ABORT, 'refused'); END",
-                  nullptr, nullptr, nullptr),
-        SQLITE_OK)
-        << sqlite3_errmsg(db);
-    sqlite3_close(db);
+    test::RawDatabase(pipeline.home.pelluxFolder() + QStringLiteral("/pellux_v2.db"))
+        .exec(QStringLiteral(
+            "CREATE TRIGGER refuse_text BEFORE INSERT ON ocr_text BEGIN SELECT RAISE(ABORT, 'refused'); END"));
 
     cycle();
     pipeline.settle();

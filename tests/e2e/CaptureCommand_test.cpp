@@ -29,9 +29,9 @@ constexpr int kExitFailure = 3;
 QString metadataPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
 
 // The recordings metadata.json lists; none when it is missing or does not decode.
-std::optional<std::vector<Recording>> storedRecordings(const TempHome &home)
+std::vector<Recording> storedRecordings(const TempHome &home)
 {
-    return decodeRecordings(readAll(metadataPath(home)));
+    return decodeRecordings(readAll(metadataPath(home))).value_or(std::vector<Recording> {});
 }
 
 // `pellux search query`: its exit code and the titles of the XTerm windows found, each of whose
@@ -157,7 +157,7 @@ TEST_F(CaptureCommandTest, WithoutATextModelTheFrameIsOwedItsTextUntilTheNextSta
             << once.err().toStdString();
         EXPECT_TRUE(once.err().contains(QStringLiteral("in 0 frames whole"))) << once.err().toStdString();
     }
-    ASSERT_EQ(storedRecordings(home).value_or(std::vector<Recording> {}).size(), 1u);
+    ASSERT_EQ(storedRecordings(home).size(), 1u);
     EXPECT_EQ(search(session, QStringLiteral("reconciliation")).first, 1);
 
     PelluxRun capture({ QStringLiteral("capture") }, session.display());
@@ -178,7 +178,7 @@ TEST_F(CaptureCommandTest, FramesThatCouldNotBeStoredAreReportedAndFailTheRun)
     EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
     const QRegularExpression report(QStringLiteral("pellux capture: ([1-9][0-9]*) frames could not be stored"));
     EXPECT_TRUE(report.match(run.err()).hasMatch()) << run.err().toStdString();
-    EXPECT_TRUE(storedRecordings(home).value_or(std::vector<Recording> {}).empty());
+    EXPECT_TRUE(storedRecordings(home).empty());
 }
 
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
@@ -190,14 +190,12 @@ TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
     PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
     ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
     ASSERT_TRUE(session.launchXterm(QStringLiteral("latecomer"), QStringLiteral("opened after the start\n")));
-    ASSERT_TRUE(XvfbSession::waitUntil(
-        [&] { return !storedRecordings(home).value_or(std::vector<Recording> {}).empty(); }, 60'000))
+    ASSERT_TRUE(XvfbSession::waitUntil([&] { return !storedRecordings(home).empty(); }, 60'000))
         << run.err().toStdString();
     run.terminate();
     ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
     EXPECT_FALSE(run.err().contains(QStringLiteral("stopped after 0 window captures"))) << run.err().toStdString();
-    EXPECT_EQ(
-        storedRecordings(home).value_or(std::vector<Recording> {}).front().windowTitle, QStringLiteral("latecomer"));
+    EXPECT_EQ(storedRecordings(home).front().windowTitle, QStringLiteral("latecomer"));
 }
 
 // The server going away, while nothing is captured yet and after a frame was stored: an error of
@@ -221,6 +219,6 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheSto
         EXPECT_TRUE(capture.err().contains(QStringLiteral("the display server went away")))
             << capture.err().toStdString();
     }
-    EXPECT_EQ(storedRecordings(home).value_or(std::vector<Recording> {}).size(), 1u);
+    EXPECT_EQ(storedRecordings(home).size(), 1u);
     EXPECT_EQ(search(session, QStringLiteral("interplanetary")).second, QStringList { QStringLiteral("notes") });
 }

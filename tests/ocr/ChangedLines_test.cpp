@@ -25,88 +25,67 @@ OCRText lineAt(int top, int bottom, const QString &text = QStringLiteral("line")
 
 std::vector<OCRText> fourLines() { return { lineAt(10, 23), lineAt(26, 39), lineAt(42, 55), lineAt(58, 71) }; }
 
-struct BandCase {
-    const char *name;
-    std::vector<RowSpan> changed;
-    std::vector<OCRText> previous;
-    std::optional<std::vector<RowSpan>> bands;
-};
-
-class LinesToRecognize : public ::testing::TestWithParam<BandCase> { };
-
-TEST_P(LinesToRecognize, WidensChangesToWholeLinesWithBlankPaperAround)
+TEST(ChangedLines, LinesToRecognizeWidensChangesToWholeLinesWithBlankPaperAround)
 {
-    const BandCase &c = GetParam();
-    EXPECT_EQ(linesToRecognize(c.changed, c.previous, QSize(400, kHeight), 6), c.bands);
-}
-
-INSTANTIATE_TEST_SUITE_P(ChangedLines, LinesToRecognize,
-    ::testing::Values(
+    using Rows = std::vector<RowSpan>;
+    const struct {
+        const char *name;
+        Rows changed;
+        std::vector<OCRText> previous;
+        std::optional<Rows> bands;
+    } cases[] = {
         // Inside the second line: that line, padded only into the gaps to its neighbours.
-        BandCase { "InsideOneLine", { { 30, 35 } }, fourLines(), std::vector<RowSpan> { { 23, 42 } } },
+        { "InsideOneLine", { { 30, 35 } }, fourLines(), Rows { { 23, 42 } } },
         // Between two lines the margin reaches both, and each is taken whole.
-        BandCase { "BetweenTwoLines", { { 24, 25 } }, fourLines(), std::vector<RowSpan> { { 4, 42 } } },
+        { "BetweenTwoLines", { { 24, 25 } }, fourLines(), Rows { { 4, 42 } } },
         // Below all text (a new line typed): the change with its margins, twice over.
-        BandCase { "InBlankRows", { { 100, 110 } }, fourLines(), std::vector<RowSpan> { { 88, 122 } } },
-        BandCase { "WithoutPreviousText", { { 100, 110 } }, {}, std::vector<RowSpan> { { 88, 122 } } },
-        BandCase {
-            "FarApart", { { 12, 14 }, { 150, 152 } }, fourLines(), std::vector<RowSpan> { { 0, 26 }, { 138, 164 } } },
-        BandCase { "AdjacentLinesMerge", { { 30, 31 }, { 45, 46 } }, fourLines(), std::vector<RowSpan> { { 23, 58 } } },
-        BandCase { "ClampedToTheImage", { { 195, 200 } }, {}, std::vector<RowSpan> { { 183, 200 } } },
-        BandCase { "NothingChanged", {}, fourLines(), std::vector<RowSpan> {} },
+        { "InBlankRows", { { 100, 110 } }, fourLines(), Rows { { 88, 122 } } },
+        { "WithoutPreviousText", { { 100, 110 } }, {}, Rows { { 88, 122 } } },
+        { "FarApart", { { 12, 14 }, { 150, 152 } }, fourLines(), Rows { { 0, 26 }, { 138, 164 } } },
+        { "AdjacentLinesMerge", { { 30, 31 }, { 45, 46 } }, fourLines(), Rows { { 23, 58 } } },
+        { "ClampedToTheImage", { { 195, 200 } }, {}, Rows { { 183, 200 } } },
+        { "NothingChanged", {}, fourLines(), Rows {} },
         // 80 rows is 40 % of the height: still pieced together; more is recognised whole.
-        BandCase { "AtTheLimit", { { 112, 168 } }, {}, std::vector<RowSpan> { { 100, 180 } } },
-        BandCase { "LargeChange", { { 20, 100 } }, fourLines(), std::nullopt },
+        { "AtTheLimit", { { 112, 168 } }, {}, Rows { { 100, 180 } } },
+        { "LargeChange", { { 20, 100 } }, fourLines(), std::nullopt },
         // A column of line numbers read as one tall line does not pull the band over its height.
-        BandCase { "ColumnReadAsOneLine", { { 30, 35 } },
+        { "ColumnReadAsOneLine", { { 30, 35 } },
             [] {
                 std::vector<OCRText> lines = fourLines();
                 lines.push_back(lineAt(10, 71, QStringLiteral("1234"), 0, 8));
                 return lines;
             }(),
-            std::vector<RowSpan> { { 23, 42 } } }),
-    [](const auto &info) { return std::string(info.param.name); });
+            Rows { { 23, 42 } } },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(linesToRecognize(c.changed, c.previous, QSize(400, kHeight), 6), c.bands) << c.name;
+}
 
 TEST(ChangedLines, ChangedRowsAreTheRowsWithAnyDifferentPixel)
 {
     QImage before(64, 40, QImage::Format_RGB32);
     before.fill(Qt::white);
-    struct Case {
+    QImage onePixel = before.copy();
+    onePixel.setPixel(63, 7, qRgb(250, 255, 255));
+    QImage twoRuns = before.copy();
+    QPainter(&twoRuns).fillRect(QRect(3, 2, 5, 3), Qt::black);
+    QPainter(&twoRuns).fillRect(QRect(30, 20, 2, 10), Qt::red);
+    QImage unusedByte = before.copy();
+    reinterpret_cast<quint32 *>(unusedByte.scanLine(5))[5] &= 0x00ffffffu;
+    const struct {
         const char *name;
-        std::function<QImage()> after;
+        QImage after;
         std::vector<RowSpan> rows;
+    } cases[] = {
+        { "identical", before.copy(), {} },
+        { "one pixel", onePixel, { { 7, 8 } } },
+        { "two runs", twoRuns, { { 2, 5 }, { 20, 30 } } },
+        { "unused byte only", unusedByte, {} },
+        { "other format, same pixels", before.convertToFormat(QImage::Format_RGB888), {} },
+        { "other size", before.copy(0, 0, 64, 30), { { 0, 30 } } },
     };
-    const std::vector<Case> cases {
-        { "identical", [&] { return before.copy(); }, {} },
-        { "one pixel",
-            [&] {
-                QImage after = before.copy();
-                after.setPixel(63, 7, qRgb(250, 255, 255));
-                return after;
-            },
-            { { 7, 8 } } },
-        { "two runs",
-            [&] {
-                QImage after = before.copy();
-                QPainter(&after).fillRect(QRect(3, 2, 5, 3), Qt::black);
-                QPainter(&after).fillRect(QRect(30, 20, 2, 10), Qt::red);
-                return after;
-            },
-            { { 2, 5 }, { 20, 30 } } },
-        { "unused byte only",
-            [&] {
-                QImage after = before.copy();
-                reinterpret_cast<quint32 *>(after.scanLine(5))[5] &= 0x00ffffffu;
-                return after;
-            },
-            {} },
-        { "other format, same pixels", [&] { return before.convertToFormat(QImage::Format_RGB888); }, {} },
-        { "other size", [&] { return before.copy(0, 0, 64, 30); }, { { 0, 30 } } },
-    };
-    for (const Case &c : cases) {
-        const QImage after = c.after();
-        EXPECT_EQ(changedRows(after, before), c.rows) << c.name;
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(changedRows(c.after, before), c.rows) << c.name;
 }
 
 // A scroll is found from the rows that moved, and only the rows that came into view (or came

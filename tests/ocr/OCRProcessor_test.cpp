@@ -43,26 +43,6 @@ std::vector<OCRText> fragmentsOf(OCRProcessor &processor, const QImage &image, s
     return r ? std::move(r).value() : std::vector<OCRText> {};
 }
 
-// Sets TESSDATA_PREFIX for the lifetime of the object.
-struct ModelFolderVariable {
-    explicit ModelFolderVariable(const std::optional<QString> &value)
-    {
-        if (value)
-            qputenv("TESSDATA_PREFIX", value->toLocal8Bit());
-        else
-            qunsetenv("TESSDATA_PREFIX");
-    }
-    ~ModelFolderVariable()
-    {
-        if (wasSet)
-            qputenv("TESSDATA_PREFIX", saved);
-        else
-            qunsetenv("TESSDATA_PREFIX");
-    }
-    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
-    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
-};
-
 class OCRProcessorTest : public ::testing::Test {
 protected:
     FakeClock clock;
@@ -76,14 +56,12 @@ TEST_F(OCRProcessorTest, RecognisesEveryLineAsOneFragmentInReadingOrderCarryingT
     const QImage image = renderText(kLines, QSize(900, 360)).image;
     const QUuid given = QUuid::createUuid();
     const std::vector<OCRText> fragments = fragmentsOf(processor, image, given);
-    ASSERT_EQ(fragments.size(), 3u);
-    for (size_t i = 0; i < fragments.size(); ++i) {
-        EXPECT_EQ(fragments[i].text, kLines[static_cast<qsizetype>(i)]) << i;
-        EXPECT_EQ(fragments[i].recordingId, given);
-        EXPECT_FALSE(fragments[i].id.isNull());
-        EXPECT_EQ(fragments[i].timestamp, clock.now());
+    QStringList texts;
+    for (const OCRText &fragment : fragments) {
+        texts << fragment.text;
+        EXPECT_TRUE(fragment.recordingId == given && !fragment.id.isNull() && fragment.timestamp == clock.now());
     }
-    EXPECT_EQ(joinRecognizedText(fragments), kLines.join(QLatin1Char(' ')));
+    EXPECT_EQ(texts, kLines);
     // Without an id, one is made for the call.
     const std::vector<OCRText> unnamed = fragmentsOf(processor, image);
     ASSERT_FALSE(unnamed.empty());

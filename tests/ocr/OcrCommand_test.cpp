@@ -41,10 +41,7 @@ TEST_F(OcrCommand, PrintsTheStoredTextOfPngJpegAndWebPFiles)
 {
     ASSERT_TRUE(image.save(path("shot.png")));
     ASSERT_TRUE(image.save(path("shot.jpg"), "JPEG", 95));
-    QFile webp(path("shot.webp"));
-    ASSERT_TRUE(webp.open(QIODevice::WriteOnly));
-    webp.write(encodeWebP(image));
-    webp.close();
+    ASSERT_TRUE(writeAll(path("shot.webp"), encodeWebP(image)));
 
     const CommandRun single = runOcr({ path("shot.png") });
     EXPECT_EQ(single.exitCode, 0) << single.err.toStdString();

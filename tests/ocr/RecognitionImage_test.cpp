@@ -5,35 +5,26 @@
 
 using namespace pellux;
 
-struct BoundsCase {
-    QRect box; // as Tesseract reports it on the prepared image
-    double scale;
-    int originalHeight;
-    QRectF expected;
-};
-
-class LowerLeftBounds : public ::testing::TestWithParam<BoundsCase> { };
-
-TEST_P(LowerLeftBounds, FlipsYAndUndoesTheEnlargement)
+TEST(LowerLeftBounds, FlipsYAndUndoesTheEnlargement)
 {
-    const BoundsCase &c = GetParam();
-    const QRectF bounds = lowerLeftBounds(c.box, c.scale, c.originalHeight);
-    EXPECT_DOUBLE_EQ(bounds.x(), c.expected.x());
-    EXPECT_DOUBLE_EQ(bounds.y(), c.expected.y());
-    EXPECT_DOUBLE_EQ(bounds.width(), c.expected.width());
-    EXPECT_DOUBLE_EQ(bounds.height(), c.expected.height());
-}
-
-INSTANTIATE_TEST_SUITE_P(Boxes, LowerLeftBounds,
-    ::testing::Values(
+    const struct {
+        QRect box; // as Tesseract reports it on the prepared image
+        double scale;
+        int originalHeight;
+        QRectF expected;
+    } cases[] = {
         // The normalised box (0.5, 0.25, 0.25, 0.5) of a 1000 x 800 image.
-        BoundsCase { QRect(500, 200, 250, 400), 1.0, 800, QRectF(500, 200, 250, 400) },
+        { QRect(500, 200, 250, 400), 1.0, 800, QRectF(500, 200, 250, 400) },
         // The same line found on the image enlarged 1.5 times.
-        BoundsCase { QRect(750, 300, 375, 600), 1.5, 800, QRectF(500, 200, 250, 400) },
-        // A line at the top of the image is at the top in bottom-up coordinates too.
-        BoundsCase { QRect(10, 0, 30, 20), 1.0, 100, QRectF(10, 80, 30, 20) },
-        // And one touching the bottom edge starts at y = 0.
-        BoundsCase { QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10) }));
+        { QRect(750, 300, 375, 600), 1.5, 800, QRectF(500, 200, 250, 400) },
+        // A line at the top of the image is at the top in bottom-up coordinates too; one touching
+        // the bottom edge starts at y = 0.
+        { QRect(10, 0, 30, 20), 1.0, 100, QRectF(10, 80, 30, 20) },
+        { QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10) },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(lowerLeftBounds(c.box, c.scale, c.originalHeight), c.expected) << c.box.x() << "," << c.box.y();
+}
 
 // Polarity is decided by each pixel's surroundings: a dark panel beside a light one, and a
 // highlighted line inside each, all come out as dark strokes on light paper.

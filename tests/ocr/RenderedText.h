@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 namespace pellux::test {
@@ -72,6 +73,26 @@ inline RenderedText renderTerminalText(const QStringList &lines, double points, 
     }
     return rendered;
 }
+
+// Sets TESSDATA_PREFIX for the lifetime of the object.
+struct ModelFolderVariable {
+    explicit ModelFolderVariable(const std::optional<QString> &value)
+    {
+        if (value)
+            qputenv("TESSDATA_PREFIX", value->toLocal8Bit());
+        else
+            qunsetenv("TESSDATA_PREFIX");
+    }
+    ~ModelFolderVariable()
+    {
+        if (wasSet)
+            qputenv("TESSDATA_PREFIX", saved);
+        else
+            qunsetenv("TESSDATA_PREFIX");
+    }
+    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
+    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
+};
 
 // Whether `text` contains every word of `words`, ignoring case.
 inline bool containsAllWords(const QString &text, const QStringList &words)

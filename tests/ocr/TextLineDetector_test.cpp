@@ -24,20 +24,17 @@ bool covers(const QRect &box, const QRect &drawn)
 
 } // namespace
 
+// Dark text on light paper and light text on a dark theme.
 TEST(DetectTextLines, FindsOneBoxPerLineInImageCoordinates)
 {
-    const RenderedText rendered = renderText(kLines, QSize(800, 320));
-    const std::vector<QRect> boxes = detectTextLines(rendered.image);
-    ASSERT_EQ(boxes.size(), 3u);
-    for (size_t i = 0; i < boxes.size(); ++i)
-        EXPECT_TRUE(covers(boxes[i], rendered.lineRects[i])) << i;
-}
-
-TEST(DetectTextLines, FindsLightTextOnADarkTheme)
-{
-    const RenderedText rendered
-        = renderText(kLines, QSize(800, 320), QColor(0xdc, 0xdc, 0xdc), QColor(0x22, 0x22, 0x22));
-    EXPECT_EQ(detectTextLines(rendered.image).size(), 3u);
+    for (const auto &[ink, paper] : { std::pair<QColor, QColor>(Qt::black, Qt::white),
+             std::pair<QColor, QColor>(QColor(0xdc, 0xdc, 0xdc), QColor(0x22, 0x22, 0x22)) }) {
+        const RenderedText rendered = renderText(kLines, QSize(800, 320), ink, paper);
+        const std::vector<QRect> boxes = detectTextLines(rendered.image);
+        ASSERT_EQ(boxes.size(), 3u);
+        for (size_t i = 0; i < boxes.size(); ++i)
+            EXPECT_TRUE(covers(boxes[i], rendered.lineRects[i])) << i;
+    }
 }
 
 TEST(DetectTextLines, GivesNothingForImagesWithoutText)
@@ -55,10 +52,7 @@ TEST(DetectTextLines, WorksFromSeveralThreadsAtOnceAndNeedsNoLanguageModel)
 {
     // Layout analysis loads no model, so a missing one does not matter.
     QTemporaryDir emptyFolder;
-    const QByteArray saved = qgetenv("TESSDATA_PREFIX");
-    const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
-    qputenv("TESSDATA_PREFIX", emptyFolder.path().toLocal8Bit());
-
+    const ModelFolderVariable noModel(emptyFolder.path());
     const RenderedText rendered = renderText(kLines, QSize(800, 320));
     std::vector<std::vector<QRect>> results(3);
     std::vector<std::thread> threads;
@@ -69,11 +63,6 @@ TEST(DetectTextLines, WorksFromSeveralThreadsAtOnceAndNeedsNoLanguageModel)
         });
     for (std::thread &thread : threads)
         thread.join();
-
-    if (wasSet)
-        qputenv("TESSDATA_PREFIX", saved);
-    else
-        qunsetenv("TESSDATA_PREFIX");
     for (const auto &result : results) {
         EXPECT_EQ(result.size(), 3u);
         EXPECT_EQ(result, results.front());

@@ -2,7 +2,7 @@
 // into agreement from whichever still holds the facts, and frames whose text recognition never
 // finished recognised from their stored files. Real database and files in a private home; text is
 // read by a fake recogniser, except where rebuilt delta frames must read as what they showed.
-#include "persistence/RecordingJson.h"
+#include "persistence/DatabaseTestSupport.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
@@ -26,7 +26,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sqlite3.h>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -34,39 +33,9 @@ using namespace pellux::test;
 namespace {
 
 // A second connection to the database file, for setting up damage and reading results back.
-class DirectDatabase {
-public:
-    explicit DirectDatabase(const QString &path)
-    {
-        sqlite3 *handle = nullptr;
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &handle, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK)
-            m_db.reset(handle);
-        else
-            sqlite3_close(handle);
-        if (m_db)
-            sqlite3_busy_timeout(m_db.get(), 5000);
-    }
-    bool exec(const QString &sql)
-    {
-        return sqlite3_exec(m_db.get(), sql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    QString text(const QString &sql)
-    {
-        sqlite3_stmt *stmt = nullptr;
-        QString out;
-        if (sqlite3_prepare_v2(m_db.get(), sql.toUtf8().constData(), -1, &stmt, nullptr) == SQLITE_OK
-            && sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0))
-            out = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
-        sqlite3_finalize(stmt);
-        return out;
-    }
-    qint64 count(const QString &sql) { return text(sql).toLongLong(); }
-
-private:
-    struct Close {
-        void operator()(sqlite3 *db) const { sqlite3_close(db); }
-    };
-    std::unique_ptr<sqlite3, Close> m_db;
+struct DirectDatabase : RawDatabase {
+    using RawDatabase::RawDatabase;
+    QString text(const QString &sql) const { return strings(sql).value(0); }
 };
 
 QByteArray jpegOf(const QImage &image)
@@ -103,17 +72,16 @@ struct Store {
     }
     qint64 count(const QString &table, const Recording &r)
     {
-        return direct.count(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE recording_id = '%2'").arg(table, r.idText()));
+        return direct.integer(
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE recording_id = '%2'").arg(table, r.idText()));
     }
     // The list's entry for the recording's file carries the recording's identity and fields.
     void expectListedAs(const Recording &r) const
     {
         const std::optional<Recording> entry = listed(r.localPath());
         ASSERT_TRUE(entry);
-        EXPECT_EQ(entry->id, r.id);
-        EXPECT_EQ(entry->appName, r.appName);
-        EXPECT_EQ(entry->windowTitle, r.windowTitle);
-        EXPECT_EQ(entry->imageHash, r.imageHash);
+        EXPECT_TRUE(std::tie(entry->id, entry->appName, entry->windowTitle, entry->imageHash)
+            == std::tie(r.id, r.appName, r.windowTitle, r.imageHash));
     }
     std::optional<Recording> listed(const QString &path) const
     {
@@ -122,11 +90,6 @@ struct Store {
                 return r;
         }
         return std::nullopt;
-    }
-    std::vector<Recording> search(const QString &query)
-    {
-        return awaitCompletion<std::vector<Recording>>(
-            [&](std::function<void(std::vector<Recording>)> done) { db.searchText(query, std::nullopt, done); });
     }
 
     TempHome home;
@@ -147,87 +110,62 @@ TEST(StoreHealer, AnEntryAndFileWithoutARowGetTheRowBackWithTheirText)
     const Recording r = store.save(CapturePipeline::textFrame(QStringLiteral("harbour schedule")), 1,
         QStringLiteral("Kate"), QStringLiteral("ferries.txt"));
     // The row write was lost to a crash after the file and the list entry were written.
-    ASSERT_TRUE(store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(r.idText())));
+    store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(r.idText()));
     store.reopen();
 
     const HealingReport report = store.heal();
     EXPECT_TRUE(report.completed);
     EXPECT_EQ(report.rowsWritten, 1);
     EXPECT_EQ(report.framesRecognized, 1);
-    const QString where = QStringLiteral(" FROM recordings WHERE id = '%1'").arg(r.idText());
-    EXPECT_EQ(store.direct.text(QStringLiteral("SELECT app_name") + where), QStringLiteral("Kate"));
-    EXPECT_EQ(store.direct.text(QStringLiteral("SELECT window_title") + where), QStringLiteral("ferries.txt"));
-    EXPECT_EQ(store.direct.text(QStringLiteral("SELECT image_hash") + where), QStringLiteral("hash-1"));
-    EXPECT_EQ(store.direct.count(QStringLiteral("SELECT file_size") + where), QFileInfo(r.localPath()).size());
-    EXPECT_EQ(store.direct.count(QStringLiteral("SELECT is_delta_frame") + where), 0);
-    const std::vector<Recording> found = store.search(
+    EXPECT_EQ(store.direct.text(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
+                                               "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
+                                    .arg(r.idText())),
+        QStringLiteral("Kate|ferries.txt|hash-1|%1|0").arg(QFileInfo(r.localPath()).size()));
+    const std::vector<Recording> found = search(store.db,
         store.direct.text(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText())));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].id, r.id);
 }
 
-TEST(StoreHealer, ARowAndFileWithoutAnEntryGetTheEntryBackWithTheRowsIdentity)
+// A list written before the second save reached it, or one whose entry for it cannot be read (one
+// bad field spoils the whole entry): the entry is made again from the row and file, with the row's
+// identity, and the list file holds it for the next start.
+TEST(StoreHealer, AnEntryMissingFromTheListIsMadeAgainWithTheRowsIdentity)
 {
-    Store store;
-    const Recording kept = store.save(
-        CapturePipeline::textFrame(QStringLiteral("kept")), 1, QStringLiteral("Kate"), QStringLiteral("a.txt"));
-    const Recording lost = store.save(
-        CapturePipeline::textFrame(QStringLiteral("lost")), 2, QStringLiteral("Konsole"), QStringLiteral("shell"));
-    // A list written before the second save reached it.
-    std::vector<Recording> older;
-    for (const Recording &r : test::listedRecordings(*store.storage)) {
-        if (r.id != lost.id)
-            older.push_back(r);
-    }
-    ASSERT_TRUE(writeAll(store.storage->metadataFilePath(), encodeRecordings(older)));
-    store.reopen();
-    ASSERT_EQ(test::listedRecordings(*store.storage).size(), 1u);
-
-    const HealingReport report = store.heal();
-    EXPECT_EQ(report.entriesRecreated, 1);
-    EXPECT_EQ(report.rowsWritten, 0);
-    ASSERT_EQ(test::listedRecordings(*store.storage).size(), 2u);
-    store.expectListedAs(lost);
-    EXPECT_EQ(test::listedRecordings(*store.storage).front().id, lost.id); // newest first
-
-    // The list file holds it too: the next start lists it without healing.
-    store.reopen();
-    EXPECT_TRUE(store.listed(lost.localPath()));
-    EXPECT_TRUE(store.listed(kept.localPath()));
-}
-
-TEST(StoreHealer, AnEntryRebuiltFromItsFileAfterTheListWasDamagedTakesBackItsRowsIdentity)
-{
-    Store store;
-    const Recording first = store.save(
-        CapturePipeline::textFrame(QStringLiteral("first")), 1, QStringLiteral("Kate"), QStringLiteral("one.txt"));
-    const Recording damaged = store.save(
-        CapturePipeline::textFrame(QStringLiteral("second")), 2, QStringLiteral("Konsole"), QStringLiteral("two"));
-    // One bad field in one entry: the whole entry cannot be read back.
-    QJsonArray list = QJsonDocument::fromJson(readAll(store.storage->metadataFilePath())).array();
-    for (qsizetype i = 0; i < list.size(); ++i) {
-        QJsonObject entry = list[i].toObject();
-        if (entry.value(QStringLiteral("id")).toString() == damaged.idText()) {
+    for (const bool damaged : { false, true }) {
+        SCOPED_TRACE(damaged ? "entry damaged" : "list written before the save");
+        Store store;
+        const Recording kept = store.save(
+            CapturePipeline::textFrame(QStringLiteral("kept")), 1, QStringLiteral("Kate"), QStringLiteral("a.txt"));
+        const Recording lost = store.save(
+            CapturePipeline::textFrame(QStringLiteral("lost")), 2, QStringLiteral("Konsole"), QStringLiteral("shell"));
+        const QString listPath = store.storage->metadataFilePath();
+        QJsonArray list = QJsonDocument::fromJson(readAll(listPath)).array();
+        for (qsizetype i = 0; i < list.size(); ++i) {
+            QJsonObject entry = list[i].toObject();
+            if (entry.value(QStringLiteral("id")).toString() != lost.idText())
+                continue;
             entry.insert(QStringLiteral("type"), QStringLiteral("hologram"));
-            list[i] = entry;
+            if (damaged)
+                list[i] = entry;
+            else
+                list.removeAt(i--);
         }
-    }
-    ASSERT_TRUE(writeAll(store.storage->metadataFilePath(), QJsonDocument(list).toJson(QJsonDocument::Compact)));
-    store.reopen();
-    ASSERT_FALSE(store.listed(damaged.localPath())); // the damaged entry cannot be read
+        ASSERT_TRUE(writeAll(listPath, QJsonDocument(list).toJson(QJsonDocument::Compact)));
+        store.reopen();
+        ASSERT_FALSE(store.listed(lost.localPath()));
 
-    const HealingReport report = store.heal();
-    EXPECT_EQ(report.rowsWritten, 0);
-    EXPECT_EQ(report.entriesRecreated, 1);
-    store.expectListedAs(damaged);
-    EXPECT_EQ(test::listedRecordings(*store.storage).size(), 2u);
-    EXPECT_EQ(store.direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings")), 2);
-    EXPECT_TRUE(store.listed(first.localPath()));
-    // The damaged list is kept as it was, and the list written anew without what it could not read.
-    const QDir recordings(QFileInfo(store.storage->metadataFilePath()).path());
-    EXPECT_EQ(recordings.entryList({ QStringLiteral("metadata.json.corrupt-*") }).size(), 1);
-    EXPECT_EQ(
-        decodeRecordings(readAll(store.storage->metadataFilePath())).value_or(std::vector<Recording> {}).size(), 2u);
+        const HealingReport report = store.heal();
+        EXPECT_EQ(std::make_pair(report.entriesRecreated, report.rowsWritten), std::make_pair(1, 0));
+        store.expectListedAs(lost);
+        EXPECT_EQ(test::listedRecordings(*store.storage).front().id, lost.id); // newest first
+        EXPECT_EQ(store.direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings")), 2);
+        // A damaged list is kept as it was.
+        const QDir recordings(QFileInfo(listPath).path());
+        EXPECT_EQ(recordings.entryList({ QStringLiteral("metadata.json.corrupt-*") }).size(), damaged ? 1 : 0);
+        store.reopen();
+        EXPECT_TRUE(store.listed(lost.localPath()) && store.listed(kept.localPath()));
+    }
 }
 
 TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
@@ -239,7 +177,7 @@ TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
         CapturePipeline::textFrame(QStringLiteral("stray")), 2, QStringLiteral("Kate"), QStringLiteral("stray.txt"));
     ASSERT_TRUE(QFile::remove(gone.localPath()));
     // The file of a save killed before its entry and row were written.
-    ASSERT_TRUE(store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(stray.idText())));
+    store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(stray.idText()));
     ASSERT_TRUE(writeAll(store.storage->metadataFilePath(), QByteArray("[]")));
     store.reopen();
 
@@ -251,7 +189,7 @@ TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
     EXPECT_EQ(report.rowsWithoutFile, 1);
     EXPECT_EQ(report.rowsWithoutFileExamples, QStringList { gone.localPath() });
     EXPECT_EQ(
-        store.direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE id = '%1'").arg(gone.idText())), 1);
+        store.direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE id = '%1'").arg(gone.idText())), 1);
     EXPECT_TRUE(test::listedRecordings(*store.storage).empty());
 }
 
@@ -263,15 +201,15 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     pipeline.settle();
     const QString dbPath = SimpleDatabaseManager::defaultDatabasePath();
     DirectDatabase direct(dbPath);
-    const qint64 deltas = direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE is_delta_frame = 1"));
+    const qint64 deltas = direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE is_delta_frame = 1"));
     ASSERT_GT(deltas, 0);
-    const qint64 rows = direct.count(QStringLiteral("SELECT COUNT(*) FROM recordings"));
+    const qint64 rows = direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings"));
     const QString textBefore = direct.text(
         QStringLiteral("SELECT group_concat(o.text, '|') FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
                        "WHERE r.is_delta_frame = 1"));
     ASSERT_TRUE(textBefore.contains(QStringLiteral("budget")));
     // Killed before any text reached the database.
-    ASSERT_TRUE(direct.exec(QStringLiteral("DELETE FROM ocr_text")));
+    direct.exec(QStringLiteral("DELETE FROM ocr_text"));
 
     pipeline.clock.advance(60);
     StoreHealer healer(*pipeline.storage, *pipeline.database, *pipeline.ocr, pipeline.clock);
@@ -279,8 +217,8 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     EXPECT_TRUE(report.completed);
     EXPECT_EQ(report.framesRecognized, rows);
     EXPECT_EQ(report.framesUnreadable, 0);
-    EXPECT_EQ(direct.count(QStringLiteral("SELECT COUNT(DISTINCT recording_id) FROM ocr_text")), rows);
-    const qint64 deltasFound = direct.count(
+    EXPECT_EQ(direct.integer(QStringLiteral("SELECT COUNT(DISTINCT recording_id) FROM ocr_text")), rows);
+    const qint64 deltasFound = direct.integer(
         QStringLiteral("SELECT COUNT(DISTINCT r.id) FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
                        "WHERE r.is_delta_frame = 1 AND o.text LIKE '%budget%'"));
     EXPECT_EQ(deltasFound, deltas);
@@ -319,9 +257,7 @@ TEST(StoreHealer, ADamagedDatabaseIsSetAsideAndItsRowsAndTextAreRebuiltFromTheLi
     EXPECT_EQ(report.rowsWritten, 1);
     EXPECT_EQ(report.framesRecognized, 1);
     const std::vector<Recording> found
-        = awaitCompletion<std::vector<Recording>>([&](std::function<void(std::vector<Recording>)> done) {
-              db.searchText(DirectDatabase(path).text(QStringLiteral("SELECT text FROM ocr_text")), std::nullopt, done);
-          });
+        = search(db, DirectDatabase(path).text(QStringLiteral("SELECT text FROM ocr_text")));
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found.front().id, saved.id);
     EXPECT_EQ(found.front().appName, QStringLiteral("Kate"));

@@ -2,9 +2,9 @@
 
 #include "imaging/DeltaFrameProcessor.h"
 #include "ocr/TextLineDetector.h"
+#include "support/AwaitCompletion.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFont>
 #include <QPainter>
 
@@ -76,17 +76,8 @@ void CapturePipeline::settle()
 
 std::optional<QString> CapturePipeline::storedText(const QUuid &recordingId)
 {
-    std::optional<QString> result;
-    bool done = false;
-    QEventLoop loop;
-    database->getOCRText(recordingId, [&](std::optional<QString> text) {
-        result = std::move(text);
-        done = true;
-        loop.quit();
-    });
-    if (!done)
-        loop.exec();
-    return result;
+    return awaitCompletion<std::optional<QString>>(
+        [&](std::function<void(std::optional<QString>)> done) { database->getOCRText(recordingId, done); });
 }
 
 QImage CapturePipeline::textFrame(const QString &text, int width, int height)

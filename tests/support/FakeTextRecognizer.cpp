@@ -2,7 +2,9 @@
 
 #include <QCryptographicHash>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace pellux::test {
 
@@ -39,25 +41,10 @@ std::optional<RecognitionFailure> FakeTextRecognizer::takeFailure(const QImage &
     return failure;
 }
 
-void FakeTextRecognizer::hold()
-{
-    std::lock_guard lock(m_mutex);
-    m_held = true;
-}
-
-void FakeTextRecognizer::release()
-{
-    {
-        std::lock_guard lock(m_mutex);
-        m_held = false;
-    }
-    m_released.notify_all();
-}
-
 void FakeTextRecognizer::waitWhileHeld()
 {
-    std::unique_lock lock(m_mutex);
-    m_released.wait(lock, [this] { return !m_held; });
+    while (m_held)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::optional<RecognitionFailure> FakeTextRecognizer::prepare()

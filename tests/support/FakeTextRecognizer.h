@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -27,8 +26,8 @@ public:
     void failNext(RecognitionFailure failure, int count = -1, std::function<bool(const QImage &)> only = {});
     void recover() { failNext({}, 0); }
     // While held, requests wait (a slow recogniser); release() lets them through.
-    void hold();
-    void release();
+    void hold() { m_held = true; }
+    void release() { m_held = false; }
 
     int requests() const { return m_requests.load(); }
     int bandRequests() const { return m_bandRequests.load(); }
@@ -45,8 +44,7 @@ private:
     void waitWhileHeld();
 
     std::mutex m_mutex;
-    std::condition_variable m_released;
-    bool m_held = false;
+    std::atomic<bool> m_held { false };
     std::optional<RecognitionFailure> m_failure;
     int m_failuresLeft = 0;
     std::function<bool(const QImage &)> m_only;
