@@ -106,8 +106,9 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     };
     quint32 id = 0;
     for (const auto &w : windows) {
+        ++id;
         WindowDescription window
-            = FakeCaptureBackend::window(++id, w.frame, QStringLiteral("w%1").arg(id), w.app, w.bundle, w.onScreen);
+            = FakeCaptureBackend::window(id, w.frame, QStringLiteral("w%1").arg(id), w.app, w.bundle, w.onScreen);
         if (id == 8)
             window.owningApplication->processID = QCoreApplication::applicationPid();
         pipeline.backend.addWindow(window, CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 200, 120));
