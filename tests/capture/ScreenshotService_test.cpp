@@ -457,7 +457,7 @@ QImage pageWithLines(int lines, int highlighted = -1, int rewritten = -1)
 TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecognisedAndStoreTheWholeFramesText)
 {
     addWindow(1, QStringLiteral("mail"), pageWithLines(8));
-    ScreenshotService &s = service();
+    service();
     cycle();
     pipeline.settle();
     // One line changes (highlighted), then two (the highlight moves to a rewritten line): only

@@ -206,8 +206,9 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheSto
         SCOPED_TRACE(withWindow ? "after a frame" : "while waiting");
         XvfbSession server;
         ASSERT_TRUE(server.isRunning());
-        if (withWindow)
+        if (withWindow) {
             ASSERT_TRUE(server.launchXterm(QStringLiteral("notes"), QStringLiteral("interplanetary archive\n")));
+        }
         PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, server.display());
         ASSERT_TRUE(server.keepActiveUntil([&] {
             return capture.readError().contains(
