@@ -137,7 +137,8 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndEveryOperationFails)
         "Database not available");
     EXPECT_FALSE(exists(readOnly, r.id));
     EXPECT_EQ(deleteRows(readOnly, { r.id }), SimpleDatabaseManager::kDeletionFailed);
-    EXPECT_FALSE(awaitCompletion<ApplicationNames>([&](auto done) { readOnly.applicationNames(done); }).error.isEmpty());
+    EXPECT_FALSE(
+        awaitCompletion<ApplicationNames>([&](auto done) { readOnly.applicationNames(done); }).error.isEmpty());
     const RecordingPage page = awaitCompletion<RecordingPage>(
         [&](auto done) { readOnly.recordingsOfApplication("Terminal", 10, std::nullopt, done); });
     EXPECT_TRUE(page.recordings.empty() && !page.next);
