@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,8 +1,8 @@
 #include "ui/SettingsModel.h"
 
-#include "app/Autostart.h"
 #include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
+#include "persistence/Autostart.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"

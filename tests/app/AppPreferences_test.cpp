@@ -1,4 +1,4 @@
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "support/LogCapture.h"
 #include "support/TempHome.h"
 

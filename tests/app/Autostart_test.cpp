@@ -1,6 +1,6 @@
 // The autostart entry in a private HOME: written, recognised, switched off by a desktop's own
 // settings, removed.
-#include "app/Autostart.h"
+#include "persistence/Autostart.h"
 #include "support/TempHome.h"
 #include "support/TestFiles.h"
 

@@ -1,6 +1,6 @@
 // `pellux capture` as a user runs it: the built program with a private HOME, against a real X
 // server (Xvfb with openbox and xterm windows), with signals and a server that goes away.
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"

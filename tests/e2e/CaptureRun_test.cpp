@@ -1,7 +1,7 @@
 // The whole program on a real X server: `pellux capture` over real xterm windows, then
 // `pellux search` over what it stored.
-#include "app/AppPreferences.h"
 #include "capture/DesktopEntryIndex.h"
+#include "persistence/AppPreferences.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"

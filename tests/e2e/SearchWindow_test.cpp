@@ -2,7 +2,7 @@
 // private X server and opens its window; typing a word the xterm shows brings up the recording's
 // card, Down and Return open it large, Escape closes it again. What the window shows is read back
 // from its pixels with `pellux ocr`; the grabs are kept in the build folder (e2e-grabs/).
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"

@@ -1,6 +1,6 @@
 #include "WindowRender.h"
-#include "app/Autostart.h"
 #include "app/MainViewModel.h"
+#include "persistence/Autostart.h"
 #include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "support/LogCapture.h"
