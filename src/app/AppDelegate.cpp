@@ -1,7 +1,6 @@
 #include "app/AppDelegate.h"
 
 #include "app/CaptureLock.h"
-#include "app/SymbolIcons.h"
 #include "app/UpdateChecker.h"
 #include "app/UpdateDialog.h"
 #include "capture/ScreenshotService.h"
@@ -15,6 +14,7 @@
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
+#include "ui/SymbolIcons.h"
 #include "ui/WindowActions.h"
 
 #include <QApplication>

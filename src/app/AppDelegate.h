@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MainViewModel.h"
+#include "ui/MainViewModel.h"
 
 #include <QMenu>
 #include <QObject>

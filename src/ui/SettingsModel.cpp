@@ -1,6 +1,5 @@
 #include "ui/SettingsModel.h"
 
-#include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/Autostart.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -9,6 +8,7 @@
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/MainViewModel.h"
 #include "ui/WindowActions.h"
 
 #include <QDateTime>

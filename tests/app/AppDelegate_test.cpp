@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "app/SymbolIcons.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
@@ -8,6 +7,7 @@
 #include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
 #include "ui/SettingsWindow.h"
+#include "ui/SymbolIcons.h"
 
 #include <QAction>
 #include <QDir>

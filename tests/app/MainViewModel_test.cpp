@@ -1,7 +1,7 @@
-#include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
 #include "support/LogCapture.h"
+#include "ui/MainViewModel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,13 +2,13 @@
 #include "support/TempHome.h"
 #include "ui/UiTestSupport.h"
 
-#include "app/SymbolIcons.h"
 #include "imaging/DeltaTestImages.h"
 #include "imaging/ImageOptimizer.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
 #include "ui/ScreenshotLoader.h"
+#include "ui/SymbolIcons.h"
 
 #include <QBuffer>
 #include <QDir>

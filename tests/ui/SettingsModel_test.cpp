@@ -1,11 +1,11 @@
 #include "WindowRender.h"
-#include "app/MainViewModel.h"
 #include "persistence/Autostart.h"
 #include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "support/LogCapture.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
+#include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
 #include "ui/UiTestSupport.h"
 

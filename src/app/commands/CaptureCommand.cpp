@@ -1,6 +1,5 @@
 #include "app/CaptureLock.h"
 #include "app/CaptureShutdown.h"
-#include "app/MainViewModel.h"
 #include "app/commands/Commands.h"
 #include "capture/CaptureBackend.h"
 #include "capture/CaptureBackendLoader.h"
@@ -11,6 +10,7 @@
 #include "runtime/Log.h"
 #include "runtime/SignalWait.h"
 #include "storage/StoreHealer.h"
+#include "ui/MainViewModel.h"
 
 #include <QGuiApplication>
 #include <QLoggingCategory>

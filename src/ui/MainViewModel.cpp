@@ -1,4 +1,4 @@
-#include "app/MainViewModel.h"
+#include "ui/MainViewModel.h"
 
 #include "capture/CaptureBackend.h"
 #include "capture/ScreenshotService.h"
