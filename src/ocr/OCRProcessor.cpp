@@ -6,16 +6,13 @@
 #include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
 #include "runtime/ProcessorTime.h"
+#include "runtime/SharedInstance.h"
 
 #include <exception>
 
 namespace pellux {
 
-OCRProcessor &OCRProcessor::shared()
-{
-    static OCRProcessor instance;
-    return instance;
-}
+OCRProcessor &OCRProcessor::shared() { return SharedInstance<OCRProcessor>::get("OCRProcessor"); }
 
 OCRProcessor::OCRProcessor(std::optional<QString> tessdataPath, Clock &clock)
     : m_tessdataPath(std::move(tessdataPath))

@@ -39,7 +39,7 @@ public:
     using Completion = std::function<void(std::vector<OCRText>)>;
     using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
 
-    // The process-wide instance, created on first use.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static OCRProcessor &shared();
 
     // `tessdataPath` is the folder holding eng.traineddata; absent means TESSDATA_PREFIX or the

@@ -8,6 +8,7 @@
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/PrivateFiles.h"
+#include "runtime/SharedInstance.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -801,8 +802,7 @@ bool SimpleDatabaseManager::Impl::isKept(const QString &recordingId) const
 
 SimpleDatabaseManager &SimpleDatabaseManager::shared()
 {
-    static SimpleDatabaseManager instance;
-    return instance;
+    return SharedInstance<SimpleDatabaseManager>::get("SimpleDatabaseManager");
 }
 
 SimpleDatabaseManager::SimpleDatabaseManager(OpenMode mode)

@@ -10,11 +10,6 @@
 
 namespace pellux {
 
-MainViewModel::MainViewModel(QObject *parent)
-    : MainViewModel(Components { &ScreenshotService::shared(), &CaptureBackend::shared(), {} }, parent)
-{
-}
-
 MainViewModel::MainViewModel(Components components, QObject *parent)
     : QObject(parent)
     , m_components(std::move(components))

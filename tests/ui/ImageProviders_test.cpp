@@ -1,4 +1,5 @@
 // The image URL schemes as the engine calls them: recordings, symbols and application icons.
+#include "support/ImageEncoder.h"
 #include "support/TempHome.h"
 #include "ui/UiTestSupport.h"
 
@@ -96,7 +97,7 @@ TEST_F(ImageProviders, RecordingsAreDecodedAtTheRequestedSizeOrAnswerUnavailable
     const QString folder = home.path() + QStringLiteral("/Shots #1 & 50%?");
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString path = writeFile(
-        folder, QStringLiteral("shot.webp"), *ImageOptimizer::shared().convertToWebP(windowFrame(1000, 500), 0.8));
+        folder, QStringLiteral("shot.webp"), *test::imageEncoder().convertToWebP(windowFrame(1000, 500), 0.8));
     const QString id = idOf(QStringLiteral("image://recording/") + encodeUriComponent(path));
     EXPECT_EQ(recordingPathFromId(id), path);
 

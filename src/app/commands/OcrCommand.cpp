@@ -1,14 +1,15 @@
 #include "app/commands/Commands.h"
 
+#include "app/AppComponents.h"
 #include "imaging/ImageFileReader.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <future>
 
 namespace pellux::commands {
 
@@ -16,11 +17,9 @@ namespace {
 
 QString recognizedText(OCRProcessor &processor, const QImage &image)
 {
-    std::promise<QString> text;
-    std::future<QString> result = text.get_future();
-    processor.processImage(image, std::nullopt,
-        [&text](std::vector<OCRText> fragments) { text.set_value(joinRecognizedText(fragments)); });
-    return result.get();
+    auto [fragments, completion] = completionFuture(std::vector<OCRText>());
+    processor.processImage(image, std::nullopt, std::move(completion));
+    return joinRecognizedText(fragments.result());
 }
 
 } // namespace
@@ -36,7 +35,9 @@ int ocr(const CommandArguments &arguments)
 
     // Standard output carries the recognised text; log lines go to standard error.
     log::setStream(stderr);
-    OCRProcessor &processor = OCRProcessor::shared();
+    // Only the recogniser: no capture backend, store or database.
+    AppComponents components;
+    OCRProcessor &processor = components.textRecognition();
     if (!processor.isRecognizerReady())
         return kExitFailure;
     const bool several = arguments.args.size() > 1;
