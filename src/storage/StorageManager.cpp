@@ -1,6 +1,7 @@
 #include "storage/StorageManager.h"
 
 #include "persistence/RecordingJson.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/SerialQueue.h"
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPromise>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -40,37 +40,6 @@ QString documentsFolder()
 {
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     return documents.isEmpty() ? QDir::homePath() + QStringLiteral("/Documents") : documents;
-}
-
-// Turns a one-shot completion callback into a future a coroutine can await. A callback that is
-// dropped without being called resolves the future with `fallback`, so no caller waits forever.
-template <typename T> class CompletionPromise {
-public:
-    explicit CompletionPromise(T fallback)
-        : m_fallback(std::move(fallback))
-    {
-        m_promise.start();
-    }
-    ~CompletionPromise() { resolve(m_fallback); }
-    QFuture<T> future() { return m_promise.future(); }
-    void resolve(T value)
-    {
-        if (m_done.exchange(true))
-            return;
-        m_promise.addResult(std::move(value));
-        m_promise.finish();
-    }
-
-private:
-    QPromise<T> m_promise;
-    std::atomic<bool> m_done { false };
-    T m_fallback;
-};
-
-template <typename T> std::pair<QFuture<T>, std::function<void(T)>> awaitableCompletion(T fallback)
-{
-    auto promise = std::make_shared<CompletionPromise<T>>(std::move(fallback));
-    return { promise->future(), [promise](T value) { promise->resolve(std::move(value)); } };
 }
 
 QString localTimeStamp(TimePoint t)
@@ -360,7 +329,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (m_removalsUnderWay > 0)
         m_sparedByRemovals.insert(recording.id);
     const quint64 countAsked = m_countGeneration;
-    auto [saved, completion] = awaitableCompletion(false);
+    auto [saved, completion] = completionFuture(false);
     m_index.saveRecordingWithDeltaFrame(
         recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
     const bool rowWritten = co_await saved;
@@ -386,7 +355,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (!self)
         co_return std::nullopt;
     if (!listWritten.ok) {
-        auto [rowDeleted, deletion] = awaitableCompletion(-1);
+        auto [rowDeleted, deletion] = completionFuture(-1);
         m_index.deleteRecordings({ recording.id }, deletion);
         co_await rowDeleted;
         if (!self)
@@ -471,7 +440,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     using Rows = std::shared_ptr<const std::vector<Recording>>;
     Rows found = std::make_shared<const std::vector<Recording>>();
     if (removal.capturedBefore || removal.everything) {
-        auto [answered, completion] = awaitableCompletion(Rows());
+        auto [answered, completion] = completionFuture(Rows());
         m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore,
             [completion](std::optional<std::vector<Recording>> found) {
                 completion(found ? std::make_shared<const std::vector<Recording>>(std::move(*found)) : nullptr);
@@ -563,7 +532,7 @@ QCoro::Task<> StorageManager::removeFromStore(Removal removal, StorageFigure fig
     for (size_t start = 0; start < idList.size(); start += kRowsPerStep) {
         const std::vector<QUuid> slice(idList.begin() + static_cast<std::ptrdiff_t>(start),
             idList.begin() + static_cast<std::ptrdiff_t>(std::min(idList.size(), start + kRowsPerStep)));
-        auto [rowsDeleted, completion] = awaitableCompletion(-1);
+        auto [rowsDeleted, completion] = completionFuture(-1);
         m_index.deleteRecordings(slice, completion);
         const int deleted = co_await rowsDeleted;
         if (!self)
@@ -671,7 +640,7 @@ QCoro::Task<> StorageManager::refreshRecordingCount()
     QPointer<StorageManager> self(this);
     const quint64 generation = ++m_countGeneration;
     m_savedSinceCountAsked = 0;
-    auto [answered, completion] = awaitableCompletion(std::optional<qint64>());
+    auto [answered, completion] = completionFuture(std::optional<qint64>());
     m_index.recordingCount(completion);
     const std::optional<qint64> count = co_await answered;
     if (!self || generation != m_countGeneration)
@@ -742,7 +711,7 @@ QCoro::Task<QStringList> StorageManager::uniqueApps()
 {
     QPointer<StorageManager> self(this);
     const quint64 generation = m_applicationsGeneration;
-    auto [answered, completion] = awaitableCompletion(QStringList());
+    auto [answered, completion] = completionFuture(QStringList());
     m_index.applicationNames(completion);
     const QStringList names = co_await answered;
     if (self && generation == m_applicationsGeneration) {
@@ -755,7 +724,7 @@ QCoro::Task<QStringList> StorageManager::uniqueApps()
 QCoro::Task<RecordingPage> StorageManager::recordingsForApp(
     QString appName, int limit, std::optional<RecordingPageCursor> after)
 {
-    auto [answered, completion] = awaitableCompletion(RecordingPage());
+    auto [answered, completion] = completionFuture(RecordingPage());
     m_index.recordingsOfApplication(appName, limit, after, completion);
     RecordingPage page = co_await answered;
     co_return page;

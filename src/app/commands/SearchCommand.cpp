@@ -2,6 +2,7 @@
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
+#include <thread>
 
 namespace pellux::commands {
 
@@ -102,15 +103,14 @@ int search(const CommandArguments &arguments)
     }
     // The completion comes to the main thread: at once without a Qt application, else through
     // its event loop, which runs while waiting.
-    std::promise<std::optional<std::vector<Recording>>> done;
-    std::future<std::optional<std::vector<Recording>>> answer = done.get_future();
-    database.findText(options.query, options.appName,
-        [&done](std::optional<std::vector<Recording>> results) { done.set_value(std::move(results)); });
-    while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+    auto [answer, completion] = completionFuture(std::optional<std::vector<Recording>>());
+    database.findText(options.query, options.appName, std::move(completion));
+    while (!answer.isFinished()) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const std::optional<std::vector<Recording>> found = answer.get();
+    const std::optional<std::vector<Recording>> found = answer.result();
     if (!found) {
         // Part of an answer would look like all of it.
         std::fprintf(stderr, "pellux search: the search failed while reading %s\n", qPrintable(path));
