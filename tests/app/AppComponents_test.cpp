@@ -42,9 +42,9 @@ TEST(AppComponents, EachPartIsBuiltOnceAndTornDownAfterWhatUsesIt)
     QObject::connect(&components.debug(), &QObject::destroyed, [&] { note("debug"); });
     QObject::connect(&components.storage(), &QObject::destroyed, [&] { note("store"); });
     pipeline.reset();
-    EXPECT_EQ(gone,
-        QStringList({ "capture (database up, store up, capture gone)", "debug (database up, store up, capture gone)",
-            "store (database up, store gone, capture gone)" }));
+    EXPECT_EQ(gone.join(QStringLiteral("; ")).toStdString(),
+        "capture (database up, store up, capture gone); debug (database up, store up, capture gone); "
+        "store (database up, store gone, capture gone)");
     EXPECT_EQ(SharedInstance<SimpleDatabaseManager>::find(), nullptr);
 }
 
