@@ -23,9 +23,10 @@ TEST(AppComponents, EachPartIsBuiltOnceAndTornDownAfterWhatUsesIt)
 {
     auto pipeline = std::make_unique<CapturePipeline>();
     AppComponents &components = pipeline->components;
-    ScreenshotService &service = pipeline->makeService();
+    ScreenshotService &service = components.capture();
     EXPECT_EQ(&components.capture(), &service);
     EXPECT_EQ(&ScreenshotService::shared(), &service);
+    EXPECT_EQ(&components.imageOptimizer(), pipeline->optimizer.get());
     EXPECT_EQ(&SimpleDatabaseManager::shared(), &components.database());
     EXPECT_EQ(&StorageManager::shared(), &components.storage());
 

@@ -50,7 +50,17 @@ void CapturePipeline::savePreferences(const AppPreferences &preferences) { prefe
 
 ScreenshotService &CapturePipeline::makeService()
 {
-    service = borrowed(components.capture());
+    // Built here rather than by the root, so that a test may swap a part (the debug counters) first.
+    service = std::make_shared<ScreenshotService>(ScreenshotService::Components {
+        &backend,
+        optimizer.get(),
+        storage.get(),
+        ocr.get(),
+        database.get(),
+        debug.get(),
+        [this]() -> ActivityMonitor & { return *monitor; },
+        &clock,
+    });
     QCoreApplication::processEvents(); // the enumeration made at construction
     return *service;
 }

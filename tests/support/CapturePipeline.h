@@ -49,7 +49,8 @@ public:
     static QImage textFrame(const QString &text, int width = 640, int height = 200);
     static QImage blankFrame(int width = 640, int height = 200, QColor color = Qt::white);
 
-    // The parts, owned by `components`; the service only once makeService() built it.
+    // The parts, owned by `components` (a test may swap one before makeService()); the service, owned
+    // here, once makeService() built it.
     template <typename T> using Part = std::shared_ptr<T>;
 
     TempHome home;
