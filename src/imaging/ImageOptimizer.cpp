@@ -1,9 +1,6 @@
 // The grid cache, the duplicate lookup and the decision of how a captured frame is stored.
 #include "imaging/ImageOptimizer.h"
-#include "imaging/DeltaFrameProcessor.h"
 #include "imaging/PixelBuffer.h"
-#include "ocr/TextLineDetector.h"
-#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/SharedInstance.h"

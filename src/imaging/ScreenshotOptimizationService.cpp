@@ -1,7 +1,6 @@
 #include "imaging/ScreenshotOptimizationService.h"
 
 #include "imaging/RecompressionWorker.h"
-#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
