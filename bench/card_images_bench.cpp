@@ -8,6 +8,7 @@
 #include "ocr/OpenMPThreadLimit.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/ProcessorTime.h"
+#include "support/ImageEncoder.h"
 #include "ui/ScreenshotLoader.h"
 
 #include <QDir>
@@ -68,9 +69,9 @@ void prepareFiles()
     for (int i = 0; i < kFiles; ++i) {
         const QImage frame = desktopFrame(i);
         g_files["webp"].push_back(
-            write(QStringLiteral("%1.webp").arg(i), *ImageOptimizer::shared().convertToWebP(frame, 0.85)));
+            write(QStringLiteral("%1.webp").arg(i), *test::imageEncoder().convertToWebP(frame, 0.85)));
         g_files["jpeg"].push_back(
-            write(QStringLiteral("%1.jpg").arg(i), *ImageOptimizer::shared().compressToJPEG(frame, 0.85)));
+            write(QStringLiteral("%1.jpg").arg(i), *test::imageEncoder().compressToJPEG(frame, 0.85)));
     }
 }
 
@@ -88,7 +89,7 @@ void prepareChain()
         g_database->saveRecordingWithDeltaFrame(
             recording, hash, QFileInfo(path).size(), reference.has_value(), reference, ratio);
     };
-    const QByteArray base = *DeltaFrameProcessor::encodeFullFrame(frame);
+    const QByteArray base = *DeltaFrameProcessor::encodeFullFrame(test::imageEncoder(), frame);
     g_chain.push_back(write(QStringLiteral("base.webp"), base));
     save(g_chain.back(), QStringLiteral("h0"), std::nullopt, 0, double(tiffRepresentationSize(frame)) / base.size());
     std::srand(3);
@@ -101,7 +102,7 @@ void prepareChain()
                     painter.fillRect(
                         QRect(x, y, 4, 4), QColor(std::rand() % 256, std::rand() % 256, std::rand() % 256));
         }
-        const QByteArray delta = *DeltaFrameProcessor::encodeDeltaData(frame, { area });
+        const QByteArray delta = *DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), frame, { area });
         g_chain.push_back(write(QStringLiteral("delta%1.jpg").arg(d), delta));
         save(g_chain.back(), QStringLiteral("h%1").arg(d), QStringLiteral("h0"), 5.0 * d,
             double(tiffRepresentationSize(frame)) / delta.size());

@@ -5,6 +5,7 @@
 #include "imaging/DeltaFrameProcessor.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "runtime/ProcessorTime.h"
+#include "support/ImageEncoder.h"
 
 #include <QColor>
 #include <QGuiApplication>
@@ -142,23 +143,25 @@ void DeltaOfFewTiles(benchmark::State &state)
     runTimed(state, [&] {
         const std::vector<QRect> regions
             = DeltaFrameProcessor::mergeAdjacentRegions(DeltaFrameProcessor::changedTiles(current, previous));
-        benchmark::DoNotOptimize(DeltaFrameProcessor::encodeDeltaData(current, regions));
+        benchmark::DoNotOptimize(DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), current, regions));
     });
 }
 
 void FullFrame(benchmark::State &state)
 {
     const QImage frame = windowFrame(0);
-    runTimed(state, [&] { benchmark::DoNotOptimize(DeltaFrameProcessor::encodeFullFrame(frame)); });
+    runTimed(
+        state, [&] { benchmark::DoNotOptimize(DeltaFrameProcessor::encodeFullFrame(test::imageEncoder(), frame)); });
 }
 
 // Memory held by the reference frames of ten 1920×1080 windows (the desktop and nine editor-like
 // frames).
 void ReferenceCacheTenWindows(benchmark::State &state)
 {
-    DeltaFrameProcessor processor;
+    DeltaFrameProcessor processor { test::imageEncoder() };
     for (int window = 0; window < 10; ++window) {
-        const std::optional<QByteArray> full = DeltaFrameProcessor::encodeFullFrame(windowFrame(window));
+        const std::optional<QByteArray> full
+            = DeltaFrameProcessor::encodeFullFrame(test::imageEncoder(), windowFrame(window));
         processor.storeReferenceFrame(
             QString::number(1000 + window), QString(64, QLatin1Char('a' + window)), full.value_or(QByteArray()));
     }

@@ -6,6 +6,7 @@
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/TextLineDetector.h"
 #include "runtime/ProcessorTime.h"
+#include "support/ImageEncoder.h"
 #include "support/SampleImages.h"
 
 #include <QGuiApplication>
@@ -125,23 +126,21 @@ void BM_TextLineDetection(benchmark::State &state)
 void BM_AnalyzeContent(benchmark::State &state)
 {
     ContentType type = ContentType::mixed;
-    measure(state, [&] { type = ImageOptimizer::shared().analyzeContent(frame()); });
+    measure(state, [&] { type = test::imageEncoder().analyzeContent(frame()); });
     state.counters["type"] = double(int(type));
 }
 
 void BM_WebP(benchmark::State &state)
 {
     qsizetype bytes = 0;
-    measure(
-        state, [&] { bytes = ImageOptimizer::shared().convertToWebP(frame(), 0.85).value_or(QByteArray()).size(); });
+    measure(state, [&] { bytes = test::imageEncoder().convertToWebP(frame(), 0.85).value_or(QByteArray()).size(); });
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 
 void BM_ProgressiveJPEG(benchmark::State &state)
 {
     qsizetype bytes = 0;
-    measure(
-        state, [&] { bytes = ImageOptimizer::shared().compressToJPEG(frame(), 0.85).value_or(QByteArray()).size(); });
+    measure(state, [&] { bytes = test::imageEncoder().compressToJPEG(frame(), 0.85).value_or(QByteArray()).size(); });
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 
@@ -162,7 +161,7 @@ template <typename F> EncodingCost timeEncoding(F &&encode)
 void BM_LosslessEffort(benchmark::State &state)
 {
     const int effort = int(state.range(0));
-    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    const ImageOptimizer &optimizer = test::imageEncoder();
     EncodingCost lossy;
     EncodingCost exact;
     for (auto _ : state) {
@@ -196,7 +195,7 @@ const QImage &ruleFrame(int index)
 // former, processor time, alternated within each iteration.
 void BM_EncodingRule(benchmark::State &state)
 {
-    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    const ImageOptimizer &optimizer = test::imageEncoder();
     const QImage &source = ruleFrame(int(state.range(0)));
     const ContentType type = optimizer.analyzeContent(source);
     EncodingCost former;
@@ -226,7 +225,7 @@ void BM_EncodingRule(benchmark::State &state)
 void BM_FullFrameOptimisation(benchmark::State &state)
 {
     qsizetype bytes = 0;
-    measure(state, [&] { bytes = ImageOptimizer::shared().compressByContent(frame()).value_or(QByteArray()).size(); });
+    measure(state, [&] { bytes = test::imageEncoder().compressByContent(frame()).value_or(QByteArray()).size(); });
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 
@@ -234,7 +233,7 @@ void BM_FullFrameOptimisation(benchmark::State &state)
 // search among the cached grids and the container of the changed blocks.
 void BM_BlockDelta(benchmark::State &state)
 {
-    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    ImageOptimizer &optimizer = test::imageEncoder();
     optimizer.findPartialMatchesBlocking(frame(), ImageOptimizer::kPartialMatchThreshold);
     std::vector<QImage> changed;
     for (int i = 0; i < 8; ++i)

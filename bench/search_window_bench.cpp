@@ -21,6 +21,7 @@
 #include "runtime/Log.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
+#include "support/ImageEncoder.h"
 #include "support/SyntheticHistory.h"
 #include "support/TempHome.h"
 #include "ui/SearchModel.h"
@@ -185,7 +186,7 @@ void writeRealScreenshots(History &h, const QString &query)
     for (int i = 0; i < kCards; ++i)
         rows.append(i);
     QtConcurrent::blockingMap(rows, [&](int row) {
-        const std::optional<QByteArray> webp = ImageOptimizer::shared().convertToWebP(desktopFrame(row), 0.85);
+        const std::optional<QByteArray> webp = test::imageEncoder().convertToWebP(desktopFrame(row), 0.85);
         QFile file(shown[size_t(row)].localPath());
         const bool written
             = webp && file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(*webp) == webp->size();

@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "app/AppComponents.h"
 #include "app/CaptureLock.h"
-#include "app/SymbolIcons.h"
 #include "app/UpdateChecker.h"
 #include "app/UpdateDialog.h"
 #include "capture/ScreenshotService.h"
@@ -15,6 +15,7 @@
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
+#include "ui/SymbolIcons.h"
 #include "ui/WindowActions.h"
 
 #include <QApplication>
@@ -40,8 +41,21 @@ constexpr std::chrono::milliseconds kResetPause { 500 };
 constexpr char kMissingTrayNoticeKey[] = "notices/missingSystemTray";
 } // namespace
 
-AppDelegate::AppDelegate(QObject *parent)
-    : AppDelegate(Components {}, parent)
+AppDelegate::AppDelegate(AppComponents &components, QObject *parent)
+    : AppDelegate(
+        Components {
+            [&components] {
+                return std::make_unique<MainViewModel>(
+                    MainViewModel::Components { &components.capture(), &components.captureBackend(), {} });
+            },
+            &components.storage(),
+            &components.database(),
+            // Re-compression of old screenshots: a pass now, then hourly.
+            &components.recompression(),
+            &components.debug(),
+            {},
+        },
+        parent)
 {
 }
 
@@ -49,8 +63,6 @@ AppDelegate::AppDelegate(Components components, QObject *parent)
     : QObject(parent)
     , m_components(std::move(components))
 {
-    if (!m_components.makeViewModel)
-        m_components.makeViewModel = [] { return std::make_unique<MainViewModel>(); };
     if (!m_components.sleep)
         m_components.sleep = [](std::chrono::milliseconds delay) { return QCoro::sleepFor(delay); };
 }
@@ -64,21 +76,9 @@ AppDelegate::~AppDelegate()
     delete m_aboutBox.data();
 }
 
-StorageManager &AppDelegate::storage()
-{
-    return m_components.storage ? *m_components.storage : StorageManager::shared();
-}
-
-SimpleDatabaseManager &AppDelegate::database()
-{
-    return m_components.database ? *m_components.database : SimpleDatabaseManager::shared();
-}
-
 void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
 {
     m_showWindowWhenReady = showWindowAtLaunch;
-    // Re-compression of old screenshots: a pass now, then hourly.
-    ScreenshotOptimizationService::shared();
     m_statusItem.setIcon(symbolIcon(kStatusSymbol));
     m_statusItem.setToolTip(QStringLiteral("Pellux"));
     m_statusItem.show();
@@ -142,8 +142,8 @@ void AppDelegate::showMainWindow()
         return;
     }
     if (!m_searchWindow) {
-        m_searchWindow = std::make_unique<SearchWindow>(SearchWindow::Components {
-            m_viewModel.get(), &storage(), &database(), &ScreenshotOptimizationService::shared() });
+        m_searchWindow = std::make_unique<SearchWindow>(
+            SearchWindow::Components { m_viewModel.get(), &storage(), &database(), m_components.recompression });
     }
     m_searchWindow->show();
 }
@@ -154,7 +154,7 @@ void AppDelegate::showDebugWindow()
         return;
     if (!m_debugWindow) {
         m_debugWindow = std::make_unique<DebugWindow>(
-            DebugWindow::Components { m_viewModel.get(), &DebugManager::shared(), &storage(), &database() });
+            DebugWindow::Components { m_viewModel.get(), m_components.debug, &storage(), &database() });
     }
     m_debugWindow->show();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MainViewModel.h"
+#include "ui/MainViewModel.h"
 
 #include <QMenu>
 #include <QObject>
@@ -16,10 +16,12 @@ class QMessageBox;
 
 namespace pellux {
 
+class AppComponents;
 class CaptureLock;
 class DebugManager;
 class DebugWindow;
 class SearchWindow;
+class ScreenshotOptimizationService;
 class SettingsWindow;
 class SimpleDatabaseManager;
 class StorageManager;
@@ -34,17 +36,19 @@ class AppDelegate : public QObject {
 
 public:
     struct Components {
-        // Builds the view model shortly after launch; by default the one over the shared capture
-        // service and backend.
+        // Builds the view model shortly after launch.
         std::function<std::unique_ptr<MainViewModel>()> makeViewModel;
-        // The shared instances when absent.
         StorageManager *storage = nullptr;
         SimpleDatabaseManager *database = nullptr;
+        // The re-compression the search window shows; DebugManager the debug window shows.
+        ScreenshotOptimizationService *recompression = nullptr;
+        DebugManager *debug = nullptr;
         // The waits of the reset sequence (QCoro::sleepFor when absent).
         MainViewModel::Sleep sleep;
     };
 
-    explicit AppDelegate(QObject *parent = nullptr);
+    // The parts of the application, from its composition root.
+    explicit AppDelegate(AppComponents &components, QObject *parent = nullptr);
     explicit AppDelegate(Components components, QObject *parent = nullptr);
     ~AppDelegate() override;
 
@@ -102,8 +106,8 @@ signals:
     void resetFinished();
 
 private:
-    StorageManager &storage();
-    SimpleDatabaseManager &database();
+    StorageManager &storage() { return *m_components.storage; }
+    SimpleDatabaseManager &database() { return *m_components.database; }
     void noteMissingTray();
 
     Components m_components;

@@ -1,5 +1,6 @@
 #include "app/CaptureShutdown.h"
 
+#include "app/AppComponents.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/SimpleDatabaseManager.h"
 
@@ -22,8 +23,9 @@ void onTerminationSignal(int)
 
 } // namespace
 
-CaptureShutdown::CaptureShutdown(QObject *parent)
+CaptureShutdown::CaptureShutdown(AppComponents &components, QObject *parent)
     : QObject(parent)
+    , m_components(components)
 {
 }
 
@@ -48,13 +50,14 @@ bool CaptureShutdown::installSignalHandlers()
     return true;
 }
 
-QCoro::Task<int> CaptureShutdown::finishCapture(ScreenshotService &service, std::chrono::milliseconds gracePeriod)
+QCoro::Task<int> CaptureShutdown::finishCapture(
+    ScreenshotService &service, SimpleDatabaseManager &database, std::chrono::milliseconds gracePeriod)
 {
     service.abandonCycle();
     service.stopCapturing();
     co_await service.waitForCycle();
     const int framesWithoutText = co_await service.waitForRecognitions(gracePeriod);
-    SimpleDatabaseManager::shared().waitUntilIdle();
+    database.waitUntilIdle();
     if (framesWithoutText > 0) {
         std::fprintf(stderr,
             "pellux: text recognition did not finish in time: %d stored frames were left without text\n",
@@ -68,7 +71,12 @@ void CaptureShutdown::start()
     if (m_started)
         return;
     m_started = true;
-    finishCapture(ScreenshotService::shared()).then([this](int framesWithoutText) {
+    if (!m_components.hasCapture()) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit finished(0); }, Qt::QueuedConnection);
+        return;
+    }
+    finishCapture(m_components.capture(), m_components.database()).then([this](int framesWithoutText) {
         emit finished(framesWithoutText);
     });
 }

@@ -10,7 +10,9 @@
 
 namespace pellux {
 
+class AppComponents;
 class ScreenshotService;
+class SimpleDatabaseManager;
 
 // Ends a capture session cleanly: the window in progress finishes, queued text recognition gets a
 // bounded time to complete, and every database write reaches the file. Also turns SIGINT and
@@ -22,17 +24,18 @@ public:
     // Text recognition still queued at shutdown gets this long to finish.
     static constexpr std::chrono::seconds recognitionGracePeriod { 30 };
 
-    explicit CaptureShutdown(QObject *parent = nullptr);
+    explicit CaptureShutdown(AppComponents &components, QObject *parent = nullptr);
     ~CaptureShutdown() override;
 
     // Routes SIGINT and SIGTERM to signalReceived(); false when that is impossible.
     bool installSignalHandlers();
 
     // Stops capture and waits as described above; the number of stored frames left without text.
-    static QCoro::Task<int> finishCapture(
-        ScreenshotService &service, std::chrono::milliseconds gracePeriod = recognitionGracePeriod);
+    static QCoro::Task<int> finishCapture(ScreenshotService &service, SimpleDatabaseManager &database,
+        std::chrono::milliseconds gracePeriod = recognitionGracePeriod);
 
-    // finishCapture() on the shared service, once; finished() follows.
+    // finishCapture() on the application's capture service (if it was built), once; finished()
+    // follows.
     void start();
 
 signals:
@@ -40,6 +43,7 @@ signals:
     void finished(int framesWithoutText);
 
 private:
+    AppComponents &m_components;
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_started = false;
 };

@@ -1,5 +1,6 @@
 #include "app/TrayApplication.h"
 
+#include "app/AppComponents.h"
 #include "app/AppDelegate.h"
 #include "app/CaptureLock.h"
 #include "app/CaptureShutdown.h"
@@ -19,7 +20,6 @@
 #include <QTimer>
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace pellux {
 
@@ -65,6 +65,8 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     if (!captureLock.tryAcquire())
         log::failure(QStringLiteral("Pellux: not capturing: %1").arg(captureLock.refusal()));
 
+    // Every long-lived part; destroyed after the delegate and its windows, before the application.
+    AppComponents components;
     if (resetDatabase) {
         if (captureLock.isHeld()) {
             std::printf("Option key held - resetting database...\n");
@@ -74,12 +76,12 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
                     QStringLiteral("Some screenshots or the database could not be deleted. The log names what failed."),
                     { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
             };
-            SimpleDatabaseManager::shared().resetDatabase([failed](bool done) {
+            components.database().resetDatabase([failed](bool done) {
                 if (!done)
                     postToMain(failed);
             });
             // All screenshots go with their text, as the reset from the menu does.
-            StorageManager::shared().deleteAllRecordings().then([failed](bool done) {
+            components.storage().deleteAllRecordings().then([failed](bool done) {
                 if (!done)
                     failed();
             });
@@ -88,45 +90,36 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
         }
     }
 
-    AppDelegate delegate;
+    AppDelegate delegate(components);
     delegate.setCaptureLock(&captureLock);
     QObject::connect(&instance, &SingleInstance::showRequested, &delegate, &AppDelegate::showMainWindow);
     delegate.applicationDidFinishLaunching(!options.background);
     // Only the process that captures may bring the store back into agreement after a crash; after
     // a reset there is nothing to heal.
     if (captureLock.isHeld() && !resetDatabase)
-        StoreHealer::startOnce();
+        components.healing().begin();
     // The disk-use figure the windows show; saves keep it current from here on.
-    StorageManager::shared().calculateStorageUsed();
+    components.storage().calculateStorageUsed();
 
     // Quitting (menu, SIGINT, SIGTERM, end of session) first lets the capture in progress finish
     // and queued text recognition complete, so nothing is left half-written.
-    CaptureShutdown shutdown;
+    CaptureShutdown shutdown(components);
     if (!shutdown.installSignalHandlers())
         std::fprintf(stderr, "pellux: cannot install the signal handlers\n");
-    int framesWithoutText = 0;
     QObject::connect(&shutdown, &CaptureShutdown::finished, &app, [&](int left) {
-        framesWithoutText = left;
-        if (StoreHealer *healer = StoreHealer::running())
-            healer->stop();
+        components.healing().stop();
         if (captureLock.isHeld())
-            StoreHealer::endSession(left + ScreenshotService::shared().framesNotIndexed());
+            components.healing().end(left + (components.hasCapture() ? components.capture().framesNotIndexed() : 0));
         // The file being re-compressed is finished, never left half-way.
-        ScreenshotOptimizationService::shared().stop();
+        components.recompression().stop();
         QCoreApplication::exit(0);
     });
     QObject::connect(&shutdown, &CaptureShutdown::signalReceived, &app, [&] { shutdown.start(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &app, [&] { shutdown.start(); });
     delegate.setQuitHandler([&] { shutdown.start(); });
-    const int exitCode = app.exec();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (framesWithoutText > 0) {
-        // Recognition still running on its queue would race with the teardown of the components;
-        // everything stored is already on disk.
-        std::_Exit(exitCode);
-    }
-    return exitCode;
+    // Recognition still queued after the grace period is dropped when the components stop: those
+    // frames are counted as without text, and the next capturing process recognises them.
+    return app.exec();
 }
 
 } // namespace pellux

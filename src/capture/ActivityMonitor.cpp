@@ -4,6 +4,7 @@
 #include "capture/CaptureBackendLoader.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
+#include "runtime/SharedInstance.h"
 
 #include <algorithm>
 #include <cmath>
@@ -58,11 +59,7 @@ double captureIntervalFor(ActivityLevel level)
     return ActivityMonitor::idleInterval;
 }
 
-ActivityMonitor &ActivityMonitor::shared()
-{
-    static ActivityMonitor *monitor = new ActivityMonitor(createActivitySource());
-    return *monitor;
-}
+ActivityMonitor &ActivityMonitor::shared() { return SharedInstance<ActivityMonitor>::get("ActivityMonitor"); }
 
 ActivityMonitor::ActivityMonitor(std::unique_ptr<ActivitySource> source, const Clock &clock, QObject *parent)
     : QObject(parent)

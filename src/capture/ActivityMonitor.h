@@ -45,7 +45,7 @@ public:
     static constexpr double mediumInterval = 5.0;
     static constexpr double highInterval = 2.0;
 
-    // The process-wide monitor, watching the session's input source; created on first use.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static ActivityMonitor &shared();
 
     // Takes the input source (may be null: then no input is ever seen). Monitoring starts from the

@@ -113,7 +113,7 @@ class CaptureBackend {
 public:
     virtual ~CaptureBackend() = default;
 
-    // The backend the application uses, loaded on first use (see CaptureBackendLoader.h).
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static CaptureBackend &shared();
 
     // True when the screen can be read (on X11: the server is reachable and windows can be listed).

@@ -4,6 +4,7 @@
 #include "capture/x11/X11CaptureBackend.h"
 #include "capture/x11/XInputActivitySource.h"
 #include "runtime/Log.h"
+#include "runtime/SharedInstance.h"
 
 #if PELLUX_WAYLAND
 #include "capture/wayland/WaylandBackends.h"
@@ -40,11 +41,7 @@ DesktopSession currentDesktopSession()
     return session;
 }
 
-CaptureBackend &CaptureBackend::shared()
-{
-    static const std::unique_ptr<CaptureBackend> backend = createCaptureBackend();
-    return *backend;
-}
+CaptureBackend &CaptureBackend::shared() { return SharedInstance<CaptureBackend>::get("CaptureBackend"); }
 
 std::unique_ptr<CaptureBackend> createCaptureBackend()
 {

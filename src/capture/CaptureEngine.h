@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/AppPreferences.h"
 #include "capture/CaptureBackend.h"
 #include "capture/FrameSource.h"
+#include "persistence/AppPreferences.h"
 #include "persistence/Recording.h"
 #include "runtime/Clock.h"
 #include "runtime/SerialQueue.h"

@@ -10,6 +10,7 @@
 #include "runtime/Characters.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
+#include "runtime/SharedInstance.h"
 #include "runtime/SignalWait.h"
 #include "storage/StorageManager.h"
 
@@ -45,20 +46,7 @@ bool ScreenshotService::isCaptureCandidate(const WindowDescription &window)
     return window.frame.width() > kMinimumWindowSide && window.frame.height() > kMinimumWindowSide && window.isOnScreen;
 }
 
-ScreenshotService &ScreenshotService::shared()
-{
-    static ScreenshotService *service = new ScreenshotService(Components {
-        &CaptureBackend::shared(),
-        &ImageOptimizer::shared(),
-        &StorageManager::shared(),
-        &OCRProcessor::shared(),
-        &SimpleDatabaseManager::shared(),
-        &DebugManager::shared(),
-        []() -> ActivityMonitor & { return ActivityMonitor::shared(); },
-        &Clock::system(),
-    });
-    return *service;
-}
+ScreenshotService &ScreenshotService::shared() { return SharedInstance<ScreenshotService>::get("ScreenshotService"); }
 
 ScreenshotService::ScreenshotService(Components components, QObject *parent)
     : QObject(parent)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppPreferences.h"
 #include "capture/CaptureBackend.h"
+#include "persistence/AppPreferences.h"
 #include "persistence/Recording.h"
 #include "runtime/Clock.h"
 
@@ -60,7 +60,7 @@ public:
     // points each way.
     static bool isCaptureCandidate(const WindowDescription &window);
 
-    // The components one service drives. The shared service uses the shared instances.
+    // The components one service drives; the application's come from its composition root.
     struct Components {
         CaptureBackend *backend = nullptr;
         ImageOptimizer *optimizer = nullptr;
@@ -73,6 +73,7 @@ public:
         const Clock *clock = nullptr;
     };
 
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static ScreenshotService &shared();
 
     // Loads the preferences and enumerates the windows once, from the event loop.

@@ -2,6 +2,7 @@
 
 #include "persistence/Recording.h"
 #include "runtime/MainThread.h"
+#include "runtime/SharedInstance.h"
 
 #include <QVariant>
 
@@ -30,12 +31,7 @@ QString DebugOCRResult::idText() const { return uuidText(id); }
 QDateTime DebugOCRResult::time() const { return dateTime(timestamp); }
 QVariant DebugOCRResult::boundsValue() const { return bounds ? QVariant(*bounds) : QVariant(); }
 
-DebugManager &DebugManager::shared()
-{
-    Q_ASSERT(isMainThread());
-    static DebugManager *manager = new DebugManager();
-    return *manager;
-}
+DebugManager &DebugManager::shared() { return SharedInstance<DebugManager>::get("DebugManager"); }
 
 DebugManager::DebugManager(Clock &clock, ProcessMetricsSource sources, QObject *parent)
     : QObject(parent)

@@ -81,7 +81,7 @@ class DebugManager : public QObject {
 public:
     static constexpr int maxStoredResults = 100;
 
-    // Created on first use on the main thread; lives until the process ends.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static DebugManager &shared();
 
     explicit DebugManager(Clock &clock = Clock::system(), ProcessMetricsSource sources = {}, QObject *parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "runtime/Log.h"
 #include "runtime/PixelBuffer.h"
+#include "runtime/SharedInstance.h"
 #include "runtime/ThreadPool.h"
 
 #include <qcorofuture.h>
@@ -27,12 +28,12 @@ qint64 areaOf(const std::vector<QRect> &regions)
 
 DeltaFrameProcessor &DeltaFrameProcessor::shared()
 {
-    static DeltaFrameProcessor instance;
-    return instance;
+    return SharedInstance<DeltaFrameProcessor>::get("DeltaFrameProcessor");
 }
 
-DeltaFrameProcessor::DeltaFrameProcessor(const Clock &clock)
-    : m_clock(clock)
+DeltaFrameProcessor::DeltaFrameProcessor(const ImageOptimizer &encoder, const Clock &clock)
+    : m_encoder(encoder)
+    , m_clock(clock)
 {
 }
 
@@ -105,12 +106,12 @@ QCoro::Task<std::vector<QRect>> DeltaFrameProcessor::findChangedRegions(QImage c
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::createDeltaData(QImage bitmap, std::vector<QRect> regions)
 {
-    return runOnPool([bitmap, regions] { return encodeDeltaData(bitmap, regions); });
+    return runOnPool([this, bitmap, regions] { return encodeDeltaData(m_encoder, bitmap, regions); });
 }
 
 QCoro::Task<std::optional<QByteArray>> DeltaFrameProcessor::compressFullFrame(QImage image)
 {
-    return runOnPool([image] { return encodeFullFrame(image); });
+    return runOnPool([this, image] { return encodeFullFrame(m_encoder, image); });
 }
 
 std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage, const QImage &previousImage)
@@ -150,7 +151,8 @@ std::vector<QRect> DeltaFrameProcessor::changedTiles(const QImage &currentImage,
     return changed;
 }
 
-std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bitmap, const std::vector<QRect> &regions)
+std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(
+    const ImageOptimizer &encoder, const QImage &bitmap, const std::vector<QRect> &regions)
 {
     if (bitmap.isNull()) {
         log::failure(QStringLiteral("ERROR DeltaFrameProcessor: No bitmap to cut delta regions from"));
@@ -176,7 +178,7 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
         }
         QImage cutOut = pixels.copy(cut);
         cutOut.reinterpretAsFormat(QImage::Format_RGB32);
-        std::optional<QByteArray> encoded = ImageOptimizer::shared().compressByContent(cutOut);
+        std::optional<QByteArray> encoded = encoder.compressByContent(cutOut);
         if (!encoded) {
             // Leaving the region out would store a frame that silently lacks part of its change.
             log::failure(QStringLiteral("ERROR DeltaFrameProcessor: Could not encode region %1,%2 %3x%4")
@@ -191,11 +193,11 @@ std::optional<QByteArray> DeltaFrameProcessor::encodeDeltaData(const QImage &bit
     return container.serialize();
 }
 
-std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const QImage &image)
+std::optional<QByteArray> DeltaFrameProcessor::encodeFullFrame(const ImageOptimizer &encoder, const QImage &image)
 {
     if (image.isNull())
         return std::nullopt;
-    return ImageOptimizer::shared().compressByContent(image);
+    return encoder.compressByContent(image);
 }
 
 void DeltaFrameProcessor::commitReference(const PendingReference &reference)

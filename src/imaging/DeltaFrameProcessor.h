@@ -32,10 +32,11 @@ public:
     static constexpr double kMaxDeltaAreaShare = 0.3;
     static constexpr int maxReferenceFrames = 50;
 
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static DeltaFrameProcessor &shared();
 
-    // Tests and tools make their own instance; `shared` uses the system clock.
-    explicit DeltaFrameProcessor(const Clock &clock = Clock::system());
+    // Frames and regions are encoded by `encoder` (its content classification and codecs).
+    explicit DeltaFrameProcessor(const ImageOptimizer &encoder, const Clock &clock = Clock::system());
 
     DeltaFrameProcessor(const DeltaFrameProcessor &) = delete;
     DeltaFrameProcessor &operator=(const DeltaFrameProcessor &) = delete;
@@ -73,8 +74,9 @@ public:
     // Synchronous forms of the work above, for code already on a worker thread.
     // `changedTiles` gives the changed tiles unmerged, row by row, left to right.
     static std::vector<QRect> changedTiles(const QImage &current, const QImage &previous);
-    static std::optional<QByteArray> encodeDeltaData(const QImage &bitmap, const std::vector<QRect> &regions);
-    static std::optional<QByteArray> encodeFullFrame(const QImage &image);
+    static std::optional<QByteArray> encodeDeltaData(
+        const ImageOptimizer &encoder, const QImage &bitmap, const std::vector<QRect> &regions);
+    static std::optional<QByteArray> encodeFullFrame(const ImageOptimizer &encoder, const QImage &image);
 
     // Sorts by top then left and sweep-merges rectangles that intersect or whose facing edges
     // are less than 2 pixels apart.
@@ -89,6 +91,7 @@ private:
     // Compresses the image in full; once stored, it becomes the window's reference.
     QCoro::Task<DeltaFrameOutcome> fullFrameAsReference(QImage image, QString windowID, QString imageHash);
 
+    const ImageOptimizer &m_encoder;
     const Clock &m_clock;
     mutable std::mutex m_mutex;
     QHash<QString, StoredReference> referenceFrames;

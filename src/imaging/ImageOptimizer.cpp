@@ -1,14 +1,12 @@
 // The grid cache, the duplicate lookup and the decision of how a captured frame is stored.
 #include "imaging/ImageOptimizer.h"
-#include "imaging/DeltaFrameProcessor.h"
-#include "ocr/TextLineDetector.h"
-#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/PixelBuffer.h"
+#include "runtime/SharedInstance.h"
 #include "runtime/ThreadPool.h"
 
 #include <QFuture>
-#include <QPromise>
 
 #include <qcorofuture.h>
 
@@ -17,31 +15,6 @@
 namespace pellux {
 
 namespace {
-
-// Resolves a promise exactly once: with the first value delivered, or with "none" when every copy
-// of the completion is dropped without being called, so an awaiting task always resumes.
-template <typename T> class OnceResolver {
-public:
-    OnceResolver()
-    {
-        m_promise.start();
-        m_future = m_promise.future();
-    }
-    ~OnceResolver() { resolve(T {}); }
-    void resolve(T value)
-    {
-        if (m_done.exchange(true))
-            return;
-        m_promise.addResult(std::move(value));
-        m_promise.finish();
-    }
-    QFuture<T> future() const { return m_future; }
-
-private:
-    QPromise<T> m_promise;
-    QFuture<T> m_future;
-    std::atomic<bool> m_done { false };
-};
 
 OptimizationResult duplicateResult(const QString &hash, const QString &duplicateOf)
 {
@@ -76,25 +49,7 @@ std::optional<QString> unusableReason(const QImage &image)
 
 } // namespace
 
-ImageOptimizer &ImageOptimizer::shared()
-{
-    static ImageOptimizer &instance = []() -> ImageOptimizer & {
-        static ImageOptimizer optimizer;
-        optimizer.setTextLineDetector(detectTextLines);
-        optimizer.setDuplicateLookup([](const QString &hash, std::function<void(std::optional<QString>)> completion) {
-            SimpleDatabaseManager::shared().getScreenshotByHash(hash, std::move(completion));
-        });
-        optimizer.setDeltaFrameStage(
-            [](QImage current, QImage previous, QString windowID, QString imageHash) {
-                return DeltaFrameProcessor::shared().processDeltaFrame(
-                    std::move(current), std::move(previous), std::move(windowID), std::move(imageHash));
-            },
-            &DeltaFrameProcessor::encodeDeltaData,
-            [](const PendingReference &reference) { DeltaFrameProcessor::shared().commitReference(reference); });
-        return optimizer;
-    }();
-    return instance;
-}
+ImageOptimizer &ImageOptimizer::shared() { return SharedInstance<ImageOptimizer>::get("ImageOptimizer"); }
 
 ImageOptimizer::ImageOptimizer() = default;
 ImageOptimizer::~ImageOptimizer() = default;
@@ -237,10 +192,8 @@ QCoro::Task<std::optional<QString>> ImageOptimizer::checkForDuplicate(QString ha
     }
     if (!lookup)
         co_return std::nullopt;
-    auto resolver = std::make_shared<OnceResolver<std::optional<QString>>>();
-    const QFuture<std::optional<QString>> answer = resolver->future();
-    lookup(hash, [resolver](std::optional<QString> path) { resolver->resolve(std::move(path)); });
-    resolver.reset();
+    auto [answer, completion] = completionFuture(std::optional<QString>());
+    lookup(hash, std::move(completion));
     std::optional<QString> path = co_await answer;
     co_return path;
 }

@@ -152,6 +152,7 @@ public:
     static constexpr int kBlockHashCacheLimit = 50;
     static constexpr double kPartialMatchThreshold = 0.7;
 
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static ImageOptimizer &shared();
 
     ImageOptimizer();
@@ -159,8 +160,8 @@ public:
     ImageOptimizer(const ImageOptimizer &) = delete;
     ImageOptimizer &operator=(const ImageOptimizer &) = delete;
 
-    // Collaborators; the shared instance is wired to the database, the text-line detector and
-    // the delta-frame processor.
+    // Collaborators; the application's instance is wired by its composition root to the database,
+    // the text-line detector and the delta-frame processor (which in turn encodes with this one).
     void setDuplicateLookup(DuplicateLookup lookup);
     void setTextLineDetector(TextLineDetector detector);
     void setDeltaFrameStage(DeltaFrameFunction processDeltaFrame, DeltaDataFunction createDeltaData,

@@ -1,15 +1,15 @@
 #include "imaging/ScreenshotOptimizationService.h"
 
 #include "imaging/RecompressionWorker.h"
-#include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
 #include "runtime/StoreLayout.h"
+#include "runtime/SharedInstance.h"
 #include "runtime/ThreadSanitizer.h"
 
 #include <QFuture>
 #include <QPointer>
-#include <QPromise>
 
 #include <qcorofuture.h>
 
@@ -18,26 +18,6 @@
 namespace pellux {
 
 namespace {
-
-// A completion callback as a future a coroutine can await. A callback dropped without being called
-// resolves it with false, so a pass never waits forever.
-class CompletionPromise {
-public:
-    CompletionPromise() { m_promise.start(); }
-    ~CompletionPromise() { resolve(false); }
-    QFuture<bool> future() { return m_promise.future(); }
-    void resolve(bool value)
-    {
-        if (m_done.exchange(true))
-            return;
-        m_promise.addResult(value);
-        m_promise.finish();
-    }
-
-private:
-    QPromise<bool> m_promise;
-    std::atomic<bool> m_done { false };
-};
 
 // The log line of one file and, after a rewrite, the database's new size, waited for. Runs on the
 // worker queue, so that a file finished during shutdown is fully accounted for.
@@ -58,10 +38,8 @@ void reportOutcome(const FileOutcome &outcome, const ScreenshotOptimizationServi
                   .arg((outcome.sourceBytes - outcome.newBytes) / 1024));
     if (!updateFileSize)
         return;
-    auto promise = std::make_shared<CompletionPromise>();
-    QFuture<bool> updated = promise->future();
-    updateFileSize(outcome.fileName, outcome.newBytes, [promise](bool changed) { promise->resolve(changed); });
-    promise.reset();
+    auto [updated, completion] = completionFuture(false);
+    updateFileSize(outcome.fileName, outcome.newBytes, std::move(completion));
     updated.waitForFinished();
 }
 
@@ -69,14 +47,7 @@ void reportOutcome(const FileOutcome &outcome, const ScreenshotOptimizationServi
 
 ScreenshotOptimizationService &ScreenshotOptimizationService::shared()
 {
-    // Lives for the process, like the database it reports to.
-    static ScreenshotOptimizationService *service = new ScreenshotOptimizationService(
-        defaultScreenshotsFolder(),
-        [](const QString &fileName, qint64 newSize, std::function<void(bool)> completion) {
-            SimpleDatabaseManager::shared().updateFileSize(fileName, newSize, std::move(completion));
-        },
-        Clock::system(), Schedule::start);
-    return *service;
+    return SharedInstance<ScreenshotOptimizationService>::get("ScreenshotOptimizationService");
 }
 
 QString ScreenshotOptimizationService::defaultScreenshotsFolder()

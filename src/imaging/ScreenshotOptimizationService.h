@@ -50,8 +50,7 @@ public:
         manual, // passes only through optimizeOldScreenshots()
     };
 
-    // The process-wide instance on Documents/Pellux/Screenshots and the shared database; it
-    // starts its schedule when first used.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static ScreenshotOptimizationService &shared();
     // Documents/Pellux/Screenshots of the current user.
     static QString defaultScreenshotsFolder();

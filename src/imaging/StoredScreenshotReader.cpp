@@ -3,6 +3,7 @@
 #include "imaging/DeltaFrameReader.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <cmath>
@@ -38,11 +39,9 @@ StoredScreenshotReader::StoredScreenshotReader(DeltaChainLookup lookup, qint64 c
 StoredScreenshotReader::DeltaChainLookup StoredScreenshotReader::databaseLookup(SimpleDatabaseManager &database)
 {
     return [&database](const QString &filePath) {
-        auto promise = std::make_shared<std::promise<std::optional<std::vector<DeltaChainLink>>>>();
-        std::future<std::optional<std::vector<DeltaChainLink>>> answer = promise->get_future();
-        database.getDeltaChain(filePath,
-            [promise](std::optional<std::vector<DeltaChainLink>> chain) { promise->set_value(std::move(chain)); });
-        return answer.get();
+        auto [answer, completion] = completionFuture(std::optional<std::vector<DeltaChainLink>>());
+        database.getDeltaChain(filePath, std::move(completion));
+        return answer.result();
     };
 }
 

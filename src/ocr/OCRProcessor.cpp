@@ -4,14 +4,11 @@
 #include "ocr/RecognitionMemory.h"
 #include "ocr/TesseractRecognizer.h"
 #include "runtime/ProcessorTime.h"
+#include "runtime/SharedInstance.h"
 
 namespace pellux {
 
-OCRProcessor &OCRProcessor::shared()
-{
-    static OCRProcessor instance;
-    return instance;
-}
+OCRProcessor &OCRProcessor::shared() { return SharedInstance<OCRProcessor>::get("OCRProcessor"); }
 
 OCRProcessor::OCRProcessor(std::optional<QString> tessdataPath, Clock &clock)
     : OCRProcessor(std::make_unique<TesseractRecognizer>(std::move(tessdataPath)), clock)

@@ -42,7 +42,7 @@ public:
     using Completion = std::function<void(Recognition)>;
     using FrameCompletion = std::function<void(Recognition, QUuid)>;
 
-    // The process-wide instance, created on first use.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static OCRProcessor &shared();
 
     // With the Tesseract recogniser: `tessdataPath` is the folder holding eng.traineddata; absent

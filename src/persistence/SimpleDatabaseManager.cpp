@@ -7,6 +7,7 @@
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/StoreLayout.h"
+#include "runtime/SharedInstance.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -217,8 +218,7 @@ void SimpleDatabaseManager::Impl::closeDatabase()
 
 SimpleDatabaseManager &SimpleDatabaseManager::shared()
 {
-    static SimpleDatabaseManager instance;
-    return instance;
+    return SharedInstance<SimpleDatabaseManager>::get("SimpleDatabaseManager");
 }
 
 SimpleDatabaseManager::SimpleDatabaseManager(OpenMode mode)

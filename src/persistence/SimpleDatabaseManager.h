@@ -33,7 +33,7 @@ struct DeltaChainLink {
 // the others run on the database queue and must not block it.
 class SimpleDatabaseManager {
 public:
-    // The process-wide instance, created (and the file opened) on first use.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static SimpleDatabaseManager &shared();
 
     enum class OpenMode {

@@ -112,4 +112,19 @@ void SerialQueue::run()
     }
 }
 
+size_t SerialQueue::discardPending()
+{
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard lock(m_mutex);
+        dropped.swap(m_tasks);
+        if (m_running == 0)
+            m_idle.notify_all();
+    }
+    // Destroyed outside the lock: a task's captures may submit or wait on this queue.
+    const size_t count = dropped.size();
+    dropped.clear();
+    return count;
+}
+
 } // namespace pellux

@@ -68,6 +68,9 @@ public:
 
     // Blocks until every task submitted before the call has run.
     void drain();
+    // Drops the tasks not yet started (the one running finishes) and returns how many; for a
+    // process that is leaving and owes them nothing.
+    size_t discardPending();
 
 private:
     void run();

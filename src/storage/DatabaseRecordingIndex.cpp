@@ -1,5 +1,6 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/MainThread.h"
+#include "runtime/SharedInstance.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
 
@@ -52,13 +53,6 @@ void DatabaseRecordingIndex::recordingsOfApplication(const QString &appName, int
     m_database.recordingsOfApplication(appName, limit, after, std::move(completion));
 }
 
-StorageManager &StorageManager::shared()
-{
-    Q_ASSERT(isMainThread());
-    // Both live until the process ends, like the database they index into.
-    static DatabaseRecordingIndex *index = new DatabaseRecordingIndex(SimpleDatabaseManager::shared());
-    static StorageManager *store = new StorageManager(*index);
-    return *store;
-}
+StorageManager &StorageManager::shared() { return SharedInstance<StorageManager>::get("StorageManager"); }
 
 } // namespace pellux

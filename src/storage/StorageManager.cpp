@@ -2,6 +2,7 @@
 
 #include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 #include "runtime/SerialQueue.h"
@@ -18,7 +19,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPromise>
 #include <QSet>
 
 #include <qcorofuture.h>
@@ -35,37 +35,6 @@ namespace {
 constexpr int kStorageUpdateIntervalMs = 30'000;
 // Distinct names tried for frames of one application within one second before giving up.
 constexpr int kMaxNameAttempts = 10'000;
-
-// Turns a one-shot completion callback into a future a coroutine can await. A callback that is
-// dropped without being called resolves the future with `fallback`, so no caller waits forever.
-template <typename T> class CompletionPromise {
-public:
-    explicit CompletionPromise(T fallback)
-        : m_fallback(std::move(fallback))
-    {
-        m_promise.start();
-    }
-    ~CompletionPromise() { resolve(m_fallback); }
-    QFuture<T> future() { return m_promise.future(); }
-    void resolve(T value)
-    {
-        if (m_done.exchange(true))
-            return;
-        m_promise.addResult(std::move(value));
-        m_promise.finish();
-    }
-
-private:
-    QPromise<T> m_promise;
-    std::atomic<bool> m_done { false };
-    T m_fallback;
-};
-
-template <typename T> std::pair<QFuture<T>, std::function<void(T)>> awaitableCompletion(T fallback)
-{
-    auto promise = std::make_shared<CompletionPromise<T>>(std::move(fallback));
-    return { promise->future(), [promise](T value) { promise->resolve(std::move(value)); } };
-}
 
 } // namespace
 
@@ -188,7 +157,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (m_removalsUnderWay > 0)
         m_sparedByRemovals.insert(recording.id);
     const quint64 countAsked = m_countGeneration;
-    auto [saved, completion] = awaitableCompletion(RowWrite::failed);
+    auto [saved, completion] = completionFuture(RowWrite::failed);
     m_index.saveRecordingWithDeltaFrame(
         recording, imageHash, data.size(), isDeltaFrame, referenceHash, compressionRatio, completion);
     const RowWrite row = co_await saved;
@@ -218,7 +187,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     if (!self)
         co_return std::nullopt;
     if (!listWritten.ok) {
-        auto [rowDeleted, deletion] = awaitableCompletion(-1);
+        auto [rowDeleted, deletion] = completionFuture(-1);
         m_index.deleteRecordings({ recording.id }, deletion);
         co_await rowDeleted;
         if (!self)
@@ -303,7 +272,7 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
     using Rows = std::shared_ptr<const std::vector<Recording>>;
     Rows found = std::make_shared<const std::vector<Recording>>();
     if (removal.capturedBefore || removal.everything) {
-        auto [answered, completion] = awaitableCompletion(Rows());
+        auto [answered, completion] = completionFuture(Rows());
         m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore,
             [completion](std::optional<std::vector<Recording>> found) {
                 completion(found ? std::make_shared<const std::vector<Recording>>(std::move(*found)) : nullptr);
@@ -395,7 +364,7 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
     for (size_t start = 0; start < idList.size(); start += kRowsPerStep) {
         const std::vector<QUuid> slice(idList.begin() + static_cast<std::ptrdiff_t>(start),
             idList.begin() + static_cast<std::ptrdiff_t>(std::min(idList.size(), start + kRowsPerStep)));
-        auto [rowsDeleted, completion] = awaitableCompletion(-1);
+        auto [rowsDeleted, completion] = completionFuture(-1);
         m_index.deleteRecordings(slice, completion);
         const int deleted = co_await rowsDeleted;
         if (!self)
@@ -451,7 +420,7 @@ QCoro::Task<> StorageManager::refreshRecordingCount()
     QPointer<StorageManager> self(this);
     const quint64 generation = ++m_countGeneration;
     m_savedSinceCountAsked = 0;
-    auto [answered, completion] = awaitableCompletion(std::optional<qint64>());
+    auto [answered, completion] = completionFuture(std::optional<qint64>());
     m_index.recordingCount(completion);
     const std::optional<qint64> count = co_await answered;
     if (!self || generation != m_countGeneration)
@@ -477,7 +446,7 @@ QCoro::Task<ApplicationNames> StorageManager::uniqueApps()
     QPointer<StorageManager> self(this);
     const quint64 generation = m_applicationsGeneration;
     // A request the database dropped unanswered is a failure, not an empty store.
-    auto [answered, completion] = awaitableCompletion(ApplicationNames { {}, QStringLiteral("no answer") });
+    auto [answered, completion] = completionFuture(ApplicationNames { {}, QStringLiteral("no answer") });
     m_index.applicationNames(completion);
     ApplicationNames answer = co_await answered;
     if (self && generation == m_applicationsGeneration) {
@@ -490,7 +459,7 @@ QCoro::Task<ApplicationNames> StorageManager::uniqueApps()
 QCoro::Task<RecordingPage> StorageManager::recordingsForApp(
     QString appName, int limit, std::optional<RecordingPageCursor> after)
 {
-    auto [answered, completion] = awaitableCompletion(RecordingPage { {}, std::nullopt, QStringLiteral("no answer") });
+    auto [answered, completion] = completionFuture(RecordingPage { {}, std::nullopt, QStringLiteral("no answer") });
     m_index.recordingsOfApplication(appName, limit, after, completion);
     RecordingPage page = co_await answered;
     co_return page;

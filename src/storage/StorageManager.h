@@ -38,8 +38,7 @@ class StorageManager : public QObject {
     Q_PROPERTY(qint64 storageUsed READ storageUsed NOTIFY storageUsedChanged)
 
 public:
-    // The process-wide store, backed by SimpleDatabaseManager::shared(); created on first use on
-    // the main thread and kept until the process ends.
+    // The instance the composition root (app/AppComponents) built; it builds nothing itself.
     static StorageManager &shared();
 
     // Creates the folders and loads the list from the current user's Documents folder.

@@ -6,6 +6,7 @@
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
@@ -21,7 +22,6 @@
 #include <QFileInfo>
 #include <QFuture>
 #include <QHash>
-#include <QPromise>
 #include <QSet>
 
 #include <qcorofuture.h>
@@ -31,19 +31,6 @@
 namespace pellux {
 
 namespace {
-
-// A database or recogniser completion as a future a coroutine can await. Every operation used
-// here calls its completion exactly once.
-template <typename T> std::pair<QFuture<T>, std::function<void(T)>> awaitable()
-{
-    auto promise = std::make_shared<QPromise<T>>();
-    promise->start();
-    QFuture<T> future = promise->future();
-    return { future, [promise](T value) {
-                promise->addResult(std::move(value));
-                promise->finish();
-            } };
-}
 
 // Rebuilt frames kept while recognising: the deltas of one window follow each other by rowid.
 constexpr qint64 kLoaderCacheBytes = 48LL * 1024 * 1024;
@@ -59,11 +46,6 @@ void noteExample(QStringList &examples, const QString &path)
     if (examples.size() < StoreHealer::kExamplesInReport)
         examples << path;
 }
-
-StoreHealer *g_running = nullptr;
-StoreSession *g_session = nullptr;
-bool g_healingNeeded = true;
-StoreHealer::TextRecognition g_textRecognition = StoreHealer::TextRecognition::enabled;
 
 } // namespace
 
@@ -88,47 +70,55 @@ StoreHealer::StoreHealer(
 {
 }
 
-StoreHealer::~StoreHealer()
+StoreHealer::~StoreHealer() { m_stopping = true; }
+
+HealingSession::HealingSession(
+    StorageManager &storage, SimpleDatabaseManager &database, OCRProcessor &ocr, Clock &clock)
+    : m_storage(storage)
+    , m_database(database)
+    , m_ocr(ocr)
+    , m_clock(clock)
 {
-    m_stopping = true;
-    if (g_running == this)
-        g_running = nullptr;
 }
 
-void StoreHealer::startOnce(TextRecognition textRecognition, Healing healing)
+HealingSession::~HealingSession() = default;
+
+void HealingSession::begin(StoreHealer::TextRecognition textRecognition, StoreHealer::Healing healing)
 {
     Q_ASSERT(isMainThread());
-    if (g_session)
+    if (m_session)
         return;
-    StorageManager &storage = StorageManager::shared();
-    SimpleDatabaseManager &database = SimpleDatabaseManager::shared();
-    g_session = new StoreSession(storage.recordingsDirectory());
-    const StoreSession::LastEnd last = g_session->begin();
-    g_textRecognition = textRecognition;
-    if (healing == Healing::deferred)
+    m_session = std::make_unique<StoreSession>(m_storage.recordingsDirectory());
+    const StoreSession::LastEnd last = m_session->begin();
+    m_textRecognition = textRecognition;
+    if (healing == StoreHealer::Healing::deferred)
         return;
-    if (last == StoreSession::LastEnd::inOrder && !database.wasRecreated() && !storage.listRebuiltAtStart()) {
+    if (last == StoreSession::LastEnd::inOrder && !m_database.wasRecreated() && !m_storage.listRebuiltAtStart()) {
         log::info(QStringLiteral("Store healing: not needed, the last capture left the store in order"));
-        g_healingNeeded = false;
+        m_healingNeeded = false;
         return;
     }
-    // Lives until the process ends, like the store and the database it heals.
-    g_running = new StoreHealer(storage, database, OCRProcessor::shared(), Clock::system(), qApp);
-    g_running->heal(textRecognition);
+    m_healer = std::make_unique<StoreHealer>(m_storage, m_database, m_ocr, m_clock);
+    m_healer->heal(textRecognition);
 }
 
-void StoreHealer::endSession(int framesWithoutText)
+void HealingSession::stop()
 {
-    if (!g_session)
+    if (m_healer)
+        m_healer->stop();
+}
+
+void HealingSession::end(int framesWithoutText)
+{
+    if (!m_session)
         return;
     // A database set aside during the run (after a retried open) was never healed.
-    const bool healed = g_running ? g_running->healedCompletely() : !g_healingNeeded;
-    const bool databaseRebuiltUnhealed = SimpleDatabaseManager::shared().wasRecreated() && !healed;
-    g_session->end(
-        framesWithoutText == 0 && !databaseRebuiltUnhealed && g_textRecognition == TextRecognition::enabled, healed);
+    const bool healed = m_healer ? m_healer->healedCompletely() : !m_healingNeeded;
+    const bool databaseRebuiltUnhealed = m_database.wasRecreated() && !healed;
+    m_session->end(framesWithoutText == 0 && !databaseRebuiltUnhealed
+            && m_textRecognition == StoreHealer::TextRecognition::enabled,
+        healed);
 }
-
-StoreHealer *StoreHealer::running() { return g_running; }
 
 QCoro::Task<std::shared_ptr<StoreHealer::ListKeys>> StoreHealer::readListKeys()
 {
@@ -242,7 +232,7 @@ QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
     for (size_t start = 0; self && !m_stopping && start < keys->order.size(); start += kBatchSize) {
         const std::vector<QUuid> ids(keys->order.begin() + static_cast<std::ptrdiff_t>(start),
             keys->order.begin() + static_cast<std::ptrdiff_t>(std::min(keys->order.size(), start + kBatchSize)));
-        auto [rowsFound, foundDone] = awaitable<std::optional<QSet<QUuid>>>();
+        auto [rowsFound, foundDone] = completionFuture(std::optional<QSet<QUuid>> {});
         m_database.existingRecordingIds(ids, foundDone);
         const std::optional<QSet<QUuid>> existing = co_await rowsFound;
         if (!existing || !self)
@@ -268,7 +258,7 @@ QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
         QStringList paths;
         for (const Recording &r : batch)
             paths << r.localPath();
-        auto [byPath, byPathDone] = awaitable<std::optional<std::vector<Recording>>>();
+        auto [byPath, byPathDone] = completionFuture(std::optional<std::vector<Recording>> {});
         m_database.recordingsWithFilePaths(paths, byPathDone);
         std::optional<std::vector<Recording>> rows = co_await byPath;
         if (!rows || !self)
@@ -304,7 +294,7 @@ QCoro::Task<bool> StoreHealer::writeRowsForListedEntries(HealingReport &report)
             co_return false;
         if (recovered.empty())
             continue;
-        auto [written, writtenDone] = awaitable<std::optional<int>>();
+        auto [written, writtenDone] = completionFuture(std::optional<int> {});
         m_database.saveRecoveredRows(std::move(recovered), writtenDone);
         const std::optional<int> count = co_await written;
         if (!count)
@@ -324,7 +314,7 @@ QCoro::Task<bool> StoreHealer::listEntriesForRows(HealingReport &report)
     std::vector<Recording> toList;
     qint64 afterRowid = 0;
     while (self && !m_stopping) {
-        auto [batchRead, readDone] = awaitable<std::optional<SimpleDatabaseManager::RecordingRows>>();
+        auto [batchRead, readDone] = completionFuture(std::optional<SimpleDatabaseManager::RecordingRows> {});
         m_database.recordingRows(afterRowid, kBatchSize, readDone);
         std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
         if (!rows || !self)
@@ -410,7 +400,7 @@ QCoro::Task<bool> StoreHealer::reportUnnamedFiles(HealingReport &report)
         if (!self)
             co_return false;
         if (!batch.unlisted.isEmpty()) {
-            auto [byPath, byPathDone] = awaitable<std::optional<std::vector<Recording>>>();
+            auto [byPath, byPathDone] = completionFuture(std::optional<std::vector<Recording>> {});
             m_database.recordingsWithFilePaths(batch.unlisted, byPathDone);
             const std::optional<std::vector<Recording>> rows = co_await byPath;
             if (!rows || !self)
@@ -480,7 +470,7 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
     qint64 afterRowid = 0;
     bool unavailable = false;
     while (self && !m_stopping && !unavailable) {
-        auto [batchRead, readDone] = awaitable<std::optional<SimpleDatabaseManager::RecordingRows>>();
+        auto [batchRead, readDone] = completionFuture(std::optional<SimpleDatabaseManager::RecordingRows> {});
         m_database.recordingsAwaitingText(afterRowid, m_startedAt, kRecognitionBatchSize, readDone);
         const std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
         if (!rows || !self)
@@ -499,7 +489,8 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
             SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
             QString text;
             if (!image.isNull()) {
-                auto [recognized, recognizedDone] = awaitable<Recognition>();
+                auto [recognized, recognizedDone] = completionFuture(Recognition(
+                    RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
                 m_ocr.processImage(image, r.id, recognizedDone);
                 const Recognition fragments = co_await recognized;
                 if (!self)
@@ -517,7 +508,7 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
                 outcome = text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
                                          : SimpleDatabaseManager::RecognitionOutcome::text;
             }
-            auto [saved, savedDone] = awaitable<SimpleDatabaseManager::LateRecognitionSave>();
+            auto [saved, savedDone] = completionFuture(SimpleDatabaseManager::LateRecognitionSave::failed);
             m_database.saveLateRecognition(r.id, outcome, text, r.timestamp, savedDone);
             const SimpleDatabaseManager::LateRecognitionSave save = co_await saved;
             if (!self || save == SimpleDatabaseManager::LateRecognitionSave::failed)

@@ -23,6 +23,7 @@ class OCRProcessor;
 class SerialQueue;
 class SimpleDatabaseManager;
 class StorageManager;
+class StoreSession;
 
 // What one healing pass found and did.
 struct HealingReport {
@@ -58,17 +59,6 @@ public:
         whenNeeded, // when the last capture did not end in order, or the list or database was rebuilt
         deferred, // never in this process (a single capture): any healing owed stays owed
     };
-
-    // Marks the shared store as in use and, when it needs it, starts healing it in the background;
-    // once per process, later calls do nothing. A store whose last capture ended in order is not
-    // read at all, so starting costs the same with any history.
-    static void startOnce(
-        TextRecognition textRecognition = TextRecognition::enabled, Healing healing = Healing::whenNeeded);
-    // Marks the shared store as left in order when this process leaves it so (every frame stored
-    // with its text) and nothing healing owes is left undone.
-    static void endSession(int framesWithoutText);
-    // The healer startOnce made, if any.
-    static StoreHealer *running();
 
     // One healing pass. Frames captured from the moment it starts are left to the capture itself.
     QCoro::Task<HealingReport> heal(TextRecognition textRecognition = TextRecognition::enabled);
@@ -122,6 +112,41 @@ private:
     std::chrono::milliseconds m_firstRetry = kFirstRecognitionRetry;
     std::chrono::milliseconds m_longestRetry = kLongestRecognitionRetry;
     std::unique_ptr<SerialQueue> m_files;
+};
+
+// One capturing process's use of the store: marks it in use, heals it in the background when the
+// last process did not leave it in order, and marks it left in order at the end when this process
+// does. Owned by the composition root, built once the store, the database and the recogniser are.
+class HealingSession {
+public:
+    HealingSession(
+        StorageManager &storage, SimpleDatabaseManager &database, OCRProcessor &ocr, Clock &clock = Clock::system());
+    ~HealingSession();
+    HealingSession(const HealingSession &) = delete;
+    HealingSession &operator=(const HealingSession &) = delete;
+
+    // Marks the store as in use and, when it needs it, starts healing it; the first call only,
+    // later ones do nothing. A store whose last capture ended in order is not read at all, so
+    // starting costs the same with any history.
+    void begin(StoreHealer::TextRecognition textRecognition = StoreHealer::TextRecognition::enabled,
+        StoreHealer::Healing healing = StoreHealer::Healing::whenNeeded);
+    // Ends a pass under way at its next batch.
+    void stop();
+    // Marks the store as left in order when this process leaves it so (every frame stored with its
+    // text) and nothing healing owes is left undone. Nothing before begin().
+    void end(int framesWithoutText);
+    // The healer begin() started, if any.
+    StoreHealer *healer() const { return m_healer.get(); }
+
+private:
+    StorageManager &m_storage;
+    SimpleDatabaseManager &m_database;
+    OCRProcessor &m_ocr;
+    Clock &m_clock;
+    std::unique_ptr<StoreSession> m_session;
+    std::unique_ptr<StoreHealer> m_healer;
+    bool m_healingNeeded = true;
+    StoreHealer::TextRecognition m_textRecognition = StoreHealer::TextRecognition::enabled;
 };
 
 } // namespace pellux

@@ -1,10 +1,10 @@
 #include "ui/ApplicationIcons.h"
 
-#include "app/SymbolIcons.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
 #include "runtime/ThreadPool.h"
 #include "runtime/ThreadSanitizer.h"
+#include "ui/SymbolIcons.h"
 
 #include <QDir>
 #include <QFileInfo>

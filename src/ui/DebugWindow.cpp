@@ -1,12 +1,12 @@
 #include "ui/DebugWindow.h"
 
-#include "app/MainViewModel.h"
 #include "diagnostics/DebugManager.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugViewModel.h"
 #include "ui/ImageProviders.h"
+#include "ui/MainViewModel.h"
 
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>

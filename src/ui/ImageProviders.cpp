@@ -1,10 +1,10 @@
 #include "ui/ImageProviders.h"
 
-#include "app/SymbolIcons.h"
 #include "runtime/Log.h"
 #include "runtime/ThreadSanitizer.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ScreenshotLoader.h"
+#include "ui/SymbolIcons.h"
 
 #include <QColor>
 #include <QQmlEngine>

@@ -1,10 +1,10 @@
 #include "ui/SearchWindow.h"
 
-#include "app/MainViewModel.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
+#include "ui/MainViewModel.h"
 #include "ui/SearchModel.h"
 #include "ui/WindowActions.h"
 

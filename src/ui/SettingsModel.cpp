@@ -1,14 +1,14 @@
 #include "ui/SettingsModel.h"
 
-#include "app/Autostart.h"
-#include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
+#include "persistence/Autostart.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/MainViewModel.h"
 #include "ui/WindowActions.h"
 
 #include <QDateTime>

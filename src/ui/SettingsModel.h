@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/AppPreferences.h"
 #include "capture/CaptureBackend.h"
+#include "persistence/AppPreferences.h"
 #include "runtime/Clock.h"
 
 #include <QAbstractListModel>

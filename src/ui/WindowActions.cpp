@@ -2,9 +2,9 @@
 
 #include "capture/CaptureBackendLoader.h"
 
-#include "app/MainViewModel.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
+#include "ui/MainViewModel.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>

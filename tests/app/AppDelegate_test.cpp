@@ -1,5 +1,4 @@
 #include "app/AppDelegate.h"
-#include "app/SymbolIcons.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
@@ -8,6 +7,7 @@
 #include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
 #include "ui/SettingsWindow.h"
+#include "ui/SymbolIcons.h"
 
 #include <QAction>
 #include <QDir>
@@ -73,7 +73,7 @@ protected:
                 return std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(),
                     &pipeline.backend, [](std::chrono::milliseconds) -> QCoro::Task<> { co_return; } });
             },
-            pipeline.storage.get(), pipeline.database.get(),
+            pipeline.storage.get(), pipeline.database.get(), nullptr, pipeline.debug.get(),
             [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
                 sleeps.push_back(delay);
                 co_return;
@@ -91,7 +91,7 @@ protected:
 
 TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
 {
-    AppDelegate before;
+    AppDelegate before(AppDelegate::Components {});
     before.constructMenu();
     EXPECT_EQ(rows(before.menu()), kCommonRows);
     // Without a model the icon and the actions that need one do nothing.

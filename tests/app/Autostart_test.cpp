@@ -1,6 +1,6 @@
 // The autostart entry in a private HOME: written, recognised, switched off by a desktop's own
 // settings, removed.
-#include "app/Autostart.h"
+#include "persistence/Autostart.h"
 #include "support/TempHome.h"
 #include "support/TestFiles.h"
 
@@ -43,17 +43,11 @@ TEST(Autostart, EnableWritesThePrivateEntryAndDisableRemovesIt)
         EXPECT_FALSE(QFile::exists(path));
         EXPECT_FALSE(isAutostartEnabled());
     }
-}
-
-TEST(Autostart, TheEntryIsTheShippedTemplate)
-{
+    // The entry is the one shipped for packagers.
     EXPECT_EQ(readAll(QStringLiteral(PELLUX_SOURCE_DIR "/data/autostart/pellux.desktop")), autostartEntry());
     EXPECT_TRUE(autostartEntry().contains("\nExec=pellux --background\n"));
-}
 
-TEST(Autostart, XdgConfigHomeIsRespected)
-{
-    TempHome home;
+    // $XDG_CONFIG_HOME is respected.
     const QString config = home.path() + QStringLiteral("/elsewhere");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
     ASSERT_TRUE(setAutostartEnabled(true));
@@ -82,10 +76,7 @@ TEST(Autostart, AnEntrySwitchedOffByTheDesktopCountsAsOff)
     ASSERT_TRUE(QDir().mkpath(home.path() + QStringLiteral("/.config/autostart")));
     for (const EntryCase &c : cases) {
         SCOPED_TRACE(c.name);
-        QFile file(autostartEntryPath());
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(c.text);
-        file.close();
+        ASSERT_TRUE(test::writeAll(autostartEntryPath(), c.text));
         EXPECT_EQ(isAutostartEnabled(), c.enabled);
     }
 }

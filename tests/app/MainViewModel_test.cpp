@@ -1,10 +1,10 @@
-#include "app/MainViewModel.h"
 #include "capture/ScreenshotService.h"
 #include "support/CapturePipeline.h"
 #include "support/LogCapture.h"
+#include "support/TestFiles.h"
+#include "ui/MainViewModel.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
@@ -68,6 +68,12 @@ TEST_F(MainViewModelTest, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStop
     EXPECT_FALSE(m.permissionCheckTimer().isActive());
     EXPECT_EQ(pipeline.backend.contentRequests(), requests); // no second start
     EXPECT_TRUE(sleeps.empty());
+
+    // The count and the state mirror the service.
+    CapturePipeline::run(pipeline.service->captureTestScreenshot());
+    EXPECT_EQ(m.screenshotCount(), 1);
+    pipeline.service->stopCapturing();
+    EXPECT_FALSE(m.isCapturingScreenshots());
 }
 
 TEST_F(MainViewModelTest, MissingPermissionAsksOnceAndPollsUntilGranted)
@@ -90,11 +96,7 @@ TEST_F(MainViewModelTest, MissingPermissionAsksOnceAndPollsUntilGranted)
     // Granted meanwhile: the two-second poll itself notices.
     pipeline.backend.setPermission(true);
     pipeline.backend.setContentError(std::nullopt);
-    QElapsedTimer waited;
-    waited.start();
-    while (m.showPermissionAlert() && waited.elapsed() < 10'000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    EXPECT_FALSE(m.showPermissionAlert());
+    EXPECT_TRUE(test::runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
     EXPECT_FALSE(m.permissionCheckTimer().isActive());
     EXPECT_TRUE(m.isCapturingScreenshots());
     EXPECT_TRUE(pipeline.service->isCapturing());
@@ -153,16 +155,6 @@ TEST_F(MainViewModelTest, AStopDuringTheRetriesEndsThem)
     // A later start from the menu is not affected.
     CapturePipeline::run(m.startScreenshots());
     EXPECT_TRUE(pipeline.service->isCapturing());
-}
-
-TEST_F(MainViewModelTest, ScreenshotCountMirrorsTheService)
-{
-    addWindow(1);
-    MainViewModel &m = makeModel();
-    CapturePipeline::run(pipeline.service->captureTestScreenshot());
-    EXPECT_EQ(m.screenshotCount(), 1);
-    pipeline.service->stopCapturing();
-    EXPECT_FALSE(m.isCapturingScreenshots());
 }
 
 // Another process captures into the same folder: the model keeps track of the permission but

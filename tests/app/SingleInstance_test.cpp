@@ -3,6 +3,7 @@
 #include "app/CaptureLock.h"
 #include "app/SingleInstance.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,6 +88,11 @@ struct HandOverCase {
 
 TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOne)
 {
+    // What a crashed instance left is taken over: its socket (nobody listening) and its lock file
+    // naming a process long gone.
+    ASSERT_TRUE(makeStaleSocket(folder + QStringLiteral("/pellux.socket")));
+    ASSERT_TRUE(test::writeAll(folder + QStringLiteral("/pellux.lock"), "999999\n"));
+
     SingleInstance first(folder);
     ASSERT_EQ(first.start(), SingleInstance::Outcome::running) << first.errorString().toStdString();
     EXPECT_EQ(modeOf(first.socketPath()), 0600);
@@ -133,23 +139,6 @@ TEST_F(SingleInstanceTest, GarbageOnTheSocketIsIgnoredAndTheNextRequestServed)
     EXPECT_EQ(shows, 1);
 }
 
-TEST_F(SingleInstanceTest, WhatACrashedInstanceLeftIsTakenOver)
-{
-    // Its socket (nobody listening) and its lock file naming a process long gone.
-    ASSERT_TRUE(makeStaleSocket(folder + QStringLiteral("/pellux.socket")));
-    QFile lockFile(folder + QStringLiteral("/pellux.lock"));
-    ASSERT_TRUE(lockFile.open(QIODevice::WriteOnly));
-    lockFile.write("999999\n");
-    lockFile.close();
-
-    SingleInstance next(folder);
-    ASSERT_EQ(next.start(), SingleInstance::Outcome::running) << next.errorString().toStdString();
-    int shows = 0;
-    QObject::connect(&next, &SingleInstance::showRequested, [&] { ++shows; });
-    EXPECT_EQ(startAnother(folder, SingleInstance::Request::show), SingleInstance::Outcome::handedOver);
-    EXPECT_EQ(shows, 1);
-}
-
 TEST_F(SingleInstanceTest, AnInstanceThatHoldsTheLockButDoesNotAnswerIsReported)
 {
     // Holding the lock without ever listening: a running instance that hangs.
@@ -189,7 +178,7 @@ TEST(CaptureLock, OneHolderAtATimeAndTheNextOnceReleased)
     EXPECT_FALSE(tray.tryAcquire());
 }
 
-TEST(CaptureLock, TheFolderAndTheLockFileArePrivate)
+TEST(CaptureLock, TheFolderAndTheLockFileArePrivateAndAFolderThatCannotBeMadeIsAnError)
 {
     TempHome home;
     // A lock file left readable by everyone is tightened.
@@ -205,15 +194,10 @@ TEST(CaptureLock, TheFolderAndTheLockFileArePrivate)
         EXPECT_EQ(modeOf(home.pelluxFolder()), 0700);
         EXPECT_EQ(modeOf(lockPath), 0600);
     }
-}
 
-TEST(CaptureLock, AFolderThatCannotBeMadeIsAnErrorNotAnotherHolder)
-{
-    TempHome home;
-    // Documents/Pellux is a plain file.
-    QFile blocker(home.pelluxFolder());
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    // A folder that cannot be made (Documents/Pellux is a plain file) is an error, not another holder.
+    TempHome blocked;
+    ASSERT_TRUE(test::writeAll(blocked.pelluxFolder(), {}));
     CaptureLock lock;
     EXPECT_FALSE(lock.tryAcquire());
     EXPECT_FALSE(lock.heldElsewhere());

@@ -1,5 +1,5 @@
-#include "app/AppPreferences.h"
 #include "capture/wayland/portal/RestoreToken.h"
+#include "persistence/AppPreferences.h"
 #include "support/TempHome.h"
 
 #include <QFile>

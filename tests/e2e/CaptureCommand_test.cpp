@@ -1,8 +1,8 @@
 // `pellux capture` as a user runs it: the built program with a private HOME, against a real X
 // server (Xvfb with openbox and xterm windows), then `pellux search` over what it stored; with
 // signals, a server that goes away and a missing text model.
-#include "app/AppPreferences.h"
 #include "capture/DesktopEntryIndex.h"
+#include "persistence/AppPreferences.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"

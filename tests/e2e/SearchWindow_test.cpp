@@ -2,13 +2,12 @@
 // private X server and opens its window; typing a word the xterm shows brings up the recording's
 // card, Down and Return open it large, Escape closes it again. What the window shows is read back
 // from its pixels with `pellux ocr`; the grabs are kept in the build folder (e2e-grabs/).
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
@@ -16,7 +15,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -104,11 +102,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     TempHome home;
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
-    QElapsedTimer clock;
-    clock.start();
-    const auto lap = [&](const char *step) {
-        std::fprintf(stderr, "[ SearchWindow ] %6.1f s  %s\n", static_cast<double>(clock.elapsed()) / 1000.0, step);
-    };
 
     // A fixed interval: captures come without anyone moving the pointer.
     AppPreferences preferences = AppPreferences::defaultValue();
@@ -132,7 +125,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
         },
         240'000))
         << pellux->err().toStdString();
-    lap("the xterm's text is stored");
 
     // 2. The window, as it opened at start: the blank slate.
     const quint32 window = session.waitForWindow(QStringLiteral("Pellux"), 60'000);
@@ -141,7 +133,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     ASSERT_TRUE(screen.waitFor(QStringLiteral("1-blank-slate"), [](const QString &text) {
         return contains(text, "Your Visual Memory");
     })) << screen.lastText().toStdString();
-    lap("the blank slate is shown");
 
     ASSERT_EQ(
         xdotool(session, { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window) }), 0);
@@ -156,7 +147,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
         return text.contains(title, Qt::CaseInsensitive) && contains(text, "XTerm")
             && !contains(text, "Your Visual Memory");
     })) << screen.lastText().toStdString();
-    lap("the card is shown");
 
     // 4. Down selects the card, Return opens the viewer; Escape closes it.
     ASSERT_EQ(xdotool(session,
@@ -166,10 +156,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     ASSERT_TRUE(screen.waitFor(QStringLiteral("3-viewer"), [](const QString &text) {
         return contains(text, "Double-click to zoom");
     })) << screen.lastText().toStdString();
-    lap("the viewer is open");
-    // The screenshot itself, large: informative only, the stored frame may be scaled down too far for
-    // the recognition to read it back.
-    std::fprintf(stderr, "[ SearchWindow ] the viewer shows: %s\n", qUtf8Printable(screen.lastText()));
 
     ASSERT_EQ(xdotool(session, { QStringLiteral("key"), QStringLiteral("Escape") }), 0);
     ASSERT_TRUE(screen.waitFor(QStringLiteral("4-viewer-closed"), [&](const QString &text) {
@@ -178,12 +164,10 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
         return !contains(text, "Double-click") && contains(text, "screenshots") && contains(text, "XTerm")
             && contains(text, "zanzibar quartz");
     })) << screen.lastText().toStdString();
-    lap("the viewer is closed");
 
     // 5. A stop ends the program cleanly, and the window logged no faults of its scene.
     pellux->terminate();
     ASSERT_EQ(pellux->finish(120'000), 0) << pellux->err().toStdString();
-    lap("pellux has ended");
     EXPECT_FALSE(pellux->err().contains(QStringLiteral("qrc:/"))) << pellux->err().toStdString();
     EXPECT_FALSE(pellux->err().contains(QStringLiteral("ERROR"))) << pellux->err().toStdString();
 }

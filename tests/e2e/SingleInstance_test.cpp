@@ -1,6 +1,6 @@
 // One Pellux per user and one capturing process per Pellux folder, as a user meets them: the
 // built program on a private X server, started twice, and `pellux capture` beside it.
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"

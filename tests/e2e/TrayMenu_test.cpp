@@ -1,7 +1,7 @@
 // The tray icon and its menu as a user meets them: the built program in a private X session with a
 // tray (trayer), the icon found among the tray's windows, the menu opened with a right click, read
 // off the screen by text recognition and used to pause capture.
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"

@@ -1,4 +1,5 @@
 #include "ImagingFixtures.h"
+#include "support/ImageEncoder.h"
 
 #include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
@@ -136,7 +137,7 @@ TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
 {
     const QImage frame = desktopFrame();
     auto difference = [](const QImage &a, const QImage &b) {
-        return QCoro::waitFor(ImageOptimizer::shared().calculateImageDifference(a, b));
+        return QCoro::waitFor(test::imageEncoder().calculateImageDifference(a, b));
     };
     EXPECT_DOUBLE_EQ(difference(frame, frame.copy()), 0.0);
     EXPECT_DOUBLE_EQ(difference(solidImage(50, 40, Qt::black), solidImage(50, 40, Qt::white)), 1.0);
@@ -181,7 +182,7 @@ TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
 
 TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
 {
-    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    ImageOptimizer &optimizer = test::imageEncoder();
     // The xterm windows of the desktop screenshot, each on its own.
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(0, 0, 805, 790)), ContentType::text);
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(901, 0, 815, 745)), ContentType::text);
@@ -195,8 +196,8 @@ TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
 TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
 {
     const QImage frame = desktopFrame().copy(0, 0, 800, 600);
-    const auto low = ImageOptimizer::shared().convertToWebP(frame, 0.3);
-    const auto high = ImageOptimizer::shared().convertToWebP(frame, 0.95);
+    const auto low = test::imageEncoder().convertToWebP(frame, 0.3);
+    const auto high = test::imageEncoder().convertToWebP(frame, 0.95);
     ASSERT_TRUE(low && high);
     EXPECT_TRUE(low->startsWith("RIFF") && low->mid(8, 4) == "WEBP");
     EXPECT_LT(low->size(), high->size());
@@ -208,7 +209,7 @@ TEST(JPEGEncoding, WritesProgressiveFilesFromEveryPixelFormat)
     const QImage frame = desktopFrame().copy(100, 100, 640, 480);
     for (const QImage::Format format : { QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888,
              QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied }) {
-        const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame.convertToFormat(format), 0.8);
+        const auto jpeg = test::imageEncoder().compressToJPEG(frame.convertToFormat(format), 0.8);
         ASSERT_TRUE(jpeg) << format;
         EXPECT_TRUE(isProgressiveJpeg(*jpeg)) << format;
         EXPECT_EQ(decodeImage(*jpeg).size(), QSize(640, 480)) << format;
@@ -223,8 +224,8 @@ TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&] {
             for (int i = 0; i < 6; ++i) {
-                const auto jpeg = ImageOptimizer::shared().compressToJPEG(frame, 0.5 + 0.05 * i);
-                const auto webp = ImageOptimizer::shared().convertToWebP(frame, 0.5);
+                const auto jpeg = test::imageEncoder().compressToJPEG(frame, 0.5 + 0.05 * i);
+                const auto webp = test::imageEncoder().convertToWebP(frame, 0.5);
                 if (!jpeg || decodeImage(*jpeg).isNull() || !webp || decodeImage(*webp).isNull())
                     ++bad;
             }
@@ -237,7 +238,7 @@ TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
 
 TEST(Encoding, BadInputFailsCleanly)
 {
-    ImageOptimizer &optimizer = ImageOptimizer::shared();
+    ImageOptimizer &optimizer = test::imageEncoder();
     EXPECT_FALSE(optimizer.convertToWebP(QImage(), 0.8));
     EXPECT_FALSE(optimizer.compressToJPEG(QImage(), 0.8));
     EXPECT_FALSE(optimizer.compressByContent(QImage()));
@@ -287,7 +288,7 @@ TEST_P(EncodingRule, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
 {
     const RuleCase &c = GetParam();
     const QImage frame = c.frame();
-    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    const ImageOptimizer &optimizer = test::imageEncoder();
     const std::optional<QByteArray> stored = optimizer.encodeForContent(frame, c.type);
     const QImage scaled = ImageOptimizer::scaleImage(frame, ImageOptimizer::getOptimalScaleFactor(frame, c.type));
     const std::optional<QByteArray> lossy = optimizer.convertToWebP(scaled, compressionQuality(c.type));
@@ -330,7 +331,7 @@ TEST(EncodingChoice, ClassifiedTerminalIsStoredLosslessFromTheWholePipeline)
 {
     // Real layout analysis classes the xterm window as text; nothing is scaled at its size.
     const QImage frame = terminalWindowFrame();
-    const std::optional<QByteArray> stored = ImageOptimizer::shared().compressByContent(frame);
+    const std::optional<QByteArray> stored = test::imageEncoder().compressByContent(frame);
     ASSERT_TRUE(stored);
     EXPECT_TRUE(isLosslessWebP(*stored));
     EXPECT_TRUE(samePixels(decodeImage(*stored), frame));
@@ -339,7 +340,7 @@ TEST(EncodingChoice, ClassifiedTerminalIsStoredLosslessFromTheWholePipeline)
 TEST(LosslessWebP, EffortLevelsAreCheckedAndAllDecodeExactly)
 {
     const QImage frame = terminalWindowFrame().copy(0, 0, 300, 200);
-    const ImageOptimizer &optimizer = ImageOptimizer::shared();
+    const ImageOptimizer &optimizer = test::imageEncoder();
     for (int effort : { 0, 1, 3, 9 }) {
         const std::optional<QByteArray> bytes = optimizer.convertToLosslessWebP(frame, effort);
         ASSERT_TRUE(bytes) << effort;

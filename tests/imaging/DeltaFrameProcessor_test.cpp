@@ -1,5 +1,6 @@
 #include "imaging/DeltaTestImages.h"
 #include "support/FakeClock.h"
+#include "support/ImageEncoder.h"
 
 #include "imaging/DeltaContainer.h"
 #include "imaging/DeltaFrameProcessor.h"
@@ -47,7 +48,7 @@ float floatAt(const QByteArray &bytes, qsizetype offset)
 
 struct Fixture : ::testing::Test {
     test::FakeClock clock;
-    DeltaFrameProcessor processor { clock };
+    DeltaFrameProcessor processor { test::imageEncoder(), clock };
 
     // Processes the frame and, as after a successful store, commits the reference it brings.
     DeltaFrameOutcome process(const QImage &current, const QImage &previous,

@@ -1,5 +1,6 @@
 #include "imaging/DeltaTestImages.h"
 #include "support/FakeClock.h"
+#include "support/ImageEncoder.h"
 
 #include "imaging/DeltaContainer.h"
 #include "imaging/DeltaFrameProcessor.h"
@@ -42,19 +43,19 @@ QByteArray entry(float x, float y, float w, float h, const QByteArray &data)
 
 QByteArray regionImage(int width, int height)
 {
-    return *ImageOptimizer::shared().convertToWebP(test::windowFrame(width, height), 0.8);
+    return *test::imageEncoder().convertToWebP(test::windowFrame(width, height), 0.8);
 }
 
 // A delta of two small regions against a 200×150 frame.
 QByteArray validContainer()
 {
     return QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
-        + entry(100, 64, 64, 20, *ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8));
+        + entry(100, 64, 64, 20, *test::imageEncoder().compressToJPEG(test::windowFrame(64, 20), 0.8));
 }
 
 struct Fixture : ::testing::Test {
     test::FakeClock clock;
-    DeltaFrameProcessor processor { clock };
+    DeltaFrameProcessor processor { test::imageEncoder(), clock };
 };
 
 using DeltaRoundTrip = Fixture;
@@ -103,7 +104,8 @@ TEST_F(DeltaRoundTrip, ScaledDownAndJpegRegionsAreScaledBackIntoTheirRectangles)
     // A 1600-pixel-wide photograph (flat by its mean colour) is stored at half size and
     // stretched back on reading.
     const QImage frame = test::photographicFrame(1600, 100);
-    const std::optional<QByteArray> bytes = DeltaFrameProcessor::encodeDeltaData(frame, { QRect(0, 0, 1600, 100) });
+    const std::optional<QByteArray> bytes
+        = DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), frame, { QRect(0, 0, 1600, 100) });
     ASSERT_TRUE(bytes.has_value());
     const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(*bytes);
     ASSERT_TRUE(parsed.has_value());
@@ -198,8 +200,7 @@ TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
         { "corrupt WebP", header1 + entry(0, 0, 20, 20, region.left(region.size() / 2)) },
         { "corrupt JPEG",
             header1
-                + entry(
-                    0, 0, 64, 20, ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8)->left(200)) },
+                + entry(0, 0, 64, 20, test::imageEncoder().compressToJPEG(test::windowFrame(64, 20), 0.8)->left(200)) },
     };
     for (const auto &c : cases) {
         ASSERT_TRUE(DeltaFrameReader::parse(c.bytes).has_value()) << c.what;
@@ -215,7 +216,7 @@ namespace {
 // A JPEG whose frame header claims another size than the pixels it holds.
 QByteArray jpegClaiming(int width, int height)
 {
-    QByteArray jpeg = *ImageOptimizer::shared().compressToJPEG(test::windowFrame(64, 20), 0.8);
+    QByteArray jpeg = *test::imageEncoder().compressToJPEG(test::windowFrame(64, 20), 0.8);
     for (qsizetype i = 2; i + 9 < jpeg.size(); ++i) {
         const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
         if (static_cast<unsigned char>(jpeg[i]) == 0xff && (marker == 0xc0 || marker == 0xc2)) {
@@ -272,9 +273,9 @@ TEST(DeltaContainerLimits, TheWriterRefusesWhatTheReaderWouldRefuse)
     // A 40000 x 8 frame has no delta the reader could read back: the processor stores it whole.
     QImage wide(40000, 8, QImage::Format_RGB32);
     wide.fill(Qt::darkCyan);
-    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(wide, { QRect(32704, 0, 128, 8) }));
-    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(wide, { wide.rect() }));
-    const auto inRange = DeltaFrameProcessor::encodeDeltaData(wide, { QRect(0, 0, 128, 8) });
+    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), wide, { QRect(32704, 0, 128, 8) }));
+    EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), wide, { wide.rect() }));
+    const auto inRange = DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), wide, { QRect(0, 0, 128, 8) });
     ASSERT_TRUE(inRange);
     EXPECT_TRUE(DeltaFrameReader::applyDelta(wide, *inRange));
 }

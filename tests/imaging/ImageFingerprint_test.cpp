@@ -1,4 +1,5 @@
 #include "ImagingFixtures.h"
+#include "support/ImageEncoder.h"
 
 #include "imaging/ImageOptimizer.h"
 
@@ -25,7 +26,7 @@ bool isLowerHex(const QString &s, int length)
 TEST(PerceptualHash, IsSixtyFourLowercaseHexDigitsAndStable)
 {
     const QImage frame = desktopFrame();
-    const QString hash = QCoro::waitFor(ImageOptimizer::shared().generatePerceptualHash(frame));
+    const QString hash = QCoro::waitFor(test::imageEncoder().generatePerceptualHash(frame));
     EXPECT_TRUE(isLowerHex(hash, 64)) << hash.toStdString();
     EXPECT_EQ(hash, ImageOptimizer::perceptualHash(frame.copy()));
     // The pixel format of the capture does not matter, only what it shows.
@@ -68,7 +69,7 @@ TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorter)
     for (int y = 0; y < 130; ++y)
         for (int x = 0; x < 100; ++x)
             image.setPixel(x, y, qRgb(x * 2, y, (x * y) % 256));
-    const auto grid = QCoro::waitFor(ImageOptimizer::shared().generateBlockHashes(image));
+    const auto grid = QCoro::waitFor(test::imageEncoder().generateBlockHashes(image));
     ASSERT_TRUE(grid);
     EXPECT_EQ(grid->blockSize, 64);
     EXPECT_EQ(grid->width, 100);

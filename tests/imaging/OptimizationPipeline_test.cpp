@@ -1,4 +1,5 @@
 #include "ImagingFixtures.h"
+#include "support/ImageEncoder.h"
 #include "support/TempHome.h"
 
 #include "imaging/DeltaFrameProcessor.h"
@@ -39,7 +40,9 @@ protected:
                 return delta.processDeltaFrame(
                     std::move(current), std::move(previous), std::move(windowID), std::move(hash));
             },
-            &DeltaFrameProcessor::encodeDeltaData,
+            [](const QImage &bitmap, const std::vector<QRect> &regions) {
+                return DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), bitmap, regions);
+            },
             [this](const PendingReference &reference) { delta.commitReference(reference); });
     }
 
@@ -67,7 +70,7 @@ protected:
 
     TempHome home;
     SimpleDatabaseManager database;
-    DeltaFrameProcessor delta;
+    DeltaFrameProcessor delta { test::imageEncoder() };
     ImageOptimizer optimizer;
     int lookups = 0;
     int deltaAttempts = 0;
@@ -189,7 +192,9 @@ TEST(BlockDelta, NamesTheStoredHashOfTheMatchedFrameWhateverItsPixelFormat)
 {
     for (const QImage::Format format : { QImage::Format_RGB888, QImage::Format_RGB32, QImage::Format_ARGB32 }) {
         ImageOptimizer optimizer;
-        optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
+        optimizer.setDeltaFrameStage({}, [](const QImage &bitmap, const std::vector<QRect> &regions) {
+            return DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), bitmap, regions);
+        });
         const auto optimize = [&](const QImage &image) {
             OptimizationResult result = QCoro::waitFor(optimizer.optimizeScreenshot(
                 image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));
@@ -208,7 +213,9 @@ TEST(BlockDelta, NamesTheStoredHashOfTheMatchedFrameWhateverItsPixelFormat)
 TEST(BlockDelta, IsNeverMadeAgainstAFrameOfAnotherSize)
 {
     ImageOptimizer optimizer;
-    optimizer.setDeltaFrameStage({}, &DeltaFrameProcessor::encodeDeltaData);
+    optimizer.setDeltaFrameStage({}, [](const QImage &bitmap, const std::vector<QRect> &regions) {
+        return DeltaFrameProcessor::encodeDeltaData(test::imageEncoder(), bitmap, regions);
+    });
     const auto optimize = [&](const QImage &image) {
         OptimizationResult result = QCoro::waitFor(optimizer.optimizeScreenshot(
             image, QStringLiteral("bash"), QStringLiteral("XTerm"), std::nullopt, std::nullopt, std::nullopt));

@@ -2,6 +2,7 @@
 // delta files rebuilt through the real database from frames the real delta processor made.
 #include "DeltaTestImages.h"
 #include "support/FakeClock.h"
+#include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
 #include "support/TempHome.h"
 #include "ui/UiTestSupport.h"
@@ -31,9 +32,9 @@ namespace {
 QByteArray encode(const QImage &image, const char *format)
 {
     if (qstrcmp(format, "webp") == 0)
-        return *ImageOptimizer::shared().convertToWebP(image, 0.85);
+        return *test::imageEncoder().convertToWebP(image, 0.85);
     if (qstrcmp(format, "jpeg") == 0)
-        return *ImageOptimizer::shared().compressToJPEG(image, 0.85);
+        return *test::imageEncoder().compressToJPEG(image, 0.85);
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -141,7 +142,7 @@ protected:
     SimpleDatabaseManager database;
     DatabaseRecordingIndex index { database };
     StorageManager storage { index, clock };
-    DeltaFrameProcessor processor { clock };
+    DeltaFrameProcessor processor { test::imageEncoder(), clock };
     StoredScreenshotReader loader { StoredScreenshotReader::databaseLookup(database), 192LL << 20 };
     QHash<QString, QImage> previousFrames;
     bool lastWasDelta = false;

@@ -1,7 +1,5 @@
 #include "support/CapturePipeline.h"
 
-#include "imaging/DeltaFrameProcessor.h"
-#include "ocr/TextLineDetector.h"
 #include "support/AwaitCompletion.h"
 
 #include <QCoreApplication>
@@ -12,44 +10,54 @@
 
 namespace pellux::test {
 
-CapturePipeline::CapturePipeline(std::unique_ptr<TextRecognizer> recognizer)
+namespace {
+
+// A part the components own, in the form the tests hold it.
+template <typename T> std::shared_ptr<T> borrowed(T &part)
 {
-    database = std::make_unique<SimpleDatabaseManager>();
-    index = std::make_unique<DatabaseRecordingIndex>(*database);
-    storage = std::make_unique<StorageManager>(*index, clock);
-    optimizer = std::make_unique<ImageOptimizer>();
-    optimizer->setDuplicateLookup(
-        [db = database.get()](const QString &hash, std::function<void(std::optional<QString>)> completion) {
-            db->getScreenshotByHash(hash, std::move(completion));
-        });
-    optimizer->setTextLineDetector(detectTextLines);
-    deltaFrames = std::make_unique<DeltaFrameProcessor>(clock);
-    optimizer->setDeltaFrameStage(
-        [delta = deltaFrames.get()](QImage current, QImage previous, QString windowID, QString hash) {
-            return delta->processDeltaFrame(
-                std::move(current), std::move(previous), std::move(windowID), std::move(hash));
+    return std::shared_ptr<T>(&part, [](T *) {});
+}
+
+} // namespace
+
+CapturePipeline::CapturePipeline(std::unique_ptr<TextRecognizer> recognizer)
+    : components(AppComponents::Options {
+        [] { return std::make_unique<FakeCaptureBackend>(); },
+        [this] {
+            auto source = std::make_unique<FakeActivitySource>();
+            activitySource = source.get();
+            return source;
         },
-        &DeltaFrameProcessor::encodeDeltaData,
-        [delta = deltaFrames.get()](const PendingReference &reference) { delta->commitReference(reference); });
-    ocr = recognizer ? std::make_unique<OCRProcessor>(std::move(recognizer), clock) : std::make_unique<OCRProcessor>();
-    debug = std::make_unique<DebugManager>(clock);
-    auto source = std::make_unique<FakeActivitySource>();
-    activitySource = source.get();
-    monitor = std::make_unique<ActivityMonitor>(std::move(source), clock);
+        &clock,
+        [&recognizer]() -> std::unique_ptr<TextRecognizer> {
+            if (recognizer)
+                return std::move(recognizer);
+            return nullptr;
+        },
+    })
+    , backend(static_cast<FakeCaptureBackend &>(components.captureBackend()))
+    , database(borrowed(components.database()))
+    , storage(borrowed(components.storage()))
+    , deltaFrames(borrowed(components.deltaFrames()))
+    , optimizer(borrowed(components.imageOptimizer()))
+    , ocr(borrowed(components.textRecognition()))
+    , debug(borrowed(components.debug()))
+    , monitor(borrowed(components.activityMonitor()))
+{
 }
 
 CapturePipeline::~CapturePipeline()
 {
     if (service)
         settle();
-    service.reset();
 }
 
 void CapturePipeline::savePreferences(const AppPreferences &preferences) { preferences.save(); }
 
 ScreenshotService &CapturePipeline::makeService()
 {
-    service = std::make_unique<ScreenshotService>(ScreenshotService::Components {
+    // Built here rather than by the root, so that a test may swap a part (the debug counters) first.
+    service = std::make_shared<ScreenshotService>(ScreenshotService::Components {
         &backend,
         optimizer.get(),
         storage.get(),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AppComponents.h"
 #include "capture/ActivityMonitor.h"
 #include "capture/ScreenshotService.h"
 #include "diagnostics/DebugManager.h"
@@ -23,9 +24,10 @@
 
 namespace pellux::test {
 
-// The real capture pipeline (optimiser, store, database, text recognition, debug manager) in a
-// private home, fed by a fake capture backend and a fake clock. Construct the service with
-// makeService() after setting the preferences the test needs.
+// The real capture pipeline (optimiser, store, database, text recognition, debug manager) as the
+// application's composition root builds it, in a private home, fed by a fake capture backend, a fake
+// activity source and a fake clock. Construct the service with makeService() after setting the
+// preferences the test needs.
 class CapturePipeline {
 public:
     // Text is recognised by `recognizer`, or by Tesseract when none is given.
@@ -48,19 +50,23 @@ public:
     static QImage textFrame(const QString &text, int width = 640, int height = 200);
     static QImage blankFrame(int width = 640, int height = 200, QColor color = Qt::white);
 
+    // The parts, owned by `components` (a test may swap one before makeService()); the service, owned
+    // here, once makeService() built it.
+    template <typename T> using Part = std::shared_ptr<T>;
+
     TempHome home;
     FakeClock clock;
-    FakeCaptureBackend backend;
-    std::unique_ptr<SimpleDatabaseManager> database;
-    std::unique_ptr<DatabaseRecordingIndex> index;
-    std::unique_ptr<StorageManager> storage;
-    std::unique_ptr<DeltaFrameProcessor> deltaFrames;
-    std::unique_ptr<ImageOptimizer> optimizer;
-    std::unique_ptr<OCRProcessor> ocr;
-    std::unique_ptr<DebugManager> debug;
     FakeActivitySource *activitySource = nullptr;
-    std::unique_ptr<ActivityMonitor> monitor;
-    std::unique_ptr<ScreenshotService> service;
+    AppComponents components;
+    FakeCaptureBackend &backend;
+    Part<SimpleDatabaseManager> database;
+    Part<StorageManager> storage;
+    Part<DeltaFrameProcessor> deltaFrames;
+    Part<ImageOptimizer> optimizer;
+    Part<OCRProcessor> ocr;
+    Part<DebugManager> debug;
+    Part<ActivityMonitor> monitor;
+    Part<ScreenshotService> service;
 };
 
 } // namespace pellux::test

@@ -1,11 +1,11 @@
 // Renders the debug window's tabs offscreen (to $PELLUX_RENDER_DIR, else build/ui-renders) for a
 // person to look at: every tab with data from a real capture, and the empty live view.
 #include "WindowRender.h"
-#include "app/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "support/TestFiles.h"
 #include "ui/DebugViewModel.h"
 #include "ui/DebugWindow.h"
+#include "ui/MainViewModel.h"
 
 #include <QPainter>
 #include <QQuickItem>

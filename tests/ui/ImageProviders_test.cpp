@@ -1,14 +1,15 @@
 // The image URL schemes as the engine calls them: recordings, symbols and application icons.
+#include "support/ImageEncoder.h"
 #include "support/TempHome.h"
 #include "ui/UiTestSupport.h"
 
-#include "app/SymbolIcons.h"
 #include "imaging/DeltaTestImages.h"
 #include "imaging/ImageOptimizer.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
 #include "ui/ScreenshotLoader.h"
+#include "ui/SymbolIcons.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -100,7 +101,7 @@ TEST_F(ImageProviders, RecordingsAreDecodedAtTheRequestedSizeOrAnswerUnavailable
     const QString folder = home.path() + QStringLiteral("/Shots #1 & 50%?");
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString path = writeFile(
-        folder, QStringLiteral("shot.webp"), *ImageOptimizer::shared().convertToWebP(windowFrame(1000, 500), 0.8));
+        folder, QStringLiteral("shot.webp"), *test::imageEncoder().convertToWebP(windowFrame(1000, 500), 0.8));
     const QString id = idOf(QStringLiteral("image://recording/") + encodeUriComponent(path));
     EXPECT_EQ(recordingPathFromId(id), path);
 
@@ -122,7 +123,7 @@ TEST_F(ImageProviders, AFifoOrALinkInTheStoreIsUnavailableAndHoldsNoLoaderThread
 {
     const QString folder = home.path() + QStringLiteral("/Documents/Pellux/Screenshots/2024/03/05/14");
     ASSERT_TRUE(QDir().mkpath(folder));
-    const QByteArray webp = *ImageOptimizer::shared().convertToWebP(windowFrame(400, 200), 0.8);
+    const QByteArray webp = *test::imageEncoder().convertToWebP(windowFrame(400, 200), 0.8);
     QStringList unavailable;
     for (int i = 0; i < 3; ++i) { // more than the pool has threads
         unavailable << folder + QStringLiteral("/fifo%1.webp").arg(i);

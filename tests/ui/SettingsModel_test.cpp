@@ -1,12 +1,13 @@
 #include "WindowRender.h"
-#include "app/Autostart.h"
-#include "app/MainViewModel.h"
+#include "persistence/Autostart.h"
 #include "support/AlertAnswers.h"
+#include "ui/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "support/LogCapture.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
+#include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
 
 #include <QDir>

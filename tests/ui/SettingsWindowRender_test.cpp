@@ -2,9 +2,9 @@
 // $PELLUX_RENDER_DIR, else build/ui-renders/settings-*.png) for a person to look at, over a real
 // store and a fake list of running applications, one of them excluded.
 #include "WindowRender.h"
-#include "app/Autostart.h"
-#include "app/MainViewModel.h"
+#include "persistence/Autostart.h"
 #include "support/CapturePipeline.h"
+#include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 

@@ -1,6 +1,6 @@
+#include "app/AppComponents.h"
 #include "app/CaptureLock.h"
 #include "app/CaptureShutdown.h"
-#include "app/MainViewModel.h"
 #include "app/commands/Commands.h"
 #include "capture/CaptureBackend.h"
 #include "capture/CaptureBackendLoader.h"
@@ -11,6 +11,7 @@
 #include "runtime/Log.h"
 #include "runtime/SignalWait.h"
 #include "storage/StoreHealer.h"
+#include "ui/MainViewModel.h"
 
 #include <QGuiApplication>
 #include <QLoggingCategory>
@@ -78,14 +79,16 @@ public:
     // and there is no menu to start it again), and notice an X server that went away.
     static constexpr std::chrono::seconds startCheckInterval { 3 };
 
-    explicit CaptureRun(CaptureOptions options)
+    CaptureRun(CaptureOptions options, AppComponents &components)
         : m_options(options)
+        , m_components(components)
+        , m_shutdown(components)
     {
     }
 
     QCoro::Task<int> run()
     {
-        CaptureBackend &backend = CaptureBackend::shared();
+        CaptureBackend &backend = m_components.captureBackend();
         if (!backend.preflightScreenCaptureAccess()) {
             // A desktop that asks the user first (the screen-cast portal) asks now; listing the
             // windows waits for the answer.
@@ -106,7 +109,7 @@ public:
             }
         }
 
-        ScreenshotService &service = ScreenshotService::shared();
+        ScreenshotService &service = m_components.capture();
         service.setTextRecognitionEnabled(!m_options.withoutText);
         connect(&m_shutdown, &CaptureShutdown::signalReceived, this, [this] { stop(StopReason::signal); });
         // A cycle that could not list the windows while the screen is no longer readable means
@@ -120,7 +123,7 @@ public:
         QTimer deadline;
         if (m_options.once) {
             // One frame is no time to heal in: whatever healing is owed stays owed.
-            StoreHealer::startOnce(StoreHealer::TextRecognition::enabled, StoreHealer::Healing::deferred);
+            m_components.healing().begin(StoreHealer::TextRecognition::enabled, StoreHealer::Healing::deferred);
             co_await service.captureTestScreenshot();
             if (!service.hasAvailableContent() && !backend.preflightScreenCaptureAccess())
                 m_reason = StopReason::screenLost;
@@ -136,12 +139,12 @@ public:
                 deadline.start(static_cast<int>(std::min(*m_options.durationSeconds * 1000, double(INT_MAX))));
             }
             // Stored screenshots are re-compressed as they age: a pass now, then hourly.
-            ScreenshotOptimizationService::shared();
+            m_components.recompression();
             // A crash may have left the list, the rows and the files apart, or frames without
             // their text: healed in the background while capture runs.
-            StoreHealer::startOnce(
+            m_components.healing().begin(
                 m_options.withoutText ? StoreHealer::TextRecognition::disabled : StoreHealer::TextRecognition::enabled);
-            viewModel = std::make_unique<MainViewModel>();
+            viewModel = std::make_unique<MainViewModel>(MainViewModel::Components { &service, &backend, {} });
             connect(&m_startCheck, &QTimer::timeout, this, [this] { checkCapture(); });
             m_startCheck.start(startCheckInterval);
             if (!m_reason) {
@@ -153,19 +156,18 @@ public:
         // of the view model that is still waiting.
         m_startCheck.stop();
         viewModel.reset();
-        if (StoreHealer *healer = StoreHealer::running())
-            healer->stop();
+        m_components.healing().stop();
 
         // Shut down: finish the window in progress, let queued text recognition complete, then
         // make sure every database write has reached the file.
-        m_framesWithoutText = co_await CaptureShutdown::finishCapture(service);
+        m_framesWithoutText = co_await CaptureShutdown::finishCapture(service, m_components.database());
         // Frames whose recognition failed are owed their text: the store is not left in order.
-        StoreHealer::endSession(m_framesWithoutText + service.framesNotIndexed() + service.framesNotRecognized());
-        if (!m_options.once)
-            ScreenshotOptimizationService::shared().stop();
+        m_components.healing().end(m_framesWithoutText + service.framesNotIndexed() + service.framesNotRecognized());
+        if (m_components.hasRecompression())
+            m_components.recompression().stop();
         std::fprintf(stderr, "pellux capture: stopped after %d window captures\n", service.captureCount());
         if (!m_options.withoutText) {
-            const OCRProcessor &ocr = OCRProcessor::shared();
+            const OCRProcessor &ocr = m_components.textRecognition();
             std::fprintf(stderr,
                 "pellux capture: text recognised in %d frames whole (%.1f s of processor time) and in %d by "
                 "their changed lines (%.1f s)\n",
@@ -197,7 +199,6 @@ public:
         co_return notStored > 0 || notIndexed > 0 || notRecognized > 0 ? kExitFailure : kExitSuccess;
     }
 
-    int framesWithoutText() const { return m_framesWithoutText; }
     bool installSignalHandlers() { return m_shutdown.installSignalHandlers(); }
 
 signals:
@@ -206,11 +207,11 @@ signals:
 private:
     QCoro::Task<> checkCapture()
     {
-        ScreenshotService &service = ScreenshotService::shared();
+        ScreenshotService &service = m_components.capture();
         if (m_reason || m_checking || service.isCapturing())
             co_return;
         m_checking = true;
-        CaptureBackend &backend = CaptureBackend::shared();
+        CaptureBackend &backend = m_components.captureBackend();
         const CaptureResult<ShareableContent> content = co_await backend.getShareableContent();
         m_checking = false;
         if (m_reason || service.isCapturing())
@@ -243,6 +244,7 @@ private:
     }
 
     CaptureOptions m_options;
+    AppComponents &m_components;
     CaptureShutdown m_shutdown;
     QTimer m_startCheck;
     bool m_checking = false;
@@ -274,7 +276,9 @@ int capture(const CommandArguments &arguments)
         std::fprintf(stderr, "pellux capture: %s\n", qUtf8Printable(captureLock.refusal()));
         return captureLock.heldElsewhere() ? kExitAlreadyCapturing : kExitFailure;
     }
-    CaptureRun captureRun(*options);
+    // Every long-lived part this run uses; destroyed before the application.
+    AppComponents components;
+    CaptureRun captureRun(*options, components);
     if (!captureRun.installSignalHandlers()) {
         std::fprintf(stderr, "pellux capture: cannot install the signal handlers\n");
         return kExitFailure;
@@ -287,13 +291,8 @@ int capture(const CommandArguments &arguments)
         });
     });
     app.exec();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    if (captureRun.framesWithoutText() > 0) {
-        // Recognition still running on its queue would otherwise hold up (and race with) the
-        // teardown of the components; everything stored is already on disk.
-        std::_Exit(exitCode);
-    }
+    // Recognition still queued after the grace period is dropped when the components stop: those
+    // frames are counted as without text, and the next capturing process recognises them.
     return exitCode;
 }
 

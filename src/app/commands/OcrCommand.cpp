@@ -1,14 +1,15 @@
 #include "app/commands/Commands.h"
 
+#include "app/AppComponents.h"
 #include "imaging/ImageFileReader.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognizedText.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
-#include <future>
 
 namespace pellux::commands {
 
@@ -16,11 +17,10 @@ namespace {
 
 Recognition recognized(OCRProcessor &processor, const QImage &image)
 {
-    std::promise<Recognition> answer;
-    std::future<Recognition> result = answer.get_future();
-    processor.processImage(
-        image, std::nullopt, [&answer](Recognition fragments) { answer.set_value(std::move(fragments)); });
-    return result.get();
+    auto [fragments, completion] = completionFuture(
+        Recognition(RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
+    processor.processImage(image, std::nullopt, std::move(completion));
+    return fragments.result();
 }
 
 } // namespace
@@ -36,7 +36,9 @@ int ocr(const CommandArguments &arguments)
 
     // Standard output carries the recognised text; log lines go to standard error.
     log::setStream(stderr);
-    OCRProcessor &processor = OCRProcessor::shared();
+    // Only the recogniser: no capture backend, store or database.
+    AppComponents components;
+    OCRProcessor &processor = components.textRecognition();
     if (!processor.isRecognizerReady())
         return kExitFailure;
     const bool several = arguments.args.size() > 1;

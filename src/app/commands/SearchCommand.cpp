@@ -2,6 +2,7 @@
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <QCoreApplication>
@@ -10,7 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
-#include <future>
+#include <thread>
 
 namespace pellux::commands {
 
@@ -102,15 +103,15 @@ int search(const CommandArguments &arguments)
     }
     // The completion comes to the main thread: at once without a Qt application, else through
     // its event loop, which runs while waiting.
-    std::promise<SearchAnswer> done;
-    std::future<SearchAnswer> answer = done.get_future();
-    database.findText(
-        options.query, options.appName, [&done](SearchAnswer found) { done.set_value(std::move(found)); });
-    while (answer.wait_for(std::chrono::milliseconds(5)) != std::future_status::ready) {
+    auto [answer, completion]
+        = completionFuture(SearchAnswer { {}, QStringLiteral("the search was dropped unanswered") });
+    database.findText(options.query, options.appName, std::move(completion));
+    while (!answer.isFinished()) {
         if (QCoreApplication::instance())
             QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    const SearchAnswer found = answer.get();
+    const SearchAnswer found = answer.result();
     if (!found.error.isEmpty()) {
         // Part of an answer would look like all of it.
         std::fprintf(stderr, "pellux search: the search failed while reading %s: %s\n", qPrintable(path),

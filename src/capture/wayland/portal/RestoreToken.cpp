@@ -1,6 +1,6 @@
 #include "capture/wayland/portal/RestoreToken.h"
 
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 #include "runtime/Log.h"
 
 namespace pellux::wayland::portal {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,9 +42,7 @@ public:
         Sleep sleep;
     };
 
-    // With the shared capture service and backend.
-    explicit MainViewModel(QObject *parent = nullptr);
-    MainViewModel(Components components, QObject *parent = nullptr);
+    explicit MainViewModel(Components components, QObject *parent = nullptr);
     ~MainViewModel() override;
 
     const AppPreferences &preferences() const { return m_preferences; }

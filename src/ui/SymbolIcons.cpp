@@ -1,4 +1,4 @@
-#include "app/SymbolIcons.h"
+#include "ui/SymbolIcons.h"
 
 #include <QPainter>
 #include <QPixmap>

@@ -1,4 +1,4 @@
-#include "app/MainViewModel.h"
+#include "ui/MainViewModel.h"
 
 #include "capture/CaptureBackend.h"
 #include "capture/ScreenshotService.h"
@@ -9,11 +9,6 @@
 #include <QPointer>
 
 namespace pellux {
-
-MainViewModel::MainViewModel(QObject *parent)
-    : MainViewModel(Components { &ScreenshotService::shared(), &CaptureBackend::shared(), {} }, parent)
-{
-}
 
 MainViewModel::MainViewModel(Components components, QObject *parent)
     : QObject(parent)

@@ -1,4 +1,4 @@
-#include "app/Autostart.h"
+#include "persistence/Autostart.h"
 
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"

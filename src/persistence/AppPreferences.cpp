@@ -1,4 +1,4 @@
-#include "app/AppPreferences.h"
+#include "persistence/AppPreferences.h"
 
 #include "runtime/JsonFields.h"
 #include "runtime/Log.h"
