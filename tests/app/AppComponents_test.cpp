@@ -60,9 +60,10 @@ TEST(AppComponents, RecognitionStillQueuedAtTheEndIsDroppedAndItsWaitersAnswered
         while (!open)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
-    std::vector<QFuture<std::vector<OCRText>>> answers;
+    std::vector<QFuture<Recognition>> answers;
     for (int i = 0; i < 3; ++i) {
-        auto [answer, completion] = completionFuture(std::vector<OCRText> { OCRText {} });
+        auto [answer, completion]
+            = completionFuture(Recognition(RecognitionFailure { RecognitionFailure::Kind::image, "dropped" }));
         ocr.processImage(
             CapturePipeline::textFrame(QStringLiteral("queued %1").arg(i)), std::nullopt, std::move(completion));
         answers.push_back(answer);
@@ -75,11 +76,11 @@ TEST(AppComponents, RecognitionStillQueuedAtTheEndIsDroppedAndItsWaitersAnswered
     });
     pipeline.reset();
     opener.join();
-    for (QFuture<std::vector<OCRText>> &answer : answers) {
+    for (QFuture<Recognition> &answer : answers) {
         ASSERT_TRUE(answer.isFinished());
         // The failure value, not recognised text.
-        EXPECT_EQ(answer.result().size(), 1u);
-        EXPECT_TRUE(answer.result().front().text.isEmpty());
+        ASSERT_FALSE(answer.result().ok());
+        EXPECT_EQ(answer.result().failure().reason, "dropped");
     }
 }
 
