@@ -84,9 +84,11 @@ StorageManager &AppComponents::storage()
 
 OCRProcessor &AppComponents::textRecognition()
 {
-    if (!m_ocr.object)
-        m_ocr.set(m_options.makeRecognizer ? std::make_unique<OCRProcessor>(m_options.makeRecognizer(), m_clock)
-                                           : std::make_unique<OCRProcessor>());
+    if (!m_ocr.object) {
+        std::unique_ptr<TextRecognizer> recognizer = m_options.makeRecognizer ? m_options.makeRecognizer() : nullptr;
+        m_ocr.set(recognizer ? std::make_unique<OCRProcessor>(std::move(recognizer), m_clock)
+                             : std::make_unique<OCRProcessor>());
+    }
     return *m_ocr.object;
 }
 
