@@ -4,8 +4,8 @@
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
-#include "runtime/StoreLayout.h"
 #include "runtime/SharedInstance.h"
+#include "runtime/StoreLayout.h"
 #include "runtime/ThreadSanitizer.h"
 
 #include <QFuture>

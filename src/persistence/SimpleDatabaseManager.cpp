@@ -6,8 +6,8 @@
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
-#include "runtime/StoreLayout.h"
 #include "runtime/SharedInstance.h"
+#include "runtime/StoreLayout.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -489,8 +489,8 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
             SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
             QString text;
             if (!image.isNull()) {
-                auto [recognized, recognizedDone] = completionFuture(Recognition(
-                    RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
+                auto [recognized, recognizedDone] = completionFuture(
+                    Recognition(RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
                 m_ocr.processImage(image, r.id, recognizedDone);
                 const Recognition fragments = co_await recognized;
                 if (!self)

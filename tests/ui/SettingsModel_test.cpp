@@ -1,7 +1,6 @@
 #include "WindowRender.h"
 #include "persistence/Autostart.h"
 #include "support/AlertAnswers.h"
-#include "ui/MainViewModel.h"
 #include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "support/LogCapture.h"
