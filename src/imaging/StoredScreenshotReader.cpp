@@ -3,7 +3,6 @@
 #include "imaging/DeltaFrameReader.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
-#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <cmath>
@@ -39,9 +38,13 @@ StoredScreenshotReader::StoredScreenshotReader(DeltaChainLookup lookup, qint64 c
 StoredScreenshotReader::DeltaChainLookup StoredScreenshotReader::databaseLookup(SimpleDatabaseManager &database)
 {
     return [&database](const QString &filePath) {
-        auto [answer, completion] = completionFuture(std::optional<std::vector<DeltaChainLink>>());
-        database.getDeltaChain(filePath, std::move(completion));
-        return answer.result();
+        // A plain promise: this waits on a worker thread, and the hand-over through std::promise is
+        // one the thread sanitizer sees (a QFuture's is inside Qt, which it cannot).
+        auto promise = std::make_shared<std::promise<std::optional<std::vector<DeltaChainLink>>>>();
+        std::future<std::optional<std::vector<DeltaChainLink>>> answer = promise->get_future();
+        database.getDeltaChain(filePath,
+            [promise](std::optional<std::vector<DeltaChainLink>> chain) { promise->set_value(std::move(chain)); });
+        return answer.get();
     };
 }
 
