@@ -8,6 +8,7 @@
 #include "diagnostics/DebugManager.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
@@ -21,7 +22,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
-#include <QPromise>
 #include <QTimer>
 
 #include <qcorofuture.h>
@@ -271,13 +271,8 @@ QCoro::Task<> AppDelegate::resetEverything()
     const bool filesDeleted = co_await deleting;
     if (!self)
         co_return;
-    auto reset = std::make_shared<QPromise<bool>>();
-    reset->start();
-    QFuture<bool> resetting = reset->future();
-    database().resetDatabase([reset](bool done) {
-        reset->addResult(done);
-        reset->finish();
-    });
+    auto [resetting, completion] = completionFuture(false);
+    database().resetDatabase(std::move(completion));
     const bool databaseReset = co_await resetting;
     if (!self)
         co_return;

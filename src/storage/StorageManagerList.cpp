@@ -20,7 +20,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPromise>
 #include <QSet>
 
 #include <qcorofuture.h>

@@ -19,7 +19,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QPointer>
-#include <QPromise>
 #include <QSet>
 
 #include <qcorofuture.h>

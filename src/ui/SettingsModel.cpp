@@ -3,6 +3,7 @@
 #include "capture/ScreenshotService.h"
 #include "persistence/Autostart.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "runtime/SerialQueue.h"
 #include "storage/StorageManager.h"
@@ -13,7 +14,6 @@
 
 #include <QDateTime>
 #include <QDesktopServices>
-#include <QPromise>
 #include <QUrl>
 
 #include <qcorofuture.h>
@@ -395,13 +395,8 @@ QCoro::Task<> SettingsModel::deleteAllData()
     const bool filesDeleted = co_await deletion;
     if (!self)
         co_return;
-    auto emptied = std::make_shared<QPromise<bool>>();
-    emptied->start();
-    QFuture<bool> emptying = emptied->future();
-    m_components.database->deleteAllData([emptied](bool done) {
-        emptied->addResult(done);
-        emptied->finish();
-    });
+    auto [emptying, completion] = completionFuture(false);
+    m_components.database->deleteAllData(std::move(completion));
     const bool rowsDeleted = co_await emptying;
     if (!self)
         co_return;
