@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@
 namespace pellux::kwin {
 namespace {
 
-QJsonObject window(const QString &uuid, const QString &caption, double stackingOrder, QJsonObject extra = {})
+QJsonObject window(const QString &uuid, const QString &caption, double stackingOrder, const QJsonObject &extra = {})
 {
     QJsonObject w { { "internalId", uuid }, { "caption", caption }, { "resourceClass", "zenity" },
         { "resourceName", "zenity" }, { "desktopFileName", "zenity" }, { "pid", 42 }, { "x", 10 }, { "y", 20 },
@@ -35,6 +36,14 @@ QByteArray report(const QJsonArray &windows)
 
 const DesktopEntryLookup noEntries = [](const QString &, const QString &) { return std::optional<QString>(); };
 
+ShareableContent parsed(const QByteArray &json, WindowIdTable &ids, const DesktopEntryLookup &entries = noEntries,
+    QHash<quint32, QSize> *clientSizes = nullptr)
+{
+    const auto content = parseWindowReport(json, ids, entries, clientSizes);
+    EXPECT_TRUE(content.ok()) << content.error().localizedDescription.toStdString() << "\n" << json.toStdString();
+    return content.ok() ? content.value() : ShareableContent {};
+}
+
 QStringList titles(const ShareableContent &content)
 {
     QStringList result;
@@ -43,36 +52,54 @@ QStringList titles(const ShareableContent &content)
     return result;
 }
 
-TEST(KWinWindowReport, ListsWindowsFrontToBackByStackingOrder)
+QMap<QString, quint32> idsByTitle(const ShareableContent &content)
 {
-    WindowIdTable ids;
-    const auto content = parseWindowReport(
-        report({ window("{a}", "bottom", 0), window("{c}", "top", 7), window("{b}", "middle", 3) }), ids, noEntries);
-    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString();
-    EXPECT_EQ(titles(content.value()), (QStringList { "top", "middle", "bottom" }));
-    const WindowDescription &top = content.value().windows.front();
-    EXPECT_EQ(top.frame, QRectF(10, 20, 700, 500));
-    EXPECT_EQ(top.owningApplication, (RunningApplication { "zenity", "zenity", 42 }));
-    // Three windows of one application: it is listed once.
-    EXPECT_EQ(content.value().applications.size(), 1u);
+    QMap<QString, quint32> result;
+    for (const WindowDescription &w : content.windows)
+        result.insert(*w.title, w.windowID);
+    return result;
 }
 
-TEST(KWinWindowReport, LeavesOutWindowsThatAreNoApplicationContent)
+QJsonObject owner(const char *windowClass, const char *desktopFile, int pid = 42)
 {
-    const char *const neverListed[] = { "desktopWindow", "dock", "splash", "tooltip", "notification",
-        "criticalNotification", "onScreenDisplay", "popupWindow", "menu", "comboBox", "dndIcon" };
-    QJsonArray windows { window("{normal}", "normal", 0),
-        window("{dialog}", "dialog", 1, { { "normalWindow", false }, { "dialog", true } }),
+    return { { "resourceClass", windowClass }, { "resourceName", windowClass }, { "desktopFileName", desktopFile },
+        { "pid", pid } };
+}
+
+TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntry)
+{
+    const DesktopEntryLookup entries
+        = [](const QString &instance, const QString &windowClass) -> std::optional<QString> {
+        if (instance == "org.kde.kate")
+            return QStringLiteral("org.kde.kate");
+        if (windowClass == "xterm")
+            return QStringLiteral("debian-xterm");
+        return std::nullopt;
+    };
+    QJsonArray windows { window("{kate}", "kate", 3, owner("kate", "org.kde.kate")),
+        window("{xterm}", "xterm", 7, owner("xterm", "")), window("{tool}", "tool", 1, owner("tool", "", 0)),
+        window("{anon}", "anonymous", 0, owner("", "", 0)),
+        window("{dialog}", "dialog", 5, { { "normalWindow", false }, { "dialog", true } }),
         // A window that skips the task bar is still an application's window.
-        window("{skip}", "skips taskbar", 2, { { "skipTaskbar", true } }) };
+        window("{skip}", "skips taskbar", 6, { { "skipTaskbar", true } }) };
     int order = 10;
-    for (const char *kind : neverListed)
+    for (const char *kind : { "desktopWindow", "dock", "splash", "tooltip", "notification", "criticalNotification",
+             "onScreenDisplay", "popupWindow", "menu", "comboBox", "dndIcon" })
         windows.append(
             window(QStringLiteral("{%1}").arg(kind), kind, order++, { { "normalWindow", false }, { kind, true } }));
     WindowIdTable ids;
-    const auto content = parseWindowReport(report(windows), ids, noEntries);
-    ASSERT_TRUE(content.ok());
-    EXPECT_EQ(titles(content.value()), (QStringList { "skips taskbar", "dialog", "normal" }));
+    const ShareableContent content = parsed(report(windows), ids, entries);
+    EXPECT_EQ(titles(content), (QStringList { "xterm", "skips taskbar", "dialog", "kate", "tool", "anonymous" }));
+    ASSERT_EQ(content.windows.size(), 6u);
+    const auto &w = content.windows;
+    EXPECT_EQ(w[0].frame, QRectF(10, 20, 700, 500));
+    EXPECT_EQ(w[0].owningApplication, (RunningApplication { "xterm", "debian-xterm", 42 }));
+    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 42 }));
+    EXPECT_EQ(w[3].owningApplication, (RunningApplication { "kate", "org.kde.kate", 42 }));
+    EXPECT_EQ(w[4].owningApplication, (RunningApplication { "tool", "tool", 0 }));
+    EXPECT_FALSE(w[5].owningApplication);
+    // Two windows of zenity: it is listed once.
+    EXPECT_EQ(content.applications.size(), 4u);
 }
 
 TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
@@ -96,102 +123,70 @@ TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
         { "empty client area", { { "clientWidth", 0 }, { "clientHeight", 470 } }, true, std::nullopt },
     };
     for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
         WindowIdTable ids;
-        QHash<quint32, QSize> sizes { { 99, QSize(1, 1) } };
-        const auto content = parseWindowReport(report({ window("{w}", "w", 0, c.fields) }), ids, noEntries, &sizes);
-        ASSERT_TRUE(content.ok()) << c.name;
-        ASSERT_EQ(content.value().windows.size(), 1u) << c.name;
-        const WindowDescription &w = content.value().windows.front();
-        EXPECT_EQ(w.isOnScreen, c.onScreen) << c.name;
-        EXPECT_EQ(sizes.contains(w.windowID) ? std::optional(sizes.value(w.windowID)) : std::nullopt, c.clientSize)
-            << c.name;
-        EXPECT_FALSE(sizes.contains(99)) << c.name; // a size from an earlier report does not stay
+        QHash<quint32, QSize> sizes { { 99, QSize(1, 1) } }; // from an earlier report: does not stay
+        const ShareableContent content = parsed(report({ window("{w}", "w", 0, c.fields) }), ids, noEntries, &sizes);
+        ASSERT_EQ(content.windows.size(), 1u);
+        const WindowDescription &w = content.windows.front();
+        EXPECT_EQ(w.isOnScreen, c.onScreen);
+        EXPECT_EQ(sizes.contains(w.windowID) ? std::optional(sizes.value(w.windowID)) : std::nullopt, c.clientSize);
+        EXPECT_FALSE(sizes.contains(99));
     }
 }
 
 TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
 {
     WindowIdTable ids;
-    const auto first = parseWindowReport(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), ids, noEntries);
-    ASSERT_TRUE(first.ok());
-    const quint32 b = first.value().windows[0].windowID;
-    const quint32 a = first.value().windows[1].windowID;
-    EXPECT_NE(a, 0u);
-    EXPECT_NE(a, b);
-
+    const auto first = idsByTitle(parsed(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), ids));
+    EXPECT_TRUE(first["a"] != 0 && first["a"] != first["b"]);
     // Restacked, with a new window on top: the old ones keep their ids.
-    const auto second = parseWindowReport(
-        report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids, noEntries);
-    ASSERT_TRUE(second.ok());
-    EXPECT_EQ(second.value().windows[1].windowID, a);
-    EXPECT_EQ(second.value().windows[2].windowID, b);
-    const quint32 c = second.value().windows[0].windowID;
-    EXPECT_NE(c, a);
-    EXPECT_NE(c, b);
-    EXPECT_EQ(ids.uuidFor(a), QString("{a}"));
-
+    const auto second
+        = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids));
+    EXPECT_EQ(second["a"], first["a"]);
+    EXPECT_EQ(second["b"], first["b"]);
+    EXPECT_TRUE(second["c"] != first["a"] && second["c"] != first["b"]);
+    EXPECT_EQ(ids.uuidFor(first["a"]), QString("{a}"));
     // "a" closed: its id is forgotten and never handed out again, even to a window with its uuid.
-    const auto third = parseWindowReport(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids, noEntries);
-    ASSERT_TRUE(third.ok());
-    EXPECT_FALSE(ids.uuidFor(a));
+    parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids);
+    EXPECT_FALSE(ids.uuidFor(first["a"]));
     EXPECT_EQ(ids.size(), 2);
-    const auto fourth = parseWindowReport(report({ window("{a}", "a", 0) }), ids, noEntries);
-    ASSERT_TRUE(fourth.ok());
-    EXPECT_NE(fourth.value().windows[0].windowID, a);
-}
-
-TEST(KWinWindowReport, NamesTheApplicationByItsDesktopEntryWhereOneMatches)
-{
-    const DesktopEntryLookup entries
-        = [](const QString &instance, const QString &windowClass) -> std::optional<QString> {
-        if (instance == "org.kde.kate")
-            return QStringLiteral("org.kde.kate");
-        if (windowClass == "xterm")
-            return QStringLiteral("debian-xterm");
-        return std::nullopt;
-    };
-    WindowIdTable ids;
-    const auto content = parseWindowReport(
-        report({
-            window("{1}", "kate", 3,
-                { { "resourceClass", "kate" }, { "resourceName", "kate" }, { "desktopFileName", "org.kde.kate" } }),
-            window("{2}", "xterm", 2,
-                { { "resourceClass", "xterm" }, { "resourceName", "xterm" }, { "desktopFileName", "" } }),
-            window("{3}", "no entry", 1,
-                { { "resourceClass", "tool" }, { "resourceName", "tool" }, { "desktopFileName", "" }, { "pid", 0 } }),
-            window("{4}", "anonymous", 0,
-                { { "resourceClass", "" }, { "resourceName", "" }, { "desktopFileName", "" }, { "pid", 0 } }),
-        }),
-        ids, entries);
-    ASSERT_TRUE(content.ok());
-    const auto &w = content.value().windows;
-    ASSERT_EQ(w.size(), 4u);
-    EXPECT_EQ(w[0].owningApplication, (RunningApplication { "kate", "org.kde.kate", 42 }));
-    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "xterm", "debian-xterm", 42 }));
-    EXPECT_EQ(w[2].owningApplication, (RunningApplication { "tool", "tool", 0 }));
-    EXPECT_FALSE(w[3].owningApplication);
-    EXPECT_EQ(content.value().applications.size(), 3u);
+    EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), ids))["a"], first["a"]);
 }
 
 TEST(KWinWindowReport, AMalformedReportIsAnErrorThatKeepsTheKnownIds)
 {
     WindowIdTable ids;
-    ASSERT_TRUE(parseWindowReport(report({ window("{kept}", "kept", 0) }), ids, noEntries).ok());
-    const quint32 kept = ids.idFor("{kept}");
+    const quint32 kept = idsByTitle(parsed(report({ window("{kept}", "kept", 0) }), ids))["kept"];
     for (const char *json : { "{\"windows\": [", "", "[]", "{\"version\": 1}", "{\"windows\": {}}",
              "{\"windows\": [3]}", "{\"windows\": [{\"caption\": \"x\"}]}",
              "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }) {
+        SCOPED_TRACE(json);
         const auto content = parseWindowReport(json, ids, noEntries);
-        ASSERT_FALSE(content.ok()) << json;
+        ASSERT_FALSE(content.ok());
         EXPECT_EQ(content.error().domain, captureFailureDomain);
         EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
         EXPECT_EQ(ids.size(), 1);
     }
 }
 
-// The script against a stand-in of Plasma 6's scripting API (the backend test runs it against
-// Plasma 5's): four windows and a panel, Alpha under Bravo, one on desktop 2, one minimised.
-constexpr char plasma6Workspace[] = R"JS(
+// The arguments of the one D-Bus call the window-list script makes over `workspace` (JavaScript).
+QStringList runScript(const char *workspace)
+{
+    QJSEngine engine;
+    engine.evaluate(QString::fromLatin1(workspace));
+    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
+    const QJSValue result = engine.evaluate(
+        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
+    EXPECT_FALSE(result.isError()) << result.toString().toStdString();
+    return engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+}
+
+// Plasma 6's scripting API (the backend test runs the script against Plasma 5's): four windows and a
+// panel, Alpha under Bravo, one on desktop 2, one minimised.
+TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
+{
+    const QStringList call = runScript(R"JS(
         var one = { id: "d1" }, two = { id: "d2" };
         function win(id, caption, order, desktops, extra) {
             var w = { internalId: id, caption: caption, resourceClass: "zenity", resourceName: "zenity",
@@ -206,43 +201,27 @@ constexpr char plasma6Workspace[] = R"JS(
                 win("{aaaa}", "Alpha", 2, [one], {}), win("{bbbb}", "Bravo", 3, [], {}),
                 win("{cccc}", "Elsewhere", 1, [two], {}), win("{dddd}", "Minimised", 0, [one], { minimized: true }),
                 win("{pppp}", "Panel", 9, [], { dock: true, normalWindow: false }) ]; } };
-        )JS";
-
-TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6)
-{
-    QJSEngine engine;
-    engine.evaluate(QString::fromLatin1(plasma6Workspace));
-    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
-    const QJSValue result = engine.evaluate(
-        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
-    ASSERT_FALSE(result.isError()) << result.toString().toStdString();
-    const QStringList call = engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+        )JS");
     ASSERT_EQ(call.size(), 5);
     EXPECT_EQ(
         call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
-
     WindowIdTable ids;
-    const auto content = parseWindowReport(call[4].toUtf8(), ids, noEntries);
-    ASSERT_TRUE(content.ok()) << content.error().localizedDescription.toStdString() << "\n" << call[4].toStdString();
-    EXPECT_EQ(titles(content.value()), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
-    const auto &w = content.value().windows;
+    const ShareableContent content = parsed(call[4].toUtf8(), ids);
+    EXPECT_EQ(titles(content), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
+    ASSERT_EQ(content.windows.size(), 4u);
+    const auto &w = content.windows;
     EXPECT_EQ(std::vector<bool>({ w[0].isOnScreen, w[1].isOnScreen, w[2].isOnScreen, w[3].isOnScreen }),
         std::vector<bool>({ true, true, false, false }));
     EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
     EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
     EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 18390 }));
-}
 
-TEST(KWinWindowScript, ReportsItsOwnFailure)
-{
-    QJSEngine engine;
-    engine.evaluate("var workspace = {}; var calls = []; function callDBus() { calls.push(arguments[4]); }");
-    engine.evaluate(QString::fromUtf8(windowListScript(":1.7", "/p", "i.f", "Report")));
-    const QByteArray json = engine.evaluate("calls[0]").toString().toUtf8();
-    WindowIdTable ids;
-    const auto content = parseWindowReport(json, ids, noEntries);
-    ASSERT_FALSE(content.ok());
-    EXPECT_TRUE(content.error().localizedDescription.contains("script failed")) << json.toStdString();
+    // A workspace the script cannot read: it reports its own failure.
+    const QStringList failed = runScript("var workspace = {};");
+    ASSERT_EQ(failed.size(), 5);
+    const auto failure = parseWindowReport(failed[4].toUtf8(), ids, noEntries);
+    ASSERT_FALSE(failure.ok());
+    EXPECT_TRUE(failure.error().localizedDescription.contains("script failed")) << failed[4].toStdString();
 }
 
 } // namespace
