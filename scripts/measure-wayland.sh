@@ -64,7 +64,7 @@ start_gnome() {
   wait_for 10 test -S "$RUNTIME_DIR/pipewire-0"
   in_session setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
   wait_for 60 grep -q 'GNOME Shell started' "$OUT/gnome-shell.log" || return 1
-  in_session /usr/bin/python3 "$source_dir/tests/wayland/gnome_keys.py" ff1b >/dev/null 2>&1 # leave the overview
+  in_session /usr/bin/python3 "$source_dir/tests/wayland/mutter_input.py" key:ff1b >/dev/null 2>&1 # leave the overview
 }
 
 start_sway() {

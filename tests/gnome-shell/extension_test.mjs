@@ -81,42 +81,32 @@ function checkList(form, bus) {
     assert.deepEqual(list.windows[2].buffer, {x: 10, y: 46, width: 300, height: 174});
 }
 
+// Each form as the shell loads it: the module form (shell 45 and later) imported as a module, the
+// script form (shell 43 and 44) run with the shell's `imports`.
 const folder = process.argv[2];
+const forms = {
+    module: {versions: v => v.includes('45') && !v.includes('44'),
+        load: async (file, metadata) => new (await import(pathToFileURL(file).href)).default(metadata)},
+    legacy: {versions: v => v.join() === '43,44',
+        load: async (file, metadata) => new Function('imports', `${readFileSync(file, 'utf8')}\nreturn init;`)(
+            {gi: globalThis.__gi})(metadata)},
+};
 let failed = 0;
-async function form(name, run) {
+for (const [name, form] of Object.entries(forms)) {
     try {
-        await run();
-        console.log(`ok   ${name}`);
+        const bus = installStandIns();
+        const dir = `${folder}/${name}/windows@pellux.app`;
+        const metadata = JSON.parse(readFileSync(`${dir}/metadata.json`));
+        assert.ok(form.versions(metadata['shell-version']), `${name}: ${metadata['shell-version']}`);
+        const extension = await form.load(`${dir}/extension.js`, metadata);
+        extension.enable();
+        checkList(name, bus);
+        extension.disable();
+        assert.equal(bus.exported.size + bus.owned.size, 0, `${name}: disable lets go of the bus`);
+        console.log(`ok   the ${name} form lists the windows`);
     } catch (error) {
-        console.log(`FAIL ${name}\n${error.stack}`);
+        console.log(`FAIL the ${name} form\n${error.stack}`);
         failed += 1;
     }
 }
-
-await form('the module form (shell 45 and later) lists the windows', async () => {
-    const bus = installStandIns();
-    const metadata = JSON.parse(readFileSync(`${folder}/module/windows@pellux.app/metadata.json`));
-    assert.ok(metadata['shell-version'].includes('45') && !metadata['shell-version'].includes('44'));
-    const module = await import(pathToFileURL(`${folder}/module/windows@pellux.app/extension.js`).href);
-    const extension = new module.default(metadata);
-    extension.enable();
-    checkList('module', bus);
-    extension.disable();
-    assert.equal(bus.exported.size + bus.owned.size, 0, 'module: disable lets go of the bus');
-});
-
-await form('the script form (shell 43 and 44) lists the windows', async () => {
-    const bus = installStandIns();
-    const metadata = JSON.parse(readFileSync(`${folder}/legacy/windows@pellux.app/metadata.json`));
-    assert.deepEqual(metadata['shell-version'], ['43', '44']);
-    const source = readFileSync(`${folder}/legacy/windows@pellux.app/extension.js`, 'utf8');
-    const init = new Function('imports', `${source}\nreturn init;`)({gi: globalThis.__gi});
-    const extension = init(metadata);
-    extension.enable();
-    checkList('legacy', bus);
-    extension.disable();
-    assert.equal(bus.exported.size + bus.owned.size, 0, 'legacy: disable lets go of the bus');
-});
-
-console.log(`${2 - failed} passed, ${failed} failed`);
 process.exitCode = failed ? 1 : 0;

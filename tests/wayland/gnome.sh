@@ -16,56 +16,25 @@ rm -rf "$TEST_HOME/.config/dconf"
 install_pellux || exit 1
 HERE=$(cd "$(dirname "$0")" && pwd)
 EXTENSION=windows@pellux.app
-DISPLAY_NAME=pellux-gnome-0
-# The session's own files (its bus address), written by the user.
-SESSION_DIR=$OUT/session
-mkdir -p "$SESSION_DIR" && chown "$TEST_USER:$TEST_USER" "$SESSION_DIR"
-
-# gnome-shell 43 aborts without a system bus (its UPower proxy): one of the test's own when absent.
-SYSTEM_BUS_PID=""
-if [ ! -S /run/dbus/system_bus_socket ]; then
-  mkdir -p /run/dbus
-  SYSTEM_BUS_PID=$(dbus-daemon --system --fork --print-pid)
-fi
-trap 'status=$?; stop_user_processes
-  if [ -n "$SYSTEM_BUS_PID" ]; then kill "$SYSTEM_BUS_PID"; rm -f /run/dbus/pid /run/dbus/system_bus_socket; fi
-  [ $status -eq 0 ] && rm -rf "$OUT" || echo "logs kept in $OUT"' EXIT
-
 check "the install put the extension into the user's extensions folder" \
   test -f "$TEST_HOME/.local/share/gnome-shell/extensions/$EXTENSION/metadata.json"
-
 MONITOR=1280x800
 [ $BENCH -eq 1 ] && MONITOR=2560x1440
-# /run/systemd/seats exists here without logind: gnome-shell, not seeing it, runs without a seat.
-cat >"$SESSION_DIR/shell.sh" <<SHELL
-#!/bin/bash
-echo "\$DBUS_SESSION_BUS_ADDRESS" >"$SESSION_DIR/bus"
-exec gnome-shell --headless --wayland --no-x11 --virtual-monitor $MONITOR --wayland-display $DISPLAY_NAME
-SHELL
-chmod 755 "$SESSION_DIR/shell.sh"
-unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
-  env HOME=$TEST_HOME XDG_RUNTIME_DIR=$RUNTIME_DIR dbus-run-session -- $SESSION_DIR/shell.sh" >"$OUT/gnome-shell.log" 2>&1 &
-started 20 "gnome-shell's session bus" "$OUT/gnome-shell.log" test -s "$SESSION_DIR/bus"
-BUS=$(cat "$SESSION_DIR/bus")
-in_session() { as_user WAYLAND_DISPLAY=$DISPLAY_NAME DBUS_SESSION_BUS_ADDRESS="$BUS" XDG_CURRENT_DESKTOP=GNOME "$@"; }
-# PipeWire outside gnome-shell's mount namespace (WirePlumber exits where it cannot see the seats).
-in_session setsid pipewire >"$OUT/pipewire.log" 2>&1 &
-wait_for 10 test -S "$RUNTIME_DIR/pipewire-0"
-in_session setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
-started 60 gnome-shell "$OUT/gnome-shell.log" grep -q 'GNOME Shell started' "$OUT/gnome-shell.log"
+start_gnome_shell pellux-gnome-0 $MONITOR
+keys() { in_gnome /usr/bin/python3 "$HERE/mutter_input.py" "$@" >>"$OUT/checks.log" 2>&1; }
 
 extension_state() {
-  in_session gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
+  in_gnome gdbus call --session -d org.gnome.Shell -o /org/gnome/Shell \
     -m org.gnome.Shell.Extensions.GetExtensionInfo "$EXTENSION" | grep -o "'state': <[0-9.]*>"
 }
 echo "extension before Pellux ran: $(extension_state)" >>"$OUT/checks.log"
 
 if [ $BENCH -eq 1 ]; then
-  in_session setsid foot -a pellux.bench -T pellux-bench -w 1920x1106 -- sh -c 'ls -l /usr/bin; sleep 600' >/dev/null 2>&1 &
+  in_gnome setsid foot -a pellux.bench -T pellux-bench -w 1920x1106 -- sh -c 'ls -l /usr/bin; sleep 600' >/dev/null 2>&1 &
   sleep 2
-  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b >>"$OUT/checks.log" 2>&1
+  keys key:ff1b
   sleep 1
-  in_session QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench/capture_cycle_bench" --benchmark_counters_tabular=true \
+  in_gnome QT_QPA_PLATFORM=offscreen "$BUILD_DIR/bench/capture_cycle_bench" --benchmark_counters_tabular=true \
     --benchmark_filter='WindowCapture|WindowCycle' --benchmark_min_time=2
   exit $?
 fi
@@ -74,31 +43,31 @@ fi
 # A terminal window showing TEXT; with LATER, 16 s on the window is cleared and shows twenty lines of
 # LATER instead (enough of a change for Pellux to store a new frame).
 foot_window() { # app-id title text [later]
-  in_session setsid foot -a "$1" -T "$2" -w 1000x650 -f monospace:size=16 -- \
+  in_gnome setsid foot -a "$1" -T "$2" -w 1000x650 -f monospace:size=16 -- \
     sh -c "printf '%s\n' '$3'; sleep 16; [ -n '${4:-}' ] && printf '\033[2J\033[H' && yes '${4:-}' | head -n 20; sleep 600" \
     >/dev/null 2>&1 &
 }
 list_windows() {
-  in_session gdbus call --session -d app.pellux.Shell -o /app/pellux/Shell -m app.pellux.Shell.Windows.List
+  in_gnome gdbus call --session -d app.pellux.Shell -o /app/pellux/Shell -m app.pellux.Shell.Windows.List
 }
 window_count() { [ "$(pgrep -u "$TEST_USER" -c -x foot)" -ge "$1" ]; }
 foot_window test.charlie "Charlie window" "CHARLIE MINIMISED WOMBAT"
 wait_for 20 window_count 1 && sleep 1.5
-in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b ffeb+68 >>"$OUT/checks.log" 2>&1 # leave the overview, minimise
+keys key:ff1b press:ffeb key:68 release:ffeb # leave the overview, minimise (Super+H)
 foot_window test.alpha "Alpha window" "ALPHA COVERED QUOKKA" "ALPHA CHANGED NARWHAL"
 sleep 1.5
 foot_window test.bravo "Bravo window" "BRAVO FRONT PELICAN"
 sleep 1.5
-in_session /usr/bin/python3 "$HERE/gnome_keys.py" ff1b >>"$OUT/checks.log" 2>&1
+keys key:ff1b
 
 # Pellux turns its extension on and captures for a while. The test is at the keyboard for the first
 # seconds (Shift, which types nothing), leaves keyboard and pointer alone until the user counts as
 # away, then presses keys again.
-in_session QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 "$PELLUX" capture --for 25 >"$OUT/capture.out" 2>"$OUT/capture.err" &
+in_gnome QT_QPA_PLATFORM=offscreen PELLUX_VERBOSE=1 "$PELLUX" capture --for 25 >"$OUT/capture.out" 2>"$OUT/capture.err" &
 capture=$!
 for _ in 1 2; do
   sleep 2
-  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ffe1 >>"$OUT/checks.log" 2>&1
+  keys key:ffe1
 done
 # The list as Pellux sees it, now that Pellux has turned the extension on.
 list_windows >"$OUT/windows.txt" 2>&1
@@ -110,7 +79,7 @@ sleep 6
 # Back at the keyboard for the rest of the run: a change of level re-arms the capture timer, and an
 # idle moment now would put off the last cycle past the end.
 for _ in 1 2 3 4; do
-  in_session /usr/bin/python3 "$HERE/gnome_keys.py" ffe1 >>"$OUT/checks.log" 2>&1
+  keys key:ffe1
   sleep 2
 done
 wait $capture

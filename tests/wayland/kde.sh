@@ -42,12 +42,10 @@ in_session() {
 # moment later, which the windows' start-up below leaves it.
 in_session kbuildsycoca5 >"$OUT/kbuildsycoca.log" 2>&1
 DESKTOP_FILE=$TEST_HOME/.local/share/applications/pellux.desktop
-check "the installed desktop file names the installed program" grep -qxF "Exec=$PELLUX" "$DESKTOP_FILE"
-check "the installed desktop file opens ScreenShot2 to it" \
-  grep -qxF "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2" "$DESKTOP_FILE"
-check "the installed desktop file offers it KWin's window streams" \
-  grep -qxF "X-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1" "$DESKTOP_FILE"
-check "the installed desktop file keeps the entry's other keys" grep -qxF "Name=Pellux" "$DESKTOP_FILE"
+check "the installed desktop file names the installed program, opens ScreenShot2 and KWin's window streams to it and keeps the entry's other keys" \
+  sh -c "grep -qxF 'Exec=$PELLUX' '$DESKTOP_FILE' && grep -qxF 'Name=Pellux' '$DESKTOP_FILE' &&
+    grep -qxF 'X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2' '$DESKTOP_FILE' &&
+    grep -qxF 'X-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1' '$DESKTOP_FILE'"
 
 # kwin_eval JS: runs a KWin script in the session (to arrange windows), as a user's script would run.
 kwin_eval() {
@@ -62,18 +60,17 @@ kwin_eval() {
   in_session gdbus call --session --dest org.kde.KWin --object-path /Scripting \
     --method org.kde.kwin.Scripting.unloadScript "$name" >/dev/null
 }
-open_text_window() { # TITLE FILE
+open_text_window() { # TITLE TEXT
+  local file=$KWIN_DIR/window-$RANDOM.txt
+  echo "$2" >"$file" && chmod 644 "$file"
   in_session GDK_BACKEND=wayland setsid zenity --text-info --title "$1" --width 700 --height 500 \
-    --filename "$2" >/dev/null 2>&1 &
+    --filename "$file" >/dev/null 2>&1 &
 }
 
 # Two windows KWin does not draw, which Pellux must list as off screen and never ask KWin for: one
 # on another virtual desktop, one minimised.
-echo "WALRUS GLACIER COMPASS" >"$OUT/charlie.txt"
-echo "OSPREY VELVET MEADOW" >"$OUT/delta.txt"
-chmod 644 "$OUT/charlie.txt" "$OUT/delta.txt"
-open_text_window "Charlie elsewhere" "$OUT/charlie.txt"
-open_text_window "Delta minimised" "$OUT/delta.txt"
+open_text_window "Charlie elsewhere" "WALRUS GLACIER COMPASS"
+open_text_window "Delta minimised" "OSPREY VELVET MEADOW"
 sleep 3
 kwin_eval 'workspace.desktops = 2; var l = workspace.clientList(); for (var i = 0; i < l.length; i++) {
   if (l[i].caption == "Charlie elsewhere") l[i].desktop = 2;
@@ -81,13 +78,10 @@ kwin_eval 'workspace.desktops = 2; var l = workspace.clientList(); for (var i = 
 
 ALPHA_TITLE="Alpha kestrel notes"
 BRAVO_TITLE="Bravo pelican notes"
-echo "KESTREL MARIGOLD LANTERN" >"$OUT/alpha.txt"
-echo "PELICAN TUNDRA HARBOUR" >"$OUT/bravo.txt"
-chmod 644 "$OUT/alpha.txt" "$OUT/bravo.txt"
-open_text_window "$ALPHA_TITLE" "$OUT/alpha.txt"
+open_text_window "$ALPHA_TITLE" "KESTREL MARIGOLD LANTERN"
 sleep 2
 # Opened later, KWin places it over the first one (offset by a few pixels): Alpha's text is covered.
-open_text_window "$BRAVO_TITLE" "$OUT/bravo.txt"
+open_text_window "$BRAVO_TITLE" "PELICAN TUNDRA HARBOUR"
 sleep 3
 
 # A small program that moves the pointer through KWin's fake-input protocol, authorised the way
@@ -138,7 +132,6 @@ check "later captures reused the kept streams" kept_stream_captures
 check "no capture fell back to ScreenShot2" sh -c "! grep -q 'ScreenShot2 captures it' '$OUT/capture.log'"
 # A crop of the screen at the covered window's place would show the covering window's text.
 check "the covered window's frames hold its own text, not the covering one's" search_not_under PELICAN "$ALPHA_TITLE"
-grep -E "KWinCaptureBackend: (window list|captured|capturing)" "$OUT/capture.log" | head -6
 
 # --- Pellux's own window is listed by KWin but never stored ---
 # The stored recordings' applications and titles; none may be Pellux's, and there must be some.
@@ -195,6 +188,5 @@ in_session QT_QPA_PLATFORM=offscreen timeout 60 "$PELLUX" capture --for 5 >"$OUT
 check_status "capture fails when KWin refuses" $? -ne 0
 check "the refusal names the desktop file and the Exec line it needs" \
   grep -qF "$DESKTOP_FILE must contain \"Exec=$PELLUX\"" "$OUT/refused.log"
-cat "$OUT/refused.log"
 
 finish

@@ -85,6 +85,38 @@ stop_user_processes() {
   sleep 0.3
 }
 
+# start_gnome_shell DISPLAY SIZE...: a headless gnome-shell 43 on the Wayland display DISPLAY with a
+# virtual monitor of each SIZE, PipeWire and WirePlumber beside it; in_gnome COMMAND... runs a
+# command as the test user in that session.
+start_gnome_shell() {
+  GNOME_DISPLAY=$1
+  shift
+  GNOME_DIR=$OUT/gnome # the session's own files (its buses), written as the user
+  mkdir -m 700 "$GNOME_DIR" && chown "$TEST_USER:$TEST_USER" "$GNOME_DIR"
+  # gnome-shell 43 stops at start without a system bus (its UPower proxy): a private one, run as the
+  # user, so that the machine's /run/dbus is left alone.
+  SYSTEM_BUS="unix:path=$GNOME_DIR/system_bus_socket"
+  as_user setsid dbus-daemon --session --nofork --address="$SYSTEM_BUS" >/dev/null 2>&1 &
+  started 10 "the private system bus" /dev/null test -S "$GNOME_DIR/system_bus_socket"
+  printf '#!/bin/bash\necho "$DBUS_SESSION_BUS_ADDRESS" >%s/session-bus\nexec gnome-shell --headless --wayland --no-x11 %s--wayland-display %s\n' \
+    "$GNOME_DIR" "$(printf -- '--virtual-monitor %s ' "$@")" "$GNOME_DISPLAY" >"$GNOME_DIR/shell.sh"
+  chmod 755 "$GNOME_DIR/shell.sh"
+  # This machine has /run/systemd/seats without logind: hidden, gnome-shell uses its own seat.
+  unshare -m --propagation private sh -c "mount -t tmpfs tmpfs /run/systemd && exec runuser -u $TEST_USER -- \
+    env HOME=$TEST_HOME XDG_RUNTIME_DIR=$RUNTIME_DIR DBUS_SYSTEM_BUS_ADDRESS=$SYSTEM_BUS XDG_CURRENT_DESKTOP=GNOME \
+    dbus-run-session -- $GNOME_DIR/shell.sh" >"$OUT/gnome-shell.log" 2>&1 &
+  started 20 "gnome-shell's session bus" "$OUT/gnome-shell.log" test -s "$GNOME_DIR/session-bus"
+  # Outside the mount namespace: WirePlumber 0.4 ends without /run/systemd/seats.
+  in_gnome setsid pipewire >"$OUT/pipewire.log" 2>&1 &
+  wait_for 10 test -S "$RUNTIME_DIR/pipewire-0"
+  in_gnome setsid wireplumber >"$OUT/wireplumber.log" 2>&1 &
+  started 60 gnome-shell "$OUT/gnome-shell.log" grep -q 'GNOME Shell started' "$OUT/gnome-shell.log"
+}
+in_gnome() {
+  as_user WAYLAND_DISPLAY="$GNOME_DISPLAY" DBUS_SESSION_BUS_ADDRESS="$(cat "$GNOME_DIR/session-bus")" \
+    DBUS_SYSTEM_BUS_ADDRESS="$SYSTEM_BUS" XDG_CURRENT_DESKTOP=GNOME "$@"
+}
+
 FAILURES=0
 # check NAME COMMAND...: one named expectation; the test fails at the end if any failed.
 check() {
@@ -115,24 +147,9 @@ rows = json.load(sys.stdin)
 rows = rows.get("results", rows) if isinstance(rows, dict) else rows
 print("\n".join(r.get("windowTitle") or "" for r in rows))'
 }
-# search_finds TEXT TITLE: a recording titled TITLE shows TEXT.
-search_finds() {
-  local titles
-  titles=$(search_titles "$1") || return 1
-  echo "$1: $titles" | tr '\n' '|' >>"$OUT/checks.log"
-  grep -qxF "$2" <<<"$titles"
-}
-# search_not_under TEXT TITLE: no recording titled TITLE shows TEXT (a crop of the wrong part of
-# the screen would carry the neighbour's text).
-search_not_under() {
-  local titles
-  titles=$(search_titles "$1") || return 1
-  ! grep -qxF "$2" <<<"$titles"
-}
+# search_finds TEXT TITLE: a recording titled TITLE shows TEXT. search_not_under TEXT TITLE: none
+# does (a crop of the wrong part of the screen would carry the neighbour's text).
 # search_finds_nothing TEXT: no recording shows TEXT.
-search_finds_nothing() {
-  local titles
-  titles=$(search_titles "$1") || return 1
-  echo "$1: $titles" >>"$OUT/checks.log"
-  [ -z "$titles" ]
-}
+search_finds() { local titles; titles=$(search_titles "$1") && echo "$1: $titles" >>"$OUT/checks.log" && grep -qxF "$2" <<<"$titles"; }
+search_not_under() { local titles; titles=$(search_titles "$1") && ! grep -qxF "$2" <<<"$titles"; }
+search_finds_nothing() { local titles; titles=$(search_titles "$1") && echo "$1: $titles" >>"$OUT/checks.log" && [ -z "$titles" ]; }

@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Pointer clicks and keys injected through org.gnome.Mutter.RemoteDesktop, as a person would
-give them (used to answer the desktop's consent dialog in the portal test).
+give them (the keys of the GNOME test, the answers to the consent dialog in the portal test).
 
 usage: mutter_input.py STEP...   run in order, where a STEP is one of
   click:X,Y       a left click at an absolute position on the primary monitor

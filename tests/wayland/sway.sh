@@ -130,10 +130,4 @@ check_status "pellux capture ended by itself after sway went away" $? -ne 124
 check "the lost compositor was reported once" \
   test "$(grep -c 'WaylandIdleActivitySource: the connection to the Wayland display' "$OUT/gone.log")" -eq 1
 
-if [ "$FAILURES" -ne 0 ]; then
-  echo "--- capture.log (tail) ---"
-  grep -v "^DEBUG Ocr" "$OUT/capture.log" | tail -40
-  echo "--- checks.log (tail) ---"
-  tail -20 "$OUT/checks.log"
-fi
 finish
