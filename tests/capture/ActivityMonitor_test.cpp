@@ -20,7 +20,9 @@ using test::FakeClock;
 // The monitor fed by a fake input source, so events travel the same path as in the application.
 class ActivityMonitorTest : public ::testing::Test {
 protected:
-    explicit ActivityMonitorTest(bool presenceOnly = false)
+    ActivityMonitorTest() { start(false); }
+    // A new monitor over a new source; `presenceOnly` as the Wayland sources are.
+    void start(bool presenceOnly)
     {
         auto owned = std::make_unique<FakeActivitySource>();
         owned->presenceOnly = presenceOnly;
@@ -141,16 +143,9 @@ TEST_F(ActivityMonitorTest, ALevelChangeIsAnnouncedOnceWithTheNewInterval)
 
 // Wayland: presence (idle after a few seconds, resume at the next input) and how much the captured
 // windows change stand in for the input events no client can see.
-class PresenceTest : public ActivityMonitorTest {
-protected:
-    PresenceTest()
-        : ActivityMonitorTest(true)
-    {
-    }
-};
-
-TEST_F(PresenceTest, LevelFollowsPresenceAndWindowChanges)
+TEST_F(ActivityMonitorTest, WithPresenceOnlyTheLevelFollowsPresenceAndWindowChanges)
 {
+    start(true);
     ASSERT_TRUE(monitor->reportsPresenceOnly());
     const struct {
         const char *name;
@@ -186,8 +181,9 @@ TEST_F(PresenceTest, LevelFollowsPresenceAndWindowChanges)
     }
 }
 
-TEST_F(PresenceTest, AResumeAfterIdleIsLoggedAsAChangeOfLevel)
+TEST_F(ActivityMonitorTest, WithPresenceOnlyAResumeAfterIdleIsLoggedAsAChangeOfLevel)
 {
+    start(true);
     emit source->idled();
     clock.advance(61.0);
     monitor->updateActivityLevel();

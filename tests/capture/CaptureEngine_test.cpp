@@ -71,9 +71,9 @@ OCRText fragment(const QString &text, QRectF bounds = QRectF(1, 2, 3, 4))
     return OCRText { QUuid::createUuid(), QUuid::createUuid(), {}, text, bounds };
 }
 
-VideoFrame frameAt(double seconds, int width = 64, int height = 48)
+VideoFrame frameAt(double seconds)
 {
-    QImage image(width, height, QImage::Format_ARGB32);
+    QImage image(64, 48, QImage::Format_ARGB32);
     image.fill(Qt::darkCyan);
     return VideoFrame { image, seconds };
 }
