@@ -76,17 +76,19 @@ TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntr
             return QStringLiteral("debian-xterm");
         return std::nullopt;
     };
-    QJsonArray windows { window("{kate}", "kate", 3, owner("kate", "org.kde.kate")),
-        window("{xterm}", "xterm", 7, owner("xterm", "")), window("{tool}", "tool", 1, owner("tool", "", 0)),
-        window("{anon}", "anonymous", 0, owner("", "", 0)),
-        window("{dialog}", "dialog", 5, { { "normalWindow", false }, { "dialog", true } }),
-        // A window that skips the task bar is still an application's window.
-        window("{skip}", "skips taskbar", 6, { { "skipTaskbar", true } }) };
+    QJsonArray windows;
     int order = 10;
     for (const char *kind : { "desktopWindow", "dock", "splash", "tooltip", "notification", "criticalNotification",
              "onScreenDisplay", "popupWindow", "menu", "comboBox", "dndIcon" })
         windows.append(
             window(QStringLiteral("{%1}").arg(kind), kind, order++, { { "normalWindow", false }, { kind, true } }));
+    for (const QJsonObject &w : { window("{kate}", "kate", 3, owner("kate", "org.kde.kate")),
+             window("{xterm}", "xterm", 7, owner("xterm", "")), window("{tool}", "tool", 1, owner("tool", "", 0)),
+             window("{dialog}", "dialog", 5, { { "normalWindow", false }, { "dialog", true } }),
+             // A window that skips the task bar is still an application's window.
+             window("{skip}", "skips taskbar", 6, { { "skipTaskbar", true } }),
+             window("{anon}", "anonymous", 0, owner("", "", 0)) })
+        windows.append(w);
     WindowIdTable ids;
     const ShareableContent content = parsed(report(windows), ids, entries);
     EXPECT_EQ(titles(content), (QStringList { "xterm", "skips taskbar", "dialog", "kate", "tool", "anonymous" }));
