@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
+#include "app/AppRig.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
 #include "support/AlertAnswers.h"
-#include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
 #include "ui/SettingsWindow.h"
@@ -48,42 +48,19 @@ QStringList rows(const QMenu *menu)
 const QStringList kCommonRows = { "-", "Open Timeline\tCtrl+T", "Debug View\tCtrl+D", "-", "Preferences...\tCtrl+,",
     "Check for Updates...", "About Pellux", "Debug ▸ Reset Database", "-", "Quit\tCtrl+Q" };
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, public test::AppRig {
 protected:
-    AppDelegateTest()
-    {
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 10.0;
-        pipeline.savePreferences(preferences);
-        pipeline.makeService();
-    }
-
-    void addWindow(quint32 id, const QString &text)
-    {
-        pipeline.backend.addWindow(
-            FakeCaptureBackend::window(id, QRectF(0, 0, 640, 200), text), CapturePipeline::textFrame(text));
-    }
-
     // The delegate over the test's pipeline, its model chosen as at launch and settled.
     AppDelegate &makeDelegate()
     {
-        delegate = std::make_unique<AppDelegate>(AppDelegate::Components {
-            [this] {
-                return std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(),
-                    &pipeline.backend, [](std::chrono::milliseconds) -> QCoro::Task<> { co_return; } });
-            },
-            pipeline.storage.get(), pipeline.database.get(), nullptr, pipeline.debug.get(),
-            [this](std::chrono::milliseconds delay) -> QCoro::Task<> { co_return sleeps.push_back(delay); } });
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Components { [this] { return newModel(false); },
+            pipeline.storage.get(), pipeline.database.get(), nullptr, pipeline.debug.get(), recordedSleep() });
         delegate->createViewModel();
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents();
+        settle();
         return *delegate;
     }
 
-    CapturePipeline pipeline;
     std::unique_ptr<AppDelegate> delegate;
-    std::vector<std::chrono::milliseconds> sleeps;
 };
 
 TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
@@ -98,7 +75,7 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
     before.showDebugWindow();
     before.showPreferences();
 
-    addWindow(1, QStringLiteral("notes"));
+    addWindow(1);
     AppDelegate &d = makeDelegate();
     EXPECT_EQ(rows(d.menu()), QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots" }) + kCommonRows);
     EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux - Capturing"));
@@ -142,7 +119,7 @@ TEST_F(AppDelegateTest, DebugViewAndPreferencesEachOpenOneWindowAndReuseIt)
 
 TEST_F(AppDelegateTest, WithoutPermissionTheMenuOffersToGrantItAndChangesOnceGranted)
 {
-    addWindow(1, QStringLiteral("notes"));
+    addWindow(1);
     pipeline.backend.setPermission(false);
     pipeline.backend.setContentError(
         CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });

@@ -1,8 +1,7 @@
+#include "app/AppRig.h"
 #include "capture/ScreenshotService.h"
-#include "support/CapturePipeline.h"
 #include "support/LogCapture.h"
 #include "support/TestFiles.h"
-#include "ui/MainViewModel.h"
 
 #include <QCoreApplication>
 
@@ -14,45 +13,18 @@ namespace {
 using test::CapturePipeline;
 using test::FakeCaptureBackend;
 
-// The model over a real pipeline with a fixed capture interval; its retry pauses are recorded
-// instead of slept, and `onSleep` runs at each (with its count).
-struct ModelRig {
-    ModelRig()
-    {
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 10.0;
-        pipeline.savePreferences(preferences);
-    }
-
-    void addWindow(quint32 id)
-    {
-        pipeline.backend.addWindow(FakeCaptureBackend::window(id, QRectF(0, 0, 300, 200), QStringLiteral("w")),
-            CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 300, 200));
-    }
-
+struct ModelRig : test::AppRig {
     // Builds the model and lets its start-up check run to the end.
     MainViewModel &make(bool captureAllowed = true)
     {
-        pipeline.makeService();
-        model = std::make_unique<MainViewModel>(MainViewModel::Components {
-            pipeline.service.get(), &pipeline.backend, [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
-                sleeps.push_back(delay);
-                if (onSleep)
-                    onSleep(int(sleeps.size()));
-                co_return;
-            } });
+        model = newModel();
         EXPECT_TRUE(model->permissionCheckTimer().isActive()); // the poll always starts at construction
         model->setCaptureAllowed(captureAllowed);
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents();
+        settle();
         return *model;
     }
 
-    CapturePipeline pipeline;
     std::unique_ptr<MainViewModel> model;
-    std::vector<std::chrono::milliseconds> sleeps;
-    std::function<void(int)> onSleep;
 };
 
 TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolling)
