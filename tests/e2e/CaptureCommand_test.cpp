@@ -198,8 +198,9 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheSto
         SCOPED_TRACE(withWindow ? "after a frame" : "while waiting");
         XvfbSession server;
         ASSERT_TRUE(server.isRunning());
-        if (withWindow)
+        if (withWindow) {
             ASSERT_TRUE(server.launchXterm("notes", "interplanetary archive\n"));
+        }
         PelluxRun capture({ "capture", "--verbose" }, server.display());
         ASSERT_TRUE(server.keepActiveUntil([&] {
             return capture.readError().contains(withWindow ? "OCR extracted" : "waiting for one to appear");

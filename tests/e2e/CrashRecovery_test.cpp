@@ -64,7 +64,7 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
     ASSERT_TRUE(session.waitForWindow("ledger"));
     ASSERT_TRUE(session.waitForWindow("notes"));
 
-    const int kills = qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS") > 0 ? qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS") : 8;
+    const int asked = qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS"), kills = asked > 0 ? asked : 8;
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     SCOPED_TRACE(QStringLiteral("seed %1, %2 kills").arg(seed).arg(kills).toStdString());

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -58,11 +59,7 @@ public:
         PelluxRun ocr({ "ocr", path, enlarged, bottom }, m_session.display());
         ocr.finish(120'000);
         // Without the "==> file <==" line before each image's text.
-        for (const QString &line : ocr.out().split(QLatin1Char('\n'))) {
-            if (!line.startsWith("==> "))
-                m_last += line + QLatin1Char(' ');
-        }
-        m_last = m_last.simplified();
+        m_last = ocr.out().split('\n').filter(QRegularExpression("^(?!==> )")).join(' ').simplified();
         return m_last;
     }
 
@@ -73,7 +70,6 @@ public:
     }
 
     const QString &lastText() const { return m_last; }
-    const QString &folder() const { return m_folder; }
 
 private:
     XvfbSession &m_session;
@@ -98,10 +94,9 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
 
-    // A fixed interval: captures come without anyone moving the pointer.
+    // A fixed interval (of two seconds): captures come without anyone moving the pointer.
     AppPreferences preferences = AppPreferences::defaultValue();
     preferences.useDynamicIntervals = false;
-    preferences.screenshotInterval = 2.0;
     ASSERT_TRUE(preferences.save());
 
     const QString title = "harbour inventory";

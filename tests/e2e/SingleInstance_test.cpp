@@ -27,8 +27,7 @@ protected:
         if (!session.isRunning())
             GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
         AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 2.0;
+        preferences.useDynamicIntervals = false; // every two seconds
         ASSERT_TRUE(preferences.save());
         ASSERT_NE(session.launchXterm("notes", "single instance\n"), 0u);
     }

@@ -50,17 +50,18 @@ QByteArray tinyWebP()
     return bytes;
 }
 
-bool fail(const QString &what)
+std::nullopt_t fail(const QString &what)
 {
     log::failure(QStringLiteral("ERROR SyntheticHistory: %1").arg(what));
-    return false;
+    return std::nullopt;
 }
 
 bool ok(int rc, sqlite3 *db, const char *what)
 {
     if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW)
         return true;
-    return fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
+    fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
+    return false;
 }
 
 // Version 4, variant 1, like the ids the store makes.
@@ -113,16 +114,12 @@ const QStringList &syntheticWords()
 std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOptions &options)
 {
     const QString databasePath = SimpleDatabaseManager::defaultDatabasePath();
-    if (QFileInfo::exists(databasePath)) {
-        fail(QStringLiteral("%1 exists already").arg(databasePath));
-        return std::nullopt;
-    }
+    if (QFileInfo::exists(databasePath))
+        return fail(QStringLiteral("%1 exists already").arg(databasePath));
     QString error;
     if (!makePrivatePath(QFileInfo(databasePath).path(), &error)
-        || writeNewPrivateFile(databasePath, QByteArray(), &error) != WriteOutcome::written) {
-        fail(error);
-        return std::nullopt;
-    }
+        || writeNewPrivateFile(databasePath, QByteArray(), &error) != WriteOutcome::written)
+        return fail(error);
     sqlite3 *opened = nullptr;
     const int openResult
         = sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &opened, SQLITE_OPEN_READWRITE, nullptr);
@@ -155,10 +152,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         "INSERT INTO recordings (id, timestamp, display_index, file_path, app_name, window_title, image_hash, "
         "file_size, is_delta_frame, reference_hash, compression_ratio) VALUES (?, ?, 0, ?, ?, ?, ?, ?, 0, NULL, ?)");
     StatementHandle insertText = prepare("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
-    if (!insertRecording || !insertText) {
-        fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
-        return std::nullopt;
-    }
+    if (!insertRecording || !insertText)
+        return fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
 
     const QString pellux = QFileInfo(databasePath).path();
     const QString screenshots = pellux + QStringLiteral("/Screenshots");
@@ -239,15 +234,11 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         }
 
         if (options.withImageFiles) {
-            if (folder != lastMadeFolder && !makePrivatePath(folder, &error)) {
-                fail(error);
-                return std::nullopt;
-            }
+            if (folder != lastMadeFolder && !makePrivatePath(folder, &error))
+                return fail(error);
             lastMadeFolder = folder;
-            if (writeNewPrivateFile(path, image, &error, Durability::unsynced) != WriteOutcome::written) {
-                fail(QStringLiteral("%1: %2").arg(path, error));
-                return std::nullopt;
-            }
+            if (writeNewPrivateFile(path, image, &error, Durability::unsynced) != WriteOutcome::written)
+                return fail(QStringLiteral("%1: %2").arg(path, error));
         }
         if (options.withMetadata) {
             Recording &r = list.emplace_back();
@@ -270,10 +261,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
     db.reset();
     {
         SimpleDatabaseManager complete;
-        if (!complete.isOpen()) {
-            fail(QStringLiteral("cannot open %1").arg(databasePath));
-            return std::nullopt;
-        }
+        if (!complete.isOpen())
+            return fail(QStringLiteral("cannot open %1").arg(databasePath));
         complete.waitUntilIdle(); // the queued index builds
     }
 
@@ -284,10 +273,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         const QString recordingsFolder = pellux + QStringLiteral("/Recordings");
         if (!makePrivatePath(recordingsFolder, &error)
             || !writePrivateFileAtomically(
-                recordingsFolder + QStringLiteral("/metadata.json"), encodeRecordings(list), &error)) {
-            fail(error);
-            return std::nullopt;
-        }
+                recordingsFolder + QStringLiteral("/metadata.json"), encodeRecordings(list), &error))
+            return fail(error);
     }
     return history;
 }
