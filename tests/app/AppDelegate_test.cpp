@@ -23,7 +23,6 @@ namespace {
 
 using test::AlertAnswers;
 using test::CapturePipeline;
-using test::FakeCaptureBackend;
 
 // The rows of a menu as a user reads them: "-" for a separator, a disabled row in brackets, the
 // key after a tab, a submenu's rows after "▸".
@@ -63,7 +62,7 @@ protected:
     std::unique_ptr<AppDelegate> delegate;
 };
 
-TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
+TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPaused)
 {
     AppDelegate before(AppDelegate::Components {});
     before.constructMenu();
@@ -75,8 +74,18 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsState)
     before.showDebugWindow();
     before.showPreferences();
 
+    // Without permission the menu offers to grant it, and changes once granted.
     addWindow(1);
+    pipeline.backend.setPermission(false);
+    pipeline.backend.setContentError(
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
     AppDelegate &d = makeDelegate();
+    EXPECT_EQ(rows(d.menu()),
+        QStringList({ "[\u26A0\uFE0F Screen Recording Permission Required]", "-", "Grant Permission..." })
+            + kCommonRows);
+    pipeline.backend.setPermission(true);
+    pipeline.backend.setContentError(std::nullopt);
+    CapturePipeline::run(d.viewModel()->recheckPermissions());
     EXPECT_EQ(rows(d.menu()), QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots" }) + kCommonRows);
     EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux - Capturing"));
 
@@ -115,23 +124,6 @@ TEST_F(AppDelegateTest, DebugViewAndPreferencesEachOpenOneWindowAndReuseIt)
         EXPECT_EQ(open(row), first);
         EXPECT_TRUE(first->isVisible());
     }
-}
-
-TEST_F(AppDelegateTest, WithoutPermissionTheMenuOffersToGrantItAndChangesOnceGranted)
-{
-    addWindow(1);
-    pipeline.backend.setPermission(false);
-    pipeline.backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
-    AppDelegate &d = makeDelegate();
-    EXPECT_EQ(rows(d.menu()),
-        QStringList({ "[\u26A0\uFE0F Screen Recording Permission Required]", "-", "Grant Permission..." })
-            + kCommonRows);
-
-    pipeline.backend.setPermission(true);
-    pipeline.backend.setContentError(std::nullopt);
-    CapturePipeline::run(d.viewModel()->recheckPermissions());
-    EXPECT_EQ(rows(d.menu()).first(), QStringLiteral("[✓ Capturing Screenshots]"));
 }
 
 TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAgain)

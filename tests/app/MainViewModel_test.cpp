@@ -3,8 +3,6 @@
 #include "support/LogCapture.h"
 #include "support/TestFiles.h"
 
-#include <QCoreApplication>
-
 #include <gtest/gtest.h>
 
 namespace pellux {
@@ -77,46 +75,33 @@ TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
     EXPECT_EQ(backend.requestAccessCalls(), 1);
 }
 
+// While the `at`th retry waits, a window may appear, capture may be stopped (a shutdown) and the
+// two-second poll may come, which sees the permission and stops polling.
 TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
 {
     const QString failed = QStringLiteral("Screenshot capture failed, retrying attempt %1...");
     const struct {
-        const char *name;
-        std::function<void(ModelRig &, int)> onSleep;
+        int at;
+        bool window, stop, poll;
         QStringList log; // one line per retry, and one for a success
         bool capturing;
-        bool windowAtEnd;
-        bool pollStopped;
     } cases[] = {
-        // The first poll comes two seconds in, between the second and the third retry; it sees the
-        // permission and stops.
-        { "no window ever",
-            [](ModelRig &r, int n) {
-                if (n == 2)
-                    r.model->recheckPermissions();
-            },
-            { failed.arg(1), failed.arg(2), failed.arg(3) }, false, false, true },
-        { "a window by the second retry",
-            [](ModelRig &r, int n) {
-                if (n == 2)
-                    r.addWindow(1);
-            },
-            { failed.arg(1), failed.arg(2), "Screenshot capture started successfully on attempt 2" }, true, true,
-            false },
-        // A window appears while the first retry waits, but capture was stopped meanwhile (a shutdown).
-        { "stopped meanwhile",
-            [](ModelRig &r, int n) {
-                if (n == 1) {
-                    r.addWindow(1);
-                    r.pipeline.service->stopCapturing();
-                }
-            },
-            { failed.arg(1) }, false, true, false },
+        { 2, false, false, true, { failed.arg(1), failed.arg(2), failed.arg(3) }, false },
+        { 2, true, false, false,
+            { failed.arg(1), failed.arg(2), "Screenshot capture started successfully on attempt 2" }, true },
+        { 1, true, true, false, { failed.arg(1) }, false },
     };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.log.join(' ').toStdString());
         ModelRig rig;
-        rig.onSleep = [&](int n) { c.onSleep(rig, n); };
+        rig.onSleep = [&](int n) {
+            if (n == c.at && c.window)
+                rig.addWindow(1);
+            if (n == c.at && c.stop)
+                rig.pipeline.service->stopCapturing();
+            if (n == c.at && c.poll)
+                rig.model->recheckPermissions();
+        };
         test::LogCapture log(test::LogCapture::Verbosity::quiet);
         MainViewModel &m = rig.make();
         const auto retries = size_t(c.log.filter("failed").size());
@@ -124,10 +109,10 @@ TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
         EXPECT_EQ(log.linesStartingWith("Screenshot capture"), c.log);
         EXPECT_EQ(rig.pipeline.service->isCapturing(), c.capturing);
         EXPECT_EQ(m.isCapturingScreenshots(), c.capturing); // the optimistic flag fell back
-        EXPECT_EQ(m.permissionCheckTimer().isActive(), !c.pollStopped);
+        EXPECT_EQ(m.permissionCheckTimer().isActive(), !c.poll);
         // A later start from the menu is not affected.
         CapturePipeline::run(m.startScreenshots());
-        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.windowAtEnd);
+        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.window);
     }
 }
 

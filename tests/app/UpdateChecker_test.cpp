@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 namespace pellux {
 namespace {
 
@@ -121,17 +123,17 @@ TEST(UpdateChecker, ComparesVersions)
     EXPECT_FALSE(isComparableVersion(QString()));
 }
 
-// An HTTP server on 127.0.0.1 with one scripted answer per path; a path marked silent is
-// accepted and never answered. It keeps every request it got, whole.
+// An HTTP answer with its body.
+QByteArray answer(const QByteArray &status, const QByteArray &body, const QByteArray &headers = {})
+{
+    return "HTTP/1.1 " + status + "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n"
+        + headers + "\r\n" + body;
+}
+
+// An HTTP server on 127.0.0.1 with one scripted answer per path; an empty one is never sent, the
+// request is left waiting. It keeps every request it got, whole.
 class FeedServer {
 public:
-    struct Response {
-        QByteArray statusLine = "200 OK";
-        QByteArray body;
-        QByteArray extraHeaders;
-        bool silent = false;
-    };
-
     FeedServer()
     {
         EXPECT_TRUE(m_server.listen(QHostAddress::LocalHost, 0));
@@ -146,7 +148,7 @@ public:
         return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()) + path);
     }
 
-    QHash<QByteArray, Response> routes;
+    QHash<QByteArray, QByteArray> routes;
     QList<QByteArray> requests;
 
 private:
@@ -156,15 +158,12 @@ private:
         request += socket->readAll();
         if (!request.contains("\r\n\r\n"))
             return;
-        requests << request;
-        const Response response = routes.value(request.split(' ').value(1), Response { "404 Not Found", "no feed" });
-        request.clear();
-        if (response.silent)
-            return;
-        socket->write("HTTP/1.1 " + response.statusLine
-            + "\r\nContent-Length: " + QByteArray::number(response.body.size()) + "\r\nConnection: close\r\n"
-            + response.extraHeaders + "\r\n" + response.body);
-        socket->disconnectFromHost();
+        requests << std::exchange(request, {});
+        const QByteArray path = requests.back().split(' ').value(1);
+        if (const QByteArray response = routes.value(path, answer("404 Not Found", "no feed")); !response.isEmpty()) {
+            socket->write(response);
+            socket->disconnectFromHost();
+        }
     }
 
     QTcpServer m_server;
@@ -192,18 +191,16 @@ UpdateCheckResult runCheck(UpdateChecker &checker)
 TEST(UpdateChecker, ChecksAFeedServedOverHttp)
 {
     FeedServer server;
-    server.routes = { { "/newer.xml", { "200 OK", feed(elementItem("0.2.0", "https://pellux.example/0.2.0")) } },
-        { "/same.xml", { "200 OK", feed(enclosureItem("7", "https://dl.example/p.tgz", "0.1.0")) } },
-        { "/older.xml", { "200 OK", feed(elementItem("0.0.9", "https://pellux.example/0.0.9")) } },
-        { "/prerelease.xml", { "200 OK", feed(elementItem("0.1.0-rc2", "https://pellux.example/rc")) } },
-        { "/garbage.xml", { "200 OK", "\x01<<<this is not a feed" } },
-        { "/html.xml", { "200 OK", "<html><body>Moved to our new site</body></html>" } },
-        { "/error.xml", { "500 Internal Server Error", "oops" } }, { "/silent.xml", { {}, {}, {}, true } },
-        { "/moved.xml", { "302 Found", {}, "Location: /newer.xml\r\n" } },
-        { "/away.xml", { "302 Found", {}, "Location: http://pellux.example/feed.xml\r\n" } },
+    const auto ok = [](const QByteArray &body) { return answer("200 OK", body); };
+    server.routes = { { "/newer.xml", ok(feed(elementItem("0.2.0", "https://pellux.example/0.2.0"))) },
+        { "/same.xml", ok(feed(enclosureItem("7", "https://dl.example/p.tgz", "0.1.0"))) },
+        { "/prerelease.xml", ok(feed(elementItem("0.1.0-rc2", "https://pellux.example/rc"))) },
+        { "/garbage.xml", ok("\x01<<<this is not a feed") },
+        { "/error.xml", answer("500 Internal Server Error", "oops") }, { "/silent.xml", {} },
+        { "/moved.xml", answer("302 Found", {}, "Location: /newer.xml\r\n") },
+        { "/away.xml", answer("302 Found", {}, "Location: http://pellux.example/feed.xml\r\n") },
         { "/huge.xml",
-            { "200 OK",
-                feed(elementItem("9.0", "https://p.example/") + QByteArray(UpdateChecker::kMaxFeedBytes, ' ')) } } };
+            ok(feed(elementItem("9.0", "https://p.example/") + QByteArray(UpdateChecker::kMaxFeedBytes, ' '))) } };
     const struct {
         QUrl url;
         Status status;
@@ -211,13 +208,11 @@ TEST(UpdateChecker, ChecksAFeedServedOverHttp)
     } cases[] = {
         { server.url("/newer.xml"), Status::UpdateAvailable, "0.2.0" },
         { server.url("/same.xml"), Status::UpToDate, "0.1.0" },
-        { server.url("/older.xml"), Status::UpToDate, "0.0.9" },
         { server.url("/prerelease.xml"), Status::UpToDate, "0.1.0-rc2" },
         { server.url("/moved.xml"), Status::UpdateAvailable, "0.2.0" },
         { server.url("/missing.xml"), Status::Error, "HTTP 404 (Not Found)" },
         { server.url("/error.xml"), Status::Error, "HTTP 500" },
         { server.url("/garbage.xml"), Status::Error, "could not be read" },
-        { server.url("/html.xml"), Status::Error, "not an RSS document" },
         { server.url("/silent.xml"), Status::Error, "did not answer within 0.5 seconds" },
         { server.url("/away.xml"), Status::Error, "redirected to http://pellux.example/feed.xml" },
         { server.url("/huge.xml"), Status::Error, "larger than 1 MB" },
