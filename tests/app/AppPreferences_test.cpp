@@ -51,15 +51,27 @@ TEST(AppPreferences, SavedValuesComeBackPrivateWithExactlyTheStoredKeys)
     EXPECT_EQ(AppPreferences::settingsFilePath(), home.path() + "/.config/Pellux/Pellux.conf");
 
     const mode_t savedMask = ::umask(0);
+    // Every value other than its default, so that each has to be written and read back.
     AppPreferences p;
+    p.isRecordingEnabled = false;
     p.excludedApps = { QStringLiteral("org.kde.kate"), QStringLiteral("firefox") };
     p.retentionDays = 7;
+    p.captureFrameRate = 3;
     p.compressionQuality = 0.25;
+    p.screenshotInterval = 5.0;
     p.useDynamicIntervals = false;
     const bool saved = p.save();
     ::umask(savedMask);
     ASSERT_TRUE(saved);
-    EXPECT_EQ(AppPreferences::load().toJson(), p.toJson());
+    const AppPreferences loaded = AppPreferences::load();
+    EXPECT_FALSE(loaded.isRecordingEnabled);
+    EXPECT_EQ(loaded.excludedApps, p.excludedApps);
+    EXPECT_EQ(loaded.retentionDays, 7);
+    EXPECT_EQ(loaded.captureFrameRate, 3);
+    EXPECT_EQ(loaded.compressionQuality, 0.25);
+    EXPECT_EQ(loaded.screenshotInterval, 5.0);
+    EXPECT_FALSE(loaded.useDynamicIntervals);
+    EXPECT_FALSE(loaded.storageLocation);
     EXPECT_EQ(QJsonDocument::fromJson(stored()).object().keys(),
         (QStringList { "captureFrameRate", "compressionQuality", "excludedApps", "isRecordingEnabled", "retentionDays",
             "screenshotInterval", "useDynamicIntervals" }));
