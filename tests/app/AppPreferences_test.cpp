@@ -17,94 +17,78 @@ using namespace pellux::test;
 
 namespace {
 
-const QByteArray kComplete = R"({"isRecordingEnabled":false,"excludedApps":["org.kde.kate","firefox"],
-"retentionDays":14,"captureFrameRate":2,"compressionQuality":0.5,"storageLocation":"file:///media/big/Pellux",
-"screenshotInterval":10.0,"useDynamicIntervals":false})";
-
-void store(const QByteArray &json)
-{
-    QSettings settings(AppPreferences::settingsFilePath(), QSettings::IniFormat);
-    settings.setValue(QLatin1String(kPreferencesKey), json);
-    settings.sync();
-}
+const QJsonObject kComplete = QJsonDocument::fromJson(R"({"isRecordingEnabled":false,
+"excludedApps":["org.kde.kate","firefox"],"retentionDays":14,"captureFrameRate":2,"compressionQuality":0.5,
+"storageLocation":"file:///media/big/Pellux","screenshotInterval":10.0,"useDynamicIntervals":false})")
+                                  .object();
 
 QByteArray stored(const char *key = kPreferencesKey)
 {
-    QSettings settings(AppPreferences::settingsFilePath(), QSettings::IniFormat);
-    return settings.value(QLatin1String(key)).toByteArray();
+    return QSettings(AppPreferences::settingsFilePath(), QSettings::IniFormat).value(key).toByteArray();
 }
 
-QByteArray without(const QByteArray &json, const QString &key)
+// The complete stored value with one key changed, or left out when `value` is undefined.
+QByteArray storeWith(const QString &key = {}, const QJsonValue &value = {})
 {
-    QJsonObject o = QJsonDocument::fromJson(json).object();
-    o.remove(key);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    QJsonObject o = kComplete;
+    if (value.isUndefined())
+        o.remove(key);
+    else
+        o.insert(key, value);
+    const QByteArray json = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    QSettings(AppPreferences::settingsFilePath(), QSettings::IniFormat).setValue(kPreferencesKey, json);
+    return json;
 }
 
-QByteArray with(const QByteArray &json, const QString &key, const QJsonValue &value)
-{
-    QJsonObject o = QJsonDocument::fromJson(json).object();
-    o.insert(key, value);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
-}
-
-void expectDefaults(const AppPreferences &p)
-{
-    EXPECT_TRUE(p.isRecordingEnabled);
-    EXPECT_TRUE(p.excludedApps.isEmpty());
-    EXPECT_EQ(p.retentionDays, 30);
-    EXPECT_EQ(p.captureFrameRate, 5);
-    EXPECT_EQ(p.compressionQuality, 0.7);
-    EXPECT_FALSE(p.storageLocation);
-    EXPECT_EQ(p.screenshotInterval, 2.0);
-    EXPECT_TRUE(p.useDynamicIntervals);
-}
+int modeOf(const QString &path) { return QFileInfo(path).permissions() & 0x777; }
 
 } // namespace
 
-TEST(AppPreferences, AFreshStoreGivesTheDefaultsAndSavedValuesComeBackWithExactlyTheStoredKeys)
+TEST(AppPreferences, SavedValuesComeBackPrivateWithExactlyTheStoredKeys)
 {
     TempHome home;
-    expectDefaults(AppPreferences::load());
-    expectDefaults(AppPreferences::defaultValue());
-    EXPECT_EQ(AppPreferences::settingsFilePath(), home.path() + QStringLiteral("/.config/Pellux/Pellux.conf"));
+    EXPECT_EQ(AppPreferences::load().toJson(), AppPreferences::defaultValue().toJson()); // nothing stored yet
+    EXPECT_EQ(AppPreferences::settingsFilePath(), home.path() + "/.config/Pellux/Pellux.conf");
 
     const mode_t savedMask = ::umask(0);
+    // Every value other than its default, so that each has to be written and read back.
     AppPreferences p;
+    p.isRecordingEnabled = false;
     p.excludedApps = { QStringLiteral("org.kde.kate"), QStringLiteral("firefox") };
     p.retentionDays = 7;
+    p.captureFrameRate = 3;
     p.compressionQuality = 0.25;
+    p.screenshotInterval = 5.0;
     p.useDynamicIntervals = false;
     const bool saved = p.save();
     ::umask(savedMask);
     ASSERT_TRUE(saved);
-
     const AppPreferences loaded = AppPreferences::load();
+    EXPECT_FALSE(loaded.isRecordingEnabled);
     EXPECT_EQ(loaded.excludedApps, p.excludedApps);
     EXPECT_EQ(loaded.retentionDays, 7);
+    EXPECT_EQ(loaded.captureFrameRate, 3);
     EXPECT_EQ(loaded.compressionQuality, 0.25);
+    EXPECT_EQ(loaded.screenshotInterval, 5.0);
     EXPECT_FALSE(loaded.useDynamicIntervals);
     EXPECT_FALSE(loaded.storageLocation);
-
-    const QJsonObject o = QJsonDocument::fromJson(stored()).object();
-    EXPECT_EQ(o.keys(),
+    EXPECT_EQ(QJsonDocument::fromJson(stored()).object().keys(),
         (QStringList { "captureFrameRate", "compressionQuality", "excludedApps", "isRecordingEnabled", "retentionDays",
             "screenshotInterval", "useDynamicIntervals" }));
-    EXPECT_EQ(QFileInfo(AppPreferences::settingsFilePath()).permissions() & 0x0777, 0x0600);
-    EXPECT_EQ(QFileInfo(home.path() + QStringLiteral("/.config/Pellux")).permissions() & 0x0777, 0x0700);
+    EXPECT_EQ(modeOf(AppPreferences::settingsFilePath()), 0x600);
+    EXPECT_EQ(modeOf(home.path() + "/.config/Pellux"), 0x700);
 
     // A later save replaces the earlier value; the location is written when present.
     p.storageLocation = QUrl(QStringLiteral("file:///media/big/Pellux"));
     ASSERT_TRUE(p.save());
     EXPECT_EQ(AppPreferences::load().storageLocation, p.storageLocation);
-    EXPECT_EQ(QJsonDocument::fromJson(stored()).object().value(QStringLiteral("storageLocation")).toString(),
-        QStringLiteral("file:///media/big/Pellux"));
+    EXPECT_EQ(QJsonDocument::fromJson(stored()).object().value("storageLocation"), "file:///media/big/Pellux");
 }
 
 TEST(AppPreferences, StoredJsonIsReadStrictly)
 {
     TempHome home;
-    store(kComplete);
+    storeWith();
     const AppPreferences full = AppPreferences::load();
     EXPECT_FALSE(full.isRecordingEnabled);
     EXPECT_EQ(full.excludedApps, (QSet<QString> { "org.kde.kate", "firefox" }));
@@ -113,41 +97,38 @@ TEST(AppPreferences, StoredJsonIsReadStrictly)
     EXPECT_EQ(full.compressionQuality, 0.5);
     EXPECT_EQ(full.storageLocation, QUrl(QStringLiteral("file:///media/big/Pellux")));
     EXPECT_EQ(full.screenshotInterval, 10.0);
+    EXPECT_FALSE(full.useDynamicIntervals);
 
     // Only the location may be left out (or null).
     for (const QJsonValue &absent : { QJsonValue(QJsonValue::Undefined), QJsonValue(QJsonValue::Null) }) {
-        store(absent.isUndefined() ? without(kComplete, QStringLiteral("storageLocation"))
-                                   : with(kComplete, QStringLiteral("storageLocation"), absent));
+        storeWith("storageLocation", absent);
         const AppPreferences p = AppPreferences::load();
         EXPECT_FALSE(p.storageLocation);
         EXPECT_EQ(p.retentionDays, 14);
-        EXPECT_FALSE(p.useDynamicIntervals);
     }
 }
 
 TEST(AppPreferences, UnreadableStoredValuesGiveAllDefaultsAndAreKept)
 {
     TempHome home;
-    std::vector<QByteArray> bad;
+    std::vector<std::pair<QString, QJsonValue>> changes;
     for (const char *key : { "isRecordingEnabled", "excludedApps", "retentionDays", "captureFrameRate",
              "compressionQuality", "screenshotInterval", "useDynamicIntervals" })
-        bad.push_back(without(kComplete, QLatin1String(key)));
-    bad.push_back(with(kComplete, QStringLiteral("retentionDays"), 14.5));
-    bad.push_back(with(kComplete, QStringLiteral("isRecordingEnabled"), QStringLiteral("false")));
-    bad.push_back(
-        with(kComplete, QStringLiteral("excludedApps"), QJsonArray { QJsonValue(QStringLiteral("a")), QJsonValue(3) }));
-    bad.push_back(with(kComplete, QStringLiteral("storageLocation"), QStringLiteral("not a url")));
-    bad.push_back(with(kComplete, QStringLiteral("captureFrameRate"), 1e12));
-    bad.push_back(kComplete.left(40));
+        changes.emplace_back(key, QJsonValue::Undefined);
+    changes.insert(changes.end(),
+        { { "retentionDays", 14.5 }, { "isRecordingEnabled", "false" }, { "excludedApps", QJsonArray { "a", 3 } },
+            { "storageLocation", "not a url" }, { "captureFrameRate", 1e12 } });
+    std::vector<QByteArray> bad;
+    for (const auto &[key, value] : changes)
+        bad.push_back(storeWith(key, value));
+    bad.push_back(bad.back().left(40));
     bad.push_back("[]");
 
     for (const QByteArray &json : bad) {
         LogCapture log;
-        store(json);
-        expectDefaults(AppPreferences::load());
-        EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR AppPreferences: The stored preferences cannot be read ("))
-                      .size(),
-            1)
+        QSettings(AppPreferences::settingsFilePath(), QSettings::IniFormat).setValue(kPreferencesKey, json);
+        EXPECT_EQ(AppPreferences::load().toJson(), AppPreferences::defaultValue().toJson()) << json.toStdString();
+        EXPECT_EQ(log.linesStartingWith("ERROR AppPreferences: The stored preferences cannot be read (").size(), 1)
             << json.toStdString();
         // The unreadable text is kept, and untouched under the key until the next save.
         EXPECT_EQ(stored("com.pellux.preferences.unreadable"), json);

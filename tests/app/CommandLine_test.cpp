@@ -3,8 +3,8 @@
 
 #include "app/CommandLine.h"
 #include "support/TempHome.h"
+#include "support/TestFiles.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -18,27 +18,23 @@ using namespace pellux::test;
 
 namespace {
 
-struct LoadRun {
-    int exitCode = -1;
-    QString err;
-};
-
 // The dynamic loader lists every library it loads (LD_DEBUG=files); the OpenMP runtime prints the
 // settings it read as it loaded (OMP_DISPLAY_ENV).
-LoadRun runListingLoads(const QString &program, const QStringList &args, const std::optional<QString> &threadLimit)
+CommandRun runListingLoads(const QStringList &args, const std::optional<QString> &threadLimit = std::nullopt,
+    const QString &program = PELLUX_BINARY)
 {
-    QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("PELLUX_VERBOSE"));
-    env.remove(QStringLiteral("OMP_THREAD_LIMIT"));
+    env.remove("OMP_THREAD_LIMIT");
     if (threadLimit)
-        env.insert(QStringLiteral("OMP_THREAD_LIMIT"), *threadLimit);
-    env.insert(QStringLiteral("LD_DEBUG"), QStringLiteral("files"));
-    env.insert(QStringLiteral("OMP_DISPLAY_ENV"), QStringLiteral("TRUE"));
+        env.insert("OMP_THREAD_LIMIT", *threadLimit);
+    env.insert("LD_DEBUG", "files");
+    env.insert("OMP_DISPLAY_ENV", "TRUE");
+    env.remove("PELLUX_VERBOSE");
+    QProcess process;
     process.setProcessEnvironment(env);
     process.start(program, args);
     process.waitForFinished(60'000);
-    return { process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+    return { true, process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {},
         QString::fromUtf8(process.readAllStandardError()) };
 }
 
@@ -66,7 +62,7 @@ TEST(CommandLine, OnlyTheApplicationsCommandsLoadItsLibraryAndRestartForOneOpenM
     };
     for (const auto &c : cases) {
         const std::string name = c.args.join(' ').toStdString() + (c.threadLimit ? " (limit set)" : "");
-        const LoadRun run = runListingLoads(QStringLiteral(PELLUX_BINARY), c.args, c.threadLimit);
+        const CommandRun run = runListingLoads(c.args, c.threadLimit);
         EXPECT_EQ(run.exitCode, c.exitCode) << name << ": " << run.err.toStdString();
         ASSERT_TRUE(run.err.contains("file=libQt6Core")) << name << ": LD_DEBUG lists nothing";
         for (const char *library : { "libpellux-app.so [0];", "file=libQt6Gui", "file=libtesseract" })
@@ -104,11 +100,11 @@ TEST(CommandLine, MissingOrBrokenApplicationLibraryIsReported)
             file.write(*c.library);
         }
         for (const QStringList &args : { QStringList { "ocr", "x.png" }, QStringList { "--background" } }) {
-            const LoadRun run = runListingLoads(program, args, std::nullopt);
+            const CommandRun run = runListingLoads(args, std::nullopt, program);
             EXPECT_EQ(run.exitCode, kExitFailure) << c.name << ": " << run.err.toStdString();
             EXPECT_TRUE(run.err.contains(c.message)) << c.name << ": " << run.err.toStdString();
         }
         // The light commands do not need it.
-        EXPECT_EQ(runListingLoads(program, { "--version" }, std::nullopt).exitCode, kExitSuccess) << c.name;
+        EXPECT_EQ(runListingLoads({ "--version" }, std::nullopt, program).exitCode, kExitSuccess) << c.name;
     }
 }

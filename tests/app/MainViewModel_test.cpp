@@ -1,10 +1,7 @@
+#include "app/AppRig.h"
 #include "capture/ScreenshotService.h"
-#include "support/CapturePipeline.h"
 #include "support/LogCapture.h"
 #include "support/TestFiles.h"
-#include "ui/MainViewModel.h"
-
-#include <QCoreApplication>
 
 #include <gtest/gtest.h>
 
@@ -14,173 +11,129 @@ namespace {
 using test::CapturePipeline;
 using test::FakeCaptureBackend;
 
-class MainViewModelTest : public ::testing::Test {
-protected:
-    MainViewModelTest()
-    {
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 10.0;
-        pipeline.savePreferences(preferences);
-    }
-
-    void addWindow(quint32 id)
-    {
-        pipeline.backend.addWindow(FakeCaptureBackend::window(id, QRectF(0, 0, 300, 200), QStringLiteral("w")),
-            CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 300, 200));
-    }
-
+struct ModelRig : test::AppRig {
     // Builds the model and lets its start-up check run to the end.
-    MainViewModel &makeModel()
+    MainViewModel &make(bool captureAllowed = true)
     {
-        pipeline.makeService();
-        model = std::make_unique<MainViewModel>(MainViewModel::Components {
-            pipeline.service.get(), &pipeline.backend, [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
-                sleeps.push_back(delay);
-                if (onSleep)
-                    onSleep(int(sleeps.size()));
-                co_return;
-            } });
+        model = newModel();
         EXPECT_TRUE(model->permissionCheckTimer().isActive()); // the poll always starts at construction
-        for (int i = 0; i < 20; ++i)
-            QCoreApplication::processEvents();
+        model->setCaptureAllowed(captureAllowed);
+        settle();
         return *model;
     }
 
-    CapturePipeline pipeline;
     std::unique_ptr<MainViewModel> model;
-    std::vector<std::chrono::milliseconds> sleeps;
-    std::function<void(int)> onSleep;
 };
 
-TEST_F(MainViewModelTest, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolling)
+TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolling)
 {
-    addWindow(1);
-    MainViewModel &m = makeModel();
+    ModelRig rig;
+    rig.addWindow(1);
+    MainViewModel &m = rig.make();
     EXPECT_TRUE(m.hasScreenRecordingPermission());
     EXPECT_TRUE(m.isCapturingScreenshots());
-    EXPECT_TRUE(pipeline.service->isCapturing());
+    EXPECT_TRUE(rig.pipeline.service->isCapturing());
     EXPECT_FALSE(m.showPermissionAlert());
     EXPECT_EQ(m.permissionCheckTimer().interval(), 2000);
-    const int requests = pipeline.backend.contentRequests();
+    const int requests = rig.pipeline.backend.contentRequests();
 
     CapturePipeline::run(m.recheckPermissions());
     EXPECT_FALSE(m.permissionCheckTimer().isActive());
-    EXPECT_EQ(pipeline.backend.contentRequests(), requests); // no second start
-    EXPECT_TRUE(sleeps.empty());
+    EXPECT_EQ(rig.pipeline.backend.contentRequests(), requests); // no second start
+    EXPECT_TRUE(rig.sleeps.empty());
 
     // The count and the state mirror the service.
-    CapturePipeline::run(pipeline.service->captureTestScreenshot());
+    CapturePipeline::run(rig.pipeline.service->captureTestScreenshot());
     EXPECT_EQ(m.screenshotCount(), 1);
-    pipeline.service->stopCapturing();
+    rig.pipeline.service->stopCapturing();
     EXPECT_FALSE(m.isCapturingScreenshots());
 }
 
-TEST_F(MainViewModelTest, MissingPermissionAsksOnceAndPollsUntilGranted)
+TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
 {
-    addWindow(1);
-    pipeline.backend.setPermission(false);
-    pipeline.backend.setContentError(
+    ModelRig rig;
+    FakeCaptureBackend &backend = rig.pipeline.backend;
+    rig.addWindow(1);
+    backend.setPermission(false);
+    backend.setContentError(
         CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
-    MainViewModel &m = makeModel();
+    MainViewModel &m = rig.make();
     EXPECT_FALSE(m.hasScreenRecordingPermission());
-    EXPECT_TRUE(m.showPermissionAlert());
     EXPECT_FALSE(m.isCapturingScreenshots());
-    EXPECT_EQ(pipeline.backend.requestAccessCalls(), 1);
-    EXPECT_TRUE(m.permissionCheckTimer().isActive());
-
+    EXPECT_EQ(backend.requestAccessCalls(), 1);
     CapturePipeline::run(m.recheckPermissions()); // still missing: keeps polling
     EXPECT_TRUE(m.permissionCheckTimer().isActive());
     EXPECT_TRUE(m.showPermissionAlert());
 
     // Granted meanwhile: the two-second poll itself notices.
-    pipeline.backend.setPermission(true);
-    pipeline.backend.setContentError(std::nullopt);
+    backend.setPermission(true);
+    backend.setContentError(std::nullopt);
     EXPECT_TRUE(test::runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
     EXPECT_FALSE(m.permissionCheckTimer().isActive());
     EXPECT_TRUE(m.isCapturingScreenshots());
-    EXPECT_TRUE(pipeline.service->isCapturing());
-    EXPECT_EQ(pipeline.backend.requestAccessCalls(), 1);
+    EXPECT_TRUE(rig.pipeline.service->isCapturing());
+    EXPECT_EQ(backend.requestAccessCalls(), 1);
 }
 
-TEST_F(MainViewModelTest, AStartWithoutWindowsIsRetriedThreeTimesThenLeftOff)
+// While the `at`th retry waits, a window may appear, capture may be stopped (a shutdown) and the
+// two-second poll may come, which sees the permission and stops polling.
+TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
 {
-    // The first poll comes two seconds in, between the second and the third retry.
-    onSleep = [this](int n) {
-        if (n == 2)
-            model->recheckPermissions();
+    const QString failed = QStringLiteral("Screenshot capture failed, retrying attempt %1...");
+    const struct {
+        int at;
+        bool window, stop, poll;
+        QStringList log; // one line per retry, and one for a success
+        bool capturing;
+    } cases[] = {
+        { 2, false, false, true, { failed.arg(1), failed.arg(2), failed.arg(3) }, false },
+        { 2, true, false, false,
+            { failed.arg(1), failed.arg(2), "Screenshot capture started successfully on attempt 2" }, true },
+        { 1, true, true, false, { failed.arg(1) }, false },
     };
-    test::LogCapture log(test::LogCapture::Verbosity::quiet);
-    MainViewModel &m = makeModel();
-    EXPECT_EQ(sleeps, (std::vector<std::chrono::milliseconds>(3, MainViewModel::retryDelay)));
-    EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
-        QStringList({ "Screenshot capture failed, retrying attempt 1...",
-            "Screenshot capture failed, retrying attempt 2...", "Screenshot capture failed, retrying attempt 3..." }));
-    EXPECT_FALSE(pipeline.service->isCapturing());
-    EXPECT_FALSE(m.isCapturingScreenshots()); // the optimistic flag fell back
-    EXPECT_FALSE(m.permissionCheckTimer().isActive()); // the poll saw the permission and stopped
-}
-
-TEST_F(MainViewModelTest, AStartThatSucceedsOnTheSecondRetryStopsRetrying)
-{
-    onSleep = [this](int n) {
-        if (n == 2)
-            addWindow(1);
-    };
-    test::LogCapture log(test::LogCapture::Verbosity::quiet);
-    MainViewModel &m = makeModel();
-    EXPECT_EQ(sleeps.size(), 2u);
-    EXPECT_EQ(log.linesStartingWith("Screenshot capture"),
-        QStringList(
-            { "Screenshot capture failed, retrying attempt 1...", "Screenshot capture failed, retrying attempt 2...",
-                "Screenshot capture started successfully on attempt 2" }));
-    EXPECT_TRUE(pipeline.service->isCapturing());
-    EXPECT_TRUE(m.isCapturingScreenshots());
-}
-
-TEST_F(MainViewModelTest, AStopDuringTheRetriesEndsThem)
-{
-    // A window appears while the first retry waits, but capture was stopped meanwhile (a shutdown).
-    onSleep = [this](int n) {
-        if (n == 1) {
-            addWindow(1);
-            pipeline.service->stopCapturing();
-        }
-    };
-    MainViewModel &m = makeModel();
-    EXPECT_EQ(sleeps.size(), 1u);
-    EXPECT_FALSE(pipeline.service->isCapturing());
-    EXPECT_FALSE(m.isCapturingScreenshots());
-
-    // A later start from the menu is not affected.
-    CapturePipeline::run(m.startScreenshots());
-    EXPECT_TRUE(pipeline.service->isCapturing());
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.log.join(' ').toStdString());
+        ModelRig rig;
+        rig.onSleep = [&](int n) {
+            if (n == c.at && c.window)
+                rig.addWindow(1);
+            if (n == c.at && c.stop)
+                rig.pipeline.service->stopCapturing();
+            if (n == c.at && c.poll)
+                rig.model->recheckPermissions();
+        };
+        test::LogCapture log(test::LogCapture::Verbosity::quiet);
+        MainViewModel &m = rig.make();
+        const auto retries = size_t(c.log.filter("failed").size());
+        EXPECT_EQ(rig.sleeps, std::vector<std::chrono::milliseconds>(retries, MainViewModel::retryDelay));
+        EXPECT_EQ(log.linesStartingWith("Screenshot capture"), c.log);
+        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.capturing);
+        EXPECT_EQ(m.isCapturingScreenshots(), c.capturing); // the optimistic flag fell back
+        EXPECT_EQ(m.permissionCheckTimer().isActive(), !c.poll);
+        // A later start from the menu is not affected.
+        CapturePipeline::run(m.startScreenshots());
+        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.window);
+    }
 }
 
 // Another process captures into the same folder: the model keeps track of the permission but
 // starts nothing, by itself or when asked, until capture is allowed again.
-TEST_F(MainViewModelTest, NoCaptureWhileNotAllowed)
+TEST(MainViewModel, NoCaptureWhileNotAllowed)
 {
-    addWindow(1);
-    pipeline.makeService();
-    model
-        = std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
-    model->setCaptureAllowed(false);
-    for (int i = 0; i < 20; ++i)
-        QCoreApplication::processEvents();
-    EXPECT_TRUE(model->hasScreenRecordingPermission());
-    EXPECT_FALSE(model->isCapturingScreenshots());
+    ModelRig rig;
+    rig.addWindow(1);
+    MainViewModel &m = rig.make(false);
+    EXPECT_TRUE(m.hasScreenRecordingPermission());
+    CapturePipeline::run(m.recheckPermissions());
+    CapturePipeline::run(m.startScreenshots());
+    EXPECT_FALSE(rig.pipeline.service->isCapturing());
+    EXPECT_FALSE(m.isCapturingScreenshots());
 
-    CapturePipeline::run(model->recheckPermissions());
-    CapturePipeline::run(model->startScreenshots());
-    EXPECT_FALSE(pipeline.service->isCapturing());
-    EXPECT_FALSE(model->isCapturingScreenshots());
-
-    model->setCaptureAllowed(true);
-    CapturePipeline::run(model->startScreenshots());
-    EXPECT_TRUE(pipeline.service->isCapturing());
-    EXPECT_TRUE(model->isCapturingScreenshots());
-    pipeline.service->stopCapturing();
+    m.setCaptureAllowed(true);
+    CapturePipeline::run(m.startScreenshots());
+    EXPECT_TRUE(rig.pipeline.service->isCapturing());
+    EXPECT_TRUE(m.isCapturingScreenshots());
+    rig.pipeline.service->stopCapturing();
 }
 
 } // namespace

@@ -7,19 +7,14 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLocalSocket>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <functional>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
@@ -45,12 +40,8 @@ template <typename T> T whileServing(const std::function<T()> &work)
     return result;
 }
 
-// The permission bits, as `ls -l` shows them.
-int modeOf(const QString &path)
-{
-    struct stat status { };
-    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? int(status.st_mode & 07777) : -1;
-}
+// The permission bits as `ls -l` shows them, for the file's owner, group and others.
+int modeOf(const QString &path) { return QFile::permissions(path) & 0x777; }
 
 SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Request request)
 {
@@ -61,13 +52,10 @@ SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Requ
 bool makeStaleSocket(const QString &path)
 {
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
     sockaddr_un address {};
     address.sun_family = AF_UNIX;
-    const QByteArray encoded = QFile::encodeName(path);
-    std::memcpy(address.sun_path, encoded.constData(), std::min<size_t>(encoded.size(), sizeof address.sun_path - 1));
-    const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    std::strncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path - 1);
+    const bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     ::close(fd);
     return bound;
 }
@@ -80,13 +68,7 @@ protected:
     QString folder = home.path() + QStringLiteral("/runtime");
 };
 
-struct HandOverCase {
-    const char *name;
-    SingleInstance::Request request;
-    int showsExpected;
-};
-
-TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOne)
+TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOneAndGarbageIsIgnored)
 {
     // What a crashed instance left is taken over: its socket (nobody listening) and its lock file
     // naming a process long gone.
@@ -95,31 +77,20 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOne)
 
     SingleInstance first(folder);
     ASSERT_EQ(first.start(), SingleInstance::Outcome::running) << first.errorString().toStdString();
-    EXPECT_EQ(modeOf(first.socketPath()), 0600);
+    EXPECT_EQ(modeOf(first.socketPath()), 0x600);
     int shows = 0;
     QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
 
-    const HandOverCase cases[] = {
-        { "show brings the window forward", SingleInstance::Request::show, 1 },
-        { "a background start only checks", SingleInstance::Request::none, 0 },
-        { "a second show again", SingleInstance::Request::show, 1 },
-    };
-    for (const HandOverCase &c : cases) {
-        SCOPED_TRACE(c.name);
+    // Show brings the window forward, a background start only checks. The answer is written after
+    // the signal: it has been delivered by now.
+    for (const auto request :
+        { SingleInstance::Request::show, SingleInstance::Request::none, SingleInstance::Request::show }) {
         shows = 0;
-        EXPECT_EQ(startAnother(folder, c.request), SingleInstance::Outcome::handedOver);
-        // The answer is written after the signal: it has been delivered by now.
-        EXPECT_EQ(shows, c.showsExpected);
+        EXPECT_EQ(startAnother(folder, request), SingleInstance::Outcome::handedOver);
+        EXPECT_EQ(shows, request == SingleInstance::Request::show ? 1 : 0);
     }
-}
 
-TEST_F(SingleInstanceTest, GarbageOnTheSocketIsIgnoredAndTheNextRequestServed)
-{
-    SingleInstance first(folder);
-    ASSERT_EQ(first.start(), SingleInstance::Outcome::running);
-    int shows = 0;
-    QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
-
+    shows = 0;
     for (const QByteArray &garbage : { QByteArray("quit\n"), QByteArray(200, 'x'), QByteArray("show") }) {
         const QByteArray answer = whileServing<QByteArray>([&] {
             QLocalSocket socket;
@@ -144,12 +115,10 @@ TEST_F(SingleInstanceTest, AnInstanceThatHoldsTheLockButDoesNotAnswerIsReported)
     // Holding the lock without ever listening: a running instance that hangs.
     FileLock hung(folder + QStringLiteral("/pellux.lock"));
     ASSERT_EQ(hung.tryLock(), FileLock::Result::acquired);
-
     SingleInstance later(folder);
     EXPECT_EQ(later.start(), SingleInstance::Outcome::noAnswer);
     EXPECT_FALSE(later.errorString().isEmpty());
     EXPECT_EQ(later.runningPid(), ::getpid());
-
     // Once it is gone, the next start runs.
     hung.release();
     EXPECT_EQ(later.start(), SingleInstance::Outcome::running) << later.errorString().toStdString();
@@ -158,19 +127,15 @@ TEST_F(SingleInstanceTest, AnInstanceThatHoldsTheLockButDoesNotAnswerIsReported)
 TEST(CaptureLock, OneHolderAtATimeAndTheNextOnceReleased)
 {
     TempHome home;
-    CaptureLock tray;
-    CaptureLock command;
+    CaptureLock tray, command;
     EXPECT_EQ(tray.folder(), home.pelluxFolder());
     ASSERT_TRUE(tray.tryAcquire()) << tray.refusal().toStdString();
-    // Taking it again is harmless.
-    EXPECT_TRUE(tray.tryAcquire());
-
+    EXPECT_TRUE(tray.tryAcquire()); // taking it again is harmless
     EXPECT_FALSE(command.tryAcquire());
     EXPECT_TRUE(command.heldElsewhere());
     EXPECT_FALSE(command.isHeld());
-    EXPECT_TRUE(command.refusal().contains(QStringLiteral("pid %1").arg(::getpid())))
-        << command.refusal().toStdString();
-    EXPECT_TRUE(command.refusal().contains(home.pelluxFolder())) << command.refusal().toStdString();
+    for (const QString &part : { QStringLiteral("pid %1").arg(::getpid()), home.pelluxFolder() })
+        EXPECT_TRUE(command.refusal().contains(part)) << command.refusal().toStdString();
 
     tray.release();
     EXPECT_TRUE(command.tryAcquire()) << command.refusal().toStdString();
@@ -181,20 +146,17 @@ TEST(CaptureLock, OneHolderAtATimeAndTheNextOnceReleased)
 TEST(CaptureLock, TheFolderAndTheLockFileArePrivateAndAFolderThatCannotBeMadeIsAnError)
 {
     TempHome home;
-    // A lock file left readable by everyone is tightened.
     const QString lockPath = home.pelluxFolder() + QStringLiteral("/.capture.lock");
     for (const bool existedBefore : { false, true }) {
-        SCOPED_TRACE(existedBefore ? "lock file existed" : "fresh folder");
+        // A lock file left readable by everyone is tightened.
         if (existedBefore) {
-            ASSERT_TRUE(QFile::setPermissions(lockPath,
-                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+            ASSERT_TRUE(QFile::setPermissions(lockPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther));
         }
         CaptureLock lock;
         ASSERT_TRUE(lock.tryAcquire()) << lock.refusal().toStdString();
-        EXPECT_EQ(modeOf(home.pelluxFolder()), 0700);
-        EXPECT_EQ(modeOf(lockPath), 0600);
+        EXPECT_EQ(modeOf(home.pelluxFolder()), 0x700);
+        EXPECT_EQ(modeOf(lockPath), 0x600) << existedBefore;
     }
-
     // A folder that cannot be made (Documents/Pellux is a plain file) is an error, not another holder.
     TempHome blocked;
     ASSERT_TRUE(test::writeAll(blocked.pelluxFolder(), {}));

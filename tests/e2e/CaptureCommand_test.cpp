@@ -10,13 +10,10 @@
 #include "support/XvfbSession.h"
 
 #include <QDirIterator>
-#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <optional>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -26,42 +23,49 @@ namespace {
 constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 3;
 
-QString metadataPath(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
-
 // The recordings metadata.json lists; none when it is missing or does not decode.
 std::vector<Recording> storedRecordings(const TempHome &home)
 {
-    return decodeRecordings(readAll(metadataPath(home))).value_or(std::vector<Recording> {});
+    const QByteArray list = readAll(home.pelluxFolder() + "/Recordings/metadata.json");
+    return decodeRecordings(list).value_or(std::vector<Recording> {});
 }
 
 // `pellux search query`: its exit code and the titles of the XTerm windows found, each of whose
 // files exists.
 std::pair<int, QStringList> search(const XvfbSession &session, const QString &query)
 {
-    PelluxRun run({ QStringLiteral("search"), query }, session.display());
+    PelluxRun run({ "search", query }, session.display());
     const int exitCode = run.finish(60'000);
     QStringList titles;
-    for (const QString &line : run.out().split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-        const QStringList fields = line.split(QLatin1Char('\t'));
+    for (const QString &line : run.out().split('\n', Qt::SkipEmptyParts)) {
+        const QStringList fields = line.split('\t');
         EXPECT_EQ(fields.size(), 4) << line.toStdString();
-        EXPECT_EQ(fields.value(1), QStringLiteral("XTerm"));
+        EXPECT_EQ(fields.value(1), "XTerm");
         EXPECT_TRUE(QFile::exists(fields.value(3))) << line.toStdString();
         titles << fields.value(2);
     }
     return { exitCode, titles };
 }
 
-XvfbSession::XtermOptions at(const QString &geometry) { return { geometry }; }
+QStringList titlesFound(const XvfbSession &session, const QString &query) { return search(session, query).second; }
 
-// Sets TESSDATA_PREFIX for the programs started while the object lives.
-struct ModelFolder {
-    explicit ModelFolder(const QString &path) { qputenv("TESSDATA_PREFIX", path.toLocal8Bit()); }
-    ~ModelFolder() { qunsetenv("TESSDATA_PREFIX"); }
-};
+void saveFixedInterval(double seconds)
+{
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = false;
+    preferences.screenshotInterval = seconds;
+    ASSERT_TRUE(preferences.save());
+}
 
 class CaptureCommandTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString(); }
+
+    // An xterm showing `text` at `geometry`, mapped.
+    void xterm(const QString &title, const QString &text, const QString &geometry = "80x24+0+0", pid_t *pid = nullptr)
+    {
+        ASSERT_TRUE(session.launchXterm(title, text + '\n', { geometry }, pid)) << title.toStdString();
+    }
 
     TempHome home;
     XvfbSession session;
@@ -72,130 +76,118 @@ protected:
 TEST(CaptureCommand, BadArgumentsOrNoReachableXServerFailWithTheirExitCodes)
 {
     TempHome home;
-    const QList<QStringList> cases { { QStringLiteral("--for") }, { QStringLiteral("--for"), QStringLiteral("0") },
-        { QStringLiteral("--for"), QStringLiteral("soon") },
-        { QStringLiteral("--once"), QStringLiteral("--for"), QStringLiteral("5") }, { QStringLiteral("--forever") } };
-    for (const QStringList &args : cases) {
-        PelluxRun run(QStringList { QStringLiteral("capture") } + args, std::nullopt);
-        EXPECT_EQ(run.finish(), kExitUsage) << args.join(QLatin1Char(' ')).toStdString();
-        EXPECT_TRUE(run.err().startsWith(QStringLiteral("pellux capture: "))) << run.err().toStdString();
+    for (const QStringList &args : { QStringList { "--for" }, { "--for", "0" }, { "--for", "soon" },
+             { "--once", "--for", "5" }, { "--forever" } }) {
+        PelluxRun run(QStringList { "capture" } + args, std::nullopt);
+        EXPECT_EQ(run.finish(), kExitUsage) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.err().startsWith("pellux capture: ")) << run.err().toStdString();
     }
-    for (const std::optional<QString> &display : { std::optional<QString>(), std::optional(QStringLiteral(":4711")) }) {
-        PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, display);
+    for (const std::optional<QString> &display : { std::optional<QString>(), std::optional<QString>(":4711") }) {
+        PelluxRun run({ "capture", "--once" }, display);
         EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains(QStringLiteral("pellux capture: cannot read the screen")));
-        EXPECT_TRUE(run.err().contains(QStringLiteral("DISPLAY"))) << run.err().toStdString();
+        EXPECT_TRUE(run.err().contains("pellux capture: cannot read the screen")) << run.err().toStdString();
+        EXPECT_TRUE(run.err().contains("DISPLAY")) << run.err().toStdString();
     }
-    EXPECT_FALSE(QFile::exists(metadataPath(home)));
+    EXPECT_TRUE(storedRecordings(home).empty());
 }
 
 TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplications)
 {
     // An excluded application: its bundle identifier is what the backend derives from WM_CLASS.
     AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.excludedApps = { DesktopEntryIndex()
-                                     .idForWindowClass(QStringLiteral("secretterm"), QStringLiteral("Secretterm"))
-                                     .value_or(QStringLiteral("secretterm")) };
+    preferences.excludedApps
+        = { DesktopEntryIndex().idForWindowClass("secretterm", "Secretterm").value_or("secretterm") };
     ASSERT_TRUE(preferences.save());
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation spreadsheet\n"),
-        at(QStringLiteral("60x8+700+0"))));
+    xterm("ledger", "quarterly reconciliation spreadsheet", "60x8+700+0");
     // A window covered completely by another one is still stored with its own contents.
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("covered"), QStringLiteral("photosynthesis laboratory notebook\n"),
-        at(QStringLiteral("60x8+0+300"))));
-    ASSERT_TRUE(session.launchXterm(
-        QStringLiteral("cover"), QStringLiteral("meteorological observatory\n"), at(QStringLiteral("70x12+0+250"))));
-    ASSERT_TRUE(session.launch({ QStringLiteral("xterm"), QStringLiteral("-name"), QStringLiteral("secretterm"),
-        QStringLiteral("-class"), QStringLiteral("Secretterm"), QStringLiteral("-T"), QStringLiteral("secret"),
-        QStringLiteral("-geometry"), QStringLiteral("60x8+700+500"), QStringLiteral("-e"), QStringLiteral("sh"),
-        QStringLiteral("-c"), QStringLiteral("echo confidential payroll; sleep 600") }));
+    xterm("covered", "photosynthesis laboratory notebook", "60x8+0+300");
+    xterm("cover", "meteorological observatory", "70x12+0+250");
+    ASSERT_TRUE(session.launch({ "xterm", "-name", "secretterm", "-class", "Secretterm", "-T", "secret", "-geometry",
+        "60x8+700+500", "-e", "sh", "-c", "echo confidential payroll; sleep 600" }));
     pid_t transient = 0;
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("transient"), QStringLiteral("ephemeral window\n"),
-        at(QStringLiteral("40x5+1000+800")), &transient));
-    ASSERT_TRUE(session.waitForWindow(QStringLiteral("secret")));
+    xterm("transient", "ephemeral window", "40x5+1000+800", &transient);
+    ASSERT_TRUE(session.waitForWindow("secret"));
 
-    PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
+    PelluxRun capture({ "capture", "--verbose" }, session.display());
     // A second cycle finds the windows unchanged; then one window closes and leaves the caches.
     ASSERT_TRUE(session.keepActiveUntil([&] {
-        return capture.readError().contains(QStringLiteral("has not changed, skipping capture"));
+        return capture.readError().contains("has not changed, skipping capture");
     })) << capture.err().toStdString();
     session.kill(transient);
     ASSERT_TRUE(session.keepActiveUntil([&] {
-        return capture.readError().contains(QStringLiteral("is gone, dropping its cached frame"))
-            && capture.readError().count(QStringLiteral("OCR extracted")) >= 4;
+        return capture.readError().contains("is gone, dropping its cached frame")
+            && capture.readError().count("OCR extracted") >= 4;
     })) << capture.err().toStdString();
     capture.terminate();
     ASSERT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
 
-    const std::pair<int, QStringList> none { 1, {} };
-    EXPECT_EQ(search(session, QStringLiteral("reconciliation")).second, QStringList { QStringLiteral("ledger") });
+    EXPECT_EQ(titlesFound(session, "reconciliation"), QStringList { "ledger" });
     // The covered window's own text, not that of the window over it.
-    EXPECT_EQ(search(session, QStringLiteral("photosynthesis")).second, QStringList { QStringLiteral("covered") });
-    EXPECT_EQ(search(session, QStringLiteral("meteorological")).second, QStringList { QStringLiteral("cover") });
+    EXPECT_EQ(titlesFound(session, "photosynthesis"), QStringList { "covered" });
+    EXPECT_EQ(titlesFound(session, "meteorological"), QStringList { "cover" });
     // Stored before it closed, and still found.
-    EXPECT_EQ(search(session, QStringLiteral("ephemeral")).second, QStringList { QStringLiteral("transient") });
-    EXPECT_EQ(search(session, QStringLiteral("confidential")), none);
+    EXPECT_EQ(titlesFound(session, "ephemeral"), QStringList { "transient" });
+    EXPECT_EQ(search(session, "confidential"), std::pair(1, QStringList {}));
     QStringList files;
-    QDirIterator it(home.pelluxFolder() + QStringLiteral("/Screenshots"), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(home.pelluxFolder() + "/Screenshots", QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         files << it.next();
-        EXPECT_FALSE(QFile::permissions(files.back()) & (QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        EXPECT_EQ(QFile::permissions(files.back()) & 0x777, 0x600) << files.back().toStdString();
     }
-    EXPECT_EQ(files.size(), 4) << files.join(QLatin1Char(' ')).toStdString();
+    EXPECT_EQ(files.size(), 4) << files.join(' ').toStdString();
 }
 
 // No usable text model: the frames are stored, their text stays owed and the run fails; the next
 // capture (with a model) recognises them, and search finds them.
 TEST_F(CaptureCommandTest, WithoutATextModelTheFrameIsOwedItsTextUntilTheNextStartHealsIt)
 {
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")));
+    xterm("ledger", "quarterly reconciliation");
     {
         QTemporaryDir empty;
-        ModelFolder noModel(empty.path());
-        PelluxRun once({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
-        EXPECT_EQ(once.finish(120'000), kExitFailure) << once.err().toStdString();
-        EXPECT_TRUE(once.err().contains(QStringLiteral("text recognition failed for 1 stored frames")))
-            << once.err().toStdString();
-        EXPECT_TRUE(once.err().contains(QStringLiteral("in 0 frames whole"))) << once.err().toStdString();
+        qputenv("TESSDATA_PREFIX", QFile::encodeName(empty.path()));
+        PelluxRun once({ "capture", "--once" }, session.display());
+        const int exitCode = once.finish(120'000);
+        qunsetenv("TESSDATA_PREFIX");
+        EXPECT_EQ(exitCode, kExitFailure) << once.err().toStdString();
+        EXPECT_TRUE(once.err().contains("text recognition failed for 1 stored frames")) << once.err().toStdString();
+        EXPECT_TRUE(once.err().contains("in 0 frames whole")) << once.err().toStdString();
     }
     ASSERT_EQ(storedRecordings(home).size(), 1u);
-    EXPECT_EQ(search(session, QStringLiteral("reconciliation")).first, 1);
+    EXPECT_EQ(search(session, "reconciliation").first, 1);
 
-    PelluxRun capture({ QStringLiteral("capture") }, session.display());
-    ASSERT_TRUE(capture.waitForError(QStringLiteral("Store healing finished"), 120'000)) << capture.err().toStdString();
-    EXPECT_TRUE(capture.readError().contains(QStringLiteral("1 frames got their text"))) << capture.err().toStdString();
+    PelluxRun capture({ "capture" }, session.display());
+    ASSERT_TRUE(capture.waitForError("Store healing finished", 120'000)) << capture.err().toStdString();
+    EXPECT_TRUE(capture.readError().contains("1 frames got their text")) << capture.err().toStdString();
     capture.terminate();
     EXPECT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
-    EXPECT_TRUE(search(session, QStringLiteral("reconciliation")).second.contains(QStringLiteral("ledger")));
+    EXPECT_TRUE(titlesFound(session, "reconciliation").contains("ledger"));
 }
 
 TEST_F(CaptureCommandTest, FramesThatCouldNotBeStoredAreReportedAndFailTheRun)
 {
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("ledger"), QStringLiteral("quarterly reconciliation\n")));
+    xterm("ledger", "quarterly reconciliation");
     // A file where the screenshots folder belongs: no frame can be written, whoever runs the test.
     ASSERT_TRUE(QDir().mkpath(home.pelluxFolder()));
-    ASSERT_TRUE(writeAll(home.pelluxFolder() + QStringLiteral("/Screenshots"), QByteArray()));
-    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
+    ASSERT_TRUE(writeAll(home.pelluxFolder() + "/Screenshots", QByteArray()));
+    PelluxRun run({ "capture", "--once" }, session.display());
     EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
-    const QRegularExpression report(QStringLiteral("pellux capture: ([1-9][0-9]*) frames could not be stored"));
+    const QRegularExpression report("pellux capture: ([1-9][0-9]*) frames could not be stored");
     EXPECT_TRUE(report.match(run.err()).hasMatch()) << run.err().toStdString();
     EXPECT_TRUE(storedRecordings(home).empty());
 }
 
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
 {
-    AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.useDynamicIntervals = false;
-    preferences.screenshotInterval = 1.0;
-    ASSERT_TRUE(preferences.save());
-    PelluxRun run({ QStringLiteral("capture"), QStringLiteral("--without-text") }, session.display());
-    ASSERT_TRUE(run.waitForError(QStringLiteral("waiting for one to appear"))) << run.err().toStdString();
-    ASSERT_TRUE(session.launchXterm(QStringLiteral("latecomer"), QStringLiteral("opened after the start\n")));
+    saveFixedInterval(1.0);
+    PelluxRun run({ "capture", "--without-text" }, session.display());
+    ASSERT_TRUE(run.waitForError("waiting for one to appear")) << run.err().toStdString();
+    xterm("latecomer", "opened after the start");
     ASSERT_TRUE(XvfbSession::waitUntil([&] { return !storedRecordings(home).empty(); }, 60'000))
         << run.err().toStdString();
     run.terminate();
     ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
-    EXPECT_FALSE(run.err().contains(QStringLiteral("stopped after 0 window captures"))) << run.err().toStdString();
-    EXPECT_EQ(storedRecordings(home).front().windowTitle, QStringLiteral("latecomer"));
+    EXPECT_FALSE(run.err().contains("stopped after 0 window captures")) << run.err().toStdString();
+    EXPECT_EQ(storedRecordings(home).front().windowTitle, "latecomer");
 }
 
 // The server going away, while nothing is captured yet and after a frame was stored: an error of
@@ -207,19 +199,17 @@ TEST_F(CaptureCommandTest, TheXServerGoingAwayEndsWithAClearErrorAndLeavesTheSto
         XvfbSession server;
         ASSERT_TRUE(server.isRunning());
         if (withWindow) {
-            ASSERT_TRUE(server.launchXterm(QStringLiteral("notes"), QStringLiteral("interplanetary archive\n")));
+            ASSERT_TRUE(server.launchXterm("notes", "interplanetary archive\n"));
         }
-        PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, server.display());
+        PelluxRun capture({ "capture", "--verbose" }, server.display());
         ASSERT_TRUE(server.keepActiveUntil([&] {
-            return capture.readError().contains(
-                withWindow ? QStringLiteral("OCR extracted") : QStringLiteral("waiting for one to appear"));
+            return capture.readError().contains(withWindow ? "OCR extracted" : "waiting for one to appear");
         })) << capture.err().toStdString();
         server.killServer();
         // No --for: the program has to notice by itself.
         EXPECT_EQ(capture.finish(90'000), kExitFailure) << capture.err().toStdString();
-        EXPECT_TRUE(capture.err().contains(QStringLiteral("the display server went away")))
-            << capture.err().toStdString();
+        EXPECT_TRUE(capture.err().contains("the display server went away")) << capture.err().toStdString();
     }
     EXPECT_EQ(storedRecordings(home).size(), 1u);
-    EXPECT_EQ(search(session, QStringLiteral("interplanetary")).second, QStringList { QStringLiteral("notes") });
+    EXPECT_EQ(titlesFound(session, "interplanetary"), QStringList { "notes" });
 }

@@ -22,22 +22,11 @@ using namespace pellux::test;
 
 namespace {
 
-constexpr int kDefaultKills = 8;
-
-int killCount()
-{
-    bool ok = false;
-    const int kills = qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS", &ok);
-    return ok && kills > 0 ? kills : kDefaultKills;
-}
-
 // An xterm whose text keeps changing: a new numbered line every fraction of a second.
 QStringList busyXterm(const QString &title, const QString &word, const QString &geometry)
 {
-    return { QStringLiteral("xterm"), QStringLiteral("-T"), title, QStringLiteral("-geometry"), geometry,
-        QStringLiteral("-fa"), QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"), QStringLiteral("14"),
-        QStringLiteral("-bg"), QStringLiteral("white"), QStringLiteral("-fg"), QStringLiteral("black"),
-        QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+    return { "xterm", "-T", title, "-geometry", geometry, "-fa", "DejaVu Sans Mono", "-fs", "14", "-bg", "white", "-fg",
+        "black", "-e", "sh", "-c",
         QStringLiteral("i=0; while true; do i=$((i+1)); echo \"%1 entry $i\"; sleep 0.4; done").arg(word) };
 }
 
@@ -57,9 +46,8 @@ QHash<QString, Row> readRows(const QString &databasePath)
                 "SELECT r.id || '|' || EXISTS (SELECT 1 FROM ocr_text o WHERE o.recording_id = r.id) || '|' || "
                 "(r.is_delta_frame = 1 AND r.reference_hash IS NULL) || '|' || r.file_path FROM recordings r"))) {
         const QStringList fields = row.split(QLatin1Char('|'));
-        rows.insert(fields.value(0),
-            { fields.mid(3).join(QLatin1Char('|')), fields.value(1) == QStringLiteral("1"),
-                fields.value(2) == QStringLiteral("1") });
+        rows.insert(
+            fields.value(0), { fields.mid(3).join(QLatin1Char('|')), fields.value(1) == "1", fields.value(2) == "1" });
     }
     return rows;
 }
@@ -71,22 +59,20 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
     TempHome home;
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
-    ASSERT_TRUE(session.launch(
-        busyXterm(QStringLiteral("ledger"), QStringLiteral("reconciliation"), QStringLiteral("60x10+0+0"))));
-    ASSERT_TRUE(session.launch(
-        busyXterm(QStringLiteral("notes"), QStringLiteral("observatory"), QStringLiteral("60x10+700+400"))));
-    ASSERT_TRUE(session.waitForWindow(QStringLiteral("ledger")));
-    ASSERT_TRUE(session.waitForWindow(QStringLiteral("notes")));
+    ASSERT_TRUE(session.launch(busyXterm("ledger", "reconciliation", "60x10+0+0")));
+    ASSERT_TRUE(session.launch(busyXterm("notes", "observatory", "60x10+700+400")));
+    ASSERT_TRUE(session.waitForWindow("ledger"));
+    ASSERT_TRUE(session.waitForWindow("notes"));
 
-    const int kills = killCount();
+    const int asked = qEnvironmentVariableIntValue("PELLUX_CRASH_KILLS"), kills = asked > 0 ? asked : 8;
     const quint32 seed = QRandomGenerator::global()->generate();
     QRandomGenerator random(seed);
     SCOPED_TRACE(QStringLiteral("seed %1, %2 kills").arg(seed).arg(kills).toStdString());
     for (int i = 0; i < kills; ++i) {
-        PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--verbose") }, session.display());
+        PelluxRun capture({ "capture", "--verbose" }, session.display());
         // Busy once a frame is stored; then a kill at a random moment of what follows.
         ASSERT_TRUE(session.keepActiveUntil(
-            [&] { return capture.readError().contains(QStringLiteral("Recording saved successfully")); }, 60'000))
+            [&] { return capture.readError().contains("Recording saved successfully"); }, 60'000))
             << "run " << i << ":\n"
             << capture.readError().toStdString() << capture.readOutput().toStdString();
         session.keepActiveUntil([] { return false; }, static_cast<int>(random.bounded(500, 3500)));
@@ -95,17 +81,16 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
         capture.finish(30'000);
     }
 
-    PelluxRun last({ QStringLiteral("capture") }, session.display());
-    ASSERT_TRUE(session.keepActiveUntil(
-        [&] { return last.readError().contains(QStringLiteral("Store healing finished")); }, 240'000))
+    PelluxRun last({ "capture" }, session.display());
+    ASSERT_TRUE(session.keepActiveUntil([&] { return last.readError().contains("Store healing finished"); }, 240'000))
         << last.err().toStdString();
     last.terminate();
     ASSERT_EQ(last.finish(120'000), 0) << last.err().toStdString();
 
     const std::optional<std::vector<Recording>> list
-        = decodeRecordings(readAll(home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json")));
+        = decodeRecordings(readAll(home.pelluxFolder() + "/Recordings/metadata.json"));
     ASSERT_TRUE(list);
-    const QHash<QString, Row> rows = readRows(home.pelluxFolder() + QStringLiteral("/pellux_v2.db"));
+    const QHash<QString, Row> rows = readRows(home.pelluxFolder() + "/pellux_v2.db");
     ASSERT_FALSE(rows.isEmpty());
     EXPECT_EQ(list->size(), static_cast<size_t>(rows.size()));
 
@@ -125,7 +110,7 @@ TEST(CrashRecovery, ListRowsAndFilesAgreeAndEveryFrameHasItsTextAfterRepeatedKil
 
     // A kill between writing a file and listing it leaves the file alone: reported, never deleted.
     int unnamed = 0;
-    QDirIterator it(home.pelluxFolder() + QStringLiteral("/Screenshots"), QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(home.pelluxFolder() + "/Screenshots", QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         if ((path.endsWith(QLatin1String(".webp")) || path.endsWith(QLatin1String(".jpg")))

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -42,29 +43,23 @@ public:
     QString read(const QString &name)
     {
         m_last.clear();
-        const QString path = m_folder + QLatin1Char('/') + name + QStringLiteral(".png");
+        const QString path = m_folder + QLatin1Char('/') + name + ".png";
         QFile::remove(path);
-        if (m_session.run({ QStringLiteral("import"), QStringLiteral("-window"), QString::number(m_window),
-                QStringLiteral("png:") + path })
-            != 0)
+        if (m_session.run({ "import", "-window", QString::number(m_window), "png:" + path }) != 0)
             return {};
         const QImage grab(path);
         if (grab.isNull())
             return {};
-        const QString enlarged = m_scratch.filePath(QStringLiteral("enlarged.png"));
-        const QString bottom = m_scratch.filePath(QStringLiteral("bottom.png"));
+        const QString enlarged = m_scratch.filePath("enlarged.png");
+        const QString bottom = m_scratch.filePath("bottom.png");
         constexpr int kStrip = 120;
         if (!grab.scaled(grab.size() * 3, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).save(enlarged)
             || !grab.copy(0, std::max(0, grab.height() - kStrip), grab.width(), kStrip).save(bottom))
             return {};
-        PelluxRun ocr({ QStringLiteral("ocr"), path, enlarged, bottom }, m_session.display());
+        PelluxRun ocr({ "ocr", path, enlarged, bottom }, m_session.display());
         ocr.finish(120'000);
         // Without the "==> file <==" line before each image's text.
-        for (const QString &line : ocr.out().split(QLatin1Char('\n'))) {
-            if (!line.startsWith(QStringLiteral("==> ")))
-                m_last += line + QLatin1Char(' ');
-        }
-        m_last = m_last.simplified();
+        m_last = ocr.out().split('\n').filter(QRegularExpression("^(?!==> )")).join(' ').simplified();
         return m_last;
     }
 
@@ -75,7 +70,6 @@ public:
     }
 
     const QString &lastText() const { return m_last; }
-    const QString &folder() const { return m_folder; }
 
 private:
     XvfbSession &m_session;
@@ -90,10 +84,7 @@ bool contains(const QString &text, const char *words)
     return text.contains(QLatin1String(words), Qt::CaseInsensitive);
 }
 
-int xdotool(XvfbSession &session, const QStringList &args)
-{
-    return session.run(QStringList { QStringLiteral("xdotool") } + args);
-}
+int xdotool(XvfbSession &session, const QStringList &args) { return session.run(QStringList { "xdotool" } + args); }
 
 } // namespace
 
@@ -103,14 +94,13 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
 
-    // A fixed interval: captures come without anyone moving the pointer.
+    // A fixed interval (of two seconds): captures come without anyone moving the pointer.
     AppPreferences preferences = AppPreferences::defaultValue();
     preferences.useDynamicIntervals = false;
-    preferences.screenshotInterval = 2.0;
     ASSERT_TRUE(preferences.save());
 
-    const QString title = QStringLiteral("harbour inventory");
-    ASSERT_TRUE(session.launchXterm(title, QStringLiteral("zanzibar quartz 4711\n"), { QStringLiteral("60x8+0+0") }));
+    const QString title = "harbour inventory";
+    ASSERT_TRUE(session.launchXterm(title, "zanzibar quartz 4711\n", { "60x8+0+0" }));
 
     // The tray application with its window on the session's display, not on the test's offscreen
     // platform.
@@ -119,46 +109,37 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     // 1. The xterm's frame is stored and its text can be searched.
     ASSERT_TRUE(XvfbSession::waitUntil(
         [&] {
-            return pellux->readError().contains(QStringLiteral("from XTerm for recording"))
-                && PelluxRun({ QStringLiteral("search"), QStringLiteral("zanzibar") }, session.display()).finish(60'000)
-                == 0;
+            return pellux->readError().contains("from XTerm for recording")
+                && PelluxRun({ "search", "zanzibar" }, session.display()).finish(60'000) == 0;
         },
         240'000))
         << pellux->err().toStdString();
 
     // 2. The window, as it opened at start: the blank slate.
-    const quint32 window = session.waitForWindow(QStringLiteral("Pellux"), 60'000);
+    const quint32 window = session.waitForWindow("Pellux", 60'000);
     ASSERT_NE(window, 0u) << pellux->err().toStdString();
     WindowReader screen(session, window);
-    ASSERT_TRUE(screen.waitFor(QStringLiteral("1-blank-slate"), [](const QString &text) {
+    ASSERT_TRUE(screen.waitFor("1-blank-slate", [](const QString &text) {
         return contains(text, "Your Visual Memory");
     })) << screen.lastText().toStdString();
 
-    ASSERT_EQ(
-        xdotool(session, { QStringLiteral("windowactivate"), QStringLiteral("--sync"), QString::number(window) }), 0);
-    ASSERT_EQ(
-        xdotool(session,
-            { QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("60"), QStringLiteral("zanzibar") }),
-        0);
+    ASSERT_EQ(xdotool(session, { "windowactivate", "--sync", QString::number(window) }), 0);
+    ASSERT_EQ(xdotool(session, { "type", "--delay", "60", "zanzibar" }), 0);
 
     // 3. The card of the xterm, with its window title (the application's name is also on a filter
     // chip, so it proves nothing), and the blank slate gone.
-    ASSERT_TRUE(screen.waitFor(QStringLiteral("2-results"), [&](const QString &text) {
+    ASSERT_TRUE(screen.waitFor("2-results", [&](const QString &text) {
         return text.contains(title, Qt::CaseInsensitive) && contains(text, "XTerm")
             && !contains(text, "Your Visual Memory");
     })) << screen.lastText().toStdString();
 
     // 4. Down selects the card, Return opens the viewer; Escape closes it.
-    ASSERT_EQ(xdotool(session,
-                  { QStringLiteral("key"), QStringLiteral("--delay"), QStringLiteral("200"), QStringLiteral("Down"),
-                      QStringLiteral("Return") }),
-        0);
-    ASSERT_TRUE(screen.waitFor(QStringLiteral("3-viewer"), [](const QString &text) {
-        return contains(text, "Double-click to zoom");
-    })) << screen.lastText().toStdString();
+    ASSERT_EQ(xdotool(session, { "key", "--delay", "200", "Down", "Return" }), 0);
+    ASSERT_TRUE(screen.waitFor("3-viewer", [](const QString &text) { return contains(text, "Double-click to zoom"); }))
+        << screen.lastText().toStdString();
 
-    ASSERT_EQ(xdotool(session, { QStringLiteral("key"), QStringLiteral("Escape") }), 0);
-    ASSERT_TRUE(screen.waitFor(QStringLiteral("4-viewer-closed"), [&](const QString &text) {
+    ASSERT_EQ(xdotool(session, { "key", "Escape" }), 0);
+    ASSERT_TRUE(screen.waitFor("4-viewer-closed", [&](const QString &text) {
         // The storage toolbar in place of the hint, and the card again with the xterm's text in its
         // preview (the selected card's caption is not always read).
         return !contains(text, "Double-click") && contains(text, "screenshots") && contains(text, "XTerm")
@@ -168,6 +149,6 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     // 5. A stop ends the program cleanly, and the window logged no faults of its scene.
     pellux->terminate();
     ASSERT_EQ(pellux->finish(120'000), 0) << pellux->err().toStdString();
-    EXPECT_FALSE(pellux->err().contains(QStringLiteral("qrc:/"))) << pellux->err().toStdString();
-    EXPECT_FALSE(pellux->err().contains(QStringLiteral("ERROR"))) << pellux->err().toStdString();
+    EXPECT_FALSE(pellux->err().contains("qrc:/")) << pellux->err().toStdString();
+    EXPECT_FALSE(pellux->err().contains("ERROR")) << pellux->err().toStdString();
 }

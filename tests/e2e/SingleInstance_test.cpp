@@ -18,7 +18,7 @@ using namespace pellux::test;
 namespace {
 
 constexpr int kExitAlreadyCapturing = 2;
-const QString kRefusal = QStringLiteral("another Pellux process (pid %1) is already capturing into ");
+const QString kRefusal = "another Pellux process (pid %1) is already capturing into ";
 
 class SingleInstanceRun : public ::testing::Test {
 protected:
@@ -27,10 +27,9 @@ protected:
         if (!session.isRunning())
             GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
         AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 2.0;
+        preferences.useDynamicIntervals = false; // every two seconds
         ASSERT_TRUE(preferences.save());
-        ASSERT_NE(session.launchXterm(QStringLiteral("notes"), QStringLiteral("single instance\n")), 0u);
+        ASSERT_NE(session.launchXterm("notes", "single instance\n"), 0u);
     }
 
     // The tray application on the session's display, not on the tests' offscreen platform.
@@ -48,35 +47,35 @@ protected:
 TEST_F(SingleInstanceRun, ALaterStartShowsTheRunningOnesWindowAndCaptureIsRefused)
 {
     // From autostart: the tray only. It listens once it is the running instance.
-    std::unique_ptr<PelluxRun> first = startTray({ QStringLiteral("--background") });
-    const QString socket = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")) + QStringLiteral("/pellux.socket");
+    std::unique_ptr<PelluxRun> first = startTray({ "--background" });
+    const QString socket = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")) + "/pellux.socket";
     ASSERT_TRUE(XvfbSession::waitUntil([&] { return QFile::exists(socket); }, 60'000))
         << first->readError().toStdString();
 
     // A second background start finds it (waiting until it listens) and ends at once.
-    std::unique_ptr<PelluxRun> again = startTray({ QStringLiteral("--background") });
+    std::unique_ptr<PelluxRun> again = startTray({ "--background" });
     ASSERT_EQ(again->finish(30'000), 0) << again->err().toStdString() << first->readError().toStdString();
 
     // The running one captures: `pellux capture` is refused, naming it.
-    PelluxRun capture({ QStringLiteral("capture"), QStringLiteral("--once") }, session.display());
+    PelluxRun capture({ "capture", "--once" }, session.display());
     EXPECT_EQ(capture.finish(60'000), kExitAlreadyCapturing) << capture.err().toStdString();
-    EXPECT_TRUE(capture.err().startsWith(QStringLiteral("pellux capture: ") + kRefusal.arg(first->pid())))
+    EXPECT_TRUE(capture.err().startsWith("pellux capture: " + kRefusal.arg(first->pid())))
         << capture.err().toStdString();
 
     // Started in the background, no window opened.
-    EXPECT_EQ(session.waitForWindow(QStringLiteral("Pellux"), 2'000), 0u);
+    EXPECT_EQ(session.waitForWindow("Pellux", 2'000), 0u);
 
     // A plain second start brings the window up and ends with 0; the first keeps running.
     std::unique_ptr<PelluxRun> second = startTray({});
     EXPECT_EQ(second->finish(30'000), 0) << second->err().toStdString();
-    EXPECT_NE(session.waitForWindow(QStringLiteral("Pellux"), 60'000), 0u) << first->readError().toStdString();
+    EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << first->readError().toStdString();
     EXPECT_TRUE(first->isRunning()) << first->readError().toStdString();
-    EXPECT_FALSE(first->readOutput().contains(QStringLiteral("not capturing"))) << first->readOutput().toStdString();
+    EXPECT_FALSE(first->readOutput().contains("not capturing")) << first->readOutput().toStdString();
 
     // Resetting the database under the running one is refused.
-    std::unique_ptr<PelluxRun> reset = startTray({ QStringLiteral("--reset-database") });
+    std::unique_ptr<PelluxRun> reset = startTray({ "--reset-database" });
     EXPECT_EQ(reset->finish(30'000), 2) << reset->err().toStdString();
-    EXPECT_TRUE(reset->err().contains(QStringLiteral("quit it before resetting"))) << reset->err().toStdString();
+    EXPECT_TRUE(reset->err().contains("quit it before resetting")) << reset->err().toStdString();
     EXPECT_TRUE(first->isRunning());
 
     first->terminate();
@@ -85,18 +84,15 @@ TEST_F(SingleInstanceRun, ALaterStartShowsTheRunningOnesWindowAndCaptureIsRefuse
 
 TEST_F(SingleInstanceRun, TheTrayStartedBesideACaptureOnlyShowsItsWindow)
 {
-    PelluxRun capture({ QStringLiteral("capture") }, session.display());
-    ASSERT_TRUE(capture.waitForError(QStringLiteral("pellux capture: capturing"))) << capture.readError().toStdString();
+    PelluxRun capture({ "capture" }, session.display());
+    ASSERT_TRUE(capture.waitForError("pellux capture: capturing")) << capture.readError().toStdString();
 
     std::unique_ptr<PelluxRun> tray = startTray({});
     ASSERT_TRUE(XvfbSession::waitUntil(
-        [&] {
-            return tray->readOutput().contains(QStringLiteral("Pellux: not capturing: ") + kRefusal.arg(capture.pid()));
-        },
-        60'000))
+        [&] { return tray->readOutput().contains("Pellux: not capturing: " + kRefusal.arg(capture.pid())); }, 60'000))
         << tray->readOutput().toStdString() << tray->readError().toStdString();
-    EXPECT_NE(session.waitForWindow(QStringLiteral("Pellux"), 60'000), 0u) << tray->readError().toStdString();
-    EXPECT_EQ(tray->readOutput().count(QStringLiteral("not capturing")), 1);
+    EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->readError().toStdString();
+    EXPECT_EQ(tray->readOutput().count("not capturing"), 1);
 
     capture.terminate();
     EXPECT_EQ(capture.finish(60'000), 0) << capture.err().toStdString();

@@ -10,13 +10,15 @@ TEST(Log, DebugLinesNeedTheSwitchOtherLinesAlwaysPrint)
 {
     const bool wasVerbose = log::verbose();
     qunsetenv("PELLUX_VERBOSE");
-    log::setVerbose(false);
-    char program[] = "pellux";
-    char command[] = "search";
-    char flag[] = "--verbose";
+    char program[] = "pellux", command[] = "search", flag[] = "--verbose";
     char *quiet[] = { program, command };
-    log::configureFromEnvironment(2, quiet);
-    EXPECT_FALSE(log::verbose());
+    char *loud[] = { program, command, flag };
+    const auto verboseAfter = [&](int argc, char **argv) {
+        log::setVerbose(false);
+        log::configureFromEnvironment(argc, argv);
+        return log::verbose();
+    };
+    EXPECT_FALSE(verboseAfter(2, quiet));
     {
         test::LogCapture capture(test::LogCapture::Verbosity::quiet);
         log::debug(QStringLiteral("DEBUG hidden"));
@@ -24,15 +26,9 @@ TEST(Log, DebugLinesNeedTheSwitchOtherLinesAlwaysPrint)
         log::failure(QStringLiteral("ERROR shown"));
         EXPECT_EQ(capture.lines(), QStringList({ "Database reset completed", "ERROR shown" }));
     }
-
-    char *loud[] = { program, command, flag };
-    log::configureFromEnvironment(3, loud);
-    EXPECT_TRUE(log::verbose());
-
-    log::setVerbose(false);
+    EXPECT_TRUE(verboseAfter(3, loud));
     qputenv("PELLUX_VERBOSE", "1");
-    log::configureFromEnvironment(2, quiet);
-    EXPECT_TRUE(log::verbose());
+    EXPECT_TRUE(verboseAfter(2, quiet));
     qunsetenv("PELLUX_VERBOSE");
     log::setVerbose(wasVerbose);
 }

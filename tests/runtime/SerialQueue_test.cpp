@@ -1,7 +1,6 @@
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
 
-#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
@@ -10,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -23,34 +23,27 @@ TEST(SerialQueue, RunsTasksOneAtATimeInSubmissionOrderFromManyThreads)
     std::atomic<int> inside { 0 };
     bool overlapped = false;
     std::vector<std::thread> producers;
-    for (int p = 0; p < 4; ++p) {
+    for (int p = 0; p < 4; ++p)
         producers.emplace_back([&, p] {
-            for (int i = 0; i < 200; ++i) {
+            for (int i = 0; i < 200; ++i)
                 queue.async([&, value = p * 1000 + i] {
-                    if (inside.fetch_add(1) != 0)
-                        overlapped = true;
+                    overlapped |= inside.fetch_add(1) != 0;
                     seen.push_back(value);
                     inside.fetch_sub(1);
                 });
-            }
         });
-    }
     for (std::thread &t : producers)
         t.join();
     queue.drain();
     EXPECT_FALSE(overlapped);
     ASSERT_EQ(seen.size(), 800u);
-    // Each producer's tasks keep their relative order.
-    for (int p = 0; p < 4; ++p) {
-        int last = -1;
-        for (int v : seen) {
-            if (v / 1000 == p) {
-                EXPECT_GT(v, last);
-                last = v;
-            }
-        }
-    }
     EXPECT_EQ(queue.pendingCount(), 0u);
+    // Each producer's tasks keep their relative order.
+    std::array<int, 4> last { -1, -1, -1, -1 };
+    for (int v : seen) {
+        EXPECT_GT(v, last[v / 1000]);
+        last[v / 1000] = v;
+    }
 }
 
 TEST(SerialQueue, SyncFromItsOwnThreadDoesNotDeadlockAndRunsOnTheNamedThread)
@@ -71,11 +64,16 @@ TEST(SerialQueue, SyncFromItsOwnThreadDoesNotDeadlockAndRunsOnTheNamedThread)
     EXPECT_FALSE(queue.isCurrent());
 }
 
-TEST(SerialQueue, DestructionRunsEverythingAlreadySubmittedAndSurvivesThrowingTasks)
+// A throwing task reaches its waiter instead of leaving it waiting, and the queue goes on; its
+// destruction runs everything already submitted.
+TEST(SerialQueue, SurvivesThrowingTasksAndRunsEverythingSubmittedBeforeItGoes)
 {
     std::atomic<int> count { 0 };
     {
         SerialQueue queue(QStringLiteral("q"));
+        EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
+        QFuture<int> failed = queue.future([]() -> int { throw std::runtime_error("boom"); });
+        EXPECT_THROW(failed.result(), std::runtime_error);
         queue.async([] { throw std::runtime_error("boom"); });
         for (int i = 0; i < 50; ++i)
             queue.async([&] {
@@ -86,61 +84,33 @@ TEST(SerialQueue, DestructionRunsEverythingAlreadySubmittedAndSurvivesThrowingTa
     EXPECT_EQ(count.load(), 50);
 }
 
-TEST(SerialQueue, AThrowingTaskReachesItsWaiterInsteadOfLeavingItWaiting)
+// An awaited future resumes on the main thread, and postToMain runs there from the event loop.
+TEST(SerialQueue, WorkHandedBackToTheMainThreadRunsThere)
 {
+    ASSERT_TRUE(isMainThread());
     SerialQueue queue(QStringLiteral("q"));
-    EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
-    QFuture<int> failed = queue.future([]() -> int { throw std::runtime_error("boom"); });
-    EXPECT_THROW(failed.result(), std::runtime_error);
-    EXPECT_TRUE(failed.isFinished());
-    // The queue goes on as before.
-    int value = 0;
-    queue.sync([&] { value = 7; });
-    EXPECT_EQ(value, 7);
-}
-
-namespace {
-QCoro::Task<int> awaitOnQueue(SerialQueue &queue, std::thread::id *resumedOn)
-{
-    const int value = co_await queue.future([] { return 41 + 1; });
-    *resumedOn = std::this_thread::get_id();
-    co_return value;
-}
-} // namespace
-
-TEST(SerialQueue, AFutureAwaitedOnTheMainThreadResumesThere)
-{
-    SerialQueue queue(QStringLiteral("q"));
-    std::thread::id resumedOn;
     int result = 0;
+    bool resumedOnMain = false, ranOffMain = false;
+    std::atomic<bool> postedOnMain { false };
     QEventLoop loop;
     auto task = [&]() -> QCoro::Task<> {
-        result = co_await awaitOnQueue(queue, &resumedOn);
-        loop.quit();
+        result = co_await queue.future([&] {
+            ranOffMain = !isMainThread();
+            return 42;
+        });
+        resumedOnMain = isMainThread();
+        queue.async([&] {
+            postToMain([&] {
+                postedOnMain = isMainThread();
+                loop.quit();
+            });
+        });
     };
     QTimer::singleShot(0, [&] { task(); });
     QTimer::singleShot(5000, &loop, &QEventLoop::quit);
     loop.exec();
     EXPECT_EQ(result, 42);
-    EXPECT_EQ(resumedOn, std::this_thread::get_id());
-}
-
-TEST(MainThread, PostToMainRunsOnTheMainThreadFromTheEventLoop)
-{
-    ASSERT_TRUE(isMainThread());
-    SerialQueue queue(QStringLiteral("q"));
-    std::atomic<bool> ranOnMain { false };
-    bool offMain = true;
-    QEventLoop loop;
-    queue.async([&] {
-        offMain = !isMainThread();
-        postToMain([&] {
-            ranOnMain = isMainThread();
-            loop.quit();
-        });
-    });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_TRUE(offMain);
-    EXPECT_TRUE(ranOnMain.load());
+    EXPECT_TRUE(ranOffMain);
+    EXPECT_TRUE(resumedOnMain);
+    EXPECT_TRUE(postedOnMain.load());
 }

@@ -29,11 +29,7 @@ CapturePipeline::CapturePipeline(std::unique_ptr<TextRecognizer> recognizer)
             return source;
         },
         &clock,
-        [&recognizer]() -> std::unique_ptr<TextRecognizer> {
-            if (recognizer)
-                return std::move(recognizer);
-            return nullptr;
-        },
+        [&recognizer] { return std::move(recognizer); },
     })
     , backend(static_cast<FakeCaptureBackend &>(components.captureBackend()))
     , database(borrowed(components.database()))

@@ -23,10 +23,9 @@ public:
     PelluxRun(const QStringList &args, const std::optional<QString> &display, Platform platform = Platform::inherited)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
         if (display)
             env.insert(QStringLiteral("DISPLAY"), *display);
-        else
-            env.remove(QStringLiteral("DISPLAY"));
         if (platform == Platform::display)
             env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         m_process.setProcessEnvironment(env);
@@ -35,10 +34,8 @@ public:
 
     ~PelluxRun()
     {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
+        m_process.kill();
+        m_process.waitForFinished();
     }
 
     PelluxRun(const PelluxRun &) = delete;
@@ -72,14 +69,12 @@ public:
     // The exit code, or -1 when the program did not end by itself in time (or crashed).
     int finish(int timeoutMs = 90'000)
     {
-        if (!m_process.waitForFinished(timeoutMs)) {
-            m_process.kill();
-            m_process.waitForFinished();
-            return -1;
-        }
+        const bool ended = m_process.waitForFinished(timeoutMs);
+        m_process.kill();
+        m_process.waitForFinished();
         readError();
         readOutput();
-        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        return ended && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
     }
 
     const QString &err() const { return m_err; }

@@ -21,14 +21,8 @@ namespace pellux::test {
 
 namespace {
 
-struct CloseDatabase {
-    void operator()(sqlite3 *db) const { sqlite3_close(db); }
-};
-struct FinalizeStatement {
-    void operator()(sqlite3_stmt *stmt) const { sqlite3_finalize(stmt); }
-};
-using DatabaseHandle = std::unique_ptr<sqlite3, CloseDatabase>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, FinalizeStatement>;
+using DatabaseHandle = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
+using StatementHandle = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
 // Ordinary screen words; none contains a planted word, whatever the case.
 const char *const kVocabulary[] = { "file", "edit", "view", "window", "help", "open", "save", "close", "tab",
@@ -56,28 +50,28 @@ QByteArray tinyWebP()
     return bytes;
 }
 
-bool fail(const QString &what)
+std::nullopt_t fail(const QString &what)
 {
     log::failure(QStringLiteral("ERROR SyntheticHistory: %1").arg(what));
-    return false;
+    return std::nullopt;
 }
 
 bool ok(int rc, sqlite3 *db, const char *what)
 {
     if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW)
         return true;
-    return fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
+    fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
+    return false;
 }
 
+// Version 4, variant 1, like the ids the store makes.
 QUuid randomUuid(std::mt19937_64 &random)
 {
-    const quint64 high = random();
-    const quint64 low = random();
-    const auto byte = [](quint64 v, int n) { return static_cast<uchar>(v >> (8 * n)); };
-    // Version 4, variant 1, like the ids the store makes.
-    return QUuid(static_cast<uint>(high >> 32), static_cast<ushort>(high >> 16),
-        static_cast<ushort>((high & 0x0FFF) | 0x4000), static_cast<uchar>((byte(low, 7) & 0x3F) | 0x80), byte(low, 6),
-        byte(low, 5), byte(low, 4), byte(low, 3), byte(low, 2), byte(low, 1), byte(low, 0));
+    const quint64 words[2] = { random(), random() };
+    QByteArray bytes(reinterpret_cast<const char *>(words), sizeof words);
+    bytes[6] = static_cast<char>((bytes[6] & 0x0F) | 0x40);
+    bytes[8] = static_cast<char>((bytes[8] & 0x3F) | 0x80);
+    return QUuid::fromRfc4122(bytes);
 }
 
 QString randomHash(std::mt19937_64 &random)
@@ -88,9 +82,13 @@ QString randomHash(std::mt19937_64 &random)
     return hash;
 }
 
+// A null QByteArray binds NULL.
 void bindText(sqlite3_stmt *stmt, int index, const QByteArray &utf8)
 {
-    sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
+    if (utf8.isNull())
+        sqlite3_bind_null(stmt, index);
+    else
+        sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
 } // namespace
@@ -116,20 +114,16 @@ const QStringList &syntheticWords()
 std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOptions &options)
 {
     const QString databasePath = SimpleDatabaseManager::defaultDatabasePath();
-    if (QFileInfo::exists(databasePath)) {
-        fail(QStringLiteral("%1 exists already").arg(databasePath));
-        return std::nullopt;
-    }
+    if (QFileInfo::exists(databasePath))
+        return fail(QStringLiteral("%1 exists already").arg(databasePath));
     QString error;
     if (!makePrivatePath(QFileInfo(databasePath).path(), &error)
-        || writeNewPrivateFile(databasePath, QByteArray(), &error) != WriteOutcome::written) {
-        fail(error);
-        return std::nullopt;
-    }
+        || writeNewPrivateFile(databasePath, QByteArray(), &error) != WriteOutcome::written)
+        return fail(error);
     sqlite3 *opened = nullptr;
     const int openResult
         = sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &opened, SQLITE_OPEN_READWRITE, nullptr);
-    DatabaseHandle db(opened);
+    DatabaseHandle db(opened, &sqlite3_close);
     if (!ok(openResult, db.get(), "open"))
         return std::nullopt;
     // The two tables as the application writes them, filled while they have no index or trigger
@@ -152,16 +146,14 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
     const auto prepare = [&](const char *sql) {
         sqlite3_stmt *stmt = nullptr;
         sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr);
-        return StatementHandle(stmt);
+        return StatementHandle(stmt, &sqlite3_finalize);
     };
     StatementHandle insertRecording = prepare(
         "INSERT INTO recordings (id, timestamp, display_index, file_path, app_name, window_title, image_hash, "
         "file_size, is_delta_frame, reference_hash, compression_ratio) VALUES (?, ?, 0, ?, ?, ?, ?, ?, 0, NULL, ?)");
     StatementHandle insertText = prepare("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
-    if (!insertRecording || !insertText) {
-        fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
-        return std::nullopt;
-    }
+    if (!insertRecording || !insertText)
+        return fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
 
     const QString pellux = QFileInfo(databasePath).path();
     const QString screenshots = pellux + QStringLiteral("/Screenshots");
@@ -175,8 +167,6 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
 
     SyntheticHistory history;
     std::vector<Recording> list;
-    if (options.withMetadata)
-        list.reserve(static_cast<size_t>(options.recordings));
     const int perCycle = std::max(1, options.windowsPerCycle);
     QString folder;
     QString lastMadeFolder;
@@ -200,20 +190,15 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                       QString::fromLatin1(kVocabulary[vocabulary(random)]), app.value_or(QStringLiteral("Untitled")));
         const QUuid id = randomUuid(random);
         const QString hash = randomHash(random);
-        const qint64 size = fileSize(random);
-
         const QByteArray idText = uuidText(id).toUtf8();
         sqlite3_stmt *row = insertRecording.get();
         bindText(row, 1, idText);
         sqlite3_bind_double(row, 2, secondsSince1970(time));
         bindText(row, 3, path.toUtf8());
-        if (app)
-            bindText(row, 4, app->toUtf8());
-        else
-            sqlite3_bind_null(row, 4);
+        bindText(row, 4, app ? app->toUtf8() : QByteArray());
         bindText(row, 5, title.toUtf8());
         bindText(row, 6, hash.toUtf8());
-        sqlite3_bind_int64(row, 7, size);
+        sqlite3_bind_int64(row, 7, fileSize(random));
         sqlite3_bind_double(row, 8, 4.0);
         if (!ok(sqlite3_step(row), db.get(), "insert recording"))
             return std::nullopt;
@@ -249,35 +234,24 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         }
 
         if (options.withImageFiles) {
-            if (folder != lastMadeFolder && !makePrivatePath(folder, &error)) {
-                fail(error);
-                return std::nullopt;
-            }
+            if (folder != lastMadeFolder && !makePrivatePath(folder, &error))
+                return fail(error);
             lastMadeFolder = folder;
-            if (writeNewPrivateFile(path, image, &error, Durability::unsynced) != WriteOutcome::written) {
-                fail(QStringLiteral("%1: %2").arg(path, error));
-                return std::nullopt;
-            }
+            if (writeNewPrivateFile(path, image, &error, Durability::unsynced) != WriteOutcome::written)
+                return fail(QStringLiteral("%1: %2").arg(path, error));
         }
         if (options.withMetadata) {
-            Recording r;
+            Recording &r = list.emplace_back();
             r.id = id;
             r.timestamp = time;
-            r.filePath = QUrl::fromLocalFile(path);
-            r.thumbnailPath = r.filePath;
+            r.thumbnailPath = r.filePath = QUrl::fromLocalFile(path);
             r.appName = app;
             r.windowTitle = title;
             r.imageHash = hash;
-            list.push_back(std::move(r));
         }
-
         ++history.recordings;
-        if (app)
-            ++history.perApplication[*app];
-        else
-            ++history.withoutApplication;
-        if (i == 0)
-            history.oldest = time;
+        ++(app ? history.perApplication[*app] : history.withoutApplication);
+        history.oldest = i == 0 ? time : history.oldest;
         history.newest = time;
     }
     if (!ok(sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr), db.get(), "commit"))
@@ -287,10 +261,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
     db.reset();
     {
         SimpleDatabaseManager complete;
-        if (!complete.isOpen()) {
-            fail(QStringLiteral("cannot open %1").arg(databasePath));
-            return std::nullopt;
-        }
+        if (!complete.isOpen())
+            return fail(QStringLiteral("cannot open %1").arg(databasePath));
         complete.waitUntilIdle(); // the queued index builds
     }
 
@@ -301,10 +273,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         const QString recordingsFolder = pellux + QStringLiteral("/Recordings");
         if (!makePrivatePath(recordingsFolder, &error)
             || !writePrivateFileAtomically(
-                recordingsFolder + QStringLiteral("/metadata.json"), encodeRecordings(list), &error)) {
-            fail(error);
-            return std::nullopt;
-        }
+                recordingsFolder + QStringLiteral("/metadata.json"), encodeRecordings(list), &error))
+            return fail(error);
     }
     return history;
 }

@@ -34,12 +34,8 @@ public:
     }
 
     void print(const QString &line) { m_lines.append(line); }
-    void type(const QString &characters)
-    {
-        if (m_lines.isEmpty())
-            m_lines.append(QString());
-        m_lines.last() += characters;
-    }
+    // Appends to the last line (a prompt is always printed first).
+    void type(const QString &characters) { m_lines.last() += characters; }
     int lineSpacing() const { return m_lineSpacing; }
     int visibleTop() const { return std::max<int>(0, static_cast<int>(m_lines.size()) - m_rows); }
 
@@ -75,16 +71,11 @@ inline std::vector<QImage> typingSession(int rows = 30)
 {
     TerminalWindow terminal(rows);
     const QString prompt = QStringLiteral("dana@workstation:~/projects/pellux$ ");
-    const QStringList history {
-        QStringLiteral("total 64"),
-        QStringLiteral("drwxr-xr-x  9 dana dana  4096 Mar 14 09:12 bench"),
-        QStringLiteral("-rw-r--r--  1 dana dana  5120 Mar 14 09:12 CMakeLists.txt"),
-        QStringLiteral("drwxr-xr-x  4 dana dana  4096 Mar 14 09:12 docs"),
-        QStringLiteral("drwxr-xr-x  3 dana dana  4096 Mar 14 09:12 scripts"),
-        QStringLiteral("drwxr-xr-x 12 dana dana  4096 Mar 14 09:12 src"),
-        QStringLiteral("drwxr-xr-x 14 dana dana  4096 Mar 14 09:12 tests"),
-    };
-    terminal.print(prompt + QStringLiteral("ls -l"));
+    const QStringList history { "total 64", "drwxr-xr-x  9 dana dana  4096 Mar 14 09:12 bench",
+        "-rw-r--r--  1 dana dana  5120 Mar 14 09:12 CMakeLists.txt", "drwxr-xr-x  4 dana dana  4096 Mar 14 09:12 docs",
+        "drwxr-xr-x  3 dana dana  4096 Mar 14 09:12 scripts", "drwxr-xr-x 12 dana dana  4096 Mar 14 09:12 src",
+        "drwxr-xr-x 14 dana dana  4096 Mar 14 09:12 tests" };
+    terminal.print(prompt + "ls -l");
     for (const QString &line : history)
         terminal.print(line);
     terminal.print(prompt);
@@ -101,28 +92,23 @@ inline std::vector<QImage> typingSession(int rows = 30)
         terminal.print(prompt);
         frames.push_back(terminal.render());
     };
-    runCommand(QStringLiteral("git status --short"),
-        { QStringLiteral(" M src/capture/ScreenshotService.cpp"), QStringLiteral(" M src/ocr/OCRProcessor.cpp"),
-            QStringLiteral("?? notes/meeting-thursday.txt") });
-    runCommand(QStringLiteral("grep -rn maxPendingRecognitions src"),
-        { QStringLiteral("src/capture/ScreenshotService.h:49:    static constexpr int maxPendingRecognitions = 3;"),
+    runCommand("git status --short",
+        { " M src/capture/ScreenshotService.cpp", " M src/ocr/OCRProcessor.cpp", "?? notes/meeting-thursday.txt" });
+    runCommand("grep -rn maxPendingRecognitions src",
+        { "src/capture/ScreenshotService.h:49:    static constexpr int maxPendingRecognitions = 3;",
             QStringLiteral("src/capture/ScreenshotService.cpp:412:    while (m_pendingRecognitions >= "
                            "maxPendingRecognitions) {") });
-    runCommand(QStringLiteral("cat notes/meeting-thursday.txt"),
-        { QStringLiteral("Agenda for the planning meeting on Thursday"),
-            QStringLiteral("1. Review the quarterly budget figures with finance"),
-            QStringLiteral("2. Decide the release date for the search window"),
-            QStringLiteral("3. Summer holidays: who covers the support rota") });
-    runCommand(QStringLiteral("make test 2>&1 | tail -n 12"),
-        { QStringLiteral("[ 97%] Built target test_ocr"), QStringLiteral("[100%] Built target test_capture"),
-            QStringLiteral("Running tests..."), QStringLiteral("Test project /home/dana/projects/pellux/build"),
-            QStringLiteral("      Start  1: ChangedLines.BandsCoverWholeLines"),
-            QStringLiteral(" 1/42 Test  #1: ChangedLines.BandsCoverWholeLines ......   Passed    0.02 sec"),
-            QStringLiteral("      Start  2: OCRProcessor.RecognisesScreenText"),
-            QStringLiteral(" 2/42 Test  #2: OCRProcessor.RecognisesScreenText ......   Passed    1.31 sec"),
-            QStringLiteral("100% tests passed, 0 tests failed out of 42"),
-            QStringLiteral("Total Test time (real) =  48.17 sec") });
-    runCommand(QStringLiteral("echo finished"), { QStringLiteral("finished") });
+    runCommand("cat notes/meeting-thursday.txt",
+        { "Agenda for the planning meeting on Thursday", "1. Review the quarterly budget figures with finance",
+            "2. Decide the release date for the search window", "3. Summer holidays: who covers the support rota" });
+    runCommand("make test 2>&1 | tail -n 12",
+        { "[ 97%] Built target test_ocr", "[100%] Built target test_capture", "Running tests...",
+            "Test project /home/dana/projects/pellux/build", "      Start  1: ChangedLines.BandsCoverWholeLines",
+            " 1/42 Test  #1: ChangedLines.BandsCoverWholeLines ......   Passed    0.02 sec",
+            "      Start  2: OCRProcessor.RecognisesScreenText",
+            " 2/42 Test  #2: OCRProcessor.RecognisesScreenText ......   Passed    1.31 sec",
+            "100% tests passed, 0 tests failed out of 42", "Total Test time (real) =  48.17 sec" });
+    runCommand("echo finished", { "finished" });
     return frames;
 }
 
@@ -132,17 +118,16 @@ inline std::vector<QImage> scrollingSession(int frameCount = 12, int rows = 16)
 {
     TerminalWindow terminal(rows);
     const QStringList events {
-        QStringLiteral("GET /api/orders/%1 200 12ms user=frieda region=eu-west"),
-        QStringLiteral("payment %1 captured amount=49.90 EUR card=visa"),
-        QStringLiteral("WARN slow query on invoices (%1 ms): select * from invoices where due < now()"),
-        QStringLiteral("worker-%1 picked job resize-thumbnail queue=images attempt=1"),
-        QStringLiteral("POST /api/sessions %1 201 user=gunnar agent=firefox"),
+        "GET /api/orders/%1 200 12ms user=frieda region=eu-west",
+        "payment %1 captured amount=49.90 EUR card=visa",
+        "WARN slow query on invoices (%1 ms): select * from invoices where due < now()",
+        "worker-%1 picked job resize-thumbnail queue=images attempt=1",
+        "POST /api/sessions %1 201 user=gunnar agent=firefox",
     };
     int n = 0;
     auto nextLine = [&] {
-        const QString line = events[n % events.size()].arg(1000 + 37 * n);
-        ++n;
-        return line;
+        const int i = n++;
+        return events[i % events.size()].arg(1000 + 37 * i);
     };
     for (int i = 0; i < rows; ++i)
         terminal.print(nextLine());
@@ -177,12 +162,6 @@ inline int wordsFound(const std::map<QString, int> &reference, const std::map<QS
     return found;
 }
 
-inline int wordTotal(const std::map<QString, int> &counts)
-{
-    int total = 0;
-    for (const auto &entry : counts)
-        total += entry.second;
-    return total;
-}
+inline int wordTotal(const std::map<QString, int> &counts) { return wordsFound(counts, counts); }
 
 } // namespace pellux::test

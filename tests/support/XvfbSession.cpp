@@ -15,8 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstring>
+#include <optional>
 
 extern char **environ;
 
@@ -41,17 +41,36 @@ bool isViewable(xcb::Connection &c, xcb_window_t w)
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-bool reaped(pid_t pid, int timeout_ms)
+// Waits for the child to end; its exit status (-1 when it did not exit normally), or nullopt when
+// it is still running after `timeout_ms`.
+std::optional<int> reap(pid_t pid, int timeout_ms)
 {
     QDeadlineTimer deadline(timeout_ms);
-    while (true) {
-        const pid_t r = waitpid(pid, nullptr, WNOHANG);
-        if (r == pid || (r < 0 && errno == ECHILD))
-            return true;
+    for (int status = 0;; QThread::msleep(5)) {
+        const pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (r < 0)
+            return -1;
         if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
+            return std::nullopt;
     }
+}
+
+// Ends a child, politely first when `term_ms` is given, and reaps it.
+void stop(pid_t pid, int term_ms = 0)
+{
+    if (pid <= 0)
+        return;
+    if (term_ms > 0 && ::kill(pid, SIGTERM) == 0 && reap(pid, term_ms))
+        return;
+    ::kill(pid, SIGKILL);
+    reap(pid, 10'000);
+}
+
+std::vector<xcb_window_t> clientList(xcb::Connection &c)
+{
+    return xcb::getProperty32(c, c.root(), c.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
 }
 
 } // namespace
@@ -64,13 +83,9 @@ XvfbSession::XvfbSession()
 XvfbSession::XvfbSession(Options options)
     : m_options(options)
 {
-    if (!m_dir.isValid()) {
+    if (!m_dir.isValid())
         m_error = QStringLiteral("no temporary folder");
-        return;
-    }
-    if (!startServer())
-        return;
-    if (m_options.windowManager && !startWindowManager()) {
+    else if (startServer() && m_options.windowManager && !startWindowManager()) {
         killServer();
         m_display.clear();
     }
@@ -79,31 +94,29 @@ XvfbSession::XvfbSession(Options options)
 XvfbSession::~XvfbSession()
 {
     for (auto it = m_children.rbegin(); it != m_children.rend(); ++it)
-        stopProcess(*it);
-    if (m_serverPid > 0)
-        stopProcess(m_serverPid);
+        stop(*it, 3'000);
+    stop(m_serverPid, 3'000);
 }
 
 pid_t XvfbSession::spawn(const QStringList &arguments, const QString &logName, int extraFd)
 {
-    std::vector<QByteArray> argStorage;
+    // The arguments and the environment (with this session's DISPLAY), as C strings kept alive here.
+    std::vector<QByteArray> args, env;
     for (const QString &a : arguments)
-        argStorage.push_back(QFile::encodeName(a));
-    std::vector<char *> argv;
-    for (QByteArray &a : argStorage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::vector<QByteArray> envStorage;
+        args.push_back(QFile::encodeName(a));
     for (char **e = environ; *e; ++e)
         if (std::strncmp(*e, "DISPLAY=", 8) != 0)
-            envStorage.emplace_back(*e);
+            env.emplace_back(*e);
     if (!m_display.isEmpty())
-        envStorage.push_back("DISPLAY=" + m_display.toLatin1());
-    std::vector<char *> envp;
-    for (QByteArray &e : envStorage)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+        env.push_back("DISPLAY=" + m_display.toLatin1());
+    const auto pointers = [](std::vector<QByteArray> &strings) {
+        std::vector<char *> out;
+        for (QByteArray &s : strings)
+            out.push_back(s.data());
+        out.push_back(nullptr);
+        return out;
+    };
+    std::vector<char *> argv = pointers(args), envp = pointers(env);
 
     const QByteArray logPath = QFile::encodeName(m_dir.filePath(logName));
     posix_spawn_file_actions_t actions;
@@ -117,16 +130,14 @@ pid_t XvfbSession::spawn(const QStringList &arguments, const QString &logName, i
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
     const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
-    if (rc != 0) {
-        m_error = QStringLiteral("cannot start %1: %2").arg(arguments.value(0), QString::fromLocal8Bit(strerror(rc)));
-        return 0;
-    }
-    return pid;
+    if (rc == 0)
+        return pid;
+    m_error = QStringLiteral("cannot start %1: %2").arg(arguments.value(0), QString::fromLocal8Bit(strerror(rc)));
+    return 0;
 }
 
 bool XvfbSession::startServer()
@@ -136,23 +147,15 @@ bool XvfbSession::startServer()
         m_error = QStringLiteral("pipe failed");
         return false;
     }
-    const QString screen
-        = QStringLiteral("%1x%2x24").arg(m_options.screenSize.width()).arg(m_options.screenSize.height());
-    // The child gets the pipe's write end as descriptor 3 (dup2 clears close-on-exec).
-    const pid_t pid = spawn({ QStringLiteral("Xvfb"), QStringLiteral("-displayfd"), QStringLiteral("3"),
-                                QStringLiteral("-screen"), QStringLiteral("0"), screen, QStringLiteral("-nolisten"),
-                                QStringLiteral("tcp"), QStringLiteral("-noreset") },
+    // The server writes its display number to descriptor 3, the pipe's write end (dup2 clears
+    // close-on-exec).
+    const QString screen = QStringLiteral("%1x%2x24").arg(screenSize().width()).arg(screenSize().height());
+    m_serverPid = spawn({ "Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset" },
         QStringLiteral("xvfb.log"), fds[1]);
     close(fds[1]);
-    if (pid <= 0) {
-        close(fds[0]);
-        return false;
-    }
-    m_serverPid = pid;
-
     QByteArray number;
     QDeadlineTimer deadline(30'000);
-    while (!number.endsWith('\n') && !deadline.hasExpired()) {
+    while (m_serverPid > 0 && !number.endsWith('\n') && !deadline.hasExpired()) {
         pollfd p { fds[0], POLLIN, 0 };
         if (poll(&p, 1, 100) <= 0)
             continue;
@@ -165,8 +168,8 @@ bool XvfbSession::startServer()
     close(fds[0]);
     if (!number.endsWith('\n')) {
         QFile log(m_dir.filePath(QStringLiteral("xvfb.log")));
-        log.open(QIODevice::ReadOnly);
-        m_error = QStringLiteral("Xvfb did not start: %1").arg(QString::fromLocal8Bit(log.readAll()).trimmed());
+        if (m_serverPid > 0 && log.open(QIODevice::ReadOnly))
+            m_error = QStringLiteral("Xvfb did not start: %1").arg(QString::fromLocal8Bit(log.readAll()).trimmed());
         killServer();
         return false;
     }
@@ -176,8 +179,7 @@ bool XvfbSession::startServer()
 
 bool XvfbSession::startWindowManager()
 {
-    const pid_t pid = launch({ QStringLiteral("openbox"), QStringLiteral("--sm-disable") });
-    if (pid <= 0)
+    if (launch({ "openbox", "--sm-disable" }) <= 0)
         return false;
     // openbox announces itself before its event loop runs, and a window mapped in that gap waits
     // until the next event reaches it. It is ready once one of a series of probe windows shows up in
@@ -187,21 +189,18 @@ bool XvfbSession::startWindowManager()
         [&] { return !c.hasError() && xcb::getProperty(c, c.root(), c.atom("_NET_SUPPORTING_WM_CHECK")).has_value(); });
     std::vector<xcb_window_t> probes;
     ready = ready && waitUntil([&] {
-        const xcb_window_t probe = xcb_generate_id(c.get());
-        xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probe, c.root(), 0, 0, 10, 10, 0,
+        probes.push_back(xcb_generate_id(c.get()));
+        xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probes.back(), c.root(), 0, 0, 10, 10, 0,
             XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
-        xcb_map_window(c.get(), probe);
+        xcb_map_window(c.get(), probes.back());
         xcb_flush(c.get());
-        probes.push_back(probe);
         QThread::msleep(50);
-        return !xcb::getProperty32(c, c.root(), c.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW).empty();
+        return !clientList(c).empty();
     });
     for (xcb_window_t probe : probes)
         xcb_destroy_window(c.get(), probe);
     xcb_flush(c.get());
-    ready = ready && waitUntil([&] {
-        return xcb::getProperty32(c, c.root(), c.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW).empty();
-    });
+    ready = ready && waitUntil([&] { return clientList(c).empty(); });
     if (!ready)
         m_error = QStringLiteral("openbox did not start on %1").arg(m_display);
     return ready;
@@ -209,9 +208,7 @@ bool XvfbSession::startWindowManager()
 
 pid_t XvfbSession::launch(const QStringList &arguments)
 {
-    if (!isRunning())
-        return 0;
-    const pid_t pid = spawn(arguments, QStringLiteral("clients.log"));
+    const pid_t pid = isRunning() ? spawn(arguments, QStringLiteral("clients.log")) : 0;
     if (pid > 0)
         m_children.push_back(pid);
     return pid;
@@ -219,38 +216,25 @@ pid_t XvfbSession::launch(const QStringList &arguments)
 
 int XvfbSession::run(const QStringList &arguments, int timeout_ms)
 {
-    if (!isRunning())
-        return -1;
-    const pid_t pid = spawn(arguments, QStringLiteral("clients.log"));
+    const pid_t pid = isRunning() ? spawn(arguments, QStringLiteral("clients.log")) : 0;
     if (pid <= 0)
         return -1;
-    QDeadlineTimer deadline(timeout_ms);
-    while (true) {
-        int status = 0;
-        const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (r < 0 || deadline.hasExpired()) {
-            ::kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            return -1;
-        }
-        QThread::msleep(5);
-    }
+    if (const std::optional<int> status = reap(pid, timeout_ms))
+        return *status;
+    stop(pid);
+    return -1;
 }
 
 quint32 XvfbSession::launchXterm(const QString &title, const QString &text, const XtermOptions &options, pid_t *pid)
 {
+    // The text file's path is quoted for sh; the temporary folder's name has no quotes in it.
     const QString textPath = m_dir.filePath(QStringLiteral("xterm-%1.txt").arg(++m_xtermCount));
     QFile file(textPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
         return 0;
     file.close();
-    // The text file's path is quoted for sh; the temporary folder's name has no quotes in it.
-    const pid_t child = launch({ QStringLiteral("xterm"), QStringLiteral("-T"), title, QStringLiteral("-fa"),
-        QStringLiteral("DejaVu Sans Mono"), QStringLiteral("-fs"), QStringLiteral("12"), QStringLiteral("+sb"),
-        QStringLiteral("-bg"), options.background, QStringLiteral("-fg"), options.foreground,
-        QStringLiteral("-geometry"), options.geometry, QStringLiteral("-e"), QStringLiteral("sh"), QStringLiteral("-c"),
+    const pid_t child = launch({ "xterm", "-T", title, "-fa", "DejaVu Sans Mono", "-fs", "12", "+sb", "-bg",
+        options.background, "-fg", options.foreground, "-geometry", options.geometry, "-e", "sh", "-c",
         QStringLiteral("cat '%1'; exec sleep 600").arg(textPath) });
     if (pid)
         *pid = child;
@@ -265,17 +249,10 @@ quint32 XvfbSession::waitForWindow(const QString &title, int timeout_ms)
     quint32 found = 0;
     waitUntil(
         [&] {
-            if (c.hasError())
-                return true;
-            const std::vector<uint32_t> clients
-                = xcb::getProperty32(c, c.root(), c.atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW);
-            for (uint32_t w : clients) {
-                if (titleOf(c, w) == title && isViewable(c, w)) {
+            for (uint32_t w : c.hasError() ? std::vector<uint32_t> {} : clientList(c))
+                if (titleOf(c, w) == title && isViewable(c, w))
                     found = w;
-                    return true;
-                }
-            }
-            return false;
+            return found != 0 || c.hasError();
         },
         timeout_ms);
     return found;
@@ -286,53 +263,33 @@ bool XvfbSession::waitForWindowGone(quint32 window, int timeout_ms)
     xcb::Connection c(m_display);
     return waitUntil(
         [&] {
-            if (c.hasError())
-                return true;
-            xcb::ReplyPtr<xcb_get_geometry_reply_t> geometry(
-                xcb_get_geometry_reply(c.get(), xcb_get_geometry(c.get(), window), nullptr));
-            return !geometry;
+            return c.hasError()
+                || !xcb::ReplyPtr<xcb_get_geometry_reply_t>(
+                    xcb_get_geometry_reply(c.get(), xcb_get_geometry(c.get(), window), nullptr));
         },
         timeout_ms);
 }
 
 void XvfbSession::kill(pid_t pid)
 {
-    if (pid <= 0)
-        return;
-    ::kill(pid, SIGKILL);
-    reaped(pid, 10'000);
+    stop(pid);
     std::erase(m_children, pid);
 }
 
 void XvfbSession::killServer()
 {
-    if (m_serverPid <= 0)
-        return;
-    ::kill(m_serverPid, SIGKILL);
-    reaped(m_serverPid, 10'000);
+    stop(m_serverPid);
     m_serverPid = 0;
-}
-
-void XvfbSession::stopProcess(pid_t pid)
-{
-    ::kill(pid, SIGTERM);
-    if (!reaped(pid, 3'000)) {
-        ::kill(pid, SIGKILL);
-        reaped(pid, 3'000);
-    }
 }
 
 bool XvfbSession::waitUntil(const std::function<bool()> &condition, int timeout_ms)
 {
-    QDeadlineTimer deadline(timeout_ms);
-    while (true) {
-        if (condition())
-            return true;
+    for (QDeadlineTimer deadline(timeout_ms); !condition(); QThread::msleep(10)) {
         if (deadline.hasExpired())
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(10);
     }
+    return true;
 }
 
 bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout_ms)
@@ -342,8 +299,7 @@ bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout
     for (bool right = true; !done(); right = !right) {
         if (clock.elapsed() > timeout_ms)
             return false;
-        run({ QStringLiteral("xdotool"), QStringLiteral("mousemove_relative"), QStringLiteral("--"),
-            right ? QStringLiteral("7") : QStringLiteral("-7"), QStringLiteral("0") });
+        run({ "xdotool", "mousemove_relative", "--", right ? "7" : "-7", "0" });
         waitUntil([] { return false; }, 100);
     }
     return true;

@@ -73,7 +73,6 @@ private:
     bool startServer();
     bool startWindowManager();
     pid_t spawn(const QStringList &arguments, const QString &logName, int extraFd = -1);
-    void stopProcess(pid_t pid);
 
     Options m_options;
     QTemporaryDir m_dir;
