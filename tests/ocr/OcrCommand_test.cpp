@@ -25,9 +25,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        image = renderText(
-            { QStringLiteral("Weekly status report"), QStringLiteral("Shipping labels printed") }, QSize(700, 220))
-                    .image;
+        image = renderText({ "Weekly status report", "Shipping labels printed" }, { { 700, 220 } }).image;
     }
     QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
 

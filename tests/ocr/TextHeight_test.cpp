@@ -19,16 +19,6 @@ const QStringList kTerminalLines { QStringLiteral("drwxr-xr-x  2 alice users  40
     QStringLiteral("-rwxr-xr-x  1 alice users  7164 Jan  9 16:22 backup.sh"),
     QStringLiteral("drwx------  5 alice users  4096 Mar  3 10:02 Keys and passwords") };
 
-QImage grey(const QImage &image) { return image.convertToFormat(QImage::Format_Grayscale8); }
-
-// The capital height of the font the lines were drawn in.
-double capitalHeight(double points, const char *family)
-{
-    QFont font(QString::fromLatin1(family));
-    font.setPixelSize(screenPixelsForPoints(points));
-    return QFontMetricsF(font).capHeight();
-}
-
 struct HeightCase {
     double points;
     bool dark;
@@ -41,16 +31,17 @@ class MeasureTextLineHeight : public ::testing::TestWithParam<HeightCase> { };
 
 TEST_P(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
 {
-    const HeightCase &c = GetParam();
-    const RenderedText rendered = c.dark
-        ? renderTerminalText(
-            kTerminalLines, c.points, QColor(0xd4, 0xd4, 0xd4), QColor(0x1e, 0x1e, 0x1e), QString::fromLatin1(c.family))
-        : renderTerminalText(kTerminalLines, c.points, Qt::black, Qt::white, QString::fromLatin1(c.family));
-    const std::optional<double> measured = measureTextLineHeight(grey(rendered.image));
+    const auto &[points, dark, family] = GetParam();
+    const TextPage page { {}, pixelsForPoints(points), dark ? kLightInk : Qt::black, dark ? kDarkPaper : Qt::white,
+        family };
+    const std::optional<double> measured
+        = measureTextLineHeight(renderText(kTerminalLines, page).image.convertToFormat(QImage::Format_Grayscale8));
     ASSERT_TRUE(measured);
-    const double capital = capitalHeight(c.points, c.family);
+    QFont font(family);
+    font.setPixelSize(page.pixelSize);
+    const double capital = QFontMetricsF(font).capHeight();
     // Anti-aliased top rows are faint and may not count; accents and ascenders may.
-    EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital)) << c.points << " pt";
+    EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital)) << points << " pt";
 }
 
 INSTANTIATE_TEST_SUITE_P(PointSizes, MeasureTextLineHeight,
@@ -114,7 +105,8 @@ TEST(PrepareForRecognitionByTextHeight, EnlargesEachFrameByItsOwnTextSize)
 {
     double previous = kMaximumTextScale + 1;
     for (const double points : { 7.0, 8.0, 11.0, 20.0, 48.0 }) {
-        const RenderedText rendered = renderTerminalText(kTerminalLines, points);
+        const RenderedText rendered
+            = renderText(kTerminalLines, { {}, pixelsForPoints(points), Qt::black, Qt::white, "DejaVu Sans Mono" });
         const PreparedImage prepared = prepareForRecognition(rendered.image, accurateTuning());
         ASSERT_TRUE(prepared.textLineHeight_px) << points;
         EXPECT_GE(prepared.scale, 1.0) << points;
