@@ -1,5 +1,5 @@
+#include "WindowRender.h"
 #include "diagnostics/DebugManager.h"
-#include "support/CapturePipeline.h"
 #include "support/FakeClock.h"
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugFormatting.h"
@@ -17,9 +17,6 @@
 
 namespace pellux {
 namespace {
-
-using test::CapturePipeline;
-using test::FakeCaptureBackend;
 
 const QColor kGreen(0x34, 0xC7, 0x59);
 const QColor kOrange(0xFF, 0x95, 0x00);
@@ -135,19 +132,13 @@ TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
     EXPECT_TRUE(debug.isDebugMode());
 }
 
-class DebugTestCaptureTest : public ::testing::TestWithParam<bool> {
+class DebugTestCaptureTest : public test::WindowTest, public ::testing::WithParamInterface<bool> {
 protected:
     DebugTestCaptureTest()
     {
-        pipeline.backend.addWindow(FakeCaptureBackend::window(1, QRectF(0, 0, 640, 200), QStringLiteral("notes")),
-            CapturePipeline::textFrame(QStringLiteral("release checklist")));
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        pipeline.savePreferences(preferences);
-        pipeline.makeService();
+        addWindow(1, QStringLiteral("release checklist"));
+        start();
     }
-
-    CapturePipeline pipeline;
 };
 
 // Pressed twice quickly, the button starts one capture; the frame reaches the live view only in
