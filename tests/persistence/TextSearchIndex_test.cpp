@@ -97,7 +97,8 @@ void expectAnswersOfAScan(
     EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"), qint64(stored.size()));
     QStringList apps = kApps;
-    apps << "nonexistent";
+    apps << "nonexistent"
+         << "Termina";
     int capped = 0;
     for (const QString &query : queries) {
         for (int a = -1; a < apps.size(); a += (query.size() % 3) + 1) {
