@@ -3,7 +3,6 @@
 
 #include "persistence/DatabaseTestSupport.h"
 #include "support/LogCapture.h"
-#include "support/TestFiles.h"
 
 #include <QDateTime>
 
@@ -12,8 +11,6 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -2,11 +2,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "runtime/MainThread.h"
 #include "support/LogCapture.h"
-#include "support/TestFiles.h"
-
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 

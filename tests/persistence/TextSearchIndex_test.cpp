@@ -3,8 +3,6 @@
 
 #include "persistence/DatabaseTestSupport.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <numeric>
 #include <random>

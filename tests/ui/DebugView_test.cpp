@@ -7,11 +7,7 @@
 #include "ui/Formatting.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
 #include <tuple>
 
@@ -33,10 +29,7 @@ TEST(DebugFormatting, ThresholdsAndTexts)
     }
     EXPECT_EQ(confidenceColor(0.801), kGreen);
     EXPECT_EQ(confidenceColor(0.8), kOrange);
-    const struct {
-        QString shown;
-        const char *expected;
-    } cases[] = {
+    const std::pair<QString, const char *> cases[] = {
         { confidenceText(0.456), "Confidence: 46%" },
         { boundsText(QRectF(10.4, 20.6, 99.5, 0.4)), "Position: (10, 21) Size: 100 × 0" },
         { usagePercentText(14.6), "15%" },
@@ -48,8 +41,8 @@ TEST(DebugFormatting, ThresholdsAndTexts)
         { memoryStyleByteCount(129'394'278), "123.4 MB" },
         { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.shown, QString::fromUtf8(c.expected));
+    for (const auto &[shown, expected] : cases)
+        EXPECT_EQ(shown, QString::fromUtf8(expected));
 }
 
 class DebugViewModelTest : public ::testing::Test {
@@ -73,18 +66,15 @@ TEST_F(DebugViewModelTest, SearchIgnoresLetterCaseAndKeepsNewestFirst)
 {
     for (const char *text : { "Quarterly Budget", "Meeting notes", "budget draft", "Café menu" })
         debug.ocrProcessed(QString::fromUtf8(text), 0.9);
-    const struct {
-        const char *search;
-        QStringList shown;
-    } cases[] = {
+    const std::pair<const char *, QStringList> cases[] = {
         { "", { "Café menu", "budget draft", "Meeting notes", "Quarterly Budget" } },
         { "BUDGET", { "budget draft", "Quarterly Budget" } },
         { "CAFÉ", { "Café menu" } },
         { "invoice", {} },
     };
-    for (const auto &c : cases) {
-        model.setSearchText(QString::fromUtf8(c.search));
-        EXPECT_EQ(shownTexts(), c.shown) << c.search;
+    for (const auto &[search, shown] : cases) {
+        model.setSearchText(QString::fromUtf8(search));
+        EXPECT_EQ(shownTexts(), shown) << search;
     }
 }
 

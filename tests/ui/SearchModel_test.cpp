@@ -7,7 +7,6 @@
 #include "ui/SearchModel.h"
 
 #include <QAbstractItemModelTester>
-#include <QFile>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
