@@ -47,18 +47,6 @@ QStringList ofApplication(SimpleDatabaseManager &db, const QString &app, int lim
     return all;
 }
 
-QStringList applicationNames(SimpleDatabaseManager &db)
-{
-    return awaitCompletion<ApplicationNames>([&](auto done) { db.applicationNames(done); }).names;
-}
-
-SimpleDatabaseManager::LateRecognitionSave lateRecognition(SimpleDatabaseManager &db, const QUuid &id,
-    SimpleDatabaseManager::RecognitionOutcome outcome, const QString &text = QString())
-{
-    return awaitCompletion<SimpleDatabaseManager::LateRecognitionSave>(
-        [&](auto done) { db.saveLateRecognition(id, outcome, text, fromSecondsSince1970(1), done); });
-}
-
 } // namespace
 
 TEST(DatabaseOpening, CreatesOrMigratesPrivateFilesToTheFullSchemaOnce)
@@ -181,8 +169,11 @@ TEST_F(DatabaseTest, LateRecognitionIsStoredOnlyWhenSomethingWasInserted)
         { QUuid::createUuid(), Outcome::text, "gone", Save::superseded },
         { QUuid::createUuid(), Outcome::noText, {}, Save::superseded },
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(lateRecognition(db(), c.id, c.outcome, c.text), c.saved) << c.text.toStdString();
+    for (const auto &c : cases) {
+        const Save saved = awaitCompletion<Save>(
+            [&](auto done) { db().saveLateRecognition(c.id, c.outcome, c.text, fromSecondsSince1970(1), done); });
+        EXPECT_EQ(saved, c.saved) << c.text.toStdString();
+    }
     EXPECT_EQ(ids(search(db(), "text")), QStringList({ bare.idText(), withText.idText() }));
     EXPECT_EQ(raw().strings("SELECT outcome FROM text_recognition_attempts"), QStringList { "no text" });
 }
@@ -205,11 +196,13 @@ TEST_F(DatabaseTest, ARowWithoutAUsableIdTakesItsPlaceAmongTheHundredAndIsLeftOu
 
 TEST_F(DatabaseTest, ApplicationNamesAreDistinctInPlainCaseSensitiveOrder)
 {
-    EXPECT_TRUE(applicationNames(db()).isEmpty());
+    const auto applicationNames
+        = [&] { return awaitCompletion<ApplicationNames>([&](auto done) { db().applicationNames(done); }).names; };
+    EXPECT_TRUE(applicationNames().isEmpty());
     for (const std::optional<QString> &app : std::initializer_list<std::optional<QString>> {
              "code", "Firefox", std::nullopt, "Émail", "firefox", "Zed", "Firefox", "Firefox Beta" })
         store(raw().integer("SELECT count(*) FROM recordings"), "words", app);
-    EXPECT_EQ(applicationNames(db()), QStringList({ "Firefox", "Firefox Beta", "Zed", "code", "firefox", "Émail" }));
+    EXPECT_EQ(applicationNames(), QStringList({ "Firefox", "Firefox Beta", "Zed", "code", "firefox", "Émail" }));
 }
 
 TEST_F(DatabaseTest, ApplicationPagesRunNewestFirstTiesLastStoredFirstAndNeverRepeatOrLose)
