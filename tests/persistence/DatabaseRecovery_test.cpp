@@ -18,18 +18,15 @@ using namespace pellux::test;
 namespace {
 
 // Recordings 1000 + i with their (long) text, written by the manager and closed.
-QStringList writeHistory(int count)
+void writeHistory(int count)
 {
     SimpleDatabaseManager db;
-    QStringList stored;
     for (int i = 0; i < count; ++i) {
         const Recording r = makeRecording(1000 + i, QStringLiteral("/p/%1.webp").arg(i));
         EXPECT_TRUE(saveRecording(db, r));
         db.saveOCRText(r.id, QStringLiteral("history %1 ").arg(i).repeated(100), r.timestamp);
-        stored << r.idText();
     }
     db.waitUntilIdle();
-    return stored;
 }
 
 // Makes a folder refuse new files: chmod for a normal user; root ignores modes, so the immutable
