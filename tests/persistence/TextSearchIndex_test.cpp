@@ -61,14 +61,20 @@ struct StoredText {
 std::vector<StoredText> readStoredTexts(const RawDatabase &raw)
 {
     sql::Statement select(raw.handle(),
-        "SELECT r.id, r.timestamp, r.rowid, r.app_name, o.text FROM recordings r JOIN ocr_text o ON o.recording_id = "
-        "r.id");
+        "SELECT r.id, r.timestamp, r.rowid, r.app_name, o.text "
+        "FROM recordings r JOIN ocr_text o ON o.recording_id = r.id");
     std::vector<StoredText> stored;
     while (select.step() == SQLITE_ROW)
         stored.push_back({ *select.text(0), select.real(1), select.int64(2), select.text(3), *select.text(4) });
     std::sort(stored.begin(), stored.end(),
         [](const auto &a, const auto &b) { return a.time != b.time ? a.time > b.time : a.rowid > b.rowid; });
     return stored;
+}
+
+// A recording in an answer: its id, capture time and application.
+QString row(const QString &id, double time, const std::optional<QString> &app)
+{
+    return QStringLiteral("%1 %2 %3").arg(id).arg(time, 0, 'f', 4).arg(app.value_or("-"));
 }
 
 // The first 100 recordings whose text holds the query, ASCII letters ignoring case, of the
@@ -78,9 +84,9 @@ QStringList scan(const std::vector<StoredText> &stored, const QString &query, co
     QStringList found;
     for (const StoredText &s : stored) {
         const bool ofApp = !app || (s.app && asciiLower(*s.app) == asciiLower(*app));
-        const QString row = QStringLiteral("%1 %2 %3").arg(s.id).arg(s.time, 0, 'f', 4).arg(s.app.value_or("-"));
-        if (ofApp && asciiLower(s.text).contains(asciiLower(query)) && !found.contains(row) && found.size() < 100)
-            found << row;
+        const QString recording = row(s.id, s.time, s.app);
+        if (ofApp && asciiLower(s.text).contains(asciiLower(query)) && !found.contains(recording) && found.size() < 100)
+            found << recording;
     }
     return found;
 }
@@ -94,9 +100,7 @@ void expectAnswersOfAScan(
     const std::vector<StoredText> stored = readStoredTexts(raw);
     EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"), qint64(stored.size()));
-    QStringList apps = kApps;
-    apps << "nonexistent"
-         << "Termina";
+    const QStringList apps = kApps + QStringList { "nonexistent", "Termina" };
     int capped = 0;
     for (const QString &query : queries) {
         for (int a = -1; a < apps.size(); a += (query.size() % 3) + 1) {
@@ -108,10 +112,7 @@ void expectAnswersOfAScan(
                 QStringList answered;
                 for (const Recording &r : search(db, query, app)) {
                     EXPECT_EQ(r.localPath(), "/p/" + r.idText() + ".webp");
-                    answered << QStringLiteral("%1 %2 %3")
-                                    .arg(r.idText())
-                                    .arg(secondsSince1970(r.timestamp), 0, 'f', 4)
-                                    .arg(r.appName.value_or("-"));
+                    answered << row(r.idText(), secondsSince1970(r.timestamp), r.appName);
                 }
                 ASSERT_EQ(answered, expected) << "query '" << query.toStdString() << "' app '"
                                               << app.value_or("-").toStdString() << "' indexed " << indexed;
