@@ -2,8 +2,6 @@
 #include "WebPFile.h"
 #include "support/TestFiles.h"
 
-#include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -25,9 +23,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(dir.isValid());
-        image = renderText(
-            { QStringLiteral("Weekly status report"), QStringLiteral("Shipping labels printed") }, QSize(700, 220))
-                    .image;
+        image = renderText({ "Weekly status report", "Shipping labels printed" }, { { 700, 220 } }).image;
     }
     QString path(const char *name) const { return dir.filePath(QString::fromLatin1(name)); }
 
@@ -84,15 +80,10 @@ TEST_F(OcrCommand, ReportsUnreadableFilesAndRefusesPipesDevicesFoldersAndHugeFil
     ASSERT_TRUE(writeAll(path("broken.webp"), encodeWebP(image).left(40)));
     const QString fifo = path("pipe.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    QFile huge(path("huge.png"));
-    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
-    ASSERT_TRUE(huge.resize(qint64(256) * 1024 * 1024 + 1)); // sparse: no disk used
-    huge.close();
+    // Sparse: no disk used.
+    ASSERT_TRUE(writeAll(path("huge.png"), {}) && QFile(path("huge.png")).resize(qint64(256) * 1024 * 1024 + 1));
     ASSERT_TRUE(image.save(path("good.png")));
-    const struct {
-        QString path;
-        const char *reason;
-    } cases[] = {
+    const std::pair<QString, const char *> cases[] = {
         { path("missing.png"), "" },
         { path("notes.png"), "" },
         { path("broken.webp"), "" },
@@ -101,13 +92,14 @@ TEST_F(OcrCommand, ReportsUnreadableFilesAndRefusesPipesDevicesFoldersAndHugeFil
         { dir.path(), "folder" },
         { path("huge.png"), "too large" },
     };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.path.toStdString());
-        const CommandRun run = runOcr({ c.path, path("good.png") }, QProcessEnvironment::systemEnvironment(), 30'000);
+    for (const auto &[unreadable, reason] : cases) {
+        SCOPED_TRACE(unreadable.toStdString());
+        const CommandRun run
+            = runOcr({ unreadable, path("good.png") }, QProcessEnvironment::systemEnvironment(), 30'000);
         ASSERT_TRUE(run.finished);
         EXPECT_EQ(run.exitCode, 3);
-        EXPECT_TRUE(run.err.contains(QStringLiteral("cannot read ") + c.path)) << run.err.toStdString();
-        EXPECT_TRUE(run.err.contains(QLatin1String(c.reason))) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains("cannot read " + unreadable)) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(QLatin1String(reason))) << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(QStringLiteral("Weekly status report"))) << run.out.toStdString();
     }
 }

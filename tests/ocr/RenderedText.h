@@ -20,56 +20,48 @@ struct RenderedText {
     std::vector<QRect> lineRects;
 };
 
-inline RenderedText renderText(const QStringList &lines, QSize size, QColor ink = Qt::black, QColor paper = Qt::white,
-    int pixelSize = 22, QPoint origin = QPoint(40, 40))
-{
-    RenderedText rendered;
-    rendered.image = QImage(size, QImage::Format_RGB32);
-    rendered.image.fill(paper);
-    QPainter painter(&rendered.image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(pixelSize);
-    painter.setFont(font);
-    painter.setPen(ink);
-    const QFontMetrics metrics(font);
-    int baseline = origin.y() + metrics.ascent();
-    for (const QString &line : lines) {
-        painter.drawText(origin.x(), baseline, line);
-        rendered.lineRects.push_back(metrics.tightBoundingRect(line).translated(origin.x(), baseline));
-        baseline += 2 * metrics.height();
-    }
-    return rendered;
-}
+// How lines are drawn. Without a size the image is just large enough, with a margin of 4 pixels and
+// lines as close as the font's line spacing (a terminal); with one, the lines start at
+// (40, 2 * pixel size), twice the font's height apart.
+struct TextPage {
+    QSize size;
+    int pixelSize = 22;
+    QColor ink = Qt::black;
+    QColor paper = Qt::white;
+    QString family = QStringLiteral("DejaVu Sans");
+};
+
+inline const QColor kLightInk(0xd4, 0xd4, 0xd4); // a dark theme's
+inline const QColor kDarkPaper(0x1e, 0x1e, 0x1e);
 
 // Screen points to pixels at the 96 dots per inch of a desktop screen.
-inline int screenPixelsForPoints(double points) { return qRound(points * 96.0 / 72.0); }
+inline int pixelsForPoints(double points) { return qRound(points * 96.0 / 72.0); }
 
-// Lines of a terminal: a monospace font at `points` on a 96 dpi screen, lines as close together as
-// the font's line spacing, the image just large enough, with a margin of 4 pixels.
-inline RenderedText renderTerminalText(const QStringList &lines, double points, QColor ink = Qt::black,
-    QColor paper = Qt::white, const QString &family = QStringLiteral("DejaVu Sans Mono"))
+inline RenderedText renderText(const QStringList &lines, const TextPage &page)
 {
-    QFont font(family);
-    font.setPixelSize(screenPixelsForPoints(points));
+    QFont font(page.family);
+    font.setPixelSize(page.pixelSize);
     font.setHintingPreference(QFont::PreferFullHinting);
     const QFontMetrics metrics(font);
+    const bool fitted = page.size.isEmpty();
+    const int step = fitted ? metrics.lineSpacing() : 2 * metrics.height();
+    const QPoint origin = fitted ? QPoint(4, 4) : QPoint(40, 2 * page.pixelSize);
     int width = 0;
     for (const QString &line : lines)
         width = std::max(width, metrics.horizontalAdvance(line));
-    const int margin = 4;
-    RenderedText rendered;
-    rendered.image = QImage(
-        width + 2 * margin, static_cast<int>(lines.size()) * metrics.lineSpacing() + 2 * margin, QImage::Format_RGB32);
-    rendered.image.fill(paper);
+    RenderedText rendered {
+        QImage(fitted ? QSize(width + 8, int(lines.size()) * step + 8) : page.size, QImage::Format_RGB32), {}
+    };
+    rendered.image.fill(page.paper);
     QPainter painter(&rendered.image);
     painter.setFont(font);
-    painter.setPen(ink);
-    int baseline = margin + metrics.ascent();
+    painter.setPen(page.ink);
+    int baseline = origin.y() + metrics.ascent();
     for (const QString &line : lines) {
-        painter.drawText(margin, baseline, line);
+        painter.drawText(origin.x(), baseline, line);
         if (!line.trimmed().isEmpty())
-            rendered.lineRects.push_back(metrics.tightBoundingRect(line).translated(margin, baseline));
-        baseline += metrics.lineSpacing();
+            rendered.lineRects.push_back(metrics.tightBoundingRect(line).translated(origin.x(), baseline));
+        baseline += step;
     }
     return rendered;
 }
@@ -78,30 +70,11 @@ inline RenderedText renderTerminalText(const QStringList &lines, double points, 
 struct ModelFolderVariable {
     explicit ModelFolderVariable(const std::optional<QString> &value)
     {
-        if (value)
-            qputenv("TESSDATA_PREFIX", value->toLocal8Bit());
-        else
-            qunsetenv("TESSDATA_PREFIX");
+        value ? qputenv("TESSDATA_PREFIX", value->toLocal8Bit()) : qunsetenv("TESSDATA_PREFIX");
     }
-    ~ModelFolderVariable()
-    {
-        if (wasSet)
-            qputenv("TESSDATA_PREFIX", saved);
-        else
-            qunsetenv("TESSDATA_PREFIX");
-    }
+    ~ModelFolderVariable() { wasSet ? qputenv("TESSDATA_PREFIX", saved) : qunsetenv("TESSDATA_PREFIX"); }
     const QByteArray saved = qgetenv("TESSDATA_PREFIX");
     const bool wasSet = qEnvironmentVariableIsSet("TESSDATA_PREFIX");
 };
-
-// Whether `text` contains every word of `words`, ignoring case.
-inline bool containsAllWords(const QString &text, const QStringList &words)
-{
-    for (const QString &word : words) {
-        if (!text.contains(word, Qt::CaseInsensitive))
-            return false;
-    }
-    return true;
-}
 
 } // namespace pellux::test

@@ -29,7 +29,7 @@ TEST(DetectTextLines, FindsOneBoxPerLineInImageCoordinates)
 {
     for (const auto &[ink, paper] : { std::pair<QColor, QColor>(Qt::black, Qt::white),
              std::pair<QColor, QColor>(QColor(0xdc, 0xdc, 0xdc), QColor(0x22, 0x22, 0x22)) }) {
-        const RenderedText rendered = renderText(kLines, QSize(800, 320), ink, paper);
+        const RenderedText rendered = renderText(kLines, { { 800, 320 }, 22, ink, paper });
         const std::vector<QRect> boxes = detectTextLines(rendered.image);
         ASSERT_EQ(boxes.size(), 3u);
         for (size_t i = 0; i < boxes.size(); ++i)
@@ -53,7 +53,7 @@ TEST(DetectTextLines, WorksFromSeveralThreadsAtOnceAndNeedsNoLanguageModel)
     // Layout analysis loads no model, so a missing one does not matter.
     QTemporaryDir emptyFolder;
     const ModelFolderVariable noModel(emptyFolder.path());
-    const RenderedText rendered = renderText(kLines, QSize(800, 320));
+    const RenderedText rendered = renderText(kLines, { { 800, 320 } });
     std::vector<std::vector<QRect>> results(3);
     std::vector<std::thread> threads;
     for (auto &result : results)

@@ -3,7 +3,6 @@
 
 #include "persistence/DatabaseTestSupport.h"
 #include "support/LogCapture.h"
-#include "support/TestFiles.h"
 
 #include <QDateTime>
 
@@ -13,71 +12,54 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 using namespace pellux;
 using namespace pellux::test;
 
 namespace {
 
 // Recordings 1000 + i with their (long) text, written by the manager and closed.
-QStringList writeHistory(int count)
+void writeHistory(int count)
 {
     SimpleDatabaseManager db;
-    QStringList stored;
     for (int i = 0; i < count; ++i) {
         const Recording r = makeRecording(1000 + i, QStringLiteral("/p/%1.webp").arg(i));
         EXPECT_TRUE(saveRecording(db, r));
         db.saveOCRText(r.id, QStringLiteral("history %1 ").arg(i).repeated(100), r.timestamp);
-        stored << r.idText();
     }
     db.waitUntilIdle();
-    return stored;
-}
-
-// Sets or clears a folder's immutable attribute as chattr does, without a child process (a fork of
-// this multi-threaded test is what ThreadSanitizer cannot follow).
-bool setImmutable(const QString &folder, bool immutable)
-{
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    int flags = 0;
-    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    if (ok) {
-        flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-        ok = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    }
-    ::close(fd);
-    return ok;
 }
 
 // Makes a folder refuse new files: chmod for a normal user; root ignores modes, so the immutable
-// attribute instead.
+// attribute instead, set as chattr does but without a child process (a fork of this multi-threaded
+// test is what ThreadSanitizer cannot follow).
 class ReadOnlyFolder {
 public:
     explicit ReadOnlyFolder(const QString &folder)
-        : m_folder(folder)
+        : m_path(QFile::encodeName(folder))
+        , m_applied(set(true))
     {
-        m_applied
-            = ::geteuid() == 0 ? setImmutable(folder, true) : ::chmod(QFile::encodeName(folder).constData(), 0500) == 0;
     }
     ~ReadOnlyFolder() { release(); }
     bool applied() const { return m_applied; }
-    void release()
-    {
-        if (!m_applied)
-            return;
-        if (::geteuid() == 0)
-            setImmutable(m_folder, false);
-        else
-            ::chmod(QFile::encodeName(m_folder).constData(), 0700);
-        m_applied = false;
-    }
+    void release() { m_applied = m_applied && !set(false); }
 
 private:
-    QString m_folder;
-    bool m_applied = false;
+    bool set(bool readOnly) const
+    {
+        if (::geteuid() != 0)
+            return ::chmod(m_path.constData(), readOnly ? 0500 : 0700) == 0;
+        const int fd = ::open(m_path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = readOnly ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    }
+
+    QByteArray m_path;
+    bool m_applied;
 };
 
 // Parameter: the file is a database cut in half (true) or never was one.

@@ -1,8 +1,6 @@
 // The stored files that rebuild a delta frame, found through the rows the capture pipeline writes.
 #include "persistence/DatabaseTestSupport.h"
 
-#include <gtest/gtest.h>
-
 using namespace pellux;
 using namespace pellux::test;
 
@@ -63,10 +61,7 @@ TEST_F(DatabaseTest, DeltaChainsFollowTheWindowsDeltasBackToTheirReferenceAndBro
         ASSERT_EQ(
             writeRecording(db(), r, QString(row.file), 100, reference.has_value(), reference, 2.5), RowWrite::written);
     }
-    const struct {
-        const char *file;
-        QStringList expected;
-    } cases[] = {
+    const std::pair<const char *, QStringList> cases[] = {
         { "r1", { "r1" } },
         { "a", { "r1", "a" } },
         { "c", { "r1", "a", "b", "c" } },
@@ -77,8 +72,8 @@ TEST_F(DatabaseTest, DeltaChainsFollowTheWindowsDeltasBackToTheirReferenceAndBro
         { "future", { "future" } },
         { "not-stored", { "absent" } },
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(chain(db(), c.file), c.expected) << c.file;
+    for (const auto &[file, expected] : cases)
+        EXPECT_EQ(chain(db(), file), expected) << file;
     for (const char *file : { "orphan", "loop1", "loop2", "self", "later", "tie1", "tie2" })
         EXPECT_EQ(chain(db(), file), QStringList { "absent" }) << file;
 }

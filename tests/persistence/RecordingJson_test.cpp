@@ -41,20 +41,12 @@ TEST(RecordingJson, RoundTripsEveryFieldAndOmitsAbsentOptionals)
 {
     Recording r = fullRecording();
     for (const bool full : { true, false }) {
-        const QJsonObject o = object(encodeRecording(r));
-        const std::optional<Recording> back = decodeRecording(o);
+        const QByteArray json = encodeRecording(r);
+        const std::optional<Recording> back = decodeRecording(object(json));
         ASSERT_TRUE(back);
-        EXPECT_EQ(back->idText(), r.idText());
-        EXPECT_DOUBLE_EQ(secondsSince1970(back->timestamp), secondsSince1970(r.timestamp));
+        EXPECT_EQ(encodeRecording(*back), json);
         EXPECT_EQ(back->localPath(), r.localPath());
-        EXPECT_EQ(back->thumbnailPath, r.thumbnailPath);
-        EXPECT_EQ(back->appName, r.appName);
-        EXPECT_EQ(back->windowTitle, r.windowTitle);
-        EXPECT_EQ(back->imageHash, r.imageHash);
-        EXPECT_EQ(back->type, RecordingType::screenshot);
-        if (!full) {
-            EXPECT_EQ(o.keys(), (QStringList { "duration", "filePath", "id", "timestamp", "type" }));
-        }
+        EXPECT_EQ(object(json).keys().size(), full ? 9 : 5);
         r.thumbnailPath.reset();
         r.appName.reset();
         r.windowTitle.reset();
@@ -107,24 +99,18 @@ TEST(RecordingJson, RejectsMalformedRecords)
 
 TEST(OCRTextJson, RoundTripsBoundsAsOriginAndSize)
 {
-    OCRText t;
-    t.id = QUuid::createUuid();
-    t.recordingId = QUuid::createUuid();
-    t.timestamp = fromSecondsSince2001(100.5);
-    t.text = QStringLiteral("error: no such file");
-    t.bounds = QRectF(10, 20.5, 300, 14);
+    const OCRText t { QUuid::createUuid(), QUuid::createUuid(), fromSecondsSince2001(100.5), "error: no such file",
+        QRectF(10, 20.5, 300, 14) };
     const QByteArray json = encodeOCRText(t);
     EXPECT_TRUE(json.contains("\"bounds\":[[10,20.5],[300,14]]"));
     EXPECT_TRUE(json.startsWith("{\"id\":\"" + uuidText(t.id).toLatin1() + "\",\"recordingId\""));
-
     const std::optional<OCRText> back = decodeOCRText(json);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->recordingId, t.recordingId);
-    EXPECT_EQ(back->text, t.text);
-    EXPECT_EQ(back->bounds, t.bounds);
+    EXPECT_EQ(encodeOCRText(*back), json);
 
-    EXPECT_FALSE(decodeOCRText(QByteArray(R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
-        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x","bounds":[[1,2]]})")));
-    EXPECT_FALSE(decodeOCRText(QByteArray(R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
-        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x"})")));
+    const QByteArray head = R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
+        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x")";
+    EXPECT_TRUE(decodeOCRText(head + R"(,"bounds":[[1,2],[3,4]]})"));
+    EXPECT_FALSE(decodeOCRText(head + R"(,"bounds":[[1,2]]})"));
+    EXPECT_FALSE(decodeOCRText(head + "}"));
 }

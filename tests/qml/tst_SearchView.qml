@@ -20,32 +20,16 @@ Item {
         name: "SearchView"
         when: windowShown
 
-        function find(item, name) {
-            if (item.objectName === name)
+        // The application chip of that title, or null.
+        function chip(title, item = view) {
+            if (item.hasOwnProperty("isSelected") && item.hasOwnProperty("iconSource") && item.title === title)
                 return item
-            const children = item.children || []
-            for (let i = 0; i < children.length; ++i) {
-                const found = find(children[i], name)
+            for (let i = 0; i < (item.children || []).length; ++i) {
+                const found = chip(title, item.children[i])
                 if (found)
                     return found
             }
             return null
-        }
-
-        function chips() {
-            const result = []
-            const collect = (item) => {
-                if (item.hasOwnProperty("isSelected") && item.hasOwnProperty("iconSource"))
-                    result.push(item)
-                for (let i = 0; i < (item.children || []).length; ++i)
-                    collect(item.children[i])
-            }
-            collect(view)
-            return result
-        }
-
-        function chip(title) {
-            return chips().find(c => c.title === title) || null
         }
 
         function type(text) {
@@ -53,7 +37,7 @@ Item {
                 keyClick(text[i])
         }
 
-        function field() { return find(view, "searchField") }
+        function field() { return findChild(view, "searchField") }
 
         function init() {
             searchModel.selectedApp = ""
@@ -97,7 +81,7 @@ Item {
             type("budget")
             tryCompare(searchModel, "contentState", SearchModel.Results)
             verify(searchModel.results.count >= 3, "results: " + searchModel.results.count)
-            compare(find(view, "resultsGrid").columns, 2)
+            compare(findChild(view, "resultsGrid").columns, 2)
             keyClick(Qt.Key_Down)
             keyClick(Qt.Key_Right)
             keyClick(Qt.Key_Down)

@@ -1,5 +1,5 @@
+#include "WindowRender.h"
 #include "diagnostics/DebugManager.h"
-#include "support/CapturePipeline.h"
 #include "support/FakeClock.h"
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugFormatting.h"
@@ -7,19 +7,12 @@
 #include "ui/Formatting.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
 
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <limits>
 #include <tuple>
 
 namespace pellux {
 namespace {
-
-using test::CapturePipeline;
-using test::FakeCaptureBackend;
 
 const QColor kGreen(0x34, 0xC7, 0x59);
 const QColor kOrange(0xFF, 0x95, 0x00);
@@ -36,10 +29,7 @@ TEST(DebugFormatting, ThresholdsAndTexts)
     }
     EXPECT_EQ(confidenceColor(0.801), kGreen);
     EXPECT_EQ(confidenceColor(0.8), kOrange);
-    const struct {
-        QString shown;
-        const char *expected;
-    } cases[] = {
+    const std::pair<QString, const char *> cases[] = {
         { confidenceText(0.456), "Confidence: 46%" },
         { boundsText(QRectF(10.4, 20.6, 99.5, 0.4)), "Position: (10, 21) Size: 100 × 0" },
         { usagePercentText(14.6), "15%" },
@@ -51,8 +41,8 @@ TEST(DebugFormatting, ThresholdsAndTexts)
         { memoryStyleByteCount(129'394'278), "123.4 MB" },
         { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.shown, QString::fromUtf8(c.expected));
+    for (const auto &[shown, expected] : cases)
+        EXPECT_EQ(shown, QString::fromUtf8(expected));
 }
 
 class DebugViewModelTest : public ::testing::Test {
@@ -76,18 +66,15 @@ TEST_F(DebugViewModelTest, SearchIgnoresLetterCaseAndKeepsNewestFirst)
 {
     for (const char *text : { "Quarterly Budget", "Meeting notes", "budget draft", "Café menu" })
         debug.ocrProcessed(QString::fromUtf8(text), 0.9);
-    const struct {
-        const char *search;
-        QStringList shown;
-    } cases[] = {
+    const std::pair<const char *, QStringList> cases[] = {
         { "", { "Café menu", "budget draft", "Meeting notes", "Quarterly Budget" } },
         { "BUDGET", { "budget draft", "Quarterly Budget" } },
         { "CAFÉ", { "Café menu" } },
         { "invoice", {} },
     };
-    for (const auto &c : cases) {
-        model.setSearchText(QString::fromUtf8(c.search));
-        EXPECT_EQ(shownTexts(), c.shown) << c.search;
+    for (const auto &[search, shown] : cases) {
+        model.setSearchText(QString::fromUtf8(search));
+        EXPECT_EQ(shownTexts(), shown) << search;
     }
 }
 
@@ -135,19 +122,13 @@ TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
     EXPECT_TRUE(debug.isDebugMode());
 }
 
-class DebugTestCaptureTest : public ::testing::TestWithParam<bool> {
+class DebugTestCaptureTest : public test::WindowTest, public ::testing::WithParamInterface<bool> {
 protected:
     DebugTestCaptureTest()
     {
-        pipeline.backend.addWindow(FakeCaptureBackend::window(1, QRectF(0, 0, 640, 200), QStringLiteral("notes")),
-            CapturePipeline::textFrame(QStringLiteral("release checklist")));
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        pipeline.savePreferences(preferences);
-        pipeline.makeService();
+        addWindow(1, QStringLiteral("release checklist"));
+        start();
     }
-
-    CapturePipeline pipeline;
 };
 
 // Pressed twice quickly, the button starts one capture; the frame reaches the live view only in

@@ -30,15 +30,13 @@ TEST_P(CleanupAlerts, DeleteWhatWasChosen)
 {
     const CleanupCase &c = GetParam();
     test::TempHome home;
-    test::SyntheticHistoryOptions options;
-    options.recordings = 6;
-    options.windowsPerCycle = 1;
-    options.cycleSeconds = 10 * 86400.0;
-    options.firstCaptureSeconds
-        = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - 65 * 86400.0;
-    options.withMetadata = true;
-    options.withImageFiles = true;
-    ASSERT_TRUE(test::writeSyntheticHistory(options));
+    const double now = std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    ASSERT_TRUE(test::writeSyntheticHistory({ .recordings = 6,
+        .firstCaptureSeconds = now - 65 * 86400.0,
+        .windowsPerCycle = 1,
+        .cycleSeconds = 10 * 86400.0,
+        .withMetadata = true,
+        .withImageFiles = true }));
     SimpleDatabaseManager database;
     DatabaseRecordingIndex index(database);
     StorageManager storage(index);

@@ -1,14 +1,18 @@
 #pragma once
 
-// Rendering a Qt Quick window offscreen to PNG files (in $PELLUX_RENDER_DIR, else build/ui-renders)
-// for a person to look at. A picture that is missing or shows nothing but the background fails.
+// The windows' tests: the real capture pipeline in a private home over fake windows that show
+// text, and Qt Quick windows rendered offscreen to PNG files (in $PELLUX_RENDER_DIR, else
+// build/ui-renders) for a person to look at. A picture that is missing or shows nothing but the
+// background fails.
 
+#include "support/CapturePipeline.h"
 #include "support/TestFiles.h"
 
 #include <QDir>
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -17,31 +21,23 @@
 
 namespace pellux::test {
 
-inline QString renderFolder()
-{
-    const QString folder = qEnvironmentVariableIsSet("PELLUX_RENDER_DIR")
-        ? qEnvironmentVariable("PELLUX_RENDER_DIR")
-        : QStringLiteral(PELLUX_BINARY_DIR "/ui-renders");
-    QDir().mkpath(folder);
-    return folder;
-}
+// True once the spy has seen its signal (which may have come before the wait began).
+inline bool received(QSignalSpy &spy, int timeoutMs = 10'000) { return !spy.isEmpty() || spy.wait(timeoutMs); }
 
 // True while any visible image of the scene is still loading.
 inline bool imagesLoading(QQuickItem *root)
 {
-    for (QObject *child : root->findChildren<QObject *>()) {
-        auto *item = qobject_cast<QQuickItem *>(child);
-        if (!item || !item->isVisible() || !item->inherits("QQuickImage"))
-            continue;
-        if (item->property("status").toInt() == 2) // Image.Loading
-            return true;
-    }
-    return false;
+    const QList<QQuickItem *> items = root->findChildren<QQuickItem *>();
+    return std::any_of(items.begin(), items.end(), [](QQuickItem *item) {
+        return item->isVisible() && item->inherits("QQuickImage") && item->property("status").toInt() == 2; // Loading
+    });
 }
 
 // Saves the window at each size as <name>-<width>x<height>.png, once layout and images settled.
-inline void renderWindow(QQuickWindow *w, const QString &name, std::initializer_list<QSize> sizes)
+inline void renderWindow(QQuickWindow *w, const QString &name, std::initializer_list<QSize> sizes = { { 800, 600 } })
 {
+    const QString folder = qEnvironmentVariable("PELLUX_RENDER_DIR", QStringLiteral(PELLUX_BINARY_DIR "/ui-renders"));
+    QDir().mkpath(folder);
     for (const QSize size : sizes) {
         w->resize(size);
         runEventsUntil([&] { return w->contentItem()->width() == size.width(); }, 2000);
@@ -51,8 +47,7 @@ inline void renderWindow(QQuickWindow *w, const QString &name, std::initializer_
             runEventsUntil([&] { return !imagesLoading(w->contentItem()); });
         }
         const QImage picture = w->grabWindow();
-        ASSERT_FALSE(picture.isNull()) << name.toStdString();
-        EXPECT_EQ(picture.size(), size);
+        ASSERT_EQ(picture.size(), size) << name.toStdString();
         // Something besides the background was drawn.
         const QRgb corner = picture.pixel(1, picture.height() / 2);
         bool drawn = false;
@@ -61,10 +56,37 @@ inline void renderWindow(QQuickWindow *w, const QString &name, std::initializer_
                 drawn = picture.pixel(x, y) != corner;
         }
         EXPECT_TRUE(drawn) << name.toStdString() << " is empty";
-        const QString file
-            = QStringLiteral("%1/%2-%3x%4.png").arg(renderFolder(), name).arg(size.width()).arg(size.height());
-        EXPECT_TRUE(picture.save(file)) << file.toStdString();
+        EXPECT_TRUE(
+            picture.save(QStringLiteral("%1/%2-%3x%4.png").arg(folder, name).arg(size.width()).arg(size.height())));
     }
 }
+
+class WindowTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { QQuickWindow::setGraphicsApi(QSGRendererInterface::Software); }
+
+    // A 640x200 window showing its text in black on white.
+    void addWindow(quint32 id, const QString &text, const QString &name = QStringLiteral("App"),
+        const QString &bundle = QStringLiteral("app"))
+    {
+        pipeline.backend.addWindow(FakeCaptureBackend::window(id, QRectF(0, 0, 640, 200), text, name, bundle),
+            CapturePipeline::textFrame(text));
+    }
+
+    // Saves the preferences, with a fixed capture interval, and makes the capture service.
+    void start(AppPreferences preferences = AppPreferences::defaultValue())
+    {
+        preferences.useDynamicIntervals = false;
+        pipeline.savePreferences(preferences);
+        pipeline.makeService();
+    }
+
+    template <typename T = QQuickItem> static T *find(QObject *root, const char *name)
+    {
+        return root->findChild<T *>(QLatin1String(name));
+    }
+
+    CapturePipeline pipeline;
+};
 
 } // namespace pellux::test
