@@ -220,7 +220,7 @@ TEST_F(DatabaseTest, AnIndexOfAnEarlierLayoutIsRebuilt)
     raw().exec("UPDATE ocr_text_search_keys SET key = key >> 12");
     EXPECT_EQ(ids(search(reopen(SimpleDatabaseManager::OpenMode::readOnly), "layout")), QStringList { r.idText() });
     reopen().waitUntilIdle();
-    EXPECT_EQ(raw().strings("SELECT layout || ' ' || complete FROM ocr_text_search_state"), QStringList { "4 1" });
+    EXPECT_EQ(raw().strings("SELECT layout || ' ' || complete FROM ocr_text_search_state"), QStringList { "5 1" });
     EXPECT_EQ(raw().integer("SELECT key >> 20 FROM ocr_text_search_keys"), 10);
     EXPECT_EQ(ids(search(db(), "layout")), QStringList { r.idText() });
 }
