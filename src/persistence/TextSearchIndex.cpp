@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
 #include <limits>
 
@@ -24,9 +25,14 @@ using sql::Statement;
 constexpr int kSlotBits = 20;
 constexpr qint64 kSlots = qint64(1) << kSlotBits;
 constexpr qint64 kLastSecond = qint64(1) << (62 - kSlotBits);
-// Rows indexed by one build step: about a tenth of a second of work, so that a capture's writes
-// and the window's searches wait no longer than that while an existing history is indexed.
-constexpr int kBuildBatch = 2000;
+// A store this small is indexed at once, when it is opened.
+constexpr qint64 kSmallStore = 2000;
+// A build step takes about a tenth of a second, so that a capture's writes and the window's
+// searches wait no longer than that while an existing history is indexed: the rows of a step
+// follow how long the last one took (a row of a full screen of text takes a millisecond or more).
+constexpr std::chrono::milliseconds kStepTime { 100 };
+constexpr int kFewestRows = 20;
+constexpr int kMostRows = 5000;
 // Changes whenever keys, tables or the folding change meaning; indexes of another layout are
 // dropped at open and built again in the background.
 constexpr int kLayout = 5;
@@ -314,6 +320,7 @@ bool buildStep(sqlite3 *db, BuildProgress *progress)
 {
     if (progress->done)
         return true;
+    const auto started = std::chrono::steady_clock::now();
     if (!sql::exec(db, "BEGIN IMMEDIATE"))
         return logFailure(db);
     const Source &source = progress->textsDone ? kTitles : kTexts;
@@ -326,7 +333,7 @@ bool buildStep(sqlite3 *db, BuildProgress *progress)
               .arg(source.id(), source.rowsWithRecording)
               .arg(last)
               .arg(kNumericTime, source.keys())
-              .arg(kBuildBatch);
+              .arg(progress->batchRows);
     if (!execAll(db, pick))
         return logFailure(db);
     const qint64 picked = singleInteger(db, QStringLiteral("SELECT count(*) FROM temp.search_build_batch"), -1);
@@ -353,6 +360,11 @@ bool buildStep(sqlite3 *db, BuildProgress *progress)
     }
     if (!sql::exec(db, "COMMIT"))
         return logFailure(db);
+    const auto took = std::chrono::steady_clock::now() - started;
+    if (took > 2 * kStepTime)
+        progress->batchRows = std::max(kFewestRows, progress->batchRows / 2);
+    else if (took < kStepTime / 2 && picked == progress->batchRows)
+        progress->batchRows = std::min(kMostRows, progress->batchRows * 2);
     if (picked > 0 && progress->indexed / kLargeBuild != (progress->indexed - picked) / kLargeBuild)
         log::info(QStringLiteral("Building the search index: %1 rows indexed").arg(progress->indexed));
     else if (progress->done && progress->indexed >= kLargeBuild)
@@ -382,7 +394,7 @@ Preparation prepare(sqlite3 *db)
         QStringLiteral("SELECT (SELECT count(*) FROM ocr_text)"
                        " + (SELECT count(*) FROM recordings)"),
         -1);
-    if (rows < 0 || rows > kBuildBatch)
+    if (rows < 0 || rows > kSmallStore)
         return Preparation::building;
     BuildProgress progress;
     while (!progress.done) {
@@ -515,8 +527,10 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
 
 QString plainMatchCondition()
 {
-    return QStringLiteral("(%1 OR EXISTS (SELECT 1 FROM ocr_text o WHERE o.recording_id = r.id AND %2))")
-        .arg(titleMatches(QStringLiteral("?1")), textMatches(QStringLiteral("?1")));
+    // The texts are read once, in the order they are stored, into the set of matching recordings:
+    // looking each recording's texts up in capture order would read the file in no order at all.
+    return QStringLiteral("(r.id IN (SELECT o.recording_id FROM ocr_text o WHERE %1) OR %2)")
+        .arg(textMatches(QStringLiteral("?1")), titleMatches(QStringLiteral("?1")));
 }
 
 std::optional<std::vector<SearchRow>> searchRows(

@@ -36,11 +36,12 @@ enum class Preparation { ready, building, unavailable };
 // earlier layout; a small store is indexed at once.
 Preparation prepare(sqlite3 *db);
 
-// Where a build is: the last source row indexed of each table.
+// Where a build is: the last source row indexed of each table, and the rows of the next step.
 struct BuildProgress {
     qint64 lastText = 0;
     qint64 lastRecording = 0;
     qint64 indexed = 0;
+    int batchRows = 200;
     bool textsDone = false;
     bool done = false;
 };
