@@ -201,10 +201,11 @@ int main(int argc, char **argv)
     }
     {
         const auto begin = std::chrono::steady_clock::now();
-        g_database = new SimpleDatabaseManager(SimpleDatabaseManager::OpenMode::existingOnly);
+        // Opened as the application opens it: a read-only open would find no index to use.
+        g_database = new SimpleDatabaseManager(SimpleDatabaseManager::OpenMode::createIfMissing);
         if (!g_database->isOpen())
             return 1;
-        // The index is built (when missing or of another layout) on the database queue.
+        // The index is built (when missing or of another layout) on the database queue, in batches.
         g_database->waitUntilIdle();
         std::fprintf(stderr, "  open (with an index build when needed): %.1f s, file %.0f MB\n",
             std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count(),

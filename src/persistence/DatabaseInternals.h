@@ -7,6 +7,7 @@
 #include "persistence/SearchRow.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "persistence/SqliteStatement.h"
+#include "persistence/TextSearchIndex.h"
 #include "runtime/SerialQueue.h"
 
 #include <QSet>
@@ -92,6 +93,7 @@ struct SimpleDatabaseManager::Impl {
     std::atomic<bool> open { false };
     std::atomic<bool> textIndexEnabled { true };
     bool textIndexReady = false;
+    text_search::BuildProgress textIndexBuild;
     database::RetryTimer retryTimer { [this] { serialQueue.async([this] { retry(); }); } };
 
     QString getDatabasePath();
@@ -99,6 +101,8 @@ struct SimpleDatabaseManager::Impl {
     database::OpenResult connect(const QString &path, QString *error);
     std::optional<QString> setAside(const QString &path);
     void createTables();
+    // Indexes the next batch of an existing history's rows and queues the batch after it.
+    void continueTextIndexBuild();
     void migrate();
     void closeDatabase();
     QString errorMessage() const { return sql::errorMessage(db); }

@@ -127,7 +127,25 @@ void SimpleDatabaseManager::Impl::migrate()
         if (!sql::exec(db, "DROP INDEX IF EXISTS idx_recordings_app_browse")
             || !sql::exec(db, "CREATE INDEX IF NOT EXISTS idx_recordings_app_time ON recordings(app_name, timestamp)"))
             log::failure(QStringLiteral("ERROR migrate: Error creating the application index: %1").arg(errorMessage()));
-        textIndexReady = text_search::prepare(db);
+        textIndexBuild = {};
+        const text_search::Preparation index = text_search::prepare(db);
+        textIndexReady = index == text_search::Preparation::ready;
+        if (index == text_search::Preparation::building)
+            continueTextIndexBuild();
+    });
+}
+
+void SimpleDatabaseManager::Impl::continueTextIndexBuild()
+{
+    serialQueue.async([this] {
+        if (!db || closing)
+            return;
+        if (!text_search::buildStep(db, &textIndexBuild))
+            return; // searches go on reading every row; the next open builds the index again
+        if (textIndexBuild.done)
+            textIndexReady = text_search::ready(db);
+        else
+            continueTextIndexBuild();
     });
 }
 

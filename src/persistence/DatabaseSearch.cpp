@@ -1,6 +1,7 @@
 // The literal text search, through the trigram index when it can answer.
 
 #include "persistence/DatabaseInternals.h"
+#include "persistence/SearchFolding.h"
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
@@ -44,19 +45,16 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     const QString &pattern, const std::optional<QString> &appName, bool *answered)
 {
     // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
-    // orders such ties by whatever plan it picks (oldest first without an application, newest
-    // first with one), and the 100-row cap then keeps an arbitrary part of a cycle: ties go
-    // newest stored first, the way the rest of the list runs.
-    const char *sqlWithoutApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
-                                "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
-                                "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' "
-                                "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
-    const char *sqlWithApp = "SELECT DISTINCT r.id, r.timestamp, r.file_path, r.app_name, r.window_title "
-                             "FROM recordings r JOIN ocr_text o ON r.id = o.recording_id "
-                             "WHERE o.text LIKE ? COLLATE NOCASE ESCAPE '\\' AND r.app_name = ? COLLATE NOCASE "
-                             "ORDER BY r.timestamp DESC, r.rowid DESC LIMIT 100";
+    // orders such ties by whatever plan it picks, and the 100-row cap then keeps an arbitrary part
+    // of a cycle: ties go newest stored first, the way the rest of the list runs.
+    const QString sql = QStringLiteral("SELECT r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
+                                       " FROM recordings r WHERE %1%2"
+                                       " ORDER BY r.timestamp DESC, r.rowid DESC LIMIT %3")
+                            .arg(appName ? QStringLiteral("r.app_name = ?2 COLLATE NOCASE AND ") : QString(),
+                                text_search::plainMatchCondition())
+                            .arg(kSearchLimit);
     std::vector<SearchRow> rows;
-    Statement select(db, appName ? sqlWithApp : sqlWithoutApp);
+    Statement select(db, sql.toUtf8().constData());
     *answered = select.prepared();
     if (!select.prepared()) {
         log::failure(QStringLiteral("ERROR searchText: Failed to prepare statement - %1").arg(errorMessage()));
@@ -86,11 +84,12 @@ std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::searchText(
         return std::nullopt;
     }
     log::debug(QStringLiteral("DEBUG searchText: Searching for '%1'").arg(query));
-    // Literal: "%" and "_" typed by the user match themselves.
-    const QString pattern = text_search::likePattern(query);
+    // Folded as the stored text is, then literal: "%" typed by the user matches itself.
+    const QString folded = search_folding::fold(query);
+    const QString pattern = text_search::likePattern(folded);
     std::optional<std::vector<SearchRow>> indexed;
     if (textIndexEnabled && textIndexReady) {
-        if (const std::optional<QString> candidates = text_search::candidateExpression(query)) {
+        if (const std::optional<QString> candidates = text_search::candidateExpression(folded)) {
             indexed = text_search::searchRows(db, *candidates, pattern, appName, kSearchLimit);
             if (indexed)
                 log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));

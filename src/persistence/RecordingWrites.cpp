@@ -250,7 +250,7 @@ void SimpleDatabaseManager::deleteAllData(std::function<void(bool)> completion)
         }
         // One transaction: either everything goes or, on a failure, everything stays.
         bool ok = sql::exec(d->db, "BEGIN IMMEDIATE");
-        if (ok && d->textIndexReady && !text_search::clear(d->db))
+        if (ok && !text_search::clear(d->db))
             ok = false;
         if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;"))
             ok = false;

@@ -3,6 +3,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 
 #include "persistence/DatabaseInternals.h"
+#include "persistence/SearchFolding.h"
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
@@ -92,6 +93,12 @@ OpenResult SimpleDatabaseManager::Impl::connect(const QString &path, QString *er
         return classify(opened);
     }
     db = handle;
+    if (!search_folding::registerFunction(db)) {
+        *error = sql::errorMessage(db);
+        sqlite3_close(db);
+        db = nullptr;
+        return OpenResult::failed;
+    }
     // Another Pellux process (the search command beside the running application) may hold the
     // file for a moment; wait for it instead of failing at once.
     const int timeout_ms = mode == OpenMode::createIfMissing ? kCaptureBusyTimeout_ms : kReadOnlyBusyTimeout_ms;

@@ -3,6 +3,7 @@
 // The database tests' fixture: a private HOME with the database file, a plain second SQLite
 // connection for looking at the file from outside, and blocking forms of the manager's operations.
 
+#include "persistence/SearchFolding.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "persistence/SqliteStatement.h"
 #include "support/AwaitCompletion.h"
@@ -36,6 +37,7 @@ public:
         if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, flags, nullptr) != SQLITE_OK)
             ADD_FAILURE() << "cannot open " << path.toStdString() << ": " << sqlite3_errmsg(m_db);
         sqlite3_busy_timeout(m_db, 5000); // the manager may still be writing on its queue
+        search_folding::registerFunction(m_db); // the text index's triggers fold what they index
     }
     ~RawDatabase() { sqlite3_close(m_db); }
     RawDatabase(const RawDatabase &) = delete;

@@ -1,7 +1,9 @@
-// Searches must answer what a scan of the stored text answers, through the text index and through
-// the plain statement alike, however the index came to hold its entries.
+// Searches must answer what a scan of the folded text, titles and application names answers,
+// through the text index and through the plain statement alike, however the index came to hold its
+// entries.
 
 #include "persistence/DatabaseTestSupport.h"
+#include "persistence/SearchFolding.h"
 
 #include <algorithm>
 #include <numeric>
@@ -14,15 +16,19 @@ namespace {
 
 const QStringList kWords = { "alpha", "Beta", "GAMMA", "delta", "Straße", "STRASSE", "Äpfel", "äpfel", "100%", "a_b",
     "x_y%z", "naïve", "NAÏVE", "日本語テキスト", "emoji😀text", "quote\"d", "ab", "AB", "make", "MAKE", "install",
-    "Ünïcödé", "ÜNÏCÖDÉ", "ǅemal", "back\\slash", "tab\tbed", "o'clock" };
+    "Ünïcödé", "ÜNÏCÖDÉ", "ǅemal", "back\\slash", "tab\tbed", "o'clock", "reconcile_segments", "reconcile  segments",
+    "\u2018quoted\u2019", "\u201cdouble\u201d", "\ufb01le", "en\u2013dash", "apparmor,d", "04;38", "a.b" };
 
 const QStringList kApps = { "Terminal", "terminal", "Firefox", "FIREFOX", "Ärger App", "ärger app", "" };
+const QStringList kTitles = { "work_shell", "Report, draft \u2014 Editor", "", "Inbox (3)", "alpha notes" };
 
 const QStringList kQueries = { "alpha", "ALPHA", "common", "COMMON", "omm", "co", "c", "", "%", "_", "__", "%%%", "a_b",
     "A_B", "100%", "0%", "%pha", "al%ha", "al_ha", "alp_a", "straße", "STRASSE", "strasse", "äpfel", "Äpfel", "ÄPFEL",
     "pfel", "naïve", "NAÏVE", "naÏve", "日本語", "本語テ", "😀te", "ji😀", "quote\"d", "\"", "\"d", "nothing-here",
     "ha Be", "a Beta", "MAKE install", "make", "ünïcödé", "ÜNÏCÖDÉ", "ǆemal", "ǅemal", "back\\slash", "h\\s", "tab\tb",
-    "o'clock", "'cl", "x_y%z", "y%z", "common %", "% common" };
+    "o'clock", "'cl", "x_y%z", "y%z", "common %", "% common", "reconcile segments", "reconcile_segments", "e_s",
+    "'quoted'", "\"double\"", "file", "fi", "en-dash", "apparmor.d", "04:38", "a,b", "work shell", "report. draft - ed",
+    "inbox", "ärger", "terMINAL", "_", "  " };
 
 // Sentences of the words above; most share the word "common", so that searches for it hit far
 // more than 100 recordings.
@@ -54,18 +60,20 @@ struct StoredText {
     double time;
     qint64 rowid;
     std::optional<QString> app;
+    QString title;
     QString text;
 };
 
-// Every text of a recording, newest first and the last stored first among equal times.
+// Every text of a recording (or none), newest first and the last stored first among equal times.
 std::vector<StoredText> readStoredTexts(const RawDatabase &raw)
 {
     sql::Statement select(raw.handle(),
-        "SELECT r.id, r.timestamp, r.rowid, r.app_name, o.text "
-        "FROM recordings r JOIN ocr_text o ON o.recording_id = r.id");
+        "SELECT r.id, r.timestamp, r.rowid, r.app_name, r.window_title, o.text "
+        "FROM recordings r LEFT JOIN ocr_text o ON o.recording_id = r.id");
     std::vector<StoredText> stored;
     while (select.step() == SQLITE_ROW)
-        stored.push_back({ *select.text(0), select.real(1), select.int64(2), select.text(3), *select.text(4) });
+        stored.push_back({ *select.text(0), select.real(1), select.int64(2), select.text(3),
+            select.text(4).value_or(QString()), select.text(5).value_or(QString()) });
     std::sort(stored.begin(), stored.end(),
         [](const auto &a, const auto &b) { return a.time != b.time ? a.time > b.time : a.rowid > b.rowid; });
     return stored;
@@ -77,15 +85,19 @@ QString row(const QString &id, double time, const std::optional<QString> &app)
     return QStringLiteral("%1 %2 %3").arg(id).arg(time, 0, 'f', 4).arg(app.value_or("-"));
 }
 
-// The first 100 recordings whose text holds the query, ASCII letters ignoring case, of the
-// application if one is given (its name alike).
+// The first 100 recordings whose folded text, title or application name holds the folded query,
+// ASCII letters ignoring case, of the application if one is given (its name alike).
 QStringList scan(const std::vector<StoredText> &stored, const QString &query, const std::optional<QString> &app)
 {
+    const auto folded = [](const QString &text) { return asciiLower(search_folding::fold(text)); };
+    const QString wanted = folded(query);
     QStringList found;
     for (const StoredText &s : stored) {
         const bool ofApp = !app || (s.app && asciiLower(*s.app) == asciiLower(*app));
+        const bool holds = folded(s.text).contains(wanted) || folded(s.title).contains(wanted)
+            || folded(s.app.value_or(QString())).contains(wanted);
         const QString recording = row(s.id, s.time, s.app);
-        if (ofApp && asciiLower(s.text).contains(asciiLower(query)) && !found.contains(recording) && found.size() < 100)
+        if (ofApp && holds && !found.contains(recording) && found.size() < 100)
             found << recording;
     }
     return found;
@@ -99,7 +111,10 @@ void expectAnswersOfAScan(
     SCOPED_TRACE(stage);
     const std::vector<StoredText> stored = readStoredTexts(raw);
     EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
-    EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"), qint64(stored.size()));
+    EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
+        raw.integer("SELECT count(*) FROM ocr_text o"
+                    " JOIN recordings r ON r.id = o.recording_id"));
+    EXPECT_EQ(raw.integer("SELECT count(*) FROM title_search_keys"), raw.integer("SELECT count(*) FROM recordings"));
     const QStringList apps = kApps + QStringList { "nonexistent", "Termina" };
     int capped = 0;
     for (const QString &query : queries) {
@@ -142,9 +157,11 @@ QStringList writeTexts(RawDatabase &raw, const QStringList &texts, double firstT
         const bool inCycle = r < ids.size() / 3;
         const double time = inCycle ? firstTime - 1 : firstTime + (r / 3) * 1.5 + (r % 3) * 0.0002;
         const QString app = kApps[r % kApps.size()];
-        raw.run("INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name) "
-                "VALUES (?, ?, 0, '/p/' || ?1 || '.webp', ?)",
-            { ids[r], time, app.isEmpty() ? QVariant() : QVariant(app) });
+        const QString title = kTitles[r % kTitles.size()];
+        raw.run("INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, window_title) "
+                "VALUES (?, ?, 0, '/p/' || ?1 || '.webp', ?, ?)",
+            { ids[r], time, app.isEmpty() ? QVariant() : QVariant(app),
+                title.isEmpty() ? QVariant() : QVariant(title) });
     }
     for (qsizetype i = texts.size() - 1, r = ids.size() - 1; i >= 0; --i) {
         raw.run("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, 0)", { ids[r], texts[i] });
@@ -155,9 +172,10 @@ QStringList writeTexts(RawDatabase &raw, const QStringList &texts, double firstT
 }
 
 // Stores the texts and checks that every query answers what a scan of them answers: the first half
-// stored in a file of an earlier version before it is opened (the index is built at open), the
-// rest afterwards by another connection (the triggers keep it in step), then with recordings deleted,
-// moved in time, saved again and given new text.
+// stored in a file of an earlier version before it is opened (the index is built in the background,
+// a write queued at open landing before the build ends), the rest afterwards by another connection
+// (the triggers keep it in step), then with recordings deleted, moved in time, renamed, saved again
+// and given new text.
 void expectSearchesMatchAScan(const QStringList &texts, const QStringList &queries)
 {
     TempHome home;
@@ -174,7 +192,13 @@ void expectSearchesMatchAScan(const QStringList &texts, const QStringList &queri
         { uuidText(QUuid::createUuid()) });
     SimpleDatabaseManager db;
     ASSERT_TRUE(db.isOpen());
+    std::optional<qint64> completeAtWrite;
+    db.saveRecordingWithDeltaFrame(
+        makeRecording(1, "/p/while-building.webp"), std::nullopt, 0, false, std::nullopt, std::nullopt, [&](RowWrite) {
+            completeAtWrite = RawDatabase(databaseFile(home)).integer("SELECT complete FROM ocr_text_search_state");
+        });
     db.waitUntilIdle();
+    EXPECT_EQ(completeAtWrite, 0) << "the write waited for the whole build";
     expectAnswersOfAScan(db, raw, queries, "after the build");
 
     const QStringList later = writeTexts(raw, texts.mid(half), 1'699'999'000.0, 2);
@@ -190,6 +214,7 @@ void expectSearchesMatchAScan(const QStringList &texts, const QStringList &queri
     each(200, 250, "UPDATE ocr_text SET text = 'common replaced ALPHA' WHERE recording_id = '%1'");
     // Saving an id again replaces the row; on this connection (no foreign keys) its text stays and
     // moves with it to the new time.
+    each(240, 250, "UPDATE recordings SET window_title = 'renamed work_shell' WHERE id = '%1'");
     each(250, 260,
         "INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name) "
         "VALUES ('%1', 1900000000, 0, '/p/%1.webp', 'Terminal')");
@@ -227,7 +252,7 @@ TEST_F(DatabaseTest, AnIndexOfAnEarlierLayoutIsRebuilt)
     raw().exec("UPDATE ocr_text_search_keys SET key = key >> 12");
     EXPECT_EQ(ids(search(reopen(SimpleDatabaseManager::OpenMode::readOnly), "layout")), QStringList { r.idText() });
     reopen().waitUntilIdle();
-    EXPECT_EQ(raw().strings("SELECT layout || ' ' || complete FROM ocr_text_search_state"), QStringList { "4 1" });
+    EXPECT_EQ(raw().strings("SELECT layout || ' ' || complete FROM ocr_text_search_state"), QStringList { "5 1" });
     EXPECT_EQ(raw().integer("SELECT key >> 20 FROM ocr_text_search_keys"), 10);
     EXPECT_EQ(ids(search(db(), "layout")), QStringList { r.idText() });
 }
