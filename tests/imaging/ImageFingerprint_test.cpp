@@ -1,4 +1,4 @@
-#include "ImagingFixtures.h"
+#include "imaging/DeltaTestImages.h"
 #include "support/ImageEncoder.h"
 
 #include "imaging/ImageOptimizer.h"
