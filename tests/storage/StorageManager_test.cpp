@@ -1,3 +1,4 @@
+#include "persistence/DatabaseTestSupport.h"
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
@@ -25,7 +26,7 @@ using namespace pellux::test;
 namespace {
 
 // Ids in list order, as text gtest prints readably.
-std::string ids(const std::vector<Recording> &recordings)
+std::string order(const std::vector<Recording> &recordings)
 {
     QStringList out;
     for (const Recording &r : recordings)
@@ -108,8 +109,8 @@ TEST_F(StorageManagerTest, SavesWritePrivateFilesEntriesAndRowsUnderTheirOwnName
     EXPECT_GE(listChanged.count(), 1);
     EXPECT_GT(store.storageUsed(), 600);
     // Newest first; equal times keep the order they were saved in.
-    EXPECT_EQ(ids(test::listedRecordings(store)), ids({ *webp, *first, *second, *third }));
-    EXPECT_EQ(ids(metadataOnDisk()), ids(test::listedRecordings(store)));
+    EXPECT_EQ(order(test::listedRecordings(store)), order({ *webp, *first, *second, *third }));
+    EXPECT_EQ(order(metadataOnDisk()), order(test::listedRecordings(store)));
 }
 
 TEST_F(StorageManagerTest, ASaveTheFolderOrTheDatabaseRefusesLeavesNothingBehind)
@@ -140,7 +141,7 @@ TEST_F(StorageManagerTest, AFullDiskFailsTheSaveAndLosesNothingStored)
         saved(store, 14, i);
     const QByteArray listBefore = readAll(metadataPath());
     ASSERT_GT(listBefore.size(), 8000);
-    const std::string before = ids(test::listedRecordings(store));
+    const std::string before = order(test::listedRecordings(store));
 
     // The image itself does not fit; then the image fits and the list file does not: the save is undone.
     for (const auto &[limit, hour] : { std::pair { 1000, 15 }, std::pair { 4000, 16 } }) {
@@ -151,7 +152,7 @@ TEST_F(StorageManagerTest, AFullDiskFailsTheSaveAndLosesNothingStored)
         EXPECT_FALSE(QFileInfo::exists(store.screenshotsDirectory()
             + QStringLiteral("/2024/03/05/%1/20240305_%2_Kate.jpg").arg(hour).arg(hour * 10000)));
     }
-    EXPECT_EQ(ids(test::listedRecordings(store)), before);
+    EXPECT_EQ(order(test::listedRecordings(store)), before);
     EXPECT_TRUE(readAll(metadataPath()) == listBefore);
     // No row for the first failed save; the second's row is deleted again with its entry.
     ASSERT_EQ(index.saved.size(), 31u);
@@ -242,13 +243,13 @@ TEST_F(StorageManagerTest, AnUnreadableListIsKeptAsideAndRebuilt)
     // A and B come back whole; C from its file, under a new id and without its details.
     const std::vector<Recording> listed = test::listedRecordings(store);
     ASSERT_EQ(listed.size(), 3u);
-    EXPECT_EQ(ids({ listed[1], listed[2] }), ids({ abc[1], abc[0] }));
+    EXPECT_EQ(order({ listed[1], listed[2] }), order({ abc[1], abc[0] }));
     EXPECT_EQ(listed[0].localPath(), abc[2].localPath());
     EXPECT_EQ(listed[0].timestamp, abc[2].timestamp);
     EXPECT_NE(listed[0].id, abc[2].id);
     // The rebuilt list is on disk once the queued write has run.
     QCoro::waitFor(store.calculateStorageUsed());
-    EXPECT_EQ(ids(metadataOnDisk()), ids(listed));
+    EXPECT_EQ(order(metadataOnDisk()), order(listed));
 }
 
 // A list that does not end as one is set aside at start and rebuilt from the image files; one
@@ -281,7 +282,8 @@ TEST_F(StorageManagerTest, GarbageInTheListFileIsKeptAndWhatCanBeReadListed)
     }
 }
 
-TEST_F(StorageManagerTest, DeletingOneOrByAgeRemovesFilesEntriesAndRowsWithAStrictCalendarCutoff)
+// Files, entries and rows go, by a strict calendar cutoff; nothing outside the screenshots.
+TEST_F(StorageManagerTest, DeletingOneOrByAgeRemovesFilesEntriesAndRowsButNothingElse)
 {
     const QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
     const auto at = [](const QDateTime &t) { return fromSecondsSince1970(static_cast<double>(t.toSecsSinceEpoch())); };
@@ -303,8 +305,8 @@ TEST_F(StorageManagerTest, DeletingOneOrByAgeRemovesFilesEntriesAndRowsWithAStri
 
     store.deleteOldRecordings(7);
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_EQ(ids(test::listedRecordings(store)), ids({ today, recent }));
-    EXPECT_EQ(ids(metadataOnDisk()), ids({ today, recent }));
+    EXPECT_EQ(order(test::listedRecordings(store)), order({ today, recent }));
+    EXPECT_EQ(order(metadataOnDisk()), order({ today, recent }));
     EXPECT_FALSE(QFileInfo::exists(old.localPath()));
     EXPECT_TRUE(QFileInfo::exists(recent.localPath()) && QFileInfo::exists(today.localPath()));
     EXPECT_EQ(index.deleted, (std::vector<QUuid> { drop.id, old.id }));
@@ -313,6 +315,19 @@ TEST_F(StorageManagerTest, DeletingOneOrByAgeRemovesFilesEntriesAndRowsWithAStri
     store.deleteOldRecordings(-1); // never "everything before next week"
     EXPECT_EQ(test::listedRecordings(store).size(), 2u);
     EXPECT_EQ(log.lines().size(), 1);
+
+    // A hand-edited list that points elsewhere must not remove the user's own files or folders.
+    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
+    ASSERT_TRUE(writeAll(precious, "years of work"));
+    const QString year = store.screenshotsDirectory() + QStringLiteral("/2024");
+    std::vector<Recording> strangers(2);
+    strangers[0].filePath = QUrl::fromLocalFile(precious);
+    strangers[1].filePath = QUrl::fromLocalFile(year);
+    for (Recording &r : strangers)
+        r.id = QUuid::createUuid();
+    QCoro::waitFor(store.deleteRecordings(strangers));
+    EXPECT_TRUE(QFileInfo::exists(precious) && QFileInfo::exists(recent.localPath()));
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
 }
 
 TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsFramesSavedMeanwhile)
@@ -357,26 +372,6 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsF
     EXPECT_FALSE(QFileInfo::exists(setAside));
     EXPECT_TRUE(QFileInfo::exists(precious));
     EXPECT_EQ(QSet<QUuid>(index.deleted.begin(), index.deleted.end()), (QSet<QUuid> { b.id, a.id }));
-}
-
-TEST_F(StorageManagerTest, DeletionTouchesOnlyScreenshotFiles)
-{
-    // A hand-edited list that points elsewhere must not remove the user's own files or folders.
-    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
-    ASSERT_TRUE(writeAll(precious, "years of work"));
-    StorageManager store(index, clock);
-    const QString year = store.screenshotsDirectory() + QStringLiteral("/2024");
-    ASSERT_TRUE(QDir().mkpath(year + QStringLiteral("/03")));
-    std::vector<Recording> strangers(2);
-    strangers[0].filePath = QUrl::fromLocalFile(precious);
-    strangers[1].filePath = QUrl::fromLocalFile(year);
-    for (Recording &r : strangers)
-        r.id = QUuid::createUuid();
-
-    LogCapture log;
-    QCoro::waitFor(store.deleteRecordings(strangers));
-    EXPECT_TRUE(QFileInfo::exists(precious) && QFileInfo::exists(year + QStringLiteral("/03")));
-    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
 }
 
 TEST_F(StorageManagerTest, StorageUsedCountsFilesAndFoldersButNotHiddenOnes)
@@ -432,26 +427,99 @@ TEST_F(StorageManagerTest, ApplicationsChangeWhenASaveBringsANewNameAndAfterEver
     EXPECT_EQ(changed.count(), 6);
 }
 
-TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
-{
-    SimpleDatabaseManager db;
-    ASSERT_TRUE(db.isOpen());
-    DatabaseRecordingIndex databaseIndex(db);
-    StorageManager store(databaseIndex, clock);
-    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).names.isEmpty());
+// The store together with the real database file: what is saved can be found, what is deleted can
+// no longer be found, a row the database keeps for later keeps its frame, and a deletion the
+// database refuses is reported as failed.
+class StorageWithDatabase : public DatabaseTest {
+protected:
+    std::optional<Recording> save(int second, const QString &app = QStringLiteral("Kate"))
+    {
+        return QCoro::waitFor(store.saveScreenshot(jpegBytes(100 + second), localTime(2024, 3, 5, 14, 7, second), 0,
+            app, QStringLiteral("report.odt"), QStringLiteral("hash%1").arg(second), false, std::nullopt, 3.0));
+    }
 
+    FakeClock clock { localTime(2024, 3, 5, 14, 7, 9) };
+    DatabaseRecordingIndex index { db() };
+    StorageManager store { index, clock };
+};
+
+TEST_F(StorageWithDatabase, DeletedScreenshotsAreNoLongerFound)
+{
+    std::vector<Recording> saved;
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<Recording> r = save(i);
+        ASSERT_TRUE(r);
+        db().saveOCRText(r->id, QStringLiteral("quarterly figures %1").arg(i), r->timestamp);
+        saved.push_back(*r);
+    }
+    ASSERT_EQ(search(db(), QStringLiteral("quarterly")).size(), 4u);
+
+    QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
+    store.deleteRecording(saved[0]);
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_FALSE(exists(db(), saved[0].id));
+    EXPECT_EQ(search(db(), QStringLiteral("quarterly")).size(), 3u);
+
+    clock.set(localTime(2024, 3, 5, 14, 7, 2) + std::chrono::hours(24 * 2));
+    store.deleteOldRecordings(2); // saved[1] is two days and one second old
+    ASSERT_TRUE(deleted.wait(10000));
+    EXPECT_FALSE(exists(db(), saved[1].id));
+    EXPECT_TRUE(exists(db(), saved[2].id));
+
+    // A deletion the database refuses leaves the rows, says so, and is no finished deletion.
+    raw().exec("CREATE TRIGGER refuse BEFORE DELETE ON recordings BEGIN SELECT RAISE(ABORT, 'refused'); END");
+    deleted.clear();
+    LogCapture log(LogCapture::Verbosity::quiet);
+    EXPECT_FALSE(QCoro::waitFor(store.deleteAllRecordings()));
+    EXPECT_TRUE(log.contains("ERROR StorageManager: Failed to delete 2 recordings from the database"))
+        << log.text().toStdString();
+    EXPECT_EQ(deleted.count(), 0);
+    EXPECT_TRUE(exists(db(), saved[3].id));
+
+    raw().exec("DROP TRIGGER refuse");
+    EXPECT_TRUE(QCoro::waitFor(store.deleteAllRecordings()));
+    EXPECT_EQ(deleted.count(), 1);
+    EXPECT_TRUE(search(db(), QStringLiteral("quarterly")).empty());
+    EXPECT_FALSE(exists(db(), saved[3].id));
+}
+
+// A row the database keeps in memory while the file is locked is not written yet; the frame and
+// its list entry stay, and the row and its text land once the lock goes.
+TEST_F(StorageWithDatabase, AFrameWhoseRowIsPendingIsKeptAndItsRowWrittenLater)
+{
+    db().waitUntilIdle();
+    std::optional<Recording> r;
+    {
+        LockHolder lock(path(), std::chrono::milliseconds(3500));
+        r = save(1);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(db().pendingWriteCount(), 1u);
+        EXPECT_TRUE(QFileInfo::exists(r->localPath()));
+        db().saveOCRText(r->id, QStringLiteral("written late"), r->timestamp);
+    }
+    ASSERT_TRUE(runEventsUntil([&] { return db().pendingWriteCount() == 0; }, 60000));
+    EXPECT_EQ(ids(search(db(), QStringLiteral("written late"))), QStringList { r->idText() });
+    EXPECT_EQ(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"))).recordings.size(), 1u);
+    EXPECT_TRUE(QFileInfo::exists(r->localPath()));
+}
+
+TEST_F(StorageWithDatabase, TheWindowsQueriesAreAnsweredByTheDatabase)
+{
+    EXPECT_TRUE(QCoro::waitFor(store.uniqueApps()).names.isEmpty());
     std::vector<Recording> kate;
     for (int second = 0; second < 3; ++second) {
         for (const char *app : { "Kate", "Okular", "kate" }) {
-            const Recording r = saved(store, 14, second, QString::fromLatin1(app));
-            if (r.appName == QStringLiteral("Kate"))
-                kate.insert(kate.begin(), r);
+            const std::optional<Recording> r = save(second, QString::fromLatin1(app));
+            ASSERT_TRUE(r);
+            if (r->appName == QStringLiteral("Kate"))
+                kate.insert(kate.begin(), *r);
         }
     }
-    ASSERT_TRUE(save(store, jpegBytes(), localTime(2024, 3, 5, 14, 8, 0), std::nullopt));
+    ASSERT_TRUE(QCoro::waitFor(store.saveScreenshot(jpegBytes(), localTime(2024, 3, 5, 14, 8, 0), 0, std::nullopt,
+        QStringLiteral("untitled"), std::nullopt, false, std::nullopt, 3.0)));
     EXPECT_EQ(QCoro::waitFor(store.uniqueApps()).names, QStringList({ "Kate", "Okular", "kate" }));
     const RecordingPage whole = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate")));
-    EXPECT_EQ(ids(whole.recordings), ids(kate));
+    EXPECT_EQ(order(whole.recordings), order(kate));
     EXPECT_FALSE(whole.next);
     const RecordingPage unknown = QCoro::waitFor(store.recordingsForApp(QStringLiteral("Gwenview")));
     EXPECT_TRUE(unknown.recordings.empty() && !unknown.next);
@@ -467,5 +535,5 @@ TEST_F(StorageManagerTest, TheWindowsQueriesAreAnsweredByTheDatabase)
         walked.insert(walked.end(), page.recordings.begin(), page.recordings.end());
         after = page.next;
     } while (after && ++pages < 10);
-    EXPECT_EQ(ids(walked), ids(kate));
+    EXPECT_EQ(order(walked), order(kate));
 }
