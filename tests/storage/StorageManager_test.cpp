@@ -282,54 +282,6 @@ TEST_F(StorageManagerTest, GarbageInTheListFileIsKeptAndWhatCanBeReadListed)
     }
 }
 
-// Files, entries and rows go, by a strict calendar cutoff; nothing outside the screenshots.
-TEST_F(StorageManagerTest, DeletingOneOrByAgeRemovesFilesEntriesAndRowsButNothingElse)
-{
-    const QDateTime now = QDateTime(QDate(2024, 3, 5), QTime(14, 7, 9));
-    const auto at = [](const QDateTime &t) { return fromSecondsSince1970(static_cast<double>(t.toSecsSinceEpoch())); };
-    clock.set(at(now));
-    StorageManager store(index, clock);
-    const Recording old = *save(store, jpegBytes(), at(now.addDays(-7).addSecs(-1)));
-    const Recording recent = *save(store, jpegBytes(), at(now.addDays(-7).addSecs(1)));
-    const Recording today = *save(store, jpegBytes(), at(now));
-    const Recording drop = *save(store, jpegBytes(), at(now.addSecs(1)));
-    const QString backup = drop.localPath() + QStringLiteral(".bak");
-    ASSERT_TRUE(writeAll(backup, "older copy"));
-
-    QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
-    store.deleteRecording(drop);
-    ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_EQ(deleted.at(0).at(0).toInt(), 1);
-    EXPECT_FALSE(QFileInfo::exists(drop.localPath()) || QFileInfo::exists(backup));
-    EXPECT_EQ(index.deleted, std::vector<QUuid> { drop.id });
-
-    store.deleteOldRecordings(7);
-    ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_EQ(order(test::listedRecordings(store)), order({ today, recent }));
-    EXPECT_EQ(order(metadataOnDisk()), order({ today, recent }));
-    EXPECT_FALSE(QFileInfo::exists(old.localPath()));
-    EXPECT_TRUE(QFileInfo::exists(recent.localPath()) && QFileInfo::exists(today.localPath()));
-    EXPECT_EQ(index.deleted, (std::vector<QUuid> { drop.id, old.id }));
-
-    LogCapture log;
-    store.deleteOldRecordings(-1); // never "everything before next week"
-    EXPECT_EQ(test::listedRecordings(store).size(), 2u);
-    EXPECT_EQ(log.lines().size(), 1);
-
-    // A hand-edited list that points elsewhere must not remove the user's own files or folders.
-    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
-    ASSERT_TRUE(writeAll(precious, "years of work"));
-    const QString year = store.screenshotsDirectory() + QStringLiteral("/2024");
-    std::vector<Recording> strangers(2);
-    strangers[0].filePath = QUrl::fromLocalFile(precious);
-    strangers[1].filePath = QUrl::fromLocalFile(year);
-    for (Recording &r : strangers)
-        r.id = QUuid::createUuid();
-    QCoro::waitFor(store.deleteRecordings(strangers));
-    EXPECT_TRUE(QFileInfo::exists(precious) && QFileInfo::exists(recent.localPath()));
-    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
-}
-
 TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsFramesSavedMeanwhile)
 {
     StorageManager store(index, clock);
@@ -443,44 +395,64 @@ protected:
     StorageManager store { index, clock };
 };
 
-TEST_F(StorageWithDatabase, DeletedScreenshotsAreNoLongerFound)
+// Files, entries, rows and their text go, by a strict calendar cutoff, and nothing outside the
+// screenshots; a deletion the database refuses leaves the rows, says so, and is no finished deletion.
+TEST_F(StorageWithDatabase, DeletingRemovesFilesEntriesRowsAndTextButNothingElse)
 {
-    std::vector<Recording> saved;
-    for (int i = 0; i < 4; ++i) {
-        const std::optional<Recording> r = save(i);
-        ASSERT_TRUE(r);
-        db().saveOCRText(r->id, QStringLiteral("quarterly figures %1").arg(i), r->timestamp);
-        saved.push_back(*r);
+    const QDateTime now(QDate(2024, 3, 5), QTime(14, 7, 9));
+    const auto at = [](const QDateTime &t) { return fromSecondsSince1970(double(t.toSecsSinceEpoch())); };
+    clock.set(at(now));
+    std::vector<Recording> r; // older than a week, just within it, now, and one to delete alone
+    for (const QDateTime &t : { now.addDays(-7).addSecs(-1), now.addDays(-7).addSecs(1), now, now.addSecs(1) }) {
+        r.push_back(*QCoro::waitFor(store.saveScreenshot(jpegBytes(), at(t), 0, QStringLiteral("Kate"),
+            QStringLiteral("report.odt"), std::nullopt, false, std::nullopt, 3.0)));
+        db().saveOCRText(r.back().id, QStringLiteral("quarterly figures"), r.back().timestamp);
     }
-    ASSERT_EQ(search(db(), QStringLiteral("quarterly")).size(), 4u);
+    const auto found = [&] { return search(db(), QStringLiteral("quarterly")).size(); };
+    ASSERT_EQ(found(), 4u);
+    const QString backup = r[3].localPath() + QStringLiteral(".bak");
+    ASSERT_TRUE(writeAll(backup, "older copy"));
 
     QSignalSpy deleted(&store, &StorageManager::recordingsDeleted);
-    store.deleteRecording(saved[0]);
+    store.deleteRecording(r[3]);
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_FALSE(exists(db(), saved[0].id));
-    EXPECT_EQ(search(db(), QStringLiteral("quarterly")).size(), 3u);
-
-    clock.set(localTime(2024, 3, 5, 14, 7, 2) + std::chrono::hours(24 * 2));
-    store.deleteOldRecordings(2); // saved[1] is two days and one second old
+    EXPECT_EQ(deleted.at(0).at(0).toInt(), 1);
+    EXPECT_FALSE(QFileInfo::exists(r[3].localPath()) || QFileInfo::exists(backup) || exists(db(), r[3].id));
+    EXPECT_EQ(found(), 3u);
+    store.deleteOldRecordings(7);
     ASSERT_TRUE(deleted.wait(10000));
-    EXPECT_FALSE(exists(db(), saved[1].id));
-    EXPECT_TRUE(exists(db(), saved[2].id));
+    EXPECT_EQ(order(test::listedRecordings(store)), order({ r[2], r[1] }));
+    EXPECT_FALSE(QFileInfo::exists(r[0].localPath()) || exists(db(), r[0].id));
+    EXPECT_TRUE(QFileInfo::exists(r[1].localPath()) && exists(db(), r[1].id));
+    EXPECT_EQ(found(), 2u);
 
-    // A deletion the database refuses leaves the rows, says so, and is no finished deletion.
+    LogCapture log(LogCapture::Verbosity::quiet);
+    store.deleteOldRecordings(-1); // never "everything before next week"
+    EXPECT_EQ(test::listedRecordings(store).size(), 2u);
+    EXPECT_EQ(log.lines().size(), 1);
+    // A hand-edited list that points elsewhere must not remove the user's own files or folders.
+    const QString precious = home.path() + QStringLiteral("/Documents/thesis.odt");
+    ASSERT_TRUE(writeAll(precious, "years of work"));
+    std::vector<Recording> strangers(2);
+    strangers[0].filePath = QUrl::fromLocalFile(precious);
+    strangers[1].filePath = QUrl::fromLocalFile(store.screenshotsDirectory() + QStringLiteral("/2024"));
+    for (Recording &stranger : strangers)
+        stranger.id = QUuid::createUuid();
+    QCoro::waitFor(store.deleteRecordings(strangers));
+    EXPECT_TRUE(QFileInfo::exists(precious) && QFileInfo::exists(r[1].localPath()));
+    EXPECT_EQ(log.linesStartingWith(QStringLiteral("ERROR StorageManager: Failed to delete screenshot: ")).size(), 2);
+
     raw().exec("CREATE TRIGGER refuse BEFORE DELETE ON recordings BEGIN SELECT RAISE(ABORT, 'refused'); END");
     deleted.clear();
-    LogCapture log(LogCapture::Verbosity::quiet);
     EXPECT_FALSE(QCoro::waitFor(store.deleteAllRecordings()));
     EXPECT_TRUE(log.contains("ERROR StorageManager: Failed to delete 2 recordings from the database"))
         << log.text().toStdString();
     EXPECT_EQ(deleted.count(), 0);
-    EXPECT_TRUE(exists(db(), saved[3].id));
-
+    EXPECT_TRUE(exists(db(), r[2].id));
     raw().exec("DROP TRIGGER refuse");
     EXPECT_TRUE(QCoro::waitFor(store.deleteAllRecordings()));
     EXPECT_EQ(deleted.count(), 1);
-    EXPECT_TRUE(search(db(), QStringLiteral("quarterly")).empty());
-    EXPECT_FALSE(exists(db(), saved[3].id));
+    EXPECT_EQ(found(), 0u);
 }
 
 // A row the database keeps in memory while the file is locked is not written yet; the frame and
