@@ -164,7 +164,7 @@ TEST_F(StorageManagerTest, AFullDiskFailsTheSaveAndLosesNothingStored)
 }
 
 // Starting reads only the end of the list: the count is the database's, the figure comes from a
-// walk of the disk and is kept current by saves.
+// walk of the disk (files and folders, not hidden ones) and is kept current by saves.
 TEST_F(StorageManagerTest, StartingAsksTheDatabaseForTheCountAndWalksTheDiskOnlyWhenAsked)
 {
     {
@@ -172,6 +172,10 @@ TEST_F(StorageManagerTest, StartingAsksTheDatabaseForTheCountAndWalksTheDiskOnly
         saved(store, 14, 1);
         saved(store, 14, 2);
     }
+    const QString root = home.pelluxFolder() + QStringLiteral("/Screenshots");
+    ASSERT_TRUE(QDir().mkpath(root + QStringLiteral("/.trash/deep")));
+    ASSERT_TRUE(writeAll(root + QStringLiteral("/2024/03/05/14/.hidden"), QByteArray(5000, 'h')));
+    ASSERT_TRUE(writeAll(root + QStringLiteral("/.trash/deep/b.jpg"), QByteArray(7000, 'b')));
     StorageManager again(index, clock);
     QSignalSpy counted(&again, &StorageManager::recordingsChanged);
     ASSERT_TRUE(again.recordingCount() == 2 || counted.wait(5000));
@@ -180,13 +184,15 @@ TEST_F(StorageManagerTest, StartingAsksTheDatabaseForTheCountAndWalksTheDiskOnly
     EXPECT_EQ(again.storageUpdateTimer().interval(), 30000);
     EXPECT_TRUE(again.storageUpdateTimer().isActive());
 
+    qint64 expected = 2 * jpegBytes().size() + QFileInfo(metadataPath()).size();
+    for (const char *f : { "/2024", "/2024/03", "/2024/03/05", "/2024/03/05/14" })
+        expected += QFileInfo(root + QLatin1String(f)).size();
     QCoro::waitFor(again.calculateStorageUsed());
-    const qint64 walked = again.storageUsed();
-    EXPECT_GT(walked, 0);
+    EXPECT_EQ(again.storageUsed(), expected);
     const qint64 listBefore = QFileInfo(metadataPath()).size();
     save(again, jpegBytes(500), localTime(2024, 3, 5, 14, 7, 11));
     EXPECT_EQ(again.recordingCount(), 3);
-    EXPECT_EQ(again.storageUsed(), walked + 500 + QFileInfo(metadataPath()).size() - listBefore);
+    EXPECT_EQ(again.storageUsed(), expected + 500 + QFileInfo(metadataPath()).size() - listBefore);
 }
 
 TEST_F(StorageManagerTest, OpeningRemovesListTemporariesACrashLeftButNotOnesBeingWritten)
@@ -324,24 +330,6 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsF
     EXPECT_FALSE(QFileInfo::exists(setAside));
     EXPECT_TRUE(QFileInfo::exists(precious));
     EXPECT_EQ(QSet<QUuid>(index.deleted.begin(), index.deleted.end()), (QSet<QUuid> { b.id, a.id }));
-}
-
-TEST_F(StorageManagerTest, StorageUsedCountsFilesAndFoldersButNotHiddenOnes)
-{
-    StorageManager store(index, clock);
-    QCoro::waitFor(store.deleteAllRecordings()); // metadata.json is an empty list now
-    const QString root = store.screenshotsDirectory();
-    ASSERT_TRUE(
-        QDir().mkpath(root + QStringLiteral("/2024/03/05/14")) && QDir().mkpath(root + QStringLiteral("/.trash/deep")));
-    ASSERT_TRUE(writeAll(root + QStringLiteral("/2024/03/05/14/a.jpg"), QByteArray(1000, 'a')));
-    ASSERT_TRUE(writeAll(root + QStringLiteral("/2024/03/05/14/.hidden"), QByteArray(5000, 'h')));
-    ASSERT_TRUE(writeAll(root + QStringLiteral("/.trash/deep/b.jpg"), QByteArray(7000, 'b')));
-
-    qint64 folders = 0;
-    for (const char *f : { "/2024", "/2024/03", "/2024/03/05", "/2024/03/05/14" })
-        folders += QFileInfo(root + QLatin1String(f)).size();
-    QCoro::waitFor(store.calculateStorageUsed());
-    EXPECT_EQ(store.storageUsed(), folders + 1000 + QFileInfo(metadataPath()).size());
 }
 
 TEST_F(StorageManagerTest, ApplicationsChangeWhenASaveBringsANewNameAndAfterEveryDeletion)
