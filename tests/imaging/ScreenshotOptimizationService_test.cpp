@@ -246,25 +246,11 @@ TEST_F(ScreenshotOptimizationServiceTest, SourcesThatCannotBeReadOrDecodedAreFai
 }
 
 // The original is kept as a backup until the new file reads back: where there is room for the new
-// file but not for the backup, nothing is rewritten.
-TEST_F(ScreenshotOptimizationServiceTest, WithoutRoomForTheBackupTheOriginalStays)
+// file but not for the backup, nothing is rewritten. Backups an interrupted run left are settled.
+TEST_F(ScreenshotOptimizationServiceTest, TheOriginalStaysUntilTheNewFileReadsBack)
 {
     const QByteArray original = highQualityJpeg(90);
-    const QString path = place(60 * kDay, original);
-    auto service = makeService();
-    {
-        FileSizeLimit limit(rlim_t(original.size() - 1));
-        runPass(*service);
-    }
-    EXPECT_EQ(readAll(path), original);
-    EXPECT_EQ(service->lastPassStatistics().filesFailed, 1);
-    EXPECT_TRUE(backups().empty());
-    runPass(*service);
-    EXPECT_EQ(service->optimizedCount(), 1);
-}
-
-TEST_F(ScreenshotOptimizationServiceTest, BackupsLeftByAnInterruptedRunAreSettled)
-{
+    const QString old = place(60 * kDay, original, QStringLiteral("Old"));
     // Young files, so that only the backup handling touches them.
     const QByteArray good = highQualityJpeg(21);
     const QString intact = place(1 * kDay, good, QStringLiteral("Intact"));
@@ -274,11 +260,19 @@ TEST_F(ScreenshotOptimizationServiceTest, BackupsLeftByAnInterruptedRunAreSettle
     const QString orphan = QFileInfo(intact).path() + QStringLiteral("/20200101_000000_Gone.jpg.bak");
     ASSERT_EQ(writeNewPrivateFile(orphan, good), WriteOutcome::written);
 
-    runPass(*makeService());
+    auto service = makeService();
+    {
+        FileSizeLimit limit(rlim_t(original.size() - 1));
+        runPass(*service);
+    }
+    EXPECT_EQ(readAll(old), original);
+    EXPECT_EQ(service->lastPassStatistics().filesFailed, 1);
     EXPECT_TRUE(backups().isEmpty()) << backups().join(QLatin1Char(' ')).toStdString();
     EXPECT_EQ(readAll(intact), good);
     EXPECT_EQ(readAll(damaged), good);
     EXPECT_FALSE(QFileInfo::exists(orphan.chopped(4)));
+    runPass(*service);
+    EXPECT_EQ(service->optimizedCount(), 1);
 }
 
 TEST_F(ScreenshotOptimizationServiceTest, TheDatabaseLearnsTheNewSize)
