@@ -3,8 +3,6 @@
 #include "imaging/ImageOptimizer.h"
 #include "support/ImageEncoder.h"
 
-#include <QRadialGradient>
-
 #include <qcorotask.h>
 
 #include <gtest/gtest.h>
@@ -32,24 +30,6 @@ QImage gradientWithRectangles()
         painter.fillRect(
             QRect(int(random() % 1800), int(random() % 1000), 40 + int(random() % 300), 30 + int(random() % 200)),
             QColor(int(random() % 256), int(random() % 256), int(random() % 256)));
-    return image;
-}
-
-// Soft colour gradients with no text in them, like a photograph.
-QImage photoLikeImage()
-{
-    QImage image(1200, 800, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, 0, 800);
-    sky.setColorAt(0, QColor(40, 90, 170));
-    sky.setColorAt(1, QColor(230, 170, 120));
-    painter.fillRect(image.rect(), sky);
-    for (int i = 0; i < 12; ++i) {
-        QRadialGradient blob(QPointF(100 * i, 400 + 30 * (i % 5)), 180);
-        blob.setColorAt(0, QColor(30 + 18 * i, 160, 60, 200));
-        blob.setColorAt(1, QColor(0, 0, 0, 0));
-        painter.fillRect(image.rect(), blob);
-    }
     return image;
 }
 
@@ -150,9 +130,9 @@ TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(0, 0, 805, 790)), ContentType::text);
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(901, 0, 815, 745)), ContentType::text);
 
-    // Tesseract finds one picture block over each of these, with line boxes of its own: only
-    // text blocks count.
-    EXPECT_NE(optimizer.analyzeContent(photoLikeImage()), ContentType::text);
+    // A photograph and a drawing without text: whatever blocks layout analysis finds in them,
+    // only text blocks count.
+    EXPECT_NE(optimizer.analyzeContent(photographicFrame(1200, 800)), ContentType::text);
     EXPECT_NE(optimizer.analyzeContent(gradientWithRectangles()), ContentType::text);
 }
 
