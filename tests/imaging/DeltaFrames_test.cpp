@@ -71,13 +71,6 @@ QByteArray jpegClaiming(int width, int height)
     return {};
 }
 
-QImage noisy(const QImage &frame, const QRect &area, unsigned seed)
-{
-    QImage next = frame.copy();
-    paintNoise(next, area, seed);
-    return next;
-}
-
 struct DeltaFrames : ::testing::Test {
     FakeClock clock;
     DeltaFrameProcessor processor { imageEncoder(), clock };
@@ -188,7 +181,7 @@ TEST_F(DeltaFrames, UpToThirtyPercentIsADeltaOnTheWindowsReferenceAndMoreAFullFr
 TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
 {
     const QImage first = windowFrame(320, 200, 1);
-    const QImage second = noisy(first, QRect(0, 64, 64, 64), 2);
+    const QImage second = withNoise(first, QRect(0, 64, 64, 64), 2);
     // The window's first frame has no previous image: stored in full, and remembered.
     ASSERT_TRUE(process(first, QImage(), QStringLiteral("9"), QStringLiteral("hash-1")).fullFrame);
     EXPECT_EQ(referenceOf(QStringLiteral("9")), QStringLiteral("hash-1"));

@@ -77,6 +77,14 @@ inline void paintNoise(QImage &image, const QRect &area, unsigned seed)
             painter.fillRect(QRect(x, y, 4, 4), QColor(std::rand() % 256, std::rand() % 256, std::rand() % 256));
 }
 
+// A copy of the frame with noise painted over one area.
+inline QImage withNoise(const QImage &frame, const QRect &area, unsigned seed)
+{
+    QImage next = frame.copy();
+    paintNoise(next, area, seed);
+    return next;
+}
+
 // Mean absolute difference per channel (0...255) of two opaque images over one area.
 inline double meanDifference(const QImage &a, const QImage &b, const QRect &area)
 {

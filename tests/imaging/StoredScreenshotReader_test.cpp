@@ -150,13 +150,6 @@ QImage colourfulFrame(int width, int height, int seed = 0)
     return image;
 }
 
-QImage changed(const QImage &frame, const QRect &area, unsigned seed)
-{
-    QImage next = frame.copy();
-    paintNoise(next, area, seed);
-    return next;
-}
-
 TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCapturedAtItsCapturedSize)
 {
     std::vector<Stored> frames { store(colourfulFrame(640, 400)) };
@@ -166,9 +159,9 @@ TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCapturedAtItsCapturedSiz
     store(colourfulFrame(300, 200, 7), QStringLiteral("2"));
     const QRect areas[] = { QRect(10, 40, 100, 60), QRect(300, 200, 90, 90), QRect(12, 300, 200, 40) };
     for (unsigned i = 0; i < std::size(areas); ++i) {
-        frames.push_back(store(changed(frames.back().frame, areas[i], i + 1)));
+        frames.push_back(store(withNoise(frames.back().frame, areas[i], i + 1)));
         ASSERT_TRUE(lastWasDelta) << i;
-        store(changed(colourfulFrame(300, 200, 7), QRect(0, 0, 60, 60), 100 + i), QStringLiteral("2"));
+        store(withNoise(colourfulFrame(300, 200, 7), QRect(0, 0, 60, 60), 100 + i), QStringLiteral("2"));
     }
     // A smooth picture (no text, hardly a pixel like its neighbour) is stored at half size; its
     // deltas are in captured pixels.
@@ -208,7 +201,7 @@ TEST_F(DeltaChainFixture, LaterFramesOfALongChainStartFromKeptFrames)
 {
     std::vector<Stored> frames { store(colourfulFrame(400, 300)) };
     for (unsigned i = 0; i < 20; ++i) {
-        frames.push_back(store(changed(frames.back().frame, QRect(int(i % 5) * 64, 64, 40, 40), i + 1)));
+        frames.push_back(store(withNoise(frames.back().frame, QRect(int(i % 5) * 64, 64, 40, 40), i + 1)));
         ASSERT_TRUE(lastWasDelta);
     }
     database.waitUntilIdle();
@@ -232,7 +225,7 @@ TEST_F(DeltaChainFixture, LaterFramesOfALongChainStartFromKeptFrames)
 TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
 {
     const Stored base = store(colourfulFrame(320, 240));
-    const Stored delta = store(changed(base.frame, QRect(0, 64, 64, 64), 3));
+    const Stored delta = store(withNoise(base.frame, QRect(0, 64, 64, 64), 3));
     ASSERT_TRUE(lastWasDelta);
     database.waitUntilIdle();
     const QByteArray deltaBytes = readBytes(delta.path);
