@@ -110,12 +110,12 @@ TEST_F(DeltaFrames, ChangedTilesAreSixtyFourPixelTilesAboveTwoPercentMeanDiffere
 
     // 81 white pixels in 4096 are below 2 %, 82 above.
     const QImage tile = solidImage(64, 64, Qt::black);
-    QImage pixels81 = tile, pixels82 = tile;
-    for (int i = 0; i < 82; ++i) {
-        pixels82.setPixel(i % 64, i / 64, qRgb(255, 255, 255));
-        if (i < 81)
-            pixels81.setPixel(i % 64, i / 64, qRgb(255, 255, 255));
-    }
+    const auto whitened = [&](int count) {
+        QImage image = tile;
+        for (int i = 0; i < count; ++i)
+            image.setPixel(i % 64, i / 64, qRgb(255, 255, 255));
+        return image;
+    };
     QImage column = solidImage(1, 300, Qt::black);
     column.setPixel(0, 299, qRgb(255, 255, 255));
     const auto argb = [](int alpha) { return solidImage(64, 64, QColor(10, 20, 30, alpha), QImage::Format_ARGB32); };
@@ -124,8 +124,8 @@ TEST_F(DeltaFrames, ChangedTilesAreSixtyFourPixelTilesAboveTwoPercentMeanDiffere
         QImage current, previous;
         std::vector<QRect> expected;
     } cases[] = {
-        { "81 pixels", pixels81, tile, {} },
-        { "82 pixels", pixels82, tile, { QRect(0, 0, 64, 64) } },
+        { "81 pixels", whitened(81), tile, {} },
+        { "82 pixels", whitened(82), tile, { QRect(0, 0, 64, 64) } },
         // Screen pixels carry no transparency: the fourth byte never counts as a change.
         { "alpha only", argb(255), argb(0), {} },
         { "1x1 same", solidImage(1, 1, Qt::black), solidImage(1, 1, Qt::black), {} },
