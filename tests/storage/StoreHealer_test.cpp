@@ -11,11 +11,11 @@
 #include "support/AwaitCompletion.h"
 #include "support/CapturePipeline.h"
 #include "support/FakeTextRecognizer.h"
+#include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
 #include "support/TestFiles.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,14 +38,7 @@ struct DirectDatabase : RawDatabase {
     QString text(const QString &sql) const { return strings(sql).value(0); }
 };
 
-QByteArray jpegOf(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 95);
-    return bytes;
-}
+QByteArray jpegOf(const QImage &image) { return *test::imageEncoder().compressToJPEG(image, 0.95); }
 
 // A store on the real database in a private home; reopen() is the next start of the program.
 struct Store {
