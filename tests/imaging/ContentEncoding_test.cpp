@@ -1,13 +1,7 @@
-#include "ImagingFixtures.h"
-#include "support/ImageEncoder.h"
-
+#include "imaging/DeltaTestImages.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
-#include "support/SampleImages.h"
-
-#include <QBuffer>
-#include <QImageReader>
-#include <QRadialGradient>
+#include "support/ImageEncoder.h"
 
 #include <qcorotask.h>
 
@@ -15,7 +9,6 @@
 
 #include <cstring>
 #include <random>
-
 #include <thread>
 
 using namespace pellux;
@@ -40,33 +33,6 @@ QImage gradientWithRectangles()
     return image;
 }
 
-// Soft colour gradients with no text in them, like a photograph.
-QImage photoLikeImage()
-{
-    QImage image(1200, 800, QImage::Format_RGB32);
-    QPainter painter(&image);
-    QLinearGradient sky(0, 0, 0, 800);
-    sky.setColorAt(0, QColor(40, 90, 170));
-    sky.setColorAt(1, QColor(230, 170, 120));
-    painter.fillRect(image.rect(), sky);
-    for (int i = 0; i < 12; ++i) {
-        QRadialGradient blob(QPointF(100 * i, 400 + 30 * (i % 5)), 180);
-        blob.setColorAt(0, QColor(30 + 18 * i, 160, 60, 200));
-        blob.setColorAt(1, QColor(0, 0, 0, 0));
-        painter.fillRect(image.rect(), blob);
-    }
-    return image;
-}
-
-// libwebp's own answer: a lossless (VP8L) bitstream, not a lossy (VP8) one.
-bool isLosslessWebP(const QByteArray &bytes)
-{
-    WebPBitstreamFeatures features;
-    return WebPGetFeatures(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), &features)
-        == VP8_STATUS_OK
-        && features.format == 2;
-}
-
 // Same size and the same colour in every pixel; the colour-space tag a PNG brings is not compared.
 bool samePixels(const QImage &a, const QImage &b)
 {
@@ -81,56 +47,40 @@ bool samePixels(const QImage &a, const QImage &b)
     return true;
 }
 
-bool isProgressiveJpeg(const QByteArray &bytes)
-{
-    return bytes.startsWith("\xff\xd8") && bytes.contains(QByteArray("\xff\xc2", 2));
-}
-
 } // namespace
 
-TEST(ContentTables, ScaleFactorFollowsTheLargestSideAndTheCap)
+TEST(ContentRules, ScaleFactorScalingRegionMergingAndTheColourStatistic)
 {
-    EXPECT_DOUBLE_EQ(
-        ImageOptimizer::getOptimalScaleFactor(QImage(3840, 2160, QImage::Format_RGB32), ContentType::mixed), 0.375);
-    EXPECT_DOUBLE_EQ(
-        ImageOptimizer::getOptimalScaleFactor(QImage(800, 600, QImage::Format_RGB32), ContentType::text), 1.0);
-    EXPECT_DOUBLE_EQ(
-        ImageOptimizer::getOptimalScaleFactor(QImage(300, 200, QImage::Format_RGB32), ContentType::flat), 0.5);
-    EXPECT_DOUBLE_EQ(
-        ImageOptimizer::getOptimalScaleFactor(QImage(3840, 1000, QImage::Format_RGB32), ContentType::flat), 0.25);
-    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::text), 0.85);
-    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::mixed), 0.75);
-    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::colorful), 0.65);
-    EXPECT_DOUBLE_EQ(compressionQuality(ContentType::flat), 0.5);
-    EXPECT_EQ(maxDimension(ContentType::colorful), 1280);
-}
-
-TEST(Scaling, NeverEnlargesAndKeepsThinImagesAtLeastOnePixel)
-{
-    const QImage image = solidImage(400, 300, Qt::red);
-    EXPECT_EQ(ImageOptimizer::scaleImage(image, 1.0).size(), QSize(400, 300));
-    EXPECT_EQ(ImageOptimizer::scaleImage(image, 2.5).size(), QSize(400, 300));
-    EXPECT_EQ(ImageOptimizer::scaleImage(image, 0.375).size(), QSize(150, 113));
-    EXPECT_EQ(ImageOptimizer::scaleImage(solidImage(1, 900, Qt::red), 0.25).size(), QSize(1, 225));
-    EXPECT_EQ(ImageOptimizer::scaleImage(solidImage(1, 1, Qt::red), 0.1).size(), QSize(1, 1));
-    // A nonsensical factor leaves the image as it is instead of producing an empty one.
-    EXPECT_EQ(ImageOptimizer::scaleImage(image, 0.0).size(), QSize(400, 300));
-    EXPECT_EQ(ImageOptimizer::scaleImage(image, std::nan("")).size(), QSize(400, 300));
-}
-
-TEST(RegionMerging, MergesTouchingAndRowAdjacentRectangles)
-{
+    const std::tuple<QSize, ContentType, double> factors[]
+        = { { QSize(3840, 2160), ContentType::mixed, 0.375 }, { QSize(800, 600), ContentType::text, 1.0 },
+              { QSize(300, 200), ContentType::flat, 0.5 }, { QSize(3840, 1000), ContentType::flat, 0.25 } };
+    for (const auto &[size, type, factor] : factors)
+        EXPECT_DOUBLE_EQ(ImageOptimizer::getOptimalScaleFactor(QImage(size, QImage::Format_RGB32), type), factor);
+    // Never enlarged, thin images at least one pixel, and a nonsensical factor leaves the image as it is.
+    const std::tuple<QSize, double, QSize> scaled[] = { { QSize(400, 300), 1.0, QSize(400, 300) },
+        { QSize(400, 300), 2.5, QSize(400, 300) }, { QSize(400, 300), 0.375, QSize(150, 113) },
+        { QSize(1, 900), 0.25, QSize(1, 225) }, { QSize(1, 1), 0.1, QSize(1, 1) },
+        { QSize(400, 300), 0.0, QSize(400, 300) }, { QSize(400, 300), std::nan(""), QSize(400, 300) } };
+    for (const auto &[size, factor, expected] : scaled)
+        EXPECT_EQ(ImageOptimizer::scaleImage(solidImage(size.width(), size.height(), Qt::red), factor).size(), expected)
+            << factor;
+    // Touching rectangles merge, and so do ones where the second begins where the first ends
+    // vertically, however far apart they are across.
     using Rects = std::vector<QRect>;
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({}), Rects {});
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(64, 0, 64, 64), QRect(0, 0, 64, 64) }),
-        Rects { QRect(0, 0, 128, 64) });
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) }),
-        (Rects { QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) }));
-    // The second begins where the first ends vertically, however far apart they are across.
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(0, 0, 64, 64), QRect(1000, 64, 64, 64) }),
-        Rects { QRect(0, 0, 1064, 128) });
-    EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions({ QRect(5, 5, 10, 10), QRect(0, 0, 10, 10) }),
-        Rects { QRect(0, 0, 15, 15) });
+    const std::pair<Rects, Rects> merges[]
+        = { { {}, {} }, { { QRect(64, 0, 64, 64), QRect(0, 0, 64, 64) }, { QRect(0, 0, 128, 64) } },
+              { { QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) }, { QRect(0, 0, 64, 64), QRect(200, 200, 64, 64) } },
+              { { QRect(0, 0, 64, 64), QRect(1000, 64, 64, 64) }, { QRect(0, 0, 1064, 128) } },
+              { { QRect(5, 5, 10, 10), QRect(0, 0, 10, 10) }, { QRect(0, 0, 15, 15) } } };
+    for (const auto &[regions, merged] : merges)
+        EXPECT_EQ(ImageOptimizer::mergeAdjacentRegions(regions), merged);
+    // The variance between the mean channels.
+    EXPECT_DOUBLE_EQ(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, QColor(128, 128, 128))), 0.0);
+    EXPECT_NEAR(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, Qt::red)), 2.0 / 9.0, 1e-12);
+    EXPECT_FALSE(ImageOptimizer::analyzeImageStatistics(QImage()));
+    // The size of the source is that of an uncompressed RGBA TIFF.
+    EXPECT_EQ(tiffRepresentationSize(QImage()), 0);
+    EXPECT_EQ(tiffRepresentationSize(QImage(1920, 1080, QImage::Format_RGB32)), 1920 * 1080 * 4 + 154);
 }
 
 TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
@@ -153,13 +103,6 @@ TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
     EXPECT_NEAR(difference(halfRed, solidImage(100, 100, Qt::black)), 0.5 / 3.0, 1e-9);
     // Different sizes: the part only one image has differs from nothing.
     EXPECT_NEAR(difference(solidImage(100, 100, Qt::white), solidImage(100, 50, Qt::white)), 0.5, 1e-9);
-}
-
-TEST(ColourStatistic, IsTheVarianceBetweenTheMeanChannels)
-{
-    EXPECT_DOUBLE_EQ(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, QColor(128, 128, 128))), 0.0);
-    EXPECT_NEAR(*ImageOptimizer::analyzeImageStatistics(solidImage(20, 20, Qt::red)), 2.0 / 9.0, 1e-12);
-    EXPECT_FALSE(ImageOptimizer::analyzeImageStatistics(QImage()));
 }
 
 TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
@@ -187,13 +130,13 @@ TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(0, 0, 805, 790)), ContentType::text);
     EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(901, 0, 815, 745)), ContentType::text);
 
-    // Tesseract finds one picture block over each of these, with line boxes of its own: only
-    // text blocks count.
-    EXPECT_NE(optimizer.analyzeContent(photoLikeImage()), ContentType::text);
+    // A photograph and a drawing without text: whatever blocks layout analysis finds in them,
+    // only text blocks count.
+    EXPECT_NE(optimizer.analyzeContent(photographicFrame(1200, 800)), ContentType::text);
     EXPECT_NE(optimizer.analyzeContent(gradientWithRectangles()), ContentType::text);
 }
 
-TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
+TEST(Encoding, WebPSizeFollowsTheQualityAndJpegIsProgressiveFromEveryPixelFormat)
 {
     const QImage frame = desktopFrame().copy(0, 0, 800, 600);
     const auto low = test::imageEncoder().convertToWebP(frame, 0.3);
@@ -202,17 +145,12 @@ TEST(WebPEncoding, WritesDecodableFilesWhoseSizeFollowsTheQuality)
     EXPECT_TRUE(low->startsWith("RIFF") && low->mid(8, 4) == "WEBP");
     EXPECT_LT(low->size(), high->size());
     EXPECT_EQ(decodeImage(*high).size(), QSize(800, 600));
-}
-
-TEST(JPEGEncoding, WritesProgressiveFilesFromEveryPixelFormat)
-{
-    const QImage frame = desktopFrame().copy(100, 100, 640, 480);
     for (const QImage::Format format : { QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_RGB888,
              QImage::Format_Grayscale8, QImage::Format_ARGB32_Premultiplied }) {
         const auto jpeg = test::imageEncoder().compressToJPEG(frame.convertToFormat(format), 0.8);
         ASSERT_TRUE(jpeg) << format;
-        EXPECT_TRUE(isProgressiveJpeg(*jpeg)) << format;
-        EXPECT_EQ(decodeImage(*jpeg).size(), QSize(640, 480)) << format;
+        EXPECT_TRUE(jpeg->startsWith("\xff\xd8") && jpeg->contains(QByteArray("\xff\xc2", 2))) << "progressive";
+        EXPECT_EQ(decodeImage(*jpeg).size(), QSize(800, 600)) << format;
     }
 }
 
@@ -247,9 +185,9 @@ TEST(Encoding, BadInputFailsCleanly)
 
     for (const QSize size : { QSize(1, 1), QSize(1, 500), QSize(500, 1) }) {
         const QImage thin = solidImage(size.width(), size.height(), Qt::darkGreen);
-        EXPECT_TRUE(optimizer.convertToWebP(thin, 0.8)) << size.width() << "x" << size.height();
-        EXPECT_TRUE(optimizer.compressToJPEG(thin, 0.8)) << size.width() << "x" << size.height();
-        EXPECT_TRUE(optimizer.compressByContent(thin)) << size.width() << "x" << size.height();
+        EXPECT_TRUE(optimizer.convertToWebP(thin, 0.8) && optimizer.compressToJPEG(thin, 0.8)
+            && optimizer.compressByContent(thin))
+            << size.width() << "x" << size.height();
     }
 
     // Beyond WebP's 16383-pixel limit only JPEG can write the image.
@@ -264,67 +202,55 @@ TEST(Encoding, BadInputFailsCleanly)
     EXPECT_TRUE(stored->startsWith("RIFF"));
 }
 
-namespace {
-
-struct RuleCase {
-    const char *name;
-    QImage (*frame)();
-    ContentType type;
-    bool lossless; // otherwise lossy WebP
-};
-
-QImage photograph() { return photographicFrame(960, 540); }
-QImage smallPhotograph() { return photographicFrame(200, 120, 3); }
-QImage qtDialog() { return sampleScreenshot("bench/data/ocr/qt-window-dejavusans10-light.png"); }
-QImage plainPanel() { return solidImage(640, 400, QColor(236, 236, 236)); }
-
-class EncodingRule : public ::testing::TestWithParam<RuleCase> { };
-
-} // namespace
-
 // What each kind of frame is stored as, and that a lossless file gives back every pixel and is
 // no larger than the lossy encoding it replaces.
-TEST_P(EncodingRule, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
+TEST(EncodingChoice, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
 {
-    const RuleCase &c = GetParam();
-    const QImage frame = c.frame();
-    const ImageOptimizer &optimizer = test::imageEncoder();
-    const std::optional<QByteArray> stored = optimizer.encodeForContent(frame, c.type);
-    const QImage scaled = ImageOptimizer::scaleImage(frame, ImageOptimizer::getOptimalScaleFactor(frame, c.type));
-    const std::optional<QByteArray> lossy = optimizer.convertToWebP(scaled, compressionQuality(c.type));
-    ASSERT_TRUE(stored && lossy);
-    ASSERT_TRUE(isWebPData(*stored)) << "still a RIFF/WEBP file";
-    EXPECT_EQ(isLosslessWebP(*stored), c.lossless);
-    EXPECT_LE(stored->size(), lossy->size()) << "never larger than the lossy encoding";
-    if (c.lossless) {
-        // At full size: a reduced copy would lose the glyphs the lossless file exists to keep.
-        EXPECT_TRUE(samePixels(decodeImage(*stored), frame));
-        // The cards read it at card size.
-        EXPECT_EQ(decodeImage(*stored, frame.size() / 4).size(), frame.size() / 4);
-    } else {
-        EXPECT_EQ(*stored, *lossy) << "lossy frames are encoded exactly as before";
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Frames, EncodingRule,
-    ::testing::Values(RuleCase { "xterm_window_text", terminalWindowFrame, ContentType::text, true },
-        RuleCase { "qt_dialog_text", qtDialog, ContentType::text, true },
-        RuleCase { "desktop_of_xterms_flat", terminalDesktopFrame, ContentType::flat, true },
-        RuleCase { "plain_panel_flat", plainPanel, ContentType::flat, true },
-        RuleCase { "photograph_flat", photograph, ContentType::flat, false },
-        RuleCase { "photograph_misread_as_text", smallPhotograph, ContentType::text, false },
-        RuleCase { "xterm_window_mixed", terminalWindowFrame, ContentType::mixed, false },
-        RuleCase { "photograph_mixed", photograph, ContentType::mixed, false }),
-    [](const ::testing::TestParamInfo<RuleCase> &info) { return std::string(info.param.name); });
-
-TEST(EncodingChoice, RepeatedPixelShareSeparatesScreensFromPhotographs)
-{
+    const QImage photograph = photographicFrame(960, 540);
+    const QImage panel = solidImage(640, 400, QColor(236, 236, 236));
     EXPECT_GT(ImageOptimizer::repeatedPixelShare(terminalWindowFrame()), 0.8);
     EXPECT_GT(ImageOptimizer::repeatedPixelShare(terminalDesktopFrame()), 0.35);
-    EXPECT_LT(ImageOptimizer::repeatedPixelShare(photograph()), 0.1);
-    EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(plainPanel()), 1.0);
+    EXPECT_LT(ImageOptimizer::repeatedPixelShare(photograph), 0.1);
+    EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(panel), 1.0);
     EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(QImage()), 0.0);
     EXPECT_DOUBLE_EQ(ImageOptimizer::repeatedPixelShare(solidImage(1, 50, Qt::red)), 0.0);
+
+    const struct {
+        const char *name;
+        QImage frame;
+        ContentType type;
+        bool lossless; // otherwise lossy WebP
+    } cases[] = {
+        { "xterm window, text", terminalWindowFrame(), ContentType::text, true },
+        { "Qt dialog, text", sampleScreenshot("bench/data/ocr/qt-window-dejavusans10-light.png"), ContentType::text,
+            true },
+        { "desktop of xterms, flat", terminalDesktopFrame(), ContentType::flat, true },
+        { "plain panel, flat", panel, ContentType::flat, true },
+        { "photograph, flat", photograph, ContentType::flat, false },
+        { "photograph misread as text", photographicFrame(200, 120, 3), ContentType::text, false },
+        { "xterm window, mixed", terminalWindowFrame(), ContentType::mixed, false },
+        { "photograph, mixed", photograph, ContentType::mixed, false },
+    };
+    const ImageOptimizer &optimizer = test::imageEncoder();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::optional<QByteArray> stored = optimizer.encodeForContent(c.frame, c.type);
+        const QImage scaled
+            = ImageOptimizer::scaleImage(c.frame, ImageOptimizer::getOptimalScaleFactor(c.frame, c.type));
+        const std::optional<QByteArray> lossy = optimizer.convertToWebP(scaled, compressionQuality(c.type));
+        ASSERT_TRUE(stored && lossy);
+        ASSERT_TRUE(isWebPData(*stored)) << "still a RIFF/WEBP file";
+        EXPECT_EQ(isLosslessWebP(*stored), c.lossless);
+        EXPECT_LE(stored->size(), lossy->size()) << "never larger than the lossy encoding";
+        if (c.lossless) {
+            // At full size: a reduced copy would lose the glyphs the lossless file exists to keep.
+            EXPECT_TRUE(samePixels(decodeImage(*stored), c.frame));
+            // The cards read it at card size.
+            EXPECT_EQ(decodeImage(*stored, c.frame.size() / 4).size(), c.frame.size() / 4);
+        } else {
+            EXPECT_EQ(*stored, *lossy) << "lossy frames are encoded exactly as before";
+        }
+    }
 }
 
 TEST(EncodingChoice, ClassifiedTerminalIsStoredLosslessFromTheWholePipeline)
@@ -356,10 +282,4 @@ TEST(LosslessWebP, EffortLevelsAreCheckedAndAllDecodeExactly)
     const std::optional<QByteArray> bytes = optimizer.convertToLosslessWebP(translucent);
     ASSERT_TRUE(bytes);
     EXPECT_TRUE(samePixels(decodeImage(*bytes), translucent));
-}
-
-TEST(SourceSize, IsAnUncompressedRgbaTiff)
-{
-    EXPECT_EQ(tiffRepresentationSize(QImage()), 0);
-    EXPECT_EQ(tiffRepresentationSize(QImage(1920, 1080, QImage::Format_RGB32)), 1920 * 1080 * 4 + 154);
 }

@@ -1,15 +1,55 @@
 #pragma once
 
+// Frames the imaging tests draw (solid colours, block strips, window-like frames, typed lines,
+// noise) and what they check encoded frames with.
+
+#include "imaging/ImageOptimizer.h"
+#include "support/SampleImages.h"
+
 #include <QColor>
 #include <QFont>
 #include <QImage>
 #include <QPainter>
 #include <QRect>
 
-#include <cstdint>
+#include <webp/decode.h>
+
 #include <cstdlib>
+#include <vector>
 
 namespace pellux::test {
+
+// The 1920x1080 desktop of three xterm windows (light and dark).
+inline QImage desktopFrame() { return terminalDesktopFrame(); }
+
+inline QImage solidImage(int width, int height, QColor colour, QImage::Format format = QImage::Format_RGB32)
+{
+    QImage image(width, height, format);
+    image.fill(colour);
+    return image;
+}
+
+// A strip of 64x64 blocks, block i filled with grey level `levels[i]`.
+inline QImage blockStrip(const std::vector<int> &levels)
+{
+    QImage image(int(levels.size()) * 64, 64, QImage::Format_RGB32);
+    QPainter painter(&image);
+    for (size_t i = 0; i < levels.size(); ++i)
+        painter.fillRect(int(i) * 64, 0, 64, 64, QColor(levels[i], levels[i], levels[i]));
+    return image;
+}
+
+// Writes a line of text into a copy of the frame, covering a few 64-pixel tiles.
+inline QImage withTypedLine(const QImage &frame, const QString &text, QPoint at = QPoint(40, 600))
+{
+    QImage changed = frame.copy();
+    QPainter painter(&changed);
+    painter.fillRect(QRect(at.x(), at.y() - 16, 220, 22), Qt::white);
+    painter.setPen(Qt::black);
+    painter.setFont(QFont(QStringLiteral("DejaVu Sans Mono"), 11));
+    painter.drawText(at, text);
+    return changed;
+}
 
 // A window-like frame: pale background, a few coloured panels and lines of text.
 inline QImage windowFrame(int width, int height, int seed = 0)
@@ -37,19 +77,27 @@ inline void paintNoise(QImage &image, const QRect &area, unsigned seed)
             painter.fillRect(QRect(x, y, 4, 4), QColor(std::rand() % 256, std::rand() % 256, std::rand() % 256));
 }
 
-// Mean absolute difference per channel (0...255) of two equally sized images over one area.
+// A copy of the frame with noise painted over one area.
+inline QImage withNoise(const QImage &frame, const QRect &area, unsigned seed)
+{
+    QImage next = frame.copy();
+    paintNoise(next, area, seed);
+    return next;
+}
+
+// Mean absolute difference per channel (0...255) of two opaque images over one area.
 inline double meanDifference(const QImage &a, const QImage &b, const QRect &area)
 {
-    const QImage x = a.convertToFormat(QImage::Format_RGB32);
-    const QImage y = b.convertToFormat(QImage::Format_RGB32);
-    double sum = 0;
-    for (int row = area.top(); row <= area.bottom(); ++row)
-        for (int col = area.left(); col <= area.right(); ++col) {
-            const QRgb p = x.pixel(col, row);
-            const QRgb q = y.pixel(col, row);
-            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    return sum / (3.0 * area.width() * area.height());
+    return 255.0 * ImageOptimizer::imageDifference(a.copy(area), b.copy(area));
+}
+
+// libwebp's own answer: a lossless (VP8L) bitstream, not a lossy (VP8) one.
+inline bool isLosslessWebP(const QByteArray &bytes)
+{
+    WebPBitstreamFeatures features;
+    return WebPGetFeatures(reinterpret_cast<const uint8_t *>(bytes.constData()), size_t(bytes.size()), &features)
+        == VP8_STATUS_OK
+        && features.format == 2;
 }
 
 } // namespace pellux::test

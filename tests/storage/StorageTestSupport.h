@@ -1,7 +1,6 @@
 #pragma once
 
-// Shared by the screenshot-store tests: a recording index that answers like the database would
-// (on a queue of its own) and remembers what it was asked, and small file helpers.
+// Shared by the screenshot-store tests: a recording index stand-in and small file helpers.
 
 #include "runtime/Clock.h"
 #include "runtime/SerialQueue.h"
@@ -17,53 +16,44 @@
 
 namespace pellux::test {
 
+// Answers like the database would, on a queue of its own, and remembers what it was asked: the
+// rows saved (refused while `acceptRows` is false) and the ids deleted.
 class RecordingIndexStub final : public RecordingIndex {
 public:
     struct Saved {
         Recording recording;
-        std::optional<QString> imageHash;
         qint64 fileSize = 0;
-        bool isDeltaFrame = false;
-        std::optional<QString> referenceHash;
         std::optional<double> compressionRatio;
     };
 
-    void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &imageHash,
-        qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
-        std::optional<double> compressionRatio, std::function<void(RowWrite)> completion) override
+    void saveRecordingWithDeltaFrame(const Recording &recording, const std::optional<QString> &, qint64 fileSize, bool,
+        const std::optional<QString> &, std::optional<double> compressionRatio,
+        std::function<void(RowWrite)> completion) override
     {
         std::lock_guard lock(m_mutex);
-        saved.push_back({ recording, imageHash, fileSize, isDeltaFrame, referenceHash, compressionRatio });
-        const RowWrite row = acceptRows ? RowWrite::written : RowWrite::failed;
-        m_queue.async([completion, row] { completion(row); });
+        saved.push_back({ recording, fileSize, compressionRatio });
+        answer(completion, acceptRows ? RowWrite::written : RowWrite::failed);
     }
-
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override
     {
         std::lock_guard lock(m_mutex);
         deleted.insert(deleted.end(), recordingIds.begin(), recordingIds.end());
-        const int count = static_cast<int>(recordingIds.size());
-        m_queue.async([completion, count] { completion(count); });
+        answer(completion, static_cast<int>(recordingIds.size()));
     }
-
     void recordingCount(std::function<void(std::optional<qint64>)> completion) override
     {
         std::lock_guard lock(m_mutex);
-        const qint64 count = static_cast<qint64>(kept().size());
-        m_queue.async([completion, count] { completion(count); });
+        answer(completion, std::optional<qint64>(kept().size()));
     }
-
     void recordingsCapturedBefore(
         std::optional<TimePoint> cutoff, std::function<void(std::optional<std::vector<Recording>>)> completion) override
     {
         std::lock_guard lock(m_mutex);
         std::vector<Recording> old = kept();
         std::erase_if(old, [&](const Recording &r) { return cutoff && r.timestamp >= *cutoff; });
-        m_queue.async([completion, old] { completion(old); });
+        answer(completion, std::optional(old));
     }
-
-    // Answered from what was saved and not deleted, in save order; the ordering and naming rules
-    // belong to the database and are tested there.
+    // In save order; the ordering and naming rules belong to the database and are tested there.
     void applicationNames(std::function<void(ApplicationNames)> completion) override
     {
         std::lock_guard lock(m_mutex);
@@ -72,27 +62,12 @@ public:
             if (r.appName && !names.names.contains(*r.appName))
                 names.names << *r.appName;
         }
-        m_queue.async([completion, names] { completion(names); });
+        answer(completion, names);
     }
-
-    // Pages in save order; the cursor's rowid is the position in `saved` where the next page
-    // starts.
-    void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
+    void recordingsOfApplication(const QString &, int, std::optional<RecordingPageCursor>,
         std::function<void(RecordingPage)> completion) override
     {
-        std::lock_guard lock(m_mutex);
-        RecordingPage page;
-        for (size_t i = after ? static_cast<size_t>(after->rowid) : 0; i < saved.size(); ++i) {
-            const Recording &r = saved[i].recording;
-            if (r.appName != appName || std::find(deleted.begin(), deleted.end(), r.id) != deleted.end())
-                continue;
-            if (static_cast<int>(page.recordings.size()) == limit) {
-                page.next = RecordingPageCursor { 0, static_cast<qint64>(i) };
-                break;
-            }
-            page.recordings.push_back(r);
-        }
-        m_queue.async([completion, page] { completion(page); });
+        answer(completion, RecordingPage {});
     }
 
     bool acceptRows = true;
@@ -100,6 +75,10 @@ public:
     std::vector<QUuid> deleted;
 
 private:
+    template <typename T> void answer(std::function<void(T)> completion, T value)
+    {
+        m_queue.async([completion = std::move(completion), value] { completion(value); });
+    }
     std::vector<Recording> kept() const
     {
         std::vector<Recording> out;

@@ -11,11 +11,11 @@
 #include "support/AwaitCompletion.h"
 #include "support/CapturePipeline.h"
 #include "support/FakeTextRecognizer.h"
+#include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
 #include "support/TestFiles.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,34 +38,38 @@ struct DirectDatabase : RawDatabase {
     QString text(const QString &sql) const { return strings(sql).value(0); }
 };
 
-QByteArray jpegOf(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPG", 95);
-    return bytes;
-}
+QByteArray jpegOf(const QImage &image) { return *test::imageEncoder().compressToJPEG(image, 0.95); }
 
 // A store on the real database in a private home; reopen() is the next start of the program.
 struct Store {
     Store() { reopen(); }
+    void close()
+    {
+        storage.reset();
+        index.reset();
+        db.reset();
+    }
     void reopen()
     {
         storage.reset();
-        storage = std::make_unique<StorageManager>(index, clock);
+        if (!db) {
+            db = std::make_unique<SimpleDatabaseManager>();
+            index = std::make_unique<DatabaseRecordingIndex>(*db);
+        }
+        storage = std::make_unique<StorageManager>(*index, clock);
     }
-    Recording save(const QImage &frame, int second, const QString &app, const QString &title)
+    Recording save(
+        const QString &text, int second, const QString &app = QStringLiteral("Kate"), const QImage &frame = QImage())
     {
-        const std::optional<Recording> r
-            = QCoro::waitFor(storage->saveScreenshot(jpegOf(frame), localTime(2024, 3, 5, 14, 7, second), 0, app, title,
-                QStringLiteral("hash-%1").arg(second), false, std::nullopt, 4.0));
+        const std::optional<Recording> r = QCoro::waitFor(storage->saveScreenshot(
+            jpegOf(frame.isNull() ? CapturePipeline::textFrame(text) : frame), localTime(2024, 3, 5, 14, 7, second), 0,
+            app, text, QStringLiteral("hash-%1").arg(second), false, std::nullopt, 4.0));
         EXPECT_TRUE(r);
         return r.value_or(Recording {});
     }
     HealingReport heal(const std::function<void(StoreHealer &)> &setUp = {})
     {
-        StoreHealer healer(*storage, db, ocr, clock);
+        StoreHealer healer(*storage, *db, ocr, clock);
         if (setUp)
             setUp(healer);
         return QCoro::waitFor(healer.heal());
@@ -73,15 +77,10 @@ struct Store {
     qint64 count(const QString &table, const Recording &r)
     {
         return direct.integer(
-            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE recording_id = '%2'").arg(table, r.idText()));
-    }
-    // The list's entry for the recording's file carries the recording's identity and fields.
-    void expectListedAs(const Recording &r) const
-    {
-        const std::optional<Recording> entry = listed(r.localPath());
-        ASSERT_TRUE(entry);
-        EXPECT_TRUE(std::tie(entry->id, entry->appName, entry->windowTitle, entry->imageHash)
-            == std::tie(r.id, r.appName, r.windowTitle, r.imageHash));
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = '%3'")
+                .arg(table,
+                    table == QStringLiteral("recordings") ? QStringLiteral("id") : QStringLiteral("recording_id"),
+                    r.idText()));
     }
     std::optional<Recording> listed(const QString &path) const
     {
@@ -94,8 +93,8 @@ struct Store {
 
     TempHome home;
     FakeClock clock { localTime(2024, 3, 5, 15, 0, 0) };
-    SimpleDatabaseManager db;
-    DatabaseRecordingIndex index { db };
+    std::unique_ptr<SimpleDatabaseManager> db = std::make_unique<SimpleDatabaseManager>();
+    std::unique_ptr<DatabaseRecordingIndex> index = std::make_unique<DatabaseRecordingIndex>(*db);
     FakeTextRecognizer *recognizer = new FakeTextRecognizer;
     OCRProcessor ocr { std::unique_ptr<TextRecognizer>(recognizer) };
     std::unique_ptr<StorageManager> storage;
@@ -104,27 +103,43 @@ struct Store {
 
 } // namespace
 
-TEST(StoreHealer, AnEntryAndFileWithoutARowGetTheRowBackWithTheirText)
+// A row write lost to a crash after the file and the list entry were written, or a damaged database
+// set aside byte for byte and made anew: the rows come back from the list and files, with their text.
+TEST(StoreHealer, RowsLostOrInADamagedDatabaseComeBackFromTheListAndFilesWithTheirText)
 {
-    Store store;
-    const Recording r = store.save(CapturePipeline::textFrame(QStringLiteral("harbour schedule")), 1,
-        QStringLiteral("Kate"), QStringLiteral("ferries.txt"));
-    // The row write was lost to a crash after the file and the list entry were written.
-    store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(r.idText()));
-    store.reopen();
+    for (const bool damaged : { false, true }) {
+        SCOPED_TRACE(damaged ? "damaged database" : "row lost");
+        Store store;
+        const Recording r = store.save(QStringLiteral("harbour schedule"), 1);
+        QByteArray half;
+        if (damaged) {
+            store.close();
+            const QByteArray whole = readAll(SimpleDatabaseManager::defaultDatabasePath());
+            ASSERT_GT(whole.size(), 8192);
+            half = whole.left(whole.size() / 2);
+            ASSERT_TRUE(writeAll(SimpleDatabaseManager::defaultDatabasePath(), half));
+        } else {
+            store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(r.idText()));
+        }
+        store.reopen();
+        ASSERT_EQ(store.db->wasRecreated(), damaged);
+        if (damaged) {
+            EXPECT_EQ(readAll(store.db->setAsidePath()), half);
+        }
 
-    const HealingReport report = store.heal();
-    EXPECT_TRUE(report.completed);
-    EXPECT_EQ(report.rowsWritten, 1);
-    EXPECT_EQ(report.framesRecognized, 1);
-    EXPECT_EQ(store.direct.text(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
-                                               "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
-                                    .arg(r.idText())),
-        QStringLiteral("Kate|ferries.txt|hash-1|%1|0").arg(QFileInfo(r.localPath()).size()));
-    const std::vector<Recording> found = search(store.db,
-        store.direct.text(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText())));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0].id, r.id);
+        const HealingReport report = store.heal();
+        EXPECT_TRUE(report.completed);
+        EXPECT_EQ(std::pair(report.rowsWritten, report.framesRecognized), std::pair(1, 1));
+        const DirectDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
+        EXPECT_EQ(direct.text(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
+                                             "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
+                                  .arg(r.idText())),
+            QStringLiteral("Kate|harbour schedule|hash-1|%1|0").arg(QFileInfo(r.localPath()).size()));
+        const std::vector<Recording> found = search(*store.db,
+            direct.text(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText())));
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].id, r.id);
+    }
 }
 
 // A list written before the second save reached it, or one whose entry for it cannot be read (one
@@ -135,10 +150,8 @@ TEST(StoreHealer, AnEntryMissingFromTheListIsMadeAgainWithTheRowsIdentity)
     for (const bool damaged : { false, true }) {
         SCOPED_TRACE(damaged ? "entry damaged" : "list written before the save");
         Store store;
-        const Recording kept = store.save(
-            CapturePipeline::textFrame(QStringLiteral("kept")), 1, QStringLiteral("Kate"), QStringLiteral("a.txt"));
-        const Recording lost = store.save(
-            CapturePipeline::textFrame(QStringLiteral("lost")), 2, QStringLiteral("Konsole"), QStringLiteral("shell"));
+        const Recording kept = store.save(QStringLiteral("kept"), 1);
+        const Recording lost = store.save(QStringLiteral("lost"), 2, QStringLiteral("Konsole"));
         const QString listPath = store.storage->metadataFilePath();
         QJsonArray list = QJsonDocument::fromJson(readAll(listPath)).array();
         for (qsizetype i = 0; i < list.size(); ++i) {
@@ -157,12 +170,15 @@ TEST(StoreHealer, AnEntryMissingFromTheListIsMadeAgainWithTheRowsIdentity)
 
         const HealingReport report = store.heal();
         EXPECT_EQ(std::make_pair(report.entriesRecreated, report.rowsWritten), std::make_pair(1, 0));
-        store.expectListedAs(lost);
+        const std::optional<Recording> entry = store.listed(lost.localPath());
+        ASSERT_TRUE(entry);
+        EXPECT_TRUE(std::tie(entry->id, entry->appName, entry->windowTitle, entry->imageHash)
+            == std::tie(lost.id, lost.appName, lost.windowTitle, lost.imageHash));
         EXPECT_EQ(test::listedRecordings(*store.storage).front().id, lost.id); // newest first
         EXPECT_EQ(store.direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings")), 2);
         // A damaged list is kept as it was.
-        const QDir recordings(QFileInfo(listPath).path());
-        EXPECT_EQ(recordings.entryList({ QStringLiteral("metadata.json.corrupt-*") }).size(), damaged ? 1 : 0);
+        EXPECT_EQ(QDir(QFileInfo(listPath).path()).entryList({ QStringLiteral("metadata.json.corrupt-*") }).size(),
+            damaged ? 1 : 0);
         store.reopen();
         EXPECT_TRUE(store.listed(lost.localPath()) && store.listed(kept.localPath()));
     }
@@ -171,10 +187,8 @@ TEST(StoreHealer, AnEntryMissingFromTheListIsMadeAgainWithTheRowsIdentity)
 TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
 {
     Store store;
-    const Recording gone = store.save(
-        CapturePipeline::textFrame(QStringLiteral("gone")), 1, QStringLiteral("Kate"), QStringLiteral("gone.txt"));
-    const Recording stray = store.save(
-        CapturePipeline::textFrame(QStringLiteral("stray")), 2, QStringLiteral("Kate"), QStringLiteral("stray.txt"));
+    const Recording gone = store.save(QStringLiteral("gone"), 1);
+    const Recording stray = store.save(QStringLiteral("stray"), 2);
     ASSERT_TRUE(QFile::remove(gone.localPath()));
     // The file of a save killed before its entry and row were written.
     store.direct.exec(QStringLiteral("DELETE FROM recordings WHERE id = '%1'").arg(stray.idText()));
@@ -183,13 +197,12 @@ TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
 
     const HealingReport report = store.heal();
     EXPECT_TRUE(report.completed);
-    EXPECT_EQ(report.unnamedFiles, 1);
-    EXPECT_EQ(report.unnamedFileExamples, QStringList { stray.localPath() });
-    EXPECT_TRUE(QFileInfo::exists(stray.localPath()));
-    EXPECT_EQ(report.rowsWithoutFile, 1);
-    EXPECT_EQ(report.rowsWithoutFileExamples, QStringList { gone.localPath() });
     EXPECT_EQ(
-        store.direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE id = '%1'").arg(gone.idText())), 1);
+        std::pair(report.unnamedFiles, report.unnamedFileExamples), std::pair(1, QStringList { stray.localPath() }));
+    EXPECT_TRUE(QFileInfo::exists(stray.localPath()));
+    EXPECT_EQ(std::pair(report.rowsWithoutFile, report.rowsWithoutFileExamples),
+        std::pair(1, QStringList { gone.localPath() }));
+    EXPECT_EQ(store.count(QStringLiteral("recordings"), gone), 1);
     EXPECT_TRUE(test::listedRecordings(*store.storage).empty());
 }
 
@@ -199,15 +212,14 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     pipeline.makeService();
     captureSampleHistory(pipeline);
     pipeline.settle();
-    const QString dbPath = SimpleDatabaseManager::defaultDatabasePath();
-    DirectDatabase direct(dbPath);
+    DirectDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
+    const QString deltaText
+        = QStringLiteral("SELECT COUNT(DISTINCT r.id) FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
+                         "WHERE r.is_delta_frame = 1 AND o.text LIKE '%budget%'");
     const qint64 deltas = direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings WHERE is_delta_frame = 1"));
     ASSERT_GT(deltas, 0);
+    ASSERT_EQ(direct.integer(deltaText), deltas);
     const qint64 rows = direct.integer(QStringLiteral("SELECT COUNT(*) FROM recordings"));
-    const QString textBefore = direct.text(
-        QStringLiteral("SELECT group_concat(o.text, '|') FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
-                       "WHERE r.is_delta_frame = 1"));
-    ASSERT_TRUE(textBefore.contains(QStringLiteral("budget")));
     // Killed before any text reached the database.
     direct.exec(QStringLiteral("DELETE FROM ocr_text"));
 
@@ -215,52 +227,9 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     StoreHealer healer(*pipeline.storage, *pipeline.database, *pipeline.ocr, pipeline.clock);
     const HealingReport report = QCoro::waitFor(healer.heal());
     EXPECT_TRUE(report.completed);
-    EXPECT_EQ(report.framesRecognized, rows);
-    EXPECT_EQ(report.framesUnreadable, 0);
+    EXPECT_EQ(std::pair(qint64(report.framesRecognized), qint64(report.framesUnreadable)), std::pair(rows, qint64(0)));
     EXPECT_EQ(direct.integer(QStringLiteral("SELECT COUNT(DISTINCT recording_id) FROM ocr_text")), rows);
-    const qint64 deltasFound = direct.integer(
-        QStringLiteral("SELECT COUNT(DISTINCT r.id) FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
-                       "WHERE r.is_delta_frame = 1 AND o.text LIKE '%budget%'"));
-    EXPECT_EQ(deltasFound, deltas);
-}
-
-TEST(StoreHealer, ADamagedDatabaseIsSetAsideAndItsRowsAndTextAreRebuiltFromTheListAndFiles)
-{
-    TempHome home;
-    FakeClock clock { localTime(2024, 3, 5, 15, 0, 0) };
-    OCRProcessor ocr { std::make_unique<FakeTextRecognizer>() };
-    Recording saved;
-    {
-        SimpleDatabaseManager db;
-        DatabaseRecordingIndex index { db };
-        StorageManager storage(index, clock);
-        saved = QCoro::waitFor(
-            storage.saveScreenshot(jpegOf(CapturePipeline::textFrame(QStringLiteral("quarterly budget review"))),
-                localTime(2024, 3, 5, 14, 7, 1), 0, QStringLiteral("Kate"), QStringLiteral("notes"),
-                QStringLiteral("hash-1"), false, std::nullopt, 4.0))
-                    .value_or(Recording {});
-        ASSERT_FALSE(saved.id.isNull());
-    }
-    // Half of the file is lost.
-    const QString path = SimpleDatabaseManager::defaultDatabasePath();
-    const QByteArray whole = readAll(path);
-    ASSERT_GT(whole.size(), 8192);
-    ASSERT_TRUE(writeAll(path, whole.left(whole.size() / 2)));
-
-    SimpleDatabaseManager db;
-    DatabaseRecordingIndex index { db };
-    StorageManager storage(index, clock);
-    ASSERT_TRUE(db.wasRecreated());
-    EXPECT_EQ(readAll(db.setAsidePath()), whole.left(whole.size() / 2)); // kept byte for byte
-    StoreHealer healer(storage, db, ocr, clock);
-    const HealingReport report = QCoro::waitFor(healer.heal());
-    EXPECT_EQ(report.rowsWritten, 1);
-    EXPECT_EQ(report.framesRecognized, 1);
-    const std::vector<Recording> found
-        = search(db, DirectDatabase(path).text(QStringLiteral("SELECT text FROM ocr_text")));
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found.front().id, saved.id);
-    EXPECT_EQ(found.front().appName, QStringLiteral("Kate"));
+    EXPECT_EQ(direct.integer(deltaText), deltas);
 }
 
 // A recogniser that fails (no model yet, an engine error) leaves the frame owed: never "no text",
@@ -283,12 +252,10 @@ TEST(StoreHealer, FramesTheRecogniserFailedOnAreRetriedWithAGrowingPauseAndNever
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         Store store;
-        const Recording owed = store.save(CapturePipeline::textFrame(QStringLiteral("owed"), 640, 150), 1,
-            QStringLiteral("Kate"), QStringLiteral("a"));
-        const Recording other = store.save(
-            CapturePipeline::textFrame(QStringLiteral("other")), 2, QStringLiteral("Kate"), QStringLiteral("b"));
-        const Recording blank
-            = store.save(CapturePipeline::blankFrame(), 3, QStringLiteral("Gimp"), QStringLiteral("c"));
+        const Recording owed = store.save(QStringLiteral("owed"), 1, QStringLiteral("Kate"),
+            CapturePipeline::textFrame(QStringLiteral("owed"), 640, 150));
+        const Recording other = store.save(QStringLiteral("other"), 2);
+        const Recording blank = store.save(QString(), 3, QStringLiteral("Gimp"), CapturePipeline::blankFrame());
         store.recognizer->failNext({ c.kind, QStringLiteral("engine said no") }, c.failures,
             [](const QImage &image) { return image.height() == 150; });
         std::vector<milliseconds> pauses;

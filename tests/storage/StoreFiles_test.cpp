@@ -1,8 +1,12 @@
+// The store's own files: the recordings list, the screenshot names and the session mark.
+#include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
 #include "storage/RecordingsFile.h"
 #include "storage/StorageTestSupport.h"
+#include "storage/StoreSession.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 
@@ -152,6 +156,89 @@ TEST_F(RecordingsFileTest, RewriteKeepsWhatTheEditKeepsAndRefusesDamageUnlessTol
         = recordings_file::rewrite(path, [](Recording &) { return true; }, { .dropUnreadable = true });
     EXPECT_TRUE(dropped.ok);
     EXPECT_EQ(QJsonDocument::fromJson(readAll(path)).array().size(), 1);
+}
+
+TEST(ScreenshotFileName, FollowsTheHourFolderAndNamePatterns)
+{
+    const TimePoint t = test::localTime(2024, 3, 5, 14, 7, 9);
+    EXPECT_EQ(hourFolderName(t), QStringLiteral("2024/03/05/14"));
+    EXPECT_EQ(screenshotFileName(t, QStringLiteral("My App/Beta"), QStringLiteral("jpg")),
+        QStringLiteral("20240305_140709_My_App_Beta.jpg"));
+    EXPECT_EQ(
+        screenshotFileName(t, std::nullopt, QStringLiteral("webp")), QStringLiteral("20240305_140709_unknown.webp"));
+    // A second frame of one application in one second.
+    EXPECT_EQ(screenshotFileName(t, QStringLiteral("Kate"), QStringLiteral("jpg"), 2),
+        QStringLiteral("20240305_140709_Kate_2.jpg"));
+    EXPECT_EQ(captureTimeFromFileName(QStringLiteral("20240305_140709_Kate_2.jpg")), t);
+    EXPECT_EQ(captureTimeFromFileName(QStringLiteral("notes.jpg")), std::nullopt);
+}
+
+TEST(ScreenshotFileName, ExtensionComesFromTheWebPHeaderWithinTwelveBytes)
+{
+    EXPECT_EQ(screenshotExtension(test::webpBytes()), QStringLiteral("webp"));
+    EXPECT_EQ(screenshotExtension(test::jpegBytes()), QStringLiteral("jpg"));
+    EXPECT_EQ(screenshotExtension(QByteArray("DLTA")), QStringLiteral("jpg"));
+    // "WEBP" starting at byte 9 runs past the first 12 bytes.
+    EXPECT_EQ(screenshotExtension(QByteArray("RIFF00000WEBP")), QStringLiteral("jpg"));
+    EXPECT_EQ(screenshotExtension(QByteArray()), QStringLiteral("jpg"));
+}
+
+TEST(ScreenshotFileName, NamesAreSafeAndFitTheFileSystemLimit)
+{
+    const TimePoint t = test::localTime(2024, 3, 5, 14, 7, 9);
+    EXPECT_EQ(fileNameAppPart(QStringLiteral("a b/c") + QChar(u'\0') + QStringLiteral("d")), QStringLiteral("a_b_c_d"));
+    EXPECT_EQ(fileNameAppPart(QStringLiteral("../..")), QStringLiteral(".._..")); // no separator left
+
+    // Two-byte and four-byte characters: the cut never splits one.
+    for (const QString &unit : { QStringLiteral("é"), QStringLiteral("\U0001F600"), QStringLiteral("x") }) {
+        const QString longName = unit.repeated(400);
+        for (int attempt : { 1, 2, 123 }) {
+            const QString name = screenshotFileName(t, longName, QStringLiteral("webp"), attempt);
+            const QByteArray bytes = name.toUtf8();
+            EXPECT_LE(bytes.size(), kMaxFileNameBytes) << name.toStdString();
+            EXPECT_GT(bytes.size(), kMaxFileNameBytes - 4) << name.toStdString();
+            EXPECT_EQ(QString::fromUtf8(bytes), name); // valid UTF-8
+            EXPECT_TRUE(name.startsWith(QStringLiteral("20240305_140709_") + unit));
+            EXPECT_TRUE(name.endsWith(attempt > 1 ? QStringLiteral("_%1.webp").arg(attempt) : QStringLiteral(".webp")));
+        }
+    }
+}
+
+// Healing is owed from a start that finds the store in use, or without a mark, until a session
+// ends in order after healing; a session that leaves frames half-done owes it again.
+TEST(StoreSession, HealingIsOwedUntilASessionEndsInOrderAfterHealing)
+{
+    using LastEnd = StoreSession::LastEnd;
+    const struct {
+        const char *name;
+        const char *before; // nullptr: no mark
+        LastEnd last;
+        bool leftInOrder;
+        bool healed;
+        LastEnd next;
+    } cases[] = {
+        { "first start, healed", nullptr, LastEnd::unknown, true, true, LastEnd::inOrder },
+        { "first start, healing stopped", nullptr, LastEnd::unknown, true, false, LastEnd::interrupted },
+        { "after a clean end", "in order\n", LastEnd::inOrder, true, false, LastEnd::inOrder },
+        { "frames left without text", "in order\n", LastEnd::inOrder, false, false, LastEnd::interrupted },
+        { "after a crash, healed", "in use\n", LastEnd::interrupted, true, true, LastEnd::inOrder },
+        { "after a crash, not healed", "in use\n", LastEnd::interrupted, true, false, LastEnd::interrupted },
+        { "a mark of garbage", "???", LastEnd::interrupted, true, true, LastEnd::inOrder },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempHome home;
+        const QString folder = home.path() + QStringLiteral("/Recordings");
+        ASSERT_TRUE(QDir().mkpath(folder));
+        StoreSession session(folder);
+        if (c.before) {
+            ASSERT_TRUE(test::writeAll(session.markPath(), c.before));
+        }
+        EXPECT_EQ(session.begin(), c.last);
+        EXPECT_EQ(test::modeOf(session.markPath()), 0600);
+        session.end(c.leftInOrder, c.healed);
+        EXPECT_EQ(StoreSession(folder).begin(), c.next);
+    }
 }
 
 } // namespace
