@@ -237,6 +237,25 @@ void expectSearchesMatchAScan(const QStringList &texts, const QStringList &queri
 
 } // namespace
 
+// The scan above folds as search does; this pins the folding itself.
+TEST(SearchFolding, FoldsWhatRecognitionReadsDifferentlyAndKeepsTheRest)
+{
+    const struct {
+        const char *text;
+        const char *folded;
+    } cases[] = {
+        { "reconcile_segments", "reconcile segments" }, { " a \t_\n b  ", " a b " },
+        { "\u2018it\u2019s\u2019 \u201cq\u201d \u201eq\u201f \u2032", "'it's' \"q\" \"q\" '" },
+        { "a\u2013b\u2014c\u2212d\u2010e", "a-b-c-d-e" },
+        { "\ufb01le \ufb02ow \ufb00 \ufb03 \ufb04 \ufb06", "file flow ff ffi ffl st" },
+        { "apparmor,d 04;38 wait\u2026", "apparmor.d 04:38 wait..." }, { "a\u00a0\u2003\u3000b", "a b" },
+        { "100% C:\\x Straße \u65e5\u672c \U0001F600", "100% C:\\x Straße \u65e5\u672c \U0001F600" },
+        { "\xff\xc3(\xe2\x80", "\xff\xc3(\xe2\x80" }, // not UTF-8: kept byte for byte
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(search_folding::fold(std::string_view(c.text)), c.folded) << c.text;
+}
+
 TEST(TextSearchIndex, SearchesAnswerWhatAScanOfTheStoredTextAnswers)
 {
     expectSearchesMatchAScan(generatedTexts(2400, 1), kQueries);
