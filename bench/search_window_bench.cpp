@@ -23,6 +23,7 @@
 #include "storage/StorageManager.h"
 #include "support/ImageEncoder.h"
 #include "support/SyntheticHistory.h"
+#include "support/TestFiles.h"
 #include "support/TempHome.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
@@ -135,7 +136,9 @@ History makeHistory(int recordings)
     const auto constructing = SteadyClock::now();
     h.storage = std::make_unique<StorageManager>(*h.index);
     h.storageConstructionSeconds = secondsBetween(constructing, SteadyClock::now());
-    require(h.storage->recordingCount() == recordings, "the store did not load every recording");
+    // The store asks the database for its count; the answer arrives through the event loop.
+    require(test::runEventsUntil([&] { return h.storage->recordingCount() == recordings; }),
+        "the store did not load every recording");
     // The first disk walk runs on the store's queue; it ends before anything is measured, and the
     // walk every 30 seconds is stopped so that it does not land inside a measurement.
     if (recordings > 0)
