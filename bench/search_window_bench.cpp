@@ -23,7 +23,6 @@
 #include "storage/StorageManager.h"
 #include "support/ImageEncoder.h"
 #include "support/SyntheticHistory.h"
-#include "support/TestFiles.h"
 #include "support/TempHome.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
@@ -34,6 +33,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QtConcurrent>
 
@@ -137,7 +137,7 @@ History makeHistory(int recordings)
     h.storage = std::make_unique<StorageManager>(*h.index);
     h.storageConstructionSeconds = secondsBetween(constructing, SteadyClock::now());
     // The store asks the database for its count; the answer arrives through the event loop.
-    require(test::runEventsUntil([&] { return h.storage->recordingCount() == recordings; }),
+    require(QTest::qWaitFor([&] { return h.storage->recordingCount() == recordings; }, 60000),
         "the store did not load every recording");
     // The first disk walk runs on the store's queue; it ends before anything is measured, and the
     // walk every 30 seconds is stopped so that it does not land inside a measurement.
