@@ -5,7 +5,7 @@
 #include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
 #include "support/TempHome.h"
-#include "ui/UiTestSupport.h"
+#include "support/TestFiles.h"
 
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/ImageFileReader.h"
@@ -28,6 +28,9 @@ using namespace pellux;
 using namespace pellux::test;
 
 namespace {
+
+// The path of `bytes` written there, or "" when they could not be written.
+QString written(const QString &path, const QByteArray &bytes) { return writeAll(path, bytes) ? path : QString(); }
 
 QByteArray encode(const QImage &image, const char *format)
 {
@@ -57,7 +60,7 @@ TEST(StoredScreenshotSizes, FitTheRequestKeepingAspectAndPixels)
         SCOPED_TRACE(format);
         QString error;
         const QImage image
-            = loader.read(writeFile(home.path(), QStringLiteral("shot"), encode(source, format)), requested, &error);
+            = loader.read(written(home.path() + QStringLiteral("/shot"), encode(source, format)), requested, &error);
         ASSERT_FALSE(image.isNull()) << error.toStdString();
         EXPECT_EQ(image.size(), expected);
         EXPECT_LT(meanDifference(
@@ -228,11 +231,12 @@ TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
     const Stored delta = store(withNoise(base.frame, QRect(0, 64, 64, 64), 3));
     ASSERT_TRUE(lastWasDelta);
     database.waitUntilIdle();
-    const QByteArray deltaBytes = readBytes(delta.path);
+    const QByteArray deltaBytes = readAll(delta.path);
     const QByteArray jpeg = encode(base.frame, "jpeg");
 
-    const auto file
-        = [&](const char *name, const QByteArray &bytes) { return writeFile(home.path(), QLatin1String(name), bytes); };
+    const auto file = [&](const char *name, const QByteArray &bytes) {
+        return written(home.path() + QLatin1Char('/') + QLatin1String(name), bytes);
+    };
     const std::pair<const char *, QString> cases[] = {
         { "missing file", home.path() + QStringLiteral("/nothing.webp") },
         { "empty file", file("empty", QByteArray()) },
