@@ -37,7 +37,8 @@ SearchModel::ContentState SearchModel::contentStateFor(
     }
     if (isSearching)
         return ContentState::Searching;
-    if (characterCount(query) >= minimumQueryLength || appSelected)
+    // One rule with or without an application chip: a query too short to search says so.
+    if (characterCount(query) >= minimumQueryLength)
         return results;
     return ContentState::MinimumCharacters;
 }

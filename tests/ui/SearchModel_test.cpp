@@ -37,7 +37,7 @@ TEST(SearchModelRules, ContentState)
         { "abc", false, false, false, true, State::Failed }, // never "No results found"
         { "abc", false, true, false, true, State::Searching },
         { "   ", false, false, false, false, State::NoResults }, // spaces count by their length
-        { "ab", true, false, false, false, State::NoResults },
+        { "ab", true, false, false, false, State::MinimumCharacters }, // with a chip as without
         { "ab", false, false, false, false, State::MinimumCharacters },
         // Two user-perceived characters, although four code units.
         { "\xF0\x9F\x91\x8D\xF0\x9F\x91\x8D", false, false, false, false, State::MinimumCharacters },
