@@ -75,6 +75,23 @@ Item {
             compare(searchModel.selectedApp, "")
         }
 
+        // Enter in the search field opens the newest result, and does nothing without results.
+        function test_returnInTheFieldOpensTheTopHit() {
+            const viewer = findChild(view, "screenshotViewer")
+            type("nothing-like-this")
+            tryCompare(searchModel, "contentState", SearchModel.NoResults)
+            keyClick(Qt.Key_Return)
+            verify(!viewer.visible)
+            field().selectAll()
+            type("budget")
+            tryCompare(searchModel, "contentState", SearchModel.Results)
+            keyClick(Qt.Key_Return)
+            tryVerify(() => viewer.visible)
+            compare(searchModel.selectedIndex, 0)
+            keyClick(Qt.Key_Escape)
+            tryVerify(() => !viewer.visible)
+        }
+
         // Arrow keys move through the grid (the model's rules), Up from the first row returns to the
         // field, Escape in the grid clears the query. (Return and the viewer: the end-to-end test.)
         function test_keyboardSelection() {

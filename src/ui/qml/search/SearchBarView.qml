@@ -10,6 +10,7 @@ ColumnLayout {
     required property SearchModel search
     property alias field: field
     signal moveIntoResults()
+    signal openTopHit()
 
     spacing: 12
 
@@ -48,6 +49,8 @@ ColumnLayout {
                 selectByMouse: true
                 onTextChanged: root.search.searchText = text
                 Keys.onDownPressed: root.moveIntoResults()
+                Keys.onReturnPressed: root.openTopHit()
+                Keys.onEnterPressed: root.openTopHit()
                 Keys.onEscapePressed: (event) => {
                     event.accepted = text.length > 0
                     clear()

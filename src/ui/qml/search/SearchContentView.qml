@@ -15,6 +15,11 @@ FocusScope {
     signal clearQuery()
 
     function focusResults() { grid.forceActiveFocus() }
+    // Enter in the search field: the newest result, once the results of this query are shown.
+    function openTopHit() {
+        if (search.contentState === SearchModel.Results)
+            grid.openViewer(0)
+    }
 
     property int shownState: search.contentState
     readonly property bool searchingNow: search.contentState === SearchModel.Searching

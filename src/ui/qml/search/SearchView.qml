@@ -41,6 +41,7 @@ FocusScope {
                 if (root.search.navigate(Qt.Key_Down, content.columns))
                     content.focusResults()
             }
+            onOpenTopHit: content.openTopHit()
         }
 
         Rectangle {
