@@ -143,7 +143,7 @@ void SimpleDatabaseManager::Impl::continueTextIndexBuild()
         if (!text_search::buildStep(db, &textIndexBuild))
             return; // searches go on reading every row; the next open builds the index again
         if (textIndexBuild.done)
-            textIndexReady = text_search::ready(db);
+            textIndexReady = textIndexBuild.complete;
         else
             continueTextIndexBuild();
     });

@@ -43,6 +43,13 @@ constexpr qint64 kLargeBuild = 20000;
 const QString kNumericTime = QStringLiteral("typeof(r.timestamp) IN ('integer', 'real')");
 const QString kLike = QStringLiteral(" LIKE %1 COLLATE NOCASE ESCAPE '\\'");
 
+QString textMatches(const QString &parameter) { return QStringLiteral("pellux_fold(o.text)") + kLike.arg(parameter); }
+
+QString titleMatches(const QString &parameter)
+{
+    return QStringLiteral("(pellux_fold(r.window_title)%1 OR pellux_fold(r.app_name)%1)").arg(kLike.arg(parameter));
+}
+
 // One indexed kind of row.
 struct Source {
     QString table; // the FTS table; its keys are in <table>_keys
@@ -53,6 +60,7 @@ struct Source {
     QString content; // a row's folded content, %1 being its alias
     QString joinFromKey; // search: from key k to the row and its recording r
     QString joinCondition;
+    QString (*matches)(const QString &parameter); // the exact check of a candidate against a LIKE pattern
 
     QString keys() const { return table + QStringLiteral("_keys"); }
     QString id() const { return alias + QLatin1Char('.') + idColumn; }
@@ -62,12 +70,12 @@ struct Source {
 const Source kTexts { QStringLiteral("ocr_text_search"), QStringLiteral("ocr_text o"),
     QStringLiteral("ocr_text o JOIN recordings r ON r.id = o.recording_id"), QStringLiteral("id"), QStringLiteral("o"),
     QStringLiteral("pellux_fold(%1.text)"), QStringLiteral("CROSS JOIN ocr_text o CROSS JOIN recordings r"),
-    QStringLiteral("o.id = k.source_id AND r.id = o.recording_id") };
+    QStringLiteral("o.id = k.source_id AND r.id = o.recording_id"), textMatches };
 
 const Source kTitles { QStringLiteral("title_search"), QStringLiteral("recordings r"), QStringLiteral("recordings r"),
     QStringLiteral("rowid"), QStringLiteral("r"),
     QStringLiteral("pellux_fold(coalesce(%1.app_name, '') || char(10) || coalesce(%1.window_title, ''))"),
-    QStringLiteral("CROSS JOIN recordings r"), QStringLiteral("r.rowid = k.source_id") };
+    QStringLiteral("CROSS JOIN recordings r"), QStringLiteral("r.rowid = k.source_id"), titleMatches };
 
 const Source *const kSources[] = { &kTexts, &kTitles };
 
@@ -348,13 +356,15 @@ bool buildStep(sqlite3 *db, BuildProgress *progress)
     } else if (!progress->textsDone) {
         progress->textsDone = true;
     } else {
-        // Complete when every row found a key; otherwise searches keep reading every row.
-        bool complete = true;
+        // Complete when the triggers are there and every row found a key; otherwise searches keep
+        // reading every row.
+        bool complete = triggersPresent(db);
         for (const Source *each : kSources)
             complete = complete && fullyInStep(db, *each);
-        if (!sql::exec(db, complete ? "UPDATE ocr_text_search_state SET complete = 1" : "SELECT 1"))
+        if (complete && !sql::exec(db, "UPDATE ocr_text_search_state SET complete = 1"))
             return logFailure(db);
         progress->done = true;
+        progress->complete = complete;
         if (!complete)
             log::info(QStringLiteral("The search index is incomplete: searches read every text"));
     }
@@ -401,7 +411,7 @@ Preparation prepare(sqlite3 *db)
         if (!buildStep(db, &progress))
             return Preparation::unavailable;
     }
-    return stateComplete(db) ? Preparation::ready : Preparation::unavailable;
+    return progress.complete ? Preparation::ready : Preparation::unavailable;
 }
 
 bool clear(sqlite3 *db)
@@ -465,13 +475,6 @@ std::optional<QString> candidateExpression(const QString &foldedQuery)
 
 namespace {
 
-QString textMatches(const QString &parameter) { return QStringLiteral("pellux_fold(o.text)") + kLike.arg(parameter); }
-
-QString titleMatches(const QString &parameter)
-{
-    return QStringLiteral("(pellux_fold(r.window_title)%1 OR pellux_fold(r.app_name)%1)").arg(kLike.arg(parameter));
-}
-
 struct Found {
     SearchRow row;
     qint64 rowid;
@@ -483,7 +486,7 @@ struct Found {
 std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const QString &expression,
     const QString &pattern, const std::optional<QString> &appName, int limit)
 {
-    const QString matches = &source == &kTexts ? textMatches(QStringLiteral("?2")) : titleMatches(QStringLiteral("?2"));
+    const QString matches = source.matches(QStringLiteral("?2"));
     const QString sql
         = QStringLiteral("SELECT k.key, r.rowid, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
                          " FROM %1 CROSS JOIN %2 k %3"

@@ -44,6 +44,7 @@ struct BuildProgress {
     int batchRows = 200;
     bool textsDone = false;
     bool done = false;
+    bool complete = false; // once done: whether the indexes now serve searches
 };
 
 // Indexes the next batch of rows in one short transaction, so that the writes and searches
