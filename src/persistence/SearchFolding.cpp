@@ -159,6 +159,83 @@ QString fold(const QString &text)
 
 namespace {
 
+// Folded text with, for each of its UTF-16 units, where the code point it came from starts and
+// ends in the original.
+struct MappedFold {
+    QString folded;
+    std::vector<qsizetype> from;
+    std::vector<qsizetype> to;
+};
+
+MappedFold foldMapped(const QString &text)
+{
+    MappedFold out;
+    out.folded.reserve(text.size());
+    bool afterSpace = false;
+    for (qsizetype at = 0; at < text.size();) {
+        const bool pair = text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate();
+        const qsizetype length = pair ? 2 : 1;
+        const char32_t c = pair ? QChar::surrogateToUcs4(text.at(at), text.at(at + 1)) : text.at(at).unicode();
+        QString replacement;
+        if (c < 0x80) {
+            const std::string folded = fold(std::string_view(reinterpret_cast<const char *>(&c), 1));
+            replacement = QString::fromLatin1(folded.data(), static_cast<qsizetype>(folded.size()));
+        } else if (const std::string_view folded = foldedCodePoint(c); !folded.empty()) {
+            replacement = QString::fromUtf8(folded.data(), static_cast<qsizetype>(folded.size()));
+        } else {
+            replacement = text.mid(at, length);
+        }
+        if (replacement == QLatin1String(" ")) {
+            if (afterSpace) {
+                out.to.back() = at + length; // the run's one space covers all of it
+            } else {
+                out.folded += u' ';
+                out.from.push_back(at);
+                out.to.push_back(at + length);
+            }
+            afterSpace = true;
+        } else {
+            for (const QChar unit : std::as_const(replacement)) {
+                out.folded += unit;
+                out.from.push_back(at);
+                out.to.push_back(at + length);
+            }
+            afterSpace = false;
+        }
+        at += length;
+    }
+    return out;
+}
+
+QString asciiLower(QString text)
+{
+    for (QChar &c : text) {
+        if (c.unicode() >= 'A' && c.unicode() <= 'Z')
+            c = QChar(c.unicode() + ('a' - 'A'));
+    }
+    return text;
+}
+
+} // namespace
+
+std::vector<Occurrence> occurrences(const QString &text, const QString &query)
+{
+    const QString needle = asciiLower(fold(query));
+    std::vector<Occurrence> found;
+    if (needle.isEmpty() || needle == QLatin1String(" "))
+        return found;
+    const MappedFold haystack = foldMapped(text);
+    const QString lowered = asciiLower(haystack.folded);
+    for (qsizetype at = lowered.indexOf(needle); at >= 0; at = lowered.indexOf(needle, at + needle.size())) {
+        const qsizetype start = haystack.from[static_cast<size_t>(at)];
+        const qsizetype end = haystack.to[static_cast<size_t>(at + needle.size() - 1)];
+        found.push_back(Occurrence { start, end - start });
+    }
+    return found;
+}
+
+namespace {
+
 void foldFunction(sqlite3_context *context, int, sqlite3_value **arguments)
 {
     if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) {

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct sqlite3;
 
@@ -23,6 +24,16 @@ namespace pellux::search_folding {
 // Folds UTF-8 text; bytes that are not UTF-8 are kept as they are.
 std::string fold(std::string_view text);
 QString fold(const QString &text);
+
+// Where a query occurs in a text, as search compares them: both folded, ASCII letters in either
+// case, occurrences not overlapping, left to right. Offsets and lengths are in `text` (UTF-16
+// units), so a folded space covers the whole run it came from and a ligature is never split.
+// An empty (or all-space) query occurs nowhere.
+struct Occurrence {
+    qsizetype start = 0;
+    qsizetype length = 0;
+};
+std::vector<Occurrence> occurrences(const QString &text, const QString &query);
 
 // Registers the SQL function pellux_fold(text) on a connection. The text index's triggers call
 // it, so every connection that writes recognised text or recordings needs it.

@@ -94,8 +94,14 @@ QStringList scan(const std::vector<StoredText> &stored, const QString &query, co
     QStringList found;
     for (const StoredText &s : stored) {
         const bool ofApp = !app || (s.app && asciiLower(*s.app) == asciiLower(*app));
-        const bool holds = folded(s.text).contains(wanted) || folded(s.title).contains(wanted)
-            || folded(s.app.value_or(QString())).contains(wanted);
+        const bool inText = folded(s.text).contains(wanted);
+        // What the viewer and the snippets mark must be what search found.
+        if (!wanted.trimmed().isEmpty()) {
+            EXPECT_EQ(inText, !search_folding::occurrences(s.text, query).empty())
+                << s.text.toStdString() << " / " << query.toStdString();
+        }
+        const bool holds
+            = inText || folded(s.title).contains(wanted) || folded(s.app.value_or(QString())).contains(wanted);
         const QString recording = row(s.id, s.time, s.app);
         if (ofApp && holds && !found.contains(recording) && found.size() < 100)
             found << recording;
@@ -254,6 +260,29 @@ TEST(SearchFolding, FoldsWhatRecognitionReadsDifferentlyAndKeepsTheRest)
     };
     for (const auto &c : cases)
         EXPECT_EQ(search_folding::fold(std::string_view(c.text)), c.folded) << c.text;
+
+    // Where each occurrence lies in the text as stored: "[" and "]" mark them.
+    const struct {
+        const char *text;
+        const char *query;
+        const char *marked;
+    } found[] = {
+        { "checksum window reconcile  segments", "Reconcile_Seg", "checksum window [reconcile  seg]ments" },
+        { "\ufb01le \ufb01le", "fi", "[\ufb01]le [\ufb01]le" },
+        { "aaaa", "aa", "[aa][aa]" },
+        { "\u2018it\u2019s \U0001F600x", "'s \U0001F600", "\u2018it[\u2019s \U0001F600]x" },
+        { "apparmor,d", "apparmor.d", "[apparmor,d]" },
+        { "nothing", "  ", "nothing" },
+        { "a_b", "c", "a_b" },
+    };
+    for (const auto &c : found) {
+        QString marked = QString::fromUtf8(c.text);
+        const std::vector<search_folding::Occurrence> at
+            = search_folding::occurrences(marked, QString::fromUtf8(c.query));
+        for (auto o = at.rbegin(); o != at.rend(); ++o)
+            marked.insert(o->start + o->length, u']').insert(o->start, u'[');
+        EXPECT_EQ(marked, QString::fromUtf8(c.marked)) << c.text;
+    }
 }
 
 TEST(TextSearchIndex, SearchesAnswerWhatAScanOfTheStoredTextAnswers)
