@@ -244,7 +244,7 @@ void AppDelegate::resetDatabase()
         QStringLiteral("This will delete all screenshots and OCR data. This action cannot be undone."),
         { { QStringLiteral("Reset"), QMessageBox::DestructiveRole },
             { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
-        0, 1);
+        1, 1);
     if (choice == 0)
         resetEverything();
 }

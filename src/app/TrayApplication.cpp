@@ -23,6 +23,27 @@
 
 namespace pellux {
 
+namespace {
+
+// The offscreen and minimal platforms draw nowhere a user could see.
+bool canShowWindows()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+bool confirmReset()
+{
+    return runAlert(nullptr, QMessageBox::Warning, QStringLiteral("Reset Database?"),
+               QStringLiteral("This will delete all screenshots and OCR data. This action cannot be undone."),
+               { { QStringLiteral("&Reset"), QMessageBox::DestructiveRole },
+                   { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
+               1, 1)
+        == 0;
+}
+
+} // namespace
+
 int runTrayApplication(int argc, char **argv, TrayOptions options)
 {
     QApplication app(argc, argv);
@@ -33,8 +54,10 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
     QGuiApplication::setDesktopFileName(QStringLiteral("pellux"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    const bool resetDatabase
-        = options.resetDatabase || QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    // Alt held at launch asks to reset, as --reset-database does; both only once the user confirms
+    // in a window, so a hand on Alt+Tab while Pellux starts at login never costs the history.
+    const bool altHeld = QGuiApplication::queryKeyboardModifiers().testFlag(Qt::AltModifier);
+    bool resetDatabase = options.resetDatabase || altHeld;
     SingleInstance instance;
     // Started in the background (autostart) while Pellux runs: nothing to show.
     const SingleInstance::Outcome outcome
@@ -67,9 +90,17 @@ int runTrayApplication(int argc, char **argv, TrayOptions options)
 
     // Every long-lived part; destroyed after the delegate and its windows, before the application.
     AppComponents components;
+    if (resetDatabase && !canShowWindows()) {
+        std::fprintf(stderr, "pellux: not resetting the database: no window can be shown to confirm it\n");
+        if (options.resetDatabase)
+            return kExitUsage;
+        resetDatabase = false;
+    }
+    if (resetDatabase && captureLock.isHeld())
+        resetDatabase = confirmReset();
     if (resetDatabase) {
         if (captureLock.isHeld()) {
-            std::printf("Option key held - resetting database...\n");
+            std::printf("%s\n", altHeld ? "Option key held - resetting database..." : "Resetting database...");
             std::fflush(stdout);
             const auto failed = [] {
                 runAlert(nullptr, QMessageBox::Warning, QStringLiteral("Reset Database Failed"),

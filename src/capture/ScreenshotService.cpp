@@ -57,6 +57,12 @@ ScreenshotService::ScreenshotService(Components components, QObject *parent)
         m_components.clock = &Clock::system();
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, [this] { runCaptureCycle(); });
+    if (m_components.storage) {
+        connect(m_components.storage, &StorageManager::recordingsDeleted, this, [this](int removed) {
+            if (removed > 0)
+                forgetStoredFrames();
+        });
+    }
 
     postTo(this, [this] { refreshAvailableContent(); });
 }
@@ -71,6 +77,14 @@ std::optional<double> ScreenshotService::pendingCaptureInterval() const
 }
 
 bool ScreenshotService::hasCachedFrame(quint32 windowID) const { return m_windowFrames.contains(windowID); }
+
+void ScreenshotService::forgetStoredFrames()
+{
+    m_windowFrames.clear();
+    ++m_storedFramesGeneration;
+    if (m_components.optimizer)
+        m_components.optimizer->forgetStoredFrames();
+}
 
 std::optional<std::vector<OCRText>> ScreenshotService::rememberedText(quint32 windowID) const
 {
@@ -332,6 +346,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
 {
     ImageOptimizer &optimizer = *m_components.optimizer;
     const quint32 windowID = window.windowID;
+    const quint64 generation = m_storedFramesGeneration;
     std::optional<QImage> previousImage;
     std::optional<QString> previousHash;
     if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end()) {
@@ -391,13 +406,18 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     // The window's previous frame and its text: whatever rows this frame shares with it, in place
     // or scrolled, take their text from there.
     std::optional<PreviousFrame> previousFrame;
-    if (previousImage) {
+    const bool forgotten = generation != m_storedFramesGeneration;
+    if (previousImage && !forgotten) {
         if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end())
             previousFrame = PreviousFrame { it->second.image, it->second.text };
     }
     auto text = std::make_shared<RecognitionMemory>();
-    m_windowFrames[windowID] = WindowFrameState { image, result.imageHash, text };
-    optimizer.commitStoredFrame(result);
+    // Screenshots deleted while this one was made may include the frame it was compared with:
+    // the window starts afresh next cycle instead of building on it.
+    if (!forgotten) {
+        m_windowFrames[windowID] = WindowFrameState { image, result.imageHash, text };
+        optimizer.commitStoredFrame(result);
+    }
 
     if (!m_textRecognitionEnabled)
         co_return;

@@ -92,6 +92,10 @@ public:
     bool isCycleRunning() const { return m_cycleRunning; }
     // Whether a stored frame of the window is kept for change detection.
     bool hasCachedFrame(quint32 windowID) const;
+    // Screenshots were deleted (all, by age or one): every window's last stored frame may be gone,
+    // so the next cycle stores each window whole instead of skipping it as unchanged or storing a
+    // delta of a frame that no longer exists.
+    void forgetStoredFrames();
     // The recognised text of the window's last stored frame, once its recognition has finished.
     std::optional<std::vector<OCRText>> rememberedText(quint32 windowID) const;
     // Since construction: frames the store could not save, and stored frames whose recognised
@@ -182,6 +186,8 @@ private:
         std::shared_ptr<RecognitionMemory> text;
     };
     std::unordered_map<quint32, WindowFrameState> m_windowFrames;
+    // Counts forgetStoredFrames: a frame whose save began before one is not committed.
+    quint64 m_storedFramesGeneration = 0;
     int m_framesNotStored = 0;
     int m_framesNotIndexed = 0;
     int m_framesNotRecognized = 0;

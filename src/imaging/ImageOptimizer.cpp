@@ -100,6 +100,13 @@ QCoro::Task<std::shared_ptr<const BlockHashes>> ImageOptimizer::generateBlockHas
     return runOnPool([image] { return blockHashes(image); });
 }
 
+void ImageOptimizer::forgetStoredFrames()
+{
+    std::lock_guard lock(m_mutex);
+    m_blockHashCache.clear();
+    m_blockHashKeys.clear();
+}
+
 void ImageOptimizer::cacheBlockHashes(const std::shared_ptr<const BlockHashes> &grid)
 {
     std::lock_guard lock(m_mutex);

@@ -230,6 +230,9 @@ public:
     // Lets later frames build on a stored one: caches its block grid and makes a full frame the
     // window's delta reference.
     void commitStoredFrame(const OptimizationResult &stored);
+    // Screenshots were deleted: no later frame may be matched against the grid of one that may be
+    // gone, so the cached grids go.
+    void forgetStoredFrames();
     // The blocks of the image that the match does not cover, as a "DLTA" container.
     QCoro::Task<std::optional<QByteArray>> createPartialDeltaFrame(QImage image, BlockMatch blockMatch) const;
     std::optional<QByteArray> createPartialDeltaFrameBlocking(const QImage &image, const BlockMatch &blockMatch) const;

@@ -15,6 +15,9 @@ int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, co
     std::vector<QPushButton *> pushButtons;
     for (const AlertButton &button : buttons)
         pushButtons.push_back(box.addButton(button.title, button.role));
+    // Return never destroys: a destructive answer is only ever chosen on purpose.
+    if (buttons[size_t(defaultButton)].role == QMessageBox::DestructiveRole)
+        defaultButton = escapeButton;
     box.setDefaultButton(pushButtons[size_t(defaultButton)]);
     box.setEscapeButton(pushButtons[size_t(escapeButton)]);
     box.setWindowModality(Qt::ApplicationModal);

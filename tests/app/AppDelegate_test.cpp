@@ -143,6 +143,7 @@ TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAg
         EXPECT_EQ(answers.messages, QStringList({ "Reset Database?" }));
         EXPECT_EQ(answers.informativeTexts,
             QStringList({ "This will delete all screenshots and OCR data. This action cannot be undone." }));
+        EXPECT_EQ(answers.defaults, QStringList({ "Cancel" }));
     }
     EXPECT_EQ(pipeline.storage->recordingCount(), 1);
     EXPECT_TRUE(QFile::exists(file));
@@ -164,6 +165,11 @@ TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAg
     pipeline.database->searchText("budget", std::nullopt, [&](std::vector<Recording> rows) { found = rows; });
     ASSERT_TRUE(QTest::qWaitFor([&] { return found.has_value(); }, 10000));
     EXPECT_TRUE(found->empty());
+
+    // The window did not change, but what is on screen enters the new history at once.
+    CapturePipeline::run(pipeline.service->runCaptureCycle());
+    pipeline.settle();
+    EXPECT_EQ(pipeline.storage->recordingCount(), 1);
 }
 
 TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)

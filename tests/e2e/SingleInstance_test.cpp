@@ -1,10 +1,12 @@
 // One Pellux per user and one capturing process per Pellux folder, as a user meets them: the
 // built program on a private X server, started twice, and `pellux capture` beside it.
 #include "persistence/AppPreferences.h"
+#include "runtime/StoreLayout.h"
 #include "support/PelluxRun.h"
 #include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
+#include <QDirIterator>
 #include <QFile>
 
 #include <gtest/gtest.h>
@@ -98,4 +100,42 @@ TEST_F(SingleInstanceRun, TheTrayStartedBesideACaptureOnlyShowsItsWindow)
     EXPECT_EQ(capture.finish(60'000), 0) << capture.err().toStdString();
     tray->terminate();
     EXPECT_EQ(tray->finish(60'000), 0) << tray->readError().toStdString();
+}
+
+// Resetting at launch (--reset-database, or Alt held) asks in a window first, and Return keeps
+// the history: a hand on Alt+Tab while Pellux starts at login must never cost months of it.
+TEST_F(SingleInstanceRun, AResetAtLaunchAsksFirstAndOnlyResetsWhenChosen)
+{
+    PelluxRun capture({ "capture", "--once" }, session.display());
+    ASSERT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
+    const auto stored = [&] {
+        QDirIterator files(
+            StoreLayout(home.pelluxFolder()).screenshotsFolder(), QDir::Files, QDirIterator::Subdirectories);
+        return files.hasNext();
+    };
+    ASSERT_TRUE(stored());
+
+    for (const char *answer : { "Return", "alt+r" }) {
+        std::unique_ptr<PelluxRun> tray = startTray({ "--reset-database" });
+        const quint32 alert = session.waitForWindow("Reset Database?", 60'000);
+        ASSERT_NE(alert, 0u) << tray->readError().toStdString();
+        EXPECT_TRUE(stored()) << "nothing goes before the answer";
+        session.run({ "xdotool", "windowactivate", "--sync", QString::number(alert), "key", answer });
+        ASSERT_TRUE(session.waitForWindowGone(alert)) << answer;
+        const bool reset = QByteArray(answer) != "Return";
+        if (reset) {
+            EXPECT_TRUE(XvfbSession::waitUntil([&] { return !stored(); }, 30'000)) << tray->readOutput().toStdString();
+        } else {
+            EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->readError().toStdString();
+            EXPECT_TRUE(stored());
+        }
+        EXPECT_EQ(tray->readOutput().contains("Resetting database..."), reset);
+        tray->terminate();
+        EXPECT_EQ(tray->finish(60'000), 0) << tray->readError().toStdString();
+    }
+
+    // Where no window can be shown, the reset is refused, not done unasked.
+    PelluxRun headless({ "--reset-database" }, std::nullopt);
+    EXPECT_EQ(headless.finish(30'000), 2) << headless.err().toStdString();
+    EXPECT_TRUE(headless.err().contains("no window can be shown")) << headless.err().toStdString();
 }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QObject>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 
@@ -24,6 +25,7 @@ public:
                 return;
             messages << box->text();
             informativeTexts << box->informativeText();
+            defaults << (box->defaultButton() ? box->defaultButton()->text() : QString());
             const QString answer = m_answers.takeFirst();
             for (QAbstractButton *button : box->buttons()) {
                 if (button->text() == answer) {
@@ -39,6 +41,7 @@ public:
 
     QStringList messages;
     QStringList informativeTexts;
+    QStringList defaults; // each alert's default button, the one Return presses
 
 private:
     QStringList m_answers;
