@@ -24,6 +24,8 @@
 #include <QMessageBox>
 #include <QTimer>
 
+#include <algorithm>
+
 #include <qcorofuture.h>
 #include <qcorotimer.h>
 
@@ -65,6 +67,29 @@ AppDelegate::AppDelegate(Components components, QObject *parent)
 {
     if (!m_components.sleep)
         m_components.sleep = [](std::chrono::milliseconds delay) { return QCoro::sleepFor(delay); };
+    m_controls = std::make_unique<AppControls>(AppControls::Handlers {
+        [this] { showPreferences(); },
+        [this] { showDebugWindow(); },
+        [this] { showAboutWindow(); },
+        [this] {
+            if (m_quitHandler)
+                m_quitHandler();
+            else
+                QCoreApplication::quit();
+        },
+        [this](std::optional<TimePoint> until) { pauseUntil(until); },
+        [this] { resumeScreenshots(); },
+        [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+    });
+    m_resumeTimer.setSingleShot(true);
+    connect(&m_resumeTimer, &QTimer::timeout, this, [this] {
+        // A timer may fire early after a suspend: wait on until the pause's end has come.
+        if (m_pausedUntil && Clock::system().now() < *m_pausedUntil) {
+            pauseUntil(m_pausedUntil);
+            return;
+        }
+        resumeScreenshots();
+    });
 }
 
 AppDelegate::~AppDelegate()
@@ -82,12 +107,10 @@ void AppDelegate::applicationDidFinishLaunching(bool showWindowAtLaunch)
     m_statusItem.setIcon(symbolIcon(kStatusSymbol));
     m_statusItem.setToolTip(QStringLiteral("Pellux"));
     m_statusItem.show();
-    // A left click opens the same menu as a right click (which the tray shows by itself).
+    // A left click opens the window; the menu is on the right button (which the tray shows by itself).
     connect(&m_statusItem, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason != QSystemTrayIcon::Trigger)
-            return;
-        constructMenu();
-        m_menu->popup(QCursor::pos());
+        if (reason == QSystemTrayIcon::Trigger)
+            showMainWindow();
     });
     QTimer::singleShot(kViewModelDelayMs, this, [this] { createViewModel(); });
 }
@@ -102,6 +125,9 @@ void AppDelegate::createViewModel()
     };
     connect(m_viewModel.get(), &MainViewModel::isCapturingScreenshotsChanged, this, refresh);
     connect(m_viewModel.get(), &MainViewModel::hasScreenRecordingPermissionChanged, this, refresh);
+    ScreenshotService *service = &m_viewModel->screenshotService();
+    connect(service, &ScreenshotService::cycleFinished, this,
+        [this, service] { m_controls->setInterval(service->currentInterval()); });
     constructMenu();
     updateStatusIcon();
     if (m_showWindowWhenReady) {
@@ -142,8 +168,9 @@ void AppDelegate::showMainWindow()
         return;
     }
     if (!m_searchWindow) {
-        m_searchWindow = std::make_unique<SearchWindow>(
-            SearchWindow::Components { m_viewModel.get(), &storage(), &database(), m_components.recompression });
+        SearchWindow::Components parts { m_viewModel.get(), &storage(), &database(), m_components.recompression };
+        parts.controls = m_controls.get();
+        m_searchWindow = std::make_unique<SearchWindow>(parts);
     }
     m_searchWindow->show();
 }
@@ -204,6 +231,21 @@ void AppDelegate::checkForUpdates()
     m_updateChecker->checkForUpdates();
 }
 
+void AppDelegate::pauseUntil(std::optional<TimePoint> until)
+{
+    m_pausedUntil = until;
+    m_resumeTimer.stop();
+    if (until) {
+        const double seconds = secondsSince1970(*until) - secondsSince1970(Clock::system().now());
+        // QTimer takes an int of milliseconds: a long pause is waited for in steps of a day.
+        m_resumeTimer.start(int(std::clamp(seconds * 1000.0, 0.0, 86'400'000.0)));
+    }
+    if (m_viewModel && m_viewModel->isCapturingScreenshots())
+        pauseScreenshots();
+    else
+        updateStatusIcon();
+}
+
 void AppDelegate::pauseScreenshots()
 {
     if (!m_viewModel)
@@ -217,6 +259,8 @@ void AppDelegate::pauseScreenshots()
 
 void AppDelegate::resumeScreenshots()
 {
+    m_pausedUntil.reset();
+    m_resumeTimer.stop();
     if (!m_viewModel)
         return;
     if (!m_viewModel->captureAllowed()) {
@@ -309,15 +353,25 @@ void AppDelegate::constructMenu()
     if (m_viewModel) {
         if (m_viewModel->hasScreenRecordingPermission()) {
             const bool capturing = m_viewModel->isCapturingScreenshots();
-            const QString state = capturing     ? QStringLiteral("✓ Capturing Screenshots")
-                : m_viewModel->captureAllowed() ? QStringLiteral("Screenshots Paused")
-                                                : QStringLiteral("Another Pellux Process Is Capturing");
+            const QString state = capturing ? QStringLiteral("✓ Capturing Screenshots")
+                : m_viewModel->captureAllowed()
+                ? (m_pausedUntil ? m_controls->stateText() : QStringLiteral("Screenshots Paused"))
+                : QStringLiteral("Another Pellux Process Is Capturing");
             menu->addAction(state)->setEnabled(false);
             menu->addSeparator();
-            if (capturing)
-                menu->addAction(QStringLiteral("Pause Screenshots"), this, &AppDelegate::pauseScreenshots);
-            else
+            if (capturing) {
+                menu->addAction(QStringLiteral("Pause Screenshots"), this, [this] { pauseUntil(std::nullopt); });
+                QMenu *pauseFor = menu->addMenu(QStringLiteral("Pause For"));
+                const std::pair<const char *, int> spans[]
+                    = { { "30 Minutes", 30 }, { "1 Hour", 60 }, { "Until Tomorrow", -1 } };
+                for (const auto &[title, minutes] : spans) {
+                    pauseFor->addAction(QString::fromLatin1(title), this, [this, minutes = minutes] {
+                        pauseUntil(AppControls::pauseEnd(minutes, Clock::system().now()));
+                    });
+                }
+            } else {
                 menu->addAction(QStringLiteral("Resume Screenshots"), this, &AppDelegate::resumeScreenshots);
+            }
         } else {
             menu->addAction(QStringLiteral("\u26A0\uFE0F Screen Recording Permission Required"))->setEnabled(false);
             menu->addSeparator();
@@ -365,6 +419,8 @@ void AppDelegate::updateStatusIcon()
 {
     if (!m_viewModel)
         return;
+    m_controls->setState(m_viewModel->isCapturingScreenshots(),
+        m_viewModel->hasScreenRecordingPermission() && m_viewModel->captureAllowed(), m_pausedUntil);
     const QIcon icon = symbolIcon(kStatusSymbol);
     if (m_viewModel->isCapturingScreenshots()) {
         m_statusItem.setIcon(tintedIcon(icon, kCapturingGreen));

@@ -1,16 +1,19 @@
 #pragma once
 
+#include "ui/AppControls.h"
 #include "ui/MainViewModel.h"
 
 #include <QMenu>
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <qcorotask.h>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QMessageBox;
 
@@ -92,6 +95,10 @@ public:
 
     void pauseScreenshots();
     void resumeScreenshots();
+    // Pauses until `until` (local time), then resumes by itself; none pauses until resumed.
+    void pauseUntil(std::optional<TimePoint> until);
+    // The tray menu's controls as the window offers them.
+    AppControls &controls() { return *m_controls; }
     // "Reset Database": asks for confirmation, then runs resetEverything().
     void resetDatabase();
     // Stops capture, deletes every screenshot, its text and the database file's contents, then
@@ -118,6 +125,10 @@ private:
     std::unique_ptr<DebugWindow> m_debugWindow;
     std::unique_ptr<SettingsWindow> m_settingsWindow;
     std::unique_ptr<UpdateChecker> m_updateChecker;
+    std::unique_ptr<AppControls> m_controls;
+    // Ends a pause for a while; its end, shown in the window and the menu.
+    QTimer m_resumeTimer;
+    std::optional<TimePoint> m_pausedUntil;
     QPointer<QMessageBox> m_aboutBox;
     bool m_showWindowWhenReady = false;
     bool m_resetting = false;

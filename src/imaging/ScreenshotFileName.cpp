@@ -47,10 +47,14 @@ QString fileNameAppPart(const std::optional<QString> &appName)
 {
     if (!appName)
         return QStringLiteral("unknown");
-    QString part = *appName;
-    part.replace(QLatin1Char(' '), QLatin1Char('_'));
-    part.replace(QLatin1Char('/'), QLatin1Char('_'));
-    part.replace(QChar(u'\0'), QLatin1Char('_'));
+    // An application names itself (WM_CLASS): a newline, a tab or a separator in it must not reach
+    // a file name that is printed, logged and handed to other programs.
+    QString part;
+    part.reserve(appName->size());
+    for (const char32_t c : appName->toUcs4()) {
+        const bool kept = QChar::isLetterOrNumber(c) || c == U'.' || c == U'_' || c == U'-';
+        part += kept ? QString::fromUcs4(&c, 1) : QStringLiteral("_");
+    }
     return part;
 }
 

@@ -15,7 +15,8 @@ inline constexpr int kMaxFileNameBytes = 255;
 // "webp" when the first 12 bytes hold "WEBP" (a WebP header), otherwise "jpg".
 QString screenshotExtension(const QByteArray &data);
 
-// The application part of a file name: spaces, "/" and NUL become "_"; "unknown" without a name.
+// The application part of a file name: letters, digits, ".", "_" and "-" are kept, anything else
+// becomes "_"; "unknown" without a name.
 QString fileNameAppPart(const std::optional<QString> &appName);
 
 // The hour folder below the screenshots folder, "yyyy/MM/dd/HH" in local time.

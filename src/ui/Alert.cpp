@@ -11,7 +11,12 @@ int runAlert(QWindow *window, QMessageBox::Icon icon, const QString &message, co
     const std::vector<AlertButton> &buttons, int defaultButton, int escapeButton)
 {
     QMessageBox box(icon, message, message);
+    // Messages may name applications and windows: shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setInformativeText(informativeText);
+    // Wide enough that the message, which is also the window's title, is not clipped.
+    box.setStyleSheet(
+        QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
     std::vector<QPushButton *> pushButtons;
     for (const AlertButton &button : buttons)
         pushButtons.push_back(box.addButton(button.title, button.role));

@@ -2,6 +2,7 @@
 
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
+#include "ui/AppControls.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
 #include "ui/MainViewModel.h"
@@ -38,6 +39,7 @@ bool SearchWindow::build()
             { QStringLiteral("storage"), QVariant::fromValue<QObject *>(m_components.storage) },
             { QStringLiteral("optimizer"), QVariant::fromValue<QObject *>(m_components.optimizer) },
             { QStringLiteral("actions"), QVariant::fromValue<QObject *>(m_actions.get()) },
+            { QStringLiteral("controls"), QVariant::fromValue<QObject *>(m_components.controls) },
         },
         [this](QQmlApplicationEngine &engine) {
             registerImageProviders(engine, *m_components.database, *m_icons);

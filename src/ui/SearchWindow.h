@@ -15,6 +15,7 @@ class QQuickWindow;
 
 namespace pellux {
 
+class AppControls;
 class ApplicationIcons;
 class MainViewModel;
 class SearchModel;
@@ -36,6 +37,8 @@ public:
         const Clock *clock = &Clock::system();
         // The desktop whose permission steps the guide shows; by default the one Pellux runs in.
         std::optional<DesktopSession> desktopSession;
+        // The application's controls (pause, preferences, quit...); absent in tests.
+        AppControls *controls = nullptr;
     };
 
     explicit SearchWindow(Components components, QObject *parent = nullptr);

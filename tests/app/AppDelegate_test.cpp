@@ -86,7 +86,10 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPause
     pipeline.backend.setPermission(true);
     pipeline.backend.setContentError(std::nullopt);
     CapturePipeline::run(d.viewModel()->recheckPermissions());
-    EXPECT_EQ(rows(d.menu()), QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots" }) + kCommonRows);
+    EXPECT_EQ(rows(d.menu()),
+        QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots",
+            "Pause For \u25B8 30 Minutes, 1 Hour, Until Tomorrow" })
+            + kCommonRows);
     EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux - Capturing"));
 
     d.menu()->actions()[2]->trigger(); // Pause
@@ -94,6 +97,20 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPause
     EXPECT_FALSE(pipeline.service->isCapturing());
     EXPECT_EQ(rows(d.menu()), QStringList({ "[Screenshots Paused]", "-", "Resume Screenshots" }) + kCommonRows);
     EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux"));
+    EXPECT_EQ(d.controls().stateText(), QStringLiteral("Paused"));
+
+    // A pause for a while says until when, and ends by itself.
+    CapturePipeline::run(d.viewModel()->startScreenshots());
+    d.constructMenu();
+    d.menu()->actions()[3]->menu()->actions()[0]->trigger(); // 30 minutes
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(pipeline.service->isCapturing());
+    EXPECT_TRUE(rows(d.menu()).first().startsWith("[Paused until ")) << rows(d.menu()).first().toStdString();
+    d.pauseUntil(Clock::system().now() + Seconds(0.2));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return pipeline.service->isCapturing(); }, 10'000));
+    EXPECT_EQ(d.controls().stateText().left(9), QStringLiteral("Recording"));
+    d.menu()->actions()[2]->trigger(); // Pause
+    QCoreApplication::processEvents();
 
     d.viewModel()->setCaptureAllowed(false);
     d.constructMenu();

@@ -83,8 +83,8 @@ protected:
         for (const QString &row : output("tesseract", { png, "-", "tsv" }).split('\n')) {
             const QStringList cells = row.split('\t');
             if (cells.size() >= 12 && cells[0] == "5" && !cells[11].trimmed().isEmpty())
-                words[cells[11].trimmed()]
-                    = QPoint(cells[6].toInt() + cells[8].toInt() / 2, cells[7].toInt() + cells[9].toInt() / 2) / 2;
+                words.emplace(cells[11].trimmed(), // the topmost of a word seen twice
+                    QPoint(cells[6].toInt() + cells[8].toInt() / 2, cells[7].toInt() + cells[9].toInt() / 2) / 2);
         }
         return words;
     }
@@ -136,7 +136,8 @@ TEST_F(TrayMenuRun, TheRightClickMenuShowsTheCaptureStateAndPausesCapture)
     const std::optional<QString> capturing = openMenu(pellux, 1);
     ASSERT_TRUE(capturing) << pellux.readOutput().toStdString();
     EXPECT_EQ(*capturing,
-        "✓ Capturing Screenshots | - | Pause Screenshots | - | Open Timeline | Debug View | - | Preferences... | "
+        "✓ Capturing Screenshots | - | Pause Screenshots | Pause For | - | Open Timeline | Debug View | - | "
+        "Preferences... | "
         "Check for Updates... | About Pellux | Debug | - | Quit");
 
     // The menu is really on the screen: its rows are read off it, and one is clicked.

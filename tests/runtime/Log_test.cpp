@@ -24,7 +24,11 @@ TEST(Log, DebugLinesNeedTheSwitchOtherLinesAlwaysPrint)
         log::debug(QStringLiteral("DEBUG hidden"));
         log::info(QStringLiteral("Database reset completed"));
         log::failure(QStringLiteral("ERROR shown"));
-        EXPECT_EQ(capture.lines(), QStringList({ "Database reset completed", "ERROR shown" }));
+        // A title cannot split a line, forge another or colour the terminal.
+        log::info(QStringLiteral("Window a\nERROR forged\t\x1b[31m\u202Eexe.txt"));
+        EXPECT_EQ(capture.lines(),
+            QStringList(
+                { "Database reset completed", "ERROR shown", "Window a\\nERROR forged\\t\\x1b[31m\\u202eexe.txt" }));
     }
     EXPECT_TRUE(verboseAfter(3, loud));
     qputenv("PELLUX_VERBOSE", "1");

@@ -188,9 +188,11 @@ TEST(ScreenshotFileName, NamesAreSafeAndFitTheFileSystemLimit)
     const TimePoint t = test::localTime(2024, 3, 5, 14, 7, 9);
     EXPECT_EQ(fileNameAppPart(QStringLiteral("a b/c") + QChar(u'\0') + QStringLiteral("d")), QStringLiteral("a_b_c_d"));
     EXPECT_EQ(fileNameAppPart(QStringLiteral("../..")), QStringLiteral(".._..")); // no separator left
+    EXPECT_EQ(fileNameAppPart(QStringLiteral("Cl\ts\nx<b>\u202e Caf\u00e9-2.1 \U0001F600")),
+        QStringLiteral("Cl_s_x_b___Caf\u00e9-2.1__"));
 
     // Two-byte and four-byte characters: the cut never splits one.
-    for (const QString &unit : { QStringLiteral("é"), QStringLiteral("\U0001F600"), QStringLiteral("x") }) {
+    for (const QString &unit : { QStringLiteral("é"), QStringLiteral("\U00020000"), QStringLiteral("x") }) {
         const QString longName = unit.repeated(400);
         for (int attempt : { 1, 2, 123 }) {
             const QString name = screenshotFileName(t, longName, QStringLiteral("webp"), attempt);

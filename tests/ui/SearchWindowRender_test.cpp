@@ -1,11 +1,14 @@
 // Renders every state of the search window offscreen, at the smallest and at a large size, for a
 // person to look at; each state's view must be the one shown.
 #include "WindowRender.h"
+#include "support/AlertAnswers.h"
 #include "support/SampleHistory.h"
+#include "ui/AppControls.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
 
 #include <QQmlPropertyMap>
+#include <QTcpServer>
 
 #include <sqlite3.h>
 
@@ -18,10 +21,11 @@ class SearchWindowRender : public WindowTest {
 protected:
     SearchWindowRender() { start(); }
 
-    void makeWindow(QObject *optimizer = nullptr, std::optional<DesktopSession> session = std::nullopt)
+    void makeWindow(QObject *optimizer = nullptr, std::optional<DesktopSession> session = std::nullopt,
+        AppControls *controls = nullptr)
     {
         window = std::make_unique<SearchWindow>(SearchWindow::Components {
-            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session });
+            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session, controls });
         ASSERT_TRUE(window->build());
         window->window()->show();
     }
@@ -130,6 +134,80 @@ TEST_F(SearchWindowRender, StoragePopoverDuringARecompressionRun)
     EXPECT_TRUE(item("optimizingRow")->isVisible());
     EXPECT_TRUE(item("savedRow")->isVisible());
     render("storage-popover");
+}
+
+// Where the desktop shows no tray, the window alone pauses, resumes, opens the preferences and
+// quits, shows whether Pellux records, and asks before closing leaves it recording unseen.
+TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
+{
+    int preferences = 0, quits = 0, resumes = 0;
+    std::vector<std::optional<TimePoint>> pauses;
+    AppControls controls({ [&] { ++preferences; }, {}, {}, [&] { ++quits; },
+        [&](std::optional<TimePoint> until) { pauses.push_back(until); }, [&] { ++resumes; }, [] { return false; } });
+    controls.setState(true, true, std::nullopt);
+    controls.setInterval(2);
+    makeWindow(nullptr, std::nullopt, &controls);
+    window->window()->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
+    EXPECT_EQ(item("captureStateText")->property("text").toString(), "Recording, every 2 s");
+    render("controls-recording");
+
+    QTest::keyClick(window->window(), Qt::Key_Comma, Qt::ControlModifier);
+    QTest::keyClick(window->window(), Qt::Key_P, Qt::ControlModifier);
+    QTest::keyClick(window->window(), Qt::Key_Q, Qt::ControlModifier);
+    EXPECT_EQ(std::make_tuple(preferences, pauses.size(), quits), std::make_tuple(1, size_t(1), 1));
+
+    controls.setState(false, true, std::nullopt);
+    EXPECT_TRUE(item("resumeButton")->isVisible());
+    QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenu"), "open");
+    render("controls-paused-menu");
+    QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenu"), "close");
+
+    // Escape on an empty query closes the window; without a tray that asks first.
+    {
+        AlertAnswers answers({ "Cancel" });
+        QTest::keyClick(window->window(), Qt::Key_Escape);
+        EXPECT_EQ(answers.messages, QStringList { "Keep Pellux Running in the Background?" });
+    }
+    EXPECT_TRUE(window->window()->isVisible());
+    window->window()->requestActivate(); // the alert had it
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
+    {
+        AlertAnswers answers({ "Keep Running" });
+        QTest::keyClick(window->window(), Qt::Key_W, Qt::ControlModifier);
+    }
+    EXPECT_FALSE(window->window()->isVisible());
+}
+
+// A web page sets its own window title, and any program its class: what comes from the screen is
+// shown as the text it is, and nothing in it makes the window fetch anything.
+TEST_F(SearchWindowRender, MarkupFromTheScreenIsShownAsTextAndFetchesNothing)
+{
+    QTcpServer server;
+    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
+    int requests = 0;
+    QObject::connect(&server, &QTcpServer::newConnection, [&] { ++requests; });
+    const QString image = QStringLiteral("<img src=\"http://127.0.0.1:%1/leak.png\">").arg(server.serverPort());
+    addWindow(1, "<b>Bold</b>" + image + " leak", "<b>Cls</b>" + image, "cls");
+    CapturePipeline::run(pipeline.service->runCaptureCycle());
+    pipeline.settle();
+    makeWindow();
+    search("leak");
+    ASSERT_EQ(window->searchModel()->results()->count(), 1);
+    render("markup-as-text");
+
+    QStringList marked;
+    const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+        const QString text = item->property("text").toString();
+        // PlainText is 0: the characters themselves are drawn.
+        if (item->isVisible() && text.contains("<b>") && item->property("textFormat").toInt() != 0)
+            marked << text;
+        for (QQuickItem *child : item->childItems())
+            collect(child);
+    };
+    collect(window->window()->contentItem());
+    EXPECT_TRUE(marked.isEmpty()) << marked.join('\n').toStdString();
+    EXPECT_FALSE(runEventsUntil([&] { return requests > 0; }, 1000)) << "the window fetched the title's image";
 }
 
 } // namespace

@@ -9,6 +9,8 @@ ApplicationWindow {
     required property QtObject storage
     required property QtObject optimizer
     required property WindowActions actions
+    // Pause, preferences, quit...: null where the window runs without the application (tests).
+    property AppControls controls: null
     // Shown in a bar above the content until the user closes it.
     property string notice: ""
 
@@ -26,6 +28,32 @@ ApplicationWindow {
         onDismissed: window.notice = ""
     }
 
+    // Without a tray, closing the window would leave Pellux recording with nothing on screen.
+    onClosing: (close) => {
+        if (controls && !controls.confirmClose(window))
+            close.accepted = false
+    }
+
+    Shortcut {
+        sequence: "Ctrl+,"
+        enabled: window.controls !== null
+        onActivated: window.controls.showPreferences()
+    }
+    Shortcut {
+        sequence: "Ctrl+Q"
+        enabled: window.controls !== null
+        onActivated: window.controls.quit()
+    }
+    Shortcut {
+        sequence: "Ctrl+P"
+        enabled: window.controls !== null && window.controls.canCapture
+        onActivated: window.controls.togglePause()
+    }
+    Shortcut {
+        sequence: "Ctrl+W"
+        onActivated: window.close()
+    }
+
     ContentView {
         id: content
         anchors.fill: parent
@@ -34,5 +62,6 @@ ApplicationWindow {
         storage: window.storage
         optimizer: window.optimizer
         actions: window.actions
+        controls: window.controls
     }
 }

@@ -25,6 +25,7 @@ Rectangle {
             color: Theme.orange
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "noticeText"
             Layout.fillWidth: true
             text: root.text

@@ -39,6 +39,7 @@ ApplicationWindow {
             spacing: 12
 
             Text {
+                textFormat: Text.PlainText
                 text: "Debug View"
                 font.pixelSize: Theme.headline
                 font.bold: true
@@ -53,6 +54,7 @@ ApplicationWindow {
                 onToggled: window.debug.isDebugMode = checked
             }
             Text {
+                textFormat: Text.PlainText
                 text: debugModeSwitch.text
                 font.pixelSize: Theme.body
                 color: Theme.primary
@@ -77,6 +79,7 @@ ApplicationWindow {
                         color: Theme.primary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         text: "Clear"
                         font.pixelSize: Theme.body
                         color: Theme.primary

@@ -76,6 +76,7 @@ ScrollView {
                     }
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: "Capture Test Screenshot"
                     font.pixelSize: Theme.body
                     color: parent.parent.enabled ? Theme.primary : Theme.secondaryAt(0.8)
@@ -96,6 +97,7 @@ ScrollView {
                 id: titleRow
                 Layout.fillWidth: true
                 Text {
+                    textFormat: Text.PlainText
                     text: "Latest Capture"
                     font.pixelSize: Theme.headline
                     font.bold: true
@@ -103,6 +105,7 @@ ScrollView {
                 }
                 Item { Layout.fillWidth: true }
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "captureTime"
                     text: root.debugModel.captureTimeText
                     font.pixelSize: Theme.caption
@@ -167,6 +170,7 @@ ScrollView {
                         color: Theme.secondary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         objectName: "captureSize"
                         text: root.debugModel.captureSizeText
                         font.pixelSize: Theme.callout
@@ -184,6 +188,7 @@ ScrollView {
                         color: Theme.secondary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         objectName: "captureFPS"
                         text: root.debugModel.framesPerSecondText
                         font.pixelSize: Theme.callout
@@ -212,12 +217,14 @@ ScrollView {
                 color: Theme.secondary
             }
             Text {
+                textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignHCenter
                 text: "No captures yet"
                 font.pixelSize: Theme.body
                 color: Theme.secondary
             }
             Text {
+                textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignHCenter
                 text: "Enable debug mode to see captures"
                 font.pixelSize: Theme.caption

@@ -99,12 +99,14 @@ ColumnLayout {
                     RowLayout {
                         Layout.fillWidth: true
                         Text {
+                            textFormat: Text.PlainText
                             text: row.timeText
                             font.pixelSize: Theme.caption
                             color: Theme.secondary
                         }
                         Item { Layout.fillWidth: true }
                         Text {
+                            textFormat: Text.PlainText
                             text: row.confidenceText
                             font.pixelSize: Theme.caption
                             font.weight: Font.Medium
@@ -120,6 +122,7 @@ ColumnLayout {
                         color: Theme.primary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         visible: row.boundsText !== ""
                         text: row.boundsText
                         font.pixelSize: Theme.caption

@@ -19,6 +19,7 @@ ScrollView {
         Layout.fillWidth: true
         spacing: 8
         Text {
+            textFormat: Text.PlainText
             text: parent.title
             font.pixelSize: Theme.headline
             font.bold: true
@@ -66,6 +67,7 @@ ScrollView {
                     }
                 }
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "cpuText"
                     Layout.preferredWidth: 50
                     horizontalAlignment: Text.AlignRight
@@ -80,12 +82,14 @@ ScrollView {
         Section {
             title: "Memory Usage"
             Text {
+                textFormat: Text.PlainText
                 objectName: "memoryText"
                 text: root.debugModel.memoryText
                 font.pixelSize: Theme.body
                 color: Theme.primary
             }
             Text {
+                textFormat: Text.PlainText
                 text: "Base: <500MB"
                 font.pixelSize: Theme.caption
                 color: Theme.secondary
@@ -99,11 +103,13 @@ ScrollView {
                 ColumnLayout {
                     spacing: 2
                     Text {
+                        textFormat: Text.PlainText
                         text: "Recordings"
                         font.pixelSize: Theme.caption
                         color: Theme.secondary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         objectName: "recordingCount"
                         text: root.storage ? root.storage.recordingCount : 0
                         font.pixelSize: Theme.title
@@ -115,12 +121,14 @@ ScrollView {
                 ColumnLayout {
                     spacing: 2
                     Text {
+                        textFormat: Text.PlainText
                         Layout.alignment: Qt.AlignRight
                         text: "Storage Used"
                         font.pixelSize: Theme.caption
                         color: Theme.secondary
                     }
                     Text {
+                        textFormat: Text.PlainText
                         objectName: "storageUsed"
                         Layout.alignment: Qt.AlignRight
                         text: Format.bytes(root.storage ? root.storage.storageUsed : 0)

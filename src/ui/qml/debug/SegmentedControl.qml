@@ -40,6 +40,7 @@ Rectangle {
                 Accessible.checked: selected
 
                 Text {
+                    textFormat: Text.PlainText
                     anchors.centerIn: parent
                     text: segment.modelData
                     font.pixelSize: Theme.body

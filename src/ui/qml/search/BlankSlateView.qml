@@ -22,6 +22,7 @@ Item {
             Layout.alignment: Qt.AlignHCenter
             spacing: 6
             Text {
+                textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignHCenter
                 text: "Your Visual Memory"
                 font.pixelSize: 24
@@ -29,6 +30,7 @@ Item {
                 color: Theme.primaryAt(0.9)
             }
             Text {
+                textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignHCenter
                 text: qsTr("Search through %1 captured moments").arg(root.recordingCount)
                 font.pixelSize: 14

@@ -11,6 +11,7 @@ Item {
     required property QtObject storage
     required property QtObject optimizer
     required property WindowActions actions
+    property AppControls controls: null
     property bool showingPermissionInstructions: false
 
     readonly property bool permissionAlertWanted: viewModel !== null && viewModel.showPermissionAlert
@@ -34,6 +35,7 @@ Item {
             // The window's keyboard focus: without it no key reaches the search field or the grid.
             focus: true
             search: root.search
+            controls: root.controls
         }
 
         StorageToolbar {

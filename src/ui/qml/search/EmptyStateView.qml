@@ -20,6 +20,7 @@ Item {
             color: Theme.secondaryAt(0.5)
         }
         Text {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             text: root.title
             font.pixelSize: 18
@@ -27,6 +28,7 @@ Item {
             color: Theme.secondaryAt(0.8)
         }
         Text {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             text: root.subtitle
             font.pixelSize: 13

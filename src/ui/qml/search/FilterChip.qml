@@ -33,6 +33,7 @@ Rectangle {
         }
 
         Text {
+            textFormat: Text.PlainText
             text: root.title
             font.pixelSize: 13
             font.weight: Font.Medium

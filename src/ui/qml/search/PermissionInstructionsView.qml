@@ -38,6 +38,7 @@ Popup {
         spacing: 20
 
         Text {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
@@ -65,6 +66,7 @@ Popup {
                         radius: 9
                         color: Theme.accent
                         Text {
+                            textFormat: Text.PlainText
                             anchors.centerIn: parent
                             text: index + 1
                             color: "white"
@@ -96,6 +98,7 @@ Popup {
                 color: Theme.green
             }
             Text {
+                textFormat: Text.PlainText
                 text: "Permission Granted!"
                 font.pixelSize: Theme.headline
                 font.bold: true

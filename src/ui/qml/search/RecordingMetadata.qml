@@ -17,6 +17,7 @@ Item {
         RowLayout {
             Layout.fillWidth: true
             Text {
+                textFormat: Text.PlainText
                 Layout.fillWidth: true
                 text: root.appName
                 elide: Text.ElideRight
@@ -26,6 +27,7 @@ Item {
                 color: Theme.primary
             }
             Text {
+                textFormat: Text.PlainText
                 text: root.relativeTime
                 font.pixelSize: 11
                 color: Theme.secondary
@@ -33,6 +35,7 @@ Item {
         }
 
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             visible: root.windowTitle.length > 0
             text: root.windowTitle

@@ -137,6 +137,7 @@ Popup {
         }
 
         Text {
+            textFormat: Text.PlainText
             anchors.centerIn: parent
             visible: image.status === Image.Error
             text: "Screenshot unavailable"
@@ -174,6 +175,7 @@ Popup {
             radius: height / 2
             color: Theme.black(0.6)
             Text {
+                textFormat: Text.PlainText
                 id: hint
                 anchors.centerIn: parent
                 text: "Double-click to zoom \u2022 Pinch to zoom \u2022 Drag to pan \u2022 Click outside or press Esc to close"

@@ -54,6 +54,7 @@ Item {
                 color: Theme.secondaryAt(0.6)
             }
             Text {
+                textFormat: Text.PlainText
                 text: "Screenshot unavailable"
                 font.pixelSize: 12
                 color: Theme.secondary

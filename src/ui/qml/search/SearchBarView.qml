@@ -8,77 +8,99 @@ import Pellux
 ColumnLayout {
     id: root
     required property SearchModel search
+    property AppControls controls: null
     property alias field: field
     signal moveIntoResults()
     signal openTopHit()
 
     spacing: 12
+    // The bar takes the keyboard for its field.
+    onActiveFocusChanged: if (activeFocus) field.forceActiveFocus()
 
-    Rectangle {
+    RowLayout {
         Layout.fillWidth: true
-        implicitHeight: fieldRow.implicitHeight + 24
-        radius: 12
-        color: Theme.gray(0.08)
+        spacing: 12
 
-        RowLayout {
-            id: fieldRow
-            anchors.fill: parent
-            anchors.leftMargin: 16
-            anchors.rightMargin: 16
-            anchors.topMargin: 12
-            anchors.bottomMargin: 12
-            spacing: 8
+        Rectangle {
+            Layout.fillWidth: true
+            implicitHeight: fieldRow.implicitHeight + 24
+            radius: 12
+            color: Theme.gray(0.08)
 
-            SymbolIcon {
-                name: "magnifyingglass"
-                size: 15
-                color: Theme.gray(0.5)
-            }
+            RowLayout {
+                id: fieldRow
+                anchors.fill: parent
+                anchors.leftMargin: 16
+                anchors.rightMargin: 16
+                anchors.topMargin: 12
+                anchors.bottomMargin: 12
+                spacing: 8
 
-            TextField {
-                id: field
-                objectName: "searchField"
-                Layout.fillWidth: true
-                focus: true
-                background: null
-                padding: 0
-                font.pixelSize: 15
-                color: Theme.primary
-                placeholderText: "Search app names, window titles, or text in screenshots..."
-                placeholderTextColor: Theme.secondary
-                selectByMouse: true
-                onTextChanged: root.search.searchText = text
-                Keys.onDownPressed: root.moveIntoResults()
-                Keys.onReturnPressed: root.openTopHit()
-                Keys.onEnterPressed: root.openTopHit()
-                Keys.onEscapePressed: (event) => {
-                    event.accepted = text.length > 0
-                    clear()
+                SymbolIcon {
+                    name: "magnifyingglass"
+                    size: 15
+                    color: Theme.gray(0.5)
                 }
-                Connections {
-                    target: root.search
-                    function onSearchTextChanged() {
-                        if (field.text !== root.search.searchText)
-                            field.text = root.search.searchText
+
+                TextField {
+                    id: field
+                    objectName: "searchField"
+                    Layout.fillWidth: true
+                    focus: true
+                    background: null
+                    padding: 0
+                    font.pixelSize: 15
+                    color: Theme.primary
+                    placeholderText: "Search app names, window titles, or text in screenshots..."
+                    placeholderTextColor: Theme.secondary
+                    selectByMouse: true
+                    onTextChanged: root.search.searchText = text
+                    Keys.onDownPressed: root.moveIntoResults()
+                    Keys.onReturnPressed: root.openTopHit()
+                    Keys.onEnterPressed: root.openTopHit()
+                    // Escape clears the query, and on an empty one closes the window.
+                    Keys.onEscapePressed: (event) => {
+                        event.accepted = true
+                        if (text.length > 0)
+                            clear()
+                        else if (Window.window)
+                            Window.window.close()
+                    }
+                    Connections {
+                        target: root.search
+                        function onSearchTextChanged() {
+                            if (field.text !== root.search.searchText)
+                                field.text = root.search.searchText
+                        }
                     }
                 }
-            }
 
-            SymbolIcon {
-                id: clearButton
-                objectName: "clearButton"
-                visible: field.text.length > 0
-                name: "xmark.circle.fill"
-                size: 13
-                color: Theme.gray(0.4)
-                TapHandler {
-                    onTapped: {
-                        field.clear()
-                        field.forceActiveFocus()
+                SymbolIcon {
+                    id: clearButton
+                    objectName: "clearButton"
+                    visible: field.text.length > 0
+                    name: "xmark.circle.fill"
+                    size: 13
+                    color: Theme.gray(0.4)
+                    TapHandler {
+                        onTapped: {
+                            field.clear()
+                            field.forceActiveFocus()
+                        }
                     }
+                    HoverHandler { cursorShape: Qt.PointingHandCursor }
                 }
-                HoverHandler { cursorShape: Qt.PointingHandCursor }
             }
+        }
+
+        CaptureStateBadge {
+            visible: root.controls !== null
+            controls: root.controls
+        }
+
+        AppMenuButton {
+            visible: root.controls !== null
+            controls: root.controls
         }
     }
 
@@ -89,6 +111,7 @@ ColumnLayout {
     }
 
     Text {
+        textFormat: Text.PlainText
         objectName: "applicationsFailure"
         Layout.fillWidth: true
         visible: text.length > 0

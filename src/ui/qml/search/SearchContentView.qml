@@ -63,6 +63,7 @@ FocusScope {
             running: parent.visible
         }
         Text {
+            textFormat: Text.PlainText
             Layout.alignment: Qt.AlignHCenter
             text: "Searching..."
             font.pixelSize: 13

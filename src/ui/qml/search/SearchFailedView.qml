@@ -20,6 +20,7 @@ Item {
             color: Theme.red
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "searchFailedText"
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
@@ -30,6 +31,7 @@ Item {
             color: Theme.red
         }
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             wrapMode: Text.Wrap

@@ -7,6 +7,7 @@ import Pellux
 FocusScope {
     id: root
     required property SearchModel search
+    property AppControls controls: null
 
     function typeIntoSearchField(event) {
         if (event.text.length === 0 || event.modifiers & (Qt.ControlModifier | Qt.AltModifier | Qt.MetaModifier))
@@ -36,6 +37,7 @@ FocusScope {
             Layout.rightMargin: 24
             Layout.bottomMargin: 20
             search: root.search
+            controls: root.controls
             focus: true
             onMoveIntoResults: {
                 if (root.search.navigate(Qt.Key_Down, content.columns))
@@ -65,4 +67,11 @@ FocusScope {
     }
 
     Keys.onPressed: (event) => event.accepted = root.typeIntoSearchField(event)
+    // Escape with nothing typed closes the window, wherever the keyboard is.
+    Keys.onEscapePressed: (event) => {
+        if (root.search.searchText.length > 0)
+            root.search.searchText = ""
+        else if (Window.window)
+            Window.window.close()
+    }
 }

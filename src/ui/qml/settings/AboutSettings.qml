@@ -22,6 +22,7 @@ SettingsPane {
             fillMode: Image.PreserveAspectFit
         }
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
             text: "Pellux"
@@ -30,6 +31,7 @@ SettingsPane {
             color: Theme.primary
         }
         Text {
+            textFormat: Text.PlainText
             objectName: "versionText"
             Layout.fillWidth: true
             horizontalAlignment: Text.AlignHCenter
@@ -44,6 +46,7 @@ SettingsPane {
         FormRow {
             label: "Email"
             Text {
+                textFormat: Text.PlainText
                 text: root.settings.contactAddress
                 font.pixelSize: Theme.body
                 font.underline: link.hovered
@@ -62,6 +65,7 @@ SettingsPane {
     FormSection {
         title: "Legal"
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             Layout.margins: 12
             text: root.settings.legalNotice

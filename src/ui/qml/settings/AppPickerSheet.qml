@@ -36,6 +36,7 @@ Window {
         spacing: 0
 
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             Layout.margins: 16
             Layout.bottomMargin: 12
@@ -105,6 +106,7 @@ Window {
             }
 
             Text {
+                textFormat: Text.PlainText
                 anchors.centerIn: parent
                 visible: list.count === 0
                 text: root.settings.searchText.length > 0 ? "No applications match" : "No running applications"
@@ -121,6 +123,7 @@ Window {
             Layout.topMargin: 12
             Layout.bottomMargin: 12
             Text {
+                textFormat: Text.PlainText
                 objectName: "excludedCountText"
                 Layout.fillWidth: true
                 text: root.settings.excludedCountText

@@ -29,6 +29,7 @@ Rectangle {
             fallbackSymbol: "app"
         }
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             text: root.name
             font.pixelSize: Theme.body

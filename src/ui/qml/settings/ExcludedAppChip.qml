@@ -26,6 +26,7 @@ Rectangle {
             fallbackSymbol: "app.fill"
         }
         Text {
+            textFormat: Text.PlainText
             text: root.name
             font.pixelSize: Theme.caption
             color: Theme.primary

@@ -31,6 +31,7 @@ ColumnLayout {
         spacing: 12
 
         Text {
+            textFormat: Text.PlainText
             visible: root.label.length > 0
             Layout.fillWidth: true
             text: root.label

@@ -12,6 +12,7 @@ ColumnLayout {
     spacing: 6
 
     Text {
+        textFormat: Text.PlainText
         visible: root.title.length > 0
         Layout.leftMargin: 4
         text: root.title

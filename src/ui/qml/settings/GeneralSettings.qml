@@ -25,6 +25,7 @@ SettingsPane {
             }
         }
         Text {
+            textFormat: Text.PlainText
             Layout.fillWidth: true
             Layout.leftMargin: 12
             Layout.rightMargin: 12

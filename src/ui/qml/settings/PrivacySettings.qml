@@ -25,6 +25,7 @@ SettingsPane {
                     color: Theme.orange
                 }
                 Text {
+                    textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: "Pellux requires screen recording permission to function"
                     font.pixelSize: Theme.body
@@ -33,6 +34,7 @@ SettingsPane {
                 }
             }
             Text {
+                textFormat: Text.PlainText
                 Layout.fillWidth: true
                 text: "If you're having trouble granting permission, click the button below to open the correct settings."
                 font.pixelSize: Theme.caption
@@ -58,12 +60,14 @@ SettingsPane {
                 Layout.fillWidth: true
                 spacing: 2
                 Text {
+                    textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: "Choose apps to exclude from capture"
                     font.pixelSize: Theme.callout
                     color: Theme.primary
                 }
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "excludedCaption"
                     Layout.fillWidth: true
                     text: root.settings.excludedCaption

@@ -69,6 +69,7 @@ ApplicationWindow {
                             color: sectionRow.isSelected ? "white" : Theme.accent
                         }
                         Text {
+                            textFormat: Text.PlainText
                             Layout.fillWidth: true
                             text: sectionRow.modelData.title
                             font.pixelSize: Theme.body
@@ -100,6 +101,7 @@ ApplicationWindow {
                 Layout.rightMargin: 16
                 spacing: 12
                 Text {
+                    textFormat: Text.PlainText
                     objectName: "paneTitle"
                     Layout.fillWidth: true
                     text: window.currentSection.title

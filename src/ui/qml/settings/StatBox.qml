@@ -21,11 +21,13 @@ Rectangle {
         anchors.margins: 8
         spacing: 4
         Text {
+            textFormat: Text.PlainText
             text: root.title
             font.pixelSize: Theme.caption
             color: Theme.secondary
         }
         Text {
+            textFormat: Text.PlainText
             text: root.value
             font.pixelSize: Theme.title3
             font.weight: Font.DemiBold

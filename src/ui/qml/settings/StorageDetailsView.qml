@@ -26,6 +26,7 @@ Popup {
         default property alias value: valueSlot.data
         Layout.fillWidth: true
         Text {
+            textFormat: Text.PlainText
             text: parent.label
             font.pixelSize: 11
             color: Theme.secondary
@@ -42,6 +43,7 @@ Popup {
         spacing: 12
 
         Text {
+            textFormat: Text.PlainText
             text: "Storage Details"
             font.pixelSize: Theme.headline
             font.bold: true
@@ -56,6 +58,7 @@ Popup {
             LabelRow {
                 label: "Total Storage:"
                 Text {
+                    textFormat: Text.PlainText
                     text: Format.bytes(root.storage ? root.storage.storageUsed : 0)
                     font.pixelSize: 11
                     font.weight: Font.Medium
@@ -65,6 +68,7 @@ Popup {
             LabelRow {
                 label: "Screenshots:"
                 Text {
+                    textFormat: Text.PlainText
                     text: (root.storage ? root.storage.recordingCount : 0) + " files"
                     font.pixelSize: 11
                     color: Theme.primary
@@ -86,6 +90,7 @@ Popup {
                 visible: root.isOptimizing
                 label: "Space Saved:"
                 Text {
+                    textFormat: Text.PlainText
                     text: Format.bytes(root.optimizer ? root.optimizer.savedBytes : 0)
                     font.pixelSize: 11
                     color: Theme.green
@@ -98,6 +103,7 @@ Popup {
         ColumnLayout {
             spacing: 4
             Text {
+                textFormat: Text.PlainText
                 text: "Storage Optimization Active"
                 font.pixelSize: 10
                 font.weight: Font.Medium
@@ -107,6 +113,7 @@ Popup {
                 model: ["\u2022 WebP compression enabled", "\u2022 Delta frames for static content",
                         "\u2022 Dynamic capture intervals", "\u2022 Older screenshots auto-compressed"]
                 Text {
+                    textFormat: Text.PlainText
                     required property string modelData
                     text: modelData
                     font.pixelSize: 9

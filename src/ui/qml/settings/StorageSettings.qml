@@ -14,6 +14,7 @@ SettingsPane {
         FormRow {
             label: "Storage used"
             Text {
+                textFormat: Text.PlainText
                 objectName: "storageUsed"
                 text: Format.bytes(root.storage ? root.storage.storageUsed : 0)
                 font.pixelSize: Theme.body
@@ -25,6 +26,7 @@ SettingsPane {
             label: "Total recordings"
             divider: true
             Text {
+                textFormat: Text.PlainText
                 objectName: "recordingCount"
                 text: root.storage ? root.storage.recordingCount : 0
                 font.pixelSize: Theme.body

@@ -47,12 +47,14 @@ Rectangle {
                     color: Format.storageColor(root.storageUsed)
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: Format.bytes(root.storageUsed)
                     font.pixelSize: 11
                     font.weight: Font.Medium
                     color: Theme.primary
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: "used"
                     font.pixelSize: 11
                     color: Theme.secondary
@@ -85,6 +87,7 @@ Rectangle {
                 color: Theme.secondary
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "screenshotCount"
                 text: root.recordingCount
                 font.pixelSize: 11
@@ -92,6 +95,7 @@ Rectangle {
                 color: Theme.primary
             }
             Text {
+                textFormat: Text.PlainText
                 text: "screenshots"
                 font.pixelSize: 11
                 color: Theme.secondary
@@ -114,6 +118,7 @@ Rectangle {
                     color: parent.parent.tint
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: "Clean Up"
                     font.pixelSize: 11
                     color: parent.parent.tint
