@@ -1,5 +1,6 @@
 #include "ui/Formatting.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pellux {
@@ -101,6 +102,36 @@ QColor storageLevelColor(StorageLevel level)
         break;
     }
     return QColor(0xFF, 0x3B, 0x30);
+}
+
+QString displayedName(const QString &text, int maxLength)
+{
+    QString shown;
+    shown.reserve(std::min<qsizetype>(text.size(), maxLength) + 2);
+    shown += QChar(0x2068); // first strong isolate
+    int marks = 0;
+    int kept = 0;
+    for (const char32_t c : text.toUcs4()) {
+        if (kept >= maxLength) {
+            shown += QChar(0x2026);
+            break;
+        }
+        if ((c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069))
+            continue;
+        const QChar::Category category = QChar::category(c);
+        const bool mark = category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing
+            || category == QChar::Mark_SpacingCombining;
+        marks = mark ? marks + 1 : 0;
+        if (marks > 2)
+            continue;
+        if (category == QChar::Other_Control || c == 0x2028 || c == 0x2029)
+            shown += QLatin1Char(' ');
+        else
+            shown += QString::fromUcs4(&c, 1);
+        ++kept;
+    }
+    shown += QChar(0x2069); // pop directional isolate
+    return shown;
 }
 
 } // namespace pellux

@@ -19,6 +19,13 @@ QString fileStyleByteCount(qint64 bytes);
 // "12 KB", "123.4 MB", "1.5 GB" (1 KB = 1024 bytes).
 QString memoryStyleByteCount(qint64 bytes);
 
+// A title or name from the screen as the windows show it, as plain text: control characters
+// become spaces, explicit bidirectional embeddings, overrides and isolates go (so "rtl \u202Eevil.exe"
+// reads "rtl evil.exe"), runs of combining marks are cut to two, and at most `maxLength`
+// characters are kept; the whole is set in a first-strong isolate so that it cannot reorder the
+// text around it.
+QString displayedName(const QString &text, int maxLength = 300);
+
 // The disk-use level the storage toolbar shows, from the bytes used: below 1 GiB green, below
 // 5 GiB yellow, below 10 GiB orange, from 10 GiB on red.
 enum class StorageLevel { green, yellow, orange, red };

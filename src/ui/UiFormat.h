@@ -18,6 +18,8 @@ public:
 
     Q_INVOKABLE QString bytes(qint64 count) const;
     Q_INVOKABLE QColor storageColor(qint64 bytesUsed) const;
+    // A window title or application name as shown (ui/Formatting.h, displayedName).
+    Q_INVOKABLE QString name(const QString &text) const;
 };
 
 } // namespace pellux

@@ -179,3 +179,20 @@ INSTANTIATE_TEST_SUITE_P(DebugMode, DebugTestCaptureTest, ::testing::Values(true
 
 } // namespace
 } // namespace pellux
+
+// Names come from other programs: they may not reorder the card, draw across it or run on.
+TEST(Formatting, NamesFromTheScreenAreShownTamed)
+{
+    const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
+    const struct {
+        QString text, shown;
+    } cases[] = {
+        { "rtl \u202Eevil.exe", fsi + "rtl evil.exe" + pdi },
+        { "a" + QString(10'000, QChar(0x0301)) + "b", fsi + "a\u0301\u0301b" + pdi },
+        { "line\nbreak\ttab", fsi + "line break tab" + pdi },
+        { QString(400, 'x'), fsi + QString(300, 'x') + "\u2026" + pdi },
+        { "Caf\u00e9 \u05e9\u05dc\u05d5\u05dd", fsi + "Caf\u00e9 \u05e9\u05dc\u05d5\u05dd" + pdi },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(pellux::displayedName(c.text), c.shown) << c.text.left(40).toStdString();
+}

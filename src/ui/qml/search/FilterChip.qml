@@ -34,7 +34,7 @@ Rectangle {
 
         Text {
             textFormat: Text.PlainText
-            text: root.title
+            text: Format.name(root.title)
             font.pixelSize: 13
             font.weight: Font.Medium
             color: root.isSelected ? "white" : Theme.black(0.7)

@@ -31,7 +31,7 @@ Rectangle {
         Text {
             textFormat: Text.PlainText
             Layout.fillWidth: true
-            text: root.name
+            text: Format.name(root.name)
             font.pixelSize: Theme.body
             color: Theme.primary
             elide: Text.ElideRight

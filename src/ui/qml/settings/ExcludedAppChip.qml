@@ -27,7 +27,7 @@ Rectangle {
         }
         Text {
             textFormat: Text.PlainText
-            text: root.name
+            text: Format.name(root.name)
             font.pixelSize: Theme.caption
             color: Theme.primary
         }
