@@ -38,6 +38,9 @@ TEST(SearchSnippet, TheMatchedLineEscapedWithTheQueryInBold)
         { longLine, "needle", ellipsis + words('w', 35, 49) + " <b>needle</b> " + words('x', 10, 24) + ellipsis },
         { "line one\n" + longLine, "needle",
             ellipsis + words('w', 35, 49) + " <b>needle</b> " + words('x', 10, 24) + ellipsis },
+        { QString(longLine).replace(QLatin1String(" needle "), QLatin1String(" needle needle ")), "needle",
+            ellipsis + words('w', 35, 49) + " <b>needle</b> <b>needle</b> " + words('x', 10, 22) + ellipsis },
+        { words('w', 10, 99) + " needle", "needle", ellipsis + words('w', 85, 99) + " <b>needle</b>" },
         // One long word is cut inside.
         { QString(100, QLatin1Char('a')) + "needle", "needle",
             ellipsis + QString(60, QLatin1Char('a')) + "<b>needle</b>" },
@@ -46,6 +49,7 @@ TEST(SearchSnippet, TheMatchedLineEscapedWithTheQueryInBold)
             "&lt;b&gt;x&lt;/b&gt; &amp; &lt;img src=http://example.com/x.png&gt; <b>database</b>" },
         { "a <b> tag", "<b>", "a <b>&lt;b&gt;</b> tag" },
         { "tab\there database", "database", "tab here <b>database</b>" },
+        { "  indented database  \n", "database", "indented <b>database</b>" },
         // Not in the text: only the title or the application name matched.
         { "nothing here", "database", std::nullopt },
         { "", "database", std::nullopt },

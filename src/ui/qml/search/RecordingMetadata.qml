@@ -34,36 +34,18 @@ Item {
                 font.weight: Font.Medium
                 color: Theme.primary
             }
-            Rectangle {
-                objectName: "similarBadge"
-                visible: root.similarCount > 0
-                implicitWidth: badgeText.implicitWidth + 12
-                implicitHeight: badgeText.implicitHeight + 4
-                radius: height / 2
-                color: root.expanded ? "black" : Theme.gray(0.12)
-                Accessible.role: Accessible.Button
-                Accessible.name: root.expanded ? qsTr("Hide the %n like this", "", root.similarCount)
-                                               : qsTr("Show %n more like this", "", root.similarCount)
-                ToolTip.visible: badgeHover.hovered
-                ToolTip.delay: 500
-                ToolTip.text: root.expanded ? qsTr("Hide the results with the same window and text")
-                                            : qsTr("%n more with the same window and text", "", root.similarCount)
-                Text {
-                    id: badgeText
-                    anchors.centerIn: parent
-                    text: (root.expanded ? "\u2212" : "+") + root.similarCount
-                    font.pixelSize: 11
-                    font.weight: Font.Medium
-                    color: root.expanded ? "white" : Theme.black(0.7)
-                }
-                TapHandler { onTapped: root.similarToggled() }
-                HoverHandler { id: badgeHover; cursorShape: Qt.PointingHandCursor }
+            // Built only where needed: a keystroke can build a screenful of new cards at once.
+            Loader {
+                active: root.similarCount > 0
+                visible: active
+                sourceComponent: similarBadge
             }
             Text {
                 objectName: "relativeTime"
                 text: root.relativeTime
                 font.pixelSize: 11
                 color: Theme.secondary
+                // The attached tool tip shares one popup among all cards, made when first shown.
                 ToolTip.visible: timeHover.hovered
                 ToolTip.delay: 500
                 ToolTip.text: root.absoluteTime
@@ -97,5 +79,33 @@ Item {
         }
 
         Item { Layout.fillHeight: true }
+    }
+
+    Component {
+        id: similarBadge
+        Rectangle {
+            objectName: "similarBadge"
+            implicitWidth: badgeText.implicitWidth + 12
+            implicitHeight: badgeText.implicitHeight + 4
+            radius: height / 2
+            color: root.expanded ? "black" : Theme.gray(0.12)
+            Accessible.role: Accessible.Button
+            Accessible.name: root.expanded ? qsTr("Hide the %n like this", "", root.similarCount)
+                                           : qsTr("Show %n more like this", "", root.similarCount)
+            ToolTip.visible: badgeHover.hovered
+            ToolTip.delay: 500
+            ToolTip.text: root.expanded ? qsTr("Hide the results with the same window and text")
+                                        : qsTr("%n more with the same window and text", "", root.similarCount)
+            Text {
+                id: badgeText
+                anchors.centerIn: parent
+                text: (root.expanded ? "\u2212" : "+") + root.similarCount
+                font.pixelSize: 11
+                font.weight: Font.Medium
+                color: root.expanded ? "white" : Theme.black(0.7)
+            }
+            TapHandler { onTapped: root.similarToggled() }
+            HoverHandler { id: badgeHover; cursorShape: Qt.PointingHandCursor }
+        }
     }
 }
