@@ -116,7 +116,9 @@ struct SimpleDatabaseManager::Impl {
     // recording rows went.
     int dropPendingWrites(const QSet<QString> &recordingIds);
 
-    std::optional<std::vector<Recording>> searchText(const QString &query, const std::optional<QString> &appName);
+    std::optional<SearchAnswer> searchText(const QString &query, const std::optional<QString> &appName);
+    // The snippet and text key of each row, in order; empty when the texts cannot be read.
+    std::vector<SearchHit> searchHits(const std::vector<SearchRow> &rows, const QString &query);
     // `answered` turns false when the statement cannot be prepared or fails while reading.
     std::vector<SearchRow> plainSearchRows(
         const QString &pattern, const std::optional<QString> &appName, bool *answered);

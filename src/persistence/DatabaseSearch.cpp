@@ -33,8 +33,8 @@ void SimpleDatabaseManager::findText(
 {
     d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
         SearchAnswer answer;
-        if (std::optional<std::vector<Recording>> results = d->searchText(query, appName))
-            answer.recordings = std::move(*results);
+        if (std::optional<SearchAnswer> results = d->searchText(query, appName))
+            answer = std::move(*results);
         else // the failed statement was the connection's last: its message is still there
             answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
         postToMain([completion, answer = std::move(answer)]() mutable { completion(std::move(answer)); });
@@ -76,7 +76,42 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     return rows;
 }
 
-std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::searchText(
+std::vector<SearchHit> SimpleDatabaseManager::Impl::searchHits(const std::vector<SearchRow> &rows, const QString &query)
+{
+    // Only the rows shown (at most 100), by the index on recording_id; on this queue, so the
+    // window's thread never folds a text.
+    Statement select(db, "SELECT text FROM ocr_text WHERE recording_id = ?1 ORDER BY id");
+    std::vector<SearchHit> hits;
+    hits.reserve(rows.size());
+    for (const SearchRow &row : rows) {
+        SearchHit hit;
+        if (!select.prepared() || !select.reset()) {
+            log::failure(
+                QStringLiteral("ERROR searchText: cannot read the texts of the results - %1").arg(errorMessage()));
+            return {};
+        }
+        select.bind(1, row.id);
+        int rc = SQLITE_ROW;
+        QString all;
+        while ((rc = select.step()) == SQLITE_ROW) {
+            const QString text = select.text(0).value_or(QString());
+            if (!hit.snippet)
+                hit.snippet = search_snippet::snippetFor(text, query);
+            all += text;
+            all += QChar(0x1f); // texts ["a b"] and ["a", "b"] differ
+        }
+        if (rc != SQLITE_DONE) {
+            log::failure(
+                QStringLiteral("ERROR searchText: cannot read the texts of the results - %1").arg(errorMessage()));
+            return {};
+        }
+        hit.textKey = qHash(all);
+        hits.push_back(std::move(hit));
+    }
+    return hits;
+}
+
+std::optional<SearchAnswer> SimpleDatabaseManager::Impl::searchText(
     const QString &query, const std::optional<QString> &appName)
 {
     if (!db) {
@@ -100,10 +135,18 @@ std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::searchText(
     if (!answered)
         return std::nullopt;
     const size_t matches = rows.size();
-    std::vector<Recording> results = recordingsFromSearchRows(std::move(rows), "searchText");
+    SearchAnswer answer;
+    const std::vector<SearchHit> hits = searchHits(rows, query);
+    // The rows that become recordings keep their hits, in step.
+    for (size_t i = 0; i < hits.size(); ++i) {
+        const SearchRow &row = rows[i];
+        if (row.id && row.path && uuidFromIdText(*row.id))
+            answer.hits.push_back(hits[i]);
+    }
+    answer.recordings = recordingsFromSearchRows(std::move(rows), "searchText");
     log::debug(QStringLiteral("DEBUG searchText: Total matches found: %1").arg(matches));
-    log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(results.size()));
-    return results;
+    log::debug(QStringLiteral("DEBUG searchText: Returning %1 recordings").arg(answer.recordings.size()));
+    return answer;
 }
 
 std::optional<QUuid> database::uuidFromIdText(const QString &text)

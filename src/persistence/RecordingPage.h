@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/SearchSnippet.h"
 
 #include <QString>
 #include <QStringList>
@@ -30,9 +31,20 @@ struct RecordingPage {
 
 // The answers of a text search and of the application names, with the reason of a failure
 // (empty when answered), so that "nothing found" and "could not look" differ.
+// What a text search knows of a result beyond its recording.
+struct SearchHit {
+    // The line of its text where the query occurs; absent when only its title or application
+    // name matched (the card shows those already).
+    std::optional<search_snippet::Snippet> snippet;
+    // A hash of all its recognised text, so that results showing the same text can be told.
+    size_t textKey = 0;
+};
+
 struct SearchAnswer {
     std::vector<Recording> recordings;
     QString error;
+    // One per recording, in the same order; empty when the texts could not be read.
+    std::vector<SearchHit> hits;
 };
 
 struct ApplicationNames {

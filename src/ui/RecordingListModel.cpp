@@ -3,8 +3,11 @@
 #include "ui/Formatting.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace pellux {
 
@@ -14,7 +17,7 @@ RecordingListModel::RecordingListModel(const Clock &clock, QObject *parent)
 {
     m_relativeTimeRefresh.setInterval(std::chrono::minutes(1));
     connect(&m_relativeTimeRefresh, &QTimer::timeout, this, [this] {
-        if (!m_recordings.empty())
+        if (!m_shown.empty())
             emit dataChanged(index(0), index(count() - 1), { RelativeTimeRole });
     });
     m_relativeTimeRefresh.start();
@@ -27,11 +30,30 @@ QString RecordingListModel::imageSource(const Recording &recording)
     return QStringLiteral("image://recording/") + QString::fromLatin1(QUrl::toPercentEncoding(recording.localPath()));
 }
 
+QString RecordingListModel::absoluteTime(const QDateTime &when, const QLocale &locale)
+{
+    // The long time format names the time zone ("Coordinated Universal Time"), which says nothing
+    // about a capture on this machine. Worked out once per locale: cards ask for every row built.
+    thread_local QString formatLocale;
+    thread_local QString timeFormat;
+    if (formatLocale != locale.name() || timeFormat.isEmpty()) {
+        formatLocale = locale.name();
+        timeFormat = locale.timeFormat(QLocale::LongFormat);
+        timeFormat.remove(QRegularExpression(QStringLiteral("\\s*\\bt+\\b")));
+        timeFormat = timeFormat.trimmed();
+    }
+    return QStringLiteral("%1, %2").arg(
+        locale.toString(when.date(), QLocale::LongFormat), locale.toString(when.time(), timeFormat));
+}
+
 QVariant RecordingListModel::data(const QModelIndex &index, int role) const
 {
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
-    const Recording &recording = m_recordings[size_t(index.row())];
+    const Card &card = m_shown[size_t(index.row())];
+    const Recording &recording = card.recording;
+    const auto dateTime
+        = [&] { return QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(recording.timestamp) * 1000.0)); };
     switch (role) {
     case IdRole:
         return recording.idText();
@@ -47,7 +69,15 @@ QVariant RecordingListModel::data(const QModelIndex &index, int role) const
     case RelativeTimeRole:
         return abbreviatedRelativeTime(recording.timestamp, m_clock.now());
     case TimestampRole:
-        return QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(recording.timestamp) * 1000.0));
+        return dateTime();
+    case AbsoluteTimeRole:
+        return absoluteTime(dateTime());
+    case SnippetRole:
+        return card.snippet;
+    case SimilarCountRole:
+        return card.similar;
+    case ExpandedRole:
+        return card.expanded;
     default:
         return {};
     }
@@ -63,59 +93,145 @@ QHash<int, QByteArray> RecordingListModel::roleNames() const
         { WindowTitleRole, "windowTitle" },
         { RelativeTimeRole, "relativeTime" },
         { TimestampRole, "timestamp" },
+        { AbsoluteTimeRole, "absoluteTime" },
+        { SnippetRole, "snippet" },
+        { SimilarCountRole, "similarCount" },
+        { ExpandedRole, "expanded" },
     };
 }
 
-void RecordingListModel::setRecordings(std::vector<Recording> recordings)
+std::vector<Recording> RecordingListModel::recordings() const
 {
-    // Both lists are newest first, so recordings in both keep their order: one walk removes what
+    std::vector<Recording> shown;
+    shown.reserve(m_shown.size());
+    for (const Card &card : m_shown)
+        shown.push_back(card.recording);
+    return shown;
+}
+
+std::vector<RecordingListModel::Card> RecordingListModel::visible() const
+{
+    std::vector<Card> cards;
+    bool hiding = false;
+    for (const Card &card : m_all) {
+        if (card.head == card.recording.id)
+            hiding = !card.expanded;
+        else if (hiding)
+            continue;
+        cards.push_back(card);
+    }
+    return cards;
+}
+
+void RecordingListModel::setRecordings(std::vector<Recording> recordings, const std::vector<SearchHit> &hits)
+{
+    QSet<QUuid> expanded;
+    for (const Card &card : m_all) {
+        if (card.expanded)
+            expanded.insert(card.recording.id);
+    }
+    const bool grouped = hits.size() == recordings.size();
+    std::vector<Card> all;
+    all.reserve(recordings.size());
+    std::optional<size_t> head; // the first card of the group the last card belongs to
+    for (size_t i = 0; i < recordings.size(); ++i) {
+        Card card { std::move(recordings[i]), {}, {}, 0, false, {} };
+        if (grouped) {
+            card.textKey = hits[i].textKey;
+            if (hits[i].snippet)
+                card.snippet = search_snippet::markup(*hits[i].snippet);
+        }
+        if (head && card.textKey && all[*head].textKey == card.textKey
+            && all[*head].recording.appName == card.recording.appName
+            && all[*head].recording.windowTitle == card.recording.windowTitle) {
+            card.head = all[*head].recording.id;
+            ++all[*head].similar;
+        } else {
+            head = all.size();
+            card.head = card.recording.id;
+            card.expanded = expanded.contains(card.recording.id);
+        }
+        all.push_back(std::move(card));
+    }
+    for (Card &card : all) {
+        if (card.similar == 0)
+            card.expanded = false;
+    }
+    m_all = std::move(all);
+    show(visible());
+}
+
+void RecordingListModel::show(std::vector<Card> cards)
+{
+    // Both lists are newest first, so cards in both keep their order: one walk removes what
     // left and inserts what came, and the cards of the recordings that stay keep their images
     // (typing one more letter mostly narrows the results).
     const int before = count();
-    // The incoming recordings not yet placed; an old row whose recording is not among them goes.
+    // The incoming cards not yet placed; an old row whose recording is not among them goes.
     QSet<QUuid> remaining;
-    remaining.reserve(qsizetype(recordings.size()));
-    for (const Recording &r : recordings)
-        remaining.insert(r.id);
+    remaining.reserve(qsizetype(cards.size()));
+    for (const Card &c : cards)
+        remaining.insert(c.recording.id);
     size_t row = 0;
     size_t next = 0;
-    while (row < m_recordings.size() || next < recordings.size()) {
-        if (row < m_recordings.size() && next < recordings.size() && m_recordings[row].id == recordings[next].id) {
-            remaining.remove(recordings[next].id);
-            m_recordings[row] = std::move(recordings[next]);
+    while (row < m_shown.size() || next < cards.size()) {
+        if (row < m_shown.size() && next < cards.size() && m_shown[row].recording.id == cards[next].recording.id) {
+            remaining.remove(cards[next].recording.id);
+            m_shown[row] = std::move(cards[next]);
             ++row;
             ++next;
             continue;
         }
-        if (row < m_recordings.size() && !remaining.contains(m_recordings[row].id)) {
+        if (row < m_shown.size() && !remaining.contains(m_shown[row].recording.id)) {
             size_t end = row + 1;
-            while (end < m_recordings.size() && !remaining.contains(m_recordings[end].id))
+            while (end < m_shown.size() && !remaining.contains(m_shown[end].recording.id))
                 ++end;
             beginRemoveRows({}, int(row), int(end) - 1);
-            m_recordings.erase(m_recordings.begin() + qsizetype(row), m_recordings.begin() + qsizetype(end));
+            m_shown.erase(m_shown.begin() + qsizetype(row), m_shown.begin() + qsizetype(end));
             endRemoveRows();
             continue;
         }
-        // recordings[next] is new here: it goes in before the current row, which comes later in
-        // the incoming list.
-        const Recording *stays = row < m_recordings.size() ? &m_recordings[row] : nullptr;
+        // cards[next] is new here: it goes in before the current row, which comes later in the
+        // incoming list.
+        const Card *stays = row < m_shown.size() ? &m_shown[row] : nullptr;
         size_t end = next + 1;
-        while (end < recordings.size() && (!stays || recordings[end].id != stays->id))
+        while (end < cards.size() && (!stays || cards[end].recording.id != stays->recording.id))
             ++end;
         for (size_t i = next; i < end; ++i)
-            remaining.remove(recordings[i].id);
+            remaining.remove(cards[i].recording.id);
         beginInsertRows({}, int(row), int(row + (end - next)) - 1);
-        m_recordings.insert(m_recordings.begin() + qsizetype(row),
-            std::make_move_iterator(recordings.begin() + qsizetype(next)),
-            std::make_move_iterator(recordings.begin() + qsizetype(end)));
+        m_shown.insert(m_shown.begin() + qsizetype(row), std::make_move_iterator(cards.begin() + qsizetype(next)),
+            std::make_move_iterator(cards.begin() + qsizetype(end)));
         endInsertRows();
         row += end - next;
         next = end;
     }
-    if (!m_recordings.empty())
+    if (!m_shown.empty())
         emit dataChanged(index(0), index(count() - 1));
     if (count() != before)
         emit countChanged();
+}
+
+bool RecordingListModel::toggleSimilar(int row)
+{
+    if (row < 0 || row >= count() || m_shown[size_t(row)].similar == 0)
+        return false;
+    const QUuid id = m_shown[size_t(row)].recording.id;
+    for (Card &card : m_all) {
+        if (card.recording.id == id)
+            card.expanded = !card.expanded;
+    }
+    show(visible());
+    return true;
+}
+
+QUuid RecordingListModel::groupHead(const QUuid &id) const
+{
+    for (const Card &card : m_all) {
+        if (card.recording.id == id)
+            return card.head;
+    }
+    return {};
 }
 
 void RecordingListModel::appendRecordings(std::vector<Recording> recordings)
@@ -123,8 +239,12 @@ void RecordingListModel::appendRecordings(std::vector<Recording> recordings)
     if (recordings.empty())
         return;
     beginInsertRows({}, count(), count() + int(recordings.size()) - 1);
-    m_recordings.insert(
-        m_recordings.end(), std::make_move_iterator(recordings.begin()), std::make_move_iterator(recordings.end()));
+    for (Recording &recording : recordings) {
+        const QUuid id = recording.id;
+        Card card { std::move(recording), {}, {}, 0, false, id };
+        m_all.push_back(card);
+        m_shown.push_back(std::move(card));
+    }
     endInsertRows();
     emit countChanged();
 }
@@ -142,8 +262,8 @@ void RecordingListModel::fetchMore(const QModelIndex &parent)
 
 int RecordingListModel::indexOf(const QUuid &id) const
 {
-    for (size_t i = 0; i < m_recordings.size(); ++i) {
-        if (m_recordings[i].id == id)
+    for (size_t i = 0; i < m_shown.size(); ++i) {
+        if (m_shown[i].recording.id == id)
             return int(i);
     }
     return -1;

@@ -1,9 +1,11 @@
 #pragma once
 
 #include "persistence/Recording.h"
+#include "persistence/RecordingPage.h"
 #include "runtime/Clock.h"
 
 #include <QAbstractListModel>
+#include <QLocale>
 #include <QTimer>
 #include <QtQml/qqmlregistration.h>
 #include <functional>
@@ -13,6 +15,9 @@
 namespace pellux {
 
 // The recordings a search produced, one row per card, in the order given (newest first).
+// Consecutive results of one window (application and title) showing the same text are one card
+// with a "+N" badge until it is expanded: the rows are the cards shown, so the keyboard, Enter
+// and the viewer all walk what is on screen.
 class RecordingListModel : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
@@ -31,6 +36,14 @@ public:
         // "5 min. ago", computed when the card asks.
         RelativeTimeRole,
         TimestampRole,
+        // "Tuesday, 8 December 2026, 20:37:10" in the locale's long format.
+        AbsoluteTimeRole,
+        // The matched line as styled text (escaped, the query in <b>); empty for none.
+        SnippetRole,
+        // On a group's first card, how many cards like it follow; 0 elsewhere.
+        SimilarCountRole,
+        // Whether those cards are shown.
+        ExpandedRole,
     };
     Q_ENUM(Roles)
 
@@ -45,21 +58,43 @@ public:
     void fetchMore(const QModelIndex &parent) override;
     void setFetchMore(std::function<void()> fetchMore) { m_fetchMore = std::move(fetchMore); }
 
-    int count() const { return static_cast<int>(m_recordings.size()); }
-    const std::vector<Recording> &recordings() const { return m_recordings; }
-    void setRecordings(std::vector<Recording> recordings);
+    // The cards shown.
+    int count() const { return static_cast<int>(m_shown.size()); }
+    const Recording &recordingAt(int row) const { return m_shown[size_t(row)].recording; }
+    std::vector<Recording> recordings() const;
+    // `hits` is empty, or one per recording (a text search's): then like results collapse.
+    void setRecordings(std::vector<Recording> recordings, const std::vector<SearchHit> &hits = {});
     void appendRecordings(std::vector<Recording> recordings);
-    // The row of the recording with this id, or -1.
+    // The row of the recording with this id among the cards shown, or -1.
     int indexOf(const QUuid &id) const;
+    // Shows or hides the cards like the one at `row`; false when it has none.
+    bool toggleSimilar(int row);
+    // The first card of the group the recording belongs to (itself when alone), or a null id.
+    QUuid groupHead(const QUuid &id) const;
 
     static QString imageSource(const Recording &recording);
+    static QString absoluteTime(const QDateTime &when, const QLocale &locale = QLocale());
 
 signals:
     void countChanged();
 
 private:
+    struct Card {
+        Recording recording;
+        QString snippet;
+        std::optional<size_t> textKey;
+        int similar = 0;
+        bool expanded = false;
+        QUuid head;
+    };
+
+    void show(std::vector<Card> cards);
+    std::vector<Card> visible() const;
+
     const Clock &m_clock;
-    std::vector<Recording> m_recordings;
+    // Every result, and the cards shown of them.
+    std::vector<Card> m_all;
+    std::vector<Card> m_shown;
     // "5 min. ago" becomes "6 min. ago" while the cards are shown.
     QTimer m_relativeTimeRefresh;
     std::function<void()> m_fetchMore;

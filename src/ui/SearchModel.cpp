@@ -104,7 +104,7 @@ void SearchModel::setSelectedIndex(int index)
 {
     if (index < -1 || index >= m_results.count())
         index = -1;
-    const QUuid id = index >= 0 ? m_results.recordings()[size_t(index)].id : QUuid();
+    const QUuid id = index >= 0 ? m_results.recordingAt(index).id : QUuid();
     m_selectedId = id;
     if (index == m_selectedIndex)
         return;
@@ -149,7 +149,7 @@ void SearchModel::performSearch()
     m_database.findText(m_searchText, app, [self, generation](SearchAnswer answer) {
         if (!self || generation != self->m_generation)
             return;
-        self->showResults(std::move(answer.recordings), answer.error);
+        self->showResults(std::move(answer.recordings), answer.error, answer.hits);
         self->setIsSearching(false);
         emit self->resultsShown();
     });
@@ -223,19 +223,34 @@ QCoro::Task<> SearchModel::refreshUniqueApps()
     emit uniqueAppsChanged();
 }
 
-void SearchModel::showResults(std::vector<Recording> recordings, const QString &failure)
+void SearchModel::showResults(
+    std::vector<Recording> recordings, const QString &failure, const std::vector<SearchHit> &hits)
 {
     setFailure(failure);
     setNextPage(std::nullopt);
+    m_results.setRecordings(std::move(recordings), hits);
+    followSelection();
+    updateContentState();
+}
+
+void SearchModel::followSelection()
+{
+    // The selected recording, or the card it is now folded into.
     const QUuid selected = m_selectedId;
-    m_results.setRecordings(std::move(recordings));
-    const int index = selected.isNull() ? -1 : m_results.indexOf(selected);
-    m_selectedId = index >= 0 ? selected : QUuid();
+    int index = selected.isNull() ? -1 : m_results.indexOf(selected);
+    if (index < 0 && !selected.isNull())
+        index = m_results.indexOf(m_results.groupHead(selected));
+    m_selectedId = index >= 0 ? m_results.recordingAt(index).id : QUuid();
     if (index != m_selectedIndex) {
         m_selectedIndex = index;
         emit selectedIndexChanged();
     }
-    updateContentState();
+}
+
+void SearchModel::toggleSimilar(int row)
+{
+    if (m_results.toggleSimilar(row))
+        followSelection();
 }
 
 void SearchModel::setFailure(const QString &reason)

@@ -75,6 +75,8 @@ public:
     // A chip was clicked: selects its application, or returns to all applications when it is the
     // one already selected.
     Q_INVOKABLE void toggleApp(const QString &app);
+    // The "+N" badge of the card at `row` was clicked: shows or hides the cards like it.
+    Q_INVOKABLE void toggleSimilar(int row);
     // Applies a navigation key to the selection; true when the key was used.
     Q_INVOKABLE bool navigate(int key, int columns);
 
@@ -101,7 +103,10 @@ private:
     QCoro::Task<> browseApp(QString app, quint64 generation);
     QCoro::Task<> fetchNextPage(QString app, RecordingPageCursor after, quint64 generation);
     void setNextPage(std::optional<RecordingPageCursor> next);
-    void showResults(std::vector<Recording> recordings, const QString &failure = {});
+    void showResults(
+        std::vector<Recording> recordings, const QString &failure = {}, const std::vector<SearchHit> &hits = {});
+    // Keeps the selection on its recording, or on the card it was folded into, as the rows change.
+    void followSelection();
     void setFailure(const QString &reason);
     void setIsSearching(bool on);
     void updateContentState();

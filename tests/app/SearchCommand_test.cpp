@@ -6,6 +6,9 @@
 #include "support/TestFiles.h"
 
 #include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <gtest/gtest.h>
 
@@ -126,4 +129,19 @@ TEST_F(SearchCommand, BadArgumentsAreUsageErrorsAndAMissingDatabaseAFailure)
         EXPECT_TRUE(run.out.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(home.pelluxFolder()));
+}
+
+// Each JSON result carries its matched line as plain text: nothing added, nothing escaped; null
+// when only the title matched.
+TEST_F(SearchCommand, JsonResultsCarryTheMatchedLine)
+{
+    addRecording(db(), 1'760'000'000, "Editor", "make notes", "/s/a.webp", "nothing to see");
+    addRecording(db(), 1'760'000'100, "Terminal", "sh", "/s/b.webp", "$ ls\nthe <b>MAKE</b> & step\nmore");
+    close();
+    const CommandRun run = runSearch({ "make", "--json" });
+    EXPECT_EQ(run.exitCode, kExitSuccess);
+    const QJsonArray results = QJsonDocument::fromJson(run.out.toUtf8()).array();
+    ASSERT_EQ(results.size(), 2);
+    EXPECT_EQ(results[0].toObject().value("snippet"), QJsonValue("the <b>MAKE</b> & step"));
+    EXPECT_EQ(results[1].toObject().value("snippet"), QJsonValue(QJsonValue::Null));
 }

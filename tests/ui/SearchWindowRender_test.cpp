@@ -200,7 +200,8 @@ TEST_F(SearchWindowRender, MarkupFromTheScreenIsShownAsTextAndFetchesNothing)
     const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
         const QString text = item->property("text").toString();
         // PlainText is 0: the characters themselves are drawn.
-        if (item->isVisible() && text.contains("<b>") && item->property("textFormat").toInt() != 0)
+        if (item->isVisible() && (text.contains("<b>Bold") || text.contains("<b>Cls"))
+            && item->property("textFormat").toInt() != 0)
             marked << text;
         for (QQuickItem *child : item->childItems())
             collect(child);

@@ -8,6 +8,8 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 
 #include <chrono>
 #include <cstdio>
@@ -50,6 +52,28 @@ void printLine(const Recording &recording)
         = QStringList { time, field(recording.appName), field(recording.windowTitle), field(recording.localPath()) }
               .join(QLatin1Char('\t'));
     std::printf("%s\n", line.toUtf8().constData());
+}
+
+// The results as JSON, each with its matched line as plain text ("snippet", null when only the
+// title or application name matched).
+QByteArray encodeResults(const SearchAnswer &answer)
+{
+    QByteArray out = "[";
+    for (size_t i = 0; i < answer.recordings.size(); ++i) {
+        QByteArray object = encodeRecording(answer.recordings[i]);
+        const std::optional<search_snippet::Snippet> &snippet
+            = i < answer.hits.size() ? answer.hits[i].snippet : std::optional<search_snippet::Snippet>();
+        const QJsonValue value = snippet ? QJsonValue(snippet->text) : QJsonValue(QJsonValue::Null);
+        // The value alone, from the one-element array QJsonDocument writes.
+        const QByteArray encoded = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).chopped(1).mid(1);
+        object.chop(1);
+        object += ",\"snippet\":" + encoded + '}';
+        if (i)
+            out += ',';
+        out += object;
+    }
+    out += ']';
+    return out;
 }
 
 } // namespace
@@ -121,7 +145,7 @@ int search(const CommandArguments &arguments)
     const std::vector<Recording> &results = found.recordings;
 
     if (options.json) {
-        std::printf("%s\n", encodeRecordings(results).constData());
+        std::printf("%s\n", encodeResults(found).constData());
     } else {
         for (const Recording &recording : results)
             printLine(recording);

@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import Pellux
 
-// One result: the screenshot, the application, how long ago, and the window title.
+// One result: the screenshot, the application, how long ago, the window title and the matched line.
 Item {
     id: root
     required property int index
@@ -10,8 +10,15 @@ Item {
     required property string appName
     required property string windowTitle
     required property string relativeTime
+    required property string absoluteTime
+    required property string snippet
+    required property int similarCount
+    required property bool expanded
     property bool isSelected: false
     signal opened()
+    signal similarToggled()
+
+    Accessible.description: absoluteTime
 
     CardBackground {
         anchors.fill: parent
@@ -35,6 +42,11 @@ Item {
             appName: root.appName
             windowTitle: root.windowTitle
             relativeTime: root.relativeTime
+            absoluteTime: root.absoluteTime
+            snippet: root.snippet
+            similarCount: root.similarCount
+            expanded: root.expanded
+            onSimilarToggled: root.similarToggled()
         }
     }
 }

@@ -19,8 +19,8 @@ GridView {
     readonly property int columns: Math.max(1, Math.floor((width - 2 * horizontalPadding + columnSpacing)
                                                           / (minimumColumnWidth + columnSpacing)))
     readonly property real cardWidth: (width - 2 * horizontalPadding + columnSpacing) / columns - columnSpacing
-    // The preview's 16:10 area and the two lines of text below it.
-    readonly property real cardHeight: cardWidth / 1.6 + 76
+    // The preview's 16:10 area and the three or four lines of text below it.
+    readonly property real cardHeight: cardWidth / 1.6 + 96
 
     function openViewer(row) {
         if (row < 0 || row >= count)
@@ -52,6 +52,7 @@ GridView {
         height: root.cardHeight
         isSelected: index === root.search.selectedIndex
         onOpened: root.openViewer(index)
+        onSimilarToggled: root.search.toggleSimilar(index)
     }
 
     Keys.onPressed: (event) => {
