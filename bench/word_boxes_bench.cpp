@@ -4,8 +4,11 @@
 // pipeline stores a full frame (ImageOptimizer: classified, scaled for its content, WebP or
 // progressive JPEG). Counters: words, box_bytes and image_bytes over the corpus, share_percent
 // (box bytes as a share of image bytes), bytes_per_word, and the worst image's share.
-// PELLUX_BENCH_DETAIL=1 prints every image. The processor time recognition spends on the words is
-// measured by running ocr_recall_bench ("chosen") on a build with and one without them.
+// PELLUX_BENCH_DETAIL=1 prints every image. On this machine: 5,042 words in 20.9 KB of boxes
+// (4.2 bytes a word) against 359 KB of images, 5.8 % (the worst image, xterm in a 7-point font,
+// 9.8 %). The processor time recognition spends on the words is measured by running
+// ocr_recall_bench ("chosen") on a build with and one without them: 1,701 against 1,656 ms a frame,
+// the means of two runs each, alternated on a busy machine (1.03x; recall unchanged).
 #include "ocr/OCRProcessor.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognizedText.h"
