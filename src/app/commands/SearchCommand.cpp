@@ -2,6 +2,7 @@
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "persistence/TextMatches.h"
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 
 #include <chrono>
 #include <cstdio>
@@ -54,9 +56,37 @@ void printLine(const Recording &recording)
     std::printf("%s\n", line.toUtf8().constData());
 }
 
+// Runs the event loop (when there is one) until the future has its answer.
+template <typename T> T waitFor(const QFuture<T> &answer)
+{
+    while (!answer.isFinished()) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return answer.result();
+}
+
+// Where the query is on the stored image, from the word boxes stored with its text: one
+// {x, y, width, height} per line of each occurrence; none for text stored without boxes.
+QByteArray matchesJson(SimpleDatabaseManager &database, const Recording &recording, const QString &query)
+{
+    auto [text, completion] = completionFuture(std::optional<RecordingText>());
+    database.getRecordingText(recording.id, std::move(completion));
+    QJsonArray boxes;
+    if (const std::optional<RecordingText> stored = waitFor(text)) {
+        for (const TextMatch &match : findMatches(*stored, query)) {
+            for (const QRect &box : match.boxes)
+                boxes.append(QJsonObject {
+                    { "x", box.x() }, { "y", box.y() }, { "width", box.width() }, { "height", box.height() } });
+        }
+    }
+    return QJsonDocument(boxes).toJson(QJsonDocument::Compact);
+}
+
 // The results as JSON, each with its matched line as plain text ("snippet", null when only the
-// title or application name matched).
-QByteArray encodeResults(const SearchAnswer &answer)
+// title or application name matched) and where the query is on its image ("matches").
+QByteArray encodeResults(const SearchAnswer &answer, SimpleDatabaseManager &database, const QString &query)
 {
     QByteArray out = "[";
     for (size_t i = 0; i < answer.recordings.size(); ++i) {
@@ -67,7 +97,8 @@ QByteArray encodeResults(const SearchAnswer &answer)
         // The value alone, from the one-element array QJsonDocument writes.
         const QByteArray encoded = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).chopped(1).mid(1);
         object.chop(1);
-        object += ",\"snippet\":" + encoded + '}';
+        object
+            += ",\"snippet\":" + encoded + ",\"matches\":" + matchesJson(database, answer.recordings[i], query) + '}';
         if (i)
             out += ',';
         out += object;
@@ -130,12 +161,7 @@ int search(const CommandArguments &arguments)
     auto [answer, completion]
         = completionFuture(SearchAnswer { {}, QStringLiteral("the search was dropped unanswered") });
     database.findText(options.query, options.appName, std::move(completion));
-    while (!answer.isFinished()) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    const SearchAnswer found = answer.result();
+    const SearchAnswer found = waitFor(answer);
     if (!found.error.isEmpty()) {
         // Part of an answer would look like all of it.
         std::fprintf(stderr, "pellux search: the search failed while reading %s: %s\n", qPrintable(path),
@@ -145,7 +171,7 @@ int search(const CommandArguments &arguments)
     const std::vector<Recording> &results = found.recordings;
 
     if (options.json) {
-        std::printf("%s\n", encodeResults(found).constData());
+        std::printf("%s\n", encodeResults(found, database, options.query).constData());
     } else {
         for (const Recording &recording : results)
             printLine(recording);
