@@ -14,6 +14,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/MainThread.h"
 #include "storage/RecordingIndex.h"
+#include "storage/RecordingTextLoader.h"
 #include "storage/StorageManager.h"
 #include "storage/StoreHealer.h"
 
@@ -43,6 +44,7 @@ AppComponents::~AppComponents()
     m_recompression.reset();
     m_deltaFrames.reset();
     m_imageOptimizer.reset();
+    m_recordingTexts.reset();
     m_ocr.reset();
     m_storage.reset();
     m_index.reset();
@@ -177,6 +179,13 @@ ScreenshotService &AppComponents::capture()
         }));
     }
     return *m_capture.object;
+}
+
+RecordingTextLoader &AppComponents::recordingTexts()
+{
+    if (!m_recordingTexts.object)
+        m_recordingTexts.set(std::make_unique<RecordingTextLoader>(database(), textRecognition()));
+    return *m_recordingTexts.object;
 }
 
 HealingSession &AppComponents::healing()

@@ -20,6 +20,7 @@ class DeltaFrameProcessor;
 class HealingSession;
 class ImageOptimizer;
 class OCRProcessor;
+class RecordingTextLoader;
 class ScreenshotOptimizationService;
 class ScreenshotService;
 class SimpleDatabaseManager;
@@ -60,6 +61,8 @@ public:
     ActivityMonitor &activityMonitor();
     ScreenshotService &capture();
     HealingSession &healing();
+    // A recording's text and word boxes, for the viewer (recognised again for older recordings).
+    RecordingTextLoader &recordingTexts();
 
     // Whether a part was built (the teardown of a command touches only what it used).
     bool hasCapture() const { return m_capture.object != nullptr; }
@@ -97,6 +100,7 @@ private:
     std::unique_ptr<DatabaseRecordingIndex> m_index;
     Part<StorageManager> m_storage;
     Part<OCRProcessor> m_ocr;
+    Part<RecordingTextLoader> m_recordingTexts;
     Part<ImageOptimizer> m_imageOptimizer;
     Part<DeltaFrameProcessor> m_deltaFrames;
     Part<ScreenshotOptimizationService> m_recompression;

@@ -19,7 +19,8 @@ int runApplicationCommandLine(int argc, char **argv)
     const struct {
         const char *name;
         int (*run)(const CommandArguments &);
-    } kApplicationCommands[] = { { "ocr", commands::ocr }, { "capture", commands::capture } };
+    } kApplicationCommands[]
+        = { { "ocr", commands::ocr }, { "text", commands::text }, { "capture", commands::capture } };
     const char *name = argv[options.commandAt];
     for (const auto &command : kApplicationCommands) {
         if (std::strcmp(command.name, name) == 0)

@@ -23,8 +23,21 @@ struct Command {
 
 const Command kCommands[] = {
     { "search", "search QUERY [--app NAME] [--json]",
-        "Print the screenshots whose recognised text contains QUERY, newest first.", commands::search },
+        "Print the screenshots whose recognised text contains QUERY, newest first.\n"
+        "                                                  With --json, each result's \"matches\" are where QUERY is "
+        "on its stored image:\n"
+        "                                                  {x, y, width, height} in pixels (top-left origin), one per "
+        "line of each\n"
+        "                                                  occurrence (several for one that spans lines); [] where no "
+        "word boxes are stored.",
+        commands::search },
     { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", nullptr },
+    { "text", "text ID",
+        "Print a recording's text and each word's box as JSON: {id, text, words:\n"
+        "                                                  [{text, x, y, width, height}]}; a recording stored before "
+        "word boxes were\n"
+        "                                                  kept is recognised again from its image.",
+        nullptr },
     { "capture", "capture [--for SECONDS | --once]",
         "Capture the windows on screen without the tray until interrupted (Ctrl+C).", nullptr },
 };

@@ -2,6 +2,7 @@
 
 #include "capture/ActivityMonitor.h"
 #include "diagnostics/DebugManager.h"
+#include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognitionMemory.h"
@@ -405,11 +406,15 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         QCoro::Task<bool> room = nextEmission(this, &ScreenshotService::recognitionFinished);
         co_await room;
     }
-    recognizeText(image, recording->id, appName, timestamp, std::move(previousFrame), std::move(text));
+    // A full frame may be stored scaled down; a delta is rebuilt at the captured size.
+    const QSize storedSize
+        = result.isDeltaFrame ? image.size() : encodedImageSize(*result.optimizedData).value_or(image.size());
+    recognizeText(image, recording->id, storedSize, appName, timestamp, std::move(previousFrame), std::move(text));
 }
 
-void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName,
-    TimePoint timestamp, std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember)
+void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordingId, QSize storedSize,
+    const QString &appName, TimePoint timestamp, std::optional<PreviousFrame> previous,
+    std::shared_ptr<RecognitionMemory> remember)
 {
     ++m_pendingRecognitions;
     QPointer<ScreenshotService> self(this);
@@ -432,7 +437,9 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
                 done(TextOutcome::notRecognized);
                 return;
             }
-            const QString text = joinRecognizedText(fragments.value());
+            RecordingText recognized = recognizedText(fragments.value());
+            recognized.words = scaledWordBoxes(std::move(recognized.words), image.size(), storedSize);
+            const QString text = recognized.text;
             if (text.isEmpty()) {
                 qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
                 done(TextOutcome::saved);
@@ -453,7 +460,7 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
                     return;
                 }
                 log::debug(QStringLiteral("DEBUG ScreenshotService: Recording verified in database, saving OCR text"));
-                database->saveOCRText(recordingId, text, timestamp,
+                database->saveOCRText(recordingId, recognized, timestamp,
                     [done](bool saved) { done(saved ? TextOutcome::saved : TextOutcome::notSaved); });
             });
 

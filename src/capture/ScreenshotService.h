@@ -151,8 +151,9 @@ private:
     QCoro::Task<> captureWindowScreenshot(WindowDescription window, TimePoint timestamp);
     QCoro::Task<> processWindowScreenshot(
         QImage image, WindowDescription window, QString appName, QString windowTitle, TimePoint timestamp);
-    void recognizeText(const QImage &image, const QUuid &recordingId, const QString &appName, TimePoint timestamp,
-        std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember);
+    // `storedSize`: the size the frame was stored at, which the words' boxes are given in.
+    void recognizeText(const QImage &image, const QUuid &recordingId, QSize storedSize, const QString &appName,
+        TimePoint timestamp, std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember);
     enum class TextOutcome { saved, notSaved, notRecognized };
     void recognitionDone(TextOutcome outcome);
     void setCapturing(bool on);

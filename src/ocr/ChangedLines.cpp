@@ -210,6 +210,9 @@ std::vector<OCRText> scrolledFragments(
         if (top >= 0 && bottom <= height) {
             OCRText kept = fragment;
             kept.bounds = bounds;
+            // Word boxes have a top-left origin: the scroll moves them up the image.
+            for (WordBox &word : kept.words)
+                word.box.translate(0, -shift);
             moved.push_back(std::move(kept));
         } else if (bottom > 0 && top < height && fragment.bounds.height() <= tall) {
             const RowSpan rest = rowsOfBounds(bounds, height);

@@ -39,10 +39,11 @@ std::vector<RowSpan> changedRows(const QImage &current, const QImage &previous, 
 // than no scroll does, and for images of different sizes.
 int scrollShift(const QImage &current, const QImage &previous);
 
-// The previous frame's fragments (lower-left bounds) where a scroll by `shift` rows put them in an
-// image of `height`, in their order. Fragments that left the image are dropped; the rows a
-// fragment only partly left are added to `changed`, so that what is still visible of its line is
-// recognised anew (unless the fragment is a column many lines tall, see linesToRecognize).
+// The previous frame's fragments (lower-left bounds; their word boxes moved alike) where a scroll
+// by `shift` rows put them in an image of `height`, in their order. Fragments that left the image
+// are dropped; the rows a fragment only partly left are added to `changed`, so that what is still
+// visible of its line is recognised anew (unless the fragment is a column many lines tall, see
+// linesToRecognize).
 std::vector<OCRText> scrolledFragments(
     const std::vector<OCRText> &previous, int shift, int height, std::vector<RowSpan> &changed);
 

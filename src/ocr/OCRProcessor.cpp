@@ -82,7 +82,8 @@ std::vector<OCRText> OCRProcessor::stamped(
     std::vector<OCRText> fragments;
     fragments.reserve(lines.size());
     for (RecognizedFragment &line : lines)
-        fragments.push_back(OCRText { QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds });
+        fragments.push_back(OCRText {
+            QUuid::createUuid(), recordingId, now, std::move(line.text), line.bounds, std::move(line.words) });
     return fragments;
 }
 

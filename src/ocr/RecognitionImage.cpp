@@ -162,13 +162,30 @@ QRectF lowerLeftBounds(const QRect &preparedBox, double scale, int originalHeigh
     return QRectF(left, originalHeight - (top + height), width, height);
 }
 
+std::vector<WordBox> originalWordBoxes(const std::vector<RecognizedWord> &words, double scale, int top)
+{
+    const double s = scale > 0 ? scale : 1.0;
+    std::vector<WordBox> boxes;
+    boxes.reserve(words.size());
+    for (const RecognizedWord &word : words) {
+        const QRect &b = word.box;
+        const int left = static_cast<int>(std::floor(b.x() / s));
+        const int upper = static_cast<int>(std::floor(b.y() / s));
+        const int right = static_cast<int>(std::ceil((b.x() + b.width()) / s));
+        const int lower = static_cast<int>(std::ceil((b.y() + b.height()) / s));
+        boxes.push_back({ word.text, QRect(left, upper + top, std::max(1, right - left), std::max(1, lower - upper)) });
+    }
+    return boxes;
+}
+
 std::vector<RecognizedFragment> recognizeImage(
     TesseractEngine &engine, const QImage &image, const RecognitionTuning &tuning)
 {
     std::vector<RecognizedFragment> fragments;
     const PreparedImage prepared = prepareForRecognition(image, tuning);
     for (RecognizedLine &line : engine.recognizeLines(prepared.grey, tuning.layout, tuning.tesseractInversionPass))
-        fragments.push_back({ std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height()) });
+        fragments.push_back({ std::move(line.text), lowerLeftBounds(line.box, prepared.scale, image.height()),
+            originalWordBoxes(line.words, prepared.scale) });
     return fragments;
 }
 
@@ -197,7 +214,8 @@ std::vector<RecognizedFragment> recognizeBands(
             break;
         for (RecognizedLine &line : lines) {
             const QRectF bounds = lowerLeftBounds(line.box, applied, rows.height());
-            recognized.push_back({ std::move(line.text), bounds.translated(0, raised) });
+            recognized.push_back({ std::move(line.text), bounds.translated(0, raised),
+                originalWordBoxes(line.words, applied, rows.top) });
         }
     }
     return recognized;

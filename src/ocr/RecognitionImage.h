@@ -101,6 +101,10 @@ PreparedImage prepareForRecognition(const QImage &image, const RecognitionTuning
 // `OCRText::bounds`: x and width as they are, y measured up from the bottom edge.
 QRectF lowerLeftBounds(const QRect &preparedBox, double scale, int originalHeight);
 
+// The words of a line Tesseract reported on the prepared image, in the original image's pixels
+// (top-left origin): each box divided by `scale` (rounded outwards) and moved down by `top`.
+std::vector<WordBox> originalWordBoxes(const std::vector<RecognizedWord> &words, double scale, int top = 0);
+
 // Prepares the image as `tuning` says and recognises its text lines with the engine (which
 // must be ready), in Tesseract's reading order.
 std::vector<RecognizedFragment> recognizeImage(

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <mutex>
 
@@ -24,10 +25,10 @@ template <typename T> struct ArrayDeleter {
 };
 using TessText = std::unique_ptr<char, ArrayDeleter<char>>;
 
-QRect boxAt(const tesseract::PageIterator &it)
+QRect boxAt(const tesseract::PageIterator &it, tesseract::PageIteratorLevel level = tesseract::RIL_TEXTLINE)
 {
     int left = 0, top = 0, right = 0, bottom = 0;
-    if (!it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom))
+    if (!it.BoundingBox(level, &left, &top, &right, &bottom))
         return {};
     return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
 }
@@ -125,14 +126,26 @@ std::vector<RecognizedLine> TesseractEngine::recognizeLines(const QImage &grey, 
         do {
             if (it->Empty(tesseract::RIL_TEXTLINE))
                 continue;
-            TessText text(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
-            // Tesseract ends every line with a line break; the text itself is kept as recognised.
-            QString line = text ? QString::fromUtf8(text.get()) : QString();
-            while (line.endsWith(QLatin1Char('\n')))
-                line.chop(1);
-            if (line.trimmed().isEmpty())
+            RecognizedLine line { {}, boxAt(*it), {} };
+            // The line is read word by word, so that its text and its words' boxes agree.
+            do {
+                if (!it->Empty(tesseract::RIL_WORD)) {
+                    TessText text(it->GetUTF8Text(tesseract::RIL_WORD));
+                    QString word = text ? QString::fromUtf8(text.get()) : QString();
+                    // A word is what the stored text splits on white space.
+                    word.removeIf([](QChar c) { return c.isSpace(); });
+                    if (!word.isEmpty())
+                        line.words.push_back({ word, boxAt(*it, tesseract::RIL_WORD) });
+                }
+            } while (
+                !it->IsAtFinalElement(tesseract::RIL_TEXTLINE, tesseract::RIL_WORD) && it->Next(tesseract::RIL_WORD));
+            if (line.words.empty())
                 continue;
-            lines.push_back({ line, boxAt(*it) });
+            QStringList words;
+            for (const RecognizedWord &word : line.words)
+                words.append(word.text);
+            line.text = words.join(QLatin1Char(' '));
+            lines.push_back(std::move(line));
         } while (it->Next(tesseract::RIL_TEXTLINE));
     }
     m_api->Clear();

@@ -20,11 +20,19 @@ enum class PageLayout {
     singleBlock, // the whole image is one block of text lines (suits single windows)
 };
 
+// One recognised word and its box, in the pixel space of the image handed to the engine, top-left
+// origin.
+struct RecognizedWord {
+    QString text;
+    QRect box;
+};
+
 // One recognised line of text and its box in the pixel space of the image handed to the engine,
-// top-left origin, as Tesseract reports it.
+// top-left origin, as Tesseract reports it. The text is its words joined by one space.
 struct RecognizedLine {
     QString text;
     QRect box;
+    std::vector<RecognizedWord> words;
 };
 
 // One Tesseract handle with the English model, loaded once. A handle is not thread-safe: each

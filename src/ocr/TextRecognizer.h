@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ocr/ChangedLines.h"
+#include "persistence/RecordingText.h"
 
 #include <QImage>
 #include <QRectF>
@@ -46,10 +47,12 @@ private:
     std::variant<T, RecognitionFailure> m_state;
 };
 
-// One recognised line with its bounds in the original image (lower-left origin).
+// One recognised line with its bounds in the original image (lower-left origin), and its words
+// with their boxes in that image (top-left origin); the text is the words joined by one space.
 struct RecognizedFragment {
     QString text;
     QRectF bounds;
+    std::vector<WordBox> words;
 };
 
 using RecognizedLines = RecognitionResult<std::vector<RecognizedFragment>>;

@@ -12,6 +12,7 @@
 
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QUuid>
 
 #include <algorithm>
@@ -115,6 +116,8 @@ struct SimpleDatabaseManager::Impl {
     // Removes the waiting rows of these recordings (their text included); answers how many
     // recording rows went.
     int dropPendingWrites(const QSet<QString> &recordingIds);
+    // The recordings whose row meets `condition` (one "?") for any of the values; absent on failure.
+    std::optional<std::vector<Recording>> recordingsWhere(const char *condition, const QStringList &values);
 
     std::optional<std::vector<Recording>> searchText(const QString &query, const std::optional<QString> &appName);
     // `answered` turns false when the statement cannot be prepared or fails while reading.

@@ -71,6 +71,13 @@ void SimpleDatabaseManager::Impl::createTables()
             "timestamp REAL NOT NULL, "
             "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
         log::failure(QStringLiteral("ERROR createTables: Error creating OCR table: %1").arg(errorMessage()));
+    // The boxes of the words of a recording's text (see encodeWordBoxes); recordings stored before
+    // boxes were kept have none and get them when they are next opened.
+    if (!sql::exec(db,
+            "CREATE TABLE IF NOT EXISTS ocr_words ("
+            "recording_id TEXT PRIMARY KEY REFERENCES recordings(id) ON DELETE CASCADE, "
+            "boxes BLOB NOT NULL)"))
+        log::failure(QStringLiteral("ERROR createTables: Error creating the word boxes table: %1").arg(errorMessage()));
     for (const char *index : { "CREATE INDEX IF NOT EXISTS idx_recordings_timestamp ON recordings(timestamp)",
              "CREATE INDEX IF NOT EXISTS idx_ocr_recording ON ocr_text(recording_id)",
              "CREATE INDEX IF NOT EXISTS idx_recordings_hash ON recordings(image_hash)" }) {

@@ -1,6 +1,7 @@
 // The queries that bring the store back into agreement after a crash.
 
 #include "persistence/DatabaseInternals.h"
+#include "persistence/RecordingText.h"
 #include "runtime/Log.h"
 
 #include <QSet>
@@ -144,26 +145,42 @@ void SimpleDatabaseManager::recordingsWithFilePaths(
     const QStringList &filePaths, std::function<void(std::optional<std::vector<Recording>>)> completion)
 {
     d->serialQueue.async([this, filePaths, completion = std::move(completion)] {
-        if (!d->db)
-            return completion(std::nullopt);
-        Statement select(
-            d->db, QStringLiteral("SELECT %1 FROM recordings WHERE file_path = ?").arg(QLatin1String(kRowColumns)));
-        if (!select.prepared()) {
-            log::failure(QStringLiteral("Error reading recordings: %1").arg(d->errorMessage()));
-            return completion(std::nullopt);
-        }
-        std::vector<Recording> found;
-        for (const QString &path : filePaths) {
-            select.bind(1, path);
-            std::optional<RecordingRows> rows = readRecordingRows(d->db, select);
-            if (!rows)
-                return completion(std::nullopt);
-            for (Recording &r : rows->recordings)
-                found.push_back(std::move(r));
-            select.reset();
-        }
-        completion(std::move(found));
+        completion(d->recordingsWhere("file_path = ?", filePaths));
     });
+}
+
+void SimpleDatabaseManager::recordingsWithIds(
+    const std::vector<QUuid> &recordingIds, std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    QStringList ids;
+    for (const QUuid &id : recordingIds)
+        ids << uuidText(id);
+    d->serialQueue.async(
+        [this, ids, completion = std::move(completion)] { completion(d->recordingsWhere("id = ?", ids)); });
+}
+
+std::optional<std::vector<Recording>> SimpleDatabaseManager::Impl::recordingsWhere(
+    const char *condition, const QStringList &values)
+{
+    if (!db)
+        return std::nullopt;
+    Statement select(db,
+        QStringLiteral("SELECT %1 FROM recordings WHERE %2").arg(QLatin1String(kRowColumns), QLatin1String(condition)));
+    if (!select.prepared()) {
+        log::failure(QStringLiteral("Error reading recordings: %1").arg(errorMessage()));
+        return std::nullopt;
+    }
+    std::vector<Recording> found;
+    for (const QString &value : values) {
+        select.bind(1, value);
+        std::optional<RecordingRows> rows = readRecordingRows(db, select);
+        if (!rows)
+            return std::nullopt;
+        for (Recording &r : rows->recordings)
+            found.push_back(std::move(r));
+        select.reset();
+    }
+    return found;
 }
 
 void SimpleDatabaseManager::saveRecoveredRows(
@@ -237,18 +254,41 @@ void SimpleDatabaseManager::recordingsAwaitingText(qint64 afterRowid, TimePoint 
 void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome,
     const QString &text, TimePoint timestamp, std::function<void(LateRecognitionSave)> completion)
 {
-    d->serialQueue.async([this, recordingId, outcome, text, timestamp, completion = std::move(completion)] {
+    saveLateRecognition(recordingId, outcome, RecordingText { text, {} }, timestamp, std::move(completion));
+}
+
+void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome,
+    const RecordingText &recognized, TimePoint timestamp, std::function<void(LateRecognitionSave)> completion)
+{
+    d->serialQueue.async([this, recordingId, outcome, recognized, timestamp, completion = std::move(completion)] {
         const auto finish = [&](LateRecognitionSave result) {
             if (completion)
                 completion(result);
         };
         if (!d->db)
             return finish(LateRecognitionSave::failed);
+        const QString &text = recognized.text;
         const bool withText = outcome == RecognitionOutcome::text && !text.isEmpty();
         if (!withText && !ensureRecognitionAttemptsTable(d->db)) {
             log::failure(QStringLiteral("Error creating the recognition attempts table: %1").arg(d->errorMessage()));
             return finish(LateRecognitionSave::failed);
         }
+        const QString id = uuidText(recordingId);
+        const bool withBoxes
+            = withText && !recognized.words.empty() && wordSpans(text).size() == recognized.words.size();
+        // The text and its boxes go in together or not at all.
+        if (withBoxes && !sql::exec(d->db, "SAVEPOINT late_recognition")) {
+            log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
+            return finish(LateRecognitionSave::failed);
+        }
+        const auto fail = [&] {
+            log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
+            if (withBoxes) {
+                sql::exec(d->db, "ROLLBACK TO late_recognition");
+                sql::exec(d->db, "RELEASE late_recognition");
+            }
+            finish(LateRecognitionSave::failed);
+        };
         // The row must still exist (a deletion may have come first), and text recognised meanwhile
         // by the capture itself is not doubled.
         Statement insert(d->db,
@@ -257,23 +297,31 @@ void SimpleDatabaseManager::saveLateRecognition(const QUuid &recordingId, Recogn
                        "AND NOT EXISTS (SELECT 1 FROM ocr_text WHERE recording_id = ?1)"
                      : "INSERT OR IGNORE INTO text_recognition_attempts (recording_id, outcome, timestamp) "
                        "SELECT ?1, ?2, ?3 WHERE EXISTS (SELECT 1 FROM recordings WHERE id = ?1)");
-        if (!insert.prepared()) {
-            log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
-            return finish(LateRecognitionSave::failed);
-        }
-        insert.bind(1, uuidText(recordingId));
+        if (!insert.prepared())
+            return fail();
+        insert.bind(1, id);
         insert.bind(2,
             withText                                        ? text
                 : outcome == RecognitionOutcome::unreadable ? QStringLiteral("unreadable")
                                                             : QStringLiteral("no text"));
         insert.bind(3, secondsSince1970(timestamp));
-        if (insert.step() != SQLITE_DONE) {
-            log::failure(QStringLiteral("Error saving recognised text: %1").arg(d->errorMessage()));
-            return finish(LateRecognitionSave::failed);
+        if (insert.step() != SQLITE_DONE)
+            return fail();
+        const bool inserted = sqlite3_changes(d->db) > 0;
+        if (inserted && withBoxes) {
+            Statement words(d->db, "INSERT OR REPLACE INTO ocr_words (recording_id, boxes) VALUES (?, ?)");
+            if (!words.prepared())
+                return fail();
+            words.bind(1, id);
+            words.bindBlob(2, encodeWordBoxes(recognized.words));
+            if (words.step() != SQLITE_DONE)
+                return fail();
         }
-        if (sqlite3_changes(d->db) == 0) {
-            log::info(QStringLiteral("Recognised text of %1 not stored: the recording is gone, or has text already")
-                          .arg(uuidText(recordingId)));
+        if (withBoxes && !sql::exec(d->db, "RELEASE late_recognition"))
+            return fail();
+        if (!inserted) {
+            log::info(
+                QStringLiteral("Recognised text of %1 not stored: the recording is gone, or has text already").arg(id));
             return finish(LateRecognitionSave::superseded);
         }
         finish(LateRecognitionSave::stored);

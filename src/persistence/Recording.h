@@ -1,5 +1,6 @@
 #pragma once
 
+#include "persistence/RecordingText.h"
 #include "runtime/Clock.h"
 
 #include <QRectF>
@@ -8,6 +9,7 @@
 #include <QUuid>
 
 #include <optional>
+#include <vector>
 
 namespace pellux {
 
@@ -44,6 +46,9 @@ struct OCRText {
     TimePoint timestamp;
     QString text;
     QRectF bounds;
+    // The words of `text` (split on white space) with their boxes in the recognised image (pixels,
+    // top-left origin); empty when the recogniser gave none.
+    std::vector<WordBox> words;
 };
 
 } // namespace pellux

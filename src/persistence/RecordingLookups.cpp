@@ -63,6 +63,74 @@ void SimpleDatabaseManager::getOCRText(const QUuid &recordingId, std::function<v
     });
 }
 
+namespace {
+
+// The stored text with its boxes; the text alone (and one log line) when the boxes are damaged or
+// do not agree with it.
+RecordingText textWithStoredBoxes(const QString &id, QString text, const std::optional<QByteArray> &blob)
+{
+    if (!blob)
+        return RecordingText { std::move(text), {} };
+    const std::optional<std::vector<QRect>> boxes = decodeWordBoxes(*blob);
+    if (!boxes) {
+        log::failure(
+            QStringLiteral("The word boxes of recording %1 cannot be read; its text is used without them").arg(id));
+        return RecordingText { std::move(text), {} };
+    }
+    RecordingText result = withWordBoxes(std::move(text), *boxes);
+    if (result.words.empty() && !boxes->empty())
+        log::failure(QStringLiteral("The %1 word boxes of recording %2 do not fit its text; it is used without them")
+                         .arg(boxes->size())
+                         .arg(id));
+    return result;
+}
+
+} // namespace
+
+void SimpleDatabaseManager::getRecordingText(
+    const QUuid &recordingId, std::function<void(std::optional<RecordingText>)> completion)
+{
+    d->serialQueue.async([this, recordingId, completion = std::move(completion)] {
+        std::optional<RecordingText> result;
+        const auto deliver = [&] { postToMain([completion, result = std::move(result)] { completion(result); }); };
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR getRecordingText: Database not available"));
+            return deliver();
+        }
+        const QString id = uuidText(recordingId);
+        // A file last opened by an older Pellux, read without writing to it, has no box table.
+        bool haveBoxes = false;
+        {
+            Statement table(d->db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ocr_words'");
+            const int rc = table.prepared() ? table.step() : sqlite3_extended_errcode(d->db);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+                log::failure(QStringLiteral("ERROR getRecordingText: %1").arg(d->errorMessage()));
+                return deliver();
+            }
+            haveBoxes = rc == SQLITE_ROW;
+        }
+        Statement select(d->db,
+            haveBoxes
+                ? "SELECT o.text, w.boxes FROM ocr_text o LEFT JOIN ocr_words w ON w.recording_id = o.recording_id "
+                  "WHERE o.recording_id = ? ORDER BY o.id LIMIT 1"
+                : "SELECT text, NULL FROM ocr_text WHERE recording_id = ? ORDER BY id LIMIT 1");
+        int rc = sqlite3_extended_errcode(d->db);
+        if (select.prepared()) {
+            select.bind(1, id);
+            rc = select.step();
+        }
+        if (rc == SQLITE_DONE) {
+            result = RecordingText {};
+        } else if (rc != SQLITE_ROW) {
+            log::failure(QStringLiteral("ERROR getRecordingText: %1").arg(d->errorMessage()));
+        } else {
+            const std::optional<QByteArray> blob = select.isNull(1) ? std::nullopt : std::optional(select.blob(1));
+            result = textWithStoredBoxes(id, select.text(0).value_or(QString()), blob);
+        }
+        deliver();
+    });
+}
+
 void SimpleDatabaseManager::verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion)
 {
     d->serialQueue.async([this, recordingId, completion = std::move(completion)] {

@@ -1,6 +1,7 @@
 // Writing, changing and deleting recordings and their text.
 
 #include "persistence/DatabaseInternals.h"
+#include "persistence/RecordingText.h"
 #include "persistence/TextSearchIndex.h"
 #include "runtime/Characters.h"
 #include "runtime/Log.h"
@@ -64,17 +65,101 @@ void SimpleDatabaseManager::saveRecordingWithDeltaFrame(const Recording &recordi
     });
 }
 
+namespace {
+
+// The boxes to store with a text: none unless there is one per word.
+std::optional<QByteArray> storedBoxes(const QString &id, const RecordingText &text)
+{
+    if (text.words.empty())
+        return std::nullopt;
+    const size_t words = wordSpans(text.text).size();
+    if (words != text.words.size()) {
+        log::failure(QStringLiteral("Word boxes of recording %1 not stored: %2 boxes for %3 words")
+                         .arg(id)
+                         .arg(text.words.size())
+                         .arg(words));
+        return std::nullopt;
+    }
+    return encodeWordBoxes(text.words);
+}
+
+// Inserts the text row (and the boxes, when given) of an existing recording; an SQLite code, with
+// the message in `error`. The caller holds a transaction or savepoint around it.
+int insertText(sqlite3 *db, const QString &id, const QString &text, const std::optional<QByteArray> &boxes,
+    TimePoint timestamp, QString *error)
+{
+    Statement insert(db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+    int rc = sqlite3_extended_errcode(db);
+    if (insert.prepared()) {
+        insert.bind(1, id);
+        insert.bind(2, text);
+        insert.bind(3, secondsSince1970(timestamp));
+        rc = insert.step();
+    }
+    if (rc != SQLITE_DONE) {
+        *error = QStringLiteral("Error saving OCR text: %1 (extended error code %2)")
+                     .arg(sql::errorMessage(db))
+                     .arg(sqlite3_extended_errcode(db));
+        return rc;
+    }
+    if (!boxes)
+        return rc;
+    Statement words(db, "INSERT OR REPLACE INTO ocr_words (recording_id, boxes) VALUES (?, ?)");
+    rc = sqlite3_extended_errcode(db);
+    if (words.prepared()) {
+        words.bind(1, id);
+        words.bindBlob(2, *boxes);
+        rc = words.step();
+    }
+    if (rc != SQLITE_DONE)
+        *error = QStringLiteral("Error saving word boxes: %1").arg(sql::errorMessage(db));
+    return rc;
+}
+
+// Runs `work` inside a savepoint: all of it is written, or none. Works inside and outside a
+// transaction.
+template <typename Work> int allOrNothing(sqlite3 *db, QString *error, const Work &work)
+{
+    if (!sql::exec(db, "SAVEPOINT recording_text")) {
+        *error = QStringLiteral("Error saving OCR text: %1").arg(sql::errorMessage(db));
+        return sqlite3_extended_errcode(db);
+    }
+    const int rc = work();
+    if (rc != SQLITE_DONE) {
+        sql::exec(db, "ROLLBACK TO recording_text");
+        sql::exec(db, "RELEASE recording_text");
+        return rc;
+    }
+    if (!sql::exec(db, "RELEASE recording_text")) {
+        *error = QStringLiteral("Error saving OCR text: %1").arg(sql::errorMessage(db));
+        const int failed = sqlite3_extended_errcode(db);
+        sql::exec(db, "ROLLBACK TO recording_text");
+        sql::exec(db, "RELEASE recording_text");
+        return failed;
+    }
+    return rc;
+}
+
+} // namespace
+
 void SimpleDatabaseManager::saveOCRText(
     const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion)
+{
+    saveOCRText(recordingId, RecordingText { text, {} }, timestamp, std::move(completion));
+}
+
+void SimpleDatabaseManager::saveOCRText(
+    const QUuid &recordingId, const RecordingText &text, TimePoint timestamp, std::function<void(bool)> completion)
 {
     d->serialQueue.async([this, recordingId, text, timestamp, completion = std::move(completion)] {
         const QString id = uuidText(recordingId);
         log::debug(QStringLiteral("DEBUG saveOCRText: Saving text for recording %1").arg(id));
-        log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text)));
-        log::debug(QStringLiteral("DEBUG saveOCRText: Text preview: %1...").arg(leadingCharacters(text, 50)));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text length: %1 characters").arg(characterCount(text.text)));
+        log::debug(QStringLiteral("DEBUG saveOCRText: Text preview: %1...").arg(leadingCharacters(text.text, 50)));
         PendingWrite row;
         row.recordingId = id;
-        row.attempt = [id, text, timestamp, instanceId = d->instanceId](sqlite3 *db, QString *error) {
+        row.attempt = [id, text = text.text, boxes = storedBoxes(id, text), timestamp, instanceId = d->instanceId](
+                          sqlite3 *db, QString *error) {
             {
                 Statement count(db, "SELECT COUNT(*) FROM recordings WHERE id = ?");
                 int rc = sqlite3_extended_errcode(db);
@@ -95,25 +180,75 @@ void SimpleDatabaseManager::saveOCRText(
                     return kMissingRecording;
                 }
             }
-            Statement insert(db, "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
-            int rc = sqlite3_extended_errcode(db);
-            if (insert.prepared()) {
-                insert.bind(1, id);
-                insert.bind(2, text);
-                insert.bind(3, secondsSince1970(timestamp));
-                rc = insert.step();
-            }
-            if (rc != SQLITE_DONE)
-                *error = QStringLiteral("Error saving OCR text: %1 (extended error code %2)")
-                             .arg(sql::errorMessage(db))
-                             .arg(sqlite3_extended_errcode(db));
-            return rc;
+            if (!boxes)
+                return insertText(db, id, text, boxes, timestamp, error);
+            return allOrNothing(db, error, [&] { return insertText(db, id, text, boxes, timestamp, error); });
         };
         const RowWrite result = d->write("saveOCRText", std::move(row));
         if (result == RowWrite::written)
             log::debug(QStringLiteral("DEBUG saveOCRText: Successfully saved OCR text"));
         if (completion)
             completion(result != RowWrite::failed);
+    });
+}
+
+void SimpleDatabaseManager::replaceRecordingText(
+    const QUuid &recordingId, const RecordingText &text, TimePoint timestamp, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, recordingId, text, timestamp, completion = std::move(completion)] {
+        const auto finish = [&](bool stored) {
+            if (completion)
+                completion(stored);
+        };
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR replaceRecordingText: Database not available"));
+            return finish(false);
+        }
+        // A tool that only reads answers the text it recognised without keeping it.
+        if (d->mode != OpenMode::createIfMissing) {
+            log::debug(QStringLiteral("DEBUG replaceRecordingText: read-only, the new text is not stored"));
+            return finish(false);
+        }
+        d->flushPendingWrites();
+        const QString id = uuidText(recordingId);
+        const std::optional<QByteArray> boxes = storedBoxes(id, text);
+        QString error;
+        bool missing = false;
+        const int rc = allOrNothing(d->db, &error, [&] {
+            Statement exists(d->db, "SELECT 1 FROM recordings WHERE id = ?");
+            int step = sqlite3_extended_errcode(d->db);
+            if (exists.prepared()) {
+                exists.bind(1, id);
+                step = exists.step();
+            }
+            if (step == SQLITE_DONE) {
+                missing = true;
+                return kMissingRecording;
+            }
+            if (step != SQLITE_ROW) {
+                error = QStringLiteral("Error checking recording %1: %2").arg(id, sql::errorMessage(d->db));
+                return step;
+            }
+            for (const char *statement :
+                { "DELETE FROM ocr_text WHERE recording_id = ?", "DELETE FROM ocr_words WHERE recording_id = ?" }) {
+                Statement remove(d->db, statement);
+                step = sqlite3_extended_errcode(d->db);
+                if (remove.prepared()) {
+                    remove.bind(1, id);
+                    step = remove.step();
+                }
+                if (step != SQLITE_DONE) {
+                    error = QStringLiteral("Error replacing the text of %1: %2").arg(id, sql::errorMessage(d->db));
+                    return step;
+                }
+            }
+            return insertText(d->db, id, text.text, boxes, timestamp, &error);
+        });
+        if (missing)
+            log::info(QStringLiteral("Text of %1 not replaced: the recording is gone").arg(id));
+        else if (rc != SQLITE_DONE)
+            log::failure(QStringLiteral("ERROR replaceRecordingText: %1").arg(error));
+        finish(rc == SQLITE_DONE);
     });
 }
 
@@ -172,8 +307,10 @@ void SimpleDatabaseManager::deleteRecordings(
         }
         d->flushPendingWrites();
         Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
+        Statement deleteWords(d->db, "DELETE FROM ocr_words WHERE recording_id = ?");
         Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
-        if (!deleteText.prepared() || !deleteRow.prepared() || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
+        if (!deleteText.prepared() || !deleteWords.prepared() || !deleteRow.prepared()
+            || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
             log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
             return finish(kDeletionFailed);
         }
@@ -182,12 +319,14 @@ void SimpleDatabaseManager::deleteRecordings(
         bool ok = true;
         for (const QString &id : std::as_const(ids)) {
             deleteText.bind(1, id);
+            deleteWords.bind(1, id);
             deleteRow.bind(1, id);
-            ok = deleteText.step() == SQLITE_DONE && deleteRow.step() == SQLITE_DONE;
+            ok = deleteText.step() == SQLITE_DONE && deleteWords.step() == SQLITE_DONE
+                && deleteRow.step() == SQLITE_DONE;
             if (!ok)
                 break;
             removed += sqlite3_changes(d->db);
-            ok = deleteText.reset() && deleteRow.reset();
+            ok = deleteText.reset() && deleteWords.reset() && deleteRow.reset();
             if (!ok)
                 break;
         }
@@ -253,6 +392,8 @@ void SimpleDatabaseManager::deleteAllData(std::function<void(bool)> completion)
         if (ok && !text_search::clear(d->db))
             ok = false;
         if (ok && !sql::exec(d->db, "DELETE FROM ocr_text;"))
+            ok = false;
+        if (ok && !sql::exec(d->db, "DELETE FROM ocr_words;"))
             ok = false;
         if (ok && !sql::exec(d->db, "DELETE FROM recordings;"))
             ok = false;

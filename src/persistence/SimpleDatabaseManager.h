@@ -2,6 +2,7 @@
 
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
+#include "persistence/RecordingText.h"
 #include "persistence/RowWrite.h"
 #include "runtime/SerialQueue.h"
 
@@ -67,6 +68,15 @@ public:
     // again by the store's healing.
     void saveOCRText(
         const QUuid &recordingId, const QString &text, TimePoint timestamp, std::function<void(bool)> completion = {});
+    // As above, with the boxes of the text's words (stored in the same step, only when there is one
+    // box per word of the text).
+    void saveOCRText(const QUuid &recordingId, const RecordingText &text, TimePoint timestamp,
+        std::function<void(bool)> completion = {});
+    // Replaces the recording's text and word boxes by these (text recognised again, so that both
+    // agree). Completion on the database queue: true when stored; false when the recording is gone,
+    // the write failed or the file was opened read-only (then the old text stays).
+    void replaceRecordingText(const QUuid &recordingId, const RecordingText &text, TimePoint timestamp,
+        std::function<void(bool)> completion = {});
     // Completion on main: at most 100 recordings, newest first, whose text contains the query
     // literally ("%" and "_" match themselves). A failed search answers an empty list (see findText).
     void searchText(const QString &query, const std::optional<QString> &appName,
@@ -87,6 +97,10 @@ public:
         std::function<void(RecordingPage)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
+    // Completion on main: the recording's text and its word boxes (no words when none are stored or
+    // they do not agree with the text; an empty text when it has none); absent when the database
+    // could not answer.
+    void getRecordingText(const QUuid &recordingId, std::function<void(std::optional<RecordingText>)> completion);
     // Completion on the database queue; a row kept to be written later counts as existing.
     void verifyRecordingExists(const QUuid &recordingId, std::function<void(bool)> completion);
     // Completion on main: the stored file path of a recording with that hash.
@@ -182,6 +196,9 @@ public:
     // The rows whose stored path is one of these (matched exactly).
     void recordingsWithFilePaths(
         const QStringList &filePaths, std::function<void(std::optional<std::vector<Recording>>)> completion);
+    // The rows of these recordings (none for an id without a row).
+    void recordingsWithIds(
+        const std::vector<QUuid> &recordingIds, std::function<void(std::optional<std::vector<Recording>>)> completion);
     // A row written back from what the recordings list and the file still know.
     struct RecoveredRow {
         Recording recording;
@@ -206,6 +223,9 @@ public:
         failed,
     };
     void saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome, const QString &text,
+        TimePoint timestamp, std::function<void(LateRecognitionSave)> completion);
+    // As above, with the boxes of the text's words (stored with it, when there is one per word).
+    void saveLateRecognition(const QUuid &recordingId, RecognitionOutcome outcome, const RecordingText &text,
         TimePoint timestamp, std::function<void(LateRecognitionSave)> completion);
 
 private:

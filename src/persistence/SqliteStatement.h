@@ -58,6 +58,10 @@ public:
     }
     void bind(int index, qint64 value) { check(sqlite3_bind_int64(m_stmt, index, value)); }
     void bind(int index, int value) { check(sqlite3_bind_int(m_stmt, index, value)); }
+    void bindBlob(int index, const QByteArray &bytes)
+    {
+        check(sqlite3_bind_blob(m_stmt, index, bytes.constData(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT));
+    }
 
     // SQLITE_ROW, SQLITE_DONE or an error code. A bind that failed since the last reset is
     // reported here, without running the statement with a missing value.
@@ -74,6 +78,11 @@ public:
     qint64 int64(int column) const { return sqlite3_column_int64(m_stmt, column); }
     double real(int column) const { return sqlite3_column_double(m_stmt, column); }
     int byteCount(int column) const { return sqlite3_column_bytes(m_stmt, column); }
+    QByteArray blob(int column) const
+    {
+        const auto *bytes = static_cast<const char *>(sqlite3_column_blob(m_stmt, column));
+        return bytes ? QByteArray(bytes, sqlite3_column_bytes(m_stmt, column)) : QByteArray();
+    }
     // The column as text; absent for NULL (or when SQLite cannot produce the text).
     std::optional<QString> text(int column) const
     {

@@ -487,7 +487,7 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
             if (!self)
                 co_return false;
             SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
-            QString text;
+            RecordingText text;
             if (!image.isNull()) {
                 auto [recognized, recognizedDone] = completionFuture(
                     Recognition(RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
@@ -504,9 +504,10 @@ QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
                     }
                     continue;
                 }
-                text = joinRecognizedText(fragments.value());
-                outcome = text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
-                                         : SimpleDatabaseManager::RecognitionOutcome::text;
+                // Read from the stored image: the boxes are in its pixels already.
+                text = recognizedText(fragments.value());
+                outcome = text.text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
+                                              : SimpleDatabaseManager::RecognitionOutcome::text;
             }
             auto [saved, savedDone] = completionFuture(SimpleDatabaseManager::LateRecognitionSave::failed);
             m_database.saveLateRecognition(r.id, outcome, text, r.timestamp, savedDone);

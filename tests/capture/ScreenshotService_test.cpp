@@ -80,7 +80,7 @@ protected:
         QStringList words;
         for (const RecognizedFragment &line : FakeTextRecognizer::read(frame, 0, frame.height()))
             words << line.text;
-        return words.join(QLatin1Char(' '));
+        return words.join(QLatin1Char('\n'));
     }
 
     FakeTextRecognizer *recognizer = new FakeTextRecognizer;

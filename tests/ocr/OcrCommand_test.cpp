@@ -42,13 +42,13 @@ TEST_F(OcrCommand, PrintsTheStoredTextOfPngJpegAndWebPFiles)
     const CommandRun single = runOcr({ path("shot.png") });
     EXPECT_EQ(single.exitCode, 0) << single.err.toStdString();
     // The fragments joined with one space, as the capture service stores them.
-    EXPECT_EQ(single.out, QStringLiteral("Weekly status report Shipping labels printed\n"));
+    EXPECT_EQ(single.out, QStringLiteral("Weekly status report\nShipping labels printed\n"));
 
     const CommandRun several = runOcr({ path("shot.jpg"), path("shot.webp") });
     EXPECT_EQ(several.exitCode, 0) << several.err.toStdString();
     EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.jpg") + QStringLiteral(" <==")));
     EXPECT_TRUE(several.out.contains(QStringLiteral("==> ") + path("shot.webp") + QStringLiteral(" <==")));
-    EXPECT_EQ(several.out.count(QStringLiteral("Weekly status report Shipping labels printed")), 2)
+    EXPECT_EQ(several.out.count(QStringLiteral("Weekly status report\nShipping labels printed")), 2)
         << several.out.toStdString();
 }
 

@@ -217,7 +217,7 @@ TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
     EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3840.0, 1e-9);
 }
 
-TEST(JoinRecognizedText, PutsOneSpaceBetweenFragmentsInOrder)
+TEST(JoinRecognizedText, PutsOneLineBreakBetweenFragmentsInOrder)
 {
     const auto fragment = [](const char *text) {
         return OCRText { QUuid(), QUuid(), {}, QString::fromUtf8(text), {} };
@@ -225,5 +225,5 @@ TEST(JoinRecognizedText, PutsOneSpaceBetweenFragmentsInOrder)
     EXPECT_EQ(joinRecognizedText({}), QString());
     EXPECT_EQ(joinRecognizedText({ fragment("File") }), QStringLiteral("File"));
     EXPECT_EQ(joinRecognizedText({ fragment("File  Edit"), fragment("View"), fragment("Zoom 100%") }),
-        QStringLiteral("File  Edit View Zoom 100%"));
+        QStringLiteral("File  Edit\nView\nZoom 100%"));
 }

@@ -7,6 +7,7 @@ namespace pellux::commands {
 
 int search(const CommandArguments &arguments);
 int ocr(const CommandArguments &arguments);
+int text(const CommandArguments &arguments);
 int capture(const CommandArguments &arguments);
 
 } // namespace pellux::commands

@@ -2,12 +2,16 @@
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "persistence/TextMatches.h"
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <chrono>
 #include <cstdio>
@@ -50,6 +54,34 @@ void printLine(const Recording &recording)
         = QStringList { time, field(recording.appName), field(recording.windowTitle), field(recording.localPath()) }
               .join(QLatin1Char('\t'));
     std::printf("%s\n", line.toUtf8().constData());
+}
+
+// Runs the event loop (when there is one) until the future has its answer.
+template <typename T> T waitFor(const QFuture<T> &answer)
+{
+    while (!answer.isFinished()) {
+        if (QCoreApplication::instance())
+            QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return answer.result();
+}
+
+// Where the query is on the stored image, from the word boxes stored with its text: one
+// {x, y, width, height} per line of each occurrence; none for text stored without boxes.
+QByteArray matchesJson(SimpleDatabaseManager &database, const Recording &recording, const QString &query)
+{
+    auto [text, completion] = completionFuture(std::optional<RecordingText>());
+    database.getRecordingText(recording.id, std::move(completion));
+    QJsonArray boxes;
+    if (const std::optional<RecordingText> stored = waitFor(text)) {
+        for (const TextMatch &match : findMatches(*stored, query)) {
+            for (const QRect &box : match.boxes)
+                boxes.append(QJsonObject {
+                    { "x", box.x() }, { "y", box.y() }, { "width", box.width() }, { "height", box.height() } });
+        }
+    }
+    return QJsonDocument(boxes).toJson(QJsonDocument::Compact);
 }
 
 } // namespace
@@ -106,12 +138,7 @@ int search(const CommandArguments &arguments)
     auto [answer, completion]
         = completionFuture(SearchAnswer { {}, QStringLiteral("the search was dropped unanswered") });
     database.findText(options.query, options.appName, std::move(completion));
-    while (!answer.isFinished()) {
-        if (QCoreApplication::instance())
-            QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    const SearchAnswer found = answer.result();
+    const SearchAnswer found = waitFor(answer);
     if (!found.error.isEmpty()) {
         // Part of an answer would look like all of it.
         std::fprintf(stderr, "pellux search: the search failed while reading %s: %s\n", qPrintable(path),
@@ -121,7 +148,14 @@ int search(const CommandArguments &arguments)
     const std::vector<Recording> &results = found.recordings;
 
     if (options.json) {
-        std::printf("%s\n", encodeRecordings(results).constData());
+        QByteArray out = "[";
+        for (const Recording &recording : results) {
+            QByteArray object = encodeRecording(recording);
+            object.chop(1);
+            object += ",\"matches\":" + matchesJson(database, recording, options.query) + '}';
+            out += (out.size() > 1 ? "," : "") + object;
+        }
+        std::printf("%s]\n", out.constData());
     } else {
         for (const Recording &recording : results)
             printLine(recording);
