@@ -54,6 +54,7 @@ AppDelegate::AppDelegate(AppComponents &components, QObject *parent)
             &components.recompression(),
             &components.debug(),
             {},
+            &components.recordingTexts(),
         },
         parent)
 {
@@ -142,8 +143,8 @@ void AppDelegate::showMainWindow()
         return;
     }
     if (!m_searchWindow) {
-        m_searchWindow = std::make_unique<SearchWindow>(
-            SearchWindow::Components { m_viewModel.get(), &storage(), &database(), m_components.recompression });
+        m_searchWindow = std::make_unique<SearchWindow>(SearchWindow::Components { m_viewModel.get(), &storage(),
+            &database(), m_components.recompression, &Clock::system(), std::nullopt, m_components.recordingTexts });
     }
     m_searchWindow->show();
 }

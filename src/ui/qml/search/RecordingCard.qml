@@ -12,6 +12,8 @@ Item {
     required property string relativeTime
     property bool isSelected: false
     signal opened()
+    // A right click: the card's menu, at this point of the card.
+    signal menuRequested(real x, real y)
 
     CardBackground {
         anchors.fill: parent
@@ -36,5 +38,12 @@ Item {
             windowTitle: root.windowTitle
             relativeTime: root.relativeTime
         }
+    }
+
+    // Above the preview, which takes only the primary button.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.RightButton
+        onClicked: (mouse) => root.menuRequested(mouse.x, mouse.y)
     }
 }
