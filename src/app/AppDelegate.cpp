@@ -56,6 +56,7 @@ AppDelegate::AppDelegate(AppComponents &components, QObject *parent)
             &components.recompression(),
             &components.debug(),
             {},
+            &components.recordingTexts(),
         },
         parent)
 {
@@ -169,6 +170,7 @@ void AppDelegate::showMainWindow()
     }
     if (!m_searchWindow) {
         SearchWindow::Components parts { m_viewModel.get(), &storage(), &database(), m_components.recompression };
+        parts.texts = m_components.recordingTexts;
         parts.controls = m_controls.get();
         m_searchWindow = std::make_unique<SearchWindow>(parts);
     }

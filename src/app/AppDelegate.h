@@ -23,6 +23,7 @@ class AppComponents;
 class CaptureLock;
 class DebugManager;
 class DebugWindow;
+class RecordingTextLoader;
 class SearchWindow;
 class ScreenshotOptimizationService;
 class SettingsWindow;
@@ -48,6 +49,8 @@ public:
         DebugManager *debug = nullptr;
         // The waits of the reset sequence (QCoro::sleepFor when absent).
         MainViewModel::Sleep sleep;
+        // The recordings' text with its word boxes, for the screenshot viewer.
+        RecordingTextLoader *recordingTexts = nullptr;
     };
 
     // The parts of the application, from its composition root.

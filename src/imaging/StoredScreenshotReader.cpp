@@ -161,6 +161,9 @@ QImage StoredScreenshotReader::rebuildDelta(const QString &path, const QByteArra
     std::vector<DeltaContainer> deltas;
     QSize extent;
     std::optional<qint64> sourcePixels;
+    // A frame of the chain stored in full since (a deletion keeps the frames after it readable
+    // that way) starts the frame again, whatever its row still says.
+    std::optional<std::pair<qsizetype, QByteArray>> restart;
     for (qsizetype i = start + 1; i <= last; ++i) {
         const DeltaChainLink &link = (*chain)[size_t(i)];
         QByteArray deltaBytes = bytes;
@@ -172,6 +175,13 @@ QImage StoredScreenshotReader::rebuildDelta(const QString &path, const QByteArra
                 return {};
             }
             deltaBytes = std::move(*read);
+            if (!DeltaFrameReader::isDeltaContainer(deltaBytes)) {
+                restart.emplace(i, std::move(deltaBytes));
+                deltas.clear();
+                extent = QSize();
+                sourcePixels.reset();
+                continue;
+            }
         }
         std::optional<DeltaContainer> container = DeltaFrameReader::parse(deltaBytes);
         if (!container) {
@@ -185,10 +195,15 @@ QImage StoredScreenshotReader::rebuildDelta(const QString &path, const QByteArra
         deltas.push_back(std::move(*container));
     }
 
+    if (restart) {
+        start = restart->first;
+        frame = QImage();
+    }
     if (frame.isNull()) {
-        const DeltaChainLink &base = chain->front();
+        const DeltaChainLink &base = (*chain)[size_t(start)];
         QString why;
-        const std::optional<QByteArray> read = readStoredFile(base.filePath, &why);
+        const std::optional<QByteArray> read
+            = restart ? std::optional(restart->second) : readStoredFile(base.filePath, &why);
         if (!read) {
             setReason(reason, QStringLiteral("its reference frame %1: %2").arg(base.filePath, why));
             return {};

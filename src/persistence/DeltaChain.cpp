@@ -5,6 +5,8 @@
 
 #include <QSet>
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 namespace pellux {
@@ -156,7 +158,137 @@ std::optional<std::vector<DeltaChainLink>> deltaChain(sqlite3 *db, const QString
     return chain;
 }
 
+// Reads one row by a statement whose columns start with kChainColumns, then image_hash.
+std::optional<std::pair<ChainRow, std::optional<QString>>> rowWithHash(Statement &select, bool *failed)
+{
+    const int rc = select.step();
+    if (rc == SQLITE_ROW)
+        return std::make_pair(chainRow(select), select.text(7));
+    *failed = rc != SQLITE_DONE;
+    return std::nullopt;
+}
+
+bool chainRunsThrough(sqlite3 *db, const QString &filePath, const QString &through)
+{
+    const std::optional<std::vector<DeltaChainLink>> chain = deltaChain(db, filePath);
+    return chain && std::any_of(chain->begin(), chain->end() - 1, [&](const DeltaChainLink &l) {
+        return l.filePath == through;
+    });
+}
+
+using DependentFrame = SimpleDatabaseManager::DependentFrame;
+
+std::optional<std::vector<DependentFrame>> dependents(sqlite3 *db, const QString &filePath)
+{
+    const QString columns = QLatin1String(kChainColumns).chopped(QLatin1String("FROM recordings ").size())
+        + QStringLiteral(", image_hash FROM recordings ");
+    bool failed = false;
+    std::optional<std::pair<ChainRow, std::optional<QString>>> frame;
+    {
+        Statement select(db,
+            QStringLiteral("SELECT %1 WHERE file_path = ?1 ORDER BY timestamp DESC, rowid DESC LIMIT 1").arg(columns));
+        if (!select.prepared())
+            return std::nullopt;
+        select.bind(1, filePath);
+        frame = rowWithHash(select, &failed);
+    }
+    if (failed)
+        return std::nullopt;
+    std::vector<DependentFrame> found;
+    if (!frame)
+        return found;
+    const ChainRow &row = frame->first;
+    const std::optional<QString> &ownHash = frame->second;
+
+    // The window's next delta: it applies to this frame (a delta of the window, or the full frame
+    // that starts it), and the ones after it apply to it. Stored in full with the hash of the
+    // window's reference, it becomes the frame they are rebuilt from.
+    const std::optional<QString> baseHash = row.link.isDeltaFrame ? row.referenceHash : ownHash;
+    if (baseHash && !baseHash->isEmpty()) {
+        Statement next(db,
+            QStringLiteral("SELECT %1 WHERE reference_hash = ?1 AND is_delta_frame = 1 AND app_name IS ?2 "
+                           "AND (timestamp > ?3 OR (timestamp = ?3 AND rowid > ?4)) ORDER BY timestamp, rowid LIMIT 1")
+                .arg(columns));
+        if (!next.prepared())
+            return std::nullopt;
+        next.bind(1, *baseHash);
+        next.bind(2, row.appName);
+        next.bind(3, row.timestamp);
+        next.bind(4, row.rowid);
+        const auto following = rowWithHash(next, &failed);
+        if (failed)
+            return std::nullopt;
+        if (following && chainRunsThrough(db, following->first.link.filePath, filePath))
+            found.push_back({ following->first.link.filePath, *baseHash });
+    }
+
+    // Block-based deltas of other applications matched against this frame apply to it directly;
+    // each is stored in full as it is, keeping its own hash.
+    if (ownHash && !ownHash->isEmpty()) {
+        Statement matched(db,
+            QStringLiteral("SELECT %1 WHERE reference_hash = ?1 AND is_delta_frame = 1 AND app_name IS NOT ?2 "
+                           "AND (timestamp > ?3 OR (timestamp = ?3 AND rowid > ?4)) ORDER BY timestamp, rowid")
+                .arg(columns));
+        if (!matched.prepared())
+            return std::nullopt;
+        matched.bind(1, *ownHash);
+        matched.bind(2, row.appName);
+        matched.bind(3, row.timestamp);
+        matched.bind(4, row.rowid);
+        while (const auto candidate = rowWithHash(matched, &failed)) {
+            if (chainRunsThrough(db, candidate->first.link.filePath, filePath))
+                found.push_back({ candidate->first.link.filePath, std::nullopt });
+        }
+        if (failed)
+            return std::nullopt;
+    }
+    return found;
+}
+
 } // namespace
+
+void SimpleDatabaseManager::framesBuiltOn(
+    const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+{
+    d->serialQueue.async([this, filePath, completion = std::move(completion)] {
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR framesBuiltOn: Database not available"));
+            return completion(std::nullopt);
+        }
+        d->flushPendingWrites();
+        std::optional<std::vector<DependentFrame>> found = dependents(d->db, filePath);
+        if (!found)
+            log::failure(QStringLiteral("ERROR framesBuiltOn: %1").arg(d->errorMessage()));
+        completion(std::move(found));
+    });
+}
+
+void SimpleDatabaseManager::markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash,
+    qint64 fileSize, double compressionRatio, std::function<void(bool)> completion)
+{
+    d->serialQueue.async([this, filePath, imageHash, fileSize, compressionRatio, completion = std::move(completion)] {
+        if (!d->db) {
+            log::failure(QStringLiteral("ERROR markStoredInFull: Database not available"));
+            return completion(false);
+        }
+        Statement update(d->db,
+            "UPDATE recordings SET is_delta_frame = 0, reference_hash = NULL, image_hash = coalesce(?1, image_hash), "
+            "file_size = ?2, compression_ratio = ?3 WHERE file_path = ?4");
+        if (!update.prepared()) {
+            log::failure(QStringLiteral("ERROR markStoredInFull: %1").arg(d->errorMessage()));
+            return completion(false);
+        }
+        update.bind(1, imageHash);
+        update.bind(2, fileSize);
+        update.bind(3, compressionRatio);
+        update.bind(4, filePath);
+        if (update.step() != SQLITE_DONE) {
+            log::failure(QStringLiteral("ERROR markStoredInFull: %1").arg(d->errorMessage()));
+            return completion(false);
+        }
+        completion(sqlite3_changes(d->db) > 0);
+    });
+}
 
 void SimpleDatabaseManager::getDeltaChain(
     const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion)

@@ -116,6 +116,22 @@ public:
     void getDeltaChain(
         const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion);
     static constexpr int kMaxDeltaChainLength = 100000;
+    // A delta frame that a deletion of the frame it builds on would leave unreadable, and the hash
+    // it is to take once stored in full (so that the later deltas of its window build on it).
+    struct DependentFrame {
+        QString filePath;
+        std::optional<QString> takesHash;
+    };
+    // Completion on the database queue: the delta frames whose chain runs through `filePath` and
+    // would break without it: the next delta of the same window, and deltas of other applications
+    // matched against it. Absent on failure.
+    void framesBuiltOn(
+        const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion);
+    // The frame in `filePath` is stored in full now: no longer a delta, no reference, the hash
+    // given (when given), its new size and ratio. Completion on the database queue: true when
+    // its row changed.
+    void markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash, qint64 fileSize,
+        double compressionRatio, std::function<void(bool)> completion);
     // Completion on the database queue: true when at least one row changed. `path` is a whole path
     // or a bare file name, matched literally against the last component of each stored path.
     void updateFileSize(const QString &path, qint64 newSize, std::function<void(bool)> completion = {});

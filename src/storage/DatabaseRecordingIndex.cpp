@@ -28,6 +28,24 @@ void DatabaseRecordingIndex::deleteRecordings(
     m_database.deleteRecordings(recordingIds, std::move(completion));
 }
 
+void DatabaseRecordingIndex::framesBuiltOn(
+    const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+{
+    m_database.framesBuiltOn(filePath, std::move(completion));
+}
+
+void DatabaseRecordingIndex::deltaChain(
+    const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion)
+{
+    m_database.getDeltaChain(filePath, std::move(completion));
+}
+
+void DatabaseRecordingIndex::markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash,
+    qint64 fileSize, double compressionRatio, std::function<void(bool)> completion)
+{
+    m_database.markStoredInFull(filePath, imageHash, fileSize, compressionRatio, std::move(completion));
+}
+
 void DatabaseRecordingIndex::recordingCount(std::function<void(std::optional<qint64>)> completion)
 {
     m_database.recordingCount(std::move(completion));

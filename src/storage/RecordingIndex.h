@@ -3,6 +3,7 @@
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
 #include "persistence/RowWrite.h"
+#include "persistence/SimpleDatabaseManager.h"
 
 #include <QString>
 #include <QStringList>
@@ -13,8 +14,6 @@
 #include <vector>
 
 namespace pellux {
-
-class SimpleDatabaseManager;
 
 // What the screenshot store needs from the recording database: registering a new recording,
 // forgetting deleted ones, and the per-application views the search window shows. Completions may
@@ -33,6 +32,32 @@ public:
     // Removes the rows and recognised text of these recordings, rows still pending included.
     // Completion: rows removed, or a negative count when the deletion failed (then none was).
     virtual void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) = 0;
+
+    // Deleting one frame keeps the others readable. An index that knows no delta frames answers
+    // that nothing builds on any frame and never rebuilds one.
+    using DependentFrame = SimpleDatabaseManager::DependentFrame;
+    virtual void framesBuiltOn(
+        const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+    {
+        Q_UNUSED(filePath);
+        completion(std::vector<DependentFrame>());
+    }
+    // Completion: the stored files that rebuild the frame in `filePath`, absent when unknown.
+    virtual void deltaChain(
+        const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion)
+    {
+        Q_UNUSED(filePath);
+        completion(std::nullopt);
+    }
+    virtual void markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash, qint64 fileSize,
+        double compressionRatio, std::function<void(bool)> completion)
+    {
+        Q_UNUSED(filePath);
+        Q_UNUSED(imageHash);
+        Q_UNUSED(fileSize);
+        Q_UNUSED(compressionRatio);
+        completion(false);
+    }
 
     // Completion: how many recordings have a row; absent on failure.
     virtual void recordingCount(std::function<void(std::optional<qint64>)> completion) = 0;
@@ -65,6 +90,12 @@ public:
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(RowWrite)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
+    void framesBuiltOn(
+        const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion) override;
+    void deltaChain(
+        const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion) override;
+    void markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash, qint64 fileSize,
+        double compressionRatio, std::function<void(bool)> completion) override;
     void recordingCount(std::function<void(std::optional<qint64>)> completion) override;
     void recordingsCapturedBefore(std::optional<TimePoint> cutoff,
         std::function<void(std::optional<std::vector<Recording>>)> completion) override;

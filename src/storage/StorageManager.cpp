@@ -376,7 +376,11 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
     }
 
     // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
-    QFuture<WriteResult> listWriting = rewriteList([ids](Recording &r) { return !ids->contains(r.id); });
+    QFuture<WriteResult> listWriting = rewriteList([ids, hashes = std::move(removal.newHashes)](Recording &r) {
+        if (const auto taken = hashes.constFind(r.localPath()); taken != hashes.cend())
+            r.imageHash = *taken;
+        return !ids->contains(r.id);
+    });
     const WriteResult listWritten = co_await listWriting;
     if (!self)
         co_return false;

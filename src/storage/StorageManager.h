@@ -7,6 +7,7 @@
 
 #include <QByteArray>
 #include <QFuture>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -75,6 +76,11 @@ public:
 
     // Removes the recording's file, list entry, database row and text, in a task of its own.
     void deleteRecording(const Recording &recording);
+    // Removes one recording the user chose (file, list entry, row and text) and keeps every other
+    // screenshot readable: a delta frame that builds on it is first stored in full, losslessly, in
+    // its own file, and the later deltas of its window build on that. False (and a log line) when
+    // a frame that builds on it cannot be rebuilt or stored: then nothing is removed.
+    QCoro::Task<bool> deleteScreenshot(Recording recording);
     // Removes every recording captured more than `days` calendar days ago (files, list entries,
     // rows and text), in a task of its own.
     void deleteOldRecordings(int days);
@@ -141,7 +147,11 @@ private:
         std::vector<Recording> recordings; // these, by id and file
         std::optional<TimePoint> capturedBefore; // and every recording captured before this
         bool everything = false; // or every recording there is
+        // Entries whose frame was stored in full under a new hash, by file path.
+        QHash<QString, QString> newHashes;
     };
+    // Stores the frames that build on `recording` in full; false when one could not be.
+    QCoro::Task<bool> storeDependentsInFull(Recording recording, QHash<QString, QString> *newHashes);
 
     QCoro::Task<bool> removeFromStore(Removal removal, StorageFigure figure);
     void createDirectories();

@@ -1,11 +1,15 @@
 #include "ui/SearchWindow.h"
 
+#include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
+#include "storage/RecordingTextLoader.h"
 #include "storage/StorageManager.h"
 #include "ui/AppControls.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
 #include "ui/MainViewModel.h"
+#include "ui/ScreenshotLoader.h"
+#include "ui/ScreenshotViewerModel.h"
 #include "ui/SearchModel.h"
 #include "ui/WindowActions.h"
 
@@ -32,6 +36,16 @@ bool SearchWindow::build()
         ? std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage, *m_components.desktopSession)
         : std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage);
     m_icons = std::make_unique<ApplicationIcons>();
+    m_loader = std::make_unique<ScreenshotLoader>(ScreenshotLoader::databaseLookup(*m_components.database));
+    ScreenshotViewerModel::TextSource texts;
+    if (RecordingTextLoader *loader = m_components.texts) {
+        texts = [loader](const Recording &r, auto completion) { loader->load(r, std::move(completion)); };
+    } else {
+        // Without the loader, only the boxes the database holds.
+        texts = [database = m_components.database](
+                    const Recording &r, auto completion) { database->getRecordingText(r.id, std::move(completion)); };
+    }
+    m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },
@@ -42,8 +56,9 @@ bool SearchWindow::build()
             { QStringLiteral("controls"), QVariant::fromValue<QObject *>(m_components.controls) },
         },
         [this](QQmlApplicationEngine &engine) {
-            registerImageProviders(engine, *m_components.database, *m_icons);
+            registerImageProviders(engine, *m_loader, *m_icons);
             engine.rootContext()->setContextProperty(QStringLiteral("applicationIcons"), m_icons.get());
+            engine.rootContext()->setContextProperty(QStringLiteral("screenshotViewer"), m_viewer.get());
         });
     if (loaded)
         m_actions->setWindow(m_scene.window());

@@ -18,6 +18,9 @@ namespace pellux {
 class AppControls;
 class ApplicationIcons;
 class MainViewModel;
+class RecordingTextLoader;
+class ScreenshotLoader;
+class ScreenshotViewerModel;
 class SearchModel;
 class SimpleDatabaseManager;
 class StorageManager;
@@ -37,6 +40,9 @@ public:
         const Clock *clock = &Clock::system();
         // The desktop whose permission steps the guide shows; by default the one Pellux runs in.
         std::optional<DesktopSession> desktopSession;
+        // The recordings' text with its word boxes, for the viewer; without it the viewer copies
+        // the stored text and marks no occurrences.
+        RecordingTextLoader *texts = nullptr;
         // The application's controls (pause, preferences, quit...); absent in tests.
         AppControls *controls = nullptr;
     };
@@ -53,12 +59,16 @@ public:
     // A notice in a bar above the content, until the user closes it (builds the window first).
     void showNotice(const QString &text);
     SearchModel *searchModel() const { return m_search.get(); }
+    ScreenshotViewerModel *viewerModel() const { return m_viewer.get(); }
 
 private:
     Components m_components;
     std::unique_ptr<ApplicationIcons> m_icons;
     std::unique_ptr<SearchModel> m_search;
     std::unique_ptr<WindowActions> m_actions;
+    // The frames the views show and the viewer copies and opens, with one cache of rebuilt frames.
+    std::unique_ptr<ScreenshotLoader> m_loader;
+    std::unique_ptr<ScreenshotViewerModel> m_viewer;
     // Declared last: the scene goes before the models it shows.
     QmlWindow m_scene;
 };

@@ -64,6 +64,29 @@ void ViewerZoom::wheel(double angleDelta)
     set(scale, m_offset);
 }
 
+double ViewerZoom::fittedScale(QSizeF image, QSizeF area)
+{
+    if (image.isEmpty() || area.isEmpty())
+        return 1.0;
+    return std::min({ 1.0, area.width() / image.width(), area.height() / image.height() });
+}
+
+void ViewerZoom::focusOn(QRectF rect, QSizeF shownSize)
+{
+    if (rect.isEmpty() || shownSize.isEmpty())
+        return;
+    double scale = m_scale;
+    if (rect.height() * scale < kSmallMatchHeight)
+        scale = std::min(maximumScale, kFocusedMatchHeight / rect.height());
+    if (scale <= 1.0)
+        return;
+    // The image is scaled about its centre, then moved by the offset.
+    const QPointF centre(shownSize.width() / 2, shownSize.height() / 2);
+    const QPointF offset = -(rect.center() - centre) * scale;
+    m_lastOffset = offset;
+    set(scale, offset);
+}
+
 void ViewerZoom::reset()
 {
     m_lastScaleValue = 1.0;

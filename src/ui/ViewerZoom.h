@@ -2,6 +2,8 @@
 
 #include <QObject>
 #include <QPointF>
+#include <QRectF>
+#include <QSizeF>
 #include <QtQml/qqmlregistration.h>
 
 namespace pellux {
@@ -21,7 +23,16 @@ public:
     // One wheel notch (120 eighths of a degree) zooms by this factor.
     static constexpr double wheelStep = 1.25;
 
+    // An occurrence of the query shown smaller than this (pixels high on screen) is zoomed in on,
+    // to kFocusedMatchHeight.
+    static constexpr double kSmallMatchHeight = 12.0;
+    static constexpr double kFocusedMatchHeight = 28.0;
+
     explicit ViewerZoom(QObject *parent = nullptr);
+
+    // The scale of an image of `image` pixels shown in `area` before any zoom: fitted down to the
+    // area, never enlarged beyond its own pixels (an enlarged screenshot goes soft).
+    Q_INVOKABLE static double fittedScale(QSizeF image, QSizeF area);
 
     double scale() const { return m_scale; }
     QPointF offset() const { return m_offset; }
@@ -41,6 +52,10 @@ public:
     Q_INVOKABLE void wheel(double angleDelta);
     // Back to the state of a freshly opened viewer.
     Q_INVOKABLE void reset();
+    // Brings `rect` (in the coordinates of the shown image, `shownSize` large before any zoom)
+    // into view: zoomed in and centred when it would be too small to read, centred when the
+    // viewer is zoomed in already; otherwise the whole image shows it and nothing moves.
+    Q_INVOKABLE void focusOn(QRectF rect, QSizeF shownSize);
 
 signals:
     void changed();

@@ -25,7 +25,7 @@ protected:
         AppControls *controls = nullptr)
     {
         window = std::make_unique<SearchWindow>(SearchWindow::Components {
-            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session, controls });
+            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session, nullptr, controls });
         ASSERT_TRUE(window->build());
         window->window()->show();
     }

@@ -19,6 +19,8 @@ Item {
     signal similarToggled()
 
     Accessible.description: absoluteTime
+    // A right click: the card's menu, at this point of the card.
+    signal menuRequested(real x, real y)
 
     CardBackground {
         anchors.fill: parent
@@ -48,5 +50,12 @@ Item {
             expanded: root.expanded
             onSimilarToggled: root.similarToggled()
         }
+    }
+
+    // Above the preview, which takes only the primary button.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.RightButton
+        onClicked: (mouse) => root.menuRequested(mouse.x, mouse.y)
     }
 }

@@ -98,6 +98,7 @@ Item {
             ToolTip.text: root.expanded ? qsTr("Hide the results with the same window and text")
                                         : qsTr("%n more with the same window and text", "", root.similarCount)
             Text {
+                textFormat: Text.PlainText
                 id: badgeText
                 anchors.centerIn: parent
                 text: (root.expanded ? "\u2212" : "+") + root.similarCount

@@ -22,11 +22,21 @@ GridView {
     // The preview's 16:10 area and the three or four lines of text below it.
     readonly property real cardHeight: cardWidth / 1.6 + 96
 
+    // The viewer's state and actions (made by the search window; absent in component tests).
+    readonly property ScreenshotViewerModel viewerModel: typeof screenshotViewer !== "undefined" ? screenshotViewer : null
+
     function openViewer(row) {
         if (row < 0 || row >= count)
             return
         search.selectedIndex = row
         viewer.open(search.results, row)
+    }
+    // The card's menu acts on the selected result: the card is selected first.
+    function showCardMenu(row, card, x, y) {
+        if (row < 0 || row >= count || !viewerModel)
+            return
+        search.selectedIndex = row
+        cardMenu.popup(card, x, y)
     }
 
     leftMargin: horizontalPadding
@@ -48,16 +58,26 @@ GridView {
     onCurrentIndexChanged: if (currentIndex >= 0) positionViewAtIndex(currentIndex, GridView.Contain)
 
     delegate: RecordingCard {
+        id: card
         width: root.cardWidth
         height: root.cardHeight
         isSelected: index === root.search.selectedIndex
         onOpened: root.openViewer(index)
         onSimilarToggled: root.search.toggleSimilar(index)
+        onMenuRequested: (x, y) => root.showCardMenu(index, card, x, y)
     }
 
     Keys.onPressed: (event) => {
         if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter) {
             openViewer(search.selectedIndex)
+            event.accepted = true
+        } else if (event.key === Qt.Key_Menu || (event.key === Qt.Key_F10 && (event.modifiers & Qt.ShiftModifier))) {
+            const card = itemAtIndex(search.selectedIndex)
+            if (card)
+                showCardMenu(search.selectedIndex, card, 20, 20)
+            event.accepted = true
+        } else if (event.key === Qt.Key_Delete && viewerModel && search.selectedIndex >= 0) {
+            cardDeleteDialog.ask()
             event.accepted = true
         } else if (event.key === Qt.Key_Escape) {
             clearQuery()
@@ -73,7 +93,25 @@ GridView {
 
     ScreenshotExpandedView {
         id: viewer
+        model: root.viewerModel
         onClosed: root.forceActiveFocus()
     }
+    RecordingCardMenu {
+        id: cardMenu
+        model: root.viewerModel
+        onAboutToShow: if (root.viewerModel) root.viewerModel.active = true
+        onClosed: if (root.viewerModel && !viewer.visible) root.viewerModel.active = false
+        onDeleteRequested: cardDeleteDialog.ask()
+    }
+    DeleteScreenshotDialog {
+        id: cardDeleteDialog
+        function ask() {
+            question = root.viewerModel.deletionQuestion()
+            open()
+        }
+        onConfirmed: root.viewerModel.deleteCurrent()
+        onClosed: root.forceActiveFocus()
+    }
+    readonly property alias cardMenu: cardMenu
     readonly property alias viewer: viewer
 }

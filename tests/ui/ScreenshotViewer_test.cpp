@@ -1,0 +1,335 @@
+// The expanded screenshot viewer over a history the real pipeline captured (real Tesseract, real
+// store): its rules, stepping through results and occurrences, the actions and their effects on
+// the store, and the viewer rendered offscreen with its highlights on the words.
+#include "WindowRender.h"
+#include "storage/RecordingTextLoader.h"
+#include "support/SampleHistory.h"
+#include "ui/ScreenshotLoader.h"
+#include "ui/ScreenshotViewerModel.h"
+#include "ui/SearchModel.h"
+#include "ui/SearchWindow.h"
+#include "ui/ViewerZoom.h"
+
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QPainter>
+
+#include <qcorotask.h>
+
+#include <sys/stat.h>
+
+namespace pellux::test {
+namespace {
+
+TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
+{
+    struct Fit {
+        QSizeF image, area;
+        double scale;
+    };
+    for (const Fit &f :
+        { Fit { { 400, 300 }, { 1072, 700 }, 1.0 }, Fit { { 1920, 1080 }, { 1072, 700 }, 1072.0 / 1920 },
+            Fit { { 900, 2000 }, { 1072, 700 }, 0.35 }, Fit { { 0, 0 }, { 1072, 700 }, 1.0 } })
+        EXPECT_DOUBLE_EQ(ViewerZoom::fittedScale(f.image, f.area), f.scale) << f.image.width();
+
+    struct Focus {
+        const char *name;
+        double startScale; // by wheel notches from 1
+        QRectF match;
+        double scale;
+        bool centred;
+    };
+    const QSizeF shown(1000, 560);
+    for (const Focus &f : { Focus { "small: zoomed and centred", 1, { 100, 500, 40, 7 }, 4.0, true },
+             Focus { "readable at fitted size: nothing moves", 1, { 100, 500, 80, 14 }, 1.0, false },
+             Focus { "already zoomed: centred at that zoom", 1.25, { 800, 40, 80, 14 }, 1.25, true } }) {
+        SCOPED_TRACE(f.name);
+        ViewerZoom zoom;
+        if (f.startScale > 1)
+            zoom.wheel(120);
+        zoom.focusOn(f.match, shown);
+        EXPECT_DOUBLE_EQ(zoom.scale(), f.scale);
+        // Where the match's centre lands, relative to the image's centre.
+        const QPointF centre(shown.width() / 2, shown.height() / 2);
+        const QPointF landed = (f.match.center() - centre) * zoom.scale() + zoom.offset();
+        EXPECT_EQ(landed.manhattanLength() < 0.01, f.centred);
+    }
+
+    const std::tuple<int, int, const char *> positions[]
+        = { { 0, 5, "1 of 5" }, { 4, 5, "5 of 5" }, { -1, 5, "" }, { 5, 5, "" }, { 0, 0, "" } };
+    for (const auto &[index, count, text] : positions)
+        EXPECT_EQ(ScreenshotViewerModel::matchPositionText(index, count), QLatin1String(text));
+
+    // Seconds are shown: two frames a second apart read apart.
+    const TimePoint t = fromSecondsSince1970(1'700'000'000);
+    EXPECT_NE(ScreenshotViewerModel::formatCaptureTime(t),
+        ScreenshotViewerModel::formatCaptureTime(fromSecondsSince1970(1'700'000'001)));
+    Recording r;
+    r.appName = QStringLiteral("Firefox");
+    r.windowTitle = QStringLiteral("<b>bold</b> & co");
+    r.timestamp = t;
+    const QString question = ScreenshotViewerModel::deletionQuestion(r);
+    EXPECT_TRUE(question.contains(QStringLiteral("Firefox \u201c<b>bold</b> & co\u201d"))) << question.toStdString();
+    EXPECT_TRUE(question.contains(ScreenshotViewerModel::formatCaptureTime(t)));
+}
+
+// A 1920x1080 document that shows "budget" three times, its revisions captured as full frames and
+// then as a delta frame of the same window.
+QImage documentFrame(int revision)
+{
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(26);
+    painter.setFont(font);
+    const QStringList lines = { QStringLiteral("Quarterly budget review"),
+        QStringLiteral("The travel section stays within its limits."),
+        QStringLiteral("Marketing asks for a larger budget next year."),
+        QStringLiteral("Approved by the board on Monday."), QStringLiteral("Final budget figures follow below.") };
+    // Each revision highlights another line, as an editor's cursor line.
+    const int cursorLine = revision % 4;
+    painter.fillRect(QRect(0, 160 + cursorLine * 120 - 38, 1920, 56), QColor(0x1f, 0x3a, 0x68));
+    for (int i = 0; i < lines.size(); ++i) {
+        painter.setPen(i == cursorLine ? Qt::white : Qt::black);
+        painter.drawText(QPoint(120, 160 + i * 120), lines[i]);
+    }
+    return image;
+}
+
+class ScreenshotViewerTest : public WindowTest {
+protected:
+    ScreenshotViewerTest()
+    {
+        start();
+        captureSampleHistory(pipeline);
+        pipeline.backend.addWindow(FakeCaptureBackend::window(7, QRectF(0, 0, 1920, 1080),
+                                       QStringLiteral("review.odt <i>draft</i>"), QStringLiteral("Writer")),
+            documentFrame(1));
+        CapturePipeline::run(pipeline.service->captureTestScreenshot());
+        // The first frame of a window is stored in full, the second becomes its reference, the
+        // third is a delta.
+        for (int revision = 2; revision <= 3; ++revision) {
+            pipeline.backend.setFrame(7, documentFrame(revision));
+            pipeline.clock.advance(60);
+            CapturePipeline::run(pipeline.service->captureTestScreenshot());
+        }
+        pipeline.settle();
+        texts = std::make_unique<RecordingTextLoader>(*pipeline.database, *pipeline.ocr);
+        window = std::make_unique<SearchWindow>(SearchWindow::Components { nullptr, pipeline.storage.get(),
+            pipeline.database.get(), nullptr, &pipeline.clock, std::nullopt, texts.get() });
+        EXPECT_TRUE(window->build());
+        window->window()->resize(1200, 800);
+        window->window()->show();
+        model()->setUrlOpener([this](const QUrl &url) {
+            opened << url;
+            return true;
+        });
+    }
+
+    ScreenshotViewerModel *model() const { return window->viewerModel(); }
+    SearchModel *search() const { return window->searchModel(); }
+    QObject *viewer() const { return find<QObject>(window->window(), "screenshotViewer"); }
+
+    void searchFor(const QString &text)
+    {
+        QSignalSpy shown(search(), &SearchModel::resultsShown);
+        search()->setSearchText(text);
+        ASSERT_TRUE(received(shown));
+    }
+    // Opens the viewer on a result and waits for its image and its occurrences.
+    void openAt(int row)
+    {
+        QMetaObject::invokeMethod(find<QObject>(window->window(), "resultsGrid"), "openViewer", Q_ARG(QVariant, row));
+        ASSERT_TRUE(runEventsUntil([&] { return viewer()->property("opened").toBool() && model()->textKnown(); }));
+        QQuickItem *image = find<QQuickItem>(viewer(), "viewerImage");
+        ASSERT_NE(image, nullptr);
+        ASSERT_TRUE(runEventsUntil([&] { return image->property("status").toInt() == 1; }))
+            << image->property("status").toInt() << image->property("source").toString().toStdString();
+    }
+    int rowOf(const QString &app) const
+    {
+        const std::vector<Recording> &r = search()->results()->recordings();
+        return int(std::find_if(r.begin(), r.end(), [&](const Recording &x) { return x.appName == app; }) - r.begin());
+    }
+
+    std::unique_ptr<RecordingTextLoader> texts;
+    std::unique_ptr<SearchWindow> window;
+    QList<QUrl> opened;
+};
+
+TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
+{
+    searchFor(QStringLiteral("budget"));
+    const int count = search()->results()->count();
+    ASSERT_GE(count, 5);
+    openAt(0);
+    // Stepping moves the grid's selection and stops at both ends.
+    struct Step {
+        int key;
+        int times;
+        int index;
+        bool hasPrevious, hasNext;
+    };
+    for (const Step &s : { Step { Qt::Key_Left, 1, 0, false, true }, Step { Qt::Key_Right, 2, 2, true, true },
+             Step { Qt::Key_Right, count + 3, count - 1, true, false },
+             Step { Qt::Key_Left, 1, count - 2, true, true } }) {
+        for (int i = 0; i < s.times; ++i)
+            QTest::keyClick(window->window(), Qt::Key(s.key));
+        EXPECT_EQ(model()->currentIndex(), s.index);
+        EXPECT_EQ(search()->selectedIndex(), s.index);
+        EXPECT_EQ(std::pair(model()->hasPrevious(), model()->hasNext()), std::pair(s.hasPrevious, s.hasNext));
+        EXPECT_TRUE(viewer()->property("visible").toBool());
+    }
+
+    // The newest frame of the document (a delta frame): three occurrences, Enter and F3 step
+    // forward and wrap, Shift steps back.
+    model()->setCurrentIndex(rowOf(QStringLiteral("Writer")));
+    ASSERT_TRUE(runEventsUntil([&] { return model()->textKnown(); }));
+    ASSERT_EQ(model()->matchCount(), 3);
+    EXPECT_EQ(model()->matchPosition(), QStringLiteral("1 of 3"));
+    EXPECT_TRUE(model()->windowTitle().contains(QStringLiteral("<i>draft</i>")));
+    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = { { Qt::Key_Return, {} }, { Qt::Key_F3, {} },
+        { Qt::Key_Return, {} }, { Qt::Key_Return, Qt::ShiftModifier }, { Qt::Key_F3, Qt::ShiftModifier } };
+    const int expected[] = { 1, 2, 0, 2, 1 };
+    for (size_t i = 0; i < std::size(keys); ++i) {
+        QTest::keyClick(window->window(), keys[i].first, keys[i].second);
+        EXPECT_EQ(model()->currentMatch(), expected[i]) << i;
+    }
+
+    // Copying: the area around an occurrence gives its line's words, an empty area nothing, and
+    // without a selection Ctrl+C copies the whole text.
+    QClipboard *clipboard = QGuiApplication::clipboard();
+    const QRectF line = model()->currentMatchRect().adjusted(-400, -6, 900, 6);
+    model()->copyRegion(line);
+    EXPECT_EQ(clipboard->text(), QStringLiteral("Marketing asks for a larger budget next year."));
+    clipboard->setText(QStringLiteral("unchanged"));
+    model()->copyRegion(QRectF(1700, 1000, 100, 50));
+    EXPECT_EQ(clipboard->text(), QStringLiteral("unchanged"));
+    EXPECT_EQ(model()->status(), QStringLiteral("No text in the selected area"));
+    QTest::keyClick(window->window(), Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(clipboard->text(), model()->text()->text);
+    EXPECT_TRUE(clipboard->text().contains(QStringLiteral("Approved by the board")));
+
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    EXPECT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
+    EXPECT_TRUE(find<QQuickItem>(window->window(), "resultsGrid")->hasActiveFocus());
+}
+
+TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
+{
+    searchFor(QStringLiteral("budget"));
+    const int writer = rowOf(QStringLiteral("Writer")); // the newest document frame, a delta
+    openAt(writer);
+    const Recording shown = search()->results()->recordings()[size_t(writer)];
+    ScreenshotLoader loader(ScreenshotLoader::databaseLookup(*pipeline.database));
+    const QImage frame = loader.load(shown.localPath(), QSize());
+    ASSERT_EQ(frame.size(), QSize(1920, 1080));
+
+    ASSERT_TRUE(QCoro::waitFor(model()->copyImageTask()));
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), frame);
+
+    // A delta file is no image: a private PNG of the frame is opened; a full frame opens itself.
+    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
+    ASSERT_EQ(opened.size(), 1);
+    const QString copy = opened[0].toLocalFile();
+    EXPECT_TRUE(
+        copy.startsWith(model()->openedFramesFolder() + QLatin1Char('/')) && copy.endsWith(QLatin1String(".png")));
+    EXPECT_EQ(QImage(copy).convertToFormat(QImage::Format_RGB32), frame);
+    for (const auto &[path, mode] : { std::pair(copy, 0600u), std::pair(model()->openedFramesFolder(), 0700u) }) {
+        struct stat info { };
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, mode) << path.toStdString();
+    }
+    model()->setCurrentIndex(rowOf(QStringLiteral("XTerm")));
+    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
+    EXPECT_EQ(opened.value(1), search()->results()->recordings()[size_t(rowOf(QStringLiteral("XTerm")))].filePath);
+    model()->showInFolder(); // no file manager on the test's bus: the folder opens
+    ASSERT_TRUE(runEventsUntil([&] { return opened.size() == 3; }));
+    EXPECT_EQ(opened[2].toLocalFile() + QLatin1Char('/'),
+        QFileInfo(opened[1].toLocalFile()).absolutePath() + QLatin1Char('/'));
+
+    // Delete asks first, naming the screenshot; confirmed, the card goes and the result after it
+    // is shown; the last one gone, the viewer closes.
+    model()->setCurrentIndex(writer);
+    QTest::keyClick(window->window(), Qt::Key_Delete);
+    QObject *dialog = viewer()->property("deleteDialog").value<QObject *>();
+    ASSERT_TRUE(runEventsUntil([&] { return dialog->property("opened").toBool(); }));
+    EXPECT_TRUE(dialog->property("question").toString().contains(QStringLiteral("Writer")));
+    renderWindow(window->window(), QStringLiteral("viewer-delete-confirmation"), { { 1200, 800 } });
+    const int before = search()->results()->count();
+    const QUuid next = search()->results()->recordings()[size_t(writer + 1)].id;
+    QMetaObject::invokeMethod(dialog, "accept");
+    ASSERT_TRUE(runEventsUntil([&] { return search()->results()->count() == before - 1 && !model()->deleting(); }));
+    EXPECT_EQ(search()->results()->recordings()[size_t(model()->currentIndex())].id, next);
+    EXPECT_FALSE(QFileInfo::exists(shown.localPath()));
+    EXPECT_TRUE(viewer()->property("visible").toBool());
+    // The other document frame (the full frame it was built on) still reads.
+    const int first = rowOf(QStringLiteral("Writer"));
+    EXPECT_EQ(
+        loader.load(search()->results()->recordings()[size_t(first)].localPath(), QSize()).size(), QSize(1920, 1080));
+
+    QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
+    while (search()->results()->count() > 0)
+        ASSERT_TRUE(QCoro::waitFor(model()->deleteCurrentTask()));
+    EXPECT_EQ(closing.count(), 1);
+    EXPECT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
+}
+
+// The highlights lie on the words: in the picture, the ink of the word is inside each one; and
+// the states of the viewer a person should look at.
+TEST_F(ScreenshotViewerTest, RendersHighlightsOnTheWordsAndTheCardMenu)
+{
+    searchFor(QStringLiteral("budget"));
+    openAt(rowOf(QStringLiteral("Writer")));
+    ASSERT_EQ(model()->matchCount(), 3);
+    renderWindow(window->window(), QStringLiteral("viewer-1920x1080-highlights"), { { 1200, 800 } });
+    EXPECT_EQ(find<QQuickItem>(viewer(), "viewerMatchPosition")->property("text"), QStringLiteral("1 of 3"));
+    const QImage picture = window->window()->grabWindow();
+    // Repeater's items are children of the image in the scene only.
+    QList<QQuickItem *> highlights;
+    for (QQuickItem *item : find<QQuickItem>(viewer(), "viewerImage")->childItems()) {
+        if (item->objectName() == QLatin1String("matchHighlight"))
+            highlights << item;
+    }
+    ASSERT_EQ(highlights.size(), 3);
+    for (QQuickItem *h : highlights) {
+        const QRect r = h->mapRectToScene(QRectF(0, 0, h->width(), h->height())).toRect().adjusted(3, 3, -3, -3);
+        int ink = 0;
+        for (int y = r.top(); y <= r.bottom(); ++y) {
+            for (int x = r.left(); x <= r.right(); ++x)
+                ink += qGray(picture.pixel(x, y)) < 90;
+        }
+        // Glyph strokes take a good part of a word's box; a box beside the word has none.
+        EXPECT_GT(ink, r.width() * r.height() / 12) << r.x() << "," << r.y();
+    }
+
+    // A window smaller than the viewer shows at its own size, centred; the hint sits below it.
+    model()->setCurrentIndex(rowOf(QStringLiteral("XTerm")));
+    QQuickItem *image = find<QQuickItem>(viewer(), "viewerImage");
+    ASSERT_TRUE(runEventsUntil([&] { return image->property("status").toInt() == 1 && image->width() == 640; }));
+    EXPECT_EQ(image->height(), 400);
+    const QRectF onScreen = image->mapRectToScene(QRectF(0, 0, image->width(), image->height()));
+    QQuickItem *footer = find<QQuickItem>(viewer(), "viewerFooter");
+    EXPECT_LE(onScreen.bottom(), footer->mapRectToScene(QRectF(0, 0, 1, 1)).top());
+    EXPECT_TRUE(find<QQuickItem>(viewer(), "viewerHint")
+                    ->property("text")
+                    .toString()
+                    .contains(QStringLiteral("Scroll to zoom")));
+    renderWindow(window->window(), QStringLiteral("viewer-small-window"), { { 1200, 800 } });
+
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    ASSERT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
+    QQuickItem *grid = find<QQuickItem>(window->window(), "resultsGrid");
+    QQuickItem *card = qobject_cast<QQuickItem *>(grid->property("currentItem").value<QObject *>());
+    ASSERT_NE(card, nullptr);
+    const QPointF at = card->mapToScene(QPointF(40, 40));
+    QTest::mouseClick(window->window(), Qt::RightButton, {}, at.toPoint());
+    QObject *menu = find<QObject>(window->window(), "recordingCardMenu");
+    ASSERT_TRUE(runEventsUntil([&] { return menu->property("opened").toBool(); }));
+    renderWindow(window->window(), QStringLiteral("card-menu"), { { 1200, 800 } });
+}
+
+} // namespace
+} // namespace pellux::test
