@@ -30,7 +30,12 @@ void SimpleDatabaseManager::debugPrintAllOCRTexts()
         if (!d->db)
             return;
         // The dump is asked for explicitly (debug window), so it prints whatever the verbosity.
-        const auto print = [](const QString &line) { log::failure(line); };
+        // A leading "\n" is a blank line before a section; log lines never hold a newline.
+        const auto print = [](const QString &line) {
+            if (line.startsWith(QLatin1Char('\n')))
+                log::failure(QString());
+            log::failure(line.startsWith(QLatin1Char('\n')) ? line.mid(1) : line);
+        };
         print(QStringLiteral("\n=== OCR Texts in Database ==="));
         {
             Statement texts(

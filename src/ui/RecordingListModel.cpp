@@ -161,6 +161,30 @@ void RecordingListModel::setRecordings(std::vector<Recording> recordings, const 
     show(visible());
 }
 
+void RecordingListModel::remove(const QUuid &id)
+{
+    const auto gone = std::find_if(m_all.begin(), m_all.end(), [&](const Card &c) { return c.recording.id == id; });
+    if (gone == m_all.end())
+        return;
+    if (gone->head == id) {
+        const auto next = gone + 1;
+        if (next != m_all.end() && next->head == id) {
+            next->similar = gone->similar - 1;
+            next->expanded = gone->expanded && next->similar > 0;
+            const QUuid newHead = next->recording.id;
+            for (auto it = next; it != m_all.end() && it->head == id; ++it)
+                it->head = newHead;
+        }
+    } else {
+        const auto head
+            = std::find_if(m_all.begin(), gone, [&](const Card &c) { return c.recording.id == gone->head; });
+        if (head != gone && --head->similar == 0)
+            head->expanded = false;
+    }
+    m_all.erase(gone);
+    show(visible());
+}
+
 void RecordingListModel::show(std::vector<Card> cards)
 {
     // Both lists are newest first, so cards in both keep their order: one walk removes what

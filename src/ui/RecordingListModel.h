@@ -65,6 +65,8 @@ public:
     // `hits` is empty, or one per recording (a text search's): then like results collapse.
     void setRecordings(std::vector<Recording> recordings, const std::vector<SearchHit> &hits = {});
     void appendRecordings(std::vector<Recording> recordings);
+    // Takes a deleted recording out; the next of its group, if any, heads the group now.
+    void remove(const QUuid &id);
     // The row of the recording with this id among the cards shown, or -1.
     int indexOf(const QUuid &id) const;
     // Shows or hides the cards like the one at `row`; false when it has none.

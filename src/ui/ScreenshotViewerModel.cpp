@@ -93,9 +93,9 @@ const Recording *ScreenshotViewerModel::current() const
 {
     if (!m_search)
         return nullptr;
+    // The selected card: rows are the cards shown, not every result.
     const int index = m_search->selectedIndex();
-    const std::vector<Recording> &recordings = m_search->results()->recordings();
-    return index >= 0 && size_t(index) < recordings.size() ? &recordings[size_t(index)] : nullptr;
+    return index >= 0 && index < m_search->results()->count() ? &m_search->results()->recordingAt(index) : nullptr;
 }
 
 int ScreenshotViewerModel::currentIndex() const { return m_search ? m_search->selectedIndex() : -1; }
@@ -296,9 +296,7 @@ QCoro::Task<bool> ScreenshotViewerModel::deleteCurrentTask()
     RecordingListModel *results = m_search->results();
     const int row = results->indexOf(recording.id);
     if (row >= 0) {
-        std::vector<Recording> remaining = results->recordings();
-        remaining.erase(remaining.begin() + row);
-        results->setRecordings(std::move(remaining));
+        results->remove(recording.id);
         // The result after it takes its place; the last one gives way to the one before.
         m_search->setSelectedIndex(std::min(row, results->count() - 1));
         // The index may be the same while the recording behind it is not.
