@@ -24,8 +24,8 @@ protected:
     void makeWindow(QObject *optimizer = nullptr, std::optional<DesktopSession> session = std::nullopt,
         AppControls *controls = nullptr)
     {
-        window = std::make_unique<SearchWindow>(SearchWindow::Components {
-            nullptr, pipeline.storage.get(), pipeline.database.get(), optimizer, &pipeline.clock, session, nullptr, controls });
+        window = std::make_unique<SearchWindow>(SearchWindow::Components { nullptr, pipeline.storage.get(),
+            pipeline.database.get(), optimizer, &pipeline.clock, session, nullptr, controls });
         ASSERT_TRUE(window->build());
         window->window()->show();
     }
