@@ -69,12 +69,10 @@ template <typename T> T waitFor(const QFuture<T> &answer)
 
 // Where the query is on the stored image, from the word boxes stored with its text: one
 // {x, y, width, height} per line of each occurrence; none for text stored without boxes.
-QByteArray matchesJson(SimpleDatabaseManager &database, const Recording &recording, const QString &query)
+QByteArray matchesJson(const std::optional<RecordingText> &stored, const QString &query)
 {
-    auto [text, completion] = completionFuture(std::optional<RecordingText>());
-    database.getRecordingText(recording.id, std::move(completion));
     QJsonArray boxes;
-    if (const std::optional<RecordingText> stored = waitFor(text)) {
+    if (stored) {
         for (const TextMatch &match : findMatches(*stored, query)) {
             for (const QRect &box : match.boxes)
                 boxes.append(QJsonObject {
@@ -88,6 +86,15 @@ QByteArray matchesJson(SimpleDatabaseManager &database, const Recording &recordi
 // title or application name matched) and where the query is on its image ("matches").
 QByteArray encodeResults(const SearchAnswer &answer, SimpleDatabaseManager &database, const QString &query)
 {
+    // Every text asked for at once: the database queue answers them in turn while the first is
+    // awaited, instead of one round trip per result.
+    std::vector<QFuture<std::optional<RecordingText>>> texts;
+    texts.reserve(answer.recordings.size());
+    for (const Recording &recording : answer.recordings) {
+        auto [text, completion] = completionFuture(std::optional<RecordingText>());
+        database.getRecordingText(recording.id, std::move(completion));
+        texts.push_back(std::move(text));
+    }
     QByteArray out = "[";
     for (size_t i = 0; i < answer.recordings.size(); ++i) {
         QByteArray object = encodeRecording(answer.recordings[i]);
@@ -97,8 +104,7 @@ QByteArray encodeResults(const SearchAnswer &answer, SimpleDatabaseManager &data
         // The value alone, from the one-element array QJsonDocument writes.
         const QByteArray encoded = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).chopped(1).mid(1);
         object.chop(1);
-        object
-            += ",\"snippet\":" + encoded + ",\"matches\":" + matchesJson(database, answer.recordings[i], query) + '}';
+        object += ",\"snippet\":" + encoded + ",\"matches\":" + matchesJson(waitFor(texts[i]), query) + '}';
         if (i)
             out += ',';
         out += object;
