@@ -18,7 +18,7 @@ inline quint32 fullScreenXterm(benchmark::State &state, test::XvfbSession &sessi
     }
     session.run({ QStringLiteral("xdotool"), QStringLiteral("windowsize"), QString::number(window),
         QStringLiteral("1920"), QStringLiteral("1080") });
-    test::XvfbSession::waitUntil([] { return false; }, 500);
+    test::runEventsUntil([] { return false; }, 500);
     return window;
 }
 

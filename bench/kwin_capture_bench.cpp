@@ -84,7 +84,7 @@ void kwinWindowCapture(benchmark::State &state, kwin::KWinCaptureBackend::Option
     }
     state.counters["first_ms"] = double(first.elapsed());
     while (options.useWindowStreams && backend.deliveringStreams() == 0 && first.elapsed() < 5000) {
-        test::XvfbSession::waitUntil([] { return false; }, 100);
+        test::runEventsUntil([] { return false; }, 100);
         QCoro::waitFor(backend.captureImage(filter, configuration));
     }
     state.counters["first_frame_ms"] = double(first.elapsed());

@@ -9,11 +9,6 @@
 #include "storage/StorageManager.h"
 #include "support/CapturePipeline.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <thread>
-
 namespace pellux {
 namespace {
 

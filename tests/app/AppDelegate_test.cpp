@@ -10,13 +10,8 @@
 #include "ui/SymbolIcons.h"
 
 #include <QAction>
-#include <QDir>
-#include <QDirIterator>
 #include <QQuickWindow>
-#include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace pellux {
 namespace {

@@ -1,16 +1,7 @@
 #include "persistence/AppPreferences.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
+#include "support/TestFiles.h"
 
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSettings>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -39,8 +30,6 @@ QByteArray storeWith(const QString &key = {}, const QJsonValue &value = {})
     QSettings(AppPreferences::settingsFilePath(), QSettings::IniFormat).setValue(kPreferencesKey, json);
     return json;
 }
-
-int modeOf(const QString &path) { return QFileInfo(path).permissions() & 0x777; }
 
 } // namespace
 
@@ -75,8 +64,8 @@ TEST(AppPreferences, SavedValuesComeBackPrivateWithExactlyTheStoredKeys)
     EXPECT_EQ(QJsonDocument::fromJson(stored()).object().keys(),
         (QStringList { "captureFrameRate", "compressionQuality", "excludedApps", "isRecordingEnabled", "retentionDays",
             "screenshotInterval", "useDynamicIntervals" }));
-    EXPECT_EQ(modeOf(AppPreferences::settingsFilePath()), 0x600);
-    EXPECT_EQ(modeOf(home.path() + "/.config/Pellux"), 0x700);
+    EXPECT_EQ(modeOf(AppPreferences::settingsFilePath()), 0600);
+    EXPECT_EQ(modeOf(home.path() + "/.config/Pellux"), 0700);
 
     // A later save replaces the earlier value; the location is written when present.
     p.storageLocation = QUrl(QStringLiteral("file:///media/big/Pellux"));

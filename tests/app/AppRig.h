@@ -3,12 +3,6 @@
 #include "support/CapturePipeline.h"
 #include "ui/MainViewModel.h"
 
-#include <QCoreApplication>
-
-#include <functional>
-#include <memory>
-#include <vector>
-
 namespace pellux::test {
 
 // The capture pipeline with a fixed ten-second interval, for the model and the tray: the pauses
@@ -16,10 +10,7 @@ namespace pellux::test {
 struct AppRig {
     AppRig()
     {
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        preferences.screenshotInterval = 10.0;
-        pipeline.savePreferences(preferences);
+        pipeline.home.saveFixedInterval(10.0);
         pipeline.makeService();
     }
 

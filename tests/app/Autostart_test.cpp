@@ -1,12 +1,7 @@
 // The autostart entry in a private HOME: written, recognised, switched off by a desktop's own
 // settings, removed.
 #include "persistence/Autostart.h"
-#include "support/TempHome.h"
 #include "support/TestFiles.h"
-
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 namespace pellux {
 namespace {

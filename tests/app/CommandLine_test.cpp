@@ -2,16 +2,7 @@
 // errors stay in the light program; the application's commands open the application library.
 
 #include "app/CommandLine.h"
-#include "support/TempHome.h"
 #include "support/TestFiles.h"
-
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <optional>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -29,13 +20,7 @@ CommandRun runListingLoads(const QStringList &args, const std::optional<QString>
         env.insert("OMP_THREAD_LIMIT", *threadLimit);
     env.insert("LD_DEBUG", "files");
     env.insert("OMP_DISPLAY_ENV", "TRUE");
-    env.remove("PELLUX_VERBOSE");
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, args);
-    process.waitForFinished(60'000);
-    return { true, process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1, {},
-        QString::fromUtf8(process.readAllStandardError()) };
+    return runCommand(args, env, 60'000, program);
 }
 
 } // namespace

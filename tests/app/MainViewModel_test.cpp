@@ -1,9 +1,5 @@
 #include "app/AppRig.h"
 #include "capture/ScreenshotService.h"
-#include "support/LogCapture.h"
-#include "support/TestFiles.h"
-
-#include <gtest/gtest.h>
 
 namespace pellux {
 namespace {

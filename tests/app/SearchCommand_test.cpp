@@ -5,12 +5,9 @@
 #include "persistence/RecordingJson.h"
 #include "support/TestFiles.h"
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -2,27 +2,17 @@
 // folder (the capture lock), with real sockets and lock files in a private runtime folder.
 #include "app/CaptureLock.h"
 #include "app/SingleInstance.h"
-#include "support/TempHome.h"
 #include "support/TestFiles.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QLocalSocket>
 
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstring>
-#include <functional>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <thread>
-#include <unistd.h>
 
 namespace pellux {
 namespace {
 
-using test::TempHome;
+using namespace pellux::test;
 
 // Runs `work` on its own thread (a later instance blocks while it waits for the answer) and keeps
 // this thread's event loop turning, so that the running instance can answer.
@@ -39,9 +29,6 @@ template <typename T> T whileServing(const std::function<T()> &work)
     worker.join();
     return result;
 }
-
-// The permission bits as `ls -l` shows them, for the file's owner, group and others.
-int modeOf(const QString &path) { return QFile::permissions(path) & 0x777; }
 
 SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Request request)
 {
@@ -77,7 +64,7 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOneAndGarbageIs
 
     SingleInstance first(folder);
     ASSERT_EQ(first.start(), SingleInstance::Outcome::running) << first.errorString().toStdString();
-    EXPECT_EQ(modeOf(first.socketPath()), 0x600);
+    EXPECT_EQ(modeOf(first.socketPath()), 0600);
     int shows = 0;
     QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
 
@@ -154,8 +141,8 @@ TEST(CaptureLock, TheFolderAndTheLockFileArePrivateAndAFolderThatCannotBeMadeIsA
         }
         CaptureLock lock;
         ASSERT_TRUE(lock.tryAcquire()) << lock.refusal().toStdString();
-        EXPECT_EQ(modeOf(home.pelluxFolder()), 0x700);
-        EXPECT_EQ(modeOf(lockPath), 0x600) << existedBefore;
+        EXPECT_EQ(modeOf(home.pelluxFolder()), 0700);
+        EXPECT_EQ(modeOf(lockPath), 0600) << existedBefore;
     }
     // A folder that cannot be made (Documents/Pellux is a plain file) is an error, not another holder.
     TempHome blocked;

@@ -2,15 +2,9 @@
 #include "app/UpdateDialog.h"
 #include "support/TestFiles.h"
 
-#include <QCoreApplication>
-#include <QHash>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-
-#include <gtest/gtest.h>
-
-#include <utility>
 
 namespace pellux {
 namespace {

@@ -1,15 +1,6 @@
 #include "capture/ActivityMonitor.h"
 #include "support/FakeCaptureBackend.h"
 #include "support/FakeClock.h"
-#include "support/LogCapture.h"
-
-#include <QCoreApplication>
-#include <QSignalSpy>
-
-#include <functional>
-#include <optional>
-
-#include <gtest/gtest.h>
 
 namespace pellux {
 namespace {

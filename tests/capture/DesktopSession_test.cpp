@@ -1,8 +1,6 @@
 #include "capture/DesktopSession.h"
 
-#include <QStringList>
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 namespace pellux {
 namespace {

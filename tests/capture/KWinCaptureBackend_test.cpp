@@ -7,7 +7,6 @@
 
 #include "capture/wayland/kde/KWinCaptureBackend.h"
 
-#include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 #include "support/ServiceThread.h"
 
@@ -15,16 +14,9 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
-#include <QFile>
-#include <QImage>
 #include <QJSEngine>
 
-#include <gtest/gtest.h>
 #include <qcorotask.h>
-
-#include <csignal>
-#include <thread>
-#include <unistd.h>
 
 namespace pellux::kwin {
 namespace {

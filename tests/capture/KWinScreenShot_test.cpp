@@ -7,12 +7,6 @@
 #include "capture/wayland/kde/PipeReader.h"
 #include "support/TestFiles.h"
 
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <thread>
-#include <unistd.h>
-
 namespace pellux::kwin {
 namespace {
 

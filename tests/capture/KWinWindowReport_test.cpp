@@ -5,14 +5,8 @@
 #include "capture/wayland/kde/KWinWindowReport.h"
 #include "capture/wayland/kde/KWinWindowScript.h"
 
+#include "support/TestFiles.h"
 #include <QJSEngine>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QMap>
-#include <QStringList>
-
-#include <gtest/gtest.h>
 
 namespace pellux::kwin {
 namespace {

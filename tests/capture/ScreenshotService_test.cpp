@@ -5,20 +5,9 @@
 #include "support/FakeTextRecognizer.h"
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
-#include "support/TestFiles.h"
 #include "ui/ScreenshotLoader.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QPainter>
-#include <QSignalSpy>
-
 #include <QTest>
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <functional>
 
 namespace pellux {
 namespace {

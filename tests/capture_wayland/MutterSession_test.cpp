@@ -4,19 +4,12 @@
 #include "capture/wayland/gnome/MutterCaptureBackend.h"
 #include "capture/wayland/gnome/MutterIdleMonitor.h"
 
-#include "support/LogCapture.h"
 #include "support/PrivateBus.h"
 #include "support/ServiceThread.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <mutex>
 
 namespace pellux::wayland {
 namespace {

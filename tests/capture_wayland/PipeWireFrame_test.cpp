@@ -2,9 +2,7 @@
 
 #include <spa/param/video/raw.h>
 
-#include <gtest/gtest.h>
-
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::wayland {
 namespace {

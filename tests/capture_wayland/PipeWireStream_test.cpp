@@ -1,18 +1,7 @@
 #include "capture/wayland/PipeWireStream.h"
 
+#include "support/TestFiles.h"
 #include <QCoro/QCoroTask>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QThread>
-
-#include <gtest/gtest.h>
-
-#include <csignal>
-
-#include <unistd.h>
 
 namespace pellux::wayland {
 namespace {

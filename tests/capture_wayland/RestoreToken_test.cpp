@@ -1,10 +1,6 @@
 #include "capture/wayland/portal/RestoreToken.h"
 #include "persistence/AppPreferences.h"
-#include "support/TempHome.h"
-
-#include <QFile>
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 namespace pellux::wayland::portal {
 namespace {

@@ -1,13 +1,6 @@
 #include "capture/wayland/gnome/ShellWindowList.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <functional>
+#include "support/TestFiles.h"
 
 namespace pellux::wayland {
 namespace {

@@ -2,10 +2,7 @@
 
 #include <wayland-client-protocol.h>
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::wayland {
 namespace {

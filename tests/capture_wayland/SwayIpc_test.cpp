@@ -1,16 +1,10 @@
 #include "capture/wayland/wlroots/SwayIpc.h"
 
+#include "support/TestFiles.h"
 #include <QCoro/QCoroTask>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <gtest/gtest.h>
-
-#include <cstring>
-#include <functional>
 
 namespace pellux::wayland::sway {
 namespace {

@@ -1,10 +1,6 @@
 #include "capture/wayland/wlroots/SwayTree.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 namespace pellux::wayland::sway {
 namespace {

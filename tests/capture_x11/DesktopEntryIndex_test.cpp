@@ -1,12 +1,6 @@
 #include "capture/DesktopEntryIndex.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 namespace pellux {
 namespace {
 

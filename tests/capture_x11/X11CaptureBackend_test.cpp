@@ -5,14 +5,10 @@
 
 #include <QCoro/QCoroTask>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <optional>
-
 namespace pellux {
 namespace {
 
+using test::runEventsUntil;
 using test::XvfbSession;
 
 const WindowDescription *findWindow(const ShareableContent &content, quint32 id)
@@ -124,14 +120,14 @@ TEST_F(X11CaptureBackendTest, ListsApplicationWindowsWithTitlesOwnersAndFrames)
     }
     PlainWindow legacy(session.display(), "_NET_WM_WINDOW_TYPE_NORMAL", {}, "legacy title");
     // The window manager handles map requests in order: once the last window is managed, so are the others.
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return legacy.managed(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return legacy.managed(); }));
     // Some programs write _NET_WM_NAME as a plain STRING; a request for UTF8_STRING then gets no data.
     ASSERT_EQ(session.run({ QStringLiteral("xprop"), QStringLiteral("-id"), QString::number(legacy.id()),
                   QStringLiteral("-f"), QStringLiteral("_NET_WM_NAME"), QStringLiteral("8s"), QStringLiteral("-set"),
                   QStringLiteral("_NET_WM_NAME"), QStringLiteral("mistyped title") }),
         0);
     xcb::Connection observer(session.display());
-    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+    ASSERT_TRUE(runEventsUntil([&] {
         const auto name = xcb::getProperty(observer, legacy.id(), observer.atom("_NET_WM_NAME"));
         return name && name->type == XCB_ATOM_STRING;
     }));
@@ -170,7 +166,7 @@ TEST_F(X11CaptureBackendTest, WithoutTheStackingListClientsAreFoundThroughTheWin
     const quint32 front = session.launchXterm(QStringLiteral("Front terminal"), QStringLiteral("two\n"));
     PlainWindow dock(session.display(), "_NET_WM_WINDOW_TYPE_DOCK", "a panel", {});
     ASSERT_TRUE(back && front);
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return dock.managed(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return dock.managed(); }));
     // As under a window manager without EWMH: the clients carry WM_STATE, the root no list.
     xcb::Connection connection(session.display());
     const auto stackingList = [&] {
@@ -211,7 +207,7 @@ TEST_F(X11CaptureBackendTest, AMinimisedWindowIsListedOffScreenAndItOrAClosedOne
     X11CaptureBackend backend(session.display());
     const WindowDescription *window = nullptr;
     ShareableContent content;
-    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+    ASSERT_TRUE(runEventsUntil([&] {
         content = listWindows(backend);
         window = findWindow(content, xterm);
         return window && !window->isOnScreen;
@@ -248,7 +244,7 @@ TEST_F(X11CaptureBackendTest, ACoveredWindowIsCapturedWithItsOwnContents)
     // Wait until the terminal has drawn all its lines, then keep that frame.
     QImage uncovered;
     const QRect lastLines(0, int(window.frame.height()) / 2, int(window.frame.width()), int(window.frame.height()) / 4);
-    ASSERT_TRUE(XvfbSession::waitUntil([&] {
+    ASSERT_TRUE(runEventsUntil([&] {
         const CaptureResult<QImage> image = capture(backend, window);
         if (image.ok() && darkPixels(image.value(), lastLines) > 500)
             uncovered = image.value();

@@ -1,13 +1,10 @@
 #include "capture/x11/XInputActivitySource.h"
 #include "support/XvfbSession.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
 namespace pellux {
 namespace {
 
+using test::runEventsUntil;
 using test::XvfbSession;
 
 struct Counts {
@@ -46,20 +43,19 @@ TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMoves)
 {
     xdotool("mousemove 100 100");
     xdotool("mousemove_relative 40 30");
-    ASSERT_TRUE(
-        XvfbSession::waitUntil([&] { return !counts.moves.empty() && counts.moves.back() == QPointF(140, 130); }));
+    ASSERT_TRUE(runEventsUntil([&] { return !counts.moves.empty() && counts.moves.back() == QPointF(140, 130); }));
     xdotool("key a");
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return counts.keys == 1; }));
+    ASSERT_TRUE(runEventsUntil([&] { return counts.keys == 1; }));
     // Two presses: shift and the letter; releases are not counted.
     xdotool("key shift+b");
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return counts.keys == 3; }));
+    ASSERT_TRUE(runEventsUntil([&] { return counts.keys == 3; }));
     EXPECT_EQ(counts.clicks, 0);
     EXPECT_TRUE(counts.scrolls.empty());
     for (const char *button : { "click 1", "click 2", "click 3", "click 4", "click 5" })
         xdotool(button);
     // A key press after the buttons shows that every button event has been read.
     xdotool("key a");
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return counts.keys == 4; }));
+    ASSERT_TRUE(runEventsUntil([&] { return counts.keys == 4; }));
     EXPECT_EQ(counts.clicks, 2); // buttons 1 and 3; the middle button does not count
     EXPECT_EQ(counts.scrolls, (std::vector<double> { 3.0, -3.0 }));
 }
@@ -67,7 +63,7 @@ TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMoves)
 TEST_F(XInputActivitySourceTest, StopsCleanlyWhenTheServerGoesAway)
 {
     session.killServer();
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return !source.isRunning(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return !source.isRunning(); }));
     EXPECT_EQ(counts.keys, 0);
 }
 

@@ -2,12 +2,6 @@
 #include "support/FakeClock.h"
 #include "support/TestFiles.h"
 
-#include <QFile>
-#include <QSignalSpy>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 using namespace pellux;
 using namespace pellux::test;
 

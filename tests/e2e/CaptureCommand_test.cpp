@@ -5,15 +5,7 @@
 #include "persistence/AppPreferences.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 #include "support/XvfbSession.h"
-
-#include <QDirIterator>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -48,14 +40,6 @@ std::pair<int, QStringList> search(const XvfbSession &session, const QString &qu
 }
 
 QStringList titlesFound(const XvfbSession &session, const QString &query) { return search(session, query).second; }
-
-void saveFixedInterval(double seconds)
-{
-    AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.useDynamicIntervals = false;
-    preferences.screenshotInterval = seconds;
-    ASSERT_TRUE(preferences.save());
-}
 
 class CaptureCommandTest : public ::testing::Test {
 protected:
@@ -132,7 +116,7 @@ TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplic
     QDirIterator it(home.pelluxFolder() + "/Screenshots", QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         files << it.next();
-        EXPECT_EQ(QFile::permissions(files.back()) & 0x777, 0x600) << files.back().toStdString();
+        EXPECT_EQ(modeOf(files.back()), 0600) << files.back().toStdString();
     }
     EXPECT_EQ(files.size(), 4) << files.join(' ').toStdString();
 }
@@ -178,12 +162,11 @@ TEST_F(CaptureCommandTest, FramesThatCouldNotBeStoredAreReportedAndFailTheRun)
 
 TEST_F(CaptureCommandTest, StartsOnceAWindowAppearsAndStopsCleanlyOnSigterm)
 {
-    saveFixedInterval(1.0);
+    ASSERT_TRUE(home.saveFixedInterval(1.0));
     PelluxRun run({ "capture", "--without-text" }, session.display());
     ASSERT_TRUE(run.waitForError("waiting for one to appear")) << run.err().toStdString();
     xterm("latecomer", "opened after the start");
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return !storedRecordings(home).empty(); }, 60'000))
-        << run.err().toStdString();
+    ASSERT_TRUE(runEventsUntil([&] { return !storedRecordings(home).empty(); }, 60'000)) << run.err().toStdString();
     run.terminate();
     ASSERT_EQ(run.finish(), 0) << run.err().toStdString();
     EXPECT_FALSE(run.err().contains("stopped after 0 window captures")) << run.err().toStdString();

@@ -4,18 +4,7 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 #include "support/XvfbSession.h"
-
-#include <QDirIterator>
-#include <QFile>
-#include <QHash>
-#include <QRandomGenerator>
-
-#include <gtest/gtest.h>
-
-#include <csignal>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -2,22 +2,8 @@
 // private X server and opens its window; typing a word the xterm shows brings up the recording's
 // card, Down and Return open it large, Escape closes it again. What the window shows is read back
 // from its pixels with `pellux ocr`; the grabs are kept in the build folder (e2e-grabs/).
-#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
-#include "support/TempHome.h"
 #include "support/XvfbSession.h"
-
-#include <QDir>
-#include <QFile>
-#include <QImage>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <memory>
-#include <optional>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -66,7 +52,7 @@ public:
     // Grabs and reads the window until `seen` holds for its text or the time is up.
     bool waitFor(const QString &name, const std::function<bool(const QString &)> &seen, int timeoutMs = 120'000)
     {
-        return XvfbSession::waitUntil([&] { return seen(read(name)); }, timeoutMs);
+        return runEventsUntil([&] { return seen(read(name)); }, timeoutMs);
     }
 
     const QString &lastText() const { return m_last; }
@@ -94,10 +80,7 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     XvfbSession session;
     ASSERT_TRUE(session.isRunning()) << session.errorString().toStdString();
 
-    // A fixed interval (of two seconds): captures come without anyone moving the pointer.
-    AppPreferences preferences = AppPreferences::defaultValue();
-    preferences.useDynamicIntervals = false;
-    ASSERT_TRUE(preferences.save());
+    ASSERT_TRUE(home.saveFixedInterval());
 
     const QString title = "harbour inventory";
     ASSERT_TRUE(session.launchXterm(title, "zanzibar quartz 4711\n", { "60x8+0+0" }));
@@ -107,7 +90,7 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
     auto pellux = std::make_unique<PelluxRun>(QStringList {}, session.display(), PelluxRun::Platform::display);
 
     // 1. The xterm's frame is stored and its text can be searched.
-    ASSERT_TRUE(XvfbSession::waitUntil(
+    ASSERT_TRUE(runEventsUntil(
         [&] {
             return pellux->readError().contains("from XTerm for recording")
                 && PelluxRun({ "search", "zanzibar" }, session.display()).finish(60'000) == 0;

@@ -3,16 +3,9 @@
 #include "persistence/AppPreferences.h"
 #include "runtime/StoreLayout.h"
 #include "support/PelluxRun.h"
-#include "support/TempHome.h"
 #include "support/XvfbSession.h"
 
 #include <QDirIterator>
-#include <QFile>
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <optional>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -28,9 +21,7 @@ protected:
     {
         if (!session.isRunning())
             GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false; // every two seconds
-        ASSERT_TRUE(preferences.save());
+        ASSERT_TRUE(home.saveFixedInterval());
         ASSERT_NE(session.launchXterm("notes", "single instance\n"), 0u);
     }
 
@@ -51,8 +42,7 @@ TEST_F(SingleInstanceRun, ALaterStartShowsTheRunningOnesWindowAndCaptureIsRefuse
     // From autostart: the tray only. It listens once it is the running instance.
     std::unique_ptr<PelluxRun> first = startTray({ "--background" });
     const QString socket = QFile::decodeName(qgetenv("XDG_RUNTIME_DIR")) + "/pellux.socket";
-    ASSERT_TRUE(XvfbSession::waitUntil([&] { return QFile::exists(socket); }, 60'000))
-        << first->readError().toStdString();
+    ASSERT_TRUE(runEventsUntil([&] { return QFile::exists(socket); }, 60'000)) << first->readError().toStdString();
 
     // A second background start finds it (waiting until it listens) and ends at once.
     std::unique_ptr<PelluxRun> again = startTray({ "--background" });
@@ -90,7 +80,7 @@ TEST_F(SingleInstanceRun, TheTrayStartedBesideACaptureOnlyShowsItsWindow)
     ASSERT_TRUE(capture.waitForError("pellux capture: capturing")) << capture.readError().toStdString();
 
     std::unique_ptr<PelluxRun> tray = startTray({});
-    ASSERT_TRUE(XvfbSession::waitUntil(
+    ASSERT_TRUE(runEventsUntil(
         [&] { return tray->readOutput().contains("Pellux: not capturing: " + kRefusal.arg(capture.pid())); }, 60'000))
         << tray->readOutput().toStdString() << tray->readError().toStdString();
     EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->readError().toStdString();

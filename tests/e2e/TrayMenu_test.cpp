@@ -1,21 +1,8 @@
 // The tray icon and its menu as a user meets them: the built program in a private X session with a
 // tray (trayer), the icon found among the tray's windows, the menu opened with a right click, read
 // off the screen by text recognition and used to pause capture.
-#include "persistence/AppPreferences.h"
 #include "support/PelluxRun.h"
-#include "support/TempHome.h"
 #include "support/XvfbSession.h"
-
-#include <QPoint>
-#include <QProcess>
-#include <QRect>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <map>
-#include <optional>
 
 using namespace pellux;
 using namespace pellux::test;
@@ -28,9 +15,7 @@ protected:
     {
         if (!session.isRunning())
             GTEST_SKIP() << "no X session: " << session.errorString().toStdString();
-        AppPreferences preferences = AppPreferences::defaultValue();
-        preferences.useDynamicIntervals = false;
-        ASSERT_TRUE(preferences.save());
+        ASSERT_TRUE(home.saveFixedInterval());
         ASSERT_NE(session.launchXterm("notes", "tray menu\n"), 0u);
         ASSERT_NE(session.launch({ "trayer", "--edge", "top", "--align", "right", "--widthtype", "request", "--height",
                       "24", "--SetDockType", "true" }),
@@ -56,7 +41,7 @@ protected:
         static const QRegularExpression line(
             R"re("Pellux": \("pellux" "Pellux"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(\d+)\+(\d+))re");
         std::optional<QPoint> found;
-        XvfbSession::waitUntil(
+        runEventsUntil(
             [&] {
                 for (const QRegularExpressionMatch &m : line.globalMatch(output("xwininfo", { "-root", "-tree" }))) {
                     const int w = m.captured(1).toInt(), h = m.captured(2).toInt();
@@ -100,7 +85,7 @@ protected:
             if (!icon)
                 return std::nullopt;
             click(*icon, 3);
-            XvfbSession::waitUntil(
+            runEventsUntil(
                 [&] {
                     const QStringList lines = run.readOutput().split('\n').filter(shown);
                     if (lines.size() >= n)
@@ -142,7 +127,7 @@ TEST_F(TrayMenuRun, TheRightClickMenuShowsTheCaptureStateAndPausesCapture)
 
     // The menu is really on the screen: its rows are read off it, and one is clicked.
     std::map<QString, QPoint> words;
-    XvfbSession::waitUntil([&] { return (words = screenWords()).contains("Pause"); }, 20'000);
+    runEventsUntil([&] { return (words = screenWords()).contains("Pause"); }, 20'000);
     for (const char *word : { "Pause", "Timeline", "Preferences...", "Quit" })
         EXPECT_TRUE(words.contains(word)) << word;
     ASSERT_TRUE(words.contains("Pause"));

@@ -5,11 +5,7 @@
 
 #include <qcorotask.h>
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <random>
-#include <thread>
 
 using namespace pellux;
 using namespace pellux::test;

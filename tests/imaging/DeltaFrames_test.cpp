@@ -13,10 +13,6 @@
 
 #include <qcorotask.h>
 
-#include <gtest/gtest.h>
-
-#include <cstring>
-
 using namespace pellux;
 using namespace pellux::test;
 

@@ -6,16 +6,9 @@
 #include "imaging/ImageOptimizer.h"
 #include "support/SampleImages.h"
 
-#include <QColor>
-#include <QFont>
-#include <QImage>
-#include <QPainter>
-#include <QRect>
+#include "support/TestFiles.h"
 
 #include <webp/decode.h>
-
-#include <cstdlib>
-#include <vector>
 
 namespace pellux::test {
 

@@ -2,13 +2,6 @@
 
 #include "imaging/ImageFileReader.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
 using namespace pellux;
 
 namespace {

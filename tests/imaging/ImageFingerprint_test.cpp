@@ -2,13 +2,7 @@
 #include "imaging/ImageOptimizer.h"
 #include "support/ImageEncoder.h"
 
-#include <QRegularExpression>
-
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
-
-#include <thread>
 
 using namespace pellux;
 using namespace pellux::test;

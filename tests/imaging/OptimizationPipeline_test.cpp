@@ -1,6 +1,5 @@
 #include "imaging/DeltaTestImages.h"
 #include "support/ImageEncoder.h"
-#include "support/TempHome.h"
 
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/DeltaFrameReader.h"
@@ -9,11 +8,7 @@
 #include "ocr/TextLineDetector.h"
 #include "persistence/SimpleDatabaseManager.h"
 
-#include <QUrl>
-
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -8,20 +8,11 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/PrivateFiles.h"
 #include "storage/StorageTestSupport.h"
-#include "support/AwaitCompletion.h"
 #include "support/FakeClock.h"
 #include "support/FileSizeLimit.h"
-#include "support/LogCapture.h"
 #include "support/SampleImages.h"
-#include "support/TempHome.h"
-
-#include <QDirIterator>
-#include <QRandomGenerator>
-#include <QSignalSpy>
 
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

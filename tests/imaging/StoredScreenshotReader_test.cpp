@@ -4,8 +4,6 @@
 #include "support/FakeClock.h"
 #include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/ImageFileReader.h"
@@ -15,14 +13,7 @@
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
 
-#include <QBuffer>
-#include <QFile>
-#include <QFont>
-#include <QPainter>
-
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

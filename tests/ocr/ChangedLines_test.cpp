@@ -5,10 +5,6 @@
 #include "support/FakeTextRecognizer.h"
 #include "support/TypingSession.h"
 
-#include <QPainter>
-
-#include <gtest/gtest.h>
-
 #include <future>
 
 namespace pellux {

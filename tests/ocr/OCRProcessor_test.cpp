@@ -6,19 +6,8 @@
 #include "ocr/TesseractEngine.h"
 #include "support/FakeClock.h"
 #include "support/FakeTextRecognizer.h"
-#include "support/LogCapture.h"
-#include "support/TestFiles.h"
-
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
 
 #include <future>
-#include <mutex>
-
-#include <unistd.h>
 
 using namespace pellux;
 using namespace pellux::test;

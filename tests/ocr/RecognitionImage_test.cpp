@@ -6,10 +6,6 @@
 #include "ocr/RecognizedText.h"
 #include "ocr/TextHeight.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 using namespace pellux;
 using namespace pellux::test;
 

@@ -1,16 +1,6 @@
 #pragma once
 
-#include <QColor>
-#include <QFont>
-#include <QImage>
-#include <QPainter>
-#include <QRect>
-#include <QString>
-#include <QStringList>
-
-#include <algorithm>
-#include <optional>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 

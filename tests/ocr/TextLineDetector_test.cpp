@@ -2,12 +2,6 @@
 
 #include "ocr/TextLineDetector.h"
 
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <thread>
-
 using namespace pellux;
 using namespace pellux::test;
 

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QImage>
+#include "support/TestFiles.h"
 
 #include <webp/encode.h>
 

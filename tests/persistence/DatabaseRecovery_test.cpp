@@ -2,15 +2,9 @@
 // repairs, what it keeps for later and reports as pending, and what a read-only opener refuses.
 
 #include "persistence/DatabaseTestSupport.h"
-#include "support/LogCapture.h"
 
-#include <QDateTime>
-
-#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -6,23 +6,9 @@
 #include "persistence/SearchFolding.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "persistence/SqliteStatement.h"
-#include "support/AwaitCompletion.h"
-#include "support/TempHome.h"
 #include "support/TestFiles.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QStringList>
-#include <QVariant>
-
-#include <gtest/gtest.h>
-
 #include <sqlite3.h>
-
-#include <atomic>
-#include <chrono>
-#include <thread>
 
 namespace pellux::test {
 

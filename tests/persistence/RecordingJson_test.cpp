@@ -1,8 +1,6 @@
 #include "persistence/RecordingJson.h"
 
-#include <QJsonDocument>
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 using namespace pellux;
 

@@ -1,11 +1,6 @@
 #include "persistence/ApplicationPageStatements.h"
 #include "persistence/DatabaseTestSupport.h"
 #include "runtime/MainThread.h"
-#include "support/LogCapture.h"
-
-#include <sys/stat.h>
-
-#include <limits>
 
 using namespace pellux;
 using namespace pellux::test;

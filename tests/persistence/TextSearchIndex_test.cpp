@@ -5,7 +5,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/SearchFolding.h"
 
-#include <algorithm>
 #include <numeric>
 #include <random>
 

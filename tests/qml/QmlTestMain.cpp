@@ -11,10 +11,7 @@
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QQuickWindow>
-#include <QTemporaryDir>
 #include <QtQuickTest>
-
-#include <memory>
 
 namespace {
 
@@ -29,9 +26,7 @@ public slots:
         engine->addImportPath(QStringLiteral("qrc:/"));
         if (!m_pipeline) {
             m_pipeline = std::make_unique<test::CapturePipeline>();
-            AppPreferences preferences = AppPreferences::defaultValue();
-            preferences.useDynamicIntervals = false;
-            m_pipeline->savePreferences(preferences);
+            m_pipeline->home.saveFixedInterval();
             m_pipeline->makeService();
             test::captureSampleHistory(*m_pipeline);
             m_icons = std::make_unique<ApplicationIcons>();

@@ -1,8 +1,4 @@
-#include "runtime/Log.h"
-
-#include "support/LogCapture.h"
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 using namespace pellux;
 

@@ -2,25 +2,12 @@
 #include "support/FileSizeLimit.h"
 #include "support/TestFiles.h"
 
-#include <QDateTime>
-#include <QDir>
-#include <QFileInfo>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <cerrno>
-#include <fcntl.h>
-#include <functional>
-#include <sys/stat.h>
 
 using namespace pellux;
-using test::readAll;
+using namespace pellux::test;
 
 namespace {
-
-// The permission bits as `ls -l` shows them, for the file's owner, group and others.
-int modeOf(const QString &path) { return QFile::permissions(path) & 0x777; }
 
 int filesIn(const QString &folder) { return int(QDir(folder).entryList(QDir::Files | QDir::Hidden).size()); }
 
@@ -43,9 +30,9 @@ TEST(PrivateFiles, EveryWriteIsPrivateWhateverTheUmask)
     ::umask(savedMask);
 
     for (const QString &path : { dir.filePath("a"), dir.filePath("a/b"), folder })
-        EXPECT_EQ(modeOf(path), 0x700) << path.toStdString();
+        EXPECT_EQ(modeOf(path), 0700) << path.toStdString();
     for (const QString &path : { fresh, unsynced, list })
-        EXPECT_EQ(modeOf(path), 0x600) << path.toStdString();
+        EXPECT_EQ(modeOf(path), 0600) << path.toStdString();
     EXPECT_EQ(readAll(fresh), "first");
     EXPECT_EQ(readAll(list), "[1,2]");
     EXPECT_EQ(filesIn(folder), 3); // no temporary left beside the list
@@ -102,7 +89,7 @@ TEST(PrivateFiles, ReplacingAnExistingFileKeepsItsTimeAndNeverRecreatesOne)
     EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::replaced);
     EXPECT_EQ(readAll(path), "new");
     EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1'600'000'000);
-    EXPECT_EQ(modeOf(path), 0x600);
+    EXPECT_EQ(modeOf(path), 0600);
     EXPECT_EQ(filesIn(dir.path()), 1); // no temporary left
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::vanished);

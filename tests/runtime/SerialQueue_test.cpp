@@ -1,18 +1,12 @@
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include "support/TestFiles.h"
 
 #include <qcorofuture.h>
 #include <qcorotask.h>
 
-#include <gtest/gtest.h>
-
 #include <array>
-#include <atomic>
-#include <thread>
-#include <vector>
 
 using namespace pellux;
 

@@ -6,19 +6,8 @@
 #include "support/FakeClock.h"
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
-#include "support/LogCapture.h"
-#include "support/TempHome.h"
-
-#include <QDir>
-#include <QDirIterator>
-#include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QSignalSpy>
 
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -7,13 +7,6 @@
 #include "storage/RecordingIndex.h"
 #include "support/TestFiles.h"
 
-#include <QDateTime>
-#include <QFile>
-
-#include <algorithm>
-#include <mutex>
-#include <sys/stat.h>
-
 namespace pellux::test {
 
 // Answers like the database would, on a queue of its own, and remembers what it was asked: the
@@ -111,15 +104,6 @@ inline QByteArray webpBytes(int size = 64)
     QByteArray bytes("RIFF\x38\x00\x00\x00WEBPVP8 ", 16);
     bytes.append(QByteArray(size - 16, 'w'));
     return bytes;
-}
-
-// Permission bits of a file or folder, -1 when it does not exist.
-inline int modeOf(const QString &path)
-{
-    struct stat st { };
-    if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return static_cast<int>(st.st_mode & 07777);
 }
 
 } // namespace pellux::test

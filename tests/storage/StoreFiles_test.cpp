@@ -4,13 +4,6 @@
 #include "storage/RecordingsFile.h"
 #include "storage/StorageTestSupport.h"
 #include "storage/StoreSession.h"
-#include "support/TempHome.h"
-
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-
-#include <gtest/gtest.h>
 
 namespace pellux {
 namespace {

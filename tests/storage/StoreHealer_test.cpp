@@ -8,24 +8,13 @@
 #include "storage/StorageManager.h"
 #include "storage/StorageTestSupport.h"
 #include "storage/StoreHealer.h"
-#include "support/AwaitCompletion.h"
 #include "support/CapturePipeline.h"
 #include "support/FakeTextRecognizer.h"
 #include "support/ImageEncoder.h"
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
-#include "support/TestFiles.h"
-
-#include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <qcorotask.h>
-
-#include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace pellux;
 using namespace pellux::test;

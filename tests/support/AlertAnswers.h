@@ -1,5 +1,6 @@
 #pragma once
 
+#include "support/TestFiles.h"
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
@@ -7,8 +8,6 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 namespace pellux::test {
 

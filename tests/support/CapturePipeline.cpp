@@ -1,11 +1,5 @@
 #include "support/CapturePipeline.h"
 
-#include "support/AwaitCompletion.h"
-
-#include <QCoreApplication>
-#include <QFont>
-#include <QPainter>
-
 #include <qcorotask.h>
 
 namespace pellux::test {

@@ -12,15 +12,8 @@
 #include "storage/StorageManager.h"
 #include "support/FakeCaptureBackend.h"
 #include "support/FakeClock.h"
-#include "support/TempHome.h"
-
-#include <QImage>
-#include <QString>
 
 #include <qcorotask.h>
-
-#include <memory>
-#include <optional>
 
 namespace pellux::test {
 

@@ -3,11 +3,7 @@
 #include "capture/FrameSource.h"
 #include "support/FakeClock.h"
 
-#include <QThread>
-
-#include <atomic>
-#include <thread>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 

@@ -1,11 +1,5 @@
 #include "support/FakeTextRecognizer.h"
 
-#include <QCryptographicHash>
-
-#include <chrono>
-#include <cstdlib>
-#include <thread>
-
 namespace pellux::test {
 
 namespace {

@@ -2,15 +2,7 @@
 
 #include "ocr/TextRecognizer.h"
 
-#include <QRectF>
-#include <QString>
-
-#include <atomic>
-#include <functional>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 

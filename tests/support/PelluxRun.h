@@ -2,13 +2,6 @@
 
 #include "support/XvfbSession.h"
 
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-
-#include <csignal>
-#include <optional>
-
 namespace pellux::test {
 
 // One run of the built program (PELLUX_BINARY, defined for every test program); standard error is
@@ -61,7 +54,7 @@ public:
     // Waits until standard error contains `text`.
     bool waitForError(const QString &text, int timeoutMs = 60'000)
     {
-        return XvfbSession::waitUntil([&] { return readError().contains(text); }, timeoutMs);
+        return runEventsUntil([&] { return readError().contains(text); }, timeoutMs);
     }
 
     void terminate() { ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM); }

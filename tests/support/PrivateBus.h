@@ -1,7 +1,6 @@
 #pragma once
 
-#include <QProcess>
-#include <QString>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 

@@ -2,9 +2,6 @@
 
 #include "support/CapturePipeline.h"
 
-#include <QPainter>
-#include <QStringList>
-
 namespace pellux::test {
 
 namespace {

@@ -2,11 +2,8 @@
 
 #include "runtime/ThreadSanitizer.h"
 
+#include "support/TestFiles.h"
 #include <QDBusConnection>
-#include <QThread>
-
-#include <functional>
-#include <mutex>
 
 namespace pellux::test {
 

@@ -1,5 +1,7 @@
 #include "support/TempHome.h"
 
+#include "persistence/AppPreferences.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -30,6 +32,15 @@ TempHome::~TempHome()
         else
             qunsetenv(name.constData());
     }
+}
+
+bool TempHome::saveFixedInterval(double seconds) const
+{
+    AppPreferences preferences = AppPreferences::defaultValue();
+    preferences.useDynamicIntervals = false;
+    if (seconds > 0)
+        preferences.screenshotInterval = seconds;
+    return preferences.save();
 }
 
 QString TempHome::pelluxFolder() const { return m_dir.path() + QStringLiteral("/Documents/Pellux"); }

@@ -23,6 +23,9 @@ public:
     QString path() const { return m_dir.path(); }
     // $HOME/Documents/Pellux, where Pellux keeps its files (not created here).
     QString pelluxFolder() const;
+    // Saves the default preferences with a fixed capture interval (the default two seconds unless
+    // given), so that captures come without anyone moving the pointer.
+    bool saveFixedInterval(double seconds = 0) const;
 
 private:
     void set(const char *name, const QByteArray &value);

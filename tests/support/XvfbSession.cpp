@@ -2,21 +2,11 @@
 
 #include "capture/x11/Xcb.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QThread>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstring>
-#include <optional>
 
 extern char **environ;
 
@@ -185,10 +175,10 @@ bool XvfbSession::startWindowManager()
     // until the next event reaches it. It is ready once one of a series of probe windows shows up in
     // its client list.
     xcb::Connection c(m_display);
-    bool ready = waitUntil(
+    bool ready = runEventsUntil(
         [&] { return !c.hasError() && xcb::getProperty(c, c.root(), c.atom("_NET_SUPPORTING_WM_CHECK")).has_value(); });
     std::vector<xcb_window_t> probes;
-    ready = ready && waitUntil([&] {
+    ready = ready && runEventsUntil([&] {
         probes.push_back(xcb_generate_id(c.get()));
         xcb_create_window(c.get(), XCB_COPY_FROM_PARENT, probes.back(), c.root(), 0, 0, 10, 10, 0,
             XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
@@ -200,7 +190,7 @@ bool XvfbSession::startWindowManager()
     for (xcb_window_t probe : probes)
         xcb_destroy_window(c.get(), probe);
     xcb_flush(c.get());
-    ready = ready && waitUntil([&] { return clientList(c).empty(); });
+    ready = ready && runEventsUntil([&] { return clientList(c).empty(); });
     if (!ready)
         m_error = QStringLiteral("openbox did not start on %1").arg(m_display);
     return ready;
@@ -247,7 +237,7 @@ quint32 XvfbSession::waitForWindow(const QString &title, int timeout_ms)
         return 0;
     xcb::Connection c(m_display);
     quint32 found = 0;
-    waitUntil(
+    runEventsUntil(
         [&] {
             for (uint32_t w : c.hasError() ? std::vector<uint32_t> {} : clientList(c))
                 if (titleOf(c, w) == title && isViewable(c, w))
@@ -261,7 +251,7 @@ quint32 XvfbSession::waitForWindow(const QString &title, int timeout_ms)
 bool XvfbSession::waitForWindowGone(quint32 window, int timeout_ms)
 {
     xcb::Connection c(m_display);
-    return waitUntil(
+    return runEventsUntil(
         [&] {
             return c.hasError()
                 || !xcb::ReplyPtr<xcb_get_geometry_reply_t>(
@@ -282,16 +272,6 @@ void XvfbSession::killServer()
     m_serverPid = 0;
 }
 
-bool XvfbSession::waitUntil(const std::function<bool()> &condition, int timeout_ms)
-{
-    for (QDeadlineTimer deadline(timeout_ms); !condition(); QThread::msleep(10)) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout_ms)
 {
     QElapsedTimer clock;
@@ -300,7 +280,7 @@ bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout
         if (clock.elapsed() > timeout_ms)
             return false;
         run({ "xdotool", "mousemove_relative", "--", right ? "7" : "-7", "0" });
-        waitUntil([] { return false; }, 100);
+        runEventsUntil([] { return false; }, 100);
     }
     return true;
 }

@@ -1,14 +1,6 @@
 #pragma once
 
-#include <QSize>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-
-#include <sys/types.h>
-
-#include <functional>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 
@@ -63,8 +55,6 @@ public:
     // Kills the X server at once, as a crash would, and reaps it.
     void killServer();
 
-    // Polls `condition`, running the Qt event loop in between, until it holds or the time is up.
-    static bool waitUntil(const std::function<bool()> &condition, int timeout_ms = 20'000);
     // Moves the pointer a little now and then (a high activity level: a short capture interval)
     // until `done()` holds; false when `timeout_ms` passed first.
     bool keepActiveUntil(const std::function<bool()> &done, int timeout_ms = 120'000);

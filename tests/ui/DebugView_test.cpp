@@ -8,7 +8,6 @@
 
 #include <QAbstractItemModelTester>
 
-#include <limits>
 #include <tuple>
 
 namespace pellux {

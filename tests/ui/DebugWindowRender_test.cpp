@@ -5,8 +5,6 @@
 #include "ui/DebugWindow.h"
 #include "ui/MainViewModel.h"
 
-#include <QPainter>
-
 namespace pellux::test {
 namespace {
 

@@ -2,27 +2,16 @@
 #include "imaging/DeltaTestImages.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "support/ImageEncoder.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
 #include "ui/ScreenshotLoader.h"
 #include "ui/SettingsModel.h"
 #include "ui/SymbolIcons.h"
 
-#include <QDir>
 #include <QQmlEngine>
 #include <QQuickAsyncImageProvider>
 #include <QQuickImageResponse>
 #include <QQuickTextureFactory>
-#include <QSignalSpy>
-#include <QUrl>
-
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace pellux::test {
 namespace {

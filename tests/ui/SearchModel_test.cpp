@@ -1,16 +1,10 @@
-#include "persistence/SimpleDatabaseManager.h"
+#include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
 #include "support/SyntheticHistory.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 #include "ui/SearchModel.h"
 
 #include <QAbstractItemModelTester>
-#include <QSignalSpy>
-
-#include <gtest/gtest.h>
-#include <sqlite3.h>
 
 namespace pellux {
 namespace {
@@ -220,10 +214,7 @@ TEST_F(SearchModelTest, AFailedBrowseShowsTheReason)
     waitForResults(shown, 1);
     ASSERT_TRUE(model.results()->canFetchMore({}));
 
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(database.databasePath()).constData(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE recordings", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    test::RawDatabase(database.databasePath()).exec("DROP TABLE recordings");
 
     // The first page alone would look like all of the application's recordings.
     model.results()->fetchMore({});

@@ -1,6 +1,7 @@
 // Renders every state of the search window offscreen, at the smallest and at a large size, for a
 // person to look at; each state's view must be the one shown.
 #include "WindowRender.h"
+#include "persistence/DatabaseTestSupport.h"
 #include "support/AlertAnswers.h"
 #include "support/SampleHistory.h"
 #include "ui/AppControls.h"
@@ -9,10 +10,6 @@
 
 #include <QQmlPropertyMap>
 #include <QTcpServer>
-
-#include <sqlite3.h>
-
-#include <functional>
 
 namespace pellux::test {
 namespace {
@@ -84,10 +81,7 @@ TEST_F(SearchWindowRender, EveryStateOfTheWindow)
 
     // The store breaks (its recordings table dropped by another connection): the search and the
     // application list say why, in red, instead of "No results found".
-    sqlite3 *db = nullptr;
-    ASSERT_EQ(sqlite3_open(QFile::encodeName(pipeline.database->databasePath()).constData(), &db), SQLITE_OK);
-    EXPECT_EQ(sqlite3_exec(db, "DROP TABLE recordings", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(db);
+    test::RawDatabase(pipeline.database->databasePath()).exec("DROP TABLE recordings");
     search("budget report");
     QSignalSpy apps(window->searchModel(), &SearchModel::uniqueAppsChanged);
     emit pipeline.storage->applicationsChanged();

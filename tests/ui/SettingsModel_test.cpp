@@ -1,14 +1,10 @@
 #include "WindowRender.h"
 #include "persistence/Autostart.h"
 #include "support/AlertAnswers.h"
-#include "support/AwaitCompletion.h"
 #include "support/ListedRecordings.h"
-#include "support/LogCapture.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
-
-#include <QFileInfo>
 
 namespace pellux::test {
 namespace {

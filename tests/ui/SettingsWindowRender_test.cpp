@@ -6,8 +6,6 @@
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 
-#include <QFileInfo>
-
 namespace pellux::test {
 namespace {
 

@@ -3,15 +3,9 @@
 #include "storage/StorageManager.h"
 #include "support/AlertAnswers.h"
 #include "support/SyntheticHistory.h"
-#include "support/TempHome.h"
 #include "ui/WindowActions.h"
 
-#include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
-#include <chrono>
 
 namespace pellux {
 namespace {

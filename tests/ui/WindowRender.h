@@ -6,18 +6,10 @@
 // background fails.
 
 #include "support/CapturePipeline.h"
-#include "support/TestFiles.h"
 
-#include <QDir>
-#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSignalSpy>
 #include <QTest>
-
-#include <gtest/gtest.h>
-
-#include <initializer_list>
 
 namespace pellux::test {
 
