@@ -5,24 +5,8 @@
 #include "support/FakeClock.h"
 #include "support/FakeFrameSource.h"
 #include "support/FakeTextRecognizer.h"
-#include "support/TempHome.h"
-#include "support/TestFiles.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QSignalSpy>
-#include <QThread>
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cmath>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <thread>
-#include <utility>
-#include <vector>
 
 namespace pellux {
 namespace {
@@ -34,31 +18,6 @@ using test::runEventsUntil;
 using test::TempHome;
 using Status = VideoWriter::Status;
 using FrameCompletion = std::function<void(std::vector<OCRText>, QUuid)>;
-
-// A backend that records how the content was asked for and answers with the error the test sets.
-class ContentQueryBackend final : public CaptureBackend {
-public:
-    bool preflightScreenCaptureAccess() override { return !error; }
-    void requestScreenCaptureAccess() override { }
-    QCoro::Task<CaptureResult<QImage>> captureImage(const ContentFilter &, const StreamConfiguration &) override
-    {
-        co_return CaptureResult<QImage>(
-            CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("no") });
-    }
-
-    std::optional<CaptureError> error;
-    std::vector<std::pair<bool, bool>> queries;
-
-protected:
-    QCoro::Task<CaptureResult<ShareableContent>> shareableContent(
-        bool excludingDesktopWindows, bool onScreenWindowsOnly) override
-    {
-        queries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
-        if (error)
-            co_return CaptureResult<ShareableContent>(*error);
-        co_return CaptureResult<ShareableContent>(ShareableContent {});
-    }
-};
 
 void settle()
 {
@@ -140,7 +99,7 @@ protected:
     const TimePoint start = fromSecondsSince1970(1'800'000'000.0);
     FakeClock clock { start };
     FakeVideoWriter writer;
-    ContentQueryBackend backend;
+    test::FakeCaptureBackend backend;
     DebugManager debug { clock };
     std::vector<double> recognitionTimes;
     std::vector<OCRText> answer { fragment(QStringLiteral("hello")) };
@@ -352,13 +311,14 @@ TEST_F(CaptureEngineTest, WorkInFlightWhenTheEngineGoesIsDropped)
 TEST_F(CaptureEngineTest, PermissionCheckAsksForOnScreenWindowsAndKeepsTheError)
 {
     makeEngine(false);
-    ASSERT_TRUE(runEventsUntil([&] { return backend.queries.size() == 1; }));
+    ASSERT_TRUE(runEventsUntil([&] { return backend.contentQueries.size() == 1; }));
     settle();
-    EXPECT_EQ(backend.queries.front(), std::make_pair(false, true));
+    EXPECT_EQ(backend.contentQueries.front(), std::make_pair(false, true));
     EXPECT_FALSE(engine->captureError());
     EXPECT_FALSE(engine->captureErrorValue().isValid());
 
-    backend.error = CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("no display") };
+    backend.setContentError(
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("no display") });
     QSignalSpy changes(engine.get(), &CaptureEngine::captureErrorChanged);
     test::CapturePipeline::run(engine->checkPermissions());
     ASSERT_TRUE(engine->captureError());

@@ -2,8 +2,6 @@
 
 #include <QCoroTimer>
 
-#include <algorithm>
-
 namespace pellux::test {
 
 WindowDescription FakeCaptureBackend::window(quint32 id, QRectF frame, const QString &title,
@@ -47,12 +45,6 @@ void FakeCaptureBackend::setFrame(quint32 id, const QImage &frame)
         e->frames = { frame };
 }
 
-void FakeCaptureBackend::queueFrames(quint32 id, std::vector<QImage> frames)
-{
-    if (Entry *e = find(id))
-        e->frames = std::move(frames);
-}
-
 void FakeCaptureBackend::setCaptureError(quint32 id, std::optional<CaptureError> error)
 {
     if (Entry *e = find(id))
@@ -80,9 +72,10 @@ QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(
     co_return frame;
 }
 
-QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(bool, bool onScreenWindowsOnly)
+QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(
+    bool excludingDesktopWindows, bool onScreenWindowsOnly)
 {
-    ++m_contentRequests;
+    contentQueries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
     if (m_contentDelay.count() > 0)
         co_await QCoro::sleepFor(m_contentDelay);
     if (m_contentError)

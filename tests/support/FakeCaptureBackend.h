@@ -3,10 +3,7 @@
 #include "capture/ActivitySource.h"
 #include "capture/CaptureBackend.h"
 
-#include <chrono>
-#include <map>
-#include <optional>
-#include <vector>
+#include "support/TestFiles.h"
 
 namespace pellux::test {
 
@@ -25,7 +22,6 @@ public:
     // The window disappears from the list; capturing it fails like a closed window.
     void removeWindow(quint32 id);
     void setFrame(quint32 id, const QImage &frame);
-    void queueFrames(quint32 id, std::vector<QImage> frames);
 
     void setPermission(bool granted) { m_permission = granted; }
     // Makes content queries fail with this error until cleared with std::nullopt.
@@ -34,7 +30,9 @@ public:
     // Content queries answer only after this delay (so that callers really wait for them).
     void setContentDelay(std::chrono::milliseconds delay) { m_contentDelay = delay; }
 
-    int contentRequests() const { return m_contentRequests; }
+    int contentRequests() const { return int(contentQueries.size()); }
+    // (excludingDesktopWindows, onScreenWindowsOnly) of each content query, in order.
+    std::vector<std::pair<bool, bool>> contentQueries;
     int requestAccessCalls() const { return m_requestAccessCalls; }
     // Window ids in the order they were captured (failed captures included).
     const std::vector<quint32> &captureOrder() const { return m_captureOrder; }
@@ -60,7 +58,6 @@ private:
     bool m_permission = true;
     std::optional<CaptureError> m_contentError;
     std::chrono::milliseconds m_contentDelay { 0 };
-    int m_contentRequests = 0;
     int m_requestAccessCalls = 0;
     std::vector<quint32> m_captureOrder;
     std::vector<StreamConfiguration> m_configurations;
@@ -74,15 +71,10 @@ class FakeActivitySource final : public ActivitySource {
 public:
     using ActivitySource::ActivitySource;
 
-    bool start() override
-    {
-        ++startCalls;
-        return startSucceeds;
-    }
+    bool start() override { return ++startCalls > 0; }
 
     bool reportsInputEvents() const override { return !presenceOnly; }
 
-    bool startSucceeds = true;
     // A source that sees only idle and resume, as on Wayland.
     bool presenceOnly = false;
     int startCalls = 0;
