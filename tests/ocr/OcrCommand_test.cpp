@@ -1,12 +1,5 @@
 #include "RenderedText.h"
 #include "WebPFile.h"
-#include "support/TestFiles.h"
-
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
 
 using namespace pellux::test;
 
@@ -72,25 +65,19 @@ TEST_F(OcrCommand, SaysWhenAnImageHasNoTextAndWhenTheModelIsMissing)
     EXPECT_TRUE(noModel.out.isEmpty());
 }
 
-// Each is reported on stderr and the others are still read. Reading would hang (a FIFO without a
-// writer) or grow without end (/dev/zero): those are refused at once.
-TEST_F(OcrCommand, ReportsUnreadableFilesAndRefusesPipesDevicesFoldersAndHugeFiles)
+// Each is reported on stderr and the others are still read. A FIFO without a writer would hang the
+// command if it did not read through the store's reader, which refuses anything but a regular file
+// (every refusal of that reader is its own test's).
+TEST_F(OcrCommand, ReportsUnreadableFilesAndRefusesPipes)
 {
-    ASSERT_TRUE(writeAll(path("notes.png"), "just some text, not a picture"));
     ASSERT_TRUE(writeAll(path("broken.webp"), encodeWebP(image).left(40)));
     const QString fifo = path("pipe.png");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-    // Sparse: no disk used.
-    ASSERT_TRUE(writeAll(path("huge.png"), {}) && QFile(path("huge.png")).resize(qint64(256) * 1024 * 1024 + 1));
     ASSERT_TRUE(image.save(path("good.png")));
     const std::pair<QString, const char *> cases[] = {
         { path("missing.png"), "" },
-        { path("notes.png"), "" },
         { path("broken.webp"), "" },
         { fifo, "not a regular file" },
-        { QStringLiteral("/dev/zero"), "not a regular file" },
-        { dir.path(), "folder" },
-        { path("huge.png"), "too large" },
     };
     for (const auto &[unreadable, reason] : cases) {
         SCOPED_TRACE(unreadable.toStdString());
