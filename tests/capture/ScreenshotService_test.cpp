@@ -192,11 +192,16 @@ TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped
             CapturePipeline::textFrame(QStringLiteral("document number %1 of the archive").arg(i + 1)));
     ScreenshotService &s = service();
     int mostPending = 0;
-    QObject::connect(&s, &ScreenshotService::captureCountChanged, &s,
-        [&] { mostPending = std::max(mostPending, s.pendingRecognitions()); });
-    // A slow recogniser: the cycle fills the backlog and waits for room until it speeds up.
+    // A slow recogniser: the cycle fills the backlog and waits for room until it speeds up, half a
+    // second after the backlog was first full (a cycle that did not wait would overfill it then).
     recognizer->hold();
-    QTimer::singleShot(std::chrono::milliseconds(500), [this] { recognizer->release(); });
+    QObject::connect(&s, &ScreenshotService::captureCountChanged, &s, [&] {
+        const bool firstFull = mostPending < ScreenshotService::maxPendingRecognitions
+            && s.pendingRecognitions() >= ScreenshotService::maxPendingRecognitions;
+        mostPending = std::max(mostPending, s.pendingRecognitions());
+        if (firstFull)
+            QTimer::singleShot(std::chrono::milliseconds(500), &s, [this] { recognizer->release(); });
+    });
     cycle();
     EXPECT_EQ(mostPending, ScreenshotService::maxPendingRecognitions);
     EXPECT_EQ(stored().size(), size_t(windowCount));
