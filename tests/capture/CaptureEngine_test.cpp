@@ -39,53 +39,36 @@ VideoFrame frameAt(double seconds)
 
 class CaptureEngineTest : public ::testing::Test {
 protected:
-    CaptureEngine::Components components()
+    // A new engine at the start time over a new writer in `status`, nothing recognised yet; frames
+    // are recognised by `ocr` when given, else by a stand-in that answers `answer` on its own thread.
+    CaptureEngine &restart(bool capturing = true, Status status = Status::writing, OCRProcessor *ocr = nullptr)
     {
+        engine.reset();
+        writer = FakeVideoWriter {};
+        writer.writerStatus = status;
+        writer.clock = &clock;
+        recognitionTimes.clear();
+        clock.set(start);
         CaptureEngine::Components parts;
         parts.backend = &backend;
         parts.debug = &debug;
         parts.clock = &clock;
         parts.writer = &writer;
-        parts.recognizeFrame = [this](const QImage &, FrameCompletion completion) {
-            // To the millisecond, as the frame times are given.
-            const double elapsed = secondsSince1970(clock.now()) - secondsSince1970(start);
-            recognitionTimes.push_back(std::round(elapsed * 1000.0) / 1000.0);
-            if (holdCompletions) {
-                heldCompletions.push_back(std::move(completion));
-                return;
-            }
-            // The recogniser answers on its own thread.
-            std::thread worker([&] { completion(answer, QUuid::createUuid()); });
-            worker.join();
-        };
-        return parts;
-    }
-
-    CaptureEngine &makeEngine(bool capturing = true)
-    {
-        writer.clock = &clock;
-        engine = std::make_unique<CaptureEngine>(components());
+        parts.ocr = ocr;
+        if (!ocr) {
+            parts.recognizeFrame = [this](const QImage &, FrameCompletion completion) {
+                // To the millisecond, as the frame times are given.
+                recognitionTimes.push_back(
+                    std::round((secondsSince1970(clock.now()) - secondsSince1970(start)) * 1000) / 1000);
+                if (holdCompletions)
+                    heldCompletions.push_back(std::move(completion));
+                else
+                    std::thread([&] { completion(answer, QUuid::createUuid()); }).join();
+            };
+        }
+        engine = std::make_unique<CaptureEngine>(parts);
         engine->setCapturing(capturing);
         return *engine;
-    }
-    // A new engine at the start time, with a new writer in `status`, nothing recognised yet.
-    void restart(bool capturing, Status status)
-    {
-        engine.reset();
-        writer = FakeVideoWriter {};
-        writer.writerStatus = status;
-        recognitionTimes.clear();
-        clock.set(start);
-        makeEngine(capturing);
-    }
-
-    // Frames delivered by a stream on its own thread, through the engine's stream output.
-    FakeFrameSource &stream()
-    {
-        output = std::make_unique<CaptureStreamOutput>(engine.get());
-        source.setSink(output.get());
-        EXPECT_TRUE(source.startCapture());
-        return source;
     }
 
     // Moves the clock to `seconds` after the engine's construction and hands it a frame of that time.
@@ -107,20 +90,13 @@ protected:
     std::vector<FrameCompletion> heldCompletions;
     // Last, so that it goes before the collaborators it uses.
     std::unique_ptr<CaptureEngine> engine;
-    std::unique_ptr<CaptureStreamOutput> output;
     FakeFrameSource source;
 };
 
 // Frames are dropped before anything is written, recognised or timed.
 TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
 {
-    struct Case {
-        const char *name;
-        bool capturing;
-        bool hasWriter;
-        Status status;
-    };
-    const Case cases[] = {
+    const std::tuple<const char *, bool, bool, Status> cases[] = {
         { "not capturing", false, true, Status::writing },
         { "no writer", true, false, Status::writing },
         { "writer not started", true, true, Status::unknown },
@@ -128,36 +104,54 @@ TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
         { "writer completed", true, true, Status::completed },
         { "writer cancelled", true, true, Status::cancelled },
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        debug.setDebugMode(true);
-        debug.clearDebugData();
-        restart(c.capturing, c.status);
-        if (!c.hasWriter)
+    debug.setDebugMode(true);
+    for (const auto &[name, capturing, hasWriter, status] : cases) {
+        SCOPED_TRACE(name);
+        restart(capturing, status);
+        if (!hasWriter)
             engine->setVideoWriter(nullptr);
         QSignalSpy timings(&debug, &DebugManager::avgProcessingTimeChanged);
-
         feed(6.0);
         settle();
-
         EXPECT_TRUE(writer.sessionStarts.empty() && writer.appendedTimes.empty() && recognitionTimes.empty());
         EXPECT_TRUE(timings.isEmpty() && debug.framesProcessed() == 0 && !engine->startTime());
     }
 }
 
-TEST_F(CaptureEngineTest, FirstFrameStartsTheSessionAtItsTimeAndFramesAreAppendedWhenReady)
+// The first written frame starts the session at its time; frames are appended when the writer is
+// ready; frames the writer did not take (fed while it was not started) leave the interval unused.
+TEST_F(CaptureEngineTest, StartsTheSessionAtTheFirstFrameAndRecognisesAtMostOnceEveryFiveSeconds)
 {
-    makeEngine();
-    const std::vector<std::pair<double, bool>> frames { { 3.5, true }, { 3.6, false }, { 3.7, true }, { 3.8, false } };
-    for (const auto &[time, ready] : frames) {
-        writer.ready = ready;
-        feed(time);
+    const struct {
+        const char *name;
+        std::vector<double> unwritten, frameTimes, notReady, recognised;
+    } cases[] = {
+        { "steady", {}, { 0, 1, 4.9, 5, 6, 10.1 }, { 1, 6 }, { 5, 10.1 } },
+        { "just short", {}, { 4.999, 9.998 }, {}, { 9.998 } },
+        { "late first", {}, { 7, 11, 12.1 }, { 7 }, { 7, 12.1 } },
+        { "sparse", {}, { 20, 40, 41 }, {}, { 20, 40 } },
+        { "none yet", {}, { 0, 2, 4 }, {}, {} },
+        { "not written", { 5 }, { 5.5 }, {}, { 5.5 } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        restart(true, Status::unknown);
+        for (double time : c.unwritten)
+            feed(time);
+        writer.writerStatus = Status::writing;
+        std::vector<double> appended;
+        for (double time : c.frameTimes) {
+            writer.ready = std::find(c.notReady.begin(), c.notReady.end(), time) == c.notReady.end();
+            if (writer.ready)
+                appended.push_back(time);
+            feed(time);
+        }
+        EXPECT_EQ(recognitionTimes, c.recognised);
+        EXPECT_EQ(writer.appendedTimes, appended);
+        EXPECT_EQ(writer.sessionStarts, std::vector<double> { c.frameTimes.front() });
+        EXPECT_EQ(engine->startTime(), c.frameTimes.front());
     }
-    EXPECT_EQ(writer.sessionStarts, std::vector<double>({ 3.5 }));
-    EXPECT_EQ(engine->startTime(), 3.5);
-    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 3.5, 3.7 }));
-
-    // A frame the writer could not take still starts the session.
+    // Another writer starts a session of its own, even with a frame it could not take.
     FakeVideoWriter second;
     second.ready = false;
     engine->setVideoWriter(&second);
@@ -167,38 +161,13 @@ TEST_F(CaptureEngineTest, FirstFrameStartsTheSessionAtItsTimeAndFramesAreAppende
     engine->setVideoWriter(&writer);
 }
 
-// Frames the writer did not take (fed first, while it was not started) leave the interval unused.
-TEST_F(CaptureEngineTest, RecognisesAtMostOnceEveryFiveSecondsOfWrittenFrames)
+// Fragments join one recording, the newest kept when there are too many, and reach the debug window
+// in debug mode only.
+TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingKeepsTheNewestAndIsReportedInDebugMode)
 {
-    const struct {
-        const char *name;
-        std::vector<double> unwritten, frameTimes, recognised;
-    } cases[] = {
-        { "steady", {}, { 0, 1, 4.9, 5, 6, 10.1 }, { 5, 10.1 } },
-        { "just short", {}, { 4.999, 9.998 }, { 9.998 } },
-        { "late first", {}, { 7, 11, 12.1 }, { 7, 12.1 } },
-        { "sparse", {}, { 20, 40, 41 }, { 20, 40 } },
-        { "none yet", {}, { 0, 2, 4 }, {} },
-        { "not written", { 5 }, { 5.5 }, { 5.5 } },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        restart(true, Status::unknown);
-        for (double time : c.unwritten)
-            feed(time);
-        writer.writerStatus = Status::writing;
-        for (double time : c.frameTimes)
-            feed(time);
-        EXPECT_EQ(recognitionTimes, c.recognised);
-        EXPECT_EQ(writer.appendedTimes, c.frameTimes);
-    }
-}
-
-TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingAndIsReportedInDebugMode)
-{
-    makeEngine();
+    restart();
     QSignalSpy changes(engine.get(), &CaptureEngine::pendingOCRTextsChanged);
-    // Nothing recognised: no recording begins. Debug mode off: nothing reported.
+    // Nothing recognised: no recording begins.
     answer = {};
     feed(5);
     settle();
@@ -217,46 +186,37 @@ TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingAndIsReportedInDebugMod
     answer = { fragment(QStringLiteral("third")) };
     feed(20);
     settle();
-
     EXPECT_EQ(changes.count(), 3);
-    EXPECT_TRUE(engine->currentRecordingId() == recording);
     std::vector<QString> texts;
     for (const OCRText &text : engine->pendingOCRTexts()) {
         texts.push_back(text.text);
         EXPECT_EQ(text.recordingId, recording);
     }
     EXPECT_EQ(texts, std::vector<QString>({ "quiet", "first", "second", "third" }));
-
     ASSERT_EQ(debug.ocrResults().size(), 3u);
     EXPECT_EQ(debug.ocrOperations(), 3);
     const DebugOCRResult &oldest = debug.ocrResults().back();
-    EXPECT_EQ(oldest.text, QStringLiteral("first"));
-    EXPECT_EQ(oldest.confidence, 1.0);
-    EXPECT_EQ(oldest.bounds, QRectF(10, 20, 30, 40));
-}
+    EXPECT_EQ(std::tuple(oldest.text, oldest.confidence, oldest.bounds),
+        std::tuple(QStringLiteral("first"), 1.0, QRectF(10, 20, 30, 40)));
 
-TEST_F(CaptureEngineTest, PendingTextKeepsOnlyTheNewestFragments)
-{
-    makeEngine();
     const size_t perFrame = CaptureEngine::maxPendingOCRTexts / 2 + 100;
-    for (int frame = 0; frame < 3; ++frame) {
+    for (int frame = 0; frame < 2; ++frame) {
         answer.clear();
         for (size_t i = 0; i < perFrame; ++i)
             answer.push_back(fragment(QStringLiteral("%1-%2").arg(frame).arg(i)));
-        feed(5.0 * (frame + 1));
+        feed(25.0 + 5 * frame);
         settle();
     }
     const std::deque<OCRText> &pending = engine->pendingOCRTexts();
     ASSERT_EQ(pending.size(), CaptureEngine::maxPendingOCRTexts);
-    EXPECT_EQ(pending.back().text, QStringLiteral("2-%1").arg(perFrame - 1));
-    const size_t dropped = 3 * perFrame - CaptureEngine::maxPendingOCRTexts;
-    EXPECT_EQ(pending.front().text, QStringLiteral("%1-%2").arg(dropped / perFrame).arg(dropped % perFrame));
+    EXPECT_EQ(pending.back().text, QStringLiteral("1-%1").arg(perFrame - 1));
+    EXPECT_EQ(pending.front().text, QStringLiteral("0-%1").arg(2 * perFrame - CaptureEngine::maxPendingOCRTexts));
 }
 
 TEST_F(CaptureEngineTest, DebugModeShowsTheFrameAndEveryFrameReportsItsTimeInMilliseconds)
 {
     debug.setDebugMode(true);
-    makeEngine();
+    restart();
     writer.appendCost = 0.25;
     feed(1);
     ASSERT_TRUE(runEventsUntil([&] { return debug.latestCapture().has_value(); }));
@@ -274,43 +234,38 @@ TEST_F(CaptureEngineTest, DebugModeShowsTheFrameAndEveryFrameReportsItsTimeInMil
     EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 500.0);
 }
 
-TEST_F(CaptureEngineTest, StreamOutputHandsFramesToTheMainThreadInOrder)
+// A stream's frames reach the engine on the main thread in order; a recognition, a debug conversion
+// and frames still queued when the engine goes are dropped.
+TEST_F(CaptureEngineTest, StreamFramesReachTheMainThreadInOrderAndWorkInFlightWhenTheEngineGoesIsDropped)
 {
-    makeEngine();
-    stream().deliver({ frameAt(1), frameAt(2), frameAt(3) });
+    holdCompletions = true;
+    restart();
+    CaptureStreamOutput output(engine.get());
+    source.setSink(&output);
+    ASSERT_TRUE(source.startCapture());
+    source.deliver({ frameAt(1), frameAt(2), frameAt(3) });
     EXPECT_TRUE(writer.appendedTimes.empty());
     settle();
     EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 1, 2, 3 }));
     for (QThread *thread : writer.appendThreads)
         EXPECT_EQ(thread, QCoreApplication::instance()->thread());
-}
 
-TEST_F(CaptureEngineTest, WorkInFlightWhenTheEngineGoesIsDropped)
-{
     debug.setDebugMode(true);
-    holdCompletions = true;
-    makeEngine();
-    stream();
-
-    // A recognition and a debug conversion are under way, and more frames are queued for the engine.
     feed(5);
     ASSERT_EQ(heldCompletions.size(), 1u);
     source.deliver({ frameAt(6), frameAt(7) });
     engine.reset();
-
-    std::thread worker([&] { heldCompletions.front()({ fragment(QStringLiteral("late")) }, QUuid::createUuid()); });
-    worker.join();
+    std::thread([&] { heldCompletions.front()({ fragment(QStringLiteral("late")) }, QUuid::createUuid()); }).join();
     source.deliver({ frameAt(8) });
     settle();
-
-    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 5 }));
+    EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 1, 2, 3, 5 }));
     EXPECT_EQ(debug.framesProcessed(), 0);
     EXPECT_EQ(debug.ocrOperations(), 0);
 }
 
 TEST_F(CaptureEngineTest, PermissionCheckAsksForOnScreenWindowsAndKeepsTheError)
 {
-    makeEngine(false);
+    restart(false);
     ASSERT_TRUE(runEventsUntil([&] { return backend.contentQueries.size() == 1; }));
     settle();
     EXPECT_EQ(backend.contentQueries.front(), std::make_pair(false, true));
@@ -333,11 +288,7 @@ TEST_F(CaptureEngineTest, TheProcessorsFragmentsFillThePendingTextAndAFailureAdd
     auto owned = std::make_unique<test::FakeTextRecognizer>();
     test::FakeTextRecognizer &recognizer = *owned;
     OCRProcessor processor(std::move(owned));
-    CaptureEngine::Components parts = components();
-    parts.recognizeFrame = {};
-    parts.ocr = &processor;
-    engine = std::make_unique<CaptureEngine>(parts);
-    engine->setCapturing(true);
+    restart(true, Status::writing, &processor);
     const QImage text = test::CapturePipeline::textFrame(QStringLiteral("Quarterly report"));
 
     recognizer.failNext({ RecognitionFailure::Kind::image, QStringLiteral("engine error") }, 1);

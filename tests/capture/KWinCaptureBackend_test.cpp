@@ -110,37 +110,26 @@ private:
     FakeKWin &m_kwin;
 };
 
-// Answers on its own thread, as KWin lives in its own process: the backend's blocking probe must not
-// stop it from answering.
+// KWin on a private bus daemon, answering on its own thread as KWin lives in its own process: the
+// backend's blocking probe must not stop it from answering.
 class FakeKWin final {
 public:
-    explicit FakeKWin(FakeKWinConfig config)
+    explicit FakeKWin(FakeKWinConfig config = {})
         : config(config)
     {
+        // A writer whose reader has gone gets EPIPE rather than ending the test.
+        std::signal(SIGPIPE, SIG_IGN);
     }
     ~FakeKWin()
     {
         for (std::thread &writer : writers)
             writer.join();
+        QDBusConnection::disconnectFromBus(QStringLiteral("pellux-backend"));
     }
 
-    void open(QDBusConnection connection)
+    QDBusConnection backendBus() const
     {
-        bus = std::make_unique<QDBusConnection>(std::move(connection));
-        scripting = std::make_unique<FakeScripting>(*this);
-        screenShot = std::make_unique<FakeScreenShot>(*this);
-        bus->registerObject(QStringLiteral("/Scripting"), scripting.get(), QDBusConnection::ExportAllSlots);
-        bus->registerObject(
-            QStringLiteral("/org/kde/KWin/ScreenShot2"), screenShot.get(), QDBusConnection::ExportAllSlots);
-        if (config.onBus)
-            bus->registerService(QStringLiteral("org.kde.KWin"));
-    }
-    void close()
-    {
-        scripts.clear();
-        scripting.reset();
-        screenShot.reset();
-        bus.reset();
+        return QDBusConnection::connectToBus(daemon.address(), QStringLiteral("pellux-backend"));
     }
 
     // The script runs over the fake workspace; its callDBus() calls are made without waiting for
@@ -172,6 +161,24 @@ public:
     std::vector<std::unique_ptr<FakeScript>> scripts;
     std::vector<std::thread> writers;
     std::atomic<int> scriptRuns { 0 };
+    test::PrivateBus daemon;
+    test::ServiceThread services { daemon.address(),
+        [this](QDBusConnection connection) {
+            bus = std::make_unique<QDBusConnection>(std::move(connection));
+            scripting = std::make_unique<FakeScripting>(*this);
+            screenShot = std::make_unique<FakeScreenShot>(*this);
+            bus->registerObject(QStringLiteral("/Scripting"), scripting.get(), QDBusConnection::ExportAllSlots);
+            bus->registerObject(
+                QStringLiteral("/org/kde/KWin/ScreenShot2"), screenShot.get(), QDBusConnection::ExportAllSlots);
+            if (config.onBus)
+                bus->registerService(QStringLiteral("org.kde.KWin"));
+        },
+        [this] {
+            scripts.clear();
+            scripting.reset();
+            screenShot.reset();
+            bus.reset();
+        } };
 };
 
 void FakeScript::run() { m_kwin.runScript(m_file); }
@@ -225,31 +232,6 @@ QVariantMap FakeScreenShot::CaptureWindow(
         { "windowId", handle } };
 }
 
-// A private bus daemon with the fake KWin on it, and a connection for the backend.
-class FakeKWinSession {
-public:
-    explicit FakeKWinSession(FakeKWinConfig config = {})
-        : m_kwin(config)
-    {
-        // A writer whose reader has gone gets EPIPE rather than ending the test.
-        std::signal(SIGPIPE, SIG_IGN);
-    }
-    ~FakeKWinSession() { QDBusConnection::disconnectFromBus(QStringLiteral("pellux-backend")); }
-
-    bool isRunning() const { return !m_bus.address().isEmpty(); }
-    QDBusConnection backendBus() const
-    {
-        return QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("pellux-backend"));
-    }
-    int scriptRuns() const { return m_kwin.scriptRuns; }
-
-private:
-    test::PrivateBus m_bus;
-    FakeKWin m_kwin;
-    test::ServiceThread m_services { m_bus.address(), [this](QDBusConnection bus) { m_kwin.open(std::move(bus)); },
-        [this] { m_kwin.close(); } };
-};
-
 // Each way a working KWin can fail ends in an error: the listing's, or the capture's of a listed window.
 TEST(KWinCaptureBackend, AFailureEndsInAnErrorNotAHang)
 {
@@ -265,8 +247,8 @@ TEST(KWinCaptureBackend, AFailureEndsInAnErrorNotAHang)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        FakeKWinSession kwin(c.config);
-        ASSERT_TRUE(kwin.isRunning());
+        FakeKWin kwin(c.config);
+        ASSERT_FALSE(kwin.daemon.address().isEmpty());
         KWinCaptureBackend backend(kwin.backendBus());
         const auto content = QCoro::waitFor(backend.getShareableContent());
         if (c.listingError) {
@@ -291,14 +273,14 @@ TEST(KWinCaptureBackend, ARefusalOrAnAbsentKWinListsNothing)
 {
     for (const FakeKWinConfig config :
         { FakeKWinConfig { .capture = CaptureBehaviour::refuse }, FakeKWinConfig { .onBus = false } }) {
-        FakeKWinSession kwin(config);
+        FakeKWin kwin(config);
         test::LogCapture log;
         KWinCaptureBackend backend(kwin.backendBus());
         EXPECT_FALSE(backend.preflightScreenCaptureAccess());
         const auto content = QCoro::waitFor(backend.getShareableContent());
         ASSERT_FALSE(content.ok());
         EXPECT_EQ(content.error().domain, screenCaptureErrorDomain);
-        EXPECT_EQ(kwin.scriptRuns(), 0);
+        EXPECT_EQ(kwin.scriptRuns, 0);
         if (config.onBus) {
             EXPECT_TRUE(content.error().localizedDescription.contains("share/applications/pellux.desktop"));
             EXPECT_TRUE(content.error().localizedDescription.contains(

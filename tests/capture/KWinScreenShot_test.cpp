@@ -134,20 +134,6 @@ TEST(KWinPipeReader, ReadsMoreThanThePipeHoldsWhileTheWriterWrites)
     EXPECT_EQ(reader.takeBytes(), sent);
 }
 
-TEST(KWinPipeReader, StopsShortWhenTheWriterClosesEarly)
-{
-    int fds[2];
-    ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
-    PipeReader reader(fds[0]);
-    reader.expect(1000);
-    ASSERT_EQ(::write(fds[1], "0123456789", 10), 10);
-    ::close(fds[1]);
-    ASSERT_TRUE(test::runEventsUntil([&] { return reader.isFinished(); }));
-    EXPECT_EQ(reader.size(), 10);
-    const auto image = decodeScreenShot(replyFor(10, 25, 40, QImage::Format_RGB32), reader.takeBytes());
-    EXPECT_FALSE(image.ok());
-}
-
 } // namespace
 } // namespace pellux::kwin
 

@@ -249,16 +249,6 @@ TEST(EncodingChoice, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
     }
 }
 
-TEST(EncodingChoice, ClassifiedTerminalIsStoredLosslessFromTheWholePipeline)
-{
-    // Real layout analysis classes the xterm window as text; nothing is scaled at its size.
-    const QImage frame = terminalWindowFrame();
-    const std::optional<QByteArray> stored = test::imageEncoder().compressByContent(frame);
-    ASSERT_TRUE(stored);
-    EXPECT_TRUE(isLosslessWebP(*stored));
-    EXPECT_TRUE(samePixels(decodeImage(*stored), frame));
-}
-
 TEST(LosslessWebP, EffortLevelsAreCheckedAndAllDecodeExactly)
 {
     const QImage frame = terminalWindowFrame().copy(0, 0, 300, 200);

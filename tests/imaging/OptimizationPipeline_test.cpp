@@ -107,11 +107,13 @@ TEST_F(Pipeline, NewFrameWithoutHistoryIsStoredInFullAsWebP)
     EXPECT_EQ(lookups, 1);
     EXPECT_EQ(deltaAttempts, 0);
 
-    // A terminal window is text and is stored at full size. (The whole desktop is classified on
-    // a 960-pixel copy, where its small text is not found.)
-    const OptimizationResult window = optimize(frame.copy(0, 0, 805, 790));
+    // A terminal window is text and is stored at full size, every pixel kept. (The whole desktop is
+    // classified on a 960-pixel copy, where its small text is not found.)
+    const QImage terminal = frame.copy(0, 0, 805, 790);
+    const OptimizationResult window = optimize(terminal);
     ASSERT_TRUE(window.optimizedData);
-    EXPECT_EQ(decodeImage(*window.optimizedData).width(), 805);
+    EXPECT_TRUE(isLosslessWebP(*window.optimizedData));
+    EXPECT_EQ(ImageOptimizer::imageDifference(decodeImage(*window.optimizedData), terminal), 0.0);
 }
 
 TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)
@@ -136,7 +138,7 @@ TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)
 }
 
 // A block delta names the stored frame it completes, by the hash that frame was stored under,
-// whatever the pixel format; a frame of another size, or one sharing only 70 % of the blocks, gets none.
+// whatever the pixel format; one sharing only 70 % of the blocks gets none.
 TEST_F(Pipeline, BlockDeltaCompletesTheStoredFrameOfTheSameSizeItNames)
 {
     for (const QImage::Format format : { QImage::Format_RGB888, QImage::Format_ARGB32, QImage::Format_RGB32 }) {
@@ -162,13 +164,6 @@ TEST_F(Pipeline, BlockDeltaCompletesTheStoredFrameOfTheSameSizeItNames)
         ASSERT_TRUE(rebuilt);
         EXPECT_LT(ImageOptimizer::imageDifference(*rebuilt, typed), 0.002);
     }
-    const QImage large = frame.copy(0, 0, 1000, 600);
-    optimize(large);
-    const OptimizationResult crop = optimize(large.copy(0, 0, 900, 600));
-    EXPECT_FALSE(crop.isDeltaFrame || crop.referenceHash);
-    ASSERT_TRUE(crop.optimizedData);
-    EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(*crop.optimizedData));
-
     const std::vector<int> levels { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
     optimize(blockStrip(levels));
     std::vector<int> changed = levels;
@@ -179,25 +174,14 @@ TEST_F(Pipeline, BlockDeltaCompletesTheStoredFrameOfTheSameSizeItNames)
     EXPECT_TRUE(seventy.optimizedData->startsWith("RIFF"));
 }
 
+// (A window's full frame not stored leaves no delta reference either: the capture service's tests.)
 TEST_F(Pipeline, AFrameThatWasNotStoredLeavesNothingForLaterFramesToBuildOn)
 {
-    // Neither its block grid nor, as a full frame of a window, its delta reference.
     const OptimizationResult unsaved = optimize(frame, std::nullopt, std::nullopt, std::nullopt, false);
     ASSERT_TRUE(unsaved.optimizedData && unsaved.pendingBlockHashes);
     EXPECT_FALSE(optimizer->isBlockHashCached(unsaved.imageHash));
     const OptimizationResult next = optimize(withTypedLine(frame, QStringLiteral("$ git status")));
     EXPECT_FALSE(next.isDeltaFrame || next.referenceHash);
-
-    QImage changed = frame;
-    QPainter(&changed).fillRect(QRect(0, 0, 1100, 700), QColor(200, 40, 40));
-    const OptimizationResult full = optimize(changed, std::nullopt, frame, QStringLiteral("7"), false);
-    ASSERT_TRUE(full.pendingReference);
-    EXPECT_FALSE(full.isDeltaFrame);
-    EXPECT_FALSE(delta.referenceFrame(QStringLiteral("7")));
-    optimizer->commitStoredFrame(full);
-    ASSERT_TRUE(delta.referenceFrame(QStringLiteral("7")));
-    EXPECT_EQ(delta.referenceFrame(QStringLiteral("7"))->hash, full.imageHash);
-    EXPECT_EQ(delta.referenceFrame(QStringLiteral("7"))->fullImageData, *full.optimizedData);
 }
 
 TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanly)
@@ -205,7 +189,6 @@ TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanly)
     const OptimizationResult empty = optimize(QImage());
     EXPECT_TRUE(empty.shouldStore);
     EXPECT_FALSE(empty.optimizedData);
-    EXPECT_EQ(empty.imageHash.size(), 36);
     EXPECT_DOUBLE_EQ(empty.compressionRatio, 0.0);
 
     const OptimizationResult transparent = optimize(solidImage(300, 200, Qt::transparent, QImage::Format_ARGB32),

@@ -91,19 +91,10 @@ INSTANTIATE_TEST_SUITE_P(TextSizes, OCRProcessorBounds, ::testing::Values(9, 11,
 TEST_F(OCRProcessorTest, ReadsSmallTerminalPrintAndLightTextOnDarkPanels)
 {
     // The head of a process table, as `top` shows it, at 7 and 8 points, light and dark.
-    const QStringList table { "top - 14:02:11 up 3 days,  4:17,  2 users,  load average: 0.42, 0.51, 0.48",
-        "Tasks: 213 total,   1 running, 212 sleeping,   0 stopped,   0 zombie",
-        "%Cpu(s):  3.1 us,  1.0 sy,  0.0 ni, 95.6 id,  0.2 wa,  0.0 hi,  0.1 si,  0.0 st",
-        "MiB Mem :  15895.2 total,   6210.4 free,   4127.9 used,   5556.9 buff/cache", "",
-        "    PID USER      PR  NI    VIRT    RES    SHR S  %CPU  %MEM     TIME+ COMMAND",
-        "   1423 www-data  20   0  215644  18232  10400 S   2.3   0.1   3:12.45 nginx",
-        "   2210 postgres  20   0  322140  28756  25412 S   1.7   0.2   1:58.02 postgres",
-        "    911 root      20   0 1895432  84120  51200 S   1.3   0.5   7:40.11 containerd",
-        "   3307 alice     20   0 3412876 412300 118744 S   1.0   2.5  22:14.87 firefox",
-        "   1001 redis     20   0   72412  11240   8132 S   0.7   0.1   0:47.30 redis-server",
-        "   1518 www-data  20   0  280112  34588  21040 S   0.7   0.2   0:33.19 php-fpm",
-        "    744 message+  20   0    9616   5480   4212 S   0.3   0.0   0:05.91 dbus-daemon",
-        "      1 root      20   0  168532  13120   8448 S   0.0   0.1   0:09.77 systemd" };
+    const QStringList table
+        = QString::fromUtf8(readAll(QStringLiteral(PELLUX_SOURCE_DIR "/bench/data/ocr/xterm-window-dejavu7-light.txt")))
+              .split(QLatin1Char('\n'))
+              .mid(0, 14);
     const QStringList words { "PID", "USER", "CPU", "MEM", "www-data", "postgres", "containerd", "redis-server" };
     for (const double points : { 7.0, 8.0 }) {
         for (const bool dark : { false, true }) {

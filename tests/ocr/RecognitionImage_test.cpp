@@ -3,7 +3,6 @@
 #include "RenderedText.h"
 
 #include "ocr/RecognitionImage.h"
-#include "ocr/RecognizedText.h"
 #include "ocr/TextHeight.h"
 
 using namespace pellux;
@@ -109,24 +108,6 @@ TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
     EXPECT_DOUBLE_EQ(scaleForTextHeight(20.0, stepped, 1.5), 1.0);
 }
 
-TEST(PrepareForRecognitionByTextHeight, EnlargesEachFrameByItsOwnTextSize)
-{
-    double previous = kMaximumTextScale + 1;
-    for (const double points : { 7.0, 8.0, 11.0, 20.0, 48.0 }) {
-        const RenderedText rendered
-            = renderText(kTerminalLines, { {}, pixelsForPoints(points), Qt::black, Qt::white, "DejaVu Sans Mono" });
-        const PreparedImage prepared = prepareForRecognition(rendered.image, accurateTuning());
-        ASSERT_TRUE(prepared.textLineHeight_px) << points;
-        EXPECT_GE(prepared.scale, 1.0) << points;
-        EXPECT_LE(prepared.scale, kMaximumTextScale + 0.01) << points;
-        EXPECT_LE(prepared.scale, previous) << points;
-        EXPECT_NEAR(prepared.grey.width(), rendered.image.width() * prepared.scale, 1.0) << points;
-        previous = prepared.scale;
-    }
-    // Large text already is as tall as the target: it is recognised as it is.
-    EXPECT_DOUBLE_EQ(previous, 1.0);
-}
-
 TEST(LowerLeftBounds, FlipsYAndUndoesTheEnlargement)
 {
     const struct {
@@ -211,15 +192,4 @@ TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
     const PreparedImage capped = prepareForRecognition(large, accurateTuning());
     EXPECT_EQ(capped.grey.width(), kMaximumPreparedSide);
     EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3840.0, 1e-9);
-}
-
-TEST(JoinRecognizedText, PutsOneLineBreakBetweenFragmentsInOrder)
-{
-    const auto fragment = [](const char *text) {
-        return OCRText { QUuid(), QUuid(), {}, QString::fromUtf8(text), {} };
-    };
-    EXPECT_EQ(joinRecognizedText({}), QString());
-    EXPECT_EQ(joinRecognizedText({ fragment("File") }), QStringLiteral("File"));
-    EXPECT_EQ(joinRecognizedText({ fragment("File  Edit"), fragment("View"), fragment("Zoom 100%") }),
-        QStringLiteral("File  Edit\nView\nZoom 100%"));
 }

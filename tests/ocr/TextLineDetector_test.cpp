@@ -18,7 +18,7 @@ bool covers(const QRect &box, const QRect &drawn)
 
 } // namespace
 
-// Dark text on light paper and light text on a dark theme.
+// Dark text on light paper and light text on a dark theme; nothing where there is no text.
 TEST(DetectTextLines, FindsOneBoxPerLineInImageCoordinates)
 {
     for (const auto &[ink, paper] : { std::pair<QColor, QColor>(Qt::black, Qt::white),
@@ -29,10 +29,6 @@ TEST(DetectTextLines, FindsOneBoxPerLineInImageCoordinates)
         for (size_t i = 0; i < boxes.size(); ++i)
             EXPECT_TRUE(covers(boxes[i], rendered.lineRects[i])) << i;
     }
-}
-
-TEST(DetectTextLines, GivesNothingForImagesWithoutText)
-{
     EXPECT_TRUE(detectTextLines(QImage()).empty());
     QImage onePixel(1, 1, QImage::Format_RGB32);
     onePixel.fill(Qt::white);

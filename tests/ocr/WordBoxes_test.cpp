@@ -1,11 +1,9 @@
 #include "RenderedText.h"
 
 #include "ocr/OCRProcessor.h"
-#include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
 #include "persistence/SearchFolding.h"
 #include "persistence/TextMatches.h"
-#include "support/TypingSession.h"
 
 #include <gtest/gtest.h>
 
@@ -63,38 +61,4 @@ TEST(WordBoxes, MatchesCutOutOfTheImageReadAsTheQuery)
         }
         EXPECT_EQ(folded(read.join(QLatin1Char(' '))), folded(query)) << c.query;
     }
-}
-
-// A scrolled terminal recognised line by line: the words taken over from the previous frame moved
-// with the scroll, and every word's box is where a whole recognition of the frame puts it.
-TEST(WordBoxes, FollowTheScrollOfChangedLineRecognition)
-{
-    const std::vector<QImage> frames = scrollingSession(3);
-    OCRProcessor ocr;
-    ASSERT_TRUE(ocr.isRecognizerReady());
-    std::shared_ptr<RecognitionMemory> previousText;
-    int placed = 0;
-    int total = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        std::optional<PreviousFrame> previous;
-        if (i > 0)
-            previous = PreviousFrame { frames[i - 1], previousText };
-        auto remembered = std::make_shared<RecognitionMemory>();
-        const QUuid id = QUuid::createUuid();
-        const RecordingText pieced
-            = recognisedText([&](auto done) { ocr.processChangedImage(frames[i], id, previous, remembered, done); });
-        const RecordingText whole = recognisedText([&](auto done) { ocr.processImage(frames[i], id, done); });
-        ASSERT_FALSE(pieced.words.empty()) << i;
-        for (const WordBox &word : pieced.words) {
-            ++total;
-            // Recognition draws a word's box a few pixels taller or shorter from one reading to the
-            // next; a box in the wrong place (a line off) would not hold the centre.
-            placed += std::any_of(whole.words.begin(), whole.words.end(),
-                [&](const WordBox &other) { return other.text == word.text && other.box.contains(word.box.center()); });
-        }
-        previousText = remembered;
-    }
-    EXPECT_EQ(ocr.changedLineRecognitions(), 2);
-    ASSERT_GT(total, 50);
-    EXPECT_GE(double(placed) / total, 0.97) << placed << " of " << total;
 }
