@@ -1,6 +1,6 @@
 // The result cards rendered offscreen: matched lines with the query in bold, a collapsed "+N"
-// card and its expanded state, the exact time on hover; titles and text written as markup are
-// shown as written and never fetch anything.
+// card and its expanded state, the exact time on hover; application names, titles and text written
+// as markup are shown as written and never fetch anything.
 #include "WindowRender.h"
 #include "support/ImageEncoder.h"
 #include "ui/SearchModel.h"
