@@ -68,16 +68,8 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOneAndGarbageIs
     int shows = 0;
     QObject::connect(&first, &SingleInstance::showRequested, [&] { ++shows; });
 
-    // Show brings the window forward, a background start only checks. The answer is written after
-    // the signal: it has been delivered by now.
-    for (const auto request :
-        { SingleInstance::Request::show, SingleInstance::Request::none, SingleInstance::Request::show }) {
-        shows = 0;
-        EXPECT_EQ(startAnother(folder, request), SingleInstance::Outcome::handedOver);
-        EXPECT_EQ(shows, request == SingleInstance::Request::show ? 1 : 0);
-    }
-
-    shows = 0;
+    // Garbage gets no answer and shows nothing; then show still brings the window forward (the
+    // answer is written after the signal: it has been delivered by now).
     for (const QByteArray &garbage : { QByteArray("quit\n"), QByteArray(200, 'x'), QByteArray("show") }) {
         const QByteArray answer = whileServing<QByteArray>([&] {
             QLocalSocket socket;

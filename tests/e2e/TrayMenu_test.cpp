@@ -25,13 +25,9 @@ protected:
     // Runs a tool in the session and answers its standard output.
     QString output(const QString &program, const QStringList &args)
     {
-        QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DISPLAY", session.display());
-        process.setProcessEnvironment(env);
-        process.start(program, args);
-        process.waitForFinished(30'000);
-        return QString::fromUtf8(process.readAllStandardOutput());
+        return runCommand(args, env, 30'000, program).out;
     }
 
     // The centre of Pellux's icon embedded in the tray, once it is there.

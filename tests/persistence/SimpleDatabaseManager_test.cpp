@@ -7,12 +7,6 @@ using namespace pellux::test;
 
 namespace {
 
-int mode(const QString &path)
-{
-    struct stat st { };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 0777) : -1;
-}
-
 const QStringList kFullColumns = { "id", "timestamp", "display_index", "file_path", "app_name", "window_title",
     "image_hash", "file_size", "compression_ratio", "is_delta_frame", "reference_hash" };
 const QStringList kAllIndexes = { "idx_ocr_recording", "idx_recordings_app_time", "idx_recordings_hash",
@@ -79,9 +73,9 @@ TEST(DatabaseOpening, CreatesOrMigratesPrivateFilesToTheFullSchemaOnce)
         EXPECT_EQ(log.linesStartingWith("Successfully added"), added);
         EXPECT_TRUE(log.linesStartingWith("DEBUG").isEmpty());
         if (columns.isEmpty()) {
-            EXPECT_EQ(mode(home.pelluxFolder()), 0700);
+            EXPECT_EQ(modeOf(home.pelluxFolder()), 0700);
         }
-        EXPECT_EQ(mode(databaseFile(home)), 0600);
+        EXPECT_EQ(modeOf(databaseFile(home)), 0600);
         const RawDatabase raw(databaseFile(home));
         EXPECT_EQ(raw.strings("SELECT name FROM pragma_table_info('recordings')"), kFullColumns);
         EXPECT_EQ(raw.strings("SELECT name FROM sqlite_master WHERE type = 'index' AND name LIKE 'idx%' ORDER BY name"),
@@ -122,13 +116,11 @@ TEST_F(DatabaseTest, SavingWritesEveryColumnReplacesByIdAndLooksUp)
     ASSERT_TRUE(saveRecording(db(), r));
     EXPECT_EQ(raw().strings(columns),
         QStringList { r.idText() + "|1700000000.25|/p/second.webp|NULL|tïtle|NULL|1000|0|NULL|NULL" });
-}
 
-TEST_F(DatabaseTest, TextIsStoredOnlyForExistingRecordingsAndReadBack)
-{
+    // Text is stored only for a recording that exists, and read back on the main thread.
     LogCapture log;
     const QString text = QString(60, QLatin1Char('x')) + QStringLiteral(" naïve");
-    const Recording r = store(10, text);
+    db().saveOCRText(r.id, text, r.timestamp);
     const QUuid missing = QUuid::createUuid();
     db().saveOCRText(missing, "never stored", r.timestamp);
     db().waitUntilIdle();
@@ -312,27 +304,8 @@ TEST_F(DatabaseTest, DeletionsRemoveTheirTextAndOnlyThemOrFailWithNothingRemoved
     EXPECT_TRUE(db().isOpen());
     db().waitUntilIdle(); // the text index is built behind the open
     EXPECT_FALSE(QFile::exists(path() + "-journal"));
-    EXPECT_EQ(mode(path()), 0600);
+    EXPECT_EQ(modeOf(path()), 0600);
     EXPECT_EQ(raw().strings("SELECT count(*) FROM pragma_table_info('recordings')"), QStringList { "11" });
-}
-
-TEST_F(DatabaseTest, DumpListsTextsAndRecordingsNewestFirst)
-{
-    const Recording a = store(0, "");
-    db().saveOCRText(a.id, "hello", fromSecondsSince1970(86401));
-    db().waitUntilIdle();
-    LogCapture log(LogCapture::Verbosity::quiet); // the dump prints whatever the verbosity
-    db().debugPrintAllOCRTexts();
-    db().waitUntilIdle();
-    const QStringList lines = log.lines();
-    ASSERT_EQ(lines.size(), 18) << log.text().toStdString();
-    EXPECT_EQ(lines[1], "[1] Recording ID: " + a.idText());
-    EXPECT_EQ(lines[2], "Timestamp: 1970-01-02 00:00:01 +0000");
-    EXPECT_EQ(lines.mid(4, 4).join('|'),
-        "Byte count: 5|Text length: 5 characters|Text isEmpty: false|Text preview: hello...");
-    EXPECT_EQ(lines.mid(14).join('|'),
-        "Text is empty string|=== Recordings in Database ===|[1] ID: " + a.idText()
-            + ", Time: 1970-01-01 00:00:00 +0000, Path: /p/0.webp|=== End Debug Output ===");
 }
 
 TEST_F(DatabaseTest, CallersOnSeveralThreadsAllLandInOneConsistentFile)

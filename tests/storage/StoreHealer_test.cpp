@@ -21,12 +21,6 @@ using namespace pellux::test;
 
 namespace {
 
-// A second connection to the database file, for setting up damage and reading results back.
-struct DirectDatabase : RawDatabase {
-    using RawDatabase::RawDatabase;
-    QString text(const QString &sql) const { return strings(sql).value(0); }
-};
-
 QByteArray jpegOf(const QImage &image) { return *test::imageEncoder().compressToJPEG(image, 0.95); }
 
 // A store on the real database in a private home; reopen() is the next start of the program.
@@ -65,11 +59,9 @@ struct Store {
     }
     qint64 count(const QString &table, const Recording &r)
     {
+        const char *key = table == QStringLiteral("recordings") ? "id" : "recording_id";
         return direct.integer(
-            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = '%3'")
-                .arg(table,
-                    table == QStringLiteral("recordings") ? QStringLiteral("id") : QStringLiteral("recording_id"),
-                    r.idText()));
+            QStringLiteral("SELECT COUNT(*) FROM %1 WHERE %2 = '%3'").arg(table, QLatin1String(key), r.idText()));
     }
     std::optional<Recording> listed(const QString &path) const
     {
@@ -87,7 +79,7 @@ struct Store {
     FakeTextRecognizer *recognizer = new FakeTextRecognizer;
     OCRProcessor ocr { std::unique_ptr<TextRecognizer>(recognizer) };
     std::unique_ptr<StorageManager> storage;
-    DirectDatabase direct { SimpleDatabaseManager::defaultDatabasePath() };
+    RawDatabase direct { SimpleDatabaseManager::defaultDatabasePath() };
 };
 
 } // namespace
@@ -119,13 +111,16 @@ TEST(StoreHealer, RowsLostOrInADamagedDatabaseComeBackFromTheListAndFilesWithThe
         const HealingReport report = store.heal();
         EXPECT_TRUE(report.completed);
         EXPECT_EQ(std::pair(report.rowsWritten, report.framesRecognized), std::pair(1, 1));
-        const DirectDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
-        EXPECT_EQ(direct.text(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
-                                             "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
-                                  .arg(r.idText())),
+        const RawDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
+        EXPECT_EQ(direct
+                      .strings(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
+                                              "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
+                                   .arg(r.idText()))
+                      .value(0),
             QStringLiteral("Kate|harbour schedule|hash-1|%1|0").arg(QFileInfo(r.localPath()).size()));
         const std::vector<Recording> found = search(*store.db,
-            direct.text(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText())));
+            direct.strings(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText()))
+                .value(0));
         ASSERT_EQ(found.size(), 1u);
         EXPECT_EQ(found[0].id, r.id);
     }
@@ -201,7 +196,7 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     pipeline.makeService();
     captureSampleHistory(pipeline);
     pipeline.settle();
-    DirectDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
+    RawDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
     const QString deltaText
         = QStringLiteral("SELECT COUNT(DISTINCT r.id) FROM recordings r JOIN ocr_text o ON o.recording_id = r.id "
                          "WHERE r.is_delta_frame = 1 AND o.text LIKE '%budget%'");

@@ -3,6 +3,7 @@
 #include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "persistence/SqliteStatement.h"
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 
@@ -14,15 +15,11 @@
 #include <memory>
 #include <random>
 
-#include <sqlite3.h>
 #include <webp/encode.h>
 
 namespace pellux::test {
 
 namespace {
-
-using DatabaseHandle = std::unique_ptr<sqlite3, decltype(&sqlite3_close)>;
-using StatementHandle = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
 // Ordinary screen words; none contains a planted word, whatever the case.
 const char *const kVocabulary[] = { "file", "edit", "view", "window", "help", "open", "save", "close", "tab",
@@ -56,14 +53,6 @@ std::nullopt_t fail(const QString &what)
     return std::nullopt;
 }
 
-bool ok(int rc, sqlite3 *db, const char *what)
-{
-    if (rc == SQLITE_OK || rc == SQLITE_DONE || rc == SQLITE_ROW)
-        return true;
-    fail(QStringLiteral("%1: %2").arg(QString::fromLatin1(what), QString::fromUtf8(sqlite3_errmsg(db))));
-    return false;
-}
-
 // Version 4, variant 1, like the ids the store makes.
 QUuid randomUuid(std::mt19937_64 &random)
 {
@@ -80,15 +69,6 @@ QString randomHash(std::mt19937_64 &random)
     for (int i = 0; i < 4; ++i)
         hash += QStringLiteral("%1").arg(random(), 16, 16, QLatin1Char('0'));
     return hash;
-}
-
-// A null QByteArray binds NULL.
-void bindText(sqlite3_stmt *stmt, int index, const QByteArray &utf8)
-{
-    if (utf8.isNull())
-        sqlite3_bind_null(stmt, index);
-    else
-        sqlite3_bind_text(stmt, index, utf8.constData(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
 }
 
 } // namespace
@@ -123,37 +103,32 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
     sqlite3 *opened = nullptr;
     const int openResult
         = sqlite3_open_v2(QFile::encodeName(databasePath).constData(), &opened, SQLITE_OPEN_READWRITE, nullptr);
-    DatabaseHandle db(opened, &sqlite3_close);
-    if (!ok(openResult, db.get(), "open"))
-        return std::nullopt;
+    std::unique_ptr<sqlite3, decltype(&sqlite3_close)> db(opened, &sqlite3_close);
+    const auto databaseFailed = [&](const char *what) {
+        return fail(QStringLiteral("%1: %2").arg(QLatin1String(what), sql::errorMessage(db.get())));
+    };
     // The two tables as the application writes them, filled while they have no index or trigger
     // to keep in step; opening the manager afterwards adds its own indexes and builds the text
     // index once, in bulk. A connection of our own on a file nobody uses yet: no journal, no
     // waiting for the disk.
-    if (!ok(sqlite3_exec(db.get(),
-                "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
-                "CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, "
-                "display_index INTEGER NOT NULL, file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, "
-                "image_hash TEXT, file_size INTEGER, compression_ratio REAL, is_delta_frame INTEGER DEFAULT 0, "
-                "reference_hash TEXT);"
-                "CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, "
-                "text TEXT NOT NULL, timestamp REAL NOT NULL, "
-                "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)",
-                nullptr, nullptr, nullptr),
-            db.get(), "create the tables"))
-        return std::nullopt;
-
-    const auto prepare = [&](const char *sql) {
-        sqlite3_stmt *stmt = nullptr;
-        sqlite3_prepare_v2(db.get(), sql, -1, &stmt, nullptr);
-        return StatementHandle(stmt, &sqlite3_finalize);
-    };
-    StatementHandle insertRecording = prepare(
+    if (openResult != SQLITE_OK
+        || !sql::exec(db.get(),
+            "PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF; BEGIN;"
+            "CREATE TABLE recordings (id TEXT PRIMARY KEY, timestamp REAL NOT NULL, "
+            "display_index INTEGER NOT NULL, file_path TEXT NOT NULL, app_name TEXT, window_title TEXT, "
+            "image_hash TEXT, file_size INTEGER, compression_ratio REAL, is_delta_frame INTEGER DEFAULT 0, "
+            "reference_hash TEXT);"
+            "CREATE TABLE ocr_text (id INTEGER PRIMARY KEY AUTOINCREMENT, recording_id TEXT NOT NULL, "
+            "text TEXT NOT NULL, timestamp REAL NOT NULL, "
+            "FOREIGN KEY (recording_id) REFERENCES recordings(id) ON DELETE CASCADE)"))
+        return databaseFailed("create the tables");
+    auto insertRecording = std::make_unique<sql::Statement>(db.get(),
         "INSERT INTO recordings (id, timestamp, display_index, file_path, app_name, window_title, image_hash, "
         "file_size, is_delta_frame, reference_hash, compression_ratio) VALUES (?, ?, 0, ?, ?, ?, ?, ?, 0, NULL, ?)");
-    StatementHandle insertText = prepare("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
-    if (!insertRecording || !insertText)
-        return fail(QStringLiteral("prepare: %1").arg(QString::fromUtf8(sqlite3_errmsg(db.get()))));
+    auto insertText = std::make_unique<sql::Statement>(
+        db.get(), "INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, ?)");
+    if (!insertRecording->prepared() || !insertText->prepared())
+        return databaseFailed("prepare");
 
     const QString pellux = QFileInfo(databasePath).path();
     const QString screenshots = pellux + QStringLiteral("/Screenshots");
@@ -190,19 +165,19 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                       QString::fromLatin1(kVocabulary[vocabulary(random)]), app.value_or(QStringLiteral("Untitled")));
         const QUuid id = randomUuid(random);
         const QString hash = randomHash(random);
-        const QByteArray idText = uuidText(id).toUtf8();
-        sqlite3_stmt *row = insertRecording.get();
-        bindText(row, 1, idText);
-        sqlite3_bind_double(row, 2, secondsSince1970(time));
-        bindText(row, 3, path.toUtf8());
-        bindText(row, 4, app ? app->toUtf8() : QByteArray());
-        bindText(row, 5, title.toUtf8());
-        bindText(row, 6, hash.toUtf8());
-        sqlite3_bind_int64(row, 7, fileSize(random));
-        sqlite3_bind_double(row, 8, 4.0);
-        if (!ok(sqlite3_step(row), db.get(), "insert recording"))
-            return std::nullopt;
-        sqlite3_reset(row);
+        const QString idText = uuidText(id);
+        sql::Statement &row = *insertRecording;
+        row.bind(1, idText);
+        row.bind(2, secondsSince1970(time));
+        row.bind(3, path);
+        row.bind(4, app);
+        row.bind(5, title);
+        row.bind(6, hash);
+        row.bind(7, fileSize(random));
+        row.bind(8, 4.0);
+        if (row.step() != SQLITE_DONE)
+            return databaseFailed("insert recording");
+        row.reset();
 
         if (options.textCharacters > 0) {
             std::string text;
@@ -224,13 +199,13 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                 text.insert(at == std::string::npos ? text.size() : at + 1, word + ' ');
                 ++history.withWord[QString::fromLatin1(planted.word)];
             }
-            sqlite3_stmt *textRow = insertText.get();
-            bindText(textRow, 1, idText);
-            sqlite3_bind_text(textRow, 2, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_double(textRow, 3, secondsSince1970(time) + 1.0);
-            if (!ok(sqlite3_step(textRow), db.get(), "insert text"))
-                return std::nullopt;
-            sqlite3_reset(textRow);
+            sql::Statement &textRow = *insertText;
+            textRow.bind(1, idText);
+            textRow.bind(2, QString::fromStdString(text));
+            textRow.bind(3, secondsSince1970(time) + 1.0);
+            if (textRow.step() != SQLITE_DONE)
+                return databaseFailed("insert text");
+            textRow.reset();
         }
 
         if (options.withImageFiles) {
@@ -254,8 +229,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         history.oldest = i == 0 ? time : history.oldest;
         history.newest = time;
     }
-    if (!ok(sqlite3_exec(db.get(), "COMMIT", nullptr, nullptr, nullptr), db.get(), "commit"))
-        return std::nullopt;
+    if (!sql::exec(db.get(), "COMMIT"))
+        return databaseFailed("commit");
     insertRecording.reset();
     insertText.reset();
     db.reset();

@@ -17,8 +17,6 @@
 
 #include <qcorotask.h>
 
-#include <sys/stat.h>
-
 namespace pellux::test {
 namespace {
 
@@ -240,11 +238,7 @@ TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
     EXPECT_TRUE(
         copy.startsWith(model()->openedFramesFolder() + QLatin1Char('/')) && copy.endsWith(QLatin1String(".png")));
     EXPECT_EQ(QImage(copy).convertToFormat(QImage::Format_RGB32), frame);
-    for (const auto &[path, mode] : { std::pair(copy, 0600u), std::pair(model()->openedFramesFolder(), 0700u) }) {
-        struct stat info { };
-        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, mode) << path.toStdString();
-    }
+    EXPECT_EQ(std::pair(modeOf(copy), modeOf(model()->openedFramesFolder())), std::pair(0600, 0700));
     model()->setCurrentIndex(rowOf(QStringLiteral("XTerm")));
     ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
     EXPECT_EQ(opened.value(1), search()->results()->recordingAt(rowOf(QStringLiteral("XTerm"))).filePath);
@@ -270,10 +264,6 @@ TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
     EXPECT_EQ(search()->results()->recordingAt(model()->currentIndex()).appName, QStringLiteral("Writer"));
     EXPECT_FALSE(QFileInfo::exists(shown.localPath()));
     EXPECT_TRUE(viewer()->property("visible").toBool());
-    // The other document frame (the full frame it was built on) still reads.
-    const int first = rowOf(QStringLiteral("Writer"));
-    ASSERT_LT(first, search()->results()->count()) << "the frame it was built on is no longer listed";
-    EXPECT_EQ(loader.load(search()->results()->recordingAt(first).localPath(), QSize()).size(), QSize(1920, 1080));
 
     QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
     while (search()->results()->count() > 0)

@@ -1,6 +1,6 @@
 // The result cards rendered offscreen: matched lines with the query in bold, a collapsed "+N"
-// card and its expanded state, the exact time on hover; titles and text written as markup are
-// shown as written and never fetch anything.
+// card and its expanded state, the exact time on hover; application names, titles and text written
+// as markup are shown as written and never fetch anything.
 #include "WindowRender.h"
 #include "support/ImageEncoder.h"
 #include "ui/SearchModel.h"
@@ -65,7 +65,8 @@ TEST_F(SearchCardsRender, SnippetsCollapsedRepeatsAndTheExactTime)
     const QString log = QStringLiteral("cargo build\nerror: the reconcile_segments database is locked\nexit 101");
     for (int age = 30; age <= 50; age += 10)
         store(age, QStringLiteral("Terminal"), QStringLiteral("~/pellux"), log);
-    store(70, QStringLiteral("Editor"), QStringLiteral("<b>x</b> notes ") + image,
+    // A web page sets its own window title, and any program its class.
+    store(70, QStringLiteral("<b>Cls</b>") + image, QStringLiteral("<b>x</b> notes ") + image,
         QStringLiteral("TODO\nmove the ") + image
             + QStringLiteral(" <b>Reconcile Segments</b> step into the database"));
     store(3600, QStringLiteral("Browser"), QStringLiteral("Reconcile segments - docs"), QStringLiteral("nothing"));
@@ -84,16 +85,19 @@ TEST_F(SearchCardsRender, SnippetsCollapsedRepeatsAndTheExactTime)
     renderWindow(window->window(), QStringLiteral("cards-snippets"), { { 1000, 700 } });
 
     QStringList snippets;
+    int markupShown = 0;
     for (QQuickItem *text : shownTexts()) {
         const QString shownText = text->property("text").toString();
         if (text->objectName() == QLatin1String("snippet"))
             snippets << shownText;
-        // A title is never read as markup.
-        if (shownText.contains(QLatin1String("<b>x</b>"))) {
-            EXPECT_EQ(text->property("textFormat").toInt(), int(Qt::PlainText));
+        // A title or an application name is never read as markup.
+        if (shownText.contains(QLatin1String("<b>x</b>")) || shownText.contains(QLatin1String("<b>Cls"))) {
+            EXPECT_EQ(text->property("textFormat").toInt(), int(Qt::PlainText)) << shownText.toStdString();
+            ++markupShown;
         }
     }
     snippets.sort();
+    EXPECT_GE(markupShown, 2); // the card's title and application name at least
     EXPECT_EQ(snippets,
         QStringList({ "error: the <b>reconcile_segments</b> database is locked",
             "move the &lt;img src=&quot;http://127.0.0.1:" + QString::number(trap.serverPort())

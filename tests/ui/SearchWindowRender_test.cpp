@@ -9,7 +9,6 @@
 #include "ui/SearchWindow.h"
 
 #include <QQmlPropertyMap>
-#include <QTcpServer>
 
 namespace pellux::test {
 namespace {
@@ -171,38 +170,6 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
         QTest::keyClick(window->window(), Qt::Key_W, Qt::ControlModifier);
     }
     EXPECT_FALSE(window->window()->isVisible());
-}
-
-// A web page sets its own window title, and any program its class: what comes from the screen is
-// shown as the text it is, and nothing in it makes the window fetch anything.
-TEST_F(SearchWindowRender, MarkupFromTheScreenIsShownAsTextAndFetchesNothing)
-{
-    QTcpServer server;
-    ASSERT_TRUE(server.listen(QHostAddress::LocalHost));
-    int requests = 0;
-    QObject::connect(&server, &QTcpServer::newConnection, [&] { ++requests; });
-    const QString image = QStringLiteral("<img src=\"http://127.0.0.1:%1/leak.png\">").arg(server.serverPort());
-    addWindow(1, "<b>Bold</b>" + image + " leak", "<b>Cls</b>" + image, "cls");
-    CapturePipeline::run(pipeline.service->runCaptureCycle());
-    pipeline.settle();
-    makeWindow();
-    search("leak");
-    ASSERT_EQ(window->searchModel()->results()->count(), 1);
-    render("markup-as-text");
-
-    QStringList marked;
-    const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
-        const QString text = item->property("text").toString();
-        // PlainText is 0: the characters themselves are drawn.
-        if (item->isVisible() && (text.contains("<b>Bold") || text.contains("<b>Cls"))
-            && item->property("textFormat").toInt() != 0)
-            marked << text;
-        for (QQuickItem *child : item->childItems())
-            collect(child);
-    };
-    collect(window->window()->contentItem());
-    EXPECT_TRUE(marked.isEmpty()) << marked.join('\n').toStdString();
-    EXPECT_FALSE(runEventsUntil([&] { return requests > 0; }, 1000)) << "the window fetched the title's image";
 }
 
 } // namespace

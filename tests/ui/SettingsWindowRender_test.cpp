@@ -55,6 +55,14 @@ TEST_F(SettingsWindowRender, EveryPaneAndThePicker)
     auto *picker = find<QQuickWindow>(w, "appPicker");
     QMetaObject::invokeMethod(picker, "open");
     EXPECT_EQ(find(picker, "pickerList")->property("count"), 5);
+    EXPECT_EQ(find(picker, "excludedCountText")->property("text"), QStringLiteral("2 excluded"));
+    const ApplicationListModel *apps = window->model()->pickerApplications();
+    QStringList excluded;
+    for (int row = 0; row < apps->rowCount(); ++row) {
+        if (apps->index(row).data(ApplicationListModel::IsExcludedRole).toBool())
+            excluded << apps->index(row).data(ApplicationListModel::NameRole).toString();
+    }
+    EXPECT_EQ(excluded, QStringList { "KeePassXC" });
     renderWindow(picker, "settings-picker", { { 500, 600 } });
     window->model()->setSearchText("TERM");
     EXPECT_EQ(find(picker, "pickerList")->property("count"), 1);
