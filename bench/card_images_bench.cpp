@@ -1,10 +1,14 @@
 // What the results grid pays for its screenshots: 100 stored 1920×1080 frames (WebP and JPEG)
 // loaded at card size (560×350) against a full decode of the same files, measured in the same run
 // ("x_full"); and a card of a delta frame, rebuilt from a chain of eight deltas, cold and as a
-// grid of the window's consecutive deltas. Times are thread CPU time ("cpu_ms"; the loader runs on
-// the calling thread); "ms" is wall time for reference.
+// grid of the window's consecutive deltas. With thumbnails: the same 100 frames and the delta card
+// loaded at a size the stored thumbnail serves (320x200), from the thumbnail against the frame
+// ("x_without"), and the thumbnails' bytes as a share of the stored images' bytes. Times are
+// thread CPU time ("cpu_ms"; the loader runs on the calling thread); "ms" is wall time for
+// reference.
 #include "imaging/DeltaFrameProcessor.h"
 #include "imaging/ImageOptimizer.h"
+#include "imaging/Thumbnail.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/ProcessorTime.h"
@@ -34,6 +38,8 @@ namespace {
 constexpr int kFiles = 100;
 constexpr int kDeltas = 8;
 const QSize kCard(560, 350);
+// A card the thumbnail serves.
+const QSize kSmallCard(320, 200);
 
 QTemporaryDir *g_folder = nullptr;
 std::map<std::string, std::vector<QString>> g_files; // by format
@@ -213,6 +219,77 @@ void DeltaCardsOfOneWindow(benchmark::State &state)
     state.counters["x_cold_card"] = perCard / coldSeconds;
 }
 
+// Writes (or removes) the thumbnail of each file, made from the file's frame.
+void setThumbnails(const std::vector<QString> &paths, bool present, qint64 *bytes = nullptr)
+{
+    ScreenshotLoader loader(ScreenshotLoader::databaseLookup(*g_database));
+    for (const QString &path : paths) {
+        const QString thumb = thumbnail::pathFor(path);
+        QFile::remove(thumb);
+        if (!present)
+            continue;
+        const QByteArray encoded = *thumbnail::encode(loader.load(path, QSize(), nullptr));
+        QFile file(thumb);
+        if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size())
+            std::abort();
+        if (bytes)
+            *bytes += encoded.size();
+    }
+}
+
+// 100 cards a thumbnail serves, read from the thumbnails, against the same cards read from the
+// frames (no thumbnail beside them) in the same run.
+void SmallCard100(benchmark::State &state, const char *format)
+{
+    const std::vector<QString> &paths = g_files[format];
+    setThumbnails(paths, false);
+    double withoutSeconds = 0;
+    {
+        const double start = threadProcessorSeconds();
+        for (int i = 0; i < 3; ++i)
+            loadAll(format, kSmallCard);
+        withoutSeconds = (threadProcessorSeconds() - start) / 3;
+    }
+    qint64 thumbnailBytes = 0;
+    setThumbnails(paths, true, &thumbnailBytes);
+    runTimed(state, 0, [&] { loadAll(format, kSmallCard); });
+    qint64 storedBytes = 0;
+    for (const QString &path : paths)
+        storedBytes += QFileInfo(path).size();
+    setThumbnails(paths, false);
+    state.counters["without_ms"] = withoutSeconds * 1e3;
+    state.counters["x_without"] = state.counters["cpu_ms"] / 1e3 / withoutSeconds;
+    state.counters["thumb_bytes_share"] = double(thumbnailBytes) / double(storedBytes);
+    state.counters["thumb_KiB"] = double(thumbnailBytes) / paths.size() / 1024.0;
+}
+
+// The newest delta's card at a size the thumbnail serves: from its thumbnail, against the cold
+// rebuild of its chain (no thumbnail) in the same run.
+void DeltaSmallCard(benchmark::State &state)
+{
+    const ScreenshotLoader::DeltaChainLookup lookup = ScreenshotLoader::databaseLookup(*g_database);
+    const std::vector<QString> newest { g_chain.back() };
+    setThumbnails(newest, false);
+    double coldSeconds = 0;
+    {
+        const double start = threadProcessorSeconds();
+        for (int i = 0; i < 3; ++i) {
+            ScreenshotLoader loader(lookup);
+            benchmark::DoNotOptimize(loader.load(g_chain.back(), kSmallCard, nullptr).constBits());
+        }
+        coldSeconds = (threadProcessorSeconds() - start) / 3;
+    }
+    setThumbnails(newest, true);
+    runTimed(state, 0, [&] {
+        ScreenshotLoader loader(lookup);
+        if (loader.load(g_chain.back(), kSmallCard, nullptr).isNull())
+            std::abort();
+    });
+    setThumbnails(newest, false);
+    state.counters["without_ms"] = coldSeconds * 1e3;
+    state.counters["x_without"] = state.counters["cpu_ms"] / 1e3 / coldSeconds;
+}
+
 } // namespace
 
 BENCHMARK_CAPTURE(FullDecode100, webp, "webp")->Unit(benchmark::kMillisecond)->Iterations(3);
@@ -221,6 +298,9 @@ BENCHMARK_CAPTURE(FullDecode100, jpeg, "jpeg")->Unit(benchmark::kMillisecond)->I
 BENCHMARK_CAPTURE(CardSize100, jpeg, "jpeg")->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(DeltaCardCold)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(DeltaCardsOfOneWindow)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(SmallCard100, webp, "webp")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(SmallCard100, jpeg, "jpeg")->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(DeltaSmallCard)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 int main(int argc, char **argv)
 {

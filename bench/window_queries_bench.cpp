@@ -1,9 +1,12 @@
 // What the search window asks the database for, on a synthetic history of 200,000 recordings
-// (about two months of use): the application names, pages of one application's recordings (the
+// (100 days of 2,000 captures): the application names, pages of one application's recordings (the
 // browse with an empty query: the first page, a page halfway down reached through the cursor, and
-// every page in turn) and text searches of 3 and 8 characters. Baselines in the same run: the
-// same calls on 1,000 recordings, and for the names the walk over the in-memory recordings list
-// that the window would otherwise do on its GUI thread.
+// every page in turn), text searches of 3 and 8 characters, and browsing by time: pages of the
+// timeline (first and halfway down), one application's page within a week, the days with captures
+// of a month and of a year, one day's captures, and the searches within a week and within the
+// oldest week. Baselines in the same run: the same calls on 1,000 recordings, the first page for
+// a deeper one, the unranged search for a ranged one, and for the names the walk over the
+// in-memory recordings list that the window would otherwise do on its GUI thread.
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -51,6 +54,7 @@ History makeHistory(int recordings, bool withMetadata)
     SyntheticHistoryOptions options;
     options.recordings = recordings;
     options.withMetadata = withMetadata;
+    options.cycleSeconds = 86400.0 / 500; // 2,000 captures a day at 4 windows a cycle
     const auto begin = std::chrono::steady_clock::now();
     const std::optional<SyntheticHistory> written = writeSyntheticHistory(options);
     if (!written) {
@@ -135,6 +139,39 @@ size_t search(History &h, const QString &query)
     return answer<std::vector<Recording>>([&](auto done) { h.database->searchText(query, std::nullopt, done); }).size();
 }
 
+// The week before the newest capture, or the oldest week.
+TimeRange newestWeek(const History &h) { return { h.written.newest - Seconds(7 * 86400.0), std::nullopt }; }
+TimeRange oldestWeek(const History &h) { return { std::nullopt, h.written.oldest + Seconds(7 * 86400.0) }; }
+
+size_t rangedSearch(History &h, const QString &query, const TimeRange &range)
+{
+    return answer<SearchAnswer>([&](auto done) {
+        h.database->findText(query, std::nullopt, range, SimpleDatabaseManager::kSearchLimit, done);
+    }).recordings.size();
+}
+
+RecordingPage timeline(History &h, const std::optional<QString> &app, const TimeRange &range,
+    std::optional<RecordingPageCursor> after = std::nullopt)
+{
+    return answer<RecordingPage>([&](auto done) { h.database->timelinePage(app, range, kPage, after, done); });
+}
+
+std::optional<RecordingPageCursor> g_timelineHalfway;
+
+size_t days(History &h, int spanDays)
+{
+    const QDate last = localDay(h.written.newest);
+    return answer<CaptureDays>([&](auto done) {
+        h.database->captureDays(last.addDays(1 - spanDays), last, done);
+    }).days.size();
+}
+
+size_t dayOf(History &h)
+{
+    const QDate busy = localDay(h.written.newest).addDays(-1); // a whole day
+    return answer<DayCaptures>([&](auto done) { h.database->dayCaptures(busy, done); }).captures.size();
+}
+
 // What the window would do on its GUI thread without these calls.
 size_t walkNames()
 {
@@ -171,6 +208,21 @@ void registerAll()
     add("search_3/1k", [] { return search(g_small, QStringLiteral("git")); });
     add("search_8/200k", [] { return search(g_large, QStringLiteral("database")); });
     add("search_8/1k", [] { return search(g_small, QStringLiteral("database")); });
+    add("search_3_week/200k", [] { return rangedSearch(g_large, QStringLiteral("git"), newestWeek(g_large)); });
+    add("search_8_week/200k", [] { return rangedSearch(g_large, QStringLiteral("database"), newestWeek(g_large)); });
+    add("search_8_oldest_week/200k",
+        [] { return rangedSearch(g_large, QStringLiteral("database"), oldestWeek(g_large)); });
+    add("search_rare/200k", [] { return search(g_large, QStringLiteral("zeppelin")); });
+    add("search_rare_week/200k", [] { return rangedSearch(g_large, QStringLiteral("zeppelin"), newestWeek(g_large)); });
+    add("timeline/200k", [] { return timeline(g_large, std::nullopt, {}).recordings.size(); });
+    add("timeline/1k", [] { return timeline(g_small, std::nullopt, {}).recordings.size(); });
+    add("timeline_halfway/200k",
+        [] { return timeline(g_large, std::nullopt, {}, g_timelineHalfway).recordings.size(); });
+    add("timeline_app_week/200k",
+        [] { return timeline(g_large, biggestApp(), oldestWeek(g_large)).recordings.size(); });
+    add("days_month/200k", [] { return days(g_large, 31); });
+    add("days_year/200k", [] { return days(g_large, 366); });
+    add("day_captures/200k", [] { return dayOf(g_large); });
 }
 
 void printRow(const std::string &label, const std::string &measured, const std::string &baseline)
@@ -205,6 +257,12 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "no page halfway down '%s'\n", qPrintable(biggestApp()));
         return 1;
     }
+    {
+        std::optional<RecordingPageCursor> after;
+        for (int page = 0; page < kLarge / kPage / 2; ++page)
+            after = timeline(g_large, std::nullopt, {}, after).next;
+        g_timelineHalfway = after;
+    }
     registerAll();
     benchmark::RunSpecifiedBenchmarks();
 
@@ -217,6 +275,16 @@ int main(int argc, char **argv)
     printRow("first page, small app vs 1,000", "browse_small/200k", "browse_small/1k");
     printRow("search 'git' vs 1,000", "search_3/200k", "search_3/1k");
     printRow("search 'database' vs 1,000", "search_8/200k", "search_8/1k");
+    printRow("search 'git', newest week vs all", "search_3_week/200k", "search_3/200k");
+    printRow("search 'database', newest week vs all", "search_8_week/200k", "search_8/200k");
+    printRow("search 'database', oldest week vs all", "search_8_oldest_week/200k", "search_8/200k");
+    printRow("search 'zeppelin', newest week vs all", "search_rare_week/200k", "search_rare/200k");
+    printRow("timeline first page vs 1,000", "timeline/200k", "timeline/1k");
+    printRow("timeline halfway page vs first", "timeline_halfway/200k", "timeline/200k");
+    printRow("biggest app, oldest week vs first", "timeline_app_week/200k", "browse_big/200k");
+    printRow("days of a month vs timeline page", "days_month/200k", "timeline/200k");
+    printRow("days of a year vs timeline page", "days_year/200k", "timeline/200k");
+    printRow("one day's captures vs timeline page", "day_captures/200k", "timeline/200k");
 
     g_small.database.reset();
     g_small.home.reset();

@@ -22,8 +22,16 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    { "search", "search QUERY [--app NAME] [--json]",
-        "Print the screenshots whose recognised text contains QUERY, newest first.\n"
+    { "search", "search [QUERY] [--app NAME] [--since DATE] [--until DATE] [--limit N] [--json]",
+        "Print the screenshots whose recognised text, title or application name contains QUERY,\n"
+        "                                                  newest first; without QUERY, every screenshot of the range "
+        "and application.\n"
+        "                                                  DATE is local time: YYYY-MM-DD, \"YYYY-MM-DD HH:MM\", "
+        "today, "
+        "yesterday or\n"
+        "                                                  \"N days ago\"; --until a day includes that whole day. "
+        "--limit: at most N\n"
+        "                                                  results (100 without it).\n"
         "                                                  With --json, each result's \"matches\" are where QUERY is "
         "on its stored image:\n"
         "                                                  {x, y, width, height} in pixels (top-left origin), one per "
@@ -86,8 +94,13 @@ void printUsage()
                 "Without a command it starts Pellux in the system tray and opens its window;\n"
                 "while Pellux runs, starting it again brings its window forward.\n\n"
                 "Commands:\n");
-    for (const Command &command : kCommands)
-        std::printf("  pellux %-40s %s\n", command.synopsis, command.summary);
+    for (const Command &command : kCommands) {
+        // A synopsis too long for its column gets a line of its own.
+        if (std::strlen(command.synopsis) > 40)
+            std::printf("  pellux %s\n%50s%s\n", command.synopsis, "", command.summary);
+        else
+            std::printf("  pellux %-40s %s\n", command.synopsis, command.summary);
+    }
     std::printf(
         "\nOptions:\n"
         "  --background                                    Start Pellux in the tray without opening its window\n"

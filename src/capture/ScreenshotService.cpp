@@ -4,6 +4,7 @@
 #include "diagnostics/DebugManager.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/ImageOptimizer.h"
+#include "imaging/Thumbnail.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
@@ -13,6 +14,7 @@
 #include "runtime/MainThread.h"
 #include "runtime/SharedInstance.h"
 #include "runtime/SignalWait.h"
+#include "runtime/ThreadPool.h"
 #include "storage/StorageManager.h"
 
 #include <QCoreApplication>
@@ -395,8 +397,12 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     const std::optional<QString> storedTitle = windowTitle;
     const std::optional<QString> storedHash = result.imageHash;
     const std::optional<double> storedRatio = result.compressionRatio;
-    QCoro::Task<std::optional<Recording>> saving = m_components.storage->saveScreenshot(*result.optimizedData,
-        timestamp, 0, storedAppName, storedTitle, storedHash, result.isDeltaFrame, result.referenceHash, storedRatio);
+    // The cards' image, from the frame in hand: a delta frame's card then never rebuilds its chain.
+    QCoro::Task<std::optional<QByteArray>> reducing = runOnPool([image] { return thumbnail::encode(image); });
+    const std::optional<QByteArray> thumbnailData = co_await reducing;
+    QCoro::Task<std::optional<Recording>> saving
+        = m_components.storage->saveScreenshot(*result.optimizedData, timestamp, 0, storedAppName, storedTitle,
+            storedHash, result.isDeltaFrame, result.referenceHash, storedRatio, thumbnailData.value_or(QByteArray()));
     const std::optional<Recording> recording = co_await saving;
     if (!recording) {
         // Nothing is committed: the next cycle compares with the last stored frame and tries again.

@@ -119,19 +119,23 @@ struct SimpleDatabaseManager::Impl {
     // The recordings whose row meets `condition` (one "?") for any of the values; absent on failure.
     std::optional<std::vector<Recording>> recordingsWhere(const char *condition, const QStringList &values);
 
-    std::optional<SearchAnswer> searchText(const QString &query, const std::optional<QString> &appName);
+    std::optional<SearchAnswer> searchText(
+        const QString &query, const std::optional<QString> &appName, const TimeRange &range, int limit);
     // The snippet and text key of each row, in order; empty when the texts cannot be read.
     std::vector<SearchHit> searchHits(const std::vector<SearchRow> &rows, const QString &query);
     // `answered` turns false when the statement cannot be prepared or fails while reading.
-    std::vector<SearchRow> plainSearchRows(
-        const QString &pattern, const std::optional<QString> &appName, bool *answered);
+    std::vector<SearchRow> plainSearchRows(const QString &pattern, const std::optional<QString> &appName,
+        const TimeRange &range, int limit, bool *answered);
     std::optional<QStringList> applicationNames();
     struct RowPage {
         std::vector<SearchRow> rows;
         std::optional<RecordingPageCursor> next;
     };
-    std::optional<RowPage> applicationPage(
-        const QString &appName, int limit, const std::optional<RecordingPageCursor> &after);
+    std::optional<RowPage> recordingPage(const std::optional<QString> &appName, const TimeRange &range, int limit,
+        const std::optional<RecordingPageCursor> &after);
+    std::optional<std::vector<DayCapture>> dayCaptures(QDate day);
+    void answerPage(const char *operation, const std::optional<QString> &appName, const TimeRange &range, int limit,
+        std::optional<RecordingPageCursor> after, std::function<void(RecordingPage)> completion);
 };
 
 } // namespace pellux

@@ -13,12 +13,6 @@ namespace pellux {
 using namespace database;
 using sql::Statement;
 
-namespace {
-
-constexpr int kSearchLimit = 100;
-
-} // namespace
-
 void SimpleDatabaseManager::setTextIndexEnabled(bool enabled) { d->textIndexEnabled = enabled; }
 
 void SimpleDatabaseManager::searchText(
@@ -31,9 +25,18 @@ void SimpleDatabaseManager::searchText(
 void SimpleDatabaseManager::findText(
     const QString &query, const std::optional<QString> &appName, std::function<void(SearchAnswer)> completion)
 {
-    d->serialQueue.async([this, query, appName, completion = std::move(completion)] {
+    findText(query, appName, {}, kSearchLimit, std::move(completion));
+}
+
+void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
+    const TimeRange &range, int limit, std::function<void(SearchAnswer)> completion)
+{
+    d->serialQueue.async([this, query, appName, range, limit, completion = std::move(completion)] {
         SearchAnswer answer;
-        if (std::optional<SearchAnswer> results = d->searchText(query, appName))
+        if (limit < 1) {
+            answer.error = QStringLiteral("Result limit %1 is not positive").arg(limit);
+            log::failure(QStringLiteral("ERROR searchText: %1").arg(answer.error));
+        } else if (std::optional<SearchAnswer> results = d->searchText(query, appName, range, limit))
             answer = std::move(*results);
         else // the failed statement was the connection's last: its message is still there
             answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
@@ -42,17 +45,24 @@ void SimpleDatabaseManager::findText(
 }
 
 std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
-    const QString &pattern, const std::optional<QString> &appName, bool *answered)
+    const QString &pattern, const std::optional<QString> &appName, const TimeRange &range, int limit, bool *answered)
 {
     // Every window of a capture cycle carries the cycle's time. Without a second sort key SQLite
     // orders such ties by whatever plan it picks, and the 100-row cap then keeps an arbitrary part
     // of a cycle: ties go newest stored first, the way the rest of the list runs.
+    // A range is a stretch of idx_recordings_timestamp, read newest first until the page is full.
+    QString conditions;
+    if (appName)
+        conditions += QStringLiteral("r.app_name = ?2 COLLATE NOCASE AND ");
+    if (range.since)
+        conditions += QStringLiteral("r.timestamp >= ?3 AND ");
+    if (range.until)
+        conditions += QStringLiteral("r.timestamp < ?4 AND ");
     const QString sql = QStringLiteral("SELECT r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
                                        " FROM recordings r WHERE %1%2"
                                        " ORDER BY r.timestamp DESC, r.rowid DESC LIMIT %3")
-                            .arg(appName ? QStringLiteral("r.app_name = ?2 COLLATE NOCASE AND ") : QString(),
-                                text_search::plainMatchCondition())
-                            .arg(kSearchLimit);
+                            .arg(conditions, text_search::plainMatchCondition())
+                            .arg(limit);
     std::vector<SearchRow> rows;
     Statement select(db, sql.toUtf8().constData());
     *answered = select.prepared();
@@ -64,6 +74,10 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
     select.bind(1, pattern);
     if (appName)
         select.bind(2, *appName);
+    if (range.since)
+        select.bind(3, secondsSince1970(*range.since));
+    if (range.until)
+        select.bind(4, secondsSince1970(*range.until));
     int rc = SQLITE_ROW;
     while ((rc = select.step()) == SQLITE_ROW)
         rows.push_back(readSearchRow(select));
@@ -112,7 +126,7 @@ std::vector<SearchHit> SimpleDatabaseManager::Impl::searchHits(const std::vector
 }
 
 std::optional<SearchAnswer> SimpleDatabaseManager::Impl::searchText(
-    const QString &query, const std::optional<QString> &appName)
+    const QString &query, const std::optional<QString> &appName, const TimeRange &range, int limit)
 {
     if (!db) {
         log::failure(QStringLiteral("ERROR searchText: Database not available"));
@@ -125,13 +139,14 @@ std::optional<SearchAnswer> SimpleDatabaseManager::Impl::searchText(
     std::optional<std::vector<SearchRow>> indexed;
     if (textIndexEnabled && textIndexReady) {
         if (const std::optional<QString> candidates = text_search::candidateExpression(folded)) {
-            indexed = text_search::searchRows(db, *candidates, pattern, appName, kSearchLimit);
+            indexed = text_search::searchRows(db, *candidates, pattern, appName, range, limit);
             if (indexed)
                 log::debug(QStringLiteral("DEBUG searchText: Using pattern '%1'").arg(pattern));
         }
     }
     bool answered = true;
-    std::vector<SearchRow> rows = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, &answered);
+    std::vector<SearchRow> rows
+        = indexed ? std::move(*indexed) : plainSearchRows(pattern, appName, range, limit, &answered);
     if (!answered)
         return std::nullopt;
     const size_t matches = rows.size();

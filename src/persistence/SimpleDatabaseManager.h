@@ -4,6 +4,7 @@
 #include "persistence/RecordingPage.h"
 #include "persistence/RecordingText.h"
 #include "persistence/RowWrite.h"
+#include "persistence/Timeline.h"
 #include "runtime/SerialQueue.h"
 
 #include <QSet>
@@ -95,6 +96,20 @@ public:
     // with its reason in `error`.
     void recordingsOfApplication(const QString &appName, int limit, std::optional<RecordingPageCursor> after,
         std::function<void(RecordingPage)> completion);
+    // As above, only the recordings captured within `range`.
+    void recordingsOfApplication(const QString &appName, const TimeRange &range, int limit,
+        std::optional<RecordingPageCursor> after, std::function<void(RecordingPage)> completion);
+    // Completion on main: one page of the timeline, every recording (or, with `appName`, that
+    // application's, matched exactly) captured within `range`, in the order and paging of
+    // recordingsOfApplication. Each page is one stretch of a time index, so a page deep down costs
+    // what the first one does.
+    void timelinePage(const std::optional<QString> &appName, const TimeRange &range, int limit,
+        std::optional<RecordingPageCursor> after, std::function<void(RecordingPage)> completion);
+    // Completion on main: the local days from `first` to `last` (both included) that hold a
+    // capture; one index seek per day found, however many captures a day holds.
+    void captureDays(QDate first, QDate last, std::function<void(CaptureDays)> completion);
+    // Completion on main: every capture of one local day, oldest first.
+    void dayCaptures(QDate day, std::function<void(DayCaptures)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
     // Completion on main: the recording's text and its word boxes (no words when none are stored or
@@ -165,6 +180,11 @@ public:
     // that "nothing found" and "could not search" differ. Completion on main.
     void findText(
         const QString &query, const std::optional<QString> &appName, std::function<void(SearchAnswer)> completion);
+    // As above, only among the recordings captured within `range`, and at most `limit` of them
+    // (a limit below 1 is refused with its reason).
+    void findText(const QString &query, const std::optional<QString> &appName, const TimeRange &range, int limit,
+        std::function<void(SearchAnswer)> completion);
+    static constexpr int kSearchLimit = 100;
     // True once this instance found the file damaged (or no database), set it aside and started a
     // fresh one: the rows and text of the recordings on disk are then to be rebuilt.
     bool wasRecreated() const;

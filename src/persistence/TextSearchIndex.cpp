@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <iterator>
 #include <limits>
 
@@ -85,6 +86,14 @@ QString firstKeyOf(const QString &t)
 {
     const QString s = QStringLiteral("min(max((%1) * 1.0, -%2.0), %2.0)").arg(t).arg(kLastSecond);
     return QStringLiteral("((CAST(%1 AS INTEGER) - (%1 < CAST(%1 AS INTEGER))) * %2)").arg(s).arg(kSlots);
+}
+
+// The first key of a second, computed as firstKeyOf does, for binding. One past the last second
+// is allowed: it is the bound just after every key.
+qint64 firstKeyOfSecond(double second)
+{
+    const double clamped = std::clamp(second, -static_cast<double>(kLastSecond), static_cast<double>(kLastSecond + 1));
+    return static_cast<qint64>(clamped) * kSlots;
 }
 
 // Statements that give keys to the source rows selected by `filter` that belong to a recording
@@ -484,19 +493,27 @@ struct Found {
 // and every match of the second the last of them belongs to (its rows are in slot order, not time
 // order). Absent when a statement fails.
 std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const QString &expression,
-    const QString &pattern, const std::optional<QString> &appName, int limit)
+    const QString &pattern, const std::optional<QString> &appName, const TimeRange &range, int limit)
 {
+    // A range bounds the index's own keys (whole seconds), so the walk starts and stops inside
+    // it; the exact times are then checked on the recordings.
+    QString bounds;
+    if (range.since)
+        bounds += QStringLiteral(" AND %1.rowid >= ?4 AND r.timestamp >= ?6").arg(source.table);
+    if (range.until)
+        bounds += QStringLiteral(" AND %1.rowid < ?5 AND r.timestamp < ?7").arg(source.table);
     const QString matches = source.matches(QStringLiteral("?2"));
     const QString sql
         = QStringLiteral("SELECT k.key, r.rowid, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
                          " FROM %1 CROSS JOIN %2 k %3"
-                         " WHERE %1 MATCH ?1 AND k.key = %1.rowid AND %4 AND %5"
+                         " WHERE %1 MATCH ?1 AND k.key = %1.rowid AND %4%6 AND %5"
                          " ORDER BY %1.rowid DESC")
               .arg(source.table, source.keys(), source.joinFromKey, source.joinCondition,
                   // With an application, its cheap test goes first: one condition over
                   // both tables, which SQLite evaluates once the recording is at hand.
                   appName ? QStringLiteral("CASE WHEN r.app_name = ?3 COLLATE NOCASE THEN %1 ELSE 0 END").arg(matches)
-                          : matches);
+                          : matches,
+                  bounds);
     Statement select(db, sql.toUtf8().constData());
     if (!select.prepared())
         return std::nullopt;
@@ -504,6 +521,16 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
     select.bind(2, pattern);
     if (appName)
         select.bind(3, *appName);
+    if (range.since) {
+        select.bind(4, firstKeyOfSecond(std::floor(secondsSince1970(*range.since))));
+        select.bind(6, secondsSince1970(*range.since));
+    }
+    if (range.until) {
+        // Every key of the seconds before the end's second, and of that second when the end
+        // lies inside it.
+        select.bind(5, firstKeyOfSecond(std::ceil(secondsSince1970(*range.until))));
+        select.bind(7, secondsSince1970(*range.until));
+    }
     std::vector<Found> found;
     QSet<QString> seen;
     std::optional<qint64> lastSecond;
@@ -536,8 +563,8 @@ QString plainMatchCondition()
         .arg(textMatches(QStringLiteral("?1")), titleMatches(QStringLiteral("?1")));
 }
 
-std::optional<std::vector<SearchRow>> searchRows(
-    sqlite3 *db, const QString &expression, const QString &pattern, const std::optional<QString> &appName, int limit)
+std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
+    const std::optional<QString> &appName, const TimeRange &range, int limit)
 {
     if (!stateComplete(db))
         return std::nullopt;
@@ -560,7 +587,7 @@ std::optional<std::vector<SearchRow>> searchRows(
     // (capture time, then newest stored first), a recording found by both once.
     std::vector<Found> found;
     for (const Source *source : kSources) {
-        std::optional<std::vector<Found>> matches = walk(db, *source, expression, pattern, appName, limit);
+        std::optional<std::vector<Found>> matches = walk(db, *source, expression, pattern, appName, range, limit);
         if (!matches)
             return std::nullopt;
         std::move(matches->begin(), matches->end(), std::back_inserter(found));

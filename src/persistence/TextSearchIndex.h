@@ -1,6 +1,7 @@
 #pragma once
 
 #include "persistence/SearchRow.h"
+#include "persistence/Timeline.h"
 
 #include <QString>
 
@@ -67,11 +68,11 @@ std::optional<QString> candidateExpression(const QString &foldedQuery);
 // escape character "\" in it match themselves (every statement using it says ESCAPE '\').
 QString likePattern(const QString &foldedQuery);
 
-// The rows of the plain search statement (at most `limit`, newest first) found through the
-// indexes. Absent when they cannot answer right now (incomplete, or capture times that are not
+// The rows of the plain search statement (at most `limit`, newest first, captured within `range`)
+// found through the indexes. Absent when they cannot answer right now (incomplete, or capture times that are not
 // numbers); the caller then runs the plain statement.
-std::optional<std::vector<SearchRow>> searchRows(
-    sqlite3 *db, const QString &expression, const QString &pattern, const std::optional<QString> &appName, int limit);
+std::optional<std::vector<SearchRow>> searchRows(sqlite3 *db, const QString &expression, const QString &pattern,
+    const std::optional<QString> &appName, const TimeRange &range, int limit);
 
 // The condition of the plain statement: a recording (alias r) whose folded title or application
 // name, or one of whose folded texts, matches the LIKE pattern ?1.

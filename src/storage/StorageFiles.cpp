@@ -1,5 +1,7 @@
 #include "storage/StorageFiles.h"
 
+#include "imaging/Thumbnail.h"
+
 #include "imaging/ScreenshotFileName.h"
 #include "persistence/RecordingJson.h"
 
@@ -117,7 +119,8 @@ bool emptyBelow(int fd, const QString &path, const QSet<QString> &keep, QStringL
             }
             continue;
         }
-        if (keep.contains(child)) {
+        // A frame saved meanwhile keeps its thumbnail.
+        if (keep.contains(child) || (child.endsWith(QLatin1String(".thumb")) && keep.contains(child.chopped(6)))) {
             empty = false;
             continue;
         }
@@ -143,10 +146,12 @@ bool removeScreenshotFile(const QString &path, QString *error)
     if (!isBelowScreenshotsFolder(path))
         return fail(error, QStringLiteral("%1: not a stored screenshot").arg(path));
     QString backupError;
+    QString thumbnailError;
     const bool backupRemoved = removeIfFile(path + QStringLiteral(".bak"), &backupError);
+    const bool thumbnailRemoved = removeIfFile(thumbnail::pathFor(path), &thumbnailError);
     if (!removeIfFile(path, error))
         return false;
-    return backupRemoved || fail(error, backupError);
+    return (backupRemoved || fail(error, backupError)) && (thumbnailRemoved || fail(error, thumbnailError));
 }
 
 QStringList emptyScreenshotsFolder(const QString &screenshotsDirectory, const QSet<QString> &keep)

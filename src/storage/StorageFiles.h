@@ -14,7 +14,8 @@ namespace pellux {
 // skipping hidden entries and never following symbolic links. Unreadable entries count nothing.
 qint64 diskUsage(const QString &folder);
 
-// Removes a stored screenshot and its re-compression backup ("<file>.bak"). Only files below a
+// Removes a stored screenshot, its re-compression backup ("<file>.bak") and its thumbnail
+// (thumbnail::pathFor), the last two also when the screenshot is gone already. Only files below a
 // "Pellux/Screenshots" folder are removed, and never a folder. False when it refused or failed.
 bool removeScreenshotFile(const QString &path, QString *error = nullptr);
 

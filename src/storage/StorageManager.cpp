@@ -1,6 +1,7 @@
 #include "storage/StorageManager.h"
 
 #include "imaging/ScreenshotFileName.h"
+#include "imaging/Thumbnail.h"
 #include "persistence/RecordingJson.h"
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
@@ -94,7 +95,7 @@ void StorageManager::createDirectories()
 QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray data, TimePoint timestamp,
     int displayIndex, std::optional<QString> appName, std::optional<QString> windowTitle,
     std::optional<QString> imageHash, bool isDeltaFrame, std::optional<QString> referenceHash,
-    std::optional<double> compressionRatio)
+    std::optional<double> compressionRatio, QByteArray thumbnailData)
 {
     Q_UNUSED(displayIndex);
     QPointer<StorageManager> self(this);
@@ -107,30 +108,47 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     };
     // Awaited futures and tasks are kept in named locals: g++ 12 mishandles temporaries that live
     // across a co_await.
-    QFuture<Written> writing
-        = m_files->future([folder, data, timestamp, appName, extension, unlisted = m_unlistedFiles] {
-              Written out;
-              if (!makePrivatePath(folder, &out.error))
-                  return out;
-              for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
-                  const QString path
-                      = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);
-                  switch (writeNewPrivateFile(path, data, &out.error)) {
-                  case WriteOutcome::written: {
-                      out.path = path;
-                      const std::lock_guard lock(unlisted->mutex);
-                      unlisted->paths.insert(path);
-                      return out;
-                  }
-                  case WriteOutcome::alreadyExists:
-                      continue;
-                  case WriteOutcome::failed:
-                      return out;
-                  }
-              }
-              out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
-              return out;
-          });
+    QFuture<Written> writing = m_files->future([folder, data, thumbnailData, timestamp, appName, extension,
+                                                   unlisted = m_unlistedFiles] {
+        Written out;
+        if (!makePrivatePath(folder, &out.error))
+            return out;
+        for (int attempt = 1; attempt <= kMaxNameAttempts; ++attempt) {
+            const QString path = folder + QLatin1Char('/') + screenshotFileName(timestamp, appName, extension, attempt);
+            switch (writeNewPrivateFile(path, data, &out.error)) {
+            case WriteOutcome::written: {
+                out.path = path;
+                // A thumbnail can be made again from its frame: it is not worth a flush to
+                // the disk, and one that cannot be written is made when first shown.
+                if (!thumbnailData.isEmpty()) {
+                    // One left by a screenshot of the same name that is gone is not this one's.
+                    const QString thumbnailPath = thumbnail::pathFor(path);
+                    QString thumbnailError;
+                    WriteOutcome thumbnailWritten = WriteOutcome::failed;
+                    for (int thumbnailAttempt = 0; thumbnailAttempt < 2; ++thumbnailAttempt) {
+                        thumbnailWritten
+                            = writeNewPrivateFile(thumbnailPath, thumbnailData, &thumbnailError, Durability::unsynced);
+                        if (thumbnailWritten != WriteOutcome::alreadyExists)
+                            break;
+                        QFile::remove(thumbnailPath);
+                    }
+                    if (thumbnailWritten != WriteOutcome::written)
+                        log::failure(
+                            QStringLiteral("StorageManager: no thumbnail for %1: %2").arg(path, thumbnailError));
+                }
+                const std::lock_guard lock(unlisted->mutex);
+                unlisted->paths.insert(path);
+                return out;
+            }
+            case WriteOutcome::alreadyExists:
+                continue;
+            case WriteOutcome::failed:
+                return out;
+            }
+        }
+        out.error = QStringLiteral("%1: no free file name for this second").arg(folder);
+        return out;
+    });
     const Written written = co_await writing;
     if (!self)
         co_return std::nullopt;
@@ -172,6 +190,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
         log::failure(QStringLiteral("ERROR StorageManager: Failed to save recording to database"));
         QFuture<void> undoing = m_files->future([path = written.path, unlisted = m_unlistedFiles] {
             QFile::remove(path);
+            QFile::remove(thumbnail::pathFor(path));
             const std::lock_guard lock(unlisted->mutex);
             unlisted->paths.remove(path);
         });
@@ -197,8 +216,10 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
     // spares the file, one queued after finds its entry in the list.
     QFuture<void> settling
         = m_files->future([path = written.path, listed = listWritten.ok, unlisted = m_unlistedFiles] {
-              if (!listed)
+              if (!listed) {
                   QFile::remove(path);
+                  QFile::remove(thumbnail::pathFor(path));
+              }
               const std::lock_guard lock(unlisted->mutex);
               unlisted->paths.remove(path);
           });
@@ -215,7 +236,7 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
         else
             ++m_savedSinceCountAsked;
     }
-    addToStorageUsed(data.size() + listWritten.bytesAdded);
+    addToStorageUsed(data.size() + thumbnailData.size() + listWritten.bytesAdded);
     log::debug(QStringLiteral("DEBUG StorageManager: Recording saved successfully with hash: %1, isDelta: %2")
                    .arg(imageHash.value_or(QStringLiteral("none")),
                        isDeltaFrame ? QStringLiteral("true") : QStringLiteral("false")));
@@ -315,7 +336,8 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
                               continue;
                           paths.insert(file);
                           QString error;
-                          if (QFileInfo::exists(file) && !removeScreenshotFile(file, &error))
+                          const bool present = QFileInfo::exists(file) || QFileInfo::exists(thumbnail::pathFor(file));
+                          if (present && !removeScreenshotFile(file, &error))
                               log::failure(
                                   QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
                       }

@@ -69,10 +69,13 @@ public:
     // Writes the encoded frame into its hour folder, adds the recording to the list and its file,
     // and registers it in the database. Absent when the file or the list cannot be written (then
     // nothing changed) or when the database refuses the row (then file and list entry remain).
-    // displayIndex is accepted and not used.
+    // displayIndex is accepted and not used. `thumbnailData` (thumbnail::encode of the captured
+    // frame), when given, is written beside the file; a thumbnail that cannot be written is logged
+    // and made when first shown.
     QCoro::Task<std::optional<Recording>> saveScreenshot(QByteArray data, TimePoint timestamp, int displayIndex,
         std::optional<QString> appName, std::optional<QString> windowTitle, std::optional<QString> imageHash,
-        bool isDeltaFrame, std::optional<QString> referenceHash, std::optional<double> compressionRatio);
+        bool isDeltaFrame, std::optional<QString> referenceHash, std::optional<double> compressionRatio,
+        QByteArray thumbnailData = {});
 
     // Removes the recording's file, list entry, database row and text, in a task of its own.
     void deleteRecording(const Recording &recording);

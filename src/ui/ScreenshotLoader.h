@@ -27,13 +27,17 @@ public:
         return StoredScreenshotReader::databaseLookup(database);
     }
 
-    // StoredScreenshotReader::read; on failure *error is unavailableText().
+    // StoredScreenshotReader::read; on failure *error is unavailableText(). A size that the
+    // screenshot's thumbnail serves (thumbnail::serves) is read from the thumbnail; a screenshot
+    // without one has its frame read once and the thumbnail written beside it.
     QImage load(const QString &path, QSize requested, QString *error = nullptr);
 
     qsizetype cachedFrameCount() const { return m_reader.cachedFrameCount(); }
     qint64 cachedBytes() const { return m_reader.cachedBytes(); }
 
 private:
+    QImage loadSmall(const QString &path, QSize requested);
+
     StoredScreenshotReader m_reader;
 };
 

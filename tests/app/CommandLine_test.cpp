@@ -36,7 +36,7 @@ TEST(CommandLine, OnlyTheApplicationsCommandsLoadItsLibraryAndRestartForOneOpenM
     } cases[] = {
         { { "search", "budget" }, std::nullopt, kExitFailure, false }, // no database yet
         { { "--verbose", "search", "--json", "budget" }, std::nullopt, kExitFailure, false },
-        { { "search" }, std::nullopt, kExitUsage, false },
+        { { "search", "--since", "someday" }, std::nullopt, kExitUsage, false },
         { { "--help" }, std::nullopt, kExitSuccess, false },
         { { "--version" }, std::nullopt, kExitSuccess, false },
         { { "bogus" }, std::nullopt, kExitUsage, false },

@@ -3,6 +3,7 @@
 #include "app/CommandLine.h"
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/RecordingJson.h"
+#include "support/LocalTimeZone.h"
 #include "support/TestFiles.h"
 
 #include <QJsonArray>
@@ -112,14 +113,14 @@ TEST_F(SearchCommand, FailsOnADamagedDatabaseAndLeavesItAlone)
 // Without a database: bad arguments are usage errors, a search fails, and no database is created.
 TEST_F(SearchCommand, BadArgumentsAreUsageErrorsAndAMissingDatabaseAFailure)
 {
-    for (const QStringList &args : { QStringList {}, QStringList { "--app" }, QStringList { "q", "--app" },
+    for (const QStringList &args : { QStringList { "--app" }, QStringList { "q", "--app" },
              QStringList { "--frobnicate" }, QStringList { "one", "two" } }) {
         const CommandRun run = runSearch(args);
         EXPECT_EQ(run.exitCode, kExitUsage) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains("Usage: pellux search")) << args.join(' ').toStdString();
     }
     // After "--" a query may start with a dash.
-    for (const QStringList &args : { QStringList { "anything" }, QStringList { "--", "-v" } }) {
+    for (const QStringList &args : { QStringList { "anything" }, QStringList { "--", "-v" }, QStringList {} }) {
         const CommandRun run = runSearch(args);
         EXPECT_EQ(run.exitCode, kExitFailure) << args.join(' ').toStdString();
         EXPECT_TRUE(run.err.contains("no Pellux database")) << run.err.toStdString();
@@ -141,4 +142,72 @@ TEST_F(SearchCommand, JsonResultsCarryTheMatchedLine)
     ASSERT_EQ(results.size(), 2);
     EXPECT_EQ(results[0].toObject().value("snippet"), QJsonValue("the <b>MAKE</b> & step"));
     EXPECT_EQ(results[1].toObject().value("snippet"), QJsonValue(QJsonValue::Null));
+}
+
+// Dates bound the search and, without a query, list a range newest first; a bad date, limit or
+// range is a usage error that says what is wrong.
+TEST_F(SearchCommand, DatesBoundTheSearchAndWithoutAQueryListTheRange)
+{
+    LocalTimeZone berlin("Europe/Berlin"); // the program inherits the zone
+    const auto local = [](const char *text) {
+        return static_cast<double>(QDateTime::fromString(QString::fromLatin1(text), Qt::ISODate).toMSecsSinceEpoch())
+            / 1000.0;
+    };
+    addRecording(db(), local("2025-03-29T12:00:00"), "Kate", "a", "/s/29.webp", "plan draft");
+    addRecording(db(), local("2025-03-30T10:00:00"), "Terminal", "b", "/s/30.webp", "plan build");
+    addRecording(db(), local("2025-03-31T09:00:00"), "Kate", "c", "/s/31.webp", "other");
+    close();
+    const struct {
+        QStringList args;
+        const char *paths; // the listed files, in order
+        int exitCode;
+    } cases[] = {
+        { { "--since", "2025-03-30" }, "31 30", kExitSuccess },
+        { { "--until", "2025-03-30" }, "30 29", kExitSuccess },
+        { { "--since", "2025-03-30 10:00", "--until", "2025-03-31 09:00" }, "30", kExitSuccess },
+        { { "plan", "--since", "2025-03-30" }, "30", kExitSuccess },
+        { { "plan", "--until", "2025-03-29", "--json" }, "29", kExitSuccess },
+        { { "plan", "--limit", "1" }, "30", kExitSuccess },
+        { { "--limit", "2" }, "31 30", kExitSuccess },
+        { { "--app", "kate" }, "31 29", kExitSuccess },
+        { { "--app", "Kate", "--json", "--until", "2025-03-29" }, "29", kExitSuccess },
+        { { "--since", "0 days ago" }, "", kExitNoResults },
+        { { "plan", "--since", "2025-03-31" }, "", kExitNoResults },
+    };
+    for (const auto &c : cases) {
+        const std::string name = c.args.join(' ').toStdString();
+        const CommandRun run = runSearch(c.args);
+        EXPECT_EQ(run.exitCode, c.exitCode) << name << ": " << run.err.toStdString();
+        QStringList paths;
+        if (c.args.contains("--json")) {
+            for (const QJsonValue &result : QJsonDocument::fromJson(run.out.toUtf8()).array()) {
+                paths << result.toObject().value("filePath").toString();
+                EXPECT_EQ(result.toObject().value("matches"), QJsonArray()) << name;
+            }
+        } else {
+            paths = run.out.split('\n', Qt::SkipEmptyParts);
+        }
+        QStringList names;
+        for (const QString &line : paths)
+            names << QFileInfo(line.section('\t', -1)).baseName();
+        EXPECT_EQ(names.join(' '), c.paths) << name;
+        if (c.exitCode == kExitNoResults) {
+            EXPECT_TRUE(run.err.contains("in that time range")) << name << run.err.toStdString();
+        }
+    }
+    const std::pair<QStringList, const char *> refused[] = {
+        { { "--since", "2025-02-30" }, "--since '2025-02-30' is not a date: there is no such day" },
+        { { "--until", "3 weeks ago" }, "--until '3 weeks ago' is not a date: use YYYY-MM-DD" },
+        { { "--since", "2025-03-30 02:30" }, "the clocks skip it" },
+        { { "--since" }, "--since needs a DATE" },
+        { { "--limit", "0" }, "--limit needs a whole number" },
+        { { "--limit", "many" }, "--limit needs a whole number" },
+        { { "--since", "2025-03-31", "--until", "2025-03-30" }, "--until is not after --since" },
+    };
+    for (const auto &[args, message] : refused) {
+        const CommandRun run = runSearch(args);
+        EXPECT_EQ(run.exitCode, kExitUsage) << args.join(' ').toStdString();
+        EXPECT_TRUE(run.err.contains(message) && run.err.contains("Usage: pellux search")) << run.err.toStdString();
+        EXPECT_TRUE(run.out.isEmpty());
+    }
 }

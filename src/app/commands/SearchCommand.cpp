@@ -1,5 +1,7 @@
 #include "app/commands/Commands.h"
 
+#include "app/commands/DateArgument.h"
+
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "persistence/TextMatches.h"
@@ -13,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -24,12 +27,17 @@ namespace {
 struct SearchOptions {
     QString query;
     std::optional<QString> appName;
+    TimeRange range;
+    int limit = SimpleDatabaseManager::kSearchLimit;
     bool json = false;
 };
 
 int usage(const QString &problem)
 {
-    std::fprintf(stderr, "pellux search: %s\nUsage: pellux search QUERY [--app NAME] [--json]\n", qPrintable(problem));
+    std::fprintf(stderr,
+        "pellux search: %s\nUsage: pellux search [QUERY] [--app NAME] [--since DATE] [--until DATE] [--limit N] "
+        "[--json]\n",
+        qPrintable(problem));
     return kExitUsage;
 }
 
@@ -91,6 +99,9 @@ QByteArray encodeResults(const SearchAnswer &answer, SimpleDatabaseManager &data
     std::vector<QFuture<std::optional<RecordingText>>> texts;
     texts.reserve(answer.recordings.size());
     for (const Recording &recording : answer.recordings) {
+        if (query.isEmpty())
+            break; // a listing: no query to place
+
         auto [text, completion] = completionFuture(std::optional<RecordingText>());
         database.getRecordingText(recording.id, std::move(completion));
         texts.push_back(std::move(text));
@@ -104,13 +115,50 @@ QByteArray encodeResults(const SearchAnswer &answer, SimpleDatabaseManager &data
         // The value alone, from the one-element array QJsonDocument writes.
         const QByteArray encoded = QJsonDocument(QJsonArray { value }).toJson(QJsonDocument::Compact).chopped(1).mid(1);
         object.chop(1);
-        object += ",\"snippet\":" + encoded + ",\"matches\":" + matchesJson(waitFor(texts[i]), query) + '}';
+        const std::optional<RecordingText> text = i < texts.size() ? waitFor(texts[i]) : std::nullopt;
+        object += ",\"snippet\":" + encoded + ",\"matches\":" + matchesJson(text, query) + '}';
         if (i)
             out += ',';
         out += object;
     }
     out += ']';
     return out;
+}
+
+SearchAnswer findText(SimpleDatabaseManager &database, const SearchOptions &options)
+{
+    // The completion comes to the main thread: at once without a Qt application, else through
+    // its event loop, which runs while waiting.
+    auto [answer, completion]
+        = completionFuture(SearchAnswer { {}, QStringLiteral("the search was dropped unanswered") });
+    database.findText(options.query, options.appName, options.range, options.limit, std::move(completion));
+    return waitFor(answer);
+}
+
+// Without a query: the range's recordings, newest first, as the window's timeline pages them.
+// The application is matched without regard to case, as the search matches it: the stored name
+// that equals it, else the first that equals it ignoring case.
+SearchAnswer listRange(SimpleDatabaseManager &database, const SearchOptions &options)
+{
+    std::optional<QString> app = options.appName;
+    if (app) {
+        auto [named, completion] = completionFuture(ApplicationNames { {}, QStringLiteral("no answer") });
+        database.applicationNames(std::move(completion));
+        const ApplicationNames names = waitFor(named);
+        if (!names.error.isEmpty())
+            return SearchAnswer { {}, names.error, {} };
+        if (!names.names.contains(*app)) {
+            const auto same = std::find_if(names.names.begin(), names.names.end(),
+                [&](const QString &name) { return name.compare(*app, Qt::CaseInsensitive) == 0; });
+            if (same != names.names.end())
+                app = *same;
+        }
+    }
+    auto [paged, completion]
+        = completionFuture(RecordingPage { {}, std::nullopt, QStringLiteral("the listing was dropped unanswered") });
+    database.timelinePage(app, options.range, options.limit, std::nullopt, std::move(completion));
+    RecordingPage page = waitFor(paged);
+    return SearchAnswer { std::move(page.recordings), page.error, {} };
 }
 
 } // namespace
@@ -133,6 +181,22 @@ int search(const CommandArguments &arguments)
             options.appName = args[++i];
         } else if (!optionsEnded && arg.startsWith(QLatin1String("--app="))) {
             options.appName = arg.mid(6);
+        } else if (!optionsEnded && (arg == QLatin1String("--since") || arg == QLatin1String("--until"))) {
+            if (i + 1 >= args.size())
+                return usage(QStringLiteral("%1 needs a DATE").arg(arg));
+            const bool since = arg == QLatin1String("--since");
+            QString why;
+            const std::optional<TimePoint> bound
+                = parseDateArgument(args[++i], since ? RangeEnd::since : RangeEnd::until, QDate::currentDate(), &why);
+            if (!bound)
+                return usage(QStringLiteral("%1 %2").arg(arg, why));
+            (since ? options.range.since : options.range.until) = bound;
+        } else if (!optionsEnded && arg == QLatin1String("--limit")) {
+            bool number = false;
+            const int limit = i + 1 < args.size() ? args[++i].toInt(&number) : 0;
+            if (!number || limit < 1)
+                return usage(QStringLiteral("--limit needs a whole number of results from 1"));
+            options.limit = limit;
         } else if (!optionsEnded && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
             return usage(QStringLiteral("unknown option '%1'").arg(arg));
         } else if (haveQuery) {
@@ -142,8 +206,8 @@ int search(const CommandArguments &arguments)
             haveQuery = true;
         }
     }
-    if (!haveQuery)
-        return usage(QStringLiteral("missing QUERY"));
+    if (options.range.since && options.range.until && *options.range.until <= *options.range.since)
+        return usage(QStringLiteral("--until is not after --since: the range holds no time"));
 
     // Standard output carries only the results.
     log::setStream(stderr);
@@ -162,12 +226,7 @@ int search(const CommandArguments &arguments)
             qPrintable(path));
         return kExitFailure;
     }
-    // The completion comes to the main thread: at once without a Qt application, else through
-    // its event loop, which runs while waiting.
-    auto [answer, completion]
-        = completionFuture(SearchAnswer { {}, QStringLiteral("the search was dropped unanswered") });
-    database.findText(options.query, options.appName, std::move(completion));
-    const SearchAnswer found = waitFor(answer);
+    const SearchAnswer found = options.query.isEmpty() ? listRange(database, options) : findText(database, options);
     if (!found.error.isEmpty()) {
         // Part of an answer would look like all of it.
         std::fprintf(stderr, "pellux search: the search failed while reading %s: %s\n", qPrintable(path),
@@ -183,8 +242,13 @@ int search(const CommandArguments &arguments)
             printLine(recording);
     }
     if (results.empty()) {
-        std::fprintf(stderr, "pellux search: no recordings contain '%s'%s\n", qPrintable(options.query),
-            options.appName ? qPrintable(QStringLiteral(" in %1").arg(*options.appName)) : "");
+        const QString where = options.appName ? QStringLiteral(" in %1").arg(*options.appName) : QString();
+        const QString when = options.range.isOpen() ? QString() : QStringLiteral(" in that time range");
+        if (options.query.isEmpty())
+            std::fprintf(stderr, "pellux search: no recordings%s%s\n", qPrintable(where), qPrintable(when));
+        else
+            std::fprintf(stderr, "pellux search: no recordings contain '%s'%s%s\n", qPrintable(options.query),
+                qPrintable(where), qPrintable(when));
         return kExitNoResults;
     }
     return kExitSuccess;

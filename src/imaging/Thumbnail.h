@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <optional>
+
+// The small image each screenshot keeps for the cards and the timeline, so that they never decode
+// a full frame or rebuild a delta chain.
+//
+// It lives beside its screenshot, in the same hour folder, named after it with ".thumb" added:
+// removing a screenshot's file removes it by the same path arithmetic, an hour folder that goes
+// takes it along, it is counted in the store's disk use and is private like everything there,
+// and the walks that look for screenshots (re-compression, healing, recovery of the list) know
+// screenshots by their image extensions, which it does not have.
+namespace pellux::thumbnail {
+
+inline constexpr int kLongerSide = 320;
+inline constexpr float kWebPQuality = 75.0f;
+
+QString pathFor(const QString &screenshotPath);
+
+// The frame reduced to at most kLongerSide pixels on its longer side (never enlarged).
+QImage reduce(const QImage &frame);
+
+// The frame reduced and encoded as lossy WebP; absent (with a log line) for an empty frame or
+// when the encoder fails.
+std::optional<QByteArray> encode(const QImage &frame);
+
+// Whether an image asked for at `requested` is served by a thumbnail without losing detail: a
+// non-empty request no side of which exceeds kLongerSide (the thumbnail's longer side, unless the
+// frame itself is smaller, and then it is the frame).
+bool serves(QSize requested);
+
+} // namespace pellux::thumbnail

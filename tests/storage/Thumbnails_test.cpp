@@ -1,0 +1,115 @@
+// The thumbnail each captured frame keeps beside it: made at capture from the frame in hand, left
+// alone by re-compression, and taken along by every way a screenshot leaves the store.
+#include "imaging/ImageFileReader.h"
+#include "imaging/ScreenshotOptimizationService.h"
+#include "imaging/StoredScreenshotReader.h"
+#include "imaging/Thumbnail.h"
+#include "persistence/DatabaseTestSupport.h"
+#include "support/CapturePipeline.h"
+#include "support/FakeTextRecognizer.h"
+#include "support/ListedRecordings.h"
+#include "support/SampleHistory.h"
+#include "support/TestFiles.h"
+
+#include <qcorotask.h>
+
+namespace pellux::test {
+namespace {
+
+// Mean absolute difference per channel, 0...255, of two images of one size.
+double meanDifference(const QImage &a, const QImage &b)
+{
+    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
+    double total = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        const QRgb *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
+        const QRgb *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
+        for (int col = 0; col < x.width(); ++col)
+            total += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col]))
+                + std::abs(qBlue(p[col]) - qBlue(q[col]));
+    }
+    return total / (3.0 * x.width() * x.height());
+}
+
+TEST(Thumbnails, EachCapturedFrameKeepsOneThatReCompressionLeavesAndEveryDeletionTakes)
+{
+    CapturePipeline pipeline(std::make_unique<FakeTextRecognizer>());
+    pipeline.makeService();
+    captureSampleHistory(pipeline);
+    std::vector<Recording> listed = listedRecordings(*pipeline.storage);
+    ASSERT_GE(listed.size(), 4u);
+    StoredScreenshotReader reader(StoredScreenshotReader::databaseLookup(*pipeline.database), 0);
+    int deltas = 0;
+    for (const Recording &r : listed) {
+        const QString path = thumbnail::pathFor(r.localPath());
+        SCOPED_TRACE(path.toStdString());
+        const QByteArray bytes = readAll(path);
+        ASSERT_TRUE(isWebPData(bytes));
+        EXPECT_EQ(modeOf(path), 0600);
+        // The whole frame reduced, a delta's too (made from the frame, not from the delta's bytes).
+        const QImage frame = reader.read(r.localPath(), QSize());
+        const QImage expected = thumbnail::reduce(frame);
+        const QImage stored = decodeImage(bytes);
+        ASSERT_EQ(stored.size(), expected.size());
+        EXPECT_EQ(std::max(stored.width(), stored.height()),
+            std::min(thumbnail::kLongerSide, std::max(frame.width(), frame.height())));
+        EXPECT_LT(meanDifference(stored, expected), 6.0);
+        deltas += readAll(r.localPath()).startsWith("DLTA");
+    }
+    EXPECT_GT(deltas, 0);
+
+    // A re-compression pass over frames two months old, with its clean-up of stray files, leaves
+    // every thumbnail as it was.
+    QMap<QString, QByteArray> before;
+    for (const Recording &r : listed)
+        before.insert(thumbnail::pathFor(r.localPath()), readAll(thumbnail::pathFor(r.localPath())));
+    FakeClock later(fromSecondsSince1970(secondsSince1970(pipeline.clock.now()) + 60 * 86400.0));
+    ScreenshotOptimizationService recompression(
+        pipeline.storage->screenshotsDirectory(), {}, later, ScreenshotOptimizationService::Schedule::manual);
+    QCoro::waitFor(recompression.optimizeOldScreenshots());
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        EXPECT_EQ(readAll(it.key()), it.value()) << it.key().toStdString();
+
+    // One screenshot the user chose, then by age, then everything (as a reset does): each takes
+    // its thumbnails, and only its own.
+    const auto thumbnailsLeft = [&] {
+        QStringList left;
+        QDirIterator it(pipeline.storage->screenshotsDirectory(), { QStringLiteral("*.thumb") }, QDir::Files,
+            QDirIterator::Subdirectories);
+        while (it.hasNext())
+            left << it.next();
+        left.sort();
+        return left;
+    };
+    const auto thumbnailsOf = [](const std::vector<Recording> &recordings) {
+        QStringList paths;
+        for (const Recording &r : recordings)
+            paths << thumbnail::pathFor(r.localPath());
+        paths.sort();
+        return paths;
+    };
+    const Recording chosen = listed.back();
+    ASSERT_TRUE(QCoro::waitFor(pipeline.storage->deleteScreenshot(chosen)));
+    listed = listedRecordings(*pipeline.storage);
+    EXPECT_EQ(thumbnailsLeft(), thumbnailsOf(listed));
+    EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(chosen.localPath())));
+
+    pipeline.clock.advance(3 * 86400.0);
+    pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("a later frame")));
+    CapturePipeline::run(pipeline.service->captureTestScreenshot());
+    pipeline.settle();
+    QSignalSpy deleted(pipeline.storage.get(), &StorageManager::recordingsDeleted);
+    pipeline.storage->deleteOldRecordings(1);
+    ASSERT_TRUE(deleted.wait(10000));
+    listed = listedRecordings(*pipeline.storage);
+    ASSERT_FALSE(listed.empty());
+    for (const Recording &r : listed)
+        EXPECT_GT(r.timestamp, pipeline.clock.now() - Seconds(86400.0));
+    EXPECT_EQ(thumbnailsLeft(), thumbnailsOf(listed));
+
+    ASSERT_TRUE(QCoro::waitFor(pipeline.storage->deleteAllRecordings()));
+    EXPECT_TRUE(thumbnailsLeft().isEmpty());
+}
+
+} // namespace
+} // namespace pellux::test
