@@ -1,7 +1,7 @@
 // What the search window asks the database for, on a synthetic history of 200,000 recordings
 // (100 days of 2,000 captures): the application names, pages of one application's recordings (the
 // browse with an empty query: the first page, a page halfway down reached through the cursor, and
-// every page in turn), text searches of 3 and 8 characters, and browsing by time: pages of the
+// every page in turn), text searches of 3 and 8 characters, the counts a clean-up confirms, and browsing by time: pages of the
 // timeline (first and halfway down), one application's page within a week, the days with captures
 // of a month and of a year, one day's captures, and the searches within a week and within the
 // oldest week. Baselines in the same run: the same calls on 1,000 recordings, the first page for
@@ -184,6 +184,24 @@ size_t walkNames()
     return static_cast<size_t>(sorted.size());
 }
 
+// What a clean-up confirms before it deletes: how many recordings of one application, or older than
+// a cutoff halfway through the history, the database counts.
+size_t countOfApp(History &h, const QString &app)
+{
+    return size_t(answer<std::optional<qint64>>([&](auto done) {
+        h.database->countRecordings(std::nullopt, app, done);
+    }).value_or(-1));
+}
+
+size_t countOlder(History &h)
+{
+    const TimePoint halfway
+        = fromSecondsSince1970((secondsSince1970(h.written.oldest) + secondsSince1970(h.written.newest)) / 2);
+    return size_t(answer<std::optional<qint64>>([&](auto done) {
+        h.database->countRecordings(halfway, std::nullopt, done);
+    }).value_or(-1));
+}
+
 QString biggestApp() { return syntheticApplications().first(); }
 QString smallApp() { return syntheticApplications().last(); }
 
@@ -204,6 +222,10 @@ void registerAll()
     add("browse_big_all/1k", [] { return browseAll(g_small, biggestApp()); });
     add("browse_small/200k", [] { return browse(g_large, smallApp()); });
     add("browse_small/1k", [] { return browse(g_small, smallApp()); });
+    add("count_app/200k", [] { return countOfApp(g_large, biggestApp()); });
+    add("count_app/1k", [] { return countOfApp(g_small, biggestApp()); });
+    add("count_older/200k", [] { return countOlder(g_large); });
+    add("count_older/1k", [] { return countOlder(g_small); });
     add("search_3/200k", [] { return search(g_large, QStringLiteral("git")); });
     add("search_3/1k", [] { return search(g_small, QStringLiteral("git")); });
     add("search_8/200k", [] { return search(g_large, QStringLiteral("database")); });
@@ -273,6 +295,8 @@ int main(int argc, char **argv)
     printRow("halfway page, biggest vs 1,000", "browse_big_halfway/200k", "browse_big/1k");
     printRow("every page, biggest app vs 1,000", "browse_big_all/200k", "browse_big_all/1k");
     printRow("first page, small app vs 1,000", "browse_small/200k", "browse_small/1k");
+    printRow("count of biggest app vs 1,000", "count_app/200k", "count_app/1k");
+    printRow("count older than halfway vs 1,000", "count_older/200k", "count_older/1k");
     printRow("search 'git' vs 1,000", "search_3/200k", "search_3/1k");
     printRow("search 'database' vs 1,000", "search_8/200k", "search_8/1k");
     printRow("search 'git', newest week vs all", "search_3_week/200k", "search_3/200k");

@@ -332,14 +332,21 @@ QCoro::Task<> ScreenshotService::captureWindowScreenshot(WindowDescription windo
     if (!captured.ok()) {
         qCCritical(screenshotServiceLog, "Failed to capture screenshot: %s",
             qUtf8Printable(captured.error().localizedDescription));
+        if (m_components.debug)
+            m_components.debug->errorOccurred();
         co_return;
     }
     // Every frame read, changed or not, is what the debug window's live view shows.
     if (m_components.debug)
         m_components.debug->captureProcessed(captured.value(), captured.value().width(), captured.value().height());
+    // How long a frame takes from its pixels to its stored file (the debug window's average).
+    const auto processingStart = std::chrono::steady_clock::now();
     QCoro::Task<> processing
         = processWindowScreenshot(std::move(captured).value(), window, appName, windowTitle, timestamp);
     co_await processing;
+    if (m_components.debug)
+        m_components.debug->recordProcessingTime(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - processingStart).count());
     ++m_captureCount;
     emit captureCountChanged();
 }
@@ -408,6 +415,8 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
         // Nothing is committed: the next cycle compares with the last stored frame and tries again.
         ++m_framesNotStored;
         qCCritical(screenshotServiceLog, "Failed to save screenshot");
+        if (m_components.debug)
+            m_components.debug->errorOccurred();
         co_return;
     }
     // The window's previous frame and its text: whatever rows this frame shares with it, in place
@@ -504,6 +513,8 @@ void ScreenshotService::recognitionDone(TextOutcome outcome)
         ++m_framesNotIndexed;
     else if (outcome == TextOutcome::notRecognized)
         ++m_framesNotRecognized;
+    if (outcome != TextOutcome::saved && m_components.debug)
+        m_components.debug->errorOccurred();
     emit recognitionFinished();
 }
 

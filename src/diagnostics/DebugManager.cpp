@@ -74,7 +74,7 @@ QVariant DebugManager::currentFPSValue() const { return m_currentFPS ? QVariant(
 
 void DebugManager::captureProcessed(const QImage &image, int width, int height)
 {
-    if (!m_isDebugMode)
+    if (!m_isDebugMode && !m_testCaptureRunning)
         return;
     m_latestCapture = DebugCapture { QUuid::createUuid(), m_clock.now(), image, width, height };
     emit latestCaptureChanged();
@@ -116,6 +116,14 @@ void DebugManager::recordProcessingTime(double duration)
     m_avgProcessingTime = std::accumulate(m_processingTimes.begin(), m_processingTimes.end(), 0.0)
         / static_cast<double>(m_processingTimes.size());
     emit avgProcessingTimeChanged();
+}
+
+void DebugManager::errorOccurred()
+{
+    if (!m_isDebugMode && !m_testCaptureRunning)
+        return;
+    ++m_errorCount;
+    emit errorCountChanged();
 }
 
 void DebugManager::clearDebugData()

@@ -64,7 +64,8 @@ public:
 
 // Collects what the debug window shows: the latest frame, recent recognised texts, counters, the
 // frame rate, processing times and the processor and memory figures (sampled every second, always).
-// Producers' reports count only while debug mode is on. Main thread only.
+// Producers' reports count only while debug mode is on, or while a test capture the user asked for
+// runs. Main thread only.
 class DebugManager : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isDebugMode READ isDebugMode WRITE setDebugMode NOTIFY isDebugModeChanged)
@@ -106,10 +107,15 @@ public:
     QVariantList ocrResultValues() const;
     QVariant currentFPSValue() const;
 
+    // A test capture's frames are shown, and counted, also outside debug mode.
+    void setTestCaptureRunning(bool running) { m_testCaptureRunning = running; }
+
     void captureProcessed(const QImage &image, int width, int height);
     void ocrProcessed(const QString &text, double confidence, std::optional<QRectF> bounds = std::nullopt);
     // Recorded whether or not debug mode is on.
     void recordProcessingTime(double duration);
+    // A frame could not be captured, stored or recognised.
+    void errorOccurred();
     Q_INVOKABLE void clearDebugData();
 
     // One sample of the processor and memory figures; the timer calls it every second.
@@ -135,6 +141,7 @@ private:
     Clock &m_clock;
     ProcessMetricsSource m_sources;
     bool m_isDebugMode = false;
+    bool m_testCaptureRunning = false;
     std::optional<DebugCapture> m_latestCapture;
     std::deque<DebugOCRResult> m_ocrResults;
     std::optional<double> m_currentFPS;

@@ -29,6 +29,7 @@ public:
     bool isRecordingEnabled = true;
     // Identifiers of applications whose windows are never captured.
     QSet<QString> excludedApps;
+    // Days screenshots are kept; 0 (or less): forever.
     int retentionDays = 30;
     int captureFrameRate = 5;
     // 0 to 1.

@@ -8,8 +8,11 @@
 
 #include <QFile>
 #include <QSet>
+#include <QStringList>
 
 #include <sqlite3.h>
+
+#include <algorithm>
 
 namespace pellux {
 
@@ -291,11 +294,16 @@ void SimpleDatabaseManager::updateFileSize(const QString &path, qint64 newSize, 
 void SimpleDatabaseManager::deleteRecordings(
     const std::vector<QUuid> &recordingIds, std::function<void(int)> completion)
 {
+    deleteRecordingsMeasured(recordingIds, [completion = std::move(completion)](std::optional<DeletedRows> deleted) {
+        if (completion)
+            completion(deleted ? deleted->count : kDeletionFailed);
+    });
+}
+
+void SimpleDatabaseManager::deleteRecordingsMeasured(
+    const std::vector<QUuid> &recordingIds, std::function<void(std::optional<DeletedRows>)> completion)
+{
     d->serialQueue.async([this, recordingIds, completion = std::move(completion)] {
-        const auto finish = [&](int removed) {
-            if (completion)
-                completion(removed);
-        };
         // A row still waiting in memory would otherwise be written after its deletion.
         QSet<QString> ids;
         for (const QUuid &recordingId : recordingIds)
@@ -303,21 +311,29 @@ void SimpleDatabaseManager::deleteRecordings(
         const int dropped = d->dropPendingWrites(ids);
         if (!d->db) {
             log::failure(QStringLiteral("ERROR deleteRecordings: Database not available"));
-            return finish(kDeletionFailed);
+            return completion(std::nullopt);
         }
         d->flushPendingWrites();
+        // The size is read from the row before it goes, so the answer never walks the files.
+        Statement readSize(d->db, "SELECT coalesce(file_size, 0) FROM recordings WHERE id = ?");
         Statement deleteText(d->db, "DELETE FROM ocr_text WHERE recording_id = ?");
         Statement deleteWords(d->db, "DELETE FROM ocr_words WHERE recording_id = ?");
         Statement deleteRow(d->db, "DELETE FROM recordings WHERE id = ?");
-        if (!deleteText.prepared() || !deleteWords.prepared() || !deleteRow.prepared()
+        if (!readSize.prepared() || !deleteText.prepared() || !deleteWords.prepared() || !deleteRow.prepared()
             || !sql::exec(d->db, "BEGIN IMMEDIATE")) {
             log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
-            return finish(kDeletionFailed);
+            return completion(std::nullopt);
         }
         // All or nothing: a failure part-way leaves every row as it was.
-        int removed = 0;
+        DeletedRows deleted { dropped, 0 };
         bool ok = true;
         for (const QString &id : std::as_const(ids)) {
+            readSize.bind(1, id);
+            const int sizeStep = readSize.step();
+            ok = sizeStep == SQLITE_ROW || sizeStep == SQLITE_DONE;
+            if (!ok)
+                break;
+            const qint64 size = sizeStep == SQLITE_ROW ? readSize.int64(0) : 0;
             deleteText.bind(1, id);
             deleteWords.bind(1, id);
             deleteRow.bind(1, id);
@@ -325,8 +341,11 @@ void SimpleDatabaseManager::deleteRecordings(
                 && deleteRow.step() == SQLITE_DONE;
             if (!ok)
                 break;
-            removed += sqlite3_changes(d->db);
-            ok = deleteText.reset() && deleteWords.reset() && deleteRow.reset();
+            if (sqlite3_changes(d->db) > 0) {
+                ++deleted.count;
+                deleted.bytes += std::max<qint64>(0, size);
+            }
+            ok = readSize.reset() && deleteText.reset() && deleteWords.reset() && deleteRow.reset();
             if (!ok)
                 break;
         }
@@ -335,10 +354,53 @@ void SimpleDatabaseManager::deleteRecordings(
         if (!ok) {
             log::failure(QStringLiteral("ERROR deleteRecordings: %1").arg(d->errorMessage()));
             sql::exec(d->db, "ROLLBACK");
-            return finish(kDeletionFailed);
+            return completion(std::nullopt);
         }
-        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings").arg(removed + dropped));
-        finish(removed + dropped);
+        log::debug(QStringLiteral("DEBUG deleteRecordings: Deleted %1 recordings, %2 bytes")
+                       .arg(deleted.count)
+                       .arg(deleted.bytes));
+        completion(deleted);
+    });
+}
+
+void SimpleDatabaseManager::countRecordings(std::optional<TimePoint> capturedBefore, std::optional<QString> appName,
+    std::function<void(std::optional<qint64>)> completion)
+{
+    d->serialQueue.async([this, capturedBefore, appName, completion = std::move(completion)] {
+        if (!d->db)
+            return completion(std::nullopt);
+        d->flushPendingWrites();
+        QStringList conditions;
+        if (appName)
+            conditions << QStringLiteral("app_name = ?1");
+        if (capturedBefore)
+            conditions << QStringLiteral("timestamp < ?2");
+        Statement count(d->db,
+            QStringLiteral("SELECT count(*) FROM recordings%1")
+                .arg(conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(" AND ")));
+        if (!count.prepared()) {
+            log::failure(QStringLiteral("Error counting recordings: %1").arg(d->errorMessage()));
+            return completion(std::nullopt);
+        }
+        if (appName)
+            count.bind(1, *appName);
+        if (capturedBefore)
+            count.bind(2, secondsSince1970(*capturedBefore));
+        if (count.step() != SQLITE_ROW) {
+            log::failure(QStringLiteral("Error counting recordings: %1").arg(d->errorMessage()));
+            return completion(std::nullopt);
+        }
+        completion(count.int64(0));
+    });
+}
+
+void SimpleDatabaseManager::recordingRowsOfApplication(
+    const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    d->serialQueue.async([this, appName, completion = std::move(completion)] {
+        if (d->db)
+            d->flushPendingWrites();
+        completion(d->recordingsWhere("app_name = ?", { appName }));
     });
 }
 

@@ -155,6 +155,22 @@ public:
     // rows removed, or kDeletionFailed (then none was).
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion = {});
     static constexpr int kDeletionFailed = -1;
+    // What a deletion removed: recording rows, and the bytes their rows say their files held.
+    struct DeletedRows {
+        int count = 0;
+        qint64 bytes = 0;
+    };
+    // As deleteRecordings; completion: what went, absent on failure (then nothing did).
+    void deleteRecordingsMeasured(
+        const std::vector<QUuid> &recordingIds, std::function<void(std::optional<DeletedRows>)> completion);
+    // How many rows were captured before `capturedBefore` and belong to exactly `appName` (either
+    // condition left out when absent); absent when the database cannot answer.
+    void countRecordings(std::optional<TimePoint> capturedBefore, std::optional<QString> appName,
+        std::function<void(std::optional<qint64>)> completion);
+    // The rows of exactly this application, as recordings (id, capture time, path, application,
+    // title, hash); absent on failure.
+    void recordingRowsOfApplication(
+        const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion);
     // Removes the file and starts a fresh, empty one (capture mode only). Completion on the
     // database queue: true when the fresh file is open.
     void resetDatabase(std::function<void(bool)> completion = {});

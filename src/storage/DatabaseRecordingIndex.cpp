@@ -28,6 +28,24 @@ void DatabaseRecordingIndex::deleteRecordings(
     m_database.deleteRecordings(recordingIds, std::move(completion));
 }
 
+void DatabaseRecordingIndex::deleteRecordingsMeasured(
+    const std::vector<QUuid> &recordingIds, std::function<void(std::optional<DeletedRows>)> completion)
+{
+    m_database.deleteRecordingsMeasured(recordingIds, std::move(completion));
+}
+
+void DatabaseRecordingIndex::countRecordings(std::optional<TimePoint> capturedBefore, std::optional<QString> appName,
+    std::function<void(std::optional<qint64>)> completion)
+{
+    m_database.countRecordings(capturedBefore, std::move(appName), std::move(completion));
+}
+
+void DatabaseRecordingIndex::recordingsOfApplicationToDelete(
+    const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion)
+{
+    m_database.recordingRowsOfApplication(appName, std::move(completion));
+}
+
 void DatabaseRecordingIndex::framesBuiltOn(
     const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
 {

@@ -33,6 +33,34 @@ public:
     // Completion: rows removed, or a negative count when the deletion failed (then none was).
     virtual void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) = 0;
 
+    // As deleteRecordings, answering the bytes the rows say their files held too; absent when the
+    // deletion failed. An index that keeps no sizes answers 0 bytes.
+    using DeletedRows = SimpleDatabaseManager::DeletedRows;
+    virtual void deleteRecordingsMeasured(
+        const std::vector<QUuid> &recordingIds, std::function<void(std::optional<DeletedRows>)> completion)
+    {
+        deleteRecordings(recordingIds, [completion = std::move(completion)](int count) {
+            completion(count < 0 ? std::nullopt : std::optional(DeletedRows { count, 0 }));
+        });
+    }
+    // Completion: how many recordings were captured before `capturedBefore` and belong to exactly
+    // `appName` (a condition left out when absent); absent when unknown.
+    virtual void countRecordings(std::optional<TimePoint> capturedBefore, std::optional<QString> appName,
+        std::function<void(std::optional<qint64>)> completion)
+    {
+        Q_UNUSED(capturedBefore);
+        Q_UNUSED(appName);
+        completion(std::nullopt);
+    }
+    // Completion: every recording of exactly this application, with its id, time and file;
+    // absent on failure.
+    virtual void recordingsOfApplicationToDelete(
+        const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion)
+    {
+        Q_UNUSED(appName);
+        completion(std::nullopt);
+    }
+
     // Deleting one frame keeps the others readable. An index that knows no delta frames answers
     // that nothing builds on any frame and never rebuilds one.
     using DependentFrame = SimpleDatabaseManager::DependentFrame;
@@ -90,6 +118,12 @@ public:
         qint64 fileSize, bool isDeltaFrame, const std::optional<QString> &referenceHash,
         std::optional<double> compressionRatio, std::function<void(RowWrite)> completion) override;
     void deleteRecordings(const std::vector<QUuid> &recordingIds, std::function<void(int)> completion) override;
+    void deleteRecordingsMeasured(
+        const std::vector<QUuid> &recordingIds, std::function<void(std::optional<DeletedRows>)> completion) override;
+    void countRecordings(std::optional<TimePoint> capturedBefore, std::optional<QString> appName,
+        std::function<void(std::optional<qint64>)> completion) override;
+    void recordingsOfApplicationToDelete(
+        const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion) override;
     void framesBuiltOn(
         const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion) override;
     void deltaChain(

@@ -246,39 +246,75 @@ QCoro::Task<std::optional<Recording>> StorageManager::saveScreenshot(QByteArray 
 
 void StorageManager::deleteRecording(const Recording &recording) { deleteRecordings({ recording }); }
 
-void StorageManager::deleteOldRecordings(int days)
+std::optional<TimePoint> StorageManager::cutoffForDays(int days) const
 {
-    if (days < 0) {
-        log::failure(
-            QStringLiteral("ERROR StorageManager: Refusing to delete recordings older than %1 days").arg(days));
-        return;
-    }
+    if (days < 0)
+        return std::nullopt;
     const QDateTime now
         = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(std::floor(secondsSince1970(m_clock.now()) * 1000.0)));
     const QDateTime cutoffTime = now.addDays(-days);
-    const TimePoint cutoff = cutoffTime.isValid()
-        ? fromSecondsSince1970(static_cast<double>(cutoffTime.toMSecsSinceEpoch()) / 1000.0)
-        : m_clock.now();
-    removeFromStore({ .capturedBefore = cutoff }, StorageFigure::recompute);
+    return cutoffTime.isValid() ? fromSecondsSince1970(static_cast<double>(cutoffTime.toMSecsSinceEpoch()) / 1000.0)
+                                : m_clock.now();
+}
+
+QCoro::Task<DeletionReport> StorageManager::deleteOldRecordings(int days)
+{
+    const std::optional<TimePoint> cutoff = cutoffForDays(days);
+    if (!cutoff) {
+        log::failure(
+            QStringLiteral("ERROR StorageManager: Refusing to delete recordings older than %1 days").arg(days));
+        co_return DeletionReport { .failure = QStringLiteral("%1 days is not an age").arg(days) };
+    }
+    QCoro::Task<DeletionReport> removing = removeFromStore({ .capturedBefore = cutoff }, StorageFigure::recompute);
+    co_return co_await removing;
+}
+
+QCoro::Task<DeletionReport> StorageManager::deleteRecordingsOfApplication(QString appName)
+{
+    QCoro::Task<DeletionReport> removing
+        = removeFromStore({ .application = std::move(appName) }, StorageFigure::recompute);
+    co_return co_await removing;
+}
+
+QCoro::Task<std::optional<qint64>> StorageManager::countRecordings(
+    std::optional<int> olderThanDays, std::optional<QString> appName)
+{
+    std::optional<TimePoint> cutoff;
+    if (olderThanDays) {
+        cutoff = cutoffForDays(*olderThanDays);
+        if (!cutoff)
+            co_return std::nullopt;
+    }
+    auto [answered, completion] = completionFuture(std::optional<qint64>());
+    m_index.countRecordings(cutoff, std::move(appName), completion);
+    co_return co_await answered;
 }
 
 QCoro::Task<> StorageManager::deleteRecordings(std::vector<Recording> recordings)
 {
-    QCoro::Task<bool> removing = removeFromStore({ .recordings = std::move(recordings) }, StorageFigure::recompute);
+    QCoro::Task<DeletionReport> removing
+        = removeFromStore({ .recordings = std::move(recordings) }, StorageFigure::recompute);
     co_await removing;
 }
 
 QCoro::Task<bool> StorageManager::deleteAllRecordings()
 {
-    QCoro::Task<bool> removing = removeFromStore({ .everything = true }, StorageFigure::reset);
+    QCoro::Task<DeletionReport> removing = deleteAllRecordingsReported();
+    co_return (co_await removing).ok;
+}
+
+QCoro::Task<DeletionReport> StorageManager::deleteAllRecordingsReported()
+{
+    QCoro::Task<DeletionReport> removing = removeFromStore({ .everything = true }, StorageFigure::reset);
     co_return co_await removing;
 }
 
 // Files first, then rows, then list entries: a crash part-way leaves entries or rows whose file is
 // gone, which the next pass removes, never a file no entry names.
-QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure figure)
+QCoro::Task<DeletionReport> StorageManager::removeFromStore(Removal removal, StorageFigure figure)
 {
     QPointer<StorageManager> self(this);
+    const DeletionReport gone { .failure = QStringLiteral("the store closed") };
     if (m_removalsUnderWay++ == 0)
         m_sparedByRemovals = m_savesUnderWay;
     const auto finish = [this, self] {
@@ -292,63 +328,66 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
     // main thread only passes them on.
     using Rows = std::shared_ptr<const std::vector<Recording>>;
     Rows found = std::make_shared<const std::vector<Recording>>();
-    if (removal.capturedBefore || removal.everything) {
+    if (removal.capturedBefore || removal.everything || removal.application) {
         auto [answered, completion] = completionFuture(Rows());
-        m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore,
-            [completion](std::optional<std::vector<Recording>> found) {
-                completion(found ? std::make_shared<const std::vector<Recording>>(std::move(*found)) : nullptr);
-            });
+        const auto share = [completion](std::optional<std::vector<Recording>> found) {
+            completion(found ? std::make_shared<const std::vector<Recording>>(std::move(*found)) : nullptr);
+        };
+        if (removal.application && !removal.everything)
+            m_index.recordingsOfApplicationToDelete(*removal.application, share);
+        else
+            m_index.recordingsCapturedBefore(removal.everything ? std::nullopt : removal.capturedBefore, share);
         found = co_await answered;
         if (!self)
-            co_return false;
+            co_return gone;
         if (!found) {
             log::failure(QStringLiteral("ERROR StorageManager: the database could not list the recordings to delete"));
             finish();
-            co_return false;
+            co_return DeletionReport { .failure = QStringLiteral("The database could not list the screenshots.") };
         }
     }
     using Ids = std::shared_ptr<const QSet<QUuid>>;
-    QFuture<Ids> removing
-        = m_files->future([path = metadataFilePath(), named = std::move(removal.recordings), found,
-                              before = removal.capturedBefore, all = removal.everything, spared = m_sparedByRemovals] {
-              std::vector<Recording> listed;
-              if (before || all) {
-                  recordings_file::Reader reader(path);
-                  if (reader.open()) {
-                      while (!reader.atEnd()) {
-                          for (Recording &r : reader.next(4096)) {
-                              if (all || r.timestamp < *before)
-                                  listed.push_back(std::move(r));
-                          }
-                      }
-                  }
-              }
-              auto ids = std::make_shared<QSet<QUuid>>();
-              QSet<QString> paths;
-              for (const std::vector<Recording> *part : { &named, found.get(), &std::as_const(listed) }) {
-                  for (const Recording &r : *part) {
-                      if (spared.contains(r.id))
-                          continue;
-                      ids->insert(r.id);
-                      for (const QString &file :
-                          { r.localPath(), r.thumbnailPath ? r.thumbnailPath->toLocalFile() : QString() }) {
-                          if (file.isEmpty() || paths.contains(file))
-                              continue;
-                          paths.insert(file);
-                          QString error;
-                          const bool present = QFileInfo::exists(file) || QFileInfo::exists(thumbnail::pathFor(file));
-                          if (present && !removeScreenshotFile(file, &error))
-                              log::failure(
-                                  QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
-                      }
-                  }
-              }
-              return Ids(std::move(ids));
-          });
+    QFuture<Ids> removing = m_files->future(
+        [path = metadataFilePath(), named = std::move(removal.recordings), found, before = removal.capturedBefore,
+            application = removal.application, all = removal.everything, spared = m_sparedByRemovals] {
+            std::vector<Recording> listed;
+            if (before || all || application) {
+                recordings_file::Reader reader(path);
+                if (reader.open()) {
+                    while (!reader.atEnd()) {
+                        for (Recording &r : reader.next(4096)) {
+                            if (all || (before && r.timestamp < *before) || (application && r.appName == application))
+                                listed.push_back(std::move(r));
+                        }
+                    }
+                }
+            }
+            auto ids = std::make_shared<QSet<QUuid>>();
+            QSet<QString> paths;
+            for (const std::vector<Recording> *part : { &named, found.get(), &std::as_const(listed) }) {
+                for (const Recording &r : *part) {
+                    if (spared.contains(r.id))
+                        continue;
+                    ids->insert(r.id);
+                    for (const QString &file :
+                        { r.localPath(), r.thumbnailPath ? r.thumbnailPath->toLocalFile() : QString() }) {
+                        if (file.isEmpty() || paths.contains(file))
+                            continue;
+                        paths.insert(file);
+                        QString error;
+                        const bool present = QFileInfo::exists(file) || QFileInfo::exists(thumbnail::pathFor(file));
+                        if (present && !removeScreenshotFile(file, &error))
+                            log::failure(
+                                QStringLiteral("ERROR StorageManager: Failed to delete screenshot: %1").arg(error));
+                    }
+                }
+            }
+            return Ids(std::move(ids));
+        });
     found.reset();
     const Ids ids = co_await removing;
     if (!self)
-        co_return false;
+        co_return gone;
     if (figure == StorageFigure::reset) {
         // Everything else goes too: backups, files no list names, the hour folders and the
         // damaged lists set aside. Frames saved meanwhile stay, with their files.
@@ -374,27 +413,29 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
         co_await emptying;
         tsan::acquire(tsan::futureToken(emptying));
         if (!self)
-            co_return false;
+            co_return gone;
     }
 
     // The rows and their recognised text go next, so that a deleted screenshot is no longer
     // found; in slices, so that searches run in between.
     constexpr int kRowsPerStep = 2000;
     const std::vector<QUuid> idList(ids->begin(), ids->end());
-    int rows = 0;
+    DeletionReport report { .ok = true };
     bool rowsFailed = false;
     for (size_t start = 0; start < idList.size(); start += kRowsPerStep) {
         const std::vector<QUuid> slice(idList.begin() + static_cast<std::ptrdiff_t>(start),
             idList.begin() + static_cast<std::ptrdiff_t>(std::min(idList.size(), start + kRowsPerStep)));
-        auto [rowsDeleted, completion] = completionFuture(-1);
-        m_index.deleteRecordings(slice, completion);
-        const int deleted = co_await rowsDeleted;
+        auto [rowsDeleted, completion] = completionFuture(std::optional<RecordingIndex::DeletedRows>());
+        m_index.deleteRecordingsMeasured(slice, completion);
+        const std::optional<RecordingIndex::DeletedRows> deleted = co_await rowsDeleted;
         if (!self)
-            co_return false;
-        if (deleted < 0)
+            co_return gone;
+        if (!deleted) {
             rowsFailed = true;
-        else
-            rows += deleted;
+        } else {
+            report.count += deleted->count;
+            report.bytes += deleted->bytes;
+        }
     }
 
     // Only what was asked for leaves the list: a save that finished meanwhile keeps its entry.
@@ -405,7 +446,7 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
     });
     const WriteResult listWritten = co_await listWriting;
     if (!self)
-        co_return false;
+        co_return gone;
     const int removed = listWritten.removed;
     if (figure == StorageFigure::reset) {
         m_latestWalk.reset();
@@ -421,24 +462,29 @@ QCoro::Task<bool> StorageManager::removeFromStore(Removal removal, StorageFigure
         log::failure(
             QStringLiteral("ERROR StorageManager: Failed to delete %1 recordings from the database").arg(ids->size()));
     else
-        log::debug(
-            QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows").arg(removed).arg(rows));
+        log::debug(QStringLiteral("DEBUG StorageManager: Deleted %1 recordings, %2 database rows")
+                       .arg(removed)
+                       .arg(report.count));
     QCoro::Task<> counting = refreshRecordingCount();
     co_await counting;
     if (!self)
-        co_return false;
+        co_return gone;
 
     if (figure == StorageFigure::recompute) {
         QCoro::Task<> measuring = calculateStorageUsed();
         co_await measuring;
         if (!self)
-            co_return false;
+            co_return gone;
     }
     finish();
-    if (rowsFailed)
-        co_return false;
+    if (rowsFailed) {
+        // Slices deleted before the failure are gone; the count says how many.
+        report.ok = false;
+        report.failure = QStringLiteral("The database could not delete the screenshots' text and records.");
+        co_return report;
+    }
     emit recordingsDeleted(removed);
-    co_return true;
+    co_return report;
 }
 
 QCoro::Task<> StorageManager::refreshRecordingCount()

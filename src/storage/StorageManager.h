@@ -27,6 +27,15 @@ namespace pellux {
 class RecordingIndex;
 class SerialQueue;
 
+// What a deletion pass removed, counted from the database rows it deleted: how many recordings,
+// and the bytes their rows say their files held; or why it failed.
+struct DeletionReport {
+    bool ok = false;
+    qint64 count = 0;
+    qint64 bytes = 0;
+    QString failure; // why, when not ok
+};
+
 // Owns the screenshot files under Documents/Pellux/Screenshots/yyyy/MM/dd/HH/, the list of stored
 // recordings in Documents/Pellux/Recordings/metadata.json, and the disk-use figure. The list is
 // kept on disk only: a save appends its entry, and counts and pages come from the database, so a
@@ -85,13 +94,22 @@ public:
     // a frame that builds on it cannot be rebuilt or stored: then nothing is removed.
     QCoro::Task<bool> deleteScreenshot(Recording recording);
     // Removes every recording captured more than `days` calendar days ago (files, list entries,
-    // rows and text), in a task of its own.
-    void deleteOldRecordings(int days);
+    // rows and text), and answers what went.
+    QCoro::Task<DeletionReport> deleteOldRecordings(int days);
+    // Removes every recording of exactly this application (files, list entries, rows and text),
+    // and answers what went.
+    QCoro::Task<DeletionReport> deleteRecordingsOfApplication(QString appName);
+    // How many recordings deleteOldRecordings(days) would take (every one without days), of this
+    // application only when one is given; counted by the database. Absent when it cannot answer.
+    QCoro::Task<std::optional<qint64>> countRecordings(
+        std::optional<int> olderThanDays, std::optional<QString> appName = std::nullopt);
     // Removes every listed recording (files, entries, rows and text) and every other file below
     // the screenshots folder (backups, files no list names, the hour folders), and the damaged
     // lists set aside; frames saved while it runs are kept. False when the database could not
     // list or remove the rows (the failure is logged; recordingsDeleted is not emitted).
     QCoro::Task<bool> deleteAllRecordings();
+    // As deleteAllRecordings, answering what went.
+    QCoro::Task<DeletionReport> deleteAllRecordingsReported();
     // The database was emptied behind the store (reset, or all its data deleted): the application
     // names are asked for again.
     void databaseCleared() { applicationsMayHaveGone(); }
@@ -149,6 +167,7 @@ private:
     struct Removal {
         std::vector<Recording> recordings; // these, by id and file
         std::optional<TimePoint> capturedBefore; // and every recording captured before this
+        std::optional<QString> application; // and every recording of exactly this application
         bool everything = false; // or every recording there is
         // Entries whose frame was stored in full under a new hash, by file path.
         QHash<QString, QString> newHashes;
@@ -156,7 +175,9 @@ private:
     // Stores the frames that build on `recording` in full; false when one could not be.
     QCoro::Task<bool> storeDependentsInFull(Recording recording, QHash<QString, QString> *newHashes);
 
-    QCoro::Task<bool> removeFromStore(Removal removal, StorageFigure figure);
+    QCoro::Task<DeletionReport> removeFromStore(Removal removal, StorageFigure figure);
+    // The start of the calendar day `days` days before now; absent for a negative count.
+    std::optional<TimePoint> cutoffForDays(int days) const;
     void createDirectories();
     void checkListFile();
     void removeStaleTemporaries();

@@ -52,9 +52,9 @@ QCoro::Task<bool> StorageManager::deleteScreenshot(Recording recording)
                          .arg(recording.localPath()));
         co_return false;
     }
-    QCoro::Task<bool> removing = removeFromStore(
+    QCoro::Task<DeletionReport> removing = removeFromStore(
         { .recordings = { std::move(recording) }, .newHashes = std::move(newHashes) }, StorageFigure::recompute);
-    co_return co_await removing;
+    co_return (co_await removing).ok;
 }
 
 // Each frame that builds on the deleted one is rebuilt while its chain is whole, written over its

@@ -6,6 +6,7 @@
 #include "ui/DebugCaptureImageProvider.h"
 #include "ui/DebugFormatting.h"
 #include "ui/Formatting.h"
+#include "ui/MainViewModel.h"
 
 #include <QPointer>
 
@@ -93,13 +94,41 @@ QString DebugViewModel::avgProcessingTimeText() const { return processingTimeTex
 
 bool DebugViewModel::hasErrors() const { return m_debug.errorCount() > 0; }
 
+void DebugViewModel::setCaptureState(MainViewModel *viewModel)
+{
+    m_viewModel = viewModel;
+    if (viewModel) {
+        connect(
+            viewModel, &MainViewModel::hasScreenRecordingPermissionChanged, this, &DebugViewModel::captureStateChanged);
+        connect(viewModel, &MainViewModel::isCapturingScreenshotsChanged, this, &DebugViewModel::captureStateChanged);
+    }
+    emit captureStateChanged();
+}
+
+QString DebugViewModel::testCaptureUnavailableReason() const
+{
+    if (!m_viewModel)
+        return {};
+    // Before the first check answers, the backend's own quick answer stands in for it.
+    if (!m_viewModel->hasScreenRecordingPermission() && !m_viewModel->backend().preflightScreenCaptureAccess())
+        return QStringLiteral("Pellux cannot read the screen: it has no screen recording permission.");
+    // Paused by the user (another process capturing is no pause: the test capture is this one's).
+    if (m_viewModel->captureAllowed() && !m_viewModel->isCapturingScreenshots())
+        return QStringLiteral("Screenshots are paused. Resume them from the tray menu to take a test screenshot.");
+    return {};
+}
+
 void DebugViewModel::captureTestScreenshot()
 {
-    if (!m_service || m_isCapturingTest)
+    if (!canCaptureTest() || m_isCapturingTest)
         return;
     setCapturingTest(true);
+    m_debug.setTestCaptureRunning(true);
     QPointer<DebugViewModel> self(this);
-    m_service->captureTestScreenshot().then([self] {
+    QPointer<DebugManager> debug(&m_debug);
+    m_service->captureTestScreenshot().then([self, debug] {
+        if (debug)
+            debug->setTestCaptureRunning(false);
         if (!self)
             return;
         self->setCapturingTest(false);

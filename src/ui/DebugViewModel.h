@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
@@ -13,6 +14,7 @@ namespace pellux {
 
 class DebugCaptureImage;
 class DebugManager;
+class MainViewModel;
 class ScreenshotService;
 class SimpleDatabaseManager;
 
@@ -22,7 +24,9 @@ class DebugViewModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Made by the debug window")
-    Q_PROPERTY(bool canCaptureTest READ canCaptureTest CONSTANT)
+    Q_PROPERTY(bool canCaptureTest READ canCaptureTest NOTIFY captureStateChanged)
+    // Why a test capture cannot be taken now (no permission, screenshots paused); empty when it can.
+    Q_PROPERTY(QString testCaptureUnavailableReason READ testCaptureUnavailableReason NOTIFY captureStateChanged)
     Q_PROPERTY(bool isCapturingTest READ isCapturingTest NOTIFY isCapturingTestChanged)
     Q_PROPERTY(QString searchText READ searchText WRITE setSearchText NOTIFY searchTextChanged)
     Q_PROPERTY(pellux::DebugOCRResultModel *ocrResults READ ocrResults CONSTANT)
@@ -46,7 +50,10 @@ public:
         DebugManager &debug, ScreenshotService *service, SimpleDatabaseManager *database, QObject *parent = nullptr);
     ~DebugViewModel() override;
 
-    bool canCaptureTest() const { return m_service != nullptr; }
+    // Where the test capture learns whether the screen can be read and capture is paused.
+    void setCaptureState(MainViewModel *viewModel);
+    bool canCaptureTest() const { return m_service != nullptr && testCaptureUnavailableReason().isEmpty(); }
+    QString testCaptureUnavailableReason() const;
     bool isCapturingTest() const { return m_isCapturingTest; }
     QString searchText() const { return m_searchText; }
     void setSearchText(const QString &text);
@@ -71,13 +78,15 @@ public:
     // The frame the image provider serves.
     std::shared_ptr<const DebugCaptureImage> captureImage() const { return m_captureImage; }
 
-    // One capture cycle over all windows; ignored while one is running or without a service.
+    // One capture cycle over all windows, its frames shown in debug mode or not; ignored while one
+    // is running or when it cannot be taken.
     Q_INVOKABLE void captureTestScreenshot();
     // Prints the latest stored texts to the log (on the database's queue).
     Q_INVOKABLE void debugPrintDatabase();
 
 signals:
     void isCapturingTestChanged();
+    void captureStateChanged();
     void searchTextChanged();
     void captureChanged();
     void framesPerSecondChanged();
@@ -95,6 +104,7 @@ private:
 
     DebugManager &m_debug;
     ScreenshotService *m_service;
+    QPointer<MainViewModel> m_viewModel;
     SimpleDatabaseManager *m_database;
     bool m_isCapturingTest = false;
     QString m_searchText;

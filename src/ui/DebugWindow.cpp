@@ -32,6 +32,7 @@ bool DebugWindow::build()
     if (!m_model) {
         ScreenshotService *service = m_components.viewModel ? &m_components.viewModel->screenshotService() : nullptr;
         m_model = std::make_unique<DebugViewModel>(*m_components.debug, service, m_components.database);
+        m_model->setCaptureState(m_components.viewModel);
     }
     return m_scene.load(QStringLiteral("debug/DebugView.qml"), QStringLiteral("DebugWindow"),
         {

@@ -1,5 +1,6 @@
 #include "ui/SettingsModel.h"
 
+#include "capture/ActivityMonitor.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/Autostart.h"
 #include "persistence/SimpleDatabaseManager.h"
@@ -12,8 +13,10 @@
 #include "ui/MainViewModel.h"
 #include "ui/WindowActions.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDesktopServices>
+#include <QLocale>
 #include <QUrl>
 
 #include <qcorofuture.h>
@@ -97,9 +100,48 @@ void ApplicationListModel::setApplications(std::vector<RunningApplication> appli
     if (applications == m_applications)
         return;
     const int before = count();
-    beginResetModel();
-    m_applications = std::move(applications);
-    endResetModel();
+    const auto key = [](const RunningApplication &a) { return a.bundleIdentifier; };
+    QSet<QString> kept;
+    for (const RunningApplication &a : applications)
+        kept.insert(key(a));
+    QStringList survivors;
+    for (const RunningApplication &a : m_applications) {
+        if (kept.contains(key(a)))
+            survivors << key(a);
+    }
+    QStringList wanted;
+    QSet<QString> present(survivors.begin(), survivors.end());
+    for (const RunningApplication &a : applications) {
+        if (present.contains(key(a)))
+            wanted << key(a);
+    }
+    if (survivors != wanted || present.size() != survivors.size()) {
+        // The rows that stay moved among themselves: rare enough to start over.
+        beginResetModel();
+        m_applications = std::move(applications);
+        endResetModel();
+    } else {
+        for (int row = count() - 1; row >= 0; --row) {
+            if (kept.contains(key(m_applications[size_t(row)])))
+                continue;
+            beginRemoveRows({}, row, row);
+            m_applications.erase(m_applications.begin() + row);
+            endRemoveRows();
+        }
+        // The rows left are in the new order: insert the newcomers between them.
+        for (size_t row = 0; row < applications.size(); ++row) {
+            if (row < m_applications.size() && key(m_applications[row]) == key(applications[row])) {
+                if (!(m_applications[row] == applications[row])) {
+                    m_applications[row] = applications[row];
+                    emit dataChanged(index(int(row)), index(int(row)));
+                }
+                continue;
+            }
+            beginInsertRows({}, int(row), int(row));
+            m_applications.insert(m_applications.begin() + long(row), applications[row]);
+            endInsertRows();
+        }
+    }
     if (count() != before)
         emit countChanged();
 }
@@ -130,6 +172,7 @@ const std::vector<SettingsModel::Option> &SettingsModel::intervalChoices()
         { QStringLiteral("Every 2 seconds"), 2.0 },
         { QStringLiteral("Every 5 seconds"), 5.0 },
         { QStringLiteral("Every 10 seconds"), 10.0 },
+        { QStringLiteral("Adapt to activity"), kAdaptiveInterval },
     };
     return choices;
 }
@@ -141,6 +184,7 @@ const std::vector<SettingsModel::Option> &SettingsModel::retentionChoices()
         { QStringLiteral("30 days"), 30 },
         { QStringLiteral("90 days"), 90 },
         { QStringLiteral("1 year"), 365 },
+        { QStringLiteral("Forever"), 0 },
     };
     return choices;
 }
@@ -171,6 +215,24 @@ std::vector<RunningApplication> SettingsModel::filteredApplications(
     return result;
 }
 
+std::vector<RunningApplication> SettingsModel::pickableApplications(
+    std::vector<RunningApplication> applications, qint64 ownProcessId)
+{
+    // One row per identifier: an application with several windows (or processes, as each xterm
+    // is) is excluded as one.
+    QSet<QString> seen;
+    std::vector<RunningApplication> result;
+    for (RunningApplication &application : applications) {
+        if (application.processID == ownProcessId)
+            continue;
+        if (seen.contains(application.bundleIdentifier.toCaseFolded()))
+            continue;
+        seen.insert(application.bundleIdentifier.toCaseFolded());
+        result.push_back(std::move(application));
+    }
+    return result;
+}
+
 QString SettingsModel::versionTextFor(const QString &version, const QString &build)
 {
     const auto orUnknown = [](const QString &text) { return text.isEmpty() ? QStringLiteral("Unknown") : text; };
@@ -195,6 +257,10 @@ SettingsModel::SettingsModel(Components components, QObject *parent)
         updateExcluded();
         emit preferencesChanged();
     });
+    connect(m_components.viewModel, &MainViewModel::hasScreenRecordingPermissionChanged, this,
+        &SettingsModel::canReadScreenChanged);
+    m_pickerRefresh.setInterval(kPickerRefreshInterval);
+    connect(&m_pickerRefresh, &QTimer::timeout, this, [this] { loadAvailableApplications(); });
     updateExcluded();
 }
 
@@ -242,7 +308,31 @@ void SettingsModel::setSelectedSection(int section)
 
 QVariantList SettingsModel::intervalOptions() const { return optionList(intervalChoices()); }
 
-int SettingsModel::intervalIndex() const { return indexOfValue(intervalChoices(), preferences().screenshotInterval); }
+int SettingsModel::intervalIndex() const
+{
+    return indexOfValue(
+        intervalChoices(), preferences().useDynamicIntervals ? kAdaptiveInterval : preferences().screenshotInterval);
+}
+
+QString SettingsModel::adaptiveIntervalText()
+{
+    const auto every = [](double seconds) {
+        return seconds == 1.0 ? QStringLiteral("second")
+                              : QStringLiteral("%1 seconds").arg(QLocale().toString(seconds));
+    };
+    return QStringLiteral("Every %1 while you work, up to every %2 when idle")
+        .arg(every(ActivityMonitor::highInterval), every(ActivityMonitor::idleInterval));
+}
+
+QString SettingsModel::intervalCaption() const
+{
+    return preferences().useDynamicIntervals ? adaptiveIntervalText()
+                                             : QStringLiteral("More frequent captures use more storage space");
+}
+
+bool SettingsModel::keepsForever() const { return preferences().retentionDays <= 0; }
+
+bool SettingsModel::canReadScreen() const { return m_components.viewModel->hasScreenRecordingPermission(); }
 
 QVariantList SettingsModel::retentionOptions() const { return optionList(retentionChoices()); }
 
@@ -253,7 +343,10 @@ void SettingsModel::chooseInterval(int index)
     if (index < 0 || size_t(index) >= intervalChoices().size() || index == intervalIndex())
         return;
     AppPreferences changed = preferences();
-    changed.screenshotInterval = intervalChoices()[size_t(index)].value;
+    const double value = intervalChoices()[size_t(index)].value;
+    changed.useDynamicIntervals = value == kAdaptiveInterval;
+    if (!changed.useDynamicIntervals)
+        changed.screenshotInterval = value;
     savePreferences(std::move(changed), CaptureUpdate::restart);
 }
 
@@ -353,23 +446,26 @@ void SettingsModel::updateExcluded()
 
 QCoro::Task<> SettingsModel::loadAvailableApplications()
 {
+    // A refresh while the last query is unanswered would only queue behind it.
+    if (m_loadingApplications)
+        co_return;
+    m_loadingApplications = true;
     QPointer<SettingsModel> self(this);
     QCoro::Task<CaptureResult<ShareableContent>> query = m_components.backend->getShareableContent(false, false);
     CaptureResult<ShareableContent> content = co_await query;
     if (!self)
         co_return;
+    m_loadingApplications = false;
     if (!content.ok()) {
         log::failure(QStringLiteral("Failed to load available apps: %1").arg(content.error().localizedDescription));
         emit availableApplicationsLoaded();
         co_return;
     }
-    m_available = std::move(content).value().applications;
+    m_available = pickableApplications(std::move(content).value().applications, QCoreApplication::applicationPid());
     updatePicker();
     emit excludedChipsChanged();
     emit availableApplicationsLoaded();
 }
-
-void SettingsModel::deleteOldRecordings() { m_components.storage->deleteOldRecordings(preferences().retentionDays); }
 
 void SettingsModel::requestDeleteAll()
 {

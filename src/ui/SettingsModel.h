@@ -3,20 +3,24 @@
 #include "capture/CaptureBackend.h"
 #include "persistence/AppPreferences.h"
 #include "runtime/Clock.h"
+#include "storage/StorageManager.h"
 
 #include <QAbstractListModel>
 #include <QObject>
 #include <QPointer>
 #include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QVariantList>
 #include <QWindow>
 #include <QtQml/qqmlregistration.h>
 
 #include <qcorotask.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace pellux {
@@ -25,7 +29,6 @@ class ApplicationIcons;
 class MainViewModel;
 class SerialQueue;
 class SimpleDatabaseManager;
-class StorageManager;
 
 // The running applications the picker lists, with whether each is excluded. Toggling an
 // exclusion changes only that row's isExcluded, so the list keeps its place.
@@ -55,6 +58,8 @@ public:
 
     int count() const { return static_cast<int>(m_applications.size()); }
     const std::vector<RunningApplication> &applications() const { return m_applications; }
+    // Replaces the list row by row (rows removed, inserted and changed in place), so a view keeps
+    // its selection and scroll position when the running applications change.
     void setApplications(std::vector<RunningApplication> applications);
     void setExcluded(const QSet<QString> &excluded);
     void setIconSource(IconSource iconSource);
@@ -80,8 +85,13 @@ class SettingsModel : public QObject {
     Q_PROPERTY(int selectedSection READ selectedSection WRITE setSelectedSection NOTIFY selectedSectionChanged)
     Q_PROPERTY(QVariantList intervalOptions READ intervalOptions CONSTANT)
     Q_PROPERTY(int intervalIndex READ intervalIndex NOTIFY preferencesChanged)
+    // Below the interval menu: how often capture happens with the current choice.
+    Q_PROPERTY(QString intervalCaption READ intervalCaption NOTIFY preferencesChanged)
+    // Whether the screen can be read now (the Privacy pane's state).
+    Q_PROPERTY(bool canReadScreen READ canReadScreen NOTIFY canReadScreenChanged)
     Q_PROPERTY(QVariantList retentionOptions READ retentionOptions CONSTANT)
     Q_PROPERTY(int retentionIndex READ retentionIndex NOTIFY preferencesChanged)
+    Q_PROPERTY(bool keepsForever READ keepsForever NOTIFY preferencesChanged)
     Q_PROPERTY(int excludedCount READ excludedCount NOTIFY preferencesChanged)
     Q_PROPERTY(QString excludedCaption READ excludedCaption NOTIFY preferencesChanged)
     Q_PROPERTY(QString excludedCountText READ excludedCountText NOTIFY preferencesChanged)
@@ -103,11 +113,20 @@ public:
         QString label;
         double value;
     };
+    // The fixed intervals, then capture that adapts to activity (value 0).
     static const std::vector<Option> &intervalChoices();
+    static constexpr double kAdaptiveInterval = 0;
+    // "Every 2 seconds while you work, up to every 30 seconds when idle", from the bounds the
+    // activity monitor uses.
+    static QString adaptiveIntervalText();
     static const std::vector<Option> &retentionChoices();
 
     // "1 app won't be captured", "2 apps won't be captured".
     static QString excludedCaptionFor(int count);
+    // The applications the picker may list: each identifier once (compared ignoring case), and
+    // never this process.
+    static std::vector<RunningApplication> pickableApplications(
+        std::vector<RunningApplication> applications, qint64 ownProcessId);
     // The picker's list: sorted by name (code points, stable), then, when the search text is not
     // empty, only the names that contain it ignoring case.
     static std::vector<RunningApplication> filteredApplications(
@@ -149,6 +168,10 @@ public:
     // A choice of the menus, by its position: saved; an interval also restarts capture with it.
     Q_INVOKABLE void chooseInterval(int index);
     Q_INVOKABLE void chooseRetention(int index);
+    QString intervalCaption() const;
+    // Screenshots are kept forever (retention 0): none is ever old.
+    bool keepsForever() const;
+    bool canReadScreen() const;
 
     int excludedCount() const;
     QString excludedCaption() const { return excludedCaptionFor(excludedCount()); }
@@ -158,6 +181,14 @@ public:
     // capture skips (or takes again) the application from its next cycle.
     Q_INVOKABLE void toggleExcluded(const QString &bundleIdentifier);
     Q_INVOKABLE void removeExcluded(const QString &bundleIdentifier);
+    // The picker's toggle: as toggleExcluded, and an application just excluded that has
+    // screenshots is offered their deletion.
+    Q_INVOKABLE void pickApplication(const QString &bundleIdentifier) { toggleExcludedAndOffer(bundleIdentifier); }
+    QCoro::Task<std::optional<DeletionReport>> toggleExcludedAndOffer(QString bundleIdentifier);
+    // While the picker is shown, the running applications are asked for again every few seconds.
+    Q_INVOKABLE void setPickerShown(bool shown);
+    static constexpr std::chrono::milliseconds kPickerRefreshInterval { 3000 };
+    const QTimer &pickerRefreshTimer() const { return m_pickerRefresh; }
 
     QString searchText() const { return m_searchText; }
     void setSearchText(const QString &text);
@@ -166,7 +197,10 @@ public:
     // Asks the backend for the running applications; a failure keeps the list and logs a line.
     QCoro::Task<> loadAvailableApplications();
 
-    Q_INVOKABLE void deleteOldRecordings();
+    // "Delete Old Screenshots": those older than the retention setting (none while they are kept
+    // forever), confirmed first and reported after.
+    Q_INVOKABLE void deleteOldRecordings() { cleanUpOldRecordings(); }
+    QCoro::Task<std::optional<DeletionReport>> cleanUpOldRecordings();
     bool isDeleting() const { return m_isDeleting; }
     // "Delete All Data...": asks for confirmation, then runs deleteAllData().
     Q_INVOKABLE void requestDeleteAll();
@@ -194,6 +228,7 @@ signals:
     void searchTextChanged();
     void isDeletingChanged();
     void startAtLoginChanged();
+    void canReadScreenChanged();
     // A changed preference was written and handed to the capture service, or could not be written
     // and the window shows the stored value again.
     void preferencesSaved(bool ok);
@@ -221,6 +256,8 @@ private:
     QString m_searchText;
     bool m_isDeleting = false;
     bool m_startAtLogin = false;
+    QTimer m_pickerRefresh;
+    bool m_loadingApplications = false;
     quint64 m_startAtLoginGeneration = 0;
     quint64 m_preferencesEdit = 0;
 };

@@ -4,17 +4,20 @@
 
 #include "storage/StorageManager.h"
 #include "ui/Alert.h"
+#include "ui/DeletionAlerts.h"
 #include "ui/MainViewModel.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace pellux {
@@ -34,42 +37,61 @@ WindowActions::WindowActions(MainViewModel *viewModel, StorageManager &storage, 
 
 QString WindowActions::deleteAllInformativeText(int recordingCount)
 {
-    return QStringLiteral("This will permanently delete all %1 screenshots. This action cannot be undone.")
-        .arg(recordingCount);
+    return QStringLiteral("This will permanently delete all %1. This action cannot be undone.")
+        .arg(screenshotCountText(recordingCount));
 }
 
-void WindowActions::showCleanupOptions()
+int WindowActions::retentionDays() const
 {
-    CleanupChoice choice = askCleanupChoice();
-    if (choice == CleanupChoice::deleteAll && !confirmDeleteAll())
-        choice = CleanupChoice::cancel;
-    applyCleanupChoice(choice);
+    return (m_viewModel ? m_viewModel->preferences() : AppPreferences::load()).retentionDays;
 }
 
-void WindowActions::applyCleanupChoice(CleanupChoice choice)
+QCoro::Task<> WindowActions::cleanUp()
 {
-    switch (choice) {
-    case CleanupChoice::deleteOlderThan30Days:
-        m_storage.deleteOldRecordings(cleanupRetentionDays);
+    QPointer<WindowActions> self(this);
+    const int days = retentionDays();
+    switch (askCleanupChoice(days)) {
+    case CleanupChoice::deleteOlderThanRetention: {
+        QCoro::Task<std::optional<DeletionReport>> cleaning = cleanUpOlderThan(m_window, m_storage, days);
+        co_await cleaning;
         break;
+    }
     case CleanupChoice::deleteAll:
-        m_storage.deleteAllRecordings();
+        if (confirmDeleteAll()) {
+            QCoro::Task<DeletionReport> deleting = m_storage.deleteAllRecordingsReported();
+            const DeletionReport report = co_await deleting;
+            if (self)
+                showDeletionReport(m_window, report);
+        }
         break;
     case CleanupChoice::cancel:
         break;
     }
+    if (self)
+        emit cleanupFinished();
 }
 
-WindowActions::CleanupChoice WindowActions::askCleanupChoice()
+WindowActions::CleanupChoice WindowActions::askCleanupChoice(int days)
 {
-    // The buttons in the order of CleanupChoice.
+    const AlertButton deleteAll { QStringLiteral("Delete All Screenshots"), QMessageBox::DestructiveRole };
+    const AlertButton cancel { QStringLiteral("Cancel"), QMessageBox::RejectRole };
+    if (days <= 0) {
+        // Nothing is old while screenshots are kept forever.
+        const int choice = runAlert(m_window, QMessageBox::Information, QStringLiteral("Clean Up Storage"),
+            QStringLiteral("Screenshots are kept forever (Preferences, Storage). To free up space, delete all of "
+                           "them or choose how long to keep them."),
+            { deleteAll, cancel }, 1, 1);
+        return choice == 0 ? CleanupChoice::deleteAll : CleanupChoice::cancel;
+    }
     const int choice = runAlert(m_window, QMessageBox::Information, QStringLiteral("Clean Up Storage"),
         QStringLiteral("Choose how to free up storage space:"),
-        { { QStringLiteral("Delete Screenshots Older Than 30 Days"), QMessageBox::AcceptRole },
-            { QStringLiteral("Delete All Screenshots"), QMessageBox::DestructiveRole },
-            { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
+        { { QStringLiteral("Delete Screenshots Older Than %1 Day%2")
+                  .arg(QLocale().toString(days), days == 1 ? QString() : QStringLiteral("s")),
+              QMessageBox::AcceptRole },
+            deleteAll, cancel },
         0, 2);
-    return static_cast<CleanupChoice>(choice);
+    return std::array { CleanupChoice::deleteOlderThanRetention, CleanupChoice::deleteAll,
+        CleanupChoice::cancel }[size_t(choice)];
 }
 
 bool WindowActions::confirmDeleteAll()

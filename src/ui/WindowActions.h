@@ -9,6 +9,8 @@
 
 #include <QWindow>
 
+#include <qcorotask.h>
+
 namespace pellux {
 
 class MainViewModel;
@@ -24,9 +26,8 @@ class WindowActions : public QObject {
     Q_PROPERTY(QStringList permissionSteps READ permissionSteps CONSTANT)
 
 public:
-    // The answers of the clean-up alerts, in the order their buttons are shown.
-    enum class CleanupChoice { deleteOlderThan30Days, deleteAll, cancel };
-    static constexpr int cleanupRetentionDays = 30;
+    // The answers of the clean-up alerts.
+    enum class CleanupChoice { deleteOlderThanRetention, deleteAll, cancel };
 
     // The permission texts follow the desktop session (by default the one Pellux runs in).
     WindowActions(MainViewModel *viewModel, StorageManager &storage, QObject *parent = nullptr);
@@ -37,8 +38,10 @@ public:
     // The window the alerts belong to.
     void setWindow(QWindow *window) { m_window = window; }
 
-    // "Clean Up": asks how to free space, confirms a full deletion, then deletes.
-    Q_INVOKABLE void showCleanupOptions();
+    // "Clean Up": asks how to free space (screenshots older than the retention setting, unless
+    // they are kept forever, or all of them), confirms what goes, deletes, and reports.
+    Q_INVOKABLE void showCleanupOptions() { cleanUp(); }
+    QCoro::Task<> cleanUp();
     // The permission alert; true when the user chose to open the settings (then opened).
     Q_INVOKABLE bool showPermissionAlert();
     // The permission guide's "Check Permission": checks again, then emits permissionChecked.
@@ -49,14 +52,16 @@ public:
     static QUrl privacySettingsUrl();
     // The confirmation text of a full deletion.
     static QString deleteAllInformativeText(int recordingCount);
-    // Carries out a choice of the clean-up alerts; deleteAll only after its confirmation.
-    void applyCleanupChoice(CleanupChoice choice);
 
 signals:
     void permissionChecked(bool granted);
+    // A clean-up ended: deleted and reported, cancelled, or refused.
+    void cleanupFinished();
 
 private:
-    CleanupChoice askCleanupChoice();
+    // Days screenshots are kept, from the preferences; 0 or less: forever.
+    int retentionDays() const;
+    CleanupChoice askCleanupChoice(int retentionDays);
     bool confirmDeleteAll();
 
     QPointer<MainViewModel> m_viewModel;

@@ -5,6 +5,7 @@
 #include "ui/DebugFormatting.h"
 #include "ui/DebugViewModel.h"
 #include "ui/Formatting.h"
+#include "ui/MainViewModel.h"
 
 #include <QAbstractItemModelTester>
 
@@ -125,8 +126,8 @@ protected:
     }
 };
 
-// Pressed twice quickly, the button starts one capture; the frame reaches the live view only in
-// debug mode.
+// Pressed twice quickly, the button starts one capture; its frame reaches the live view in debug
+// mode or not.
 TEST_P(DebugTestCaptureTest, PressedTwiceCapturesOnce)
 {
     const bool debugMode = GetParam();
@@ -146,12 +147,8 @@ TEST_P(DebugTestCaptureTest, PressedTwiceCapturesOnce)
     EXPECT_EQ(pipeline.backend.captureOrder(), (std::vector<quint32> { 1 }));
     EXPECT_EQ(pipeline.service->captureCount(), 1);
 
-    EXPECT_EQ(model.hasCapture(), debugMode);
+    EXPECT_TRUE(model.hasCapture());
     DebugCaptureImageProvider provider(model.captureImage());
-    if (!debugMode) {
-        EXPECT_EQ(model.captureImageSource(), QString());
-        return;
-    }
     EXPECT_EQ(model.captureSizeText(), QString::fromUtf8("640 × 200"));
     EXPECT_EQ(model.framesPerSecondText(), QStringLiteral("1 FPS"));
     const QString id = model.captureImageSource().section(QLatin1Char('/'), -1);
@@ -170,6 +167,63 @@ TEST_P(DebugTestCaptureTest, PressedTwiceCapturesOnce)
 
 INSTANTIATE_TEST_SUITE_P(DebugMode, DebugTestCaptureTest, ::testing::Values(true, false),
     [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "On" : "Off"; });
+
+// The counters count what the running capture does: frames, recognitions, the time a frame
+// takes and the windows that could not be captured; only in debug mode, as the frames.
+TEST_P(DebugTestCaptureTest, TheCountersFollowTheCapture)
+{
+    const bool debugMode = GetParam();
+    pipeline.debug->setDebugMode(debugMode);
+    addWindow(2, QStringLiteral("vanishing window"));
+    pipeline.backend.setCaptureError(2, CaptureError { QString::fromLatin1(captureFailureDomain), "gone" });
+    test::CapturePipeline::run(pipeline.service->runCaptureCycle());
+    pipeline.settle();
+    test::runEventsUntil([&] { return !debugMode || pipeline.debug->ocrOperations() > 0; }, 10'000);
+    EXPECT_EQ(pipeline.debug->framesProcessed(), debugMode ? 1 : 0);
+    EXPECT_EQ(pipeline.debug->ocrOperations(), debugMode ? 1 : 0);
+    EXPECT_EQ(pipeline.debug->errorCount(), debugMode ? 1 : 0);
+    // Timings are kept whether or not debug mode is on.
+    EXPECT_GT(pipeline.debug->avgProcessingTime(), 0.0);
+}
+
+// The test capture says why it cannot be taken: no permission, or screenshots paused by the user
+// (not while another process captures).
+TEST(DebugTestCaptureState, SaysWhyItCannotCapture)
+{
+    test::CapturePipeline pipeline;
+    pipeline.backend.addWindow(test::FakeCaptureBackend::window(1, QRectF(0, 0, 640, 200), "notes"),
+        test::CapturePipeline::textFrame("notes"));
+    pipeline.makeService();
+    const struct {
+        const char *name;
+        bool permission, allowed, capturing;
+        QString reason;
+    } cases[] = {
+        { "capturing", true, true, true, {} },
+        { "another_process_captures", true, false, false, {} },
+        { "paused", true, true, false,
+            "Screenshots are paused. Resume them from the tray menu to take a test screenshot." },
+        { "no_permission", false, true, false,
+            "Pellux cannot read the screen: it has no screen recording permission." },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        pipeline.backend.setPermission(c.permission);
+        MainViewModel viewModel(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
+        viewModel.setCaptureAllowed(c.allowed);
+        test::CapturePipeline::run(viewModel.recheckPermissions());
+        if (c.capturing)
+            test::CapturePipeline::run(viewModel.startScreenshots());
+        else
+            pipeline.service->stopCapturing();
+        test::runEventsUntil([&] { return viewModel.isCapturingScreenshots() == c.capturing; }, 5000);
+        DebugViewModel model(*pipeline.debug, pipeline.service.get(), pipeline.database.get());
+        model.setCaptureState(&viewModel);
+        EXPECT_EQ(model.testCaptureUnavailableReason(), c.reason);
+        EXPECT_EQ(model.canCaptureTest(), c.reason.isEmpty());
+        pipeline.service->stopCapturing();
+    }
+}
 
 } // namespace
 } // namespace pellux

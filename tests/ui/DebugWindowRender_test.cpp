@@ -130,5 +130,30 @@ TEST_F(DebugWindowRender, TheTestCaptureInProgress)
     EXPECT_TRUE(item("latestCapture")->isVisible());
 }
 
+// The counters after the running capture stored a frame, recognised it and failed to read a
+// window that went; the test capture refused while the user paused screenshots.
+TEST_F(DebugWindowRender, TheCountersAfterACaptureAndTheTestCaptureWhilePaused)
+{
+    pipeline.debug->setDebugMode(true);
+    addWindow(2, "closing window");
+    pipeline.backend.setCaptureError(2, CaptureError { QString::fromLatin1(captureFailureDomain), "gone" });
+    CapturePipeline::run(pipeline.service->runCaptureCycle());
+    pipeline.settle();
+    ASSERT_TRUE(runEventsUntil([&] { return pipeline.debug->ocrOperations() > 0; }, 10'000));
+    MainViewModel viewModel(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
+    ASSERT_TRUE(runEventsUntil([&] { return viewModel.isCapturingScreenshots(); }, 5000));
+    pipeline.service->stopCapturing();
+    ASSERT_TRUE(runEventsUntil([&] { return !viewModel.isCapturingScreenshots(); }, 5000));
+    makeWindow(&viewModel);
+
+    showTab(2);
+    EXPECT_GE(item("errorsBox")->property("value").toInt(), 1);
+    renderWindow(window->window(), "debug-performance-counted");
+    showTab(0);
+    EXPECT_FALSE(item("captureTestButton")->isEnabled());
+    EXPECT_TRUE(item("testCaptureReason")->isVisible());
+    renderWindow(window->window(), "debug-live-paused");
+}
+
 } // namespace
 } // namespace pellux::test

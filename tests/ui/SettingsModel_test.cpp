@@ -3,8 +3,11 @@
 #include "support/AlertAnswers.h"
 #include "support/ListedRecordings.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/Formatting.h"
 #include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
+
+#include <QAbstractItemModelTester>
 
 namespace pellux::test {
 namespace {
@@ -168,6 +171,7 @@ TEST_F(SettingsModelTest, OneYearKeepsOnlyTheLastYearsRecordings)
     ASSERT_TRUE(edit([&] { model->chooseRetention(3); }));
     EXPECT_EQ(AppPreferences::load().retentionDays, 365);
     QSignalSpy deleted(pipeline.storage.get(), &StorageManager::recordingsDeleted);
+    AlertAnswers answers({ "Delete", "OK" });
     model->deleteOldRecordings();
     ASSERT_TRUE(deleted.wait(10000));
     EXPECT_EQ(deleted.at(0).at(0).toInt(), 2);
@@ -258,6 +262,114 @@ TEST_F(SettingsModelTest, StartAtLoginFollowsWhatCouldBeWritten)
         }
         QFile::remove(blocker);
     }
+}
+
+// Excluding an application from the picker offers to delete what was captured of it (Return
+// keeps it); taking the exclusion back asks nothing.
+TEST_F(SettingsModelTest, ExcludingAnApplicationOffersToDeleteItsScreenshots)
+{
+    addWindow(3, "bold claims", "<b>Term</b>", "evil-term");
+    CapturePipeline::run(pipeline.service->captureTestScreenshot());
+    pipeline.service->stopCapturing();
+    pipeline.settle();
+    loadApplications();
+    const QString question = "Delete the existing screenshot of " + displayedName("<b>Term</b>", 80) + "?";
+    const struct {
+        const char *answer;
+        bool deleted;
+        QStringList messages;
+    } cases[] = {
+        { "Keep", false, { question } },
+        { "Delete", true, { question, "Removed 1 screenshot, " } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.answer);
+        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), 1);
+        AlertAnswers answers({ c.answer, "OK" });
+        const std::optional<DeletionReport> report = QCoro::waitFor(model->toggleExcludedAndOffer("evil-term"));
+        EXPECT_TRUE(AppPreferences::load().excludedApps.contains("evil-term"));
+        ASSERT_EQ(answers.messages.size(), c.messages.size());
+        EXPECT_EQ(answers.messages[0], question);
+        EXPECT_EQ(answers.defaults[0], "Keep");
+        EXPECT_EQ(report.has_value(), c.deleted);
+        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), c.deleted ? 0 : 1);
+        if (c.deleted) {
+            EXPECT_TRUE(answers.messages[1].startsWith(c.messages[1])) << answers.messages[1].toStdString();
+            EXPECT_EQ(report->count, 1);
+            EXPECT_GT(report->bytes, 0);
+        }
+        // The other applications keep theirs.
+        EXPECT_GE(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "XTerm")), 1);
+        AlertAnswers none({});
+        EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        EXPECT_TRUE(none.messages.isEmpty());
+        EXPECT_FALSE(AppPreferences::load().excludedApps.contains("evil-term"));
+        if (!c.deleted)
+            continue;
+        // Nothing left to delete: excluding asks nothing.
+        EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        EXPECT_TRUE(none.messages.isEmpty());
+    }
+}
+
+// The picker lists each application once and never Pellux, and follows the running applications
+// row by row while it is shown, so a view keeps its place.
+TEST_F(SettingsModelTest, ThePickerListsEachApplicationOnceAndFollowsNewOnes)
+{
+    const qint64 self = QCoreApplication::applicationPid();
+    const std::vector<RunningApplication> running { { "XTerm", "debian-xterm", 1 }, { "XTerm", "debian-xterm", 2 },
+        { "XTerm", "Debian-XTerm", 3 }, { "Pellux", "pellux", self }, { "Firefox", "firefox-esr", 4 } };
+    QStringList listed;
+    for (const RunningApplication &a : SettingsModel::pickableApplications(running, self))
+        listed << QStringLiteral("%1/%2/%3").arg(a.applicationName, a.bundleIdentifier).arg(a.processID);
+    EXPECT_EQ(listed, (QStringList { "XTerm/debian-xterm/1", "Firefox/firefox-esr/4" }));
+
+    ApplicationListModel *picker = model->pickerApplications();
+    QAbstractItemModelTester tester(picker, QAbstractItemModelTester::FailureReportingMode::Warning);
+    QSignalSpy resets(picker, &QAbstractItemModel::modelReset);
+    QSignalSpy inserted(picker, &QAbstractItemModel::rowsInserted);
+    QSignalSpy removed(picker, &QAbstractItemModel::rowsRemoved);
+    loadApplications();
+    ASSERT_EQ(picker->count(), 2);
+    resets.clear();
+    inserted.clear();
+
+    model->setPickerShown(true);
+    EXPECT_TRUE(model->pickerRefreshTimer().isActive());
+    EXPECT_EQ(model->pickerRefreshTimer().interval(), SettingsModel::kPickerRefreshInterval.count());
+    addWindow(4, "second shell", "XTerm", "debian-xterm");
+    addWindow(5, "mail", "Thunderbird", "thunderbird");
+    loadApplications();
+    pipeline.backend.removeWindow(2);
+    loadApplications();
+    QStringList names;
+    for (int row = 0; row < picker->count(); ++row)
+        names << picker->data(picker->index(row), ApplicationListModel::NameRole).toString();
+    EXPECT_EQ(names, (QStringList { "Thunderbird", "XTerm" }));
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(inserted.count(), 1);
+    EXPECT_EQ(removed.count(), 1);
+    model->setPickerShown(false);
+    EXPECT_FALSE(model->pickerRefreshTimer().isActive());
+}
+
+// The interval menu ends with capture that adapts to activity, explained with the activity
+// monitor's own bounds.
+TEST_F(SettingsModelTest, TheIntervalCanAdaptToActivity)
+{
+    EXPECT_EQ(SettingsModel::adaptiveIntervalText(),
+        QStringLiteral("Every %1 seconds while you work, up to every %2 seconds when idle")
+            .arg(ActivityMonitor::highInterval)
+            .arg(ActivityMonitor::idleInterval));
+    const int adaptive = int(SettingsModel::intervalChoices().size()) - 1;
+    ASSERT_TRUE(edit([&] { model->chooseInterval(adaptive); }));
+    EXPECT_TRUE(AppPreferences::load().useDynamicIntervals);
+    EXPECT_EQ(model->intervalIndex(), adaptive);
+    EXPECT_EQ(model->intervalCaption(), SettingsModel::adaptiveIntervalText());
+    ASSERT_TRUE(edit([&] { model->chooseInterval(1); }));
+    EXPECT_FALSE(AppPreferences::load().useDynamicIntervals);
+    EXPECT_EQ(AppPreferences::load().screenshotInterval, 2.0);
+    EXPECT_EQ(model->intervalCaption(), "More frequent captures use more storage space");
 }
 
 } // namespace

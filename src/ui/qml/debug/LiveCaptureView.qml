@@ -84,6 +84,20 @@ ScrollView {
             }
         }
 
+        Text {
+            objectName: "testCaptureReason"
+            textFormat: Text.PlainText
+            visible: text !== ""
+            Layout.fillWidth: true
+            Layout.leftMargin: 16
+            Layout.rightMargin: 16
+            horizontalAlignment: Text.AlignHCenter
+            text: root.debugModel.testCaptureUnavailableReason
+            font.pixelSize: Theme.callout
+            color: Theme.secondary
+            wrapMode: Text.WordWrap
+        }
+
         ColumnLayout {
             objectName: "latestCapture"
             visible: root.debugModel.hasCapture

@@ -18,6 +18,8 @@ Window {
     modality: Qt.WindowModal
     title: "Choose Applications to Exclude"
     color: Theme.controlBackground
+    // Applications started while the sheet is open join the list.
+    onVisibleChanged: root.settings.setPickerShown(visible)
 
     function open() {
         show()
@@ -102,7 +104,7 @@ Window {
                 required iconSource
                 required isExcluded
                 width: ListView.view.width
-                onToggle: root.settings.toggleExcluded(bundleIdentifier)
+                onToggle: root.settings.pickApplication(bundleIdentifier)
             }
 
             Text {

@@ -30,7 +30,8 @@ SettingsPane {
             Layout.leftMargin: 12
             Layout.rightMargin: 12
             Layout.bottomMargin: 10
-            text: "More frequent captures use more storage space"
+            objectName: "intervalCaption"
+            text: root.settings.intervalCaption
             font.pixelSize: Theme.callout
             color: Theme.secondary
             wrapMode: Text.WordWrap

@@ -11,7 +11,32 @@ SettingsPane {
 
     FormSection {
         title: "Screen Recording Permission"
+        // While capture works, only that; the way to the settings only when it cannot.
+        RowLayout {
+            objectName: "screenReadable"
+            visible: root.settings.canReadScreen
+            Layout.fillWidth: true
+            Layout.margins: 12
+            spacing: 8
+            SymbolIcon {
+                Layout.preferredWidth: size
+                Layout.preferredHeight: size
+                name: "checkmark.circle.fill"
+                size: 22
+                color: Theme.green
+            }
+            Text {
+                textFormat: Text.PlainText
+                Layout.fillWidth: true
+                text: "Pellux can read your screen"
+                font.pixelSize: Theme.body
+                color: Theme.primary
+                wrapMode: Text.WordWrap
+            }
+        }
         ColumnLayout {
+            objectName: "permissionNeeded"
+            visible: !root.settings.canReadScreen
             Layout.fillWidth: true
             Layout.margins: 12
             spacing: 8

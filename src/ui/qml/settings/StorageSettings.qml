@@ -57,6 +57,8 @@ SettingsPane {
             PushButton {
                 objectName: "deleteOldButton"
                 text: "Delete Old Recordings"
+                // Nothing is old while screenshots are kept forever.
+                enabled: !root.settings.isDeleting && root.settings.keepsForever === false
                 onClicked: root.settings.deleteOldRecordings()
             }
             Item { Layout.fillWidth: true }
