@@ -114,7 +114,7 @@ TEST_F(SingleInstanceRun, AResetAtLaunchAsksFirstAndOnlyResetsWhenChosen)
         ASSERT_TRUE(session.waitForWindowGone(alert)) << answer;
         const bool reset = QByteArray(answer) != "Return";
         if (reset) {
-            EXPECT_TRUE(XvfbSession::waitUntil([&] { return !stored(); }, 30'000)) << tray->readOutput().toStdString();
+            EXPECT_TRUE(runEventsUntil([&] { return !stored(); }, 30'000)) << tray->readOutput().toStdString();
         } else {
             EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->readError().toStdString();
             EXPECT_TRUE(stored());
