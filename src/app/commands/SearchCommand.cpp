@@ -183,7 +183,7 @@ int search(const CommandArguments &arguments)
             printLine(recording);
     }
     if (results.empty()) {
-        std::fprintf(stderr, "pellux search: no recordings contain '%s'%s\n", qPrintable(options.query),
+        std::fprintf(stderr, "pellux search: no screenshots contain '%s'%s\n", qPrintable(options.query),
             options.appName ? qPrintable(QStringLiteral(" in %1").arg(*options.appName)) : "");
         return kExitNoResults;
     }
