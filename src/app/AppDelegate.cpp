@@ -11,7 +11,7 @@
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
-#include "ui/Alert.h"
+#include "ui/AlertDialog.h"
 #include "ui/DebugWindow.h"
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
@@ -202,15 +202,13 @@ void AppDelegate::showPreferences()
 void AppDelegate::showAboutWindow()
 {
     if (!m_aboutBox) {
-        m_aboutBox = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Pellux"),
-            QStringLiteral("<b style=\"font-size:15pt\">Pellux</b>"), QMessageBox::Ok);
-        m_aboutBox->setTextFormat(Qt::RichText);
+        m_aboutBox = new AlertDialog(QMessageBox::NoIcon, QStringLiteral("Pellux"),
+            QStringLiteral("%1\n\nA searchable history of what was on your screen. Screenshots and their text stay on "
+                           "this computer; only the update check goes online.")
+                .arg(SettingsModel::applicationVersionText()),
+            { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
+        m_aboutBox->setWindowTitle(QStringLiteral("About Pellux"));
         m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
-        m_aboutBox->setIconPixmap(QIcon(QStringLiteral(":/Pellux/images/pellux.svg")).pixmap(64, 64));
-        m_aboutBox->setInformativeText(
-            QStringLiteral("%1\n\nA searchable history of what was on your screen. Screenshots and their "
-                           "text stay on this computer; only the update check goes online.")
-                .arg(SettingsModel::applicationVersionText()));
     }
     m_aboutBox->show();
     m_aboutBox->raise();

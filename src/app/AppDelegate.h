@@ -15,10 +15,9 @@
 #include <memory>
 #include <optional>
 
-class QMessageBox;
-
 namespace pellux {
 
+class AlertDialog;
 class AppComponents;
 class CaptureLock;
 class DebugManager;
@@ -132,7 +131,7 @@ private:
     // Ends a pause for a while; its end, shown in the window and the menu.
     QTimer m_resumeTimer;
     std::optional<TimePoint> m_pausedUntil;
-    QPointer<QMessageBox> m_aboutBox;
+    QPointer<AlertDialog> m_aboutBox;
     bool m_showWindowWhenReady = false;
     bool m_resetting = false;
     bool m_menuOutdated = false;
