@@ -1,5 +1,6 @@
 #include "ui/SearchWindow.h"
 
+#include "persistence/AppPreferences.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "storage/RecordingTextLoader.h"
@@ -12,20 +13,50 @@
 #include "ui/ScreenshotViewerModel.h"
 #include "ui/SearchModel.h"
 #include "ui/WindowActions.h"
+#include "ui/WindowPlacement.h"
 
+#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QScreen>
 
 namespace pellux {
+
+namespace {
+constexpr char kGeometryKey[] = "searchWindow/geometry";
+constexpr int kGeometrySaveDelayMs = 500;
+} // namespace
 
 SearchWindow::SearchWindow(Components components, QObject *parent)
     : QObject(parent)
     , m_components(components)
 {
+    m_geometrySave.setSingleShot(true);
+    m_geometrySave.setInterval(kGeometrySaveDelayMs);
+    connect(&m_geometrySave, &QTimer::timeout, this, &SearchWindow::saveGeometry);
 }
 
-SearchWindow::~SearchWindow() = default;
+SearchWindow::~SearchWindow()
+{
+    if (m_geometrySave.isActive())
+        saveGeometry();
+    // The scene goes next: its last signals find nothing left to save.
+    if (QQuickWindow *w = m_scene.window())
+        w->disconnect(this);
+}
+
+QRect SearchWindow::savedGeometry() { return AppPreferences::storedValue(QLatin1String(kGeometryKey)).toRect(); }
+
+void SearchWindow::saveGeometry()
+{
+    m_geometrySave.stop();
+    QQuickWindow *w = m_scene.window();
+    if (!w || w->geometry() == savedGeometry())
+        return;
+    if (const std::optional<QString> error = AppPreferences::storeValue(QLatin1String(kGeometryKey), w->geometry()))
+        log::failure(QStringLiteral("ERROR SearchWindow: cannot keep the window's place: %1").arg(*error));
+}
 
 bool SearchWindow::build()
 {
@@ -60,15 +91,41 @@ bool SearchWindow::build()
             engine.rootContext()->setContextProperty(QStringLiteral("applicationIcons"), m_icons.get());
             engine.rootContext()->setContextProperty(QStringLiteral("screenshotViewer"), m_viewer.get());
         });
-    if (loaded)
-        m_actions->setWindow(m_scene.window());
-    return loaded;
+    if (!loaded)
+        return false;
+    QQuickWindow *w = m_scene.window();
+    m_actions->setWindow(w);
+    const auto moved = [this, w] {
+        if (w->isVisible())
+            m_geometrySave.start();
+    };
+    for (auto changed : { &QWindow::xChanged, &QWindow::yChanged, &QWindow::widthChanged, &QWindow::heightChanged })
+        connect(w, changed, this, moved);
+    connect(w, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible)
+            saveGeometry();
+    });
+    return true;
 }
 
 void SearchWindow::show()
 {
-    if (build())
-        m_scene.show();
+    if (!build())
+        return;
+    QQuickWindow *w = m_scene.window();
+    if (!w->isVisible()) {
+        QList<QRect> screens;
+        if (QScreen *primary = QGuiApplication::primaryScreen())
+            screens << primary->availableGeometry();
+        for (QScreen *screen : QGuiApplication::screens()) {
+            if (screen != QGuiApplication::primaryScreen())
+                screens << screen->availableGeometry();
+        }
+        const QRect place = placeWindow(savedGeometry(), screens, w->minimumSize());
+        if (place.isValid())
+            w->setGeometry(place);
+    }
+    m_scene.show();
 }
 
 QQuickWindow *SearchWindow::window() const { return m_scene.window(); }
