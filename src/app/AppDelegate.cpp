@@ -13,6 +13,7 @@
 #include "storage/StorageManager.h"
 #include "ui/AlertDialog.h"
 #include "ui/DebugWindow.h"
+#include "ui/FirstRun.h"
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
@@ -81,6 +82,7 @@ AppDelegate::AppDelegate(Components components, QObject *parent)
         [this](std::optional<TimePoint> until) { pauseUntil(until); },
         [this] { resumeScreenshots(); },
         [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+        [this] { showPrivacySettings(); },
     });
     m_resumeTimer.setSingleShot(true);
     connect(&m_resumeTimer, &QTimer::timeout, this, [this] {
@@ -131,7 +133,8 @@ void AppDelegate::createViewModel()
         [this, service] { m_controls->setInterval(service->currentInterval()); });
     constructMenu();
     updateStatusIcon();
-    if (m_showWindowWhenReady) {
+    // The first start explains itself in the window, even when started in the background.
+    if (m_showWindowWhenReady || FirstRun::isPending()) {
         showMainWindow();
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             noteMissingTray();
@@ -197,6 +200,13 @@ void AppDelegate::showPreferences()
             SettingsWindow::Components { m_viewModel.get(), &storage(), &database(), &m_viewModel->backend() });
     }
     m_settingsWindow->show();
+}
+
+void AppDelegate::showPrivacySettings()
+{
+    showPreferences();
+    if (m_settingsWindow)
+        m_settingsWindow->model()->setSelectedSection(int(SettingsModel::Section::privacy));
 }
 
 void AppDelegate::showAboutWindow()

@@ -84,6 +84,8 @@ public:
     // Nothing happens before the model exists.
     void showDebugWindow();
     void showPreferences();
+    // The preferences opened on their Privacy pane.
+    void showPrivacySettings();
     DebugWindow *debugWindow() const { return m_debugWindow.get(); }
     SettingsWindow *settingsWindow() const { return m_settingsWindow.get(); }
     // "About Pellux": the name, version and what Pellux keeps to itself.

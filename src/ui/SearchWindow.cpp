@@ -7,6 +7,7 @@
 #include "storage/StorageManager.h"
 #include "ui/AppControls.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/FirstRun.h"
 #include "ui/ImageProviders.h"
 #include "ui/MainViewModel.h"
 #include "ui/ScreenshotLoader.h"
@@ -77,6 +78,7 @@ bool SearchWindow::build()
                     const Recording &r, auto completion) { database->getRecordingText(r.id, std::move(completion)); };
     }
     m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
+    m_firstRun = std::make_unique<FirstRun>(m_components.controls);
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },
@@ -85,6 +87,7 @@ bool SearchWindow::build()
             { QStringLiteral("optimizer"), QVariant::fromValue<QObject *>(m_components.optimizer) },
             { QStringLiteral("actions"), QVariant::fromValue<QObject *>(m_actions.get()) },
             { QStringLiteral("controls"), QVariant::fromValue<QObject *>(m_components.controls) },
+            { QStringLiteral("firstRun"), QVariant::fromValue<QObject *>(m_firstRun.get()) },
         },
         [this](QQmlApplicationEngine &engine) {
             registerImageProviders(engine, *m_loader, *m_icons);

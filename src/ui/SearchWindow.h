@@ -19,6 +19,7 @@ namespace pellux {
 
 class AppControls;
 class ApplicationIcons;
+class FirstRun;
 class MainViewModel;
 class RecordingTextLoader;
 class ScreenshotLoader;
@@ -64,6 +65,7 @@ public:
     void showNotice(const QString &text);
     SearchModel *searchModel() const { return m_search.get(); }
     ScreenshotViewerModel *viewerModel() const { return m_viewer.get(); }
+    FirstRun *firstRun() const { return m_firstRun.get(); }
 
     // The place kept for the window, invalid when none is.
     static QRect savedGeometry();
@@ -78,6 +80,7 @@ private:
     // The frames the views show and the viewer copies and opens, with one cache of rebuilt frames.
     std::unique_ptr<ScreenshotLoader> m_loader;
     std::unique_ptr<ScreenshotViewerModel> m_viewer;
+    std::unique_ptr<FirstRun> m_firstRun;
     // A move or resize is saved once the window has come to rest.
     QTimer m_geometrySave;
     // Declared last: the scene goes before the models it shows.
