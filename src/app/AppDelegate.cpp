@@ -11,8 +11,9 @@
 #include "runtime/CompletionFuture.h"
 #include "runtime/Log.h"
 #include "storage/StorageManager.h"
-#include "ui/Alert.h"
+#include "ui/AlertDialog.h"
 #include "ui/DebugWindow.h"
+#include "ui/FirstRun.h"
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
@@ -81,6 +82,7 @@ AppDelegate::AppDelegate(Components components, QObject *parent)
         [this](std::optional<TimePoint> until) { pauseUntil(until); },
         [this] { resumeScreenshots(); },
         [] { return QSystemTrayIcon::isSystemTrayAvailable(); },
+        [this] { showPrivacySettings(); },
     });
     m_resumeTimer.setSingleShot(true);
     connect(&m_resumeTimer, &QTimer::timeout, this, [this] {
@@ -131,7 +133,8 @@ void AppDelegate::createViewModel()
         [this, service] { m_controls->setInterval(service->currentInterval()); });
     constructMenu();
     updateStatusIcon();
-    if (m_showWindowWhenReady) {
+    // The first start explains itself in the window, even when started in the background.
+    if (m_showWindowWhenReady || FirstRun::isPending()) {
         showMainWindow();
         if (!QSystemTrayIcon::isSystemTrayAvailable())
             noteMissingTray();
@@ -199,18 +202,23 @@ void AppDelegate::showPreferences()
     m_settingsWindow->show();
 }
 
+void AppDelegate::showPrivacySettings()
+{
+    showPreferences();
+    if (m_settingsWindow)
+        m_settingsWindow->model()->setSelectedSection(int(SettingsModel::Section::privacy));
+}
+
 void AppDelegate::showAboutWindow()
 {
     if (!m_aboutBox) {
-        m_aboutBox = new QMessageBox(QMessageBox::NoIcon, QStringLiteral("About Pellux"),
-            QStringLiteral("<b style=\"font-size:15pt\">Pellux</b>"), QMessageBox::Ok);
-        m_aboutBox->setTextFormat(Qt::RichText);
+        m_aboutBox = new AlertDialog(QMessageBox::NoIcon, QStringLiteral("Pellux"),
+            QStringLiteral("%1\n\nA searchable history of what was on your screen. Screenshots and their text stay on "
+                           "this computer; only the update check goes online.")
+                .arg(SettingsModel::applicationVersionText()),
+            { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
+        m_aboutBox->setWindowTitle(QStringLiteral("About Pellux"));
         m_aboutBox->setAttribute(Qt::WA_DeleteOnClose);
-        m_aboutBox->setIconPixmap(QIcon(QStringLiteral(":/Pellux/images/pellux.svg")).pixmap(64, 64));
-        m_aboutBox->setInformativeText(
-            QStringLiteral("%1\n\nA searchable history of what was on your screen. Screenshots and their "
-                           "text stay on this computer; only the update check goes online.")
-                .arg(SettingsModel::applicationVersionText()));
     }
     m_aboutBox->show();
     m_aboutBox->raise();

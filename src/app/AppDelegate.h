@@ -15,10 +15,9 @@
 #include <memory>
 #include <optional>
 
-class QMessageBox;
-
 namespace pellux {
 
+class AlertDialog;
 class AppComponents;
 class CaptureLock;
 class DebugManager;
@@ -85,6 +84,8 @@ public:
     // Nothing happens before the model exists.
     void showDebugWindow();
     void showPreferences();
+    // The preferences opened on their Privacy pane.
+    void showPrivacySettings();
     DebugWindow *debugWindow() const { return m_debugWindow.get(); }
     SettingsWindow *settingsWindow() const { return m_settingsWindow.get(); }
     // "About Pellux": the name, version and what Pellux keeps to itself.
@@ -132,7 +133,7 @@ private:
     // Ends a pause for a while; its end, shown in the window and the menu.
     QTimer m_resumeTimer;
     std::optional<TimePoint> m_pausedUntil;
-    QPointer<QMessageBox> m_aboutBox;
+    QPointer<AlertDialog> m_aboutBox;
     bool m_showWindowWhenReady = false;
     bool m_resetting = false;
     bool m_menuOutdated = false;

@@ -41,8 +41,8 @@ const Command kCommands[] = {
         commands::search },
     { "ocr", "ocr IMAGE...", "Print the text Pellux would store for each image (PNG, JPEG, WebP).", nullptr },
     { "text", "text ID",
-        "Print a recording's text and each word's box as JSON: {id, text, words:\n"
-        "                                                  [{text, x, y, width, height}]}; a recording stored before "
+        "Print a screenshot's text and each word's box as JSON: {id, text, words:\n"
+        "                                                  [{text, x, y, width, height}]}; a screenshot stored before "
         "word boxes were\n"
         "                                                  kept is recognised again from its image.",
         nullptr },
@@ -105,7 +105,8 @@ void printUsage()
         "\nOptions:\n"
         "  --background                                    Start Pellux in the tray without opening its window\n"
         "                                                  (as autostart does).\n"
-        "  --reset-database                                Empty the recording database, then start Pellux.\n"
+        "  --reset-database                                Delete every screenshot and its text, then start\n"
+        "                                                  Pellux.\n"
         "  --verbose                                       Print the per-call DEBUG lines "
         "(also PELLUX_VERBOSE=1).\n"
         "  --help                                          Show this help.\n");

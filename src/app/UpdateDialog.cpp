@@ -2,61 +2,50 @@
 
 #include "runtime/Log.h"
 
-#include <QAbstractButton>
 #include <QDesktopServices>
-#include <QPushButton>
 
 namespace pellux {
 
-std::unique_ptr<QMessageBox> makeUpdateResultBox(const UpdateCheckResult &result)
+std::unique_ptr<AlertDialog> makeUpdateResultBox(const UpdateCheckResult &result)
 {
-    auto box = std::make_unique<QMessageBox>();
-    box->setWindowTitle(QStringLiteral("Software Update"));
+    const AlertButton ok { QStringLiteral("OK"), QMessageBox::AcceptRole };
     using Status = UpdateCheckResult::Status;
     switch (result.status) {
     case Status::UpToDate:
-        box->setIcon(QMessageBox::Information);
-        box->setText(QStringLiteral("You're up to date"));
-        box->setInformativeText(
-            QStringLiteral("Pellux %1 is the newest version available.").arg(result.currentVersion));
-        box->setStandardButtons(QMessageBox::Ok);
-        break;
+        return std::make_unique<AlertDialog>(QMessageBox::Information, QStringLiteral("You're up to date"),
+            QStringLiteral("Pellux %1 is the newest version available.").arg(result.currentVersion), std::vector { ok },
+            0, 0);
     case Status::UpdateAvailable: {
-        box->setIcon(QMessageBox::Information);
-        box->setText(QStringLiteral("A new version of Pellux is available!"));
-        box->setInformativeText(
+        auto box = std::make_unique<AlertDialog>(QMessageBox::Information,
+            QStringLiteral("A new version of Pellux is available!"),
             QStringLiteral("Pellux %1 is available; you have %2. Would you like to open its download page?")
-                .arg(result.latest->version, result.currentVersion));
-        QPushButton *open = box->addButton(QStringLiteral("Open Download Page"), QMessageBox::AcceptRole);
-        box->addButton(QStringLiteral("Not Now"), QMessageBox::RejectRole);
-        box->setDefaultButton(open);
-        const QUrl page = result.latest->downloadPage;
-        QObject::connect(open, &QAbstractButton::clicked, box.get(), [page] {
-            if (!QDesktopServices::openUrl(page))
-                log::failure(QStringLiteral("Unable to open %1").arg(page.toDisplayString()));
-        });
-        break;
+                .arg(result.latest->version, result.currentVersion),
+            std::vector<AlertButton> { { QStringLiteral("Not Now"), QMessageBox::RejectRole },
+                { QStringLiteral("Open Download Page"), QMessageBox::AcceptRole } },
+            1, 0);
+        QObject::connect(
+            box.get(), &AlertDialog::answered, box.get(), [page = result.latest->downloadPage](int button) {
+                if (button == 1 && !QDesktopServices::openUrl(page))
+                    log::failure(QStringLiteral("Unable to open %1").arg(page.toDisplayString()));
+            });
+        return box;
     }
     case Status::NotConfigured:
-        box->setIcon(QMessageBox::Information);
-        box->setText(QStringLiteral("Updates come from your distribution"));
-        box->setInformativeText(QStringLiteral("This build of Pellux does not look for updates itself. New versions "
-                                               "arrive through your distribution's package manager."));
-        box->setStandardButtons(QMessageBox::Ok);
-        break;
+        return std::make_unique<AlertDialog>(QMessageBox::Information,
+            QStringLiteral("Updates come from your distribution"),
+            QStringLiteral("This build of Pellux does not look for updates itself. New versions arrive through your "
+                           "distribution's package manager."),
+            std::vector { ok }, 0, 0);
     case Status::Error:
-        box->setIcon(QMessageBox::Warning);
-        box->setText(QStringLiteral("Update Error"));
-        box->setInformativeText(result.errorMessage);
-        box->setStandardButtons(QMessageBox::Ok);
         break;
     }
-    return box;
+    return std::make_unique<AlertDialog>(
+        QMessageBox::Warning, QStringLiteral("Update Error"), result.errorMessage, std::vector { ok }, 0, 0);
 }
 
 void showUpdateResult(const UpdateCheckResult &result)
 {
-    QMessageBox *box = makeUpdateResultBox(result).release();
+    AlertDialog *box = makeUpdateResultBox(result).release();
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->show();
     box->raise();

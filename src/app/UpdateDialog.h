@@ -1,8 +1,7 @@
 #pragma once
 
 #include "app/UpdateChecker.h"
-
-#include <QMessageBox>
+#include "ui/AlertDialog.h"
 
 #include <memory>
 
@@ -11,7 +10,7 @@ namespace pellux {
 // The alert that presents an update check: "You're up to date", the newer version with a button
 // that opens its download page, the error, or that updates come from the distribution. Built but
 // not shown.
-std::unique_ptr<QMessageBox> makeUpdateResultBox(const UpdateCheckResult &result);
+std::unique_ptr<AlertDialog> makeUpdateResultBox(const UpdateCheckResult &result);
 
 // Shows that alert without blocking the event loop; it deletes itself once closed. Main thread.
 void showUpdateResult(const UpdateCheckResult &result);

@@ -87,6 +87,14 @@ void AppControls::showPreferences()
         m_handlers.preferences();
 }
 
+void AppControls::showPrivacySettings()
+{
+    if (m_handlers.privacySettings)
+        m_handlers.privacySettings();
+}
+
+bool AppControls::trayAvailable() const { return !m_handlers.trayAvailable || m_handlers.trayAvailable(); }
+
 void AppControls::showDebugView()
 {
     if (m_handlers.debugView)
@@ -107,7 +115,7 @@ void AppControls::quit()
 
 bool AppControls::confirmClose(QObject *window)
 {
-    if (!m_handlers.trayAvailable || m_handlers.trayAvailable())
+    if (trayAvailable())
         return true;
     const QString doing = m_capturing
         ? QStringLiteral("Pellux keeps recording your screen while this window is closed.")

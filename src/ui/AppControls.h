@@ -32,6 +32,7 @@ public:
         std::function<void(std::optional<TimePoint>)> pause;
         std::function<void()> resume;
         std::function<bool()> trayAvailable;
+        std::function<void()> privacySettings;
     };
 
     explicit AppControls(Handlers handlers, const Clock &clock = Clock::system(), QObject *parent = nullptr);
@@ -39,6 +40,8 @@ public:
     bool capturing() const { return m_capturing; }
     bool canCapture() const { return m_canCapture; }
     QString stateText() const;
+    // Whether the desktop shows Pellux's tray icon (true when nobody said).
+    bool trayAvailable() const;
 
     // `capturing`: frames are being taken; `canCapture`: they could be (permission, no other
     // capturing process); `pausedUntil`: when a pause for a while ends.
@@ -51,6 +54,8 @@ public:
     Q_INVOKABLE void resume();
     Q_INVOKABLE void togglePause();
     Q_INVOKABLE void showPreferences();
+    // The preferences window opened on its Privacy pane.
+    Q_INVOKABLE void showPrivacySettings();
     Q_INVOKABLE void showDebugView();
     Q_INVOKABLE void showAbout();
     Q_INVOKABLE void quit();

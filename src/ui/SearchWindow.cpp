@@ -1,31 +1,63 @@
 #include "ui/SearchWindow.h"
 
+#include "persistence/AppPreferences.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "storage/RecordingTextLoader.h"
 #include "storage/StorageManager.h"
 #include "ui/AppControls.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/FirstRun.h"
 #include "ui/ImageProviders.h"
 #include "ui/MainViewModel.h"
 #include "ui/ScreenshotLoader.h"
 #include "ui/ScreenshotViewerModel.h"
 #include "ui/SearchModel.h"
 #include "ui/WindowActions.h"
+#include "ui/WindowPlacement.h"
 
+#include <QGuiApplication>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
 #include <QQuickWindow>
+#include <QScreen>
 
 namespace pellux {
+
+namespace {
+constexpr char kGeometryKey[] = "searchWindow/geometry";
+constexpr int kGeometrySaveDelayMs = 500;
+} // namespace
 
 SearchWindow::SearchWindow(Components components, QObject *parent)
     : QObject(parent)
     , m_components(components)
 {
+    m_geometrySave.setSingleShot(true);
+    m_geometrySave.setInterval(kGeometrySaveDelayMs);
+    connect(&m_geometrySave, &QTimer::timeout, this, &SearchWindow::saveGeometry);
 }
 
-SearchWindow::~SearchWindow() = default;
+SearchWindow::~SearchWindow()
+{
+    if (m_geometrySave.isActive())
+        saveGeometry();
+    // The scene goes next: its last signals find nothing left to save.
+    if (QQuickWindow *w = m_scene.window())
+        w->disconnect(this);
+}
+
+QRect SearchWindow::savedGeometry() { return AppPreferences::storedValue(QLatin1String(kGeometryKey)).toRect(); }
+
+void SearchWindow::saveGeometry()
+{
+    m_geometrySave.stop();
+    QQuickWindow *w = m_scene.window();
+    if (!w || w->geometry() == savedGeometry())
+        return;
+    if (const std::optional<QString> error = AppPreferences::storeValue(QLatin1String(kGeometryKey), w->geometry()))
+        log::failure(QStringLiteral("ERROR SearchWindow: cannot keep the window's place: %1").arg(*error));
+}
 
 bool SearchWindow::build()
 {
@@ -46,6 +78,7 @@ bool SearchWindow::build()
                     const Recording &r, auto completion) { database->getRecordingText(r.id, std::move(completion)); };
     }
     m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
+    m_firstRun = std::make_unique<FirstRun>(m_components.controls);
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },
@@ -54,21 +87,48 @@ bool SearchWindow::build()
             { QStringLiteral("optimizer"), QVariant::fromValue<QObject *>(m_components.optimizer) },
             { QStringLiteral("actions"), QVariant::fromValue<QObject *>(m_actions.get()) },
             { QStringLiteral("controls"), QVariant::fromValue<QObject *>(m_components.controls) },
+            { QStringLiteral("firstRun"), QVariant::fromValue<QObject *>(m_firstRun.get()) },
         },
         [this](QQmlApplicationEngine &engine) {
             registerImageProviders(engine, *m_loader, *m_icons);
             engine.rootContext()->setContextProperty(QStringLiteral("applicationIcons"), m_icons.get());
             engine.rootContext()->setContextProperty(QStringLiteral("screenshotViewer"), m_viewer.get());
         });
-    if (loaded)
-        m_actions->setWindow(m_scene.window());
-    return loaded;
+    if (!loaded)
+        return false;
+    QQuickWindow *w = m_scene.window();
+    m_actions->setWindow(w);
+    const auto moved = [this, w] {
+        if (w->isVisible())
+            m_geometrySave.start();
+    };
+    for (auto changed : { &QWindow::xChanged, &QWindow::yChanged, &QWindow::widthChanged, &QWindow::heightChanged })
+        connect(w, changed, this, moved);
+    connect(w, &QWindow::visibleChanged, this, [this](bool visible) {
+        if (!visible)
+            saveGeometry();
+    });
+    return true;
 }
 
 void SearchWindow::show()
 {
-    if (build())
-        m_scene.show();
+    if (!build())
+        return;
+    QQuickWindow *w = m_scene.window();
+    if (!w->isVisible()) {
+        QList<QRect> screens;
+        if (QScreen *primary = QGuiApplication::primaryScreen())
+            screens << primary->availableGeometry();
+        for (QScreen *screen : QGuiApplication::screens()) {
+            if (screen != QGuiApplication::primaryScreen())
+                screens << screen->availableGeometry();
+        }
+        const QRect place = placeWindow(savedGeometry(), screens, w->minimumSize());
+        if (place.isValid())
+            w->setGeometry(place);
+    }
+    m_scene.show();
 }
 
 QQuickWindow *SearchWindow::window() const { return m_scene.window(); }

@@ -6,7 +6,9 @@
 #include "ui/QmlWindow.h"
 
 #include <QObject>
+#include <QRect>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 #include <optional>
@@ -17,6 +19,7 @@ namespace pellux {
 
 class AppControls;
 class ApplicationIcons;
+class FirstRun;
 class MainViewModel;
 class RecordingTextLoader;
 class ScreenshotLoader;
@@ -27,7 +30,9 @@ class StorageManager;
 class WindowActions;
 
 // The search window: the Qt Quick scene of Main.qml with its models. Built on the first show();
-// closing it only hides it. Main thread.
+// closing it only hides it. Its size and place are kept in the settings file (when it is hidden,
+// and shortly after it is moved or resized) and taken again at each show, on a screen there is
+// now. Main thread.
 class SearchWindow : public QObject {
     Q_OBJECT
 
@@ -60,8 +65,14 @@ public:
     void showNotice(const QString &text);
     SearchModel *searchModel() const { return m_search.get(); }
     ScreenshotViewerModel *viewerModel() const { return m_viewer.get(); }
+    FirstRun *firstRun() const { return m_firstRun.get(); }
+
+    // The place kept for the window, invalid when none is.
+    static QRect savedGeometry();
 
 private:
+    void saveGeometry();
+
     Components m_components;
     std::unique_ptr<ApplicationIcons> m_icons;
     std::unique_ptr<SearchModel> m_search;
@@ -69,6 +80,9 @@ private:
     // The frames the views show and the viewer copies and opens, with one cache of rebuilt frames.
     std::unique_ptr<ScreenshotLoader> m_loader;
     std::unique_ptr<ScreenshotViewerModel> m_viewer;
+    std::unique_ptr<FirstRun> m_firstRun;
+    // A move or resize is saved once the window has come to rest.
+    QTimer m_geometrySave;
     // Declared last: the scene goes before the models it shows.
     QmlWindow m_scene;
 };

@@ -472,7 +472,7 @@ void SettingsModel::requestDeleteAll()
     if (m_isDeleting)
         return;
     const int choice = runAlert(m_window, QMessageBox::Warning, QStringLiteral("Delete All Data?"),
-        QStringLiteral("This will permanently delete all screenshots, recordings, and associated data. This action "
+        QStringLiteral("This will permanently delete all screenshots and their text. This action "
                        "cannot be undone."),
         { { QStringLiteral("Cancel"), QMessageBox::RejectRole },
             { QStringLiteral("Delete"), QMessageBox::DestructiveRole } },

@@ -6,6 +6,9 @@
 #include "support/AlertAnswers.h"
 #include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
+#include "ui/FirstRun.h"
+#include "ui/SearchWindow.h"
+#include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
 #include "ui/SymbolIcons.h"
 
@@ -194,6 +197,30 @@ TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)
         }
     EXPECT_GT(green, 0);
     EXPECT_EQ(red, 0);
+}
+
+} // namespace
+} // namespace pellux
+
+namespace pellux {
+namespace {
+
+// The first start opens the window with its sheet even when started in the background, and the
+// sheet's "Privacy Settings..." opens that pane; once dismissed, a background start opens nothing.
+TEST_F(AppDelegateTest, TheFirstStartOpensTheWindowOnceAndItsSheetLeadsToPrivacy)
+{
+    ASSERT_TRUE(QFile::remove(AppPreferences::settingsFilePath()));
+    AppDelegate &first = makeDelegate();
+    ASSERT_NE(first.searchWindow(), nullptr);
+    EXPECT_TRUE(first.searchWindow()->window()->isVisible());
+    FirstRun *sheet = first.searchWindow()->firstRun();
+    ASSERT_TRUE(sheet->pending());
+    sheet->openPrivacySettings();
+    ASSERT_NE(first.settingsWindow(), nullptr);
+    EXPECT_EQ(first.settingsWindow()->model()->selectedSection(), int(SettingsModel::Section::privacy));
+    sheet->dismiss();
+    delegate.reset();
+    EXPECT_EQ(makeDelegate().searchWindow(), nullptr);
 }
 
 } // namespace

@@ -97,8 +97,8 @@ TEST_F(TextCommand, PrintsWordsAndSearchPrintsWhereTheQueryIs)
         QString id;
         int exitCode;
         const char *said;
-    } refused[] = { { QUuid::createUuid().toString(), kExitFailure, "no recording has the id" },
-        { "not-an-id", kExitUsage, "is not a recording id" } };
+    } refused[] = { { QUuid::createUuid().toString(), kExitFailure, "no screenshot has the id" },
+        { "not-an-id", kExitUsage, "is not a screenshot id" } };
     for (const auto &c : refused) {
         run = runCommand({ "text", c.id });
         EXPECT_EQ(run.exitCode, c.exitCode) << c.said;

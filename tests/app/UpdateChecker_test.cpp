@@ -261,11 +261,11 @@ TEST(UpdateChecker, ResultBoxesSayWhatTheCheckFound)
             { "OK" } },
     };
     for (const auto &c : cases) {
-        const std::unique_ptr<QMessageBox> box = makeUpdateResultBox(c.result);
-        EXPECT_EQ(box->text(), c.text);
+        const std::unique_ptr<AlertDialog> box = makeUpdateResultBox(c.result);
+        EXPECT_EQ(box->message(), c.text);
         EXPECT_TRUE(box->informativeText().contains(c.informativeContains)) << box->informativeText().toStdString();
         QStringList buttons;
-        for (QAbstractButton *button : box->buttons())
+        for (QPushButton *button : box->buttons())
             buttons << button->text().remove(QLatin1Char('&'));
         buttons.sort();
         EXPECT_EQ(buttons, c.buttons);

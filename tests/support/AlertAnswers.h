@@ -1,32 +1,38 @@
 #pragma once
 
 #include "support/TestFiles.h"
-#include <QAbstractButton>
+#include "ui/AlertDialog.h"
 #include <QApplication>
-#include <QMessageBox>
 #include <QObject>
 #include <QPushButton>
 #include <QStringList>
+#include <QTest>
 #include <QTimer>
 
 namespace pellux::test {
 
-// Answers the modal alerts as they appear, one button title after the other, and keeps their
-// texts.
+// Answers the modal alerts as they appear, one button title after the other ("Escape" presses
+// that key), and keeps their texts.
 class AlertAnswers : public QObject {
 public:
     explicit AlertAnswers(QStringList answers)
         : m_answers(std::move(answers))
     {
         connect(&m_poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            auto *box = qobject_cast<AlertDialog *>(QApplication::activeModalWidget());
             if (!box || m_answers.isEmpty())
                 return;
-            messages << box->text();
+            messages << box->message();
             informativeTexts << box->informativeText();
-            defaults << (box->defaultButton() ? box->defaultButton()->text() : QString());
+            defaults << box->buttons().at(box->defaultButton())->text();
+            if (inspect)
+                inspect(*box);
             const QString answer = m_answers.takeFirst();
-            for (QAbstractButton *button : box->buttons()) {
+            if (answer == QLatin1String("Escape")) {
+                QTest::keyClick(box, Qt::Key_Escape);
+                return;
+            }
+            for (QPushButton *button : box->buttons()) {
                 if (button->text() == answer) {
                     button->click();
                     return;
@@ -41,6 +47,7 @@ public:
     QStringList messages;
     QStringList informativeTexts;
     QStringList defaults; // each alert's default button, the one Return presses
+    std::function<void(AlertDialog &)> inspect; // sees each alert before it is answered
 
 private:
     QStringList m_answers;

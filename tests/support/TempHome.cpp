@@ -1,6 +1,7 @@
 #include "support/TempHome.h"
 
 #include "persistence/AppPreferences.h"
+#include "ui/FirstRun.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +23,8 @@ TempHome::TempHome()
         m_dir.path() + QStringLiteral("/.run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QDir(m_dir.path()).mkpath(QStringLiteral(".config"));
     QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
+    // Pellux has run here before: the first start's sheet covers no window under test.
+    FirstRun::markDismissed();
 }
 
 TempHome::~TempHome()

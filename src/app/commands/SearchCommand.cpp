@@ -245,9 +245,9 @@ int search(const CommandArguments &arguments)
         const QString where = options.appName ? QStringLiteral(" in %1").arg(*options.appName) : QString();
         const QString when = options.range.isOpen() ? QString() : QStringLiteral(" in that time range");
         if (options.query.isEmpty())
-            std::fprintf(stderr, "pellux search: no recordings%s%s\n", qPrintable(where), qPrintable(when));
+            std::fprintf(stderr, "pellux search: no screenshots%s%s\n", qPrintable(where), qPrintable(when));
         else
-            std::fprintf(stderr, "pellux search: no recordings contain '%s'%s%s\n", qPrintable(options.query),
+            std::fprintf(stderr, "pellux search: no screenshots contain '%s'%s%s\n", qPrintable(options.query),
                 qPrintable(where), qPrintable(when));
         return kExitNoResults;
     }

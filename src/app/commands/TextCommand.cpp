@@ -57,7 +57,7 @@ int text(const CommandArguments &arguments)
     }
     const QUuid id = QUuid::fromString(arguments.args.front().trimmed());
     if (id.isNull()) {
-        std::fprintf(stderr, "pellux text: '%s' is not a recording id (a UUID, as `pellux search --json` prints)\n",
+        std::fprintf(stderr, "pellux text: '%s' is not a screenshot id (a UUID, as `pellux search --json` prints)\n",
             qPrintable(arguments.args.front()));
         return kExitUsage;
     }
@@ -87,7 +87,7 @@ int text(const CommandArguments &arguments)
         return kExitFailure;
     }
     if (found->empty()) {
-        std::fprintf(stderr, "pellux text: no recording has the id %s\n", qPrintable(uuidText(id)));
+        std::fprintf(stderr, "pellux text: no screenshot has the id %s\n", qPrintable(uuidText(id)));
         return kExitFailure;
     }
 

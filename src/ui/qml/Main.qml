@@ -13,6 +13,8 @@ ApplicationWindow {
     property AppControls controls: null
     // Shown in a bar above the content until the user closes it.
     property string notice: ""
+    // What the first start's sheet says, and whether it is still owed.
+    property FirstRun firstRun: null
 
     width: 800
     height: 600
@@ -63,5 +65,9 @@ ApplicationWindow {
         optimizer: window.optimizer
         actions: window.actions
         controls: window.controls
+    }
+
+    FirstRunSheet {
+        firstRun: window.firstRun
     }
 }

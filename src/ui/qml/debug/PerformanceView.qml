@@ -104,7 +104,7 @@ ScrollView {
                     spacing: 2
                     Text {
                         textFormat: Text.PlainText
-                        text: "Recordings"
+                        text: "Screenshots"
                         font.pixelSize: Theme.caption
                         color: Theme.secondary
                     }

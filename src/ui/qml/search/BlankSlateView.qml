@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Layouts
 import Pellux
 
-// What the window shows before anything is typed: how many moments can be searched.
+// What the window shows before anything is typed: how many screenshots can be searched.
 Item {
     id: root
     objectName: "blankSlate"
@@ -32,7 +32,7 @@ Item {
             Text {
                 textFormat: Text.PlainText
                 Layout.alignment: Qt.AlignHCenter
-                text: qsTr("Search through %1 captured moments").arg(root.recordingCount)
+                text: qsTr("Search through %1 screenshots").arg(root.recordingCount)
                 font.pixelSize: 14
                 color: Theme.secondary
             }

@@ -3,7 +3,7 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Pellux
 
-// Disk use, how long recordings are kept, and deleting them.
+// Disk use, how long screenshots are kept, and deleting them.
 SettingsPane {
     id: root
     required property SettingsModel settings
@@ -23,7 +23,7 @@ SettingsPane {
             }
         }
         FormRow {
-            label: "Total recordings"
+            label: "Total screenshots"
             divider: true
             Text {
                 textFormat: Text.PlainText
@@ -39,7 +39,7 @@ SettingsPane {
     FormSection {
         title: "Data Retention"
         FormRow {
-            label: "Keep recordings for"
+            label: "Keep screenshots for"
             SettingsComboBox {
                 objectName: "retentionPicker"
                 Layout.preferredWidth: 180
@@ -56,7 +56,7 @@ SettingsPane {
             divider: true
             PushButton {
                 objectName: "deleteOldButton"
-                text: "Delete Old Recordings"
+                text: "Delete Old Screenshots"
                 // Nothing is old while screenshots are kept forever.
                 enabled: !root.settings.isDeleting && root.settings.keepsForever === false
                 onClicked: root.settings.deleteOldRecordings()
