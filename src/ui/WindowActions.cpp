@@ -37,8 +37,9 @@ WindowActions::WindowActions(MainViewModel *viewModel, StorageManager &storage, 
 
 QString WindowActions::deleteAllInformativeText(int recordingCount)
 {
-    return QStringLiteral("This will permanently delete all %1. This action cannot be undone.")
-        .arg(screenshotCountText(recordingCount));
+    // "all 1 screenshot" reads wrong.
+    return QStringLiteral("This will permanently delete %1%2. This action cannot be undone.")
+        .arg(recordingCount == 1 ? QString() : QStringLiteral("all "), screenshotCountText(recordingCount));
 }
 
 int WindowActions::retentionDays() const
