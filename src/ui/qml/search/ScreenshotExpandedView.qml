@@ -74,7 +74,8 @@ Popup {
         zoom.focusOn(Qt.rect(r.x * k, r.y * k, r.width * k, r.height * k), Qt.size(image.width, image.height))
     }
 
-    onOpened: if (model) model.active = true
+    // The text loads while the image does and the viewer fades in.
+    onAboutToShow: if (model) model.active = true
     onClosed: {
         if (model)
             model.active = false
