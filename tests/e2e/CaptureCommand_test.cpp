@@ -118,7 +118,9 @@ TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplic
         files << it.next();
         EXPECT_EQ(modeOf(files.back()), 0600) << files.back().toStdString();
     }
-    EXPECT_EQ(files.size(), 4) << files.join(' ').toStdString();
+    // Four screenshots, each with its thumbnail.
+    EXPECT_EQ(files.size(), 8) << files.join(' ').toStdString();
+    EXPECT_EQ(files.filter(QRegularExpression("\\.thumb$")).size(), 4) << files.join(' ').toStdString();
 }
 
 // No usable text model: the frames are stored, their text stays owed and the run fails; the next
