@@ -1,12 +1,11 @@
 // What the search window asks the database for, on a synthetic history of 200,000 recordings
 // (100 days of 2,000 captures): the application names, pages of one application's recordings (the
 // browse with an empty query: the first page, a page halfway down reached through the cursor, and
-// every page in turn), text searches of 3 and 8 characters, the counts a clean-up confirms, and browsing by time: pages of the
-// timeline (first and halfway down), one application's page within a week, the days with captures
-// of a month and of a year, one day's captures, and the searches within a week and within the
-// oldest week. Baselines in the same run: the same calls on 1,000 recordings, the first page for
-// a deeper one, the unranged search for a ranged one, and for the names the walk over the
-// in-memory recordings list that the window would otherwise do on its GUI thread.
+// every page in turn), text searches of 3 and 8 characters, the counts a clean-up confirms, and browsing by time: pages
+// of the timeline (first and halfway down), one application's page within a week, the days with captures of a month and
+// of a year, one day's captures, and the searches within a week and within the oldest week. Baselines in the same run:
+// the same calls on 1,000 recordings, the first page for a deeper one, the unranged search for a ranged one, and for
+// the names the walk over the in-memory recordings list that the window would otherwise do on its GUI thread.
 
 #include "persistence/RecordingJson.h"
 #include "persistence/SimpleDatabaseManager.h"
