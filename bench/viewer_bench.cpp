@@ -8,6 +8,7 @@
 #include "runtime/Log.h"
 #include "storage/RecordingTextLoader.h"
 #include "support/CapturePipeline.h"
+#include "support/SampleHistory.h"
 #include "ui/ScreenshotViewerModel.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
@@ -18,7 +19,6 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -43,48 +43,6 @@ void require(bool ok, const char *what)
         std::fprintf(stderr, "viewer_bench: %s\n", what);
         std::exit(1);
     }
-}
-
-bool spinUntil(const std::function<bool()> &done, int timeoutMs = 60'000)
-{
-    // Waits for events rather than polling, so the loop leaves the cores to the loader's threads.
-    QTimer tick;
-    tick.start(5);
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (SteadyClock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-void spinFor(int ms)
-{
-    const auto until = SteadyClock::now() + std::chrono::milliseconds(ms);
-    spinUntil([&] { return SteadyClock::now() >= until; });
-}
-
-// A report in a word processor whose cursor line moves with each revision; "budget" three times.
-QImage documentFrame(int revision)
-{
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(26);
-    painter.setFont(font);
-    const QStringList lines = { QStringLiteral("Quarterly budget review"),
-        QStringLiteral("The travel section stays within its limits."),
-        QStringLiteral("Marketing asks for a larger budget next year."),
-        QStringLiteral("Approved by the board on Monday."), QStringLiteral("Final budget figures follow below.") };
-    const int cursorLine = revision % 4;
-    painter.fillRect(QRect(0, 160 + cursorLine * 120 - 38, 1920, 56), QColor(0x1f, 0x3a, 0x68));
-    for (int i = 0; i < lines.size(); ++i) {
-        painter.setPen(i == cursorLine ? Qt::white : Qt::black);
-        painter.drawText(QPoint(120, 160 + i * 120), lines[i]);
-    }
-    return image;
 }
 
 int g_revision = 0;
@@ -120,7 +78,7 @@ void captureNewDelta()
         std::optional<RecordingPage> newest;
         g_pipeline->database->recordingsOfApplication(
             QStringLiteral("Writer"), 1, std::nullopt, [&](RecordingPage page) { newest = std::move(page); });
-        require(spinUntil([&] { return newest.has_value(); }), "the store did not answer");
+        require(runEventsUntil([&] { return newest.has_value(); }), "the store did not answer");
         if (!newest->recordings.empty() && isDelta(newest->recordings.front()))
             return;
     }
@@ -153,14 +111,15 @@ void openViewer(benchmark::State &state, const std::string &key, const QString &
         int frames = 0;
         QObject::connect(window.window(), &QQuickWindow::frameSwapped, [&] { ++frames; });
         window.window()->show();
-        require(spinUntil([&] { return frames > 0; }), "the window renders no frame");
+        require(runEventsUntil([&] { return frames > 0; }), "the window renders no frame");
         SearchModel &search = *window.searchModel();
         if (query.isEmpty())
             search.setSelectedApp(QStringLiteral("Writer"));
         else
             search.setSearchText(query);
-        require(spinUntil([&] { return search.results()->count() > 0 && !search.isSearching(); }), "no results");
-        spinFor(200);
+        require(runEventsUntil([&] { return search.results()->count() > 0 && !search.isSearching(); }), "no results");
+        // The cards finish loading their images before the click.
+        runEventsUntil([] { return false; }, 200);
         require(search.results()->recordingAt(0).appName == QLatin1String("Writer")
                 && isDelta(search.results()->recordingAt(0)),
             "the first card is not the document's delta frame");
@@ -183,7 +142,7 @@ void openViewer(benchmark::State &state, const std::string &key, const QString &
         });
         const auto begin = SteadyClock::now();
         QMetaObject::invokeMethod(grid, "openViewer", Q_ARG(QVariant, 0));
-        if (!spinUntil([&] { return done; })) {
+        if (!runEventsUntil([&] { return done; }, 60'000)) {
             std::fprintf(stderr, "opened %d, %d occurrences, %d highlights drawn\n",
                 viewer->property("opened").toBool(), model.matchCount(), countHighlights(viewer));
             require(false, "the viewer never showed the frame with its highlights");

@@ -42,6 +42,27 @@ void showDeletionReport(QWindow *window, const DeletionReport &report)
         deletionReportDetail(report), { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
 }
 
+namespace {
+
+// Asks before a deletion, with `keep` as the default and escape button; true when Delete was chosen.
+bool confirmDeletion(
+    QWindow *owner, QMessageBox::Icon icon, const QString &title, const QString &text, const QString &keep)
+{
+    return runAlert(owner, icon, title, text,
+               { { QStringLiteral("Delete"), QMessageBox::DestructiveRole }, { keep, QMessageBox::RejectRole } }, 1, 1)
+        == 0;
+}
+
+// Waits for a confirmed deletion and shows what it removed.
+QCoro::Task<std::optional<DeletionReport>> reportWhenDone(QPointer<QWindow> owner, QCoro::Task<DeletionReport> deleting)
+{
+    const DeletionReport report = co_await deleting;
+    showDeletionReport(owner, report);
+    co_return report;
+}
+
+} // namespace
+
 QCoro::Task<std::optional<DeletionReport>> cleanUpOlderThan(QWindow *window, StorageManager &storage, int days)
 {
     QPointer<QWindow> owner(window);
@@ -64,19 +85,14 @@ QCoro::Task<std::optional<DeletionReport>> cleanUpOlderThan(QWindow *window, Sto
             QStringLiteral("Nothing was deleted."), { { QStringLiteral("OK"), QMessageBox::AcceptRole } }, 0, 0);
         co_return std::nullopt;
     }
-    const int choice
-        = runAlert(owner, QMessageBox::Warning, QStringLiteral("Delete %1?").arg(screenshotCountText(*count)),
+    const bool confirmed
+        = confirmDeletion(owner, QMessageBox::Warning, QStringLiteral("Delete %1?").arg(screenshotCountText(*count)),
             QStringLiteral("Every screenshot %1 will be permanently deleted with its text. This cannot be undone.")
                 .arg(age),
-            { { QStringLiteral("Delete"), QMessageBox::DestructiveRole },
-                { QStringLiteral("Cancel"), QMessageBox::RejectRole } },
-            1, 1);
-    if (choice != 0 || !store)
+            QStringLiteral("Cancel"));
+    if (!confirmed || !store)
         co_return std::nullopt;
-    QCoro::Task<DeletionReport> deleting = store->deleteOldRecordings(days);
-    const DeletionReport report = co_await deleting;
-    showDeletionReport(owner, report);
-    co_return report;
+    co_return co_await reportWhenDone(owner, store->deleteOldRecordings(days));
 }
 
 QCoro::Task<std::optional<DeletionReport>> offerToDeleteApplication(
@@ -93,19 +109,14 @@ QCoro::Task<std::optional<DeletionReport>> offerToDeleteApplication(
         ? QStringLiteral("the existing screenshot")
         : QStringLiteral("the %1 existing screenshots").arg(QLocale().toString(*count));
     // runAlert shows its texts as plain text: the name is the application's own.
-    const int choice = runAlert(owner, QMessageBox::Question,
+    const bool confirmed = confirmDeletion(owner, QMessageBox::Question,
         QStringLiteral("Delete %1 of %2?").arg(existing, displayedName(appName, 80)),
         QStringLiteral("Pellux no longer captures this application. Its screenshots taken so far can be deleted "
                        "with their text, or kept and found as before."),
-        { { QStringLiteral("Delete"), QMessageBox::DestructiveRole },
-            { QStringLiteral("Keep"), QMessageBox::RejectRole } },
-        1, 1);
-    if (choice != 0 || !store)
+        QStringLiteral("Keep"));
+    if (!confirmed || !store)
         co_return std::nullopt;
-    QCoro::Task<DeletionReport> deleting = store->deleteRecordingsOfApplication(appName);
-    const DeletionReport report = co_await deleting;
-    showDeletionReport(owner, report);
-    co_return report;
+    co_return co_await reportWhenDone(owner, store->deleteRecordingsOfApplication(appName));
 }
 
 } // namespace pellux

@@ -223,11 +223,10 @@ std::vector<RunningApplication> SettingsModel::pickableApplications(
     QSet<QString> seen;
     std::vector<RunningApplication> result;
     for (RunningApplication &application : applications) {
-        if (application.processID == ownProcessId)
+        const QString key = application.bundleIdentifier.toCaseFolded();
+        if (application.processID == ownProcessId || seen.contains(key))
             continue;
-        if (seen.contains(application.bundleIdentifier.toCaseFolded()))
-            continue;
-        seen.insert(application.bundleIdentifier.toCaseFolded());
+        seen.insert(key);
         result.push_back(std::move(application));
     }
     return result;

@@ -72,30 +72,6 @@ TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
     EXPECT_TRUE(question.contains(ScreenshotViewerModel::formatCaptureTime(t)));
 }
 
-// A 1920x1080 document that shows "budget" three times, its revisions captured as full frames and
-// then as a delta frame of the same window.
-QImage documentFrame(int revision)
-{
-    QImage image(1920, 1080, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPixelSize(26);
-    painter.setFont(font);
-    const QStringList lines = { QStringLiteral("Quarterly budget review"),
-        QStringLiteral("The travel section stays within its limits."),
-        QStringLiteral("Marketing asks for a larger budget next year."),
-        QStringLiteral("Approved by the board on Monday."), QStringLiteral("Final budget figures follow below.") };
-    // Each revision highlights another line, as an editor's cursor line.
-    const int cursorLine = revision % 4;
-    painter.fillRect(QRect(0, 160 + cursorLine * 120 - 38, 1920, 56), QColor(0x1f, 0x3a, 0x68));
-    for (int i = 0; i < lines.size(); ++i) {
-        painter.setPen(i == cursorLine ? Qt::white : Qt::black);
-        painter.drawText(QPoint(120, 160 + i * 120), lines[i]);
-    }
-    return image;
-}
-
 class ScreenshotViewerTest : public WindowTest {
 protected:
     ScreenshotViewerTest()
