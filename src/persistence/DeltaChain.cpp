@@ -245,6 +245,55 @@ std::optional<std::vector<DependentFrame>> dependents(sqlite3 *db, const QString
     return found;
 }
 
+// The kept delta frames whose reference frame is among those a bulk deletion removes (captured
+// before `before`, or of exactly `application`). Of a window's deltas only the first needs storing
+// in full, taking the window's reference hash: the later ones then build on it. A delta matched
+// against another window's frame, or against a frame stored as a delta, keeps its own hash.
+std::optional<std::vector<DependentFrame>> dependentsOfRemoval(
+    sqlite3 *db, std::optional<TimePoint> before, const std::optional<QString> &application)
+{
+    const auto removed = [&](const char *row) {
+        return before ? QStringLiteral("%1.timestamp < ?1").arg(QLatin1String(row))
+                      : QStringLiteral("%1.app_name = ?2").arg(QLatin1String(row));
+    };
+    // The reference is resolved as the chain resolves it: the newest frame with that hash
+    // captured no later than the delta.
+    Statement select(db,
+        QStringLiteral(
+            "SELECT d.file_path, d.reference_hash, d.app_name IS r.app_name AND r.is_delta_frame = 0, d.app_name "
+            "FROM (SELECT file_path, reference_hash, app_name, timestamp, rowid, "
+            "(SELECT rowid FROM recordings x WHERE x.image_hash = k.reference_hash AND x.rowid != k.rowid "
+            "AND x.timestamp <= k.timestamp ORDER BY x.timestamp DESC, x.rowid DESC LIMIT 1) AS reference "
+            "FROM recordings k WHERE k.is_delta_frame = 1 AND NOT (%1)) d "
+            "JOIN recordings r ON r.rowid = d.reference WHERE %2 ORDER BY d.timestamp, d.rowid")
+            .arg(removed("k"), removed("r")));
+    if (!select.prepared())
+        return std::nullopt;
+    if (before)
+        select.bind(1, secondsSince1970(*before));
+    else
+        select.bind(2, application);
+    std::vector<DependentFrame> found;
+    QSet<QPair<QString, QString>> windows;
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        const QString referenceHash = select.text(1).value_or(QString());
+        if (select.int64(2) == 0) {
+            found.push_back({ select.text(0).value_or(QString()), std::nullopt });
+            continue;
+        }
+        // One window's deltas name the same reference; the application tells windows apart as the
+        // chain does.
+        const QPair<QString, QString> window { referenceHash, select.text(3).value_or(QString()) };
+        if (!windows.contains(window))
+            found.push_back({ select.text(0).value_or(QString()), referenceHash });
+        windows.insert(window);
+    }
+    if (rc != SQLITE_DONE)
+        return std::nullopt;
+    return found;
+}
+
 } // namespace
 
 void SimpleDatabaseManager::framesBuiltOn(
@@ -261,6 +310,23 @@ void SimpleDatabaseManager::framesBuiltOn(
             log::failure(QStringLiteral("ERROR framesBuiltOn: %1").arg(d->errorMessage()));
         completion(std::move(found));
     });
+}
+
+void SimpleDatabaseManager::framesBuiltOnRemoval(std::optional<TimePoint> capturedBefore,
+    std::optional<QString> application, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+{
+    d->serialQueue.async(
+        [this, capturedBefore, application = std::move(application), completion = std::move(completion)] {
+            if (!d->db) {
+                log::failure(QStringLiteral("ERROR framesBuiltOnRemoval: Database not available"));
+                return completion(std::nullopt);
+            }
+            d->flushPendingWrites();
+            std::optional<std::vector<DependentFrame>> found = dependentsOfRemoval(d->db, capturedBefore, application);
+            if (!found)
+                log::failure(QStringLiteral("ERROR framesBuiltOnRemoval: %1").arg(d->errorMessage()));
+            completion(std::move(found));
+        });
 }
 
 void SimpleDatabaseManager::markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash,

@@ -142,6 +142,11 @@ public:
     // matched against it. Absent on failure.
     void framesBuiltOn(
         const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion);
+    // As framesBuiltOn, for a deletion of every recording captured before `capturedBefore` (when
+    // given) or else of exactly `application`: the kept delta frames that would break without
+    // the removed ones, each once.
+    void framesBuiltOnRemoval(std::optional<TimePoint> capturedBefore, std::optional<QString> application,
+        std::function<void(std::optional<std::vector<DependentFrame>>)> completion);
     // The frame in `filePath` is stored in full now: no longer a delta, no reference, the hash
     // given (when given), its new size and ratio. Completion on the database queue: true when
     // its row changed.

@@ -52,6 +52,12 @@ void DatabaseRecordingIndex::framesBuiltOn(
     m_database.framesBuiltOn(filePath, std::move(completion));
 }
 
+void DatabaseRecordingIndex::framesBuiltOnRemoval(std::optional<TimePoint> capturedBefore,
+    std::optional<QString> application, std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+{
+    m_database.framesBuiltOnRemoval(capturedBefore, std::move(application), std::move(completion));
+}
+
 void DatabaseRecordingIndex::deltaChain(
     const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion)
 {

@@ -70,6 +70,13 @@ public:
         Q_UNUSED(filePath);
         completion(std::vector<DependentFrame>());
     }
+    virtual void framesBuiltOnRemoval(std::optional<TimePoint> capturedBefore, std::optional<QString> application,
+        std::function<void(std::optional<std::vector<DependentFrame>>)> completion)
+    {
+        Q_UNUSED(capturedBefore);
+        Q_UNUSED(application);
+        completion(std::vector<DependentFrame>());
+    }
     // Completion: the stored files that rebuild the frame in `filePath`, absent when unknown.
     virtual void deltaChain(
         const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion)
@@ -126,6 +133,8 @@ public:
         const QString &appName, std::function<void(std::optional<std::vector<Recording>>)> completion) override;
     void framesBuiltOn(
         const QString &filePath, std::function<void(std::optional<std::vector<DependentFrame>>)> completion) override;
+    void framesBuiltOnRemoval(std::optional<TimePoint> capturedBefore, std::optional<QString> application,
+        std::function<void(std::optional<std::vector<DependentFrame>>)> completion) override;
     void deltaChain(
         const QString &filePath, std::function<void(std::optional<std::vector<DeltaChainLink>>)> completion) override;
     void markStoredInFull(const QString &filePath, const std::optional<QString> &imageHash, qint64 fileSize,

@@ -315,6 +315,21 @@ QCoro::Task<DeletionReport> StorageManager::removeFromStore(Removal removal, Sto
 {
     QPointer<StorageManager> self(this);
     const DeletionReport gone { .failure = QStringLiteral("the store closed") };
+    // The screenshots kept that build on those that go are stored in full first; when one cannot
+    // be, nothing goes.
+    if ((removal.capturedBefore || removal.application) && !removal.everything) {
+        QCoro::Task<bool> detaching = storeDependentsInFull(removal, &removal.newHashes);
+        const bool detached = co_await detaching;
+        if (!self)
+            co_return gone;
+        if (!detached) {
+            log::failure(QStringLiteral("ERROR StorageManager: nothing was deleted: a screenshot kept builds on one to "
+                                        "delete and could not be stored in full"));
+            co_return DeletionReport { .failure
+                = QStringLiteral(
+                    "A screenshot that is kept builds on one to delete and could not be stored on its own.") };
+        }
+    }
     if (m_removalsUnderWay++ == 0)
         m_sparedByRemovals = m_savesUnderWay;
     const auto finish = [this, self] {

@@ -172,8 +172,10 @@ private:
         // Entries whose frame was stored in full under a new hash, by file path.
         QHash<QString, QString> newHashes;
     };
-    // Stores the frames that build on `recording` in full; false when one could not be.
-    QCoro::Task<bool> storeDependentsInFull(Recording recording, QHash<QString, QString> *newHashes);
+    // Stores in full the frames that would break without those `removal` takes (its one named
+    // recording, or those captured before its time or of its application); false when one could
+    // not be.
+    QCoro::Task<bool> storeDependentsInFull(const Removal &removal, QHash<QString, QString> *newHashes);
 
     QCoro::Task<DeletionReport> removeFromStore(Removal removal, StorageFigure figure);
     // The start of the calendar day `days` days before now; absent for a negative count.

@@ -39,41 +39,45 @@ std::optional<QByteArray> encodeLossless(const QImage &frame)
 
 } // namespace
 
+using Dependents = std::optional<std::vector<RecordingIndex::DependentFrame>>;
+
 QCoro::Task<bool> StorageManager::deleteScreenshot(Recording recording)
 {
     QPointer<StorageManager> self(this);
-    QHash<QString, QString> newHashes;
-    QCoro::Task<bool> detaching = storeDependentsInFull(recording, &newHashes);
+    Removal removal { .recordings = { std::move(recording) } };
+    QCoro::Task<bool> detaching = storeDependentsInFull(removal, &removal.newHashes);
     const bool detached = co_await detaching;
     if (!self)
         co_return false;
     if (!detached) {
         log::failure(QStringLiteral("ERROR StorageManager: %1 is kept: a frame built on it could not be stored in full")
-                         .arg(recording.localPath()));
+                         .arg(removal.recordings.front().localPath()));
         co_return false;
     }
-    QCoro::Task<DeletionReport> removing = removeFromStore(
-        { .recordings = { std::move(recording) }, .newHashes = std::move(newHashes) }, StorageFigure::recompute);
+    QCoro::Task<DeletionReport> removing = removeFromStore(std::move(removal), StorageFigure::recompute);
     co_return (co_await removing).ok;
 }
 
 // Each frame that builds on the deleted one is rebuilt while its chain is whole, written over its
 // own file (a full image now, which the reader takes as the start of any chain through it), and
 // only then marked full in its row: a crash at any point leaves every frame readable.
-QCoro::Task<bool> StorageManager::storeDependentsInFull(Recording recording, QHash<QString, QString> *newHashes)
+QCoro::Task<bool> StorageManager::storeDependentsInFull(const Removal &removal, QHash<QString, QString> *newHashes)
 {
     QPointer<StorageManager> self(this);
-    using Dependents = std::optional<std::vector<RecordingIndex::DependentFrame>>;
     auto [answered, completion] = completionFuture(Dependents());
-    m_index.framesBuiltOn(recording.localPath(), completion);
-    const Dependents dependents = co_await answered;
+    if (removal.capturedBefore || removal.application)
+        m_index.framesBuiltOnRemoval(removal.capturedBefore, removal.application, completion);
+    else
+        m_index.framesBuiltOn(removal.recordings.front().localPath(), completion);
+    Dependents dependents = co_await answered;
     if (!self || !dependents)
         co_return false;
     if (dependents->empty())
         co_return true;
 
     RecordingIndex *index = &m_index;
-    QFuture<std::optional<std::vector<StoredInFull>>> storing = m_files->future([index, frames = *dependents] {
+    QFuture<std::optional<std::vector<StoredInFull>>> storing = m_files->future([index,
+                                                                                    frames = std::move(*dependents)] {
         StoredScreenshotReader reader(
             [index](const QString &path) {
                 auto promise = std::make_shared<std::promise<std::optional<std::vector<DeltaChainLink>>>>();
