@@ -185,6 +185,13 @@ void RecordingListModel::remove(const QUuid &id)
     show(visible());
 }
 
+bool RecordingListModel::sameCard(const Card &a, const Card &b)
+{
+    return a.snippet == b.snippet && a.similar == b.similar && a.expanded == b.expanded && a.head == b.head
+        && a.recording.filePath == b.recording.filePath && a.recording.appName == b.recording.appName
+        && a.recording.windowTitle == b.recording.windowTitle && a.recording.timestamp == b.recording.timestamp;
+}
+
 void RecordingListModel::show(std::vector<Card> cards)
 {
     // Both lists are newest first, so cards in both keep their order: one walk removes what
@@ -196,11 +203,16 @@ void RecordingListModel::show(std::vector<Card> cards)
     remaining.reserve(qsizetype(cards.size()));
     for (const Card &c : cards)
         remaining.insert(c.recording.id);
+    // Rows that stay but show something else (a new snippet, another "+N"): only those are
+    // told, so the cards whose text is the same are not laid out again.
+    std::vector<int> changed;
     size_t row = 0;
     size_t next = 0;
     while (row < m_shown.size() || next < cards.size()) {
         if (row < m_shown.size() && next < cards.size() && m_shown[row].recording.id == cards[next].recording.id) {
             remaining.remove(cards[next].recording.id);
+            if (!sameCard(m_shown[row], cards[next]))
+                changed.push_back(int(row));
             m_shown[row] = std::move(cards[next]);
             ++row;
             ++next;
@@ -230,8 +242,14 @@ void RecordingListModel::show(std::vector<Card> cards)
         row += end - next;
         next = end;
     }
-    if (!m_shown.empty())
-        emit dataChanged(index(0), index(count() - 1));
+    // The walk edits only at or after its current row, so the rows recorded stay where they were.
+    for (size_t i = 0; i < changed.size();) {
+        size_t end = i + 1;
+        while (end < changed.size() && changed[end] == changed[end - 1] + 1)
+            ++end;
+        emit dataChanged(index(changed[i]), index(changed[end - 1]));
+        i = end;
+    }
     if (count() != before)
         emit countChanged();
 }

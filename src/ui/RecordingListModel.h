@@ -91,6 +91,7 @@ private:
     };
 
     void show(std::vector<Card> cards);
+    static bool sameCard(const Card &a, const Card &b);
     std::vector<Card> visible() const;
 
     const Clock &m_clock;

@@ -19,8 +19,6 @@ Item {
     signal similarToggled()
 
     Accessible.description: absoluteTime
-    // A right click: the card's menu, at this point of the card.
-    signal menuRequested(real x, real y)
 
     CardBackground {
         anchors.fill: parent
@@ -44,18 +42,10 @@ Item {
             appName: root.appName
             windowTitle: root.windowTitle
             relativeTime: root.relativeTime
-            absoluteTime: root.absoluteTime
             snippet: root.snippet
             similarCount: root.similarCount
             expanded: root.expanded
             onSimilarToggled: root.similarToggled()
         }
-    }
-
-    // Above the preview, which takes only the primary button.
-    MouseArea {
-        anchors.fill: parent
-        acceptedButtons: Qt.RightButton
-        onClicked: (mouse) => root.menuRequested(mouse.x, mouse.y)
     }
 }
