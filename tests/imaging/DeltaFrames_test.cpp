@@ -337,6 +337,13 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
     const auto inRange = DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) });
     ASSERT_TRUE(inRange);
     EXPECT_TRUE(DeltaFrameReader::applyDelta(wide, *inRange));
+
+    // Read back, every row and column of a region lands in its rectangle and nowhere else.
+    DeltaContainer patch;
+    patch.entries.push_back({ QRect(3, 5, 8, 7), *imageEncoder().convertToLosslessWebP(solidImage(8, 7, Qt::red)) });
+    QImage expected = solidImage(20, 20, Qt::black);
+    QPainter(&expected).fillRect(QRect(3, 5, 8, 7), Qt::red);
+    EXPECT_EQ(DeltaFrameReader::applyDelta(solidImage(20, 20, Qt::black), *patch.serialize()), expected);
 }
 
 TEST(DeltaFrameReader, RefusesMalformedContainers)

@@ -71,17 +71,15 @@ protected:
         return path;
     }
 
-    std::unique_ptr<ScreenshotOptimizationService> makeService(
-        ScreenshotOptimizationService::FileSizeUpdater updater = {})
+    // A service that tells `updates` each new size.
+    std::unique_ptr<ScreenshotOptimizationService> makeService()
     {
-        if (!updater) {
-            updater = [this](const QString &name, qint64 size, std::function<void(bool)> done) {
-                updates.emplace_back(name, size);
-                done(true);
-            };
-        }
+        const auto update = [this](const QString &name, qint64 size, std::function<void(bool)> done) {
+            updates.emplace_back(name, size);
+            done(true);
+        };
         return std::make_unique<ScreenshotOptimizationService>(
-            screenshots, std::move(updater), clock, ScreenshotOptimizationService::Schedule::manual);
+            screenshots, update, clock, ScreenshotOptimizationService::Schedule::manual);
     }
 
     static void runPass(ScreenshotOptimizationService &service) { QCoro::waitFor(service.optimizeOldScreenshots()); }

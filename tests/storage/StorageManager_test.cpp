@@ -99,16 +99,16 @@ TEST_F(StorageManagerTest, SavesWritePrivateFilesEntriesAndRowsUnderTheirOwnName
     EXPECT_EQ(order(metadataOnDisk()), order(test::listedRecordings(store)));
 }
 
-// A folder that cannot be made, a row the database refuses, an image or a list file that does not
-// fit on the disk: the save fails and leaves no file, no entry and no row behind.
+// A folder that cannot be made, a row the database refuses, an image that does not fit on the disk,
+// a list file that takes no entry: the save fails and leaves no file, no entry and no row behind.
 TEST_F(StorageManagerTest, AFailedSaveLeavesNothingBehindAndLosesNothingStored)
 {
     LogCapture log;
     StorageManager store(index, clock);
-    for (int i = 0; i < 30; ++i) // enough entries for a list file of several kilobytes
+    for (int i = 0; i < 30; ++i)
         saved(store, 14, i);
     const QByteArray listBefore = readAll(metadataPath());
-    ASSERT_GT(listBefore.size(), 8000);
+    const QByteArray cutShort = listBefore.left(listBefore.lastIndexOf(']')); // as if another writer stopped
     const std::string before = order(test::listedRecordings(store));
     // A file where the year folder should be: the hour folder cannot be made (also for root).
     ASSERT_TRUE(writeAll(store.screenshotsDirectory() + QStringLiteral("/2023"), "in the way"));
@@ -116,33 +116,36 @@ TEST_F(StorageManagerTest, AFailedSaveLeavesNothingBehindAndLosesNothingStored)
         int year, hour;
         bool rowRefused;
         rlim_t diskLimit; // 0: no limit
-        int imageBytes;
+        bool listCut;
     } cases[] = {
-        { 2023, 14, false, 0, 64 }, { 2024, 15, true, 0, 64 },
-        { 2024, 16, false, 1000, 5000 }, // the image does not fit
-        { 2024, 17, false, 4000, 500 }, // the image fits, the list does not: the row is deleted again
+        { 2023, 14, false, 0, false }, { 2024, 15, true, 0, false }, { 2024, 16, false, 1000, false },
+        { 2024, 17, false, 0, true }, // the image and row are written, the list refuses: the row is deleted again
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.hour);
         if (c.rowRefused)
             refuseRows(true);
+        if (c.listCut) {
+            ASSERT_TRUE(writeAll(metadataPath(), cutShort));
+        }
         {
             std::optional<FileSizeLimit> full;
             if (c.diskLimit)
                 full.emplace(c.diskLimit);
-            EXPECT_FALSE(save(store, jpegBytes(c.imageBytes), localTime(c.year, 3, 5, c.hour, 0, 0)));
+            EXPECT_FALSE(save(store, jpegBytes(5000), localTime(c.year, 3, 5, c.hour, 0, 0)));
         }
         const QString y = QString::number(c.year), h = QString::number(c.hour);
         EXPECT_FALSE(QFileInfo::exists(
             store.screenshotsDirectory() + "/" + y + "/03/05/" + h + "/" + y + "0305_" + h + "0000_Kate.jpg"));
+        EXPECT_TRUE(readAll(metadataPath()) == (c.listCut ? cutShort : listBefore));
+        ASSERT_TRUE(writeAll(metadataPath(), listBefore));
         EXPECT_EQ(order(test::listedRecordings(store)), before);
-        EXPECT_TRUE(readAll(metadataPath()) == listBefore);
         EXPECT_EQ(rows(), 30);
         if (c.rowRefused)
             refuseRows(false);
     }
     EXPECT_TRUE(log.contains(QStringLiteral("ERROR StorageManager: Failed to save recording to database")));
-    // With room again, saving works and keeps every earlier entry.
+    // Saving works again and keeps every earlier entry.
     saved(store, 18, 0);
     EXPECT_EQ(metadataOnDisk().size(), 31u);
 }
