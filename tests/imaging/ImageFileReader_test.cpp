@@ -1,19 +1,10 @@
-#include "ocr/WebPFile.h"
+#include "support/TestFiles.h"
 
 #include "imaging/ImageFileReader.h"
 
 using namespace pellux;
 
 namespace {
-
-QImage pattern()
-{
-    QImage image(37, 21, QImage::Format_RGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            image.setPixelColor(x, y, QColor(x * 6, y * 12, (x + y) * 4));
-    return image;
-}
 
 struct Folder : QTemporaryDir {
     QString file(const char *name, const QByteArray &bytes) const
@@ -26,28 +17,6 @@ struct Folder : QTemporaryDir {
 };
 
 } // namespace
-
-TEST(ReadImageFile, ReadsWebPPngAndJpegAndGivesANullImageAndAReasonForBadFiles)
-{
-    Folder dir;
-    const QByteArray webp = test::encodeWebP(pattern());
-    ASSERT_TRUE(pattern().save(dir.filePath(QStringLiteral("a.png"))));
-    ASSERT_TRUE(pattern().save(dir.filePath(QStringLiteral("a.jpg")), "JPEG", 90));
-    for (const QString &path : { dir.file("frame.webp", webp), dir.filePath(QStringLiteral("a.png")) }) {
-        QString error;
-        EXPECT_EQ(readImageFile(path, &error).convertToFormat(QImage::Format_RGB32), pattern()) << error.toStdString();
-    }
-    EXPECT_EQ(readImageFile(dir.filePath(QStringLiteral("a.jpg"))).size(), pattern().size());
-
-    for (const QString &path :
-        { dir.filePath(QStringLiteral("missing.png")), dir.file("cut.webp", webp.left(webp.size() / 2)),
-            dir.file("empty.png", QByteArray()), dir.file("text.jpg", "hello"), QStringLiteral("/dev/zero") }) {
-        QString error;
-        EXPECT_TRUE(readImageFile(path, &error).isNull()) << path.toStdString();
-        EXPECT_FALSE(error.isEmpty()) << path.toStdString();
-    }
-    EXPECT_TRUE(decodeImage(QByteArray("RIFF\0\0\0\0WEBPVP8 ", 16)).isNull());
-}
 
 TEST(ReadRegularFile, ReadsRegularFilesUpToTheLimitAndRefusesEverythingElseAtOnce)
 {

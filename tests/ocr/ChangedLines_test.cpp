@@ -203,60 +203,55 @@ std::vector<OCRText> recognised(const std::function<void(OCRProcessor::Completio
 // finds, each word's box where the whole recognition puts it (the words taken over moved with the
 // scroll). Where the lines taken over go in the text is checked with the fake recogniser in the
 // capture service's tests: the text stored equals a whole reading.
-class TerminalSession : public ::testing::TestWithParam<std::pair<const char *, std::vector<QImage> (*)()>> { };
-
-TEST_P(TerminalSession, IsRecognisedLineByLine)
+TEST(ChangedLines, TerminalSessionsAreRecognisedLineByLine)
 {
-    const std::vector<QImage> session = GetParam().second();
-    ASSERT_GE(session.size(), 5u);
-    const std::vector<QImage> frames(session.begin(), session.begin() + 5);
-    OCRProcessor ocr;
-    ASSERT_TRUE(ocr.isRecognizerReady());
+    for (const auto &[name, session] :
+        { std::pair("typing", test::typingSession()), std::pair("scrolling", test::scrollingSession(5)) }) {
+        SCOPED_TRACE(name);
+        ASSERT_GE(session.size(), 5u);
+        const std::vector<QImage> frames(session.begin(), session.begin() + 5);
+        OCRProcessor ocr;
+        ASSERT_TRUE(ocr.isRecognizerReady());
 
-    std::shared_ptr<RecognitionMemory> previousText;
-    int found = 0, total = 0, placed = 0, boxes = 0;
-    for (size_t i = 0; i < frames.size(); ++i) {
-        std::optional<PreviousFrame> previous;
-        if (i > 0)
-            previous = PreviousFrame { frames[i - 1], previousText };
-        auto text = std::make_shared<RecognitionMemory>();
-        const QUuid id = QUuid::createUuid();
-        const std::vector<OCRText> pieced
-            = recognised([&](auto done) { ocr.processChangedImage(frames[i], id, previous, text, done); });
-        const std::vector<OCRText> whole = recognised([&](auto done) { ocr.processImage(frames[i], id, done); });
-        ASSERT_TRUE(text->fragments());
-        EXPECT_EQ(joinRecognizedText(*text->fragments()), joinRecognizedText(pieced)) << i;
+        std::shared_ptr<RecognitionMemory> previousText;
+        int found = 0, total = 0, placed = 0, boxes = 0;
+        for (size_t i = 0; i < frames.size(); ++i) {
+            std::optional<PreviousFrame> previous;
+            if (i > 0)
+                previous = PreviousFrame { frames[i - 1], previousText };
+            auto text = std::make_shared<RecognitionMemory>();
+            const QUuid id = QUuid::createUuid();
+            const std::vector<OCRText> pieced
+                = recognised([&](auto done) { ocr.processChangedImage(frames[i], id, previous, text, done); });
+            const std::vector<OCRText> whole = recognised([&](auto done) { ocr.processImage(frames[i], id, done); });
+            ASSERT_TRUE(text->fragments());
+            EXPECT_EQ(joinRecognizedText(*text->fragments()), joinRecognizedText(pieced)) << i;
 
-        const auto reference = test::wordCounts(joinRecognizedText(whole));
-        found += test::wordsFound(reference, test::wordCounts(joinRecognizedText(pieced)));
-        total += test::wordTotal(reference);
-        // Recognition draws a word's box a few pixels taller or shorter from one reading to the next;
-        // a box in the wrong place (a line off) would not hold the centre.
-        const std::vector<WordBox> wholeWords = recognizedText(whole).words;
-        for (const WordBox &word : recognizedText(pieced).words) {
-            ++boxes;
-            placed += std::any_of(wholeWords.begin(), wholeWords.end(),
-                [&](const WordBox &other) { return other.text == word.text && other.box.contains(word.box.center()); });
+            const auto reference = test::wordCounts(joinRecognizedText(whole));
+            found += test::wordsFound(reference, test::wordCounts(joinRecognizedText(pieced)));
+            total += test::wordTotal(reference);
+            // Recognition draws a word's box a few pixels taller or shorter from one reading to the next;
+            // a box in the wrong place (a line off) would not hold the centre.
+            const std::vector<WordBox> wholeWords = recognizedText(whole).words;
+            for (const WordBox &word : recognizedText(pieced).words) {
+                ++boxes;
+                placed += std::any_of(wholeWords.begin(), wholeWords.end(), [&](const WordBox &other) {
+                    return other.text == word.text && other.box.contains(word.box.center());
+                });
+            }
+            previousText = text;
         }
-        previousText = text;
+        EXPECT_EQ(ocr.changedLineRecognitions(), 4);
+        EXPECT_EQ(ocr.wholeImageRecognitions(), 1);
+        // The processor time of each kind is counted (what `pellux capture` reports).
+        EXPECT_GT(ocr.changedLineSeconds(), 0);
+        EXPECT_GT(ocr.wholeImageSeconds(), 0);
+        ASSERT_GT(total, 50);
+        EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
+        ASSERT_GT(boxes, 50);
+        EXPECT_GE(double(placed) / boxes, 0.97) << placed << " of " << boxes;
     }
-    EXPECT_EQ(ocr.changedLineRecognitions(), 4);
-    EXPECT_EQ(ocr.wholeImageRecognitions(), 1);
-    // The processor time of each kind is counted (what `pellux capture` reports).
-    EXPECT_GT(ocr.changedLineSeconds(), 0);
-    EXPECT_GT(ocr.wholeImageSeconds(), 0);
-    ASSERT_GT(total, 50);
-    EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
-    ASSERT_GT(boxes, 50);
-    EXPECT_GE(double(placed) / boxes, 0.97) << placed << " of " << boxes;
 }
-
-INSTANTIATE_TEST_SUITE_P(ChangedLines, TerminalSession,
-    ::testing::Values(std::make_pair(
-                          "Typing", +[] { return test::typingSession(); }),
-        std::make_pair(
-            "Scrolling", +[] { return test::scrollingSession(5); })),
-    [](const auto &info) { return std::string(info.param.first); });
 
 } // namespace
 } // namespace pellux

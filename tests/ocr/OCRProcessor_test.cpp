@@ -3,7 +3,6 @@
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
-#include "ocr/TesseractEngine.h"
 #include "support/FakeClock.h"
 #include "support/FakeTextRecognizer.h"
 
@@ -195,7 +194,7 @@ TEST(OCRProcessorWithoutModel, EveryRequestFailsAndTheReasonIsSaidOnce)
         std::optional<QString> environment;
         QString named;
     } cases[] = {
-        { "given folder", emptyFolder.path(), std::nullopt, emptyFolder.path() },
+        { "given folder, before TESSDATA_PREFIX", emptyFolder.path(), badModelFolder.path(), emptyFolder.path() },
         { "TESSDATA_PREFIX", std::nullopt, emptyFolder.path(), emptyFolder.path() },
         { "unloadable model", badModelFolder.path(), std::nullopt, badModelFolder.path() },
     };
@@ -225,20 +224,4 @@ TEST(OCRProcessorWithoutModel, EveryRequestFailsAndTheReasonIsSaidOnce)
         EXPECT_EQ(std::ftell(errors), 0);
         std::fclose(errors);
     }
-}
-
-TEST(TesseractModelFolder, IsTheGivenFolderElseTessdataPrefixElseTheOneTheLibraryWasBuiltWith)
-{
-    {
-        ModelFolderVariable unset(std::nullopt);
-        EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
-        const std::optional<QString> builtIn = TesseractEngine::modelFolder(std::nullopt);
-        ASSERT_TRUE(builtIn) << "libtesseract's own folder was not found at build time";
-        // The check made before Init agrees with where Tesseract looks by itself.
-        EXPECT_TRUE(QFileInfo(QDir(*builtIn).filePath(QStringLiteral("eng.traineddata"))).isReadable());
-        EXPECT_TRUE(TesseractEngine(TesseractEngine::Purpose::recognition).isReady());
-    }
-    ModelFolderVariable set(QStringLiteral("/from/the/environment"));
-    EXPECT_EQ(TesseractEngine::modelFolder(std::nullopt), QStringLiteral("/from/the/environment"));
-    EXPECT_EQ(TesseractEngine::modelFolder(QStringLiteral("/given")), QStringLiteral("/given"));
 }

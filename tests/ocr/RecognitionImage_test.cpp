@@ -1,5 +1,5 @@
 // Preparing a frame for recognition: the text height measured, the scale it gives, grey and
-// polarity, and where a line found on the prepared image lies in the original.
+// polarity. (Where a line found on the prepared image lies in the original: the processor's tests.)
 #include "RenderedText.h"
 
 #include "ocr/RecognitionImage.h"
@@ -17,54 +17,35 @@ const QStringList kTerminalLines { QStringLiteral("drwxr-xr-x  2 alice users  40
     QStringLiteral("-rwxr-xr-x  1 alice users  7164 Jan  9 16:22 backup.sh"),
     QStringLiteral("drwx------  5 alice users  4096 Mar  3 10:02 Keys and passwords") };
 
-struct HeightCase {
-    double points;
-    bool dark;
-    const char *family;
-};
-
-class MeasureTextLineHeight : public ::testing::TestWithParam<HeightCase> { };
-
 } // namespace
 
-TEST_P(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
+// The capital height of the font, light and dark, at the sizes terminals and documents use.
+TEST(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
 {
-    const auto &[points, dark, family] = GetParam();
-    const TextPage page { {}, pixelsForPoints(points), dark ? kLightInk : Qt::black, dark ? kDarkPaper : Qt::white,
-        family };
-    const std::optional<double> measured
-        = measureTextLineHeight(renderText(kTerminalLines, page).image.convertToFormat(QImage::Format_Grayscale8));
-    ASSERT_TRUE(measured);
-    QFont font(family);
-    font.setPixelSize(page.pixelSize);
-    const double capital = QFontMetricsF(font).capHeight();
-    // Anti-aliased top rows are faint and may not count; accents and ascenders may.
-    EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital)) << points << " pt";
+    const std::tuple<double, bool, const char *> cases[] = { { 7, false, "DejaVu Sans Mono" },
+        { 8, true, "DejaVu Sans Mono" }, { 11, false, "DejaVu Sans Mono" }, { 20, true, "DejaVu Sans Mono" },
+        { 7, true, "Liberation Mono" }, { 11, false, "DejaVu Sans" }, { 20, false, "Liberation Serif" } };
+    for (const auto &[points, dark, family] : cases) {
+        SCOPED_TRACE(QStringLiteral("%1 %2 pt dark %3").arg(family).arg(points).arg(dark).toStdString());
+        const TextPage page { {}, pixelsForPoints(points), dark ? kLightInk : Qt::black, dark ? kDarkPaper : Qt::white,
+            family };
+        const std::optional<double> measured
+            = measureTextLineHeight(renderText(kTerminalLines, page).image.convertToFormat(QImage::Format_Grayscale8));
+        ASSERT_TRUE(measured);
+        QFont font(family);
+        font.setPixelSize(page.pixelSize);
+        const double capital = QFontMetricsF(font).capHeight();
+        // Anti-aliased top rows are faint and may not count; accents and ascenders may.
+        EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital));
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(PointSizes, MeasureTextLineHeight,
-    ::testing::Values(HeightCase { 7, false, "DejaVu Sans Mono" }, HeightCase { 8, true, "DejaVu Sans Mono" },
-        HeightCase { 11, false, "DejaVu Sans Mono" }, HeightCase { 20, true, "DejaVu Sans Mono" },
-        HeightCase { 7, true, "Liberation Mono" }, HeightCase { 11, false, "DejaVu Sans" },
-        HeightCase { 20, false, "Liberation Serif" }),
-    // Names that are the same in every process (the default prints the bytes, a pointer among them).
-    [](const auto &info) {
-        return QString("%1%2pt%3")
-            .arg(info.param.family)
-            .arg(info.param.points)
-            .arg(info.param.dark ? "Dark" : "")
-            .remove(' ')
-            .toStdString();
-    });
-
+// Nothing without text: no image, a flat one, panel borders and rules (sharp edges, but no rows
+// crossing several of them), and a colour image not yet converted to grey.
 TEST(MeasureTextLineHeightWithoutText, GivesNothing)
 {
-    EXPECT_FALSE(measureTextLineHeight(QImage()));
     QImage flat(640, 480, QImage::Format_Grayscale8);
     flat.fill(200);
-    EXPECT_FALSE(measureTextLineHeight(flat));
-
-    // Panel borders and rules: sharp edges, but no rows crossing several of them.
     QImage panels = flat.copy();
     for (int y = 0; y < panels.height(); ++y) {
         uchar *row = panels.scanLine(y);
@@ -72,12 +53,8 @@ TEST(MeasureTextLineHeightWithoutText, GivesNothing)
         if (y % 60 == 0)
             std::fill(row, row + panels.width(), 20);
     }
-    EXPECT_FALSE(measureTextLineHeight(panels));
-
-    // Only colour images converted to grey are measured.
-    QImage colour(640, 480, QImage::Format_RGB32);
-    colour.fill(Qt::white);
-    EXPECT_FALSE(measureTextLineHeight(colour));
+    for (const QImage &image : { QImage(), flat, panels, renderText(kTerminalLines, {}).image })
+        EXPECT_FALSE(measureTextLineHeight(image)) << image.format();
 }
 
 TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
@@ -95,8 +72,7 @@ TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
     for (const auto &row : table)
         EXPECT_DOUBLE_EQ(scaleForTextHeight(row.height_px, rule, 1.5), row.scale) << row.height_px;
 
-    const TextHeightScaling mayShrink { .targetLineHeight_px = 24, .minimumScale = 0.5, .maximumScale = 3.0 };
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(48.0, mayShrink, 1.5), 0.5);
+    EXPECT_DOUBLE_EQ(scaleForTextHeight(48.0, { .targetLineHeight_px = 24, .minimumScale = 0.5 }, 1.5), 0.5);
 
     // Text that reads well from a height on is brought only to the lower target.
     TextHeightScaling stepped = rule;
@@ -108,63 +84,28 @@ TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
     EXPECT_DOUBLE_EQ(scaleForTextHeight(20.0, stepped, 1.5), 1.0);
 }
 
-TEST(LowerLeftBounds, FlipsYAndUndoesTheEnlargement)
-{
-    const struct {
-        QRect box; // as Tesseract reports it on the prepared image
-        double scale;
-        int originalHeight;
-        QRectF expected;
-    } cases[] = {
-        // The normalised box (0.5, 0.25, 0.25, 0.5) of a 1000 x 800 image.
-        { QRect(500, 200, 250, 400), 1.0, 800, QRectF(500, 200, 250, 400) },
-        // The same line found on the image enlarged 1.5 times.
-        { QRect(750, 300, 375, 600), 1.5, 800, QRectF(500, 200, 250, 400) },
-        // A line at the top of the image is at the top in bottom-up coordinates too; one touching
-        // the bottom edge starts at y = 0.
-        { QRect(10, 0, 30, 20), 1.0, 100, QRectF(10, 80, 30, 20) },
-        { QRect(0, 90, 50, 10), 1.0, 100, QRectF(0, 0, 50, 10) },
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(lowerLeftBounds(c.box, c.scale, c.originalHeight), c.expected) << c.box.x() << "," << c.box.y();
-}
-
 // Polarity is decided by each pixel's surroundings: a dark panel beside a light one, and a
-// highlighted line inside each, all come out as dark strokes on light paper.
+// highlighted line across both, all come out as dark strokes on light paper.
 TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone)
 {
     QImage grey(200, 60, QImage::Format_Grayscale8);
     for (int y = 0; y < grey.height(); ++y) {
-        uchar *row = grey.scanLine(y);
-        const bool highlighted = y >= 24 && y < 38; // one line of text, reverse video in both panels
-        for (int x = 0; x < grey.width(); ++x) {
-            const bool darkPanel = x < 100;
-            row[x] = (darkPanel != highlighted) ? 20 : 235;
-        }
+        for (int x = 0; x < grey.width(); ++x)
+            grey.scanLine(y)[x] = ((x < 100) != (y >= 24 && y < 38)) ? 20 : 235;
     }
-    // A stroke in the middle of each of the four areas, in the panel's text colour.
-    struct Stroke {
-        QPoint at;
-        uchar value;
-        uchar expected;
-    };
-    const Stroke strokes[] = {
+    // A stroke in each of the four areas in its text colour, and paper: value before and after.
+    const std::tuple<QPoint, uchar, uchar> pixels[] = {
         { { 50, 10 }, 220, 35 }, // light text on the dark panel: negated
         { { 50, 31 }, 30, 30 }, // dark text on the light line across the dark panel: kept
         { { 150, 10 }, 30, 30 }, // dark text on the light panel: kept
         { { 150, 31 }, 220, 35 }, // light text on the dark line across the light panel: negated
+        { { 20, 5 }, 20, 235 }, { { 20, 31 }, 235, 235 }, { { 180, 31 }, 20, 235 }, // paper
     };
-    for (const Stroke &stroke : strokes)
-        grey.scanLine(stroke.at.y())[stroke.at.x()] = stroke.value;
-
+    for (const auto &[at, before, after] : pixels)
+        grey.scanLine(at.y())[at.x()] = before;
     invertDarkSurroundings(grey, inversionRadiusFor(14.0));
-
-    for (const Stroke &stroke : strokes)
-        EXPECT_EQ(grey.scanLine(stroke.at.y())[stroke.at.x()], stroke.expected)
-            << stroke.at.x() << "," << stroke.at.y();
-    EXPECT_EQ(grey.scanLine(5)[20], 235); // the dark panel's paper
-    EXPECT_EQ(grey.scanLine(31)[20], 235); // the highlighted line's paper, untouched
-    EXPECT_EQ(grey.scanLine(31)[180], 235); // the dark line's paper, negated
+    for (const auto &[at, before, after] : pixels)
+        EXPECT_EQ(grey.scanLine(at.y())[at.x()], after) << at.x() << "," << at.y();
     EXPECT_EQ(inversionRadiusFor(std::nullopt), kUnmeasuredInversionRadius);
     EXPECT_EQ(inversionRadiusFor(100.0), kMaximumInversionRadius);
 }

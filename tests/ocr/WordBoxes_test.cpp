@@ -5,8 +5,6 @@
 #include "persistence/SearchFolding.h"
 #include "persistence/TextMatches.h"
 
-#include <gtest/gtest.h>
-
 #include <future>
 
 using namespace pellux;

@@ -89,21 +89,3 @@ TEST(RecordingJson, RejectsMalformedRecords)
     EXPECT_FALSE(decodeRecordings("[{\"id\": \"trunc"));
     EXPECT_TRUE(decodeRecordings("[]"));
 }
-
-TEST(OCRTextJson, RoundTripsBoundsAsOriginAndSize)
-{
-    const OCRText t { QUuid::createUuid(), QUuid::createUuid(), fromSecondsSince2001(100.5), "error: no such file",
-        QRectF(10, 20.5, 300, 14) };
-    const QByteArray json = encodeOCRText(t);
-    EXPECT_TRUE(json.contains("\"bounds\":[[10,20.5],[300,14]]"));
-    EXPECT_TRUE(json.startsWith("{\"id\":\"" + uuidText(t.id).toLatin1() + "\",\"recordingId\""));
-    const std::optional<OCRText> back = decodeOCRText(json);
-    ASSERT_TRUE(back);
-    EXPECT_EQ(encodeOCRText(*back), json);
-
-    const QByteArray head = R"({"id":"6F9619FF-8B86-D011-B42D-00C04FC964FF",
-        "recordingId":"6F9619FF-8B86-D011-B42D-00C04FC964FF","timestamp":1,"text":"x")";
-    EXPECT_TRUE(decodeOCRText(head + R"(,"bounds":[[1,2],[3,4]]})"));
-    EXPECT_FALSE(decodeOCRText(head + R"(,"bounds":[[1,2]]})"));
-    EXPECT_FALSE(decodeOCRText(head + "}"));
-}

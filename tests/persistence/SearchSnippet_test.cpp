@@ -1,8 +1,5 @@
 #include "persistence/SearchSnippet.h"
-
-#include <QStringList>
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 namespace pellux {
 namespace {

@@ -1,6 +1,5 @@
 #include "persistence/TextMatches.h"
-
-#include <gtest/gtest.h>
+#include "support/TestFiles.h"
 
 using namespace pellux;
 

@@ -58,11 +58,8 @@ TEST_F(DatabaseTest, TimeRangesBoundPagesAndSearchesAlikeFromAnIndex)
               { at(2000.75), at(2000.76) }, { at(1999.25), at(3000.0) }, { at(-1e15), at(1e15) } };
     for (const TimeRange &range : ranges) {
         for (const std::optional<QString> &app : { std::optional<QString>(), std::optional<QString>("Kate") }) {
-            SCOPED_TRACE(QStringLiteral("%1..%2 %3")
-                             .arg(range.since ? secondsSince1970(*range.since) : -1)
-                             .arg(range.until ? secondsSince1970(*range.until) : -1)
-                             .arg(app.value_or("all"))
-                             .toStdString());
+            SCOPED_TRACE(testing::Message() << (range.since ? secondsSince1970(*range.since) : -1) << ".."
+                                            << (range.until ? secondsSince1970(*range.until) : -1) << " " << bool(app));
             const auto inRange = [&](const Stored &s) {
                 return range.contains(s.recording.timestamp) && (!app || s.recording.appName == app);
             };

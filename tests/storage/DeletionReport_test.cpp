@@ -1,6 +1,7 @@
 // Deleting by age, by application and everything answers what went, counted by the database from
 // the rows it deleted, over a real database file.
-#include "persistence/SimpleDatabaseManager.h"
+#include "persistence/DatabaseTestSupport.h"
+#include "storage/RecordingIndex.h"
 #include "storage/StorageManager.h"
 #include "storage/StorageTestSupport.h"
 #include "support/FakeClock.h"
@@ -90,18 +91,22 @@ INSTANTIATE_TEST_SUITE_P(StorageManager, DeletionReports,
         DeletionCase { "everything", {}, {}, 5, 31000, {} }),
     [](const auto &info) { return std::string(info.param.name); });
 
-// An index that cannot list an application's recordings: the report says so, and nothing goes.
+// A database that cannot list an application's recordings: the report says so, and nothing goes.
 TEST(DeletionReport, AFailureIsReportedAndRemovesNothing)
 {
     TempHome home;
-    RecordingIndexStub index;
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index(database);
     StorageManager store(index);
-    ASSERT_TRUE(QCoro::waitFor(store.saveScreenshot(
-        jpegBytes(), Clock::system().now(), 0, QStringLiteral("XTerm"), {}, {}, false, std::nullopt, 1.0)));
+    const std::optional<Recording> r = QCoro::waitFor(store.saveScreenshot(
+        jpegBytes(), Clock::system().now(), 0, QStringLiteral("XTerm"), {}, {}, false, std::nullopt, 1.0));
+    ASSERT_TRUE(r);
+    database.waitUntilIdle();
+    RawDatabase(database.databasePath()).exec("ALTER TABLE recordings RENAME TO hidden");
     const DeletionReport report = QCoro::waitFor(store.deleteRecordingsOfApplication(QStringLiteral("XTerm")));
     EXPECT_FALSE(report.ok);
     EXPECT_EQ(report.failure, "The database could not list the screenshots.");
-    EXPECT_TRUE(index.deleted.empty());
+    EXPECT_TRUE(QFile::exists(r->localPath()));
     EXPECT_EQ(listedRecordings(store).size(), 1u);
     const DeletionReport negative = QCoro::waitFor(store.deleteOldRecordings(-1));
     EXPECT_FALSE(negative.ok);

@@ -6,12 +6,7 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingTextLoader.h"
 #include "support/ImageEncoder.h"
-#include "support/LogCapture.h"
 #include "support/TestFiles.h"
-
-#include <QDir>
-
-#include <gtest/gtest.h>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -111,18 +111,11 @@ TEST(StoreHealer, RowsLostOrInADamagedDatabaseComeBackFromTheListAndFilesWithThe
         const HealingReport report = store.heal();
         EXPECT_TRUE(report.completed);
         EXPECT_EQ(std::pair(report.rowsWritten, report.framesRecognized), std::pair(1, 1));
-        const RawDatabase direct(SimpleDatabaseManager::defaultDatabasePath());
-        EXPECT_EQ(direct
-                      .strings(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
-                                              "file_size || '|' || is_delta_frame FROM recordings WHERE id = '%1'")
-                                   .arg(r.idText()))
-                      .value(0),
-            QStringLiteral("Kate|harbour schedule|hash-1|%1|0").arg(QFileInfo(r.localPath()).size()));
-        const std::vector<Recording> found = search(*store.db,
-            direct.strings(QStringLiteral("SELECT text FROM ocr_text WHERE recording_id = '%1'").arg(r.idText()))
-                .value(0));
-        ASSERT_EQ(found.size(), 1u);
-        EXPECT_EQ(found[0].id, r.id);
+        const RawDatabase direct(SimpleDatabaseManager::defaultDatabasePath()); // the file may be new
+        EXPECT_EQ(direct.strings(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
+                                                "file_size || '|' || is_delta_frame || '|' || count(o.id) FROM "
+                                                "recordings r JOIN ocr_text o ON o.recording_id = r.id")),
+            QStringList { QStringLiteral("Kate|harbour schedule|hash-1|%1|0|1").arg(QFileInfo(r.localPath()).size()) });
     }
 }
 

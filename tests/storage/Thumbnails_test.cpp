@@ -1,5 +1,6 @@
 // The thumbnail each captured frame keeps beside it: made at capture from the frame in hand, left
 // alone by re-compression, and taken along by every way a screenshot leaves the store.
+#include "imaging/DeltaTestImages.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/ScreenshotOptimizationService.h"
 #include "imaging/StoredScreenshotReader.h"
@@ -9,27 +10,11 @@
 #include "support/FakeTextRecognizer.h"
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
-#include "support/TestFiles.h"
 
 #include <qcorotask.h>
 
 namespace pellux::test {
 namespace {
-
-// Mean absolute difference per channel, 0...255, of two images of one size.
-double meanDifference(const QImage &a, const QImage &b)
-{
-    const QImage x = a.convertToFormat(QImage::Format_RGB32), y = b.convertToFormat(QImage::Format_RGB32);
-    double total = 0;
-    for (int row = 0; row < x.height(); ++row) {
-        const QRgb *p = reinterpret_cast<const QRgb *>(x.constScanLine(row));
-        const QRgb *q = reinterpret_cast<const QRgb *>(y.constScanLine(row));
-        for (int col = 0; col < x.width(); ++col)
-            total += std::abs(qRed(p[col]) - qRed(q[col])) + std::abs(qGreen(p[col]) - qGreen(q[col]))
-                + std::abs(qBlue(p[col]) - qBlue(q[col]));
-    }
-    return total / (3.0 * x.width() * x.height());
-}
 
 TEST(Thumbnails, EachCapturedFrameKeepsOneThatReCompressionLeavesAndEveryDeletionTakes)
 {
@@ -53,7 +38,7 @@ TEST(Thumbnails, EachCapturedFrameKeepsOneThatReCompressionLeavesAndEveryDeletio
         ASSERT_EQ(stored.size(), expected.size());
         EXPECT_EQ(std::max(stored.width(), stored.height()),
             std::min(thumbnail::kLongerSide, std::max(frame.width(), frame.height())));
-        EXPECT_LT(meanDifference(stored, expected), 6.0);
+        EXPECT_LT(meanDifference(stored, expected, stored.rect()), 6.0);
         deltas += readAll(r.localPath()).startsWith("DLTA");
     }
     EXPECT_GT(deltas, 0);
@@ -88,11 +73,9 @@ TEST(Thumbnails, EachCapturedFrameKeepsOneThatReCompressionLeavesAndEveryDeletio
         paths.sort();
         return paths;
     };
-    const Recording chosen = listed.back();
-    ASSERT_TRUE(QCoro::waitFor(pipeline.storage->deleteScreenshot(chosen)));
+    ASSERT_TRUE(QCoro::waitFor(pipeline.storage->deleteScreenshot(listed.back())));
     listed = listedRecordings(*pipeline.storage);
     EXPECT_EQ(thumbnailsLeft(), thumbnailsOf(listed));
-    EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(chosen.localPath())));
 
     pipeline.clock.advance(3 * 86400.0);
     pipeline.backend.setFrame(1, CapturePipeline::textFrame(QStringLiteral("a later frame")));
@@ -103,8 +86,6 @@ TEST(Thumbnails, EachCapturedFrameKeepsOneThatReCompressionLeavesAndEveryDeletio
     ASSERT_TRUE(deleted.wait(10000));
     listed = listedRecordings(*pipeline.storage);
     ASSERT_FALSE(listed.empty());
-    for (const Recording &r : listed)
-        EXPECT_GT(r.timestamp, pipeline.clock.now() - Seconds(86400.0));
     EXPECT_EQ(thumbnailsLeft(), thumbnailsOf(listed));
 
     ASSERT_TRUE(QCoro::waitFor(pipeline.storage->deleteAllRecordings()));
