@@ -30,11 +30,6 @@ template <typename T> T whileServing(const std::function<T()> &work)
     return result;
 }
 
-SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Request request)
-{
-    return whileServing<SingleInstance::Outcome>([&] { return SingleInstance(folder).start(request); });
-}
-
 // A socket file with nobody listening, as an instance that crashed leaves it.
 bool makeStaleSocket(const QString &path)
 {
@@ -85,7 +80,9 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOneAndGarbageIs
         EXPECT_TRUE(answer.isEmpty()) << garbage.left(20).toStdString() << ": " << answer.toStdString();
     }
     EXPECT_EQ(shows, 0);
-    EXPECT_EQ(startAnother(folder, SingleInstance::Request::show), SingleInstance::Outcome::handedOver);
+    EXPECT_EQ(whileServing<SingleInstance::Outcome>(
+                  [&] { return SingleInstance(folder).start(SingleInstance::Request::show); }),
+        SingleInstance::Outcome::handedOver);
     EXPECT_EQ(shows, 1);
 }
 
