@@ -54,10 +54,34 @@ TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
         EXPECT_EQ(landed.manhattanLength() < 0.01, f.centred);
     }
 
-    const std::tuple<int, int, const char *> positions[]
-        = { { 0, 5, "1 of 5" }, { 4, 5, "5 of 5" }, { -1, 5, "" }, { 5, 5, "" }, { 0, 0, "" } };
-    for (const auto &[index, count, text] : positions)
-        EXPECT_EQ(ScreenshotViewerModel::matchPositionText(index, count), QLatin1String(text));
+    // Gestures as the viewer hands them over: p<magnification> pinching, P pinch ended, d<x>,<y>
+    // dragging, D drag ended, c double click, w<delta>*<times> the wheel.
+    const std::tuple<const char *, double, QPointF> gestures[] = {
+        { "p2 p4 p8 P", 5, {} }, // the maximum
+        { "p0.7 p0.3 p0.1", 0.5, {} }, // the minimum while pinching
+        { "d30,40 D p0.6 P", 1, {} }, // released below one: back and centred
+        { "d30,40 D p0.6 P d5,5", 1, { 35, 45 } }, // the next drag starts where the last ended
+        { "d10,0 D c", 2, { 10, 0 } },
+        { "d10,0 D c c d3,4", 1, { 3, 4 } },
+        { "w120*20", 5, {} },
+        { "w120*20 d50,0 w-120*20", 1, {} },
+    };
+    for (const auto &[script, scale, offset] : gestures) {
+        ViewerZoom zoom;
+        for (const QString &token : QString::fromLatin1(script).split(' ')) {
+            const QString g = token.section('*', 0, 0);
+            const QStringList n = g.mid(1).split(',');
+            for (int i = 0; i < token.section('*', 1).toInt() || i == 0; ++i)
+                g[0] == 'p'       ? zoom.pinchChanged(n[0].toDouble())
+                    : g[0] == 'P' ? zoom.pinchEnded()
+                    : g[0] == 'd' ? zoom.dragChanged({ n[0].toDouble(), n.value(1).toDouble() })
+                    : g[0] == 'D' ? zoom.dragEnded()
+                    : g[0] == 'c' ? zoom.doubleClicked()
+                                  : zoom.wheel(n[0].toDouble());
+        }
+        EXPECT_DOUBLE_EQ(zoom.scale(), scale) << script;
+        EXPECT_EQ(zoom.offset(), offset) << script;
+    }
 
     // Seconds are shown: two frames a second apart read apart.
     const TimePoint t = fromSecondsSince1970(1'700'000'000);

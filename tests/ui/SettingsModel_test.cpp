@@ -145,17 +145,28 @@ TEST_F(SettingsModelTest, AnEditThatCannotBeWrittenIsTakenBack)
     QFile::remove(blocked);
 }
 
-TEST_F(SettingsModelTest, AnIntervalChangeIsSavedAndRestartsCaptureWithIt)
+// Each choice is saved and restarts the running capture with it; the last adapts to activity.
+TEST_F(SettingsModelTest, AnIntervalChoiceIsSavedAndRestartsCaptureWithIt)
 {
-    QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
     EXPECT_EQ(model->intervalIndex(), 3); // "Every 10 seconds"
-    ASSERT_TRUE(edit([&] { model->chooseInterval(2); }));
-    EXPECT_EQ(AppPreferences::load().screenshotInterval, 5.0);
-    EXPECT_EQ(model->intervalIndex(), 2);
-    while (capturing.count() < 2)
-        ASSERT_TRUE(capturing.wait(5000));
-    EXPECT_TRUE(pipeline.service->isCapturing());
-    EXPECT_EQ(pipeline.service->pendingCaptureInterval(), 5.0);
+    const int adaptive = int(SettingsModel::intervalChoices().size()) - 1;
+    const struct {
+        int index;
+        double seconds;
+        bool adaptive;
+    } cases[] = { { 2, 5.0, false }, { adaptive, 5.0, true }, { 1, 2.0, false } };
+    for (const auto &c : cases) {
+        QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
+        ASSERT_TRUE(edit([&] { model->chooseInterval(c.index); }));
+        const AppPreferences saved = AppPreferences::load();
+        EXPECT_EQ(std::pair(saved.screenshotInterval, saved.useDynamicIntervals), std::pair(c.seconds, c.adaptive));
+        EXPECT_EQ(model->intervalIndex(), c.index);
+        EXPECT_EQ(model->intervalCaption() == SettingsModel::adaptiveIntervalText(), c.adaptive);
+        while (capturing.count() < 2)
+            ASSERT_TRUE(capturing.wait(5000));
+        EXPECT_TRUE(pipeline.service->isCapturing());
+    }
+    EXPECT_EQ(pipeline.service->pendingCaptureInterval(), 2.0);
 }
 
 TEST_F(SettingsModelTest, OneYearKeepsOnlyTheLastYearsRecordings)
@@ -194,8 +205,7 @@ TEST_F(SettingsModelTest, AnApplicationHasAnIconSourceOnlyWithAnIcon)
     icons.prepare();
     ASSERT_TRUE(received(ready));
     model->setApplicationIcons(&icons);
-    const RunningApplication tool { "Tool", "tool", 0 };
-    EXPECT_EQ(model->iconSource(tool), SettingsModel::iconSourceFor(tool));
+    EXPECT_EQ(model->iconSource({ "Tool", "tool", 0 }), SettingsModel::iconSourceFor({ "Tool", "tool", 0 }));
     EXPECT_EQ(model->iconSource({ "Other", "other", 0 }), QString());
 }
 
@@ -265,7 +275,7 @@ TEST_F(SettingsModelTest, StartAtLoginFollowsWhatCouldBeWritten)
 }
 
 // Excluding an application from the picker offers to delete what was captured of it (Return
-// keeps it); taking the exclusion back asks nothing.
+// keeps it); taking the exclusion back, or excluding with nothing left to delete, asks nothing.
 TEST_F(SettingsModelTest, ExcludingAnApplicationOffersToDeleteItsScreenshots)
 {
     addWindow(3, "bold claims", "<b>Term</b>", "evil-term");
@@ -273,41 +283,25 @@ TEST_F(SettingsModelTest, ExcludingAnApplicationOffersToDeleteItsScreenshots)
     pipeline.service->stopCapturing();
     pipeline.settle();
     loadApplications();
+    const auto count
+        = [&](const char *app) { return QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, app)); };
     const QString question = "Delete the existing screenshot of " + displayedName("<b>Term</b>", 80) + "?";
-    const struct {
-        const char *answer;
-        bool deleted;
-        QStringList messages;
-    } cases[] = {
-        { "Keep", false, { question } },
-        { "Delete", true, { question, "Removed 1 screenshot, " } },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.answer);
-        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), 1);
-        AlertAnswers answers({ c.answer, "OK" });
+    for (const bool deleted : { false, true }) {
+        AlertAnswers answers({ deleted ? "Delete" : "Keep", "OK" });
         const std::optional<DeletionReport> report = QCoro::waitFor(model->toggleExcludedAndOffer("evil-term"));
         EXPECT_TRUE(AppPreferences::load().excludedApps.contains("evil-term"));
-        ASSERT_EQ(answers.messages.size(), c.messages.size());
-        EXPECT_EQ(answers.messages[0], question);
-        EXPECT_EQ(answers.defaults[0], "Keep");
-        EXPECT_EQ(report.has_value(), c.deleted);
-        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), c.deleted ? 0 : 1);
-        if (c.deleted) {
-            EXPECT_TRUE(answers.messages[1].startsWith(c.messages[1])) << answers.messages[1].toStdString();
-            EXPECT_EQ(report->count, 1);
-            EXPECT_GT(report->bytes, 0);
-        }
-        // The other applications keep theirs.
-        EXPECT_GE(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "XTerm")), 1);
+        ASSERT_EQ(answers.messages.size(), deleted ? 2 : 1);
+        EXPECT_EQ(std::pair(answers.messages[0], answers.defaults[0]), std::pair(question, QString("Keep")));
+        EXPECT_EQ(report && report->count == 1 && report->bytes > 0, deleted);
+        EXPECT_EQ(count("<b>Term</b>"), deleted ? 0 : 1);
+        EXPECT_TRUE(!deleted || answers.messages[1].startsWith("Removed 1 screenshot, "));
+        EXPECT_GE(count("XTerm"), 1); // the other applications keep theirs
         AlertAnswers none({});
         EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
-        EXPECT_TRUE(none.messages.isEmpty());
         EXPECT_FALSE(AppPreferences::load().excludedApps.contains("evil-term"));
-        if (!c.deleted)
-            continue;
-        // Nothing left to delete: excluding asks nothing.
-        EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        if (deleted) { // nothing left to delete
+            EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        }
         EXPECT_TRUE(none.messages.isEmpty());
     }
 }
@@ -351,25 +345,6 @@ TEST_F(SettingsModelTest, ThePickerListsEachApplicationOnceAndFollowsNewOnes)
     EXPECT_EQ(removed.count(), 1);
     model->setPickerShown(false);
     EXPECT_FALSE(model->pickerRefreshTimer().isActive());
-}
-
-// The interval menu ends with capture that adapts to activity, explained with the activity
-// monitor's own bounds.
-TEST_F(SettingsModelTest, TheIntervalCanAdaptToActivity)
-{
-    EXPECT_EQ(SettingsModel::adaptiveIntervalText(),
-        QStringLiteral("Every %1 seconds while you work, up to every %2 seconds when idle")
-            .arg(ActivityMonitor::highInterval)
-            .arg(ActivityMonitor::idleInterval));
-    const int adaptive = int(SettingsModel::intervalChoices().size()) - 1;
-    ASSERT_TRUE(edit([&] { model->chooseInterval(adaptive); }));
-    EXPECT_TRUE(AppPreferences::load().useDynamicIntervals);
-    EXPECT_EQ(model->intervalIndex(), adaptive);
-    EXPECT_EQ(model->intervalCaption(), SettingsModel::adaptiveIntervalText());
-    ASSERT_TRUE(edit([&] { model->chooseInterval(1); }));
-    EXPECT_FALSE(AppPreferences::load().useDynamicIntervals);
-    EXPECT_EQ(AppPreferences::load().screenshotInterval, 2.0);
-    EXPECT_EQ(model->intervalCaption(), "More frequent captures use more storage space");
 }
 
 } // namespace

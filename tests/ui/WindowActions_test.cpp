@@ -7,8 +7,6 @@
 #include "ui/DeletionAlerts.h"
 #include "ui/WindowActions.h"
 
-#include <QRegularExpression>
-
 #include <QTest>
 
 namespace pellux {
@@ -45,9 +43,7 @@ TEST_P(CleanupAlerts, DeleteWhatWasChosen)
     SimpleDatabaseManager database;
     DatabaseRecordingIndex index(database);
     StorageManager storage(index);
-    QSignalSpy counted(&storage, &StorageManager::recordingsChanged);
-    ASSERT_TRUE(storage.recordingCount() == 6 || counted.wait(5000));
-    ASSERT_EQ(storage.recordingCount(), 6);
+    ASSERT_TRUE(test::runEventsUntil([&] { return storage.recordingCount() == 6; }, 5000));
     WindowActions actions(nullptr, storage);
 
     QSignalSpy finished(&actions, &WindowActions::cleanupFinished);
@@ -57,19 +53,12 @@ TEST_P(CleanupAlerts, DeleteWhatWasChosen)
     EXPECT_EQ(storage.recordingCount(), c.left);
     ASSERT_EQ(answers.messages.size(), c.messages.size()) << answers.messages.join(" | ").toStdString();
     for (qsizetype i = 0; i < c.messages.size(); ++i) {
-        const QString &expected = c.messages[i];
-        const bool matches = expected.startsWith("Removed ")
-            ? QRegularExpression("^" + QRegularExpression::escape(expected) + "[0-9.]+ (KB|MB)$")
-                  .match(answers.messages[i])
-                  .hasMatch()
-            : answers.messages[i] == expected;
-        EXPECT_TRUE(matches) << answers.messages[i].toStdString() << " is not " << expected.toStdString();
-    }
-    // Every question that deletes defaults to keeping.
-    for (qsizetype i = 1; i < answers.messages.size(); ++i) {
-        if (answers.messages[i].endsWith('?')) {
-            EXPECT_EQ(answers.defaults[i], "Cancel") << answers.messages[i].toStdString();
-        }
+        const QString &shown = answers.messages[i], &expected = c.messages[i];
+        EXPECT_TRUE(
+            expected.startsWith("Removed ") ? shown.startsWith(expected) && shown.endsWith("B") : shown == expected)
+            << shown.toStdString() << " is not " << expected.toStdString();
+        // Every question that deletes defaults to keeping.
+        EXPECT_TRUE(i == 0 || !shown.endsWith('?') || answers.defaults[i] == "Cancel") << shown.toStdString();
     }
     EXPECT_EQ(answers.informativeTexts.value(0).contains("kept forever"), c.retentionDays == 0);
 }
