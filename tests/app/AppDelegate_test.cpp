@@ -285,11 +285,10 @@ TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolli
     test::AppRig rig;
     rig.addWindow(1);
     MainViewModel &m = rig.make();
-    EXPECT_TRUE(m.hasScreenRecordingPermission());
-    EXPECT_TRUE(m.isCapturingScreenshots());
-    EXPECT_TRUE(rig.pipeline.service->isCapturing());
-    EXPECT_FALSE(m.showPermissionAlert());
-    EXPECT_EQ(m.permissionCheckTimer().interval(), 2000);
+    // Permission, the model's and the service's capture, the alert, the poll's interval.
+    EXPECT_EQ(std::tuple(m.hasScreenRecordingPermission(), m.isCapturingScreenshots(),
+                  rig.pipeline.service->isCapturing(), m.showPermissionAlert(), m.permissionCheckTimer().interval()),
+        std::tuple(true, true, true, false, 2000));
     const int requests = rig.pipeline.backend.contentRequests();
 
     CapturePipeline::run(m.recheckPermissions());
@@ -313,21 +312,18 @@ TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
     backend.setContentError(
         CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
     MainViewModel &m = rig.make();
-    EXPECT_FALSE(m.hasScreenRecordingPermission());
-    EXPECT_FALSE(m.isCapturingScreenshots());
-    EXPECT_EQ(backend.requestAccessCalls(), 1);
-    CapturePipeline::run(m.recheckPermissions()); // still missing: keeps polling
-    EXPECT_TRUE(m.permissionCheckTimer().isActive());
-    EXPECT_TRUE(m.showPermissionAlert());
+    CapturePipeline::run(m.recheckPermissions()); // still missing: keeps polling and alerting
+    EXPECT_EQ(std::tuple(m.hasScreenRecordingPermission(), m.isCapturingScreenshots(), backend.requestAccessCalls(),
+                  m.permissionCheckTimer().isActive(), m.showPermissionAlert()),
+        std::tuple(false, false, 1, true, true));
 
     // Granted meanwhile: the two-second poll itself notices.
     backend.setPermission(true);
     backend.setContentError(std::nullopt);
     EXPECT_TRUE(test::runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
-    EXPECT_FALSE(m.permissionCheckTimer().isActive());
-    EXPECT_TRUE(m.isCapturingScreenshots());
-    EXPECT_TRUE(rig.pipeline.service->isCapturing());
-    EXPECT_EQ(backend.requestAccessCalls(), 1);
+    EXPECT_EQ(std::tuple(m.permissionCheckTimer().isActive(), m.isCapturingScreenshots(),
+                  rig.pipeline.service->isCapturing(), backend.requestAccessCalls()),
+        std::tuple(false, true, true, 1));
 }
 
 // While the `at`th retry waits, a window may appear, capture may be stopped (a shutdown) and the
@@ -381,13 +377,10 @@ TEST(MainViewModel, NoCaptureWhileNotAllowed)
     EXPECT_TRUE(m.hasScreenRecordingPermission());
     CapturePipeline::run(m.recheckPermissions());
     CapturePipeline::run(m.startScreenshots());
-    EXPECT_FALSE(rig.pipeline.service->isCapturing());
-    EXPECT_FALSE(m.isCapturingScreenshots());
-
+    EXPECT_EQ(std::pair(rig.pipeline.service->isCapturing(), m.isCapturingScreenshots()), std::pair(false, false));
     m.setCaptureAllowed(true);
     CapturePipeline::run(m.startScreenshots());
-    EXPECT_TRUE(rig.pipeline.service->isCapturing());
-    EXPECT_TRUE(m.isCapturingScreenshots());
+    EXPECT_EQ(std::pair(rig.pipeline.service->isCapturing(), m.isCapturingScreenshots()), std::pair(true, true));
     rig.pipeline.service->stopCapturing();
 }
 

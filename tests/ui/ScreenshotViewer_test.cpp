@@ -22,14 +22,9 @@ namespace {
 
 TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
 {
-    struct Fit {
-        QSizeF image, area;
-        double scale;
-    };
-    for (const Fit &f :
-        { Fit { { 400, 300 }, { 1072, 700 }, 1.0 }, Fit { { 1920, 1080 }, { 1072, 700 }, 1072.0 / 1920 },
-            Fit { { 900, 2000 }, { 1072, 700 }, 0.35 }, Fit { { 0, 0 }, { 1072, 700 }, 1.0 } })
-        EXPECT_DOUBLE_EQ(ViewerZoom::fittedScale(f.image, f.area), f.scale) << f.image.width();
+    for (const auto &[image, scale] : { std::pair(QSizeF(400, 300), 1.0), { { 1920, 1080 }, 1072.0 / 1920 },
+             { { 900, 2000 }, 0.35 }, { { 0, 0 }, 1.0 } })
+        EXPECT_DOUBLE_EQ(ViewerZoom::fittedScale(image, QSizeF(1072, 700)), scale) << image.width();
 
     struct Focus {
         const char *name;
@@ -178,10 +173,9 @@ TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
              Step { Qt::Key_Left, 1, count - 2, true, true } }) {
         for (int i = 0; i < s.times; ++i)
             QTest::keyClick(window->window(), Qt::Key(s.key));
-        EXPECT_EQ(model()->currentIndex(), s.index);
-        EXPECT_EQ(search()->selectedIndex(), s.index);
-        EXPECT_EQ(std::pair(model()->hasPrevious(), model()->hasNext()), std::pair(s.hasPrevious, s.hasNext));
-        EXPECT_TRUE(viewer()->property("visible").toBool());
+        EXPECT_EQ(std::tuple(model()->currentIndex(), search()->selectedIndex(), model()->hasPrevious(),
+                      model()->hasNext(), viewer()->property("visible").toBool()),
+            std::tuple(s.index, s.index, s.hasPrevious, s.hasNext, true));
     }
 
     // The newest frame of the document (a delta frame): three occurrences, Enter and F3 step
@@ -260,10 +254,10 @@ TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
     const int before = search()->results()->count();
     QMetaObject::invokeMethod(dialog, "accept");
     ASSERT_TRUE(runEventsUntil([&] { return search()->results()->indexOf(shown.id) < 0 && !model()->deleting(); }));
-    EXPECT_EQ(search()->results()->count(), before);
-    EXPECT_EQ(search()->results()->recordingAt(model()->currentIndex()).appName, QStringLiteral("Writer"));
-    EXPECT_FALSE(QFileInfo::exists(shown.localPath()));
-    EXPECT_TRUE(viewer()->property("visible").toBool());
+    EXPECT_EQ(
+        std::tuple(search()->results()->count(), search()->results()->recordingAt(model()->currentIndex()).appName,
+            QFileInfo::exists(shown.localPath()), viewer()->property("visible").toBool()),
+        std::tuple(before, std::optional<QString>("Writer"), false, true));
 
     QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
     while (search()->results()->count() > 0)

@@ -159,9 +159,8 @@ TEST_F(SearchModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
 
     // A second click returns to all applications and the blank slate.
     model.toggleApp(app);
-    EXPECT_EQ(model.selectedApp(), QString());
-    EXPECT_EQ(model.contentState(), State::BlankSlate);
-    EXPECT_FALSE(results->canFetchMore({}));
+    EXPECT_EQ(std::tuple(model.selectedApp(), model.contentState(), results->canFetchMore({})),
+        std::tuple(QString(), State::BlankSlate, false));
 }
 
 TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsItsRecording)
@@ -191,9 +190,8 @@ TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsIts
     // Shortened to two characters while a search is under way: the hint, not "No results found".
     model.setSelectedApp({});
     model.setSearchText(QStringLiteral("gi"));
-    EXPECT_FALSE(model.isSearching());
-    EXPECT_EQ(model.contentState(), State::MinimumCharacters);
-    EXPECT_EQ(model.selectedIndex(), -1);
+    EXPECT_EQ(std::tuple(model.isSearching(), model.contentState(), model.selectedIndex()),
+        std::tuple(false, State::MinimumCharacters, -1));
     // The third character searches.
     model.setSearchText(QStringLiteral("git"));
     EXPECT_TRUE(model.isSearching());
@@ -222,12 +220,11 @@ TEST_F(SearchModelTest, AFailedBrowseShowsTheReason)
     ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
     EXPECT_EQ(model.results()->count(), 0);
     model.toggleApp(app);
-    EXPECT_EQ(model.contentState(), State::BlankSlate);
-    EXPECT_EQ(model.failure(), QString());
+    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::BlankSlate, QString()));
     model.toggleApp(app);
     waitForResults(shown, 2);
-    EXPECT_EQ(model.contentState(), State::Failed);
-    EXPECT_EQ(model.failure(), QStringLiteral("Search failed: no such table: recordings"));
+    EXPECT_EQ(std::pair(model.contentState(), model.failure()),
+        std::pair(State::Failed, QStringLiteral("Search failed: no such table: recordings")));
 
     QSignalSpy appsChanged(&model, &SearchModel::uniqueAppsChanged);
     emit storage.applicationsChanged();
