@@ -1,12 +1,13 @@
 #include "app/AppDelegate.h"
-#include "app/AppRig.h"
 #include "capture/ScreenshotService.h"
 #include "persistence/SimpleDatabaseManager.h"
 #include "storage/StorageManager.h"
 #include "support/AlertAnswers.h"
+#include "support/CapturePipeline.h"
 #include "support/ListedRecordings.h"
 #include "ui/DebugWindow.h"
 #include "ui/FirstRun.h"
+#include "ui/MainViewModel.h"
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
@@ -15,6 +16,66 @@
 #include <QAction>
 #include <QQuickWindow>
 #include <QTest>
+
+namespace pellux::test {
+
+// The capture pipeline with a fixed ten-second interval, for the model and the tray: the pauses
+// they would sleep are recorded instead (`onSleep` runs at each, with its count).
+struct AppRig {
+    AppRig()
+    {
+        pipeline.home.saveFixedInterval(10.0);
+        pipeline.makeService();
+    }
+
+    // A window showing its text.
+    void addWindow(quint32 id, const QString &text = QStringLiteral("notes"))
+    {
+        pipeline.backend.addWindow(
+            FakeCaptureBackend::window(id, QRectF(0, 0, 640, 200), text), CapturePipeline::textFrame(text));
+    }
+
+    MainViewModel::Sleep recordedSleep()
+    {
+        return [this](std::chrono::milliseconds delay) -> QCoro::Task<> {
+            sleeps.push_back(delay);
+            if (onSleep)
+                onSleep(int(sleeps.size()));
+            co_return;
+        };
+    }
+
+    // A model over the pipeline; its pauses are recorded when `recorded`, else skipped.
+    std::unique_ptr<MainViewModel> newModel(bool recorded = true)
+    {
+        return std::make_unique<MainViewModel>(MainViewModel::Components { pipeline.service.get(), &pipeline.backend,
+            recorded ? recordedSleep() : [](std::chrono::milliseconds) -> QCoro::Task<> { co_return; } });
+    }
+
+    // Builds the model and lets its start-up check run to the end.
+    MainViewModel &make(bool captureAllowed = true)
+    {
+        model = newModel();
+        EXPECT_TRUE(model->permissionCheckTimer().isActive()); // the poll always starts at construction
+        model->setCaptureAllowed(captureAllowed);
+        settle();
+        return *model;
+    }
+
+    // Lets a start-up check run to the end.
+    static void settle()
+    {
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents();
+    }
+
+    CapturePipeline pipeline;
+    std::vector<std::chrono::milliseconds> sleeps;
+    std::function<void(int)> onSleep;
+    std::unique_ptr<MainViewModel> model;
+};
+
+} // namespace pellux::test
 
 namespace pellux {
 namespace {
@@ -199,12 +260,6 @@ TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)
     EXPECT_EQ(red, 0);
 }
 
-} // namespace
-} // namespace pellux
-
-namespace pellux {
-namespace {
-
 // The first start opens the window with its sheet even when started in the background, and the
 // sheet's "Privacy Settings..." opens that pane; once dismissed, a background start opens nothing.
 TEST_F(AppDelegateTest, TheFirstStartOpensTheWindowOnceAndItsSheetLeadsToPrivacy)
@@ -221,6 +276,112 @@ TEST_F(AppDelegateTest, TheFirstStartOpensTheWindowOnceAndItsSheetLeadsToPrivacy
     sheet->dismiss();
     delegate.reset();
     EXPECT_EQ(makeDelegate().searchWindow(), nullptr);
+}
+
+using test::FakeCaptureBackend;
+
+TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolling)
+{
+    test::AppRig rig;
+    rig.addWindow(1);
+    MainViewModel &m = rig.make();
+    // Permission, the model's and the service's capture, the alert, the poll's interval.
+    EXPECT_EQ(std::tuple(m.hasScreenRecordingPermission(), m.isCapturingScreenshots(),
+                  rig.pipeline.service->isCapturing(), m.showPermissionAlert(), m.permissionCheckTimer().interval()),
+        std::tuple(true, true, true, false, 2000));
+    const int requests = rig.pipeline.backend.contentRequests();
+
+    CapturePipeline::run(m.recheckPermissions());
+    EXPECT_FALSE(m.permissionCheckTimer().isActive());
+    EXPECT_EQ(rig.pipeline.backend.contentRequests(), requests); // no second start
+    EXPECT_TRUE(rig.sleeps.empty());
+
+    // The count and the state mirror the service.
+    CapturePipeline::run(rig.pipeline.service->captureTestScreenshot());
+    EXPECT_EQ(m.screenshotCount(), 1);
+    rig.pipeline.service->stopCapturing();
+    EXPECT_FALSE(m.isCapturingScreenshots());
+}
+
+TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
+{
+    test::AppRig rig;
+    FakeCaptureBackend &backend = rig.pipeline.backend;
+    rig.addWindow(1);
+    backend.setPermission(false);
+    backend.setContentError(
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
+    MainViewModel &m = rig.make();
+    CapturePipeline::run(m.recheckPermissions()); // still missing: keeps polling and alerting
+    EXPECT_EQ(std::tuple(m.hasScreenRecordingPermission(), m.isCapturingScreenshots(), backend.requestAccessCalls(),
+                  m.permissionCheckTimer().isActive(), m.showPermissionAlert()),
+        std::tuple(false, false, 1, true, true));
+
+    // Granted meanwhile: the two-second poll itself notices.
+    backend.setPermission(true);
+    backend.setContentError(std::nullopt);
+    EXPECT_TRUE(test::runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
+    EXPECT_EQ(std::tuple(m.permissionCheckTimer().isActive(), m.isCapturingScreenshots(),
+                  rig.pipeline.service->isCapturing(), backend.requestAccessCalls()),
+        std::tuple(false, true, true, 1));
+}
+
+// While the `at`th retry waits, a window may appear, capture may be stopped (a shutdown) and the
+// two-second poll may come, which sees the permission and stops polling.
+TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
+{
+    const QString failed = QStringLiteral("Screenshot capture failed, retrying attempt %1...");
+    const struct {
+        int at;
+        bool window, stop, poll;
+        QStringList log; // one line per retry, and one for a success
+        bool capturing;
+    } cases[] = {
+        { 2, false, false, true, { failed.arg(1), failed.arg(2), failed.arg(3) }, false },
+        { 2, true, false, false,
+            { failed.arg(1), failed.arg(2), "Screenshot capture started successfully on attempt 2" }, true },
+        { 1, true, true, false, { failed.arg(1) }, false },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.log.join(' ').toStdString());
+        test::AppRig rig;
+        rig.onSleep = [&](int n) {
+            if (n == c.at && c.window)
+                rig.addWindow(1);
+            if (n == c.at && c.stop)
+                rig.pipeline.service->stopCapturing();
+            if (n == c.at && c.poll)
+                rig.model->recheckPermissions();
+        };
+        test::LogCapture log(test::LogCapture::Verbosity::quiet);
+        MainViewModel &m = rig.make();
+        const auto retries = size_t(c.log.filter("failed").size());
+        EXPECT_EQ(rig.sleeps, std::vector<std::chrono::milliseconds>(retries, MainViewModel::retryDelay));
+        EXPECT_EQ(log.linesStartingWith("Screenshot capture"), c.log);
+        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.capturing);
+        EXPECT_EQ(m.isCapturingScreenshots(), c.capturing); // the optimistic flag fell back
+        EXPECT_EQ(m.permissionCheckTimer().isActive(), !c.poll);
+        // A later start from the menu is not affected.
+        CapturePipeline::run(m.startScreenshots());
+        EXPECT_EQ(rig.pipeline.service->isCapturing(), c.window);
+    }
+}
+
+// Another process captures into the same folder: the model keeps track of the permission but
+// starts nothing, by itself or when asked, until capture is allowed again.
+TEST(MainViewModel, NoCaptureWhileNotAllowed)
+{
+    test::AppRig rig;
+    rig.addWindow(1);
+    MainViewModel &m = rig.make(false);
+    EXPECT_TRUE(m.hasScreenRecordingPermission());
+    CapturePipeline::run(m.recheckPermissions());
+    CapturePipeline::run(m.startScreenshots());
+    EXPECT_EQ(std::pair(rig.pipeline.service->isCapturing(), m.isCapturingScreenshots()), std::pair(false, false));
+    m.setCaptureAllowed(true);
+    CapturePipeline::run(m.startScreenshots());
+    EXPECT_EQ(std::pair(rig.pipeline.service->isCapturing(), m.isCapturingScreenshots()), std::pair(true, true));
+    rig.pipeline.service->stopCapturing();
 }
 
 } // namespace

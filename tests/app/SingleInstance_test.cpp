@@ -30,11 +30,6 @@ template <typename T> T whileServing(const std::function<T()> &work)
     return result;
 }
 
-SingleInstance::Outcome startAnother(const QString &folder, SingleInstance::Request request)
-{
-    return whileServing<SingleInstance::Outcome>([&] { return SingleInstance(folder).start(request); });
-}
-
 // A socket file with nobody listening, as an instance that crashed leaves it.
 bool makeStaleSocket(const QString &path)
 {
@@ -85,7 +80,9 @@ TEST_F(SingleInstanceTest, ALaterStartHandsItsRequestToTheRunningOneAndGarbageIs
         EXPECT_TRUE(answer.isEmpty()) << garbage.left(20).toStdString() << ": " << answer.toStdString();
     }
     EXPECT_EQ(shows, 0);
-    EXPECT_EQ(startAnother(folder, SingleInstance::Request::show), SingleInstance::Outcome::handedOver);
+    EXPECT_EQ(whileServing<SingleInstance::Outcome>(
+                  [&] { return SingleInstance(folder).start(SingleInstance::Request::show); }),
+        SingleInstance::Outcome::handedOver);
     EXPECT_EQ(shows, 1);
 }
 
@@ -96,8 +93,7 @@ TEST_F(SingleInstanceTest, AnInstanceThatHoldsTheLockButDoesNotAnswerIsReported)
     ASSERT_EQ(hung.tryLock(), FileLock::Result::acquired);
     SingleInstance later(folder);
     EXPECT_EQ(later.start(), SingleInstance::Outcome::noAnswer);
-    EXPECT_FALSE(later.errorString().isEmpty());
-    EXPECT_EQ(later.runningPid(), ::getpid());
+    EXPECT_EQ(std::pair(later.errorString().isEmpty(), later.runningPid()), std::pair(false, ::getpid()));
     // Once it is gone, the next start runs.
     hung.release();
     EXPECT_EQ(later.start(), SingleInstance::Outcome::running) << later.errorString().toStdString();
@@ -111,8 +107,7 @@ TEST(CaptureLock, OneHolderAtATimeAndTheNextOnceReleased)
     ASSERT_TRUE(tray.tryAcquire()) << tray.refusal().toStdString();
     EXPECT_TRUE(tray.tryAcquire()); // taking it again is harmless
     EXPECT_FALSE(command.tryAcquire());
-    EXPECT_TRUE(command.heldElsewhere());
-    EXPECT_FALSE(command.isHeld());
+    EXPECT_EQ(std::pair(command.heldElsewhere(), command.isHeld()), std::pair(true, false));
     for (const QString &part : { QStringLiteral("pid %1").arg(::getpid()), home.pelluxFolder() })
         EXPECT_TRUE(command.refusal().contains(part)) << command.refusal().toStdString();
 
@@ -141,8 +136,7 @@ TEST(CaptureLock, TheFolderAndTheLockFileArePrivateAndAFolderThatCannotBeMadeIsA
     ASSERT_TRUE(test::writeAll(blocked.pelluxFolder(), {}));
     CaptureLock lock;
     EXPECT_FALSE(lock.tryAcquire());
-    EXPECT_FALSE(lock.heldElsewhere());
-    EXPECT_FALSE(lock.refusal().isEmpty());
+    EXPECT_EQ(std::pair(lock.heldElsewhere(), lock.refusal().isEmpty()), std::pair(false, false));
 }
 
 } // namespace

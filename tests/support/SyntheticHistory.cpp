@@ -63,6 +63,16 @@ QUuid randomUuid(std::mt19937_64 &random)
     return QUuid::fromRfc4122(bytes);
 }
 
+// Binds the values to the statement's parameters in order and runs it.
+template <typename... Values> bool insert(sql::Statement &statement, const Values &...values)
+{
+    int index = 0;
+    (statement.bind(++index, values), ...);
+    const bool done = statement.step() == SQLITE_DONE;
+    statement.reset();
+    return done;
+}
+
 QString randomHash(std::mt19937_64 &random)
 {
     QString hash;
@@ -78,17 +88,6 @@ const QStringList &syntheticApplications()
     static const QStringList names
         = { "Firefox", "Konsole", "code", "Slack", "LibreOffice Writer", "GIMP", "thunderbird", "Émail" };
     return names;
-}
-
-const QStringList &syntheticWords()
-{
-    static const QStringList words = [] {
-        QStringList out;
-        for (const PlantedWord &p : kPlanted)
-            out << QString::fromLatin1(p.word);
-        return out;
-    }();
-    return words;
 }
 
 std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOptions &options)
@@ -166,18 +165,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
         const QUuid id = randomUuid(random);
         const QString hash = randomHash(random);
         const QString idText = uuidText(id);
-        sql::Statement &row = *insertRecording;
-        row.bind(1, idText);
-        row.bind(2, secondsSince1970(time));
-        row.bind(3, path);
-        row.bind(4, app);
-        row.bind(5, title);
-        row.bind(6, hash);
-        row.bind(7, fileSize(random));
-        row.bind(8, 4.0);
-        if (row.step() != SQLITE_DONE)
+        if (!insert(*insertRecording, idText, secondsSince1970(time), path, app, title, hash, fileSize(random), 4.0))
             return databaseFailed("insert recording");
-        row.reset();
 
         if (options.textCharacters > 0) {
             std::string text;
@@ -199,13 +188,8 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                 text.insert(at == std::string::npos ? text.size() : at + 1, word + ' ');
                 ++history.withWord[QString::fromLatin1(planted.word)];
             }
-            sql::Statement &textRow = *insertText;
-            textRow.bind(1, idText);
-            textRow.bind(2, QString::fromStdString(text));
-            textRow.bind(3, secondsSince1970(time) + 1.0);
-            if (textRow.step() != SQLITE_DONE)
+            if (!insert(*insertText, idText, QString::fromStdString(text), secondsSince1970(time) + 1.0))
                 return databaseFailed("insert text");
-            textRow.reset();
         }
 
         if (options.withImageFiles) {

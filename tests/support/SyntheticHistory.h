@@ -36,7 +36,9 @@ struct SyntheticHistory {
     // Recordings per application name; the recordings without a name are counted separately.
     std::map<QString, int> perApplication;
     int withoutApplication = 0;
-    // Recordings whose text contains each planted word (see kSyntheticWords).
+    // Recordings whose text contains each planted word: "git" (3 characters) in about half of the
+    // recordings, "database" (8) in about 2%, "zeppelin" in about one in 10,000, lower case or
+    // capitalised; the rest of the text is drawn from a small vocabulary that contains none of them.
     std::map<QString, int> withWord;
     TimePoint oldest {};
     TimePoint newest {};
@@ -45,12 +47,6 @@ struct SyntheticHistory {
 // The application names used, in no particular order: mixed case, a space, a non-ASCII letter.
 // About a third of the recordings are the first name's, every 50th has no name.
 const QStringList &syntheticApplications();
-
-// Words planted in the recognised text, lower case in the list and sometimes capitalised in the
-// text: "git" (3 characters) in about half of the recordings, "database" (8) in about 2%,
-// "zeppelin" in about one in 10,000. The rest of the text is drawn from a small vocabulary that
-// contains none of them.
-const QStringList &syntheticWords();
 
 // Writes the two tables in the application's file format, fills them, then opens the file once
 // with SimpleDatabaseManager, which adds its own indexes and builds the text index. Logs an "ERROR SyntheticHistory"

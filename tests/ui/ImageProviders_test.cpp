@@ -1,6 +1,10 @@
-// The image URL schemes as the engine calls them: recordings, symbols and application icons.
+// The image URL schemes as the engine calls them (recordings, symbols and application icons), and
+// the cards' thumbnails.
 #include "imaging/DeltaTestImages.h"
+#include "imaging/ImageFileReader.h"
+#include "imaging/Thumbnail.h"
 #include "persistence/SimpleDatabaseManager.h"
+#include "runtime/PrivateFiles.h"
 #include "support/ImageEncoder.h"
 #include "ui/ApplicationIcons.h"
 #include "ui/ImageProviders.h"
@@ -75,13 +79,11 @@ TEST_F(ImageProviders, RecordingsAreDecodedAtTheRequestedSizeOrAnswerUnavailable
     EXPECT_EQ(recordingPathFromId(id), path);
 
     const Answer card = request("recording", id, QSize(560, 350));
-    EXPECT_EQ(card.image.size(), QSize(560, 280));
-    EXPECT_TRUE(card.error.isEmpty());
+    EXPECT_EQ(std::pair(card.image.size(), card.error), std::pair(QSize(560, 280), QString()));
     EXPECT_EQ(request("recording", id, QSize()).image.size(), QSize(1000, 500));
 
     const Answer none = request("recording", idOf("image://recording/" + encoded(folder + "/gone.webp")), {});
-    EXPECT_TRUE(none.image.isNull());
-    EXPECT_EQ(none.error, "Screenshot unavailable");
+    EXPECT_EQ(std::pair(none.image.isNull(), none.error), std::pair(true, QString("Screenshot unavailable")));
 }
 
 // A FIFO or a link out of the store in place of a stored screenshot answers "unavailable" at once
@@ -104,8 +106,8 @@ TEST_F(ImageProviders, AFifoOrALinkInTheStoreIsUnavailableAndHoldsNoLoaderThread
 
     for (const QString &path : unavailable) {
         const Answer answer = request("recording", encoded(path), QSize(200, 100));
-        EXPECT_TRUE(answer.image.isNull()) << path.toStdString();
-        EXPECT_EQ(answer.error, "Screenshot unavailable") << path.toStdString();
+        EXPECT_EQ(std::pair(answer.image.isNull(), answer.error), std::pair(true, QString("Screenshot unavailable")))
+            << path.toStdString();
     }
     EXPECT_EQ(request("recording", encoded(folder + "/card.webp"), QSize()).image.size(), QSize(400, 200));
     // A reader stuck in open() is let go, so that a fault fails this test instead of hanging it.
@@ -124,19 +126,17 @@ TEST_F(ImageProviders, EverySymbolOfTheViewsHasAnIconAtTheRequestedSize)
 
     // Tinted: every visible pixel takes the colour.
     const QImage red = request("symbol", idOf("image://symbol/trash?color=%23ff0000"), QSize(32, 32)).image;
-    int visible = 0;
+    int visible = 0, untinted = 0;
     for (int y = 0; y < red.height(); ++y) {
         for (int x = 0; x < red.width(); ++x) {
             const QColor c = red.pixelColor(x, y);
-            visible += c.alpha() >= 200 ? 1 : 0;
-            EXPECT_TRUE(c.alpha() < 200 || (c.red() > 240 && c.green() + c.blue() < 20)) << x << "," << y;
+            visible += c.alpha() >= 200;
+            untinted += c.alpha() >= 200 && (c.red() <= 240 || c.green() + c.blue() >= 20);
         }
     }
-    EXPECT_GT(visible, 10);
-
+    EXPECT_EQ(std::pair(visible > 10, untinted), std::pair(true, 0));
     const Answer unknown = request("symbol", "1.circle.fill", QSize(24, 24));
-    EXPECT_TRUE(unknown.image.isNull());
-    EXPECT_FALSE(unknown.error.isEmpty());
+    EXPECT_EQ(std::pair(unknown.image.isNull(), unknown.error.isEmpty()), std::pair(true, false));
 }
 
 // By window class (a name alone) or, as the picker asks, by the bundle identifier first; from the
@@ -163,6 +163,69 @@ TEST_F(ImageProviders, ApplicationIconsComeFromTheDesktopEntry)
     ASSERT_TRUE(icons->isReady() || ready.wait(10000));
     for (const auto &c : cases)
         EXPECT_EQ(icons->hasApplicationIcon(c.app, c.bundle ? c.bundle : QString()), c.found) << c.app;
+}
+
+QImage filled(QSize size, QColor color)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(color);
+    return image;
+}
+
+bool near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 30;
+}
+
+// The cards' images: a size the thumbnail serves is read from it; a screenshot stored without
+// one has its frame read once and gets one; larger sizes read the screenshot.
+TEST(CardThumbnails, SmallSizesComeFromTheThumbnailWhichAnOldScreenshotGetsWhenFirstShown)
+{
+    TempHome home;
+    const QString folder = home.pelluxFolder() + QStringLiteral("/Screenshots/2025/03/30/10");
+    ASSERT_TRUE(makePrivatePath(folder));
+    const QString screenshot = folder + QStringLiteral("/20250330_100000_Kate.webp");
+    const std::optional<QByteArray> red = imageEncoder().convertToWebP(filled({ 1280, 800 }, Qt::red), 0.8);
+    ASSERT_TRUE(red && writeNewPrivateFile(screenshot, *red) == WriteOutcome::written);
+    const QString thumbnailPath = thumbnail::pathFor(screenshot);
+    ScreenshotLoader loader([](const QString &) { return std::nullopt; }, 0);
+
+    // A screenshot without a thumbnail (stored before they were kept, or its thumbnail damaged):
+    // the card is drawn from the frame, and the thumbnail is written, private and whole.
+    for (const QByteArray &damaged : { QByteArray(), QByteArray("not an image") }) {
+        if (!damaged.isEmpty()) {
+            ASSERT_TRUE(writeAll(thumbnailPath, damaged));
+        }
+        const QImage card = loader.load(screenshot, { 280, 175 });
+        EXPECT_EQ(card.size(), QSize(280, 175));
+        EXPECT_TRUE(near(card.pixelColor(140, 80), Qt::red));
+        EXPECT_EQ(decodeImage(readAll(thumbnailPath)).size(), QSize(320, 200));
+        EXPECT_EQ(modeOf(thumbnailPath), 0600);
+    }
+
+    // What the thumbnail holds is what a card shows; a size beyond it reads the screenshot.
+    const std::optional<QByteArray> green = thumbnail::encode(filled({ 1280, 800 }, Qt::green));
+    ASSERT_TRUE(green && writePrivateFileAtomically(thumbnailPath, *green));
+    const std::tuple<QSize, QSize, QColor> sizes[] = { { { 280, 175 }, { 280, 175 }, Qt::green },
+        { { 320, 320 }, { 320, 200 }, Qt::green }, { { 321, 200 }, { 320, 200 }, Qt::red },
+        { { 1600, 1000 }, { 1280, 800 }, Qt::red }, { {}, { 1280, 800 }, Qt::red } };
+    for (const auto &[requested, size, color] : sizes) {
+        const QImage image = loader.load(screenshot, requested);
+        EXPECT_EQ(image.size(), size) << requested.width() << "x" << requested.height();
+        EXPECT_TRUE(near(image.pixelColor(size.width() / 2, size.height() / 2), color))
+            << requested.width() << "x" << requested.height();
+    }
+
+    // Nothing to show: the one failure text, and no thumbnail for a file that is not there.
+    // Outside the store a frame is shown but nothing is written beside it.
+    QString error;
+    EXPECT_TRUE(loader.load(folder + QStringLiteral("/gone.webp"), { 280, 175 }, &error).isNull());
+    EXPECT_EQ(error, ScreenshotLoader::unavailableText());
+    EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(folder + QStringLiteral("/gone.webp"))));
+    const QString outside = home.path() + QStringLiteral("/elsewhere.webp");
+    ASSERT_TRUE(writeAll(outside, *red));
+    EXPECT_FALSE(loader.load(outside, { 280, 175 }).isNull());
+    EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(outside)));
 }
 
 } // namespace

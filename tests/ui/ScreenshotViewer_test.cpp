@@ -22,14 +22,9 @@ namespace {
 
 TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
 {
-    struct Fit {
-        QSizeF image, area;
-        double scale;
-    };
-    for (const Fit &f :
-        { Fit { { 400, 300 }, { 1072, 700 }, 1.0 }, Fit { { 1920, 1080 }, { 1072, 700 }, 1072.0 / 1920 },
-            Fit { { 900, 2000 }, { 1072, 700 }, 0.35 }, Fit { { 0, 0 }, { 1072, 700 }, 1.0 } })
-        EXPECT_DOUBLE_EQ(ViewerZoom::fittedScale(f.image, f.area), f.scale) << f.image.width();
+    for (const auto &[image, scale] : { std::pair(QSizeF(400, 300), 1.0), { { 1920, 1080 }, 1072.0 / 1920 },
+             { { 900, 2000 }, 0.35 }, { { 0, 0 }, 1.0 } })
+        EXPECT_DOUBLE_EQ(ViewerZoom::fittedScale(image, QSizeF(1072, 700)), scale) << image.width();
 
     struct Focus {
         const char *name;
@@ -54,10 +49,34 @@ TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
         EXPECT_EQ(landed.manhattanLength() < 0.01, f.centred);
     }
 
-    const std::tuple<int, int, const char *> positions[]
-        = { { 0, 5, "1 of 5" }, { 4, 5, "5 of 5" }, { -1, 5, "" }, { 5, 5, "" }, { 0, 0, "" } };
-    for (const auto &[index, count, text] : positions)
-        EXPECT_EQ(ScreenshotViewerModel::matchPositionText(index, count), QLatin1String(text));
+    // Gestures as the viewer hands them over: p<magnification> pinching, P pinch ended, d<x>,<y>
+    // dragging, D drag ended, c double click, w<delta>*<times> the wheel.
+    const std::tuple<const char *, double, QPointF> gestures[] = {
+        { "p2 p4 p8 P", 5, {} }, // the maximum
+        { "p0.7 p0.3 p0.1", 0.5, {} }, // the minimum while pinching
+        { "d30,40 D p0.6 P", 1, {} }, // released below one: back and centred
+        { "d30,40 D p0.6 P d5,5", 1, { 35, 45 } }, // the next drag starts where the last ended
+        { "d10,0 D c", 2, { 10, 0 } },
+        { "d10,0 D c c d3,4", 1, { 3, 4 } },
+        { "w120*20", 5, {} },
+        { "w120*20 d50,0 w-120*20", 1, {} },
+    };
+    for (const auto &[script, scale, offset] : gestures) {
+        ViewerZoom zoom;
+        for (const QString &token : QString::fromLatin1(script).split(' ')) {
+            const QString g = token.section('*', 0, 0);
+            const QStringList n = g.mid(1).split(',');
+            for (int i = 0; i < token.section('*', 1).toInt() || i == 0; ++i)
+                g[0] == 'p'       ? zoom.pinchChanged(n[0].toDouble())
+                    : g[0] == 'P' ? zoom.pinchEnded()
+                    : g[0] == 'd' ? zoom.dragChanged({ n[0].toDouble(), n.value(1).toDouble() })
+                    : g[0] == 'D' ? zoom.dragEnded()
+                    : g[0] == 'c' ? zoom.doubleClicked()
+                                  : zoom.wheel(n[0].toDouble());
+        }
+        EXPECT_DOUBLE_EQ(zoom.scale(), scale) << script;
+        EXPECT_EQ(zoom.offset(), offset) << script;
+    }
 
     // Seconds are shown: two frames a second apart read apart.
     const TimePoint t = fromSecondsSince1970(1'700'000'000);
@@ -154,10 +173,9 @@ TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
              Step { Qt::Key_Left, 1, count - 2, true, true } }) {
         for (int i = 0; i < s.times; ++i)
             QTest::keyClick(window->window(), Qt::Key(s.key));
-        EXPECT_EQ(model()->currentIndex(), s.index);
-        EXPECT_EQ(search()->selectedIndex(), s.index);
-        EXPECT_EQ(std::pair(model()->hasPrevious(), model()->hasNext()), std::pair(s.hasPrevious, s.hasNext));
-        EXPECT_TRUE(viewer()->property("visible").toBool());
+        EXPECT_EQ(std::tuple(model()->currentIndex(), search()->selectedIndex(), model()->hasPrevious(),
+                      model()->hasNext(), viewer()->property("visible").toBool()),
+            std::tuple(s.index, s.index, s.hasPrevious, s.hasNext, true));
     }
 
     // The newest frame of the document (a delta frame): three occurrences, Enter and F3 step
@@ -236,10 +254,10 @@ TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
     const int before = search()->results()->count();
     QMetaObject::invokeMethod(dialog, "accept");
     ASSERT_TRUE(runEventsUntil([&] { return search()->results()->indexOf(shown.id) < 0 && !model()->deleting(); }));
-    EXPECT_EQ(search()->results()->count(), before);
-    EXPECT_EQ(search()->results()->recordingAt(model()->currentIndex()).appName, QStringLiteral("Writer"));
-    EXPECT_FALSE(QFileInfo::exists(shown.localPath()));
-    EXPECT_TRUE(viewer()->property("visible").toBool());
+    EXPECT_EQ(
+        std::tuple(search()->results()->count(), search()->results()->recordingAt(model()->currentIndex()).appName,
+            QFileInfo::exists(shown.localPath()), viewer()->property("visible").toBool()),
+        std::tuple(before, std::optional<QString>("Writer"), false, true));
 
     QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
     while (search()->results()->count() > 0)

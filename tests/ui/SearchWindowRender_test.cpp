@@ -2,13 +2,19 @@
 // person to look at; each state's view must be the one shown.
 #include "WindowRender.h"
 #include "persistence/DatabaseTestSupport.h"
+#include "runtime/StoreLayout.h"
 #include "support/AlertAnswers.h"
+#include "support/ImageEncoder.h"
 #include "support/SampleHistory.h"
 #include "ui/AppControls.h"
+#include "ui/FirstRun.h"
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
+#include "ui/WindowPlacement.h"
 
 #include <QQmlPropertyMap>
+#include <QScreen>
+#include <QTcpServer>
 
 namespace pellux::test {
 namespace {
@@ -17,11 +23,17 @@ class SearchWindowRender : public WindowTest {
 protected:
     SearchWindowRender() { start(); }
 
+    std::unique_ptr<SearchWindow> newWindow(QObject *optimizer = nullptr,
+        std::optional<DesktopSession> session = std::nullopt, AppControls *controls = nullptr)
+    {
+        return std::make_unique<SearchWindow>(SearchWindow::Components { nullptr, pipeline.storage.get(),
+            pipeline.database.get(), optimizer, &pipeline.clock, session, nullptr, controls });
+    }
+
     void makeWindow(QObject *optimizer = nullptr, std::optional<DesktopSession> session = std::nullopt,
         AppControls *controls = nullptr)
     {
-        window = std::make_unique<SearchWindow>(SearchWindow::Components { nullptr, pipeline.storage.get(),
-            pipeline.database.get(), optimizer, &pipeline.clock, session, nullptr, controls });
+        window = newWindow(optimizer, session, controls);
         ASSERT_TRUE(window->build());
         window->window()->show();
     }
@@ -34,6 +46,46 @@ protected:
         window->searchModel()->setSearchText(text);
         if (window->searchModel()->isSearching())
             shown.wait(10000);
+    }
+
+    void store(int age_s, const QString &app, const QString &title, const QString &text)
+    {
+        Recording r;
+        r.id = QUuid::createUuid();
+        r.timestamp = pipeline.clock.now() - std::chrono::seconds(age_s);
+        const QString path = pipeline.home.pelluxFolder() + QStringLiteral("/Screenshots/%1.webp").arg(age_s);
+        QDir().mkpath(QFileInfo(path).path());
+        const std::optional<QByteArray> webp
+            = imageEncoder().convertToWebP(CapturePipeline::textFrame(text.left(40), 960, 600), 0.8);
+        ASSERT_TRUE(webp && writeAll(path, *webp));
+        r.filePath = QUrl::fromLocalFile(path);
+        r.appName = app;
+        r.windowTitle = title;
+        pipeline.database->saveRecordingWithDeltaFrame(r, QString::number(age_s), webp->size(), false, {}, {});
+        pipeline.database->saveOCRText(r.id, text, r.timestamp);
+    }
+
+    QList<QQuickItem *> shownTexts() const
+    {
+        QList<QQuickItem *> texts;
+        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+            if (!item->isVisible())
+                return;
+            if (item->inherits("QQuickText"))
+                texts << item;
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(window->window()->contentItem());
+        return texts;
+    }
+
+    // Whether a visible text of the window is one that `matches`.
+    bool shows(const std::function<bool(const QString &)> &matches) const
+    {
+        const QList<QQuickItem *> texts = shownTexts();
+        return std::any_of(
+            texts.begin(), texts.end(), [&](QQuickItem *t) { return matches(t->property("text").toString()); });
     }
 
     void render(const QString &name) { renderWindow(window->window(), name, { { 800, 600 }, { 1600, 1000 } }); }
@@ -70,14 +122,6 @@ TEST_F(SearchWindowRender, EveryStateOfTheWindow)
     window->searchModel()->setSelectedIndex(1);
     render("results");
 
-    // The viewer, opened on the newest frame (a delta frame).
-    QMetaObject::invokeMethod(item("resultsGrid"), "openViewer", Q_ARG(QVariant, 0));
-    QObject *viewer = find<QObject>(window->window(), "screenshotViewer");
-    ASSERT_TRUE(runEventsUntil([&] { return viewer->property("opened").toBool(); }));
-    render("viewer");
-    QMetaObject::invokeMethod(viewer, "close");
-    ASSERT_TRUE(runEventsUntil([&] { return !viewer->property("visible").toBool(); }));
-
     // The store breaks (its recordings table dropped by another connection): the search and the
     // application list say why, in red, instead of "No results found".
     test::RawDatabase(pipeline.database->databasePath()).exec("DROP TABLE recordings");
@@ -105,15 +149,8 @@ TEST_F(SearchWindowRender, PermissionGuideShowsTheStepsOfTheDesktop)
     for (const auto &[session, step] : cases) {
         makeWindow(nullptr, session);
         find<QObject>(window->window(), "permissionInstructions")->setProperty("visible", true);
-        QStringList shown;
-        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
-            if (item->isVisible() && item->property("text").toString().contains(QLatin1String(step)))
-                shown << item->property("text").toString();
-            for (QQuickItem *child : item->childItems())
-                collect(child);
-        };
-        collect(window->window()->contentItem());
-        EXPECT_FALSE(shown.isEmpty()) << desktopSessionName(session).toStdString();
+        EXPECT_TRUE(shows([&](const QString &text) { return text.contains(QLatin1String(step)); }))
+            << desktopSessionName(session).toStdString();
         render("permission-guide-" + desktopSessionName(session));
     }
 }
@@ -170,6 +207,204 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
         QTest::keyClick(window->window(), Qt::Key_W, Qt::ControlModifier);
     }
     EXPECT_FALSE(window->window()->isVisible());
+}
+
+// The result cards: matched lines with the query in bold, a collapsed "+N" card and its expanded
+// state, the exact time on hover; application names, titles and text written as markup are shown
+// as written and never fetch anything.
+TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
+{
+    // Markup in a title or a text must not load this address.
+    QTcpServer trap;
+    ASSERT_TRUE(trap.listen(QHostAddress::LocalHost));
+    const QString image = QStringLiteral("<img src=\"http://127.0.0.1:%1/x.png\">").arg(trap.serverPort());
+
+    const QString log = QStringLiteral("cargo build\nerror: the reconcile_segments database is locked\nexit 101");
+    for (int age = 30; age <= 50; age += 10)
+        store(age, QStringLiteral("Terminal"), QStringLiteral("~/pellux"), log);
+    // A web page sets its own window title, and any program its class.
+    store(70, QStringLiteral("<b>Cls</b>") + image, QStringLiteral("<b>x</b> notes ") + image,
+        QStringLiteral("TODO\nmove the ") + image
+            + QStringLiteral(" <b>Reconcile Segments</b> step into the database"));
+    store(3600, QStringLiteral("Browser"), QStringLiteral("Reconcile segments - docs"), QStringLiteral("nothing"));
+    pipeline.database->waitUntilIdle();
+
+    makeWindow();
+    window->window()->resize(1000, 700);
+    SearchModel &model = *window->searchModel();
+    QSignalSpy shown(&model, &SearchModel::resultsShown);
+    model.setSearchText(QStringLiteral("reconcile segments"));
+    ASSERT_TRUE(received(shown));
+    ASSERT_EQ(model.results()->count(), 3);
+    renderWindow(window->window(), QStringLiteral("cards-snippets"), { { 1000, 700 } });
+
+    QStringList snippets;
+    int markupShown = 0;
+    for (QQuickItem *text : shownTexts()) {
+        const QString shownText = text->property("text").toString();
+        if (text->objectName() == QLatin1String("snippet"))
+            snippets << shownText;
+        // A title or an application name is never read as markup.
+        if (shownText.contains(QLatin1String("<b>x</b>")) || shownText.contains(QLatin1String("<b>Cls"))) {
+            EXPECT_EQ(text->property("textFormat").toInt(), int(Qt::PlainText)) << shownText.toStdString();
+            ++markupShown;
+        }
+    }
+    snippets.sort();
+    EXPECT_GE(markupShown, 2); // the card's title and application name at least
+    EXPECT_EQ(snippets,
+        QStringList({ "error: the <b>reconcile_segments</b> database is locked",
+            "move the &lt;img src=&quot;http://127.0.0.1:" + QString::number(trap.serverPort())
+                + "/x.png&quot;&gt; &lt;b&gt;<b>Reconcile Segments</b>&lt;/b&gt; step into the database" }));
+
+    model.toggleSimilar(0);
+    EXPECT_EQ(model.results()->count(), 5);
+    renderWindow(window->window(), QStringLiteral("cards-expanded"), { { 1000, 700 } });
+
+    // The exact time of the first card on hovering its "30 sec. ago".
+    model.toggleSimilar(0);
+    QQuickItem *time = nullptr;
+    for (QQuickItem *text : shownTexts()) {
+        if (!time && text->objectName() == QLatin1String("relativeTime"))
+            time = text;
+    }
+    ASSERT_TRUE(time);
+    const QString exact = RecordingListModel::absoluteTime(QDateTime::fromMSecsSinceEpoch(
+        qint64(secondsSince1970(pipeline.clock.now() - std::chrono::seconds(30)) * 1000)));
+    QTest::mouseMove(window->window(), time->mapToScene(QPointF(4, 4)).toPoint());
+    EXPECT_TRUE(runEventsUntil([&] { return shows([&](const QString &text) { return text == exact; }); }));
+    const QImage withTip = window->window()->grabWindow();
+    EXPECT_TRUE(withTip.save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
+
+    EXPECT_FALSE(trap.hasPendingConnections() || trap.waitForNewConnection(300));
+}
+
+// The first start's sheet over the window, with and without a tray: what it says, where its
+// buttons lead, and that once dismissed it never comes back.
+TEST_F(SearchWindowRender, TheFirstRunSheetIsShownOnceWithAndWithoutATray)
+{
+    const auto sheet = [&] { return find<QObject>(window->window(), "firstRunSheet"); };
+    const auto text
+        = [&](const char *name) { return find<QObject>(window->window(), name)->property("text").toString(); };
+    const auto open = [&](AppControls *controls) {
+        window = newWindow(nullptr, std::nullopt, controls);
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window->window()));
+    };
+    const struct {
+        const char *name;
+        bool tray, capturing, canCapture;
+        bool settingsFileKept; // else the very first start: no settings file at all
+        const char *pause, *dismiss;
+        int resumes;
+    } cases[] = {
+        { "first-run-tray", true, true, true, false, "tray icon's menu", "Got It", 0 },
+        { "first-run-no-tray", false, false, true, true, "no tray icon", "Start Recording", 1 },
+        { "first-run-no-permission", true, false, false, true, "tray icon's menu", "Got It", 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.settingsFileKept)
+            ASSERT_FALSE(AppPreferences::storeValue(QStringLiteral("notices/firstRunDismissed"), false));
+        else
+            ASSERT_TRUE(QFile::remove(AppPreferences::settingsFilePath()));
+        int privacy = 0, resumes = 0;
+        AppControls controls({ {}, {}, {}, {}, {}, [&] { ++resumes; }, [&] { return c.tray; }, [&] { ++privacy; } });
+        controls.setState(c.capturing, c.canCapture, std::nullopt);
+        open(&controls);
+        ASSERT_TRUE(sheet()->property("visible").toBool());
+        EXPECT_EQ(text("firstRunStoreFolder"),
+            "In " + StoreLayout::standard().root()
+                + ", on this computer only. Nothing you record leaves this machine.");
+        EXPECT_TRUE(text("firstRunPauseText").contains(QLatin1String(c.pause)));
+        EXPECT_TRUE(text("firstRunPauseText").contains(QLatin1String("Ctrl+P")));
+        EXPECT_EQ(text("firstRunDismissButton"), c.dismiss);
+        renderWindow(window->window(), QLatin1String(c.name));
+
+        QMetaObject::invokeMethod(find<QObject>(window->window(), "firstRunPrivacyButton"), "clicked");
+        EXPECT_EQ(privacy, 1);
+        EXPECT_TRUE(sheet()->property("visible").toBool());
+        // Return is the sheet's button.
+        QTest::keyClick(window->window(), Qt::Key_Return);
+        EXPECT_TRUE(runEventsUntil([&] { return !sheet()->property("visible").toBool(); }));
+        EXPECT_EQ(resumes, c.resumes);
+        EXPECT_FALSE(FirstRun::isPending());
+
+        // The next start shows the window without it.
+        open(&controls);
+        EXPECT_FALSE(sheet()->property("visible").toBool());
+        window.reset();
+    }
+}
+
+// The search window opens where it was last left, on a screen there is now.
+TEST(WindowPlacement, OnAScreenThereIsNow)
+{
+    const QRect left(0, 0, 1920, 1050), right(1920, 0, 2560, 1410);
+    const QSize minimum(800, 600);
+    const struct {
+        const char *what;
+        QRect saved;
+        QList<QRect> screens;
+        QRect placed;
+    } cases[] = {
+        { "none kept", {}, { left }, {} },
+        { "where it was", { 100, 80, 900, 700 }, { left, right }, { 100, 80, 900, 700 } },
+        { "on the second monitor", { 2200, 300, 1000, 800 }, { left, right }, { 2200, 300, 1000, 800 } },
+        { "mostly on the second", { 1700, 100, 900, 700 }, { left, right }, { 1920, 100, 900, 700 } },
+        { "second monitor unplugged", { 2200, 300, 1000, 800 }, { left }, { 920, 250, 1000, 800 } },
+        { "hanging off the bottom", { 300, 900, 800, 600 }, { left }, { 300, 450, 800, 600 } },
+        { "larger than the screen now", { -50, -20, 2400, 1300 }, { left }, { 0, 0, 1920, 1050 } },
+        { "screen below the minimum", { 10, 10, 900, 700 }, { { 0, 0, 640, 480 } }, { 0, 0, 800, 600 } },
+        { "primary screen right of a panel", { 0, 0, 800, 600 }, { { 60, 28, 1860, 1022 } }, { 60, 28, 800, 600 } },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(placeWindow(c.saved, c.screens, minimum), c.placed) << c.what;
+}
+
+// Hidden, moved or closed with the application, the window is found again at the next show,
+// and a place on a screen that is gone is brought back onto this one.
+TEST_F(SearchWindowRender, TheWindowKeepsItsPlace)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    // The offscreen screen is no wider than the window's minimum: a narrower minimum leaves room.
+    const QSize minimum(500, 400);
+    const QRect inside(screen.topLeft() + QPoint(40, 30), QSize(600, 500));
+    const auto shownAt = [&](SearchWindow &w) {
+        EXPECT_TRUE(w.build());
+        w.window()->setMinimumSize(minimum);
+        w.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w.window()));
+        return w.window()->geometry();
+    };
+    // The window system reports a move or resize later, as it would.
+    const auto placeAt = [&](SearchWindow &w, const QRect &place) {
+        w.window()->setGeometry(place);
+        EXPECT_TRUE(runEventsUntil([&] { return w.window()->geometry() == place; }));
+        QCoreApplication::processEvents();
+    };
+    window = newWindow();
+    shownAt(*window);
+    placeAt(*window, inside);
+    window->window()->hide();
+    EXPECT_EQ(SearchWindow::savedGeometry(), inside);
+    EXPECT_EQ(shownAt(*window), inside);
+
+    // Moved, then the application quits before the move was saved.
+    const QRect moved = inside.translated(-20, 15);
+    placeAt(*window, moved);
+    window.reset();
+    window = newWindow();
+    EXPECT_EQ(shownAt(*window), moved);
+    window.reset();
+
+    // Left on a monitor unplugged since.
+    ASSERT_FALSE(
+        AppPreferences::storeValue(QStringLiteral("searchWindow/geometry"), QRect(screen.right() + 500, 40, 600, 500)));
+    window = newWindow();
+    const QRect back = shownAt(*window);
+    EXPECT_TRUE(screen.contains(back)) << back.x() << "," << back.y();
+    EXPECT_EQ(back.size(), QSize(600, 500));
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "ui/Formatting.h"
 #include "ui/MainViewModel.h"
 #include "ui/SettingsModel.h"
+#include "ui/SettingsWindow.h"
 
 #include <QAbstractItemModelTester>
 
@@ -139,23 +140,34 @@ TEST_F(SettingsModelTest, AnEditThatCannotBeWrittenIsTakenBack)
 {
     const QString blocked = blockFolderOf(AppPreferences::settingsFilePath());
     EXPECT_FALSE(edit([&] { model->toggleExcluded("debian-xterm"); }));
-    EXPECT_TRUE(viewModel->preferences().excludedApps.isEmpty());
-    EXPECT_EQ(model->excludedCaption(), "0 apps won't be captured");
-    EXPECT_TRUE(pipeline.service->preferences().excludedApps.isEmpty());
+    EXPECT_EQ(std::tuple(viewModel->preferences().excludedApps.size(), model->excludedCaption(),
+                  pipeline.service->preferences().excludedApps.size()),
+        std::tuple(0, QString("0 apps won't be captured"), 0));
     QFile::remove(blocked);
 }
 
-TEST_F(SettingsModelTest, AnIntervalChangeIsSavedAndRestartsCaptureWithIt)
+// Each choice is saved and restarts the running capture with it; the last adapts to activity.
+TEST_F(SettingsModelTest, AnIntervalChoiceIsSavedAndRestartsCaptureWithIt)
 {
-    QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
     EXPECT_EQ(model->intervalIndex(), 3); // "Every 10 seconds"
-    ASSERT_TRUE(edit([&] { model->chooseInterval(2); }));
-    EXPECT_EQ(AppPreferences::load().screenshotInterval, 5.0);
-    EXPECT_EQ(model->intervalIndex(), 2);
-    while (capturing.count() < 2)
-        ASSERT_TRUE(capturing.wait(5000));
-    EXPECT_TRUE(pipeline.service->isCapturing());
-    EXPECT_EQ(pipeline.service->pendingCaptureInterval(), 5.0);
+    const int adaptive = int(SettingsModel::intervalChoices().size()) - 1;
+    const struct {
+        int index;
+        double seconds;
+        bool adaptive;
+    } cases[] = { { 2, 5.0, false }, { adaptive, 5.0, true }, { 1, 2.0, false } };
+    for (const auto &c : cases) {
+        QSignalSpy capturing(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
+        ASSERT_TRUE(edit([&] { model->chooseInterval(c.index); }));
+        const AppPreferences saved = AppPreferences::load();
+        EXPECT_EQ(std::pair(saved.screenshotInterval, saved.useDynamicIntervals), std::pair(c.seconds, c.adaptive));
+        EXPECT_EQ(model->intervalIndex(), c.index);
+        EXPECT_EQ(model->intervalCaption() == SettingsModel::adaptiveIntervalText(), c.adaptive);
+        while (capturing.count() < 2)
+            ASSERT_TRUE(capturing.wait(5000));
+        EXPECT_TRUE(pipeline.service->isCapturing());
+    }
+    EXPECT_EQ(pipeline.service->pendingCaptureInterval(), 2.0);
 }
 
 TEST_F(SettingsModelTest, OneYearKeepsOnlyTheLastYearsRecordings)
@@ -194,8 +206,7 @@ TEST_F(SettingsModelTest, AnApplicationHasAnIconSourceOnlyWithAnIcon)
     icons.prepare();
     ASSERT_TRUE(received(ready));
     model->setApplicationIcons(&icons);
-    const RunningApplication tool { "Tool", "tool", 0 };
-    EXPECT_EQ(model->iconSource(tool), SettingsModel::iconSourceFor(tool));
+    EXPECT_EQ(model->iconSource({ "Tool", "tool", 0 }), SettingsModel::iconSourceFor({ "Tool", "tool", 0 }));
     EXPECT_EQ(model->iconSource({ "Other", "other", 0 }), QString());
 }
 
@@ -213,8 +224,7 @@ TEST_F(SettingsModelTest, DeleteAllAsksFirstAndDisablesItselfWhileItRuns)
         model->requestDeleteAll();
         EXPECT_EQ(cancel.messages, QStringList { "Delete All Data?" });
     }
-    EXPECT_FALSE(model->isDeleting());
-    EXPECT_EQ(pipeline.storage->recordingCount(), 2);
+    EXPECT_EQ(std::pair(model->isDeleting(), pipeline.storage->recordingCount()), std::pair(false, 2));
 
     QSignalSpy deleting(model.get(), &SettingsModel::isDeletingChanged);
     AlertAnswers confirm({ "Delete" });
@@ -222,9 +232,8 @@ TEST_F(SettingsModelTest, DeleteAllAsksFirstAndDisablesItselfWhileItRuns)
     EXPECT_TRUE(model->isDeleting());
     model->requestDeleteAll(); // ignored while it runs
     ASSERT_TRUE(runEventsUntil([&] { return !model->isDeleting(); }));
-    EXPECT_EQ(deleting.count(), 2);
-    EXPECT_EQ(pipeline.storage->recordingCount(), 0);
-    EXPECT_FALSE(rowExists(recordings[0]));
+    EXPECT_EQ(std::tuple(deleting.count(), pipeline.storage->recordingCount(), rowExists(recordings[0])),
+        std::tuple(2, 0, false));
 }
 
 TEST_F(SettingsModelTest, AFailedApplicationQueryKeepsTheListAndSaysWhy)
@@ -235,8 +244,8 @@ TEST_F(SettingsModelTest, AFailedApplicationQueryKeepsTheListAndSaysWhy)
         CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("The X server went away") });
     loadApplications();
     EXPECT_TRUE(log.contains("Failed to load available apps: The X server went away")) << log.text().toStdString();
-    EXPECT_EQ(model->pickerApplications()->count(), 2);
-    EXPECT_EQ(model->availableApplications().size(), 2u);
+    EXPECT_EQ(
+        std::pair(model->pickerApplications()->count(), model->availableApplications().size()), std::pair(2, 2ul));
 }
 
 // The switch writes the autostart entry off the GUI thread; when the entry cannot be written the
@@ -265,7 +274,7 @@ TEST_F(SettingsModelTest, StartAtLoginFollowsWhatCouldBeWritten)
 }
 
 // Excluding an application from the picker offers to delete what was captured of it (Return
-// keeps it); taking the exclusion back asks nothing.
+// keeps it); taking the exclusion back, or excluding with nothing left to delete, asks nothing.
 TEST_F(SettingsModelTest, ExcludingAnApplicationOffersToDeleteItsScreenshots)
 {
     addWindow(3, "bold claims", "<b>Term</b>", "evil-term");
@@ -273,41 +282,25 @@ TEST_F(SettingsModelTest, ExcludingAnApplicationOffersToDeleteItsScreenshots)
     pipeline.service->stopCapturing();
     pipeline.settle();
     loadApplications();
+    const auto count
+        = [&](const char *app) { return QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, app)); };
     const QString question = "Delete the existing screenshot of " + displayedName("<b>Term</b>", 80) + "?";
-    const struct {
-        const char *answer;
-        bool deleted;
-        QStringList messages;
-    } cases[] = {
-        { "Keep", false, { question } },
-        { "Delete", true, { question, "Removed 1 screenshot, " } },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.answer);
-        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), 1);
-        AlertAnswers answers({ c.answer, "OK" });
+    for (const bool deleted : { false, true }) {
+        AlertAnswers answers({ deleted ? "Delete" : "Keep", "OK" });
         const std::optional<DeletionReport> report = QCoro::waitFor(model->toggleExcludedAndOffer("evil-term"));
         EXPECT_TRUE(AppPreferences::load().excludedApps.contains("evil-term"));
-        ASSERT_EQ(answers.messages.size(), c.messages.size());
-        EXPECT_EQ(answers.messages[0], question);
-        EXPECT_EQ(answers.defaults[0], "Keep");
-        EXPECT_EQ(report.has_value(), c.deleted);
-        EXPECT_EQ(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "<b>Term</b>")), c.deleted ? 0 : 1);
-        if (c.deleted) {
-            EXPECT_TRUE(answers.messages[1].startsWith(c.messages[1])) << answers.messages[1].toStdString();
-            EXPECT_EQ(report->count, 1);
-            EXPECT_GT(report->bytes, 0);
-        }
-        // The other applications keep theirs.
-        EXPECT_GE(QCoro::waitFor(pipeline.storage->countRecordings(std::nullopt, "XTerm")), 1);
+        ASSERT_EQ(answers.messages.size(), deleted ? 2 : 1);
+        EXPECT_EQ(std::pair(answers.messages[0], answers.defaults[0]), std::pair(question, QString("Keep")));
+        EXPECT_EQ(report && report->count == 1 && report->bytes > 0, deleted);
+        EXPECT_EQ(count("<b>Term</b>"), deleted ? 0 : 1);
+        EXPECT_TRUE(!deleted || answers.messages[1].startsWith("Removed 1 screenshot, "));
+        EXPECT_GE(count("XTerm"), 1); // the other applications keep theirs
         AlertAnswers none({});
         EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
-        EXPECT_TRUE(none.messages.isEmpty());
         EXPECT_FALSE(AppPreferences::load().excludedApps.contains("evil-term"));
-        if (!c.deleted)
-            continue;
-        // Nothing left to delete: excluding asks nothing.
-        EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        if (deleted) { // nothing left to delete
+            EXPECT_FALSE(QCoro::waitFor(model->toggleExcludedAndOffer("evil-term")));
+        }
         EXPECT_TRUE(none.messages.isEmpty());
     }
 }
@@ -336,7 +329,6 @@ TEST_F(SettingsModelTest, ThePickerListsEachApplicationOnceAndFollowsNewOnes)
 
     model->setPickerShown(true);
     EXPECT_TRUE(model->pickerRefreshTimer().isActive());
-    EXPECT_EQ(model->pickerRefreshTimer().interval(), SettingsModel::kPickerRefreshInterval.count());
     addWindow(4, "second shell", "XTerm", "debian-xterm");
     addWindow(5, "mail", "Thunderbird", "thunderbird");
     loadApplications();
@@ -346,30 +338,149 @@ TEST_F(SettingsModelTest, ThePickerListsEachApplicationOnceAndFollowsNewOnes)
     for (int row = 0; row < picker->count(); ++row)
         names << picker->data(picker->index(row), ApplicationListModel::NameRole).toString();
     EXPECT_EQ(names, (QStringList { "Thunderbird", "XTerm" }));
-    EXPECT_EQ(resets.count(), 0);
-    EXPECT_EQ(inserted.count(), 1);
-    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(std::tuple(resets.count(), inserted.count(), removed.count()), std::tuple(0, 1, 1));
     model->setPickerShown(false);
     EXPECT_FALSE(model->pickerRefreshTimer().isActive());
 }
 
-// The interval menu ends with capture that adapts to activity, explained with the activity
-// monitor's own bounds.
-TEST_F(SettingsModelTest, TheIntervalCanAdaptToActivity)
+// Each pane of the preferences window and the application picker rendered offscreen for a person
+// to look at, over a real store and a fake list of running applications, one of them excluded.
+class SettingsWindowRender : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        // xterm's desktop entry (debian-xterm) has a real icon; the others fall back to the symbol.
+        quint32 id = 0;
+        for (const auto &[name, bundle] : { std::pair("XTerm", "debian-xterm"), { "Firefox", "firefox-esr" },
+                 { "Code", "code" }, { "Thunderbird", "thunderbird" }, { "KeePassXC", "org.keepassxc.KeePassXC" } })
+            addWindow(++id, QStringLiteral("%1 window").arg(name), name, bundle);
+        AppPreferences preferences = AppPreferences::defaultValue();
+        preferences.screenshotInterval = 5.0;
+        preferences.retentionDays = 90;
+        preferences.excludedApps = { "org.keepassxc.KeePassXC", "slack" };
+        start(preferences);
+        CapturePipeline::run(pipeline.service->captureTestScreenshot());
+        viewModel = std::make_unique<MainViewModel>(
+            MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
+        window = std::make_unique<SettingsWindow>(SettingsWindow::Components {
+            viewModel.get(), pipeline.storage.get(), pipeline.database.get(), &pipeline.backend, &pipeline.clock });
+        ASSERT_TRUE(window->build());
+        QSignalSpy loaded(window->model(), &SettingsModel::availableApplicationsLoaded);
+        window->show();
+        ASSERT_TRUE(received(loaded, 5000));
+    }
+
+    ~SettingsWindowRender() override { pipeline.service->stopCapturing(); }
+
+    std::unique_ptr<MainViewModel> viewModel;
+    std::unique_ptr<SettingsWindow> window;
+};
+
+TEST_F(SettingsWindowRender, EveryPaneAndThePicker)
 {
-    EXPECT_EQ(SettingsModel::adaptiveIntervalText(),
-        QStringLiteral("Every %1 seconds while you work, up to every %2 seconds when idle")
-            .arg(ActivityMonitor::highInterval)
-            .arg(ActivityMonitor::idleInterval));
-    const int adaptive = int(SettingsModel::intervalChoices().size()) - 1;
-    ASSERT_TRUE(edit([&] { model->chooseInterval(adaptive); }));
-    EXPECT_TRUE(AppPreferences::load().useDynamicIntervals);
-    EXPECT_EQ(model->intervalIndex(), adaptive);
-    EXPECT_EQ(model->intervalCaption(), SettingsModel::adaptiveIntervalText());
-    ASSERT_TRUE(edit([&] { model->chooseInterval(1); }));
-    EXPECT_FALSE(AppPreferences::load().useDynamicIntervals);
-    EXPECT_EQ(AppPreferences::load().screenshotInterval, 2.0);
-    EXPECT_EQ(model->intervalCaption(), "More frequent captures use more storage space");
+    QQuickWindow *w = window->window();
+    for (const auto &[section, pane] :
+        { std::pair(0, "general"), { 1, "privacy" }, { 2, "storage" }, { 3, "about" } }) {
+        window->model()->setSelectedSection(section);
+        renderWindow(w, QStringLiteral("settings-%1").arg(pane), { { 800, 500 } });
+    }
+    // The running excluded application has a chip; the one that is not running only counts.
+    EXPECT_EQ(find(w, "excludedCaption")->property("text"), QStringLiteral("2 apps won't be captured"));
+    EXPECT_EQ(find(w, "excludedChips")->property("count"), 1);
+
+    auto *picker = find<QQuickWindow>(w, "appPicker");
+    QMetaObject::invokeMethod(picker, "open");
+    EXPECT_EQ(find(picker, "pickerList")->property("count"), 5);
+    EXPECT_EQ(find(picker, "excludedCountText")->property("text"), QStringLiteral("2 excluded"));
+    const ApplicationListModel *apps = window->model()->pickerApplications();
+    EXPECT_EQ(apps->match(apps->index(0), ApplicationListModel::IsExcludedRole, true, -1).size(), 1);
+    renderWindow(picker, "settings-picker", { { 500, 600 } });
+    window->model()->setSearchText("TERM");
+    EXPECT_EQ(find(picker, "pickerList")->property("count"), 1);
+    renderWindow(picker, "settings-picker-search", { { 500, 600 } });
+    picker->close();
+
+    // Each opening starts on the General pane with an empty search.
+    window->show();
+    EXPECT_EQ(window->model()->selectedSection(), 0);
+    EXPECT_TRUE(window->model()->searchText().isEmpty());
+
+    // Done and Control+Escape close the window.
+    QMetaObject::invokeMethod(find<QObject>(w, "doneButton"), "clicked");
+    EXPECT_FALSE(w->isVisible());
+    window->show();
+    QTest::keyClick(w, Qt::Key_Escape, Qt::ControlModifier);
+    EXPECT_FALSE(w->isVisible());
+}
+
+// The switch and the menus follow the model after the user moved them, also when it takes a
+// change back; the delete button is disabled while the deletion runs.
+TEST_F(SettingsWindowRender, TheControlsFollowTheModel)
+{
+    const QString folder = QFileInfo(autostartEntryPath()).absolutePath();
+    QDir(folder).removeRecursively();
+    ASSERT_TRUE(writeAll(folder, {})); // a file where the folder should be
+    QObject *toggle = find<QObject>(window->window(), "startAtLoginSwitch");
+    QSignalSpy applied(window->model(), &SettingsModel::startAtLoginApplied);
+    QMetaObject::invokeMethod(toggle, "toggle");
+    QMetaObject::invokeMethod(toggle, "toggled");
+    ASSERT_TRUE(received(applied, 5000));
+    EXPECT_FALSE(window->model()->startAtLogin());
+    EXPECT_FALSE(toggle->property("checked").toBool());
+    QFile::remove(folder);
+
+    QObject *menu = find<QObject>(window->window(), "intervalPicker");
+    menu->setProperty("currentIndex", 0);
+    QMetaObject::invokeMethod(menu, "activated", Q_ARG(int, 0));
+    QSignalSpy saved(window->model(), &SettingsModel::preferencesSaved);
+    window->model()->chooseInterval(3);
+    EXPECT_EQ(menu->property("currentIndex"), 3);
+    ASSERT_TRUE(received(saved, 5000));
+
+    window->model()->setSelectedSection(int(SettingsModel::Section::storage));
+    QQuickItem *button = find(window->window(), "deleteAllButton");
+    ASSERT_TRUE(button->isEnabled());
+    window->model()->deleteAllData();
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_TRUE(runEventsUntil([&] { return button->isEnabled(); }));
+}
+
+// What the window says of the capture: the Privacy pane with and without access to the screen,
+// the adaptive interval, the picker telling the model while it is shown (so it follows new
+// applications), and Delete Old disabled when everything is kept. (The questions and reports of
+// the deletions: the model and window-action tests.)
+TEST_F(SettingsWindowRender, TheCaptureStateAndWhatCanBeDeleted)
+{
+    QQuickWindow *w = window->window();
+    SettingsModel *model = window->model();
+    ASSERT_TRUE(runEventsUntil([&] { return viewModel->hasScreenRecordingPermission(); }, 5000));
+    model->setSelectedSection(int(SettingsModel::Section::privacy));
+    for (const bool readable : { true, false }) {
+        pipeline.backend.setPermission(readable);
+        CapturePipeline::run(viewModel->recheckPermissions());
+        EXPECT_EQ(find(w, "screenReadable")->isVisible(), readable);
+        EXPECT_EQ(find(w, "permissionNeeded")->isVisible(), !readable);
+        renderWindow(w, readable ? "settings-privacy-readable" : "settings-privacy-no-permission", { { 800, 500 } });
+    }
+
+    EXPECT_TRUE(find(w, "deleteOldButton")->isEnabled());
+    QSignalSpy saved(model, &SettingsModel::preferencesSaved);
+    model->chooseInterval(int(SettingsModel::intervalChoices().size()) - 1);
+    model->chooseRetention(int(SettingsModel::retentionChoices().size()) - 1);
+    ASSERT_TRUE(runEventsUntil([&] { return saved.count() == 2; }));
+    model->setSelectedSection(int(SettingsModel::Section::general));
+    EXPECT_EQ(find(w, "intervalCaption")->property("text"), SettingsModel::adaptiveIntervalText());
+    renderWindow(w, "settings-general-adaptive", { { 800, 500 } });
+    model->setSelectedSection(int(SettingsModel::Section::storage));
+    EXPECT_FALSE(find(w, "deleteOldButton")->isEnabled());
+    renderWindow(w, "settings-storage-forever", { { 800, 500 } });
+
+    auto *picker = find<QQuickWindow>(w, "appPicker");
+    QMetaObject::invokeMethod(picker, "open");
+    // Shown windows report their visibility from the event loop.
+    EXPECT_TRUE(runEventsUntil([&] { return model->pickerRefreshTimer().isActive(); }, 5000));
+    picker->close();
+    EXPECT_TRUE(runEventsUntil([&] { return !model->pickerRefreshTimer().isActive(); }, 5000));
 }
 
 } // namespace
