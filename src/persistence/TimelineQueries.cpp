@@ -91,6 +91,32 @@ std::optional<SimpleDatabaseManager::Impl::RowPage> SimpleDatabaseManager::Impl:
     return page;
 }
 
+void SimpleDatabaseManager::countTimeline(const std::optional<QString> &appName, const TimeRange &range,
+    std::function<void(std::optional<qint64>)> completion)
+{
+    d->serialQueue.async([this, appName, range, completion = std::move(completion)] {
+        std::optional<qint64> answer;
+        if (d->db) {
+            QStringList conditions { QStringLiteral("timestamp >= ?2 AND timestamp < ?3") };
+            if (appName)
+                conditions << QStringLiteral("app_name = ?1");
+            Statement count(
+                d->db, QStringLiteral("SELECT count(*) FROM recordings WHERE %1").arg(conditions.join(" AND ")));
+            if (count.prepared()) {
+                if (appName)
+                    count.bind(1, *appName);
+                count.bind(2, range.since ? secondsSince1970(*range.since) : -std::numeric_limits<double>::infinity());
+                count.bind(3, range.until ? secondsSince1970(*range.until) : std::numeric_limits<double>::infinity());
+                if (count.step() == SQLITE_ROW)
+                    answer = count.int64(0);
+            }
+            if (!answer)
+                log::failure(QStringLiteral("ERROR countTimeline: %1").arg(d->errorMessage()));
+        }
+        postToMain([completion, answer] { completion(answer); });
+    });
+}
+
 void SimpleDatabaseManager::captureDays(QDate first, QDate last, std::function<void(CaptureDays)> completion)
 {
     d->serialQueue.async([this, first, last, completion = std::move(completion)] {

@@ -20,7 +20,7 @@ TEST(SearchModelRules, ContentState)
         State shown;
     } cases[] = {
         { "", false, false, false, false, State::BlankSlate },
-        { "", false, true, true, true, State::BlankSlate },
+        { "", false, true, true, true, State::Searching }, // the timeline
         { "", true, true, false, false, State::Searching },
         { "", true, false, false, false, State::NoResults },
         { "", true, false, true, false, State::Results },
@@ -156,10 +156,10 @@ TEST_F(SearchModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
     for (const Recording &r : recordings)
         ASSERT_EQ(r.appName, app);
 
-    // A second click returns to all applications and the blank slate.
+    // A second click returns to all applications: the timeline.
     model.toggleApp(app);
     EXPECT_EQ(model.selectedApp(), QString());
-    EXPECT_EQ(model.contentState(), State::BlankSlate);
+    EXPECT_EQ(model.contentState(), State::Searching);
     EXPECT_FALSE(results->canFetchMore({}));
 }
 
@@ -221,7 +221,7 @@ TEST_F(SearchModelTest, AFailedBrowseShowsTheReason)
     ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
     EXPECT_EQ(model.results()->count(), 0);
     model.toggleApp(app);
-    EXPECT_EQ(model.contentState(), State::BlankSlate);
+    EXPECT_EQ(model.contentState(), State::Searching);
     EXPECT_EQ(model.failure(), QString());
     model.toggleApp(app);
     waitForResults(shown, 2);
