@@ -97,16 +97,24 @@ void SimpleDatabaseManager::countTimeline(const std::optional<QString> &appName,
     d->serialQueue.async([this, appName, range, completion = std::move(completion)] {
         std::optional<qint64> answer;
         if (d->db) {
-            QStringList conditions { QStringLiteral("timestamp >= ?2 AND timestamp < ?3") };
+            // Only the bounds given: an open end would keep SQLite from the application's index.
+            QStringList conditions;
             if (appName)
                 conditions << QStringLiteral("app_name = ?1");
-            Statement count(
-                d->db, QStringLiteral("SELECT count(*) FROM recordings WHERE %1").arg(conditions.join(" AND ")));
+            if (range.since)
+                conditions << QStringLiteral("timestamp >= ?2");
+            if (range.until)
+                conditions << QStringLiteral("timestamp < ?3");
+            Statement count(d->db,
+                QStringLiteral("SELECT count(*) FROM recordings%1")
+                    .arg(conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(" AND ")));
             if (count.prepared()) {
                 if (appName)
                     count.bind(1, *appName);
-                count.bind(2, range.since ? secondsSince1970(*range.since) : -std::numeric_limits<double>::infinity());
-                count.bind(3, range.until ? secondsSince1970(*range.until) : std::numeric_limits<double>::infinity());
+                if (range.since)
+                    count.bind(2, secondsSince1970(*range.since));
+                if (range.until)
+                    count.bind(3, secondsSince1970(*range.until));
                 if (count.step() == SQLITE_ROW)
                     answer = count.int64(0);
             }

@@ -186,7 +186,6 @@ std::optional<QString> SearchModel::appFilter() const
 
 void SearchModel::browseTimeline(quint64 generation)
 {
-    countTimeline(generation);
     QPointer<SearchModel> self(this);
     m_database.timelinePage(appFilter(), timeRange(), StorageManager::kBrowsePageSize, std::nullopt,
         [self, generation](RecordingPage page) {
@@ -197,6 +196,8 @@ void SearchModel::browseTimeline(quint64 generation)
             self->setIsSearching(false);
             emit self->resultsShown();
         });
+    // Counted after the page, on the same queue: the cards come first.
+    countTimeline(generation);
 }
 
 void SearchModel::countTimeline(quint64 generation)
