@@ -55,20 +55,42 @@ TimelineRows::TimelineRows(RecordingListModel &cards, const Clock &clock, QObjec
     , m_cards(cards)
     , m_clock(clock)
 {
+    // A page appended grows the list. Any other change lays it out again, once: new results
+    // arrive as many removals and insertions, and the card model ends them with dataChanged.
     connect(&m_cards, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
-        // A page appended grows the list; any other change lays it out again.
         const int placed = m_rows.empty() ? 0 : m_rows.back().first + m_rows.back().count;
-        if (first == placed)
+        if (!m_stale && first == placed)
             appendCards(first, last);
         else
-            relayout();
+            markStale();
     });
-    connect(&m_cards, &QAbstractItemModel::rowsRemoved, this, &TimelineRows::relayout);
+    connect(&m_cards, &QAbstractItemModel::rowsRemoved, this, &TimelineRows::markStale);
     connect(&m_cards, &QAbstractItemModel::modelReset, this, &TimelineRows::relayout);
     connect(&m_cards, &QAbstractItemModel::dataChanged, this, [this] {
-        if (!m_rows.empty())
+        if (m_stale)
+            relayout();
+        else if (!m_rows.empty())
             emit dataChanged(index(0), index(rowCount() - 1), { CardsRole });
     });
+    connect(&m_cards, &RecordingListModel::countChanged, this, [this] {
+        if (m_stale)
+            relayout();
+    });
+}
+
+void TimelineRows::markStale()
+{
+    if (m_stale)
+        return;
+    m_stale = true;
+    // In case the change ends without a signal that lays the rows out.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_stale)
+                relayout();
+        },
+        Qt::QueuedConnection);
 }
 
 int TimelineRows::rowCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : int(m_rows.size()); }
@@ -78,6 +100,8 @@ QVariant TimelineRows::data(const QModelIndex &index, int role) const
     if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     const Row &row = m_rows[size_t(index.row())];
+    if (m_stale || row.first + row.count > m_cards.count())
+        return {};
     switch (role) {
     case DayRole:
         return date_filters::dayLabel(row.day, localDay(m_clock.now()));
@@ -146,6 +170,7 @@ std::vector<QDate> TimelineRows::daysOf(int first, int last) const
 
 void TimelineRows::relayout()
 {
+    m_stale = false;
     beginResetModel();
     m_rows = layout(daysOf(0, m_cards.count() - 1), m_columns);
     endResetModel();

@@ -63,12 +63,15 @@ signals:
 private:
     std::vector<QDate> daysOf(int first, int last) const;
     void relayout();
+    void markStale();
     void appendCards(int first, int last);
 
     RecordingListModel &m_cards;
     const Clock &m_clock;
     int m_columns = 1;
     std::vector<Row> m_rows;
+    // The card model changed under the rows; they are laid out again when its change ends.
+    bool m_stale = false;
 };
 
 } // namespace pellux
