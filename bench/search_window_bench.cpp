@@ -4,10 +4,12 @@
 //                shows the grid with the new results laid out (resultsShown, the grid's count,
 //                its first card built, then a frame swapped); from the prefix's state, settled
 //   search/*     the bare SimpleDatabaseManager::searchText of the same query, answer on main
-//   open/*       SearchWindow::build() + show() until the first frame (the blank slate); the store
-//                is constructed before, since loading its recordings list is not the window's cost
-//   browse/*     SearchModel::setSelectedApp with an empty query until resultsShown (the frame
-//                after it as the counter "to_frame_ms")
+//   open/*       SearchWindow::build() + show() until the first frame that shows what the window
+//                opens on: the timeline's first cards laid out (200k), the blank slate (an empty
+//                history, the baseline); the store is constructed before, since loading its
+//                recordings list is not the window's cost
+//   browse/*     SearchModel::setSelectedApp with an empty query (the application's timeline)
+//                until resultsShown (the frame after it as the counter "to_frame_ms")
 //   memory/*     resident memory of a grid of 100 cards of real 1920x1080 WebP screenshots,
 //                scrolled through so that every card loads, above the same window blank
 // Baselines in the same run: the same on 1,000 recordings (an empty history for the window's
@@ -227,6 +229,28 @@ bool gridShowsResults(SearchWindow &window)
     return first && first->width() > 0 && first->height() > 0;
 }
 
+// The timeline shows the model's results: visible, its first card built and laid out.
+bool timelineShowsResults(SearchWindow &window)
+{
+    QQuickItem *timeline = window.window()->findChild<QQuickItem *>(QStringLiteral("timeline"));
+    if (!timeline || !timeline->isVisible() || timeline->property("count").toInt() == 0)
+        return false;
+    QVariant card;
+    QMetaObject::invokeMethod(timeline, "cardItem", Q_RETURN_ARG(QVariant, card), Q_ARG(QVariant, 0));
+    const auto *first = qvariant_cast<QQuickItem *>(card);
+    return first && first->width() > 0 && first->height() > 0;
+}
+
+// What the window opens on, drawn: the blank slate of an empty history, else the timeline.
+bool openingShown(SearchWindow &window)
+{
+    if (window.searchModel()->contentState() == SearchModel::ContentState::BlankSlate) {
+        QQuickItem *blank = window.window()->findChild<QQuickItem *>(QStringLiteral("blankSlate"));
+        return blank && blank->isVisible();
+    }
+    return timelineShowsResults(window);
+}
+
 // True while no visible image of the scene is loading. The visual tree is walked: the grid's cards
 // are not QObject children of the scene.
 bool imagesSettled(QQuickItem *item)
@@ -394,14 +418,18 @@ void openWindow(benchmark::State &state, const std::string &key, History &h)
         auto window = std::make_unique<SearchWindow>(componentsOf(h));
         require(window->build(), "the search window cannot be built");
         const auto built = SteadyClock::now();
-        QObject::connect(window->window(), &QQuickWindow::frameSwapped, [&] {
-            if (!done) {
+        SearchWindow *opened = window.get();
+        QObject::connect(window->window(), &QQuickWindow::frameSwapped, [&done, &end, opened] {
+            if (!done && openingShown(*opened)) {
                 end = SteadyClock::now();
                 done = true;
             }
         });
         window->show();
-        require(spinUntil([&] { return done; }), "the new window renders no frame");
+        // A frame is asked for when the timeline's first page arrives after the first frame.
+        QObject::connect(window->searchModel(), &SearchModel::resultsShown, window->window(),
+            [opened] { opened->window()->update(); });
+        require(spinUntil([&] { return done; }), "the new window never showed what it opens on");
         const double seconds = secondsBetween(begin, end);
         state.SetIterationTime(seconds);
         total += seconds;
@@ -433,13 +461,15 @@ void browseApp(benchmark::State &state, const std::string &key, History &h, QStr
             shown = true;
         });
         const QMetaObject::Connection onFrame = QObject::connect(w.window(), &QQuickWindow::frameSwapped, [&] {
-            if (shown && !framed && gridShowsResults(w)) {
+            if (shown && !framed && timelineShowsResults(w)) {
                 framedAt = SteadyClock::now();
                 framed = true;
             }
         });
         const auto begin = SteadyClock::now();
         model.setSelectedApp(app);
+        QObject::connect(
+            &model, &SearchModel::resultsShown, w.window(), [&w] { w.window()->update(); }, Qt::SingleShotConnection);
         require(spinUntil([&] { return framed; }), "the browse never showed its results");
         QObject::disconnect(onShown);
         QObject::disconnect(onFrame);
@@ -627,7 +657,11 @@ int main(int argc, char **argv)
     printRow("keystroke 'database' vs bare search", "keystroke_database/200k", "search_database/200k", 50);
     printRow("keystroke 'git' vs 1,000", "keystroke_git/200k", "keystroke_git/1k", 50);
     printRow("keystroke 'git' vs bare search", "keystroke_git/200k", "search_git/200k", 50);
-    printRow("open, blank slate vs empty history", "open/200k", "open/empty", 300);
+    printRow("open on the timeline vs blank slate", "open/200k", "open/empty", 300);
+    if (g_seconds.count("open/200k") && g_seconds.count("open/empty"))
+        std::printf("opening on the timeline: %.2fx the blank slate's (target at most 1.2x): %s\n",
+            g_seconds["open/200k"] / g_seconds["open/empty"],
+            g_seconds["open/200k"] <= 1.2 * g_seconds["open/empty"] ? "met" : "MISSED");
     printRow("browse biggest app vs 1,000", "browse_biggest/200k", "browse_biggest/1k", 50);
     printRow("browse biggest app vs bare database", "browse_biggest/200k", "browse_biggest_bare/200k", 50);
     printRow("browse small app vs 1,000", "browse_small/200k", "browse_small/1k", 50);

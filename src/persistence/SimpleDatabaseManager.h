@@ -110,6 +110,11 @@ public:
     void captureDays(QDate first, QDate last, std::function<void(CaptureDays)> completion);
     // Completion on main: every capture of one local day, oldest first.
     void dayCaptures(QDate day, std::function<void(DayCaptures)> completion);
+    // Completion on main: how many recordings (or, with `appName`, that application's) were captured
+    // within `range`, counted along the time index the pages read; absent when the database cannot
+    // answer.
+    void countTimeline(const std::optional<QString> &appName, const TimeRange &range,
+        std::function<void(std::optional<qint64>)> completion);
     // Completion on main.
     void getOCRText(const QUuid &recordingId, std::function<void(std::optional<QString>)> completion);
     // Completion on main: the recording's text and its word boxes (no words when none are stored or

@@ -91,6 +91,40 @@ std::optional<SimpleDatabaseManager::Impl::RowPage> SimpleDatabaseManager::Impl:
     return page;
 }
 
+void SimpleDatabaseManager::countTimeline(const std::optional<QString> &appName, const TimeRange &range,
+    std::function<void(std::optional<qint64>)> completion)
+{
+    d->serialQueue.async([this, appName, range, completion = std::move(completion)] {
+        std::optional<qint64> answer;
+        if (d->db) {
+            // Only the bounds given: an open end would keep SQLite from the application's index.
+            QStringList conditions;
+            if (appName)
+                conditions << QStringLiteral("app_name = ?1");
+            if (range.since)
+                conditions << QStringLiteral("timestamp >= ?2");
+            if (range.until)
+                conditions << QStringLiteral("timestamp < ?3");
+            Statement count(d->db,
+                QStringLiteral("SELECT count(*) FROM recordings%1")
+                    .arg(conditions.isEmpty() ? QString() : QStringLiteral(" WHERE ") + conditions.join(" AND ")));
+            if (count.prepared()) {
+                if (appName)
+                    count.bind(1, *appName);
+                if (range.since)
+                    count.bind(2, secondsSince1970(*range.since));
+                if (range.until)
+                    count.bind(3, secondsSince1970(*range.until));
+                if (count.step() == SQLITE_ROW)
+                    answer = count.int64(0);
+            }
+            if (!answer)
+                log::failure(QStringLiteral("ERROR countTimeline: %1").arg(d->errorMessage()));
+        }
+        postToMain([completion, answer] { completion(answer); });
+    });
+}
+
 void SimpleDatabaseManager::captureDays(QDate first, QDate last, std::function<void(CaptureDays)> completion)
 {
     d->serialQueue.async([this, first, last, completion = std::move(completion)] {

@@ -2,6 +2,7 @@
 
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Characters.h"
+#include "runtime/Log.h"
 #include "storage/StorageManager.h"
 
 #include <QPointer>
@@ -14,26 +15,37 @@ SearchModel::SearchModel(SimpleDatabaseManager &database, StorageManager &storag
     : QObject(parent)
     , m_database(database)
     , m_storage(storage)
+    , m_clock(clock)
     , m_results(clock)
+    , m_rows(m_results, clock)
 {
     connect(&m_storage, &StorageManager::recordingsChanged, this, &SearchModel::recordingCountChanged);
+    connect(&m_storage, &StorageManager::recordingsChanged, this, [this] {
+        // The whole history's count is the store's, kept current by saves.
+        if (timelineMode() && m_selectedApp.isEmpty() && m_dateFilter == DateFilter::None)
+            setCountText(date_filters::countText(m_storage.recordingCount()));
+    });
     connect(&m_storage, &StorageManager::applicationsChanged, this, [this] { refreshUniqueApps(); });
     connect(&m_results, &RecordingListModel::countChanged, this, &SearchModel::updateContentState);
+    // The window opens on the timeline: its first page is asked for before the window is built.
+    performSearch();
     refreshUniqueApps();
 }
 
 SearchModel::~SearchModel() = default;
 
 SearchModel::ContentState SearchModel::contentStateFor(
-    const QString &query, bool appSelected, bool isSearching, bool hasResults, bool failed)
+    const QString &query, bool appSelected, bool isSearching, bool hasResults, bool failed, bool dateFiltered)
 {
     // A failed search is not an empty one: "No results found" would be a wrong answer.
     const ContentState results
         = failed ? ContentState::Failed : (hasResults ? ContentState::Results : ContentState::NoResults);
     if (query.isEmpty()) {
-        if (!appSelected)
+        if (isSearching)
+            return ContentState::Searching;
+        if (!appSelected && !dateFiltered && !failed && !hasResults)
             return ContentState::BlankSlate;
-        return isSearching ? ContentState::Searching : results;
+        return results;
     }
     if (isSearching)
         return ContentState::Searching;
@@ -114,7 +126,13 @@ void SearchModel::setSelectedIndex(int index)
 
 bool SearchModel::navigate(int key, int columns)
 {
-    const int next = selectionAfterKey(m_selectedIndex, key, columns, m_results.count());
+    int next = 0;
+    if (timelineMode()) {
+        m_rows.setColumns(columns);
+        next = TimelineRows::selectionAfterKey(m_rows.rows(), m_selectedIndex, key);
+    } else {
+        next = selectionAfterKey(m_selectedIndex, key, columns, m_results.count());
+    }
     if (next != m_selectedIndex) {
         setSelectedIndex(next);
         return true;
@@ -129,43 +147,71 @@ bool SearchModel::navigate(int key, int columns)
 void SearchModel::performSearch()
 {
     const quint64 generation = ++m_generation;
-    const bool appSelected = !m_selectedApp.isEmpty();
     // An earlier search still under way is outdated from here on: its answer will be dropped,
     // so it no longer counts as searching.
-    if ((m_searchText.isEmpty() && !appSelected)
-        || (!m_searchText.isEmpty() && characterCount(m_searchText) < minimumQueryLength)) {
+    // The pages of the previous results are not this search's.
+    setNextPage(std::nullopt);
+    if (!m_searchText.isEmpty() && characterCount(m_searchText) < minimumQueryLength) {
         showResults({});
+        setCountText({});
         setIsSearching(false);
         return;
     }
     setFailure({});
     setIsSearching(true);
     if (m_searchText.isEmpty()) {
-        browseApp(m_selectedApp, generation);
+        browseTimeline(generation);
         return;
     }
-    const std::optional<QString> app = appSelected ? std::optional<QString>(m_selectedApp) : std::nullopt;
     QPointer<SearchModel> self(this);
-    m_database.findText(m_searchText, app, [self, generation](SearchAnswer answer) {
-        if (!self || generation != self->m_generation)
-            return;
-        self->showResults(std::move(answer.recordings), answer.error, answer.hits);
-        self->setIsSearching(false);
-        emit self->resultsShown();
-    });
+    m_database.findText(m_searchText, appFilter(), timeRange(), SimpleDatabaseManager::kSearchLimit,
+        [self, generation](SearchAnswer answer) {
+            if (!self || generation != self->m_generation)
+                return;
+            // A search stops at its limit: more may match than it answered.
+            const auto found = qint64(answer.recordings.size());
+            self->setCountText(answer.error.isEmpty()
+                    ? date_filters::countText(found, found >= SimpleDatabaseManager::kSearchLimit)
+                    : QString());
+            self->showResults(std::move(answer.recordings), answer.error, answer.hits);
+            self->setIsSearching(false);
+            emit self->resultsShown();
+        });
 }
 
-QCoro::Task<> SearchModel::browseApp(QString app, quint64 generation)
+std::optional<QString> SearchModel::appFilter() const
+{
+    return m_selectedApp.isEmpty() ? std::nullopt : std::optional<QString>(m_selectedApp);
+}
+
+void SearchModel::browseTimeline(quint64 generation)
 {
     QPointer<SearchModel> self(this);
-    QCoro::Task<RecordingPage> browse = m_storage.recordingsForApp(app);
-    RecordingPage page = co_await browse;
-    if (!self || generation != self->m_generation)
-        co_return;
-    showResults(std::move(page.recordings), page.error);
-    setNextPage(page.next);
-    setIsSearching(false);
-    emit resultsShown();
+    m_database.timelinePage(appFilter(), timeRange(), StorageManager::kBrowsePageSize, std::nullopt,
+        [self, generation](RecordingPage page) {
+            if (!self || generation != self->m_generation)
+                return;
+            self->showResults(std::move(page.recordings), page.error);
+            self->setNextPage(page.next);
+            self->setIsSearching(false);
+            emit self->resultsShown();
+        });
+    // Counted after the page, on the same queue: the cards come first.
+    countTimeline(generation);
+}
+
+void SearchModel::countTimeline(quint64 generation)
+{
+    if (m_selectedApp.isEmpty() && m_dateFilter == DateFilter::None) {
+        setCountText(date_filters::countText(m_storage.recordingCount()));
+        return;
+    }
+    setCountText({});
+    QPointer<SearchModel> self(this);
+    m_database.countTimeline(appFilter(), timeRange(), [self, generation](std::optional<qint64> count) {
+        if (self && generation == self->m_generation && count)
+            self->setCountText(date_filters::countText(*count));
+    });
 }
 
 void SearchModel::setNextPage(std::optional<RecordingPageCursor> next)
@@ -178,30 +224,94 @@ void SearchModel::setNextPage(std::optional<RecordingPageCursor> next)
     m_results.setFetchMore([this] {
         if (m_fetchingPage || !m_nextPage)
             return;
-        fetchNextPage(m_selectedApp, *m_nextPage, m_generation);
+        fetchNextPage(*m_nextPage, m_generation);
     });
 }
 
-QCoro::Task<> SearchModel::fetchNextPage(QString app, RecordingPageCursor after, quint64 generation)
+void SearchModel::fetchNextPage(RecordingPageCursor after, quint64 generation)
 {
-    QPointer<SearchModel> self(this);
     m_fetchingPage = true;
-    QCoro::Task<RecordingPage> loading = m_storage.recordingsForApp(app, StorageManager::kBrowsePageSize, after);
-    RecordingPage page = co_await loading;
-    if (!self)
-        co_return;
-    m_fetchingPage = false;
-    if (generation != m_generation)
-        co_return;
-    if (!page.error.isEmpty()) {
-        // The pages shown so far would look like all of the application's recordings.
-        showResults({}, page.error);
-        co_return;
+    QPointer<SearchModel> self(this);
+    m_database.timelinePage(
+        appFilter(), timeRange(), StorageManager::kBrowsePageSize, after, [self, generation](RecordingPage page) {
+            if (!self)
+                return;
+            self->m_fetchingPage = false;
+            if (generation != self->m_generation)
+                return;
+            if (!page.error.isEmpty()) {
+                // The pages shown so far would look like the whole timeline.
+                self->showResults({}, page.error);
+                return;
+            }
+            // The cursor moves on first: appending lets the view ask for the next page at once.
+            self->setNextPage(page.next);
+            self->m_results.appendRecordings(std::move(page.recordings));
+            self->updateContentState();
+        });
+}
+
+void SearchModel::toggleDateFilter(const QString &name)
+{
+    const DateFilter filter = date_filters::fromName(name);
+    if (filter == DateFilter::Picked) {
+        emit rangePickRequested();
+        return;
     }
-    // The cursor moves on first: appending lets the view ask for the next page at once.
-    setNextPage(page.next);
-    m_results.appendRecordings(std::move(page.recordings));
-    updateContentState();
+    m_dateFilter = filter == m_dateFilter ? DateFilter::None : filter;
+    emit dateRangeChanged();
+    performSearch();
+}
+
+void SearchModel::setDateRange(QDate first, QDate last)
+{
+    if (!first.isValid() || !last.isValid()) {
+        log::failure(QStringLiteral("ERROR setDateRange: invalid day"));
+        return;
+    }
+    if (last < first)
+        std::swap(first, last);
+    m_dateFilter = DateFilter::Picked;
+    m_pickedFirst = first;
+    m_pickedLast = last;
+    emit dateRangeChanged();
+    performSearch();
+}
+
+void SearchModel::clearDateRange()
+{
+    if (m_dateFilter == DateFilter::None)
+        return;
+    m_dateFilter = DateFilter::None;
+    emit dateRangeChanged();
+    performSearch();
+}
+
+TimeRange SearchModel::timeRange() const
+{
+    if (m_dateFilter == DateFilter::None)
+        return {};
+    if (m_dateFilter == DateFilter::Picked)
+        return localDays(m_pickedFirst, m_pickedLast);
+    const auto [first, last] = date_filters::presetDays(m_dateFilter, localDay(m_clock.now()));
+    return localDays(first, last);
+}
+
+QString SearchModel::rangeLabel() const
+{
+    const QDate today = localDay(m_clock.now());
+    if (m_dateFilter == DateFilter::Picked)
+        return date_filters::rangeLabel(m_pickedFirst, m_pickedLast, today);
+    const auto [first, last] = date_filters::presetDays(m_dateFilter, today);
+    return date_filters::rangeLabel(first, last, today);
+}
+
+void SearchModel::setCountText(const QString &text)
+{
+    if (text == m_countText)
+        return;
+    m_countText = text;
+    emit countTextChanged();
 }
 
 QCoro::Task<> SearchModel::refreshUniqueApps()
@@ -273,8 +383,8 @@ void SearchModel::setIsSearching(bool on)
 
 void SearchModel::updateContentState()
 {
-    const ContentState state = contentStateFor(
-        m_searchText, !m_selectedApp.isEmpty(), m_isSearching, m_results.count() > 0, !m_failure.isEmpty());
+    const ContentState state = contentStateFor(m_searchText, !m_selectedApp.isEmpty(), m_isSearching,
+        m_results.count() > 0, !m_failure.isEmpty(), m_dateFilter != DateFilter::None);
     if (state == m_contentState)
         return;
     m_contentState = state;

@@ -2,7 +2,10 @@
 
 #include "persistence/Recording.h"
 #include "persistence/RecordingPage.h"
+#include "persistence/Timeline.h"
+#include "ui/DateFilters.h"
 #include "ui/RecordingListModel.h"
+#include "ui/TimelineRows.h"
 
 #include <QObject>
 #include <QStringList>
@@ -16,10 +19,11 @@ namespace pellux {
 class SimpleDatabaseManager;
 class StorageManager;
 
-// What the search window shows: the query, the application filter, the results and which of the
-// six states fills the area below the search bar. Every edit of the query or the filter runs a
-// search; the results of the last edit are the ones shown, whatever order the answers come in.
-// Main thread.
+// What the search window shows: the query, the application and date filters, the results and
+// which of the six states fills the area below the search bar. Without a query it shows the
+// timeline, every screenshot within the filters newest first, a page at a time; with one, the
+// search results. Every edit of the query or a filter runs a search; the results of the last edit
+// are the ones shown, whatever order the answers come in. Main thread.
 class SearchModel : public QObject {
     Q_OBJECT
     QML_ELEMENT
@@ -39,6 +43,16 @@ class SearchModel : public QObject {
     Q_PROPERTY(pellux::RecordingListModel *results READ results CONSTANT)
     // The selected card, -1 for none. It follows its recording when the results change.
     Q_PROPERTY(int selectedIndex READ selectedIndex WRITE setSelectedIndex NOTIFY selectedIndexChanged)
+    // True while the query is empty: the results are the timeline, in day rows.
+    Q_PROPERTY(bool timelineMode READ timelineMode NOTIFY searchTextChanged)
+    Q_PROPERTY(pellux::TimelineRows *timelineRows READ timelineRows CONSTANT)
+    // The date filter's chip name ("today", "yesterday", "last7", "last30", "range"), empty for none.
+    Q_PROPERTY(QString dateFilter READ dateFilterName NOTIFY dateRangeChanged)
+    // The days it covers ("Today", "1 Dec – 7 Dec 2026"); empty for none.
+    Q_PROPERTY(QString rangeLabel READ rangeLabel NOTIFY dateRangeChanged)
+    // How many screenshots the filters and the query hold ("132 screenshots", "100+ screenshots");
+    // empty until known.
+    Q_PROPERTY(QString countText READ countText NOTIFY countTextChanged)
 
 public:
     static constexpr int minimumQueryLength = 3;
@@ -51,8 +65,10 @@ public:
     ~SearchModel() override;
 
     // The state the area below the search bar shows.
-    static ContentState contentStateFor(
-        const QString &query, bool appSelected, bool isSearching, bool hasResults, bool failed);
+    // Without a query the blank slate is only for an empty history: no filter and nothing found.
+    static ContentState contentStateFor(const QString &query, bool appSelected, bool isSearching, bool hasResults,
+        bool failed, bool dateFiltered = false);
+    static constexpr int kTimelinePageSize = 120;
     // The card selected after a navigation key (Qt::Key_Left/Right/Up/Down/Home/End) in a grid of
     // `columns` columns and `count` cards; -1 (nothing selected) hands the keys back to the search
     // field. Other keys leave the selection unchanged.
@@ -80,6 +96,20 @@ public:
     // Applies a navigation key to the selection; true when the key was used.
     Q_INVOKABLE bool navigate(int key, int columns);
 
+    // A date chip was clicked: selects its filter, or none when it is the one selected. "range"
+    // asks for the days instead (rangePickRequested); setDateRange applies them.
+    Q_INVOKABLE void toggleDateFilter(const QString &name);
+    Q_INVOKABLE void setDateRange(QDate first, QDate last);
+    Q_INVOKABLE void clearDateRange();
+    // The capture times the date filter lets through, as of the clock's today.
+    TimeRange timeRange() const;
+
+    bool timelineMode() const { return m_searchText.isEmpty(); }
+    TimelineRows *timelineRows() { return &m_rows; }
+    QString dateFilterName() const { return date_filters::name(m_dateFilter); }
+    QString rangeLabel() const;
+    QString countText() const { return m_countText; }
+
     // Reloads the application names from the store.
     QCoro::Task<> refreshUniqueApps();
     // Runs the search rules for the current query and filter.
@@ -96,12 +126,19 @@ signals:
     void selectedIndexChanged();
     // A search or browse finished and its results are shown.
     void resultsShown();
+    void dateRangeChanged();
+    void countTextChanged();
+    // "Pick a range" was chosen: the days are to be asked for.
+    void rangePickRequested();
 
 private:
     // One application's recordings, a page at a time: the first page at once, the next ones as
     // the grid reaches the end.
-    QCoro::Task<> browseApp(QString app, quint64 generation);
-    QCoro::Task<> fetchNextPage(QString app, RecordingPageCursor after, quint64 generation);
+    void browseTimeline(quint64 generation);
+    void fetchNextPage(RecordingPageCursor after, quint64 generation);
+    void countTimeline(quint64 generation);
+    void setCountText(const QString &text);
+    std::optional<QString> appFilter() const;
     void setNextPage(std::optional<RecordingPageCursor> next);
     void showResults(
         std::vector<Recording> recordings, const QString &failure = {}, const std::vector<SearchHit> &hits = {});
@@ -113,7 +150,14 @@ private:
 
     SimpleDatabaseManager &m_database;
     StorageManager &m_storage;
+    const Clock &m_clock;
     RecordingListModel m_results;
+    TimelineRows m_rows;
+    DateFilter m_dateFilter = DateFilter::None;
+    // The days of a picked range.
+    QDate m_pickedFirst;
+    QDate m_pickedLast;
+    QString m_countText;
     QString m_searchText;
     QString m_selectedApp;
     QString m_failure;

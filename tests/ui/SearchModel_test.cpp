@@ -21,7 +21,7 @@ TEST(SearchModelRules, ContentState)
         State shown;
     } cases[] = {
         { "", false, false, false, false, State::BlankSlate },
-        { "", false, true, true, true, State::BlankSlate },
+        { "", false, true, true, true, State::Searching }, // the timeline
         { "", true, true, false, false, State::Searching },
         { "", true, false, false, false, State::NoResults },
         { "", true, false, true, false, State::Results },
@@ -157,10 +157,10 @@ TEST_F(SearchModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
     for (const Recording &r : recordings)
         ASSERT_EQ(r.appName, app);
 
-    // A second click returns to all applications and the blank slate.
+    // A second click returns to all applications: the timeline.
     model.toggleApp(app);
     EXPECT_EQ(std::tuple(model.selectedApp(), model.contentState(), results->canFetchMore({})),
-        std::tuple(QString(), State::BlankSlate, false));
+        std::tuple(QString(), State::Searching, false));
 }
 
 TEST_F(SearchModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsItsRecording)
@@ -220,7 +220,7 @@ TEST_F(SearchModelTest, AFailedBrowseShowsTheReason)
     ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
     EXPECT_EQ(model.results()->count(), 0);
     model.toggleApp(app);
-    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::BlankSlate, QString()));
+    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::Searching, QString()));
     model.toggleApp(app);
     waitForResults(shown, 2);
     EXPECT_EQ(std::pair(model.contentState(), model.failure()),

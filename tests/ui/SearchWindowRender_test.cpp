@@ -95,10 +95,11 @@ protected:
 
 TEST_F(SearchWindowRender, EveryStateOfTheWindow)
 {
-    captureSampleHistory(pipeline);
+    // The blank slate is the empty history's.
     makeWindow();
-    EXPECT_TRUE(item("blankSlate")->isVisible());
+    ASSERT_TRUE(runEventsUntil([&] { return item("blankSlate")->isVisible(); }));
     render("blank-slate");
+    captureSampleHistory(pipeline);
     window->showNotice(QStringLiteral("This desktop shows no system tray, so Pellux has no icon or menu here."));
     render("notice");
     window->window()->setProperty("notice", QString());

@@ -110,6 +110,23 @@ ColumnLayout {
         search: root.search
     }
 
+    // The date filters, and on their right how many screenshots the filters and the query hold.
+    RowLayout {
+        Layout.fillWidth: true
+        visible: root.search.recordingCount > 0 || root.search.dateFilter.length > 0
+        spacing: 12
+        DateFilterBar {
+            Layout.fillWidth: true
+            Layout.preferredWidth: contentWidth
+            search: root.search
+        }
+        ResultsSummary {
+            visible: root.search.contentState !== SearchModel.BlankSlate
+                     && root.search.contentState !== SearchModel.MinimumCharacters
+            search: root.search
+        }
+    }
+
     Text {
         textFormat: Text.PlainText
         objectName: "applicationsFailure"

@@ -9,12 +9,12 @@ import Pellux
 FocusScope {
     id: root
     required property SearchModel search
-    readonly property int columns: grid.columns
+    readonly property int columns: search.timelineMode ? timeline.columns : grid.columns
     signal typed(var event)
     signal leaveResults()
     signal clearQuery()
 
-    function focusResults() { grid.forceActiveFocus() }
+    function focusResults() { (search.timelineMode ? timeline : grid).forceActiveFocus() }
     // Enter in the search field: the newest result, once the results of this query are shown.
     function openTopHit() {
         if (search.contentState === SearchModel.Results)
@@ -90,8 +90,20 @@ FocusScope {
     SearchResultsGrid {
         id: grid
         anchors.fill: parent
-        visible: root.shownState === SearchModel.Results
+        visible: root.shownState === SearchModel.Results && !root.search.timelineMode
         search: root.search
+        focusAfterPopup: root.search.timelineMode ? timeline : grid
+        onTyped: (event) => root.typed(event)
+        onLeaveResults: root.leaveResults()
+        onClearQuery: root.clearQuery()
+    }
+
+    TimelineView {
+        id: timeline
+        anchors.fill: parent
+        visible: root.shownState === SearchModel.Results && root.search.timelineMode
+        search: root.search
+        grid: grid
         onTyped: (event) => root.typed(event)
         onLeaveResults: root.leaveResults()
         onClearQuery: root.clearQuery()

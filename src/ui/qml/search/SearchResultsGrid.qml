@@ -11,6 +11,8 @@ GridView {
     signal typed(var event)
     signal leaveResults()
     signal clearQuery()
+    // Where the keyboard goes back to when the viewer or a dialog closes.
+    property Item focusAfterPopup: root
 
     readonly property int minimumColumnWidth: 280
     readonly property int columnSpacing: 10
@@ -26,14 +28,14 @@ GridView {
     readonly property ScreenshotViewerModel viewerModel: typeof screenshotViewer !== "undefined" ? screenshotViewer : null
 
     function openViewer(row) {
-        if (row < 0 || row >= count)
+        if (row < 0 || row >= search.results.count)
             return
         search.selectedIndex = row
         viewer.open(search.results, row)
     }
     // The card's menu acts on the selected result: the card is selected first.
     function showCardMenu(row, card, x, y) {
-        if (row < 0 || row >= count || !viewerModel)
+        if (row < 0 || row >= search.results.count || !viewerModel)
             return
         search.selectedIndex = row
         cardMenu.popup(card, x, y)
@@ -52,7 +54,8 @@ GridView {
     highlightFollowsCurrentItem: false
     // Cards a little outside the view are built ahead, so scrolling does not wait for them.
     cacheBuffer: cellHeight * 2
-    model: search.results
+    // The timeline shows the same cards in day rows, without this grid.
+    model: search.timelineMode ? null : search.results
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
     onCurrentIndexChanged: if (currentIndex >= 0) positionViewAtIndex(currentIndex, GridView.Contain)
@@ -105,7 +108,7 @@ GridView {
                 showCardMenu(search.selectedIndex, card, 20, 20)
             event.accepted = true
         } else if (event.key === Qt.Key_Delete && viewerModel && search.selectedIndex >= 0) {
-            cardDeleteDialog.ask()
+            askDeletion()
             event.accepted = true
         } else if (event.key === Qt.Key_Escape) {
             clearQuery()
@@ -122,7 +125,7 @@ GridView {
     ScreenshotExpandedView {
         id: viewer
         model: root.viewerModel
-        onClosed: root.forceActiveFocus()
+        onClosed: root.focusAfterPopup.forceActiveFocus()
     }
     RecordingCardMenu {
         id: cardMenu
@@ -138,8 +141,9 @@ GridView {
             open()
         }
         onConfirmed: root.viewerModel.deleteCurrent()
-        onClosed: root.forceActiveFocus()
+        onClosed: root.focusAfterPopup.forceActiveFocus()
     }
+    function askDeletion() { cardDeleteDialog.ask() }
     readonly property alias cardMenu: cardMenu
     readonly property alias viewer: viewer
 }

@@ -1,0 +1,272 @@
+// The timeline of the search window: its words for days, ranges and counts, its day rows and
+// keys, the date filters (days of 23 and 25 hours included) and paging over a real database; and
+// the window on a timeline of two days, rendered.
+#include "WindowRender.h"
+#include "storage/RecordingIndex.h"
+#include "support/LocalTimeZone.h"
+#include "support/SampleHistory.h"
+#include "support/SyntheticHistory.h"
+#include "ui/SearchModel.h"
+#include "ui/SearchWindow.h"
+
+#include <QAbstractItemModelTester>
+
+namespace pellux {
+namespace {
+
+using State = SearchModel::ContentState;
+using Row = TimelineRows::Row;
+
+TEST(TimelineRules, WordsForDaysRangesAndCounts)
+{
+    const QLocale uk(QLocale::English, QLocale::UnitedKingdom);
+    const QDate today(2026, 12, 9);
+    const struct {
+        QDate first, last;
+        const char *day, *range;
+    } cases[] = {
+        { today, today, "Today", "Today" },
+        { today.addDays(-1), today.addDays(-1), "Yesterday", "Yesterday" },
+        { QDate(2026, 12, 7), QDate(2026, 12, 7), "Monday, 7 December 2026", "7 Dec 2026" },
+        { QDate(2026, 12, 1), QDate(2026, 12, 7), "Tuesday, 1 December 2026", "1 Dec \u2013 7 Dec 2026" },
+        { QDate(2025, 12, 28), QDate(2026, 1, 3), "Sunday, 28 December 2025", "28 Dec 2025 \u2013 3 Jan 2026" },
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(date_filters::dayLabel(c.first, today, uk), QString::fromUtf8(c.day));
+        EXPECT_EQ(date_filters::rangeLabel(c.first, c.last, today, uk), QString::fromUtf8(c.range));
+    }
+    EXPECT_EQ(date_filters::countText(0), "0 screenshots");
+    EXPECT_EQ(date_filters::countText(1), "1 screenshot");
+    EXPECT_EQ(date_filters::countText(132), "132 screenshots");
+    EXPECT_EQ(date_filters::countText(100, true), "100+ screenshots");
+    // Without a query the blank slate is for an empty history only.
+    EXPECT_EQ(SearchModel::contentStateFor({}, false, false, false, false, true), State::NoResults);
+    EXPECT_EQ(SearchModel::contentStateFor({}, false, false, true, false), State::Results);
+}
+
+// Days A (3 cards), B (5) and C (1) in 3 columns: rows 0-2 | 3-5, 6-7 | 8.
+TEST(TimelineRules, DayRowsAndTheirKeys)
+{
+    const QDate a(2026, 12, 9), b(2026, 12, 8), c(2026, 11, 30);
+    const std::vector<Row> rows = TimelineRows::layout({ a, a, a, b, b, b, b, b, c }, 3);
+    const std::vector<std::pair<int, int>> expected { { 0, 3 }, { 3, 3 }, { 6, 2 }, { 8, 1 } };
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(std::make_pair(rows[i].first, rows[i].count), expected[i]) << i;
+    const struct {
+        int current, key, next;
+    } cases[] = {
+        { -1, Qt::Key_Down, 0 },
+        { -1, Qt::Key_Up, -1 },
+        { 1, Qt::Key_Down, 4 },
+        { 5, Qt::Key_Down, 7 },
+        { 7, Qt::Key_Down, 8 },
+        { 8, Qt::Key_Down, 8 },
+        { 8, Qt::Key_Up, 6 },
+        { 5, Qt::Key_Up, 2 },
+        { 0, Qt::Key_Up, -1 },
+        { 2, Qt::Key_Right, 3 },
+        { 3, Qt::Key_Left, 2 },
+        { 4, Qt::Key_End, 8 },
+    };
+    for (const auto &k : cases)
+        EXPECT_EQ(TimelineRows::selectionAfterKey(rows, k.current, k.key), k.next) << k.current << " key " << k.key;
+}
+
+// The chips' ranges are whole local days, however long the day.
+TEST(TimelineRules, DateChipsCoverWholeLocalDays)
+{
+    test::LocalTimeZone berlin("Europe/Berlin");
+    const struct {
+        QDateTime now;
+        const char *chip;
+        QDate first, last;
+        double hours;
+    } cases[] = {
+        { QDateTime(QDate(2026, 3, 29), QTime(12, 0)), "today", QDate(2026, 3, 29), QDate(2026, 3, 29), 23 },
+        { QDateTime(QDate(2026, 10, 26), QTime(0, 30)), "yesterday", QDate(2026, 10, 25), QDate(2026, 10, 25), 25 },
+        { QDateTime(QDate(2026, 4, 2), QTime(9, 0)), "last7", QDate(2026, 3, 27), QDate(2026, 4, 2), 7 * 24 - 1 },
+        { QDateTime(QDate(2026, 12, 9), QTime(23, 59)), "last30", QDate(2026, 11, 10), QDate(2026, 12, 9), 30 * 24 },
+    };
+    test::TempHome home;
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index { database };
+    StorageManager storage { index };
+    for (const auto &c : cases) {
+        test::FakeClock clock(fromSecondsSince1970(c.now.toSecsSinceEpoch()));
+        SearchModel model(database, storage, clock);
+        QSignalSpy asked(&model, &SearchModel::rangePickRequested);
+        model.toggleDateFilter(QString::fromLatin1(c.chip));
+        const TimeRange range = model.timeRange();
+        ASSERT_TRUE(range.since && range.until) << c.chip;
+        EXPECT_EQ(*range.since, localDayStart(c.first)) << c.chip;
+        EXPECT_EQ(*range.until, localDayStart(c.last.addDays(1))) << c.chip;
+        EXPECT_DOUBLE_EQ(secondsSince1970(*range.until) - secondsSince1970(*range.since), c.hours * 3600) << c.chip;
+        model.toggleDateFilter(QStringLiteral("range")); // asks for the days, keeps the chip
+        EXPECT_EQ(asked.count(), 1);
+        EXPECT_EQ(model.dateFilterName(), QString::fromLatin1(c.chip));
+        model.toggleDateFilter(QString::fromLatin1(c.chip));
+        EXPECT_TRUE(model.timeRange().isOpen());
+    }
+}
+
+// 910 recordings over five days, seven to a capture time, so that one capture time spans the end
+// of the first page; the clock a minute after the newest.
+class TimelineModelTest : public ::testing::Test {
+protected:
+    void waitForResults(QSignalSpy &shown, int count)
+    {
+        while (shown.count() < count)
+            ASSERT_TRUE(shown.wait(10000));
+    }
+    // The recordings the synthetic history captured at or after `since`.
+    int capturedSince(TimePoint since) const
+    {
+        int count = 0;
+        for (int cycle = 0; cycle < kRecordings / 7; ++cycle)
+            count += secondsSince1970(history->oldest) + cycle * kCycleSeconds >= secondsSince1970(since) ? 7 : 0;
+        return count;
+    }
+
+    static constexpr int kRecordings = 910;
+    static constexpr double kCycleSeconds = 3600;
+    test::TempHome home;
+    const std::optional<test::SyntheticHistory> history = test::writeSyntheticHistory(
+        { .recordings = kRecordings, .windowsPerCycle = 7, .cycleSeconds = kCycleSeconds });
+    test::FakeClock clock { fromSecondsSince1970(secondsSince1970(history->newest) + 60) };
+    SimpleDatabaseManager database;
+    DatabaseRecordingIndex index { database };
+    StorageManager storage { index };
+    SearchModel model { database, storage, clock };
+};
+
+TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
+{
+    ASSERT_TRUE(history);
+    ASSERT_GT(kRecordings, StorageManager::kBrowsePageSize);
+    ASSERT_NE(StorageManager::kBrowsePageSize % 7, 0);
+    RecordingListModel *results = model.results();
+    TimelineRows *rows = model.timelineRows();
+    QAbstractItemModelTester tester(rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    rows->setColumns(4);
+    QSignalSpy shown(&model, &SearchModel::resultsShown);
+    EXPECT_TRUE(model.timelineMode());
+    EXPECT_EQ(model.contentState(), State::Searching);
+    waitForResults(shown, 1);
+    EXPECT_EQ(model.contentState(), State::Results);
+    EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == "910 screenshots"; }));
+
+    // The next page is appended (rows inserted, never a reset), with nothing repeated or lost.
+    QSignalSpy resets(rows, &QAbstractItemModel::modelReset);
+    while (results->canFetchMore({})) {
+        QSignalSpy inserted(results, &QAbstractItemModel::rowsInserted);
+        rows->fetchMore({});
+        ASSERT_TRUE(inserted.wait(10000));
+    }
+    EXPECT_EQ(resets.count(), 0);
+    const std::vector<Recording> all = results->recordings();
+    QSet<QUuid> ids;
+    std::vector<QDate> days;
+    for (const Recording &r : all) {
+        ids.insert(r.id);
+        days.push_back(localDay(r.timestamp));
+    }
+    EXPECT_EQ(ids.size(), kRecordings);
+    EXPECT_TRUE(std::is_sorted(all.rbegin(), all.rend(), [](auto &a, auto &b) { return a.timestamp < b.timestamp; }));
+    // The rows grown page by page are the rows laid out at once, each headed by its day.
+    const std::vector<Row> laidOut = TimelineRows::layout(days, 4);
+    ASSERT_EQ(rows->rows().size(), laidOut.size());
+    QStringList headers;
+    for (size_t i = 0; i < laidOut.size(); ++i) {
+        EXPECT_EQ(rows->rows()[i].first, laidOut[i].first) << i;
+        EXPECT_EQ(rows->rows()[i].count, laidOut[i].count) << i;
+        const QString header = rows->data(rows->index(int(i)), TimelineRows::DayRole).toString();
+        if (headers.isEmpty() || headers.back() != header)
+            headers << header;
+    }
+    const QDate today = localDay(clock.now());
+    EXPECT_EQ(headers.mid(0, 3),
+        QStringList({ "Today", "Yesterday", QLocale().toString(today.addDays(-2), QLocale::LongFormat) }));
+
+    // A date chip filters the timeline and the search alike; the count follows the filters.
+    model.toggleDateFilter(QStringLiteral("today"));
+    EXPECT_EQ(model.rangeLabel(), "Today");
+    waitForResults(shown, 2);
+    const int todays = capturedSince(localDayStart(today));
+    ASSERT_GT(todays, 0);
+    EXPECT_EQ(results->count(), todays);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == date_filters::countText(todays); }));
+    model.setSearchText(QStringLiteral("git"));
+    EXPECT_FALSE(model.timelineMode());
+    waitForResults(shown, 3);
+    ASSERT_GT(results->count(), 0);
+    for (const Recording &r : results->recordings())
+        EXPECT_GE(r.timestamp, localDayStart(today));
+    const int found = int(results->recordings().size());
+    EXPECT_EQ(model.countText(), date_filters::countText(found, found == SimpleDatabaseManager::kSearchLimit));
+    model.setSearchText({});
+    waitForResults(shown, 4);
+    EXPECT_EQ(results->count(), todays);
+
+    // Days without captures are no blank slate; clearing the range shows the whole history again.
+    model.setDateRange(QDate(2001, 1, 2), QDate(2001, 1, 1));
+    EXPECT_EQ(model.rangeLabel(), "1 Jan \u2013 2 Jan 2001");
+    waitForResults(shown, 5);
+    EXPECT_EQ(model.contentState(), State::NoResults);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == "0 screenshots"; }));
+    model.clearDateRange();
+    EXPECT_EQ(model.rangeLabel(), QString());
+    waitForResults(shown, 6);
+    EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
+    EXPECT_EQ(model.countText(), "910 screenshots");
+}
+
+// The window on a timeline of two days (the sample history yesterday, a notes window today), then
+// with "Last 7 days" chosen.
+class TimelineRender : public test::WindowTest {
+protected:
+    TimelineRender() { start(); }
+};
+
+TEST_F(TimelineRender, TwoDaysUnderTheirHeadersWithADateChip)
+{
+    test::captureSampleHistory(pipeline);
+    pipeline.clock.advance(24 * 3600);
+    addWindow(9, QStringLiteral("Quarterly budget review: notes for Monday"), QStringLiteral("Notes"),
+        QStringLiteral("notes"));
+    test::CapturePipeline::run(pipeline.service->captureTestScreenshot());
+    pipeline.settle();
+    const int stored = pipeline.storage->recordingCount();
+    ASSERT_GE(stored, 3);
+
+    SearchWindow window(SearchWindow::Components {
+        nullptr, pipeline.storage.get(), pipeline.database.get(), nullptr, &pipeline.clock });
+    ASSERT_TRUE(window.build());
+    window.window()->show();
+    SearchModel &model = *window.searchModel();
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Results; }));
+    QQuickItem *timeline = find(window.window(), "timeline");
+    ASSERT_TRUE(timeline && timeline->isVisible());
+    EXPECT_FALSE(find(window.window(), "resultsGrid")->isVisible());
+    test::renderWindow(window.window(), "timeline", { { 800, 600 }, { 1600, 1000 } });
+    // The headers are items of the list's content, not its QObject children.
+    QStringList headers;
+    for (QQuickItem *item : qvariant_cast<QQuickItem *>(timeline->property("contentItem"))->childItems()) {
+        if (item->objectName() == QLatin1String("dayHeader") && item->isVisible())
+            headers << item->property("text").toString();
+    }
+    headers.sort();
+    EXPECT_EQ(headers, QStringList({ "Today", "Yesterday" }));
+
+    QSignalSpy shown(&model, &SearchModel::resultsShown);
+    model.toggleDateFilter(QStringLiteral("last7"));
+    ASSERT_TRUE(test::received(shown));
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == date_filters::countText(stored); }));
+    EXPECT_EQ(find(window.window(), "countText")->property("text").toString(), model.countText());
+    EXPECT_TRUE(find(window.window(), "rangeLabel")->isVisible());
+    test::renderWindow(window.window(), "timeline-last7", { { 800, 600 }, { 1600, 1000 } });
+}
+
+} // namespace
+} // namespace pellux
