@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <array>
 
 namespace pellux::timeline {
 
@@ -74,6 +75,14 @@ int captureNear(const std::vector<TimePoint> &times, QDate day, double fraction)
     return static_cast<int>((target - *before <= *after - target ? before : after) - times.begin());
 }
 
+namespace {
+
+// Twelve colours far apart, each dark enough for a tick on the light track.
+constexpr std::array<QRgb, 12> kPalette { 0x1f77b4, 0xff7f0e, 0x2ca02c, 0xd62728, 0x9467bd, 0x8c564b, 0xe377c2,
+    0x17becf, 0xbcbd22, 0x283593, 0xad1457, 0x00796b };
+
+} // namespace
+
 QColor applicationColor(const QString &appName)
 {
     if (appName.isEmpty())
@@ -84,11 +93,28 @@ QColor applicationColor(const QString &appName)
         hash ^= c.unicode();
         hash *= 16777619u;
     }
-    // 24 hues 15 degrees apart in two shades: 48 colours, so that a day's few applications rarely
-    // share one, each dark enough for a tick on the light track.
-    const int hue = static_cast<int>(hash % 24) * 15;
-    const int value = (hash / 24) % 2 ? 150 : 200;
-    return QColor::fromHsv(hue, 180, value);
+    return QColor(kPalette[hash % kPalette.size()]);
+}
+
+std::map<QString, QColor> applicationColors(std::vector<QString> appNames)
+{
+    std::sort(appNames.begin(), appNames.end());
+    appNames.erase(std::unique(appNames.begin(), appNames.end()), appNames.end());
+    std::map<QString, QColor> colors;
+    std::vector<bool> taken(kPalette.size(), false);
+    for (const QString &name : appNames) {
+        QColor color = applicationColor(name);
+        if (!name.isEmpty()) {
+            size_t slot = std::find(kPalette.begin(), kPalette.end(), color.rgb() & 0xffffff) - kPalette.begin();
+            // The next free colour when another application has this one; shared only beyond twelve.
+            for (size_t tries = 0; tries < kPalette.size() && taken[slot]; ++tries)
+                slot = (slot + 1) % kPalette.size();
+            taken[slot] = true;
+            color = QColor(kPalette[slot]);
+        }
+        colors.emplace(name, color);
+    }
+    return colors;
 }
 
 QDate gridStart(QDate month, Qt::DayOfWeek firstDayOfWeek)

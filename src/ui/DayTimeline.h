@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QString>
 
+#include <map>
 #include <vector>
 
 // The arithmetic of the timeline bar and the calendar, free of any view: where a capture sits
@@ -33,9 +34,12 @@ int stepHour(const std::vector<TimePoint> &times, int current, int direction);
 // The capture closest in time to a place on the axis (a drag, a click); -1 for an empty day.
 int captureNear(const std::vector<TimePoint> &times, QDate day, double fraction);
 
-// The colour of an application's ticks: one of a fixed palette of colours that read on white,
-// chosen by the name alone so it is the same every day and every run; grey without a name.
+// The colour an application prefers: one of a fixed palette of colours that read on the light
+// track, chosen by the name alone so it is the same every day and every run; grey without a name.
 QColor applicationColor(const QString &appName);
+// The colours of the applications seen together (one day): each its own colour where it is free,
+// else the next free one in the palette, going by name, so the same set always gets the same.
+std::map<QString, QColor> applicationColors(std::vector<QString> appNames);
 
 // A month grid: six weeks from the week that holds the month's first day, starting on the locale's
 // first day of the week.

@@ -37,7 +37,7 @@ QVariant DayTimelineModel::data(const QModelIndex &index, int role) const
     case FractionRole:
         return timeline::dayFraction(m_day, capture.timestamp);
     case ColorRole:
-        return timeline::applicationColor(capture.appName.value_or(QString()));
+        return colorOf(capture.appName);
     case AppNameRole:
         return capture.appName.value_or(QString());
     case TimeRole:
@@ -80,7 +80,7 @@ QVariantList DayTimelineModel::legend() const
     QVariantList entries;
     for (const auto &[name, n] : ordered) {
         entries.append(QVariantMap { { QStringLiteral("name"), name.isEmpty() ? tr("Unknown") : name },
-            { QStringLiteral("color"), timeline::applicationColor(name) }, { QStringLiteral("count"), n } });
+            { QStringLiteral("color"), colorOf(name) }, { QStringLiteral("count"), n } });
     }
     return entries;
 }
@@ -126,11 +126,15 @@ QString DayTimelineModel::currentFrameUrl() const
         + QString::fromLatin1(QUrl::toPercentEncoding(m_captures[static_cast<size_t>(m_current)].filePath));
 }
 
+QColor DayTimelineModel::colorOf(const std::optional<QString> &appName) const
+{
+    const auto found = m_colors.find(appName.value_or(QString()));
+    return found == m_colors.end() ? timeline::applicationColor(appName.value_or(QString())) : found->second;
+}
+
 QColor DayTimelineModel::currentColor() const
 {
-    return m_current < 0
-        ? QColor()
-        : timeline::applicationColor(m_captures[static_cast<size_t>(m_current)].appName.value_or(QString()));
+    return m_current < 0 ? QColor() : colorOf(m_captures[static_cast<size_t>(m_current)].appName);
 }
 
 void DayTimelineModel::setScrubbing(bool on)
@@ -171,6 +175,10 @@ void DayTimelineModel::setCaptures(QDate day, RecordingPage page)
     m_captures.reserve(page.recordings.size());
     for (auto r = page.recordings.rbegin(); r != page.recordings.rend(); ++r)
         m_captures.push_back({ r->timestamp, r->id, r->appName, r->localPath() });
+    std::vector<QString> names;
+    for (const Capture &capture : m_captures)
+        names.push_back(capture.appName.value_or(QString()));
+    m_colors = timeline::applicationColors(std::move(names));
     m_failure = page.error;
     m_times.clear();
     m_times.reserve(m_captures.size());

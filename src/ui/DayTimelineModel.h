@@ -11,6 +11,8 @@
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
+#include <map>
+
 namespace pellux {
 
 class SimpleDatabaseManager;
@@ -90,6 +92,8 @@ public:
     // drag never blanks the view.
     QImage currentFrame() const { return m_shown; }
     DayFrameCache &frames() { return m_frames; }
+    // The application's colour on this day's bar.
+    QColor colorOf(const std::optional<QString> &appName) const;
 
     // Reads the day's captures (today when `day` is invalid); the playhead goes to the last one.
     Q_INVOKABLE void showDay(QDate day);
@@ -125,6 +129,7 @@ private:
     QDate m_day;
     std::vector<Capture> m_captures;
     std::vector<TimePoint> m_times;
+    std::map<QString, QColor> m_colors;
     QString m_failure;
     bool m_loading = false;
     bool m_scrubbing = false;

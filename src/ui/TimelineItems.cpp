@@ -41,7 +41,7 @@ void TimelineTicks::paint(QPainter *painter)
     for (const DayTimelineModel::Capture &capture : m_model->captures()) {
         const int x = std::clamp(
             static_cast<int>(timeline::dayFraction(day, capture.timestamp) * (width() - 2)), 0, columns - 1);
-        column[static_cast<size_t>(x)] = timeline::applicationColor(capture.appName.value_or(QString())).rgb();
+        column[static_cast<size_t>(x)] = m_model->colorOf(capture.appName).rgb();
     }
     const qreal h = height();
     for (int x = 0; x < columns; ++x) {

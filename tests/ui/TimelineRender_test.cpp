@@ -12,6 +12,8 @@
 
 #include <QPainter>
 
+#include <set>
+
 namespace pellux::test {
 namespace {
 
@@ -76,6 +78,11 @@ TEST_F(TimelineRender, BusyDayAndItsDatePicker)
     ASSERT_GT(model.count(), 140);
     ASSERT_TRUE(runEventsUntil([&] { return model.frameExact(); }));
     renderWindow(window->window(), "day-view", { { 800, 600 }, { 1400, 900 } });
+    // Eight applications, eight colours on the bar and in the legend.
+    std::set<QRgb> colours;
+    for (const QVariant &entry : model.legend())
+        colours.insert(entry.toMap().value("color").value<QColor>().rgb());
+    EXPECT_EQ(colours.size(), 8u);
 
     // The labels and the frame follow the playhead: the last capture, then Home the first.
     const auto current = [&] { return model.captures()[size_t(model.currentIndex())]; };
