@@ -86,9 +86,10 @@ QSGNode *TimelineFrame::updatePaintNode(QSGNode *old, UpdatePaintNodeData *)
     if (!node) {
         node = window()->createImageNode();
         node->setOwnsTexture(true);
-        node->setFiltering(QSGTexture::Linear);
         m_uploadedKey = 0;
     }
+    // While dragging, the cheaper nearest-pixel scaling keeps each step within a display frame.
+    node->setFiltering(smooth() ? QSGTexture::Linear : QSGTexture::Nearest);
     if (image.cacheKey() != m_uploadedKey) {
         node->setTexture(window()->createTextureFromImage(image));
         m_uploadedKey = image.cacheKey();

@@ -70,17 +70,13 @@ TEST_F(DayTimelineTest, TicksSitAlongTheRealLengthOfTheirDay)
     EXPECT_TRUE(fractions(empty).empty());
 
     // The hour marks: a skipped hour has none, a repeated one is placed at its first occurrence.
-    const auto marks = [](QDate day) {
-        std::vector<std::pair<int, double>> m;
-        for (const timeline::HourMark &mark : timeline::hourMarks(day))
-            m.emplace_back(mark.hour, mark.fraction);
-        return m;
-    };
-    EXPECT_EQ(marks(busy).size(), 25u);
-    EXPECT_EQ(marks(springForward).size(), 24u);
-    EXPECT_EQ(marks(springForward)[2], (std::pair<int, double>(3, 2.0 / 23)));
-    EXPECT_EQ(marks(fallBack)[3], (std::pair<int, double>(3, 4.0 / 25)));
-    EXPECT_EQ(marks(fallBack).back(), (std::pair<int, double>(24, 1.0)));
+    for (const auto &[day, marks, at, hour, fraction] : { std::tuple { busy, 25u, 3, 3, 3.0 / 24 },
+             { springForward, 24u, 2, 3, 2.0 / 23 }, { fallBack, 25u, 3, 3, 4.0 / 25 }, { fallBack, 25u, 24, 24, 1.0 } }) {
+        const std::vector<timeline::HourMark> m = timeline::hourMarks(day);
+        ASSERT_EQ(m.size(), marks);
+        EXPECT_EQ(m[size_t(at)].hour, hour);
+        EXPECT_DOUBLE_EQ(m[size_t(at)].fraction, fraction);
+    }
 
     // A drag lands on the capture nearest in time.
     show(busy);
@@ -172,22 +168,6 @@ TEST_F(DayTimelineTest, CalendarEnablesTheDaysWithCapturesAcrossMonthBoundaries)
         EXPECT_FALSE(calendar.handleKey(Qt::Key_Enter));
         EXPECT_EQ(picked.size(), 1);
     }
-
-    // A range is its two picks in order, whichever came first.
-    MonthCalendarModel calendar(db());
-    QSignalSpy loaded(&calendar, &MonthCalendarModel::daysLoaded);
-    QSignalSpy range(&calendar, &MonthCalendarModel::rangePicked);
-    calendar.setMode(MonthCalendarModel::Mode::Range);
-    calendar.open(single);
-    ASSERT_TRUE(loaded.wait(10'000));
-    EXPECT_FALSE(calendar.pick(empty));
-    EXPECT_TRUE(calendar.pick(single));
-    EXPECT_TRUE(calendar.hasRangeStart());
-    EXPECT_TRUE(calendar.pick(QDate(2025, 5, 31)));
-    ASSERT_EQ(range.size(), 1);
-    EXPECT_EQ(range[0][0].toDate(), QDate(2025, 5, 31));
-    EXPECT_EQ(range[0][1].toDate(), single);
-    EXPECT_FALSE(calendar.hasRangeStart());
 }
 
 } // namespace

@@ -106,12 +106,24 @@ TEST_F(TimelineRender, BusyDayAndItsDatePicker)
     EXPECT_FALSE(calendar.hasCaptures(today.addDays(-3)));
     renderWindow(window->window(), "date-picker", { { 800, 600 } });
 
-    // Picking a day shows it.
-    QSignalSpy reshown(&model, &DayTimelineModel::dayShown);
-    EXPECT_TRUE(calendar.pick(today.addDays(-2)));
-    ASSERT_TRUE(received(reshown));
-    EXPECT_EQ(model.day(), today.addDays(-2));
-    EXPECT_EQ(model.count(), 1);
+    // The date filter's range: today, then two days back by the keys; Enter ends it.
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    QSignalSpy range(&calendar, &MonthCalendarModel::rangePicked);
+    loaded.clear();
+    QMetaObject::invokeMethod(window->window(), "pickDateRange");
+    ASSERT_TRUE(received(loaded));
+    EXPECT_TRUE(calendar.pick(today));
+    QTest::keyClick(window->window(), Qt::Key_Left);
+    QTest::keyClick(window->window(), Qt::Key_Left);
+    if (calendar.loading()) {
+        ASSERT_TRUE(loaded.wait());
+    }
+    renderWindow(window->window(), "date-range", { { 800, 600 } });
+    QTest::keyClick(window->window(), Qt::Key_Return);
+    ASSERT_EQ(range.size(), 1);
+    EXPECT_EQ(range[0][0].toDate(), today.addDays(-2));
+    EXPECT_EQ(range[0][1].toDate(), today);
 }
 
 } // namespace

@@ -59,6 +59,13 @@ ApplicationWindow {
         onActivated: window.close()
     }
 
+    // The calendar in range mode, for the date filter: its pick is monthCalendar's rangePicked.
+    function pickDateRange() {
+        monthCalendar.mode = MonthCalendarModel.Range
+        monthCalendar.open()
+        rangePicker.open()
+    }
+
     Shortcut {
         sequence: "Ctrl+D"
         enabled: window.dayTimeline !== null
@@ -91,6 +98,14 @@ ApplicationWindow {
             window.dayTimeline.showToday()
             item.forceActiveFocus()
         }
+    }
+
+    DatePicker {
+        id: rangePicker
+        objectName: "rangePicker"
+        calendar: window.monthCalendar
+        x: (window.width - width) / 2
+        y: 70
     }
 
     FirstRunSheet {

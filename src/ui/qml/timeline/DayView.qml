@@ -66,6 +66,7 @@ FocusScope {
                 anchors.fill: parent
                 anchors.margins: 8
                 model: view.timeline
+                smooth: !view.timeline.scrubbing
             }
             Image {
                 id: fullFrame
