@@ -97,9 +97,23 @@ FocusScope {
             onReleased: bar.timeline.scrubbing = false
             onCanceled: bar.timeline.scrubbing = false
             onDoubleClicked: bar.timeline.openCurrent()
-            ToolTip.visible: containsMouse && !pressed && bar.timeline.count > 0
-            ToolTip.delay: 300
-            ToolTip.text: bar.timeline.describe(bar.timeline.indexAt(fraction(mouseX)))
+        }
+
+        // The capture under the pointer; an application's name is shown as plain text.
+        ToolTip {
+            id: tip
+            parent: scrubArea
+            x: Math.max(0, Math.min(track.width - width, scrubArea.mouseX - width / 2))
+            y: -height - 6
+            visible: scrubArea.containsMouse && !scrubArea.pressed && bar.timeline.count > 0
+            delay: 300
+            text: bar.timeline.describe(bar.timeline.indexAt(scrubArea.fraction(scrubArea.mouseX)))
+            contentItem: Text {
+                text: tip.text
+                textFormat: Text.PlainText
+                font.pixelSize: Theme.callout
+                color: Theme.primary
+            }
         }
     }
 
