@@ -7,9 +7,11 @@
 #include "storage/StorageManager.h"
 #include "ui/AppControls.h"
 #include "ui/ApplicationIcons.h"
+#include "ui/DayTimelineModel.h"
 #include "ui/FirstRun.h"
 #include "ui/ImageProviders.h"
 #include "ui/MainViewModel.h"
+#include "ui/MonthCalendarModel.h"
 #include "ui/ScreenshotLoader.h"
 #include "ui/ScreenshotViewerModel.h"
 #include "ui/SearchModel.h"
@@ -79,6 +81,9 @@ bool SearchWindow::build()
     }
     m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
     m_firstRun = std::make_unique<FirstRun>(m_components.controls);
+    m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database);
+    m_calendar = std::make_unique<MonthCalendarModel>(*m_components.database);
+    connect(m_calendar.get(), &MonthCalendarModel::dayPicked, m_dayTimeline.get(), &DayTimelineModel::showDay);
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },
@@ -88,6 +93,8 @@ bool SearchWindow::build()
             { QStringLiteral("actions"), QVariant::fromValue<QObject *>(m_actions.get()) },
             { QStringLiteral("controls"), QVariant::fromValue<QObject *>(m_components.controls) },
             { QStringLiteral("firstRun"), QVariant::fromValue<QObject *>(m_firstRun.get()) },
+            { QStringLiteral("dayTimeline"), QVariant::fromValue<QObject *>(m_dayTimeline.get()) },
+            { QStringLiteral("monthCalendar"), QVariant::fromValue<QObject *>(m_calendar.get()) },
         },
         [this](QQmlApplicationEngine &engine) {
             registerImageProviders(engine, *m_loader, *m_icons);

@@ -19,8 +19,10 @@ namespace pellux {
 
 class AppControls;
 class ApplicationIcons;
+class DayTimelineModel;
 class FirstRun;
 class MainViewModel;
+class MonthCalendarModel;
 class RecordingTextLoader;
 class ScreenshotLoader;
 class ScreenshotViewerModel;
@@ -66,6 +68,8 @@ public:
     SearchModel *searchModel() const { return m_search.get(); }
     ScreenshotViewerModel *viewerModel() const { return m_viewer.get(); }
     FirstRun *firstRun() const { return m_firstRun.get(); }
+    DayTimelineModel *dayTimeline() const { return m_dayTimeline.get(); }
+    MonthCalendarModel *calendar() const { return m_calendar.get(); }
 
     // The place kept for the window, invalid when none is.
     static QRect savedGeometry();
@@ -81,6 +85,9 @@ private:
     std::unique_ptr<ScreenshotLoader> m_loader;
     std::unique_ptr<ScreenshotViewerModel> m_viewer;
     std::unique_ptr<FirstRun> m_firstRun;
+    // The day view (Ctrl+D) and its date picker.
+    std::unique_ptr<DayTimelineModel> m_dayTimeline;
+    std::unique_ptr<MonthCalendarModel> m_calendar;
     // A move or resize is saved once the window has come to rest.
     QTimer m_geometrySave;
     // Declared last: the scene goes before the models it shows.

@@ -15,6 +15,9 @@ ApplicationWindow {
     property string notice: ""
     // What the first start's sheet says, and whether it is still owed.
     property FirstRun firstRun: null
+    // The day view's models (Ctrl+D); null where the window runs without them.
+    property DayTimelineModel dayTimeline: null
+    property MonthCalendarModel monthCalendar: null
 
     width: 800
     height: 600
@@ -56,6 +59,19 @@ ApplicationWindow {
         onActivated: window.close()
     }
 
+    // The calendar in range mode, for the date filter: its pick is monthCalendar's rangePicked.
+    function pickDateRange() {
+        monthCalendar.mode = MonthCalendarModel.Range
+        monthCalendar.open()
+        rangePicker.open()
+    }
+
+    Shortcut {
+        sequence: "Ctrl+D"
+        enabled: window.dayTimeline !== null
+        onActivated: dayView.active = !dayView.active
+    }
+
     ContentView {
         id: content
         anchors.fill: parent
@@ -65,6 +81,31 @@ ApplicationWindow {
         optimizer: window.optimizer
         actions: window.actions
         controls: window.controls
+    }
+
+    // One day's captures along a timeline bar, over the search content.
+    Loader {
+        id: dayView
+        objectName: "dayView"
+        anchors.fill: parent
+        active: false
+        sourceComponent: DayView {
+            timeline: window.dayTimeline
+            calendar: window.monthCalendar
+            onCloseRequested: dayView.active = false
+        }
+        onLoaded: {
+            window.dayTimeline.showToday()
+            item.forceActiveFocus()
+        }
+    }
+
+    DatePicker {
+        id: rangePicker
+        objectName: "rangePicker"
+        calendar: window.monthCalendar
+        x: (window.width - width) / 2
+        y: 70
     }
 
     FirstRunSheet {

@@ -1,0 +1,134 @@
+// The day view of the search window over a busy day (many applications, thumbnails on disk) and
+// its date picker, rendered offscreen for a person to look at; the frame shown must be the one
+// under the playhead.
+#include "WindowRender.h"
+#include "imaging/Thumbnail.h"
+#include "persistence/DatabaseTestSupport.h"
+#include "runtime/PrivateFiles.h"
+#include "ui/DayTimeline.h"
+#include "ui/DayTimelineModel.h"
+#include "ui/MonthCalendarModel.h"
+#include "ui/SearchWindow.h"
+
+#include <QPainter>
+
+#include <set>
+
+namespace pellux::test {
+namespace {
+
+class TimelineRender : public WindowTest {
+protected:
+    TimelineRender() { start(); }
+
+    // A frame filled with its application's colour, named in its top-left corner, with its
+    // thumbnail beside it.
+    void capture(QDateTime when, const QString &app)
+    {
+        const QString path = QStringLiteral("%1/%2.png").arg(folder.path()).arg(when.toSecsSinceEpoch());
+        QImage frame(640, 400, QImage::Format_RGB32);
+        frame.fill(timeline::applicationColor(app));
+        QPainter painter(&frame);
+        painter.setPen(Qt::white);
+        painter.setFont(QFont(QString(), 24));
+        painter.drawText(QRect(20, 20, 300, 100), Qt::AlignLeft, app + QLatin1Char('\n') + when.toString("HH:mm"));
+        painter.end();
+        ASSERT_TRUE(frame.save(path));
+        ASSERT_TRUE(writePrivateFileAtomically(thumbnail::pathFor(path), *thumbnail::encode(frame)));
+        ASSERT_TRUE(saveRecording(
+            *pipeline.database, makeRecording(when.toMSecsSinceEpoch() / 1000.0, path, app, QStringLiteral("Window"))));
+    }
+
+    QQuickItem *item(const char *name) const { return find(window->window(), name); }
+    // Whether the frame's centre shows the colour, give or take the thumbnail's lossy coding.
+    bool shows(QColor colour) const
+    {
+        const QQuickItem *frame = item("timelineFrame");
+        const QPointF c = frame->mapToScene(QPointF(frame->width() / 2, frame->height() / 2));
+        const QColor seen = window->window()->grabWindow().pixelColor(c.toPoint());
+        return std::abs(seen.red() - colour.red()) + std::abs(seen.green() - colour.green())
+            + std::abs(seen.blue() - colour.blue())
+            < 12;
+    }
+
+    QTemporaryDir folder;
+    std::unique_ptr<SearchWindow> window;
+};
+
+TEST_F(TimelineRender, BusyDayAndItsDatePicker)
+{
+    const QStringList apps { "Terminal", "Firefox", "Mail", "Code", "Slack", "Files", "Calendar", "Music" };
+    const QDate today = QDate::currentDate();
+    // Work from 07:00 to 22:00 in bursts, with a quiet lunch; a few earlier days of the month.
+    for (int i = 0; i < 160; ++i) {
+        const int minute = 7 * 60 + i * 900 / 160;
+        if (minute >= 12 * 60 + 10 && minute < 13 * 60)
+            continue;
+        capture(QDateTime(today, QTime(minute / 60, minute % 60, i % 60)), apps[(i / 7 + i % 3) % apps.size()]);
+    }
+    for (const int back : { 1, 2, 5, 9 })
+        capture(QDateTime(today.addDays(-back), QTime(10, 0)), apps[back % apps.size()]);
+
+    window = std::make_unique<SearchWindow>(SearchWindow::Components {
+        nullptr, pipeline.storage.get(), pipeline.database.get(), nullptr, &pipeline.clock });
+    ASSERT_TRUE(window->build());
+    window->window()->show();
+    window->window()->requestActivate();
+    DayTimelineModel &model = *window->dayTimeline();
+    QSignalSpy shown(&model, &DayTimelineModel::dayShown);
+    QTest::keyClick(window->window(), Qt::Key_D, Qt::ControlModifier);
+    ASSERT_TRUE(received(shown));
+    EXPECT_EQ(model.day(), today);
+    ASSERT_GT(model.count(), 140);
+    ASSERT_TRUE(runEventsUntil([&] { return model.frameExact(); }));
+    renderWindow(window->window(), "day-view", { { 800, 600 }, { 1400, 900 } });
+    // Eight applications, eight colours on the bar and in the legend.
+    std::set<QRgb> colours;
+    for (const QVariant &entry : model.legend())
+        colours.insert(entry.toMap().value("color").value<QColor>().rgb());
+    EXPECT_EQ(colours.size(), 8u);
+
+    // The labels and the frame follow the playhead: the last capture, then Home the first.
+    const auto current = [&] { return model.captures()[size_t(model.currentIndex())]; };
+    EXPECT_EQ(item("currentTime")->property("text").toString(), model.currentTime());
+    EXPECT_EQ(item("currentApp")->property("text").toString(), *current().appName);
+    EXPECT_TRUE(shows(timeline::applicationColor(*current().appName)));
+    QTest::keyClick(window->window(), Qt::Key_Home);
+    EXPECT_EQ(model.currentIndex(), 0);
+    ASSERT_TRUE(runEventsUntil([&] { return model.frameExact(); }));
+    EXPECT_TRUE(shows(timeline::applicationColor(*current().appName)));
+    EXPECT_EQ(item("currentTime")->property("text").toString(), QStringLiteral("07:00:00"));
+
+    // The calendar for this month: today and the earlier days with captures can be picked.
+    MonthCalendarModel &calendar = *window->calendar();
+    QSignalSpy loaded(&calendar, &MonthCalendarModel::daysLoaded);
+    QMetaObject::invokeMethod(item("pickDayButton"), "clicked");
+    ASSERT_TRUE(received(loaded));
+    EXPECT_TRUE(calendar.hasCaptures(today));
+    for (const int back : { 1, 2, 5, 9 })
+        EXPECT_EQ(calendar.hasCaptures(today.addDays(-back)), today.addDays(-back) >= calendar.cellDate(0)) << back;
+    EXPECT_FALSE(calendar.hasCaptures(today.addDays(-3)));
+    renderWindow(window->window(), "date-picker", { { 800, 600 } });
+
+    // The date filter's range: today, then two days back by the keys; Enter ends it.
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    QSignalSpy range(&calendar, &MonthCalendarModel::rangePicked);
+    loaded.clear();
+    QMetaObject::invokeMethod(window->window(), "pickDateRange");
+    ASSERT_TRUE(received(loaded));
+    EXPECT_TRUE(calendar.pick(today));
+    QTest::keyClick(window->window(), Qt::Key_Left);
+    QTest::keyClick(window->window(), Qt::Key_Left);
+    if (calendar.loading()) {
+        ASSERT_TRUE(loaded.wait());
+    }
+    renderWindow(window->window(), "date-range", { { 800, 600 } });
+    QTest::keyClick(window->window(), Qt::Key_Return);
+    ASSERT_EQ(range.size(), 1);
+    EXPECT_EQ(range[0][0].toDate(), today.addDays(-2));
+    EXPECT_EQ(range[0][1].toDate(), today);
+}
+
+} // namespace
+} // namespace pellux::test
