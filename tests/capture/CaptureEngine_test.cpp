@@ -213,25 +213,20 @@ TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingKeepsTheNewestAndIsRepo
     EXPECT_EQ(pending.front().text, QStringLiteral("0-%1").arg(2 * perFrame - CaptureEngine::maxPendingOCRTexts));
 }
 
+// The frame reaches the debug window in debug mode only; its time, in milliseconds, always.
 TEST_F(CaptureEngineTest, DebugModeShowsTheFrameAndEveryFrameReportsItsTimeInMilliseconds)
 {
-    debug.setDebugMode(true);
     restart();
-    writer.appendCost = 0.25;
-    feed(1);
-    ASSERT_TRUE(runEventsUntil([&] { return debug.latestCapture().has_value(); }));
-    EXPECT_EQ(QSize(debug.latestCapture()->width, debug.latestCapture()->height), QSize(64, 48));
-    EXPECT_EQ(debug.latestCapture()->image.size(), QSize(64, 48));
-    EXPECT_EQ(debug.framesProcessed(), 1);
-    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 250.0);
-
-    debug.setDebugMode(false);
-    writer.appendCost = 0.75;
-    feed(2);
-    settle();
-    EXPECT_EQ(debug.framesProcessed(), 1);
-    // Recorded whether or not debug mode is on.
-    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 500.0);
+    double seconds = 0;
+    for (const auto &[debugMode, cost, average] : { std::tuple(true, 0.25, 250.0), { false, 0.75, 500.0 } }) {
+        debug.setDebugMode(debugMode);
+        writer.appendCost = cost;
+        feed(++seconds);
+        settle();
+        ASSERT_TRUE(runEventsUntil([&] { return debug.latestCapture().has_value(); }));
+        EXPECT_EQ(debug.latestCapture()->image.size(), QSize(64, 48));
+        EXPECT_EQ(std::pair(debug.framesProcessed(), debug.avgProcessingTime()), std::pair(1, average));
+    }
 }
 
 // A stream's frames reach the engine on the main thread in order; a recognition, a debug conversion
@@ -269,17 +264,14 @@ TEST_F(CaptureEngineTest, PermissionCheckAsksForOnScreenWindowsAndKeepsTheError)
     ASSERT_TRUE(runEventsUntil([&] { return backend.contentQueries.size() == 1; }));
     settle();
     EXPECT_EQ(backend.contentQueries.front(), std::make_pair(false, true));
-    EXPECT_FALSE(engine->captureError());
-    EXPECT_FALSE(engine->captureErrorValue().isValid());
+    EXPECT_FALSE(engine->captureError() || engine->captureErrorValue().isValid());
 
-    backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("no display") });
+    backend.setContentError(CaptureError { QString::fromLatin1(screenCaptureErrorDomain), "no display" });
     QSignalSpy changes(engine.get(), &CaptureEngine::captureErrorChanged);
     test::CapturePipeline::run(engine->checkPermissions());
     ASSERT_TRUE(engine->captureError());
-    EXPECT_EQ(engine->captureError()->domain, QString::fromLatin1(screenCaptureErrorDomain));
-    EXPECT_EQ(engine->captureErrorValue().toString(), QStringLiteral("no display"));
-    EXPECT_EQ(changes.count(), 1);
+    EXPECT_EQ(std::tuple(engine->captureError()->domain, engine->captureErrorValue().toString(), changes.count()),
+        std::tuple(QString::fromLatin1(screenCaptureErrorDomain), QString("no display"), 1));
 }
 
 // Through the processor: its fragments, or nothing when the recogniser failed.
