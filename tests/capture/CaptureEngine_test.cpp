@@ -1,10 +1,8 @@
 #include "capture/CaptureEngine.h"
 #include "diagnostics/DebugManager.h"
-#include "ocr/OCRProcessor.h"
 #include "support/CapturePipeline.h"
 #include "support/FakeClock.h"
 #include "support/FakeFrameSource.h"
-#include "support/FakeTextRecognizer.h"
 
 #include <cmath>
 
@@ -40,8 +38,8 @@ VideoFrame frameAt(double seconds)
 class CaptureEngineTest : public ::testing::Test {
 protected:
     // A new engine at the start time over a new writer in `status`, nothing recognised yet; frames
-    // are recognised by `ocr` when given, else by a stand-in that answers `answer` on its own thread.
-    CaptureEngine &restart(bool capturing = true, Status status = Status::writing, OCRProcessor *ocr = nullptr)
+    // are recognised by a stand-in that answers `answer` on its own thread.
+    CaptureEngine &restart(bool capturing = true, Status status = Status::writing)
     {
         engine.reset();
         writer = FakeVideoWriter {};
@@ -54,18 +52,15 @@ protected:
         parts.debug = &debug;
         parts.clock = &clock;
         parts.writer = &writer;
-        parts.ocr = ocr;
-        if (!ocr) {
-            parts.recognizeFrame = [this](const QImage &, FrameCompletion completion) {
-                // To the millisecond, as the frame times are given.
-                recognitionTimes.push_back(
-                    std::round((secondsSince1970(clock.now()) - secondsSince1970(start)) * 1000) / 1000);
-                if (holdCompletions)
-                    heldCompletions.push_back(std::move(completion));
-                else
-                    std::thread([&] { completion(answer, QUuid::createUuid()); }).join();
-            };
-        }
+        parts.recognizeFrame = [this](const QImage &, FrameCompletion completion) {
+            // To the millisecond, as the frame times are given.
+            recognitionTimes.push_back(
+                std::round((secondsSince1970(clock.now()) - secondsSince1970(start)) * 1000) / 1000);
+            if (holdCompletions)
+                heldCompletions.push_back(std::move(completion));
+            else
+                std::thread([&] { completion(answer, QUuid::createUuid()); }).join();
+        };
         engine = std::make_unique<CaptureEngine>(parts);
         engine->setCapturing(capturing);
         return *engine;
@@ -93,63 +88,59 @@ protected:
     FakeFrameSource source;
 };
 
-// Frames are dropped before anything is written, recognised or timed.
-TEST_F(CaptureEngineTest, IgnoresFramesUnlessCapturingIntoAWritingWriter)
-{
-    const std::tuple<const char *, bool, bool, Status> cases[] = {
-        { "not capturing", false, true, Status::writing },
-        { "no writer", true, false, Status::writing },
-        { "writer not started", true, true, Status::unknown },
-        { "writer failed", true, true, Status::failed },
-        { "writer completed", true, true, Status::completed },
-        { "writer cancelled", true, true, Status::cancelled },
-    };
-    debug.setDebugMode(true);
-    for (const auto &[name, capturing, hasWriter, status] : cases) {
-        SCOPED_TRACE(name);
-        restart(capturing, status);
-        if (!hasWriter)
-            engine->setVideoWriter(nullptr);
-        QSignalSpy timings(&debug, &DebugManager::avgProcessingTimeChanged);
-        feed(6.0);
-        settle();
-        EXPECT_TRUE(writer.sessionStarts.empty() && writer.appendedTimes.empty() && recognitionTimes.empty());
-        EXPECT_TRUE(timings.isEmpty() && debug.framesProcessed() == 0 && !engine->startTime());
-    }
-}
-
-// The first written frame starts the session at its time; frames are appended when the writer is
-// ready; frames the writer did not take (fed while it was not started) leave the interval unused.
-TEST_F(CaptureEngineTest, StartsTheSessionAtTheFirstFrameAndRecognisesAtMostOnceEveryFiveSeconds)
+// The stream path is idle in the application (nothing creates a stream or a writer): one table of
+// frames fed and what is written and recognised, the text they give, and the stream's threads.
+// Frames are dropped unless capturing into a writing writer, before anything is written,
+// recognised or timed; the first written frame starts the session at its time; frames are appended
+// when the writer is ready; text is recognised at most every five seconds, and frames the writer did
+// not take (fed while it was not started) leave that interval unused.
+TEST_F(CaptureEngineTest, WritesFramesWhileCapturingAndRecognisesAtMostOnceEveryFiveSeconds)
 {
     const struct {
         const char *name;
+        bool capturing;
+        std::optional<Status> status; // none: no writer
         std::vector<double> unwritten, frameTimes, notReady, recognised;
     } cases[] = {
-        { "steady", {}, { 0, 1, 4.9, 5, 6, 10.1 }, { 1, 6 }, { 5, 10.1 } },
-        { "just short", {}, { 4.999, 9.998 }, {}, { 9.998 } },
-        { "late first", {}, { 7, 11, 12.1 }, { 7 }, { 7, 12.1 } },
-        { "sparse", {}, { 20, 40, 41 }, {}, { 20, 40 } },
-        { "none yet", {}, { 0, 2, 4 }, {}, {} },
-        { "not written", { 5 }, { 5.5 }, {}, { 5.5 } },
+        { "not capturing", false, Status::writing, {}, { 6 } },
+        { "no writer", true, std::nullopt, {}, { 6 } },
+        { "writer not started", true, Status::unknown, {}, { 6 } },
+        { "writer failed", true, Status::failed, {}, { 6 } },
+        { "writer completed", true, Status::completed, {}, { 6 } },
+        { "writer cancelled", true, Status::cancelled, {}, { 6 } },
+        { "steady", true, Status::writing, {}, { 0, 1, 4.9, 5, 6, 10.1 }, { 1, 6 }, { 5, 10.1 } },
+        { "just short", true, Status::writing, {}, { 4.999, 9.998 }, {}, { 9.998 } },
+        { "late first", true, Status::writing, {}, { 7, 11, 12.1 }, { 7 }, { 7, 12.1 } },
+        { "sparse", true, Status::writing, {}, { 20, 40, 41 }, {}, { 20, 40 } },
+        { "none yet", true, Status::writing, {}, { 0, 2, 4 }, {}, {} },
+        { "not written", true, Status::writing, { 5 }, { 5.5 }, {}, { 5.5 } },
     };
+    debug.setDebugMode(true);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        restart(true, Status::unknown);
+        restart(c.capturing, Status::unknown);
         for (double time : c.unwritten)
             feed(time);
-        writer.writerStatus = Status::writing;
+        writer.writerStatus = c.status.value_or(Status::writing);
+        if (!c.status)
+            engine->setVideoWriter(nullptr);
+        QSignalSpy timings(&debug, &DebugManager::avgProcessingTimeChanged);
+        const int framesBefore = debug.framesProcessed();
+        const bool writing = c.capturing && c.status == Status::writing;
         std::vector<double> appended;
         for (double time : c.frameTimes) {
             writer.ready = std::find(c.notReady.begin(), c.notReady.end(), time) == c.notReady.end();
-            if (writer.ready)
+            if (writer.ready && writing)
                 appended.push_back(time);
             feed(time);
         }
+        settle();
         EXPECT_EQ(recognitionTimes, c.recognised);
         EXPECT_EQ(writer.appendedTimes, appended);
-        EXPECT_EQ(writer.sessionStarts, std::vector<double> { c.frameTimes.front() });
-        EXPECT_EQ(engine->startTime(), c.frameTimes.front());
+        const std::optional<double> session = writing ? std::optional(c.frameTimes.front()) : std::nullopt;
+        EXPECT_EQ(writer.sessionStarts, session ? std::vector { *session } : std::vector<double> {});
+        EXPECT_EQ(engine->startTime(), session);
+        EXPECT_TRUE(writing || (timings.isEmpty() && debug.framesProcessed() == framesBefore));
     }
     // Another writer starts a session of its own, even with a frame it could not take.
     FakeVideoWriter second;
@@ -213,27 +204,6 @@ TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingKeepsTheNewestAndIsRepo
     EXPECT_EQ(pending.front().text, QStringLiteral("0-%1").arg(2 * perFrame - CaptureEngine::maxPendingOCRTexts));
 }
 
-TEST_F(CaptureEngineTest, DebugModeShowsTheFrameAndEveryFrameReportsItsTimeInMilliseconds)
-{
-    debug.setDebugMode(true);
-    restart();
-    writer.appendCost = 0.25;
-    feed(1);
-    ASSERT_TRUE(runEventsUntil([&] { return debug.latestCapture().has_value(); }));
-    EXPECT_EQ(QSize(debug.latestCapture()->width, debug.latestCapture()->height), QSize(64, 48));
-    EXPECT_EQ(debug.latestCapture()->image.size(), QSize(64, 48));
-    EXPECT_EQ(debug.framesProcessed(), 1);
-    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 250.0);
-
-    debug.setDebugMode(false);
-    writer.appendCost = 0.75;
-    feed(2);
-    settle();
-    EXPECT_EQ(debug.framesProcessed(), 1);
-    // Recorded whether or not debug mode is on.
-    EXPECT_DOUBLE_EQ(debug.avgProcessingTime(), 500.0);
-}
-
 // A stream's frames reach the engine on the main thread in order; a recognition, a debug conversion
 // and frames still queued when the engine goes are dropped.
 TEST_F(CaptureEngineTest, StreamFramesReachTheMainThreadInOrderAndWorkInFlightWhenTheEngineGoesIsDropped)
@@ -261,49 +231,6 @@ TEST_F(CaptureEngineTest, StreamFramesReachTheMainThreadInOrderAndWorkInFlightWh
     EXPECT_EQ(writer.appendedTimes, std::vector<double>({ 1, 2, 3, 5 }));
     EXPECT_EQ(debug.framesProcessed(), 0);
     EXPECT_EQ(debug.ocrOperations(), 0);
-}
-
-TEST_F(CaptureEngineTest, PermissionCheckAsksForOnScreenWindowsAndKeepsTheError)
-{
-    restart(false);
-    ASSERT_TRUE(runEventsUntil([&] { return backend.contentQueries.size() == 1; }));
-    settle();
-    EXPECT_EQ(backend.contentQueries.front(), std::make_pair(false, true));
-    EXPECT_FALSE(engine->captureError());
-    EXPECT_FALSE(engine->captureErrorValue().isValid());
-
-    backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("no display") });
-    QSignalSpy changes(engine.get(), &CaptureEngine::captureErrorChanged);
-    test::CapturePipeline::run(engine->checkPermissions());
-    ASSERT_TRUE(engine->captureError());
-    EXPECT_EQ(engine->captureError()->domain, QString::fromLatin1(screenCaptureErrorDomain));
-    EXPECT_EQ(engine->captureErrorValue().toString(), QStringLiteral("no display"));
-    EXPECT_EQ(changes.count(), 1);
-}
-
-// Through the processor: its fragments, or nothing when the recogniser failed.
-TEST_F(CaptureEngineTest, TheProcessorsFragmentsFillThePendingTextAndAFailureAddsNone)
-{
-    auto owned = std::make_unique<test::FakeTextRecognizer>();
-    test::FakeTextRecognizer &recognizer = *owned;
-    OCRProcessor processor(std::move(owned));
-    restart(true, Status::writing, &processor);
-    const QImage text = test::CapturePipeline::textFrame(QStringLiteral("Quarterly report"));
-
-    recognizer.failNext({ RecognitionFailure::Kind::image, QStringLiteral("engine error") }, 1);
-    clock.advance(5);
-    engine->processSampleBuffer(VideoFrame { text, 5 });
-    processor.textRecognitionQueue().drain();
-    settle();
-    EXPECT_TRUE(engine->pendingOCRTexts().empty());
-    EXPECT_FALSE(engine->currentRecordingId());
-
-    clock.advance(5);
-    engine->processSampleBuffer(VideoFrame { text, 10 });
-    ASSERT_TRUE(runEventsUntil([&] { return !engine->pendingOCRTexts().empty(); }));
-    EXPECT_EQ(engine->pendingOCRTexts().size(), test::FakeTextRecognizer::read(text, 0, text.height()).size());
-    EXPECT_TRUE(engine->currentRecordingId() == engine->pendingOCRTexts().front().recordingId);
 }
 
 } // namespace

@@ -17,21 +17,42 @@ using test::FakeCaptureBackend;
 using test::FakeTextRecognizer;
 using test::runEventsUntil;
 
-AppPreferences fixedInterval(double seconds)
+AppPreferences fixedInterval(double seconds, QSet<QString> excluded = {})
 {
     AppPreferences preferences = AppPreferences::defaultValue();
     preferences.useDynamicIntervals = false;
     preferences.screenshotInterval = seconds;
+    preferences.excludedApps = excluded;
     return preferences;
+}
+
+QImage text(const QString &words) { return CapturePipeline::textFrame(words); }
+const QImage blueBlank = CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160));
+
+// A page of lines drawn black on white, with one line shown highlighted (white on black) when asked.
+QImage pageWithLines(int lines, int highlighted = -1, int rewritten = -1)
+{
+    QImage image(720, 520, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (int i = 0; i < lines; ++i) {
+        const QRect row(0, 20 + i * 36, image.width(), 36);
+        if (i == highlighted)
+            painter.fillRect(row, Qt::black);
+        painter.fillRect(QRect(16, row.y() + 10, 300 + 37 * ((i * 7 + (i == rewritten ? 3 : 0)) % 11), 16),
+            i == highlighted ? Qt::white : Qt::black);
+    }
+    return image;
 }
 
 class ScreenshotServiceTest : public ::testing::Test {
 protected:
-    void addWindow(quint32 id, const QString &title, const QImage &frame, const QString &app = QStringLiteral("XTerm"),
-        const QString &bundle = QStringLiteral("xterm"))
+    // An xterm window titled by its id, showing `frame`.
+    void addWindow(quint32 id, const QImage &frame)
     {
         pipeline.backend.addWindow(
-            FakeCaptureBackend::window(id, QRectF(0, 0, frame.width(), frame.height()), title, app, bundle), frame);
+            FakeCaptureBackend::window(id, QRectF(QPointF(), frame.size()), QString::number(id), "XTerm", "xterm"),
+            frame);
     }
 
     ScreenshotService &service(const AppPreferences &preferences = fixedInterval(10.0))
@@ -39,11 +60,9 @@ protected:
         pipeline.savePreferences(preferences);
         return pipeline.makeService();
     }
-
-    // One xterm window showing a line of text.
     ScreenshotService &oneWindow(const AppPreferences &preferences = fixedInterval(10.0))
     {
-        addWindow(1, QStringLiteral("notes"), CapturePipeline::textFrame(QStringLiteral("hello")));
+        addWindow(1, text("hello"));
         return service(preferences);
     }
 
@@ -63,6 +82,12 @@ protected:
         return text ? std::optional(joinRecognizedText(*text)) : std::nullopt;
     }
     std::vector<Recording> stored() const { return test::listedRecordings(*pipeline.storage); }
+    Recording newest() const
+    {
+        const std::vector<Recording> all = stored();
+        return *std::max_element(
+            all.begin(), all.end(), [](const Recording &a, const Recording &b) { return a.timestamp < b.timestamp; });
+    }
     // What the recogniser reads in a frame.
     static QString textOf(const QImage &frame)
     {
@@ -82,29 +107,23 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
         QRectF frame;
         std::optional<QString> app;
         QString bundle;
-        bool onScreen;
+        bool onScreen = true;
     } windows[] = {
-        { QRectF(0, 0, 50, 120), QStringLiteral("App"), QStringLiteral("app"), true }, // narrow
-        { QRectF(0, 0, 51, 120), QStringLiteral("App"), QStringLiteral("app"), true },
-        { QRectF(0, 0, 200, 50), QStringLiteral("App"), QStringLiteral("app"), true }, // flat
-        { QRectF(0, 0, 200, 120), QStringLiteral("App"), QStringLiteral("app"), false }, // hidden
-        { QRectF(0, 0, 200, 120), QStringLiteral("Dock"), QStringLiteral("dock"), true },
-        { QRectF(0, 0, 200, 120), QStringLiteral("KeePassXC"), QStringLiteral("keepassxc"), true }, // excluded
-        { QRectF(10, 10, 200.9, 120.9), std::nullopt, QString(), true }, // no owner
-        { QRectF(0, 0, 200, 120), QStringLiteral("Pellux"), QStringLiteral("pellux"), true }, // our own
+        { QRectF(0, 0, 50, 120), "App", "app" }, // narrow
+        { QRectF(0, 0, 51, 120), "App", "app" }, { QRectF(0, 0, 200, 50), "App", "app" }, // flat
+        { QRectF(0, 0, 200, 120), "App", "app", false }, // hidden
+        { QRectF(0, 0, 200, 120), "Dock", "dock" }, { QRectF(0, 0, 200, 120), "KeePassXC", "keepassxc" }, // excluded
+        { QRectF(10, 10, 200.9, 120.9), std::nullopt, QString() }, // no owner
+        { QRectF(0, 0, 200, 120), "Pellux", "pellux" }, // our own
     };
     quint32 id = 0;
     for (const auto &w : windows) {
-        ++id;
-        WindowDescription window
-            = FakeCaptureBackend::window(id, w.frame, QStringLiteral("w%1").arg(id), w.app, w.bundle, w.onScreen);
+        WindowDescription window = FakeCaptureBackend::window(++id, w.frame, "w", w.app, w.bundle, w.onScreen);
         if (id == 8)
             window.owningApplication->processID = QCoreApplication::applicationPid();
         pipeline.backend.addWindow(window, CapturePipeline::textFrame(QStringLiteral("window %1").arg(id), 200, 120));
     }
-    AppPreferences preferences = fixedInterval(10.0);
-    preferences.excludedApps = { QStringLiteral("keepassxc") };
-    ScreenshotService &s = service(preferences);
+    ScreenshotService &s = service(fixedInterval(10.0, { "keepassxc" }));
     std::vector<quint32> eligible;
     for (const WindowDescription &w : s.windows())
         eligible.push_back(w.windowID);
@@ -118,19 +137,19 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     ASSERT_EQ(pipeline.backend.configurations().size(), 2u);
     EXPECT_EQ(pipeline.backend.configurations()[1].width, 200);
     EXPECT_EQ(pipeline.backend.configurations()[1].captureResolution, CaptureResolution::best);
-    std::vector<QString> apps;
+    QStringList apps;
     for (const Recording &r : stored())
-        apps.push_back(r.appName.value_or(QString()));
-    std::sort(apps.begin(), apps.end());
-    EXPECT_EQ(apps, (std::vector<QString> { QStringLiteral("App"), QStringLiteral("Unknown") }));
+        apps << r.appName.value_or(QString());
+    apps.sort();
+    EXPECT_EQ(apps, (QStringList { "App", "Unknown" }));
 }
 
 TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceWithItsTextAndABlankOneWithout)
 {
-    const QImage original = CapturePipeline::textFrame(QStringLiteral("quarterly budget review"));
-    QImage frame = original;
-    addWindow(1, QStringLiteral("notes"), frame);
-    addWindow(2, QStringLiteral("blank"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
+    QImage frame = text("quarterly budget review");
+    const QString words = textOf(frame);
+    addWindow(1, frame);
+    addWindow(2, blueBlank);
     ScreenshotService &s = service();
     cycle();
     frame.setPixel(3, 3, qRgb(0, 0, 0)); // one pixel: far below the change threshold
@@ -140,17 +159,15 @@ TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceWithItsTextAndABlankOneWit
     ASSERT_EQ(stored().size(), 2u);
     pipeline.settle();
     for (const Recording &r : stored()) {
-        EXPECT_EQ(r.appName, QStringLiteral("XTerm"));
-        EXPECT_EQ(secondsSince1970(r.timestamp), secondsSince1970(pipeline.clock.now()));
-        if (r.windowTitle == QStringLiteral("notes"))
-            EXPECT_EQ(pipeline.storedText(r.id), textOf(original));
-        else
-            EXPECT_FALSE(pipeline.storedText(r.id)); // no text, and none stored
+        EXPECT_EQ(std::tuple(r.appName, secondsSince1970(r.timestamp)),
+            std::tuple(std::optional<QString>("XTerm"), secondsSince1970(pipeline.clock.now())));
+        // The blank window has no text, and none is stored.
+        EXPECT_EQ(pipeline.storedText(r.id), r.windowTitle == "1" ? std::optional(words) : std::nullopt);
     }
     EXPECT_EQ(s.framesNotRecognized(), 0);
 
     // A change above the threshold (a page of new text) is stored again.
-    nextFrame(CapturePipeline::textFrame(QStringLiteral("travel expenses for march ").repeated(12)));
+    nextFrame(text(QStringLiteral("travel expenses for march ").repeated(12)));
     EXPECT_EQ(stored().size(), 3u);
 }
 
@@ -158,17 +175,17 @@ TEST_F(ScreenshotServiceTest, StoresAChangedWindowOnceWithItsTextAndABlankOneWit
 // one) reaches the debug window in debug mode only; a closed window leaves the caches.
 TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindowAndFramesReachTheDebugWindowInDebugMode)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
-    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window"), 320, 180));
-    addWindow(3, QStringLiteral("three"), CapturePipeline::blankFrame(400, 300, QColor(40, 90, 160)));
+    addWindow(1, text("first window"));
+    addWindow(2, CapturePipeline::textFrame("second window", 320, 180));
+    addWindow(3, blueBlank);
     pipeline.backend.setCaptureError(
-        1, CaptureError { QString::fromLatin1(captureFailureDomain), QStringLiteral("the window is gone") });
+        1, CaptureError { QString::fromLatin1(captureFailureDomain), "the window is gone" });
     DebugManager &debug = *pipeline.debug;
     ScreenshotService &s = service();
     cycle();
     EXPECT_EQ(s.captureCount(), 2);
     ASSERT_EQ(stored().size(), 2u);
-    EXPECT_EQ(std::make_pair(s.hasCachedFrame(1), s.hasCachedFrame(2)), std::make_pair(false, true));
+    EXPECT_EQ(std::pair(s.hasCachedFrame(1), s.hasCachedFrame(2)), std::pair(false, true));
     EXPECT_FALSE(debug.latestCapture());
     EXPECT_EQ(debug.framesProcessed(), 0);
 
@@ -181,15 +198,14 @@ TEST_F(ScreenshotServiceTest, AFailedCaptureSkipsOnlyThatWindowAndFramesReachThe
 
     pipeline.backend.removeWindow(2);
     cycle();
-    EXPECT_EQ(std::make_pair(s.hasCachedFrame(2), s.hasCachedFrame(3)), std::make_pair(false, true));
+    EXPECT_EQ(std::pair(s.hasCachedFrame(2), s.hasCachedFrame(3)), std::pair(false, true));
 }
 
 TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped)
 {
     const int windowCount = ScreenshotService::maxPendingRecognitions + 3;
-    for (int i = 0; i < windowCount; ++i)
-        addWindow(quint32(i + 1), QStringLiteral("w%1").arg(i),
-            CapturePipeline::textFrame(QStringLiteral("document number %1 of the archive").arg(i + 1)));
+    for (int i = 1; i <= windowCount; ++i)
+        addWindow(quint32(i), text(QStringLiteral("document number %1 of the archive").arg(i)));
     ScreenshotService &s = service();
     int mostPending = 0;
     // A slow recogniser: the cycle fills the backlog and waits for room until it speeds up, half a
@@ -206,15 +222,14 @@ TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped
     EXPECT_EQ(mostPending, ScreenshotService::maxPendingRecognitions);
     EXPECT_EQ(stored().size(), size_t(windowCount));
     pipeline.settle();
-    EXPECT_EQ(s.pendingRecognitions(), 0);
-    EXPECT_EQ(recognizer->requests(), windowCount);
+    EXPECT_EQ(std::pair(s.pendingRecognitions(), recognizer->requests()), std::pair(0, windowCount));
     for (const Recording &r : stored())
         EXPECT_TRUE(pipeline.storedText(r.id)) << r.windowTitle.value_or(QString()).toStdString();
 }
 
 TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondOrMoreRearmIt)
 {
-    ScreenshotService &s = oneWindow(fixedInterval(10.0));
+    ScreenshotService &s = oneWindow();
     CapturePipeline::run(s.updateCaptureInterval(2.0)); // not capturing: ignored
     EXPECT_EQ(s.currentInterval(), ScreenshotService::initialInterval);
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
@@ -222,18 +237,15 @@ TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondO
     CapturePipeline::run(s.startCapturing());
     CapturePipeline::run(s.startCapturing()); // already on: nothing changes
     EXPECT_EQ(capturing.count(), 1);
-    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
     EXPECT_TRUE(pipeline.backend.captureOrder().empty()); // no immediate capture
-    CapturePipeline::run(s.updateCaptureInterval(10.4));
-    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
-    CapturePipeline::run(s.updateCaptureInterval(10.5));
+    for (const auto &[asked, pending] : { std::pair(10.0, 10.0), { 10.4, 10.0 }, { 10.5, 10.5 } }) {
+        CapturePipeline::run(s.updateCaptureInterval(asked));
+        EXPECT_EQ(s.pendingCaptureInterval(), pending) << asked;
+    }
     EXPECT_EQ(s.currentInterval(), 10.5);
-    EXPECT_EQ(s.pendingCaptureInterval(), 10.5);
 
     // Changes in quick succession do not put the next cycle off for ever.
-    QElapsedTimer running;
-    running.start();
-    for (int i = 0; cycles.isEmpty() && running.elapsed() < 3000; ++i) {
+    for (int i = 0; cycles.isEmpty() && i < 15; ++i) {
         QTest::qWait(200);
         CapturePipeline::run(s.updateCaptureInterval(i % 2 == 0 ? 0.3 : 1.0));
     }
@@ -241,7 +253,6 @@ TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondO
     // The first cycle stored the window, the next finds it unchanged.
     ASSERT_TRUE(runEventsUntil([&] { return cycles.count() >= 2; }));
     EXPECT_EQ(stored().size(), 1u);
-    EXPECT_GE(pipeline.backend.captureOrder().size(), 2u);
     // A cycle that finds no window at all keeps capture on and arms the next one.
     pipeline.backend.removeWindow(1);
     const qsizetype seen = cycles.count();
@@ -261,8 +272,7 @@ TEST_F(ScreenshotServiceTest, DynamicIntervalsFollowTheActivityMonitor)
         emit pipeline.activitySource->keyPressed();
     pipeline.monitor->updateActivityLevel(); // idle -> high
     QCoreApplication::processEvents();
-    EXPECT_EQ(s.currentInterval(), 2.0);
-    EXPECT_EQ(s.pendingCaptureInterval(), 2.0);
+    EXPECT_EQ(std::pair(s.currentInterval(), *s.pendingCaptureInterval()), std::pair(2.0, 2.0));
 
     // The cycle re-reads the monitor when it re-arms.
     pipeline.clock.advance(120);
@@ -273,24 +283,22 @@ TEST_F(ScreenshotServiceTest, DynamicIntervalsFollowTheActivityMonitor)
 
 TEST_F(ScreenshotServiceTest, CyclesNeverOverlapAndAStopOrAnAbandonEndsThemAfterTheirWindows)
 {
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("first window")));
-    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
+    addWindow(1, text("first window"));
+    addWindow(2, text("second window"));
     ScreenshotService &s = service();
     // Abandoned: stops after the window in progress.
     QCoro::Task<> abandoned = s.captureTestScreenshot();
     ASSERT_TRUE(s.isCycleRunning());
     s.abandonCycle();
     CapturePipeline::run(std::move(abandoned));
-    EXPECT_EQ(s.captureCount(), 1);
-    EXPECT_EQ(stored().size(), 1u);
+    EXPECT_EQ(std::pair(s.captureCount(), stored().size()), std::pair(1, size_t(1)));
 
     // Two at once run one after the other: the second sees the first's stored frames.
     QCoro::Task<> first = s.captureTestScreenshot();
     QCoro::Task<> second = s.captureTestScreenshot();
     CapturePipeline::run(std::move(first));
     CapturePipeline::run(std::move(second));
-    EXPECT_EQ(s.captureCount(), 5);
-    EXPECT_EQ(stored().size(), 2u);
+    EXPECT_EQ(std::pair(s.captureCount(), stored().size()), std::pair(5, size_t(2)));
 
     // Stopped: finishes its windows and does not re-arm.
     CapturePipeline::run(s.startCapturing());
@@ -305,14 +313,12 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
 {
     pipeline.backend.setPermission(false);
     pipeline.backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
+        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), "cannot open display" });
     ScreenshotService &s = service();
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
     CapturePipeline::run(s.startCapturing());
-    EXPECT_FALSE(s.isCapturing());
-    EXPECT_FALSE(s.hasAvailableContent());
+    EXPECT_FALSE(s.isCapturing() || s.hasAvailableContent() || s.pendingCaptureInterval());
     EXPECT_EQ(capturing.count(), 1); // announced, so that optimistic observers fall back
-    EXPECT_FALSE(s.pendingCaptureInterval());
 
     pipeline.backend.setPermission(true);
     pipeline.backend.setContentError(std::nullopt);
@@ -322,13 +328,12 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
     EXPECT_EQ(capturing.count(), 2);
 
     // A stop made while a start enumerates the windows wins; a start asked for after it does not.
-    addWindow(1, QStringLiteral("one"), CapturePipeline::textFrame(QStringLiteral("hello")));
+    addWindow(1, text("hello"));
     pipeline.backend.setContentDelay(std::chrono::milliseconds(50));
     QCoro::Task<> starting = s.startCapturing();
     s.stopCapturing();
     CapturePipeline::run(std::move(starting));
-    EXPECT_FALSE(s.isCapturing());
-    EXPECT_FALSE(s.pendingCaptureInterval());
+    EXPECT_FALSE(s.isCapturing() || s.pendingCaptureInterval());
     CapturePipeline::run(s.startCapturing());
     EXPECT_TRUE(s.isCapturing());
     EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
@@ -337,12 +342,10 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
 // An exclusion applies from the next cycle without a restart; a new interval restarts capture.
 TEST_F(ScreenshotServiceTest, PreferencesTakeEffectWhileCapturing)
 {
-    ScreenshotService &s = oneWindow(fixedInterval(10.0));
+    ScreenshotService &s = oneWindow();
     CapturePipeline::run(s.startCapturing());
     QSignalSpy capturing(&s, &ScreenshotService::isCapturingChanged);
-    AppPreferences excluding = fixedInterval(10.0);
-    excluding.excludedApps = { QStringLiteral("xterm") };
-    pipeline.savePreferences(excluding);
+    pipeline.savePreferences(fixedInterval(10.0, { "xterm" }));
     s.reloadPreferences();
     cycle();
     EXPECT_TRUE(pipeline.backend.captureOrder().empty());
@@ -357,25 +360,17 @@ TEST_F(ScreenshotServiceTest, PreferencesTakeEffectWhileCapturing)
     EXPECT_EQ(s.pendingCaptureInterval(), 7.0);
 }
 
-// The most recently stored recording.
-Recording newest(const std::vector<Recording> &recordings)
-{
-    return *std::max_element(recordings.begin(), recordings.end(),
-        [](const Recording &a, const Recording &b) { return a.timestamp < b.timestamp; });
-}
-
 TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAndDeltasBuildOnStoredFrames)
 {
-    const QImage first = CapturePipeline::textFrame(QStringLiteral("deployment checklist"));
-    const QImage second = CapturePipeline::textFrame(QStringLiteral("incident report for tuesday ").repeated(6));
+    const QImage first = text("deployment checklist");
+    const QImage second = text(QStringLiteral("incident report for tuesday ").repeated(6));
     QImage third = second;
     QPainter(&third).fillRect(QRect(0, 128, 128, 64), Qt::black); // two of forty tiles: a delta
-    addWindow(1, QStringLiteral("notes"), first);
+    addWindow(1, first);
     ScreenshotService &s = service();
     cycle();
-    ASSERT_EQ(stored().size(), 1u);
     pipeline.settle();
-    EXPECT_EQ(remembered(1), textOf(first));
+    const auto reference = [&] { return pipeline.deltaFrames->referenceFrame("1"); };
 
     // The disk is full while the changed window is saved: nothing is stored, nothing committed,
     // and the window's text is still that of its stored frame.
@@ -383,9 +378,8 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
         test::FileSizeLimit full(64);
         nextFrame(second);
     }
-    EXPECT_EQ(stored().size(), 1u);
-    EXPECT_EQ(s.framesNotStored(), 1);
-    EXPECT_FALSE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
+    EXPECT_EQ(std::pair(stored().size(), s.framesNotStored()), std::pair(size_t(1), 1));
+    EXPECT_FALSE(reference());
     pipeline.settle();
     EXPECT_EQ(remembered(1), textOf(first));
 
@@ -393,19 +387,18 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     // as the window's reference.
     nextFrame(second);
     ASSERT_EQ(stored().size(), 2u);
-    const Recording secondStored = newest(stored());
+    const Recording secondStored = newest();
     EXPECT_EQ(secondStored.imageHash, ImageOptimizer::perceptualHash(second));
-    ASSERT_TRUE(pipeline.deltaFrames->referenceFrame(QStringLiteral("1")));
-    EXPECT_EQ(pipeline.deltaFrames->referenceFrame(QStringLiteral("1"))->hash, secondStored.imageHash);
+    ASSERT_TRUE(reference());
+    EXPECT_EQ(reference()->hash, secondStored.imageHash);
     pipeline.settle();
     EXPECT_EQ(remembered(1), textOf(second));
 
     // The next change is a delta whose chain starts at that stored frame.
     nextFrame(third);
     ASSERT_EQ(stored().size(), 3u);
-    const QString deltaPath = newest(stored()).localPath();
     pipeline.settle();
-    std::optional<std::vector<DeltaChainLink>> chain = ScreenshotLoader::databaseLookup(*pipeline.database)(deltaPath);
+    const auto chain = ScreenshotLoader::databaseLookup(*pipeline.database)(newest().localPath());
     ASSERT_TRUE(chain);
     ASSERT_EQ(chain->size(), 2u);
     EXPECT_EQ(chain->front().filePath, secondStored.localPath());
@@ -413,25 +406,9 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
     EXPECT_EQ(s.framesNotStored(), 1);
 }
 
-// A page of lines drawn black on white, with one line shown highlighted (white on black) when asked.
-QImage pageWithLines(int lines, int highlighted = -1, int rewritten = -1)
-{
-    QImage image(720, 520, QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    for (int i = 0; i < lines; ++i) {
-        const QRect row(0, 20 + i * 36, image.width(), 36);
-        if (i == highlighted)
-            painter.fillRect(row, Qt::black);
-        painter.fillRect(QRect(16, row.y() + 10, 300 + 37 * ((i * 7 + (i == rewritten ? 3 : 0)) % 11), 16),
-            i == highlighted ? Qt::white : Qt::black);
-    }
-    return image;
-}
-
 TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecognisedAndStoreTheWholeFramesText)
 {
-    addWindow(1, QStringLiteral("mail"), pageWithLines(8));
+    addWindow(1, pageWithLines(8));
     service();
     cycle();
     pipeline.settle();
@@ -440,13 +417,13 @@ TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecogni
     for (const QImage &frame : { pageWithLines(8, 5), pageWithLines(8, 3, 3) }) {
         nextFrame(frame);
         pipeline.settle();
-        EXPECT_EQ(pipeline.storedText(newest(stored()).id), textOf(frame));
+        EXPECT_EQ(pipeline.storedText(newest().id), textOf(frame));
         EXPECT_EQ(remembered(1), textOf(frame));
     }
     ASSERT_EQ(stored().size(), 3u);
-    EXPECT_EQ(recognizer->bandRequests(), 2);
-    EXPECT_EQ(pipeline.ocr->changedLineRecognitions(), 2);
-    EXPECT_EQ(pipeline.ocr->wholeImageRecognitions(), 1);
+    EXPECT_EQ(std::tuple(recognizer->bandRequests(), pipeline.ocr->changedLineRecognitions(),
+                  pipeline.ocr->wholeImageRecognitions()),
+        std::tuple(2, 2, 1));
 }
 
 // A recogniser that fails is not "no text": the frame stays owed its text and is counted apart from
@@ -454,32 +431,29 @@ TEST_F(ScreenshotServiceTest, AWindowsNextFramesHaveOnlyTheirChangedLinesRecogni
 // backlog still drains.
 TEST_F(ScreenshotServiceTest, FramesWhoseRecognitionFailedOrWhoseTextCouldNotBeSavedAreCounted)
 {
-    addWindow(1, QStringLiteral("one"), pageWithLines(8));
-    addWindow(2, QStringLiteral("two"), CapturePipeline::textFrame(QStringLiteral("second window")));
-    recognizer->failNext({ RecognitionFailure::Kind::unavailable, QStringLiteral("no model") }, 1);
+    addWindow(1, pageWithLines(8));
+    addWindow(2, text("second window"));
+    recognizer->failNext({ RecognitionFailure::Kind::unavailable, "no model" }, 1);
     ScreenshotService &s = service();
     pipeline.database->waitUntilIdle();
     // The text table refuses every insert: the row is stored, its text cannot be.
-    test::RawDatabase database(pipeline.home.pelluxFolder() + QStringLiteral("/pellux_v2.db"));
-    database.exec(QStringLiteral(
-        "CREATE TRIGGER refuse_text BEFORE INSERT ON ocr_text BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+    test::RawDatabase database(pipeline.home.pelluxFolder() + "/pellux_v2.db");
+    database.exec("CREATE TRIGGER refuse_text BEFORE INSERT ON ocr_text BEGIN SELECT RAISE(ABORT, 'refused'); END");
     cycle();
     pipeline.settle();
-    EXPECT_EQ(s.framesNotRecognized(), 1);
-    EXPECT_EQ(s.framesNotIndexed(), 1);
-    EXPECT_EQ(s.framesNotStored(), 0);
-    EXPECT_EQ(s.pendingRecognitions(), 0);
+    EXPECT_EQ(std::tuple(s.framesNotRecognized(), s.framesNotIndexed(), s.framesNotStored(), s.pendingRecognitions()),
+        std::tuple(1, 1, 0, 0));
     EXPECT_FALSE(remembered(1));
     ASSERT_EQ(stored().size(), 2u);
     for (const Recording &r : stored())
         EXPECT_FALSE(pipeline.storedText(r.id));
 
     // The window's next frame is read whole: there is no text to take over.
-    database.exec(QStringLiteral("DROP TRIGGER refuse_text"));
+    database.exec("DROP TRIGGER refuse_text");
     nextFrame(pageWithLines(8, 2));
     pipeline.settle();
     EXPECT_EQ(recognizer->bandRequests(), 0);
-    EXPECT_EQ(pipeline.storedText(newest(stored()).id), textOf(pageWithLines(8, 2)));
+    EXPECT_EQ(pipeline.storedText(newest().id), textOf(pageWithLines(8, 2)));
     EXPECT_EQ(s.framesNotRecognized(), 1);
 }
 

@@ -62,38 +62,35 @@ class FakeIdleMonitor : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.IdleMonitor")
 public:
-    std::mutex lock;
-    std::vector<uint> idle, active;
-    std::vector<qulonglong> idleIntervals;
-
-    uint newest(std::vector<uint> &watches)
+    struct Watches {
+        std::vector<uint> idle, active;
+        std::vector<qulonglong> idleIntervals;
+    };
+    Watches watches() // a copy, taken under the lock
     {
-        std::lock_guard guard(lock);
-        return watches.empty() ? 0 : watches.back();
-    }
-    size_t count(std::vector<uint> &watches)
-    {
-        std::lock_guard guard(lock);
-        return watches.size();
+        std::lock_guard guard(m_lock);
+        return m_watches;
     }
 
 public slots:
     uint AddIdleWatch(qulonglong interval)
     {
-        std::lock_guard guard(lock);
-        idleIntervals.push_back(interval);
-        idle.push_back(++m_next);
+        std::lock_guard guard(m_lock);
+        m_watches.idleIntervals.push_back(interval);
+        m_watches.idle.push_back(++m_next);
         return m_next;
     }
     uint AddUserActiveWatch()
     {
-        std::lock_guard guard(lock);
-        active.push_back(++m_next);
+        std::lock_guard guard(m_lock);
+        m_watches.active.push_back(++m_next);
         return m_next;
     }
     void RemoveWatch(uint) { }
 
 private:
+    std::mutex m_lock;
+    Watches m_watches;
     uint m_next = 0;
 };
 
@@ -137,7 +134,7 @@ TEST(MutterPreflight, TurnsTheExtensionOnOrSaysWhyNot)
             bus.registerService(QStringLiteral("org.gnome.Shell"));
         });
         {
-            const QDBusConnection bus = QDBusConnection::connectToBus(daemon.address(), QStringLiteral("pellux"));
+            const QDBusConnection bus = QDBusConnection::connectToBus(daemon.address(), "pellux");
             test::LogCapture log;
             MutterCaptureBackend backend(bus);
             EXPECT_EQ(backend.preflightScreenCaptureAccess(), c.granted);
@@ -146,9 +143,7 @@ TEST(MutterPreflight, TurnsTheExtensionOnOrSaysWhyNot)
                 backend.preflightScreenCaptureAccess();
             EXPECT_EQ(log.text().count(QString::fromUtf8(c.logged)), 1) << log.text().toStdString();
         }
-        if (shell && c.granted) {
-            EXPECT_EQ(shell->enableCalls, c.enableCalls);
-        }
+        EXPECT_EQ(shell && c.granted ? int(shell->enableCalls) : c.enableCalls, c.enableCalls);
         QDBusConnection::disconnectFromBus(QStringLiteral("pellux"));
     }
 }
@@ -167,44 +162,45 @@ TEST(MutterIdleMonitor, ReportsAwayAndBackAndArmsItsWatchesAgain)
         services = bus;
     });
     FakeIdleMonitor &monitor = *owned;
-    const QDBusConnection bus = QDBusConnection::connectToBus(daemon.address(), QStringLiteral("pellux"));
+    const QDBusConnection bus = QDBusConnection::connectToBus(daemon.address(), "pellux");
     MutterIdleMonitor source(bus);
     EXPECT_FALSE(source.reportsInputEvents());
     ASSERT_TRUE(source.start());
-    ASSERT_EQ(monitor.idleIntervals, std::vector<qulonglong> { ActivitySource::presenceTimeout_ms });
+    ASSERT_EQ(monitor.watches().idleIntervals, std::vector<qulonglong> { ActivitySource::presenceTimeout_ms });
     QSignalSpy idled(&source, &ActivitySource::idled);
     QSignalSpy resumed(&source, &ActivitySource::resumed);
     const auto fire = [&](uint id) {
-        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/gnome/Mutter/IdleMonitor/Core"),
-            QStringLiteral("org.gnome.Mutter.IdleMonitor"), QStringLiteral("WatchFired"));
-        services.send(signal << id);
+        services.send(QDBusMessage::createSignal(
+                          "/org/gnome/Mutter/IdleMonitor/Core", "org.gnome.Mutter.IdleMonitor", "WatchFired")
+            << id);
     };
-    const auto armed = [&](std::vector<uint> &watches, size_t count) {
-        return QTest::qWaitFor([&] { return monitor.count(watches) == count; }, 5000);
+    const auto newestIdle = [&] { return monitor.watches().idle.back(); };
+    const auto newestActive = [&] { return monitor.watches().active.back(); };
+    // True once there are that many idle and active watches.
+    const auto armed = [&](size_t idle, size_t active) {
+        return QTest::qWaitFor(
+            [&] { return monitor.watches().idle.size() == idle && monitor.watches().active.size() == active; }, 5000);
     };
     // Input while present: the one-shot watch is armed again, nothing is reported.
-    const uint firstActive = monitor.newest(monitor.active);
+    const uint firstActive = newestActive();
     fire(firstActive);
-    ASSERT_TRUE(armed(monitor.active, 2));
+    ASSERT_TRUE(armed(1, 2));
     EXPECT_EQ(resumed.count(), 0);
 
-    fire(monitor.newest(monitor.idle));
+    fire(newestIdle());
     ASSERT_TRUE(idled.wait(5000));
     // The idle watch fires again after each stretch; away stays reported once.
-    fire(monitor.newest(monitor.idle));
+    fire(newestIdle());
     fire(firstActive); // a watch that no longer exists
-    fire(monitor.newest(monitor.active));
+    fire(newestActive());
     ASSERT_TRUE(resumed.wait(5000));
-    EXPECT_EQ(idled.count(), 1);
-    EXPECT_EQ(resumed.count(), 1);
-    ASSERT_TRUE(armed(monitor.active, 3));
-    EXPECT_EQ(monitor.count(monitor.idle), 1u);
+    EXPECT_EQ(std::pair(idled.count(), resumed.count()), std::pair(qsizetype(1), qsizetype(1)));
+    ASSERT_TRUE(armed(1, 3));
 
     // A restarted compositor knows no watches: both are armed again when it is back on the bus.
-    services.unregisterService(QStringLiteral("org.gnome.Mutter.IdleMonitor"));
-    services.registerService(QStringLiteral("org.gnome.Mutter.IdleMonitor"));
-    EXPECT_TRUE(armed(monitor.idle, 2));
-    EXPECT_TRUE(armed(monitor.active, 4));
+    services.unregisterService("org.gnome.Mutter.IdleMonitor");
+    services.registerService("org.gnome.Mutter.IdleMonitor");
+    EXPECT_TRUE(armed(2, 4));
     QDBusConnection::disconnectFromBus(QStringLiteral("pellux"));
 }
 

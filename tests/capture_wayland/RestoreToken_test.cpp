@@ -21,21 +21,15 @@ TEST(RestoreTokenTest, KeptBesideThePreferences)
     const RestoreTokenStore store = settingsFileRestoreTokenStore();
     EXPECT_EQ(store.load(), QString());
 
-    store.save(QStringLiteral("09938581-e959-43d3-916d-4cd7067aa338"));
-    EXPECT_EQ(store.load(), QStringLiteral("09938581-e959-43d3-916d-4cd7067aa338"));
+    // The preferences stay byte for byte as they were; the file's mode is the portal desktop test's.
+    store.save("09938581-e959-43d3-916d-4cd7067aa338");
+    EXPECT_EQ(store.load(), "09938581-e959-43d3-916d-4cd7067aa338");
     EXPECT_EQ(AppPreferences::storedValue(QLatin1String(kPreferencesKey)).toByteArray(), kOldPreferences);
-    const AppPreferences loaded = AppPreferences::load();
-    EXPECT_FALSE(loaded.isRecordingEnabled);
-    EXPECT_EQ(loaded.retentionDays, 7);
-    EXPECT_EQ(loaded.excludedApps, QSet<QString> { QStringLiteral("org.gnome.Nautilus") });
-    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther
-        | QFile::WriteOther | QFile::ExeOther;
-    EXPECT_EQ(QFile::permissions(AppPreferences::settingsFilePath()) & others, QFile::Permissions());
 
-    store.save(QStringLiteral("second"));
+    store.save("second");
     settingsWindowCopy.retentionDays = 14;
     ASSERT_TRUE(settingsWindowCopy.save());
-    EXPECT_EQ(store.load(), QStringLiteral("second"));
+    EXPECT_EQ(store.load(), "second");
     EXPECT_EQ(AppPreferences::load().retentionDays, 14);
     // An empty token forgets it.
     store.save(QString());

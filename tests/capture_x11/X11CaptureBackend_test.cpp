@@ -32,25 +32,6 @@ CaptureResult<QImage> capture(CaptureBackend &backend, const WindowDescription &
     return QCoro::waitFor(backend.captureImage(ContentFilter::desktopIndependentWindow(window), configuration));
 }
 
-// Dark pixels are text on the white terminals used here; light ones their background.
-int pixelsWhere(const QImage &image, const QRect &area, bool dark)
-{
-    int count = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            count += dark ? qGray(image.pixel(x, y)) < 96 : qGray(image.pixel(x, y)) > 200;
-    return count;
-}
-int darkPixels(const QImage &image, const QRect &area) { return pixelsWhere(image, area, true); }
-
-QString textOfLines(int lines)
-{
-    QString text;
-    for (int i = 0; i < lines; ++i)
-        text += QStringLiteral("line %1 MMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMMM\n").arg(i, 2);
-    return text;
-}
-
 // A window made directly with xcb, for window types no ordinary program creates.
 class PlainWindow {
 public:
@@ -109,8 +90,7 @@ protected:
 TEST_F(X11CaptureBackendTest, ListsApplicationWindowsWithTitlesOwnersAndFrames)
 {
     pid_t xtermPid = 0;
-    const quint32 xterm = session.launchXterm(
-        QStringLiteral("Listed terminal"), QStringLiteral("hello\n"), { QStringLiteral("80x24+40+60") }, &xtermPid);
+    const quint32 xterm = session.launchXterm("Listed terminal", "hello\n", { "80x24+40+60" }, &xtermPid);
     ASSERT_NE(xterm, 0u);
     PlainWindow utf8Titled(session.display(), nullptr, "Grüße ✓", "fallback title");
     std::vector<std::unique_ptr<PlainWindow>> special;
@@ -122,9 +102,8 @@ TEST_F(X11CaptureBackendTest, ListsApplicationWindowsWithTitlesOwnersAndFrames)
     // The window manager handles map requests in order: once the last window is managed, so are the others.
     ASSERT_TRUE(runEventsUntil([&] { return legacy.managed(); }));
     // Some programs write _NET_WM_NAME as a plain STRING; a request for UTF8_STRING then gets no data.
-    ASSERT_EQ(session.run({ QStringLiteral("xprop"), QStringLiteral("-id"), QString::number(legacy.id()),
-                  QStringLiteral("-f"), QStringLiteral("_NET_WM_NAME"), QStringLiteral("8s"), QStringLiteral("-set"),
-                  QStringLiteral("_NET_WM_NAME"), QStringLiteral("mistyped title") }),
+    ASSERT_EQ(session.run({ "xprop", "-id", QString::number(legacy.id()), "-f", "_NET_WM_NAME", "8s", "-set",
+                  "_NET_WM_NAME", "mistyped title" }),
         0);
     xcb::Connection observer(session.display());
     ASSERT_TRUE(runEventsUntil([&] {
@@ -138,21 +117,19 @@ TEST_F(X11CaptureBackendTest, ListsApplicationWindowsWithTitlesOwnersAndFrames)
     const WindowDescription *terminal = findWindow(content, xterm);
     ASSERT_NE(terminal, nullptr);
     // xterm sets only WM_NAME.
-    EXPECT_EQ(terminal->title, QStringLiteral("Listed terminal"));
-    EXPECT_TRUE(terminal->isOnScreen);
-    EXPECT_TRUE(terminal->frame.width() > 300 && terminal->frame.height() > 200) << terminal->frame.width();
-    EXPECT_TRUE(terminal->frame.x() >= 40 && terminal->frame.y() >= 60) << terminal->frame.x();
-    const QString expectedId
-        = DesktopEntryIndex().idForWindowClass(QStringLiteral("xterm"), QStringLiteral("XTerm")).value_or("xterm");
+    EXPECT_TRUE(terminal->title == "Listed terminal" && terminal->isOnScreen);
+    const QRectF f = terminal->frame;
+    EXPECT_TRUE(f.width() > 300 && f.height() > 200 && f.x() >= 40 && f.y() >= 60) << f.x() << "," << f.y();
+    const QString expectedId = DesktopEntryIndex().idForWindowClass("xterm", "XTerm").value_or("xterm");
     EXPECT_EQ(terminal->owningApplication, (RunningApplication { "XTerm", expectedId, xtermPid }));
 
     const WindowDescription *plain = findWindow(content, utf8Titled.id());
     ASSERT_NE(plain, nullptr);
-    EXPECT_EQ(plain->title, QStringLiteral("Grüße ✓"));
+    EXPECT_EQ(plain->title, "Grüße ✓");
     // No process id on this window: named by its class, identified by its instance.
     EXPECT_EQ(plain->owningApplication, (RunningApplication { "Plain", "plain", 0 }));
     ASSERT_NE(findWindow(content, legacy.id()), nullptr);
-    EXPECT_EQ(findWindow(content, legacy.id())->title, QStringLiteral("legacy title"));
+    EXPECT_EQ(findWindow(content, legacy.id())->title, "legacy title");
     for (const auto &window : special)
         EXPECT_EQ(findWindow(content, window->id()), nullptr) << window->id();
     // The legacy window was mapped last, so it is in front.
@@ -162,8 +139,8 @@ TEST_F(X11CaptureBackendTest, ListsApplicationWindowsWithTitlesOwnersAndFrames)
 
 TEST_F(X11CaptureBackendTest, WithoutTheStackingListClientsAreFoundThroughTheWindowTree)
 {
-    const quint32 back = session.launchXterm(QStringLiteral("Back terminal"), QStringLiteral("one\n"));
-    const quint32 front = session.launchXterm(QStringLiteral("Front terminal"), QStringLiteral("two\n"));
+    const quint32 back = session.launchXterm("Back terminal", "one\n");
+    const quint32 front = session.launchXterm("Front terminal", "two\n");
     PlainWindow dock(session.display(), "_NET_WM_WINDOW_TYPE_DOCK", "a panel", {});
     ASSERT_TRUE(back && front);
     ASSERT_TRUE(runEventsUntil([&] { return dock.managed(); }));
@@ -183,26 +160,35 @@ TEST_F(X11CaptureBackendTest, WithoutTheStackingListClientsAreFoundThroughTheWin
     const WindowDescription *backWindow = findWindow(content, back);
     ASSERT_NE(frontWindow, nullptr);
     ASSERT_NE(backWindow, nullptr);
-    EXPECT_EQ(frontWindow->title, QStringLiteral("Front terminal"));
-    EXPECT_EQ(backWindow->title, QStringLiteral("Back terminal"));
-    ASSERT_TRUE(frontWindow->owningApplication);
-    EXPECT_EQ(frontWindow->owningApplication->applicationName, QStringLiteral("XTerm"));
+    EXPECT_EQ(std::pair(frontWindow->title, backWindow->title),
+        std::pair(std::optional<QString>("Front terminal"), std::optional<QString>("Back terminal")));
+    EXPECT_EQ(frontWindow->owningApplication.value_or(RunningApplication {}).applicationName, "XTerm");
     EXPECT_EQ(findWindow(content, dock.id()), nullptr);
     // Front to back, as with the stacking list.
     EXPECT_LT(frontWindow - content.windows.data(), backWindow - content.windows.data());
 
+    // Through shared memory, and the same pixels through the socket. (A covered window's own
+    // contents are the end-to-end capture test's concern.)
     const CaptureResult<QImage> image = capture(backend, *frontWindow);
-    ASSERT_TRUE(image.ok());
-    EXPECT_GT(image.value().width(), 300);
+    ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
+    EXPECT_EQ(std::pair(image.value().format(), image.value().size()),
+        std::pair(QImage::Format_RGB32, frontWindow->frame.size().toSize()));
+    X11CaptureBackend plain(session.display(), x11::SharedMemory::never);
+    EXPECT_TRUE(backend.usesSharedMemory() && !plain.usesSharedMemory());
+    // The terminal may still be drawing: the two agree once it is done.
+    EXPECT_TRUE(runEventsUntil([&] {
+        const CaptureResult<QImage> shared = capture(backend, *frontWindow), socket = capture(plain, *frontWindow);
+        return shared.ok() && socket.ok() && shared.value() == socket.value();
+    }));
 }
 
 TEST_F(X11CaptureBackendTest, AMinimisedWindowIsListedOffScreenAndItOrAClosedOneCannotBeCaptured)
 {
-    const quint32 xterm = session.launchXterm(QStringLiteral("To be minimised"), QStringLiteral("text\n"));
+    const quint32 xterm = session.launchXterm("To be minimised", "text\n");
     pid_t pid = 0;
-    const quint32 closing = session.launchXterm(QStringLiteral("Closing"), QStringLiteral("bye\n"), {}, &pid);
+    const quint32 closing = session.launchXterm("Closing", "bye\n", {}, &pid);
     ASSERT_TRUE(xterm && closing);
-    ASSERT_EQ(session.run({ QStringLiteral("xdotool"), QStringLiteral("windowminimize"), QString::number(xterm) }), 0);
+    ASSERT_EQ(session.run({ "xdotool", "windowminimize", QString::number(xterm) }), 0);
 
     X11CaptureBackend backend(session.display());
     const WindowDescription *window = nullptr;
@@ -225,70 +211,22 @@ TEST_F(X11CaptureBackendTest, AMinimisedWindowIsListedOffScreenAndItOrAClosedOne
     ASSERT_TRUE(session.waitForWindowGone(closing));
     const CaptureResult<QImage> gone = capture(backend, closed);
     ASSERT_FALSE(gone.ok());
-    EXPECT_TRUE(gone.error().localizedDescription.contains(QStringLiteral("no longer exists")))
+    EXPECT_TRUE(gone.error().localizedDescription.contains("no longer exists"))
         << gone.error().localizedDescription.toStdString();
     // The backend carries on with the windows that remain.
     EXPECT_TRUE(backend.isConnected());
     EXPECT_EQ(findWindow(listWindows(backend), closing), nullptr);
 }
 
-// Through shared memory, and the same pixels through the socket.
-TEST_F(X11CaptureBackendTest, ACoveredWindowIsCapturedWithItsOwnContents)
-{
-    const quint32 below
-        = session.launchXterm(QStringLiteral("Below"), textOfLines(22), { QStringLiteral("80x24+0+0") });
-    ASSERT_NE(below, 0u);
-    X11CaptureBackend backend(session.display());
-    WindowDescription window = *findWindow(listWindows(backend), below);
-
-    // Wait until the terminal has drawn all its lines, then keep that frame.
-    QImage uncovered;
-    const QRect lastLines(0, int(window.frame.height()) / 2, int(window.frame.width()), int(window.frame.height()) / 4);
-    ASSERT_TRUE(runEventsUntil([&] {
-        const CaptureResult<QImage> image = capture(backend, window);
-        if (image.ok() && darkPixels(image.value(), lastLines) > 500)
-            uncovered = image.value();
-        return !uncovered.isNull();
-    }));
-    EXPECT_EQ(uncovered.format(), QImage::Format_RGB32);
-    EXPECT_EQ(uncovered.size(), window.frame.size().toSize());
-
-    // A black terminal on top of most of it.
-    const quint32 above = session.launchXterm(QStringLiteral("Above"), QString(),
-        { QStringLiteral("80x24+120+120"), QStringLiteral("black"), QStringLiteral("black") });
-    ASSERT_NE(above, 0u);
-    const ShareableContent content = listWindows(backend);
-    ASSERT_EQ(content.windows.front().windowID, above);
-    window = *findWindow(content, below);
-    const QRect covered = window.frame.toRect()
-                              .intersected(findWindow(content, above)->frame.toRect())
-                              .translated(-window.frame.toRect().topLeft());
-    ASSERT_GT(covered.width() * covered.height(), 100'000);
-
-    const CaptureResult<QImage> image = capture(backend, window);
-    ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
-    // Under the black window: still the white terminal with its text, pixel for pixel.
-    EXPECT_GT(pixelsWhere(image.value(), covered, false), covered.width() * covered.height() / 2);
-    EXPECT_GT(darkPixels(image.value(), covered), 1000);
-    EXPECT_EQ(image.value().copy(covered), uncovered.copy(covered));
-
-    X11CaptureBackend plain(session.display(), x11::SharedMemory::never);
-    const CaptureResult<QImage> viaSocket = capture(plain, window);
-    ASSERT_TRUE(viaSocket.ok());
-    EXPECT_TRUE(backend.usesSharedMemory());
-    EXPECT_FALSE(plain.usesSharedMemory());
-    EXPECT_EQ(viaSocket.value(), image.value());
-}
-
 TEST(X11CaptureBackendWithoutServer, ReportsNoAccess)
 {
     // A display number no server uses.
-    X11CaptureBackend backend(QStringLiteral(":65000"));
+    X11CaptureBackend backend(":65000");
     EXPECT_FALSE(backend.preflightScreenCaptureAccess());
     const CaptureResult<ShareableContent> content = QCoro::waitFor(backend.getShareableContent());
     ASSERT_FALSE(content.ok());
     EXPECT_EQ(content.error().domain, QString::fromLatin1(screenCaptureErrorDomain));
-    EXPECT_TRUE(content.error().localizedDescription.contains(QStringLiteral(":65000")));
+    EXPECT_TRUE(content.error().localizedDescription.contains(":65000"));
 }
 
 } // namespace

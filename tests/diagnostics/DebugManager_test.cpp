@@ -17,38 +17,32 @@ TEST_F(DebugManagerTest, CollectsOnlyInDebugModeAndClearKeepsTheMode)
 {
     QSignalSpy frames(&debug, &DebugManager::framesProcessedChanged);
     capture();
-    debug.ocrProcessed(QStringLiteral("hello"), 1.0);
-    EXPECT_FALSE(debug.latestCapture());
-    EXPECT_TRUE(debug.ocrResults().empty());
+    debug.ocrProcessed("hello", 1.0);
+    EXPECT_TRUE(!debug.latestCapture() && debug.ocrResults().empty());
     EXPECT_EQ(debug.framesProcessed() + debug.ocrOperations() + frames.count(), 0);
     EXPECT_FALSE(debug.currentFPS());
     // Processing times are recorded regardless, of the last hundred only.
-    debug.recordProcessingTime(10);
-    debug.recordProcessingTime(20);
-    EXPECT_EQ(debug.avgProcessingTime(), 15);
-    for (int i = 0; i < 100; ++i)
-        debug.recordProcessingTime(2);
-    EXPECT_EQ(debug.avgProcessingTime(), 2);
+    for (const auto &[times, value, average] : { std::tuple(1, 10, 10), { 1, 20, 15 }, { 100, 2, 2 } }) {
+        for (int i = 0; i < times; ++i)
+            debug.recordProcessingTime(value);
+        EXPECT_EQ(debug.avgProcessingTime(), average);
+    }
 
     debug.setDebugMode(true);
     capture();
     ASSERT_TRUE(debug.latestCapture());
     EXPECT_EQ(debug.latestCapture()->timestamp, clock.now());
     EXPECT_EQ(debug.latestCaptureValue().value<DebugCapture>().height, 3);
-    EXPECT_EQ(debug.framesProcessed(), 1);
-    EXPECT_EQ(frames.count(), 1);
+    EXPECT_EQ(std::pair(debug.framesProcessed(), frames.count()), std::pair(1, qsizetype(1)));
 
-    debug.ocrProcessed(QStringLiteral("x"), 0.5);
+    debug.ocrProcessed("x", 0.5);
     debug.updatePerformanceMetrics();
     const double memory = debug.memoryUsage();
     debug.clearDebugData();
-    EXPECT_TRUE(debug.isDebugMode());
-    EXPECT_FALSE(debug.latestCapture());
-    EXPECT_TRUE(debug.ocrResults().empty());
+    EXPECT_TRUE(debug.isDebugMode() && !debug.latestCapture() && debug.ocrResults().empty());
     EXPECT_EQ(debug.framesProcessed() + debug.ocrOperations() + debug.errorCount(), 0);
-    EXPECT_EQ(debug.avgProcessingTime(), 0);
-    EXPECT_EQ(debug.currentFPS(), 1.0); // left as it was
-    EXPECT_EQ(debug.memoryUsage(), memory);
+    EXPECT_EQ(std::tuple(debug.avgProcessingTime(), debug.currentFPS().value_or(-1), debug.memoryUsage()),
+        std::tuple(0.0, 1.0, memory)); // the rate and memory left as they were
     // The frame window starts afresh.
     clock.advance(0.5);
     capture();
@@ -59,12 +53,10 @@ TEST_F(DebugManagerTest, KeepsTheNewestHundredTexts)
 {
     debug.setDebugMode(true);
     for (int i = 1; i <= 101; ++i)
-        debug.ocrProcessed(
-            QStringLiteral("text %1").arg(i), 0.9, i == 101 ? std::optional(QRectF(1, 2, 3, 4)) : std::nullopt);
+        debug.ocrProcessed(QString::number(i), 0.9, i == 101 ? std::optional(QRectF(1, 2, 3, 4)) : std::nullopt);
     ASSERT_EQ(debug.ocrResults().size(), 100u);
-    EXPECT_EQ(debug.ocrResults().front().text, QStringLiteral("text 101"));
-    EXPECT_EQ(debug.ocrResults().back().text, QStringLiteral("text 2"));
-    EXPECT_EQ(debug.ocrOperations(), 101);
+    EXPECT_EQ(std::tuple(debug.ocrResults().front().text, debug.ocrResults().back().text, debug.ocrOperations()),
+        std::tuple(QString("101"), QString("2"), 101));
     const QVariantList values = debug.ocrResultValues();
     ASSERT_EQ(values.size(), 100);
     EXPECT_EQ(values.front().value<DebugOCRResult>().boundsValue().toRectF(), QRectF(1, 2, 3, 4));
@@ -90,17 +82,14 @@ TEST(DebugManager, SamplesProcessorAndMemoryFromProc)
     EXPECT_TRUE(debug.performanceTimer().isActive());
     debug.updatePerformanceMetrics();
     EXPECT_GT(debug.memoryUsage(), 1024.0 * 1024.0); // a Qt process has more than 1 MB resident
-    EXPECT_GE(debug.cpuUsage(), 0.0);
-    EXPECT_LE(debug.cpuUsage(), 100.0);
-    const std::optional<QByteArray> stat = readSmallFile(QStringLiteral("/proc/stat"));
-    ASSERT_TRUE(stat);
-    EXPECT_TRUE(parseCpuTimes(*stat));
+    EXPECT_TRUE(debug.cpuUsage() >= 0.0 && debug.cpuUsage() <= 100.0);
+    EXPECT_TRUE(parseCpuTimes(readSmallFile("/proc/stat").value_or("")));
 }
 
 TEST(DebugManager, ProcessorUsageIsTheBusyShareBetweenSamples)
 {
     QTemporaryDir dir;
-    const QString stat = dir.filePath(QStringLiteral("stat")), statm = dir.filePath(QStringLiteral("statm"));
+    const QString stat = dir.filePath("stat"), statm = dir.filePath("statm");
     DebugManager debug(Clock::system(), ProcessMetricsSource { stat, statm });
     const double resident = 1200.0 * static_cast<double>(::sysconf(_SC_PAGESIZE));
     // The /proc/stat text (user nice system idle iowait irq softirq steal), or none, and the usage

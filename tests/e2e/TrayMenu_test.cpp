@@ -70,27 +70,19 @@ protected:
         return words;
     }
 
-    // Right-clicks the icon until a menu shows (the tray may still be placing the icon), and answers
-    // the rows of the `n`th menu shown (1-based), from the verbose log.
-    std::optional<QString> openMenu(PelluxRun &run, int n)
+    // Right-clicks the icon until its menu is on the screen (the tray may still be placing the
+    // icon), and answers the menu's words.
+    std::map<QString, QPoint> openMenu()
     {
-        const QString shown = QStringLiteral("DEBUG AppDelegate: Status menu shown: ");
-        std::optional<QString> rows;
-        for (int attempt = 0; attempt < 6 && !rows; ++attempt) {
+        std::map<QString, QPoint> words;
+        for (int attempt = 0; attempt < 6 && !words.contains("Pause"); ++attempt) {
             const std::optional<QPoint> icon = trayIcon();
             if (!icon)
-                return std::nullopt;
+                return {};
             click(*icon, 3);
-            runEventsUntil(
-                [&] {
-                    const QStringList lines = run.readOutput().split('\n').filter(shown);
-                    if (lines.size() >= n)
-                        rows = lines[n - 1].mid(lines[n - 1].indexOf(shown) + shown.size());
-                    return rows.has_value();
-                },
-                5'000);
+            runEventsUntil([&] { return (words = screenWords()).contains("Pause"); }, 10'000);
         }
-        return rows;
+        return words;
     }
 
     void click(QPoint at, int button)
@@ -107,6 +99,8 @@ protected:
 
 } // namespace
 
+// The rows themselves are the application tests' concern: here the menu is really on the screen,
+// read off it, and clicking a row does what it says.
 TEST_F(TrayMenuRun, TheRightClickMenuShowsTheCaptureStateAndPausesCapture)
 {
     // The tray application on the session's display, not on the tests' offscreen platform.
@@ -114,26 +108,15 @@ TEST_F(TrayMenuRun, TheRightClickMenuShowsTheCaptureStateAndPausesCapture)
     ASSERT_TRUE(trayIcon()) << pellux.readError().toStdString();
     ASSERT_TRUE(pellux.waitForError("Started screenshot capture")) << pellux.readError().toStdString();
 
-    const std::optional<QString> capturing = openMenu(pellux, 1);
-    ASSERT_TRUE(capturing) << pellux.readOutput().toStdString();
-    EXPECT_EQ(*capturing,
-        "✓ Capturing Screenshots | - | Pause Screenshots | Pause For | - | Open Timeline | Debug View | - | "
-        "Preferences... | "
-        "Check for Updates... | About Pellux | Debug | - | Quit");
-
-    // The menu is really on the screen: its rows are read off it, and one is clicked.
-    std::map<QString, QPoint> words;
-    runEventsUntil([&] { return (words = screenWords()).contains("Pause"); }, 20'000);
+    std::map<QString, QPoint> words = openMenu();
     for (const char *word : { "Pause", "Timeline", "Preferences...", "Quit" })
-        EXPECT_TRUE(words.contains(word)) << word;
+        EXPECT_TRUE(words.contains(word)) << word << pellux.readOutput().toStdString();
+    EXPECT_FALSE(words.contains("Resume"));
     ASSERT_TRUE(words.contains("Pause"));
     click(words["Pause"], 1);
     ASSERT_TRUE(pellux.waitForError("Stopped screenshot capture", 30'000)) << pellux.readError().toStdString();
 
-    const std::optional<QString> paused = openMenu(pellux, 2);
-    ASSERT_TRUE(paused) << pellux.readOutput().toStdString();
-    EXPECT_TRUE(paused->startsWith("Screenshots Paused | - | Resume Screenshots | - | Open Timeline"))
-        << paused->toStdString();
+    EXPECT_TRUE(openMenu().contains("Resume")) << pellux.readOutput().toStdString();
     pellux.terminate();
     EXPECT_EQ(pellux.finish(60'000), 0) << pellux.readError().toStdString();
 }

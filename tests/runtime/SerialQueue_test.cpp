@@ -64,7 +64,7 @@ TEST(SerialQueue, SurvivesThrowingTasksAndRunsEverythingSubmittedBeforeItGoes)
 {
     std::atomic<int> count { 0 };
     {
-        SerialQueue queue(QStringLiteral("q"));
+        SerialQueue queue("q");
         EXPECT_THROW(queue.sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
         QFuture<int> failed = queue.future([]() -> int { throw std::runtime_error("boom"); });
         EXPECT_THROW(failed.result(), std::runtime_error);
@@ -82,29 +82,20 @@ TEST(SerialQueue, SurvivesThrowingTasksAndRunsEverythingSubmittedBeforeItGoes)
 TEST(SerialQueue, WorkHandedBackToTheMainThreadRunsThere)
 {
     ASSERT_TRUE(isMainThread());
-    SerialQueue queue(QStringLiteral("q"));
-    int result = 0;
-    bool resumedOnMain = false, ranOffMain = false;
-    std::atomic<bool> postedOnMain { false };
-    QEventLoop loop;
+    SerialQueue queue("q");
+    std::optional<std::tuple<int, bool, bool>> awaited; // the result, run off the main thread, resumed on it
+    std::atomic<bool> posted { false }, postedOnMain { false };
     auto task = [&]() -> QCoro::Task<> {
-        result = co_await queue.future([&] {
+        bool ranOffMain = false;
+        const int result = co_await queue.future([&] {
             ranOffMain = !isMainThread();
             return 42;
         });
-        resumedOnMain = isMainThread();
-        queue.async([&] {
-            postToMain([&] {
-                postedOnMain = isMainThread();
-                loop.quit();
-            });
-        });
+        awaited = std::tuple(result, ranOffMain, isMainThread());
+        queue.async([&] { postToMain([&] { postedOnMain = isMainThread(), posted = true; }); });
     };
     QTimer::singleShot(0, [&] { task(); });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_EQ(result, 42);
-    EXPECT_TRUE(ranOffMain);
-    EXPECT_TRUE(resumedOnMain);
+    ASSERT_TRUE(test::runEventsUntil([&] { return posted.load(); }));
+    EXPECT_EQ(awaited, std::tuple(42, true, true));
     EXPECT_TRUE(postedOnMain.load());
 }
