@@ -253,6 +253,10 @@ void SearchModel::fetchNextPage(RecordingPageCursor after, quint64 generation)
 
 void SearchModel::toggleDateFilter(const QString &name)
 {
+    if (name == QLatin1String("day")) {
+        emit dayViewRequested();
+        return;
+    }
     const DateFilter filter = date_filters::fromName(name);
     if (filter == DateFilter::Picked) {
         emit rangePickRequested();

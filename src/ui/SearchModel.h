@@ -97,7 +97,8 @@ public:
     Q_INVOKABLE bool navigate(int key, int columns);
 
     // A date chip was clicked: selects its filter, or none when it is the one selected. "range"
-    // asks for the days instead (rangePickRequested); setDateRange applies them.
+    // asks for the days instead (rangePickRequested); setDateRange applies them. "day" asks for
+    // the day view (dayViewRequested).
     Q_INVOKABLE void toggleDateFilter(const QString &name);
     Q_INVOKABLE void setDateRange(QDate first, QDate last);
     Q_INVOKABLE void clearDateRange();
@@ -130,6 +131,8 @@ signals:
     void countTextChanged();
     // "Pick a range" was chosen: the days are to be asked for.
     void rangePickRequested();
+    // "Day view" was chosen: one day's captures along the timeline bar are to be shown.
+    void dayViewRequested();
 
 private:
     // One application's recordings, a page at a time: the first page at once, the next ones as

@@ -84,6 +84,8 @@ bool SearchWindow::build()
     m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database);
     m_calendar = std::make_unique<MonthCalendarModel>(*m_components.database);
     connect(m_calendar.get(), &MonthCalendarModel::dayPicked, m_dayTimeline.get(), &DayTimelineModel::showDay);
+    // "Pick a range" among the date filters opens the calendar in range mode; its pick filters.
+    connect(m_calendar.get(), &MonthCalendarModel::rangePicked, m_search.get(), &SearchModel::setDateRange);
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },

@@ -224,12 +224,12 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
 
 // The window on a timeline of two days (the sample history yesterday, a notes window today), then
 // with "Last 7 days" chosen.
-class TimelineRender : public test::WindowTest {
+class TimelineWindowRender : public test::WindowTest {
 protected:
-    TimelineRender() { start(); }
+    TimelineWindowRender() { start(); }
 };
 
-TEST_F(TimelineRender, TwoDaysUnderTheirHeadersWithADateChip)
+TEST_F(TimelineWindowRender, TwoDaysUnderTheirHeadersWithADateChip)
 {
     test::captureSampleHistory(pipeline);
     pipeline.clock.advance(24 * 3600);

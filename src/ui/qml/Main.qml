@@ -66,6 +66,13 @@ ApplicationWindow {
         rangePicker.open()
     }
 
+    Connections {
+        target: window.search
+        enabled: window.monthCalendar !== null
+        function onRangePickRequested() { window.pickDateRange() }
+        function onDayViewRequested() { dayView.active = true }
+    }
+
     Shortcut {
         sequence: "Ctrl+D"
         enabled: window.dayTimeline !== null

@@ -1,7 +1,8 @@
 import QtQuick
 import Pellux
 
-// The date filters: a chip per preset range and "Pick a range…", which asks for the days.
+// The date filters: a chip per preset range and "Pick a range…", which asks for the days, and
+// "Day view", which opens one day along the timeline bar (Ctrl+D).
 ListView {
     id: root
     objectName: "dateFilterBar"
@@ -18,6 +19,7 @@ ListView {
         { name: "last7", title: "Last 7 days" },
         { name: "last30", title: "Last 30 days" },
         { name: "range", title: "Pick a range\u2026" },
+        { name: "day", title: "Day view" },
     ]
 
     delegate: FilterChip {

@@ -19,6 +19,8 @@ Item {
     signal similarToggled()
 
     Accessible.description: absoluteTime
+    // A right click: the card's menu, at this point of the card.
+    signal menuRequested(real x, real y)
 
     CardBackground {
         anchors.fill: parent
@@ -42,10 +44,18 @@ Item {
             appName: root.appName
             windowTitle: root.windowTitle
             relativeTime: root.relativeTime
+            absoluteTime: root.absoluteTime
             snippet: root.snippet
             similarCount: root.similarCount
             expanded: root.expanded
             onSimilarToggled: root.similarToggled()
         }
+    }
+
+    // Above the preview, which takes only the primary button.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.RightButton
+        onClicked: (mouse) => root.menuRequested(mouse.x, mouse.y)
     }
 }

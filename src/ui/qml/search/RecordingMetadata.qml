@@ -3,7 +3,7 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Pellux
 
-// The application, the capture time relative to now (the grid shows the exact time on hover), the window title
+// The application, the capture time relative to now (the exact time on hover), the window title
 // and the matched line of a card, with the "+N" badge of the cards like it. Titles, names and
 // recognised text are data: plain text, and the snippet arrives escaped.
 Item {
@@ -11,6 +11,7 @@ Item {
     property string appName
     property string windowTitle
     property string relativeTime
+    property string absoluteTime
     property string snippet
     property int similarCount: 0
     property bool expanded: false
@@ -45,6 +46,11 @@ Item {
                 text: root.relativeTime
                 font.pixelSize: 11
                 color: Theme.secondary
+                // The attached tool tip shares one popup among all cards, made when first shown.
+                ToolTip.visible: timeHover.hovered
+                ToolTip.delay: 500
+                ToolTip.text: root.absoluteTime
+                HoverHandler { id: timeHover }
             }
         }
 

@@ -110,14 +110,16 @@ ColumnLayout {
         search: root.search
     }
 
-    // The date filters, and on their right how many screenshots the filters and the query hold.
-    RowLayout {
+    // The date filters, and on their right how many screenshots the filters and the query hold;
+    // below them when the window is too narrow for both.
+    Flow {
+        id: dateRow
         Layout.fillWidth: true
         visible: root.search.recordingCount > 0 || root.search.dateFilter.length > 0
         spacing: 12
         DateFilterBar {
-            Layout.fillWidth: true
-            Layout.preferredWidth: contentWidth
+            width: Math.min(contentWidth, dateRow.width)
+            height: implicitHeight
             search: root.search
         }
         ResultsSummary {

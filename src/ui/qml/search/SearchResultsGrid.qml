@@ -67,35 +67,7 @@ GridView {
         isSelected: index === root.search.selectedIndex
         onOpened: root.openViewer(index)
         onSimilarToggled: root.search.toggleSimilar(index)
-    }
-
-    // One pointer watch and one tool tip for all cards: a keystroke can build a screenful of new
-    // cards at once, and each built only what it shows. Hovering a card tells its exact time;
-    // a right click opens its menu there.
-    // (The handlers may sit on the grid or on its content: positions are mapped from theirs.)
-    function cardAt(handler, position) {
-        const at = handler.parent.mapToItem(contentItem, position)
-        const row = indexAt(at.x, at.y)
-        return row < 0 ? null : { row: row, item: itemAtIndex(row), at: handler.parent.mapToItem(itemAtIndex(row), position) }
-    }
-    readonly property var hoveredCard: cardHover.hovered ? cardAt(cardHover, cardHover.point.position) : null
-    HoverHandler { id: cardHover }
-    TapHandler {
-        acceptedButtons: Qt.RightButton
-        onTapped: (point) => {
-            const card = root.cardAt(this, point.position)
-            if (card && card.item)
-                root.showCardMenu(card.row, card.item, card.at.x, card.at.y)
-        }
-    }
-    ToolTip {
-        id: timeTip
-        delay: 500
-        visible: root.hoveredCard !== null && root.hoveredCard.item !== null && !root.cardMenu.visible
-        text: visible ? root.hoveredCard.item.absoluteTime : ""
-        readonly property point at: cardHover.parent.mapToItem(parent, cardHover.point.position)
-        x: at.x + 12
-        y: at.y + 18
+        onMenuRequested: (x, y) => root.showCardMenu(index, card, x, y)
     }
 
     Keys.onPressed: (event) => {
