@@ -318,16 +318,14 @@ QCoro::Task<DeletionReport> StorageManager::removeFromStore(Removal removal, Sto
     // The screenshots kept that build on those that go are stored in full first; when one cannot
     // be, nothing goes.
     if ((removal.capturedBefore || removal.application) && !removal.everything) {
-        QCoro::Task<bool> detaching = storeDependentsInFull(removal, &removal.newHashes);
+        QString why;
+        QCoro::Task<bool> detaching = storeDependentsInFull(removal, &removal.newHashes, &why);
         const bool detached = co_await detaching;
         if (!self)
             co_return gone;
         if (!detached) {
-            log::failure(QStringLiteral("ERROR StorageManager: nothing was deleted: a screenshot kept builds on one to "
-                                        "delete and could not be stored in full"));
-            co_return DeletionReport { .failure
-                = QStringLiteral(
-                    "A screenshot that is kept builds on one to delete and could not be stored on its own.") };
+            log::failure(QStringLiteral("ERROR StorageManager: nothing was deleted: ") + why);
+            co_return DeletionReport { .failure = why };
         }
     }
     if (m_removalsUnderWay++ == 0)

@@ -174,8 +174,9 @@ private:
     };
     // Stores in full the frames that would break without those `removal` takes (its one named
     // recording, or those captured before its time or of its application); false when one could
-    // not be.
-    QCoro::Task<bool> storeDependentsInFull(const Removal &removal, QHash<QString, QString> *newHashes);
+    // not be, with the reason for the user in `why`.
+    QCoro::Task<bool> storeDependentsInFull(
+        const Removal &removal, QHash<QString, QString> *newHashes, QString *why = nullptr);
 
     QCoro::Task<DeletionReport> removeFromStore(Removal removal, StorageFigure figure);
     // The start of the calendar day `days` days before now; absent for a negative count.

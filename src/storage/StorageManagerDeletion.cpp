@@ -61,7 +61,8 @@ QCoro::Task<bool> StorageManager::deleteScreenshot(Recording recording)
 // Each frame that builds on the deleted one is rebuilt while its chain is whole, written over its
 // own file (a full image now, which the reader takes as the start of any chain through it), and
 // only then marked full in its row: a crash at any point leaves every frame readable.
-QCoro::Task<bool> StorageManager::storeDependentsInFull(const Removal &removal, QHash<QString, QString> *newHashes)
+QCoro::Task<bool> StorageManager::storeDependentsInFull(
+    const Removal &removal, QHash<QString, QString> *newHashes, QString *why)
 {
     QPointer<StorageManager> self(this);
     auto [answered, completion] = completionFuture(Dependents());
@@ -70,10 +71,17 @@ QCoro::Task<bool> StorageManager::storeDependentsInFull(const Removal &removal, 
     else
         m_index.framesBuiltOn(removal.recordings.front().localPath(), completion);
     Dependents dependents = co_await answered;
-    if (!self || !dependents)
+    if (!self)
         co_return false;
+    if (!dependents) {
+        if (why)
+            *why = QStringLiteral("The database could not list the screenshots.");
+        co_return false;
+    }
     if (dependents->empty())
         co_return true;
+    if (why)
+        *why = QStringLiteral("A screenshot that is kept builds on one to delete and could not be stored on its own.");
 
     RecordingIndex *index = &m_index;
     QFuture<std::optional<std::vector<StoredInFull>>> storing = m_files->future([index,
