@@ -70,8 +70,9 @@ TEST_F(DayTimelineTest, TicksSitAlongTheRealLengthOfTheirDay)
     EXPECT_TRUE(fractions(empty).empty());
 
     // The hour marks: a skipped hour has none, a repeated one is placed at its first occurrence.
-    for (const auto &[day, marks, at, hour, fraction] : { std::tuple { busy, 25u, 3, 3, 3.0 / 24 },
-             { springForward, 24u, 2, 3, 2.0 / 23 }, { fallBack, 25u, 3, 3, 4.0 / 25 }, { fallBack, 25u, 24, 24, 1.0 } }) {
+    for (const auto &[day, marks, at, hour, fraction] :
+        { std::tuple { busy, 25u, 3, 3, 3.0 / 24 }, { springForward, 24u, 2, 3, 2.0 / 23 },
+            { fallBack, 25u, 3, 3, 4.0 / 25 }, { fallBack, 25u, 24, 24, 1.0 } }) {
         const std::vector<timeline::HourMark> m = timeline::hourMarks(day);
         ASSERT_EQ(m.size(), marks);
         EXPECT_EQ(m[size_t(at)].hour, hour);
