@@ -123,6 +123,7 @@ ColumnLayout {
             search: root.search
         }
         ResultsSummary {
+            height: 30 // the chips' height, so that the count lines up with their titles
             visible: root.search.contentState !== SearchModel.BlankSlate
                      && root.search.contentState !== SearchModel.MinimumCharacters
             search: root.search
