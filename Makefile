@@ -6,11 +6,14 @@ ASAN_BUILD_DIR ?= build-asan
 TSAN_BUILD_DIR ?= build-tsan
 BUILD_TYPE ?= RelWithDebInfo
 WERROR ?= OFF
+# ON keeps only line tables in the debug information (CI: faster builds, a fifth of the disk).
+LINE_TABLES_ONLY ?= OFF
 JOBS ?= $(shell nproc)
 CTEST_ARGS ?=
 ARGS ?=
 
-CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPELLUX_WERROR=$(WERROR) -DPELLUX_BUILD_BENCH=ON
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DPELLUX_WERROR=$(WERROR) -DPELLUX_BUILD_BENCH=ON \
+	-DPELLUX_LINE_TABLES_ONLY=$(LINE_TABLES_ONLY)
 
 .PHONY: all deps build run test bench sanitize tsan format format-check clean
 
@@ -38,7 +41,8 @@ bench: build
 # The test suite built with AddressSanitizer and UndefinedBehaviorSanitizer. The headless Wayland
 # desktop tests (label wayland) install and run the program as another user; they run in `make test`.
 sanitize: deps
-	cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_WERROR=$(WERROR) -DPELLUX_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPELLUX_WERROR=$(WERROR) -DPELLUX_SANITIZE=ON \
+		-DPELLUX_LINE_TABLES_ONLY=$(LINE_TABLES_ONLY)
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --test-dir $(ASAN_BUILD_DIR) --output-on-failure -j $(JOBS) -LE wayland $(CTEST_ARGS)
@@ -54,7 +58,8 @@ sanitize: deps
 TSAN_OPTIONS_ALL = halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1 die_after_fork=0 \
 	suppressions=$(CURDIR)/tests/tsan.supp
 tsan: deps
-	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_WERROR=$(WERROR) -DPELLUX_TSAN=ON
+	cmake -S . -B $(TSAN_BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPELLUX_WERROR=$(WERROR) -DPELLUX_TSAN=ON \
+		-DPELLUX_LINE_TABLES_ONLY=$(LINE_TABLES_ONLY)
 	cmake --build $(TSAN_BUILD_DIR) -j $(JOBS)
 	TSAN_OPTIONS="$(TSAN_OPTIONS_ALL)" OMP_NUM_THREADS=1 OMP_THREAD_LIMIT=1 \
 		ctest --test-dir $(TSAN_BUILD_DIR) --output-on-failure -j $(JOBS) -L unit $(CTEST_ARGS)
