@@ -1,8 +1,10 @@
-// Costs of the image optimiser's per-frame work on a 1920x1080 screenshot of terminal windows.
+// Costs of the image optimiser's per-frame work on a 1920x1080 screenshot of terminal windows, and
+// of the thumbnail each stored frame keeps.
 // "ms" is wall time, "cpu_ms" the processor time of the whole process (Qt scales on several
 // threads), and "x_copy" that processor time as a multiple of one plain copy of the frame
 // measured in the same run: on a shared machine the processor time is the steadier figure.
 #include "imaging/ImageOptimizer.h"
+#include "imaging/Thumbnail.h"
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/TextLineDetector.h"
 #include "runtime/ProcessorTime.h"
@@ -253,6 +255,15 @@ void BM_BlockDelta(benchmark::State &state)
     state.counters["KB"] = double(bytes) / 1024.0;
 }
 
+// The card's thumbnail made from the frame in hand, for every stored frame (whole or delta): read
+// against BM_FullFrameOptimisation and BM_BlockDelta, the stored frame's own cost.
+void BM_Thumbnail(benchmark::State &state)
+{
+    qsizetype bytes = 0;
+    measure(state, [&] { bytes = thumbnail::encode(frame()).value_or(QByteArray()).size(); });
+    state.counters["KB"] = double(bytes) / 1024.0;
+}
+
 // Heap held by the grid cache once ten windows' frames are in it.
 void BM_GridCacheForTenWindows(benchmark::State &state)
 {
@@ -277,6 +288,7 @@ BENCHMARK(BM_LosslessEffort)->DenseRange(0, 8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_EncodingRule)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FullFrameOptimisation)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BlockDelta)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Thumbnail)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GridCacheForTenWindows)->Iterations(1);
 
 int main(int argc, char **argv)

