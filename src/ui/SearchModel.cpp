@@ -195,6 +195,7 @@ void SearchModel::browseTimeline(quint64 generation)
             self->setNextPage(page.next);
             self->setIsSearching(false);
             emit self->resultsShown();
+            self->continueReveal(generation);
         });
     // Counted after the page, on the same queue: the cards come first.
     countTimeline(generation);
@@ -248,7 +249,48 @@ void SearchModel::fetchNextPage(RecordingPageCursor after, quint64 generation)
             self->setNextPage(page.next);
             self->m_results.appendRecordings(std::move(page.recordings));
             self->updateContentState();
+            self->continueReveal(generation);
         });
+}
+
+void SearchModel::reveal(const QUuid &recordingId, QDate day)
+{
+    if (recordingId.isNull() || !day.isValid()) {
+        log::failure(QStringLiteral("ERROR reveal: no recording or no day to show"));
+        return;
+    }
+    if (!m_searchText.isEmpty()) {
+        m_searchText.clear();
+        emit searchTextChanged();
+    }
+    if (!m_selectedApp.isEmpty()) {
+        m_selectedApp.clear();
+        emit selectedAppChanged();
+    }
+    m_dateFilter = DateFilter::Picked;
+    m_pickedFirst = day;
+    m_pickedLast = day;
+    emit dateRangeChanged();
+    performSearch();
+    m_reveal = Reveal { recordingId, m_generation };
+}
+
+void SearchModel::continueReveal(quint64 generation)
+{
+    if (!m_reveal || m_reveal->generation != generation || generation != m_generation)
+        return;
+    const int row = m_results.indexOf(m_reveal->id);
+    if (row >= 0) {
+        m_reveal.reset();
+        setSelectedIndex(row);
+        emit revealed(row);
+    } else if (m_nextPage && !m_fetchingPage) {
+        fetchNextPage(*m_nextPage, generation);
+    } else if (!m_fetchingPage) {
+        // Deleted since the day view read it, or a page failed (the failure is shown).
+        log::info(QStringLiteral("The screenshot to show is no longer among the day's captures"));
+        m_reveal.reset();
+    }
 }
 
 void SearchModel::toggleDateFilter(const QString &name)

@@ -102,6 +102,10 @@ public:
     Q_INVOKABLE void toggleDateFilter(const QString &name);
     Q_INVOKABLE void setDateRange(QDate first, QDate last);
     Q_INVOKABLE void clearDateRange();
+    // The day view's "open": the window shows that day's captures, every application's, with
+    // no query, and selects the recording once its page is in (paging in as far as it lies);
+    // `revealed` then names its row. A query or filter changed meanwhile wins.
+    void reveal(const QUuid &recordingId, QDate day);
     // The capture times the date filter lets through, as of the clock's today.
     TimeRange timeRange() const;
 
@@ -133,6 +137,8 @@ signals:
     void rangePickRequested();
     // "Day view" was chosen: one day's captures along the timeline bar are to be shown.
     void dayViewRequested();
+    // The recording `reveal` asked for is selected at `row`: the viewer is to show it.
+    void revealed(int row);
 
 private:
     // One application's recordings, a page at a time: the first page at once, the next ones as
@@ -141,6 +147,8 @@ private:
     void fetchNextPage(RecordingPageCursor after, quint64 generation);
     void countTimeline(quint64 generation);
     void setCountText(const QString &text);
+    // Selects the recording being revealed once it is among the results, or asks for the next page.
+    void continueReveal(quint64 generation);
     std::optional<QString> appFilter() const;
     void setNextPage(std::optional<RecordingPageCursor> next);
     void showResults(
@@ -175,6 +183,11 @@ private:
     quint64 m_appsGeneration = 0;
     std::optional<RecordingPageCursor> m_nextPage;
     bool m_fetchingPage = false;
+    struct Reveal {
+        QUuid id;
+        quint64 generation = 0;
+    };
+    std::optional<Reveal> m_reveal;
 };
 
 } // namespace pellux

@@ -86,6 +86,10 @@ bool SearchWindow::build()
     connect(m_calendar.get(), &MonthCalendarModel::dayPicked, m_dayTimeline.get(), &DayTimelineModel::showDay);
     // "Pick a range" among the date filters opens the calendar in range mode; its pick filters.
     connect(m_calendar.get(), &MonthCalendarModel::rangePicked, m_search.get(), &SearchModel::setDateRange);
+    // "Open" in the day view: the viewer shows the capture among that day's, to step through them.
+    connect(m_dayTimeline.get(), &DayTimelineModel::openRequested, m_search.get(),
+        [search = m_search.get(), day = m_dayTimeline.get()](
+            const QString &recordingId) { search->reveal(QUuid(recordingId), day->day()); });
     const bool loaded = m_scene.load(QStringLiteral("Main.qml"), QStringLiteral("SearchWindow"),
         {
             { QStringLiteral("viewModel"), QVariant::fromValue<QObject *>(m_components.viewModel) },

@@ -36,6 +36,7 @@ FocusScope {
     }
     Connections {
         target: root.search
+        function onRevealed(row) { grid.openViewer(row) }
         function onContentStateChanged() {
             if (!root.searchingNow)
                 root.shownState = root.search.contentState

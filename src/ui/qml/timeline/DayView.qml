@@ -13,6 +13,16 @@ FocusScope {
     signal closeRequested()
 
     Keys.onEscapePressed: view.closeRequested()
+    Keys.onReturnPressed: view.openCurrent()
+    Keys.onEnterPressed: view.openCurrent()
+
+    // The capture under the playhead in the viewer, among the day's captures; the day view closes.
+    function openCurrent() {
+        if (view.timeline.currentIndex < 0)
+            return
+        view.timeline.openCurrent()
+        view.closeRequested()
+    }
 
     Rectangle {
         anchors.fill: parent
@@ -39,6 +49,12 @@ FocusScope {
                 font.weight: Font.DemiBold
                 color: Theme.primary
                 elide: Text.ElideRight
+            }
+            PushButton {
+                objectName: "openButton"
+                text: qsTr("Open")
+                enabled: view.timeline.currentIndex >= 0
+                onClicked: view.openCurrent()
             }
             PushButton {
                 id: pickDay
@@ -78,6 +94,10 @@ FocusScope {
                 source: view.timeline.scrubbing || view.timeline.currentIndex < 0 ? "" : view.timeline.currentFrameUrl
                 sourceSize: Qt.size(width, height)
                 visible: status === Image.Ready
+            }
+            MouseArea {
+                anchors.fill: parent
+                onDoubleClicked: view.openCurrent()
             }
             Text {
                 anchors.centerIn: parent
