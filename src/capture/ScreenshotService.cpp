@@ -359,9 +359,11 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     const quint64 generation = m_storedFramesGeneration;
     std::optional<QImage> previousImage;
     std::optional<QString> previousHash;
+    qint64 previousChainStartBytes = 0;
     if (auto it = m_windowFrames.find(windowID); it != m_windowFrames.end()) {
         previousImage = it->second.image;
         previousHash = it->second.imageHash;
+        previousChainStartBytes = it->second.chainStartBytes;
     }
 
     if (previousImage) {
@@ -406,7 +408,10 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     const std::optional<double> storedRatio = result.compressionRatio;
     // The cards' image, from the frame in hand: a delta frame's card then never rebuilds its chain.
     QCoro::Task<std::optional<QByteArray>> reducing = runOnPool([image] { return thumbnail::encode(image); });
-    const std::optional<QByteArray> thumbnailData = co_await reducing;
+    std::optional<QByteArray> thumbnailData = co_await reducing;
+    const qint64 chainStartBytes = result.isDeltaFrame ? previousChainStartBytes : result.optimizedData->size();
+    if (thumbnailData && !thumbnail::worthKeeping(thumbnailData->size(), chainStartBytes))
+        thumbnailData.reset();
     QCoro::Task<std::optional<Recording>> saving
         = m_components.storage->saveScreenshot(*result.optimizedData, timestamp, 0, storedAppName, storedTitle,
             storedHash, result.isDeltaFrame, result.referenceHash, storedRatio, thumbnailData.value_or(QByteArray()));
@@ -431,7 +436,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     // Screenshots deleted while this one was made may include the frame it was compared with:
     // the window starts afresh next cycle instead of building on it.
     if (!forgotten) {
-        m_windowFrames[windowID] = WindowFrameState { image, result.imageHash, text };
+        m_windowFrames[windowID] = WindowFrameState { image, result.imageHash, text, chainStartBytes };
         optimizer.commitStoredFrame(result);
     }
 

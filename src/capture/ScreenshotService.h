@@ -185,6 +185,8 @@ private:
         QImage image;
         QString imageHash; // the stored hash, also the perceptual hash change detection compares
         std::shared_ptr<RecognitionMemory> text;
+        // The stored bytes of the whole frame its delta chain starts from (its own when whole).
+        qint64 chainStartBytes = 0;
     };
     std::unordered_map<quint32, WindowFrameState> m_windowFrames;
     // Counts forgetStoredFrames: a frame whose save began before one is not committed.

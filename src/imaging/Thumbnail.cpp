@@ -32,6 +32,11 @@ std::optional<QByteArray> encode(const QImage &frame)
     return encoded;
 }
 
+bool worthKeeping(qint64 thumbnailBytes, qint64 wholeFrameBytes)
+{
+    return thumbnailBytes > 0 && thumbnailBytes * 12 <= wholeFrameBytes;
+}
+
 bool serves(QSize requested)
 {
     return requested.width() > 0 && requested.height() > 0 && requested.width() <= kLongerSide

@@ -29,6 +29,13 @@ QImage reduce(const QImage &frame);
 // when the encoder fails.
 std::optional<QByteArray> encode(const QImage &frame);
 
+// Whether a thumbnail of `thumbnailBytes` is kept, given the whole frame of `wholeFrameBytes` that
+// a card would otherwise decode (the screenshot itself, or the first frame of a delta's chain): at
+// most a twelfth of it. Text is stored so compactly (a terminal window in a few kilobytes, a typed
+// line's delta in a few hundred bytes) that a lossy thumbnail of it would weigh more than the
+// frames it stands for, while a frame that small decodes about as fast as its thumbnail would.
+bool worthKeeping(qint64 thumbnailBytes, qint64 wholeFrameBytes);
+
 // Whether an image asked for at `requested` is served by a thumbnail without losing detail: a
 // non-empty request no side of which exceeds kLongerSide (the thumbnail's longer side, unless the
 // frame itself is smaller, and then it is the frame).

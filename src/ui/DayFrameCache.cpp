@@ -1,5 +1,6 @@
 #include "ui/DayFrameCache.h"
 
+#include "imaging/DeltaFrameReader.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/Thumbnail.h"
 #include "runtime/MainThread.h"
@@ -108,8 +109,13 @@ void DayFrameCache::prefetch(int index, int direction)
                 shared->wanted.pop_front();
             }
             QImage image;
-            if (const std::optional<QByteArray> bytes = readStoredFile(thumbnail::pathFor(job.path)))
+            if (const std::optional<QByteArray> bytes = readStoredFile(thumbnail::pathFor(job.path))) {
                 image = decodeImage(*bytes);
+            } else if (const std::optional<QByteArray> frame = readStoredFile(job.path);
+                       frame && !DeltaFrameReader::isDeltaContainer(*frame)) {
+                // A whole frame that keeps no thumbnail is small: it is read at the thumbnail's size.
+                image = decodeImage(*frame, QSize(thumbnail::kLongerSide, thumbnail::kLongerSide));
+            }
             postTo(self, [self, job, image = std::move(image)]() mutable {
                 self->received(job.generation, job.index, std::move(image));
             });

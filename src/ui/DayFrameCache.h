@@ -14,8 +14,9 @@ namespace pellux {
 class SerialQueue;
 
 // The thumbnails of one day's captures, decoded ahead of the timeline's playhead on a worker of
-// its own so that a drag shows each frame from memory. Only thumbnails are read here, never a
-// full frame: a capture without one has no picture until the drag ends. Holds at most kCapacity
+// its own so that a drag shows each frame from memory. Only thumbnails are read here, and the
+// small whole frames that keep none (thumbnail::worthKeeping), never a delta's chain: a capture
+// without either has no picture until the drag ends. Holds at most kCapacity
 // frames, dropping those farthest from the playhead. Main thread, but for the decoding.
 class DayFrameCache : public QObject {
     Q_OBJECT

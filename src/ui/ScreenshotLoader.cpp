@@ -1,5 +1,6 @@
 #include "ui/ScreenshotLoader.h"
 
+#include "imaging/DeltaFrameReader.h"
 #include "imaging/ImageFileReader.h"
 #include "imaging/Thumbnail.h"
 #include "runtime/Log.h"
@@ -43,13 +44,27 @@ QImage ScreenshotLoader::loadSmall(const QString &path, QSize requested)
         if (!image.isNull())
             return image;
     }
-    // A screenshot stored before thumbnails were kept (or whose thumbnail is damaged): its frame is
-    // read once, at the thumbnail's size, and the thumbnail kept for every later card.
+    // A screenshot stored before thumbnails were kept (or whose thumbnail is damaged, or that
+    // keeps none): its frame is read at the thumbnail's size, and a thumbnail worth keeping kept
+    // for every later card.
     const QImage small = m_reader.read(path, QSize(thumbnail::kLongerSide, thumbnail::kLongerSide));
     if (small.isNull())
         return small;
-    if (isInStore(path)) {
-        if (const std::optional<QByteArray> encoded = thumbnail::encode(small)) {
+    bool known = false;
+    {
+        std::lock_guard lock(m_mutex);
+        known = m_keepsNoThumbnail.contains(path);
+    }
+    if (isInStore(path) && !known) {
+        const std::optional<QByteArray> encoded = thumbnail::encode(small);
+        const std::optional<QByteArray> stored = encoded ? readStoredFile(path) : std::nullopt;
+        // A delta's chain is not looked into here: it keeps only the thumbnail made at capture.
+        if (encoded && stored
+            && (DeltaFrameReader::isDeltaContainer(*stored)
+                || !thumbnail::worthKeeping(encoded->size(), stored->size()))) {
+            std::lock_guard lock(m_mutex);
+            m_keepsNoThumbnail.insert(path);
+        } else if (encoded && stored) {
             QString why;
             if (!writePrivateFileAtomically(thumbnailPath, *encoded, &why))
                 log::failure(QStringLiteral("ScreenshotLoader: cannot keep the thumbnail of %1: %2").arg(path, why));

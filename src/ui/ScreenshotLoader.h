@@ -3,8 +3,11 @@
 #include "imaging/StoredScreenshotReader.h"
 
 #include <QImage>
+#include <QSet>
 #include <QSize>
 #include <QString>
+
+#include <mutex>
 
 namespace pellux {
 
@@ -29,7 +32,9 @@ public:
 
     // StoredScreenshotReader::read; on failure *error is unavailableText(). A size that the
     // screenshot's thumbnail serves (thumbnail::serves) is read from the thumbnail; a screenshot
-    // without one has its frame read once and the thumbnail written beside it.
+    // without one has its frame read and the thumbnail written beside it when it is worth keeping
+    // (thumbnail::worthKeeping; a delta keeps only the one made at capture). One that keeps none
+    // is remembered: its frame is not reduced and encoded again only to learn that.
     QImage load(const QString &path, QSize requested, QString *error = nullptr);
 
     qsizetype cachedFrameCount() const { return m_reader.cachedFrameCount(); }
@@ -39,6 +44,8 @@ private:
     QImage loadSmall(const QString &path, QSize requested);
 
     StoredScreenshotReader m_reader;
+    std::mutex m_mutex;
+    QSet<QString> m_keepsNoThumbnail;
 };
 
 } // namespace pellux

@@ -178,17 +178,32 @@ bool near(QColor a, QColor b)
 }
 
 // The cards' images: a size the thumbnail serves is read from it; a screenshot stored without
-// one has its frame read once and gets one; larger sizes read the screenshot.
+// one has its frame read once and gets one when it gains by one; larger sizes read the screenshot.
 TEST(CardThumbnails, SmallSizesComeFromTheThumbnailWhichAnOldScreenshotGetsWhenFirstShown)
 {
     TempHome home;
     const QString folder = home.pelluxFolder() + QStringLiteral("/Screenshots/2025/03/30/10");
     ASSERT_TRUE(makePrivatePath(folder));
     const QString screenshot = folder + QStringLiteral("/20250330_100000_Kate.webp");
-    const std::optional<QByteArray> red = imageEncoder().convertToWebP(filled({ 1280, 800 }, Qt::red), 0.8);
+    // Red under a band of noise: a frame that weighs a thumbnail many times over.
+    QImage frame = filled({ 1280, 800 }, Qt::red);
+    QRandomGenerator noise(7);
+    for (int y = 0; y < 160; ++y) {
+        for (int x = 0; x < frame.width(); ++x)
+            frame.setPixel(x, y, noise.generate() | 0xff000000u);
+    }
+    const std::optional<QByteArray> red = imageEncoder().convertToWebP(frame, 0.8);
     ASSERT_TRUE(red && writeNewPrivateFile(screenshot, *red) == WriteOutcome::written);
     const QString thumbnailPath = thumbnail::pathFor(screenshot);
     ScreenshotLoader loader([](const QString &) { return std::nullopt; }, 0);
+
+    // A flat frame stored in a few hundred bytes keeps none: its card is drawn from it.
+    const QString flat = folder + QStringLiteral("/20250330_100005_Kate.webp");
+    ASSERT_TRUE(writeAll(flat, *imageEncoder().convertToWebP(filled({ 1280, 800 }, Qt::blue), 0.8)));
+    for (int twice = 0; twice < 2; ++twice) {
+        EXPECT_TRUE(near(loader.load(flat, { 280, 175 }).pixelColor(140, 80), Qt::blue));
+        EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(flat)));
+    }
 
     // A screenshot without a thumbnail (stored before they were kept, or its thumbnail damaged):
     // the card is drawn from the frame, and the thumbnail is written, private and whole.
