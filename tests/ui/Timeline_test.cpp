@@ -2,6 +2,7 @@
 // keys, the date filters (days of 23 and 25 hours included) and paging over a real database; and
 // the window on a timeline of two days, rendered.
 #include "WindowRender.h"
+#include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingIndex.h"
 #include "support/LocalTimeZone.h"
 #include "support/SampleHistory.h"
@@ -35,9 +36,7 @@ TEST(TimelineRules, WordsForDaysRangesAndCounts)
         EXPECT_EQ(date_filters::dayLabel(c.first, today, uk), QString::fromUtf8(c.day));
         EXPECT_EQ(date_filters::rangeLabel(c.first, c.last, today, uk), QString::fromUtf8(c.range));
     }
-    EXPECT_EQ(date_filters::countText(0), "0 screenshots");
     EXPECT_EQ(date_filters::countText(1), "1 screenshot");
-    EXPECT_EQ(date_filters::countText(132), "132 screenshots");
     EXPECT_EQ(date_filters::countText(100, true), "100+ screenshots");
     // Without a query the blank slate is for an empty history only.
     EXPECT_EQ(SearchModel::contentStateFor({}, false, false, false, false, true), State::NoResults);
@@ -110,8 +109,9 @@ TEST(TimelineRules, DateChipsCoverWholeLocalDays)
     }
 }
 
-// 910 recordings over five days, seven to a capture time, so that one capture time spans the end
-// of the first page; the clock a minute after the newest.
+// 2,100 recordings over thirteen days, seven to a capture time, so that one capture time spans
+// the end of the first page, and the first application has more than a page; the clock a minute
+// after the newest.
 class TimelineModelTest : public ::testing::Test {
 protected:
     void waitForResults(QSignalSpy &shown, int count)
@@ -128,7 +128,7 @@ protected:
         return count;
     }
 
-    static constexpr int kRecordings = 910;
+    static constexpr int kRecordings = 2100;
     static constexpr double kCycleSeconds = 3600;
     test::TempHome home;
     const std::optional<test::SyntheticHistory> history = test::writeSyntheticHistory(
@@ -138,7 +138,101 @@ protected:
     DatabaseRecordingIndex index { database };
     StorageManager storage { index };
     SearchModel model { database, storage, clock };
+    QSignalSpy shown { &model, &SearchModel::resultsShown };
 };
+
+TEST_F(TimelineModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
+{
+    ASSERT_TRUE(history);
+    const QString app = test::syntheticApplications().constFirst();
+    ASSERT_GT(history->perApplication.at(app), StorageManager::kBrowsePageSize);
+    RecordingListModel *results = model.results();
+    QAbstractItemModelTester tester(results, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.toggleApp(app);
+    waitForResults(shown, 1);
+    EXPECT_EQ(
+        std::pair(results->count(), model.contentState()), std::pair(StorageManager::kBrowsePageSize, State::Results));
+    while (results->canFetchMore({})) {
+        const int before = results->count();
+        QSignalSpy inserted(results, &QAbstractItemModel::rowsInserted);
+        results->fetchMore({});
+        results->fetchMore({}); // a second request while one is under way adds nothing
+        ASSERT_TRUE(inserted.wait(10000));
+        EXPECT_EQ(inserted.count(), 1);
+        EXPECT_GT(results->count(), before);
+    }
+    const auto &recordings = results->recordings();
+    ASSERT_EQ(int(recordings.size()), history->perApplication.at(app));
+    EXPECT_TRUE(std::is_sorted(
+        recordings.rbegin(), recordings.rend(), [](auto &a, auto &b) { return a.timestamp < b.timestamp; }));
+    EXPECT_TRUE(
+        std::all_of(recordings.begin(), recordings.end(), [&](const Recording &r) { return r.appName == app; }));
+    // A second click returns to all applications: the timeline.
+    model.toggleApp(app);
+    EXPECT_EQ(std::tuple(model.selectedApp(), model.contentState(), results->canFetchMore({})),
+        std::tuple(QString(), State::Searching, false));
+}
+
+TEST_F(TimelineModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsItsRecording)
+{
+    ASSERT_TRUE(history);
+    // Three searches in a row: the answers of the first two arrive but are dropped.
+    for (const char *text : { "zeppelin", "git", "database" })
+        model.setSearchText(QString::fromLatin1(text));
+    EXPECT_EQ(model.contentState(), State::Searching);
+    waitForResults(shown, 1);
+    database.waitUntilIdle();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(std::tuple(shown.count(), model.results()->count(), model.contentState()),
+        std::tuple(1, std::min(100, history->withWord.at(QStringLiteral("database"))), State::Results));
+
+    // The selected card keeps its recording when the results change around it.
+    model.setSelectedIndex(2);
+    const Recording selected = model.results()->recordings()[2];
+    model.setSelectedApp(selected.appName.value_or(QString()));
+    waitForResults(shown, 2);
+    ASSERT_GE(model.selectedIndex(), 0);
+    EXPECT_EQ(model.results()->recordings()[size_t(model.selectedIndex())].id, selected.id);
+
+    // Shortened to two characters while a search is under way: the hint, not "No results found".
+    model.setSelectedApp({});
+    model.setSearchText(QStringLiteral("gi"));
+    EXPECT_EQ(std::tuple(model.isSearching(), model.contentState(), model.selectedIndex()),
+        std::tuple(false, State::MinimumCharacters, -1));
+    model.setSearchText(QStringLiteral("git")); // the third character searches
+    EXPECT_TRUE(model.isSearching());
+    waitForResults(shown, 3);
+    EXPECT_EQ(model.contentState(), State::Results);
+}
+
+// The store breaks while the window is open (its recordings table dropped by another connection):
+// the next page of a browse and a browse each say so with the database's own reason (a search and
+// the application list: the render test), and the chips known so far stay.
+TEST_F(TimelineModelTest, AFailedBrowseShowsTheReason)
+{
+    ASSERT_TRUE(history);
+    ASSERT_TRUE(test::runEventsUntil([&] { return !model.uniqueApps().isEmpty(); }));
+    const QStringList apps = model.uniqueApps();
+    const QString app = test::syntheticApplications().constFirst();
+    model.toggleApp(app);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Results; }));
+    ASSERT_TRUE(model.results()->canFetchMore({}));
+    test::RawDatabase(database.databasePath()).exec("DROP TABLE recordings");
+
+    // The first page alone would look like all of the application's recordings.
+    model.results()->fetchMore({});
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
+    EXPECT_EQ(model.results()->count(), 0);
+    model.toggleApp(app);
+    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::Searching, QString()));
+    model.toggleApp(app);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
+    EXPECT_EQ(model.failure(), QStringLiteral("Search failed: no such table: recordings"));
+    QSignalSpy appsChanged(&model, &SearchModel::uniqueAppsChanged);
+    emit storage.applicationsChanged();
+    ASSERT_TRUE(appsChanged.wait(10000));
+    EXPECT_EQ(model.uniqueApps(), apps);
+}
 
 TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
 {
@@ -149,13 +243,12 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     TimelineRows *rows = model.timelineRows();
     QAbstractItemModelTester tester(rows, QAbstractItemModelTester::FailureReportingMode::Fatal);
     rows->setColumns(4);
-    QSignalSpy shown(&model, &SearchModel::resultsShown);
     EXPECT_TRUE(model.timelineMode());
     EXPECT_EQ(model.contentState(), State::Searching);
     waitForResults(shown, 1);
     EXPECT_EQ(model.contentState(), State::Results);
     EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == "910 screenshots"; }));
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == date_filters::countText(kRecordings); }));
 
     // The next page is appended (rows inserted, never a reset), with nothing repeated or lost.
     QSignalSpy resets(rows, &QAbstractItemModel::modelReset);
@@ -219,7 +312,7 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     EXPECT_EQ(model.rangeLabel(), QString());
     waitForResults(shown, 6);
     EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
-    EXPECT_EQ(model.countText(), "910 screenshots");
+    EXPECT_EQ(model.countText(), date_filters::countText(kRecordings));
 }
 
 // The window on a timeline of two days (the sample history yesterday, a notes window today), then
