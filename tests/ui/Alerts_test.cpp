@@ -148,26 +148,6 @@ TEST(AppControls, StateAndPauses)
     EXPECT_EQ(resumes, 1);
 }
 
-// With a tray the window just closes; without one the user is asked, and may quit from there.
-TEST(AppControls, ClosingTheWindowWithoutATrayAsks)
-{
-    bool tray = true;
-    int quits = 0;
-    AppControls controls({ {}, {}, {}, [&] { ++quits; }, {}, {}, [&] { return tray; } });
-    EXPECT_TRUE(controls.confirmClose(nullptr));
-
-    tray = false;
-    const std::pair<const char *, bool> answers[]
-        = { { "Keep Running", true }, { "Cancel", false }, { "Quit", false } };
-    for (const auto &[answer, closes] : answers) {
-        AlertAnswers alerts({ QString::fromLatin1(answer) });
-        EXPECT_EQ(controls.confirmClose(nullptr), closes) << answer;
-        EXPECT_EQ(alerts.messages, QStringList { "Keep Pellux Running in the Background?" });
-        EXPECT_EQ(alerts.defaults, QStringList { "Keep Running" });
-    }
-    EXPECT_EQ(quits, 1);
-}
-
 // One word for one thing: what Pellux keeps is called "screenshots" wherever a window says it.
 TEST(Wording, TheWindowsCallWhatIsKeptScreenshots)
 {
