@@ -1,14 +1,11 @@
 // The timeline of the search window: its words for days, ranges and counts, its day rows and
-// keys, the date filters (days of 23 and 25 hours included) and paging over a real database; and
-// the window on a timeline of two days, rendered.
+// keys, the date filters (days of 23 and 25 hours included) and paging over a real database.
 #include "WindowRender.h"
 #include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingIndex.h"
 #include "support/LocalTimeZone.h"
-#include "support/SampleHistory.h"
 #include "support/SyntheticHistory.h"
 #include "ui/SearchModel.h"
-#include "ui/SearchWindow.h"
 
 #include <QAbstractItemModelTester>
 
@@ -141,6 +138,7 @@ protected:
     QSignalSpy shown { &model, &SearchModel::resultsShown };
 };
 
+// An application alone is browsed a page at a time, until the store breaks.
 TEST_F(TimelineModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
 {
     ASSERT_TRUE(history);
@@ -171,6 +169,29 @@ TEST_F(TimelineModelTest, AnApplicationAloneIsBrowsedAPageAtATime)
     model.toggleApp(app);
     EXPECT_EQ(std::tuple(model.selectedApp(), model.contentState(), results->canFetchMore({})),
         std::tuple(QString(), State::Searching, false));
+
+    // The store breaks while the window is open (its recordings table dropped by another
+    // connection): the next page of a browse and a browse each say so with the database's own
+    // reason (a search and the application list: the render test), and the chips known so far stay.
+    ASSERT_TRUE(test::runEventsUntil([&] { return !model.uniqueApps().isEmpty(); }));
+    const QStringList apps = model.uniqueApps();
+    model.toggleApp(app);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Results; }));
+    ASSERT_TRUE(results->canFetchMore({}));
+    test::RawDatabase(database.databasePath()).exec("DROP TABLE recordings");
+    // The first page alone would look like all of the application's recordings.
+    results->fetchMore({});
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
+    EXPECT_EQ(results->count(), 0);
+    model.toggleApp(app);
+    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::Searching, QString()));
+    model.toggleApp(app);
+    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
+    EXPECT_EQ(model.failure(), QStringLiteral("Search failed: no such table: recordings"));
+    QSignalSpy appsChanged(&model, &SearchModel::uniqueAppsChanged);
+    emit storage.applicationsChanged();
+    ASSERT_TRUE(appsChanged.wait(10000));
+    EXPECT_EQ(model.uniqueApps(), apps);
 }
 
 TEST_F(TimelineModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsItsRecording)
@@ -203,35 +224,6 @@ TEST_F(TimelineModelTest, OnlyTheLatestEditsAnswerIsShownAndTheSelectionFollowsI
     EXPECT_TRUE(model.isSearching());
     waitForResults(shown, 3);
     EXPECT_EQ(model.contentState(), State::Results);
-}
-
-// The store breaks while the window is open (its recordings table dropped by another connection):
-// the next page of a browse and a browse each say so with the database's own reason (a search and
-// the application list: the render test), and the chips known so far stay.
-TEST_F(TimelineModelTest, AFailedBrowseShowsTheReason)
-{
-    ASSERT_TRUE(history);
-    ASSERT_TRUE(test::runEventsUntil([&] { return !model.uniqueApps().isEmpty(); }));
-    const QStringList apps = model.uniqueApps();
-    const QString app = test::syntheticApplications().constFirst();
-    model.toggleApp(app);
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Results; }));
-    ASSERT_TRUE(model.results()->canFetchMore({}));
-    test::RawDatabase(database.databasePath()).exec("DROP TABLE recordings");
-
-    // The first page alone would look like all of the application's recordings.
-    model.results()->fetchMore({});
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
-    EXPECT_EQ(model.results()->count(), 0);
-    model.toggleApp(app);
-    EXPECT_EQ(std::pair(model.contentState(), model.failure()), std::pair(State::Searching, QString()));
-    model.toggleApp(app);
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Failed; }));
-    EXPECT_EQ(model.failure(), QStringLiteral("Search failed: no such table: recordings"));
-    QSignalSpy appsChanged(&model, &SearchModel::uniqueAppsChanged);
-    emit storage.applicationsChanged();
-    ASSERT_TRUE(appsChanged.wait(10000));
-    EXPECT_EQ(model.uniqueApps(), apps);
 }
 
 TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
@@ -270,17 +262,10 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     // The rows grown page by page are the rows laid out at once, each headed by its day.
     const std::vector<Row> laidOut = TimelineRows::layout(days, 4);
     ASSERT_EQ(rows->rows().size(), laidOut.size());
-    QStringList headers;
-    for (size_t i = 0; i < laidOut.size(); ++i) {
-        EXPECT_EQ(rows->rows()[i].first, laidOut[i].first) << i;
-        EXPECT_EQ(rows->rows()[i].count, laidOut[i].count) << i;
-        const QString header = rows->data(rows->index(int(i)), TimelineRows::DayRole).toString();
-        if (headers.isEmpty() || headers.back() != header)
-            headers << header;
-    }
+    for (size_t i = 0; i < laidOut.size(); ++i)
+        EXPECT_EQ(
+            std::pair(rows->rows()[i].first, rows->rows()[i].count), std::pair(laidOut[i].first, laidOut[i].count));
     const QDate today = localDay(clock.now());
-    EXPECT_EQ(headers.mid(0, 3),
-        QStringList({ "Today", "Yesterday", QLocale().toString(today.addDays(-2), QLocale::LongFormat) }));
 
     // A date chip filters the timeline and the search alike; the count follows the filters.
     model.toggleDateFilter(QStringLiteral("today"));
@@ -313,52 +298,6 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     waitForResults(shown, 6);
     EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
     EXPECT_EQ(model.countText(), date_filters::countText(kRecordings));
-}
-
-// The window on a timeline of two days (the sample history yesterday, a notes window today), then
-// with "Last 7 days" chosen.
-class TimelineWindowRender : public test::WindowTest {
-protected:
-    TimelineWindowRender() { start(); }
-};
-
-TEST_F(TimelineWindowRender, TwoDaysUnderTheirHeadersWithADateChip)
-{
-    test::captureSampleHistory(pipeline);
-    pipeline.clock.advance(24 * 3600);
-    addWindow(9, QStringLiteral("Quarterly budget review: notes for Monday"), QStringLiteral("Notes"),
-        QStringLiteral("notes"));
-    test::CapturePipeline::run(pipeline.service->captureTestScreenshot());
-    pipeline.settle();
-    const int stored = pipeline.storage->recordingCount();
-    ASSERT_GE(stored, 3);
-
-    SearchWindow window(SearchWindow::Components {
-        nullptr, pipeline.storage.get(), pipeline.database.get(), nullptr, &pipeline.clock });
-    ASSERT_TRUE(window.build());
-    window.window()->show();
-    SearchModel &model = *window.searchModel();
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.contentState() == State::Results; }));
-    QQuickItem *timeline = find(window.window(), "timeline");
-    ASSERT_TRUE(timeline && timeline->isVisible());
-    EXPECT_FALSE(find(window.window(), "resultsGrid")->isVisible());
-    test::renderWindow(window.window(), "timeline", { { 800, 600 }, { 1600, 1000 } });
-    // The headers are items of the list's content, not its QObject children.
-    QStringList headers;
-    for (QQuickItem *item : qvariant_cast<QQuickItem *>(timeline->property("contentItem"))->childItems()) {
-        if (item->objectName() == QLatin1String("dayHeader") && item->isVisible())
-            headers << item->property("text").toString();
-    }
-    headers.sort();
-    EXPECT_EQ(headers, QStringList({ "Today", "Yesterday" }));
-
-    QSignalSpy shown(&model, &SearchModel::resultsShown);
-    model.toggleDateFilter(QStringLiteral("last7"));
-    ASSERT_TRUE(test::received(shown));
-    ASSERT_TRUE(test::runEventsUntil([&] { return model.countText() == date_filters::countText(stored); }));
-    EXPECT_EQ(find(window.window(), "countText")->property("text").toString(), model.countText());
-    EXPECT_TRUE(find(window.window(), "rangeLabel")->isVisible());
-    test::renderWindow(window.window(), "timeline-last7", { { 800, 600 }, { 1600, 1000 } });
 }
 
 } // namespace
