@@ -239,20 +239,17 @@ INSTANTIATE_TEST_SUITE_P(WindowActions, CleanupAlerts,
 // The report counts in the user's locale and sizes as the storage toolbar does; a failure says why.
 TEST(DeletionAlerts, ReportsWhatWentOrWhy)
 {
-    const QLocale before;
+    const QLocale before, us(QLocale::English, QLocale::UnitedStates);
     const struct {
         QLocale locale;
         DeletionReport report;
         const char *message, *detail;
     } cases[] = {
-        { QLocale(QLocale::English, QLocale::UnitedStates), { true, 1204, 2'100'000'000, {} },
-            "Removed 1,204 screenshots, 2.1 GB", "" },
-        { QLocale(QLocale::German, QLocale::Germany), { true, 1204, 2'100'000'000, {} },
-            "Removed 1.204 screenshots, 2.1 GB", "" },
-        { QLocale(QLocale::English, QLocale::UnitedStates), { true, 1, 1000, {} }, "Removed 1 screenshot, 1 KB", "" },
-        { QLocale(QLocale::English, QLocale::UnitedStates), { true, 0, 0, {} }, "No Screenshots Were Removed", "" },
-        { QLocale(QLocale::English, QLocale::UnitedStates), { false, 2000, 5'000'000, "The disk is full." },
-            "Screenshots Could Not Be Deleted",
+        { us, { true, 1204, 2'100'000'000, {} }, "Removed 1,204 screenshots, 2.1 GB", "" },
+        { QLocale(QLocale::German), { true, 1204, 2'100'000'000, {} }, "Removed 1.204 screenshots, 2.1 GB", "" },
+        { us, { true, 1, 1000, {} }, "Removed 1 screenshot, 1 KB", "" },
+        { us, { true, 0, 0, {} }, "No Screenshots Were Removed", "" },
+        { us, { false, 2000, 5'000'000, "The disk is full." }, "Screenshots Could Not Be Deleted",
             "The disk is full. 2,000 screenshots (5 MB) were removed before that." },
     };
     for (const auto &c : cases) {

@@ -243,8 +243,10 @@ TEST_F(DebugWindowRender, TheTestCaptureInProgressAndWhenRefused)
     // The window list answers late, so the capture is still running for the picture.
     pipeline.backend.setContentDelay(std::chrono::milliseconds(3000));
     QSignalSpy finished(window->model(), &DebugViewModel::testCaptureFinished);
+    const int asked = pipeline.backend.contentRequests();
     QMetaObject::invokeMethod(button, "clicked");
     QMetaObject::invokeMethod(button, "clicked");
+    EXPECT_EQ(pipeline.backend.contentRequests(), asked + 1);
     EXPECT_FALSE(button->isEnabled());
     EXPECT_TRUE(item("captureSpinner")->isVisible());
     renderWindow(window->window(), "debug-live-capturing");
