@@ -22,18 +22,12 @@ const QColor kRed(0xFF, 0x3B, 0x30);
 // Thresholds and the texts whose rounding or units are easy to get wrong.
 TEST(DebugFormatting, ThresholdsAndTexts)
 {
-    for (const auto &[percent, level, color] :
-        { std::tuple(4.9, UsageLevel::low, kGreen), std::tuple(5.0, UsageLevel::moderate, kOrange),
-            std::tuple(14.9, UsageLevel::moderate, kOrange), std::tuple(15.0, UsageLevel::high, kRed) }) {
-        EXPECT_EQ(usageLevel(percent), level) << percent;
-        EXPECT_EQ(usageLevelColor(level), color) << percent;
-    }
-    EXPECT_EQ(confidenceColor(0.801), kGreen);
-    EXPECT_EQ(confidenceColor(0.8), kOrange);
+    for (const auto &[percent, color] : { std::pair(4.9, kGreen), { 5.0, kOrange }, { 14.9, kOrange }, { 15.0, kRed } })
+        EXPECT_EQ(usageLevelColor(usageLevel(percent)), color) << percent;
+    EXPECT_EQ(std::pair(confidenceColor(0.801), confidenceColor(0.8)), std::pair(kGreen, kOrange));
     const std::pair<QString, const char *> cases[] = {
         { processingTimeText(std::numeric_limits<double>::quiet_NaN()), "0.0ms" },
         { memoryStyleByteCount(1), "1 byte" },
-        { memoryStyleByteCount(1024), "1 KB" },
         { memoryStyleByteCount(1024 * 1024 - 1), "1 MB" },
         { memoryStyleByteCount(129'394'278), "123.4 MB" },
         { memoryStyleByteCount(3LL * 512 * 1024 * 1024), "1.5 GB" },
@@ -93,12 +87,9 @@ TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
     QSignalSpy removed(model.ocrResults(), &QAbstractItemModel::rowsRemoved);
 
     debug.ocrProcessed(QStringLiteral("text 101"), 0.9);
-    EXPECT_EQ(resets.count(), 0);
-    EXPECT_EQ(inserted.count(), 1);
-    EXPECT_EQ(removed.count(), 1);
+    EXPECT_EQ(std::tuple(resets.count(), inserted.count(), removed.count()), std::tuple(0, 1, 1));
     ASSERT_EQ(shownTexts().size(), DebugManager::maxStoredResults);
-    EXPECT_EQ(shownTexts().front(), QStringLiteral("text 101"));
-    EXPECT_EQ(shownTexts().back(), QStringLiteral("text 2"));
+    EXPECT_EQ(std::pair(shownTexts().front(), shownTexts().back()), std::pair(QString("text 101"), QString("text 2")));
 
     // A result the search hides changes nothing shown; one it matches is inserted.
     model.setSearchText(QStringLiteral("TEXT 10"));
@@ -108,115 +99,8 @@ TEST_F(DebugViewModelTest, NewResultsAreInsertedAtTheTopAndTheOldestLeaves)
     debug.ocrProcessed(QStringLiteral("text 102"), 0.9);
     EXPECT_EQ(shownTexts().front(), QStringLiteral("text 102"));
 
-    // Clearing empties the list and the capture; debug mode stays on.
     debug.clearDebugData();
     EXPECT_TRUE(shownTexts().isEmpty());
-    EXPECT_TRUE(debug.isDebugMode());
-}
-
-class DebugTestCaptureTest : public test::WindowTest, public ::testing::WithParamInterface<bool> {
-protected:
-    DebugTestCaptureTest()
-    {
-        addWindow(1, QStringLiteral("release checklist"));
-        start();
-    }
-};
-
-// Pressed twice quickly, the button starts one capture; its frame reaches the live view in debug
-// mode or not.
-TEST_P(DebugTestCaptureTest, PressedTwiceCapturesOnce)
-{
-    const bool debugMode = GetParam();
-    pipeline.debug->setDebugMode(debugMode);
-    DebugViewModel model(*pipeline.debug, pipeline.service.get(), pipeline.database.get());
-    ASSERT_TRUE(model.canCaptureTest());
-    QSignalSpy capturing(&model, &DebugViewModel::isCapturingTestChanged);
-    QSignalSpy finished(&model, &DebugViewModel::testCaptureFinished);
-
-    model.captureTestScreenshot();
-    EXPECT_TRUE(model.isCapturingTest());
-    model.captureTestScreenshot();
-    ASSERT_TRUE(finished.wait(30'000));
-    // One capture of the one window, announced once; its frame is served.
-    EXPECT_EQ(std::tuple(model.isCapturingTest(), capturing.count(), finished.count(), pipeline.service->captureCount(),
-                  model.hasCapture()),
-        std::tuple(false, 2, 1, 1, true));
-    EXPECT_EQ(pipeline.backend.captureOrder(), (std::vector<quint32> { 1 }));
-    DebugCaptureImageProvider provider(model.captureImage());
-    const QString id = model.captureImageSource().section(QLatin1Char('/'), -1);
-    ASSERT_TRUE(model.captureImageSource().startsWith(QStringLiteral("image://debugcapture/")));
-    QSize original;
-    EXPECT_EQ(provider.requestImage(id, &original, {}).size(), QSize(640, 200));
-    EXPECT_EQ(original, QSize(640, 200));
-    EXPECT_EQ(provider.requestImage(id, nullptr, QSize(320, 320)).size(), QSize(320, 100));
-    EXPECT_EQ(provider.requestImage(id, nullptr, QSize(1600, 800)).size(), QSize(640, 200));
-
-    // A cleared capture is no longer served.
-    pipeline.debug->clearDebugData();
-    EXPECT_FALSE(model.hasCapture());
-    EXPECT_TRUE(provider.requestImage(id, nullptr, {}).isNull());
-}
-
-INSTANTIATE_TEST_SUITE_P(DebugMode, DebugTestCaptureTest, ::testing::Values(true, false),
-    [](const ::testing::TestParamInfo<bool> &info) { return info.param ? "On" : "Off"; });
-
-// The counters count what the running capture does: frames, recognitions, the time a frame
-// takes and the windows that could not be captured; only in debug mode, as the frames.
-TEST_P(DebugTestCaptureTest, TheCountersFollowTheCapture)
-{
-    const bool debugMode = GetParam();
-    pipeline.debug->setDebugMode(debugMode);
-    addWindow(2, QStringLiteral("vanishing window"));
-    pipeline.backend.setCaptureError(2, CaptureError { QString::fromLatin1(captureFailureDomain), "gone" });
-    test::CapturePipeline::run(pipeline.service->runCaptureCycle());
-    pipeline.settle();
-    test::runEventsUntil([&] { return !debugMode || pipeline.debug->ocrOperations() > 0; }, 10'000);
-    const int counted = debugMode ? 1 : 0; // frames, recognitions, errors
-    EXPECT_EQ(
-        std::tuple(pipeline.debug->framesProcessed(), pipeline.debug->ocrOperations(), pipeline.debug->errorCount()),
-        std::tuple(counted, counted, counted));
-    // Timings are kept whether or not debug mode is on.
-    EXPECT_GT(pipeline.debug->avgProcessingTime(), 0.0);
-}
-
-// The test capture says why it cannot be taken: no permission, or screenshots paused by the user
-// (not while another process captures).
-TEST(DebugTestCaptureState, SaysWhyItCannotCapture)
-{
-    test::CapturePipeline pipeline;
-    pipeline.backend.addWindow(test::FakeCaptureBackend::window(1, QRectF(0, 0, 640, 200), "notes"),
-        test::CapturePipeline::textFrame("notes"));
-    pipeline.makeService();
-    const struct {
-        const char *name;
-        bool permission, allowed, capturing;
-        QString reason;
-    } cases[] = {
-        { "capturing", true, true, true, {} },
-        { "another_process_captures", true, false, false, {} },
-        { "paused", true, true, false,
-            "Screenshots are paused. Resume them from the tray menu to take a test screenshot." },
-        { "no_permission", false, true, false,
-            "Pellux cannot read the screen: it has no screen recording permission." },
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
-        pipeline.backend.setPermission(c.permission);
-        MainViewModel viewModel(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
-        viewModel.setCaptureAllowed(c.allowed);
-        test::CapturePipeline::run(viewModel.recheckPermissions());
-        if (c.capturing)
-            test::CapturePipeline::run(viewModel.startScreenshots());
-        else
-            pipeline.service->stopCapturing();
-        test::runEventsUntil([&] { return viewModel.isCapturingScreenshots() == c.capturing; }, 5000);
-        DebugViewModel model(*pipeline.debug, pipeline.service.get(), pipeline.database.get());
-        model.setCaptureState(&viewModel);
-        EXPECT_EQ(model.testCaptureUnavailableReason(), c.reason);
-        EXPECT_EQ(model.canCaptureTest(), c.reason.isEmpty());
-        pipeline.service->stopCapturing();
-    }
 }
 
 // Names come from other programs: they may not reorder the card, draw across it or run on.
@@ -317,6 +201,10 @@ TEST_F(DebugWindowRender, EveryTabWithData)
     pipeline.backend.removeWindow(2);
     CapturePipeline::run(pipeline.service->captureTestScreenshot());
     pipeline.settle();
+    // The running capture counts its frames, recognitions, failed windows and the time a frame takes.
+    ASSERT_TRUE(runEventsUntil([&] { return debug.ocrOperations() > 0; }));
+    EXPECT_EQ(std::tuple(debug.framesProcessed() > 0, debug.errorCount(), debug.avgProcessingTime() > 0),
+        std::tuple(true, 1, true));
     CapturePipeline::run(pipeline.storage->calculateStorageUsed());
     debug.ocrProcessed("Build finished in 2.4 s", 0.93, QRectF(32, 198, 268, 24));
     debug.ocrProcessed("M src/ui/DebugWindow.cpp", 0.64, QRectF(32, 278, 290, 24));
@@ -341,12 +229,13 @@ TEST_F(DebugWindowRender, EveryTabWithData)
     renderWindow(window->window(), "debug-performance");
 }
 
-// The test capture while it runs, and refused once the user paused screenshots.
-TEST_F(DebugWindowRender, TheTestCaptureInProgressAndWhilePaused)
+// The test capture while it runs, once however often the button is pressed, its frame in the live
+// view with debug mode off too; refused, saying why, once the user paused screenshots or the screen
+// cannot be read, but not while another process captures.
+TEST_F(DebugWindowRender, TheTestCaptureInProgressAndWhenRefused)
 {
     MainViewModel viewModel(MainViewModel::Components { pipeline.service.get(), &pipeline.backend, {} });
-    viewModel.setCaptureAllowed(false); // only the button captures here
-    pipeline.debug->setDebugMode(true);
+    viewModel.setCaptureAllowed(false); // another process captures: only the button captures here
     makeWindow(&viewModel);
     QQuickItem *button = item("captureTestButton");
     ASSERT_TRUE(button->isEnabled());
@@ -354,24 +243,43 @@ TEST_F(DebugWindowRender, TheTestCaptureInProgressAndWhilePaused)
     // The window list answers late, so the capture is still running for the picture.
     pipeline.backend.setContentDelay(std::chrono::milliseconds(3000));
     QSignalSpy finished(window->model(), &DebugViewModel::testCaptureFinished);
+    const int asked = pipeline.backend.contentRequests();
     QMetaObject::invokeMethod(button, "clicked");
     QMetaObject::invokeMethod(button, "clicked");
+    EXPECT_EQ(pipeline.backend.contentRequests(), asked + 1);
     EXPECT_FALSE(button->isEnabled());
     EXPECT_TRUE(item("captureSpinner")->isVisible());
     renderWindow(window->window(), "debug-live-capturing");
-
     ASSERT_TRUE(finished.wait(30'000));
-    EXPECT_TRUE(button->isEnabled());
-    EXPECT_TRUE(item("latestCapture")->isVisible());
+    EXPECT_EQ(std::tuple(finished.count(), pipeline.service->captureCount(), button->isEnabled(),
+                  item("latestCapture")->isVisible()),
+        std::tuple(1, 1, true, true));
+    // The frame is served at the size asked for, never enlarged.
+    DebugCaptureImageProvider provider(window->model()->captureImage());
+    const QString id = window->model()->captureImageSource().section(QLatin1Char('/'), -1);
+    QSize original;
+    EXPECT_EQ(provider.requestImage(id, &original, QSize(640, 640)).size(), QSize(640, 360));
+    EXPECT_EQ(original, QSize(1280, 720));
+    EXPECT_EQ(provider.requestImage(id, nullptr, QSize(1600, 1600)).size(), QSize(1280, 720));
 
     viewModel.setCaptureAllowed(true);
     pipeline.backend.setContentDelay(std::chrono::milliseconds(0));
     CapturePipeline::run(viewModel.startScreenshots());
     ASSERT_TRUE(runEventsUntil([&] { return viewModel.isCapturingScreenshots(); }, 5000));
+    EXPECT_TRUE(button->isEnabled() && !item("testCaptureReason")->isVisible());
     pipeline.service->stopCapturing();
     ASSERT_TRUE(runEventsUntil([&] { return !button->isEnabled(); }, 5000));
-    EXPECT_TRUE(item("testCaptureReason")->isVisible());
+    EXPECT_EQ(item("testCaptureReason")->property("text").toString(),
+        "Screenshots are paused. Resume them from the tray menu to take a test screenshot.");
     renderWindow(window->window(), "debug-live-paused");
+    pipeline.backend.setPermission(false);
+    CapturePipeline::run(viewModel.recheckPermissions());
+    EXPECT_EQ(item("testCaptureReason")->property("text").toString(),
+        "Pellux cannot read the screen: it has no screen recording permission.");
+
+    // A cleared capture is no longer served.
+    pipeline.debug->clearDebugData();
+    EXPECT_TRUE(provider.requestImage(id, nullptr, {}).isNull());
 }
 
 } // namespace

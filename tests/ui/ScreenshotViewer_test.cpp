@@ -82,13 +82,6 @@ TEST(ScreenshotViewerRules, FitZoomInOnSmallMatchesAndHeaderTexts)
     const TimePoint t = fromSecondsSince1970(1'700'000'000);
     EXPECT_NE(ScreenshotViewerModel::formatCaptureTime(t),
         ScreenshotViewerModel::formatCaptureTime(fromSecondsSince1970(1'700'000'001)));
-    Recording r;
-    r.appName = QStringLiteral("Firefox");
-    r.windowTitle = QStringLiteral("<b>bold</b> & co");
-    r.timestamp = t;
-    const QString question = ScreenshotViewerModel::deletionQuestion(r);
-    EXPECT_TRUE(question.contains(QStringLiteral("Firefox \u201c<b>bold</b> & co\u201d"))) << question.toStdString();
-    EXPECT_TRUE(question.contains(ScreenshotViewerModel::formatCaptureTime(t)));
 }
 
 class ScreenshotViewerTest : public WindowTest {
@@ -125,12 +118,6 @@ protected:
     SearchModel *search() const { return window->searchModel(); }
     QObject *viewer() const { return find<QObject>(window->window(), "screenshotViewer"); }
 
-    void searchFor(const QString &text)
-    {
-        QSignalSpy shown(search(), &SearchModel::resultsShown);
-        search()->setSearchText(text);
-        ASSERT_TRUE(received(shown));
-    }
     // Opens the viewer on a result and waits for its image and its occurrences.
     void openAt(int row)
     {
@@ -155,9 +142,14 @@ protected:
     QList<QUrl> opened;
 };
 
-TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
+// Stepping through results and occurrences and copying text; the highlights on the words, in the
+// picture; the states a person should look at; then copying, opening, showing and deleting the
+// screenshot shown.
+TEST_F(ScreenshotViewerTest, StepsShowsCopiesOpensAndDeletes)
 {
-    searchFor(QStringLiteral("budget"));
+    QSignalSpy answered(search(), &SearchModel::resultsShown);
+    search()->setSearchText(QStringLiteral("budget"));
+    ASSERT_TRUE(received(answered));
     const int count = search()->results()->count();
     ASSERT_GE(count, 5);
     openAt(0);
@@ -192,6 +184,7 @@ TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
         QTest::keyClick(window->window(), keys[i].first, keys[i].second);
         EXPECT_EQ(model()->currentMatch(), expected[i]) << i;
     }
+    EXPECT_EQ(find<QQuickItem>(viewer(), "viewerMatchPosition")->property("text"), QStringLiteral("2 of 3"));
 
     // Copying: the area around an occurrence gives its line's words, an empty area nothing, and
     // without a selection Ctrl+C copies the whole text.
@@ -210,71 +203,11 @@ TEST_F(ScreenshotViewerTest, StepsThroughResultsAndOccurrencesAndCopiesText)
     QTest::keyClick(window->window(), Qt::Key_Escape);
     EXPECT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
     EXPECT_TRUE(find<QQuickItem>(window->window(), "resultsGrid")->hasActiveFocus());
-}
 
-TEST_F(ScreenshotViewerTest, CopiesOpensShowsAndDeletesTheScreenshotShown)
-{
-    searchFor(QStringLiteral("budget"));
-    const int writer = rowOf(QStringLiteral("Writer")); // the newest document frame, a delta
-    openAt(writer);
-    const Recording shown = search()->results()->recordingAt(writer);
-    ScreenshotLoader loader(ScreenshotLoader::databaseLookup(*pipeline.database));
-    const QImage frame = loader.load(shown.localPath(), QSize());
-    ASSERT_EQ(frame.size(), QSize(1920, 1080));
-
-    ASSERT_TRUE(QCoro::waitFor(model()->copyImageTask()));
-    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), frame);
-
-    // A delta file is no image: a private PNG of the frame is opened; a full frame opens itself.
-    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
-    ASSERT_EQ(opened.size(), 1);
-    const QString copy = opened[0].toLocalFile();
-    EXPECT_TRUE(
-        copy.startsWith(model()->openedFramesFolder() + QLatin1Char('/')) && copy.endsWith(QLatin1String(".png")));
-    EXPECT_EQ(QImage(copy).convertToFormat(QImage::Format_RGB32), frame);
-    EXPECT_EQ(std::pair(modeOf(copy), modeOf(model()->openedFramesFolder())), std::pair(0600, 0700));
-    model()->setCurrentIndex(rowOf(QStringLiteral("XTerm")));
-    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
-    EXPECT_EQ(opened.value(1), search()->results()->recordingAt(rowOf(QStringLiteral("XTerm"))).filePath);
-    model()->showInFolder(); // no file manager on the test's bus: the folder opens
-    ASSERT_TRUE(runEventsUntil([&] { return opened.size() == 3; }));
-    EXPECT_EQ(opened[2].toLocalFile() + QLatin1Char('/'),
-        QFileInfo(opened[1].toLocalFile()).absolutePath() + QLatin1Char('/'));
-
-    // Delete asks first, naming the screenshot; confirmed, the card goes and the result after it
-    // is shown; the last one gone, the viewer closes.
-    model()->setCurrentIndex(writer);
-    QTest::keyClick(window->window(), Qt::Key_Delete);
-    QObject *dialog = viewer()->property("deleteDialog").value<QObject *>();
-    ASSERT_TRUE(runEventsUntil([&] { return dialog->property("opened").toBool(); }));
-    EXPECT_TRUE(dialog->property("question").toString().contains(QStringLiteral("Writer")));
-    renderWindow(window->window(), QStringLiteral("viewer-delete-confirmation"), { { 1200, 800 } });
-    // The two document frames hold the same text, so they share one card: the one left takes it.
-    ASSERT_EQ(search()->results()->groupHead(shown.id), shown.id);
-    const int before = search()->results()->count();
-    QMetaObject::invokeMethod(dialog, "accept");
-    ASSERT_TRUE(runEventsUntil([&] { return search()->results()->indexOf(shown.id) < 0 && !model()->deleting(); }));
-    EXPECT_EQ(
-        std::tuple(search()->results()->count(), search()->results()->recordingAt(model()->currentIndex()).appName,
-            QFileInfo::exists(shown.localPath()), viewer()->property("visible").toBool()),
-        std::tuple(before, std::optional<QString>("Writer"), false, true));
-
-    QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
-    while (search()->results()->count() > 0)
-        ASSERT_TRUE(QCoro::waitFor(model()->deleteCurrentTask()));
-    EXPECT_EQ(closing.count(), 1);
-    EXPECT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
-}
-
-// The highlights lie on the words: in the picture, the ink of the word is inside each one; and
-// the states of the viewer a person should look at.
-TEST_F(ScreenshotViewerTest, RendersHighlightsOnTheWordsAndTheCardMenu)
-{
-    searchFor(QStringLiteral("budget"));
+    // The highlights lie on the words: in the picture, the ink of the word is inside each one.
     openAt(rowOf(QStringLiteral("Writer")));
     ASSERT_EQ(model()->matchCount(), 3);
     renderWindow(window->window(), QStringLiteral("viewer-1920x1080-highlights"), { { 1200, 800 } });
-    EXPECT_EQ(find<QQuickItem>(viewer(), "viewerMatchPosition")->property("text"), QStringLiteral("1 of 3"));
     const QImage picture = window->window()->grabWindow();
     // Repeater's items are children of the image in the scene only.
     QList<QQuickItem *> highlights;
@@ -318,6 +251,60 @@ TEST_F(ScreenshotViewerTest, RendersHighlightsOnTheWordsAndTheCardMenu)
     QObject *menu = find<QObject>(window->window(), "recordingCardMenu");
     ASSERT_TRUE(runEventsUntil([&] { return menu->property("opened").toBool(); }));
     renderWindow(window->window(), QStringLiteral("card-menu"), { { 1200, 800 } });
+    QMetaObject::invokeMethod(menu, "close");
+
+    const int writer = rowOf(QStringLiteral("Writer")); // the newest document frame, a delta
+    openAt(writer);
+    const Recording shown = search()->results()->recordingAt(writer);
+    ScreenshotLoader loader(ScreenshotLoader::databaseLookup(*pipeline.database));
+    const QImage frame = loader.load(shown.localPath(), QSize());
+    ASSERT_EQ(frame.size(), QSize(1920, 1080));
+
+    ASSERT_TRUE(QCoro::waitFor(model()->copyImageTask()));
+    EXPECT_EQ(QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32), frame);
+
+    // A delta file is no image: a private PNG of the frame is opened; a full frame opens itself.
+    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
+    ASSERT_EQ(opened.size(), 1);
+    const QString copy = opened[0].toLocalFile();
+    EXPECT_TRUE(
+        copy.startsWith(model()->openedFramesFolder() + QLatin1Char('/')) && copy.endsWith(QLatin1String(".png")));
+    EXPECT_EQ(QImage(copy).convertToFormat(QImage::Format_RGB32), frame);
+    EXPECT_EQ(std::pair(modeOf(copy), modeOf(model()->openedFramesFolder())), std::pair(0600, 0700));
+    model()->setCurrentIndex(rowOf(QStringLiteral("XTerm")));
+    ASSERT_TRUE(QCoro::waitFor(model()->openTask()));
+    EXPECT_EQ(opened.value(1), search()->results()->recordingAt(rowOf(QStringLiteral("XTerm"))).filePath);
+    model()->showInFolder(); // no file manager on the test's bus: the folder opens
+    ASSERT_TRUE(runEventsUntil([&] { return opened.size() == 3; }));
+    EXPECT_EQ(opened[2].toLocalFile() + QLatin1Char('/'),
+        QFileInfo(opened[1].toLocalFile()).absolutePath() + QLatin1Char('/'));
+
+    // Delete asks first, naming the screenshot; confirmed, the card goes and the result after it
+    // is shown; the last one gone, the viewer closes.
+    model()->setCurrentIndex(writer);
+    QTest::keyClick(window->window(), Qt::Key_Delete);
+    QObject *dialog = viewer()->property("deleteDialog").value<QObject *>();
+    ASSERT_TRUE(runEventsUntil([&] { return dialog->property("opened").toBool(); }));
+    const QString question = dialog->property("question").toString();
+    EXPECT_TRUE(question.contains(QStringLiteral("Writer \u201creview.odt <i>draft</i>\u201d"))
+        && question.contains(ScreenshotViewerModel::formatCaptureTime(shown.timestamp)))
+        << question.toStdString();
+    renderWindow(window->window(), QStringLiteral("viewer-delete-confirmation"), { { 1200, 800 } });
+    // The two document frames hold the same text, so they share one card: the one left takes it.
+    ASSERT_EQ(search()->results()->groupHead(shown.id), shown.id);
+    const int before = search()->results()->count();
+    QMetaObject::invokeMethod(dialog, "accept");
+    ASSERT_TRUE(runEventsUntil([&] { return search()->results()->indexOf(shown.id) < 0 && !model()->deleting(); }));
+    EXPECT_EQ(
+        std::tuple(search()->results()->count(), search()->results()->recordingAt(model()->currentIndex()).appName,
+            QFileInfo::exists(shown.localPath()), viewer()->property("visible").toBool()),
+        std::tuple(before, std::optional<QString>("Writer"), false, true));
+
+    QSignalSpy closing(model(), &ScreenshotViewerModel::closeRequested);
+    while (search()->results()->count() > 0)
+        ASSERT_TRUE(QCoro::waitFor(model()->deleteCurrentTask()));
+    EXPECT_EQ(closing.count(), 1);
+    EXPECT_TRUE(runEventsUntil([&] { return !viewer()->property("visible").toBool(); }));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "ui/SearchWindow.h"
 #include "ui/WindowPlacement.h"
 
+#include <QAbstractItemModelTester>
 #include <QQmlPropertyMap>
 #include <QScreen>
 #include <QTcpServer>
@@ -65,20 +66,22 @@ protected:
         pipeline.database->saveOCRText(r.id, text, r.timestamp);
     }
 
-    QList<QQuickItem *> shownTexts() const
+    // The visible items of the window, and of those the texts.
+    QList<QQuickItem *> shownItems(bool textsOnly = false) const
     {
-        QList<QQuickItem *> texts;
+        QList<QQuickItem *> items;
         const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
             if (!item->isVisible())
                 return;
-            if (item->inherits("QQuickText"))
-                texts << item;
+            if (!textsOnly || item->inherits("QQuickText"))
+                items << item;
             for (QQuickItem *child : item->childItems())
                 collect(child);
         };
         collect(window->window()->contentItem());
-        return texts;
+        return items;
     }
+    QList<QQuickItem *> shownTexts() const { return shownItems(true); }
 
     // Whether a visible text of the window is one that `matches`.
     bool shows(const std::function<bool(const QString &)> &matches) const
@@ -93,41 +96,101 @@ protected:
     std::unique_ptr<SearchWindow> window;
 };
 
-TEST_F(SearchWindowRender, EveryStateOfTheWindow)
+// Every state of the window, reached as a user reaches it: typing anywhere goes to the field,
+// Return there opens the top hit (nothing without results), the arrows walk the grid and Up from
+// its first row returns to the field, Escape in the grid clears the query; the chips toggle an
+// application, a second click or All Apps returning to all.
+TEST_F(SearchWindowRender, EveryStateOfTheWindowAsTheKeyboardAndTheChipsReachIt)
 {
     // The blank slate is the empty history's.
     makeWindow();
+    QQuickWindow *w = window->window();
     ASSERT_TRUE(runEventsUntil([&] { return item("blankSlate")->isVisible(); }));
     render("blank-slate");
     captureSampleHistory(pipeline);
     window->showNotice(QStringLiteral("This desktop shows no system tray, so Pellux has no icon or menu here."));
     render("notice");
-    window->window()->setProperty("notice", QString());
+    w->setProperty("notice", QString());
     EXPECT_FALSE(item("noticeBar")->isVisible());
 
-    search("bu");
+    w->resize(800, 600);
+    w->requestActivate();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+    SearchModel &model = *window->searchModel();
+    QQuickItem *field = item("searchField");
+    QObject *viewer = find<QObject>(w, "screenshotViewer"); // a popup, not an item
+    const auto viewerShown = [&] { return viewer->property("visible").toBool(); };
+    const auto type = [&](const char *text) {
+        for (const char *c = text; *c; ++c)
+            QTest::keyClick(w, *c);
+        ASSERT_TRUE(runEventsUntil([&] { return !model.isSearching(); }));
+    };
+    type("bu");
     EXPECT_TRUE(item("minimumCharacters")->isVisible());
     render("hint");
-
     // A search answers in a millisecond: the state is set by hand for its picture.
     item("searchingState")->parentItem()->setProperty("shownState", int(SearchModel::ContentState::Searching));
     render("searching");
 
-    search("nothing like this");
+    type("-nothing-like-this");
     EXPECT_TRUE(item("noResults")->isVisible());
     render("no-results");
-
-    search("budget");
-    EXPECT_GE(window->searchModel()->results()->count(), 3);
+    QTest::keyClick(w, Qt::Key_Return);
+    EXPECT_FALSE(viewerShown());
+    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+    type("budget");
     EXPECT_TRUE(item("resultsGrid")->isVisible());
-    window->searchModel()->setSelectedIndex(1);
+    QTest::keyClick(w, Qt::Key_Return);
+    EXPECT_TRUE(runEventsUntil(viewerShown));
+    EXPECT_EQ(model.selectedIndex(), 0);
+    QTest::keyClick(w, Qt::Key_Escape);
+    ASSERT_TRUE(runEventsUntil([&] { return !viewerShown(); }));
+    ASSERT_FALSE(field->hasActiveFocus());
+    type("s");
+    EXPECT_EQ(std::pair(field->hasActiveFocus(), model.searchText()), std::pair(true, QString("budgets")));
+    QTest::keyClick(w, Qt::Key_Backspace);
+    ASSERT_TRUE(runEventsUntil([&] { return !model.isSearching(); }));
+    model.setSelectedIndex(1);
     render("results");
+
+    const int wide = item("resultsGrid")->property("columns").toInt();
+    w->resize(800, 600);
+    ASSERT_TRUE(runEventsUntil([&] { return item("resultsGrid")->property("columns").toInt() != wide; }));
+    const int columns = item("resultsGrid")->property("columns").toInt();
+    ASSERT_GT(model.results()->count(), columns + 1);
+    model.setSelectedIndex(-1);
+    field->forceActiveFocus();
+    for (const Qt::Key key : { Qt::Key_Down, Qt::Key_Right, Qt::Key_Down })
+        QTest::keyClick(w, key);
+    EXPECT_EQ(model.selectedIndex(), columns + 1);
+    QTest::keyClick(w, Qt::Key_Up);
+    QTest::keyClick(w, Qt::Key_Up);
+    EXPECT_EQ(std::pair(model.selectedIndex(), field->hasActiveFocus()), std::pair(-1, true));
+    QTest::keyClick(w, Qt::Key_Down);
+    QTest::keyClick(w, Qt::Key_Escape);
+    EXPECT_EQ(std::pair(model.searchText(), field->hasActiveFocus()), std::pair(QString(), true));
+
+    const auto chip = [&](const QString &title) -> QQuickItem * {
+        for (QQuickItem *i : shownItems())
+            if (i->property("title") == title && i->property("isSelected").isValid())
+                return i;
+        return nullptr;
+    };
+    ASSERT_TRUE(runEventsUntil([&] { return chip("XTerm") && chip("Editor"); }));
+    for (const auto &[title, selected] :
+        { std::pair("XTerm", "XTerm"), { "XTerm", "" }, { "Editor", "Editor" }, { "All Apps", "" } }) {
+        QQuickItem *clicked = chip(title);
+        QTest::mouseClick(w, Qt::LeftButton, {}, clicked->mapToScene(QPointF(8, clicked->height() / 2)).toPoint());
+        EXPECT_EQ(model.selectedApp(), selected) << title;
+        EXPECT_TRUE(chip(*selected ? selected : "All Apps")->property("isSelected").toBool()) << title;
+        EXPECT_FALSE(chip(*selected ? "All Apps" : "XTerm")->property("isSelected").toBool()) << title;
+    }
 
     // The store breaks (its recordings table dropped by another connection): the search and the
     // application list say why, in red, instead of "No results found".
     test::RawDatabase(pipeline.database->databasePath()).exec("DROP TABLE recordings");
     search("budget report");
-    QSignalSpy apps(window->searchModel(), &SearchModel::uniqueAppsChanged);
+    QSignalSpy apps(&model, &SearchModel::uniqueAppsChanged);
     emit pipeline.storage->applicationsChanged();
     ASSERT_TRUE(apps.wait(10000));
     EXPECT_TRUE(item("searchFailed")->isVisible());
@@ -172,9 +235,10 @@ TEST_F(SearchWindowRender, StoragePopoverDuringARecompressionRun)
 TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
 {
     int preferences = 0, quits = 0, resumes = 0;
+    bool tray = false;
     std::vector<std::optional<TimePoint>> pauses;
     AppControls controls({ [&] { ++preferences; }, {}, {}, [&] { ++quits; },
-        [&](std::optional<TimePoint> until) { pauses.push_back(until); }, [&] { ++resumes; }, [] { return false; } });
+        [&](std::optional<TimePoint> until) { pauses.push_back(until); }, [&] { ++resumes; }, [&] { return tray; } });
     controls.setState(true, true, std::nullopt);
     controls.setInterval(2);
     makeWindow(nullptr, std::nullopt, &controls);
@@ -194,25 +258,33 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
     render("controls-paused-menu");
     QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenu"), "close");
 
-    // Escape on an empty query closes the window; without a tray that asks first.
-    {
-        AlertAnswers answers({ "Cancel" });
-        QTest::keyClick(window->window(), Qt::Key_Escape);
-        EXPECT_EQ(answers.messages, QStringList { "Keep Pellux Running in the Background?" });
+    // Escape on an empty query, or Ctrl+W, closes the window; without a tray that asks first
+    // (keeping it running is the default), and may quit instead.
+    const struct {
+        const char *answer; // none: a tray, nothing is asked
+        Qt::Key key;
+        bool closes;
+    } closings[] = { { "Cancel", Qt::Key_Escape, false }, { "Quit", Qt::Key_Escape, false },
+        { "Keep Running", Qt::Key_W, true }, { nullptr, Qt::Key_Escape, true } };
+    for (const auto &c : closings) {
+        tray = !c.answer;
+        window->show();
+        window->window()->requestActivate(); // an alert had it
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
+        AlertAnswers answers(c.answer ? QStringList { c.answer } : QStringList {});
+        QTest::keyClick(window->window(), c.key, c.key == Qt::Key_W ? Qt::ControlModifier : Qt::NoModifier);
+        EXPECT_EQ(
+            answers.messages, c.answer ? QStringList { "Keep Pellux Running in the Background?" } : QStringList {});
+        EXPECT_EQ(answers.defaults, c.answer ? QStringList { "Keep Running" } : QStringList {});
+        EXPECT_EQ(window->window()->isVisible(), !c.closes) << c.answer;
     }
-    EXPECT_TRUE(window->window()->isVisible());
-    window->window()->requestActivate(); // the alert had it
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
-    {
-        AlertAnswers answers({ "Keep Running" });
-        QTest::keyClick(window->window(), Qt::Key_W, Qt::ControlModifier);
-    }
-    EXPECT_FALSE(window->window()->isVisible());
+    EXPECT_EQ(quits, 2);
 }
 
-// The result cards: matched lines with the query in bold, a collapsed "+N" card and its expanded
-// state, the exact time on hover; application names, titles and text written as markup are shown
-// as written and never fetch anything.
+// The result cards over a real database: the matched line with the query in bold; consecutive
+// results of one window and text collapsed into a "+N" card, which the keyboard walks, expands in
+// place and stays expanded while the query grows; the exact time on hover; application names,
+// titles and text written as markup are shown as written and never fetch anything.
 TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
 {
     // Markup in a title or a text must not load this address.
@@ -220,9 +292,12 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     ASSERT_TRUE(trap.listen(QHostAddress::LocalHost));
     const QString image = QStringLiteral("<img src=\"http://127.0.0.1:%1/x.png\">").arg(trap.serverPort());
 
+    // Ages 30, 40 and 50 show one window and text; 60 shows the text under another title and 80
+    // after another card, so both stay apart; 3600 matches by its title only.
     const QString log = QStringLiteral("cargo build\nerror: the reconcile_segments database is locked\nexit 101");
-    for (int age = 30; age <= 50; age += 10)
+    for (const int age : { 30, 40, 50, 80 })
         store(age, QStringLiteral("Terminal"), QStringLiteral("~/pellux"), log);
+    store(60, QStringLiteral("Terminal"), QStringLiteral("~/other"), log);
     // A web page sets its own window title, and any program its class.
     store(70, QStringLiteral("<b>Cls</b>") + image, QStringLiteral("<b>x</b> notes ") + image,
         QStringLiteral("TODO\nmove the ") + image
@@ -233,10 +308,41 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     makeWindow();
     window->window()->resize(1000, 700);
     SearchModel &model = *window->searchModel();
-    QSignalSpy shown(&model, &SearchModel::resultsShown);
-    model.setSearchText(QStringLiteral("reconcile segments"));
-    ASSERT_TRUE(received(shown));
-    ASSERT_EQ(model.results()->count(), 3);
+    RecordingListModel &results = *model.results();
+    QAbstractItemModelTester tester(&results, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto age = [&](int row) {
+        return QString::number(
+            qRound(secondsSince1970(pipeline.clock.now()) - secondsSince1970(results.recordingAt(row).timestamp)));
+    };
+    // Each card by its age, "+N" collapsed, "-N" expanded.
+    const auto cards = [&] {
+        QStringList list;
+        for (int row = 0; row < results.count(); ++row) {
+            const int similar = results.index(row).data(RecordingListModel::SimilarCountRole).toInt();
+            const bool expanded = results.index(row).data(RecordingListModel::ExpandedRole).toBool();
+            list << age(row) + (similar ? (expanded ? "-" : "+") + QString::number(similar) : QString());
+        }
+        return list.join(' ');
+    };
+    search(QStringLiteral("reconcile segment"));
+    EXPECT_EQ(cards(), "30+2 60 70 80 3600");
+    // The keyboard walks the collapsed list; expanding keeps the selection on its recording, and
+    // collapsing moves it to the card it folded into.
+    model.setSelectedIndex(0);
+    EXPECT_TRUE(model.navigate(Qt::Key_Right, 4));
+    model.toggleSimilar(0);
+    EXPECT_EQ(
+        std::pair(cards(), age(model.selectedIndex())), std::pair(QString("30-2 40 50 60 70 80 3600"), QString("60")));
+    EXPECT_TRUE(model.navigate(Qt::Key_Left, 4));
+    EXPECT_EQ(age(model.selectedIndex()), "50");
+    model.toggleSimilar(0);
+    model.toggleSimilar(1); // a card without repeats has no badge
+    EXPECT_EQ(std::pair(cards(), model.selectedIndex()), std::pair(QString("30+2 60 70 80 3600"), 0));
+    model.toggleSimilar(0);
+    search(QStringLiteral("reconcile segments"));
+    EXPECT_EQ(cards(), "30-2 40 50 60 70 80 3600");
+    renderWindow(window->window(), QStringLiteral("cards-expanded"), { { 1000, 700 } });
+    model.toggleSimilar(0);
     renderWindow(window->window(), QStringLiteral("cards-snippets"), { { 1000, 700 } });
 
     QStringList snippets;
@@ -253,17 +359,14 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     }
     snippets.sort();
     EXPECT_GE(markupShown, 2); // the card's title and application name at least
+    // The title-only match shows no line: its title is on the card already.
+    const QString terminal = "error: the <b>reconcile_segments</b> database is locked";
     EXPECT_EQ(snippets,
-        QStringList({ "error: the <b>reconcile_segments</b> database is locked",
+        QStringList({ terminal, terminal, terminal,
             "move the &lt;img src=&quot;http://127.0.0.1:" + QString::number(trap.serverPort())
                 + "/x.png&quot;&gt; &lt;b&gt;<b>Reconcile Segments</b>&lt;/b&gt; step into the database" }));
 
-    model.toggleSimilar(0);
-    EXPECT_EQ(model.results()->count(), 5);
-    renderWindow(window->window(), QStringLiteral("cards-expanded"), { { 1000, 700 } });
-
     // The exact time of the first card on hovering its "30 sec. ago".
-    model.toggleSimilar(0);
     QQuickItem *time = nullptr;
     for (QQuickItem *text : shownTexts()) {
         if (!time && text->objectName() == QLatin1String("relativeTime"))
@@ -274,9 +377,8 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
         qint64(secondsSince1970(pipeline.clock.now() - std::chrono::seconds(30)) * 1000)));
     QTest::mouseMove(window->window(), time->mapToScene(QPointF(4, 4)).toPoint());
     EXPECT_TRUE(runEventsUntil([&] { return shows([&](const QString &text) { return text == exact; }); }));
-    const QImage withTip = window->window()->grabWindow();
-    EXPECT_TRUE(withTip.save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
-
+    EXPECT_TRUE(
+        window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
     EXPECT_FALSE(trap.hasPendingConnections() || trap.waitForNewConnection(300));
 }
 
