@@ -45,13 +45,6 @@ QByteArray regionImage(int width, int height) { return *imageEncoder().convertTo
 
 QByteArray jpegRegion() { return *imageEncoder().compressToJPEG(windowFrame(64, 20), 0.8); }
 
-// A delta of two small regions against a 200×150 frame.
-QByteArray validContainer()
-{
-    return QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
-        + entry(100, 64, 64, 20, jpegRegion());
-}
-
 // A JPEG whose frame header claims another size than the pixels it holds.
 QByteArray jpegClaiming(int width, int height)
 {
@@ -145,8 +138,7 @@ TEST_F(DeltaFrames, UpToThirtyPercentIsADeltaOnTheWindowsReferenceAndMoreAFullFr
     processor.storeReferenceFrame(QStringLiteral("7"), QStringLiteral("reference-hash"), QByteArray("full"));
     const DeltaFrameOutcome same = process(frame, frame);
     ASSERT_TRUE(same.deltaFrame && !same.fullFrame);
-    EXPECT_TRUE(same.deltaFrame->regions.empty());
-    EXPECT_EQ(same.deltaFrame->data, kEmpty);
+    EXPECT_TRUE(same.deltaFrame->regions.empty() && same.deltaFrame->data == kEmpty);
     EXPECT_EQ(same.deltaFrame->referenceHash, QStringLiteral("reference-hash"));
     EXPECT_DOUBLE_EQ(same.deltaFrame->compressionRatio, double(tiffRepresentationSize(frame)) / 8.0);
 
@@ -157,17 +149,14 @@ TEST_F(DeltaFrames, UpToThirtyPercentIsADeltaOnTheWindowsReferenceAndMoreAFullFr
         paintNoise(current, QRect(tile * 64, 0, 64, 64), unsigned(tile));
     const DeltaFrameOutcome thirty = process(current, previous);
     ASSERT_TRUE(thirty.deltaFrame.has_value());
-    EXPECT_EQ(thirty.deltaFrame->regions.size(), 3u);
     EXPECT_EQ(DeltaFrameReader::parse(thirty.deltaFrame->data)->entries.size(), 3u);
     EXPECT_EQ(referenceOf(QStringLiteral("7")), QStringLiteral("reference-hash"));
 
     paintNoise(current, QRect(8 * 64, 0, 64, 64), 8);
     const DeltaFrameOutcome forty = process(current, previous);
-    EXPECT_FALSE(forty.deltaFrame.has_value());
-    ASSERT_TRUE(forty.fullFrame.has_value());
-    const std::optional<FrameReference> reference = processor.referenceFrame(QStringLiteral("7"));
-    ASSERT_TRUE(reference.has_value());
-    EXPECT_TRUE(reference->hash == "new-hash" && reference->fullImageData == *forty.fullFrame);
+    ASSERT_TRUE(!forty.deltaFrame && forty.fullFrame);
+    const FrameReference reference = processor.referenceFrame(QStringLiteral("7")).value_or(FrameReference {});
+    EXPECT_TRUE(reference.hash == "new-hash" && reference.fullImageData == *forty.fullFrame);
 }
 
 // Every stored full frame becomes the window's reference, so that no delta names an unknown frame;
@@ -178,7 +167,6 @@ TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
     const QImage second = withNoise(first, QRect(0, 64, 64, 64), 2);
     // The window's first frame has no previous image: stored in full, and remembered.
     ASSERT_TRUE(process(first, QImage(), QStringLiteral("9"), QStringLiteral("hash-1")).fullFrame);
-    EXPECT_EQ(referenceOf(QStringLiteral("9")), QStringLiteral("hash-1"));
     const DeltaFrameOutcome delta = process(second, first, QStringLiteral("9"), QStringLiteral("hash-2"));
     ASSERT_TRUE(delta.deltaFrame.has_value());
     EXPECT_EQ(delta.deltaFrame->referenceHash, QStringLiteral("hash-1"));
@@ -187,8 +175,7 @@ TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
     // A window with a previous image but no reference (pushed out of the cache) gets a full
     // frame instead of a delta that would name itself.
     const DeltaFrameOutcome orphan = process(second, first, QStringLiteral("10"), QStringLiteral("hash-3"));
-    EXPECT_FALSE(orphan.deltaFrame.has_value());
-    ASSERT_TRUE(orphan.fullFrame.has_value());
+    EXPECT_TRUE(!orphan.deltaFrame && orphan.fullFrame);
     EXPECT_EQ(referenceOf(QStringLiteral("10")), QStringLiteral("hash-3"));
 
     const DeltaFrameOutcome unsaved = process(second, QImage(), QStringLiteral("9"), QStringLiteral("lost"), false);
@@ -210,10 +197,9 @@ TEST_F(DeltaFrames, BadInputGivesAFailureValueOrAFullFrame)
     const std::optional<QByteArray> bytes = QCoro::waitFor(
         processor.createDeltaData(frame, { QRect(64, 64, 64, 64), QRect(500, 500, 10, 10), QRect(0, 0, 10, 10) }));
     const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(bytes.value_or(QByteArray()));
-    ASSERT_TRUE(parsed.has_value());
-    ASSERT_EQ(parsed->entries.size(), 2);
-    EXPECT_EQ(parsed->entries[0].rect, QRect(64, 64, 36, 16));
-    EXPECT_EQ(parsed->entries[1].rect, QRect(0, 0, 10, 10));
+    ASSERT_TRUE(parsed && parsed->entries.size() == 2);
+    EXPECT_EQ(std::pair(parsed->entries[0].rect, parsed->entries[1].rect),
+        std::pair(QRect(64, 64, 36, 16), QRect(0, 0, 10, 10)));
     // Stored at the size its content class allows, never larger than the rectangle.
     const QSize stored = DeltaFrameReader::decodeRegion(parsed->entries[0].data)->size();
     EXPECT_TRUE(stored.width() <= 36 && stored.height() <= 16 && !stored.isEmpty());
@@ -236,14 +222,12 @@ TEST_F(DeltaFrames, TheFiftyMostRecentlyStoredWindowsKeepTheirReferences)
     EXPECT_EQ(referenceOf(QStringLiteral("0")), QStringLiteral("h0-again"));
     store(50, "h50");
     EXPECT_EQ(processor.referenceFrameCount(), 50);
-    EXPECT_FALSE(referenceOf(QStringLiteral("1")));
-    EXPECT_TRUE(referenceOf(QStringLiteral("0")) && referenceOf(QStringLiteral("50")));
+    EXPECT_TRUE(!referenceOf("1") && referenceOf("0") && referenceOf("50"));
     // With equal timestamps the one stored first goes first.
     clock.advance(100);
     store(51, "h51");
     store(52, "h52");
-    EXPECT_FALSE(referenceOf(QStringLiteral("2")) || referenceOf(QStringLiteral("3")));
-    EXPECT_TRUE(referenceOf(QStringLiteral("4")));
+    EXPECT_TRUE(!referenceOf("2") && !referenceOf("3") && referenceOf("4"));
 }
 
 TEST_F(DeltaFrames, ChangedTerminalTextIsStoredLosslessAndRebuiltPixelExact)
@@ -267,9 +251,11 @@ TEST_F(DeltaFrames, ChangedTerminalTextIsStoredLosslessAndRebuiltPixelExact)
     ASSERT_TRUE(parsed && !parsed->entries.isEmpty());
     for (const DeltaContainer::Entry &region : parsed->entries)
         EXPECT_TRUE(isLosslessWebP(region.data));
-    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(first, outcome.deltaFrame->data);
-    ASSERT_TRUE(rebuilt);
-    EXPECT_EQ(rebuilt->convertToFormat(QImage::Format_RGB32), second) << "pixel-exact";
+    EXPECT_EQ(DeltaFrameReader::applyDelta(first, outcome.deltaFrame->data)
+                  .value_or(QImage())
+                  .convertToFormat(QImage::Format_RGB32),
+        second)
+        << "pixel-exact";
 }
 
 TEST_F(DeltaFrames, ScaledDownJpegAndPaddedRegionsGoBackIntoTheirRectangles)
@@ -281,9 +267,8 @@ TEST_F(DeltaFrames, ScaledDownJpegAndPaddedRegionsGoBackIntoTheirRectangles)
         DeltaFrameProcessor::encodeDeltaData(imageEncoder(), photo, { photo.rect() }).value_or(QByteArray()));
     ASSERT_TRUE(parsed.has_value());
     EXPECT_EQ(DeltaFrameReader::decodeRegion(parsed->entries[0].data)->size(), QSize(800, 50));
-    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(solidImage(1600, 100, Qt::black), *parsed);
-    ASSERT_TRUE(rebuilt.has_value());
-    EXPECT_LT(meanDifference(*rebuilt, photo, photo.rect()), 6.0);
+    const QImage rebuilt = DeltaFrameReader::applyDelta(solidImage(1600, 100, Qt::black), *parsed).value_or(QImage());
+    EXPECT_LT(meanDifference(rebuilt, photo, photo.rect()), 6.0);
 
     // Pixels read from an X server can come with a zero fourth byte; the colours still count.
     const QImage previous = solidImage(256, 64, QColor(40, 80, 120, 0), QImage::Format_ARGB32);
@@ -295,11 +280,10 @@ TEST_F(DeltaFrames, ScaledDownJpegAndPaddedRegionsGoBackIntoTheirRectangles)
     const DeltaFrameOutcome outcome = process(current, previous, QStringLiteral("1"));
     ASSERT_TRUE(outcome.deltaFrame.has_value());
     ASSERT_EQ(outcome.deltaFrame->regions, std::vector<QRect> { QRect(0, 0, 64, 64) });
-    const std::optional<QImage> padded = DeltaFrameReader::applyDelta(previous, outcome.deltaFrame->data);
-    ASSERT_TRUE(padded.has_value());
-    EXPECT_NEAR(qRed(padded->pixel(30, 30)), 200, 8);
-    EXPECT_NEAR(qGreen(padded->pixel(30, 30)), 30, 8);
-    EXPECT_EQ(padded->pixel(100, 30), qRgb(40, 80, 120));
+    const QImage padded = DeltaFrameReader::applyDelta(previous, outcome.deltaFrame->data).value_or(QImage());
+    ASSERT_FALSE(padded.isNull());
+    EXPECT_TRUE(std::abs(qRed(padded.pixel(30, 30)) - 200) <= 8 && std::abs(qGreen(padded.pixel(30, 30)) - 30) <= 8);
+    EXPECT_EQ(padded.pixel(100, 30), qRgb(40, 80, 120));
 }
 
 TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
@@ -319,9 +303,7 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
         return one.serialize();
     };
     const int limit = DeltaContainer::kMaxDimension;
-    const auto atTheEdge = serialized(QRect(limit - 8, limit - 8, 8, 8), data);
-    ASSERT_TRUE(atTheEdge);
-    EXPECT_TRUE(DeltaFrameReader::parse(*atTheEdge));
+    EXPECT_TRUE(DeltaFrameReader::parse(serialized(QRect(limit - 8, limit - 8, 8, 8), data).value_or("")));
     for (const QRect rect :
         { QRect(limit - 7, 0, 8, 8), QRect(0, limit, 8, 8), QRect(0, 0, 40000, 8), QRect(-1, 0, 8, 8) })
         EXPECT_FALSE(serialized(rect, data)) << rect.x() << "," << rect.y() << " " << rect.width();
@@ -334,9 +316,8 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
     const QImage wide = solidImage(40000, 8, Qt::darkCyan);
     EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(32704, 0, 128, 8) }));
     EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { wide.rect() }));
-    const auto inRange = DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) });
-    ASSERT_TRUE(inRange);
-    EXPECT_TRUE(DeltaFrameReader::applyDelta(wide, *inRange));
+    EXPECT_TRUE(DeltaFrameReader::applyDelta(
+        wide, DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) }).value_or("")));
 
     // Read back, every row and column of a region lands in its rectangle and nowhere else.
     DeltaContainer patch;
@@ -348,7 +329,9 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
 
 TEST(DeltaFrameReader, RefusesMalformedContainers)
 {
-    const QByteArray good = validContainer();
+    // A delta of two small regions against a 200×150 frame.
+    const QByteArray good = QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
+        + entry(100, 64, 64, 20, jpegRegion());
     ASSERT_TRUE(DeltaFrameReader::parse(good) && DeltaFrameReader::parse(kEmpty));
     const QByteArray region = regionImage(8, 8);
     const std::pair<const char *, QByteArray> cases[] = {
@@ -375,8 +358,7 @@ TEST(DeltaFrameReader, RefusesMalformedContainers)
     for (const auto &[what, bytes] : cases)
         EXPECT_FALSE(DeltaFrameReader::parse(bytes).has_value()) << what;
     EXPECT_FALSE(DeltaFrameReader::applyDelta(solidImage(200, 150, Qt::black), good.left(30)).has_value());
-    EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(region));
-    EXPECT_TRUE(DeltaFrameReader::isDeltaContainer(good));
+    EXPECT_TRUE(!DeltaFrameReader::isDeltaContainer(region) && DeltaFrameReader::isDeltaContainer(good));
 }
 
 TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
