@@ -87,13 +87,12 @@ TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntr
     const ShareableContent content = parsed(report(windows), ids, entries);
     EXPECT_EQ(titles(content), (QStringList { "xterm", "skips taskbar", "dialog", "kate", "tool", "anonymous" }));
     ASSERT_EQ(content.windows.size(), 6u);
-    const auto &w = content.windows;
-    EXPECT_EQ(w[0].frame, QRectF(10, 20, 700, 500));
-    EXPECT_EQ(w[0].owningApplication, (RunningApplication { "xterm", "debian-xterm", 42 }));
-    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 42 }));
-    EXPECT_EQ(w[3].owningApplication, (RunningApplication { "kate", "org.kde.kate", 42 }));
-    EXPECT_EQ(w[4].owningApplication, (RunningApplication { "tool", "tool", 0 }));
-    EXPECT_FALSE(w[5].owningApplication);
+    EXPECT_EQ(content.windows[0].frame, QRectF(10, 20, 700, 500));
+    const std::optional<RunningApplication> owners[] = { RunningApplication { "xterm", "debian-xterm", 42 },
+        RunningApplication { "zenity", "zenity", 42 }, RunningApplication { "zenity", "zenity", 42 },
+        RunningApplication { "kate", "org.kde.kate", 42 }, RunningApplication { "tool", "tool", 0 }, std::nullopt };
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(content.windows[i].owningApplication, owners[i]) << i;
     // Two windows of zenity: it is listed once.
     EXPECT_EQ(content.applications.size(), 4u);
 }
@@ -139,14 +138,12 @@ TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
     // Restacked, with a new window on top: the old ones keep their ids.
     const auto second
         = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids));
-    EXPECT_EQ(second["a"], first["a"]);
-    EXPECT_EQ(second["b"], first["b"]);
+    EXPECT_TRUE(second["a"] == first["a"] && second["b"] == first["b"]);
     EXPECT_TRUE(second["c"] != first["a"] && second["c"] != first["b"]);
     EXPECT_EQ(ids.uuidFor(first["a"]), QString("{a}"));
     // "a" closed: its id is forgotten and never handed out again, even to a window with its uuid.
     parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids);
-    EXPECT_FALSE(ids.uuidFor(first["a"]));
-    EXPECT_EQ(ids.size(), 2);
+    EXPECT_TRUE(!ids.uuidFor(first["a"]) && ids.size() == 2);
     EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), ids))["a"], first["a"]);
 }
 
@@ -161,8 +158,7 @@ TEST(KWinWindowReport, AMalformedReportIsAnErrorThatKeepsTheKnownIds)
         const auto content = parseWindowReport(json, ids, noEntries);
         ASSERT_FALSE(content.ok());
         EXPECT_EQ(content.error().domain, captureFailureDomain);
-        EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
-        EXPECT_EQ(ids.size(), 1);
+        EXPECT_TRUE(ids.uuidFor(kept) == QString("{kept}") && ids.size() == 1);
     }
 }
 
@@ -205,19 +201,18 @@ TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
     const ShareableContent content = parsed(call[4].toUtf8(), ids);
     EXPECT_EQ(titles(content), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
     ASSERT_EQ(content.windows.size(), 4u);
-    const auto &w = content.windows;
-    EXPECT_EQ(std::vector<bool>({ w[0].isOnScreen, w[1].isOnScreen, w[2].isOnScreen, w[3].isOnScreen }),
-        std::vector<bool>({ true, true, false, false }));
-    EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
-    EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
-    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 18390 }));
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(content.windows[i].isOnScreen, i < 2) << i;
+    const WindowDescription &bravo = content.windows[0];
+    EXPECT_EQ(std::tuple(bravo.frame, ids.uuidFor(bravo.windowID), bravo.owningApplication),
+        std::tuple(QRectF(368, 198, 700, 500), std::optional<QString>("{bbbb}"),
+            std::optional(RunningApplication { "zenity", "zenity", 18390 })));
 
     // A workspace the script cannot read: it reports its own failure.
     const QStringList failed = runScript("var workspace = {};");
-    ASSERT_EQ(failed.size(), 5);
-    const auto failure = parseWindowReport(failed[4].toUtf8(), ids, noEntries);
-    ASSERT_FALSE(failure.ok());
-    EXPECT_TRUE(failure.error().localizedDescription.contains("script failed")) << failed[4].toStdString();
+    const auto failure = parseWindowReport(failed.value(4).toUtf8(), ids, noEntries);
+    EXPECT_TRUE(!failure.ok() && failure.error().localizedDescription.contains("script failed"))
+        << failed.join(' ').toStdString();
 }
 
 } // namespace
