@@ -42,7 +42,7 @@ bool samePixels(QImage a, QImage b)
 
 } // namespace
 
-TEST(ContentRules, ScaleFactorScalingRegionMergingAndTheColourStatistic)
+TEST(ContentRules, ScaleFactorScalingRegionMergingImageDifferenceAndClassificationByTextCoverage)
 {
     const std::tuple<QSize, ContentType, double> factors[]
         = { { QSize(3840, 2160), ContentType::mixed, 0.375 }, { QSize(800, 600), ContentType::text, 1.0 },
@@ -74,10 +74,7 @@ TEST(ContentRules, ScaleFactorScalingRegionMergingAndTheColourStatistic)
     // The size of the source is that of an uncompressed RGBA TIFF.
     EXPECT_EQ(tiffRepresentationSize(QImage(1920, 1080, QImage::Format_RGB32)) + tiffRepresentationSize(QImage()),
         1920 * 1080 * 4 + 154);
-}
 
-TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
-{
     const QImage frame = desktopFrame();
     auto difference = [](const QImage &a, const QImage &b) {
         return QCoro::waitFor(test::imageEncoder().calculateImageDifference(a, b));
@@ -93,10 +90,7 @@ TEST(ImageDifference, RangesFromIdenticalToBlackAgainstWhite)
     EXPECT_NEAR(difference(halfRed, solidImage(100, 100, Qt::black)), 0.5 / 3.0, 1e-9);
     // Different sizes: the part only one image has differs from nothing.
     EXPECT_NEAR(difference(solidImage(100, 100, Qt::white), solidImage(100, 50, Qt::white)), 0.5, 1e-9);
-}
 
-TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
-{
     ImageOptimizer optimizer;
     QSize seen;
     double share = 0.31;
@@ -104,29 +98,26 @@ TEST(Classification, TextCoverageAboveThirtyPercentOfTheReducedCopyMeansText)
         seen = image.size();
         return std::vector<QRect> { QRect(0, 0, image.width(), int(image.height() * share)) };
     });
-    const QImage frame = desktopFrame();
-    EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::text);
+    const QImage desktop = desktopFrame();
+    EXPECT_EQ(optimizer.analyzeContent(desktop), ContentType::text);
     EXPECT_EQ(seen, QSize(960, 540)) << "layout analysis works on a reduced copy";
     share = 0.29;
-    EXPECT_EQ(optimizer.analyzeContent(frame), ContentType::flat) << "grey terminals have a flat mean colour";
+    EXPECT_EQ(optimizer.analyzeContent(desktop), ContentType::flat) << "grey terminals have a flat mean colour";
     EXPECT_EQ(optimizer.analyzeContent(solidImage(300, 200, QColor(200, 20, 20))), ContentType::mixed);
     EXPECT_EQ(optimizer.analyzeContent(QImage()), ContentType::mixed);
-}
 
-TEST(Classification, RealLayoutAnalysisFindsTerminalTextButNotPictures)
-{
-    ImageOptimizer &optimizer = test::imageEncoder();
+    ImageOptimizer &real = test::imageEncoder();
     // The xterm windows of the desktop screenshot, each on its own.
     for (const QRect window : { QRect(0, 0, 805, 790), QRect(901, 0, 815, 745) })
-        EXPECT_EQ(optimizer.analyzeContent(desktopFrame().copy(window)), ContentType::text);
+        EXPECT_EQ(real.analyzeContent(desktopFrame().copy(window)), ContentType::text);
 
     // A photograph and a drawing without text: whatever blocks layout analysis finds in them,
     // only text blocks count.
     for (const QImage &picture : { photographicFrame(1200, 800), gradientWithRectangles() })
-        EXPECT_NE(optimizer.analyzeContent(picture), ContentType::text);
+        EXPECT_NE(real.analyzeContent(picture), ContentType::text);
 }
 
-TEST(Encoding, WebPSizeFollowsTheQualityAndJpegIsProgressiveFromEveryPixelFormat)
+TEST(Encoding, WebPFollowsTheQualityJpegIsProgressiveThreadsDoNotSpoilAFileAndScreenContentIsStoredPixelExact)
 {
     const QImage frame = desktopFrame().copy(0, 0, 800, 600);
     const QByteArray low = test::imageEncoder().convertToWebP(frame, 0.3).value_or("");
@@ -138,28 +129,22 @@ TEST(Encoding, WebPSizeFollowsTheQualityAndJpegIsProgressiveFromEveryPixelFormat
         EXPECT_TRUE(jpeg.startsWith("\xff\xd8") && jpeg.contains(QByteArray("\xff\xc2", 2))) << "progressive";
         EXPECT_EQ(decodeImage(jpeg).size(), QSize(800, 600)) << format;
     }
-}
 
-TEST(Encoding, ManyThreadsEncodeAtOnceWithoutSpoilingAFile)
-{
-    const QImage frame = desktopFrame().copy(0, 0, 320, 240);
+    const QImage small = desktopFrame().copy(0, 0, 320, 240);
     std::atomic<int> bad { 0 };
     {
         std::vector<std::jthread> threads;
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([&] {
                 for (int i = 0; i < 6; ++i) {
-                    const auto jpeg = test::imageEncoder().compressToJPEG(frame, 0.5 + 0.05 * i);
-                    const auto webp = test::imageEncoder().convertToWebP(frame, 0.5);
+                    const auto jpeg = test::imageEncoder().compressToJPEG(small, 0.5 + 0.05 * i);
+                    const auto webp = test::imageEncoder().convertToWebP(small, 0.5);
                     bad += !jpeg || decodeImage(*jpeg).isNull() || !webp || decodeImage(*webp).isNull();
                 }
             });
     }
     EXPECT_EQ(bad.load(), 0);
-}
 
-TEST(Encoding, BadInputFailsCleanly)
-{
     ImageOptimizer &optimizer = test::imageEncoder();
     const QImage red = solidImage(10, 10, Qt::red);
     EXPECT_FALSE(optimizer.convertToWebP(QImage(), 0.8) || optimizer.compressToJPEG(QImage(), 0.8)
@@ -179,12 +164,9 @@ TEST(Encoding, BadInputFailsCleanly)
     EXPECT_FALSE(optimizer.convertToWebP(wide, 0.8) || optimizer.convertToLosslessWebP(wide));
     EXPECT_EQ(decodeImage(optimizer.compressToJPEG(wide, 0.8).value_or("")).width(), 16384);
     EXPECT_TRUE(optimizer.compressByContent(wide).value_or("").startsWith("RIFF"));
-}
 
-// What each kind of frame is stored as, and that a lossless file gives back every pixel and is
-// no larger than the lossy encoding it replaces.
-TEST(EncodingChoice, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
-{
+    // What each kind of frame is stored as, and that a lossless file gives back every pixel and is
+    // no larger than the lossy encoding it replaces.
     const QImage photograph = photographicFrame(960, 540);
     const QImage panel = solidImage(640, 400, QColor(236, 236, 236));
     EXPECT_DOUBLE_EQ(
@@ -207,7 +189,6 @@ TEST(EncodingChoice, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
         { "xterm window, mixed", terminalWindowFrame(), ContentType::mixed, false },
         { "photograph, mixed", photograph, ContentType::mixed, false },
     };
-    const ImageOptimizer &optimizer = test::imageEncoder();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QByteArray stored = optimizer.encodeForContent(c.frame, c.type).value_or("");
@@ -225,17 +206,13 @@ TEST(EncodingChoice, ScreenContentIsStoredPixelExactAndPhotographsStayLossy)
         else
             EXPECT_EQ(stored, lossy);
     }
-}
 
-TEST(LosslessWebP, EffortLevelsAreCheckedAndAllDecodeExactly)
-{
-    const QImage frame = terminalWindowFrame().copy(0, 0, 300, 200);
-    const ImageOptimizer &optimizer = test::imageEncoder();
+    const QImage terminal = terminalWindowFrame().copy(0, 0, 300, 200);
     for (int effort : { 0, 1, 3, 9 }) {
-        const QByteArray bytes = optimizer.convertToLosslessWebP(frame, effort).value_or("");
-        EXPECT_TRUE(isLosslessWebP(bytes) && samePixels(decodeImage(bytes), frame)) << effort;
+        const QByteArray bytes = optimizer.convertToLosslessWebP(terminal, effort).value_or("");
+        EXPECT_TRUE(isLosslessWebP(bytes) && samePixels(decodeImage(bytes), terminal)) << effort;
     }
-    EXPECT_FALSE(optimizer.convertToLosslessWebP(frame, -1) || optimizer.convertToLosslessWebP(frame, 10)
+    EXPECT_FALSE(optimizer.convertToLosslessWebP(terminal, -1) || optimizer.convertToLosslessWebP(terminal, 10)
         || optimizer.convertToLosslessWebP(QImage()));
     // Transparent pixels keep their alpha.
     const QImage translucent = solidImage(40, 30, QColor(10, 200, 30, 128), QImage::Format_ARGB32);

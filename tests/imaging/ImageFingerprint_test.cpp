@@ -25,7 +25,24 @@ QImage checkerboard(int cell)
 
 } // namespace
 
-TEST(PerceptualHash, IsSixtyFourHexDigitsOfWhatTheImageShowsAtAnySize)
+class PartialMatches : public ::testing::Test {
+protected:
+    std::optional<BlockMatch> find(const QImage &image)
+    {
+        return QCoro::waitFor(optimizer.findPartialMatches(image, 0.7));
+    }
+    QImage strip(std::initializer_list<std::pair<int, int>> changes) const
+    {
+        std::vector<int> levels = base;
+        for (const auto &[block, level] : changes)
+            levels[size_t(block)] = level;
+        return blockStrip(levels);
+    }
+    ImageOptimizer optimizer;
+    const std::vector<int> base { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
+};
+
+TEST_F(PartialMatches, TheHashIsWhatTheImageShowsGridsOfOneSizeCompareAndSimilarityMustExceedTheThreshold)
 {
     const QImage frame = desktopFrame();
     const QString hash = QCoro::waitFor(test::imageEncoder().generatePerceptualHash(frame));
@@ -44,10 +61,7 @@ TEST(PerceptualHash, IsSixtyFourHexDigitsOfWhatTheImageShowsAtAnySize)
     // Images without pixels get a fresh UUID each time.
     EXPECT_FALSE(QUuid::fromString(ImageOptimizer::perceptualHash(QImage())).isNull());
     EXPECT_NE(ImageOptimizer::perceptualHash(QImage()), ImageOptimizer::perceptualHash(QImage()));
-}
 
-TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorterAndOnlyGridsOfOneSizeCompare)
-{
     QImage image(100, 130, QImage::Format_RGB32);
     for (int y = 0; y < 130; ++y)
         for (int x = 0; x < 100; ++x)
@@ -64,10 +78,10 @@ TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorterAndOnlyGridsOfOneSizeCompare)
 
     const BlockHashes fresh { 64, { { "a", "b", "c" }, { "d", "e", "f" } }, {}, 150, 100 };
     const BlockHashes older { 64, { { "a", "x", "c" }, { "y", "e", "z" } }, "older", 150, 100 };
-    const BlockMatch match = ImageOptimizer::compareBlockHashes(fresh, older);
-    EXPECT_EQ(std::tuple(match.totalBlocks, match.similarity, match.referenceHash), std::tuple(6, 0.5, "older"));
-    EXPECT_EQ(match.matchingBlocks,
-        (decltype(match.matchingBlocks) {
+    const BlockMatch grids = ImageOptimizer::compareBlockHashes(fresh, older);
+    EXPECT_EQ(std::tuple(grids.totalBlocks, grids.similarity, grids.referenceHash), std::tuple(6, 0.5, "older"));
+    EXPECT_EQ(grids.matchingBlocks,
+        (decltype(grids.matchingBlocks) {
             BlockCoordinate { 0, 0 }, BlockCoordinate { 0, 2 }, BlockCoordinate { 1, 1 } }));
     // Same block hashes, other frame size (the edge blocks differ in size): a delta on top of it
     // could not rebuild the frame.
@@ -79,27 +93,7 @@ TEST(BlockGrid, EdgeBlocksAreNarrowerAndShorterAndOnlyGridsOfOneSizeCompare)
         const BlockMatch other = ImageOptimizer::compareBlockHashes(first, second);
         EXPECT_TRUE(other.matchingBlocks.empty() && other.similarity == 0.0) << second.width << "x" << second.height;
     }
-}
 
-class PartialMatches : public ::testing::Test {
-protected:
-    std::optional<BlockMatch> find(const QImage &image)
-    {
-        return QCoro::waitFor(optimizer.findPartialMatches(image, 0.7));
-    }
-    QImage strip(std::initializer_list<std::pair<int, int>> changes) const
-    {
-        std::vector<int> levels = base;
-        for (const auto &[block, level] : changes)
-            levels[size_t(block)] = level;
-        return blockStrip(levels);
-    }
-    ImageOptimizer optimizer;
-    const std::vector<int> base { 10, 30, 50, 70, 90, 110, 130, 150, 170, 190 };
-};
-
-TEST_F(PartialMatches, SimilarityMustExceedTheThresholdInAFrameOfTheSameSize)
-{
     EXPECT_FALSE(find(blockStrip(base)));
     EXPECT_FALSE(find(strip({ { 0, 250 }, { 1, 250 }, { 2, 250 } }))) << "exactly 0.7 is not a match";
     const auto match = find(strip({ { 8, 5 }, { 9, 5 } }));
@@ -118,7 +112,7 @@ TEST_F(PartialMatches, SimilarityMustExceedTheThresholdInAFrameOfTheSameSize)
         ImageOptimizer::perceptualHash(large));
 }
 
-TEST_F(PartialMatches, OlderCandidateWinsATieAndAnImageNeverMatchesItself)
+TEST_F(PartialMatches, OlderCandidateWinsATieNeverItselfAndTheCacheHoldsFiftyGridsConsistentUnderThreads)
 {
     const QImage left = strip({ { 0, 251 }, { 1, 251 } });
     find(left);
@@ -129,10 +123,7 @@ TEST_F(PartialMatches, OlderCandidateWinsATieAndAnImageNeverMatchesItself)
     const auto again = find(left);
     EXPECT_TRUE(again && again->referenceHash != ImageOptimizer::perceptualHash(left));
     EXPECT_EQ(optimizer.blockHashKeys().size(), 3u);
-}
 
-TEST_F(PartialMatches, CacheHoldsFiftyGridsEvictsTheOldestAndStaysConsistentUnderThreads)
-{
     std::vector<QString> hashes;
     for (int i = 0; i < 51; ++i) {
         const QImage image = solidImage(64, 64, QColor(i * 5, i * 5, i * 5));

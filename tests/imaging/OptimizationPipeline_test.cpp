@@ -102,7 +102,7 @@ TEST_F(Pipeline, NewFrameWithoutHistoryIsStoredInFullAsWebP)
     EXPECT_TRUE(isLosslessWebP(window) && ImageOptimizer::imageDifference(decodeImage(window), terminal) == 0.0);
 }
 
-TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)
+TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindowAndABlockDeltaNamesTheFrameItCompletes)
 {
     const QImage typed = withTypedLine(frame, QStringLiteral("$ ls"));
     optimize(typed, std::nullopt, frame, std::nullopt);
@@ -120,12 +120,9 @@ TEST_F(Pipeline, ChangedRegionDeltaNeedsBothPreviousImageAndWindow)
     EXPECT_EQ(std::tuple(result.referenceHash, result.optimizedData, result.compressionRatio),
         std::tuple(std::optional(first.imageHash), std::optional(result.deltaFrame->data),
             result.deltaFrame->compressionRatio));
-}
 
-// A block delta names the stored frame it completes, by the hash that frame was stored under,
-// whatever the pixel format. (How many blocks must match: the fingerprint tests.)
-TEST_F(Pipeline, BlockDeltaCompletesTheStoredFrameOfTheSameSizeItNames)
-{
+    // A block delta names the stored frame it completes, by the hash that frame was stored under,
+    // whatever the pixel format. (How many blocks must match: the fingerprint tests.)
     for (const QImage::Format format : { QImage::Format_RGB888, QImage::Format_ARGB32, QImage::Format_RGB32 }) {
         SCOPED_TRACE(format);
         rewire();
@@ -150,17 +147,7 @@ TEST_F(Pipeline, BlockDeltaCompletesTheStoredFrameOfTheSameSizeItNames)
     }
 }
 
-// (A window's full frame not stored leaves no delta reference either: the capture service's tests.)
-TEST_F(Pipeline, AFrameThatWasNotStoredLeavesNothingForLaterFramesToBuildOn)
-{
-    const OptimizationResult unsaved = optimize(frame, std::nullopt, std::nullopt, std::nullopt, false);
-    ASSERT_TRUE(unsaved.optimizedData && unsaved.pendingBlockHashes);
-    EXPECT_FALSE(optimizer->isBlockHashCached(unsaved.imageHash));
-    const OptimizationResult next = optimize(withTypedLine(frame, QStringLiteral("$ git status")));
-    EXPECT_FALSE(next.isDeltaFrame || next.referenceHash);
-}
-
-TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanly)
+TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanlyAndFramesNotStoredLeaveNothingToBuildOn)
 {
     const OptimizationResult empty = optimize(QImage());
     EXPECT_TRUE(empty.shouldStore && !empty.optimizedData && empty.compressionRatio == 0.0);
@@ -169,10 +156,17 @@ TEST_F(Pipeline, ImagesWithNothingToStoreFailCleanly)
     EXPECT_TRUE(transparent.shouldStore && !transparent.optimizedData);
     EXPECT_EQ(deltaAttempts + lookups, 0);
 
-    for (const QSize size : { QSize(1, 1), QSize(1, 300), QSize(300, 1) }) {
+    for (const QSize size : { QSize(1, 1), QSize(1, 300), QSize(300, 1) })
         EXPECT_TRUE(optimize(solidImage(size.width(), size.height(), Qt::darkYellow), std::nullopt,
             solidImage(1, 1, Qt::black), QStringLiteral("9"))
                         .optimizedData)
             << size.width() << "x" << size.height();
-    }
+
+    // A frame that was not stored leaves nothing for later frames to build on. (A window's full frame
+    // not stored leaves no delta reference either: the capture service's tests.)
+    const OptimizationResult unsaved = optimize(frame, std::nullopt, std::nullopt, std::nullopt, false);
+    ASSERT_TRUE(unsaved.optimizedData && unsaved.pendingBlockHashes);
+    EXPECT_FALSE(optimizer->isBlockHashCached(unsaved.imageHash));
+    const OptimizationResult next = optimize(withTypedLine(frame, QStringLiteral("$ git status")));
+    EXPECT_FALSE(next.isDeltaFrame || next.referenceHash);
 }
