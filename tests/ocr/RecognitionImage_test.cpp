@@ -20,7 +20,7 @@ const QStringList kTerminalLines { QStringLiteral("drwxr-xr-x  2 alice users  40
 } // namespace
 
 // The capital height of the font, light and dark, at the sizes terminals and documents use.
-TEST(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
+TEST(TextHeight, IsTheCapitalHeightOfTheFontNothingWithoutTextAndEnlargesSmallPrintMore)
 {
     const std::tuple<double, bool, const char *> cases[] = { { 7, false, "DejaVu Sans Mono" },
         { 8, true, "DejaVu Sans Mono" }, { 11, false, "DejaVu Sans Mono" }, { 20, true, "DejaVu Sans Mono" },
@@ -38,12 +38,9 @@ TEST(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
         // Anti-aliased top rows are faint and may not count; accents and ascenders may.
         EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital));
     }
-}
 
-// Nothing without text: no image, a flat one, panel borders and rules (sharp edges, but no rows
-// crossing several of them), and a colour image not yet converted to grey.
-TEST(MeasureTextLineHeightWithoutText, GivesNothing)
-{
+    // Nothing without text: no image, a flat one, panel borders and rules (sharp edges, but no rows
+    // crossing several of them), and a colour image not yet converted to grey.
     QImage flat(640, 480, QImage::Format_Grayscale8);
     flat.fill(200);
     QImage panels = flat.copy();
@@ -55,10 +52,7 @@ TEST(MeasureTextLineHeightWithoutText, GivesNothing)
     }
     for (const QImage &image : { QImage(), flat, panels, renderText(kTerminalLines, {}).image })
         EXPECT_FALSE(measureTextLineHeight(image)) << image.format();
-}
 
-TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
-{
     const TextHeightScaling rule { .targetLineHeight_px = 24, .minimumScale = 1.0, .maximumScale = 3.0 };
     // Text that reads well from a height on is brought only to the lower target.
     TextHeightScaling stepped = rule;
@@ -76,7 +70,7 @@ TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
 
 // Polarity is decided by each pixel's surroundings: a dark panel beside a light one, and a
 // highlighted line across both, all come out as dark strokes on light paper.
-TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone)
+TEST(PrepareForRecognition, TurnsDarkPanelsAndLinesLightConvertsToGreyAndEnlargesByTheTuningsScale)
 {
     QImage grey(200, 60, QImage::Format_Grayscale8);
     for (int y = 0; y < grey.height(); ++y) {
@@ -98,10 +92,7 @@ TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone
         EXPECT_EQ(grey.scanLine(at.y())[at.x()], after) << at.x() << "," << at.y();
     EXPECT_EQ(std::pair(inversionRadiusFor(std::nullopt), inversionRadiusFor(100.0)),
         std::pair(kUnmeasuredInversionRadius, kMaximumInversionRadius));
-}
 
-TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
-{
     QImage image(200, 100, QImage::Format_ARGB32);
     image.fill(QColor(10, 10, 10));
     const PreparedImage prepared = prepareForRecognition(image, accurateTuning());
