@@ -6,7 +6,8 @@
 
 #include <cmath>
 
-namespace pellux {
+using namespace pellux;
+
 namespace {
 
 using test::FakeClock;
@@ -30,9 +31,7 @@ OCRText fragment(const QString &text, QRectF bounds = QRectF(1, 2, 3, 4))
 
 VideoFrame frameAt(double seconds)
 {
-    QImage image(64, 48, QImage::Format_ARGB32);
-    image.fill(Qt::darkCyan);
-    return VideoFrame { image, seconds };
+    return VideoFrame { test::CapturePipeline::blankFrame(64, 48, Qt::darkCyan), seconds };
 }
 
 class CaptureEngineTest : public ::testing::Test {
@@ -131,11 +130,9 @@ TEST_F(CaptureEngineTest, WritesFramesWhileCapturingAndRecognisesAtMostOnceEvery
             feed(time);
         }
         settle();
-        EXPECT_EQ(recognitionTimes, c.recognised);
-        EXPECT_EQ(writer.appendedTimes, appended);
         const std::optional<double> session = writing ? std::optional(c.frameTimes.front()) : std::nullopt;
-        EXPECT_EQ(writer.sessionStarts, session ? std::vector { *session } : std::vector<double> {});
-        EXPECT_EQ(engine->startTime(), session);
+        EXPECT_EQ(std::tuple(recognitionTimes, writer.appendedTimes, writer.sessionStarts, engine->startTime()),
+            std::tuple(c.recognised, appended, session ? std::vector { *session } : std::vector<double> {}, session));
         EXPECT_TRUE(writing || (timings.isEmpty() && debug.framesProcessed() == framesBefore));
     }
     // Another writer starts a session of its own, even with a frame it could not take.
@@ -150,7 +147,7 @@ TEST_F(CaptureEngineTest, WritesFramesWhileCapturingAndRecognisesAtMostOnceEvery
 
 // Fragments join one recording, the newest kept when there are too many, and reach the debug window
 // in debug mode only.
-TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingKeepsTheNewestAndIsReportedInDebugMode)
+TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingAndStreamFramesReachTheMainThreadInOrder)
 {
     restart();
     QSignalSpy changes(engine.get(), &CaptureEngine::pendingOCRTextsChanged);
@@ -195,13 +192,12 @@ TEST_F(CaptureEngineTest, RecognisedTextJoinsOneRecordingKeepsTheNewestAndIsRepo
     EXPECT_EQ(std::pair(pending.front().text, pending.back().text),
         std::pair(QStringLiteral("0-%1").arg(2 * perFrame - CaptureEngine::maxPendingOCRTexts),
             QStringLiteral("1-%1").arg(perFrame - 1)));
-}
 
-// A stream's frames reach the engine on the main thread in order; a recognition, a debug conversion
-// and frames still queued when the engine goes are dropped.
-TEST_F(CaptureEngineTest, StreamFramesReachTheMainThreadInOrderAndWorkInFlightWhenTheEngineGoesIsDropped)
-{
+    // A stream's frames reach the engine on the main thread in order; a recognition, a debug conversion
+    // and frames still queued when the engine goes are dropped.
     holdCompletions = true;
+    debug.setDebugMode(false);
+    debug.clearDebugData();
     restart();
     CaptureStreamOutput output(engine.get());
     source.setSink(&output);
@@ -226,4 +222,3 @@ TEST_F(CaptureEngineTest, StreamFramesReachTheMainThreadInOrderAndWorkInFlightWh
 }
 
 } // namespace
-} // namespace pellux

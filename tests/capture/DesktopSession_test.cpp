@@ -2,8 +2,7 @@
 
 #include "support/TestFiles.h"
 
-namespace pellux {
-namespace {
+using namespace pellux;
 
 TEST(DesktopSession, PicksTheBackendOfTheSession)
 {
@@ -37,6 +36,3 @@ TEST(DesktopSession, PicksTheBackendOfTheSession)
             << c.name;
     }
 }
-
-} // namespace
-} // namespace pellux

@@ -136,7 +136,7 @@ public:
 };
 
 // Each way a working KWin can fail ends in an error: the listing's, or the capture's of a listed window.
-TEST(KWinCaptureBackend, AFailureEndsInAnErrorNotAHang)
+TEST(KWinCaptureBackend, AFailureEndsInAnErrorNotAHangAndARefusalOrAnAbsentKWinListsNothing)
 {
     const struct {
         const char *name;
@@ -163,12 +163,9 @@ TEST(KWinCaptureBackend, AFailureEndsInAnErrorNotAHang)
         EXPECT_TRUE(error.localizedDescription.contains(c.listingError ? c.listingError : c.captureError))
             << error.localizedDescription.toStdString();
     }
-}
 
-// Without access, and without KWin, nothing is listed; a refusal says which desktop file is needed,
-// once, not on every cycle.
-TEST(KWinCaptureBackend, ARefusalOrAnAbsentKWinListsNothing)
-{
+    // Without access, and without KWin, nothing is listed; a refusal says which desktop file is needed,
+    // once, not on every cycle.
     for (const FakeKWinConfig config :
         { FakeKWinConfig { .capture = CaptureBehaviour::refuse }, FakeKWinConfig { .onBus = false } }) {
         FakeKWin kwin(config);

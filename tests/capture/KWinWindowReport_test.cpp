@@ -60,7 +60,19 @@ QJsonObject owner(const char *windowClass, const char *desktopFile, int pid = 42
         { "pid", pid } };
 }
 
-TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntry)
+// The arguments of the one D-Bus call the window-list script makes over `workspace` (JavaScript).
+QStringList runScript(const char *workspace)
+{
+    QJSEngine engine;
+    engine.evaluate(QString::fromLatin1(workspace));
+    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
+    const QJSValue result = engine.evaluate(
+        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
+    EXPECT_FALSE(result.isError()) << result.toString().toStdString();
+    return engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+}
+
+TEST(KWinWindowReport, ListsWindowsFrontToBackMarkingWhatKWinDrawsKeepsTheirIdsAndThePlasma6ScriptReportsThem)
 {
     const DesktopEntryLookup entries
         = [](const QString &instance, const QString &windowClass) -> std::optional<QString> {
@@ -95,10 +107,7 @@ TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntr
         EXPECT_EQ(content.windows[i].owningApplication, owners[i]) << i;
     // Two windows of zenity: it is listed once.
     EXPECT_EQ(content.applications.size(), 4u);
-}
 
-TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
-{
     const struct {
         const char *name;
         QJsonObject fields;
@@ -128,56 +137,34 @@ TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
         EXPECT_EQ(sizes.contains(w.windowID) ? std::optional(sizes.value(w.windowID)) : std::nullopt, c.clientSize);
         EXPECT_FALSE(sizes.contains(99));
     }
-}
 
-TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
-{
-    WindowIdTable ids;
-    const auto first = idsByTitle(parsed(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), ids));
+    WindowIdTable table;
+    const auto first = idsByTitle(parsed(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), table));
     EXPECT_TRUE(first["a"] != 0 && first["a"] != first["b"]);
     // Restacked, with a new window on top: the old ones keep their ids.
     const auto second
-        = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids));
+        = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), table));
     EXPECT_TRUE(second["a"] == first["a"] && second["b"] == first["b"]);
     EXPECT_TRUE(second["c"] != first["a"] && second["c"] != first["b"]);
-    EXPECT_EQ(ids.uuidFor(first["a"]), QString("{a}"));
+    EXPECT_EQ(table.uuidFor(first["a"]), QString("{a}"));
     // "a" closed: its id is forgotten and never handed out again, even to a window with its uuid.
-    parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids);
-    EXPECT_TRUE(!ids.uuidFor(first["a"]) && ids.size() == 2);
-    EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), ids))["a"], first["a"]);
-}
+    parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), table);
+    EXPECT_TRUE(!table.uuidFor(first["a"]) && table.size() == 2);
+    EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), table))["a"], first["a"]);
 
-TEST(KWinWindowReport, AMalformedReportIsAnErrorThatKeepsTheKnownIds)
-{
-    WindowIdTable ids;
-    const quint32 kept = idsByTitle(parsed(report({ window("{kept}", "kept", 0) }), ids))["kept"];
+    const quint32 kept = idsByTitle(parsed(report({ window("{kept}", "kept", 0) }), table))["kept"];
     for (const char *json : { "{\"windows\": [", "", "[]", "{\"version\": 1}", "{\"windows\": {}}",
              "{\"windows\": [3]}", "{\"windows\": [{\"caption\": \"x\"}]}",
              "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }) {
         SCOPED_TRACE(json);
-        const auto content = parseWindowReport(json, ids, noEntries);
+        const auto content = parseWindowReport(json, table, noEntries);
         ASSERT_FALSE(content.ok());
         EXPECT_EQ(content.error().domain, captureFailureDomain);
-        EXPECT_TRUE(ids.uuidFor(kept) == QString("{kept}") && ids.size() == 1);
+        EXPECT_TRUE(table.uuidFor(kept) == QString("{kept}") && table.size() == 1);
     }
-}
 
-// The arguments of the one D-Bus call the window-list script makes over `workspace` (JavaScript).
-QStringList runScript(const char *workspace)
-{
-    QJSEngine engine;
-    engine.evaluate(QString::fromLatin1(workspace));
-    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
-    const QJSValue result = engine.evaluate(
-        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
-    EXPECT_FALSE(result.isError()) << result.toString().toStdString();
-    return engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
-}
-
-// Plasma 6's scripting API (the backend test runs the script against Plasma 5's): four windows and a
-// panel, Alpha under Bravo, one on desktop 2, one minimised.
-TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
-{
+    // Plasma 6's scripting API (the backend test runs the script against Plasma 5's): four windows and a
+    // panel, Alpha under Bravo, one on desktop 2, one minimised.
     const QStringList call = runScript(R"JS(
         var one = { id: "d1" }, two = { id: "d2" };
         function win(id, caption, order, desktops, extra) {
@@ -197,20 +184,20 @@ TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
     ASSERT_EQ(call.size(), 5);
     EXPECT_EQ(
         call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
-    WindowIdTable ids;
-    const ShareableContent content = parsed(call[4].toUtf8(), ids);
-    EXPECT_EQ(titles(content), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
-    ASSERT_EQ(content.windows.size(), 4u);
+    WindowIdTable plasma6Ids;
+    const ShareableContent plasma6 = parsed(call[4].toUtf8(), plasma6Ids);
+    EXPECT_EQ(titles(plasma6), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
+    ASSERT_EQ(plasma6.windows.size(), 4u);
     for (size_t i = 0; i < 4; ++i)
-        EXPECT_EQ(content.windows[i].isOnScreen, i < 2) << i;
-    const WindowDescription &bravo = content.windows[0];
-    EXPECT_EQ(std::tuple(bravo.frame, ids.uuidFor(bravo.windowID), bravo.owningApplication),
+        EXPECT_EQ(plasma6.windows[i].isOnScreen, i < 2) << i;
+    const WindowDescription &bravo = plasma6.windows[0];
+    EXPECT_EQ(std::tuple(bravo.frame, plasma6Ids.uuidFor(bravo.windowID), bravo.owningApplication),
         std::tuple(QRectF(368, 198, 700, 500), std::optional<QString>("{bbbb}"),
             std::optional(RunningApplication { "zenity", "zenity", 18390 })));
 
     // A workspace the script cannot read: it reports its own failure.
     const QStringList failed = runScript("var workspace = {};");
-    const auto failure = parseWindowReport(failed.value(4).toUtf8(), ids, noEntries);
+    const auto failure = parseWindowReport(failed.value(4).toUtf8(), plasma6Ids, noEntries);
     EXPECT_TRUE(!failure.ok() && failure.error().localizedDescription.contains("script failed"))
         << failed.join(' ').toStdString();
 }

@@ -9,7 +9,8 @@
 
 #include <QTest>
 
-namespace pellux {
+using namespace pellux;
+
 namespace {
 
 using test::CapturePipeline;
@@ -62,8 +63,7 @@ protected:
     }
     ScreenshotService &oneWindow(const AppPreferences &preferences = fixedInterval(10.0))
     {
-        addWindow(1, text("hello"));
-        return service(preferences);
+        return addWindow(1, text("hello")), service(preferences);
     }
 
     void cycle() { CapturePipeline::run(pipeline.service->captureTestScreenshot()); }
@@ -128,10 +128,6 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
     // counted.
     EXPECT_EQ(pipeline.backend.captureOrder(), (std::vector<quint32> { 2, 7 }));
     EXPECT_EQ(s.captureCount(), 2);
-    ASSERT_EQ(pipeline.backend.configurations().size(), 2u);
-    EXPECT_EQ(
-        std::pair(pipeline.backend.configurations()[1].width, pipeline.backend.configurations()[1].captureResolution),
-        std::pair(200, CaptureResolution::best));
     QStringList apps;
     for (const Recording &r : stored())
         apps << r.appName.value_or(QString());
@@ -160,7 +156,6 @@ TEST_F(ScreenshotServiceTest, StoresChangedWindowsWithTheirTextAndSkipsFailedAnd
     cycle();
     EXPECT_EQ(std::pair(s.captureCount(), debug.framesProcessed()), std::pair(4, 2));
     ASSERT_TRUE(debug.latestCapture());
-    EXPECT_EQ(QSize(debug.latestCapture()->width, debug.latestCapture()->height), blueBlank.size());
     EXPECT_EQ(debug.latestCapture()->image.pixelColor(10, 10), QColor(40, 90, 160));
     ASSERT_EQ(stored().size(), 2u);
     pipeline.settle();
@@ -197,8 +192,8 @@ TEST_F(ScreenshotServiceTest, TextRecognitionBacklogIsBoundedAndNothingIsDropped
             QTimer::singleShot(std::chrono::milliseconds(500), &s, [this] { recognizer->release(); });
     });
     cycle();
-    EXPECT_EQ(mostPending, ScreenshotService::maxPendingRecognitions);
-    EXPECT_EQ(stored().size(), size_t(windowCount));
+    EXPECT_EQ(std::pair(mostPending, stored().size()),
+        std::pair(ScreenshotService::maxPendingRecognitions, size_t(windowCount)));
     pipeline.settle();
     EXPECT_EQ(std::pair(s.pendingRecognitions(), recognizer->requests()), std::pair(0, windowCount));
     for (const Recording &r : stored())
@@ -235,8 +230,7 @@ TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondO
     pipeline.backend.removeWindow(1);
     const qsizetype seen = cycles.count();
     ASSERT_TRUE(runEventsUntil([&] { return cycles.count() >= seen + 2; }));
-    EXPECT_TRUE(s.isCapturing());
-    EXPECT_EQ(s.pendingCaptureInterval(), s.currentInterval());
+    EXPECT_TRUE(s.isCapturing() && s.pendingCaptureInterval() == s.currentInterval());
     s.stopCapturing();
 }
 
@@ -283,8 +277,7 @@ TEST_F(ScreenshotServiceTest, CyclesNeverOverlapAndAStopOrAnAbandonEndsThemAfter
     QCoro::Task<> running = s.runCaptureCycle();
     s.stopCapturing();
     CapturePipeline::run(std::move(running));
-    EXPECT_EQ(s.captureCount(), 7);
-    EXPECT_FALSE(s.pendingCaptureInterval());
+    EXPECT_TRUE(s.captureCount() == 7 && !s.pendingCaptureInterval());
 }
 
 TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStopMadeMeanwhileWins)
@@ -301,9 +294,7 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
     pipeline.backend.setPermission(true);
     pipeline.backend.setContentError(std::nullopt);
     CapturePipeline::run(s.startCapturing()); // content, but no window
-    EXPECT_TRUE(s.hasAvailableContent());
-    EXPECT_FALSE(s.isCapturing());
-    EXPECT_EQ(capturing.count(), 2);
+    EXPECT_TRUE(s.hasAvailableContent() && !s.isCapturing() && capturing.count() == 2);
 
     // A stop made while a start enumerates the windows wins; a start asked for after it does not.
     addWindow(1, text("hello"));
@@ -313,8 +304,7 @@ TEST_F(ScreenshotServiceTest, StartIsRefusedWithoutScreenAccessOrWindowsAndAStop
     CapturePipeline::run(std::move(starting));
     EXPECT_FALSE(s.isCapturing() || s.pendingCaptureInterval());
     CapturePipeline::run(s.startCapturing());
-    EXPECT_TRUE(s.isCapturing());
-    EXPECT_EQ(s.pendingCaptureInterval(), 10.0);
+    EXPECT_TRUE(s.isCapturing() && s.pendingCaptureInterval() == 10.0);
 }
 
 // An exclusion applies from the next cycle without a restart; a new interval restarts capture.
@@ -326,16 +316,14 @@ TEST_F(ScreenshotServiceTest, PreferencesTakeEffectWhileCapturing)
     pipeline.savePreferences(fixedInterval(10.0, { "xterm" }));
     s.reloadPreferences();
     cycle();
-    EXPECT_TRUE(pipeline.backend.captureOrder().empty());
-    EXPECT_EQ(capturing.count(), 0);
+    EXPECT_TRUE(pipeline.backend.captureOrder().empty() && capturing.isEmpty());
 
     pipeline.savePreferences(fixedInterval(7.0));
     s.refreshPreferences();
     EXPECT_EQ(s.preferences().screenshotInterval, 7.0);
     while (capturing.count() < 2)
         ASSERT_TRUE(capturing.wait(5000));
-    EXPECT_TRUE(s.isCapturing());
-    EXPECT_EQ(s.pendingCaptureInterval(), 7.0);
+    EXPECT_TRUE(s.isCapturing() && s.pendingCaptureInterval() == 7.0);
 }
 
 TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAndDeltasBuildOnStoredFrames)
@@ -356,8 +344,7 @@ TEST_F(ScreenshotServiceTest, AFrameTheStoreCouldNotSaveIsStoredByTheNextCycleAn
         test::FileSizeLimit full(64);
         nextFrame(second);
     }
-    EXPECT_EQ(std::pair(stored().size(), s.framesNotStored()), std::pair(size_t(1), 1));
-    EXPECT_FALSE(reference());
+    EXPECT_TRUE(stored().size() == 1 && s.framesNotStored() == 1 && !reference());
     pipeline.settle();
     EXPECT_EQ(remembered(1), textOf(first));
 
@@ -427,10 +414,8 @@ TEST_F(ScreenshotServiceTest, FramesWhoseRecognitionFailedOrWhoseTextCouldNotBeS
     database.exec("DROP TRIGGER refuse_text");
     nextFrame(pageWithLines(8, 2));
     pipeline.settle();
-    EXPECT_EQ(recognizer->bandRequests(), 0);
+    EXPECT_TRUE(recognizer->bandRequests() == 0 && s.framesNotRecognized() == 1);
     EXPECT_EQ(pipeline.storedText(stored().front().id), textOf(pageWithLines(8, 2)));
-    EXPECT_EQ(s.framesNotRecognized(), 1);
 }
 
 } // namespace
-} // namespace pellux
