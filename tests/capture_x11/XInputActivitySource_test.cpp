@@ -1,7 +1,8 @@
 #include "capture/x11/XInputActivitySource.h"
 #include "support/XvfbSession.h"
 
-namespace pellux {
+using namespace pellux;
+
 namespace {
 
 using test::runEventsUntil;
@@ -39,7 +40,7 @@ protected:
     Counts counts;
 };
 
-TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMovesUntilTheServerGoes)
+TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMovesUntilTheServerGoesAndWithoutOneDoesNotStart)
 {
     xdotool("mousemove 100 100");
     xdotool("mousemove_relative 40 30");
@@ -62,13 +63,9 @@ TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMovesUntilTheSe
     session.killServer();
     ASSERT_TRUE(runEventsUntil([&] { return !source.isRunning(); }));
     EXPECT_EQ(counts.keys, 4);
-}
 
-TEST(XInputActivitySourceWithoutServer, DoesNotStart)
-{
-    XInputActivitySource source(QStringLiteral(":65000"));
-    EXPECT_FALSE(source.start() || source.isRunning());
+    XInputActivitySource serverless(QStringLiteral(":65000"));
+    EXPECT_FALSE(serverless.start() || serverless.isRunning());
 }
 
 } // namespace
-} // namespace pellux
