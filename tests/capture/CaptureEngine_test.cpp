@@ -101,8 +101,6 @@ TEST_F(CaptureEngineTest, WritesFramesWhileCapturingAndRecognisesAtMostOnceEvery
         { "no writer", true, std::nullopt, {}, { 6 } },
         { "writer not started", true, Status::unknown, {}, { 6 } },
         { "writer failed", true, Status::failed, {}, { 6 } },
-        { "writer completed", true, Status::completed, {}, { 6 } },
-        { "writer cancelled", true, Status::cancelled, {}, { 6 } },
         { "steady", true, Status::writing, {}, { 0, 1, 4.9, 5, 6, 10.1 }, { 1, 6 }, { 5, 10.1 } },
         { "just short", true, Status::writing, {}, { 4.999, 9.998 }, {}, { 9.998 } },
         { "late first", true, Status::writing, {}, { 7, 11, 12.1 }, { 7 }, { 7, 12.1 } },

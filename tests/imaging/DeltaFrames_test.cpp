@@ -104,7 +104,6 @@ TEST_F(DeltaFrames, ChangedTilesAboveTwoPercentUpToThirtyPercentAreADeltaAndMore
         { "82 pixels", whitened(82), tile, { QRect(0, 0, 64, 64) } },
         // Screen pixels carry no transparency: the fourth byte never counts as a change.
         { "alpha only", argb(255), argb(0), {} },
-        { "1x1 same", solidImage(1, 1, Qt::black), solidImage(1, 1, Qt::black), {} },
         { "1x1 changed", solidImage(1, 1, QColor(200, 0, 0)), solidImage(1, 1, Qt::black), { QRect(0, 0, 1, 1) } },
         { "column", column, solidImage(1, 300, Qt::black), { QRect(0, 256, 1, 44) } },
         // A resized window differs everywhere; a missing image gives nothing to compare.
@@ -294,6 +293,13 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndTheReaderRefusesMalformedContainers
     EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { wide.rect() }));
     EXPECT_TRUE(DeltaFrameReader::applyDelta(
         wide, DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) }).value_or("")));
+    // Read back, every row and column of a region lands in its rectangle and nowhere else.
+    const DeltaContainer patch {
+        { { QRect(3, 5, 8, 7), *imageEncoder().convertToLosslessWebP(solidImage(8, 7, Qt::red)) } }
+    };
+    QImage expected = solidImage(20, 20, Qt::black);
+    QPainter(&expected).fillRect(QRect(3, 5, 8, 7), Qt::red);
+    EXPECT_EQ(DeltaFrameReader::applyDelta(solidImage(20, 20, Qt::black), *patch.serialize()), expected);
 
     // A delta of two small regions against a 200×150 frame.
     const QByteArray good = QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))

@@ -38,10 +38,9 @@ QByteArray jpegOfSize(qsizetype size)
 {
     const QByteArray image = highQuality(7, 160, 120);
     const qsizetype comment = size - image.size() - 4;
-    QByteArray out = image.left(2) + "\xFF\xFE"; // SOI, COM
-    out += char((comment + 2) >> 8);
-    out += char((comment + 2) & 0xFF);
-    return out + QByteArray(comment, 'x') + image.mid(2);
+    // SOI, then COM and its length.
+    return image.left(2) + "\xFF\xFE" + char((comment + 2) >> 8) + char((comment + 2) & 0xFF) + QByteArray(comment, 'x')
+        + image.mid(2);
 }
 
 std::optional<QByteArray> marker(const QString &path)

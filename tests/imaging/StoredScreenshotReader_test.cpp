@@ -185,9 +185,9 @@ TEST_F(DeltaChainFixture, LaterFramesOfALongChainStartFromKeptFrames)
 
     // A bounded cache keeps what fits, newest used last.
     StoredScreenshotReader small(StoredScreenshotReader::databaseLookup(database), 2 * 400 * 300 * 4);
-    EXPECT_FALSE(small.read(frames.back().path, QSize(), nullptr).isNull());
+    EXPECT_FALSE(small.read(frames.back().path, QSize(), nullptr).isNull()
+        || small.read(frames[5].path, QSize(), nullptr).isNull());
     EXPECT_LE(small.cachedBytes(), 2 * 400 * 300 * 4);
-    EXPECT_FALSE(small.read(frames[5].path, QSize(), nullptr).isNull());
 }
 
 TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
