@@ -2,8 +2,7 @@
 
 #include "support/TestFiles.h"
 
-namespace pellux {
-namespace {
+using namespace pellux;
 
 TEST(DesktopSession, PicksTheBackendOfTheSession)
 {
@@ -31,12 +30,9 @@ TEST(DesktopSession, PicksTheBackendOfTheSession)
         { "forced", { "x11", "", ":0", "XFCE", "", " Portal " }, {}, DesktopSession::portal },
         { "an unknown forced backend is ignored", { "x11", "", ":0", "", "", "mir" }, {}, DesktopSession::x11 },
     };
-    for (const auto &c : cases) {
-        const auto probe = [&](const QString &name) { return c.busNames.contains(name); };
-        EXPECT_EQ(desktopSessionName(detectDesktopSession(c.environment, probe)), desktopSessionName(c.expected))
+    for (const auto &c : cases)
+        EXPECT_EQ(desktopSessionName(detectDesktopSession(
+                      c.environment, [&](const QString &name) { return c.busNames.contains(name); })),
+            desktopSessionName(c.expected))
             << c.name;
-    }
 }
-
-} // namespace
-} // namespace pellux

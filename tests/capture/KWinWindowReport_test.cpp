@@ -60,7 +60,19 @@ QJsonObject owner(const char *windowClass, const char *desktopFile, int pid = 42
         { "pid", pid } };
 }
 
-TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntry)
+// The arguments of the one D-Bus call the window-list script makes over `workspace` (JavaScript).
+QStringList runScript(const char *workspace)
+{
+    QJSEngine engine;
+    engine.evaluate(QString::fromLatin1(workspace));
+    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
+    const QJSValue result = engine.evaluate(
+        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
+    EXPECT_FALSE(result.isError()) << result.toString().toStdString();
+    return engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
+}
+
+TEST(KWinWindowReport, ListsWindowsFrontToBackMarkingWhatKWinDrawsKeepsTheirIdsAndThePlasma6ScriptReportsThem)
 {
     const DesktopEntryLookup entries
         = [](const QString &instance, const QString &windowClass) -> std::optional<QString> {
@@ -87,19 +99,15 @@ TEST(KWinWindowReport, ListsApplicationWindowsFrontToBackNamedByTheirDesktopEntr
     const ShareableContent content = parsed(report(windows), ids, entries);
     EXPECT_EQ(titles(content), (QStringList { "xterm", "skips taskbar", "dialog", "kate", "tool", "anonymous" }));
     ASSERT_EQ(content.windows.size(), 6u);
-    const auto &w = content.windows;
-    EXPECT_EQ(w[0].frame, QRectF(10, 20, 700, 500));
-    EXPECT_EQ(w[0].owningApplication, (RunningApplication { "xterm", "debian-xterm", 42 }));
-    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 42 }));
-    EXPECT_EQ(w[3].owningApplication, (RunningApplication { "kate", "org.kde.kate", 42 }));
-    EXPECT_EQ(w[4].owningApplication, (RunningApplication { "tool", "tool", 0 }));
-    EXPECT_FALSE(w[5].owningApplication);
+    EXPECT_EQ(content.windows[0].frame, QRectF(10, 20, 700, 500));
+    const std::optional<RunningApplication> owners[] = { RunningApplication { "xterm", "debian-xterm", 42 },
+        RunningApplication { "zenity", "zenity", 42 }, RunningApplication { "zenity", "zenity", 42 },
+        RunningApplication { "kate", "org.kde.kate", 42 }, RunningApplication { "tool", "tool", 0 }, std::nullopt };
+    for (size_t i = 0; i < 6; ++i)
+        EXPECT_EQ(content.windows[i].owningApplication, owners[i]) << i;
     // Two windows of zenity: it is listed once.
     EXPECT_EQ(content.applications.size(), 4u);
-}
 
-TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
-{
     const struct {
         const char *name;
         QJsonObject fields;
@@ -129,59 +137,34 @@ TEST(KWinWindowReport, MarksWhatKWinDrawsAndKeepsTheClientAreaItStreams)
         EXPECT_EQ(sizes.contains(w.windowID) ? std::optional(sizes.value(w.windowID)) : std::nullopt, c.clientSize);
         EXPECT_FALSE(sizes.contains(99));
     }
-}
 
-TEST(KWinWindowReport, KeepsEachWindowsIdWhileItExists)
-{
-    WindowIdTable ids;
-    const auto first = idsByTitle(parsed(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), ids));
+    WindowIdTable table;
+    const auto first = idsByTitle(parsed(report({ window("{a}", "a", 0), window("{b}", "b", 1) }), table));
     EXPECT_TRUE(first["a"] != 0 && first["a"] != first["b"]);
     // Restacked, with a new window on top: the old ones keep their ids.
     const auto second
-        = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), ids));
-    EXPECT_EQ(second["a"], first["a"]);
-    EXPECT_EQ(second["b"], first["b"]);
+        = idsByTitle(parsed(report({ window("{b}", "b", 0), window("{a}", "a", 1), window("{c}", "c", 2) }), table));
+    EXPECT_TRUE(second["a"] == first["a"] && second["b"] == first["b"]);
     EXPECT_TRUE(second["c"] != first["a"] && second["c"] != first["b"]);
-    EXPECT_EQ(ids.uuidFor(first["a"]), QString("{a}"));
+    EXPECT_EQ(table.uuidFor(first["a"]), QString("{a}"));
     // "a" closed: its id is forgotten and never handed out again, even to a window with its uuid.
-    parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), ids);
-    EXPECT_FALSE(ids.uuidFor(first["a"]));
-    EXPECT_EQ(ids.size(), 2);
-    EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), ids))["a"], first["a"]);
-}
+    parsed(report({ window("{b}", "b", 0), window("{c}", "c", 1) }), table);
+    EXPECT_TRUE(!table.uuidFor(first["a"]) && table.size() == 2);
+    EXPECT_NE(idsByTitle(parsed(report({ window("{a}", "a", 0) }), table))["a"], first["a"]);
 
-TEST(KWinWindowReport, AMalformedReportIsAnErrorThatKeepsTheKnownIds)
-{
-    WindowIdTable ids;
-    const quint32 kept = idsByTitle(parsed(report({ window("{kept}", "kept", 0) }), ids))["kept"];
+    const quint32 kept = idsByTitle(parsed(report({ window("{kept}", "kept", 0) }), table))["kept"];
     for (const char *json : { "{\"windows\": [", "", "[]", "{\"version\": 1}", "{\"windows\": {}}",
              "{\"windows\": [3]}", "{\"windows\": [{\"caption\": \"x\"}]}",
              "{\"version\": 1, \"error\": \"TypeError: workspace.clientList\"}" }) {
         SCOPED_TRACE(json);
-        const auto content = parseWindowReport(json, ids, noEntries);
+        const auto content = parseWindowReport(json, table, noEntries);
         ASSERT_FALSE(content.ok());
         EXPECT_EQ(content.error().domain, captureFailureDomain);
-        EXPECT_EQ(ids.uuidFor(kept), QString("{kept}"));
-        EXPECT_EQ(ids.size(), 1);
+        EXPECT_TRUE(table.uuidFor(kept) == QString("{kept}") && table.size() == 1);
     }
-}
 
-// The arguments of the one D-Bus call the window-list script makes over `workspace` (JavaScript).
-QStringList runScript(const char *workspace)
-{
-    QJSEngine engine;
-    engine.evaluate(QString::fromLatin1(workspace));
-    engine.evaluate("var calls = []; function callDBus() { calls.push(Array.prototype.slice.call(arguments)); }");
-    const QJSValue result = engine.evaluate(
-        QString::fromUtf8(windowListScript(":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report")));
-    EXPECT_FALSE(result.isError()) << result.toString().toStdString();
-    return engine.evaluate("calls.length == 1 ? calls[0] : []").toVariant().toStringList();
-}
-
-// Plasma 6's scripting API (the backend test runs the script against Plasma 5's): four windows and a
-// panel, Alpha under Bravo, one on desktop 2, one minimised.
-TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
-{
+    // Plasma 6's scripting API (the backend test runs the script against Plasma 5's): four windows and a
+    // panel, Alpha under Bravo, one on desktop 2, one minimised.
     const QStringList call = runScript(R"JS(
         var one = { id: "d1" }, two = { id: "d2" };
         function win(id, caption, order, desktops, extra) {
@@ -201,23 +184,22 @@ TEST(KWinWindowScript, ReportsTheWindowsOfPlasma6AndItsOwnFailure)
     ASSERT_EQ(call.size(), 5);
     EXPECT_EQ(
         call.mid(0, 4), (QStringList { ":1.7", "/org/pellux/KWinWindowReport/0", "org.pellux.Report", "Report" }));
-    WindowIdTable ids;
-    const ShareableContent content = parsed(call[4].toUtf8(), ids);
-    EXPECT_EQ(titles(content), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
-    ASSERT_EQ(content.windows.size(), 4u);
-    const auto &w = content.windows;
-    EXPECT_EQ(std::vector<bool>({ w[0].isOnScreen, w[1].isOnScreen, w[2].isOnScreen, w[3].isOnScreen }),
-        std::vector<bool>({ true, true, false, false }));
-    EXPECT_EQ(w[0].frame, QRectF(368, 198, 700, 500));
-    EXPECT_EQ(ids.uuidFor(w[0].windowID), QString("{bbbb}"));
-    EXPECT_EQ(w[1].owningApplication, (RunningApplication { "zenity", "zenity", 18390 }));
+    WindowIdTable plasma6Ids;
+    const ShareableContent plasma6 = parsed(call[4].toUtf8(), plasma6Ids);
+    EXPECT_EQ(titles(plasma6), (QStringList { "Bravo", "Alpha", "Elsewhere", "Minimised" }));
+    ASSERT_EQ(plasma6.windows.size(), 4u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(plasma6.windows[i].isOnScreen, i < 2) << i;
+    const WindowDescription &bravo = plasma6.windows[0];
+    EXPECT_EQ(std::tuple(bravo.frame, plasma6Ids.uuidFor(bravo.windowID), bravo.owningApplication),
+        std::tuple(QRectF(368, 198, 700, 500), std::optional<QString>("{bbbb}"),
+            std::optional(RunningApplication { "zenity", "zenity", 18390 })));
 
     // A workspace the script cannot read: it reports its own failure.
     const QStringList failed = runScript("var workspace = {};");
-    ASSERT_EQ(failed.size(), 5);
-    const auto failure = parseWindowReport(failed[4].toUtf8(), ids, noEntries);
-    ASSERT_FALSE(failure.ok());
-    EXPECT_TRUE(failure.error().localizedDescription.contains("script failed")) << failed[4].toStdString();
+    const auto failure = parseWindowReport(failed.value(4).toUtf8(), plasma6Ids, noEntries);
+    EXPECT_TRUE(!failure.ok() && failure.error().localizedDescription.contains("script failed"))
+        << failed.join(' ').toStdString();
 }
 
 } // namespace

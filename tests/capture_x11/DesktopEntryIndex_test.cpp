@@ -1,8 +1,7 @@
 #include "capture/DesktopEntryIndex.h"
 #include "support/TestFiles.h"
 
-namespace pellux {
-namespace {
+using namespace pellux;
 
 // A window's class to its desktop entry and the entry's icon, over a user folder that comes first
 // and a system folder.
@@ -47,6 +46,3 @@ TEST(DesktopEntryIndex, FindsTheEntryAndIconOfAWindowClass)
     EXPECT_EQ(index.iconForId(QStringLiteral("debian-xterm")), QStringLiteral("utilities-terminal"));
     EXPECT_EQ(index.icons(), QStringList({ "/opt/gimp.png", "utilities-terminal" }));
 }
-
-} // namespace
-} // namespace pellux

@@ -1,7 +1,8 @@
 #include "capture/x11/XInputActivitySource.h"
 #include "support/XvfbSession.h"
 
-namespace pellux {
+using namespace pellux;
+
 namespace {
 
 using test::runEventsUntil;
@@ -39,7 +40,7 @@ protected:
     Counts counts;
 };
 
-TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMoves)
+TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMovesUntilTheServerGoesAndWithoutOneDoesNotStart)
 {
     xdotool("mousemove 100 100");
     xdotool("mousemove_relative 40 30");
@@ -49,8 +50,7 @@ TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMoves)
     // Two presses: shift and the letter; releases are not counted.
     xdotool("key shift+b");
     ASSERT_TRUE(runEventsUntil([&] { return counts.keys == 3; }));
-    EXPECT_EQ(counts.clicks, 0);
-    EXPECT_TRUE(counts.scrolls.empty());
+    EXPECT_TRUE(counts.clicks == 0 && counts.scrolls.empty());
     for (const char *button : { "click 1", "click 2", "click 3", "click 4", "click 5" })
         xdotool(button);
     // A key press after the buttons shows that every button event has been read.
@@ -58,21 +58,14 @@ TEST_F(XInputActivitySourceTest, CountsKeyPressesClicksScrollsAndMoves)
     ASSERT_TRUE(runEventsUntil([&] { return counts.keys == 4; }));
     EXPECT_EQ(counts.clicks, 2); // buttons 1 and 3; the middle button does not count
     EXPECT_EQ(counts.scrolls, (std::vector<double> { 3.0, -3.0 }));
-}
 
-TEST_F(XInputActivitySourceTest, StopsCleanlyWhenTheServerGoesAway)
-{
+    // The server going away stops the source cleanly.
     session.killServer();
     ASSERT_TRUE(runEventsUntil([&] { return !source.isRunning(); }));
-    EXPECT_EQ(counts.keys, 0);
-}
+    EXPECT_EQ(counts.keys, 4);
 
-TEST(XInputActivitySourceWithoutServer, DoesNotStart)
-{
-    XInputActivitySource source(QStringLiteral(":65000"));
-    EXPECT_FALSE(source.start());
-    EXPECT_FALSE(source.isRunning());
+    XInputActivitySource serverless(QStringLiteral(":65000"));
+    EXPECT_FALSE(serverless.start() || serverless.isRunning());
 }
 
 } // namespace
-} // namespace pellux

@@ -10,6 +10,7 @@
 #include "imaging/ImageOptimizer.h"
 
 #include <QtEndian>
+#include <bit>
 
 #include <qcorotask.h>
 
@@ -25,12 +26,7 @@ QByteArray u32(std::uint32_t value)
     return bytes;
 }
 
-QByteArray f32(float value)
-{
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, 4);
-    return u32(bits);
-}
+QByteArray f32(float value) { return u32(std::bit_cast<std::uint32_t>(value)); }
 
 // One container entry as laid out on disk: x, y, width, height as floats, the length, the bytes.
 QByteArray entry(float x, float y, float w, float h, const QByteArray &data)
@@ -45,26 +41,15 @@ QByteArray regionImage(int width, int height) { return *imageEncoder().convertTo
 
 QByteArray jpegRegion() { return *imageEncoder().compressToJPEG(windowFrame(64, 20), 0.8); }
 
-// A delta of two small regions against a 200×150 frame.
-QByteArray validContainer()
-{
-    return QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
-        + entry(100, 64, 64, 20, jpegRegion());
-}
-
 // A JPEG whose frame header claims another size than the pixels it holds.
 QByteArray jpegClaiming(int width, int height)
 {
+    // The progressive frame header: marker, length, precision, then height and width.
     QByteArray jpeg = jpegRegion();
-    for (qsizetype i = 2; i + 9 < jpeg.size(); ++i) {
-        const auto marker = static_cast<unsigned char>(jpeg[i + 1]);
-        if (static_cast<unsigned char>(jpeg[i]) == 0xff && (marker == 0xc0 || marker == 0xc2)) {
-            qToBigEndian(std::uint16_t(height), jpeg.data() + i + 5);
-            qToBigEndian(std::uint16_t(width), jpeg.data() + i + 7);
-            return jpeg;
-        }
-    }
-    return {};
+    const qsizetype header = jpeg.indexOf(QByteArray("\xff\xc2", 2));
+    qToBigEndian(std::uint16_t(height), jpeg.data() + header + 5);
+    qToBigEndian(std::uint16_t(width), jpeg.data() + header + 7);
+    return jpeg;
 }
 
 struct DeltaFrames : ::testing::Test {
@@ -90,18 +75,12 @@ struct DeltaFrames : ::testing::Test {
 
 } // namespace
 
-TEST_F(DeltaFrames, ChangedTilesAreSixtyFourPixelTilesAboveTwoPercentMeanDifference)
+TEST_F(DeltaFrames, ChangedTilesAboveTwoPercentUpToThirtyPercentAreADeltaAndMoreAFullFrameThatBecomesTheReference)
 {
-    const QImage black = solidImage(130, 70, Qt::black);
-    const std::vector<QRect> tiles = { { 0, 0, 64, 64 }, { 64, 0, 64, 64 }, { 128, 0, 2, 64 }, { 0, 64, 64, 6 },
-        { 64, 64, 64, 6 }, { 128, 64, 2, 6 } };
-    // One tile changed at a time: the answer is exactly that tile, narrow and short at the edges.
-    for (const QRect &tile : tiles) {
-        QImage current = black;
-        QPainter(&current).fillRect(tile, Qt::white);
-        EXPECT_EQ(DeltaFrameProcessor::changedTiles(current, black), std::vector<QRect> { tile }) << tile.x();
-    }
-    const QImage white = solidImage(130, 70, Qt::white);
+    const QImage black = solidImage(130, 70, Qt::black), white = solidImage(130, 70, Qt::white);
+    // The corner tile alone: narrow and short at the edges.
+    QImage corner = black;
+    QPainter(&corner).fillRect(QRect(128, 64, 2, 6), Qt::white);
     EXPECT_EQ(QCoro::waitFor(processor.findChangedRegions(white, black)), std::vector<QRect> { white.rect() });
 
     // 81 white pixels in 4096 are below 2 %, 82 above.
@@ -120,11 +99,11 @@ TEST_F(DeltaFrames, ChangedTilesAreSixtyFourPixelTilesAboveTwoPercentMeanDiffere
         QImage current, previous;
         std::vector<QRect> expected;
     } cases[] = {
+        { "corner", corner, black, { QRect(128, 64, 2, 6) } },
         { "81 pixels", whitened(81), tile, {} },
         { "82 pixels", whitened(82), tile, { QRect(0, 0, 64, 64) } },
         // Screen pixels carry no transparency: the fourth byte never counts as a change.
         { "alpha only", argb(255), argb(0), {} },
-        { "1x1 same", solidImage(1, 1, Qt::black), solidImage(1, 1, Qt::black), {} },
         { "1x1 changed", solidImage(1, 1, QColor(200, 0, 0)), solidImage(1, 1, Qt::black), { QRect(0, 0, 1, 1) } },
         { "column", column, solidImage(1, 300, Qt::black), { QRect(0, 256, 1, 44) } },
         // A resized window differs everywhere; a missing image gives nothing to compare.
@@ -137,16 +116,12 @@ TEST_F(DeltaFrames, ChangedTilesAreSixtyFourPixelTilesAboveTwoPercentMeanDiffere
     };
     for (const auto &c : cases)
         EXPECT_EQ(DeltaFrameProcessor::changedTiles(c.current, c.previous), c.expected) << c.what;
-}
 
-TEST_F(DeltaFrames, UpToThirtyPercentIsADeltaOnTheWindowsReferenceAndMoreAFullFrameThatBecomesIt)
-{
     const QImage frame = windowFrame(320, 200);
     processor.storeReferenceFrame(QStringLiteral("7"), QStringLiteral("reference-hash"), QByteArray("full"));
     const DeltaFrameOutcome same = process(frame, frame);
     ASSERT_TRUE(same.deltaFrame && !same.fullFrame);
-    EXPECT_TRUE(same.deltaFrame->regions.empty());
-    EXPECT_EQ(same.deltaFrame->data, kEmpty);
+    EXPECT_TRUE(same.deltaFrame->regions.empty() && same.deltaFrame->data == kEmpty);
     EXPECT_EQ(same.deltaFrame->referenceHash, QStringLiteral("reference-hash"));
     EXPECT_DOUBLE_EQ(same.deltaFrame->compressionRatio, double(tiffRepresentationSize(frame)) / 8.0);
 
@@ -157,28 +132,21 @@ TEST_F(DeltaFrames, UpToThirtyPercentIsADeltaOnTheWindowsReferenceAndMoreAFullFr
         paintNoise(current, QRect(tile * 64, 0, 64, 64), unsigned(tile));
     const DeltaFrameOutcome thirty = process(current, previous);
     ASSERT_TRUE(thirty.deltaFrame.has_value());
-    EXPECT_EQ(thirty.deltaFrame->regions.size(), 3u);
     EXPECT_EQ(DeltaFrameReader::parse(thirty.deltaFrame->data)->entries.size(), 3u);
     EXPECT_EQ(referenceOf(QStringLiteral("7")), QStringLiteral("reference-hash"));
 
     paintNoise(current, QRect(8 * 64, 0, 64, 64), 8);
     const DeltaFrameOutcome forty = process(current, previous);
-    EXPECT_FALSE(forty.deltaFrame.has_value());
-    ASSERT_TRUE(forty.fullFrame.has_value());
-    const std::optional<FrameReference> reference = processor.referenceFrame(QStringLiteral("7"));
-    ASSERT_TRUE(reference.has_value());
-    EXPECT_TRUE(reference->hash == "new-hash" && reference->fullImageData == *forty.fullFrame);
-}
+    ASSERT_TRUE(!forty.deltaFrame && forty.fullFrame);
+    const FrameReference reference = processor.referenceFrame(QStringLiteral("7")).value_or(FrameReference {});
+    EXPECT_TRUE(reference.hash == "new-hash" && reference.fullImageData == *forty.fullFrame);
 
-// Every stored full frame becomes the window's reference, so that no delta names an unknown frame;
-// one the store failed to save does not.
-TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
-{
+    // Every stored full frame becomes the window's reference, so that no delta names an unknown frame;
+    // one the store failed to save does not.
     const QImage first = windowFrame(320, 200, 1);
     const QImage second = withNoise(first, QRect(0, 64, 64, 64), 2);
     // The window's first frame has no previous image: stored in full, and remembered.
     ASSERT_TRUE(process(first, QImage(), QStringLiteral("9"), QStringLiteral("hash-1")).fullFrame);
-    EXPECT_EQ(referenceOf(QStringLiteral("9")), QStringLiteral("hash-1"));
     const DeltaFrameOutcome delta = process(second, first, QStringLiteral("9"), QStringLiteral("hash-2"));
     ASSERT_TRUE(delta.deltaFrame.has_value());
     EXPECT_EQ(delta.deltaFrame->referenceHash, QStringLiteral("hash-1"));
@@ -187,8 +155,7 @@ TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
     // A window with a previous image but no reference (pushed out of the cache) gets a full
     // frame instead of a delta that would name itself.
     const DeltaFrameOutcome orphan = process(second, first, QStringLiteral("10"), QStringLiteral("hash-3"));
-    EXPECT_FALSE(orphan.deltaFrame.has_value());
-    ASSERT_TRUE(orphan.fullFrame.has_value());
+    EXPECT_TRUE(!orphan.deltaFrame && orphan.fullFrame);
     EXPECT_EQ(referenceOf(QStringLiteral("10")), QStringLiteral("hash-3"));
 
     const DeltaFrameOutcome unsaved = process(second, QImage(), QStringLiteral("9"), QStringLiteral("lost"), false);
@@ -199,7 +166,7 @@ TEST_F(DeltaFrames, AFullFrameBecomesTheReferenceOnceStored)
     EXPECT_EQ(referenceOf(QStringLiteral("9")), QStringLiteral("lost"));
 }
 
-TEST_F(DeltaFrames, BadInputGivesAFailureValueOrAFullFrame)
+TEST_F(DeltaFrames, BadInputGivesAFailureValueOrAFullFrameAndTheFiftyMostRecentlyStoredWindowsKeepTheirReferences)
 {
     const DeltaFrameOutcome none = process(QImage(), windowFrame(100, 100));
     EXPECT_FALSE(none.deltaFrame || none.fullFrame);
@@ -210,18 +177,14 @@ TEST_F(DeltaFrames, BadInputGivesAFailureValueOrAFullFrame)
     const std::optional<QByteArray> bytes = QCoro::waitFor(
         processor.createDeltaData(frame, { QRect(64, 64, 64, 64), QRect(500, 500, 10, 10), QRect(0, 0, 10, 10) }));
     const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(bytes.value_or(QByteArray()));
-    ASSERT_TRUE(parsed.has_value());
-    ASSERT_EQ(parsed->entries.size(), 2);
-    EXPECT_EQ(parsed->entries[0].rect, QRect(64, 64, 36, 16));
-    EXPECT_EQ(parsed->entries[1].rect, QRect(0, 0, 10, 10));
+    ASSERT_TRUE(parsed && parsed->entries.size() == 2);
+    EXPECT_EQ(std::pair(parsed->entries[0].rect, parsed->entries[1].rect),
+        std::pair(QRect(64, 64, 36, 16), QRect(0, 0, 10, 10)));
     // Stored at the size its content class allows, never larger than the rectangle.
     const QSize stored = DeltaFrameReader::decodeRegion(parsed->entries[0].data)->size();
     EXPECT_TRUE(stored.width() <= 36 && stored.height() <= 16 && !stored.isEmpty());
     EXPECT_FALSE(QCoro::waitFor(processor.createDeltaData(QImage(), { QRect(0, 0, 1, 1) })).has_value());
-}
 
-TEST_F(DeltaFrames, TheFiftyMostRecentlyStoredWindowsKeepTheirReferences)
-{
     const auto store = [&](int window, const char *hash) {
         processor.storeReferenceFrame(QString::number(window), QLatin1String(hash), QByteArray(10, 'x'));
     };
@@ -236,17 +199,15 @@ TEST_F(DeltaFrames, TheFiftyMostRecentlyStoredWindowsKeepTheirReferences)
     EXPECT_EQ(referenceOf(QStringLiteral("0")), QStringLiteral("h0-again"));
     store(50, "h50");
     EXPECT_EQ(processor.referenceFrameCount(), 50);
-    EXPECT_FALSE(referenceOf(QStringLiteral("1")));
-    EXPECT_TRUE(referenceOf(QStringLiteral("0")) && referenceOf(QStringLiteral("50")));
+    EXPECT_TRUE(!referenceOf("1") && referenceOf("0") && referenceOf("50"));
     // With equal timestamps the one stored first goes first.
     clock.advance(100);
     store(51, "h51");
     store(52, "h52");
-    EXPECT_FALSE(referenceOf(QStringLiteral("2")) || referenceOf(QStringLiteral("3")));
-    EXPECT_TRUE(referenceOf(QStringLiteral("4")));
+    EXPECT_TRUE(!referenceOf("2") && !referenceOf("3") && referenceOf("4"));
 }
 
-TEST_F(DeltaFrames, ChangedTerminalTextIsStoredLosslessAndRebuiltPixelExact)
+TEST_F(DeltaFrames, RegionsGoBackIntoTheirRectanglesLosslessForTerminalTextStretchedForPhotographsPadded)
 {
     // New output in a real xterm window: three lines of text in the terminal's own colours.
     const QImage first = terminalWindowFrame();
@@ -267,42 +228,40 @@ TEST_F(DeltaFrames, ChangedTerminalTextIsStoredLosslessAndRebuiltPixelExact)
     ASSERT_TRUE(parsed && !parsed->entries.isEmpty());
     for (const DeltaContainer::Entry &region : parsed->entries)
         EXPECT_TRUE(isLosslessWebP(region.data));
-    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(first, outcome.deltaFrame->data);
-    ASSERT_TRUE(rebuilt);
-    EXPECT_EQ(rebuilt->convertToFormat(QImage::Format_RGB32), second) << "pixel-exact";
-}
+    EXPECT_EQ(DeltaFrameReader::applyDelta(first, outcome.deltaFrame->data)
+                  .value_or(QImage())
+                  .convertToFormat(QImage::Format_RGB32),
+        second)
+        << "pixel-exact";
 
-TEST_F(DeltaFrames, ScaledDownJpegAndPaddedRegionsGoBackIntoTheirRectangles)
-{
     // A 1600-pixel-wide photograph (flat by its mean colour) is stored at half size and
     // stretched back on reading: it keeps its shapes but not its grain.
     const QImage photo = photographicFrame(1600, 100);
-    const std::optional<DeltaContainer> parsed = DeltaFrameReader::parse(
+    const std::optional<DeltaContainer> photoDelta = DeltaFrameReader::parse(
         DeltaFrameProcessor::encodeDeltaData(imageEncoder(), photo, { photo.rect() }).value_or(QByteArray()));
-    ASSERT_TRUE(parsed.has_value());
-    EXPECT_EQ(DeltaFrameReader::decodeRegion(parsed->entries[0].data)->size(), QSize(800, 50));
-    const std::optional<QImage> rebuilt = DeltaFrameReader::applyDelta(solidImage(1600, 100, Qt::black), *parsed);
-    ASSERT_TRUE(rebuilt.has_value());
-    EXPECT_LT(meanDifference(*rebuilt, photo, photo.rect()), 6.0);
+    ASSERT_TRUE(photoDelta.has_value());
+    EXPECT_EQ(DeltaFrameReader::decodeRegion(photoDelta->entries[0].data)->size(), QSize(800, 50));
+    const QImage stretched
+        = DeltaFrameReader::applyDelta(solidImage(1600, 100, Qt::black), *photoDelta).value_or(QImage());
+    EXPECT_LT(meanDifference(stretched, photo, photo.rect()), 6.0);
 
     // Pixels read from an X server can come with a zero fourth byte; the colours still count.
-    const QImage previous = solidImage(256, 64, QColor(40, 80, 120, 0), QImage::Format_ARGB32);
-    QImage current = previous;
+    const QImage zeroAlpha = solidImage(256, 64, QColor(40, 80, 120, 0), QImage::Format_ARGB32);
+    QImage redTile = zeroAlpha;
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x)
-            current.setPixel(x, y, qRgba(200, 30, 30, 0));
+            redTile.setPixel(x, y, qRgba(200, 30, 30, 0));
     processor.storeReferenceFrame(QStringLiteral("1"), QStringLiteral("ref"), QByteArray("full"));
-    const DeltaFrameOutcome outcome = process(current, previous, QStringLiteral("1"));
-    ASSERT_TRUE(outcome.deltaFrame.has_value());
-    ASSERT_EQ(outcome.deltaFrame->regions, std::vector<QRect> { QRect(0, 0, 64, 64) });
-    const std::optional<QImage> padded = DeltaFrameReader::applyDelta(previous, outcome.deltaFrame->data);
-    ASSERT_TRUE(padded.has_value());
-    EXPECT_NEAR(qRed(padded->pixel(30, 30)), 200, 8);
-    EXPECT_NEAR(qGreen(padded->pixel(30, 30)), 30, 8);
-    EXPECT_EQ(padded->pixel(100, 30), qRgb(40, 80, 120));
+    const DeltaFrameOutcome padding = process(redTile, zeroAlpha, QStringLiteral("1"));
+    ASSERT_TRUE(padding.deltaFrame.has_value());
+    ASSERT_EQ(padding.deltaFrame->regions, std::vector<QRect> { QRect(0, 0, 64, 64) });
+    const QImage padded = DeltaFrameReader::applyDelta(zeroAlpha, padding.deltaFrame->data).value_or(QImage());
+    ASSERT_FALSE(padded.isNull());
+    EXPECT_TRUE(std::abs(qRed(padded.pixel(30, 30)) - 200) <= 8 && std::abs(qGreen(padded.pixel(30, 30)) - 30) <= 8);
+    EXPECT_EQ(padded.pixel(100, 30), qRgb(40, 80, 120));
 }
 
-TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
+TEST(DeltaContainer, TheWriterLaysOutBytesAndTheReaderRefusesMalformedContainersAndRegionsThatDoNotFitOrDecode)
 {
     EXPECT_EQ(*DeltaContainer().serialize(), kEmpty);
     DeltaContainer container;
@@ -319,9 +278,7 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
         return one.serialize();
     };
     const int limit = DeltaContainer::kMaxDimension;
-    const auto atTheEdge = serialized(QRect(limit - 8, limit - 8, 8, 8), data);
-    ASSERT_TRUE(atTheEdge);
-    EXPECT_TRUE(DeltaFrameReader::parse(*atTheEdge));
+    EXPECT_TRUE(DeltaFrameReader::parse(serialized(QRect(limit - 8, limit - 8, 8, 8), data).value_or("")));
     for (const QRect rect :
         { QRect(limit - 7, 0, 8, 8), QRect(0, limit, 8, 8), QRect(0, 0, 40000, 8), QRect(-1, 0, 8, 8) })
         EXPECT_FALSE(serialized(rect, data)) << rect.x() << "," << rect.y() << " " << rect.width();
@@ -334,21 +291,19 @@ TEST(DeltaContainer, TheWriterLaysOutBytesAndRefusesWhatTheReaderWouldRefuse)
     const QImage wide = solidImage(40000, 8, Qt::darkCyan);
     EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(32704, 0, 128, 8) }));
     EXPECT_FALSE(DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { wide.rect() }));
-    const auto inRange = DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) });
-    ASSERT_TRUE(inRange);
-    EXPECT_TRUE(DeltaFrameReader::applyDelta(wide, *inRange));
-
+    EXPECT_TRUE(DeltaFrameReader::applyDelta(
+        wide, DeltaFrameProcessor::encodeDeltaData(imageEncoder(), wide, { QRect(0, 0, 128, 8) }).value_or("")));
     // Read back, every row and column of a region lands in its rectangle and nowhere else.
-    DeltaContainer patch;
-    patch.entries.push_back({ QRect(3, 5, 8, 7), *imageEncoder().convertToLosslessWebP(solidImage(8, 7, Qt::red)) });
+    const DeltaContainer patch {
+        { { QRect(3, 5, 8, 7), *imageEncoder().convertToLosslessWebP(solidImage(8, 7, Qt::red)) } }
+    };
     QImage expected = solidImage(20, 20, Qt::black);
     QPainter(&expected).fillRect(QRect(3, 5, 8, 7), Qt::red);
     EXPECT_EQ(DeltaFrameReader::applyDelta(solidImage(20, 20, Qt::black), *patch.serialize()), expected);
-}
 
-TEST(DeltaFrameReader, RefusesMalformedContainers)
-{
-    const QByteArray good = validContainer();
+    // A delta of two small regions against a 200×150 frame.
+    const QByteArray good = QByteArray("DLTA", 4) + u32(2) + entry(0, 0, 40, 30, regionImage(40, 30))
+        + entry(100, 64, 64, 20, jpegRegion());
     ASSERT_TRUE(DeltaFrameReader::parse(good) && DeltaFrameReader::parse(kEmpty));
     const QByteArray region = regionImage(8, 8);
     const std::pair<const char *, QByteArray> cases[] = {
@@ -375,34 +330,30 @@ TEST(DeltaFrameReader, RefusesMalformedContainers)
     for (const auto &[what, bytes] : cases)
         EXPECT_FALSE(DeltaFrameReader::parse(bytes).has_value()) << what;
     EXPECT_FALSE(DeltaFrameReader::applyDelta(solidImage(200, 150, Qt::black), good.left(30)).has_value());
-    EXPECT_FALSE(DeltaFrameReader::isDeltaContainer(region));
-    EXPECT_TRUE(DeltaFrameReader::isDeltaContainer(good));
-}
+    EXPECT_TRUE(!DeltaFrameReader::isDeltaContainer(region) && DeltaFrameReader::isDeltaContainer(good));
 
-TEST(DeltaFrameReader, RefusesRegionsThatDoNotFitTheFrameOrDoNotDecode)
-{
     const QImage base = solidImage(100, 100, Qt::black);
-    const QByteArray region = regionImage(20, 20);
+    const QByteArray square = regionImage(20, 20);
     // Each of these parses; applying it must fail cleanly. A header claiming 30000 x 30000 pixels
     // (3.6 GB) is refused by its header, never allocated; the sanitizer builds would report it.
-    const std::pair<const char *, QByteArray> cases[] = {
-        { "region outside the frame", kHeader1 + entry(90, 90, 20, 20, region) },
-        { "region image larger than its rectangle", kHeader1 + entry(0, 0, 10, 10, region) },
+    const std::pair<const char *, QByteArray> unfit[] = {
+        { "region outside the frame", kHeader1 + entry(90, 90, 20, 20, square) },
+        { "region image larger than its rectangle", kHeader1 + entry(0, 0, 10, 10, square) },
         { "not an image", kHeader1 + entry(0, 0, 20, 20, QByteArray("plain text, not pixels")) },
-        { "corrupt WebP", kHeader1 + entry(0, 0, 20, 20, region.left(region.size() / 2)) },
+        { "corrupt WebP", kHeader1 + entry(0, 0, 20, 20, square.left(square.size() / 2)) },
         { "corrupt JPEG", kHeader1 + entry(0, 0, 64, 20, jpegRegion().left(200)) },
         { "huge JPEG header", kHeader1 + entry(0, 0, 64, 20, jpegClaiming(30000, 30000)) },
     };
-    for (const auto &[what, bytes] : cases) {
+    for (const auto &[what, bytes] : unfit) {
         ASSERT_TRUE(DeltaFrameReader::parse(bytes).has_value()) << what;
         EXPECT_FALSE(DeltaFrameReader::applyDelta(base, bytes).has_value()) << what;
     }
-    EXPECT_FALSE(DeltaFrameReader::applyDelta(QImage(), kHeader1 + entry(0, 0, 20, 20, region)).has_value());
+    EXPECT_FALSE(DeltaFrameReader::applyDelta(QImage(), kHeader1 + entry(0, 0, 20, 20, square)).has_value());
 
     // Larger than the rectangle is told from the header alone.
     const QByteArray jpeg = jpegClaiming(64, 20);
-    const std::tuple<QByteArray, QSize, bool> sizes[] = { { region, QSize(20, 20), true },
-        { region, QSize(19, 20), false }, { region, QSize(20, 19), false }, { jpeg, QSize(64, 20), true },
+    const std::tuple<QByteArray, QSize, bool> sizes[] = { { square, QSize(20, 20), true },
+        { square, QSize(19, 20), false }, { square, QSize(20, 19), false }, { jpeg, QSize(64, 20), true },
         { jpeg, QSize(63, 20), false }, { jpegClaiming(30000, 30000), QSize(64, 20), false } };
     for (const auto &[bytes, rect, fits] : sizes)
         EXPECT_EQ(DeltaFrameReader::decodeRegion(bytes, rect).has_value(), fits)

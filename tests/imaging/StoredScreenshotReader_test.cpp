@@ -23,66 +23,15 @@ namespace {
 // The path of `bytes` written there, or "" when they could not be written.
 QString written(const QString &path, const QByteArray &bytes) { return writeAll(path, bytes) ? path : QString(); }
 
+// WebP and JPEG as the store encodes them, PNG as Qt writes it.
 QByteArray encode(const QImage &image, const char *format)
 {
-    if (qstrcmp(format, "webp") == 0)
-        return *test::imageEncoder().convertToWebP(image, 0.85);
-    if (qstrcmp(format, "jpeg") == 0)
-        return *test::imageEncoder().compressToJPEG(image, 0.85);
     QByteArray bytes;
     QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format);
-    return bytes;
-}
-
-// Each format at the size asked for, keeping the aspect and never enlarged, and the same picture
-// as a full decode scaled down, within what lossy coding and resampling move.
-TEST(StoredScreenshotSizes, FitTheRequestKeepingAspectAndPixels)
-{
-    TempHome home;
-    const QImage source = windowFrame(1000, 500);
-    StoredScreenshotReader loader(nullptr, 0);
-    const std::tuple<const char *, QSize, QSize> cases[] = { { "webp", QSize(560, 350), QSize(560, 280) },
-        { "png", QSize(560, 350), QSize(560, 280) }, { "jpeg", QSize(560, 100), QSize(200, 100) },
-        { "jpeg", QSize(250, 0), QSize(250, 125) }, { "webp", QSize(-1, 50), QSize(100, 50) },
-        { "webp", QSize(), QSize(1000, 500) }, { "jpeg", QSize(4000, 3000), QSize(1000, 500) } };
-    for (const auto &[format, requested, expected] : cases) {
-        SCOPED_TRACE(format);
-        QString error;
-        const QImage image
-            = loader.read(written(home.path() + QStringLiteral("/shot"), encode(source, format)), requested, &error);
-        ASSERT_FALSE(image.isNull()) << error.toStdString();
-        EXPECT_EQ(image.size(), expected);
-        EXPECT_LT(meanDifference(
-                      image, source.scaled(expected, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), image.rect()),
-            12.0);
-    }
-}
-
-TEST(ScreenshotLoaderSizes, InferSourceSizeFromTheRecordedPixelCountOrTheRegions)
-{
-    struct Case {
-        QSize stored;
-        std::optional<qint64> pixels;
-        QSize extent;
-        QSize expected;
-    };
-    const Case cases[] = {
-        { QSize(800, 500), 800 * 500, QSize(800, 500), QSize(800, 500) }, // stored at full size
-        { QSize(960, 540), 1920 * 1080, QSize(64, 64), QSize(1920, 1080) }, // longer side capped
-        { QSize(320, 200), 640 * 400, QSize(100, 100), QSize(640, 400) }, // flat content, halved
-        { QSize(501, 251), 1001 * 501, QSize(1001, 501), QSize(1001, 501) }, // odd sides rounded up
-        { QSize(320, 200), std::nullopt, QSize(300, 150), QSize(320, 200) }, // no ratio, regions fit
-        { QSize(320, 200), std::nullopt, QSize(640, 128), QSize(640, 400) }, // no ratio, regions beyond
-    };
-    for (const Case &c : cases)
-        EXPECT_EQ(StoredScreenshotReader::inferSourceSize(c.stored, c.pixels, c.extent), c.expected);
-
-    const qint64 tiffBytes = tiffRepresentationSize(QImage(640, 400, QImage::Format_RGB32));
-    EXPECT_EQ(StoredScreenshotReader::sourcePixelCount(double(tiffBytes) / 1234, 1234), 640 * 400);
-    EXPECT_EQ(StoredScreenshotReader::sourcePixelCount(3.14159, 1234), std::nullopt);
-    EXPECT_EQ(StoredScreenshotReader::sourcePixelCount(std::nullopt, 1234), std::nullopt);
+    if (qstrcmp(format, "png") == 0)
+        return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, format) ? bytes : QByteArray();
+    return *(qstrcmp(format, "webp") == 0 ? test::imageEncoder().convertToWebP(image, 0.85)
+                                          : test::imageEncoder().compressToJPEG(image, 0.85));
 }
 
 // A window's frames stored by the real pipeline pieces: the delta processor decides, the store
@@ -131,11 +80,52 @@ protected:
 // A frame stored at its own size: text, stored without loss.
 QImage textFrame(int width, int height) { return terminalWindowFrame().copy(0, 0, width, height); }
 
-TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCapturedAtItsCapturedSize)
+// Each format at the size asked for, keeping the aspect and never enlarged, and the same picture
+// as a full decode scaled down, within what lossy coding and resampling move.
+TEST_F(DeltaChainFixture, ImagesFitTheRequestAndDeltaFramesShowTheFrameThatWasCapturedAtItsCapturedSize)
 {
+    const QImage source = windowFrame(1000, 500);
+    StoredScreenshotReader plain(nullptr, 0);
+    const std::tuple<const char *, QSize, QSize> cases[] = { { "webp", QSize(560, 350), QSize(560, 280) },
+        { "png", QSize(560, 350), QSize(560, 280) }, { "jpeg", QSize(560, 100), QSize(200, 100) },
+        { "jpeg", QSize(250, 0), QSize(250, 125) }, { "webp", QSize(-1, 50), QSize(100, 50) },
+        { "webp", QSize(), QSize(1000, 500) }, { "jpeg", QSize(4000, 3000), QSize(1000, 500) } };
+    for (const auto &[format, requested, expected] : cases) {
+        SCOPED_TRACE(format);
+        QString error;
+        const QImage image
+            = plain.read(written(home.path() + QStringLiteral("/shot"), encode(source, format)), requested, &error);
+        ASSERT_FALSE(image.isNull()) << error.toStdString();
+        EXPECT_EQ(image.size(), expected);
+        EXPECT_LT(meanDifference(
+                      image, source.scaled(expected, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), image.rect()),
+            12.0);
+    }
+
+    struct Case {
+        QSize stored;
+        std::optional<qint64> pixels;
+        QSize extent;
+        QSize expected;
+    };
+    const Case inferred[] = {
+        { QSize(800, 500), 800 * 500, QSize(800, 500), QSize(800, 500) }, // stored at full size
+        { QSize(960, 540), 1920 * 1080, QSize(64, 64), QSize(1920, 1080) }, // longer side capped
+        { QSize(320, 200), 640 * 400, QSize(100, 100), QSize(640, 400) }, // flat content, halved
+        { QSize(501, 251), 1001 * 501, QSize(1001, 501), QSize(1001, 501) }, // odd sides rounded up
+        { QSize(320, 200), std::nullopt, QSize(300, 150), QSize(320, 200) }, // no ratio, regions fit
+        { QSize(320, 200), std::nullopt, QSize(640, 128), QSize(640, 400) }, // no ratio, regions beyond
+    };
+    for (const Case &c : inferred)
+        EXPECT_EQ(StoredScreenshotReader::inferSourceSize(c.stored, c.pixels, c.extent), c.expected);
+
+    const qint64 tiffBytes = tiffRepresentationSize(QImage(640, 400, QImage::Format_RGB32));
+    EXPECT_EQ(StoredScreenshotReader::sourcePixelCount(double(tiffBytes) / 1234, 1234), 640 * 400);
+    EXPECT_FALSE(StoredScreenshotReader::sourcePixelCount(3.14159, 1234)
+        || StoredScreenshotReader::sourcePixelCount(std::nullopt, 1234));
+
     std::vector<Stored> frames { store(textFrame(640, 400)) };
-    ASSERT_FALSE(lastWasDelta);
-    ASSERT_EQ(readImageFile(frames.front().path).size(), QSize(640, 400));
+    ASSERT_TRUE(!lastWasDelta && readImageFile(frames.front().path).size() == QSize(640, 400));
     const QRect areas[] = { QRect(10, 40, 100, 60), QRect(300, 200, 90, 90), QRect(12, 300, 200, 40) };
     for (unsigned i = 0; i < std::size(areas); ++i) {
         frames.push_back(store(withNoise(frames.back().frame, areas[i], i + 1)));
@@ -144,9 +134,9 @@ TEST_F(DeltaChainFixture, DeltaFramesShowTheFrameThatWasCapturedAtItsCapturedSiz
     // A smooth picture (no text, hardly a pixel like its neighbour) is stored at half size; its
     // deltas are in captured pixels.
     QImage flat(640, 400, QImage::Format_RGB32);
-    for (int y = 0; y < flat.height(); ++y)
-        for (int x = 0; x < flat.width(); ++x)
-            flat.setPixel(x, y, qRgb(x * 255 / 639, (3 * x + y) % 256, y * 255 / 399));
+    for (int i = 0; i < 640 * 400; ++i)
+        flat.setPixel(
+            i % 640, i / 640, qRgb(i % 640 * 255 / 639, (3 * (i % 640) + i / 640) % 256, i / 640 * 255 / 399));
     ASSERT_EQ(readImageFile(store(flat, QStringLiteral("3")).path).size(), QSize(320, 200));
     QImage next = flat.copy();
     QPainter(&next).fillRect(QRect(576, 320, 64, 80), QColor(20, 40, 200));
@@ -195,9 +185,9 @@ TEST_F(DeltaChainFixture, LaterFramesOfALongChainStartFromKeptFrames)
 
     // A bounded cache keeps what fits, newest used last.
     StoredScreenshotReader small(StoredScreenshotReader::databaseLookup(database), 2 * 400 * 300 * 4);
-    EXPECT_FALSE(small.read(frames.back().path, QSize(), nullptr).isNull());
+    EXPECT_FALSE(small.read(frames.back().path, QSize(), nullptr).isNull()
+        || small.read(frames[5].path, QSize(), nullptr).isNull());
     EXPECT_LE(small.cachedBytes(), 2 * 400 * 300 * 4);
-    EXPECT_FALSE(small.read(frames[5].path, QSize(), nullptr).isNull());
 }
 
 TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
@@ -206,8 +196,7 @@ TEST_F(DeltaChainFixture, MissingDamagedAndBrokenFilesAreUnavailable)
     const Stored delta = store(withNoise(base.frame, QRect(0, 64, 64, 64), 3));
     ASSERT_TRUE(lastWasDelta);
     database.waitUntilIdle();
-    const QByteArray deltaBytes = readAll(delta.path);
-    const QByteArray jpeg = encode(base.frame, "jpeg");
+    const QByteArray deltaBytes = readAll(delta.path), jpeg = encode(base.frame, "jpeg");
 
     const auto file = [&](const char *name, const QByteArray &bytes) {
         return written(home.path() + QLatin1Char('/') + QLatin1String(name), bytes);

@@ -16,12 +16,17 @@ namespace {
 const QStringList kLines { QStringLiteral("Quarterly budget review meeting"),
     QStringLiteral("Invoices are due on Friday"), QStringLiteral("Remember the projector cable") };
 
-// Runs processImage and waits for its one completion.
-Recognition recognizeNow(OCRProcessor &processor, const QImage &image, std::optional<QUuid> recordingId = std::nullopt)
+// Starts a request with a completion that fulfils a promise, and waits for it.
+template <typename Start> Recognition waitFor(Start start)
 {
     std::promise<Recognition> result;
-    processor.processImage(image, recordingId, [&result](Recognition r) { result.set_value(std::move(r)); });
+    start([&result](Recognition r) { result.set_value(std::move(r)); });
     return result.get_future().get();
+}
+
+Recognition recognizeNow(OCRProcessor &processor, const QImage &image, std::optional<QUuid> recordingId = std::nullopt)
+{
+    return waitFor([&](auto done) { processor.processImage(image, recordingId, done); });
 }
 
 std::vector<OCRText> fragmentsOf(OCRProcessor &processor, const QImage &image, std::optional<QUuid> id = std::nullopt)
@@ -40,27 +45,10 @@ protected:
 } // namespace
 
 // Whether `text` contains every word, ignoring case.
-bool containsAllWords(const QString &text, const QStringList &words)
+static bool containsAllWords(const QString &text, const QStringList &words)
 {
     return std::all_of(
         words.begin(), words.end(), [&](const QString &w) { return text.contains(w, Qt::CaseInsensitive); });
-}
-
-TEST_F(OCRProcessorTest, RecognisesEveryLineAsOneFragmentInReadingOrderCarryingTheRecordingId)
-{
-    const QImage image = renderText(kLines, { QSize(900, 360) }).image;
-    const QUuid given = QUuid::createUuid();
-    QStringList texts;
-    for (const OCRText &fragment : fragmentsOf(processor, image, given)) {
-        texts << fragment.text;
-        EXPECT_TRUE(fragment.recordingId == given && !fragment.id.isNull() && fragment.timestamp == clock.now());
-    }
-    EXPECT_EQ(texts, kLines);
-    // Without an id, one is made for the call.
-    const std::vector<OCRText> unnamed = fragmentsOf(processor, image);
-    ASSERT_FALSE(unnamed.empty());
-    EXPECT_FALSE(unnamed.front().recordingId.isNull());
-    EXPECT_EQ(unnamed.back().recordingId, unnamed.front().recordingId);
 }
 
 // Text of each size is enlarged by its own factor before recognition (7 and 8 point small print
@@ -72,12 +60,17 @@ TEST_P(OCRProcessorBounds, AreImagePixelsWithTheOriginAtTheBottomLeft)
     const int pixelSize = GetParam();
     const QSize size(60 * pixelSize, 16 * pixelSize);
     const RenderedText rendered = renderText(kLines, { size, pixelSize });
-    const std::vector<OCRText> fragments = fragmentsOf(processor, rendered.image);
+    // One fragment a line, each carrying the recording id given, or one made for the call.
+    const std::optional<QUuid> given = pixelSize % 2 ? std::optional(QUuid::createUuid()) : std::nullopt;
+    const std::vector<OCRText> fragments = fragmentsOf(processor, rendered.image, given);
     ASSERT_EQ(fragments.size(), 3u) << joinRecognizedText(fragments).toStdString();
+    EXPECT_EQ(fragments[0].recordingId, given.value_or(fragments[2].recordingId));
     const double tolerance = std::max(4.0, 0.3 * pixelSize);
     for (size_t i = 0; i < fragments.size(); ++i) {
         const QRect drawn = rendered.lineRects[i];
         const QRectF &bounds = fragments[i].bounds;
+        EXPECT_TRUE(
+            !fragments[i].recordingId.isNull() && !fragments[i].id.isNull() && fragments[i].timestamp == clock.now());
         EXPECT_NEAR(bounds.left(), drawn.left(), tolerance) << i;
         EXPECT_NEAR(bounds.width(), drawn.width(), 2 * tolerance) << i;
         EXPECT_NEAR(bounds.top(), size.height() - (drawn.y() + drawn.height()), tolerance) << i;
@@ -87,7 +80,7 @@ TEST_P(OCRProcessorBounds, AreImagePixelsWithTheOriginAtTheBottomLeft)
 
 INSTANTIATE_TEST_SUITE_P(TextSizes, OCRProcessorBounds, ::testing::Values(9, 11, 15, 22, 48));
 
-TEST_F(OCRProcessorTest, ReadsSmallTerminalPrintAndLightTextOnDarkPanels)
+TEST_F(OCRProcessorTest, ReadsSmallPrintAnswersImagesWithoutTextEmptyCompletesInOrderAndFailsOnEveryPath)
 {
     // The head of a process table, as `top` shows it, at 7 and 8 points, light and dark.
     const QStringList table
@@ -113,10 +106,7 @@ TEST_F(OCRProcessorTest, ReadsSmallTerminalPrintAndLightTextOnDarkPanels)
     painter.end();
     const QString text = joinRecognizedText(fragmentsOf(processor, image));
     EXPECT_TRUE(containsAllWords(text, { "Terminal", "finished", "Spreadsheet", "updated" })) << text.toStdString();
-}
 
-TEST_F(OCRProcessorTest, ImagesWithoutTextAreAnsweredWithAnEmptyListNotAFailure)
-{
     int nullCalls = 0;
     processor.processImage(QImage(), std::nullopt, [&](Recognition r) {
         ++nullCalls;
@@ -129,21 +119,18 @@ TEST_F(OCRProcessorTest, ImagesWithoutTextAreAnsweredWithAnEmptyListNotAFailure)
     sliver.fill(Qt::transparent);
     for (const QImage &image : { blank.copy(0, 0, 1, 1), blank, sliver })
         EXPECT_TRUE(fragmentsOf(processor, image).empty()) << image.width() << "x" << image.height();
-}
 
-// The queue and the failure paths, with a recogniser that can be told to fail.
-TEST(OCRProcessorQueue, CompletesEachRequestOnceInOrderAndAFailureIsAFailureOnEveryPath)
-{
+    // The queue and the failure paths, with a recogniser that can be told to fail.
     auto owned = std::make_unique<FakeTextRecognizer>();
     FakeTextRecognizer &fake = *owned;
     OCRProcessor processor(std::move(owned));
-    const QImage image = renderText(kLines, { QSize(900, 360) }).image;
+    const QImage rendered = renderText(kLines, { QSize(900, 360) }).image;
 
     std::mutex mutex;
     std::vector<int> completed;
     bool offQueue = false;
     for (int i = 0; i < 5; ++i) {
-        processor.processImage(image, std::nullopt, [&, i](Recognition) {
+        processor.processImage(rendered, std::nullopt, [&, i](Recognition) {
             std::lock_guard lock(mutex);
             offQueue = offQueue || !processor.textRecognitionQueue().isCurrent();
             completed.push_back(i);
@@ -157,36 +144,31 @@ TEST(OCRProcessorQueue, CompletesEachRequestOnceInOrderAndAFailureIsAFailureOnEv
     // leaves nothing remembered for the window's next frame.
     for (const auto kind : { RecognitionFailure::Kind::unavailable, RecognitionFailure::Kind::image }) {
         fake.failNext({ kind, QStringLiteral("engine said no") });
-        EXPECT_FALSE(recognizeNow(processor, image));
+        EXPECT_FALSE(recognizeNow(processor, rendered));
         auto memory = std::make_shared<RecognitionMemory>();
-        std::promise<Recognition> changed;
-        processor.processChangedImage(
-            image, QUuid::createUuid(), std::nullopt, memory, [&](Recognition r) { changed.set_value(std::move(r)); });
-        const Recognition changedResult = changed.get_future().get();
-        ASSERT_FALSE(changedResult);
-        EXPECT_EQ(changedResult.failure().reason, QStringLiteral("engine said no"));
-        EXPECT_EQ(changedResult.failure().kind, kind);
+        const Recognition changed = waitFor([&](auto done) {
+            processor.processChangedImage(rendered, QUuid::createUuid(), std::nullopt, memory, done);
+        });
+        ASSERT_FALSE(changed);
+        EXPECT_EQ(
+            std::pair(changed.failure().reason, changed.failure().kind), std::pair(QString("engine said no"), kind));
         EXPECT_FALSE(memory->fragments());
-        std::promise<bool> frame;
-        processor.processSampleBuffer(image, [&](Recognition r, QUuid) { frame.set_value(r.ok()); });
-        EXPECT_FALSE(frame.get_future().get());
+        EXPECT_FALSE(waitFor([&](auto done) {
+            processor.processSampleBuffer(rendered, [done](Recognition r, QUuid) { done(std::move(r)); });
+        }));
         EXPECT_EQ(processor.isRecognizerReady(), kind != RecognitionFailure::Kind::unavailable);
         EXPECT_EQ(processor.wholeImageRecognitions(), 0);
     }
     fake.recover();
-    EXPECT_TRUE(recognizeNow(processor, image));
+    EXPECT_TRUE(recognizeNow(processor, rendered));
     EXPECT_TRUE(processor.isRecognizerReady());
-}
 
-// Without a usable English model every request fails with the reason, which is said once, in our
-// own words: Tesseract's lines about a file it cannot load go nowhere.
-TEST(OCRProcessorWithoutModel, EveryRequestFailsAndTheReasonIsSaidOnce)
-{
+    // Without a usable English model every request fails with the reason, which is said once, in our
+    // own words: Tesseract's lines about a file it cannot load go nowhere.
     QTemporaryDir emptyFolder;
     QTemporaryDir badModelFolder;
     // Readable, so only Tesseract's Init can find out.
     ASSERT_TRUE(writeAll(badModelFolder.path() + "/eng.traineddata", "not a model"));
-    const QImage image = renderText(kLines, { QSize(900, 360) }).image;
 
     const struct {
         const char *name;
@@ -210,7 +192,7 @@ TEST(OCRProcessorWithoutModel, EveryRequestFailsAndTheReasonIsSaidOnce)
             LogCapture log(LogCapture::Verbosity::quiet);
             OCRProcessor processor(c.given);
             for (int i = 0; i < 2; ++i) {
-                const Recognition r = recognizeNow(processor, image);
+                const Recognition r = recognizeNow(processor, rendered);
                 ASSERT_FALSE(r);
                 EXPECT_EQ(r.failure().kind, RecognitionFailure::Kind::unavailable);
                 EXPECT_TRUE(r.failure().reason.contains(c.named)) << r.failure().reason.toStdString();

@@ -1,5 +1,5 @@
 #include "RenderedText.h"
-#include "WebPFile.h"
+#include "support/ImageEncoder.h"
 
 using namespace pellux::test;
 
@@ -16,8 +16,8 @@ TEST(OcrCommand, PrintsTheTextOfEachImageAndReportsWhatItCannotRead)
     blank.fill(Qt::white);
     ASSERT_TRUE(
         image.save(path("shot.png")) && image.save(path("shot.jpg"), "JPEG", 95) && blank.save(path("blank.png")));
-    ASSERT_TRUE(writeAll(path("shot.webp"), encodeWebP(image)));
-    ASSERT_TRUE(writeAll(path("broken.webp"), encodeWebP(image).left(40)));
+    const QByteArray webp = imageEncoder().convertToLosslessWebP(image).value_or("");
+    ASSERT_TRUE(writeAll(path("shot.webp"), webp) && writeAll(path("broken.webp"), webp.left(40)));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.png")).constData(), 0600), 0);
 
     const auto run

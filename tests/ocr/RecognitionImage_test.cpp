@@ -20,7 +20,7 @@ const QStringList kTerminalLines { QStringLiteral("drwxr-xr-x  2 alice users  40
 } // namespace
 
 // The capital height of the font, light and dark, at the sizes terminals and documents use.
-TEST(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
+TEST(TextHeight, IsTheCapitalHeightOfTheFontNothingWithoutTextAndEnlargesSmallPrintMore)
 {
     const std::tuple<double, bool, const char *> cases[] = { { 7, false, "DejaVu Sans Mono" },
         { 8, true, "DejaVu Sans Mono" }, { 11, false, "DejaVu Sans Mono" }, { 20, true, "DejaVu Sans Mono" },
@@ -38,12 +38,9 @@ TEST(MeasureTextLineHeight, IsTheCapitalHeightOfTheFont)
         // Anti-aliased top rows are faint and may not count; accents and ascenders may.
         EXPECT_NEAR(*measured, capital, std::max(1.5, 0.15 * capital));
     }
-}
 
-// Nothing without text: no image, a flat one, panel borders and rules (sharp edges, but no rows
-// crossing several of them), and a colour image not yet converted to grey.
-TEST(MeasureTextLineHeightWithoutText, GivesNothing)
-{
+    // Nothing without text: no image, a flat one, panel borders and rules (sharp edges, but no rows
+    // crossing several of them), and a colour image not yet converted to grey.
     QImage flat(640, 480, QImage::Format_Grayscale8);
     flat.fill(200);
     QImage panels = flat.copy();
@@ -55,38 +52,25 @@ TEST(MeasureTextLineHeightWithoutText, GivesNothing)
     }
     for (const QImage &image : { QImage(), flat, panels, renderText(kTerminalLines, {}).image })
         EXPECT_FALSE(measureTextLineHeight(image)) << image.format();
-}
 
-TEST(ScaleForTextHeight, EnlargesSmallPrintMoreAndLeavesLargeTextAsItIs)
-{
     const TextHeightScaling rule { .targetLineHeight_px = 24, .minimumScale = 1.0, .maximumScale = 3.0 };
-    // Unmeasured text keeps the fallback, whatever the rule says.
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(std::nullopt, rule, 1.5), 1.5);
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(0.0, rule, 1.5), 1.5);
-
-    const struct {
-        double height_px;
-        double scale;
-    } table[] = { { 4, 3.0 }, { 6, 3.0 }, { 8, 3.0 }, { 10, 2.4 }, { 12, 2.0 }, { 16, 1.5 }, { 24, 1.0 }, { 30, 1.0 },
-        { 80, 1.0 } };
-    for (const auto &row : table)
-        EXPECT_DOUBLE_EQ(scaleForTextHeight(row.height_px, rule, 1.5), row.scale) << row.height_px;
-
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(48.0, { .targetLineHeight_px = 24, .minimumScale = 0.5 }, 1.5), 0.5);
-
     // Text that reads well from a height on is brought only to the lower target.
     TextHeightScaling stepped = rule;
     stepped.readableFrom_px = 12;
     stepped.readableTarget_px = 18;
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(8.0, stepped, 1.5), 3.0);
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(11.0, stepped, 1.5), 24.0 / 11.0);
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(12.0, stepped, 1.5), 1.5);
-    EXPECT_DOUBLE_EQ(scaleForTextHeight(20.0, stepped, 1.5), 1.0);
+    const TextHeightScaling shrinking { .targetLineHeight_px = 24, .minimumScale = 0.5 };
+    // Unmeasured text keeps the fallback (1.5), whatever the rule says.
+    const std::tuple<const TextHeightScaling &, std::optional<double>, double> table[] = { { rule, std::nullopt, 1.5 },
+        { rule, 0.0, 1.5 }, { rule, 4, 3.0 }, { rule, 6, 3.0 }, { rule, 8, 3.0 }, { rule, 10, 2.4 }, { rule, 12, 2.0 },
+        { rule, 16, 1.5 }, { rule, 24, 1.0 }, { rule, 30, 1.0 }, { rule, 80, 1.0 }, { shrinking, 48, 0.5 },
+        { stepped, 8, 3.0 }, { stepped, 11, 24.0 / 11.0 }, { stepped, 12, 1.5 }, { stepped, 20, 1.0 } };
+    for (const auto &[scaling, height, scale] : table)
+        EXPECT_DOUBLE_EQ(scaleForTextHeight(height, scaling, 1.5), scale) << height.value_or(-1);
 }
 
 // Polarity is decided by each pixel's surroundings: a dark panel beside a light one, and a
 // highlighted line across both, all come out as dark strokes on light paper.
-TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone)
+TEST(PrepareForRecognition, TurnsDarkPanelsAndLinesLightConvertsToGreyAndEnlargesByTheTuningsScale)
 {
     QImage grey(200, 60, QImage::Format_Grayscale8);
     for (int y = 0; y < grey.height(); ++y) {
@@ -106,31 +90,25 @@ TEST(InvertDarkSurroundings, TurnsDarkPanelsAndLinesLightAndLeavesLightOnesAlone
     invertDarkSurroundings(grey, inversionRadiusFor(14.0));
     for (const auto &[at, before, after] : pixels)
         EXPECT_EQ(grey.scanLine(at.y())[at.x()], after) << at.x() << "," << at.y();
-    EXPECT_EQ(inversionRadiusFor(std::nullopt), kUnmeasuredInversionRadius);
-    EXPECT_EQ(inversionRadiusFor(100.0), kMaximumInversionRadius);
-}
+    EXPECT_EQ(std::pair(inversionRadiusFor(std::nullopt), inversionRadiusFor(100.0)),
+        std::pair(kUnmeasuredInversionRadius, kMaximumInversionRadius));
 
-TEST(PrepareForRecognition, ConvertsToGreyAndEnlargesByTheTuningsScale)
-{
     QImage image(200, 100, QImage::Format_ARGB32);
     image.fill(QColor(10, 10, 10));
     const PreparedImage prepared = prepareForRecognition(image, accurateTuning());
-    EXPECT_EQ(prepared.grey.format(), QImage::Format_Grayscale8);
-    EXPECT_EQ(prepared.grey.size(), QSize(300, 150));
-    EXPECT_DOUBLE_EQ(prepared.scale, 1.5);
+    EXPECT_EQ(std::tuple(prepared.grey.format(), prepared.grey.size(), prepared.scale),
+        std::tuple(QImage::Format_Grayscale8, QSize(300, 150), 1.5));
     // The dark image came out light.
     EXPECT_GT(meanGrey(prepared.grey), kDarkBackgroundMeanGrey);
 
     const PreparedImage plain = prepareForRecognition(image, fastTuning());
-    EXPECT_EQ(plain.grey.size(), image.size());
-    EXPECT_LT(meanGrey(plain.grey), kDarkBackgroundMeanGrey);
-
+    EXPECT_TRUE(plain.grey.size() == image.size() && meanGrey(plain.grey) < kDarkBackgroundMeanGrey);
     EXPECT_TRUE(prepareForRecognition(QImage(), accurateTuning()).grey.isNull());
 
     // Large screens are enlarged only up to the ceiling.
     QImage large(3840, 2160, QImage::Format_RGB32);
     large.fill(Qt::white);
     const PreparedImage capped = prepareForRecognition(large, accurateTuning());
-    EXPECT_EQ(capped.grey.width(), kMaximumPreparedSide);
-    EXPECT_NEAR(capped.scale, kMaximumPreparedSide / 3840.0, 1e-9);
+    EXPECT_EQ(
+        std::pair(capped.grey.width(), capped.scale), std::pair(kMaximumPreparedSide, kMaximumPreparedSide / 3840.0));
 }

@@ -8,11 +8,9 @@ TEST(Characters, CountsAndCutsWhatAReaderSeesAsOneCharacter)
 {
     // An emoji outside the basic plane (two UTF-16 units) and an e with a combining accent.
     const QString text = QStringLiteral("a\U0001F600e\u0301b");
-    EXPECT_EQ(text.size(), 6);
-    EXPECT_EQ(characterCount(text), 4);
+    EXPECT_EQ(std::pair(text.size(), characterCount(text)), std::pair(qsizetype(6), qsizetype(4)));
     EXPECT_EQ(leadingCharacters(text, 2), QStringLiteral("a\U0001F600"));
     EXPECT_EQ(leadingCharacters(text, 3), QStringLiteral("a\U0001F600e\u0301"));
     EXPECT_EQ(leadingCharacters(text, 10), text);
-    EXPECT_EQ(characterCount(QString()), 0);
-    EXPECT_TRUE(leadingCharacters(QString(), 5).isEmpty());
+    EXPECT_TRUE(characterCount(QString()) == 0 && leadingCharacters(QString(), 5).isEmpty());
 }

@@ -13,7 +13,7 @@ int filesIn(const QString &folder) { return int(QDir(folder).entryList(QDir::Fil
 
 } // namespace
 
-TEST(PrivateFiles, EveryWriteIsPrivateWhateverTheUmask)
+TEST(PrivateFiles, EveryWriteIsPrivateWhateverTheUmaskAFailureHasAReasonAndAReplacementKeepsTheFilesTime)
 {
     QTemporaryDir dir;
     const QString folder = dir.filePath("a/b/c");
@@ -33,24 +33,20 @@ TEST(PrivateFiles, EveryWriteIsPrivateWhateverTheUmask)
         EXPECT_EQ(modeOf(path), 0700) << path.toStdString();
     for (const QString &path : { fresh, unsynced, list })
         EXPECT_EQ(modeOf(path), 0600) << path.toStdString();
-    EXPECT_EQ(readAll(fresh), "first");
-    EXPECT_EQ(readAll(list), "[1,2]");
+    EXPECT_EQ(std::pair(readAll(fresh), readAll(list)), std::pair(QByteArray("first"), QByteArray("[1,2]")));
     EXPECT_EQ(filesIn(folder), 3); // no temporary left beside the list
-}
 
-TEST(PrivateFiles, FailuresAreReportedWithAReasonAndLeaveWhatWasThere)
-{
-    QTemporaryDir dir;
-    const QString list = dir.filePath("metadata.json"), plainFile = dir.filePath("plain");
-    const QString big = dir.filePath("big"), gone = dir.filePath("gone/f");
-    ASSERT_TRUE(writePrivateFileAtomically(list, "[\"kept\"]"));
+    QTemporaryDir failing;
+    const QString stored = failing.filePath("metadata.json"), plainFile = failing.filePath("plain");
+    const QString big = failing.filePath("big"), gone = failing.filePath("gone/f");
+    ASSERT_TRUE(writePrivateFileAtomically(stored, "[\"kept\"]"));
     ASSERT_EQ(writeNewPrivateFile(plainFile, "x"), WriteOutcome::written);
     const auto isNew = [](WriteOutcome outcome) { return outcome == WriteOutcome::written; };
     const struct {
         const char *name;
         std::function<bool(QString *)> attempt;
     } cases[] = {
-        { "chmod of a missing file", [&](QString *e) { return makeFilePrivate(dir.filePath("missing"), e); } },
+        { "chmod of a missing file", [&](QString *e) { return makeFilePrivate(failing.filePath("missing"), e); } },
         { "folder below a file", [&](QString *e) { return makePrivatePath(plainFile + "/sub", e); } },
         { "folder that is a file", [&](QString *e) { return ensurePrivateFolder(plainFile, e); } },
         { "new file in a missing folder", [&](QString *e) { return isNew(writeNewPrivateFile(gone, "x", e)); } },
@@ -58,7 +54,7 @@ TEST(PrivateFiles, FailuresAreReportedWithAReasonAndLeaveWhatWasThere)
         { "replace on a full disk",
             [&](QString *e) {
                 test::FileSizeLimit full(4);
-                return writePrivateFileAtomically(list, "[\"a longer list than fits\"]", e);
+                return writePrivateFileAtomically(stored, "[\"a longer list than fits\"]", e);
             } },
         { "new file on a full disk",
             [&](QString *e) {
@@ -71,27 +67,19 @@ TEST(PrivateFiles, FailuresAreReportedWithAReasonAndLeaveWhatWasThere)
         EXPECT_FALSE(c.attempt(&error)) << c.name;
         EXPECT_FALSE(error.isEmpty()) << c.name;
     }
-    EXPECT_EQ(readAll(list), "[\"kept\"]");
-    EXPECT_FALSE(QFile::exists(big));
-    EXPECT_EQ(filesIn(dir.path()), 2); // no temporaries
-    EXPECT_EQ(syncFolder(dir.path()), 0);
-    EXPECT_EQ(syncFolder(dir.filePath("gone")), ENOENT);
-}
+    EXPECT_TRUE(readAll(stored) == "[\"kept\"]" && !QFile::exists(big));
+    EXPECT_EQ(filesIn(failing.path()), 2); // no temporaries
+    EXPECT_EQ(std::pair(syncFolder(failing.path()), syncFolder(failing.filePath("gone"))), std::pair(0, ENOENT));
 
-// Replacing keeps the file's modification time and never brings back a file deleted meanwhile.
-TEST(PrivateFiles, ReplacingAnExistingFileKeepsItsTimeAndNeverRecreatesOne)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("shot.jpg");
+    // Replacing keeps the file's modification time and never brings back a file deleted meanwhile.
+    const QString path = failing.filePath("shot.jpg");
     ASSERT_EQ(writeNewPrivateFile(path, "old"), WriteOutcome::written);
     const struct timespec times[2] = { { 1'600'000'000, 0 }, { 1'600'000'000, 0 } };
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::replaced);
-    EXPECT_EQ(readAll(path), "new");
-    EXPECT_EQ(QFileInfo(path).lastModified().toSecsSinceEpoch(), 1'600'000'000);
-    EXPECT_EQ(modeOf(path), 0600);
-    EXPECT_EQ(filesIn(dir.path()), 1); // no temporary left
+    EXPECT_EQ(std::tuple(readAll(path), QFileInfo(path).lastModified().toSecsSinceEpoch(), modeOf(path)),
+        std::tuple(QByteArray("new"), 1'600'000'000, 0600));
+    EXPECT_EQ(filesIn(failing.path()), 3); // no temporary left
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(replaceExistingPrivateFile(path, "new"), ReplaceOutcome::vanished);
-    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_TRUE(replaceExistingPrivateFile(path, "new") == ReplaceOutcome::vanished && !QFileInfo::exists(path));
 }
