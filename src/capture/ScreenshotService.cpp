@@ -406,12 +406,16 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
     const std::optional<QString> storedTitle = windowTitle;
     const std::optional<QString> storedHash = result.imageHash;
     const std::optional<double> storedRatio = result.compressionRatio;
-    // The cards' image, from the frame in hand: a delta frame's card then never rebuilds its chain.
-    QCoro::Task<std::optional<QByteArray>> reducing = runOnPool([image] { return thumbnail::encode(image); });
-    std::optional<QByteArray> thumbnailData = co_await reducing;
+    // The cards' image, from the frame in hand, when a card would otherwise decode a heavy frame (a
+    // delta's, its chain's first): then a delta's card never rebuilds its chain.
     const qint64 chainStartBytes = result.isDeltaFrame ? previousChainStartBytes : result.optimizedData->size();
-    if (thumbnailData && !thumbnail::worthKeeping(thumbnailData->size(), chainStartBytes))
-        thumbnailData.reset();
+    std::optional<QByteArray> thumbnailData;
+    if (thumbnail::mayBeWorthKeeping(chainStartBytes)) {
+        QCoro::Task<std::optional<QByteArray>> reducing = runOnPool([image] { return thumbnail::encode(image); });
+        thumbnailData = co_await reducing;
+        if (thumbnailData && !thumbnail::worthKeeping(thumbnailData->size(), chainStartBytes))
+            thumbnailData.reset();
+    }
     QCoro::Task<std::optional<Recording>> saving
         = m_components.storage->saveScreenshot(*result.optimizedData, timestamp, 0, storedAppName, storedTitle,
             storedHash, result.isDeltaFrame, result.referenceHash, storedRatio, thumbnailData.value_or(QByteArray()));

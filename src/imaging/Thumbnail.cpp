@@ -37,6 +37,8 @@ bool worthKeeping(qint64 thumbnailBytes, qint64 wholeFrameBytes)
     return thumbnailBytes > 0 && thumbnailBytes * 12 <= wholeFrameBytes;
 }
 
+bool mayBeWorthKeeping(qint64 wholeFrameBytes) { return worthKeeping(1024, wholeFrameBytes); }
+
 bool serves(QSize requested)
 {
     return requested.width() > 0 && requested.height() > 0 && requested.width() <= kLongerSide

@@ -35,6 +35,9 @@ std::optional<QByteArray> encode(const QImage &frame);
 // line's delta in a few hundred bytes) that a lossy thumbnail of it would weigh more than the
 // frames it stands for, while a frame that small decodes about as fast as its thumbnail would.
 bool worthKeeping(qint64 thumbnailBytes, qint64 wholeFrameBytes);
+// Whether any thumbnail can be worth keeping for that frame: none is made for a frame so light
+// that only a thumbnail of under a kilobyte would be (such a frame decodes in no time).
+bool mayBeWorthKeeping(qint64 wholeFrameBytes);
 
 // Whether an image asked for at `requested` is served by a thumbnail without losing detail: a
 // non-empty request no side of which exceeds kLongerSide (the thumbnail's longer side, unless the

@@ -93,6 +93,7 @@ TEST(Thumbnails, FramesThatGainByOneKeepItReCompressionLeavesItAndEveryDeletionT
     EXPECT_TRUE(thumbnail::worthKeeping(9000, 108000));
     EXPECT_FALSE(thumbnail::worthKeeping(9000, 107999));
     EXPECT_FALSE(thumbnail::worthKeeping(0, 108000));
+    EXPECT_FALSE(thumbnail::mayBeWorthKeeping(12 * 1024 - 1));
 
     // The thumbnails kept so far: a deletion takes those of its screenshots, and only those.
     QSet<QString> kept;
