@@ -108,12 +108,14 @@ const QStringList kCommonRows = { "-", "Open Timeline\tCtrl+T", "Debug View\tCtr
 
 class AppDelegateTest : public ::testing::Test, public test::AppRig {
 protected:
-    // The delegate over the test's pipeline, its model chosen as at launch and settled.
+    // The delegate over the test's pipeline, launched in the background as from autostart, its
+    // model made and settled.
     AppDelegate &makeDelegate()
     {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Components { [this] { return newModel(false); },
             pipeline.storage.get(), pipeline.database.get(), nullptr, pipeline.debug.get(), recordedSleep() });
-        delegate->createViewModel();
+        delegate->applicationDidFinishLaunching(false);
+        EXPECT_TRUE(test::runEventsUntil([&] { return delegate->viewModel() != nullptr; }));
         settle();
         return *delegate;
     }
@@ -155,6 +157,9 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPause
     QCoreApplication::processEvents();
     EXPECT_FALSE(pipeline.service->isCapturing());
     EXPECT_EQ(rows(d.menu()), QStringList({ "[Screenshots Paused]", "-", "Resume Screenshots" }) + kCommonRows);
+    // The icon is shown and right-clicking it opens the menu as it is now.
+    EXPECT_TRUE(d.statusItem().isVisible());
+    EXPECT_EQ(d.statusItem().contextMenu(), d.menu());
     EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux"));
     EXPECT_EQ(d.controls().stateText(), QStringLiteral("Paused"));
 
