@@ -13,10 +13,6 @@
 #include "ui/SettingsWindow.h"
 #include "ui/SymbolIcons.h"
 
-#include <QAction>
-#include <QQuickWindow>
-#include <QTest>
-
 namespace pellux::test {
 
 // The capture pipeline with a fixed ten-second interval, for the model and the tray: the pauses

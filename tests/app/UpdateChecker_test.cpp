@@ -4,7 +4,6 @@
 
 #include <QPushButton>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 namespace pellux {
 namespace {

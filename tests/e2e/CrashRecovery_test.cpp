@@ -4,7 +4,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
-#include "support/XvfbSession.h"
 
 using namespace pellux;
 using namespace pellux::test;

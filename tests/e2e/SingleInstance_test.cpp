@@ -3,9 +3,6 @@
 #include "persistence/AppPreferences.h"
 #include "runtime/StoreLayout.h"
 #include "support/PelluxRun.h"
-#include "support/XvfbSession.h"
-
-#include <QDirIterator>
 
 using namespace pellux;
 using namespace pellux::test;

@@ -8,8 +8,6 @@
 #include "persistence/SqliteStatement.h"
 #include "support/TestFiles.h"
 
-#include <sqlite3.h>
-
 namespace pellux::test {
 
 inline QString databaseFile(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }

@@ -5,9 +5,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/SearchFolding.h"
 
-#include <numeric>
-#include <random>
-
 using namespace pellux;
 using namespace pellux::test;
 

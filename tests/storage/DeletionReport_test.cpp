@@ -6,9 +6,6 @@
 #include "storage/StorageTestSupport.h"
 #include "support/FakeClock.h"
 #include "support/ListedRecordings.h"
-#include "support/TestFiles.h"
-
-#include <qcorotask.h>
 
 namespace pellux::test {
 namespace {

@@ -8,8 +8,6 @@
 #include "support/ListedRecordings.h"
 #include "support/SampleHistory.h"
 
-#include <qcorotask.h>
-
 namespace pellux::test {
 namespace {
 

@@ -8,8 +8,6 @@
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
 
-#include <qcorotask.h>
-
 using namespace pellux;
 using namespace pellux::test;
 

@@ -2,12 +2,8 @@
 
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
-#include <QApplication>
-#include <QObject>
 #include <QPushButton>
-#include <QStringList>
 #include <QTest>
-#include <QTimer>
 
 namespace pellux::test {
 

@@ -1,7 +1,5 @@
 #include "support/CapturePipeline.h"
 
-#include <qcorotask.h>
-
 namespace pellux::test {
 
 namespace {

@@ -13,8 +13,6 @@
 #include "support/FakeCaptureBackend.h"
 #include "support/FakeClock.h"
 
-#include <qcorotask.h>
-
 namespace pellux::test {
 
 // The real capture pipeline (optimiser, store, database, text recognition, debug manager) as the

@@ -2,8 +2,6 @@
 
 #include "storage/RecordingsFile.h"
 
-#include <algorithm>
-
 namespace pellux::test {
 
 std::vector<Recording> listedRecordings(StorageManager &storage)

@@ -7,12 +7,8 @@
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
-#include <algorithm>
-#include <memory>
 #include <random>
 
 #include <webp/encode.h>

@@ -3,9 +3,6 @@
 #include "persistence/AppPreferences.h"
 #include "ui/FirstRun.h"
 
-#include <QDir>
-#include <QFile>
-
 namespace pellux::test {
 
 TempHome::TempHome()

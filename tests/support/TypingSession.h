@@ -2,18 +2,8 @@
 
 #include "persistence/Recording.h"
 
-#include <QColor>
-#include <QFont>
-#include <QFontMetrics>
-#include <QImage>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
-
-#include <algorithm>
-#include <map>
-#include <vector>
 
 namespace pellux::test {
 

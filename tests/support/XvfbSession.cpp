@@ -2,11 +2,8 @@
 
 #include "capture/x11/Xcb.h"
 
-#include <QDeadlineTimer>
-
 #include <poll.h>
 #include <spawn.h>
-#include <sys/wait.h>
 
 extern char **environ;
 
