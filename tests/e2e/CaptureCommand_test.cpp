@@ -61,8 +61,8 @@ TEST(CaptureCommand, NoReachableXServerFailsWithItsExitCode)
     for (const std::optional<QString> &display : { std::optional<QString>(), std::optional<QString>(":4711") }) {
         PelluxRun run({ "capture", "--once" }, display);
         EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains("pellux capture: cannot read the screen")) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains("DISPLAY")) << run.err().toStdString();
+        EXPECT_TRUE(run.err().contains("pellux capture: cannot read the screen") && run.err().contains("DISPLAY"))
+            << run.err().toStdString();
     }
     EXPECT_TRUE(storedRecordings(home).empty());
 }
@@ -137,8 +137,9 @@ TEST_F(CaptureCommandTest, FramesNotStoredOrNotRecognisedFailTheRunAndTheNextSta
     const int exitCode = once.finish(120'000);
     qunsetenv("TESSDATA_PREFIX");
     EXPECT_EQ(exitCode, kExitFailure) << once.err().toStdString();
-    EXPECT_TRUE(once.err().contains("text recognition failed for 1 stored frames")) << once.err().toStdString();
-    EXPECT_TRUE(once.err().contains("in 0 frames whole")) << once.err().toStdString();
+    EXPECT_TRUE(
+        once.err().contains("text recognition failed for 1 stored frames") && once.err().contains("in 0 frames whole"))
+        << once.err().toStdString();
     ASSERT_EQ(storedRecordings(home).size(), 1u);
     EXPECT_EQ(search(session, "reconciliation").first, 1);
 

@@ -99,8 +99,7 @@ TEST(StoreHealer, RowsLostOrInADamagedDatabaseComeBackFromTheListAndFilesWithThe
         ASSERT_EQ(store.db->wasRecreated(), damaged);
 
         const HealingReport report = store.heal();
-        EXPECT_TRUE(report.completed);
-        EXPECT_EQ(std::pair(report.rowsWritten, report.framesRecognized), std::pair(1, 1));
+        EXPECT_EQ(std::tuple(report.completed, report.rowsWritten, report.framesRecognized), std::tuple(true, 1, 1));
         const RawDatabase direct(SimpleDatabaseManager::defaultDatabasePath()); // the file may be new
         EXPECT_EQ(direct.strings(QStringLiteral("SELECT app_name || '|' || window_title || '|' || image_hash || '|' || "
                                                 "file_size || '|' || is_delta_frame || '|' || count(o.id) FROM "
@@ -121,16 +120,15 @@ TEST(StoreHealer, AnEntryMissingFromTheListIsMadeAgainWithTheRowsIdentity)
         const Recording lost = store.save(QStringLiteral("lost"), 2, QStringLiteral("Konsole"));
         const QString listPath = store.storage->metadataFilePath();
         QJsonArray list = QJsonDocument::fromJson(readAll(listPath)).array();
-        for (qsizetype i = 0; i < list.size(); ++i) {
-            QJsonObject entry = list[i].toObject();
-            if (entry.value(QStringLiteral("id")).toString() != lost.idText())
-                continue;
-            entry.insert(QStringLiteral("type"), QStringLiteral("hologram"));
-            if (damaged)
-                list[i] = entry;
-            else
-                list.removeAt(i--);
-        }
+        const qsizetype at = std::find_if(list.begin(), list.end(), [&](const QJsonValue &v) {
+            return v[QStringLiteral("id")].toString() == lost.idText();
+        }) - list.begin();
+        QJsonObject spoiled = list[at].toObject();
+        spoiled.insert(QStringLiteral("type"), QStringLiteral("hologram"));
+        if (damaged)
+            list[at] = spoiled;
+        else
+            list.removeAt(at);
         ASSERT_TRUE(writeAll(listPath, QJsonDocument(list).toJson(QJsonDocument::Compact)));
         store.reopen();
         ASSERT_FALSE(store.listed(lost.localPath()));
@@ -163,9 +161,8 @@ TEST(StoreHealer, FilesNamedByNeitherAndRowsWithoutFilesAreReportedAndKept)
     store.reopen();
 
     const HealingReport report = store.heal();
-    EXPECT_TRUE(report.completed);
-    EXPECT_EQ(
-        std::pair(report.unnamedFiles, report.unnamedFileExamples), std::pair(1, QStringList { stray.localPath() }));
+    EXPECT_EQ(std::tuple(report.completed, report.unnamedFiles, report.unnamedFileExamples),
+        std::tuple(true, 1, QStringList { stray.localPath() }));
     EXPECT_TRUE(QFileInfo::exists(stray.localPath()));
     EXPECT_EQ(std::pair(report.rowsWithoutFile, report.rowsWithoutFileExamples),
         std::pair(1, QStringList { gone.localPath() }));
@@ -193,8 +190,8 @@ TEST(StoreHealer, FramesWhoseRecognitionNeverFinishedGetTheirTextDeltaFramesIncl
     pipeline.clock.advance(60);
     StoreHealer healer(*pipeline.storage, *pipeline.database, *pipeline.ocr, pipeline.clock);
     const HealingReport report = QCoro::waitFor(healer.heal());
-    EXPECT_TRUE(report.completed);
-    EXPECT_EQ(std::pair(qint64(report.framesRecognized), qint64(report.framesUnreadable)), std::pair(rows, qint64(0)));
+    EXPECT_EQ(std::tuple(report.completed, qint64(report.framesRecognized), report.framesUnreadable),
+        std::tuple(true, rows, 0));
     EXPECT_EQ(direct.integer(QStringLiteral("SELECT COUNT(DISTINCT recording_id) FROM ocr_text")), rows);
     EXPECT_EQ(direct.integer(deltaText), deltas);
 }

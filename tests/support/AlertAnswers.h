@@ -40,8 +40,7 @@ public:
         m_poll.start(10);
     }
 
-    QStringList messages;
-    QStringList informativeTexts;
+    QStringList messages, informativeTexts;
     QStringList defaults; // each alert's default button, the one Return presses
     std::function<void(AlertDialog &)> inspect; // sees each alert before it is answered
 
