@@ -28,11 +28,10 @@ TEST(AppComponents, EachPartIsBuiltOnceAndTornDownAfterWhatUsesIt)
     // What each part saw registered when it went: every part it uses was still there.
     QStringList gone;
     const auto note = [&](const char *name) {
+        const auto up = [](bool found) { return QLatin1String(found ? "up" : "gone"); };
         gone << QStringLiteral("%1 (database %2, store %3, capture %4)")
-                    .arg(QLatin1String(name))
-                    .arg(SharedInstance<SimpleDatabaseManager>::find() ? "up" : "gone")
-                    .arg(SharedInstance<StorageManager>::find() ? "up" : "gone")
-                    .arg(SharedInstance<ScreenshotService>::find() ? "up" : "gone");
+                    .arg(QLatin1String(name), up(SharedInstance<SimpleDatabaseManager>::find()),
+                        up(SharedInstance<StorageManager>::find()), up(SharedInstance<ScreenshotService>::find()));
     };
     QObject::connect(&service, &QObject::destroyed, [&] { note("capture"); });
     QObject::connect(&components.debug(), &QObject::destroyed, [&] { note("debug"); });

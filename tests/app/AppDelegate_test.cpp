@@ -13,11 +13,12 @@
 #include "ui/SettingsWindow.h"
 #include "ui/SymbolIcons.h"
 
-#include <QAction>
-#include <QQuickWindow>
-#include <QTest>
+namespace pellux {
+namespace {
 
-namespace pellux::test {
+using namespace pellux::test;
+
+const CaptureError kNoDisplay { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") };
 
 // The capture pipeline with a fixed ten-second interval, for the model and the tray: the pauses
 // they would sleep are recorded instead (`onSleep` runs at each, with its count).
@@ -26,6 +27,13 @@ struct AppRig {
     {
         pipeline.home.saveFixedInterval(10.0);
         pipeline.makeService();
+    }
+
+    // The desktop refuses screen capture (true), or allows it.
+    void refusePermission(bool refused)
+    {
+        pipeline.backend.setPermission(!refused);
+        pipeline.backend.setContentError(refused ? std::optional(kNoDisplay) : std::nullopt);
     }
 
     // A window showing its text.
@@ -75,25 +83,15 @@ struct AppRig {
     std::unique_ptr<MainViewModel> model;
 };
 
-} // namespace pellux::test
-
-namespace pellux {
-namespace {
-
-using test::AlertAnswers;
-using test::CapturePipeline;
-
 // The rows of a menu as a user reads them: "-" for a separator, a disabled row in brackets, the
 // key after a tab, a submenu's rows after "▸".
 QStringList rows(const QMenu *menu)
 {
     QStringList out;
     for (QAction *action : menu->actions()) {
-        if (action->isSeparator()) {
-            out << QStringLiteral("-");
-            continue;
-        }
-        QString row = action->isEnabled() ? action->text() : QStringLiteral("[%1]").arg(action->text());
+        QString row = action->isSeparator() ? QStringLiteral("-")
+            : action->isEnabled()           ? action->text()
+                                            : QStringLiteral("[%1]").arg(action->text());
         if (!action->shortcut().isEmpty())
             row += QLatin1Char('\t') + action->shortcut().toString();
         if (action->menu())
@@ -106,14 +104,16 @@ QStringList rows(const QMenu *menu)
 const QStringList kCommonRows = { "-", "Open Timeline\tCtrl+T", "Debug View\tCtrl+D", "-", "Preferences...\tCtrl+,",
     "Check for Updates...", "About Pellux", "Debug ▸ Reset Database", "-", "Quit\tCtrl+Q" };
 
-class AppDelegateTest : public ::testing::Test, public test::AppRig {
+class AppDelegateTest : public ::testing::Test, public AppRig {
 protected:
-    // The delegate over the test's pipeline, its model chosen as at launch and settled.
+    // The delegate over the test's pipeline, launched in the background as from autostart, its
+    // model made and settled.
     AppDelegate &makeDelegate()
     {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Components { [this] { return newModel(false); },
             pipeline.storage.get(), pipeline.database.get(), nullptr, pipeline.debug.get(), recordedSleep() });
-        delegate->createViewModel();
+        delegate->applicationDidFinishLaunching(false);
+        EXPECT_TRUE(runEventsUntil([&] { return delegate->viewModel() != nullptr; }));
         settle();
         return *delegate;
     }
@@ -135,15 +135,12 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPause
 
     // Without permission the menu offers to grant it, and changes once granted.
     addWindow(1);
-    pipeline.backend.setPermission(false);
-    pipeline.backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
+    refusePermission(true);
     AppDelegate &d = makeDelegate();
     EXPECT_EQ(rows(d.menu()),
         QStringList({ "[\u26A0\uFE0F Screen Recording Permission Required]", "-", "Grant Permission..." })
             + kCommonRows);
-    pipeline.backend.setPermission(true);
-    pipeline.backend.setContentError(std::nullopt);
+    refusePermission(false);
     CapturePipeline::run(d.viewModel()->recheckPermissions());
     EXPECT_EQ(rows(d.menu()),
         QStringList({ "[✓ Capturing Screenshots]", "-", "Pause Screenshots",
@@ -155,8 +152,10 @@ TEST_F(AppDelegateTest, TheMenuFollowsTheModelsStateFromMissingPermissionToPause
     QCoreApplication::processEvents();
     EXPECT_FALSE(pipeline.service->isCapturing());
     EXPECT_EQ(rows(d.menu()), QStringList({ "[Screenshots Paused]", "-", "Resume Screenshots" }) + kCommonRows);
-    EXPECT_EQ(d.statusItem().toolTip(), QStringLiteral("Pellux"));
-    EXPECT_EQ(d.controls().stateText(), QStringLiteral("Paused"));
+    // The icon is shown and right-clicking it opens the menu as it is now.
+    EXPECT_EQ(std::tuple(d.statusItem().isVisible(), d.statusItem().contextMenu(), d.statusItem().toolTip(),
+                  d.controls().stateText()),
+        std::tuple(true, d.menu(), QStringLiteral("Pellux"), QStringLiteral("Paused")));
 
     // A pause for a while says until when, and ends by itself.
     CapturePipeline::run(d.viewModel()->startScreenshots());
@@ -209,7 +208,7 @@ TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAg
     CapturePipeline::run(pipeline.service->runCaptureCycle());
     pipeline.settle();
     ASSERT_EQ(pipeline.storage->recordingCount(), 1);
-    const QString file = test::listedRecordings(*pipeline.storage).front().localPath();
+    const QString file = listedRecordings(*pipeline.storage).front().localPath();
 
     QSignalSpy finished(&d, &AppDelegate::resetFinished);
     QSignalSpy stops(pipeline.service.get(), &ScreenshotService::isCapturingChanged);
@@ -278,11 +277,9 @@ TEST_F(AppDelegateTest, TheFirstStartOpensTheWindowOnceAndItsSheetLeadsToPrivacy
     EXPECT_EQ(makeDelegate().searchWindow(), nullptr);
 }
 
-using test::FakeCaptureBackend;
-
 TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolling)
 {
-    test::AppRig rig;
+    AppRig rig;
     rig.addWindow(1);
     MainViewModel &m = rig.make();
     // Permission, the model's and the service's capture, the alert, the poll's interval.
@@ -305,12 +302,10 @@ TEST(MainViewModel, PermissionAtLaunchStartsCaptureAndTheFirstPollOnlyStopsPolli
 
 TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
 {
-    test::AppRig rig;
+    AppRig rig;
     FakeCaptureBackend &backend = rig.pipeline.backend;
     rig.addWindow(1);
-    backend.setPermission(false);
-    backend.setContentError(
-        CaptureError { QString::fromLatin1(screenCaptureErrorDomain), QStringLiteral("cannot open display") });
+    rig.refusePermission(true);
     MainViewModel &m = rig.make();
     CapturePipeline::run(m.recheckPermissions()); // still missing: keeps polling and alerting
     EXPECT_EQ(std::tuple(m.hasScreenRecordingPermission(), m.isCapturingScreenshots(), backend.requestAccessCalls(),
@@ -318,9 +313,8 @@ TEST(MainViewModel, MissingPermissionAsksOnceAndPollsUntilGranted)
         std::tuple(false, false, 1, true, true));
 
     // Granted meanwhile: the two-second poll itself notices.
-    backend.setPermission(true);
-    backend.setContentError(std::nullopt);
-    EXPECT_TRUE(test::runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
+    rig.refusePermission(false);
+    EXPECT_TRUE(runEventsUntil([&] { return !m.showPermissionAlert(); }, 10'000));
     EXPECT_EQ(std::tuple(m.permissionCheckTimer().isActive(), m.isCapturingScreenshots(),
                   rig.pipeline.service->isCapturing(), backend.requestAccessCalls()),
         std::tuple(false, true, true, 1));
@@ -344,7 +338,7 @@ TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.log.join(' ').toStdString());
-        test::AppRig rig;
+        AppRig rig;
         rig.onSleep = [&](int n) {
             if (n == c.at && c.window)
                 rig.addWindow(1);
@@ -353,7 +347,7 @@ TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
             if (n == c.at && c.poll)
                 rig.model->recheckPermissions();
         };
-        test::LogCapture log(test::LogCapture::Verbosity::quiet);
+        LogCapture log(LogCapture::Verbosity::quiet);
         MainViewModel &m = rig.make();
         const auto retries = size_t(c.log.filter("failed").size());
         EXPECT_EQ(rig.sleeps, std::vector<std::chrono::milliseconds>(retries, MainViewModel::retryDelay));
@@ -371,7 +365,7 @@ TEST(MainViewModel, AFailedStartIsRetriedUpToThreeTimes)
 // starts nothing, by itself or when asked, until capture is allowed again.
 TEST(MainViewModel, NoCaptureWhileNotAllowed)
 {
-    test::AppRig rig;
+    AppRig rig;
     rig.addWindow(1);
     MainViewModel &m = rig.make(false);
     EXPECT_TRUE(m.hasScreenRecordingPermission());

@@ -6,6 +6,8 @@
 
 #include <QLocalSocket>
 
+#include <future>
+
 #include <sys/socket.h>
 #include <sys/un.h>
 
@@ -18,16 +20,10 @@ using namespace pellux::test;
 // this thread's event loop turning, so that the running instance can answer.
 template <typename T> T whileServing(const std::function<T()> &work)
 {
-    T result {};
-    std::atomic<bool> done = false;
-    std::thread worker([&] {
-        result = work();
-        done = true;
-    });
-    while (!done)
+    std::future<T> result = std::async(std::launch::async, work);
+    while (result.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
-    return result;
+    return result.get();
 }
 
 // A socket file with nobody listening, as an instance that crashed leaves it.

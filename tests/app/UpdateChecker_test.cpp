@@ -4,7 +4,6 @@
 
 #include <QPushButton>
 #include <QTcpServer>
-#include <QTcpSocket>
 
 namespace pellux {
 namespace {
@@ -110,9 +109,8 @@ TEST(UpdateChecker, ComparesVersions)
         EXPECT_EQ(compareVersions(c.a, c.b), c.order) << c.a << " vs " << c.b;
         EXPECT_EQ(compareVersions(c.b, c.a), -c.order) << c.b << " vs " << c.a;
     }
-    EXPECT_TRUE(isComparableVersion(QStringLiteral("v2")));
-    EXPECT_FALSE(isComparableVersion(QStringLiteral("latest")));
-    EXPECT_FALSE(isComparableVersion(QString()));
+    EXPECT_EQ(std::tuple(isComparableVersion("v2"), isComparableVersion("latest"), isComparableVersion({})),
+        std::tuple(true, false, false));
 }
 
 // An HTTP answer with its body.
@@ -160,18 +158,16 @@ struct FeedServer {
 // answer; exactly one answer comes.
 UpdateCheckResult runCheck(UpdateChecker &checker)
 {
-    std::vector<UpdateCheckResult> results;
-    const QMetaObject::Connection connection = QObject::connect(
-        &checker, &UpdateChecker::finished, [&](const UpdateCheckResult &r) { results.push_back(r); });
+    QSignalSpy finished(&checker, &UpdateChecker::finished);
     checker.checkForUpdates();
     checker.checkForUpdates();
-    test::runEventsUntil([&] { return !results.empty(); });
+    test::runEventsUntil([&] { return !finished.isEmpty(); });
     for (int i = 0; i < 10; ++i) // any second answer would arrive by now
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QObject::disconnect(connection);
-    EXPECT_EQ(results.size(), 1u);
+    EXPECT_EQ(finished.size(), 1);
     EXPECT_FALSE(checker.isChecking());
-    return results.empty() ? UpdateCheckResult { Status::Error, {}, {}, "no answer" } : results.front();
+    return finished.isEmpty() ? UpdateCheckResult { Status::Error, {}, {}, "no answer" }
+                              : finished.first().first().value<UpdateCheckResult>();
 }
 
 TEST(UpdateChecker, ChecksAFeedServedOverHttp)
@@ -229,10 +225,8 @@ TEST(UpdateChecker, ChecksAFeedServedOverHttp)
     EXPECT_EQ(runCheck(checker).status, Status::UpdateAvailable);
     EXPECT_EQ(runCheck(checker).status, Status::UpdateAvailable);
     EXPECT_EQ(server.requests.size(), before + 2);
-    for (const QByteArray &request : server.requests) {
-        EXPECT_TRUE(request.startsWith("GET /")) << request.toStdString();
-        EXPECT_TRUE(request.endsWith("\r\n\r\n")) << request.toStdString();
-    }
+    for (const QByteArray &request : server.requests)
+        EXPECT_TRUE(request.startsWith("GET /") && request.endsWith("\r\n\r\n")) << request.toStdString();
 }
 
 TEST(UpdateChecker, ResultBoxesSayWhatTheCheckFound)

@@ -5,14 +5,12 @@
 #include "persistence/AppPreferences.h"
 #include "persistence/RecordingJson.h"
 #include "support/PelluxRun.h"
-#include "support/XvfbSession.h"
 
 using namespace pellux;
 using namespace pellux::test;
 
 namespace {
 
-constexpr int kExitUsage = 2;
 constexpr int kExitFailure = 3;
 
 // The recordings metadata.json lists; none when it is missing or does not decode.
@@ -57,20 +55,14 @@ protected:
 
 } // namespace
 
-TEST(CaptureCommand, BadArgumentsOrNoReachableXServerFailWithTheirExitCodes)
+TEST(CaptureCommand, NoReachableXServerFailsWithItsExitCode)
 {
     TempHome home;
-    for (const QStringList &args : { QStringList { "--for" }, { "--for", "0" }, { "--for", "soon" },
-             { "--once", "--for", "5" }, { "--forever" } }) {
-        PelluxRun run(QStringList { "capture" } + args, std::nullopt);
-        EXPECT_EQ(run.finish(), kExitUsage) << args.join(' ').toStdString();
-        EXPECT_TRUE(run.err().startsWith("pellux capture: ")) << run.err().toStdString();
-    }
     for (const std::optional<QString> &display : { std::optional<QString>(), std::optional<QString>(":4711") }) {
         PelluxRun run({ "capture", "--once" }, display);
         EXPECT_EQ(run.finish(), kExitFailure) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains("pellux capture: cannot read the screen")) << run.err().toStdString();
-        EXPECT_TRUE(run.err().contains("DISPLAY")) << run.err().toStdString();
+        EXPECT_TRUE(run.err().contains("pellux capture: cannot read the screen") && run.err().contains("DISPLAY"))
+            << run.err().toStdString();
     }
     EXPECT_TRUE(storedRecordings(home).empty());
 }
@@ -147,8 +139,9 @@ TEST_F(CaptureCommandTest, FramesNotStoredOrNotRecognisedFailTheRunAndTheNextSta
     const int exitCode = once.finish(120'000);
     qunsetenv("TESSDATA_PREFIX");
     EXPECT_EQ(exitCode, kExitFailure) << once.err().toStdString();
-    EXPECT_TRUE(once.err().contains("text recognition failed for 1 stored frames")) << once.err().toStdString();
-    EXPECT_TRUE(once.err().contains("in 0 frames whole")) << once.err().toStdString();
+    EXPECT_TRUE(
+        once.err().contains("text recognition failed for 1 stored frames") && once.err().contains("in 0 frames whole"))
+        << once.err().toStdString();
     ASSERT_EQ(storedRecordings(home).size(), 1u);
     EXPECT_EQ(search(session, "reconciliation").first, 1);
 

@@ -3,7 +3,6 @@
 // card, Down and Return open it large, Escape closes it again. What the window shows is read back
 // from its pixels with `pellux ocr`; the grabs are kept in the build folder (e2e-grabs/).
 #include "support/PelluxRun.h"
-#include "support/XvfbSession.h"
 
 using namespace pellux;
 using namespace pellux::test;

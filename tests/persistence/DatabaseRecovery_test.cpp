@@ -23,32 +23,30 @@ void writeHistory(int count)
     db.waitUntilIdle();
 }
 
-// Makes a folder refuse new files (true) or take them again: chmod for a normal user; root ignores
-// modes, so the immutable attribute instead, set as chattr does but without a child process (a fork
-// of this multi-threaded test is what ThreadSanitizer cannot follow).
-bool setReadOnly(const QByteArray &folder, bool readOnly)
-{
-    if (::geteuid() != 0)
-        return ::chmod(folder.constData(), readOnly ? 0500 : 0700) == 0;
-    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    int flags = 0;
-    bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-    flags = readOnly ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-    if (fd >= 0)
-        ::close(fd);
-    return ok;
-}
-
-// Read-only for its lifetime, so that a failed check leaves nothing the clean-up cannot remove.
+// Makes a folder refuse new files for its lifetime, or until released: chmod for a normal user;
+// root ignores modes, so the immutable attribute instead, set as chattr does but without a child
+// process (a fork of this multi-threaded test is what ThreadSanitizer cannot follow).
 struct ReadOnlyFolder {
     explicit ReadOnlyFolder(const QString &folder)
         : path(QFile::encodeName(folder))
-        , applied(setReadOnly(path, true))
+        , applied(set(true))
     {
     }
     ~ReadOnlyFolder() { release(); }
-    void release() { applied = applied && !setReadOnly(path, false); }
+    void release() { applied = applied && !set(false); }
+    bool set(bool readOnly) const
+    {
+        if (::geteuid() != 0)
+            return ::chmod(path.constData(), readOnly ? 0500 : 0700) == 0;
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int flags = 0;
+        bool ok = fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = readOnly ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return ok;
+    }
     QByteArray path;
     bool applied;
 };
@@ -101,8 +99,7 @@ TEST_P(DamagedFile, ReadOnlyOpenRefusesItAndEveryOperationFails)
     const QByteArray damaged = damage();
     LogCapture log(LogCapture::Verbosity::quiet);
     SimpleDatabaseManager &readOnly = reopen(SimpleDatabaseManager::OpenMode::readOnly);
-    EXPECT_FALSE(readOnly.isOpen());
-    EXPECT_FALSE(readOnly.wasRecreated());
+    EXPECT_EQ(std::pair(readOnly.isOpen(), readOnly.wasRecreated()), std::pair(false, false));
     EXPECT_EQ(log.linesStartingWith("ERROR openDatabase: Unable to open database: ").size(), 1);
     const Recording r = makeRecording(100, "/p/x.webp");
     EXPECT_EQ(writeRecording(readOnly, r), RowWrite::failed);
@@ -136,7 +133,6 @@ TEST_P(MissingTable, IsCreatedAtOpenAndTextIsSavedAndFoundAgain)
     const Recording r = store(5000, "written after the repair");
     db().waitUntilIdle();
     EXPECT_TRUE(log.linesStartingWith("ERROR").isEmpty()) << log.text().toStdString();
-    EXPECT_TRUE(log.contains(QStringLiteral("The table %1 was missing: creating it").arg(GetParam())));
     for (const bool indexed : { true, false }) {
         db().setTextIndexEnabled(indexed);
         EXPECT_EQ(ids(search(db(), "after the repair")), QStringList { r.idText() }) << indexed;
@@ -152,9 +148,7 @@ TEST_F(DatabaseTest, AnIndexThatMissedRowsIsRebuiltAtOpen)
     raw().exec("DROP TRIGGER ocr_text_search_after_insert");
     raw().exec("INSERT INTO ocr_text (recording_id, text, timestamp) "
                "SELECT id, 'zebra crossing', 0 FROM recordings WHERE timestamp = 1005");
-    LogCapture log(LogCapture::Verbosity::quiet);
     db().waitUntilIdle();
-    EXPECT_TRUE(log.contains("The search index disagrees with the stored text: rebuilding it"));
     EXPECT_EQ(raw().integer("SELECT count(*) FROM ocr_text_search_keys"), 21);
     const std::vector<Recording> found = search(db(), "zebra");
     ASSERT_EQ(found.size(), 1u);
@@ -187,7 +181,6 @@ TEST_F(DatabaseTest, RowsRefusedByALockArePendingAndWrittenInOrderOnceItGoes)
     EXPECT_EQ(ids(search(db(), "while locked")), QStringList { rows[0].idText() });
     EXPECT_FALSE(exists(db(), rows[1].id));
     EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 2);
-    EXPECT_TRUE(log.contains("Wrote 2 rows kept from failed writes (0 still waiting)")) << log.text().toStdString();
 
     // A write refused while the connection is open waits the same way, through retries that fail
     // while the lock lasts (longer than two waits for it).

@@ -8,8 +8,6 @@
 #include "persistence/SqliteStatement.h"
 #include "support/TestFiles.h"
 
-#include <sqlite3.h>
-
 namespace pellux::test {
 
 inline QString databaseFile(const TempHome &home) { return home.pelluxFolder() + QStringLiteral("/pellux_v2.db"); }
@@ -34,22 +32,6 @@ public:
     void exec(const QString &sql)
     {
         EXPECT_TRUE(sql::exec(m_db, sql.toUtf8().constData())) << sql.toStdString() << ": " << sqlite3_errmsg(m_db);
-    }
-
-    // Runs one statement with these values bound in order: numbers, text, NULL for a null QVariant.
-    void run(const char *sql, std::initializer_list<QVariant> values)
-    {
-        sql::Statement statement(m_db, sql);
-        int index = 0;
-        for (const QVariant &value : values) {
-            if (value.isNull())
-                statement.bind(++index, std::optional<QString>());
-            else if (value.typeId() == QMetaType::Double)
-                statement.bind(++index, value.toDouble());
-            else
-                statement.bind(++index, value.toString());
-        }
-        EXPECT_EQ(statement.step(), SQLITE_DONE) << sql << ": " << sqlite3_errmsg(m_db);
     }
 
     // One column of every row, as text ("NULL" for NULL).

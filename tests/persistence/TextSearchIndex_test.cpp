@@ -5,9 +5,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/SearchFolding.h"
 
-#include <numeric>
-#include <random>
-
 using namespace pellux;
 using namespace pellux::test;
 
@@ -57,7 +54,6 @@ QString asciiLower(QString text)
 struct StoredText {
     QString id;
     double time;
-    qint64 rowid;
     std::optional<QString> app;
     QString title;
     QString text;
@@ -67,14 +63,12 @@ struct StoredText {
 std::vector<StoredText> readStoredTexts(const RawDatabase &raw)
 {
     sql::Statement select(raw.handle(),
-        "SELECT r.id, r.timestamp, r.rowid, r.app_name, r.window_title, o.text "
-        "FROM recordings r LEFT JOIN ocr_text o ON o.recording_id = r.id");
+        "SELECT r.id, r.timestamp, r.app_name, r.window_title, o.text FROM recordings r "
+        "LEFT JOIN ocr_text o ON o.recording_id = r.id ORDER BY r.timestamp DESC, r.rowid DESC");
     std::vector<StoredText> stored;
     while (select.step() == SQLITE_ROW)
-        stored.push_back({ *select.text(0), select.real(1), select.int64(2), select.text(3),
-            select.text(4).value_or(QString()), select.text(5).value_or(QString()) });
-    std::sort(stored.begin(), stored.end(),
-        [](const auto &a, const auto &b) { return a.time != b.time ? a.time > b.time : a.rowid > b.rowid; });
+        stored.push_back({ *select.text(0), select.real(1), select.text(2), select.text(3).value_or(QString()),
+            select.text(4).value_or(QString()) });
     return stored;
 }
 
@@ -117,8 +111,7 @@ void expectAnswersOfAScan(
     const std::vector<StoredText> stored = readStoredTexts(raw);
     EXPECT_EQ(raw.integer("SELECT complete FROM ocr_text_search_state"), 1);
     EXPECT_EQ(raw.integer("SELECT count(*) FROM ocr_text_search_keys"),
-        raw.integer("SELECT count(*) FROM ocr_text o"
-                    " JOIN recordings r ON r.id = o.recording_id"));
+        raw.integer("SELECT count(*) FROM ocr_text o JOIN recordings r ON r.id = o.recording_id"));
     EXPECT_EQ(raw.integer("SELECT count(*) FROM title_search_keys"), raw.integer("SELECT count(*) FROM recordings"));
     const QStringList apps = kApps + QStringList { "nonexistent", "Termina" };
     for (const QString &query : queries) {
@@ -145,11 +138,12 @@ void expectAnswersOfAScan(
 // in threes less than a millisecond apart, stored in a shuffled order.
 QStringList writeTexts(RawDatabase &raw, const QStringList &texts, double firstTime, unsigned seed)
 {
+    const auto literal
+        = [](QString text) { return text.isEmpty() ? QStringLiteral("NULL") : "'" + text.replace('\'', "''") + "'"; };
     QStringList ids;
-    for (int i = 0; i < texts.size(); ++i) {
+    for (int i = 0; i < texts.size(); ++i)
         if (i % 4 != 1)
             ids << uuidText(QUuid::createUuid());
-    }
     std::vector<int> order(size_t(ids.size()));
     std::iota(order.begin(), order.end(), 0);
     const auto cycle = order.begin() + ids.size() / 3;
@@ -158,15 +152,14 @@ QStringList writeTexts(RawDatabase &raw, const QStringList &texts, double firstT
     for (const int r : order) {
         const bool inCycle = r < ids.size() / 3;
         const double time = inCycle ? firstTime - 1 : firstTime + (r / 3) * 1.5 + (r % 3) * 0.0002;
-        const QString app = kApps[r % kApps.size()];
-        const QString title = kTitles[r % kTitles.size()];
-        raw.run("INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, window_title) "
-                "VALUES (?, ?, 0, '/p/' || ?1 || '.webp', ?, ?)",
-            { ids[r], time, app.isEmpty() ? QVariant() : QVariant(app),
-                title.isEmpty() ? QVariant() : QVariant(title) });
+        raw.exec(QStringLiteral("INSERT OR REPLACE INTO recordings (id, timestamp, display_index, file_path, app_name, "
+                                "window_title) VALUES ('%1', %2, 0, '/p/%1.webp', %3, %4)")
+                     .arg(ids[r], QString::number(time, 'g', 17), literal(kApps[r % kApps.size()]),
+                         literal(kTitles[r % kTitles.size()])));
     }
     for (qsizetype i = texts.size() - 1, r = ids.size() - 1; i >= 0; --i) {
-        raw.run("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, ?, 0)", { ids[r], texts[i] });
+        raw.exec(QStringLiteral("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('%1', %2, 0)")
+                     .arg(ids[r], literal(texts[i])));
         r -= i % 4 != 1 ? 1 : 0;
     }
     raw.exec("COMMIT");
@@ -190,8 +183,8 @@ void expectSearchesMatchAScan(const QStringList &texts, const QStringList &queri
     const qsizetype half = texts.size() / 2;
     const QStringList first = writeTexts(raw, texts.mid(0, half), 1'700'000'000.0, 1);
     // Text of a recording that no longer exists (written without foreign keys).
-    raw.run("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, 'common alpha orphan', 0)",
-        { uuidText(QUuid::createUuid()) });
+    raw.exec("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('" + uuidText(QUuid::createUuid())
+        + "', 'common alpha orphan', 0)");
     SimpleDatabaseManager db;
     ASSERT_TRUE(db.isOpen());
     std::optional<qint64> completeAtWrite;
@@ -307,7 +300,7 @@ TEST_F(DatabaseTest, SearchesAreAnsweredByTheIndexWhenItCan)
     db().waitUntilIdle();
     // A row the index never hears about shows whether a search consulted it.
     raw().exec("DROP TRIGGER ocr_text_search_after_insert");
-    raw().run("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES (?, 'hidden words', 0)", { r.idText() });
+    raw().exec("INSERT INTO ocr_text (recording_id, text, timestamp) VALUES ('" + r.idText() + "', 'hidden words', 0)");
     EXPECT_TRUE(search(db(), "hidden").empty());
     EXPECT_EQ(ids(search(db(), "hi")), QStringList({ r.idText() })); // too short for the index
     db().setTextIndexEnabled(false);

@@ -18,18 +18,14 @@ TimePoint at(double seconds) { return fromSecondsSince1970(seconds); }
 // time's recordings last stored first.
 QStringList expected(const std::vector<Stored> &stored, const std::function<bool(const Stored &)> &keep)
 {
-    std::vector<std::pair<size_t, const Stored *>> kept;
-    for (size_t i = 0; i < stored.size(); ++i) {
-        if (keep(stored[i]))
-            kept.emplace_back(i, &stored[i]);
-    }
-    std::stable_sort(kept.begin(), kept.end(), [](const auto &a, const auto &b) {
-        const double ta = secondsSince1970(a.second->recording.timestamp);
-        const double tb = secondsSince1970(b.second->recording.timestamp);
-        return ta != tb ? ta > tb : a.first > b.first;
-    });
+    std::vector<const Stored *> kept;
+    for (auto s = stored.rbegin(); s != stored.rend(); ++s)
+        if (keep(*s))
+            kept.push_back(&*s);
+    std::stable_sort(kept.begin(), kept.end(),
+        [](const Stored *a, const Stored *b) { return a->recording.timestamp > b->recording.timestamp; });
     QStringList out;
-    for (const auto &[index, s] : kept)
+    for (const Stored *s : kept)
         out << s->recording.idText();
     return out;
 }
@@ -164,12 +160,10 @@ TEST_F(DatabaseTest, CaptureDaysAndADaysCapturesFollowLocalDays)
     EXPECT_EQ(ofDay(QDate(2025, 10, 26)), "5 6");
     EXPECT_EQ(ofDay(QDate(2025, 3, 31)), "");
 
-    LogCapture log;
     EXPECT_FALSE(awaitCompletion<CaptureDays>([&](auto done) {
         db().captureDays(QDate(), QDate(2025, 1, 1), done);
     }).error.isEmpty());
     EXPECT_FALSE(awaitCompletion<DayCaptures>([&](auto done) { db().dayCaptures(QDate(), done); }).error.isEmpty());
-    EXPECT_TRUE(log.contains("ERROR captureDays: Invalid day") && log.contains("ERROR dayCaptures: Invalid day"));
     const QStringList seek
         = raw().strings("EXPLAIN QUERY PLAN SELECT timestamp FROM recordings WHERE timestamp >= 1 AND timestamp < 2 "
                         "ORDER BY timestamp LIMIT 1",

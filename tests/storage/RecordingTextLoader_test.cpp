@@ -6,7 +6,6 @@
 #include "persistence/DatabaseTestSupport.h"
 #include "storage/RecordingTextLoader.h"
 #include "support/ImageEncoder.h"
-#include "support/TestFiles.h"
 
 using namespace pellux;
 using namespace pellux::test;

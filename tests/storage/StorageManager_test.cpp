@@ -8,8 +8,6 @@
 #include "support/FileSizeLimit.h"
 #include "support/ListedRecordings.h"
 
-#include <qcorotask.h>
-
 using namespace pellux;
 using namespace pellux::test;
 
@@ -42,7 +40,6 @@ protected:
         raw().exec(refuse ? "CREATE TRIGGER refuse BEFORE INSERT ON recordings BEGIN SELECT RAISE(ABORT, 'no'); END"
                           : "DROP TRIGGER refuse");
     }
-    qint64 rows() { return raw().integer("SELECT count(*) FROM recordings"); }
     // The list file's entries, newest first as the store presents them.
     std::vector<Recording> metadataOnDisk() const
     {
@@ -52,10 +49,6 @@ protected:
         return list;
     }
     QString metadataPath() const { return home.pelluxFolder() + QStringLiteral("/Recordings/metadata.json"); }
-    int setAside() const
-    {
-        return int(QDir(QFileInfo(metadataPath()).path()).entryList({ "metadata.json.corrupt-*" }).size());
-    }
 
     FakeClock clock { localTime(2024, 3, 5, 14, 7, 9) };
     DatabaseRecordingIndex index { db() };
@@ -140,7 +133,7 @@ TEST_F(StorageManagerTest, AFailedSaveLeavesNothingBehindAndLosesNothingStored)
         EXPECT_TRUE(readAll(metadataPath()) == (c.listCut ? cutShort : listBefore));
         ASSERT_TRUE(writeAll(metadataPath(), listBefore));
         EXPECT_EQ(order(test::listedRecordings(store)), before);
-        EXPECT_EQ(rows(), 30);
+        EXPECT_EQ(raw().integer("SELECT count(*) FROM recordings"), 30);
         if (c.rowRefused)
             refuseRows(false);
     }
@@ -230,7 +223,7 @@ TEST_F(StorageManagerTest, ADamagedListIsKeptAsideAndRebuiltFromWhatCanBeRead)
         { "", 0 },
         { whole.left(whole.lastIndexOf(']')) + ",{\"id\": 3}]", 3 },
     };
-    int aside = 0;
+    qsizetype aside = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.bytes.left(20).toStdString());
         ASSERT_TRUE(writeAll(metadataPath(), c.bytes));
@@ -238,7 +231,7 @@ TEST_F(StorageManagerTest, ADamagedListIsKeptAsideAndRebuiltFromWhatCanBeRead)
         LogCapture log;
         StorageManager store(index, clock);
         QCoro::waitFor(store.deleteRecordings({}));
-        EXPECT_EQ(setAside(), ++aside);
+        EXPECT_EQ(QDir(QFileInfo(metadataPath()).path()).entryList({ "metadata.json.corrupt-*" }).size(), ++aside);
         const std::vector<Recording> listed = metadataOnDisk();
         ASSERT_EQ(listed.size(), 3u);
         EXPECT_EQ(order(test::listedRecordings(store)), order(listed));
@@ -287,8 +280,7 @@ TEST_F(StorageManagerTest, DeletingAllEmptiesTheFolderListFileAndFigureButKeepsF
     left.sort();
     const QString duringFile = during->localPath().mid(store.screenshotsDirectory().size());
     EXPECT_EQ(left, QStringList({ "/2024", "/2024/03", "/2024/03/05", QFileInfo(duringFile).path(), duringFile }));
-    EXPECT_FALSE(QFileInfo::exists(setAside));
-    EXPECT_TRUE(QFileInfo::exists(precious));
+    EXPECT_TRUE(!QFileInfo::exists(setAside) && QFileInfo::exists(precious));
     EXPECT_EQ(raw().strings("SELECT id FROM recordings"), QStringList { during->idText() });
 
     QCoro::waitFor(store.deleteAllRecordings());
@@ -397,4 +389,80 @@ TEST_F(StorageManagerTest, AFrameWhoseRowIsPendingIsKeptAndItsRowWrittenLater)
     EXPECT_EQ(ids(search(db(), QStringLiteral("written late"))), QStringList { r->idText() });
     EXPECT_EQ(QCoro::waitFor(store.recordingsForApp(QStringLiteral("Kate"))).recordings.size(), 1u);
     EXPECT_TRUE(QFileInfo::exists(r->localPath()));
+}
+
+// Deleting by age, by application and everything answers what went, counted by the database from
+// the rows it deleted. Two days apart in age, sizes powers of two, so each answer names its rows.
+struct DeletionCase {
+    const char *name;
+    std::optional<int> olderThanDays; // with neither: everything
+    std::optional<QString> application;
+    qint64 count, bytes;
+    QStringList left; // "app/age" of what stays
+};
+
+class DeletionReports : public StorageManagerTest, public ::testing::WithParamInterface<DeletionCase> { };
+
+TEST_P(DeletionReports, AnswerWhatTheDeletedRowsHeld)
+{
+    const DeletionCase &c = GetParam();
+    StorageManager store(index, clock);
+    const std::tuple<const char *, int, int> stored[] = { { "XTerm", 40, 1000 }, { "XTerm", 10, 2000 },
+        { "Firefox", 40, 4000 }, { "Firefox", 1, 8000 }, { "xterm", 40, 16000 } }; // names are exact
+    const double now = secondsSince1970(clock.now());
+    const auto age = [&](const Recording &r) {
+        return *r.appName + '/' + QString::number(qRound((now - secondsSince1970(r.timestamp)) / 86400.0));
+    };
+    std::vector<Recording> saved;
+    for (const auto &[app, days, bytes] : stored)
+        saved.push_back(
+            save(store, jpegBytes(bytes), fromSecondsSince1970(now - days * 86400.0), QString::fromLatin1(app))
+                .value());
+    // What the alerts announce is what then goes.
+    const bool everything = !c.olderThanDays && !c.application;
+    if (!everything) {
+        EXPECT_EQ(QCoro::waitFor(store.countRecordings(c.olderThanDays, c.application)), c.count);
+    }
+    const DeletionReport report = QCoro::waitFor(c.application ? store.deleteRecordingsOfApplication(*c.application)
+            : everything                                       ? store.deleteAllRecordingsReported()
+                                                               : store.deleteOldRecordings(*c.olderThanDays));
+    EXPECT_TRUE(report.ok) << report.failure.toStdString();
+    EXPECT_EQ(std::pair(report.count, report.bytes), std::pair(c.count, c.bytes));
+    for (const Recording &r : saved) {
+        const bool kept = c.left.contains(age(r));
+        EXPECT_EQ(exists(db(), r.id), kept) << age(r).toStdString();
+        EXPECT_EQ(QFile::exists(r.localPath()), kept) << age(r).toStdString();
+    }
+    QStringList left;
+    for (const Recording &r : test::listedRecordings(store))
+        left << age(r);
+    left.sort();
+    EXPECT_EQ(left, c.left);
+    EXPECT_EQ(store.recordingCount(), c.left.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(StorageManager, DeletionReports,
+    ::testing::Values(DeletionCase { "older_than_30_days", 30, {}, 3, 21000, { "Firefox/1", "XTerm/10" } },
+        DeletionCase {
+            "older_than_40_days", 40, {}, 0, 0, { "Firefox/1", "Firefox/40", "XTerm/10", "XTerm/40", "xterm/40" } },
+        DeletionCase { "one_application", {}, "XTerm", 2, 3000, { "Firefox/1", "Firefox/40", "xterm/40" } },
+        DeletionCase { "unknown_application", {}, "Slack", 0, 0,
+            { "Firefox/1", "Firefox/40", "XTerm/10", "XTerm/40", "xterm/40" } },
+        DeletionCase { "everything", {}, {}, 5, 31000, {} }),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A database that cannot list an application's recordings: the report says so, and nothing goes.
+TEST_F(StorageManagerTest, ADeletionTheDatabaseCannotListIsReportedAndRemovesNothing)
+{
+    StorageManager store(index, clock);
+    const Recording r = saved(store, 14, 1, QStringLiteral("XTerm"));
+    db().waitUntilIdle();
+    raw().exec("ALTER TABLE recordings RENAME TO hidden");
+    const DeletionReport report = QCoro::waitFor(store.deleteRecordingsOfApplication(QStringLiteral("XTerm")));
+    EXPECT_EQ(std::pair(report.ok, report.failure),
+        std::pair(false, QStringLiteral("The database could not list the screenshots.")));
+    EXPECT_TRUE(QFile::exists(r.localPath()));
+    EXPECT_EQ(test::listedRecordings(store).size(), 1u);
+    const DeletionReport negative = QCoro::waitFor(store.deleteOldRecordings(-1));
+    EXPECT_FALSE(negative.ok || negative.failure.isEmpty());
 }

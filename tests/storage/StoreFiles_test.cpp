@@ -22,16 +22,13 @@ Recording entry(int n)
     return r;
 }
 
-std::vector<Recording> readEverything(const QString &path, recordings_file::Reader *out = nullptr)
+std::vector<Recording> readEverything(recordings_file::Reader &reader)
 {
-    recordings_file::Reader local(path);
-    recordings_file::Reader &reader = out ? *out : local;
     EXPECT_TRUE(reader.open());
     std::vector<Recording> all;
-    while (!reader.atEnd()) {
+    while (!reader.atEnd())
         for (Recording &r : reader.next(3))
             all.push_back(std::move(r));
-    }
     return all;
 }
 
@@ -72,7 +69,7 @@ TEST_F(RecordingsFileTest, AppendedEntriesKeepTheFileOneArray)
         const std::optional<std::vector<Recording>> decoded = decodeRecordings(readAll(path));
         ASSERT_TRUE(decoded);
         recordings_file::Reader reader(path);
-        const std::vector<Recording> streamed = readEverything(path, &reader);
+        const std::vector<Recording> streamed = readEverything(reader);
         EXPECT_TRUE(reader.wellFormed());
         ASSERT_EQ(streamed.size(), c3.listed.size() + 3);
         EXPECT_EQ(encodeRecordings(streamed), encodeRecordings(*decoded));
@@ -107,7 +104,7 @@ TEST_F(RecordingsFileTest, EndingsAndDamageAreToldApart)
         ASSERT_TRUE(writeAll(path, c.bytes));
         EXPECT_EQ(recordings_file::endingOf(path), c.ending);
         recordings_file::Reader reader(path);
-        EXPECT_EQ(readEverything(path, &reader).size(), c.readable);
+        EXPECT_EQ(readEverything(reader).size(), c.readable);
         EXPECT_EQ(reader.wellFormed(), c.wellFormed);
         if (c.ending != recordings_file::Ending::closed) {
             EXPECT_FALSE(recordings_file::append(path, { entry(9) }).ok);
@@ -131,7 +128,8 @@ TEST_F(RecordingsFileTest, RewriteKeepsWhatTheEditKeepsAndRefusesDamageUnlessTol
     ASSERT_TRUE(odd.ok);
     EXPECT_EQ(odd.removed, 6000);
     EXPECT_EQ(odd.kept, 6000);
-    const std::vector<Recording> left = readEverything(path);
+    recordings_file::Reader reader(path);
+    const std::vector<Recording> left = readEverything(reader);
     ASSERT_EQ(left.size(), 6000u);
     EXPECT_EQ(left[1].id, many[2].id);
 

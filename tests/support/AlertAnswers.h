@@ -2,12 +2,8 @@
 
 #include "support/TestFiles.h"
 #include "ui/AlertDialog.h"
-#include <QApplication>
-#include <QObject>
 #include <QPushButton>
-#include <QStringList>
 #include <QTest>
-#include <QTimer>
 
 namespace pellux::test {
 
@@ -44,8 +40,7 @@ public:
         m_poll.start(10);
     }
 
-    QStringList messages;
-    QStringList informativeTexts;
+    QStringList messages, informativeTexts;
     QStringList defaults; // each alert's default button, the one Return presses
     std::function<void(AlertDialog &)> inspect; // sees each alert before it is answered
 

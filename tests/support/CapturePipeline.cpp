@@ -1,7 +1,5 @@
 #include "support/CapturePipeline.h"
 
-#include <qcorotask.h>
-
 namespace pellux::test {
 
 namespace {
@@ -15,16 +13,13 @@ template <typename T> std::shared_ptr<T> borrowed(T &part)
 } // namespace
 
 CapturePipeline::CapturePipeline(std::unique_ptr<TextRecognizer> recognizer)
-    : components(AppComponents::Options {
-        [] { return std::make_unique<FakeCaptureBackend>(); },
+    : components(AppComponents::Options { [] { return std::make_unique<FakeCaptureBackend>(); },
         [this] {
             auto source = std::make_unique<FakeActivitySource>();
             activitySource = source.get();
             return source;
         },
-        &clock,
-        [&recognizer] { return std::move(recognizer); },
-    })
+        &clock, [&recognizer] { return std::move(recognizer); } })
     , backend(static_cast<FakeCaptureBackend &>(components.captureBackend()))
     , database(borrowed(components.database()))
     , storage(borrowed(components.storage()))
@@ -42,21 +37,12 @@ CapturePipeline::~CapturePipeline()
         settle();
 }
 
-void CapturePipeline::savePreferences(const AppPreferences &preferences) { preferences.save(); }
-
 ScreenshotService &CapturePipeline::makeService()
 {
     // Built here rather than by the root, so that a test may swap a part (the debug counters) first.
-    service = std::make_shared<ScreenshotService>(ScreenshotService::Components {
-        &backend,
-        optimizer.get(),
-        storage.get(),
-        ocr.get(),
-        database.get(),
-        debug.get(),
-        [this]() -> ActivityMonitor & { return *monitor; },
-        &clock,
-    });
+    service
+        = std::make_shared<ScreenshotService>(ScreenshotService::Components { &backend, optimizer.get(), storage.get(),
+            ocr.get(), database.get(), debug.get(), [this]() -> ActivityMonitor & { return *monitor; }, &clock });
     QCoreApplication::processEvents(); // the enumeration made at construction
     return *service;
 }
@@ -88,13 +74,6 @@ QImage CapturePipeline::textFrame(const QString &text, int width, int height)
     painter.setFont(font);
     painter.setPen(Qt::black);
     painter.drawText(image.rect().adjusted(16, 16, -16, -16), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
-    return image;
-}
-
-QImage CapturePipeline::blankFrame(int width, int height, QColor color)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
     return image;
 }
 

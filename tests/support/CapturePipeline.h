@@ -13,8 +13,6 @@
 #include "support/FakeCaptureBackend.h"
 #include "support/FakeClock.h"
 
-#include <qcorotask.h>
-
 namespace pellux::test {
 
 // The real capture pipeline (optimiser, store, database, text recognition, debug manager) as the
@@ -28,7 +26,7 @@ public:
     ~CapturePipeline();
 
     // Saves the preferences to the private home, where the service loads them from.
-    void savePreferences(const AppPreferences &preferences);
+    void savePreferences(const AppPreferences &preferences) { preferences.save(); }
     ScreenshotService &makeService();
 
     // Runs a task to completion, serving the event loop meanwhile.
@@ -41,7 +39,12 @@ public:
 
     // A window-sized frame showing the text in black on white.
     static QImage textFrame(const QString &text, int width = 640, int height = 200);
-    static QImage blankFrame(int width = 640, int height = 200, QColor color = Qt::white);
+    static QImage blankFrame(int width = 640, int height = 200, QColor color = Qt::white)
+    {
+        QImage image(width, height, QImage::Format_RGB32);
+        image.fill(color);
+        return image;
+    }
 
     // The parts, owned by `components` (a test may swap one before makeService()); the service, owned
     // here, once makeService() built it.

@@ -28,10 +28,7 @@ FakeCaptureBackend::Entry *FakeCaptureBackend::find(quint32 id)
 void FakeCaptureBackend::addWindow(const WindowDescription &window, const QImage &frame)
 {
     removeWindow(window.windowID);
-    Entry entry { window, {}, std::nullopt };
-    if (!frame.isNull())
-        entry.frames.push_back(frame);
-    m_entries.push_back(std::move(entry));
+    m_entries.push_back({ window, frame.isNull() ? std::vector<QImage> {} : std::vector { frame }, std::nullopt });
 }
 
 void FakeCaptureBackend::removeWindow(quint32 id)
@@ -58,24 +55,20 @@ QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(
     m_captureOrder.push_back(id);
     m_configurations.push_back(configuration);
     Entry *e = find(id);
-    if (!e)
-        co_return CaptureError { QString::fromLatin1(captureFailureDomain),
-            QStringLiteral("The window %1 no longer exists").arg(id) };
-    if (e->captureError)
+    if (e && e->captureError)
         co_return *e->captureError;
-    if (e->frames.empty())
+    if (!e || e->frames.empty())
         co_return CaptureError { QString::fromLatin1(captureFailureDomain),
-            QStringLiteral("The window %1 has no contents").arg(id) };
+            QString::fromLatin1(e ? "The window %1 has no contents" : "The window %1 no longer exists").arg(id) };
     QImage frame = e->frames.front();
     if (e->frames.size() > 1)
         e->frames.erase(e->frames.begin());
     co_return frame;
 }
 
-QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(
-    bool excludingDesktopWindows, bool onScreenWindowsOnly)
+QCoro::Task<CaptureResult<ShareableContent>> FakeCaptureBackend::shareableContent(bool, bool onScreenWindowsOnly)
 {
-    contentQueries.emplace_back(excludingDesktopWindows, onScreenWindowsOnly);
+    ++m_contentRequests;
     if (m_contentDelay.count() > 0)
         co_await QCoro::sleepFor(m_contentDelay);
     if (m_contentError)

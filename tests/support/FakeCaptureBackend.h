@@ -30,9 +30,7 @@ public:
     // Content queries answer only after this delay (so that callers really wait for them).
     void setContentDelay(std::chrono::milliseconds delay) { m_contentDelay = delay; }
 
-    int contentRequests() const { return int(contentQueries.size()); }
-    // (excludingDesktopWindows, onScreenWindowsOnly) of each content query, in order.
-    std::vector<std::pair<bool, bool>> contentQueries;
+    int contentRequests() const { return m_contentRequests; }
     int requestAccessCalls() const { return m_requestAccessCalls; }
     // Window ids in the order they were captured (failed captures included).
     const std::vector<quint32> &captureOrder() const { return m_captureOrder; }
@@ -58,7 +56,7 @@ private:
     bool m_permission = true;
     std::optional<CaptureError> m_contentError;
     std::chrono::milliseconds m_contentDelay { 0 };
-    int m_requestAccessCalls = 0;
+    int m_requestAccessCalls = 0, m_contentRequests = 0;
     std::vector<quint32> m_captureOrder;
     std::vector<StreamConfiguration> m_configurations;
 

@@ -35,10 +35,12 @@ std::optional<RecognitionFailure> FakeTextRecognizer::takeFailure(const QImage &
     return failure;
 }
 
-void FakeTextRecognizer::waitWhileHeld()
+std::optional<RecognitionFailure> FakeTextRecognizer::begin(const QImage &image)
 {
+    ++m_requests;
     while (m_held)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return takeFailure(image);
 }
 
 std::optional<RecognitionFailure> FakeTextRecognizer::prepare()
@@ -79,19 +81,15 @@ std::vector<RecognizedFragment> FakeTextRecognizer::read(const QImage &source, i
 
 RecognizedLines FakeTextRecognizer::recognize(const QImage &image, RecognitionLevel)
 {
-    ++m_requests;
-    waitWhileHeld();
-    if (std::optional<RecognitionFailure> failure = takeFailure(image))
+    if (std::optional<RecognitionFailure> failure = begin(image))
         return *failure;
     return read(image, 0, image.height());
 }
 
 RecognizedLines FakeTextRecognizer::recognizeBands(const QImage &image, const std::vector<RowSpan> &bands)
 {
-    ++m_requests;
     ++m_bandRequests;
-    waitWhileHeld();
-    if (std::optional<RecognitionFailure> failure = takeFailure(image))
+    if (std::optional<RecognitionFailure> failure = begin(image))
         return *failure;
     std::vector<RecognizedFragment> lines;
     for (const RowSpan &band : bands) {

@@ -33,7 +33,8 @@ public:
 
 private:
     std::optional<RecognitionFailure> takeFailure(const QImage &image);
-    void waitWhileHeld();
+    // Counts a request, waits while held, and answers the failure it is to meet, if any.
+    std::optional<RecognitionFailure> begin(const QImage &image);
 
     std::mutex m_mutex;
     std::atomic<bool> m_held { false };

@@ -9,12 +9,9 @@ namespace pellux::test {
 // detector), for tests and benchmarks that only encode; no database or delta stage behind it.
 inline ImageOptimizer &imageEncoder()
 {
-    static ImageOptimizer &encoder = []() -> ImageOptimizer & {
-        static ImageOptimizer optimizer;
-        optimizer.setTextLineDetector(detectTextLines);
-        return optimizer;
-    }();
-    return encoder;
+    static ImageOptimizer optimizer;
+    [[maybe_unused]] static const bool configured = (optimizer.setTextLineDetector(detectTextLines), true);
+    return optimizer;
 }
 
 } // namespace pellux::test

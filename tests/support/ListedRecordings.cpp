@@ -2,8 +2,6 @@
 
 #include "storage/RecordingsFile.h"
 
-#include <algorithm>
-
 namespace pellux::test {
 
 std::vector<Recording> listedRecordings(StorageManager &storage)
@@ -14,10 +12,9 @@ std::vector<Recording> listedRecordings(StorageManager &storage)
             recordings_file::Reader reader(path);
             if (!reader.open())
                 return;
-            while (!reader.atEnd()) {
-                std::vector<Recording> batch = reader.next(1000);
-                out.insert(out.end(), std::make_move_iterator(batch.begin()), std::make_move_iterator(batch.end()));
-            }
+            while (!reader.atEnd())
+                for (Recording &r : reader.next(1000))
+                    out.push_back(std::move(r));
         })
         .waitForFinished();
     std::stable_sort(

@@ -3,8 +3,6 @@
 #include "persistence/Recording.h"
 #include "storage/StorageManager.h"
 
-#include <vector>
-
 namespace pellux::test {
 
 // The entries of the store's list file, newest first (entries of one capture time in the order

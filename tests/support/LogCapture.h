@@ -3,10 +3,6 @@
 #include "runtime/Log.h"
 
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
-
-#include <cstdio>
 
 namespace pellux::test {
 

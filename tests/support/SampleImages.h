@@ -4,13 +4,8 @@
 // screenshots of terminals from the repository and a photograph-like rendering.
 
 #include <QImage>
-#include <QString>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdint>
 #include <random>
-#include <vector>
 
 namespace pellux::test {
 

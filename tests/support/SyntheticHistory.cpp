@@ -7,12 +7,8 @@
 #include "runtime/Log.h"
 #include "runtime/PrivateFiles.h"
 
-#include <QFile>
 #include <QFileInfo>
-#include <QUrl>
 
-#include <algorithm>
-#include <memory>
 #include <random>
 
 #include <webp/encode.h>
@@ -30,11 +26,8 @@ const char *const kVocabulary[] = { "file", "edit", "view", "window", "help", "o
     "play", "pause", "next", "previous", "home", "back", "reload", "download", "upload", "share", "copy", "paste",
     "undo", "redo", "zoom", "print", "export", "import" };
 
-struct PlantedWord {
-    const char *word;
-    double share; // of all recordings
-};
-const PlantedWord kPlanted[] = { { "git", 0.5 }, { "database", 0.02 }, { "zeppelin", 0.0001 } };
+// Each with its share of all recordings.
+const std::pair<const char *, double> kPlanted[] = { { "git", 0.5 }, { "database", 0.02 }, { "zeppelin", 0.0001 } };
 
 // A valid 2 x 2 lossless WebP, made once.
 QByteArray tinyWebP()
@@ -142,8 +135,7 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
     SyntheticHistory history;
     std::vector<Recording> list;
     const int perCycle = std::max(1, options.windowsPerCycle);
-    QString folder;
-    QString lastMadeFolder;
+    QString folder, lastMadeFolder;
     std::map<QString, int> namesThisCycle;
 
     for (int i = 0; i < options.recordings; ++i) {
@@ -163,8 +155,7 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                   .arg(QString::fromLatin1(kVocabulary[vocabulary(random)]),
                       QString::fromLatin1(kVocabulary[vocabulary(random)]), app.value_or(QStringLiteral("Untitled")));
         const QUuid id = randomUuid(random);
-        const QString hash = randomHash(random);
-        const QString idText = uuidText(id);
+        const QString hash = randomHash(random), idText = uuidText(id);
         if (!insert(*insertRecording, idText, secondsSince1970(time), path, app, title, hash, fileSize(random), 4.0))
             return databaseFailed("insert recording");
 
@@ -178,15 +169,15 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                 text += word;
                 text += unit(random) < 0.1 ? '\n' : ' ';
             }
-            for (const PlantedWord &planted : kPlanted) {
-                if (unit(random) >= planted.share)
+            for (const auto &[planted, share] : kPlanted) {
+                if (unit(random) >= share)
                     continue;
-                std::string word = planted.word;
+                std::string word = planted;
                 if (unit(random) < 0.5)
                     word[0] = static_cast<char>(word[0] - 'a' + 'A');
                 const size_t at = text.find(' ', std::uniform_int_distribution<size_t>(0, text.size() - 1)(random));
                 text.insert(at == std::string::npos ? text.size() : at + 1, word + ' ');
-                ++history.withWord[QString::fromLatin1(planted.word)];
+                ++history.withWord[QString::fromLatin1(planted)];
             }
             if (!insert(*insertText, idText, QString::fromStdString(text), secondsSince1970(time) + 1.0))
                 return databaseFailed("insert text");
@@ -200,13 +191,14 @@ std::optional<SyntheticHistory> writeSyntheticHistory(const SyntheticHistoryOpti
                 return fail(QStringLiteral("%1: %2").arg(path, error));
         }
         if (options.withMetadata) {
-            Recording &r = list.emplace_back();
-            r.id = id;
-            r.timestamp = time;
-            r.thumbnailPath = r.filePath = QUrl::fromLocalFile(path);
-            r.appName = app;
-            r.windowTitle = title;
-            r.imageHash = hash;
+            const QUrl url = QUrl::fromLocalFile(path);
+            list.push_back({ .id = id,
+                .timestamp = time,
+                .filePath = url,
+                .thumbnailPath = url,
+                .appName = app,
+                .windowTitle = title,
+                .imageHash = hash });
         }
         ++history.recordings;
         ++(app ? history.perApplication[*app] : history.withoutApplication);

@@ -2,11 +2,9 @@
 
 #include "runtime/Clock.h"
 
-#include <QString>
 #include <QStringList>
 
 #include <map>
-#include <optional>
 
 namespace pellux::test {
 

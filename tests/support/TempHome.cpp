@@ -3,9 +3,6 @@
 #include "persistence/AppPreferences.h"
 #include "ui/FirstRun.h"
 
-#include <QDir>
-#include <QFile>
-
 namespace pellux::test {
 
 TempHome::TempHome()
@@ -18,11 +15,10 @@ TempHome::TempHome()
     set("XDG_STATE_HOME", home + "/.local/state");
     // Tests running side by side each have their own Pellux instance lock and socket.
     set("XDG_RUNTIME_DIR", home + "/.run");
-    QDir(m_dir.path()).mkpath(QStringLiteral(".run"));
+    for (const char *folder : { ".run", ".config", "Documents" })
+        QDir(m_dir.path()).mkpath(QLatin1String(folder));
     QFile::setPermissions(
         m_dir.path() + QStringLiteral("/.run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QDir(m_dir.path()).mkpath(QStringLiteral(".config"));
-    QDir(m_dir.path()).mkpath(QStringLiteral("Documents"));
     // Pellux has run here before: the first start's sheet covers no window under test.
     FirstRun::markDismissed();
 }

@@ -1,11 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
 #include <QTemporaryDir>
-
-#include <map>
-#include <optional>
 
 namespace pellux::test {
 

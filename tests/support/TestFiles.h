@@ -5,69 +5,24 @@
 #include "support/TempHome.h"
 
 #include <QBuffer>
-#include <QColor>
-#include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QDateTime>
-#include <QDebug>
-#include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <QFont>
-#include <QFontMetrics>
-#include <QHash>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QJsonValue>
-#include <QMap>
 #include <QPainter>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QRect>
-#include <QRegularExpression>
 #include <QSaveFile>
-#include <QSet>
 #include <QSignalSpy>
-#include <QSize>
-#include <QString>
-#include <QStringList>
-#include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
-#include <QUrl>
-#include <QUuid>
-#include <QVariant>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <csignal>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <functional>
-#include <initializer_list>
-#include <limits>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <optional>
-#include <string>
 #include <thread>
-#include <utility>
-#include <vector>
 
 namespace pellux::test {
 

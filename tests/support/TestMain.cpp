@@ -4,12 +4,9 @@
 #include "runtime/Log.h"
 
 #include <QApplication>
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 int main(int argc, char **argv)
 {

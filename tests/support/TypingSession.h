@@ -2,18 +2,8 @@
 
 #include "persistence/Recording.h"
 
-#include <QColor>
-#include <QFont>
-#include <QFontMetrics>
-#include <QImage>
 #include <QPainter>
 #include <QRegularExpression>
-#include <QString>
-#include <QStringList>
-
-#include <algorithm>
-#include <map>
-#include <vector>
 
 namespace pellux::test {
 
@@ -37,7 +27,6 @@ public:
     // Appends to the last line (a prompt is always printed first).
     void type(const QString &characters) { m_lines.last() += characters; }
     int lineSpacing() const { return m_lineSpacing; }
-    int visibleTop() const { return std::max<int>(0, static_cast<int>(m_lines.size()) - m_rows); }
 
     // The window as shown: the last `rows` lines, light text on a dark ground like most terminals.
     QImage render() const
@@ -49,10 +38,9 @@ public:
         painter.setPen(QColor(0xe0, 0xe0, 0xe0));
         const QFontMetrics metrics(m_font);
         int baseline = kMargin + metrics.ascent();
-        for (qsizetype i = visibleTop(); i < m_lines.size(); ++i) {
+        for (qsizetype i = std::max<qsizetype>(0, m_lines.size() - m_rows); i < m_lines.size();
+             ++i, baseline += m_lineSpacing)
             painter.drawText(kMargin, baseline, m_lines[i]);
-            baseline += m_lineSpacing;
-        }
         return image;
     }
 

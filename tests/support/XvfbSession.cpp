@@ -4,12 +4,6 @@
 
 #include <QDeadlineTimer>
 
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
-extern char **environ;
-
 namespace pellux::test {
 
 namespace {
@@ -31,31 +25,16 @@ bool isViewable(xcb::Connection &c, xcb_window_t w)
     return attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
 }
 
-// Waits for the child to end; its exit status (-1 when it did not exit normally), or nullopt when
-// it is still running after `timeout_ms`.
-std::optional<int> reap(pid_t pid, int timeout_ms)
+// Ends a program, politely first when `term_ms` is given.
+void stop(QProcess &process, int term_ms = 0)
 {
-    QDeadlineTimer deadline(timeout_ms);
-    for (int status = 0;; QThread::msleep(5)) {
-        const pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (r < 0)
-            return -1;
-        if (deadline.hasExpired())
-            return std::nullopt;
+    if (term_ms > 0 && process.state() != QProcess::NotRunning) {
+        process.terminate();
+        if (process.waitForFinished(term_ms))
+            return;
     }
-}
-
-// Ends a child, politely first when `term_ms` is given, and reaps it.
-void stop(pid_t pid, int term_ms = 0)
-{
-    if (pid <= 0)
-        return;
-    if (term_ms > 0 && ::kill(pid, SIGTERM) == 0 && reap(pid, term_ms))
-        return;
-    ::kill(pid, SIGKILL);
-    reap(pid, 10'000);
+    process.kill();
+    process.waitForFinished(10'000);
 }
 
 std::vector<xcb_window_t> clientList(xcb::Connection &c)
@@ -84,82 +63,46 @@ XvfbSession::XvfbSession(Options options)
 XvfbSession::~XvfbSession()
 {
     for (auto it = m_children.rbegin(); it != m_children.rend(); ++it)
-        stop(*it, 3'000);
-    stop(m_serverPid, 3'000);
+        stop(**it, 3'000);
+    if (m_server)
+        stop(*m_server, 3'000);
 }
 
-pid_t XvfbSession::spawn(const QStringList &arguments, const QString &logName, int extraFd)
+std::unique_ptr<QProcess> XvfbSession::start(const QStringList &arguments, const QString &logName)
 {
-    // The arguments and the environment (with this session's DISPLAY), as C strings kept alive here.
-    std::vector<QByteArray> args, env;
-    for (const QString &a : arguments)
-        args.push_back(QFile::encodeName(a));
-    for (char **e = environ; *e; ++e)
-        if (std::strncmp(*e, "DISPLAY=", 8) != 0)
-            env.emplace_back(*e);
+    auto process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("DISPLAY"));
     if (!m_display.isEmpty())
-        env.push_back("DISPLAY=" + m_display.toLatin1());
-    const auto pointers = [](std::vector<QByteArray> &strings) {
-        std::vector<char *> out;
-        for (QByteArray &s : strings)
-            out.push_back(s.data());
-        out.push_back(nullptr);
-        return out;
-    };
-    std::vector<char *> argv = pointers(args), envp = pointers(env);
-
-    const QByteArray logPath = QFile::encodeName(m_dir.filePath(logName));
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, logPath.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    if (extraFd >= 0)
-        posix_spawn_file_actions_adddup2(&actions, extraFd, 3);
+        environment.insert(QStringLiteral("DISPLAY"), m_display);
+    process->setProcessEnvironment(environment);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setStandardErrorFile(m_dir.filePath(logName), QIODevice::Append);
+    if (logName != QStringLiteral("xvfb.log")) // the server's output is its display number
+        process->setStandardOutputFile(m_dir.filePath(logName), QIODevice::Append);
     // Its own process group, so that signals sent to the test do not reach it.
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    pid_t pid = 0;
-    const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    if (rc == 0)
-        return pid;
-    m_error = QStringLiteral("cannot start %1: %2").arg(arguments.value(0), QString::fromLocal8Bit(strerror(rc)));
-    return 0;
+    process->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process->start(arguments.first(), arguments.mid(1));
+    if (process->waitForStarted())
+        return process;
+    m_error = QStringLiteral("cannot start %1: %2").arg(arguments.first(), process->errorString());
+    return nullptr;
 }
 
 bool XvfbSession::startServer()
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) {
-        m_error = QStringLiteral("pipe failed");
-        return false;
-    }
-    // The server writes its display number to descriptor 3, the pipe's write end (dup2 clears
-    // close-on-exec).
+    // The server writes its display number to its standard output (descriptor 1).
     const QString screen = QStringLiteral("%1x%2x24").arg(screenSize().width()).arg(screenSize().height());
-    m_serverPid = spawn({ "Xvfb", "-displayfd", "3", "-screen", "0", screen, "-nolisten", "tcp", "-noreset" },
-        QStringLiteral("xvfb.log"), fds[1]);
-    close(fds[1]);
+    m_server = start({ "Xvfb", "-displayfd", "1", "-screen", "0", screen, "-nolisten", "tcp", "-noreset" },
+        QStringLiteral("xvfb.log"));
     QByteArray number;
     QDeadlineTimer deadline(30'000);
-    while (m_serverPid > 0 && !number.endsWith('\n') && !deadline.hasExpired()) {
-        pollfd p { fds[0], POLLIN, 0 };
-        if (poll(&p, 1, 100) <= 0)
-            continue;
-        char buffer[32];
-        const ssize_t n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        number.append(buffer, n);
-    }
-    close(fds[0]);
+    while (m_server && !number.endsWith('\n') && m_server->waitForReadyRead(int(deadline.remainingTime())))
+        number += m_server->readAllStandardOutput();
     if (!number.endsWith('\n')) {
-        QFile log(m_dir.filePath(QStringLiteral("xvfb.log")));
-        if (m_serverPid > 0 && log.open(QIODevice::ReadOnly))
-            m_error = QStringLiteral("Xvfb did not start: %1").arg(QString::fromLocal8Bit(log.readAll()).trimmed());
+        if (m_server)
+            m_error = QStringLiteral("Xvfb did not start: %1")
+                          .arg(QString::fromLocal8Bit(readAll(m_dir.filePath(QStringLiteral("xvfb.log")))).trimmed());
         killServer();
         return false;
     }
@@ -198,31 +141,28 @@ bool XvfbSession::startWindowManager()
 
 pid_t XvfbSession::launch(const QStringList &arguments)
 {
-    const pid_t pid = isRunning() ? spawn(arguments, QStringLiteral("clients.log")) : 0;
-    if (pid > 0)
-        m_children.push_back(pid);
-    return pid;
+    std::unique_ptr<QProcess> process = isRunning() ? start(arguments, QStringLiteral("clients.log")) : nullptr;
+    if (!process)
+        return 0;
+    m_children.push_back(std::move(process));
+    return pid_t(m_children.back()->processId());
 }
 
 int XvfbSession::run(const QStringList &arguments, int timeout_ms)
 {
-    const pid_t pid = isRunning() ? spawn(arguments, QStringLiteral("clients.log")) : 0;
-    if (pid <= 0)
-        return -1;
-    if (const std::optional<int> status = reap(pid, timeout_ms))
-        return *status;
-    stop(pid);
-    return -1;
+    const std::unique_ptr<QProcess> process = isRunning() ? start(arguments, QStringLiteral("clients.log")) : nullptr;
+    const bool ended = process && process->waitForFinished(timeout_ms);
+    if (process && !ended)
+        stop(*process);
+    return ended && process->exitStatus() == QProcess::NormalExit ? process->exitCode() : -1;
 }
 
 quint32 XvfbSession::launchXterm(const QString &title, const QString &text, const XtermOptions &options, pid_t *pid)
 {
     // The text file's path is quoted for sh; the temporary folder's name has no quotes in it.
     const QString textPath = m_dir.filePath(QStringLiteral("xterm-%1.txt").arg(++m_xtermCount));
-    QFile file(textPath);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.toUtf8()) < 0)
+    if (!writeAll(textPath, text.toUtf8()))
         return 0;
-    file.close();
     const pid_t child = launch({ "xterm", "-T", title, "-fa", "DejaVu Sans Mono", "-fs", "12", "+sb", "-bg",
         options.background, "-fg", options.foreground, "-geometry", options.geometry, "-e", "sh", "-c",
         QStringLiteral("cat '%1'; exec sleep 600").arg(textPath) });
@@ -262,14 +202,19 @@ bool XvfbSession::waitForWindowGone(quint32 window, int timeout_ms)
 
 void XvfbSession::kill(pid_t pid)
 {
-    stop(pid);
-    std::erase(m_children, pid);
+    std::erase_if(m_children, [&](const std::unique_ptr<QProcess> &process) {
+        if (process->processId() != pid)
+            return false;
+        stop(*process);
+        return true;
+    });
 }
 
 void XvfbSession::killServer()
 {
-    stop(m_serverPid);
-    m_serverPid = 0;
+    if (m_server)
+        stop(*m_server);
+    m_server.reset();
 }
 
 bool XvfbSession::keepActiveUntil(const std::function<bool()> &done, int timeout_ms)

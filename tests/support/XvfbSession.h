@@ -28,7 +28,7 @@ public:
     XvfbSession &operator=(const XvfbSession &) = delete;
 
     // False when Xvfb (or the window manager) could not be started; errorString() says why.
-    bool isRunning() const { return m_serverPid > 0; }
+    bool isRunning() const { return m_server != nullptr; }
     const QString &errorString() const { return m_error; }
     // ":N"
     const QString &display() const { return m_display; }
@@ -62,14 +62,15 @@ public:
 private:
     bool startServer();
     bool startWindowManager();
-    pid_t spawn(const QStringList &arguments, const QString &logName, int extraFd = -1);
+    // A program started with this session's DISPLAY, its output appended to `logName`; null on failure.
+    std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &logName);
 
     Options m_options;
     QTemporaryDir m_dir;
     QString m_display;
     QString m_error;
-    pid_t m_serverPid = 0;
-    std::vector<pid_t> m_children;
+    std::unique_ptr<QProcess> m_server;
+    std::vector<std::unique_ptr<QProcess>> m_children;
     int m_xtermCount = 0;
 };
 
