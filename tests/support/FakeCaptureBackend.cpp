@@ -49,11 +49,10 @@ void FakeCaptureBackend::setCaptureError(quint32 id, std::optional<CaptureError>
 }
 
 QCoro::Task<CaptureResult<QImage>> FakeCaptureBackend::captureImage(
-    const ContentFilter &filter, const StreamConfiguration &configuration)
+    const ContentFilter &filter, const StreamConfiguration &)
 {
     const quint32 id = filter.window().windowID;
     m_captureOrder.push_back(id);
-    m_configurations.push_back(configuration);
     Entry *e = find(id);
     if (e && e->captureError)
         co_return *e->captureError;

@@ -34,7 +34,6 @@ public:
     int requestAccessCalls() const { return m_requestAccessCalls; }
     // Window ids in the order they were captured (failed captures included).
     const std::vector<quint32> &captureOrder() const { return m_captureOrder; }
-    const std::vector<StreamConfiguration> &configurations() const { return m_configurations; }
 
     bool preflightScreenCaptureAccess() override { return m_permission; }
     void requestScreenCaptureAccess() override { ++m_requestAccessCalls; }
@@ -58,7 +57,6 @@ private:
     std::chrono::milliseconds m_contentDelay { 0 };
     int m_requestAccessCalls = 0, m_contentRequests = 0;
     std::vector<quint32> m_captureOrder;
-    std::vector<StreamConfiguration> m_configurations;
 
     Entry *find(quint32 id);
 };

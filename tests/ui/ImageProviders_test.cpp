@@ -196,14 +196,6 @@ TEST(CardThumbnails, SmallSizesComeFromTheThumbnailWhichAnOldScreenshotGetsWhenF
     const QString thumbnailPath = thumbnail::pathFor(screenshot);
     ScreenshotLoader loader([](const QString &) { return std::nullopt; }, 0);
 
-    // A flat frame stored in a few hundred bytes keeps none: its card is drawn from it.
-    const QString flat = folder + QStringLiteral("/20250330_100005_Kate.webp");
-    ASSERT_TRUE(writeAll(flat, *imageEncoder().convertToWebP(filled({ 1280, 800 }, Qt::blue), 0.8)));
-    for (int twice = 0; twice < 2; ++twice) {
-        EXPECT_TRUE(near(loader.load(flat, { 280, 175 }).pixelColor(140, 80), Qt::blue));
-        EXPECT_FALSE(QFileInfo::exists(thumbnail::pathFor(flat)));
-    }
-
     // A screenshot without a thumbnail (stored before they were kept, or its thumbnail damaged):
     // the card is drawn from the frame, and the thumbnail is written, private and whole.
     for (const QByteArray &damaged : { QByteArray(), QByteArray("not an image") }) {
