@@ -31,7 +31,9 @@ void SimpleDatabaseManager::findText(
 void SimpleDatabaseManager::findText(const QString &query, const std::optional<QString> &appName,
     const TimeRange &range, int limit, std::function<void(SearchAnswer)> completion)
 {
-    d->serialQueue.async([this, query, appName, range, limit, completion = std::move(completion)] {
+    // The completion moves on to the main thread with the answer: no copy of it is left to be
+    // destroyed on the queue while the main thread reads what it delivered.
+    d->serialQueue.async([this, query, appName, range, limit, completion = std::move(completion)]() mutable {
         SearchAnswer answer;
         if (limit < 1) {
             answer.error = QStringLiteral("Result limit %1 is not positive").arg(limit);
@@ -40,7 +42,9 @@ void SimpleDatabaseManager::findText(const QString &query, const std::optional<Q
             answer = std::move(*results);
         else // the failed statement was the connection's last: its message is still there
             answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
-        postToMain([completion, answer = std::move(answer)]() mutable { completion(std::move(answer)); });
+        postToMain([completion = std::move(completion), answer = std::move(answer)]() mutable {
+            completion(std::move(answer));
+        });
     });
 }
 
