@@ -56,12 +56,13 @@ QImage ScreenshotLoader::loadSmall(const QString &path, QSize requested)
         known = m_keepsNoThumbnail.contains(path);
     }
     if (isInStore(path) && !known) {
-        const std::optional<QByteArray> encoded = thumbnail::encode(small);
-        const std::optional<QByteArray> stored = encoded ? readStoredFile(path) : std::nullopt;
-        // A delta's chain is not looked into here: it keeps only the thumbnail made at capture.
-        if (encoded && stored
-            && (DeltaFrameReader::isDeltaContainer(*stored)
-                || !thumbnail::worthKeeping(encoded->size(), stored->size()))) {
+        // A delta's chain is not looked into here: it keeps only the thumbnail made at capture. The
+        // frame's own size rules out most others before any thumbnail is encoded.
+        const std::optional<QByteArray> stored = readStoredFile(path);
+        const bool mayKeep
+            = stored && !DeltaFrameReader::isDeltaContainer(*stored) && thumbnail::mayBeWorthKeeping(stored->size());
+        const std::optional<QByteArray> encoded = mayKeep ? thumbnail::encode(small) : std::nullopt;
+        if (stored && (!mayKeep || (encoded && !thumbnail::worthKeeping(encoded->size(), stored->size())))) {
             std::lock_guard lock(m_mutex);
             m_keepsNoThumbnail.insert(path);
         } else if (encoded && stored) {

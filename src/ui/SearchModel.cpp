@@ -267,11 +267,7 @@ void SearchModel::reveal(const QUuid &recordingId, QDate day)
         m_selectedApp.clear();
         emit selectedAppChanged();
     }
-    m_dateFilter = DateFilter::Picked;
-    m_pickedFirst = day;
-    m_pickedLast = day;
-    emit dateRangeChanged();
-    performSearch();
+    setDateRange(day, day);
     m_reveal = Reveal { recordingId, m_generation };
 }
 
