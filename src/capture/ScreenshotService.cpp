@@ -12,9 +12,11 @@
 #include "runtime/Characters.h"
 #include "runtime/Log.h"
 #include "runtime/MainThread.h"
+#include "runtime/SerialQueue.h"
 #include "runtime/SharedInstance.h"
 #include "runtime/SignalWait.h"
 #include "runtime/ThreadPool.h"
+#include "storage/OwedText.h"
 #include "storage/StorageManager.h"
 
 #include <QCoreApplication>
@@ -65,6 +67,11 @@ ScreenshotService::ScreenshotService(Components components, QObject *parent)
             if (removed > 0)
                 forgetStoredFrames();
         });
+    }
+
+    if (m_components.database && m_components.ocr) {
+        m_owedFiles = std::make_unique<SerialQueue>(QStringLiteral("com.pellux.capture.owed"), ThreadPriority::idle);
+        m_owedWalk = std::make_unique<OwedTextWalk>(*m_components.database, *m_components.ocr, *m_owedFiles);
     }
 
     postTo(this, [this] { refreshAvailableContent(); });
@@ -446,9 +453,9 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
 
     if (!m_textRecognitionEnabled)
         co_return;
-    while (m_pendingRecognitions >= maxPendingRecognitions) {
-        QCoro::Task<bool> room = nextEmission(this, &ScreenshotService::recognitionFinished);
-        co_await room;
+    if (m_pendingRecognitions >= maxPendingRecognitions && m_owedWalk) {
+        leaveTextOwed(*recording);
+        co_return;
     }
     // A full frame may be stored scaled down; a delta is rebuilt at the captured size.
     const QSize storedSize
@@ -461,12 +468,15 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
     std::shared_ptr<RecognitionMemory> remember)
 {
     ++m_pendingRecognitions;
+    m_recognizing.insert(recordingId);
     QPointer<ScreenshotService> self(this);
     // Called once the frame's text is stored, known to be absent, or owed; from any thread.
-    auto done = [self](TextOutcome outcome) {
-        postToMain([self, outcome] {
-            if (self)
-                self->recognitionDone(outcome);
+    auto done = [self, recordingId](TextOutcome outcome) {
+        postToMain([self, outcome, recordingId] {
+            if (!self)
+                return;
+            self->m_recognizing.remove(recordingId);
+            self->recognitionDone(outcome);
         });
     };
     SimpleDatabaseManager *database = m_components.database;
@@ -525,12 +535,57 @@ void ScreenshotService::recognitionDone(TextOutcome outcome)
     if (outcome != TextOutcome::saved && m_components.debug)
         m_components.debug->errorOccurred();
     emit recognitionFinished();
+    if (m_pendingRecognitions == 0 && m_owedFrom && !m_walkingOwed)
+        recognizeOwedFrames();
+}
+
+void ScreenshotService::leaveTextOwed(const Recording &recording)
+{
+    ++m_owedRecognitions;
+    if (!m_owedFrom || recording.timestamp < *m_owedFrom)
+        m_owedFrom = recording.timestamp;
+    // The walk starts once the frames in memory are done (recognitionDone).
+    log::debug(
+        QStringLiteral("DEBUG ScreenshotService: %1 frames wait for their text on disk").arg(m_owedRecognitions));
+}
+
+QCoro::Task<> ScreenshotService::recognizeOwedFrames()
+{
+    QPointer<ScreenshotService> self(this);
+    m_walkingOwed = true;
+    // Frames owed while a walk runs start another one after it.
+    while (m_owedFrom) {
+        const OwedTextWalk::Range range { m_owedFrom, std::nullopt };
+        m_owedFrom.reset();
+        OwedTextCounts counts;
+        QCoro::Task<bool> walking = m_owedWalk->walk(
+            range, counts, this, [] { return false; }, [this](const QUuid &id) { return m_recognizing.contains(id); });
+        const bool walked = co_await walking;
+        if (!self)
+            co_return;
+        m_framesNotRecognized += counts.notRecognized;
+        if (!walked || counts.notRecognized > 0) {
+            // The database could not answer, or the recogniser failed: the frames stay owed, and
+            // healing recognises them later.
+            m_owedRecognitions = std::max(0,
+                m_owedRecognitions - counts.recognized - counts.withoutText - counts.unreadable - counts.notRecognized);
+            log::failure(QStringLiteral("ScreenshotService: %1 frames stay owed their text").arg(m_owedRecognitions));
+            break;
+        }
+        qCInfo(screenshotServiceLog, "Recognised the text of %d frames that waited on disk",
+            counts.recognized + counts.withoutText);
+        // Every frame owed before this walk began had its turn; those owed since start the next one.
+        if (!m_owedFrom)
+            m_owedRecognitions = 0;
+    }
+    m_walkingOwed = false;
+    emit recognitionFinished();
 }
 
 QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (m_pendingRecognitions > 0) {
+    while (m_pendingRecognitions > 0 || m_walkingOwed) {
         const auto left
             = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0)
@@ -538,7 +593,7 @@ QCoro::Task<int> ScreenshotService::waitForRecognitions(std::chrono::millisecond
         QCoro::Task<bool> finished = nextEmission(this, &ScreenshotService::recognitionFinished, left);
         co_await finished;
     }
-    co_return m_pendingRecognitions;
+    co_return m_pendingRecognitions + m_owedRecognitions;
 }
 
 } // namespace pellux

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QLoggingCategory>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <QUuid>
@@ -28,7 +29,9 @@ class ActivityMonitor;
 class DebugManager;
 class ImageOptimizer;
 class OCRProcessor;
+class OwedTextWalk;
 class RecognitionMemory;
+class SerialQueue;
 struct PreviousFrame;
 class SimpleDatabaseManager;
 class StorageManager;
@@ -49,8 +52,10 @@ class ScreenshotService : public QObject {
 public:
     // A frame whose difference from the window's last stored frame is at most this is unchanged.
     static constexpr double changeThreshold = 0.02;
-    // Text recognition is slower than capture: at most this many stored frames wait for their text
-    // before the cycle waits for room, so that no text is dropped and memory stays bounded.
+    // Text recognition runs only when the processor has nothing else to do: at most this many
+    // stored frames wait in memory for their text. Beyond them a frame stays stored and owed its
+    // text, and is read back from its file and recognised once the ones in memory are done, so that
+    // capture never waits, memory stays bounded and no text is dropped.
     static constexpr int maxPendingRecognitions = 3;
     static constexpr double initialInterval = 5.0;
 
@@ -106,6 +111,8 @@ public:
     // text, which healing recognises later.
     int framesNotRecognized() const { return m_framesNotRecognized; }
     int pendingRecognitions() const { return m_pendingRecognitions; }
+    // Stored frames of this process still owed their text, which wait on disk for a free core.
+    int owedRecognitions() const { return m_owedRecognitions; }
     // How many times stopCapturing() was called; a start that began before a stop must not win.
     quint64 stopCount() const { return m_stopCount; }
 
@@ -136,7 +143,7 @@ public:
     // Makes a cycle in progress stop after the window it is working on (for a clean shutdown).
     void abandonCycle() { m_abandonCycle = true; }
     // Waits until every stored frame has its text (or the timeout passes); the number of frames
-    // still waiting.
+    // still waiting, in memory or on disk.
     QCoro::Task<int> waitForRecognitions(std::chrono::milliseconds timeout);
     // Waits until no cycle is in progress.
     QCoro::Task<> waitForCycle();
@@ -160,6 +167,10 @@ private:
         TimePoint timestamp, std::optional<PreviousFrame> previous, std::shared_ptr<RecognitionMemory> remember);
     enum class TextOutcome { saved, notSaved, notRecognized };
     void recognitionDone(TextOutcome outcome);
+    // A stored frame left for later: no room in memory.
+    void leaveTextOwed(const Recording &recording);
+    // Recognises the owed frames from their files once the frames in memory are done.
+    QCoro::Task<> recognizeOwedFrames();
     void setCapturing(bool on);
     void announceCapturing(bool on);
     ActivityMonitor &activityMonitor();
@@ -198,6 +209,14 @@ private:
     bool m_cycleRunning = false;
     bool m_abandonCycle = false;
     int m_pendingRecognitions = 0;
+    // The frames in memory waiting for their text: a walk over the owed ones leaves them alone.
+    QSet<QUuid> m_recognizing;
+    int m_owedRecognitions = 0;
+    // The capture time of the first frame owed since the last walk over them began.
+    std::optional<TimePoint> m_owedFrom;
+    bool m_walkingOwed = false;
+    std::unique_ptr<SerialQueue> m_owedFiles;
+    std::unique_ptr<OwedTextWalk> m_owedWalk;
     // Windows of the cycle in progress whose frame differed from their last stored one.
     int m_changedWindows = 0;
     bool m_monitorConnected = false;

@@ -62,7 +62,7 @@ ScreenshotOptimizationService::ScreenshotOptimizationService(
     , m_updateFileSize(std::move(updateFileSize))
     , m_clock(clock)
     , m_worker(std::make_unique<RecompressionWorker>(m_screenshotsFolder))
-    , m_queue(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.recompression")))
+    , m_queue(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.recompression"), ThreadPriority::idle))
 {
     m_optimizationTimer.setInterval(kOptimizationInterval);
     connect(&m_optimizationTimer, &QTimer::timeout, this, [this] { optimizeOldScreenshots(); });

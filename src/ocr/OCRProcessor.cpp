@@ -18,7 +18,7 @@ OCRProcessor::OCRProcessor(std::optional<QString> tessdataPath, Clock &clock)
 OCRProcessor::OCRProcessor(std::unique_ptr<TextRecognizer> recognizer, Clock &clock)
     : m_clock(clock)
     , m_recognizer(std::move(recognizer))
-    , m_queue(QStringLiteral("com.pellux.ocr"))
+    , m_queue(QStringLiteral("com.pellux.ocr"), ThreadPriority::idle)
 {
 }
 

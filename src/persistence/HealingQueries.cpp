@@ -6,6 +6,8 @@
 
 #include <QSet>
 
+#include <limits>
+
 #include <sqlite3.h>
 
 namespace pellux {
@@ -224,18 +226,36 @@ void SimpleDatabaseManager::saveRecoveredRows(
     });
 }
 
-void SimpleDatabaseManager::recordingsAwaitingText(qint64 afterRowid, TimePoint capturedBefore, int limit,
+void SimpleDatabaseManager::recordingsAwaitingText(std::optional<TimePoint> capturedFrom,
+    std::optional<TimePoint> capturedBefore, qint64 afterRowid, int limit,
     std::function<void(std::optional<RecordingRows>)> completion)
 {
-    d->serialQueue.async([this, afterRowid, capturedBefore, limit, completion = std::move(completion)] {
+    d->serialQueue.async([this, capturedFrom, capturedBefore, afterRowid, limit, completion = std::move(completion)] {
         if (!d->db)
             return completion(std::nullopt);
         if (!ensureRecognitionAttemptsTable(d->db)) {
             log::failure(QStringLiteral("Error creating the recognition attempts table: %1").arg(d->errorMessage()));
             return completion(std::nullopt);
         }
+        qint64 after = afterRowid;
+        if (capturedFrom) {
+            // The walk goes by rowid; where a range starts late (the last minutes of a long history),
+            // it starts at the first row of the range, found through the time index, instead of
+            // reading every row before it.
+            Statement first(
+                d->db, "SELECT min(rowid) FROM recordings INDEXED BY idx_recordings_timestamp WHERE timestamp >= ?");
+            if (first.prepared())
+                first.bind(1, secondsSince1970(*capturedFrom));
+            if (!first.prepared() || first.step() != SQLITE_ROW) {
+                log::failure(QStringLiteral("Error reading recordings: %1").arg(d->errorMessage()));
+                return completion(std::nullopt);
+            }
+            if (first.isNull(0))
+                return completion(RecordingRows { {}, afterRowid });
+            after = std::max(after, first.int64(0) - 1);
+        }
         Statement select(d->db,
-            QStringLiteral("SELECT %1 FROM recordings r WHERE rowid > ? AND timestamp < ? "
+            QStringLiteral("SELECT %1 FROM recordings r WHERE rowid > ? AND timestamp >= ? AND timestamp < ? "
                            "AND NOT EXISTS (SELECT 1 FROM ocr_text o WHERE o.recording_id = r.id) "
                            "AND NOT EXISTS (SELECT 1 FROM text_recognition_attempts a WHERE a.recording_id = r.id) "
                            "ORDER BY rowid LIMIT ?")
@@ -244,9 +264,10 @@ void SimpleDatabaseManager::recordingsAwaitingText(qint64 afterRowid, TimePoint 
             log::failure(QStringLiteral("Error reading recordings: %1").arg(d->errorMessage()));
             return completion(std::nullopt);
         }
-        select.bind(1, afterRowid);
-        select.bind(2, secondsSince1970(capturedBefore));
-        select.bind(3, limit);
+        select.bind(1, after);
+        select.bind(2, capturedFrom ? secondsSince1970(*capturedFrom) : -std::numeric_limits<double>::infinity());
+        select.bind(3, capturedBefore ? secondsSince1970(*capturedBefore) : std::numeric_limits<double>::infinity());
+        select.bind(4, limit);
         completion(readRecordingRows(d->db, select));
     });
 }

@@ -254,10 +254,10 @@ public:
     // Writes the rows in one transaction, leaving any row that already exists (by id) as it is.
     // Completion: the number of rows written, absent on failure (then none was).
     void saveRecoveredRows(std::vector<RecoveredRow> rows, std::function<void(std::optional<int>)> completion);
-    // Rows captured before `capturedBefore` that have no text and whose recognition never finished,
-    // in rowid order after `afterRowid`.
-    void recordingsAwaitingText(qint64 afterRowid, TimePoint capturedBefore, int limit,
-        std::function<void(std::optional<RecordingRows>)> completion);
+    // Rows captured in [`capturedFrom`, `capturedBefore`) (unbounded where absent) that have no
+    // text and whose recognition never finished, in rowid order after `afterRowid`.
+    void recordingsAwaitingText(std::optional<TimePoint> capturedFrom, std::optional<TimePoint> capturedBefore,
+        qint64 afterRowid, int limit, std::function<void(std::optional<RecordingRows>)> completion);
     // How a late recognition of one stored frame ended.
     enum class RecognitionOutcome { text, noText, unreadable };
     // Stores text recognised after the fact: non-empty text becomes the recording's text unless it

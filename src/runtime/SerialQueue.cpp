@@ -8,8 +8,9 @@
 
 namespace pellux {
 
-SerialQueue::SerialQueue(QString label)
+SerialQueue::SerialQueue(QString label, ThreadPriority priority)
     : m_label(std::move(label))
+    , m_priority(priority)
 {
     m_thread = std::thread([this] { run(); });
 }
@@ -84,6 +85,8 @@ void SerialQueue::run()
     if (name.size() > 15)
         name = name.right(15);
     pthread_setname_np(pthread_self(), name.constData());
+    if (m_priority != ThreadPriority::normal)
+        applyThreadPriority(m_priority);
 
     std::unique_lock lock(m_mutex);
     for (;;) {

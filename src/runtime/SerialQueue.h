@@ -1,5 +1,6 @@
 #pragma once
 
+#include "runtime/ThreadPriority.h"
 #include "runtime/ThreadSanitizer.h"
 
 #include <QFuture>
@@ -16,10 +17,11 @@
 namespace pellux {
 
 // One named worker thread that runs tasks one at a time, in the order they were submitted.
-// Destroying the queue runs the tasks already submitted, then joins the thread.
+// Destroying the queue runs the tasks already submitted, then joins the thread. A queue made with
+// ThreadPriority::idle runs its tasks only when the machine has nothing else to do.
 class SerialQueue {
 public:
-    explicit SerialQueue(QString label);
+    explicit SerialQueue(QString label, ThreadPriority priority = ThreadPriority::normal);
     ~SerialQueue();
 
     SerialQueue(const SerialQueue &) = delete;
@@ -76,6 +78,7 @@ private:
     void run();
 
     const QString m_label;
+    const ThreadPriority m_priority;
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;

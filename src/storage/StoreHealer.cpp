@@ -12,6 +12,7 @@
 #include "runtime/SerialQueue.h"
 #include "runtime/SignalWait.h"
 #include "runtime/ThreadSanitizer.h"
+#include "storage/OwedText.h"
 #include "storage/RecordingsFile.h"
 #include "storage/StorageManager.h"
 #include "storage/StoreSession.h"
@@ -31,9 +32,6 @@
 namespace pellux {
 
 namespace {
-
-// Rebuilt frames kept while recognising: the deltas of one window follow each other by rowid.
-constexpr qint64 kLoaderCacheBytes = 48LL * 1024 * 1024;
 
 bool isImageFileName(const QString &name)
 {
@@ -66,7 +64,7 @@ StoreHealer::StoreHealer(
     , m_database(database)
     , m_ocr(ocr)
     , m_clock(clock)
-    , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.healing")))
+    , m_files(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.healing"), ThreadPriority::idle))
 {
 }
 
@@ -463,74 +461,18 @@ QCoro::Task<bool> StoreHealer::recognizeMissingText(HealingReport &report)
 QCoro::Task<bool> StoreHealer::recognitionRound(HealingReport &report)
 {
     QPointer<StoreHealer> self(this);
-    report.framesNotRecognized = 0;
-    // Blocks on the database for delta chains: used only on the file queue.
-    auto loader = std::make_shared<StoredScreenshotReader>(
-        StoredScreenshotReader::databaseLookup(m_database), kLoaderCacheBytes);
-    qint64 afterRowid = 0;
-    bool unavailable = false;
-    while (self && !m_stopping && !unavailable) {
-        auto [batchRead, readDone] = completionFuture(std::optional<SimpleDatabaseManager::RecordingRows> {});
-        m_database.recordingsAwaitingText(afterRowid, m_startedAt, kRecognitionBatchSize, readDone);
-        const std::optional<SimpleDatabaseManager::RecordingRows> rows = co_await batchRead;
-        if (!rows || !self)
-            co_return false;
-        if (rows->lastRowid <= afterRowid)
-            break;
-        afterRowid = rows->lastRowid;
-        for (const Recording &r : rows->recordings) {
-            if (m_stopping)
-                break;
-            QFuture<QImage> loading
-                = m_files->future([loader, path = r.localPath()] { return loader->read(path, QSize()); });
-            const QImage image = co_await loading;
-            if (!self)
-                co_return false;
-            SimpleDatabaseManager::RecognitionOutcome outcome = SimpleDatabaseManager::RecognitionOutcome::unreadable;
-            RecordingText text;
-            if (!image.isNull()) {
-                auto [recognized, recognizedDone] = completionFuture(
-                    Recognition(RecognitionFailure { RecognitionFailure::Kind::image, QStringLiteral("no answer") }));
-                m_ocr.processImage(image, r.id, recognizedDone);
-                const Recognition fragments = co_await recognized;
-                if (!self)
-                    co_return false;
-                if (!fragments) {
-                    ++report.framesNotRecognized;
-                    // Every later frame would fail alike: the round ends here.
-                    if (fragments.failure().kind == RecognitionFailure::Kind::unavailable) {
-                        unavailable = true;
-                        break;
-                    }
-                    continue;
-                }
-                // Read from the stored image: the boxes are in its pixels already.
-                text = recognizedText(fragments.value());
-                outcome = text.text.isEmpty() ? SimpleDatabaseManager::RecognitionOutcome::noText
-                                              : SimpleDatabaseManager::RecognitionOutcome::text;
-            }
-            auto [saved, savedDone] = completionFuture(SimpleDatabaseManager::LateRecognitionSave::failed);
-            m_database.saveLateRecognition(r.id, outcome, text, r.timestamp, savedDone);
-            const SimpleDatabaseManager::LateRecognitionSave save = co_await saved;
-            if (!self || save == SimpleDatabaseManager::LateRecognitionSave::failed)
-                co_return false;
-            // Deleted meanwhile, or recognised by the capture itself: nothing of this frame to count.
-            if (save == SimpleDatabaseManager::LateRecognitionSave::superseded)
-                continue;
-            switch (outcome) {
-            case SimpleDatabaseManager::RecognitionOutcome::text:
-                ++report.framesRecognized;
-                break;
-            case SimpleDatabaseManager::RecognitionOutcome::noText:
-                ++report.framesWithoutText;
-                break;
-            case SimpleDatabaseManager::RecognitionOutcome::unreadable:
-                ++report.framesUnreadable;
-                break;
-            }
-        }
-    }
-    co_return self && !m_stopping;
+    OwedTextCounts counts;
+    OwedTextWalk walk(m_database, m_ocr, *m_files);
+    QCoro::Task<bool> walking = walk.walk(
+        OwedTextWalk::Range { std::nullopt, m_startedAt }, counts, this, [this] { return m_stopping.load(); });
+    const bool walked = co_await walking;
+    if (!self)
+        co_return false;
+    report.framesRecognized += counts.recognized;
+    report.framesWithoutText += counts.withoutText;
+    report.framesUnreadable += counts.unreadable;
+    report.framesNotRecognized = counts.notRecognized;
+    co_return walked;
 }
 
 } // namespace pellux

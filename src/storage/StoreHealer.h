@@ -73,8 +73,6 @@ public:
 
     // Rows, entries and files handled per database or file step.
     static constexpr int kBatchSize = 500;
-    // Frames fetched per step of text recognition; one is recognised at a time.
-    static constexpr int kRecognitionBatchSize = 8;
     // Entries recreated from rows are listed this many at a time (each listing rewrites the list).
     static constexpr int kListingBatchSize = 20'000;
     // Paths named in a report line.

@@ -138,6 +138,8 @@ TEST_F(OCRProcessorTest, ReadsSmallPrintAnswersImagesWithoutTextEmptyCompletesIn
     }
     processor.textRecognitionQueue().drain();
     EXPECT_FALSE(offQueue);
+    // Recognition never competes with the user's own work.
+    processor.textRecognitionQueue().sync([] { EXPECT_EQ(currentThreadPriority(), ThreadPriority::idle); });
     EXPECT_EQ(completed, (std::vector<int> { 0, 1, 2, 3, 4 }));
 
     // Whole, changed-line and video-frame recognition all answer the failure, and a failed frame

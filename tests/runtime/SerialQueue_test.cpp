@@ -86,3 +86,15 @@ TEST(SerialQueue, RunsTasksInOrderOneAtATimeSyncsFromItsOwnThreadSurvivesThrowsA
     EXPECT_EQ(awaited, std::tuple(42, true, true));
     EXPECT_TRUE(postedOnMain.load());
 }
+
+TEST(SerialQueue, AnIdleQueueRunsItsTasksAtIdlePriorityAndLeavesItsCallersAlone)
+{
+    SerialQueue idle(QStringLiteral("com.pellux.idle"), ThreadPriority::idle);
+    SerialQueue normal(QStringLiteral("com.pellux.normal"));
+    ThreadPriority idleSeen = ThreadPriority::normal, normalSeen = ThreadPriority::idle;
+    idle.sync([&] { idleSeen = currentThreadPriority(); });
+    normal.sync([&] { normalSeen = currentThreadPriority(); });
+    EXPECT_EQ(idleSeen, ThreadPriority::idle);
+    EXPECT_EQ(normalSeen, ThreadPriority::normal);
+    EXPECT_EQ(currentThreadPriority(), ThreadPriority::normal);
+}
