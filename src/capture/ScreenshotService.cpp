@@ -495,8 +495,14 @@ void ScreenshotService::recognizeText(const QImage &image, const QUuid &recordin
             recognized.words = scaledWordBoxes(std::move(recognized.words), image.size(), storedSize);
             const QString text = recognized.text;
             if (text.isEmpty()) {
+                // Remembered, so that neither healing nor a walk over the frames owed their text
+                // takes it for one whose recognition never finished.
                 qCInfo(screenshotServiceLog, "No OCR text found in screenshot from %s", qUtf8Printable(appName));
-                done(TextOutcome::saved);
+                database->saveLateRecognition(recordingId, SimpleDatabaseManager::RecognitionOutcome::noText,
+                    RecordingText {}, timestamp, [done](SimpleDatabaseManager::LateRecognitionSave save) {
+                        done(save == SimpleDatabaseManager::LateRecognitionSave::failed ? TextOutcome::notSaved
+                                                                                        : TextOutcome::saved);
+                    });
                 return;
             }
             const QString id = uuidText(recordingId);

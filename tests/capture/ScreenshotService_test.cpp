@@ -136,8 +136,8 @@ TEST_F(ScreenshotServiceTest, CapturesOnlyEligibleWindowsInListOrder)
 }
 
 // A failed capture skips only that window; an unchanged frame is counted, not stored; a blank window is
-// stored without text; every frame read (unchanged ones too) reaches the debug window in debug mode
-// only; a closed window leaves the caches.
+// stored without text and not left owed any; every frame read (unchanged ones too) reaches the debug window in debug
+// mode only; a closed window leaves the caches.
 TEST_F(ScreenshotServiceTest, StoresChangedWindowsWithTheirTextAndSkipsFailedAndUnchangedOnes)
 {
     QImage frame = text("quarterly budget review");
@@ -164,6 +164,12 @@ TEST_F(ScreenshotServiceTest, StoresChangedWindowsWithTheirTextAndSkipsFailedAnd
             std::tuple(std::optional<QString>("XTerm"), secondsSince1970(pipeline.clock.now())));
         EXPECT_EQ(pipeline.storedText(r.id), r.windowTitle == "1" ? std::optional(words) : std::nullopt);
     }
+    // The blank window's empty answer is remembered: no frame is left owed its text.
+    using Rows = std::optional<SimpleDatabaseManager::RecordingRows>;
+    const Rows owed = test::awaitCompletion<Rows>([&](std::function<void(Rows)> done) {
+        pipeline.database->recordingsAwaitingText(std::nullopt, std::nullopt, 0, 10, done);
+    });
+    EXPECT_TRUE(owed && owed->recordings.empty());
     EXPECT_EQ(s.framesNotRecognized(), 0);
     EXPECT_EQ(std::tuple(s.hasCachedFrame(1), s.hasCachedFrame(2), s.hasCachedFrame(3)), std::tuple(true, true, false));
 
