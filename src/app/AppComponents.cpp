@@ -2,6 +2,7 @@
 
 #include "capture/ActivityMonitor.h"
 #include "capture/ActivitySource.h"
+#include "capture/BatteryMonitor.h"
 #include "capture/CaptureBackend.h"
 #include "capture/CaptureBackendLoader.h"
 #include "capture/ScreenshotService.h"
@@ -37,6 +38,7 @@ AppComponents::~AppComponents()
     stop();
     // Each part before the parts it uses.
     m_healing.reset();
+    m_battery.reset();
     m_capture.reset();
     m_activity.reset();
     m_backend.reset();
@@ -177,6 +179,10 @@ ScreenshotService &AppComponents::capture()
             [this]() -> ActivityMonitor & { return activityMonitor(); },
             &m_clock,
         }));
+        // On battery, text recognition waits for the user to be away.
+        m_battery = std::make_unique<BatteryMonitor>();
+        QObject::connect(m_battery.get(), &BatteryMonitor::onBatteryChanged, m_capture.object.get(),
+            &ScreenshotService::setOnBattery);
     }
     return *m_capture.object;
 }

@@ -17,6 +17,7 @@ class CaptureBackend;
 class DatabaseRecordingIndex;
 class DebugManager;
 class DeltaFrameProcessor;
+class BatteryMonitor;
 class HealingSession;
 class ImageOptimizer;
 class OCRProcessor;
@@ -108,6 +109,7 @@ private:
     Part<CaptureBackend> m_backend;
     Part<ActivityMonitor> m_activity;
     Part<ScreenshotService> m_capture;
+    std::unique_ptr<BatteryMonitor> m_battery;
     std::unique_ptr<HealingSession> m_healing;
 };
 

@@ -131,6 +131,8 @@ void AppDelegate::createViewModel()
     ScreenshotService *service = &m_viewModel->screenshotService();
     connect(service, &ScreenshotService::cycleFinished, this,
         [this, service] { m_controls->setInterval(service->currentInterval()); });
+    connect(service, &ScreenshotService::recognitionDeferredChanged, this,
+        [this, service] { m_controls->setRecognitionDeferred(service->recognitionDeferred()); });
     constructMenu();
     updateStatusIcon();
     // The first start explains itself in the window, even when started in the background.

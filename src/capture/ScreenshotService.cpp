@@ -126,7 +126,11 @@ ActivityMonitor &ScreenshotService::activityMonitor()
     if (!m_monitorConnected) {
         m_monitorConnected = true;
         connect(&monitor, &ActivityMonitor::activityLevelChanged, this,
-            [this](ActivityLevel, ActivityLevel, double interval) { updateCaptureInterval(interval); });
+            [this](ActivityLevel, ActivityLevel, double interval) {
+                if (m_preferences.useDynamicIntervals)
+                    updateCaptureInterval(interval);
+                updateRecognitionDeferral();
+            });
     }
     return monitor;
 }
@@ -453,7 +457,7 @@ QCoro::Task<> ScreenshotService::processWindowScreenshot(
 
     if (!m_textRecognitionEnabled)
         co_return;
-    if (m_pendingRecognitions >= maxPendingRecognitions && m_owedWalk) {
+    if ((m_pendingRecognitions >= maxPendingRecognitions || m_recognitionDeferred) && m_owedWalk) {
         leaveTextOwed(*recording);
         co_return;
     }
@@ -541,8 +545,35 @@ void ScreenshotService::recognitionDone(TextOutcome outcome)
     if (outcome != TextOutcome::saved && m_components.debug)
         m_components.debug->errorOccurred();
     emit recognitionFinished();
-    if (m_pendingRecognitions == 0 && m_owedFrom && !m_walkingOwed)
+    walkOwedFramesWhenFree();
+}
+
+void ScreenshotService::walkOwedFramesWhenFree()
+{
+    if (m_pendingRecognitions == 0 && m_owedFrom && !m_walkingOwed && !m_recognitionDeferred)
         recognizeOwedFrames();
+}
+
+void ScreenshotService::setOnBattery(bool onBattery)
+{
+    m_onBattery = onBattery;
+    updateRecognitionDeferral();
+}
+
+bool ScreenshotService::recognitionDeferred() const { return m_recognitionDeferred; }
+
+void ScreenshotService::updateRecognitionDeferral()
+{
+    // The monitor starts watching the first time it is asked for.
+    const bool deferred = m_onBattery && m_components.activityMonitor
+        && activityMonitor().currentActivityLevel() != ActivityLevel::idle;
+    if (deferred == m_recognitionDeferred)
+        return;
+    m_recognitionDeferred = deferred;
+    qCInfo(
+        screenshotServiceLog, deferred ? "On battery and in use: text recognition waits" : "Text recognition goes on");
+    emit recognitionDeferredChanged();
+    walkOwedFramesWhenFree();
 }
 
 void ScreenshotService::leaveTextOwed(const Recording &recording)
@@ -565,10 +596,18 @@ QCoro::Task<> ScreenshotService::recognizeOwedFrames()
         m_owedFrom.reset();
         OwedTextCounts counts;
         QCoro::Task<bool> walking = m_owedWalk->walk(
-            range, counts, this, [] { return false; }, [this](const QUuid &id) { return m_recognizing.contains(id); });
+            range, counts, this, [this] { return m_recognitionDeferred; },
+            [this](const QUuid &id) { return m_recognizing.contains(id); });
         const bool walked = co_await walking;
         if (!self)
             co_return;
+        if (!walked && m_recognitionDeferred) {
+            // Back on battery and in use: the rest waits for the next chance.
+            m_owedRecognitions
+                = std::max(0, m_owedRecognitions - counts.recognized - counts.withoutText - counts.unreadable);
+            m_owedFrom = m_owedFrom ? std::min(*m_owedFrom, *range.from) : range.from;
+            break;
+        }
         m_framesNotRecognized += counts.notRecognized;
         if (!walked || counts.notRecognized > 0) {
             // The database could not answer, or the recogniser failed: the frames stay owed, and

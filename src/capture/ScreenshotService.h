@@ -137,6 +137,12 @@ public:
     // can run a cycle without waiting for the timer.
     QCoro::Task<> runCaptureCycle();
 
+    // On battery, text recognition waits until the user is away (the activity level is idle: no
+    // input for a minute) or the machine is on mains power again; frames stay owed their text
+    // meanwhile, on disk.
+    void setOnBattery(bool onBattery);
+    bool recognitionDeferred() const;
+
     // Off: frames are stored without their text (for measuring what recognition costs).
     void setTextRecognitionEnabled(bool on) { m_textRecognitionEnabled = on; }
 
@@ -153,6 +159,7 @@ signals:
     void captureCountChanged();
     void cycleFinished();
     void recognitionFinished();
+    void recognitionDeferredChanged();
 
 private:
     QCoro::Task<> refreshAvailableContent();
@@ -171,6 +178,9 @@ private:
     void leaveTextOwed(const Recording &recording);
     // Recognises the owed frames from their files once the frames in memory are done.
     QCoro::Task<> recognizeOwedFrames();
+    void walkOwedFramesWhenFree();
+    // Battery or activity changed: tells the views, and lets owed frames be recognised when allowed.
+    void updateRecognitionDeferral();
     void setCapturing(bool on);
     void announceCapturing(bool on);
     ActivityMonitor &activityMonitor();
@@ -215,6 +225,8 @@ private:
     // The capture time of the first frame owed since the last walk over them began.
     std::optional<TimePoint> m_owedFrom;
     bool m_walkingOwed = false;
+    bool m_onBattery = false;
+    bool m_recognitionDeferred = false;
     std::unique_ptr<SerialQueue> m_owedFiles;
     std::unique_ptr<OwedTextWalk> m_owedWalk;
     // Windows of the cycle in progress whose frame differed from their last stored one.

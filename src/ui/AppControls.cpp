@@ -17,10 +17,14 @@ AppControls::AppControls(Handlers handlers, const Clock &clock, QObject *parent)
 
 QString AppControls::stateText() const
 {
-    if (m_capturing && m_interval > 0)
-        return QStringLiteral("Recording, every %1 s").arg(QLocale().toString(m_interval, 'g', 3));
-    if (m_capturing)
-        return QStringLiteral("Recording");
+    if (m_capturing) {
+        QString text = m_interval > 0
+            ? QStringLiteral("Recording, every %1 s").arg(QLocale().toString(m_interval, 'g', 3))
+            : QStringLiteral("Recording");
+        if (m_recognitionDeferred)
+            text += QStringLiteral("; on battery, text is read when you are away");
+        return text;
+    }
     if (!m_canCapture)
         return QStringLiteral("Not recording");
     if (!m_pausedUntil)
@@ -47,6 +51,14 @@ void AppControls::setInterval(double seconds)
     if (seconds == m_interval)
         return;
     m_interval = seconds;
+    emit stateChanged();
+}
+
+void AppControls::setRecognitionDeferred(bool deferred)
+{
+    if (deferred == m_recognitionDeferred)
+        return;
+    m_recognitionDeferred = deferred;
     emit stateChanged();
 }
 

@@ -48,6 +48,8 @@ public:
     void setState(bool capturing, bool canCapture, std::optional<TimePoint> pausedUntil);
     // The capture interval in effect, which follows the user's activity.
     void setInterval(double seconds);
+    // On battery and in use: text recognition waits until the user is away.
+    void setRecognitionDeferred(bool deferred);
 
     // Pause for `minutes`; 0 pauses until resumed, -1 until tomorrow (local midnight).
     Q_INVOKABLE void pauseFor(int minutes);
@@ -76,6 +78,7 @@ private:
     bool m_canCapture = false;
     std::optional<TimePoint> m_pausedUntil;
     double m_interval = 0;
+    bool m_recognitionDeferred = false;
 };
 
 } // namespace pellux

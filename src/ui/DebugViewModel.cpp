@@ -27,6 +27,11 @@ DebugViewModel::DebugViewModel(
     connect(&debug, &DebugManager::memoryUsageChanged, this, &DebugViewModel::memoryUsageChanged);
     connect(&debug, &DebugManager::avgProcessingTimeChanged, this, &DebugViewModel::avgProcessingTimeChanged);
     connect(&debug, &DebugManager::errorCountChanged, this, &DebugViewModel::errorCountChanged);
+    if (service) {
+        for (const auto signal : { &ScreenshotService::recognitionFinished,
+                 &ScreenshotService::recognitionDeferredChanged, &ScreenshotService::captureCountChanged })
+            connect(service, signal, this, &DebugViewModel::textBacklogChanged);
+    }
     captureUpdated();
     resultsUpdated();
 }
@@ -91,6 +96,23 @@ QColor DebugViewModel::cpuUsageColor() const { return usageLevelColor(usageLevel
 QString DebugViewModel::memoryText() const { return memoryStyleByteCount(static_cast<qint64>(m_debug.memoryUsage())); }
 
 QString DebugViewModel::avgProcessingTimeText() const { return processingTimeText(m_debug.avgProcessingTime()); }
+
+QString DebugViewModel::textBacklogText() const
+{
+    return m_service ? textBacklogText(
+               m_service->pendingRecognitions(), m_service->owedRecognitions(), m_service->recognitionDeferred())
+                     : QStringLiteral("None");
+}
+
+QString DebugViewModel::textBacklogText(int inMemory, int onDisk, bool deferred)
+{
+    QString text = inMemory + onDisk == 0 ? QStringLiteral("None")
+        : onDisk == 0                     ? QStringLiteral("%1 in memory").arg(inMemory)
+                                          : QStringLiteral("%1 in memory, %2 on disk").arg(inMemory).arg(onDisk);
+    if (deferred)
+        text += QStringLiteral(" (on battery: waits until you are away)");
+    return text;
+}
 
 bool DebugViewModel::hasErrors() const { return m_debug.errorCount() > 0; }
 

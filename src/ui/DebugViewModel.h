@@ -42,6 +42,7 @@ class DebugViewModel : public QObject {
     Q_PROPERTY(QColor cpuUsageColor READ cpuUsageColor NOTIFY cpuUsageChanged)
     Q_PROPERTY(QString memoryText READ memoryText NOTIFY memoryUsageChanged)
     Q_PROPERTY(QString avgProcessingTimeText READ avgProcessingTimeText NOTIFY avgProcessingTimeChanged)
+    Q_PROPERTY(QString textBacklogText READ textBacklogText NOTIFY textBacklogChanged)
     Q_PROPERTY(bool hasErrors READ hasErrors NOTIFY errorCountChanged)
 
 public:
@@ -73,6 +74,9 @@ public:
     QColor cpuUsageColor() const;
     QString memoryText() const;
     QString avgProcessingTimeText() const;
+    // The frames waiting for their text, in memory and on disk, and why they wait on battery.
+    QString textBacklogText() const;
+    static QString textBacklogText(int inMemory, int onDisk, bool deferred);
     bool hasErrors() const;
 
     // The frame the image provider serves.
@@ -94,6 +98,7 @@ signals:
     void memoryUsageChanged();
     void avgProcessingTimeChanged();
     void errorCountChanged();
+    void textBacklogChanged();
     // A test capture finished (also emitted when it could not capture any window).
     void testCaptureFinished();
 

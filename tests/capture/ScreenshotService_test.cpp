@@ -211,6 +211,44 @@ TEST_F(ScreenshotServiceTest, FramesBeyondTheBacklogWaitOnDiskAndAllGetTheirText
         EXPECT_FALSE(pipeline.storedText(r.id).value_or(QString()).isEmpty()) << r.windowTitle->toStdString();
 }
 
+TEST_F(ScreenshotServiceTest, OnBatteryTextWaitsWhileTheUserWorksAndIsRecognisedOnceTheUserIsAwayOrOnMainsPower)
+{
+    ScreenshotService &s = oneWindow();
+    int deferralChanges = 0;
+    QObject::connect(&s, &ScreenshotService::recognitionDeferredChanged, &s, [&] { ++deferralChanges; });
+    const auto typing = [this] {
+        for (int i = 0; i < 25; ++i)
+            emit pipeline.activitySource->keyPressed();
+        pipeline.monitor->updateActivityLevel();
+    };
+    typing();
+    s.setOnBattery(true);
+    EXPECT_TRUE(s.recognitionDeferred());
+    cycle();
+    nextFrame(text(QStringLiteral("travel expenses for march ").repeated(12)));
+    pipeline.settle();
+    EXPECT_EQ(std::pair(s.owedRecognitions(), recognizer->requests()), std::pair(2, 0));
+
+    // Away for two minutes: the owed frames get their text.
+    pipeline.clock.advance(120);
+    pipeline.monitor->updateActivityLevel();
+    pipeline.settle();
+    EXPECT_EQ(
+        std::tuple(s.recognitionDeferred(), s.owedRecognitions(), recognizer->requests()), std::tuple(false, 0, 2));
+
+    // Back at work on battery, then on mains power.
+    typing();
+    nextFrame(text(QStringLiteral("quarterly budget review")));
+    pipeline.settle();
+    EXPECT_EQ(s.owedRecognitions(), 1);
+    s.setOnBattery(false);
+    pipeline.settle();
+    EXPECT_EQ(std::tuple(s.recognitionDeferred(), s.owedRecognitions(), recognizer->requests(), deferralChanges),
+        std::tuple(false, 0, 3, 4));
+    for (const Recording &r : stored())
+        EXPECT_TRUE(pipeline.storedText(r.id));
+}
+
 TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondOrMoreRearmIt)
 {
     ScreenshotService &s = oneWindow();

@@ -117,8 +117,11 @@ TEST(AppControls, StateAndPauses)
         std::optional<TimePoint> until;
         double interval;
         QString text;
+        bool recognitionDeferred = false;
     } states[] = {
         { true, true, std::nullopt, 0, "Recording" },
+        { true, true, std::nullopt, 5, "Recording, every 5 s; on battery, text is read when you are away", true },
+        { false, true, std::nullopt, 5, "Paused", true },
         { true, true, std::nullopt, 2.5, "Recording, every 2.5 s" },
         { false, true, std::nullopt, 2, "Paused" },
         { false, true, local(8, 22, 0), 2, "Paused until " + QLocale().toString(QTime(22, 0), QLocale::ShortFormat) },
@@ -128,6 +131,7 @@ TEST(AppControls, StateAndPauses)
     };
     for (const auto &s : states) {
         controls.setInterval(s.interval);
+        controls.setRecognitionDeferred(s.recognitionDeferred);
         controls.setState(s.capturing, s.canCapture, s.until);
         EXPECT_EQ(controls.stateText(), s.text);
     }

@@ -53,6 +53,21 @@ protected:
     DebugViewModel model { debug, nullptr, nullptr };
 };
 
+TEST(DebugViewModel, TheTextBacklogSaysWhereFramesWaitAndWhy)
+{
+    const struct {
+        int inMemory, onDisk;
+        bool deferred;
+        QString text;
+    } cases[] = {
+        { 0, 0, false, "None" },
+        { 2, 0, false, "2 in memory" },
+        { 3, 12, true, "3 in memory, 12 on disk (on battery: waits until you are away)" },
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(DebugViewModel::textBacklogText(c.inMemory, c.onDisk, c.deferred), c.text);
+}
+
 TEST_F(DebugViewModelTest, SearchIgnoresLetterCaseAndKeepsNewestFirst)
 {
     for (const char *text : { "Quarterly Budget", "Meeting notes", "budget draft" })
@@ -223,6 +238,7 @@ TEST_F(DebugWindowRender, EveryTabWithData)
     renderWindow(window->window(), "debug-ocr-search");
 
     showTab(2);
+    EXPECT_EQ(item("textBacklogBox")->property("value").toString(), "None");
     EXPECT_EQ(item("cpuText")->property("text").toString(), "8%");
     EXPECT_GE(item("errorsBox")->property("value").toInt(), 1);
     EXPECT_TRUE(item("errorsBox")->property("isError").toBool());

@@ -170,6 +170,13 @@ ScrollView {
                     value: root.debug.errorCount
                     isError: root.debugModel.hasErrors
                 }
+                StatBox {
+                    objectName: "textBacklogBox"
+                    Layout.preferredWidth: 1
+                    Layout.columnSpan: 2
+                    title: "Text Waiting"
+                    value: root.debugModel.textBacklogText
+                }
             }
         }
     }

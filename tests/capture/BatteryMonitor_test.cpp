@@ -1,0 +1,72 @@
+#include "capture/BatteryMonitor.h"
+
+#include "support/PrivateBus.h"
+
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
+#include <QTest>
+
+using namespace pellux;
+
+namespace {
+
+// UPower's manager object: answers Get for OnBattery, or an error when it is told to.
+class FakeUPower final : public QDBusVirtualObject {
+public:
+    bool onBattery = false;
+    bool answers = true;
+
+    QString introspect(const QString &) const override { return {}; }
+    bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
+    {
+        if (message.member() != QLatin1String("Get"))
+            return false;
+        return connection.send(answers ? message.createReply(QVariant::fromValue(QDBusVariant(onBattery)))
+                                       : message.createErrorReply(QDBusError::Failed, QStringLiteral("broken")));
+    }
+};
+
+} // namespace
+
+TEST(BatteryMonitor, FollowsUPowersOnBatteryAndTakesMainsPowerWhenUPowerIsAbsentOrBroken)
+{
+    test::PrivateBus daemon;
+    ASSERT_FALSE(daemon.address().isEmpty());
+    QDBusConnection upowerBus = QDBusConnection::connectToBus(daemon.address(), QStringLiteral("upower"));
+    QDBusConnection monitorBus = QDBusConnection::connectToBus(daemon.address(), QStringLiteral("monitor"));
+    const auto changed = [&](const QVariantMap &properties, const QStringList &invalidated = {}) {
+        QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(BatteryMonitor::kPath),
+            QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+        signal << QString::fromLatin1(BatteryMonitor::kService) << properties << invalidated;
+        upowerBus.send(signal);
+    };
+
+    {
+        // Absent: mains power, and nothing said.
+        BatteryMonitor monitor(monitorBus);
+        QSignalSpy said(&monitor, &BatteryMonitor::onBatteryChanged);
+        QTest::qWait(200);
+        EXPECT_EQ(std::pair(monitor.onBattery(), said.count()), std::pair(false, qsizetype(0)));
+    }
+
+    FakeUPower upower;
+    upower.onBattery = true;
+    ASSERT_TRUE(upowerBus.registerVirtualObject(QString::fromLatin1(BatteryMonitor::kPath), &upower));
+    ASSERT_TRUE(upowerBus.registerService(QString::fromLatin1(BatteryMonitor::kService)));
+    BatteryMonitor monitor(monitorBus);
+    QSignalSpy said(&monitor, &BatteryMonitor::onBatteryChanged);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.onBattery(); }, 5000));
+    changed({ { QStringLiteral("OnBattery"), false } });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !monitor.onBattery(); }, 5000));
+    // An invalidated property is read again; other properties change nothing.
+    changed({ { QStringLiteral("LidIsClosed"), true } }, { QStringLiteral("OnBattery") });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.onBattery(); }, 5000));
+    EXPECT_EQ(said.count(), 3);
+
+    upower.answers = false;
+    BatteryMonitor unanswered(monitorBus);
+    QTest::qWait(200);
+    EXPECT_FALSE(unanswered.onBattery());
+    upowerBus.unregisterObject(QString::fromLatin1(BatteryMonitor::kPath));
+}
