@@ -119,6 +119,8 @@ QVariant TimelineRows::data(const QModelIndex &index, int role) const
         }
         return cards;
     }
+    case StartsDayRole:
+        return index.row() == 0 || m_rows[size_t(index.row()) - 1].day != row.day;
     default:
         return {};
     }
@@ -126,7 +128,7 @@ QVariant TimelineRows::data(const QModelIndex &index, int role) const
 
 QHash<int, QByteArray> TimelineRows::roleNames() const
 {
-    return { { DayRole, "day" }, { FirstRole, "first" }, { CardsRole, "cards" } };
+    return { { DayRole, "day" }, { FirstRole, "first" }, { CardsRole, "cards" }, { StartsDayRole, "startsDay" } };
 }
 
 bool TimelineRows::canFetchMore(const QModelIndex &parent) const

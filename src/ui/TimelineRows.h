@@ -30,6 +30,8 @@ public:
         FirstRole,
         // Its cards as maps of the card model's role names to values.
         CardsRole,
+        // Whether it is its day's first row, which carries the day's header.
+        StartsDayRole,
     };
 
     struct Row {

@@ -47,56 +47,62 @@ ListView {
         }
     }
 
-    section.property: "day"
-    section.delegate: Text {
-        required property string section
-        objectName: "dayHeader"
-        width: ListView.view.width
-        leftPadding: root.horizontalPadding
-        topPadding: 14
-        bottomPadding: 8
-        textFormat: Text.PlainText
-        text: section
-        font.pixelSize: 15
-        font.weight: Font.DemiBold
-        color: Theme.primary
-        Accessible.role: Accessible.Heading
-    }
-
-    delegate: Row {
-        id: cardRow
+    // Each day's first row carries its header. Not the list's sections: Qt 6.4 leaves a section's
+    // header stale when rows are inserted above it.
+    delegate: Column {
+        id: dayRow
         required property int first
         required property var cards
+        required property string day
+        required property bool startsDay
         function cardAt(i) { return cardRepeater.itemAt(i) }
-        x: root.horizontalPadding
-        spacing: root.columnSpacing
-        height: root.cardHeight
 
-        Repeater {
-            id: cardRepeater
-            model: cardRow.cards
-            delegate: Item {
-                id: slot
-                required property var modelData
-                required property int index
-                width: root.cardWidth
-                height: root.cardHeight
-                RecordingCard {
-                    id: card
-                    anchors.fill: parent
-                    index: cardRow.first + slot.index
-                    imageSource: slot.modelData.imageSource
-                    appName: slot.modelData.appName
-                    windowTitle: slot.modelData.windowTitle
-                    relativeTime: slot.modelData.relativeTime
-                    absoluteTime: slot.modelData.absoluteTime
-                    snippet: slot.modelData.snippet
-                    similarCount: slot.modelData.similarCount
-                    expanded: slot.modelData.expanded
-                    isSelected: index === root.search.selectedIndex
-                    onOpened: root.grid.openViewer(index)
-                    onSimilarToggled: root.search.toggleSimilar(index)
-                    onMenuRequested: (x, y) => root.grid.showCardMenu(index, card, x, y)
+        Text {
+            objectName: "dayHeader"
+            visible: dayRow.startsDay
+            width: root.width
+            leftPadding: root.horizontalPadding
+            topPadding: 14
+            bottomPadding: 8
+            textFormat: Text.PlainText
+            text: dayRow.day
+            font.pixelSize: 15
+            font.weight: Font.DemiBold
+            color: Theme.primary
+            Accessible.role: Accessible.Heading
+        }
+
+        Row {
+            x: root.horizontalPadding
+            spacing: root.columnSpacing
+            height: root.cardHeight
+
+            Repeater {
+                id: cardRepeater
+                model: dayRow.cards
+                delegate: Item {
+                    id: slot
+                    required property var modelData
+                    required property int index
+                    width: root.cardWidth
+                    height: root.cardHeight
+                    RecordingCard {
+                        id: card
+                        anchors.fill: parent
+                        index: dayRow.first + slot.index
+                        imageSource: slot.modelData.imageSource
+                        appName: slot.modelData.appName
+                        windowTitle: slot.modelData.windowTitle
+                        relativeTime: slot.modelData.relativeTime
+                        absoluteTime: slot.modelData.absoluteTime
+                        snippet: slot.modelData.snippet
+                        similarCount: slot.modelData.similarCount
+                        expanded: slot.modelData.expanded
+                        isSelected: index === root.search.selectedIndex
+                        onOpened: root.grid.openViewer(index)
+                        onSimilarToggled: root.search.toggleSimilar(index)
+                        onMenuRequested: (x, y) => root.grid.showCardMenu(index, card, x, y)
+                    }
                 }
             }
         }
