@@ -54,6 +54,11 @@ void DayFrameCache::reset(std::vector<QString> screenshotPaths)
     m_shared->wanted.clear();
 }
 
+void DayFrameCache::append(const std::vector<QString> &screenshotPaths)
+{
+    m_paths.insert(m_paths.end(), screenshotPaths.begin(), screenshotPaths.end());
+}
+
 QImage DayFrameCache::frame(int index) const
 {
     const auto found = m_frames.find(index);

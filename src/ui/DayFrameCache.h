@@ -33,6 +33,8 @@ public:
     // A new day: the stored files of its captures, in the order of the bar. Forgets every frame
     // and drops decoding not yet started.
     void reset(std::vector<QString> screenshotPaths);
+    // Later captures of the same day, after the others; the frames decoded stay.
+    void append(const std::vector<QString> &screenshotPaths);
     // The decoded thumbnail, null until it arrives (or when there is none).
     QImage frame(int index) const;
     // Whether the capture's thumbnail could not be read.

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QLocale>
 #include <QPointer>
+#include <QSet>
 #include <QUrl>
 
 #include <algorithm>
@@ -14,9 +15,10 @@
 
 namespace pellux {
 
-DayTimelineModel::DayTimelineModel(SimpleDatabaseManager &database, QObject *parent)
+DayTimelineModel::DayTimelineModel(SimpleDatabaseManager &database, const Clock &clock, QObject *parent)
     : QAbstractListModel(parent)
     , m_database(database)
+    , m_clock(clock)
 {
     connect(&m_frames, &DayFrameCache::frameReady, this, [this](int index) {
         if (index == m_current)
@@ -147,8 +149,10 @@ void DayTimelineModel::setScrubbing(bool on)
 
 void DayTimelineModel::showDay(QDate day)
 {
+    const QDate today = localDay(m_clock.now());
     if (!day.isValid())
-        day = QDate::currentDate();
+        day = today;
+    m_showsToday = day == today;
     const quint64 generation = ++m_generation;
     m_loading = true;
     emit loadingChanged();
@@ -204,6 +208,68 @@ void DayTimelineModel::setCaptures(QDate day, RecordingPage page)
     }
     log::debug(QStringLiteral("DEBUG DayTimelineModel: %1 captures on %2").arg(count()).arg(day.toString(Qt::ISODate)));
     emit dayShown();
+}
+
+void DayTimelineModel::showNewCaptures()
+{
+    if (m_loading || !m_failure.isEmpty() || !m_day.isValid() || m_day != localDay(m_clock.now()))
+        return;
+    TimeRange range = localDays(m_day, m_day);
+    if (!m_captures.empty())
+        range.since = m_captures.back().timestamp;
+    QPointer<DayTimelineModel> self(this);
+    m_database.timelinePage(std::nullopt, range, kMaxCaptures, std::nullopt,
+        [self, generation = m_generation, since = *range.since](RecordingPage page) {
+            if (self && generation == self->m_generation && page.error.isEmpty())
+                self->appendCaptures(std::move(page), since);
+        });
+}
+
+void DayTimelineModel::appendCaptures(RecordingPage page, TimePoint since)
+{
+    // The answer starts at the last capture's time, whose other windows are on the bar already.
+    QSet<QUuid> known;
+    for (auto c = m_captures.rbegin(); c != m_captures.rend() && c->timestamp >= since; ++c)
+        known.insert(c->id);
+    std::vector<Capture> fresh;
+    std::vector<QString> paths;
+    bool newApplication = false;
+    for (auto r = page.recordings.rbegin(); r != page.recordings.rend(); ++r) {
+        if (known.contains(r->id))
+            continue;
+        newApplication = newApplication || !m_colors.contains(r->appName.value_or(QString()));
+        fresh.push_back({ r->timestamp, r->id, r->appName, r->localPath() });
+        paths.push_back(fresh.back().filePath);
+    }
+    if (fresh.empty())
+        return;
+    beginInsertRows({}, count(), count() + int(fresh.size()) - 1);
+    for (Capture &capture : fresh) {
+        m_times.push_back(capture.timestamp);
+        m_captures.push_back(std::move(capture));
+    }
+    m_frames.append(paths);
+    endInsertRows();
+    if (newApplication) {
+        // A new name may take the colour another one had.
+        std::vector<QString> names;
+        for (const Capture &capture : m_captures)
+            names.push_back(capture.appName.value_or(QString()));
+        m_colors = timeline::applicationColors(std::move(names));
+        emit dataChanged(index(0), index(count() - 1), { ColorRole });
+    }
+    emit capturesChanged();
+    if (m_current < 0)
+        setCurrentIndex(count() - 1);
+    else if (newApplication)
+        emit currentChanged(); // its colour may be another
+}
+
+void DayTimelineModel::followToday()
+{
+    const QDate today = localDay(m_clock.now());
+    if (m_showsToday && m_day.isValid() && m_day != today)
+        showDay(today);
 }
 
 bool DayTimelineModel::handleKey(int key)

@@ -2,6 +2,7 @@
 
 #include "persistence/RecordingPage.h"
 #include "persistence/Timeline.h"
+#include "runtime/Clock.h"
 #include "ui/DayFrameCache.h"
 
 #include <QAbstractListModel>
@@ -62,7 +63,8 @@ public:
 
     enum Roles { FractionRole = Qt::UserRole + 1, ColorRole, AppNameRole, TimeRole };
 
-    explicit DayTimelineModel(SimpleDatabaseManager &database, QObject *parent = nullptr);
+    explicit DayTimelineModel(
+        SimpleDatabaseManager &database, const Clock &clock = Clock::system(), QObject *parent = nullptr);
     ~DayTimelineModel() override;
 
     int rowCount(const QModelIndex &parent = {}) const override;
@@ -98,6 +100,11 @@ public:
     // Reads the day's captures (today when `day` is invalid); the playhead goes to the last one.
     Q_INVOKABLE void showDay(QDate day);
     Q_INVOKABLE void showToday() { showDay(QDate()); }
+    // Screenshots were saved: a day shown that is today gains those after its last capture, the
+    // playhead staying where it is.
+    void showNewCaptures();
+    // The local date changed: a day shown as today moves on to the new day.
+    void followToday();
     // Left/Right, Page Up/Down, Home/End; true when the key moves the playhead.
     Q_INVOKABLE bool handleKey(int key);
     // The capture nearest a place on the bar, 0 to 1; -1 on an empty day.
@@ -122,11 +129,15 @@ signals:
 
 private:
     void setCaptures(QDate day, RecordingPage page);
+    void appendCaptures(RecordingPage page, TimePoint since);
     void updateFrame();
 
     SimpleDatabaseManager &m_database;
+    const Clock &m_clock;
     DayFrameCache m_frames;
     QDate m_day;
+    // The day was asked for as today.
+    bool m_showsToday = false;
     std::vector<Capture> m_captures;
     std::vector<TimePoint> m_times;
     std::map<QString, QColor> m_colors;

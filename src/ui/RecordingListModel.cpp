@@ -276,17 +276,19 @@ QUuid RecordingListModel::groupHead(const QUuid &id) const
     return {};
 }
 
-void RecordingListModel::appendRecordings(std::vector<Recording> recordings)
+void RecordingListModel::insertRecordings(int row, std::vector<Recording> recordings)
 {
     if (recordings.empty())
         return;
-    beginInsertRows({}, count(), count() + int(recordings.size()) - 1);
+    std::vector<Card> cards;
+    cards.reserve(recordings.size());
     for (Recording &recording : recordings) {
         const QUuid id = recording.id;
-        Card card { std::move(recording), {}, {}, 0, false, id };
-        m_all.push_back(card);
-        m_shown.push_back(std::move(card));
+        cards.push_back({ std::move(recording), {}, {}, 0, false, id });
     }
+    beginInsertRows({}, row, row + int(cards.size()) - 1);
+    m_all.insert(row == 0 ? m_all.begin() : m_all.end(), cards.begin(), cards.end());
+    m_shown.insert(m_shown.begin() + row, std::make_move_iterator(cards.begin()), std::make_move_iterator(cards.end()));
     endInsertRows();
     emit countChanged();
 }

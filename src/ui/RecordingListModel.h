@@ -64,7 +64,9 @@ public:
     std::vector<Recording> recordings() const;
     // `hits` is empty, or one per recording (a text search's): then like results collapse.
     void setRecordings(std::vector<Recording> recordings, const std::vector<SearchHit> &hits = {});
-    void appendRecordings(std::vector<Recording> recordings);
+    void appendRecordings(std::vector<Recording> recordings) { insertRecordings(count(), std::move(recordings)); }
+    // Newer recordings above the cards shown, each a card of its own.
+    void prependRecordings(std::vector<Recording> recordings) { insertRecordings(0, std::move(recordings)); }
     // Takes a deleted recording out; the next of its group, if any, heads the group now.
     void remove(const QUuid &id);
     // The row of the recording with this id among the cards shown, or -1.
@@ -91,6 +93,8 @@ private:
     };
 
     void show(std::vector<Card> cards);
+    // At `row`, 0 or the end: the rows paged or prepended are ungrouped, every result shown.
+    void insertRecordings(int row, std::vector<Recording> recordings);
     static bool sameCard(const Card &a, const Card &b);
     std::vector<Card> visible() const;
 

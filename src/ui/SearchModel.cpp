@@ -6,6 +6,7 @@
 #include "storage/StorageManager.h"
 
 #include <QPointer>
+#include <QSet>
 
 #include <algorithm>
 
@@ -18,6 +19,7 @@ SearchModel::SearchModel(SimpleDatabaseManager &database, StorageManager &storag
     , m_clock(clock)
     , m_results(clock)
     , m_rows(m_results, clock)
+    , m_updates(storage, clock)
 {
     connect(&m_storage, &StorageManager::recordingsChanged, this, &SearchModel::recordingCountChanged);
     connect(&m_storage, &StorageManager::recordingsChanged, this, [this] {
@@ -27,6 +29,8 @@ SearchModel::SearchModel(SimpleDatabaseManager &database, StorageManager &storag
     });
     connect(&m_storage, &StorageManager::applicationsChanged, this, [this] { refreshUniqueApps(); });
     connect(&m_results, &RecordingListModel::countChanged, this, &SearchModel::updateContentState);
+    connect(&m_updates, &TimelineUpdates::capturesSaved, this, &SearchModel::showNewCaptures);
+    connect(&m_updates, &TimelineUpdates::todayChanged, this, &SearchModel::followToday);
     // The window opens on the timeline: its first page is asked for before the window is built.
     performSearch();
     refreshUniqueApps();
@@ -122,6 +126,7 @@ void SearchModel::setSelectedIndex(int index)
         return;
     m_selectedIndex = index;
     emit selectedIndexChanged();
+    emit selectionMoved();
 }
 
 bool SearchModel::navigate(int key, int columns)
@@ -203,6 +208,7 @@ void SearchModel::browseTimeline(quint64 generation)
 
 void SearchModel::countTimeline(quint64 generation)
 {
+    m_timelineCount.reset();
     if (m_selectedApp.isEmpty() && m_dateFilter == DateFilter::None) {
         setCountText(date_filters::countText(m_storage.recordingCount()));
         return;
@@ -210,9 +216,75 @@ void SearchModel::countTimeline(quint64 generation)
     setCountText({});
     QPointer<SearchModel> self(this);
     m_database.countTimeline(appFilter(), timeRange(), [self, generation](std::optional<qint64> count) {
-        if (self && generation == self->m_generation && count)
-            self->setCountText(date_filters::countText(*count));
+        if (!self || generation != self->m_generation || !count)
+            return;
+        self->m_timelineCount = count;
+        self->setCountText(date_filters::countText(*count));
     });
+}
+
+void SearchModel::showNewCaptures()
+{
+    // A browse under way was asked after the save and holds its screenshots; a failed one is not
+    // to be taken for the whole timeline by adding to it.
+    if (!timelineMode() || m_isSearching || !m_failure.isEmpty())
+        return;
+    TimeRange range = timeRange();
+    if (m_results.count() > 0) {
+        const TimePoint newest = m_results.recordingAt(0).timestamp;
+        range.since = range.since ? std::max(*range.since, newest) : newest;
+    }
+    if (range.since && range.until && *range.since >= *range.until)
+        return;
+    QPointer<SearchModel> self(this);
+    m_database.timelinePage(appFilter(), range, StorageManager::kBrowsePageSize, std::nullopt,
+        [self, generation = m_generation, since = range.since](RecordingPage page) {
+            if (self && generation == self->m_generation && page.error.isEmpty())
+                self->prependNewCaptures(std::move(page), since);
+        });
+}
+
+void SearchModel::prependNewCaptures(RecordingPage page, std::optional<TimePoint> since)
+{
+    // The answer starts at the newest card's capture time, whose other windows are shown already
+    // (or were shown by an answer that came first).
+    QSet<QUuid> shown;
+    for (int row = 0; since && row < m_results.count() && m_results.recordingAt(row).timestamp >= *since; ++row)
+        shown.insert(m_results.recordingAt(row).id);
+    std::vector<Recording> fresh;
+    for (Recording &recording : page.recordings) {
+        if (!shown.contains(recording.id))
+            fresh.push_back(std::move(recording));
+    }
+    if (fresh.empty())
+        return;
+    const bool wasEmpty = m_results.count() == 0;
+    if (page.next && !wasEmpty) {
+        // More came than a page (the window was hidden a long while): what lies between them and
+        // the cards shown is unread, so the timeline starts again from the top.
+        performSearch();
+        return;
+    }
+    const int added = int(fresh.size());
+    m_results.prependRecordings(std::move(fresh));
+    if (wasEmpty)
+        setNextPage(page.next);
+    if (m_selectedIndex >= 0) {
+        m_selectedIndex += added;
+        emit selectedIndexChanged();
+    }
+    if (m_timelineCount) {
+        *m_timelineCount += added;
+        setCountText(date_filters::countText(*m_timelineCount));
+    }
+}
+
+void SearchModel::followToday()
+{
+    m_rows.relabelDays();
+    emit dateRangeChanged();
+    if (m_dateFilter != DateFilter::None && m_dateFilter != DateFilter::Picked)
+        performSearch();
 }
 
 void SearchModel::setNextPage(std::optional<RecordingPageCursor> next)
@@ -396,6 +468,7 @@ void SearchModel::followSelection()
     if (index != m_selectedIndex) {
         m_selectedIndex = index;
         emit selectedIndexChanged();
+        emit selectionMoved();
     }
 }
 

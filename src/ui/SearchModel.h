@@ -6,6 +6,7 @@
 #include "ui/DateFilters.h"
 #include "ui/RecordingListModel.h"
 #include "ui/TimelineRows.h"
+#include "ui/TimelineUpdates.h"
 
 #include <QObject>
 #include <QStringList>
@@ -114,6 +115,8 @@ public:
     QString dateFilterName() const { return date_filters::name(m_dateFilter); }
     QString rangeLabel() const;
     QString countText() const { return m_countText; }
+    // The notices of saves and of the date changing that keep the window current.
+    TimelineUpdates &updates() { return m_updates; }
 
     // Reloads the application names from the store.
     QCoro::Task<> refreshUniqueApps();
@@ -129,6 +132,9 @@ signals:
     void uniqueAppsChanged();
     void recordingCountChanged();
     void selectedIndexChanged();
+    // The selection went to another card, or its card moved among new results: the view brings it
+    // into sight. Not for cards of new captures arriving above it, which leave the view in place.
+    void selectionMoved();
     // A search or browse finished and its results are shown.
     void resultsShown();
     void dateRangeChanged();
@@ -146,6 +152,12 @@ private:
     void browseTimeline(quint64 generation);
     void fetchNextPage(RecordingPageCursor after, quint64 generation);
     void countTimeline(quint64 generation);
+    // Screenshots were saved: the timeline gains those newer than its newest card, one small page
+    // read from there, above the cards shown. A search keeps its answer.
+    void showNewCaptures();
+    void prependNewCaptures(RecordingPage page, std::optional<TimePoint> since);
+    // The local date changed: the day words are worked out again and a preset's days move on.
+    void followToday();
     void setCountText(const QString &text);
     // Selects the recording being revealed once it is among the results, or asks for the next page.
     void continueReveal(quint64 generation);
@@ -164,11 +176,15 @@ private:
     const Clock &m_clock;
     RecordingListModel m_results;
     TimelineRows m_rows;
+    TimelineUpdates m_updates;
     DateFilter m_dateFilter = DateFilter::None;
     // The days of a picked range.
     QDate m_pickedFirst;
     QDate m_pickedLast;
     QString m_countText;
+    // The filtered timeline's count, grown by the new captures shown; absent when the store's
+    // count is the one shown, or until the database answers.
+    std::optional<qint64> m_timelineCount;
     QString m_searchText;
     QString m_selectedApp;
     QString m_failure;

@@ -81,7 +81,10 @@ bool SearchWindow::build()
     }
     m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
     m_firstRun = std::make_unique<FirstRun>(m_components.controls);
-    m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database);
+    m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database, *m_components.clock);
+    connect(
+        &m_search->updates(), &TimelineUpdates::capturesSaved, m_dayTimeline.get(), &DayTimelineModel::showNewCaptures);
+    connect(&m_search->updates(), &TimelineUpdates::todayChanged, m_dayTimeline.get(), &DayTimelineModel::followToday);
     m_calendar = std::make_unique<MonthCalendarModel>(*m_components.database);
     connect(m_calendar.get(), &MonthCalendarModel::dayPicked, m_dayTimeline.get(), &DayTimelineModel::showDay);
     // "Pick a range" among the date filters opens the calendar in range mode; its pick filters.
@@ -117,7 +120,10 @@ bool SearchWindow::build()
     };
     for (auto changed : { &QWindow::xChanged, &QWindow::yChanged, &QWindow::widthChanged, &QWindow::heightChanged })
         connect(w, changed, this, moved);
+    // A hidden window only notes the saves: it catches up when shown.
+    m_search->updates().setWindowShown(w->isVisible());
     connect(w, &QWindow::visibleChanged, this, [this](bool visible) {
+        m_search->updates().setWindowShown(visible);
         if (!visible)
             saveGeometry();
     });

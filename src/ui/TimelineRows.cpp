@@ -55,12 +55,15 @@ TimelineRows::TimelineRows(RecordingListModel &cards, const Clock &clock, QObjec
     , m_cards(cards)
     , m_clock(clock)
 {
-    // A page appended grows the list. Any other change lays it out again, once: new results
-    // arrive as many removals and insertions, and the card model ends them with dataChanged.
+    // A page appended or new cards above grow the list. Any other change lays it out again, once:
+    // new results arrive as many removals and insertions, and the card model ends them with
+    // dataChanged.
     connect(&m_cards, &QAbstractItemModel::rowsInserted, this, [this](const QModelIndex &, int first, int last) {
         const int placed = m_rows.empty() ? 0 : m_rows.back().first + m_rows.back().count;
         if (!m_stale && first == placed)
             appendCards(first, last);
+        else if (!m_stale && first == 0)
+            prependCards(last + 1);
         else
             markStale();
     });
@@ -161,6 +164,12 @@ int TimelineRows::rowOfCard(int card) const
     return -1;
 }
 
+void TimelineRows::relabelDays()
+{
+    if (!m_rows.empty())
+        emit dataChanged(index(0), index(rowCount() - 1), { DayRole });
+}
+
 std::vector<QDate> TimelineRows::daysOf(int first, int last) const
 {
     std::vector<QDate> days;
@@ -209,6 +218,31 @@ void TimelineRows::appendCards(int first, int last)
     beginInsertRows({}, rowCount(), rowCount() + int(added.size()) - 1);
     m_rows.insert(m_rows.end(), added.begin(), added.end());
     endInsertRows();
+}
+
+void TimelineRows::prependCards(int added)
+{
+    // The new cards and the rows of the day they join are laid out again; the rows of the days
+    // below keep their cards and only move down by `added`.
+    const QDate joined = localDay(m_cards.recordingAt(added - 1).timestamp);
+    size_t kept = 0;
+    while (kept < m_rows.size() && m_rows[kept].day == joined)
+        ++kept;
+    const int relaid = added + (kept == 0 ? 0 : m_rows[kept - 1].first + m_rows[kept - 1].count);
+    std::vector<Row> rows = layout(daysOf(0, relaid - 1), m_columns);
+    const int top = int(rows.size());
+    const int inserted = top - int(kept);
+    for (size_t i = kept; i < m_rows.size(); ++i)
+        rows.push_back({ m_rows[i].first + added, m_rows[i].count, m_rows[i].day });
+    if (inserted > 0)
+        beginInsertRows({}, 0, inserted - 1);
+    m_rows = std::move(rows);
+    if (inserted > 0)
+        endInsertRows();
+    if (kept > 0)
+        emit dataChanged(index(inserted), index(top - 1));
+    if (top < rowCount())
+        emit dataChanged(index(top), index(rowCount() - 1), { FirstRole });
 }
 
 } // namespace pellux

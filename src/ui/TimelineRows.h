@@ -15,7 +15,8 @@ class RecordingListModel;
 // The timeline's cards laid out in rows of one day each, for a list whose section headers name
 // the days: every day starts a new row. The cards stay in the card model (the viewer and the
 // selection walk its rows); a row names its first card and how many follow. A page appended at
-// the end appends rows, so the list keeps its place while it scrolls. Main thread.
+// the end appends rows, so the list keeps its place while it scrolls; new cards above insert rows
+// at the top, so it keeps its place while they arrive. Main thread.
 class TimelineRows : public QAbstractListModel {
     Q_OBJECT
     QML_ELEMENT
@@ -58,6 +59,8 @@ public:
     const std::vector<Row> &rows() const { return m_rows; }
     // The row holding the card, or -1.
     Q_INVOKABLE int rowOfCard(int card) const;
+    // The local date changed: "Today" and "Yesterday" name other days now.
+    void relabelDays();
 
 signals:
     void columnsChanged();
@@ -67,6 +70,7 @@ private:
     void relayout();
     void markStale();
     void appendCards(int first, int last);
+    void prependCards(int added);
 
     RecordingListModel &m_cards;
     const Clock &m_clock;

@@ -12,6 +12,7 @@
 #include "ui/SearchModel.h"
 #include "ui/SearchWindow.h"
 
+#include <QBuffer>
 #include <QPainter>
 
 #include <map>
@@ -24,22 +25,51 @@ class TimelineRender : public WindowTest {
 protected:
     TimelineRender() { start(); }
 
-    // A frame filled with its application's colour, named in its top-left corner, with its
-    // thumbnail beside it.
-    void capture(QDateTime when, const QString &app)
+    // A frame filled with its application's colour, named in its top-left corner.
+    static QImage frame(QDateTime when, const QString &app)
     {
-        const QString path = QStringLiteral("%1/%2.png").arg(folder.path()).arg(when.toSecsSinceEpoch());
         QImage frame(640, 400, QImage::Format_RGB32);
         frame.fill(timeline::applicationColor(app));
         QPainter painter(&frame);
         painter.setPen(Qt::white);
         painter.setFont(QFont(QString(), 24));
         painter.drawText(QRect(20, 20, 300, 100), Qt::AlignLeft, app + QLatin1Char('\n') + when.toString("HH:mm"));
-        painter.end();
-        ASSERT_TRUE(frame.save(path));
-        ASSERT_TRUE(writePrivateFileAtomically(thumbnail::pathFor(path), *thumbnail::encode(frame)));
+        return frame;
+    }
+
+    // That frame with its thumbnail beside it, its row written straight into the database.
+    void capture(QDateTime when, const QString &app)
+    {
+        const QString path = QStringLiteral("%1/%2.png").arg(folder.path()).arg(when.toSecsSinceEpoch());
+        const QImage image = frame(when, app);
+        ASSERT_TRUE(image.save(path));
+        ASSERT_TRUE(writePrivateFileAtomically(thumbnail::pathFor(path), *thumbnail::encode(image)));
         ASSERT_TRUE(saveRecording(
             *pipeline.database, makeRecording(when.toMSecsSinceEpoch() / 1000.0, path, app, QStringLiteral("Window"))));
+    }
+
+    // That frame saved by the store now, as capture saves one.
+    void save(const QString &app)
+    {
+        const QImage image = frame(QDateTime::fromSecsSinceEpoch(qint64(secondsSince1970(pipeline.clock.now()))), app);
+        QByteArray jpeg;
+        QBuffer buffer(&jpeg);
+        ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "JPG"));
+        ASSERT_TRUE(QCoro::waitFor(pipeline.storage->saveScreenshot(jpeg, pipeline.clock.now(), 0, app,
+            QStringLiteral("Window"), std::nullopt, false, std::nullopt, std::nullopt, *thumbnail::encode(image))));
+    }
+
+    void open()
+    {
+        // The rows written straight into the database are counted too.
+        QCoro::waitFor(pipeline.storage->refreshRecordingCount());
+        window = std::make_unique<SearchWindow>(SearchWindow::Components {
+            nullptr, pipeline.storage.get(), pipeline.database.get(), nullptr, &pipeline.clock });
+        ASSERT_TRUE(window->build());
+        window->window()->show();
+        window->window()->requestActivate();
+        ASSERT_TRUE(runEventsUntil(
+            [&] { return window->searchModel()->contentState() == SearchModel::ContentState::Results; }));
     }
 
     // The topmost day header within the list's view (the rows' children).
@@ -90,14 +120,9 @@ TEST_F(TimelineRender, BusyDayAndItsDatePicker)
     for (const int back : { 1, 2, 5, 9 })
         capture(QDateTime(today.addDays(-back), QTime(10, 0)), apps[back % apps.size()]);
 
-    window = std::make_unique<SearchWindow>(SearchWindow::Components {
-        nullptr, pipeline.storage.get(), pipeline.database.get(), nullptr, &pipeline.clock });
-    ASSERT_TRUE(window->build());
-    window->window()->show();
-    window->window()->requestActivate();
     // The window opens on the timeline, each day under its header; "Last 7 days" counts its days.
+    open();
     SearchModel &search = *window->searchModel();
-    ASSERT_TRUE(runEventsUntil([&] { return search.contentState() == SearchModel::ContentState::Results; }));
     EXPECT_TRUE(item("timeline")->isVisible() && !item("resultsGrid")->isVisible());
     EXPECT_EQ(firstHeader(), "Today");
     QSet<QString> days;
@@ -160,6 +185,62 @@ TEST_F(TimelineRender, BusyDayAndItsDatePicker)
     ASSERT_EQ(range.size(), 1);
     EXPECT_EQ(range[0][0].toDate(), today.addDays(-2));
     EXPECT_EQ(range[0][1].toDate(), today);
+}
+
+// While the window stays open, screenshots saved join the timeline above the cards shown (the
+// place scrolled to and the selection kept) and the day view's bar; past midnight the day words
+// and the day view move on to the new day.
+TEST_F(TimelineRender, KeepsUpWithNewCapturesAndMidnight)
+{
+    const QDate today = QDate::currentDate();
+    pipeline.clock.set(fromSecondsSince1970(secondsSince1970(localDayStart(today.addDays(1))) - 2));
+    const QStringList apps { "Terminal", "Firefox", "Mail" };
+    for (int i = 0; i < 16; ++i)
+        capture(QDateTime(today.addDays(-1), QTime(9 + i / 2, i % 2 * 30)), apps[i % 3]);
+    for (int i = 0; i < 4; ++i)
+        capture(QDateTime(today, QTime(20, i * 10)), apps[i % 3]);
+    open();
+    SearchModel &search = *window->searchModel();
+    const RecordingListModel &cards = *search.results();
+    QQuickItem *list = item("timeline");
+    const auto cardAtTop = [&] {
+        int row = -1;
+        QMetaObject::invokeMethod(list, "indexAt", Q_RETURN_ARG(int, row), Q_ARG(qreal, 100),
+            Q_ARG(qreal, list->property("contentY").toReal() + 60));
+        return row < 0 ? QUuid() : cards.recordingAt(search.timelineRows()->rows()[size_t(row)].first).id;
+    };
+    // Today's first card selected, then scrolled down to yesterday's: the selection is out of view.
+    search.setSelectedIndex(0);
+    const QUuid selected = cards.recordingAt(0).id;
+    QMetaObject::invokeMethod(list, "positionViewAtIndex", Q_ARG(int, 4), Q_ARG(int, 0));
+    ASSERT_TRUE(runEventsUntil([&] { return !cardAtTop().isNull(); }));
+    const QUuid top = cardAtTop();
+    save("Code");
+    save("Slack");
+    ASSERT_TRUE(runEventsUntil([&] { return cards.count() == 22; }));
+    EXPECT_TRUE(runEventsUntil([&] { return cardAtTop() == top; }));
+    EXPECT_EQ(std::pair(cards.recordingAt(search.selectedIndex()).id, *cards.recordingAt(0).appName),
+        std::pair(selected, QStringLiteral("Slack")));
+    EXPECT_EQ(search.countText(), date_filters::countText(22));
+    QMetaObject::invokeMethod(list, "positionViewAtBeginning");
+    renderWindow(window->window(), "timeline-new-captures", { { 800, 600 } });
+
+    // The day view of today gains a tick for the next save; its playhead stays.
+    DayTimelineModel &day = *window->dayTimeline();
+    QSignalSpy shown(&day, &DayTimelineModel::dayShown);
+    QTest::keyClick(window->window(), Qt::Key_D, Qt::ControlModifier);
+    ASSERT_TRUE(received(shown));
+    day.setCurrentIndex(0);
+    save("Files");
+    ASSERT_TRUE(runEventsUntil([&] { return day.count() == 7; }));
+    EXPECT_EQ(day.currentIndex(), 0);
+
+    // Midnight: the day view moves on to the new day, the headers name the day before "Yesterday".
+    pipeline.clock.set(fromSecondsSince1970(secondsSince1970(localDayStart(today.addDays(1))) + 1));
+    ASSERT_TRUE(runEventsUntil([&] { return day.day() == today.addDays(1) && day.count() == 0; }));
+    QTest::keyClick(window->window(), Qt::Key_Escape);
+    EXPECT_TRUE(runEventsUntil([&] { return firstHeader() == "Yesterday"; })) << firstHeader().toStdString();
+    renderWindow(window->window(), "timeline-after-midnight", { { 800, 600 }, { 1600, 1000 } });
 }
 
 } // namespace

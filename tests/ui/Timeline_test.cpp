@@ -8,6 +8,7 @@
 #include "ui/SearchModel.h"
 
 #include <QAbstractItemModelTester>
+#include <QRegularExpression>
 
 namespace pellux {
 namespace {
@@ -115,6 +116,17 @@ protected:
     {
         while (shown.count() < count)
             ASSERT_TRUE(shown.wait(10000));
+    }
+    // The rows grown page by page, or by new cards above, are the rows laid out at once.
+    void expectRowsAsLaidOut(int columns)
+    {
+        std::vector<QDate> days;
+        for (const Recording &r : model.results()->recordings())
+            days.push_back(localDay(r.timestamp));
+        const std::vector<Row> laidOut = TimelineRows::layout(days, columns), &rows = model.timelineRows()->rows();
+        ASSERT_EQ(rows.size(), laidOut.size());
+        for (size_t i = 0; i < laidOut.size(); ++i)
+            EXPECT_EQ(std::pair(rows[i].first, rows[i].count), std::pair(laidOut[i].first, laidOut[i].count)) << i;
     }
     // The recordings the synthetic history captured at or after `since`.
     int capturedSince(TimePoint since) const
@@ -252,19 +264,11 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     EXPECT_EQ(resets.count(), 0);
     const std::vector<Recording> all = results->recordings();
     QSet<QUuid> ids;
-    std::vector<QDate> days;
-    for (const Recording &r : all) {
+    for (const Recording &r : all)
         ids.insert(r.id);
-        days.push_back(localDay(r.timestamp));
-    }
     EXPECT_EQ(ids.size(), kRecordings);
     EXPECT_TRUE(std::is_sorted(all.rbegin(), all.rend(), [](auto &a, auto &b) { return a.timestamp < b.timestamp; }));
-    // The rows grown page by page are the rows laid out at once, each headed by its day.
-    const std::vector<Row> laidOut = TimelineRows::layout(days, 4);
-    ASSERT_EQ(rows->rows().size(), laidOut.size());
-    for (size_t i = 0; i < laidOut.size(); ++i)
-        EXPECT_EQ(
-            std::pair(rows->rows()[i].first, rows->rows()[i].count), std::pair(laidOut[i].first, laidOut[i].count));
+    expectRowsAsLaidOut(4);
     const QDate today = localDay(clock.now());
 
     // A date chip filters the timeline and the search alike; the count follows the filters.
@@ -298,6 +302,101 @@ TEST_F(TimelineModelTest, OpensOnTheTimelinePagesItByDayAndFiltersItByDate)
     waitForResults(shown, 6);
     EXPECT_EQ(results->count(), StorageManager::kBrowsePageSize);
     EXPECT_EQ(model.countText(), date_filters::countText(kRecordings));
+}
+
+// Screenshots saved while the window is open join the timeline above the cards shown when its
+// filters take them in, the selection and the rows laid out staying; a search keeps its answer.
+// One notice for a burst of saves, or for those saved while the window was hidden.
+TEST_F(TimelineModelTest, NewCapturesJoinTheTimelineWithinItsFilters)
+{
+    ASSERT_TRUE(history);
+    const QString app = test::syntheticApplications().constFirst();
+    RecordingListModel *results = model.results();
+    QAbstractItemModelTester tester(model.timelineRows(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    model.timelineRows()->setColumns(4);
+    QSignalSpy notices(&model.updates(), &TimelineUpdates::capturesSaved);
+    const auto settle = [&] {
+        database.waitUntilIdle();
+        QCoreApplication::processEvents();
+    };
+    // Every save at one capture time: each answer starts among cards of that time already shown.
+    const auto save = [&] {
+        const std::optional<Recording> saved = QCoro::waitFor(storage.saveScreenshot(
+            "frame", clock.now(), 0, app, QStringLiteral("Window"), std::nullopt, false, std::nullopt, std::nullopt));
+        return saved ? saved->id : QUuid();
+    };
+    const auto ids = [&] {
+        std::vector<QUuid> shown;
+        for (int row = 0; row < results->count(); ++row)
+            shown.push_back(results->recordingAt(row).id);
+        return shown;
+    };
+    const struct {
+        const char *name;
+        QString chip, date, query;
+        bool joins;
+    } cases[] = {
+        { "the whole timeline", {}, {}, {}, true },
+        { "its application's chip", app, {}, {}, true },
+        { "another application's chip", test::syntheticApplications().constLast(), {}, {}, false },
+        { "today", {}, "today", {}, true },
+        { "yesterday", {}, "yesterday", {}, false },
+        { "a search matching it", {}, {}, app, false },
+    };
+    for (const auto &c : cases) {
+        model.setSearchText(c.query);
+        model.setSelectedApp(c.chip);
+        if (c.date.isEmpty())
+            model.clearDateRange();
+        else if (model.dateFilterName() != c.date)
+            model.toggleDateFilter(c.date);
+        ASSERT_TRUE(test::runEventsUntil([&] { return !model.isSearching(); })) << c.name;
+        settle();
+        model.setSelectedIndex(2);
+        const QUuid selected = results->recordingAt(2).id;
+        const QString count = model.countText();
+        std::vector<QUuid> expected = ids();
+        // Saved while the window is hidden: one notice once it is shown.
+        model.updates().setWindowShown(false);
+        for (const QUuid &id : { save(), save() })
+            expected.insert(expected.begin(), c.joins ? 1 : 0, id);
+        notices.clear();
+        QSignalSpy resets(model.timelineRows(), &QAbstractItemModel::modelReset);
+        model.updates().setWindowShown(true);
+        settle();
+        EXPECT_EQ(std::pair(notices.count(), resets.count()), std::pair(qsizetype(1), qsizetype(0))) << c.name;
+        EXPECT_EQ(ids(), expected) << c.name;
+        EXPECT_EQ(results->recordingAt(model.selectedIndex()).id, selected) << c.name;
+        const qint64 counted = QString(count).remove(QRegularExpression("\\D")).toLongLong();
+        EXPECT_EQ(model.countText(), c.joins ? date_filters::countText(counted + 2) : count) << c.name;
+        expectRowsAsLaidOut(4);
+    }
+
+    // While shown, a save and the store's changes right after it are one notice.
+    model.setSearchText({});
+    ASSERT_TRUE(test::runEventsUntil([&] { return !model.isSearching(); }));
+    notices.clear();
+    const QUuid last = save();
+    emit storage.recordingsChanged();
+    ASSERT_TRUE(notices.wait(10'000));
+    settle();
+    EXPECT_EQ(std::pair(notices.count(), results->recordingAt(0).id), std::pair(qsizetype(1), last));
+}
+
+// Past local midnight an active "Today" moves on to the new day, which has no captures yet.
+TEST_F(TimelineModelTest, TodayMovesOnAtMidnight)
+{
+    ASSERT_TRUE(history);
+    const TimePoint midnight = localDayStart(localDay(clock.now()).addDays(1));
+    clock.set(fromSecondsSince1970(secondsSince1970(midnight) - 0.5));
+    SearchModel late { database, storage, clock };
+    late.toggleDateFilter(QStringLiteral("today"));
+    ASSERT_TRUE(test::runEventsUntil([&] { return late.results()->count() > 0 && !late.isSearching(); }));
+    clock.set(fromSecondsSince1970(secondsSince1970(midnight) + 1));
+    ASSERT_TRUE(test::runEventsUntil([&] { return late.results()->count() == 0 && !late.isSearching(); }));
+    EXPECT_EQ(std::pair(late.timeRange().since, late.rangeLabel()),
+        std::pair(std::optional(midnight), QStringLiteral("Today")));
+    EXPECT_TRUE(test::runEventsUntil([&] { return late.countText() == date_filters::countText(0); }));
 }
 
 } // namespace

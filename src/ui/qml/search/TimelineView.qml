@@ -40,7 +40,9 @@ ListView {
 
     Connections {
         target: root.search
-        function onSelectedIndexChanged() {
+        // Not on selectedIndexChanged: new captures arriving above the selection move its index,
+        // and the list keeps its place then.
+        function onSelectionMoved() {
             const row = root.search.timelineRows.rowOfCard(root.search.selectedIndex)
             if (root.visible && row >= 0)
                 root.positionViewAtIndex(row, ListView.Contain)
@@ -48,7 +50,7 @@ ListView {
     }
 
     // Each day's first row carries its header. Not the list's sections: Qt 6.4 leaves a section's
-    // header stale when rows are inserted above it.
+    // header stale when rows are inserted above it, as new captures are.
     delegate: Column {
         id: dayRow
         required property int first
