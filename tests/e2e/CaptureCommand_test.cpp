@@ -91,9 +91,9 @@ TEST_F(CaptureCommandTest, StoresEachWindowOnceWithItsTextAndSkipsExcludedApplic
     })) << capture.err().toStdString();
     session.kill(transient);
     ASSERT_TRUE(session.keepActiveUntil([&] {
-        return capture.readError().contains("is gone, dropping its cached frame")
-            && capture.readError().count("OCR extracted") >= 4;
+        return capture.readError().contains("is gone, dropping its cached frame");
     })) << capture.err().toStdString();
+    // Frames still waiting for their text, in memory or on disk, get it before the run ends.
     capture.terminate();
     ASSERT_EQ(capture.finish(120'000), 0) << capture.err().toStdString();
 
