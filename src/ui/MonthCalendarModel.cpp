@@ -1,15 +1,18 @@
 #include "ui/MonthCalendarModel.h"
 
 #include "persistence/SimpleDatabaseManager.h"
+#include "persistence/Timeline.h"
 #include "ui/DayTimeline.h"
 
 #include <QPointer>
 
 namespace pellux {
 
-MonthCalendarModel::MonthCalendarModel(SimpleDatabaseManager &database, QLocale locale, QObject *parent)
+MonthCalendarModel::MonthCalendarModel(
+    SimpleDatabaseManager &database, const Clock &clock, QLocale locale, QObject *parent)
     : QAbstractListModel(parent)
     , m_database(database)
+    , m_clock(clock)
     , m_locale(std::move(locale))
 {
 }
@@ -39,7 +42,7 @@ QVariant MonthCalendarModel::data(const QModelIndex &index, int role) const
     case EnabledRole:
         return hasCaptures(date);
     case TodayRole:
-        return date == QDate::currentDate();
+        return date == localDay(m_clock.now());
     case FocusRole:
         return date == m_focus;
     case InRangeRole:
@@ -94,10 +97,16 @@ void MonthCalendarModel::setFocusDay(QDate day)
         emit dataChanged(index(0), index(timeline::kGridDays - 1), { FocusRole, InRangeRole });
 }
 
+void MonthCalendarModel::markToday()
+{
+    if (m_month.isValid())
+        emit dataChanged(index(0), index(timeline::kGridDays - 1), { TodayRole });
+}
+
 void MonthCalendarModel::open(QDate day)
 {
     if (!day.isValid())
-        day = QDate::currentDate();
+        day = localDay(m_clock.now());
     m_rangeStart = QDate();
     emit rangeStartChanged();
     m_focus = day;

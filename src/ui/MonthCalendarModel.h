@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/Clock.h"
+
 #include <QAbstractListModel>
 #include <QDate>
 #include <QLocale>
@@ -44,7 +46,8 @@ public:
         InRangeRole
     };
 
-    explicit MonthCalendarModel(SimpleDatabaseManager &database, QLocale locale = QLocale(), QObject *parent = nullptr);
+    explicit MonthCalendarModel(SimpleDatabaseManager &database, const Clock &clock = Clock::system(),
+        QLocale locale = QLocale(), QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -63,6 +66,8 @@ public:
     QDate cellDate(int row) const;
     bool hasCaptures(QDate day) const { return m_captureDays.contains(day); }
 
+    // The date changed (midnight, a resume): the mark of today moves.
+    void markToday();
     // Shows the month of `day` (today's when invalid) with the focus on it.
     Q_INVOKABLE void open(QDate day = {});
     Q_INVOKABLE void showMonth(int offset);
@@ -89,6 +94,7 @@ private:
     void load();
 
     SimpleDatabaseManager &m_database;
+    const Clock &m_clock;
     QLocale m_locale;
     Mode m_mode = Mode::Day;
     QDate m_month;

@@ -85,7 +85,9 @@ bool SearchWindow::build()
     connect(
         &m_search->updates(), &TimelineUpdates::capturesSaved, m_dayTimeline.get(), &DayTimelineModel::showNewCaptures);
     connect(&m_search->updates(), &TimelineUpdates::todayChanged, m_dayTimeline.get(), &DayTimelineModel::followToday);
-    m_calendar = std::make_unique<MonthCalendarModel>(*m_components.database);
+    m_calendar = std::make_unique<MonthCalendarModel>(*m_components.database, *m_components.clock);
+    // An open calendar marks the new day as today.
+    connect(&m_search->updates(), &TimelineUpdates::todayChanged, m_calendar.get(), &MonthCalendarModel::markToday);
     connect(m_calendar.get(), &MonthCalendarModel::dayPicked, m_dayTimeline.get(), &DayTimelineModel::showDay);
     // "Pick a range" among the date filters opens the calendar in range mode; its pick filters.
     connect(m_calendar.get(), &MonthCalendarModel::rangePicked, m_search.get(), &SearchModel::setDateRange);

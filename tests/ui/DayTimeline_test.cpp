@@ -141,7 +141,7 @@ TEST_F(DayTimelineTest, CalendarEnablesTheDaysWithCapturesAcrossMonthBoundaries)
     for (const Case &c :
         { Case { "de_DE", { 2025, 5, 26 }, { "2025-05-31", "2025-06-10", "2025-06-12", "2025-07-01" }, "Mo" },
             Case { "en_US", { 2025, 6, 1 }, { "2025-06-10", "2025-06-12", "2025-07-01" }, "Sun" } }) {
-        MonthCalendarModel calendar(db(), QLocale(QString::fromLatin1(c.locale)));
+        MonthCalendarModel calendar(db(), Clock::system(), QLocale(QString::fromLatin1(c.locale)));
         QAbstractItemModelTester calendarTester(&calendar, QAbstractItemModelTester::FailureReportingMode::Fatal);
         QSignalSpy loaded(&calendar, &MonthCalendarModel::daysLoaded);
         calendar.open(QDate(2025, 6, 30));

@@ -240,6 +240,14 @@ TEST_F(TimelineRender, KeepsUpWithNewCapturesAndMidnight)
     ASSERT_TRUE(runEventsUntil([&] { return day.day() == today.addDays(1) && day.count() == 0; }));
     QTest::keyClick(window->window(), Qt::Key_Escape);
     EXPECT_TRUE(runEventsUntil([&] { return firstHeader() == "Yesterday"; })) << firstHeader().toStdString();
+    // The date picker opens on the new day and marks it as today.
+    MonthCalendarModel &calendar = *window->calendar();
+    calendar.open();
+    int row = 0;
+    while (row < timeline::kGridDays - 1 && calendar.cellDate(row) != today.addDays(1))
+        ++row;
+    EXPECT_EQ(std::pair(calendar.focusDay(), calendar.index(row).data(MonthCalendarModel::TodayRole).toBool()),
+        std::pair(today.addDays(1), true));
     renderWindow(window->window(), "timeline-after-midnight", { { 800, 600 }, { 1600, 1000 } });
 }
 
