@@ -123,6 +123,9 @@ Recognition OCRProcessor::recognizeChanges(
     }
 
     RecognizedLines lines = m_recognizer->recognizeBands(image, *bands);
+    const LineCacheCounts cached = m_recognizer->lineCacheCounts();
+    m_bandsFromCache = cached.hits;
+    m_bandsRead = cached.misses;
     if (!lines)
         return lines.failure();
     tally(m_changedLineRecognitions, m_changedLineSeconds);

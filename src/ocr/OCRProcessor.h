@@ -76,6 +76,9 @@ public:
     int wholeImageRecognitions() const { return m_wholeImageRecognitions.load(); }
     double changedLineSeconds() const { return m_changedLineSeconds.load(); }
     double wholeImageSeconds() const { return m_wholeImageSeconds.load(); }
+    // Changed-line bands whose text came from the cache of recognised lines, and bands read.
+    int bandsFromCache() const { return m_bandsFromCache.load(); }
+    int bandsRead() const { return m_bandsRead.load(); }
 
     // Recognises one video frame with the fast settings; the completion receives the fragments (or
     // the failure) and the recording id made up for this call. A null frame (no pixels) never
@@ -103,6 +106,8 @@ private:
     // Written on the queue only.
     std::atomic<double> m_changedLineSeconds { 0 };
     std::atomic<double> m_wholeImageSeconds { 0 };
+    std::atomic<int> m_bandsFromCache { 0 };
+    std::atomic<int> m_bandsRead { 0 };
     // Declared last so that it is destroyed first: pending requests finish while the recogniser exists.
     SerialQueue m_queue;
 };

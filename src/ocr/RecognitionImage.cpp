@@ -1,5 +1,7 @@
 #include "ocr/RecognitionImage.h"
 
+#include "ocr/LineCache.h"
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -189,8 +191,8 @@ std::vector<RecognizedFragment> recognizeImage(
     return fragments;
 }
 
-std::vector<RecognizedFragment> recognizeBands(
-    TesseractEngine &engine, const QImage &image, const std::vector<RowSpan> &bands, const RecognitionTuning &tuning)
+std::vector<RecognizedFragment> recognizeBands(TesseractEngine &engine, const QImage &image,
+    const std::vector<RowSpan> &bands, const RecognitionTuning &tuning, LineCache *cache)
 {
     std::vector<RecognizedFragment> recognized;
     if (image.isNull())
@@ -208,10 +210,16 @@ std::vector<RecognizedFragment> recognizeBands(
         const double applied = enlarge(cut, scale);
         // Band bounds are lower-left in the band; the band's bottom edge lies this far above the frame's.
         const double raised = image.height() - rows.bottom;
-        std::vector<RecognizedLine> lines = engine.recognizeLines(cut, tuning.layout, tuning.tesseractInversionPass);
+        const QByteArray key
+            = cache ? LineCache::keyOf(cut, int(tuning.layout), tuning.tesseractInversionPass) : QByteArray();
+        std::optional<std::vector<RecognizedLine>> cached = cache ? cache->find(key) : std::nullopt;
+        std::vector<RecognizedLine> lines
+            = cached ? std::move(*cached) : engine.recognizeLines(cut, tuning.layout, tuning.tesseractInversionPass);
         // The caller reads the engine's failure; later bands would overwrite it.
-        if (!engine.recognitionFailure().isEmpty())
+        if (!cached && !engine.recognitionFailure().isEmpty())
             break;
+        if (cache && !cached)
+            cache->insert(key, lines);
         for (RecognizedLine &line : lines) {
             const QRectF bounds = lowerLeftBounds(line.box, applied, rows.height());
             recognized.push_back({ std::move(line.text), bounds.translated(0, raised),

@@ -14,6 +14,8 @@
 
 namespace pellux {
 
+class LineCache;
+
 // Mean grey level (0..255) below which an area counts as dark-themed.
 inline constexpr double kDarkBackgroundMeanGrey = 128.0;
 
@@ -115,7 +117,8 @@ std::vector<RecognizedFragment> recognizeImage(
 // enlargement are those of the whole image, so a band's pixels are prepared as in a full
 // recognition. Bounds are in the whole image's space (lower-left origin). A recognition failure
 // stops at the failed band; the engine's `recognitionFailure` then says why.
-std::vector<RecognizedFragment> recognizeBands(
-    TesseractEngine &engine, const QImage &image, const std::vector<RowSpan> &bands, const RecognitionTuning &tuning);
+// With a cache, a band read before (pixel for pixel as prepared) takes its lines from there.
+std::vector<RecognizedFragment> recognizeBands(TesseractEngine &engine, const QImage &image,
+    const std::vector<RowSpan> &bands, const RecognitionTuning &tuning, LineCache *cache = nullptr);
 
 } // namespace pellux

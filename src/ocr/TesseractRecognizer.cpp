@@ -1,5 +1,6 @@
 #include "ocr/TesseractRecognizer.h"
 
+#include "ocr/LineCache.h"
 #include "ocr/RecognitionImage.h"
 #include "ocr/TesseractEngine.h"
 #include "runtime/Log.h"
@@ -10,6 +11,7 @@ namespace pellux {
 
 TesseractRecognizer::TesseractRecognizer(std::optional<QString> tessdataPath)
     : m_tessdataPath(std::move(tessdataPath))
+    , m_lines(std::make_unique<LineCache>())
 {
 }
 
@@ -56,7 +58,11 @@ RecognizedLines TesseractRecognizer::recognize(const QImage &image, RecognitionL
 
 RecognizedLines TesseractRecognizer::recognizeBands(const QImage &image, const std::vector<RowSpan> &bands)
 {
-    return run([&](TesseractEngine &engine) { return pellux::recognizeBands(engine, image, bands, accurateTuning()); });
+    return run([&](TesseractEngine &engine) {
+        return pellux::recognizeBands(engine, image, bands, accurateTuning(), m_lines.get());
+    });
 }
+
+LineCacheCounts TesseractRecognizer::lineCacheCounts() const { return { m_lines->hits(), m_lines->misses() }; }
 
 } // namespace pellux

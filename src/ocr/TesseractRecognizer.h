@@ -7,6 +7,7 @@
 
 namespace pellux {
 
+class LineCache;
 class TesseractEngine;
 
 // The production recogniser: Tesseract with the English model, screen images prepared as
@@ -22,12 +23,15 @@ public:
     std::optional<RecognitionFailure> prepare() override;
     RecognizedLines recognize(const QImage &image, RecognitionLevel level) override;
     RecognizedLines recognizeBands(const QImage &image, const std::vector<RowSpan> &bands) override;
+    // Bands served from the cache of recognised lines, and bands read.
+    LineCacheCounts lineCacheCounts() const override;
 
 private:
     template <typename Work> RecognizedLines run(const Work &work);
 
     const std::optional<QString> m_tessdataPath;
     std::unique_ptr<TesseractEngine> m_engine;
+    std::unique_ptr<LineCache> m_lines;
     bool m_failureLogged = false;
 };
 

@@ -60,6 +60,12 @@ using RecognizedLines = RecognitionResult<std::vector<RecognizedFragment>>;
 // How carefully to read: screenshots are read accurately, video frames fast.
 enum class RecognitionLevel { accurate, fast };
 
+// Bands of rows served from a recogniser's cache of recognised lines, and bands it read itself.
+struct LineCacheCounts {
+    int hits = 0;
+    int misses = 0;
+};
+
 // Reads the text lines of images. One instance is used from one thread (or serial queue) at a
 // time; it may set itself up (load a model) on first use.
 class TextRecognizer {
@@ -73,6 +79,8 @@ public:
     // Only the given bands of rows (full width, top to bottom), read accurately and prepared as
     // the whole image would be; bounds in the whole image's space.
     virtual RecognizedLines recognizeBands(const QImage &image, const std::vector<RowSpan> &bands) = 0;
+    // A recogniser without a cache of recognised lines counts nothing.
+    virtual LineCacheCounts lineCacheCounts() const { return {}; }
 };
 
 } // namespace pellux

@@ -1,4 +1,5 @@
 #include "ocr/ChangedLines.h"
+#include "ocr/LineCache.h"
 #include "ocr/OCRProcessor.h"
 #include "ocr/RecognitionMemory.h"
 #include "ocr/RecognizedText.h"
@@ -225,6 +226,46 @@ TEST(ChangedLines, TerminalSessionsAreRecognisedLineByLine)
         EXPECT_GE(double(found) / total, 0.99) << found << " of " << total;
         EXPECT_GE(double(placed) / boxes, 0.97) << placed << " of " << boxes;
     }
+}
+
+// A band that comes back is read from the cache of recognised lines, as it was read the first time;
+// the cache keeps to its bounds, least recently used first.
+TEST(ChangedLines, ABandSeenBeforeComesFromTheCacheAsItWasRead)
+{
+    const std::vector<QImage> session = test::typingSession();
+    OCRProcessor ocr;
+    ASSERT_TRUE(ocr.isRecognizerReady());
+    std::shared_ptr<RecognitionMemory> previousText;
+    QStringList texts;
+    const QImage frames[] = { session[1], session[2], session[1], session[2] };
+    for (size_t i = 0; i < std::size(frames); ++i) {
+        const auto previous = i > 0 ? std::optional(PreviousFrame { frames[i - 1], previousText }) : std::nullopt;
+        auto text = std::make_shared<RecognitionMemory>();
+        texts << joinRecognizedText(recognised(
+            [&](auto done) { ocr.processChangedImage(frames[i], QUuid::createUuid(), previous, text, done); }));
+        previousText = text;
+    }
+    EXPECT_EQ(texts[3], texts[1]);
+    EXPECT_TRUE(ocr.bandsFromCache() > 0 && ocr.bandsRead() > 0) << ocr.bandsFromCache() << " " << ocr.bandsRead();
+
+    const std::vector<RecognizedLine> line { { "word", QRect(0, 0, 40, 10), { { "word", QRect(0, 0, 40, 10) } } } };
+    LineCache cache(2, 1 << 20);
+    cache.insert("a", line);
+    cache.insert("b", line);
+    EXPECT_TRUE(cache.find("a")); // "b" is now the least recently used
+    cache.insert("c", line);
+    EXPECT_EQ(std::tuple(bool(cache.find("a")), bool(cache.find("b")), bool(cache.find("c")), cache.size()),
+        std::tuple(true, false, true, size_t(2)));
+    LineCache small(100, 300);
+    for (const char *key : { "d", "e", "f" })
+        small.insert(key, line);
+    EXPECT_LE(small.bytes(), 300);
+    EXPECT_TRUE(small.find("f") && !small.find("d"));
+    // The key is the picture and how it is read.
+    QImage band(33, 8, QImage::Format_Grayscale8);
+    band.fill(200);
+    EXPECT_NE(LineCache::keyOf(band, 0, false), LineCache::keyOf(band, 1, false));
+    EXPECT_NE(LineCache::keyOf(band, 0, false), LineCache::keyOf(band, 0, true));
 }
 
 } // namespace

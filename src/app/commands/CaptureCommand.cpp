@@ -173,6 +173,9 @@ public:
                 "their changed lines (%.1f s)\n",
                 ocr.wholeImageRecognitions(), ocr.wholeImageSeconds(), ocr.changedLineRecognitions(),
                 ocr.changedLineSeconds());
+            std::fprintf(stderr,
+                "pellux capture: %d changed-line bands read from the cache of recognised lines, %d read\n",
+                ocr.bandsFromCache(), ocr.bandsRead());
         }
         // Frames lost on the way are a failure of the run, not something only the log shows.
         const int notStored = service.framesNotStored();
