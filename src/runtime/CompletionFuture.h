@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runtime/MainThread.h"
+
 #include <QFuture>
 #include <QPromise>
 
@@ -31,6 +33,10 @@ template <typename T> std::pair<QFuture<T>, std::function<void(T)>> completionFu
                 return;
             m_promise.addResult(std::move(value));
             m_promise.finish();
+            // The promise goes on the main thread, where its result is read: whichever of the two
+            // lets the result go last then destroys it there, never on a worker while the main
+            // thread still reads it.
+            postToMain([promise = std::make_shared<QPromise<T>>(std::move(m_promise))] {});
         }
 
     private:
