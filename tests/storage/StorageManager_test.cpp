@@ -60,7 +60,6 @@ TEST_F(StorageManagerTest, SavesWritePrivateFilesEntriesAndRowsUnderTheirOwnName
 {
     const mode_t savedMask = ::umask(0); // private whatever the umask
     StorageManager store(index, clock);
-    QSignalSpy listChanged(&store, &StorageManager::recordingsChanged);
     const TimePoint t = localTime(2024, 3, 5, 14, 7, 9);
     const QString app = QStringLiteral("My App/Beta");
     // Frames of one application in one second keep their own files.
@@ -85,8 +84,6 @@ TEST_F(StorageManagerTest, SavesWritePrivateFilesEntriesAndRowsUnderTheirOwnName
     EXPECT_EQ(raw().strings(
                   "SELECT id || ' ' || file_size || ' ' || compression_ratio FROM recordings ORDER BY rowid LIMIT 1"),
         QStringList { first->idText() + " 300 2.5" });
-    EXPECT_GE(listChanged.count(), 1);
-    EXPECT_GT(store.storageUsed(), 600);
     // Newest first; equal times keep the order they were saved in.
     EXPECT_EQ(order(test::listedRecordings(store)), order({ *webp, *first, *second, *third }));
     EXPECT_EQ(order(metadataOnDisk()), order(test::listedRecordings(store)));

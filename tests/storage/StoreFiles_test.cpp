@@ -146,8 +146,9 @@ TEST_F(RecordingsFileTest, RewriteKeepsWhatTheEditKeepsAndRefusesDamageUnlessTol
 }
 
 // (Names and folders as the store gives them: the store's tests.) The capture time read back from
-// a name, and the extension from the WebP header within the first twelve bytes.
-TEST(ScreenshotFileName, CaptureTimeAndExtension)
+// a name, the extension from the WebP header within the first twelve bytes, and names that are
+// safe and fit the file system's limit.
+TEST(ScreenshotFileName, CaptureTimeExtensionAndSafeNamesThatFitTheFileSystemLimit)
 {
     EXPECT_EQ(
         captureTimeFromFileName(QStringLiteral("20240305_140709_Kate_2.jpg")), test::localTime(2024, 3, 5, 14, 7, 9));
@@ -156,10 +157,7 @@ TEST(ScreenshotFileName, CaptureTimeAndExtension)
         { test::jpegBytes(), "jpg" }, { "DLTA", "jpg" }, { "RIFF00000WEBP", "jpg" }, { {}, "jpg" } };
     for (const auto &[bytes, extension] : extensions)
         EXPECT_EQ(screenshotExtension(bytes), QLatin1String(extension)) << bytes.toStdString();
-}
 
-TEST(ScreenshotFileName, NamesAreSafeAndFitTheFileSystemLimit)
-{
     const TimePoint t = test::localTime(2024, 3, 5, 14, 7, 9);
     EXPECT_EQ(fileNameAppPart(QStringLiteral("a b/c") + QChar(u'\0') + QStringLiteral("d")), QStringLiteral("a_b_c_d"));
     EXPECT_EQ(fileNameAppPart(QStringLiteral("../..")), QStringLiteral(".._..")); // no separator left

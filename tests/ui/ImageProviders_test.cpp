@@ -80,9 +80,6 @@ TEST_F(ImageProviders, RecordingsAreDecodedAtTheRequestedSizeOrAnswerUnavailable
 
     const Answer card = request("recording", id, QSize(560, 350));
     EXPECT_EQ(std::pair(card.image.size(), card.error), std::pair(QSize(560, 280), QString()));
-
-    const Answer none = request("recording", idOf("image://recording/" + encoded(folder + "/gone.webp")), {});
-    EXPECT_EQ(std::pair(none.image.isNull(), none.error), std::pair(true, QString("Screenshot unavailable")));
 }
 
 // A FIFO or a link out of the store in place of a stored screenshot answers "unavailable" at once

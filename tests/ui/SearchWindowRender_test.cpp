@@ -219,20 +219,10 @@ TEST_F(SearchWindowRender, PermissionGuideShowsTheStepsOfTheDesktop)
     }
 }
 
-TEST_F(SearchWindowRender, StoragePopoverDuringARecompressionRun)
-{
-    QQmlPropertyMap optimizer; // a run frozen half-way
-    optimizer.insert({ { "isOptimizing", true }, { "optimizationProgress", 0.42 }, { "savedBytes", 734'003'200 } });
-    makeWindow(&optimizer);
-    find<QObject>(window->window(), "storageDetails")->setProperty("visible", true);
-    EXPECT_TRUE(item("optimizingRow")->isVisible());
-    EXPECT_TRUE(item("savedRow")->isVisible());
-    render("storage-popover");
-}
-
 // Where the desktop shows no tray, the window alone pauses, resumes, opens the preferences and
-// quits, shows whether Pellux records, and asks before closing leaves it recording unseen.
-TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
+// quits, shows whether Pellux records, and asks before closing leaves it recording unseen. The
+// storage popover shows a recompression run frozen half-way.
+TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATrayAndTheStoragePopover)
 {
     int preferences = 0, quits = 0, resumes = 0;
     bool tray = false;
@@ -241,7 +231,13 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATray)
         [&](std::optional<TimePoint> until) { pauses.push_back(until); }, [&] { ++resumes; }, [&] { return tray; } });
     controls.setState(true, true, std::nullopt);
     controls.setInterval(2);
-    makeWindow(nullptr, std::nullopt, &controls);
+    QQmlPropertyMap optimizer;
+    optimizer.insert({ { "isOptimizing", true }, { "optimizationProgress", 0.42 }, { "savedBytes", 734'003'200 } });
+    makeWindow(&optimizer, std::nullopt, &controls);
+    find<QObject>(window->window(), "storageDetails")->setProperty("visible", true);
+    EXPECT_TRUE(item("optimizingRow")->isVisible() && item("savedRow")->isVisible());
+    render("storage-popover");
+    find<QObject>(window->window(), "storageDetails")->setProperty("visible", false);
     window->window()->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
     EXPECT_EQ(item("captureStateText")->property("text").toString(), "Recording, every 2 s");
