@@ -11,7 +11,6 @@
 #include "ui/SearchWindow.h"
 #include "ui/SettingsModel.h"
 #include "ui/SettingsWindow.h"
-#include "ui/SymbolIcons.h"
 
 namespace pellux {
 namespace {
@@ -239,24 +238,6 @@ TEST_F(AppDelegateTest, ResetDatabaseAsksFirstThenDeletesEverythingAndCapturesAg
     CapturePipeline::run(pipeline.service->runCaptureCycle());
     pipeline.settle();
     EXPECT_EQ(pipeline.storage->recordingCount(), 1);
-}
-
-TEST(SymbolIcons, MapsKnownSymbolsToThemeIconsAndTintsThem)
-{
-    const QIcon icon = symbolIcon(QStringLiteral("mail.and.text.magnifyingglass"));
-    ASSERT_FALSE(icon.isNull()) << "no icon theme with system-search is installed";
-    EXPECT_TRUE(symbolIcon(QStringLiteral("no.such.symbol")).isNull());
-
-    const QImage tinted = tintedIcon(icon, QColor(0, 200, 0), 22).pixmap(22, 22).toImage();
-    int green = 0, red = 0;
-    for (int y = 0; y < tinted.height(); ++y)
-        for (int x = 0; x < tinted.width(); ++x) {
-            const QColor c = tinted.pixelColor(x, y);
-            green += c.alpha() > 0 && c.green() > 150;
-            red += c.alpha() > 0 && c.red() > 0;
-        }
-    EXPECT_GT(green, 0);
-    EXPECT_EQ(red, 0);
 }
 
 // The first start opens the window with its sheet even when started in the background, and the

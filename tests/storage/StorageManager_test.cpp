@@ -171,11 +171,17 @@ TEST_F(StorageManagerTest, StartingAsksTheDatabaseForTheCountAndWalksTheDiskOnly
     EXPECT_EQ(again.storageUsed(), expected + 500 + QFileInfo(metadataPath()).size() - listBefore);
 }
 
-TEST_F(StorageManagerTest, OpeningRemovesListTemporariesACrashLeftButNotOnesBeingWritten)
+// Opening removes the list's temporaries a crash left, but not one being written. A list that does
+// not end as one is set aside byte for byte at start and rebuilt: what can be read keeps its
+// identity, the rest comes from the image files under new ids. One that ends well but holds an
+// element that is not a recording is set aside when it is next written whole.
+TEST_F(StorageManagerTest, OpeningRemovesLeftTemporariesAndADamagedListIsKeptAsideAndRebuilt)
 {
+    std::vector<Recording> abc;
     {
         StorageManager store(index, clock);
-        saved(store, 14, 1);
+        for (int i = 1; i <= 3; ++i)
+            abc.push_back(saved(store, 14, i, QString(QChar(u'A' + i - 1))));
     }
     const struct {
         const char *name;
@@ -193,22 +199,11 @@ TEST_F(StorageManagerTest, OpeningRemovesListTemporariesACrashLeftButNotOnesBein
         ASSERT_TRUE(file.setFileTime(QDateTime::fromMSecsSinceEpoch(qint64(secondsSince1970(f.modified) * 1000)),
             QFileDevice::FileModificationTime));
     }
-    StorageManager again(index, clock);
-    EXPECT_EQ(test::listedRecordings(again).size(), 1u);
-    for (const auto &f : files)
-        EXPECT_EQ(QFile::exists(folder + QLatin1String(f.name)), f.kept) << f.name;
-}
-
-// A list that does not end as one is set aside byte for byte at start and rebuilt: what can be read
-// keeps its identity, the rest comes from the image files under new ids. One that ends well but
-// holds an element that is not a recording is set aside when it is next written whole.
-TEST_F(StorageManagerTest, ADamagedListIsKeptAsideAndRebuiltFromWhatCanBeRead)
-{
-    std::vector<Recording> abc;
     {
-        StorageManager store(index, clock);
-        for (int i = 1; i <= 3; ++i)
-            abc.push_back(saved(store, 14, i, QString(QChar(u'A' + i - 1))));
+        StorageManager again(index, clock);
+        EXPECT_EQ(test::listedRecordings(again).size(), 3u);
+        for (const auto &f : files)
+            EXPECT_EQ(QFile::exists(folder + QLatin1String(f.name)), f.kept) << f.name;
     }
     const QByteArray whole = readAll(metadataPath());
     const struct {
@@ -366,6 +361,18 @@ TEST_F(StorageManagerTest, DeletingRemovesFilesEntriesRowsAndTextButNothingElse)
     EXPECT_TRUE(QCoro::waitFor(store.deleteAllRecordings()));
     EXPECT_EQ(deleted.count(), 1);
     EXPECT_EQ(found(), 0u);
+
+    // A database that cannot list an application's recordings: the report says so, and nothing goes.
+    const Recording x = saved(store, 14, 1, QStringLiteral("XTerm"));
+    db().waitUntilIdle();
+    raw().exec("ALTER TABLE recordings RENAME TO hidden");
+    const DeletionReport report = QCoro::waitFor(store.deleteRecordingsOfApplication(QStringLiteral("XTerm")));
+    EXPECT_EQ(std::pair(report.ok, report.failure),
+        std::pair(false, QStringLiteral("The database could not list the screenshots.")));
+    EXPECT_TRUE(QFile::exists(x.localPath()));
+    EXPECT_EQ(test::listedRecordings(store).size(), 1u);
+    const DeletionReport negative = QCoro::waitFor(store.deleteOldRecordings(-1));
+    EXPECT_FALSE(negative.ok || negative.failure.isEmpty());
 }
 
 // A row the database keeps in memory while the file is locked is not written yet; the frame and
@@ -447,19 +454,3 @@ INSTANTIATE_TEST_SUITE_P(StorageManager, DeletionReports,
             { "Firefox/1", "Firefox/40", "XTerm/10", "XTerm/40", "xterm/40" } },
         DeletionCase { "everything", {}, {}, 5, 31000, {} }),
     [](const auto &info) { return std::string(info.param.name); });
-
-// A database that cannot list an application's recordings: the report says so, and nothing goes.
-TEST_F(StorageManagerTest, ADeletionTheDatabaseCannotListIsReportedAndRemovesNothing)
-{
-    StorageManager store(index, clock);
-    const Recording r = saved(store, 14, 1, QStringLiteral("XTerm"));
-    db().waitUntilIdle();
-    raw().exec("ALTER TABLE recordings RENAME TO hidden");
-    const DeletionReport report = QCoro::waitFor(store.deleteRecordingsOfApplication(QStringLiteral("XTerm")));
-    EXPECT_EQ(std::pair(report.ok, report.failure),
-        std::pair(false, QStringLiteral("The database could not list the screenshots.")));
-    EXPECT_TRUE(QFile::exists(r.localPath()));
-    EXPECT_EQ(test::listedRecordings(store).size(), 1u);
-    const DeletionReport negative = QCoro::waitFor(store.deleteOldRecordings(-1));
-    EXPECT_FALSE(negative.ok || negative.failure.isEmpty());
-}

@@ -120,17 +120,28 @@ TEST_F(ImageProviders, EverySymbolOfTheViewsHasAnIconAtTheRequestedSize)
              "photo.on.rectangle.angled", "trash", "exclamationmark.triangle" })
         EXPECT_TRUE(knownSymbolNames().contains(QLatin1String(name))) << name;
 
-    // Tinted: every visible pixel takes the colour.
-    const QImage red = request("symbol", idOf("image://symbol/trash?color=%23ff0000"), QSize(32, 32)).image;
-    int visible = 0, untinted = 0;
-    for (int y = 0; y < red.height(); ++y) {
-        for (int x = 0; x < red.width(); ++x) {
-            const QColor c = red.pixelColor(x, y);
-            visible += c.alpha() >= 200;
-            untinted += c.alpha() >= 200 && (c.red() <= 240 || c.green() + c.blue() >= 20);
+    // Tinted, in the views and as the tray's icon: every visible pixel takes the colour (-1: none
+    // is visible).
+    const auto untinted = [](const QImage &image, QColor colour) {
+        int visible = 0, other = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                visible += c.alpha() >= 200;
+                other += c.alpha() >= 200
+                    && std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green())
+                            + std::abs(c.blue() - colour.blue())
+                        > 30;
+            }
         }
-    }
-    EXPECT_EQ(std::pair(visible > 10, untinted), std::pair(true, 0));
+        return visible > 10 ? other : -1;
+    };
+    EXPECT_EQ(
+        untinted(request("symbol", idOf("image://symbol/trash?color=%23ff0000"), QSize(32, 32)).image, Qt::red), 0);
+    const QIcon status = symbolIcon(QStringLiteral("mail.and.text.magnifyingglass"));
+    ASSERT_FALSE(status.isNull()) << "no icon theme with system-search is installed";
+    const QColor green(0, 200, 0);
+    EXPECT_EQ(untinted(tintedIcon(status, green, 22).pixmap(22, 22).toImage(), green), 0);
     const Answer unknown = request("symbol", "1.circle.fill", QSize(24, 24));
     EXPECT_EQ(std::pair(unknown.image.isNull(), unknown.error.isEmpty()), std::pair(true, false));
 }
