@@ -11,25 +11,23 @@ using namespace pellux;
 
 namespace {
 
-// UPower's manager object: answers Get for OnBattery, or an error when it is told to.
+// UPower's manager object: answers Get for OnBattery.
 class FakeUPower final : public QDBusVirtualObject {
 public:
     bool onBattery = false;
-    bool answers = true;
 
     QString introspect(const QString &) const override { return {}; }
     bool handleMessage(const QDBusMessage &message, const QDBusConnection &connection) override
     {
         if (message.member() != QLatin1String("Get"))
             return false;
-        return connection.send(answers ? message.createReply(QVariant::fromValue(QDBusVariant(onBattery)))
-                                       : message.createErrorReply(QDBusError::Failed, QStringLiteral("broken")));
+        return connection.send(message.createReply(QVariant::fromValue(QDBusVariant(onBattery))));
     }
 };
 
 } // namespace
 
-TEST(BatteryMonitor, FollowsUPowersOnBatteryAndTakesMainsPowerWhenUPowerIsAbsentOrBroken)
+TEST(BatteryMonitor, FollowsUPowersOnBatteryAndTakesMainsPowerWhenUPowerIsAbsent)
 {
     test::PrivateBus daemon;
     ASSERT_FALSE(daemon.address().isEmpty());
@@ -43,11 +41,9 @@ TEST(BatteryMonitor, FollowsUPowersOnBatteryAndTakesMainsPowerWhenUPowerIsAbsent
     };
 
     {
-        // Absent: mains power, and nothing said.
-        BatteryMonitor monitor(monitorBus);
-        QSignalSpy said(&monitor, &BatteryMonitor::onBatteryChanged);
+        BatteryMonitor absent(monitorBus); // no UPower: mains power
         QTest::qWait(200);
-        EXPECT_EQ(std::pair(monitor.onBattery(), said.count()), std::pair(false, qsizetype(0)));
+        EXPECT_FALSE(absent.onBattery());
     }
 
     FakeUPower upower;
@@ -63,10 +59,5 @@ TEST(BatteryMonitor, FollowsUPowersOnBatteryAndTakesMainsPowerWhenUPowerIsAbsent
     changed({ { QStringLiteral("LidIsClosed"), true } }, { QStringLiteral("OnBattery") });
     EXPECT_TRUE(QTest::qWaitFor([&] { return monitor.onBattery(); }, 5000));
     EXPECT_EQ(said.count(), 3);
-
-    upower.answers = false;
-    BatteryMonitor unanswered(monitorBus);
-    QTest::qWait(200);
-    EXPECT_FALSE(unanswered.onBattery());
     upowerBus.unregisterObject(QString::fromLatin1(BatteryMonitor::kPath));
 }

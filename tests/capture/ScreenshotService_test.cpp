@@ -189,11 +189,8 @@ TEST_F(ScreenshotServiceTest, FramesBeyondTheBacklogWaitOnDiskAndAllGetTheirText
     // A busy machine: recognition gets no processor time. The cycle never waits for it; the frames
     // beyond the backlog stay stored, owed their text.
     recognizer->hold();
-    int mostPending = 0;
-    QObject::connect(&s, &ScreenshotService::captureCountChanged, &s,
-        [&] { mostPending = std::max(mostPending, s.pendingRecognitions()); });
     cycle();
-    EXPECT_EQ(std::tuple(mostPending, s.owedRecognitions(), stored().size()),
+    EXPECT_EQ(std::tuple(s.pendingRecognitions(), s.owedRecognitions(), stored().size()),
         std::tuple(ScreenshotService::maxPendingRecognitions, windowCount - ScreenshotService::maxPendingRecognitions,
             size_t(windowCount)));
     // Leaving now would leave all of them owed: the count a capture reports at its end.
@@ -245,8 +242,6 @@ TEST_F(ScreenshotServiceTest, OnBatteryTextWaitsWhileTheUserWorksAndIsRecognised
     pipeline.settle();
     EXPECT_EQ(std::tuple(s.recognitionDeferred(), s.owedRecognitions(), recognizer->requests(), deferralChanges),
         std::tuple(false, 0, 3, 4));
-    for (const Recording &r : stored())
-        EXPECT_TRUE(pipeline.storedText(r.id));
 }
 
 TEST_F(ScreenshotServiceTest, TheTimerRunsCyclesAndIntervalChangesOfHalfASecondOrMoreRearmIt)

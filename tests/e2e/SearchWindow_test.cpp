@@ -97,12 +97,12 @@ TEST(SearchWindow, FindsACapturedXtermByItsTextAndShowsItsScreenshotLarge)
         240'000))
         << pellux->err().toStdString();
 
-    // 2. The window, as it opened at start: the blank slate.
+    // 2. The window, open since the start on an empty history, takes the capture into its timeline.
     const quint32 window = session.waitForWindow("Pellux", 60'000);
     ASSERT_NE(window, 0u) << pellux->err().toStdString();
     WindowReader screen(session, window);
-    ASSERT_TRUE(screen.waitFor("1-blank-slate", [](const QString &text) {
-        return contains(text, "Your Visual Memory");
+    ASSERT_TRUE(screen.waitFor("1-timeline", [](const QString &text) {
+        return contains(text, "Today") && contains(text, "zanzibar") && !contains(text, "Your Visual Memory");
     })) << screen.lastText().toStdString();
 
     ASSERT_EQ(xdotool(session, { "windowactivate", "--sync", QString::number(window) }), 0);

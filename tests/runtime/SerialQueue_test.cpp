@@ -48,8 +48,14 @@ TEST(SerialQueue, RunsTasksInOrderOneAtATimeSyncsFromItsOwnThreadSurvivesThrowsA
         char name[16] = {};
         pthread_getname_np(pthread_self(), name, sizeof name);
         EXPECT_STREQ(name, "pellux.database");
+        EXPECT_EQ(currentThreadPriority(), ThreadPriority::normal);
     });
     EXPECT_TRUE(nested && worker != std::this_thread::get_id() && !database.isCurrent());
+    // An idle queue runs its tasks at idle priority, and leaves its caller's alone.
+    SerialQueue idle(QStringLiteral("com.pellux.idle"), ThreadPriority::idle);
+    ThreadPriority idleSeen = ThreadPriority::normal;
+    idle.sync([&] { idleSeen = currentThreadPriority(); });
+    EXPECT_EQ(std::pair(idleSeen, currentThreadPriority()), std::pair(ThreadPriority::idle, ThreadPriority::normal));
 
     // A throwing task reaches its waiter instead of leaving it waiting, and the queue goes on; its
     // destruction runs everything already submitted.
@@ -85,16 +91,4 @@ TEST(SerialQueue, RunsTasksInOrderOneAtATimeSyncsFromItsOwnThreadSurvivesThrowsA
     ASSERT_TRUE(test::runEventsUntil([&] { return posted.load(); }));
     EXPECT_EQ(awaited, std::tuple(42, true, true));
     EXPECT_TRUE(postedOnMain.load());
-}
-
-TEST(SerialQueue, AnIdleQueueRunsItsTasksAtIdlePriorityAndLeavesItsCallersAlone)
-{
-    SerialQueue idle(QStringLiteral("com.pellux.idle"), ThreadPriority::idle);
-    SerialQueue normal(QStringLiteral("com.pellux.normal"));
-    ThreadPriority idleSeen = ThreadPriority::normal, normalSeen = ThreadPriority::idle;
-    idle.sync([&] { idleSeen = currentThreadPriority(); });
-    normal.sync([&] { normalSeen = currentThreadPriority(); });
-    EXPECT_EQ(idleSeen, ThreadPriority::idle);
-    EXPECT_EQ(normalSeen, ThreadPriority::normal);
-    EXPECT_EQ(currentThreadPriority(), ThreadPriority::normal);
 }
