@@ -158,7 +158,19 @@ void RecordingListModel::setRecordings(std::vector<Recording> recordings, const 
             card.expanded = false;
     }
     m_all = std::move(all);
-    show(visible());
+    std::vector<Card> cards = visible();
+    // An answer led by another card is another list: views keep a card they still hold in place
+    // when cards come in above it, which would leave them scrolled away from the newest.
+    if (!m_shown.empty() && (cards.empty() || cards.front().recording.id != m_shown.front().recording.id)) {
+        const int before = count();
+        beginResetModel();
+        m_shown = std::move(cards);
+        endResetModel();
+        if (count() != before)
+            emit countChanged();
+        return;
+    }
+    show(std::move(cards));
 }
 
 void RecordingListModel::remove(const QUuid &id)

@@ -376,6 +376,25 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     EXPECT_TRUE(
         window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
     EXPECT_FALSE(trap.hasPendingConnections() || trap.waitForNewConnection(300));
+
+    // A new answer keeps the cards of the recordings it still holds, but is shown from its
+    // newest card, wherever the grid was scrolled to.
+    for (int age = 100; age < 160; ++age) {
+        store(age, QStringLiteral("Editor"), QString::number(age),
+            age % 6 == 0 ? QStringLiteral("kappa omega") : QStringLiteral("omega"));
+    }
+    pipeline.database->waitUntilIdle();
+    window->window()->resize(800, 600);
+    search(QStringLiteral("omega"));
+    QQuickItem *grid = item("resultsGrid");
+    QMetaObject::invokeMethod(grid, "positionViewAtEnd");
+    search(QStringLiteral("kappa"));
+    const auto firstCardShown = [&] {
+        QQuickItem *first = nullptr;
+        QMetaObject::invokeMethod(grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
+        return first && first->mapToItem(grid, QPointF(0, 0)).y() >= 0;
+    };
+    EXPECT_TRUE(runEventsUntil(firstCardShown));
 }
 
 // The first start's sheet over the window, with and without a tray: what it says, where its

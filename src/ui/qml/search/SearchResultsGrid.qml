@@ -59,6 +59,16 @@ GridView {
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
     onCurrentIndexChanged: if (currentIndex >= 0) positionViewAtIndex(currentIndex, GridView.Contain)
+    // A new answer keeps the cards of the recordings it still holds, and the view keeps a kept
+    // card in place when newer ones come in above it: without a selection to follow, the answer
+    // is shown from its newest card.
+    Connections {
+        target: root.search
+        function onResultsShown() {
+            if (!root.search.timelineMode && root.search.selectedIndex < 0)
+                root.positionViewAtBeginning()
+        }
+    }
 
     delegate: RecordingCard {
         id: card
