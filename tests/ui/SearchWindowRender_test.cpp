@@ -392,7 +392,7 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     const auto firstCardShown = [&] {
         QQuickItem *first = nullptr;
         QMetaObject::invokeMethod(grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
-        return first && first->mapToItem(grid, QPointF(0, 0)).y() >= 0;
+        return first && first->mapToItem(grid, QPointF(0, 0)).y() > grid->property("topMargin").toReal() - 1;
     };
     EXPECT_TRUE(runEventsUntil(firstCardShown));
 }

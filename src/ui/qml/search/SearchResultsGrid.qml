@@ -65,8 +65,11 @@ GridView {
     Connections {
         target: root.search
         function onResultsShown() {
-            if (!root.search.timelineMode && root.search.selectedIndex < 0)
-                root.positionViewAtBeginning()
+            if (!root.search.timelineMode && root.search.selectedIndex < 0) {
+                // Above the first row, its margin included (positionViewAtBeginning leaves it out).
+                root.forceLayout()
+                root.contentY = root.originY - root.topMargin
+            }
         }
     }
 
