@@ -32,9 +32,17 @@ Item {
     }
 
     // The spinner and the note exist only while they show: a grid builds many cards at once.
+    // The spinner waits a moment: a thumbnail comes in milliseconds, and a spinner on every new
+    // card would only flash (and make each card's first frame build and animate it).
+    property bool slowToLoad: false
+    Timer {
+        interval: 300
+        running: image.status === Image.Loading
+        onTriggered: root.slowToLoad = true
+    }
     Loader {
         anchors.centerIn: parent
-        active: image.status === Image.Loading
+        active: root.slowToLoad && image.status === Image.Loading
         sourceComponent: BusyIndicator {
             scale: 0.8
             running: true
