@@ -96,6 +96,25 @@ size_t decode(std::string_view text, size_t at, char32_t *c)
     return length;
 }
 
+// An ASCII byte that folds to itself whatever surrounds it.
+bool keptAsIs(char c)
+{
+    switch (c) {
+    case '_':
+    case ' ':
+    case '\t':
+    case '\n':
+    case '\v':
+    case '\f':
+    case '\r':
+    case ',':
+    case ';':
+        return false;
+    default:
+        return static_cast<unsigned char>(c) < 0x80;
+    }
+}
+
 } // namespace
 
 std::string fold(std::string_view text)
@@ -104,6 +123,16 @@ std::string fold(std::string_view text)
     folded.reserve(text.size());
     bool afterSpace = false;
     for (size_t at = 0; at < text.size();) {
+        // Most of a text is letters and digits: copied a run at a time.
+        if (keptAsIs(text[at])) {
+            size_t end = at + 1;
+            while (end < text.size() && keptAsIs(text[end]))
+                ++end;
+            folded.append(text.substr(at, end - at));
+            afterSpace = false;
+            at = end;
+            continue;
+        }
         const unsigned char byte = static_cast<unsigned char>(text[at]);
         std::string_view replacement;
         size_t length = 1;

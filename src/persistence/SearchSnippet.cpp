@@ -82,12 +82,19 @@ class Finder {
 public:
     explicit Finder(const QString &query)
         : m_needle(lowered(search_folding::fold(query.toUtf8().toStdString())))
+        , m_needleText(QString::fromStdString(m_needle))
     {
     }
 
     bool empty() const { return m_needle.empty() || m_needle == " "; }
     bool holds(QStringView text) const
     {
+        // Folding turns characters only into ones the folded query is made of, and those into
+        // themselves: a text that holds it as it stands holds it folded too. (Case is compared
+        // more widely here than after folding; a line taken for one by that is mapped, finds no
+        // occurrence and is passed over.)
+        if (text.contains(m_needleText, Qt::CaseInsensitive))
+            return true;
         const QByteArray utf8 = text.toUtf8();
         std::string folded = search_folding::fold(std::string_view(utf8.constData(), size_t(utf8.size())));
         return lowered(std::move(folded)).find(m_needle) != std::string::npos;
@@ -105,6 +112,7 @@ private:
     }
 
     std::string m_needle;
+    QString m_needleText;
 };
 
 // Where the query occurs in `line`, in its offsets: all of them in a short line; in a long one

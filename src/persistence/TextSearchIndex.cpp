@@ -44,7 +44,13 @@ constexpr qint64 kLargeBuild = 20000;
 const QString kNumericTime = QStringLiteral("typeof(r.timestamp) IN ('integer', 'real')");
 const QString kLike = QStringLiteral(" LIKE %1 COLLATE NOCASE ESCAPE '\\'");
 
-QString textMatches(const QString &parameter) { return QStringLiteral("pellux_fold(o.text)") + kLike.arg(parameter); }
+// Folding turns characters only into ones a folded query is made of, and those into themselves:
+// a text that holds the folded query as it stands holds it folded too, so most matches are found
+// without folding their text.
+QString textMatches(const QString &parameter)
+{
+    return QStringLiteral("(o.text%1 OR pellux_fold(o.text)%1)").arg(kLike.arg(parameter));
+}
 
 QString titleMatches(const QString &parameter)
 {
