@@ -96,8 +96,8 @@ size_t decode(std::string_view text, size_t at, char32_t *c)
     return length;
 }
 
-// An ASCII byte that folds to itself whatever surrounds it.
-bool keptAsIs(char c)
+// The folded form of an ASCII character, or empty to keep it as it is.
+std::string_view foldedAscii(char c)
 {
     switch (c) {
     case '_':
@@ -107,13 +107,18 @@ bool keptAsIs(char c)
     case '\v':
     case '\f':
     case '\r':
+        return kSpace;
     case ',':
+        return ".";
     case ';':
-        return false;
+        return ":";
     default:
-        return static_cast<unsigned char>(c) < 0x80;
+        return {};
     }
 }
+
+// An ASCII byte that folds to itself whatever surrounds it.
+bool keptAsIs(char c) { return static_cast<unsigned char>(c) < 0x80 && foldedAscii(c).empty(); }
 
 } // namespace
 
@@ -137,25 +142,7 @@ std::string fold(std::string_view text)
         std::string_view replacement;
         size_t length = 1;
         if (byte < 0x80) {
-            switch (byte) {
-            case '_':
-            case ' ':
-            case '\t':
-            case '\n':
-            case '\v':
-            case '\f':
-            case '\r':
-                replacement = kSpace;
-                break;
-            case ',':
-                replacement = ".";
-                break;
-            case ';':
-                replacement = ":";
-                break;
-            default:
-                replacement = text.substr(at, 1);
-            }
+            replacement = foldedAscii(text[at]); // the characters kept as they are went above
         } else {
             char32_t c = 0;
             length = decode(text, at, &c);
