@@ -1,11 +1,14 @@
-// Draws an application-like Qt window (tool buttons, a search field, a folder list with one
-// selected row, a text pane and a status line) offscreen and saves it with the exact text it
-// shows, for the text-recognition corpus (scripts/make-ocr-corpus.sh).
-//   ocr_corpus_window OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE light|dark WIDTHxHEIGHT
-// writes OUTPUT_BASE.png and OUTPUT_BASE.txt. Only lines that fit whole are shown and written.
+// Draws an application-like Qt window offscreen and saves it with the exact text it shows, for
+// the text-recognition corpus (scripts/make-ocr-corpus.sh).
+//   ocr_corpus_window OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE LOOK WIDTHxHEIGHT
+// writes OUTPUT_BASE.png and OUTPUT_BASE.txt. LOOK "light" or "dark" draws a mail-like window
+// (tool buttons, a search field, a folder list with one selected row, a text pane and a status
+// line) in that palette; "chat", "editor" and "settings" draw text on dark and coloured panels
+// (ocr_corpus_panels.cpp). Only lines that fit whole are shown and written.
+#include "ocr_corpus_panels.h"
+
 #include <QApplication>
 #include <QFile>
-#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -47,43 +50,11 @@ void keepSelectionVisible(QPalette &palette)
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
 }
 
-// The longest prefix of `line`, cut at a space, that is at most `width` pixels wide.
-QString fitLine(const QString &line, const QFontMetrics &metrics, int width)
+// A mail-like window in the application palette.
+CorpusWindow mailWindow(const QStringList &source, QSize size)
 {
-    QString fitted = line;
-    while (!fitted.isEmpty() && metrics.horizontalAdvance(fitted) > width) {
-        const qsizetype space = fitted.lastIndexOf(QLatin1Char(' '));
-        fitted = space > 0 ? fitted.left(space).trimmed() : QString();
-    }
-    return fitted;
-}
-
-} // namespace
-
-int main(int argc, char **argv)
-{
-    QApplication app(argc, argv);
-    if (argc != 7) {
-        std::fprintf(
-            stderr, "usage: %s OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE light|dark WIDTHxHEIGHT\n", argv[0]);
-        return 2;
-    }
-    const QString base = QString::fromLocal8Bit(argv[1]);
-    QFile textFile(QString::fromLocal8Bit(argv[2]));
-    if (!textFile.open(QIODevice::ReadOnly | QIODevice::Text))
-        return 2;
-    const QStringList source = QString::fromUtf8(textFile.readAll()).split(QLatin1Char('\n'));
-    const QStringList size = QString::fromLatin1(argv[6]).split(QLatin1Char('x'));
-    const bool dark = qstrcmp(argv[5], "dark") == 0;
-
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    QPalette palette = dark ? darkPalette() : QApplication::style()->standardPalette();
-    keepSelectionVisible(palette);
-    QApplication::setPalette(palette);
-    QApplication::setFont(QFont(QString::fromLocal8Bit(argv[3]), QString::fromLatin1(argv[4]).toInt()));
-
     QWidget window;
-    window.resize(size.value(0).toInt(), size.value(1).toInt());
+    window.resize(size);
     auto *layout = new QVBoxLayout(&window);
     auto *tools = new QHBoxLayout;
     const QStringList buttons { QStringLiteral("Open"), QStringLiteral("Save"), QStringLiteral("Reply"),
@@ -116,31 +87,47 @@ int main(int argc, char **argv)
     window.show();
     QApplication::processEvents();
 
-    // Only whole lines that fit are shown, so the truth is exactly what is on screen.
-    const QFontMetrics metrics(pane->font());
-    const int margin = static_cast<int>(pane->document()->documentMargin()) + 2;
-    const int usableWidth = pane->viewport()->width() - 2 * margin - metrics.averageCharWidth();
-    const int maxLines = (pane->viewport()->height() - 2 * margin) / metrics.lineSpacing();
-    QStringList shown;
-    for (const QString &line : source) {
-        if (shown.size() >= maxLines)
-            break;
-        shown.append(fitLine(line, metrics, usableWidth));
-    }
-    while (!shown.isEmpty() && shown.last().isEmpty())
-        shown.removeLast();
-    pane->setPlainText(shown.join(QLatin1Char('\n')));
-    QApplication::processEvents();
+    const QStringList shown = showFittingLines(*pane, source);
+    QStringList truth { buttons.join(QLatin1Char(' ')) + QLatin1Char(' ') + search->text() };
+    truth << folderNames << shown << statusText;
+    return { window.grab().toImage(), truth };
+}
 
-    if (!window.grab().save(base + QStringLiteral(".png")))
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc != 7) {
+        std::fprintf(stderr, "usage: %s OUTPUT_BASE TEXT_FILE FONT_FAMILY POINT_SIZE LOOK WIDTHxHEIGHT\n", argv[0]);
+        return 2;
+    }
+    const QString base = QString::fromLocal8Bit(argv[1]);
+    QFile textFile(QString::fromLocal8Bit(argv[2]));
+    if (!textFile.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 2;
+    const QStringList source = QString::fromUtf8(textFile.readAll()).split(QLatin1Char('\n'));
+    const QStringList sizeParts = QString::fromLatin1(argv[6]).split(QLatin1Char('x'));
+    const QSize size(sizeParts.value(0).toInt(), sizeParts.value(1).toInt());
+    const QString look = QString::fromLatin1(argv[5]);
+
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QPalette palette = look == QLatin1String("dark") ? darkPalette() : QApplication::style()->standardPalette();
+    keepSelectionVisible(palette);
+    QApplication::setPalette(palette);
+    QApplication::setFont(QFont(QString::fromLocal8Bit(argv[3]), QString::fromLatin1(argv[4]).toInt()));
+
+    const bool mail = look == QLatin1String("light") || look == QLatin1String("dark");
+    const CorpusWindow window = mail ? mailWindow(source, size) : drawPanelWindow(look, source, size);
+    if (window.image.isNull()) {
+        std::fprintf(stderr, "%s: unknown look %s\n", argv[0], argv[5]);
+        return 2;
+    }
+    if (!window.image.save(base + QStringLiteral(".png")))
         return 3;
     QFile truth(base + QStringLiteral(".txt"));
     if (!truth.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
         return 3;
-    QTextStream out(&truth);
-    out << buttons.join(QLatin1Char(' ')) << ' ' << search->text() << '\n'
-        << folderNames.join(QLatin1Char('\n')) << '\n'
-        << shown.join(QLatin1Char('\n')) << '\n'
-        << statusText << '\n';
+    QTextStream(&truth) << window.truth.join(QLatin1Char('\n')) << '\n';
     return 0;
 }

@@ -8,8 +8,8 @@
 // time, so the figures hold on a busy machine), and the cost as a ratio to plain recognition
 // measured first in the same run. At the end a table compares every frame under the fixed 1.5x
 // enlargement and the chosen settings (enlargement by measured text height), with the measured
-// line height and the scale used. PELLUX_BENCH_DETAIL=1 also prints the recall of every image as
-// it goes. Each variant reads the corpus once.
+// line height and the scale used. PELLUX_BENCH_DETAIL=1 also prints the recall and time of every
+// image as it goes. Each variant reads the corpus once.
 #include "ocr/OpenMPThreadLimit.h"
 #include "ocr/RecognitionImage.h"
 #include "ocr/TesseractEngine.h"
@@ -133,8 +133,8 @@ void recall(benchmark::State &state, const char *label, RecognitionTuning tuning
             worst = std::min(worst, frameRecall);
             frameResults[sample.name] = { frameRecall, 1000.0 * elapsed };
             if (detail)
-                std::fprintf(stderr, "  %-28s %-45s %5.1f%%\n", label, qPrintable(sample.name),
-                    100.0 * hits / std::max<qsizetype>(1, sample.words.size()));
+                std::fprintf(stderr, "  %-28s %-45s %5.1f%% %7.0f ms\n", label, qPrintable(sample.name),
+                    100.0 * hits / std::max<qsizetype>(1, sample.words.size()), 1000.0 * elapsed);
         }
     }
     const double msPerFrame = 1000.0 * (seconds[0] + seconds[1]) / static_cast<double>(images.size());

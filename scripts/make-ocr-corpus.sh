@@ -5,25 +5,35 @@
 #     as whole screens with several windows (some lines in reverse video), and in the small 7 and
 #     8 point sizes of dense terminal setups (a process table full of short capitals among them);
 #   - Qt widget windows (buttons, a list with a selected row, a text pane) drawn offscreen by
-#     ocr_corpus_window, in three proportional fonts, light and dark palettes.
+#     ocr_corpus_window, in three proportional fonts, light and dark palettes;
+#   - Qt windows with light text on dark and coloured panels (a chat window's purple sidebar, an
+#     editor's dark file tree and blue status bar, a settings page's dark header and coloured
+#     badges and buttons), drawn the same way.
 # The texts are excerpts of files every Debian system has (licences, Python sources), and one
 # fixed process table.
-# Usage: scripts/make-ocr-corpus.sh [BUILD_DIR]   (BUILD_DIR holds bench/ocr_corpus_window)
+# Usage: scripts/make-ocr-corpus.sh [--panels-only] [BUILD_DIR]   (BUILD_DIR holds bench/ocr_corpus_window)
+# --panels-only draws only the windows with dark and coloured panels and leaves every other file
+# as it is: adding frames that way keeps the earlier ones byte for byte, so figures measured on
+# them stay comparable.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
+panels_only=false
+if [ "${1:-}" = --panels-only ]; then panels_only=true; shift; fi
 build_dir=${1:-$root/build}
 out=$root/bench/data/ocr
 window_tool=$build_dir/bench/ocr_corpus_window
 [ -x "$window_tool" ] || { echo "make-ocr-corpus: build $window_tool first (make build)" >&2; exit 2; }
-for tool in Xvfb xterm xdotool import; do
+tools=(convert)
+$panels_only || tools+=(Xvfb xterm xdotool import)
+for tool in "${tools[@]}"; do
   command -v $tool >/dev/null || { echo "make-ocr-corpus: $tool is missing (scripts/install-deps.sh)" >&2; exit 2; }
 done
 
 work=$(mktemp -d)
-trap 'kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
+xvfb_pid=
+trap '[ -z "$xvfb_pid" ] || kill $xvfb_pid 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$out"
-rm -f "$out"/*.png "$out"/*.txt
 
 # Excerpt of a file: lines FROM..TO, tabs expanded, cut to WIDTH columns, trailing blanks removed.
 excerpt() { sed -n "$2,$3p" "$1" | expand | cut -c1-"$4" | sed 's/[[:space:]]*$//'; }
@@ -71,6 +81,22 @@ MiB Swap:   2048.0 total,   2048.0 free,      0.0 used.  11312.6 avail Mem
    4380 alice     20   0   11876   4020   3340 R   0.0   0.0   0:00.05 top
 TABLE
 
+# The panel windows, each beside the exact text it shows.
+panel_windows() {
+  QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-liberationsans10-chat" "$work/t2" 'Liberation Sans' 10 chat 1100x720
+  QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-dejavusans10-editor" "$work/t4" 'DejaVu Sans' 10 editor 1100x720
+  QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-nimbussans10-settings" "$work/t3" 'Nimbus Sans' 10 settings 960x720
+}
+panel_files=("$out"/qt-window-liberationsans10-chat.png "$out"/qt-window-dejavusans10-editor.png
+             "$out"/qt-window-nimbussans10-settings.png)
+
+if $panels_only; then
+  panel_windows
+  for f in "${panel_files[@]}"; do convert "$f" -strip -define png:compression-level=9 "$f"; done
+  exit 0
+fi
+
+rm -f "$out"/*.png "$out"/*.txt
 # A free display number.
 display=90
 while [ -e /tmp/.X$display-lock ] || [ -e /tmp/.X11-unix/X$display ]; do display=$((display + 1)); done
@@ -164,6 +190,8 @@ QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-liberationserif12-dark"
 QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-nimbussans9-light" "$work/t8" 'Nimbus Sans' 9 light 800x600
 QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-window-dejavusans12-dark" "$work/t4" 'DejaVu Sans' 12 dark 1100x760
 QT_QPA_PLATFORM=offscreen "$window_tool" "$out/qt-screen-liberationsans11-dark" "$work/t6" 'Liberation Sans' 11 dark 1920x1080
+
+panel_windows
 
 # Smaller files without changing a pixel.
 for f in "$out"/*.png; do convert "$f" -strip -define png:compression-level=9 "$f"; done

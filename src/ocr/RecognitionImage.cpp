@@ -54,22 +54,94 @@ int inversionRadiusFor(std::optional<double> lineHeight_px)
     return std::clamp(radius, kMinimumInversionRadius, kMaximumInversionRadius);
 }
 
-void invertDarkSurroundings(QImage &grey, int radius)
+namespace {
+
+// Half the width of the light columns that count as a gap between dark panels: wider than a
+// stroke of bold screen text.
+constexpr int kLightGapHalfWidth = 2;
+
+// Per pixel, whether it is dark and whether it is strongly coloured (bit values).
+constexpr uchar kDarkPixel = 1;
+constexpr uchar kColouredPixel = 2;
+
+uchar darkestChannel(QRgb pixel) { return static_cast<uchar>(std::min({ qRed(pixel), qGreen(pixel), qBlue(pixel) })); }
+
+bool isColoured(QRgb pixel)
 {
-    if (grey.isNull() || radius <= 0)
-        return;
-    Q_ASSERT(grey.format() == QImage::Format_Grayscale8);
+    const int brightest = std::max({ qRed(pixel), qGreen(pixel), qBlue(pixel) });
+    return brightest - darkestChannel(pixel) >= kColouredChannelSpread;
+}
+
+// What the polarity of a pixel is decided on, row by row: its flags and its darkest channel. A strongly coloured pixel
+// of middle grey (a saturated button, badge or status bar) counts as dark when its darkest channel is: light text on it
+// is read against that channel.
+struct PixelPlanes {
+    std::vector<uchar> flags;
+    std::vector<uchar> darkest;
+    bool anyColoured = false;
+};
+
+PixelPlanes pixelPlanes(const QImage &grey, const QImage &colour)
+{
     const int width = grey.width();
-    const int height = grey.height();
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(grey.height());
+    PixelPlanes planes { std::vector<uchar>(size, 0), std::vector<uchar>(size, 0) };
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar *row = grey.constScanLine(y);
+        const QRgb *colours = reinterpret_cast<const QRgb *>(colour.constScanLine(y));
+        const size_t start = static_cast<size_t>(y) * static_cast<size_t>(width);
+        for (int x = 0; x < width; ++x) {
+            const uchar darkest = darkestChannel(colours[x]);
+            bool dark = row[x] < kDarkBackgroundMeanGrey;
+            uchar flags = 0;
+            if (isColoured(colours[x])) {
+                flags = kColouredPixel;
+                planes.anyColoured = true;
+                dark = dark || (row[x] < kColouredDarkUpToGrey && darkest < kDarkBackgroundMeanGrey);
+            }
+            planes.flags[start + static_cast<size_t>(x)] = flags | (dark ? kDarkPixel : 0);
+            planes.darkest[start + static_cast<size_t>(x)] = darkest;
+        }
+    }
+    return planes;
+}
+
+// A coloured ground is measured on the pixels whose darkest channel is clearly dark, not on the
+// anti-aliased edges of strokes, which would wash faint text out.
+constexpr int kDeepDarkBelow = 64;
+
+// Sums over the rows of the current box in one column, or over the whole box.
+struct BoxSums {
+    quint32 grey = 0; // of every pixel
+    quint32 dark = 0; // dark pixels
+    quint32 coloured = 0; // strongly coloured pixels
+    quint32 deep = 0; // pixels whose darkest channel is below kDeepDarkBelow
+    quint32 deepChannel = 0; // the sum of those channels
+};
+
+void add(quint32 &sum, quint32 value, int sign) { sum += static_cast<quint32>(sign * static_cast<int>(value)); }
+
+void add(BoxSums &sum, const BoxSums &value, int sign)
+{
+    add(sum.grey, value.grey, sign);
+    add(sum.dark, value.dark, sign);
+    add(sum.coloured, value.coloured, sign);
+    add(sum.deep, value.deep, sign);
+    add(sum.deepChannel, value.deepChannel, sign);
+}
+
+// Moves the box (`radius` rows above and below, four times that to either side) over every pixel
+// of a `width` by `height` image, row by row: `columnOf(y, x)` gives what a pixel adds to its
+// column's sums, and `visit(x, y, box, count, columns)` sees each pixel with its box's sums, its
+// size and the sums of each column over the box's rows.
+template <typename Sums, typename ColumnOf, typename Visit>
+void slideBox(int width, int height, int radius, ColumnOf columnOf, Visit visit)
+{
     const int across = 4 * radius;
-    // Decisions are made on the original values; `grey` is written row by row behind them.
-    const QImage original = grey.copy();
-    // Per column, the sum over the rows of the current box.
-    std::vector<quint32> columns(static_cast<size_t>(width), 0);
-    auto addRow = [&](int y, int sign) {
-        const uchar *row = original.constScanLine(y);
+    std::vector<Sums> columns(static_cast<size_t>(width));
+    const auto addRow = [&](int y, int sign) {
         for (int x = 0; x < width; ++x)
-            columns[static_cast<size_t>(x)] += static_cast<quint32>(sign * row[x]);
+            add(columns[static_cast<size_t>(x)], columnOf(y, x), sign);
     };
     for (int y = 0; y < std::min(radius, height); ++y)
         addRow(y, 1);
@@ -78,23 +150,78 @@ void invertDarkSurroundings(QImage &grey, int radius)
             addRow(y + radius, 1);
         if (y - radius - 1 >= 0)
             addRow(y - radius - 1, -1);
-        const quint64 rows = static_cast<quint64>(std::min(height - 1, y + radius) - std::max(0, y - radius) + 1);
-        const uchar *source = original.constScanLine(y);
-        uchar *target = grey.scanLine(y);
-        quint64 sum = 0;
+        const quint32 rows = static_cast<quint32>(std::min(height - 1, y + radius) - std::max(0, y - radius) + 1);
+        Sums box {};
         for (int x = 0; x < std::min(across, width); ++x)
-            sum += columns[static_cast<size_t>(x)];
+            add(box, columns[static_cast<size_t>(x)], 1);
         for (int x = 0; x < width; ++x) {
             if (x + across < width)
-                sum += columns[static_cast<size_t>(x + across)];
+                add(box, columns[static_cast<size_t>(x + across)], 1);
             if (x - across - 1 >= 0)
-                sum -= columns[static_cast<size_t>(x - across - 1)];
-            const quint64 count
-                = rows * static_cast<quint64>(std::min(width - 1, x + across) - std::max(0, x - across) + 1);
-            if (static_cast<double>(sum) < kDarkBackgroundMeanGrey * static_cast<double>(count))
-                target[x] = static_cast<uchar>(255 - source[x]);
+                add(box, columns[static_cast<size_t>(x - across - 1)], -1);
+            const quint32 count
+                = rows * static_cast<quint32>(std::min(width - 1, x + across) - std::max(0, x - across) + 1);
+            visit(x, y, box, count, columns);
         }
     }
+}
+
+} // namespace
+
+void invertDarkSurroundings(QImage &grey, int radius, const QImage &colour)
+{
+    if (grey.isNull() || radius <= 0)
+        return;
+    Q_ASSERT(grey.format() == QImage::Format_Grayscale8);
+    Q_ASSERT(colour.isNull() || (colour.size() == grey.size() && colour.depth() == 32));
+    const int width = grey.width();
+    const int height = grey.height();
+    // Decisions are made on the original values; `grey` is written behind them.
+    const QImage original = grey.copy();
+    const uchar *source = original.constBits();
+    uchar *target = grey.bits();
+    const qsizetype stride = grey.bytesPerLine();
+    const auto at = [stride](int x, int y) { return static_cast<size_t>(y * stride + x); };
+    const PixelPlanes planes = colour.isNull() ? PixelPlanes() : pixelPlanes(grey, colour);
+    if (!planes.anyColoured) {
+        // Without coloured grounds the average of the grey decides alone.
+        slideBox<quint32>(
+            width, height, radius, [&](int y, int x) { return quint32(source[at(x, y)]); },
+            [&](int x, int y, quint32 sum, quint32 count, const std::vector<quint32> &) {
+                if (static_cast<double>(sum) < kDarkBackgroundMeanGrey * count)
+                    target[at(x, y)] = static_cast<uchar>(255 - source[at(x, y)]);
+            });
+        return;
+    }
+    const auto plane = [width](int x, int y) { return static_cast<size_t>(y) * static_cast<size_t>(width) + x; };
+    const auto columnOf = [&](int y, int x) {
+        const uchar flags = planes.flags[plane(x, y)];
+        const uchar channel = planes.darkest[plane(x, y)];
+        const bool deep = channel < kDeepDarkBelow;
+        return BoxSums { source[at(x, y)], (flags & kDarkPixel) ? 1u : 0u, (flags & kColouredPixel) ? 1u : 0u, deep,
+            deep ? channel : 0u };
+    };
+    slideBox<BoxSums>(width, height, radius, columnOf,
+        [&](int x, int y, const BoxSums &box, quint32 count, const std::vector<BoxSums> &columns) {
+            // Mostly coloured and mostly dark: a saturated button, badge, status bar or sidebar.
+            // Its light text would lift the average, so the majority decides.
+            if (2 * box.coloured <= count || 2 * box.dark <= count) {
+                if (static_cast<double>(box.grey) < kDarkBackgroundMeanGrey * count)
+                    target[at(x, y)] = static_cast<uchar>(255 - source[at(x, y)]);
+                return;
+            }
+            // Light columns several pixels wide, as high as the box, are a light gap between
+            // buttons side by side, not text: they stay light.
+            bool gap = true;
+            for (int column = x - kLightGapHalfWidth; gap && column <= x + kLightGapHalfWidth; ++column)
+                gap = column < 0 || column >= width || columns[static_cast<size_t>(column)].dark == 0;
+            // The darkest channel parts light text from a coloured ground far better than
+            // luminance does (white on amber, green or blue); the ground is brought to white like
+            // the light panel around the button or badge.
+            const int ground = box.deep ? static_cast<int>(box.deepChannel / box.deep) : 0;
+            target[at(x, y)]
+                = gap ? 255 : static_cast<uchar>(255 - std::clamp(planes.darkest[plane(x, y)] - ground, 0, 255));
+        });
 }
 
 namespace {
@@ -110,7 +237,10 @@ QImage greyForRecognition(const QImage &image, const RecognitionTuning &tuning, 
     if (tuning.inversion == Inversion::wholeImage && meanGrey(grey) < kDarkBackgroundMeanGrey) {
         grey.invertPixels();
     } else if (tuning.inversion == Inversion::darkRegions) {
-        invertDarkSurroundings(grey, inversionRadiusFor(lineHeight));
+        const bool colourless
+            = image.format() == QImage::Format_Grayscale8 || image.format() == QImage::Format_Grayscale16;
+        invertDarkSurroundings(
+            grey, inversionRadiusFor(lineHeight), colourless ? QImage() : image.convertToFormat(QImage::Format_RGB32));
     }
     return grey;
 }

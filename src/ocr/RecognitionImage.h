@@ -81,10 +81,22 @@ struct PreparedImage {
 // Mean of the grey values, sampled on a regular grid; 255 for a null image.
 double meanGrey(const QImage &grey);
 
+// A pixel whose brightest and darkest colour channels lie this far apart is coloured: a
+// saturated purple sidebar lies 50 apart, the blue-greys of dark themes under 30.
+inline constexpr int kColouredChannelSpread = 40;
+// A coloured pixel below this grey whose darkest channel is dark counts as a dark ground (white
+// text on amber, green, blue, red or purple); brighter ones, like a yellow highlight under dark
+// text, count as light.
+inline constexpr int kColouredDarkUpToGrey = 190;
+
 // Negates, in place, every pixel of an 8-bit grey image whose surroundings (a box `radius` rows
 // above and below and four times that to either side) are dark on average, so that text on dark
 // panels becomes dark on light like the rest, whatever the theme of the other panels and lines.
-void invertDarkSurroundings(QImage &grey, int radius);
+// With the colour image the grey was made from (32 bits per pixel), surroundings mostly coloured
+// and mostly dark (buttons, badges, status bars, sidebars) are decided by that majority, since
+// their light text lifts the average, and there the darkest channel is negated instead of the
+// grey, with the ground brought to white; light gaps between such buttons stay white.
+void invertDarkSurroundings(QImage &grey, int radius, const QImage &colour = QImage());
 
 // The radius invertDarkSurroundings uses for text lines of the measured height.
 int inversionRadiusFor(std::optional<double> lineHeight_px);

@@ -209,3 +209,52 @@ TEST_F(OCRProcessorTest, ReadsSmallPrintAnswersImagesWithoutTextEmptyCompletesIn
         std::fclose(errors);
     }
 }
+
+// Light text on a dark or coloured panel beside a light pane, as chat sidebars, status bars,
+// badges and buttons draw it, is read whole and as changed lines (the panel's names appear in
+// the next frame); dark text on a bright coloured highlight still reads.
+TEST_F(OCRProcessorTest, ReadsTextOnDarkAndColouredPanelsWholeAndAsChangedLines)
+{
+    const QColor white(Qt::white);
+    const struct {
+        const char *name;
+        QColor panel;
+        QColor ink;
+        QStringList words;
+    } cases[] = {
+        { "chat sidebar", QColor(0x3f, 0x0e, 0x40), QColor(0xcf, 0xc3, 0xcf),
+            { "general", "design-review", "incident-4471" } },
+        { "amber badge", QColor(0xf5, 0x9e, 0x0b), white, { "Verified", "Pending", "Friday" } },
+        { "green button", QColor(0x16, 0xa3, 0x4a), white, { "Invite", "members", "Approve" } },
+        { "blue status bar", QColor(0x00, 0x7a, 0xcc), white, { "Spaces", "Python", "Encoding" } },
+        { "yellow highlight", QColor(0xff, 0xff, 0x00), Qt::black, { "Highlighted", "results", "Matches" } },
+    };
+    const QStringList pane { "Quarterly budget review", "Invoices are due today", "Remember the cable" };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        // The panel's names drawn in the second frame only, at the pane's line positions.
+        const auto frame = [&](const QStringList &names) {
+            QImage image(1000, 300, QImage::Format_RGB32);
+            QPainter painter(&image);
+            painter.drawImage(0, 0, renderText(names, { { 300, 300 }, 14, c.ink, c.panel }).image);
+            painter.drawImage(300, 0, renderText(pane, { { 700, 300 }, 14 }).image);
+            return image;
+        };
+        const QImage before = frame({});
+        const QImage after = frame(c.words);
+        const QString whole = joinRecognizedText(fragmentsOf(processor, after));
+        EXPECT_TRUE(containsAllWords(whole, c.words + pane)) << whole.toStdString();
+
+        auto first = std::make_shared<RecognitionMemory>();
+        auto second = std::make_shared<RecognitionMemory>();
+        const int changedBefore = processor.changedLineRecognitions();
+        waitFor([&](auto done) { processor.processChangedImage(before, QUuid::createUuid(), {}, first, done); });
+        const Recognition changed = waitFor([&](auto done) {
+            processor.processChangedImage(after, QUuid::createUuid(), PreviousFrame { before, first }, second, done);
+        });
+        ASSERT_TRUE(changed);
+        EXPECT_EQ(processor.changedLineRecognitions(), changedBefore + 1);
+        const QString pieced = joinRecognizedText(changed.value());
+        EXPECT_TRUE(containsAllWords(pieced, c.words + pane)) << pieced.toStdString();
+    }
+}
