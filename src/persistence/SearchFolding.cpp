@@ -187,21 +187,15 @@ MappedFold foldMapped(const QString &text)
 {
     MappedFold out;
     out.folded.reserve(text.size());
+    out.from.reserve(size_t(text.size()));
+    out.to.reserve(size_t(text.size()));
     bool afterSpace = false;
     for (qsizetype at = 0; at < text.size();) {
         const bool pair = text.at(at).isHighSurrogate() && at + 1 < text.size() && text.at(at + 1).isLowSurrogate();
         const qsizetype length = pair ? 2 : 1;
         const char32_t c = pair ? QChar::surrogateToUcs4(text.at(at), text.at(at + 1)) : text.at(at).unicode();
-        QString replacement;
-        if (c < 0x80) {
-            const std::string folded = fold(std::string_view(reinterpret_cast<const char *>(&c), 1));
-            replacement = QString::fromLatin1(folded.data(), static_cast<qsizetype>(folded.size()));
-        } else if (const std::string_view folded = foldedCodePoint(c); !folded.empty()) {
-            replacement = QString::fromUtf8(folded.data(), static_cast<qsizetype>(folded.size()));
-        } else {
-            replacement = text.mid(at, length);
-        }
-        if (replacement == QLatin1String(" ")) {
+        const std::string_view replacement = c < 0x80 ? foldedAscii(char(c)) : foldedCodePoint(c);
+        if (replacement == kSpace) {
             if (afterSpace) {
                 out.to.back() = at + length; // the run's one space covers all of it
             } else {
@@ -211,8 +205,10 @@ MappedFold foldMapped(const QString &text)
             }
             afterSpace = true;
         } else {
-            for (const QChar unit : std::as_const(replacement)) {
-                out.folded += unit;
+            // Kept as it is, or folded to ASCII.
+            const qsizetype units = replacement.empty() ? length : qsizetype(replacement.size());
+            for (qsizetype i = 0; i < units; ++i) {
+                out.folded += replacement.empty() ? text.at(at + i) : QLatin1Char(replacement[size_t(i)]);
                 out.from.push_back(at);
                 out.to.push_back(at + length);
             }
