@@ -215,23 +215,20 @@ TEST_F(OCRProcessorTest, ReadsSmallPrintAnswersImagesWithoutTextEmptyCompletesIn
 // the next frame); dark text on a bright coloured highlight still reads.
 TEST_F(OCRProcessorTest, ReadsTextOnDarkAndColouredPanelsWholeAndAsChangedLines)
 {
-    const QColor white(Qt::white);
     const struct {
         const char *name;
-        QColor panel;
-        QColor ink;
+        QColor panel, ink;
         QStringList words;
     } cases[] = {
         { "chat sidebar", QColor(0x3f, 0x0e, 0x40), QColor(0xcf, 0xc3, 0xcf),
             { "general", "design-review", "incident-4471" } },
-        { "amber badge", QColor(0xf5, 0x9e, 0x0b), white, { "Verified", "Pending", "Friday" } },
-        { "green button", QColor(0x16, 0xa3, 0x4a), white, { "Invite", "members", "Approve" } },
-        { "blue status bar", QColor(0x00, 0x7a, 0xcc), white, { "Spaces", "Python", "Encoding" } },
+        { "amber badge", QColor(0xf5, 0x9e, 0x0b), Qt::white, { "Verified", "Pending", "Friday" } },
+        { "green button", QColor(0x16, 0xa3, 0x4a), Qt::white, { "Invite", "members", "Approve" } },
+        { "blue status bar", QColor(0x00, 0x7a, 0xcc), Qt::white, { "Spaces", "Python", "Encoding" } },
         { "yellow highlight", QColor(0xff, 0xff, 0x00), Qt::black, { "Highlighted", "results", "Matches" } },
     };
     const QStringList pane { "Quarterly budget review", "Invoices are due today", "Remember the cable" };
     for (const auto &c : cases) {
-        SCOPED_TRACE(c.name);
         // The panel's names drawn in the second frame only, at the pane's line positions.
         const auto frame = [&](const QStringList &names) {
             QImage image(1000, 300, QImage::Format_RGB32);
@@ -240,21 +237,19 @@ TEST_F(OCRProcessorTest, ReadsTextOnDarkAndColouredPanelsWholeAndAsChangedLines)
             painter.drawImage(300, 0, renderText(pane, { { 700, 300 }, 14 }).image);
             return image;
         };
-        const QImage before = frame({});
-        const QImage after = frame(c.words);
+        const QImage before = frame({}), after = frame(c.words);
         const QString whole = joinRecognizedText(fragmentsOf(processor, after));
-        EXPECT_TRUE(containsAllWords(whole, c.words + pane)) << whole.toStdString();
+        EXPECT_TRUE(containsAllWords(whole, c.words + pane)) << c.name << ": " << whole.toStdString();
 
-        auto first = std::make_shared<RecognitionMemory>();
-        auto second = std::make_shared<RecognitionMemory>();
+        auto first = std::make_shared<RecognitionMemory>(), second = std::make_shared<RecognitionMemory>();
         const int changedBefore = processor.changedLineRecognitions();
         waitFor([&](auto done) { processor.processChangedImage(before, QUuid::createUuid(), {}, first, done); });
         const Recognition changed = waitFor([&](auto done) {
             processor.processChangedImage(after, QUuid::createUuid(), PreviousFrame { before, first }, second, done);
         });
-        ASSERT_TRUE(changed);
-        EXPECT_EQ(processor.changedLineRecognitions(), changedBefore + 1);
+        ASSERT_TRUE(changed) << c.name;
+        EXPECT_EQ(processor.changedLineRecognitions(), changedBefore + 1) << c.name;
         const QString pieced = joinRecognizedText(changed.value());
-        EXPECT_TRUE(containsAllWords(pieced, c.words + pane)) << pieced.toStdString();
+        EXPECT_TRUE(containsAllWords(pieced, c.words + pane)) << c.name << ": " << pieced.toStdString();
     }
 }

@@ -379,22 +379,16 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
 
     // A new answer keeps the cards of the recordings it still holds, but is shown from its
     // newest card, wherever the grid was scrolled to.
-    for (int age = 100; age < 160; ++age) {
-        store(age, QStringLiteral("Editor"), QString::number(age),
-            age % 6 == 0 ? QStringLiteral("kappa omega") : QStringLiteral("omega"));
-    }
-    pipeline.database->waitUntilIdle();
-    window->window()->resize(800, 600);
+    for (int age = 100; age < 160; ++age)
+        store(age, QStringLiteral("Editor"), QString::number(age), age % 6 ? "omega" : "kappa omega");
     search(QStringLiteral("omega"));
-    QQuickItem *grid = item("resultsGrid");
+    QQuickItem *grid = item("resultsGrid"), *first = nullptr;
     QMetaObject::invokeMethod(grid, "positionViewAtEnd");
     search(QStringLiteral("kappa"));
-    const auto firstCardShown = [&] {
-        QQuickItem *first = nullptr;
+    EXPECT_TRUE(runEventsUntil([&] {
         QMetaObject::invokeMethod(grid, "itemAtIndex", Q_RETURN_ARG(QQuickItem *, first), Q_ARG(int, 0));
         return first && first->mapToItem(grid, QPointF(0, 0)).y() > grid->property("topMargin").toReal() - 1;
-    };
-    EXPECT_TRUE(runEventsUntil(firstCardShown));
+    }));
 }
 
 // The first start's sheet over the window, with and without a tray: what it says, where its
