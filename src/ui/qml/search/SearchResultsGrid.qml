@@ -58,18 +58,25 @@ GridView {
     model: search.timelineMode ? null : search.results
     ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
-    onCurrentIndexChanged: if (currentIndex >= 0) positionViewAtIndex(currentIndex, GridView.Contain)
+    // The first row is shown with the margin above it, which positioning at an index leaves out.
+    function showTop() {
+        forceLayout()
+        contentY = originY - topMargin
+    }
+    onCurrentIndexChanged: {
+        if (currentIndex >= columns)
+            positionViewAtIndex(currentIndex, GridView.Contain)
+        else if (currentIndex >= 0)
+            showTop()
+    }
     // A new answer keeps the cards of the recordings it still holds, and the view keeps a kept
     // card in place when newer ones come in above it: without a selection to follow, the answer
     // is shown from its newest card.
     Connections {
         target: root.search
         function onResultsShown() {
-            if (!root.search.timelineMode && root.search.selectedIndex < 0) {
-                // Above the first row, its margin included (positionViewAtBeginning leaves it out).
-                root.forceLayout()
-                root.contentY = root.originY - root.topMargin
-            }
+            if (!root.search.timelineMode && root.search.selectedIndex < 0)
+                root.showTop()
         }
     }
 
