@@ -182,7 +182,16 @@ void invertDarkSurroundings(QImage &grey, int radius, const QImage &colour)
     uchar *target = grey.bits();
     const qsizetype stride = grey.bytesPerLine();
     const auto at = [stride](int x, int y) { return static_cast<size_t>(y * stride + x); };
-    const PixelPlanes planes = colour.isNull() ? PixelPlanes() : pixelPlanes(grey, colour);
+    // Most frames (terminals, grey themes) hold no coloured pixel: found before any plane is built.
+    const auto hasColour = [&colour] {
+        for (int y = 0; y < colour.height(); ++y) {
+            const QRgb *row = reinterpret_cast<const QRgb *>(colour.constScanLine(y));
+            if (std::any_of(row, row + colour.width(), isColoured))
+                return true;
+        }
+        return false;
+    };
+    const PixelPlanes planes = !colour.isNull() && hasColour() ? pixelPlanes(grey, colour) : PixelPlanes();
     if (!planes.anyColoured) {
         // Without coloured grounds the average of the grey decides alone.
         slideBox<quint32>(

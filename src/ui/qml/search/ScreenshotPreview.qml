@@ -29,6 +29,7 @@ Item {
         // Decoded at the size shown, never at full size.
         sourceSize: Qt.size(Math.ceil(width * Screen.devicePixelRatio), Math.ceil(height * Screen.devicePixelRatio))
         smooth: true
+        onStatusChanged: if (status !== Image.Loading) root.slowToLoad = false
     }
 
     // The spinner and the note exist only while they show: a grid builds many cards at once.
