@@ -97,34 +97,55 @@ std::vector<SearchRow> SimpleDatabaseManager::Impl::plainSearchRows(
 std::vector<SearchHit> SimpleDatabaseManager::Impl::searchHits(const std::vector<SearchRow> &rows, const QString &query)
 {
     // Only the rows shown (at most 100), by the index on recording_id; on this queue, so the
-    // window's thread never folds a text.
+    // window's thread never folds a text. A recording whose one text the search already read
+    // (most have one) is not read again: its rows' ids alone say so, from the index.
+    Statement ids(db, "SELECT id FROM ocr_text WHERE recording_id = ?1 ORDER BY id LIMIT 2");
     Statement select(db, "SELECT text FROM ocr_text WHERE recording_id = ?1 ORDER BY id");
-    std::vector<SearchHit> hits;
-    hits.reserve(rows.size());
-    for (const SearchRow &row : rows) {
+    const auto failed = [this] {
+        log::failure(QStringLiteral("ERROR searchText: cannot read the texts of the results - %1").arg(errorMessage()));
+        return std::vector<SearchHit>();
+    };
+    // The snippet comes from the first text that holds the query; the key joins them all.
+    const auto hitOf = [&query](const QStringList &texts) {
         SearchHit hit;
-        if (!select.prepared() || !select.reset()) {
-            log::failure(
-                QStringLiteral("ERROR searchText: cannot read the texts of the results - %1").arg(errorMessage()));
-            return {};
-        }
-        select.bind(1, row.id);
-        int rc = SQLITE_ROW;
         QString all;
-        while ((rc = select.step()) == SQLITE_ROW) {
-            const QString text = select.text(0).value_or(QString());
+        for (const QString &text : texts) {
             if (!hit.snippet)
                 hit.snippet = search_snippet::snippetFor(text, query);
             all += text;
             all += QChar(0x1f); // texts ["a b"] and ["a", "b"] differ
         }
-        if (rc != SQLITE_DONE) {
-            log::failure(
-                QStringLiteral("ERROR searchText: cannot read the texts of the results - %1").arg(errorMessage()));
-            return {};
-        }
         hit.textKey = qHash(all);
-        hits.push_back(std::move(hit));
+        return hit;
+    };
+    std::vector<SearchHit> hits;
+    hits.reserve(rows.size());
+    for (const SearchRow &row : rows) {
+        if (row.textId) {
+            if (!ids.prepared() || !ids.reset())
+                return failed();
+            ids.bind(1, row.id);
+            std::vector<qint64> found;
+            int rc = SQLITE_ROW;
+            while ((rc = ids.step()) == SQLITE_ROW)
+                found.push_back(ids.int64(0));
+            if (rc != SQLITE_DONE)
+                return failed();
+            if (found.size() == 1 && found.front() == *row.textId) {
+                hits.push_back(hitOf({ row.text }));
+                continue;
+            }
+        }
+        if (!select.prepared() || !select.reset())
+            return failed();
+        select.bind(1, row.id);
+        QStringList texts;
+        int rc = SQLITE_ROW;
+        while ((rc = select.step()) == SQLITE_ROW)
+            texts << select.text(0).value_or(QString());
+        if (rc != SQLITE_DONE)
+            return failed();
+        hits.push_back(hitOf(texts));
     }
     return hits;
 }

@@ -15,6 +15,10 @@ struct SearchRow {
     std::optional<QString> path;
     std::optional<QString> appName;
     std::optional<QString> windowTitle;
+    // The recognised text the search matched, when it read one (the text index's walk does):
+    // the id of its row and its text, so that a recording with this one text is not read again.
+    std::optional<qint64> textId;
+    QString text;
 };
 
 // Reads columns id, timestamp, file_path, app_name, window_title starting at `first`.

@@ -68,6 +68,7 @@ struct Source {
     QString joinFromKey; // search: from key k to the row and its recording r
     QString joinCondition;
     QString (*matches)(const QString &parameter); // the exact check of a candidate against a LIKE pattern
+    QString matchedText; // the id and the text of the matched text row, or NULLs
 
     QString keys() const { return table + QStringLiteral("_keys"); }
     QString id() const { return alias + QLatin1Char('.') + idColumn; }
@@ -77,12 +78,13 @@ struct Source {
 const Source kTexts { QStringLiteral("ocr_text_search"), QStringLiteral("ocr_text o"),
     QStringLiteral("ocr_text o JOIN recordings r ON r.id = o.recording_id"), QStringLiteral("id"), QStringLiteral("o"),
     QStringLiteral("pellux_fold(%1.text)"), QStringLiteral("CROSS JOIN ocr_text o CROSS JOIN recordings r"),
-    QStringLiteral("o.id = k.source_id AND r.id = o.recording_id"), textMatches };
+    QStringLiteral("o.id = k.source_id AND r.id = o.recording_id"), textMatches, QStringLiteral("o.id, o.text") };
 
 const Source kTitles { QStringLiteral("title_search"), QStringLiteral("recordings r"), QStringLiteral("recordings r"),
     QStringLiteral("rowid"), QStringLiteral("r"),
     QStringLiteral("pellux_fold(coalesce(%1.app_name, '') || char(10) || coalesce(%1.window_title, ''))"),
-    QStringLiteral("CROSS JOIN recordings r"), QStringLiteral("r.rowid = k.source_id"), titleMatches };
+    QStringLiteral("CROSS JOIN recordings r"), QStringLiteral("r.rowid = k.source_id"), titleMatches,
+    QStringLiteral("NULL, NULL") };
 
 const Source *const kSources[] = { &kTexts, &kTitles };
 
@@ -510,7 +512,7 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
         bounds += QStringLiteral(" AND %1.rowid < ?5 AND r.timestamp < ?7").arg(source.table);
     const QString matches = source.matches(QStringLiteral("?2"));
     const QString sql
-        = QStringLiteral("SELECT k.key, r.rowid, r.id, r.timestamp, r.file_path, r.app_name, r.window_title"
+        = QStringLiteral("SELECT k.key, r.rowid, r.id, r.timestamp, r.file_path, r.app_name, r.window_title, %7"
                          " FROM %1 CROSS JOIN %2 k %3"
                          " WHERE %1 MATCH ?1 AND k.key = %1.rowid AND %4%6 AND %5"
                          " ORDER BY %1.rowid DESC")
@@ -519,7 +521,7 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
                   // both tables, which SQLite evaluates once the recording is at hand.
                   appName ? QStringLiteral("CASE WHEN r.app_name = ?3 COLLATE NOCASE THEN %1 ELSE 0 END").arg(matches)
                           : matches,
-                  bounds);
+                  bounds, source.matchedText);
     Statement select(db, sql.toUtf8().constData());
     if (!select.prepared())
         return std::nullopt;
@@ -546,6 +548,10 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
         if (lastSecond && second < *lastSecond)
             break;
         SearchRow row = readSearchRow(select, 2);
+        if (!select.isNull(7)) {
+            row.textId = select.int64(7);
+            row.text = select.text(8).value_or(QString());
+        }
         const QString id = row.id.value_or(QString());
         if (seen.contains(id))
             continue;

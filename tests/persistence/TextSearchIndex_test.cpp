@@ -4,6 +4,7 @@
 
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/SearchFolding.h"
+#include "persistence/SearchSnippet.h"
 
 using namespace pellux;
 using namespace pellux::test;
@@ -118,16 +119,25 @@ void expectAnswersOfAScan(
         for (int a = -1; a < apps.size(); a += (query.size() % 3) + 1) {
             const std::optional<QString> app = a < 0 ? std::nullopt : std::optional(apps[a]);
             const QStringList expected = scan(stored, query, app);
+            // The snippets and text keys too: the index's walk hands over the text it matched.
+            QStringList hitsOf[2];
             for (const bool indexed : { true, false }) {
                 db.setTextIndexEnabled(indexed);
+                const SearchAnswer answer
+                    = awaitCompletion<SearchAnswer>([&](auto done) { db.findText(query, app, done); });
                 QStringList answered;
-                for (const Recording &r : search(db, query, app)) {
+                for (const Recording &r : answer.recordings) {
                     EXPECT_EQ(r.localPath(), "/p/" + r.idText() + ".webp");
                     answered << row(r.idText(), secondsSince1970(r.timestamp), r.appName);
                 }
+                for (const SearchHit &hit : answer.hits)
+                    hitsOf[indexed] << QStringLiteral("%1 %2").arg(
+                        hit.snippet ? search_snippet::markup(*hit.snippet) : "-", QString::number(hit.textKey));
                 ASSERT_EQ(answered, expected) << "query '" << query.toStdString() << "' app '"
                                               << app.value_or("-").toStdString() << "' indexed " << indexed;
             }
+            EXPECT_EQ(hitsOf[true].join('\n').toStdString(), hitsOf[false].join('\n').toStdString())
+                << "query '" << query.toStdString() << "'";
         }
     }
 }
