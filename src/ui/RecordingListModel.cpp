@@ -197,11 +197,24 @@ void RecordingListModel::remove(const QUuid &id)
     show(visible());
 }
 
-bool RecordingListModel::sameCard(const Card &a, const Card &b)
+QList<int> RecordingListModel::changedRoles(const Card &a, const Card &b)
 {
-    return a.snippet == b.snippet && a.similar == b.similar && a.expanded == b.expanded && a.head == b.head
-        && a.recording.filePath == b.recording.filePath && a.recording.appName == b.recording.appName
-        && a.recording.windowTitle == b.recording.windowTitle && a.recording.timestamp == b.recording.timestamp;
+    QList<int> roles;
+    if (a.recording.filePath != b.recording.filePath)
+        roles << ImageSourceRole << FilePathRole;
+    if (a.recording.appName != b.recording.appName)
+        roles << Qt::DisplayRole << AppNameRole;
+    if (a.recording.windowTitle != b.recording.windowTitle)
+        roles << WindowTitleRole;
+    if (a.recording.timestamp != b.recording.timestamp)
+        roles << RelativeTimeRole << TimestampRole << AbsoluteTimeRole;
+    if (a.snippet != b.snippet)
+        roles << SnippetRole;
+    if (a.similar != b.similar)
+        roles << SimilarCountRole;
+    if (a.expanded != b.expanded)
+        roles << ExpandedRole;
+    return roles;
 }
 
 void RecordingListModel::show(std::vector<Card> cards)
@@ -216,15 +229,16 @@ void RecordingListModel::show(std::vector<Card> cards)
     for (const Card &c : cards)
         remaining.insert(c.recording.id);
     // Rows that stay but show something else (a new snippet, another "+N"): only those are
-    // told, so the cards whose text is the same are not laid out again.
-    std::vector<int> changed;
+    // told, and only of what changed, so that a card whose snippet alone changed does not
+    // format its times again and the cards whose text is the same are not laid out again.
+    std::vector<std::pair<int, QList<int>>> changed;
     size_t row = 0;
     size_t next = 0;
     while (row < m_shown.size() || next < cards.size()) {
         if (row < m_shown.size() && next < cards.size() && m_shown[row].recording.id == cards[next].recording.id) {
             remaining.remove(cards[next].recording.id);
-            if (!sameCard(m_shown[row], cards[next]))
-                changed.push_back(int(row));
+            if (QList<int> roles = changedRoles(m_shown[row], cards[next]); !roles.isEmpty())
+                changed.emplace_back(int(row), std::move(roles));
             m_shown[row] = std::move(cards[next]);
             ++row;
             ++next;
@@ -257,9 +271,10 @@ void RecordingListModel::show(std::vector<Card> cards)
     // The walk edits only at or after its current row, so the rows recorded stay where they were.
     for (size_t i = 0; i < changed.size();) {
         size_t end = i + 1;
-        while (end < changed.size() && changed[end] == changed[end - 1] + 1)
+        while (end < changed.size() && changed[end].first == changed[end - 1].first + 1
+            && changed[end].second == changed[i].second)
             ++end;
-        emit dataChanged(index(changed[i]), index(changed[end - 1]));
+        emit dataChanged(index(changed[i].first), index(changed[end - 1].first), changed[i].second);
         i = end;
     }
     if (count() != before)

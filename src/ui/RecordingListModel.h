@@ -95,7 +95,8 @@ private:
     void show(std::vector<Card> cards);
     // At `row`, 0 or the end: the rows paged or prepended are ungrouped, every result shown.
     void insertRecordings(int row, std::vector<Recording> recordings);
-    static bool sameCard(const Card &a, const Card &b);
+    // The roles whose values differ between two cards of one recording; none when they look the same.
+    static QList<int> changedRoles(const Card &a, const Card &b);
     std::vector<Card> visible() const;
 
     const Clock &m_clock;

@@ -101,8 +101,9 @@ void SearchModel::setSearchText(const QString &text)
     if (text == m_searchText)
         return;
     m_searchText = text;
-    emit searchTextChanged();
+    // The search is asked for first: the database answers while the window follows the text.
     performSearch();
+    emit searchTextChanged();
 }
 
 void SearchModel::setSelectedApp(const QString &app)

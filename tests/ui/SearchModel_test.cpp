@@ -6,6 +6,7 @@
 #include "ui/SearchModel.h"
 
 #include <QAbstractItemModelTester>
+#include <cstring>
 
 namespace pellux {
 namespace {
@@ -71,20 +72,23 @@ TEST(SearchModelRules, SelectionAfterKey)
     EXPECT_EQ(SearchModel::selectionAfterKey(-1, Qt::Key_Down, 3, 0), -1);
 }
 
-// New results replace the old ones row by row: what stays keeps its row (and its card). An
-// answer led by another card replaces the list, so views show it from its top.
+// New results replace the old ones row by row: what stays keeps its row (and its card), and a row
+// whose snippet alone changed is told of that alone. An answer led by another card replaces the
+// list, so views show it from its top.
 TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
 {
     const struct {
         const char *before, *after;
         int rowsKept;
         bool reset;
+        const char *withSnippet = ""; // the recordings of `after` that come with a snippet
+        const char *told = ""; // the rows told of a new snippet
     } cases[] = {
         { "", "abc", 0, false },
-        { "abcdef", "acf", 3, false }, // one more letter typed: fewer results
-        { "adf", "abcdef", 3, false },
-        { "abcd", "adcb", 2, false }, // out of order: not all can stay
-        { "abcdef", "bdf", 0, true },
+        { "abcdef", "acf", 3, false, "cf", "cf" }, // one more letter typed: fewer results
+        { "adf", "abcdef", 3, false, "abd", "ad" },
+        { "abcd", "adcb", 2, false },
+        { "abcdef", "bdf", 0, true, "bd" },
         { "abc", "", 0, true },
     };
     const auto recordings = [](const char *ids) {
@@ -101,7 +105,14 @@ TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
         for (int i = 0; i < model.count(); ++i)
             rows.emplace_back(model.index(i));
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-        model.setRecordings(recordings(c.after));
+        QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+        std::vector<SearchHit> hits;
+        for (const char *id = c.after; *id; ++id) {
+            hits.push_back({ std::nullopt, size_t(*id) });
+            if (std::strchr(c.withSnippet, *id))
+                hits.back().snippet = search_snippet::Snippet { QStringLiteral("line"), {} };
+        }
+        model.setRecordings(recordings(c.after), hits);
         QString ids;
         for (const Recording &r : model.recordings())
             ids += QChar(char(r.id.data1));
@@ -109,6 +120,13 @@ TEST(RecordingListModelUpdate, KeepsTheRowsThatStay)
         EXPECT_EQ(resets.count(), c.reset ? 1 : 0) << c.before << " -> " << c.after;
         EXPECT_EQ(std::count_if(rows.begin(), rows.end(), [](const auto &i) { return i.isValid(); }), c.rowsKept)
             << c.before << " -> " << c.after;
+        QString told;
+        for (const QList<QVariant> &change : changes) {
+            EXPECT_EQ(change.at(2).value<QList<int>>(), QList<int> { RecordingListModel::SnippetRole });
+            for (int row = change.at(0).toModelIndex().row(); row <= change.at(1).toModelIndex().row(); ++row)
+                told += ids.at(row);
+        }
+        EXPECT_EQ(told, QString::fromLatin1(c.told)) << c.before << " -> " << c.after;
     }
 }
 
