@@ -376,6 +376,21 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
     EXPECT_TRUE(
         window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
     EXPECT_FALSE(trap.hasPendingConnections() || trap.waitForNewConnection(300));
+    // The expand symbol over the screenshot under the pointer, made only then.
+    const auto expandSymbols = [&] {
+        QList<QQuickItem *> symbols = shownItems();
+        symbols.removeIf([](QQuickItem *i) { return i->objectName() != QLatin1String("expandSymbol"); });
+        return symbols;
+    };
+    EXPECT_TRUE(expandSymbols().isEmpty());
+    QTest::mouseMove(window->window(), time->mapToScene(QPointF(4, -60)).toPoint());
+    EXPECT_TRUE(runEventsUntil([&] {
+        const QList<QQuickItem *> symbols = expandSymbols();
+        const QList<QQuickItem *> icon = symbols.isEmpty() ? QList<QQuickItem *>() : symbols.front()->childItems();
+        return symbols.size() == 1 && symbols.front()->opacity() == 1 && icon.size() == 1
+            && icon.front()->property("status").toInt() == 1; // Image.Ready
+    }));
+    EXPECT_TRUE(window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/card-hover.png")));
 
     // A new answer keeps the cards of the recordings it still holds, but is shown from its
     // newest card, wherever the grid was scrolled to.

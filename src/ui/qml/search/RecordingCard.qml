@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 import Pellux
 
 // One result: the screenshot, the application, how long ago, the window title and the matched line.
@@ -27,29 +26,29 @@ Item {
         isSelected: root.isSelected
     }
 
-    ColumnLayout {
-        anchors.fill: parent
-        spacing: 0
+    ScreenshotPreview {
+        id: preview
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: parent.top
+        height: width / 1.6
+        source: root.imageSource
+        onClicked: if (loaded) root.opened()
+    }
 
-        ScreenshotPreview {
-            Layout.fillWidth: true
-            Layout.preferredHeight: width / 1.6
-            source: root.imageSource
-            onClicked: if (loaded) root.opened()
-        }
-
-        RecordingMetadata {
-            Layout.fillWidth: true
-            Layout.fillHeight: true
-            appName: root.appName
-            windowTitle: root.windowTitle
-            relativeTime: root.relativeTime
-            absoluteTime: root.absoluteTime
-            snippet: root.snippet
-            similarCount: root.similarCount
-            expanded: root.expanded
-            onSimilarToggled: root.similarToggled()
-        }
+    RecordingMetadata {
+        anchors.left: parent.left
+        anchors.right: parent.right
+        anchors.top: preview.bottom
+        anchors.bottom: parent.bottom
+        appName: root.appName
+        windowTitle: root.windowTitle
+        relativeTime: root.relativeTime
+        absoluteTime: root.absoluteTime
+        snippet: root.snippet
+        similarCount: root.similarCount
+        expanded: root.expanded
+        onSimilarToggled: root.similarToggled()
     }
 
     // Above the preview, which takes only the primary button.

@@ -1,6 +1,5 @@
 import QtQuick
 import QtQuick.Controls
-import QtQuick.Layouts
 import Pellux
 
 // The application, the capture time relative to now (the exact time on hover), the window title
@@ -17,15 +16,22 @@ Item {
     property bool expanded: false
     signal similarToggled()
 
-    ColumnLayout {
+    // Plain positioners: a grid builds a screenful of cards at once, and layouts cost more.
+    Column {
         anchors.fill: parent
         anchors.margins: 12
         spacing: 4
 
-        RowLayout {
-            Layout.fillWidth: true
+        // The application, the "+N" badge and the time, centred on one line.
+        Item {
+            width: parent.width
+            height: Math.max(appName.implicitHeight, badge.height, time.implicitHeight)
             Text {
-                Layout.fillWidth: true
+                id: appName
+                anchors.left: parent.left
+                anchors.right: badge.left
+                anchors.rightMargin: 5
+                anchors.verticalCenter: parent.verticalCenter
                 text: Format.name(root.appName)
                 textFormat: Text.PlainText
                 elide: Text.ElideRight
@@ -36,11 +42,18 @@ Item {
             }
             // Built only where needed: a keystroke can build a screenful of new cards at once.
             Loader {
+                id: badge
+                anchors.right: time.left
+                anchors.rightMargin: active ? 5 : 0
+                anchors.verticalCenter: parent.verticalCenter
                 active: root.similarCount > 0
                 visible: active
                 sourceComponent: similarBadge
             }
             Text {
+                id: time
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
                 textFormat: Text.PlainText
                 objectName: "relativeTime"
                 text: root.relativeTime
@@ -55,7 +68,7 @@ Item {
         }
 
         Text {
-            Layout.fillWidth: true
+            width: parent.width
             visible: root.windowTitle.length > 0
             text: Format.name(root.windowTitle)
             textFormat: Text.PlainText
@@ -68,7 +81,7 @@ Item {
 
         Text {
             objectName: "snippet"
-            Layout.fillWidth: true
+            width: parent.width
             visible: root.snippet.length > 0
             text: root.snippet
             textFormat: Text.StyledText
@@ -78,8 +91,6 @@ Item {
             font.pixelSize: 12
             color: Theme.primary
         }
-
-        Item { Layout.fillHeight: true }
     }
 
     Component {

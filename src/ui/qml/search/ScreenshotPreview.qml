@@ -71,21 +71,30 @@ Item {
         }
     }
 
-    Rectangle {
+    // The expand symbol, made when the pointer first comes over a loaded screenshot: a grid
+    // builds many cards at once, and most are never pointed at.
+    property bool pointedAt: false
+    onIsHoveredChanged: if (isHovered && loaded) pointedAt = true
+    onLoadedChanged: if (isHovered && loaded) pointedAt = true
+    Loader {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
         anchors.margins: 12
-        width: 46
-        height: 46
-        radius: width / 2
-        color: Theme.black(0.6)
-        opacity: root.loaded && root.isHovered ? 1 : 0
-        Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
-        SymbolIcon {
-            anchors.centerIn: parent
-            name: "arrow.up.left.and.arrow.down.right"
-            size: 22
-            color: "white"
+        active: root.pointedAt
+        sourceComponent: Rectangle {
+            objectName: "expandSymbol"
+            width: 46
+            height: 46
+            radius: width / 2
+            color: Theme.black(0.6)
+            opacity: root.loaded && root.isHovered ? 1 : 0
+            Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
+            SymbolIcon {
+                anchors.centerIn: parent
+                name: "arrow.up.left.and.arrow.down.right"
+                size: 22
+                color: "white"
+            }
         }
     }
 
