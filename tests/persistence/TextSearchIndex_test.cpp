@@ -4,7 +4,6 @@
 
 #include "persistence/DatabaseTestSupport.h"
 #include "persistence/SearchFolding.h"
-#include "persistence/SearchSnippet.h"
 
 using namespace pellux;
 using namespace pellux::test;
@@ -131,8 +130,8 @@ void expectAnswersOfAScan(
                     answered << row(r.idText(), secondsSince1970(r.timestamp), r.appName);
                 }
                 for (const SearchHit &hit : answer.hits)
-                    hitsOf[indexed] << QStringLiteral("%1 %2").arg(
-                        hit.snippet ? search_snippet::markup(*hit.snippet) : "-", QString::number(hit.textKey));
+                    hitsOf[indexed] << (hit.snippet ? search_snippet::markup(*hit.snippet) : "-")
+                            + QString::number(hit.textKey);
                 ASSERT_EQ(answered, expected) << "query '" << query.toStdString() << "' app '"
                                               << app.value_or("-").toStdString() << "' indexed " << indexed;
             }

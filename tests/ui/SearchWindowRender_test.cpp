@@ -377,18 +377,17 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
         window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/cards-time-tooltip.png")));
     EXPECT_FALSE(trap.hasPendingConnections() || trap.waitForNewConnection(300));
     // The expand symbol over the screenshot under the pointer, made only then.
-    const auto expandSymbols = [&] {
-        QList<QQuickItem *> symbols = shownItems();
-        symbols.removeIf([](QQuickItem *i) { return i->objectName() != QLatin1String("expandSymbol"); });
-        return symbols;
+    const auto symbols = [&] {
+        QList<QQuickItem *> shown = shownItems();
+        shown.removeIf([](QQuickItem *i) { return i->objectName() != QLatin1String("expandSymbol"); });
+        return shown;
     };
-    EXPECT_TRUE(expandSymbols().isEmpty());
+    EXPECT_TRUE(symbols().isEmpty());
     QTest::mouseMove(window->window(), time->mapToScene(QPointF(4, -60)).toPoint());
     EXPECT_TRUE(runEventsUntil([&] {
-        const QList<QQuickItem *> symbols = expandSymbols();
-        const QList<QQuickItem *> icon = symbols.isEmpty() ? QList<QQuickItem *>() : symbols.front()->childItems();
-        return symbols.size() == 1 && symbols.front()->opacity() == 1 && icon.size() == 1
-            && icon.front()->property("status").toInt() == 1; // Image.Ready
+        const QList<QQuickItem *> shown = symbols(); // drawn, its icon loaded
+        return shown.size() == 1 && shown[0]->opacity() == 1 && shown[0]->childItems().size() == 1
+            && shown[0]->childItems()[0]->property("status").toInt() == 1;
     }));
     EXPECT_TRUE(window->window()->grabWindow().save(QStringLiteral(PELLUX_BINARY_DIR "/ui-renders/card-hover.png")));
 

@@ -5,7 +5,6 @@
 #include "imaging/Thumbnail.h"
 #include "persistence/DatabaseTestSupport.h"
 #include "runtime/PrivateFiles.h"
-#include "ui/DateFilters.h"
 #include "ui/DayTimeline.h"
 #include "ui/DayTimelineModel.h"
 #include "ui/MonthCalendarModel.h"
