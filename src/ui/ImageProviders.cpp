@@ -12,6 +12,7 @@
 #include <QQuickImageResponse>
 #include <QQuickTextureFactory>
 #include <QRunnable>
+#include <QThread>
 #include <QThreadPool>
 #include <QUrl>
 #include <QUrlQuery>
@@ -150,10 +151,10 @@ QImage loadSymbol(const QString &id, QSize requested, QString *error)
     return image;
 }
 
-// `loader` is kept by the provider, which waits for its jobs before letting it go.
-void registerProviders(QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, ApplicationIcons &icons)
+void registerProviders(
+    QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, std::shared_ptr<ApplicationIcons> icons)
 {
-    icons.prepare();
+    icons->prepare();
     engine.addImageProvider(QStringLiteral("recording"),
         new AsyncProvider([loader](const QString &id, QSize requested,
                               QString *error) { return loader->load(recordingPathFromId(id), requested, error); },
@@ -161,13 +162,13 @@ void registerProviders(QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loa
     engine.addImageProvider(QStringLiteral("symbol"), new AsyncProvider(loadSymbol, 1));
     engine.addImageProvider(QStringLiteral("appicon"),
         new AsyncProvider(
-            [&icons](const QString &id, QSize requested, QString *error) {
+            [icons](const QString &id, QSize requested, QString *error) {
                 const qsizetype queryStart = id.indexOf(QLatin1Char('?'));
                 const QString name = QUrl::fromPercentEncoding(id.left(queryStart).toUtf8());
                 const QString bundleIdentifier = queryStart < 0
                     ? QString()
                     : QUrlQuery(id.mid(queryStart + 1)).queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded);
-                QImage image = icons.applicationIcon(name, iconSize(requested), bundleIdentifier);
+                QImage image = icons->applicationIcon(name, iconSize(requested), bundleIdentifier);
                 if (image.isNull())
                     *error = QStringLiteral("No icon for %1").arg(name);
                 return image;
@@ -184,16 +185,29 @@ void registerSymbolImageProvider(QQmlEngine &engine)
 
 QString recordingPathFromId(const QString &id) { return QUrl::fromPercentEncoding(id.toUtf8()); }
 
-void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons)
+void registerImageProviders(
+    QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, std::shared_ptr<ApplicationIcons> icons)
 {
-    // Not owned: the caller keeps it beyond the engine.
-    registerProviders(engine, std::shared_ptr<ScreenshotLoader>(&loader, [](ScreenshotLoader *) {}), icons);
+    registerProviders(engine, std::move(loader), std::move(icons));
 }
 
-void registerImageProviders(QQmlEngine &engine, SimpleDatabaseManager &database, ApplicationIcons &icons)
+void registerImageProviders(
+    QQmlEngine &engine, SimpleDatabaseManager &database, std::shared_ptr<ApplicationIcons> icons)
 {
     // One loader per engine: its cache of rebuilt frames serves every view.
-    registerProviders(engine, std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(database)), icons);
+    registerProviders(
+        engine, std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(database)), std::move(icons));
+}
+
+std::shared_ptr<ApplicationIcons> sharedApplicationIcons()
+{
+    // The last provider may let go on the thread that answered its last request.
+    return std::shared_ptr<ApplicationIcons>(new ApplicationIcons, [](ApplicationIcons *icons) {
+        if (QThread::currentThread() == icons->thread())
+            delete icons;
+        else
+            icons->deleteLater();
+    });
 }
 
 } // namespace pellux

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class QQmlEngine;
 
 namespace pellux {
@@ -19,11 +21,17 @@ class SimpleDatabaseManager;
 //                                                       by the identifier first when one is given
 // A failure answers the error "Screenshot unavailable" (recordings) or "No icon for <name>".
 //
-// The providers keep the collaborators by reference: they must outlive the engine. `icons` is
-// prepared here (its desktop entries read on the thread pool).
-void registerImageProviders(QQmlEngine &engine, SimpleDatabaseManager &database, ApplicationIcons &icons);
-// The same with a loader made by the caller (tests and tools).
-void registerImageProviders(QQmlEngine &engine, ScreenshotLoader &loader, ApplicationIcons &icons);
+// The providers share the loader and the icons: a request under way when the engine goes keeps its
+// provider, and so them, until it ends. `database` must outlive the engine. `icons` is prepared
+// here (its desktop entries read on the thread pool).
+void registerImageProviders(
+    QQmlEngine &engine, SimpleDatabaseManager &database, std::shared_ptr<ApplicationIcons> icons);
+// The same with a loader made by the caller.
+void registerImageProviders(
+    QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, std::shared_ptr<ApplicationIcons> icons);
+
+// Icons shared with the providers, deleted on their own thread when the last of them lets go.
+std::shared_ptr<ApplicationIcons> sharedApplicationIcons();
 
 // Only image://symbol/, for windows that show no recordings.
 void registerSymbolImageProvider(QQmlEngine &engine);

@@ -69,8 +69,8 @@ bool SearchWindow::build()
     m_actions = m_components.desktopSession
         ? std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage, *m_components.desktopSession)
         : std::make_unique<WindowActions>(m_components.viewModel, *m_components.storage);
-    m_icons = std::make_unique<ApplicationIcons>();
-    m_loader = std::make_unique<ScreenshotLoader>(ScreenshotLoader::databaseLookup(*m_components.database));
+    m_icons = sharedApplicationIcons();
+    m_loader = std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(*m_components.database));
     ScreenshotViewerModel::TextSource texts;
     if (RecordingTextLoader *loader = m_components.texts) {
         texts = [loader](const Recording &r, auto completion) { loader->load(r, std::move(completion)); };
@@ -108,7 +108,7 @@ bool SearchWindow::build()
             { QStringLiteral("monthCalendar"), QVariant::fromValue<QObject *>(m_calendar.get()) },
         },
         [this](QQmlApplicationEngine &engine) {
-            registerImageProviders(engine, *m_loader, *m_icons);
+            registerImageProviders(engine, m_loader, m_icons);
             engine.rootContext()->setContextProperty(QStringLiteral("applicationIcons"), m_icons.get());
             engine.rootContext()->setContextProperty(QStringLiteral("screenshotViewer"), m_viewer.get());
         });

@@ -78,11 +78,12 @@ private:
     void saveGeometry();
 
     Components m_components;
-    std::unique_ptr<ApplicationIcons> m_icons;
+    // Shared with the image providers, which may outlive the scene while a request ends.
+    std::shared_ptr<ApplicationIcons> m_icons;
     std::unique_ptr<SearchModel> m_search;
     std::unique_ptr<WindowActions> m_actions;
     // The frames the views show and the viewer copies and opens, with one cache of rebuilt frames.
-    std::unique_ptr<ScreenshotLoader> m_loader;
+    std::shared_ptr<ScreenshotLoader> m_loader;
     std::unique_ptr<ScreenshotViewerModel> m_viewer;
     std::unique_ptr<FirstRun> m_firstRun;
     // The day view (Ctrl+D) and its date picker.

@@ -25,14 +25,14 @@ bool SettingsWindow::build()
     if (!m_model) {
         m_model = std::make_unique<SettingsModel>(SettingsModel::Components { m_components.viewModel,
             m_components.storage, m_components.database, m_components.backend, m_components.clock });
-        m_icons = std::make_unique<ApplicationIcons>();
+        m_icons = sharedApplicationIcons();
     }
     const bool loaded = m_scene.load(QStringLiteral("settings/SettingsView.qml"), QStringLiteral("SettingsWindow"),
         {
             { QStringLiteral("settings"), QVariant::fromValue<QObject *>(m_model.get()) },
             { QStringLiteral("storage"), QVariant::fromValue<QObject *>(m_components.storage) },
         },
-        [this](QQmlApplicationEngine &engine) { registerImageProviders(engine, *m_components.database, *m_icons); });
+        [this](QQmlApplicationEngine &engine) { registerImageProviders(engine, *m_components.database, m_icons); });
     if (loaded) {
         m_model->setWindow(m_scene.window());
         m_model->setApplicationIcons(m_icons.get());

@@ -45,7 +45,7 @@ public:
 
 private:
     Components m_components;
-    std::unique_ptr<ApplicationIcons> m_icons;
+    std::shared_ptr<ApplicationIcons> m_icons; // shared with the image providers
     std::unique_ptr<SettingsModel> m_model;
     // Declared last: the scene goes before the models it shows.
     QmlWindow m_scene;

@@ -47,8 +47,8 @@ protected:
         };
         for (const auto &[name, lines] : entries)
             writeAll(apps + '/' + name + ".desktop", "[Desktop Entry]\nType=Application\n" + lines + '\n');
-        icons = std::make_unique<ApplicationIcons>(QStringList { apps });
-        registerImageProviders(engine, database, *icons);
+        icons = std::make_shared<ApplicationIcons>(QStringList { apps });
+        registerImageProviders(engine, database, icons);
     }
 
     // Requests an image the way the engine does for "image://<scheme>/<id>" and waits for it.
@@ -64,7 +64,7 @@ protected:
 
     TempHome home;
     SimpleDatabaseManager database;
-    std::unique_ptr<ApplicationIcons> icons;
+    std::shared_ptr<ApplicationIcons> icons;
     QQmlEngine engine;
 };
 
