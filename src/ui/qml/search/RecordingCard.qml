@@ -51,6 +51,16 @@ Item {
         onSimilarToggled: root.similarToggled()
     }
 
+    // The selection's outline again, over the preview's rounded corners.
+    Rectangle {
+        anchors.fill: parent
+        visible: root.isSelected
+        radius: 12
+        color: "transparent"
+        border.width: 2
+        border.color: "black"
+    }
+
     // Above the preview, which takes only the primary button.
     MouseArea {
         anchors.fill: parent
