@@ -548,14 +548,14 @@ std::optional<std::vector<Found>> walk(sqlite3 *db, const Source &source, const 
         if (lastSecond && second < *lastSecond)
             break;
         SearchRow row = readSearchRow(select, 2);
-        if (!select.isNull(7)) {
-            row.textId = select.int64(7);
-            row.text = select.text(8).value_or(QString());
-        }
         const QString id = row.id.value_or(QString());
         if (seen.contains(id))
             continue;
         seen.insert(id);
+        if (!select.isNull(7)) {
+            row.textId = select.int64(7);
+            row.text = select.text(8).value_or(QString());
+        }
         found.push_back({ std::move(row), select.int64(1) });
         if (!lastSecond && static_cast<int>(found.size()) >= limit)
             lastSecond = second;

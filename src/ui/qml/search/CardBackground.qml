@@ -1,10 +1,9 @@
 import QtQuick
 import Pellux
 
-// White with a thin grey outline and a soft shadow; a black outline of 2 when selected.
+// White with a thin grey outline and a soft shadow. The selection's outline is the card's, drawn
+// over its screenshot.
 Item {
-    id: root
-    property bool isSelected: false
 
     Rectangle {
         anchors.fill: parent
@@ -19,7 +18,7 @@ Item {
         anchors.fill: parent
         radius: 12
         color: "white"
-        border.width: root.isSelected ? 2 : 1
-        border.color: root.isSelected ? "black" : Theme.gray(0.2)
+        border.width: 1
+        border.color: Theme.gray(0.2)
     }
 }

@@ -23,7 +23,6 @@ Item {
 
     CardBackground {
         anchors.fill: parent
-        isSelected: root.isSelected
     }
 
     ScreenshotPreview {
@@ -51,7 +50,7 @@ Item {
         onSimilarToggled: root.similarToggled()
     }
 
-    // The selection's outline again, over the preview's rounded corners.
+    // The selection's black outline, over the preview's rounded corners.
     Rectangle {
         anchors.fill: parent
         visible: root.isSelected

@@ -73,9 +73,9 @@ Item {
 
     // The expand symbol, made when the pointer first comes over a loaded screenshot: a grid
     // builds many cards at once, and most are never pointed at.
+    readonly property bool offersExpand: loaded && isHovered
     property bool pointedAt: false
-    onIsHoveredChanged: if (isHovered && loaded) pointedAt = true
-    onLoadedChanged: if (isHovered && loaded) pointedAt = true
+    onOffersExpandChanged: if (offersExpand) pointedAt = true
     Loader {
         anchors.right: parent.right
         anchors.bottom: parent.bottom
@@ -87,7 +87,7 @@ Item {
             height: 46
             radius: width / 2
             color: Theme.black(0.6)
-            opacity: root.loaded && root.isHovered ? 1 : 0
+            opacity: root.offersExpand ? 1 : 0
             Behavior on opacity { NumberAnimation { duration: 200; easing.type: Easing.InOutQuad } }
             SymbolIcon {
                 anchors.centerIn: parent
