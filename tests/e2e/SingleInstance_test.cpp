@@ -78,13 +78,13 @@ TEST_F(SingleInstanceRun, TheTrayStartedBesideACaptureOnlyShowsItsWindow)
     ASSERT_TRUE(runEventsUntil(
         [&] { return tray->readOutput().contains("Pellux: not capturing: " + kRefusal.arg(capture.pid())); }, 60'000))
         << tray->readOutput().toStdString() << tray->readError().toStdString();
-    EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->readError().toStdString();
+    EXPECT_NE(session.waitForWindow("Pellux", 60'000), 0u) << tray->ending();
     EXPECT_EQ(tray->readOutput().count("not capturing"), 1);
 
     capture.terminate();
-    EXPECT_EQ(capture.finish(60'000), 0) << capture.err().toStdString();
+    EXPECT_EQ(capture.finish(60'000), 0) << capture.ending();
     tray->terminate();
-    EXPECT_EQ(tray->finish(60'000), 0) << tray->readError().toStdString();
+    EXPECT_EQ(tray->finish(60'000), 0) << tray->ending();
 }
 
 // Resetting at launch (--reset-database, or Alt held) asks in a window first, and Return keeps

@@ -59,15 +59,28 @@ public:
 
     void terminate() { ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM); }
 
-    // The exit code, or -1 when the program did not end by itself in time (or crashed).
+    // The exit code, or -1 when the program did not end by itself in time (or crashed); `ending()`
+    // then says which. A program that already ended while the test ran events counts as ended.
     int finish(int timeoutMs = 90'000)
     {
-        const bool ended = m_process.waitForFinished(timeoutMs);
+        const bool ended = m_process.state() == QProcess::NotRunning || m_process.waitForFinished(timeoutMs);
         m_process.kill();
         m_process.waitForFinished();
         readError();
         readOutput();
+        if (!ended)
+            m_ending = QStringLiteral("still running after %1 ms, killed").arg(timeoutMs);
+        else if (m_process.exitStatus() == QProcess::CrashExit)
+            m_ending = QStringLiteral("ended by signal %1").arg(m_process.exitCode());
+        else
+            m_ending = QStringLiteral("exited with %1").arg(m_process.exitCode());
         return ended && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
+
+    // How the program ended, for a failure's message, with all it printed.
+    std::string ending()
+    {
+        return (m_ending + "\nstdout:\n" + readOutput() + "\nstderr:\n" + readError()).toStdString();
     }
 
     const QString &err() const { return m_err; }
@@ -77,6 +90,7 @@ private:
     QProcess m_process;
     QString m_err;
     QString m_out;
+    QString m_ending = QStringLiteral("running");
 };
 
 } // namespace pellux::test

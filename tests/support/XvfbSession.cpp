@@ -52,6 +52,10 @@ XvfbSession::XvfbSession()
 XvfbSession::XvfbSession(Options options)
     : m_options(options)
 {
+    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+        m_previousBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
+    if (!m_bus.address().isEmpty())
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     if (!m_dir.isValid())
         m_error = QStringLiteral("no temporary folder");
     else if (startServer() && m_options.windowManager && !startWindowManager()) {
@@ -66,6 +70,10 @@ XvfbSession::~XvfbSession()
         stop(**it, 3'000);
     if (m_server)
         stop(*m_server, 3'000);
+    if (m_previousBus)
+        qputenv("DBUS_SESSION_BUS_ADDRESS", *m_previousBus);
+    else
+        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 std::unique_ptr<QProcess> XvfbSession::start(const QStringList &arguments, const QString &logName)

@@ -1,12 +1,16 @@
 #pragma once
 
+#include "support/PrivateBus.h"
 #include "support/TestFiles.h"
 
 namespace pellux::test {
 
 // A private X session for tests that need a real X server: an Xvfb on a free display (chosen by
 // the server itself through -displayfd), with openbox as window manager unless asked otherwise.
-// Programs launched through it get DISPLAY set to the session and are ended with it.
+// Programs launched through it get DISPLAY set to the session and are ended with it. Like a
+// desktop, the session has a D-Bus session bus (DBUS_SESSION_BUS_ADDRESS, set while it lasts):
+// without one, every Qt program would fork dbus-launch to start one, and a fork taken while
+// another of its threads holds a lock can leave the child, and the program waiting on it, hung.
 class XvfbSession {
 public:
     struct Options {
@@ -66,6 +70,8 @@ private:
     std::unique_ptr<QProcess> start(const QStringList &arguments, const QString &logName);
 
     Options m_options;
+    PrivateBus m_bus;
+    std::optional<QByteArray> m_previousBus;
     QTemporaryDir m_dir;
     QString m_display;
     QString m_error;
