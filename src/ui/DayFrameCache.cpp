@@ -1,10 +1,9 @@
 #include "ui/DayFrameCache.h"
 
-#include "imaging/DeltaFrameReader.h"
-#include "imaging/ImageFileReader.h"
 #include "imaging/Thumbnail.h"
 #include "runtime/MainThread.h"
 #include "runtime/SerialQueue.h"
+#include "ui/ScreenshotLoader.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -26,8 +25,9 @@ struct DayFrameCache::Shared {
     bool draining = false;
 };
 
-DayFrameCache::DayFrameCache(QObject *parent)
+DayFrameCache::DayFrameCache(std::shared_ptr<ScreenshotLoader> loader, QObject *parent)
     : QObject(parent)
+    , m_loader(std::move(loader))
     , m_shared(std::make_shared<Shared>())
     , m_queue(std::make_unique<SerialQueue>(QStringLiteral("com.pellux.timeline")))
 {
@@ -101,7 +101,7 @@ void DayFrameCache::prefetch(int index, int direction)
     if (m_shared->draining || m_shared->wanted.empty())
         return;
     m_shared->draining = true;
-    m_queue->async([shared = m_shared, self = this] {
+    m_queue->async([shared = m_shared, loader = m_loader, self = this] {
         for (;;) {
             Shared::Job job;
             {
@@ -113,14 +113,7 @@ void DayFrameCache::prefetch(int index, int direction)
                 job = std::move(shared->wanted.front());
                 shared->wanted.pop_front();
             }
-            QImage image;
-            if (const std::optional<QByteArray> bytes = readStoredFile(thumbnail::pathFor(job.path))) {
-                image = decodeImage(*bytes);
-            } else if (const std::optional<QByteArray> frame = readStoredFile(job.path);
-                       frame && !DeltaFrameReader::isDeltaContainer(*frame)) {
-                // A whole frame that keeps no thumbnail is small: it is read at the thumbnail's size.
-                image = decodeImage(*frame, QSize(thumbnail::kLongerSide, thumbnail::kLongerSide));
-            }
+            QImage image = loader->load(job.path, QSize(thumbnail::kLongerSide, thumbnail::kLongerSide));
             postTo(self, [self, job, image = std::move(image)]() mutable {
                 self->received(job.generation, job.index, std::move(image));
             });

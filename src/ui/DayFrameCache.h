@@ -11,13 +11,15 @@
 
 namespace pellux {
 
+class ScreenshotLoader;
 class SerialQueue;
 
 // The thumbnails of one day's captures, decoded ahead of the timeline's playhead on a worker of
-// its own so that a drag shows each frame from memory. Only thumbnails are read here, and the
-// small whole frames that keep none (thumbnail::worthKeeping), never a delta's chain: a capture
-// without either has no picture until the drag ends. Holds at most kCapacity
-// frames, dropping those farthest from the playhead. Main thread, but for the decoding.
+// its own so that a drag shows each frame from memory. A capture that keeps no thumbnail (a light
+// frame, or a delta of a light chain: thumbnail::worthKeeping) is read at the thumbnail's size
+// through the window's ScreenshotLoader, whose cache of rebuilt frames lets each delta of a chain
+// start from the one before. Holds at most kCapacity frames, dropping those farthest from the
+// playhead. Main thread, but for the decoding.
 class DayFrameCache : public QObject {
     Q_OBJECT
 
@@ -27,7 +29,7 @@ public:
     static constexpr int kAhead = 32;
     static constexpr int kBehind = 8;
 
-    explicit DayFrameCache(QObject *parent = nullptr);
+    explicit DayFrameCache(std::shared_ptr<ScreenshotLoader> loader, QObject *parent = nullptr);
     ~DayFrameCache() override;
 
     // A new day: the stored files of its captures, in the order of the bar. Forgets every frame
@@ -53,6 +55,7 @@ private:
     void received(quint64 generation, int index, QImage image);
     void evictFarthestFrom(int index);
 
+    std::shared_ptr<ScreenshotLoader> m_loader;
     std::shared_ptr<Shared> m_shared;
     std::unique_ptr<SerialQueue> m_queue;
     std::vector<QString> m_paths;

@@ -3,6 +3,7 @@
 #include "persistence/SimpleDatabaseManager.h"
 #include "runtime/Log.h"
 #include "ui/DayTimeline.h"
+#include "ui/ScreenshotLoader.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -15,10 +16,13 @@
 
 namespace pellux {
 
-DayTimelineModel::DayTimelineModel(SimpleDatabaseManager &database, const Clock &clock, QObject *parent)
+DayTimelineModel::DayTimelineModel(
+    SimpleDatabaseManager &database, const Clock &clock, std::shared_ptr<ScreenshotLoader> loader, QObject *parent)
     : QAbstractListModel(parent)
     , m_database(database)
     , m_clock(clock)
+    , m_frames(
+          loader ? std::move(loader) : std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(database)))
 {
     connect(&m_frames, &DayFrameCache::frameReady, this, [this](int index) {
         if (index == m_current)

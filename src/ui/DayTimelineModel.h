@@ -63,8 +63,9 @@ public:
 
     enum Roles { FractionRole = Qt::UserRole + 1, ColorRole, AppNameRole, TimeRole };
 
-    explicit DayTimelineModel(
-        SimpleDatabaseManager &database, const Clock &clock = Clock::system(), QObject *parent = nullptr);
+    // `loader` reads the frames that keep no thumbnail (one of the model's own when none is given).
+    explicit DayTimelineModel(SimpleDatabaseManager &database, const Clock &clock = Clock::system(),
+        std::shared_ptr<ScreenshotLoader> loader = nullptr, QObject *parent = nullptr);
     ~DayTimelineModel() override;
 
     int rowCount(const QModelIndex &parent = {}) const override;

@@ -81,7 +81,7 @@ bool SearchWindow::build()
     }
     m_viewer = std::make_unique<ScreenshotViewerModel>(*m_search, *m_components.storage, *m_loader, std::move(texts));
     m_firstRun = std::make_unique<FirstRun>(m_components.controls);
-    m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database, *m_components.clock);
+    m_dayTimeline = std::make_unique<DayTimelineModel>(*m_components.database, *m_components.clock, m_loader);
     connect(
         &m_search->updates(), &TimelineUpdates::capturesSaved, m_dayTimeline.get(), &DayTimelineModel::showNewCaptures);
     connect(&m_search->updates(), &TimelineUpdates::todayChanged, m_dayTimeline.get(), &DayTimelineModel::followToday);
