@@ -194,7 +194,8 @@ int main(int argc, char **argv)
     pipeline.makeService();
     g_pipeline = &pipeline;
     QTemporaryDir frames;
-    writeBusyDay(*pipeline.database, frames.path(), QDate::currentDate());
+    // The window opens the day view on its clock's today.
+    writeBusyDay(*pipeline.database, frames.path(), localDay(pipeline.clock.now()));
 
     // The month's question in a home of its own: 200,000 recordings over about three months.
     TempHome home;
