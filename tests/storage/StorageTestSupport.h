@@ -13,18 +13,11 @@ inline TimePoint localTime(int year, int month, int day, int hour, int minute, i
         static_cast<double>(QDateTime(QDate(year, month, day), QTime(hour, minute, second)).toSecsSinceEpoch()));
 }
 
-inline QByteArray jpegBytes(int size = 64)
-{
-    QByteArray bytes("\xFF\xD8\xFF\xE0", 4);
-    bytes.append(QByteArray(size - 4, 'j'));
-    return bytes;
-}
-
+// `size` bytes that start as a JPEG or a WebP file does.
+inline QByteArray jpegBytes(int size = 64) { return QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(size - 4, 'j'); }
 inline QByteArray webpBytes(int size = 64)
 {
-    QByteArray bytes("RIFF\x38\x00\x00\x00WEBPVP8 ", 16);
-    bytes.append(QByteArray(size - 16, 'w'));
-    return bytes;
+    return QByteArray("RIFF\x38\x00\x00\x00WEBPVP8 ", 16) + QByteArray(size - 16, 'w');
 }
 
 } // namespace pellux::test

@@ -68,13 +68,11 @@ public:
         m_process.waitForFinished();
         readError();
         readOutput();
-        if (!ended)
-            m_ending = QStringLiteral("still running after %1 ms, killed").arg(timeoutMs);
-        else if (m_process.exitStatus() == QProcess::CrashExit)
-            m_ending = QStringLiteral("ended by signal %1").arg(m_process.exitCode());
-        else
-            m_ending = QStringLiteral("exited with %1").arg(m_process.exitCode());
-        return ended && m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+        const bool crashed = m_process.exitStatus() == QProcess::CrashExit;
+        m_ending = !ended
+            ? QStringLiteral("still running after %1 ms, killed").arg(timeoutMs)
+            : QString::fromLatin1(crashed ? "ended by signal %1" : "exited with %1").arg(m_process.exitCode());
+        return ended && !crashed ? m_process.exitCode() : -1;
     }
 
     // How the program ended, for a failure's message, with all it printed.

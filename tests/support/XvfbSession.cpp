@@ -52,8 +52,6 @@ XvfbSession::XvfbSession()
 XvfbSession::XvfbSession(Options options)
     : m_options(options)
 {
-    if (qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
-        m_previousBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     if (!m_bus.address().isEmpty())
         qputenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().toUtf8());
     if (!m_dir.isValid())
@@ -70,10 +68,10 @@ XvfbSession::~XvfbSession()
         stop(**it, 3'000);
     if (m_server)
         stop(*m_server, 3'000);
-    if (m_previousBus)
-        qputenv("DBUS_SESSION_BUS_ADDRESS", *m_previousBus);
-    else
+    if (m_previousBus.isEmpty())
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        qputenv("DBUS_SESSION_BUS_ADDRESS", m_previousBus);
 }
 
 std::unique_ptr<QProcess> XvfbSession::start(const QStringList &arguments, const QString &logName)

@@ -71,7 +71,7 @@ private:
 
     Options m_options;
     PrivateBus m_bus;
-    std::optional<QByteArray> m_previousBus;
+    const QByteArray m_previousBus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
     QTemporaryDir m_dir;
     QString m_display;
     QString m_error;
