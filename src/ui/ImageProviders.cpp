@@ -151,7 +151,16 @@ QImage loadSymbol(const QString &id, QSize requested, QString *error)
     return image;
 }
 
-void registerProviders(
+} // namespace
+
+void registerSymbolImageProvider(QQmlEngine &engine)
+{
+    engine.addImageProvider(QStringLiteral("symbol"), new AsyncProvider(loadSymbol, 1));
+}
+
+QString recordingPathFromId(const QString &id) { return QUrl::fromPercentEncoding(id.toUtf8()); }
+
+void registerImageProviders(
     QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, std::shared_ptr<ApplicationIcons> icons)
 {
     icons->prepare();
@@ -176,26 +185,11 @@ void registerProviders(
             1));
 }
 
-} // namespace
-
-void registerSymbolImageProvider(QQmlEngine &engine)
-{
-    engine.addImageProvider(QStringLiteral("symbol"), new AsyncProvider(loadSymbol, 1));
-}
-
-QString recordingPathFromId(const QString &id) { return QUrl::fromPercentEncoding(id.toUtf8()); }
-
-void registerImageProviders(
-    QQmlEngine &engine, std::shared_ptr<ScreenshotLoader> loader, std::shared_ptr<ApplicationIcons> icons)
-{
-    registerProviders(engine, std::move(loader), std::move(icons));
-}
-
 void registerImageProviders(
     QQmlEngine &engine, SimpleDatabaseManager &database, std::shared_ptr<ApplicationIcons> icons)
 {
     // One loader per engine: its cache of rebuilt frames serves every view.
-    registerProviders(
+    registerImageProviders(
         engine, std::make_shared<ScreenshotLoader>(ScreenshotLoader::databaseLookup(database)), std::move(icons));
 }
 

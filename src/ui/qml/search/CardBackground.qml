@@ -4,7 +4,6 @@ import Pellux
 // White with a thin grey outline and a soft shadow. The selection's outline is the card's, drawn
 // over its screenshot.
 Item {
-
     Rectangle {
         anchors.fill: parent
         anchors.topMargin: 2
