@@ -38,10 +38,15 @@ void SimpleDatabaseManager::findText(const QString &query, const std::optional<Q
         if (limit < 1) {
             answer.error = QStringLiteral("Result limit %1 is not positive").arg(limit);
             log::failure(QStringLiteral("ERROR searchText: %1").arg(answer.error));
-        } else if (std::optional<SearchAnswer> results = d->searchText(query, appName, range, limit))
-            answer = std::move(*results);
-        else // the failed statement was the connection's last: its message is still there
-            answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
+        } else {
+            // The failed statement was the connection's last: its message is still there while
+            // the transaction lasts.
+            const sql::ReadTransaction transaction(d->db);
+            if (std::optional<SearchAnswer> results = d->searchText(query, appName, range, limit))
+                answer = std::move(*results);
+            else
+                answer.error = d->db ? d->errorMessage() : QStringLiteral("Database not available");
+        }
         postToMain([completion = std::move(completion), answer = std::move(answer)]() mutable {
             completion(std::move(answer));
         });
