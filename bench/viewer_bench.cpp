@@ -124,18 +124,20 @@ void openViewer(benchmark::State &state, const std::string &key, const QString &
                 && isDelta(search.results()->recordingAt(0)),
             "the first card is not the document's delta frame");
 
-        QObject *viewer = window.window()->findChild<QObject *>(QStringLiteral("screenshotViewer"));
+        // The viewer is built when the window first opens it, which the time includes.
+        const auto viewer = [&] { return window.window()->findChild<QObject *>(QStringLiteral("screenshotViewer")); };
         QObject *grid = window.window()->findChild<QObject *>(QStringLiteral("resultsGrid"));
-        require(viewer && grid, "the window has no viewer or grid");
+        require(grid, "the window has no grid");
         ScreenshotViewerModel &model = *window.viewerModel();
         const int wanted = query.isEmpty() ? 0 : 3;
         bool done = false;
         SteadyClock::time_point end;
         QObject::connect(window.window(), &QQuickWindow::frameSwapped, [&] {
-            QQuickItem *image = viewer->findChild<QQuickItem *>(QStringLiteral("viewerImage"));
-            if (done || !viewer->property("visible").toBool() || !image || image->property("status").toInt() != 1)
+            QObject *shown = viewer();
+            QQuickItem *image = shown ? shown->findChild<QQuickItem *>(QStringLiteral("viewerImage")) : nullptr;
+            if (done || !image || !shown->property("visible").toBool() || image->property("status").toInt() != 1)
                 return;
-            if (wanted > 0 && (model.matchCount() < wanted || countHighlights(viewer) < wanted))
+            if (wanted > 0 && (model.matchCount() < wanted || countHighlights(shown) < wanted))
                 return;
             end = SteadyClock::now();
             done = true;
@@ -144,13 +146,14 @@ void openViewer(benchmark::State &state, const std::string &key, const QString &
         QMetaObject::invokeMethod(grid, "openViewer", Q_ARG(QVariant, 0));
         if (!runEventsUntil([&] { return done; }, 60'000)) {
             std::fprintf(stderr, "opened %d, %d occurrences, %d highlights drawn\n",
-                viewer->property("opened").toBool(), model.matchCount(), countHighlights(viewer));
+                viewer() && viewer()->property("opened").toBool(), model.matchCount(),
+                viewer() ? countHighlights(viewer()) : 0);
             require(false, "the viewer never showed the frame with its highlights");
         }
         const double seconds = std::chrono::duration<double>(end - begin).count();
         state.SetIterationTime(seconds);
         total += seconds;
-        highlights = countHighlights(viewer);
+        highlights = countHighlights(viewer());
     }
     state.counters["highlights"] = highlights;
     g_ms[key] = total / double(state.iterations()) * 1e3;

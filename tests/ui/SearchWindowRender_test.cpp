@@ -118,8 +118,10 @@ TEST_F(SearchWindowRender, EveryStateOfTheWindowAsTheKeyboardAndTheChipsReachIt)
     ASSERT_TRUE(QTest::qWaitForWindowActive(w));
     SearchModel &model = *window->searchModel();
     QQuickItem *field = item("searchField");
-    QObject *viewer = find<QObject>(w, "screenshotViewer"); // a popup, not an item
-    const auto viewerShown = [&] { return viewer->property("visible").toBool(); };
+    const auto viewerShown = [&] { // a popup, not an item, built when first opened
+        const QObject *viewer = find<QObject>(w, "screenshotViewer");
+        return viewer && viewer->property("visible").toBool();
+    };
     const auto type = [&](const char *text) {
         for (const char *c = text; *c; ++c)
             QTest::keyClick(w, *c);
@@ -409,7 +411,10 @@ TEST_F(SearchWindowRender, CardSnippetsCollapsedRepeatsAndTheExactTime)
 // buttons lead, and that once dismissed it never comes back.
 TEST_F(SearchWindowRender, TheFirstRunSheetIsShownOnceWithAndWithoutATray)
 {
-    const auto sheet = [&] { return find<QObject>(window->window(), "firstRunSheet"); };
+    const auto sheetShown = [&] { // built only while the first start is pending
+        const QObject *sheet = find<QObject>(window->window(), "firstRunSheet");
+        return sheet && sheet->property("visible").toBool();
+    };
     const auto text
         = [&](const char *name) { return find<QObject>(window->window(), name)->property("text").toString(); };
     const auto open = [&](AppControls *controls) {
@@ -438,7 +443,7 @@ TEST_F(SearchWindowRender, TheFirstRunSheetIsShownOnceWithAndWithoutATray)
         AppControls controls({ {}, {}, {}, {}, {}, [&] { ++resumes; }, [&] { return c.tray; }, [&] { ++privacy; } });
         controls.setState(c.capturing, c.canCapture, std::nullopt);
         open(&controls);
-        ASSERT_TRUE(sheet()->property("visible").toBool());
+        ASSERT_TRUE(sheetShown());
         EXPECT_EQ(text("firstRunStoreFolder"),
             "In " + StoreLayout::standard().root()
                 + ", on this computer only. Nothing you record leaves this machine.");
@@ -449,16 +454,16 @@ TEST_F(SearchWindowRender, TheFirstRunSheetIsShownOnceWithAndWithoutATray)
 
         QMetaObject::invokeMethod(find<QObject>(window->window(), "firstRunPrivacyButton"), "clicked");
         EXPECT_EQ(privacy, 1);
-        EXPECT_TRUE(sheet()->property("visible").toBool());
+        EXPECT_TRUE(sheetShown());
         // Return is the sheet's button.
         QTest::keyClick(window->window(), Qt::Key_Return);
-        EXPECT_TRUE(runEventsUntil([&] { return !sheet()->property("visible").toBool(); }));
+        EXPECT_TRUE(runEventsUntil([&] { return !sheetShown(); }));
         EXPECT_EQ(resumes, c.resumes);
         EXPECT_FALSE(FirstRun::isPending());
 
         // The next start shows the window without it.
         open(&controls);
-        EXPECT_FALSE(sheet()->property("visible").toBool());
+        EXPECT_FALSE(sheetShown());
         window.reset();
     }
 }

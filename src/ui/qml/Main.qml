@@ -63,6 +63,8 @@ ApplicationWindow {
     function pickDateRange() {
         monthCalendar.mode = MonthCalendarModel.Range
         monthCalendar.open()
+        if (!rangePicker)
+            rangePicker = rangePickerComponent.createObject(window.contentItem)
         rangePicker.open()
     }
 
@@ -107,15 +109,23 @@ ApplicationWindow {
         }
     }
 
-    DatePicker {
-        id: rangePicker
-        objectName: "rangePicker"
-        calendar: window.monthCalendar
-        x: (window.width - width) / 2
-        y: 70
+    // Built when first asked for, as the results' viewer and menus are.
+    property DatePicker rangePicker: null
+    Component {
+        id: rangePickerComponent
+        DatePicker {
+            objectName: "rangePicker"
+            calendar: window.monthCalendar
+            x: (window.width - width) / 2
+            y: 70
+        }
     }
 
-    FirstRunSheet {
-        firstRun: window.firstRun
+    // Built only while the first start is pending.
+    Loader {
+        active: window.firstRun !== null && window.firstRun.pending
+        sourceComponent: FirstRunSheet {
+            firstRun: window.firstRun
+        }
     }
 }

@@ -31,14 +31,14 @@ GridView {
         if (row < 0 || row >= search.results.count)
             return
         search.selectedIndex = row
-        viewer.open(search.results, row)
+        built("viewer", viewerComponent).open(search.results, row)
     }
     // The card's menu acts on the selected result: the card is selected first.
     function showCardMenu(row, card, x, y) {
         if (row < 0 || row >= search.results.count || !viewerModel)
             return
         search.selectedIndex = row
-        cardMenu.popup(card, x, y)
+        built("cardMenu", cardMenuComponent).popup(card, x, y)
     }
 
     leftMargin: horizontalPadding
@@ -114,28 +114,42 @@ GridView {
         }
     }
 
-    ScreenshotExpandedView {
-        id: viewer
-        model: root.viewerModel
-        onClosed: root.focusAfterPopup.forceActiveFocus()
+    // The viewer, the card's menu and the deletion question are built when first needed and then
+    // kept: the window opens without them, and they took a quarter of its opening.
+    property ScreenshotExpandedView viewer: null
+    property RecordingCardMenu cardMenu: null
+    property DeleteScreenshotDialog cardDeleteDialog: null
+    function built(name, component) {
+        if (!root[name])
+            root[name] = component.createObject(root)
+        return root[name]
     }
-    RecordingCardMenu {
-        id: cardMenu
-        model: root.viewerModel
-        onAboutToShow: if (root.viewerModel) root.viewerModel.active = true
-        onClosed: if (root.viewerModel && !viewer.visible) root.viewerModel.active = false
-        onDeleteRequested: cardDeleteDialog.ask()
-    }
-    DeleteScreenshotDialog {
-        id: cardDeleteDialog
-        function ask() {
-            question = root.viewerModel.deletionQuestion()
-            open()
+    Component {
+        id: viewerComponent
+        ScreenshotExpandedView {
+            model: root.viewerModel
+            onClosed: root.focusAfterPopup.forceActiveFocus()
         }
-        onConfirmed: root.viewerModel.deleteCurrent()
-        onClosed: root.focusAfterPopup.forceActiveFocus()
     }
-    function askDeletion() { cardDeleteDialog.ask() }
-    readonly property alias cardMenu: cardMenu
-    readonly property alias viewer: viewer
+    Component {
+        id: cardMenuComponent
+        RecordingCardMenu {
+            model: root.viewerModel
+            onAboutToShow: if (root.viewerModel) root.viewerModel.active = true
+            onClosed: if (root.viewerModel && !(root.viewer && root.viewer.visible)) root.viewerModel.active = false
+            onDeleteRequested: root.askDeletion()
+        }
+    }
+    Component {
+        id: deleteDialogComponent
+        DeleteScreenshotDialog {
+            function ask() {
+                question = root.viewerModel.deletionQuestion()
+                open()
+            }
+            onConfirmed: root.viewerModel.deleteCurrent()
+            onClosed: root.focusAfterPopup.forceActiveFocus()
+        }
+    }
+    function askDeletion() { built("cardDeleteDialog", deleteDialogComponent).ask() }
 }
