@@ -1,5 +1,4 @@
 import QtQuick
-import QtQuick.Layouts
 import Pellux
 
 // One application filter: its icon (when it has one) and its name on a capsule, black when chosen.
@@ -17,22 +16,25 @@ Rectangle {
     Accessible.role: Accessible.Button
     Accessible.name: title
 
-    RowLayout {
+    // A plain positioner: a window opens with a chip for each application and date filter.
+    Row {
         id: row
         anchors.centerIn: parent
         spacing: 4
 
         Image {
             id: icon
+            anchors.verticalCenter: parent.verticalCenter
             source: root.iconSource
             asynchronous: true
             sourceSize: Qt.size(32, 32)
-            Layout.preferredWidth: 16
-            Layout.preferredHeight: 16
+            width: 16
+            height: 16
             visible: root.iconSource != "" && status === Image.Ready
         }
 
         Text {
+            anchors.verticalCenter: parent.verticalCenter
             textFormat: Text.PlainText
             text: Format.name(root.title)
             font.pixelSize: 13
