@@ -214,7 +214,7 @@ TEST_F(SearchWindowRender, PermissionGuideShowsTheStepsOfTheDesktop)
     };
     for (const auto &[session, step] : cases) {
         makeWindow(nullptr, session);
-        find<QObject>(window->window(), "permissionInstructions")->setProperty("visible", true);
+        find<QObject>(window->window(), "windowContent")->setProperty("showingPermissionInstructions", true);
         EXPECT_TRUE(shows([&](const QString &text) { return text.contains(QLatin1String(step)); }))
             << desktopSessionName(session).toStdString();
         render("permission-guide-" + desktopSessionName(session));
@@ -236,10 +236,10 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATrayAndTheStorageP
     QQmlPropertyMap optimizer;
     optimizer.insert({ { "isOptimizing", true }, { "optimizationProgress", 0.42 }, { "savedBytes", 734'003'200 } });
     makeWindow(&optimizer, std::nullopt, &controls);
-    find<QObject>(window->window(), "storageDetails")->setProperty("visible", true);
+    find<QObject>(window->window(), "storageToolbar")->setProperty("showingStorageDetails", true);
     EXPECT_TRUE(item("optimizingRow")->isVisible() && item("savedRow")->isVisible());
     render("storage-popover");
-    find<QObject>(window->window(), "storageDetails")->setProperty("visible", false);
+    find<QObject>(window->window(), "storageToolbar")->setProperty("showingStorageDetails", false);
     window->window()->requestActivate();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window->window()));
     EXPECT_EQ(item("captureStateText")->property("text").toString(), "Recording, every 2 s");
@@ -252,7 +252,7 @@ TEST_F(SearchWindowRender, TheWindowOffersEveryControlWithoutATrayAndTheStorageP
 
     controls.setState(false, true, std::nullopt);
     EXPECT_TRUE(item("resumeButton")->isVisible());
-    QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenu"), "open");
+    QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenuButton"), "openMenu");
     render("controls-paused-menu");
     QMetaObject::invokeMethod(find<QObject>(window->window(), "appMenu"), "close");
 

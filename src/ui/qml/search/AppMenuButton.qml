@@ -16,30 +16,40 @@ ToolButton {
     ToolTip.visible: hovered
     ToolTip.delay: 600
     ToolTip.text: "Menu"
-    onClicked: menu.open()
+    onClicked: openMenu()
 
-    Menu {
-        id: menu
-        objectName: "appMenu"
-        y: root.height
+    // Built on the first click, and kept: the window opens without it.
+    property Menu menu: null
+    function openMenu() {
+        if (!menu)
+            menu = menuComponent.createObject(root)
+        menu.open()
+    }
 
-        MenuItem {
-            text: root.controls && root.controls.capturing ? "Pause Screenshots" : "Resume Screenshots"
-            enabled: root.controls !== null && root.controls.canCapture
-            onTriggered: root.controls.togglePause()
-        }
+    Component {
+        id: menuComponent
         Menu {
-            title: "Pause For"
-            enabled: root.controls !== null && root.controls.capturing
-            MenuItem { text: "30 Minutes"; onTriggered: root.controls.pauseFor(30) }
-            MenuItem { text: "1 Hour"; onTriggered: root.controls.pauseFor(60) }
-            MenuItem { text: "Until Tomorrow"; onTriggered: root.controls.pauseFor(-1) }
+            objectName: "appMenu"
+            y: root.height
+
+            MenuItem {
+                text: root.controls && root.controls.capturing ? "Pause Screenshots" : "Resume Screenshots"
+                enabled: root.controls !== null && root.controls.canCapture
+                onTriggered: root.controls.togglePause()
+            }
+            Menu {
+                title: "Pause For"
+                enabled: root.controls !== null && root.controls.capturing
+                MenuItem { text: "30 Minutes"; onTriggered: root.controls.pauseFor(30) }
+                MenuItem { text: "1 Hour"; onTriggered: root.controls.pauseFor(60) }
+                MenuItem { text: "Until Tomorrow"; onTriggered: root.controls.pauseFor(-1) }
+            }
+            MenuSeparator {}
+            MenuItem { text: "Preferences..."; onTriggered: root.controls.showPreferences() }
+            MenuItem { text: "Debug View"; onTriggered: root.controls.showDebugView() }
+            MenuItem { text: "About Pellux"; onTriggered: root.controls.showAbout() }
+            MenuSeparator {}
+            MenuItem { text: "Quit Pellux"; onTriggered: root.controls.quit() }
         }
-        MenuSeparator {}
-        MenuItem { text: "Preferences..."; onTriggered: root.controls.showPreferences() }
-        MenuItem { text: "Debug View"; onTriggered: root.controls.showDebugView() }
-        MenuItem { text: "About Pellux"; onTriggered: root.controls.showAbout() }
-        MenuSeparator {}
-        MenuItem { text: "Quit Pellux"; onTriggered: root.controls.quit() }
     }
 }

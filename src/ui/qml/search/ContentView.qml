@@ -6,6 +6,7 @@ import Pellux
 // permission guide.
 Item {
     id: root
+    objectName: "windowContent"
     required property QtObject viewModel
     required property SearchModel search
     required property QtObject storage
@@ -47,10 +48,16 @@ Item {
         }
     }
 
-    PermissionInstructionsView {
-        viewModel: root.viewModel
-        actions: root.actions
-        visible: root.showingPermissionInstructions
-        onClosed: root.showingPermissionInstructions = false
+    // Built the first time it is shown, and kept: most windows never show it.
+    onShowingPermissionInstructionsChanged: if (showingPermissionInstructions) permissionInstructions.active = true
+    Loader {
+        id: permissionInstructions
+        active: false
+        sourceComponent: PermissionInstructionsView {
+            viewModel: root.viewModel
+            actions: root.actions
+            visible: root.showingPermissionInstructions
+            onClosed: root.showingPermissionInstructions = false
+        }
     }
 }

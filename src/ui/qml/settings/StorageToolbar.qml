@@ -12,6 +12,7 @@ Rectangle {
     required property WindowActions actions
     property bool isHovering: false
     property bool showingStorageDetails: false
+    onShowingStorageDetailsChanged: if (showingStorageDetails) storageDetails.active = true
     readonly property real storageUsed: storage ? storage.storageUsed : 0
     readonly property int recordingCount: storage ? storage.recordingCount : 0
 
@@ -63,13 +64,19 @@ Rectangle {
             TapHandler { onTapped: root.showingStorageDetails = !root.showingStorageDetails }
             HoverHandler { cursorShape: Qt.PointingHandCursor }
 
-            StorageDetailsView {
-                storage: root.storage
-                optimizer: root.optimizer
-                visible: root.showingStorageDetails
-                onClosed: root.showingStorageDetails = false
-                x: 0
-                y: -height - 6
+            // Built the first time it is shown, and kept: most windows never show it.
+            Loader {
+                id: storageDetails
+                active: false
+                sourceComponent: StorageDetailsView {
+                    parent: storageButton
+                    storage: root.storage
+                    optimizer: root.optimizer
+                    visible: root.showingStorageDetails
+                    onClosed: root.showingStorageDetails = false
+                    x: 0
+                    y: -height - 6
+                }
             }
         }
 
