@@ -41,8 +41,12 @@ bool mayBeWorthKeeping(qint64 wholeFrameBytes) { return worthKeeping(1024, whole
 
 bool serves(QSize requested)
 {
-    return requested.width() > 0 && requested.height() > 0 && requested.width() <= kLongerSide
-        && requested.height() <= kLongerSide;
+    // A fifth more than the thumbnail still takes it: a window a little too narrow for one more
+    // column widens every card past the thumbnail, and a preview shown a fifth larger stays sharp
+    // enough, where decoding every card's whole frame would not be cheap.
+    const int largest = kLongerSide * 6 / 5;
+    return requested.width() > 0 && requested.height() > 0 && requested.width() <= largest
+        && requested.height() <= largest;
 }
 
 } // namespace pellux::thumbnail

@@ -39,9 +39,10 @@ bool worthKeeping(qint64 thumbnailBytes, qint64 wholeFrameBytes);
 // that only a thumbnail of under a kilobyte would be (such a frame decodes in no time).
 bool mayBeWorthKeeping(qint64 wholeFrameBytes);
 
-// Whether an image asked for at `requested` is served by a thumbnail without losing detail: a
-// non-empty request no side of which exceeds kLongerSide (the thumbnail's longer side, unless the
-// frame itself is smaller, and then it is the frame).
+// Whether an image asked for at `requested` is served by a thumbnail: a non-empty request no side
+// of which exceeds kLongerSide (the thumbnail's longer side, unless the frame itself is smaller,
+// and then it is the frame) by more than a fifth. The thumbnail is never enlarged; the view
+// stretches it.
 bool serves(QSize requested);
 
 } // namespace pellux::thumbnail

@@ -217,11 +217,12 @@ TEST(CardThumbnails, SmallSizesComeFromTheThumbnailWhichAnOldScreenshotGetsWhenF
         EXPECT_EQ(modeOf(thumbnailPath), 0600);
     }
 
-    // What the thumbnail holds is what a card shows; a size beyond it reads the screenshot.
+    // What the thumbnail holds is what a card shows, up to a fifth larger than it; a size beyond
+    // that reads the screenshot.
     const std::optional<QByteArray> green = thumbnail::encode(filled({ 1280, 800 }, Qt::green));
     ASSERT_TRUE(green && writePrivateFileAtomically(thumbnailPath, *green));
     const std::tuple<QSize, QSize, QColor> sizes[] = { { { 280, 175 }, { 280, 175 }, Qt::green },
-        { { 320, 320 }, { 320, 200 }, Qt::green }, { { 321, 200 }, { 320, 200 }, Qt::red },
+        { { 384, 384 }, { 320, 200 }, Qt::green }, { { 385, 240 }, { 384, 240 }, Qt::red },
         { { 1600, 1000 }, { 1280, 800 }, Qt::red }, { {}, { 1280, 800 }, Qt::red } };
     for (const auto &[requested, size, color] : sizes) {
         const QImage image = loader.load(screenshot, requested);
