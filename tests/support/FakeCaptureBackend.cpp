@@ -13,8 +13,11 @@ WindowDescription FakeCaptureBackend::window(quint32 id, QRectF frame, const QSt
     w.isOnScreen = isOnScreen;
     if (!title.isEmpty())
         w.title = title;
+    // Owned by a process that cannot exist (Linux hands out ids below 2^22): an id that
+    // could be the test's own would make its windows Pellux's own, which are never captured.
+    constexpr qint64 kFirstImpossiblePid = qint64(1) << 22;
     if (applicationName)
-        w.owningApplication = RunningApplication { *applicationName, bundleIdentifier, 1000 + qint64(id) };
+        w.owningApplication = RunningApplication { *applicationName, bundleIdentifier, kFirstImpossiblePid + id };
     return w;
 }
 
